@@ -1,0 +1,25 @@
+// Helpers every test program shares: temporary folders, renders, the stand-in engine's path.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+class QWidget;
+
+namespace testsupport {
+
+// Path of the stand-in kestrion-engine built alongside the tests.
+QString standinEnginePath();
+
+// Root of the source tree (for fixture files).
+QString sourceDir();
+
+// Saves what the widget renders as PNG under <build>/renders/<subdir>/<name>.png and returns the path.
+QString saveRender(QWidget *widget, const QString &subdir, const QString &name);
+
+// Runs the event loop until the predicate holds or the limit passes; true when it held.
+bool waitFor(const std::function<bool()> &predicate, int timeoutMs = 5000);
+
+} // namespace testsupport
