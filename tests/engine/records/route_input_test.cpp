@@ -1,0 +1,52 @@
+// Host and path normalising of the route editors.
+#include "engine/records/route_input.h"
+
+#include <gtest/gtest.h>
+
+TEST(RouteInput, NormalizeHostStripsSchemeBlanksAndPath)
+{
+    EXPECT_EQ(RouteInput::normalizeHost("  https://API.Example.com/v1/users?x=1 \n"), "api.example.com");
+    EXPECT_EQ(RouteInput::normalizeHost("HTTP://Example.COM"), "example.com");
+    EXPECT_EQ(RouteInput::normalizeHost("HtTpS://example.com/"), "example.com");
+    EXPECT_EQ(RouteInput::normalizeHost("localhost:8080/path"), "localhost:8080");
+    EXPECT_EQ(RouteInput::normalizeHost("Example.com:443"), "example.com:443");
+    EXPECT_EQ(RouteInput::normalizeHost(""), "");
+    EXPECT_EQ(RouteInput::normalizeHost(" \t\r\n"), "");
+}
+
+TEST(RouteInput, NormalizeHostDropsBothPrefixesInOrder)
+{
+    EXPECT_EQ(RouteInput::normalizeHost("https://http://double.example"), "double.example");
+    // Only "https://" then "http://" are tried, so the reverse order keeps the inner prefix's text.
+    EXPECT_EQ(RouteInput::normalizeHost("http://https://odd.example"), "https:");
+}
+
+TEST(RouteInput, NormalizeHostKeepsQueryWithoutSlash)
+{
+    EXPECT_EQ(RouteInput::normalizeHost("Example.com?Q=1#Frag"), "example.com?q=1#frag");
+}
+
+TEST(RouteInput, NormalizeHostLowerCasesBeyondAscii)
+{
+    EXPECT_EQ(RouteInput::normalizeHost("BÜCHER.Example"), "bücher.example");
+    EXPECT_EQ(RouteInput::normalizeHost("ПРИМЕР.РФ"), "пример.рф");
+    EXPECT_EQ(RouteInput::normalizeHost("\xC2\xA0" "host.example\xE2\x80\xA8"), "host.example"); // NBSP, U+2028
+}
+
+TEST(RouteInput, NormalizePath)
+{
+    EXPECT_EQ(RouteInput::normalizePath("   "), "");
+    EXPECT_EQ(RouteInput::normalizePath(""), "");
+    EXPECT_EQ(RouteInput::normalizePath("users///"), "/users");
+    EXPECT_EQ(RouteInput::normalizePath("users/"), "/users");
+    EXPECT_EQ(RouteInput::normalizePath("/"), "/");
+    EXPECT_EQ(RouteInput::normalizePath("//"), "/");
+    EXPECT_EQ(RouteInput::normalizePath("  /V2//Users/:id/ \n"), "/V2//Users/:id");
+}
+
+TEST(RouteInput, TrimLeavesInnerBlanksAndBadBytes)
+{
+    EXPECT_EQ(RouteInput::trimmed("  a b  "), "a b");
+    EXPECT_EQ(RouteInput::trimmed("\xFF x \xFF"), "\xFF x \xFF");
+    EXPECT_EQ(RouteInput::lowercased("A\xFF" "B"), "a\xFF" "b");
+}
