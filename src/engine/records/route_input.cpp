@@ -11,7 +11,9 @@ char32_t decodeAt(std::string_view text, std::size_t i, std::size_t &length)
     const auto lead = static_cast<unsigned char>(text[i]);
     std::size_t count = 1;
     char32_t cp = lead;
-    if (lead >= 0xF0 && lead < 0xF8) {
+    if (lead >= 0xF8) {
+        count = 1;
+    } else if (lead >= 0xF0) {
         count = 4;
         cp = lead & 0x07;
     } else if (lead >= 0xE0) {
@@ -32,6 +34,13 @@ char32_t decodeAt(std::string_view text, std::size_t i, std::size_t &length)
             return lead;
         }
         cp = (cp << 6) | (byte & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are bad bytes too, so they are
+    // passed through untouched instead of being re-encoded as something else.
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kSmallest[count] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
+        length = 1;
+        return lead;
     }
     length = count;
     return cp;
@@ -63,6 +72,15 @@ bool isWhitespace(char32_t cp)
     return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680
         || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F
         || cp == 0x3000;
+}
+
+// A bad byte is never white space, even when its value equals NEL or NBSP.
+bool whitespaceAt(std::string_view text, std::size_t i, std::size_t &length)
+{
+    const char32_t cp = decodeAt(text, i, length);
+    if (length == 1 && static_cast<unsigned char>(text[i]) >= 0x80)
+        return false;
+    return isWhitespace(cp);
 }
 
 char32_t lowerOf(char32_t cp)
@@ -114,7 +132,7 @@ std::string RouteInput::trimmed(std::string_view text)
     std::size_t begin = 0;
     while (begin < text.size()) {
         std::size_t length = 1;
-        if (!isWhitespace(decodeAt(text, begin, length)))
+        if (!whitespaceAt(text, begin, length))
             break;
         begin += length;
     }
@@ -124,8 +142,7 @@ std::string RouteInput::trimmed(std::string_view text)
         while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80 && end - start < 4)
             --start;
         std::size_t length = 1;
-        const char32_t cp = decodeAt(text, start, length);
-        if (start + length != end || !isWhitespace(cp))
+        if (!whitespaceAt(text, start, length) || start + length != end)
             break;
         end = start;
     }

@@ -50,3 +50,15 @@ TEST(RouteInput, TrimLeavesInnerBlanksAndBadBytes)
     EXPECT_EQ(RouteInput::trimmed("\xFF x \xFF"), "\xFF x \xFF");
     EXPECT_EQ(RouteInput::lowercased("A\xFF" "B"), "a\xFF" "b");
 }
+
+TEST(RouteInput, BadBytesAreNeverTrimmedOrRewritten)
+{
+    // Lone 0x85 and 0xA0 are not NEL and NBSP: only their UTF-8 forms are white space.
+    EXPECT_EQ(RouteInput::trimmed("\x85host\xA0"), "\x85host\xA0");
+    EXPECT_EQ(RouteInput::trimmed("\xC2\x85host\xC2\xA0"), "host");
+    // Bytes that are not UTF-8 (F8 lead, overlong, surrogate) come out exactly as they went in.
+    EXPECT_EQ(RouteInput::lowercased("\xF8\x80\x80" "A"), "\xF8\x80\x80" "a");
+    EXPECT_EQ(RouteInput::lowercased("\xC1\x81" "B"), "\xC1\x81" "b");
+    EXPECT_EQ(RouteInput::lowercased("\xED\xA0\x80" "C"), "\xED\xA0\x80" "c");
+    EXPECT_EQ(RouteInput::normalizeHost("\xE0\x81\x81.Example"), "\xE0\x81\x81.example");
+}
