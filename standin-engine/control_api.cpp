@@ -1,0 +1,419 @@
+// Control request handlers of the stand-in engine.
+#include "control_api.h"
+
+#include "bounded_input.h"
+#include "capture_import.h"
+#include "engine_support.h"
+#include "mock_generator.h"
+#include "openapi_import.h"
+#include "profile_document.h"
+#include "standin_engine.h"
+
+#include <httplib.h>
+
+#include <charconv>
+#include <thread>
+
+namespace standin {
+
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+
+template <class T>
+void reply(Response &res, const T &record, int status = 200)
+{
+    res.status = status;
+    res.set_content(encodeRecord(record), "application/json");
+}
+
+void fail(Response &res, int status, const std::string &message)
+{
+    reply(res, ErrorReply {message}, status);
+}
+
+// The request body as a record; on failure answers 4xx itself and returns nothing.
+template <class T>
+std::optional<T> readRecord(const Request &req, Response &res, const std::string &what)
+{
+    std::string error;
+    const auto document = parseBoundedJson(req.body, error);
+    if (!document) {
+        fail(res, req.body.size() > kMaxBodyBytes ? 413 : 400, what + ": " + error);
+        return std::nullopt;
+    }
+    try {
+        return decodeJsonOrThrow<T>(*document);
+    } catch (const std::exception &e) {
+        fail(res, 400, what + ": " + e.what());
+        return std::nullopt;
+    }
+}
+
+std::optional<int> intParam(const Request &req, const char *name, int fallback, Response &res)
+{
+    if (!req.has_param(name))
+        return fallback;
+    const std::string text = req.get_param_value(name);
+    int value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size()) {
+        fail(res, 400, std::string("\"") + name + "\" must be an integer");
+        return std::nullopt;
+    }
+    return value;
+}
+
+CAInfo caInfoOf(StandinEngine &engine, const std::optional<CertificateFacts> &facts)
+{
+    if (!facts)
+        return CAInfo {};
+    return CAInfo {true, facts->fingerprint, facts->notAfter, facts->subject, facts->certPEM,
+                   engine.rootCA().certificatePath().string()};
+}
+
+AIStatus noLocalModel()
+{
+    AIStatus status;
+    status.detail = "No local model: this engine generates bodies from examples only";
+    return status;
+}
+
+// What a test asked the event stream to send before its first real event.
+std::vector<std::string> garbageEventLines(const StandinEngine &engine)
+{
+    EngineEvent valid = engine.makeEvent("request", false);
+    valid.request = WireTrafficEvent {"t-garbage", valid.time, "GET", "garbage.test", "/after-garbage", 200, 1, false};
+    return {
+        "data: {not json\n\n",
+        "data: {\"type\":\"request\"}\n\n",
+        "data:\n\n",
+        "this line has no field name\n\n",
+        "event: ping\n",
+        ": a comment line\n\n",
+        "data: {\"type\":\"request\",\"time\":\"now\",\"request\":{\"id\":1}}\n\n",
+        "data: " + encodeRecord(valid) + "\n\n",
+    };
+}
+
+void serveEvents(StandinEngine &engine, Response &res)
+{
+    auto subscription = engine.events().subscribe();
+    auto pending = std::make_shared<std::vector<std::string>>();
+    pending->push_back("data: " + encodeRecord(engine.makeEvent("hello", true)) + "\n\n");
+    if (engine.fault() == Fault::GarbageEvents) {
+        for (auto &line : garbageEventLines(engine))
+            pending->push_back(std::move(line));
+    }
+    auto quietSince = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+
+    res.set_header("Cache-Control", "no-cache");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [subscription, pending, quietSince](size_t, httplib::DataSink &sink) {
+            std::vector<std::string> lines;
+            lines.swap(*pending);
+            for (auto &payload : subscription->take(lines.empty() ? std::chrono::milliseconds(1000)
+                                                                  : std::chrono::milliseconds(0)))
+                lines.push_back("data: " + payload + "\n\n");
+            if (subscription->closed()) {
+                sink.done();
+                return true;
+            }
+            // A comment now and then finds readers that went away without closing.
+            if (lines.empty() && std::chrono::steady_clock::now() - *quietSince > std::chrono::seconds(10))
+                lines.push_back(": keep-alive\n\n");
+            for (const auto &line : lines) {
+                if (!sink.write(line.data(), line.size()))
+                    return false;
+            }
+            if (!lines.empty())
+                *quietSince = std::chrono::steady_clock::now();
+            return true;
+        },
+        [&engine, subscription](bool) { engine.events().unsubscribe(subscription); });
+}
+
+void registerRoutesAndTraffic(httplib::Server &server, StandinEngine &engine)
+{
+    server.Get("/routes", [&engine](const Request &, Response &res) { reply(res, engine.state().routes()); });
+    server.Post("/routes", [&engine](const Request &req, Response &res) {
+        auto routes = readRecord<std::vector<WireRoute>>(req, res, "route list");
+        if (!routes)
+            return;
+        if (routes->size() > StateStore::kMaxRoutes)
+            return fail(res, 413, "too many routes (at most " + std::to_string(StateStore::kMaxRoutes) + ")");
+        engine.state().setRoutes(std::move(*routes));
+        reply(res, engine.state().routes());
+    });
+    server.Post("/import", [&engine](const Request &req, Response &res) {
+        std::string error;
+        auto imported = importCapture(req.body, error);
+        if (!imported)
+            return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
+        const auto routes = engine.state().mergeRoutes(*imported);
+        logLine("imported " + std::to_string(imported->size()) + " routes from a capture");
+        reply(res, routes);
+    });
+
+    server.Get("/traffic", [&engine](const Request &req, Response &res) {
+        const auto limit = intParam(req, "limit", TrafficHistory::kDefaultLimit, res);
+        if (!limit)
+            return;
+        reply(res, engine.history().page(*limit, req.get_param_value("before"), req.get_param_value("filter")));
+    });
+    server.Delete("/traffic", [&engine](const Request &, Response &res) {
+        engine.history().clear();
+        res.status = 204;
+    });
+    server.Get(R"(/traffic/([^/]+))", [&engine](const Request &req, Response &res) {
+        const auto record = engine.history().find(req.matches[1]);
+        if (!record)
+            return fail(res, 404, "no recorded exchange " + std::string(req.matches[1]));
+        reply(res, *record);
+    });
+    server.Post(R"(/replay/([^/]+))", [&engine](const Request &req, Response &res) {
+        const auto record = engine.history().find(req.matches[1]);
+        if (!record)
+            return fail(res, 404, "no recorded exchange " + std::string(req.matches[1]));
+        ProxiedRequest again;
+        again.method = record->method;
+        again.target = record->url();
+        for (const auto &[name, value] : record->reqHeaders.value_or(std::map<std::string, std::string>{}))
+            again.headers.emplace_back(name, value);
+        again.body = record->reqBody.value_or("");
+        // The replay has no client waiting on a socket, so it skips route latency.
+        TrafficRecord replayed;
+        engine.exchanges().handle(again, [](int) { return true; }, &replayed);
+        reply(res, replayed);
+    });
+}
+
+void registerProjects(httplib::Server &server, StandinEngine &engine)
+{
+    server.Get("/projects", [&engine](const Request &, Response &res) { reply(res, engine.state().projectList()); });
+    server.Post("/projects", [&engine](const Request &req, Response &res) {
+        const auto request = readRecord<ProjectNameRequest>(req, res, "project");
+        if (!request)
+            return;
+        std::string error;
+        const auto project = engine.state().createProject(request->name, error);
+        if (!project)
+            return fail(res, 400, error);
+        reply(res, *project, 201);
+    });
+    server.Post(R"(/projects/([^/]+)/activate)", [&engine](const Request &req, Response &res) {
+        if (!engine.state().activateProject(req.matches[1]))
+            return fail(res, 404, "no project with id " + std::string(req.matches[1]));
+        logLine("active project: " + std::string(req.matches[1]));
+        reply(res, engine.state().projectList());
+    });
+    server.Post(R"(/projects/([^/]+)/duplicate)", [&engine](const Request &req, Response &res) {
+        const auto copy = engine.state().duplicateProject(req.matches[1]);
+        if (!copy)
+            return fail(res, 404, "no project with id " + std::string(req.matches[1]));
+        reply(res, *copy, 201);
+    });
+    server.Patch(R"(/projects/([^/]+))", [&engine](const Request &req, Response &res) {
+        const auto request = readRecord<ProjectNameRequest>(req, res, "project");
+        if (!request)
+            return;
+        std::string error;
+        if (!engine.state().renameProject(req.matches[1], request->name, error))
+            return fail(res, error.rfind("no project", 0) == 0 ? 404 : 400, error);
+        reply(res, engine.state().projectList());
+    });
+    server.Delete(R"(/projects/([^/]+))", [&engine](const Request &req, Response &res) {
+        const std::string id = req.matches[1];
+        switch (engine.state().deleteProject(id)) {
+        case StateStore::DeleteOutcome::NotFound:
+            return fail(res, 404, "no project with id " + id);
+        case StateStore::DeleteOutcome::LastProject:
+            return fail(res, 409, "the last project can't be deleted");
+        case StateStore::DeleteOutcome::Deleted:
+            engine.schema().forgetProject(id);
+            reply(res, engine.state().projectList());
+        }
+    });
+
+    server.Get("/environments", [&engine](const Request &, Response &res) {
+        reply(res, engine.state().environments());
+    });
+    server.Post("/environments", [&engine](const Request &req, Response &res) {
+        auto environments = readRecord<EnvironmentSet>(req, res, "environments");
+        if (!environments)
+            return;
+        engine.state().setEnvironments(std::move(*environments));
+        reply(res, engine.state().environments());
+    });
+
+    server.Get("/chaos", [&engine](const Request &, Response &res) { reply(res, engine.state().chaos()); });
+    server.Post("/chaos/active", [&engine](const Request &req, Response &res) {
+        const std::string id = req.get_param_value("id");
+        if (!engine.state().setActiveChaos(id))
+            return fail(res, 404, "no chaos preset with id " + id);
+        logLine(id.empty() ? "chaos off" : "chaos preset " + id + " active");
+        reply(res, engine.state().chaos());
+    });
+
+    server.Post("/import/openapi", [&engine](const Request &req, Response &res) {
+        std::string error;
+        auto imported = importOpenAPI(req.body, error);
+        if (!imported)
+            return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
+        const int count = static_cast<int>(imported->routes.size());
+        const Project project = engine.state().addImportedProject(imported->title, std::move(imported->routes));
+        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + project.name);
+        reply(res, OpenAPIImportResult {project.id, project.name, count});
+    });
+
+    server.Get("/profile", [&engine](const Request &req, Response &res) {
+        res.set_content(exportProfile(engine.state().activeProject(), req.get_param_value("name")),
+                        "application/json");
+    });
+    server.Post("/profile", [&engine](const Request &req, Response &res) {
+        std::string error;
+        auto profile = readProfile(req.body, error);
+        if (!profile)
+            return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 400, error);
+        engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos));
+        reply(res, engine.state().routes());
+    });
+}
+
+void registerSetupAndTools(httplib::Server &server, StandinEngine &engine)
+{
+    server.Get("/ca", [&engine](const Request &, Response &res) {
+        reply(res, caInfoOf(engine, engine.rootCA().current()));
+    });
+    server.Post("/ca/generate", [&engine](const Request &, Response &res) {
+        std::string error;
+        const auto facts = engine.rootCA().generate(error);
+        if (!facts)
+            return fail(res, 500, "root CA generation failed: " + error);
+        logLine("root CA generated: " + facts->fingerprint);
+        reply(res, caInfoOf(engine, facts));
+    });
+
+    server.Get("/schema", [&engine](const Request &, Response &res) {
+        reply(res, engine.schema().snapshot(engine.state().activeProjectId()));
+    });
+    server.Post("/schema/relearn", [&engine](const Request &req, Response &res) {
+        engine.schema().relearn(engine.state().activeProjectId(), req.get_param_value("key"));
+        reply(res, engine.schema().snapshot(engine.state().activeProjectId()));
+    });
+    server.Delete("/schema", [&engine](const Request &, Response &res) {
+        engine.schema().clear(engine.state().activeProjectId());
+        res.status = 204;
+    });
+
+    server.Post("/mock/generate", [](const Request &req, Response &res) {
+        const auto request = readRecord<MockGenerateRequest>(req, res, "mock request");
+        if (!request)
+            return;
+        std::string error;
+        const auto body = generateMockBody(request->example, request->seed, request->count, error);
+        if (!body)
+            return fail(res, 422, error);
+        res.set_content(*body, "application/json");
+    });
+    server.Post("/mock/ai", [](const Request &, Response &res) {
+        fail(res, 503, "no local model: " + noLocalModel().detail);
+    });
+    server.Get("/ai/status", [](const Request &, Response &res) { reply(res, noLocalModel()); });
+    server.Post("/ai/start", [](const Request &, Response &res) { reply(res, noLocalModel(), 409); });
+    server.Post("/ai/stop", [](const Request &, Response &res) { reply(res, noLocalModel()); });
+    server.Post("/ai/setup", [&engine](const Request &, Response &res) {
+        engine.setAISetupRequested();
+        res.status = 202;
+        res.set_content("{}", "application/json");
+    });
+    server.Get("/ai/setup", [&engine](const Request &, Response &res) {
+        AISetupProgress progress = AISetupProgress::initial();
+        if (engine.aiSetupRequested()) {
+            progress.stage = "error";
+            progress.message = "A local model can't be set up with this engine";
+            progress.err = "this engine has no local model support";
+        }
+        reply(res, progress);
+    });
+}
+
+} // namespace
+
+bool controlHostAllowed(std::string_view hostHeader, int controlPort)
+{
+    const std::string host = lowerAscii(hostHeader);
+    const std::string port = ":" + std::to_string(controlPort);
+    return host == "127.0.0.1" + port || host == "localhost" + port;
+}
+
+void registerControlApi(httplib::Server &server, StandinEngine &engine)
+{
+    // The event stream and keep-alive connections each hold a worker; leave plenty for the rest.
+    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    server.set_payload_max_length(kMaxBodyBytes);
+    server.set_socket_options(exclusiveSocketOptions);
+
+    server.set_pre_routing_handler([&engine](const Request &req, Response &res) {
+        if (!controlHostAllowed(req.get_header_value("Host"), engine.controlPort())) {
+            fail(res, 403, "control requests must be addressed to 127.0.0.1:" + std::to_string(engine.controlPort()));
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (engine.fault() == Fault::HangHealth && req.path == "/health") {
+            for (;;)
+                std::this_thread::sleep_for(std::chrono::hours(1));
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.set_error_handler([](const Request &req, Response &res) {
+        if (!res.body.empty())
+            return;
+        if (res.status == 413)
+            fail(res, 413, "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)");
+        else if (res.status == 404)
+            fail(res, 404, "no control request " + req.method + " " + req.path);
+        else
+            fail(res, res.status, "bad request (HTTP " + std::to_string(res.status) + ")");
+    });
+    server.set_exception_handler([](const Request &, Response &res, std::exception_ptr error) {
+        std::string message = "internal error";
+        try {
+            if (error)
+                std::rethrow_exception(error);
+        } catch (const std::exception &e) {
+            message += std::string(": ") + e.what();
+        } catch (...) {
+        }
+        fail(res, 500, message);
+    });
+
+    server.Get("/health", [&engine](const Request &, Response &res) { reply(res, engine.health()); });
+    server.Get("/events", [&engine](const Request &, Response &res) { serveEvents(engine, res); });
+
+    server.Post("/control/start", [&engine](const Request &, Response &res) {
+        std::string error;
+        if (!engine.startProxy(error))
+            return fail(res, 409, error);
+        reply(res, engine.health());
+    });
+    server.Post("/control/stop", [&engine](const Request &, Response &res) {
+        engine.stopProxy();
+        reply(res, engine.health());
+    });
+    server.Post("/control/shutdown", [&engine](const Request &, Response &res) {
+        reply(res, engine.health());
+        // Answer first; the exit follows once the reply is on its way.
+        std::thread([&engine] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            engine.requestExit();
+        }).detach();
+    });
+
+    registerRoutesAndTraffic(server, engine);
+    registerProjects(server, engine);
+    registerSetupAndTools(server, engine);
+}
+
+} // namespace standin

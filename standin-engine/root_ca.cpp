@@ -1,0 +1,191 @@
+// Root CA generation and description with OpenSSL.
+#include "root_ca.h"
+
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace standin {
+
+namespace {
+
+template <auto Free>
+struct Deleter {
+    template <class T>
+    void operator()(T *p) const { Free(p); }
+};
+using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
+using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
+using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
+using BnPtr = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
+
+std::string bioText(BIO *bio)
+{
+    char *data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    return length > 0 ? std::string(data, static_cast<size_t>(length)) : std::string();
+}
+
+std::string readFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool writeFile(const std::filesystem::path &path, const std::string &text, bool secret)
+{
+    const auto temporary = path.string() + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        out << text;
+        if (!out.flush())
+            return false;
+    }
+    if (secret)
+        ::chmod(temporary.c_str(), 0600);
+    std::error_code ec;
+    std::filesystem::rename(temporary, path, ec);
+    return !ec;
+}
+
+bool addExtension(X509 *cert, int nid, const char *value)
+{
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+    X509_EXTENSION *extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+    if (!extension)
+        return false;
+    const bool added = X509_add_ext(cert, extension, -1) == 1;
+    X509_EXTENSION_free(extension);
+    return added;
+}
+
+} // namespace
+
+std::optional<CertificateFacts> describeCertificate(const std::string &pem)
+{
+    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!cert)
+        return std::nullopt;
+
+    CertificateFacts facts;
+    facts.certPEM = pem;
+
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    if (X509_digest(cert.get(), EVP_sha256(), digest, &digestLength) != 1)
+        return std::nullopt;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (unsigned int i = 0; i < digestLength; ++i) {
+        if (i)
+            facts.fingerprint.push_back(':');
+        facts.fingerprint.push_back(kHex[digest[i] >> 4]);
+        facts.fingerprint.push_back(kHex[digest[i] & 0xF]);
+    }
+
+    std::tm expiry {};
+    if (ASN1_TIME_to_tm(X509_get0_notAfter(cert.get()), &expiry) == 1) {
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &expiry);
+        facts.notAfter = text;
+    }
+
+    BioPtr name(BIO_new(BIO_s_mem()));
+    X509_NAME_print_ex(name.get(), X509_get_subject_name(cert.get()), 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB);
+    facts.subject = bioText(name.get());
+    return facts;
+}
+
+std::optional<std::pair<std::string, std::string>> makeSelfSignedCA(const std::string &commonName,
+                                                                    std::string &error)
+{
+    KeyPtr key(EVP_EC_gen("P-256"));
+    X509Ptr cert(X509_new());
+    if (!key || !cert) {
+        error = "could not create a key";
+        return std::nullopt;
+    }
+
+    BnPtr serial(BN_new());
+    BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
+    BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert.get()));
+    X509_set_version(cert.get(), 2);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 365 * 24 * 3600);
+    X509_set_pubkey(cert.get(), key.get());
+
+    X509_NAME *name = X509_get_subject_name(cert.get());
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char *>("Kestrion"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char *>(commonName.c_str()), -1, -1, 0);
+    X509_set_issuer_name(cert.get(), name);
+
+    if (!addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE")
+        || !addExtension(cert.get(), NID_key_usage, "critical,keyCertSign,cRLSign")
+        || !addExtension(cert.get(), NID_subject_key_identifier, "hash")
+        || X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
+        error = "could not sign the certificate";
+        return std::nullopt;
+    }
+
+    BioPtr certOut(BIO_new(BIO_s_mem()));
+    BioPtr keyOut(BIO_new(BIO_s_mem()));
+    PEM_write_bio_X509(certOut.get(), cert.get());
+    PEM_write_bio_PrivateKey(keyOut.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    return std::make_pair(bioText(certOut.get()), bioText(keyOut.get()));
+}
+
+RootCA::RootCA(std::filesystem::path directory)
+    : m_directory(std::move(directory))
+{
+}
+
+std::filesystem::path RootCA::certificatePath() const
+{
+    return m_directory / "kestrion-root-ca.pem";
+}
+
+std::optional<CertificateFacts> RootCA::current() const
+{
+    std::lock_guard lock(m_mutex);
+    std::error_code ec;
+    if (!std::filesystem::exists(certificatePath(), ec))
+        return std::nullopt;
+    return describeCertificate(readFile(certificatePath()));
+}
+
+std::optional<CertificateFacts> RootCA::generate(std::string &error)
+{
+    auto made = makeSelfSignedCA("Kestrion Local Root CA", error);
+    if (!made)
+        return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    std::error_code ec;
+    std::filesystem::create_directories(m_directory, ec);
+    // The key goes first: a certificate without its key would be useless for signing hosts.
+    if (!writeFile(m_directory / "kestrion-root-ca.key", made->second, true)
+        || !writeFile(certificatePath(), made->first, false)) {
+        error = "could not write the CA files under " + m_directory.string();
+        return std::nullopt;
+    }
+    return describeCertificate(made->first);
+}
+
+} // namespace standin

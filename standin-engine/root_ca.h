@@ -1,0 +1,40 @@
+// The engine's root certificate authority: a real self-signed CA kept under the data directory.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace standin {
+
+struct CertificateFacts {
+    std::string fingerprint; // SHA-256 of the DER form, upper-case hex pairs joined by ":"
+    std::string notAfter;    // ISO 8601, UTC
+    std::string subject;     // one-line distinguished name
+    std::string certPEM;
+};
+
+// Reads the facts from a PEM certificate; nothing when it isn't one.
+std::optional<CertificateFacts> describeCertificate(const std::string &pem);
+
+// Makes a new EC P-256 key and a ten-year self-signed CA certificate; returns (certificate PEM, key PEM).
+std::optional<std::pair<std::string, std::string>> makeSelfSignedCA(const std::string &commonName,
+                                                                    std::string &error);
+
+class RootCA final {
+public:
+    explicit RootCA(std::filesystem::path directory);
+
+    // Facts of the current CA, nothing before one has been generated (or when the file is unreadable).
+    std::optional<CertificateFacts> current() const;
+    std::filesystem::path certificatePath() const;
+    // Replaces the CA with a new one; nothing (and `error`) when that fails.
+    std::optional<CertificateFacts> generate(std::string &error);
+
+private:
+    std::filesystem::path m_directory;
+    mutable std::mutex m_mutex;
+};
+
+} // namespace standin

@@ -1,0 +1,267 @@
+// Route matching and answer planning for the stand-in proxy.
+#include "route_matching.h"
+
+#include "engine_support.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace standin {
+
+namespace {
+
+std::vector<std::string_view> segments(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t slash = path.find('/', start);
+        const size_t end = slash == std::string_view::npos ? path.size() : slash;
+        parts.push_back(path.substr(start, end - start));
+        if (slash == std::string_view::npos)
+            break;
+        start = slash + 1;
+    }
+    return parts;
+}
+
+std::string_view withoutTrailingSlash(std::string_view path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    return path;
+}
+
+bool splitHostPort(std::string_view authority, std::string &hostname, int &port)
+{
+    std::string_view name = authority;
+    std::string_view portText;
+    if (!authority.empty() && authority.front() == '[') {
+        const size_t close = authority.find(']');
+        if (close == std::string_view::npos)
+            return false;
+        name = authority.substr(0, close + 1);
+        if (close + 1 < authority.size()) {
+            if (authority[close + 1] != ':')
+                return false;
+            portText = authority.substr(close + 2);
+        }
+    } else if (const size_t colon = authority.rfind(':'); colon != std::string_view::npos) {
+        name = authority.substr(0, colon);
+        portText = authority.substr(colon + 1);
+    }
+    if (name.empty())
+        return false;
+    if (!portText.empty()) {
+        int value = 0;
+        const auto [ptr, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), value);
+        if (ec != std::errc() || ptr != portText.data() + portText.size() || value < 1 || value > 65535)
+            return false;
+        port = value;
+    }
+    hostname = lowerAscii(name);
+    return true;
+}
+
+int clampLatency(long long value)
+{
+    return static_cast<int>(std::clamp<long long>(value, 0, kMaxLatencyMs));
+}
+
+} // namespace
+
+std::optional<ProxyTarget> parseProxyTarget(std::string_view requestTarget, std::string_view hostHeader)
+{
+    ProxyTarget target;
+    std::string_view rest = requestTarget;
+    std::string_view authority;
+    const size_t schemeEnd = rest.find("://");
+    if (schemeEnd != std::string_view::npos) {
+        target.scheme = lowerAscii(rest.substr(0, schemeEnd));
+        if (target.scheme != "http" && target.scheme != "https")
+            return std::nullopt;
+        rest.remove_prefix(schemeEnd + 3);
+        const size_t pathStart = rest.find_first_of("/?");
+        authority = rest.substr(0, pathStart);
+        rest = pathStart == std::string_view::npos ? std::string_view() : rest.substr(pathStart);
+    } else {
+        if (rest.empty() || rest.front() != '/')
+            return std::nullopt;
+        authority = hostHeader;
+    }
+    target.port = target.scheme == "https" ? 443 : 80;
+    if (!splitHostPort(authority, target.hostname, target.port))
+        return std::nullopt;
+    target.host = lowerAscii(authority);
+
+    const size_t fragment = rest.find('#');
+    if (fragment != std::string_view::npos)
+        rest = rest.substr(0, fragment);
+    const size_t question = rest.find('?');
+    std::string_view path = rest.substr(0, question);
+    if (question != std::string_view::npos)
+        target.query = std::string(rest.substr(question + 1));
+    target.path = path.empty() ? "/" : std::string(path);
+    return target;
+}
+
+bool hostMatches(std::string_view routeHost, const ProxyTarget &target)
+{
+    if (routeHost.empty())
+        return true;
+    std::string hostname;
+    int port = -1;
+    if (!splitHostPort(routeHost, hostname, port))
+        return false;
+    return hostname == target.hostname && (port == -1 || port == target.port);
+}
+
+bool pathMatches(std::string_view pattern, std::string_view path)
+{
+    const auto wanted = segments(withoutTrailingSlash(pattern));
+    const auto actual = segments(withoutTrailingSlash(path));
+    if (wanted.size() != actual.size())
+        return false;
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if (wanted[i].size() > 1 && wanted[i].front() == ':') {
+            if (actual[i].empty())
+                return false;
+        } else if (wanted[i] != actual[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<size_t> findRoute(const std::vector<WireRoute> &routes, std::string_view method,
+                                const ProxyTarget &target)
+{
+    const std::string wantedMethod = lowerAscii(method);
+    for (size_t i = 0; i < routes.size(); ++i) {
+        const WireRoute &route = routes[i];
+        if (route.active && lowerAscii(route.method) == wantedMethod && hostMatches(route.host, target)
+            && pathMatches(route.path, target.path))
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::string substituteVariables(std::string_view text, const std::vector<WireVar> &variables)
+{
+    std::string out;
+    out.reserve(text.size());
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t open = text.find("{{", position);
+        if (open == std::string_view::npos)
+            break;
+        const size_t close = text.find("}}", open + 2);
+        if (close == std::string_view::npos)
+            break;
+        std::string_view name = text.substr(open + 2, close - open - 2);
+        while (!name.empty() && (name.front() == ' ' || name.front() == '\t'))
+            name.remove_prefix(1);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.remove_suffix(1);
+        const auto variable = std::find_if(variables.begin(), variables.end(),
+                                           [&](const WireVar &v) { return !v.key.empty() && v.key == name; });
+        out.append(text.substr(position, open - position));
+        if (variable != variables.end())
+            out.append(variable->value);
+        else
+            out.append(text.substr(open, close + 2 - open));
+        position = close + 2;
+    }
+    out.append(text.substr(std::min(position, text.size())));
+    return out;
+}
+
+std::string routeKey(std::string_view method, std::string_view host, std::string_view path)
+{
+    std::string key;
+    for (const char c : method)
+        key.push_back(static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+    key += ' ';
+    key += lowerAscii(host);
+    key += path;
+    return key;
+}
+
+void applyOverride(PlannedAnswer &answer, std::string_view overrideText)
+{
+    switch (errorOverrideFromWire(overrideText)) {
+    case ErrorOverride::notFound:
+        answer.status = 404;
+        answer.body = R"({"error":"Not Found"})";
+        break;
+    case ErrorOverride::serverError:
+        answer.status = 500;
+        answer.body = R"({"error":"Internal Server Error"})";
+        break;
+    case ErrorOverride::timeout:
+        answer.holdThenTimeout = true;
+        answer.status = 504;
+        answer.body = R"({"error":"Gateway Timeout"})";
+        break;
+    case ErrorOverride::custom:
+    case ErrorOverride::ok:
+        break;
+    }
+}
+
+PlannedAnswer planAnswer(const WireRoute &route, size_t hit)
+{
+    PlannedAnswer answer;
+    answer.status = route.status;
+    answer.body = route.body;
+    answer.latencyMs = clampLatency(route.latencyMs);
+    std::string overrideText = route.override.value_or("");
+
+    const auto &steps = route.sequence;
+    if (steps && !steps->empty()) {
+        size_t total = 0;
+        for (const auto &step : *steps)
+            total += static_cast<size_t>(std::max(1, step.repeat.value_or(1)));
+        size_t position = route.seqMode.value_or("sticky") == "loop" ? hit % total : std::min(hit, total - 1);
+        const WireStep *chosen = &steps->back();
+        for (const auto &step : *steps) {
+            const size_t span = static_cast<size_t>(std::max(1, step.repeat.value_or(1)));
+            if (position < span) {
+                chosen = &step;
+                break;
+            }
+            position -= span;
+        }
+        answer.status = chosen->status;
+        answer.body = chosen->body;
+        answer.latencyMs = clampLatency(chosen->latencyMs.value_or(0));
+        overrideText = chosen->override.value_or("");
+    }
+    if (answer.status < 100 || answer.status > 599)
+        answer.status = 200;
+    applyOverride(answer, overrideText);
+    return answer;
+}
+
+void applyChaos(const ChaosPreset &preset, PlannedAnswer &answer, std::mt19937_64 &random)
+{
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    for (const auto &fault : preset.faults) {
+        if (chance(random) >= fault.probability)
+            continue;
+        if (fault.kind == "latency") {
+            const int low = clampLatency(fault.minMs.value_or(0));
+            const int high = std::max(low, clampLatency(fault.maxMs.value_or(low)));
+            answer.latencyMs = clampLatency(static_cast<long long>(answer.latencyMs)
+                                            + std::uniform_int_distribution<int>(low, high)(random));
+        } else if (fault.kind == "status") {
+            const int status = fault.status.value_or(500);
+            answer.status = status >= 100 && status <= 599 ? status : 500;
+            answer.body = fault.body.value_or(R"({"error":"injected by chaos preset"})");
+        } else if (fault.kind == "drop") {
+            answer.drop = true;
+        }
+    }
+}
+
+} // namespace standin

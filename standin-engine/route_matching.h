@@ -1,0 +1,67 @@
+// How a proxied request finds its route and what the route answers: matching, sequences, overrides,
+// "{{key}}" substitution and chaos faults. Pure functions, so each rule is tested on its own.
+#pragma once
+
+#include "engine/records/chaos_records.h"
+#include "engine/records/environment_records.h"
+#include "engine/records/route_records.h"
+
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace standin {
+
+// Where a proxied request goes.
+struct ProxyTarget {
+    std::string scheme = "http";
+    std::string host;     // as written, with a port when one was given ("api.test:8080")
+    std::string hostname; // lower case, without the port
+    int port = 80;
+    std::string path = "/";
+    std::string query; // without "?"
+};
+
+// Absolute form ("http://host:port/path?q") or, for origin form ("/path"), the Host header.
+std::optional<ProxyTarget> parseProxyTarget(std::string_view requestTarget, std::string_view hostHeader);
+
+// A route host without a port matches the host on any port; with one, the port must match too.
+// A route without a host answers for every host.
+bool hostMatches(std::string_view routeHost, const ProxyTarget &target);
+// Segment by segment; a ":name" segment matches any one non-empty segment; one trailing "/" is ignored.
+bool pathMatches(std::string_view pattern, std::string_view path);
+// The first active route for the method, host and path, in list order.
+std::optional<size_t> findRoute(const std::vector<WireRoute> &routes, std::string_view method,
+                                const ProxyTarget &target);
+
+// Replaces every "{{key}}" (blanks inside the braces allowed) with the variable's value; unknown keys stay.
+std::string substituteVariables(std::string_view text, const std::vector<WireVar> &variables);
+
+// The key under which schemas are learned: "GET api.test/v2/users/:id".
+std::string routeKey(std::string_view method, std::string_view host, std::string_view path);
+
+// What the proxy sends back for one request.
+struct PlannedAnswer {
+    int status = 200;
+    std::string body;
+    int latencyMs = 0;
+    bool holdThenTimeout = false; // the "timeout" override: wait, then answer 504
+    bool drop = false;            // a chaos "drop" fault
+};
+
+// How long a "timeout" override holds the request before giving up with 504.
+constexpr int kTimeoutHoldMs = 10000;
+// Upper bound for any latency a route or preset asks for.
+constexpr int kMaxLatencyMs = 60000;
+
+// The answer of a route on its `hit`-th use (0 first), walking its sequence by its mode
+// ("sticky" stays on the last step, "loop" starts over).
+PlannedAnswer planAnswer(const WireRoute &route, size_t hit);
+// Applies the override wire text ("404", "500", "timeout", "custom", anything else ok).
+void applyOverride(PlannedAnswer &answer, std::string_view overrideText);
+// Rolls each fault of the preset once and applies those that hit.
+void applyChaos(const ChaosPreset &preset, PlannedAnswer &answer, std::mt19937_64 &random);
+
+} // namespace standin

@@ -1,0 +1,285 @@
+// Schema learning and drift detection for the stand-in engine.
+#include "schema_learner.h"
+
+#include "bounded_input.h"
+#include "engine_support.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace standin {
+
+using nlohmann::json;
+using nlohmann::ordered_json;
+
+namespace {
+
+void flattenInto(const json &value, const std::string &path, FlatShape &shape)
+{
+    shape[path].insert(jsonTypeName(value));
+    if (value.is_object()) {
+        for (auto it = value.begin(); it != value.end(); ++it)
+            flattenInto(it.value(), path + "." + it.key(), shape);
+    } else if (value.is_array()) {
+        for (const auto &element : value)
+            flattenInto(element, path + "[]", shape);
+    }
+}
+
+std::string parentOf(const std::string &path)
+{
+    if (path.size() > 2 && path.compare(path.size() - 2, 2, "[]") == 0)
+        return path.substr(0, path.size() - 2);
+    const size_t dot = path.rfind('.');
+    return dot == std::string::npos ? std::string() : path.substr(0, dot);
+}
+
+bool underAny(const std::string &path, const std::vector<std::string> &roots)
+{
+    return std::any_of(roots.begin(), roots.end(), [&](const std::string &root) {
+        return path.size() > root.size() && path.compare(0, root.size(), root) == 0
+               && (path[root.size()] == '.' || path[root.size()] == '[');
+    });
+}
+
+std::vector<std::string> listOf(const std::set<std::string> &types)
+{
+    return {types.begin(), types.end()};
+}
+
+bool numericOnly(const std::set<std::string> &types)
+{
+    return std::all_of(types.begin(), types.end(), [](const auto &t) { return t == "integer" || t == "number"; });
+}
+
+} // namespace
+
+std::string jsonTypeName(const json &value)
+{
+    switch (value.type()) {
+    case json::value_t::null:
+        return "null";
+    case json::value_t::boolean:
+        return "boolean";
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned:
+        return "integer";
+    case json::value_t::number_float:
+        return "number";
+    case json::value_t::string:
+        return "string";
+    case json::value_t::array:
+        return "array";
+    case json::value_t::object:
+        return "object";
+    default:
+        return "null";
+    }
+}
+
+FlatShape flattenShape(const json &document)
+{
+    FlatShape shape;
+    flattenInto(document, "$", shape);
+    return shape;
+}
+
+void addSample(SchemaSketch &sketch, const FlatShape &sample)
+{
+    for (const auto &[path, types] : sample) {
+        SchemaField &field = sketch.paths[path];
+        std::set<std::string> merged(field.types.begin(), field.types.end());
+        merged.insert(types.begin(), types.end());
+        field.types = listOf(merged);
+        ++field.present;
+    }
+    ++sketch.samples;
+}
+
+std::vector<SchemaChange> compareShape(const SchemaSketch &baseline, const FlatShape &actual)
+{
+    std::vector<SchemaChange> changes;
+    std::vector<std::string> settled; // fields whose subtree is already explained by one change
+
+    for (const auto &[path, field] : baseline.paths) {
+        if (underAny(path, settled))
+            continue;
+        const std::set<std::string> learned(field.types.begin(), field.types.end());
+        const auto seen = actual.find(path);
+        if (seen == actual.end()) {
+            // A field that was missing from some samples is optional; only a field always there breaks.
+            if (field.present >= baseline.samples) {
+                changes.push_back({path, "field_removed", "breaking", listOf(learned), std::nullopt});
+                settled.push_back(path);
+            }
+            continue;
+        }
+        std::set<std::string> fresh;
+        std::set_difference(seen->second.begin(), seen->second.end(), learned.begin(), learned.end(),
+                            std::inserter(fresh, fresh.end()));
+        if (fresh.empty())
+            continue;
+        std::set<std::string> all = learned;
+        all.insert(fresh.begin(), fresh.end());
+        if (fresh == std::set<std::string> {"null"}) {
+            changes.push_back({path, "became_nullable", "warning", listOf(learned), listOf(seen->second)});
+        } else if (numericOnly(all)) {
+            changes.push_back({path, "numeric_format", "warning", listOf(learned), listOf(seen->second)});
+        } else {
+            changes.push_back({path, "type_changed", "breaking", listOf(learned), listOf(seen->second)});
+            settled.push_back(path);
+        }
+    }
+
+    for (const auto &[path, types] : actual) {
+        if (baseline.paths.count(path) || underAny(path, settled))
+            continue;
+        // Only the outermost new field is reported; its own children come with it.
+        const std::string parent = parentOf(path);
+        if (!parent.empty() && !baseline.paths.count(parent))
+            continue;
+        changes.push_back({path, "field_added", "info", std::nullopt, listOf(types)});
+    }
+    return changes;
+}
+
+SchemaLearner::SchemaLearner(std::filesystem::path file)
+    : m_file(std::move(file))
+{
+    load();
+}
+
+void SchemaLearner::load()
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(m_file, ec))
+        return;
+    std::ifstream in(m_file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string error;
+    const auto parsed = parseBoundedJson(text.str(), error);
+    try {
+        if (!parsed || !parsed->is_object())
+            throw std::runtime_error(parsed ? "expected an object" : error);
+        for (auto it = parsed->begin(); it != parsed->end(); ++it) {
+            const auto snapshot = decodeJsonOrThrow<SchemaSnapshot>(it.value());
+            ProjectSchema &project = m_projects[it.key()];
+            for (const auto &baseline : snapshot.baselines)
+                project.baselines[baseline.key] = baseline;
+            project.drifts.assign(snapshot.drifts.begin(), snapshot.drifts.end());
+        }
+    } catch (const std::exception &e) {
+        m_projects.clear();
+        logError("schema file " + m_file.string() + " could not be read (" + e.what() + "); learning afresh");
+    }
+}
+
+std::optional<WireDriftEvent> SchemaLearner::observe(const Observation &observation, const json &body)
+{
+    const FlatShape shape = flattenShape(body);
+    std::lock_guard lock(m_mutex);
+    ProjectSchema &project = m_projects[observation.projectId];
+    SchemaBaseline &baseline = project.baselines[observation.key];
+    if (baseline.key.empty()) {
+        baseline.key = observation.key;
+        baseline.method = observation.method;
+        baseline.host = observation.host;
+        baseline.path = observation.path;
+    }
+    m_dirty = true;
+    if (!baseline.locked) {
+        SchemaSketch sketch = baseline.sketch.value_or(SchemaSketch {});
+        addSample(sketch, shape);
+        baseline.samples = sketch.samples;
+        baseline.locked = sketch.samples >= kSamplesToLock;
+        baseline.sketch = std::move(sketch);
+        baseline.updated = observation.time;
+        return std::nullopt;
+    }
+
+    auto changes = compareShape(baseline.sketch.value_or(SchemaSketch {}), shape);
+    if (changes.empty())
+        return std::nullopt;
+    WireDriftEvent event {observation.key, observation.trafficId, 0, std::move(changes)};
+    event.breaking = static_cast<int>(std::count_if(event.changes.begin(), event.changes.end(),
+                                                    [](const auto &c) { return c.severity == "breaking"; }));
+    project.drifts.push_front(SchemaDriftRecord::fromEvent(event, observation.time));
+    while (project.drifts.size() > kMaxDriftsPerProject)
+        project.drifts.pop_back();
+    return event;
+}
+
+SchemaSnapshot SchemaLearner::snapshot(const std::string &projectId) const
+{
+    std::lock_guard lock(m_mutex);
+    SchemaSnapshot snapshot;
+    const auto it = m_projects.find(projectId);
+    if (it == m_projects.end())
+        return snapshot;
+    for (const auto &[key, baseline] : it->second.baselines)
+        snapshot.baselines.push_back(baseline);
+    snapshot.drifts.assign(it->second.drifts.begin(), it->second.drifts.end());
+    return snapshot;
+}
+
+void SchemaLearner::relearn(const std::string &projectId, const std::string &key)
+{
+    std::lock_guard lock(m_mutex);
+    ProjectSchema &project = m_projects[projectId];
+    for (auto &[baselineKey, baseline] : project.baselines) {
+        if (!key.empty() && baselineKey != key)
+            continue;
+        baseline.locked = false;
+        baseline.samples = 0;
+        baseline.sketch.reset();
+        baseline.updated.reset();
+    }
+    m_dirty = true;
+}
+
+void SchemaLearner::clear(const std::string &projectId)
+{
+    std::lock_guard lock(m_mutex);
+    m_projects.erase(projectId);
+    m_dirty = true;
+}
+
+void SchemaLearner::forgetProject(const std::string &projectId)
+{
+    clear(projectId);
+}
+
+void SchemaLearner::saveIfDirty()
+{
+    std::lock_guard saving(m_saveMutex);
+    ordered_json document = ordered_json::object();
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_dirty)
+            return;
+        m_dirty = false;
+        for (const auto &[projectId, project] : m_projects) {
+            SchemaSnapshot snapshot;
+            for (const auto &[key, baseline] : project.baselines)
+                snapshot.baselines.push_back(baseline);
+            snapshot.drifts.assign(project.drifts.begin(), project.drifts.end());
+            document[projectId] = snapshot;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(m_file.parent_path(), ec);
+    const auto temporary = m_file.string() + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << document.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+        if (!out.flush()) {
+            logError("could not save " + m_file.string());
+            return;
+        }
+    }
+    std::filesystem::rename(temporary, m_file, ec);
+}
+
+} // namespace standin

@@ -1,0 +1,71 @@
+// Learns the JSON shape of each route's successful responses and reports later responses that drift from it.
+#pragma once
+
+#include "engine/records/schema_records.h"
+
+#include <nlohmann/json.hpp>
+
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace standin {
+
+// JSON path ("$", "$.users", "$.users[].id") to the type names seen there.
+using FlatShape = std::map<std::string, std::set<std::string>>;
+
+// "object", "array", "string", "integer", "number", "boolean" or "null".
+std::string jsonTypeName(const nlohmann::json &value);
+FlatShape flattenShape(const nlohmann::json &document);
+// Folds one sample into a sketch.
+void addSample(SchemaSketch &sketch, const FlatShape &sample);
+// The differences of a response against a locked sketch; descendants of a removed or retyped field
+// are not listed again.
+std::vector<SchemaChange> compareShape(const SchemaSketch &baseline, const FlatShape &actual);
+
+class SchemaLearner final {
+public:
+    static constexpr int kSamplesToLock = 3;
+    static constexpr size_t kMaxDriftsPerProject = 500;
+
+    explicit SchemaLearner(std::filesystem::path file);
+
+    struct Observation {
+        std::string projectId;
+        std::string key; // route key
+        std::string method;
+        std::string host;
+        std::string path;
+        std::string trafficId;
+        std::string time;
+    };
+    // Learns from the body while the baseline has fewer than three samples; afterwards compares.
+    std::optional<WireDriftEvent> observe(const Observation &observation, const nlohmann::json &body);
+
+    SchemaSnapshot snapshot(const std::string &projectId) const;
+    // "" relearns every baseline of the project.
+    void relearn(const std::string &projectId, const std::string &key);
+    void clear(const std::string &projectId);
+    void forgetProject(const std::string &projectId);
+
+    void saveIfDirty();
+
+private:
+    struct ProjectSchema {
+        std::map<std::string, SchemaBaseline> baselines;
+        std::deque<SchemaDriftRecord> drifts; // newest first
+    };
+    void load();
+
+    std::filesystem::path m_file;
+    mutable std::mutex m_mutex;
+    std::mutex m_saveMutex;
+    std::map<std::string, ProjectSchema> m_projects;
+    bool m_dirty = false;
+};
+
+} // namespace standin

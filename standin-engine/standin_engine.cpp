@@ -1,0 +1,190 @@
+// Wiring and lifetime of the stand-in engine.
+#include "standin_engine.h"
+
+#include "control_api.h"
+#include "engine_support.h"
+
+#include <httplib.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace standin {
+
+namespace {
+
+std::filesystem::path dataPath(const EngineOptions &options, const char *name)
+{
+    return std::filesystem::path(options.dataDir) / name;
+}
+
+std::int64_t residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long long pages = 0;
+    long long resident = 0;
+    if (!(statm >> pages >> resident))
+        return 0;
+    return resident * static_cast<std::int64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+int threadCount()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Threads:", 0) == 0)
+            return std::atoi(line.c_str() + 8);
+    }
+    return 1;
+}
+
+} // namespace
+
+StandinEngine::StandinEngine(EngineOptions options, Fault fault)
+    : m_options(std::move(options))
+    , m_fault(fault)
+    , m_started(std::chrono::steady_clock::now())
+    , m_state(dataPath(m_options, "state.json"))
+    , m_history(dataPath(m_options, "history.json"))
+    , m_schema(dataPath(m_options, "schema.json"))
+    , m_rootCA(dataPath(m_options, "ca"))
+    , m_exchanges(m_state, m_history, m_schema, [this](const EngineEvent &event) { publish(event); })
+    , m_proxy(m_exchanges)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(m_options.dataDir, ec);
+    if (ec)
+        logError("could not create the data directory " + m_options.dataDir + ": " + ec.message());
+    m_saver = std::thread([this] { saveLoop(); });
+}
+
+StandinEngine::~StandinEngine()
+{
+    requestExit();
+    if (m_saver.joinable())
+        m_saver.join();
+    m_proxy.stop();
+    m_events.closeAll();
+    if (m_control)
+        m_control->stop();
+}
+
+int StandinEngine::bindControl(std::string &error)
+{
+    m_control = std::make_unique<httplib::Server>();
+    registerControlApi(*m_control, *this);
+    int port = m_options.controlPort;
+    if (port == 0)
+        port = m_control->bind_to_any_port("127.0.0.1");
+    else if (!m_control->bind_to_port("127.0.0.1", port))
+        port = -1;
+    if (port <= 0) {
+        error = "control port " + std::to_string(m_options.controlPort) + " is not available";
+        return -1;
+    }
+    m_controlPort = port;
+    m_exchanges.setOwnPorts({port});
+    return port;
+}
+
+void StandinEngine::serveControl()
+{
+    if (m_control)
+        m_control->listen_after_bind();
+}
+
+bool StandinEngine::startProxy(std::string &error)
+{
+    if (m_proxy.running())
+        return true;
+    int wanted = m_options.proxyPort;
+    if (wanted == 0 && m_proxy.port() != 0)
+        wanted = m_proxy.port(); // keep the port the app was told, when it is still free
+    bool started = m_proxy.start(wanted, error);
+    if (!started && wanted != m_options.proxyPort)
+        started = m_proxy.start(0, error);
+    if (!started) {
+        logError("proxy failed to start: " + error);
+        return false;
+    }
+    m_exchanges.setOwnPorts({m_controlPort.load(), m_proxy.port()});
+    logLine("proxy listening on 127.0.0.1:" + std::to_string(m_proxy.port()));
+    publish(makeEvent("proxy_started", true));
+    return true;
+}
+
+void StandinEngine::stopProxy()
+{
+    if (!m_proxy.running())
+        return;
+    m_proxy.stop();
+    logLine("proxy stopped");
+    publish(makeEvent("proxy_stopped", true));
+}
+
+EngineHealth StandinEngine::health() const
+{
+    EngineHealth health;
+    health.status = "ok";
+    health.version = kEngineVersion;
+    health.pid = static_cast<int>(::getpid());
+    health.uptimeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    health.proxyRunning = m_proxy.running();
+    health.proxyPort = m_proxy.running() || m_options.proxyPort == 0 ? m_proxy.port() : m_options.proxyPort;
+    health.controlPort = m_controlPort;
+    health.memoryBytes = residentBytes();
+    health.goroutines = threadCount();
+    health.routeCount = m_state.routeCount();
+    return health;
+}
+
+EngineEvent StandinEngine::makeEvent(const std::string &type, bool withHealth) const
+{
+    EngineEvent event;
+    event.type = type;
+    event.time = nowIso();
+    if (withHealth)
+        event.health = health();
+    return event;
+}
+
+void StandinEngine::publish(const EngineEvent &event)
+{
+    m_events.publish(encodeRecord(event));
+}
+
+void StandinEngine::requestExit()
+{
+    {
+        std::lock_guard lock(m_exitMutex);
+        m_exitRequested = true;
+    }
+    m_exitCondition.notify_all();
+}
+
+void StandinEngine::waitForExit()
+{
+    std::unique_lock lock(m_exitMutex);
+    m_exitCondition.wait(lock, [this] { return m_exitRequested; });
+}
+
+void StandinEngine::prepareExit()
+{
+    m_events.closeAll();
+    m_history.saveIfDirty();
+    m_schema.saveIfDirty();
+}
+
+void StandinEngine::saveLoop()
+{
+    std::unique_lock lock(m_exitMutex);
+    while (!m_exitCondition.wait_for(lock, std::chrono::seconds(1), [this] { return m_exitRequested; })) {
+        lock.unlock();
+        m_history.saveIfDirty();
+        m_schema.saveIfDirty();
+        lock.lock();
+    }
+}
+
+} // namespace standin

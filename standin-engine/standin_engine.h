@@ -1,0 +1,95 @@
+// The stand-in engine as a whole: its stores, the control API, the proxy, events and its lifetime.
+#pragma once
+
+#include "engine_options.h"
+#include "event_hub.h"
+#include "proxy_server.h"
+#include "root_ca.h"
+#include "schema_learner.h"
+#include "state_store.h"
+#include "traffic_history.h"
+
+#include "engine/records/engine_records.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+}
+
+namespace standin {
+
+constexpr const char *kEngineVersion = "0.1.0-standin";
+
+class StandinEngine final {
+public:
+    StandinEngine(EngineOptions options, Fault fault);
+    ~StandinEngine();
+
+    StandinEngine(const StandinEngine &) = delete;
+    StandinEngine &operator=(const StandinEngine &) = delete;
+
+    // Binds the control API on 127.0.0.1; returns the port, or -1 with a reason.
+    int bindControl(std::string &error);
+    // Serves control requests until the engine exits (blocks; run it on its own thread).
+    void serveControl();
+    int controlPort() const { return m_controlPort; }
+
+    bool startProxy(std::string &error);
+    void stopProxy();
+
+    EngineHealth health() const;
+    // An event stamped now, carrying the health record when asked.
+    EngineEvent makeEvent(const std::string &type, bool withHealth) const;
+    void publish(const EngineEvent &event);
+
+    // Asks the process to end (stdin closed, control/shutdown, SIGTERM); the main thread does the rest.
+    void requestExit();
+    void waitForExit();
+    // Ends every event stream and saves what is unsaved.
+    void prepareExit();
+
+    // A setup of the local model was asked for (it can't succeed here; the progress says why).
+    void setAISetupRequested() { m_aiSetupRequested = true; }
+    bool aiSetupRequested() const { return m_aiSetupRequested; }
+
+    const EngineOptions &options() const { return m_options; }
+    Fault fault() const { return m_fault; }
+    StateStore &state() { return m_state; }
+    TrafficHistory &history() { return m_history; }
+    SchemaLearner &schema() { return m_schema; }
+    RootCA &rootCA() { return m_rootCA; }
+    EventHub &events() { return m_events; }
+    ExchangeHandler &exchanges() { return m_exchanges; }
+    ProxyServer &proxy() { return m_proxy; }
+
+private:
+    void saveLoop();
+
+    EngineOptions m_options;
+    Fault m_fault;
+    std::chrono::steady_clock::time_point m_started;
+    StateStore m_state;
+    TrafficHistory m_history;
+    SchemaLearner m_schema;
+    RootCA m_rootCA;
+    EventHub m_events;
+    ExchangeHandler m_exchanges;
+    ProxyServer m_proxy;
+    std::unique_ptr<httplib::Server> m_control;
+    std::atomic<int> m_controlPort {0};
+    std::atomic<bool> m_aiSetupRequested {false};
+
+    std::mutex m_exitMutex;
+    std::condition_variable m_exitCondition;
+    bool m_exitRequested = false;
+    std::thread m_saver;
+};
+
+} // namespace standin

@@ -1,0 +1,451 @@
+// Project state of the stand-in engine and its file under the data directory.
+#include "state_store.h"
+
+#include "bounded_input.h"
+#include "engine_support.h"
+#include "engine/records/record_ids.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace standin {
+
+using nlohmann::json;
+using nlohmann::ordered_json;
+
+namespace {
+
+constexpr const char *kDefaultProjectId = "default";
+
+std::string trimmed(const std::string &text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+bool validName(const std::string &name, std::string &error)
+{
+    if (name.empty()) {
+        error = "project name must not be empty";
+        return false;
+    }
+    if (name.size() > StateStore::kMaxNameLength) {
+        error = "project name is too long (at most " + std::to_string(StateStore::kMaxNameLength) + " bytes)";
+        return false;
+    }
+    return true;
+}
+
+std::string routeSignature(const WireRoute &route)
+{
+    return lowerAscii(route.method) + " " + lowerAscii(route.host) + route.path;
+}
+
+ProjectState freshProject(std::string id, std::string name)
+{
+    ProjectState project;
+    project.id = std::move(id);
+    project.name = std::move(name);
+    project.updatedAt = nowIso();
+    project.chaos.presets = builtInChaosPresets();
+    return project;
+}
+
+ordered_json projectToJson(const ProjectState &project)
+{
+    ordered_json j;
+    j["id"] = project.id;
+    j["name"] = project.name;
+    j["updatedAt"] = project.updatedAt;
+    j["routes"] = project.routes;
+    j["environments"] = project.environments;
+    j["chaos"] = project.chaos;
+    return j;
+}
+
+ProjectState projectFromJson(const json &j)
+{
+    const records::ObjectReader reader(j);
+    ProjectState project;
+    reader.required("id", project.id);
+    reader.required("name", project.name);
+    reader.required("updatedAt", project.updatedAt);
+    reader.required("routes", project.routes);
+    reader.required("environments", project.environments);
+    reader.required("chaos", project.chaos);
+    return project;
+}
+
+} // namespace
+
+std::vector<ChaosPreset> builtInChaosPresets()
+{
+    ChaosFault slow {"latency", 1.0, std::nullopt, std::nullopt, 200, 800};
+    ChaosFault unavailable {"status", 0.25, 503, R"({"error":"Service Unavailable"})", std::nullopt, std::nullopt};
+    ChaosFault drop {"drop", 0.1, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    ChaosFault jitter {"latency", 0.5, std::nullopt, std::nullopt, 100, 1500};
+    ChaosFault serverError {"status", 0.1, 500, R"({"error":"Internal Server Error"})", std::nullopt, std::nullopt};
+    ChaosFault rareDrop {"drop", 0.05, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    return {
+        {"slow-network", "Slow network", {slow}},
+        {"flaky-backend", "Flaky backend", {unavailable}},
+        {"dropped-connections", "Dropped connections", {drop}},
+        {"everything", "Everything at once", {jitter, serverError, rareDrop}},
+    };
+}
+
+StateStore::StateStore(std::filesystem::path file)
+    : m_file(std::move(file))
+{
+    load();
+    if (m_projects.empty())
+        m_projects.push_back(freshProject(kDefaultProjectId, "Default"));
+    if (!findLocked(m_activeId))
+        m_activeId = m_projects.front().id;
+}
+
+void StateStore::load()
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(m_file, ec))
+        return;
+    std::ifstream in(m_file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string error;
+    try {
+        const auto parsed = parseBoundedJson(text.str(), error);
+        if (!parsed)
+            throw RecordError({}, error);
+        const records::ObjectReader reader(*parsed);
+        std::string activeId;
+        reader.required("activeId", activeId);
+        const auto &projects = parsed->at("projects");
+        if (!projects.is_array())
+            throw RecordError("projects", "expected an array");
+        std::vector<ProjectState> loaded;
+        for (const auto &project : projects)
+            loaded.push_back(projectFromJson(project));
+        m_projects = std::move(loaded);
+        m_activeId = activeId;
+    } catch (const std::exception &e) {
+        // Keep the unreadable file for the user instead of overwriting it on the next save.
+        const auto aside = m_file.string() + ".unreadable";
+        std::filesystem::rename(m_file, aside, ec);
+        logError("state file " + m_file.string() + " could not be read (" + e.what() + "); kept as " + aside);
+        m_projects.clear();
+    }
+}
+
+void StateStore::saveLocked() const
+{
+    ordered_json document;
+    document["version"] = 1;
+    document["activeId"] = m_activeId;
+    document["projects"] = ordered_json::array();
+    for (const auto &project : m_projects)
+        document["projects"].push_back(projectToJson(project));
+
+    std::error_code ec;
+    std::filesystem::create_directories(m_file.parent_path(), ec);
+    const auto temporary = m_file.string() + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << document.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+        if (!out.flush()) {
+            logError("could not save " + m_file.string());
+            return;
+        }
+    }
+    std::filesystem::rename(temporary, m_file, ec);
+    if (ec)
+        logError("could not save " + m_file.string() + ": " + ec.message());
+}
+
+ProjectState *StateStore::findLocked(const std::string &id)
+{
+    const auto it = std::find_if(m_projects.begin(), m_projects.end(), [&](const auto &p) { return p.id == id; });
+    return it == m_projects.end() ? nullptr : &*it;
+}
+
+const ProjectState *StateStore::activeLocked() const
+{
+    return const_cast<StateStore *>(this)->activeLocked();
+}
+
+ProjectState *StateStore::activeLocked()
+{
+    ProjectState *active = findLocked(m_activeId);
+    return active ? active : &m_projects.front();
+}
+
+Project StateStore::summaryOf(const ProjectState &project) const
+{
+    return Project {project.id, project.name, static_cast<int>(project.routes.size()), project.updatedAt};
+}
+
+ProjectList StateStore::listLocked() const
+{
+    ProjectList list;
+    list.activeId = activeLocked()->id;
+    for (const auto &project : m_projects)
+        list.projects.push_back(summaryOf(project));
+    return list;
+}
+
+std::string StateStore::uniqueNameLocked(const std::string &wanted) const
+{
+    const auto taken = [this](const std::string &name) {
+        return std::any_of(m_projects.begin(), m_projects.end(), [&](const auto &p) { return p.name == name; });
+    };
+    if (!taken(wanted))
+        return wanted;
+    for (int n = 2;; ++n) {
+        const std::string candidate = wanted + " " + std::to_string(n);
+        if (!taken(candidate))
+            return candidate;
+    }
+}
+
+void StateStore::touchLocked(ProjectState &project)
+{
+    project.updatedAt = nowIso();
+}
+
+ProjectList StateStore::projectList() const
+{
+    std::lock_guard lock(m_mutex);
+    return listLocked();
+}
+
+std::string StateStore::activeProjectId() const
+{
+    std::lock_guard lock(m_mutex);
+    return activeLocked()->id;
+}
+
+ActiveProjectView StateStore::activeView() const
+{
+    std::lock_guard lock(m_mutex);
+    const ProjectState &project = *activeLocked();
+    ActiveProjectView view;
+    view.projectId = project.id;
+    view.routes = project.routes;
+    for (const auto &environment : project.environments.environments) {
+        if (environment.id != project.environments.activeId)
+            continue;
+        for (const auto &variable : environment.vars.value_or(std::vector<WireVar>{})) {
+            if (!variable.key.empty())
+                view.variables.push_back(variable);
+        }
+        break;
+    }
+    for (const auto &preset : project.chaos.presets) {
+        if (!project.chaos.activeId.empty() && preset.id == project.chaos.activeId)
+            view.chaos = preset;
+    }
+    return view;
+}
+
+int StateStore::routeCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(activeLocked()->routes.size());
+}
+
+std::vector<WireRoute> StateStore::routes() const
+{
+    std::lock_guard lock(m_mutex);
+    return activeLocked()->routes;
+}
+
+void StateStore::setRoutes(std::vector<WireRoute> routes)
+{
+    std::lock_guard lock(m_mutex);
+    ProjectState &project = *activeLocked();
+    std::map<std::string, const WireRoute *> before;
+    for (const auto &route : project.routes)
+        before.emplace(route.id, &route);
+    for (const auto &route : routes) {
+        const auto it = before.find(route.id);
+        if (it == before.end() || !(*it->second == route))
+            m_hits.erase(route.id);
+    }
+    project.routes = std::move(routes);
+    touchLocked(project);
+    saveLocked();
+}
+
+std::vector<WireRoute> StateStore::mergeRoutes(const std::vector<WireRoute> &imported)
+{
+    std::lock_guard lock(m_mutex);
+    ProjectState &project = *activeLocked();
+    for (const auto &route : imported) {
+        const auto same = std::find_if(project.routes.begin(), project.routes.end(), [&](const auto &existing) {
+            return routeSignature(existing) == routeSignature(route);
+        });
+        if (same != project.routes.end()) {
+            WireRoute replacement = route;
+            replacement.id = same->id; // keeps a selected route selected in the app
+            m_hits.erase(same->id);
+            *same = replacement;
+        } else {
+            project.routes.push_back(route);
+        }
+    }
+    touchLocked(project);
+    saveLocked();
+    return project.routes;
+}
+
+std::optional<Project> StateStore::createProject(const std::string &name, std::string &error)
+{
+    const std::string clean = trimmed(name);
+    if (!validName(clean, error))
+        return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    m_projects.push_back(freshProject(makeShortId("p-"), clean));
+    saveLocked();
+    return summaryOf(m_projects.back());
+}
+
+bool StateStore::activateProject(const std::string &id)
+{
+    std::lock_guard lock(m_mutex);
+    if (!findLocked(id))
+        return false;
+    m_activeId = id;
+    m_hits.clear();
+    saveLocked();
+    return true;
+}
+
+bool StateStore::renameProject(const std::string &id, const std::string &name, std::string &error)
+{
+    const std::string clean = trimmed(name);
+    if (!validName(clean, error))
+        return false;
+    std::lock_guard lock(m_mutex);
+    ProjectState *project = findLocked(id);
+    if (!project) {
+        error = "no project with id " + id;
+        return false;
+    }
+    project->name = clean;
+    touchLocked(*project);
+    saveLocked();
+    return true;
+}
+
+std::optional<Project> StateStore::duplicateProject(const std::string &id)
+{
+    std::lock_guard lock(m_mutex);
+    const ProjectState *source = findLocked(id);
+    if (!source)
+        return std::nullopt;
+    ProjectState copy = *source;
+    copy.id = makeShortId("p-");
+    copy.name = uniqueNameLocked(source->name + " copy");
+    copy.updatedAt = nowIso();
+    m_projects.push_back(std::move(copy));
+    saveLocked();
+    return summaryOf(m_projects.back());
+}
+
+StateStore::DeleteOutcome StateStore::deleteProject(const std::string &id)
+{
+    std::lock_guard lock(m_mutex);
+    if (!findLocked(id))
+        return DeleteOutcome::NotFound;
+    if (m_projects.size() == 1)
+        return DeleteOutcome::LastProject;
+    std::erase_if(m_projects, [&](const auto &p) { return p.id == id; });
+    if (m_activeId == id) {
+        m_activeId = m_projects.front().id;
+        m_hits.clear();
+    }
+    saveLocked();
+    return DeleteOutcome::Deleted;
+}
+
+Project StateStore::addImportedProject(const std::string &name, std::vector<WireRoute> routes)
+{
+    std::lock_guard lock(m_mutex);
+    ProjectState project = freshProject(makeShortId("p-"), uniqueNameLocked(name));
+    project.routes = std::move(routes);
+    m_projects.push_back(std::move(project));
+    m_activeId = m_projects.back().id;
+    m_hits.clear();
+    saveLocked();
+    return summaryOf(m_projects.back());
+}
+
+EnvironmentSet StateStore::environments() const
+{
+    std::lock_guard lock(m_mutex);
+    return activeLocked()->environments;
+}
+
+void StateStore::setEnvironments(EnvironmentSet environments)
+{
+    std::lock_guard lock(m_mutex);
+    ProjectState &project = *activeLocked();
+    project.environments = std::move(environments);
+    touchLocked(project);
+    saveLocked();
+}
+
+ChaosState StateStore::chaos() const
+{
+    std::lock_guard lock(m_mutex);
+    return activeLocked()->chaos;
+}
+
+bool StateStore::setActiveChaos(const std::string &id)
+{
+    std::lock_guard lock(m_mutex);
+    ProjectState &project = *activeLocked();
+    if (!id.empty()
+        && std::none_of(project.chaos.presets.begin(), project.chaos.presets.end(),
+                        [&](const auto &preset) { return preset.id == id; }))
+        return false;
+    project.chaos.activeId = id;
+    saveLocked();
+    return true;
+}
+
+ProjectState StateStore::activeProject() const
+{
+    std::lock_guard lock(m_mutex);
+    return *activeLocked();
+}
+
+void StateStore::replaceFromProfile(std::vector<WireRoute> routes, std::optional<ChaosState> chaos)
+{
+    std::lock_guard lock(m_mutex);
+    ProjectState &project = *activeLocked();
+    project.routes = std::move(routes);
+    if (chaos) {
+        // An active id that names none of the presets would be a chaos state nobody can switch off.
+        const bool known = std::any_of(chaos->presets.begin(), chaos->presets.end(),
+                                       [&](const auto &preset) { return preset.id == chaos->activeId; });
+        if (!known)
+            chaos->activeId.clear();
+        project.chaos = std::move(*chaos);
+    }
+    m_hits.clear();
+    touchLocked(project);
+    saveLocked();
+}
+
+size_t StateStore::nextHit(const std::string &routeId)
+{
+    std::lock_guard lock(m_mutex);
+    return m_hits[routeId]++;
+}
+
+} // namespace standin

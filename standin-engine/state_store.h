@@ -1,0 +1,97 @@
+// Projects with their routes, environments and chaos presets, kept in memory and saved under the data dir.
+#pragma once
+
+#include "engine/records/engine_records.h"
+#include "engine/records/route_records.h"
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// Everything one project owns.
+struct ProjectState {
+    std::string id;
+    std::string name;
+    std::string updatedAt;
+    std::vector<WireRoute> routes;
+    EnvironmentSet environments;
+    ChaosState chaos;
+};
+
+// The chaos presets every new project starts with.
+std::vector<ChaosPreset> builtInChaosPresets();
+
+// What the proxy needs of the active project to answer one request.
+struct ActiveProjectView {
+    std::string projectId;
+    std::vector<WireRoute> routes;
+    std::vector<WireVar> variables; // of the active environment, empty keys left out
+    std::optional<ChaosPreset> chaos; // the active preset
+};
+
+class StateStore final {
+public:
+    static constexpr size_t kMaxRoutes = 5000;
+    static constexpr size_t kMaxNameLength = 120;
+
+    // Loads the file when there is one; otherwise starts with one empty project.
+    explicit StateStore(std::filesystem::path file);
+
+    ProjectList projectList() const;
+    std::string activeProjectId() const;
+    ActiveProjectView activeView() const;
+    int routeCount() const;
+
+    std::vector<WireRoute> routes() const;
+    void setRoutes(std::vector<WireRoute> routes);
+    // Adds imported routes; one with the method, host and path of an existing route replaces it.
+    std::vector<WireRoute> mergeRoutes(const std::vector<WireRoute> &imported);
+
+    // Project operations; texts in `error` are shown to the user.
+    std::optional<Project> createProject(const std::string &name, std::string &error);
+    bool activateProject(const std::string &id);
+    bool renameProject(const std::string &id, const std::string &name, std::string &error);
+    std::optional<Project> duplicateProject(const std::string &id);
+    enum class DeleteOutcome { Deleted, NotFound, LastProject };
+    DeleteOutcome deleteProject(const std::string &id);
+    // A new active project holding `routes` (the OpenAPI import); the name is made unique.
+    Project addImportedProject(const std::string &name, std::vector<WireRoute> routes);
+
+    EnvironmentSet environments() const;
+    void setEnvironments(EnvironmentSet environments);
+
+    ChaosState chaos() const;
+    // "" switches chaos off; an unknown id changes nothing and returns false.
+    bool setActiveChaos(const std::string &id);
+
+    // The active project's routes and chaos presets as a profile carries them.
+    ProjectState activeProject() const;
+    void replaceFromProfile(std::vector<WireRoute> routes, std::optional<ChaosState> chaos);
+
+    // Which answer of its sequence a route gives next; counts start over when the route changes.
+    size_t nextHit(const std::string &routeId);
+
+private:
+    ProjectState *findLocked(const std::string &id);
+    const ProjectState *activeLocked() const;
+    ProjectState *activeLocked();
+    Project summaryOf(const ProjectState &project) const;
+    ProjectList listLocked() const;
+    std::string uniqueNameLocked(const std::string &wanted) const;
+    void touchLocked(ProjectState &project);
+    void load();
+    void saveLocked() const;
+
+    std::filesystem::path m_file;
+    mutable std::mutex m_mutex;
+    std::vector<ProjectState> m_projects;
+    std::string m_activeId;
+    std::map<std::string, size_t> m_hits;
+};
+
+} // namespace standin

@@ -1,0 +1,51 @@
+// Every exchange the proxy served, newest first, with paging and a text filter; saved under the data dir.
+#pragma once
+
+#include "engine/records/traffic_records.h"
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+class TrafficHistory final {
+public:
+    static constexpr size_t kMaxRecords = 1000;
+    static constexpr size_t kMaxStoredBody = 16 * 1024;
+    static constexpr int kDefaultLimit = 100;
+    static constexpr int kMaxLimit = 1000;
+
+    explicit TrafficHistory(std::filesystem::path file);
+
+    // Gives the record its id ("t-" and a number that only grows) and keeps it.
+    TrafficRecord add(TrafficRecord record);
+
+    // Newest first; `before` is the id of the last record of the previous page. An unknown cursor
+    // gives an empty page. `filter` matches, without letter case, the method, URL and status.
+    std::vector<TrafficRecord> page(int limit, const std::string &before, const std::string &filter) const;
+    std::optional<TrafficRecord> find(const std::string &id) const;
+    void clear();
+
+    // Written at most this often while requests come in, and once more at exit.
+    void saveIfDirty();
+
+    static bool matchesFilter(const TrafficRecord &record, const std::string &loweredFilter);
+    static std::string clipBody(std::string body);
+
+private:
+    void load();
+
+    std::filesystem::path m_file;
+    mutable std::mutex m_mutex;
+    std::mutex m_saveMutex; // one writer of the file at a time
+    std::deque<TrafficRecord> m_records; // newest first
+    std::uint64_t m_nextNumber = 1;
+    bool m_dirty = false;
+};
+
+} // namespace standin

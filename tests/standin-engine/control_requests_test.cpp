@@ -1,0 +1,340 @@
+// Every control request of the app against a real stand-in engine, in the record forms the app decodes.
+#include "engine_process.h"
+
+#include "support/test_support.h"
+
+#include "engine/records/engine_records.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using standintest::EngineProcess;
+using standintest::EventReader;
+using standintest::proxyRequest;
+
+namespace {
+
+template <class T>
+T decoded(const httplib::Result &reply)
+{
+    EXPECT_TRUE(reply);
+    auto value = decodeRecord<T>(reply ? reply->body : std::string());
+    EXPECT_TRUE(value) << (reply ? reply->body : std::string("no reply"));
+    return value.value_or(T {});
+}
+
+std::string fixture(const char *name)
+{
+    std::ifstream in((testsupport::sourceDir() + "/tests/standin-engine/fixtures/").toStdString() + name);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+WireRoute route(const std::string &id, const std::string &path, const std::string &body)
+{
+    WireRoute r;
+    r.id = id;
+    r.method = "GET";
+    r.host = "api.test";
+    r.path = path;
+    r.status = 200;
+    r.body = body;
+    return r;
+}
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
+        ASSERT_TRUE(m_engine->start());
+        m_client = m_engine->client();
+    }
+
+    std::vector<WireRoute> routes() { return decoded<std::vector<WireRoute>>(m_client->Get("/routes")); }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<EngineProcess> m_engine;
+    std::unique_ptr<httplib::Client> m_client;
+};
+
+} // namespace
+
+TEST_F(Engine, ProjectsCreateActivateRenameDuplicateAndDelete)
+{
+    const ProjectList initial = decoded<ProjectList>(m_client->Get("/projects"));
+    ASSERT_EQ(initial.projects.size(), 1u);
+    const std::string firstId = initial.activeId;
+    ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {route("r-1", "/a", "{}")}),
+                               "application/json"));
+
+    const auto created = m_client->Post("/projects", R"({"name":"Mobile"})", "application/json");
+    ASSERT_EQ(created->status / 100, 2);
+    const Project mobile = decoded<Project>(created);
+    EXPECT_EQ(mobile.name, "Mobile");
+    EXPECT_EQ(mobile.routeCount, 0);
+    EXPECT_EQ(decoded<ProjectList>(m_client->Get("/projects")).activeId, firstId);
+
+    ASSERT_EQ(m_client->Post("/projects/" + mobile.id + "/activate")->status / 100, 2);
+    EXPECT_EQ(decoded<ProjectList>(m_client->Get("/projects")).activeId, mobile.id);
+    EXPECT_TRUE(routes().empty()); // each project has its own routes
+
+    ASSERT_EQ(m_client->Patch("/projects/" + mobile.id, R"({"name":"Mobile app"})", "application/json")->status / 100, 2);
+    ASSERT_EQ(m_client->Post("/projects/" + firstId + "/duplicate")->status / 100, 2);
+    ProjectList list = decoded<ProjectList>(m_client->Get("/projects"));
+    ASSERT_EQ(list.projects.size(), 3u);
+    EXPECT_EQ(list.projects[1].name, "Mobile app");
+    EXPECT_EQ(list.projects[2].routeCount, 1); // the copy has the original's route
+
+    const ProjectList afterDelete = decoded<ProjectList>(m_client->Delete("/projects/" + mobile.id));
+    EXPECT_EQ(afterDelete.projects.size(), 2u);
+    EXPECT_NE(afterDelete.activeId, mobile.id); // the engine picked another active project
+
+    EXPECT_EQ(m_client->Post("/projects", R"({"name":""})", "application/json")->status, 400);
+    EXPECT_EQ(m_client->Post("/projects", R"({"title":"x"})", "application/json")->status, 400);
+    EXPECT_EQ(m_client->Post("/projects/nope/activate")->status, 404);
+    m_client->Delete("/projects/" + afterDelete.projects[1].id);
+    EXPECT_EQ(m_client->Delete("/projects/" + afterDelete.projects[0].id)->status, 409); // the last one stays
+}
+
+TEST_F(Engine, EnvironmentsRoundTripAndFillPlaceholdersInMockBodies)
+{
+    const EnvironmentSet set {{{"env-A1B2C3D4", "Staging", std::vector<WireVar> {{"userId", "usr_77"}, {"", "x"}}},
+                               {"env-2", "Empty", std::nullopt}},
+                              "env-A1B2C3D4"};
+    ASSERT_EQ(m_client->Post("/environments", encodeRecord(set), "application/json")->status, 200);
+    const EnvironmentSet loaded = decoded<EnvironmentSet>(m_client->Get("/environments"));
+    EXPECT_EQ(loaded, set);
+
+    ASSERT_TRUE(m_client->Post("/routes",
+                               encodeRecord(std::vector<WireRoute> {route("r-1", "/me", R"({"id":"{{userId}}"})")}),
+                               "application/json"));
+    const int proxyPort = m_engine->proxyPort();
+    EXPECT_EQ(proxyRequest(proxyPort, "GET", "http://api.test/me")->body, R"({"id":"usr_77"})");
+
+    EnvironmentSet none = set;
+    none.activeId = "";
+    ASSERT_TRUE(m_client->Post("/environments", encodeRecord(none), "application/json"));
+    EXPECT_EQ(proxyRequest(proxyPort, "GET", "http://api.test/me")->body, R"({"id":"{{userId}}"})");
+}
+
+TEST_F(Engine, ChaosPresetsListSwitchAndInjectFaults)
+{
+    const ChaosState state = decoded<ChaosState>(m_client->Get("/chaos"));
+    ASSERT_GE(state.presets.size(), 3u);
+    EXPECT_EQ(state.activeId, "");
+
+    ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {route("r-1", "/c", "ok")}),
+                               "application/json"));
+    ASSERT_EQ(m_client->Post("/chaos/active?id=slow-network")->status, 200);
+    EXPECT_EQ(decoded<ChaosState>(m_client->Get("/chaos")).activeId, "slow-network");
+    const auto slow = proxyRequest(m_engine->proxyPort(), "GET", "http://api.test/c");
+    ASSERT_TRUE(slow);
+    const auto record = decoded<std::vector<TrafficRecord>>(m_client->Get("/traffic?limit=1"));
+    ASSERT_EQ(record.size(), 1u);
+    EXPECT_GE(record[0].latencyMs, 200); // every answer is slowed by 200–800 ms
+
+    EXPECT_EQ(m_client->Post("/chaos/active?id=unknown")->status, 404);
+    ASSERT_EQ(m_client->Post("/chaos/active?id=")->status, 200);
+    EXPECT_EQ(decoded<ChaosState>(m_client->Get("/chaos")).activeId, "");
+}
+
+TEST_F(Engine, CaptureImportAddsRoutesAndRefusesUnreadableFiles)
+{
+    const std::string har = R"({"log":{"entries":[{"time":3,"request":{"method":"GET","url":"https://api.test/feed"},
+        "response":{"status":200,"content":{"text":"[]"}}}]}})";
+    const auto reply = m_client->Post("/import?format=auto", har, "application/json");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    const auto imported = decoded<std::vector<WireRoute>>(reply);
+    ASSERT_EQ(imported.size(), 1u);
+    EXPECT_EQ(imported[0].path, "/feed");
+    EXPECT_EQ(routes(), imported);
+
+    const auto refused = m_client->Post("/import?format=auto", "<html>nope</html>", "application/json");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status / 100, 4);
+    EXPECT_TRUE(decodeRecord<ErrorReply>(refused->body));
+    EXPECT_EQ(routes().size(), 1u);
+}
+
+TEST_F(Engine, OpenAPIImportMakesANewActiveProject)
+{
+    const auto yaml = m_client->Post("/import/openapi", fixture("petstore.yaml"), "application/octet-stream");
+    ASSERT_TRUE(yaml);
+    ASSERT_EQ(yaml->status, 200) << yaml->body;
+    const OpenAPIImportResult result = decoded<OpenAPIImportResult>(yaml);
+    EXPECT_EQ(result.name, "Petstore");
+    EXPECT_EQ(result.routeCount, 4);
+    const ProjectList list = decoded<ProjectList>(m_client->Get("/projects"));
+    EXPECT_EQ(list.activeId, result.projectId);
+    EXPECT_EQ(routes().size(), 4u);
+
+    const auto json = m_client->Post("/import/openapi", fixture("orders.json"), "application/octet-stream");
+    EXPECT_EQ(decoded<OpenAPIImportResult>(json).routeCount, 3);
+    const auto again = m_client->Post("/import/openapi", fixture("petstore.yaml"), "application/octet-stream");
+    EXPECT_EQ(decoded<OpenAPIImportResult>(again).name, "Petstore 2");
+
+    const auto refused = m_client->Post("/import/openapi", "just: text\n", "application/octet-stream");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 422);
+    EXPECT_NE(refused->body.find("not an OpenAPI"), std::string::npos);
+}
+
+TEST_F(Engine, RootCAIsGeneratedWithItsFileUnderTheDataDir)
+{
+    const CAInfo before = decoded<CAInfo>(m_client->Get("/ca"));
+    EXPECT_FALSE(before.generated);
+    EXPECT_EQ(before.fingerprint, "");
+
+    const CAInfo made = decoded<CAInfo>(m_client->Post("/ca/generate"));
+    EXPECT_TRUE(made.generated);
+    EXPECT_EQ(made.fingerprint.size(), 95u);
+    EXPECT_NE(made.certPEM.find("BEGIN CERTIFICATE"), std::string::npos);
+    EXPECT_EQ(made.path.rfind(m_dir.path().toStdString(), 0), 0u);
+    std::ifstream file(made.path);
+    std::stringstream onDisk;
+    onDisk << file.rdbuf();
+    EXPECT_EQ(onDisk.str(), made.certPEM);
+    EXPECT_EQ(decoded<CAInfo>(m_client->Get("/ca")), made);
+}
+
+TEST_F(Engine, ProfileExportThenImportReplacesTheRoutes)
+{
+    const std::vector<WireRoute> original = {route("r-1", "/one", "1"), route("r-2", "/two", "2")};
+    ASSERT_TRUE(m_client->Post("/routes", encodeRecord(original), "application/json"));
+    ASSERT_TRUE(m_client->Post("/chaos/active?id=flaky-backend"));
+    const auto exported = m_client->Get("/profile?name=My%20Sandbox");
+    ASSERT_TRUE(exported);
+    EXPECT_EQ(nlohmann::json::parse(exported->body)["name"], "My Sandbox");
+
+    ASSERT_TRUE(m_client->Post("/routes", "[]", "application/json"));
+    ASSERT_TRUE(m_client->Post("/chaos/active?id="));
+    const auto imported = m_client->Post("/profile", exported->body, "application/json");
+    ASSERT_TRUE(imported);
+    EXPECT_EQ(imported->status, 200);
+    EXPECT_EQ(decoded<std::vector<WireRoute>>(imported), original);
+    EXPECT_EQ(routes(), original);
+    EXPECT_EQ(decoded<ChaosState>(m_client->Get("/chaos")).activeId, "flaky-backend");
+
+    const auto refused = m_client->Post("/profile", R"({"some":"file"})", "application/json");
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_EQ(routes(), original);
+}
+
+TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
+{
+    const auto post = [&](const std::string &body) {
+        ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {route("r-1", "/v2/users/:id", body)}),
+                                   "application/json"));
+    };
+    post(R"({"id":"usr_01","age":36})");
+    EventReader events(m_engine->controlPort());
+    ASSERT_TRUE(events.waitForPayload("\"hello\""));
+    const int proxyPort = m_engine->proxyPort();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(proxyRequest(proxyPort, "GET", "http://api.test/v2/users/" + std::to_string(i)));
+    SchemaSnapshot snapshot = decoded<SchemaSnapshot>(m_client->Get("/schema"));
+    ASSERT_EQ(snapshot.baselines.size(), 1u);
+    EXPECT_EQ(snapshot.baselines[0].key, "GET api.test/v2/users/:id");
+    EXPECT_TRUE(snapshot.baselines[0].locked);
+
+    post(R"({"id":"usr_01","age":"36"})");
+    ASSERT_TRUE(proxyRequest(proxyPort, "GET", "http://api.test/v2/users/9"));
+    ASSERT_TRUE(events.waitForPayload("\"schema_drift\""));
+    std::optional<EngineEvent> drift;
+    for (const auto &payload : events.payloads()) {
+        const auto event = decodeRecord<EngineEvent>(payload);
+        if (event && event->type == "schema_drift")
+            drift = event;
+    }
+    ASSERT_TRUE(drift && drift->drift);
+    EXPECT_EQ(drift->drift->key, "GET api.test/v2/users/:id");
+    EXPECT_EQ(drift->drift->breaking, 1);
+    ASSERT_EQ(drift->drift->changes.size(), 1u);
+    EXPECT_EQ(drift->drift->changes[0].path, "$.age");
+
+    snapshot = decoded<SchemaSnapshot>(m_client->Get("/schema"));
+    ASSERT_EQ(snapshot.drifts.size(), 1u);
+    EXPECT_EQ(snapshot.drifts[0].trafficId, drift->drift->trafficId);
+
+    ASSERT_TRUE(m_client->Post("/schema/relearn?key=GET%20api.test%2Fv2%2Fusers%2F%3Aid"));
+    EXPECT_FALSE(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines[0].locked);
+    ASSERT_TRUE(m_client->Delete("/schema"));
+    snapshot = decoded<SchemaSnapshot>(m_client->Get("/schema"));
+    EXPECT_TRUE(snapshot.baselines.empty());
+    EXPECT_TRUE(snapshot.drifts.empty());
+}
+
+TEST_F(Engine, MockGenerationAndTheMissingLocalModel)
+{
+    const MockGenerateRequest request {"", R"({"items":[{"id":"a_1","n":3}]})", 42, 4};
+    const auto generated = m_client->Post("/mock/generate", encodeRecord(request), "application/json");
+    ASSERT_TRUE(generated);
+    EXPECT_EQ(generated->status, 200);
+    const auto body = nlohmann::json::parse(generated->body);
+    EXPECT_EQ(body["items"].size(), 4u);
+    EXPECT_EQ(m_client->Post("/mock/generate", encodeRecord(request), "application/json")->body, generated->body);
+    EXPECT_EQ(m_client->Post("/mock/generate", R"({"seed":1})", "application/json")->status, 400);
+
+    EXPECT_EQ(m_client->Post("/mock/ai", encodeRecord(MockAIRequest {"users", "", "", 1, 1}), "application/json")->status,
+              503);
+    const AIStatus status = decoded<AIStatus>(m_client->Get("/ai/status"));
+    EXPECT_FALSE(status.available);
+    EXPECT_FALSE(status.running);
+    EXPECT_FALSE(status.detail.empty());
+    EXPECT_FALSE(decoded<AIStatus>(m_client->Post("/ai/start")).running);
+    EXPECT_EQ(decoded<AISetupProgress>(m_client->Get("/ai/setup")).stage, "idle");
+    ASSERT_EQ(m_client->Post("/ai/setup", "{}", "application/json")->status / 100, 2);
+    const AISetupProgress progress = decoded<AISetupProgress>(m_client->Get("/ai/setup"));
+    EXPECT_EQ(progress.stage, "error"); // ends the app's setup poll at once
+    EXPECT_TRUE(progress.err);
+}
+
+TEST_F(Engine, ProjectSwitchKeepsEachProjectsSchemaApart)
+{
+    ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {route("r-1", "/s", R"({"a":1})")}),
+                               "application/json"));
+    ASSERT_TRUE(proxyRequest(m_engine->proxyPort(), "GET", "http://api.test/s"));
+    EXPECT_EQ(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines.size(), 1u);
+    const Project other = decoded<Project>(m_client->Post("/projects", R"({"name":"Other"})", "application/json"));
+    ASSERT_TRUE(m_client->Post("/projects/" + other.id + "/activate"));
+    EXPECT_TRUE(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines.empty());
+}
+
+TEST_F(Engine, BombsAndHugeImportsGet4xxAndChangeNothing)
+{
+    std::string bomb = "openapi: 3.0.0\ninfo: {title: Bomb}\npaths: {}\na: &a [x, x, x, x, x, x, x, x, x, x]\n";
+    for (char level = 'b'; level <= 'j'; ++level) {
+        bomb += std::string(1, level) + ": &" + level + " [";
+        for (int i = 0; i < 10; ++i)
+            bomb += std::string(i ? ", *" : "*") + static_cast<char>(level - 1);
+        bomb += "]\n";
+    }
+    const auto exploded = m_client->Post("/import/openapi", bomb, "application/octet-stream");
+    ASSERT_TRUE(exploded);
+    EXPECT_EQ(exploded->status, 422);
+    EXPECT_TRUE(decodeRecord<ErrorReply>(exploded->body));
+
+    const auto deep = m_client->Post("/import/openapi", std::string(3000, '[') + std::string(3000, ']'),
+                                     "application/octet-stream");
+    EXPECT_EQ(deep->status / 100, 4);
+    std::string blockNesting;
+    for (int i = 0; i < 3000; ++i)
+        blockNesting += "- ";
+    for (const std::string &deepYaml : {"a: " + std::string(3000, '[') + std::string(3000, ']'), blockNesting + "x\n"})
+        EXPECT_EQ(m_client->Post("/import/openapi", deepYaml, "application/octet-stream")->status / 100, 4);
+
+    const std::string huge = "[" + std::string(6 * 1024 * 1024, ' ') + "]";
+    EXPECT_EQ(m_client->Post("/import?format=auto", huge, "application/json")->status, 413);
+    EXPECT_EQ(m_client->Post("/profile", huge, "application/json")->status, 413);
+
+    EXPECT_EQ(decoded<ProjectList>(m_client->Get("/projects")).projects.size(), 1u);
+    EXPECT_TRUE(routes().empty());
+    EXPECT_EQ(m_engine->process().state(), QProcess::Running);
+}

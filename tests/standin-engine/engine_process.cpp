@@ -1,0 +1,185 @@
+// A real stand-in engine process for the tests.
+#include "engine_process.h"
+
+#include "support/test_support.h"
+
+#include "engine/records/engine_records.h"
+
+#include <QDeadlineTimer>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+
+namespace standintest {
+
+EngineProcess::EngineProcess(QString dataDir, QStringList extraArguments, QByteArray fault)
+    : m_dataDir(std::move(dataDir))
+    , m_arguments(std::move(extraArguments))
+    , m_fault(std::move(fault))
+{
+}
+
+EngineProcess::~EngineProcess()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    closeStdin();
+    if (!m_process.waitForFinished(3000)) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+bool EngineProcess::start(int timeoutMs)
+{
+    QStringList arguments {"--data-dir", m_dataDir};
+    if (!m_arguments.contains("--control-port"))
+        arguments << "--control-port" << "0";
+    if (!m_arguments.contains("--proxy-port"))
+        arguments << "--proxy-port" << "0";
+    arguments << m_arguments;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("KESTRION_STANDIN_FAULT");
+    if (!m_fault.isEmpty())
+        environment.insert("KESTRION_STANDIN_FAULT", QString::fromUtf8(m_fault));
+    m_process.setProcessEnvironment(environment);
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(testsupport::standinEnginePath(), arguments);
+    if (!m_process.waitForStarted(timeoutMs))
+        return false;
+
+    static const QRegularExpression portLine(QStringLiteral("(?:^|\\n)KESTRION_CONTROL_PORT=(\\d+)\\n"));
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        const auto match = portLine.match(QString::fromUtf8(output()));
+        if (match.hasMatch()) {
+            m_controlPort = match.captured(1).toInt();
+            return true;
+        }
+        if (m_process.state() == QProcess::NotRunning)
+            return false;
+        m_process.waitForReadyRead(50);
+    }
+    return false;
+}
+
+QByteArray EngineProcess::output()
+{
+    m_output += m_process.readAll();
+    return m_output;
+}
+
+std::unique_ptr<httplib::Client> EngineProcess::client() const
+{
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", m_controlPort);
+    client->set_read_timeout(5, 0);
+    client->set_connection_timeout(2, 0);
+    return client;
+}
+
+int EngineProcess::proxyPort() const
+{
+    const auto reply = client()->Get("/health");
+    if (!reply)
+        return -1;
+    const auto health = decodeRecord<EngineHealth>(reply->body);
+    return health ? health->proxyPort : -1;
+}
+
+void EngineProcess::closeStdin()
+{
+    m_process.closeWriteChannel();
+}
+
+bool EngineProcess::waitForExit(int timeoutMs)
+{
+    return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
+}
+
+int EngineProcess::exitCode() const
+{
+    return m_process.exitCode();
+}
+
+} // namespace standintest
+
+namespace standintest {
+
+EventReader::EventReader(int controlPort)
+    : m_client("127.0.0.1", controlPort)
+{
+    m_client.set_read_timeout(30, 0);
+    m_thread = std::thread([this] {
+        m_client.Get("/events", [this](const char *data, size_t length) {
+            std::lock_guard lock(m_mutex);
+            m_buffer.append(data, length);
+            size_t newline;
+            while ((newline = m_buffer.find('\n')) != std::string::npos) {
+                m_lines.push_back(m_buffer.substr(0, newline));
+                m_buffer.erase(0, newline + 1);
+            }
+            return true;
+        });
+    });
+}
+
+EventReader::~EventReader()
+{
+    stop();
+}
+
+void EventReader::stop()
+{
+    m_client.stop();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+std::vector<std::string> EventReader::lines() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+}
+
+std::vector<std::string> EventReader::payloads() const
+{
+    std::vector<std::string> result;
+    for (const auto &line : lines()) {
+        if (line.rfind("data:", 0) == 0) {
+            std::string payload = line.substr(5);
+            payload.erase(0, payload.find_first_not_of(' '));
+            result.push_back(payload);
+        }
+    }
+    return result;
+}
+
+bool EventReader::waitForPayload(const std::string &needle, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        for (const auto &payload : payloads()) {
+            if (payload.find(needle) != std::string::npos)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+httplib::Result proxyRequest(int proxyPort, const std::string &method, const std::string &url,
+                             const std::string &body)
+{
+    httplib::Client client("127.0.0.1", proxyPort);
+    client.set_read_timeout(15, 0);
+    if (method == "POST")
+        return client.Post(url, body, "application/json");
+    if (method == "PUT")
+        return client.Put(url, body, "application/json");
+    if (method == "DELETE")
+        return client.Delete(url);
+    if (method == "PATCH")
+        return client.Patch(url, body, "application/json");
+    return client.Get(url);
+}
+
+} // namespace standintest

@@ -1,0 +1,79 @@
+// A real stand-in engine process for tests: started on a temporary data dir, stopped by closing stdin.
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <httplib.h>
+
+#include <memory>
+
+namespace standintest {
+
+class EngineProcess final {
+public:
+    // `fault` sets KESTRION_STANDIN_FAULT for this process only.
+    explicit EngineProcess(QString dataDir, QStringList extraArguments = {}, QByteArray fault = {});
+    ~EngineProcess();
+
+    // Starts the engine and waits for its control-port line; false when it doesn't come.
+    bool start(int timeoutMs = 5000);
+    int controlPort() const { return m_controlPort; }
+    // Everything the engine printed so far (stdout and stderr together).
+    QByteArray output();
+
+    std::unique_ptr<httplib::Client> client() const;
+    // The proxy port the engine reports in its health record.
+    int proxyPort() const;
+
+    void closeStdin();
+    bool waitForExit(int timeoutMs = 5000);
+    int exitCode() const;
+    QProcess &process() { return m_process; }
+
+private:
+    QString m_dataDir;
+    QStringList m_arguments;
+    QByteArray m_fault;
+    QProcess m_process;
+    QByteArray m_output;
+    int m_controlPort = -1;
+};
+
+} // namespace standintest
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace standintest {
+
+// Reads the engine's event stream on a thread and keeps every line it delivers.
+class EventReader final {
+public:
+    explicit EventReader(int controlPort);
+    ~EventReader();
+
+    std::vector<std::string> lines() const;
+    // The decoded "data:" payload texts, in order.
+    std::vector<std::string> payloads() const;
+    // Waits until some payload contains the text; true when one did in time.
+    bool waitForPayload(const std::string &needle, int timeoutMs = 5000) const;
+    void stop();
+
+private:
+    httplib::Client m_client;
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::string m_buffer;
+    std::vector<std::string> m_lines;
+};
+
+// Sends one request through the proxy in absolute form ("GET http://host/path HTTP/1.1").
+httplib::Result proxyRequest(int proxyPort, const std::string &method, const std::string &url,
+                             const std::string &body = {});
+
+} // namespace standintest

@@ -1,0 +1,233 @@
+// The stand-in engine as a real process: handshake, health, lifetime, control conventions and bad input.
+#include "engine_process.h"
+
+#include "engine/records/engine_records.h"
+
+#include "support/test_support.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+
+using standintest::EngineProcess;
+using standintest::EventReader;
+
+namespace {
+
+const char *kRouteList = R"([{"id":"r-1","method":"GET","host":"api.test","path":"/v2/users/:id","status":200,)"
+                         R"("latencyMs":120,"active":true,"body":"{\"id\":\"usr_01\"}","passThrough":false}])";
+
+} // namespace
+
+TEST(EngineHandshake, PrintsPortLineThenAnswersHealth)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), {"--autostart"});
+    ASSERT_TRUE(engine.start());
+    ASSERT_GT(engine.controlPort(), 0);
+    const QByteArray line = "KESTRION_CONTROL_PORT=" + QByteArray::number(engine.controlPort()) + "\n";
+    EXPECT_TRUE(engine.output().startsWith(line) || engine.output().contains("\n" + line)) << engine.output().toStdString();
+
+    const auto reply = engine.client()->Get("/health");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    const auto health = decodeRecord<EngineHealth>(reply->body);
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, "ok");
+    EXPECT_TRUE(health->proxyRunning);
+    EXPECT_GT(health->proxyPort, 0);
+    EXPECT_EQ(health->controlPort, engine.controlPort());
+    EXPECT_EQ(health->pid, engine.process().processId());
+    EXPECT_GT(health->memoryBytes, 0);
+}
+
+TEST(EngineLifetime, ExitsWhenStdinCloses)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    engine.closeStdin();
+    ASSERT_TRUE(engine.waitForExit(3000));
+    EXPECT_EQ(engine.exitCode(), 0);
+}
+
+TEST(EngineLifetime, ExitsAfterShutdownRequestAndOnTerminate)
+{
+    QTemporaryDir dir;
+    EngineProcess first(dir.path());
+    ASSERT_TRUE(first.start());
+    const auto reply = first.client()->Post("/control/shutdown");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_TRUE(first.waitForExit(3000));
+
+    EngineProcess second(dir.path());
+    ASSERT_TRUE(second.start());
+    second.process().terminate(); // SIGTERM
+    EXPECT_TRUE(second.waitForExit(3000));
+    EXPECT_EQ(second.process().exitStatus(), QProcess::NormalExit);
+}
+
+TEST(ControlConventions, RefusesForeignHostHeader)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+
+    const auto rebound = client->Get("/routes", {{"Host", "evil.example:" + std::to_string(engine.controlPort())}});
+    ASSERT_TRUE(rebound);
+    EXPECT_EQ(rebound->status, 403);
+    EXPECT_TRUE(decodeRecord<ErrorReply>(rebound->body));
+
+    const auto otherPort = client->Get("/routes", {{"Host", "127.0.0.1:1"}});
+    ASSERT_TRUE(otherPort);
+    EXPECT_EQ(otherPort->status, 403);
+
+    const auto local = client->Get("/routes", {{"Host", "localhost:" + std::to_string(engine.controlPort())}});
+    ASSERT_TRUE(local);
+    EXPECT_EQ(local->status, 200);
+}
+
+TEST(ControlConventions, BadInputGetsJsonErrorAndEngineStaysUp)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+
+    const auto expectError = [](const httplib::Result &reply, int status) {
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, status);
+        const auto error = decodeRecord<ErrorReply>(reply->body);
+        ASSERT_TRUE(error) << reply->body;
+        EXPECT_FALSE(error->error.empty());
+    };
+    expectError(client->Post("/routes", "{not json", "application/json"), 400);
+    // "status" as a string is the wrong record form: the whole list is refused.
+    expectError(client->Post("/routes",
+                             R"([{"id":"1","method":"GET","host":"h","path":"/","status":"200","latencyMs":0,)"
+                             R"("active":true,"body":"","passThrough":false}])",
+                             "application/json"),
+                400);
+    expectError(client->Post("/routes", std::string(100000, '[') + std::string(100000, ']'), "application/json"), 400);
+    expectError(client->Post("/environments", std::string(5 * 1024 * 1024, ' '), "application/json"), 413);
+    expectError(client->Get("/no/such/path"), 404);
+    expectError(client->Get("/traffic?limit=ten"), 400);
+
+    // Nothing was stored by the refused requests, and the engine still answers.
+    const auto routes = client->Get("/routes");
+    ASSERT_TRUE(routes);
+    EXPECT_EQ(routes->body, "[]");
+    EXPECT_TRUE(client->Get("/health"));
+}
+
+TEST(RouteStore, RoutesAreSavedUnderDataDirAndSurviveRestart)
+{
+    QTemporaryDir dir;
+    {
+        EngineProcess engine(dir.path());
+        ASSERT_TRUE(engine.start());
+        const auto posted = engine.client()->Post("/routes", kRouteList, "application/json");
+        ASSERT_TRUE(posted);
+        EXPECT_EQ(posted->status, 200);
+    }
+    EngineProcess again(dir.path());
+    ASSERT_TRUE(again.start());
+    const auto routes = again.client()->Get("/routes");
+    ASSERT_TRUE(routes);
+    const auto decoded = decodeRecord<std::vector<WireRoute>>(routes->body);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->size(), 1u);
+    EXPECT_EQ(decoded->front().path, "/v2/users/:id");
+    EXPECT_EQ(decoded->front().latencyMs, 120);
+}
+
+TEST(EventStream, SendsHelloThenProxyStartStopAndRequests)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+    ASSERT_TRUE(client->Post("/routes", kRouteList, "application/json"));
+
+    EventReader events(engine.controlPort());
+    ASSERT_TRUE(events.waitForPayload("\"hello\""));
+    ASSERT_TRUE(client->Post("/control/start"));
+    ASSERT_TRUE(events.waitForPayload("\"proxy_started\""));
+
+    const int proxyPort = engine.proxyPort();
+    const auto mocked = standintest::proxyRequest(proxyPort, "GET", "http://api.test/v2/users/7");
+    ASSERT_TRUE(mocked);
+    EXPECT_EQ(mocked->status, 200);
+    ASSERT_TRUE(events.waitForPayload("/v2/users/7"));
+    ASSERT_TRUE(client->Post("/control/stop"));
+    ASSERT_TRUE(events.waitForPayload("\"proxy_stopped\""));
+
+    std::vector<EngineEvent> decoded;
+    for (const auto &payload : events.payloads()) {
+        const auto event = decodeRecord<EngineEvent>(payload);
+        ASSERT_TRUE(event) << payload;
+        decoded.push_back(*event);
+    }
+    ASSERT_GE(decoded.size(), 4u);
+    EXPECT_EQ(decoded[0].type, "hello");
+    EXPECT_TRUE(decoded[0].health);
+    EXPECT_EQ(decoded[1].type, "proxy_started");
+    ASSERT_TRUE(decoded[1].health);
+    EXPECT_TRUE(decoded[1].health->proxyRunning);
+    EXPECT_EQ(decoded[2].type, "request");
+    ASSERT_TRUE(decoded[2].request);
+    EXPECT_TRUE(decoded[2].request->injected);
+    EXPECT_EQ(decoded[2].request->host, "api.test");
+    EXPECT_EQ(decoded[2].request->status, 200);
+    EXPECT_GE(decoded[2].request->latencyMs, 120);
+    EXPECT_EQ(decoded.back().type, "proxy_stopped");
+    EXPECT_FALSE(decoded.back().health->proxyRunning);
+}
+
+TEST(ControlConventions, HeldStreamsAndKeepAliveConnectionsDontStarveControl)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    std::vector<std::unique_ptr<EventReader>> streams;
+    for (int i = 0; i < 4; ++i)
+        streams.push_back(std::make_unique<EventReader>(engine.controlPort()));
+    std::vector<std::unique_ptr<httplib::Client>> keptAlive;
+    for (int i = 0; i < 8; ++i) {
+        keptAlive.push_back(engine.client());
+        keptAlive.back()->set_keep_alive(true);
+        ASSERT_TRUE(keptAlive.back()->Get("/health"));
+    }
+    for (const auto &stream : streams)
+        ASSERT_TRUE(stream->waitForPayload("\"hello\""));
+    const auto reply = engine.client()->Get("/routes");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+}
+
+TEST(ProxyPort, PortInUseFailsCleanlyWithoutCrash)
+{
+    QTemporaryDir dir;
+    httplib::Server squatter;
+    const int taken = squatter.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(taken, 0);
+
+    EngineProcess engine(dir.path(), {"--proxy-port", QString::number(taken), "--autostart"});
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+    const auto health = decodeRecord<EngineHealth>(client->Get("/health")->body);
+    ASSERT_TRUE(health);
+    EXPECT_FALSE(health->proxyRunning);
+
+    const auto start = client->Post("/control/start");
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->status, 409);
+    EXPECT_TRUE(decodeRecord<ErrorReply>(start->body));
+    EXPECT_TRUE(testsupport::waitFor([&] { return engine.output().contains("proxy failed to start"); }, 2000));
+    EXPECT_EQ(engine.process().state(), QProcess::Running);
+}

@@ -1,0 +1,104 @@
+// One proxied exchange end to end without sockets: answer, history record, events and learning.
+#include "proxy_server.h"
+#include "schema_learner.h"
+#include "state_store.h"
+#include "traffic_history.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace standin;
+
+namespace {
+
+class Exchanges : public ::testing::Test {
+protected:
+    Exchanges()
+        : m_root(m_dir.path().toStdString())
+        , m_state(m_root / "state.json")
+        , m_history(m_root / "history.json")
+        , m_schema(m_root / "schema.json")
+        , m_handler(m_state, m_history, m_schema, [this](const EngineEvent &event) { m_events.push_back(event); })
+    {
+    }
+
+    ProxiedResponse send(const std::string &method, const std::string &target, bool waitsFinish = true)
+    {
+        ProxiedRequest request;
+        request.method = method;
+        request.target = target;
+        return m_handler.handle(request, [waitsFinish](int) { return waitsFinish; });
+    }
+
+    void serve(const std::string &path, const std::string &body, int latency = 0)
+    {
+        WireRoute route;
+        route.id = "r-1";
+        route.method = "GET";
+        route.host = "api.test";
+        route.path = path;
+        route.body = body;
+        route.latencyMs = latency;
+        m_state.setRoutes({route});
+    }
+
+    QTemporaryDir m_dir;
+    std::filesystem::path m_root;
+    StateStore m_state;
+    TrafficHistory m_history;
+    SchemaLearner m_schema;
+    std::vector<EngineEvent> m_events;
+    ExchangeHandler m_handler;
+};
+
+} // namespace
+
+TEST_F(Exchanges, EachExchangeIsRecordedAndAnnouncedOnce)
+{
+    serve("/items/:id", R"({"ok":true})");
+    EXPECT_EQ(send("GET", "http://api.test/items/3?full=1").status, 200);
+    EXPECT_EQ(send("GET", "http://api.test/nothing").status, 502);
+    ASSERT_EQ(m_events.size(), 2u);
+    EXPECT_EQ(m_events[0].type, "request");
+    EXPECT_TRUE(m_events[0].request->injected);
+    EXPECT_FALSE(m_events[1].request->injected);
+    const auto records = m_history.page(10, "", "");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].id, m_events[0].request->id);
+    EXPECT_EQ(records[1].query.value_or(""), "full=1");
+}
+
+TEST_F(Exchanges, RefusedTunnelsOwnPortsAndStoppingProxy)
+{
+    m_handler.setOwnPorts({5555});
+    EXPECT_EQ(send("GET", "http://localhost:5555/control/shutdown").status, 403);
+    EXPECT_EQ(send("GET", "http://127.0.0.1:5555/").status, 403);
+    EXPECT_EQ(send("CONNECT", "api.test:443").status, 501);
+    EXPECT_EQ(send("GET", "no-slash").status, 400);
+    serve("/slow", "late", 500);
+    EXPECT_EQ(send("GET", "http://api.test/slow", /*waitsFinish=*/false).status, 503);
+    EXPECT_EQ(m_events.size(), 5u); // refused exchanges are in the history too
+}
+
+TEST_F(Exchanges, LearnsFromWholeBodiesLargerThanTheStoredCopy)
+{
+    nlohmann::json big = {{"items", nlohmann::json::array()}};
+    for (int i = 0; i < 2000; ++i)
+        big["items"].push_back({{"id", i}, {"name", "item number " + std::to_string(i)}});
+    const std::string body = big.dump();
+    ASSERT_GT(body.size(), TrafficHistory::kMaxStoredBody);
+    serve("/big", body);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(send("GET", "http://api.test/big").body, body);
+    const SchemaSnapshot snapshot = m_schema.snapshot(m_state.activeProjectId());
+    ASSERT_EQ(snapshot.baselines.size(), 1u);
+    EXPECT_TRUE(snapshot.baselines[0].locked);
+    EXPECT_EQ(snapshot.baselines[0].key, "GET api.test/big");
+
+    serve("/big", R"({"items":"none"})");
+    send("GET", "http://api.test/big");
+    ASSERT_EQ(m_events.back().type, "schema_drift");
+    EXPECT_EQ(m_events.back().drift->breaking, 1);
+    EXPECT_EQ(m_events[m_events.size() - 2].request->id, m_events.back().drift->trafficId);
+}

@@ -1,0 +1,235 @@
+// The proxy port and the traffic requests against a real stand-in engine process.
+#include "engine_process.h"
+
+#include "support/test_support.h"
+
+#include "engine/records/engine_records.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using standintest::EngineProcess;
+using standintest::EventReader;
+using standintest::proxyRequest;
+
+namespace {
+
+std::string routeJson(const std::string &id, const std::string &method, const std::string &path, int status,
+                      const std::string &body, int latency = 0, bool active = true)
+{
+    WireRoute route;
+    route.id = id;
+    route.method = method;
+    route.host = "api.test";
+    route.path = path;
+    route.status = status;
+    route.latencyMs = latency;
+    route.active = active;
+    route.body = body;
+    return encodeRecord(route);
+}
+
+std::vector<TrafficRecord> history(EngineProcess &engine, const std::string &query)
+{
+    const auto reply = engine.client()->Get("/traffic" + query);
+    EXPECT_TRUE(reply);
+    auto records = decodeRecord<std::vector<TrafficRecord>>(reply ? reply->body : "");
+    EXPECT_TRUE(records) << (reply ? reply->body : "");
+    return records.value_or(std::vector<TrafficRecord> {});
+}
+
+class RunningProxy : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
+        ASSERT_TRUE(m_engine->start());
+        const std::string routes = "[" + routeJson("r-users", "GET", "/v2/users/:id/profile", 200,
+                                                   R"({"id":"usr_01"})", 120)
+                                   + "," + routeJson("r-off", "GET", "/v2/off", 200, "{}", 0, false) + ","
+                                   + routeJson("r-make", "POST", "/v2/users", 201, R"({"created":true})") + "]";
+        ASSERT_TRUE(m_engine->client()->Post("/routes", routes, "application/json"));
+        m_proxyPort = m_engine->proxyPort();
+        ASSERT_GT(m_proxyPort, 0);
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<EngineProcess> m_engine;
+    int m_proxyPort = 0;
+};
+
+} // namespace
+
+TEST_F(RunningProxy, ParamRouteAnswersWithItsStatusBodyAndLatency)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const auto reply = proxyRequest(m_proxyPort, "GET", "http://api.test/v2/users/usr_42/profile");
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(reply->body, R"({"id":"usr_01"})");
+    EXPECT_EQ(reply->get_header_value("Content-Type"), "application/json");
+    EXPECT_GE(elapsed, std::chrono::milliseconds(120));
+
+    const auto records = history(*m_engine, "?limit=10");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(records[0].injected);
+    EXPECT_EQ(records[0].method, "GET");
+    EXPECT_EQ(records[0].host, "api.test");
+    EXPECT_EQ(records[0].path, "/v2/users/usr_42/profile");
+    EXPECT_GE(records[0].latencyMs, 120);
+}
+
+TEST_F(RunningProxy, UnmatchedInactiveAndWrongMethodGetA502NotAMock)
+{
+    for (const auto &[method, url] : std::vector<std::pair<std::string, std::string>> {
+             {"GET", "http://api.test/v2/off"},
+             {"GET", "http://api.test/v2/users/7"}, // one segment short of the :id/profile route
+             {"DELETE", "http://api.test/v2/users"},
+             {"GET", "http://other.test/v2/users/7/profile"}}) {
+        const auto reply = proxyRequest(m_proxyPort, method, url);
+        ASSERT_TRUE(reply) << url;
+        EXPECT_EQ(reply->status, 502) << url;
+        EXPECT_TRUE(decodeRecord<ErrorReply>(reply->body)) << reply->body;
+    }
+    const auto records = history(*m_engine, "?limit=10");
+    ASSERT_EQ(records.size(), 4u);
+    for (const auto &record : records)
+        EXPECT_FALSE(record.injected);
+}
+
+TEST_F(RunningProxy, RefusesToProxyToItsOwnControlPort)
+{
+    const std::string url = "http://127.0.0.1:" + std::to_string(m_engine->controlPort()) + "/control/shutdown";
+    const auto reply = proxyRequest(m_proxyPort, "POST", url);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 403);
+    EXPECT_TRUE(m_engine->client()->Get("/health")); // still alive
+    EXPECT_EQ(m_engine->process().state(), QProcess::Running);
+}
+
+TEST_F(RunningProxy, HistoryPagesFiltersFetchesClearsAndReplays)
+{
+    for (int i = 1; i <= 5; ++i)
+        ASSERT_TRUE(proxyRequest(m_proxyPort, "GET", "http://api.test/v2/users/u" + std::to_string(i) + "/profile"));
+    ASSERT_TRUE(proxyRequest(m_proxyPort, "POST", "http://api.test/v2/users", R"({"name":"x"})"));
+
+    const auto newest = history(*m_engine, "?limit=2");
+    ASSERT_EQ(newest.size(), 2u);
+    EXPECT_EQ(newest[0].method, "POST"); // newest first
+    EXPECT_EQ(newest[1].path, "/v2/users/u5/profile");
+
+    const auto older = history(*m_engine, "?limit=2&before=" + newest[1].id);
+    ASSERT_EQ(older.size(), 2u);
+    EXPECT_EQ(older[0].path, "/v2/users/u4/profile");
+    EXPECT_EQ(older[1].path, "/v2/users/u3/profile");
+
+    const auto filtered = history(*m_engine, "?limit=100&filter=U2%2Fprofile");
+    ASSERT_EQ(filtered.size(), 1u);
+    EXPECT_EQ(filtered[0].path, "/v2/users/u2/profile");
+    EXPECT_TRUE(history(*m_engine, "?limit=100&before=t-does-not-exist").empty());
+
+    const auto one = m_engine->client()->Get("/traffic/" + newest[0].id);
+    ASSERT_TRUE(one);
+    const auto record = decodeRecord<TrafficRecord>(one->body);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->reqBody.value_or(""), R"({"name":"x"})");
+    EXPECT_EQ(record->respBody.value_or(""), R"({"created":true})");
+    EXPECT_EQ(m_engine->client()->Get("/traffic/t-999999")->status, 404);
+
+    EventReader events(m_engine->controlPort());
+    ASSERT_TRUE(events.waitForPayload("\"hello\""));
+    const auto replayed = m_engine->client()->Post("/replay/" + newest[1].id);
+    ASSERT_TRUE(replayed);
+    EXPECT_EQ(replayed->status, 200);
+    ASSERT_TRUE(events.waitForPayload("/v2/users/u5/profile"));
+    EXPECT_EQ(history(*m_engine, "?limit=100").size(), 7u);
+    EXPECT_EQ(m_engine->client()->Post("/replay/t-999999")->status, 404);
+
+    const auto cleared = m_engine->client()->Delete("/traffic");
+    ASSERT_TRUE(cleared);
+    EXPECT_EQ(cleared->status / 100, 2);
+    EXPECT_TRUE(history(*m_engine, "?limit=100").empty());
+}
+
+TEST_F(RunningProxy, StopAndStartMoveTheProxyFlag)
+{
+    auto client = m_engine->client();
+    ASSERT_EQ(client->Post("/control/stop")->status, 200);
+    EXPECT_FALSE(decodeRecord<EngineHealth>(client->Get("/health")->body)->proxyRunning);
+    EXPECT_FALSE(proxyRequest(m_proxyPort, "GET", "http://api.test/v2/users/1/profile"));
+    ASSERT_EQ(client->Post("/control/start")->status, 200);
+    const auto health = decodeRecord<EngineHealth>(client->Get("/health")->body);
+    EXPECT_TRUE(health->proxyRunning);
+    EXPECT_EQ(health->proxyPort, m_proxyPort); // the port the app was told stays the same
+    EXPECT_TRUE(proxyRequest(m_proxyPort, "GET", "http://api.test/v2/users/1/profile"));
+}
+
+TEST_F(RunningProxy, PassThroughRoutesForwardToTheRealHost)
+{
+    httplib::Server upstream;
+    upstream.Get("/empty", [](const httplib::Request &, httplib::Response &res) { res.status = 404; });
+    upstream.Get(R"(/real/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
+        res.set_content("upstream saw " + req.path + "?" + req.get_param_value("q") + " " + req.get_header_value("X-Probe"),
+                        "text/plain");
+    });
+    const int upstreamPort = upstream.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { upstream.listen_after_bind(); });
+    while (!upstream.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+    WireRoute forwarding;
+    forwarding.id = "r-fwd";
+    forwarding.method = "GET";
+    forwarding.host = "127.0.0.1:" + std::to_string(upstreamPort);
+    forwarding.path = "/real/:id";
+    forwarding.passThrough = true;
+    forwarding.body = "the mock body is not used";
+    ASSERT_TRUE(m_engine->client()->Post("/routes", encodeRecord(std::vector<WireRoute> {forwarding}),
+                                         "application/json"));
+
+    httplib::Client client("127.0.0.1", m_proxyPort);
+    const auto reply = client.Get("http://127.0.0.1:" + std::to_string(upstreamPort) + "/real/7?q=1",
+                                  {{"X-Probe", "yes"}});
+    forwarding.path = "/empty";
+    ASSERT_TRUE(m_engine->client()->Post("/routes", encodeRecord(std::vector<WireRoute> {forwarding}),
+                                         "application/json"));
+    const auto empty = client.Get("http://127.0.0.1:" + std::to_string(upstreamPort) + "/empty");
+    upstream.stop();
+    serving.join();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(reply->body, "upstream saw /real/7?1 yes");
+    EXPECT_EQ(reply->get_header_value("Content-Type"), "text/plain");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->status, 404);
+    EXPECT_EQ(empty->body, ""); // the upstream's own answer, not one of ours
+    const auto records = history(*m_engine, "?limit=2");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_FALSE(records[1].injected);
+    EXPECT_EQ(records[1].query.value_or(""), "q=1");
+}
+
+TEST_F(RunningProxy, ActiveChaosPresetInjectsItsFaults)
+{
+    // A profile may carry presets of its own; these two always fire.
+    const std::string profile = R"({"kestrionProfile":1,"routes":[)"
+                                + routeJson("r-a", "GET", "/a", 200, "fine") + "," + routeJson("r-b", "GET", "/b", 200, "fine")
+                                + R"(],"chaos":{"presets":[
+        {"id":"down","name":"Down","faults":[{"kind":"status","probability":1,"status":503,"body":"chaos!"}]},
+        {"id":"gone","name":"Gone","faults":[{"kind":"drop","probability":1}]}],"activeId":"down"}})";
+    ASSERT_EQ(m_engine->client()->Post("/profile", profile, "application/json")->status, 200);
+    const auto down = proxyRequest(m_proxyPort, "GET", "http://api.test/a");
+    ASSERT_TRUE(down);
+    EXPECT_EQ(down->status, 503);
+    EXPECT_EQ(down->body, "chaos!");
+
+    ASSERT_EQ(m_engine->client()->Post("/chaos/active?id=gone")->status, 200);
+    const auto dropped = proxyRequest(m_proxyPort, "GET", "http://api.test/b");
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(dropped->status, 502);
+    EXPECT_EQ(dropped->get_header_value("Connection"), "close");
+}

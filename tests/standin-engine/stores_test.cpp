@@ -1,0 +1,207 @@
+// Project state and traffic history: their rules and their files under the data dir.
+#include "state_store.h"
+#include "traffic_history.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace standin;
+
+namespace {
+
+std::filesystem::path pathIn(const QTemporaryDir &dir, const char *name)
+{
+    return std::filesystem::path(dir.path().toStdString()) / name;
+}
+
+WireRoute route(std::string id, std::string method, std::string path)
+{
+    WireRoute r;
+    r.id = std::move(id);
+    r.method = std::move(method);
+    r.host = "api.test";
+    r.path = std::move(path);
+    return r;
+}
+
+TrafficRecord exchange(std::string method, std::string path, int status)
+{
+    TrafficRecord record;
+    record.time = "2026-01-01T00:00:00.000Z";
+    record.method = std::move(method);
+    record.host = "api.test";
+    record.path = std::move(path);
+    record.status = status;
+    return record;
+}
+
+} // namespace
+
+TEST(StateStore, StartsWithOneProjectAndBuiltInChaosPresets)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    const ProjectList list = store.projectList();
+    ASSERT_EQ(list.projects.size(), 1u);
+    EXPECT_EQ(list.activeId, list.projects[0].id);
+    EXPECT_GE(store.chaos().presets.size(), 3u);
+    EXPECT_EQ(store.chaos().activeId, "");
+}
+
+TEST(StateStore, EachProjectKeepsItsOwnRoutesEnvironmentsAndChaos)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    const std::string first = store.activeProjectId();
+    store.setRoutes({route("r-1", "GET", "/a")});
+    store.setEnvironments({{{"env-1", "Dev", std::vector<WireVar> {{"k", "v"}}}}, "env-1"});
+    ASSERT_TRUE(store.setActiveChaos("slow-network"));
+
+    std::string error;
+    const auto second = store.createProject("  Second  ", error);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->name, "Second");
+    EXPECT_EQ(store.activeProjectId(), first); // creating doesn't switch
+    ASSERT_TRUE(store.activateProject(second->id));
+    EXPECT_TRUE(store.routes().empty());
+    EXPECT_TRUE(store.environments().environments.empty());
+    EXPECT_EQ(store.chaos().activeId, "");
+
+    ASSERT_TRUE(store.activateProject(first));
+    EXPECT_EQ(store.routes().size(), 1u);
+    const ActiveProjectView view = store.activeView();
+    ASSERT_EQ(view.variables.size(), 1u);
+    EXPECT_EQ(view.variables[0].value, "v");
+    ASSERT_TRUE(view.chaos);
+    EXPECT_EQ(view.chaos->id, "slow-network");
+    EXPECT_FALSE(store.setActiveChaos("no-such-preset"));
+    EXPECT_FALSE(store.activateProject("no-such-project"));
+}
+
+TEST(StateStore, NamesAreCheckedAndTheLastProjectStays)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    std::string error;
+    EXPECT_FALSE(store.createProject("   ", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(store.createProject(std::string(200, 'x'), error));
+    EXPECT_EQ(store.deleteProject(store.activeProjectId()), StateStore::DeleteOutcome::LastProject);
+
+    const auto other = store.createProject("Other", error);
+    const std::string first = store.activeProjectId();
+    EXPECT_EQ(store.deleteProject(first), StateStore::DeleteOutcome::Deleted);
+    EXPECT_EQ(store.activeProjectId(), other->id); // another project takes over
+    EXPECT_EQ(store.deleteProject("gone"), StateStore::DeleteOutcome::NotFound);
+
+    const auto copy = store.duplicateProject(other->id);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->name, "Other copy");
+    EXPECT_EQ(store.duplicateProject(other->id)->name, "Other copy 2");
+}
+
+TEST(StateStore, EverythingSurvivesARestart)
+{
+    QTemporaryDir dir;
+    std::string projectId;
+    {
+        StateStore store(pathIn(dir, "state.json"));
+        std::string error;
+        projectId = store.createProject("Kept", error)->id;
+        store.activateProject(projectId);
+        store.setRoutes({route("r-1", "GET", "/a"), route("r-2", "POST", "/b")});
+        store.setEnvironments({{{"env-1", "Dev", std::nullopt}}, "env-1"});
+        store.setActiveChaos("flaky-backend");
+    }
+    StateStore reopened(pathIn(dir, "state.json"));
+    EXPECT_EQ(reopened.activeProjectId(), projectId);
+    EXPECT_EQ(reopened.routes().size(), 2u);
+    EXPECT_EQ(reopened.environments().activeId, "env-1");
+    EXPECT_EQ(reopened.chaos().activeId, "flaky-backend");
+    EXPECT_EQ(reopened.projectList().projects.size(), 2u);
+}
+
+TEST(StateStore, AnUnreadableFileIsKeptAsideNotOverwritten)
+{
+    QTemporaryDir dir;
+    {
+        std::ofstream out(pathIn(dir, "state.json"));
+        out << "{\"activeId\": 3";
+    }
+    StateStore store(pathIn(dir, "state.json"));
+    EXPECT_EQ(store.projectList().projects.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(pathIn(dir, "state.json.unreadable")));
+}
+
+TEST(StateStore, MergedImportsReplaceTheSameMethodHostAndPath)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    store.setRoutes({route("r-1", "GET", "/a")});
+    WireRoute changed = route("r-new", "get", "/a");
+    changed.status = 404;
+    const auto merged = store.mergeRoutes({changed, route("r-2", "GET", "/b")});
+    ASSERT_EQ(merged.size(), 2u);
+    EXPECT_EQ(merged[0].id, "r-1");
+    EXPECT_EQ(merged[0].status, 404);
+    EXPECT_EQ(merged[1].id, "r-2");
+}
+
+TEST(StateStore, SequenceCountsStartOverWhenARouteChanges)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    store.setRoutes({route("r-1", "GET", "/a"), route("r-2", "GET", "/b")});
+    EXPECT_EQ(store.nextHit("r-1"), 0u);
+    EXPECT_EQ(store.nextHit("r-1"), 1u);
+    EXPECT_EQ(store.nextHit("r-2"), 0u);
+    WireRoute edited = route("r-1", "GET", "/a");
+    edited.body = "new";
+    store.setRoutes({edited, route("r-2", "GET", "/b")});
+    EXPECT_EQ(store.nextHit("r-1"), 0u);
+    EXPECT_EQ(store.nextHit("r-2"), 1u); // unchanged route keeps counting
+}
+
+TEST(TrafficHistory, PagesNewestFirstWithCursorAndFilter)
+{
+    QTemporaryDir dir;
+    TrafficHistory history(pathIn(dir, "history.json"));
+    for (int i = 1; i <= 5; ++i)
+        history.add(exchange("GET", "/item/" + std::to_string(i), i == 3 ? 404 : 200));
+    const auto firstPage = history.page(2, "", "");
+    ASSERT_EQ(firstPage.size(), 2u);
+    EXPECT_EQ(firstPage[0].path, "/item/5");
+    const auto next = history.page(2, firstPage[1].id, "");
+    ASSERT_EQ(next.size(), 2u);
+    EXPECT_EQ(next[0].path, "/item/3");
+    EXPECT_EQ(history.page(100, "", "404").size(), 1u);
+    EXPECT_EQ(history.page(100, "", "API.TEST/ITEM/1").size(), 1u);
+    EXPECT_EQ(history.page(0, "", "").size(), 1u); // limits are clamped, not refused
+}
+
+TEST(TrafficHistory, KeepsTheNewestThousandClipsBodiesAndSurvivesRestart)
+{
+    QTemporaryDir dir;
+    std::string lastId;
+    {
+        TrafficHistory history(pathIn(dir, "history.json"));
+        for (size_t i = 0; i < TrafficHistory::kMaxRecords + 5; ++i) {
+            TrafficRecord record = exchange("GET", "/n/" + std::to_string(i), 200);
+            record.respBody = std::string(TrafficHistory::kMaxStoredBody + 10, 'x');
+            lastId = history.add(record).id;
+        }
+        EXPECT_EQ(history.page(TrafficHistory::kMaxLimit, "", "").size(), TrafficHistory::kMaxRecords);
+        EXPECT_FALSE(history.find("t-1"));
+        history.saveIfDirty();
+    }
+    TrafficHistory reopened(pathIn(dir, "history.json"));
+    const auto newest = reopened.page(1, "", "");
+    ASSERT_EQ(newest.size(), 1u);
+    EXPECT_EQ(newest[0].id, lastId);
+    EXPECT_LT(newest[0].respBody->size(), TrafficHistory::kMaxStoredBody + 40);
+    // Ids keep growing after a restart, so the app never sees one twice.
+    EXPECT_NE(reopened.add(exchange("GET", "/again", 200)).id, lastId);
+}
