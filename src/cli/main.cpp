@@ -1,0 +1,156 @@
+// kestrion-link: a command-line driver that boots the engine and prints what the link reports.
+// Status, health, the engine log and live traffic are printed as they change; Ctrl-C shuts down.
+#include "engine/engine_client.h"
+#include "platform/preferences.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+void print(const QString &line)
+{
+    out() << line << Qt::endl;
+}
+
+QString statusText(const EngineStatus &status)
+{
+    switch (status.kind()) {
+    case EngineStatus::Kind::Error:
+        return QStringLiteral("error: ") + status.message();
+    case EngineStatus::Kind::Stopped:
+        return QStringLiteral("stopped");
+    case EngineStatus::Kind::Starting:
+        return QStringLiteral("starting");
+    case EngineStatus::Kind::Healthy:
+        return QStringLiteral("healthy");
+    }
+    return {};
+}
+
+QString healthText(const EngineHealth &health)
+{
+    const QLocale c = QLocale::c();
+    return QStringLiteral("health: %1, engine %2 (pid %3), proxy %4 on :%5, %6 routes, %7 MB")
+        .arg(QString::fromStdString(health.status), QString::fromStdString(health.version))
+        .arg(health.pid)
+        .arg(health.proxyRunning ? QStringLiteral("running") : QStringLiteral("stopped"))
+        .arg(health.proxyPort)
+        .arg(health.routeCount)
+        .arg(c.toString(double(health.memoryBytes) / (1024.0 * 1024.0), 'f', 1));
+}
+
+QString trafficText(const TrafficEntry &entry)
+{
+    return QStringLiteral("traffic: %1 %2%3 -> %4 in %5 ms%6")
+        .arg(QString::fromUtf8(rawValue(entry.method).data(), qsizetype(rawValue(entry.method).size())),
+             QString::fromStdString(entry.host), QString::fromStdString(entry.path))
+        .arg(entry.status)
+        .arg(entry.latency)
+        .arg(entry.injected ? QStringLiteral(" (mock)") : QString());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrion"));
+    QCoreApplication::setApplicationName(QStringLiteral("Kestrion"));
+
+    if (::pipe(signalPipe) != 0) {
+        print(QStringLiteral("kestrion-link: cannot watch for Ctrl-C"));
+        return 1;
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    EngineClient client;
+    bool stopping = false;
+    QString lastStatus;
+    QString lastHealth;
+    int exitCode = 0;
+
+    QObject::connect(&client, &EngineClient::statusChanged, &app, [&] {
+        const QString text = statusText(client.status());
+        if (text != lastStatus)
+            print(QStringLiteral("status: ") + text);
+        lastStatus = text;
+    });
+    QObject::connect(&client, &EngineClient::healthChanged, &app, [&] {
+        if (!client.health())
+            return;
+        // Uptime changes on every answer; only the rest is worth a line.
+        EngineHealth shown = *client.health();
+        shown.uptimeSeconds = 0;
+        shown.memoryBytes = shown.memoryBytes / (1024 * 1024 * 8);
+        const QString key = healthText(shown);
+        if (key != lastHealth)
+            print(healthText(*client.health()));
+        lastHealth = key;
+    });
+    QObject::connect(&client, &EngineClient::logChanged, &app, [&] {
+        if (!client.log().isEmpty())
+            print(QStringLiteral("log: ") + client.log().last());
+    });
+    QObject::connect(&client, &EngineClient::trafficFlushed, &app, [&](int appended, int) {
+        const QList<TrafficEntry> &traffic = client.traffic();
+        for (qsizetype i = traffic.size() - appended; i < traffic.size(); ++i)
+            print(trafficText(traffic[i]));
+    });
+
+    auto finish = [&] {
+        QTimer::singleShot(0, &app, [&] { QCoreApplication::exit(exitCode); });
+    };
+    QObject::connect(&client, &EngineClient::engineExited, &app, [&](int) {
+        if (!stopping) {
+            print(QStringLiteral("kestrion-link: the engine has exited"));
+            exitCode = 1;
+        }
+        finish();
+    });
+
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        if (stopping)
+            return;
+        stopping = true;
+        print(QStringLiteral("stopping\u2026"));
+        const bool hadEngine = client.engineReady() || client.status() == EngineStatus::starting();
+        client.shutdown();
+        if (!hadEngine)
+            finish();
+        // The engine ends on the shutdown request, its closed input or the terminate request;
+        // whatever is left after this is ended when the link is destroyed.
+        QTimer::singleShot(3000, &app, finish);
+    });
+
+    print(QStringLiteral("kestrion-link: engine %1, data in %2 (Ctrl-C to stop)")
+              .arg(client.engineExecutable(), client.dataDirectory()));
+    client.boot(Preferences::instance().boolValue(PrefKey::AutostartPref, true));
+    if (client.status().isError())
+        return 1;
+    return app.exec();
+}

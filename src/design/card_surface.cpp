@@ -1,0 +1,68 @@
+// Rounded shapes, the card surface and the panel style.
+#include "design/card_surface.h"
+
+#include <QPainter>
+
+QPainterPath roundedRectPath(const QRectF &rect, qreal radius)
+{
+    QPainterPath path;
+    const qreal r = qBound(0.0, radius, qMin(rect.width(), rect.height()) / 2);
+    path.addRoundedRect(rect, r, r);
+    return path;
+}
+
+void paintCardSurface(QPainter &painter, const QRectF &rect, const Palette &palette, qreal radius)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(roundedRectPath(rect, radius), palette.card);
+    painter.restore();
+}
+
+QColor panelFill(const Palette &palette)
+{
+    return palette.isDark ? QColor::fromRgbF(0, 0, 0, 0.2f) : QColor::fromRgbF(1, 1, 1, 0.8f);
+}
+
+void paintPanelStyle(QPainter &painter, const QRectF &rect, const Palette &palette, qreal radius)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(roundedRectPath(rect, radius), panelFill(palette));
+    // Inset by half the line so the whole outline stays inside the widget.
+    QPen pen(palette.border, 1);
+    pen.setJoinStyle(Qt::MiterJoin);
+    pen.setMiterLimit(10);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(roundedRectPath(rect.adjusted(0.5, 0.5, -0.5, -0.5), radius));
+    painter.restore();
+}
+
+CardSurface::CardSurface(qreal radius, QWidget *parent) : QWidget(parent), m_radius(radius) {}
+
+void CardSurface::setRadius(qreal radius)
+{
+    m_radius = radius;
+    update();
+}
+
+void CardSurface::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    paintCardSurface(painter, rect(), Palette::of(this), m_radius);
+}
+
+PanelStyle::PanelStyle(qreal radius, QWidget *parent) : QWidget(parent), m_radius(radius) {}
+
+void PanelStyle::setRadius(qreal radius)
+{
+    m_radius = radius;
+    update();
+}
+
+void PanelStyle::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    paintPanelStyle(painter, rect(), Palette::of(this), m_radius);
+}

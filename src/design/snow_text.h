@@ -1,0 +1,39 @@
+// A text drawn in a palette colour (so it follows the theme), on one line or wrapped.
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+struct Palette;
+
+class SnowText final : public QWidget
+{
+    Q_OBJECT
+public:
+    using ColorRole = std::function<QColor(const Palette &)>;
+
+    SnowText(const QString &text, const QFont &font, ColorRole color, QWidget *parent = nullptr);
+
+    void setText(const QString &text);
+    QString text() const { return m_text; }
+    void setColorRole(ColorRole color);
+    QColor color() const;
+    // Wrapped texts grow downwards to show every line; single-line texts elide at the right.
+    void setWrap(bool wrap);
+    void setAlignment(Qt::Alignment alignment);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return m_wrap; }
+    int heightForWidth(int width) const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_text;
+    ColorRole m_color;
+    bool m_wrap = false;
+    Qt::Alignment m_alignment = Qt::AlignLeft | Qt::AlignVCenter;
+};

@@ -1,0 +1,430 @@
+// EngineClient: the application's one link to the engine child process and its control API.
+#pragma once
+
+#include "engine/engine_status.h"
+#include "engine/line_reader.h"
+#include "engine/records/engine_records.h"
+#include "engine/records/route_records.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+class Analytics;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QProcess;
+
+// What a control request brought back. `httpStatus` is 0 when no HTTP reply arrived.
+struct ControlReply
+{
+    int httpStatus = 0;
+    QByteArray body;
+    QString error; // the transport failure's description; empty when an HTTP reply arrived
+
+    bool transportFailed() const { return httpStatus == 0; }
+    bool isSuccess() const { return httpStatus >= 200 && httpStatus <= 299; }
+};
+
+class EngineClient final : public QObject
+{
+    Q_OBJECT
+public:
+    using Done = std::function<void()>;
+    using ReplyHandler = std::function<void(const ControlReply &)>;
+
+    static constexpr int MaxLogLines = 200;
+    static constexpr int MaxTrafficEntries = 300;
+    static constexpr int MaxDrifts = 200;
+    static constexpr int TrafficFlushDelayMs = 100;
+    static constexpr int FreshMs = 800;
+    static constexpr int PushDebounceMs = 150;
+    static constexpr int DefaultTimeoutMs = 60000;
+    static constexpr int ProxyControlTimeoutMs = 4000;
+    static constexpr int ShutdownTimeoutMs = 500;
+    static constexpr int ProjectTimeoutMs = 6000;
+    static constexpr int PendingPushWaitMs = 1000;
+
+    explicit EngineClient(QObject *parent = nullptr);
+    ~EngineClient() override;
+
+    // ---- Published state ----
+    const EngineStatus &status() const { return m_status; }
+    void setStatus(const EngineStatus &status);
+    bool proxyRunning() const { return m_proxyRunning; }
+    void setProxyRunning(bool running);
+    bool engineReady() const { return m_engineReady; }
+    void setEngineReady(bool ready);
+    const std::optional<EngineHealth> &health() const { return m_health; }
+    void setHealth(const std::optional<EngineHealth> &health);
+    const QStringList &log() const { return m_log; }
+    void setLog(const QStringList &log);
+    const QList<Endpoint> &endpoints() const { return m_endpoints; }
+    void setEndpoints(const QList<Endpoint> &endpoints);
+    const QList<Project> &projects() const { return m_projects; }
+    void setProjects(const QList<Project> &projects);
+    const QString &activeProjectID() const { return m_activeProjectID; }
+    void setActiveProjectID(const QString &id);
+    bool isSwitchingProject() const { return m_isSwitchingProject; }
+    void setIsSwitchingProject(bool switching);
+    const std::optional<QString> &importSummary() const { return m_importSummary; }
+    void setImportSummary(const std::optional<QString> &summary);
+    const QList<MockEnvironment> &environments() const { return m_environments; }
+    void setEnvironments(const QList<MockEnvironment> &environments);
+    const QString &activeEnvID() const { return m_activeEnvID; }
+    void setActiveEnvID(const QString &id);
+    const QList<TrafficEntry> &traffic() const { return m_traffic; }
+    void setTraffic(const QList<TrafficEntry> &traffic);
+    const std::optional<CAInfo> &caInfo() const { return m_caInfo; }
+    void setCaInfo(const std::optional<CAInfo> &info);
+    bool caTrustedOnMac() const { return m_caTrustedOnMac; }
+    void setCaTrustedOnMac(bool trusted);
+    const std::optional<QString> &caTrustMessage() const { return m_caTrustMessage; }
+    void setCaTrustMessage(const std::optional<QString> &message);
+    const QList<ChaosPreset> &chaosPresets() const { return m_chaosPresets; }
+    void setChaosPresets(const QList<ChaosPreset> &presets);
+    const QString &activeChaosId() const { return m_activeChaosId; }
+    void setActiveChaosId(const QString &id);
+    const QList<SchemaDriftRecord> &schemaDrifts() const { return m_schemaDrifts; }
+    void setSchemaDrifts(const QList<SchemaDriftRecord> &drifts);
+    int unseenDrift() const { return m_unseenDrift; }
+    void setUnseenDrift(int count);
+    const AIStatus &aiStatus() const { return m_aiStatus; }
+    void setAiStatus(const AIStatus &status);
+    const AISetupProgress &aiSetup() const { return m_aiSetup; }
+    void setAiSetup(const AISetupProgress &progress);
+    bool aiSetupActive() const { return m_aiSetupActive; }
+    void setAiSetupActive(bool active);
+
+    // Read by views; does not notify. Taken from "ks.proxyPort" and then from each health answer.
+    int proxyPort() const { return m_proxyPort; }
+    // The control API's port while connected.
+    std::optional<int> controlPort() const { return m_controlPort; }
+
+    // ---- Engine process ----
+    void boot(bool autostartProxy);
+    void shutdown();
+    void startProxy();
+    void stopProxy();
+    // Stops the proxy and starts it again once the stop request has finished.
+    void restartProxy();
+
+    // The engine's data directory (created if missing): KESTRION_DATA_DIR, a directory set with
+    // setDataDirectory(), else <generic data location>/Kestrion.
+    QString dataDirectory() const;
+    void setDataDirectory(const QString &path);
+    // The engine executable: KESTRION_ENGINE, a path set with setEngineExecutable(), else
+    // kestrion-engine next to the application binary, else in resources/ beside it.
+    QString engineExecutable() const;
+    void setEngineExecutable(const QString &path);
+    // Where usage events go; Analytics::shared() unless replaced (tests pass their own).
+    void setAnalytics(Analytics *analytics);
+    // Health poll interval and reply timeout (2 s and 60 s unless changed).
+    void setHealthTiming(int intervalMs, int timeoutMs);
+
+    void appendLog(const QString &line);
+    // Handles one chunk of the engine's standard output (bytes as read from the pipe).
+    void ingestOutput(QByteArrayView chunk);
+    // Handles one chunk of the event stream's body.
+    void ingestEventStream(QByteArrayView chunk);
+    // Decodes and applies one event payload (the text after "data:").
+    void handleEvent(std::string_view payload);
+
+    // ---- Live traffic ----
+    void clearTraffic();
+    void replay(const QString &id);
+    void fetchHistory(const QString &before, const QString &filter, int limit, QObject *context,
+                      std::function<void(const std::vector<TrafficRecord> &)> done);
+    void fetchRecord(const QString &id, QObject *context,
+                     std::function<void(const std::optional<TrafficRecord> &)> done);
+    // Moves buffered entries into `traffic`; runs 100 ms after the first buffered entry.
+    void flushTraffic();
+    int pendingTrafficCount() const { return int(m_pendingTraffic.size()); }
+
+    // ---- Routes ----
+    void loadRoutes(Done done = {});
+    void pushRoutes();
+    void updateEndpoint(const Endpoint &endpoint);
+    std::optional<QString> duplicateEndpoint(const QString &id);
+    void toggleEndpoint(const QString &id);
+    void setGroup(const QString &id, const QString &group);
+    QStringList groupNames() const;
+    void renameGroup(const QString &oldName, const QString &newName);
+    void importFile(const QString &path);
+    void importData(const QByteArray &data, const QString &name, Done done = {});
+    // True from pushRoutes() until its post has been answered or dropped.
+    bool routePushPending() const;
+
+    // Projects, environments, chaos, imports, root CA, profiles, schema, mock generation, local model
+    // (declared here, built in engine_client_<area>.cpp)
+
+    // ---- Projects (engine_client_projects.cpp) ----
+    void loadProjects(Done done = {});
+    // done gets the new project's id, or none on any failure; the project does not become active.
+    void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {});
+    // Sends pending route and environment pushes to the old project first, then switches.
+    void activateProject(const QString &id);
+    void renameProject(const QString &id, const QString &name);
+    void duplicateProject(const QString &id);
+    void deleteProject(const QString &id);
+    // Reloads routes, chaos presets and environments, then empties traffic and drift findings.
+    void reloadActiveProjectIntoUI(Done done = {});
+    // "/projects/" + the id percent-encoded as one path component + suffix.
+    static QString projectPath(const QString &id, const QString &suffix = {});
+
+    // ---- Environments (engine_client_environments.cpp) ----
+    void loadEnvironments(Done done = {});
+    // The active environment's variables with a non-empty key.
+    QList<EnvVar> activeEnvVars() const;
+    // Schedules the debounced push of the whole set as it is now.
+    void pushEnvironments();
+    void postEnvironments(const EnvironmentSet &set);
+    void addEnvironment(const QString &name);
+    void renameEnvironment(const QString &id, const QString &name);
+    void duplicateEnvironment(const QString &id);
+    void deleteEnvironment(const QString &id);
+    void addVar(const QString &environmentId);
+    void setVar(const QString &environmentId, const QString &varId, const std::optional<QString> &key,
+                const std::optional<QString> &value);
+    void removeVar(const QString &environmentId, const QString &varId);
+    // True from pushEnvironments() until its post has been answered or dropped.
+    bool environmentPushPending() const;
+    // Calls done once no environment push is waiting or in flight (at once when none is).
+    void afterEnvironmentPushSettles(Done done);
+    // Sends the pending environment push at once; the reply in flight, or null when none was pending.
+    QNetworkReply *sendPendingEnvironmentPushNow();
+
+    // ---- Chaos presets (engine_client_chaos.cpp) ----
+    void loadChaos(Done done = {});
+    // Choosing the active preset again switches chaos off.
+    void setChaosPreset(const QString &id);
+
+    // ---- OpenAPI import (engine_client_openapi.cpp) ----
+    void importOpenAPI(const QString &path);
+    void performOpenAPIImport(const QByteArray &data, const QString &filename, Done done = {});
+
+    // ---- Root CA (engine_client_ca.cpp) ----
+    void loadCA(Done done = {});
+    void refreshTrustFlag();
+    void generateCA();
+    void performGenerateCA(Done done = {});
+    // Runs the trust tool on the current CA; done runs when its outcome is recorded.
+    void trustCAOnMac(Done done = {});
+    // The arguments of the trust tool for a CA file.
+    static QStringList trustArguments(const QString &caPath);
+
+    // ---- Profiles (engine_client_profile.cpp) ----
+    void exportProfile(const QString &path);
+    void performExport(const QString &path, Done done = {});
+    void importProfile(const QString &path);
+    void handleProfileImport(const std::optional<QByteArray> &data, const QString &name, Done done = {});
+    // The export's "name" query value: the file name without its last extension.
+    static QString profileExportName(const QString &fileName);
+
+    // ---- Schema drift (engine_client_schema.cpp) ----
+    // done gets the learned baselines (none on any failure) while context lives.
+    void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done);
+    void relearnSchema(const std::optional<QString> &key);
+    void clearSchema();
+
+    // ---- Mock generation and the local model (engine_client_mock.cpp) ----
+    struct GeneratedBody
+    {
+        QString text;
+        QString tier;
+    };
+    // done gets the generated body, or none on failure, while context lives.
+    void generateMock(const std::optional<QString> &example, const std::optional<QString> &key, qint64 seed,
+                      int count, QObject *context, std::function<void(const std::optional<QString> &)> done);
+    void generateMockAI(const QString &prompt, const std::optional<QString> &example,
+                        const std::optional<QString> &key, qint64 seed, int count, QObject *context,
+                        std::function<void(const std::optional<GeneratedBody> &)> done);
+    void loadAIStatus(Done done = {});
+    // POST "ai/start" or "ai/stop", then the status the engine reports.
+    void aiLifecycle(const QString &path);
+    void setupAI();
+    // Consecutive unanswered setup polls after which the setup is given up.
+    static constexpr int MaxSetupPollFailures = 10;
+    // Time between setup polls (1 s unless changed; tests shorten it).
+    void setSetupPollInterval(int intervalMs);
+
+private:
+    void postEnvironmentPush();
+    void finishEnvironmentPush();
+    // Sends pending route and environment pushes now and calls done once both have settled.
+    void afterPendingPushes(Done done);
+    void pollSetup(int run, int failures);
+    void endSetup(const QString &error);
+
+    QByteArray m_envPushBody;
+    bool m_envPushWaiting = false;
+    QPointer<QNetworkReply> m_envPushReply;
+    int m_envPushGeneration = 0;
+    std::vector<Done> m_envPushWaiters;
+    // Each setup run polls under its own number, so an ended run's last timer stays quiet.
+    int m_aiSetupRun = 0;
+    int m_setupPollIntervalMs = 1000;
+
+public:
+    // End of the block for projects, environments, chaos, imports, root CA, profiles, schema,
+    // mock generation, local model.
+
+    // ---- Control requests, shared by every group of operations ----
+    // Sends one request by the control conventions. A path without a leading "/" is joined as
+    // path components, one with a leading "/" is appended to the base as text. The handler runs
+    // only while `context` lives; a request without a control port is not sent and the handler
+    // is not called (the null return says so). timeoutMs 0 means none.
+    QNetworkReply *sendControl(const QByteArray &method, const QString &path, const QUrlQuery &query,
+                               const std::optional<QByteArray> &jsonBody, int timeoutMs,
+                               QObject *context, ReplyHandler handler,
+                               const QByteArray &contentType = QByteArrayLiteral("application/json"));
+    // POST without a body, 4 s; logs failures; done(true) on a 2xx answer.
+    void postControl(const QString &path, std::function<void(bool)> done);
+    // The project and environment request: 6 s, reply body on a 2xx answer, none otherwise.
+    void projectRequest(const QString &path, const QByteArray &method,
+                        const std::optional<QByteArray> &body,
+                        std::function<void(const std::optional<QByteArray> &)> done);
+    // Calls done once no route push is waiting or in flight (at once when none is).
+    void afterRoutePushSettles(Done done);
+    // Sends the pending route push at once; the reply in flight, or null when none was pending.
+    QNetworkReply *sendPendingRoutePushNow();
+    // Drops a pending route push and aborts one in flight.
+    void cancelRoutePush();
+    // Sends every pending push now and waits for the answers, at most waitMs.
+    void flushPendingPushes(int waitMs = PendingPushWaitMs);
+
+    Analytics &analytics() const;
+    QNetworkAccessManager *network() const { return m_network; }
+
+signals:
+    void statusChanged();
+    void proxyRunningChanged();
+    void engineReadyChanged();
+    void healthChanged();
+    void logChanged();
+    void endpointsChanged();
+    void projectsChanged();
+    void activeProjectIDChanged();
+    void isSwitchingProjectChanged();
+    void importSummaryChanged();
+    void environmentsChanged();
+    void activeEnvIDChanged();
+    void trafficChanged();
+    // The entries [first, last] of `traffic` changed in place (only their `fresh` mark).
+    void trafficEntriesChanged(int first, int last);
+    // A flush appended `appended` entries at the end after dropping `removedFromFront` from the
+    // front; sent just before trafficChanged() so list models can insert and remove rows.
+    void trafficFlushed(int appended, int removedFromFront);
+    void caInfoChanged();
+    void caTrustedOnMacChanged();
+    void caTrustMessageChanged();
+    void chaosPresetsChanged();
+    void activeChaosIdChanged();
+    void schemaDriftsChanged();
+    void unseenDriftChanged();
+    void aiStatusChanged();
+    void aiSetupChanged();
+    void aiSetupActiveChanged();
+    // Any engine child process has exited (the current one or one being shut down).
+    void engineExited(int exitCode);
+
+private:
+    void handleOutputLine(const QString &line);
+    void connectControl(int port);
+    void handleTermination(QProcess *process);
+    void startHealthPolling();
+    void pollHealth();
+    void startEventStream();
+    void stopLinkTasks();
+    void appendTraffic(TrafficEntry entry);
+    void clearFreshMarks();
+    void recordDrift(SchemaDriftRecord record, int breaking);
+    using Step = std::function<void(Done)>;
+    void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
+    void postRoutes(const QByteArray &body);
+    void finishRoutePush();
+    void stopProxyThen(Done done);
+    QUrl controlUrl(const QString &path, const QUrlQuery &query) const;
+
+    // Published state
+    EngineStatus m_status = EngineStatus::stopped();
+    bool m_proxyRunning = false;
+    bool m_engineReady = false;
+    std::optional<EngineHealth> m_health;
+    QStringList m_log;
+    QList<Endpoint> m_endpoints;
+    QList<Project> m_projects;
+    QString m_activeProjectID;
+    bool m_isSwitchingProject = false;
+    std::optional<QString> m_importSummary;
+    QList<MockEnvironment> m_environments;
+    QString m_activeEnvID;
+    QList<TrafficEntry> m_traffic;
+    std::optional<CAInfo> m_caInfo;
+    bool m_caTrustedOnMac = false;
+    std::optional<QString> m_caTrustMessage;
+    QList<ChaosPreset> m_chaosPresets;
+    QString m_activeChaosId;
+    QList<SchemaDriftRecord> m_schemaDrifts;
+    int m_unseenDrift = 0;
+    AIStatus m_aiStatus;
+    AISetupProgress m_aiSetup;
+    bool m_aiSetupActive = false;
+
+    // Link state
+    int m_proxyPort = 9999;
+    QProcess *m_process = nullptr;
+    std::optional<int> m_controlPort;
+    int m_healthMisses = 0;
+    LineReader m_outputReader;
+    QNetworkAccessManager *m_network = nullptr;
+    QString m_dataDirectory;
+    QString m_engineExecutable;
+    QPointer<Analytics> m_analytics;
+
+    // Health polling: one request at a time, then the interval.
+    int m_healthGeneration = 0;
+    QTimer m_healthTimer;
+    QPointer<QNetworkReply> m_healthReply;
+    int m_healthIntervalMs = 2000;
+    int m_healthTimeoutMs = DefaultTimeoutMs;
+
+    // Event stream
+    int m_eventsGeneration = 0;
+    QPointer<QNetworkReply> m_eventsReply;
+    LineReader m_eventReader;
+
+    // Live traffic buffer and the fresh marks waiting to be cleared
+    std::vector<TrafficEntry> m_pendingTraffic;
+    QTimer m_trafficFlushTimer;
+    struct FreshBatch
+    {
+        qint64 dueMs = 0;
+        std::unordered_set<std::string> ids;
+    };
+    std::deque<FreshBatch> m_freshBatches;
+    QTimer m_freshTimer;
+    QElapsedTimer m_clock;
+
+    // Route push: the snapshot waits out the debounce, then one post is in flight.
+    QTimer m_routePushTimer;
+    QByteArray m_routePushBody;
+    QPointer<QNetworkReply> m_routePushReply;
+    int m_routePushGeneration = 0;
+    std::vector<Done> m_routePushWaiters;
+};

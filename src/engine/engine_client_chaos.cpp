@@ -1,0 +1,48 @@
+// EngineClient: the engine's chaos presets and the choice of the active one.
+#include "engine/engine_client.h"
+
+namespace {
+
+std::string_view asView(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+} // namespace
+
+void EngineClient::loadChaos(Done done)
+{
+    QNetworkReply *reply = sendControl(
+        "GET", QStringLiteral("chaos"), {}, std::nullopt, DefaultTimeoutMs, this,
+        [this, done](const ControlReply &reply) {
+            // An error status with a valid body is still the engine's state.
+            if (!reply.transportFailed()) {
+                if (auto state = decodeRecord<ChaosState>(asView(reply.body))) {
+                    setChaosPresets(QList<ChaosPreset>(state->presets.begin(), state->presets.end()));
+                    setActiveChaosId(QString::fromStdString(state->activeId));
+                }
+            }
+            if (done)
+                done();
+        });
+    if (!reply && done)
+        done();
+}
+
+void EngineClient::setChaosPreset(const QString &id)
+{
+    const QString next = id == m_activeChaosId ? QString() : id;
+    // Shown at once; the reload after the request shows what the engine really holds.
+    setActiveChaosId(next);
+
+    QUrlQuery query;
+    // An empty but non-null value, so the query reads "id=" rather than a bare "id".
+    query.addQueryItem(QStringLiteral("id"), next.isEmpty() ? QStringLiteral("") : next);
+    sendControl("POST", QStringLiteral("chaos/active"), query, std::nullopt, DefaultTimeoutMs, this,
+                [this, next](const ControlReply &) {
+                    loadChaos([this, next] {
+                        appendLog(next.isEmpty() ? QStringLiteral("\u2022 chaos off")
+                                                 : QStringLiteral("\u2022 chaos: ") + next);
+                    });
+                });
+}

@@ -1,0 +1,279 @@
+// EngineClient: health polling, the event stream and the live traffic buffer with its requests.
+#include "engine/engine_client.h"
+
+#include "engine/analytics.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <algorithm>
+
+namespace {
+
+std::string_view asView(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+QByteArrayView trimmedBlanks(QByteArrayView text)
+{
+    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'))
+        text = text.sliced(1);
+    while (!text.isEmpty() && (text.back() == ' ' || text.back() == '\t'))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
+// ---- Health ----
+
+void EngineClient::startHealthPolling()
+{
+    ++m_healthGeneration;
+    m_healthTimer.stop();
+    if (QNetworkReply *reply = m_healthReply.data()) {
+        m_healthReply = nullptr;
+        reply->abort();
+    }
+    pollHealth();
+}
+
+void EngineClient::pollHealth()
+{
+    const int generation = m_healthGeneration;
+    QNetworkReply *reply = sendControl(
+        "GET", QStringLiteral("health"), {}, std::nullopt, m_healthTimeoutMs, this,
+        [this, generation](const ControlReply &reply) {
+            if (generation != m_healthGeneration)
+                return; // polling was stopped or restarted meanwhile
+            m_healthReply = nullptr;
+            // The status code is not looked at: a body that decodes is a good answer.
+            std::optional<EngineHealth> decoded;
+            if (!reply.transportFailed())
+                decoded = decodeRecord<EngineHealth>(asView(reply.body));
+            if (decoded) {
+                setHealth(decoded);
+                setProxyRunning(decoded->proxyRunning);
+                m_proxyPort = decoded->proxyPort;
+                m_healthMisses = 0;
+                setStatus(EngineStatus::healthy());
+            } else if (++m_healthMisses == 3) {
+                setStatus(EngineStatus::error(QStringLiteral("engine not responding")));
+                appendLog(QStringLiteral("engine not responding \u2014 3 missed health checks"));
+            }
+            m_healthTimer.start(m_healthIntervalMs);
+        });
+    m_healthReply = reply;
+    if (!reply)
+        m_healthTimer.start(m_healthIntervalMs);
+}
+
+// ---- Event stream ----
+
+void EngineClient::startEventStream()
+{
+    const int generation = ++m_eventsGeneration;
+    if (QNetworkReply *old = m_eventsReply.data()) {
+        m_eventsReply = nullptr;
+        old->abort();
+    }
+    m_eventReader.clear();
+    if (!m_controlPort)
+        return;
+
+    QNetworkRequest request(controlUrl(QStringLiteral("events"), {}));
+    request.setTransferTimeout(0);
+    QNetworkReply *reply = m_network->get(request);
+    m_eventsReply = reply;
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply, generation] {
+        if (generation == m_eventsGeneration)
+            ingestEventStream(reply->readAll());
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, generation] {
+        // The stream is over (closed, failed or cancelled); it is not reopened from here.
+        if (generation == m_eventsGeneration) {
+            ingestEventStream(reply->readAll());
+            const QByteArray rest = m_eventReader.takeRemainder();
+            if (!rest.isEmpty())
+                ingestEventStream(rest + '\n');
+            m_eventsReply = nullptr;
+        }
+        reply->deleteLater();
+    });
+}
+
+void EngineClient::ingestEventStream(QByteArrayView chunk)
+{
+    const int generation = m_eventsGeneration;
+    m_eventReader.feed(chunk, [this, generation](QByteArrayView line) {
+        if (generation != m_eventsGeneration || !line.startsWith("data:"))
+            return;
+        const QByteArrayView payload = trimmedBlanks(line.sliced(5));
+        handleEvent(std::string_view(payload.data(), std::size_t(payload.size())));
+    });
+}
+
+void EngineClient::handleEvent(std::string_view payload)
+{
+    std::optional<EngineEvent> event = decodeRecord<EngineEvent>(payload);
+    if (!event)
+        return;
+
+    const std::string &type = event->type;
+    if (type == "proxy_started") {
+        setProxyRunning(true);
+        appendLog(QStringLiteral("\u2022 proxy started"));
+    } else if (type == "proxy_stopped") {
+        setProxyRunning(false);
+        appendLog(QStringLiteral("\u2022 proxy stopped"));
+    } else if (type == "hello") {
+        appendLog(QStringLiteral("\u2022 events connected"));
+    } else if (type == "request") {
+        if (event->request)
+            appendTraffic(TrafficEntry::fromEvent(*event->request));
+    } else if (type == "schema_drift") {
+        if (event->drift)
+            recordDrift(SchemaDriftRecord::fromEvent(*event->drift, event->time), event->drift->breaking);
+    }
+
+    // Applied after the type's effect, so the health record has the last word on the proxy flag.
+    if (event->health) {
+        setHealth(event->health);
+        setProxyRunning(event->health->proxyRunning);
+    }
+}
+
+void EngineClient::recordDrift(SchemaDriftRecord record, int breaking)
+{
+    const QString key = QString::fromStdString(record.key);
+    m_schemaDrifts.prepend(std::move(record));
+    if (m_schemaDrifts.size() > MaxDrifts)
+        m_schemaDrifts.resize(MaxDrifts);
+    emit schemaDriftsChanged();
+    setUnseenDrift(m_unseenDrift + 1);
+    appendLog(QStringLiteral("\u26A0\uFE0E schema drift ") + key + QStringLiteral(" \u2014 ")
+              + QString::number(breaking) + QStringLiteral(" breaking"));
+}
+
+// ---- Live traffic buffer ----
+
+void EngineClient::appendTraffic(TrafficEntry entry)
+{
+    if (entry.injected)
+        analytics().track(QStringLiteral("first_mock_hit"), true);
+    m_pendingTraffic.push_back(std::move(entry));
+    if (!m_trafficFlushTimer.isActive())
+        m_trafficFlushTimer.start(TrafficFlushDelayMs);
+}
+
+void EngineClient::flushTraffic()
+{
+    m_trafficFlushTimer.stop();
+    if (m_pendingTraffic.empty())
+        return;
+
+    FreshBatch batch;
+    batch.dueMs = m_clock.elapsed() + FreshMs;
+    batch.ids.reserve(m_pendingTraffic.size());
+    for (const TrafficEntry &entry : m_pendingTraffic)
+        batch.ids.insert(entry.id);
+
+    const int appended = int(m_pendingTraffic.size());
+    const int overflow = int(m_traffic.size()) + appended - MaxTrafficEntries;
+    const int removed = std::clamp(overflow, 0, int(m_traffic.size()));
+    if (removed > 0)
+        m_traffic.remove(0, removed);
+    // A batch bigger than the whole list keeps only its newest entries.
+    const int skip = std::max(0, appended - MaxTrafficEntries);
+    for (auto it = m_pendingTraffic.begin() + skip; it != m_pendingTraffic.end(); ++it)
+        m_traffic.append(std::move(*it));
+    m_pendingTraffic.clear();
+
+    emit trafficFlushed(appended - skip, removed);
+    emit trafficChanged();
+
+    m_freshBatches.push_back(std::move(batch));
+    if (!m_freshTimer.isActive())
+        m_freshTimer.start(FreshMs);
+}
+
+void EngineClient::clearFreshMarks()
+{
+    const qint64 now = m_clock.elapsed();
+    while (!m_freshBatches.empty() && m_freshBatches.front().dueMs <= now) {
+        const FreshBatch batch = std::move(m_freshBatches.front());
+        m_freshBatches.pop_front();
+        int first = -1;
+        int last = -1;
+        for (int i = 0; i < m_traffic.size(); ++i) {
+            TrafficEntry &entry = m_traffic[i];
+            if (entry.fresh && batch.ids.contains(entry.id)) {
+                entry.fresh = false;
+                if (first < 0)
+                    first = i;
+                last = i;
+            }
+        }
+        if (first >= 0) {
+            emit trafficEntriesChanged(first, last);
+            emit trafficChanged();
+        }
+    }
+    if (!m_freshBatches.empty())
+        m_freshTimer.start(int(std::max<qint64>(0, m_freshBatches.front().dueMs - now)));
+}
+
+void EngineClient::clearTraffic()
+{
+    setTraffic({});
+    // A flush already scheduled finds nothing left to move.
+    m_pendingTraffic.clear();
+    sendControl("DELETE", QStringLiteral("traffic"), {}, std::nullopt, DefaultTimeoutMs, this, nullptr);
+}
+
+void EngineClient::replay(const QString &id)
+{
+    sendControl("POST", QStringLiteral("replay/") + id, {}, std::nullopt, DefaultTimeoutMs, this,
+                [this, id](const ControlReply &) { appendLog(QStringLiteral("\u2022 replayed ") + id); });
+}
+
+void EngineClient::fetchHistory(const QString &before, const QString &filter, int limit,
+                                QObject *context,
+                                std::function<void(const std::vector<TrafficRecord> &)> done)
+{
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("limit"), QString::number(limit));
+    if (!before.isEmpty())
+        query.addQueryItem(QStringLiteral("before"), before);
+    if (!filter.isEmpty())
+        query.addQueryItem(QStringLiteral("filter"), filter);
+    QNetworkReply *reply = sendControl(
+        "GET", QStringLiteral("traffic"), query, std::nullopt, DefaultTimeoutMs, context,
+        [done](const ControlReply &reply) {
+            std::optional<std::vector<TrafficRecord>> records;
+            if (!reply.transportFailed())
+                records = decodeRecord<std::vector<TrafficRecord>>(asView(reply.body));
+            if (done)
+                done(records.value_or(std::vector<TrafficRecord>{}));
+        });
+    if (!reply && done)
+        done({});
+}
+
+void EngineClient::fetchRecord(const QString &id, QObject *context,
+                               std::function<void(const std::optional<TrafficRecord> &)> done)
+{
+    QNetworkReply *reply = sendControl(
+        "GET", QStringLiteral("traffic/") + id, {}, std::nullopt, DefaultTimeoutMs, context,
+        [done](const ControlReply &reply) {
+            std::optional<TrafficRecord> record;
+            if (!reply.transportFailed())
+                record = decodeRecord<TrafficRecord>(asView(reply.body));
+            if (done)
+                done(record);
+        });
+    if (!reply && done)
+        done(std::nullopt);
+}

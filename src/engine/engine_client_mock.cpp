@@ -1,0 +1,204 @@
+// EngineClient: mock body generation (built-in and local model) and the local model's lifecycle and setup.
+#include "engine/engine_client.h"
+
+#include <QNetworkReply>
+#include <QPointer>
+#include <QStringDecoder>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+constexpr int AIGenerateTimeoutMs = 120000;
+constexpr int AILifecycleTimeoutMs = 90000;
+
+std::string_view asView(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+std::optional<QString> strictUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+std::string textOrEmpty(const std::optional<QString> &text)
+{
+    return text ? text->toStdString() : std::string();
+}
+
+} // namespace
+
+void EngineClient::generateMock(const std::optional<QString> &example, const std::optional<QString> &key,
+                                qint64 seed, int count, QObject *context,
+                                std::function<void(const std::optional<QString> &)> done)
+{
+    QPointer<QObject> guard(context);
+    const bool tied = context != nullptr;
+    auto finish = [guard, tied, done](const std::optional<QString> &body) {
+        if (done && (!tied || guard))
+            done(body);
+    };
+    const MockGenerateRequest request{textOrEmpty(key), textOrEmpty(example), seed, count};
+    QNetworkReply *reply = sendControl(
+        "POST", QStringLiteral("mock/generate"), {}, QByteArray::fromStdString(encodeRecord(request)),
+        DefaultTimeoutMs, this, [this, finish](const ControlReply &reply) {
+            const std::optional<QString> body = reply.isSuccess() ? strictUtf8(reply.body) : std::nullopt;
+            if (!body)
+                appendLog(QStringLiteral("mock generation failed"));
+            finish(body);
+        });
+    if (!reply)
+        finish(std::nullopt);
+}
+
+void EngineClient::generateMockAI(const QString &prompt, const std::optional<QString> &example,
+                                  const std::optional<QString> &key, qint64 seed, int count, QObject *context,
+                                  std::function<void(const std::optional<GeneratedBody> &)> done)
+{
+    QPointer<QObject> guard(context);
+    const bool tied = context != nullptr;
+    auto finish = [guard, tied, done](const std::optional<GeneratedBody> &body) {
+        if (done && (!tied || guard))
+            done(body);
+    };
+    const MockAIRequest request{prompt.toStdString(), textOrEmpty(key), textOrEmpty(example), seed, count};
+    // The tier travels in a response header, read from the reply while its handler runs.
+    auto sent = std::make_shared<QPointer<QNetworkReply>>();
+    *sent = sendControl(
+        "POST", QStringLiteral("mock/ai"), {}, QByteArray::fromStdString(encodeRecord(request)),
+        AIGenerateTimeoutMs, this, [this, finish, sent](const ControlReply &reply) {
+            const std::optional<QString> text = reply.isSuccess() ? strictUtf8(reply.body) : std::nullopt;
+            if (!text) {
+                appendLog(QStringLiteral("AI generation failed"));
+                finish(std::nullopt);
+                return;
+            }
+            QString tier = QStringLiteral("tier1");
+            if (QNetworkReply *network = sent->data(); network && network->hasRawHeader("X-Kestrion-Tier"))
+                tier = QString::fromUtf8(network->rawHeader("X-Kestrion-Tier"));
+            finish(GeneratedBody{*text, tier});
+        });
+    if (!*sent)
+        finish(std::nullopt);
+}
+
+void EngineClient::loadAIStatus(Done done)
+{
+    QNetworkReply *reply = sendControl("GET", QStringLiteral("ai/status"), {}, std::nullopt, DefaultTimeoutMs,
+                                       this, [this, done](const ControlReply &reply) {
+                                           if (!reply.transportFailed()) {
+                                               if (auto status = decodeRecord<AIStatus>(asView(reply.body)))
+                                                   setAiStatus(*status);
+                                           }
+                                           if (done)
+                                               done();
+                                       });
+    if (!reply && done)
+        done();
+}
+
+void EngineClient::aiLifecycle(const QString &path)
+{
+    sendControl("POST", path, {}, std::nullopt, AILifecycleTimeoutMs, this, [this](const ControlReply &reply) {
+        const auto status = reply.transportFailed() ? std::nullopt : decodeRecord<AIStatus>(asView(reply.body));
+        if (status)
+            setAiStatus(*status);
+        else
+            loadAIStatus();
+    });
+}
+
+// ---- Automatic setup ----
+
+void EngineClient::setSetupPollInterval(int intervalMs)
+{
+    m_setupPollIntervalMs = intervalMs;
+}
+
+void EngineClient::setupAI()
+{
+    if (m_aiSetupActive)
+        return;
+    setAiSetupActive(true);
+    AISetupProgress starting = AISetupProgress::initial();
+    starting.stage = "installing_server";
+    starting.message = "Starting\u2026";
+    setAiSetup(starting);
+
+    const int run = ++m_aiSetupRun;
+    QNetworkReply *reply = sendControl(
+        "POST", QStringLiteral("ai/setup"), {}, QByteArrayLiteral("{}"), DefaultTimeoutMs, this,
+        [this, run](const ControlReply &reply) {
+            if (run != m_aiSetupRun || !m_aiSetupActive)
+                return;
+            // A setup the engine never started has nothing to poll; the button must work again.
+            if (reply.transportFailed()) {
+                endSetup(reply.error);
+                return;
+            }
+            if (!reply.isSuccess()) {
+                endSetup(QStringLiteral("HTTP ") + QString::number(reply.httpStatus));
+                return;
+            }
+            pollSetup(run, 0);
+        });
+    if (!reply)
+        setAiSetupActive(false);
+}
+
+void EngineClient::pollSetup(int run, int failures)
+{
+    if (run != m_aiSetupRun || !m_aiSetupActive)
+        return;
+    QNetworkReply *reply = sendControl(
+        "GET", QStringLiteral("ai/setup"), {}, std::nullopt, DefaultTimeoutMs, this,
+        [this, run, failures](const ControlReply &reply) {
+            if (run != m_aiSetupRun || !m_aiSetupActive)
+                return;
+            const auto progress =
+                reply.transportFailed() ? std::nullopt : decodeRecord<AISetupProgress>(asView(reply.body));
+            if (!progress) {
+                if (failures + 1 >= MaxSetupPollFailures) {
+                    endSetup(QStringLiteral("no progress from the engine"));
+                    return;
+                }
+                QTimer::singleShot(m_setupPollIntervalMs, this,
+                                   [this, run, failures] { pollSetup(run, failures + 1); });
+                return;
+            }
+            setAiSetup(*progress);
+            if (progress->stage == "done") {
+                setAiSetupActive(false);
+                appendLog(QStringLiteral("\u2022 AI setup complete"));
+                loadAIStatus();
+                return;
+            }
+            if (progress->stage == "error") {
+                setAiSetupActive(false);
+                appendLog(QStringLiteral("AI setup failed: ")
+                          + (progress->err ? QString::fromStdString(*progress->err)
+                                           : QStringLiteral("unknown error")));
+                return;
+            }
+            QTimer::singleShot(m_setupPollIntervalMs, this, [this, run] { pollSetup(run, 0); });
+        });
+    // The engine went away while the setup ran.
+    if (!reply)
+        endSetup(QStringLiteral("engine not connected"));
+}
+
+void EngineClient::endSetup(const QString &error)
+{
+    AISetupProgress failed = m_aiSetup;
+    failed.stage = "error";
+    failed.err = error.toStdString();
+    setAiSetup(failed);
+    setAiSetupActive(false);
+    appendLog(QStringLiteral("AI setup failed: ") + error);
+}

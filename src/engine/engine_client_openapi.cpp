@@ -1,0 +1,110 @@
+// EngineClient: OpenAPI / Swagger import; the engine builds a project of routes from the document.
+#include "engine/engine_client.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QStringDecoder>
+#include <QTextBoundaryFinder>
+#include <QThreadPool>
+
+namespace {
+
+constexpr int OpenAPITimeoutMs = 20000;
+constexpr int SummaryDetailLength = 140;
+
+std::string_view asView(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+// The first `count` user-perceived characters, never cutting a surrogate pair or an accent off.
+QString firstCharacters(const QString &text, int count)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int seen = 0;
+    while (seen < count) {
+        if (finder.toNextBoundary() < 0)
+            return text;
+        ++seen;
+    }
+    return text.left(finder.position());
+}
+
+} // namespace
+
+void EngineClient::importOpenAPI(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    QPointer<EngineClient> self(this);
+    // A large specification is read off the GUI thread.
+    QThreadPool::globalInstance()->start([self, path, name] {
+        QFile file(path);
+        std::optional<QByteArray> data;
+        if (file.open(QIODevice::ReadOnly))
+            data = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            data.reset();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, name, data = std::move(data)] {
+                if (!self)
+                    return;
+                if (data)
+                    self->performOpenAPIImport(*data, name);
+                else
+                    self->setImportSummary(QStringLiteral("Couldn't read ") + name);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &filename, Done done)
+{
+    // The project active before the import gets its latest routes and environments first.
+    afterPendingPushes([this, data, filename, done] {
+        QNetworkReply *reply = sendControl(
+            "POST", QStringLiteral("/import/openapi"), {}, data, OpenAPITimeoutMs, this,
+            [this, filename, done](const ControlReply &reply) {
+                if (reply.transportFailed()) {
+                    setImportSummary(QStringLiteral("Import failed \u2014 engine unreachable"));
+                    if (done)
+                        done();
+                    return;
+                }
+                const auto result = reply.isSuccess()
+                                        ? decodeRecord<OpenAPIImportResult>(asView(reply.body))
+                                        : std::nullopt;
+                if (!result) {
+                    QStringDecoder decoder(QStringDecoder::Utf8);
+                    QString detail = decoder.decode(reply.body);
+                    if (decoder.hasError())
+                        detail = QStringLiteral("unknown error");
+                    setImportSummary(QStringLiteral("Import failed: ")
+                                     + firstCharacters(detail, SummaryDetailLength));
+                    appendLog(QStringLiteral("openapi import ") + filename + QStringLiteral(" failed: ")
+                              + detail);
+                    if (done)
+                        done();
+                    return;
+                }
+                const QString count = QString::number(result->routeCount);
+                const QString project = QString::fromStdString(result->name);
+                loadProjects([this, done, count, project, filename, routeCount = result->routeCount] {
+                    reloadActiveProjectIntoUI([this, done, count, project, filename, routeCount] {
+                        setImportSummary(QStringLiteral("Imported ") + count
+                                         + (routeCount == 1 ? QStringLiteral(" route") : QStringLiteral(" routes"))
+                                         + QStringLiteral(" into ") + project);
+                        appendLog(QStringLiteral("imported ") + count + QStringLiteral(" routes from ")
+                                  + filename + QStringLiteral(" \u2192 ") + project);
+                        if (done)
+                            done();
+                    });
+                });
+            },
+            QByteArrayLiteral("application/octet-stream"));
+        if (!reply && done)
+            done();
+    });
+}

@@ -1,0 +1,145 @@
+// EngineClient: the engine's projects (list, create, switch, rename, duplicate, delete).
+#include "engine/engine_client.h"
+
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+#include <utility>
+
+namespace {
+
+std::string_view asView(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+QByteArray nameBody(const QString &name)
+{
+    return QByteArray::fromStdString(encodeRecord(ProjectNameRequest{name.toStdString()}));
+}
+
+} // namespace
+
+QString EngineClient::projectPath(const QString &id, const QString &suffix)
+{
+    // An id holding "/", "?" or "#" must not reach another path or become a query.
+    return QStringLiteral("/projects/") + QString::fromLatin1(QUrl::toPercentEncoding(id)) + suffix;
+}
+
+void EngineClient::loadProjects(Done done)
+{
+    projectRequest(QStringLiteral("/projects"), "GET", std::nullopt,
+                   [this, done](const std::optional<QByteArray> &body) {
+                       if (body) {
+                           if (auto list = decodeRecord<ProjectList>(asView(*body))) {
+                               setProjects(QList<Project>(list->projects.begin(), list->projects.end()));
+                               setActiveProjectID(QString::fromStdString(list->activeId));
+                           }
+                       }
+                       if (done)
+                           done();
+                   });
+}
+
+void EngineClient::createProject(const QString &name,
+                                 std::function<void(const std::optional<QString> &)> done)
+{
+    projectRequest(QStringLiteral("/projects"), "POST", nameBody(name),
+                   [this, done](const std::optional<QByteArray> &body) {
+                       const auto project = body ? decodeRecord<Project>(asView(*body)) : std::nullopt;
+                       if (!project) {
+                           if (done)
+                               done(std::nullopt);
+                           return;
+                       }
+                       const QString id = QString::fromStdString(project->id);
+                       loadProjects([done, id] {
+                           if (done)
+                               done(id);
+                       });
+                   });
+}
+
+void EngineClient::activateProject(const QString &id)
+{
+    if (id == m_activeProjectID)
+        return;
+    setIsSwitchingProject(true);
+    // Edits made before the switch belong to the old project: they reach the engine first.
+    afterPendingPushes([this, id] {
+        projectRequest(projectPath(id, QStringLiteral("/activate")), "POST", std::nullopt,
+                       [this](const std::optional<QByteArray> &) {
+                           // Whatever the answer, show the project the engine now reports as active.
+                           loadProjects([this] {
+                               reloadActiveProjectIntoUI([this] { setIsSwitchingProject(false); });
+                           });
+                       });
+    });
+}
+
+void EngineClient::reloadActiveProjectIntoUI(Done done)
+{
+    loadRoutes([this, done] {
+        loadChaos([this, done] {
+            loadEnvironments([this, done] {
+                setSchemaDrifts({});
+                setUnseenDrift(0);
+                setTraffic({});
+                // A flush already scheduled finds nothing left to move.
+                m_pendingTraffic.clear();
+                if (done)
+                    done();
+            });
+        });
+    });
+}
+
+void EngineClient::renameProject(const QString &id, const QString &name)
+{
+    projectRequest(projectPath(id), "PATCH", nameBody(name),
+                   [this](const std::optional<QByteArray> &) { loadProjects(); });
+}
+
+void EngineClient::duplicateProject(const QString &id)
+{
+    projectRequest(projectPath(id, QStringLiteral("/duplicate")), "POST", std::nullopt,
+                   [this](const std::optional<QByteArray> &) { loadProjects(); });
+}
+
+void EngineClient::deleteProject(const QString &id)
+{
+    const bool wasActive = id == m_activeProjectID;
+    projectRequest(projectPath(id), "DELETE", std::nullopt,
+                   [this, wasActive](const std::optional<QByteArray> &body) {
+                       const auto list = body ? decodeRecord<ProjectList>(asView(*body)) : std::nullopt;
+                       if (!list) {
+                           loadProjects();
+                           return;
+                       }
+                       setProjects(QList<Project>(list->projects.begin(), list->projects.end()));
+                       setActiveProjectID(QString::fromStdString(list->activeId));
+                       // The engine has chosen another active project.
+                       if (wasActive)
+                           reloadActiveProjectIntoUI();
+                   });
+}
+
+void EngineClient::afterPendingPushes(Done done)
+{
+    sendPendingRoutePushNow();
+    sendPendingEnvironmentPushNow();
+    if (!routePushPending() && !environmentPushPending()) {
+        if (done)
+            done();
+        return;
+    }
+    // A hung engine must not hold a switch or an import for a minute: go on after a bounded wait.
+    auto once = std::make_shared<Done>(std::move(done));
+    auto finish = [once] {
+        if (Done next = std::exchange(*once, Done()))
+            next();
+    };
+    QTimer::singleShot(PendingPushWaitMs, this, finish);
+    afterRoutePushSettles([this, finish] { afterEnvironmentPushSettles(finish); });
+}

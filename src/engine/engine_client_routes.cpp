@@ -1,0 +1,274 @@
+// EngineClient: the route list (load, debounced push, single-route edits, groups) and capture import.
+#include "engine/engine_client.h"
+
+#include "engine/analytics.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QStringDecoder>
+#include <QThreadPool>
+
+#include <algorithm>
+
+namespace {
+
+std::string_view asView(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+}
+
+QList<Endpoint> toEndpointList(const std::vector<WireRoute> &routes)
+{
+    QList<Endpoint> list;
+    list.reserve(qsizetype(routes.size()));
+    for (const WireRoute &route : routes)
+        list.append(Endpoint::fromWire(route));
+    return list;
+}
+
+} // namespace
+
+void EngineClient::loadRoutes(Done done)
+{
+    QNetworkReply *reply = sendControl(
+        "GET", QStringLiteral("routes"), {}, std::nullopt, DefaultTimeoutMs, this,
+        [this, done](const ControlReply &reply) {
+            if (!reply.transportFailed()) {
+                if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body)))
+                    setEndpoints(toEndpointList(*routes));
+            }
+            if (done)
+                done();
+        });
+    if (!reply && done)
+        done();
+}
+
+// ---- Debounced push ----
+
+void EngineClient::pushRoutes()
+{
+    // The newest snapshot replaces a waiting one and cancels a post still in flight.
+    m_routePushTimer.stop();
+    ++m_routePushGeneration;
+    if (QNetworkReply *reply = m_routePushReply.data()) {
+        m_routePushReply = nullptr;
+        reply->abort();
+    }
+
+    std::vector<WireRoute> wire;
+    wire.reserve(std::size_t(m_endpoints.size()));
+    for (const Endpoint &endpoint : std::as_const(m_endpoints))
+        wire.push_back(endpoint.wire());
+    m_routePushBody = QByteArray::fromStdString(encodeRecord(wire));
+    m_routePushTimer.start(PushDebounceMs);
+}
+
+void EngineClient::postRoutes(const QByteArray &body)
+{
+    m_routePushTimer.stop();
+    const int generation = m_routePushGeneration;
+    // The answer is not examined: a failed push is overtaken by the next push or load.
+    m_routePushReply = sendControl("POST", QStringLiteral("routes"), {}, body, DefaultTimeoutMs, this,
+                                   [this, generation](const ControlReply &) {
+                                       if (generation != m_routePushGeneration)
+                                           return;
+                                       m_routePushReply = nullptr;
+                                       finishRoutePush();
+                                   });
+    if (!m_routePushReply)
+        finishRoutePush();
+}
+
+bool EngineClient::routePushPending() const
+{
+    return m_routePushTimer.isActive() || m_routePushReply;
+}
+
+void EngineClient::afterRoutePushSettles(Done done)
+{
+    if (!done)
+        return;
+    if (!routePushPending()) {
+        done();
+        return;
+    }
+    m_routePushWaiters.push_back(std::move(done));
+}
+
+void EngineClient::finishRoutePush()
+{
+    if (routePushPending())
+        return;
+    std::vector<Done> waiters;
+    waiters.swap(m_routePushWaiters);
+    for (Done &waiter : waiters)
+        waiter();
+}
+
+QNetworkReply *EngineClient::sendPendingRoutePushNow()
+{
+    if (m_routePushTimer.isActive())
+        postRoutes(m_routePushBody);
+    return m_routePushReply.data();
+}
+
+void EngineClient::cancelRoutePush()
+{
+    m_routePushTimer.stop();
+    ++m_routePushGeneration;
+    if (QNetworkReply *reply = m_routePushReply.data()) {
+        m_routePushReply = nullptr;
+        reply->abort();
+    }
+    finishRoutePush();
+}
+
+// ---- Single-route operations ----
+
+void EngineClient::updateEndpoint(const Endpoint &endpoint)
+{
+    const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
+                                 [&](const Endpoint &e) { return e.id == endpoint.id; });
+    if (it == m_endpoints.end())
+        return;
+    *it = endpoint;
+    emit endpointsChanged();
+    pushRoutes();
+}
+
+std::optional<QString> EngineClient::duplicateEndpoint(const QString &id)
+{
+    const std::string key = id.toStdString();
+    const auto it = std::find_if(m_endpoints.cbegin(), m_endpoints.cend(),
+                                 [&](const Endpoint &e) { return e.id == key; });
+    if (it == m_endpoints.cend())
+        return std::nullopt;
+    Endpoint copy = *it;
+    copy.id = makeRouteId();
+    m_endpoints.insert(std::distance(m_endpoints.cbegin(), it) + 1, copy);
+    emit endpointsChanged();
+    pushRoutes();
+    return QString::fromStdString(copy.id);
+}
+
+void EngineClient::toggleEndpoint(const QString &id)
+{
+    const std::string key = id.toStdString();
+    const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
+                                 [&](const Endpoint &e) { return e.id == key; });
+    if (it == m_endpoints.end())
+        return;
+    it->active = !it->active;
+    emit endpointsChanged();
+    pushRoutes();
+}
+
+void EngineClient::setGroup(const QString &id, const QString &group)
+{
+    const std::string key = id.toStdString();
+    const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
+                                 [&](const Endpoint &e) { return e.id == key; });
+    if (it == m_endpoints.end())
+        return;
+    it->group = group.toStdString();
+    emit endpointsChanged();
+    pushRoutes();
+}
+
+QStringList EngineClient::groupNames() const
+{
+    std::vector<std::string> names;
+    for (const Endpoint &endpoint : m_endpoints) {
+        if (!endpoint.group.empty()
+            && std::find(names.begin(), names.end(), endpoint.group) == names.end())
+            names.push_back(endpoint.group);
+    }
+    // Byte order of UTF-8 is code point order.
+    std::sort(names.begin(), names.end());
+    QStringList result;
+    for (const std::string &name : names)
+        result.append(QString::fromStdString(name));
+    return result;
+}
+
+void EngineClient::renameGroup(const QString &oldName, const QString &newName)
+{
+    const std::string from = oldName.toStdString();
+    const std::string to = newName.toStdString();
+    bool changed = false;
+    for (Endpoint &endpoint : m_endpoints) {
+        if (endpoint.group == from) {
+            endpoint.group = to;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return;
+    emit endpointsChanged();
+    pushRoutes();
+}
+
+// ---- Capture import ----
+
+void EngineClient::importFile(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    QPointer<EngineClient> self(this);
+    // The file may be large or on a slow disk: it is read off the GUI thread.
+    QThreadPool::globalInstance()->start([self, path, name] {
+        QFile file(path);
+        std::optional<QByteArray> data;
+        if (file.open(QIODevice::ReadOnly))
+            data = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            data.reset();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, name, data = std::move(data)] {
+                if (!self)
+                    return;
+                if (data)
+                    self->importData(*data, name);
+                else
+                    self->appendLog(QStringLiteral("import: could not read ") + name);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void EngineClient::importData(const QByteArray &data, const QString &name, Done done)
+{
+    // A route push still waiting would overwrite the imported routes with the old list.
+    cancelRoutePush();
+
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("format"), QStringLiteral("auto"));
+    QNetworkReply *reply = sendControl(
+        "POST", QStringLiteral("import"), query, data, DefaultTimeoutMs, this,
+        [this, name, done](const ControlReply &reply) {
+            if (reply.transportFailed()) {
+                appendLog(QStringLiteral("import ") + name + QStringLiteral(": request failed"));
+            } else if (auto routes = reply.isSuccess()
+                                         ? decodeRecord<std::vector<WireRoute>>(asView(reply.body))
+                                         : std::nullopt) {
+                setEndpoints(toEndpointList(*routes));
+                appendLog(QStringLiteral("imported ") + QString::number(routes->size())
+                          + QStringLiteral(" routes from ") + name);
+                analytics().track(QStringLiteral("import_completed"), false);
+            } else {
+                QStringDecoder decoder(QStringDecoder::Utf8);
+                QString text = decoder.decode(reply.body);
+                if (decoder.hasError())
+                    text = QStringLiteral("unknown error");
+                appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed: ") + text);
+            }
+            if (done)
+                done();
+        });
+    if (!reply && done)
+        done();
+}

@@ -1,0 +1,327 @@
+// The engine link against the real stand-in engine process, including its misbehaviours.
+#include "engine_fixture.h"
+
+#include <QFile>
+#include <QSignalSpy>
+
+#include <signal.h>
+
+TEST_F(EngineFixture, BootReachesHealthyThroughThePortLine)
+{
+    client().boot(false);
+    EXPECT_EQ(client().status(), EngineStatus::starting());
+    EXPECT_FALSE(client().proxyRunning());
+    EXPECT_EQ(client().log().value(0), QStringLiteral("launching kestrion-engine\u2026"));
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().status() == EngineStatus::healthy(); }, 10000));
+    ASSERT_TRUE(client().controlPort().has_value());
+    EXPECT_TRUE(client().engineReady());
+    EXPECT_TRUE(logContains(QStringLiteral("control ready on :%1").arg(*client().controlPort())));
+    ASSERT_TRUE(client().health().has_value());
+    EXPECT_EQ(client().health()->controlPort, *client().controlPort());
+    EXPECT_EQ(client().proxyPort(), client().health()->proxyPort);
+    EXPECT_TRUE(waitForLog(QStringLiteral("\u2022 events connected")));
+}
+
+TEST_F(EngineFixture, AutostartSetsTheProxyFlagAtOnceAndTheEngineConfirmsIt)
+{
+    client().boot(true);
+    EXPECT_TRUE(client().proxyRunning());
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().status() == EngineStatus::healthy(); }, 10000));
+    EXPECT_TRUE(client().proxyRunning());
+    EXPECT_TRUE(client().health()->proxyRunning);
+    // Port 0 asked for any free port; the health answer tells which.
+    EXPECT_GT(client().proxyPort(), 0);
+    EXPECT_EQ(client().proxyPort(), client().health()->proxyPort);
+}
+
+TEST_F(EngineFixture, ProxyStartAndStopEventsFlipTheFlagAndLog)
+{
+    ASSERT_TRUE(bootHealthy(false));
+    ASSERT_TRUE(waitForLog(QStringLiteral("\u2022 events connected")));
+    client().startProxy();
+    ASSERT_TRUE(waitForLog(QStringLiteral("\u2022 proxy started")));
+    EXPECT_TRUE(client().proxyRunning());
+    client().stopProxy();
+    ASSERT_TRUE(waitForLog(QStringLiteral("\u2022 proxy stopped")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().proxyRunning(); }));
+
+    // A second boot on a running engine asks for the proxy and launches nothing.
+    const qint64 pid = enginePid();
+    client().boot(true);
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().log().count(QStringLiteral("\u2022 proxy started")) == 2; }));
+    EXPECT_EQ(client().log().count(QStringLiteral("launching kestrion-engine\u2026")), 1);
+    EXPECT_EQ(enginePid(), pid);
+}
+
+TEST_F(EngineFixture, RestartEndsWithTheProxyRunning)
+{
+    ASSERT_TRUE(bootHealthy(true));
+    ASSERT_TRUE(waitForLog(QStringLiteral("\u2022 events connected")));
+    client().restartProxy();
+    ASSERT_TRUE(waitForLog(QStringLiteral("\u2022 proxy stopped")));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        const QStringList &log = client().log();
+        return log.lastIndexOf(QStringLiteral("\u2022 proxy started")) > log.lastIndexOf(QStringLiteral("\u2022 proxy stopped"));
+    }));
+    EXPECT_TRUE(client().proxyRunning());
+}
+
+TEST_F(EngineFixture, ProxiedRequestBecomesOneTrafficEntry)
+{
+    ASSERT_TRUE(bootHealthy(true));
+    Endpoint route;
+    route.id = "r-1";
+    route.host = "api.kestrion.test";
+    route.path = "/v1/users/:id";
+    route.status = 201;
+    route.body = "{\"ok\":true}";
+    client().setEndpoints({route});
+    client().pushRoutes();
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().routePushPending(); }));
+
+    EXPECT_EQ(proxyGet(QStringLiteral("api.kestrion.test"), QStringLiteral("/v1/users/7")), 201);
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().traffic().size() == 1; }));
+    const TrafficEntry entry = client().traffic().first();
+    EXPECT_EQ(entry.method, HTTPMethod::GET);
+    EXPECT_EQ(entry.host, "api.kestrion.test");
+    EXPECT_EQ(entry.path, "/v1/users/7");
+    EXPECT_EQ(entry.status, 201);
+    EXPECT_TRUE(entry.injected);
+    EXPECT_TRUE(testsupport::waitFor([&] { return !client().traffic().first().fresh; }, 2000));
+
+    // The history holds the same exchange in full.
+    std::optional<TrafficRecord> record;
+    bool answered = false;
+    client().fetchRecord(QString::fromStdString(entry.id), &client(), [&](const std::optional<TrafficRecord> &r) {
+        record = r;
+        answered = true;
+    });
+    ASSERT_TRUE(testsupport::waitFor([&] { return answered; }));
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->path, "/v1/users/7");
+    EXPECT_EQ(record->respBody, std::optional<std::string>("{\"ok\":true}"));
+
+    client().clearTraffic();
+    EXPECT_TRUE(client().traffic().isEmpty());
+    // The engine's history empties too (the delete and the read may travel on two connections).
+    bool emptied = false;
+    for (int attempt = 0; attempt < 20 && !emptied; ++attempt) {
+        std::optional<std::vector<TrafficRecord>> page;
+        client().fetchHistory({}, {}, 100, &client(), [&](const std::vector<TrafficRecord> &p) { page = p; });
+        ASSERT_TRUE(testsupport::waitFor([&] { return page.has_value(); }));
+        emptied = page->empty();
+    }
+    EXPECT_TRUE(emptied);
+}
+
+TEST_F(EngineFixture, ThreeHundredAndOneRequestsKeepTheNewest300)
+{
+    ASSERT_TRUE(bootHealthy(true));
+    Endpoint route;
+    route.id = "r-n";
+    route.host = "api.kestrion.test";
+    route.path = "/n/:i";
+    client().setEndpoints({route});
+    client().pushRoutes();
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().routePushPending(); }));
+
+    for (int i = 0; i < 301; ++i)
+        ASSERT_EQ(proxyGet(QStringLiteral("api.kestrion.test"), QStringLiteral("/n/%1").arg(i)), 200) << i;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return !client().traffic().isEmpty() && client().traffic().last().path == "/n/300";
+    }, 10000));
+    EXPECT_EQ(client().traffic().size(), 300);
+    EXPECT_EQ(client().traffic().first().path, "/n/1");
+}
+
+TEST_F(EngineFixture, PendingRoutePushReachesTheEngineBeforeShutdown)
+{
+    ASSERT_TRUE(bootHealthy(false));
+    Endpoint route;
+    route.id = "r-keep";
+    route.host = "kept.test";
+    route.path = "/kept";
+    client().setEndpoints({route});
+    client().pushRoutes();
+    stopEngine(); // at once, inside the debounce
+
+    auto second = makeClient();
+    m_client.swap(second);
+    second.reset();
+    ASSERT_TRUE(bootHealthy(false));
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().endpoints().size() == 1; }));
+    EXPECT_EQ(client().endpoints().first().id, "r-keep");
+}
+
+TEST_F(EngineFixture, ShutdownLeavesNoEngineAndTheExitLogsNothing)
+{
+    ASSERT_TRUE(bootHealthy(true));
+    const qint64 pid = enginePid();
+    ASSERT_TRUE(processAlive(pid));
+    const int logSize = int(client().log().size());
+    QSignalSpy exited(&client(), &EngineClient::engineExited);
+    client().shutdown();
+    EXPECT_EQ(client().status(), EngineStatus::stopped());
+    EXPECT_FALSE(client().proxyRunning());
+    EXPECT_FALSE(client().engineReady());
+    EXPECT_FALSE(client().controlPort().has_value());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !processAlive(pid); }, 5000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return exited.count() == 1; }, 2000));
+    testsupport::waitFor([] { return false; }, 200);
+    EXPECT_EQ(client().log().size(), logSize);
+}
+
+TEST_F(EngineFixture, KilledEngineStopsTheTasksAndSetsStopped)
+{
+    client().setHealthTiming(100, 500);
+    ASSERT_TRUE(bootHealthy(true));
+    const qint64 pid = enginePid();
+    ASSERT_EQ(::kill(pid_t(pid), SIGKILL), 0);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().engineReady(); }, 5000));
+    EXPECT_EQ(client().status(), EngineStatus::stopped());
+    EXPECT_FALSE(client().proxyRunning());
+    EXPECT_FALSE(client().controlPort().has_value());
+    EXPECT_TRUE(client().log().last().startsWith(QStringLiteral("engine exited (code ")));
+    // Were polling still going, three misses would turn the status into an error by now.
+    testsupport::waitFor([] { return false; }, 1000);
+    EXPECT_EQ(client().status(), EngineStatus::stopped());
+
+    // A new boot starts a new engine.
+    ASSERT_TRUE(bootHealthy(false));
+    EXPECT_NE(enginePid(), pid);
+}
+
+TEST_F(EngineFixture, CrashAfterReadyIsReportedWithItsExitCode)
+{
+    setFault("crash-after-ready");
+    client().boot(true);
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().engineReady(); }, 10000));
+    ASSERT_TRUE(waitForLog(QStringLiteral("engine exited (code 3)"), 5000));
+    EXPECT_FALSE(client().engineReady());
+    EXPECT_FALSE(client().proxyRunning());
+    EXPECT_EQ(client().status(), EngineStatus::stopped());
+}
+
+TEST_F(EngineFixture, ErrorStatusSurvivesTheEngineExit)
+{
+    setFault("hang-health");
+    client().setHealthTiming(50, 200);
+    client().boot(false);
+    qunsetenv("KESTRION_STANDIN_FAULT");
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().status().isError(); }, 10000));
+    EXPECT_EQ(client().status(), EngineStatus::error(QStringLiteral("engine not responding")));
+    // Later misses add nothing.
+    testsupport::waitFor([] { return false; }, 800);
+    EXPECT_EQ(client().log().count(QStringLiteral("engine not responding \u2014 3 missed health checks")), 1);
+
+    // The engine goes away by itself: the error message stays.
+    ASSERT_NE(client().sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt, 2000,
+                                   &client(), nullptr),
+              nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().engineReady(); }, 5000));
+    EXPECT_TRUE(client().log().last().startsWith(QStringLiteral("engine exited (code ")));
+    EXPECT_EQ(client().status(), EngineStatus::error(QStringLiteral("engine not responding")));
+}
+
+TEST_F(EngineFixture, MalformedEventLinesChangeNothing)
+{
+    setFault("garbage-events");
+    ASSERT_TRUE(bootHealthy(false));
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().traffic().size() == 1; }, 5000));
+    testsupport::waitFor([] { return false; }, 300);
+    EXPECT_EQ(client().traffic().size(), 1);
+    EXPECT_TRUE(client().schemaDrifts().isEmpty());
+    EXPECT_EQ(client().unseenDrift(), 0);
+    EXPECT_EQ(client().log().count(QStringLiteral("\u2022 events connected")), 1);
+    EXPECT_EQ(client().status(), EngineStatus::healthy());
+}
+
+TEST_F(EngineFixture, PortLineSplitAcrossWritesIsRecognised)
+{
+    setFault("split-port-line");
+    ASSERT_TRUE(bootHealthy(false));
+    EXPECT_TRUE(logContains(QStringLiteral("control ready on :%1").arg(*client().controlPort())));
+    for (const QString &line : client().log())
+        EXPECT_FALSE(line.startsWith(QStringLiteral("KESTRION"))) << line.toStdString();
+}
+
+TEST_F(EngineFixture, LogFloodKeepsTheNewest200Lines)
+{
+    setFault("log-flood");
+    ASSERT_TRUE(bootHealthy(false));
+    ASSERT_TRUE(waitForLog(QStringLiteral("\u2022 events connected")));
+    EXPECT_EQ(client().log().size(), 200);
+    EXPECT_TRUE(logContains(QStringLiteral("flood line 249")));
+    EXPECT_FALSE(logContains(QStringLiteral("launching kestrion-engine\u2026")));
+}
+
+TEST_F(EngineFixture, MissingExecutableIsAnError)
+{
+    client().setEngineExecutable(m_dir.filePath(QStringLiteral("nowhere/kestrion-engine")));
+    client().boot(true);
+    EXPECT_EQ(client().status(), EngineStatus::error(QStringLiteral("engine binary missing from app bundle")));
+    EXPECT_EQ(client().log(), QStringList{QStringLiteral("error: kestrion-engine not found in Resources")});
+    EXPECT_FALSE(client().proxyRunning());
+}
+
+TEST_F(EngineFixture, FailedLaunchLeavesNoProxyFlag)
+{
+    // Executable by its mode, but no program the system can start.
+    const QString path = m_dir.filePath(QStringLiteral("kestrion-engine"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("\x7F" "ELF-not-really", 15));
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    client().setEngineExecutable(path);
+    client().boot(true);
+    EXPECT_TRUE(client().status().isError());
+    EXPECT_FALSE(client().proxyRunning());
+    EXPECT_TRUE(client().log().last().startsWith(QStringLiteral("failed to launch: ")));
+    EXPECT_FALSE(client().engineReady());
+}
+
+TEST_F(EngineFixture, ExitOfAnEngineShutDownEarlierLeavesTheNextOneLinked)
+{
+    client().setHealthTiming(100, 1000);
+    ASSERT_TRUE(bootHealthy(false));
+    // Hold the first engine so that it exits only once the next one is linked.
+    const qint64 oldPid = enginePid();
+    ASSERT_EQ(::kill(pid_t(oldPid), SIGSTOP), 0);
+    QSignalSpy exited(&client(), &EngineClient::engineExited);
+    client().shutdown();
+    ASSERT_TRUE(bootHealthy(false));
+    ASSERT_EQ(::kill(pid_t(oldPid), SIGCONT), 0);
+    ASSERT_TRUE(testsupport::waitFor([&] { return exited.count() == 1; }, 5000));
+
+    // The new link still polls and still hears events.
+    const double uptime = client().health()->uptimeSeconds;
+    EXPECT_TRUE(testsupport::waitFor([&] { return client().health()->uptimeSeconds > uptime; }, 3000));
+    const int started = int(client().log().count(QStringLiteral("\u2022 proxy started")));
+    client().startProxy();
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return client().log().count(QStringLiteral("\u2022 proxy started")) == started + 1;
+    }));
+    EXPECT_EQ(client().status(), EngineStatus::healthy());
+}
+
+TEST_F(EngineFixture, StandardErrorAndAnUnfinishedLastLineReachTheLog)
+{
+    // A tiny engine of our own that writes to both streams and exits mid-line.
+    const QString path = m_dir.filePath(QStringLiteral("talkative-engine"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\necho \"to stdout\"\necho \"to stderr\" >&2\nsleep 0.2\nprintf 'last words'\nexit 7\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    client().setEngineExecutable(path);
+    client().boot(false);
+    ASSERT_TRUE(waitForLog(QStringLiteral("engine exited (code 7)")));
+    const QStringList &log = client().log();
+    EXPECT_EQ(log.mid(1), (QStringList{QStringLiteral("to stdout"), QStringLiteral("to stderr"),
+                                       QStringLiteral("last words"), QStringLiteral("engine exited (code 7)")}));
+    EXPECT_EQ(client().status(), EngineStatus::stopped());
+}
