@@ -62,6 +62,25 @@ qreal widestDigit(const QFontMetricsF &fm)
 
 } // namespace
 
+qreal tabularTextWidth(const QString &text, const QFont &font)
+{
+    const QFontMetricsF fm(font);
+    return tabularWidth(text, fm, widestDigit(fm));
+}
+
+void drawTabularText(QPainter &painter, const QRectF &rect, const QString &text, const QFont &font)
+{
+    const QFontMetricsF fm(font);
+    const qreal cell = widestDigit(fm);
+    painter.setFont(font);
+    qreal x = rect.left() + (rect.width() - tabularWidth(text, fm, cell)) / 2;
+    for (const QChar ch : text) {
+        const qreal w = ch.isDigit() ? cell : fm.horizontalAdvance(ch);
+        painter.drawText(QRectF(x, rect.top(), w, rect.height()), Qt::AlignCenter, QString(ch));
+        x += w;
+    }
+}
+
 PillColors methodBadgeColors(const QString &method)
 {
     const QColor ink = Palette::pastelInk();
@@ -305,19 +324,8 @@ void CountBadge::paintEvent(QPaintEvent *)
     QPainter p(this);
     const Palette palette = Palette::of(this);
     fillPill(p, rect(), 6, palette.subtle);
-    const QFont font = countFont();
-    const QFontMetricsF fm(font);
-    const qreal cell = widestDigit(fm);
-    const QString text = QString::number(m_count);
-    p.setFont(font);
     p.setPen(palette.mutedForeground);
-    const QRectF content = QRectF(rect()).adjusted(6, 2, -6, -2);
-    qreal x = content.left() + (content.width() - tabularWidth(text, fm, cell)) / 2;
-    for (const QChar ch : text) {
-        const qreal w = ch.isDigit() ? cell : fm.horizontalAdvance(ch);
-        p.drawText(QRectF(x, content.top(), w, content.height()), Qt::AlignCenter, QString(ch));
-        x += w;
-    }
+    drawTabularText(p, QRectF(rect()).adjusted(6, 2, -6, -2), QString::number(m_count), countFont());
 }
 
 // IconTile

@@ -19,6 +19,15 @@ struct PillColors
 // Fill and text of a method badge by the method's wire name; an unknown name takes GET's colours.
 PillColors methodBadgeColors(const QString &method);
 
+class QFont;
+class QPainter;
+class QRectF;
+
+// Numbers with digits of equal width (the font has no tabular-figures switch here): every digit takes the
+// cell of the widest one. The width, and drawing centred in a rectangle.
+qreal tabularTextWidth(const QString &text, const QFont &font);
+void drawTabularText(QPainter &painter, const QRectF &rect, const QString &text, const QFont &font);
+
 // Fill and text of a status chip; injected chips are yellow and never white-lettered.
 PillColors statusChipColors(qint64 status, bool injected, const Palette &palette);
 

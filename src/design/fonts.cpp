@@ -10,6 +10,8 @@ namespace Fonts {
 
 namespace {
 
+// Qt's font engines only load whole pixel sizes (a point size is rounded the same way), so a fractional
+// size such as the 9.5 of upper-case tags is drawn at the nearest pixel.
 int toPixels(qreal size)
 {
     return qMax(1, qRound(size));

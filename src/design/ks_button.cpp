@@ -36,6 +36,17 @@ void SnowButtonBase::setAction(std::function<void()> action)
     m_action = std::move(action);
 }
 
+bool SnowButtonBase::trigger()
+{
+    if (!acceptsPress())
+        return false;
+    const auto action = m_action;
+    emit clicked();
+    if (action)
+        action();
+    return true;
+}
+
 QPainterPath SnowButtonBase::hitShape() const
 {
     QPainterPath path;

@@ -23,6 +23,9 @@ class SnowButtonBase : public QWidget
     Q_OBJECT
 public:
     void setAction(std::function<void()> action);
+    // A press from elsewhere (a keyboard shortcut): runs clicked() and the action exactly as a click
+    // would, so a disabled or loading button ignores its shortcut too. Returns whether it ran.
+    bool trigger();
 
     HoverAnimation *hoverAnimation() const { return m_hover; }
     SnowPressStyle *pressStyle() const { return m_press; }

@@ -1,6 +1,7 @@
 // Sidebar rows and count pills.
 #include "design/sidebar_row.h"
 
+#include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
 #include "design/palette.h"
@@ -11,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QtMath>
 
 namespace {
 
@@ -106,7 +108,8 @@ int SidebarRow::leadingWidth() const
 QSize SidebarRow::sizeHint() const
 {
     const QFontMetrics fm(Fonts::inter(m_indent > 0 ? 12 : 13, QFont::Medium));
-    int w = qRound(m_indent) + 8 + leadingWidth() + fm.horizontalAdvance(m_label) + MinSpacer + TrailingPad;
+    // The row's 8-point spacing also falls before the spacer, and again before a trailing view.
+    int w = qRound(m_indent) + 8 + leadingWidth() + fm.horizontalAdvance(m_label) + Spacing + MinSpacer + TrailingPad;
     if (m_trailing)
         w += Spacing + m_trailing->sizeHint().width();
     return {w, rowHeight(m_indent)};
@@ -164,8 +167,9 @@ void SidebarRow::paintEvent(QPaintEvent *)
         Symbols::draw(p, markRect, m_icon, nested ? 12 : 13.5, color);
     }
     x += leadingWidth();
-    const qreal right = (m_trailing && m_trailing->isVisible() ? m_trailing->geometry().left() : width() - TrailingPad)
-                        - MinSpacer;
+    const bool hasTrailing = m_trailing && m_trailing->isVisible();
+    const qreal right = (hasTrailing ? m_trailing->geometry().left() - Spacing : width() - TrailingPad) - MinSpacer
+                        - Spacing;
     const QFont font = Fonts::inter(nested ? 12 : 13, m_active ? QFont::Medium : QFont::Normal);
     p.setFont(font);
     p.setPen(withOpacity(palette.foreground, m_active ? 1.0 : 0.82));
@@ -197,7 +201,7 @@ void SidebarCount::setEmphasized(bool emphasized)
 QSize SidebarCount::sizeHint() const
 {
     const QFontMetrics fm(Fonts::inter(11, QFont::Medium));
-    const int textWidth = fm.horizontalAdvance(text()) + 1;
+    const int textWidth = qCeil(tabularTextWidth(text(), Fonts::inter(11, QFont::Medium))) + 1;
     if (m_emphasized)
         return {qMax(18, textWidth + 10), qMax(18, fm.height())};
     return {textWidth + 4, fm.height()};
@@ -211,7 +215,6 @@ void SidebarCount::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::TextAntialiasing);
     if (m_emphasized)
         p.fillPath(roundedRectPath(QRectF(rect()), 6), palette.brand);
-    p.setFont(Fonts::inter(11, QFont::Medium));
     p.setPen(m_emphasized ? palette.onBrand : palette.mutedForeground);
-    p.drawText(rect(), Qt::AlignCenter, text());
+    drawTabularText(p, QRectF(rect()), text(), Fonts::inter(11, QFont::Medium));
 }

@@ -32,6 +32,8 @@ SnowMenuPopup::SnowMenuPopup() : QWidget(nullptr, Qt::Popup | Qt::FramelessWindo
     m_scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    // The size comes from the list in open(); the scroll area's own minimum would pad short menus.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->addWidget(m_scroll);
     m_list->setOnDismiss([this] { close(); });
 }

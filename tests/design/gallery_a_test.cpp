@@ -72,7 +72,7 @@ private:
 class Swatch final : public QWidget
 {
 public:
-    Swatch(const QString &name, const QColor &color) : m_name(name), m_color(color) { setFixedSize(112, 44); }
+    Swatch(const QString &name, const QColor &color) : m_name(name), m_color(color) { setFixedSize(124, 44); }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -87,10 +87,10 @@ protected:
         p.drawPath(roundedRectPath(chip.adjusted(0.5, 0.5, -0.5, -0.5), 6));
         p.setFont(Fonts::inter(10, QFont::Medium));
         p.setPen(palette.foreground);
-        p.drawText(QRectF(32, 0, 80, 14), Qt::AlignLeft | Qt::AlignVCenter, m_name);
+        p.drawText(QRectF(32, 0, 92, 14), Qt::AlignLeft | Qt::AlignVCenter, m_name);
         p.setFont(Fonts::mono(9));
         p.setPen(palette.mutedForeground);
-        p.drawText(QRectF(32, 14, 80, 14), Qt::AlignLeft | Qt::AlignVCenter, m_color.name(QColor::HexArgb));
+        p.drawText(QRectF(32, 14, 92, 14), Qt::AlignLeft | Qt::AlignVCenter, m_color.name(QColor::HexArgb));
     }
 
 private:
@@ -125,7 +125,7 @@ private:
 class SymbolCell final : public QWidget
 {
 public:
-    explicit SymbolCell(const QString &name) : m_name(name) { setFixedSize(118, 46); }
+    explicit SymbolCell(const QString &name) : m_name(name) { setFixedSize(150, 46); }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -265,7 +265,7 @@ TEST(GalleryA, Symbols)
         grid->setSpacing(4);
         const QStringList names = Symbols::names();
         for (int i = 0; i < names.size(); ++i)
-            grid->addWidget(new SymbolCell(names[i]), i / 8, i % 8);
+            grid->addWidget(new SymbolCell(names[i]), i / 7, i % 7);
         page.column()->addLayout(grid);
         expectSaved(save(page, QStringLiteral("symbols_") + a.suffix));
     }

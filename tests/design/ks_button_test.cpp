@@ -143,6 +143,24 @@ TEST(KSButton, DisabledOrLoadingIgnoresPresses)
     EXPECT_EQ(calls, 1);
 }
 
+TEST(KSButton, ShortcutTriggerIsIgnoredWhileDisabledOrLoading)
+{
+    int calls = 0;
+    PrimaryButton button(QStringLiteral("Save"), {}, KSButton::Size::md, false, true, [&] { ++calls; });
+    EXPECT_FALSE(button.trigger()) << "disabled";
+    button.setDisabled(false);
+    button.setLoading(true);
+    EXPECT_FALSE(button.trigger()) << "loading";
+    EXPECT_EQ(calls, 0);
+    button.setLoading(false);
+    EXPECT_TRUE(button.trigger());
+    EXPECT_EQ(calls, 1);
+    int ghostCalls = 0;
+    GhostIconButton ghost(QStringLiteral("xmark"), 26, 13, std::nullopt, [&] { ++ghostCalls; });
+    EXPECT_TRUE(ghost.trigger()) << "no disabled state";
+    EXPECT_EQ(ghostCalls, 1);
+}
+
 TEST(KSButton, ReleaseOutsideDoesNotFire)
 {
     int calls = 0;

@@ -1,6 +1,11 @@
 // Sidebar rows and count pills: sizes, fills, hover and clicks.
+#include "design/badges.h"
+#include "design/fonts.h"
 #include "design/palette.h"
 #include "design/sidebar_row.h"
+
+#include <QFontMetrics>
+#include <QtMath>
 
 #include <QEnterEvent>
 #include <QLayout>
@@ -53,4 +58,23 @@ TEST(SidebarCount, PlainDigitsAndTheEmphasisedPill)
     SidebarCount emphasised(3, true);
     EXPECT_GE(emphasised.sizeHint().width(), 18);
     EXPECT_GE(emphasised.sizeHint().height(), 18);
+}
+
+TEST(SidebarRow, NaturalWidthKeepsTheSpacingBeforeTheSpacer)
+{
+    // Leading pad 8, the label, the row's 8-point spacing, the spacer's 4 and the trailing pad 8.
+    SidebarRow row(QStringLiteral("Routes"));
+    const int label = QFontMetrics(Fonts::inter(13, QFont::Medium)).horizontalAdvance(QStringLiteral("Routes"));
+    EXPECT_EQ(row.sizeHint().width(), 8 + label + 8 + 4 + 8);
+}
+
+TEST(SidebarCount, DigitsTakeEqualWidths)
+{
+    // "1111" is as wide as "8888": every digit takes the widest digit's cell.
+    EXPECT_EQ(SidebarCount(1111).sizeHint().width(), SidebarCount(8888).sizeHint().width());
+    EXPECT_DOUBLE_EQ(tabularTextWidth(QStringLiteral("1111"), Fonts::inter(11, QFont::Medium)),
+                     tabularTextWidth(QStringLiteral("8888"), Fonts::inter(11, QFont::Medium)));
+    // Not emphasised: 2 points each side, no minimum.
+    const qreal text = tabularTextWidth(QStringLiteral("7"), Fonts::inter(11, QFont::Medium));
+    EXPECT_EQ(SidebarCount(7).sizeHint().width(), qCeil(text) + 1 + 4);
 }

@@ -86,3 +86,14 @@ TEST(SnowMenuPopup, ALongMenuFitsOnTheScreenAndScrolls)
     EXPECT_TRUE(screen.contains(popup.geometry()));
     popup.close();
 }
+
+TEST(SnowMenuPopup, AShortMenuIsExactlyAsBigAsItsList)
+{
+    // One row: 10 padding, 30 row, 10 padding, whatever the scroll area would like as a minimum.
+    SnowMenuPopup popup;
+    popup.open({SnowMenuItem::entry(QStringLiteral("Replay request"), QStringLiteral("arrow.clockwise"), [] {})},
+               190, QRect(100, 100, 80, 24), Palette::light());
+    EXPECT_EQ(popup.list()->size(), QSize(190, 50));
+    EXPECT_EQ(popup.size(), QSize(190, 50));
+    popup.close();
+}
