@@ -412,6 +412,17 @@ void EngineClient::handleTermination(QProcess *process)
               + QLatin1Char(')'));
 }
 
+void EngineClient::cancelEnvironmentPush()
+{
+    ++m_envPushGeneration;
+    m_envPushWaiting = false;
+    if (QNetworkReply *reply = m_envPushReply.data()) {
+        m_envPushReply = nullptr;
+        reply->abort();
+    }
+    finishEnvironmentPush();
+}
+
 void EngineClient::stopLinkTasks()
 {
     ++m_healthGeneration;
@@ -434,6 +445,7 @@ void EngineClient::shutdown()
     if (m_controlPort)
         flushPendingPushes(PendingPushWaitMs);
     cancelRoutePush();
+    cancelEnvironmentPush();
     stopLinkTasks();
 
     if (m_process)
@@ -529,6 +541,10 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
     const QByteArray payload = body.value_or(QByteArray());
     if (method == "GET")
         reply = m_network->get(request);
+    else if (method == "POST" && !body)
+        // post() would add a form content type (and warn about it); this sends no body and
+        // no content type, with a length of 0.
+        reply = m_network->sendCustomRequest(request, method, QByteArray());
     else if (method == "POST")
         reply = m_network->post(request, payload);
     else if (method == "PUT")
@@ -554,7 +570,9 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
                 [reply, handler = std::move(handler)] {
                     ControlReply result;
                     result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                    result.body = reply->readAll();
+                    // An aborted reply is closed; reading it would only warn.
+                    if (reply->isOpen())
+                        result.body = reply->readAll();
                     if (result.httpStatus == 0)
                         result.error = reply->property(TimedOutProperty).toBool()
                                            ? QStringLiteral("The request timed out.")

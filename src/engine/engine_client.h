@@ -177,7 +177,7 @@ public:
     void loadProjects(Done done = {});
     // done gets the new project's id, or none on any failure; the project does not become active.
     void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {});
-    // Sends pending route and environment pushes to the old project first, then switches.
+    // Pending route and environment pushes reach the old project (after their debounce) before the switch.
     void activateProject(const QString &id);
     void renameProject(const QString &id, const QString &name);
     void duplicateProject(const QString &id);
@@ -264,9 +264,24 @@ public:
     void setSetupPollInterval(int intervalMs);
 
 private:
+    // A query of one item whose value reaches the engine exactly as given: QUrlQuery would read a
+    // "%41" inside it as an escape, so every "%" is escaped first; an empty value still reads "name=".
+    static QUrlQuery literalQuery(const QString &name, const QString &value)
+    {
+        QUrlQuery query;
+        addLiteralQueryItem(query, name, value);
+        return query;
+    }
+    static void addLiteralQueryItem(QUrlQuery &query, const QString &name, const QString &value)
+    {
+        QString escaped = QStringLiteral(""); // never null, so an empty value still reads "name="
+        escaped += value;
+        escaped.replace(QLatin1Char('%'), QStringLiteral("%25"));
+        query.addQueryItem(name, escaped);
+    }
     void postEnvironmentPush();
     void finishEnvironmentPush();
-    // Sends pending route and environment pushes now and calls done once both have settled.
+    // Calls done once the pending route push and then the pending environment push have been answered.
     void afterPendingPushes(Done done);
     void pollSetup(int run, int failures);
     void endSetup(const QString &error);
@@ -351,6 +366,8 @@ private:
     void pollHealth();
     void startEventStream();
     void stopLinkTasks();
+    // Drops a pending environment push and aborts one in flight.
+    void cancelEnvironmentPush();
     void appendTraffic(TrafficEntry entry);
     void clearFreshMarks();
     void recordDrift(SchemaDriftRecord record, int breaking);
@@ -407,7 +424,7 @@ private:
     // Event stream
     int m_eventsGeneration = 0;
     QPointer<QNetworkReply> m_eventsReply;
-    LineReader m_eventReader;
+    LineReader m_eventReader{LineReader::Breaks::EventStream};
 
     // Live traffic buffer and the fresh marks waiting to be cleared
     std::vector<TrafficEntry> m_pendingTraffic;

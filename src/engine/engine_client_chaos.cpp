@@ -35,10 +35,8 @@ void EngineClient::setChaosPreset(const QString &id)
     // Shown at once; the reload after the request shows what the engine really holds.
     setActiveChaosId(next);
 
-    QUrlQuery query;
-    // An empty but non-null value, so the query reads "id=" rather than a bare "id".
-    query.addQueryItem(QStringLiteral("id"), next.isEmpty() ? QStringLiteral("") : next);
-    sendControl("POST", QStringLiteral("chaos/active"), query, std::nullopt, DefaultTimeoutMs, this,
+    sendControl("POST", QStringLiteral("chaos/active"), literalQuery(QStringLiteral("id"), next), std::nullopt,
+                DefaultTimeoutMs, this,
                 [this, next](const ControlReply &) {
                     loadChaos([this, next] {
                         appendLog(next.isEmpty() ? QStringLiteral("\u2022 chaos off")

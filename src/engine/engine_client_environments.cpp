@@ -170,9 +170,9 @@ void EngineClient::duplicateEnvironment(const QString &id)
 void EngineClient::deleteEnvironment(const QString &id)
 {
     const std::string key = id.toStdString();
-    const qsizetype removed = m_environments.removeIf([&](const MockEnvironment &e) { return e.id == key; });
-    if (removed > 0)
-        emit environmentsChanged();
+    m_environments.removeIf([&](const MockEnvironment &e) { return e.id == key; });
+    // Observers hear of every write to the list, also one that found nothing to remove.
+    emit environmentsChanged();
     if (m_activeEnvID == id)
         setActiveEnvID(QString());
     pushEnvironments();

@@ -94,7 +94,8 @@ void EngineClient::startEventStream()
     connect(reply, &QNetworkReply::finished, this, [this, reply, generation] {
         // The stream is over (closed, failed or cancelled); it is not reopened from here.
         if (generation == m_eventsGeneration) {
-            ingestEventStream(reply->readAll());
+            if (reply->isOpen())
+                ingestEventStream(reply->readAll());
             const QByteArray rest = m_eventReader.takeRemainder();
             if (!rest.isEmpty())
                 ingestEventStream(rest + '\n');
@@ -246,9 +247,9 @@ void EngineClient::fetchHistory(const QString &before, const QString &filter, in
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("limit"), QString::number(limit));
     if (!before.isEmpty())
-        query.addQueryItem(QStringLiteral("before"), before);
+        addLiteralQueryItem(query, QStringLiteral("before"), before);
     if (!filter.isEmpty())
-        query.addQueryItem(QStringLiteral("filter"), filter);
+        addLiteralQueryItem(query, QStringLiteral("filter"), filter);
     QNetworkReply *reply = sendControl(
         "GET", QStringLiteral("traffic"), query, std::nullopt, DefaultTimeoutMs, context,
         [done](const ControlReply &reply) {

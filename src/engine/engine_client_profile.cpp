@@ -32,10 +32,9 @@ void EngineClient::exportProfile(const QString &path)
 void EngineClient::performExport(const QString &path, Done done)
 {
     const QString fileName = QFileInfo(path).fileName();
-    QUrlQuery query;
-    query.addQueryItem(QStringLiteral("name"), profileExportName(fileName));
     QNetworkReply *reply = sendControl(
-        "GET", QStringLiteral("profile"), query, std::nullopt, DefaultTimeoutMs, this,
+        "GET", QStringLiteral("profile"), literalQuery(QStringLiteral("name"), profileExportName(fileName)),
+        std::nullopt, DefaultTimeoutMs, this,
         [this, path, fileName, done](const ControlReply &reply) {
             if (reply.transportFailed()) {
                 appendLog(QStringLiteral("export profile failed"));

@@ -1,10 +1,8 @@
 // EngineClient: the engine's projects (list, create, switch, rename, duplicate, delete).
 #include "engine/engine_client.h"
 
-#include <QTimer>
 #include <QUrl>
 
-#include <memory>
 #include <utility>
 
 namespace {
@@ -127,19 +125,8 @@ void EngineClient::deleteProject(const QString &id)
 
 void EngineClient::afterPendingPushes(Done done)
 {
-    sendPendingRoutePushNow();
-    sendPendingEnvironmentPushNow();
-    if (!routePushPending() && !environmentPushPending()) {
-        if (done)
-            done();
-        return;
-    }
-    // A hung engine must not hold a switch or an import for a minute: go on after a bounded wait.
-    auto once = std::make_shared<Done>(std::move(done));
-    auto finish = [once] {
-        if (Done next = std::exchange(*once, Done()))
-            next();
-    };
-    QTimer::singleShot(PendingPushWaitMs, this, finish);
-    afterRoutePushSettles([this, finish] { afterEnvironmentPushSettles(finish); });
+    // The pushes keep their debounce and are waited out to their answer: going on earlier would let
+    // a late push land on the project that is active by then and overwrite its lists.
+    afterRoutePushSettles(
+        [this, done = std::move(done)]() mutable { afterEnvironmentPushSettles(std::move(done)); });
 }

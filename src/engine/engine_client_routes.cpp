@@ -2,13 +2,13 @@
 #include "engine/engine_client.h"
 
 #include "engine/analytics.h"
+#include "engine/engine_output.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QPointer>
-#include <QStringDecoder>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -260,10 +260,8 @@ void EngineClient::importData(const QByteArray &data, const QString &name, Done 
                           + QStringLiteral(" routes from ") + name);
                 analytics().track(QStringLiteral("import_completed"), false);
             } else {
-                QStringDecoder decoder(QStringDecoder::Utf8);
-                QString text = decoder.decode(reply.body);
-                if (decoder.hasError())
-                    text = QStringLiteral("unknown error");
+                // A body cut inside a UTF-8 sequence is not text either.
+                const QString text = decodeUtf8Line(reply.body).value_or(QStringLiteral("unknown error"));
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed: ") + text);
             }
             if (done)

@@ -40,9 +40,8 @@ void EngineClient::fetchSchema(QObject *context,
 
 void EngineClient::relearnSchema(const std::optional<QString> &key)
 {
-    QUrlQuery query;
-    // An empty but non-null value, so the query reads "key=" rather than a bare "key".
-    query.addQueryItem(QStringLiteral("key"), key && !key->isEmpty() ? *key : QStringLiteral(""));
+    // No key asks for every baseline: the query then reads "key=".
+    const QUrlQuery query = literalQuery(QStringLiteral("key"), key.value_or(QString()));
     const QString line = key ? QStringLiteral("\u2022 relearning ") + *key
                              : QStringLiteral("\u2022 relearning all baselines");
     // Logged whatever the answer: the schema screen reloads to show the outcome.

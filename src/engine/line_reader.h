@@ -12,6 +12,15 @@
 class LineReader final
 {
 public:
+    enum class Breaks {
+        Any, // every break above (the engine's output)
+        // LF, CR and CR LF only: an event-stream line may carry NEL, LS or PS inside its JSON
+        // strings, and splitting there would lose the event.
+        EventStream,
+    };
+
+    explicit LineReader(Breaks breaks = Breaks::Any) : m_breaks(breaks) {}
+
     // Calls onLine(QByteArrayView) for each complete, non-empty line in the order written.
     template <typename OnLine>
     void feed(QByteArrayView chunk, OnLine &&onLine)
@@ -22,7 +31,8 @@ public:
         qsizetype lineStart = 0;
         qsizetype pos = m_scanFrom;
         while (pos < size) {
-            const int breakLength = lineBreakAt(data, size, pos);
+            const int breakLength = m_breaks == Breaks::Any ? lineBreakAt(data, size, pos)
+                                                            : eventStreamBreakAt(data, size, pos);
             if (breakLength < 0)
                 break; // a possible break cut by the chunk boundary; look again with more bytes
             if (breakLength == 0) {
@@ -81,6 +91,19 @@ private:
         }
     }
 
+    static int eventStreamBreakAt(const char *data, qsizetype size, qsizetype pos)
+    {
+        switch (data[pos]) {
+        case '\n':
+            return 1;
+        case '\r':
+            return pos + 1 < size && data[pos + 1] == '\n' ? 2 : 1;
+        default:
+            return 0;
+        }
+    }
+
+    Breaks m_breaks = Breaks::Any;
     QByteArray m_buffer;
     qsizetype m_scanFrom = 0;
 };

@@ -203,6 +203,17 @@ TEST_F(RootCA, EmptyFingerprintIsNeverTrusted)
     EXPECT_TRUE(client().caTrustedOnMac());
 }
 
+TEST(TrustArguments, WithoutAHomeFolderTheKeychainIsTheBareLoginKeychain)
+{
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QByteArray());
+    const QStringList arguments = EngineClient::trustArguments(QStringLiteral("/data/ca.pem"));
+    qputenv("HOME", home);
+    EXPECT_EQ(arguments, (QStringList{QStringLiteral("add-trusted-cert"), QStringLiteral("-r"),
+                                      QStringLiteral("trustRoot"), QStringLiteral("-k"),
+                                      QStringLiteral("login.keychain"), QStringLiteral("/data/ca.pem")}));
+}
+
 using CARequests = FakeEngineTest;
 
 TEST_F(CARequests, GenerateFailureIsLoggedAndKeepsTheCa)
@@ -220,4 +231,7 @@ TEST_F(CARequests, GenerateFailureIsLoggedAndKeepsTheCa)
     ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) { m_client.performGenerateCA(done); }));
     EXPECT_EQ(m_client.log().last(), QStringLiteral("CA generation failed"));
     EXPECT_EQ(m_client.caInfo()->fingerprint, "AA");
+    const RecordedRequest generation = m_server.matching("POST", "/ca/generate").first();
+    EXPECT_TRUE(generation.body.isEmpty());
+    EXPECT_FALSE(generation.headers.contains("content-type"));
 }

@@ -107,3 +107,13 @@ TEST_F(ChaosRequests, ErrorStatusWithAValidStateIsApplied)
     EXPECT_EQ(post.target, QByteArray("/chaos/active?id="));
     EXPECT_TRUE(post.body.isEmpty());
 }
+
+TEST_F(ChaosRequests, PresetIdIsSentAsItStands)
+{
+    connectClient();
+    m_client.setChaosPreset(QStringLiteral("50%41 slow"));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: 50%41 slow")); }));
+    EXPECT_EQ(m_server.matching("POST", "/chaos/active").first().target,
+              QByteArray("/chaos/active?id=50%2541%20slow"));
+}

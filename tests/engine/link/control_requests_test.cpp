@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <atomic>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -281,6 +283,13 @@ TEST_F(ControlRequests, ImportFailuresLogOneLineEach)
     ASSERT_TRUE(testsupport::waitFor([&] { return done; }));
     EXPECT_EQ(m_client.log().last(), QStringLiteral("import b.json failed: unknown error"));
 
+    // A body cut inside a multi-byte sequence is not valid UTF-8 either.
+    body = "cut \xC3";
+    done = false;
+    m_client.importData("x", QStringLiteral("cut.json"), [&] { done = true; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return done; }));
+    EXPECT_EQ(m_client.log().last(), QStringLiteral("import cut.json failed: unknown error"));
+
     status = 200;
     body = "[]";
     done = false;
@@ -317,12 +326,12 @@ TEST_F(ControlRequests, HistoryQueryItemsComeInOrderAndEncoded)
     EXPECT_EQ(m_server.matching("GET", "/traffic").last().target, QByteArray("/traffic?limit=100"));
 
     page.reset();
-    m_client.fetchHistory(QStringLiteral("c1"), QStringLiteral("a b+c&d"), 50, &m_client,
+    m_client.fetchHistory(QStringLiteral("c1"), QStringLiteral("a b+c&d%41"), 50, &m_client,
                           [&](const std::vector<TrafficRecord> &records) { page = records; });
     ASSERT_TRUE(testsupport::waitFor([&] { return page.has_value(); }));
     EXPECT_TRUE(page->empty());
     EXPECT_EQ(m_server.matching("GET", "/traffic").last().target,
-              QByteArray("/traffic?limit=50&before=c1&filter=a%20b%2Bc%26d"));
+              QByteArray("/traffic?limit=50&before=c1&filter=a%20b%2Bc%26d%2541"));
 }
 
 TEST_F(ControlRequests, ReplayLogsAlsoWhenTheEngineAnswers404)
@@ -375,4 +384,95 @@ TEST_F(ControlRequests, ShutdownSendsThePendingRoutePushBeforeTheShutdownRequest
     EXPECT_LT(m_server.matching("POST", "/routes").first().receivedMs,
               m_server.matching("POST", "/control/shutdown").first().receivedMs);
     EXPECT_TRUE(m_server.matching("POST", "/routes").first().body.contains(R"("id":"b","method":"POST","host":"api.test","path":"/b","status":201,"latencyMs":5,"active":true)"));
+}
+
+namespace {
+
+std::atomic<int> contentTypeWarnings{0};
+std::atomic<int> closedReadWarnings{0};
+QtMessageHandler previousHandler = nullptr;
+
+// Qt's network code may warn from its own thread.
+void countNetworkWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QStringLiteral("content-type missing")))
+        ++contentTypeWarnings;
+    else if (message.contains(QStringLiteral("device not open")))
+        ++closedReadWarnings;
+    else if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+TEST_F(ControlRequests, BodilessPostsCarryNoBodyAndNoContentTypeAndRaiseNoWarning)
+{
+    contentTypeWarnings = 0;
+    previousHandler = qInstallMessageHandler(countNetworkWarnings);
+    connectClient();
+    m_client.startProxy();
+    m_client.replay(QStringLiteral("t1"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("id"), QStringLiteral("p1"));
+    m_client.sendControl("POST", QStringLiteral("chaos/active"), query, std::nullopt, 4000, &m_client, nullptr);
+    const bool allArrived = testsupport::waitFor([&] {
+        return count("POST", "/control/start") == 1 && count("POST", "/replay/t1") == 1
+               && count("POST", "/chaos/active") == 1;
+    });
+    settle(100);
+    qInstallMessageHandler(previousHandler);
+    ASSERT_TRUE(allArrived);
+
+    EXPECT_EQ(contentTypeWarnings, 0);
+    for (const QByteArray &path : {QByteArray("/control/start"), QByteArray("/replay/t1"), QByteArray("/chaos/active")}) {
+        const RecordedRequest request = m_server.matching("POST", path).first();
+        EXPECT_TRUE(request.body.isEmpty()) << path.constData();
+        EXPECT_FALSE(request.headers.contains("content-type")) << path.constData();
+        EXPECT_EQ(request.headers.value("content-length", "0"), QByteArray("0")) << path.constData();
+    }
+    EXPECT_EQ(m_server.matching("POST", "/chaos/active").first().target, QByteArray("/chaos/active?id=p1"));
+}
+
+TEST_F(ControlRequests, ShutdownDropsAnEnvironmentPush)
+{
+    // Without an engine the waiting push is simply dropped.
+    MockEnvironment environment;
+    environment.id = "env-1";
+    environment.name = "Local";
+    m_client.setEnvironments({environment});
+    m_client.pushEnvironments();
+    ASSERT_TRUE(m_client.environmentPushPending());
+    m_client.shutdown();
+    EXPECT_FALSE(m_client.environmentPushPending());
+
+    // With one, the push is sent first; an answer that never comes is not waited for after the shutdown.
+    m_special = [](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.path() == "/environments" && request.method == "POST") {
+            CannedReply held;
+            held.hold = true;
+            return held;
+        }
+        return std::nullopt;
+    };
+    connectClient();
+    m_client.pushEnvironments();
+    m_client.shutdown();
+    EXPECT_EQ(count("POST", "/environments"), 1);
+    EXPECT_FALSE(m_client.environmentPushPending());
+    settle(300);
+    EXPECT_EQ(count("POST", "/environments"), 1);
+}
+
+TEST_F(ControlRequests, AbortedRequestsEndWithoutWarnings)
+{
+    closedReadWarnings = 0;
+    previousHandler = qInstallMessageHandler(countNetworkWarnings);
+    connectClient();
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/health") == 1 && count("GET", "/events") == 1; }));
+    // The health request and the event stream are both still open; shutting down aborts them.
+    m_client.shutdown();
+    settle(100);
+    qInstallMessageHandler(previousHandler);
+    EXPECT_EQ(closedReadWarnings, 0);
+    EXPECT_EQ(m_client.status(), EngineStatus::stopped());
 }

@@ -3,18 +3,11 @@
 #include "ops_test_support.h"
 
 #include <QRegularExpression>
+#include <QSignalSpy>
 
 #include <nlohmann/json.hpp>
 
 namespace {
-
-const MockEnvironment *findNamed(const QList<MockEnvironment> &environments, const std::string &name)
-{
-    for (const MockEnvironment &environment : environments)
-        if (environment.name == name)
-            return &environment;
-    return nullptr;
-}
 
 QString idOf(const MockEnvironment &environment)
 {
@@ -136,7 +129,9 @@ TEST_F(EnvironmentEdits, UnknownIdsChangeNothingAndPushNothingExceptDelete)
     EXPECT_TRUE(m_client.environments().isEmpty());
     EXPECT_FALSE(m_client.environmentPushPending());
 
+    QSignalSpy changed(&m_client, &EngineClient::environmentsChanged);
     m_client.deleteEnvironment(QStringLiteral("env-NOPE"));
+    EXPECT_EQ(changed.count(), 1); // every write of the list is announced
     EXPECT_TRUE(m_client.environmentPushPending());
 }
 

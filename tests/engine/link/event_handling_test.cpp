@@ -229,3 +229,14 @@ TEST_F(EventHandling, StreamLinesReachTheHandlerWholeWhateverTheChunking)
     EXPECT_EQ(m_client.traffic()[0].id, "s1");
     EXPECT_EQ(m_client.traffic()[1].id, "s2");
 }
+
+TEST_F(EventHandling, DataLineWithUnicodeSeparatorsInsideItsJsonArrivesWhole)
+{
+    // The engine writes NEL, LS and PS unescaped inside JSON strings; they do not end an event line.
+    const std::string path = "/a\xC2\x85" "b\xE2\x80\xA8" "c\xE2\x80\xA9" "d";
+    const QByteArray stream = QByteArray("data: ") + requestEvent("u1", "GET", false, path).c_str() + "\n\n";
+    m_client.ingestEventStream(stream);
+    m_client.flushTraffic();
+    ASSERT_EQ(m_client.traffic().size(), 1);
+    EXPECT_EQ(m_client.traffic().first().path, path);
+}

@@ -93,3 +93,18 @@ TEST(OutputDecoding, RejectsInvalidUtf8)
     EXPECT_FALSE(decodeUtf8Line("bad \xC3 byte").has_value());
     EXPECT_FALSE(decodeUtf8Line("\xFF").has_value());
 }
+
+TEST(LineReader, EventStreamBreaksOnlyAtLineFeedAndCarriageReturn)
+{
+    LineReader reader(LineReader::Breaks::EventStream);
+    // NEL, LS, PS, VT and FF may sit inside an event's JSON; only LF, CR and CR LF end a line.
+    EXPECT_EQ(feedAll(reader, {"data: a\xC2\x85" "b\xE2\x80\xA8" "c\xE2\x80\xA9" "d\ve\ff\r", "\nnext\rlast\n\n"}),
+              (QList<QByteArray>{"data: a\xC2\x85" "b\xE2\x80\xA8" "c\xE2\x80\xA9" "d\ve\ff", "next", "last"}));
+    EXPECT_EQ(reader.pendingSize(), 0);
+}
+
+TEST(OutputDecoding, RejectsASequenceCutAtTheEnd)
+{
+    EXPECT_FALSE(decodeUtf8Line("cut \xC3").has_value());
+    EXPECT_FALSE(decodeUtf8Line("cut \xE2\x80").has_value());
+}

@@ -196,3 +196,28 @@ TEST(OpenAPIUnreachable, ClosedPortSaysEngineUnreachable)
     EXPECT_EQ(*client.importSummary(), QStringLiteral("Import failed \u2014 engine unreachable"));
     EXPECT_FALSE(client.log().last().startsWith(QStringLiteral("openapi import")));
 }
+
+TEST_F(OpenAPIAnswers, UploadWaitsForTheRoutePushToBeAnswered)
+{
+    m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.method == "POST" && request.path() == "/routes") {
+            CannedReply slow = answer(200, "{}");
+            slow.delayMs = 1500;
+            return slow;
+        }
+        if (request.path() == "/import/openapi")
+            return answer(200, R"({"projectId":"p-9","name":"Pets","routeCount":2})");
+        return std::nullopt;
+    };
+    connectClient();
+    m_client.setEndpoints({route("r-1", "/one")});
+    m_client.pushRoutes();
+    ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) {
+        m_client.performOpenAPIImport("{}", QStringLiteral("pets.json"), done);
+    }));
+    EXPECT_EQ(*m_client.importSummary(), QStringLiteral("Imported 2 routes into Pets"));
+    const RecordedRequest push = m_server.matching("POST", "/routes").first();
+    const RecordedRequest upload = m_server.matching("POST", "/import/openapi").first();
+    ASSERT_GE(push.answeredMs, 0);
+    EXPECT_GE(upload.receivedMs, push.answeredMs);
+}

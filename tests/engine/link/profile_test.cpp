@@ -56,6 +56,17 @@ TEST_F(Profiles, ExportWritesTheEnginesProfileUnderTheChosenName)
     EXPECT_EQ(document["routes"].size(), 2u);
 }
 
+TEST_F(Profiles, PercentInTheFileNameIsNotReadAsAnEscape)
+{
+    ASSERT_TRUE(bootLoaded());
+    const QString path = m_dir.filePath(QStringLiteral("100%41 done.kestrion"));
+    ASSERT_TRUE(exportTo(path));
+    EXPECT_EQ(client().log().last(), QStringLiteral("exported profile \u2192 100%41 done.kestrion"));
+    const auto document = nlohmann::json::parse(opstest::readFile(path).toStdString(), nullptr, false);
+    ASSERT_TRUE(document.is_object());
+    EXPECT_EQ(document.value("name", ""), "100%41 done");
+}
+
 TEST_F(Profiles, ImportReplacesTheRoutesAndLogs)
 {
     ASSERT_TRUE(bootLoaded());

@@ -58,9 +58,11 @@ TEST_F(Schema, LockedBaselineReportsDriftThatFetchAndClearFollow)
     ASSERT_TRUE(waitForLog(QStringLiteral("\u2022 relearning ") + key));
     const auto relearnt = fetch();
     ASSERT_TRUE(relearnt.has_value());
-    for (const SchemaBaseline &b : *relearnt)
-        if (b.key == baseline.key)
+    for (const SchemaBaseline &b : *relearnt) {
+        if (b.key == baseline.key) {
             EXPECT_FALSE(b.locked);
+        }
+    }
 
     client().clearSchema();
     EXPECT_TRUE(client().schemaDrifts().isEmpty());
@@ -111,14 +113,20 @@ TEST_F(SchemaRequests, RelearnSendsTheKeyEncodedOrEmpty)
     ASSERT_TRUE(testsupport::waitFor([&] {
         return m_client.log().contains(QStringLiteral("\u2022 relearning GET api.test/a b+c&d"));
     }));
+    // A "%" in a route's path is part of the key, not an escape.
+    m_client.relearnSchema(QStringLiteral("GET api.test/a%41%zz"));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return m_client.log().contains(QStringLiteral("\u2022 relearning GET api.test/a%41%zz"));
+    }));
     const QList<RecordedRequest> posts = m_server.matching("POST", "/schema/relearn");
-    ASSERT_EQ(posts.size(), 2);
+    ASSERT_EQ(posts.size(), 3);
     EXPECT_EQ(posts[0].target, QByteArray("/schema/relearn?key="));
     EXPECT_EQ(QUrlQuery(QString::fromUtf8(posts[1].target.mid(posts[1].target.indexOf('?') + 1)))
                   .queryItemValue(QStringLiteral("key"), QUrl::FullyDecoded),
               QStringLiteral("GET api.test/a b+c&d"));
     EXPECT_TRUE(posts[1].target.contains("%2B"));
     EXPECT_TRUE(posts[1].target.contains("%26"));
+    EXPECT_EQ(posts[2].target, QByteArray("/schema/relearn?key=GET%20api.test/a%2541%25zz"));
 }
 
 TEST_F(SchemaRequests, FetchTakesAllFindingsWhateverTheStatus)

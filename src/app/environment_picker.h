@@ -1,0 +1,27 @@
+// The header's select box that shows and switches the active environment.
+#pragma once
+
+#include "app/app_context.h"
+#include "design/snow_menu_item.h"
+
+#include <QWidget>
+
+class SnowSelect;
+
+class EnvironmentPicker final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit EnvironmentPicker(const AppContext &context, QWidget *parent = nullptr);
+
+    // The menu as it would open now, and the label shown.
+    QList<SnowMenuItem> envItems() const;
+    QString activeName() const;
+    SnowSelect *select() const { return m_select; }
+
+private:
+    void refresh();
+
+    AppContext m_context;
+    SnowSelect *m_select;
+};

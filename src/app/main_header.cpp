@@ -1,0 +1,380 @@
+// The main header bar and its two menus.
+#include "app/main_header.h"
+
+#include "app/app_state.h"
+#include "app/environment_picker.h"
+#include "app/file_actions.h"
+#include "app/header_logic.h"
+#include "app/shell_widgets.h"
+#include "design/badges.h"
+#include "design/fonts.h"
+#include "design/indicators.h"
+#include "design/snow_dropdown.h"
+#include "engine/engine_client.h"
+#include "engine/records/mock_data.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPointer>
+#include <QShortcut>
+
+namespace {
+
+constexpr int Padding = 16;
+constexpr int Spacing = 8;
+
+QColor liveGreen()
+{
+    return QColor(0x1F, 0x8A, 0x50);
+}
+
+QColor blackAt(qreal opacity)
+{
+    return QColor(0, 0, 0, int(opacity * 255 + 0.5));
+}
+
+} // namespace
+
+MainHeader::MainHeader(const AppContext &context, QWidget *parent)
+    : QWidget(parent)
+    , m_context(context)
+{
+    setFixedHeight(Height);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(Padding, 0, Padding, 1);
+    row->setSpacing(Spacing);
+
+    AppState *state = context.state;
+    m_back = navArrow(QStringLiteral("chevron.left"), [state] { return !state->backStack().isEmpty(); },
+                      [state] { state->goBack(); });
+    m_forward = navArrow(QStringLiteral("chevron.right"), [state] { return !state->forwardStack().isEmpty(); },
+                         [state] { state->goForward(); });
+    row->addWidget(m_back);
+    row->addWidget(m_forward);
+
+    m_crumbs = new QWidget(this);
+    auto *crumbs = new QHBoxLayout(m_crumbs);
+    crumbs->setContentsMargins(4, 0, 0, 0);
+    crumbs->setSpacing(6);
+    auto muted = [](const Palette &p) { return p.mutedForeground; };
+    auto faint = [](const Palette &p) { return p.faint; };
+    m_project = new ShellText({}, Fonts::inter(13), muted, m_crumbs);
+    m_project->setElideMode(Qt::ElideRight);
+    m_screen = new ShellText({}, Fonts::inter(13, QFont::Medium), {}, m_crumbs);
+    m_screen->setElideMode(Qt::ElideNone);
+    m_pathSlash = new ShellText(QStringLiteral("/"), Fonts::inter(13), faint, m_crumbs);
+    m_pathSlash->setElideMode(Qt::ElideNone);
+    m_path = new ShellText({}, Fonts::inter(13, QFont::Medium), {}, m_crumbs);
+    m_path->setElideMode(Qt::ElideMiddle);
+    auto *slash = new ShellText(QStringLiteral("/"), Fonts::inter(13), faint, m_crumbs);
+    slash->setElideMode(Qt::ElideNone);
+    crumbs->addWidget(m_project);
+    crumbs->addWidget(slash);
+    crumbs->addWidget(m_screen);
+    crumbs->addWidget(m_pathSlash);
+    crumbs->addWidget(m_path);
+    crumbs->addStretch(1);
+    m_crumbs->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    row->addWidget(m_crumbs, 1);
+
+    row->addWidget(buildSearchTrigger());
+    m_compactSearch = new IconButton(QStringLiteral("magnifyingglass"), 28, 13, {}, this);
+    connect(m_compactSearch, &IconButton::clicked, this, [state] { state->setShowSearch(true); });
+    row->addWidget(m_compactSearch);
+
+    m_environments = new EnvironmentPicker(context, this);
+    row->addWidget(m_environments);
+
+    m_theme = new IconButton({}, 28, 14, {}, this);
+    connect(m_theme, &IconButton::clicked, this, [state] { state->cycleTheme(); });
+    row->addWidget(m_theme);
+
+    row->addWidget(buildProxyChip());
+    row->addWidget(buildActionsMenu());
+
+    m_infoToggle = new IconButton(QStringLiteral("sidebar.right"), 28, 14, {}, this);
+    m_infoToggle->setToolTip(QStringLiteral("Toggle info panel"));
+    connect(m_infoToggle, &IconButton::clicked, this, &MainHeader::showInfoToggled);
+    row->addWidget(m_infoToggle);
+
+    // The search trigger's shortcut works anywhere in the window.
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, [state] { state->setShowSearch(true); });
+
+    EngineClient *engine = context.engine;
+    connect(state, &AppState::navChanged, this, &MainHeader::refreshNavigation);
+    connect(state, &AppState::selectedEndpointIDChanged, this, &MainHeader::refreshNavigation);
+    connect(engine, &EngineClient::endpointsChanged, this, &MainHeader::refreshNavigation);
+    connect(engine, &EngineClient::projectsChanged, this, &MainHeader::refreshNavigation);
+    connect(engine, &EngineClient::activeProjectIDChanged, this, &MainHeader::refreshNavigation);
+    connect(engine, &EngineClient::proxyRunningChanged, this, &MainHeader::refreshProxy);
+    connect(engine, &EngineClient::healthChanged, this, &MainHeader::refreshProxy);
+    connect(state, &AppState::themeChanged, this, &MainHeader::refreshTheme);
+
+    setShowInfo(true);
+    refreshNavigation();
+    refreshProxy();
+    refreshTheme();
+}
+
+IconButton *MainHeader::navArrow(const QString &symbol, std::function<bool()> enabled, std::function<void()> action)
+{
+    auto *arrow = new IconButton(symbol, 26, 12, {}, this);
+    // A disabled arrow still takes the click but does nothing.
+    connect(arrow, &IconButton::clicked, this, [enabled, action] {
+        if (enabled())
+            action();
+    });
+    return arrow;
+}
+
+QWidget *MainHeader::buildSearchTrigger()
+{
+    m_search = new PlainButton(this);
+    m_search->setFixedSize(SearchWidth, 28);
+    m_search->setFill([](const Palette &p, bool, bool) { return p.inputBackground; }, 8);
+    auto *row = new QHBoxLayout(m_search);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(7);
+    auto faint = [](const Palette &p) { return p.faint; };
+    row->addWidget(new SymbolLabel(QStringLiteral("magnifyingglass"), 11, faint, m_search));
+    row->addWidget(new ShellText(QStringLiteral("Search"), Fonts::inter(12), faint, m_search));
+    row->addStretch(1);
+    row->addSpacing(8 - 7);
+    auto *keys = new KeyCap(QStringLiteral("⌘K"), m_search);
+    keys->setAttribute(Qt::WA_TransparentForMouseEvents);
+    row->addWidget(keys);
+    AppState *state = m_context.state;
+    connect(m_search, &PlainButton::clicked, this, [state] { state->setShowSearch(true); });
+    return m_search;
+}
+
+QWidget *MainHeader::buildProxyChip()
+{
+    m_chip = new SnowDropdown(this);
+    m_chip->setMenuWidth(180);
+    m_chip->setItemsProvider([this] { return statusItems(); });
+    m_chipBox = new FilledBox({}, 8);
+    m_chipBox->setFixedHeight(24);
+    auto *row = new QHBoxLayout(m_chipBox);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(6);
+    m_chipDot = new StatusDot(liveGreen(), 6, false, m_chipBox);
+    m_chipText = new ShellText({}, Fonts::inter(11, QFont::Medium), {}, m_chipBox);
+    m_chipText->setElideMode(Qt::ElideNone);
+    m_chipChevron = new SymbolLabel(QStringLiteral("chevron.down"), 8, {}, m_chipBox);
+    row->addWidget(m_chipDot);
+    row->addWidget(m_chipText);
+    row->addWidget(m_chipChevron);
+    m_chip->setLabelWidget(m_chipBox);
+    m_chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return m_chip;
+}
+
+QWidget *MainHeader::buildActionsMenu()
+{
+    m_actions = new SnowDropdown(this);
+    m_actions->setMenuWidth(220);
+    m_actions->setToolTip(QStringLiteral("Actions"));
+    m_actions->setItemsProvider([this] { return actionItems(); });
+    auto *label = new QWidget;
+    label->setFixedSize(28, 28);
+    auto *layout = new QHBoxLayout(label);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new SymbolLabel(QStringLiteral("ellipsis"), 14, [](const Palette &p) { return p.mutedForeground; },
+                                      label),
+                      0, Qt::AlignCenter);
+    m_actions->setLabelWidget(label);
+    m_actions->setFixedSize(28, 28);
+    return m_actions;
+}
+
+void MainHeader::setShowInfo(bool shown)
+{
+    m_showInfo = shown;
+    m_infoToggle->setTint(shown ? ColorRole([](const Palette &p) { return p.foreground; })
+                                : ColorRole([](const Palette &p) { return p.mutedForeground; }));
+}
+
+QList<SnowMenuItem> MainHeader::statusItems() const
+{
+    QPointer<EngineClient> engine(m_context.engine);
+    if (m_context.engine->proxyRunning()) {
+        return {
+            SnowMenuItem::entry(QStringLiteral("Stop proxy"), QStringLiteral("stop.fill"), [engine] {
+                if (engine)
+                    engine->stopProxy();
+            }, SnowMenuItem::Tone::destructive),
+            SnowMenuItem::entry(QStringLiteral("Restart proxy"), QStringLiteral("arrow.clockwise"), [engine] {
+                if (engine)
+                    engine->restartProxy();
+            }),
+        };
+    }
+    return {SnowMenuItem::entry(QStringLiteral("Start proxy"), QStringLiteral("play.fill"), [engine] {
+        if (engine)
+            engine->startProxy();
+    }, SnowMenuItem::Tone::accent)};
+}
+
+QList<SnowMenuItem> MainHeader::actionItems() const
+{
+    QPointer<EngineClient> engine(m_context.engine);
+    QPointer<AppState> state(m_context.state);
+    QPointer<QWidget> window(const_cast<MainHeader *>(this)->window());
+    auto fileAction = [engine, window](void (*action)(EngineClient *, QWidget *)) {
+        return [engine, window, action] {
+            if (engine)
+                action(engine, window);
+        };
+    };
+    QList<SnowMenuItem> items = {
+        SnowMenuItem::entry(QStringLiteral("Import file…"), QStringLiteral("tray.and.arrow.down"),
+                            fileAction(&FileActions::importFile)),
+        SnowMenuItem::entry(QStringLiteral("Import OpenAPI…"), QStringLiteral("square.and.arrow.down"),
+                            fileAction(&FileActions::importOpenAPI)),
+        SnowMenuItem::entry(QStringLiteral("Open profile…"), QStringLiteral("doc.badge.gearshape"),
+                            fileAction(&FileActions::openProfile)),
+        SnowMenuItem::entry(QStringLiteral("Export profile…"), QStringLiteral("square.and.arrow.up"),
+                            fileAction(&FileActions::exportProfile)),
+        SnowMenuItem::divider(),
+        SnowMenuItem::entry(QStringLiteral("New route…"), QStringLiteral("plus"), [state] {
+            if (state)
+                state->setShowNewRoute(true);
+        }),
+    };
+    if (!m_context.engine->endpoints().isEmpty()) {
+        items.append(SnowMenuItem::entry(QStringLiteral("Clear session"), QStringLiteral("trash"), [engine] {
+            if (!engine)
+                return;
+            engine->setEndpoints({});
+            engine->pushRoutes();
+        }, SnowMenuItem::Tone::destructive));
+    } else {
+        items.append(SnowMenuItem::entry(QStringLiteral("Load demo session"), QStringLiteral("sparkles"), [engine] {
+            if (!engine)
+                return;
+            const auto &demo = MockData::endpoints();
+            engine->setEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
+            engine->pushRoutes();
+        }));
+    }
+    items.append(SnowMenuItem::entry(QStringLiteral("Clear traffic"), QStringLiteral("trash"), [engine] {
+        if (engine)
+            engine->clearTraffic();
+    }));
+    return items;
+}
+
+QStringList MainHeader::breadcrumb() const
+{
+    QStringList crumbs = {m_project->text(), m_screen->text()};
+    if (m_path->isVisible() || !m_path->text().isEmpty())
+        crumbs.append(m_path->text());
+    return crumbs;
+}
+
+bool MainHeader::screenCrumbIsCurrent() const
+{
+    return m_path->text().isEmpty();
+}
+
+bool MainHeader::backEnabled() const
+{
+    return !m_context.state->backStack().isEmpty();
+}
+
+bool MainHeader::forwardEnabled() const
+{
+    return !m_context.state->forwardStack().isEmpty();
+}
+
+bool MainHeader::showsFullSearch() const
+{
+    return !m_search->isHidden();
+}
+
+QString MainHeader::proxyChipText() const
+{
+    return m_chipText->text();
+}
+
+void MainHeader::refreshNavigation()
+{
+    const AppState *state = m_context.state;
+    const EngineClient *engine = m_context.engine;
+    m_project->setText(HeaderLogic::projectName(engine->projects(), engine->activeProjectID()));
+    m_screen->setText(Nav::title(state->nav()));
+    const auto path = HeaderLogic::selectedEndpointPath(state->nav(), state->selectedEndpointID(), engine->endpoints());
+    m_path->setText(path.value_or(QString()));
+    m_path->setVisible(path.has_value());
+    m_pathSlash->setVisible(path.has_value());
+    m_screen->setFont(Fonts::inter(13, path ? QFont::Normal : QFont::Medium));
+    m_screen->setColorRole(path ? ColorRole([](const Palette &p) { return p.mutedForeground; })
+                                : ColorRole([](const Palette &p) { return p.foreground; }));
+
+    auto arrowTint = [](bool enabled) {
+        return enabled ? ColorRole([](const Palette &p) { return p.mutedForeground; })
+                       : ColorRole([](const Palette &p) { return withOpacity(p.faint, 0.5); });
+    };
+    m_back->setTint(arrowTint(backEnabled()));
+    m_forward->setTint(arrowTint(forwardEnabled()));
+    fitSearch();
+}
+
+void MainHeader::refreshProxy()
+{
+    const bool running = m_context.engine->proxyRunning();
+    m_chipDot->setColor(running ? liveGreen() : Palette::of(this).mutedForeground);
+    m_chipDot->setPulse(running);
+    m_chipText->setText(running ? QStringLiteral("Live · :") + QString::number(m_context.engine->proxyPort())
+                                : QStringLiteral("Stopped"));
+    m_chipText->setColorRole(running ? ColorRole([](const Palette &) { return blackAt(0.75); })
+                                     : ColorRole([](const Palette &p) { return p.mutedForeground; }));
+    m_chipChevron->setColorRole(running ? ColorRole([](const Palette &) { return blackAt(0.5); })
+                                        : ColorRole([](const Palette &p) { return p.faint; }));
+    m_chipBox->setFillRole(running ? ColorRole([](const Palette &) { return Palette::mint(); })
+                                   : ColorRole([](const Palette &p) { return p.subtle; }));
+    m_chip->updateGeometry();
+    fitSearch();
+}
+
+void MainHeader::refreshTheme()
+{
+    const AppTheme theme = m_context.state->theme();
+    m_theme->setSymbol(HeaderLogic::themeSymbol(theme));
+    m_theme->setToolTip(HeaderLogic::themeTooltip(theme));
+}
+
+void MainHeader::fitSearch()
+{
+    // The breadcrumb keeps its full width first; the full trigger shows only when 200 points remain.
+    int used = 2 * Padding;
+    int items = 0;
+    for (QWidget *w : {static_cast<QWidget *>(m_back), static_cast<QWidget *>(m_forward), m_crumbs,
+                       static_cast<QWidget *>(m_environments), static_cast<QWidget *>(m_theme),
+                       static_cast<QWidget *>(m_chip), static_cast<QWidget *>(m_actions),
+                       static_cast<QWidget *>(m_infoToggle)}) {
+        used += qMax(w->sizeHint().width(), w->minimumWidth());
+        ++items;
+    }
+    used += items * Spacing; // one gap per item, the search slot's included
+    const bool fits = width() - used >= SearchWidth;
+    m_search->setVisible(fits);
+    m_compactSearch->setVisible(!fits);
+}
+
+void MainHeader::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitSearch();
+}
+
+void MainHeader::paintEvent(QPaintEvent *)
+{
+    const Palette palette = Palette::of(this);
+    QPainter painter(this);
+    painter.fillRect(rect(), palette.background);
+    painter.fillRect(QRect(0, height() - 1, width(), 1), palette.border);
+}

@@ -1,0 +1,48 @@
+// Route grouping shared by sidebar, info panel and routes screen: hosts, groups, dominant method, initials.
+#pragma once
+
+#include "engine/records/route_records.h"
+
+#include <QList>
+#include <QString>
+
+#include <string>
+
+namespace RouteTree {
+
+// The label of routes without a group; never stored on a route.
+inline constexpr char ungroupedLabel[] = "Ungrouped";
+
+// One labelled block of routes: a host, or a group section.
+struct Block
+{
+    std::string label;
+    QList<Endpoint> routes;
+
+    QString title() const { return QString::fromStdString(label); }
+};
+
+// One block per distinct host (compared exactly), in order of first appearance, routes in list order.
+QList<Block> hostGroups(const QList<Endpoint> &routes);
+
+// True when at least one route has a non-empty group (a single space counts).
+bool hasGroups(const QList<Endpoint> &routes);
+
+// The section a route is listed under: its group, or "Ungrouped" when the group is empty.
+std::string sectionLabel(const Endpoint &route);
+
+// Label order: code points of the canonically composed text, "Ungrouped" after every other label;
+// labels equal after composition fall back to their stored bytes so the order is always total.
+bool labelLess(const std::string &a, const std::string &b);
+
+// One block per section label, sorted by labelLess, routes in list order.
+QList<Block> groupSections(const QList<Endpoint> &routes);
+
+// The method most routes use; ties go to the method declared first; GET for no routes.
+HTTPMethod dominantMethod(const QList<Endpoint> &routes);
+
+// The avatar letters of a project name: first characters of the first two space-separated words,
+// or the first two characters of a single word, upper-cased; "?" when there are no words.
+QString initials(const QString &name);
+
+} // namespace RouteTree

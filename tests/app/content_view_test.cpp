@@ -1,0 +1,364 @@
+// The main window's content: trailing column, screen switch, sheets, onboarding, import banner,
+// the info panel's tabs and the window's first size.
+#include "app/app_state.h"
+#include "app/command_palette.h"
+#include "app/content_view.h"
+#include "app/root_view.h"
+#include "app/right_info_panel.h"
+#include "app/sheet_presenter.h"
+#include "app/shell_registry.h"
+#include "app/shell_widgets.h"
+#include "app/window_geometry.h"
+#include "design/snow_toast.h"
+#include "design/tab_bar.h"
+#include "engine/engine_client.h"
+#include "platform/preferences.h"
+#include "support/test_support.h"
+
+#include "app/qt_printers.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Endpoint route(const std::string &id, const std::string &host = "api.test")
+{
+    Endpoint e;
+    e.id = id;
+    e.host = host;
+    e.path = "/" + id;
+    return e;
+}
+
+// A stand-in inspector that remembers the route it was built for.
+class FakeInspector final : public QLabel
+{
+public:
+    FakeInspector(const Endpoint &route, QWidget *parent)
+        : QLabel(QString::fromStdString(route.id), parent)
+    {
+    }
+};
+
+class Content : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        Preferences::instance().useFile(dir.filePath("prefs.ini"));
+        Preferences::instance().setValue(PrefKey::OnboardedV1, true);
+    }
+
+    ContentView &view()
+    {
+        if (!m_view)
+            m_view = std::make_unique<ContentView>(AppContext{&state, &engine, nullptr, nullptr}, registry);
+        return *m_view;
+    }
+
+    QTemporaryDir dir;
+    AppState state;
+    EngineClient engine;
+    ShellRegistry registry;
+    std::unique_ptr<ContentView> m_view;
+};
+
+} // namespace
+
+TEST_F(Content, DashboardNeverShowsTheInfoPanel)
+{
+    EXPECT_EQ(view().infoPanel(), nullptr);
+    state.select(NavItem::history);
+    ASSERT_NE(view().infoPanel(), nullptr);
+    view().setShowInfo(false);
+    EXPECT_EQ(view().infoPanel(), nullptr);
+    view().setShowInfo(true);
+    EXPECT_NE(view().infoPanel(), nullptr);
+    state.select(NavItem::dashboard);
+    EXPECT_EQ(view().infoPanel(), nullptr);
+    EXPECT_TRUE(view().showInfo());
+}
+
+TEST_F(Content, InspectorTakesThePanelsPlaceForAnExistingRoute)
+{
+    registry.setInspector([](const AppContext &, const Endpoint &r, QWidget *p) { return new FakeInspector(r, p); });
+    engine.setEndpoints({route("a"), route("b")});
+    view().setShowInfo(false);
+    state.select(NavItem::endpoints);
+    state.setSelectedEndpointID(QStringLiteral("a"));
+    auto *first = qobject_cast<QLabel *>(view().inspector());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->text(), "a");
+    // An edit of the same route keeps the inspector; another route gets a fresh one.
+    QList<Endpoint> edited = engine.endpoints();
+    edited[0].status = 500;
+    engine.setEndpoints(edited);
+    EXPECT_EQ(view().inspector(), first);
+    state.setSelectedEndpointID(QStringLiteral("b"));
+    EXPECT_EQ(qobject_cast<QLabel *>(view().inspector())->text(), "b");
+    // A selection that names no route shows no inspector.
+    state.setSelectedEndpointID(QStringLiteral("gone"));
+    EXPECT_EQ(view().inspector(), nullptr);
+    // Leaving the screen clears the selection and brings the panel back when wanted.
+    view().setShowInfo(true);
+    state.setSelectedEndpointID(QStringLiteral("a"));
+    EXPECT_EQ(view().infoPanel(), nullptr);
+    state.select(NavItem::history);
+    EXPECT_EQ(view().inspector(), nullptr);
+    EXPECT_NE(view().infoPanel(), nullptr);
+}
+
+TEST_F(Content, ScreensComeFromTheRegistryAndAreBuiltAnewOnEachVisit)
+{
+    int built = 0;
+    registry.setScreen(NavItem::history, [&built](const AppContext &, QWidget *p) {
+        ++built;
+        return new QLabel(QStringLiteral("history screen"), p);
+    });
+    EXPECT_EQ(qobject_cast<PlaceholderScreen *>(view().screen())->title(), "Dashboard");
+    state.select(NavItem::history);
+    EXPECT_EQ(built, 1);
+    state.select(NavItem::history); // same screen: kept
+    EXPECT_EQ(built, 1);
+    state.goBack();
+    state.goForward();
+    EXPECT_EQ(built, 2);
+    EXPECT_EQ(qobject_cast<QLabel *>(view().screen())->text(), "history screen");
+}
+
+TEST_F(Content, SheetFlagWithoutASheetOpensNothingAndFallsBack)
+{
+    view().show();
+    state.setShowManageProjects(true);
+    EXPECT_EQ(view().sheets()->dialog(SheetFlag::manageProjects), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !state.showManageProjects(); }, 1000));
+}
+
+TEST_F(Content, RegisteredSheetOpensAndEveryWayOfClosingClearsItsFlag)
+{
+    registry.setSheet(SheetFlag::newGroup, [](const AppContext &, QWidget *p) { return new QLabel("group", p); });
+    view().show();
+    state.openRenameGroup(QStringLiteral("beta"));
+    SheetDialog *sheet = view().sheets()->dialog(SheetFlag::newGroup);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(Palette::of(sheet->content()), Palette::of(&view()));
+    // Escape: the dialog goes, the flag and both targets are cleared.
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(state.showNewGroup());
+    EXPECT_FALSE(state.groupRenameFrom().has_value());
+    EXPECT_FALSE(state.groupAssignTarget().has_value());
+
+    // The sheet's own dismiss action.
+    state.openNewGroup(QStringLiteral("r-1"));
+    sheet = view().sheets()->dialog(SheetFlag::newGroup);
+    ASSERT_NE(sheet, nullptr);
+    Sheets::dismiss(sheet->content());
+    EXPECT_FALSE(state.showNewGroup());
+    EXPECT_FALSE(state.groupAssignTarget().has_value());
+
+    // Clearing the flag closes the dialog.
+    state.openNewGroup(QStringLiteral("r-2"));
+    QPointer<SheetDialog> open = view().sheets()->dialog(SheetFlag::newGroup);
+    state.setShowNewGroup(false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return open.isNull(); }, 1000));
+}
+
+TEST_F(Content, OnboardingOpensOnlyBeforeItWasFinished)
+{
+    bool built = false;
+    registry.setOnboarding([&built](const AppContext &, std::function<void()> finish, QWidget *p) {
+        built = true;
+        auto *w = new QLabel("welcome", p);
+        QObject::connect(w, &QObject::destroyed, [] {});
+        w->setProperty("finish", QVariant::fromValue(reinterpret_cast<quintptr>(new std::function<void()>(finish))));
+        return w;
+    });
+    view().checkOnboarding();
+    EXPECT_FALSE(state.showOnboarding());
+
+    Preferences::instance().setValue(PrefKey::OnboardedV1, false);
+    view().checkOnboarding();
+    EXPECT_TRUE(state.showOnboarding());
+    ASSERT_TRUE(built);
+    SheetDialog *sheet = view().sheets()->dialog(SheetFlag::onboarding);
+    ASSERT_NE(sheet, nullptr);
+    auto *finish = reinterpret_cast<std::function<void()> *>(sheet->content()->property("finish").value<quintptr>());
+    (*finish)();
+    delete finish;
+    EXPECT_TRUE(Preferences::instance().boolValue(PrefKey::OnboardedV1, false));
+}
+
+TEST_F(Content, ImportBannerToneAndItsFourSecondLife)
+{
+    view().resize(1280, 820);
+    view().show();
+    EXPECT_FALSE(view().banner()->isVisible());
+    engine.setImportSummary(QStringLiteral("Imported 3 routes into Shop"));
+    EXPECT_TRUE(view().banner()->isVisible());
+    EXPECT_EQ(view().banner()->tone(), SnowToast::Tone::success);
+    QTimer *timer = view().bannerTimer();
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), ContentView::BannerWaitMs);
+    engine.setImportSummary(QStringLiteral("imported nothing: bad file"));
+    EXPECT_EQ(view().banner()->tone(), SnowToast::Tone::error);
+    EXPECT_EQ(view().banner()->text(), "imported nothing: bad file");
+    EXPECT_GT(timer->remainingTime(), ContentView::BannerWaitMs - 500);
+    // When the wait runs out the summary is cleared and the banner goes.
+    timer->start(1);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !engine.importSummary().has_value(); }, 1000));
+    EXPECT_FALSE(view().banner()->isVisible());
+}
+
+TEST_F(Content, InfoPanelStartsOnInfoEachTimeItIsShownAgain)
+{
+    state.select(NavItem::history);
+    view().infoPanel()->setTab(QStringLiteral("Files"));
+    state.select(NavItem::dashboard);
+    state.select(NavItem::schema);
+    EXPECT_EQ(view().infoPanel()->tab(), "Info");
+}
+
+TEST_F(Content, FirstSizingHappensOncePerProcess)
+{
+    WindowGeometry::resetFirstSizingForTests();
+    QWidget window;
+    window.resize(300, 300);
+    view().configure(&window);
+    const QRect expected = WindowGeometry::firstFrame(window.screen()->availableGeometry()).toRect();
+    EXPECT_EQ(window.geometry().size(), expected.size());
+    EXPECT_TRUE(window.isVisible());
+    window.resize(1200, 760);
+    view().configure(&window);
+    EXPECT_EQ(window.size(), QSize(1200, 760));
+    EXPECT_EQ(window.palette().color(QPalette::Window), QColor(Qt::white));
+}
+
+TEST(InfoPanelTabs, PinsClickOpensTheRouteWithoutHistory)
+{
+    AppState state;
+    EngineClient engine;
+    Endpoint bad = route("bad");
+    bad.status = 400;
+    Endpoint fine = route("fine");
+    fine.status = 399;
+    engine.setEndpoints({fine, bad});
+    RightInfoPanel panel(AppContext{&state, &engine, nullptr, nullptr});
+    panel.setTab(QStringLiteral("Pins"));
+    EXPECT_EQ(panel.shownTexts(), (QStringList{"Flagged routes", "/bad", "api.test"}));
+    state.select(NavItem::history);
+    auto *button = panel.tabContent()->findChild<PlainButton *>();
+    ASSERT_NE(button, nullptr);
+    button->click();
+    EXPECT_EQ(state.nav(), NavItem::endpoints);
+    EXPECT_EQ(state.selectedEndpointID(), std::optional<QString>("bad"));
+    EXPECT_EQ(state.backStack(), (QList<NavItem>{NavItem::dashboard}));
+
+    engine.setEndpoints({});
+    EXPECT_EQ(panel.shownTexts(),
+              (QStringList{"Flagged routes", "No flagged routes",
+                           "Routes with errors, overrides, sequences, or disabled appear here."}));
+}
+
+TEST(InfoPanelTabs, InfoLinksAndFilesContent)
+{
+    AppState state;
+    EngineClient engine;
+    Endpoint disabled = route("off", "API.test");
+    disabled.active = false;
+    engine.setEndpoints({route("a"), disabled});
+    RightInfoPanel panel(AppContext{&state, &engine, nullptr, nullptr});
+    const QStringList info = panel.shownTexts();
+    EXPECT_TRUE(info.contains("Off"));
+    EXPECT_TRUE(info.contains("Stopped"));
+    EXPECT_TRUE(info.contains(QStringLiteral(":") + QString::number(engine.proxyPort())));
+    EXPECT_EQ(info.mid(info.indexOf("Hosts"), 6),
+              (QStringList{"Hosts", "2", "api.test", "1 routes", "API.test", "1 routes"}));
+
+    panel.setTab(QStringLiteral("Links"));
+    EXPECT_EQ(panel.shownTexts(),
+              (QStringList{"Links", "api.test", "http://api.test", "API.test", "http://API.test", "Proxy command",
+                           QStringLiteral("curl -x localhost:%1 http://<host>/<path>").arg(engine.proxyPort())}));
+    panel.setTab(QStringLiteral("Files"));
+    EXPECT_EQ(panel.shownTexts().mid(0, 3), (QStringList{"Files & profiles", "Import file…", "HAR · Charles · Postman · JSON"}));
+    panel.setTab(QStringLiteral("Elsewhere"));
+    EXPECT_EQ(panel.shownTexts().first(), "Main info");
+}
+
+TEST(RootViewStartup, SnapshotArgumentMustMatchExactly)
+{
+    EXPECT_TRUE(RootView::hasSnapshotArgument({"kestrion", "--snapshot", "/tmp/out"}));
+    EXPECT_TRUE(RootView::hasSnapshotArgument({"kestrion", "--snapshot"}));
+    EXPECT_FALSE(RootView::hasSnapshotArgument({"kestrion", "--snapshot=/tmp/out"}));
+    EXPECT_FALSE(RootView::hasSnapshotArgument({"kestrion", "--snapshots"}));
+}
+
+TEST(RootViewStartup, SnapshotLaunchBootsNothing)
+{
+    QTemporaryDir dir;
+    Preferences::instance().useFile(dir.filePath("prefs.ini"));
+    Preferences::instance().setValue(PrefKey::OnboardedV1, true);
+    RootView::Options options;
+    options.arguments = {"kestrion", "--snapshot"};
+    RootView window(options);
+    window.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.startupRan(); }, 1000));
+    QTest::qWait(50);
+    EXPECT_EQ(window.engine()->status(), EngineStatus::stopped());
+    EXPECT_FALSE(window.engine()->proxyRunning());
+}
+
+TEST(RootViewStartup, SystemThemeFollowsTheApplicationPalette)
+{
+    RootView::Options options;
+    options.arguments = {"kestrion", "--snapshot"};
+    RootView window(options);
+    const QPalette original = QApplication::palette();
+    window.state()->setTheme(AppTheme::system);
+    QPalette dark = original;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    QApplication::setPalette(dark);
+    EXPECT_EQ(window.systemAppearance()->colorScheme(), ColorScheme::dark);
+    EXPECT_TRUE(Palette::of(window.content()).isDark);
+    // An explicit theme ignores the system.
+    window.state()->setTheme(AppTheme::light);
+    EXPECT_FALSE(Palette::of(window.content()).isDark);
+    QApplication::setPalette(original);
+    EXPECT_EQ(window.systemAppearance()->colorScheme(), SystemAppearance::fromPalette(original));
+}
+
+TEST_F(Content, RendersGroupsInspectorSlotAndNoMatches)
+{
+    Endpoint a = route("a", "api.test");
+    a.group = "Billing";
+    Endpoint b = route("b", "api.test");
+    b.active = false;
+    Endpoint c = route("c", "cdn.test");
+    c.group = "auth";
+    engine.setEndpoints({a, b, c});
+    engine.setProjects({Project{"p", "Acme Store", 3, ""}});
+    engine.setActiveProjectID("p");
+    state.select(NavItem::schema);
+    PaletteHost::set(&view(), Palette::dark());
+    view().resize(1280, 820);
+    view().show();
+    QTest::qWait(200);
+    testsupport::saveRender(&view(), "shell", "groups-dark");
+
+    state.setShowSearch(true);
+    SheetDialog *sheet = view().sheets()->dialog(SheetFlag::search);
+    ASSERT_NE(sheet, nullptr);
+    auto *palette = qobject_cast<CommandPalette *>(sheet->content());
+    palette->setQuery(QStringLiteral("zzz"));
+    EXPECT_TRUE(palette->showsNoMatches());
+    QTest::keyClick(palette->field(), Qt::Key_Return);
+    EXPECT_TRUE(state.showSearch()); // nothing matched: the palette stays open
+    QTest::qWait(100);
+    testsupport::saveRender(sheet, "shell", "palette-no-matches-dark");
+}

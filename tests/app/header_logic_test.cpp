@@ -1,0 +1,57 @@
+// Breadcrumb, theme button, environment picker label and import banner tone.
+#include "app/header_logic.h"
+
+#include "app/qt_printers.h"
+
+#include <gtest/gtest.h>
+
+using namespace HeaderLogic;
+
+TEST(HeaderBreadcrumb, ProjectNameFallsBackToKestrion)
+{
+    EXPECT_EQ(projectName({}, ""), "Kestrion");
+    const QList<Project> projects = {{"p1", "Shop", 2, ""}, {"p2", "Bank", 0, ""}, {"p2", "Dup", 0, ""}};
+    EXPECT_EQ(projectName(projects, "p2"), "Bank");
+    EXPECT_EQ(projectName(projects, "p9"), "Kestrion");
+}
+
+TEST(HeaderBreadcrumb, PathCrumbOnlyOnRoutesScreenWithExistingRoute)
+{
+    Endpoint e;
+    e.id = "r1";
+    e.path = "/v1/users";
+    const QList<Endpoint> routes = {e};
+    EXPECT_EQ(selectedEndpointPath(NavItem::endpoints, QString("r1"), routes), std::optional<QString>("/v1/users"));
+    EXPECT_FALSE(selectedEndpointPath(NavItem::history, QString("r1"), routes).has_value());
+    EXPECT_FALSE(selectedEndpointPath(NavItem::endpoints, QString("gone"), routes).has_value());
+    EXPECT_FALSE(selectedEndpointPath(NavItem::endpoints, std::nullopt, routes).has_value());
+    EXPECT_TRUE(inspectorEndpoint(NavItem::endpoints, QString("r1"), routes).has_value());
+    EXPECT_FALSE(inspectorEndpoint(NavItem::dashboard, QString("r1"), routes).has_value());
+}
+
+TEST(HeaderThemeButton, SymbolAndTooltipPerTheme)
+{
+    EXPECT_EQ(themeSymbol(AppTheme::light), "sun.max");
+    EXPECT_EQ(themeSymbol(AppTheme::system), "circle.lefthalf.filled");
+    EXPECT_EQ(themeSymbol(AppTheme::dark), "moon");
+    EXPECT_EQ(themeTooltip(AppTheme::light), "Theme: Light");
+    EXPECT_EQ(themeTooltip(AppTheme::dark), "Theme: Dark");
+}
+
+TEST(EnvironmentPickerLabel, ActiveNameOrNoEnvironment)
+{
+    MockEnvironment a{"env-1", "Staging", {}};
+    MockEnvironment b{"env-2", "", {}};
+    EXPECT_EQ(activeEnvironmentName({a, b}, "env-1"), "Staging");
+    EXPECT_EQ(activeEnvironmentName({a, b}, "env-2"), "");
+    EXPECT_EQ(activeEnvironmentName({a, b}, ""), "No environment");
+    EXPECT_EQ(activeEnvironmentName({a}, "env-9"), "No environment");
+}
+
+TEST(ImportBannerTone, OnlyExactImportedPrefixIsSuccess)
+{
+    EXPECT_TRUE(isSuccessSummary("Imported 4 routes into Shop"));
+    EXPECT_FALSE(isSuccessSummary("imported 4 routes"));
+    EXPECT_FALSE(isSuccessSummary("Import failed: bad YAML"));
+    EXPECT_FALSE(isSuccessSummary(""));
+}

@@ -1,0 +1,126 @@
+// The header: breadcrumb, arrows, theme button, proxy chip and the two menus.
+#include "app/app_state.h"
+#include "app/main_header.h"
+#include "app/shell_widgets.h"
+#include "engine/engine_client.h"
+#include "engine/records/mock_data.h"
+
+#include "app/qt_printers.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList titles(const QList<SnowMenuItem> &items)
+{
+    QStringList out;
+    for (const auto &item : items)
+        out << (item.isDivider ? QStringLiteral("—") : item.title);
+    return out;
+}
+
+class Header : public ::testing::Test
+{
+protected:
+    AppState state;
+    EngineClient engine;
+    MainHeader header{AppContext{&state, &engine, nullptr, nullptr}};
+};
+
+} // namespace
+
+TEST_F(Header, BreadcrumbHasTwoCrumbsOffTheRoutesScreenAndThreeWithARoute)
+{
+    Endpoint route;
+    route.id = "r1";
+    route.path = "/v1/orders";
+    engine.setEndpoints({route});
+    EXPECT_EQ(header.breadcrumb(), (QStringList{"Kestrion", "Dashboard"}));
+    state.setSelectedEndpointID(QStringLiteral("r1"));
+    EXPECT_EQ(header.breadcrumb(), (QStringList{"Kestrion", "Dashboard"}));
+    EXPECT_TRUE(header.screenCrumbIsCurrent());
+    state.setNav(NavItem::endpoints);
+    EXPECT_EQ(header.breadcrumb(), (QStringList{"Kestrion", "Endpoints", "/v1/orders"}));
+    EXPECT_FALSE(header.screenCrumbIsCurrent());
+    engine.setEndpoints({});
+    EXPECT_EQ(header.breadcrumb(), (QStringList{"Kestrion", "Endpoints"}));
+    engine.setProjects({Project{"p", "Shop", 0, ""}});
+    engine.setActiveProjectID("p");
+    EXPECT_EQ(header.breadcrumb().first(), "Shop");
+}
+
+TEST_F(Header, ArrowsAreDimAtStartAndClicksDoNothingUntilThereIsHistory)
+{
+    EXPECT_FALSE(header.backEnabled());
+    EXPECT_FALSE(header.forwardEnabled());
+    header.backButton()->click();
+    header.forwardButton()->click();
+    EXPECT_EQ(state.nav(), NavItem::dashboard);
+    state.select(NavItem::history);
+    EXPECT_TRUE(header.backEnabled());
+    header.backButton()->click();
+    EXPECT_EQ(state.nav(), NavItem::dashboard);
+    EXPECT_TRUE(header.forwardEnabled());
+    header.forwardButton()->click();
+    EXPECT_EQ(state.nav(), NavItem::history);
+}
+
+TEST_F(Header, ThemeButtonCyclesAndShowsTheThemeSymbol)
+{
+    EXPECT_EQ(header.themeButton()->symbol(), "sun.max");
+    EXPECT_EQ(header.themeButton()->toolTip(), "Theme: Light");
+    header.themeButton()->click();
+    EXPECT_EQ(state.theme(), AppTheme::system);
+    EXPECT_EQ(header.themeButton()->symbol(), "circle.lefthalf.filled");
+    header.themeButton()->click();
+    EXPECT_EQ(header.themeButton()->symbol(), "moon");
+}
+
+TEST_F(Header, ProxyChipAndStatusMenuFollowTheProxy)
+{
+    EXPECT_EQ(header.proxyChipText(), "Stopped");
+    EXPECT_EQ(titles(header.statusItems()), (QStringList{"Start proxy"}));
+    EXPECT_EQ(header.statusItems().first().tone, SnowMenuItem::Tone::accent);
+    engine.setProxyRunning(true);
+    EXPECT_EQ(header.proxyChipText(), QStringLiteral("Live · :") + QString::number(engine.proxyPort()));
+    EXPECT_EQ(titles(header.statusItems()), (QStringList{"Stop proxy", "Restart proxy"}));
+    EXPECT_EQ(header.statusItems().first().tone, SnowMenuItem::Tone::destructive);
+}
+
+TEST_F(Header, ActionsMenuOffersDemoOrClearByRouteCount)
+{
+    const QStringList start = {"Import file…", "Import OpenAPI…", "Open profile…", "Export profile…", "—", "New route…"};
+    EXPECT_EQ(titles(header.actionItems()), start + QStringList({"Load demo session", "Clear traffic"}));
+    header.actionItems()[6].action();
+    EXPECT_EQ(engine.endpoints().size(), qsizetype(MockData::endpoints().size()));
+    EXPECT_EQ(titles(header.actionItems()), start + QStringList({"Clear session", "Clear traffic"}));
+    state.setNav(NavItem::endpoints);
+    state.setSelectedEndpointID(QString::fromStdString(MockData::endpoints().front().id));
+    header.actionItems()[6].action();
+    EXPECT_TRUE(engine.endpoints().isEmpty());
+    // Clearing the session leaves the selection to the screens that show it.
+    EXPECT_TRUE(state.selectedEndpointID().has_value());
+    header.actionItems()[5].action();
+    EXPECT_TRUE(state.showNewRoute());
+}
+
+TEST_F(Header, NarrowBarTradesTheTriggerForTheIcon)
+{
+    header.resize(1100, MainHeader::Height);
+    header.show();
+    EXPECT_TRUE(header.showsFullSearch());
+    header.resize(640, MainHeader::Height);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(header.showsFullSearch());
+    header.compactSearch()->click();
+    EXPECT_TRUE(state.showSearch());
+}
+
+TEST_F(Header, InfoToggleTintFollowsTheFlag)
+{
+    EXPECT_EQ(header.infoToggle()->symbolColor(), Palette::light().foreground);
+    header.setShowInfo(false);
+    EXPECT_EQ(header.infoToggle()->symbolColor(), Palette::light().mutedForeground);
+}

@@ -1,0 +1,274 @@
+// The main window built offscreen against the real stand-in engine: boot, routes in the sidebar,
+// the command palette, both appearances rendered, and no engine left behind.
+#include "app/app_sidebar.h"
+#include "app/app_state.h"
+#include "app/command_palette.h"
+#include "app/content_view.h"
+#include "app/main_header.h"
+#include "app/right_info_panel.h"
+#include "app/root_view.h"
+#include "app/sheet_presenter.h"
+#include "app/shell_registry.h"
+#include "design/sidebar_row.h"
+#include "engine/analytics.h"
+#include "engine/engine_client.h"
+#include "engine/records/mock_data.h"
+#include "platform/preferences.h"
+#include "support/test_support.h"
+
+#include "app/qt_printers.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+int freePort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+bool processAlive(int pid)
+{
+    return pid > 0 && ::kill(pid, 0) == 0;
+}
+
+class ShellWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini")));
+        Preferences::instance().setValue(PrefKey::ProxyPort, freePort());
+        Preferences::instance().setValue(PrefKey::OnboardedV1, true);
+        RootView::Options options;
+        options.arguments = {QStringLiteral("kestrion")};
+        options.registry = &m_registry;
+        const QString data = m_dir.filePath(QStringLiteral("data"));
+        options.prepareEngine = [data](EngineClient &engine) {
+            engine.setEngineExecutable(testsupport::standinEnginePath());
+            engine.setDataDirectory(data);
+        };
+        m_window = std::make_unique<RootView>(options);
+        m_window->show();
+    }
+
+    void TearDown() override
+    {
+        m_window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    bool waitHealthy()
+    {
+        return testsupport::waitFor([this] {
+            return m_window->engine()->status().kind() == EngineStatus::Kind::Healthy
+                   && m_window->engine()->health().has_value();
+        }, 15000);
+    }
+
+    QTemporaryDir m_dir;
+    ShellRegistry m_registry;
+    std::unique_ptr<RootView> m_window;
+};
+
+} // namespace
+
+TEST_F(ShellWindow, OpensAsKestrionAndBootsTheEngine)
+{
+    EXPECT_EQ(m_window->windowTitle(), "Kestrion");
+    EXPECT_GE(m_window->minimumWidth(), 1180);
+    EXPECT_GE(m_window->minimumHeight(), 740);
+    ASSERT_TRUE(waitHealthy()) << m_window->engine()->log().join('\n').toStdString();
+    EXPECT_TRUE(m_window->startupRan());
+    // ks.autostartPref defaults to true: the proxy runs, and the chip says so with our port.
+    ASSERT_TRUE(testsupport::waitFor([this] { return m_window->engine()->proxyRunning(); }, 10000));
+    const QString expected = QStringLiteral("Live · :") + QString::number(Preferences::proxyPort());
+    EXPECT_TRUE(testsupport::waitFor([&] { return m_window->content()->header()->proxyChipText() == expected; }));
+}
+
+TEST_F(ShellWindow, SidebarShowsTheRoutesTheEngineHolds)
+{
+    ASSERT_TRUE(waitHealthy());
+    EngineClient *engine = m_window->engine();
+    const auto &demo = MockData::endpoints();
+    engine->setEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
+    engine->pushRoutes();
+    ASSERT_TRUE(testsupport::waitFor([engine] { return !engine->routePushPending(); }, 5000));
+    // Forget the local list and read it back from the engine.
+    engine->setEndpoints({});
+    bool loaded = false;
+    engine->loadRoutes([&loaded] { loaded = true; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return loaded; }, 5000));
+    ASSERT_EQ(engine->endpoints().size(), qsizetype(demo.size()));
+
+    RouteTreeView *tree = m_window->content()->sidebar()->routeTree();
+    EXPECT_TRUE(tree->isVisible());
+    QStringList shownPaths;
+    for (const QString &label : tree->blockLabels()) {
+        for (const QString &id : tree->visibleRouteIDs(label))
+            shownPaths << tree->routeRow(id)->label();
+    }
+    QStringList expected;
+    for (const Endpoint &route : demo)
+        expected << QString::fromStdString(route.path);
+    std::sort(shownPaths.begin(), shownPaths.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(shownPaths, expected);
+
+    // Tapping a route row opens it: routes screen, one history entry, the route selected.
+    const QString firstID = QString::fromStdString(demo.front().id);
+    QTest::mouseClick(tree->routeRow(firstID), Qt::LeftButton);
+    EXPECT_EQ(m_window->state()->nav(), NavItem::endpoints);
+    EXPECT_EQ(m_window->state()->selectedEndpointID(), std::optional<QString>(firstID));
+    EXPECT_EQ(m_window->state()->backStack(), (QList<NavItem>{NavItem::dashboard}));
+    EXPECT_TRUE(tree->routeRow(firstID)->isActive());
+    EXPECT_FALSE(m_window->content()->sidebar()->navRow(NavItem::endpoints)->isActive());
+}
+
+TEST_F(ShellWindow, CtrlKOpensThePaletteAndChoosingAScreenNavigates)
+{
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key_K, Qt::ControlModifier);
+    ASSERT_TRUE(m_window->state()->showSearch());
+    SheetDialog *sheet = m_window->content()->sheets()->dialog(SheetFlag::search);
+    ASSERT_NE(sheet, nullptr);
+    auto *palette = qobject_cast<CommandPalette *>(sheet->content());
+    ASSERT_NE(palette, nullptr);
+    EXPECT_EQ(palette->query(), "");
+    EXPECT_EQ(palette->navResults().size(), 7);
+
+    QTest::keyClicks(palette->field(), QStringLiteral("his"));
+    QTest::keyClick(palette->field(), Qt::Key_Return);
+    EXPECT_EQ(m_window->state()->nav(), NavItem::history);
+    EXPECT_EQ(m_window->state()->backStack(), (QList<NavItem>{NavItem::dashboard}));
+    EXPECT_FALSE(m_window->state()->showSearch());
+    EXPECT_TRUE(testsupport::waitFor([&] { return m_window->content()->sheets()->dialog(SheetFlag::search) == nullptr; }));
+    // The history screen has no page yet: an empty page titled with its name.
+    auto *page = qobject_cast<PlaceholderScreen *>(m_window->content()->screen());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->title(), "History");
+}
+
+TEST_F(ShellWindow, EscapeClosesThePaletteAndClearsTheFlag)
+{
+    m_window->state()->setShowSearch(true);
+    SheetDialog *sheet = m_window->content()->sheets()->dialog(SheetFlag::search);
+    ASSERT_NE(sheet, nullptr);
+    QTest::keyClick(qobject_cast<CommandPalette *>(sheet->content())->field(), Qt::Key_Escape);
+    EXPECT_FALSE(m_window->state()->showSearch());
+    EXPECT_EQ(m_window->state()->nav(), NavItem::dashboard);
+}
+
+TEST_F(ShellWindow, ClosingTheWindowLeavesNoEngineProcess)
+{
+    ASSERT_TRUE(waitHealthy());
+    const int pid = m_window->engine()->health()->pid;
+    ASSERT_TRUE(processAlive(pid));
+    m_window.reset();
+    EXPECT_TRUE(testsupport::waitFor([pid] { return !processAlive(pid); }, 5000));
+}
+
+TEST_F(ShellWindow, RendersInBothAppearances)
+{
+    ASSERT_TRUE(waitHealthy());
+    EngineClient *engine = m_window->engine();
+    const auto &demo = MockData::endpoints();
+    engine->setEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
+    m_window->resize(1280, 820);
+    m_window->state()->select(NavItem::liveTraffic);
+    QCoreApplication::processEvents();
+
+    m_window->state()->setTheme(AppTheme::light);
+    QTest::qWait(250);
+    EXPECT_FALSE(Palette::of(m_window->content()).isDark);
+    const QString light = testsupport::saveRender(m_window.get(), "shell", "window-light");
+    m_window->state()->setTheme(AppTheme::dark);
+    QTest::qWait(250);
+    EXPECT_TRUE(Palette::of(m_window->content()).isDark);
+    const QString dark = testsupport::saveRender(m_window.get(), "shell", "window-dark");
+    EXPECT_NE(QImage(light), QImage(dark));
+
+    m_window->content()->infoPanel()->setTab(QStringLiteral("Links"));
+    QTest::qWait(250);
+    testsupport::saveRender(m_window.get(), "shell", "window-dark-links");
+    m_window->content()->infoPanel()->setTab(QStringLiteral("Files"));
+    QTest::qWait(250);
+    testsupport::saveRender(m_window.get(), "shell", "window-dark-files");
+    m_window->state()->setTheme(AppTheme::light);
+    m_window->content()->infoPanel()->setTab(QStringLiteral("Pins"));
+    QTest::qWait(250);
+    testsupport::saveRender(m_window.get(), "shell", "window-light-pins");
+    m_window->state()->select(NavItem::dashboard);
+    QTest::qWait(250);
+    testsupport::saveRender(m_window.get(), "shell", "window-light-dashboard");
+    m_window->state()->select(NavItem::certificates);
+    m_window->resize(m_window->minimumSize());
+    QTest::qWait(250);
+    EXPECT_FALSE(m_window->content()->header()->showsFullSearch());
+    testsupport::saveRender(m_window.get(), "shell", "window-light-minimum");
+    m_window->resize(1280, 820);
+
+    m_window->state()->setShowSearch(true);
+    QTest::qWait(250);
+    SheetDialog *sheet = m_window->content()->sheets()->dialog(SheetFlag::search);
+    ASSERT_NE(sheet, nullptr);
+    testsupport::saveRender(sheet, "shell", "palette-light");
+    m_window->state()->setTheme(AppTheme::dark);
+    QTest::qWait(250);
+    testsupport::saveRender(sheet, "shell", "palette-dark");
+}
+
+TEST(ShellStartup, SendsAppLaunchBeforeBootingWithTheAutostartPreference)
+{
+    QTemporaryDir dir;
+    Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
+    Preferences::instance().setValue(PrefKey::OnboardedV1, true);
+    Preferences::instance().setValue(PrefKey::AnalyticsOptIn, true);
+    Preferences::instance().setValue(PrefKey::AutostartPref, false);
+    Preferences::instance().setValue(PrefKey::ProxyPort, freePort());
+
+    QTcpServer collector;
+    ASSERT_TRUE(collector.listen(QHostAddress::LocalHost, 0));
+    QByteArray received;
+    QObject::connect(&collector, &QTcpServer::newConnection, [&] {
+        QTcpSocket *socket = collector.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, [&received, socket] { received += socket->readAll(); });
+    });
+    Analytics analytics(QStringLiteral("http://127.0.0.1:%1/events").arg(collector.serverPort()));
+
+    ShellRegistry registry;
+    RootView::Options options;
+    options.arguments = {QStringLiteral("kestrion")};
+    options.registry = &registry;
+    options.analytics = &analytics;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    options.prepareEngine = [data](EngineClient &engine) {
+        engine.setEngineExecutable(testsupport::standinEnginePath());
+        engine.setDataDirectory(data);
+    };
+    auto window = std::make_unique<RootView>(options);
+    window->show();
+    EXPECT_TRUE(testsupport::waitFor([&] { return received.contains("{\"event\":\"app_launch\"}"); }, 5000))
+        << received.toStdString();
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return window->engine()->status().kind() == EngineStatus::Kind::Healthy && window->engine()->health();
+    }, 15000));
+    // ks.autostartPref false: the engine runs, the proxy does not.
+    EXPECT_FALSE(window->engine()->health()->proxyRunning);
+    EXPECT_FALSE(window->engine()->proxyRunning());
+    Preferences::instance().setValue(PrefKey::AnalyticsOptIn, false);
+}
