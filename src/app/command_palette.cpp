@@ -247,7 +247,20 @@ void CommandPalette::refresh()
     const bool none = screens.isEmpty() && routes.isEmpty();
     m_view->parentWidget()->setVisible(!none);
     m_emptyBox->setVisible(none);
-    // The field keeps its own text colour from the palette in force.
+    applyFieldColors();
+}
+
+bool CommandPalette::event(QEvent *event)
+{
+    // The sheet is re-coloured while open when the window's appearance changes.
+    if (event->type() == PaletteHost::changedEventType())
+        applyFieldColors();
+    return QWidget::event(event);
+}
+
+void CommandPalette::applyFieldColors()
+{
+    // The field takes its text colour from the palette in force.
     QPalette fieldPalette = m_field->palette();
     const Palette palette = Palette::of(this);
     fieldPalette.setColor(QPalette::Text, palette.foreground);

@@ -84,10 +84,12 @@ public:
     void setDismiss(std::function<void()> dismiss) { m_dismiss = std::move(dismiss); }
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
     void refresh();
+    void applyFieldColors();
     void open(const PaletteSearch::Activation &activation);
 
     AppContext m_context;

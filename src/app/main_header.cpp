@@ -13,6 +13,7 @@
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPointer>
@@ -270,14 +271,14 @@ QList<SnowMenuItem> MainHeader::actionItems() const
 QStringList MainHeader::breadcrumb() const
 {
     QStringList crumbs = {m_project->text(), m_screen->text()};
-    if (m_path->isVisible() || !m_path->text().isEmpty())
+    if (!m_path->isHidden())
         crumbs.append(m_path->text());
     return crumbs;
 }
 
 bool MainHeader::screenCrumbIsCurrent() const
 {
-    return m_path->text().isEmpty();
+    return m_path->isHidden();
 }
 
 bool MainHeader::backEnabled() const
@@ -298,6 +299,11 @@ bool MainHeader::showsFullSearch() const
 QString MainHeader::proxyChipText() const
 {
     return m_chipText->text();
+}
+
+QColor MainHeader::proxyDotColor() const
+{
+    return m_chipDot->color();
 }
 
 void MainHeader::refreshNavigation()
@@ -363,6 +369,14 @@ void MainHeader::fitSearch()
     const bool fits = width() - used >= SearchWidth;
     m_search->setVisible(fits);
     m_compactSearch->setVisible(!fits);
+}
+
+bool MainHeader::event(QEvent *event)
+{
+    // The stopped dot takes its colour from the palette in force, so a theme change re-reads it.
+    if (event->type() == PaletteHost::changedEventType())
+        refreshProxy();
+    return QWidget::event(event);
 }
 
 void MainHeader::resizeEvent(QResizeEvent *event)

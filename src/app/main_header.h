@@ -40,6 +40,7 @@ public:
     // True while the 200-point trigger fits; otherwise only the magnifying glass shows.
     bool showsFullSearch() const;
     QString proxyChipText() const;
+    QColor proxyDotColor() const;
 
     IconButton *backButton() const { return m_back; }
     IconButton *forwardButton() const { return m_forward; }
@@ -56,6 +57,7 @@ signals:
     void showInfoToggled();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 

@@ -240,6 +240,24 @@ TEST_F(Content, FirstSizingHappensOncePerProcess)
     EXPECT_EQ(window.palette().color(QPalette::Window), QColor(Qt::white));
 }
 
+TEST_F(Content, FullScreenLeavesTheFirstSizingForALaterCall)
+{
+    WindowGeometry::resetFirstSizingForTests();
+    QWidget window;
+    window.resize(300, 300);
+    window.setWindowState(Qt::WindowFullScreen);
+    PaletteHost::set(&view(), Palette::dark());
+    view().configure(&window);
+    EXPECT_FALSE(WindowGeometry::firstSizingDone());
+    EXPECT_EQ(window.palette().color(QPalette::Window), QColor(42, 42, 42));
+    window.setWindowState(Qt::WindowNoState);
+    window.resize(300, 300);
+    view().configure(&window);
+    EXPECT_TRUE(WindowGeometry::firstSizingDone());
+    const QRect expected = WindowGeometry::firstFrame(window.screen()->availableGeometry()).toRect();
+    EXPECT_EQ(window.size(), expected.size());
+}
+
 TEST(InfoPanelTabs, PinsClickOpensTheRouteWithoutHistory)
 {
     AppState state;

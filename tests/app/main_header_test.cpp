@@ -124,3 +124,26 @@ TEST_F(Header, InfoToggleTintFollowsTheFlag)
     header.setShowInfo(false);
     EXPECT_EQ(header.infoToggle()->symbolColor(), Palette::light().mutedForeground);
 }
+
+TEST_F(Header, StoppedProxyDotFollowsThePaletteInForce)
+{
+    // The stopped dot is drawn in the muted colour of the window's current palette, not the one at start.
+    EXPECT_EQ(header.proxyDotColor(), Palette::light().mutedForeground);
+    PaletteHost::set(&header, Palette::dark());
+    EXPECT_EQ(header.proxyDotColor(), Palette::dark().mutedForeground);
+    engine.setProxyRunning(true);
+    EXPECT_EQ(header.proxyDotColor(), QColor(0x1F, 0x8A, 0x50));
+}
+
+TEST_F(Header, ARouteWithAnEmptyPathStillMakesThreeCrumbs)
+{
+    Endpoint route;
+    route.id = "r1";
+    route.path = "";
+    engine.setEndpoints({route});
+    state.setNav(NavItem::endpoints);
+    state.setSelectedEndpointID(QStringLiteral("r1"));
+    // The route exists, so the screen crumb is no longer the current one even though its path is empty.
+    EXPECT_EQ(header.breadcrumb(), (QStringList{"Kestrion", "Endpoints", ""}));
+    EXPECT_FALSE(header.screenCrumbIsCurrent());
+}
