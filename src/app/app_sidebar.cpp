@@ -4,6 +4,8 @@
 #include "app/app_state.h"
 #include "app/file_actions.h"
 #include "app/route_tree.h"
+#include "app/route_tree_delegate.h"
+#include "app/route_tree_model.h"
 #include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card_surface.h"
@@ -18,17 +20,15 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 namespace {
 
 constexpr int RowSpacing = 2;
-constexpr int RouteIndent = 8;
-constexpr int SubListLeading = 14;
-constexpr int GuideInset = 12;
-constexpr char routeActiveProperty[] = "ksRouteActive";
 
 // The coloured square with the project's initials.
 class ProjectAvatar final : public QWidget
@@ -62,27 +62,6 @@ protected:
 private:
     QColor m_fill;
     QString m_initials;
-};
-
-// The 5-point dot that marks a switched-off route.
-class OffDot final : public QWidget
-{
-public:
-    explicit OffDot(QWidget *parent = nullptr)
-        : QWidget(parent)
-    {
-        setFixedSize(5, 5);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Palette::of(this).faint);
-        painter.drawEllipse(rect());
-    }
 };
 
 QColor assistantColor(const Palette &palette)
@@ -160,25 +139,34 @@ AppSidebar::AppSidebar(const AppContext &context, QWidget *parent)
     m_navRows[NavItem::endpoints]->setTrailing(m_endpointCount);
 
     list->addWidget(buildRoutesHeader());
+    // Note and tree share one body, so that folding the section can animate its height.
+    m_routesBody = new QWidget(content);
+    auto *body = new QVBoxLayout(m_routesBody);
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
     m_emptyNote = buildEmptyNote();
-    m_emptyNote->setParent(content);
-    list->addWidget(m_emptyNote);
-    m_tree = new RouteTreeView(context, content);
-    list->addWidget(m_tree);
+    m_emptyNote->setParent(m_routesBody);
+    body->addWidget(m_emptyNote);
+    m_tree = new RouteTreeView(context, m_routesBody);
+    body->addWidget(m_tree);
+    list->addWidget(m_routesBody);
+    m_routesAnimation = new QVariantAnimation(this);
+    m_routesAnimation->setDuration(150);
+    m_routesAnimation->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_routesAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { m_routesBody->setMaximumHeight(value.toInt()); });
+    connect(m_routesAnimation, &QVariantAnimation::finished, this, [this] {
+        m_routesBody->setMaximumHeight(QWIDGETSIZE_MAX);
+        refreshRoutes();
+    });
     list->addStretch(1);
     scroll->setWidget(content);
     content->setAutoFillBackground(false); // setWidget turns it on
     column->addWidget(scroll, 1);
     column->addWidget(buildFooter());
 
-    connect(m_state, &AppState::navChanged, this, [this] {
-        refreshNav();
-        m_tree->refresh();
-    });
-    connect(m_state, &AppState::selectedEndpointIDChanged, this, [this] {
-        refreshNav();
-        m_tree->refresh();
-    });
+    connect(m_state, &AppState::navChanged, this, &AppSidebar::refreshNav);
+    connect(m_state, &AppState::selectedEndpointIDChanged, this, &AppSidebar::refreshNav);
     connect(m_engine, &EngineClient::endpointsChanged, this, [this] {
         refreshNav();
         refreshRoutes();
@@ -364,9 +352,32 @@ SidebarRow *AppSidebar::navRow(NavItem item) const
 
 void AppSidebar::setRoutesOpen(bool open)
 {
+    if (open == m_routesOpen)
+        return;
     m_routesOpen = open;
     m_routesChevron->setSymbol(open ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right"));
+    // The body grows from, or shrinks to, nothing; it leaves the layout once closed.
+    const int from = m_routesAnimation->state() == QAbstractAnimation::Running
+                         ? m_routesAnimation->currentValue().toInt()
+                         : (open ? 0 : m_routesBody->height());
+    m_routesAnimation->stop();
+    if (open)
+        refreshRoutes();
+    m_routesBody->setMaximumHeight(from);
+    m_routesAnimation->setStartValue(from);
+    // The note wraps, so its height depends on the column's width.
+    const int bodyWidth = Width - 16;
+    const int full = m_routesBody->hasHeightForWidth() ? m_routesBody->heightForWidth(bodyWidth)
+                                                       : m_routesBody->sizeHint().height();
+    m_routesAnimation->setEndValue(open ? full : 0);
+    m_routesAnimation->start();
+    // Closing keeps the body in the layout until the animation ends.
     refreshRoutes();
+}
+
+bool AppSidebar::routesAnimating() const
+{
+    return m_routesAnimation->state() == QAbstractAnimation::Running;
 }
 
 void AppSidebar::refreshNav()
@@ -394,157 +405,82 @@ void AppSidebar::refreshProject()
 void AppSidebar::refreshRoutes()
 {
     const bool empty = m_engine->endpoints().isEmpty();
-    m_emptyNote->setVisible(m_routesOpen && empty);
-    m_tree->setVisible(m_routesOpen && !empty);
-    m_tree->refresh();
+    m_emptyNote->setVisible(empty);
+    m_tree->setVisible(!empty);
+    m_routesBody->setVisible(m_routesOpen || routesAnimating());
 }
 
 RouteTreeView::RouteTreeView(const AppContext &context, QWidget *parent)
-    : QWidget(parent)
+    : QTreeView(parent)
     , m_context(context)
+    , m_model(new RouteTreeModel(context.state, context.engine, this))
 {
+    setHeaderHidden(true);
+    setIndentation(0);
+    setRootIsDecorated(false);
+    setUniformRowHeights(false);
+    setItemsExpandable(false);
+    setExpandsOnDoubleClick(false);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setFocusPolicy(Qt::NoFocus);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setMouseTracking(true);
+    setAutoFillBackground(false);
+    viewport()->setAutoFillBackground(false);
+    setStyleSheet(QStringLiteral("QTreeView { background: transparent; border: none; }"));
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setItemDelegate(new RouteTreeDelegate(this));
+    setModel(m_model);
+
+    // The tree keeps every block open; folding is the model's, which drops a folded block's rows.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &RouteTreeView::relayout);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &RouteTreeView::relayout);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &RouteTreeView::relayout);
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, &RouteTreeView::relayout);
+
+    m_menu = SnowContextMenu::attach(this, 220, [this](const QPoint &pos) -> QList<SnowMenuItem> {
+        const QModelIndex row = rowAt(viewport()->mapFrom(this, pos));
+        if (!row.isValid())
+            return {};
+        if (RouteTreeModel::Kind(row.data(RouteTreeModel::KindRole).toInt()) == RouteTreeModel::Kind::route) {
+            m_menu->setWidth(220);
+            return routeMenuItems(row.data(RouteTreeModel::RouteIDRole).toString());
+        }
+        if (!m_model->showsGroups())
+            return {};
+        m_menu->setWidth(190);
+        return groupMenuItems(row.data(Qt::DisplayRole).toString());
+    });
+    // The menu hangs below the row that was pressed, as it would below a row of its own.
+    m_menu->setAnchorProvider([this](const QPoint &pos) {
+        const QRect row = paintedRect(rowAt(viewport()->mapFrom(this, pos)));
+        return row.isEmpty() ? QRect() : row.translated(viewport()->mapTo(this, QPoint(0, 0)));
+    });
+    relayout();
 }
 
-SidebarRow *RouteTreeView::headerFor(const QString &label, bool group)
+void RouteTreeView::relayout()
 {
-    auto &headers = group ? m_groupHeaders : m_hostHeaders;
-    if (SidebarRow *row = headers.value(label))
-        return row;
-    auto *row = new SidebarRow(label, this);
-    row->setIcon(group ? QStringLiteral("folder") : QStringLiteral("globe"));
-    row->setTrailing(new SidebarCount(0, false));
-    connect(row, &SidebarRow::clicked, this, [this, label] { toggleFold(label); });
-    if (group) {
-        SnowContextMenu::attach(row, 190, [this, label](const QPoint &) { return groupMenuItems(label); });
-    }
-    headers.insert(label, row);
-    return row;
-}
-
-SidebarRow *RouteTreeView::rowFor(const Endpoint &route)
-{
-    const QString id = QString::fromStdString(route.id);
-    SidebarRow *row = m_routeRows.value(id);
-    if (!row) {
-        row = new SidebarRow(QString::fromStdString(route.path), this);
-        row->setIndent(RouteIndent);
-        connect(row, &SidebarRow::clicked, this, [this, id] {
-            m_context.state->select(NavItem::endpoints);
-            m_context.state->setSelectedEndpointID(id);
-        });
-        SnowContextMenu::attach(row, 220, [this, id](const QPoint &) { return routeMenuItems(id); });
-        m_routeRows.insert(id, row);
-        row->setProperty(routeActiveProperty, true);
-    }
-    row->setLabel(QString::fromStdString(route.path));
-    // Only a switched-off route carries the dot; the row remembers which it shows.
-    if (row->property(routeActiveProperty).toBool() != route.active) {
-        row->setTrailing(route.active ? nullptr : new OffDot);
-        row->setProperty(routeActiveProperty, route.active);
-    }
-    const AppState *state = m_context.state;
-    row->setActive(state->nav() == NavItem::endpoints && state->selectedEndpointID() == id);
-    return row;
-}
-
-void RouteTreeView::refresh()
-{
-    const QList<Endpoint> &routes = m_context.engine->endpoints();
-    m_showsGroups = RouteTree::hasGroups(routes);
-    const QList<RouteTree::Block> blocks = m_showsGroups ? RouteTree::groupSections(routes)
-                                                         : RouteTree::hostGroups(routes);
-    QSet<QString> usedRows;
-    QSet<SidebarRow *> usedHeaders;
-    m_blocks.clear();
-    for (const RouteTree::Block &block : blocks) {
-        Block shown{block.title(), {}};
-        SidebarRow *header = headerFor(shown.label, m_showsGroups);
-        header->findChild<SidebarCount *>()->setCount(block.routes.size());
-        usedHeaders.insert(header);
-        for (const Endpoint &route : block.routes) {
-            rowFor(route);
-            const QString id = QString::fromStdString(route.id);
-            shown.routeIDs.append(id);
-            usedRows.insert(id);
-        }
-        m_blocks.append(shown);
-    }
-    // Rows of routes and labels that are gone are dropped; the fold sets keep their labels.
-    for (auto it = m_routeRows.begin(); it != m_routeRows.end();) {
-        if (!usedRows.contains(it.key())) {
-            it.value()->deleteLater();
-            it = m_routeRows.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto *headers : {&m_hostHeaders, &m_groupHeaders}) {
-        for (auto it = headers->begin(); it != headers->end();) {
-            if (!usedHeaders.contains(it.value())) {
-                it.value()->deleteLater();
-                it = headers->erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    placeRows();
-}
-
-void RouteTreeView::placeRows()
-{
-    const int w = width();
-    int y = 0;
-    m_guides.clear();
-    bool first = true;
-    for (const Block &block : std::as_const(m_blocks)) {
-        if (!first)
-            y += RowSpacing;
-        first = false;
-        SidebarRow *header = (m_showsGroups ? m_groupHeaders : m_hostHeaders).value(block.label);
-        const int headerHeight = SidebarRow::rowHeight(0);
-        header->setGeometry(0, y, w, headerHeight);
-        header->show();
-        y += headerHeight;
-        const bool folded = foldSet().contains(block.label);
-        if (folded) {
-            for (const QString &id : block.routeIDs)
-                m_routeRows.value(id)->hide();
-            continue;
-        }
-        y += RowSpacing;
-        const int listTop = y;
-        bool firstRow = true;
-        for (const QString &id : block.routeIDs) {
-            if (!firstRow)
-                y += RowSpacing;
-            firstRow = false;
-            SidebarRow *row = m_routeRows.value(id);
-            const int h = SidebarRow::rowHeight(RouteIndent);
-            row->setGeometry(SubListLeading, y, w - SubListLeading, h);
-            row->show();
-            y += h;
-        }
-        m_guides.append(QRect(GuideInset, listTop + 4, 1, qMax(0, y - listTop - 8)));
-    }
-    m_height = y;
+    expandAll();
+    m_height = contentHeight();
     setFixedHeight(m_height);
-    update();
+    updateGeometry();
+    viewport()->update();
 }
 
-void RouteTreeView::resizeEvent(QResizeEvent *event)
+int RouteTreeView::contentHeight() const
 {
-    QWidget::resizeEvent(event);
-    placeRows();
-}
-
-void RouteTreeView::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    const QColor border = Palette::of(this).border;
-    for (const QRect &guide : std::as_const(m_guides))
-        painter.fillRect(guide, border);
+    int height = 0;
+    for (int b = 0; b < m_model->rowCount(); ++b) {
+        const QModelIndex block = m_model->index(b, 0);
+        height += RouteTreeDelegate::itemHeight(block);
+        for (int r = 0; r < m_model->rowCount(block); ++r)
+            height += RouteTreeDelegate::itemHeight(m_model->index(r, 0, block));
+    }
+    return height;
 }
 
 QSize RouteTreeView::sizeHint() const
@@ -552,46 +488,134 @@ QSize RouteTreeView::sizeHint() const
     return {AppSidebar::Width - 16, m_height};
 }
 
+void RouteTreeView::drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    // The delegate paints the whole row, fills included; the style draws nothing behind it.
+    QStyleOptionViewItem row = option;
+    row.rect = QRect(0, option.rect.top(), viewport()->width(), option.rect.height());
+    row.state.setFlag(QStyle::State_MouseOver, m_hovered.isValid() && QModelIndex(m_hovered) == index);
+    row.state.setFlag(QStyle::State_Selected, false);
+    row.state.setFlag(QStyle::State_HasFocus, false);
+    itemDelegateForIndex(index)->paint(painter, row, index);
+}
+
+QRect RouteTreeView::paintedRect(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return {};
+    const QRect item = visualRect(index);
+    if (item.isEmpty())
+        return {};
+    return RouteTreeDelegate::rowRect(QRect(0, item.top(), viewport()->width(), item.height()), index);
+}
+
+QModelIndex RouteTreeView::rowAt(const QPoint &pos) const
+{
+    const QModelIndex index = indexAt(QPoint(0, pos.y()));
+    return paintedRect(index).contains(pos) ? index : QModelIndex();
+}
+
+QRect RouteTreeView::blockRect(const QString &label) const
+{
+    return paintedRect(m_model->blockIndex(label));
+}
+
+QRect RouteTreeView::routeRect(const QString &routeID) const
+{
+    return paintedRect(m_model->routeIndex(routeID));
+}
+
+void RouteTreeView::setHovered(const QModelIndex &index)
+{
+    if (QModelIndex(m_hovered) == index)
+        return;
+    const QRect before = paintedRect(m_hovered);
+    m_hovered = index;
+    viewport()->update(before);
+    viewport()->update(paintedRect(index));
+}
+
+void RouteTreeView::mousePressEvent(QMouseEvent *event)
+{
+    // Like a sidebar row: a left press arms a tap; other buttons do nothing here.
+    m_pressed = event->button() == Qt::LeftButton ? QPersistentModelIndex(rowAt(event->position().toPoint()))
+                                                  : QPersistentModelIndex();
+    event->accept();
+}
+
+void RouteTreeView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    mousePressEvent(event);
+}
+
+void RouteTreeView::mouseReleaseEvent(QMouseEvent *event)
+{
+    event->accept();
+    const QPersistentModelIndex pressed = m_pressed;
+    m_pressed = QPersistentModelIndex();
+    if (event->button() != Qt::LeftButton || !pressed.isValid())
+        return;
+    if (QModelIndex(pressed) != rowAt(event->position().toPoint()))
+        return;
+    if (RouteTreeModel::Kind(pressed.data(RouteTreeModel::KindRole).toInt()) == RouteTreeModel::Kind::route)
+        openRoute(pressed.data(RouteTreeModel::RouteIDRole).toString());
+    else
+        toggleFold(pressed.data(Qt::DisplayRole).toString());
+}
+
+void RouteTreeView::mouseMoveEvent(QMouseEvent *event)
+{
+    setHovered(rowAt(event->position().toPoint()));
+    event->accept();
+}
+
+void RouteTreeView::wheelEvent(QWheelEvent *event)
+{
+    // The sidebar's scroll area does the scrolling.
+    event->ignore();
+}
+
+void RouteTreeView::keyPressEvent(QKeyEvent *event)
+{
+    event->ignore();
+}
+
+bool RouteTreeView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Leave)
+        setHovered({});
+    return QTreeView::viewportEvent(event);
+}
+
+bool RouteTreeView::showsGroups() const
+{
+    return m_model->showsGroups();
+}
+
 QStringList RouteTreeView::blockLabels() const
 {
-    QStringList labels;
-    for (const Block &block : m_blocks)
-        labels.append(block.label);
-    return labels;
+    return m_model->blockLabels();
 }
 
 QStringList RouteTreeView::visibleRouteIDs(const QString &label) const
 {
-    for (const Block &block : m_blocks) {
-        if (block.label == label)
-            return foldSet().contains(label) ? QStringList{} : block.routeIDs;
-    }
-    return {};
-}
-
-SidebarRow *RouteTreeView::blockHeader(const QString &label) const
-{
-    return (m_showsGroups ? m_groupHeaders : m_hostHeaders).value(label);
-}
-
-SidebarRow *RouteTreeView::routeRow(const QString &routeID) const
-{
-    return m_routeRows.value(routeID);
+    return m_model->isFolded(label) ? QStringList{} : m_model->routeIDs(label);
 }
 
 bool RouteTreeView::isFolded(const QString &label) const
 {
-    return foldSet().contains(label);
+    return m_model->isFolded(label);
 }
 
 void RouteTreeView::toggleFold(const QString &label)
 {
-    QSet<QString> &set = foldSet();
-    if (set.contains(label))
-        set.remove(label);
-    else
-        set.insert(label);
-    placeRows();
+    m_model->toggleFold(label);
+}
+
+void RouteTreeView::openRoute(const QString &routeID)
+{
+    m_context.state->select(NavItem::endpoints);
+    m_context.state->setSelectedEndpointID(routeID);
 }
 
 QList<SnowMenuItem> RouteTreeView::groupMenuItems(const QString &label) const

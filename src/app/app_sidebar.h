@@ -6,9 +6,8 @@
 #include "design/snow_menu_item.h"
 #include "engine/records/route_records.h"
 
-#include <QHash>
 #include <QPointer>
-#include <QSet>
+#include <QTreeView>
 #include <QWidget>
 
 #include <map>
@@ -17,10 +16,13 @@ class AppState;
 class EngineClient;
 class IconButton;
 class QVBoxLayout;
+class QVariantAnimation;
+class RouteTreeModel;
 class RouteTreeView;
 class ShellText;
 class SidebarCount;
 class SidebarRow;
+class SnowContextMenu;
 class SnowDropdown;
 class SymbolLabel;
 
@@ -43,7 +45,9 @@ public:
     RouteTreeView *routeTree() const { return m_tree; }
 
     bool routesOpen() const { return m_routesOpen; }
+    // Folds or unfolds the section with a 0.15 s ease-in-out of its height.
     void setRoutesOpen(bool open);
+    bool routesAnimating() const;
     QWidget *routesEmptyNote() const { return m_emptyNote; }
 
 protected:
@@ -70,36 +74,43 @@ private:
     SidebarRow *m_assistantRow = nullptr;
     SidebarRow *m_settingsRow = nullptr;
     SymbolLabel *m_routesChevron = nullptr;
+    QWidget *m_routesBody = nullptr;
     QWidget *m_emptyNote = nullptr;
     RouteTreeView *m_tree = nullptr;
+    QVariantAnimation *m_routesAnimation = nullptr;
     bool m_routesOpen = true;
 };
 
-// The route tree under "Mock routes": host blocks while no route has a group, group sections
-// otherwise; rows are kept per route id and per label and only moved or updated on a change.
-class RouteTreeView final : public QWidget
+// The route tree under "Mock routes": a view over RouteTreeModel whose rows are painted by
+// RouteTreeDelegate. It never scrolls itself; it is as tall as its rows and sits in the sidebar's scroll area.
+class RouteTreeView final : public QTreeView
 {
     Q_OBJECT
 public:
     RouteTreeView(const AppContext &context, QWidget *parent = nullptr);
 
-    // Rebuilds the order from the engine's routes, reusing rows.
-    void refresh();
+    RouteTreeModel *treeModel() const { return m_model; }
 
     // The entries of a route's right-click menu and of a group header's.
     QList<SnowMenuItem> routeMenuItems(const QString &routeID) const;
     QList<SnowMenuItem> groupMenuItems(const QString &label) const;
+    SnowContextMenu *contextMenu() const { return m_menu; }
 
-    bool showsGroups() const { return m_showsGroups; }
+    bool showsGroups() const;
     // Labels of the blocks in order, and the ids of the rows shown under a block (none when folded).
     QStringList blockLabels() const;
     QStringList visibleRouteIDs(const QString &label) const;
-    SidebarRow *blockHeader(const QString &label) const;
-    SidebarRow *routeRow(const QString &routeID) const;
     bool isFolded(const QString &label) const;
     void toggleFold(const QString &label);
+    // Where a block header or a route row is painted, in viewport coordinates; empty when not shown.
+    QRect blockRect(const QString &label) const;
+    QRect routeRect(const QString &routeID) const;
+    // The block or route row under a viewport point; the gaps between rows hold none.
+    QModelIndex rowAt(const QPoint &pos) const;
+    QModelIndex hoveredIndex() const { return m_hovered; }
 
-    // What the row menu's Duplicate and Delete do.
+    // What a tap on a route row, the row menu's Duplicate and its Delete do.
+    void openRoute(const QString &routeID);
     void duplicateRoute(const QString &routeID);
     void deleteRoute(const QString &routeID);
 
@@ -107,30 +118,26 @@ public:
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
+    void drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void drawBranches(QPainter *, const QRect &, const QModelIndex &) const override {}
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    struct Block
-    {
-        QString label;
-        QStringList routeIDs;
-    };
-
-    SidebarRow *headerFor(const QString &label, bool group);
-    SidebarRow *rowFor(const Endpoint &route);
-    void placeRows();
-    QSet<QString> &foldSet() { return m_showsGroups ? m_collapsedGroups : m_collapsedHosts; }
-    const QSet<QString> &foldSet() const { return m_showsGroups ? m_collapsedGroups : m_collapsedHosts; }
+    void relayout();
+    void setHovered(const QModelIndex &index);
+    QRect paintedRect(const QModelIndex &index) const;
+    int contentHeight() const;
 
     AppContext m_context;
-    bool m_showsGroups = false;
-    QList<Block> m_blocks;
-    QHash<QString, SidebarRow *> m_hostHeaders;
-    QHash<QString, SidebarRow *> m_groupHeaders;
-    QHash<QString, SidebarRow *> m_routeRows;
-    QSet<QString> m_collapsedHosts;
-    QSet<QString> m_collapsedGroups;
-    QList<QRect> m_guides;
+    RouteTreeModel *m_model;
+    SnowContextMenu *m_menu = nullptr;
+    QPersistentModelIndex m_pressed;
+    QPersistentModelIndex m_hovered;
     int m_height = 0;
 };

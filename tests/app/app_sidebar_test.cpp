@@ -1,6 +1,10 @@
 // The sidebar against an engine link that holds routes and projects but runs no engine.
 #include "app/app_sidebar.h"
 #include "app/app_state.h"
+#include "app/route_tree_model.h"
+#include "design/palette.h"
+#include "design/snow_context_menu.h"
+#include "design/snow_menu_popup.h"
 #include "design/sidebar_row.h"
 #include "design/snow_dropdown.h"
 #include "engine/engine_client.h"
@@ -51,22 +55,83 @@ protected:
     EngineClient engine;
     AppSidebar sidebar{AppContext{&state, &engine, nullptr, nullptr}};
     RouteTreeView *tree() { return sidebar.routeTree(); }
+
+    void SetUp() override
+    {
+        sidebar.resize(AppSidebar::Width, 820);
+        sidebar.show();
+    }
+    void TearDown() override
+    {
+        if (tree()->contextMenu()->isOpen())
+            tree()->contextMenu()->menu()->close();
+    }
+    void clickRoute(const QString &id, Qt::MouseButton button = Qt::LeftButton)
+    {
+        const QRect row = tree()->routeRect(id);
+        ASSERT_FALSE(row.isEmpty()) << id.toStdString();
+        QTest::mouseClick(tree()->viewport(), button, {}, row.center());
+    }
+    void clickBlock(const QString &label)
+    {
+        const QRect row = tree()->blockRect(label);
+        ASSERT_FALSE(row.isEmpty()) << label.toStdString();
+        QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, row.center());
+    }
+    // A right press as the user makes it; returns the entries of the menu that opened, if one did.
+    QStringList rightPress(const QRect &row)
+    {
+        QTest::mousePress(tree()->viewport(), Qt::RightButton, {}, row.center());
+        SnowContextMenu *menu = tree()->contextMenu();
+        if (!menu->isOpen())
+            return {};
+        const QStringList shown = titles(menu->menu()->currentItems());
+        menu->menu()->close();
+        return shown;
+    }
+    bool selectedRow(const QString &id)
+    {
+        return tree()->treeModel()->routeIndex(id).data(RouteTreeModel::SelectedRole).toBool();
+    }
+    int blockCount(const QString &label)
+    {
+        return tree()->treeModel()->blockIndex(label).data(RouteTreeModel::CountRole).toInt();
+    }
 };
 
 } // namespace
 
 TEST_F(Sidebar, NoRoutesShowsTheEmptyNoteOnlyWhileOpen)
 {
-    sidebar.show();
     EXPECT_TRUE(sidebar.routesEmptyNote()->isVisible());
     EXPECT_FALSE(tree()->isVisible());
+    const int openHeight = sidebar.routesEmptyNote()->height();
     sidebar.setRoutesOpen(false);
+    EXPECT_FALSE(sidebar.routesOpen());
+    // The section folds over 0.15 s, still showing while it shrinks, and then shows nothing.
+    EXPECT_TRUE(sidebar.routesAnimating());
+    EXPECT_TRUE(sidebar.routesEmptyNote()->isVisible());
+    ASSERT_TRUE(testsupport::waitFor([this] { return !sidebar.routesAnimating(); }, 2000));
     EXPECT_FALSE(sidebar.routesEmptyNote()->isVisible());
     engine.setEndpoints({route("a", "h")});
     EXPECT_FALSE(tree()->isVisible());
+    EXPECT_FALSE(sidebar.routesEmptyNote()->isVisibleTo(&sidebar));
+
     sidebar.setRoutesOpen(true);
     EXPECT_TRUE(tree()->isVisible());
     EXPECT_FALSE(sidebar.routesEmptyNote()->isVisible());
+    ASSERT_TRUE(testsupport::waitFor([this] { return !sidebar.routesAnimating(); }, 2000));
+    QApplication::processEvents();
+    EXPECT_EQ(tree()->visibleRegion().boundingRect().height(), tree()->height());
+
+    // Open again with no routes: the note comes back at its full height.
+    engine.setEndpoints({});
+    sidebar.setRoutesOpen(false);
+    sidebar.setRoutesOpen(true);
+    ASSERT_TRUE(testsupport::waitFor([this] { return !sidebar.routesAnimating(); }, 2000));
+    QApplication::processEvents();
+    EXPECT_TRUE(sidebar.routesEmptyNote()->isVisible());
+    EXPECT_EQ(sidebar.routesEmptyNote()->height(), openHeight);
 }
 
 TEST_F(Sidebar, HostBlocksInFirstAppearanceOrderThenGroupsOnceOneRouteHasAGroup)
@@ -87,24 +152,136 @@ TEST_F(Sidebar, HostBlocksInFirstAppearanceOrderThenGroupsOnceOneRouteHasAGroup)
 TEST_F(Sidebar, FoldedHostStaysFoldedWhenItsRoutesChange)
 {
     engine.setEndpoints({route("1", "api")});
-    QTest::mouseClick(tree()->blockHeader("api"), Qt::LeftButton);
+    const int openHeight = tree()->height();
+    clickBlock("api");
     EXPECT_TRUE(tree()->isFolded("api"));
     EXPECT_TRUE(tree()->visibleRouteIDs("api").isEmpty());
+    EXPECT_TRUE(tree()->routeRect("1").isEmpty());
+    EXPECT_EQ(tree()->height(), openHeight - 28);
     engine.setEndpoints({route("1", "api"), route("2", "api")});
     EXPECT_TRUE(tree()->isFolded("api"));
-    EXPECT_EQ(tree()->blockHeader("api")->findChild<SidebarCount *>()->count(), 2);
+    EXPECT_EQ(blockCount("api"), 2);
+    clickBlock("api");
+    EXPECT_EQ(tree()->visibleRouteIDs("api"), (QStringList{"1", "2"}));
     // Group folding is kept apart from host folding.
     engine.setGroup("1", "g");
     EXPECT_FALSE(tree()->isFolded("g"));
 }
 
-TEST_F(Sidebar, RouteRowsAreReusedAcrossChanges)
+TEST_F(Sidebar, RowsSitWhereTheTreeLaysThemOut)
 {
-    engine.setEndpoints({route("1", "api"), route("2", "api", {}, false)});
-    SidebarRow *row = tree()->routeRow("1");
+    engine.setEndpoints({route("1", "api"), route("2", "api", {}, false), route("3", "cdn")});
+    // Header 30, then rows of 26 indented 14, 2 apart; the tree is exactly as tall as its rows.
+    EXPECT_EQ(tree()->blockRect("api"), QRect(0, 0, tree()->viewport()->width(), 30));
+    EXPECT_EQ(tree()->routeRect("1"), QRect(14, 32, tree()->viewport()->width() - 14, 26));
+    EXPECT_EQ(tree()->routeRect("2").top(), 60);
+    EXPECT_EQ(tree()->blockRect("cdn").top(), 88);
+    EXPECT_EQ(tree()->height(), 88 + 30 + 2 + 26);
+
     engine.setEndpoints({route("2", "api"), route("1", "api")});
-    EXPECT_EQ(tree()->routeRow("1"), row);
     EXPECT_EQ(tree()->visibleRouteIDs("api"), (QStringList{"2", "1"}));
+    EXPECT_LT(tree()->routeRect("2").top(), tree()->routeRect("1").top());
+    // The gaps between rows and the guide strip take no clicks.
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, QPoint(6, tree()->routeRect("2").center().y()));
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, QPoint(60, 31));
+    EXPECT_FALSE(state.selectedEndpointID().has_value());
+    EXPECT_EQ(state.nav(), NavItem::dashboard);
+}
+
+TEST_F(Sidebar, HoverFollowsThePointerAndLeavesWithIt)
+{
+    engine.setEndpoints({route("1", "api")});
+    QTest::mouseMove(tree()->viewport(), tree()->routeRect("1").center());
+    EXPECT_EQ(tree()->hoveredIndex(), tree()->treeModel()->routeIndex("1"));
+    QTest::mouseMove(tree()->viewport(), tree()->blockRect("api").center());
+    EXPECT_EQ(tree()->hoveredIndex(), tree()->treeModel()->blockIndex("api"));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(tree()->viewport(), &leave);
+    EXPECT_FALSE(tree()->hoveredIndex().isValid());
+}
+
+TEST_F(Sidebar, ClickingARouteOpensItWithOneHistoryEntry)
+{
+    engine.setEndpoints({route("1", "api"), route("2", "api")});
+    clickRoute("2");
+    EXPECT_EQ(state.nav(), NavItem::endpoints);
+    EXPECT_EQ(state.selectedEndpointID(), std::optional<QString>("2"));
+    EXPECT_EQ(state.backStack(), (QList<NavItem>{NavItem::dashboard}));
+    EXPECT_TRUE(selectedRow("2"));
+    // Again: still selected, no further history.
+    clickRoute("2");
+    EXPECT_EQ(state.selectedEndpointID(), std::optional<QString>("2"));
+    EXPECT_EQ(state.backStack(), (QList<NavItem>{NavItem::dashboard}));
+    // A right click selects nothing.
+    clickRoute("1", Qt::RightButton);
+    tree()->contextMenu()->menu()->close();
+    EXPECT_EQ(state.selectedEndpointID(), std::optional<QString>("2"));
+    // A press that ends on another row is no tap.
+    QTest::mousePress(tree()->viewport(), Qt::LeftButton, {}, tree()->routeRect("1").center());
+    QTest::mouseRelease(tree()->viewport(), Qt::LeftButton, {}, tree()->routeRect("2").center());
+    EXPECT_EQ(state.selectedEndpointID(), std::optional<QString>("2"));
+}
+
+TEST_F(Sidebar, RightPressOpensTheRowOrGroupMenuBelowItsRow)
+{
+    engine.setEndpoints({route("1", "h", "beta"), route("2", "h")});
+    EXPECT_EQ(rightPress(tree()->routeRect("1")),
+              (QStringList{"Duplicate route", "Disable route", "—", "Move to group", "Ungrouped", "beta",
+                           "New group…", "—", "Delete route"}));
+    EXPECT_EQ(tree()->contextMenu()->menu()->width(), 220);
+    EXPECT_EQ(rightPress(tree()->blockRect("beta")), (QStringList{"Rename group…"}));
+    EXPECT_EQ(tree()->contextMenu()->menu()->width(), 190);
+    // "Ungrouped" has no menu; the right press neither opens one nor folds the section.
+    EXPECT_EQ(rightPress(tree()->blockRect("Ungrouped")), QStringList{});
+    EXPECT_FALSE(tree()->isFolded("Ungrouped"));
+
+    // The menu hangs below the pressed row.
+    const QRect row = tree()->routeRect("2");
+    QTest::mousePress(tree()->viewport(), Qt::RightButton, {}, row.center());
+    ASSERT_TRUE(tree()->contextMenu()->isOpen());
+    SnowMenuPopup *popup = tree()->contextMenu()->menu()->popup();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->anchor(), QRect(tree()->viewport()->mapToGlobal(row.topLeft()), row.size()));
+    // Choosing an entry acts on the route the menu was opened for.
+    itemTitled(tree()->contextMenu()->menu()->currentItems(), "beta").action();
+    EXPECT_EQ(engine.endpoints()[1].group, "beta");
+}
+
+TEST_F(Sidebar, HostHeadersHaveNoMenu)
+{
+    engine.setEndpoints({route("1", "api")});
+    EXPECT_EQ(rightPress(tree()->blockRect("api")), QStringList{});
+    EXPECT_FALSE(tree()->isFolded("api"));
+}
+
+TEST_F(Sidebar, RendersTheTreeInBothPalettes)
+{
+    engine.setProjects({Project{"p1", "Acme Store", 0, ""}});
+    engine.setActiveProjectID("p1");
+    engine.setEndpoints({route("users", "api.acme.dev"), route("orders", "api.acme.dev", {}, false),
+                         route("products/:id", "api.acme.dev"), route("assets", "cdn.acme.dev"),
+                         route("fonts", "static.acme.dev")});
+    clickRoute("products/:id");
+    clickBlock("static.acme.dev");
+    QTest::mouseMove(tree()->viewport(), tree()->routeRect("users").center());
+    QApplication::processEvents();
+    const QString light = testsupport::saveRender(&sidebar, "shell", "sidebar-tree-light");
+    EXPECT_FALSE(QImage(light).isNull());
+
+    engine.setGroup("orders", "Billing");
+    engine.setGroup("users", "auth");
+    PaletteHost::set(&sidebar, Palette::dark());
+    QTest::mouseMove(tree()->viewport(), tree()->blockRect("auth").center());
+    QApplication::processEvents();
+    const QString dark = testsupport::saveRender(&sidebar, "shell", "sidebar-tree-dark");
+    const QImage darkImage(dark);
+    ASSERT_FALSE(darkImage.isNull());
+    // The dark sidebar really is dark, and the guide line shows lighter than the ground beside it.
+    EXPECT_LT(darkImage.pixelColor(4, 4).lightness(), 80);
+    const qreal ratio = darkImage.devicePixelRatio();
+    const QPoint guide = tree()->mapTo(&sidebar, QPoint(12, tree()->routeRect("orders").center().y()));
+    EXPECT_GT(darkImage.pixelColor(guide * ratio).lightness(),
+              darkImage.pixelColor((guide - QPoint(4, 0)) * ratio).lightness());
 }
 
 TEST_F(Sidebar, RouteMenuOrderChecksAndDisableEnableWording)
@@ -173,9 +350,9 @@ TEST_F(Sidebar, NavRowsActiveStateAndEndpointsCount)
     EXPECT_EQ(sidebar.navRow(NavItem::endpoints)->findChild<SidebarCount *>()->count(), 1);
     EXPECT_TRUE(sidebar.navRow(NavItem::endpoints)->findChild<SidebarCount *>()->isVisibleTo(&sidebar));
 
-    QTest::mouseClick(tree()->routeRow("1"), Qt::LeftButton);
+    clickRoute("1");
     EXPECT_FALSE(sidebar.navRow(NavItem::endpoints)->isActive());
-    EXPECT_TRUE(tree()->routeRow("1")->isActive());
+    EXPECT_TRUE(selectedRow("1"));
     // Tapping "Endpoints" keeps the selection and adds no history entry.
     QTest::mouseClick(sidebar.navRow(NavItem::endpoints), Qt::LeftButton);
     EXPECT_EQ(state.selectedEndpointID(), std::optional<QString>("1"));
@@ -183,6 +360,7 @@ TEST_F(Sidebar, NavRowsActiveStateAndEndpointsCount)
     QTest::mouseClick(sidebar.navRow(NavItem::devices), Qt::LeftButton);
     EXPECT_FALSE(state.selectedEndpointID().has_value());
     EXPECT_TRUE(sidebar.navRow(NavItem::devices)->isActive());
+    EXPECT_FALSE(selectedRow("1"));
 }
 
 TEST_F(Sidebar, FooterRowsBothOpenSettings)

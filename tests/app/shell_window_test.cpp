@@ -1,6 +1,7 @@
 // The main window built offscreen against the real stand-in engine: boot, routes in the sidebar,
 // the command palette, both appearances rendered, and no engine left behind.
 #include "app/app_sidebar.h"
+#include "app/route_tree_model.h"
 #include "app/app_state.h"
 #include "app/command_palette.h"
 #include "app/content_view.h"
@@ -119,7 +120,7 @@ TEST_F(ShellWindow, SidebarShowsTheRoutesTheEngineHolds)
     QStringList shownPaths;
     for (const QString &label : tree->blockLabels()) {
         for (const QString &id : tree->visibleRouteIDs(label))
-            shownPaths << tree->routeRow(id)->label();
+            shownPaths << tree->treeModel()->routeIndex(id).data().toString();
     }
     QStringList expected;
     for (const Endpoint &route : demo)
@@ -130,11 +131,11 @@ TEST_F(ShellWindow, SidebarShowsTheRoutesTheEngineHolds)
 
     // Tapping a route row opens it: routes screen, one history entry, the route selected.
     const QString firstID = QString::fromStdString(demo.front().id);
-    QTest::mouseClick(tree->routeRow(firstID), Qt::LeftButton);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->routeRect(firstID).center());
     EXPECT_EQ(m_window->state()->nav(), NavItem::endpoints);
     EXPECT_EQ(m_window->state()->selectedEndpointID(), std::optional<QString>(firstID));
     EXPECT_EQ(m_window->state()->backStack(), (QList<NavItem>{NavItem::dashboard}));
-    EXPECT_TRUE(tree->routeRow(firstID)->isActive());
+    EXPECT_TRUE(tree->treeModel()->routeIndex(firstID).data(RouteTreeModel::SelectedRole).toBool());
     EXPECT_FALSE(m_window->content()->sidebar()->navRow(NavItem::endpoints)->isActive());
 }
 
