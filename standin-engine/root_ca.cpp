@@ -1,6 +1,8 @@
 // Root CA generation and description with OpenSSL.
 #include "root_ca.h"
 
+#include "data_file.h"
+
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
@@ -12,7 +14,6 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace standin {
@@ -34,14 +35,6 @@ std::string bioText(BIO *bio)
     char *data = nullptr;
     const long length = BIO_get_mem_data(bio, &data);
     return length > 0 ? std::string(data, static_cast<size_t>(length)) : std::string();
-}
-
-std::string readFile(const std::filesystem::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 bool writeFile(const std::filesystem::path &path, const std::string &text, bool secret)
@@ -165,10 +158,10 @@ std::filesystem::path RootCA::certificatePath() const
 std::optional<CertificateFacts> RootCA::current() const
 {
     std::lock_guard lock(m_mutex);
-    std::error_code ec;
-    if (!std::filesystem::exists(certificatePath(), ec))
+    const auto pem = readFileIfPresent(certificatePath());
+    if (!pem)
         return std::nullopt;
-    return describeCertificate(readFile(certificatePath()));
+    return describeCertificate(*pem);
 }
 
 std::optional<CertificateFacts> RootCA::generate(std::string &error)

@@ -2,11 +2,10 @@
 #include "schema_learner.h"
 
 #include "bounded_input.h"
+#include "data_file.h"
 #include "engine_support.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 namespace standin {
 
@@ -152,14 +151,11 @@ SchemaLearner::SchemaLearner(std::filesystem::path file)
 
 void SchemaLearner::load()
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(m_file, ec))
+    const auto text = readFileIfPresent(m_file);
+    if (!text)
         return;
-    std::ifstream in(m_file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
     std::string error;
-    const auto parsed = parseBoundedJson(text.str(), error);
+    const auto parsed = parseBoundedJson(*text, error);
     try {
         if (!parsed || !parsed->is_object())
             throw std::runtime_error(parsed ? "expected an object" : error);
@@ -268,18 +264,7 @@ void SchemaLearner::saveIfDirty()
             document[projectId] = snapshot;
         }
     }
-    std::error_code ec;
-    std::filesystem::create_directories(m_file.parent_path(), ec);
-    const auto temporary = m_file.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << document.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
-        if (!out.flush()) {
-            logError("could not save " + m_file.string());
-            return;
-        }
-    }
-    std::filesystem::rename(temporary, m_file, ec);
+    saveFileReplacing(m_file, document.dump(-1, ' ', false, ordered_json::error_handler_t::replace));
 }
 
 } // namespace standin

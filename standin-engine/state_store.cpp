@@ -2,12 +2,11 @@
 #include "state_store.h"
 
 #include "bounded_input.h"
+#include "data_file.h"
 #include "engine_support.h"
 #include "engine/records/record_ids.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 namespace standin {
 
@@ -110,15 +109,12 @@ StateStore::StateStore(std::filesystem::path file)
 
 void StateStore::load()
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(m_file, ec))
+    const auto text = readFileIfPresent(m_file);
+    if (!text)
         return;
-    std::ifstream in(m_file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
     std::string error;
     try {
-        const auto parsed = parseBoundedJson(text.str(), error);
+        const auto parsed = parseBoundedJson(*text, error);
         if (!parsed)
             throw RecordError({}, error);
         const records::ObjectReader reader(*parsed);
@@ -135,6 +131,7 @@ void StateStore::load()
     } catch (const std::exception &e) {
         // Keep the unreadable file for the user instead of overwriting it on the next save.
         const auto aside = m_file.string() + ".unreadable";
+        std::error_code ec;
         std::filesystem::rename(m_file, aside, ec);
         logError("state file " + m_file.string() + " could not be read (" + e.what() + "); kept as " + aside);
         m_projects.clear();
@@ -150,20 +147,10 @@ void StateStore::saveLocked() const
     for (const auto &project : m_projects)
         document["projects"].push_back(projectToJson(project));
 
-    std::error_code ec;
-    std::filesystem::create_directories(m_file.parent_path(), ec);
-    const auto temporary = m_file.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << document.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
-        if (!out.flush()) {
-            logError("could not save " + m_file.string());
-            return;
-        }
-    }
-    std::filesystem::rename(temporary, m_file, ec);
-    if (ec)
-        logError("could not save " + m_file.string() + ": " + ec.message());
+    const auto renameError =
+        saveFileReplacing(m_file, document.dump(-1, ' ', false, ordered_json::error_handler_t::replace));
+    if (renameError)
+        logError("could not save " + m_file.string() + ": " + renameError.message());
 }
 
 ProjectState *StateStore::findLocked(const std::string &id)

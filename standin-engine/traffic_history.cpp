@@ -2,12 +2,11 @@
 #include "traffic_history.h"
 
 #include "bounded_input.h"
+#include "data_file.h"
 #include "engine_support.h"
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <sstream>
 
 namespace standin {
 
@@ -35,14 +34,11 @@ TrafficHistory::TrafficHistory(std::filesystem::path file)
 
 void TrafficHistory::load()
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(m_file, ec))
+    const auto text = readFileIfPresent(m_file);
+    if (!text)
         return;
-    std::ifstream in(m_file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
     // History is a convenience: an unreadable file starts an empty history rather than stopping the engine.
-    auto records = decodeRecord<std::vector<TrafficRecord>>(text.str());
+    auto records = decodeRecord<std::vector<TrafficRecord>>(*text);
     if (!records) {
         logError("history file " + m_file.string() + " could not be read; starting with an empty history");
         return;
@@ -135,18 +131,7 @@ void TrafficHistory::saveIfDirty()
         m_dirty = false;
         text = encodeRecord(std::vector<TrafficRecord>(m_records.begin(), m_records.end()));
     }
-    std::error_code ec;
-    std::filesystem::create_directories(m_file.parent_path(), ec);
-    const auto temporary = m_file.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush()) {
-            logError("could not save " + m_file.string());
-            return;
-        }
-    }
-    std::filesystem::rename(temporary, m_file, ec);
+    saveFileReplacing(m_file, text);
 }
 
 } // namespace standin

@@ -1,4 +1,4 @@
-// EngineClient: the engine process, its output and handshake, published state and control requests.
+// EngineClient: the engine process, its output and handshake, published state, control requests, file reads.
 #include "engine/engine_client.h"
 
 #include "engine/analytics.h"
@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -15,6 +16,7 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThreadPool>
 #include <QUrl>
 
 namespace {
@@ -416,10 +418,7 @@ void EngineClient::cancelEnvironmentPush()
 {
     ++m_envPushGeneration;
     m_envPushWaiting = false;
-    if (QNetworkReply *reply = m_envPushReply.data()) {
-        m_envPushReply = nullptr;
-        reply->abort();
-    }
+    abortInFlight(m_envPushReply);
     finishEnvironmentPush();
 }
 
@@ -427,15 +426,9 @@ void EngineClient::stopLinkTasks()
 {
     ++m_healthGeneration;
     m_healthTimer.stop();
-    if (QNetworkReply *reply = m_healthReply.data()) {
-        m_healthReply = nullptr;
-        reply->abort();
-    }
+    abortInFlight(m_healthReply);
     ++m_eventsGeneration;
-    if (QNetworkReply *reply = m_eventsReply.data()) {
-        m_eventsReply = nullptr;
-        reply->abort();
-    }
+    abortInFlight(m_eventsReply);
     m_eventReader.clear();
 }
 
@@ -623,6 +616,14 @@ void EngineClient::projectRequest(const QString &path, const QByteArray &method,
         done(std::nullopt);
 }
 
+void EngineClient::abortInFlight(QPointer<QNetworkReply> &slot)
+{
+    if (QNetworkReply *reply = slot.data()) {
+        slot = nullptr;
+        reply->abort();
+    }
+}
+
 void EngineClient::flushPendingPushes(int waitMs)
 {
     QList<QPointer<QNetworkReply>> inFlight;
@@ -652,4 +653,28 @@ void EngineClient::flushPendingPushes(int waitMs)
         return;
     deadline.start(waitMs);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+// ---- Files chosen by the user ----
+
+void EngineClient::readFileOffThread(const QString &path,
+                                     std::function<void(const std::optional<QByteArray> &, const QString &)> deliver)
+{
+    const QString name = QFileInfo(path).fileName();
+    QPointer<EngineClient> self(this);
+    QThreadPool::globalInstance()->start([self, path, name, deliver] {
+        QFile file(path);
+        std::optional<QByteArray> data;
+        if (file.open(QIODevice::ReadOnly))
+            data = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            data.reset();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, name, deliver, data = std::move(data)] {
+                if (self)
+                    deliver(data, name);
+            },
+            Qt::QueuedConnection);
+    });
 }

@@ -279,6 +279,30 @@ private:
         escaped.replace(QLatin1Char('%'), QStringLiteral("%25"));
         query.addQueryItem(name, escaped);
     }
+    // A reply body as the record decoders read it, without a copy.
+    static std::string_view asView(const QByteArray &bytes)
+    {
+        return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+    }
+    // The edited form of a route list as the engine sends it.
+    static QList<Endpoint> toEndpointList(const std::vector<WireRoute> &routes);
+    // done, called only while `context` lives; without a context it is always called.
+    template <class T>
+    static std::function<void(const T &)> whileContextLives(QObject *context, std::function<void(const T &)> done)
+    {
+        QPointer<QObject> guard(context);
+        const bool tied = context != nullptr;
+        return [guard, tied, done = std::move(done)](const T &value) {
+            if (done && (!tied || guard))
+                done(value);
+        };
+    }
+    // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
+    static void abortInFlight(QPointer<QNetworkReply> &slot);
+    // Reads a user-chosen file off the GUI thread, as it may be large or on a slow disk. deliver gets
+    // its bytes (none when it could not be read) and its file name on the GUI thread, while this lives.
+    void readFileOffThread(const QString &path,
+                           std::function<void(const std::optional<QByteArray> &, const QString &)> deliver);
     void postEnvironmentPush();
     void finishEnvironmentPush();
     // Calls done once the pending route push and then the pending environment push have been answered.

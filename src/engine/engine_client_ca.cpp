@@ -11,11 +11,6 @@ namespace {
 
 constexpr int GenerateTimeoutMs = 15000;
 
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
 QString loginKeychainPath()
 {
     const QString home = QDir::homePath();

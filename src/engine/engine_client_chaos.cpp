@@ -1,15 +1,6 @@
 // EngineClient: the engine's chaos presets and the choice of the active one.
 #include "engine/engine_client.h"
 
-namespace {
-
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
-} // namespace
-
 void EngineClient::loadChaos(Done done)
 {
     QNetworkReply *reply = sendControl(

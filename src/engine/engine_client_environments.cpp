@@ -8,11 +8,6 @@
 
 namespace {
 
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
 template <class List, class T>
 auto findById(List &list, const T &id)
 {
@@ -59,10 +54,7 @@ void EngineClient::pushEnvironments()
 {
     // The newest snapshot replaces a waiting one and cancels a post still in flight.
     ++m_envPushGeneration;
-    if (QNetworkReply *reply = m_envPushReply.data()) {
-        m_envPushReply = nullptr;
-        reply->abort();
-    }
+    abortInFlight(m_envPushReply);
     const std::vector<MockEnvironment> environments(m_environments.begin(), m_environments.end());
     m_envPushBody = QByteArray::fromStdString(
         encodeRecord(makeEnvironmentSet(environments, m_activeEnvID.toStdString())));

@@ -11,11 +11,6 @@
 
 namespace {
 
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
 QByteArrayView trimmedBlanks(QByteArrayView text)
 {
     while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'))
@@ -33,10 +28,7 @@ void EngineClient::startHealthPolling()
 {
     ++m_healthGeneration;
     m_healthTimer.stop();
-    if (QNetworkReply *reply = m_healthReply.data()) {
-        m_healthReply = nullptr;
-        reply->abort();
-    }
+    abortInFlight(m_healthReply);
     pollHealth();
 }
 

@@ -13,11 +13,6 @@ namespace {
 constexpr int AIGenerateTimeoutMs = 120000;
 constexpr int AILifecycleTimeoutMs = 90000;
 
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
 std::optional<QString> strictUtf8(const QByteArray &bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8);
@@ -38,12 +33,7 @@ void EngineClient::generateMock(const std::optional<QString> &example, const std
                                 qint64 seed, int count, QObject *context,
                                 std::function<void(const std::optional<QString> &)> done)
 {
-    QPointer<QObject> guard(context);
-    const bool tied = context != nullptr;
-    auto finish = [guard, tied, done](const std::optional<QString> &body) {
-        if (done && (!tied || guard))
-            done(body);
-    };
+    const auto finish = whileContextLives(context, std::move(done));
     const MockGenerateRequest request{textOrEmpty(key), textOrEmpty(example), seed, count};
     QNetworkReply *reply = sendControl(
         "POST", QStringLiteral("mock/generate"), {}, QByteArray::fromStdString(encodeRecord(request)),
@@ -61,12 +51,7 @@ void EngineClient::generateMockAI(const QString &prompt, const std::optional<QSt
                                   const std::optional<QString> &key, qint64 seed, int count, QObject *context,
                                   std::function<void(const std::optional<GeneratedBody> &)> done)
 {
-    QPointer<QObject> guard(context);
-    const bool tied = context != nullptr;
-    auto finish = [guard, tied, done](const std::optional<GeneratedBody> &body) {
-        if (done && (!tied || guard))
-            done(body);
-    };
+    const auto finish = whileContextLives(context, std::move(done));
     const MockAIRequest request{prompt.toStdString(), textOrEmpty(key), textOrEmpty(example), seed, count};
     // The tier travels in a response header, read from the reply while its handler runs.
     auto sent = std::make_shared<QPointer<QNetworkReply>>();

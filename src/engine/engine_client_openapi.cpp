@@ -1,23 +1,13 @@
 // EngineClient: OpenAPI / Swagger import; the engine builds a project of routes from the document.
 #include "engine/engine_client.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
-#include <QPointer>
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>
-#include <QThreadPool>
 
 namespace {
 
 constexpr int OpenAPITimeoutMs = 20000;
 constexpr int SummaryDetailLength = 140;
-
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
 
 // The first `count` user-perceived characters, never cutting a surrogate pair or an accent off.
 QString firstCharacters(const QString &text, int count)
@@ -36,27 +26,11 @@ QString firstCharacters(const QString &text, int count)
 
 void EngineClient::importOpenAPI(const QString &path)
 {
-    const QString name = QFileInfo(path).fileName();
-    QPointer<EngineClient> self(this);
-    // A large specification is read off the GUI thread.
-    QThreadPool::globalInstance()->start([self, path, name] {
-        QFile file(path);
-        std::optional<QByteArray> data;
-        if (file.open(QIODevice::ReadOnly))
-            data = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            data.reset();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, name, data = std::move(data)] {
-                if (!self)
-                    return;
-                if (data)
-                    self->performOpenAPIImport(*data, name);
-                else
-                    self->setImportSummary(QStringLiteral("Couldn't read ") + name);
-            },
-            Qt::QueuedConnection);
+    readFileOffThread(path, [this](const std::optional<QByteArray> &data, const QString &name) {
+        if (data)
+            performOpenAPIImport(*data, name);
+        else
+            setImportSummary(QStringLiteral("Couldn't read ") + name);
     });
 }
 

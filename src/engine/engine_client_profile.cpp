@@ -1,21 +1,8 @@
 // EngineClient: ".kestrion" profile export (engine bytes to a file) and import (file bytes to the engine).
 #include "engine/engine_client.h"
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QSaveFile>
-#include <QThreadPool>
-
-namespace {
-
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
-} // namespace
 
 QString EngineClient::profileExportName(const QString &fileName)
 {
@@ -58,23 +45,8 @@ void EngineClient::performExport(const QString &path, Done done)
 
 void EngineClient::importProfile(const QString &path)
 {
-    const QString name = QFileInfo(path).fileName();
-    QPointer<EngineClient> self(this);
-    // The file may be large or on a slow disk: it is read off the GUI thread.
-    QThreadPool::globalInstance()->start([self, path, name] {
-        QFile file(path);
-        std::optional<QByteArray> data;
-        if (file.open(QIODevice::ReadOnly))
-            data = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            data.reset();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, name, data = std::move(data)] {
-                if (self)
-                    self->handleProfileImport(data, name);
-            },
-            Qt::QueuedConnection);
+    readFileOffThread(path, [this](const std::optional<QByteArray> &data, const QString &name) {
+        handleProfileImport(data, name);
     });
 }
 
@@ -99,13 +71,8 @@ void EngineClient::handleProfileImport(const std::optional<QByteArray> &data, co
                 return;
             }
             // The engine already holds these routes; they are not pushed back.
-            if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
-                QList<Endpoint> list;
-                list.reserve(qsizetype(routes->size()));
-                for (const WireRoute &route : *routes)
-                    list.append(Endpoint::fromWire(route));
-                setEndpoints(list);
-            }
+            if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body)))
+                setEndpoints(toEndpointList(*routes));
             // A profile also carries chaos presets.
             loadChaos([this, name, done] {
                 appendLog(QStringLiteral("imported profile ") + name);

@@ -7,11 +7,6 @@
 
 namespace {
 
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
 QByteArray nameBody(const QString &name)
 {
     return QByteArray::fromStdString(encodeRecord(ProjectNameRequest{name.toStdString()}));

@@ -4,23 +4,11 @@
 #include "engine/analytics.h"
 #include "engine/engine_output.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 #include <QNetworkReply>
-#include <QPointer>
-#include <QThreadPool>
 
 #include <algorithm>
 
-namespace {
-
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
-QList<Endpoint> toEndpointList(const std::vector<WireRoute> &routes)
+QList<Endpoint> EngineClient::toEndpointList(const std::vector<WireRoute> &routes)
 {
     QList<Endpoint> list;
     list.reserve(qsizetype(routes.size()));
@@ -28,8 +16,6 @@ QList<Endpoint> toEndpointList(const std::vector<WireRoute> &routes)
         list.append(Endpoint::fromWire(route));
     return list;
 }
-
-} // namespace
 
 void EngineClient::loadRoutes(Done done)
 {
@@ -54,10 +40,7 @@ void EngineClient::pushRoutes()
     // The newest snapshot replaces a waiting one and cancels a post still in flight.
     m_routePushTimer.stop();
     ++m_routePushGeneration;
-    if (QNetworkReply *reply = m_routePushReply.data()) {
-        m_routePushReply = nullptr;
-        reply->abort();
-    }
+    abortInFlight(m_routePushReply);
 
     std::vector<WireRoute> wire;
     wire.reserve(std::size_t(m_endpoints.size()));
@@ -120,10 +103,7 @@ void EngineClient::cancelRoutePush()
 {
     m_routePushTimer.stop();
     ++m_routePushGeneration;
-    if (QNetworkReply *reply = m_routePushReply.data()) {
-        m_routePushReply = nullptr;
-        reply->abort();
-    }
+    abortInFlight(m_routePushReply);
     finishRoutePush();
 }
 
@@ -216,27 +196,11 @@ void EngineClient::renameGroup(const QString &oldName, const QString &newName)
 
 void EngineClient::importFile(const QString &path)
 {
-    const QString name = QFileInfo(path).fileName();
-    QPointer<EngineClient> self(this);
-    // The file may be large or on a slow disk: it is read off the GUI thread.
-    QThreadPool::globalInstance()->start([self, path, name] {
-        QFile file(path);
-        std::optional<QByteArray> data;
-        if (file.open(QIODevice::ReadOnly))
-            data = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            data.reset();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, name, data = std::move(data)] {
-                if (!self)
-                    return;
-                if (data)
-                    self->importData(*data, name);
-                else
-                    self->appendLog(QStringLiteral("import: could not read ") + name);
-            },
-            Qt::QueuedConnection);
+    readFileOffThread(path, [this](const std::optional<QByteArray> &data, const QString &name) {
+        if (data)
+            importData(*data, name);
+        else
+            appendLog(QStringLiteral("import: could not read ") + name);
     });
 }
 

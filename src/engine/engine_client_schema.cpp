@@ -1,26 +1,10 @@
 // EngineClient: learned response schemas and drift findings (fetch, relearn, clear).
 #include "engine/engine_client.h"
 
-#include <QPointer>
-
-namespace {
-
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
-} // namespace
-
 void EngineClient::fetchSchema(QObject *context,
                                std::function<void(const std::vector<SchemaBaseline> &)> done)
 {
-    QPointer<QObject> guard(context);
-    const bool tied = context != nullptr;
-    auto finish = [guard, tied, done](const std::vector<SchemaBaseline> &baselines) {
-        if (done && (!tied || guard))
-            done(baselines);
-    };
+    const auto finish = whileContextLives(context, std::move(done));
     QNetworkReply *reply = sendControl(
         "GET", QStringLiteral("schema"), {}, std::nullopt, DefaultTimeoutMs, this,
         [this, finish](const ControlReply &reply) {
