@@ -15,22 +15,9 @@
 #include <QVariantAnimation>
 
 ShellText::ShellText(const QString &text, const QFont &font, ColorRole color, QWidget *parent)
-    : QWidget(parent)
-    , m_text(text)
-    , m_color(std::move(color))
+    : SnowText(text, font, std::move(color), parent)
 {
-    QWidget::setFont(font);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-}
-
-void ShellText::setText(const QString &text)
-{
-    if (text == m_text)
-        return;
-    m_text = text;
-    updateGeometry();
-    update();
 }
 
 void ShellText::setFont(const QFont &font)
@@ -40,46 +27,28 @@ void ShellText::setFont(const QFont &font)
     update();
 }
 
-void ShellText::setColorRole(ColorRole color)
-{
-    m_color = std::move(color);
-    update();
-}
-
 void ShellText::setElideMode(Qt::TextElideMode mode)
 {
-    m_elide = mode;
+    SnowText::setElideMode(mode);
     setSizePolicy(mode == Qt::ElideNone ? QSizePolicy::Fixed : QSizePolicy::Preferred, sizePolicy().verticalPolicy());
     updateGeometry();
 }
 
 void ShellText::setWrap(bool wrap)
 {
-    m_wrap = wrap;
+    SnowText::setWrap(wrap);
+    setAlignment(wrap ? Qt::AlignLeft | Qt::AlignTop : Qt::AlignLeft | Qt::AlignVCenter);
     QSizePolicy policy(QSizePolicy::Preferred, wrap ? QSizePolicy::Minimum : QSizePolicy::Fixed);
     policy.setHeightForWidth(wrap);
     setSizePolicy(policy);
     updateGeometry();
 }
 
-QColor ShellText::color() const
-{
-    const Palette palette = Palette::of(this);
-    return m_color ? m_color(palette) : palette.foreground;
-}
-
-QString ShellText::shownText() const
-{
-    if (m_wrap || m_elide == Qt::ElideNone)
-        return m_text;
-    return fontMetrics().elidedText(m_text, m_elide, width());
-}
-
 QSize ShellText::sizeHint() const
 {
     const QFontMetrics fm(font());
-    const int w = fm.horizontalAdvance(m_text) + 1;
-    if (m_wrap)
+    const int w = fm.horizontalAdvance(text()) + 1;
+    if (wraps())
         return {w, heightForWidth(w)};
     return {w, fm.height()};
 }
@@ -87,29 +56,17 @@ QSize ShellText::sizeHint() const
 QSize ShellText::minimumSizeHint() const
 {
     const QFontMetrics fm(font());
-    if (m_elide == Qt::ElideNone && !m_wrap)
+    if (elideMode() == Qt::ElideNone && !wraps())
         return sizeHint();
-    return {m_wrap ? 40 : 0, fm.height()};
+    return {wraps() ? 40 : 0, fm.height()};
 }
 
 int ShellText::heightForWidth(int width) const
 {
     const QFontMetrics fm(font());
-    if (!m_wrap)
+    if (!wraps())
         return fm.height();
-    return fm.boundingRect(QRect(0, 0, qMax(1, width), 100000), Qt::AlignLeft | Qt::TextWordWrap, m_text).height();
-}
-
-void ShellText::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setFont(font());
-    painter.setPen(color());
-    if (m_wrap)
-        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_text);
-    else
-        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
+    return fm.boundingRect(QRect(0, 0, qMax(1, width), 100000), Qt::AlignLeft | Qt::TextWordWrap, text()).height();
 }
 
 SymbolLabel::SymbolLabel(const QString &symbol, qreal textSize, ColorRole color, QWidget *parent)

@@ -3,6 +3,7 @@
 
 #include "design/ks_button.h"
 #include "design/palette.h"
+#include "design/snow_text.h"
 
 #include <QWidget>
 
@@ -10,38 +11,23 @@
 
 using ColorRole = std::function<QColor(const Palette &)>;
 
-// One line of text in a palette colour, shortened with the given elision when too wide.
-class ShellText final : public QWidget
+// One line of text in a palette colour with the shell's sizing: the width follows the elision, and a
+// wrapped text sets its lines from the top.
+class ShellText final : public SnowText
 {
     Q_OBJECT
 public:
     ShellText(const QString &text, const QFont &font, ColorRole color, QWidget *parent = nullptr);
 
-    void setText(const QString &text);
-    QString text() const { return m_text; }
     void setFont(const QFont &font);
-    void setColorRole(ColorRole color);
     // Qt::ElideNone keeps the text whole: its width is then fixed to the text.
     void setElideMode(Qt::TextElideMode mode);
     // Wraps onto as many lines as it needs.
     void setWrap(bool wrap);
-    QColor color() const;
-    // What is painted at the current width.
-    QString shownText() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
-    bool hasHeightForWidth() const override { return m_wrap; }
     int heightForWidth(int width) const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QString m_text;
-    ColorRole m_color;
-    Qt::TextElideMode m_elide = Qt::ElideRight;
-    bool m_wrap = false;
 };
 
 // A platform symbol drawn at a text size in a palette colour, centred in a fixed box.

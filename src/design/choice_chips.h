@@ -1,18 +1,18 @@
 // A row of selectable chips; a selected chip is filled with its tint (or mutedStrong without one).
 #pragma once
 
+#include "design/chip_row.h"
+
 #include <QColor>
 #include <QList>
 #include <QVariant>
-#include <QWidget>
 
 #include <optional>
 
-class AnimatedFlag;
 class SnowPressStyle;
 struct Palette;
 
-class ChoiceChips final : public QWidget
+class ChoiceChips final : public ChipRow
 {
     Q_OBJECT
 public:
@@ -27,51 +27,31 @@ public:
 
     void setItems(const QList<Item> &items);
     const QList<Item> &items() const { return m_items; }
-    // Shows the selection without emitting selectionEdited.
-    void setSelection(const QVariant &value);
-    QVariant selection() const { return m_selection; }
 
-    int chipCount() const;
+    int chipCount() const { return chipsInRow(); }
     class ChoiceChip *chip(int index) const;
 
     static QColor chipFill(const Palette &palette, bool selected, const std::optional<QColor> &tint);
     static QColor chipInk(const Palette &palette, bool selected, const std::optional<QColor> &tint);
 
-signals:
-    void selectionEdited(const QVariant &value);
-
 private:
-    void refreshChips(bool animate);
-
     QList<Item> m_items;
-    QVariant m_selection;
-    QList<ChoiceChip *> m_chips;
 };
 
-class ChoiceChip final : public QWidget
+class ChoiceChip final : public SelectableChip
 {
     Q_OBJECT
 public:
     static constexpr int ChipHeight = 26;
 
     ChoiceChip(const ChoiceChips::Item &item, QWidget *parent = nullptr);
-    bool isSelected() const;
-    void setSelected(bool selected, bool animate);
 
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-signals:
-    void clicked();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     ChoiceChips::Item m_item;
-    AnimatedFlag *m_selected;
     SnowPressStyle *m_press;
-    bool m_pressed = false;
 };

@@ -1,15 +1,15 @@
 // The segmented picker: a row of chips, the one matching the selection drawn selected.
 #pragma once
 
+#include "design/chip_row.h"
+
 #include <QList>
 #include <QVariant>
-#include <QWidget>
 
-class AnimatedFlag;
 class HoverAnimation;
 class SnowPressStyle;
 
-class SnowSegmented final : public QWidget
+class SnowSegmented final : public ChipRow
 {
     Q_OBJECT
 public:
@@ -24,28 +24,16 @@ public:
 
     void setItems(const QList<Item> &items);
     const QList<Item> &items() const { return m_items; }
-    // Shows the selection without emitting selectionEdited; a value that matches no item selects none.
-    void setSelection(const QVariant &value);
-    QVariant selection() const { return m_selection; }
 
-    int chipCount() const;
+    int chipCount() const { return chipsInRow(); }
     class SegmentChip *chip(int index) const;
 
-signals:
-    // A segment was pressed.
-    void selectionEdited(const QVariant &value);
-
 private:
-    void select(const QVariant &value);
-    void refreshChips(bool animate);
-
     QList<Item> m_items;
-    QVariant m_selection;
-    QList<SegmentChip *> m_chips;
 };
 
 // One segment of SnowSegmented: label and optional symbol, filled when selected or hovered.
-class SegmentChip final : public QWidget
+class SegmentChip final : public SelectableChip
 {
     Q_OBJECT
 public:
@@ -53,25 +41,16 @@ public:
 
     SegmentChip(const SnowSegmented::Item &item, QWidget *parent = nullptr);
 
-    bool isSelected() const;
-    void setSelected(bool selected, bool animate);
     HoverAnimation *hover() const { return m_hover; }
 
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-signals:
-    void clicked();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
+    void selectionChanged() override;
 
 private:
     SnowSegmented::Item m_item;
-    AnimatedFlag *m_selected;
     HoverAnimation *m_hover;
     SnowPressStyle *m_press;
-    bool m_pressed = false;
 };

@@ -48,6 +48,19 @@ void SnowText::setAlignment(Qt::Alignment alignment)
     update();
 }
 
+void SnowText::setElideMode(Qt::TextElideMode mode)
+{
+    m_elide = mode;
+    update();
+}
+
+QString SnowText::shownText() const
+{
+    if (m_wrap || m_elide == Qt::ElideNone)
+        return m_text;
+    return fontMetrics().elidedText(m_text, m_elide, width());
+}
+
 QSize SnowText::sizeHint() const
 {
     const QFontMetrics fm(font());
@@ -80,9 +93,8 @@ void SnowText::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::TextAntialiasing);
     p.setFont(font());
     p.setPen(color());
-    if (m_wrap) {
+    if (m_wrap)
         p.drawText(rect(), int(m_alignment) | Qt::TextWordWrap, m_text);
-    } else {
-        p.drawText(rect(), int(m_alignment), fontMetrics().elidedText(m_text, Qt::ElideRight, width()));
-    }
+    else
+        p.drawText(rect(), int(m_alignment), shownText());
 }

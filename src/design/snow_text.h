@@ -7,7 +7,7 @@
 
 struct Palette;
 
-class SnowText final : public QWidget
+class SnowText : public QWidget
 {
     Q_OBJECT
 public:
@@ -19,9 +19,15 @@ public:
     QString text() const { return m_text; }
     void setColorRole(ColorRole color);
     QColor color() const;
-    // Wrapped texts grow downwards to show every line; single-line texts elide at the right.
+    // Wrapped texts grow downwards to show every line; single-line texts elide (at the right by default).
     void setWrap(bool wrap);
+    bool wraps() const { return m_wrap; }
     void setAlignment(Qt::Alignment alignment);
+    // How a single-line text that is too wide is shortened; Qt::ElideNone draws it whole.
+    void setElideMode(Qt::TextElideMode mode);
+    Qt::TextElideMode elideMode() const { return m_elide; }
+    // What is painted at the current width.
+    QString shownText() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -35,5 +41,6 @@ private:
     QString m_text;
     ColorRole m_color;
     bool m_wrap = false;
+    Qt::TextElideMode m_elide = Qt::ElideRight;
     Qt::Alignment m_alignment = Qt::AlignLeft | Qt::AlignVCenter;
 };
