@@ -11,6 +11,7 @@
 #include "support/test_support.h"
 
 #include "app/qt_printers.h"
+#include "app/test_routes.h"
 
 #include <QTest>
 
@@ -18,16 +19,7 @@
 
 namespace {
 
-Endpoint route(const std::string &id, const std::string &host, const std::string &group = {}, bool active = true)
-{
-    Endpoint e;
-    e.id = id;
-    e.host = host;
-    e.path = "/" + id;
-    e.group = group;
-    e.active = active;
-    return e;
-}
+using testroutes::route;
 
 QStringList titles(const QList<SnowMenuItem> &items)
 {

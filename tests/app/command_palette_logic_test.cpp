@@ -2,6 +2,7 @@
 #include "app/command_palette_logic.h"
 
 #include "app/qt_printers.h"
+#include "app/test_routes.h"
 
 #include <gtest/gtest.h>
 
@@ -9,21 +10,9 @@ using namespace PaletteSearch;
 
 namespace {
 
-Endpoint route(const std::string &id, HTTPMethod method, const std::string &host, const std::string &path)
-{
-    Endpoint e;
-    e.id = id;
-    e.method = method;
-    e.host = host;
-    e.path = path;
-    return e;
-}
+using testroutes::route;
 
-const QList<Endpoint> routes = {
-    route("r1", HTTPMethod::POST, "api.acme.dev", "/v1/login"),
-    route("r2", HTTPMethod::GET, "cdn.acme.dev", "/img/logo"),
-    route("r3", HTTPMethod::DELETE, "Shelf.ca", "/Items/:id"),
-};
+const QList<Endpoint> &routes = testroutes::paletteRoutes;
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "engine/engine_client.h"
 
 #include "app/qt_printers.h"
+#include "app/test_routes.h"
 
 #include <QAbstractItemModelTester>
 #include <QLineEdit>
@@ -16,21 +17,9 @@
 
 namespace {
 
-Endpoint route(const std::string &id, HTTPMethod method, const std::string &host, const std::string &path)
-{
-    Endpoint e;
-    e.id = id;
-    e.method = method;
-    e.host = host;
-    e.path = path;
-    return e;
-}
+using testroutes::route;
 
-const QList<Endpoint> routes = {
-    route("r1", HTTPMethod::POST, "api.acme.dev", "/v1/login"),
-    route("r2", HTTPMethod::GET, "cdn.acme.dev", "/img/logo"),
-    route("r3", HTTPMethod::DELETE, "Shelf.ca", "/Items/:id"),
-};
+const QList<Endpoint> &routes = testroutes::paletteRoutes;
 
 // Collects what QAbstractItemModelTester reports, so a broken model fails the test instead of only logging.
 class ModelTesterFindings

@@ -16,6 +16,7 @@
 #include "support/test_support.h"
 
 #include "app/qt_printers.h"
+#include "app/test_routes.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -27,14 +28,7 @@
 
 namespace {
 
-Endpoint route(const std::string &id, const std::string &host = "api.test")
-{
-    Endpoint e;
-    e.id = id;
-    e.host = host;
-    e.path = "/" + id;
-    return e;
-}
+using testroutes::route;
 
 // A stand-in inspector that remembers the route it was built for.
 class FakeInspector final : public QLabel

@@ -5,6 +5,7 @@
 #include "engine/engine_client.h"
 
 #include "app/qt_printers.h"
+#include "app/test_routes.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -13,16 +14,7 @@
 
 namespace {
 
-Endpoint route(const std::string &id, const std::string &host, const std::string &group = {}, bool active = true)
-{
-    Endpoint e;
-    e.id = id;
-    e.host = host;
-    e.path = "/" + id;
-    e.group = group;
-    e.active = active;
-    return e;
-}
+using testroutes::route;
 
 // Collects what QAbstractItemModelTester reports, so a broken model fails the test instead of passing quietly.
 class ModelTestMessages

@@ -2,22 +2,13 @@
 #include "app/route_tree.h"
 
 #include "app/qt_printers.h"
+#include "app/test_routes.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-Endpoint route(const std::string &id, const std::string &host, const std::string &group = {},
-               HTTPMethod method = HTTPMethod::GET)
-{
-    Endpoint e;
-    e.id = id;
-    e.host = host;
-    e.path = "/" + id;
-    e.group = group;
-    e.method = method;
-    return e;
-}
+using testroutes::route;
 
 QStringList labels(const QList<RouteTree::Block> &blocks)
 {
