@@ -325,6 +325,11 @@ void EngineClient::boot(bool autostartProxy)
     m_process = process;
 }
 
+qint64 EngineClient::engineProcessId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
 void EngineClient::ingestOutput(QByteArrayView chunk)
 {
     QStringList lines;

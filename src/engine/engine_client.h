@@ -113,8 +113,12 @@ public:
 
     // Read by views; does not notify. Taken from "ks.proxyPort" and then from each health answer.
     int proxyPort() const { return m_proxyPort; }
+    // Replaces the port the next boot asks for (the snapshot runner picks a free one).
+    void setProxyPort(int port) { m_proxyPort = port; }
     // The control API's port while connected.
     std::optional<int> controlPort() const { return m_controlPort; }
+    // The engine child's process id while one runs, else 0.
+    qint64 engineProcessId() const;
 
     // ---- Engine process ----
     void boot(bool autostartProxy);
@@ -158,6 +162,8 @@ public:
 
     // ---- Routes ----
     void loadRoutes(Done done = {});
+    // True once a route load has answered since the engine became ready.
+    bool routesLoaded() const { return m_routesLoaded; }
     void pushRoutes();
     void updateEndpoint(const Endpoint &endpoint);
     std::optional<QString> duplicateEndpoint(const QString &id);
@@ -429,6 +435,7 @@ private:
 
     // Link state
     int m_proxyPort = 9999;
+    bool m_routesLoaded = false;
     QProcess *m_process = nullptr;
     std::optional<int> m_controlPort;
     int m_healthMisses = 0;

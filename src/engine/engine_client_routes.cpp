@@ -23,8 +23,10 @@ void EngineClient::loadRoutes(Done done)
         "GET", QStringLiteral("routes"), {}, std::nullopt, DefaultTimeoutMs, this,
         [this, done](const ControlReply &reply) {
             if (!reply.transportFailed()) {
-                if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body)))
+                if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
                     setEndpoints(toEndpointList(*routes));
+                    m_routesLoaded = true;
+                }
             }
             if (done)
                 done();

@@ -15,53 +15,6 @@
 
 namespace {
 
-// Fields of /proc/<pid>/stat: the name and, after it, the state and the parent's pid.
-struct ProcStat
-{
-    QByteArray name;
-    char state = '?';
-    qint64 parent = 0;
-};
-
-std::optional<ProcStat> procStat(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray line = file.readAll();
-    const qsizetype open = line.indexOf('(');
-    const qsizetype close = line.lastIndexOf(')');
-    if (open < 0 || close < open)
-        return std::nullopt;
-    const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-    if (rest.size() < 2)
-        return std::nullopt;
-    return ProcStat{line.mid(open + 1, close - open - 1), rest[0].isEmpty() ? '?' : rest[0][0], rest[1].toLongLong()};
-}
-
-// The engine child of the given process, if it has started one.
-qint64 engineChildOf(qint64 parent)
-{
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (!number)
-            continue;
-        const auto stat = procStat(pid);
-        if (stat && stat->parent == parent && stat->name.startsWith("kestrion-engin"))
-            return pid;
-    }
-    return 0;
-}
-
-// Gone, or only a zombie waiting for a reaper.
-bool processGone(qint64 pid)
-{
-    const auto stat = procStat(pid);
-    return !stat || stat->state == 'Z';
-}
-
 int freePort()
 {
     QTcpServer server;
@@ -105,7 +58,7 @@ TEST(KestrionProcess, TerminationQuitsThroughTheEventLoopAndTakesTheEngineAlong)
     ASSERT_TRUE(kestrion.waitForStarted(5000));
 
     qint64 engine = 0;
-    const bool booted = testsupport::waitFor([&] { return (engine = engineChildOf(kestrion.processId())) != 0; },
+    const bool booted = testsupport::waitFor([&] { return (engine = testsupport::engineChildOf(kestrion.processId())) != 0; },
                                              15000);
     if (!booted) {
         kestrion.kill();
@@ -117,5 +70,5 @@ TEST(KestrionProcess, TerminationQuitsThroughTheEventLoopAndTakesTheEngineAlong)
     ASSERT_TRUE(kestrion.waitForFinished(10000));
     EXPECT_EQ(kestrion.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(kestrion.exitCode(), 0);
-    EXPECT_TRUE(testsupport::waitFor([engine] { return processGone(engine); }, 5000)) << "engine " << engine;
+    EXPECT_TRUE(testsupport::waitFor([engine] { return testsupport::processGone(engine); }, 5000)) << "engine " << engine;
 }
