@@ -2,7 +2,7 @@
 // against a recording loopback server standing in for the engine's control API.
 #include "engine/analytics.h"
 #include "engine/engine_client.h"
-#include "fake_control_server.h"
+#include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
 
