@@ -145,6 +145,7 @@ void EngineClient::setActiveEnvID(const QString &id)
 void EngineClient::setTraffic(const QList<TrafficEntry> &traffic)
 {
     m_traffic = traffic;
+    emit trafficReset();
     emit trafficChanged();
 }
 

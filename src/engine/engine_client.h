@@ -146,10 +146,15 @@ public:
     void handleEvent(std::string_view payload);
 
     // ---- Live traffic ----
-    void clearTraffic();
+    // done runs once the engine has answered the delete, or it failed or could not be sent.
+    void clearTraffic(Done done = {});
     void replay(const QString &id);
     void fetchHistory(const QString &before, const QString &filter, int limit, QObject *context,
                       std::function<void(const std::vector<TrafficRecord> &)> done);
+    // As fetchHistory, and says whether the page failed (no control port, no reply, an error
+    // status or a body that does not decode), which an empty page alone cannot tell.
+    void fetchHistoryPage(const QString &before, const QString &filter, int limit, QObject *context,
+                          std::function<void(const std::vector<TrafficRecord> &, bool failed)> done);
     void fetchRecord(const QString &id, QObject *context,
                      std::function<void(const std::optional<TrafficRecord> &)> done);
     // Moves buffered entries into `traffic`; runs 100 ms after the first buffered entry.
@@ -239,8 +244,9 @@ public:
     // ---- Schema drift (engine_client_schema.cpp) ----
     // done gets the learned baselines (none on any failure) while context lives.
     void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done);
-    void relearnSchema(const std::optional<QString> &key);
-    void clearSchema();
+    // done runs once the engine has answered, or the request failed or could not be sent.
+    void relearnSchema(const std::optional<QString> &key, Done done = {});
+    void clearSchema(Done done = {});
 
     // ---- Mock generation and the local model (engine_client_mock.cpp) ----
     struct GeneratedBody
@@ -369,6 +375,8 @@ signals:
     // A flush appended `appended` entries at the end after dropping `removedFromFront` from the
     // front; sent just before trafficChanged() so list models can insert and remove rows.
     void trafficFlushed(int appended, int removedFromFront);
+    // `traffic` was replaced whole (a clear or a project switch); sent just before trafficChanged().
+    void trafficReset();
     void caInfoChanged();
     void caTrustedOnMacChanged();
     void caTrustMessageChanged();
@@ -423,6 +431,11 @@ private:
     QString m_activeChaosId;
     QList<SchemaDriftRecord> m_schemaDrifts;
     int m_unseenDrift = 0;
+    // Raised by each clear of the findings (clearSchema, project switch): a schema fetch started
+    // before it must not bring the cleared findings back.
+    int m_schemaEpoch = 0;
+    // Counts findings recorded from events, so a fetch keeps those that arrived while it was in flight.
+    qint64 m_driftEventSerial = 0;
     AIStatus m_aiStatus;
     AISetupProgress m_aiSetup;
     bool m_aiSetupActive = false;

@@ -76,6 +76,7 @@ void EngineClient::reloadActiveProjectIntoUI(Done done)
     loadRoutes([this, done] {
         loadChaos([this, done] {
             loadEnvironments([this, done] {
+                ++m_schemaEpoch;
                 setSchemaDrifts({});
                 setUnseenDrift(0);
                 setTraffic({});
