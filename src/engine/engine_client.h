@@ -315,6 +315,8 @@ private:
     void afterPendingPushes(Done done);
     void pollSetup(int run, int failures);
     void endSetup(const QString &error);
+    // Posts the oldest chaos choice not yet sent; one post at a time, so the engine applies them in order.
+    void sendNextChaosChoice();
 
     QByteArray m_envPushBody;
     bool m_envPushWaiting = false;
@@ -324,6 +326,10 @@ private:
     // Each setup run polls under its own number, so an ended run's last timer stays quiet.
     int m_aiSetupRun = 0;
     int m_setupPollIntervalMs = 1000;
+    std::deque<QString> m_chaosQueue;
+    QPointer<QNetworkReply> m_chaosReply;
+    // Raised by every choice, so a chaos reload sent before the latest choice does not undo it on screen.
+    int m_chaosChoices = 0;
 
 public:
     // End of the block for projects, environments, chaos, imports, root CA, profiles, schema,
