@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/app_state.h"
+#include "app/qt_printers.h"
 #include "design/fonts.h"
 #include "design/palette.h"
 #include "engine/engine_client.h"
