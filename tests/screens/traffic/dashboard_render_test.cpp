@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QScrollArea>
 #include <QUrl>
 
 using namespace dashtest;
@@ -90,4 +91,18 @@ TEST_F(DashboardRender, AlertsAndChaosActive)
     engine.setUnseenDrift(3);
     engine.setCaInfo(CAInfo{true, "AB:CD", "2030", "Kestrion CA", "", "/tmp/ca.pem"});
     renderBoth(QStringLiteral("alerts-chaos"));
+}
+
+// In a wide window the column stops at 980 and sits in the middle.
+TEST_F(DashboardRender, WideWindowCentresTheColumn)
+{
+    engine.setEndpoints({route("users"), route("orders")});
+    engine.setChaosPresets(standardPresets());
+    screen().resize(1400, 900);
+    renderBoth(QStringLiteral("wide"));
+    const QWidget *row = screen().statRow();
+    const QRect inScreen(row->mapTo(&screen(), QPoint(0, 0)), row->size());
+    EXPECT_EQ(inScreen.width(), 980);
+    const int viewport = screen().scrollArea()->viewport()->width();
+    EXPECT_NEAR(inScreen.left(), (viewport - 980) / 2, 1);
 }
