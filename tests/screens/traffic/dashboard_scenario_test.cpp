@@ -118,6 +118,21 @@ TEST_F(DashboardScenario, FirstRunThenRoutesThenTraffic)
     EXPECT_EQ(client().activeChaosId(), "");
     EXPECT_FALSE(grid->chip(0)->selected());
 
+    // Quick taps across the grid: the engine ends on the last one.
+    ASSERT_GE(grid->count(), 3);
+    const QString third = QString::fromStdString(client().chaosPresets()[2].id);
+    for (int index : {0, 1, 1, 2, 0, 2})
+        grid->chip(index)->trigger();
+    EXPECT_EQ(client().activeChaosId(), third); // 0, 1, off, 2, 0, 2
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().log().count(QStringLiteral("\u2022 chaos: ") + third) == 2; }));
+    client().setActiveChaosId(QStringLiteral("stale"));
+    bool reloaded = false;
+    client().loadChaos([&reloaded] { reloaded = true; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return reloaded; }));
+    EXPECT_EQ(client().activeChaosId(), third);
+    EXPECT_TRUE(grid->chip(2)->selected());
+    EXPECT_EQ(s.statCards()[3]->value(), QString::fromStdString(client().chaosPresets()[2].name));
+
     // Stop from the strip.
     s.stopButton()->trigger();
     ASSERT_TRUE(testsupport::waitFor([&] { return !client().proxyRunning(); }));
