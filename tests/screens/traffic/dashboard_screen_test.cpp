@@ -9,7 +9,9 @@
 #include "design/indicators.h"
 #include "design/snow_progress_bar.h"
 #include "design/snow_select.h"
+#include "app/shell_registry.h"
 #include "engine/records/mock_data.h"
+#include "screens/traffic/traffic_catalog.h"
 #include "screens/traffic/dashboard_widgets.h"
 
 #include <QApplication>
@@ -357,4 +359,14 @@ TEST_F(DashboardTest, StatusDotFollowsTheScheme)
     EXPECT_EQ(s.statusDot()->color(), Palette::green());
     engine.setProxyRunning(false);
     EXPECT_EQ(s.statusDot()->color(), Palette::dark().mutedForeground);
+}
+
+TEST_F(DashboardTest, CatalogBuildsTheDashboardForItsNavItem)
+{
+    ShellRegistry registry;
+    installTrafficScreens(registry);
+    const ShellRegistry::ScreenFactory *factory = registry.screen(NavItem::dashboard);
+    ASSERT_NE(factory, nullptr);
+    std::unique_ptr<QWidget> built((*factory)(AppContext{&state, &engine, nullptr, nullptr}, nullptr));
+    EXPECT_NE(qobject_cast<DashboardScreen *>(built.get()), nullptr);
 }
