@@ -276,11 +276,15 @@ Card *DashboardScreen::buildSessionCard()
     hitRow->setSpacing(8);
     m_hitRate = new ShellText({}, Fonts::ksStat(), foreground(), hit);
     m_hitRate->setElideMode(Qt::ElideNone);
-    m_served = new ShellText({}, Fonts::ksBody(), mutedForeground(), hit);
-    // Bottoms aligned, the smaller text lifted by the difference in descent: first baselines meet.
-    m_served->setContentsMargins(0, 0, 0, QFontMetrics(Fonts::ksStat()).descent() - QFontMetrics(Fonts::ksBody()).descent());
+    // Bottoms aligned, the smaller text lifted by the difference in descent: the baselines meet.
+    auto *servedBox = new QWidget(hit);
+    auto *servedLift = new QVBoxLayout(servedBox);
+    servedLift->setContentsMargins(0, 0, 0,
+                                   QFontMetrics(Fonts::ksStat()).descent() - QFontMetrics(Fonts::ksBody()).descent());
+    m_served = new ShellText({}, Fonts::ksBody(), mutedForeground(), servedBox);
+    servedLift->addWidget(m_served);
     hitRow->addWidget(m_hitRate, 0, Qt::AlignBottom);
-    hitRow->addWidget(m_served, 1, Qt::AlignBottom);
+    hitRow->addWidget(servedBox, 1, Qt::AlignBottom);
     hitBlock->addLayout(hitRow);
     m_servedBar = new SnowProgressBar(hit);
     m_servedBar->setTint(Palette::mint());
