@@ -204,3 +204,27 @@ TEST_F(Chaos, RapidTapsLeaveTheEngineOnTheLastTap)
     ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) { client().loadChaos(done); }));
     EXPECT_EQ(client().activeChaosId(), a);
 }
+
+// Posts that fail at the transport (nothing listens) still hand over to the next choice, so a dead
+// engine does not leave later taps stuck behind them.
+TEST_F(ChaosRequests, RefusedConnectionsDoNotStallLaterChoices)
+{
+    connectClient();
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 deadPort = closed.serverPort();
+    closed.close();
+    m_client.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(deadPort) + "\n");
+    m_client.setChaosPreset(QStringLiteral("a"));
+    m_client.setChaosPreset(QStringLiteral("b"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: b")); }));
+    EXPECT_TRUE(m_client.log().contains(QStringLiteral("\u2022 chaos: a")));
+    EXPECT_EQ(m_client.activeChaosId(), QStringLiteral("b")); // no engine answer to undo it
+
+    m_client.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(m_server.port()) + "\n");
+    m_client.setChaosPreset(QStringLiteral("c"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: c")); }));
+    const QList<RecordedRequest> sent = m_server.matching("POST", "/chaos/active");
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent.first().target, QByteArray("/chaos/active?id=c"));
+}
