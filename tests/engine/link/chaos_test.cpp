@@ -160,21 +160,31 @@ TEST_F(ChaosRequests, RapidChoicesReachTheEngineOneAtATimeInOrder)
 // A reload sent before a newer tap answers with the older choice; the newer tap stays on screen.
 TEST_F(ChaosRequests, ReloadAnsweredAfterANewerTapDoesNotUndoIt)
 {
-    bool slowReload = false;
-    m_answer = [&slowReload](const RecordedRequest &request) -> std::optional<CannedReply> {
-        if (request.method == "GET" && request.path() == "/chaos" && slowReload) {
-            CannedReply reply = answer(200, R"({"presets":[],"activeId":"a"})");
-            reply.delayMs = 300;
+    // The fake holds the engine's choice; reloads answer with it as it was when they arrived, the
+    // one sent before the tap after 300 ms, later ones after 900 ms.
+    QByteArray engineChoice = "a";
+    int slowReloads = 0;
+    bool slow = false;
+    m_answer = [&](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.method == "POST" && request.path() == "/chaos/active")
+            engineChoice = request.target.mid(request.target.indexOf("id=") + 3);
+        if (request.method == "GET" && request.path() == "/chaos" && slow) {
+            CannedReply reply = answer(200, R"({"presets":[],"activeId":")" + engineChoice + R"("})");
+            reply.delayMs = ++slowReloads == 1 ? 300 : 900;
             return reply;
         }
         return std::nullopt;
     };
     connectClient();
-    slowReload = true;
+    slow = true;
     bool reloaded = false;
     m_client.loadChaos([&reloaded] { reloaded = true; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/chaos") == 2; }));
     m_client.setChaosPreset(QStringLiteral("b"));
     ASSERT_TRUE(testsupport::waitFor([&] { return reloaded; }));
+    EXPECT_EQ(m_client.activeChaosId(), QStringLiteral("b"));
+    // The reload after the tap brings the engine's own answer.
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: b")); }));
     EXPECT_EQ(m_client.activeChaosId(), QStringLiteral("b"));
 }
 
@@ -203,4 +213,28 @@ TEST_F(Chaos, RapidTapsLeaveTheEngineOnTheLastTap)
     client().setActiveChaosId(QStringLiteral("stale"));
     ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) { client().loadChaos(done); }));
     EXPECT_EQ(client().activeChaosId(), a);
+}
+
+// Posts that fail at the transport (nothing listens) still hand over to the next choice, so a dead
+// engine does not leave later taps stuck behind them.
+TEST_F(ChaosRequests, RefusedConnectionsDoNotStallLaterChoices)
+{
+    connectClient();
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 deadPort = closed.serverPort();
+    closed.close();
+    m_client.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(deadPort) + "\n");
+    m_client.setChaosPreset(QStringLiteral("a"));
+    m_client.setChaosPreset(QStringLiteral("b"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: b")); }));
+    EXPECT_TRUE(m_client.log().contains(QStringLiteral("\u2022 chaos: a")));
+    EXPECT_EQ(m_client.activeChaosId(), QStringLiteral("b")); // no engine answer to undo it
+
+    m_client.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(m_server.port()) + "\n");
+    m_client.setChaosPreset(QStringLiteral("c"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: c")); }));
+    const QList<RecordedRequest> sent = m_server.matching("POST", "/chaos/active");
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent.first().target, QByteArray("/chaos/active?id=c"));
 }
