@@ -2,7 +2,9 @@
 #include "screens/routes/routes_catalog.h"
 
 #include "app/shell_registry.h"
+#include "screens/routes/endpoints_screen.h"
 
-void installRoutesScreens([[maybe_unused]] ShellRegistry &registry)
+void installRoutesScreens(ShellRegistry &registry)
 {
+    registry.addScreen<EndpointsScreen>(NavItem::endpoints);
 }
