@@ -3,8 +3,10 @@
 
 #include "app/shell_registry.h"
 #include "screens/routes/endpoints_screen.h"
+#include "screens/routes/new_route_sheet.h"
 
 void installRoutesScreens(ShellRegistry &registry)
 {
     registry.addScreen<EndpointsScreen>(NavItem::endpoints);
+    registry.addSheet<NewRouteSheet>(SheetFlag::newRoute);
 }
