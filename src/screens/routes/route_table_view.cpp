@@ -175,7 +175,6 @@ RouteTableView::RouteTableView(const AppContext &context, RouteListModel *model,
     viewport()->setAttribute(Qt::WA_Hover);
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
-    setStyleSheet(QStringLiteral("QListView { background: transparent; border: none; }"));
     setItemDelegate(new RouteTableDelegate(this));
     setModel(model);
 
