@@ -4,6 +4,7 @@
 #include "design/fonts.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
 
@@ -27,7 +28,6 @@ StatusCodeField::StatusCodeField(QWidget *parent) : LineEditBox(parent)
     lineEdit()->setFont(Fonts::ksCode());
     lineEdit()->setText(shown(m_value));
     connect(this, &LineEditBox::textEdited, this, &StatusCodeField::typed);
-    connect(lineEdit(), &QLineEdit::returnPressed, this, &StatusCodeField::commitPending);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFixedSize(Width, Height);
     relayout();
@@ -81,6 +81,14 @@ bool StatusCodeField::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == lineEdit() && event->type() == QEvent::FocusOut)
         commitPending();
+    // Return commits and goes no further: it must not also reach a sheet's default action.
+    if (watched == lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            commitPending();
+            return true;
+        }
+    }
     return LineEditBox::eventFilter(watched, event);
 }
 

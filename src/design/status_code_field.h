@@ -6,6 +6,7 @@
 // Typing that parses as a whole integer updates value() at once (valueEdited); the clamp runs only
 // when the entry is committed: Return, losing focus, or commitPending() from a button that takes no
 // focus. Every commit writes the clamped value back and emits committed(), also when unchanged.
+// Return is consumed by the field, so it never also fires a surrounding default action.
 class StatusCodeField final : public LineEditBox
 {
     Q_OBJECT
