@@ -564,12 +564,8 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
                     ControlReply result;
                     result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                     // A connection that broke after the status line (a body cut short) is a transport
-                    // failure too; only the errors that stand for an HTTP status keep it.
-                    const QNetworkReply::NetworkError error = reply->error();
-                    const bool statusError
-                        = (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-                          || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
-                    if (error != QNetworkReply::NoError && !statusError)
+                    // failure too; the errors from 200 on stand for an HTTP status and keep it.
+                    if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied)
                         result.httpStatus = 0;
                     // An aborted reply is closed; reading it would only warn.
                     if (reply->isOpen())
