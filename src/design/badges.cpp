@@ -139,20 +139,30 @@ void MethodBadge::setMethod(const QString &method)
     update();
 }
 
-QSize MethodBadge::sizeHint() const
+QSize MethodBadge::sizeFor(const QString &method)
 {
     const QFontMetricsF fm(methodFont());
-    return pillSize(fm.horizontalAdvance(m_method), fm.height(), 5, 2);
+    return pillSize(fm.horizontalAdvance(method), fm.height(), 5, 2);
+}
+
+void MethodBadge::paint(QPainter &p, const QRectF &rect, const QString &method)
+{
+    const PillColors colors = methodBadgeColors(method);
+    fillPill(p, rect, 6, colors.fill);
+    p.setFont(methodFont());
+    p.setPen(colors.text);
+    p.drawText(rect, Qt::AlignCenter, method);
+}
+
+QSize MethodBadge::sizeHint() const
+{
+    return sizeFor(m_method);
 }
 
 void MethodBadge::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    const PillColors colors = methodBadgeColors(m_method);
-    fillPill(p, rect(), 6, colors.fill);
-    p.setFont(methodFont());
-    p.setPen(colors.text);
-    p.drawText(QRectF(rect()), Qt::AlignCenter, m_method);
+    paint(p, QRectF(rect()), m_method);
 }
 
 // SnowTag
@@ -273,22 +283,21 @@ void StatusChip::setInjected(bool injected)
     update();
 }
 
-QSize StatusChip::sizeHint() const
+QSize StatusChip::sizeFor(qint64 status, bool injected)
 {
     const QFontMetricsF fm(chipFont());
-    qreal width = fm.horizontalAdvance(QString::number(m_status));
-    if (m_injected)
+    qreal width = fm.horizontalAdvance(QString::number(status));
+    if (injected)
         width += Symbols::glyphPixelSize(ChipBoltSize) + ChipSpacing;
     return pillSize(width, fm.height(), 6, 2);
 }
 
-void StatusChip::paintEvent(QPaintEvent *)
+void StatusChip::paint(QPainter &p, const QRectF &rect, qint64 status, bool injected, const Palette &palette)
 {
-    QPainter p(this);
-    const PillColors c = statusChipColors(m_status, m_injected, Palette::of(this));
-    fillPill(p, rect(), 6, c.fill);
-    QRectF content = QRectF(rect()).adjusted(6, 2, -6, -2);
-    if (m_injected) {
+    const PillColors c = statusChipColors(status, injected, palette);
+    fillPill(p, rect, 6, c.fill);
+    QRectF content = rect.adjusted(6, 2, -6, -2);
+    if (injected) {
         const qreal glyph = Symbols::glyphPixelSize(ChipBoltSize);
         Symbols::draw(p, QRectF(content.left(), content.top(), glyph, content.height()), QStringLiteral("bolt.fill"),
                       ChipBoltSize, c.text);
@@ -296,7 +305,18 @@ void StatusChip::paintEvent(QPaintEvent *)
     }
     p.setFont(chipFont());
     p.setPen(c.text);
-    p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, QString::number(m_status));
+    p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, QString::number(status));
+}
+
+QSize StatusChip::sizeHint() const
+{
+    return sizeFor(m_status, m_injected);
+}
+
+void StatusChip::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    paint(p, QRectF(rect()), m_status, m_injected, Palette::of(this));
 }
 
 // CountBadge
@@ -313,19 +333,28 @@ void CountBadge::setCount(qint64 count)
     update();
 }
 
-QSize CountBadge::sizeHint() const
+QSize CountBadge::sizeFor(qint64 count)
 {
     const QFontMetricsF fm(countFont());
-    return pillSize(tabularWidth(QString::number(m_count), fm, widestDigit(fm)), fm.height(), 6, 2);
+    return pillSize(tabularWidth(QString::number(count), fm, widestDigit(fm)), fm.height(), 6, 2);
+}
+
+void CountBadge::paint(QPainter &p, const QRectF &rect, qint64 count, const Palette &palette)
+{
+    fillPill(p, rect, 6, palette.subtle);
+    p.setPen(palette.mutedForeground);
+    drawTabularText(p, rect.adjusted(6, 2, -6, -2), QString::number(count), countFont());
+}
+
+QSize CountBadge::sizeHint() const
+{
+    return sizeFor(m_count);
 }
 
 void CountBadge::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    const Palette palette = Palette::of(this);
-    fillPill(p, rect(), 6, palette.subtle);
-    p.setPen(palette.mutedForeground);
-    drawTabularText(p, QRectF(rect()).adjusted(6, 2, -6, -2), QString::number(m_count), countFont());
+    paint(p, QRectF(rect()), m_count, Palette::of(this));
 }
 
 // IconTile

@@ -37,6 +37,9 @@ class MethodBadge final : public QWidget
     Q_OBJECT
 public:
     explicit MethodBadge(const QString &method = QStringLiteral("GET"), QWidget *parent = nullptr);
+    // The badge's size and drawing, for item delegates that paint rows without child widgets.
+    static QSize sizeFor(const QString &method);
+    static void paint(QPainter &painter, const QRectF &rect, const QString &method);
     QString method() const { return m_method; }
     void setMethod(const QString &method);
     QSize sizeHint() const override;
@@ -92,6 +95,8 @@ class StatusChip final : public QWidget
     Q_OBJECT
 public:
     explicit StatusChip(qint64 status = 200, bool injected = false, QWidget *parent = nullptr);
+    static QSize sizeFor(qint64 status, bool injected);
+    static void paint(QPainter &painter, const QRectF &rect, qint64 status, bool injected, const Palette &palette);
     qint64 status() const { return m_status; }
     bool injected() const { return m_injected; }
     void setStatus(qint64 status);
@@ -113,6 +118,8 @@ class CountBadge final : public QWidget
     Q_OBJECT
 public:
     explicit CountBadge(qint64 count = 0, QWidget *parent = nullptr);
+    static QSize sizeFor(qint64 count);
+    static void paint(QPainter &painter, const QRectF &rect, qint64 count, const Palette &palette);
     qint64 count() const { return m_count; }
     void setCount(qint64 count);
     QSize sizeHint() const override;
