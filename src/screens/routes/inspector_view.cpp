@@ -2,6 +2,7 @@
 #include "screens/routes/inspector_view.h"
 
 #include "app/app_state.h"
+#include "app/route_actions.h"
 #include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/choice_chips.h"
@@ -203,29 +204,19 @@ void InspectorView::duplicateRoute()
 {
     // The copy takes a number still being typed.
     commitPendingEdits();
-    if (!m_model->isCurrent())
-        return;
-    const std::optional<QString> copy
-        = m_context.engine->duplicateEndpoint(QString::fromStdString(m_model->routeID()));
-    if (!copy)
-        return;
-    m_context.state->setNav(NavItem::endpoints);
-    m_context.state->setSelectedEndpointID(*copy);
+    if (m_model->isCurrent())
+        RouteActions::duplicate(m_context.state, m_context.engine, QString::fromStdString(m_model->routeID()));
 }
 
 void InspectorView::deleteRoute()
 {
-    EngineClient *engine = m_context.engine;
-    const std::string id = m_model->routeID();
-    const QString project = m_model->projectID();
-    // Closes first; `this` may be gone once the selection is cleared.
-    m_context.state->setSelectedEndpointID(std::nullopt);
-    if (!engine || engine->activeProjectID() != project || engine->isSwitchingProject())
+    if (!m_model->isCurrent()) {
+        // Its route belongs to a project that is no longer shown: only close.
+        m_context.state->setSelectedEndpointID(std::nullopt);
         return;
-    QList<Endpoint> routes = engine->endpoints();
-    routes.removeIf([&id](const Endpoint &route) { return route.id == id; });
-    engine->setEndpoints(routes);
-    engine->pushRoutes();
+    }
+    // Closes first (the selection names this route); `this` may be gone afterwards.
+    RouteActions::remove(m_context.state, m_context.engine, QString::fromStdString(m_model->routeID()));
 }
 
 void InspectorView::close()
