@@ -564,6 +564,10 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
                 [reply, handler = std::move(handler)] {
                     ControlReply result;
                     result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                    // A connection that broke after the status line (a body cut short) is a transport
+                    // failure too; the errors from 200 on stand for an HTTP status and keep it.
+                    if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied)
+                        result.httpStatus = 0;
                     // An aborted reply is closed; reading it would only warn.
                     if (reply->isOpen())
                         result.body = reply->readAll();
