@@ -2,7 +2,10 @@
 #include "screens/traffic/traffic_catalog.h"
 
 #include "app/shell_registry.h"
+#include "screens/traffic/live_traffic_screen.h"
 
 void installTrafficScreens([[maybe_unused]] ShellRegistry &registry)
 {
+    // Live traffic, history and schema drift.
+    registry.addScreen<LiveTrafficScreen>(NavItem::liveTraffic);
 }
