@@ -151,8 +151,14 @@ bool LiveTrafficScreen::event(QEvent *event)
 {
     // Tints taken from the palette (the idle dot, the no-match tile) follow a theme change.
     if (event->type() == PaletteHost::changedEventType()) {
-        m_emptyKey.clear();
-        refresh();
+        // Later: the palette is still being handed to the widgets that a rebuild would replace.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_emptyKey.clear();
+                refresh();
+            },
+            Qt::QueuedConnection);
     }
     return QWidget::event(event);
 }

@@ -274,9 +274,9 @@ TEST_F(LiveScreen, RendersItsStatesInBothThemes)
     open();
     const auto both = [&](const QString &name) {
         m_host.setTheme(Palette::light());
-        const QImage light = QImage(testsupport::saveRender(&m_host, "traffic", name + "-light"));
+        const QImage light = QImage(traffictest::render(&m_host, name + "-light"));
         m_host.setTheme(Palette::dark());
-        const QImage dark = QImage(testsupport::saveRender(&m_host, "traffic", name + "-dark"));
+        const QImage dark = QImage(traffictest::render(&m_host, name + "-dark"));
         EXPECT_FALSE(light.isNull());
         EXPECT_GT(light.pixelColor(4, 4).lightness(), 200);
         EXPECT_LT(dark.pixelColor(4, 4).lightness(), 80);

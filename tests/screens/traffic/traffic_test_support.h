@@ -60,6 +60,14 @@ inline std::string requestEvent(const std::string &id, const std::string &method
            + R"(,"latencyMs":)" + std::to_string(latency) + R"(,"injected":)" + (injected ? "true" : "false") + "}}";
 }
 
+// Lets pending layouts settle, then saves the render under build/renders/traffic/.
+inline QString render(QWidget *widget, const QString &name)
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    return testsupport::saveRender(widget, QStringLiteral("traffic"), name);
+}
+
 // Feeds n request events (ids prefix0..prefixN-1) and flushes them as one batch.
 inline void feed(EngineClient &engine, int n, const std::string &prefix = "r")
 {
