@@ -108,7 +108,7 @@ DevicesScreen::DevicesScreen(const AppContext &context, QWidget *parent)
     QWidget *cardRow = row(0, inset);
     QWidget *card = buildCard();
     card->setMaximumWidth(460);
-    cardRow->layout()->addWidget(card);
+    static_cast<QHBoxLayout *>(cardRow->layout())->addWidget(card, 1);
     static_cast<QHBoxLayout *>(cardRow->layout())->addStretch(0);
     columnLayout->addWidget(cardRow);
     columnLayout->addStretch(1);
