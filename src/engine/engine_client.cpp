@@ -106,6 +106,14 @@ void EngineClient::setEndpoints(const QList<Endpoint> &endpoints)
     emit endpointsChanged();
 }
 
+void EngineClient::setRoutesLoaded(bool loaded)
+{
+    if (m_routesLoaded == loaded)
+        return;
+    m_routesLoaded = loaded;
+    emit routesLoadedChanged();
+}
+
 void EngineClient::setProjects(const QList<Project> &projects)
 {
     m_projects = projects;
@@ -408,6 +416,7 @@ void EngineClient::handleTermination(QProcess *process)
     m_process = nullptr;
     m_controlPort.reset();
     setEngineReady(false);
+    setRoutesLoaded(false);
     setProxyRunning(false);
     if (!m_status.isError())
         setStatus(EngineStatus::stopped());
@@ -457,6 +466,7 @@ void EngineClient::shutdown()
 
     m_controlPort.reset();
     setEngineReady(false);
+    setRoutesLoaded(false);
     setProxyRunning(false);
     setStatus(EngineStatus::stopped());
 }

@@ -76,6 +76,11 @@ public:
     void setLog(const QStringList &log);
     const QList<Endpoint> &endpoints() const { return m_endpoints; }
     void setEndpoints(const QList<Endpoint> &endpoints);
+    // True once a route load has answered for the active project; false before, while a load or a
+    // project switch is under way, after a failed load and after the engine exits. Until then
+    // `endpoints` may not be the engine's list, so nothing should replace it wholesale.
+    bool routesLoaded() const { return m_routesLoaded; }
+    void setRoutesLoaded(bool loaded);
     const QList<Project> &projects() const { return m_projects; }
     void setProjects(const QList<Project> &projects);
     const QString &activeProjectID() const { return m_activeProjectID; }
@@ -260,7 +265,8 @@ public:
     void generateMockAI(const QString &prompt, const std::optional<QString> &example,
                         const std::optional<QString> &key, qint64 seed, int count, QObject *context,
                         std::function<void(const std::optional<GeneratedBody> &)> done);
-    void loadAIStatus(Done done = {});
+    // The request in flight (null when none was sent), so a caller that goes away can abort it.
+    QNetworkReply *loadAIStatus(Done done = {});
     // POST "ai/start" or "ai/stop", then the status the engine reports.
     void aiLifecycle(const QString &path);
     void setupAI();
@@ -369,6 +375,7 @@ signals:
     void healthChanged();
     void logChanged();
     void endpointsChanged();
+    void routesLoadedChanged();
     void projectsChanged();
     void activeProjectIDChanged();
     void isSwitchingProjectChanged();
@@ -423,6 +430,7 @@ private:
     std::optional<EngineHealth> m_health;
     QStringList m_log;
     QList<Endpoint> m_endpoints;
+    bool m_routesLoaded = false;
     QList<Project> m_projects;
     QString m_activeProjectID;
     bool m_isSwitchingProject = false;

@@ -73,7 +73,7 @@ void EngineClient::generateMockAI(const QString &prompt, const std::optional<QSt
         finish(std::nullopt);
 }
 
-void EngineClient::loadAIStatus(Done done)
+QNetworkReply *EngineClient::loadAIStatus(Done done)
 {
     QNetworkReply *reply = sendControl("GET", QStringLiteral("ai/status"), {}, std::nullopt, DefaultTimeoutMs,
                                        this, [this, done](const ControlReply &reply) {
@@ -86,6 +86,7 @@ void EngineClient::loadAIStatus(Done done)
                                        });
     if (!reply && done)
         done();
+    return reply;
 }
 
 void EngineClient::aiLifecycle(const QString &path)
