@@ -19,9 +19,19 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include <cstring>
+
 namespace {
 
 const char TimedOutProperty[] = "ks.timedOut";
+
+// "SIGKILL" for 9; the number itself for a signal without a name.
+QString signalName(int signal)
+{
+    if (const char *abbreviation = sigabbrev_np(signal))
+        return QStringLiteral("SIG") + QString::fromLatin1(abbreviation);
+    return QStringLiteral("signal ") + QString::number(signal);
+}
 
 } // namespace
 
@@ -418,6 +428,14 @@ void EngineClient::handleTermination(QProcess *process)
     setEngineReady(false);
     setRoutesLoaded(false);
     setProxyRunning(false);
+    if (process->exitStatus() == QProcess::CrashExit) {
+        // Killed by a signal: an error, not a stop, whatever the status was.
+        const QString signal = signalName(process->exitCode());
+        setStatus(EngineStatus::error(QStringLiteral("engine killed by ") + signal));
+        appendLog(QStringLiteral("engine exited (code ") + QString::number(process->exitCode())
+                  + QStringLiteral(", killed by ") + signal + QLatin1Char(')'));
+        return;
+    }
     if (!m_status.isError())
         setStatus(EngineStatus::stopped());
     appendLog(QStringLiteral("engine exited (code ") + QString::number(process->exitCode())

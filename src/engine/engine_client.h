@@ -58,6 +58,8 @@ public:
     static constexpr int ProxyControlTimeoutMs = 4000;
     static constexpr int ShutdownTimeoutMs = 500;
     static constexpr int ProjectTimeoutMs = 6000;
+    // As short as the poll interval, so a hung engine shows within three polls.
+    static constexpr int HealthTimeoutMs = 2000;
     static constexpr int PendingPushWaitMs = 1000;
 
     explicit EngineClient(QObject *parent = nullptr);
@@ -470,7 +472,7 @@ private:
     QTimer m_healthTimer;
     QPointer<QNetworkReply> m_healthReply;
     int m_healthIntervalMs = 2000;
-    int m_healthTimeoutMs = DefaultTimeoutMs;
+    int m_healthTimeoutMs = HealthTimeoutMs;
 
     // Event stream
     int m_eventsGeneration = 0;
