@@ -20,6 +20,13 @@ namespace {
 constexpr std::array kMethods = {"get", "post", "put", "delete", "patch"};
 constexpr int kMaxRefDepth = 12;
 
+// A text member, or the fallback when it is missing or not text (json::value would throw).
+std::string textMember(const json &object, const char *key, const char *fallback = "")
+{
+    const auto it = object.find(key);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string(fallback);
+}
+
 // Follows a local "#/components/schemas/X" style reference; anything else is left as it is.
 const json *resolve(const json &root, const json &node, int &depth)
 {
@@ -69,7 +76,7 @@ json sampleFromSchema(const json &root, const json &schema, int depth, size_t &b
             return merged;
         }
     }
-    const std::string type = s.value("type", s.contains("properties") ? "object" : "");
+    const std::string type = textMember(s, "type", s.contains("properties") ? "object" : "");
     if (type == "object") {
         json out = json::object();
         if (s.contains("properties") && s["properties"].is_object()) {
@@ -85,7 +92,7 @@ json sampleFromSchema(const json &root, const json &schema, int depth, size_t &b
         return out;
     }
     if (type == "string") {
-        const std::string format = s.value("format", "");
+        const std::string format = textMember(s, "format");
         if (format == "date-time")
             return "2026-01-01T00:00:00Z";
         if (format == "date")
@@ -158,14 +165,14 @@ std::pair<std::string, std::string> serverOf(const json &document)
 {
     if (document.contains("servers") && document["servers"].is_array() && !document["servers"].empty()
         && document["servers"].front().is_object()) {
-        const std::string url = document["servers"].front().value("url", "");
+        const std::string url = textMember(document["servers"].front(), "url");
         if (const auto target = parseProxyTarget(url, ""))
             return {target->host, target->path == "/" ? "" : target->path};
         if (!url.empty() && url.front() == '/')
             return {"api.example.com", url == "/" ? "" : url};
     }
     if (document.contains("host") && document["host"].is_string()) {
-        std::string base = document.value("basePath", "");
+        std::string base = textMember(document, "basePath");
         if (base == "/")
             base.clear();
         return {lowerAscii(document["host"].get<std::string>()), base};
@@ -203,7 +210,7 @@ std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::st
     OpenAPIImport result;
     result.title = "Imported API";
     if (document.contains("info") && document["info"].is_object()) {
-        const std::string title = document["info"].value("title", "");
+        const std::string title = textMember(document["info"], "title");
         if (!title.empty())
             result.title = sanitizeUtf8(title.substr(0, 120));
     }

@@ -23,6 +23,16 @@ namespace {
 
 const char TimedOutProperty[] = "ks.timedOut";
 
+// Qt also reports 4xx and 5xx statuses as errors (content, server and invalid-operation codes); those
+// are answers. Network and proxy errors, and an unknown or failed protocol exchange, mean the reply
+// did not arrive whole.
+bool brokeOff(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError
+           && (error < QNetworkReply::ContentAccessDenied || error == QNetworkReply::ProtocolUnknownError
+               || error == QNetworkReply::ProtocolFailure);
+}
+
 } // namespace
 
 EngineClient::EngineClient(QObject *parent)
@@ -562,9 +572,12 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
         connect(reply, &QNetworkReply::finished, context ? context : this,
                 [reply, handler = std::move(handler)] {
                     ControlReply result;
-                    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                    // A reply that broke off (after its status line, mid-body, or at our own timeout) is
+                    // a transport failure however good its status looked: its body is not the answer.
+                    if (!brokeOff(reply->error()))
+                        result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                     // An aborted reply is closed; reading it would only warn.
-                    if (reply->isOpen())
+                    if (reply->isOpen() && result.httpStatus != 0)
                         result.body = reply->readAll();
                     if (result.httpStatus == 0)
                         result.error = reply->property(TimedOutProperty).toBool()

@@ -1,12 +1,13 @@
 // Outside tools run through QProcess on the GUI thread's event loop, so neither the window nor the pipes block.
 #include "platform/tool_runner.h"
 
+#include "platform/strict_utf8.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QTimer>
 
 namespace {
@@ -14,9 +15,7 @@ namespace {
 // Tool output that is not valid UTF-8 is dropped rather than shown garbled.
 QString decodeUtf8(const QByteArray &bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
+    return strictUtf8(bytes).value_or(QString());
 }
 
 // "execvp: No such file or directory" reads better without the system call's name.

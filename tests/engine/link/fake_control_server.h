@@ -36,6 +36,7 @@ struct CannedReply
     QByteArray contentType = "application/json";
     int delayMs = 0;
     bool hold = false; // never answer (a hung engine, or an open event stream)
+    int cutBodyAt = -1; // when set, the head and only this many body bytes are sent, then the connection drops
 };
 
 class FakeControlServer final : public QObject
@@ -111,7 +112,8 @@ private:
                 QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
                 out += "Content-Type: " + reply.contentType + "\r\n";
                 out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-                out += "Connection: close\r\n\r\n" + reply.body;
+                out += "Connection: close\r\n\r\n";
+                out += reply.cutBodyAt >= 0 ? reply.body.left(reply.cutBodyAt) : reply.body;
                 guard->write(out);
                 guard->disconnectFromHost();
                 m_requests[index].answeredMs = m_clock.elapsed();
