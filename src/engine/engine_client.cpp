@@ -249,7 +249,8 @@ QString EngineClient::engineExecutable() const
         return m_engineExecutable;
     const QString appDir = QCoreApplication::applicationDirPath();
     const QString beside = appDir + QStringLiteral("/kestrion-engine");
-    if (QFileInfo(beside).isExecutable())
+    // A file that is there but can't be run is a failed launch, not a missing engine, so it is kept.
+    if (QFileInfo::exists(beside))
         return beside;
     return appDir + QStringLiteral("/resources/kestrion-engine");
 }
@@ -287,7 +288,7 @@ void EngineClient::boot(bool autostartProxy)
 
     const QString executable = engineExecutable();
     const QFileInfo info(executable);
-    if (!info.isFile() || !info.isExecutable()) {
+    if (!info.exists()) {
         setStatus(EngineStatus::error(QStringLiteral("engine binary missing from app bundle")));
         appendLog(QStringLiteral("error: kestrion-engine not found in Resources"));
         return;
@@ -454,9 +455,12 @@ void EngineClient::shutdown()
     if (m_process)
         disconnect(m_process, &QProcess::readyReadStandardOutput, this, nullptr);
 
+    // At quit the event loop does not run again, so the request is seen out here (its own timeout
+    // bounds the wait); otherwise it would only be queued and never leave.
     if (m_controlPort)
-        sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt, ShutdownTimeoutMs,
-                    this, nullptr);
+        if (QNetworkReply *reply = sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt,
+                                               ShutdownTimeoutMs, this, nullptr))
+            waitForReplies({reply}, ShutdownTimeoutMs);
 
     if (QProcess *process = m_process) {
         m_process = nullptr;
@@ -644,6 +648,11 @@ void EngineClient::flushPendingPushes(int waitMs)
         inFlight.append(reply);
     if (QNetworkReply *reply = sendPendingEnvironmentPushNow())
         inFlight.append(reply);
+    waitForReplies(inFlight, waitMs);
+}
+
+void EngineClient::waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs)
+{
     if (inFlight.isEmpty())
         return;
 
