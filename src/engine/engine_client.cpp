@@ -33,6 +33,16 @@ QString signalName(int signal)
     return QStringLiteral("signal ") + QString::number(signal);
 }
 
+// Qt also reports 4xx and 5xx statuses as errors (content, server and invalid-operation codes); those
+// are answers. Network and proxy errors, and an unknown or failed protocol exchange, mean the reply
+// did not arrive whole.
+bool brokeOff(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError
+           && (error < QNetworkReply::ContentAccessDenied || error == QNetworkReply::ProtocolUnknownError
+               || error == QNetworkReply::ProtocolFailure);
+}
+
 } // namespace
 
 EngineClient::EngineClient(QObject *parent)
@@ -258,7 +268,8 @@ QString EngineClient::engineExecutable() const
         return m_engineExecutable;
     const QString appDir = QCoreApplication::applicationDirPath();
     const QString beside = appDir + QStringLiteral("/kestrion-engine");
-    if (QFileInfo(beside).isExecutable())
+    // A file that is there but can't be run is a failed launch, not a missing engine, so it is kept.
+    if (QFileInfo::exists(beside))
         return beside;
     return appDir + QStringLiteral("/resources/kestrion-engine");
 }
@@ -296,7 +307,7 @@ void EngineClient::boot(bool autostartProxy)
 
     const QString executable = engineExecutable();
     const QFileInfo info(executable);
-    if (!info.isFile() || !info.isExecutable()) {
+    if (!info.exists()) {
         setStatus(EngineStatus::error(QStringLiteral("engine binary missing from app bundle")));
         appendLog(QStringLiteral("error: kestrion-engine not found in Resources"));
         return;
@@ -472,9 +483,12 @@ void EngineClient::shutdown()
     if (m_process)
         disconnect(m_process, &QProcess::readyReadStandardOutput, this, nullptr);
 
+    // At quit the event loop does not run again, so the request is seen out here (its own timeout
+    // bounds the wait); otherwise it would only be queued and never leave.
     if (m_controlPort)
-        sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt, ShutdownTimeoutMs,
-                    this, nullptr);
+        if (QNetworkReply *reply = sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt,
+                                               ShutdownTimeoutMs, this, nullptr))
+            waitForReplies({reply}, ShutdownTimeoutMs);
 
     if (QProcess *process = m_process) {
         m_process = nullptr;
@@ -591,13 +605,12 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
         connect(reply, &QNetworkReply::finished, context ? context : this,
                 [reply, handler = std::move(handler)] {
                     ControlReply result;
-                    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                    // A connection that broke after the status line (a body cut short) is a transport
-                    // failure too; the errors from 200 on stand for an HTTP status and keep it.
-                    if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied)
-                        result.httpStatus = 0;
+                    // A reply that broke off (after its status line, mid-body, or at our own timeout) is
+                    // a transport failure however good its status looked: its body is not the answer.
+                    if (!brokeOff(reply->error()))
+                        result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                     // An aborted reply is closed; reading it would only warn.
-                    if (reply->isOpen())
+                    if (reply->isOpen() && result.httpStatus != 0)
                         result.body = reply->readAll();
                     if (result.httpStatus == 0)
                         result.error = reply->property(TimedOutProperty).toBool()
@@ -664,6 +677,11 @@ void EngineClient::flushPendingPushes(int waitMs)
         inFlight.append(reply);
     if (QNetworkReply *reply = sendPendingEnvironmentPushNow())
         inFlight.append(reply);
+    waitForReplies(inFlight, waitMs);
+}
+
+void EngineClient::waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs)
+{
     if (inFlight.isEmpty())
         return;
 

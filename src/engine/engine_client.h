@@ -312,6 +312,8 @@ private:
         };
     }
     // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
+    // Runs a local event loop until every reply has finished or waitMs has passed.
+    static void waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs);
     static void abortInFlight(QPointer<QNetworkReply> &slot);
     // Reads a user-chosen file off the GUI thread, as it may be large or on a slow disk. deliver gets
     // its bytes (none when it could not be read) and its file name on the GUI thread, while this lives.

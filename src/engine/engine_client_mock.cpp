@@ -1,9 +1,10 @@
 // EngineClient: mock body generation (built-in and local model) and the local model's lifecycle and setup.
 #include "engine/engine_client.h"
 
+#include "platform/strict_utf8.h"
+
 #include <QNetworkReply>
 #include <QPointer>
-#include <QStringDecoder>
 #include <QTimer>
 
 #include <memory>
@@ -12,15 +13,6 @@ namespace {
 
 constexpr int AIGenerateTimeoutMs = 120000;
 constexpr int AILifecycleTimeoutMs = 90000;
-
-std::optional<QString> strictUtf8(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
 
 std::string textOrEmpty(const std::optional<QString> &text)
 {

@@ -37,6 +37,7 @@ struct CannedReply
     int delayMs = 0;
     bool hold = false; // no answer until release() (a hung engine, or an open event stream)
     bool cutMidBody = false; // the head promises the whole body; half of it comes, then the connection drops
+    int cutBodyAt = -1; // when set, the head and only this many body bytes come, then the connection drops
 };
 
 class FakeControlServer final : public QObject
@@ -143,9 +144,11 @@ private:
         QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
         out += "Content-Type: " + reply.contentType + "\r\n";
         out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-        out += "Connection: close\r\n\r\n" + (reply.cutMidBody ? reply.body.left(reply.body.size() / 2) : reply.body);
+        const bool cut = reply.cutMidBody || reply.cutBodyAt >= 0;
+        const qsizetype sent = reply.cutBodyAt >= 0 ? reply.cutBodyAt : reply.body.size() / 2;
+        out += "Connection: close\r\n\r\n" + (cut ? reply.body.left(sent) : reply.body);
         socket->write(out);
-        if (reply.cutMidBody) {
+        if (cut) {
             socket->flush();
             socket->abort();
         }

@@ -1,6 +1,6 @@
 // The settings sheet: the port field, theme and switches, the engine and local-model sections, late answers.
 #include "app/sheet_presenter.h"
-#include "engine/link/fake_control_server.h"
+#include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "screens/setup/settings_screen.h"
 #include "screens/setup/setup_widgets.h"
