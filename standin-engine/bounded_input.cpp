@@ -10,9 +10,11 @@ namespace standin {
 
 using nlohmann::json;
 
-std::optional<json> parseBoundedJson(std::string_view text, std::string &error)
+namespace {
+
+std::optional<json> parseJsonWithin(std::string_view text, size_t maxBytes, std::string &error)
 {
-    if (text.size() > kMaxBodyBytes) {
+    if (text.size() > maxBytes) {
         error = "document too large";
         return std::nullopt;
     }
@@ -35,6 +37,18 @@ std::optional<json> parseBoundedJson(std::string_view text, std::string &error)
         return std::nullopt;
     }
     return parsed;
+}
+
+} // namespace
+
+std::optional<json> parseBoundedJson(std::string_view text, std::string &error)
+{
+    return parseJsonWithin(text, kMaxBodyBytes, error);
+}
+
+std::optional<json> parseDataFileJson(std::string_view text, std::string &error)
+{
+    return parseJsonWithin(text, text.size(), error);
 }
 
 namespace {
@@ -68,7 +82,18 @@ json yamlScalar(const YAML::Node &node)
 
 struct YamlConverter {
     size_t nodes = 0;
+    size_t bytes = 0;
     std::string error;
+
+    bool countBytes(size_t size)
+    {
+        bytes += size;
+        if (bytes <= kMaxYamlExpandedBytes)
+            return true;
+        error = "document too large (its aliases expand to more than "
+                + std::to_string(kMaxYamlExpandedBytes / (1024 * 1024)) + " MB of text)";
+        return false;
+    }
 
     std::optional<json> convert(const YAML::Node &node, int depth)
     {
@@ -85,6 +110,8 @@ struct YamlConverter {
         case YAML::NodeType::Undefined:
             return json(nullptr);
         case YAML::NodeType::Scalar:
+            if (!countBytes(node.Scalar().size()))
+                return std::nullopt;
             return yamlScalar(node);
         case YAML::NodeType::Sequence: {
             json array = json::array();
@@ -103,6 +130,8 @@ struct YamlConverter {
                     error = "mapping keys must be plain values";
                     return std::nullopt;
                 }
+                if (!countBytes(entry.first.Scalar().size()))
+                    return std::nullopt;
                 auto value = convert(entry.second, depth + 1);
                 if (!value)
                     return std::nullopt;

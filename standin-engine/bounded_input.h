@@ -16,9 +16,14 @@ constexpr size_t kMaxBodyBytes = 4 * 1024 * 1024;
 constexpr int kMaxNestingDepth = 64;
 // Upper bound on values produced from one YAML document, so aliases can't multiply it (YAML bombs).
 constexpr size_t kMaxYamlNodes = 200000;
+// Upper bound on the text (keys and scalars) one YAML document expands to: an alias of a long string
+// counts its length again each time it is used.
+constexpr size_t kMaxYamlExpandedBytes = 4 * kMaxBodyBytes;
 
 std::optional<nlohmann::json> parseBoundedJson(std::string_view text, std::string &error);
 std::optional<nlohmann::json> parseBoundedYaml(std::string_view text, std::string &error);
+// The engine's own files: as large as it wrote them, still refusing deep nesting.
+std::optional<nlohmann::json> parseDataFileJson(std::string_view text, std::string &error);
 
 // Bytes that are not valid UTF-8 become U+FFFD so the text can travel in JSON.
 std::string sanitizeUtf8(std::string_view bytes);

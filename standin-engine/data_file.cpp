@@ -1,12 +1,50 @@
-// Reading and safely replacing the stand-in engine's files under its data directory.
+// Reading and safely replacing the stand-in engine's files under its data directory, and the folder's lock.
 #include "data_file.h"
 
 #include "engine_support.h"
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <malloc.h>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace standin {
+
+namespace {
+
+constexpr size_t kSinkBuffer = 256 * 1024;
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// A rename is only durable once the folder that holds the name is on the disk too.
+void syncFolder(const std::filesystem::path &folder)
+{
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
 
 std::optional<std::string> readFileIfPresent(const std::filesystem::path &file)
 {
@@ -19,21 +57,136 @@ std::optional<std::string> readFileIfPresent(const std::filesystem::path &file)
     return text.str();
 }
 
-std::error_code saveFileReplacing(const std::filesystem::path &file, std::string_view text)
+void FileSink::write(std::string_view bytes)
+{
+    if (!m_ok)
+        return;
+    m_buffer.append(bytes);
+    m_written += bytes.size();
+    if (m_buffer.size() >= kSinkBuffer)
+        flush();
+}
+
+bool FileSink::flush()
+{
+    if (m_ok && !m_buffer.empty())
+        m_ok = writeAll(m_fd, m_buffer);
+    m_buffer.clear();
+    return m_ok;
+}
+
+std::error_code saveFileStreaming(const std::filesystem::path &file, const std::function<void(FileSink &)> &write)
 {
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
     const auto temporary = file.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush()) {
-            logError("could not save " + file.string());
-            return {};
-        }
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return std::error_code(errno, std::generic_category());
+    ::fchmod(fd, 0600); // a temporary left by an older engine keeps its mode otherwise
+    FileSink sink(fd);
+    write(sink);
+    // The bytes reach the disk before the name does, so a crash leaves the old file or the new one.
+    const bool written = sink.flush() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return std::make_error_code(std::errc::io_error);
     }
     std::filesystem::rename(temporary, file, ec);
+    if (!ec)
+        syncFolder(file.parent_path());
     return ec;
+}
+
+std::error_code saveFileReplacing(const std::filesystem::path &file, std::string_view text)
+{
+    return saveFileStreaming(file, [text](FileSink &sink) { sink.write(text); });
+}
+
+bool appendToFile(const std::filesystem::path &file, std::string_view bytes)
+{
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, bytes) && ::fdatasync(fd) == 0;
+    ::close(fd);
+    return written;
+}
+
+std::optional<std::filesystem::path> keepAside(const std::filesystem::path &file)
+{
+    for (int n = 1; n < 10000; ++n) {
+        std::filesystem::path aside = file.string() + ".unreadable" + (n == 1 ? "" : "-" + std::to_string(n));
+        std::error_code ec;
+        if (std::filesystem::exists(aside, ec) || ec)
+            continue;
+        // The engine holds the folder's lock, so nobody else takes the free name meanwhile.
+        std::filesystem::rename(file, aside, ec);
+        if (ec)
+            return std::nullopt;
+        return aside;
+    }
+    return std::nullopt;
+}
+
+void makePrivate(const std::filesystem::path &directory)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+    ::chmod(directory.c_str(), 0700);
+    for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_symlink(ec))
+            continue; // never change what a link points at
+        if (it->is_directory(ec))
+            ::chmod(it->path().c_str(), 0700);
+        else if (it->is_regular_file(ec))
+            ::chmod(it->path().c_str(), 0600);
+    }
+}
+
+void releaseFreedMemory()
+{
+    ::malloc_trim(0);
+}
+
+DataFolderLock::~DataFolderLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool DataFolderLock::acquire(const std::filesystem::path &directory, int graceMs, std::string &error)
+{
+    const auto file = directory / "engine.lock";
+    m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0) {
+        error = "could not open " + file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error = "could not lock " + file.string() + ": " + std::strerror(errno);
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            char text[32] = {};
+            const ssize_t n = ::pread(m_fd, text, sizeof text - 1, 0);
+            const std::string holder = n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+            error = "the data folder " + directory.string() + " is in use by another engine"
+                    + (holder.empty() ? std::string() : " (pid " + holder + ")");
+            ::close(m_fd);
+            m_fd = -1;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const std::string pid = std::to_string(::getpid());
+    if (::ftruncate(m_fd, 0) == 0)
+        ::pwrite(m_fd, pid.data(), pid.size(), 0);
+    return true;
 }
 
 } // namespace standin

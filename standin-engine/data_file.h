@@ -1,7 +1,8 @@
-// Reading and safely replacing the stand-in engine's files under its data directory.
+// Reading and safely replacing the stand-in engine's files under its data directory, and the folder's lock.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,9 +13,56 @@ namespace standin {
 // The file's bytes, or none when there is no such file (one that cannot be opened reads as empty).
 std::optional<std::string> readFileIfPresent(const std::filesystem::path &file);
 
-// Writes text to "<file>.tmp" (creating the folder) and renames that over the file, so a failed write
-// never leaves half a file. A failed write is logged as "could not save <file>" and leaves the file as it
-// was; a failed rename is returned for the caller to report or not.
+// Buffered writes into a file being saved; a failed write sticks.
+class FileSink final {
+public:
+    explicit FileSink(int fd) : m_fd(fd) {}
+    void write(std::string_view bytes);
+    bool flush();
+    bool ok() const { return m_ok; }
+    size_t written() const { return m_written; }
+
+private:
+    int m_fd;
+    std::string m_buffer;
+    size_t m_written = 0;
+    bool m_ok = true;
+};
+
+// Writes "<file>.tmp" (mode 0600 from its creation, creating the folder), flushes it to the disk and
+// renames it over the file, so a failed write or a crash never leaves half a file. A failure leaves the
+// file as it was and is returned for the caller to report or not.
 std::error_code saveFileReplacing(const std::filesystem::path &file, std::string_view text);
+std::error_code saveFileStreaming(const std::filesystem::path &file, const std::function<void(FileSink &)> &write);
+
+// Appends bytes to the file (created 0600) and flushes them to the disk; false when that failed.
+bool appendToFile(const std::filesystem::path &file, std::string_view bytes);
+
+// Moves an unreadable file aside as "<file>.unreadable", or "<file>.unreadable-2", -3... so that no
+// earlier copy is ever replaced; returns the name it got, or nothing when the move failed.
+std::optional<std::filesystem::path> keepAside(const std::filesystem::path &file);
+
+// Creates the folder when missing and makes it and what it holds private to the user
+// (folders 0700, files 0600): the history holds credentials in clear.
+void makePrivate(const std::filesystem::path &directory);
+
+// Hands memory freed by a large write back to the system.
+void releaseFreedMemory();
+
+// An exclusive lock on a data folder for the life of the process, so that two engines never share one.
+class DataFolderLock final {
+public:
+    DataFolderLock() = default;
+    ~DataFolderLock();
+    DataFolderLock(const DataFolderLock &) = delete;
+    DataFolderLock &operator=(const DataFolderLock &) = delete;
+
+    // Takes the lock, waiting up to `graceMs` for an engine that is still exiting to let it go. On
+    // failure `error` says why, naming the other engine's process id when it is known.
+    bool acquire(const std::filesystem::path &directory, int graceMs, std::string &error);
+
+private:
+    int m_fd = -1;
+};
 
 } // namespace standin

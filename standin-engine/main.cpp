@@ -1,4 +1,5 @@
 // Entry point of the stand-in kestrion-engine: command line, port handshake, exit on stdin EOF or SIGTERM.
+#include "data_file.h"
 #include "engine_options.h"
 #include "engine_support.h"
 #include "standin_engine.h"
@@ -6,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -51,6 +53,9 @@ void watchSignals(standin::StandinEngine &engine, sigset_t signals)
 
 int main(int argc, char **argv)
 {
+    // Each thread's own malloc arena would keep the peak of every large request it ever served.
+    ::mallopt(M_ARENA_MAX, 2);
+
     // Signals are taken by one thread with sigwait; every thread started from here inherits the mask.
     sigset_t signals;
     sigemptyset(&signals);
@@ -66,6 +71,14 @@ int main(int argc, char **argv)
         standin::logError("kestrion-engine: " + error);
         standin::logError("usage: kestrion-engine --data-dir DIR [--control-port N] [--proxy-port N] [--autostart]");
         return 2;
+    }
+    // One engine per data folder: a second one would read half-written state and lose saves. An engine
+    // that is still exiting gets a moment to let go.
+    standin::makePrivate(options->dataDir);
+    static standin::DataFolderLock folderLock; // held until the process ends
+    if (!folderLock.acquire(options->dataDir, 2000, error)) {
+        standin::logError("kestrion-engine: " + error + "; quit the other engine first");
+        return 1;
     }
     const standin::Fault fault = standin::parseFault(std::getenv("KESTRION_STANDIN_FAULT"));
     if (fault == standin::Fault::LogFlood) {

@@ -116,29 +116,57 @@ json defaultExample()
                  {"created_at", "2026-01-01T09:00:00Z"}};
 }
 
+// What one body may still take: values made, and bytes of text read from the example and written.
+struct Budget {
+    size_t values = kMaxGeneratedValues;
+    size_t bytes = kMaxGeneratedBytes;
+    bool exceeded = false;
+
+    bool take(size_t valueCount, size_t byteCount)
+    {
+        if (exceeded || valueCount > values || byteCount > bytes) {
+            exceeded = true;
+            return false;
+        }
+        values -= valueCount;
+        bytes -= byteCount;
+        return true;
+    }
+};
+
 json varyValue(const json &example, const std::string &fieldName, int count, std::mt19937_64 &random,
-               size_t &budget)
+               Budget &budget)
 {
-    if (budget == 0)
+    if (!budget.take(1, 1))
         return nullptr;
-    --budget;
     switch (example.type()) {
     case json::value_t::object: {
         json out = json::object();
-        for (auto it = example.begin(); it != example.end(); ++it)
+        for (auto it = example.begin(); it != example.end() && !budget.exceeded; ++it) {
+            if (!budget.take(0, it.key().size()))
+                break;
             out[it.key()] = varyValue(it.value(), it.key(), count, random, budget);
+        }
         return out;
     }
     case json::value_t::array: {
         json out = json::array();
         if (example.empty())
             return out;
-        for (int i = 0; i < count && budget > 0; ++i)
+        for (int i = 0; i < count && !budget.exceeded; ++i)
             out.push_back(varyValue(example.front(), fieldName, count, random, budget));
         return out;
     }
-    case json::value_t::string:
-        return varyString(example.get<std::string>(), fieldName, random);
+    case json::value_t::string: {
+        // Reading a long example string costs its length each time, as does what is made from it.
+        const std::string &text = example.get_ref<const std::string &>();
+        if (!budget.take(0, text.size()))
+            return nullptr;
+        std::string made = varyString(text, fieldName, random);
+        if (!budget.take(0, made.size()))
+            return nullptr;
+        return made;
+    }
     case json::value_t::boolean:
         return std::uniform_int_distribution<int>(0, 1)(random) == 1;
     case json::value_t::number_integer:
@@ -169,9 +197,9 @@ std::optional<std::string> generateMockBody(std::string_view example, std::int64
         }
         shape = std::move(*parsed);
     }
-    size_t budget = kMaxGeneratedValues;
+    Budget budget;
     const json body = varyValue(shape, "", std::clamp(count, 1, kMaxGeneratedItems), random, budget);
-    if (budget == 0) {
+    if (budget.exceeded) {
         error = "the generated body would be too large; use a smaller count";
         return std::nullopt;
     }

@@ -21,5 +21,8 @@ std::optional<std::string> generateMockBody(std::string_view example, std::int64
 
 // Most values one generated body may hold; nested arrays multiply quickly.
 constexpr size_t kMaxGeneratedValues = 200000;
+// Most bytes of text one body may read from its example and write, counted per value: a long string
+// inside nested arrays is read and written once per copy.
+constexpr size_t kMaxGeneratedBytes = 4 * 1024 * 1024;
 
 } // namespace standin

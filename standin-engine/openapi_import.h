@@ -12,13 +12,19 @@
 
 namespace standin {
 
+// What one import may produce: schema nodes sampled, and bytes of response bodies over all routes
+// (an example shared through "$ref" counts once for every route that uses it).
+constexpr size_t kMaxImportSchemaNodes = 500000;
+constexpr size_t kMaxImportedBodyBytes = 16 * 1024 * 1024;
+
 struct OpenAPIImport {
     std::string title; // the document's info.title, or "Imported API"
     std::vector<WireRoute> routes;
 };
 
 // One route per path and method; "{id}" segments become ":id"; the first 2xx response gives the
-// status and, where the document has one, its example body.
+// status and, where the document has one, its example body. A document without operations, with a
+// field of the wrong type, or past the bounds above gives nothing and a message naming the cause.
 std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &error);
 std::optional<OpenAPIImport> importOpenAPIDocument(const nlohmann::json &document, std::string &error);
 

@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <sys/stat.h>
 
@@ -35,24 +34,6 @@ std::string bioText(BIO *bio)
     char *data = nullptr;
     const long length = BIO_get_mem_data(bio, &data);
     return length > 0 ? std::string(data, static_cast<size_t>(length)) : std::string();
-}
-
-bool writeFile(const std::filesystem::path &path, const std::string &text, bool secret)
-{
-    const auto temporary = path.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out << text;
-        if (!out.flush())
-            return false;
-    }
-    if (secret)
-        ::chmod(temporary.c_str(), 0600);
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    return !ec;
 }
 
 bool addExtension(X509 *cert, int nid, const char *value)
@@ -172,9 +153,11 @@ std::optional<CertificateFacts> RootCA::generate(std::string &error)
     std::lock_guard lock(m_mutex);
     std::error_code ec;
     std::filesystem::create_directories(m_directory, ec);
-    // The key goes first: a certificate without its key would be useless for signing hosts.
-    if (!writeFile(m_directory / "kestrion-root-ca.key", made->second, true)
-        || !writeFile(certificatePath(), made->first, false)) {
+    ::chmod(m_directory.c_str(), 0700);
+    // The key goes first: a certificate without its key would be useless for signing hosts. Both are
+    // created readable by the user alone, never for a moment by anyone else.
+    if (saveFileReplacing(m_directory / "kestrion-root-ca.key", made->second)
+        || saveFileReplacing(certificatePath(), made->first)) {
         error = "could not write the CA files under " + m_directory.string();
         return std::nullopt;
     }

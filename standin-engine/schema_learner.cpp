@@ -6,6 +6,7 @@
 #include "engine_support.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace standin {
 
@@ -155,36 +156,90 @@ void SchemaLearner::load()
     if (!text)
         return;
     std::string error;
-    const auto parsed = parseBoundedJson(*text, error);
+    const auto parsed = parseDataFileJson(*text, error);
+    // (updated time, project, key) of every baseline, to restore which were seen last.
+    std::vector<std::tuple<std::string, std::string, std::string>> order;
     try {
         if (!parsed || !parsed->is_object())
             throw std::runtime_error(parsed ? "expected an object" : error);
         for (auto it = parsed->begin(); it != parsed->end(); ++it) {
             const auto snapshot = decodeJsonOrThrow<SchemaSnapshot>(it.value());
             ProjectSchema &project = m_projects[it.key()];
-            for (const auto &baseline : snapshot.baselines)
+            for (const auto &baseline : snapshot.baselines) {
                 project.baselines[baseline.key] = baseline;
+                order.emplace_back(baseline.updated.value_or(""), it.key(), baseline.key);
+            }
             project.drifts.assign(snapshot.drifts.begin(), snapshot.drifts.end());
+            while (project.drifts.size() > kMaxDriftsPerProject)
+                project.drifts.pop_back();
         }
     } catch (const std::exception &e) {
         m_projects.clear();
-        logError("schema file " + m_file.string() + " could not be read (" + e.what() + "); learning afresh");
+        const auto aside = keepAside(m_file);
+        logError("schema file " + m_file.string() + " could not be read (" + e.what() + "); learning afresh"
+                 + (aside ? " (kept as " + aside->string() + ")" : std::string()));
+        return;
     }
+    std::sort(order.begin(), order.end());
+    for (const auto &[updated, projectId, key] : order)
+        m_projects[projectId].lastSeen[key] = ++m_clock;
+    const size_t before = baselineCountLocked();
+    while (baselineCountLocked() > kMaxBaselines)
+        dropOldestBaselineLocked();
+    m_dirty = baselineCountLocked() != before;
+    releaseFreedMemory();
+}
+
+size_t SchemaLearner::baselineCountLocked() const
+{
+    size_t count = 0;
+    for (const auto &[id, project] : m_projects)
+        count += project.baselines.size();
+    return count;
+}
+
+void SchemaLearner::dropOldestBaselineLocked()
+{
+    ProjectSchema *oldestProject = nullptr;
+    std::string oldestKey;
+    std::uint64_t oldest = UINT64_MAX;
+    for (auto &[id, project] : m_projects) {
+        for (const auto &[key, baseline] : project.baselines) {
+            const auto seen = project.lastSeen.find(key);
+            const std::uint64_t when = seen == project.lastSeen.end() ? 0 : seen->second;
+            if (when < oldest) {
+                oldest = when;
+                oldestProject = &project;
+                oldestKey = key;
+            }
+        }
+    }
+    if (!oldestProject)
+        return;
+    oldestProject->baselines.erase(oldestKey);
+    oldestProject->lastSeen.erase(oldestKey);
 }
 
 std::optional<WireDriftEvent> SchemaLearner::observe(const Observation &observation, const json &body)
 {
     const FlatShape shape = flattenShape(body);
+    if (shape.size() > kMaxShapePaths)
+        return std::nullopt;
     std::lock_guard lock(m_mutex);
     ProjectSchema &project = m_projects[observation.projectId];
-    SchemaBaseline &baseline = project.baselines[observation.key];
-    if (baseline.key.empty()) {
-        baseline.key = observation.key;
-        baseline.method = observation.method;
-        baseline.host = observation.host;
-        baseline.path = observation.path;
+    auto found = project.baselines.find(observation.key);
+    if (found == project.baselines.end()) {
+        if (baselineCountLocked() >= kMaxBaselines)
+            dropOldestBaselineLocked();
+        SchemaBaseline fresh;
+        fresh.key = observation.key;
+        fresh.method = observation.method;
+        fresh.host = observation.host;
+        fresh.path = observation.path;
+        found = project.baselines.emplace(observation.key, std::move(fresh)).first;
     }
-    m_dirty = true;
+    SchemaBaseline &baseline = found->second;
+    project.lastSeen[observation.key] = ++m_clock;
     if (!baseline.locked) {
         SchemaSketch sketch = baseline.sketch.value_or(SchemaSketch {});
         addSample(sketch, shape);
@@ -192,6 +247,7 @@ std::optional<WireDriftEvent> SchemaLearner::observe(const Observation &observat
         baseline.locked = sketch.samples >= kSamplesToLock;
         baseline.sketch = std::move(sketch);
         baseline.updated = observation.time;
+        m_dirty = true;
         return std::nullopt;
     }
 
@@ -201,9 +257,12 @@ std::optional<WireDriftEvent> SchemaLearner::observe(const Observation &observat
     WireDriftEvent event {observation.key, observation.trafficId, 0, std::move(changes)};
     event.breaking = static_cast<int>(std::count_if(event.changes.begin(), event.changes.end(),
                                                     [](const auto &c) { return c.severity == "breaking"; }));
+    if (event.changes.size() > kMaxChangesPerDrift)
+        event.changes.resize(kMaxChangesPerDrift);
     project.drifts.push_front(SchemaDriftRecord::fromEvent(event, observation.time));
     while (project.drifts.size() > kMaxDriftsPerProject)
         project.drifts.pop_back();
+    m_dirty = true;
     return event;
 }
 
@@ -250,7 +309,8 @@ void SchemaLearner::forgetProject(const std::string &projectId)
 void SchemaLearner::saveIfDirty()
 {
     std::lock_guard saving(m_saveMutex);
-    ordered_json document = ordered_json::object();
+    // Each project's text is made under the lock; the slow write to the disk happens outside it.
+    std::vector<std::string> parts;
     {
         std::lock_guard lock(m_mutex);
         if (!m_dirty)
@@ -261,10 +321,31 @@ void SchemaLearner::saveIfDirty()
             for (const auto &[key, baseline] : project.baselines)
                 snapshot.baselines.push_back(baseline);
             snapshot.drifts.assign(project.drifts.begin(), project.drifts.end());
-            document[projectId] = snapshot;
+            ordered_json entry = ordered_json::object();
+            entry[projectId] = std::move(snapshot);
+            std::string text = entry.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+            parts.push_back(text.substr(1, text.size() - 2)); // "id":{...} without the braces
         }
     }
-    saveFileReplacing(m_file, document.dump(-1, ' ', false, ordered_json::error_handler_t::replace));
+    size_t written = 0;
+    const auto failed = saveFileStreaming(m_file, [&](FileSink &out) {
+        out.write("{");
+        for (size_t i = 0; i < parts.size(); ++i) {
+            if (i)
+                out.write(",");
+            out.write(parts[i]);
+        }
+        out.write("}");
+        written = out.written();
+    });
+    parts = {};
+    if (failed) {
+        logError("could not save " + m_file.string() + ": " + failed.message());
+        std::lock_guard lock(m_mutex);
+        m_dirty = true;
+    }
+    if (written > 1024 * 1024)
+        releaseFreedMemory();
 }
 
 } // namespace standin

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -31,6 +32,13 @@ class SchemaLearner final {
 public:
     static constexpr int kSamplesToLock = 3;
     static constexpr size_t kMaxDriftsPerProject = 500;
+    // Baselines kept over all projects; past it the one seen longest ago goes (an any-host route
+    // makes one per host).
+    static constexpr size_t kMaxBaselines = 1000;
+    // Responses with more distinct JSON paths than this are not learned from.
+    static constexpr size_t kMaxShapePaths = 300;
+    // Changes kept with one drift finding; its breaking count still counts them all.
+    static constexpr size_t kMaxChangesPerDrift = 100;
 
     explicit SchemaLearner(std::filesystem::path file);
 
@@ -57,14 +65,18 @@ public:
 private:
     struct ProjectSchema {
         std::map<std::string, SchemaBaseline> baselines;
+        std::map<std::string, std::uint64_t> lastSeen; // per baseline key, from m_clock
         std::deque<SchemaDriftRecord> drifts; // newest first
     };
     void load();
+    size_t baselineCountLocked() const;
+    void dropOldestBaselineLocked();
 
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
     std::mutex m_saveMutex;
     std::map<std::string, ProjectSchema> m_projects;
+    std::uint64_t m_clock = 0;
     bool m_dirty = false;
 };
 

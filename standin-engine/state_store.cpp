@@ -36,6 +36,11 @@ bool validName(const std::string &name, std::string &error)
         error = "project name is too long (at most " + std::to_string(StateStore::kMaxNameLength) + " bytes)";
         return false;
     }
+    // A NUL or line break would cut or break the name wherever it is shown or written.
+    if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+        error = "project name must not contain control characters";
+        return false;
+    }
     return true;
 }
 
@@ -54,16 +59,23 @@ ProjectState freshProject(std::string id, std::string name)
     return project;
 }
 
-ordered_json projectToJson(const ProjectState &project)
+std::string dumped(const ordered_json &j)
 {
-    ordered_json j;
-    j["id"] = project.id;
-    j["name"] = project.name;
-    j["updatedAt"] = project.updatedAt;
-    j["routes"] = project.routes;
-    j["environments"] = project.environments;
-    j["chaos"] = project.chaos;
-    return j;
+    return j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+}
+
+// One project as its JSON object, written a route at a time so that no copy of the whole state is made.
+void writeProject(FileSink &out, const ProjectState &project)
+{
+    out.write("{\"id\":" + dumped(project.id) + ",\"name\":" + dumped(project.name)
+              + ",\"updatedAt\":" + dumped(project.updatedAt) + ",\"routes\":[");
+    for (size_t i = 0; i < project.routes.size(); ++i) {
+        if (i)
+            out.write(",");
+        out.write(dumped(ordered_json(project.routes[i])));
+    }
+    out.write("],\"environments\":" + dumped(ordered_json(project.environments))
+              + ",\"chaos\":" + dumped(ordered_json(project.chaos)) + "}");
 }
 
 ProjectState projectFromJson(const json &j)
@@ -114,7 +126,7 @@ void StateStore::load()
         return;
     std::string error;
     try {
-        const auto parsed = parseBoundedJson(*text, error);
+        const auto parsed = parseDataFileJson(*text, error);
         if (!parsed)
             throw RecordError({}, error);
         const records::ObjectReader reader(*parsed);
@@ -130,27 +142,31 @@ void StateStore::load()
         m_activeId = activeId;
     } catch (const std::exception &e) {
         // Keep the unreadable file for the user instead of overwriting it on the next save.
-        const auto aside = m_file.string() + ".unreadable";
-        std::error_code ec;
-        std::filesystem::rename(m_file, aside, ec);
-        logError("state file " + m_file.string() + " could not be read (" + e.what() + "); kept as " + aside);
+        const auto aside = keepAside(m_file);
+        logError("state file " + m_file.string() + " could not be read (" + e.what() + "); "
+                 + (aside ? "kept as " + aside->string() : std::string("it could not be moved aside")));
         m_projects.clear();
     }
+    releaseFreedMemory();
 }
 
 void StateStore::saveLocked() const
 {
-    ordered_json document;
-    document["version"] = 1;
-    document["activeId"] = m_activeId;
-    document["projects"] = ordered_json::array();
-    for (const auto &project : m_projects)
-        document["projects"].push_back(projectToJson(project));
-
-    const auto renameError =
-        saveFileReplacing(m_file, document.dump(-1, ' ', false, ordered_json::error_handler_t::replace));
+    size_t written = 0;
+    const auto renameError = saveFileStreaming(m_file, [this, &written](FileSink &out) {
+        out.write("{\"version\":1,\"activeId\":" + dumped(m_activeId) + ",\"projects\":[");
+        for (size_t i = 0; i < m_projects.size(); ++i) {
+            if (i)
+                out.write(",");
+            writeProject(out, m_projects[i]);
+        }
+        out.write("]}");
+        written = out.written();
+    });
     if (renameError)
         logError("could not save " + m_file.string() + ": " + renameError.message());
+    if (written > kTrimAfterBytes)
+        releaseFreedMemory();
 }
 
 ProjectState *StateStore::findLocked(const std::string &id)

@@ -38,6 +38,8 @@ class StateStore final {
 public:
     static constexpr size_t kMaxRoutes = 5000;
     static constexpr size_t kMaxNameLength = 120;
+    // Saves larger than this give the memory they took back to the system.
+    static constexpr size_t kTrimAfterBytes = 1024 * 1024;
 
     // Loads the file when there is one; otherwise starts with one empty project.
     explicit StateStore(std::filesystem::path file);

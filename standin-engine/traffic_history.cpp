@@ -32,23 +32,74 @@ TrafficHistory::TrafficHistory(std::filesystem::path file)
     load();
 }
 
+void TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
+{
+    if (const auto number = numberOf(record.id))
+        m_nextNumber = std::max(m_nextNumber, *number + 1);
+    m_records.push_front(std::move(record));
+    m_sizes.push_front(savedSize);
+    m_bytes += savedSize;
+}
+
+void TrafficHistory::trimLocked()
+{
+    while (!m_records.empty() && (m_records.size() > kMaxRecords || m_bytes > kMaxStoredBytes)) {
+        m_bytes -= m_sizes.back();
+        m_records.pop_back();
+        m_sizes.pop_back();
+    }
+}
+
 void TrafficHistory::load()
 {
     const auto text = readFileIfPresent(m_file);
     if (!text)
         return;
-    // History is a convenience: an unreadable file starts an empty history rather than stopping the engine.
-    auto records = decodeRecord<std::vector<TrafficRecord>>(*text);
-    if (!records) {
-        logError("history file " + m_file.string() + " could not be read; starting with an empty history");
-        return;
+    m_fileBytes = text->size();
+    const size_t first = text->find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && (*text)[first] == '[') {
+        // The older form: one array, newest first.
+        auto records = decodeRecord<std::vector<TrafficRecord>>(*text);
+        if (!records) {
+            const auto aside = keepAside(m_file);
+            logError("history file " + m_file.string() + " could not be read; starting with an empty history"
+                     + (aside ? " (kept as " + aside->string() + ")" : std::string()));
+            m_fileBytes = 0;
+            return;
+        }
+        for (auto it = records->rbegin(); it != records->rend(); ++it)
+            keepLocked(std::move(*it), encodeRecord(*it).size() + 1);
+        m_rewrite = true;
+    } else {
+        // A line cut short by a crash, or damaged, costs that one record only.
+        size_t unreadable = 0;
+        size_t begin = 0;
+        while (begin < text->size()) {
+            size_t end = text->find('\n', begin);
+            const bool complete = end != std::string::npos;
+            if (!complete)
+                end = text->size();
+            const std::string_view line(text->data() + begin, end - begin);
+            if (line.find_first_not_of(" \t\r") != std::string_view::npos) {
+                auto record = complete ? decodeRecord<TrafficRecord>(line) : std::nullopt;
+                if (record)
+                    keepLocked(std::move(*record), line.size() + 1);
+                else
+                    ++unreadable;
+            }
+            begin = end + 1;
+        }
+        if (unreadable) {
+            logError("history file " + m_file.string() + ": " + std::to_string(unreadable)
+                     + " unreadable record(s) left out");
+            m_rewrite = true;
+        }
     }
-    for (auto &record : *records) {
-        if (const auto number = numberOf(record.id))
-            m_nextNumber = std::max(m_nextNumber, *number + 1);
-        if (m_records.size() < kMaxRecords)
-            m_records.push_back(std::move(record));
-    }
+    const size_t before = m_records.size();
+    trimLocked();
+    if (m_records.size() != before)
+        m_rewrite = true;
+    m_dirty = m_rewrite;
 }
 
 std::string TrafficHistory::clipBody(std::string body)
@@ -69,9 +120,17 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
         record.respBody = clipBody(std::move(*record.respBody));
     std::lock_guard lock(m_mutex);
     record.id = "t-" + std::to_string(m_nextNumber++);
-    m_records.push_front(record);
-    while (m_records.size() > kMaxRecords)
-        m_records.pop_back();
+    std::string line = encodeRecord(record);
+    line.push_back('\n');
+    keepLocked(record, line.size());
+    trimLocked();
+    if (m_unsaved.size() + line.size() > kMaxStoredBytes) {
+        // Appends keep failing: the next save writes what is kept instead.
+        m_unsaved.clear();
+        m_rewrite = true;
+    } else if (!m_rewrite) {
+        m_unsaved += line;
+    }
     m_dirty = true;
     return record;
 }
@@ -117,21 +176,66 @@ void TrafficHistory::clear()
 {
     std::lock_guard lock(m_mutex);
     m_records.clear();
+    m_sizes.clear();
+    m_bytes = 0;
+    m_unsaved.clear();
+    m_rewrite = true;
     m_dirty = true;
+}
+
+void TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
+{
+    size_t written = 0;
+    const auto renamed = saveFileStreaming(m_file, [&](FileSink &out) {
+        for (const auto &record : oldestFirst) {
+            out.write(encodeRecord(record));
+            out.write("\n");
+        }
+        written = out.written();
+    });
+    oldestFirst = {};
+    if (written > kMaxStoredBytes / 4)
+        releaseFreedMemory();
+    std::lock_guard lock(m_mutex);
+    if (renamed) {
+        logError("could not save " + m_file.string() + ": " + renamed.message());
+        m_rewrite = true; // try again at the next save
+        m_dirty = true;
+        return;
+    }
+    m_fileBytes = written;
 }
 
 void TrafficHistory::saveIfDirty()
 {
     std::lock_guard saving(m_saveMutex);
-    std::string text;
+    std::string lines;
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         if (!m_dirty)
             return;
         m_dirty = false;
-        text = encodeRecord(std::vector<TrafficRecord>(m_records.begin(), m_records.end()));
+        // Records that fell out of the kept ones still sit in the file; once they are as many bytes
+        // as the kept ones, the file is written afresh.
+        if (m_rewrite || m_fileBytes + m_unsaved.size() > 2 * std::max(m_bytes, kMaxStoredBytes / 8)) {
+            std::vector<TrafficRecord> oldestFirst(m_records.rbegin(), m_records.rend());
+            m_unsaved.clear();
+            m_rewrite = false;
+            lock.unlock();
+            rewrite(std::move(oldestFirst));
+            return;
+        }
+        lines.swap(m_unsaved);
     }
-    saveFileReplacing(m_file, text);
+    const bool appended = appendToFile(m_file, lines);
+    std::lock_guard lock(m_mutex);
+    if (appended) {
+        m_fileBytes += lines.size();
+    } else {
+        // The file may now end in part of a line: write it whole next time.
+        m_rewrite = true;
+        m_dirty = true;
+    }
 }
 
 } // namespace standin

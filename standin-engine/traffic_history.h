@@ -1,4 +1,5 @@
-// Every exchange the proxy served, newest first, with paging and a text filter; saved under the data dir.
+// Every exchange the proxy served, newest first, with paging and a text filter; saved under the data dir
+// as one record per line, oldest first, new records appended.
 #pragma once
 
 #include "engine/records/traffic_records.h"
@@ -19,6 +20,8 @@ public:
     static constexpr size_t kMaxStoredBody = 16 * 1024;
     static constexpr int kDefaultLimit = 100;
     static constexpr int kMaxLimit = 1000;
+    // The kept records' size as saved; the oldest go first when new ones pass it.
+    static constexpr size_t kMaxStoredBytes = 8 * 1024 * 1024;
 
     explicit TrafficHistory(std::filesystem::path file);
 
@@ -31,7 +34,8 @@ public:
     std::optional<TrafficRecord> find(const std::string &id) const;
     void clear();
 
-    // Written at most this often while requests come in, and once more at exit.
+    // Called about once a second while requests come in, and once more at exit: appends what came
+    // since the last call; rewrites the file only after a clear or once it holds twice what is kept.
     void saveIfDirty();
 
     static bool matchesFilter(const TrafficRecord &record, const std::string &loweredFilter);
@@ -39,11 +43,19 @@ public:
 
 private:
     void load();
+    void keepLocked(TrafficRecord record, size_t savedSize);
+    void trimLocked();
+    void rewrite(std::vector<TrafficRecord> oldestFirst);
 
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
     std::mutex m_saveMutex; // one writer of the file at a time
     std::deque<TrafficRecord> m_records; // newest first
+    std::deque<size_t> m_sizes;          // saved size of each record, same order
+    size_t m_bytes = 0;                  // sum of m_sizes
+    std::string m_unsaved;               // lines not yet appended, oldest first
+    size_t m_fileBytes = 0;              // what the file holds
+    bool m_rewrite = false;              // the file must be written whole at the next save
     std::uint64_t m_nextNumber = 1;
     bool m_dirty = false;
 };

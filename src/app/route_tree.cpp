@@ -87,6 +87,28 @@ QList<Block> groupSections(const QList<Endpoint> &routes)
     return sections;
 }
 
+bool matchesFilter(const Endpoint &route, const QString &loweredFilter)
+{
+    if (loweredFilter.isEmpty())
+        return true;
+    return QString::fromStdString(route.path).toLower().contains(loweredFilter)
+           || QString::fromStdString(route.host).toLower().contains(loweredFilter)
+           || QString::fromLatin1(rawValue(route.method)).toLower().contains(loweredFilter);
+}
+
+QList<Endpoint> filtered(const QList<Endpoint> &routes, const QString &filter)
+{
+    if (filter.isEmpty())
+        return routes;
+    const QString needle = filter.toLower();
+    QList<Endpoint> result;
+    for (const Endpoint &route : routes) {
+        if (matchesFilter(route, needle))
+            result.append(route);
+    }
+    return result;
+}
+
 HTTPMethod dominantMethod(const QList<Endpoint> &routes)
 {
     std::array<int, allHTTPMethods.size()> counts{};

@@ -19,9 +19,29 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include <cstring>
+
 namespace {
 
 const char TimedOutProperty[] = "ks.timedOut";
+
+// "SIGKILL" for 9; the number itself for a signal without a name.
+QString signalName(int signal)
+{
+    if (const char *abbreviation = sigabbrev_np(signal))
+        return QStringLiteral("SIG") + QString::fromLatin1(abbreviation);
+    return QStringLiteral("signal ") + QString::number(signal);
+}
+
+// Qt also reports 4xx and 5xx statuses as errors (content, server and invalid-operation codes); those
+// are answers. Network and proxy errors, and an unknown or failed protocol exchange, mean the reply
+// did not arrive whole.
+bool brokeOff(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError
+           && (error < QNetworkReply::ContentAccessDenied || error == QNetworkReply::ProtocolUnknownError
+               || error == QNetworkReply::ProtocolFailure);
+}
 
 } // namespace
 
@@ -106,6 +126,14 @@ void EngineClient::setEndpoints(const QList<Endpoint> &endpoints)
     emit endpointsChanged();
 }
 
+void EngineClient::setRoutesLoaded(bool loaded)
+{
+    if (m_routesLoaded == loaded)
+        return;
+    m_routesLoaded = loaded;
+    emit routesLoadedChanged();
+}
+
 void EngineClient::setProjects(const QList<Project> &projects)
 {
     m_projects = projects;
@@ -145,6 +173,7 @@ void EngineClient::setActiveEnvID(const QString &id)
 void EngineClient::setTraffic(const QList<TrafficEntry> &traffic)
 {
     m_traffic = traffic;
+    emit trafficReset();
     emit trafficChanged();
 }
 
@@ -239,7 +268,8 @@ QString EngineClient::engineExecutable() const
         return m_engineExecutable;
     const QString appDir = QCoreApplication::applicationDirPath();
     const QString beside = appDir + QStringLiteral("/kestrion-engine");
-    if (QFileInfo(beside).isExecutable())
+    // A file that is there but can't be run is a failed launch, not a missing engine, so it is kept.
+    if (QFileInfo::exists(beside))
         return beside;
     return appDir + QStringLiteral("/resources/kestrion-engine");
 }
@@ -277,7 +307,7 @@ void EngineClient::boot(bool autostartProxy)
 
     const QString executable = engineExecutable();
     const QFileInfo info(executable);
-    if (!info.isFile() || !info.isExecutable()) {
+    if (!info.exists()) {
         setStatus(EngineStatus::error(QStringLiteral("engine binary missing from app bundle")));
         appendLog(QStringLiteral("error: kestrion-engine not found in Resources"));
         return;
@@ -412,7 +442,16 @@ void EngineClient::handleTermination(QProcess *process)
     m_process = nullptr;
     m_controlPort.reset();
     setEngineReady(false);
+    setRoutesLoaded(false);
     setProxyRunning(false);
+    if (process->exitStatus() == QProcess::CrashExit) {
+        // Killed by a signal: an error, not a stop, whatever the status was.
+        const QString signal = signalName(process->exitCode());
+        setStatus(EngineStatus::error(QStringLiteral("engine killed by ") + signal));
+        appendLog(QStringLiteral("engine exited (code ") + QString::number(process->exitCode())
+                  + QStringLiteral(", killed by ") + signal + QLatin1Char(')'));
+        return;
+    }
     if (!m_status.isError())
         setStatus(EngineStatus::stopped());
     appendLog(QStringLiteral("engine exited (code ") + QString::number(process->exitCode())
@@ -449,9 +488,12 @@ void EngineClient::shutdown()
     if (m_process)
         disconnect(m_process, &QProcess::readyReadStandardOutput, this, nullptr);
 
+    // At quit the event loop does not run again, so the request is seen out here (its own timeout
+    // bounds the wait); otherwise it would only be queued and never leave.
     if (m_controlPort)
-        sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt, ShutdownTimeoutMs,
-                    this, nullptr);
+        if (QNetworkReply *reply = sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt,
+                                               ShutdownTimeoutMs, this, nullptr))
+            waitForReplies({reply}, ShutdownTimeoutMs);
 
     if (QProcess *process = m_process) {
         m_process = nullptr;
@@ -461,6 +503,7 @@ void EngineClient::shutdown()
 
     m_controlPort.reset();
     setEngineReady(false);
+    setRoutesLoaded(false);
     setProxyRunning(false);
     setStatus(EngineStatus::stopped());
 }
@@ -567,9 +610,12 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
         connect(reply, &QNetworkReply::finished, context ? context : this,
                 [reply, handler = std::move(handler)] {
                     ControlReply result;
-                    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                    // A reply that broke off (after its status line, mid-body, or at our own timeout) is
+                    // a transport failure however good its status looked: its body is not the answer.
+                    if (!brokeOff(reply->error()))
+                        result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                     // An aborted reply is closed; reading it would only warn.
-                    if (reply->isOpen())
+                    if (reply->isOpen() && result.httpStatus != 0)
                         result.body = reply->readAll();
                     if (result.httpStatus == 0)
                         result.error = reply->property(TimedOutProperty).toBool()
@@ -636,6 +682,11 @@ void EngineClient::flushPendingPushes(int waitMs)
         inFlight.append(reply);
     if (QNetworkReply *reply = sendPendingEnvironmentPushNow())
         inFlight.append(reply);
+    waitForReplies(inFlight, waitMs);
+}
+
+void EngineClient::waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs)
+{
     if (inFlight.isEmpty())
         return;
 

@@ -58,6 +58,8 @@ public:
     static constexpr int ProxyControlTimeoutMs = 4000;
     static constexpr int ShutdownTimeoutMs = 500;
     static constexpr int ProjectTimeoutMs = 6000;
+    // As short as the poll interval, so a hung engine shows within three polls.
+    static constexpr int HealthTimeoutMs = 2000;
     static constexpr int PendingPushWaitMs = 1000;
 
     explicit EngineClient(QObject *parent = nullptr);
@@ -76,6 +78,11 @@ public:
     void setLog(const QStringList &log);
     const QList<Endpoint> &endpoints() const { return m_endpoints; }
     void setEndpoints(const QList<Endpoint> &endpoints);
+    // True once a route load has answered for the active project; false before, while a load or a
+    // project switch is under way, after a failed load and after the engine exits. Until then
+    // `endpoints` may not be the engine's list, so nothing should replace it wholesale.
+    bool routesLoaded() const { return m_routesLoaded; }
+    void setRoutesLoaded(bool loaded);
     const QList<Project> &projects() const { return m_projects; }
     void setProjects(const QList<Project> &projects);
     const QString &activeProjectID() const { return m_activeProjectID; }
@@ -150,10 +157,15 @@ public:
     void handleEvent(std::string_view payload);
 
     // ---- Live traffic ----
-    void clearTraffic();
+    // done runs once the engine has answered the delete, or it failed or could not be sent.
+    void clearTraffic(Done done = {});
     void replay(const QString &id);
     void fetchHistory(const QString &before, const QString &filter, int limit, QObject *context,
                       std::function<void(const std::vector<TrafficRecord> &)> done);
+    // As fetchHistory, and says whether the page failed (no control port, no reply, an error
+    // status or a body that does not decode), which an empty page alone cannot tell.
+    void fetchHistoryPage(const QString &before, const QString &filter, int limit, QObject *context,
+                          std::function<void(const std::vector<TrafficRecord> &, bool failed)> done);
     void fetchRecord(const QString &id, QObject *context,
                      std::function<void(const std::optional<TrafficRecord> &)> done);
     // Moves buffered entries into `traffic`; runs 100 ms after the first buffered entry.
@@ -162,8 +174,6 @@ public:
 
     // ---- Routes ----
     void loadRoutes(Done done = {});
-    // True once a route load has answered since the engine became ready.
-    bool routesLoaded() const { return m_routesLoaded; }
     void pushRoutes();
     void updateEndpoint(const Endpoint &endpoint);
     std::optional<QString> duplicateEndpoint(const QString &id);
@@ -245,8 +255,9 @@ public:
     // ---- Schema drift (engine_client_schema.cpp) ----
     // done gets the learned baselines (none on any failure) while context lives.
     void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done);
-    void relearnSchema(const std::optional<QString> &key);
-    void clearSchema();
+    // done runs once the engine has answered, or the request failed or could not be sent.
+    void relearnSchema(const std::optional<QString> &key, Done done = {});
+    void clearSchema(Done done = {});
 
     // ---- Mock generation and the local model (engine_client_mock.cpp) ----
     struct GeneratedBody
@@ -260,7 +271,8 @@ public:
     void generateMockAI(const QString &prompt, const std::optional<QString> &example,
                         const std::optional<QString> &key, qint64 seed, int count, QObject *context,
                         std::function<void(const std::optional<GeneratedBody> &)> done);
-    void loadAIStatus(Done done = {});
+    // The request in flight (null when none was sent), so a caller that goes away can abort it.
+    QNetworkReply *loadAIStatus(Done done = {});
     // POST "ai/start" or "ai/stop", then the status the engine reports.
     void aiLifecycle(const QString &path);
     void setupAI();
@@ -304,6 +316,8 @@ private:
         };
     }
     // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
+    // Runs a local event loop until every reply has finished or waitMs has passed.
+    static void waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs);
     static void abortInFlight(QPointer<QNetworkReply> &slot);
     // Reads a user-chosen file off the GUI thread, as it may be large or on a slow disk. deliver gets
     // its bytes (none when it could not be read) and its file name on the GUI thread, while this lives.
@@ -315,6 +329,8 @@ private:
     void afterPendingPushes(Done done);
     void pollSetup(int run, int failures);
     void endSetup(const QString &error);
+    // Posts the oldest chaos choice not yet sent; one post at a time, so the engine applies them in order.
+    void sendNextChaosChoice();
 
     QByteArray m_envPushBody;
     bool m_envPushWaiting = false;
@@ -324,6 +340,10 @@ private:
     // Each setup run polls under its own number, so an ended run's last timer stays quiet.
     int m_aiSetupRun = 0;
     int m_setupPollIntervalMs = 1000;
+    std::deque<QString> m_chaosQueue;
+    QPointer<QNetworkReply> m_chaosReply;
+    // Raised by every choice, so a chaos reload sent before the latest choice does not undo it on screen.
+    int m_chaosChoices = 0;
 
 public:
     // End of the block for projects, environments, chaos, imports, root CA, profiles, schema,
@@ -363,6 +383,7 @@ signals:
     void healthChanged();
     void logChanged();
     void endpointsChanged();
+    void routesLoadedChanged();
     void projectsChanged();
     void activeProjectIDChanged();
     void isSwitchingProjectChanged();
@@ -375,6 +396,8 @@ signals:
     // A flush appended `appended` entries at the end after dropping `removedFromFront` from the
     // front; sent just before trafficChanged() so list models can insert and remove rows.
     void trafficFlushed(int appended, int removedFromFront);
+    // `traffic` was replaced whole (a clear or a project switch); sent just before trafficChanged().
+    void trafficReset();
     void caInfoChanged();
     void caTrustedOnMacChanged();
     void caTrustMessageChanged();
@@ -429,6 +452,11 @@ private:
     QString m_activeChaosId;
     QList<SchemaDriftRecord> m_schemaDrifts;
     int m_unseenDrift = 0;
+    // Raised by each clear of the findings (clearSchema, project switch): a schema fetch started
+    // before it must not bring the cleared findings back.
+    int m_schemaEpoch = 0;
+    // Counts findings recorded from events, so a fetch keeps those that arrived while it was in flight.
+    qint64 m_driftEventSerial = 0;
     AIStatus m_aiStatus;
     AISetupProgress m_aiSetup;
     bool m_aiSetupActive = false;
@@ -450,7 +478,7 @@ private:
     QTimer m_healthTimer;
     QPointer<QNetworkReply> m_healthReply;
     int m_healthIntervalMs = 2000;
-    int m_healthTimeoutMs = DefaultTimeoutMs;
+    int m_healthTimeoutMs = HealthTimeoutMs;
 
     // Event stream
     int m_eventsGeneration = 0;

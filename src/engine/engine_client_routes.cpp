@@ -19,13 +19,15 @@ QList<Endpoint> EngineClient::toEndpointList(const std::vector<WireRoute> &route
 
 void EngineClient::loadRoutes(Done done)
 {
+    if (m_controlPort)
+        setRoutesLoaded(false);
     QNetworkReply *reply = sendControl(
         "GET", QStringLiteral("routes"), {}, std::nullopt, DefaultTimeoutMs, this,
         [this, done](const ControlReply &reply) {
             if (!reply.transportFailed()) {
                 if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
                     setEndpoints(toEndpointList(*routes));
-                    m_routesLoaded = true;
+                    setRoutesLoaded(true);
                 }
             }
             if (done)

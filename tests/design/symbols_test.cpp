@@ -39,12 +39,14 @@ const QStringList &screenSymbolNames()
     return names;
 }
 
-// Dotted texts in the sources that are not symbols: bundle ids, keychains, file names.
+// Dotted texts in the sources that are not symbols: bundle ids, keychains, file and host names.
 bool isDottedNonSymbol(const QString &text)
 {
     static const QSet<QString> extensions = {"json", "pem", "crt", "key", "yaml", "yml", "har", "kestrion",
                                               "txt", "log", "png", "ttf", "ini", "conf", "keychain", "sh",
-                                              "cpp", "h", "html", "js", "jpg", "svg", "xml", "csv", "der"};
+                                              "cpp", "h", "html", "js", "jpg", "svg", "xml", "csv", "der",
+                                              // host names in placeholders and samples
+                                              "com", "dev", "test", "net", "io", "local"};
     return text.startsWith(QLatin1String("com.")) || text.startsWith(QLatin1String("org."))
         || text.startsWith(QLatin1String("ks.")) || extensions.contains(text.section(QLatin1Char('.'), -1));
 }

@@ -57,3 +57,33 @@ TEST(Utf8, InvalidBytesBecomeReplacementCharacters)
     EXPECT_EQ(sanitizeUtf8("\xE2\x82"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // cut short
     EXPECT_EQ(sanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // surrogate
 }
+
+TEST(BoundedYaml, AnAliasCountsTheBytesItExpandsTo)
+{
+    // Few values, but one long string used a thousand times: 20 MB once expanded.
+    std::string document = "long: &s " + std::string(20000, 'y') + "\nuses: [";
+    for (int i = 0; i < 1000; ++i)
+        document += i ? ", *s" : "*s";
+    document += "]\n";
+    ASSERT_LT(document.size(), 30000u);
+    std::string error;
+    EXPECT_FALSE(parseBoundedYaml(document, error));
+    EXPECT_NE(error.find("aliases expand"), std::string::npos) << error;
+
+    // The same string used a few times is fine.
+    const std::string few = "long: &s " + std::string(20000, 'y') + "\nuses: [*s, *s, *s]\n";
+    const auto parsed = parseBoundedYaml(few, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ((*parsed)["uses"].size(), 3u);
+}
+
+TEST(BoundedJson, TheEnginesOwnFilesMayBeLargerThanARequest)
+{
+    const std::string large = "[\"" + std::string(kMaxBodyBytes + 10, 'z') + "\"]";
+    std::string error;
+    EXPECT_FALSE(parseBoundedJson(large, error));
+    const auto own = parseDataFileJson(large, error);
+    ASSERT_TRUE(own) << error;
+    EXPECT_EQ((*own)[0].get_ref<const std::string &>().size(), kMaxBodyBytes + 10);
+    EXPECT_FALSE(parseDataFileJson(std::string(100, '[') + std::string(100, ']'), error));
+}

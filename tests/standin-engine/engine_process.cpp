@@ -9,6 +9,8 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 
+#include <sys/resource.h>
+
 namespace standintest {
 
 EngineProcess::EngineProcess(QString dataDir, QStringList extraArguments, QByteArray fault)
@@ -43,6 +45,13 @@ bool EngineProcess::start(int timeoutMs)
         environment.insert("KESTRION_STANDIN_FAULT", QString::fromUtf8(m_fault));
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    if (m_dataLimit > 0) {
+        const rlim_t limit = static_cast<rlim_t>(m_dataLimit);
+        m_process.setChildProcessModifier([limit] {
+            const struct rlimit data {limit, limit};
+            ::setrlimit(RLIMIT_DATA, &data);
+        });
+    }
     m_process.start(testsupport::standinEnginePath(), arguments);
     if (!m_process.waitForStarted(timeoutMs))
         return false;

@@ -18,6 +18,9 @@ public:
     explicit EngineProcess(QString dataDir, QStringList extraArguments = {}, QByteArray fault = {});
     ~EngineProcess();
 
+    // Caps the engine's data memory (heap and thread stacks) from the next start on, so that a request
+    // that would take gigabytes fails inside the engine instead of straining the machine.
+    void setDataLimit(qint64 bytes) { m_dataLimit = bytes; }
     // Starts the engine and waits for its control-port line; false when it doesn't come.
     bool start(int timeoutMs = 5000);
     int controlPort() const { return m_controlPort; }
@@ -40,6 +43,7 @@ private:
     QProcess m_process;
     QByteArray m_output;
     int m_controlPort = -1;
+    qint64 m_dataLimit = 0;
 };
 
 } // namespace standintest

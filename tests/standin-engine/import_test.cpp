@@ -204,3 +204,62 @@ TEST(ProfileDocument, RoundTripsRoutesAndChaosAndRefusesOtherFiles)
     EXPECT_FALSE(readProfile(R"({"kestrionProfile":1,"routes":[{"id":1}]})", error));
     EXPECT_TRUE(readProfile(R"({"kestrionProfile":1,"routes":[]})", error));
 }
+
+namespace {
+
+// An OpenAPI document whose paths all answer with one shared example.
+std::string fanOutDocument(int paths, size_t exampleBytes)
+{
+    nlohmann::json document = {{"openapi", "3.0.0"}, {"info", {{"title", "Fan"}}}};
+    document["components"]["examples"]["Big"]["value"] = {{"blob", std::string(exampleBytes, 'e')}};
+    for (int i = 0; i < paths; ++i) {
+        document["paths"]["/p" + std::to_string(i)]["get"]["responses"]["200"]["content"]["application/json"]
+                ["examples"]["big"]["$ref"] = "#/components/examples/Big";
+    }
+    return document.dump();
+}
+
+} // namespace
+
+TEST(OpenAPIImport, ASharedExampleMultipliedPastTheBoundIsRefused)
+{
+    const std::string document = fanOutDocument(400, 50000);
+    ASSERT_LT(document.size(), 200000u);
+    std::string error;
+    EXPECT_FALSE(importOpenAPI(document, error));
+    EXPECT_NE(error.find("MB of response bodies"), std::string::npos) << error;
+
+    const auto few = importOpenAPI(fanOutDocument(20, 50000), error);
+    ASSERT_TRUE(few) << error;
+    EXPECT_EQ(few->routes.size(), 20u);
+    EXPECT_GT(few->routes[19].body.size(), 50000u);
+}
+
+TEST(OpenAPIImport, FieldsOfTheWrongTypeAreNamedAndNothingThrows)
+{
+    const auto refusal = [](const std::string &document) {
+        std::string error;
+        EXPECT_FALSE(importOpenAPI(document, error)) << document;
+        return error;
+    };
+    const std::string op = R"("paths":{"/a":{"get":{"responses":{"200":{"description":"ok"}}}}})";
+    EXPECT_NE(refusal(R"({"openapi":"3.0.0","info":{"title":5},)" + op + "}").find("\"info.title\" must be a string"),
+              std::string::npos);
+    EXPECT_NE(refusal(R"({"openapi":"3.0.0","servers":[{"url":["x"]}],)" + op + "}").find("\"servers[0].url\""),
+              std::string::npos);
+    EXPECT_NE(refusal(R"({"swagger":"2.0","host":"h.test","basePath":7,)" + op + "}").find("\"basePath\""),
+              std::string::npos);
+    EXPECT_NE(refusal(R"({"openapi":"3.0.0","paths":{"/a":{"get":{"responses":{"200":{"content":{"application/json":)"
+                      R"({"schema":{"type":{"nested":true}}}}}}}}}})")
+                  .find("\"type\" must be a string"),
+              std::string::npos);
+    // A document without one operation makes no empty project.
+    EXPECT_NE(refusal(R"({"openapi":"3.0.0","info":{"title":"Empty"},"paths":{"/a":{"summary":"none"}}})")
+                  .find("no operations"),
+              std::string::npos);
+
+    std::string error;
+    const auto titled = importOpenAPI(std::string(R"({"openapi":"3.0.0","info":{"title":"A\u0000B"},)") + op + "}", error);
+    ASSERT_TRUE(titled) << error;
+    EXPECT_EQ(titled->title, "A B");
+}

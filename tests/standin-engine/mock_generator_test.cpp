@@ -53,3 +53,17 @@ TEST(MockGenerator, EmptyExampleGivesAnObjectTextGivesTextAndBombsAnError)
     // Arrays inside arrays multiply: 50^6 values is refused rather than built.
     EXPECT_FALSE(generateMockBody("[[[[[[1]]]]]]", 1, 50, error));
 }
+
+TEST(MockGenerator, ALongStringInNestedArraysIsRefusedNotCopiedAHundredThousandTimes)
+{
+    // 50 x 50 x 50 copies of a 10 KB id would be more than a gigabyte of digits.
+    const std::string example = R"({"id":[[[")" + std::string(10000, '7') + R"("]]]})";
+    std::string error;
+    EXPECT_FALSE(generateMockBody(example, 1, 50, error));
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+
+    // The same shape with a short id still generates every item.
+    const json small = generate(R"({"id":[[["usr_0001"]]]})", 1, 10);
+    ASSERT_EQ(small["id"].size(), 10u);
+    EXPECT_EQ(small["id"][9][9].size(), 10u);
+}

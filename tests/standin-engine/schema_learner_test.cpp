@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+
 using namespace standin;
 using nlohmann::json;
 
@@ -125,4 +128,64 @@ TEST(SchemaLearner, RelearnClearAndRestart)
     EXPECT_TRUE(snapshot.baselines.empty());
     EXPECT_TRUE(snapshot.drifts.empty());
     EXPECT_TRUE(learner.snapshot("other-project").baselines.empty());
+}
+
+TEST(SchemaLearner, BaselinesAreBoundedAndTheOnesSeenLastAreKept)
+{
+    QTemporaryDir dir;
+    SchemaLearner learner(std::filesystem::path(dir.path().toStdString()) / "schema.json");
+    const auto hostKey = [](size_t i) { return "GET host" + std::to_string(i) + ".test/any"; };
+    const json body = json::parse(R"({"ok":true})");
+    learner.observe(observation("t-0", hostKey(0)), body);
+    for (size_t i = 1; i < SchemaLearner::kMaxBaselines + 50; ++i) {
+        learner.observe(observation("t-" + std::to_string(i), hostKey(i)), body);
+        if (i % 100 == 0)
+            learner.observe(observation("t-again", hostKey(0)), body); // host 0 keeps coming back
+    }
+    const auto baselines = learner.snapshot("p-1").baselines;
+    EXPECT_EQ(baselines.size(), SchemaLearner::kMaxBaselines);
+    const auto has = [&](const std::string &key) {
+        return std::any_of(baselines.begin(), baselines.end(), [&](const auto &b) { return b.key == key; });
+    };
+    EXPECT_TRUE(has(hostKey(0)));
+    EXPECT_FALSE(has(hostKey(1)));
+    EXPECT_FALSE(has(hostKey(49)));
+    EXPECT_TRUE(has(hostKey(SchemaLearner::kMaxBaselines + 49)));
+
+    // A response with more distinct fields than a baseline may hold teaches nothing.
+    json wide = json::object();
+    for (size_t i = 0; i <= SchemaLearner::kMaxShapePaths; ++i)
+        wide["f" + std::to_string(i)] = i;
+    learner.observe(observation("t-wide", "GET wide.test/x"), wide);
+    const auto after = learner.snapshot("p-1").baselines;
+    EXPECT_FALSE(std::any_of(after.begin(), after.end(), [](const auto &b) { return b.key == "GET wide.test/x"; }));
+}
+
+TEST(SchemaLearner, ALargeSavedFileIsLoadedAndMatchingTrafficWritesNothing)
+{
+    QTemporaryDir dir;
+    const auto file = std::filesystem::path(dir.path().toStdString()) / "schema.json";
+    json wide = json::object();
+    for (int i = 0; i < 120; ++i)
+        wide["a_rather_long_field_name_number_" + std::to_string(i)] = i;
+    {
+        SchemaLearner learner(file);
+        for (size_t route = 0; route < SchemaLearner::kMaxBaselines; ++route) {
+            for (int sample = 0; sample < SchemaLearner::kSamplesToLock; ++sample)
+                learner.observe(observation("t", "GET api.test/r" + std::to_string(route)), wide);
+        }
+        learner.saveIfDirty();
+    }
+    ASSERT_GT(std::filesystem::file_size(file), 4u * 1024 * 1024);
+    SchemaLearner learner(file);
+    const auto snapshot = learner.snapshot("p-1");
+    ASSERT_EQ(snapshot.baselines.size(), SchemaLearner::kMaxBaselines);
+    EXPECT_TRUE(snapshot.baselines[0].locked);
+
+    // Traffic that matches a locked baseline changes nothing, so nothing is saved.
+    const auto modified = std::filesystem::last_write_time(file);
+    std::filesystem::last_write_time(file, modified - std::chrono::hours(1));
+    EXPECT_FALSE(learner.observe(observation("t-same", "GET api.test/r7"), wide));
+    learner.saveIfDirty();
+    EXPECT_EQ(std::filesystem::last_write_time(file), modified - std::chrono::hours(1));
 }

@@ -190,7 +190,8 @@ TEST(TrafficHistory, KeepsTheNewestThousandClipsBodiesAndSurvivesRestart)
         TrafficHistory history(pathIn(dir, "history.json"));
         for (size_t i = 0; i < TrafficHistory::kMaxRecords + 5; ++i) {
             TrafficRecord record = exchange("GET", "/n/" + std::to_string(i), 200);
-            record.respBody = std::string(TrafficHistory::kMaxStoredBody + 10, 'x');
+            if (i == TrafficHistory::kMaxRecords + 4)
+                record.respBody = std::string(TrafficHistory::kMaxStoredBody + 10, 'x');
             lastId = history.add(record).id;
         }
         EXPECT_EQ(history.page(TrafficHistory::kMaxLimit, "", "").size(), TrafficHistory::kMaxRecords);
@@ -198,6 +199,7 @@ TEST(TrafficHistory, KeepsTheNewestThousandClipsBodiesAndSurvivesRestart)
         history.saveIfDirty();
     }
     TrafficHistory reopened(pathIn(dir, "history.json"));
+    EXPECT_EQ(reopened.page(TrafficHistory::kMaxLimit, "", "").size(), TrafficHistory::kMaxRecords);
     const auto newest = reopened.page(1, "", "");
     ASSERT_EQ(newest.size(), 1u);
     EXPECT_EQ(newest[0].id, lastId);

@@ -175,7 +175,8 @@ std::string RouteInput::normalizeHost(std::string_view text)
         host.erase(0, 7);
     if (const auto slash = host.find('/'); slash != std::string::npos)
         host.erase(slash);
-    return lowercased(host);
+    // Blanks uncovered by the cut ("https:// /v1") are trimmed too, so one pass is final.
+    return lowercased(trimmed(host));
 }
 
 std::string RouteInput::normalizePath(std::string_view text)
@@ -183,9 +184,17 @@ std::string RouteInput::normalizePath(std::string_view text)
     std::string path = trimmed(text);
     if (path.empty())
         return path;
+    // Dropping trailing slashes can uncover blanks ("/a /") and trimming can uncover slashes, so
+    // both repeat until neither changes anything: a second pass then never changes the result.
+    for (;;) {
+        const std::size_t before = path.size();
+        while (path.size() >= 2 && path.back() == '/')
+            path.pop_back();
+        path = trimmed(path);
+        if (path.size() == before)
+            break;
+    }
     if (path.front() != '/')
         path.insert(path.begin(), '/');
-    while (path.size() >= 2 && path.back() == '/')
-        path.pop_back();
     return path;
 }

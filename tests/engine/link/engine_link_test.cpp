@@ -172,25 +172,39 @@ TEST_F(EngineFixture, ShutdownLeavesNoEngineAndTheExitLogsNothing)
     EXPECT_EQ(client().log().size(), logSize);
 }
 
-TEST_F(EngineFixture, KilledEngineStopsTheTasksAndSetsStopped)
+TEST_F(EngineFixture, KilledEngineIsAnErrorNamingTheSignalAndStopsTheTasks)
 {
     client().setHealthTiming(100, 500);
     ASSERT_TRUE(bootHealthy(true));
     const qint64 pid = enginePid();
     ASSERT_EQ(::kill(pid_t(pid), SIGKILL), 0);
     ASSERT_TRUE(testsupport::waitFor([&] { return !client().engineReady(); }, 5000));
-    EXPECT_EQ(client().status(), EngineStatus::stopped());
+    EXPECT_EQ(client().status(), EngineStatus::error(QStringLiteral("engine killed by SIGKILL")));
     EXPECT_FALSE(client().proxyRunning());
     EXPECT_FALSE(client().controlPort().has_value());
-    // A child ended by a signal reports the signal's number, as the platform's exit status does.
-    EXPECT_EQ(client().log().last(), QStringLiteral("engine exited (code 9)"));
-    // Were polling still going, three misses would turn the status into an error by now.
+    EXPECT_EQ(client().log().last(), QStringLiteral("engine exited (code 9, killed by SIGKILL)"));
+    // Were polling still going, its misses would log "engine not responding" by now.
     testsupport::waitFor([] { return false; }, 1000);
-    EXPECT_EQ(client().status(), EngineStatus::stopped());
+    EXPECT_EQ(client().log().last(), QStringLiteral("engine exited (code 9, killed by SIGKILL)"));
 
-    // A new boot starts a new engine.
+    // A new boot starts a new engine and clears the error.
     ASSERT_TRUE(bootHealthy(false));
     EXPECT_NE(enginePid(), pid);
+}
+
+TEST_F(EngineFixture, HungEngineIsReportedWithinSecondsAtTheDefaultTiming)
+{
+    ASSERT_TRUE(bootHealthy(false));
+    const qint64 pid = enginePid();
+    ASSERT_EQ(::kill(pid_t(pid), SIGSTOP), 0);
+    // Three polls of 2 s each plus their pauses; a poll waiting the general 60 s would take minutes.
+    const bool reported = testsupport::waitFor([&] { return client().status().isError(); }, 25000);
+    ::kill(pid_t(pid), SIGCONT);
+    ASSERT_TRUE(reported);
+    EXPECT_EQ(client().status(), EngineStatus::error(QStringLiteral("engine not responding")));
+    EXPECT_TRUE(logContains(QStringLiteral("engine not responding \u2014 3 missed health checks")));
+    // Once it runs again, the next answer brings it back.
+    EXPECT_TRUE(testsupport::waitFor([&] { return client().status() == EngineStatus::healthy(); }, 10000));
 }
 
 TEST_F(EngineFixture, CrashAfterReadyIsReportedWithItsExitCode)
@@ -266,6 +280,25 @@ TEST_F(EngineFixture, MissingExecutableIsAnError)
     EXPECT_FALSE(client().proxyRunning());
 }
 
+TEST_F(EngineFixture, EngineFileThatCannotBeRunIsAFailedLaunchNotAMissingEngine)
+{
+    const QString path = m_dir.filePath(QStringLiteral("kestrion-engine"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+
+    client().setEngineExecutable(path);
+    client().boot(false);
+    ASSERT_TRUE(client().status().isError());
+    EXPECT_NE(client().status(), EngineStatus::error(QStringLiteral("engine binary missing from app bundle")));
+    EXPECT_TRUE(client().status().message().contains(QStringLiteral("Permission denied")))
+        << client().status().message().toStdString();
+    EXPECT_EQ(client().log().last(), QStringLiteral("failed to launch: ") + client().status().message());
+    EXPECT_FALSE(logContains(QStringLiteral("error: kestrion-engine not found in Resources")));
+}
+
 TEST_F(EngineFixture, FailedLaunchLeavesNoProxyFlag)
 {
     // Executable by its mode, but no program the system can start.
@@ -293,6 +326,8 @@ TEST_F(EngineFixture, ExitOfAnEngineShutDownEarlierLeavesTheNextOneLinked)
     ASSERT_EQ(::kill(pid_t(oldPid), SIGSTOP), 0);
     QSignalSpy exited(&client(), &EngineClient::engineExited);
     client().shutdown();
+    // The held engine still owns its data folder, so the next one gets a folder of its own.
+    client().setDataDirectory(m_dir.filePath(QStringLiteral("data-next")));
     ASSERT_TRUE(bootHealthy(false));
     ASSERT_EQ(::kill(pid_t(oldPid), SIGCONT), 0);
     ASSERT_TRUE(testsupport::waitFor([&] { return exited.count() == 1; }, 5000));

@@ -1,0 +1,48 @@
+// The painted-row list of the traffic screens and its replay menu.
+#include "screens/traffic/traffic_list_view.h"
+
+#include "design/snow_context_menu.h"
+#include "screens/traffic/traffic_table.h"
+
+TrafficListView::TrafficListView(QWidget *parent) : QListView(parent)
+{
+    setFrameShape(QFrame::NoFrame);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setMouseTracking(true);
+    viewport()->setAttribute(Qt::WA_Hover);
+    viewport()->setAutoFillBackground(false);
+    QPalette clear = palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    setPalette(clear);
+    setAutoFillBackground(false);
+    setViewportMargins(0, 4, 0, 4);
+}
+
+QModelIndex TrafficListView::rowAt(const QPoint &viewPos) const
+{
+    return indexAt(viewport()->mapFrom(this, viewPos));
+}
+
+void TrafficListView::setReplayMenu(std::function<QString(const QModelIndex &)> idOf, std::function<bool()> enabled,
+                                    std::function<void(const QString &)> replay)
+{
+    m_menu = SnowContextMenu::attach(this, traffictable::MenuWidth,
+                                     [this, idOf, enabled, replay](const QPoint &pos) -> QList<SnowMenuItem> {
+                                         const QModelIndex row = rowAt(pos);
+                                         const QString id = row.isValid() ? idOf(row) : QString();
+                                         if (id.isEmpty())
+                                             return {};
+                                         return {SnowMenuItem::entry(
+                                             QStringLiteral("Replay request"), QStringLiteral("arrow.clockwise"),
+                                             [replay, id] { replay(id); }, SnowMenuItem::Tone::normal, false,
+                                             !enabled())};
+                                     });
+    m_menu->setAnchorProvider([this](const QPoint &pos) {
+        const QModelIndex row = rowAt(pos);
+        return row.isValid() ? visualRect(row).translated(viewport()->mapTo(this, QPoint(0, 0))) : QRect();
+    });
+}

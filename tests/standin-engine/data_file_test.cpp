@@ -1,0 +1,251 @@
+// The engine's own files: private modes, large files read back, unreadable ones kept aside, history appended.
+#include "data_file.h"
+#include "state_store.h"
+#include "traffic_history.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+using namespace standin;
+
+namespace {
+
+std::filesystem::path pathIn(const QTemporaryDir &dir, const char *name)
+{
+    return std::filesystem::path(dir.path().toStdString()) / name;
+}
+
+mode_t modeOf(const std::filesystem::path &path)
+{
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 0777;
+}
+
+ino_t inodeOf(const std::filesystem::path &path)
+{
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_ino;
+}
+
+std::string contentsOf(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const std::filesystem::path &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+TrafficRecord exchange(const std::string &path, size_t bodyBytes = 0)
+{
+    TrafficRecord record;
+    record.time = "2026-01-01T00:00:00.000Z";
+    record.method = "GET";
+    record.host = "api.test";
+    record.path = path;
+    record.status = 200;
+    if (bodyBytes)
+        record.respBody = std::string(bodyBytes, 'b');
+    return record;
+}
+
+} // namespace
+
+TEST(DataFile, SavedFilesAndTheFolderArePrivate)
+{
+    QTemporaryDir dir;
+    const auto folder = pathIn(dir, "data");
+    std::filesystem::create_directories(folder / "ca");
+    ::chmod(folder.c_str(), 0755);
+    writeText(folder / "history.json", "[]");
+    ::chmod((folder / "history.json").c_str(), 0644);
+    // A temporary left behind world-readable must not pass its mode on.
+    writeText(folder / "state.json.tmp", "old");
+    ::chmod((folder / "state.json.tmp").c_str(), 0644);
+
+    makePrivate(folder);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder / "ca"), 0700u);
+    EXPECT_EQ(modeOf(folder / "history.json"), 0600u);
+
+    ::chmod((folder / "state.json.tmp").c_str(), 0644);
+    ASSERT_FALSE(saveFileReplacing(folder / "state.json", "{}"));
+    EXPECT_EQ(modeOf(folder / "state.json"), 0600u);
+    EXPECT_EQ(contentsOf(folder / "state.json"), "{}");
+    EXPECT_FALSE(std::filesystem::exists(folder / "state.json.tmp"));
+}
+
+TEST(StateStore, AFileLargerThanARequestIsReadBack)
+{
+    QTemporaryDir dir;
+    const auto file = pathIn(dir, "state.json");
+    {
+        StateStore store(file);
+        std::vector<WireRoute> routes;
+        for (int i = 0; i < 800; ++i) {
+            WireRoute route;
+            route.id = "r-" + std::to_string(i);
+            route.method = "GET";
+            route.host = "api.test";
+            route.path = "/items/" + std::to_string(i);
+            route.body = std::string(3000, 'x');
+            routes.push_back(route);
+        }
+        store.setRoutes(routes);
+        ASSERT_TRUE(store.duplicateProject(store.activeProjectId()));
+    }
+    ASSERT_GT(std::filesystem::file_size(file), 4u * 1024 * 1024);
+    StateStore reopened(file);
+    const ProjectList list = reopened.projectList();
+    ASSERT_EQ(list.projects.size(), 2u);
+    EXPECT_EQ(list.projects[0].routeCount, 800);
+    EXPECT_EQ(list.projects[1].routeCount, 800);
+    EXPECT_FALSE(std::filesystem::exists(file.string() + ".unreadable"));
+}
+
+TEST(StateStore, UnreadableFilesAreNumberedAndNoneIsReplaced)
+{
+    QTemporaryDir dir;
+    const auto file = pathIn(dir, "state.json");
+    writeText(file, "{\"first\": ");
+    { StateStore store(file); }
+    writeText(file, "{\"second\": ");
+    { StateStore store(file); }
+    writeText(file, "{\"third\": ");
+    StateStore store(file);
+    EXPECT_EQ(store.projectList().projects.size(), 1u);
+    EXPECT_EQ(contentsOf(file.string() + ".unreadable"), "{\"first\": ");
+    EXPECT_EQ(contentsOf(file.string() + ".unreadable-2"), "{\"second\": ");
+    EXPECT_EQ(contentsOf(file.string() + ".unreadable-3"), "{\"third\": ");
+}
+
+TEST(StateStore, ProjectNamesWithControlCharactersAreRefused)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    std::string error;
+    EXPECT_FALSE(store.createProject(std::string("before\0after", 12), error));
+    EXPECT_NE(error.find("control characters"), std::string::npos) << error;
+    EXPECT_FALSE(store.renameProject(store.activeProjectId(), "two\nlines", error));
+    EXPECT_EQ(store.projectList().projects.size(), 1u);
+    EXPECT_EQ(store.projectList().projects[0].name, "Default");
+    EXPECT_TRUE(store.createProject("Caf\xC3\xA9 \xE2\x98\x95", error)) << error;
+}
+
+TEST(TrafficHistory, NewRecordsAreAppendedNotTheWholeFileRewritten)
+{
+    QTemporaryDir dir;
+    const auto file = pathIn(dir, "history.json");
+    TrafficHistory history(file);
+    for (int i = 0; i < 20; ++i)
+        history.add(exchange("/first/" + std::to_string(i), 1000));
+    history.saveIfDirty();
+    const ino_t inode = inodeOf(file);
+    const auto size = std::filesystem::file_size(file);
+
+    history.add(exchange("/second", 1000));
+    history.saveIfDirty();
+    EXPECT_EQ(inodeOf(file), inode); // the same file, grown
+    const auto grown = std::filesystem::file_size(file);
+    EXPECT_GT(grown, size + 1000);
+    EXPECT_LT(grown, size + 2000); // by one record
+
+    history.saveIfDirty(); // nothing new: nothing written
+    EXPECT_EQ(std::filesystem::file_size(file), grown);
+    EXPECT_EQ(modeOf(file), 0600u);
+
+    // A clear is the one change that writes the file anew.
+    history.clear();
+    history.add(exchange("/after-clear"));
+    history.saveIfDirty();
+    TrafficHistory reopened(file);
+    const auto kept = reopened.page(100, "", "");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].path, "/after-clear");
+}
+
+TEST(TrafficHistory, BytesAreBoundedAsWellAsRecordsAndTheFileIsCompacted)
+{
+    QTemporaryDir dir;
+    const auto file = pathIn(dir, "history.json");
+    TrafficHistory history(file);
+    const size_t body = TrafficHistory::kMaxStoredBody;
+    std::string newest;
+    for (int i = 0; i < 1000; ++i) {
+        TrafficRecord record = exchange("/big/" + std::to_string(i), body);
+        record.reqBody = std::string(body, 'q');
+        newest = history.add(record).id;
+        if (i % 50 == 0)
+            history.saveIfDirty();
+    }
+    history.saveIfDirty();
+    const auto kept = history.page(TrafficHistory::kMaxLimit, "", "");
+    EXPECT_LT(kept.size(), 1000u);
+    EXPECT_GE(kept.size(), TrafficHistory::kMaxStoredBytes / (2 * body + 1024));
+    EXPECT_EQ(kept.front().id, newest);
+    // The file holds at most twice what is kept, never the whole 32 MB that came by.
+    EXPECT_LE(std::filesystem::file_size(file), 2 * TrafficHistory::kMaxStoredBytes + 2 * (2 * body + 1024));
+
+    TrafficHistory reopened(file);
+    EXPECT_EQ(reopened.page(TrafficHistory::kMaxLimit, "", "").size(), kept.size());
+    EXPECT_EQ(reopened.page(1, "", "")[0].id, newest);
+}
+
+TEST(TrafficHistory, ALineCutShortByACrashCostsOnlyThatRecord)
+{
+    QTemporaryDir dir;
+    const auto file = pathIn(dir, "history.json");
+    {
+        TrafficHistory history(file);
+        for (int i = 1; i <= 3; ++i)
+            history.add(exchange("/kept/" + std::to_string(i)));
+        history.saveIfDirty();
+    }
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        out << R"({"id":"t-4","time":"2026-01-01T00:00:00.000Z","method":"GET","ho)";
+    }
+    {
+        TrafficHistory history(file);
+        const auto kept = history.page(100, "", "");
+        ASSERT_EQ(kept.size(), 3u);
+        EXPECT_EQ(kept[0].path, "/kept/3");
+        history.add(exchange("/after-crash"));
+        history.saveIfDirty();
+    }
+    TrafficHistory reopened(file);
+    const auto kept = reopened.page(100, "", "");
+    ASSERT_EQ(kept.size(), 4u);
+    EXPECT_EQ(kept[0].path, "/after-crash");
+    EXPECT_EQ(kept[3].path, "/kept/1");
+}
+
+TEST(TrafficHistory, TheOlderSingleArrayFileIsStillRead)
+{
+    QTemporaryDir dir;
+    const auto file = pathIn(dir, "history.json");
+    TrafficRecord newer = exchange("/newer");
+    newer.id = "t-8";
+    TrafficRecord older = exchange("/older");
+    older.id = "t-7";
+    writeText(file, encodeRecord(std::vector<TrafficRecord> {newer, older}));
+    TrafficHistory history(file);
+    const auto kept = history.page(100, "", "");
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].path, "/newer");
+    EXPECT_EQ(history.add(exchange("/next")).id, "t-9");
+    history.saveIfDirty();
+    EXPECT_EQ(TrafficHistory(file).page(100, "", "").size(), 3u);
+}

@@ -1,0 +1,164 @@
+// The engine's data folder as a real process sees it: one engine per folder, large state kept across
+// restarts, private modes, and a whole state file after a kill in the middle of writes.
+#include "engine_process.h"
+
+#include "support/test_support.h"
+
+#include "engine/records/engine_records.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+
+using standintest::EngineProcess;
+
+namespace {
+
+std::string routeList(int count, size_t bodyBytes, const std::string &tag = "r")
+{
+    std::vector<WireRoute> routes;
+    for (int i = 0; i < count; ++i) {
+        WireRoute route;
+        route.id = tag + "-" + std::to_string(i);
+        route.method = "GET";
+        route.host = "api.test";
+        route.path = "/" + tag + "/" + std::to_string(i);
+        route.status = 200;
+        route.active = true;
+        route.body = std::string(bodyBytes, 'b');
+        routes.push_back(route);
+    }
+    return encodeRecord(routes);
+}
+
+mode_t modeOf(const std::filesystem::path &path)
+{
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 0777;
+}
+
+std::filesystem::path folderOf(const QTemporaryDir &dir)
+{
+    return std::filesystem::path(dir.path().toStdString()) / "data";
+}
+
+} // namespace
+
+TEST(DataFolder, ASecondEngineOnTheFolderExitsWithAReasonAndTheFirstKeepsWorking)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    EngineProcess first(data);
+    ASSERT_TRUE(first.start());
+    ASSERT_EQ(first.client()->Post("/routes", routeList(1, 10, "one"), "application/json")->status, 200);
+
+    EngineProcess second(data);
+    EXPECT_FALSE(second.start(10000)); // no control-port line: it never serves
+    ASSERT_TRUE(second.waitForExit(5000));
+    EXPECT_NE(second.exitCode(), 0);
+    const QByteArray reason = second.output();
+    EXPECT_TRUE(reason.contains("in use by another engine")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains("pid " + QByteArray::number(first.process().processId()))) << reason.toStdString();
+
+    // The first engine's saves go on and are what the next engine reads.
+    ASSERT_EQ(first.client()->Post("/routes", routeList(2, 10, "two"), "application/json")->status, 200);
+    first.closeStdin();
+    ASSERT_TRUE(first.waitForExit());
+    EngineProcess third(data);
+    ASSERT_TRUE(third.start());
+    const auto routes = decodeRecord<std::vector<WireRoute>>(third.client()->Get("/routes")->body);
+    ASSERT_TRUE(routes);
+    ASSERT_EQ(routes->size(), 2u);
+    EXPECT_EQ(routes->front().id, "two-0");
+}
+
+TEST(DataFolder, SeveralMegabytesOfProjectsSurviveARestart)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    std::string active;
+    {
+        EngineProcess engine(data);
+        ASSERT_TRUE(engine.start());
+        auto client = engine.client();
+        ASSERT_EQ(client->Post("/routes", routeList(1000, 3000), "application/json")->status, 200);
+        const auto list = decodeRecord<ProjectList>(client->Get("/projects")->body);
+        ASSERT_TRUE(list);
+        active = list->activeId;
+        ASSERT_EQ(client->Post("/projects/" + active + "/duplicate")->status, 201);
+    }
+    ASSERT_GT(std::filesystem::file_size(folderOf(dir) / "state.json"), 5u * 1000 * 1000);
+
+    EngineProcess again(data);
+    ASSERT_TRUE(again.start());
+    const auto list = decodeRecord<ProjectList>(again.client()->Get("/projects")->body);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->projects.size(), 2u);
+    EXPECT_EQ(list->activeId, active);
+    EXPECT_EQ(list->projects[0].routeCount, 1000);
+    EXPECT_EQ(list->projects[1].routeCount, 1000);
+    EXPECT_FALSE(std::filesystem::exists(folderOf(dir) / "state.json.unreadable"));
+}
+
+TEST(DataFolder, TheFolderAndEveryFileInItArePrivate)
+{
+    QTemporaryDir dir;
+    const auto folder = folderOf(dir);
+    // As the app leaves it: created with the usual 0755.
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0755);
+    EngineProcess engine(QString::fromStdString(folder.string()), {"--autostart"});
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+    ASSERT_EQ(client->Post("/routes", routeList(1, 10), "application/json")->status, 200);
+    ASSERT_EQ(client->Post("/ca/generate")->status, 200);
+    ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/r/0"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return std::filesystem::exists(folder / "history.json"); }, 5000));
+
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder / "state.json"), 0600u);
+    EXPECT_EQ(modeOf(folder / "history.json"), 0600u);
+    EXPECT_EQ(modeOf(folder / "ca"), 0700u);
+    EXPECT_EQ(modeOf(folder / "ca" / "kestrion-root-ca.key"), 0600u);
+    EXPECT_EQ(modeOf(folder / "ca" / "kestrion-root-ca.pem"), 0600u);
+}
+
+TEST(DataFolder, AKillInTheMiddleOfWritesLeavesAWholeStateFile)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    EngineProcess engine(data);
+    ASSERT_TRUE(engine.start());
+    std::atomic<int> saved {0};
+    std::atomic<bool> stop {false};
+    std::thread writer([&] {
+        auto client = engine.client();
+        for (int round = 1; !stop; ++round) {
+            const auto reply = client->Post("/routes", routeList(round % 7 + 1, 200000), "application/json");
+            if (!reply || reply->status != 200)
+                break;
+            ++saved;
+        }
+    });
+    ASSERT_TRUE(testsupport::waitFor([&] { return saved >= 15; }, 20000));
+    ::kill(static_cast<pid_t>(engine.process().processId()), SIGKILL);
+    stop = true;
+    writer.join();
+    ASSERT_TRUE(engine.waitForExit());
+
+    EngineProcess again(data);
+    ASSERT_TRUE(again.start());
+    const auto routes = decodeRecord<std::vector<WireRoute>>(again.client()->Get("/routes")->body);
+    ASSERT_TRUE(routes);
+    EXPECT_GE(routes->size(), 1u);
+    EXPECT_LE(routes->size(), 7u);
+    EXPECT_FALSE(std::filesystem::exists(folderOf(dir) / "state.json.unreadable"));
+}

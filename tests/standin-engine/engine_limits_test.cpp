@@ -1,0 +1,128 @@
+// Requests that would multiply a small upload into gigabytes get a clean 4xx from a real engine, the
+// engine gives memory back after a large write, and a refused import leaves no project behind.
+#include "engine_process.h"
+
+#include "engine/records/engine_records.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+using standintest::EngineProcess;
+using nlohmann::json;
+
+namespace {
+
+void expectRefusal(const httplib::Result &reply, const std::string &wording)
+{
+    ASSERT_TRUE(reply) << "no answer";
+    EXPECT_EQ(reply->status / 100, 4) << reply->status << " " << reply->body.substr(0, 300);
+    const auto error = decodeRecord<ErrorReply>(reply->body);
+    ASSERT_TRUE(error) << reply->body.substr(0, 300);
+    EXPECT_NE(error->error.find(wording), std::string::npos) << error->error;
+}
+
+std::size_t projectCount(httplib::Client &client)
+{
+    const auto list = decodeRecord<ProjectList>(client.Get("/projects")->body);
+    return list ? list->projects.size() : 0;
+}
+
+} // namespace
+
+TEST(EngineLimits, SmallUploadsThatExpandToGigabytesAreRefusedUnderAMemoryCap)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    // Far more than a bounded engine needs, far less than any of these requests would take unbounded.
+    engine.setDataLimit(1536LL * 1024 * 1024);
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+    client->set_read_timeout(60, 0);
+
+    // A 10 KB id in three nested arrays, fifty of each: 1.25 GB of digits.
+    const json example = {{"id", json::array({json::array({json::array({std::string(10000, '7')})})})}};
+    const json generate = {{"key", ""}, {"example", example.dump()}, {"seed", 1}, {"count", 50}};
+    expectRefusal(client->Post("/mock/generate", generate.dump(), "application/json"), "too large");
+
+    // One 100 KB string aliased 10,000 times in a 140 KB document: a gigabyte of text.
+    std::string yaml = "openapi: 3.0.0\ninfo: {title: Aliased}\nlong: &s " + std::string(100000, 'y') + "\nuses: [";
+    for (int i = 0; i < 10000; ++i)
+        yaml += i ? ",*s" : "*s";
+    yaml += "]\npaths: {/a: {get: {responses: {'200': {description: ok}}}}}\n";
+    expectRefusal(client->Post("/import/openapi", yaml, "application/octet-stream"), "aliases expand");
+
+    // A 1 MB example shared by 2,000 operations: two gigabytes of response bodies.
+    json fanOut = {{"openapi", "3.0.0"}, {"info", {{"title", "Fan"}}}};
+    fanOut["components"]["examples"]["Big"]["value"] = {{"blob", std::string(1000000, 'e')}};
+    for (int i = 0; i < 2000; ++i) {
+        fanOut["paths"]["/p" + std::to_string(i)]["get"]["responses"]["200"]["content"]["application/json"]
+              ["examples"]["big"]["$ref"] = "#/components/examples/Big";
+    }
+    expectRefusal(client->Post("/import/openapi", fanOut.dump(), "application/octet-stream"), "MB of response bodies");
+
+    EXPECT_EQ(engine.process().state(), QProcess::Running);
+    EXPECT_EQ(projectCount(*client), 1u);
+    const auto health = decodeRecord<EngineHealth>(client->Get("/health")->body);
+    ASSERT_TRUE(health);
+    EXPECT_LT(health->memoryBytes, 512LL * 1024 * 1024);
+}
+
+TEST(EngineLimits, MemoryTakenByALargeWriteIsGivenBack)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    EnvironmentSet large;
+    WireEnvironment environment {"env-1", "Large", std::vector<WireVar> {}};
+    for (int i = 0; i < 60000; ++i)
+        environment.vars->push_back({"key" + std::to_string(i), std::string(30, 'v')});
+    large.environments.push_back(environment);
+    large.activeId = "env-1";
+    ASSERT_EQ(engine.client()->Post("/environments", encodeRecord(large), "application/json")->status, 200);
+
+    // Each small write saves the whole state again; each comes on a connection of its own.
+    for (int i = 0; i < 30; ++i) {
+        const std::string routes = R"([{"id":"r-)" + std::to_string(i) + R"(","method":"GET","host":"a.test",)"
+                                   R"("path":"/x","status":200,"latencyMs":0,"active":true,"body":"",)"
+                                   R"("passThrough":false}])";
+        ASSERT_EQ(engine.client()->Post("/routes", routes, "application/json")->status, 200);
+    }
+    const auto health = decodeRecord<EngineHealth>(engine.client()->Get("/health")->body);
+    ASSERT_TRUE(health);
+    // Unreturned, this is above a gigabyte; returned, a few tens of megabytes.
+    EXPECT_LT(health->memoryBytes, 256LL * 1024 * 1024);
+}
+
+TEST(EngineLimits, RefusedImportsAndBadNamesLeaveNoProjectBehind)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+    const std::string operation = R"("paths":{"/a":{"get":{"responses":{"200":{"description":"ok"}}}}})";
+
+    expectRefusal(client->Post("/import/openapi", R"({"openapi":"3.0.0","paths":{"/a":{"summary":"x"}}})",
+                               "application/octet-stream"),
+                  "no operations");
+    expectRefusal(client->Post("/import/openapi", R"({"openapi":"3.0.0","info":{"title":["T"]},)" + operation + "}",
+                               "application/octet-stream"),
+                  "\"info.title\"");
+    expectRefusal(client->Post("/import/openapi", R"({"openapi":"3.0.0","servers":[{"url":1}],)" + operation + "}",
+                               "application/octet-stream"),
+                  "\"servers[0].url\"");
+    expectRefusal(client->Post("/import/openapi", "swagger: '2.0'\nhost: h.test\nbasePath: {a: 1}\n"
+                                                  "paths: {/a: {get: {responses: {'200': {description: ok}}}}}\n",
+                               "application/octet-stream"),
+                  "\"basePath\"");
+    expectRefusal(client->Post("/import/openapi",
+                               R"({"openapi":"3.0.0","paths":{"/a":{"get":{"responses":{"200":{"content":)"
+                               R"({"application/json":{"schema":{"type":3}}}}}}}}})",
+                               "application/octet-stream"),
+                  "\"type\"");
+    expectRefusal(client->Post("/projects", R"({"name":"nul\u0000inside"})", "application/json"),
+                  "control characters");
+    EXPECT_EQ(projectCount(*client), 1u);
+}
