@@ -3,6 +3,7 @@
 
 #include "app/shell_registry.h"
 #include "screens/routes/endpoints_screen.h"
+#include "screens/routes/manage_environments_sheet.h"
 #include "screens/routes/new_group_sheet.h"
 #include "screens/routes/new_route_sheet.h"
 #include "screens/routes/projects_sheets.h"
@@ -14,4 +15,5 @@ void installRoutesScreens(ShellRegistry &registry)
     registry.addSheet<NewProjectSheet>(SheetFlag::newProject);
     registry.addSheet<ManageProjectsSheet>(SheetFlag::manageProjects);
     registry.addSheet<NewGroupSheet>(SheetFlag::newGroup);
+    registry.addSheet<ManageEnvironmentsSheet>(SheetFlag::manageEnvironments);
 }
