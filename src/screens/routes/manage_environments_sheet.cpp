@@ -77,9 +77,11 @@ public:
         const Palette palette = Palette::of(option.widget);
         const QRect row = rowRect(option.rect);
         const bool selected = index.data(SelectedRole).toBool();
-        const bool hovered = option.state.testFlag(QStyle::State_MouseOver);
-        if (selected || hovered)
-            p.fillPath(roundedRectPath(QRectF(row), 6), selected ? palette.mutedStrong : palette.muted);
+        const qreal hover = hoverProgress(option, index);
+        if (selected)
+            p.fillPath(roundedRectPath(QRectF(row), 6), palette.mutedStrong);
+        else if (hover > 0)
+            p.fillPath(roundedRectPath(QRectF(row), 6), withOpacity(palette.muted, hover));
 
         const QRect ellipsis = ellipsisRect(row);
         qreal right = ellipsis.left() - Spacing;

@@ -84,8 +84,8 @@ public:
         p.setRenderHint(QPainter::Antialiasing);
         const Palette palette = Palette::of(option.widget);
         const QRect row = rowRect(option.rect);
-        if (option.state.testFlag(QStyle::State_MouseOver))
-            p.fillPath(roundedRectPath(QRectF(row), 8), palette.muted);
+        if (const qreal hover = hoverProgress(option, index); hover > 0)
+            p.fillPath(roundedRectPath(QRectF(row), 8), withOpacity(palette.muted, hover));
 
         const bool active = index.data(ActiveRole).toBool();
         qreal x = row.left() + PadH;

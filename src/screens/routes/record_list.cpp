@@ -2,6 +2,7 @@
 #include "screens/routes/record_list.h"
 
 #include "design/snow_menu_popup.h"
+#include "screens/routes/row_hover_fade.h"
 
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -106,7 +107,7 @@ RecordListView::RecordListView(RecordListModel *model, RecordRowDelegate *delega
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setMouseTracking(true);
-    viewport()->setAttribute(Qt::WA_Hover);
+    new RowHoverFade(this);
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
     delegate->setParent(this);
@@ -147,8 +148,14 @@ QRect RecordListView::rowRect(const QString &id) const
 
 QString RecordListView::hoveredID() const
 {
-    const QPoint pos = viewport()->mapFromGlobal(QCursor::pos());
-    return viewport()->rect().contains(pos) ? indexAt(pos).data(RecordListModel::IdRole).toString() : QString();
+    const RowHoverFade *fade = RowHoverFade::of(this);
+    return fade ? fade->hovered().data(RecordListModel::IdRole).toString() : QString();
+}
+
+qreal RecordRowDelegate::hoverProgress(const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    const RowHoverFade *fade = RowHoverFade::of(option.widget);
+    return fade ? fade->progress(index) : 0;
 }
 
 void RecordListView::setRenaming(const QString &id)

@@ -54,6 +54,8 @@ public:
     // The row proper inside an item's rect (items leave a 2-point gap below their row).
     static QRect rowRect(const QRect &item) { return item.adjusted(0, 0, 0, -Gap); }
     static constexpr int Gap = 2;
+    // How far the row's hover fill has eased in (0 … 1).
+    static qreal hoverProgress(const QStyleOptionViewItem &option, const QModelIndex &index);
 
     virtual QRect ellipsisRect(const QRect &row) const = 0;
     virtual QRect editorRect(const QRect &row, const QModelIndex &index) const = 0;

@@ -13,6 +13,7 @@
 #include "engine/engine_client.h"
 #include "screens/routes/route_list_model.h"
 #include "screens/routes/routes_logic.h"
+#include "screens/routes/row_hover_fade.h"
 
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -62,19 +63,22 @@ void RouteTableDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     if (kindOf(index) == Kind::header)
         paintHeader(*painter, row, index, option.widget);
     else
-        paintRoute(*painter, row, option.state.testFlag(QStyle::State_MouseOver), index, option.widget);
+        paintRoute(*painter, row, index, option.widget);
     painter->restore();
 }
 
-void RouteTableDelegate::paintRoute(QPainter &p, const QRect &row, bool hovered, const QModelIndex &index,
-                                    const QWidget *widget) const
+void RouteTableDelegate::paintRoute(QPainter &p, const QRect &row, const QModelIndex &index, const QWidget *widget) const
 {
     using namespace RouteTable;
     const Palette palette = Palette::of(widget);
     const bool selected = index.data(RouteListModel::SelectedRole).toBool();
     // Selection wins over hover.
-    if (selected || hovered)
-        p.fillPath(roundedRectPath(QRectF(row), 8), selected ? palette.mutedStrong : palette.subtle);
+    const RowHoverFade *fade = RowHoverFade::of(widget);
+    const qreal hover = fade ? fade->progress(index) : 0;
+    if (selected)
+        p.fillPath(roundedRectPath(QRectF(row), 8), palette.mutedStrong);
+    else if (hover > 0)
+        p.fillPath(roundedRectPath(QRectF(row), 8), withOpacity(palette.subtle, hover));
 
     int x = row.left() + Pad;
     const QString method = index.data(RouteListModel::MethodRole).toString();
@@ -172,9 +176,9 @@ RouteTableView::RouteTableView(const AppContext &context, RouteListModel *model,
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setMouseTracking(true);
-    viewport()->setAttribute(Qt::WA_Hover);
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
+    new RowHoverFade(this);
     setItemDelegate(new RouteTableDelegate(this));
     setModel(model);
 

@@ -39,7 +39,7 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
-    void paintRoute(QPainter &p, const QRect &row, bool hovered, const QModelIndex &index, const QWidget *widget) const;
+    void paintRoute(QPainter &p, const QRect &row, const QModelIndex &index, const QWidget *widget) const;
     void paintHeader(QPainter &p, const QRect &row, const QModelIndex &index, const QWidget *widget) const;
 };
 

@@ -9,9 +9,11 @@
 #include "screens/routes/endpoints_screen.h"
 #include "screens/routes/route_list_model.h"
 #include "screens/routes/route_table_view.h"
+#include "screens/routes/row_hover_fade.h"
 
 #include <QAbstractItemModelTester>
 #include <QLineEdit>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -268,4 +270,37 @@ TEST(RoutesScreenRender, WithRoutesEmptyAndFiltered)
     }));
     objects.engine.setEndpoints({});
     EXPECT_TRUE(routestest::renderBothThemes("screen_empty", size, [&] { return new EndpointsScreen(objects.context()); }));
+}
+
+TEST_F(RoutesScreen, HoverEasesInAndSelectionWinsOverIt)
+{
+    screen->show();
+    RouteTableView *table = screen->table();
+    const RowHoverFade *fade = RowHoverFade::of(table);
+    ASSERT_NE(fade, nullptr);
+    const QRect r1 = table->routeRect(QStringLiteral("r1"));
+    const QRect r2 = table->routeRect(QStringLiteral("r2"));
+    // A point inside the row's padding, clear of badge and texts.
+    const auto probe = [](const QRect &row) { return QPoint(row.left() + 4, row.center().y()); };
+    QTest::mouseMove(table->viewport(), r2.center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return fade->progress(screen->model()->index(1)) == 1.0; }));
+    const Palette palette = Palette::of(table);
+    // r2 is hovered, r1 shows the bare background; a fill as it looks over that background:
+    const QImage hovered = table->viewport()->grab().toImage();
+    const auto over = [&](const QColor &fill) {
+        QImage image(1, 1, QImage::Format_ARGB32);
+        image.fill(hovered.pixelColor(probe(r1)));
+        QPainter(&image).fillRect(0, 0, 1, 1, fill);
+        return image.pixelColor(0, 0).rgb();
+    };
+    EXPECT_EQ(hovered.pixelColor(probe(r2)).rgb(), over(palette.subtle));
+    EXPECT_NE(hovered.pixelColor(probe(r1)).rgb(), over(palette.subtle));
+
+    // Moving on fades the first row out; a selected row under the pointer keeps the selected fill.
+    objects.state.setSelectedEndpointID(QStringLiteral("r1"));
+    QTest::mouseMove(table->viewport(), r1.center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return fade->progress(screen->model()->index(1)) == 0.0; }));
+    const QImage selected = table->viewport()->grab().toImage();
+    EXPECT_EQ(selected.pixelColor(probe(r1)).rgb(), over(palette.mutedStrong));
+    EXPECT_EQ(selected.pixelColor(probe(r2)).rgb(), hovered.pixelColor(probe(r1)).rgb()) << "the row left behind faded out";
 }
