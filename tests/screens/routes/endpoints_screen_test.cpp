@@ -2,7 +2,9 @@
 #include "app/route_actions.h"
 #include "design/badges.h"
 #include "design/search_field.h"
+#include "design/snow_context_menu.h"
 #include "design/snow_empty_state.h"
+#include "design/snow_menu_popup.h"
 #include "design/snow_text.h"
 #include "engine/records/mock_data.h"
 #include "routes_test_support.h"
@@ -303,4 +305,30 @@ TEST_F(RoutesScreen, HoverEasesInAndSelectionWinsOverIt)
     const QImage selected = table->viewport()->grab().toImage();
     EXPECT_EQ(selected.pixelColor(probe(r1)).rgb(), over(palette.mutedStrong));
     EXPECT_EQ(selected.pixelColor(probe(r2)).rgb(), hovered.pixelColor(probe(r1)).rgb()) << "the row left behind faded out";
+}
+
+TEST_F(RoutesScreen, RightClickMenusOfRowsAndHeaders)
+{
+    objects.engine.setEndpoints({
+        route("a", HTTPMethod::GET, "h", "/one", "Auth"),
+        route("b", HTTPMethod::GET, "h", "/two"),
+    });
+    screen->show();
+    RouteTableView *table = screen->table();
+    SnowContextMenu *menu = table->contextMenu();
+    const auto at = [&](const QRect &rect) { return table->viewport()->mapTo(table, rect.center()); };
+    // "Ungrouped" offers no rename, so no menu opens there.
+    EXPECT_FALSE(menu->openAt(at(table->headerRect(QStringLiteral("Ungrouped")))));
+    ASSERT_TRUE(menu->openAt(at(table->headerRect(QStringLiteral("Auth")))));
+    ASSERT_EQ(menu->menu()->currentItems().size(), 1);
+    EXPECT_EQ(menu->menu()->currentItems().first().title, QStringLiteral("Rename group…"));
+    menu->menu()->currentItems().first().action();
+    EXPECT_EQ(objects.state.groupRenameFrom(), std::optional<QString>("Auth"));
+    EXPECT_TRUE(objects.state.showNewGroup());
+    menu->menu()->close();
+
+    ASSERT_TRUE(menu->openAt(at(table->routeRect(QStringLiteral("b")))));
+    EXPECT_EQ(menu->menu()->currentItems().size(), 9); // with the one group "Auth"
+    EXPECT_EQ(menu->menu()->width(), 220);
+    menu->menu()->close();
 }
