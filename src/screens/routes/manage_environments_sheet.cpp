@@ -16,6 +16,7 @@
 #include "design/symbols.h"
 #include "engine/engine_client.h"
 #include "screens/routes/record_list.h"
+#include "screens/routes/sheet_parts.h"
 #include "screens/routes/sheets_logic.h"
 
 #include <QFontMetricsF>
@@ -181,7 +182,7 @@ void EnvVarRow::bind(const QString &environmentID, const QString &varID, const Q
 }
 
 ManageEnvironmentsSheet::ManageEnvironmentsSheet(const AppContext &context, QWidget *parent)
-    : QWidget(parent)
+    : SheetSurface([](const Palette &p) { return p.content; }, parent)
     , m_context(context)
 {
     setFixedSize(Width, Height);
@@ -189,16 +190,8 @@ ManageEnvironmentsSheet::ManageEnvironmentsSheet(const AppContext &context, QWid
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    QPointer<ManageEnvironmentsSheet> self(this);
-    auto *title = new QHBoxLayout;
+    QHBoxLayout *title = SheetParts::titleRow(QStringLiteral("Environments"), this);
     title->setContentsMargins(16, 16, 16, 16);
-    title->addWidget(new SnowText(QStringLiteral("Environments"), Fonts::inter(16, QFont::DemiBold),
-                                  [](const Palette &p) { return p.foreground; }, this));
-    title->addStretch(1);
-    title->addWidget(new CircleIconButton(QStringLiteral("xmark"), 28, false, std::nullopt, [self] {
-        if (self)
-            Sheets::dismiss(self);
-    }, this));
     column->addLayout(title);
     column->addWidget(new SnowDivider(false, 0, this));
 
@@ -464,9 +457,4 @@ void ManageEnvironmentsSheet::refresh()
         m_rows[i]->bind(id, QString::fromStdString(var.id), QString::fromStdString(var.key),
                         QString::fromStdString(var.value));
     }
-}
-
-void ManageEnvironmentsSheet::paintEvent(QPaintEvent *)
-{
-    QPainter(this).fillRect(rect(), Palette::of(this).content);
 }

@@ -3,6 +3,7 @@
 
 #include "app/app_context.h"
 #include "design/snow_menu_item.h"
+#include "screens/routes/sheet_parts.h"
 
 #include <QWidget>
 
@@ -42,7 +43,7 @@ private:
     GhostIconButton *m_remove;
 };
 
-class ManageEnvironmentsSheet final : public QWidget
+class ManageEnvironmentsSheet final : public SheetSurface
 {
     Q_OBJECT
 public:
@@ -70,9 +71,6 @@ public:
     SnowText *paneTitle() const { return m_paneTitle; }
     SnowTag *activeTag() const { return m_activeTag; }
     KSButton *setActiveButton() const { return m_setActive; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
 
 private:
     QWidget *buildList();

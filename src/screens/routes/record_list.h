@@ -3,9 +3,9 @@
 #pragma once
 
 #include "design/snow_menu_item.h"
+#include "screens/routes/painted_list_view.h"
 
 #include <QAbstractListModel>
-#include <QListView>
 #include <QMap>
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
@@ -79,7 +79,7 @@ private:
     std::function<QString(const QString &)> m_editorText;
 };
 
-class RecordListView final : public QListView
+class RecordListView final : public PaintedListView
 {
     Q_OBJECT
 public:
@@ -119,11 +119,7 @@ signals:
     void rowClicked(const QString &id);
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void leaveEvent(QEvent *event) override;
+    void rowTapped(const QModelIndex &index, const QPoint &viewportPos) override;
 
 private:
     RecordListModel *m_model;
@@ -132,5 +128,4 @@ private:
     MenuProvider m_provider;
     QString m_menuID;
     QString m_renaming;
-    QPersistentModelIndex m_pressed;
 };

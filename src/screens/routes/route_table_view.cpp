@@ -164,21 +164,10 @@ void RouteTableDelegate::paintHeader(QPainter &p, const QRect &row, const QModel
 }
 
 RouteTableView::RouteTableView(const AppContext &context, RouteListModel *model, QWidget *parent)
-    : QListView(parent)
+    : PaintedListView(parent)
     , m_context(context)
     , m_model(model)
 {
-    setFrameShape(QFrame::NoFrame);
-    setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setMouseTracking(true);
-    setAutoFillBackground(false);
-    viewport()->setAutoFillBackground(false);
-    new RowHoverFade(this);
     setItemDelegate(new RouteTableDelegate(this));
     setModel(model);
 
@@ -227,33 +216,4 @@ void RouteTableView::clickRow(int row, const QPoint &viewportPos)
     }
     AppState *state = m_context.state;
     state->setSelectedEndpointID(state->selectedEndpointID() == id ? std::nullopt : std::optional<QString>(id));
-}
-
-void RouteTableView::mousePressEvent(QMouseEvent *event)
-{
-    m_pressed = event->button() == Qt::LeftButton ? QPersistentModelIndex(indexAt(event->position().toPoint()))
-                                                  : QPersistentModelIndex();
-    event->accept();
-}
-
-void RouteTableView::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    mousePressEvent(event);
-}
-
-void RouteTableView::mouseReleaseEvent(QMouseEvent *event)
-{
-    event->accept();
-    const QPersistentModelIndex pressed = m_pressed;
-    m_pressed = QPersistentModelIndex();
-    const QPoint pos = event->position().toPoint();
-    if (event->button() != Qt::LeftButton || !pressed.isValid() || QModelIndex(pressed) != indexAt(pos))
-        return;
-    clickRow(pressed.row(), pos);
-}
-
-void RouteTableView::mouseMoveEvent(QMouseEvent *event)
-{
-    // Hover is tracked by the view itself; no drag selection here.
-    event->accept();
 }

@@ -3,8 +3,8 @@
 
 #include "app/app_context.h"
 
-#include <QListView>
-#include <QPersistentModelIndex>
+#include "screens/routes/painted_list_view.h"
+
 #include <QStyledItemDelegate>
 
 class RouteListModel;
@@ -45,7 +45,7 @@ private:
 
 // A left click on a route row selects it (a second click clears the selection), on its switch flips
 // the route; on a group header it folds the section. A right click opens the route's or group's menu.
-class RouteTableView final : public QListView
+class RouteTableView final : public PaintedListView
 {
     Q_OBJECT
 public:
@@ -61,14 +61,10 @@ public:
     void clickRow(int row, const QPoint &viewportPos);
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
+    void rowTapped(const QModelIndex &index, const QPoint &viewportPos) override { clickRow(index.row(), viewportPos); }
 
 private:
     AppContext m_context;
     RouteListModel *m_model;
     SnowContextMenu *m_menu = nullptr;
-    QPersistentModelIndex m_pressed;
 };

@@ -177,13 +177,8 @@ TEST_F(RoutesScreen, ClicksSelectDeselectAndTheSwitchFlipsOnlyTheRoute)
 TEST_F(RoutesScreen, DeleteAndDuplicateThroughTheRowMenu)
 {
     auto run = [&](const QString &id, const QString &title) {
-        for (const SnowMenuItem &item : screen->moveItems(id)) {
-            if (item.title == title) {
-                item.action();
-                return true;
-            }
-        }
-        return false;
+        routestest::runEntry(screen->moveItems(id), title);
+        return !::testing::Test::HasFailure();
     };
     objects.state.setSelectedEndpointID(QStringLiteral("r2"));
     // Deleting another route keeps the selection; deleting the selected one clears it.

@@ -31,17 +31,6 @@ MockEnvironment env(const std::string &id, const std::string &name,
     return e;
 }
 
-void run(const QList<SnowMenuItem> &items, const QString &title)
-{
-    for (const SnowMenuItem &item : items) {
-        if (item.title == title) {
-            item.action();
-            return;
-        }
-    }
-    ADD_FAILURE() << "no entry " << title.toStdString();
-}
-
 bool rowSelected(ManageEnvironmentsSheet &sheet, const QString &id)
 {
     const RecordListModel *model = sheet.list()->recordModel();
@@ -106,11 +95,11 @@ TEST(EnvironmentsSheet, MenuActivatesRenamesDuplicatesAndDeletes)
         titles.append(item.title);
     EXPECT_EQ(titles, QStringList({"Set active", "Rename", "Duplicate", "Delete"}));
 
-    run(sheet.envMenuItems(QStringLiteral("env-b")), QStringLiteral("Set active"));
+    routestest::runEntry(sheet.envMenuItems(QStringLiteral("env-b")), QStringLiteral("Set active"));
     EXPECT_EQ(objects.engine.activeEnvID(), QStringLiteral("env-b"));
 
     // Rename keeps blanks and takes effect only on Return.
-    run(sheet.envMenuItems(QStringLiteral("env-c")), QStringLiteral("Rename"));
+    routestest::runEntry(sheet.envMenuItems(QStringLiteral("env-c")), QStringLiteral("Rename"));
     ASSERT_NE(sheet.list()->renameEdit(), nullptr);
     EXPECT_EQ(sheet.list()->renameEdit()->text(), QStringLiteral("Prod"));
     sheet.list()->renameEdit()->setText(QStringLiteral(" Production "));
@@ -121,7 +110,7 @@ TEST(EnvironmentsSheet, MenuActivatesRenamesDuplicatesAndDeletes)
 
     // Duplicate: a copy at the end, own variables, selection and active unchanged.
     sheet.select(QStringLiteral("env-a"));
-    run(sheet.envMenuItems(QStringLiteral("env-a")), QStringLiteral("Duplicate"));
+    routestest::runEntry(sheet.envMenuItems(QStringLiteral("env-a")), QStringLiteral("Duplicate"));
     ASSERT_EQ(objects.engine.environments().size(), 4);
     const MockEnvironment copy = objects.engine.environments().last();
     EXPECT_EQ(copy.name, "Dev copy");
@@ -131,15 +120,15 @@ TEST(EnvironmentsSheet, MenuActivatesRenamesDuplicatesAndDeletes)
     EXPECT_EQ(objects.engine.activeEnvID(), QStringLiteral("env-b"));
 
     // Deleting one that is neither chosen nor active changes neither.
-    run(sheet.envMenuItems(QStringLiteral("env-c")), QStringLiteral("Delete"));
+    routestest::runEntry(sheet.envMenuItems(QStringLiteral("env-c")), QStringLiteral("Delete"));
     EXPECT_EQ(sheet.selectedID(), std::optional<QString>("env-a"));
     EXPECT_EQ(objects.engine.activeEnvID(), QStringLiteral("env-b"));
     // Deleting the chosen one chooses the first left; deleting the active one leaves none active.
-    run(sheet.envMenuItems(QStringLiteral("env-a")), QStringLiteral("Delete"));
+    routestest::runEntry(sheet.envMenuItems(QStringLiteral("env-a")), QStringLiteral("Delete"));
     EXPECT_EQ(sheet.selectedID(), std::optional<QString>("env-b"));
-    run(sheet.envMenuItems(QStringLiteral("env-b")), QStringLiteral("Delete"));
+    routestest::runEntry(sheet.envMenuItems(QStringLiteral("env-b")), QStringLiteral("Delete"));
     EXPECT_EQ(objects.engine.activeEnvID(), QString());
-    run(sheet.envMenuItems(QString::fromStdString(copy.id)), QStringLiteral("Delete"));
+    routestest::runEntry(sheet.envMenuItems(QString::fromStdString(copy.id)), QStringLiteral("Delete"));
     EXPECT_TRUE(sheet.showsEmptyState());
 }
 
