@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QVariantAnimation>
 
 namespace RouteTable {
 
@@ -142,8 +143,9 @@ void RouteTableDelegate::paintHeader(QPainter &p, const QRect &row, const QModel
     const QRectF chevron(x, row.top() + (row.height() - glyph) / 2.0, glyph, glyph);
     p.save();
     p.translate(chevron.center());
-    if (!collapsed)
-        p.rotate(90);
+    const auto *view = qobject_cast<const RouteTableView *>(widget);
+    p.rotate(view ? view->chevronAngle(index.data(RouteListModel::LabelRole).toString(), collapsed)
+                  : (collapsed ? 0 : 90));
     Symbols::draw(p, QRectF(-glyph / 2, -glyph / 2, glyph, glyph), QStringLiteral("chevron.right"), 9, palette.faint);
     p.restore();
     x += glyph + 8;
@@ -169,6 +171,13 @@ RouteTableView::RouteTableView(const AppContext &context, RouteListModel *model,
     , m_model(model)
 {
     setItemDelegate(new RouteTableDelegate(this));
+    m_fold = new QVariantAnimation(this);
+    m_fold->setDuration(150);
+    m_fold->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_fold, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_foldAngle = value.toReal();
+        viewport()->update(headerRect(m_folding));
+    });
     setModel(model);
 
     m_menu = SnowContextMenu::attach(this, 220, [this](const QPoint &pos) -> QList<SnowMenuItem> {
@@ -189,6 +198,13 @@ RouteTableView::RouteTableView(const AppContext &context, RouteListModel *model,
     });
 }
 
+qreal RouteTableView::chevronAngle(const QString &label, bool collapsed) const
+{
+    if (label == m_folding && m_fold->state() == QAbstractAnimation::Running)
+        return m_foldAngle;
+    return collapsed ? 0 : 90;
+}
+
 QRect RouteTableView::routeRect(const QString &routeID) const
 {
     const int row = m_model->rowOfRoute(routeID);
@@ -206,7 +222,17 @@ void RouteTableView::clickRow(int row, const QPoint &viewportPos)
     if (row < 0 || row >= m_model->rowCount())
         return;
     if (m_model->kindAt(row) == Kind::header) {
-        m_model->toggleCollapsed(m_model->index(row).data(RouteListModel::LabelRole).toString());
+        const QString label = m_model->index(row).data(RouteListModel::LabelRole).toString();
+        const bool collapsing = !m_model->isCollapsed(label);
+        const qreal from = chevronAngle(label, !collapsing);
+        m_model->toggleCollapsed(label);
+        // The chevron turns over 0.15 s, ease in and out.
+        m_fold->stop();
+        m_folding = label;
+        m_fold->setStartValue(from);
+        m_fold->setEndValue(collapsing ? 0.0 : 90.0);
+        m_foldAngle = from;
+        m_fold->start();
         return;
     }
     const QString id = QString::fromStdString(m_model->routeAt(row)->id);

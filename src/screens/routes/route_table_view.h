@@ -60,6 +60,9 @@ public:
     // What a click on a row does.
     void clickRow(int row, const QPoint &viewportPos);
 
+    // A group header's chevron in degrees: 90 expanded, 0 collapsed, in between while a fold eases.
+    qreal chevronAngle(const QString &label, bool collapsed) const;
+
 protected:
     void rowTapped(const QModelIndex &index, const QPoint &viewportPos) override { clickRow(index.row(), viewportPos); }
 
@@ -67,4 +70,7 @@ private:
     AppContext m_context;
     RouteListModel *m_model;
     SnowContextMenu *m_menu = nullptr;
+    class QVariantAnimation *m_fold = nullptr;
+    QString m_folding; // the label whose chevron is turning
+    qreal m_foldAngle = 0;
 };

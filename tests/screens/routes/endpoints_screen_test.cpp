@@ -327,3 +327,17 @@ TEST_F(RoutesScreen, RightClickMenusOfRowsAndHeaders)
     EXPECT_EQ(menu->menu()->width(), 220);
     menu->menu()->close();
 }
+
+TEST_F(RoutesScreen, FoldingTurnsTheChevronAndEndsAtRest)
+{
+    objects.engine.setEndpoints({route("a", HTTPMethod::GET, "h", "/one", "Auth"), route("b", HTTPMethod::GET, "h", "/two")});
+    RouteTableView *table = screen->table();
+    EXPECT_EQ(table->chevronAngle(QStringLiteral("Auth"), false), 90);
+    table->clickRow(screen->model()->rowOfHeader(QStringLiteral("Auth")), {});
+    // The rows go at once; the chevron eases from 90 to 0.
+    EXPECT_EQ(screen->model()->shownRouteIDs(), QStringList({"b"}));
+    EXPECT_EQ(table->chevronAngle(QStringLiteral("Auth"), true), 90) << "no event has run yet: the turn starts at 90";
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->chevronAngle(QStringLiteral("Auth"), true) == 0; }));
+    // Another section is not touched by that fold.
+    EXPECT_EQ(table->chevronAngle(QStringLiteral("Ungrouped"), false), 90);
+}
