@@ -4,10 +4,12 @@
 #include "app/shell_registry.h"
 #include "screens/traffic/history_screen.h"
 #include "screens/traffic/live_traffic_screen.h"
+#include "screens/traffic/schema_screen.h"
 
 void installTrafficScreens([[maybe_unused]] ShellRegistry &registry)
 {
     // Live traffic, history and schema drift.
     registry.addScreen<LiveTrafficScreen>(NavItem::liveTraffic);
     registry.addScreen<HistoryScreen>(NavItem::history);
+    registry.addScreen<SchemaScreen>(NavItem::schema);
 }
