@@ -59,6 +59,8 @@ public:
     static constexpr int ShutdownTimeoutMs = 500;
     static constexpr int ProjectTimeoutMs = 6000;
     static constexpr int PendingPushWaitMs = 1000;
+    // Full records at least this long are decoded off the GUI thread.
+    static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
 
     explicit EngineClient(QObject *parent = nullptr);
     ~EngineClient() override;
