@@ -32,8 +32,11 @@ TrafficListView::TrafficListView(QWidget *parent) : QListView(parent)
 void TrafficListView::paintEvent(QPaintEvent *event)
 {
     {
+        // The card colour may be translucent: it lies over the window's background, as on the card.
         QPainter p(viewport());
-        p.fillRect(event->rect(), Palette::of(this).card);
+        const Palette palette = Palette::of(this);
+        p.fillRect(event->rect(), palette.background);
+        p.fillRect(event->rect(), palette.card);
     }
     QListView::paintEvent(event);
 }

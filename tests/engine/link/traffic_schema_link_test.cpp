@@ -245,3 +245,20 @@ TEST_F(TrafficSchemaLink, ALargeRecordIsDecodedAndReachesOnlyALiveReceiver)
     opstest::settle(300);
     EXPECT_FALSE(delivered);
 }
+
+TEST_F(TrafficSchemaLink, AFetchFromBeforeAProjectSwitchLeavesTheNewProjectsFindingsAlone)
+{
+    m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.method == "GET" && request.path() == "/schema")
+            return held();
+        return std::nullopt;
+    };
+    connectClient();
+    std::optional<std::vector<SchemaBaseline>> stale;
+    m_client.fetchSchema(&m_client, [&](const std::vector<SchemaBaseline> &b) { stale = b; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/schema") == 1; }));
+    ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) { m_client.reloadActiveProjectIntoUI(std::move(done)); }));
+    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("GET", "/schema"), answer(200, snapshot({"old-project"}))));
+    ASSERT_TRUE(testsupport::waitFor([&] { return stale.has_value(); }));
+    EXPECT_TRUE(m_client.schemaDrifts().isEmpty());
+}
