@@ -61,6 +61,8 @@ public:
     // As short as the poll interval, so a hung engine shows within three polls.
     static constexpr int HealthTimeoutMs = 2000;
     static constexpr int PendingPushWaitMs = 1000;
+    // Full records at least this long are decoded off the GUI thread.
+    static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
 
     explicit EngineClient(QObject *parent = nullptr);
     ~EngineClient() override;
