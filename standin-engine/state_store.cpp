@@ -93,6 +93,16 @@ ProjectState projectFromJson(const json &j)
 
 } // namespace
 
+RouteSnapshot::RouteSnapshot()
+    : m_routes(std::make_shared<const std::vector<WireRoute>>())
+{
+}
+
+RouteSnapshot::RouteSnapshot(std::shared_ptr<const std::vector<WireRoute>> routes)
+    : m_routes(std::move(routes))
+{
+}
+
 std::vector<ChaosPreset> builtInChaosPresets()
 {
     ChaosFault slow {"latency", 1.0, std::nullopt, std::nullopt, 200, 800};
@@ -152,6 +162,7 @@ void StateStore::load()
 
 void StateStore::saveLocked() const
 {
+    m_activeRoutes.reset(); // every change is saved, so the next request takes a fresh snapshot
     size_t written = 0;
     const auto renameError = saveFileStreaming(m_file, [this, &written](FileSink &out) {
         out.write("{\"version\":1,\"activeId\":" + dumped(m_activeId) + ",\"projects\":[");
@@ -237,7 +248,9 @@ ActiveProjectView StateStore::activeView() const
     const ProjectState &project = *activeLocked();
     ActiveProjectView view;
     view.projectId = project.id;
-    view.routes = project.routes;
+    if (!m_activeRoutes)
+        m_activeRoutes = std::make_shared<const std::vector<WireRoute>>(project.routes);
+    view.routes = RouteSnapshot(m_activeRoutes);
     for (const auto &environment : project.environments.environments) {
         if (environment.id != project.environments.activeId)
             continue;

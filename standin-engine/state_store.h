@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,10 +27,27 @@ struct ProjectState {
 // The chaos presets every new project starts with.
 std::vector<ChaosPreset> builtInChaosPresets();
 
+// The active project's routes as one request sees them: shared, not copied for every request.
+class RouteSnapshot final {
+public:
+    RouteSnapshot();
+    explicit RouteSnapshot(std::shared_ptr<const std::vector<WireRoute>> routes);
+
+    operator const std::vector<WireRoute> &() const { return *m_routes; }
+    const WireRoute &operator[](size_t index) const { return (*m_routes)[index]; }
+    size_t size() const { return m_routes->size(); }
+    bool empty() const { return m_routes->empty(); }
+    auto begin() const { return m_routes->begin(); }
+    auto end() const { return m_routes->end(); }
+
+private:
+    std::shared_ptr<const std::vector<WireRoute>> m_routes;
+};
+
 // What the proxy needs of the active project to answer one request.
 struct ActiveProjectView {
     std::string projectId;
-    std::vector<WireRoute> routes;
+    RouteSnapshot routes;
     std::vector<WireVar> variables; // of the active environment, empty keys left out
     std::optional<ChaosPreset> chaos; // the active preset
 };
@@ -94,6 +112,8 @@ private:
     std::vector<ProjectState> m_projects;
     std::string m_activeId;
     std::map<std::string, size_t> m_hits;
+    // The active project's routes as last handed out; dropped whenever they or the active project change.
+    mutable std::shared_ptr<const std::vector<WireRoute>> m_activeRoutes;
 };
 
 } // namespace standin
