@@ -134,15 +134,30 @@ void makePrivate(const std::filesystem::path &directory)
 {
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);
-    ::chmod(directory.c_str(), 0700);
-    for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_symlink(ec))
-            continue; // never change what a link points at
-        if (it->is_directory(ec))
-            ::chmod(it->path().c_str(), 0700);
-        else if (it->is_regular_file(ec))
-            ::chmod(it->path().c_str(), 0600);
+    // A shared folder such as /tmp (sticky) or one of another user's is not ours to close.
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) == 0 && !(info.st_mode & S_ISVTX) && info.st_uid == ::geteuid())
+        ::chmod(directory.c_str(), 0700);
+    // Only what the engine writes: the folder may be one the user keeps other things in.
+    const auto ours = [](const std::string &name) {
+        for (const char *prefix : {"state.json", "history.json", "schema.json", "engine.lock", "kestrion-root-ca."}) {
+            if (name.rfind(prefix, 0) == 0)
+                return true;
+        }
+        return false;
+    };
+    const auto restrict = [&](const std::filesystem::path &folder) {
+        for (auto it = std::filesystem::directory_iterator(folder, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            if (!it->is_symlink(ec) && it->is_regular_file(ec) && ours(it->path().filename().string()))
+                ::chmod(it->path().c_str(), 0600);
+        }
+    };
+    restrict(directory);
+    const auto ca = directory / "ca";
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(ca, ec))) {
+        ::chmod(ca.c_str(), 0700);
+        restrict(ca);
     }
 }
 

@@ -42,8 +42,8 @@ bool appendToFile(const std::filesystem::path &file, std::string_view bytes);
 // earlier copy is ever replaced; returns the name it got, or nothing when the move failed.
 std::optional<std::filesystem::path> keepAside(const std::filesystem::path &file);
 
-// Creates the folder when missing and makes it and what it holds private to the user
-// (folders 0700, files 0600): the history holds credentials in clear.
+// Creates the folder when missing and makes it and the engine's files in it private to the user
+// (folders 0700, files 0600): the history holds credentials in clear. Other files are left alone.
 void makePrivate(const std::filesystem::path &directory);
 
 // Hands memory freed by a large write back to the system.

@@ -75,10 +75,15 @@ TEST(DataFile, SavedFilesAndTheFolderArePrivate)
     writeText(folder / "state.json.tmp", "old");
     ::chmod((folder / "state.json.tmp").c_str(), 0644);
 
+    // Someone else's file in the folder keeps its mode (an executable stays one).
+    writeText(folder / "run-me.sh", "#!/bin/sh\n");
+    ::chmod((folder / "run-me.sh").c_str(), 0755);
+
     makePrivate(folder);
     EXPECT_EQ(modeOf(folder), 0700u);
     EXPECT_EQ(modeOf(folder / "ca"), 0700u);
     EXPECT_EQ(modeOf(folder / "history.json"), 0600u);
+    EXPECT_EQ(modeOf(folder / "run-me.sh"), 0755u);
 
     ::chmod((folder / "state.json.tmp").c_str(), 0644);
     ASSERT_FALSE(saveFileReplacing(folder / "state.json", "{}"));
