@@ -105,10 +105,20 @@ private:
     std::string uniqueNameLocked(const std::string &wanted) const;
     void touchLocked(ProjectState &project);
     void load();
-    void saveLocked() const;
+    // Marks the state changed (under the lock); the change is saved once the lock is let go.
+    void changedLocked();
+    void saveIfChanged();
+    // Declared before a mutator's lock, so it saves after that lock is released: requests are not held
+    // up while the file is synced to the disk.
+    struct SaveWhenDone {
+        StateStore &store;
+        ~SaveWhenDone() { store.saveIfChanged(); }
+    };
 
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
+    std::mutex m_saveMutex; // one writer of the file at a time, taken before m_mutex
+    bool m_changed = false;
     std::vector<ProjectState> m_projects;
     std::string m_activeId;
     std::map<std::string, size_t> m_hits;
