@@ -92,34 +92,6 @@ TEST(DataFile, SavedFilesAndTheFolderArePrivate)
     EXPECT_FALSE(std::filesystem::exists(folder / "state.json.tmp"));
 }
 
-TEST(StateStore, AFileLargerThanARequestIsReadBack)
-{
-    QTemporaryDir dir;
-    const auto file = pathIn(dir, "state.json");
-    {
-        StateStore store(file);
-        std::vector<WireRoute> routes;
-        for (int i = 0; i < 800; ++i) {
-            WireRoute route;
-            route.id = "r-" + std::to_string(i);
-            route.method = "GET";
-            route.host = "api.test";
-            route.path = "/items/" + std::to_string(i);
-            route.body = std::string(3000, 'x');
-            routes.push_back(route);
-        }
-        store.setRoutes(routes);
-        ASSERT_TRUE(store.duplicateProject(store.activeProjectId()));
-    }
-    ASSERT_GT(std::filesystem::file_size(file), 4u * 1024 * 1024);
-    StateStore reopened(file);
-    const ProjectList list = reopened.projectList();
-    ASSERT_EQ(list.projects.size(), 2u);
-    EXPECT_EQ(list.projects[0].routeCount, 800);
-    EXPECT_EQ(list.projects[1].routeCount, 800);
-    EXPECT_FALSE(std::filesystem::exists(file.string() + ".unreadable"));
-}
-
 TEST(StateStore, UnreadableFilesAreNumberedAndNoneIsReplaced)
 {
     QTemporaryDir dir;
