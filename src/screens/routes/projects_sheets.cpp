@@ -234,7 +234,7 @@ void ManageProjectsSheet::refresh()
         item.id = QString::fromStdString(project.id);
         item.values[Qt::DisplayRole] = QString::fromStdString(project.name);
         item.values[ActiveRole] = item.id == active;
-        item.values[CountRole] = project.routeCount;
+        item.values[CountRole] = qint64(project.routeCount);
         item.values[RenamingRole] = !renaming.isEmpty() && item.id == renaming;
         items.append(item);
     }

@@ -63,9 +63,9 @@ QVariant RouteListModel::data(const QModelIndex &index, int role) const
     case HostRole:
         return QString::fromStdString(route.host);
     case StatusRole:
-        return route.status;
+        return qint64(route.status);
     case LatencyRole:
-        return route.latency;
+        return qint64(route.latency);
     case ActiveRole:
         return route.active;
     case SelectedRole:
