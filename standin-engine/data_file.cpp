@@ -75,28 +75,54 @@ bool FileSink::flush()
     return m_ok;
 }
 
-std::error_code saveFileStreaming(const std::filesystem::path &file, const std::function<void(FileSink &)> &write)
+FileReplacement::FileReplacement(std::filesystem::path file)
+    : m_file(std::move(file))
+    , m_temporary(m_file.string() + ".tmp")
 {
     std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    const auto temporary = file.string() + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return std::error_code(errno, std::generic_category());
-    ::fchmod(fd, 0600); // a temporary left by an older engine keeps its mode otherwise
-    FileSink sink(fd);
-    write(sink);
+    std::filesystem::create_directories(m_file.parent_path(), ec);
+    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (m_fd < 0) {
+        m_openError = std::error_code(errno, std::generic_category());
+        m_sink = FileSink(-1);
+        return;
+    }
+    ::fchmod(m_fd, 0600); // a temporary left by an older engine keeps its mode otherwise
+    m_sink = FileSink(m_fd);
+}
+
+FileReplacement::~FileReplacement()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        ::unlink(m_temporary.c_str());
+    }
+}
+
+std::error_code FileReplacement::commit()
+{
+    if (m_fd < 0)
+        return m_openError ? m_openError : std::make_error_code(std::errc::bad_file_descriptor);
     // The bytes reach the disk before the name does, so a crash leaves the old file or the new one.
-    const bool written = sink.flush() && ::fsync(fd) == 0;
-    ::close(fd);
+    const bool written = m_sink.flush() && ::fsync(m_fd) == 0;
+    ::close(m_fd);
+    m_fd = -1;
     if (!written) {
-        ::unlink(temporary.c_str());
+        ::unlink(m_temporary.c_str());
         return std::make_error_code(std::errc::io_error);
     }
-    std::filesystem::rename(temporary, file, ec);
+    std::error_code ec;
+    std::filesystem::rename(m_temporary, m_file, ec);
     if (!ec)
-        syncFolder(file.parent_path());
+        syncFolder(m_file.parent_path());
     return ec;
+}
+
+std::error_code saveFileStreaming(const std::filesystem::path &file, const std::function<void(FileSink &)> &write)
+{
+    FileReplacement replacement(file);
+    write(replacement.sink());
+    return replacement.commit();
 }
 
 std::error_code saveFileReplacing(const std::filesystem::path &file, std::string_view text)
@@ -134,15 +160,30 @@ void makePrivate(const std::filesystem::path &directory)
 {
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);
-    ::chmod(directory.c_str(), 0700);
-    for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_symlink(ec))
-            continue; // never change what a link points at
-        if (it->is_directory(ec))
-            ::chmod(it->path().c_str(), 0700);
-        else if (it->is_regular_file(ec))
-            ::chmod(it->path().c_str(), 0600);
+    // A shared folder such as /tmp (sticky) or one of another user's is not ours to close.
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) == 0 && !(info.st_mode & S_ISVTX) && info.st_uid == ::geteuid())
+        ::chmod(directory.c_str(), 0700);
+    // Only what the engine writes: the folder may be one the user keeps other things in.
+    const auto ours = [](const std::string &name) {
+        for (const char *prefix : {"state.json", "history.json", "schema.json", "engine.lock", "kestrion-root-ca."}) {
+            if (name.rfind(prefix, 0) == 0)
+                return true;
+        }
+        return false;
+    };
+    const auto restrict = [&](const std::filesystem::path &folder) {
+        for (auto it = std::filesystem::directory_iterator(folder, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            if (!it->is_symlink(ec) && it->is_regular_file(ec) && ours(it->path().filename().string()))
+                ::chmod(it->path().c_str(), 0600);
+        }
+    };
+    restrict(directory);
+    const auto ca = directory / "ca";
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(ca, ec))) {
+        ::chmod(ca.c_str(), 0700);
+        restrict(ca);
     }
 }
 

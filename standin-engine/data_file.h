@@ -16,7 +16,7 @@ std::optional<std::string> readFileIfPresent(const std::filesystem::path &file);
 // Buffered writes into a file being saved; a failed write sticks.
 class FileSink final {
 public:
-    explicit FileSink(int fd) : m_fd(fd) {}
+    explicit FileSink(int fd) : m_fd(fd), m_ok(fd >= 0) {}
     void write(std::string_view bytes);
     bool flush();
     bool ok() const { return m_ok; }
@@ -27,6 +27,27 @@ private:
     std::string m_buffer;
     size_t m_written = 0;
     bool m_ok = true;
+};
+
+// A file replaced in two steps: the bytes go to "<file>.tmp" (quick, may be done under a lock), then
+// commit() flushes them to the disk and renames the temporary over the file (slow, done outside it).
+// An uncommitted temporary is removed.
+class FileReplacement final {
+public:
+    explicit FileReplacement(std::filesystem::path file);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement &) = delete;
+    FileReplacement &operator=(const FileReplacement &) = delete;
+
+    FileSink &sink() { return m_sink; }
+    std::error_code commit();
+
+private:
+    std::filesystem::path m_file;
+    std::string m_temporary;
+    int m_fd = -1;
+    std::error_code m_openError;
+    FileSink m_sink {-1};
 };
 
 // Writes "<file>.tmp" (mode 0600 from its creation, creating the folder), flushes it to the disk and
@@ -42,8 +63,8 @@ bool appendToFile(const std::filesystem::path &file, std::string_view bytes);
 // earlier copy is ever replaced; returns the name it got, or nothing when the move failed.
 std::optional<std::filesystem::path> keepAside(const std::filesystem::path &file);
 
-// Creates the folder when missing and makes it and what it holds private to the user
-// (folders 0700, files 0600): the history holds credentials in clear.
+// Creates the folder when missing and makes it and the engine's files in it private to the user
+// (folders 0700, files 0600): the history holds credentials in clear. Other files are left alone.
 void makePrivate(const std::filesystem::path &directory);
 
 // Hands memory freed by a large write back to the system.

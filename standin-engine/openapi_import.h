@@ -14,7 +14,7 @@ namespace standin {
 
 // What one import may produce: schema nodes sampled, and bytes of response bodies over all routes
 // (an example shared through "$ref" counts once for every route that uses it).
-constexpr size_t kMaxImportSchemaNodes = 500000;
+constexpr size_t kMaxImportSchemaNodes = 1000000;
 constexpr size_t kMaxImportedBodyBytes = 16 * 1024 * 1024;
 
 struct OpenAPIImport {

@@ -93,6 +93,16 @@ ProjectState projectFromJson(const json &j)
 
 } // namespace
 
+RouteSnapshot::RouteSnapshot()
+    : m_routes(std::make_shared<const std::vector<WireRoute>>())
+{
+}
+
+RouteSnapshot::RouteSnapshot(std::shared_ptr<const std::vector<WireRoute>> routes)
+    : m_routes(std::move(routes))
+{
+}
+
 std::vector<ChaosPreset> builtInChaosPresets()
 {
     ChaosFault slow {"latency", 1.0, std::nullopt, std::nullopt, 200, 800};
@@ -150,23 +160,40 @@ void StateStore::load()
     releaseFreedMemory();
 }
 
-void StateStore::saveLocked() const
+void StateStore::changedLocked()
 {
-    size_t written = 0;
-    const auto renameError = saveFileStreaming(m_file, [this, &written](FileSink &out) {
-        out.write("{\"version\":1,\"activeId\":" + dumped(m_activeId) + ",\"projects\":[");
-        for (size_t i = 0; i < m_projects.size(); ++i) {
-            if (i)
-                out.write(",");
-            writeProject(out, m_projects[i]);
+    m_changed = true;
+    m_activeRoutes.reset(); // the next request takes a fresh snapshot
+}
+
+void StateStore::saveIfChanged()
+{
+    try {
+        std::lock_guard saving(m_saveMutex);
+        FileReplacement replacement(m_file);
+        {
+            std::lock_guard lock(m_mutex);
+            // A save that ran meanwhile already wrote this change (and finished: it held m_saveMutex).
+            if (!m_changed)
+                return;
+            m_changed = false;
+            FileSink &out = replacement.sink();
+            out.write("{\"version\":1,\"activeId\":" + dumped(m_activeId) + ",\"projects\":[");
+            for (size_t i = 0; i < m_projects.size(); ++i) {
+                if (i)
+                    out.write(",");
+                writeProject(out, m_projects[i]);
+            }
+            out.write("]}");
         }
-        out.write("]}");
-        written = out.written();
-    });
-    if (renameError)
-        logError("could not save " + m_file.string() + ": " + renameError.message());
-    if (written > kTrimAfterBytes)
-        releaseFreedMemory();
+        const size_t written = replacement.sink().written();
+        if (const auto error = replacement.commit())
+            logError("could not save " + m_file.string() + ": " + error.message());
+        if (written > kTrimAfterBytes)
+            releaseFreedMemory();
+    } catch (const std::exception &e) {
+        logError("could not save " + m_file.string() + ": " + e.what());
+    }
 }
 
 ProjectState *StateStore::findLocked(const std::string &id)
@@ -237,7 +264,9 @@ ActiveProjectView StateStore::activeView() const
     const ProjectState &project = *activeLocked();
     ActiveProjectView view;
     view.projectId = project.id;
-    view.routes = project.routes;
+    if (!m_activeRoutes)
+        m_activeRoutes = std::make_shared<const std::vector<WireRoute>>(project.routes);
+    view.routes = RouteSnapshot(m_activeRoutes);
     for (const auto &environment : project.environments.environments) {
         if (environment.id != project.environments.activeId)
             continue;
@@ -268,6 +297,7 @@ std::vector<WireRoute> StateStore::routes() const
 
 void StateStore::setRoutes(std::vector<WireRoute> routes)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState &project = *activeLocked();
     std::map<std::string, const WireRoute *> before;
@@ -280,11 +310,12 @@ void StateStore::setRoutes(std::vector<WireRoute> routes)
     }
     project.routes = std::move(routes);
     touchLocked(project);
-    saveLocked();
+    changedLocked();
 }
 
 std::vector<WireRoute> StateStore::mergeRoutes(const std::vector<WireRoute> &imported)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState &project = *activeLocked();
     for (const auto &route : imported) {
@@ -301,7 +332,7 @@ std::vector<WireRoute> StateStore::mergeRoutes(const std::vector<WireRoute> &imp
         }
     }
     touchLocked(project);
-    saveLocked();
+    changedLocked();
     return project.routes;
 }
 
@@ -310,20 +341,22 @@ std::optional<Project> StateStore::createProject(const std::string &name, std::s
     const std::string clean = trimmed(name);
     if (!validName(clean, error))
         return std::nullopt;
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     m_projects.push_back(freshProject(makeShortId("p-"), clean));
-    saveLocked();
+    changedLocked();
     return summaryOf(m_projects.back());
 }
 
 bool StateStore::activateProject(const std::string &id)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     if (!findLocked(id))
         return false;
     m_activeId = id;
     m_hits.clear();
-    saveLocked();
+    changedLocked();
     return true;
 }
 
@@ -332,6 +365,7 @@ bool StateStore::renameProject(const std::string &id, const std::string &name, s
     const std::string clean = trimmed(name);
     if (!validName(clean, error))
         return false;
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState *project = findLocked(id);
     if (!project) {
@@ -340,12 +374,13 @@ bool StateStore::renameProject(const std::string &id, const std::string &name, s
     }
     project->name = clean;
     touchLocked(*project);
-    saveLocked();
+    changedLocked();
     return true;
 }
 
 std::optional<Project> StateStore::duplicateProject(const std::string &id)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     const ProjectState *source = findLocked(id);
     if (!source)
@@ -355,12 +390,13 @@ std::optional<Project> StateStore::duplicateProject(const std::string &id)
     copy.name = uniqueNameLocked(source->name + " copy");
     copy.updatedAt = nowIso();
     m_projects.push_back(std::move(copy));
-    saveLocked();
+    changedLocked();
     return summaryOf(m_projects.back());
 }
 
 StateStore::DeleteOutcome StateStore::deleteProject(const std::string &id)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     if (!findLocked(id))
         return DeleteOutcome::NotFound;
@@ -371,19 +407,20 @@ StateStore::DeleteOutcome StateStore::deleteProject(const std::string &id)
         m_activeId = m_projects.front().id;
         m_hits.clear();
     }
-    saveLocked();
+    changedLocked();
     return DeleteOutcome::Deleted;
 }
 
 Project StateStore::addImportedProject(const std::string &name, std::vector<WireRoute> routes)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState project = freshProject(makeShortId("p-"), uniqueNameLocked(name));
     project.routes = std::move(routes);
     m_projects.push_back(std::move(project));
     m_activeId = m_projects.back().id;
     m_hits.clear();
-    saveLocked();
+    changedLocked();
     return summaryOf(m_projects.back());
 }
 
@@ -395,11 +432,12 @@ EnvironmentSet StateStore::environments() const
 
 void StateStore::setEnvironments(EnvironmentSet environments)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState &project = *activeLocked();
     project.environments = std::move(environments);
     touchLocked(project);
-    saveLocked();
+    changedLocked();
 }
 
 ChaosState StateStore::chaos() const
@@ -410,6 +448,7 @@ ChaosState StateStore::chaos() const
 
 bool StateStore::setActiveChaos(const std::string &id)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState &project = *activeLocked();
     if (!id.empty()
@@ -417,7 +456,7 @@ bool StateStore::setActiveChaos(const std::string &id)
                         [&](const auto &preset) { return preset.id == id; }))
         return false;
     project.chaos.activeId = id;
-    saveLocked();
+    changedLocked();
     return true;
 }
 
@@ -429,6 +468,7 @@ ProjectState StateStore::activeProject() const
 
 void StateStore::replaceFromProfile(std::vector<WireRoute> routes, std::optional<ChaosState> chaos)
 {
+    SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState &project = *activeLocked();
     project.routes = std::move(routes);
@@ -442,7 +482,7 @@ void StateStore::replaceFromProfile(std::vector<WireRoute> routes, std::optional
     }
     m_hits.clear();
     touchLocked(project);
-    saveLocked();
+    changedLocked();
 }
 
 size_t StateStore::nextHit(const std::string &routeId)

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,10 +27,27 @@ struct ProjectState {
 // The chaos presets every new project starts with.
 std::vector<ChaosPreset> builtInChaosPresets();
 
+// The active project's routes as one request sees them: shared, not copied for every request.
+class RouteSnapshot final {
+public:
+    RouteSnapshot();
+    explicit RouteSnapshot(std::shared_ptr<const std::vector<WireRoute>> routes);
+
+    operator const std::vector<WireRoute> &() const { return *m_routes; }
+    const WireRoute &operator[](size_t index) const { return (*m_routes)[index]; }
+    size_t size() const { return m_routes->size(); }
+    bool empty() const { return m_routes->empty(); }
+    auto begin() const { return m_routes->begin(); }
+    auto end() const { return m_routes->end(); }
+
+private:
+    std::shared_ptr<const std::vector<WireRoute>> m_routes;
+};
+
 // What the proxy needs of the active project to answer one request.
 struct ActiveProjectView {
     std::string projectId;
-    std::vector<WireRoute> routes;
+    RouteSnapshot routes;
     std::vector<WireVar> variables; // of the active environment, empty keys left out
     std::optional<ChaosPreset> chaos; // the active preset
 };
@@ -87,13 +105,25 @@ private:
     std::string uniqueNameLocked(const std::string &wanted) const;
     void touchLocked(ProjectState &project);
     void load();
-    void saveLocked() const;
+    // Marks the state changed (under the lock); the change is saved once the lock is let go.
+    void changedLocked();
+    void saveIfChanged();
+    // Declared before a mutator's lock, so it saves after that lock is released: requests are not held
+    // up while the file is synced to the disk.
+    struct SaveWhenDone {
+        StateStore &store;
+        ~SaveWhenDone() { store.saveIfChanged(); }
+    };
 
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
+    std::mutex m_saveMutex; // one writer of the file at a time, taken before m_mutex
+    bool m_changed = false;
     std::vector<ProjectState> m_projects;
     std::string m_activeId;
     std::map<std::string, size_t> m_hits;
+    // The active project's routes as last handed out; dropped whenever they or the active project change.
+    mutable std::shared_ptr<const std::vector<WireRoute>> m_activeRoutes;
 };
 
 } // namespace standin

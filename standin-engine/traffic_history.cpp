@@ -67,8 +67,10 @@ void TrafficHistory::load()
             m_fileBytes = 0;
             return;
         }
-        for (auto it = records->rbegin(); it != records->rend(); ++it)
-            keepLocked(std::move(*it), encodeRecord(*it).size() + 1);
+        for (auto it = records->rbegin(); it != records->rend(); ++it) {
+            const size_t size = encodeRecord(*it).size() + 1;
+            keepLocked(std::move(*it), size);
+        }
         m_rewrite = true;
     } else {
         // A line cut short by a crash, or damaged, costs that one record only.
@@ -125,7 +127,7 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
     keepLocked(record, line.size());
     trimLocked();
     if (m_unsaved.size() + line.size() > kMaxStoredBytes) {
-        // Appends keep failing: the next save writes what is kept instead.
+        // More waits than is kept (a burst, or appends failing): the next save writes what is kept.
         m_unsaved.clear();
         m_rewrite = true;
     } else if (!m_rewrite) {

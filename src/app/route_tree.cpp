@@ -87,13 +87,22 @@ QList<Block> groupSections(const QList<Endpoint> &routes)
     return sections;
 }
 
+FilterText filterText(const Endpoint &route)
+{
+    return FilterText{QString::fromStdString(route.path).toLower(), QString::fromStdString(route.host).toLower(),
+                      QString::fromLatin1(rawValue(route.method)).toLower()};
+}
+
+bool matchesFilter(const FilterText &text, const QString &loweredFilter)
+{
+    // Path, host, method: the first hit decides.
+    return loweredFilter.isEmpty() || text.path.contains(loweredFilter) || text.host.contains(loweredFilter)
+           || text.method.contains(loweredFilter);
+}
+
 bool matchesFilter(const Endpoint &route, const QString &loweredFilter)
 {
-    if (loweredFilter.isEmpty())
-        return true;
-    return QString::fromStdString(route.path).toLower().contains(loweredFilter)
-           || QString::fromStdString(route.host).toLower().contains(loweredFilter)
-           || QString::fromLatin1(rawValue(route.method)).toLower().contains(loweredFilter);
+    return loweredFilter.isEmpty() || matchesFilter(filterText(route), loweredFilter);
 }
 
 QList<Endpoint> filtered(const QList<Endpoint> &routes, const QString &filter)

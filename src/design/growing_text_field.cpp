@@ -11,7 +11,6 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -21,6 +20,7 @@ GrowingTextField::GrowingTextField(QWidget *parent)
     m_edit->setFont(Fonts::ksCode());
     m_edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Longer text scrolls with the wheel and the cursor; a bar would not fit a four-line box.
     m_edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_edit->setTabChangesFocus(true);
     m_edit->document()->setDocumentMargin(0);
@@ -104,7 +104,6 @@ void GrowingTextField::relayout()
         setFixedHeight(height);
     m_edit->setGeometry(HorizontalInset, VerticalInset, qMax(0, width() - 2 * HorizontalInset),
                         qMax(0, height - 2 * VerticalInset));
-    m_edit->setVerticalScrollBarPolicy(shownLines() >= m_maxLines ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
 }
 
 QSize GrowingTextField::sizeHint() const

@@ -65,8 +65,17 @@ SnowSwitch::SnowSwitch(QWidget *parent)
 
 void SnowSwitch::setOn(bool on)
 {
-    if (on != m_on)
+    if (on == m_on)
+        return;
+    if (isVisible()) {
         animateTo(on);
+        return;
+    }
+    // Nothing to watch yet: a switch built with its value shows it from its first frame.
+    m_slide->stop();
+    m_on = on;
+    m_position = on ? 1.0 : 0.0;
+    update();
 }
 
 void SnowSwitch::setDisabled(bool disabled)

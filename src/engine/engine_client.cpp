@@ -64,7 +64,7 @@ EngineClient::EngineClient(QObject *parent)
     m_freshTimer.setSingleShot(true);
     connect(&m_freshTimer, &QTimer::timeout, this, &EngineClient::clearFreshMarks);
     m_routePushTimer.setSingleShot(true);
-    connect(&m_routePushTimer, &QTimer::timeout, this, [this] { postRoutes(m_routePushBody); });
+    connect(&m_routePushTimer, &QTimer::timeout, this, [this] { postRoutes(routePushBody()); });
     m_clock.start();
 
     if (QCoreApplication *app = QCoreApplication::instance())
@@ -122,6 +122,9 @@ void EngineClient::setLog(const QStringList &log)
 
 void EngineClient::setEndpoints(const QList<Endpoint> &endpoints)
 {
+    // A waiting push keeps the list it was scheduled with.
+    if (m_routePushTimer.isActive() && !m_routePushRoutes)
+        m_routePushRoutes = m_endpoints;
     m_endpoints = endpoints;
     emit endpointsChanged();
 }

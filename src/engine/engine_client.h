@@ -61,6 +61,8 @@ public:
     // As short as the poll interval, so a hung engine shows within three polls.
     static constexpr int HealthTimeoutMs = 2000;
     static constexpr int PendingPushWaitMs = 1000;
+    // Full records at least this long are decoded off the GUI thread.
+    static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
 
     explicit EngineClient(QObject *parent = nullptr);
     ~EngineClient() override;
@@ -427,6 +429,8 @@ private:
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
     void postRoutes(const QByteArray &body);
+    // The JSON of the route list taken by the last pushRoutes().
+    QByteArray routePushBody() const;
     void finishRoutePush();
     void stopProxyThen(Done done);
     QUrl controlUrl(const QString &path, const QUrlQuery &query) const;
@@ -499,7 +503,8 @@ private:
 
     // Route push: the snapshot waits out the debounce, then one post is in flight.
     QTimer m_routePushTimer;
-    QByteArray m_routePushBody;
+    // Set only when the list was replaced while a push waited: the list that push was scheduled with.
+    std::optional<QList<Endpoint>> m_routePushRoutes;
     QPointer<QNetworkReply> m_routePushReply;
     int m_routePushGeneration = 0;
     std::vector<Done> m_routePushWaiters;

@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
 
 #include <algorithm>
 
@@ -285,14 +286,29 @@ void EngineClient::fetchHistoryPage(const QString &before, const QString &filter
 void EngineClient::fetchRecord(const QString &id, QObject *context,
                                std::function<void(const std::optional<TrafficRecord> &)> done)
 {
+    QPointer<QObject> guard(context);
+    const bool tied = context != nullptr;
     QNetworkReply *reply = sendControl(
         "GET", QStringLiteral("traffic/") + id, {}, std::nullopt, DefaultTimeoutMs, context,
-        [done](const ControlReply &reply) {
-            std::optional<TrafficRecord> record;
-            if (!reply.transportFailed())
-                record = decodeRecord<TrafficRecord>(asView(reply.body));
-            if (done)
-                done(record);
+        [this, done, guard, tied](const ControlReply &reply) {
+            if (reply.transportFailed() || reply.body.size() < OffThreadDecodeBytes) {
+                std::optional<TrafficRecord> record;
+                if (!reply.transportFailed())
+                    record = decodeRecord<TrafficRecord>(asView(reply.body));
+                if (done)
+                    done(record);
+                return;
+            }
+            // A record with large bodies is decoded on a worker, so the window keeps answering.
+            auto record = std::make_shared<std::optional<TrafficRecord>>();
+            const QByteArray body = reply.body;
+            QThread *worker = QThread::create([body, record] { *record = decodeRecord<TrafficRecord>(asView(body)); });
+            connect(worker, &QThread::finished, this, [done, guard, tied, record] {
+                if (done && (!tied || guard))
+                    done(*record);
+            });
+            connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+            worker->start();
         });
     if (!reply && done)
         done(std::nullopt);

@@ -76,14 +76,3 @@ TEST(BoundedYaml, AnAliasCountsTheBytesItExpandsTo)
     ASSERT_TRUE(parsed) << error;
     EXPECT_EQ((*parsed)["uses"].size(), 3u);
 }
-
-TEST(BoundedJson, TheEnginesOwnFilesMayBeLargerThanARequest)
-{
-    const std::string large = "[\"" + std::string(kMaxBodyBytes + 10, 'z') + "\"]";
-    std::string error;
-    EXPECT_FALSE(parseBoundedJson(large, error));
-    const auto own = parseDataFileJson(large, error);
-    ASSERT_TRUE(own) << error;
-    EXPECT_EQ((*own)[0].get_ref<const std::string &>().size(), kMaxBodyBytes + 10);
-    EXPECT_FALSE(parseDataFileJson(std::string(100, '[') + std::string(100, ']'), error));
-}

@@ -263,3 +263,25 @@ TEST(OpenAPIImport, FieldsOfTheWrongTypeAreNamedAndNothingThrows)
     ASSERT_TRUE(titled) << error;
     EXPECT_EQ(titled->title, "A B");
 }
+
+TEST(OpenAPIImport, SchemasSampledPastTheNodeBoundAreRefusedEvenWhenTheBodiesAreSmall)
+{
+    // Each response samples a self-merging schema: thousands of nodes for a body of "{}".
+    nlohmann::json document = {{"openapi", "3.0.0"}};
+    document["components"]["schemas"]["Knot"]["allOf"] =
+        nlohmann::json::array({{{"$ref", "#/components/schemas/Knot"}}, {{"$ref", "#/components/schemas/Knot"}}});
+    for (int i = 0; i < 2000; ++i) {
+        document["paths"]["/k" + std::to_string(i)]["get"]["responses"]["200"]["content"]["application/json"]
+                ["schema"]["$ref"] = "#/components/schemas/Knot";
+    }
+    std::string error;
+    EXPECT_FALSE(importOpenAPI(document.dump(), error));
+    EXPECT_NE(error.find("schema nodes"), std::string::npos) << error;
+
+    document["paths"] = nlohmann::json::object();
+    document["paths"]["/k"]["get"]["responses"]["200"]["content"]["application/json"]["schema"]["$ref"] =
+        "#/components/schemas/Knot";
+    const auto one = importOpenAPI(document.dump(), error);
+    ASSERT_TRUE(one) << error;
+    EXPECT_EQ(one->routes[0].body, "{}");
+}

@@ -207,3 +207,26 @@ TEST(TrafficHistory, KeepsTheNewestThousandClipsBodiesAndSurvivesRestart)
     // Ids keep growing after a restart, so the app never sees one twice.
     EXPECT_NE(reopened.add(exchange("GET", "/again", 200)).id, lastId);
 }
+
+TEST(StateStore, RequestsShareOneCopyOfTheRoutesUntilTheyChange)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    store.setRoutes({route("r-1", "GET", "/a")});
+    const ActiveProjectView first = store.activeView();
+    const ActiveProjectView second = store.activeView();
+    const std::vector<WireRoute> &firstRoutes = first.routes;
+    const std::vector<WireRoute> &secondRoutes = second.routes;
+    EXPECT_EQ(&firstRoutes, &secondRoutes);
+
+    store.setRoutes({route("r-1", "GET", "/a"), route("r-2", "GET", "/b")});
+    const ActiveProjectView changed = store.activeView();
+    ASSERT_EQ(changed.routes.size(), 2u);
+    EXPECT_EQ(changed.routes[1].id, "r-2");
+    EXPECT_EQ(first.routes.size(), 1u); // a request under way keeps what it started with
+
+    std::string error;
+    const auto other = store.createProject("Other", error);
+    ASSERT_TRUE(store.activateProject(other->id));
+    EXPECT_TRUE(store.activeView().routes.empty());
+}

@@ -20,6 +20,6 @@ struct RouteInput final {
 
     // Trims white space and line breaks (ASCII and the Unicode spaces) at both ends.
     static std::string trimmed(std::string_view text);
-    // Lower-cases ASCII and the common Latin, Greek and Cyrillic capitals of UTF-8 text.
+    // Lower-cases UTF-8 text in every script; bytes that are not UTF-8 stay as they are.
     static std::string lowercased(std::string_view text);
 };

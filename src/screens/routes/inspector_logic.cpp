@@ -16,8 +16,8 @@ MockStep savedStep(const MockStep &step)
 {
     MockStep saved = step;
     saved.status = clampStatus(step.status);
-    saved.latency = std::max(step.latency, 0);
-    saved.repeatCount = std::max(step.repeatCount, 1);
+    saved.latency = std::max<decltype(step.latency)>(step.latency, 0);
+    saved.repeatCount = std::max<decltype(step.repeatCount)>(step.repeatCount, 1);
     return saved;
 }
 

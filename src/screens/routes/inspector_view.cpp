@@ -309,7 +309,7 @@ QWidget *InspectorView::buildRequestSection()
     row->addStretch(1);
     column->addLayout(row);
 
-    column->addWidget(labeledField(QStringLiteral("Host"), m_host, m_hostLabel, QStringLiteral("api.example.com")));
+    column->addWidget(labeledField(QStringLiteral("Host"), m_host, m_hostLabel, QStringLiteral("api.my-app.dev")));
     connect(m_host, &SnowTextField::textEdited, m_model, &InspectorModel::setHostText);
     column->addWidget(labeledField(QStringLiteral("Path"), m_path, m_pathLabel, QStringLiteral("/v2/users")));
     connect(m_path, &SnowTextField::textEdited, m_model, &InspectorModel::setPathText);

@@ -9,6 +9,7 @@
 #include "design/snow_text.h"
 #include "design/snow_text_field.h"
 #include "engine/engine_client.h"
+#include "screens/routes/sheet_parts.h"
 #include "screens/routes/sheets_logic.h"
 
 #include <QHBoxLayout>
@@ -17,7 +18,7 @@
 #include <QVBoxLayout>
 
 NewGroupSheet::NewGroupSheet(const AppContext &context, QWidget *parent)
-    : QWidget(parent)
+    : SheetSurface([](const Palette &p) { return p.content; }, parent)
     , m_context(context)
 {
     setFixedWidth(Width);
@@ -25,8 +26,7 @@ NewGroupSheet::NewGroupSheet(const AppContext &context, QWidget *parent)
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(24);
-    m_title = new SnowText(renameFrom ? QStringLiteral("Rename group") : QStringLiteral("New group"),
-                           Fonts::inter(16, QFont::DemiBold), [](const Palette &p) { return p.foreground; }, this);
+    m_title = SheetParts::title(renameFrom ? QStringLiteral("Rename group") : QStringLiteral("New group"), this);
     column->addWidget(m_title);
 
     m_name = new SnowTextField(this);
@@ -37,22 +37,14 @@ NewGroupSheet::NewGroupSheet(const AppContext &context, QWidget *parent)
     column->addWidget(m_name);
 
     QPointer<NewGroupSheet> self(this);
-    auto *buttons = new QHBoxLayout;
-    buttons->setSpacing(12);
-    buttons->addStretch(1);
-    buttons->addWidget(new KSButton(QStringLiteral("Cancel"), {}, KSButton::Variant::text, KSButton::Size::md, false,
-                                    false, false, [self] {
-                                        if (self)
-                                            self->finish();
-                                    },
-                                    this));
-    buttons->addWidget(new PrimaryButton(QStringLiteral("Save"), QStringLiteral("checkmark"), KSButton::Size::md, false,
-                                         false, [self] {
-                                             if (self)
-                                                 self->commit();
-                                         },
-                                         this));
-    column->addLayout(buttons);
+    auto *save = SheetParts::primaryButton(QStringLiteral("Save"), QStringLiteral("checkmark"), this, [self] {
+        if (self)
+            self->commit();
+    });
+    column->addLayout(SheetParts::buttonRow(this, [self] {
+        if (self)
+            self->finish();
+    }, save));
 }
 
 void NewGroupSheet::commit()
@@ -73,9 +65,4 @@ void NewGroupSheet::finish()
     m_context.state->setGroupRenameFrom(std::nullopt);
     m_context.state->setGroupAssignTarget(std::nullopt);
     Sheets::dismiss(this);
-}
-
-void NewGroupSheet::paintEvent(QPaintEvent *)
-{
-    QPainter(this).fillRect(rect(), Palette::of(this).content);
 }

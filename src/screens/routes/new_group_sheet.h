@@ -2,15 +2,14 @@
 #pragma once
 
 #include "app/app_context.h"
-
-#include <QWidget>
+#include "screens/routes/sheet_parts.h"
 
 class SnowText;
 class SnowTextField;
 
 // The mode comes from AppState: groupRenameFrom present means rename (it wins), else
 // groupAssignTarget names the route to move. Closing through the sheet clears both targets.
-class NewGroupSheet final : public QWidget
+class NewGroupSheet final : public SheetSurface
 {
     Q_OBJECT
 public:
@@ -25,9 +24,6 @@ public:
     void commit();
     // Clears both targets and closes the sheet.
     void finish();
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
 
 private:
     AppContext m_context;

@@ -13,6 +13,7 @@
 #include "design/status_code_field.h"
 #include "engine/engine_client.h"
 #include "screens/routes/new_route_logic.h"
+#include "screens/routes/sheet_parts.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -21,7 +22,7 @@
 #include <QVBoxLayout>
 
 NewRouteSheet::NewRouteSheet(const AppContext &context, QWidget *parent)
-    : QWidget(parent)
+    : SheetSurface([](const Palette &p) { return p.background; }, parent)
     , m_context(context)
 {
     setFixedSize(Width, Height);
@@ -30,15 +31,7 @@ NewRouteSheet::NewRouteSheet(const AppContext &context, QWidget *parent)
     column->setSpacing(16);
 
     QPointer<NewRouteSheet> self(this);
-    auto *title = new QHBoxLayout;
-    title->addWidget(new SnowText(QStringLiteral("New route"), Fonts::inter(16, QFont::DemiBold),
-                                  [](const Palette &p) { return p.foreground; }, this));
-    title->addStretch(1);
-    title->addWidget(new CircleIconButton(QStringLiteral("xmark"), 28, false, std::nullopt, [self] {
-        if (self)
-            Sheets::dismiss(self);
-    }, this));
-    column->addLayout(title);
+    column->addLayout(SheetParts::titleRow(QStringLiteral("New route"), this));
 
     auto *methodStatus = new QHBoxLayout;
     methodStatus->setSpacing(12);
@@ -91,23 +84,11 @@ NewRouteSheet::NewRouteSheet(const AppContext &context, QWidget *parent)
     column->addStretch(1);
     column->addSpacing(8);
 
-    auto *buttons = new QHBoxLayout;
-    buttons->setSpacing(12);
-    buttons->addStretch(1);
-    buttons->addWidget(new KSButton(QStringLiteral("Cancel"), {}, KSButton::Variant::text, KSButton::Size::md, false,
-                                    false, false, [self] {
-                                        if (self)
-                                            Sheets::dismiss(self);
-                                    },
-                                    this));
-    m_create = new PrimaryButton(QStringLiteral("Create route"), QStringLiteral("plus"), KSButton::Size::md, false,
-                                 false, [self] {
-                                     if (self)
-                                         self->create();
-                                 },
-                                 this);
-    buttons->addWidget(m_create);
-    column->addLayout(buttons);
+    m_create = SheetParts::primaryButton(QStringLiteral("Create route"), QStringLiteral("plus"), this, [self] {
+        if (self)
+            self->create();
+    });
+    column->addLayout(SheetParts::buttonRow(this, SheetParts::dismissAction(this), m_create));
 
     connect(m_host, &SnowTextField::textEdited, this, &NewRouteSheet::refresh);
     connect(m_path, &SnowTextField::textEdited, this, &NewRouteSheet::refresh);
@@ -170,9 +151,4 @@ void NewRouteSheet::keyPressEvent(QKeyEvent *event)
         return;
     }
     QWidget::keyPressEvent(event);
-}
-
-void NewRouteSheet::paintEvent(QPaintEvent *)
-{
-    QPainter(this).fillRect(rect(), Palette::of(this).background);
 }

@@ -3,8 +3,7 @@
 
 #include "app/app_context.h"
 #include "engine/records/route_records.h"
-
-#include <QWidget>
+#include "screens/routes/sheet_parts.h"
 
 class KSButton;
 class PrimaryButton;
@@ -13,7 +12,7 @@ class SnowSelect;
 class SnowTextField;
 class StatusCodeField;
 
-class NewRouteSheet final : public QWidget
+class NewRouteSheet final : public SheetSurface
 {
     Q_OBJECT
 public:
@@ -41,7 +40,6 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
 
 private:
     void refresh();

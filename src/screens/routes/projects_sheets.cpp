@@ -15,6 +15,7 @@
 #include "design/symbols.h"
 #include "engine/engine_client.h"
 #include "screens/routes/record_list.h"
+#include "screens/routes/sheet_parts.h"
 #include "screens/routes/sheets_logic.h"
 
 #include <QFontMetricsF>
@@ -84,8 +85,8 @@ public:
         p.setRenderHint(QPainter::Antialiasing);
         const Palette palette = Palette::of(option.widget);
         const QRect row = rowRect(option.rect);
-        if (option.state.testFlag(QStyle::State_MouseOver))
-            p.fillPath(roundedRectPath(QRectF(row), 8), palette.muted);
+        if (const qreal hover = hoverProgress(option, index); hover > 0)
+            p.fillPath(roundedRectPath(QRectF(row), 8), withOpacity(palette.muted, hover));
 
         const bool active = index.data(ActiveRole).toBool();
         qreal x = row.left() + PadH;
@@ -131,22 +132,17 @@ private:
     }
 };
 
-SnowText *sheetTitle(const QString &text, QWidget *parent)
-{
-    return new SnowText(text, Fonts::inter(16, QFont::DemiBold), [](const Palette &p) { return p.foreground; }, parent);
-}
-
 } // namespace
 
 NewProjectSheet::NewProjectSheet(const AppContext &context, QWidget *parent)
-    : QWidget(parent)
+    : SheetSurface([](const Palette &p) { return p.content; }, parent)
     , m_context(context)
 {
     setFixedWidth(Width);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(24);
-    column->addWidget(sheetTitle(QStringLiteral("New project"), this));
+    column->addWidget(SheetParts::title(QStringLiteral("New project"), this));
 
     auto *fieldBlock = new QVBoxLayout;
     fieldBlock->setSpacing(6);
@@ -162,23 +158,11 @@ NewProjectSheet::NewProjectSheet(const AppContext &context, QWidget *parent)
     column->addLayout(fieldBlock);
 
     QPointer<NewProjectSheet> self(this);
-    auto *buttons = new QHBoxLayout;
-    buttons->setSpacing(12);
-    buttons->addStretch(1);
-    buttons->addWidget(new KSButton(QStringLiteral("Cancel"), {}, KSButton::Variant::text, KSButton::Size::md, false,
-                                    false, false, [self] {
-                                        if (self)
-                                            Sheets::dismiss(self);
-                                    },
-                                    this));
-    m_create = new PrimaryButton(QStringLiteral("Create"), QStringLiteral("plus"), KSButton::Size::md, false, false,
-                                 [self] {
-                                     if (self)
-                                         self->create();
-                                 },
-                                 this);
-    buttons->addWidget(m_create);
-    column->addLayout(buttons);
+    m_create = SheetParts::primaryButton(QStringLiteral("Create"), QStringLiteral("plus"), this, [self] {
+        if (self)
+            self->create();
+    });
+    column->addLayout(SheetParts::buttonRow(this, SheetParts::dismissAction(this), m_create));
 }
 
 void NewProjectSheet::create()
@@ -207,13 +191,8 @@ void NewProjectSheet::create()
     });
 }
 
-void NewProjectSheet::paintEvent(QPaintEvent *)
-{
-    QPainter(this).fillRect(rect(), Palette::of(this).content);
-}
-
 ManageProjectsSheet::ManageProjectsSheet(const AppContext &context, QWidget *parent)
-    : QWidget(parent)
+    : SheetSurface([](const Palette &p) { return p.content; }, parent)
     , m_context(context)
 {
     setFixedSize(Width, Height);
@@ -222,14 +201,8 @@ ManageProjectsSheet::ManageProjectsSheet(const AppContext &context, QWidget *par
     column->setSpacing(0);
 
     QPointer<ManageProjectsSheet> self(this);
-    auto *header = new QHBoxLayout;
+    QHBoxLayout *header = SheetParts::titleRow(QStringLiteral("Projects"), this);
     header->setContentsMargins(16, 12, 16, 12);
-    header->addWidget(sheetTitle(QStringLiteral("Projects"), this));
-    header->addStretch(1);
-    header->addWidget(new CircleIconButton(QStringLiteral("xmark"), 28, false, std::nullopt, [self] {
-        if (self)
-            Sheets::dismiss(self);
-    }, this));
     column->addLayout(header);
     column->addWidget(new SnowDivider(false, 0, this));
 
@@ -261,7 +234,7 @@ void ManageProjectsSheet::refresh()
         item.id = QString::fromStdString(project.id);
         item.values[Qt::DisplayRole] = QString::fromStdString(project.name);
         item.values[ActiveRole] = item.id == active;
-        item.values[CountRole] = project.routeCount;
+        item.values[CountRole] = qint64(project.routeCount);
         item.values[RenamingRole] = !renaming.isEmpty() && item.id == renaming;
         items.append(item);
     }
@@ -324,9 +297,4 @@ void ManageProjectsSheet::commitRename(const QString &projectID, const QString &
         item.values[RenamingRole] = false;
     m_model->setItems(items);
     m_list->rowsResized();
-}
-
-void ManageProjectsSheet::paintEvent(QPaintEvent *)
-{
-    QPainter(this).fillRect(rect(), Palette::of(this).content);
 }

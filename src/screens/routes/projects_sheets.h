@@ -3,8 +3,7 @@
 
 #include "app/app_context.h"
 #include "design/snow_menu_item.h"
-
-#include <QWidget>
+#include "screens/routes/sheet_parts.h"
 
 class PrimaryButton;
 class RecordListModel;
@@ -12,7 +11,7 @@ class RecordListView;
 class SnowText;
 class SnowTextField;
 
-class NewProjectSheet final : public QWidget
+class NewProjectSheet final : public SheetSurface
 {
     Q_OBJECT
 public:
@@ -31,9 +30,6 @@ public:
     // The failure line (hidden unless the last attempt failed).
     SnowText *errorText() const { return m_error; }
 
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
 private:
     AppContext m_context;
     SnowTextField *m_name = nullptr;
@@ -42,7 +38,7 @@ private:
     bool m_creating = false;
 };
 
-class ManageProjectsSheet final : public QWidget
+class ManageProjectsSheet final : public SheetSurface
 {
     Q_OBJECT
 public:
@@ -59,9 +55,6 @@ public:
     void startRename(const QString &projectID);
     // Sends the text exactly as typed and leaves rename mode at once.
     void commitRename(const QString &projectID, const QString &text);
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
 
 private:
     void refresh();

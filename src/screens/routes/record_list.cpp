@@ -2,9 +2,9 @@
 #include "screens/routes/record_list.h"
 
 #include "design/snow_menu_popup.h"
+#include "screens/routes/row_hover_fade.h"
 
 #include <QLineEdit>
-#include <QMouseEvent>
 
 int RecordListModel::rowCount(const QModelIndex &parent) const
 {
@@ -94,21 +94,11 @@ void RecordRowDelegate::updateEditorGeometry(QWidget *editor, const QStyleOption
 }
 
 RecordListView::RecordListView(RecordListModel *model, RecordRowDelegate *delegate, QWidget *parent)
-    : QListView(parent)
+    : PaintedListView(parent)
     , m_model(model)
     , m_delegate(delegate)
     , m_menu(new SnowMenuOpener(viewport()))
 {
-    setFrameShape(QFrame::NoFrame);
-    setSelectionMode(QAbstractItemView::NoSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setFocusPolicy(Qt::NoFocus);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setMouseTracking(true);
-    viewport()->setAttribute(Qt::WA_Hover);
-    setAutoFillBackground(false);
-    viewport()->setAutoFillBackground(false);
     delegate->setParent(this);
     setItemDelegate(delegate);
     setModel(model);
@@ -147,8 +137,14 @@ QRect RecordListView::rowRect(const QString &id) const
 
 QString RecordListView::hoveredID() const
 {
-    const QPoint pos = viewport()->mapFromGlobal(QCursor::pos());
-    return viewport()->rect().contains(pos) ? indexAt(pos).data(RecordListModel::IdRole).toString() : QString();
+    const RowHoverFade *fade = RowHoverFade::of(this);
+    return fade ? fade->hovered().data(RecordListModel::IdRole).toString() : QString();
+}
+
+qreal RecordRowDelegate::hoverProgress(const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    const RowHoverFade *fade = RowHoverFade::of(option.widget);
+    return fade ? fade->progress(index) : 0;
 }
 
 void RecordListView::setRenaming(const QString &id)
@@ -196,28 +192,10 @@ QSize RecordListView::sizeHint() const
     return {QListView::sizeHint().width(), 200};
 }
 
-void RecordListView::mousePressEvent(QMouseEvent *event)
+void RecordListView::rowTapped(const QModelIndex &index, const QPoint &pos)
 {
-    m_pressed = event->button() == Qt::LeftButton ? QPersistentModelIndex(indexAt(event->position().toPoint()))
-                                                  : QPersistentModelIndex();
-    event->accept();
-}
-
-void RecordListView::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    mousePressEvent(event);
-}
-
-void RecordListView::mouseReleaseEvent(QMouseEvent *event)
-{
-    event->accept();
-    const QPersistentModelIndex pressed = m_pressed;
-    m_pressed = QPersistentModelIndex();
-    const QPoint pos = event->position().toPoint();
-    if (event->button() != Qt::LeftButton || !pressed.isValid() || QModelIndex(pressed) != indexAt(pos))
-        return;
-    const QString id = pressed.data(RecordListModel::IdRole).toString();
-    const QRect row = RecordRowDelegate::rowRect(visualRect(pressed));
+    const QString id = index.data(RecordListModel::IdRole).toString();
+    const QRect row = RecordRowDelegate::rowRect(visualRect(index));
     if (!row.contains(pos))
         return;
     if (m_delegate->ellipsisRect(row).contains(pos)) {
@@ -225,15 +203,4 @@ void RecordListView::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     emit rowClicked(id);
-}
-
-void RecordListView::mouseMoveEvent(QMouseEvent *event)
-{
-    event->accept();
-}
-
-void RecordListView::leaveEvent(QEvent *event)
-{
-    QListView::leaveEvent(event);
-    viewport()->update();
 }

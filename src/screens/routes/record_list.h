@@ -3,9 +3,9 @@
 #pragma once
 
 #include "design/snow_menu_item.h"
+#include "screens/routes/painted_list_view.h"
 
 #include <QAbstractListModel>
-#include <QListView>
 #include <QMap>
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
@@ -54,6 +54,8 @@ public:
     // The row proper inside an item's rect (items leave a 2-point gap below their row).
     static QRect rowRect(const QRect &item) { return item.adjusted(0, 0, 0, -Gap); }
     static constexpr int Gap = 2;
+    // How far the row's hover fill has eased in (0 … 1).
+    static qreal hoverProgress(const QStyleOptionViewItem &option, const QModelIndex &index);
 
     virtual QRect ellipsisRect(const QRect &row) const = 0;
     virtual QRect editorRect(const QRect &row, const QModelIndex &index) const = 0;
@@ -77,7 +79,7 @@ private:
     std::function<QString(const QString &)> m_editorText;
 };
 
-class RecordListView final : public QListView
+class RecordListView final : public PaintedListView
 {
     Q_OBJECT
 public:
@@ -117,11 +119,7 @@ signals:
     void rowClicked(const QString &id);
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void leaveEvent(QEvent *event) override;
+    void rowTapped(const QModelIndex &index, const QPoint &viewportPos) override;
 
 private:
     RecordListModel *m_model;
@@ -130,5 +128,4 @@ private:
     MenuProvider m_provider;
     QString m_menuID;
     QString m_renaming;
-    QPersistentModelIndex m_pressed;
 };

@@ -12,7 +12,8 @@ RouteListModel::RouteListModel(AppState *state, EngineClient *engine, QObject *p
     connect(engine, &EngineClient::endpointsChanged, this, &RouteListModel::refresh);
     connect(state, &AppState::selectedEndpointIDChanged, this, &RouteListModel::updateSelection);
     m_routes = engine->endpoints();
-    m_listing = RoutesLogic::listing(m_routes, m_filter);
+    m_texts = textsOf(m_routes);
+    m_listing = RoutesLogic::listing(m_routes, m_texts, m_filter);
     m_rows = buildRows();
     if (state->selectedEndpointID())
         m_selectedID = *state->selectedEndpointID();
@@ -62,9 +63,9 @@ QVariant RouteListModel::data(const QModelIndex &index, int role) const
     case HostRole:
         return QString::fromStdString(route.host);
     case StatusRole:
-        return route.status;
+        return qint64(route.status);
     case LatencyRole:
-        return route.latency;
+        return qint64(route.latency);
     case ActiveRole:
         return route.active;
     case SelectedRole:
@@ -97,7 +98,7 @@ void RouteListModel::setFilter(const QString &filter)
     if (filter == m_filter)
         return;
     m_filter = filter;
-    apply(m_routes, RoutesLogic::listing(m_routes, m_filter));
+    apply(m_routes, RoutesLogic::listing(m_routes, m_texts, m_filter));
 }
 
 void RouteListModel::toggleCollapsed(const QString &label)
@@ -110,8 +111,18 @@ void RouteListModel::toggleCollapsed(const QString &label)
 void RouteListModel::refresh()
 {
     QList<Endpoint> routes = m_engine ? m_engine->endpoints() : QList<Endpoint>();
-    RoutesLogic::Listing listing = RoutesLogic::listing(routes, m_filter);
+    m_texts = textsOf(routes);
+    RoutesLogic::Listing listing = RoutesLogic::listing(routes, m_texts, m_filter);
     apply(std::move(routes), std::move(listing));
+}
+
+QList<RouteTree::FilterText> RouteListModel::textsOf(const QList<Endpoint> &routes)
+{
+    QList<RouteTree::FilterText> texts;
+    texts.reserve(routes.size());
+    for (const Endpoint &route : routes)
+        texts.append(RouteTree::filterText(route));
+    return texts;
 }
 
 QList<RouteListModel::Row> RouteListModel::buildRows() const

@@ -82,6 +82,7 @@ private:
 
     QList<Row> buildRows() const;
     void apply(QList<Endpoint> routes, RoutesLogic::Listing listing);
+    static QList<RouteTree::FilterText> textsOf(const QList<Endpoint> &routes);
     void updateSelection();
     static bool sameKey(const Row &a, const QList<Endpoint> &ra, const Row &b, const QList<Endpoint> &rb);
     static bool sameLook(const Row &a, const QList<Endpoint> &ra, const Row &b, const QList<Endpoint> &rb);
@@ -89,6 +90,7 @@ private:
     QPointer<AppState> m_state;
     QPointer<EngineClient> m_engine;
     QList<Endpoint> m_routes; // shares the engine's list
+    QList<RouteTree::FilterText> m_texts; // lower-cased once per route list, not per keystroke
     RoutesLogic::Listing m_listing;
     QList<Row> m_rows;
     QString m_filter;

@@ -13,11 +13,13 @@
 #include "engine/engine_client.h"
 #include "screens/routes/route_list_model.h"
 #include "screens/routes/routes_logic.h"
+#include "screens/routes/row_hover_fade.h"
 
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QVariantAnimation>
 
 namespace RouteTable {
 
@@ -62,19 +64,22 @@ void RouteTableDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     if (kindOf(index) == Kind::header)
         paintHeader(*painter, row, index, option.widget);
     else
-        paintRoute(*painter, row, option.state.testFlag(QStyle::State_MouseOver), index, option.widget);
+        paintRoute(*painter, row, index, option.widget);
     painter->restore();
 }
 
-void RouteTableDelegate::paintRoute(QPainter &p, const QRect &row, bool hovered, const QModelIndex &index,
-                                    const QWidget *widget) const
+void RouteTableDelegate::paintRoute(QPainter &p, const QRect &row, const QModelIndex &index, const QWidget *widget) const
 {
     using namespace RouteTable;
     const Palette palette = Palette::of(widget);
     const bool selected = index.data(RouteListModel::SelectedRole).toBool();
     // Selection wins over hover.
-    if (selected || hovered)
-        p.fillPath(roundedRectPath(QRectF(row), 8), selected ? palette.mutedStrong : palette.subtle);
+    const RowHoverFade *fade = RowHoverFade::of(widget);
+    const qreal hover = fade ? fade->progress(index) : 0;
+    if (selected)
+        p.fillPath(roundedRectPath(QRectF(row), 8), palette.mutedStrong);
+    else if (hover > 0)
+        p.fillPath(roundedRectPath(QRectF(row), 8), withOpacity(palette.subtle, hover));
 
     int x = row.left() + Pad;
     const QString method = index.data(RouteListModel::MethodRole).toString();
@@ -138,8 +143,9 @@ void RouteTableDelegate::paintHeader(QPainter &p, const QRect &row, const QModel
     const QRectF chevron(x, row.top() + (row.height() - glyph) / 2.0, glyph, glyph);
     p.save();
     p.translate(chevron.center());
-    if (!collapsed)
-        p.rotate(90);
+    const auto *view = qobject_cast<const RouteTableView *>(widget);
+    p.rotate(view ? view->chevronAngle(index.data(RouteListModel::LabelRole).toString(), collapsed)
+                  : (collapsed ? 0 : 90));
     Symbols::draw(p, QRectF(-glyph / 2, -glyph / 2, glyph, glyph), QStringLiteral("chevron.right"), 9, palette.faint);
     p.restore();
     x += glyph + 8;
@@ -160,22 +166,18 @@ void RouteTableDelegate::paintHeader(QPainter &p, const QRect &row, const QModel
 }
 
 RouteTableView::RouteTableView(const AppContext &context, RouteListModel *model, QWidget *parent)
-    : QListView(parent)
+    : PaintedListView(parent)
     , m_context(context)
     , m_model(model)
 {
-    setFrameShape(QFrame::NoFrame);
-    setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setMouseTracking(true);
-    viewport()->setAttribute(Qt::WA_Hover);
-    setAutoFillBackground(false);
-    viewport()->setAutoFillBackground(false);
     setItemDelegate(new RouteTableDelegate(this));
+    m_fold = new QVariantAnimation(this);
+    m_fold->setDuration(150);
+    m_fold->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_fold, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_foldAngle = value.toReal();
+        viewport()->update(headerRect(m_folding));
+    });
     setModel(model);
 
     m_menu = SnowContextMenu::attach(this, 220, [this](const QPoint &pos) -> QList<SnowMenuItem> {
@@ -196,6 +198,13 @@ RouteTableView::RouteTableView(const AppContext &context, RouteListModel *model,
     });
 }
 
+qreal RouteTableView::chevronAngle(const QString &label, bool collapsed) const
+{
+    if (label == m_folding && m_fold->state() == QAbstractAnimation::Running)
+        return m_foldAngle;
+    return collapsed ? 0 : 90;
+}
+
 QRect RouteTableView::routeRect(const QString &routeID) const
 {
     const int row = m_model->rowOfRoute(routeID);
@@ -213,7 +222,17 @@ void RouteTableView::clickRow(int row, const QPoint &viewportPos)
     if (row < 0 || row >= m_model->rowCount())
         return;
     if (m_model->kindAt(row) == Kind::header) {
-        m_model->toggleCollapsed(m_model->index(row).data(RouteListModel::LabelRole).toString());
+        const QString label = m_model->index(row).data(RouteListModel::LabelRole).toString();
+        const bool collapsing = !m_model->isCollapsed(label);
+        const qreal from = chevronAngle(label, !collapsing);
+        m_model->toggleCollapsed(label);
+        // The chevron turns over 0.15 s, ease in and out.
+        m_fold->stop();
+        m_folding = label;
+        m_fold->setStartValue(from);
+        m_fold->setEndValue(collapsing ? 0.0 : 90.0);
+        m_foldAngle = from;
+        m_fold->start();
         return;
     }
     const QString id = QString::fromStdString(m_model->routeAt(row)->id);
@@ -223,33 +242,4 @@ void RouteTableView::clickRow(int row, const QPoint &viewportPos)
     }
     AppState *state = m_context.state;
     state->setSelectedEndpointID(state->selectedEndpointID() == id ? std::nullopt : std::optional<QString>(id));
-}
-
-void RouteTableView::mousePressEvent(QMouseEvent *event)
-{
-    m_pressed = event->button() == Qt::LeftButton ? QPersistentModelIndex(indexAt(event->position().toPoint()))
-                                                  : QPersistentModelIndex();
-    event->accept();
-}
-
-void RouteTableView::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    mousePressEvent(event);
-}
-
-void RouteTableView::mouseReleaseEvent(QMouseEvent *event)
-{
-    event->accept();
-    const QPersistentModelIndex pressed = m_pressed;
-    m_pressed = QPersistentModelIndex();
-    const QPoint pos = event->position().toPoint();
-    if (event->button() != Qt::LeftButton || !pressed.isValid() || QModelIndex(pressed) != indexAt(pos))
-        return;
-    clickRow(pressed.row(), pos);
-}
-
-void RouteTableView::mouseMoveEvent(QMouseEvent *event)
-{
-    // Hover is tracked by the view itself; no drag selection here.
-    event->accept();
 }

@@ -3,8 +3,8 @@
 
 #include "app/app_context.h"
 
-#include <QListView>
-#include <QPersistentModelIndex>
+#include "screens/routes/painted_list_view.h"
+
 #include <QStyledItemDelegate>
 
 class RouteListModel;
@@ -39,13 +39,13 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
-    void paintRoute(QPainter &p, const QRect &row, bool hovered, const QModelIndex &index, const QWidget *widget) const;
+    void paintRoute(QPainter &p, const QRect &row, const QModelIndex &index, const QWidget *widget) const;
     void paintHeader(QPainter &p, const QRect &row, const QModelIndex &index, const QWidget *widget) const;
 };
 
 // A left click on a route row selects it (a second click clears the selection), on its switch flips
 // the route; on a group header it folds the section. A right click opens the route's or group's menu.
-class RouteTableView final : public QListView
+class RouteTableView final : public PaintedListView
 {
     Q_OBJECT
 public:
@@ -60,15 +60,17 @@ public:
     // What a click on a row does.
     void clickRow(int row, const QPoint &viewportPos);
 
+    // A group header's chevron in degrees: 90 expanded, 0 collapsed, in between while a fold eases.
+    qreal chevronAngle(const QString &label, bool collapsed) const;
+
 protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
+    void rowTapped(const QModelIndex &index, const QPoint &viewportPos) override { clickRow(index.row(), viewportPos); }
 
 private:
     AppContext m_context;
     RouteListModel *m_model;
     SnowContextMenu *m_menu = nullptr;
-    QPersistentModelIndex m_pressed;
+    class QVariantAnimation *m_fold = nullptr;
+    QString m_folding; // the label whose chevron is turning
+    qreal m_foldAngle = 0;
 };

@@ -22,6 +22,18 @@ QList<int> filterPositions(const QList<Endpoint> &routes, const QString &filter)
     return positions;
 }
 
+QList<int> filterPositions(const QList<RouteTree::FilterText> &texts, const QString &filter)
+{
+    QList<int> positions;
+    positions.reserve(texts.size());
+    const QString needle = filter.toLower();
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        if (RouteTree::matchesFilter(texts[i], needle))
+            positions.append(int(i));
+    }
+    return positions;
+}
+
 QList<Section> sections(const QList<Endpoint> &routes, const QList<int> &positions)
 {
     struct Bucket
@@ -49,15 +61,29 @@ QList<Section> sections(const QList<Endpoint> &routes, const QList<int> &positio
     return result;
 }
 
-Listing listing(const QList<Endpoint> &routes, const QString &filter)
+namespace {
+
+Listing listingOf(const QList<Endpoint> &routes, QList<int> filtered)
 {
     Listing out;
-    out.filtered = filterPositions(routes, filter);
+    out.filtered = std::move(filtered);
     out.hasGroups = std::any_of(out.filtered.begin(), out.filtered.end(),
                                 [&routes](int position) { return !routes[position].group.empty(); });
     if (out.hasGroups)
         out.sections = sections(routes, out.filtered);
     return out;
+}
+
+} // namespace
+
+Listing listing(const QList<Endpoint> &routes, const QString &filter)
+{
+    return listingOf(routes, filterPositions(routes, filter));
+}
+
+Listing listing(const QList<Endpoint> &routes, const QList<RouteTree::FilterText> &texts, const QString &filter)
+{
+    return listingOf(routes, filterPositions(texts, filter));
 }
 
 ElidedAddress elideAddress(const QString &host, const QFont &hostFont, const QString &path, const QFont &pathFont,

@@ -1,6 +1,7 @@
 // Pure decisions of the routes screen: which routes pass the filter, their sections, row texts and colours.
 #pragma once
 
+#include "app/route_tree.h"
 #include "design/palette.h"
 #include "engine/records/route_records.h"
 
@@ -29,9 +30,12 @@ struct Listing
 
 // The shell's route filter (path, host, method; lower-cased substring; blanks are not ignored).
 QList<int> filterPositions(const QList<Endpoint> &routes, const QString &filter);
+// The same over texts lower-cased beforehand (one per route, same order).
+QList<int> filterPositions(const QList<RouteTree::FilterText> &texts, const QString &filter);
 // Sections of the given positions, labels ordered as the sidebar orders them ("Ungrouped" last).
 QList<Section> sections(const QList<Endpoint> &routes, const QList<int> &positions);
 Listing listing(const QList<Endpoint> &routes, const QString &filter);
+Listing listing(const QList<Endpoint> &routes, const QList<RouteTree::FilterText> &texts, const QString &filter);
 
 // The host and path of a row shortened in the middle to fit a width: the start of the address
 // (host first) and its end (path last) stay, with "…" between them when anything was dropped.

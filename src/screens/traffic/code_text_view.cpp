@@ -34,7 +34,7 @@ void CodeTextView::setText(const QString &text)
         return;
     m_text = text;
     ++m_textChanges;
-    m_wrap = Wrap{};
+    m_wraps.clear();
     m_anchor = m_cursor = -1;
     m_runs.clear();
     m_runsValid = false;
@@ -97,25 +97,30 @@ int CodeTextView::columnsFor(int width) const
 const CodeTextView::Wrap &CodeTextView::wrapFor(int width) const
 {
     const int columns = columnsFor(width);
-    if (m_wrap.width >= 0 && m_wrap.columns == columns)
-        return m_wrap;
-    m_wrap.width = width;
-    m_wrap.columns = columns;
-    m_wrap.starts.clear();
+    // Layouts ask for a few widths in turn; each is a pass over the whole text, so a few are kept.
+    for (const Wrap &wrap : m_wraps)
+        if (wrap.columns == columns)
+            return wrap;
+    if (m_wraps.size() >= 4)
+        m_wraps.erase(m_wraps.begin());
+    m_wraps.push_back(Wrap{});
+    Wrap &wrap = m_wraps.back();
+    wrap.width = width;
+    wrap.columns = columns;
     const QChar *data = m_text.constData();
     const qsizetype size = m_text.size();
     qsizetype lineStart = 0;
-    m_wrap.starts.push_back(0);
+    wrap.starts.push_back(0);
     for (qsizetype i = 0; i < size; ++i) {
         if (data[i] == QLatin1Char('\n')) {
             lineStart = i + 1;
-            m_wrap.starts.push_back(lineStart);
+            wrap.starts.push_back(lineStart);
         } else if (i + 1 - lineStart > columns && i > lineStart) {
             lineStart = i;
-            m_wrap.starts.push_back(lineStart);
+            wrap.starts.push_back(lineStart);
         }
     }
-    return m_wrap;
+    return wrap;
 }
 
 qsizetype CodeTextView::lineEnd(const Wrap &wrap, std::size_t line) const

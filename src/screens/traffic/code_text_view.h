@@ -80,7 +80,7 @@ private:
     bool m_runsValid = false;
     int m_coloringGeneration = 0;
     int m_requestedDark = -1; // the scheme last asked of the highlighter: -1 none, 0 light, 1 dark
-    mutable Wrap m_wrap;
+    mutable std::vector<Wrap> m_wraps;
     qsizetype m_anchor = -1;
     qsizetype m_cursor = -1;
 };

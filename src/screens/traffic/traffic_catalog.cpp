@@ -5,6 +5,7 @@
 #include "screens/traffic/dashboard_screen.h"
 #include "screens/traffic/history_screen.h"
 #include "screens/traffic/live_traffic_screen.h"
+#include "screens/traffic/schema_screen.h"
 
 void installTrafficScreens([[maybe_unused]] ShellRegistry &registry)
 {
@@ -12,4 +13,5 @@ void installTrafficScreens([[maybe_unused]] ShellRegistry &registry)
     // Live traffic, history and schema drift.
     registry.addScreen<LiveTrafficScreen>(NavItem::liveTraffic);
     registry.addScreen<HistoryScreen>(NavItem::history);
+    registry.addScreen<SchemaScreen>(NavItem::schema);
 }

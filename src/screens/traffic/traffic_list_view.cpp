@@ -3,6 +3,10 @@
 
 #include "design/snow_context_menu.h"
 #include "screens/traffic/traffic_table.h"
+#include "design/palette.h"
+
+#include <QPaintEvent>
+#include <QPainter>
 
 TrafficListView::TrafficListView(QWidget *parent) : QListView(parent)
 {
@@ -15,11 +19,26 @@ TrafficListView::TrafficListView(QWidget *parent) : QListView(parent)
     setMouseTracking(true);
     viewport()->setAttribute(Qt::WA_Hover);
     viewport()->setAutoFillBackground(false);
+    // The list fills its own area with the card colour, so a repaint of rows never repaints the
+    // card and the window behind it.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     QPalette clear = palette();
     clear.setColor(QPalette::Base, Qt::transparent);
     setPalette(clear);
     setAutoFillBackground(false);
     setViewportMargins(0, 4, 0, 4);
+}
+
+void TrafficListView::paintEvent(QPaintEvent *event)
+{
+    {
+        // The card colour may be translucent: it lies over the window's background, as on the card.
+        QPainter p(viewport());
+        const Palette palette = Palette::of(this);
+        p.fillRect(event->rect(), palette.background);
+        p.fillRect(event->rect(), palette.card);
+    }
+    QListView::paintEvent(event);
 }
 
 QModelIndex TrafficListView::rowAt(const QPoint &viewPos) const

@@ -1,4 +1,4 @@
-// A list view for the traffic screens' painted rows: no frame, no fill of its own, hover tracked,
+// A list view for the traffic screens' painted rows on the table's card: no frame, hover tracked,
 // and a right-click "Replay request" menu on rows.
 #pragma once
 
@@ -20,6 +20,9 @@ public:
     SnowContextMenu *contextMenu() const { return m_menu; }
     // Row under a point of the view's own coordinates.
     QModelIndex rowAt(const QPoint &viewPos) const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     SnowContextMenu *m_menu = nullptr;

@@ -71,7 +71,8 @@ void paintRow(QPainter &p, const QRect &rect, const Row &row, const Palette &pal
     p.setFont(code);
     p.setPen(palette.mutedForeground);
     const QFontMetricsF codeMetrics(code);
-    p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, codeMetrics.elidedText(row.time, Qt::ElideRight, c.time.width() - 4));
+    // A long time text keeps its end, where the clock time is.
+    p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, codeMetrics.elidedText(row.time, Qt::ElideLeft, c.time.width() - 4));
 
     const QSizeF badge = MethodBadge::sizeFor(row.method);
     MethodBadge::paint(p, QRectF(c.method.left(), c.method.center().y() - badge.height() / 2, badge.width(), badge.height()),

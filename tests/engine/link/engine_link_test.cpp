@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSignalSpy>
 
+#include <algorithm>
 #include <signal.h>
 
 TEST_F(EngineFixture, BootReachesHealthyThroughThePortLine)
@@ -205,6 +206,27 @@ TEST_F(EngineFixture, HungEngineIsReportedWithinSecondsAtTheDefaultTiming)
     EXPECT_TRUE(logContains(QStringLiteral("engine not responding \u2014 3 missed health checks")));
     // Once it runs again, the next answer brings it back.
     EXPECT_TRUE(testsupport::waitFor([&] { return client().status() == EngineStatus::healthy(); }, 10000));
+}
+
+TEST_F(EngineFixture, ASecondEngineOnTheSameDataFolderExitsAndTheLogSaysWhy)
+{
+    ASSERT_TRUE(bootHealthy(false));
+    auto second = makeClient(); // the same data folder, as when the app is started twice
+    QSignalSpy exited(second.get(), &EngineClient::engineExited);
+    second->boot(false);
+    ASSERT_TRUE(testsupport::waitFor([&] { return exited.count() == 1; }, 10000));
+    EXPECT_EQ(exited.first().first().toInt(), 1);
+    EXPECT_FALSE(second->engineReady());
+    EXPECT_EQ(second->log().last(), QStringLiteral("engine exited (code 1)"));
+    const QStringList log = second->log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const QString &line) {
+        return line.contains(QStringLiteral("is in use by another engine"));
+    })) << log.join('\n').toStdString();
+
+    // The first engine is untouched.
+    const double uptime = client().health()->uptimeSeconds;
+    EXPECT_TRUE(testsupport::waitFor([&] { return client().health()->uptimeSeconds > uptime; }, 5000));
+    EXPECT_EQ(client().status(), EngineStatus::healthy());
 }
 
 TEST_F(EngineFixture, CrashAfterReadyIsReportedWithItsExitCode)

@@ -215,3 +215,50 @@ TEST_F(TrafficSchemaLink, FindingsThatArriveDuringAFetchAreKeptOnce)
     fetchWhile([] {}, snapshot({"d1"}));
     EXPECT_EQ(driftIds(m_client), QStringList{QStringLiteral("d1")});
 }
+
+TEST_F(TrafficSchemaLink, ALargeRecordIsDecodedAndReachesOnlyALiveReceiver)
+{
+    const QByteArray big(EngineClient::OffThreadDecodeBytes + 1000, 'x');
+    const QByteArray record = R"({"id":"big","time":"t","method":"GET","host":"h","path":"/p","status":200,"latencyMs":1,)"
+                              R"("injected":false,"respBody":")" + big + "\"}";
+    m_answer = [&](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.path() == "/traffic/big")
+            return answer(200, record);
+        if (request.path() == "/traffic/held")
+            return held();
+        return std::nullopt;
+    };
+    connectClient();
+
+    std::optional<std::optional<TrafficRecord>> got;
+    m_client.fetchRecord(QStringLiteral("big"), &m_client, [&](const std::optional<TrafficRecord> &r) { got = r; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return got.has_value(); }));
+    ASSERT_TRUE(got->has_value());
+    EXPECT_EQ((*got)->respBody->size(), std::size_t(big.size()));
+
+    // The receiver goes away while the record is on its way: nothing is delivered to it.
+    auto receiver = std::make_unique<QObject>();
+    bool delivered = false;
+    m_client.fetchRecord(QStringLiteral("big"), receiver.get(), [&](const std::optional<TrafficRecord> &) { delivered = true; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_server.matching("GET", "/traffic/big").size() == 2; }));
+    receiver.reset();
+    opstest::settle(300);
+    EXPECT_FALSE(delivered);
+}
+
+TEST_F(TrafficSchemaLink, AFetchFromBeforeAProjectSwitchLeavesTheNewProjectsFindingsAlone)
+{
+    m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.method == "GET" && request.path() == "/schema")
+            return held();
+        return std::nullopt;
+    };
+    connectClient();
+    std::optional<std::vector<SchemaBaseline>> stale;
+    m_client.fetchSchema(&m_client, [&](const std::vector<SchemaBaseline> &b) { stale = b; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/schema") == 1; }));
+    ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) { m_client.reloadActiveProjectIntoUI(std::move(done)); }));
+    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("GET", "/schema"), answer(200, snapshot({"old-project"}))));
+    ASSERT_TRUE(testsupport::waitFor([&] { return stale.has_value(); }));
+    EXPECT_TRUE(m_client.schemaDrifts().isEmpty());
+}

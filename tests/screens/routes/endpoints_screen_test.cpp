@@ -2,16 +2,20 @@
 #include "app/route_actions.h"
 #include "design/badges.h"
 #include "design/search_field.h"
+#include "design/snow_context_menu.h"
 #include "design/snow_empty_state.h"
+#include "design/snow_menu_popup.h"
 #include "design/snow_text.h"
 #include "engine/records/mock_data.h"
 #include "routes_test_support.h"
 #include "screens/routes/endpoints_screen.h"
 #include "screens/routes/route_list_model.h"
 #include "screens/routes/route_table_view.h"
+#include "screens/routes/row_hover_fade.h"
 
 #include <QAbstractItemModelTester>
 #include <QLineEdit>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -173,13 +177,8 @@ TEST_F(RoutesScreen, ClicksSelectDeselectAndTheSwitchFlipsOnlyTheRoute)
 TEST_F(RoutesScreen, DeleteAndDuplicateThroughTheRowMenu)
 {
     auto run = [&](const QString &id, const QString &title) {
-        for (const SnowMenuItem &item : screen->moveItems(id)) {
-            if (item.title == title) {
-                item.action();
-                return true;
-            }
-        }
-        return false;
+        routestest::runEntry(screen->moveItems(id), title);
+        return !::testing::Test::HasFailure();
     };
     objects.state.setSelectedEndpointID(QStringLiteral("r2"));
     // Deleting another route keeps the selection; deleting the selected one clears it.
@@ -268,4 +267,77 @@ TEST(RoutesScreenRender, WithRoutesEmptyAndFiltered)
     }));
     objects.engine.setEndpoints({});
     EXPECT_TRUE(routestest::renderBothThemes("screen_empty", size, [&] { return new EndpointsScreen(objects.context()); }));
+}
+
+TEST_F(RoutesScreen, HoverEasesInAndSelectionWinsOverIt)
+{
+    screen->show();
+    RouteTableView *table = screen->table();
+    const RowHoverFade *fade = RowHoverFade::of(table);
+    ASSERT_NE(fade, nullptr);
+    const QRect r1 = table->routeRect(QStringLiteral("r1"));
+    const QRect r2 = table->routeRect(QStringLiteral("r2"));
+    // A point inside the row's padding, clear of badge and texts.
+    const auto probe = [](const QRect &row) { return QPoint(row.left() + 4, row.center().y()); };
+    QTest::mouseMove(table->viewport(), r2.center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return fade->progress(screen->model()->index(1)) == 1.0; }));
+    const Palette palette = Palette::of(table);
+    // r2 is hovered, r1 shows the bare background; a fill as it looks over that background:
+    const QImage hovered = table->viewport()->grab().toImage();
+    const auto over = [&](const QColor &fill) {
+        QImage image(1, 1, QImage::Format_ARGB32);
+        image.fill(hovered.pixelColor(probe(r1)));
+        QPainter(&image).fillRect(0, 0, 1, 1, fill);
+        return image.pixelColor(0, 0).rgb();
+    };
+    EXPECT_EQ(hovered.pixelColor(probe(r2)).rgb(), over(palette.subtle));
+    EXPECT_NE(hovered.pixelColor(probe(r1)).rgb(), over(palette.subtle));
+
+    // Moving on fades the first row out; a selected row under the pointer keeps the selected fill.
+    objects.state.setSelectedEndpointID(QStringLiteral("r1"));
+    QTest::mouseMove(table->viewport(), r1.center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return fade->progress(screen->model()->index(1)) == 0.0; }));
+    const QImage selected = table->viewport()->grab().toImage();
+    EXPECT_EQ(selected.pixelColor(probe(r1)).rgb(), over(palette.mutedStrong));
+    EXPECT_EQ(selected.pixelColor(probe(r2)).rgb(), hovered.pixelColor(probe(r1)).rgb()) << "the row left behind faded out";
+}
+
+TEST_F(RoutesScreen, RightClickMenusOfRowsAndHeaders)
+{
+    objects.engine.setEndpoints({
+        route("a", HTTPMethod::GET, "h", "/one", "Auth"),
+        route("b", HTTPMethod::GET, "h", "/two"),
+    });
+    screen->show();
+    RouteTableView *table = screen->table();
+    SnowContextMenu *menu = table->contextMenu();
+    const auto at = [&](const QRect &rect) { return table->viewport()->mapTo(table, rect.center()); };
+    // "Ungrouped" offers no rename, so no menu opens there.
+    EXPECT_FALSE(menu->openAt(at(table->headerRect(QStringLiteral("Ungrouped")))));
+    ASSERT_TRUE(menu->openAt(at(table->headerRect(QStringLiteral("Auth")))));
+    ASSERT_EQ(menu->menu()->currentItems().size(), 1);
+    EXPECT_EQ(menu->menu()->currentItems().first().title, QStringLiteral("Rename group…"));
+    menu->menu()->currentItems().first().action();
+    EXPECT_EQ(objects.state.groupRenameFrom(), std::optional<QString>("Auth"));
+    EXPECT_TRUE(objects.state.showNewGroup());
+    menu->menu()->close();
+
+    ASSERT_TRUE(menu->openAt(at(table->routeRect(QStringLiteral("b")))));
+    EXPECT_EQ(menu->menu()->currentItems().size(), 9); // with the one group "Auth"
+    EXPECT_EQ(menu->menu()->width(), 220);
+    menu->menu()->close();
+}
+
+TEST_F(RoutesScreen, FoldingTurnsTheChevronAndEndsAtRest)
+{
+    objects.engine.setEndpoints({route("a", HTTPMethod::GET, "h", "/one", "Auth"), route("b", HTTPMethod::GET, "h", "/two")});
+    RouteTableView *table = screen->table();
+    EXPECT_EQ(table->chevronAngle(QStringLiteral("Auth"), false), 90);
+    table->clickRow(screen->model()->rowOfHeader(QStringLiteral("Auth")), {});
+    // The rows go at once; the chevron eases from 90 to 0.
+    EXPECT_EQ(screen->model()->shownRouteIDs(), QStringList({"b"}));
+    EXPECT_EQ(table->chevronAngle(QStringLiteral("Auth"), true), 90) << "no event has run yet: the turn starts at 90";
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->chevronAngle(QStringLiteral("Auth"), true) == 0; }));
+    // Another section is not touched by that fold.
+    EXPECT_EQ(table->chevronAngle(QStringLiteral("Ungrouped"), false), 90);
 }

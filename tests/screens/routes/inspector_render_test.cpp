@@ -31,8 +31,7 @@ protected:
     QImage render(const QString &name, const Theme &theme, int height = 1500)
     {
         m_host->resize(InspectorView::PanelWidth, height);
-        // Switches and chips ease into the values they were given.
-        opstest::settle(350);
+        QApplication::processEvents();
         const QString path = testsupport::saveRender(m_host.get(), QStringLiteral("routes"),
                                                      QStringLiteral("inspector-%1-%2").arg(name, theme.name));
         return QImage(path);

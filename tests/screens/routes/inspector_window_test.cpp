@@ -56,8 +56,13 @@ TEST_F(InspectorInWindow, TypedStatusLandsOnItsOwnRouteWhenAnotherIsSelected)
     EXPECT_EQ(second->model()->routeID(), "r-b");
     ASSERT_TRUE(testsupport::waitFor([this] { return find("r-a")->status == 302; }));
     EXPECT_EQ(find("r-b")->status, 200);
-    // The save of the old route did not disturb the new inspector.
+    // The save of the old route did not disturb the new inspector: it is the only one shown.
     EXPECT_EQ(inspector(), second);
+    QApplication::processEvents();
+    int shown = 0;
+    for (InspectorView *view : window().findChildren<InspectorView *>())
+        shown += view->isVisible() ? 1 : 0;
+    EXPECT_EQ(shown, 1);
     EXPECT_EQ(second->statusField()->value(), 200);
     ASSERT_TRUE(settled());
     EXPECT_EQ(routeIn(engineRoutes(), "r-a")["status"], 302);

@@ -33,17 +33,6 @@ QStringList titles(const QList<SnowMenuItem> &items)
     return out;
 }
 
-void run(const QList<SnowMenuItem> &items, const QString &title)
-{
-    for (const SnowMenuItem &item : items) {
-        if (item.title == title) {
-            item.action();
-            return;
-        }
-    }
-    ADD_FAILURE() << "no entry " << title.toStdString();
-}
-
 // A sheet inside the window-modal dialog the main window uses, so "dismiss" really closes something.
 struct Presented
 {
@@ -111,7 +100,7 @@ TEST_F(ProjectsLive, SwitchingOntoADuplicateLeavesItsRoutesAlone)
         if (m_client->isSwitchingProject() && !selectionWhenSwitching)
             selectionWhenSwitching = state.selectedEndpointID();
     });
-    run(sheet.rowMenuItems(copy), QStringLiteral("Switch to"));
+    routestest::runEntry(sheet.rowMenuItems(copy), QStringLiteral("Switch to"));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_client->activeProjectID() == copy && !m_client->isSwitchingProject(); }));
     ASSERT_TRUE(selectionWhenSwitching.has_value());
     EXPECT_EQ(*selectionWhenSwitching, std::nullopt) << "the selection is cleared before the switch starts";
@@ -127,7 +116,7 @@ TEST_F(ProjectsLive, SwitchingOntoADuplicateLeavesItsRoutesAlone)
 
     // Deleting the active project also clears a selection made meanwhile.
     state.setSelectedEndpointID(QStringLiteral("r-other"));
-    run(sheet.rowMenuItems(copy), QStringLiteral("Delete"));
+    routestest::runEntry(sheet.rowMenuItems(copy), QStringLiteral("Delete"));
     EXPECT_EQ(state.selectedEndpointID(), std::nullopt);
     ASSERT_TRUE(testsupport::waitFor([&] { return m_client->projects().size() == 1; }));
     EXPECT_EQ(titles(sheet.rowMenuItems(first)), QStringList({"Rename", "Duplicate", "Delete (off)"}));
@@ -255,14 +244,14 @@ TEST_F(ProjectsFake, RenameSendsTheTextExactlyAndLeavesRenameModeAtOnce)
     m_client.setActiveProjectID(QStringLiteral("p-1"));
     ManageProjectsSheet sheet(context());
     sheet.show();
-    run(sheet.rowMenuItems(QStringLiteral("p-2")), QStringLiteral("Rename"));
+    routestest::runEntry(sheet.rowMenuItems(QStringLiteral("p-2")), QStringLiteral("Rename"));
     EXPECT_EQ(sheet.renaming(), QStringLiteral("p-2"));
     QLineEdit *edit = sheet.list()->renameEdit();
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(edit->text(), QStringLiteral("Other"));
     // Another row's "Rename" moves the field and drops what was typed.
     QTest::keyClicks(edit, QStringLiteral(" lost"));
-    run(sheet.rowMenuItems(QStringLiteral("p-1")), QStringLiteral("Rename"));
+    routestest::runEntry(sheet.rowMenuItems(QStringLiteral("p-1")), QStringLiteral("Rename"));
     ASSERT_NE(sheet.list()->renameEdit(), nullptr);
     EXPECT_EQ(sheet.list()->renameEdit()->text(), QStringLiteral("Main"));
     // A reload of the list while typing keeps the field and its text.

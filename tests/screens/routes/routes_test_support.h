@@ -4,8 +4,11 @@
 #include "app/app_context.h"
 #include "app/app_state.h"
 #include "design/palette.h"
+#include "design/snow_menu_item.h"
 #include "engine/engine_client.h"
 #include "support/test_support.h"
+
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QImage>
@@ -35,6 +38,18 @@ inline QStringList ids(const QList<Endpoint> &routes)
     for (const Endpoint &r : routes)
         out.append(QString::fromStdString(r.id));
     return out;
+}
+
+// Runs the menu entry with that title; a missing entry fails the test.
+inline void runEntry(const QList<SnowMenuItem> &items, const QString &title)
+{
+    for (const SnowMenuItem &item : items) {
+        if (item.title == title) {
+            item.action();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no entry " << title.toStdString();
 }
 
 // An AppState and an EngineClient that never starts a process (no control port: pushes send nothing).

@@ -486,3 +486,32 @@ TEST(CodeText, WrapsLongLinesAndColoursLongBodiesOffTheWindow)
     view->setText(big);
     EXPECT_EQ(view->textChanges(), changes);
 }
+
+TEST_F(History, RendersListLoadingAndEmptyInBothThemes)
+{
+    m_client.setProxyRunning(true);
+    open();
+    const auto both = [&](const QString &name) {
+        m_host.setTheme(Palette::light());
+        const QImage light(traffictest::render(&m_host, name + "-light"));
+        m_host.setTheme(Palette::dark());
+        const QImage dark(traffictest::render(&m_host, name + "-dark"));
+        EXPECT_GT(light.pixelColor(4, 4).lightness(), 200);
+        EXPECT_LT(dark.pixelColor(4, 4).lightness(), 80);
+    };
+    ASSERT_TRUE(waitGets(1));
+    both(QStringLiteral("history-loading"));
+    QByteArray rows = "[" + recordJson("a1") + "," + recordJson("a2", R"(,"status":503,"latencyMs":1001,"injected":true,"method":"delete")")
+                      + "," + page(98).mid(1);
+    ASSERT_TRUE(m_server.release(lastGet(), ok(rows)));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::list; }));
+    both(QStringLiteral("history-list"));
+    m_screen->list()->scrollToBottom();
+    both(QStringLiteral("history-list-more"));
+    const int before = gets();
+    m_screen->reload();
+    ASSERT_TRUE(waitGets(before + 1));
+    ASSERT_TRUE(m_server.release(lastGet(), ok("[]")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::empty; }));
+    both(QStringLiteral("history-empty"));
+}

@@ -63,8 +63,8 @@ inline std::string requestEvent(const std::string &id, const std::string &method
 // Lets pending layouts settle, then saves the render under build/renders/traffic/.
 inline QString render(QWidget *widget, const QString &name)
 {
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
+    // Selection and hover eases finish first.
+    testsupport::waitFor([] { return false; }, 260);
     return testsupport::saveRender(widget, QStringLiteral("traffic"), name);
 }
 
