@@ -172,22 +172,20 @@ TEST(SnapshotRun, WritesEveryViewInBothAppearancesAndLeavesNothingBehind)
         }
     }
 
-    // Six routes went through the proxy, a CONNECT one as GET.
+    // Six routes went through the proxy on a port of the run's own, a CONNECT one as GET; the curl
+    // processes run side by side, so their order is free.
     QFile log(run.curlLog);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QStringList calls = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList calls = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(calls.size(), 6);
+    const QString port = calls.first().section(QStringLiteral("-x 127.0.0.1:"), 1).section(QLatin1Char(' '), 0, 0);
+    EXPECT_NE(port, QStringLiteral("9999")) << "the user's port is left alone";
     QStringList expectedCalls;
-    for (size_t i = 0; i < 6; ++i) {
-        const Endpoint &route = MockData::endpoints()[i];
-        const QString method = route.method == HTTPMethod::CONNECT ? QStringLiteral("GET")
-                                                                   : QString::fromLatin1(rawValue(route.method));
-        expectedCalls << QStringLiteral("-s -o /dev/null -m 3 -X %1 -x 127.0.0.1:").arg(method);
-    }
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_TRUE(calls[i].startsWith(expectedCalls[i])) << calls[i].toStdString();
-        EXPECT_FALSE(calls[i].contains(QStringLiteral("127.0.0.1:9999 "))) << "the user's port is left alone";
-    }
+    for (size_t i = 0; i < 6; ++i)
+        expectedCalls << SnapshotRunner::curlArguments(MockData::endpoints()[i], port.toInt()).join(QLatin1Char(' '));
+    calls.sort();
+    expectedCalls.sort();
+    EXPECT_EQ(calls, expectedCalls);
 
     EXPECT_EQ(folderDigest(run.userData), before);
     ASSERT_NE(run.engine, 0);
@@ -223,7 +221,8 @@ TEST(SnapshotRun, WatchdogEndsARunThatTakesTooLong)
     // Whatever was captured before is still reported, in order, and nothing ends twice.
     const QStringList before = run.lines.mid(0, run.lines.size() - 1);
     EXPECT_EQ(before, run.expectedOkLines().mid(0, before.size()));
-    ASSERT_NE(run.engine, 0);
-    EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::processGone(run.engine); }, 5000));
+    // On a loaded machine the engine may not have started yet when the watchdog fires.
+    if (run.engine != 0)
+        EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::processGone(run.engine); }, 5000));
     EXPECT_TRUE(QDir(run.tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).filter("kestrion-snapshot").isEmpty());
 }
