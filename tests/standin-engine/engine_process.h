@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <httplib.h>
+#include <vector>
+
+#include "http_client.h"
 
 #include <memory>
 
@@ -24,7 +26,9 @@ public:
     // Everything the engine printed so far (stdout and stderr together).
     QByteArray output();
 
-    std::unique_ptr<httplib::Client> client() const;
+    std::unique_ptr<HttpClient> client() const;
+    // An environment variable for this process only (set before start).
+    void setEnvironment(const QString &name, const QString &value) { m_environment.emplace_back(name, value); }
     // The proxy port the engine reports in its health record.
     int proxyPort() const;
 
@@ -37,6 +41,7 @@ private:
     QString m_dataDir;
     QStringList m_arguments;
     QByteArray m_fault;
+    std::vector<std::pair<QString, QString>> m_environment;
     QProcess m_process;
     QByteArray m_output;
     int m_controlPort = -1;
@@ -65,7 +70,7 @@ public:
     void stop();
 
 private:
-    httplib::Client m_client;
+    HttpClient m_client;
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::string m_buffer;
@@ -73,7 +78,7 @@ private:
 };
 
 // Sends one request through the proxy in absolute form ("GET http://host/path HTTP/1.1").
-httplib::Result proxyRequest(int proxyPort, const std::string &method, const std::string &url,
+Result proxyRequest(int proxyPort, const std::string &method, const std::string &url,
                              const std::string &body = {});
 
 } // namespace standintest

@@ -99,7 +99,7 @@ TEST(ControlConventions, BadInputGetsJsonErrorAndEngineStaysUp)
     ASSERT_TRUE(engine.start());
     auto client = engine.client();
 
-    const auto expectError = [](const httplib::Result &reply, int status) {
+    const auto expectError = [](const standintest::Result &reply, int status) {
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, status);
         const auto error = decodeRecord<ErrorReply>(reply->body);
@@ -197,7 +197,7 @@ TEST(ControlConventions, HeldStreamsAndKeepAliveConnectionsDontStarveControl)
     std::vector<std::unique_ptr<EventReader>> streams;
     for (int i = 0; i < 4; ++i)
         streams.push_back(std::make_unique<EventReader>(engine.controlPort()));
-    std::vector<std::unique_ptr<httplib::Client>> keptAlive;
+    std::vector<std::unique_ptr<standintest::HttpClient>> keptAlive;
     for (int i = 0; i < 8; ++i) {
         keptAlive.push_back(engine.client());
         keptAlive.back()->set_keep_alive(true);
@@ -213,8 +213,9 @@ TEST(ControlConventions, HeldStreamsAndKeepAliveConnectionsDontStarveControl)
 TEST(ProxyPort, PortInUseFailsCleanlyWithoutCrash)
 {
     QTemporaryDir dir;
-    httplib::Server squatter;
-    const int taken = squatter.bind_to_any_port("127.0.0.1");
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::acceptor squatter(context, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    const int taken = squatter.local_endpoint().port();
     ASSERT_GT(taken, 0);
 
     EngineProcess engine(dir.path(), {"--proxy-port", QString::number(taken), "--autostart"});
