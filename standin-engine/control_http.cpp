@@ -350,6 +350,7 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
                 auto refusal = net::jsonError(11, 431, "request header too large (at most "
                                                            + std::to_string(Limits::kMaxHeaderBytes) + " bytes)", false);
                 co_await net::writeMessage(*stream, *stream, refusal);
+                co_await net::lingeringClose(*stream);
             } else if (net::isProtocolError(ec)) {
                 auto refusal = net::jsonError(11, 400, "malformed request: " + ec.message(), false);
                 co_await net::writeMessage(*stream, *stream, refusal);
@@ -361,6 +362,12 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
         }
         const auto &header = headerParser.get();
         const unsigned version = header.version();
+        if (const auto problem = net::framingProblem(header)) {
+            auto refusal = net::jsonError(version, 400, "refused: " + *problem, false);
+            co_await net::writeMessage(*stream, *stream, refusal);
+            co_await net::lingeringClose(*stream);
+            break;
+        }
         bool keepAlive = header.keep_alive();
         ControlRequest request = requestFrom(header);
         ControlResponse response;

@@ -192,6 +192,23 @@ asio::awaitable<void> lingeringClose(beast::tcp_stream &stream)
     stream.socket().close(ec);
 }
 
+std::optional<std::string> framingProblem(const http::request_parser<http::empty_body>::value_type &header)
+{
+    const auto lengths = header.count(http::field::content_length);
+    if (lengths > 1 || (lengths == 1 && header[http::field::content_length].find(',') != beast::string_view::npos))
+        return "more than one Content-Length";
+    const auto encodings = header.count(http::field::transfer_encoding);
+    if (encodings > 1)
+        return "more than one Transfer-Encoding";
+    if (encodings == 1) {
+        if (lengths)
+            return "both Content-Length and Transfer-Encoding";
+        if (!beast::iequals(header[http::field::transfer_encoding], "chunked"))
+            return "a Transfer-Encoding other than chunked";
+    }
+    return std::nullopt;
+}
+
 bool isProtocolError(const beast::error_code &ec)
 {
     static const auto &category = http::make_error_code(http::error::end_of_stream).category();

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -150,6 +151,10 @@ asio::awaitable<bool> writeMessage(Stream &stream, beast::tcp_stream &timed, Mes
 // After refusing a request whose body is still arriving: stop sending, read and drop what the client
 // still sends for a moment, so the refusal is read instead of lost to a reset.
 asio::awaitable<void> lingeringClose(beast::tcp_stream &stream);
+
+// Why a request's body length is ambiguous, if it is: a request may give it one way only, one
+// Content-Length or chunked (last and alone), never both, so no two readers can disagree on it.
+std::optional<std::string> framingProblem(const http::request_parser<http::empty_body>::value_type &header);
 
 // A malformed message (as opposed to a connection that ended or timed out).
 bool isProtocolError(const beast::error_code &ec);

@@ -68,24 +68,6 @@ std::string contentTypeFor(const std::string &body)
     return nlohmann::json::accept(body) ? "application/json" : "text/plain; charset=utf-8";
 }
 
-// A request may say how long its body is in exactly one way: one Content-Length, or chunked last.
-std::optional<std::string> framingProblem(const http::request_parser<http::empty_body>::value_type &header)
-{
-    const auto lengths = header.count(http::field::content_length);
-    if (lengths > 1 || (lengths == 1 && header[http::field::content_length].find(',') != beast::string_view::npos))
-        return "more than one Content-Length";
-    const auto encodings = header.count(http::field::transfer_encoding);
-    if (encodings > 1)
-        return "more than one Transfer-Encoding";
-    if (encodings == 1) {
-        if (lengths)
-            return "both Content-Length and Transfer-Encoding";
-        if (!beast::iequals(header[http::field::transfer_encoding], "chunked"))
-            return "a Transfer-Encoding other than chunked";
-    }
-    return std::nullopt;
-}
-
 bool expectsBody(const http::request_parser<http::empty_body> &parser)
 {
     return parser.chunked() || parser.content_length().value_or(0) > 0;
@@ -109,6 +91,14 @@ asio::awaitable<bool> writeError(Stream &stream, beast::tcp_stream &timed, unsig
 {
     auto response = net::jsonError(version, status, message, keepAlive);
     co_return co_await net::writeMessage(stream, timed, response);
+}
+
+// Closes a connection that may still have unread input, so the last answer isn't lost to a reset.
+template <class Stream>
+asio::awaitable<void> closeGently(Stream &stream)
+{
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
+        co_await net::lingeringClose(stream);
 }
 
 // Reads one piece of a body into `chunk`; false at the end or on failure (then `ec`).
@@ -512,8 +502,10 @@ asio::awaitable<void> ProxyServer::serve(tcp::socket socket)
     beast::error_code ec;
     // A connection is plain HTTP or one CONNECT; the first request tells which.
     if (!co_await net::readRequestHeader(*stream, *stream, buffer, header, ec)) {
-        if (ec == http::error::header_limit)
+        if (ec == http::error::header_limit) {
             co_await writeError(*stream, *stream, 11, 431, "request header too large", false);
+            co_await net::lingeringClose(*stream);
+        }
         else if (net::isProtocolError(ec))
             co_await writeError(*stream, *stream, 11, 400, "malformed request: " + ec.message(), false);
         co_return;
@@ -539,8 +531,10 @@ asio::awaitable<void> ProxyServer::serveRequests(Stream &stream, beast::tcp_stre
         header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies below; passed-through ones stream
         beast::error_code ec;
         if (!co_await net::readRequestHeader(stream, timed, buffer, header, ec)) {
-            if (ec == http::error::header_limit)
+            if (ec == http::error::header_limit) {
                 co_await writeError(stream, timed, 11, 431, "request header too large", false);
+                co_await closeGently(stream);
+            }
             else if (net::isProtocolError(ec))
                 co_await writeError(stream, timed, 11, 400, "malformed request: " + ec.message(), false);
             co_return;
@@ -557,8 +551,9 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::tcp_stream &t
 {
     auto &message = header.get();
     const unsigned version = message.version();
-    if (const auto problem = framingProblem(message)) {
+    if (const auto problem = net::framingProblem(message)) {
         co_await writeError(stream, timed, version, 400, "refused: " + *problem, false);
+        co_await closeGently(stream);
         co_return false;
     }
     if (message.method() == http::verb::connect) {
@@ -593,8 +588,7 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::tcp_stream &t
         const std::string text = "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)";
         m_handler.finish(plan, request, 413, proxyErrorBody(text), false);
         co_await writeError(stream, timed, version, 413, text, false);
-        if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
-            co_await net::lingeringClose(stream);
+        co_await closeGently(stream);
         co_return false;
     }
     if (ec) {
