@@ -322,8 +322,13 @@ bool TunnelClient::handshake(const std::string &host, const std::string &caPem, 
     SSL_CTX_set_verify(m_context, SSL_VERIFY_PEER, nullptr);
     m_ssl = SSL_new(m_context);
     SSL_set_fd(m_ssl, m_socket.fd());
-    SSL_set_tlsext_host_name(m_ssl, host.c_str());
-    SSL_set1_host(m_ssl, host.c_str());
+    in_addr address {};
+    if (::inet_pton(AF_INET, host.c_str(), &address) == 1) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host.c_str());
+    } else {
+        SSL_set_tlsext_host_name(m_ssl, host.c_str());
+        SSL_set1_host(m_ssl, host.c_str());
+    }
     timeval timeout {10, 0};
     ::setsockopt(m_socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     if (SSL_connect(m_ssl) != 1) {
