@@ -411,6 +411,9 @@ struct ProxyServer::Connection {
     beast::tcp_stream *socket = nullptr;
     beast::tcp_stream *upstream = nullptr;
     asio::steady_timer *waiting = nullptr;
+    // The last host connection, kept for the client's next request to the same host.
+    std::optional<UpstreamConnection> idle;
+    std::string idleKey;
 
     void close()
     {
@@ -419,6 +422,8 @@ struct ProxyServer::Connection {
             socket->socket().close(ignored);
         if (upstream)
             upstream->socket().close(ignored);
+        if (idle)
+            idle->lowest().socket().close(ignored);
         if (waiting)
             waiting->cancel();
     }
@@ -496,27 +501,29 @@ asio::awaitable<void> ProxyServer::serve(tcp::socket socket)
         co_return;
 
     beast::flat_buffer buffer(Limits::kMaxHeaderBytes + 4096);
-    http::request_parser<http::empty_body> header;
-    header.header_limit(Limits::kMaxHeaderBytes);
-    header.body_limit((std::numeric_limits<std::uint64_t>::max)());
-    beast::error_code ec;
-    // A connection is plain HTTP or one CONNECT; the first request tells which.
-    if (!co_await net::readRequestHeader(*stream, *stream, buffer, header, ec)) {
-        if (ec == http::error::header_limit) {
-            co_await writeError(*stream, *stream, 11, 431, "request header too large", false);
-            co_await net::lingeringClose(*stream);
+    for (;;) {
+        http::request_parser<http::empty_body> header;
+        header.header_limit(Limits::kMaxHeaderBytes);
+        header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies; passed-through ones stream
+        beast::error_code ec;
+        if (!co_await net::readRequestHeader(*stream, *stream, buffer, header, ec)) {
+            if (ec == http::error::header_limit) {
+                co_await writeError(*stream, *stream, 11, 431, "request header too large", false);
+                co_await net::lingeringClose(*stream);
+            } else if (net::isProtocolError(ec)) {
+                co_await writeError(*stream, *stream, 11, 400, "malformed request: " + ec.message(), false);
+            }
+            break;
         }
-        else if (net::isProtocolError(ec))
-            co_await writeError(*stream, *stream, 11, 400, "malformed request: " + ec.message(), false);
-        co_return;
+        if (header.get().method() == http::verb::connect) {
+            // The connection becomes a tunnel for good.
+            const std::string authority(header.get().target());
+            co_await serveConnect(stream, buffer, authority, header.get().version(), *connection);
+            co_return;
+        }
+        if (!co_await exchange(*stream, *stream, buffer, header, std::string(), *connection))
+            break;
     }
-    if (header.get().method() == http::verb::connect) {
-        const std::string authority(header.get().target());
-        co_await serveConnect(stream, buffer, authority, header.get().version(), *connection);
-        co_return;
-    }
-    if (co_await exchange(*stream, *stream, buffer, header, std::string(), *connection))
-        co_await serveRequests(*stream, *stream, buffer, std::string(), *connection);
     beast::error_code ignored;
     stream->socket().shutdown(tcp::socket::shutdown_both, ignored);
 }
@@ -556,7 +563,7 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::tcp_stream &t
         co_await closeGently(stream);
         co_return false;
     }
-    if (message.method() == http::verb::connect) {
+    if (message.method() == http::verb::connect) { // only inside a tunnel: plain connections take it earlier
         co_await writeError(stream, timed, version, 400, "CONNECT inside a tunnel is not supported", false);
         co_return false;
     }
@@ -621,7 +628,8 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::tcp_stream &t
         response.set(name, value);
     if (!out.contentType.empty())
         response.set(http::field::content_type, out.contentType);
-    if (request.method != "HEAD")
+    // No body may follow a 1xx, 204 or 304, whatever the route holds.
+    if (request.method != "HEAD" && out.status >= 200 && out.status != 204 && out.status != 304)
         response.body() = std::move(out.body);
     response.keep_alive(keepAlive);
     response.prepare_payload();
@@ -649,15 +657,15 @@ asio::awaitable<bool> ProxyServer::forward(Stream &stream, beast::tcp_stream &ti
             co_return false;
     }
 
-    UpstreamFailure failure;
-    auto upstream = co_await m_handler.upstream().connect(target.hostname, target.port, target.scheme == "https", failure);
-    if (!upstream) {
-        m_handler.finish(plan, request, failure.status, proxyErrorBody(failure.message), false);
-        const bool keepAlive = clientKeepAlive && !hadBody;
-        co_await writeError(stream, timed, version, failure.status, failure.message, keepAlive);
-        co_return keepAlive;
+    // A kept connection to the same host is used again; a fresh one is opened otherwise.
+    const std::string upstreamKey = target.scheme + "://" + target.hostname + ":" + std::to_string(target.port);
+    std::optional<UpstreamConnection> upstream;
+    bool reused = false;
+    if (connection.idle && connection.idleKey == upstreamKey && connection.idle->lowest().socket().is_open()) {
+        upstream = std::move(connection.idle);
+        reused = true;
     }
-    connection.upstream = &upstream->lowest();
+    connection.idle.reset();
     struct Release {
         Connection &connection;
         ~Release() { connection.upstream = nullptr; }
@@ -677,7 +685,7 @@ asio::awaitable<bool> ProxyServer::forward(Stream &stream, beast::tcp_stream &ti
     outgoing.version(11);
     if (chunkedIn)
         outgoing.chunked(true);
-    outgoing.keep_alive(false);
+    outgoing.keep_alive(true);
 
     std::array<char, Limits::kStreamChunk> chunk;
     std::string requestCopy;
@@ -714,21 +722,6 @@ asio::awaitable<bool> ProxyServer::forward(Stream &stream, beast::tcp_stream &ti
             }
         }
     };
-    if (upstream->tls)
-        co_await sendRequest(*upstream->tls);
-    else
-        co_await sendRequest(*upstream->plain);
-    request.body = std::move(requestCopy);
-    if (ec && !upstreamFailed) { // the client went away or broke its body
-        m_handler.finish(plan, request, 400, std::string(), false);
-        co_return false;
-    }
-    if (ec) {
-        const std::string text = "upstream " + target.host + " failed: " + ec.message();
-        m_handler.finish(plan, request, 502, proxyErrorBody(text), false);
-        co_await writeError(stream, timed, version, 502, text, false);
-        co_return false;
-    }
 
     // Answer: the upstream's header (1xx skipped) relayed with every end-to-end field, then its body.
     beast::flat_buffer upstreamBuffer;
@@ -746,18 +739,58 @@ asio::awaitable<bool> ProxyServer::forward(Stream &stream, beast::tcp_stream &ti
                 co_return;
         }
     };
-    if (upstream->tls)
-        co_await readHeader(*upstream->tls);
-    else
-        co_await readHeader(*upstream->plain);
+
+    for (;;) {
+        if (!upstream) {
+            UpstreamFailure failure;
+            upstream = co_await m_handler.upstream().connect(target.hostname, target.port, target.scheme == "https",
+                                                             failure);
+            if (!upstream) {
+                request.body = requestCopy;
+                m_handler.finish(plan, request, failure.status, proxyErrorBody(failure.message), false);
+                const bool keepAlive = clientKeepAlive && !hadBody;
+                co_await writeError(stream, timed, version, failure.status, failure.message, keepAlive);
+                co_return keepAlive;
+            }
+        }
+        connection.upstream = &upstream->lowest();
+        if (upstream->tls)
+            co_await sendRequest(*upstream->tls);
+        else
+            co_await sendRequest(*upstream->plain);
+        if (!ec) {
+            if (upstream->tls)
+                co_await readHeader(*upstream->tls);
+            else
+                co_await readHeader(*upstream->plain);
+            upstreamFailed = upstreamFailed || ec;
+        }
+        // A kept connection the host closed meanwhile: once more on a new one, when nothing of the
+        // client's body was sent (so nothing is sent twice).
+        if (ec && upstreamFailed && reused && !hadBody) {
+            reused = false;
+            upstreamFailed = false;
+            ec = {};
+            upstream.reset();
+            upstreamBuffer.clear();
+            continue;
+        }
+        break;
+    }
+    request.body = std::move(requestCopy);
+    if (ec && !upstreamFailed) { // the client went away or broke its body
+        m_handler.finish(plan, request, 400, std::string(), false);
+        co_return false;
+    }
     if (ec) {
-        const std::string text = "upstream " + target.host + " gave no answer: " + ec.message();
+        const std::string text = "upstream " + target.host + " failed: " + ec.message();
         m_handler.finish(plan, request, 502, proxyErrorBody(text), false);
         co_await writeError(stream, timed, version, 502, text, false);
         co_return false;
     }
     auto &incoming = responseParser->get();
     const int status = incoming.result_int();
+    const bool upstreamKeepsAlive = incoming.keep_alive();
     const bool bodiless = isHead || status == 204 || status == 304 || status == 101;
     const bool sized = incoming.has_content_length();
     const bool upstreamChunked = responseParser->chunked();
@@ -832,6 +865,10 @@ asio::awaitable<bool> ProxyServer::forward(Stream &stream, beast::tcp_stream &ti
     }
     if (ec) // a cut answer can only be passed on as a cut connection
         co_return false;
+    if (upstreamKeepsAlive && responseParser->is_done() && upstreamBuffer.size() == 0 && status != 101) {
+        connection.idle = std::move(upstream);
+        connection.idleKey = upstreamKey;
+    }
     co_return keepAlive && !clientFailed;
 }
 

@@ -107,6 +107,7 @@ void TestUpstream::acceptLoop()
         m_state->acceptor.accept(*socket, ec);
         if (ec || m_state->stopping)
             return;
+        ++m_connections;
         std::lock_guard lock(m_state->mutex);
         m_state->sockets.push_back(socket);
         m_state->threads.emplace_back([this, socket] {
@@ -119,6 +120,8 @@ void TestUpstream::acceptLoop()
             } else {
                 serve(*socket);
             }
+            // The socket stays listed for the destructor; shutting it down tells the peer it ended.
+            ::shutdown(socket->native_handle(), SHUT_RDWR);
         });
     }
 }
@@ -167,7 +170,7 @@ void TestUpstream::serve(Stream &stream)
         response.keep_alive(keepAlive);
         response.prepare_payload();
         http::write(stream, response, ec);
-        if (ec || !keepAlive)
+        if (ec || !keepAlive || reply.closeAfter)
             return;
     }
 }

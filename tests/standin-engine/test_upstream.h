@@ -44,6 +44,8 @@ public:
         // When set, the body goes out chunked, one piece at a time; `beforeLast` runs before the last.
         std::vector<std::string> pieces;
         std::function<void()> beforeLast;
+        // Answer as if the connection stayed open, then close it (a host ending idle connections).
+        bool closeAfter = false;
     };
     using Handler = std::function<void(const Request &, Reply &)>;
 
@@ -52,6 +54,7 @@ public:
 
     int port() const { return m_port; }
     int requests() const { return m_requests; }
+    int connections() const { return m_connections; }
 
 private:
     void acceptLoop();
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<State> m_state;
     int m_port = 0;
     std::atomic<int> m_requests {0};
+    std::atomic<int> m_connections {0};
     std::thread m_acceptor;
 };
 

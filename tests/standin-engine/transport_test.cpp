@@ -312,3 +312,34 @@ TEST_F(Transport, NoHostNameLeadsBackIntoTheEngine)
     EXPECT_EQ(m_engine->process().state(), QProcess::Running);
     EXPECT_EQ(history().size(), 6u); // one record each, no loop
 }
+
+TEST_F(Transport, HostConnectionsAreKeptAndAClosedOneIsReplaced)
+{
+    std::atomic<int> answered {0};
+    TestUpstream upstream([&answered](const TestUpstream::Request &request, TestUpstream::Reply &reply) {
+        reply.body = "answer " + std::to_string(++answered);
+        reply.closeAfter = request.target == "/closing";
+    });
+    WireRoute kept = mockRoute("r-kept", "GET", "/kept", 200, "unused");
+    kept.host = "127.0.0.1:" + std::to_string(upstream.port());
+    kept.passThrough = true;
+    WireRoute closing = kept;
+    closing.id = "r-closing";
+    closing.path = "/closing";
+    setRoutes({kept, closing});
+
+    HttpClient client("127.0.0.1", m_proxyPort);
+    client.set_keep_alive(true);
+    const std::string base = "http://" + kept.host;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(client.Get(base + "/kept"));
+    EXPECT_EQ(upstream.connections(), 1);
+
+    // The host drops the connection after each answer without saying so; every request still gets through.
+    for (int i = 0; i < 3; ++i) {
+        const auto reply = client.Get(base + "/closing");
+        ASSERT_TRUE(reply) << i;
+        EXPECT_EQ(reply->status, 200) << reply->body;
+    }
+    EXPECT_EQ(upstream.requests(), 6);
+}
