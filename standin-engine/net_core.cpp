@@ -13,7 +13,7 @@
 namespace standin::net {
 
 IoPool::IoPool(std::size_t threads)
-    : m_blocking(4)
+    : m_blocking(16)
 {
     threads = std::max<std::size_t>(threads, 2);
     for (std::size_t i = 0; i < threads; ++i) {
@@ -46,6 +46,9 @@ void IoPool::stop()
     }
     m_blocking.stop();
     m_blocking.join();
+    // Connections still pending end here, while the servers they belong to are still alive.
+    m_guards.clear();
+    m_contexts.clear();
 }
 
 std::uint64_t ConnectionSet::add(std::function<void()> close)
@@ -158,12 +161,12 @@ void Listener::stop()
     auto acceptor = std::move(m_acceptor);
     if (!acceptor)
         return;
-    std::promise<void> closed;
-    auto done = closed.get_future();
-    asio::post(m_context, [acceptor, &closed] {
+    auto closed = std::make_shared<std::promise<void>>();
+    auto done = closed->get_future();
+    asio::post(m_context, [acceptor, closed] {
         beast::error_code ignored;
         acceptor->close(ignored);
-        closed.set_value();
+        closed->set_value();
     });
     // The context may already be stopped at exit; then nothing waits on the acceptor anyway.
     if (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {

@@ -165,6 +165,19 @@ std::string tunnelUrlAuthority(const std::string &authority)
 
 } // namespace
 
+bool LogThrottle::shouldLog(const std::string &key)
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(m_mutex);
+    if (m_last.size() > 1000)
+        m_last.clear();
+    auto [entry, added] = m_last.try_emplace(key, now);
+    if (!added && now - entry->second < kQuiet)
+        return false;
+    entry->second = now;
+    return true;
+}
+
 bool isLoopbackName(const std::string &hostname)
 {
     return hostname == "127.0.0.1" || hostname == "localhost" || hostname == "[::1]" || hostname == "0.0.0.0"
@@ -724,7 +737,7 @@ asio::awaitable<bool> ProxyServer::forward(Stream &stream, beast::tcp_stream &ti
     };
 
     // Answer: the upstream's header (1xx skipped) relayed with every end-to-end field, then its body.
-    beast::flat_buffer upstreamBuffer;
+    beast::flat_buffer upstreamBuffer(Limits::kMaxHeaderBytes + Limits::kStreamChunk);
     std::optional<http::response_parser<http::buffer_body>> responseParser;
     auto readHeader = [&](auto &up) -> asio::awaitable<void> {
         for (;;) {
@@ -945,8 +958,10 @@ asio::awaitable<void> ProxyServer::serveConnect(std::shared_ptr<beast::tcp_strea
                                                           asio::redirect_error(asio::use_awaitable, ec));
     buffer.consume(used);
     if (ec) {
-        // A client that doesn't trust the CA ends here; one line says so, nothing else happens.
-        logLine("TLS with the client for " + hostname + " failed: " + ec.message());
+        // A client that doesn't trust the CA ends here; one line says so (once a minute per host, so a
+        // client retrying in a loop doesn't flood the log), nothing else happens.
+        if (m_tlsFailures.shouldLog(hostname))
+            logLine("TLS with the client for " + hostname + " failed: " + ec.message());
         co_return;
     }
     buffer.consume(buffer.size());

@@ -105,6 +105,17 @@ std::string proxyErrorBody(const std::string &message);
 // Names the proxy refuses to forward to on its own ports without resolving them.
 bool isLoopbackName(const std::string &hostname);
 
+// Lets one log line per key through in a quiet period.
+class LogThrottle final {
+public:
+    static constexpr std::chrono::seconds kQuiet {60};
+    bool shouldLog(const std::string &key);
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, std::chrono::steady_clock::time_point> m_last;
+};
+
 // The listener on the proxy port; started and stopped through the control API.
 class ProxyServer final {
 public:
@@ -144,6 +155,7 @@ private:
     std::shared_ptr<net::ConnectionSet> m_connections;
     std::atomic<int> m_port {0};
     std::atomic<bool> m_running {false};
+    LogThrottle m_tlsFailures;
 };
 
 } // namespace standin

@@ -2,6 +2,7 @@
 // to TLS hosts, and tunnels relayed untouched when there is no CA.
 #include "engine_process.h"
 #include "leaf_certificates.h"
+#include "proxy_server.h"
 #include "root_ca.h"
 #include "test_upstream.h"
 #include "upstream.h"
@@ -231,4 +232,13 @@ TEST(LeafCertificates, OnlyNamesAndAddressesAreCertified)
     // A certificate with somebody else's key signs nothing.
     EXPECT_FALSE(standin::issueLeaf(ca->first, other->second, "api.test", std::chrono::hours(1), error));
     EXPECT_TRUE(standin::issueLeaf(ca->first, ca->second, "api.test", std::chrono::hours(1), error)) << error;
+}
+
+TEST(LeafCertificates, FailedHandshakesAreLoggedOncePerHostAndQuietPeriod)
+{
+    standin::LogThrottle throttle;
+    EXPECT_TRUE(throttle.shouldLog("api.test"));
+    EXPECT_FALSE(throttle.shouldLog("api.test"));
+    EXPECT_TRUE(throttle.shouldLog("other.test"));
+    EXPECT_FALSE(throttle.shouldLog("other.test"));
 }
