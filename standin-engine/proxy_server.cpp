@@ -154,13 +154,15 @@ asio::awaitable<void> pump(beast::tcp_stream &from, beast::tcp_stream &to)
     to.socket().close(ec);
 }
 
-// The authority a request inside a tunnel goes to: the port only when it isn't 443.
-std::string tunnelUrlAuthority(const std::string &authority)
+// What requests inside a tunnel to `authority` are addressed to: "https://host", the port only
+// when it isn't the scheme's own.
+std::string tunnelBaseUrl(const std::string &scheme, const std::string &authority)
 {
+    const std::string defaultPort = scheme == "https" ? "443" : "80";
     const size_t colon = authority.rfind(':');
-    if (colon != std::string::npos && authority.substr(colon + 1) == "443" && authority.back() != ']')
-        return authority.substr(0, colon);
-    return authority;
+    if (colon != std::string::npos && authority.substr(colon + 1) == defaultPort && authority.back() != ']')
+        return scheme + "://" + authority.substr(0, colon);
+    return scheme + "://" + authority;
 }
 
 } // namespace
@@ -543,7 +545,7 @@ asio::awaitable<void> ProxyServer::serve(tcp::socket socket)
 
 template <class Stream>
 asio::awaitable<void> ProxyServer::serveRequests(Stream &stream, beast::tcp_stream &timed, beast::flat_buffer &buffer,
-                                                 const std::string &tunnelAuthority, Connection &connection)
+                                                 const std::string &tunnelBase, Connection &connection)
 {
     for (;;) {
         http::request_parser<http::empty_body> header;
@@ -559,7 +561,7 @@ asio::awaitable<void> ProxyServer::serveRequests(Stream &stream, beast::tcp_stre
                 co_await writeError(stream, timed, 11, 400, "malformed request: " + ec.message(), false);
             co_return;
         }
-        if (!co_await exchange(stream, timed, buffer, header, tunnelAuthority, connection))
+        if (!co_await exchange(stream, timed, buffer, header, tunnelBase, connection))
             co_return;
     }
 }
@@ -567,7 +569,7 @@ asio::awaitable<void> ProxyServer::serveRequests(Stream &stream, beast::tcp_stre
 template <class Stream>
 asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::tcp_stream &timed, beast::flat_buffer &buffer,
                                             http::request_parser<http::empty_body> &header,
-                                            const std::string &tunnelAuthority, Connection &connection)
+                                            const std::string &tunnelBase, Connection &connection)
 {
     auto &message = header.get();
     const unsigned version = message.version();
@@ -584,8 +586,8 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::tcp_stream &t
     ProxiedRequest request;
     request.method = std::string(message.method_string());
     request.target = std::string(message.target());
-    if (!tunnelAuthority.empty() && !request.target.empty() && request.target.front() == '/')
-        request.target = "https://" + tunnelUrlAuthority(tunnelAuthority) + request.target;
+    if (!tunnelBase.empty() && !request.target.empty() && request.target.front() == '/')
+        request.target = tunnelBase + request.target;
     for (const auto &field : message)
         request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     const bool keepAlive = message.keep_alive();
@@ -641,11 +643,17 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::tcp_stream &t
         response.set(name, value);
     if (!out.contentType.empty())
         response.set(http::field::content_type, out.contentType);
-    // No body may follow a 1xx, 204 or 304, whatever the route holds.
-    if (request.method != "HEAD" && out.status >= 200 && out.status != 204 && out.status != 304)
+    // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
+    const bool bodyAllowed = out.status >= 200 && out.status != 204 && out.status != 304;
+    if (bodyAllowed)
         response.body() = std::move(out.body);
     response.keep_alive(keepAlive);
     response.prepare_payload();
+    if (request.method == "HEAD" && bodyAllowed) {
+        const auto length = response.body().size();
+        response.body().clear();
+        response.content_length(length);
+    }
     co_return co_await net::writeMessage(stream, timed, response) && keepAlive;
 }
 
@@ -947,6 +955,18 @@ asio::awaitable<void> ProxyServer::serveConnect(std::shared_ptr<beast::tcp_strea
     co_await asio::async_write(*stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
     if (ec)
         co_return;
+    // A tunnel that carries plain HTTP (its first byte is no TLS handshake) is read as plain requests.
+    if (buffer.size() == 0) {
+        stream->expires_after(Limits::kIdle);
+        const std::size_t n = co_await stream->async_read_some(buffer.prepare(4096), asio::redirect_error(asio::use_awaitable, ec));
+        if (ec)
+            co_return;
+        buffer.commit(n);
+    }
+    if (static_cast<const unsigned char *>(buffer.data().data())[0] != 0x16) {
+        co_await serveRequests(*stream, *stream, buffer, tunnelBaseUrl("http", authority), connection);
+        co_return;
+    }
     beast::ssl_stream<beast::tcp_stream> tls(std::move(*stream), *context);
     connection.socket = &beast::get_lowest_layer(tls);
     struct Forget {
@@ -965,7 +985,7 @@ asio::awaitable<void> ProxyServer::serveConnect(std::shared_ptr<beast::tcp_strea
         co_return;
     }
     buffer.consume(buffer.size());
-    co_await serveRequests(tls, beast::get_lowest_layer(tls), buffer, authority, connection);
+    co_await serveRequests(tls, beast::get_lowest_layer(tls), buffer, tunnelBaseUrl("https", authority), connection);
     beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(2));
     co_await tls.async_shutdown(asio::redirect_error(asio::use_awaitable, ec));
 }

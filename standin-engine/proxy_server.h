@@ -133,14 +133,14 @@ private:
     template <class Stream>
     net::asio::awaitable<bool> exchange(Stream &stream, net::beast::tcp_stream &timed, net::beast::flat_buffer &buffer,
                                         net::http::request_parser<net::http::empty_body> &header,
-                                        const std::string &tunnelAuthority, Connection &connection);
+                                        const std::string &tunnelBase, Connection &connection);
     template <class Stream>
     net::asio::awaitable<bool> forward(Stream &stream, net::beast::tcp_stream &timed, net::beast::flat_buffer &buffer,
                                        net::http::request_parser<net::http::empty_body> &header,
                                        ProxiedRequest &request, ExchangePlan &plan, Connection &connection);
     template <class Stream>
     net::asio::awaitable<void> serveRequests(Stream &stream, net::beast::tcp_stream &timed,
-                                             net::beast::flat_buffer &buffer, const std::string &tunnelAuthority,
+                                             net::beast::flat_buffer &buffer, const std::string &tunnelBase,
                                              Connection &connection);
     net::asio::awaitable<void> serve(net::tcp::socket socket);
     net::asio::awaitable<void> serveConnect(std::shared_ptr<net::beast::tcp_stream> stream,

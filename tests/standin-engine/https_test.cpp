@@ -242,3 +242,20 @@ TEST(LeafCertificates, FailedHandshakesAreLoggedOncePerHostAndQuietPeriod)
     EXPECT_TRUE(throttle.shouldLog("other.test"));
     EXPECT_FALSE(throttle.shouldLog("other.test"));
 }
+
+TEST_F(Https, PlainHttpInsideATunnelIsReadAsPlainRequests)
+{
+    start();
+    generateCa();
+    setRoutes({route("r-plain", "api.example.test", "/v1/plain", "plain inside")});
+    standintest::RawSocket tunnel;
+    ASSERT_TRUE(tunnel.connect(m_proxyPort));
+    tunnel.send("CONNECT api.example.test:80 HTTP/1.1\r\nHost: api.example.test:80\r\n\r\n");
+    ASSERT_EQ(statusOf(tunnel.readUntil("\r\n\r\n", kPatience)), 200);
+    tunnel.send("GET /v1/plain HTTP/1.1\r\nHost: api.example.test\r\n\r\n");
+    const std::string answer = tunnel.readUntil("plain inside", kPatience);
+    EXPECT_EQ(statusOf(answer), 200) << answer;
+    const auto records = history();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].url(), "http://api.example.test/v1/plain");
+}
