@@ -417,9 +417,15 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
                 } else if (route->dispatch == Dispatch::Inline) {
                     m_router.run(*route, request, response);
                 } else {
-                    co_await asio::post(m_pool.blocking(), asio::use_awaitable);
-                    m_router.run(*route, request, response);
-                    co_await asio::post(executor, asio::use_awaitable);
+                    // Runs on the blocking pool and comes back here when done (a plain post would
+                    // resume this coroutine on its own thread).
+                    co_await asio::co_spawn(
+                        m_pool.blocking(),
+                        [&]() -> asio::awaitable<void> {
+                            m_router.run(*route, request, response);
+                            co_return;
+                        },
+                        asio::use_awaitable);
                 }
             }
         } else if (hasBody(headerParser)) {
