@@ -265,7 +265,7 @@ TEST(ControlConventions, WebPagesCantDriveTheEngine)
 
     // The app's own requests: JSON, raw bytes, or no body at all.
     EXPECT_EQ(client->Post("/projects", project, "application/json; charset=utf-8")->status, 201);
-    EXPECT_EQ(client->Post("/import/openapi", "openapi: 3.0.0\ninfo: {title: T}\npaths: {}\n",
+    EXPECT_EQ(client->Post("/import/openapi", "openapi: 3.0.0\ninfo: {title: T}\npaths: {/a: {get: {responses: {'200': {description: ok}}}}}\n",
                            "application/octet-stream")->status / 100, 2);
     EXPECT_EQ(client->Post("/control/start")->status, 200);
 }
