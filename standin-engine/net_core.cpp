@@ -9,6 +9,7 @@
 #include <future>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 
 namespace standin::net {
 
@@ -172,6 +173,18 @@ void Listener::stop()
     if (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
         beast::error_code ignored;
         acceptor->close(ignored);
+    }
+}
+
+void raiseDescriptorLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 65536);
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = wanted;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
 

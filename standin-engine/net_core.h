@@ -102,6 +102,10 @@ private:
     int m_port = 0;
 };
 
+// Raises the soft limit on open descriptors towards the hard one: desktops often start processes
+// with 1024, which a proxy with a few hundred clients and their hosts would soon run out of.
+void raiseDescriptorLimit();
+
 // Sets TCP_NODELAY: every answer leaves in one write, and waiting on Nagle only adds latency.
 void tuneAccepted(tcp::socket &socket);
 

@@ -53,6 +53,7 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_proxy(m_exchanges, m_io, m_leaves)
     , m_control(m_io)
 {
+    net::raiseDescriptorLimit();
     std::error_code ec;
     std::filesystem::create_directories(m_options.dataDir, ec);
     if (ec)
