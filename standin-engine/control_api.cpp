@@ -3,13 +3,12 @@
 
 #include "bounded_input.h"
 #include "capture_import.h"
+#include "control_http.h"
 #include "engine_support.h"
 #include "mock_generator.h"
 #include "openapi_import.h"
 #include "profile_document.h"
 #include "standin_engine.h"
-
-#include <httplib.h>
 
 #include <charconv>
 #include <thread>
@@ -18,8 +17,8 @@ namespace standin {
 
 namespace {
 
-using httplib::Request;
-using httplib::Response;
+using Request = ControlRequest;
+using Response = ControlResponse;
 
 template <class T>
 void reply(Response &res, const T &record, int status = 200)
@@ -100,42 +99,18 @@ std::vector<std::string> garbageEventLines(const StandinEngine &engine)
 void serveEvents(StandinEngine &engine, Response &res)
 {
     auto subscription = engine.events().subscribe();
-    auto pending = std::make_shared<std::vector<std::string>>();
-    pending->push_back("data: " + encodeRecord(engine.makeEvent("hello", true)) + "\n\n");
+    auto stream = std::make_shared<ControlEventStream>();
+    stream->subscription = subscription;
+    stream->firstLines.push_back("data: " + encodeRecord(engine.makeEvent("hello", true)) + "\n\n");
     if (engine.fault() == Fault::GarbageEvents) {
         for (auto &line : garbageEventLines(engine))
-            pending->push_back(std::move(line));
+            stream->firstLines.push_back(std::move(line));
     }
-    auto quietSince = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
-
-    res.set_header("Cache-Control", "no-cache");
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [subscription, pending, quietSince](size_t, httplib::DataSink &sink) {
-            std::vector<std::string> lines;
-            lines.swap(*pending);
-            for (auto &payload : subscription->take(lines.empty() ? std::chrono::milliseconds(1000)
-                                                                  : std::chrono::milliseconds(0)))
-                lines.push_back("data: " + payload + "\n\n");
-            if (subscription->closed()) {
-                sink.done();
-                return true;
-            }
-            // A comment now and then finds readers that went away without closing.
-            if (lines.empty() && std::chrono::steady_clock::now() - *quietSince > std::chrono::seconds(10))
-                lines.push_back(": keep-alive\n\n");
-            for (const auto &line : lines) {
-                if (!sink.write(line.data(), line.size()))
-                    return false;
-            }
-            if (!lines.empty())
-                *quietSince = std::chrono::steady_clock::now();
-            return true;
-        },
-        [&engine, subscription](bool) { engine.events().unsubscribe(subscription); });
+    stream->onEnd = [&engine, subscription] { engine.events().unsubscribe(subscription); };
+    res.stream = std::move(stream);
 }
 
-void registerRoutesAndTraffic(httplib::Server &server, StandinEngine &engine)
+void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
 {
     server.Get("/routes", [&engine](const Request &, Response &res) { reply(res, engine.state().routes()); });
     server.Post("/routes", [&engine](const Request &req, Response &res) {
@@ -190,7 +165,7 @@ void registerRoutesAndTraffic(httplib::Server &server, StandinEngine &engine)
     });
 }
 
-void registerProjects(httplib::Server &server, StandinEngine &engine)
+void registerProjects(ControlRouter &server, StandinEngine &engine)
 {
     server.Get("/projects", [&engine](const Request &, Response &res) { reply(res, engine.state().projectList()); });
     server.Post("/projects", [&engine](const Request &req, Response &res) {
@@ -282,7 +257,7 @@ void registerProjects(httplib::Server &server, StandinEngine &engine)
     });
 }
 
-void registerSetupAndTools(httplib::Server &server, StandinEngine &engine)
+void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
 {
     server.Get("/ca", [&engine](const Request &, Response &res) {
         reply(res, caInfoOf(engine, engine.rootCA().current()));
@@ -349,23 +324,39 @@ bool controlHostAllowed(std::string_view hostHeader, int controlPort)
     return host == "127.0.0.1" + port || host == "localhost" + port;
 }
 
-void registerControlApi(httplib::Server &server, StandinEngine &engine)
+std::optional<std::string> browserRequestRefusal(bool hasOrigin, std::string_view contentType)
 {
-    // The event stream and keep-alive connections each hold a worker; leave plenty for the rest.
-    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    if (hasOrigin)
+        return "control requests from web pages are refused (the request carries an Origin header)";
+    std::string mediaType = lowerAscii(contentType.substr(0, contentType.find(';')));
+    while (!mediaType.empty() && (mediaType.back() == ' ' || mediaType.back() == '\t'))
+        mediaType.pop_back();
+    while (!mediaType.empty() && (mediaType.front() == ' ' || mediaType.front() == '\t'))
+        mediaType.erase(0, 1);
+    if (mediaType == "text/plain" || mediaType == "application/x-www-form-urlencoded"
+        || mediaType == "multipart/form-data")
+        return "control request bodies of type " + mediaType + " are refused; send application/json";
+    return std::nullopt;
+}
+
+void registerControlApi(ControlRouter &server, StandinEngine &engine)
+{
     server.set_payload_max_length(kMaxBodyBytes);
-    server.set_socket_options(exclusiveSocketOptions);
 
     server.set_pre_routing_handler([&engine](const Request &req, Response &res) {
         if (!controlHostAllowed(req.get_header_value("Host"), engine.controlPort())) {
             fail(res, 403, "control requests must be addressed to 127.0.0.1:" + std::to_string(engine.controlPort()));
-            return httplib::Server::HandlerResponse::Handled;
+            return PreRouting::Handled;
         }
-        if (engine.fault() == Fault::HangHealth && req.path == "/health") {
-            for (;;)
-                std::this_thread::sleep_for(std::chrono::hours(1));
+        // Any Origin at all, even "null" or empty: the app never sends one.
+        const auto refusal = browserRequestRefusal(req.has_header("Origin"), req.get_header_value("Content-Type"));
+        if (refusal) {
+            fail(res, req.has_header("Origin") ? 403 : 415, *refusal);
+            return PreRouting::Handled;
         }
-        return httplib::Server::HandlerResponse::Unhandled;
+        if (engine.fault() == Fault::HangHealth && req.path == "/health")
+            return PreRouting::Hold;
+        return PreRouting::Unhandled;
     });
     server.set_error_handler([](const Request &req, Response &res) {
         if (!res.body.empty())
@@ -389,8 +380,8 @@ void registerControlApi(httplib::Server &server, StandinEngine &engine)
         fail(res, 500, message);
     });
 
-    server.Get("/health", [&engine](const Request &, Response &res) { reply(res, engine.health()); });
-    server.Get("/events", [&engine](const Request &, Response &res) { serveEvents(engine, res); });
+    server.Get("/health", [&engine](const Request &, Response &res) { reply(res, engine.health()); }, Dispatch::Inline);
+    server.Get("/events", [&engine](const Request &, Response &res) { serveEvents(engine, res); }, Dispatch::Inline);
 
     server.Post("/control/start", [&engine](const Request &, Response &res) {
         std::string error;

@@ -1,20 +1,24 @@
-// The control API of the stand-in engine: every request the app makes, on one httplib server.
+// The control API of the stand-in engine: every request the app makes, on one router.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
-
-namespace httplib {
-class Server;
-}
 
 namespace standin {
 
+class ControlRouter;
 class StandinEngine;
 
 // Only "127.0.0.1:<port>" and "localhost:<port>" may name the control API, so a web page can't reach
 // it through a rebound DNS name.
 bool controlHostAllowed(std::string_view hostHeader, int controlPort);
 
-void registerControlApi(httplib::Server &server, StandinEngine &engine);
+// Why a control request is refused before it reaches a handler, when it looks like it came from a
+// web page: any Origin header, or a body type a browser may send without asking first (so the page
+// would have to ask, and the engine never grants that). Nothing when the request may go on.
+std::optional<std::string> browserRequestRefusal(bool hasOrigin, std::string_view contentType);
+
+void registerControlApi(ControlRouter &server, StandinEngine &engine);
 
 } // namespace standin

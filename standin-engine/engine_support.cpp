@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
-#include <sys/socket.h>
 
 namespace standin {
 
@@ -53,16 +52,6 @@ std::string lowerAscii(std::string_view text)
             c = static_cast<char>(c - 'A' + 'a');
     }
     return out;
-}
-
-} // namespace standin
-
-namespace standin {
-
-void exclusiveSocketOptions(int socket)
-{
-    int yes = 1;
-    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
 }
 
 } // namespace standin

@@ -18,8 +18,4 @@ void logError(std::string_view line);
 
 std::string lowerAscii(std::string_view text);
 
-// Listening sockets reuse a port in TIME_WAIT but never share it with a live listener
-// (httplib's default SO_REUSEPORT would let two engines split one proxy port).
-void exclusiveSocketOptions(int socket);
-
 } // namespace standin

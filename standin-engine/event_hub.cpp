@@ -21,8 +21,15 @@ bool EventSubscription::closed() const
     return m_closed;
 }
 
+void EventSubscription::setWaker(std::function<void()> waker)
+{
+    std::lock_guard lock(m_mutex);
+    m_waker = std::move(waker);
+}
+
 void EventSubscription::push(const std::string &payload)
 {
+    std::function<void()> waker;
     {
         std::lock_guard lock(m_mutex);
         if (m_closed)
@@ -30,17 +37,24 @@ void EventSubscription::push(const std::string &payload)
         if (m_queue.size() >= EventHub::kMaxQueued)
             m_queue.pop_front();
         m_queue.push_back(payload);
+        waker = m_waker;
     }
     m_ready.notify_all();
+    if (waker)
+        waker();
 }
 
 void EventSubscription::close()
 {
+    std::function<void()> waker;
     {
         std::lock_guard lock(m_mutex);
         m_closed = true;
+        waker = m_waker;
     }
     m_ready.notify_all();
+    if (waker)
+        waker();
 }
 
 std::shared_ptr<EventSubscription> EventHub::subscribe()

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +18,9 @@ public:
     // Waits up to `timeout` for payloads; returns what is queued (possibly nothing).
     std::vector<std::string> take(std::chrono::milliseconds timeout);
     bool closed() const;
+    // Called (on the publishing thread) whenever a payload arrives or the stream closes, so an
+    // asynchronous connection can wake up instead of polling; nullptr stops it.
+    void setWaker(std::function<void()> waker);
 
 private:
     friend class EventHub;
@@ -27,6 +31,7 @@ private:
     std::condition_variable m_ready;
     std::deque<std::string> m_queue;
     bool m_closed = false;
+    std::function<void()> m_waker;
 };
 
 class EventHub final {

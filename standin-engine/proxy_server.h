@@ -1,12 +1,15 @@
-// The proxy port: plain-HTTP forward proxying answered from the active project's routes.
+// The proxy port: forward proxying over HTTP and HTTPS (CONNECT), answered from the active
+// project's routes or passed through to the real host.
 #pragma once
 
 #include "engine/records/event_records.h"
 #include "engine/records/traffic_records.h"
+#include "net_core.h"
 #include "route_matching.h"
+#include "upstream.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,15 +17,11 @@
 #include <random>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
-
-namespace httplib {
-class Server;
-}
 
 namespace standin {
 
+class LeafCertificates;
 class SchemaLearner;
 class StateStore;
 class TrafficHistory;
@@ -45,6 +44,20 @@ struct ProxiedResponse {
     bool drop = false; // close without a proper answer (chaos)
 };
 
+// What the proxy decided for one request from its header alone, before any body or upstream.
+struct ExchangePlan {
+    std::chrono::system_clock::time_point startedAt;
+    std::chrono::steady_clock::time_point started;
+    std::string projectId;
+    std::optional<ProxyTarget> target;
+    TrafficRecord record; // method, host, path, scheme and query filled in
+    bool forward = false; // pass the request through to the real host
+    ProxiedResponse response; // the answer when not forwarding
+    int delayMs = 0;          // wait this long before answering (or forwarding)
+    bool injected = false;
+    std::string matchedPath;
+};
+
 // Answers one proxied exchange and records it; knows nothing of sockets, so tests call it directly.
 class ExchangeHandler final {
 public:
@@ -52,19 +65,27 @@ public:
     // Waits the given milliseconds; false when the wait was cut short (the proxy is stopping).
     using Wait = std::function<bool(int milliseconds)>;
 
+    // Response bodies up to this size are kept whole for schema learning when passed through.
+    static constexpr std::size_t kMaxLearnedBody = 1024 * 1024;
+
     ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema, Publish publish);
 
     // Ports on this machine the proxy must never forward to (the control API, the proxy itself).
     void setOwnPorts(std::set<int> ports);
+    // Whether the target names one of those ports through a loopback name as written.
+    bool isOwnPort(const ProxyTarget &target) const;
+    Upstream &upstream() { return m_upstream; }
 
-    // Answers and records one exchange; `stored` (when given) receives the history record.
+    ExchangePlan plan(const ProxiedRequest &request);
+    // Records and announces a finished exchange. `responseBody` is the whole answer when `whole`,
+    // else its first part (enough for the stored copy, not for learning).
+    TrafficRecord finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                         const std::string &responseBody, bool whole);
+
+    // The whole exchange at once (replay and tests): plan, wait, forward when asked, record.
     ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
 
 private:
-    ProxiedResponse answer(const ProxiedRequest &request, const ProxyTarget &target, const Wait &wait,
-                           bool &injected, std::string &matchedPath);
-    ProxiedResponse forward(const ProxiedRequest &request, const ProxyTarget &target);
-    bool isOwnPort(const ProxyTarget &target) const;
     void learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
                const std::string &projectId);
 
@@ -72,6 +93,7 @@ private:
     TrafficHistory &m_history;
     SchemaLearner &m_schema;
     Publish m_publish;
+    Upstream m_upstream;
     mutable std::mutex m_mutex;
     std::set<int> m_ownPorts;
     std::mt19937_64 m_random;
@@ -80,10 +102,24 @@ private:
 // JSON error bodies the proxy answers with.
 std::string proxyErrorBody(const std::string &message);
 
+// Names the proxy refuses to forward to on its own ports without resolving them.
+bool isLoopbackName(const std::string &hostname);
+
+// Lets one log line per key through in a quiet period.
+class LogThrottle final {
+public:
+    static constexpr std::chrono::seconds kQuiet {60};
+    bool shouldLog(const std::string &key);
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, std::chrono::steady_clock::time_point> m_last;
+};
+
 // The listener on the proxy port; started and stopped through the control API.
 class ProxyServer final {
 public:
-    explicit ProxyServer(ExchangeHandler &handler);
+    ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves);
     ~ProxyServer();
 
     // Listens on 127.0.0.1:port (0: any free port); false with a reason when the port can't be had.
@@ -93,18 +129,33 @@ public:
     int port() const; // the bound port, or the last one
 
 private:
-    bool waitInterruptible(int milliseconds);
+    struct Connection;
+    template <class Stream>
+    net::asio::awaitable<bool> exchange(Stream &stream, net::beast::tcp_stream &timed, net::beast::flat_buffer &buffer,
+                                        net::http::request_parser<net::http::empty_body> &header,
+                                        const std::string &tunnelBase, Connection &connection);
+    template <class Stream>
+    net::asio::awaitable<bool> forward(Stream &stream, net::beast::tcp_stream &timed, net::beast::flat_buffer &buffer,
+                                       net::http::request_parser<net::http::empty_body> &header,
+                                       ProxiedRequest &request, ExchangePlan &plan, Connection &connection);
+    template <class Stream>
+    net::asio::awaitable<void> serveRequests(Stream &stream, net::beast::tcp_stream &timed,
+                                             net::beast::flat_buffer &buffer, const std::string &tunnelBase,
+                                             Connection &connection);
+    net::asio::awaitable<void> serve(net::tcp::socket socket);
+    net::asio::awaitable<void> serveConnect(std::shared_ptr<net::beast::tcp_stream> stream,
+                                            net::beast::flat_buffer &buffer, const std::string &authority,
+                                            unsigned version, Connection &connection);
 
     ExchangeHandler &m_handler;
+    net::IoPool &m_pool;
+    LeafCertificates &m_leaves;
     mutable std::mutex m_mutex;
-    std::unique_ptr<httplib::Server> m_server;
-    std::thread m_thread;
+    std::unique_ptr<net::Listener> m_listener;
+    std::shared_ptr<net::ConnectionSet> m_connections;
     std::atomic<int> m_port {0};
     std::atomic<bool> m_running {false};
-
-    std::mutex m_waitMutex;
-    std::condition_variable m_waitCondition;
-    bool m_stopping = false;
+    LogThrottle m_tlsFailures;
 };
 
 } // namespace standin

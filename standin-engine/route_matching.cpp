@@ -63,6 +63,20 @@ bool splitHostPort(std::string_view authority, std::string &hostname, int &port)
     return true;
 }
 
+// A route's status as the proxy answers it; anything that is not an HTTP status answers 200. Checked
+// before narrowing, so a huge value can't wrap into a valid-looking one.
+int answerStatus(std::int64_t status)
+{
+    return status >= 100 && status <= 599 ? static_cast<int>(status) : 200;
+}
+
+// A step's repeat count as a span of hits: at least 1, and bounded so that the sum over any
+// sequence fits in size_t.
+size_t repeatSpan(const WireStep &step)
+{
+    return static_cast<size_t>(std::clamp<std::int64_t>(step.repeat.value_or(1), 1, std::int64_t(1) << 32));
+}
+
 int clampLatency(long long value)
 {
     return static_cast<int>(std::clamp<long long>(value, 0, kMaxLatencyMs));
@@ -212,7 +226,7 @@ void applyOverride(PlannedAnswer &answer, std::string_view overrideText)
 PlannedAnswer planAnswer(const WireRoute &route, size_t hit)
 {
     PlannedAnswer answer;
-    answer.status = route.status;
+    answer.status = answerStatus(route.status);
     answer.body = route.body;
     answer.latencyMs = clampLatency(route.latencyMs);
     std::string overrideText = route.override.value_or("");
@@ -221,18 +235,18 @@ PlannedAnswer planAnswer(const WireRoute &route, size_t hit)
     if (steps && !steps->empty()) {
         size_t total = 0;
         for (const auto &step : *steps)
-            total += static_cast<size_t>(std::max(1, step.repeat.value_or(1)));
+            total += repeatSpan(step);
         size_t position = route.seqMode.value_or("sticky") == "loop" ? hit % total : std::min(hit, total - 1);
         const WireStep *chosen = &steps->back();
         for (const auto &step : *steps) {
-            const size_t span = static_cast<size_t>(std::max(1, step.repeat.value_or(1)));
+            const size_t span = repeatSpan(step);
             if (position < span) {
                 chosen = &step;
                 break;
             }
             position -= span;
         }
-        answer.status = chosen->status;
+        answer.status = answerStatus(chosen->status);
         answer.body = chosen->body;
         answer.latencyMs = clampLatency(chosen->latencyMs.value_or(0));
         overrideText = chosen->override.value_or("");
@@ -255,8 +269,8 @@ void applyChaos(const ChaosPreset &preset, PlannedAnswer &answer, std::mt19937_6
             answer.latencyMs = clampLatency(static_cast<long long>(answer.latencyMs)
                                             + std::uniform_int_distribution<int>(low, high)(random));
         } else if (fault.kind == "status") {
-            const int status = fault.status.value_or(500);
-            answer.status = status >= 100 && status <= 599 ? status : 500;
+            const std::int64_t status = fault.status.value_or(500);
+            answer.status = status >= 100 && status <= 599 ? static_cast<int>(status) : 500;
             answer.body = fault.body.value_or(R"({"error":"injected by chaos preset"})");
         } else if (fault.kind == "drop") {
             answer.drop = true;

@@ -4,8 +4,6 @@
 #include "control_api.h"
 #include "engine_support.h"
 
-#include <httplib.h>
-
 #include <fstream>
 #include <unistd.h>
 
@@ -44,14 +42,18 @@ int threadCount()
 StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     : m_options(std::move(options))
     , m_fault(fault)
+    , m_io(std::thread::hardware_concurrency())
     , m_started(std::chrono::steady_clock::now())
     , m_state(dataPath(m_options, "state.json"))
     , m_history(dataPath(m_options, "history.json"))
     , m_schema(dataPath(m_options, "schema.json"))
     , m_rootCA(dataPath(m_options, "ca"))
+    , m_leaves(m_rootCA)
     , m_exchanges(m_state, m_history, m_schema, [this](const EngineEvent &event) { publish(event); })
-    , m_proxy(m_exchanges)
+    , m_proxy(m_exchanges, m_io, m_leaves)
+    , m_control(m_io)
 {
+    net::raiseDescriptorLimit();
     std::error_code ec;
     std::filesystem::create_directories(m_options.dataDir, ec);
     if (ec)
@@ -66,23 +68,19 @@ StandinEngine::~StandinEngine()
         m_saver.join();
     m_proxy.stop();
     m_events.closeAll();
-    if (m_control)
-        m_control->stop();
+    m_control.stop();
+    // Connections still open end here, while everything they refer to is alive.
+    m_io.stop();
 }
 
 int StandinEngine::bindControl(std::string &error)
 {
-    m_control = std::make_unique<httplib::Server>();
-    registerControlApi(*m_control, *this);
-    int port = m_options.controlPort;
-    if (port == 0)
-        port = m_control->bind_to_any_port("127.0.0.1");
-    else if (!m_control->bind_to_port("127.0.0.1", port))
-        port = -1;
-    if (port <= 0) {
+    registerControlApi(m_control.router(), *this);
+    if (!m_control.bind(m_options.controlPort, error)) {
         error = "control port " + std::to_string(m_options.controlPort) + " is not available";
         return -1;
     }
+    const int port = m_control.port();
     m_controlPort = port;
     m_exchanges.setOwnPorts({port});
     return port;
@@ -90,8 +88,7 @@ int StandinEngine::bindControl(std::string &error)
 
 void StandinEngine::serveControl()
 {
-    if (m_control)
-        m_control->listen_after_bind();
+    m_control.start();
 }
 
 bool StandinEngine::startProxy(std::string &error)

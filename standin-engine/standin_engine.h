@@ -1,8 +1,11 @@
 // The stand-in engine as a whole: its stores, the control API, the proxy, events and its lifetime.
 #pragma once
 
+#include "control_http.h"
 #include "engine_options.h"
 #include "event_hub.h"
+#include "leaf_certificates.h"
+#include "net_core.h"
 #include "proxy_server.h"
 #include "root_ca.h"
 #include "schema_learner.h"
@@ -19,10 +22,6 @@
 #include <string>
 #include <thread>
 
-namespace httplib {
-class Server;
-}
-
 namespace standin {
 
 constexpr const char *kEngineVersion = "0.1.0-standin";
@@ -37,7 +36,7 @@ public:
 
     // Binds the control API on 127.0.0.1; returns the port, or -1 with a reason.
     int bindControl(std::string &error);
-    // Serves control requests until the engine exits (blocks; run it on its own thread).
+    // Starts answering control requests (on the engine's I/O threads; returns at once).
     void serveControl();
     int controlPort() const { return m_controlPort; }
 
@@ -74,15 +73,18 @@ private:
 
     EngineOptions m_options;
     Fault m_fault;
+    // First in, last out: every connection lives on these threads.
+    net::IoPool m_io;
     std::chrono::steady_clock::time_point m_started;
     StateStore m_state;
     TrafficHistory m_history;
     SchemaLearner m_schema;
     RootCA m_rootCA;
+    LeafCertificates m_leaves;
     EventHub m_events;
     ExchangeHandler m_exchanges;
     ProxyServer m_proxy;
-    std::unique_ptr<httplib::Server> m_control;
+    ControlServer m_control;
     std::atomic<int> m_controlPort {0};
     std::atomic<bool> m_aiSetupRequested {false};
 

@@ -3,6 +3,8 @@
 
 #include "app/app_state.h"
 #include "app/file_actions.h"
+#include "app/project_actions.h"
+#include "app/route_actions.h"
 #include "app/route_tree.h"
 #include "app/route_tree_delegate.h"
 #include "app/route_tree_model.h"
@@ -320,10 +322,8 @@ QList<SnowMenuItem> AppSidebar::projectMenuItems() const
     for (const Project &project : m_engine->projects()) {
         const QString id = QString::fromStdString(project.id);
         items.append(SnowMenuItem::entry(QString::fromStdString(project.name), {}, [engine, state, id] {
-            if (state)
-                state->setSelectedEndpointID(std::nullopt);
-            if (engine && engine->activeProjectID() != id)
-                engine->activateProject(id);
+            if (state && engine)
+                ProjectActions::activate(state, engine, id);
         }, SnowMenuItem::Tone::normal, id == active));
     }
     items.append(SnowMenuItem::divider());
@@ -620,85 +620,20 @@ void RouteTreeView::openRoute(const QString &routeID)
 
 QList<SnowMenuItem> RouteTreeView::groupMenuItems(const QString &label) const
 {
-    if (label == QLatin1String(RouteTree::ungroupedLabel))
-        return {};
-    QPointer<AppState> state(m_context.state);
-    return {SnowMenuItem::entry(QStringLiteral("Rename group…"), QStringLiteral("pencil"), [state, label] {
-        if (state)
-            state->openRenameGroup(label);
-    })};
+    return RouteActions::groupMenuItems(m_context.state, label);
 }
 
 QList<SnowMenuItem> RouteTreeView::routeMenuItems(const QString &routeID) const
 {
-    const std::string id = routeID.toStdString();
-    std::optional<Endpoint> found;
-    for (const Endpoint &route : m_context.engine->endpoints()) {
-        if (route.id == id) {
-            found = route;
-            break;
-        }
-    }
-    if (!found)
-        return {};
-    const Endpoint route = *found;
-    QPointer<EngineClient> engine(m_context.engine);
-    QPointer<AppState> state(m_context.state);
-    QPointer<RouteTreeView> self(const_cast<RouteTreeView *>(this));
-
-    QList<SnowMenuItem> items;
-    items.append(SnowMenuItem::entry(QStringLiteral("Duplicate route"), QStringLiteral("plus.square.on.square"),
-                                     [self, routeID] {
-                                         if (self)
-                                             self->duplicateRoute(routeID);
-                                     }));
-    items.append(SnowMenuItem::entry(route.active ? QStringLiteral("Disable route") : QStringLiteral("Enable route"),
-                                     route.active ? QStringLiteral("pause.circle") : QStringLiteral("play.circle"),
-                                     [engine, routeID] {
-                                         if (engine)
-                                             engine->toggleEndpoint(routeID);
-                                     }));
-    items.append(SnowMenuItem::divider());
-    items.append(SnowMenuItem::header(QStringLiteral("Move to group")));
-    items.append(SnowMenuItem::entry(QStringLiteral("Ungrouped"), {}, [engine, routeID] {
-        if (engine)
-            engine->setGroup(routeID, QString());
-    }, SnowMenuItem::Tone::normal, route.group.empty()));
-    const QString current = QString::fromStdString(route.group);
-    for (const QString &name : m_context.engine->groupNames()) {
-        items.append(SnowMenuItem::entry(name, {}, [engine, routeID, name] {
-            if (engine)
-                engine->setGroup(routeID, name);
-        }, SnowMenuItem::Tone::normal, current == name));
-    }
-    items.append(SnowMenuItem::entry(QStringLiteral("New group…"), QStringLiteral("plus"), [state, routeID] {
-        if (state)
-            state->openNewGroup(routeID);
-    }));
-    items.append(SnowMenuItem::divider());
-    items.append(SnowMenuItem::entry(QStringLiteral("Delete route"), QStringLiteral("trash"), [self, routeID] {
-        if (self)
-            self->deleteRoute(routeID);
-    }, SnowMenuItem::Tone::destructive));
-    return items;
+    return RouteActions::menuItems(m_context.state, m_context.engine, routeID);
 }
 
 void RouteTreeView::duplicateRoute(const QString &routeID)
 {
-    const std::optional<QString> copy = m_context.engine->duplicateEndpoint(routeID);
-    if (!copy)
-        return;
-    m_context.state->setNav(NavItem::endpoints);
-    m_context.state->setSelectedEndpointID(*copy);
+    RouteActions::duplicate(m_context.state, m_context.engine, routeID);
 }
 
 void RouteTreeView::deleteRoute(const QString &routeID)
 {
-    if (m_context.state->selectedEndpointID() == routeID)
-        m_context.state->setSelectedEndpointID(std::nullopt);
-    const std::string id = routeID.toStdString();
-    QList<Endpoint> routes = m_context.engine->endpoints();
-    routes.removeIf([&id](const Endpoint &route) { return route.id == id; });
-    m_context.engine->setEndpoints(routes);
-    m_context.engine->pushRoutes();
+    RouteActions::remove(m_context.state, m_context.engine, routeID);
 }

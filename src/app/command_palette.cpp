@@ -74,19 +74,25 @@ Qt::ItemFlags PaletteResultsModel::flags(const QModelIndex &index) const
     return m_rows[index.row()].kind == Kind::label ? Qt::ItemIsEnabled : Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
+QRect PaletteRowDelegate::contentRect(const QRect &itemRect, const QModelIndex &index)
+{
+    return itemRect.adjusted(0, index.row() > 0 ? Spacing : 0, 0, 0);
+}
+
 QSize PaletteRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     const auto kind = PaletteResultsModel::Kind(index.data(PaletteResultsModel::KindRole).toInt());
+    const int gap = index.row() > 0 ? Spacing : 0;
     if (kind == PaletteResultsModel::Kind::label)
-        return {option.rect.width(), LabelTop + QFontMetrics(Fonts::inter(11, QFont::Medium)).height() + LabelBottom};
-    return {option.rect.width(), RowHeight};
+        return {option.rect.width(), gap + LabelTop + QFontMetrics(Fonts::inter(11, QFont::Medium)).height() + LabelBottom};
+    return {option.rect.width(), gap + RowHeight};
 }
 
 void PaletteRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     const Palette palette = Palette::of(option.widget);
     const auto kind = PaletteResultsModel::Kind(index.data(PaletteResultsModel::KindRole).toInt());
-    const QRect r = option.rect;
+    const QRect r = contentRect(option.rect, index);
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setRenderHint(QPainter::TextAntialiasing);

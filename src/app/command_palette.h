@@ -51,7 +51,12 @@ class PaletteRowDelegate final : public QStyledItemDelegate
 {
     Q_OBJECT
 public:
+    // The gap between consecutive results (labels and rows alike).
+    static constexpr int Spacing = 2;
+
     using QStyledItemDelegate::QStyledItemDelegate;
+    // The part of an item's rectangle it draws in: every item but the first keeps the gap above it clear.
+    static QRect contentRect(const QRect &itemRect, const QModelIndex &index);
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 };

@@ -1,6 +1,8 @@
 // Matching rules of the command palette.
 #include "app/command_palette_logic.h"
 
+#include "app/route_tree.h"
+
 namespace PaletteSearch {
 
 QList<NavItem> navResults(const QString &query)
@@ -15,18 +17,7 @@ QList<NavItem> navResults(const QString &query)
 
 QList<Endpoint> routeResults(const QList<Endpoint> &routes, const QString &query)
 {
-    if (query.isEmpty())
-        return routes;
-    const QString needle = query.toLower();
-    QList<Endpoint> result;
-    for (const Endpoint &route : routes) {
-        const bool matches = QString::fromStdString(route.path).toLower().contains(needle)
-                             || QString::fromStdString(route.host).toLower().contains(needle)
-                             || QString::fromLatin1(rawValue(route.method)).toLower().contains(needle);
-        if (matches)
-            result.append(route);
-    }
-    return result;
+    return RouteTree::filtered(routes, query);
 }
 
 Activation activateFirst(const QList<NavItem> &navResults, const QList<Endpoint> &routeResults,

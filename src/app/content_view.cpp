@@ -106,6 +106,7 @@ ContentView::ContentView(const AppContext &context, ShellRegistry &registry, QWi
     });
     connect(state, &AppState::selectedEndpointIDChanged, this, &ContentView::updateTrailing);
     connect(engine, &EngineClient::endpointsChanged, this, &ContentView::updateTrailing);
+    connect(engine, &EngineClient::activeProjectIDChanged, this, &ContentView::updateTrailing);
     connect(engine, &EngineClient::importSummaryChanged, this, &ContentView::updateBanner);
 
     showScreen();
@@ -179,7 +180,8 @@ void ContentView::updateTrailing()
         route.reset();
 
     if (route) {
-        const QString id = QString::fromStdString(route->id);
+        // Keyed by project too: a duplicated project holds routes with the same ids.
+        const QString id = m_context.engine->activeProjectID() + QLatin1Char('\n') + QString::fromStdString(route->id);
         discard(m_trailingHost, m_infoPanel);
         // Another route gets a fresh inspector; the same route keeps its editing state.
         if (!m_inspector || m_inspectorID != id) {

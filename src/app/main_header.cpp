@@ -61,6 +61,8 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     auto faint = [](const Palette &p) { return p.faint; };
     m_project = new ShellText({}, Fonts::inter(13), muted, m_crumbs);
     m_project->setElideMode(Qt::ElideRight);
+    // However narrow the window, the project crumb keeps room for "…" rather than leaving a bare "/".
+    m_project->setMinimumWidth(QFontMetrics(m_project->font()).horizontalAdvance(QChar(0x2026)) + 1);
     m_screen = new ShellText({}, Fonts::inter(13, QFont::Medium), {}, m_crumbs);
     m_screen->setElideMode(Qt::ElideNone);
     m_pathSlash = new ShellText(QStringLiteral("/"), Fonts::inter(13), faint, m_crumbs);
@@ -99,7 +101,7 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     row->addWidget(m_infoToggle);
 
     // The search trigger's shortcut works anywhere in the window.
-    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+    auto *shortcut = new QShortcut(searchShortcut(), this);
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, [state] { state->setShowSearch(true); });
 
@@ -143,7 +145,8 @@ QWidget *MainHeader::buildSearchTrigger()
     row->addWidget(new ShellText(QStringLiteral("Search"), Fonts::inter(12), faint, m_search));
     row->addStretch(1);
     row->addSpacing(8 - 7);
-    auto *keys = new KeyCap(QStringLiteral("⌘K"), m_search);
+    // The hint names the shortcut as this platform writes it ("Ctrl+K" here), since that is the key to press.
+    auto *keys = new KeyCap(searchShortcut().toString(QKeySequence::NativeText), m_search);
     keys->setAttribute(Qt::WA_TransparentForMouseEvents);
     row->addWidget(keys);
     AppState *state = m_context.state;

@@ -4,6 +4,7 @@
 #include "app/app_context.h"
 #include "design/snow_menu_item.h"
 
+#include <QKeySequence>
 #include <QWidget>
 
 class EnvironmentPicker;
@@ -21,6 +22,8 @@ class MainHeader final : public QWidget
 public:
     static constexpr int Height = 48;
     static constexpr int SearchWidth = 200;
+    // Opens the command palette from anywhere in the window: Ctrl+K here.
+    static QKeySequence searchShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_K); }
 
     explicit MainHeader(const AppContext &context, QWidget *parent = nullptr);
 
@@ -51,6 +54,7 @@ public:
     SnowDropdown *proxyChip() const { return m_chip; }
     SnowDropdown *actionsMenu() const { return m_actions; }
     EnvironmentPicker *environmentPicker() const { return m_environments; }
+    ShellText *projectCrumb() const { return m_project; }
 
 signals:
     // The info panel toggle was clicked.

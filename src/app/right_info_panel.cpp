@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/file_actions.h"
 #include "app/info_panel_logic.h"
+#include "app/main_header.h"
 #include "app/route_tree.h"
 #include "app/shell_widgets.h"
 #include "design/activity_graph.h"
@@ -68,7 +69,9 @@ RightInfoPanel::RightInfoPanel(const AppContext &context, QWidget *parent)
     column->setSpacing(0);
 
     auto *tabRow = new QWidget(this);
-    tabRow->setFixedHeight(48);
+    // The tab row and its rule together are as tall as the header beside them, so the two rules
+    // run on in one line across the window.
+    tabRow->setFixedHeight(MainHeader::Height - 1);
     auto *tabLayout = new QHBoxLayout(tabRow);
     tabLayout->setContentsMargins(16, 0, 16, 0);
     QList<TabBar::Item> items;

@@ -87,6 +87,37 @@ QList<Block> groupSections(const QList<Endpoint> &routes)
     return sections;
 }
 
+FilterText filterText(const Endpoint &route)
+{
+    return FilterText{QString::fromStdString(route.path).toLower(), QString::fromStdString(route.host).toLower(),
+                      QString::fromLatin1(rawValue(route.method)).toLower()};
+}
+
+bool matchesFilter(const FilterText &text, const QString &loweredFilter)
+{
+    // Path, host, method: the first hit decides.
+    return loweredFilter.isEmpty() || text.path.contains(loweredFilter) || text.host.contains(loweredFilter)
+           || text.method.contains(loweredFilter);
+}
+
+bool matchesFilter(const Endpoint &route, const QString &loweredFilter)
+{
+    return loweredFilter.isEmpty() || matchesFilter(filterText(route), loweredFilter);
+}
+
+QList<Endpoint> filtered(const QList<Endpoint> &routes, const QString &filter)
+{
+    if (filter.isEmpty())
+        return routes;
+    const QString needle = filter.toLower();
+    QList<Endpoint> result;
+    for (const Endpoint &route : routes) {
+        if (matchesFilter(route, needle))
+            result.append(route);
+    }
+    return result;
+}
+
 HTTPMethod dominantMethod(const QList<Endpoint> &routes)
 {
     std::array<int, allHTTPMethods.size()> counts{};

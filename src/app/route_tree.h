@@ -38,6 +38,22 @@ bool labelLess(const std::string &a, const std::string &b);
 // One block per section label, sorted by labelLess, routes in list order.
 QList<Block> groupSections(const QList<Endpoint> &routes);
 
+// The text filter of route lists (routes screen, command palette): the lower-cased filter occurs in
+// the lower-cased path, host or method. Nothing else is searched (not status, group, body or id).
+// `loweredFilter` is the typed filter after toLower(); an empty one matches every route.
+bool matchesFilter(const Endpoint &route, const QString &loweredFilter);
+// The lower-cased texts the filter searches, for lists that keep them between keystrokes.
+struct FilterText
+{
+    QString path;
+    QString host;
+    QString method;
+};
+FilterText filterText(const Endpoint &route);
+bool matchesFilter(const FilterText &text, const QString &loweredFilter);
+// The routes that pass, in list order; all of them for an empty filter (blanks are not empty).
+QList<Endpoint> filtered(const QList<Endpoint> &routes, const QString &filter);
+
 // The method most routes use; ties go to the method declared first; GET for no routes.
 HTTPMethod dominantMethod(const QList<Endpoint> &routes);
 

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 SheetDialog::SheetDialog(SheetFlag flag, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
     , m_flag(flag)
@@ -106,8 +108,11 @@ void SheetPresenter::present(SheetFlag flag)
     });
     sheet->adjustSize();
     if (m_window) {
-        const QRect frame = m_window->geometry();
-        sheet->move(frame.center().x() - sheet->width() / 2, frame.top() + 40);
+        // The sheet is a window of its own, so it is placed in screen coordinates: centred over the
+        // window's content wherever the window is, never above its top edge.
+        const QRect area(m_window->mapToGlobal(QPoint(0, 0)), m_window->size());
+        const int top = std::max(area.top(), area.center().y() - sheet->height() / 2);
+        sheet->move(area.center().x() - sheet->width() / 2, top);
     }
     sheet->open();
 }

@@ -33,6 +33,11 @@ QFont chipFont()
     return Fonts::mono(10, QFont::DemiBold);
 }
 
+QFont tagFont(bool uppercase)
+{
+    return uppercase ? Fonts::inter(9.5, QFont::Medium, 0.5) : Fonts::inter(11, QFont::Medium);
+}
+
 QFont countFont()
 {
     return Fonts::inter(11, QFont::Medium);
@@ -141,18 +146,30 @@ void MethodBadge::setMethod(const QString &method)
 
 QSize MethodBadge::sizeHint() const
 {
+    return sizeFor(m_method);
+}
+
+QSize MethodBadge::sizeFor(const QString &method)
+{
     const QFontMetricsF fm(methodFont());
-    return pillSize(fm.horizontalAdvance(m_method), fm.height(), 5, 2);
+    return pillSize(fm.horizontalAdvance(method), fm.height(), 5, 2);
+}
+
+void MethodBadge::paint(QPainter &p, const QRectF &rect, const QString &method)
+{
+    p.save();
+    const PillColors colors = methodBadgeColors(method);
+    fillPill(p, rect, 6, colors.fill);
+    p.setFont(methodFont());
+    p.setPen(colors.text);
+    p.drawText(rect, Qt::AlignCenter, method);
+    p.restore();
 }
 
 void MethodBadge::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    const PillColors colors = methodBadgeColors(m_method);
-    fillPill(p, rect(), 6, colors.fill);
-    p.setFont(methodFont());
-    p.setPen(colors.text);
-    p.drawText(QRectF(rect()), Qt::AlignCenter, m_method);
+    paint(p, QRectF(rect()), m_method);
 }
 
 // SnowTag
@@ -192,7 +209,7 @@ QString SnowTag::shownText() const
 
 QFont SnowTag::textFont() const
 {
-    return m_uppercase ? Fonts::inter(9.5, QFont::Medium, 0.5) : Fonts::inter(11, QFont::Medium);
+    return tagFont(m_uppercase);
 }
 
 void SnowTag::setText(const QString &text)
@@ -224,10 +241,15 @@ void SnowTag::setUppercase(bool uppercase)
 
 QSize SnowTag::sizeHint() const
 {
-    const QFontMetricsF fm(textFont());
-    qreal width = fm.horizontalAdvance(shownText());
+    return sizeFor(m_text, m_icon, m_uppercase);
+}
+
+QSize SnowTag::sizeFor(const QString &text, const QString &icon, bool uppercase)
+{
+    const QFontMetricsF fm(tagFont(uppercase));
+    qreal width = fm.horizontalAdvance(uppercase ? text.toUpper() : text);
     qreal height = fm.height();
-    if (!m_icon.isEmpty()) {
+    if (!icon.isEmpty()) {
         const qreal glyph = Symbols::glyphPixelSize(TagIconSize);
         width += glyph + TagSpacing;
         height = qMax(height, glyph);
@@ -235,20 +257,28 @@ QSize SnowTag::sizeHint() const
     return pillSize(width, height, 7, 3);
 }
 
+void SnowTag::paint(QPainter &p, const QRectF &rect, const QString &text, Tone tone, const Palette &palette,
+                    const QString &icon, bool uppercase)
+{
+    p.save();
+    const PillColors c = colors(tone, palette);
+    fillPill(p, rect, 8, c.fill);
+    QRectF content = rect.adjusted(7, 3, -7, -3);
+    if (!icon.isEmpty()) {
+        const qreal glyph = Symbols::glyphPixelSize(TagIconSize);
+        Symbols::draw(p, QRectF(content.left(), content.top(), glyph, content.height()), icon, TagIconSize, c.text);
+        content.setLeft(content.left() + glyph + TagSpacing);
+    }
+    p.setFont(tagFont(uppercase));
+    p.setPen(c.text);
+    p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, uppercase ? text.toUpper() : text);
+    p.restore();
+}
+
 void SnowTag::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    const PillColors c = colors(m_tone, Palette::of(this));
-    fillPill(p, rect(), 8, c.fill);
-    QRectF content = QRectF(rect()).adjusted(7, 3, -7, -3);
-    if (!m_icon.isEmpty()) {
-        const qreal glyph = Symbols::glyphPixelSize(TagIconSize);
-        Symbols::draw(p, QRectF(content.left(), content.top(), glyph, content.height()), m_icon, TagIconSize, c.text);
-        content.setLeft(content.left() + glyph + TagSpacing);
-    }
-    p.setFont(textFont());
-    p.setPen(c.text);
-    p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, shownText());
+    paint(p, QRectF(rect()), m_text, m_tone, Palette::of(this), m_icon, m_uppercase);
 }
 
 // StatusChip
@@ -275,20 +305,25 @@ void StatusChip::setInjected(bool injected)
 
 QSize StatusChip::sizeHint() const
 {
+    return sizeFor(m_status, m_injected);
+}
+
+QSize StatusChip::sizeFor(qint64 status, bool injected)
+{
     const QFontMetricsF fm(chipFont());
-    qreal width = fm.horizontalAdvance(QString::number(m_status));
-    if (m_injected)
+    qreal width = fm.horizontalAdvance(QString::number(status));
+    if (injected)
         width += Symbols::glyphPixelSize(ChipBoltSize) + ChipSpacing;
     return pillSize(width, fm.height(), 6, 2);
 }
 
-void StatusChip::paintEvent(QPaintEvent *)
+void StatusChip::paint(QPainter &p, const QRectF &rect, qint64 status, bool injected, const Palette &palette)
 {
-    QPainter p(this);
-    const PillColors c = statusChipColors(m_status, m_injected, Palette::of(this));
-    fillPill(p, rect(), 6, c.fill);
-    QRectF content = QRectF(rect()).adjusted(6, 2, -6, -2);
-    if (m_injected) {
+    p.save();
+    const PillColors c = statusChipColors(status, injected, palette);
+    fillPill(p, rect, 6, c.fill);
+    QRectF content = rect.adjusted(6, 2, -6, -2);
+    if (injected) {
         const qreal glyph = Symbols::glyphPixelSize(ChipBoltSize);
         Symbols::draw(p, QRectF(content.left(), content.top(), glyph, content.height()), QStringLiteral("bolt.fill"),
                       ChipBoltSize, c.text);
@@ -296,7 +331,14 @@ void StatusChip::paintEvent(QPaintEvent *)
     }
     p.setFont(chipFont());
     p.setPen(c.text);
-    p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, QString::number(m_status));
+    p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, QString::number(status));
+    p.restore();
+}
+
+void StatusChip::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    paint(p, QRectF(rect()), m_status, m_injected, Palette::of(this));
 }
 
 // CountBadge
@@ -315,17 +357,28 @@ void CountBadge::setCount(qint64 count)
 
 QSize CountBadge::sizeHint() const
 {
+    return sizeFor(m_count);
+}
+
+QSize CountBadge::sizeFor(qint64 count)
+{
     const QFontMetricsF fm(countFont());
-    return pillSize(tabularWidth(QString::number(m_count), fm, widestDigit(fm)), fm.height(), 6, 2);
+    return pillSize(tabularWidth(QString::number(count), fm, widestDigit(fm)), fm.height(), 6, 2);
+}
+
+void CountBadge::paint(QPainter &p, const QRectF &rect, qint64 count, const Palette &palette)
+{
+    p.save();
+    fillPill(p, rect, 6, palette.subtle);
+    p.setPen(palette.mutedForeground);
+    drawTabularText(p, rect.adjusted(6, 2, -6, -2), QString::number(count), countFont());
+    p.restore();
 }
 
 void CountBadge::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    const Palette palette = Palette::of(this);
-    fillPill(p, rect(), 6, palette.subtle);
-    p.setPen(palette.mutedForeground);
-    drawTabularText(p, QRectF(rect()).adjusted(6, 2, -6, -2), QString::number(m_count), countFont());
+    paint(p, QRectF(rect()), m_count, Palette::of(this));
 }
 
 // IconTile

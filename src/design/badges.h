@@ -40,6 +40,10 @@ public:
     QString method() const { return m_method; }
     void setMethod(const QString &method);
     QSize sizeHint() const override;
+
+    // What the widget draws, for delegates that paint badges into list rows.
+    static QSize sizeFor(const QString &method);
+    static void paint(QPainter &painter, const QRectF &rect, const QString &method);
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
@@ -60,6 +64,10 @@ public:
                      bool uppercase = false, QWidget *parent = nullptr);
 
     static PillColors colors(Tone tone, const Palette &palette);
+    // What the widget draws, for delegates that paint tags into list rows.
+    static QSize sizeFor(const QString &text, const QString &icon = {}, bool uppercase = false);
+    static void paint(QPainter &painter, const QRectF &rect, const QString &text, Tone tone, const Palette &palette,
+                      const QString &icon = {}, bool uppercase = false);
     // What is drawn: the text upper-cased when asked.
     QString shownText() const;
     QFont textFont() const;
@@ -97,6 +105,10 @@ public:
     void setStatus(qint64 status);
     void setInjected(bool injected);
     QSize sizeHint() const override;
+
+    // What the widget draws, for delegates that paint chips into list rows.
+    static QSize sizeFor(qint64 status, bool injected);
+    static void paint(QPainter &painter, const QRectF &rect, qint64 status, bool injected, const Palette &palette);
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
@@ -116,6 +128,10 @@ public:
     qint64 count() const { return m_count; }
     void setCount(qint64 count);
     QSize sizeHint() const override;
+
+    // What the widget draws, for delegates that paint counts into list rows.
+    static QSize sizeFor(qint64 count);
+    static void paint(QPainter &painter, const QRectF &rect, qint64 count, const Palette &palette);
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:

@@ -59,7 +59,8 @@ ChipRow::ChipRow(int spacing, QWidget *parent) : QWidget(parent)
 void ChipRow::setSelection(const QVariant &value)
 {
     m_selection = value;
-    refreshChips(true);
+    // A row not shown yet takes its selection at once, so it is not seen easing in when it appears.
+    refreshChips(isVisible());
 }
 
 void ChipRow::clearChips()

@@ -66,7 +66,9 @@ QFont inter(qreal pixelSize, QFont::Weight weight, qreal tracking)
 
 QFont mono(qreal pixelSize, QFont::Weight weight, qreal tracking)
 {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // The bundled face, so code looks the same on every machine whatever "monospace" resolves to.
+    ensureRegistered();
+    QFont font(QStringLiteral("JetBrains Mono"));
     font.setStyleHint(QFont::Monospace);
     font.setPixelSize(toPixels(pixelSize));
     font.setWeight(weight);

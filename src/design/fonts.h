@@ -1,4 +1,4 @@
-// The text styles ("Inter" at explicit pixel sizes, the system fixed font for code) and font registration.
+// The text styles ("Inter" at explicit pixel sizes, the bundled "JetBrains Mono" for code) and font registration.
 #pragma once
 
 #include <QFont>
@@ -16,7 +16,7 @@ QString resourcesDir();
 // "Inter" at a pixel size (fractional sizes round to the nearest pixel) and weight, with letter spacing in pixels.
 QFont inter(qreal pixelSize, QFont::Weight weight = QFont::Normal, qreal tracking = 0);
 
-// The system fixed-pitch font at a pixel size and weight.
+// The bundled code font "JetBrains Mono" at a pixel size and weight.
 QFont mono(qreal pixelSize, QFont::Weight weight = QFont::Normal, qreal tracking = 0);
 
 QFont ksGreeting(); // Inter 18 semibold

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QPointer>
 #include <QVariant>
 #include <QWidget>
 
@@ -89,8 +90,13 @@ void notifyTree(QWidget *host)
     QEvent event(type);
     QCoreApplication::sendEvent(host, &event);
     host->update();
-    const auto children = host->findChildren<QWidget *>();
-    for (QWidget *child : children) {
+    // A widget may rebuild its children while it restyles, so each one is looked at only while it lives.
+    QList<QPointer<QWidget>> children;
+    for (QWidget *child : host->findChildren<QWidget *>())
+        children.append(child);
+    for (const QPointer<QWidget> &child : children) {
+        if (!child)
+            continue;
         QEvent childEvent(type);
         QCoreApplication::sendEvent(child, &childEvent);
         child->update();

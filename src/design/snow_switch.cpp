@@ -65,8 +65,17 @@ SnowSwitch::SnowSwitch(QWidget *parent)
 
 void SnowSwitch::setOn(bool on)
 {
-    if (on != m_on)
+    if (on == m_on)
+        return;
+    if (isVisible()) {
         animateTo(on);
+        return;
+    }
+    // Nothing to watch yet: a switch built with its value shows it from its first frame.
+    m_slide->stop();
+    m_on = on;
+    m_position = on ? 1.0 : 0.0;
+    update();
 }
 
 void SnowSwitch::setDisabled(bool disabled)
@@ -123,17 +132,24 @@ void SnowSwitch::mouseReleaseEvent(QMouseEvent *event)
 
 void SnowSwitch::paintEvent(QPaintEvent *)
 {
-    const Palette palette = Palette::of(this);
     QPainter p(this);
+    paint(p, QPointF(0, 0), Palette::of(this), m_position, m_hover->progress(), m_disabled);
+}
+
+void SnowSwitch::paint(QPainter &p, const QPointF &origin, const Palette &palette, qreal position, qreal hover,
+                       bool disabled)
+{
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
-    p.setOpacity(m_disabled ? 0.5 : 1.0);
+    p.setOpacity(p.opacity() * (disabled ? 0.5 : 1.0));
+    p.translate(origin);
 
     QColor track;
-    if (m_disabled) {
+    if (disabled) {
         track = palette.mutedStrong;
     } else {
-        const QColor off = blendColors(palette.switchOff, palette.mutedForeground, m_hover->progress());
-        track = blendColors(off, palette.brand, qBound(0.0, m_position, 1.0));
+        const QColor off = blendColors(palette.switchOff, palette.mutedForeground, hover);
+        track = blendColors(off, palette.brand, qBound(0.0, position, 1.0));
     }
     QPainterPath capsule;
     const QRectF r(0, 0, TrackWidth, TrackHeight);
@@ -143,6 +159,7 @@ void SnowSwitch::paintEvent(QPaintEvent *)
     const qreal radius = KnobSize / 2;
     const qreal left = KnobInset + radius;
     const qreal right = TrackWidth - KnobInset - radius;
-    const QPointF centre(left + (right - left) * m_position, TrackHeight / 2.0);
+    const QPointF centre(left + (right - left) * position, TrackHeight / 2.0);
     paintShadowedDisc(p, centre, radius, Qt::white, 0.22);
+    p.restore();
 }

@@ -4,6 +4,8 @@
 #include <QWidget>
 
 class HoverAnimation;
+class QPainter;
+class QPointF;
 class QVariantAnimation;
 struct Palette;
 
@@ -26,6 +28,10 @@ public:
     bool isHovered() const;
 
     static QColor trackColor(const Palette &palette, bool on, bool hovered, bool disabled);
+    // Draws a switch at rest (knob at `position`, 0 off … 1 on) with its top-left at `origin`, for
+    // item delegates that paint rows without child widgets.
+    static void paint(QPainter &painter, const QPointF &origin, const Palette &palette, qreal position, qreal hover,
+                      bool disabled);
 
     QSize sizeHint() const override { return {TrackWidth, TrackHeight}; }
 

@@ -6,6 +6,8 @@
 #include <QColor>
 #include <QHash>
 #include <QPainter>
+#include <QPainterPath>
+#include <QRawFont>
 
 namespace Symbols {
 
@@ -135,13 +137,47 @@ QFont font(qreal textSize)
     return f;
 }
 
+qreal inkShare(const QString &name)
+{
+    static QHash<char32_t, qreal> measured;
+    const char32_t code = codepoint(name);
+    if (code == 0)
+        return 0;
+    if (const auto found = measured.constFind(code); found != measured.constEnd())
+        return found.value();
+    constexpr qreal Reference = 240;
+    QFont reference = font(Reference / 1.2);
+    reference.setPixelSize(int(Reference));
+    const QRawFont raw = QRawFont::fromFont(reference);
+    const QList<quint32> glyphs = raw.glyphIndexesForString(QString::fromUcs4(&code, 1));
+    qreal share = 0;
+    if (!glyphs.isEmpty() && glyphs.first() != 0) {
+        const QRectF ink = raw.pathForGlyph(glyphs.first()).boundingRect();
+        share = std::max(ink.width(), ink.height()) / Reference;
+    }
+    // A glyph that can't be measured is drawn as most Material glyphs are laid out: 20 of 24 units.
+    if (share < 0.05)
+        share = 20.0 / 24.0;
+    measured.insert(code, share);
+    return share;
+}
+
+QFont font(const QString &name, qreal textSize)
+{
+    QFont f = font(textSize);
+    const qreal share = inkShare(name);
+    if (share > 0)
+        f.setPixelSize(qMax(1, qRound(textSize / share)));
+    return f;
+}
+
 void draw(QPainter &painter, const QRectF &rect, const QString &name, qreal textSize, const QColor &color)
 {
     const char32_t code = codepoint(name);
     if (code == 0)
         return;
     painter.save();
-    painter.setFont(font(textSize));
+    painter.setFont(font(name, textSize));
     painter.setPen(color);
     painter.drawText(rect, Qt::AlignCenter, QString::fromUcs4(&code, 1));
     painter.restore();

@@ -24,7 +24,14 @@ QFont font(qreal textSize);
 // padded square, so they are drawn a fifth larger than the text to look the same weight.
 qreal glyphPixelSize(qreal textSize);
 
-// Draws the symbol centred in rect at the given text size and colour; an unknown name draws nothing.
+// How much of the icon font's em square the symbol's ink fills along its longer side (0 when unknown).
+qreal inkShare(const QString &name);
+// The icon font at the size at which this symbol's ink is textSize pixels along its longer side, as
+// a symbol beside text of that size looks; Material glyphs leave differing margins in their square.
+QFont font(const QString &name, qreal textSize);
+
+// Draws the symbol centred in rect, its ink textSize pixels along its longer side, in the colour;
+// an unknown name draws nothing.
 void draw(QPainter &painter, const QRectF &rect, const QString &name, qreal textSize, const QColor &color);
 
 } // namespace Symbols

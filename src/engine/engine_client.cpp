@@ -33,6 +33,16 @@ QString signalName(int signal)
     return QStringLiteral("signal ") + QString::number(signal);
 }
 
+// Qt also reports 4xx and 5xx statuses as errors (content, server and invalid-operation codes); those
+// are answers. Network and proxy errors, and an unknown or failed protocol exchange, mean the reply
+// did not arrive whole.
+bool brokeOff(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError
+           && (error < QNetworkReply::ContentAccessDenied || error == QNetworkReply::ProtocolUnknownError
+               || error == QNetworkReply::ProtocolFailure);
+}
+
 } // namespace
 
 EngineClient::EngineClient(QObject *parent)
@@ -54,7 +64,7 @@ EngineClient::EngineClient(QObject *parent)
     m_freshTimer.setSingleShot(true);
     connect(&m_freshTimer, &QTimer::timeout, this, &EngineClient::clearFreshMarks);
     m_routePushTimer.setSingleShot(true);
-    connect(&m_routePushTimer, &QTimer::timeout, this, [this] { postRoutes(m_routePushBody); });
+    connect(&m_routePushTimer, &QTimer::timeout, this, [this] { postRoutes(routePushBody()); });
     m_clock.start();
 
     if (QCoreApplication *app = QCoreApplication::instance())
@@ -112,8 +122,19 @@ void EngineClient::setLog(const QStringList &log)
 
 void EngineClient::setEndpoints(const QList<Endpoint> &endpoints)
 {
+    // A waiting push keeps the list it was scheduled with.
+    if (m_routePushTimer.isActive() && !m_routePushRoutes)
+        m_routePushRoutes = m_endpoints;
     m_endpoints = endpoints;
     emit endpointsChanged();
+}
+
+void EngineClient::setRoutesLoaded(bool loaded)
+{
+    if (m_routesLoaded == loaded)
+        return;
+    m_routesLoaded = loaded;
+    emit routesLoadedChanged();
 }
 
 void EngineClient::setProjects(const QList<Project> &projects)
@@ -155,6 +176,7 @@ void EngineClient::setActiveEnvID(const QString &id)
 void EngineClient::setTraffic(const QList<TrafficEntry> &traffic)
 {
     m_traffic = traffic;
+    emit trafficReset();
     emit trafficChanged();
 }
 
@@ -249,7 +271,8 @@ QString EngineClient::engineExecutable() const
         return m_engineExecutable;
     const QString appDir = QCoreApplication::applicationDirPath();
     const QString beside = appDir + QStringLiteral("/kestrion-engine");
-    if (QFileInfo(beside).isExecutable())
+    // A file that is there but can't be run is a failed launch, not a missing engine, so it is kept.
+    if (QFileInfo::exists(beside))
         return beside;
     return appDir + QStringLiteral("/resources/kestrion-engine");
 }
@@ -287,7 +310,7 @@ void EngineClient::boot(bool autostartProxy)
 
     const QString executable = engineExecutable();
     const QFileInfo info(executable);
-    if (!info.isFile() || !info.isExecutable()) {
+    if (!info.exists()) {
         setStatus(EngineStatus::error(QStringLiteral("engine binary missing from app bundle")));
         appendLog(QStringLiteral("error: kestrion-engine not found in Resources"));
         return;
@@ -333,6 +356,11 @@ void EngineClient::boot(bool autostartProxy)
     }
     m_outputReader.clear();
     m_process = process;
+}
+
+qint64 EngineClient::engineProcessId() const
+{
+    return m_process ? m_process->processId() : 0;
 }
 
 void EngineClient::ingestOutput(QByteArrayView chunk)
@@ -417,6 +445,7 @@ void EngineClient::handleTermination(QProcess *process)
     m_process = nullptr;
     m_controlPort.reset();
     setEngineReady(false);
+    setRoutesLoaded(false);
     setProxyRunning(false);
     if (process->exitStatus() == QProcess::CrashExit) {
         // Killed by a signal: an error, not a stop, whatever the status was.
@@ -462,9 +491,12 @@ void EngineClient::shutdown()
     if (m_process)
         disconnect(m_process, &QProcess::readyReadStandardOutput, this, nullptr);
 
+    // At quit the event loop does not run again, so the request is seen out here (its own timeout
+    // bounds the wait); otherwise it would only be queued and never leave.
     if (m_controlPort)
-        sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt, ShutdownTimeoutMs,
-                    this, nullptr);
+        if (QNetworkReply *reply = sendControl("POST", QStringLiteral("control/shutdown"), {}, std::nullopt,
+                                               ShutdownTimeoutMs, this, nullptr))
+            waitForReplies({reply}, ShutdownTimeoutMs);
 
     if (QProcess *process = m_process) {
         m_process = nullptr;
@@ -474,6 +506,7 @@ void EngineClient::shutdown()
 
     m_controlPort.reset();
     setEngineReady(false);
+    setRoutesLoaded(false);
     setProxyRunning(false);
     setStatus(EngineStatus::stopped());
 }
@@ -580,9 +613,12 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
         connect(reply, &QNetworkReply::finished, context ? context : this,
                 [reply, handler = std::move(handler)] {
                     ControlReply result;
-                    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                    // A reply that broke off (after its status line, mid-body, or at our own timeout) is
+                    // a transport failure however good its status looked: its body is not the answer.
+                    if (!brokeOff(reply->error()))
+                        result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                     // An aborted reply is closed; reading it would only warn.
-                    if (reply->isOpen())
+                    if (reply->isOpen() && result.httpStatus != 0)
                         result.body = reply->readAll();
                     if (result.httpStatus == 0)
                         result.error = reply->property(TimedOutProperty).toBool()
@@ -649,6 +685,11 @@ void EngineClient::flushPendingPushes(int waitMs)
         inFlight.append(reply);
     if (QNetworkReply *reply = sendPendingEnvironmentPushNow())
         inFlight.append(reply);
+    waitForReplies(inFlight, waitMs);
+}
+
+void EngineClient::waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs)
+{
     if (inFlight.isEmpty())
         return;
 

@@ -61,6 +61,8 @@ public:
     // As short as the poll interval, so a hung engine shows within three polls.
     static constexpr int HealthTimeoutMs = 2000;
     static constexpr int PendingPushWaitMs = 1000;
+    // Full records at least this long are decoded off the GUI thread.
+    static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
 
     explicit EngineClient(QObject *parent = nullptr);
     ~EngineClient() override;
@@ -78,6 +80,11 @@ public:
     void setLog(const QStringList &log);
     const QList<Endpoint> &endpoints() const { return m_endpoints; }
     void setEndpoints(const QList<Endpoint> &endpoints);
+    // True once a route load has answered for the active project; false before, while a load or a
+    // project switch is under way, after a failed load and after the engine exits. Until then
+    // `endpoints` may not be the engine's list, so nothing should replace it wholesale.
+    bool routesLoaded() const { return m_routesLoaded; }
+    void setRoutesLoaded(bool loaded);
     const QList<Project> &projects() const { return m_projects; }
     void setProjects(const QList<Project> &projects);
     const QString &activeProjectID() const { return m_activeProjectID; }
@@ -115,8 +122,12 @@ public:
 
     // Read by views; does not notify. Taken from "ks.proxyPort" and then from each health answer.
     int proxyPort() const { return m_proxyPort; }
+    // Replaces the port the next boot asks for (the snapshot runner picks a free one).
+    void setProxyPort(int port) { m_proxyPort = port; }
     // The control API's port while connected.
     std::optional<int> controlPort() const { return m_controlPort; }
+    // The engine child's process id while one runs, else 0.
+    qint64 engineProcessId() const;
 
     // ---- Engine process ----
     void boot(bool autostartProxy);
@@ -148,10 +159,15 @@ public:
     void handleEvent(std::string_view payload);
 
     // ---- Live traffic ----
-    void clearTraffic();
+    // done runs once the engine has answered the delete, or it failed or could not be sent.
+    void clearTraffic(Done done = {});
     void replay(const QString &id);
     void fetchHistory(const QString &before, const QString &filter, int limit, QObject *context,
                       std::function<void(const std::vector<TrafficRecord> &)> done);
+    // As fetchHistory, and says whether the page failed (no control port, no reply, an error
+    // status or a body that does not decode), which an empty page alone cannot tell.
+    void fetchHistoryPage(const QString &before, const QString &filter, int limit, QObject *context,
+                          std::function<void(const std::vector<TrafficRecord> &, bool failed)> done);
     void fetchRecord(const QString &id, QObject *context,
                      std::function<void(const std::optional<TrafficRecord> &)> done);
     // Moves buffered entries into `traffic`; runs 100 ms after the first buffered entry.
@@ -241,8 +257,9 @@ public:
     // ---- Schema drift (engine_client_schema.cpp) ----
     // done gets the learned baselines (none on any failure) while context lives.
     void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done);
-    void relearnSchema(const std::optional<QString> &key);
-    void clearSchema();
+    // done runs once the engine has answered, or the request failed or could not be sent.
+    void relearnSchema(const std::optional<QString> &key, Done done = {});
+    void clearSchema(Done done = {});
 
     // ---- Mock generation and the local model (engine_client_mock.cpp) ----
     struct GeneratedBody
@@ -256,7 +273,8 @@ public:
     void generateMockAI(const QString &prompt, const std::optional<QString> &example,
                         const std::optional<QString> &key, qint64 seed, int count, QObject *context,
                         std::function<void(const std::optional<GeneratedBody> &)> done);
-    void loadAIStatus(Done done = {});
+    // The request in flight (null when none was sent), so a caller that goes away can abort it.
+    QNetworkReply *loadAIStatus(Done done = {});
     // POST "ai/start" or "ai/stop", then the status the engine reports.
     void aiLifecycle(const QString &path);
     void setupAI();
@@ -300,6 +318,8 @@ private:
         };
     }
     // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
+    // Runs a local event loop until every reply has finished or waitMs has passed.
+    static void waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs);
     static void abortInFlight(QPointer<QNetworkReply> &slot);
     // Reads a user-chosen file off the GUI thread, as it may be large or on a slow disk. deliver gets
     // its bytes (none when it could not be read) and its file name on the GUI thread, while this lives.
@@ -311,6 +331,8 @@ private:
     void afterPendingPushes(Done done);
     void pollSetup(int run, int failures);
     void endSetup(const QString &error);
+    // Posts the oldest chaos choice not yet sent; one post at a time, so the engine applies them in order.
+    void sendNextChaosChoice();
 
     QByteArray m_envPushBody;
     bool m_envPushWaiting = false;
@@ -320,6 +342,10 @@ private:
     // Each setup run polls under its own number, so an ended run's last timer stays quiet.
     int m_aiSetupRun = 0;
     int m_setupPollIntervalMs = 1000;
+    std::deque<QString> m_chaosQueue;
+    QPointer<QNetworkReply> m_chaosReply;
+    // Raised by every choice, so a chaos reload sent before the latest choice does not undo it on screen.
+    int m_chaosChoices = 0;
 
 public:
     // End of the block for projects, environments, chaos, imports, root CA, profiles, schema,
@@ -359,6 +385,7 @@ signals:
     void healthChanged();
     void logChanged();
     void endpointsChanged();
+    void routesLoadedChanged();
     void projectsChanged();
     void activeProjectIDChanged();
     void isSwitchingProjectChanged();
@@ -371,6 +398,8 @@ signals:
     // A flush appended `appended` entries at the end after dropping `removedFromFront` from the
     // front; sent just before trafficChanged() so list models can insert and remove rows.
     void trafficFlushed(int appended, int removedFromFront);
+    // `traffic` was replaced whole (a clear or a project switch); sent just before trafficChanged().
+    void trafficReset();
     void caInfoChanged();
     void caTrustedOnMacChanged();
     void caTrustMessageChanged();
@@ -400,6 +429,8 @@ private:
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
     void postRoutes(const QByteArray &body);
+    // The JSON of the route list taken by the last pushRoutes().
+    QByteArray routePushBody() const;
     void finishRoutePush();
     void stopProxyThen(Done done);
     QUrl controlUrl(const QString &path, const QUrlQuery &query) const;
@@ -425,12 +456,18 @@ private:
     QString m_activeChaosId;
     QList<SchemaDriftRecord> m_schemaDrifts;
     int m_unseenDrift = 0;
+    // Raised by each clear of the findings (clearSchema, project switch): a schema fetch started
+    // before it must not bring the cleared findings back.
+    int m_schemaEpoch = 0;
+    // Counts findings recorded from events, so a fetch keeps those that arrived while it was in flight.
+    qint64 m_driftEventSerial = 0;
     AIStatus m_aiStatus;
     AISetupProgress m_aiSetup;
     bool m_aiSetupActive = false;
 
     // Link state
     int m_proxyPort = 9999;
+    bool m_routesLoaded = false;
     QProcess *m_process = nullptr;
     std::optional<int> m_controlPort;
     int m_healthMisses = 0;
@@ -466,7 +503,8 @@ private:
 
     // Route push: the snapshot waits out the debounce, then one post is in flight.
     QTimer m_routePushTimer;
-    QByteArray m_routePushBody;
+    // Set only when the list was replaced while a push waited: the list that push was scheduled with.
+    std::optional<QList<Endpoint>> m_routePushRoutes;
     QPointer<QNetworkReply> m_routePushReply;
     int m_routePushGeneration = 0;
     std::vector<Done> m_routePushWaiters;

@@ -111,5 +111,7 @@ void EngineClient::trustCAOnMac(Done done)
                         }
                         if (done)
                             done();
-                    });
+                    },
+                    // The tool may wait for the user to confirm; the caller waits as long as it runs.
+                    ToolRunner::NoTimeLimit);
 }

@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
 
 #include <algorithm>
 
@@ -141,6 +142,7 @@ void EngineClient::handleEvent(std::string_view payload)
 void EngineClient::recordDrift(SchemaDriftRecord record, int breaking)
 {
     const QString key = QString::fromStdString(record.key);
+    ++m_driftEventSerial;
     m_schemaDrifts.prepend(std::move(record));
     if (m_schemaDrifts.size() > MaxDrifts)
         m_schemaDrifts.resize(MaxDrifts);
@@ -218,23 +220,49 @@ void EngineClient::clearFreshMarks()
         m_freshTimer.start(int(std::max<qint64>(0, m_freshBatches.front().dueMs - now)));
 }
 
-void EngineClient::clearTraffic()
+void EngineClient::clearTraffic(Done done)
 {
     setTraffic({});
     // A flush already scheduled finds nothing left to move.
     m_pendingTraffic.clear();
-    sendControl("DELETE", QStringLiteral("traffic"), {}, std::nullopt, DefaultTimeoutMs, this, nullptr);
+    QNetworkReply *reply = sendControl("DELETE", QStringLiteral("traffic"), {}, std::nullopt, DefaultTimeoutMs, this,
+                                       [done](const ControlReply &) {
+                                           if (done)
+                                               done();
+                                       });
+    if (!reply && done)
+        done();
 }
 
 void EngineClient::replay(const QString &id)
 {
     sendControl("POST", QStringLiteral("replay/") + id, {}, std::nullopt, DefaultTimeoutMs, this,
-                [this, id](const ControlReply &) { appendLog(QStringLiteral("\u2022 replayed ") + id); });
+                [this, id](const ControlReply &reply) {
+                    if (reply.isSuccess()) {
+                        appendLog(QStringLiteral("\u2022 replayed ") + id);
+                        return;
+                    }
+                    // A record the engine no longer holds answers 404: say so rather than "replayed".
+                    const QString reason = reply.transportFailed()
+                                               ? reply.error
+                                               : QStringLiteral("HTTP ") + QString::number(reply.httpStatus);
+                    appendLog(QStringLiteral("replay failed: ") + id + QStringLiteral(" \u2014 ") + reason);
+                });
 }
 
 void EngineClient::fetchHistory(const QString &before, const QString &filter, int limit,
                                 QObject *context,
                                 std::function<void(const std::vector<TrafficRecord> &)> done)
+{
+    fetchHistoryPage(before, filter, limit, context,
+                     [done](const std::vector<TrafficRecord> &records, bool) {
+                         if (done)
+                             done(records);
+                     });
+}
+
+void EngineClient::fetchHistoryPage(const QString &before, const QString &filter, int limit, QObject *context,
+                                    std::function<void(const std::vector<TrafficRecord> &, bool failed)> done)
 {
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("limit"), QString::number(limit));
@@ -246,26 +274,41 @@ void EngineClient::fetchHistory(const QString &before, const QString &filter, in
         "GET", QStringLiteral("traffic"), query, std::nullopt, DefaultTimeoutMs, context,
         [done](const ControlReply &reply) {
             std::optional<std::vector<TrafficRecord>> records;
-            if (!reply.transportFailed())
+            if (reply.isSuccess())
                 records = decodeRecord<std::vector<TrafficRecord>>(asView(reply.body));
             if (done)
-                done(records.value_or(std::vector<TrafficRecord>{}));
+                done(records.value_or(std::vector<TrafficRecord>{}), !records.has_value());
         });
     if (!reply && done)
-        done({});
+        done({}, true);
 }
 
 void EngineClient::fetchRecord(const QString &id, QObject *context,
                                std::function<void(const std::optional<TrafficRecord> &)> done)
 {
+    QPointer<QObject> guard(context);
+    const bool tied = context != nullptr;
     QNetworkReply *reply = sendControl(
         "GET", QStringLiteral("traffic/") + id, {}, std::nullopt, DefaultTimeoutMs, context,
-        [done](const ControlReply &reply) {
-            std::optional<TrafficRecord> record;
-            if (!reply.transportFailed())
-                record = decodeRecord<TrafficRecord>(asView(reply.body));
-            if (done)
-                done(record);
+        [this, done, guard, tied](const ControlReply &reply) {
+            if (reply.transportFailed() || reply.body.size() < OffThreadDecodeBytes) {
+                std::optional<TrafficRecord> record;
+                if (!reply.transportFailed())
+                    record = decodeRecord<TrafficRecord>(asView(reply.body));
+                if (done)
+                    done(record);
+                return;
+            }
+            // A record with large bodies is decoded on a worker, so the window keeps answering.
+            auto record = std::make_shared<std::optional<TrafficRecord>>();
+            const QByteArray body = reply.body;
+            QThread *worker = QThread::create([body, record] { *record = decodeRecord<TrafficRecord>(asView(body)); });
+            connect(worker, &QThread::finished, this, [done, guard, tied, record] {
+                if (done && (!tied || guard))
+                    done(*record);
+            });
+            connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+            worker->start();
         });
     if (!reply && done)
         done(std::nullopt);

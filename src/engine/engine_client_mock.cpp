@@ -1,9 +1,10 @@
 // EngineClient: mock body generation (built-in and local model) and the local model's lifecycle and setup.
 #include "engine/engine_client.h"
 
+#include "platform/strict_utf8.h"
+
 #include <QNetworkReply>
 #include <QPointer>
-#include <QStringDecoder>
 #include <QTimer>
 
 #include <memory>
@@ -12,15 +13,6 @@ namespace {
 
 constexpr int AIGenerateTimeoutMs = 120000;
 constexpr int AILifecycleTimeoutMs = 90000;
-
-std::optional<QString> strictUtf8(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
 
 std::string textOrEmpty(const std::optional<QString> &text)
 {
@@ -73,7 +65,7 @@ void EngineClient::generateMockAI(const QString &prompt, const std::optional<QSt
         finish(std::nullopt);
 }
 
-void EngineClient::loadAIStatus(Done done)
+QNetworkReply *EngineClient::loadAIStatus(Done done)
 {
     QNetworkReply *reply = sendControl("GET", QStringLiteral("ai/status"), {}, std::nullopt, DefaultTimeoutMs,
                                        this, [this, done](const ControlReply &reply) {
@@ -86,6 +78,7 @@ void EngineClient::loadAIStatus(Done done)
                                        });
     if (!reply && done)
         done();
+    return reply;
 }
 
 void EngineClient::aiLifecycle(const QString &path)

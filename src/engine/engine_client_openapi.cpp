@@ -1,7 +1,8 @@
 // EngineClient: OpenAPI / Swagger import; the engine builds a project of routes from the document.
 #include "engine/engine_client.h"
 
-#include <QStringDecoder>
+#include "platform/strict_utf8.h"
+
 #include <QTextBoundaryFinder>
 
 namespace {
@@ -51,10 +52,7 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
                                         ? decodeRecord<OpenAPIImportResult>(asView(reply.body))
                                         : std::nullopt;
                 if (!result) {
-                    QStringDecoder decoder(QStringDecoder::Utf8);
-                    QString detail = decoder.decode(reply.body);
-                    if (decoder.hasError())
-                        detail = QStringLiteral("unknown error");
+                    const QString detail = strictUtf8(reply.body).value_or(QStringLiteral("unknown error"));
                     setImportSummary(QStringLiteral("Import failed: ")
                                      + firstCharacters(detail, SummaryDetailLength));
                     appendLog(QStringLiteral("openapi import ") + filename + QStringLiteral(" failed: ")

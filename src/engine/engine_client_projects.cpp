@@ -59,6 +59,8 @@ void EngineClient::activateProject(const QString &id)
     if (id == m_activeProjectID)
         return;
     setIsSwitchingProject(true);
+    // The list shown still belongs to the old project until the new one's routes arrive.
+    setRoutesLoaded(false);
     // Edits made before the switch belong to the old project: they reach the engine first.
     afterPendingPushes([this, id] {
         projectRequest(projectPath(id, QStringLiteral("/activate")), "POST", std::nullopt,
@@ -76,6 +78,7 @@ void EngineClient::reloadActiveProjectIntoUI(Done done)
     loadRoutes([this, done] {
         loadChaos([this, done] {
             loadEnvironments([this, done] {
+                ++m_schemaEpoch;
                 setSchemaDrifts({});
                 setUnseenDrift(0);
                 setTraffic({});

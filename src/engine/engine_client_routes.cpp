@@ -19,12 +19,16 @@ QList<Endpoint> EngineClient::toEndpointList(const std::vector<WireRoute> &route
 
 void EngineClient::loadRoutes(Done done)
 {
+    if (m_controlPort)
+        setRoutesLoaded(false);
     QNetworkReply *reply = sendControl(
         "GET", QStringLiteral("routes"), {}, std::nullopt, DefaultTimeoutMs, this,
         [this, done](const ControlReply &reply) {
             if (!reply.transportFailed()) {
-                if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body)))
+                if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
                     setEndpoints(toEndpointList(*routes));
+                    setRoutesLoaded(true);
+                }
             }
             if (done)
                 done();
@@ -42,12 +46,21 @@ void EngineClient::pushRoutes()
     ++m_routePushGeneration;
     abortInFlight(m_routePushReply);
 
-    std::vector<WireRoute> wire;
-    wire.reserve(std::size_t(m_endpoints.size()));
-    for (const Endpoint &endpoint : std::as_const(m_endpoints))
-        wire.push_back(endpoint.wire());
-    m_routePushBody = QByteArray::fromStdString(encodeRecord(wire));
+    // Encoded once, when the debounce ends, so a burst of edits to a long list costs one encoding
+    // instead of one per keystroke. Every edit of the list pushes again, so the live list at that moment
+    // is the list as it was here, unless setEndpoints() replaced it meanwhile (it then keeps this one).
+    m_routePushRoutes.reset();
     m_routePushTimer.start(PushDebounceMs);
+}
+
+QByteArray EngineClient::routePushBody() const
+{
+    std::vector<WireRoute> wire;
+    const QList<Endpoint> &routes = m_routePushRoutes ? *m_routePushRoutes : m_endpoints;
+    wire.reserve(std::size_t(routes.size()));
+    for (const Endpoint &endpoint : routes)
+        wire.push_back(endpoint.wire());
+    return QByteArray::fromStdString(encodeRecord(wire));
 }
 
 void EngineClient::postRoutes(const QByteArray &body)
@@ -95,7 +108,7 @@ void EngineClient::finishRoutePush()
 QNetworkReply *EngineClient::sendPendingRoutePushNow()
 {
     if (m_routePushTimer.isActive())
-        postRoutes(m_routePushBody);
+        postRoutes(routePushBody());
     return m_routePushReply.data();
 }
 

@@ -1,7 +1,7 @@
 // Reading the engine's standard output: UTF-8 lines and the control-port handshake line.
 #include "engine/engine_output.h"
 
-#include <QStringDecoder>
+#include "platform/strict_utf8.h"
 
 namespace {
 
@@ -47,9 +47,5 @@ ControlPortLine parseControlPortLine(QStringView line)
 
 std::optional<QString> decodeUtf8Line(QByteArrayView bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return strictUtf8(bytes);
 }

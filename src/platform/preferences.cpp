@@ -56,3 +56,8 @@ void Preferences::remove(const char *key)
     m_settings->remove(QLatin1String(key));
     emit valueChanged(QLatin1String(key));
 }
+
+void Preferences::sync()
+{
+    m_settings->sync();
+}

@@ -31,6 +31,8 @@ public:
     bool contains(const char *key) const;
     void setValue(const char *key, const QVariant &value);
     void remove(const char *key);
+    // Writes pending changes to the store now (a process that ends abruptly would lose them).
+    void sync();
 
     static int proxyPort() { return instance().intValue(PrefKey::ProxyPort, 9999); }
 

@@ -1,12 +1,13 @@
 // Outside tools run through QProcess on the GUI thread's event loop, so neither the window nor the pipes block.
 #include "platform/tool_runner.h"
 
+#include "platform/strict_utf8.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QTimer>
 
 namespace {
@@ -14,12 +15,10 @@ namespace {
 // Tool output that is not valid UTF-8 is dropped rather than shown garbled.
 QString decodeUtf8(const QByteArray &bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
+    return strictUtf8(bytes).value_or(QString());
 }
 
-// "execvp: No such file or directory" reads better without the system call's name.
+// The launch error's description: "execvp: No such file or directory" without the system call's name.
 QString launchReason(const QString &errorString)
 {
     static const QRegularExpression systemCall(QStringLiteral("^exec\\w*: "));
@@ -74,9 +73,7 @@ public:
         connect(&m_process, &QProcess::finished, this, &ToolRun::onFinished);
         connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart)
-                finish({-1, QString(),
-                        QStringLiteral("Could not start %1: %2")
-                            .arg(m_process.program(), launchReason(m_process.errorString()))});
+                finish({-1, QString(), launchReason(m_process.errorString())});
         });
         if (m_tied)
             connect(m_context, &QObject::destroyed, this, [this] {
@@ -89,7 +86,8 @@ public:
             m_timedOut = true;
             m_process.kill();
         });
-        m_timer.start(m_timeoutMs);
+        if (m_timeoutMs > 0)
+            m_timer.start(m_timeoutMs);
 
         if (m_process.program().isEmpty()) {
             finish({-1, QString(), QStringLiteral("Could not start the tool: no program was given")});
@@ -110,9 +108,8 @@ private:
             result.error = QStringLiteral("%1 did not finish within %2 and was stopped")
                                .arg(name, limitText(m_timeoutMs));
         } else if (exitStatus == QProcess::CrashExit) {
+            // Killed by a signal (a cancelled prompt among others): what it wrote is all there is to say.
             result.status = -1;
-            if (result.error.trimmed().isEmpty())
-                result.error = QStringLiteral("%1 stopped unexpectedly").arg(name);
         }
         finish(std::move(result));
     }
@@ -156,7 +153,7 @@ QString fromEnvironment(const char *name, const char *fallback)
 void ToolRunner::run(const QString &program, const QStringList &arguments, QObject *context, Callback done,
                      int timeoutMs)
 {
-    auto *run = new ToolRun(program, arguments, context, std::move(done), timeoutMs > 0 ? timeoutMs : DefaultTimeoutMs);
+    auto *run = new ToolRun(program, arguments, context, std::move(done), timeoutMs >= 0 ? timeoutMs : DefaultTimeoutMs);
     run->start();
 }
 

@@ -8,7 +8,8 @@
 
 class QObject;
 
-// What a finished tool left behind. status is -1 when the tool could not start, crashed or was stopped.
+// What a finished tool left behind. status is -1 when the tool could not start (error: the launch
+// error's description), was killed by a signal (error: its standard error as written) or was stopped.
 struct ToolResult
 {
     int status = -1;
@@ -23,6 +24,8 @@ public:
 
     // Long enough for any tool that is working; short enough that a hung one can't hold a busy flag forever.
     static constexpr int DefaultTimeoutMs = 120'000;
+    // For a tool that may wait on the user (a password prompt): it runs as long as it takes.
+    static constexpr int NoTimeLimit = 0;
 
     // Called on the GUI thread. Starts the program (no shell, each argument passed as is, standard input
     // empty, environment inherited) and returns at once. done runs later on the GUI thread, never from

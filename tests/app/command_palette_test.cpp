@@ -11,6 +11,9 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 
+#include <QListView>
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -175,4 +178,25 @@ TEST_F(PaletteSheet, QueryFieldTakesTheColoursOfThePaletteInForce)
     PaletteHost::set(palette.get(), ::Palette::dark());
     EXPECT_EQ(field->palette().color(QPalette::Text), ::Palette::dark().foreground);
     EXPECT_EQ(field->palette().color(QPalette::PlaceholderText), ::Palette::dark().faint);
+}
+
+TEST_F(PaletteSheet, ResultsStandTwoPixelsApartAndRowsAre36High)
+{
+    palette->resize(CommandPalette::Width, CommandPalette::Height);
+    palette->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(palette.get()));
+    QListView *view = palette->resultsView();
+    const auto *model = palette->results();
+    ASSERT_GE(model->rowCount(), 4);
+    for (int row = 0; row + 1 < 4; ++row) {
+        const QModelIndex index = model->index(row);
+        const QModelIndex next = model->index(row + 1);
+        const QRect drawn = PaletteRowDelegate::contentRect(view->visualRect(index), index);
+        const QRect nextDrawn = PaletteRowDelegate::contentRect(view->visualRect(next), next);
+        EXPECT_EQ(nextDrawn.top() - drawn.bottom() - 1, 2) << "between results " << row << " and " << row + 1;
+        if (row > 0)
+            EXPECT_EQ(drawn.height(), 36) << "a result row is 36 high without its gap";
+    }
+    EXPECT_EQ(PaletteRowDelegate::contentRect(view->visualRect(model->index(0)), model->index(0)).top(),
+              view->visualRect(model->index(0)).top()) << "no gap above the first result";
 }

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +163,38 @@ TEST_F(Content, RegisteredSheetOpensAndEveryWayOfClosingClearsItsFlag)
     QPointer<SheetDialog> open = view().sheets()->dialog(SheetFlag::newGroup);
     state.setShowNewGroup(false);
     EXPECT_TRUE(QTest::qWaitFor([&] { return open.isNull(); }, 1000));
+}
+
+TEST_F(Content, SheetsOpenCentredOverTheirWindowWhereverItIs)
+{
+    registry.setSheet(SheetFlag::newGroup, [](const AppContext &, QWidget *p) {
+        auto *content = new QLabel("group", p);
+        content->setFixedSize(300, 200);
+        return content;
+    });
+    // The content sits inside a window, away from its top-left corner.
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(40, 30, 0, 0);
+    layout->addWidget(&view());
+    window.resize(1100, 760);
+    for (const QPoint position : {QPoint(120, 80), QPoint(700, 420)}) {
+        SCOPED_TRACE(position.x());
+        window.move(position);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        state.openNewGroup(QStringLiteral("r-1"));
+        SheetDialog *sheet = view().sheets()->dialog(SheetFlag::newGroup);
+        ASSERT_NE(sheet, nullptr);
+        const QPoint contentCentre = view().mapToGlobal(view().rect().center());
+        EXPECT_LE((sheet->geometry().center() - contentCentre).manhattanLength(), 2)
+            << "sheet at " << sheet->geometry().center().x() << "," << sheet->geometry().center().y();
+        state.setShowNewGroup(false);
+        QPointer<SheetDialog> closing = sheet;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return closing.isNull(); }, 1000));
+    }
+    layout->removeWidget(&view());
+    view().setParent(nullptr);
 }
 
 TEST_F(Content, OnboardingOpensOnlyBeforeItWasFinished)

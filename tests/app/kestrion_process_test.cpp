@@ -1,6 +1,8 @@
 // The real kestrion executable: it boots its engine, and quitting it leaves no engine process behind.
 #include "support/test_support.h"
 
+#include "support/fake_control_server.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -15,53 +17,6 @@
 
 namespace {
 
-// Fields of /proc/<pid>/stat: the name and, after it, the state and the parent's pid.
-struct ProcStat
-{
-    QByteArray name;
-    char state = '?';
-    qint64 parent = 0;
-};
-
-std::optional<ProcStat> procStat(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray line = file.readAll();
-    const qsizetype open = line.indexOf('(');
-    const qsizetype close = line.lastIndexOf(')');
-    if (open < 0 || close < open)
-        return std::nullopt;
-    const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-    if (rest.size() < 2)
-        return std::nullopt;
-    return ProcStat{line.mid(open + 1, close - open - 1), rest[0].isEmpty() ? '?' : rest[0][0], rest[1].toLongLong()};
-}
-
-// The engine child of the given process, if it has started one.
-qint64 engineChildOf(qint64 parent)
-{
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (!number)
-            continue;
-        const auto stat = procStat(pid);
-        if (stat && stat->parent == parent && stat->name.startsWith("kestrion-engin"))
-            return pid;
-    }
-    return 0;
-}
-
-// Gone, or only a zombie waiting for a reaper.
-bool processGone(qint64 pid)
-{
-    const auto stat = procStat(pid);
-    return !stat || stat->state == 'Z';
-}
-
 int freePort()
 {
     QTcpServer server;
@@ -69,43 +24,51 @@ int freePort()
     return server.serverPort();
 }
 
-} // namespace
-
-TEST(KestrionProcess, TerminationQuitsThroughTheEventLoopAndTakesTheEngineAlong)
+QString kestrionPath()
 {
-    const QString app = QCoreApplication::applicationDirPath() + QStringLiteral("/kestrion");
-    if (!QFileInfo(app).isExecutable())
-        GTEST_SKIP() << "build the kestrion target to run this test";
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/kestrion");
+}
 
-    // A home of its own: the application's preferences and engine data stay in the temporary folder.
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
+// An environment with a home of its own, so the application's preferences and engine data stay in
+// the temporary folder, and the given engine executable.
+QProcessEnvironment isolatedEnvironment(const QTemporaryDir &home, const QString &engine)
+{
     const QString config = home.filePath(QStringLiteral("config"));
-    ASSERT_TRUE(QDir().mkpath(config + QStringLiteral("/Kestrion")));
+    QDir().mkpath(config + QStringLiteral("/Kestrion"));
     QFile prefs(config + QStringLiteral("/Kestrion/Kestrion.conf"));
-    ASSERT_TRUE(prefs.open(QIODevice::WriteOnly));
-    prefs.write(QStringLiteral("[General]\nks.autostartPref=false\nks.onboardedV1=true\nks.analyticsOptIn=false\n"
-                               "ks.proxyPort=%1\n")
-                    .arg(freePort())
-                    .toUtf8());
-    prefs.close();
-
+    if (prefs.open(QIODevice::WriteOnly))
+        prefs.write(QStringLiteral("[General]\nks.autostartPref=false\nks.onboardedV1=true\nks.analyticsOptIn=false\n"
+                                   "ks.proxyPort=%1\n")
+                        .arg(freePort())
+                        .toUtf8());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home.path());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
     environment.insert(QStringLiteral("KESTRION_DATA_DIR"), home.filePath(QStringLiteral("engine")));
-    environment.insert(QStringLiteral("KESTRION_ENGINE"), testsupport::standinEnginePath());
+    environment.insert(QStringLiteral("KESTRION_ENGINE"), engine);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
 
+} // namespace
+
+TEST(KestrionProcess, TerminationQuitsThroughTheEventLoopAndTakesTheEngineAlong)
+{
+    const QString app = kestrionPath();
+    if (!QFileInfo(app).isExecutable())
+        GTEST_SKIP() << "build the kestrion target to run this test";
+
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
     QProcess kestrion;
-    kestrion.setProcessEnvironment(environment);
+    kestrion.setProcessEnvironment(isolatedEnvironment(home, testsupport::standinEnginePath()));
     kestrion.setProcessChannelMode(QProcess::MergedChannels);
     kestrion.start(app, {});
     ASSERT_TRUE(kestrion.waitForStarted(5000));
 
     qint64 engine = 0;
-    const bool booted = testsupport::waitFor([&] { return (engine = engineChildOf(kestrion.processId())) != 0; },
+    const bool booted = testsupport::waitFor([&] { return (engine = testsupport::engineChildOf(kestrion.processId())) != 0; },
                                              15000);
     if (!booted) {
         kestrion.kill();
@@ -117,5 +80,48 @@ TEST(KestrionProcess, TerminationQuitsThroughTheEventLoopAndTakesTheEngineAlong)
     ASSERT_TRUE(kestrion.waitForFinished(10000));
     EXPECT_EQ(kestrion.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(kestrion.exitCode(), 0);
-    EXPECT_TRUE(testsupport::waitFor([engine] { return processGone(engine); }, 5000)) << "engine " << engine;
+    EXPECT_TRUE(testsupport::waitFor([engine] { return testsupport::processGone(engine); }, 5000)) << "engine " << engine;
+}
+
+TEST(KestrionProcess, QuittingSendsTheShutdownRequestBeforeTheProcessEnds)
+{
+    const QString app = kestrionPath();
+    if (!QFileInfo(app).isExecutable())
+        GTEST_SKIP() << "build the kestrion target to run this test";
+
+    // The engine here only announces the recording server as its control API and waits for its
+    // standard input to close.
+    FakeControlServer server;
+    server.setResponder([](const RecordedRequest &request) {
+        CannedReply reply;
+        reply.hold = request.path() == "/events";
+        return reply;
+    });
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QString engine = home.filePath(QStringLiteral("engine.sh"));
+    QFile script(engine);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho KESTRION_CONTROL_PORT=" + QByteArray::number(server.port())
+                 + "\nexec cat >/dev/null\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QProcess kestrion;
+    kestrion.setProcessEnvironment(isolatedEnvironment(home, engine));
+    kestrion.setProcessChannelMode(QProcess::MergedChannels);
+    kestrion.start(app, {});
+    ASSERT_TRUE(kestrion.waitForStarted(5000));
+    const bool loaded = testsupport::waitFor([&] { return !server.matching("GET", "/ai/status").isEmpty(); }, 15000);
+    if (!loaded)
+        kestrion.kill();
+    ASSERT_TRUE(loaded) << kestrion.readAll().toStdString();
+    EXPECT_TRUE(server.matching("POST", "/control/shutdown").isEmpty());
+
+    ::kill(pid_t(kestrion.processId()), SIGTERM);
+    ASSERT_TRUE(testsupport::waitFor([&] { return kestrion.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(kestrion.exitCode(), 0);
+    // The request was written before the process ended; the server may read it a moment later.
+    EXPECT_TRUE(testsupport::waitFor([&] { return !server.matching("POST", "/control/shutdown").isEmpty(); }, 5000));
+    EXPECT_EQ(server.matching("POST", "/control/shutdown").size(), 1);
 }

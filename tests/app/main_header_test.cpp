@@ -2,6 +2,7 @@
 #include "app/app_state.h"
 #include "app/main_header.h"
 #include "app/shell_widgets.h"
+#include "design/badges.h"
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
 
@@ -116,6 +117,30 @@ TEST_F(Header, NarrowBarTradesTheTriggerForTheIcon)
     EXPECT_FALSE(header.showsFullSearch());
     header.compactSearch()->click();
     EXPECT_TRUE(state.showSearch());
+}
+
+TEST_F(Header, SearchHintNamesTheShortcutThisPlatformUses)
+{
+    const auto *keys = header.searchTrigger()->findChild<KeyCap *>();
+    ASSERT_NE(keys, nullptr);
+    EXPECT_EQ(keys->keys(), QStringLiteral("Ctrl+K"));
+    header.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&header));
+    QTest::keyClick(&header, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_TRUE(state.showSearch()) << "the hint is the key that opens the palette";
+}
+
+TEST_F(Header, ProjectCrumbShrinksToAnEllipsisButNeverVanishes)
+{
+    engine.setProjects({Project{"p", "A project with a rather long name", 0, ""}});
+    engine.setActiveProjectID("p");
+    header.resize(480, MainHeader::Height);
+    header.show();
+    QCoreApplication::processEvents();
+    const ShellText *crumb = header.projectCrumb();
+    EXPECT_GE(crumb->width(), QFontMetrics(crumb->font()).horizontalAdvance(QChar(0x2026)));
+    EXPECT_TRUE(crumb->shownText().endsWith(QChar(0x2026))) << crumb->shownText().toStdString();
+    EXPECT_FALSE(crumb->shownText().isEmpty());
 }
 
 TEST_F(Header, InfoToggleTintFollowsTheFlag)

@@ -197,6 +197,21 @@ TEST_F(ShellWindow, RendersInBothAppearances)
     QTest::qWait(250);
     EXPECT_FALSE(Palette::of(m_window->content()).isDark);
     const QString light = testsupport::saveRender(m_window.get(), "shell", "window-light");
+    {
+        // The header's bottom rule and the info panel's tab rule run on in one line: below each bar's
+        // plain background the first row that differs is its rule.
+        const QImage shot = QImage(light).convertToFormat(QImage::Format_RGB32);
+        auto ruleRow = [&](QWidget *part) {
+            const int x = part->mapTo(m_window.get(), QPoint(part->width() - 4, 0)).x(); // in the padding
+            for (int y = 31; y < 70; ++y)
+                if (shot.pixel(x, y) != shot.pixel(x, 30))
+                    return y;
+            return -1;
+        };
+        const int headerRule = ruleRow(m_window->content()->header());
+        EXPECT_EQ(headerRule, MainHeader::Height - 1);
+        EXPECT_EQ(ruleRow(m_window->content()->infoPanel()), headerRule);
+    }
     m_window->state()->setTheme(AppTheme::dark);
     QTest::qWait(250);
     EXPECT_TRUE(Palette::of(m_window->content()).isDark);

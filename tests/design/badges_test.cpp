@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QWidget>
 
 #include <limits>
@@ -134,4 +135,56 @@ TEST(StatusChipColors, SixtyFourBitExtremesStayInTheirBands)
     StatusChip big(std::numeric_limits<qint64>::max(), false);
     StatusChip small(500, false);
     EXPECT_GT(big.sizeHint().width(), small.sizeHint().width());
+}
+
+namespace {
+
+// Pixels of the widget as grabbed against pixels of the static paint into the same size.
+template <class Widget, class PaintFn>
+void expectSamePixels(Widget &widget, const Palette &palette, PaintFn paint)
+{
+    QWidget host;
+    PaletteHost::set(&host, palette);
+    widget.setParent(&host);
+    widget.resize(widget.sizeHint());
+    QImage grabbed(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    grabbed.fill(Qt::transparent);
+    widget.render(&grabbed, QPoint(), QRegion(), QWidget::DrawChildren);
+    QImage painted(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    {
+        QPainter p(&painted);
+        paint(p, QRectF(QPointF(0, 0), QSizeF(widget.size())));
+    }
+    EXPECT_EQ(grabbed, painted);
+    widget.setParent(nullptr);
+}
+
+} // namespace
+
+TEST(BadgePainting, DelegatesDrawWhatTheControlsDraw)
+{
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        MethodBadge method(QStringLiteral("DELETE"));
+        EXPECT_EQ(MethodBadge::sizeFor(QStringLiteral("DELETE")), method.sizeHint());
+        expectSamePixels(method, *palette,
+                         [](QPainter &p, const QRectF &r) { MethodBadge::paint(p, r, QStringLiteral("DELETE")); });
+
+        StatusChip chip(503, true);
+        EXPECT_EQ(StatusChip::sizeFor(503, true), chip.sizeHint());
+        EXPECT_NE(StatusChip::sizeFor(503, true), StatusChip::sizeFor(503, false));
+        expectSamePixels(chip, *palette,
+                         [palette](QPainter &p, const QRectF &r) { StatusChip::paint(p, r, 503, true, *palette); });
+
+        CountBadge count(300);
+        EXPECT_EQ(CountBadge::sizeFor(300), count.sizeHint());
+        expectSamePixels(count, *palette,
+                         [palette](QPainter &p, const QRectF &r) { CountBadge::paint(p, r, 300, *palette); });
+
+        SnowTag tag(QStringLiteral("watching"), SnowTag::Tone::success, QStringLiteral("eye"));
+        EXPECT_EQ(SnowTag::sizeFor(QStringLiteral("watching"), QStringLiteral("eye")), tag.sizeHint());
+        expectSamePixels(tag, *palette, [palette](QPainter &p, const QRectF &r) {
+            SnowTag::paint(p, r, QStringLiteral("watching"), SnowTag::Tone::success, *palette, QStringLiteral("eye"));
+        });
+    }
 }

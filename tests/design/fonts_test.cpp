@@ -41,6 +41,19 @@ TEST(Fonts, TextStylesAtTheirSizesAndWeights)
     EXPECT_TRUE(QFontInfo(Fonts::ksCode()).fixedPitch());
 }
 
+TEST(Fonts, CodeStylesResolveToTheBundledFaceAtEveryWeightUsed)
+{
+    Fonts::registerApplicationFonts();
+    EXPECT_TRUE(QFontDatabase::families().contains(QStringLiteral("JetBrains Mono")));
+    for (const QFont &font : {Fonts::ksCode(), Fonts::ksCodeSm(), Fonts::mono(10, QFont::DemiBold, 0.4),
+                              Fonts::mono(12, QFont::Medium)}) {
+        const QFontInfo info(font);
+        EXPECT_EQ(info.family(), QStringLiteral("JetBrains Mono")) << "not whatever \"monospace\" is here";
+        EXPECT_EQ(info.weight(), font.weight()) << "a bundled file for each weight in use";
+        EXPECT_TRUE(info.fixedPitch());
+    }
+}
+
 TEST(Fonts, InlineStylesRoundFractionalSizesAndKeepTracking)
 {
     const QFont tag = Fonts::inter(9.5, QFont::Medium, 0.5);

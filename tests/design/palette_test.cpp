@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 QColor black(qreal a) { return QColor::fromRgbF(0, 0, 0, float(a)); }
@@ -166,6 +168,29 @@ TEST(PaletteHost, SettingTellsEveryWidgetOfTheTree)
     EXPECT_EQ(window.paletteEvents, 1);
     EXPECT_EQ(child->paletteEvents, 1);
     EXPECT_EQ(grandchild->paletteEvents, 1);
+}
+
+TEST(PaletteHost, AWidgetThatRebuildsItsChildrenWhileRestylingIsSafe)
+{
+    // Restyling deletes the sibling that comes after it in the tree walk.
+    struct Rebuilder final : QWidget
+    {
+        using QWidget::QWidget;
+        QWidget *doomed = nullptr;
+        bool event(QEvent *e) override
+        {
+            if (e->type() == QEvent::Type(PaletteHost::changedEventType()))
+                delete std::exchange(doomed, nullptr);
+            return QWidget::event(e);
+        }
+    };
+    QWidget host;
+    auto *rebuilder = new Rebuilder(&host);
+    rebuilder->doomed = new QWidget(&host);
+    new QWidget(rebuilder->doomed);
+    PaletteHost::set(&host, Palette::dark());
+    EXPECT_EQ(rebuilder->doomed, nullptr);
+    EXPECT_EQ(host.findChildren<QWidget *>().size(), 1);
 }
 
 TEST(BlendColors, MixesFromClearWithoutDarkening)

@@ -39,12 +39,14 @@ const QStringList &screenSymbolNames()
     return names;
 }
 
-// Dotted texts in the sources that are not symbols: bundle ids, keychains, file names.
+// Dotted texts in the sources that are not symbols: bundle ids, keychains, file and host names.
 bool isDottedNonSymbol(const QString &text)
 {
     static const QSet<QString> extensions = {"json", "pem", "crt", "key", "yaml", "yml", "har", "kestrion",
                                               "txt", "log", "png", "ttf", "ini", "conf", "keychain", "sh",
-                                              "cpp", "h", "html", "js", "jpg", "svg", "xml", "csv", "der"};
+                                              "cpp", "h", "html", "js", "jpg", "svg", "xml", "csv", "der",
+                                              // host names in placeholders and samples
+                                              "com", "dev", "test", "net", "io", "local"};
     return text.startsWith(QLatin1String("com.")) || text.startsWith(QLatin1String("org."))
         || text.startsWith(QLatin1String("ks.")) || extensions.contains(text.section(QLatin1Char('.'), -1));
 }
@@ -154,4 +156,41 @@ TEST(Symbols, KnownNamesDrawCentredInk)
     // The plus sign's crossing sits at the middle of the rectangle.
     EXPECT_GT(qAlpha(image.pixel(16, 16)), 128);
     EXPECT_EQ(qAlpha(image.pixel(1, 1)), 0);
+}
+
+namespace {
+
+// The drawn ink's bounding box (pixels with any coverage) of a symbol drawn at textSize.
+QRect inkOf(const QString &name, qreal textSize)
+{
+    QImage image(64, 64, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        Symbols::draw(p, QRectF(0, 0, 64, 64), name, textSize, Qt::black);
+    }
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 64)
+                ink |= QRect(x, y, 1, 1);
+    return ink;
+}
+
+} // namespace
+
+TEST(Symbols, InkMatchesTheAskedSizeWhateverTheGlyphsMargins)
+{
+    // The header's arrows, the proxy chip's chevron, the assistant's sparkle, a wide and a square glyph.
+    const struct { const char *name; qreal size; } cases[] = {
+        {"chevron.left", 12}, {"chevron.right", 12}, {"chevron.down", 8}, {"sparkle", 13},
+        {"ellipsis", 14},     {"gearshape", 13},     {"sidebar.right", 14},
+    };
+    for (const auto &c : cases) {
+        const QRect ink = inkOf(QString::fromLatin1(c.name), c.size);
+        const int longer = std::max(ink.width(), ink.height());
+        EXPECT_NEAR(longer, c.size, 1.5) << c.name << " draws " << ink.width() << "x" << ink.height();
+        EXPECT_NEAR(ink.center().x(), 32, 1.5) << c.name << " stays centred";
+    }
 }

@@ -76,7 +76,7 @@ TEST(ToolRunner, MissingProgramIsMinusOneWithReasonAndNeverSynchronous)
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(got.status, -1);
     EXPECT_EQ(got.output, "");
-    EXPECT_EQ(got.error, "Could not start /nonexistent/kestrion/tool: No such file or directory");
+    EXPECT_EQ(got.error, "No such file or directory");
 
     QTemporaryDir dir;
     const QString notExecutable = dir.filePath("plain.txt");
@@ -87,7 +87,7 @@ TEST(ToolRunner, MissingProgramIsMinusOneWithReasonAndNeverSynchronous)
     const auto refused = faketool::runAndWait(notExecutable, {});
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, -1);
-    EXPECT_EQ(refused->error, "Could not start " + notExecutable + ": Permission denied");
+    EXPECT_EQ(refused->error, "Permission denied");
 
     const auto empty = faketool::runAndWait(QString(), {});
     ASSERT_TRUE(empty);
@@ -173,7 +173,7 @@ TEST(ToolRunner, CrashAndInvalidUtf8AreReadSafely)
     const auto crashed = faketool::runAndWait(crash, {});
     ASSERT_TRUE(crashed);
     EXPECT_EQ(crashed->status, -1);
-    EXPECT_EQ(crashed->error, "crash stopped unexpectedly");
+    EXPECT_EQ(crashed->error, "") << "a tool killed by a signal said nothing";
 
     // Bytes that are not UTF-8 give an empty text rather than a garbled one; the other stream is kept.
     const QString binary = faketool::write(dir, "binary", "printf 'ok\\377\\376'; printf 'caf\\303\\251' >&2; exit 1");

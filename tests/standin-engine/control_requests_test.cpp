@@ -19,7 +19,7 @@ using standintest::proxyRequest;
 namespace {
 
 template <class T>
-T decoded(const httplib::Result &reply)
+T decoded(const standintest::Result &reply)
 {
     EXPECT_TRUE(reply);
     auto value = decodeRecord<T>(reply ? reply->body : std::string());
@@ -60,7 +60,7 @@ protected:
 
     QTemporaryDir m_dir;
     std::unique_ptr<EngineProcess> m_engine;
-    std::unique_ptr<httplib::Client> m_client;
+    std::unique_ptr<standintest::HttpClient> m_client;
 };
 
 } // namespace

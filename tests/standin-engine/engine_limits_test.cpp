@@ -15,7 +15,7 @@ using nlohmann::json;
 
 namespace {
 
-void expectRefusal(const httplib::Result &reply, const std::string &wording)
+void expectRefusal(const standintest::Result &reply, const std::string &wording)
 {
     ASSERT_TRUE(reply) << "no answer";
     EXPECT_EQ(reply->status / 100, 4) << reply->status << " " << reply->body.substr(0, 300);
@@ -24,7 +24,7 @@ void expectRefusal(const httplib::Result &reply, const std::string &wording)
     EXPECT_NE(error->error.find(wording), std::string::npos) << error->error;
 }
 
-std::size_t projectCount(httplib::Client &client)
+std::size_t projectCount(standintest::HttpClient &client)
 {
     const auto list = decodeRecord<ProjectList>(client.Get("/projects")->body);
     return list ? list->projects.size() : 0;

@@ -43,6 +43,8 @@ bool EngineProcess::start(int timeoutMs)
     environment.remove("KESTRION_STANDIN_FAULT");
     if (!m_fault.isEmpty())
         environment.insert("KESTRION_STANDIN_FAULT", QString::fromUtf8(m_fault));
+    for (const auto &[name, value] : m_environment)
+        environment.insert(name, value);
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     if (m_dataLimit > 0) {
@@ -77,9 +79,9 @@ QByteArray EngineProcess::output()
     return m_output;
 }
 
-std::unique_ptr<httplib::Client> EngineProcess::client() const
+std::unique_ptr<HttpClient> EngineProcess::client() const
 {
-    auto client = std::make_unique<httplib::Client>("127.0.0.1", m_controlPort);
+    auto client = std::make_unique<HttpClient>("127.0.0.1", m_controlPort);
     client->set_read_timeout(5, 0);
     client->set_connection_timeout(2, 0);
     return client;
@@ -175,10 +177,9 @@ bool EventReader::waitForPayload(const std::string &needle, int timeoutMs) const
     return false;
 }
 
-httplib::Result proxyRequest(int proxyPort, const std::string &method, const std::string &url,
-                             const std::string &body)
+Result proxyRequest(int proxyPort, const std::string &method, const std::string &url, const std::string &body)
 {
-    httplib::Client client("127.0.0.1", proxyPort);
+    HttpClient client("127.0.0.1", proxyPort);
     client.set_read_timeout(15, 0);
     if (method == "POST")
         return client.Post(url, body, "application/json");

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <httplib.h>
+#include <vector>
+
+#include "http_client.h"
 
 #include <memory>
 
@@ -27,7 +29,9 @@ public:
     // Everything the engine printed so far (stdout and stderr together).
     QByteArray output();
 
-    std::unique_ptr<httplib::Client> client() const;
+    std::unique_ptr<HttpClient> client() const;
+    // An environment variable for this process only (set before start).
+    void setEnvironment(const QString &name, const QString &value) { m_environment.emplace_back(name, value); }
     // The proxy port the engine reports in its health record.
     int proxyPort() const;
 
@@ -40,6 +44,7 @@ private:
     QString m_dataDir;
     QStringList m_arguments;
     QByteArray m_fault;
+    std::vector<std::pair<QString, QString>> m_environment;
     QProcess m_process;
     QByteArray m_output;
     int m_controlPort = -1;
@@ -69,7 +74,7 @@ public:
     void stop();
 
 private:
-    httplib::Client m_client;
+    HttpClient m_client;
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::string m_buffer;
@@ -77,7 +82,7 @@ private:
 };
 
 // Sends one request through the proxy in absolute form ("GET http://host/path HTTP/1.1").
-httplib::Result proxyRequest(int proxyPort, const std::string &method, const std::string &url,
+Result proxyRequest(int proxyPort, const std::string &method, const std::string &url,
                              const std::string &body = {});
 
 } // namespace standintest

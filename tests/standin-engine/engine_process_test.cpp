@@ -1,6 +1,8 @@
 // The stand-in engine as a real process: handshake, health, lifetime, control conventions and bad input.
 #include "engine_process.h"
 
+#include "control_api.h"
+
 #include "engine/records/engine_records.h"
 
 #include "support/test_support.h"
@@ -99,7 +101,7 @@ TEST(ControlConventions, BadInputGetsJsonErrorAndEngineStaysUp)
     ASSERT_TRUE(engine.start());
     auto client = engine.client();
 
-    const auto expectError = [](const httplib::Result &reply, int status) {
+    const auto expectError = [](const standintest::Result &reply, int status) {
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, status);
         const auto error = decodeRecord<ErrorReply>(reply->body);
@@ -197,7 +199,7 @@ TEST(ControlConventions, HeldStreamsAndKeepAliveConnectionsDontStarveControl)
     std::vector<std::unique_ptr<EventReader>> streams;
     for (int i = 0; i < 4; ++i)
         streams.push_back(std::make_unique<EventReader>(engine.controlPort()));
-    std::vector<std::unique_ptr<httplib::Client>> keptAlive;
+    std::vector<std::unique_ptr<standintest::HttpClient>> keptAlive;
     for (int i = 0; i < 8; ++i) {
         keptAlive.push_back(engine.client());
         keptAlive.back()->set_keep_alive(true);
@@ -213,8 +215,9 @@ TEST(ControlConventions, HeldStreamsAndKeepAliveConnectionsDontStarveControl)
 TEST(ProxyPort, PortInUseFailsCleanlyWithoutCrash)
 {
     QTemporaryDir dir;
-    httplib::Server squatter;
-    const int taken = squatter.bind_to_any_port("127.0.0.1");
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::acceptor squatter(context, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    const int taken = squatter.local_endpoint().port();
     ASSERT_GT(taken, 0);
 
     EngineProcess engine(dir.path(), {"--proxy-port", QString::number(taken), "--autostart"});
@@ -230,4 +233,52 @@ TEST(ProxyPort, PortInUseFailsCleanlyWithoutCrash)
     EXPECT_TRUE(decodeRecord<ErrorReply>(start->body));
     EXPECT_TRUE(testsupport::waitFor([&] { return engine.output().contains("proxy failed to start"); }, 2000));
     EXPECT_EQ(engine.process().state(), QProcess::Running);
+}
+
+TEST(ControlConventions, WebPagesCantDriveTheEngine)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+    const auto before = client->Get("/projects");
+    ASSERT_TRUE(before);
+
+    // What a page's fetch or form can send without asking first: each is refused and changes nothing.
+    const std::string project = R"({"name":"From a web page"})";
+    const auto fromPage = client->Post("/projects", {{"Origin", "http://evil.example"}}, project, "text/plain");
+    ASSERT_TRUE(fromPage);
+    EXPECT_EQ(fromPage->status, 403);
+    EXPECT_TRUE(decodeRecord<ErrorReply>(fromPage->body)) << fromPage->body;
+    EXPECT_EQ(client->Post("/projects", {{"Origin", "null"}}, project, "application/json")->status, 403);
+    EXPECT_EQ(client->Get("/routes", {{"Origin", "http://127.0.0.1:" + std::to_string(engine.controlPort())}})->status,
+              403);
+    for (const std::string type : {"text/plain;charset=UTF-8", "application/x-www-form-urlencoded",
+                                   "multipart/form-data; boundary=x", "TEXT/PLAIN"}) {
+        const auto refused = client->Post("/projects", project, type);
+        ASSERT_TRUE(refused) << type;
+        EXPECT_EQ(refused->status, 415) << type;
+    }
+    EXPECT_EQ(client->Post("/routes", {{"Origin", "http://evil.example"}}, "[]", "text/plain")->status, 403);
+    EXPECT_EQ(client->Get("/projects")->body, before->body);
+    EXPECT_EQ(client->Get("/routes")->body, "[]");
+
+    // The app's own requests: JSON, raw bytes, or no body at all.
+    EXPECT_EQ(client->Post("/projects", project, "application/json; charset=utf-8")->status, 201);
+    EXPECT_EQ(client->Post("/import/openapi", "openapi: 3.0.0\ninfo: {title: T}\npaths: {/a: {get: {responses: {'200': {description: ok}}}}}\n",
+                           "application/octet-stream")->status / 100, 2);
+    EXPECT_EQ(client->Post("/control/start")->status, 200);
+}
+
+TEST(ControlConventions, BrowserRequestRefusalRules)
+{
+    EXPECT_FALSE(standin::browserRequestRefusal(false, ""));
+    EXPECT_FALSE(standin::browserRequestRefusal(false, "application/json"));
+    EXPECT_FALSE(standin::browserRequestRefusal(false, "application/octet-stream"));
+    EXPECT_FALSE(standin::browserRequestRefusal(false, "text/plainish"));
+    EXPECT_TRUE(standin::browserRequestRefusal(true, "application/json"));
+    EXPECT_TRUE(standin::browserRequestRefusal(true, ""));
+    EXPECT_TRUE(standin::browserRequestRefusal(false, " Text/Plain ; charset=utf-8"));
+    EXPECT_TRUE(standin::browserRequestRefusal(false, "multipart/form-data"));
+    EXPECT_TRUE(standin::browserRequestRefusal(false, "application/x-www-form-urlencoded"));
 }

@@ -4,9 +4,12 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QThread>
 #include <QWidget>
+
+#include <optional>
 
 namespace testsupport {
 
@@ -39,6 +42,55 @@ bool waitFor(const std::function<bool()> &predicate, int timeoutMs)
         QThread::msleep(2);
     }
     return true;
+}
+
+namespace {
+
+// Fields of /proc/<pid>/stat: the name and, after it, the state and the parent's pid.
+struct ProcStat
+{
+    QByteArray name;
+    char state = '?';
+    qint64 parent = 0;
+};
+
+std::optional<ProcStat> procStat(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = file.readAll();
+    const qsizetype open = line.indexOf('(');
+    const qsizetype close = line.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return std::nullopt;
+    const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+    if (rest.size() < 2)
+        return std::nullopt;
+    return ProcStat{line.mid(open + 1, close - open - 1), rest[0].isEmpty() ? '?' : rest[0][0], rest[1].toLongLong()};
+}
+
+} // namespace
+
+qint64 engineChildOf(qint64 parent)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        const auto stat = procStat(pid);
+        if (stat && stat->parent == parent && stat->name.startsWith("kestrion-engin"))
+            return pid;
+    }
+    return 0;
+}
+
+bool processGone(qint64 pid)
+{
+    const auto stat = procStat(pid);
+    return !stat || stat->state == 'Z';
 }
 
 } // namespace testsupport

@@ -22,4 +22,9 @@ QString saveRender(QWidget *widget, const QString &subdir, const QString &name);
 // Runs the event loop until the predicate holds or the limit passes; true when it held.
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs = 5000);
 
+// The kestrion-engine child of the given process, or 0 while it has none.
+qint64 engineChildOf(qint64 parent);
+// True when the process is gone, or only a zombie waiting for a reaper.
+bool processGone(qint64 pid);
+
 } // namespace testsupport

@@ -12,7 +12,7 @@ struct MockGenerateRequest {
     std::string key;
     std::string example;
     std::int64_t seed = 0;
-    int count = 1;
+    std::int64_t count = 1;
 
     bool operator==(const MockGenerateRequest &) const = default;
 };
@@ -24,7 +24,7 @@ struct MockAIRequest {
     std::string key;
     std::string example;
     std::int64_t seed = 0;
-    int count = 1;
+    std::int64_t count = 1;
 
     bool operator==(const MockAIRequest &) const = default;
 };
@@ -52,7 +52,7 @@ struct AISetupProgress {
     std::string message;
     std::int64_t downloaded = 0; // bytes
     std::int64_t total = 0; // bytes expected; below 1 when unknown
-    int percent = 0;
+    std::int64_t percent = 0;
     std::optional<std::string> err;
 
     // Stage "idle", nothing downloaded.

@@ -1,22 +1,44 @@
 // JSON and display summaries of chaos faults, presets and state.
 #include "engine/records/chaos_records.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 namespace {
 
-// probability × 100 rounded half away from zero; absurd values are pinned to the integer range.
+// probability × 100 rounded half away from zero, on the decimal digits the number is written with:
+// 0.575 × 100 is 57.4999… in binary floating point, and must still read 58. Absurd values are pinned
+// to the integer range.
 std::int64_t percentOf(double probability)
 {
-    const double scaled = std::round(probability * 100.0);
-    if (std::isnan(scaled))
+    if (std::isnan(probability))
         return 0;
+    const double scaled = probability * 100.0;
     if (scaled >= 9.2e18)
         return std::numeric_limits<std::int64_t>::max();
     if (scaled <= -9.2e18)
         return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(scaled);
+    if (std::fabs(probability) >= 1e15) // no fraction left to round
+        return static_cast<std::int64_t>(std::round(scaled));
+
+    // The shortest text that reads back as the same double, in plain notation ("0.575", "0.000001").
+    char text[400];
+    const auto written = std::to_chars(text, text + sizeof text, std::fabs(probability), std::chars_format::fixed);
+    const std::string_view digits(text, std::size_t(written.ptr - text));
+    const std::size_t point = digits.find('.');
+    const std::string_view whole = digits.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view() : digits.substr(point + 1);
+    auto fractionDigit = [&](std::size_t i) { return i < fraction.size() ? fraction[i] - '0' : 0; };
+
+    std::int64_t percent = 0;
+    for (char c : whole)
+        percent = percent * 10 + (c - '0');
+    percent = percent * 100 + fractionDigit(0) * 10 + fractionDigit(1);
+    if (fractionDigit(2) >= 5)
+        ++percent;
+    return probability < 0 ? -percent : percent;
 }
 
 template <class Json> void writeFault(Json &j, const ChaosFault &fault)

@@ -11,10 +11,10 @@
 struct ChaosFault {
     std::string kind; // "latency", "status", "drop" or another kind the engine knows
     double probability = 0.0; // chance per request, 0 to 1
-    std::optional<int> status;
+    std::optional<std::int64_t> status;
     std::optional<std::string> body;
-    std::optional<int> minMs;
-    std::optional<int> maxMs;
+    std::optional<std::int64_t> minMs;
+    std::optional<std::int64_t> maxMs;
 
     // "+200–800ms", "503 @ 25%", "drop @ 100%", or the kind itself.
     std::string summary() const;

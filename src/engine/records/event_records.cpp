@@ -44,8 +44,6 @@ void from_json(const nlohmann::json &j, EngineHealth &h)
     in.required("proxyPort", h.proxyPort);
     in.required("controlPort", h.controlPort);
     in.required("memoryBytes", h.memoryBytes);
-    if (h.memoryBytes < 0)
-        throw RecordError("memoryBytes", "must not be negative");
     in.required("goroutines", h.goroutines);
     in.required("routeCount", h.routeCount);
 }

@@ -13,14 +13,14 @@
 struct EngineHealth {
     std::string status; // the engine's own status word
     std::string version;
-    int pid = 0;
+    std::int64_t pid = 0;
     double uptimeSeconds = 0.0;
     bool proxyRunning = false;
-    int proxyPort = 0;
-    int controlPort = 0;
-    std::int64_t memoryBytes = 0; // never negative
-    int goroutines = 0;
-    int routeCount = 0;
+    std::int64_t proxyPort = 0;
+    std::int64_t controlPort = 0;
+    std::uint64_t memoryBytes = 0;
+    std::int64_t goroutines = 0;
+    std::int64_t routeCount = 0;
 
     bool operator==(const EngineHealth &) const = default;
 };

@@ -87,6 +87,19 @@ void decodeValue(const nlohmann::json &j, std::int64_t &out)
     out = j.get<std::int64_t>();
 }
 
+void decodeValue(const nlohmann::json &j, std::uint64_t &out)
+{
+    if (j.is_number_unsigned()) {
+        out = j.get<std::uint64_t>();
+        return;
+    }
+    if (!j.is_number_integer())
+        throw RecordError({}, "expected an integer");
+    if (j.get<std::int64_t>() < 0)
+        throw RecordError({}, "integer out of range");
+    out = static_cast<std::uint64_t>(j.get<std::int64_t>());
+}
+
 void decodeValue(const nlohmann::json &j, int &out)
 {
     std::int64_t wide = 0;

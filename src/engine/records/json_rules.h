@@ -53,6 +53,7 @@ void decodeValue(const nlohmann::json &j, std::string &out);
 void decodeValue(const nlohmann::json &j, bool &out);
 void decodeValue(const nlohmann::json &j, int &out);
 void decodeValue(const nlohmann::json &j, std::int64_t &out);
+void decodeValue(const nlohmann::json &j, std::uint64_t &out);
 void decodeValue(const nlohmann::json &j, double &out);
 template <class T> void decodeValue(const nlohmann::json &j, std::vector<T> &out);
 template <class T> void decodeValue(const nlohmann::json &j, std::map<std::string, T> &out);

@@ -10,7 +10,7 @@
 struct Project {
     std::string id;
     std::string name;
-    int routeCount = 0;
+    std::int64_t routeCount = 0;
     std::string updatedAt; // the engine's text, shown as it is
 
     bool operator==(const Project &) const = default;
@@ -38,7 +38,7 @@ KESTRION_RECORD_JSON(ProjectNameRequest);
 struct OpenAPIImportResult {
     std::string projectId;
     std::string name; // the project that received the routes
-    int routeCount = 0;
+    std::int64_t routeCount = 0;
 
     bool operator==(const OpenAPIImportResult &) const = default;
 };

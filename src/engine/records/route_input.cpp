@@ -1,6 +1,8 @@
 // Host and path normalisers of the route editors.
 #include "engine/records/route_input.h"
 
+#include "engine/records/unicode_lower.h"
+
 #include <cstdint>
 
 namespace {
@@ -83,34 +85,6 @@ bool whitespaceAt(std::string_view text, std::size_t i, std::size_t &length)
     return isWhitespace(cp);
 }
 
-char32_t lowerOf(char32_t cp)
-{
-    if (cp >= 'A' && cp <= 'Z')
-        return cp + 0x20;
-    if (cp < 0xC0)
-        return cp;
-    if ((cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2)
-        || (cp >= 0x410 && cp <= 0x42F))
-        return cp + 0x20;
-    if (cp >= 0x400 && cp <= 0x40F)
-        return cp + 0x50;
-    if (cp == 0x178)
-        return 0xFF;
-    if ((cp >= 0x100 && cp <= 0x12F) || (cp >= 0x132 && cp <= 0x137) || (cp >= 0x14A && cp <= 0x177))
-        return (cp % 2 == 0) ? cp + 1 : cp;
-    if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E))
-        return (cp % 2 == 1) ? cp + 1 : cp;
-    if (cp == 0x386)
-        return 0x3AC;
-    if (cp >= 0x388 && cp <= 0x38A)
-        return cp + 37;
-    if (cp == 0x38C)
-        return 0x3CC;
-    if (cp == 0x38E || cp == 0x38F)
-        return cp + 63;
-    return cp;
-}
-
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
 {
     if (text.size() < prefix.size())
@@ -157,10 +131,13 @@ std::string RouteInput::lowercased(std::string_view text)
     while (i < text.size()) {
         std::size_t length = 1;
         const char32_t cp = decodeAt(text, i, length);
-        if (length == 1 && static_cast<unsigned char>(text[i]) >= 0x80)
+        if (length == 1 && static_cast<unsigned char>(text[i]) >= 0x80) {
             out += text[i]; // not UTF-8: keep the byte as it is
-        else
-            appendUtf8(out, lowerOf(cp));
+        } else if (cp == 0x130) {
+            out += "i\xCC\x87"; // capital I with dot above: "i" and a combining dot
+        } else {
+            appendUtf8(out, unicodeLower(cp));
+        }
         i += length;
     }
     return out;
@@ -175,7 +152,8 @@ std::string RouteInput::normalizeHost(std::string_view text)
         host.erase(0, 7);
     if (const auto slash = host.find('/'); slash != std::string::npos)
         host.erase(slash);
-    return lowercased(host);
+    // Blanks uncovered by the cut ("https:// /v1") are trimmed too, so one pass is final.
+    return lowercased(trimmed(host));
 }
 
 std::string RouteInput::normalizePath(std::string_view text)
@@ -183,9 +161,17 @@ std::string RouteInput::normalizePath(std::string_view text)
     std::string path = trimmed(text);
     if (path.empty())
         return path;
+    // Dropping trailing slashes can uncover blanks ("/a /") and trimming can uncover slashes, so
+    // both repeat until neither changes anything: a second pass then never changes the result.
+    for (;;) {
+        const std::size_t before = path.size();
+        while (path.size() >= 2 && path.back() == '/')
+            path.pop_back();
+        path = trimmed(path);
+        if (path.size() == before)
+            break;
+    }
     if (path.front() != '/')
         path.insert(path.begin(), '/');
-    while (path.size() >= 2 && path.back() == '/')
-        path.pop_back();
     return path;
 }

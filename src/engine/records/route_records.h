@@ -49,11 +49,11 @@ void from_json(const nlohmann::json &j, ErrorOverride &value);
 // One step of a route's response sequence as the application edits it.
 struct MockStep {
     std::string id; // made by the application, never sent to the engine
-    int status = 200;
+    std::int64_t status = 200;
     std::string body;
-    int latency = 0; // milliseconds; 0 means none
+    std::int64_t latency = 0; // milliseconds; 0 means none
     ErrorOverride override = ErrorOverride::ok;
-    int repeatCount = 1;
+    std::int64_t repeatCount = 1;
 
     // A step with a fresh random id.
     static MockStep make(int status = 200, std::string body = {});
@@ -70,8 +70,8 @@ struct Endpoint {
     HTTPMethod method = HTTPMethod::GET;
     std::string host;
     std::string path;
-    int status = 200;
-    int latency = 0; // milliseconds
+    std::int64_t status = 200;
+    std::int64_t latency = 0; // milliseconds
     bool active = true;
     ErrorOverride override = ErrorOverride::ok;
     bool passThrough = false;
@@ -90,11 +90,11 @@ struct Endpoint {
 
 // One step on the wire.
 struct WireStep {
-    int status = 200;
+    std::int64_t status = 200;
     std::string body;
-    std::optional<int> latencyMs;
+    std::optional<std::int64_t> latencyMs;
     std::optional<std::string> override;
-    std::optional<int> repeat;
+    std::optional<std::int64_t> repeat;
 
     bool operator==(const WireStep &) const = default;
 };
@@ -105,8 +105,8 @@ struct WireRoute {
     std::string method;
     std::string host;
     std::string path;
-    int status = 200;
-    int latencyMs = 0;
+    std::int64_t status = 200;
+    std::int64_t latencyMs = 0;
     bool active = true;
     std::string body;
     std::optional<std::string> override;

@@ -29,7 +29,7 @@ KESTRION_RECORD_JSON(SchemaChange);
 struct WireDriftEvent {
     std::string key;
     std::string trafficId;
-    int breaking = 0;
+    std::int64_t breaking = 0;
     std::vector<SchemaChange> changes;
 
     bool operator==(const WireDriftEvent &) const = default;
@@ -57,7 +57,7 @@ KESTRION_RECORD_JSON(SchemaDriftRecord);
 // What was learned about one field.
 struct SchemaField {
     std::vector<std::string> types;
-    int present = 0; // in how many samples
+    std::int64_t present = 0; // in how many samples
 
     bool operator==(const SchemaField &) const = default;
 };
@@ -65,7 +65,7 @@ KESTRION_RECORD_JSON(SchemaField);
 
 struct SchemaSketch {
     std::map<std::string, SchemaField> paths; // keyed by JSON path
-    int samples = 0;
+    std::int64_t samples = 0;
 
     bool operator==(const SchemaSketch &) const = default;
 };
@@ -78,7 +78,7 @@ struct SchemaBaseline {
     std::string host;
     std::string path;
     bool locked = false;
-    int samples = 0;
+    std::int64_t samples = 0;
     std::optional<std::string> updated;
     std::optional<SchemaSketch> sketch;
 

@@ -15,8 +15,8 @@ struct WireTrafficEvent {
     std::string method;
     std::string host;
     std::string path;
-    int status = 0;
-    int latencyMs = 0;
+    std::int64_t status = 0;
+    std::int64_t latencyMs = 0;
     bool injected = false; // a mock route answered
 
     bool operator==(const WireTrafficEvent &) const = default;
@@ -30,8 +30,8 @@ struct TrafficEntry {
     HTTPMethod method = HTTPMethod::GET;
     std::string host;
     std::string path;
-    int status = 0;
-    int latency = 0; // milliseconds
+    std::int64_t status = 0;
+    std::int64_t latency = 0; // milliseconds
     bool injected = false;
     bool fresh = true; // newly arrived; the traffic buffer clears it
 
@@ -48,8 +48,8 @@ struct TrafficRecord {
     std::string method;
     std::string host;
     std::string path;
-    int status = 0;
-    int latencyMs = 0;
+    std::int64_t status = 0;
+    std::int64_t latencyMs = 0;
     bool injected = false;
     std::optional<std::string> scheme;
     std::optional<std::string> query;

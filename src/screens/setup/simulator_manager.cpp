@@ -111,7 +111,13 @@ void SimulatorManager::refresh()
     });
 }
 
-void SimulatorManager::trust(const Simulator &sim, const QString &caPath)
+bool SimulatorManager::isTrusted(const QString &udid, const QString &caFingerprint) const
+{
+    const auto found = m_trusted.constFind(udid);
+    return found != m_trusted.constEnd() && found.value() == caFingerprint;
+}
+
+void SimulatorManager::trust(const Simulator &sim, const QString &caPath, const QString &caFingerprint)
 {
     if (caPath.isEmpty()) {
         setStatus(QStringLiteral("Generate a Root CA first (Certificates tab)."), true);
@@ -120,10 +126,11 @@ void SimulatorManager::trust(const Simulator &sim, const QString &caPath)
     beginRun();
     const QStringList arguments{QStringLiteral("simctl"), QStringLiteral("keychain"), sim.udid,
                                 QStringLiteral("add-root-cert"), caPath};
-    ToolRunner::run(ToolPaths::xcrun(), arguments, this, [this, sim](const ToolResult &result) {
+    ToolRunner::run(ToolPaths::xcrun(), arguments, this, [this, sim, caFingerprint](const ToolResult &result) {
         if (result.status == 0) {
-            if (!m_trusted.contains(sim.udid)) {
-                m_trusted.insert(sim.udid);
+            const auto found = m_trusted.constFind(sim.udid);
+            if (found == m_trusted.constEnd() || found.value() != caFingerprint) {
+                m_trusted.insert(sim.udid, caFingerprint);
                 emit trustedChanged();
             }
             setStatus(QStringLiteral("Kestrion CA trusted in ") + sim.name + QLatin1Char('.'), false);

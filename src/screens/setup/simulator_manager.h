@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -42,8 +43,10 @@ public:
     explicit SimulatorManager(QObject *parent = nullptr);
 
     const QList<Simulator> &simulators() const { return m_simulators; }
-    // Udids trusted during this run; only grows, never saved.
-    const QSet<QString> &trusted() const { return m_trusted; }
+    // Udids trusted during this run, each with the fingerprint of the CA it was given; never saved.
+    const QHash<QString, QString> &trusted() const { return m_trusted; }
+    // Whether the simulator holds the CA with this fingerprint: a mark made for an earlier CA does not count.
+    bool isTrusted(const QString &udid, const QString &caFingerprint) const;
     // The last trust message; absent until the first trust attempt.
     const std::optional<QString> &status() const { return m_status; }
     // Whether status reports a failure (a failed trust, or no root CA to install).
@@ -53,8 +56,9 @@ public:
 
     // Re-reads the booted simulators; returns at once.
     void refresh();
-    // Installs the CA file at caPath into the simulator's keychain; returns at once.
-    void trust(const Simulator &sim, const QString &caPath);
+    // Installs the CA file at caPath into the simulator's keychain; returns at once. The fingerprint
+    // names the CA in that file, so a later CA is not taken for trusted.
+    void trust(const Simulator &sim, const QString &caPath, const QString &caFingerprint = {});
     void openSimulatorApp();
 
 signals:
@@ -70,7 +74,7 @@ private:
     void endRun();
 
     QList<Simulator> m_simulators;
-    QSet<QString> m_trusted;
+    QHash<QString, QString> m_trusted;
     std::optional<QString> m_status;
     bool m_statusIsFailure = false;
     int m_runs = 0;

@@ -1,6 +1,6 @@
 // Usage events: strictly opt-in, only with an endpoint, "once" events at most once per run.
 #include "engine/analytics.h"
-#include "fake_control_server.h"
+#include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
 

@@ -168,9 +168,20 @@ TEST_F(RootCA, MissingToolIsAFailureWithItsReason)
     ASSERT_TRUE(bootLoaded());
     ASSERT_TRUE(generate());
     ASSERT_TRUE(trust());
-    ASSERT_TRUE(client().caTrustMessage().has_value());
-    EXPECT_FALSE(client().caTrustMessage()->isEmpty());
-    EXPECT_NE(*client().caTrustMessage(), QStringLiteral("Trust was cancelled \u2014 you can trust it manually instead."));
+    EXPECT_EQ(client().caTrustMessage(), std::optional<QString>(QStringLiteral("No such file or directory")))
+        << "the launch error's own description";
+    EXPECT_FALSE(client().caTrustedOnMac());
+}
+
+TEST_F(RootCA, ToolKilledBySignalWithoutErrorTextIsReportedAsCancelled)
+{
+    // A prompt dismissed by ending the tool leaves no error text behind.
+    useFakeTool("kill -TERM $$");
+    ASSERT_TRUE(bootLoaded());
+    ASSERT_TRUE(generate());
+    ASSERT_TRUE(trust());
+    EXPECT_EQ(client().caTrustMessage(),
+              std::optional<QString>(QStringLiteral("Trust was cancelled \u2014 you can trust it manually instead.")));
     EXPECT_FALSE(client().caTrustedOnMac());
 }
 

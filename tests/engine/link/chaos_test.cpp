@@ -117,3 +117,124 @@ TEST_F(ChaosRequests, PresetIdIsSentAsItStands)
     EXPECT_EQ(m_server.matching("POST", "/chaos/active").first().target,
               QByteArray("/chaos/active?id=50%2541%20slow"));
 }
+
+// The first choice is slow to apply; a second post sent beside it would be applied first and the
+// first tap would win. Posts go one at a time, in tap order.
+TEST_F(ChaosRequests, RapidChoicesReachTheEngineOneAtATimeInOrder)
+{
+    int posts = 0;
+    m_answer = [&posts](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.method == "POST" && request.path() == "/chaos/active") {
+            CannedReply reply;
+            reply.delayMs = ++posts == 1 ? 300 : 0;
+            return reply;
+        }
+        return std::nullopt;
+    };
+    connectClient();
+    m_client.setChaosPreset(QStringLiteral("a"));
+    m_client.setChaosPreset(QStringLiteral("b"));
+    m_client.setChaosPreset(QStringLiteral("b")); // off
+    m_client.setChaosPreset(QStringLiteral("c"));
+    EXPECT_EQ(m_client.activeChaosId(), QStringLiteral("c"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: c")); }));
+
+    const QList<RecordedRequest> sent = m_server.matching("POST", "/chaos/active");
+    ASSERT_EQ(sent.size(), 4);
+    const QList<QByteArray> expected = {"/chaos/active?id=a", "/chaos/active?id=b", "/chaos/active?id=",
+                                        "/chaos/active?id=c"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(sent[i].target, expected[i]);
+        if (i > 0) {
+            ASSERT_GE(sent[i - 1].answeredMs, 0);
+            EXPECT_GE(sent[i].receivedMs, sent[i - 1].answeredMs) << "post " << i << " overlapped the one before";
+        }
+    }
+    // One reload, after the last post; the fake's empty state does not undo the last tap in between.
+    EXPECT_EQ(count("GET", "/chaos"), 2); // start-up load and the reload
+    EXPECT_EQ(m_client.log().filter(QStringLiteral("\u2022 chaos")),
+              QStringList({QStringLiteral("\u2022 chaos: a"), QStringLiteral("\u2022 chaos: b"),
+                           QStringLiteral("\u2022 chaos off"), QStringLiteral("\u2022 chaos: c")}));
+}
+
+// A reload sent before a newer tap answers with the older choice; the newer tap stays on screen.
+TEST_F(ChaosRequests, ReloadAnsweredAfterANewerTapDoesNotUndoIt)
+{
+    // The fake holds the engine's choice; reloads answer with it as it was when they arrived, the
+    // one sent before the tap after 300 ms, later ones after 900 ms.
+    QByteArray engineChoice = "a";
+    int slowReloads = 0;
+    bool slow = false;
+    m_answer = [&](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.method == "POST" && request.path() == "/chaos/active")
+            engineChoice = request.target.mid(request.target.indexOf("id=") + 3);
+        if (request.method == "GET" && request.path() == "/chaos" && slow) {
+            CannedReply reply = answer(200, R"({"presets":[],"activeId":")" + engineChoice + R"("})");
+            reply.delayMs = ++slowReloads == 1 ? 300 : 900;
+            return reply;
+        }
+        return std::nullopt;
+    };
+    connectClient();
+    slow = true;
+    bool reloaded = false;
+    m_client.loadChaos([&reloaded] { reloaded = true; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/chaos") == 2; }));
+    m_client.setChaosPreset(QStringLiteral("b"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return reloaded; }));
+    EXPECT_EQ(m_client.activeChaosId(), QStringLiteral("b"));
+    // The reload after the tap brings the engine's own answer.
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: b")); }));
+    EXPECT_EQ(m_client.activeChaosId(), QStringLiteral("b"));
+}
+
+// Against the real stand-in: many quick taps leave the engine on the last one.
+TEST_F(Chaos, RapidTapsLeaveTheEngineOnTheLastTap)
+{
+    ASSERT_TRUE(bootWithPresets());
+    const QString a = presetId(0);
+    const QString b = presetId(1);
+    // a, b, a, b, ... then b once more: the toggles end with chaos off.
+    for (int i = 0; i < 10; ++i)
+        client().setChaosPreset(i % 2 == 0 ? a : b);
+    client().setChaosPreset(b);
+    EXPECT_EQ(client().activeChaosId(), QString());
+    ASSERT_TRUE(settled(QStringLiteral("\u2022 chaos off")));
+    EXPECT_EQ(client().activeChaosId(), QString());
+
+    // What the engine holds, asked afresh.
+    client().setActiveChaosId(QStringLiteral("stale"));
+    ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) { client().loadChaos(done); }));
+    EXPECT_EQ(client().activeChaosId(), QString());
+
+    for (int i = 0; i < 9; ++i)
+        client().setChaosPreset(i % 2 == 0 ? a : b);
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().log().count(QStringLiteral("\u2022 chaos: ") + a) == 10; }));
+    client().setActiveChaosId(QStringLiteral("stale"));
+    ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) { client().loadChaos(done); }));
+    EXPECT_EQ(client().activeChaosId(), a);
+}
+
+// Posts that fail at the transport (nothing listens) still hand over to the next choice, so a dead
+// engine does not leave later taps stuck behind them.
+TEST_F(ChaosRequests, RefusedConnectionsDoNotStallLaterChoices)
+{
+    connectClient();
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 deadPort = closed.serverPort();
+    closed.close();
+    m_client.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(deadPort) + "\n");
+    m_client.setChaosPreset(QStringLiteral("a"));
+    m_client.setChaosPreset(QStringLiteral("b"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: b")); }));
+    EXPECT_TRUE(m_client.log().contains(QStringLiteral("\u2022 chaos: a")));
+    EXPECT_EQ(m_client.activeChaosId(), QStringLiteral("b")); // no engine answer to undo it
+
+    m_client.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(m_server.port()) + "\n");
+    m_client.setChaosPreset(QStringLiteral("c"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("\u2022 chaos: c")); }));
+    const QList<RecordedRequest> sent = m_server.matching("POST", "/chaos/active");
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent.first().target, QByteArray("/chaos/active?id=c"));
+}

@@ -2,7 +2,7 @@
 // against a recording loopback server standing in for the engine's control API.
 #include "engine/analytics.h"
 #include "engine/engine_client.h"
-#include "fake_control_server.h"
+#include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
 
@@ -334,14 +334,19 @@ TEST_F(ControlRequests, HistoryQueryItemsComeInOrderAndEncoded)
               QByteArray("/traffic?limit=50&before=c1&filter=a%20b%2Bc%26d%2541"));
 }
 
-TEST_F(ControlRequests, ReplayLogsAlsoWhenTheEngineAnswers404)
+TEST_F(ControlRequests, ReplayLogsTheFailureAfterA404AndReplayedAfterSuccess)
 {
     m_special = [](const RecordedRequest &request) -> std::optional<CannedReply> {
-        if (request.path().startsWith("/replay/"))
+        if (request.path() == "/replay/gone")
             return reply(404);
         return std::nullopt;
     };
     connectClient();
+    m_client.replay(QStringLiteral("gone"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().last().startsWith(QStringLiteral("replay failed")); }));
+    EXPECT_EQ(m_client.log().last(), QStringLiteral("replay failed: gone \u2014 HTTP 404"));
+    EXPECT_FALSE(m_client.log().contains(QStringLiteral("\u2022 replayed gone")));
+
     m_client.replay(QStringLiteral("t 1"));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().last() == QStringLiteral("\u2022 replayed t 1"); }));
     EXPECT_EQ(m_server.matching("POST", "/replay/t%201").size(), 1);
@@ -381,7 +386,8 @@ TEST_F(ControlRequests, ShutdownSendsThePendingRoutePushBeforeTheShutdownRequest
     EXPECT_FALSE(m_client.controlPort().has_value());
     ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/control/shutdown") == 1; }));
     ASSERT_EQ(count("POST", "/routes"), 1);
-    EXPECT_LT(m_server.matching("POST", "/routes").first().receivedMs,
+    // The push was answered before the shutdown left (times are in whole milliseconds).
+    EXPECT_LE(m_server.matching("POST", "/routes").first().answeredMs,
               m_server.matching("POST", "/control/shutdown").first().receivedMs);
     EXPECT_TRUE(m_server.matching("POST", "/routes").first().body.contains(R"("id":"b","method":"POST","host":"api.test","path":"/b","status":201,"latencyMs":5,"active":true)"));
 }

@@ -302,6 +302,25 @@ TEST_F(EngineFixture, MissingExecutableIsAnError)
     EXPECT_FALSE(client().proxyRunning());
 }
 
+TEST_F(EngineFixture, EngineFileThatCannotBeRunIsAFailedLaunchNotAMissingEngine)
+{
+    const QString path = m_dir.filePath(QStringLiteral("kestrion-engine"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+
+    client().setEngineExecutable(path);
+    client().boot(false);
+    ASSERT_TRUE(client().status().isError());
+    EXPECT_NE(client().status(), EngineStatus::error(QStringLiteral("engine binary missing from app bundle")));
+    EXPECT_TRUE(client().status().message().contains(QStringLiteral("Permission denied")))
+        << client().status().message().toStdString();
+    EXPECT_EQ(client().log().last(), QStringLiteral("failed to launch: ") + client().status().message());
+    EXPECT_FALSE(logContains(QStringLiteral("error: kestrion-engine not found in Resources")));
+}
+
 TEST_F(EngineFixture, FailedLaunchLeavesNoProxyFlag)
 {
     // Executable by its mode, but no program the system can start.

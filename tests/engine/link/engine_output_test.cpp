@@ -1,6 +1,6 @@
 // The engine's standard output as the link reads it: the log, the handshake and its requests.
 #include "engine/engine_client.h"
-#include "fake_control_server.h"
+#include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
 

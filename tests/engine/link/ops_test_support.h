@@ -3,7 +3,7 @@
 
 #include "engine/engine_client.h"
 #include "engine_fixture.h"
-#include "fake_control_server.h"
+#include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
 

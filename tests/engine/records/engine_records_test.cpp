@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 // Decodes the literal, checks the value, and checks that encoding gives the literal back.
 template <class T> void expectRoundTrip(const std::string &literal, const T &expected)
 {
@@ -101,6 +103,32 @@ TEST(ChaosRecords, Summaries)
     EXPECT_EQ((ChaosFault{"Drop", 1.0, {}, {}, {}, {}}.summary()), "Drop");
     EXPECT_EQ((ChaosFault{"drop", 1e300, {}, {}, {}, {}}.summary()), "drop @ 9223372036854775807%");
 
+    const ChaosPreset preset{"p", "Mixed", {{"latency", 1.0, {}, {}, 10, 20}, {"drop", 0.5, {}, {}, {}, {}}}};
+    EXPECT_EQ(preset.summary(), "+10–20ms · drop @ 50%");
+    EXPECT_EQ((ChaosPreset{"e", "Empty", {}}.summary()), "");
+}
+
+// Halves as written in the engine's JSON land below .5 once multiplied in binary floating point.
+TEST(ChaosRecords, PercentRoundsTheWrittenHalfUp)
+{
+    EXPECT_EQ((ChaosFault{"drop", 0.575, {}, {}, {}, {}}.summary()), "drop @ 58%");
+    EXPECT_EQ((ChaosFault{"status", 0.145, 503, {}, {}, {}}.summary()), "503 @ 15%");
+    EXPECT_EQ((ChaosFault{"status", 0.285, 429, {}, {}, {}}.summary()), "429 @ 29%");
+    EXPECT_EQ((ChaosFault{"drop", 0.5749, {}, {}, {}, {}}.summary()), "drop @ 57%");
+    EXPECT_EQ((ChaosFault{"drop", 0.0, {}, {}, {}, {}}.summary()), "drop @ 0%");
+    EXPECT_EQ((ChaosFault{"drop", 1e-7, {}, {}, {}, {}}.summary()), "drop @ 0%");
+    EXPECT_EQ((ChaosFault{"drop", 2.5, {}, {}, {}, {}}.summary()), "drop @ 250%");
+    EXPECT_EQ((ChaosFault{"drop", -0.575, {}, {}, {}, {}}.summary()), "drop @ -58%");
+    EXPECT_EQ((ChaosFault{"drop", std::nan(""), {}, {}, {}, {}}.summary()), "drop @ 0%");
+    EXPECT_EQ((ChaosFault{"drop", -1e300, {}, {}, {}, {}}.summary()), "drop @ -9223372036854775808%");
+    // Decoded from the engine's text, not only from literals.
+    const auto fault = decodeRecord<ChaosFault>(R"({"kind":"drop","probability":0.575})");
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->summary(), "drop @ 58%");
+}
+
+TEST(ChaosRecords, SummariesOfPresetsFollowTheirFaults)
+{
     const ChaosPreset preset{"p", "Mixed", {{"latency", 1.0, {}, {}, 10, 20}, {"drop", 0.5, {}, {}, {}, {}}}};
     EXPECT_EQ(preset.summary(), "+10–20ms · drop @ 50%");
     EXPECT_EQ((ChaosPreset{"e", "Empty", {}}.summary()), "");

@@ -28,9 +28,11 @@ TEST(JsonRules, IntegersMustBeJsonIntegers)
 
 TEST(JsonRules, IntFieldOutOfRangeFails)
 {
-    EXPECT_TRUE(decodeRecord<Project>(R"({"id":"p","name":"n","routeCount":2147483647,"updatedAt":""})"));
-    EXPECT_FALSE(decodeRecord<Project>(R"({"id":"p","name":"n","routeCount":2147483648,"updatedAt":""})"));
-    EXPECT_FALSE(decodeRecord<Project>(R"({"id":"p","name":"n","routeCount":-2147483649,"updatedAt":""})"));
+    // Record integers are signed 64-bit: past 32 bits is fine, past 64 bits fails.
+    EXPECT_TRUE(decodeRecord<Project>(R"({"id":"p","name":"n","routeCount":2147483648,"updatedAt":""})"));
+    EXPECT_TRUE(decodeRecord<Project>(R"({"id":"p","name":"n","routeCount":-9223372036854775808,"updatedAt":""})"));
+    EXPECT_FALSE(decodeRecord<Project>(R"({"id":"p","name":"n","routeCount":9223372036854775808,"updatedAt":""})"));
+    EXPECT_FALSE(decodeRecord<Project>(R"({"id":"p","name":"n","routeCount":-9223372036854775809,"updatedAt":""})"));
 }
 
 TEST(JsonRules, SixtyFourBitFieldsKeepTheirRange)

@@ -62,3 +62,35 @@ TEST(RouteInput, BadBytesAreNeverTrimmedOrRewritten)
     EXPECT_EQ(RouteInput::lowercased("\xED\xA0\x80" "C"), "\xED\xA0\x80" "c");
     EXPECT_EQ(RouteInput::normalizeHost("\xE0\x81\x81.Example"), "\xE0\x81\x81.example");
 }
+
+// Whatever an editor checks (can it create, is there a conflict, is the label red) and whatever it
+// stores must be the same text, so a second pass may never change the first one's result.
+TEST(RouteInput, OnePassIsFinal)
+{
+    const char *nasty[] = {
+        "https:// /v1", "http://\t/", " https:// http://x", "https://HTTPS://x", "http://https://odd",
+        "  /a /", "/a / /", "a/ /", "/ /", "/\t/", " \t/\n/ ", "///", "%2F/", "/%20 /", "/v1/%E2%82%AC/ ",
+        "HTTPS://Api.Example.com:8443 /x", "\xC2\xA0/p/\xE2\x80\xA8/", "api .example.com / ", "\t\tGET /x\t",
+        "http://", "https://", "", " ", "\r\n", "%", "/%/", "HTTP:// \xE3\x80\x80host/", "://", "/:id/ /",
+    };
+    for (const char *raw : nasty) {
+        const std::string host = RouteInput::normalizeHost(raw);
+        const std::string path = RouteInput::normalizePath(raw);
+        EXPECT_EQ(RouteInput::normalizeHost(host), host) << "host of [" << raw << "]";
+        EXPECT_EQ(RouteInput::normalizePath(path), path) << "path of [" << raw << "]";
+    }
+}
+
+TEST(RouteInput, BlanksUncoveredByTheCutAreGone)
+{
+    // These used to keep a blank that only a second pass removed.
+    EXPECT_EQ(RouteInput::normalizeHost("https:// /v1"), "");
+    EXPECT_EQ(RouteInput::normalizeHost("http://\t/"), "");
+    EXPECT_EQ(RouteInput::normalizeHost(" https:// Api.Example.com /v1"), "api.example.com");
+    EXPECT_EQ(RouteInput::normalizePath("/a /"), "/a");
+    EXPECT_EQ(RouteInput::normalizePath("/a / /"), "/a");
+    EXPECT_EQ(RouteInput::normalizePath("/ /"), "/");
+    // Inner blanks and percent signs are the user's: only the ends are cleaned.
+    EXPECT_EQ(RouteInput::normalizePath("/a b/%20/"), "/a b/%20");
+    EXPECT_EQ(RouteInput::normalizeHost("a%20b.example"), "a%20b.example");
+}

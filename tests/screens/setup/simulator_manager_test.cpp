@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -224,7 +225,7 @@ TEST_F(FakeXcrun, SuccessfulTrustRecordsTheUdidThenTheMessageThenIdles)
     ASSERT_TRUE(testsupport::waitFor([&] { return order.contains("idle"); }));
     EXPECT_EQ(order, (QStringList{"busy", "trusted", "status", "idle"}));
     EXPECT_EQ(loggedArguments(), (QStringList{"simctl", "keychain", "UDID-1", "add-root-cert", caPath}));
-    EXPECT_EQ(manager.trusted(), QSet<QString>{"UDID-1"});
+    EXPECT_EQ(manager.trusted().keys(), QStringList{"UDID-1"});
     EXPECT_EQ(manager.status(), QString("Kestrion CA trusted in Test Phone."));
     EXPECT_FALSE(manager.statusIsFailure());
     EXPECT_TRUE(manager.simulators().isEmpty()) << "trust does not touch the list";
@@ -250,7 +251,7 @@ TEST_F(FakeXcrun, FailedTrustMessages)
     faketool::ScopedEnv missing(ToolPaths::XcrunEnv, "/nonexistent/xcrun");
     manager.trust(phone, "/ca.pem");
     ASSERT_TRUE(testsupport::waitFor([&] { return !manager.busy(); }));
-    EXPECT_EQ(manager.status(), QString("Trust failed: Could not start /nonexistent/xcrun: No such file or directory"));
+    EXPECT_EQ(manager.status(), QString("Trust failed: No such file or directory"));
     EXPECT_TRUE(manager.statusIsFailure());
     EXPECT_TRUE(manager.trusted().isEmpty());
 }
@@ -302,4 +303,23 @@ TEST_F(FakeXcrun, BusyStaysUntilTheLastOverlappingRunEnds)
     ASSERT_TRUE(testsupport::waitFor([&] { return !manager.busy(); }));
     EXPECT_EQ(busyChanges, 2);
     EXPECT_TRUE(manager.trusted().contains("UDID-1"));
+}
+
+TEST_F(FakeXcrun, TrustMarksBelongToTheCaTheyWereMadeWith)
+{
+    SimulatorManager manager;
+    const Simulator sim{"UDID-1", "iPhone", "iOS 17.2", "Booted"};
+    manager.trust(sim, dir.filePath("ca.pem"), "AA:AA");
+    ASSERT_TRUE(testsupport::waitFor([&] { return !manager.busy(); }, 20000));
+    EXPECT_TRUE(manager.isTrusted("UDID-1", "AA:AA"));
+    EXPECT_FALSE(manager.isTrusted("UDID-1", "BB:BB"));
+    EXPECT_FALSE(manager.isTrusted("UDID-2", "AA:AA"));
+
+    // Trusting again with the new CA moves the mark to it.
+    QSignalSpy changed(&manager, &SimulatorManager::trustedChanged);
+    manager.trust(sim, dir.filePath("ca.pem"), "BB:BB");
+    ASSERT_TRUE(testsupport::waitFor([&] { return !manager.busy(); }, 20000));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_TRUE(manager.isTrusted("UDID-1", "BB:BB"));
+    EXPECT_FALSE(manager.isTrusted("UDID-1", "AA:AA"));
 }

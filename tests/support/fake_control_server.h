@@ -35,7 +35,9 @@ struct CannedReply
     QByteArray body = "{}";
     QByteArray contentType = "application/json";
     int delayMs = 0;
-    bool hold = false; // never answer (a hung engine, or an open event stream)
+    bool hold = false; // no answer until release() (a hung engine, or an open event stream)
+    bool cutMidBody = false; // the head promises the whole body; half of it comes, then the connection drops
+    int cutBodyAt = -1; // when set, the head and only this many body bytes come, then the connection drops
 };
 
 class FakeControlServer final : public QObject
@@ -57,6 +59,26 @@ public:
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     const QList<RecordedRequest> &requests() const { return m_requests; }
     qint64 elapsed() const { return m_clock.elapsed(); }
+
+    // Answers a request that the responder held; false when it was not held or its socket is gone.
+    // Lets a test decide the order in which replies arrive, without timing.
+    bool release(qsizetype requestIndex, const CannedReply &reply)
+    {
+        const QPointer<QTcpSocket> socket = m_held.take(requestIndex);
+        if (!socket)
+            return false;
+        write(socket, reply, requestIndex);
+        return true;
+    }
+
+    // Index of the last request whose method and path match; -1 when none.
+    qsizetype lastIndexOf(const QByteArray &method, const QByteArray &path) const
+    {
+        for (qsizetype i = m_requests.size() - 1; i >= 0; --i)
+            if (m_requests[i].method == method && m_requests[i].path() == path)
+                return i;
+        return -1;
+    }
 
     // Requests whose method and path (without query) match.
     QList<RecordedRequest> matching(const QByteArray &method, const QByteArray &path) const
@@ -102,20 +124,12 @@ private:
             m_requests.append(request);
 
             const CannedReply reply = m_responder ? m_responder(request) : CannedReply{};
-            if (reply.hold)
-                return;
             QPointer<QTcpSocket> guard(socket);
-            auto answer = [this, guard, reply, index] {
-                if (!guard)
-                    return;
-                QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
-                out += "Content-Type: " + reply.contentType + "\r\n";
-                out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-                out += "Connection: close\r\n\r\n" + reply.body;
-                guard->write(out);
-                guard->disconnectFromHost();
-                m_requests[index].answeredMs = m_clock.elapsed();
-            };
+            if (reply.hold) {
+                m_held.insert(index, guard);
+                return;
+            }
+            auto answer = [this, guard, reply, index] { write(guard, reply, index); };
             if (reply.delayMs > 0)
                 QTimer::singleShot(reply.delayMs, this, answer);
             else
@@ -123,7 +137,28 @@ private:
         });
     }
 
+    void write(const QPointer<QTcpSocket> &socket, const CannedReply &reply, qsizetype index)
+    {
+        if (!socket)
+            return;
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
+        out += "Content-Type: " + reply.contentType + "\r\n";
+        out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+        const bool cut = reply.cutMidBody || reply.cutBodyAt >= 0;
+        const qsizetype sent = reply.cutBodyAt >= 0 ? reply.cutBodyAt : reply.body.size() / 2;
+        out += "Connection: close\r\n\r\n" + (cut ? reply.body.left(sent) : reply.body);
+        socket->write(out);
+        if (cut) {
+            socket->flush();
+            socket->abort();
+        }
+        else
+            socket->disconnectFromHost();
+        m_requests[index].answeredMs = m_clock.elapsed();
+    }
+
     QTcpServer m_server;
+    QMap<qsizetype, QPointer<QTcpSocket>> m_held;
     QElapsedTimer m_clock;
     Responder m_responder;
     QList<RecordedRequest> m_requests;

@@ -1,0 +1,96 @@
+// Dashboard benchmark: the real screen offscreen with a full traffic list; each iteration is one
+// traffic flush (append, trim to 300) followed by the refresh it causes and, optionally, a repaint.
+#include "app/app_state.h"
+#include "design/fonts.h"
+#include "engine/engine_client.h"
+#include "platform/preferences.h"
+#include "screens/traffic/dashboard_screen.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+namespace {
+
+TrafficEntry entry(int i)
+{
+    TrafficEntry e;
+    e.id = "t" + std::to_string(i);
+    e.timestamp = "2026-12-07T10:00:00.123Z";
+    e.host = "api.acme-demo.dev";
+    e.path = "/v2/users/" + std::to_string(i) + "/profile";
+    e.status = i % 9 == 0 ? 503 : 200;
+    e.latency = i % 300;
+    e.injected = i % 2 == 0;
+    return e;
+}
+
+void BM_DashboardFlush(benchmark::State &state)
+{
+    const bool paint = state.range(0) != 0;
+    const int perFlush = int(state.range(1));
+    QTemporaryDir dir;
+    Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
+    AppState appState;
+    EngineClient engine;
+    QList<Endpoint> routes;
+    for (int i = 0; i < 40; ++i) {
+        Endpoint route;
+        route.id = "r" + std::to_string(i);
+        route.path = "/v2/r" + std::to_string(i);
+        route.active = i % 5 != 0;
+        routes.append(route);
+    }
+    engine.setEndpoints(routes);
+    engine.setProxyRunning(true);
+    engine.setChaosPresets({ChaosPreset{"slow-3g", "Slow 3G", {{"latency", 1.0, {}, {}, 400, 2000}}},
+                            ChaosPreset{"flaky-network", "Flaky network", {{"drop", 0.1, {}, {}, {}, {}}}}});
+    QList<TrafficEntry> traffic;
+    for (int i = 0; i < 300; ++i)
+        traffic.append(entry(i));
+    engine.setTraffic(traffic);
+
+    DashboardScreen screen(AppContext{&appState, &engine, nullptr, nullptr});
+    screen.resize(1000, 1100);
+    screen.show();
+    QApplication::processEvents();
+    QImage image(screen.size(), QImage::Format_ARGB32_Premultiplied);
+
+    int next = 300;
+    for (auto _ : state) {
+        for (int i = 0; i < perFlush; ++i)
+            traffic.append(entry(next++));
+        traffic.remove(0, traffic.size() - 300);
+        engine.setTraffic(traffic);
+        if (paint) {
+            QPainter painter(&image);
+            screen.render(&painter);
+        }
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.counters["traffic"] = double(engine.traffic().size());
+}
+
+} // namespace
+
+// Flushes of 1 and 100 new entries (100 ms batches at 10 and 1,000 events/s), without and with a repaint.
+BENCHMARK(BM_DashboardFlush)->Args({0, 1})->Args({0, 100})->Args({1, 1})->Args({1, 100})->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Fonts::registerApplicationFonts();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

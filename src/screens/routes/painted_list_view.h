@@ -1,0 +1,23 @@
+// The list view under this library's painted lists: transparent, no selection of its own, hover
+// fades for the delegate, and a tap (left press and release on one row) handed to the subclass.
+#pragma once
+
+#include <QListView>
+#include <QPersistentModelIndex>
+
+class PaintedListView : public QListView
+{
+    Q_OBJECT
+protected:
+    explicit PaintedListView(QWidget *parent);
+
+    virtual void rowTapped(const QModelIndex &index, const QPoint &viewportPos) = 0;
+
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    QPersistentModelIndex m_pressed;
+};

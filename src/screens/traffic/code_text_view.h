@@ -1,0 +1,86 @@
+// A read-only, selectable text in a monospaced font that wraps at any character (long URLs and
+// minified JSON included) and paints only the lines in view; optionally JSON-coloured.
+#pragma once
+
+#include "design/json_highlighter.h"
+
+#include <QFont>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct Palette;
+
+class CodeTextView final : public QWidget
+{
+    Q_OBJECT
+public:
+    using ColorRole = std::function<QColor(const Palette &)>;
+    // Texts up to this many UTF-16 units are coloured at once; longer ones off the GUI thread,
+    // drawn in the plain colour meanwhile.
+    static constexpr qsizetype SyncColoringLimit = 256 * 1024;
+
+    CodeTextView(const QFont &font, ColorRole plainColor, bool json, QWidget *parent = nullptr);
+    ~CodeTextView() override;
+
+    // Setting the text it already shows changes nothing (no relayout, no recolouring).
+    void setText(const QString &text);
+    QString text() const { return m_text; }
+    // How many times the shown text really changed (tests).
+    int textChanges() const { return m_textChanges; }
+    // Whether the colours for the current text and scheme are in place.
+    bool colored() const;
+    // Lines at the current width.
+    int lineCount() const;
+    QString selectedText() const;
+    void selectAll();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+signals:
+    // The colours of a long text arrived.
+    void coloringFinished();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    struct Wrap
+    {
+        int width = -1;
+        int columns = 1;
+        std::vector<qsizetype> starts; // first UTF-16 unit of each shown line
+    };
+    const Wrap &wrapFor(int width) const;
+    int columnsFor(int width) const;
+    qreal lineHeight() const;
+    qreal charWidth() const;
+    qsizetype lineEnd(const Wrap &wrap, std::size_t line) const;
+    qsizetype offsetAt(const QPoint &pos) const;
+    void recolor();
+
+    QFont m_font;
+    ColorRole m_plainColor;
+    bool m_json;
+    QString m_text;
+    int m_textChanges = 0;
+    // The runs for m_text in the scheme m_runsDark; empty while none apply.
+    QList<ColoredRun> m_runs;
+    bool m_runsDark = false;
+    bool m_runsValid = false;
+    int m_coloringGeneration = 0;
+    int m_requestedDark = -1; // the scheme last asked of the highlighter: -1 none, 0 light, 1 dark
+    mutable std::vector<Wrap> m_wraps;
+    qsizetype m_anchor = -1;
+    qsizetype m_cursor = -1;
+};

@@ -1,0 +1,67 @@
+// The painted-row list of the traffic screens and its replay menu.
+#include "screens/traffic/traffic_list_view.h"
+
+#include "design/snow_context_menu.h"
+#include "screens/traffic/traffic_table.h"
+#include "design/palette.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+TrafficListView::TrafficListView(QWidget *parent) : QListView(parent)
+{
+    setFrameShape(QFrame::NoFrame);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setMouseTracking(true);
+    viewport()->setAttribute(Qt::WA_Hover);
+    viewport()->setAutoFillBackground(false);
+    // The list fills its own area with the card colour, so a repaint of rows never repaints the
+    // card and the window behind it.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    QPalette clear = palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    setPalette(clear);
+    setAutoFillBackground(false);
+    setViewportMargins(0, 4, 0, 4);
+}
+
+void TrafficListView::paintEvent(QPaintEvent *event)
+{
+    {
+        // The card colour may be translucent: it lies over the window's background, as on the card.
+        QPainter p(viewport());
+        const Palette palette = Palette::of(this);
+        p.fillRect(event->rect(), palette.background);
+        p.fillRect(event->rect(), palette.card);
+    }
+    QListView::paintEvent(event);
+}
+
+QModelIndex TrafficListView::rowAt(const QPoint &viewPos) const
+{
+    return indexAt(viewport()->mapFrom(this, viewPos));
+}
+
+void TrafficListView::setReplayMenu(std::function<QString(const QModelIndex &)> idOf, std::function<bool()> enabled,
+                                    std::function<void(const QString &)> replay)
+{
+    m_menu = SnowContextMenu::attach(this, traffictable::MenuWidth,
+                                     [this, idOf, enabled, replay](const QPoint &pos) -> QList<SnowMenuItem> {
+                                         const QModelIndex row = rowAt(pos);
+                                         const QString id = row.isValid() ? idOf(row) : QString();
+                                         if (id.isEmpty())
+                                             return {};
+                                         return {SnowMenuItem::entry(
+                                             QStringLiteral("Replay request"), QStringLiteral("arrow.clockwise"),
+                                             [replay, id] { replay(id); }, SnowMenuItem::Tone::normal, false,
+                                             !enabled())};
+                                     });
+    m_menu->setAnchorProvider([this](const QPoint &pos) {
+        const QModelIndex row = rowAt(pos);
+        return row.isValid() ? visualRect(row).translated(viewport()->mapTo(this, QPoint(0, 0))) : QRect();
+    });
+}

@@ -1,0 +1,176 @@
+// Header, row painting and the card panel of the traffic table.
+#include "screens/traffic/traffic_table.h"
+
+#include "design/badges.h"
+#include "design/card_surface.h"
+#include "design/fonts.h"
+#include "design/palette.h"
+#include "screens/traffic/traffic_logic.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+#include <QtMath>
+
+namespace traffictable {
+
+namespace {
+
+QFont hostFont()
+{
+    return Fonts::inter(12);
+}
+
+QFont pathFont()
+{
+    return Fonts::inter(13);
+}
+
+} // namespace
+
+int rowHeight()
+{
+    static const int height = [] {
+        const qreal text = qMax(QFontMetricsF(pathFont()).height(), QFontMetricsF(Fonts::ksCodeSm()).height());
+        const qreal pills = qMax(MethodBadge::sizeFor(QStringLiteral("DELETE")).height(),
+                                 StatusChip::sizeFor(200, true).height());
+        return qCeil(qMax(text, pills)) + 2 * InsetY;
+    }();
+    return height;
+}
+
+Cells cells(const QRect &rect)
+{
+    const QRectF inner = QRectF(rect).adjusted(InsetX, InsetY, -InsetX, -InsetY);
+    Cells c;
+    qreal x = inner.left();
+    c.time = QRectF(x, inner.top(), TimeWidth, inner.height());
+    x += TimeWidth;
+    c.method = QRectF(x, inner.top(), MethodWidth, inner.height());
+    x += MethodWidth;
+    const qreal addressWidth = qMax<qreal>(0, inner.right() - StatusWidth - LatencyWidth - x);
+    c.address = QRectF(x, inner.top(), addressWidth, inner.height());
+    x += addressWidth;
+    c.status = QRectF(x, inner.top(), StatusWidth, inner.height());
+    x += StatusWidth;
+    c.latency = QRectF(x, inner.top(), LatencyWidth, inner.height());
+    return c;
+}
+
+void paintRow(QPainter &p, const QRect &rect, const Row &row, const Palette &palette, const QColor &fill)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    if (fill.alpha() > 0)
+        p.fillPath(roundedRectPath(QRectF(rect), RowRadius), fill);
+    const Cells c = cells(rect);
+
+    const QFont code = Fonts::ksCodeSm();
+    p.setFont(code);
+    p.setPen(palette.mutedForeground);
+    const QFontMetricsF codeMetrics(code);
+    // A long time text keeps its end, where the clock time is.
+    p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, codeMetrics.elidedText(row.time, Qt::ElideLeft, c.time.width() - 4));
+
+    const QSizeF badge = MethodBadge::sizeFor(row.method);
+    MethodBadge::paint(p, QRectF(c.method.left(), c.method.center().y() - badge.height() / 2, badge.width(), badge.height()),
+                       row.method);
+
+    // Host and path share one baseline; the path is shortened first.
+    const QFontMetricsF hostMetrics(hostFont());
+    const QFontMetricsF pathMetrics(pathFont());
+    const qreal ascent = qMax(hostMetrics.ascent(), pathMetrics.ascent());
+    const qreal descent = qMax(hostMetrics.descent(), pathMetrics.descent());
+    const qreal baseline = c.address.center().y() + (ascent - descent) / 2;
+    const qreal room = c.address.width() - 8;
+    const qreal hostWidth = hostMetrics.horizontalAdvance(row.host);
+    p.setFont(hostFont());
+    p.setPen(palette.mutedForeground);
+    if (hostWidth >= room) {
+        p.drawText(QPointF(c.address.left(), baseline), hostMetrics.elidedText(row.host, Qt::ElideRight, room));
+    } else {
+        p.drawText(QPointF(c.address.left(), baseline), row.host);
+        p.setFont(pathFont());
+        p.setPen(palette.foreground);
+        p.drawText(QPointF(c.address.left() + hostWidth, baseline),
+                   pathMetrics.elidedText(row.path, Qt::ElideRight, room - hostWidth));
+    }
+
+    const QSizeF chip = StatusChip::sizeFor(row.status, row.injected);
+    StatusChip::paint(p, QRectF(c.status.left(), c.status.center().y() - chip.height() / 2, chip.width(), chip.height()),
+                      row.status, row.injected, palette);
+
+    p.setFont(code);
+    p.setPen(trafficlogic::latencyColor(row.latencyMs, palette));
+    p.drawText(c.latency, Qt::AlignRight | Qt::AlignVCenter, QString::number(row.latencyMs) + QStringLiteral("ms"));
+    p.restore();
+}
+
+} // namespace traffictable
+
+TrafficTableHeader::TrafficTableHeader(QWidget *parent) : QWidget(parent)
+{
+    setFixedHeight(traffictable::HeaderHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+QSize TrafficTableHeader::sizeHint() const
+{
+    return {400, traffictable::HeaderHeight};
+}
+
+void TrafficTableHeader::paintEvent(QPaintEvent *)
+{
+    using namespace traffictable;
+    QPainter p(this);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.setFont(Fonts::inter(11));
+    p.setPen(Palette::of(this).mutedForeground);
+    // The header has no vertical insets: its cells are the row's cells over the full height.
+    const Cells c = cells(rect().adjusted(0, -InsetY, 0, InsetY));
+    p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Time"));
+    p.drawText(c.method, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Method"));
+    p.drawText(c.address, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Host / Path"));
+    p.drawText(c.status, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Status"));
+    p.drawText(c.latency, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Latency"));
+}
+
+namespace {
+
+class StrongRule final : public QWidget
+{
+public:
+    explicit StrongRule(QWidget *parent) : QWidget(parent)
+    {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), Palette::of(this).borderStrong);
+    }
+};
+
+} // namespace
+
+TrafficTablePanel::TrafficTablePanel(QWidget *parent) : QWidget(parent), m_body(new QStackedWidget(this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setSpacing(0);
+    layout->addWidget(new TrafficTableHeader(this));
+    layout->addWidget(new StrongRule(this));
+    layout->addWidget(m_body, 1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void TrafficTablePanel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    paintCardSurface(p, QRectF(rect()), Palette::of(this), 16);
+}

@@ -1,0 +1,76 @@
+// The traffic table shared by live traffic and history: column measures, the header, one row's
+// painting, and the card panel that holds header, rule and body.
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+
+class QPainter;
+class QStackedWidget;
+struct Palette;
+
+namespace traffictable {
+
+inline constexpr int TimeWidth = 96;
+inline constexpr int MethodWidth = 72;
+inline constexpr int StatusWidth = 80;
+inline constexpr int LatencyWidth = 80;
+inline constexpr int InsetX = 12;
+inline constexpr int InsetY = 8;
+inline constexpr int HeaderHeight = 32;
+inline constexpr int RowRadius = 8;
+inline constexpr int MenuWidth = 190;
+
+struct Row
+{
+    QString time;
+    QString method; // one of the six names
+    QString host;
+    QString path;
+    int status = 0;
+    bool injected = false;
+    int latencyMs = 0;
+};
+
+// Height of one row: the tallest cell plus the vertical insets.
+int rowHeight();
+
+// Paints one row into rect: the fill (when not transparent) behind the whole rect, then the cells.
+void paintRow(QPainter &painter, const QRect &rect, const Row &row, const Palette &palette, const QColor &fill);
+
+// Where each cell lies in a row of the given rect (after the insets).
+struct Cells
+{
+    QRectF time, method, address, status, latency;
+};
+Cells cells(const QRect &rect);
+
+} // namespace traffictable
+
+// The header row: "Time", "Method", "Host / Path", "Status", "Latency".
+class TrafficTableHeader final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TrafficTableHeader(QWidget *parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// The table on its card: header, a 1-point rule in borderStrong, then the body pages.
+class TrafficTablePanel final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TrafficTablePanel(QWidget *parent = nullptr);
+    QStackedWidget *body() const { return m_body; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QStackedWidget *m_body;
+};

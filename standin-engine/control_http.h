@@ -1,0 +1,121 @@
+// The control port's HTTP plumbing: request and response values the handlers see, the router that
+// picks a handler, and the server that reads, dispatches and answers on the shared I/O threads.
+#pragma once
+
+#include "net_core.h"
+
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+class EventSubscription;
+
+struct ControlRequest {
+    std::string method;
+    std::string path; // percent-decoded
+    std::string target;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::multimap<std::string, std::string> params; // query parameters, percent-decoded
+    std::vector<std::string> matches;               // the route pattern's groups; [0] is the whole path
+
+    bool has_param(const char *name) const;
+    std::string get_param_value(const char *name) const; // "" when absent
+    bool has_header(const char *name) const;
+    std::string get_header_value(const char *name) const; // case-insensitive; "" when absent
+};
+
+// Payloads of an event stream, sent one "data:" line each as they are published.
+struct ControlEventStream {
+    std::shared_ptr<EventSubscription> subscription;
+    std::vector<std::string> firstLines; // sent as they are, before anything published
+    std::function<void()> onEnd;
+};
+
+struct ControlResponse {
+    int status = 200;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::shared_ptr<ControlEventStream> stream;
+
+    void set_content(std::string content, const std::string &contentType);
+    void set_header(const std::string &name, const std::string &value);
+};
+
+enum class PreRouting { Unhandled, Handled, Hold };
+// Cheap handlers run on the I/O thread; the rest on the blocking pool, so a long import never
+// holds up another connection.
+enum class Dispatch { Worker, Inline };
+
+class ControlRouter final {
+public:
+    using Handler = std::function<void(const ControlRequest &, ControlResponse &)>;
+
+    void Get(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    void Post(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    void Put(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    void Patch(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    void Delete(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+
+    // Runs on every request after its header and before its body is read.
+    void set_pre_routing_handler(std::function<PreRouting(const ControlRequest &, ControlResponse &)> handler);
+    // Runs on every answer with a status of 400 or more.
+    void set_error_handler(Handler handler);
+    void set_exception_handler(std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> handler);
+    void set_payload_max_length(std::size_t bytes) { m_maxBody = bytes; }
+    std::size_t payloadMaxLength() const { return m_maxBody; }
+
+    struct Route {
+        std::string method;
+        std::regex pattern;
+        Handler handler;
+        Dispatch dispatch;
+    };
+    PreRouting preRoute(const ControlRequest &request, ControlResponse &response) const;
+    // The route for the request, with its groups filled in; nothing when none matches.
+    const Route *find(ControlRequest &request) const;
+    void run(const Route &route, const ControlRequest &request, ControlResponse &response) const;
+    void finishError(const ControlRequest &request, ControlResponse &response) const;
+
+private:
+    void add(const char *method, const std::string &pattern, Handler handler, Dispatch dispatch);
+
+    std::vector<Route> m_routes;
+    std::function<PreRouting(const ControlRequest &, ControlResponse &)> m_preRouting;
+    Handler m_error;
+    std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> m_exception;
+    std::size_t m_maxBody = 4 * 1024 * 1024;
+};
+
+// Splits "path?query" into its decoded path and parameters ("+" in a value is a space).
+void parseControlTarget(const std::string &target, std::string &path, std::multimap<std::string, std::string> &params);
+std::string percentDecode(std::string_view text, bool plusIsSpace);
+
+class ControlServer final {
+public:
+    explicit ControlServer(net::IoPool &pool);
+    ~ControlServer();
+
+    ControlRouter &router() { return m_router; }
+    bool bind(int port, std::string &error);
+    void start();
+    void stop();
+    int port() const { return m_listener.port(); }
+
+private:
+    net::asio::awaitable<void> serve(net::tcp::socket socket);
+
+    net::IoPool &m_pool;
+    ControlRouter m_router;
+    net::Listener m_listener;
+    net::ConnectionSet m_connections;
+};
+
+} // namespace standin

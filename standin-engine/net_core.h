@@ -1,0 +1,169 @@
+// The asynchronous socket layer both engine ports share: I/O threads, listeners, connection
+// bookkeeping and the limits every HTTP connection keeps.
+#pragma once
+
+#include <utility> // before asio: its awaitable.hpp uses std::exchange without including it
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace standin::net {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+// Limits every connection on both ports keeps, so a slow or hostile client holds little.
+struct Limits {
+    static constexpr std::uint32_t kMaxHeaderBytes = 64 * 1024;
+    // Waiting for the next request on a kept-alive connection.
+    static constexpr std::chrono::seconds kIdle {30};
+    // From the first byte of a request to the end of its header (a header dripped slowly is cut).
+    static constexpr std::chrono::seconds kHeader {10};
+    // Between two pieces of a body, and for one write to a client that stopped reading.
+    static constexpr std::chrono::seconds kProgress {30};
+    // Chunk of a streamed body held in memory at once, per direction.
+    static constexpr std::size_t kStreamChunk = 64 * 1024;
+    // Past this many open connections on one port, new ones are closed at once.
+    static constexpr std::size_t kMaxConnections = 10000;
+    // Connections waiting to be accepted.
+    static constexpr int kBacklog = 4096;
+};
+
+// One io_context per thread; connections are spread over them and stay on one thread for life,
+// so a connection's own state needs no lock.
+class IoPool final {
+public:
+    explicit IoPool(std::size_t threads);
+    ~IoPool();
+    IoPool(const IoPool &) = delete;
+    IoPool &operator=(const IoPool &) = delete;
+
+    asio::io_context &next();
+    // Work that may block (file reads, parsing large documents) runs here, never on an I/O thread.
+    asio::thread_pool &blocking() { return m_blocking; }
+    void stop();
+
+private:
+    std::vector<std::unique_ptr<asio::io_context>> m_contexts;
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> m_guards;
+    std::vector<std::thread> m_threads;
+    std::atomic<std::size_t> m_next {0};
+    asio::thread_pool m_blocking;
+};
+
+// Open connections of one port, so stopping the port closes every one of them.
+class ConnectionSet final {
+public:
+    // Returns an id, or 0 when the port already holds its maximum.
+    std::uint64_t add(std::function<void()> close);
+    void remove(std::uint64_t id);
+    void closeAll();
+    std::size_t size() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::uint64_t, std::function<void()>> m_closers;
+    std::uint64_t m_nextId = 1;
+};
+
+// Listens on 127.0.0.1 and hands each accepted socket, already on its own I/O thread, to `onAccept`.
+class Listener final {
+public:
+    using Accept = std::function<void(tcp::socket)>;
+
+    explicit Listener(IoPool &pool);
+    ~Listener();
+
+    // Binds without SO_REUSEPORT, so two engines can never split one port; 0 picks a free port.
+    bool bind(int port, std::string &error);
+    void start(Accept onAccept);
+    void stop();
+    int port() const { return m_port; }
+
+private:
+    IoPool &m_pool;
+    asio::io_context &m_context;
+    std::shared_ptr<tcp::acceptor> m_acceptor;
+    int m_port = 0;
+};
+
+// Raises the soft limit on open descriptors towards the hard one: desktops often start processes
+// with 1024, which a proxy with a few hundred clients and their hosts would soon run out of.
+void raiseDescriptorLimit();
+
+// Sets TCP_NODELAY: every answer leaves in one write, and waiting on Nagle only adds latency.
+void tuneAccepted(tcp::socket &socket);
+
+// Keeps one connection in its ConnectionSet for as long as it lives.
+class ConnectionTicket final {
+public:
+    ConnectionTicket(ConnectionSet &set, std::function<void()> close);
+    ~ConnectionTicket();
+    ConnectionTicket(const ConnectionTicket &) = delete;
+    ConnectionTicket &operator=(const ConnectionTicket &) = delete;
+    explicit operator bool() const { return m_id != 0; }
+
+private:
+    ConnectionSet &m_set;
+    std::uint64_t m_id;
+};
+
+// Reads the next request header on a kept-alive connection: waits `kIdle` for its first byte, then
+// `kHeader` for the rest. Returns false (and `ec`) when the connection ended or a limit was hit.
+template <class Stream, class Parser>
+asio::awaitable<bool> readRequestHeader(Stream &stream, beast::tcp_stream &timed, beast::flat_buffer &buffer,
+                                        Parser &parser, beast::error_code &ec)
+{
+    if (buffer.size() == 0) {
+        timed.expires_after(Limits::kIdle);
+        const std::size_t n = co_await stream.async_read_some(buffer.prepare(4096),
+                                                              asio::redirect_error(asio::use_awaitable, ec));
+        if (ec)
+            co_return false;
+        buffer.commit(n);
+    }
+    timed.expires_after(Limits::kHeader);
+    co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+    co_return !ec;
+}
+
+// Sends a whole message with a bound on how long the client may take to take it.
+template <class Stream, class Message>
+asio::awaitable<bool> writeMessage(Stream &stream, beast::tcp_stream &timed, Message &message)
+{
+    beast::error_code ec;
+    timed.expires_after(Limits::kProgress);
+    co_await http::async_write(stream, message, asio::redirect_error(asio::use_awaitable, ec));
+    co_return !ec;
+}
+
+// After refusing a request whose body is still arriving: stop sending, read and drop what the client
+// still sends for a moment, so the refusal is read instead of lost to a reset.
+asio::awaitable<void> lingeringClose(beast::tcp_stream &stream);
+
+// Why a request's body length is ambiguous, if it is: a request may give it one way only, one
+// Content-Length or chunked (last and alone), never both, so no two readers can disagree on it.
+std::optional<std::string> framingProblem(const http::request_parser<http::empty_body>::value_type &header);
+
+// A malformed message (as opposed to a connection that ended or timed out).
+bool isProtocolError(const beast::error_code &ec);
+
+// A JSON error answer in the record form every error of the engine takes.
+http::response<http::string_body> jsonError(unsigned version, int status, const std::string &message, bool keepAlive);
+
+} // namespace standin::net

@@ -1,0 +1,136 @@
+// The status field: live parsing while typing, the clamp on Return, on focus loss and on a pending commit.
+#include "design/fonts.h"
+#include "design/palette.h"
+#include "design/status_code_field.h"
+#include "support/test_support.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace {
+
+void retype(StatusCodeField &field, const QString &text)
+{
+    field.lineEdit()->selectAll();
+    QTest::keyClick(field.lineEdit(), Qt::Key_Backspace);
+    QTest::keyClicks(field.lineEdit(), text);
+}
+
+} // namespace
+
+TEST(StatusCodeField, ReturnClampsAndWritesBackEveryTime)
+{
+    StatusCodeField field;
+    field.show();
+    QSignalSpy commits(&field, &StatusCodeField::committed);
+
+    retype(field, QStringLiteral("42"));
+    EXPECT_EQ(field.value(), 42); // parsed while typing, not clamped yet
+    QTest::keyClick(field.lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(field.value(), 100);
+    EXPECT_EQ(field.text(), QStringLiteral("100"));
+
+    retype(field, QStringLiteral("404"));
+    QTest::keyClick(field.lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(field.value(), 404);
+    // Return again with nothing changed still commits.
+    QTest::keyClick(field.lineEdit(), Qt::Key_Return);
+    ASSERT_EQ(commits.count(), 3);
+    EXPECT_EQ(commits.at(2).at(0).toInt(), 404);
+}
+
+TEST(StatusCodeField, TypedValuesAndTheirCommits)
+{
+    StatusCodeField field;
+    const struct {
+        QString typed;
+        int whileTyping;
+        int committed;
+        QString shownAfter;
+    } cases[] = {
+        {QStringLiteral("1000"), 1000, 599, QStringLiteral("599")},
+        {QStringLiteral("0"), 0, 100, QStringLiteral("100")},
+        {QStringLiteral("-7"), -7, 100, QStringLiteral("100")},
+        {QStringLiteral("99999999999"), std::numeric_limits<int>::max(), 599, QStringLiteral("599")},
+        {QStringLiteral("abc"), 200, 200, QStringLiteral("200")}, // does not parse: the old value returns
+        // No digit grouping: "1," stops parsing, so the last value that parsed ("1") stands.
+        {QStringLiteral("1,000"), 1, 100, QStringLiteral("100")},
+        {QStringLiteral("4O4"), 4, 100, QStringLiteral("100")},
+    };
+    for (const auto &c : cases) {
+        field.setValue(200);
+        retype(field, c.typed);
+        EXPECT_EQ(field.value(), c.whileTyping) << c.typed.toStdString();
+        EXPECT_EQ(field.text(), c.typed) << "text stays as typed until committed";
+        EXPECT_EQ(field.commitPending(), c.committed) << c.typed.toStdString();
+        EXPECT_EQ(field.text(), c.shownAfter);
+    }
+}
+
+TEST(StatusCodeField, LosingFocusCommitsGainingItChangesNothing)
+{
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    auto *field = new StatusCodeField;
+    auto *other = new QLineEdit;
+    layout->addWidget(field);
+    layout->addWidget(other);
+    field->setValue(700); // shown unclamped: showing never clamps
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    EXPECT_EQ(field->text(), QStringLiteral("700"));
+
+    QSignalSpy commits(field, &StatusCodeField::committed);
+    field->lineEdit()->setFocus();
+    ASSERT_TRUE(testsupport::waitFor([&] { return field->isFocused(); }));
+    EXPECT_EQ(commits.count(), 0);
+    EXPECT_EQ(field->value(), 700);
+
+    other->setFocus();
+    ASSERT_TRUE(testsupport::waitFor([&] { return !field->isFocused(); }));
+    EXPECT_EQ(commits.count(), 1);
+    EXPECT_EQ(field->value(), 599);
+    EXPECT_EQ(field->text(), QStringLiteral("599"));
+}
+
+TEST(StatusCodeField, SettingTheValueEmitsNothing)
+{
+    StatusCodeField field;
+    QSignalSpy edits(&field, &StatusCodeField::valueEdited);
+    QSignalSpy commits(&field, &StatusCodeField::committed);
+    field.setValue(42);
+    EXPECT_EQ(field.text(), QStringLiteral("42"));
+    EXPECT_EQ(edits.count() + commits.count(), 0);
+    EXPECT_EQ(field.size(), QSize(StatusCodeField::Width, StatusCodeField::Height));
+    EXPECT_EQ(field.lineEdit()->font(), Fonts::ksCode());
+}
+
+TEST(StatusCodeField, Renders)
+{
+    for (const bool dark : {false, true}) {
+        QWidget host;
+        PaletteHost::set(&host, dark ? Palette::dark() : Palette::light());
+        host.setAutoFillBackground(true);
+        QPalette qp = host.palette();
+        qp.setColor(QPalette::Window, (dark ? Palette::dark() : Palette::light()).content);
+        host.setPalette(qp);
+        auto *layout = new QHBoxLayout(&host);
+        auto *a = new StatusCodeField;
+        auto *b = new StatusCodeField;
+        a->setValue(200);
+        b->setValue(1000);
+        layout->addWidget(a);
+        layout->addWidget(b);
+        host.resize(200, 60);
+        const QString path
+            = testsupport::saveRender(&host, QStringLiteral("design"), dark ? "status_code_field_dark" : "status_code_field_light");
+        EXPECT_FALSE(path.isEmpty());
+    }
+}

@@ -1,0 +1,50 @@
+// The debounced route push sends the list as it was when the push was scheduled, encoded once.
+#include "ops_test_support.h"
+
+#include <nlohmann/json.hpp>
+
+using RoutePushSnapshot = FakeEngineTest;
+
+namespace {
+
+QStringList postedIds(const RecordedRequest &request)
+{
+    QStringList ids;
+    for (const auto &route : nlohmann::json::parse(request.body.toStdString()))
+        ids.append(QString::fromStdString(route.value("id", "")));
+    return ids;
+}
+
+} // namespace
+
+TEST_F(RoutePushSnapshot, ListReplacedWhileThePushWaitsIsNotWhatIsSent)
+{
+    connectClient();
+    m_client.setEndpoints({opstest::route("r-1", "/a"), opstest::route("r-2", "/b")});
+    m_client.pushRoutes();
+    // A load lands during the debounce: the push still carries the list it was made for.
+    m_client.setEndpoints({opstest::route("r-9", "/z")});
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/routes") == 1; }));
+    opstest::settle(250);
+    EXPECT_EQ(count("POST", "/routes"), 1);
+    EXPECT_EQ(postedIds(m_server.matching("POST", "/routes").first()), (QStringList{"r-1", "r-2"}));
+    EXPECT_EQ(opstest::endpointIds(m_client.endpoints()), QStringList{"r-9"});
+}
+
+TEST_F(RoutePushSnapshot, BurstOfEditsSendsTheLastListOnce)
+{
+    connectClient();
+    m_client.setEndpoints({opstest::route("r-1", "/a"), opstest::route("r-2", "/b")});
+    for (int i = 0; i < 20; ++i) {
+        Endpoint edited = m_client.endpoints()[1];
+        edited.path = "/b" + std::to_string(i);
+        m_client.updateEndpoint(edited);
+    }
+    m_client.toggleEndpoint(QStringLiteral("r-1"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/routes") == 1; }));
+    opstest::settle(250);
+    ASSERT_EQ(count("POST", "/routes"), 1);
+    const auto body = nlohmann::json::parse(m_server.matching("POST", "/routes").first().body.toStdString());
+    EXPECT_EQ(body[1]["path"], "/b19");
+    EXPECT_EQ(body[0]["active"], false);
+}

@@ -1,0 +1,19 @@
+// Capture import (HAR, Postman, Charles, JSON lists): any bytes give routes or a message, never a crash,
+// and every route it gives encodes as a route list that decodes again.
+#include "fuzz_support.h"
+
+#include "capture_import.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    std::string error;
+    const auto routes = standin::importCapture(fuzz::asText(data, size), error);
+    if (!routes) {
+        fuzz::check(!error.empty(), "a refused capture has no message");
+        return 0;
+    }
+    fuzz::check(routes->size() <= standin::kMaxImportedRoutes, "more routes than the import allows");
+    fuzz::check(decodeRecord<std::vector<WireRoute>>(encodeRecord(*routes)).has_value(),
+                "imported routes do not survive their own wire form");
+    return 0;
+}

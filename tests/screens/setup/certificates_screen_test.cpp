@@ -1,0 +1,322 @@
+// The certificates screen: CA states and their buttons, trust through a fake tool, PEM export, renders.
+#include "engine/link/engine_fixture.h"
+#include "platform/desktop.h"
+#include "platform/fake_tool.h"
+#include "platform/file_panels.h"
+#include "screens/setup/ca_export.h"
+#include "screens/setup/certificates_screen.h"
+#include "screens/setup/setup_logic.h"
+#include "screens/setup/setup_widgets.h"
+#include "setup_test_support.h"
+
+#include "design/badges.h"
+#include "design/ks_button.h"
+#include "design/snow_toast.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using setuptest::click;
+using setuptest::generatedCa;
+
+namespace {
+
+class CertificatesTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        Desktop::setOpenHook([this](const QUrl &url) {
+            opened.append(url.toLocalFile());
+            return true;
+        });
+        screen = std::make_unique<CertificatesScreen>(ctx.context);
+        screen->resize(820, 900);
+        screen->show();
+    }
+
+    void TearDown() override
+    {
+        screen.reset();
+        Desktop::setOpenHook({});
+        FilePanels::setSaveHook({});
+    }
+
+    void answerSavePanel(const QString &path)
+    {
+        FilePanels::setSaveHook([this, path](const FilePanelRequest &request) {
+            suggested = request.suggestedName;
+            return path;
+        });
+    }
+
+    QTemporaryDir dir;
+    setuptest::Context ctx;
+    std::unique_ptr<CertificatesScreen> screen;
+    QStringList opened;
+    QString suggested;
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Limits how large a file this process may write, for one scope: writes past it fail as on a full disk.
+class FileSizeLimit final
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+} // namespace
+
+TEST_F(CertificatesTest, WithoutACaOnlyGenerationWorksAndTheManualCommandNamesTheDefaultFile)
+{
+    EXPECT_TRUE(screen->generateButton()->isVisible());
+    EXPECT_FALSE(screen->fingerprintBox()->isVisible());
+    EXPECT_TRUE(screen->trustButton()->isVisible());
+    EXPECT_TRUE(screen->trustButton()->disabled());
+    EXPECT_TRUE(screen->exportButton()->disabled());
+    EXPECT_FALSE(screen->revealButton()->isVisible());
+    EXPECT_FALSE(screen->retrustButton()->isVisible());
+    EXPECT_DOUBLE_EQ(screen->trustCardOpacity(), 0.5);
+    EXPECT_EQ(screen->statusTag()->text(), "Inactive");
+    EXPECT_FALSE(screen->trustToast()->isVisible());
+
+    // Inactive buttons do nothing: no trust attempt (it would set a message), no save panel.
+    int panels = 0;
+    FilePanels::setSaveHook([&panels](const FilePanelRequest &) {
+        ++panels;
+        return QString();
+    });
+    click(screen->trustButton());
+    click(screen->exportButton());
+    EXPECT_FALSE(ctx.engine().caTrustMessage().has_value());
+    EXPECT_EQ(panels, 0);
+
+    // Generating before the engine is connected says so in the toast.
+    click(screen->generateButton());
+    ASSERT_TRUE(screen->trustToast()->isVisible());
+    EXPECT_EQ(screen->trustToast()->text(), "Engine is still starting \u2014 try again in a moment.");
+
+    EXPECT_FALSE(screen->manualTrustBox()->isVisible());
+    click(screen->disclosure());
+    ASSERT_TRUE(screen->manualTrustBox()->isVisible());
+    EXPECT_EQ(screen->chevronAngle(), 90);
+    EXPECT_TRUE(screen->manualTrustBox()->text().endsWith(" -i kestrion-ca.pem"));
+    setuptest::renderBoth(screen.get(), "certificates-no-ca");
+    click(screen->disclosure());
+    EXPECT_FALSE(screen->manualTrustBox()->isVisible());
+    EXPECT_EQ(screen->chevronAngle(), 0);
+
+    const QStringList steps = CertificatesScreen::steps();
+    ASSERT_EQ(steps.size(), 4);
+    const QStringList texts = screen->shownTexts();
+    for (int i = 0; i < 4; ++i) {
+        const qsizetype at = texts.indexOf(steps[i]);
+        ASSERT_GT(at, 0);
+        EXPECT_EQ(texts[at - 1], QString::number(i + 1)); // the badge just before its step
+    }
+}
+
+TEST_F(CertificatesTest, GeneratedAndTrustedStatesSwapTheirButtons)
+{
+    const QString caPath = dir.filePath(QStringLiteral("my certs/ca \"root\".pem"));
+    ctx.engine().setCaInfo(generatedCa(caPath.toStdString()));
+    EXPECT_FALSE(screen->generateButton()->isVisible());
+    EXPECT_TRUE(screen->fingerprintBox()->isVisible());
+    EXPECT_EQ(screen->fingerprintBox()->text(), "AA:BB:CC");
+    EXPECT_TRUE(screen->shownTexts().contains("expires Dec  7 08:00:00 2036 GMT"));
+    EXPECT_FALSE(screen->trustButton()->disabled());
+    EXPECT_FALSE(screen->exportButton()->disabled());
+    EXPECT_TRUE(screen->revealButton()->isVisible());
+    EXPECT_DOUBLE_EQ(screen->trustCardOpacity(), 1.0);
+    EXPECT_EQ(screen->statusTag()->text(), "Active");
+    click(screen->disclosure());
+    EXPECT_TRUE(screen->manualTrustBox()->text().endsWith(SetupLogic::shellQuote(caPath)));
+    setuptest::renderBoth(screen.get(), "certificates-generated");
+
+    click(screen->revealButton());
+    EXPECT_EQ(opened, QStringList{dir.filePath(QStringLiteral("my certs"))});
+
+    ctx.engine().setCaTrustedOnMac(true);
+    EXPECT_TRUE(screen->retrustButton()->isVisible());
+    EXPECT_FALSE(screen->trustButton()->isVisible());
+    EXPECT_TRUE(screen->shownTexts().contains("Trusted on this Mac"));
+    setuptest::renderBoth(screen.get(), "certificates-trusted");
+
+    // A CA regenerated with a new fingerprint is no longer the trusted one.
+    ctx.engine().setCaInfo(generatedCa(caPath.toStdString(), "DD:EE"));
+    ctx.engine().refreshTrustFlag();
+    EXPECT_TRUE(screen->trustButton()->isVisible());
+}
+
+TEST_F(CertificatesTest, RetrustWithoutACaAsksForOne)
+{
+    ctx.engine().setCaTrustedOnMac(true);
+    ASSERT_TRUE(screen->retrustButton()->isVisible());
+    EXPECT_FALSE(screen->retrustButton()->disabled());
+    click(screen->retrustButton());
+    ASSERT_TRUE(screen->trustToast()->isVisible());
+    EXPECT_EQ(screen->trustToast()->text(), "Generate a Root CA first.");
+    EXPECT_EQ(screen->trustToast()->tone(), SnowToast::Tone::error);
+}
+
+TEST_F(CertificatesTest, TrustThroughTheToolSucceedsOrShowsWhyNot)
+{
+    const QString caPath = dir.filePath(QStringLiteral("ca.pem"));
+    ASSERT_TRUE(QFile(caPath).open(QIODevice::WriteOnly));
+    ctx.engine().setCaInfo(generatedCa(caPath.toStdString()));
+
+    {
+        const QString tool = faketool::write(dir, "fails", "echo '  The authorization was denied.  ' >&2\nexit 1");
+        faketool::ScopedEnv env(ToolPaths::SecurityEnv, tool.toUtf8());
+        click(screen->trustButton());
+        ASSERT_TRUE(testsupport::waitFor([&] { return screen->trustToast()->isVisible(); }, 20000));
+        EXPECT_EQ(screen->trustToast()->text(), "The authorization was denied.");
+        EXPECT_FALSE(ctx.engine().caTrustedOnMac());
+        setuptest::renderBoth(screen.get(), "certificates-trust-failed");
+    }
+    {
+        faketool::ScopedEnv env(ToolPaths::SecurityEnv, dir.filePath(QStringLiteral("no-such-tool")).toUtf8());
+        click(screen->trustButton());
+        // The toast hides when the attempt starts, then shows the launch failure.
+        EXPECT_FALSE(screen->trustToast()->isVisible());
+        ASSERT_TRUE(testsupport::waitFor([&] { return screen->trustToast()->isVisible(); }, 20000));
+        EXPECT_FALSE(screen->trustToast()->text().isEmpty());
+        EXPECT_FALSE(ctx.engine().caTrustedOnMac());
+    }
+    {
+        const QString tool = faketool::write(dir, "works", "exit 0");
+        faketool::ScopedEnv env(ToolPaths::SecurityEnv, tool.toUtf8());
+        click(screen->trustButton());
+        ASSERT_TRUE(testsupport::waitFor([&] { return ctx.engine().caTrustedOnMac(); }, 20000));
+        EXPECT_FALSE(screen->trustToast()->isVisible());
+        EXPECT_TRUE(screen->retrustButton()->isVisible());
+    }
+}
+
+TEST_F(CertificatesTest, ExportWritesThePemExactlyAndRevealsIt)
+{
+    CAInfo ca = generatedCa(dir.filePath(QStringLiteral("engine-ca.pem")).toStdString());
+    ca.certPEM = "-----BEGIN CERTIFICATE-----\nMIIB\u00e9\n-----END CERTIFICATE-----"; // no final line break
+    ctx.engine().setCaInfo(ca);
+    const QString target = dir.filePath(QStringLiteral("out.pem"));
+    answerSavePanel(target);
+    click(screen->exportButton());
+    EXPECT_EQ(suggested, "kestrion-ca.pem");
+    EXPECT_EQ(readAll(target), QByteArray::fromStdString(ca.certPEM));
+    EXPECT_EQ(opened, QStringList{dir.path()});
+    EXPECT_FALSE(screen->exportToast()->isVisible());
+}
+
+TEST_F(CertificatesTest, CancelledExportWritesAndRevealsNothing)
+{
+    ctx.engine().setCaInfo(generatedCa("/x/ca.pem"));
+    answerSavePanel(QString());
+    click(screen->exportButton());
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_FALSE(screen->exportToast()->isVisible());
+}
+
+TEST_F(CertificatesTest, FailedExportsShowTheErrorRevealNothingAndKeepTheOldFile)
+{
+    ctx.engine().setCaInfo(generatedCa("/x/ca.pem"));
+
+    // A folder that cannot exist: its parent is a file.
+    QFile blocker(dir.filePath(QStringLiteral("not-a-folder")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    answerSavePanel(dir.filePath(QStringLiteral("not-a-folder/kestrion-ca.pem")));
+    click(screen->exportButton());
+    ASSERT_TRUE(screen->exportToast()->isVisible());
+    EXPECT_TRUE(screen->exportToast()->text().startsWith("Could not write kestrion-ca.pem: "));
+    EXPECT_TRUE(opened.isEmpty());
+    setuptest::renderBoth(screen.get(), "certificates-export-failed");
+
+    // A write cut short (the file size limit) leaves the existing file whole.
+    const QString existing = dir.filePath(QStringLiteral("existing.pem"));
+    {
+        QFile file(existing);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("previous certificate");
+    }
+    CAInfo big = generatedCa("/x/ca.pem");
+    big.certPEM = std::string(64 * 1024, 'A');
+    ctx.engine().setCaInfo(big);
+    answerSavePanel(existing);
+    {
+        FileSizeLimit limit(1024);
+        click(screen->exportButton());
+    }
+    EXPECT_TRUE(screen->exportToast()->isVisible());
+    EXPECT_EQ(readAll(existing), "previous certificate");
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left behind
+
+    // Empty PEM text: nothing to write, the old file stays and nothing is revealed.
+    CAInfo empty = generatedCa("/x/ca.pem");
+    empty.certPEM.clear();
+    ctx.engine().setCaInfo(empty);
+    click(screen->exportButton());
+    EXPECT_EQ(screen->exportToast()->text(), "There is no certificate to export yet.");
+    EXPECT_EQ(readAll(existing), "previous certificate");
+    EXPECT_TRUE(opened.isEmpty());
+
+    // A later good export clears the error.
+    ctx.engine().setCaInfo(generatedCa("/x/ca.pem"));
+    click(screen->exportButton());
+    EXPECT_FALSE(screen->exportToast()->isVisible());
+    EXPECT_EQ(readAll(existing), QByteArray::fromStdString(generatedCa("/x").certPEM));
+    EXPECT_EQ(opened.size(), 1);
+}
+
+// Against the real engine: the screen follows generation and keeps working across it.
+class CertificatesEngineTest : public EngineFixture
+{
+};
+
+TEST_F(CertificatesEngineTest, GeneratingTheCaTurnsTheScreenActive)
+{
+    setuptest::Context ctx(&client());
+    CertificatesScreen screen(ctx.context);
+    screen.resize(820, 900);
+    screen.show();
+    ASSERT_TRUE(bootHealthy());
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().caInfo().has_value(); }));
+    EXPECT_EQ(screen.statusTag()->text(), client().caInfo()->generated ? "Active" : "Inactive");
+    if (!client().caInfo()->generated)
+        click(screen.generateButton());
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen.statusTag()->text() == "Active"; }, 20000));
+    EXPECT_FALSE(screen.generateButton()->isVisible());
+    EXPECT_EQ(screen.fingerprintBox()->text(), QString::fromStdString(client().caInfo()->fingerprint));
+    EXPECT_FALSE(screen.fingerprintBox()->text().isEmpty());
+    EXPECT_TRUE(testsupport::waitFor([&] { return screen.trustCardOpacity() == 1.0; }));
+    setuptest::renderBoth(&screen, "certificates-engine");
+}

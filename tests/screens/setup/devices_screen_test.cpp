@@ -1,0 +1,217 @@
+// The devices screen with a fake xcrun: the CA hint, trust marks tied to the CA, the shared busy flag, the snippet.
+#include "platform/desktop.h"
+#include "platform/fake_tool.h"
+#include "platform/preferences.h"
+#include "screens/setup/devices_screen.h"
+#include "screens/setup/setup_logic.h"
+#include "screens/setup/setup_widgets.h"
+#include "setup_test_support.h"
+
+#include "design/badges.h"
+#include "design/copy_button.h"
+#include "design/ks_button.h"
+#include "design/snow_empty_state.h"
+#include "design/snow_toast.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using setuptest::click;
+using setuptest::generatedCa;
+
+namespace {
+
+const QByteArray OneBooted = R"({"devices": {
+  "com.apple.CoreSimulator.SimRuntime.iOS-17-2": [
+    {"udid": "5A1B2C3D-0000-4000-8000-00000000CAFE", "name": "iPhone 15", "state": "Booted"},
+    {"udid": "B2", "name": "iPad", "state": "Shutdown"}
+  ]}})";
+
+class DevicesTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
+        ctxHolder = std::make_unique<setuptest::Context>();
+        // "list" prints the listing; "keychain" waits while a hold file exists, then answers from files.
+        const QString xcrun = faketool::write(
+            dir, "xcrun",
+            "d=$(dirname \"$0\")\n"
+            "if [ \"$2\" = list ]; then while [ -e \"$d/hold-list\" ]; do sleep 0.02; done; cat \"$d/listing\"; exit 0; fi\n"
+            "printf '%s\\n' \"$5\" > \"$d/trusted-path\"\n"
+            "while [ -e \"$d/hold\" ]; do sleep 0.02; done\n"
+            "cat \"$d/trust-stderr\" >&2 2>/dev/null\n"
+            "exit \"$(cat \"$d/trust-status\" 2>/dev/null || echo 0)\"");
+        env.emplace(ToolPaths::XcrunEnv, xcrun.toUtf8());
+        put("listing", OneBooted);
+    }
+
+    void TearDown() override
+    {
+        screen.reset();
+    }
+
+    void put(const QString &name, const QByteArray &content)
+    {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+    void open()
+    {
+        screen = std::make_unique<DevicesScreen>(ctx().context);
+        screen->resize(760, 760);
+        screen->show();
+    }
+
+    bool idle() { return testsupport::waitFor([this] { return !ctx().simulators.busy(); }, 20000); }
+
+    QTemporaryDir dir;
+    std::optional<faketool::ScopedEnv> env;
+    std::unique_ptr<setuptest::Context> ctxHolder;
+    setuptest::Context &ctx() { return *ctxHolder; }
+    std::unique_ptr<DevicesScreen> screen;
+};
+
+} // namespace
+
+TEST_F(DevicesTest, WithoutACaTheHintShowsAndTrustIsDisabled)
+{
+    open();
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(screen->rows().size(), 1);
+    SimulatorRow *row = screen->rows().first();
+    EXPECT_TRUE(screen->caHint()->isVisible());
+    EXPECT_TRUE(row->trustButton()->disabled());
+    EXPECT_FALSE(row->trustedTag()->isVisible());
+    EXPECT_FALSE(screen->emptyState()->isVisible());
+    EXPECT_FALSE(screen->statusToast()->isVisible());
+    EXPECT_TRUE(screen->shownTexts().contains("iOS 17.2 \u00b7 5A1B2C3D-0000-4000-8000-00000000CAFE"));
+
+    click(row->trustButton());
+    EXPECT_FALSE(ctx().simulators.busy());
+    EXPECT_FALSE(ctx().simulators.status().has_value());
+    setuptest::renderBoth(screen.get(), "devices-no-ca");
+
+    // A CA record that is not generated counts as none.
+    CAInfo pending;
+    pending.path = "/x/ca.pem";
+    ctx().engine().setCaInfo(pending);
+    EXPECT_TRUE(screen->caHint()->isVisible());
+    EXPECT_TRUE(row->trustButton()->disabled());
+
+    click(screen->openCertificatesButton());
+    EXPECT_EQ(ctx().state.nav(), NavItem::certificates);
+}
+
+TEST_F(DevicesTest, TrustMarksTheCurrentCaOnlyAndBusyCoversOverlappingRuns)
+{
+    const QString caPath = dir.filePath(QStringLiteral("Kestrion CA/ca.pem"));
+    ctx().engine().setCaInfo(generatedCa(caPath.toStdString(), "AA:AA"));
+    open();
+    ASSERT_TRUE(idle());
+    ASSERT_EQ(screen->rows().size(), 1);
+    EXPECT_FALSE(screen->caHint()->isVisible());
+    KSButton *trust = screen->rows().first()->trustButton();
+    EXPECT_FALSE(trust->disabled());
+    EXPECT_FALSE(trust->loading());
+
+    // A trust held open, then a refresh that ends first: busy stays until the trust ends too.
+    put("hold", "");
+    click(trust);
+    ASSERT_TRUE(ctx().simulators.busy());
+    EXPECT_TRUE(screen->rows().first()->trustButton()->loading());
+    QSignalSpy listed(&ctx().simulators, &SimulatorManager::simulatorsChanged);
+    click(screen->refreshButton());
+    ASSERT_TRUE(testsupport::waitFor([&] { return listed.count() == 1; }, 20000));
+    EXPECT_TRUE(ctx().simulators.busy());
+    ASSERT_EQ(screen->rows().size(), 1);
+    EXPECT_TRUE(screen->rows().first()->trustButton()->loading());
+    QFile::remove(dir.filePath("hold"));
+    ASSERT_TRUE(idle());
+
+    SimulatorRow *row = screen->rows().first();
+    EXPECT_TRUE(row->trustedTag()->isVisible());
+    EXPECT_FALSE(row->trustButton()->isVisible());
+    ASSERT_TRUE(screen->statusToast()->isVisible());
+    EXPECT_EQ(screen->statusToast()->text(), "Kestrion CA trusted in iPhone 15.");
+    EXPECT_EQ(screen->statusToast()->tone(), SnowToast::Tone::success);
+    QFile pathFile(dir.filePath("trusted-path"));
+    ASSERT_TRUE(pathFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(pathFile.readAll()).trimmed(), caPath);
+    setuptest::renderBoth(screen.get(), "devices-trusted");
+
+    // The mark survives a refresh, but not a new CA.
+    click(screen->refreshButton());
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(screen->rows().first()->trustedTag()->isVisible());
+    ctx().engine().setCaInfo(generatedCa(caPath.toStdString(), "BB:BB"));
+    EXPECT_FALSE(screen->rows().first()->trustedTag()->isVisible());
+    EXPECT_TRUE(screen->rows().first()->trustButton()->isVisible());
+    EXPECT_FALSE(screen->rows().first()->trustButton()->disabled());
+}
+
+TEST_F(DevicesTest, FailuresUseTheErrorTone)
+{
+    ctx().engine().setCaInfo(generatedCa("/x/ca.pem"));
+    open();
+    ASSERT_TRUE(idle());
+    put("trust-status", "1");
+    put("trust-stderr", "  Simulator is not booted\n");
+    click(screen->rows().first()->trustButton());
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(screen->statusToast()->text(), "Trust failed: Simulator is not booted");
+    EXPECT_EQ(screen->statusToast()->tone(), SnowToast::Tone::error);
+    EXPECT_FALSE(screen->rows().first()->trustedTag()->isVisible());
+    setuptest::renderBoth(screen.get(), "devices-trust-failed");
+
+    // Asking without a CA file is a failure too, not a success.
+    ctx().simulators.trust(screen->rows().first()->simulator(), QString());
+    EXPECT_EQ(screen->statusToast()->text(), "Generate a Root CA first (Certificates tab).");
+    EXPECT_EQ(screen->statusToast()->tone(), SnowToast::Tone::error);
+}
+
+TEST_F(DevicesTest, EmptyListShowsTheEmptyStateWithTheNotificationBelow)
+{
+    put("listing", R"({"devices": {}})");
+    open();
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(screen->emptyState()->isVisible());
+    EXPECT_TRUE(screen->rows().isEmpty());
+    ctx().simulators.trust(Simulator{"U", "Phone", "iOS 17", "Booted"}, QString());
+    EXPECT_TRUE(screen->statusToast()->isVisible());
+    const QStringList texts = screen->shownTexts();
+    EXPECT_LT(texts.indexOf("No booted simulator"), texts.indexOf("Generate a Root CA first (Certificates tab)."));
+    setuptest::renderBoth(screen.get(), "devices-empty");
+}
+
+TEST_F(DevicesTest, SnippetNamesThePortAndCopiesWhole)
+{
+    open();
+    ASSERT_EQ(ctx().engine().proxyPort(), 9999);
+    const QString snippet = screen->snippetBox()->text();
+    EXPECT_EQ(snippet, SetupLogic::proxySnippet(9999));
+    const QStringList lines = snippet.split('\n');
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_TRUE(lines[5].endsWith("9999,"));
+    EXPECT_TRUE(lines[6].endsWith("9999,"));
+    click(screen->snippetBox()->copyButton());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), snippet);
+}
+
+TEST_F(DevicesTest, AMissingXcrunListsNothing)
+{
+    env.emplace(ToolPaths::XcrunEnv, dir.filePath(QStringLiteral("absent")).toUtf8());
+    open();
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(screen->emptyState()->isVisible());
+    EXPECT_TRUE(screen->shownTexts().contains("Open Simulator"));
+}

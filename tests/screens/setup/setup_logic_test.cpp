@@ -1,0 +1,334 @@
+// The setup screens' pure decisions: commands that survive a real shell, CA states, port input, status texts.
+#include "design/palette.h"
+#include "platform/fake_tool.h"
+#include "screens/setup/setup_logic.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace SetupLogic;
+
+namespace {
+
+// Runs a command line through /bin/sh with stub certutil and curl first on PATH; each stub writes
+// its arguments NUL-separated to <dir>/<tool>.args. Returns the arguments the stub received.
+class ShellRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("bin")));
+        ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("home with space")));
+        for (const char *tool : {"certutil", "curl"}) {
+            const QString path = dir.filePath(QStringLiteral("bin/") + QLatin1String(tool));
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$(dirname \"$0\")/../"
+                       + QByteArray(tool) + ".args\"\n");
+            file.close();
+            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        }
+    }
+
+    QStringList run(const QString &command, const char *tool)
+    {
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), dir.filePath(QStringLiteral("bin")) + QLatin1Char(':') + env.value("PATH"));
+        env.insert(QStringLiteral("HOME"), home());
+        shell.setProcessEnvironment(env);
+        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+        EXPECT_TRUE(shell.waitForFinished(10000));
+        EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+        QFile args(dir.filePath(QLatin1String(tool) + QStringLiteral(".args")));
+        if (!args.open(QIODevice::ReadOnly))
+            return {};
+        QStringList list = QString::fromUtf8(args.readAll()).split(QChar(0));
+        list.removeLast(); // after the final NUL
+        args.close();
+        args.remove();
+        return list;
+    }
+
+    QString home() const { return dir.filePath(QStringLiteral("home with space")); }
+
+    QTemporaryDir dir;
+};
+
+CAInfo caAt(const std::string &path)
+{
+    CAInfo ca;
+    ca.generated = true;
+    ca.fingerprint = "AB:CD";
+    ca.path = path;
+    return ca;
+}
+
+const QStringList HostilePaths = {
+    QStringLiteral("/tmp/my certs/kestrion ca.pem"),
+    QStringLiteral("/tmp/quote\"inside.pem"),
+    QStringLiteral("/tmp/$(touch PWNED)/ca.pem"),
+    QStringLiteral("/tmp/`touch PWNED`.pem"),
+    QStringLiteral("/tmp/back\\slash\\n.pem"),
+    QStringLiteral("/tmp/it's; rm -rf x &.pem"),
+    QStringLiteral("/tmp/$HOME and ${PATH}.pem"),
+    QStringLiteral("/tmp/caf\u00e9 \u2014 \u00fcber.pem"),
+};
+
+} // namespace
+
+TEST_F(ShellRun, ManualTrustCommandHandsCertutilEveryPathExactly)
+{
+    for (const QString &path : HostilePaths) {
+        const QStringList args = run(manualTrustCommand(caAt(path.toStdString())), "certutil");
+        ASSERT_EQ(args.size(), 9) << path.toStdString();
+        EXPECT_EQ(args, (QStringList{"-d", "sql:" + home() + "/.pki/nssdb", "-A", "-t", "C,,", "-n",
+                                     "Kestrion Root CA", "-i", path}))
+            << path.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("PWNED"))));
+}
+
+TEST_F(ShellRun, CurlCommandSpansTwoLinesAndReachesCurlExactly)
+{
+    for (const QString &path : HostilePaths) {
+        const QString command = curlCommand(caAt(path.toStdString()), 9999);
+        EXPECT_EQ(command.count(QLatin1Char('\n')), path.count(QLatin1Char('\n')) + 1);
+        const QStringList args = run(command, "curl");
+        EXPECT_EQ(args, (QStringList{"--cacert", path, "-x", "http://127.0.0.1:9999",
+                                     "https://api.acme-demo.dev/v2/users"}))
+            << path.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("PWNED"))));
+}
+
+TEST(ShellQuote, OrdinaryPathsStayAsTheyAre)
+{
+    EXPECT_EQ(shellQuote("/home/ana/.local/share/Kestrion/ca/kestrion-ca.pem"),
+              "/home/ana/.local/share/Kestrion/ca/kestrion-ca.pem");
+    EXPECT_EQ(shellQuote("kestrion-ca.pem"), "kestrion-ca.pem");
+    EXPECT_EQ(shellQuote(""), "''");
+    EXPECT_EQ(shellQuote("a b"), "'a b'");
+    EXPECT_EQ(shellQuote("it's"), "'it'\\''s'");
+    EXPECT_EQ(shellQuote("~/ca.pem"), "'~/ca.pem'");
+}
+
+TEST(ManualTrustCommand, NamesTheFileWhenThereIsNoCaAndKeepsAnEmptyPathEmpty)
+{
+    const QString prefix = QStringLiteral("certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA\" -i ");
+    EXPECT_EQ(manualTrustCommand(std::nullopt), prefix + "kestrion-ca.pem");
+    CAInfo empty;
+    EXPECT_EQ(manualTrustCommand(empty), prefix + "''");
+    EXPECT_EQ(manualTrustCommand(caAt("/var/ca.pem")), prefix + "/var/ca.pem");
+}
+
+TEST(CurlCommand, PlaceholderForAMissingOrEmptyPathAndThePortOnTheSecondLine)
+{
+    const QString expected = QStringLiteral("curl --cacert '<ca.pem>' \\\n  -x http://127.0.0.1:9999 "
+                                            "https://api.acme-demo.dev/v2/users");
+    EXPECT_EQ(curlCommand(std::nullopt, 9999), expected);
+    EXPECT_EQ(curlCommand(CAInfo{}, 9999), expected);
+    EXPECT_EQ(curlCommand(caAt("/data/ca.pem"), 8080),
+              "curl --cacert /data/ca.pem \\\n  -x http://127.0.0.1:8080 https://api.acme-demo.dev/v2/users");
+}
+
+TEST(ProxySnippet, NineLinesWithThePortTwice)
+{
+    const QString snippet = proxySnippet(9999);
+    const QStringList lines = snippet.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_FALSE(snippet.endsWith(QLatin1Char('\n')));
+    EXPECT_EQ(lines[0], "// Simulator shares the Mac's network.");
+    EXPECT_EQ(lines[5], "  kCFNetworkProxiesHTTPPort as String: 9999,");
+    EXPECT_EQ(lines[6], "  \"HTTPSEnable\": true, \"HTTPSProxy\": \"127.0.0.1\", \"HTTPSPort\": 9999,");
+    EXPECT_EQ(lines[8], "let session = URLSession(configuration: cfg)");
+    EXPECT_TRUE(proxySnippet(-1).contains("HTTPPort as String: -1,"));
+}
+
+TEST(CertificatesLook, TheThreeCaStatesDecideTheButtons)
+{
+    const CertificatesLook none = certificatesLook(std::nullopt, false);
+    EXPECT_FALSE(none.generated);
+    EXPECT_FALSE(none.showFingerprint);
+    EXPECT_FALSE(none.showTrustedRow);
+    EXPECT_FALSE(none.trustEnabled);
+    EXPECT_FALSE(none.exportEnabled);
+    EXPECT_FALSE(none.showReveal);
+    EXPECT_EQ(none.trustCardOpacity, 0.5);
+    EXPECT_EQ(none.statusTag, "Inactive");
+
+    CAInfo notGenerated = caAt("/ca.pem");
+    notGenerated.generated = false;
+    EXPECT_EQ(certificatesLook(notGenerated, false), none);
+
+    const CertificatesLook generated = certificatesLook(caAt("/ca.pem"), false);
+    EXPECT_TRUE(generated.showFingerprint);
+    EXPECT_FALSE(generated.showTrustedRow);
+    EXPECT_TRUE(generated.trustEnabled);
+    EXPECT_TRUE(generated.exportEnabled);
+    EXPECT_TRUE(generated.showReveal);
+    EXPECT_EQ(generated.trustCardOpacity, 1.0);
+    EXPECT_EQ(generated.statusTag, "Active");
+
+    const CertificatesLook trusted = certificatesLook(caAt("/ca.pem"), true);
+    EXPECT_TRUE(trusted.showTrustedRow);
+    EXPECT_TRUE(trusted.exportEnabled);
+    // A trusted flag without a generated CA still shows the trusted row; the rest stays inactive.
+    const CertificatesLook trustedWithoutCa = certificatesLook(std::nullopt, true);
+    EXPECT_TRUE(trustedWithoutCa.showTrustedRow);
+    EXPECT_FALSE(trustedWithoutCa.exportEnabled);
+
+    EXPECT_EQ(expiryText(""), "expires ");
+    EXPECT_EQ(expiryText("Dec  7 08:00:00 2036 GMT"), "expires Dec  7 08:00:00 2036 GMT");
+}
+
+TEST(Onboarding, StepsAndWhenDemoRoutesMaySeed)
+{
+    EXPECT_EQ(trustStep(false, caAt("/x"), true), TrustStep::connecting);
+    EXPECT_EQ(trustStep(true, std::nullopt, false), TrustStep::generate);
+    EXPECT_EQ(trustStep(true, CAInfo{}, true), TrustStep::generate);
+    EXPECT_EQ(trustStep(true, caAt("/x"), false), TrustStep::trust);
+    EXPECT_EQ(trustStep(true, caAt("/x"), true), TrustStep::done);
+
+    EXPECT_FALSE(proxyReady(true, 0));
+    EXPECT_FALSE(proxyReady(false, 3));
+    EXPECT_TRUE(proxyReady(true, 1));
+
+    EXPECT_TRUE(shouldSeedDemoRoutes(true, 0));
+    EXPECT_FALSE(shouldSeedDemoRoutes(true, 2));
+    EXPECT_FALSE(shouldSeedDemoRoutes(false, 0));
+    EXPECT_EQ(proxyRunningText(9999), "Proxy running on :9999 with demo routes");
+}
+
+TEST(PortFromEdit, KeepsDigitsTakesFiveAndStoresOnlyUsablePorts)
+{
+    EXPECT_EQ(portFromEdit("80a80"), 8080);
+    EXPECT_EQ(portFromEdit("123456"), 12345); // the sixth digit is dropped
+    EXPECT_EQ(portFromEdit("65535"), 65535);
+    EXPECT_EQ(portFromEdit("1"), 1);
+    EXPECT_EQ(portFromEdit("00080"), 80);
+    EXPECT_EQ(portFromEdit(" 9 9 9 9 "), 9999);
+    EXPECT_EQ(portFromEdit("0"), std::nullopt);
+    EXPECT_EQ(portFromEdit("00000"), std::nullopt);
+    EXPECT_EQ(portFromEdit("65536"), std::nullopt);
+    EXPECT_EQ(portFromEdit("99999"), std::nullopt);
+    EXPECT_EQ(portFromEdit(""), std::nullopt);
+    EXPECT_EQ(portFromEdit("abc"), std::nullopt);
+    // Arabic-Indic digits, a fraction, a superscript and a Roman numeral are numbers, but not ASCII digits.
+    EXPECT_EQ(portFromEdit(QString::fromUtf8("\u0668\u0660\u0668\u0660")), std::nullopt);
+    EXPECT_EQ(portFromEdit(QString::fromUtf8("80\u00bd")), std::nullopt);
+    EXPECT_EQ(portFromEdit(QString::fromUtf8("80\u00b2")), std::nullopt);
+    EXPECT_EQ(portFromEdit(QString::fromUtf8("\u2167")), std::nullopt);
+    // A digit carrying a combining mark is one character that is not a plain digit.
+    EXPECT_EQ(portFromEdit(QString::fromUtf8("8\u03010")), std::nullopt);
+    // Only the first five numeric characters count, so a sixth bad one does not spoil them.
+    EXPECT_EQ(portFromEdit(QString::fromUtf8("12345\u0668")), 12345);
+
+    EXPECT_EQ(shownPort(8080), 8080);
+    EXPECT_EQ(shownPort(0), 9999);
+    EXPECT_EQ(shownPort(-1), 9999);
+    EXPECT_EQ(shownPort(70000), 9999);
+    EXPECT_EQ(shownPort(65535), 65535);
+}
+
+TEST(EngineTexts, UptimeMemoryAndSubtitle)
+{
+    EXPECT_EQ(uptimeText(std::nullopt), "\u2014");
+    EXPECT_EQ(uptimeText(59.9), "59s");
+    EXPECT_EQ(uptimeText(60), "1m 0s");
+    EXPECT_EQ(uptimeText(3599), "59m 59s");
+    EXPECT_EQ(uptimeText(3600), "1h 0m");
+    EXPECT_EQ(uptimeText(90061), "25h 1m");
+    EXPECT_EQ(uptimeText(-5), "-5s");
+    EXPECT_EQ(uptimeText(-0.5), "0s");
+    EXPECT_EQ(uptimeText(1e300), "\u2014");
+    EXPECT_EQ(uptimeText(-1e300), "\u2014");
+    EXPECT_EQ(uptimeText(std::numeric_limits<double>::infinity()), "\u2014");
+    EXPECT_EQ(uptimeText(std::nan("")), "\u2014");
+    EXPECT_EQ(uptimeText(0x1p63), "\u2014");
+    EXPECT_EQ(uptimeText(-0x1p63), "-9223372036854775808s");
+    EXPECT_EQ(uptimeText(0x1p62), "1281023894007607h 45m");
+
+    EXPECT_EQ(memoryText(std::nullopt), "\u2014");
+    EXPECT_EQ(memoryText(50LL << 20), "50.0 MB");
+    EXPECT_EQ(memoryText(3LL << 19), "1.5 MB");
+    EXPECT_EQ(memoryText(0), "0.0 MB");
+
+    EXPECT_EQ(engineSubtitle(std::nullopt, std::nullopt), "kestrion-engine \u00b7 not running");
+    EXPECT_EQ(engineSubtitle(QStringLiteral("0.4.1"), 4242), "kestrion-engine v0.4.1 \u00b7 pid 4242");
+}
+
+TEST(StatusLooks, EngineCasesAndInksPerScheme)
+{
+    const Palette &light = Palette::light();
+    const Palette &dark = Palette::dark();
+    const StatusLook healthy = engineLook(EngineStatus::healthy(), dark);
+    EXPECT_EQ(healthy.label, "Healthy");
+    EXPECT_TRUE(healthy.pulse);
+    EXPECT_EQ(healthy.dot, Palette::success());
+    EXPECT_EQ(healthy.ink, Palette::green());
+    EXPECT_EQ(engineLook(EngineStatus::healthy(), light).ink, QColor(0x1F, 0x8A, 0x50));
+
+    const StatusLook starting = engineLook(EngineStatus::starting(), light);
+    EXPECT_EQ(starting.label, "Starting\u2026");
+    EXPECT_EQ(starting.ink, QColor(0x9A, 0x6B, 0x1F));
+    EXPECT_EQ(starting.dot, Palette::amber());
+    EXPECT_FALSE(starting.pulse);
+
+    const StatusLook error = engineLook(EngineStatus::error("boom"), light);
+    EXPECT_EQ(error.label, "Error");
+    EXPECT_EQ(error.ink, QColor(0xE0, 0x31, 0x31));
+    EXPECT_EQ(engineLook(EngineStatus::error("x"), dark).ink, QColor(0xFF, 0x6B, 0x6B));
+    EXPECT_EQ(error.dot, Palette::danger());
+
+    const StatusLook stopped = engineLook(EngineStatus::stopped(), dark);
+    EXPECT_EQ(stopped.label, "Stopped");
+    EXPECT_EQ(stopped.ink, dark.mutedForeground);
+    EXPECT_NEAR(stopped.dot.alphaF(), 0.5, 0.01);
+}
+
+TEST(LocalModel, AvailabilityDecidesTheFormAndRunningTheLabel)
+{
+    const Palette &light = Palette::light();
+    AIStatus status = AIStatus::initial();
+    EXPECT_EQ(aiLook(status, light).label, "Off");
+    EXPECT_FALSE(aiLook(status, light).pulse);
+    EXPECT_EQ(aiForm(status, false), AIForm::offer);
+
+    status.available = true;
+    EXPECT_EQ(aiLook(status, light).label, "Ready");
+    EXPECT_EQ(aiLook(status, light).ink, QColor(0x9A, 0x6B, 0x1F));
+    EXPECT_EQ(aiLook(status, light).dot, Palette::yellow());
+    EXPECT_EQ(aiForm(status, false), AIForm::controls);
+    EXPECT_EQ(aiForm(status, true), AIForm::progress);
+
+    status.running = true;
+    EXPECT_EQ(aiLook(status, light).label, "Running");
+    EXPECT_EQ(aiLook(status, light).ink, QColor(0x1F, 0x8A, 0x50));
+    EXPECT_TRUE(aiLook(status, light).pulse);
+
+    // Running but not available: the label says so, but the offer stays.
+    status.available = false;
+    EXPECT_EQ(aiLook(status, light).label, "Running");
+    EXPECT_EQ(aiForm(status, false), AIForm::offer);
+
+    EXPECT_EQ(modelLine(""), "Model: \u2014");
+    EXPECT_EQ(modelLine("/models/a.gguf"), "Model: a.gguf");
+    EXPECT_EQ(modelLine("a.gguf"), "Model: a.gguf");
+    EXPECT_EQ(modelLine("/models/dir/"), "Model: dir");
+
+    AISetupProgress progress;
+    progress.stage = "downloading_model";
+    EXPECT_TRUE(isDownloading(progress));
+    progress.stage = "Downloading_model";
+    EXPECT_FALSE(isDownloading(progress));
+}

@@ -1,0 +1,101 @@
+// Shared helpers of the traffic screen tests: a themed host, request and drift events, model checks.
+#pragma once
+
+#include "design/palette.h"
+#include "engine/engine_client.h"
+#include "support/test_support.h"
+
+#include <QAbstractItemModelTester>
+#include <QCoreApplication>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+namespace traffictest {
+
+// The window's content area: the palette's background behind one screen, at a fixed size.
+class Host final : public QWidget
+{
+public:
+    explicit Host(const Palette &palette = Palette::light(), QSize size = {1000, 640})
+    {
+        PaletteHost::set(this, palette);
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        resize(size);
+    }
+    template <class Screen>
+    Screen *show(Screen *screen)
+    {
+        layout()->addWidget(screen);
+        QWidget::show();
+        QCoreApplication::processEvents();
+        return screen;
+    }
+    void setTheme(const Palette &palette)
+    {
+        PaletteHost::set(this, palette);
+        QCoreApplication::processEvents();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), Palette::of(this).background);
+    }
+};
+
+inline std::string requestEvent(const std::string &id, const std::string &method = "GET",
+                                const std::string &path = "/v2/users", int status = 200, int latency = 42,
+                                const std::string &host = "api.acme.dev", bool injected = false)
+{
+    return R"({"type":"request","time":"10:42:07","request":{"id":")" + id + R"(","time":"10:42:07","method":")" + method
+           + R"(","host":")" + host + R"(","path":")" + path + R"(","status":)" + std::to_string(status)
+           + R"(,"latencyMs":)" + std::to_string(latency) + R"(,"injected":)" + (injected ? "true" : "false") + "}}";
+}
+
+// Lets pending layouts settle, then saves the render under build/renders/traffic/.
+inline QString render(QWidget *widget, const QString &name)
+{
+    // Selection and hover eases finish first.
+    testsupport::waitFor([] { return false; }, 260);
+    return testsupport::saveRender(widget, QStringLiteral("traffic"), name);
+}
+
+// Feeds n request events (ids prefix0..prefixN-1) and flushes them as one batch.
+inline void feed(EngineClient &engine, int n, const std::string &prefix = "r")
+{
+    for (int i = 0; i < n; ++i)
+        engine.handleEvent(requestEvent(prefix + std::to_string(i), "GET", "/items/" + std::to_string(i)));
+    engine.flushTraffic();
+}
+
+// Collects what QAbstractItemModelTester reports, so a broken model fails the test.
+class ModelTestMessages
+{
+public:
+    ModelTestMessages() { s_previous = qInstallMessageHandler(&ModelTestMessages::handle); }
+    ~ModelTestMessages() { qInstallMessageHandler(s_previous); }
+    static QStringList take() { return std::exchange(s_messages, {}); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (context.category && qstrcmp(context.category, "qt.modeltest") == 0 && type != QtDebugMsg) {
+            s_messages.append(message);
+            return;
+        }
+        if (s_previous)
+            s_previous(type, context, message);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QStringList s_messages;
+};
+
+} // namespace traffictest

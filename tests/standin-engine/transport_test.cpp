@@ -1,0 +1,345 @@
+// Both ports against hostile and careless clients: held connections, slow and oversized requests,
+// smuggling attempts, streamed and redirected pass-through, and loops back into the engine.
+#include "engine_process.h"
+#include "test_upstream.h"
+
+#include "support/test_support.h"
+
+#include "engine/records/engine_records.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <poll.h>
+
+using standintest::EngineProcess;
+using standintest::HttpClient;
+using standintest::RawSocket;
+using standintest::TestUpstream;
+using standintest::bodyOf;
+using standintest::proxyRequest;
+using standintest::statusOf;
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(10);
+
+WireRoute mockRoute(const std::string &id, const std::string &method, const std::string &path, int status,
+                    const std::string &body, int latency = 0)
+{
+    WireRoute route;
+    route.id = id;
+    route.method = method;
+    route.host = "api.test";
+    route.path = path;
+    route.status = status;
+    route.body = body;
+    route.latencyMs = latency;
+    return route;
+}
+
+// Nothing has arrived on the socket yet (checked without waiting).
+bool stillWaiting(const RawSocket &socket)
+{
+    pollfd wanted {socket.fd(), POLLIN, 0};
+    return ::poll(&wanted, 1, 0) == 0;
+}
+
+class Transport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
+        ASSERT_TRUE(m_engine->start());
+        m_proxyPort = m_engine->proxyPort();
+        ASSERT_GT(m_proxyPort, 0);
+        setRoutes({mockRoute("r-fast", "GET", "/fast", 200, R"({"fast":true})"),
+                   mockRoute("r-slow", "GET", "/slow", 200, R"({"slow":true})", 20000),
+                   mockRoute("r-make", "POST", "/make", 201, R"({"made":true})")});
+    }
+
+    void setRoutes(const std::vector<WireRoute> &routes)
+    {
+        const auto posted = m_engine->client()->Post("/routes", encodeRecord(routes), "application/json");
+        ASSERT_TRUE(posted);
+        ASSERT_EQ(posted->status, 200) << posted->body;
+    }
+
+    std::vector<TrafficRecord> history()
+    {
+        const auto reply = m_engine->client()->Get("/traffic?limit=1000");
+        return decodeRecord<std::vector<TrafficRecord>>(reply ? reply->body : "").value_or(std::vector<TrafficRecord> {});
+    }
+
+    std::string controlHost() const { return "127.0.0.1:" + std::to_string(m_engine->controlPort()); }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<EngineProcess> m_engine;
+    int m_proxyPort = 0;
+};
+
+} // namespace
+
+TEST_F(Transport, RouteLatencyHoldsNoThreadSoOtherMocksFlow)
+{
+    // 64 requests wait on a long latency; a plain mock still comes back while every one of them waits.
+    std::vector<std::unique_ptr<RawSocket>> waiting;
+    for (int i = 0; i < 64; ++i) {
+        waiting.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(waiting.back()->connect(m_proxyPort));
+        ASSERT_TRUE(waiting.back()->send("GET http://api.test/slow HTTP/1.1\r\nHost: api.test\r\n\r\n"));
+    }
+    HttpClient keptAlive("127.0.0.1", m_proxyPort);
+    keptAlive.set_keep_alive(true);
+    for (int i = 0; i < 3; ++i) {
+        const auto fast = keptAlive.Get("http://api.test/fast");
+        ASSERT_TRUE(fast);
+        EXPECT_EQ(fast->body, R"({"fast":true})");
+    }
+    const auto health = m_engine->client()->Get("/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+    for (const auto &socket : waiting)
+        EXPECT_TRUE(stillWaiting(*socket));
+}
+
+TEST_F(Transport, LatencyIsWaitedOnAKeptAliveConnection)
+{
+    setRoutes({mockRoute("r-300", "GET", "/late", 200, "late", 300)});
+    HttpClient client("127.0.0.1", m_proxyPort);
+    client.set_keep_alive(true);
+    ASSERT_TRUE(client.Get("http://api.test/late")); // the connection is open and warm
+    const auto started = std::chrono::steady_clock::now();
+    const auto reply = client.Get("http://api.test/late");
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "late");
+    EXPECT_GE(elapsed, std::chrono::milliseconds(300));
+    const auto records = history();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_GE(records[0].latencyMs, 300);
+}
+
+TEST_F(Transport, BodilessPostsAreAnsweredOnBothPorts)
+{
+    // What `curl -X POST` sends: neither a body nor a Content-Length.
+    RawSocket control;
+    ASSERT_TRUE(control.connect(m_engine->controlPort()));
+    ASSERT_TRUE(control.send("POST /control/start HTTP/1.1\r\nHost: " + controlHost() + "\r\n\r\n"));
+    const std::string started = control.readUntil("\"routeCount\"", kPatience);
+    EXPECT_EQ(statusOf(started), 200) << started;
+
+    RawSocket proxy;
+    ASSERT_TRUE(proxy.connect(m_proxyPort));
+    ASSERT_TRUE(proxy.send("POST http://api.test/make HTTP/1.1\r\nHost: api.test\r\n\r\n"));
+    const std::string made = proxy.readUntil("{\"made\":true}", kPatience);
+    EXPECT_EQ(statusOf(made), 201) << made;
+}
+
+TEST_F(Transport, IdleAndDrippingConnectionsStarveNeitherPort)
+{
+    std::vector<std::unique_ptr<RawSocket>> held;
+    for (const int port : {m_engine->controlPort(), m_proxyPort}) {
+        for (int i = 0; i < 200; ++i) {
+            held.push_back(std::make_unique<RawSocket>());
+            ASSERT_TRUE(held.back()->connect(port));
+            if (i % 2) // half of them start a header and never finish it
+                held.back()->send("GET /health HTTP/1.1\r\nX-Drip-" + std::to_string(i) + ": 1\r\n");
+        }
+    }
+    const auto health = m_engine->client()->Get("/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+    const auto mock = proxyRequest(m_proxyPort, "GET", "http://api.test/fast");
+    ASSERT_TRUE(mock);
+    EXPECT_EQ(mock->body, R"({"fast":true})");
+}
+
+TEST_F(Transport, ChunkedUploadPastTheLimitIsRefusedBeforeItEnds)
+{
+    const std::string piece(64 * 1024, 'x');
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+    const std::string chunk = std::string(size) + piece + "\r\n";
+    for (const auto &[port, head] : std::vector<std::pair<int, std::string>> {
+             {m_engine->controlPort(), "POST /environments HTTP/1.1\r\nHost: " + controlHost()},
+             {m_proxyPort, "POST http://api.test/make HTTP/1.1\r\nHost: api.test"}}) {
+        RawSocket socket;
+        ASSERT_TRUE(socket.connect(port));
+        ASSERT_TRUE(socket.send(head + "\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"));
+        // 5 MB and no final chunk: the answer must not wait for an end that never comes.
+        for (int i = 0; i < 80; ++i) {
+            if (!socket.send(chunk))
+                break;
+        }
+        const std::string answer = socket.readUntil("\r\n\r\n", kPatience);
+        EXPECT_EQ(statusOf(answer), 413) << port << ": " << answer.substr(0, 200);
+    }
+    EXPECT_EQ(decodeRecord<EnvironmentSet>(m_engine->client()->Get("/environments")->body)->environments.size(), 0u);
+}
+
+TEST_F(Transport, OversizedHeaderGetsA431)
+{
+    RawSocket socket;
+    ASSERT_TRUE(socket.connect(m_proxyPort));
+    socket.send("GET http://api.test/fast HTTP/1.1\r\nHost: api.test\r\nX-Big: " + std::string(70 * 1024, 'a') + "\r\n\r\n");
+    EXPECT_EQ(statusOf(socket.readUntil("\r\n\r\n", kPatience)), 431);
+}
+
+TEST_F(Transport, AmbiguousBodyLengthsAreRefusedAndNothingIsSmuggled)
+{
+    const std::string smuggled = "GET http://api.test/smuggled HTTP/1.1\r\nHost: api.test\r\n\r\n";
+    const std::vector<std::string> framings = {
+        "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
+        "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n",
+        "Content-Length: 5\r\nContent-Length: 5\r\n",
+        "Content-Length: 5, 5\r\n",
+        "Transfer-Encoding: gzip\r\n",
+    };
+    for (const auto &framing : framings) {
+        for (const int port : {m_engine->controlPort(), m_proxyPort}) {
+            RawSocket socket;
+            ASSERT_TRUE(socket.connect(port));
+            const std::string target = port == m_proxyPort ? "http://api.test/make" : "/projects";
+            const std::string host = port == m_proxyPort ? "api.test" : controlHost();
+            socket.send("POST " + target + " HTTP/1.1\r\nHost: " + host + "\r\nContent-Type: application/json\r\n" + framing
+                        + "\r\n0\r\n\r\n" + smuggled);
+            std::string answer;
+            EXPECT_TRUE(socket.readToEnd(answer, kPatience)) << framing; // the connection is closed after
+            EXPECT_EQ(statusOf(answer), 400) << framing << answer;
+            EXPECT_EQ(answer.find("HTTP/1.1", 5), std::string::npos) << "a second answer: " << answer;
+        }
+    }
+    for (const auto &record : history())
+        EXPECT_NE(record.path, "/smuggled");
+    const auto projects = decodeRecord<ProjectList>(m_engine->client()->Get("/projects")->body);
+    ASSERT_TRUE(projects);
+    EXPECT_EQ(projects->projects.size(), 1u);
+}
+
+TEST_F(Transport, PassThroughKeepsEndToEndHeadersAndDropsHopByHopOnes)
+{
+    std::promise<TestUpstream::Request> seen;
+    TestUpstream upstream([&seen](const TestUpstream::Request &request, TestUpstream::Reply &reply) {
+        seen.set_value(request);
+        reply.status = 302;
+        reply.headers = {{"Location", "https://elsewhere.test/next"},
+                         {"Set-Cookie", "a=1; Path=/"},
+                         {"Set-Cookie", "b=2; Path=/"},
+                         {"Cache-Control", "no-store"},
+                         {"Connection", "X-Upstream-Hop"},
+                         {"X-Upstream-Hop", "secret"}};
+    });
+    WireRoute forwarding = mockRoute("r-fwd", "GET", "/redirect", 200, "unused");
+    forwarding.host = "127.0.0.1:" + std::to_string(upstream.port());
+    forwarding.passThrough = true;
+    setRoutes({forwarding});
+
+    RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    client.send("GET http://" + forwarding.host + "/redirect?x=1 HTTP/1.1\r\nHost: " + forwarding.host
+                + "\r\nAuthorization: Bearer t0k\r\nProxy-Authorization: Basic cHJveHk=\r\n"
+                  "Connection: keep-alive, X-Client-Hop\r\nX-Client-Hop: 1\r\n\r\n");
+    const std::string answer = client.readUntil("\r\n\r\n", kPatience);
+    EXPECT_EQ(statusOf(answer), 302) << answer;
+    EXPECT_NE(answer.find("Location: https://elsewhere.test/next\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("Set-Cookie: a=1; Path=/\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("Set-Cookie: b=2; Path=/\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("Cache-Control: no-store\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("X-Upstream-Hop"), std::string::npos) << answer;
+
+    auto arrived = seen.get_future();
+    ASSERT_EQ(arrived.wait_for(kPatience), std::future_status::ready);
+    const TestUpstream::Request request = arrived.get();
+    EXPECT_EQ(request.target, "/redirect?x=1");
+    EXPECT_EQ(request.header("Authorization"), "Bearer t0k");
+    EXPECT_EQ(request.count("Proxy-Authorization"), 0);
+    EXPECT_EQ(request.count("X-Client-Hop"), 0);
+    EXPECT_EQ(request.header("Host"), forwarding.host);
+}
+
+TEST_F(Transport, StreamedAnswerReachesTheClientBeforeTheUpstreamEnds)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    TestUpstream upstream([released](const TestUpstream::Request &, TestUpstream::Reply &reply) {
+        reply.headers = {{"Content-Type", "text/event-stream"}};
+        reply.pieces = {"data: first-piece\n\n", "data: last-piece\n\n"};
+        reply.beforeLast = [released] { released.wait_for(std::chrono::seconds(30)); };
+    });
+    WireRoute forwarding = mockRoute("r-stream", "GET", "/events", 200, "unused");
+    forwarding.host = "127.0.0.1:" + std::to_string(upstream.port());
+    forwarding.passThrough = true;
+    setRoutes({forwarding});
+
+    RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    client.send("GET http://" + forwarding.host + "/events HTTP/1.1\r\nHost: " + forwarding.host + "\r\n\r\n");
+    const std::string first = client.readUntil("first-piece", kPatience);
+    EXPECT_NE(first.find("first-piece"), std::string::npos) << first;
+    EXPECT_EQ(first.find("last-piece"), std::string::npos);
+    release.set_value();
+    const std::string rest = client.readUntil("last-piece", kPatience);
+    EXPECT_NE(rest.find("last-piece"), std::string::npos) << rest;
+}
+
+TEST_F(Transport, NoHostNameLeadsBackIntoTheEngine)
+{
+    WireRoute anyHost = mockRoute("r-any", "GET", "/:anything", 200, "unused");
+    anyHost.host = "";
+    anyHost.passThrough = true;
+    WireRoute anyHostHealth = anyHost;
+    anyHostHealth.id = "r-any-health";
+    anyHostHealth.path = "/health";
+    setRoutes({anyHost, anyHostHealth});
+    const std::string proxy = std::to_string(m_proxyPort);
+    const std::string control = std::to_string(m_engine->controlPort());
+    for (const std::string &url : {"http://2130706433:" + proxy + "/loop", "http://0x7f000001:" + proxy + "/loop",
+                                   "http://017700000001:" + control + "/health", "http://0:" + proxy + "/loop",
+                                   "http://127.1:" + control + "/health", "http://[::ffff:127.0.0.1]:" + proxy + "/loop"}) {
+        const auto reply = proxyRequest(m_proxyPort, "GET", url);
+        ASSERT_TRUE(reply) << url;
+        EXPECT_EQ(reply->status, 403) << url << " " << reply->body;
+        EXPECT_TRUE(decodeRecord<ErrorReply>(reply->body)) << reply->body;
+    }
+    // The same through a tunnel, with no CA to intercept it.
+    RawSocket tunnel;
+    ASSERT_TRUE(tunnel.connect(m_proxyPort));
+    tunnel.send("CONNECT 2130706433:" + proxy + " HTTP/1.1\r\nHost: 2130706433:" + proxy + "\r\n\r\n");
+    EXPECT_EQ(statusOf(tunnel.readUntil("\r\n\r\n", kPatience)), 403);
+    EXPECT_EQ(m_engine->process().state(), QProcess::Running);
+    EXPECT_EQ(history().size(), 6u); // one record each, no loop
+}
+
+TEST_F(Transport, HostConnectionsAreKeptAndAClosedOneIsReplaced)
+{
+    std::atomic<int> answered {0};
+    TestUpstream upstream([&answered](const TestUpstream::Request &request, TestUpstream::Reply &reply) {
+        reply.body = "answer " + std::to_string(++answered);
+        reply.closeAfter = request.target == "/closing";
+    });
+    WireRoute kept = mockRoute("r-kept", "GET", "/kept", 200, "unused");
+    kept.host = "127.0.0.1:" + std::to_string(upstream.port());
+    kept.passThrough = true;
+    WireRoute closing = kept;
+    closing.id = "r-closing";
+    closing.path = "/closing";
+    setRoutes({kept, closing});
+
+    HttpClient client("127.0.0.1", m_proxyPort);
+    client.set_keep_alive(true);
+    const std::string base = "http://" + kept.host;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(client.Get(base + "/kept"));
+    EXPECT_EQ(upstream.connections(), 1);
+
+    // The host drops the connection after each answer without saying so; every request still gets through.
+    for (int i = 0; i < 3; ++i) {
+        const auto reply = client.Get(base + "/closing");
+        ASSERT_TRUE(reply) << i;
+        EXPECT_EQ(reply->status, 200) << reply->body;
+    }
+    EXPECT_EQ(upstream.requests(), 6);
+}
