@@ -127,9 +127,11 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         auto imported = importCapture(req.body, error);
         if (!imported)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
-        const auto routes = engine.state().mergeRoutes(*imported);
+        const auto routes = engine.state().mergeRoutes(*imported, error);
+        if (!routes)
+            return fail(res, 413, error);
         logLine("imported " + std::to_string(imported->size()) + " routes from a capture");
-        reply(res, routes);
+        reply(res, *routes);
     });
 
     server.Get("/traffic", [&engine](const Request &req, Response &res) {

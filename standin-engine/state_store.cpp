@@ -7,6 +7,7 @@
 #include "engine/records/record_ids.h"
 
 #include <algorithm>
+#include <set>
 
 namespace standin {
 
@@ -313,11 +314,23 @@ void StateStore::setRoutes(std::vector<WireRoute> routes)
     changedLocked();
 }
 
-std::vector<WireRoute> StateStore::mergeRoutes(const std::vector<WireRoute> &imported)
+std::optional<std::vector<WireRoute>> StateStore::mergeRoutes(const std::vector<WireRoute> &imported,
+                                                              std::string &error)
 {
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState &project = *activeLocked();
+    std::set<std::string> signatures;
+    for (const auto &route : project.routes)
+        signatures.insert(routeSignature(route));
+    size_t added = 0;
+    for (const auto &route : imported)
+        added += signatures.insert(routeSignature(route)).second ? 1 : 0;
+    if (project.routes.size() + added > kMaxRoutes) {
+        error = "the project would hold " + std::to_string(project.routes.size() + added)
+                + " routes, more than the " + std::to_string(kMaxRoutes) + " a project may hold";
+        return std::nullopt;
+    }
     for (const auto &route : imported) {
         const auto same = std::find_if(project.routes.begin(), project.routes.end(), [&](const auto &existing) {
             return routeSignature(existing) == routeSignature(route);

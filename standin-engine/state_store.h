@@ -69,8 +69,10 @@ public:
 
     std::vector<WireRoute> routes() const;
     void setRoutes(std::vector<WireRoute> routes);
-    // Adds imported routes; one with the method, host and path of an existing route replaces it.
-    std::vector<WireRoute> mergeRoutes(const std::vector<WireRoute> &imported);
+    // Adds imported routes; one with the method, host and path of an existing route replaces it. Nothing
+    // changes (and `error` says why) when the project would pass kMaxRoutes, a list the app could no
+    // longer push back.
+    std::optional<std::vector<WireRoute>> mergeRoutes(const std::vector<WireRoute> &imported, std::string &error);
 
     // Project operations; texts in `error` are shown to the user.
     std::optional<Project> createProject(const std::string &name, std::string &error);

@@ -81,16 +81,18 @@ TEST(EngineLimits, MemoryTakenByALargeWriteIsGivenBack)
         environment.vars->push_back({"key" + std::to_string(i), std::string(30, 'v')});
     large.environments.push_back(environment);
     large.activeId = "env-1";
-    ASSERT_EQ(engine.client()->Post("/environments", encodeRecord(large), "application/json")->status, 200);
+    auto client = engine.client();
+    client->set_read_timeout(30, 0); // each save is synced to a disk other tests share
+    ASSERT_EQ(client->Post("/environments", encodeRecord(large), "application/json")->status, 200);
 
     // Each small write saves the whole state again; each comes on a connection of its own.
     for (int i = 0; i < 30; ++i) {
         const std::string routes = R"([{"id":"r-)" + std::to_string(i) + R"(","method":"GET","host":"a.test",)"
                                    R"("path":"/x","status":200,"latencyMs":0,"active":true,"body":"",)"
                                    R"("passThrough":false}])";
-        ASSERT_EQ(engine.client()->Post("/routes", routes, "application/json")->status, 200);
+        ASSERT_EQ(client->Post("/routes", routes, "application/json")->status, 200);
     }
-    const auto health = decodeRecord<EngineHealth>(engine.client()->Get("/health")->body);
+    const auto health = decodeRecord<EngineHealth>(client->Get("/health")->body);
     ASSERT_TRUE(health);
     // Unreturned, this is above a gigabyte; returned, a few tens of megabytes.
     EXPECT_LT(health->memoryBytes, 256LL * 1024 * 1024);

@@ -143,11 +143,30 @@ TEST(StateStore, MergedImportsReplaceTheSameMethodHostAndPath)
     store.setRoutes({route("r-1", "GET", "/a")});
     WireRoute changed = route("r-new", "get", "/a");
     changed.status = 404;
-    const auto merged = store.mergeRoutes({changed, route("r-2", "GET", "/b")});
-    ASSERT_EQ(merged.size(), 2u);
-    EXPECT_EQ(merged[0].id, "r-1");
-    EXPECT_EQ(merged[0].status, 404);
-    EXPECT_EQ(merged[1].id, "r-2");
+    std::string error;
+    const auto merged = store.mergeRoutes({changed, route("r-2", "GET", "/b")}, error);
+    ASSERT_TRUE(merged) << error;
+    ASSERT_EQ(merged->size(), 2u);
+    EXPECT_EQ((*merged)[0].id, "r-1");
+    EXPECT_EQ((*merged)[0].status, 404);
+    EXPECT_EQ((*merged)[1].id, "r-2");
+}
+
+TEST(StateStore, ImportsThatWouldPassTheRouteLimitChangeNothing)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    std::vector<WireRoute> full;
+    for (size_t i = 0; i < StateStore::kMaxRoutes - 1; ++i)
+        full.push_back(route("r-" + std::to_string(i), "GET", "/n/" + std::to_string(i)));
+    store.setRoutes(full);
+    std::string error;
+    // Replacing an existing route and adding one more fits exactly.
+    ASSERT_TRUE(store.mergeRoutes({route("x", "GET", "/n/0"), route("y", "GET", "/new/1")}, error)) << error;
+    // One more would leave a list the app could never push back.
+    EXPECT_FALSE(store.mergeRoutes({route("z", "GET", "/new/2")}, error));
+    EXPECT_NE(error.find(std::to_string(StateStore::kMaxRoutes)), std::string::npos) << error;
+    EXPECT_EQ(store.routes().size(), StateStore::kMaxRoutes);
 }
 
 TEST(StateStore, SequenceCountsStartOverWhenARouteChanges)
