@@ -5,6 +5,9 @@
 #include "app/route_tree.h"
 #include "engine/engine_client.h"
 
+#include <string_view>
+#include <utility>
+
 namespace {
 
 // Route rows carry their block's row + 1 as internal id; blocks carry 0. Block rows only change

@@ -4,6 +4,8 @@
 #include "app/app_state.h"
 #include "engine/engine_client.h"
 
+#include <utility>
+
 RouteListModel::RouteListModel(AppState *state, EngineClient *engine, QObject *parent)
     : QAbstractListModel(parent)
     , m_state(state)
