@@ -83,6 +83,9 @@ void BM_InspectorKeystrokeInWindow(benchmark::State &state)
     app.setNav(NavItem::endpoints);
     app.setSelectedEndpointID(QStringLiteral("r-2500"));
     QCoreApplication::processEvents();
+    // Outside an event loop deleteLater never runs: the application's loop would already have dropped
+    // the info panel the inspector replaced, so it must not rebuild on every keystroke here either.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     auto *inspector = qobject_cast<InspectorView *>(window.inspector());
     if (!inspector) {
         state.SkipWithError("no inspector");

@@ -226,7 +226,8 @@ QWidget *RightInfoPanel::buildActivity()
 
 QWidget *RightInfoPanel::buildHosts()
 {
-    const QList<RouteTree::Block> hosts = RouteTree::hostGroups(m_context.engine->endpoints());
+    const QList<Endpoint> &routes = m_context.engine->endpoints();
+    const QList<RouteTree::PositionBlock> hosts = RouteTree::hostGroupPositions(routes);
     auto *box = new QWidget;
     auto *body = new QVBoxLayout(box);
     body->setContentsMargins(0, 0, 0, 0);
@@ -239,7 +240,7 @@ QWidget *RightInfoPanel::buildHosts()
     headerRow->addWidget(new ShellText(QString::number(hosts.size()), Fonts::inter(13), mutedForeground(), header));
     headerRow->addStretch(1);
     body->addWidget(header);
-    for (const RouteTree::Block &host : hosts) {
+    for (const RouteTree::PositionBlock &host : hosts) {
         auto *row = new QWidget(box);
         auto *layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -248,10 +249,10 @@ QWidget *RightInfoPanel::buildHosts()
         auto *texts = new QVBoxLayout;
         texts->setSpacing(1);
         texts->addWidget(new ShellText(host.title(), Fonts::inter(13, QFont::Medium), foreground(), row));
-        texts->addWidget(new ShellText(QString::number(host.routes.size()) + QStringLiteral(" routes"),
+        texts->addWidget(new ShellText(QString::number(host.positions.size()) + QStringLiteral(" routes"),
                                        Fonts::inter(11), mutedForeground(), row));
         layout->addLayout(texts, 1);
-        layout->addWidget(new MethodBadge(QString::fromLatin1(rawValue(RouteTree::dominantMethod(host.routes))), row));
+        layout->addWidget(new MethodBadge(QString::fromLatin1(rawValue(RouteTree::dominantMethod(routes, host.positions))), row));
         body->addWidget(row);
     }
     return box;
@@ -379,7 +380,7 @@ QWidget *RightInfoPanel::buildLinks()
 {
     QVBoxLayout *body = nullptr;
     QWidget *box = section(QStringLiteral("Links"), 12, &body);
-    for (const RouteTree::Block &host : RouteTree::hostGroups(m_context.engine->endpoints()))
+    for (const RouteTree::PositionBlock &host : RouteTree::hostGroupPositions(m_context.engine->endpoints()))
         body->addWidget(linkRow(host.title(), InfoPanel::hostLink(host.title())));
     body->addWidget(linkRow(QStringLiteral("Proxy command"), InfoPanel::proxyCommand(m_context.engine->proxyPort())));
     return box;

@@ -11,22 +11,36 @@ namespace RouteTree {
 
 namespace {
 
-// Groups routes by a key in order of first appearance.
+// Groups route positions by a key in order of first appearance; keys are views into the routes.
 template <typename KeyOf>
-QList<Block> blocksBy(const QList<Endpoint> &routes, KeyOf keyOf)
+QList<PositionBlock> blocksBy(const QList<Endpoint> &routes, KeyOf keyOf)
 {
-    QList<Block> blocks;
-    std::unordered_map<std::string, qsizetype> index;
-    for (const Endpoint &route : routes) {
-        std::string key = keyOf(route);
+    QList<PositionBlock> blocks;
+    std::unordered_map<std::string_view, qsizetype> index;
+    for (qsizetype i = 0; i < routes.size(); ++i) {
+        const std::string_view key = keyOf(routes[i]);
         auto found = index.find(key);
         if (found == index.end()) {
             found = index.emplace(key, blocks.size()).first;
-            blocks.append(Block{std::move(key), {}});
+            blocks.append(PositionBlock{std::string(key), {}});
         }
-        blocks[found->second].routes.append(route);
+        blocks[found->second].positions.append(int(i));
     }
     return blocks;
+}
+
+QList<Block> copiedRoutes(const QList<Endpoint> &routes, const QList<PositionBlock> &blocks)
+{
+    QList<Block> result;
+    result.reserve(blocks.size());
+    for (const PositionBlock &block : blocks) {
+        Block copy{block.label, {}};
+        copy.routes.reserve(block.positions.size());
+        for (int position : block.positions)
+            copy.routes.append(routes[position]);
+        result.append(std::move(copy));
+    }
+    return result;
 }
 
 QByteArray composed(const std::string &text)
@@ -50,9 +64,14 @@ QString leadingGraphemes(const QString &word, int count)
 
 } // namespace
 
+QList<PositionBlock> hostGroupPositions(const QList<Endpoint> &routes)
+{
+    return blocksBy(routes, [](const Endpoint &route) { return std::string_view(route.host); });
+}
+
 QList<Block> hostGroups(const QList<Endpoint> &routes)
 {
-    return blocksBy(routes, [](const Endpoint &route) { return route.host; });
+    return copiedRoutes(routes, hostGroupPositions(routes));
 }
 
 bool hasGroups(const QList<Endpoint> &routes)
@@ -60,9 +79,14 @@ bool hasGroups(const QList<Endpoint> &routes)
     return std::any_of(routes.begin(), routes.end(), [](const Endpoint &route) { return !route.group.empty(); });
 }
 
+std::string_view sectionLabelView(const Endpoint &route)
+{
+    return route.group.empty() ? std::string_view(ungroupedLabel) : std::string_view(route.group);
+}
+
 std::string sectionLabel(const Endpoint &route)
 {
-    return route.group.empty() ? std::string(ungroupedLabel) : route.group;
+    return std::string(sectionLabelView(route));
 }
 
 bool labelLess(const std::string &a, const std::string &b)
@@ -79,18 +103,27 @@ bool labelLess(const std::string &a, const std::string &b)
     return a < b;
 }
 
+QList<PositionBlock> groupSectionPositions(const QList<Endpoint> &routes)
+{
+    QList<PositionBlock> sections = blocksBy(routes, sectionLabelView);
+    std::stable_sort(sections.begin(), sections.end(),
+                     [](const PositionBlock &a, const PositionBlock &b) { return labelLess(a.label, b.label); });
+    return sections;
+}
+
 QList<Block> groupSections(const QList<Endpoint> &routes)
 {
-    QList<Block> sections = blocksBy(routes, sectionLabel);
-    std::stable_sort(sections.begin(), sections.end(),
-                     [](const Block &a, const Block &b) { return labelLess(a.label, b.label); });
-    return sections;
+    return copiedRoutes(routes, groupSectionPositions(routes));
 }
 
 FilterText filterText(const Endpoint &route)
 {
-    return FilterText{QString::fromStdString(route.path).toLower(), QString::fromStdString(route.host).toLower(),
-                      QString::fromLatin1(rawValue(route.method)).toLower()};
+    return filterText(QString::fromStdString(route.path), QString::fromStdString(route.host), route.method);
+}
+
+FilterText filterText(const QString &path, const QString &host, HTTPMethod method)
+{
+    return FilterText{path.toLower(), host.toLower(), QString::fromLatin1(rawValue(method)).toLower()};
 }
 
 bool matchesFilter(const FilterText &text, const QString &loweredFilter)
@@ -118,11 +151,12 @@ QList<Endpoint> filtered(const QList<Endpoint> &routes, const QString &filter)
     return result;
 }
 
-HTTPMethod dominantMethod(const QList<Endpoint> &routes)
+namespace {
+
+using MethodCounts = std::array<int, allHTTPMethods.size()>;
+
+HTTPMethod mostCounted(const MethodCounts &counts)
 {
-    std::array<int, allHTTPMethods.size()> counts{};
-    for (const Endpoint &route : routes)
-        ++counts[static_cast<size_t>(route.method)];
     HTTPMethod best = HTTPMethod::GET;
     int bestCount = -1;
     for (HTTPMethod method : allHTTPMethods) {
@@ -133,6 +167,24 @@ HTTPMethod dominantMethod(const QList<Endpoint> &routes)
         }
     }
     return best;
+}
+
+} // namespace
+
+HTTPMethod dominantMethod(const QList<Endpoint> &routes)
+{
+    MethodCounts counts{};
+    for (const Endpoint &route : routes)
+        ++counts[static_cast<size_t>(route.method)];
+    return mostCounted(counts);
+}
+
+HTTPMethod dominantMethod(const QList<Endpoint> &routes, const QList<int> &positions)
+{
+    MethodCounts counts{};
+    for (int position : positions)
+        ++counts[static_cast<size_t>(routes[position].method)];
+    return mostCounted(counts);
 }
 
 QString initials(const QString &name)

@@ -5,6 +5,9 @@
 #include "app/route_tree.h"
 #include "engine/engine_client.h"
 
+#include <string_view>
+#include <utility>
+
 namespace {
 
 // Route rows carry their block's row + 1 as internal id; blocks carry 0. Block rows only change
@@ -25,39 +28,81 @@ RouteTreeModel::RouteTreeModel(AppState *state, EngineClient *engine, QObject *p
         connect(m_state, &AppState::selectedEndpointIDChanged, this, &RouteTreeModel::updateSelection);
     }
     m_showsGroups = m_engine && RouteTree::hasGroups(m_engine->endpoints());
-    m_blocks = readBlocks(m_showsGroups);
+    m_blocks = readBlocks(m_showsGroups, &m_places);
+    if (m_engine)
+        m_revision = m_engine->endpointsRevision();
     updateSelection();
 }
 
-QList<RouteTreeModel::Block> RouteTreeModel::readBlocks(bool groups) const
+QList<RouteTreeModel::Block> RouteTreeModel::readBlocks(bool groups, QList<Place> *places) const
 {
     QList<Block> blocks;
+    places->clear();
     if (!m_engine)
         return blocks;
     const QList<Endpoint> &routes = m_engine->endpoints();
-    const QList<RouteTree::Block> source = groups ? RouteTree::groupSections(routes) : RouteTree::hostGroups(routes);
+    const QList<RouteTree::PositionBlock> source =
+        groups ? RouteTree::groupSectionPositions(routes) : RouteTree::hostGroupPositions(routes);
+    places->resize(routes.size());
     blocks.reserve(source.size());
-    for (const RouteTree::Block &block : source) {
-        Block shown{block.title(), {}};
-        shown.routes.reserve(block.routes.size());
-        for (const Endpoint &route : block.routes)
+    for (const RouteTree::PositionBlock &block : source) {
+        Block shown{block.title(), block.label, {}};
+        shown.routes.reserve(block.positions.size());
+        for (int position : block.positions) {
+            const Endpoint &route = routes[position];
+            (*places)[position] = Place{int(blocks.size()), int(shown.routes.size()), !route.group.empty()};
             shown.routes.append(
                 RouteEntry{QString::fromStdString(route.id), QString::fromStdString(route.path), route.active});
+        }
         blocks.append(std::move(shown));
     }
     return blocks;
 }
 
+bool RouteTreeModel::followEdit()
+{
+    const quint64 seen = std::exchange(m_revision, m_engine->endpointsRevision());
+    const int position = m_engine->editedEndpoint();
+    const QList<Endpoint> &routes = m_engine->endpoints();
+    if (m_revision != seen + 1 || position < 0 || position >= m_places.size() || routes.size() != m_places.size())
+        return false;
+    const Endpoint &route = routes[position];
+    const Place &place = m_places[position];
+    Block &block = m_blocks[place.block];
+    // A route whose group turns empty or not may switch the tree between hosts and groups.
+    const std::string_view key = m_showsGroups ? RouteTree::sectionLabelView(route) : std::string_view(route.host);
+    if (key != block.key || place.grouped != !route.group.empty())
+        return false;
+    RouteEntry &entry = block.routes[place.row];
+    RouteEntry next{QString::fromStdString(route.id), QString::fromStdString(route.path), route.active};
+    if (next.id != entry.id)
+        return false;
+    if (next == entry)
+        return true;
+    entry = std::move(next);
+    if (!blockFolded(block)) {
+        const QModelIndex changed = index(place.row, 0, index(place.block, 0));
+        emit dataChanged(changed, changed, {Qt::DisplayRole, EnabledRole});
+    }
+    return true;
+}
+
 void RouteTreeModel::refresh()
 {
+    if (m_engine && followEdit())
+        return;
+    if (m_engine)
+        m_revision = m_engine->endpointsRevision();
     const bool groups = m_engine && RouteTree::hasGroups(m_engine->endpoints());
-    QList<Block> next = readBlocks(groups);
+    QList<Place> places;
+    QList<Block> next = readBlocks(groups, &places);
+    m_places = std::move(places);
 
     bool sameShape = groups == m_showsGroups && next.size() == m_blocks.size();
     for (qsizetype b = 0; sameShape && b < next.size(); ++b) {
         const Block &now = m_blocks[b];
         const Block &then = next[b];
-        sameShape = now.label == then.label && now.routes.size() == then.routes.size();
+        sameShape = now.key == then.key && now.routes.size() == then.routes.size();
         for (qsizetype r = 0; sameShape && r < now.routes.size(); ++r)
             sameShape = now.routes[r].id == then.routes[r].id;
     }

@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QStringList>
 
+#include <string>
+
 class AppState;
 class EngineClient;
 
@@ -52,8 +54,9 @@ public:
     void setFolded(const QString &label, bool folded);
     void toggleFold(const QString &label);
 
-    // Rereads the engine's routes: a change of paths or flags updates rows in place, a change of the
-    // blocks or of which routes they hold resets the model.
+    // Rereads the engine's routes: a single-route edit that keeps the route in its block updates its row
+    // in place; otherwise a change of paths or flags updates rows in place, a change of the blocks or of
+    // which routes they hold resets the model.
     void refresh();
 
 private:
@@ -67,11 +70,20 @@ private:
     struct Block
     {
         QString label;
+        std::string key; // the host or section label as stored, compared exactly
         QList<RouteEntry> routes;
-        bool operator==(const Block &) const = default;
+    };
+    // Where the route at a list position is shown.
+    struct Place
+    {
+        int block = 0;
+        int row = 0;
+        bool grouped = false; // the route's group is not empty
     };
 
-    QList<Block> readBlocks(bool groups) const;
+    QList<Block> readBlocks(bool groups, QList<Place> *places) const;
+    // Follows the engine's latest change when it edited one route that stays where it is.
+    bool followEdit();
     QSet<QString> &foldSet() { return m_showsGroups ? m_collapsedGroups : m_collapsedHosts; }
     const QSet<QString> &foldSet() const { return m_showsGroups ? m_collapsedGroups : m_collapsedHosts; }
     bool blockFolded(const Block &block) const { return foldSet().contains(block.label); }
@@ -81,6 +93,8 @@ private:
     QPointer<EngineClient> m_engine;
     bool m_showsGroups = false;
     QList<Block> m_blocks;
+    QList<Place> m_places; // one per engine route, by list position
+    quint64 m_revision = 0; // the engine's route revision the rows show
     QSet<QString> m_collapsedHosts;
     QSet<QString> m_collapsedGroups;
     QString m_selectedID; // empty: no route row shows as selected

@@ -126,6 +126,13 @@ void EngineClient::setEndpoints(const QList<Endpoint> &endpoints)
     if (m_routePushTimer.isActive() && !m_routePushRoutes)
         m_routePushRoutes = m_endpoints;
     m_endpoints = endpoints;
+    endpointsDidChange(-1);
+}
+
+void EngineClient::endpointsDidChange(int position)
+{
+    ++m_endpointsRevision;
+    m_editedEndpoint = position;
     emit endpointsChanged();
 }
 

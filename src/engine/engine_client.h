@@ -80,6 +80,12 @@ public:
     void setLog(const QStringList &log);
     const QList<Endpoint> &endpoints() const { return m_endpoints; }
     void setEndpoints(const QList<Endpoint> &endpoints);
+    // Counts the changes of `endpoints`. A list that saw the revision before the current one can
+    // follow a single-route edit (editedEndpoint()) without rereading every route.
+    quint64 endpointsRevision() const { return m_endpointsRevision; }
+    // The position of the one route the latest change replaced, same id in the same place with the rest
+    // of the list untouched; -1 when the latest change may have touched the list anywhere.
+    int editedEndpoint() const { return m_editedEndpoint; }
     // True once a route load has answered for the active project; false before, while a load or a
     // project switch is under way, after a failed load and after the engine exits. Until then
     // `endpoints` may not be the engine's list, so nothing should replace it wholesale.
@@ -432,6 +438,8 @@ private:
     // The JSON of the route list taken by the last pushRoutes().
     QByteArray routePushBody() const;
     void finishRoutePush();
+    // Counts a change of `endpoints` (the one route at `position`, or -1 for any) and tells observers.
+    void endpointsDidChange(int position);
     void stopProxyThen(Done done);
     QUrl controlUrl(const QString &path, const QUrlQuery &query) const;
 
@@ -442,6 +450,8 @@ private:
     std::optional<EngineHealth> m_health;
     QStringList m_log;
     QList<Endpoint> m_endpoints;
+    quint64 m_endpointsRevision = 0;
+    int m_editedEndpoint = -1;
     QList<Project> m_projects;
     QString m_activeProjectID;
     bool m_isSwitchingProject = false;

@@ -129,7 +129,7 @@ void EngineClient::updateEndpoint(const Endpoint &endpoint)
     if (it == m_endpoints.end())
         return;
     *it = endpoint;
-    emit endpointsChanged();
+    endpointsDidChange(int(std::distance(m_endpoints.begin(), it)));
     pushRoutes();
 }
 
@@ -143,7 +143,7 @@ std::optional<QString> EngineClient::duplicateEndpoint(const QString &id)
     Endpoint copy = *it;
     copy.id = makeRouteId();
     m_endpoints.insert(std::distance(m_endpoints.cbegin(), it) + 1, copy);
-    emit endpointsChanged();
+    endpointsDidChange(-1);
     pushRoutes();
     return QString::fromStdString(copy.id);
 }
@@ -156,7 +156,7 @@ void EngineClient::toggleEndpoint(const QString &id)
     if (it == m_endpoints.end())
         return;
     it->active = !it->active;
-    emit endpointsChanged();
+    endpointsDidChange(int(std::distance(m_endpoints.begin(), it)));
     pushRoutes();
 }
 
@@ -168,7 +168,7 @@ void EngineClient::setGroup(const QString &id, const QString &group)
     if (it == m_endpoints.end())
         return;
     it->group = group.toStdString();
-    emit endpointsChanged();
+    endpointsDidChange(int(std::distance(m_endpoints.begin(), it)));
     pushRoutes();
 }
 
@@ -201,7 +201,7 @@ void EngineClient::renameGroup(const QString &oldName, const QString &newName)
     }
     if (!changed)
         return;
-    emit endpointsChanged();
+    endpointsDidChange(-1);
     pushRoutes();
 }
 

@@ -4,6 +4,8 @@
 #include "app/app_state.h"
 #include "engine/engine_client.h"
 
+#include <utility>
+
 RouteListModel::RouteListModel(AppState *state, EngineClient *engine, QObject *parent)
     : QAbstractListModel(parent)
     , m_state(state)
@@ -11,9 +13,15 @@ RouteListModel::RouteListModel(AppState *state, EngineClient *engine, QObject *p
 {
     connect(engine, &EngineClient::endpointsChanged, this, &RouteListModel::refresh);
     connect(state, &AppState::selectedEndpointIDChanged, this, &RouteListModel::updateSelection);
-    m_routes = engine->endpoints();
-    m_texts = textsOf(m_routes);
-    m_listing = RoutesLogic::listing(m_routes, m_texts, m_filter);
+    m_revision = engine->endpointsRevision();
+    const QList<Endpoint> &routes = engine->endpoints();
+    m_shown.reserve(routes.size());
+    m_texts.reserve(routes.size());
+    for (const Endpoint &route : routes) {
+        m_shown.append(shownOf(route));
+        m_texts.append(RouteTree::filterText(m_shown.last().path, m_shown.last().host, route.method));
+    }
+    m_listing = RoutesLogic::listing(routes, m_texts, m_filter);
     m_rows = buildRows();
     if (state->selectedEndpointID())
         m_selectedID = *state->selectedEndpointID();
@@ -24,11 +32,11 @@ int RouteListModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-const Endpoint *RouteListModel::routeAt(int row) const
+QString RouteListModel::routeIDAt(int row) const
 {
     if (row < 0 || row >= m_rows.size() || m_rows[row].kind != Kind::route)
-        return nullptr;
-    return &m_routes[m_rows[row].route];
+        return {};
+    return m_shown[m_rows[row].route].id;
 }
 
 QVariant RouteListModel::data(const QModelIndex &index, int role) const
@@ -51,25 +59,25 @@ QVariant RouteListModel::data(const QModelIndex &index, int role) const
             return {};
         }
     }
-    const Endpoint &route = m_routes[row.route];
+    const Shown &route = m_shown[row.route];
     switch (role) {
     case Qt::DisplayRole:
     case PathRole:
-        return QString::fromStdString(route.path);
+        return route.path;
     case RouteIDRole:
-        return QString::fromStdString(route.id);
+        return route.id;
     case MethodRole:
         return QString::fromLatin1(rawValue(route.method));
     case HostRole:
-        return QString::fromStdString(route.host);
+        return route.host;
     case StatusRole:
-        return qint64(route.status);
+        return route.status;
     case LatencyRole:
-        return qint64(route.latency);
+        return route.latency;
     case ActiveRole:
         return route.active;
     case SelectedRole:
-        return !m_selectedID.isEmpty() && QString::fromStdString(route.id) == m_selectedID;
+        return !m_selectedID.isEmpty() && route.id == m_selectedID;
     default:
         return {};
     }
@@ -93,36 +101,98 @@ QHash<int, QByteArray> RouteListModel::roleNames() const
     return names;
 }
 
+const QList<Endpoint> &RouteListModel::engineRoutes() const
+{
+    static const QList<Endpoint> none;
+    return m_engine ? m_engine->endpoints() : none;
+}
+
 void RouteListModel::setFilter(const QString &filter)
 {
     if (filter == m_filter)
         return;
     m_filter = filter;
-    apply(m_routes, RoutesLogic::listing(m_routes, m_texts, m_filter));
+    // The sections read the groups from the engine's list, which the kept texts follow route by route.
+    if (engineRoutes().size() != m_shown.size()) {
+        refresh();
+        return;
+    }
+    apply(m_shown, m_texts, RoutesLogic::listing(engineRoutes(), m_texts, m_filter));
 }
 
 void RouteListModel::toggleCollapsed(const QString &label)
 {
     if (!m_collapsed.remove(label))
         m_collapsed.insert(label);
-    apply(m_routes, m_listing);
+    apply(m_shown, m_texts, m_listing);
+}
+
+RouteListModel::Shown RouteListModel::shownOf(const Endpoint &route)
+{
+    return Shown{QString::fromStdString(route.id), route.method, QString::fromStdString(route.host),
+                 QString::fromStdString(route.path), qint64(route.status), qint64(route.latency), route.active,
+                 route.group};
+}
+
+bool RouteListModel::Shown::sameLook(const Shown &other) const
+{
+    return method == other.method && host == other.host && path == other.path && status == other.status
+           && latency == other.latency && active == other.active;
 }
 
 void RouteListModel::refresh()
 {
-    QList<Endpoint> routes = m_engine ? m_engine->endpoints() : QList<Endpoint>();
-    m_texts = textsOf(routes);
-    RoutesLogic::Listing listing = RoutesLogic::listing(routes, m_texts, m_filter);
-    apply(std::move(routes), std::move(listing));
+    if (followEdit())
+        return;
+    if (m_engine)
+        m_revision = m_engine->endpointsRevision();
+    const QList<Endpoint> &routes = engineRoutes();
+    QList<Shown> shown;
+    QList<RouteTree::FilterText> texts;
+    shown.reserve(routes.size());
+    texts.reserve(routes.size());
+    for (const Endpoint &route : routes) {
+        shown.append(shownOf(route));
+        texts.append(RouteTree::filterText(shown.last().path, shown.last().host, route.method));
+    }
+    RoutesLogic::Listing listing = RoutesLogic::listing(routes, texts, m_filter);
+    apply(std::move(shown), std::move(texts), std::move(listing));
 }
 
-QList<RouteTree::FilterText> RouteListModel::textsOf(const QList<Endpoint> &routes)
+bool RouteListModel::followEdit()
 {
-    QList<RouteTree::FilterText> texts;
-    texts.reserve(routes.size());
-    for (const Endpoint &route : routes)
-        texts.append(RouteTree::filterText(route));
-    return texts;
+    if (!m_engine)
+        return false;
+    const quint64 seen = std::exchange(m_revision, m_engine->endpointsRevision());
+    const int position = m_engine->editedEndpoint();
+    const QList<Endpoint> &routes = m_engine->endpoints();
+    if (m_revision != seen + 1 || position < 0 || position >= m_shown.size() || routes.size() != m_shown.size())
+        return false;
+    const Endpoint &route = routes[position];
+    Shown next = shownOf(route);
+    const Shown &now = m_shown[position];
+    // Another group or filter verdict moves the row, or changes sections and counts.
+    if (next.id != now.id || next.group != now.group)
+        return false;
+    RouteTree::FilterText text = RouteTree::filterText(next.path, next.host, next.method);
+    const QString needle = m_filter.toLower();
+    if (RouteTree::matchesFilter(text, needle) != RouteTree::matchesFilter(m_texts[position], needle))
+        return false;
+
+    const bool sameLook = now.sameLook(next);
+    m_shown[position] = std::move(next);
+    m_texts[position] = std::move(text);
+    if (!sameLook) {
+        for (qsizetype i = 0; i < m_rows.size(); ++i) {
+            if (m_rows[i].kind == Kind::route && m_rows[i].route == position) {
+                emit dataChanged(index(int(i)), index(int(i)));
+                break;
+            }
+        }
+    }
+    updateSelection();
+    emit listingChanged();
+    return true;
 }
 
 QList<RouteListModel::Row> RouteListModel::buildRows() const
@@ -146,7 +216,7 @@ QList<RouteListModel::Row> RouteListModel::buildRows() const
     return rows;
 }
 
-bool RouteListModel::sameKey(const Row &a, const QList<Endpoint> &ra, const Row &b, const QList<Endpoint> &rb)
+bool RouteListModel::sameKey(const Row &a, const QList<Shown> &ra, const Row &b, const QList<Shown> &rb)
 {
     if (a.kind != b.kind)
         return false;
@@ -155,42 +225,39 @@ bool RouteListModel::sameKey(const Row &a, const QList<Endpoint> &ra, const Row 
     return ra[a.route].id == rb[b.route].id;
 }
 
-bool RouteListModel::sameLook(const Row &a, const QList<Endpoint> &ra, const Row &b, const QList<Endpoint> &rb)
+bool RouteListModel::sameLook(const Row &a, const QList<Shown> &ra, const Row &b, const QList<Shown> &rb)
 {
     if (a.kind == Kind::header)
         return a.count == b.count && a.collapsed == b.collapsed;
-    const Endpoint &x = ra[a.route];
-    const Endpoint &y = rb[b.route];
-    return x.method == y.method && x.host == y.host && x.path == y.path && x.status == y.status
-           && x.latency == y.latency && x.active == y.active;
+    return ra[a.route].sameLook(rb[b.route]);
 }
 
-void RouteListModel::apply(QList<Endpoint> routes, RoutesLogic::Listing listing)
+void RouteListModel::apply(QList<Shown> shown, QList<RouteTree::FilterText> texts, RoutesLogic::Listing listing)
 {
-    const QList<Endpoint> oldRoutes = m_routes;
+    const QList<Shown> oldShown = m_shown;
     const QList<Row> oldRows = m_rows;
     m_listing = std::move(listing);
-    const QList<Row> newRows = buildRows(); // positions into `routes`
-    const QList<Endpoint> &newRoutes = routes;
+    const QList<Row> newRows = buildRows(); // positions into `shown`
+    const QList<Shown> &newShown = shown;
 
     const qsizetype oldN = oldRows.size();
     const qsizetype newN = newRows.size();
     qsizetype prefix = 0;
-    while (prefix < oldN && prefix < newN && sameKey(oldRows[prefix], oldRoutes, newRows[prefix], newRoutes))
+    while (prefix < oldN && prefix < newN && sameKey(oldRows[prefix], oldShown, newRows[prefix], newShown))
         ++prefix;
     qsizetype suffix = 0;
     while (suffix < oldN - prefix && suffix < newN - prefix
-           && sameKey(oldRows[oldN - 1 - suffix], oldRoutes, newRows[newN - 1 - suffix], newRoutes))
+           && sameKey(oldRows[oldN - 1 - suffix], oldShown, newRows[newN - 1 - suffix], newShown))
         ++suffix;
 
     // Kept rows whose look changed, by their position in the new rows.
     QList<int> changed;
     for (qsizetype i = 0; i < prefix; ++i) {
-        if (!sameLook(oldRows[i], oldRoutes, newRows[i], newRoutes))
+        if (!sameLook(oldRows[i], oldShown, newRows[i], newShown))
             changed.append(int(i));
     }
     for (qsizetype k = 0; k < suffix; ++k) {
-        if (!sameLook(oldRows[oldN - 1 - k], oldRoutes, newRows[newN - 1 - k], newRoutes))
+        if (!sameLook(oldRows[oldN - 1 - k], oldShown, newRows[newN - 1 - k], newShown))
             changed.append(int(newN - 1 - k));
     }
 
@@ -201,7 +268,8 @@ void RouteListModel::apply(QList<Endpoint> routes, RoutesLogic::Listing listing)
     const qsizetype inserted = newN - prefix - suffix;
     if (removed > 0)
         beginRemoveRows({}, int(prefix), int(prefix + removed - 1));
-    m_routes = std::move(routes);
+    m_shown = std::move(shown);
+    m_texts = std::move(texts);
     m_rows = kept;
     if (removed > 0)
         endRemoveRows();
@@ -247,16 +315,15 @@ QStringList RouteListModel::shownRouteIDs() const
     QStringList ids;
     for (const Row &row : m_rows) {
         if (row.kind == Kind::route)
-            ids.append(QString::fromStdString(m_routes[row.route].id));
+            ids.append(m_shown[row.route].id);
     }
     return ids;
 }
 
 int RouteListModel::rowOfRoute(const QString &routeID) const
 {
-    const std::string id = routeID.toStdString();
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        if (m_rows[i].kind == Kind::route && m_routes[m_rows[i].route].id == id)
+        if (m_rows[i].kind == Kind::route && m_shown[m_rows[i].route].id == routeID)
             return int(i);
     }
     return -1;

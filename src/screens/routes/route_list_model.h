@@ -9,12 +9,15 @@
 #include <QSet>
 #include <QStringList>
 
+#include <string>
+
 class AppState;
 class EngineClient;
 
 // Rows follow EngineClient::endpoints, the filter and the collapsed labels. A change never resets the
 // model: rows that stay keep their place and get dataChanged when what they show changed; the rest
-// are removed and inserted as one block, so the view repaints rows instead of rebuilding.
+// are removed and inserted as one block, so the view repaints rows instead of rebuilding. An edit of
+// one route that leaves it in its place (same filter match, same group) touches only its row.
 class RouteListModel final : public QAbstractListModel
 {
     Q_OBJECT
@@ -55,11 +58,11 @@ public:
     QStringList sectionLabels() const;
     // Route ids in the order the rows show them (collapsed sections contribute none).
     QStringList shownRouteIDs() const;
-    bool isEmptyProject() const { return m_routes.isEmpty(); }
+    bool isEmptyProject() const { return m_shown.isEmpty(); }
 
     Kind kindAt(int row) const { return m_rows[row].kind; }
-    // The route a row shows, or null for a header.
-    const Endpoint *routeAt(int row) const;
+    // The id of the route a row shows, or empty for a header.
+    QString routeIDAt(int row) const;
     int rowOfRoute(const QString &routeID) const;
     int rowOfHeader(const QString &label) const;
 
@@ -79,18 +82,37 @@ private:
         int count = 0;     // headers
         bool collapsed = false;
     };
+    // What a route row shows, and the group that places it, kept per route so that a change can be
+    // compared with what was shown without holding a copy of the engine's routes.
+    struct Shown
+    {
+        QString id;
+        HTTPMethod method = HTTPMethod::GET;
+        QString host;
+        QString path;
+        qint64 status = 0;
+        qint64 latency = 0;
+        bool active = true;
+        std::string group;
+
+        bool sameLook(const Shown &other) const;
+    };
 
     QList<Row> buildRows() const;
-    void apply(QList<Endpoint> routes, RoutesLogic::Listing listing);
-    static QList<RouteTree::FilterText> textsOf(const QList<Endpoint> &routes);
+    void apply(QList<Shown> shown, QList<RouteTree::FilterText> texts, RoutesLogic::Listing listing);
+    static Shown shownOf(const Endpoint &route);
+    const QList<Endpoint> &engineRoutes() const;
+    // Follows the engine's latest change when it edited one route that keeps its place and rows.
+    bool followEdit();
     void updateSelection();
-    static bool sameKey(const Row &a, const QList<Endpoint> &ra, const Row &b, const QList<Endpoint> &rb);
-    static bool sameLook(const Row &a, const QList<Endpoint> &ra, const Row &b, const QList<Endpoint> &rb);
+    static bool sameKey(const Row &a, const QList<Shown> &ra, const Row &b, const QList<Shown> &rb);
+    static bool sameLook(const Row &a, const QList<Shown> &ra, const Row &b, const QList<Shown> &rb);
 
     QPointer<AppState> m_state;
     QPointer<EngineClient> m_engine;
-    QList<Endpoint> m_routes; // shares the engine's list
-    QList<RouteTree::FilterText> m_texts; // lower-cased once per route list, not per keystroke
+    quint64 m_revision = 0;               // the engine's route revision the rows show
+    QList<Shown> m_shown;                 // one per engine route, same order
+    QList<RouteTree::FilterText> m_texts; // lower-cased once per route, not per keystroke
     RoutesLogic::Listing m_listing;
     QList<Row> m_rows;
     QString m_filter;

@@ -205,6 +205,13 @@ qreal RouteTableView::chevronAngle(const QString &label, bool collapsed) const
     return collapsed ? 0 : 90;
 }
 
+void RouteTableView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+{
+    // A row's height follows its kind, which a data change never alters; the list view would lay out
+    // every row again, so only the changed rows are repainted.
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+}
+
 QRect RouteTableView::routeRect(const QString &routeID) const
 {
     const int row = m_model->rowOfRoute(routeID);
@@ -235,7 +242,7 @@ void RouteTableView::clickRow(int row, const QPoint &viewportPos)
         m_fold->start();
         return;
     }
-    const QString id = QString::fromStdString(m_model->routeAt(row)->id);
+    const QString id = m_model->routeIDAt(row);
     if (RouteTable::switchRect(visualRect(m_model->index(row))).contains(viewportPos)) {
         m_context.engine->toggleEndpoint(id);
         return;

@@ -65,6 +65,7 @@ public:
 
 protected:
     void rowTapped(const QModelIndex &index, const QPoint &viewportPos) override { clickRow(index.row(), viewportPos); }
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles = {}) override;
 
 private:
     AppContext m_context;

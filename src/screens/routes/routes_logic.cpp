@@ -42,13 +42,13 @@ QList<Section> sections(const QList<Endpoint> &routes, const QList<int> &positio
         QList<int> routes;
     };
     std::vector<Bucket> buckets;
-    std::unordered_map<std::string, std::size_t> index;
+    std::unordered_map<std::string_view, std::size_t> index;
     for (int position : positions) {
-        std::string label = RouteTree::sectionLabel(routes[position]);
+        const std::string_view label = RouteTree::sectionLabelView(routes[position]);
         auto found = index.find(label);
         if (found == index.end()) {
             found = index.emplace(label, buckets.size()).first;
-            buckets.push_back(Bucket{std::move(label), {}});
+            buckets.push_back(Bucket{std::string(label), {}});
         }
         buckets[found->second].routes.append(position);
     }
