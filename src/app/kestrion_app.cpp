@@ -3,9 +3,13 @@
 
 #include "app/root_view.h"
 #include "design/fonts.h"
+#include "engine/engine_client.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
 
 #include <csignal>
 #include <unistd.h>
@@ -41,6 +45,44 @@ void quitOnTerminationSignals(QApplication &app)
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// With KESTRION_STARTUP_TRACE set, start-up milestones go to standard error as they happen, for
+// bench/startup_bench: the first frame of the window painted, and the engine's first good health answer.
+class StartupTrace final : public QObject
+{
+public:
+    explicit StartupTrace(RootView &window)
+        : QObject(&window)
+    {
+        window.installEventFilter(this);
+        connect(window.engine(), &EngineClient::statusChanged, this, [this, engine = window.engine()] {
+            if (!m_engineReady && engine->status() == EngineStatus::healthy()) {
+                m_engineReady = true;
+                mark("engine ready");
+            }
+        });
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !m_painted) {
+            m_painted = true;
+            // The children paint in the same pass, after the window itself: report once it is over.
+            QTimer::singleShot(0, this, [] { mark("first frame"); });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static void mark(const char *what)
+    {
+        std::fprintf(stderr, "kestrion startup: %s\n", what);
+        std::fflush(stderr);
+    }
+
+    bool m_painted = false;
+    bool m_engineReady = false;
+};
+
 } // namespace
 
 void registerFonts()
@@ -68,6 +110,8 @@ int run(int argc, char **argv, std::function<void()> snapshotKickoff)
         snapshotKickoff();
 
     RootView window;
+    if (qEnvironmentVariableIsSet("KESTRION_STARTUP_TRACE"))
+        new StartupTrace(window);
     window.show();
     return app.exec();
 }
