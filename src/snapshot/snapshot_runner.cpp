@@ -46,19 +46,32 @@ std::atomic<qint64> g_enginePid{0};
 std::mutex g_outputMutex;
 std::string g_dataDirectory;
 
-bool claimEnd()
-{
-    bool expected = false;
-    return g_ending.compare_exchange_strong(expected, true);
-}
-
-// Standard output is a pipe in CI: each line goes out whole and at once.
-void printLine(const QString &line)
+void writeLine(const QString &line)
 {
     const QByteArray bytes = line.toUtf8() + '\n';
-    const std::lock_guard lock(g_outputMutex);
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     std::fflush(stdout);
+}
+
+// Standard output is a pipe in CI: each line goes out whole and at once. Once the end is claimed,
+// no capture line follows the final one.
+void printLine(const QString &line)
+{
+    const std::lock_guard lock(g_outputMutex);
+    if (!g_ending.load())
+        writeLine(line);
+}
+
+// Claims the end of the process and prints its final line; false when the other side already did.
+bool claimEnd(const QString &finalLine = {})
+{
+    const std::lock_guard lock(g_outputMutex);
+    bool expected = false;
+    if (!g_ending.compare_exchange_strong(expected, true))
+        return false;
+    if (!finalLine.isEmpty())
+        writeLine(finalLine);
+    return true;
 }
 
 int watchdogLimitMs()
@@ -77,9 +90,8 @@ void startWatchdog(int limitMs)
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        if (!claimEnd())
+        if (!claimEnd(QStringLiteral("SNAPSHOT_TIMEOUT")))
             return;
-        printLine(QStringLiteral("SNAPSHOT_TIMEOUT"));
         // The GUI thread may be stuck, so nothing of Qt is touched from here.
         if (const qint64 pid = g_enginePid.load(); pid > 0)
             ::kill(static_cast<pid_t>(pid), SIGKILL);
@@ -338,9 +350,8 @@ private:
 
     void finish()
     {
-        if (!claimEnd())
+        if (!claimEnd(QStringLiteral("SNAPSHOTS_DONE ") + QDir(m_output).absolutePath()))
             return;
-        printLine(QStringLiteral("SNAPSHOTS_DONE ") + QDir(m_output).absolutePath());
         m_engine->shutdown();
         after(200, [this] {
             finishEngine();
