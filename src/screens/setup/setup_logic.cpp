@@ -58,7 +58,10 @@ QString shellQuote(const QString &word)
 
 QString manualTrustCommand(const std::optional<CAInfo> &ca)
 {
-    return QStringLiteral("certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA\" -i ")
+    // A fresh account has no certificate database yet; the command makes one first, as kestrion-trust does.
+    return QStringLiteral("mkdir -p \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
+                          "certutil -d \"sql:$HOME/.pki/nssdb\" -N --empty-password; } && ")
+           + QStringLiteral("certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA\" -i ")
            + shellQuote(caPathOr(ca, QStringLiteral("kestrion-ca.pem"), false));
 }
 

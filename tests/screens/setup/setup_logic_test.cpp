@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -96,6 +97,8 @@ TEST_F(ShellRun, ManualTrustCommandHandsCertutilEveryPathExactly)
             << path.toStdString();
     }
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("PWNED"))));
+    // The database folder is made when the account has none.
+    EXPECT_TRUE(QFileInfo(home() + QStringLiteral("/.pki/nssdb")).isDir());
 }
 
 TEST_F(ShellRun, CurlCommandSpansTwoLinesAndReachesCurlExactly)
@@ -124,7 +127,9 @@ TEST(ShellQuote, OrdinaryPathsStayAsTheyAre)
 
 TEST(ManualTrustCommand, NamesTheFileWhenThereIsNoCaAndKeepsAnEmptyPathEmpty)
 {
-    const QString prefix = QStringLiteral("certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA\" -i ");
+    const QString prefix = QStringLiteral(
+        "mkdir -p \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || certutil -d \"sql:$HOME/.pki/nssdb\" "
+        "-N --empty-password; } && certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA\" -i ");
     EXPECT_EQ(manualTrustCommand(std::nullopt), prefix + "kestrion-ca.pem");
     CAInfo empty;
     EXPECT_EQ(manualTrustCommand(empty), prefix + "''");
