@@ -72,11 +72,7 @@ protected:
     int gets() const { return count("GET", "/traffic"); }
     bool waitGets(int n) { return testsupport::waitFor([&] { return gets() == n; }); }
     QByteArray lastTarget() const { return m_server.requests().at(lastGet()).target; }
-    QString emptyTitle() const
-    {
-        auto *state = qobject_cast<SnowEmptyState *>(m_screen->emptyState());
-        return state ? state->titleText()->text() : QString();
-    }
+    QString emptyTitle() const { return traffictest::emptyTitle(m_screen->emptyState()); }
 
     bool m_hold = true;
     traffictest::Host m_host;

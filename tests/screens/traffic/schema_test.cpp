@@ -86,11 +86,7 @@ protected:
     {
         return m_server.release(m_server.lastIndexOf(method, path), CannedReply::ok(body));
     }
-    QString placeholderTitle() const
-    {
-        auto *state = qobject_cast<SnowEmptyState *>(m_screen->placeholder());
-        return state ? state->titleText()->text() : QString();
-    }
+    QString placeholderTitle() const { return traffictest::emptyTitle(m_screen->placeholder()); }
 
     traffictest::Host m_host;
     SchemaScreen *m_screen = nullptr;
