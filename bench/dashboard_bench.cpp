@@ -1,5 +1,7 @@
 // Dashboard benchmark: the real screen offscreen with a full traffic list; each iteration is one
 // traffic flush (append, trim to 300) followed by the refresh it causes and, optionally, a repaint.
+#include "bench_support.h"
+
 #include "app/app_state.h"
 #include "design/fonts.h"
 #include "engine/engine_client.h"
@@ -83,14 +85,5 @@ BENCHMARK(BM_DashboardFlush)->Args({0, 1})->Args({0, 100})->Args({1, 1})->Args({
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    Fonts::registerApplicationFonts();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runWidgetBenchmarks(argc, argv, benchsupport::AppFonts::registered);
 }

@@ -1,5 +1,7 @@
 // How long one keystroke in the route inspector takes with 5,000 routes in 40 groups, on the real widgets:
 // the save into the route list (and the push snapshot), the rows that follow it, and the frame.
+#include "bench_support.h"
+
 #include "app/app_sidebar.h"
 #include "app/app_state.h"
 #include "app/content_view.h"
@@ -12,8 +14,6 @@
 #include "screens/routes/inspector_view.h"
 #include "screens/routes/routes_catalog.h"
 
-#include <QApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTemporaryDir>
 
@@ -21,32 +21,8 @@
 
 namespace {
 
-QList<Endpoint> manyRoutes(int count, int groups)
-{
-    QList<Endpoint> routes;
-    routes.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        Endpoint e;
-        e.id = "r-" + std::to_string(i);
-        e.method = allHTTPMethods[std::size_t(i) % allHTTPMethods.size()];
-        e.host = "svc" + std::to_string(i % 7) + ".example.com";
-        e.path = "/v" + std::to_string(1 + i % 3) + "/items/" + std::to_string(i) + "/detail";
-        e.status = 200 + (i % 5) * 100;
-        e.latency = (i * 37) % 1500;
-        e.group = "Group " + std::to_string(i % groups);
-        e.body = "{\n  \"ok\": true\n}";
-        routes.append(std::move(e));
-    }
-    return routes;
-}
-
-void press(QWidget *target, Qt::Key key, const QString &text)
-{
-    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(target, &down);
-    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(target, &up);
-}
+using benchsupport::manyRoutes;
+using benchsupport::press;
 
 // Types "x" into the path field and takes it back, in turn; each keystroke saves the route.
 template <typename Frame>
@@ -162,11 +138,5 @@ BENCHMARK(BM_RoutesScreenFollowsOneEdit)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runWidgetBenchmarks(argc, argv);
 }

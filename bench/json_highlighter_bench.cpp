@@ -1,7 +1,8 @@
 // How long JSON colouring takes on large bodies, alone and in a text view.
+#include "bench_support.h"
+
 #include "design/json_highlighter.h"
 
-#include <QApplication>
 #include <QPlainTextEdit>
 #include <QString>
 #include <QTextBlock>
@@ -89,11 +90,5 @@ BENCHMARK(BM_PlainTextEditColoured1MB)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runWidgetBenchmarks(argc, argv);
 }

@@ -3,6 +3,8 @@
 // rows, flushed every 100 ms as the link does, with fades running; each frame's flush and repaint is
 // timed. Detail: a record with a 1 MB minified JSON body from select to a painted panel, and the
 // longest stall of the window while a 10 MB body is selected.
+#include "bench_support.h"
+
 #include "app/app_context.h"
 #include "design/palette.h"
 #include "engine/engine_client.h"
@@ -15,7 +17,6 @@
 #include "screens/traffic/traffic_list_view.h"
 #include "support/fake_control_server.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -260,13 +261,5 @@ BENCHMARK(BM_SelectRecord)->Arg(1 << 20)->Arg(10 << 20)->Iterations(5)->UseManua
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runWidgetBenchmarks(argc, argv);
 }

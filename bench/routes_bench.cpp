@@ -1,4 +1,6 @@
 // How long one keystroke in the routes screen's filter takes with 5,000 routes in 40 groups, on the real widgets.
+#include "bench_support.h"
+
 #include "app/app_state.h"
 #include "design/search_field.h"
 #include "engine/engine_client.h"
@@ -6,8 +8,6 @@
 #include "screens/routes/route_list_model.h"
 #include "screens/routes/routes_logic.h"
 
-#include <QApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
 
 #include <memory>
@@ -16,32 +16,8 @@
 
 namespace {
 
-QList<Endpoint> manyRoutes(int count, int groups)
-{
-    QList<Endpoint> routes;
-    routes.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        Endpoint e;
-        e.id = "r-" + std::to_string(i);
-        e.method = allHTTPMethods[std::size_t(i) % allHTTPMethods.size()];
-        e.host = "svc" + std::to_string(i % 7) + ".example.com";
-        e.path = "/v" + std::to_string(1 + i % 3) + "/items/" + std::to_string(i) + "/detail";
-        e.status = 200 + (i % 5) * 100;
-        e.latency = (i * 37) % 1500;
-        e.group = "Group " + std::to_string(i % groups);
-        e.body = "{\n  \"ok\": true\n}";
-        routes.append(std::move(e));
-    }
-    return routes;
-}
-
-void press(QWidget *target, Qt::Key key, const QString &text)
-{
-    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(target, &down);
-    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(target, &up);
-}
+using benchsupport::manyRoutes;
+using benchsupport::press;
 
 // One keystroke, then the frame it leads to: the delayed list layout and a paint of the whole screen.
 void keystroke(EndpointsScreen &screen, Qt::Key key, const QString &text)
@@ -130,11 +106,5 @@ BENCHMARK(BM_ModelFilterOnly)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runWidgetBenchmarks(argc, argv);
 }

@@ -1,6 +1,7 @@
 // Eased on/off progress that repaints its owner.
 #include "design/animated_flag.h"
 
+#include <QEvent>
 #include <QVariantAnimation>
 #include <QWidget>
 
@@ -32,4 +33,21 @@ void AnimatedFlag::jump(bool value)
     m_animation->stop();
     m_progress = value ? 1.0 : 0.0;
     m_owner->update();
+}
+
+void AnimatedFlag::followFocus(QWidget *editor)
+{
+    m_focusEditor = editor;
+    editor->installEventFilter(this);
+}
+
+bool AnimatedFlag::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_focusEditor) {
+        if (event->type() == QEvent::FocusIn)
+            set(true);
+        else if (event->type() == QEvent::FocusOut)
+            set(false);
+    }
+    return QObject::eventFilter(watched, event);
 }

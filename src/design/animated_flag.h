@@ -19,10 +19,16 @@ public:
     // Sets the state without animating (first show, tests).
     void jump(bool value);
     qreal progress() const { return m_progress; }
+    // Turns on while the editor has the keyboard focus and off when it loses it.
+    void followFocus(QWidget *editor);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QWidget *m_owner;
     QVariantAnimation *m_animation;
     bool m_value = false;
     qreal m_progress = 0;
+    QObject *m_focusEditor = nullptr;
 };

@@ -24,7 +24,7 @@ GrowingTextField::GrowingTextField(QWidget *parent)
     m_edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_edit->setTabChangesFocus(true);
     m_edit->document()->setDocumentMargin(0);
-    m_edit->installEventFilter(this);
+    m_focus->followFocus(m_edit);
     SnowInputLook::styleEditor(m_edit, Palette::of(this));
     setFocusProxy(m_edit);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -122,17 +122,6 @@ void GrowingTextField::resizeEvent(QResizeEvent *)
     m_edit->setGeometry(HorizontalInset, VerticalInset, qMax(0, width() - 2 * HorizontalInset),
                         qMax(0, height() - 2 * VerticalInset));
     relayout();
-}
-
-bool GrowingTextField::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_edit) {
-        if (event->type() == QEvent::FocusIn)
-            m_focus->set(true);
-        else if (event->type() == QEvent::FocusOut)
-            m_focus->set(false);
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void GrowingTextField::paintEvent(QPaintEvent *)

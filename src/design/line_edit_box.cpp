@@ -14,7 +14,7 @@ LineEditBox::LineEditBox(QWidget *parent)
     : QWidget(parent), m_edit(new QLineEdit(this)), m_focus(new AnimatedFlag(this, 150))
 {
     m_edit->setFont(Fonts::inter(13));
-    m_edit->installEventFilter(this);
+    m_focus->followFocus(m_edit);
     SnowInputLook::styleLineEdit(m_edit, Palette::of(this));
     connect(m_edit, &QLineEdit::textEdited, this, &LineEditBox::textEdited);
     setFocusProxy(m_edit);
@@ -45,17 +45,6 @@ QString LineEditBox::text() const
 bool LineEditBox::isFocused() const
 {
     return m_focus->value();
-}
-
-bool LineEditBox::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_edit) {
-        if (event->type() == QEvent::FocusIn)
-            m_focus->set(true);
-        else if (event->type() == QEvent::FocusOut)
-            m_focus->set(false);
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void LineEditBox::resizeEvent(QResizeEvent *)

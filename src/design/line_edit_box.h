@@ -35,7 +35,6 @@ protected:
     // Draws what sits in the box beside the text (symbols, buttons).
     virtual void paintDecorations(QPainter &painter, const Palette &palette) const = 0;
 
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 

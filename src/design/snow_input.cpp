@@ -95,24 +95,13 @@ SnowInput::SnowInput(QWidget *editor, std::optional<int> height, qreal radius, Q
     layout->addWidget(editor);
     if (height)
         setFixedHeight(*height);
-    editor->installEventFilter(this);
+    m_focus->followFocus(editor);
     SnowInputLook::styleEditor(editor, Palette::of(this));
 }
 
 bool SnowInput::isFocused() const
 {
     return m_focus->value();
-}
-
-bool SnowInput::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_editor) {
-        if (event->type() == QEvent::FocusIn)
-            m_focus->set(true);
-        else if (event->type() == QEvent::FocusOut)
-            m_focus->set(false);
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void SnowInput::paintEvent(QPaintEvent *)

@@ -38,7 +38,6 @@ public:
     bool isFocused() const;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:

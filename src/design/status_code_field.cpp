@@ -28,6 +28,8 @@ StatusCodeField::StatusCodeField(QWidget *parent) : LineEditBox(parent)
     lineEdit()->setFont(Fonts::ksCode());
     lineEdit()->setText(shown(m_value));
     connect(this, &LineEditBox::textEdited, this, &StatusCodeField::typed);
+    // Leaving the field and Return commit.
+    lineEdit()->installEventFilter(this);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFixedSize(Width, Height);
     relayout();

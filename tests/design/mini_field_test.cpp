@@ -13,16 +13,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-void retype(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
-}
-
-} // namespace
+using testsupport::retype;
 
 TEST(MiniField, CommitsOnReturnAsTypedWithoutClamping)
 {

@@ -17,9 +17,7 @@ namespace {
 
 void retype(StatusCodeField &field, const QString &text)
 {
-    field.lineEdit()->selectAll();
-    QTest::keyClick(field.lineEdit(), Qt::Key_Backspace);
-    QTest::keyClicks(field.lineEdit(), text);
+    testsupport::retype(field.lineEdit(), text);
 }
 
 } // namespace

@@ -38,6 +38,21 @@ struct CannedReply
     bool hold = false; // no answer until release() (a hung engine, or an open event stream)
     bool cutMidBody = false; // the head promises the whole body; half of it comes, then the connection drops
     int cutBodyAt = -1; // when set, the head and only this many body bytes come, then the connection drops
+
+    // No answer until release().
+    static CannedReply held()
+    {
+        CannedReply reply;
+        reply.hold = true;
+        return reply;
+    }
+    // 200 with this JSON body.
+    static CannedReply ok(const QByteArray &body)
+    {
+        CannedReply reply;
+        reply.body = body;
+        return reply;
+    }
 };
 
 class FakeControlServer final : public QObject

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
+#include <QTest>
 #include <QThread>
 #include <QWidget>
 
@@ -30,6 +32,13 @@ QString saveRender(QWidget *widget, const QString &subdir, const QString &name)
     const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
     widget->grab().toImage().save(path);
     return path;
+}
+
+void retype(QLineEdit *edit, const QString &text)
+{
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
 }
 
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs)

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QLineEdit;
 class QWidget;
 
 namespace testsupport {
@@ -18,6 +19,9 @@ QString sourceDir();
 
 // Saves what the widget renders as PNG under <build>/renders/<subdir>/<name>.png and returns the path.
 QString saveRender(QWidget *widget, const QString &subdir, const QString &name);
+
+// Clears the field as a user would (select all, Backspace), then types the text key by key.
+void retype(QLineEdit *edit, const QString &text);
 
 // Runs the event loop until the predicate holds or the limit passes; true when it held.
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs = 5000);

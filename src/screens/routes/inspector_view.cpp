@@ -71,20 +71,6 @@ protected:
     }
 };
 
-// The scrolled column keeps the panel's ground behind the sections.
-class SectionColumn final : public QWidget
-{
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter p(this);
-        p.fillRect(rect(), Palette::of(this).background);
-    }
-};
-
 } // namespace
 
 InspectorView::InspectorView(const AppContext &context, const Endpoint &route, QWidget *parent)
@@ -101,7 +87,8 @@ InspectorView::InspectorView(const AppContext &context, const Endpoint &route, Q
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_scroll->viewport()->setAutoFillBackground(false);
     useThinScrollBars(m_scroll);
-    auto *sections = new SectionColumn;
+    // The scrolled column keeps the panel's ground behind the sections.
+    auto *sections = new FilledBox([](const Palette &p) { return p.background; }, 0);
     auto *sectionColumn = new QVBoxLayout(sections);
     sectionColumn->setContentsMargins(16, 16, 16, 16);
     sectionColumn->setSpacing(24);

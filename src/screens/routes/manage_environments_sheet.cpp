@@ -33,8 +33,9 @@ namespace {
 enum EnvRole {
     SelectedRole = RecordListModel::FirstValueRole,
     ActiveRole,
-    RenamingRole,
 };
+
+constexpr int RenamingRole = RecordListModel::RenamingRole;
 
 constexpr int Pad = 8;
 constexpr int Spacing = 8;
@@ -186,14 +187,7 @@ ManageEnvironmentsSheet::ManageEnvironmentsSheet(const AppContext &context, QWid
     , m_context(context)
 {
     setFixedSize(Width, Height);
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-
-    QHBoxLayout *title = SheetParts::titleRow(QStringLiteral("Environments"), this);
-    title->setContentsMargins(16, 16, 16, 16);
-    column->addLayout(title);
-    column->addWidget(new SnowDivider(false, 0, this));
+    QVBoxLayout *column = SheetParts::edgeColumn(QStringLiteral("Environments"), 16, this);
 
     auto *body = new QHBoxLayout;
     body->setSpacing(0);
@@ -223,9 +217,7 @@ QWidget *ManageEnvironmentsSheet::buildList()
     auto *delegate = new EnvRowDelegate;
     m_list = new RecordListView(m_model, delegate, box);
     m_list->setPadding(Pad, Pad, Pad, Pad);
-    useThinScrollBars(m_list);
     m_list->setMenu(170, [self](const QString &id) { return self ? self->envMenuItems(id) : QList<SnowMenuItem>(); });
-    delegate->setEditorText([self](const QString &) { return self ? self->m_renameSeed : QString(); });
     delegate->setCommit([self](const QString &id, const QString &text) {
         if (self)
             self->commitRename(id, text);
@@ -376,28 +368,21 @@ void ManageEnvironmentsSheet::activate(const QString &environmentID)
 
 void ManageEnvironmentsSheet::startRename(const QString &environmentID)
 {
-    m_renameSeed.clear();
+    QString name;
     for (const MockEnvironment &environment : m_context.engine->environments()) {
         if (QString::fromStdString(environment.id) == environmentID) {
-            m_renameSeed = QString::fromStdString(environment.name);
+            name = QString::fromStdString(environment.name);
             break;
         }
     }
-    // The text typed into another row's field is dropped.
-    m_list->setRenaming(QString());
-    QList<RecordListModel::Item> items = m_model->items();
-    for (RecordListModel::Item &item : items)
-        item.values[RenamingRole] = item.id == environmentID;
-    m_model->setItems(items);
-    m_list->setRenaming(environmentID);
+    m_list->startRenaming(environmentID, name);
 }
 
 void ManageEnvironmentsSheet::commitRename(const QString &environmentID, const QString &text)
 {
-    m_list->setRenaming(QString());
+    m_list->stopRenaming();
     m_context.engine->renameEnvironment(environmentID, text);
     refresh();
-    m_list->rowsResized();
 }
 
 void ManageEnvironmentsSheet::addVariable()
@@ -411,7 +396,6 @@ void ManageEnvironmentsSheet::refresh()
     const QList<MockEnvironment> &environments = m_context.engine->environments();
     const QString active = m_context.engine->activeEnvID();
     const std::optional<QString> shown = selectedID();
-    const QString renaming = m_list->renaming();
 
     QList<RecordListModel::Item> items;
     const MockEnvironment *current = nullptr;
@@ -421,12 +405,11 @@ void ManageEnvironmentsSheet::refresh()
         item.values[Qt::DisplayRole] = QString::fromStdString(environment.name);
         item.values[SelectedRole] = shown == item.id;
         item.values[ActiveRole] = item.id == active;
-        item.values[RenamingRole] = !renaming.isEmpty() && renaming == item.id;
         if (shown == item.id && !current)
             current = &environment;
         items.append(item);
     }
-    m_model->setItems(items);
+    m_list->setItems(items);
 
     if (!current) {
         m_pane->setCurrentWidget(m_emptyPage);

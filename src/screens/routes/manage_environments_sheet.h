@@ -79,7 +79,6 @@ private:
 
     AppContext m_context;
     std::optional<QString> m_selected;
-    QString m_renameSeed;
     RecordListModel *m_model = nullptr;
     RecordListView *m_list = nullptr;
     QStackedWidget *m_pane = nullptr;

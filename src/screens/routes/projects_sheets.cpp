@@ -4,10 +4,8 @@
 #include "app/app_state.h"
 #include "app/project_actions.h"
 #include "app/sheet_presenter.h"
-#include "app/shell_widgets.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
-#include "design/indicators.h"
 #include "design/ks_button.h"
 #include "design/palette.h"
 #include "design/snow_text.h"
@@ -19,7 +17,6 @@
 #include "screens/routes/sheets_logic.h"
 
 #include <QFontMetricsF>
-#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
@@ -30,8 +27,9 @@ namespace {
 enum ProjectRole {
     ActiveRole = RecordListModel::FirstValueRole,
     CountRole,
-    RenamingRole,
 };
+
+constexpr int RenamingRole = RecordListModel::RenamingRole;
 
 constexpr int PadH = 12;
 constexpr int PadV = 8;
@@ -196,23 +194,14 @@ ManageProjectsSheet::ManageProjectsSheet(const AppContext &context, QWidget *par
     , m_context(context)
 {
     setFixedSize(Width, Height);
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout *column = SheetParts::edgeColumn(QStringLiteral("Projects"), 12, this);
 
     QPointer<ManageProjectsSheet> self(this);
-    QHBoxLayout *header = SheetParts::titleRow(QStringLiteral("Projects"), this);
-    header->setContentsMargins(16, 12, 16, 12);
-    column->addLayout(header);
-    column->addWidget(new SnowDivider(false, 0, this));
-
     m_model = new RecordListModel(this);
     auto *delegate = new ProjectRowDelegate;
     m_list = new RecordListView(m_model, delegate, this);
     m_list->setPadding(12, 8, 12, 8);
-    useThinScrollBars(m_list);
     m_list->setMenu(180, [self](const QString &id) { return self ? self->rowMenuItems(id) : QList<SnowMenuItem>(); });
-    delegate->setEditorText([self](const QString &) { return self ? self->m_renameSeed : QString(); });
     delegate->setCommit([self](const QString &id, const QString &text) {
         if (self)
             self->commitRename(id, text);
@@ -227,7 +216,6 @@ ManageProjectsSheet::ManageProjectsSheet(const AppContext &context, QWidget *par
 void ManageProjectsSheet::refresh()
 {
     const QString active = m_context.engine->activeProjectID();
-    const QString renaming = m_list->renaming();
     QList<RecordListModel::Item> items;
     for (const Project &project : m_context.engine->projects()) {
         RecordListModel::Item item;
@@ -235,10 +223,9 @@ void ManageProjectsSheet::refresh()
         item.values[Qt::DisplayRole] = QString::fromStdString(project.name);
         item.values[ActiveRole] = item.id == active;
         item.values[CountRole] = qint64(project.routeCount);
-        item.values[RenamingRole] = !renaming.isEmpty() && item.id == renaming;
         items.append(item);
     }
-    m_model->setItems(items);
+    m_list->setItems(items);
 }
 
 QList<SnowMenuItem> ManageProjectsSheet::rowMenuItems(const QString &projectID) const
@@ -275,26 +262,16 @@ QString ManageProjectsSheet::renaming() const
 
 void ManageProjectsSheet::startRename(const QString &projectID)
 {
+    QString name;
     for (const Project &project : m_context.engine->projects()) {
         if (QString::fromStdString(project.id) == projectID)
-            m_renameSeed = QString::fromStdString(project.name);
+            name = QString::fromStdString(project.name);
     }
-    // The flag first, so the row is laid out at its rename height when the editor opens.
-    m_list->setRenaming(QString());
-    QList<RecordListModel::Item> items = m_model->items();
-    for (RecordListModel::Item &item : items)
-        item.values[RenamingRole] = item.id == projectID;
-    m_model->setItems(items);
-    m_list->setRenaming(projectID);
+    m_list->startRenaming(projectID, name);
 }
 
 void ManageProjectsSheet::commitRename(const QString &projectID, const QString &text)
 {
     m_context.engine->renameProject(projectID, text);
-    m_list->setRenaming(QString());
-    QList<RecordListModel::Item> items = m_model->items();
-    for (RecordListModel::Item &item : items)
-        item.values[RenamingRole] = false;
-    m_model->setItems(items);
-    m_list->rowsResized();
+    m_list->stopRenaming();
 }

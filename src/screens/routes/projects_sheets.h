@@ -62,5 +62,4 @@ private:
     AppContext m_context;
     RecordListModel *m_model = nullptr;
     RecordListView *m_list = nullptr;
-    QString m_renameSeed;
 };

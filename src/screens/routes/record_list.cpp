@@ -1,6 +1,7 @@
 // Record rows kept in place across reloads, their menus and rename editors.
 #include "screens/routes/record_list.h"
 
+#include "app/shell_widgets.h"
 #include "design/snow_menu_popup.h"
 #include "screens/routes/row_hover_fade.h"
 
@@ -100,8 +101,10 @@ RecordListView::RecordListView(RecordListModel *model, RecordRowDelegate *delega
     , m_menu(new SnowMenuOpener(viewport()))
 {
     delegate->setParent(this);
+    delegate->setEditorText([this](const QString &) { return m_renameText; });
     setItemDelegate(delegate);
     setModel(model);
+    useThinScrollBars(this);
     m_menu->setItemsProvider([this] { return menuItems(m_menuID); });
     // Rows that come or go (a reload) may hold the editor's row: place it again.
     connect(model, &QAbstractItemModel::rowsInserted, this, &RecordListView::rowsResized);
@@ -162,6 +165,36 @@ void RecordListView::setRenaming(const QString &id)
     // should look selected either.
     if (QLineEdit *edit = renameEdit())
         edit->deselect();
+    rowsResized();
+}
+
+void RecordListView::setItems(QList<RecordListModel::Item> items)
+{
+    for (RecordListModel::Item &item : items)
+        item.values[RecordListModel::RenamingRole] = !m_renaming.isEmpty() && item.id == m_renaming;
+    m_model->setItems(items);
+}
+
+void RecordListView::markRenaming(const QString &id)
+{
+    QList<RecordListModel::Item> items = m_model->items();
+    for (RecordListModel::Item &item : items)
+        item.values[RecordListModel::RenamingRole] = item.id == id;
+    m_model->setItems(items);
+}
+
+void RecordListView::startRenaming(const QString &id, const QString &text)
+{
+    m_renameText = text;
+    setRenaming(QString());
+    markRenaming(id);
+    setRenaming(id);
+}
+
+void RecordListView::stopRenaming()
+{
+    setRenaming(QString());
+    markRenaming(QString());
     rowsResized();
 }
 

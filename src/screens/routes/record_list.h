@@ -21,7 +21,8 @@ class RecordListModel final : public QAbstractListModel
 {
     Q_OBJECT
 public:
-    enum Role { IdRole = Qt::UserRole + 1, FirstValueRole = Qt::UserRole + 16 };
+    // RenamingRole is true on the row whose rename editor is open (RecordListView keeps it).
+    enum Role { IdRole = Qt::UserRole + 1, RenamingRole, FirstValueRole = Qt::UserRole + 16 };
 
     struct Item
     {
@@ -100,9 +101,17 @@ public:
     QRect rowRect(const QString &id) const;
     QString hoveredID() const;
 
+    // Fills the model, marking the row being renamed.
+    void setItems(QList<RecordListModel::Item> items);
+
     // Shows the rename editor on one row (none for an empty id); only one row at a time.
     void setRenaming(const QString &id);
     QString renaming() const { return m_renaming; }
+    // Gives the row its rename height, then opens its editor on `text`; what was typed into another
+    // row's editor is dropped.
+    void startRenaming(const QString &id, const QString &text);
+    // Closes the editor and lays the rows out at their usual height.
+    void stopRenaming();
     // The rename editor's line edit, or null.
     class QLineEdit *renameEdit() const;
 
@@ -122,10 +131,13 @@ protected:
     void rowTapped(const QModelIndex &index, const QPoint &viewportPos) override;
 
 private:
+    void markRenaming(const QString &id);
+
     RecordListModel *m_model;
     RecordRowDelegate *m_delegate;
     SnowMenuOpener *m_menu;
     MenuProvider m_provider;
     QString m_menuID;
     QString m_renaming;
+    QString m_renameText;
 };

@@ -1,8 +1,9 @@
-// Sheet surface, title row and button row.
+// Sheet surface, title rows and button row.
 #include "screens/routes/sheet_parts.h"
 
 #include "app/sheet_presenter.h"
 #include "design/fonts.h"
+#include "design/indicators.h"
 #include "design/ks_button.h"
 #include "design/palette.h"
 #include "design/snow_text.h"
@@ -10,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPointer>
+#include <QVBoxLayout>
 
 SheetSurface::SheetSurface(ColorRole fill, QWidget *parent)
     : QWidget(parent)
@@ -45,6 +47,18 @@ QHBoxLayout *titleRow(const QString &text, QWidget *sheet)
     row->addStretch(1);
     row->addWidget(new CircleIconButton(QStringLiteral("xmark"), 28, false, std::nullopt, dismissAction(sheet), sheet));
     return row;
+}
+
+QVBoxLayout *edgeColumn(const QString &title, int padV, QWidget *sheet)
+{
+    auto *column = new QVBoxLayout(sheet);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    QHBoxLayout *header = titleRow(title, sheet);
+    header->setContentsMargins(16, padV, 16, padV);
+    column->addLayout(header);
+    column->addWidget(new SnowDivider(false, 0, sheet));
+    return column;
 }
 
 PrimaryButton *primaryButton(const QString &title, const QString &icon, QWidget *sheet, std::function<void()> action)

@@ -7,6 +7,7 @@
 
 class QBoxLayout;
 class QHBoxLayout;
+class QVBoxLayout;
 class KSButton;
 class PrimaryButton;
 class SnowText;
@@ -35,6 +36,9 @@ SnowText *title(const QString &text, QWidget *sheet);
 QHBoxLayout *titleRow(const QString &text, QWidget *sheet);
 // Flexible space, a text-variant "Cancel" (md) running `cancel`, then `primary`; spacing 12.
 QHBoxLayout *buttonRow(QWidget *sheet, std::function<void()> cancel, PrimaryButton *primary);
+// The layout of a sheet whose content runs to its edges: the title row (16 in at the sides, `padV`
+// above and below) over a full-width rule.
+QVBoxLayout *edgeColumn(const QString &title, int padV, QWidget *sheet);
 // A primary md button whose action runs while the sheet lives.
 PrimaryButton *primaryButton(const QString &title, const QString &icon, QWidget *sheet, std::function<void()> action);
 // Closes the sheet (what "Cancel" and "xmark" do).

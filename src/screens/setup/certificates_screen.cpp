@@ -109,28 +109,13 @@ CertificatesScreen::CertificatesScreen(const AppContext &context, QWidget *paren
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    QScrollArea *scroll = scrollArea(this);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    outer->addWidget(scroll);
-
-    auto *page = new QWidget;
-    auto *pageRow = new QHBoxLayout(page);
-    pageRow->setContentsMargins(0, 0, 0, 0);
-    auto *inset = new QWidget(page);
-    // At most 680 wide with its 24-point inset, at the leading edge.
-    inset->setMaximumWidth(680);
-    auto *columnLayout = new QVBoxLayout(inset);
-    columnLayout->setContentsMargins(24, 24, 24, 24);
-    columnLayout->setSpacing(16);
-    columnLayout->addWidget(buildHeader());
-    columnLayout->addWidget(buildRootCard());
-    columnLayout->addWidget(buildTrustCard());
-    columnLayout->addWidget(buildStatusCard());
-    columnLayout->addStretch(1);
-    pageRow->addWidget(inset, 1);
-    pageRow->addStretch(0);
-    scroll->setWidget(page);
-    page->setAutoFillBackground(false);
+    const ScrollPage page = scrollPage(this, 16, 680);
+    outer->addWidget(page.scroll);
+    page.column->addWidget(buildHeader());
+    page.column->addWidget(buildRootCard());
+    page.column->addWidget(buildTrustCard());
+    page.column->addWidget(buildStatusCard());
+    page.column->addStretch(1);
 
     EngineClient *engine = context.engine;
     connect(engine, &EngineClient::caInfoChanged, this, &CertificatesScreen::refresh);

@@ -80,17 +80,10 @@ DevicesScreen::DevicesScreen(const AppContext &context, QWidget *parent)
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    QScrollArea *scroll = scrollArea(this);
-    outer->addWidget(scroll);
-
-    auto *page = new QWidget;
-    auto *pageRow = new QHBoxLayout(page);
-    pageRow->setContentsMargins(0, 0, 0, 0);
-    auto *inset = new QWidget(page);
-    inset->setMaximumWidth(820);
-    auto *columnLayout = new QVBoxLayout(inset);
-    columnLayout->setContentsMargins(24, 24, 24, 24);
-    columnLayout->setSpacing(24);
+    const ScrollPage page = scrollPage(this, 24, 820);
+    outer->addWidget(page.scroll);
+    QWidget *inset = page.page;
+    QVBoxLayout *columnLayout = page.column;
 
     QWidget *header = column(4, inset);
     QWidget *titleRow = row(8, header);
@@ -112,10 +105,6 @@ DevicesScreen::DevicesScreen(const AppContext &context, QWidget *parent)
     static_cast<QHBoxLayout *>(cardRow->layout())->addStretch(0);
     columnLayout->addWidget(cardRow);
     columnLayout->addStretch(1);
-    pageRow->addWidget(inset, 1);
-    pageRow->addStretch(0);
-    scroll->setWidget(page);
-    page->setAutoFillBackground(false);
 
     SimulatorManager *manager = context.simulators;
     connect(manager, &SimulatorManager::simulatorsChanged, this, &DevicesScreen::rebuildRows);

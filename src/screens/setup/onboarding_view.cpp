@@ -94,17 +94,10 @@ OnboardingView::OnboardingView(const AppContext &context, std::function<void()> 
     , m_onFinish(std::move(onFinish))
 {
     setFixedSize(SheetWidth, SheetHeight);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(buildHeader());
-    layout->addWidget(new SnowDivider(false, 0, this));
+    QVBoxLayout *layout = sheetColumn(this, buildHeader());
 
-    QScrollArea *scroll = scrollArea(this);
-    auto *steps = new QWidget;
-    auto *stepColumn = new QVBoxLayout(steps);
-    stepColumn->setContentsMargins(24, 24, 24, 24);
-    stepColumn->setSpacing(16);
+    const ScrollPage steps = scrollPage(this, 16);
+    QVBoxLayout *stepColumn = steps.column;
     stepColumn->addWidget(buildStep(1, QStringLiteral("Trust the certificate"),
                                     QStringLiteral("Kestrion decrypts HTTPS with a Root CA generated on this Mac. "
                                                    "Generate it, then trust it."),
@@ -118,9 +111,7 @@ OnboardingView::OnboardingView(const AppContext &context, std::function<void()> 
                                                    "this in a terminal:"),
                                     buildRequestContent()));
     stepColumn->addStretch(1);
-    scroll->setWidget(steps);
-    steps->setAutoFillBackground(false);
-    layout->addWidget(scroll, 1);
+    layout->addWidget(steps.scroll, 1);
     layout->addWidget(new SnowDivider(false, 0, this));
     layout->addWidget(buildFooter());
 

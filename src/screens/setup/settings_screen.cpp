@@ -68,27 +68,17 @@ SettingsScreen::SettingsScreen(const AppContext &context, QWidget *parent)
     , m_context(context)
 {
     setFixedSize(SheetWidth, SheetHeight);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(buildHeader());
-    layout->addWidget(new SnowDivider(false, 0, this));
+    QVBoxLayout *layout = sheetColumn(this, buildHeader());
 
-    QScrollArea *scroll = scrollArea(this);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    auto *content = new QWidget;
-    auto *sections = new QVBoxLayout(content);
-    sections->setContentsMargins(24, 24, 24, 24);
-    sections->setSpacing(16);
+    const ScrollPage content = scrollPage(this, 16);
+    QVBoxLayout *sections = content.column;
     sections->addWidget(buildAppearance());
     sections->addWidget(buildProxy());
     sections->addWidget(buildAI());
     sections->addWidget(buildEngine());
     sections->addWidget(buildPrivacy());
     sections->addStretch(1);
-    scroll->setWidget(content);
-    content->setAutoFillBackground(false);
-    layout->addWidget(scroll, 1);
+    layout->addWidget(content.scroll, 1);
 
     EngineClient *engine = context.engine;
     connect(engine, &EngineClient::aiStatusChanged, this, &SettingsScreen::refreshAI);

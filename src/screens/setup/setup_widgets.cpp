@@ -173,6 +173,38 @@ QScrollArea *scrollArea(QWidget *parent)
     return scroll;
 }
 
+ScrollPage scrollPage(QWidget *parent, int spacing, int maxWidth)
+{
+    QScrollArea *scroll = scrollArea(parent);
+    auto *page = new QWidget;
+    QWidget *inset = page;
+    if (maxWidth > 0) {
+        auto *pageRow = new QHBoxLayout(page);
+        pageRow->setContentsMargins(0, 0, 0, 0);
+        inset = new QWidget(page);
+        inset->setMaximumWidth(maxWidth);
+        pageRow->addWidget(inset, 1);
+        pageRow->addStretch(0);
+    }
+    auto *column = new QVBoxLayout(inset);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(spacing);
+    scroll->setWidget(page);
+    // setWidget() turns the fill on; the page shows what lies behind the scroll area.
+    page->setAutoFillBackground(false);
+    return {scroll, inset, column};
+}
+
+QVBoxLayout *sheetColumn(QWidget *sheet, QWidget *header)
+{
+    auto *layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(header);
+    layout->addWidget(new SnowDivider(false, 0, sheet));
+    return layout;
+}
+
 namespace {
 
 void collect(const QWidget *root, const QWidget *widget, QStringList &out)

@@ -9,6 +9,7 @@
 
 class CopyButton;
 class QScrollArea;
+class QVBoxLayout;
 class StatusDot;
 
 // Code in the small monospaced font, selectable with the mouse, wrapping anywhere when too wide.
@@ -81,6 +82,20 @@ QWidget *column(int spacing, QWidget *parent = nullptr);
 
 // A vertical scroll area with thin bars and a transparent background.
 QScrollArea *scrollArea(QWidget *parent);
+
+// A scroll area over a page whose column sits 24 in from every side; with a maxWidth, the column
+// is at most that wide, at the leading edge. The caller fills the column and adds the scroll area
+// to its own layout.
+struct ScrollPage
+{
+    QScrollArea *scroll;
+    QWidget *page; // the column's widget
+    QVBoxLayout *column;
+};
+ScrollPage scrollPage(QWidget *parent, int spacing, int maxWidth = 0);
+
+// A fixed-size sheet's layout: the header over a full-width rule, then what the caller adds.
+QVBoxLayout *sheetColumn(QWidget *sheet, QWidget *header);
 
 // Every text shown (visible) in a widget tree, in layout order: texts, tags, buttons, toasts, code.
 QStringList shownTexts(const QWidget *root);

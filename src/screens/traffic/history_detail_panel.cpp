@@ -1,6 +1,7 @@
 // One recorded exchange in full: request line, meta, headers, bodies, replay.
 #include "screens/traffic/history_detail_panel.h"
 
+#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/copy_button.h"
@@ -44,18 +45,10 @@ QWidget *metaItem(const QString &label, SnowText **value, QWidget *parent)
 }
 
 // A bar pinned above or below the scrolling content, on the palette's background.
-class Bar final : public QWidget
+QWidget *bar(QWidget *parent)
 {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter p(this);
-        p.fillRect(rect(), Palette::of(this).background);
-    }
-};
+    return new FilledBox([](const Palette &p) { return p.background; }, 0, parent);
+}
 
 } // namespace
 
@@ -79,7 +72,7 @@ HistoryDetailPanel::HistoryDetailPanel(EngineClient *engine, std::function<void(
     outer->setSpacing(0);
 
     // Header bar
-    auto *header = new Bar(this);
+    QWidget *header = bar(this);
     auto *headerRow = new QHBoxLayout(header);
     headerRow->setContentsMargins(16, 16, 16, 16);
     auto *group = new QHBoxLayout;
@@ -144,7 +137,7 @@ HistoryDetailPanel::HistoryDetailPanel(EngineClient *engine, std::function<void(
 
     // Footer bar
     outer->addWidget(new SnowDivider(false, 0, this));
-    auto *footer = new Bar(this);
+    QWidget *footer = bar(this);
     auto *footerRow = new QHBoxLayout(footer);
     footerRow->setContentsMargins(16, 16, 16, 16);
     footerRow->addWidget(m_replay);

@@ -14,6 +14,7 @@
 #include "screens/traffic/history_model.h"
 #include "screens/traffic/traffic_list_view.h"
 #include "screens/traffic/traffic_logic.h"
+#include "screens/traffic/traffic_screen_parts.h"
 #include "screens/traffic/traffic_table.h"
 
 #include <QHBoxLayout>
@@ -97,25 +98,16 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
 
-    auto *main = new QVBoxLayout;
-    main->setContentsMargins(24, 8, 24, 24);
-    main->setSpacing(16);
-    auto *toolbar = new QHBoxLayout;
-    toolbar->setSpacing(12);
-    m_search->setPlaceholder(QStringLiteral("Filter by path, host, status\u2026"));
-    m_search->setMaximumWidth(340);
-    toolbar->addWidget(m_search, 1);
+    QVBoxLayout *main = trafficparts::screenColumn();
+    QHBoxLayout *toolbar = trafficparts::toolbar(m_search);
     auto *countGroup = new QHBoxLayout;
     countGroup->setSpacing(4);
     countGroup->addWidget(m_count);
-    countGroup->addWidget(new SnowText(QStringLiteral("records"), Fonts::ksMeta(),
-                                       [](const Palette &p) { return p.mutedForeground; }, this));
+    countGroup->addWidget(trafficparts::countCaption(QStringLiteral("records"), this));
     toolbar->addLayout(countGroup);
     toolbar->addStretch(1);
-    toolbar->addWidget(new SecondaryButton(QStringLiteral("Refresh"), QStringLiteral("arrow.clockwise"), false,
-                                           KSButton::Size::md, false, false, [this] { reload(); }, this));
-    toolbar->addWidget(new SecondaryButton(QStringLiteral("Clear"), QStringLiteral("trash"), true, KSButton::Size::md,
-                                           false, false, [this] { clear(); }, this));
+    toolbar->addWidget(trafficparts::refreshButton([this] { reload(); }, this));
+    toolbar->addWidget(trafficparts::clearButton([this] { clear(); }, this));
     main->addLayout(toolbar);
     main->addWidget(m_table, 1);
     row->addLayout(main, 1);
@@ -266,30 +258,29 @@ void HistoryScreen::refresh()
     m_table->body()->setCurrentWidget(m_emptyPage);
     const QString key = QString::number(int(m_body)) + QLatin1Char('|') + QString::number(engine->proxyPort())
                         + QLatin1Char('|') + QString::number(engine->proxyRunning());
-    if (key == m_emptyKey && m_empty)
+    if (!m_empty.rebuild(key))
         return;
-    m_emptyKey = key;
-    delete m_empty;
+    QWidget *shown = nullptr;
     if (m_body == Body::error) {
         auto *retry = new SecondaryButton(QStringLiteral("Retry"), QStringLiteral("arrow.clockwise"), false,
                                           KSButton::Size::sm, false, false, [this] { reload(); });
-        m_empty = new SnowEmptyState(QStringLiteral("exclamationmark.triangle"), QStringLiteral("Couldn't load history"),
-                                     QStringLiteral("The engine didn't respond. Check that it's running and try again."),
-                                     Palette::red(), false, retry, m_emptyPage);
+        shown = new SnowEmptyState(QStringLiteral("exclamationmark.triangle"), QStringLiteral("Couldn't load history"),
+                                   QStringLiteral("The engine didn't respond. Check that it's running and try again."),
+                                   Palette::red(), false, retry, m_emptyPage);
     } else if (m_body == Body::loading) {
-        m_empty = new QWidget(m_emptyPage);
-        auto *column = new QVBoxLayout(m_empty);
+        shown = new QWidget(m_emptyPage);
+        auto *column = new QVBoxLayout(shown);
         column->setContentsMargins(0, 40, 0, 40);
-        column->addWidget(new SnowLoader(18, std::nullopt, m_empty), 0, Qt::AlignHCenter | Qt::AlignTop);
+        column->addWidget(new SnowLoader(18, std::nullopt, shown), 0, Qt::AlignHCenter | Qt::AlignTop);
         column->addStretch(1);
     } else {
         QWidget *start = nullptr;
         if (!engine->proxyRunning())
             start = new PrimaryButton(QStringLiteral("Start proxy"), QStringLiteral("play.fill"), KSButton::Size::sm,
                                       false, false, [engine] { engine->startProxy(); });
-        m_empty = new SnowEmptyState(QStringLiteral("clock.arrow.circlepath"), QStringLiteral("No recorded traffic"),
-                                     trafficlogic::historyEmptyMessage(engine->proxyPort()), Palette::primary(), false,
-                                     start, m_emptyPage);
+        shown = new SnowEmptyState(QStringLiteral("clock.arrow.circlepath"), QStringLiteral("No recorded traffic"),
+                                   trafficlogic::historyEmptyMessage(engine->proxyPort()), Palette::primary(), false,
+                                   start, m_emptyPage);
     }
-    m_emptyPage->layout()->addWidget(m_empty);
+    m_empty.show(m_emptyPage, shown);
 }

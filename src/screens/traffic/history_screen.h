@@ -4,6 +4,7 @@
 
 #include "app/app_context.h"
 #include "engine/records/traffic_records.h"
+#include "screens/traffic/traffic_screen_parts.h"
 
 #include <QWidget>
 
@@ -43,7 +44,7 @@ public:
     HistoryDetailPanel *detailPanel() const { return m_panel; }
     CountBadge *countBadge() const { return m_count; }
     SearchField *searchField() const { return m_search; }
-    QWidget *emptyState() const { return m_empty; }
+    QWidget *emptyState() const { return m_empty.widget(); }
 
 private:
     void refresh();
@@ -55,7 +56,6 @@ private:
     std::optional<TrafficRecord> m_detail;
     bool m_loadingDetail = false;
     Body m_body = Body::loading;
-    QString m_emptyKey;
 
     HistoryModel *m_model;
     QTimer *m_debounce;
@@ -65,6 +65,6 @@ private:
     TrafficTablePanel *m_table;
     TrafficListView *m_list;
     QWidget *m_emptyPage;
-    QWidget *m_empty = nullptr;
+    KeyedContent m_empty;
     HistoryDetailPanel *m_panel;
 };

@@ -13,6 +13,7 @@
 #include "screens/traffic/live_traffic_model.h"
 #include "screens/traffic/traffic_list_view.h"
 #include "screens/traffic/traffic_logic.h"
+#include "screens/traffic/traffic_screen_parts.h"
 #include "screens/traffic/traffic_table.h"
 
 #include <QEasingCurve>
@@ -87,27 +88,19 @@ LiveTrafficScreen::LiveTrafficScreen(const AppContext &context, QWidget *parent)
 {
     EngineClient *engine = context.engine;
 
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 8, 24, 24);
-    layout->setSpacing(16);
+    QVBoxLayout *layout = trafficparts::screenColumn(this);
 
-    auto *toolbar = new QHBoxLayout;
-    toolbar->setSpacing(12);
-    m_search->setPlaceholder(QStringLiteral("Filter by path, host, status\u2026"));
-    m_search->setMaximumWidth(340);
-    toolbar->addWidget(m_search, 1);
+    QHBoxLayout *toolbar = trafficparts::toolbar(m_search);
     auto *countGroup = new QHBoxLayout;
     countGroup->setSpacing(8);
     countGroup->addWidget(m_dot);
     countGroup->addWidget(m_count);
-    countGroup->addWidget(new SnowText(QStringLiteral("entries"), Fonts::ksMeta(),
-                                       [](const Palette &p) { return p.mutedForeground; }, this));
+    countGroup->addWidget(trafficparts::countCaption(QStringLiteral("entries"), this));
     toolbar->addLayout(countGroup);
     toolbar->addStretch(1);
     m_pauseButton->setAction([this] { togglePause(); });
     toolbar->addWidget(m_pauseButton);
-    toolbar->addWidget(new SecondaryButton(QStringLiteral("Clear"), QStringLiteral("trash"), true, KSButton::Size::md,
-                                           false, false, [this] { clear(); }, this));
+    toolbar->addWidget(trafficparts::clearButton([this] { clear(); }, this));
     layout->addLayout(toolbar);
     layout->addWidget(m_panel, 1);
 
@@ -155,7 +148,7 @@ bool LiveTrafficScreen::event(QEvent *event)
         QMetaObject::invokeMethod(
             this,
             [this] {
-                m_emptyKey.clear();
+                m_empty.forget();
                 refresh();
             },
             Qt::QueuedConnection);
@@ -231,25 +224,24 @@ void LiveTrafficScreen::refresh()
     const QString key = QString::number(int(m_body)) + QLatin1Char('|')
                         + (m_body == Body::noMatch ? m_filter : QString::number(engine->proxyPort()));
     m_panel->body()->setCurrentWidget(m_emptyPage);
-    if (key == m_emptyKey && m_empty)
+    if (!m_empty.rebuild(key))
         return;
-    m_emptyKey = key;
-    delete m_empty;
+    QWidget *shown = nullptr;
     if (m_body == Body::noMatch) {
         auto *clearFilter = new SecondaryButton(QStringLiteral("Clear filter"), QStringLiteral("xmark"), false,
                                                 KSButton::Size::md, false, false, [this] { setFilter({}); });
-        m_empty = new SnowEmptyState(QStringLiteral("line.3.horizontal.decrease.circle"),
-                                     trafficlogic::noMatchTitle(m_filter),
-                                     QStringLiteral("Clear the filter to see all captured traffic."),
-                                     Palette::of(this).faint, false, clearFilter, m_emptyPage);
+        shown = new SnowEmptyState(QStringLiteral("line.3.horizontal.decrease.circle"),
+                                   trafficlogic::noMatchTitle(m_filter),
+                                   QStringLiteral("Clear the filter to see all captured traffic."),
+                                   Palette::of(this).faint, false, clearFilter, m_emptyPage);
     } else if (m_body == Body::waiting) {
-        m_empty = new QWidget(m_emptyPage);
-        auto *column = new QVBoxLayout(m_empty);
+        shown = new QWidget(m_emptyPage);
+        auto *column = new QVBoxLayout(shown);
         column->setSpacing(12);
         column->addStretch(1);
-        column->addWidget(new SnowLoader(20, std::nullopt, m_empty), 0, Qt::AlignHCenter);
+        column->addWidget(new SnowLoader(20, std::nullopt, shown), 0, Qt::AlignHCenter);
         auto *text = new SnowText(trafficlogic::waitingText(engine->proxyPort()), Fonts::inter(12),
-                                  [](const Palette &p) { return p.mutedForeground; }, m_empty);
+                                  [](const Palette &p) { return p.mutedForeground; }, shown);
         text->setWrap(true);
         text->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         text->setMaximumWidth(340);
@@ -258,9 +250,9 @@ void LiveTrafficScreen::refresh()
     } else {
         auto *start = new PrimaryButton(QStringLiteral("Start proxy"), QStringLiteral("play.fill"), KSButton::Size::md,
                                         false, false, [engine] { engine->startProxy(); });
-        m_empty = new SnowEmptyState(QStringLiteral("dot.radiowaves.left.and.right"), QStringLiteral("Proxy is stopped"),
-                                     QStringLiteral("Start the proxy, then route a request through it to capture live traffic."),
-                                     Palette::indigo(), false, start, m_emptyPage);
+        shown = new SnowEmptyState(QStringLiteral("dot.radiowaves.left.and.right"), QStringLiteral("Proxy is stopped"),
+                                   QStringLiteral("Start the proxy, then route a request through it to capture live traffic."),
+                                   Palette::indigo(), false, start, m_emptyPage);
     }
-    m_emptyPage->layout()->addWidget(m_empty);
+    m_empty.show(m_emptyPage, shown);
 }

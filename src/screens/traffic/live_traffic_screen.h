@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/app_context.h"
+#include "screens/traffic/traffic_screen_parts.h"
 
 #include <QWidget>
 
@@ -42,7 +43,7 @@ public:
     SecondaryButton *pauseButton() const { return m_pauseButton; }
     StatusDot *statusDot() const { return m_dot; }
     CountBadge *countBadge() const { return m_count; }
-    QWidget *emptyState() const { return m_empty; }
+    QWidget *emptyState() const { return m_empty.widget(); }
 
 protected:
     bool event(QEvent *event) override;
@@ -55,7 +56,6 @@ private:
     QString m_filter;
     bool m_paused = false;
     Body m_body = Body::list;
-    QString m_emptyKey;
     int m_followCount = 0;
 
     LiveTrafficModel *m_model;
@@ -67,6 +67,6 @@ private:
     TrafficTablePanel *m_panel;
     TrafficListView *m_list;
     QWidget *m_emptyPage;
-    QWidget *m_empty = nullptr;
+    KeyedContent m_empty;
     QVariantAnimation *m_follow;
 };

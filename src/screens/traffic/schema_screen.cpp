@@ -12,6 +12,7 @@
 #include "design/tab_bar.h"
 #include "screens/traffic/schema_views.h"
 #include "screens/traffic/traffic_logic.h"
+#include "screens/traffic/traffic_screen_parts.h"
 
 #include <QHBoxLayout>
 #include <QListView>
@@ -57,8 +58,7 @@ SchemaScreen::SchemaScreen(const AppContext &context, QWidget *parent)
     , m_context(context)
     , m_tabs(new TabBar(this))
     , m_count(new CountBadge(0, this))
-    , m_countLabel(new SnowText(QStringLiteral("findings"), Fonts::ksMeta(),
-                                [](const Palette &p) { return p.mutedForeground; }, this))
+    , m_countLabel(trafficparts::countCaption(QStringLiteral("findings"), this))
     , m_relearnAll(new SecondaryButton(QStringLiteral("Relearn all"), QStringLiteral("arrow.counterclockwise"), false,
                                        KSButton::Size::md, false, false, {}, this))
     , m_stack(new QStackedWidget(this))
@@ -71,12 +71,9 @@ SchemaScreen::SchemaScreen(const AppContext &context, QWidget *parent)
     , m_placeholder(new RoundedPanel(m_stack))
 {
     EngineClient *engine = context.engine;
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 8, 24, 24);
-    layout->setSpacing(16);
+    QVBoxLayout *layout = trafficparts::screenColumn(this);
 
-    auto *toolbar = new QHBoxLayout;
-    toolbar->setSpacing(12);
+    QHBoxLayout *toolbar = trafficparts::toolbar();
     m_tabs->setItems({{QVariant::fromValue(int(Tab::drift)), QStringLiteral("Drift")},
                       {QVariant::fromValue(int(Tab::baselines)), QStringLiteral("Baselines")}});
     m_tabs->setSelection(int(Tab::drift));
@@ -85,12 +82,10 @@ SchemaScreen::SchemaScreen(const AppContext &context, QWidget *parent)
     toolbar->addWidget(m_count);
     toolbar->addWidget(m_countLabel);
     toolbar->addStretch(1);
-    toolbar->addWidget(new SecondaryButton(QStringLiteral("Refresh"), QStringLiteral("arrow.clockwise"), false,
-                                           KSButton::Size::md, false, false, [this] { reload(); }, this));
+    toolbar->addWidget(trafficparts::refreshButton([this] { reload(); }, this));
     m_relearnAll->setAction([this] { relearnAll(); });
     toolbar->addWidget(m_relearnAll);
-    toolbar->addWidget(new SecondaryButton(QStringLiteral("Clear"), QStringLiteral("trash"), true, KSButton::Size::md,
-                                           false, false, [this] { clear(); }, this));
+    toolbar->addWidget(trafficparts::clearButton([this] { clear(); }, this));
     layout->addLayout(toolbar);
     layout->addWidget(m_stack, 1);
 
@@ -213,35 +208,31 @@ void SchemaScreen::refresh()
     m_stack->setCurrentWidget(m_placeholder);
     const QString key = QString::number(int(m_content)) + QLatin1Char('|') + QString::number(int(m_tab)) + QLatin1Char('|')
                         + QString::number(engine->proxyPort());
-    if (key == m_placeholderKey && m_placeholderContent)
+    if (!m_placeholderContent.rebuild(key))
         return;
-    m_placeholderKey = key;
-    delete m_placeholderContent;
+    QWidget *shown = nullptr;
     if (m_content == Content::loading) {
-        m_placeholderContent = new QWidget(m_placeholder);
-        auto *column = new QVBoxLayout(m_placeholderContent);
+        shown = new QWidget(m_placeholder);
+        auto *column = new QVBoxLayout(shown);
         column->setSpacing(12);
         column->addStretch(1);
-        column->addWidget(new SnowLoader(22, std::nullopt, m_placeholderContent), 0, Qt::AlignHCenter);
+        column->addWidget(new SnowLoader(22, std::nullopt, shown), 0, Qt::AlignHCenter);
         column->addWidget(new SnowText(drift ? QStringLiteral("Loading drift findings\u2026")
                                              : QStringLiteral("Loading baselines\u2026"),
                                        Fonts::ksMeta(), [](const Palette &p) { return p.mutedForeground; },
-                                       m_placeholderContent),
+                                       shown),
                           0, Qt::AlignHCenter);
         column->addStretch(1);
     } else {
-        auto *refreshButton = new SecondaryButton(QStringLiteral("Refresh"), QStringLiteral("arrow.clockwise"), false,
-                                                  KSButton::Size::md, false, false, [this] { reload(); });
+        SecondaryButton *refreshButton = trafficparts::refreshButton([this] { reload(); }, nullptr);
         if (m_content == Content::driftEmpty)
-            m_placeholderContent = new SnowEmptyState(QStringLiteral("arrow.triangle.branch"),
-                                                      QStringLiteral("No drift detected"),
-                                                      trafficlogic::driftEmptyMessage(), Palette::green(), false,
-                                                      refreshButton, m_placeholder);
+            shown = new SnowEmptyState(QStringLiteral("arrow.triangle.branch"), QStringLiteral("No drift detected"),
+                                       trafficlogic::driftEmptyMessage(), Palette::green(), false, refreshButton,
+                                       m_placeholder);
         else
-            m_placeholderContent = new SnowEmptyState(QStringLiteral("arrow.triangle.branch"),
-                                                      QStringLiteral("No baselines yet"),
-                                                      trafficlogic::baselinesEmptyMessage(engine->proxyPort()),
-                                                      Palette::indigo(), false, refreshButton, m_placeholder);
+            shown = new SnowEmptyState(QStringLiteral("arrow.triangle.branch"), QStringLiteral("No baselines yet"),
+                                       trafficlogic::baselinesEmptyMessage(engine->proxyPort()),
+                                       Palette::indigo(), false, refreshButton, m_placeholder);
     }
-    m_placeholder->layout()->addWidget(m_placeholderContent);
+    m_placeholderContent.show(m_placeholder, shown);
 }

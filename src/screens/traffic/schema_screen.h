@@ -5,6 +5,7 @@
 #include "app/app_context.h"
 #include "engine/engine_client.h"
 #include "engine/records/schema_records.h"
+#include "screens/traffic/traffic_screen_parts.h"
 
 #include <QWidget>
 
@@ -50,7 +51,7 @@ public:
     DriftModel *driftModel() const { return m_driftModel; }
     QListView *driftList() const { return m_driftList; }
     QListView *baselineList() const { return m_baselineList; }
-    QWidget *placeholder() const { return m_placeholderContent; }
+    QWidget *placeholder() const { return m_placeholderContent.widget(); }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -66,7 +67,6 @@ private:
     bool m_loading = false;
     int m_reloadSerial = 0;
     Content m_content = Content::driftEmpty;
-    QString m_placeholderKey;
 
     TabBar *m_tabs;
     CountBadge *m_count;
@@ -80,5 +80,5 @@ private:
     QWidget *m_baselinePanel;
     QListView *m_baselineList;
     QWidget *m_placeholder;
-    QWidget *m_placeholderContent = nullptr;
+    KeyedContent m_placeholderContent;
 };

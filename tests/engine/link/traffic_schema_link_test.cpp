@@ -32,13 +32,6 @@ QStringList driftIds(const EngineClient &client)
     return ids;
 }
 
-CannedReply held()
-{
-    CannedReply reply;
-    reply.hold = true;
-    return reply;
-}
-
 class TrafficSchemaLink : public FakeEngineTest
 {
 protected:
@@ -117,7 +110,7 @@ TEST_F(TrafficSchemaLink, ClearAndRelearnReportOnlyOnceTheEngineAnswered)
 {
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.path() == "/traffic" || request.path() == "/schema" || request.path() == "/schema/relearn")
-            return held();
+            return CannedReply::held();
         return std::nullopt;
     };
     connectClient();
@@ -160,7 +153,7 @@ TEST_F(TrafficSchemaLink, AStaleSchemaFetchDoesNotBringClearedFindingsBack)
 {
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "GET" && request.path() == "/schema")
-            return held();
+            return CannedReply::held();
         return std::nullopt;
     };
     connectClient();
@@ -188,7 +181,7 @@ TEST_F(TrafficSchemaLink, FindingsThatArriveDuringAFetchAreKeptOnce)
 {
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "GET" && request.path() == "/schema")
-            return held();
+            return CannedReply::held();
         return std::nullopt;
     };
     connectClient();
@@ -225,7 +218,7 @@ TEST_F(TrafficSchemaLink, ALargeRecordIsDecodedAndReachesOnlyALiveReceiver)
         if (request.path() == "/traffic/big")
             return answer(200, record);
         if (request.path() == "/traffic/held")
-            return held();
+            return CannedReply::held();
         return std::nullopt;
     };
     connectClient();
@@ -250,7 +243,7 @@ TEST_F(TrafficSchemaLink, AFetchFromBeforeAProjectSwitchLeavesTheNewProjectsFind
 {
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "GET" && request.path() == "/schema")
-            return held();
+            return CannedReply::held();
         return std::nullopt;
     };
     connectClient();

@@ -21,12 +21,6 @@ void type(SnowTextField *field, const QString &text)
     QTest::keyClicks(field->lineEdit(), text);
 }
 
-void retype(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    QTest::keyClicks(edit, text);
-}
-
 } // namespace
 
 TEST_F(InspectorEngineTest, OpeningAndClosingSendsNothing)
@@ -90,7 +84,7 @@ TEST_F(InspectorEngineTest, SavedStatusZeroIsSavedAs100WhicheverFieldIsEdited)
     // The field keeps what it was given; the header shows the saved value.
     EXPECT_EQ(inspector.statusField()->value(), 0);
     EXPECT_EQ(inspector.headerChip()->status(), 100);
-    retype(inspector.statusField()->lineEdit(), QStringLiteral("700"));
+    typeOver(inspector.statusField()->lineEdit(), QStringLiteral("700"));
     QTest::keyClick(inspector.statusField()->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(find("r-a")->status, 599);
     EXPECT_EQ(inspector.statusField()->lineEdit()->text(), "700");
@@ -158,7 +152,7 @@ TEST_F(InspectorEngineTest, StatusTypedAndNotCommittedIsSavedBeforeClosing)
 {
     seed({inspectorRoute("r-a"), inspectorRoute("r-b")});
     InspectorView &inspector = open("r-a");
-    retype(inspector.statusField()->lineEdit(), QStringLiteral("404"));
+    typeOver(inspector.statusField()->lineEdit(), QStringLiteral("404"));
     EXPECT_TRUE(inspector.statusField()->hasPendingEdit());
     EXPECT_EQ(find("r-a")->status, 200);
     // The close button takes no focus, so the field never lost it.
@@ -172,7 +166,7 @@ TEST_F(InspectorEngineTest, StatusTypedIsSavedIntoItsOwnRouteWhenAnotherIsSelect
 {
     seed({inspectorRoute("r-a"), inspectorRoute("r-b")});
     InspectorView &inspector = open("r-a");
-    retype(inspector.statusField()->lineEdit(), QStringLiteral("201"));
+    typeOver(inspector.statusField()->lineEdit(), QStringLiteral("201"));
     // Taken down the way the window does it when the selection moves: hidden, then deleted later.
     state.setSelectedEndpointID(QStringLiteral("r-b"));
     inspector.hide();
@@ -196,7 +190,7 @@ TEST_F(InspectorEngineTest, EditsDuringAProjectSwitchNeverReachTheNewProject)
     // Another project became active under the inspector: its edits are dropped.
     client().setActiveProjectID(QStringLiteral("other"));
     type(inspector.pathField(), QStringLiteral("/b"));
-    retype(inspector.statusField()->lineEdit(), QStringLiteral("500"));
+    typeOver(inspector.statusField()->lineEdit(), QStringLiteral("500"));
     inspector.commitPendingEdits();
     EXPECT_EQ(find("r-a")->path, "/r-a");
     EXPECT_EQ(find("r-a")->status, 200);
@@ -223,7 +217,7 @@ TEST_F(InspectorEngineTest, DuplicateSelectsTheCopyBelowTheOriginal)
 {
     seed({inspectorRoute("r-a"), inspectorRoute("r-b")});
     InspectorView &inspector = open("r-a");
-    retype(inspector.statusField()->lineEdit(), QStringLiteral("418"));
+    typeOver(inspector.statusField()->lineEdit(), QStringLiteral("418"));
     inspector.routeActions()[0].action();
     const QList<Endpoint> &routes = client().endpoints();
     ASSERT_EQ(routes.size(), 3);

@@ -116,6 +116,13 @@ protected:
     std::unique_ptr<InspectorView> m_view;
 };
 
+// Selects the field's text and types over it: the first key replaces the selection.
+inline void typeOver(QLineEdit *edit, const QString &text)
+{
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+}
+
 // A route for these tests: id, method GET, host "api.test", path "/<id>", status 200, active.
 inline Endpoint inspectorRoute(const std::string &id, int status = 200, const std::string &body = "{}")
 {

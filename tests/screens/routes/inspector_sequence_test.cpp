@@ -15,15 +15,9 @@
 
 namespace {
 
-void retype(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    QTest::keyClicks(edit, text);
-}
-
 void commit(MiniField *field, const QString &text)
 {
-    retype(field->lineEdit(), text);
+    typeOver(field->lineEdit(), text);
     QTest::keyClick(field->lineEdit(), Qt::Key_Return);
 }
 
@@ -40,7 +34,7 @@ TEST_F(InspectorEngineTest, DeletingStepAWithAnEditPendingInCLandsTheValueOnC)
     ASSERT_EQ(steps.size(), 3u);
     QList<SequenceStepCard *> cards = section->cards();
     SequenceStepCard *cardC = cards[2];
-    retype(cardC->statusField()->lineEdit(), QStringLiteral("503"));
+    typeOver(cardC->statusField()->lineEdit(), QStringLiteral("503"));
 
     cards[0]->deleteButton()->trigger();
     cards = section->cards();
@@ -70,7 +64,7 @@ TEST_F(InspectorEngineTest, FirstStepTakesTheSavedStatusAndTheBodyBeingEdited)
     EXPECT_FALSE(section->modePicker()->isVisible());
 
     // The status field holds an uncommitted 500: the step still takes the saved 404.
-    retype(inspector.statusField()->lineEdit(), QStringLiteral("500"));
+    typeOver(inspector.statusField()->lineEdit(), QStringLiteral("500"));
     section->addButton()->trigger();
     section->addButton()->trigger();
     const std::vector<MockStep> &steps = inspector.model()->sequence();

@@ -17,16 +17,7 @@
 
 using routestest::route;
 
-namespace {
-
-void retype(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
-}
-
-} // namespace
+using testsupport::retype;
 
 TEST(NewRouteLogic, SuggestedHostIsTheMostUsedOrTheDemoHost)
 {

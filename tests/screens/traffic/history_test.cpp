@@ -41,20 +41,6 @@ QByteArray page(int n, const std::string &prefix = "p", int start = 0)
     return out + "]";
 }
 
-CannedReply held()
-{
-    CannedReply reply;
-    reply.hold = true;
-    return reply;
-}
-
-CannedReply ok(const QByteArray &body)
-{
-    CannedReply reply;
-    reply.body = body;
-    return reply;
-}
-
 QStringList ids(const HistoryModel &model)
 {
     QStringList out;
@@ -71,7 +57,7 @@ protected:
         FakeEngineTest::SetUp();
         m_answer = [this](const RecordedRequest &request) -> std::optional<CannedReply> {
             if (request.path().startsWith("/traffic") && m_hold)
-                return held();
+                return CannedReply::held();
             return std::nullopt;
         };
         connectClient();
@@ -86,11 +72,7 @@ protected:
     int gets() const { return count("GET", "/traffic"); }
     bool waitGets(int n) { return testsupport::waitFor([&] { return gets() == n; }); }
     QByteArray lastTarget() const { return m_server.requests().at(lastGet()).target; }
-    QString emptyTitle() const
-    {
-        auto *state = qobject_cast<SnowEmptyState *>(m_screen->emptyState());
-        return state ? state->titleText()->text() : QString();
-    }
+    QString emptyTitle() const { return traffictest::emptyTitle(m_screen->emptyState()); }
 
     bool m_hold = true;
     traffictest::Host m_host;
@@ -108,11 +90,11 @@ TEST_F(History, OnlyTheNewestReloadAppliesItsRows)
     ASSERT_TRUE(waitGets(2));
     const qsizetype second = lastGet();
 
-    ASSERT_TRUE(m_server.release(second, ok(page(3, "new"))));
+    ASSERT_TRUE(m_server.release(second, CannedReply::ok(page(3, "new"))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->model()->loading(); }));
     EXPECT_EQ(ids(*m_screen->model()), (QStringList{"new0", "new1", "new2"}));
     // The older reload answers last and loses.
-    ASSERT_TRUE(m_server.release(first, ok(page(5, "old"))));
+    ASSERT_TRUE(m_server.release(first, CannedReply::ok(page(5, "old"))));
     opstest::settle(100);
     EXPECT_EQ(ids(*m_screen->model()), (QStringList{"new0", "new1", "new2"}));
     EXPECT_FALSE(m_screen->model()->loading());
@@ -123,11 +105,11 @@ TEST_F(History, OnlyTheNewestReloadAppliesItsRows)
     const qsizetype third = lastGet();
     m_screen->reload();
     ASSERT_TRUE(waitGets(4));
-    ASSERT_TRUE(m_server.release(third, ok(page(1, "stale"))));
+    ASSERT_TRUE(m_server.release(third, CannedReply::ok(page(1, "stale"))));
     opstest::settle(100);
     EXPECT_TRUE(m_screen->model()->loading());
     EXPECT_EQ(ids(*m_screen->model()), (QStringList{"new0", "new1", "new2"}));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(2, "newest"))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(2, "newest"))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->model()->loading(); }));
     EXPECT_EQ(ids(*m_screen->model()), (QStringList{"newest0", "newest1"}));
 }
@@ -139,21 +121,21 @@ TEST_F(History, ModelPassesTheModelTesterThroughReloadAndPaging)
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
     model.reload();
     ASSERT_TRUE(waitGets(1));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(100))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(100))));
     ASSERT_TRUE(testsupport::waitFor([&] { return model.canFetchMore({}); }));
     model.fetchMore({});
     ASSERT_TRUE(waitGets(2));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(100, "p", 100))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(100, "p", 100))));
     ASSERT_TRUE(testsupport::waitFor([&] { return model.canFetchMore({}); }));
     EXPECT_EQ(model.records().size(), 200u);
     model.fetchMore({});
     ASSERT_TRUE(waitGets(3));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(5, "p", 200))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(5, "p", 200))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !model.hasMore(); }));
     EXPECT_EQ(model.rowCount(), 205);
     model.reload();
     ASSERT_TRUE(waitGets(4));
-    ASSERT_TRUE(m_server.release(lastGet(), ok("[]")));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok("[]")));
     ASSERT_TRUE(testsupport::waitFor([&] { return !model.loading(); }));
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(messages.take(), QStringList{});
@@ -163,7 +145,7 @@ TEST_F(History, FullPagesOfferMoreAndShortPagesEndPaging)
 {
     open();
     ASSERT_TRUE(waitGets(1));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(99))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(99))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->model()->loading(); }));
     EXPECT_FALSE(m_screen->model()->hasMore());
     EXPECT_EQ(m_screen->model()->rowCount(), 99); // no more row
@@ -171,7 +153,7 @@ TEST_F(History, FullPagesOfferMoreAndShortPagesEndPaging)
 
     m_screen->reload();
     ASSERT_TRUE(waitGets(2));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(100))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(100))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->model()->loading(); }));
     EXPECT_TRUE(m_screen->model()->hasMore());
     EXPECT_EQ(m_screen->model()->rowCount(), 101); // the more row
@@ -183,7 +165,7 @@ TEST_F(History, FullPagesOfferMoreAndShortPagesEndPaging)
     EXPECT_EQ(lastTarget(), QByteArray("/traffic?limit=100&before=p99"));
     // While it is in flight, the more row asks for nothing more.
     EXPECT_FALSE(m_screen->model()->canFetchMore({}));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(20, "p", 100))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(20, "p", 100))));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->model()->records().size() == 120; }));
     EXPECT_FALSE(m_screen->model()->hasMore());
     EXPECT_EQ(m_screen->model()->rowCount(), 120);
@@ -193,17 +175,17 @@ TEST_F(History, AReloadDuringLoadMoreLeavesNoDuplicates)
 {
     open();
     ASSERT_TRUE(waitGets(1));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(100))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(100))));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->model()->records().size() == 100; }));
     m_screen->model()->loadMore();
     ASSERT_TRUE(waitGets(2));
     const qsizetype more = lastGet();
     m_screen->reload();
     ASSERT_TRUE(waitGets(3));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(100))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(100))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->model()->loading(); }));
     // The page asked for before the reload arrives late and is dropped.
-    ASSERT_TRUE(m_server.release(more, ok(page(100, "p", 50))));
+    ASSERT_TRUE(m_server.release(more, CannedReply::ok(page(100, "p", 50))));
     opstest::settle(100);
     const QStringList shown = ids(*m_screen->model());
     EXPECT_EQ(shown.size(), 100);
@@ -217,7 +199,7 @@ TEST_F(History, PagingKeepsTheFilterTheListWasLoadedWith)
     m_screen->setFilter(QStringLiteral("a b"));
     ASSERT_TRUE(waitGets(2)); // after the debounce
     EXPECT_EQ(lastTarget(), QByteArray("/traffic?limit=100&filter=a%20b"));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(100))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(100))));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->model()->hasMoreRow() && !m_screen->model()->loading(); }));
     // A new filter typed but not yet sent does not change the list's next page.
     m_screen->setFilter(QStringLiteral("zzz"));
@@ -250,7 +232,7 @@ TEST_F(History, FailuresShowTheErrorAndAFailedPageCanBeRetried)
     m_answer = [&](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (!request.path().startsWith("/traffic"))
             return std::nullopt;
-        CannedReply reply = ok(request.target.contains("before") ? page(10, "q") : page(100));
+        CannedReply reply = CannedReply::ok(request.target.contains("before") ? page(10, "q") : page(100));
         reply.cutMidBody = fail;
         return reply;
     };
@@ -296,7 +278,7 @@ TEST_F(History, EmptyHistoryOffersStartOnlyWhileTheProxyIsStopped)
     open();
     ASSERT_TRUE(waitGets(1));
     EXPECT_EQ(m_screen->body(), HistoryScreen::Body::loading);
-    ASSERT_TRUE(m_server.release(lastGet(), ok("[]")));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok("[]")));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::empty; }));
     auto *state = qobject_cast<SnowEmptyState *>(m_screen->emptyState());
     ASSERT_TRUE(state);
@@ -313,7 +295,7 @@ TEST_F(History, TheLastSelectionWinsAndClosingStaysClosed)
 {
     open();
     ASSERT_TRUE(waitGets(1));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(3))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(3))));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->model()->records().size() == 3; }));
 
     const auto fetched = [&](const char *id, int n) {
@@ -329,9 +311,9 @@ TEST_F(History, TheLastSelectionWinsAndClosingStaysClosed)
     m_screen->select(QStringLiteral("p1"));
     ASSERT_TRUE(fetched("p1", 1));
     const qsizetype b = lastFetch("p1");
-    ASSERT_TRUE(m_server.release(b, ok(recordJson("p1", R"(,"respBody":"{\"b\":1}")"))));
+    ASSERT_TRUE(m_server.release(b, CannedReply::ok(recordJson("p1", R"(,"respBody":"{\"b\":1}")"))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loadingDetail(); }));
-    ASSERT_TRUE(m_server.release(a, ok(recordJson("p0", R"(,"respBody":"{\"a\":1}")"))));
+    ASSERT_TRUE(m_server.release(a, CannedReply::ok(recordJson("p0", R"(,"respBody":"{\"a\":1}")"))));
     opstest::settle(100);
     EXPECT_EQ(m_screen->detail()->id, "p1");
     EXPECT_EQ(m_screen->detailPanel()->responseBody()->text(), QStringLiteral("{\"b\":1}"));
@@ -340,21 +322,21 @@ TEST_F(History, TheLastSelectionWinsAndClosingStaysClosed)
     const int changes = m_screen->detailPanel()->responseBody()->textChanges();
     m_screen->select(QStringLiteral("p1"));
     ASSERT_TRUE(fetched("p1", 2));
-    ASSERT_TRUE(m_server.release(lastFetch("p1"), ok(recordJson("p1", R"(,"respBody":"{\"b\":1}")"))));
+    ASSERT_TRUE(m_server.release(lastFetch("p1"), CannedReply::ok(recordJson("p1", R"(,"respBody":"{\"b\":1}")"))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loadingDetail(); }));
     EXPECT_EQ(m_screen->detailPanel()->responseBody()->textChanges(), changes);
 
     // A fetch that fails leaves the list's copy in place.
     m_screen->select(QStringLiteral("p2"));
     ASSERT_TRUE(fetched("p2", 1));
-    ASSERT_TRUE(m_server.release(lastFetch("p2"), ok("{}")));
+    ASSERT_TRUE(m_server.release(lastFetch("p2"), CannedReply::ok("{}")));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loadingDetail(); }));
     EXPECT_EQ(m_screen->detail()->id, "p2");
 
     m_screen->select(QStringLiteral("p0"));
     ASSERT_TRUE(fetched("p0", 2));
     m_screen->close();
-    ASSERT_TRUE(m_server.release(lastFetch("p0"), ok(recordJson("p0"))));
+    ASSERT_TRUE(m_server.release(lastFetch("p0"), CannedReply::ok(recordJson("p0"))));
     opstest::settle(100);
     EXPECT_FALSE(m_screen->detail().has_value());
     EXPECT_FALSE(m_screen->detailPanel()->isVisible());
@@ -364,7 +346,7 @@ TEST_F(History, ClearClosesThePanelAndReloadsOnceTheDeleteIsAnswered)
 {
     open();
     ASSERT_TRUE(waitGets(1));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(2))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(2))));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->model()->records().size() == 2; }));
     m_screen->select(QStringLiteral("p0"));
     ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/traffic/p0") == 1; }));
@@ -373,7 +355,7 @@ TEST_F(History, ClearClosesThePanelAndReloadsOnceTheDeleteIsAnswered)
     ASSERT_TRUE(testsupport::waitFor([&] { return count("DELETE", "/traffic") == 1; }));
     opstest::settle(100);
     EXPECT_EQ(gets(), 1); // no first page while the delete is unanswered
-    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("DELETE", "/traffic"), ok("{}")));
+    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("DELETE", "/traffic"), CannedReply::ok("{}")));
     ASSERT_TRUE(waitGets(2));
     EXPECT_EQ(lastTarget(), QByteArray("/traffic?limit=100"));
 }
@@ -383,7 +365,7 @@ TEST_F(History, RowMenuReplaysOnlyWhileTheProxyRuns)
     m_hold = false;
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.path() == "/traffic")
-            return ok(page(2));
+            return CannedReply::ok(page(2));
         return std::nullopt;
     };
     open();
@@ -503,7 +485,7 @@ TEST_F(History, RendersListLoadingAndEmptyInBothThemes)
     both(QStringLiteral("history-loading"));
     QByteArray rows = "[" + recordJson("a1") + "," + recordJson("a2", R"(,"status":503,"latencyMs":1001,"injected":true,"method":"delete")")
                       + "," + page(98).mid(1);
-    ASSERT_TRUE(m_server.release(lastGet(), ok(rows)));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(rows)));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::list; }));
     both(QStringLiteral("history-list"));
     m_screen->list()->scrollToBottom();
@@ -511,7 +493,7 @@ TEST_F(History, RendersListLoadingAndEmptyInBothThemes)
     const int before = gets();
     m_screen->reload();
     ASSERT_TRUE(waitGets(before + 1));
-    ASSERT_TRUE(m_server.release(lastGet(), ok("[]")));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok("[]")));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::empty; }));
     both(QStringLiteral("history-empty"));
 }

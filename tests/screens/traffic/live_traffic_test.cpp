@@ -61,11 +61,7 @@ protected:
         menu->menu()->close();
         return titles;
     }
-    QString emptyTitle() const
-    {
-        auto *state = qobject_cast<SnowEmptyState *>(m_screen->emptyState());
-        return state ? state->titleText()->text() : QString();
-    }
+    QString emptyTitle() const { return traffictest::emptyTitle(m_screen->emptyState()); }
 
     EngineClient m_engine;
     traffictest::Host m_host;

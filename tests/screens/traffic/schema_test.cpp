@@ -62,20 +62,6 @@ const QByteArray Snapshot
 const std::string DriftEvent = R"({"type":"schema_drift","time":"10:45:00","drift":{"key":"GET api.acme.dev/v2/live","trafficId":"t3",)"
                                R"("breaking":1,"changes":[{"path":"$.id","kind":"field_added","severity":"breaking"}]}})";
 
-CannedReply held()
-{
-    CannedReply reply;
-    reply.hold = true;
-    return reply;
-}
-
-CannedReply ok(const QByteArray &body)
-{
-    CannedReply reply;
-    reply.body = body;
-    return reply;
-}
-
 class SchemaScreenTest : public FakeEngineTest
 {
 protected:
@@ -84,7 +70,7 @@ protected:
         FakeEngineTest::SetUp();
         m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
             if (request.path().startsWith("/schema"))
-                return held();
+                return CannedReply::held();
             return std::nullopt;
         };
         connectClient();
@@ -98,13 +84,9 @@ protected:
     bool waitFetches(int n) { return testsupport::waitFor([&] { return fetches() == n; }); }
     bool releaseLast(const QByteArray &method, const QByteArray &path, const QByteArray &body)
     {
-        return m_server.release(m_server.lastIndexOf(method, path), ok(body));
+        return m_server.release(m_server.lastIndexOf(method, path), CannedReply::ok(body));
     }
-    QString placeholderTitle() const
-    {
-        auto *state = qobject_cast<SnowEmptyState *>(m_screen->placeholder());
-        return state ? state->titleText()->text() : QString();
-    }
+    QString placeholderTitle() const { return traffictest::emptyTitle(m_screen->placeholder()); }
 
     traffictest::Host m_host;
     SchemaScreen *m_screen = nullptr;
@@ -245,7 +227,7 @@ TEST_F(SchemaScreenTest, ClearStaysClearedAndReloadsOnlyAfterTheAnswer)
     EXPECT_TRUE(m_client.schemaDrifts().isEmpty()); // at once
     EXPECT_EQ(m_screen->content(), SchemaScreen::Content::loading);
     // The reply of the reload started before the clear brings nothing back.
-    ASSERT_TRUE(m_server.release(stale, ok(Snapshot)));
+    ASSERT_TRUE(m_server.release(stale, CannedReply::ok(Snapshot)));
     opstest::settle(400); // past the 250 ms: still no reload while the delete is unanswered
     EXPECT_TRUE(m_client.schemaDrifts().isEmpty());
     EXPECT_EQ(fetches(), 1);
@@ -266,7 +248,7 @@ TEST_F(SchemaScreenTest, OnlyTheNewestReloadApplies)
     ASSERT_TRUE(waitFetches(2));
     ASSERT_TRUE(releaseLast("GET", "/schema", R"({"baselines":[],"drifts":[]})"));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loading(); }));
-    ASSERT_TRUE(m_server.release(first, ok(Snapshot)));
+    ASSERT_TRUE(m_server.release(first, CannedReply::ok(Snapshot)));
     opstest::settle(100);
     EXPECT_TRUE(m_screen->baselines().empty());
     m_screen->setTab(SchemaScreen::Tab::baselines);

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "design/palette.h"
+#include "design/snow_empty_state.h"
+#include "design/snow_text.h"
 #include "engine/engine_client.h"
 #include "support/test_support.h"
 
@@ -58,6 +60,13 @@ inline std::string requestEvent(const std::string &id, const std::string &method
     return R"({"type":"request","time":"10:42:07","request":{"id":")" + id + R"(","time":"10:42:07","method":")" + method
            + R"(","host":")" + host + R"(","path":")" + path + R"(","status":)" + std::to_string(status)
            + R"(,"latencyMs":)" + std::to_string(latency) + R"(,"injected":)" + (injected ? "true" : "false") + "}}";
+}
+
+// The title of the empty state a screen shows; "" when it shows none (or a loader).
+inline QString emptyTitle(QWidget *shown)
+{
+    auto *state = qobject_cast<SnowEmptyState *>(shown);
+    return state ? state->titleText()->text() : QString();
 }
 
 // Lets pending layouts settle, then saves the render under build/renders/traffic/.

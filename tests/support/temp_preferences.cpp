@@ -1,4 +1,4 @@
-// Every shell test starts on a temporary preferences file, never the user's settings.
+// Linked into a test program, this starts every test on a temporary preferences file, never the user's settings.
 #include "platform/preferences.h"
 
 #include <QTemporaryDir>
