@@ -38,22 +38,68 @@ SnowMenuPopup::SnowMenuPopup() : QWidget(nullptr, Qt::Popup | Qt::FramelessWindo
     m_list->setOnDismiss([this] { close(); });
 }
 
-QRect SnowMenuPopup::placement(const QSize &size, const QRect &anchor, const QRect &screen)
+namespace {
+
+// Where a span of the given length starting at start goes to lie within [low, high) when it can.
+int clampSpan(int start, int length, int low, int high)
 {
-    int x = anchor.center().x() + 1 - size.width() / 2;
-    if (!screen.isEmpty())
-        x = qMax(screen.left(), qMin(x, screen.right() + 1 - size.width()));
-    int y = anchor.bottom() + 1 + Gap;
-    if (!screen.isEmpty() && y + size.height() > screen.bottom() + 1) {
-        const int above = anchor.top() - Gap - size.height();
-        if (above >= screen.top())
-            y = above;
-        y = qMax(screen.top(), qMin(y, screen.bottom() + 1 - size.height()));
-    }
-    return {QPoint(x, y), size};
+    return qMax(low, qMin(start, high - length));
 }
 
-void SnowMenuPopup::open(const QList<SnowMenuItem> &items, int width, const QRect &anchor, const Palette &palette)
+} // namespace
+
+QRect SnowMenuPopup::placement(const QSize &size, const QRect &anchor, const QRect &window, const QRect &screen,
+                               int scrollBarWidth)
+{
+    // The window's part on the screen first (kept off its very edge), then the screen alone.
+    const QRect inset = window.adjusted(Gap, Gap, -Gap, -Gap);
+    QRect inner = inset.isEmpty() ? screen : screen.isEmpty() ? inset : inset.intersected(screen);
+    if (inner.isEmpty())
+        inner = screen;
+    const QRect outer = screen.isEmpty() ? inner : screen;
+
+    const int below = anchor.bottom() + 1 + Gap;
+    int width = size.width();
+    int height = size.height();
+    int y = below;
+    bool placed = outer.isEmpty();
+    for (const QRect &bounds : {inner, outer}) {
+        if (placed || bounds.isEmpty())
+            break;
+        const int above = anchor.top() - Gap - height;
+        if (below + height <= bounds.bottom() + 1) {
+            y = below;
+            placed = true;
+        } else if (above >= bounds.top()) {
+            y = above;
+            placed = true;
+        }
+    }
+    if (!placed) {
+        const int roomBelow = outer.bottom() + 1 - below;
+        const int roomAbove = anchor.top() - Gap - outer.top();
+        const int wanted = height;
+        if (qMax(roomBelow, roomAbove) >= MinScrolledHeight) {
+            height = qMax(roomBelow, roomAbove);
+            y = roomBelow >= roomAbove ? below : outer.top();
+        } else {
+            // A control about as tall as the screen: the menu lies over it.
+            height = qMin(height, outer.height());
+            y = clampSpan(below, height, outer.top(), outer.bottom() + 1);
+        }
+        if (height < wanted)
+            width += scrollBarWidth;
+    }
+
+    int x = anchor.center().x() + 1 - width / 2;
+    const QRect across = inner.width() >= width ? inner : outer;
+    if (!across.isEmpty())
+        x = clampSpan(x, width, across.left(), across.right() + 1);
+    return {x, y, width, height};
+}
+
+void SnowMenuPopup::open(const QList<SnowMenuItem> &items, int width, const QRect &anchor, const Palette &palette,
+                         const QRect &window)
 {
     m_anchor = anchor;
     setAttribute(Qt::WA_NoMouseReplay, false);
@@ -64,18 +110,11 @@ void SnowMenuPopup::open(const QList<SnowMenuItem> &items, int width, const QRec
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
-    int height = m_list->height();
-    if (!available.isEmpty()) {
-        // Too tall for either side of the control: take the roomier side and scroll.
-        const int below = available.bottom() + 1 - (anchor.bottom() + 1 + Gap);
-        const int above = anchor.top() - Gap - available.top();
-        if (height > below && height > above)
-            height = qMax(qMax(below, above), qMin(height, available.height()));
-    }
-    const bool scrolls = height < m_list->height();
+    const QRect geometry = placement(QSize(width, m_list->height()), anchor, window, available,
+                                     m_scroll->verticalScrollBar()->sizeHint().width());
+    const bool scrolls = geometry.height() < m_list->height();
     m_scroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    const QSize size(width + (scrolls ? m_scroll->verticalScrollBar()->sizeHint().width() : 0), height);
-    setGeometry(placement(size, anchor, available));
+    setGeometry(geometry);
     show();
     setFocus(Qt::PopupFocusReason);
 }
@@ -170,7 +209,9 @@ void SnowMenuOpener::open(const QRect &anchorInOwner)
     const QRect anchor(m_owner->mapToGlobal(local.topLeft()), local.size());
     m_open = true;
     emit openChanged(true);
-    m_popup->open(currentItems(), m_width, anchor, Palette::of(m_owner));
+    const QWidget *window = m_owner->window();
+    m_popup->open(currentItems(), m_width, anchor, Palette::of(m_owner),
+                  window->isVisible() ? window->geometry() : QRect());
 }
 
 void SnowMenuOpener::close()

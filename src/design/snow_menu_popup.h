@@ -19,18 +19,27 @@ class SnowMenuPopup final : public QWidget
 public:
     static constexpr int Radius = 10;
     static constexpr int Gap = 4;
+    // Below this much room on its roomier side a menu that fits on neither side covers its control instead.
+    static constexpr int MinScrolledHeight = 120;
 
     // Top-level on purpose: an action that destroys the menu's owner must not destroy the popup
     // whose click is still being handled (owners release it with deleteLater).
     SnowMenuPopup();
 
-    // Shows the entries below anchor (global coordinates), in the palette of the caller.
-    void open(const QList<SnowMenuItem> &items, int width, const QRect &anchor, const Palette &palette);
+    // Shows the entries below anchor, in the palette of the caller, inside window when it is given
+    // (both in global coordinates).
+    void open(const QList<SnowMenuItem> &items, int width, const QRect &anchor, const Palette &palette,
+              const QRect &window = {});
     SnowMenuList *list() const { return m_list; }
     QRect anchor() const { return m_anchor; }
 
-    // Where the popup goes: centred under the anchor, kept on the screen, above it when there is no room below.
-    static QRect placement(const QSize &size, const QRect &anchor, const QRect &screen);
+    // Where a popup of the given size goes: centred under the anchor, slid sideways to stay inside
+    // the window (Gap clear of its edges) and the screen, above the anchor when there is no room
+    // below. A menu that fits on neither side within the window may leave it (never the screen);
+    // one that fits on neither side of the screen takes the roomier side, shorter and
+    // scrollBarWidth wider, as it then scrolls. An empty window or screen bounds nothing.
+    static QRect placement(const QSize &size, const QRect &anchor, const QRect &window, const QRect &screen,
+                           int scrollBarWidth = 0);
 
 signals:
     void closed();
