@@ -390,6 +390,11 @@ void ManageEnvironmentsSheet::startRename(const QString &environmentID)
         item.values[RenamingRole] = item.id == environmentID;
     m_model->setItems(items);
     m_list->setRenaming(environmentID);
+    // Keys must reach the name, not whatever field had the focus before (a variable's value, say).
+    if (QLineEdit *edit = m_list->renameEdit()) {
+        edit->setFocus(Qt::OtherFocusReason);
+        edit->selectAll();
+    }
 }
 
 void ManageEnvironmentsSheet::commitRename(const QString &environmentID, const QString &text)

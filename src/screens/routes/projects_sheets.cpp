@@ -286,6 +286,11 @@ void ManageProjectsSheet::startRename(const QString &projectID)
         item.values[RenamingRole] = item.id == projectID;
     m_model->setItems(items);
     m_list->setRenaming(projectID);
+    // Keys must reach the name, not whatever field had the focus before (a variable's value, say).
+    if (QLineEdit *edit = m_list->renameEdit()) {
+        edit->setFocus(Qt::OtherFocusReason);
+        edit->selectAll();
+    }
 }
 
 void ManageProjectsSheet::commitRename(const QString &projectID, const QString &text)
