@@ -78,6 +78,7 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     crumbs->addWidget(m_path);
     crumbs->addStretch(1);
     m_crumbs->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_crumbs->installEventFilter(this);
     row->addWidget(m_crumbs, 1);
 
     row->addWidget(buildSearchTrigger());
@@ -329,6 +330,7 @@ void MainHeader::refreshNavigation()
     };
     m_back->setTint(arrowTint(backEnabled()));
     m_forward->setTint(arrowTint(forwardEnabled()));
+    fitCrumbs();
     fitSearch();
 }
 
@@ -368,10 +370,41 @@ void MainHeader::fitSearch()
         used += qMax(w->sizeHint().width(), w->minimumWidth());
         ++items;
     }
+    // The breadcrumb's full width, whatever room the project crumb was given.
+    used += qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
     used += items * Spacing; // one gap per item, the search slot's included
     const bool fits = width() - used >= SearchWidth;
     m_search->setVisible(fits);
     m_compactSearch->setVisible(!fits);
+}
+
+void MainHeader::fitCrumbs()
+{
+    // Short of room, the project name gives way first: the route's path is the crumb being looked at and
+    // shrinks only once the name is down to its ellipsis. The layout alone would cut both alike.
+    int others = 0;
+    int shown = 0;
+    QLayout *layout = m_crumbs->layout();
+    for (int i = 0; i < layout->count(); ++i) {
+        QWidget *w = layout->itemAt(i)->widget();
+        if (!w || w->isHidden())
+            continue;
+        ++shown;
+        if (w != m_project)
+            others += w->sizeHint().width();
+    }
+    const QMargins margins = layout->contentsMargins();
+    others += margins.left() + margins.right() + (shown - 1) * layout->spacing();
+    const int room = m_path->isHidden() ? QWIDGETSIZE_MAX : qMax(m_project->minimumWidth(), m_crumbs->width() - others);
+    if (m_project->maximumWidth() != room)
+        m_project->setMaximumWidth(room);
+}
+
+bool MainHeader::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_crumbs && event->type() == QEvent::Resize)
+        fitCrumbs();
+    return QWidget::eventFilter(watched, event);
 }
 
 bool MainHeader::event(QEvent *event)

@@ -55,6 +55,7 @@ public:
     SnowDropdown *actionsMenu() const { return m_actions; }
     EnvironmentPicker *environmentPicker() const { return m_environments; }
     ShellText *projectCrumb() const { return m_project; }
+    ShellText *pathCrumb() const { return m_path; }
 
 signals:
     // The info panel toggle was clicked.
@@ -62,6 +63,7 @@ signals:
 
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
@@ -74,6 +76,7 @@ private:
     void refreshProxy();
     void refreshTheme();
     void fitSearch();
+    void fitCrumbs();
 
     AppContext m_context;
     bool m_showInfo = true;

@@ -266,6 +266,14 @@ private:
                                   .arg(handle);
         if (m_area->verticalScrollBar()->styleSheet() != sheet)
             m_area->verticalScrollBar()->setStyleSheet(sheet);
+        const QString across = QStringLiteral(
+                                   "QScrollBar:horizontal { background: transparent; height: 10px; margin: 2px; }"
+                                   "QScrollBar::handle:horizontal { background: %1; border-radius: 3px; min-width: 24px; }"
+                                   "QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }"
+                                   "QScrollBar::add-page:horizontal, QScrollBar::sub-page:horizontal { background: transparent; }")
+                                   .arg(handle);
+        if (m_area->horizontalScrollBar()->styleSheet() != across)
+            m_area->horizontalScrollBar()->setStyleSheet(across);
     }
 
     QAbstractScrollArea *m_area;

@@ -50,7 +50,10 @@ double SnowSlider::fraction(double value, double lower, double upper)
 
 double SnowSlider::valueAt(double x, double width, double lower, double upper)
 {
-    double f = x / width;
+    // The thumb's centre travels from one radius in to one radius short of the end, so a press on either
+    // rounded end lands on that end of the range.
+    const double radius = TrackHeight / 2.0;
+    double f = width > TrackHeight ? (x - radius) / (width - TrackHeight) : x / width;
     if (std::isnan(f))
         f = 0;
     f = std::clamp(f, 0.0, 1.0);
@@ -92,8 +95,10 @@ void SnowSlider::paintEvent(QPaintEvent *)
     const Palette palette = Palette::of(this);
     const QColor fillColor = m_color.value_or(palette.brand);
     const qreal w = width();
-    const qreal fw = w * fraction(m_value, m_lower, m_upper);
     const qreal radius = TrackHeight / 2.0;
+    const qreal f = fraction(m_value, m_lower, m_upper);
+    // The fill ends under the thumb's centre, which sits where a press writes this value.
+    const qreal fw = w > TrackHeight ? radius + f * (w - TrackHeight) : w * f;
 
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);

@@ -7,6 +7,7 @@
 #include "engine/records/mock_data.h"
 
 #include "app/qt_printers.h"
+#include "support/test_support.h"
 
 #include <QTest>
 
@@ -141,6 +142,51 @@ TEST_F(Header, ProjectCrumbShrinksToAnEllipsisButNeverVanishes)
     EXPECT_GE(crumb->width(), QFontMetrics(crumb->font()).horizontalAdvance(QChar(0x2026)));
     EXPECT_TRUE(crumb->shownText().endsWith(QChar(0x2026))) << crumb->shownText().toStdString();
     EXPECT_FALSE(crumb->shownText().isEmpty());
+}
+
+TEST_F(Header, CrumbsUseTheRoomLeftBesideTheInfoPanel)
+{
+    // The bar of a 1280-wide window with the sidebar and the info panel open.
+    engine.setProjects({Project{"p", "Default", 0, ""}});
+    engine.setActiveProjectID("p");
+    Endpoint route;
+    route.id = "r1";
+    route.host = "shop.example.test";
+    route.path = "/v2/orders";
+    engine.setEndpoints({route});
+    state.setNav(NavItem::endpoints);
+    state.setSelectedEndpointID(QStringLiteral("r1"));
+    header.resize(730, MainHeader::Height);
+    header.show();
+    QCoreApplication::processEvents();
+    // A few points short: the project name gives them up, the route's path stays whole.
+    EXPECT_EQ(header.pathCrumb()->shownText(), QStringLiteral("/v2/orders"));
+    EXPECT_TRUE(header.projectCrumb()->shownText().startsWith(QStringLiteral("Def")))
+        << header.projectCrumb()->shownText().toStdString();
+    EXPECT_TRUE(header.projectCrumb()->shownText().endsWith(QChar(0x2026)));
+    testsupport::saveRender(&header, "shell", "header-crumbs-beside-info-panel");
+
+    // Wider: every crumb whole.
+    header.resize(900, MainHeader::Height);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(header.projectCrumb()->shownText(), QStringLiteral("Default"));
+    EXPECT_EQ(header.pathCrumb()->shownText(), QStringLiteral("/v2/orders"));
+
+    // A path too long for any room left elides after the name is down to its ellipsis.
+    route.path = "/v2/orders/:orderId/items/:itemId/fulfilment/shipments/:shipmentId";
+    engine.setEndpoints({route});
+    header.resize(730, MainHeader::Height);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(header.projectCrumb()->shownText(), QString(QChar(0x2026)));
+    EXPECT_TRUE(header.pathCrumb()->shownText().contains(QChar(0x2026)));
+    EXPECT_TRUE(header.pathCrumb()->shownText().startsWith(QStringLiteral("/v2/")));
+    EXPECT_LE(header.pathCrumb()->mapTo(&header, QPoint(header.pathCrumb()->width(), 0)).x(), header.compactSearch()->x() - 8);
+    testsupport::saveRender(&header, "shell", "header-crumbs-long-path");
+
+    // Off the routes screen the name has all the room again.
+    state.setNav(NavItem::dashboard);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(header.projectCrumb()->shownText(), QStringLiteral("Default"));
 }
 
 TEST_F(Header, InfoToggleTintFollowsTheFlag)

@@ -11,11 +11,12 @@
 
 TEST(SnowSlider, RoundsToWholeNumbersWithHalvesAwayFromZero)
 {
-    EXPECT_EQ(SnowSlider::valueAt(75, 200, 0, 100), 38);  // 37.5 %
-    EXPECT_EQ(SnowSlider::valueAt(25, 200, 0, 100), 13);  // 12.5 %
-    EXPECT_EQ(SnowSlider::valueAt(75, 200, -100, 0), -63); // -62.5 rounds away from zero
-    EXPECT_EQ(SnowSlider::valueAt(25, 200, -100, 0), -88); // -87.5
-    EXPECT_EQ(SnowSlider::valueAt(100, 200, 0, 5000), 2500);
+    // A 216-wide track gives the thumb 200 of travel, starting 8 in.
+    EXPECT_EQ(SnowSlider::valueAt(83, 216, 0, 100), 38);  // 37.5 %
+    EXPECT_EQ(SnowSlider::valueAt(33, 216, 0, 100), 13);  // 12.5 %
+    EXPECT_EQ(SnowSlider::valueAt(83, 216, -100, 0), -63); // -62.5 rounds away from zero
+    EXPECT_EQ(SnowSlider::valueAt(33, 216, -100, 0), -88); // -87.5
+    EXPECT_EQ(SnowSlider::valueAt(108, 216, 0, 5000), 2500);
 }
 
 TEST(SnowSlider, DragsPastTheEndsClampAndEmptyRangesWriteTheLowerBound)
@@ -42,10 +43,10 @@ TEST(SnowSlider, PressAndDragWriteTheValue)
 {
     SnowSlider slider;
     slider.setRange(0, 100);
-    slider.resize(200, 16);
+    slider.resize(216, 16);
     slider.show();
     QSignalSpy spy(&slider, &SnowSlider::valueEdited);
-    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(75, 8));
+    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(83, 8));
     ASSERT_EQ(spy.count(), 1);
     EXPECT_EQ(spy.last().at(0).toDouble(), 38);
     QTest::mouseMove(&slider, QPoint(400, 8));
@@ -54,6 +55,25 @@ TEST(SnowSlider, PressAndDragWriteTheValue)
     EXPECT_EQ(slider.value(), 0);
     QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(-40, 8));
     EXPECT_EQ(spy.last().at(0).toDouble(), 0);
+}
+
+TEST(SnowSlider, PressesOnTheEndCapsReachTheEnds)
+{
+    // The inspector's latency slider: 0…5000 over a track about 258 wide, pressed 2 px inside each end.
+    SnowSlider slider;
+    slider.setRange(0, 5000);
+    slider.resize(258, 16);
+    slider.show();
+    slider.setValue(2500);
+    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(2, 8));
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(2, 8));
+    EXPECT_EQ(slider.value(), 0);
+    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(255, 8));
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(255, 8));
+    EXPECT_EQ(slider.value(), 5000);
+    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(129, 8));
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(129, 8));
+    EXPECT_EQ(slider.value(), 2500);
 }
 
 TEST(SnowSlider, ValueOutsideTheRangeStaysUntilDragged)

@@ -21,11 +21,15 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+namespace {
+constexpr char SchemeHint[] = "Scheme is dropped — routes match by host.";
+} // namespace
+
 NewRouteSheet::NewRouteSheet(const AppContext &context, QWidget *parent)
     : SheetSurface([](const Palette &p) { return p.background; }, parent)
     , m_context(context)
 {
-    setFixedSize(Width, Height);
+    setFixedWidth(Width);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(16);
@@ -81,14 +85,20 @@ NewRouteSheet::NewRouteSheet(const AppContext &context, QWidget *parent)
     m_pathRow->setHint(QStringLiteral("Use :param for wildcard segments — /v2/users/:id"));
     column->addWidget(m_pathRow);
 
-    column->addStretch(1);
-    column->addSpacing(8);
+    // One flexible gap of at least 8 pushes the buttons to the bottom.
+    column->addSpacerItem(new QSpacerItem(0, 8, QSizePolicy::Minimum, QSizePolicy::MinimumExpanding));
 
     m_create = SheetParts::primaryButton(QStringLiteral("Create route"), QStringLiteral("plus"), this, [self] {
         if (self)
             self->create();
     });
     column->addLayout(SheetParts::buttonRow(this, SheetParts::dismissAction(this), m_create));
+
+    // Both hint lines and the gaps need more than the usual height. The sheet is made tall enough for
+    // them once, so no hint lands on the box above it and nothing jumps while typing.
+    m_hostRow->setHint(QString::fromUtf8(SchemeHint));
+    layout()->invalidate();
+    setFixedHeight(std::max(Height, layout()->totalSizeHint().height()));
 
     connect(m_host, &SnowTextField::textEdited, this, &NewRouteSheet::refresh);
     connect(m_path, &SnowTextField::textEdited, this, &NewRouteSheet::refresh);
@@ -116,7 +126,7 @@ void NewRouteSheet::refresh()
 {
     m_methodSelect->setValue(QString::fromLatin1(rawValue(m_method)));
     m_hostRow->setHint(m_host->text().contains(QStringLiteral("://"))
-                           ? std::optional<QString>(QStringLiteral("Scheme is dropped — routes match by host."))
+                           ? std::optional<QString>(QString::fromUtf8(SchemeHint))
                            : std::nullopt);
     m_pathRow->setError(conflictingRoute() ? std::optional<QString>(NewRouteLogic::conflictWarning(m_method))
                                            : std::nullopt);

@@ -17,7 +17,7 @@ class NewRouteSheet final : public SheetSurface
     Q_OBJECT
 public:
     static constexpr int Width = 420;
-    static constexpr int Height = 360;
+    static constexpr int Height = 360; // the least height; taller when the fields need it
 
     explicit NewRouteSheet(const AppContext &context, QWidget *parent = nullptr);
 

@@ -189,6 +189,11 @@ void RecordListView::startRenaming(const QString &id, const QString &text)
     setRenaming(QString());
     markRenaming(id);
     setRenaming(id);
+    // Keys must reach the name, not whatever field had the focus before (a variable's value, say).
+    if (QLineEdit *edit = renameEdit()) {
+        edit->setFocus(Qt::OtherFocusReason);
+        edit->selectAll();
+    }
 }
 
 void RecordListView::stopRenaming()

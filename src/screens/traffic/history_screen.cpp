@@ -1,6 +1,7 @@
 // The history screen.
 #include "screens/traffic/history_screen.h"
 
+#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
@@ -20,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPointer>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -28,6 +30,10 @@
 namespace {
 
 constexpr int MoreRowHeight = 18 + 2 * 16;
+// The least room for the host and path before the main column scrolls sideways instead.
+constexpr int AddressMinimumWidth = 120;
+constexpr int MainInsetX = 24;
+constexpr int SearchMinimumWidth = 160;
 
 class HistoryRowDelegate final : public QStyledItemDelegate
 {
@@ -98,8 +104,15 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
 
-    QVBoxLayout *main = trafficparts::screenColumn();
+    // Beside an open record and the info panel the main column can be narrower than the table's fixed
+    // columns: it then scrolls sideways rather than dropping the host and path and clipping the latency.
+    auto *mainBox = new QWidget;
+    mainBox->setMinimumWidth(2 * MainInsetX + TrafficTablePanel::MarginX * 2 + 2 * traffictable::InsetX
+                             + traffictable::TimeWidth + traffictable::MethodWidth + AddressMinimumWidth
+                             + traffictable::StatusWidth + traffictable::LatencyWidth);
+    QVBoxLayout *main = trafficparts::screenColumn(mainBox);
     QHBoxLayout *toolbar = trafficparts::toolbar(m_search);
+    m_search->setMinimumWidth(SearchMinimumWidth);
     auto *countGroup = new QHBoxLayout;
     countGroup->setSpacing(4);
     countGroup->addWidget(m_count);
@@ -110,7 +123,16 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     toolbar->addWidget(trafficparts::clearButton([this] { clear(); }, this));
     main->addLayout(toolbar);
     main->addWidget(m_table, 1);
-    row->addLayout(main, 1);
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidget(mainBox);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The screen's own background shows through (setWidget turned the box's fill on).
+    scroll->viewport()->setAutoFillBackground(false);
+    mainBox->setAutoFillBackground(false);
+    useThinScrollBars(scroll);
+    row->addWidget(scroll, 1);
 
     m_panel = new HistoryDetailPanel(
         engine, [this] { close(); },

@@ -161,7 +161,7 @@ protected:
 TrafficTablePanel::TrafficTablePanel(QWidget *parent) : QWidget(parent), m_body(new QStackedWidget(this))
 {
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setContentsMargins(MarginX, 12, MarginX, 12);
     layout->setSpacing(0);
     layout->addWidget(new TrafficTableHeader(this));
     layout->addWidget(new StrongRule(this));

@@ -65,6 +65,8 @@ class TrafficTablePanel final : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int MarginX = 12;
+
     explicit TrafficTablePanel(QWidget *parent = nullptr);
     QStackedWidget *body() const { return m_body; }
 

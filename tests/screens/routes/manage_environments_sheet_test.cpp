@@ -9,6 +9,7 @@
 #include "screens/routes/manage_environments_sheet.h"
 #include "screens/routes/record_list.h"
 
+#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -159,6 +160,34 @@ TEST(EnvironmentsSheet, AFocusedFieldKeepsItsFocusAndWritesAcrossAReload)
     QTest::keyClicks(key, QStringLiteral("Y"));
     EXPECT_EQ(objects.engine.environments()[0].vars[1].key, "tokenXY");
     EXPECT_EQ(objects.engine.environments()[0].vars[1].id, "env-a-v1");
+}
+
+TEST(EnvironmentsSheet, RenameTakesTheFocusFromAVariableBeingEdited)
+{
+    routestest::Objects objects;
+    objects.engine.setEnvironments({env("env-a", "Dev", {{"base", "dev"}})});
+    ManageEnvironmentsSheet sheet(objects.context());
+    sheet.show();
+    sheet.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    QLineEdit *value = sheet.varRows()[0]->valueField()->lineEdit();
+    value->setFocus();
+    ASSERT_TRUE(testsupport::waitFor([&] { return value->hasFocus(); }));
+    value->end(false);
+    QTest::keyClicks(value, QStringLiteral("-x"));
+    ASSERT_EQ(objects.engine.environments()[0].vars[0].value, "dev-x");
+
+    // Keys go wherever the focus is: after "Rename" that is the name field, whole name selected.
+    routestest::runEntry(sheet.envMenuItems(QStringLiteral("env-a")), QStringLiteral("Rename"));
+    QLineEdit *rename = sheet.list()->renameEdit();
+    ASSERT_NE(rename, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return rename->hasFocus(); }));
+    EXPECT_EQ(rename->selectedText(), QStringLiteral("Dev"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Local"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(objects.engine.environments()[0].name, "Local");
+    EXPECT_EQ(objects.engine.environments()[0].vars[0].value, "dev-x") << "the variable is left alone";
+    EXPECT_EQ(value->text(), QStringLiteral("dev-x"));
 }
 
 TEST(EnvironmentsSheet, VariablesAreStoredAsTypedAndRemovedByTheirButton)

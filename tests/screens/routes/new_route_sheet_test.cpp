@@ -2,6 +2,7 @@
 #include "design/ks_button.h"
 #include "design/snow_field.h"
 #include "design/snow_select.h"
+#include "design/snow_text.h"
 #include "design/snow_text_field.h"
 #include "design/status_code_field.h"
 #include "engine/records/mock_data.h"
@@ -94,7 +95,8 @@ TEST_F(NewRoute, OpensWithTheSuggestedHostAndWalksToACreatedRoute)
     EXPECT_EQ(sheet->hostField()->text(), QStringLiteral("api.shop.dev"));
     EXPECT_EQ(sheet->hostField()->placeholder(), QStringLiteral("api.shop.dev"));
     EXPECT_EQ(sheet->methodSelect()->value(), QStringLiteral("GET"));
-    EXPECT_EQ(sheet->size(), QSize(420, 360));
+    EXPECT_EQ(sheet->width(), 420);
+    EXPECT_GE(sheet->height(), 360);
     // No path yet: "Create route" is off and Return makes nothing.
     EXPECT_TRUE(sheet->createButton()->disabled());
     QTest::keyClick(sheet->pathField()->lineEdit(), Qt::Key_Return);
@@ -155,6 +157,35 @@ TEST_F(NewRoute, BlankOrSchemeOnlyInputCannotBeCreated)
     retype(sheet->hostField()->lineEdit(), QString());
     EXPECT_EQ(sheet->hostField()->text(), QString());
     EXPECT_EQ(sheet->hostField()->placeholder(), QStringLiteral("api.shop.dev"));
+}
+
+TEST(NewRouteRender, HintLinesNeverOverlapTheBoxes)
+{
+    routestest::Objects objects;
+    objects.engine.setEndpoints({route("r1", HTTPMethod::GET, "api.shop.dev", "/v1/users")});
+    NewRouteSheet sheet(objects.context());
+    sheet.show();
+    const int height = sheet.height();
+    retype(sheet.hostField()->lineEdit(), QStringLiteral("HTTP://Shop.Example.test/abc"));
+    QTest::keyClicks(sheet.pathField()->lineEdit(), QStringLiteral("v2/orders/"));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(sheet.hostRow()->footer()->isVisible());
+    ASSERT_TRUE(sheet.pathRow()->footer()->isVisible());
+    const auto box = [&](QWidget *w) { return QRect(w->mapTo(&sheet, QPoint(0, 0)), w->size()); };
+    const QRect hostBox = box(sheet.hostField());
+    const QRect hostHint = box(sheet.hostRow()->footer());
+    const QRect pathRow = box(sheet.pathRow());
+    const QRect pathHint = box(sheet.pathRow()->footer());
+    const QRect create = box(sheet.createButton());
+    EXPECT_EQ(hostBox.height(), 36);
+    EXPECT_GE(hostHint.top(), hostBox.bottom() + 1 + 6) << "the hint sits below the box, a field gap apart";
+    EXPECT_GE(hostHint.height(), sheet.hostRow()->footer()->fontMetrics().height());
+    EXPECT_GE(pathRow.top(), hostHint.bottom() + 1 + 16);
+    EXPECT_GE(create.top(), pathHint.bottom() + 1 + 8);
+    EXPECT_EQ(create.bottom() + 1, sheet.height() - 20);
+    EXPECT_EQ(sheet.width(), 420);
+    EXPECT_GE(sheet.height(), 360);
+    EXPECT_EQ(sheet.height(), height) << "the hint line does not resize the sheet";
 }
 
 TEST(NewRouteRender, States)

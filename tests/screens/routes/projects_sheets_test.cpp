@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -264,6 +265,28 @@ TEST_F(ProjectsFake, RenameSendsTheTextExactlyAndLeavesRenameModeAtOnce)
     EXPECT_EQ(sheet.list()->renameEdit(), nullptr);
     ASSERT_TRUE(testsupport::waitFor([&] { return count("PATCH", "/projects/p-1") == 1; }));
     EXPECT_EQ(m_server.matching("PATCH", "/projects/p-1").first().body, QByteArray(R"({"name":"  Core "})"));
+}
+
+TEST_F(ProjectsFake, RenameFocusesTheNameSoTypingAndReturnReachIt)
+{
+    connectClient();
+    m_client.setProjects({Project{"p-1", "Main", 1, "now"}, Project{"p-2", "Other", 2, "now"}});
+    m_client.setActiveProjectID(QStringLiteral("p-1"));
+    Presented presented;
+    auto *sheet = presented.present(SheetFlag::manageProjects, new ManageProjectsSheet(context()));
+    presented.dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(presented.dialog));
+    routestest::runEntry(sheet->rowMenuItems(QStringLiteral("p-2")), QStringLiteral("Rename"));
+    QLineEdit *edit = sheet->list()->renameEdit();
+    ASSERT_NE(edit, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return edit->hasFocus(); }));
+    EXPECT_EQ(edit->selectedText(), QStringLiteral("Other"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Side"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(sheet->renaming(), QString());
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("PATCH", "/projects/p-2") == 1; }));
+    EXPECT_EQ(m_server.matching("PATCH", "/projects/p-2").first().body, QByteArray(R"({"name":"Side"})"));
+    EXPECT_FALSE(presented.closed()) << "Return renames; it does not close the sheet";
 }
 
 TEST(GroupSheet, CreateRenameMergeAndCancel)

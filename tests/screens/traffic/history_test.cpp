@@ -6,6 +6,7 @@
 #include "screens/traffic/code_text_view.h"
 #include "screens/traffic/traffic_list_view.h"
 #include "screens/traffic/traffic_logic.h"
+#include "screens/traffic/traffic_table.h"
 
 #include "design/badges.h"
 #include "design/copy_button.h"
@@ -13,10 +14,13 @@
 #include "design/snow_context_menu.h"
 #include "design/snow_empty_state.h"
 #include "design/snow_menu_popup.h"
+#include "design/search_field.h"
 #include "design/snow_text.h"
 #include "engine/link/ops_test_support.h"
 #include "traffic_test_support.h"
 
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSet>
 #include <QTest>
 
@@ -467,6 +471,56 @@ TEST(CodeText, WrapsLongLinesAndColoursLongBodiesOffTheWindow)
     const int changes = view->textChanges();
     view->setText(big);
     EXPECT_EQ(view->textChanges(), changes);
+}
+
+TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
+{
+    // The screen's share of a 1280 x 820 window with the sidebar and the info panel open.
+    m_host.resize(751, 772);
+    open();
+    ASSERT_TRUE(waitGets(1));
+    ASSERT_TRUE(m_server.release(lastGet(), ok(page(3))));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::list; }));
+    const auto words = [&] {
+        for (SnowText *text : m_screen->findChildren<SnowText *>())
+            if (text->text() == QStringLiteral("records"))
+                return text;
+        return static_cast<SnowText *>(nullptr);
+    }();
+    ASSERT_NE(words, nullptr);
+    QCoreApplication::processEvents();
+    const int wideSearch = m_screen->searchField()->width();
+    EXPECT_EQ(m_screen->list()->width(), 751 - 2 * 24 - 2 * 12) << "the table spans the screen";
+
+    m_screen->select(QStringLiteral("p0"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/traffic/p0") == 1; }));
+    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("GET", "/traffic/p0"), ok(recordJson("p0"))));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loadingDetail(); }));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(m_screen->detailPanel()->isVisible());
+    EXPECT_EQ(m_screen->detailPanel()->width(), 360);
+
+    const QRect row(0, 0, m_screen->list()->viewport()->width(), traffictable::rowHeight());
+    const traffictable::Cells cells = traffictable::cells(row);
+    EXPECT_GE(cells.address.width(), 120) << "Host / Path keeps room for an elided address";
+    EXPECT_LE(cells.latency.right(), row.right() + 1);
+    EXPECT_GE(m_screen->searchField()->width(), 160);
+    EXPECT_GE(words->width(), words->sizeHint().width()) << "the word \"records\" stays whole";
+    traffictest::render(&m_host, QStringLiteral("history-detail-beside-info-panel"));
+    // The rest of the table is a sideways scroll away.
+    QScrollBar *across = nullptr;
+    for (QScrollArea *area : m_screen->findChildren<QScrollArea *>())
+        if (area->horizontalScrollBar()->maximum() > 0)
+            across = area->horizontalScrollBar();
+    ASSERT_NE(across, nullptr);
+    across->setValue(across->maximum());
+    traffictest::render(&m_host, QStringLiteral("history-detail-beside-info-panel-scrolled"));
+
+    // With the record closed the table is as wide as before.
+    m_screen->close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_screen->list()->width(), 751 - 2 * 24 - 2 * 12);
+    EXPECT_EQ(m_screen->searchField()->width(), wideSearch);
 }
 
 TEST_F(History, RendersListLoadingAndEmptyInBothThemes)
