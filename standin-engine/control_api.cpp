@@ -295,8 +295,21 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
             return fail(res, 422, error);
         res.set_content(*body, "application/json");
     });
-    server.Post("/mock/ai", [](const Request &, Response &res) {
-        fail(res, 503, "no local model: " + noLocalModel().detail);
+    // Without a local model a prompt can't shape the body; the example-based generator answers instead.
+    server.Post("/mock/ai", [](const Request &req, Response &res) {
+        const auto request = readRecord<MockAIRequest>(req, res, "AI mock request");
+        if (!request)
+            return;
+        if (request->example.empty())
+            return fail(res, 422,
+                        "a Tier-1 generation needs an example body: this engine has no local model, so it "
+                        "builds the body from the example, not from the prompt alone");
+        std::string error;
+        const auto body = generateMockBody(request->example, request->seed, request->count, error);
+        if (!body)
+            return fail(res, 422, error);
+        res.set_content(*body, "application/json");
+        res.set_header("X-Kestrion-Tier", "tier1");
     });
     server.Get("/ai/status", [](const Request &, Response &res) { reply(res, noLocalModel()); });
     server.Post("/ai/start", [](const Request &, Response &res) { reply(res, noLocalModel(), 409); });
