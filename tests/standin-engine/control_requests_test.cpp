@@ -262,6 +262,9 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
     snapshot = decoded<SchemaSnapshot>(m_client->Get("/schema"));
     ASSERT_EQ(snapshot.drifts.size(), 1u);
     EXPECT_EQ(snapshot.drifts[0].trafficId, drift->drift->trafficId);
+    // The finding shows the same short time whether it came as an event or with the snapshot.
+    EXPECT_EQ(drift->time.size(), 12u) << drift->time;
+    EXPECT_EQ(snapshot.drifts[0].time, drift->time);
 
     ASSERT_TRUE(m_client->Post("/schema/relearn?key=GET%20api.test%2Fv2%2Fusers%2F%3Aid"));
     EXPECT_FALSE(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines[0].locked);
