@@ -79,6 +79,30 @@ AIStatus noLocalModel()
     return status;
 }
 
+// Stored records keep ISO times (the history file and the schema's ordering rely on them); answers
+// carry the short text the app's time columns have room for.
+TrafficRecord shown(TrafficRecord record)
+{
+    record.time = shownTime(record.time, std::chrono::system_clock::now());
+    return record;
+}
+
+std::vector<TrafficRecord> shown(std::vector<TrafficRecord> records)
+{
+    const auto now = std::chrono::system_clock::now();
+    for (auto &record : records)
+        record.time = shownTime(record.time, now);
+    return records;
+}
+
+SchemaSnapshot shown(SchemaSnapshot snapshot)
+{
+    const auto now = std::chrono::system_clock::now();
+    for (auto &drift : snapshot.drifts)
+        drift.time = shownTime(drift.time, now);
+    return snapshot;
+}
+
 // What a test asked the event stream to send before its first real event.
 std::vector<std::string> garbageEventLines(const StandinEngine &engine)
 {
@@ -138,7 +162,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         const auto limit = intParam(req, "limit", TrafficHistory::kDefaultLimit, res);
         if (!limit)
             return;
-        reply(res, engine.history().page(*limit, req.get_param_value("before"), req.get_param_value("filter")));
+        reply(res, shown(engine.history().page(*limit, req.get_param_value("before"), req.get_param_value("filter"))));
     });
     server.Delete("/traffic", [&engine](const Request &, Response &res) {
         engine.history().clear();
@@ -148,7 +172,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         const auto record = engine.history().find(req.matches[1]);
         if (!record)
             return fail(res, 404, "no recorded exchange " + std::string(req.matches[1]));
-        reply(res, *record);
+        reply(res, shown(*record));
     });
     server.Post(R"(/replay/([^/]+))", [&engine](const Request &req, Response &res) {
         const auto record = engine.history().find(req.matches[1]);
@@ -163,7 +187,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         // The replay has no client waiting on a socket, so it skips route latency.
         TrafficRecord replayed;
         engine.exchanges().handle(again, [](int) { return true; }, &replayed);
-        reply(res, replayed);
+        reply(res, shown(replayed));
     });
 }
 
@@ -274,11 +298,11 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
     });
 
     server.Get("/schema", [&engine](const Request &, Response &res) {
-        reply(res, engine.schema().snapshot(engine.state().activeProjectId()));
+        reply(res, shown(engine.schema().snapshot(engine.state().activeProjectId())));
     });
     server.Post("/schema/relearn", [&engine](const Request &req, Response &res) {
         engine.schema().relearn(engine.state().activeProjectId(), req.get_param_value("key"));
-        reply(res, engine.schema().snapshot(engine.state().activeProjectId()));
+        reply(res, shown(engine.schema().snapshot(engine.state().activeProjectId())));
     });
     server.Delete("/schema", [&engine](const Request &, Response &res) {
         engine.schema().clear(engine.state().activeProjectId());
@@ -295,8 +319,21 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
             return fail(res, 422, error);
         res.set_content(*body, "application/json");
     });
-    server.Post("/mock/ai", [](const Request &, Response &res) {
-        fail(res, 503, "no local model: " + noLocalModel().detail);
+    // Without a local model a prompt can't shape the body; the example-based generator answers instead.
+    server.Post("/mock/ai", [](const Request &req, Response &res) {
+        const auto request = readRecord<MockAIRequest>(req, res, "AI mock request");
+        if (!request)
+            return;
+        if (request->example.empty())
+            return fail(res, 422,
+                        "a Tier-1 generation needs an example body: this engine has no local model, so it "
+                        "builds the body from the example, not from the prompt alone");
+        std::string error;
+        const auto body = generateMockBody(request->example, request->seed, request->count, error);
+        if (!body)
+            return fail(res, 422, error);
+        res.set_content(*body, "application/json");
+        res.set_header("X-Kestrion-Tier", "tier1");
     });
     server.Get("/ai/status", [](const Request &, Response &res) { reply(res, noLocalModel()); });
     server.Post("/ai/start", [](const Request &, Response &res) { reply(res, noLocalModel(), 409); });

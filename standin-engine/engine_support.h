@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,14 @@ namespace standin {
 // UTC time as ISO 8601 with milliseconds, e.g. "2026-06-28T10:42:00.125Z".
 std::string isoTime(std::chrono::system_clock::time_point when);
 std::string nowIso();
+// The ISO form above (milliseconds optional); nothing for any other text.
+std::optional<std::chrono::system_clock::time_point> parseIsoTime(std::string_view text);
+
+// What the app shows in its 96-point time columns, in local time. Live events: "09:43:39.686".
+std::string localClockTime(std::chrono::system_clock::time_point when);
+// A stored ISO time: the clock time on the day of `now`, "Dec 6 09:43" on another day of that year,
+// "2025-12-06" in another year. Any other text comes back as it is.
+std::string shownTime(const std::string &stored, std::chrono::system_clock::time_point now);
 
 // One line on standard output (which the app shows in its engine log); whole lines only.
 void logLine(std::string_view line);

@@ -329,8 +329,8 @@ TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &
     const TrafficRecord kept = m_history.add(record);
     EngineEvent event;
     event.type = "request";
-    event.time = kept.time;
-    event.request = WireTrafficEvent {kept.id, kept.time, kept.method, kept.host, kept.path,
+    event.time = localClockTime(plan.startedAt);
+    event.request = WireTrafficEvent {kept.id, event.time, kept.method, kept.host, kept.path,
                                       kept.status, kept.latencyMs, kept.injected};
     m_publish(event);
 
@@ -416,7 +416,8 @@ void ExchangeHandler::learn(const TrafficRecord &record, const std::string &resp
         return;
     EngineEvent event;
     event.type = "schema_drift";
-    event.time = record.time;
+    const auto seen = parseIsoTime(record.time);
+    event.time = seen ? localClockTime(*seen) : record.time;
     event.drift = *drift;
     m_publish(event);
 }

@@ -140,7 +140,7 @@ EngineEvent StandinEngine::makeEvent(const std::string &type, bool withHealth) c
 {
     EngineEvent event;
     event.type = type;
-    event.time = nowIso();
+    event.time = localClockTime(std::chrono::system_clock::now());
     if (withHealth)
         event.health = health();
     return event;

@@ -520,9 +520,12 @@ void EngineClient::shutdown()
 
 void EngineClient::startProxy()
 {
-    postControl(QStringLiteral("control/start"), [this](bool ok) {
+    postControl(QStringLiteral("control/start"), [this](bool ok, const QString &why) {
         if (!ok) {
             setProxyRunning(false);
+            // A refused start (the port taken, say) would otherwise go unexplained.
+            if (!why.isEmpty())
+                appendLog(QStringLiteral("proxy start failed: ") + why);
             return;
         }
         setProxyRunning(true);
@@ -539,7 +542,7 @@ void EngineClient::stopProxy()
 
 void EngineClient::stopProxyThen(Done done)
 {
-    postControl(QStringLiteral("control/stop"), [this, done = std::move(done)](bool) {
+    postControl(QStringLiteral("control/stop"), [this, done = std::move(done)](bool, const QString &) {
         setProxyRunning(false);
         if (done)
             done();
@@ -637,26 +640,33 @@ QNetworkReply *EngineClient::sendControl(const QByteArray &method, const QString
     return reply;
 }
 
-void EngineClient::postControl(const QString &path, std::function<void(bool)> done)
+void EngineClient::postControl(const QString &path, std::function<void(bool, const QString &)> done)
 {
     const QString prefix = QStringLiteral("control ") + path + QStringLiteral(": ");
     QNetworkReply *reply = sendControl(
         "POST", path, {}, std::nullopt, ProxyControlTimeoutMs, this,
         [this, prefix, done](const ControlReply &reply) {
-            bool ok = false;
-            if (reply.transportFailed())
+            const bool ok = reply.isSuccess();
+            QString why;
+            if (reply.transportFailed()) {
                 appendLog(prefix + reply.error);
-            else if (!reply.isSuccess())
-                appendLog(prefix + QStringLiteral("HTTP ") + QString::number(reply.httpStatus));
-            else
-                ok = true;
+                why = reply.error;
+            } else if (!ok) {
+                const QString status = QStringLiteral("HTTP ") + QString::number(reply.httpStatus);
+                appendLog(prefix + status);
+                const auto refusal = decodeRecord<ErrorReply>(asView(reply.body));
+                // One log line, whatever the engine put in its text.
+                why = refusal ? QString::fromStdString(refusal->error).simplified() : QString();
+                if (why.isEmpty())
+                    why = status;
+            }
             if (done)
-                done(ok);
+                done(ok, why);
         });
     if (!reply) {
         appendLog(prefix + QStringLiteral("engine not connected"));
         if (done)
-            done(false);
+            done(false, QString());
     }
 }
 

@@ -366,8 +366,10 @@ public:
                                const std::optional<QByteArray> &jsonBody, int timeoutMs,
                                QObject *context, ReplyHandler handler,
                                const QByteArray &contentType = QByteArrayLiteral("application/json"));
-    // POST without a body, 4 s; logs failures; done(true) on a 2xx answer.
-    void postControl(const QString &path, std::function<void(bool)> done);
+    // POST without a body, 4 s; logs failures; done(true) on a 2xx answer. A failed answer also says
+    // why: the engine's own "error" text when it gave one, else "HTTP <code>" or the transport
+    // failure; empty when nothing was sent.
+    void postControl(const QString &path, std::function<void(bool ok, const QString &why)> done);
     // The project and environment request: 6 s, reply body on a 2xx answer, none otherwise.
     void projectRequest(const QString &path, const QByteArray &method,
                         const std::optional<QByteArray> &body,

@@ -262,6 +262,9 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
     snapshot = decoded<SchemaSnapshot>(m_client->Get("/schema"));
     ASSERT_EQ(snapshot.drifts.size(), 1u);
     EXPECT_EQ(snapshot.drifts[0].trafficId, drift->drift->trafficId);
+    // The finding shows the same short time whether it came as an event or with the snapshot.
+    EXPECT_EQ(drift->time.size(), 12u) << drift->time;
+    EXPECT_EQ(snapshot.drifts[0].time, drift->time);
 
     ASSERT_TRUE(m_client->Post("/schema/relearn?key=GET%20api.test%2Fv2%2Fusers%2F%3Aid"));
     EXPECT_FALSE(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines[0].locked);
@@ -269,6 +272,43 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
     snapshot = decoded<SchemaSnapshot>(m_client->Get("/schema"));
     EXPECT_TRUE(snapshot.baselines.empty());
     EXPECT_TRUE(snapshot.drifts.empty());
+}
+
+TEST_F(Engine, PromptGenerationWithoutALocalModelFollowsTheExample)
+{
+    const std::string example = R"({"items":[{"id":"a_1","n":3}]})";
+    const auto generated = m_client->Post("/mock/generate", encodeRecord(MockGenerateRequest {"", example, 42, 4}),
+                                          "application/json");
+    ASSERT_TRUE(generated);
+    const auto ai = m_client->Post("/mock/ai", encodeRecord(MockAIRequest {"five users", "GET api.test/u", example, 42, 4}),
+                                   "application/json");
+    ASSERT_TRUE(ai);
+    EXPECT_EQ(ai->status, 200);
+    EXPECT_EQ(ai->get_header_value("X-Kestrion-Tier"), "tier1");
+    EXPECT_EQ(ai->body, generated->body); // the same generator, seed and count
+    EXPECT_EQ(nlohmann::json::parse(ai->body)["items"].size(), 4u);
+    const auto otherSeed = m_client->Post("/mock/ai", encodeRecord(MockAIRequest {"five users", "", example, 43, 4}),
+                                          "application/json");
+    ASSERT_TRUE(otherSeed);
+    EXPECT_NE(otherSeed->body, ai->body);
+
+    const auto noExample = m_client->Post("/mock/ai", encodeRecord(MockAIRequest {"users", "", "", 1, 1}),
+                                          "application/json");
+    ASSERT_TRUE(noExample);
+    EXPECT_EQ(noExample->status, 422);
+    EXPECT_FALSE(noExample->has_header("X-Kestrion-Tier"));
+    EXPECT_EQ(nlohmann::json::parse(noExample->body),
+              nlohmann::json::parse(R"({"error":"a Tier-1 generation needs an example body: this engine has no local )"
+                                    R"(model, so it builds the body from the example, not from the prompt alone"})"));
+
+    // The generator's limits hold here too.
+    const std::string tooDeep = std::string(500, '[') + std::string(500, ']');
+    const auto refused = m_client->Post("/mock/ai", encodeRecord(MockAIRequest {"users", "", tooDeep, 1, 1}),
+                                        "application/json");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 422);
+    EXPECT_FALSE(refused->has_header("X-Kestrion-Tier"));
+    EXPECT_EQ(m_client->Post("/mock/ai", R"({"prompt":"users"})", "application/json")->status, 400);
 }
 
 TEST_F(Engine, MockGenerationAndTheMissingLocalModel)
@@ -282,8 +322,6 @@ TEST_F(Engine, MockGenerationAndTheMissingLocalModel)
     EXPECT_EQ(m_client->Post("/mock/generate", encodeRecord(request), "application/json")->body, generated->body);
     EXPECT_EQ(m_client->Post("/mock/generate", R"({"seed":1})", "application/json")->status, 400);
 
-    EXPECT_EQ(m_client->Post("/mock/ai", encodeRecord(MockAIRequest {"users", "", "", 1, 1}), "application/json")->status,
-              503);
     const AIStatus status = decoded<AIStatus>(m_client->Get("/ai/status"));
     EXPECT_FALSE(status.available);
     EXPECT_FALSE(status.running);

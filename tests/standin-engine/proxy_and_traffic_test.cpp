@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
 
 using standintest::EngineProcess;
 using standintest::EventReader;
@@ -154,6 +158,81 @@ TEST_F(RunningProxy, HistoryPagesFiltersFetchesClearsAndReplays)
     ASSERT_TRUE(cleared);
     EXPECT_EQ(cleared->status / 100, 2);
     EXPECT_TRUE(history(*m_engine, "?limit=100").empty());
+}
+
+TEST_F(RunningProxy, TimesAreShortLocalTextsWhileTheFileKeepsIsoTimes)
+{
+    EventReader events(m_engine->controlPort());
+    ASSERT_TRUE(events.waitForPayload("\"hello\""));
+    ASSERT_TRUE(proxyRequest(m_proxyPort, "GET", "http://api.test/v2/users/u1/profile"));
+    ASSERT_TRUE(events.waitForPayload("/v2/users/u1/profile"));
+
+    const std::regex clock(R"(\d\d:\d\d:\d\d\.\d\d\d)");
+    std::optional<EngineEvent> request;
+    for (const auto &payload : events.payloads()) {
+        const auto event = decodeRecord<EngineEvent>(payload);
+        ASSERT_TRUE(event) << payload;
+        EXPECT_TRUE(std::regex_match(event->time, clock)) << event->time;
+        if (event->type == "request")
+            request = event;
+    }
+    ASSERT_TRUE(request && request->request);
+    EXPECT_EQ(request->request->time, request->time);
+
+    const auto records = history(*m_engine, "?limit=10");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].time, request->time); // today: the same clock time
+    const auto one = m_engine->client()->Get("/traffic/" + records[0].id);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(decodeRecord<TrafficRecord>(one->body).value_or(TrafficRecord {}).time, request->time);
+
+    // The file keeps the full time, so that another day can still be told.
+    const std::string file = m_dir.filePath("history.json").toStdString();
+    std::string saved;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        std::ifstream in(file);
+        std::stringstream text;
+        text << in.rdbuf();
+        saved = text.str();
+        return saved.find(records[0].id) != std::string::npos;
+    }));
+    const auto stored = decodeRecord<TrafficRecord>(saved.substr(0, saved.find('\n')));
+    ASSERT_TRUE(stored) << saved;
+    EXPECT_TRUE(std::regex_match(stored->time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+        << stored->time;
+}
+
+TEST(StoredHistory, RecordsOfOtherDaysFromAnEarlierRunSayTheirDayAndStillPage)
+{
+    QTemporaryDir dir;
+    // Written by an earlier engine: oldest first, ISO times.
+    {
+        std::ofstream out(dir.filePath("history.json").toStdString());
+        out << R"({"id":"t-1","time":"2024-03-05T10:20:30.000Z","method":"GET","host":"a.test","path":"/one",)"
+               R"("status":200,"latencyMs":3,"injected":true})" "\n"
+            << R"({"id":"t-2","time":"2024-03-06T10:20:30.000Z","method":"GET","host":"a.test","path":"/two",)"
+               R"("status":200,"latencyMs":3,"injected":true})" "\n"
+            << R"({"id":"t-3","time":"not a time","method":"GET","host":"a.test","path":"/three",)"
+               R"("status":200,"latencyMs":3,"injected":true})" "\n";
+    }
+    // The date of noon UTC on 2024-03-05 and 2024-03-06 in this machine's zone.
+    const auto localDate = [](std::time_t utc) {
+        std::tm fields {};
+        localtime_r(&utc, &fields);
+        char text[16];
+        std::strftime(text, sizeof text, "%Y-%m-%d", &fields);
+        return std::string(text);
+    };
+    EngineProcess engine(dir.path());
+    ASSERT_TRUE(engine.start());
+    const auto newest = history(engine, "?limit=2");
+    ASSERT_EQ(newest.size(), 2u);
+    EXPECT_EQ(newest[0].time, "not a time");
+    EXPECT_EQ(newest[1].time, localDate(1709720430)); // 2024-03-06T10:20:30Z
+    const auto older = history(engine, "?limit=2&before=" + newest[1].id);
+    ASSERT_EQ(older.size(), 1u);
+    EXPECT_EQ(older[0].id, "t-1");
+    EXPECT_EQ(older[0].time, localDate(1709634030)); // 2024-03-05T10:20:30Z
 }
 
 TEST_F(RunningProxy, StopAndStartMoveTheProxyFlag)

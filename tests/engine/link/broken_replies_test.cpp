@@ -45,8 +45,11 @@ TEST_F(BrokenReplies, ProxyStartCutAfterTheStatusIsNotARunningProxy)
     m_client.setProxyRunning(true);
     m_client.startProxy();
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_client.proxyRunning(); }));
-    EXPECT_TRUE(m_client.log().last().startsWith(QStringLiteral("control control/start: ")));
-    EXPECT_FALSE(m_client.log().last().contains(QStringLiteral("HTTP")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().last().startsWith(QStringLiteral("proxy start failed: ")); }));
+    const QString failure = m_client.log().last().mid(QStringLiteral("proxy start failed: ").size());
+    EXPECT_FALSE(failure.isEmpty());
+    EXPECT_FALSE(failure.contains(QStringLiteral("HTTP")));
+    EXPECT_EQ(m_client.log().value(m_client.log().size() - 2), QStringLiteral("control control/start: ") + failure);
 }
 
 TEST_F(BrokenReplies, GeneratedBodyCutMidwayIsNoBody)

@@ -109,6 +109,49 @@ TEST_F(ControlRequests, StartSucceedsOn204AndStopLogsA404)
     EXPECT_EQ(m_client.log().last(), QStringLiteral("control control/stop: HTTP 404"));
 }
 
+TEST_F(ControlRequests, RefusedStartLogsTheEnginesReason)
+{
+    QList<CannedReply> answers{
+        reply(409, R"({"error":"proxy port 9999 is already in use or not available"})"),
+        reply(500, "<html>oops</html>"),
+        reply(503, R"({"error":" "})"),
+        reply(409, "{\"error\":\"port taken:\\n  try another\"}"),
+    };
+    m_special = [&](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.path() == "/control/start")
+            return answers.takeFirst();
+        if (request.path() == "/control/stop")
+            return reply(409, R"({"error":"not running"})");
+        return std::nullopt;
+    };
+    connectClient();
+    const QStringList expected{
+        QStringLiteral("proxy start failed: proxy port 9999 is already in use or not available"),
+        QStringLiteral("proxy start failed: HTTP 500"), // no reason in the answer
+        QStringLiteral("proxy start failed: HTTP 503"),
+        QStringLiteral("proxy start failed: port taken: try another"), // kept on one line
+    };
+    const QStringList statuses{QStringLiteral("409"), QStringLiteral("500"), QStringLiteral("503"), QStringLiteral("409")};
+    const EngineStatus status = m_client.status();
+    for (int i = 0; i < expected.size(); ++i) {
+        m_client.setProxyRunning(true);
+        const qsizetype before = m_client.log().size();
+        m_client.startProxy();
+        ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().lastIndexOf(expected[i]) >= before; }));
+        EXPECT_FALSE(m_client.proxyRunning());
+        const qsizetype at = m_client.log().lastIndexOf(expected[i]);
+        EXPECT_EQ(m_client.log().value(at - 1), QStringLiteral("control control/start: HTTP ") + statuses[i]);
+        EXPECT_EQ(m_client.log().filter(QStringLiteral("proxy start failed")).size(), i + 1);
+    }
+    EXPECT_EQ(m_client.status(), status);
+
+    // Only a start says so: a refused stop keeps its one line.
+    m_client.stopProxy();
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().contains(QStringLiteral("control control/stop: HTTP 409")); }));
+    settle(100);
+    EXPECT_EQ(m_client.log().filter(QStringLiteral("proxy start failed")).size(), expected.size());
+}
+
 TEST_F(ControlRequests, RestartStartsOnlyAfterTheStopWasAnswered)
 {
     // A stop slower than the old blind 400 ms delay.

@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
 
 #include <algorithm>
 #include <signal.h>
@@ -53,6 +54,21 @@ TEST_F(EngineFixture, ProxyStartAndStopEventsFlipTheFlagAndLog)
     ASSERT_TRUE(testsupport::waitFor([&] { return client().log().count(QStringLiteral("\u2022 proxy started")) == 2; }));
     EXPECT_EQ(client().log().count(QStringLiteral("launching kestrion-engine\u2026")), 1);
     EXPECT_EQ(enginePid(), pid);
+}
+
+TEST_F(EngineFixture, ProxyStartOnATakenPortLogsTheEnginesReason)
+{
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    Preferences::instance().setValue(PrefKey::ProxyPort, int(taken.serverPort()));
+    m_client = makeClient();
+    ASSERT_TRUE(bootHealthy(false));
+    client().startProxy();
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().log().filter(QStringLiteral("proxy start failed: ")).isEmpty(); }));
+    const QString line = client().log().filter(QStringLiteral("proxy start failed: ")).first();
+    EXPECT_TRUE(line.contains(QString::number(taken.serverPort()) + QStringLiteral(" is already in use"))) << line.toStdString();
+    EXPECT_TRUE(client().log().contains(QStringLiteral("control control/start: HTTP 409")));
+    EXPECT_FALSE(client().proxyRunning());
 }
 
 TEST_F(EngineFixture, RestartEndsWithTheProxyRunning)

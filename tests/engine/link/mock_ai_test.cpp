@@ -1,5 +1,6 @@
-// Mock body generation and the local model: the real stand-in engine (which has no model), and a
-// recording fake for the answers it never gives (a tier header, a finished setup, failing polls).
+// Mock body generation and the local model: the real stand-in engine (which has no model and answers
+// prompts from the example alone), and a recording fake for the answers it never gives (another tier,
+// a finished setup, failing polls).
 #include "ops_test_support.h"
 
 #include <QSignalSpy>
@@ -50,6 +51,26 @@ TEST_F(MockGeneration, RefusedExampleLogsAndGivesNothing)
     EXPECT_EQ(client().log().last(), QStringLiteral("mock generation failed"));
 }
 
+TEST_F(MockGeneration, PromptGenerationWithoutAModelAnswersFromTheExampleAsTierOne)
+{
+    ASSERT_TRUE(bootLoaded());
+    const QString example = QStringLiteral(R"({"users":[{"id":1,"name":"Ada"}]})");
+    Generated result;
+    bool finished = false;
+    client().generateMockAI(QStringLiteral("five users"), example, std::nullopt, 7, 5, &client(), [&](const Generated &r) {
+        result = r;
+        finished = true;
+    });
+    ASSERT_TRUE(testsupport::waitFor([&] { return finished; }));
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->tier, QStringLiteral("tier1"));
+    EXPECT_EQ(std::optional<QString>(result->text), generate(example, 7, 5));
+    const auto json = nlohmann::json::parse(result->text.toStdString(), nullptr, false);
+    ASSERT_TRUE(json.is_object()) << result->text.toStdString();
+    EXPECT_EQ(json["users"].size(), 5u);
+    EXPECT_FALSE(logContains(QStringLiteral("AI generation failed")));
+}
+
 TEST_F(MockGeneration, LocalModelIsReportedMissingAndItsRequestsFail)
 {
     ASSERT_TRUE(bootLoaded());
@@ -64,7 +85,7 @@ TEST_F(MockGeneration, LocalModelIsReportedMissingAndItsRequestsFail)
         finished = true;
     });
     ASSERT_TRUE(testsupport::waitFor([&] { return finished; }));
-    EXPECT_FALSE(result.has_value());
+    EXPECT_FALSE(result.has_value()); // no example to follow
     EXPECT_EQ(client().log().last(), QStringLiteral("AI generation failed"));
 
     // A refused start still carries the status, which is shown.
