@@ -479,7 +479,7 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
     m_host.resize(751, 772);
     open();
     ASSERT_TRUE(waitGets(1));
-    ASSERT_TRUE(m_server.release(lastGet(), ok(page(3))));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(3))));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::list; }));
     const auto words = [&] {
         for (SnowText *text : m_screen->findChildren<SnowText *>())
@@ -494,7 +494,7 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
 
     m_screen->select(QStringLiteral("p0"));
     ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/traffic/p0") == 1; }));
-    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("GET", "/traffic/p0"), ok(recordJson("p0"))));
+    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("GET", "/traffic/p0"), CannedReply::ok(recordJson("p0"))));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loadingDetail(); }));
     QCoreApplication::processEvents();
     ASSERT_TRUE(m_screen->detailPanel()->isVisible());
