@@ -2,6 +2,7 @@
 #include "leaf_certificates.h"
 
 #include "data_file.h"
+#include "openssl_support.h"
 #include "root_ca.h"
 
 #include <boost/asio/ip/address.hpp>
@@ -19,36 +20,6 @@
 namespace standin {
 
 namespace {
-
-template <auto Free>
-struct Deleter {
-    template <class T>
-    void operator()(T *p) const { Free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
-using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
-
-std::string bioText(BIO *bio)
-{
-    char *data = nullptr;
-    const long length = BIO_get_mem_data(bio, &data);
-    return length > 0 ? std::string(data, static_cast<size_t>(length)) : std::string();
-}
-
-bool addExtension(X509 *cert, X509 *issuer, int nid, const std::string &value)
-{
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-    X509_EXTENSION *extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
-    if (!extension)
-        return false;
-    const bool added = X509_add_ext(cert, extension, -1) == 1;
-    X509_EXTENSION_free(extension);
-    return added;
-}
 
 bool isIpAddress(const std::string &host)
 {

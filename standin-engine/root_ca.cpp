@@ -2,6 +2,7 @@
 #include "root_ca.h"
 
 #include "data_file.h"
+#include "openssl_support.h"
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -16,40 +17,6 @@
 #include <sys/stat.h>
 
 namespace standin {
-
-namespace {
-
-template <auto Free>
-struct Deleter {
-    template <class T>
-    void operator()(T *p) const { Free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
-using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
-
-std::string bioText(BIO *bio)
-{
-    char *data = nullptr;
-    const long length = BIO_get_mem_data(bio, &data);
-    return length > 0 ? std::string(data, static_cast<size_t>(length)) : std::string();
-}
-
-bool addExtension(X509 *cert, int nid, const char *value)
-{
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
-    X509_EXTENSION *extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-    if (!extension)
-        return false;
-    const bool added = X509_add_ext(cert, extension, -1) == 1;
-    X509_EXTENSION_free(extension);
-    return added;
-}
-
-} // namespace
 
 std::optional<CertificateFacts> describeCertificate(const std::string &pem)
 {
@@ -111,9 +78,9 @@ std::optional<std::pair<std::string, std::string>> makeSelfSignedCA(const std::s
                                reinterpret_cast<const unsigned char *>(commonName.c_str()), -1, -1, 0);
     X509_set_issuer_name(cert.get(), name);
 
-    if (!addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE")
-        || !addExtension(cert.get(), NID_key_usage, "critical,keyCertSign,cRLSign")
-        || !addExtension(cert.get(), NID_subject_key_identifier, "hash")
+    if (!addExtension(cert.get(), cert.get(), NID_basic_constraints, "critical,CA:TRUE")
+        || !addExtension(cert.get(), cert.get(), NID_key_usage, "critical,keyCertSign,cRLSign")
+        || !addExtension(cert.get(), cert.get(), NID_subject_key_identifier, "hash")
         || X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
         error = "could not sign the certificate";
         return std::nullopt;
