@@ -25,6 +25,8 @@
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QVariantAnimation>
+#include <QEasingCurve>
 #include <QVBoxLayout>
 
 namespace {
@@ -57,8 +59,10 @@ public:
             return;
         }
         const bool selected = m_selected() == QString::fromStdString(rec->id);
-        const bool hovered = option.state & QStyle::State_MouseOver;
-        const QColor fill = selected ? palette.mutedStrong : hovered ? palette.subtle : QColor(Qt::transparent);
+        const auto *view = qobject_cast<const TrafficListView *>(option.widget);
+        const qreal hover = view ? view->hoverLevel(index) : 0;
+        const QColor fill = selected ? palette.mutedStrong
+                                     : blendColors(withOpacity(palette.subtle, 0), palette.subtle, hover);
         traffictable::Row row{QString::fromStdString(rec->time), trafficlogic::badgeMethod(rec->method),
                               QString::fromStdString(rec->host), QString::fromStdString(rec->path),
                               rec->status, rec->injected, rec->latencyMs};
@@ -98,6 +102,7 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     , m_list(new TrafficListView(m_table))
     , m_emptyPage(new QWidget(m_table))
     , m_panel(nullptr)
+    , m_slide(new QVariantAnimation(this))
 {
     EngineClient *engine = context.engine;
     auto *row = new QHBoxLayout(this);
@@ -143,6 +148,14 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
         this);
     m_panel->hide();
     row->addWidget(m_panel);
+    m_slide->setDuration(200);
+    m_slide->setEasingCurve(QEasingCurve::OutCubic);
+    connect(m_slide, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { m_panel->setFixedWidth(value.toInt()); });
+    connect(m_slide, &QVariantAnimation::finished, this, [this] {
+        if (!m_panelOpen)
+            m_panel->hide();
+    });
 
     m_list->setModel(m_model);
     m_list->setUniformItemSizes(false);
@@ -251,11 +264,20 @@ void HistoryScreen::clear()
 
 void HistoryScreen::showDetail()
 {
-    if (m_detail) {
+    const bool open = m_detail.has_value();
+    if (open)
         m_panel->setRecord(*m_detail, m_loadingDetail);
-        m_panel->show();
-    } else {
-        m_panel->hide();
+    // The panel slides in and out at its edge.
+    if (open != m_panelOpen) {
+        m_panelOpen = open;
+        m_slide->stop();
+        m_slide->setStartValue(m_panel->isVisible() ? m_panel->width() : 0);
+        m_slide->setEndValue(open ? HistoryDetailPanel::PanelWidth : 0);
+        if (open) {
+            m_panel->setFixedWidth(m_slide->startValue().toInt());
+            m_panel->show();
+        }
+        m_slide->start();
     }
     m_list->viewport()->update();
 }

@@ -14,6 +14,7 @@ class CountBadge;
 class HistoryDetailPanel;
 class HistoryModel;
 class QTimer;
+class QVariantAnimation;
 class SearchField;
 class TrafficListView;
 class TrafficTablePanel;
@@ -67,4 +68,6 @@ private:
     QWidget *m_emptyPage;
     KeyedContent m_empty;
     HistoryDetailPanel *m_panel;
+    QVariantAnimation *m_slide;
+    bool m_panelOpen = false;
 };

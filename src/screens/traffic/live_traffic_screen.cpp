@@ -47,11 +47,11 @@ public:
         if (row < 0)
             return;
         const TrafficEntry &entry = m_model->entry(row);
-        const auto *view = qobject_cast<const QWidget *>(option.widget);
-        const Palette palette = Palette::of(view);
-        const bool hovered = option.state & QStyle::State_MouseOver;
+        const auto *view = qobject_cast<const TrafficListView *>(option.widget);
+        const Palette palette = Palette::of(option.widget);
+        const qreal hover = view ? view->hoverLevel(index) : 0;
         const QColor freshFill = withOpacity(Palette::bg4(), 0.6);
-        const QColor rest = hovered ? palette.subtle : withOpacity(freshFill, 0);
+        const QColor rest = blendColors(withOpacity(palette.subtle, 0), palette.subtle, hover);
         const QColor fill = blendColors(rest, freshFill, m_model->highlight(row));
         const std::string_view method = rawValue(entry.method);
         traffictable::Row shown{QString::fromStdString(entry.timestamp),

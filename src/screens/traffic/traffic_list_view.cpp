@@ -5,11 +5,27 @@
 #include "screens/traffic/traffic_table.h"
 #include "design/palette.h"
 
+#include <QEasingCurve>
+#include <QMouseEvent>
 #include <QPaintEvent>
+#include <QVariantAnimation>
 #include <QPainter>
 
-TrafficListView::TrafficListView(QWidget *parent) : QListView(parent)
+TrafficListView::TrafficListView(QWidget *parent)
+    : QListView(parent), m_hoverIn(new QVariantAnimation(this)), m_hoverOut(new QVariantAnimation(this))
 {
+    for (QVariantAnimation *animation : {m_hoverIn, m_hoverOut}) {
+        animation->setDuration(HoverMs);
+        animation->setEasingCurve(QEasingCurve::OutCubic);
+    }
+    connect(m_hoverIn, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_in = value.toReal();
+        repaintRow(m_hovered);
+    });
+    connect(m_hoverOut, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_out = value.toReal();
+        repaintRow(m_leaving);
+    });
     setFrameShape(QFrame::NoFrame);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::NoSelection);
@@ -39,6 +55,55 @@ void TrafficListView::paintEvent(QPaintEvent *event)
         p.fillRect(event->rect(), palette.card);
     }
     QListView::paintEvent(event);
+}
+
+qreal TrafficListView::hoverLevel(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return 0;
+    if (index == m_hovered)
+        return m_in;
+    if (index == m_leaving)
+        return m_out;
+    return 0;
+}
+
+void TrafficListView::repaintRow(const QPersistentModelIndex &index)
+{
+    if (index.isValid())
+        viewport()->update(visualRect(index));
+}
+
+void TrafficListView::hoverRow(const QModelIndex &index)
+{
+    if (index == m_hovered)
+        return;
+    m_hoverOut->stop();
+    repaintRow(m_leaving);
+    m_leaving = m_hovered;
+    m_out = m_in;
+    m_hoverOut->setStartValue(m_out);
+    m_hoverOut->setEndValue(0.0);
+    m_hoverOut->start();
+    m_hovered = index;
+    m_in = 0;
+    m_hoverIn->stop();
+    m_hoverIn->setStartValue(0.0);
+    m_hoverIn->setEndValue(1.0);
+    if (index.isValid())
+        m_hoverIn->start();
+}
+
+void TrafficListView::mouseMoveEvent(QMouseEvent *event)
+{
+    hoverRow(indexAt(event->position().toPoint()));
+    QListView::mouseMoveEvent(event);
+}
+
+void TrafficListView::leaveEvent(QEvent *event)
+{
+    hoverRow({});
+    QListView::leaveEvent(event);
 }
 
 QModelIndex TrafficListView::rowAt(const QPoint &viewPos) const

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QListView>
+#include <QPersistentModelIndex>
 
 #include <functional>
 
+class QVariantAnimation;
 class SnowContextMenu;
 
 class TrafficListView final : public QListView
@@ -21,9 +23,25 @@ public:
     // Row under a point of the view's own coordinates.
     QModelIndex rowAt(const QPoint &viewPos) const;
 
+    static constexpr int HoverMs = 150;
+    // How far the row's hover look has eased in: 1 under the pointer, 0 at rest.
+    qreal hoverLevel(const QModelIndex &index) const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
 private:
+    void hoverRow(const QModelIndex &index);
+    void repaintRow(const QPersistentModelIndex &index);
+
     SnowContextMenu *m_menu = nullptr;
+    // The row easing in under the pointer and the one easing out after it.
+    QPersistentModelIndex m_hovered;
+    QPersistentModelIndex m_leaving;
+    qreal m_in = 0;
+    qreal m_out = 0;
+    QVariantAnimation *m_hoverIn;
+    QVariantAnimation *m_hoverOut;
 };

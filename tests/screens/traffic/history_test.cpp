@@ -343,7 +343,7 @@ TEST_F(History, TheLastSelectionWinsAndClosingStaysClosed)
     ASSERT_TRUE(m_server.release(lastFetch("p0"), CannedReply::ok(recordJson("p0"))));
     opstest::settle(100);
     EXPECT_FALSE(m_screen->detail().has_value());
-    EXPECT_FALSE(m_screen->detailPanel()->isVisible());
+    EXPECT_TRUE(testsupport::waitFor([&] { return !m_screen->detailPanel()->isVisible(); }));
 }
 
 TEST_F(History, ClearClosesThePanelAndReloadsOnceTheDeleteIsAnswered)

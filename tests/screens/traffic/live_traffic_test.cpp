@@ -153,8 +153,7 @@ TEST(LiveTrafficModelTest, FadeRepaintsOnlyTheFadingRows)
     ASSERT_TRUE(testsupport::waitFor([&] { return model.fadingCount() == 0 && !engine.traffic().first().fresh; }));
     feed(engine, 2, "new");
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-    ASSERT_TRUE(testsupport::waitFor([&] { return model.fadingCount() > 0; }));
-    ASSERT_TRUE(testsupport::waitFor([&] { return model.fadingCount() == 0; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !engine.traffic().last().fresh && model.fadingCount() == 0; }));
     ASSERT_FALSE(changes.isEmpty());
     for (const QList<QVariant> &change : changes) {
         EXPECT_GE(change.at(0).toModelIndex().row(), 5);
@@ -302,4 +301,19 @@ TEST_F(LiveScreen, RendersItsStatesInBothThemes)
     m_engine.setProxyRunning(false);
     m_screen->clear();
     both(QStringLiteral("live-stopped"));
+}
+
+TEST_F(LiveScreen, HoverEasesInUnderThePointerAndOutBehindIt)
+{
+    open();
+    feed(m_engine, 3, "a");
+    TrafficListView *list = m_screen->list();
+    const QModelIndex first = list->model()->index(0, 0);
+    const QModelIndex second = list->model()->index(1, 0);
+    QTest::mouseMove(list->viewport(), list->visualRect(first).center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return list->hoverLevel(first) == 1.0; }));
+    EXPECT_EQ(list->hoverLevel(second), 0.0);
+    QTest::mouseMove(list->viewport(), list->visualRect(second).center());
+    EXPECT_GT(list->hoverLevel(first), 0.0); // still easing out
+    ASSERT_TRUE(testsupport::waitFor([&] { return list->hoverLevel(second) == 1.0 && list->hoverLevel(first) == 0.0; }));
 }
