@@ -235,6 +235,20 @@ int responseStatus(const std::string &code)
     return std::stoi(code);
 }
 
+// A document's base path joined to one of its path keys, so "v1/" and "users" still give "/v1/users":
+// a route path without its leading slash would never match a request.
+std::string joinedRoutePath(std::string base, std::string_view key)
+{
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
+    if (!base.empty() && base.front() != '/')
+        base.insert(base.begin(), '/');
+    std::string path = openAPIPathToRoute(key);
+    if (path.empty() || path.front() != '/')
+        path.insert(path.begin(), '/');
+    return base + path;
+}
+
 } // namespace
 
 std::string openAPIPathToRoute(std::string_view path)
@@ -289,7 +303,7 @@ std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::st
                 std::transform(route.method.begin(), route.method.end(), route.method.begin(),
                                [](char c) { return static_cast<char>(std::toupper(c)); });
                 route.host = sanitizeUtf8(host);
-                route.path = sanitizeUtf8(basePath + openAPIPathToRoute(pathIt.key()));
+                route.path = sanitizeUtf8(joinedRoutePath(basePath, pathIt.key()));
                 route.status = 200;
                 route.active = true;
                 if (operation.contains("responses") && operation["responses"].is_object()) {

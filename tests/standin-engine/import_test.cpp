@@ -164,6 +164,21 @@ TEST(OpenAPIImport, RefusesWhatIsNotAnApiDescription)
     EXPECT_EQ(openAPIPathToRoute("/a/{id}/b/{other}"), "/a/:id/b/:other");
 }
 
+TEST(OpenAPIImport, PathsWithoutTheirSlashesStillMatchRequests)
+{
+    std::string error;
+    const auto swagger = importOpenAPI(R"({"swagger":"2.0","host":"h.test","basePath":"v1/",
+        "paths":{"users/{id}":{"get":{"responses":{"2XX":{"description":"ok"}}}}}})", error);
+    ASSERT_TRUE(swagger) << error;
+    EXPECT_EQ(swagger->routes.front().path, "/v1/users/:id");
+    EXPECT_EQ(swagger->routes.front().status, 200);
+    const auto openapi = importOpenAPI(R"({"openapi":"3.0.0","servers":[{"url":"https://h.test/api/"}],
+        "paths":{"/orders":{"get":{}},"items":{"get":{}}}})", error);
+    ASSERT_TRUE(openapi) << error;
+    EXPECT_TRUE(find(openapi->routes, "GET", "/api/orders"));
+    EXPECT_TRUE(find(openapi->routes, "GET", "/api/items"));
+}
+
 TEST(OpenAPIImport, SelfReferencingSchemasStayBounded)
 {
     const std::string document = R"({"openapi":"3.0.0","info":{"title":"Loop"},"paths":{"/n":{"get":{"responses":
