@@ -28,6 +28,12 @@ bool Preferences::boolValue(const char *key, bool fallback) const
     return m_settings->value(QLatin1String(key), fallback).toBool();
 }
 
+int Preferences::proxyPort()
+{
+    const int port = instance().intValue(PrefKey::ProxyPort, 9999);
+    return port >= 1 && port <= 65535 ? port : 9999;
+}
+
 int Preferences::intValue(const char *key, int fallback) const
 {
     bool ok = false;

@@ -34,7 +34,8 @@ public:
     // Writes pending changes to the store now (a process that ends abruptly would lose them).
     void sync();
 
-    static int proxyPort() { return instance().intValue(PrefKey::ProxyPort, 9999); }
+    // The stored proxy port, or 9999 when the stored value is no port (a hand-edited file).
+    static int proxyPort();
 
 signals:
     void valueChanged(const QString &key);
