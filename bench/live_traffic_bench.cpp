@@ -146,9 +146,11 @@ QByteArray minifiedJson(qsizetype bytes)
 {
     QByteArray body = "[";
     int i = 0;
-    while (body.size() < bytes)
-        body += "{\"id\":" + QByteArray::number(i++) + ",\"name\":\"user" + QByteArray::number(i)
+    while (body.size() < bytes) {
+        body += "{\"id\":" + QByteArray::number(i) + ",\"name\":\"user" + QByteArray::number(i + 1)
                 + "\",\"email\":\"u@example.com\",\"active\":true,\"score\":12.5,\"tags\":[\"a\",\"b\"],\"manager\":null},";
+        ++i;
+    }
     body.chop(1);
     return body + "]";
 }

@@ -194,8 +194,9 @@ TEST_F(PaletteSheet, ResultsStandTwoPixelsApartAndRowsAre36High)
         const QRect drawn = PaletteRowDelegate::contentRect(view->visualRect(index), index);
         const QRect nextDrawn = PaletteRowDelegate::contentRect(view->visualRect(next), next);
         EXPECT_EQ(nextDrawn.top() - drawn.bottom() - 1, 2) << "between results " << row << " and " << row + 1;
-        if (row > 0)
+        if (row > 0) {
             EXPECT_EQ(drawn.height(), 36) << "a result row is 36 high without its gap";
+        }
     }
     EXPECT_EQ(PaletteRowDelegate::contentRect(view->visualRect(model->index(0)), model->index(0)).top(),
               view->visualRect(model->index(0)).top()) << "no gap above the first result";

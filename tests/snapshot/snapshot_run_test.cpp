@@ -222,7 +222,8 @@ TEST(SnapshotRun, WatchdogEndsARunThatTakesTooLong)
     const QStringList before = run.lines.mid(0, run.lines.size() - 1);
     EXPECT_EQ(before, run.expectedOkLines().mid(0, before.size()));
     // On a loaded machine the engine may not have started yet when the watchdog fires.
-    if (run.engine != 0)
+    if (run.engine != 0) {
         EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::processGone(run.engine); }, 5000));
+    }
     EXPECT_TRUE(QDir(run.tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).filter("kestrion-snapshot").isEmpty());
 }

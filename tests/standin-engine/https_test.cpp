@@ -219,9 +219,9 @@ TEST_F(Https, WithoutACaTunnelsAreRelayedUntouched)
 
 TEST(LeafCertificates, OnlyNamesAndAddressesAreCertified)
 {
-    for (const std::string host : std::vector<std::string> {"api.example.test", "localhost", "10.0.0.1", "::1", "a-b_c.test"})
+    for (const std::string &host : std::vector<std::string> {"api.example.test", "localhost", "10.0.0.1", "::1", "a-b_c.test"})
         EXPECT_TRUE(standin::isCertifiableHost(host)) << host;
-    for (const std::string host : std::vector<std::string> {"", "a..b", "bad host", "evil/../x", "x\r\ny", std::string(300, 'a'), "trailing."})
+    for (const std::string &host : std::vector<std::string> {"", "a..b", "bad host", "evil/../x", "x\r\ny", std::string(300, 'a'), "trailing."})
         EXPECT_FALSE(standin::isCertifiableHost(host)) << host;
 
     std::string error;

@@ -65,7 +65,7 @@ public:
                                      : blendColors(withOpacity(palette.subtle, 0), palette.subtle, hover);
         traffictable::Row row{QString::fromStdString(rec->time), trafficlogic::badgeMethod(rec->method),
                               QString::fromStdString(rec->host), QString::fromStdString(rec->path),
-                              rec->status, rec->injected, rec->latencyMs};
+                              int(rec->status), rec->injected, int(rec->latencyMs)};
         traffictable::paintRow(*painter, option.rect, row, palette, fill);
     }
 

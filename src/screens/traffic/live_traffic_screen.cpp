@@ -58,9 +58,9 @@ public:
                                 QString::fromLatin1(method.data(), qsizetype(method.size())),
                                 QString::fromStdString(entry.host),
                                 QString::fromStdString(entry.path),
-                                entry.status,
+                                int(entry.status),
                                 entry.injected,
-                                entry.latency};
+                                int(entry.latency)};
         traffictable::paintRow(*painter, option.rect, shown, palette, fill);
     }
 

@@ -194,8 +194,9 @@ TEST(OnboardingExits, EveryExitFinishes)
         EXPECT_FALSE(dialog.isVisible()) << int(exit);
         EXPECT_EQ(finished, 1) << int(exit);
         EXPECT_TRUE(Preferences::instance().boolValue(PrefKey::OnboardedV1, false)) << int(exit);
-        if (exit == Exit::liveTraffic)
+        if (exit == Exit::liveTraffic) {
             EXPECT_EQ(ctx.state.nav(), NavItem::liveTraffic);
+        }
         // A second Escape after closing does not finish again.
         QTest::keyClick(&dialog, Qt::Key_Escape);
         EXPECT_EQ(finished, 1);

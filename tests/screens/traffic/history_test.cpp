@@ -498,7 +498,9 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loadingDetail(); }));
     QCoreApplication::processEvents();
     ASSERT_TRUE(m_screen->detailPanel()->isVisible());
-    EXPECT_EQ(m_screen->detailPanel()->width(), 360);
+    // The panel slides in to its full width.
+    EXPECT_TRUE(testsupport::waitFor([&] { return m_screen->detailPanel()->width() == 360; }));
+    QCoreApplication::processEvents();
 
     const QRect row(0, 0, m_screen->list()->viewport()->width(), traffictable::rowHeight());
     const traffictable::Cells cells = traffictable::cells(row);
@@ -518,6 +520,7 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
 
     // With the record closed the table is as wide as before.
     m_screen->close();
+    EXPECT_TRUE(testsupport::waitFor([&] { return !m_screen->detailPanel()->isVisible(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(m_screen->list()->width(), 751 - 2 * 24 - 2 * 12);
     EXPECT_EQ(m_screen->searchField()->width(), wideSearch);
