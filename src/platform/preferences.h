@@ -34,7 +34,8 @@ public:
     // Writes pending changes to the store now (a process that ends abruptly would lose them).
     void sync();
 
-    // The stored proxy port, or 9999 when the stored value is no port (a hand-edited file).
+    // The stored proxy port, or 9999 when the stored value is no port (a hand-edited file). 0 lets the
+    // engine take any free port; tests rely on it.
     static int proxyPort();
 
 signals:
