@@ -8,7 +8,6 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <openssl/bio.h>
-#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -16,6 +15,7 @@
 #include <openssl/x509v3.h>
 
 #include <sys/stat.h>
+#include <utility>
 
 namespace standin {
 
@@ -78,20 +78,10 @@ std::optional<LeafMaterial> issueLeaf(const std::string &caCertPEM, const std::s
         return std::nullopt;
     }
 
-    KeyPtr key(EVP_EC_gen("P-256"));
-    X509Ptr cert(X509_new());
-    if (!key || !cert) {
-        error = "could not create a key";
+    auto made = newCertificate(static_cast<long>(validity.count()) * 3600, error);
+    if (!made)
         return std::nullopt;
-    }
-    BnPtr serial(BN_new());
-    BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
-    BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert.get()));
-    X509_set_version(cert.get(), 2);
-    // An hour back, for clocks that lag behind ours.
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), static_cast<long>(validity.count()) * 3600);
-    X509_set_pubkey(cert.get(), key.get());
+    const X509Ptr &cert = made->cert;
     X509_NAME *name = X509_get_subject_name(cert.get());
     const std::string commonName = host.size() <= 64 ? host : host.substr(0, 64);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>(commonName.c_str()),
@@ -109,11 +99,8 @@ std::optional<LeafMaterial> issueLeaf(const std::string &caCertPEM, const std::s
         error = "could not sign a certificate for " + host;
         return std::nullopt;
     }
-    BioPtr certOut(BIO_new(BIO_s_mem()));
-    BioPtr keyOut(BIO_new(BIO_s_mem()));
-    PEM_write_bio_X509(certOut.get(), cert.get());
-    PEM_write_bio_PrivateKey(keyOut.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    return LeafMaterial {bioText(certOut.get()), bioText(keyOut.get())};
+    auto [certPEM, keyPEM] = pemTexts(cert.get(), made->key.get());
+    return LeafMaterial {std::move(certPEM), std::move(keyPEM)};
 }
 
 LeafCertificates::LeafCertificates(const RootCA &rootCA)

@@ -5,7 +5,6 @@
 #include "openssl_support.h"
 
 #include <openssl/bio.h>
-#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -56,20 +55,11 @@ std::optional<CertificateFacts> describeCertificate(const std::string &pem)
 std::optional<std::pair<std::string, std::string>> makeSelfSignedCA(const std::string &commonName,
                                                                     std::string &error)
 {
-    KeyPtr key(EVP_EC_gen("P-256"));
-    X509Ptr cert(X509_new());
-    if (!key || !cert) {
-        error = "could not create a key";
+    auto made = newCertificate(10L * 365 * 24 * 3600, error);
+    if (!made)
         return std::nullopt;
-    }
-
-    BnPtr serial(BN_new());
-    BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
-    BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert.get()));
-    X509_set_version(cert.get(), 2);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 365 * 24 * 3600);
-    X509_set_pubkey(cert.get(), key.get());
+    const X509Ptr &cert = made->cert;
+    const KeyPtr &key = made->key;
 
     X509_NAME *name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
@@ -86,11 +76,7 @@ std::optional<std::pair<std::string, std::string>> makeSelfSignedCA(const std::s
         return std::nullopt;
     }
 
-    BioPtr certOut(BIO_new(BIO_s_mem()));
-    BioPtr keyOut(BIO_new(BIO_s_mem()));
-    PEM_write_bio_X509(certOut.get(), cert.get());
-    PEM_write_bio_PrivateKey(keyOut.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    return std::make_pair(bioText(certOut.get()), bioText(keyOut.get()));
+    return pemTexts(cert.get(), key.get());
 }
 
 RootCA::RootCA(std::filesystem::path directory)

@@ -2,6 +2,7 @@
 #include "app/route_tree_model.h"
 
 #include "app/app_state.h"
+#include "app/route_model_support.h"
 #include "app/route_tree.h"
 #include "engine/engine_client.h"
 
@@ -61,12 +62,10 @@ QList<RouteTreeModel::Block> RouteTreeModel::readBlocks(bool groups, QList<Place
 
 bool RouteTreeModel::followEdit()
 {
-    const quint64 seen = std::exchange(m_revision, m_engine->endpointsRevision());
-    const int position = m_engine->editedEndpoint();
-    const QList<Endpoint> &routes = m_engine->endpoints();
-    if (m_revision != seen + 1 || position < 0 || position >= m_places.size() || routes.size() != m_places.size())
+    const int position = RouteModels::followableEdit(*m_engine, m_revision, m_places.size());
+    if (position < 0)
         return false;
-    const Endpoint &route = routes[position];
+    const Endpoint &route = m_engine->endpoints()[position];
     const Place &place = m_places[position];
     Block &block = m_blocks[place.block];
     // A route whose group turns empty or not may switch the tree between hosts and groups.
@@ -134,13 +133,7 @@ void RouteTreeModel::updateSelection()
     QString id;
     if (m_state && m_state->nav() == NavItem::endpoints && m_state->selectedEndpointID())
         id = *m_state->selectedEndpointID();
-    if (id == m_selectedID)
-        return;
-    const QString before = m_selectedID;
-    m_selectedID = id;
-    for (const QString &changedID : {before, id}) {
-        if (changedID.isEmpty())
-            continue;
+    for (const QString &changedID : RouteModels::moveSelection(m_selectedID, id)) {
         const QModelIndex row = routeIndex(changedID);
         if (row.isValid())
             emit dataChanged(row, row, {SelectedRole});

@@ -39,9 +39,9 @@ void paintPanelStyle(QPainter &painter, const QRectF &rect, const Palette &palet
     painter.restore();
 }
 
-CardSurface::CardSurface(qreal radius, QWidget *parent) : QWidget(parent), m_radius(radius) {}
+RoundedContainer::RoundedContainer(qreal radius, QWidget *parent) : QWidget(parent), m_radius(radius) {}
 
-void CardSurface::setRadius(qreal radius)
+void RoundedContainer::setRadius(qreal radius)
 {
     m_radius = radius;
     update();
@@ -50,19 +50,11 @@ void CardSurface::setRadius(qreal radius)
 void CardSurface::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    paintCardSurface(painter, rect(), Palette::of(this), m_radius);
-}
-
-PanelStyle::PanelStyle(qreal radius, QWidget *parent) : QWidget(parent), m_radius(radius) {}
-
-void PanelStyle::setRadius(qreal radius)
-{
-    m_radius = radius;
-    update();
+    paintCardSurface(painter, rect(), Palette::of(this), radius());
 }
 
 void PanelStyle::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    paintPanelStyle(painter, rect(), Palette::of(this), m_radius);
+    paintPanelStyle(painter, rect(), Palette::of(this), radius());
 }

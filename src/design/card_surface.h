@@ -22,34 +22,39 @@ QColor panelFill(const Palette &palette);
 // The panel fill in a rounded rectangle outlined with palette.border at 1 px.
 void paintPanelStyle(QPainter &painter, const QRectF &rect, const Palette &palette, qreal radius);
 
-// A container that paints the card surface behind its children (give it a layout).
-class CardSurface final : public QWidget
+// A container with a rounded surface painted behind its children; what it paints is the subclass's.
+class RoundedContainer : public QWidget
 {
     Q_OBJECT
 public:
-    explicit CardSurface(qreal radius = 12, QWidget *parent = nullptr);
     qreal radius() const { return m_radius; }
     void setRadius(qreal radius);
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
+    RoundedContainer(qreal radius, QWidget *parent);
 
 private:
     qreal m_radius;
 };
 
-// A container that paints the panel style behind its children; callers pad the content.
-class PanelStyle final : public QWidget
+// A container that paints the card surface behind its children (give it a layout).
+class CardSurface final : public RoundedContainer
 {
     Q_OBJECT
 public:
-    explicit PanelStyle(qreal radius = 10, QWidget *parent = nullptr);
-    qreal radius() const { return m_radius; }
-    void setRadius(qreal radius);
+    explicit CardSurface(qreal radius = 12, QWidget *parent = nullptr) : RoundedContainer(radius, parent) {}
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+};
 
-private:
-    qreal m_radius;
+// A container that paints the panel style behind its children; callers pad the content.
+class PanelStyle final : public RoundedContainer
+{
+    Q_OBJECT
+public:
+    explicit PanelStyle(qreal radius = 10, QWidget *parent = nullptr) : RoundedContainer(radius, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };

@@ -6,6 +6,7 @@
 
 #include "app/qt_printers.h"
 #include "app/test_routes.h"
+#include "support/model_test_support.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -43,25 +44,6 @@ QStringList freshRows(AppState &state, EngineClient &engine, const QStringList &
     return rows(fresh);
 }
 
-struct Signals
-{
-    explicit Signals(QAbstractItemModel *model)
-        : changed(model, &QAbstractItemModel::dataChanged)
-        , inserted(model, &QAbstractItemModel::rowsInserted)
-        , removed(model, &QAbstractItemModel::rowsRemoved)
-        , reset(model, &QAbstractItemModel::modelReset)
-        , layout(model, &QAbstractItemModel::layoutChanged)
-    {
-    }
-    int structural() const { return int(inserted.count() + removed.count() + reset.count() + layout.count()); }
-
-    QSignalSpy changed;
-    QSignalSpy inserted;
-    QSignalSpy removed;
-    QSignalSpy reset;
-    QSignalSpy layout;
-};
-
 Endpoint withPath(Endpoint route, const std::string &path)
 {
     route.path = path;
@@ -77,7 +59,7 @@ TEST(RouteTreeModelEdits, OneEditChangesOneRowInPlace)
     engine.setEndpoints({route("1", "api"), route("2", "cdn"), route("3", "api")});
     RouteTreeModel model(&state, &engine);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    Signals spy(&model);
+    testsupport::ModelSignals spy(&model);
 
     engine.updateEndpoint(withPath(engine.endpoints()[2], "/renamed"));
     ASSERT_EQ(spy.changed.count(), 1);
@@ -109,7 +91,7 @@ TEST(RouteTreeModelEdits, ChangeOfHostOrGroupStillMovesTheRow)
     engine.setEndpoints({route("1", "api"), route("2", "cdn"), route("3", "api")});
     RouteTreeModel model(&state, &engine);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    Signals spy(&model);
+    testsupport::ModelSignals spy(&model);
 
     Endpoint moved = engine.endpoints()[2];
     moved.host = "cdn";
@@ -150,7 +132,7 @@ TEST(RouteTreeModelEdits, EditInAFoldedBlockShowsWhenUnfolded)
     RouteTreeModel model(&state, &engine);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     model.setFolded(QStringLiteral("api"), true);
-    Signals spy(&model);
+    testsupport::ModelSignals spy(&model);
 
     engine.updateEndpoint(withPath(engine.endpoints()[0], "/hidden"));
     EXPECT_EQ(spy.changed.count(), 0);

@@ -6,6 +6,7 @@
 
 #include "app/qt_printers.h"
 #include "app/test_routes.h"
+#include "support/model_test_support.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -15,28 +16,6 @@
 namespace {
 
 using testroutes::route;
-
-// Collects what QAbstractItemModelTester reports, so a broken model fails the test instead of passing quietly.
-class ModelTestMessages
-{
-public:
-    ModelTestMessages() { s_previous = qInstallMessageHandler(&ModelTestMessages::handle); }
-    ~ModelTestMessages() { qInstallMessageHandler(s_previous); }
-    static QStringList take() { return std::exchange(s_messages, {}); }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (context.category && qstrcmp(context.category, "qt.modeltest") == 0 && type != QtDebugMsg) {
-            s_messages.append(message);
-            return;
-        }
-        if (s_previous)
-            s_previous(type, context, message);
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_messages;
-};
 
 // The tree as text: "label(count)[ids]" per block, "label(count)-" for a folded block.
 QStringList shape(const RouteTreeModel &model)
@@ -108,7 +87,7 @@ const TreeCase treeCases[] = {
 TEST_P(RouteTreeModelRows, HoldsTheBlocksAndSurvivesEveryChangeUnderTheTester)
 {
     const TreeCase &c = GetParam();
-    ModelTestMessages messages;
+    testsupport::ModelTestMessages messages;
     AppState state;
     EngineClient engine;
     RouteTreeModel model(&state, &engine);
@@ -140,7 +119,7 @@ TEST_P(RouteTreeModelRows, HoldsTheBlocksAndSurvivesEveryChangeUnderTheTester)
     EXPECT_EQ(model.rowCount(), 0);
     engine.setEndpoints(c.routes);
     EXPECT_EQ(shape(model), c.expected);
-    EXPECT_EQ(ModelTestMessages::take(), QStringList{});
+    EXPECT_EQ(testsupport::ModelTestMessages::take(), QStringList{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RouteTreeModelRows, ::testing::ValuesIn(treeCases),

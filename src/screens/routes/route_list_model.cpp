@@ -2,6 +2,7 @@
 #include "screens/routes/route_list_model.h"
 
 #include "app/app_state.h"
+#include "app/route_model_support.h"
 #include "engine/engine_client.h"
 
 #include <utility>
@@ -163,13 +164,10 @@ bool RouteListModel::followEdit()
 {
     if (!m_engine)
         return false;
-    const quint64 seen = std::exchange(m_revision, m_engine->endpointsRevision());
-    const int position = m_engine->editedEndpoint();
-    const QList<Endpoint> &routes = m_engine->endpoints();
-    if (m_revision != seen + 1 || position < 0 || position >= m_shown.size() || routes.size() != m_shown.size())
+    const int position = RouteModels::followableEdit(*m_engine, m_revision, m_shown.size());
+    if (position < 0)
         return false;
-    const Endpoint &route = routes[position];
-    Shown next = shownOf(route);
+    Shown next = shownOf(m_engine->endpoints()[position]);
     const Shown &now = m_shown[position];
     // Another group or filter verdict moves the row, or changes sections and counts.
     if (next.id != now.id || next.group != now.group)
@@ -289,13 +287,7 @@ void RouteListModel::apply(QList<Shown> shown, QList<RouteTree::FilterText> text
 void RouteListModel::updateSelection()
 {
     const QString id = m_state && m_state->selectedEndpointID() ? *m_state->selectedEndpointID() : QString();
-    if (id == m_selectedID)
-        return;
-    const QString before = m_selectedID;
-    m_selectedID = id;
-    for (const QString &changedID : {before, id}) {
-        if (changedID.isEmpty())
-            continue;
+    for (const QString &changedID : RouteModels::moveSelection(m_selectedID, id)) {
         const int row = rowOfRoute(changedID);
         if (row >= 0)
             emit dataChanged(index(row), index(row), {SelectedRole});

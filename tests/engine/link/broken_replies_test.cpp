@@ -57,12 +57,7 @@ TEST_F(BrokenReplies, GeneratedBodyCutMidwayIsNoBody)
     cutReplyTo("/mock/generate", R"({"users":[1,2,3,4,5,6,7,8,9]})", 12);
     connectClient();
     std::optional<QString> body = QStringLiteral("unset");
-    bool finished = false;
-    m_client.generateMock(std::nullopt, std::nullopt, 1, 1, nullptr, [&](const std::optional<QString> &b) {
-        body = b;
-        finished = true;
-    });
-    ASSERT_TRUE(testsupport::waitFor([&] { return finished; }));
+    ASSERT_TRUE(opstest::generateMock(m_client, body));
     EXPECT_FALSE(body.has_value());
 }
 
@@ -88,12 +83,7 @@ TEST_F(BrokenReplies, GeneratedBodyEndingInsideACharacterIsAFailure)
     };
     connectClient();
     std::optional<QString> body = QStringLiteral("unset");
-    bool finished = false;
-    m_client.generateMock(std::nullopt, std::nullopt, 1, 1, nullptr, [&](const std::optional<QString> &b) {
-        body = b;
-        finished = true;
-    });
-    ASSERT_TRUE(testsupport::waitFor([&] { return finished; }));
+    ASSERT_TRUE(opstest::generateMock(m_client, body));
     EXPECT_FALSE(body.has_value());
     EXPECT_EQ(m_client.log().last(), QStringLiteral("mock generation failed"));
 }

@@ -17,12 +17,7 @@ protected:
     std::optional<QString> generate(const std::optional<QString> &example, qint64 seed, int count)
     {
         std::optional<QString> body;
-        bool finished = false;
-        client().generateMock(example, std::nullopt, seed, count, &client(), [&](const std::optional<QString> &b) {
-            body = b;
-            finished = true;
-        });
-        testsupport::waitFor([&] { return finished; });
+        opstest::generateMock(client(), body, example, seed, count, &client());
         return body;
     }
 };
@@ -190,12 +185,7 @@ TEST_F(LocalModel, InvalidUtf8BodyIsAFailure)
     };
     connectClient();
     std::optional<QString> body = QStringLiteral("unset");
-    bool finished = false;
-    m_client.generateMock(std::nullopt, std::nullopt, 1, 1, nullptr, [&](const std::optional<QString> &b) {
-        body = b;
-        finished = true;
-    });
-    ASSERT_TRUE(testsupport::waitFor([&] { return finished; }));
+    ASSERT_TRUE(opstest::generateMock(m_client, body));
     EXPECT_FALSE(body.has_value());
     EXPECT_EQ(m_client.log().last(), QStringLiteral("mock generation failed"));
 }

@@ -61,6 +61,19 @@ inline bool runToEnd(const std::function<void(EngineClient::Done)> &operation, i
     return testsupport::waitFor([&] { return finished; }, timeoutMs);
 }
 
+// Asks the client for a generated mock body and waits for its answer into `body`; false when none came.
+inline bool generateMock(EngineClient &client, std::optional<QString> &body,
+                         const std::optional<QString> &example = std::nullopt, qint64 seed = 1, int count = 1,
+                         QObject *context = nullptr)
+{
+    bool finished = false;
+    client.generateMock(example, std::nullopt, seed, count, context, [&](const std::optional<QString> &b) {
+        body = b;
+        finished = true;
+    });
+    return testsupport::waitFor([&] { return finished; });
+}
+
 } // namespace opstest
 
 // A client whose control port points at a recording loopback server; each test says how it answers.

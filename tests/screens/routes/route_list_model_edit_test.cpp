@@ -1,6 +1,7 @@
 // The routes table's model following single-route edits: one row changes in place, a move still moves.
 #include "routes_test_support.h"
 #include "screens/routes/route_list_model.h"
+#include "support/model_test_support.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -47,25 +48,6 @@ QStringList freshRows(routestest::Objects &objects, const RouteListModel &live)
     return rows(fresh);
 }
 
-struct Signals
-{
-    explicit Signals(QAbstractItemModel *model)
-        : changed(model, &QAbstractItemModel::dataChanged)
-        , inserted(model, &QAbstractItemModel::rowsInserted)
-        , removed(model, &QAbstractItemModel::rowsRemoved)
-        , reset(model, &QAbstractItemModel::modelReset)
-        , layout(model, &QAbstractItemModel::layoutChanged)
-    {
-    }
-    int structural() const { return int(inserted.count() + removed.count() + reset.count() + layout.count()); }
-
-    QSignalSpy changed;
-    QSignalSpy inserted;
-    QSignalSpy removed;
-    QSignalSpy reset;
-    QSignalSpy layout;
-};
-
 class RouteListEdits : public ::testing::Test
 {
 protected:
@@ -102,7 +84,7 @@ protected:
 TEST_F(RouteListEdits, OneEditChangesOneRowInPlace)
 {
     objects.state.setSelectedEndpointID(QStringLiteral("r2"));
-    Signals spy(model.get());
+    testsupport::ModelSignals spy(model.get());
     QSignalSpy listings(model.get(), &RouteListModel::listingChanged);
 
     Endpoint edited = current("r2");
@@ -146,7 +128,7 @@ TEST_F(RouteListEdits, ChangeOfGroupOrFilterVerdictStillMovesTheRow)
     // Under a filter, an edit that stops matching removes the row and one that starts matching adds it.
     model->setFilter(QStringLiteral("cart"));
     EXPECT_EQ(model->shownRouteIDs(), (QStringList{"r1", "r4"}));
-    Signals spy(model.get());
+    testsupport::ModelSignals spy(model.get());
     Endpoint gone = current("r4");
     gone.path = "/v1/basket/:id";
     objects.engine.updateEndpoint(gone);
@@ -175,7 +157,7 @@ TEST_F(RouteListEdits, GroupThatOnlyLooksUngroupedStillUngroupsTheTable)
 TEST_F(RouteListEdits, EditInACollapsedSectionSendsNoRowChangeAndShowsWhenOpened)
 {
     model->toggleCollapsed(QStringLiteral("Shop"));
-    Signals spy(model.get());
+    testsupport::ModelSignals spy(model.get());
     Endpoint hidden = current("r1");
     hidden.path = "/v1/cart/hidden";
     objects.engine.updateEndpoint(hidden);

@@ -120,7 +120,7 @@ TEST_F(History, OnlyTheNewestReloadAppliesItsRows)
 
 TEST_F(History, ModelPassesTheModelTesterThroughReloadAndPaging)
 {
-    traffictest::ModelTestMessages messages;
+    testsupport::ModelTestMessages messages;
     HistoryModel model(&m_client);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
     model.reload();

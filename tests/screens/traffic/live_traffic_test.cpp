@@ -106,7 +106,7 @@ TEST(LiveTrafficLook, LatencyTintAndBadgeNames)
 
 TEST(LiveTrafficModelTest, FlushesInsertAndRemoveRowsWithoutResets)
 {
-    traffictest::ModelTestMessages messages;
+    testsupport::ModelTestMessages messages;
     EngineClient engine;
     LiveTrafficModel model(&engine);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);

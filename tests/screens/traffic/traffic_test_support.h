@@ -1,10 +1,11 @@
-// Shared helpers of the traffic screen tests: a themed host, request and drift events, model checks.
+// Shared helpers of the traffic screen tests: a themed host, request and drift events.
 #pragma once
 
 #include "design/palette.h"
 #include "design/snow_empty_state.h"
 #include "design/snow_text.h"
 #include "engine/engine_client.h"
+#include "support/model_test_support.h"
 #include "support/test_support.h"
 
 #include <QAbstractItemModelTester>
@@ -84,27 +85,5 @@ inline void feed(EngineClient &engine, int n, const std::string &prefix = "r")
         engine.handleEvent(requestEvent(prefix + std::to_string(i), "GET", "/items/" + std::to_string(i)));
     engine.flushTraffic();
 }
-
-// Collects what QAbstractItemModelTester reports, so a broken model fails the test.
-class ModelTestMessages
-{
-public:
-    ModelTestMessages() { s_previous = qInstallMessageHandler(&ModelTestMessages::handle); }
-    ~ModelTestMessages() { qInstallMessageHandler(s_previous); }
-    static QStringList take() { return std::exchange(s_messages, {}); }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (context.category && qstrcmp(context.category, "qt.modeltest") == 0 && type != QtDebugMsg) {
-            s_messages.append(message);
-            return;
-        }
-        if (s_previous)
-            s_previous(type, context, message);
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_messages;
-};
 
 } // namespace traffictest
