@@ -1,6 +1,7 @@
 // The painted-row list of the traffic screens and its replay menu.
 #include "screens/traffic/traffic_list_view.h"
 
+#include "app/shell_widgets.h"
 #include "design/snow_context_menu.h"
 #include "screens/traffic/traffic_table.h"
 #include "design/palette.h"
@@ -14,6 +15,7 @@
 TrafficListView::TrafficListView(QWidget *parent)
     : QListView(parent), m_hoverIn(new QVariantAnimation(this)), m_hoverOut(new QVariantAnimation(this))
 {
+    useThinScrollBars(this);
     for (QVariantAnimation *animation : {m_hoverIn, m_hoverOut}) {
         animation->setDuration(HoverMs);
         animation->setEasingCurve(QEasingCurve::OutCubic);
