@@ -45,6 +45,24 @@ inline void press(QWidget *target, Qt::Key key, const QString &text)
 
 enum class AppFonts { system, registered };
 
+// Runs the registered benchmarks inside whatever application object the caller made.
+inline int runRegisteredBenchmarks(int &argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+// For benchmarks that need an event loop but no display.
+inline int runCoreBenchmarks(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    return runRegisteredBenchmarks(argc, argv);
+}
+
 // Runs the registered benchmarks inside a QApplication, offscreen unless a platform is named.
 inline int runWidgetBenchmarks(int argc, char **argv, AppFonts fonts = AppFonts::system)
 {
@@ -53,12 +71,7 @@ inline int runWidgetBenchmarks(int argc, char **argv, AppFonts fonts = AppFonts:
     QApplication app(argc, argv);
     if (fonts == AppFonts::registered)
         Fonts::registerApplicationFonts();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runRegisteredBenchmarks(argc, argv);
 }
 
 } // namespace benchsupport

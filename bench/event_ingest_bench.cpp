@@ -1,5 +1,6 @@
 // Event ingest benchmark: "request" event lines through the link's line reader, decoder and flush.
 // The stream body is cut into network-sized chunks and fed to EngineClient as the reply delivers it.
+#include "bench_support.h"
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
 
@@ -71,11 +72,5 @@ BENCHMARK(BM_EventIngest)->Args({1, 1400})->Args({100, 1400})->Args({1000, 16384
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runCoreBenchmarks(argc, argv);
 }
