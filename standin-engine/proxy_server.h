@@ -2,121 +2,23 @@
 // project's routes or passed through to the real host.
 #pragma once
 
-#include "engine/records/event_records.h"
-#include "engine/records/traffic_records.h"
+#include "connect_tunnel.h"
+#include "exchange_handler.h"
+#include "forwarder.h"
 #include "net_core.h"
-#include "route_matching.h"
-#include "upstream.h"
 
 #include <atomic>
-#include <chrono>
-#include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <random>
-#include <set>
 #include <string>
-#include <vector>
 
 namespace standin {
 
 class LeafCertificates;
-class SchemaLearner;
-class StateStore;
-class TrafficHistory;
+struct ProxyConnection;
 
-// One request as it reached the proxy.
-struct ProxiedRequest {
-    std::string method;
-    std::string target; // request target: "http://host/path?q" or "/path?q"
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
-
-    std::string header(const std::string &name) const; // case-insensitive, "" when absent
-};
-
-struct ProxiedResponse {
-    int status = 200;
-    std::string body;
-    std::string contentType;
-    std::vector<std::pair<std::string, std::string>> headers;
-    bool drop = false; // close without a proper answer (chaos)
-};
-
-// What the proxy decided for one request from its header alone, before any body or upstream.
-struct ExchangePlan {
-    std::chrono::system_clock::time_point startedAt;
-    std::chrono::steady_clock::time_point started;
-    std::string projectId;
-    std::optional<ProxyTarget> target;
-    TrafficRecord record; // method, host, path, scheme and query filled in
-    bool forward = false; // pass the request through to the real host
-    ProxiedResponse response; // the answer when not forwarding
-    int delayMs = 0;          // wait this long before answering (or forwarding)
-    bool injected = false;
-    std::string matchedPath;
-};
-
-// Answers one proxied exchange and records it; knows nothing of sockets, so tests call it directly.
-class ExchangeHandler final {
-public:
-    using Publish = std::function<void(const EngineEvent &)>;
-    // Waits the given milliseconds; false when the wait was cut short (the proxy is stopping).
-    using Wait = std::function<bool(int milliseconds)>;
-
-    // Response bodies up to this size are kept whole for schema learning when passed through.
-    static constexpr std::size_t kMaxLearnedBody = 1024 * 1024;
-
-    ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema, Publish publish);
-
-    // Ports on this machine the proxy must never forward to (the control API, the proxy itself).
-    void setOwnPorts(std::set<int> ports);
-    // Whether the target names one of those ports through a loopback name as written.
-    bool isOwnPort(const ProxyTarget &target) const;
-    Upstream &upstream() { return m_upstream; }
-
-    ExchangePlan plan(const ProxiedRequest &request);
-    // Records and announces a finished exchange. `responseBody` is the whole answer when `whole`,
-    // else its first part (enough for the stored copy, not for learning).
-    TrafficRecord finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                         const std::string &responseBody, bool whole);
-
-    // The whole exchange at once (replay and tests): plan, wait, forward when asked, record.
-    ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
-
-private:
-    void learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
-               const std::string &projectId);
-
-    StateStore &m_state;
-    TrafficHistory &m_history;
-    SchemaLearner &m_schema;
-    Publish m_publish;
-    Upstream m_upstream;
-    mutable std::mutex m_mutex;
-    std::set<int> m_ownPorts;
-    std::mt19937_64 m_random;
-};
-
-// JSON error bodies the proxy answers with.
-std::string proxyErrorBody(const std::string &message);
-
-// Names the proxy refuses to forward to on its own ports without resolving them.
-bool isLoopbackName(const std::string &hostname);
-
-// Lets one log line per key through in a quiet period.
-class LogThrottle final {
-public:
-    static constexpr std::chrono::seconds kQuiet {60};
-    bool shouldLog(const std::string &key);
-
-private:
-    std::mutex m_mutex;
-    std::map<std::string, std::chrono::steady_clock::time_point> m_last;
-};
-
-// The listener on the proxy port; started and stopped through the control API.
+// The listener on the proxy port and the session on each connection; started and stopped through
+// the control API.
 class ProxyServer final {
 public:
     ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves);
@@ -128,34 +30,37 @@ public:
     bool running() const;
     int port() const; // the bound port, or the last one
 
-private:
-    struct Connection;
-    template <class Stream>
-    net::asio::awaitable<bool> exchange(Stream &stream, net::beast::tcp_stream &timed, net::beast::flat_buffer &buffer,
-                                        net::http::request_parser<net::http::empty_body> &header,
-                                        const std::string &tunnelBase, Connection &connection);
-    template <class Stream>
-    net::asio::awaitable<bool> forward(Stream &stream, net::beast::tcp_stream &timed, net::beast::flat_buffer &buffer,
-                                       net::http::request_parser<net::http::empty_body> &header,
-                                       ProxiedRequest &request, ExchangePlan &plan, Connection &connection);
-    template <class Stream>
-    net::asio::awaitable<void> serveRequests(Stream &stream, net::beast::tcp_stream &timed,
+    // Requests on a connection until it ends; inside a tunnel, origin-form targets are taken as
+    // addressed to `tunnelBase` ("https://host").
+    net::asio::awaitable<void> serveRequests(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
+                                             const std::string &tunnelBase, ProxyConnection &connection);
+    net::asio::awaitable<void> serveRequests(net::beast::ssl_stream<net::beast::tcp_stream> &stream,
                                              net::beast::flat_buffer &buffer, const std::string &tunnelBase,
-                                             Connection &connection);
+                                             ProxyConnection &connection);
+
+private:
+    template <class Stream>
+    net::asio::awaitable<void> serveRequestsOn(Stream &stream, net::beast::flat_buffer &buffer,
+                                               const std::string &tunnelBase, ProxyConnection &connection);
+    template <class Stream>
+    net::asio::awaitable<bool> exchange(Stream &stream, net::beast::flat_buffer &buffer,
+                                        net::http::request_parser<net::http::empty_body> &header,
+                                        const std::string &tunnelBase, ProxyConnection &connection);
+    template <class Stream>
+    net::asio::awaitable<bool> answer(Stream &stream, net::beast::flat_buffer &buffer,
+                                      net::http::request_parser<net::http::empty_body> &header,
+                                      ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
     net::asio::awaitable<void> serve(net::tcp::socket socket);
-    net::asio::awaitable<void> serveConnect(std::shared_ptr<net::beast::tcp_stream> stream,
-                                            net::beast::flat_buffer &buffer, const std::string &authority,
-                                            unsigned version, Connection &connection);
 
     ExchangeHandler &m_handler;
     net::IoPool &m_pool;
-    LeafCertificates &m_leaves;
+    Forwarder m_forwarder;
+    ConnectTunnel m_tunnel;
     mutable std::mutex m_mutex;
     std::unique_ptr<net::Listener> m_listener;
     std::shared_ptr<net::ConnectionSet> m_connections;
     std::atomic<int> m_port {0};
     std::atomic<bool> m_running {false};
-    LogThrottle m_tlsFailures;
 };
 
 } // namespace standin

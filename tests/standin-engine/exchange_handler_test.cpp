@@ -1,5 +1,5 @@
 // One proxied exchange end to end without sockets: answer, history record, events and learning.
-#include "proxy_server.h"
+#include "exchange_handler.h"
 #include "schema_learner.h"
 #include "state_store.h"
 #include "traffic_history.h"

@@ -2,7 +2,7 @@
 // to TLS hosts, and tunnels relayed untouched when there is no CA.
 #include "engine_process.h"
 #include "leaf_certificates.h"
-#include "proxy_server.h"
+#include "log_throttle.h"
 #include "root_ca.h"
 #include "test_upstream.h"
 #include "upstream.h"

@@ -1,0 +1,223 @@
+// Deciding and recording one proxied exchange: route, planned answer, history record, event, learning.
+#include "exchange_handler.h"
+
+#include "bounded_input.h"
+#include "engine_support.h"
+#include "forwarder.h"
+#include "schema_learner.h"
+#include "state_store.h"
+#include "traffic_history.h"
+#include "upstream.h"
+
+#include "engine/records/error_reply.h"
+
+namespace standin {
+
+bool isLoopbackName(const std::string &hostname)
+{
+    return hostname == "127.0.0.1" || hostname == "localhost" || hostname == "[::1]" || hostname == "0.0.0.0"
+           || hostname.rfind("127.", 0) == 0;
+}
+
+std::string proxyErrorBody(const std::string &message)
+{
+    return encodeRecord(ErrorReply {message});
+}
+
+std::string ProxiedRequest::header(const std::string &name) const
+{
+    const std::string wanted = lowerAscii(name);
+    for (const auto &[key, value] : headers) {
+        if (lowerAscii(key) == wanted)
+            return value;
+    }
+    return {};
+}
+
+ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema,
+                                 Publish publish)
+    : m_state(state)
+    , m_history(history)
+    , m_schema(schema)
+    , m_publish(std::move(publish))
+    , m_upstream(std::make_unique<Upstream>())
+    , m_random(std::random_device {}())
+{
+}
+
+ExchangeHandler::~ExchangeHandler() = default;
+
+void ExchangeHandler::setOwnPorts(std::set<int> ports)
+{
+    m_upstream->setOwnPorts(ports);
+    std::lock_guard lock(m_mutex);
+    m_ownPorts = std::move(ports);
+}
+
+bool ExchangeHandler::isOwnPort(const ProxyTarget &target) const
+{
+    std::lock_guard lock(m_mutex);
+    return isLoopbackName(target.hostname) && m_ownPorts.count(target.port) > 0;
+}
+
+ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
+{
+    ExchangePlan plan;
+    plan.startedAt = std::chrono::system_clock::now();
+    plan.started = std::chrono::steady_clock::now();
+    plan.projectId = m_state.activeProjectId();
+    plan.record.time = isoTime(plan.startedAt);
+    plan.record.method = request.method;
+    ProxiedResponse &response = plan.response;
+
+    plan.target = parseProxyTarget(request.target, request.header("Host"));
+    if (request.method == "CONNECT") {
+        plan.target.reset();
+        plan.record.host = lowerAscii(request.target);
+        response.status = 501;
+        response.body = proxyErrorBody("CONNECT is answered by the proxy port itself");
+        return plan;
+    }
+    if (!plan.target) {
+        plan.record.host = lowerAscii(request.header("Host"));
+        plan.record.path = request.target;
+        response.status = 400;
+        response.body = proxyErrorBody("not a proxy request: expected an absolute http:// URL or a Host header");
+        return plan;
+    }
+    const ProxyTarget &target = *plan.target;
+    plan.record.host = target.host;
+    plan.record.path = target.path;
+    plan.record.scheme = target.scheme;
+    if (!target.query.empty())
+        plan.record.query = target.query;
+    if (isOwnPort(target)) {
+        response.status = 403;
+        response.body = proxyErrorBody("refusing to proxy to the engine's own port " + std::to_string(target.port));
+        return plan;
+    }
+
+    const ActiveProjectView view = m_state.activeView();
+    const auto index = findRoute(view.routes, request.method, target);
+    if (!index) {
+        response.status = 502;
+        response.body = proxyErrorBody("no active route matches " + request.method + " " + target.host + target.path);
+        return plan;
+    }
+    const WireRoute &route = view.routes[*index];
+    plan.matchedPath = route.path;
+
+    PlannedAnswer answer;
+    if (route.passThrough) {
+        answer.status = 0; // the real host answers unless chaos decides otherwise
+    } else {
+        answer = planAnswer(route, m_state.nextHit(route.id));
+        answer.body = substituteVariables(answer.body, view.variables);
+        plan.injected = true;
+    }
+    if (view.chaos) {
+        std::lock_guard lock(m_mutex);
+        applyChaos(*view.chaos, answer, m_random);
+    }
+    plan.delayMs = answer.latencyMs + (answer.holdThenTimeout ? kTimeoutHoldMs : 0);
+    if (answer.drop) {
+        response.status = 502;
+        response.body = proxyErrorBody("connection dropped by the active chaos preset");
+        response.drop = true;
+        return plan;
+    }
+    if (route.passThrough && answer.status == 0) {
+        plan.forward = true;
+        return plan;
+    }
+    response.status = answer.status;
+    response.body = answer.status == 204 || answer.status == 304 ? std::string() : std::move(answer.body);
+    return plan;
+}
+
+TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                      const std::string &responseBody, bool whole)
+{
+    TrafficRecord record = plan.record;
+    record.status = status;
+    record.latencyMs = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - plan.started).count());
+    record.injected = plan.injected;
+    std::map<std::string, std::string> headers;
+    for (const auto &[name, value] : request.headers) {
+        if (lowerAscii(name) != "proxy-authorization")
+            headers[sanitizeUtf8(name)] = sanitizeUtf8(value);
+    }
+    record.reqHeaders = std::move(headers);
+    if (!request.body.empty())
+        record.reqBody = sanitizeUtf8(request.body.size() > TrafficHistory::kMaxStoredBody + 1
+                                          ? request.body.substr(0, TrafficHistory::kMaxStoredBody + 1)
+                                          : request.body);
+    if (!responseBody.empty())
+        record.respBody = sanitizeUtf8(responseBody.size() > TrafficHistory::kMaxStoredBody + 1
+                                           ? responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1)
+                                           : responseBody);
+    record.host = sanitizeUtf8(record.host);
+    record.path = sanitizeUtf8(record.path);
+    if (record.query)
+        record.query = sanitizeUtf8(*record.query);
+
+    const TrafficRecord kept = m_history.add(record);
+    EngineEvent event;
+    event.type = "request";
+    event.time = localClockTime(plan.startedAt);
+    event.request = WireTrafficEvent {kept.id, event.time, kept.method, kept.host, kept.path,
+                                      kept.status, kept.latencyMs, kept.injected};
+    m_publish(event);
+
+    // Learning reads the whole body; the record only keeps a clipped copy.
+    if (whole && plan.target && status >= 200 && status < 300)
+        learn(kept, responseBody, plan.matchedPath.empty() ? kept.path : plan.matchedPath, plan.projectId);
+    return kept;
+}
+
+ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored)
+{
+    ExchangePlan planned = plan(request);
+    ProxiedResponse response = planned.response;
+    if (planned.delayMs > 0 && !wait(planned.delayMs)) {
+        response = {503, proxyErrorBody("the proxy is stopping"), {}, {}, false};
+    } else if (planned.forward) {
+        response = fetchWhole(*m_upstream, request, *planned.target);
+    }
+    if (response.contentType.empty())
+        response.contentType = contentTypeFor(response.body);
+    const TrafficRecord kept = finish(planned, request, response.status, response.body, true);
+    if (stored)
+        *stored = kept;
+    return response;
+}
+
+void ExchangeHandler::learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
+                            const std::string &projectId)
+{
+    std::string error;
+    const auto body = parseBoundedJson(responseBody, error);
+    if (!body || !(body->is_object() || body->is_array()))
+        return;
+    SchemaLearner::Observation observation {projectId, routeKey(record.method, record.host, routePath),
+                                            record.method, record.host, routePath, record.id, record.time};
+    const auto drift = m_schema.observe(observation, *body);
+    if (!drift)
+        return;
+    EngineEvent event;
+    event.type = "schema_drift";
+    const auto seen = parseIsoTime(record.time);
+    event.time = seen ? localClockTime(*seen) : record.time;
+    event.drift = *drift;
+    m_publish(event);
+}
+
+std::string contentTypeFor(const std::string &body)
+{
+    if (body.empty())
+        return {};
+    return nlohmann::json::accept(body) ? "application/json" : "text/plain; charset=utf-8";
+}
+
+} // namespace standin

@@ -1,0 +1,108 @@
+// Deciding and recording one proxied exchange: which route answers, what it answers, the history
+// record, the live event and schema learning. Knows nothing of sockets, so tests call it directly.
+#pragma once
+
+#include "engine/records/event_records.h"
+#include "engine/records/traffic_records.h"
+#include "route_matching.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+class SchemaLearner;
+class StateStore;
+class TrafficHistory;
+class Upstream;
+
+// One request as it reached the proxy.
+struct ProxiedRequest {
+    std::string method;
+    std::string target; // request target: "http://host/path?q" or "/path?q"
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    std::string header(const std::string &name) const; // case-insensitive, "" when absent
+};
+
+struct ProxiedResponse {
+    int status = 200;
+    std::string body;
+    std::string contentType;
+    std::vector<std::pair<std::string, std::string>> headers;
+    bool drop = false; // close without a proper answer (chaos)
+};
+
+// What the proxy decided for one request from its header alone, before any body or upstream.
+struct ExchangePlan {
+    std::chrono::system_clock::time_point startedAt;
+    std::chrono::steady_clock::time_point started;
+    std::string projectId;
+    std::optional<ProxyTarget> target;
+    TrafficRecord record; // method, host, path, scheme and query filled in
+    bool forward = false; // pass the request through to the real host
+    ProxiedResponse response; // the answer when not forwarding
+    int delayMs = 0;          // wait this long before answering (or forwarding)
+    bool injected = false;
+    std::string matchedPath;
+};
+
+class ExchangeHandler final {
+public:
+    using Publish = std::function<void(const EngineEvent &)>;
+    // Waits the given milliseconds; false when the wait was cut short (the proxy is stopping).
+    using Wait = std::function<bool(int milliseconds)>;
+
+    // Response bodies up to this size are kept whole for schema learning when passed through.
+    static constexpr std::size_t kMaxLearnedBody = 1024 * 1024;
+
+    ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema, Publish publish);
+    ~ExchangeHandler();
+
+    // Ports on this machine the proxy must never forward to (the control API, the proxy itself).
+    void setOwnPorts(std::set<int> ports);
+    // Whether the target names one of those ports through a loopback name as written.
+    bool isOwnPort(const ProxyTarget &target) const;
+    Upstream &upstream() { return *m_upstream; }
+
+    ExchangePlan plan(const ProxiedRequest &request);
+    // Records and announces a finished exchange. `responseBody` is the whole answer when `whole`,
+    // else its first part (enough for the stored copy, not for learning).
+    TrafficRecord finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                         const std::string &responseBody, bool whole);
+
+    // The whole exchange at once (replay and tests): plan, wait, forward when asked, record.
+    ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
+
+private:
+    void learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
+               const std::string &projectId);
+
+    StateStore &m_state;
+    TrafficHistory &m_history;
+    SchemaLearner &m_schema;
+    Publish m_publish;
+    std::unique_ptr<Upstream> m_upstream;
+    mutable std::mutex m_mutex;
+    std::set<int> m_ownPorts;
+    std::mt19937_64 m_random;
+};
+
+// JSON error bodies the proxy answers with.
+std::string proxyErrorBody(const std::string &message);
+
+// Names the proxy refuses to forward to on its own ports without resolving them.
+bool isLoopbackName(const std::string &hostname);
+
+// A body's content type when the route gives none: JSON when it parses, else plain text.
+std::string contentTypeFor(const std::string &body);
+
+} // namespace standin

@@ -1,0 +1,405 @@
+// Passing requests through to real hosts with bounded buffers, in three steps: connect, relay the
+// request, relay the response.
+#include "forwarder.h"
+
+#include "bounded_input.h"
+#include "proxy_connection.h"
+#include "traffic_history.h"
+#include "upstream.h"
+
+#include <limits>
+
+namespace standin {
+
+namespace {
+
+using namespace proxy;
+using net::Limits;
+
+// How long a real host may take to start answering, and between two pieces of its answer.
+constexpr std::chrono::minutes kUpstreamWait {5};
+
+// One forwarded exchange; lives on the coroutine frame of `Forwarder::forward`.
+template <class Stream>
+class ForwardedExchange final {
+public:
+    ForwardedExchange(ExchangeHandler &handler, Stream &client, beast::flat_buffer &buffer,
+                      http::request_parser<http::empty_body> &header, ProxiedRequest &request, ExchangePlan &plan,
+                      ProxyConnection &connection)
+        : m_handler(handler)
+        , m_client(client)
+        , m_buffer(buffer)
+        , m_header(header)
+        , m_request(request)
+        , m_plan(plan)
+        , m_connection(connection)
+        , m_target(*plan.target)
+        , m_version(header.get().version())
+        , m_clientKeepAlive(header.get().keep_alive())
+        , m_hadBody(expectsBody(header))
+        , m_isHead(header.get().method() == http::verb::head)
+        , m_upstreamKey(m_target.scheme + "://" + m_target.hostname + ":" + std::to_string(m_target.port))
+    {
+    }
+
+    asio::awaitable<bool> run()
+    {
+        if (m_plan.delayMs > 0 && !co_await waitCancellably(m_plan.delayMs, m_connection))
+            co_return false;
+        takeKeptConnection();
+        struct Release {
+            ProxyConnection &connection;
+            ~Release() { connection.upstream = nullptr; }
+        } release {m_connection};
+
+        co_await sendContinueIfAsked(m_client, m_header);
+        prepareRequest();
+        for (;;) {
+            if (!m_upstream && !co_await connect())
+                co_return m_clientUsable;
+            m_connection.upstream = &m_upstream->lowest();
+            co_await relayRequest();
+            if (!m_ec) {
+                co_await readResponseHeader();
+                m_upstreamFailed = m_upstreamFailed || m_ec;
+            }
+            // A kept connection the host closed meanwhile: once more on a new one, when nothing of the
+            // client's body was sent (so nothing is sent twice).
+            if (m_ec && m_upstreamFailed && m_reused && !m_hadBody) {
+                m_reused = false;
+                m_upstreamFailed = false;
+                m_ec = {};
+                m_upstream.reset();
+                m_upstreamBuffer.clear();
+                continue;
+            }
+            break;
+        }
+        m_request.body = std::move(m_requestCopy);
+        if (m_ec && !m_upstreamFailed) { // the client went away or broke its body
+            m_handler.finish(m_plan, m_request, 400, std::string(), false);
+            co_return false;
+        }
+        if (m_ec) {
+            const std::string text = "upstream " + m_target.host + " failed: " + m_ec.message();
+            m_handler.finish(m_plan, m_request, 502, proxyErrorBody(text), false);
+            co_await writeError(m_client, m_version, 502, text, false);
+            co_return false;
+        }
+        co_return co_await relayResponse();
+    }
+
+private:
+    // A kept connection to the same host is used again; a fresh one is opened otherwise.
+    void takeKeptConnection()
+    {
+        if (m_connection.idle && m_connection.idleKey == m_upstreamKey
+            && m_connection.idle->lowest().socket().is_open()) {
+            m_upstream = std::move(m_connection.idle);
+            m_reused = true;
+        }
+        m_connection.idle.reset();
+    }
+
+    // The client's header with hop-by-hop fields gone, addressed to the host in origin form.
+    void prepareRequest()
+    {
+        m_requestParser.emplace(std::move(m_header));
+        m_requestParser->body_limit((std::numeric_limits<std::uint64_t>::max)());
+        auto &outgoing = m_requestParser->get();
+        const bool chunkedIn = m_requestParser->chunked();
+        dropHopByHop(outgoing);
+        outgoing.erase(http::field::expect);
+        outgoing.erase(http::field::host);
+        outgoing.set(http::field::host, m_target.host);
+        outgoing.target(m_target.path + (m_target.query.empty() ? "" : "?" + m_target.query));
+        outgoing.version(11);
+        if (chunkedIn)
+            outgoing.chunked(true);
+        outgoing.keep_alive(true);
+    }
+
+    // Step 1: a connection to the real host; false (the client answered) when there is none.
+    asio::awaitable<bool> connect()
+    {
+        UpstreamFailure failure;
+        m_upstream = co_await m_handler.upstream().connect(m_target.hostname, m_target.port,
+                                                           m_target.scheme == "https", failure);
+        if (m_upstream)
+            co_return true;
+        m_request.body = m_requestCopy;
+        m_handler.finish(m_plan, m_request, failure.status, proxyErrorBody(failure.message), false);
+        m_clientUsable = m_clientKeepAlive && !m_hadBody;
+        co_await writeError(m_client, m_version, failure.status, failure.message, m_clientUsable);
+        co_return false;
+    }
+
+    // Step 2: the request header, then its body piece by piece as the client sends it.
+    asio::awaitable<void> relayRequest()
+    {
+        if (m_upstream->tls)
+            co_await relayRequestTo(*m_upstream->tls);
+        else
+            co_await relayRequestTo(*m_upstream->plain);
+    }
+
+    template <class Upstream>
+    asio::awaitable<void> relayRequestTo(Upstream &up)
+    {
+        auto &outgoing = m_requestParser->get();
+        http::request_serializer<http::buffer_body> serializer {outgoing};
+        m_upstream->lowest().expires_after(Limits::kProgress);
+        co_await http::async_write_header(up, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+        if (m_ec) {
+            m_upstreamFailed = true;
+            co_return;
+        }
+        while (!serializer.is_done()) {
+            if (!m_requestParser->is_done()) {
+                const std::size_t n = co_await readPiece(m_client, m_buffer, *m_requestParser, m_chunk,
+                                                         Limits::kProgress, m_ec);
+                if (m_ec)
+                    co_return;
+                keep(m_requestCopy, m_chunk.data(), n, TrafficHistory::kMaxStoredBody + 1);
+                outgoing.body().data = m_chunk.data();
+                outgoing.body().size = n;
+                outgoing.body().more = !m_requestParser->is_done();
+            } else {
+                outgoing.body().data = nullptr;
+                outgoing.body().size = 0;
+                outgoing.body().more = false;
+            }
+            m_upstream->lowest().expires_after(Limits::kProgress);
+            co_await http::async_write(up, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+            if (m_ec == http::error::need_buffer)
+                m_ec = {};
+            if (m_ec) {
+                m_upstreamFailed = true;
+                co_return;
+            }
+        }
+    }
+
+    // The host's answer header, interim (1xx) answers skipped.
+    asio::awaitable<void> readResponseHeader()
+    {
+        if (m_upstream->tls)
+            co_await readResponseHeaderFrom(*m_upstream->tls);
+        else
+            co_await readResponseHeaderFrom(*m_upstream->plain);
+    }
+
+    template <class Upstream>
+    asio::awaitable<void> readResponseHeaderFrom(Upstream &up)
+    {
+        for (;;) {
+            m_responseParser.emplace();
+            m_responseParser->header_limit(Limits::kMaxHeaderBytes);
+            m_responseParser->body_limit((std::numeric_limits<std::uint64_t>::max)());
+            if (m_isHead)
+                m_responseParser->skip(true);
+            m_upstream->lowest().expires_after(kUpstreamWait);
+            co_await http::async_read_header(up, m_upstreamBuffer, *m_responseParser,
+                                             asio::redirect_error(asio::use_awaitable, m_ec));
+            if (m_ec || m_responseParser->get().result_int() >= 200 || m_responseParser->get().result_int() == 101)
+                co_return;
+        }
+    }
+
+    // Step 3: the answer relayed with every end-to-end field, its body piece by piece; recorded, and
+    // the host connection kept for the client's next request when it can be.
+    asio::awaitable<bool> relayResponse()
+    {
+        auto &incoming = m_responseParser->get();
+        m_status = incoming.result_int();
+        const bool upstreamKeepsAlive = incoming.keep_alive();
+        const bool bodiless = m_isHead || m_status == 204 || m_status == 304 || m_status == 101;
+        const bool sized = incoming.has_content_length();
+        const bool upstreamChunked = m_responseParser->chunked();
+        dropHopByHop(incoming);
+        bool keepAlive = m_clientKeepAlive && m_status != 101;
+        if (m_version < 11) {
+            incoming.version(10);
+            if (!sized && !bodiless)
+                keepAlive = false; // ends with the connection
+        } else {
+            incoming.version(11);
+            if (!bodiless && (upstreamChunked || !sized))
+                incoming.chunked(true);
+        }
+        incoming.keep_alive(keepAlive);
+
+        if (m_upstream->tls)
+            co_await relayResponseFrom(*m_upstream->tls);
+        else
+            co_await relayResponseFrom(*m_upstream->plain);
+        if (!m_recorded) {
+            m_whole = false;
+            record();
+        }
+        if (m_ec) // a cut answer can only be passed on as a cut connection
+            co_return false;
+        if (upstreamKeepsAlive && m_responseParser->is_done() && m_upstreamBuffer.size() == 0 && m_status != 101) {
+            m_connection.idle = std::move(m_upstream);
+            m_connection.idleKey = m_upstreamKey;
+        }
+        co_return keepAlive && !m_clientFailed;
+    }
+
+    template <class Upstream>
+    asio::awaitable<void> relayResponseFrom(Upstream &up)
+    {
+        auto &incoming = m_responseParser->get();
+        auto &timed = beast::get_lowest_layer(m_client);
+        http::response_serializer<http::buffer_body> serializer {incoming};
+        if (m_responseParser->is_done())
+            record();
+        timed.expires_after(Limits::kProgress);
+        co_await http::async_write_header(m_client, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+        if (m_ec) {
+            m_clientFailed = true;
+            co_return;
+        }
+        while (!serializer.is_done()) {
+            if (!m_responseParser->is_done()) {
+                const std::size_t n = co_await readPiece(up, m_upstreamBuffer, *m_responseParser, m_chunk,
+                                                         kUpstreamWait, m_ec);
+                if (m_ec)
+                    co_return;
+                m_whole = keep(m_responseCopy, m_chunk.data(), n, ExchangeHandler::kMaxLearnedBody) && m_whole;
+                incoming.body().data = m_chunk.data();
+                incoming.body().size = n;
+                incoming.body().more = !m_responseParser->is_done();
+            } else {
+                incoming.body().data = nullptr;
+                incoming.body().size = 0;
+                incoming.body().more = false;
+            }
+            if (m_responseParser->is_done())
+                record();
+            timed.expires_after(Limits::kProgress);
+            co_await http::async_write(m_client, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+            if (m_ec == http::error::need_buffer)
+                m_ec = {};
+            if (m_ec) {
+                m_clientFailed = true;
+                co_return;
+            }
+        }
+    }
+
+    // Recorded as soon as the whole answer is in, before the client has its end, so what the
+    // client saw is already in the history.
+    void record()
+    {
+        if (!m_recorded)
+            m_handler.finish(m_plan, m_request, m_status, m_responseCopy, m_whole && !m_ec);
+        m_recorded = true;
+    }
+
+    ExchangeHandler &m_handler;
+    Stream &m_client;
+    beast::flat_buffer &m_buffer;
+    http::request_parser<http::empty_body> &m_header;
+    ProxiedRequest &m_request;
+    ExchangePlan &m_plan;
+    ProxyConnection &m_connection;
+    const ProxyTarget m_target;
+    const unsigned m_version;
+    const bool m_clientKeepAlive;
+    const bool m_hadBody;
+    const bool m_isHead;
+    const std::string m_upstreamKey;
+
+    std::optional<UpstreamConnection> m_upstream;
+    bool m_reused = false;
+    bool m_upstreamFailed = false;
+    bool m_clientFailed = false;
+    bool m_clientUsable = false;
+    beast::error_code m_ec;
+    Chunk m_chunk;
+    std::optional<http::request_parser<http::buffer_body>> m_requestParser;
+    std::string m_requestCopy;
+    beast::flat_buffer m_upstreamBuffer {Limits::kMaxHeaderBytes + Limits::kStreamChunk};
+    std::optional<http::response_parser<http::buffer_body>> m_responseParser;
+    int m_status = 0;
+    std::string m_responseCopy;
+    bool m_whole = true;
+    bool m_recorded = false;
+};
+
+} // namespace
+
+Forwarder::Forwarder(ExchangeHandler &handler)
+    : m_handler(handler)
+{
+}
+
+asio::awaitable<bool> Forwarder::forward(beast::tcp_stream &client, beast::flat_buffer &buffer,
+                                         http::request_parser<http::empty_body> &header, ProxiedRequest &request,
+                                         ExchangePlan &plan, ProxyConnection &connection)
+{
+    ForwardedExchange<beast::tcp_stream> exchange(m_handler, client, buffer, header, request, plan, connection);
+    co_return co_await exchange.run();
+}
+
+asio::awaitable<bool> Forwarder::forward(beast::ssl_stream<beast::tcp_stream> &client, beast::flat_buffer &buffer,
+                                         http::request_parser<http::empty_body> &header, ProxiedRequest &request,
+                                         ExchangePlan &plan, ProxyConnection &connection)
+{
+    ForwardedExchange<beast::ssl_stream<beast::tcp_stream>> exchange(m_handler, client, buffer, header, request,
+                                                                     plan, connection);
+    co_return co_await exchange.run();
+}
+
+ProxiedResponse fetchWhole(Upstream &upstream, const ProxiedRequest &request, const ProxyTarget &target)
+{
+    ProxiedResponse response;
+    asio::io_context context;
+    asio::co_spawn(
+        context,
+        [&]() -> asio::awaitable<void> {
+            UpstreamFailure failure;
+            auto connection = co_await upstream.connect(target.hostname, target.port, target.scheme == "https",
+                                                        failure);
+            if (!connection) {
+                response = {failure.status, proxyErrorBody(failure.message), {}, {}, false};
+                co_return;
+            }
+            http::request<http::string_body> out {http::string_to_verb(request.method),
+                                                  target.path + (target.query.empty() ? "" : "?" + target.query), 11};
+            for (const auto &[name, value] : request.headers) {
+                if (!isHopByHop(name) && !beast::iequals(name, "host") && !beast::iequals(name, "content-length"))
+                    out.insert(name, value);
+            }
+            out.set(http::field::host, target.host);
+            out.body() = request.body;
+            out.prepare_payload();
+            http::response_parser<http::string_body> parser;
+            parser.body_limit(kMaxBodyBytes);
+            beast::flat_buffer buffer;
+            beast::error_code ec;
+            auto exchange = [&](auto &stream) -> asio::awaitable<void> {
+                connection->lowest().expires_after(std::chrono::seconds(30));
+                co_await http::async_write(stream, out, asio::redirect_error(asio::use_awaitable, ec));
+                if (!ec)
+                    co_await http::async_read(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+            };
+            if (connection->tls)
+                co_await exchange(*connection->tls);
+            else
+                co_await exchange(*connection->plain);
+            if (ec) {
+                response = {502, proxyErrorBody("upstream " + target.host + " failed: " + ec.message()), {}, {}, false};
+                co_return;
+            }
+            response.status = parser.get().result_int();
+            response.body = std::move(parser.get().body());
+            response.contentType = std::string(parser.get()[http::field::content_type]);
+        },
+        asio::detached);
+    context.run();
+    return response;
+}
+
+} // namespace standin

@@ -1,0 +1,36 @@
+// Passing a request through to the real host: connect (or reuse the kept connection), relay the
+// client's request piece by piece, relay the host's answer piece by piece, record the exchange.
+#pragma once
+
+#include "exchange_handler.h"
+#include "net_core.h"
+
+#include <boost/beast/ssl/ssl_stream.hpp>
+
+namespace standin {
+
+struct ProxyConnection;
+class Upstream;
+
+class Forwarder final {
+public:
+    explicit Forwarder(ExchangeHandler &handler);
+
+    // Forwards one request whose header has been read; true when the client connection stays usable.
+    net::asio::awaitable<bool> forward(net::beast::tcp_stream &client, net::beast::flat_buffer &buffer,
+                                       net::http::request_parser<net::http::empty_body> &header,
+                                       ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
+    net::asio::awaitable<bool> forward(net::beast::ssl_stream<net::beast::tcp_stream> &client,
+                                       net::beast::flat_buffer &buffer,
+                                       net::http::request_parser<net::http::empty_body> &header,
+                                       ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
+
+private:
+    ExchangeHandler &m_handler;
+};
+
+// Sends a whole request to the real host and reads its whole answer on a private context (no client
+// socket to stream to).
+ProxiedResponse fetchWhole(Upstream &upstream, const ProxiedRequest &request, const ProxyTarget &target);
+
+} // namespace standin

@@ -1,0 +1,119 @@
+// What the proxy's session, forwarder and tunnel share about one client connection: the handles a
+// stop must reach, and the small stream steps every one of them takes.
+#pragma once
+
+#include "engine_support.h"
+#include "net_core.h"
+#include "upstream.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace standin {
+
+// What stopping the port needs to reach on one connection: its socket, the host's and a latency wait.
+struct ProxyConnection {
+    net::beast::tcp_stream *socket = nullptr;
+    net::beast::tcp_stream *upstream = nullptr;
+    net::asio::steady_timer *waiting = nullptr;
+    // The last host connection, kept for the client's next request to the same host.
+    std::optional<UpstreamConnection> idle;
+    std::string idleKey;
+
+    void close();
+};
+
+namespace proxy {
+
+namespace asio = net::asio;
+namespace beast = net::beast;
+namespace http = net::http;
+
+using Chunk = std::array<char, net::Limits::kStreamChunk>;
+
+bool isHopByHop(std::string_view name);
+
+// Removes hop-by-hop fields, and those the Connection field names, from a message about to be relayed.
+template <class Fields>
+void dropHopByHop(Fields &fields)
+{
+    std::vector<std::string> named;
+    for (const auto &field : fields) {
+        if (!beast::iequals(field.name_string(), "connection"))
+            continue;
+        for (const auto &token : http::token_list {field.value()})
+            named.push_back(lowerAscii(std::string(token)));
+    }
+    std::vector<std::string> doomed;
+    for (const auto &field : fields) {
+        const std::string name = lowerAscii(std::string(field.name_string()));
+        if (isHopByHop(name) || std::find(named.begin(), named.end(), name) != named.end())
+            doomed.push_back(name);
+    }
+    for (const auto &name : doomed)
+        fields.erase(name);
+}
+
+bool expectsBody(const http::request_parser<http::empty_body> &parser);
+
+// Appends to a kept copy up to a bound; false once something had to be left out.
+bool keep(std::string &copy, const char *data, std::size_t size, std::size_t bound);
+
+// Waits on a timer the connection's stop can cancel; false when it was cancelled.
+asio::awaitable<bool> waitCancellably(int milliseconds, ProxyConnection &connection);
+
+template <class Stream>
+asio::awaitable<void> sendContinueIfAsked(Stream &stream, const http::request_parser<http::empty_body> &parser)
+{
+    if (!expectsBody(parser) || !beast::iequals(parser.get()[http::field::expect], "100-continue"))
+        co_return;
+    static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+    beast::error_code ec;
+    beast::get_lowest_layer(stream).expires_after(net::Limits::kProgress);
+    co_await asio::async_write(stream, asio::buffer(kContinue), asio::redirect_error(asio::use_awaitable, ec));
+}
+
+template <class Stream>
+asio::awaitable<bool> writeError(Stream &stream, unsigned version, int status, const std::string &message,
+                                 bool keepAlive)
+{
+    auto response = net::jsonError(version, status, message, keepAlive);
+    co_return co_await net::writeMessage(stream, beast::get_lowest_layer(stream), response);
+}
+
+// Closes a connection that may still have unread input, so the last answer isn't lost to a reset.
+template <class Stream>
+asio::awaitable<void> closeGently(Stream &stream)
+{
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
+        co_await net::lingeringClose(stream);
+}
+
+// Reads one piece of a body into `chunk`; returns its size, with `ec` set at a failure.
+template <class Stream, class Parser>
+asio::awaitable<std::size_t> readPiece(Stream &stream, beast::flat_buffer &buffer, Parser &parser, Chunk &chunk,
+                                       std::chrono::steady_clock::duration wait, beast::error_code &ec)
+{
+    // Whatever has arrived goes on at once (an event stream trickles), but never an empty piece.
+    parser.get().body().data = chunk.data();
+    parser.get().body().size = chunk.size();
+    while (!parser.is_done() && parser.get().body().size == chunk.size()) {
+        beast::get_lowest_layer(stream).expires_after(wait);
+        co_await http::async_read_some(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+        if (ec == http::error::need_buffer)
+            ec = {};
+        if (ec)
+            break;
+    }
+    co_return chunk.size() - parser.get().body().size;
+}
+
+} // namespace proxy
+
+} // namespace standin
