@@ -99,22 +99,21 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
 
     const ActiveProjectView view = m_state.activeView();
     const auto index = findRoute(view.routes, request.method, target);
-    if (!index) {
-        response.status = 502;
-        response.body = proxyErrorBody("no active route matches " + request.method + " " + target.host + target.path);
-        return plan;
-    }
-    const WireRoute &route = view.routes[*index];
-    plan.matchedPath = route.path;
+    // What no route mocks goes to the real host, as a pass-through route would send it.
+    const WireRoute *route = index ? &view.routes[*index] : nullptr;
+    const bool passThrough = !route || route->passThrough;
+    if (route)
+        plan.matchedPath = route->path;
 
     PlannedAnswer answer;
-    if (route.passThrough) {
+    if (passThrough) {
         answer.status = 0; // the real host answers unless chaos decides otherwise
     } else {
-        answer = planAnswer(route, m_state.nextHit(route.id));
+        answer = planAnswer(*route, m_state.nextHit(route->id));
         answer.body = substituteVariables(answer.body, view.variables);
         plan.injected = true;
     }
+    const bool stepDrops = answer.drop;
     if (view.chaos) {
         std::lock_guard lock(m_mutex);
         applyChaos(*view.chaos, answer, m_random);
@@ -122,11 +121,12 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     plan.delayMs = answer.latencyMs + (answer.holdThenTimeout ? kTimeoutHoldMs : 0);
     if (answer.drop) {
         response.status = 502;
-        response.body = proxyErrorBody("connection dropped by the active chaos preset");
+        response.body = proxyErrorBody(stepDrops ? "connection dropped by the route's sequence step"
+                                                 : "connection dropped by the active chaos preset");
         response.drop = true;
         return plan;
     }
-    if (route.passThrough && answer.status == 0) {
+    if (passThrough && answer.status == 0) {
         plan.forward = true;
         return plan;
     }

@@ -254,6 +254,11 @@ PlannedAnswer planAnswer(const WireRoute &route, size_t hit)
     if (answer.status < 100 || answer.status > 599)
         answer.status = 200;
     applyOverride(answer, overrideText);
+    // A sequence step's "timeout" drops the connection; the route's own holds, then answers 504.
+    if (steps && !steps->empty() && answer.holdThenTimeout) {
+        answer.holdThenTimeout = false;
+        answer.drop = true;
+    }
     return answer;
 }
 

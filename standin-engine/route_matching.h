@@ -48,7 +48,7 @@ struct PlannedAnswer {
     std::string body;
     int latencyMs = 0;
     bool holdThenTimeout = false; // the "timeout" override: wait, then answer 504
-    bool drop = false;            // a chaos "drop" fault
+    bool drop = false;            // a chaos "drop" fault, or a sequence step's "timeout": close unanswered
 };
 
 // How long a "timeout" override holds the request before giving up with 504.

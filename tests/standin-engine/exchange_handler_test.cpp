@@ -28,7 +28,10 @@ protected:
         ProxiedRequest request;
         request.method = method;
         request.target = target;
-        return m_handler.handle(request, [waitsFinish](int) { return waitsFinish; });
+        return m_handler.handle(request, [this, waitsFinish](int ms) {
+            m_waited.push_back(ms);
+            return waitsFinish;
+        });
     }
 
     void serve(const std::string &path, const std::string &body, int latency = 0)
@@ -49,6 +52,7 @@ protected:
     TrafficHistory m_history;
     SchemaLearner m_schema;
     std::vector<EngineEvent> m_events;
+    std::vector<int> m_waited;
     ExchangeHandler m_handler;
 };
 
@@ -101,4 +105,32 @@ TEST_F(Exchanges, LearnsFromWholeBodiesLargerThanTheStoredCopy)
     ASSERT_EQ(m_events.back().type, "schema_drift");
     EXPECT_EQ(m_events.back().drift->breaking, 1);
     EXPECT_EQ(m_events[m_events.size() - 2].request->id, m_events.back().drift->trafficId);
+}
+
+TEST_F(Exchanges, TimeoutStepDropsTheConnectionWhileARouteTimeoutHoldsThenAnswers504)
+{
+    WireRoute route;
+    route.id = "r-seq";
+    route.method = "GET";
+    route.host = "api.test";
+    route.path = "/flaky";
+    WireStep fine;
+    fine.status = 200;
+    fine.body = "fine";
+    WireStep gone = fine;
+    gone.override = "timeout";
+    route.sequence = std::vector<WireStep> {fine, gone};
+    m_state.setRoutes({route});
+    EXPECT_EQ(send("GET", "http://api.test/flaky").status, 200);
+    const ProxiedResponse dropped = send("GET", "http://api.test/flaky");
+    EXPECT_TRUE(dropped.drop);
+    EXPECT_TRUE(m_waited.empty()); // dropped at once, no hold
+
+    route.sequence.reset();
+    route.override = "timeout";
+    m_state.setRoutes({route});
+    const ProxiedResponse held = send("GET", "http://api.test/flaky");
+    EXPECT_FALSE(held.drop);
+    EXPECT_EQ(held.status, 504);
+    EXPECT_EQ(m_waited, std::vector<int> {kTimeoutHoldMs});
 }

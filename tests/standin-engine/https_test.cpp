@@ -201,6 +201,15 @@ TEST_F(Https, PassThroughVerifiesTheRealHost)
     EXPECT_EQ(records[1].status, 200);
     EXPECT_FALSE(records[1].injected);
     EXPECT_EQ(records[0].status, 502);
+
+    // A path no route names is intercepted and forwarded to the same verified host.
+    const std::string unmatched = getThroughTunnel(good, "localhost", "/no-route", ca.certPEM, error);
+    EXPECT_EQ(statusOf(unmatched), 200) << error << unmatched;
+    EXPECT_EQ(bodyOf(unmatched), "secure hello for /no-route");
+    const auto after = history();
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0].url(), "https://" + good + "/no-route");
+    EXPECT_FALSE(after[0].injected);
 }
 
 TEST_F(Https, WithoutACaTunnelsAreRelayedUntouched)

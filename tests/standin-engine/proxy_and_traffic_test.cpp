@@ -88,8 +88,9 @@ TEST_F(RunningProxy, ParamRouteAnswersWithItsStatusBodyAndLatency)
     EXPECT_GE(records[0].latencyMs, 120);
 }
 
-TEST_F(RunningProxy, UnmatchedInactiveAndWrongMethodGetA502NotAMock)
+TEST_F(RunningProxy, UnmatchedInactiveAndWrongMethodGoToTheRealHostNotToAMock)
 {
+    // api.test and other.test resolve nowhere, so the real host's side fails with a 502.
     for (const auto &[method, url] : std::vector<std::pair<std::string, std::string>> {
              {"GET", "http://api.test/v2/off"},
              {"GET", "http://api.test/v2/users/7"}, // one segment short of the :id/profile route
@@ -100,10 +101,50 @@ TEST_F(RunningProxy, UnmatchedInactiveAndWrongMethodGetA502NotAMock)
         EXPECT_EQ(reply->status, 502) << url;
         EXPECT_TRUE(decodeRecord<ErrorReply>(reply->body)) << reply->body;
     }
+    standintest::TestUpstream upstream([](const standintest::TestUpstream::Request &request,
+                                          standintest::TestUpstream::Reply &reply) {
+        reply.body = R"({"real":")" + request.method + " " + request.target + R"("})";
+        reply.headers = {{"Content-Type", "application/json"}};
+    });
+    const std::string host = "localhost:" + std::to_string(upstream.port());
+    const auto real = proxyRequest(m_proxyPort, "GET", "http://" + host + "/v2/users/7?x=1");
+    ASSERT_TRUE(real);
+    EXPECT_EQ(real->status, 200);
+    EXPECT_EQ(real->body, R"({"real":"GET /v2/users/7?x=1"})");
+    EXPECT_EQ(upstream.requests(), 1);
+
     const auto records = history(*m_engine, "?limit=10");
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     for (const auto &record : records)
         EXPECT_FALSE(record.injected);
+    EXPECT_EQ(records[0].host, host);
+    EXPECT_EQ(records[0].status, 200);
+    EXPECT_EQ(records[0].respBody.value_or(""), real->body);
+}
+
+TEST_F(RunningProxy, TimeoutStepClosesTheConnectionUnanswered)
+{
+    WireRoute route;
+    route.id = "r-gone";
+    route.method = "GET";
+    route.host = "api.test";
+    route.path = "/gone";
+    WireStep step;
+    step.override = "timeout";
+    route.sequence = std::vector<WireStep> {step};
+    ASSERT_EQ(m_engine->client()->Post("/routes", encodeRecord(std::vector<WireRoute> {route}), "application/json")->status,
+              200);
+    standintest::RawSocket socket;
+    ASSERT_TRUE(socket.connect(m_proxyPort));
+    socket.send("GET http://api.test/gone HTTP/1.1\r\nHost: api.test\r\n\r\n");
+    std::string answer;
+    // Closed by the engine, long before a held request would have been answered.
+    EXPECT_TRUE(socket.readToEnd(answer, std::chrono::seconds(5)));
+    EXPECT_EQ(answer, "");
+    const auto records = history(*m_engine, "?limit=1");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].path, "/gone");
+    EXPECT_EQ(records[0].status, 502);
 }
 
 TEST_F(RunningProxy, RefusesToProxyToItsOwnControlPort)
