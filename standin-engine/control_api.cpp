@@ -123,6 +123,9 @@ std::vector<std::string> garbageEventLines(const StandinEngine &engine)
 void serveEvents(StandinEngine &engine, Response &res)
 {
     auto subscription = engine.events().subscribe();
+    if (!subscription)
+        return fail(res, 503, "too many event-stream readers (at most " + std::to_string(EventHub::kMaxSubscribers)
+                                  + "); close one and try again");
     auto stream = std::make_shared<ControlEventStream>();
     stream->subscription = subscription;
     stream->firstLines.push_back("data: " + encodeRecord(engine.makeEvent("hello", true)) + "\n\n");

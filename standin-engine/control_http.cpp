@@ -85,7 +85,9 @@ bool hasBody(const http::request_parser<http::empty_body> &parser)
 
 // Writes the event stream until it closes or the reader goes away. Payloads wake the connection
 // through the subscription's waker; a comment line now and then finds readers that left silently.
-asio::awaitable<void> streamEvents(beast::tcp_stream &stream, ControlEventStream &events, unsigned version)
+// A reader that fell past its bound has its socket closed at once, even with a write pending.
+asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &stream, ControlEventStream &events,
+                                   unsigned version)
 {
     http::response<http::empty_body> header {http::status::ok, version};
     header.set(http::field::content_type, "text/event-stream");
@@ -93,49 +95,62 @@ asio::awaitable<void> streamEvents(beast::tcp_stream &stream, ControlEventStream
     header.chunked(true);
     http::response_serializer<http::empty_body> serializer {header};
     beast::error_code ec;
-    stream.expires_after(Limits::kProgress);
-    co_await http::async_write_header(stream, serializer, asio::redirect_error(asio::use_awaitable, ec));
+    stream->expires_after(Limits::kProgress);
+    co_await http::async_write_header(*stream, serializer, asio::redirect_error(asio::use_awaitable, ec));
     if (ec)
         co_return;
 
     auto executor = co_await asio::this_coro::executor;
     auto wake = std::make_shared<asio::steady_timer>(executor);
     auto wakePending = std::make_shared<std::atomic<bool>>(false);
-    events.subscription->setWaker([executor, wakePending, weak = std::weak_ptr<asio::steady_timer>(wake)] {
+    const std::weak_ptr<EventSubscription> subscription = events.subscription;
+    events.subscription->setWaker([executor, wakePending, subscription, weakTimer = std::weak_ptr<asio::steady_timer>(wake),
+                                   weakStream = std::weak_ptr<beast::tcp_stream>(stream)] {
         // One wake-up in flight is enough: the connection takes everything queued when it runs.
         if (wakePending->exchange(true))
             return;
-        asio::post(executor, [weak] {
-            if (auto timer = weak.lock())
+        asio::post(executor, [subscription, weakTimer, weakStream] {
+            if (auto timer = weakTimer.lock())
                 timer->cancel();
+            const auto open = subscription.lock();
+            if (open && open->overflowed()) {
+                if (auto socketStream = weakStream.lock())
+                    socketStream->socket().close();
+            }
         });
     });
-    std::vector<std::string> lines = std::move(events.firstLines);
+    std::string batch;
+    for (const auto &line : events.firstLines)
+        batch += line;
+    events.firstLines.clear();
     for (;;) {
         wakePending->store(false);
-        for (auto &payload : events.subscription->take(std::chrono::milliseconds(0)))
-            lines.push_back("data: " + payload + "\n\n");
-        if (!lines.empty()) {
-            std::string batch;
-            for (const auto &line : lines)
-                batch += line;
-            lines.clear();
-            stream.expires_after(Limits::kProgress);
-            co_await asio::async_write(stream, http::make_chunk(asio::buffer(batch)),
+        for (const auto &payload : events.subscription->take(std::chrono::milliseconds(0))) {
+            batch += "data: ";
+            batch += *payload;
+            batch += "\n\n";
+        }
+        if (events.subscription->overflowed())
+            break;
+        if (!batch.empty()) {
+            stream->expires_after(Limits::kProgress);
+            co_await asio::async_write(*stream, http::make_chunk(asio::buffer(batch)),
                                        asio::redirect_error(asio::use_awaitable, ec));
+            // A large batch's buffer is not kept for the small ones that follow.
+            batch = std::string();
             if (ec)
                 break;
             continue;
         }
         if (events.subscription->closed()) {
-            stream.expires_after(Limits::kProgress);
-            co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(asio::use_awaitable, ec));
+            stream->expires_after(Limits::kProgress);
+            co_await asio::async_write(*stream, http::make_chunk_last(), asio::redirect_error(asio::use_awaitable, ec));
             break;
         }
         wake->expires_after(std::chrono::seconds(10));
         co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
         if (!ec) // ten quiet seconds
-            lines.push_back(": keep-alive\n\n");
+            batch = ": keep-alive\n\n";
     }
     events.subscription->setWaker(nullptr);
 }
@@ -471,7 +486,7 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
         m_router.finishError(request, response);
 
         if (response.stream) {
-            co_await streamEvents(*stream, *response.stream, version);
+            co_await streamEvents(stream, *response.stream, version);
             if (response.stream->onEnd)
                 response.stream->onEnd();
             break;
