@@ -24,7 +24,7 @@ template <class T>
 void reply(Response &res, const T &record, int status = 200)
 {
     res.status = status;
-    res.set_content(encodeRecord(record), "application/json");
+    res.setContent(encodeRecord(record), "application/json");
 }
 
 void fail(Response &res, int status, const std::string &message)
@@ -52,9 +52,9 @@ std::optional<T> readRecord(const Request &req, Response &res, const std::string
 
 std::optional<int> intParam(const Request &req, const char *name, int fallback, Response &res)
 {
-    if (!req.has_param(name))
+    if (!req.hasParam(name))
         return fallback;
-    const std::string text = req.get_param_value(name);
+    const std::string text = req.paramValue(name);
     int value = 0;
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || ptr != text.data() + text.size()) {
@@ -123,6 +123,9 @@ std::vector<std::string> garbageEventLines(const StandinEngine &engine)
 void serveEvents(StandinEngine &engine, Response &res)
 {
     auto subscription = engine.events().subscribe();
+    if (!subscription)
+        return fail(res, 503, "too many event-stream readers (at most " + std::to_string(EventHub::kMaxSubscribers)
+                                  + "); close one and try again");
     auto stream = std::make_shared<ControlEventStream>();
     stream->subscription = subscription;
     stream->firstLines.push_back("data: " + encodeRecord(engine.makeEvent("hello", true)) + "\n\n");
@@ -136,8 +139,8 @@ void serveEvents(StandinEngine &engine, Response &res)
 
 void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
 {
-    server.Get("/routes", [&engine](const Request &, Response &res) { reply(res, engine.state().routes()); });
-    server.Post("/routes", [&engine](const Request &req, Response &res) {
+    server.onGet("/routes", [&engine](const Request &, Response &res) { reply(res, engine.state().routes()); });
+    server.onPost("/routes", [&engine](const Request &req, Response &res) {
         auto routes = readRecord<std::vector<WireRoute>>(req, res, "route list");
         if (!routes)
             return;
@@ -146,7 +149,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         engine.state().setRoutes(std::move(*routes));
         reply(res, engine.state().routes());
     });
-    server.Post("/import", [&engine](const Request &req, Response &res) {
+    server.onPost("/import", [&engine](const Request &req, Response &res) {
         std::string error;
         auto imported = importCapture(req.body, error);
         if (!imported)
@@ -158,23 +161,23 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         reply(res, *routes);
     });
 
-    server.Get("/traffic", [&engine](const Request &req, Response &res) {
+    server.onGet("/traffic", [&engine](const Request &req, Response &res) {
         const auto limit = intParam(req, "limit", TrafficHistory::kDefaultLimit, res);
         if (!limit)
             return;
-        reply(res, shown(engine.history().page(*limit, req.get_param_value("before"), req.get_param_value("filter"))));
+        reply(res, shown(engine.history().page(*limit, req.paramValue("before"), req.paramValue("filter"))));
     });
-    server.Delete("/traffic", [&engine](const Request &, Response &res) {
+    server.onDelete("/traffic", [&engine](const Request &, Response &res) {
         engine.history().clear();
         res.status = 204;
     });
-    server.Get(R"(/traffic/([^/]+))", [&engine](const Request &req, Response &res) {
+    server.onGet("/traffic/:id", [&engine](const Request &req, Response &res) {
         const auto record = engine.history().find(req.matches[1]);
         if (!record)
             return fail(res, 404, "no recorded exchange " + std::string(req.matches[1]));
         reply(res, shown(*record));
     });
-    server.Post(R"(/replay/([^/]+))", [&engine](const Request &req, Response &res) {
+    server.onPost("/replay/:id", [&engine](const Request &req, Response &res) {
         const auto record = engine.history().find(req.matches[1]);
         if (!record)
             return fail(res, 404, "no recorded exchange " + std::string(req.matches[1]));
@@ -193,8 +196,8 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
 
 void registerProjects(ControlRouter &server, StandinEngine &engine)
 {
-    server.Get("/projects", [&engine](const Request &, Response &res) { reply(res, engine.state().projectList()); });
-    server.Post("/projects", [&engine](const Request &req, Response &res) {
+    server.onGet("/projects", [&engine](const Request &, Response &res) { reply(res, engine.state().projectList()); });
+    server.onPost("/projects", [&engine](const Request &req, Response &res) {
         const auto request = readRecord<ProjectNameRequest>(req, res, "project");
         if (!request)
             return;
@@ -204,19 +207,19 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
             return fail(res, 400, error);
         reply(res, *project, 201);
     });
-    server.Post(R"(/projects/([^/]+)/activate)", [&engine](const Request &req, Response &res) {
+    server.onPost("/projects/:id/activate", [&engine](const Request &req, Response &res) {
         if (!engine.state().activateProject(req.matches[1]))
             return fail(res, 404, "no project with id " + std::string(req.matches[1]));
         logLine("active project: " + std::string(req.matches[1]));
         reply(res, engine.state().projectList());
     });
-    server.Post(R"(/projects/([^/]+)/duplicate)", [&engine](const Request &req, Response &res) {
+    server.onPost("/projects/:id/duplicate", [&engine](const Request &req, Response &res) {
         const auto copy = engine.state().duplicateProject(req.matches[1]);
         if (!copy)
             return fail(res, 404, "no project with id " + std::string(req.matches[1]));
         reply(res, *copy, 201);
     });
-    server.Patch(R"(/projects/([^/]+))", [&engine](const Request &req, Response &res) {
+    server.onPatch("/projects/:id", [&engine](const Request &req, Response &res) {
         const auto request = readRecord<ProjectNameRequest>(req, res, "project");
         if (!request)
             return;
@@ -225,7 +228,7 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
             return fail(res, error.rfind("no project", 0) == 0 ? 404 : 400, error);
         reply(res, engine.state().projectList());
     });
-    server.Delete(R"(/projects/([^/]+))", [&engine](const Request &req, Response &res) {
+    server.onDelete("/projects/:id", [&engine](const Request &req, Response &res) {
         const std::string id = req.matches[1];
         switch (engine.state().deleteProject(id)) {
         case StateStore::DeleteOutcome::NotFound:
@@ -238,10 +241,10 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         }
     });
 
-    server.Get("/environments", [&engine](const Request &, Response &res) {
+    server.onGet("/environments", [&engine](const Request &, Response &res) {
         reply(res, engine.state().environments());
     });
-    server.Post("/environments", [&engine](const Request &req, Response &res) {
+    server.onPost("/environments", [&engine](const Request &req, Response &res) {
         auto environments = readRecord<EnvironmentSet>(req, res, "environments");
         if (!environments)
             return;
@@ -249,16 +252,16 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         reply(res, engine.state().environments());
     });
 
-    server.Get("/chaos", [&engine](const Request &, Response &res) { reply(res, engine.state().chaos()); });
-    server.Post("/chaos/active", [&engine](const Request &req, Response &res) {
-        const std::string id = req.get_param_value("id");
+    server.onGet("/chaos", [&engine](const Request &, Response &res) { reply(res, engine.state().chaos()); });
+    server.onPost("/chaos/active", [&engine](const Request &req, Response &res) {
+        const std::string id = req.paramValue("id");
         if (!engine.state().setActiveChaos(id))
             return fail(res, 404, "no chaos preset with id " + id);
         logLine(id.empty() ? "chaos off" : "chaos preset " + id + " active");
         reply(res, engine.state().chaos());
     });
 
-    server.Post("/import/openapi", [&engine](const Request &req, Response &res) {
+    server.onPost("/import/openapi", [&engine](const Request &req, Response &res) {
         std::string error;
         auto imported = importOpenAPI(req.body, error);
         if (!imported)
@@ -269,11 +272,11 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         reply(res, OpenAPIImportResult {project.id, project.name, count});
     });
 
-    server.Get("/profile", [&engine](const Request &req, Response &res) {
-        res.set_content(exportProfile(engine.state().activeProject(), req.get_param_value("name")),
+    server.onGet("/profile", [&engine](const Request &req, Response &res) {
+        res.setContent(exportProfile(engine.state().activeProject(), req.paramValue("name")),
                         "application/json");
     });
-    server.Post("/profile", [&engine](const Request &req, Response &res) {
+    server.onPost("/profile", [&engine](const Request &req, Response &res) {
         std::string error;
         auto profile = readProfile(req.body, error);
         if (!profile)
@@ -285,10 +288,10 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
 
 void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
 {
-    server.Get("/ca", [&engine](const Request &, Response &res) {
+    server.onGet("/ca", [&engine](const Request &, Response &res) {
         reply(res, caInfoOf(engine, engine.rootCA().current()));
     });
-    server.Post("/ca/generate", [&engine](const Request &, Response &res) {
+    server.onPost("/ca/generate", [&engine](const Request &, Response &res) {
         std::string error;
         const auto facts = engine.rootCA().generate(error);
         if (!facts)
@@ -297,19 +300,19 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
         reply(res, caInfoOf(engine, facts));
     });
 
-    server.Get("/schema", [&engine](const Request &, Response &res) {
+    server.onGet("/schema", [&engine](const Request &, Response &res) {
         reply(res, shown(engine.schema().snapshot(engine.state().activeProjectId())));
     });
-    server.Post("/schema/relearn", [&engine](const Request &req, Response &res) {
-        engine.schema().relearn(engine.state().activeProjectId(), req.get_param_value("key"));
+    server.onPost("/schema/relearn", [&engine](const Request &req, Response &res) {
+        engine.schema().relearn(engine.state().activeProjectId(), req.paramValue("key"));
         reply(res, shown(engine.schema().snapshot(engine.state().activeProjectId())));
     });
-    server.Delete("/schema", [&engine](const Request &, Response &res) {
+    server.onDelete("/schema", [&engine](const Request &, Response &res) {
         engine.schema().clear(engine.state().activeProjectId());
         res.status = 204;
     });
 
-    server.Post("/mock/generate", [](const Request &req, Response &res) {
+    server.onPost("/mock/generate", [](const Request &req, Response &res) {
         const auto request = readRecord<MockGenerateRequest>(req, res, "mock request");
         if (!request)
             return;
@@ -317,10 +320,10 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
         const auto body = generateMockBody(request->example, request->seed, request->count, error);
         if (!body)
             return fail(res, 422, error);
-        res.set_content(*body, "application/json");
+        res.setContent(*body, "application/json");
     });
     // Without a local model a prompt can't shape the body; the example-based generator answers instead.
-    server.Post("/mock/ai", [](const Request &req, Response &res) {
+    server.onPost("/mock/ai", [](const Request &req, Response &res) {
         const auto request = readRecord<MockAIRequest>(req, res, "AI mock request");
         if (!request)
             return;
@@ -332,18 +335,18 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
         const auto body = generateMockBody(request->example, request->seed, request->count, error);
         if (!body)
             return fail(res, 422, error);
-        res.set_content(*body, "application/json");
-        res.set_header("X-Kestrion-Tier", "tier1");
+        res.setContent(*body, "application/json");
+        res.setHeader("X-Kestrion-Tier", "tier1");
     });
-    server.Get("/ai/status", [](const Request &, Response &res) { reply(res, noLocalModel()); });
-    server.Post("/ai/start", [](const Request &, Response &res) { reply(res, noLocalModel(), 409); });
-    server.Post("/ai/stop", [](const Request &, Response &res) { reply(res, noLocalModel()); });
-    server.Post("/ai/setup", [&engine](const Request &, Response &res) {
+    server.onGet("/ai/status", [](const Request &, Response &res) { reply(res, noLocalModel()); });
+    server.onPost("/ai/start", [](const Request &, Response &res) { reply(res, noLocalModel(), 409); });
+    server.onPost("/ai/stop", [](const Request &, Response &res) { reply(res, noLocalModel()); });
+    server.onPost("/ai/setup", [&engine](const Request &, Response &res) {
         engine.setAISetupRequested();
         res.status = 202;
-        res.set_content("{}", "application/json");
+        res.setContent("{}", "application/json");
     });
-    server.Get("/ai/setup", [&engine](const Request &, Response &res) {
+    server.onGet("/ai/setup", [&engine](const Request &, Response &res) {
         AISetupProgress progress = AISetupProgress::initial();
         if (engine.aiSetupRequested()) {
             progress.stage = "error";
@@ -380,24 +383,24 @@ std::optional<std::string> browserRequestRefusal(bool hasOrigin, std::string_vie
 
 void registerControlApi(ControlRouter &server, StandinEngine &engine)
 {
-    server.set_payload_max_length(kMaxBodyBytes);
+    server.setPayloadMaxLength(kMaxBodyBytes);
 
-    server.set_pre_routing_handler([&engine](const Request &req, Response &res) {
-        if (!controlHostAllowed(req.get_header_value("Host"), engine.controlPort())) {
+    server.setPreRoutingHandler([&engine](const Request &req, Response &res) {
+        if (!controlHostAllowed(req.headerValue("Host"), engine.controlPort())) {
             fail(res, 403, "control requests must be addressed to 127.0.0.1:" + std::to_string(engine.controlPort()));
             return PreRouting::Handled;
         }
         // Any Origin at all, even "null" or empty: the app never sends one.
-        const auto refusal = browserRequestRefusal(req.has_header("Origin"), req.get_header_value("Content-Type"));
+        const auto refusal = browserRequestRefusal(req.hasHeader("Origin"), req.headerValue("Content-Type"));
         if (refusal) {
-            fail(res, req.has_header("Origin") ? 403 : 415, *refusal);
+            fail(res, req.hasHeader("Origin") ? 403 : 415, *refusal);
             return PreRouting::Handled;
         }
         if (engine.fault() == Fault::HangHealth && req.path == "/health")
             return PreRouting::Hold;
         return PreRouting::Unhandled;
     });
-    server.set_error_handler([](const Request &req, Response &res) {
+    server.setErrorHandler([](const Request &req, Response &res) {
         if (!res.body.empty())
             return;
         if (res.status == 413)
@@ -407,7 +410,7 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
         else
             fail(res, res.status, "bad request (HTTP " + std::to_string(res.status) + ")");
     });
-    server.set_exception_handler([](const Request &, Response &res, std::exception_ptr error) {
+    server.setExceptionHandler([](const Request &, Response &res, std::exception_ptr error) {
         std::string message = "internal error";
         try {
             if (error)
@@ -419,20 +422,20 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
         fail(res, 500, message);
     });
 
-    server.Get("/health", [&engine](const Request &, Response &res) { reply(res, engine.health()); }, Dispatch::Inline);
-    server.Get("/events", [&engine](const Request &, Response &res) { serveEvents(engine, res); }, Dispatch::Inline);
+    server.onGet("/health", [&engine](const Request &, Response &res) { reply(res, engine.health()); }, Dispatch::Inline);
+    server.onGet("/events", [&engine](const Request &, Response &res) { serveEvents(engine, res); }, Dispatch::Inline);
 
-    server.Post("/control/start", [&engine](const Request &, Response &res) {
+    server.onPost("/control/start", [&engine](const Request &, Response &res) {
         std::string error;
         if (!engine.startProxy(error))
             return fail(res, 409, error);
         reply(res, engine.health());
     });
-    server.Post("/control/stop", [&engine](const Request &, Response &res) {
+    server.onPost("/control/stop", [&engine](const Request &, Response &res) {
         engine.stopProxy();
         reply(res, engine.health());
     });
-    server.Post("/control/shutdown", [&engine](const Request &, Response &res) {
+    server.onPost("/control/shutdown", [&engine](const Request &, Response &res) {
         reply(res, engine.health());
         // Answer first; the exit follows once the reply is on its way.
         std::thread([&engine] {

@@ -58,6 +58,26 @@ http::response<http::string_body> responseFrom(const ControlResponse &out, unsig
     return response;
 }
 
+// "/a/b/" gives "a", "b", "": a trailing slash is a segment of its own, so "/routes/" is not "/routes".
+std::vector<std::string> pathSegments(std::string_view path)
+{
+    std::vector<std::string> segments;
+    if (!path.empty() && path.front() == '/')
+        path.remove_prefix(1);
+    for (;;) {
+        const size_t slash = path.find('/');
+        segments.emplace_back(path.substr(0, slash));
+        if (slash == std::string_view::npos)
+            return segments;
+        path.remove_prefix(slash + 1);
+    }
+}
+
+bool isCapture(const std::string &segment)
+{
+    return segment.size() > 1 && segment.front() == ':';
+}
+
 bool hasBody(const http::request_parser<http::empty_body> &parser)
 {
     return parser.chunked() || parser.content_length().value_or(0) > 0;
@@ -65,7 +85,9 @@ bool hasBody(const http::request_parser<http::empty_body> &parser)
 
 // Writes the event stream until it closes or the reader goes away. Payloads wake the connection
 // through the subscription's waker; a comment line now and then finds readers that left silently.
-asio::awaitable<void> streamEvents(beast::tcp_stream &stream, ControlEventStream &events, unsigned version)
+// A reader that fell past its bound has its socket closed at once, even with a write pending.
+asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &stream, ControlEventStream &events,
+                                   unsigned version)
 {
     http::response<http::empty_body> header {http::status::ok, version};
     header.set(http::field::content_type, "text/event-stream");
@@ -73,66 +95,79 @@ asio::awaitable<void> streamEvents(beast::tcp_stream &stream, ControlEventStream
     header.chunked(true);
     http::response_serializer<http::empty_body> serializer {header};
     beast::error_code ec;
-    stream.expires_after(Limits::kProgress);
-    co_await http::async_write_header(stream, serializer, asio::redirect_error(asio::use_awaitable, ec));
+    stream->expires_after(Limits::kProgress);
+    co_await http::async_write_header(*stream, serializer, asio::redirect_error(asio::use_awaitable, ec));
     if (ec)
         co_return;
 
     auto executor = co_await asio::this_coro::executor;
     auto wake = std::make_shared<asio::steady_timer>(executor);
     auto wakePending = std::make_shared<std::atomic<bool>>(false);
-    events.subscription->setWaker([executor, wakePending, weak = std::weak_ptr<asio::steady_timer>(wake)] {
+    const std::weak_ptr<EventSubscription> subscription = events.subscription;
+    events.subscription->setWaker([executor, wakePending, subscription, weakTimer = std::weak_ptr<asio::steady_timer>(wake),
+                                   weakStream = std::weak_ptr<beast::tcp_stream>(stream)] {
         // One wake-up in flight is enough: the connection takes everything queued when it runs.
         if (wakePending->exchange(true))
             return;
-        asio::post(executor, [weak] {
-            if (auto timer = weak.lock())
+        asio::post(executor, [subscription, weakTimer, weakStream] {
+            if (auto timer = weakTimer.lock())
                 timer->cancel();
+            const auto open = subscription.lock();
+            if (open && open->overflowed()) {
+                if (auto socketStream = weakStream.lock())
+                    socketStream->socket().close();
+            }
         });
     });
-    std::vector<std::string> lines = std::move(events.firstLines);
+    std::string batch;
+    for (const auto &line : events.firstLines)
+        batch += line;
+    events.firstLines.clear();
     for (;;) {
         wakePending->store(false);
-        for (auto &payload : events.subscription->take(std::chrono::milliseconds(0)))
-            lines.push_back("data: " + payload + "\n\n");
-        if (!lines.empty()) {
-            std::string batch;
-            for (const auto &line : lines)
-                batch += line;
-            lines.clear();
-            stream.expires_after(Limits::kProgress);
-            co_await asio::async_write(stream, http::make_chunk(asio::buffer(batch)),
+        for (const auto &payload : events.subscription->take(std::chrono::milliseconds(0))) {
+            batch += "data: ";
+            batch += *payload;
+            batch += "\n\n";
+        }
+        if (events.subscription->overflowed())
+            break;
+        if (!batch.empty()) {
+            stream->expires_after(Limits::kProgress);
+            co_await asio::async_write(*stream, http::make_chunk(asio::buffer(batch)),
                                        asio::redirect_error(asio::use_awaitable, ec));
+            // A large batch's buffer is not kept for the small ones that follow.
+            batch = std::string();
             if (ec)
                 break;
             continue;
         }
         if (events.subscription->closed()) {
-            stream.expires_after(Limits::kProgress);
-            co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(asio::use_awaitable, ec));
+            stream->expires_after(Limits::kProgress);
+            co_await asio::async_write(*stream, http::make_chunk_last(), asio::redirect_error(asio::use_awaitable, ec));
             break;
         }
         wake->expires_after(std::chrono::seconds(10));
         co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
         if (!ec) // ten quiet seconds
-            lines.push_back(": keep-alive\n\n");
+            batch = ": keep-alive\n\n";
     }
     events.subscription->setWaker(nullptr);
 }
 
 } // namespace
 
-bool ControlRequest::has_param(const char *name) const
+bool ControlRequest::hasParam(const char *name) const
 {
     return params.count(name) > 0;
 }
 
-std::string ControlRequest::get_param_value(const char *name) const
+std::string ControlRequest::paramValue(const char *name) const
 {
     return findParam(params, name);
 }
 
-bool ControlRequest::has_header(const char *name) const
+bool ControlRequest::hasHeader(const char *name) const
 {
     const std::string wanted = lowerAscii(name);
     for (const auto &[key, value] : headers) {
@@ -142,7 +177,7 @@ bool ControlRequest::has_header(const char *name) const
     return false;
 }
 
-std::string ControlRequest::get_header_value(const char *name) const
+std::string ControlRequest::headerValue(const char *name) const
 {
     const std::string wanted = lowerAscii(name);
     for (const auto &[key, value] : headers) {
@@ -152,13 +187,13 @@ std::string ControlRequest::get_header_value(const char *name) const
     return {};
 }
 
-void ControlResponse::set_content(std::string content, const std::string &contentType)
+void ControlResponse::setContent(std::string content, const std::string &contentType)
 {
     body = std::move(content);
-    set_header("Content-Type", contentType);
+    setHeader("Content-Type", contentType);
 }
 
-void ControlResponse::set_header(const std::string &name, const std::string &value)
+void ControlResponse::setHeader(const std::string &name, const std::string &value)
 {
     for (auto &[key, existing] : headers) {
         if (lowerAscii(key) == lowerAscii(name)) {
@@ -210,47 +245,47 @@ void parseControlTarget(const std::string &target, std::string &path, std::multi
     }
 }
 
-void ControlRouter::add(const char *method, const std::string &pattern, Handler handler, Dispatch dispatch)
+void ControlRouter::add(const char *method, std::string_view pattern, Handler handler, Dispatch dispatch)
 {
-    m_routes.push_back(Route {method, std::regex(pattern), std::move(handler), dispatch});
+    m_routes.push_back(Route {method, pathSegments(pattern), std::move(handler), dispatch});
 }
 
-void ControlRouter::Get(const std::string &pattern, Handler handler, Dispatch dispatch)
+void ControlRouter::onGet(std::string_view pattern, Handler handler, Dispatch dispatch)
 {
     add("GET", pattern, std::move(handler), dispatch);
 }
 
-void ControlRouter::Post(const std::string &pattern, Handler handler, Dispatch dispatch)
+void ControlRouter::onPost(std::string_view pattern, Handler handler, Dispatch dispatch)
 {
     add("POST", pattern, std::move(handler), dispatch);
 }
 
-void ControlRouter::Put(const std::string &pattern, Handler handler, Dispatch dispatch)
+void ControlRouter::onPut(std::string_view pattern, Handler handler, Dispatch dispatch)
 {
     add("PUT", pattern, std::move(handler), dispatch);
 }
 
-void ControlRouter::Patch(const std::string &pattern, Handler handler, Dispatch dispatch)
+void ControlRouter::onPatch(std::string_view pattern, Handler handler, Dispatch dispatch)
 {
     add("PATCH", pattern, std::move(handler), dispatch);
 }
 
-void ControlRouter::Delete(const std::string &pattern, Handler handler, Dispatch dispatch)
+void ControlRouter::onDelete(std::string_view pattern, Handler handler, Dispatch dispatch)
 {
     add("DELETE", pattern, std::move(handler), dispatch);
 }
 
-void ControlRouter::set_pre_routing_handler(std::function<PreRouting(const ControlRequest &, ControlResponse &)> handler)
+void ControlRouter::setPreRoutingHandler(std::function<PreRouting(const ControlRequest &, ControlResponse &)> handler)
 {
     m_preRouting = std::move(handler);
 }
 
-void ControlRouter::set_error_handler(Handler handler)
+void ControlRouter::setErrorHandler(Handler handler)
 {
     m_error = std::move(handler);
 }
 
-void ControlRouter::set_exception_handler(
+void ControlRouter::setExceptionHandler(
     std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> handler)
 {
     m_exception = std::move(handler);
@@ -263,16 +298,25 @@ PreRouting ControlRouter::preRoute(const ControlRequest &request, ControlRespons
 
 const ControlRouter::Route *ControlRouter::find(ControlRequest &request) const
 {
+    if (request.path.empty() || request.path.front() != '/')
+        return nullptr;
+    const std::vector<std::string> segments = pathSegments(request.path);
     for (const auto &route : m_routes) {
-        if (route.method != request.method)
+        if (route.method != request.method || route.segments.size() != segments.size())
             continue;
-        std::smatch match;
-        if (std::regex_match(request.path, match, route.pattern)) {
-            request.matches.clear();
-            for (const auto &group : match)
-                request.matches.push_back(group.str());
-            return &route;
+        bool same = true;
+        for (size_t i = 0; same && i < segments.size(); ++i) {
+            const std::string &wanted = route.segments[i];
+            same = isCapture(wanted) ? !segments[i].empty() : wanted == segments[i];
         }
+        if (!same)
+            continue;
+        request.matches.assign(1, request.path);
+        for (size_t i = 0; i < segments.size(); ++i) {
+            if (isCapture(route.segments[i]))
+                request.matches.push_back(segments[i]);
+        }
+        return &route;
     }
     return nullptr;
 }
@@ -368,6 +412,14 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
             co_await net::lingeringClose(*stream);
             break;
         }
+        if (header.target().size() > ControlRouter::kMaxTargetBytes) {
+            auto refusal = net::jsonError(version, 414, "request target too long (at most "
+                                                            + std::to_string(ControlRouter::kMaxTargetBytes) + " bytes)",
+                                          false);
+            co_await net::writeMessage(*stream, *stream, refusal);
+            co_await net::lingeringClose(*stream);
+            break;
+        }
         bool keepAlive = header.keep_alive();
         ControlRequest request = requestFrom(header);
         ControlResponse response;
@@ -405,7 +457,7 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
             } else if (net::isProtocolError(ec)) {
                 response.status = 400;
                 response.body = encodeRecord(ErrorReply {"malformed request body: " + ec.message()});
-                response.set_header("Content-Type", "application/json");
+                response.setHeader("Content-Type", "application/json");
                 refusedBody = true;
             } else if (ec) {
                 break;
@@ -434,7 +486,7 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
         m_router.finishError(request, response);
 
         if (response.stream) {
-            co_await streamEvents(*stream, *response.stream, version);
+            co_await streamEvents(stream, *response.stream, version);
             if (response.stream->onEnd)
                 response.stream->onEnd();
             break;

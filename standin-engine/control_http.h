@@ -9,8 +9,8 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace standin {
@@ -24,12 +24,12 @@ struct ControlRequest {
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     std::multimap<std::string, std::string> params; // query parameters, percent-decoded
-    std::vector<std::string> matches;               // the route pattern's groups; [0] is the whole path
+    std::vector<std::string> matches;               // the pattern's ":name" segments in order; [0] is the whole path
 
-    bool has_param(const char *name) const;
-    std::string get_param_value(const char *name) const; // "" when absent
-    bool has_header(const char *name) const;
-    std::string get_header_value(const char *name) const; // case-insensitive; "" when absent
+    bool hasParam(const char *name) const;
+    std::string paramValue(const char *name) const; // "" when absent
+    bool hasHeader(const char *name) const;
+    std::string headerValue(const char *name) const; // case-insensitive; "" when absent
 };
 
 // Payloads of an event stream, sent one "data:" line each as they are published.
@@ -45,8 +45,8 @@ struct ControlResponse {
     std::vector<std::pair<std::string, std::string>> headers;
     std::shared_ptr<ControlEventStream> stream;
 
-    void set_content(std::string content, const std::string &contentType);
-    void set_header(const std::string &name, const std::string &value);
+    void setContent(std::string content, const std::string &contentType);
+    void setHeader(const std::string &name, const std::string &value);
 };
 
 enum class PreRouting { Unhandled, Handled, Hold };
@@ -58,23 +58,28 @@ class ControlRouter final {
 public:
     using Handler = std::function<void(const ControlRequest &, ControlResponse &)>;
 
-    void Get(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
-    void Post(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
-    void Put(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
-    void Patch(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
-    void Delete(const std::string &pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    // Longer targets are answered 414 before any routing: no control path comes near it.
+    static constexpr std::size_t kMaxTargetBytes = 16 * 1024;
+
+    // A pattern is a path whose segments either match literally or, written ":name", match any one
+    // non-empty segment ("/projects/:id/activate").
+    void onGet(std::string_view pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    void onPost(std::string_view pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    void onPut(std::string_view pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    void onPatch(std::string_view pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
+    void onDelete(std::string_view pattern, Handler handler, Dispatch dispatch = Dispatch::Worker);
 
     // Runs on every request after its header and before its body is read.
-    void set_pre_routing_handler(std::function<PreRouting(const ControlRequest &, ControlResponse &)> handler);
+    void setPreRoutingHandler(std::function<PreRouting(const ControlRequest &, ControlResponse &)> handler);
     // Runs on every answer with a status of 400 or more.
-    void set_error_handler(Handler handler);
-    void set_exception_handler(std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> handler);
-    void set_payload_max_length(std::size_t bytes) { m_maxBody = bytes; }
+    void setErrorHandler(Handler handler);
+    void setExceptionHandler(std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> handler);
+    void setPayloadMaxLength(std::size_t bytes) { m_maxBody = bytes; }
     std::size_t payloadMaxLength() const { return m_maxBody; }
 
     struct Route {
         std::string method;
-        std::regex pattern;
+        std::vector<std::string> segments; // ":name" ones capture
         Handler handler;
         Dispatch dispatch;
     };
@@ -85,7 +90,7 @@ public:
     void finishError(const ControlRequest &request, ControlResponse &response) const;
 
 private:
-    void add(const char *method, const std::string &pattern, Handler handler, Dispatch dispatch);
+    void add(const char *method, std::string_view pattern, Handler handler, Dispatch dispatch);
 
     std::vector<Route> m_routes;
     std::function<PreRouting(const ControlRequest &, ControlResponse &)> m_preRouting;

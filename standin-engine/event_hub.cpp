@@ -2,16 +2,17 @@
 #include "event_hub.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace standin {
 
-std::vector<std::string> EventSubscription::take(std::chrono::milliseconds timeout)
+std::vector<EventPayload> EventSubscription::take(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
     m_ready.wait_for(lock, timeout, [this] { return m_closed || !m_queue.empty(); });
-    std::vector<std::string> taken(std::make_move_iterator(m_queue.begin()),
-                                   std::make_move_iterator(m_queue.end()));
+    std::vector<EventPayload> taken(std::make_move_iterator(m_queue.begin()), std::make_move_iterator(m_queue.end()));
     m_queue.clear();
+    m_queuedBytes = 0;
     return taken;
 }
 
@@ -21,22 +22,42 @@ bool EventSubscription::closed() const
     return m_closed;
 }
 
+bool EventSubscription::overflowed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_overflowed;
+}
+
+size_t EventSubscription::queuedBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_queuedBytes;
+}
+
 void EventSubscription::setWaker(std::function<void()> waker)
 {
     std::lock_guard lock(m_mutex);
     m_waker = std::move(waker);
 }
 
-void EventSubscription::push(const std::string &payload)
+void EventSubscription::push(const EventPayload &payload)
 {
     std::function<void()> waker;
     {
         std::lock_guard lock(m_mutex);
         if (m_closed)
             return;
-        if (m_queue.size() >= EventHub::kMaxQueued)
-            m_queue.pop_front();
-        m_queue.push_back(payload);
+        if (m_queuedBytes + payload->size() > EventHub::kMaxQueuedBytes) {
+            // Dropping events silently would leave the reader with a false picture; ending the stream
+            // tells it to reconnect.
+            m_queue.clear();
+            m_queuedBytes = 0;
+            m_closed = true;
+            m_overflowed = true;
+        } else {
+            m_queue.push_back(payload);
+            m_queuedBytes += payload->size();
+        }
         waker = m_waker;
     }
     m_ready.notify_all();
@@ -61,39 +82,56 @@ std::shared_ptr<EventSubscription> EventHub::subscribe()
 {
     auto subscription = std::make_shared<EventSubscription>();
     std::lock_guard lock(m_mutex);
-    if (m_closed)
+    if (m_closed) {
         subscription->close();
-    else
-        m_subscriptions.push_back(subscription);
+        return subscription;
+    }
+    if (m_subscriptions->size() >= kMaxSubscribers)
+        return nullptr;
+    auto grown = std::make_shared<SubscriberList>(*m_subscriptions);
+    grown->push_back(subscription);
+    m_subscriptions = std::move(grown);
     return subscription;
 }
 
 void EventHub::unsubscribe(const std::shared_ptr<EventSubscription> &subscription)
 {
     std::lock_guard lock(m_mutex);
-    std::erase(m_subscriptions, subscription);
+    auto shrunk = std::make_shared<SubscriberList>(*m_subscriptions);
+    std::erase(*shrunk, subscription);
+    m_subscriptions = std::move(shrunk);
 }
 
 void EventHub::publish(const std::string &payload)
 {
-    std::lock_guard lock(m_mutex);
-    for (const auto &subscription : m_subscriptions)
-        subscription->push(payload);
+    std::shared_ptr<const SubscriberList> subscriptions;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_subscriptions->empty())
+            return;
+        subscriptions = m_subscriptions;
+    }
+    const auto shared = std::make_shared<const std::string>(payload);
+    for (const auto &subscription : *subscriptions)
+        subscription->push(shared);
 }
 
 void EventHub::closeAll()
 {
-    std::lock_guard lock(m_mutex);
-    m_closed = true;
-    for (const auto &subscription : m_subscriptions)
+    std::shared_ptr<const SubscriberList> subscriptions;
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+        subscriptions = std::exchange(m_subscriptions, std::make_shared<const SubscriberList>());
+    }
+    for (const auto &subscription : *subscriptions)
         subscription->close();
-    m_subscriptions.clear();
 }
 
 size_t EventHub::subscriberCount() const
 {
     std::lock_guard lock(m_mutex);
-    return m_subscriptions.size();
+    return m_subscriptions->size();
 }
 
 } // namespace standin

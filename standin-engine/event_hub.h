@@ -12,33 +12,45 @@
 
 namespace standin {
 
-// One listener's queue of event payloads (JSON texts), filled by the hub and drained by its connection.
+// One event's JSON text, shared by every subscriber it is queued for.
+using EventPayload = std::shared_ptr<const std::string>;
+
+// One listener's queue of event payloads, filled by the hub and drained by its connection.
 class EventSubscription final {
 public:
     // Waits up to `timeout` for payloads; returns what is queued (possibly nothing).
-    std::vector<std::string> take(std::chrono::milliseconds timeout);
+    std::vector<EventPayload> take(std::chrono::milliseconds timeout);
     bool closed() const;
+    // Closed because its reader fell too far behind: its connection should end without a goodbye.
+    bool overflowed() const;
+    size_t queuedBytes() const;
     // Called (on the publishing thread) whenever a payload arrives or the stream closes, so an
     // asynchronous connection can wake up instead of polling; nullptr stops it.
     void setWaker(std::function<void()> waker);
 
 private:
     friend class EventHub;
-    void push(const std::string &payload);
+    void push(const EventPayload &payload);
     void close();
 
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
-    std::deque<std::string> m_queue;
+    std::deque<EventPayload> m_queue;
+    size_t m_queuedBytes = 0;
     bool m_closed = false;
+    bool m_overflowed = false;
     std::function<void()> m_waker;
 };
 
 class EventHub final {
 public:
-    // A stalled reader must not make the engine hoard events without bound.
-    static constexpr size_t kMaxQueued = 5000;
+    // A reader that lets this much wait unread is not reading: it is closed rather than fed without
+    // bound (the app reads promptly and never comes near it).
+    static constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
+    // Every event goes to every subscriber; past this many, more would slow the proxy for all.
+    static constexpr size_t kMaxSubscribers = 64;
 
+    // A new subscription, or nullptr when kMaxSubscribers are already listening.
     std::shared_ptr<EventSubscription> subscribe();
     void unsubscribe(const std::shared_ptr<EventSubscription> &subscription);
     void publish(const std::string &payload);
@@ -47,8 +59,11 @@ public:
     size_t subscriberCount() const;
 
 private:
+    using SubscriberList = std::vector<std::shared_ptr<EventSubscription>>;
+
     mutable std::mutex m_mutex;
-    std::vector<std::shared_ptr<EventSubscription>> m_subscriptions;
+    // Replaced, never changed in place, so a publisher fans out over its own snapshot without the lock.
+    std::shared_ptr<const SubscriberList> m_subscriptions = std::make_shared<const SubscriberList>();
     bool m_closed = false;
 };
 

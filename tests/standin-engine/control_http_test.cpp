@@ -29,21 +29,42 @@ TEST(ControlTargets, RoutesMatchWholePathsAndHandOutTheirGroups)
 {
     ControlRouter router;
     std::string seen;
-    router.Post(R"(/projects/([^/]+)/activate)", [&seen](const ControlRequest &req, ControlResponse &) { seen = req.matches[1]; });
-    router.Get("/routes", [](const ControlRequest &, ControlResponse &res) { res.set_content("[]", "application/json"); });
-    router.Get("/boom", [](const ControlRequest &, ControlResponse &) { throw std::runtime_error("kaput"); });
-    router.set_exception_handler([](const ControlRequest &, ControlResponse &res, std::exception_ptr) { res.status = 599; });
+    router.onPost("/projects/:id/activate", [&seen](const ControlRequest &req, ControlResponse &) { seen = req.matches[1]; });
+    router.onGet("/routes", [](const ControlRequest &, ControlResponse &res) { res.setContent("[]", "application/json"); });
+    router.onGet("/boom", [](const ControlRequest &, ControlResponse &) { throw std::runtime_error("kaput"); });
+    router.setExceptionHandler([](const ControlRequest &, ControlResponse &res, std::exception_ptr) { res.status = 599; });
 
     ControlRequest request;
     request.method = "POST";
     request.path = "/projects/p-1/activate";
-    const auto *route = router.find(request);
+    const ControlRouter::Route *route = router.find(request);
     ASSERT_NE(route, nullptr);
     ControlResponse response;
     router.run(*route, request, response);
     EXPECT_EQ(seen, "p-1");
 
     request.path = "/projects/p-1/activate/more";
+    EXPECT_EQ(router.find(request), nullptr);
+    for (const char *path : {"/projects//activate", "/projects/activate", "projects/p-1/activate", "//projects/p-1/activate", ""}) {
+        request.path = path;
+        EXPECT_EQ(router.find(request), nullptr) << path;
+    }
+    request.method = "GET";
+    for (const char *path : {"/routes/", "/routes/x", "/Routes", "/route"}) {
+        request.path = path;
+        EXPECT_EQ(router.find(request), nullptr) << path;
+    }
+    request.path = "/routes";
+    EXPECT_NE(router.find(request), nullptr);
+    // A path of many thousand segments is matched in one pass, without recursion.
+    request.method = "POST";
+    request.path = "/projects/" + std::string(60 * 1024, 'a') + "/activate";
+    route = router.find(request);
+    ASSERT_NE(route, nullptr);
+    EXPECT_EQ(request.matches[1].size(), 60u * 1024);
+    request.path.clear();
+    for (int i = 0; i < 20000; ++i)
+        request.path += "/x";
     EXPECT_EQ(router.find(request), nullptr);
     request.method = "GET";
     request.path = "/projects/p-1/activate";

@@ -376,3 +376,30 @@ TEST_F(Engine, BombsAndHugeImportsGet4xxAndChangeNothing)
     EXPECT_TRUE(routes().empty());
     EXPECT_EQ(m_engine->process().state(), QProcess::Running);
 }
+
+TEST_F(Engine, OverlongControlPathsAreRefusedAndTheEngineKeepsAnswering)
+{
+    // Long enough that a backtracking matcher would overflow its stack on an I/O thread.
+    const auto huge = m_client->Get("/traffic/" + std::string(60 * 1024, 'a'));
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->status, 414);
+    EXPECT_NE(huge->body.find("request target too long"), std::string::npos) << huge->body;
+
+    // Under the limit a long id is only an unknown one.
+    const auto longId = m_client->Get("/traffic/" + std::string(12 * 1024, 'b'));
+    ASSERT_TRUE(longId);
+    EXPECT_EQ(longId->status, 404);
+    const auto manySegments = m_client->Get([] {
+        std::string path;
+        while (path.size() < 15 * 1024)
+            path += "/x";
+        return path;
+    }());
+    ASSERT_TRUE(manySegments);
+    EXPECT_EQ(manySegments->status, 404);
+
+    const auto health = m_client->Get("/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+    EXPECT_EQ(decoded<std::vector<WireRoute>>(m_client->Get("/routes")).size(), 0u);
+}

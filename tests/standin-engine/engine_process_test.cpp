@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <sys/socket.h>
 
 using standintest::EngineProcess;
 using standintest::EventReader;
@@ -210,6 +211,54 @@ TEST(ControlConventions, HeldStreamsAndKeepAliveConnectionsDontStarveControl)
     const auto reply = engine.client()->Get("/routes");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 200);
+}
+
+TEST(EventStream, ReadersThatNeverReadAreCutOffAndTheirCapIsAnswered503)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), {"--autostart"});
+    engine.setDataLimit(1536LL * 1024 * 1024);
+    ASSERT_TRUE(engine.start());
+    const std::string eventsRequest = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine.controlPort())
+                                      + "\r\n\r\n";
+    std::vector<std::unique_ptr<standintest::RawSocket>> stalled;
+    for (int i = 0; i < 20; ++i) {
+        auto socket = std::make_unique<standintest::RawSocket>();
+        ASSERT_TRUE(socket->connect(engine.controlPort()));
+        const int small = 32 * 1024; // so that the engine, not the kernel, holds what is unread
+        ::setsockopt(socket->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ASSERT_TRUE(socket->send(eventsRequest));
+        stalled.push_back(std::move(socket));
+    }
+    EventReader reader(engine.controlPort());
+    ASSERT_TRUE(reader.waitForPayload("\"hello\""));
+
+    // About 30 MB of events for each stalled reader.
+    const std::string longPath = "/" + std::string(30 * 1024, 'p');
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test" + longPath + std::to_string(i)));
+    ASSERT_TRUE(reader.waitForPayload(longPath + "999", 15000)); // the reader that reads misses nothing
+
+    const auto health = decodeRecord<EngineHealth>(engine.client()->Get("/health")->body);
+    ASSERT_TRUE(health);
+    EXPECT_LT(health->memoryBytes, 400LL * 1024 * 1024);
+    for (auto &socket : stalled) {
+        std::string unread;
+        EXPECT_TRUE(socket->readToEnd(unread, std::chrono::seconds(10))) << "a stalled reader was left open";
+    }
+
+    // The cap: the one reader above plus as many more as fit, then a clear refusal.
+    std::vector<std::unique_ptr<EventReader>> readers;
+    for (size_t i = 1; i < 64; ++i)
+        readers.push_back(std::make_unique<EventReader>(engine.controlPort()));
+    for (const auto &more : readers)
+        ASSERT_TRUE(more->waitForPayload("\"hello\""));
+    const auto refused = engine.client()->Get("/events");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+    EXPECT_NE(refused->body.find("too many event-stream readers"), std::string::npos) << refused->body;
+    readers.pop_back();
+    EXPECT_EQ(engine.client()->Get("/health")->status, 200);
 }
 
 TEST(ProxyPort, PortInUseFailsCleanlyWithoutCrash)
