@@ -25,6 +25,8 @@ std::vector<std::string_view> segments(std::string_view path)
     return parts;
 }
 
+} // namespace
+
 std::string_view withoutTrailingSlash(std::string_view path)
 {
     while (path.size() > 1 && path.back() == '/')
@@ -62,6 +64,8 @@ bool splitHostPort(std::string_view authority, std::string &hostname, int &port)
     hostname = lowerAscii(name);
     return true;
 }
+
+namespace {
 
 // A route's status as the proxy answers it; anything that is not an HTTP status answers 200. Checked
 // before narrowing, so a huge value can't wrap into a valid-looking one.

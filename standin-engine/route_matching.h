@@ -14,6 +14,8 @@
 
 namespace standin {
 
+class RouteSnapshot;
+
 // Where a proxied request goes.
 struct ProxyTarget {
     std::string scheme = "http";
@@ -27,6 +29,12 @@ struct ProxyTarget {
 // Absolute form ("http://host:port/path?q") or, for origin form ("/path"), the Host header.
 std::optional<ProxyTarget> parseProxyTarget(std::string_view requestTarget, std::string_view hostHeader);
 
+// Splits "host", "host:port" or "[v6]:port" into the lower-case host name and the port; `port` keeps
+// its value when none is given. False for an empty name or a port outside 1-65535.
+bool splitHostPort(std::string_view authority, std::string &hostname, int &port);
+// One trailing "/" (or several) does not count, except for the root path itself.
+std::string_view withoutTrailingSlash(std::string_view path);
+
 // A route host without a port matches the host on any port; with one, the port must match too.
 // A route without a host answers for every host.
 bool hostMatches(std::string_view routeHost, const ProxyTarget &target);
@@ -35,6 +43,9 @@ bool pathMatches(std::string_view pattern, std::string_view path);
 // The first active route for the method, host and path, in list order.
 std::optional<size_t> findRoute(const std::vector<WireRoute> &routes, std::string_view method,
                                 const ProxyTarget &target);
+// The same answer from the snapshot's compiled table (route_table.h), built once per route change:
+// this is the one the proxy calls for every request.
+std::optional<size_t> findRoute(const RouteSnapshot &routes, std::string_view method, const ProxyTarget &target);
 
 // Replaces every "{{key}}" (blanks inside the braces allowed) with the variable's value; unknown keys stay.
 std::string substituteVariables(std::string_view text, const std::vector<WireVar> &variables);

@@ -1,0 +1,177 @@
+// The compiled route table and the per-snapshot cache the proxy matches through.
+#include "route_table.h"
+
+#include "engine_support.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <mutex>
+
+namespace standin {
+
+namespace {
+
+constexpr uint32_t kNoRoute = std::numeric_limits<uint32_t>::max();
+
+bool isParam(std::string_view segment)
+{
+    return segment.size() > 1 && segment.front() == ':';
+}
+
+size_t segmentCount(std::string_view path)
+{
+    return static_cast<size_t>(std::count(path.begin(), path.end(), '/')) + 1;
+}
+
+// `path` has as many segments as `pattern`.
+bool segmentsMatch(const std::vector<std::string_view> &pattern, std::string_view path)
+{
+    size_t start = 0;
+    for (const std::string_view wanted : pattern) {
+        const size_t slash = path.find('/', start);
+        const size_t end = slash == std::string_view::npos ? path.size() : slash;
+        const std::string_view actual = path.substr(start, end - start);
+        if (isParam(wanted) ? actual.empty() : wanted != actual)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view lowered, std::string_view text)
+{
+    if (lowered.size() != text.size())
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != lowered[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void RouteTable::Bucket::add(uint32_t index, std::string_view pattern)
+{
+    pattern = withoutTrailingSlash(pattern);
+    ParamPattern compiled {index, {}};
+    bool hasParam = false;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = pattern.find('/', start);
+        const size_t end = slash == std::string_view::npos ? pattern.size() : slash;
+        compiled.segments.push_back(pattern.substr(start, end - start));
+        hasParam = hasParam || isParam(compiled.segments.back());
+        if (slash == std::string_view::npos)
+            break;
+        start = slash + 1;
+    }
+    if (hasParam)
+        withParams[compiled.segments.size()].push_back(std::move(compiled));
+    else
+        literal.emplace(pattern, index); // a later duplicate never wins, so the first one stays
+}
+
+void RouteTable::Bucket::find(std::string_view path, size_t segments, uint32_t &best) const
+{
+    if (const auto hit = literal.find(path); hit != literal.end())
+        best = std::min(best, hit->second);
+    const auto candidates = withParams.find(segments);
+    if (candidates == withParams.end())
+        return;
+    for (const ParamPattern &pattern : candidates->second) {
+        if (pattern.index >= best)
+            return;
+        if (segmentsMatch(pattern.segments, path)) {
+            best = pattern.index;
+            return;
+        }
+    }
+}
+
+RouteTable::MethodBuckets &RouteTable::methodFor(std::string_view lowered)
+{
+    for (auto &entry : m_methods) {
+        if (entry.method == lowered)
+            return entry;
+    }
+    m_methods.push_back(MethodBuckets {std::string(lowered), {}, {}});
+    return m_methods.back();
+}
+
+RouteTable::RouteTable(RouteSnapshot routes)
+    : m_routes(std::move(routes))
+{
+    std::string hostname;
+    for (size_t i = 0; i < m_routes.size(); ++i) {
+        const WireRoute &route = m_routes[i];
+        if (!route.active)
+            continue;
+        const auto index = static_cast<uint32_t>(i);
+        if (route.host.empty()) {
+            methodFor(lowerAscii(route.method)).anyHost.add(index, route.path);
+            continue;
+        }
+        int port = -1;
+        if (!splitHostPort(route.host, hostname, port))
+            continue; // a host that is no host never matches
+        HostBuckets &host = methodFor(lowerAscii(route.method)).byHost[hostname];
+        if (port == -1) {
+            host.anyPort.add(index, route.path);
+            continue;
+        }
+        auto byPort = std::find_if(host.byPort.begin(), host.byPort.end(), [&](const auto &p) { return p.first == port; });
+        if (byPort == host.byPort.end())
+            byPort = host.byPort.insert(host.byPort.end(), {port, Bucket {}});
+        byPort->second.add(index, route.path);
+    }
+}
+
+std::optional<size_t> RouteTable::find(std::string_view method, const ProxyTarget &target) const
+{
+    const auto entry = std::find_if(m_methods.begin(), m_methods.end(),
+                                    [&](const MethodBuckets &m) { return equalsIgnoringAsciiCase(m.method, method); });
+    if (entry == m_methods.end())
+        return std::nullopt;
+    const std::string_view path = withoutTrailingSlash(target.path);
+    const size_t segments = segmentCount(path);
+    uint32_t best = kNoRoute;
+    entry->anyHost.find(path, segments, best);
+    if (const auto host = entry->byHost.find(std::string_view(target.hostname)); host != entry->byHost.end()) {
+        host->second.anyPort.find(path, segments, best);
+        for (const auto &[port, bucket] : host->second.byPort) {
+            if (port == target.port)
+                bucket.find(path, segments, best);
+        }
+    }
+    if (best == kNoRoute)
+        return std::nullopt;
+    return best;
+}
+
+const RouteTable &RouteTable::of(const RouteSnapshot &routes)
+{
+    // A table holds its snapshot, so while one is cached no other list can take its address: the address
+    // alone tells whether the cached table is still the right one.
+    static std::mutex sharedMutex;
+    static std::shared_ptr<const RouteTable> shared;
+    thread_local std::shared_ptr<const RouteTable> local;
+
+    const std::vector<WireRoute> &list = routes;
+    if (local && &static_cast<const std::vector<WireRoute> &>(local->m_routes) == &list)
+        return *local;
+    std::lock_guard lock(sharedMutex);
+    if (!shared || &static_cast<const std::vector<WireRoute> &>(shared->m_routes) != &list)
+        shared = std::make_shared<const RouteTable>(routes);
+    local = shared;
+    return *local;
+}
+
+std::optional<size_t> findRoute(const RouteSnapshot &routes, std::string_view method, const ProxyTarget &target)
+{
+    return RouteTable::of(routes).find(method, target);
+}
+
+} // namespace standin

@@ -1,0 +1,66 @@
+// The active project's routes compiled for matching: methods lowered, hosts parsed, patterns split and
+// indexed by method, host and port, so a request finds its route without a scan or an allocation.
+#pragma once
+
+#include "route_matching.h"
+#include "state_store.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace standin {
+
+class RouteTable final {
+public:
+    explicit RouteTable(RouteSnapshot routes);
+
+    // Always the answer findRoute gives over the plain list: the first active route, in list order.
+    std::optional<size_t> find(std::string_view method, const ProxyTarget &target) const;
+
+    // The table of this snapshot, compiled on the first request that sees it. The reference stays valid
+    // until the calling thread asks for another snapshot's table.
+    static const RouteTable &of(const RouteSnapshot &routes);
+
+private:
+    // A pattern with ":name" segments, split once; the views point into the snapshot's strings.
+    struct ParamPattern {
+        uint32_t index = 0;
+        std::vector<std::string_view> segments;
+    };
+    // Routes that share one method and one host condition.
+    struct Bucket {
+        // Patterns without ":name" segments match by plain equality; each keeps its first route only.
+        std::unordered_map<std::string_view, uint32_t> literal;
+        // The others by their number of segments, in list order.
+        std::unordered_map<size_t, std::vector<ParamPattern>> withParams;
+
+        void add(uint32_t index, std::string_view pattern);
+        // Lowers `best` to the first matching route before it.
+        void find(std::string_view path, size_t segmentCount, uint32_t &best) const;
+    };
+    struct HostBuckets {
+        Bucket anyPort;
+        std::vector<std::pair<int, Bucket>> byPort;
+    };
+    struct StringHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const { return std::hash<std::string_view> {}(text); }
+    };
+    struct MethodBuckets {
+        std::string method; // lower case
+        Bucket anyHost;
+        std::unordered_map<std::string, HostBuckets, StringHash, std::equal_to<>> byHost;
+    };
+
+    MethodBuckets &methodFor(std::string_view lowered);
+
+    RouteSnapshot m_routes; // keeps the strings the buckets point into alive
+    std::vector<MethodBuckets> m_methods;
+};
+
+} // namespace standin
