@@ -3,11 +3,11 @@
 
 #include "app/app_state.h"
 #include "app/sheet_presenter.h"
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
+#include "design/shell_widgets.h"
 #include "design/snow_empty_state.h"
 #include "design/symbols.h"
 #include "engine/engine_client.h"

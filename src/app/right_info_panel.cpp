@@ -6,12 +6,12 @@
 #include "app/info_panel_logic.h"
 #include "app/main_header.h"
 #include "app/route_tree.h"
-#include "app/shell_widgets.h"
 #include "design/activity_graph.h"
 #include "design/badges.h"
 #include "design/copy_button.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
+#include "design/shell_widgets.h"
 #include "design/tab_bar.h"
 #include "engine/engine_client.h"
 

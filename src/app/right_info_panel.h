@@ -2,9 +2,9 @@
 #pragma once
 
 #include "app/app_context.h"
-#include "app/shell_widgets.h"
 #include "design/activity_graph.h"
 #include "design/indicators.h"
+#include "design/shell_widgets.h"
 
 #include <QPointer>
 #include <QWidget>

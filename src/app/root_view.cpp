@@ -10,7 +10,7 @@
 #include "engine/analytics.h"
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
-#include "screens/setup/simulator_manager.h"
+#include "platform/simulator_manager.h"
 
 #include <QCoreApplication>
 #include <QTimer>

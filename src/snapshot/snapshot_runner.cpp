@@ -13,8 +13,8 @@
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
 #include "platform/preferences.h"
+#include "platform/simulator_manager.h"
 #include "platform/tool_runner.h"
-#include "screens/setup/simulator_manager.h"
 #include "snapshot/host_window.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // The header: breadcrumb, arrows, theme button, proxy chip and the two menus.
 #include "app/app_state.h"
 #include "app/main_header.h"
-#include "app/shell_widgets.h"
 #include "design/badges.h"
+#include "design/shell_widgets.h"
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
 

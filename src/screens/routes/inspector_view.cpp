@@ -3,7 +3,6 @@
 
 #include "app/app_state.h"
 #include "app/route_actions.h"
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/choice_chips.h"
 #include "design/fonts.h"
@@ -11,6 +10,7 @@
 #include "design/ks_button.h"
 #include "design/mini_field.h"
 #include "design/palette.h"
+#include "design/shell_widgets.h"
 #include "design/snow_dropdown.h"
 #include "design/snow_select.h"
 #include "design/snow_slider.h"

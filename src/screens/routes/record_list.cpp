@@ -1,7 +1,7 @@
 // Record rows kept in place across reloads, their menus and rename editors.
 #include "screens/routes/record_list.h"
 
-#include "app/shell_widgets.h"
+#include "design/shell_widgets.h"
 #include "design/snow_menu_popup.h"
 #include "screens/routes/row_hover_fade.h"
 

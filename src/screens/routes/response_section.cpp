@@ -1,7 +1,6 @@
 // The inspector's response body section.
 #include "screens/routes/response_section.h"
 
-#include "app/shell_widgets.h"
 #include "design/card_surface.h"
 #include "design/copy_button.h"
 #include "design/fonts.h"
@@ -9,6 +8,7 @@
 #include "design/json_highlighter.h"
 #include "design/ks_button.h"
 #include "design/palette.h"
+#include "design/shell_widgets.h"
 #include "design/snow_dropdown.h"
 #include "design/snow_input.h"
 #include "design/snow_stepper.h"

@@ -1,7 +1,6 @@
 // The response sequence section and its step cards.
 #include "screens/routes/sequence_section.h"
 
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/choice_chips.h"
@@ -10,6 +9,7 @@
 #include "design/ks_button.h"
 #include "design/mini_field.h"
 #include "design/palette.h"
+#include "design/shell_widgets.h"
 #include "design/snow_switch.h"
 #include "screens/routes/inspector_logic.h"
 #include "screens/routes/inspector_model.h"

@@ -1,11 +1,11 @@
 // The certificates screen: cards for the root CA, its trust anchors and certificate substitution.
 #include "screens/setup/certificates_screen.h"
 
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card.h"
 #include "design/fonts.h"
 #include "design/ks_button.h"
+#include "design/shell_widgets.h"
 #include "design/snow_toast.h"
 #include "design/symbols.h"
 #include "engine/engine_client.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/app_context.h"
-#include "screens/setup/simulator_manager.h"
+#include "platform/simulator_manager.h"
 
 #include <QList>
 #include <QPointer>

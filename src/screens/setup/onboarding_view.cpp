@@ -3,7 +3,6 @@
 
 #include "app/app_state.h"
 #include "app/sheet_presenter.h"
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card.h"
 #include "design/card_surface.h"
@@ -11,6 +10,7 @@
 #include "design/fonts.h"
 #include "design/indicators.h"
 #include "design/ks_button.h"
+#include "design/shell_widgets.h"
 #include "design/symbols.h"
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"

@@ -3,12 +3,12 @@
 
 #include "app/app_state.h"
 #include "app/sheet_presenter.h"
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
 #include "design/ks_button.h"
+#include "design/shell_widgets.h"
 #include "design/snow_progress_bar.h"
 #include "design/snow_segmented.h"
 #include "design/snow_switch.h"

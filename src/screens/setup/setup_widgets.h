@@ -1,7 +1,7 @@
 // Small pieces the setup screens share: selectable code text, the code box, icon headers and status labels.
 #pragma once
 
-#include "app/shell_widgets.h"
+#include "design/shell_widgets.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -2,8 +2,8 @@
 // chaos chips and their grid, and the first-run drop panel. Each updates in place.
 #pragma once
 
-#include "app/shell_widgets.h"
 #include "design/ks_button.h"
+#include "design/shell_widgets.h"
 #include "screens/traffic/dashboard_logic.h"
 
 #include <QColor>

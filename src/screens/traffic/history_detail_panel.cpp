@@ -1,7 +1,6 @@
 // One recorded exchange in full: request line, meta, headers, bodies, replay.
 #include "screens/traffic/history_detail_panel.h"
 
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/copy_button.h"
@@ -9,6 +8,7 @@
 #include "design/indicators.h"
 #include "design/ks_button.h"
 #include "design/palette.h"
+#include "design/shell_widgets.h"
 #include "design/snow_text.h"
 #include "engine/engine_client.h"
 #include "screens/traffic/code_text_view.h"

@@ -1,13 +1,13 @@
 // The history screen.
 #include "screens/traffic/history_screen.h"
 
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
 #include "design/ks_button.h"
 #include "design/palette.h"
 #include "design/search_field.h"
+#include "design/shell_widgets.h"
 #include "design/snow_empty_state.h"
 #include "design/snow_text.h"
 #include "engine/engine_client.h"

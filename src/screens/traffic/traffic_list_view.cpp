@@ -1,7 +1,7 @@
 // The painted-row list of the traffic screens and its replay menu.
 #include "screens/traffic/traffic_list_view.h"
 
-#include "app/shell_widgets.h"
+#include "design/shell_widgets.h"
 #include "design/snow_context_menu.h"
 #include "screens/traffic/traffic_table.h"
 #include "design/palette.h"

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "app/app_state.h"
-#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/palette.h"
+#include "design/shell_widgets.h"
 #include "engine/engine_client.h"
 #include "engine/link/ops_test_support.h"
 #include "platform/desktop.h"

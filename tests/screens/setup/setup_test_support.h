@@ -6,7 +6,7 @@
 #include "design/palette.h"
 #include "engine/analytics.h"
 #include "engine/engine_client.h"
-#include "screens/setup/simulator_manager.h"
+#include "platform/simulator_manager.h"
 #include "support/test_support.h"
 
 #include <QScrollArea>

@@ -5,9 +5,9 @@
 #include "app/app_state.h"
 #include "app/file_actions.h"
 #include "app/qt_printers.h"
-#include "app/shell_widgets.h"
 #include "design/card.h"
 #include "design/fonts.h"
+#include "design/shell_widgets.h"
 #include "screens/traffic/dashboard_screen.h"
 #include "screens/traffic/dashboard_widgets.h"
 

@@ -2,11 +2,11 @@
 // the texts they carry, what the buttons do, and that values change in place without new widgets.
 #include "dashboard_test_support.h"
 
-#include "app/shell_widgets.h"
 #include "design/activity_graph.h"
 #include "design/badges.h"
 #include "design/card.h"
 #include "design/indicators.h"
+#include "design/shell_widgets.h"
 #include "design/snow_progress_bar.h"
 #include "design/snow_select.h"
 #include "app/shell_registry.h"

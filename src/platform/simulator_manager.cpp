@@ -1,5 +1,5 @@
 // SimulatorManager: simctl runs through ToolRunner; the JSON is checked strictly so a bad listing shows nothing.
-#include "screens/setup/simulator_manager.h"
+#include "platform/simulator_manager.h"
 
 #include "platform/desktop.h"
 #include "platform/tool_runner.h"

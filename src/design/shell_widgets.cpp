@@ -1,5 +1,5 @@
 // Text, symbol, plain button, filled box and rule widgets of the shell.
-#include "app/shell_widgets.h"
+#include "design/shell_widgets.h"
 
 #include "design/card_surface.h"
 #include "design/fonts.h"

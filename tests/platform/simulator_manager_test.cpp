@@ -1,7 +1,7 @@
 // SimulatorManager with a fake xcrun: the booted list, the trust messages and the shared busy flag.
 #include "platform/fake_tool.h"
+#include "platform/simulator_manager.h"
 #include "platform/tool_runner.h"
-#include "screens/setup/simulator_manager.h"
 #include "support/test_support.h"
 
 #include <QFile>
