@@ -2,25 +2,16 @@
 #include "design/mini_field.h"
 
 #include "design/fonts.h"
+#include "design/integer_text.h"
 #include "design/palette.h"
 #include "design/snow_input.h"
 #include "design/snow_text.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QLineEdit>
-#include <QLocale>
 #include <QVBoxLayout>
 
-namespace {
-
-QLocale numberLocale()
-{
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
-    return locale;
-}
-
-} // namespace
+#include <limits>
 
 MiniField::MiniField(const QString &label, int value, std::optional<int> width, QWidget *parent)
     : QWidget(parent), m_edit(new QLineEdit), m_value(value)
@@ -100,14 +91,13 @@ void MiniField::commit()
 
 std::optional<int> MiniField::parse(const QString &text)
 {
-    bool ok = false;
-    const int value = numberLocale().toInt(text.trimmed(), &ok);
-    if (!ok)
+    const std::optional<long long> value = IntegerText::parse(text);
+    if (!value || *value < std::numeric_limits<int>::min() || *value > std::numeric_limits<int>::max())
         return std::nullopt;
-    return value;
+    return int(*value);
 }
 
 QString MiniField::format(int value)
 {
-    return numberLocale().toString(value);
+    return IntegerText::format(value);
 }

@@ -2,11 +2,11 @@
 #include "design/status_code_field.h"
 
 #include "design/fonts.h"
+#include "design/integer_text.h"
 
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QLocale>
 
 #include <algorithm>
 #include <limits>
@@ -18,7 +18,7 @@ constexpr int Pad = 10;
 
 QString shown(int value)
 {
-    return QLocale::c().toString(value); // the C locale never groups digits
+    return IntegerText::format(value);
 }
 
 } // namespace
@@ -43,13 +43,7 @@ void StatusCodeField::setValue(int value)
 
 std::optional<long long> StatusCodeField::parse(const QString &text)
 {
-    bool ok = false;
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    const long long v = c.toLongLong(text.trimmed(), &ok);
-    if (!ok)
-        return std::nullopt;
-    return v;
+    return IntegerText::parse(text);
 }
 
 int StatusCodeField::clamp(int status)

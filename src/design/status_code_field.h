@@ -27,7 +27,7 @@ public:
     int commitPending();
 
     static int clamp(int status);
-    // The value a text stands for: a whole integer without digit grouping, or none.
+    // The value a text stands for: a whole integer in the user's locale without digit grouping, or none.
     static std::optional<long long> parse(const QString &text);
 
     QSize sizeHint() const override;

@@ -1,11 +1,14 @@
 // The status field: live parsing while typing, the clamp on Return, on focus loss and on a pending commit.
 #include "design/fonts.h"
+#include "design/mini_field.h"
 #include "design/palette.h"
 #include "design/status_code_field.h"
 #include "support/test_support.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QLocale>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -18,6 +21,14 @@ namespace {
 void retype(StatusCodeField &field, const QString &text)
 {
     testsupport::retype(field.lineEdit(), text);
+}
+
+// Types characters that have no key of their own (digits of another script), one key event each.
+void retypeUnicode(StatusCodeField &field, const QString &text)
+{
+    field.lineEdit()->selectAll();
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, field.lineEdit(), Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
 } // namespace
@@ -96,6 +107,39 @@ TEST(StatusCodeField, LosingFocusCommitsGainingItChangesNothing)
     EXPECT_EQ(commits.count(), 1);
     EXPECT_EQ(field->value(), 599);
     EXPECT_EQ(field->text(), QStringLiteral("599"));
+}
+
+TEST(StatusCodeField, ReadsAndShowsNumbersInTheUsersLocaleLikeTheMiniFields)
+{
+    // A locale with digits of its own: what the field shows and reads must follow it.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
+    const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+    const QString arabic404 = QStringLiteral("\u0664\u0660\u0664");
+    const QString arabic503 = QStringLiteral("\u0665\u0660\u0663");
+
+    StatusCodeField field;
+    field.setValue(404);
+    EXPECT_EQ(field.text(), arabic404);
+    retypeUnicode(field, arabic503);
+    EXPECT_EQ(field.text(), arabic503);
+    EXPECT_EQ(field.value(), 503);
+    EXPECT_EQ(field.commitPending(), 503);
+    EXPECT_EQ(field.text(), arabic503);
+    retype(field, QStringLiteral("700"));
+    EXPECT_EQ(field.commitPending(), 599);
+    EXPECT_EQ(field.text(), QStringLiteral("\u0665\u0669\u0669"));
+
+    // One rule for both fields.
+    MiniField mini(QStringLiteral("Status"), 404);
+    EXPECT_EQ(mini.lineEdit()->text(), arabic404);
+    for (const QString &text : {arabic503, QStringLiteral("1000"), QStringLiteral("1,000"), QStringLiteral("abc")}) {
+        const std::optional<int> mini = MiniField::parse(text);
+        const std::optional<long long> status = StatusCodeField::parse(text);
+        EXPECT_EQ(mini.has_value(), status.has_value()) << text.toStdString();
+        if (mini && status)
+            EXPECT_EQ(*mini, *status) << text.toStdString();
+    }
 }
 
 TEST(StatusCodeField, SettingTheValueEmitsNothing)

@@ -12,12 +12,22 @@ int clampStatus(int status)
     return std::min(std::max(status, 100), 599);
 }
 
+std::int64_t clampStepLatency(std::int64_t latency)
+{
+    return std::max<std::int64_t>(latency, 0);
+}
+
+std::int64_t clampRepeatCount(std::int64_t repeatCount)
+{
+    return std::max<std::int64_t>(repeatCount, 1);
+}
+
 MockStep savedStep(const MockStep &step)
 {
     MockStep saved = step;
     saved.status = clampStatus(step.status);
-    saved.latency = std::max<decltype(step.latency)>(step.latency, 0);
-    saved.repeatCount = std::max<decltype(step.repeatCount)>(step.repeatCount, 1);
+    saved.latency = clampStepLatency(step.latency);
+    saved.repeatCount = clampRepeatCount(step.repeatCount);
     return saved;
 }
 

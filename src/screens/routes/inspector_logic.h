@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -16,6 +17,9 @@ namespace InspectorLogic {
 
 // A route's status as it is saved: raised to 100, then lowered to 599.
 int clampStatus(int status);
+// A step's latency and repeat count as they are saved: at least 0, at least 1.
+std::int64_t clampStepLatency(std::int64_t latency);
+std::int64_t clampRepeatCount(std::int64_t repeatCount);
 // A step as it is saved: status 100...599, latency at least 0, repeat count at least 1.
 MockStep savedStep(const MockStep &step);
 std::vector<MockStep> savedSequence(const std::vector<MockStep> &steps);

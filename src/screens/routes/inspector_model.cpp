@@ -328,19 +328,23 @@ void InspectorModel::editStep(const std::string &id, const std::function<bool(Mo
         changed(Field::sequence);
 }
 
+// A committed number is kept as it is saved, so the card shows what the engine serves.
 void InspectorModel::setStepStatus(const std::string &id, int status)
 {
-    editStep(id, [status](MockStep &s) { return std::exchange(s.status, status) != status; });
+    const int saved = InspectorLogic::clampStatus(status);
+    editStep(id, [saved](MockStep &s) { return std::exchange(s.status, saved) != saved; });
 }
 
 void InspectorModel::setStepLatency(const std::string &id, int latency)
 {
-    editStep(id, [latency](MockStep &s) { return std::exchange(s.latency, latency) != latency; });
+    const std::int64_t saved = InspectorLogic::clampStepLatency(latency);
+    editStep(id, [saved](MockStep &s) { return std::exchange(s.latency, saved) != saved; });
 }
 
 void InspectorModel::setStepRepeat(const std::string &id, int repeatCount)
 {
-    editStep(id, [repeatCount](MockStep &s) { return std::exchange(s.repeatCount, repeatCount) != repeatCount; });
+    const std::int64_t saved = InspectorLogic::clampRepeatCount(repeatCount);
+    editStep(id, [saved](MockStep &s) { return std::exchange(s.repeatCount, saved) != saved; });
 }
 
 void InspectorModel::setStepBody(const std::string &id, const QString &body)

@@ -44,7 +44,8 @@ ColorRole faint()
 JsonBodyView::JsonBodyView(QWidget *parent) : QTextEdit(parent)
 {
     setReadOnly(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Read-only: a keyboard caret would make typing look as if it went somewhere.
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
     setFont(Fonts::ksCode());
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -62,6 +63,11 @@ void JsonBodyView::setBody(const QString &body)
         return;
     setPlainText(body);
     fitHeight();
+}
+
+QString JsonBodyView::selectedText() const
+{
+    return textCursor().selectedText();
 }
 
 bool JsonBodyView::event(QEvent *event)

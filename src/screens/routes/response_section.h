@@ -23,6 +23,7 @@ class JsonBodyView final : public QTextEdit
 public:
     explicit JsonBodyView(QWidget *parent = nullptr);
     void setBody(const QString &body);
+    QString selectedText() const;
 
 protected:
     bool event(QEvent *event) override;

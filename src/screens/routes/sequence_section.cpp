@@ -79,10 +79,20 @@ SequenceStepCard::SequenceStepCard(InspectorModel *model, const std::string &ste
     m_body->setPlaceholder(QStringLiteral("response body"));
     column->addWidget(m_body);
 
-    // Each field writes into the step it was made for, by id.
-    connect(m_status, &MiniField::valueCommitted, this, [this](int v) { m_model->setStepStatus(m_stepID, v); });
-    connect(m_latency, &MiniField::valueCommitted, this, [this](int v) { m_model->setStepLatency(m_stepID, v); });
-    connect(m_repeat, &MiniField::valueCommitted, this, [this](int v) { m_model->setStepRepeat(m_stepID, v); });
+    // Each field writes into the step it was made for, by id, and then shows the value as saved (clamped),
+    // also when the clamp left the step as it was.
+    connect(m_status, &MiniField::valueCommitted, this, [this](int v) {
+        m_model->setStepStatus(m_stepID, v);
+        showSaved();
+    });
+    connect(m_latency, &MiniField::valueCommitted, this, [this](int v) {
+        m_model->setStepLatency(m_stepID, v);
+        showSaved();
+    });
+    connect(m_repeat, &MiniField::valueCommitted, this, [this](int v) {
+        m_model->setStepRepeat(m_stepID, v);
+        showSaved();
+    });
     connect(m_dropSwitch, &SnowSwitch::toggled, this,
             [this](bool on) { m_model->setStepDropsConnection(m_stepID, on); });
     connect(m_body, &GrowingTextField::textEdited, this,
@@ -104,6 +114,12 @@ void SequenceStepCard::showStep(int index, const MockStep &step)
     // Hidden, not cleared: the body comes back unchanged when the switch is turned off.
     m_body->setVisible(!drops);
     m_body->setText(QString::fromStdString(step.body));
+}
+
+void SequenceStepCard::showSaved()
+{
+    if (const MockStep *step = m_model->step(m_stepID))
+        showStep(m_model->stepIndex(m_stepID), *step);
 }
 
 void SequenceStepCard::paintEvent(QPaintEvent *)

@@ -45,6 +45,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void showSaved();
+
     InspectorModel *m_model;
     std::string m_stepID;
     ShellText *m_title;

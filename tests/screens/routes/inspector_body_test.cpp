@@ -136,6 +136,34 @@ TEST_F(InspectorEngineTest, VariablesAreAppendedAtTheVeryEnd)
     EXPECT_FALSE(body->variablesNote()->isVisible());
 }
 
+TEST_F(InspectorEngineTest, ReadOnlyBodyIsSelectableByMouseOnly)
+{
+    seed({inspectorRoute("r-a", 200, "{\"name\": \"Ada\"}")});
+    InspectorView &inspector = open("r-a");
+    ResponseSection *body = inspector.responseSection();
+    ASSERT_TRUE(body->bodyView()->isVisible());
+    // The mouse goes to whichever widget of the view is under it.
+    QWidget *view = body->bodyView();
+    const QPoint from(1, view->height() / 2);
+    const QPoint to(view->width() - 2, from.y());
+    QWidget *under = view->childAt(from) ? view->childAt(from) : view;
+    QTest::mousePress(under, Qt::LeftButton, {}, under->mapFrom(view, from));
+    QTest::mouseMove(under, under->mapFrom(view, to));
+    QTest::mouseRelease(under, Qt::LeftButton, {}, under->mapFrom(view, to));
+    EXPECT_EQ(body->bodyView()->selectedText(), "{\"name\": \"Ada\"}");
+
+    // The keyboard neither moves a caret nor selects, and typing goes nowhere.
+    QTest::mouseClick(under, Qt::LeftButton, {}, under->mapFrom(view, from));
+    QWidget *keys = QApplication::focusWidget() ? QApplication::focusWidget() : view;
+    QTest::keyClick(keys, Qt::Key_End, Qt::ShiftModifier);
+    QTest::keyClick(keys, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(body->bodyView()->selectedText(), "");
+    QTest::keyClicks(keys, QStringLiteral("zz"));
+    EXPECT_EQ(inspector.model()->bodyText(), "{\"name\": \"Ada\"}");
+    EXPECT_EQ(body->modeText()->text(), "editable");
+    EXPECT_EQ(m_routePosts, 0);
+}
+
 // A control port whose every answer is cut off inside its body.
 class CutReplyTest : public InspectorEngineTest
 {

@@ -94,7 +94,7 @@ TEST_F(InspectorEngineTest, FirstStepTakesTheSavedStatusAndTheBodyBeingEdited)
     EXPECT_EQ(view().sequenceSection()->countText()->text(), "1 steps");
 }
 
-TEST_F(InspectorEngineTest, StepValuesAreClampedWhenSavedAndDefaultsLeftOffTheWire)
+TEST_F(InspectorEngineTest, StepValuesAreClampedOnCommitAndShownAsSavedWithDefaultsLeftOffTheWire)
 {
     seed({inspectorRoute("r-a")});
     InspectorView &inspector = open("r-a");
@@ -111,10 +111,18 @@ TEST_F(InspectorEngineTest, StepValuesAreClampedWhenSavedAndDefaultsLeftOffTheWi
     QTest::mouseClick(cards[2]->dropSwitch(), Qt::LeftButton);
     emit section->modePicker()->selectionEdited(QStringLiteral("loop"));
 
-    // The cards keep what was typed; the chip shows it with its own colours.
-    EXPECT_EQ(cards[0]->statusField()->lineEdit()->text(), "999");
-    EXPECT_EQ(cards[0]->statusChip()->status(), 999);
-    EXPECT_EQ(inspector.model()->sequence()[0].repeatCount, -5);
+    // Once committed, the card and its chip show the value as saved, the value the engine serves.
+    EXPECT_EQ(cards[0]->statusField()->lineEdit()->text(), "599");
+    EXPECT_EQ(cards[0]->statusChip()->status(), 599);
+    EXPECT_EQ(cards[0]->latencyField()->lineEdit()->text(), "0");
+    EXPECT_EQ(cards[0]->repeatField()->lineEdit()->text(), "1");
+    EXPECT_EQ(inspector.model()->sequence()[0].repeatCount, 1);
+    // Also when the clamp leaves the step as it already was.
+    commit(cards[0]->statusField(), QStringLiteral("1000"));
+    EXPECT_EQ(cards[0]->statusField()->lineEdit()->text(), "599");
+    EXPECT_EQ(cards[0]->statusField()->value(), 599);
+    commit(cards[0]->repeatField(), QStringLiteral("0"));
+    EXPECT_EQ(cards[0]->repeatField()->lineEdit()->text(), "1");
     // A dropped connection shows DROP, disables only the status and hides the body.
     EXPECT_TRUE(cards[2]->dropTag()->isVisible());
     EXPECT_FALSE(cards[2]->statusChip()->isVisible());
