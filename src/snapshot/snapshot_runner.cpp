@@ -23,6 +23,7 @@
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -145,11 +146,14 @@ public:
         m_engine = new EngineClient(this);
         m_simulators = new SimulatorManager(this);
         m_context = AppContext{m_state, m_engine, m_simulators, &Analytics::shared()};
-        m_engine->setDataDirectory(m_dataDirectory);
-        if (const int port = freeLoopbackPort(); port > 0)
-            m_engine->setProxyPort(port);
-        m_engine->boot(true);
-        g_enginePid = m_engine->engineProcessId();
+        // Without a folder of its own the engine would fall back to the user's: the run goes on without one.
+        if (!m_dataDirectory.isEmpty()) {
+            m_engine->setDataDirectory(m_dataDirectory);
+            if (const int port = freeLoopbackPort(); port > 0)
+                m_engine->setProxyPort(port);
+            m_engine->boot(true);
+            g_enginePid = m_engine->engineProcessId();
+        }
         waitForEngine(50);
     }
 
@@ -421,6 +425,17 @@ QStringList passFiles(const QString &suffix, bool hasRoute)
     return files;
 }
 
+QString createEngineDataDirectory()
+{
+    // mkdtemp: a random name, created by this call or not at all, readable by the owner only. A
+    // predictable name in a shared temporary folder could be planted by another user beforehand.
+    QTemporaryDir folder(QDir(QDir::tempPath()).filePath(QStringLiteral("kestrion-snapshot-XXXXXX")));
+    if (!folder.isValid())
+        return {};
+    folder.setAutoRemove(false);
+    return folder.path();
+}
+
 bool kickoff(const QStringList &arguments)
 {
     const std::optional<QString> output = outputDirectory(arguments);
@@ -433,10 +448,7 @@ bool kickoff(const QStringList &arguments)
     preferences.sync();
 
     // The run's engine gets a folder of its own: the user's history, baselines and routes stay untouched.
-    const QString data = QDir(QDir::tempPath()).filePath(
-        QStringLiteral("kestrion-snapshot-") + QString::number(QCoreApplication::applicationPid()));
-    QDir(data).removeRecursively();
-    QDir().mkpath(data);
+    const QString data = createEngineDataDirectory();
     g_dataDirectory = data.toStdString();
 
     auto *run = new SnapshotRun(*output, data);

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 QByteArray folderDigest(const QString &path)
@@ -145,6 +147,40 @@ TEST(SnapshotArguments, CurlSendsEachRouteThroughTheProxy)
     EXPECT_EQ(SnapshotRunner::passFiles(QStringLiteral("dark"), false).size(), 13);
     EXPECT_EQ(SnapshotRunner::passFiles(QStringLiteral("light"), true).first(), QStringLiteral("dashboard-light.png"));
     EXPECT_EQ(SnapshotRunner::passFiles(QStringLiteral("light"), true).last(), QStringLiteral("projects-light.png"));
+}
+
+TEST(SnapshotEngineFolder, IsNewPrivateAndNeverAFolderPlantedBeforehand)
+{
+    // Another user of a shared temporary folder plants the predictable name with a link to a victim file.
+    QTemporaryDir shared;
+    ASSERT_TRUE(shared.isValid());
+    const QByteArray previousTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", shared.path().toUtf8());
+    const QString planted =
+        shared.filePath(QStringLiteral("kestrion-snapshot-") + QString::number(QCoreApplication::applicationPid()));
+    ASSERT_TRUE(QDir().mkpath(planted));
+    const QString victim = shared.filePath(QStringLiteral("victim"));
+    QFile victimFile(victim);
+    ASSERT_TRUE(victimFile.open(QIODevice::WriteOnly));
+    victimFile.write("keep");
+    victimFile.close();
+    ASSERT_TRUE(QFile::link(victim, planted + QStringLiteral("/state.json")));
+
+    const QString first = SnapshotRunner::createEngineDataDirectory();
+    const QString second = SnapshotRunner::createEngineDataDirectory();
+    qputenv("TMPDIR", previousTmp);
+
+    ASSERT_FALSE(first.isEmpty());
+    EXPECT_NE(QFileInfo(first).canonicalFilePath(), QFileInfo(planted).canonicalFilePath());
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(QFileInfo(first).fileName().startsWith(QStringLiteral("kestrion-snapshot-")));
+    EXPECT_TRUE(QDir(first).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System));
+    EXPECT_EQ(std::filesystem::status(first.toStdString()).permissions(), std::filesystem::perms::owner_all);
+    EXPECT_FALSE(QFileInfo(first).isSymLink());
+    // The planted folder is left exactly as it was.
+    EXPECT_TRUE(QFileInfo(planted + QStringLiteral("/state.json")).isSymLink());
+    QDir(first).removeRecursively();
+    QDir(second).removeRecursively();
 }
 
 TEST(SnapshotRun, WritesEveryViewInBothAppearancesAndLeavesNothingBehind)
