@@ -38,6 +38,9 @@ QByteArray folderDigest(const QString &path)
     return hash.result().toHex();
 }
 
+// The run's pauses at a tenth of their length: what each step waits for is the same, only sooner.
+const QString FastPauses = QStringLiteral("KESTRION_SNAPSHOT_PAUSE_PERCENT=10");
+
 // One run of `kestrion --snapshot <out>` in a home of its own.
 struct SnapshotProcess
 {
@@ -188,7 +191,7 @@ TEST(SnapshotRun, WritesEveryViewInBothAppearancesAndLeavesNothingBehind)
     SnapshotProcess run;
     ASSERT_TRUE(run.home.isValid());
     const QByteArray before = folderDigest(run.userData);
-    run.run();
+    run.run({FastPauses});
 
     QStringList expected = run.expectedOkLines();
     expected << QStringLiteral("SNAPSHOTS_DONE ") + QDir::cleanPath(run.output);
@@ -210,9 +213,13 @@ TEST(SnapshotRun, WritesEveryViewInBothAppearancesAndLeavesNothingBehind)
 
     // Six routes went through the proxy on a port of the run's own, a CONNECT one as GET; the curl
     // processes run side by side, so their order is free.
-    QFile log(run.curlLog);
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    QStringList calls = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList calls;
+    testsupport::waitFor([&] {
+        QFile log(run.curlLog);
+        if (log.open(QIODevice::ReadOnly))
+            calls = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return calls.size() >= 6;
+    });
     ASSERT_EQ(calls.size(), 6);
     const QString port = calls.first().section(QStringLiteral("-x 127.0.0.1:"), 1).section(QLatin1Char(' '), 0, 0);
     EXPECT_NE(port, QStringLiteral("9999")) << "the user's port is left alone";
@@ -236,7 +243,7 @@ TEST(SnapshotRun, UnwritableFolderReportsEachFailureAndExitsNonZero)
     QFile blocker(run.home.filePath(QStringLiteral("blocked")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    run.run();
+    run.run({FastPauses});
 
     ASSERT_FALSE(run.lines.isEmpty());
     EXPECT_TRUE(run.lines.last().startsWith(QStringLiteral("SNAPSHOTS_DONE ")));
@@ -249,7 +256,8 @@ TEST(SnapshotRun, UnwritableFolderReportsEachFailureAndExitsNonZero)
 TEST(SnapshotRun, WatchdogEndsARunThatTakesTooLong)
 {
     SnapshotProcess run;
-    run.run({QStringLiteral("KESTRION_SNAPSHOT_WATCHDOG_MS=7000")});
+    // The warm-up alone pauses longer than this.
+    run.run({QStringLiteral("KESTRION_SNAPSHOT_WATCHDOG_MS=2500")});
 
     ASSERT_FALSE(run.lines.isEmpty());
     EXPECT_EQ(run.lines.last(), QStringLiteral("SNAPSHOT_TIMEOUT"));
@@ -262,4 +270,38 @@ TEST(SnapshotRun, WatchdogEndsARunThatTakesTooLong)
         EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::processGone(run.engine); }, 5000));
     }
     EXPECT_TRUE(QDir(run.tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).filter("kestrion-snapshot").isEmpty());
+}
+
+TEST(SnapshotRun, EngineThatNeverStartsStillGetsTheDemoRoutesAndEveryView)
+{
+    // One engine exits at once, the other never prints its port; the demo routes are seeded locally.
+    for (const bool hangs : {false, true}) {
+        SCOPED_TRACE(hangs ? "hanging engine" : "engine exits at once");
+        SnapshotProcess run;
+        QString engine = QStringLiteral("/bin/false");
+        const QString pidFile = run.home.filePath(QStringLiteral("engine.pid"));
+        if (hangs) {
+            engine = run.home.filePath(QStringLiteral("kestrion-engine"));
+            QFile script(engine);
+            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+            script.write(QStringLiteral("#!/bin/sh\necho $$ > '%1'\nwhile :; do sleep 1; done\n").arg(pidFile).toUtf8());
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        run.run({FastPauses, QStringLiteral("KESTRION_SNAPSHOT_READY_WAIT_MS=500"),
+                 QStringLiteral("KESTRION_ENGINE=") + engine});
+
+        QStringList expected = run.expectedOkLines();
+        expected << QStringLiteral("SNAPSHOTS_DONE ") + QDir::cleanPath(run.output);
+        EXPECT_EQ(run.lines, expected);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(QDir(run.output).entryList({QStringLiteral("*.png")}, QDir::Files).size(), 30);
+        if (hangs) {
+            QFile pid(pidFile);
+            ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+            const qint64 enginePid = pid.readAll().trimmed().toLongLong();
+            ASSERT_GT(enginePid, 0);
+            EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::processGone(enginePid); }, 5000));
+        }
+    }
 }
