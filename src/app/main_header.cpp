@@ -13,8 +13,10 @@
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QShortcut>
@@ -33,6 +35,37 @@ QColor blackAt(qreal opacity)
 {
     return QColor(0, 0, 0, int(opacity * 255 + 0.5));
 }
+
+// Text fields claim Ctrl+K for themselves ("delete to end of line"); in the owner's window the
+// shortcut wins, so the palette opens wherever the focus is.
+class ShortcutBeforeTextFields final : public QObject
+{
+public:
+    ShortcutBeforeTextFields(const QKeySequence &keys, QWidget *owner)
+        : QObject(owner)
+        , m_keys(keys)
+        , m_owner(owner)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride || !watched->isWidgetType())
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (QKeySequence(key->keyCombination()) != m_keys
+            || static_cast<QWidget *>(watched)->window() != m_owner->window())
+            return false;
+        // Left unaccepted, the override lets the window's shortcut run.
+        event->ignore();
+        return true;
+    }
+
+private:
+    QKeySequence m_keys;
+    QWidget *m_owner;
+};
 
 } // namespace
 
@@ -104,6 +137,7 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     // The search trigger's shortcut works anywhere in the window.
     auto *shortcut = new QShortcut(searchShortcut(), this);
     shortcut->setContext(Qt::WindowShortcut);
+    new ShortcutBeforeTextFields(searchShortcut(), this);
     connect(shortcut, &QShortcut::activated, this, [state] { state->setShowSearch(true); });
 
     EngineClient *engine = context.engine;

@@ -10,6 +10,9 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -70,10 +73,43 @@ QString trafficText(const TrafficEntry &entry)
         .arg(entry.injected ? QStringLiteral(" (mock)") : QString());
 }
 
+const char *const Usage =
+    "Usage: kestrion-link [-h | --help]\n"
+    "\n"
+    "Starts the engine on your Kestrion data folder (and its proxy when auto-start is on, as in the\n"
+    "application), then prints the engine's status, health, log and live traffic as they change.\n"
+    "Ctrl-C shuts the engine down.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  print this help and exit\n"
+    "\n"
+    "Environment:\n"
+    "  KESTRION_ENGINE    the engine program to start\n"
+    "  KESTRION_DATA_DIR  the engine's data folder\n";
+
+// Decided before anything starts: help exits 0, anything else on the command line is a usage error (2).
+std::optional<int> handleArguments(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        const char *what = argument.starts_with('-') ? "unknown option" : "unexpected argument";
+        std::fprintf(stderr, "kestrion-link: %s '%s'\n\n%s", what, argv[i], Usage);
+        return 2;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> exitCode = handleArguments(argc, argv))
+        return *exitCode;
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrion"));
     QCoreApplication::setApplicationName(QStringLiteral("Kestrion"));

@@ -23,8 +23,10 @@
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -74,12 +76,34 @@ bool claimEnd(const QString &finalLine = {})
     return true;
 }
 
-int watchdogLimitMs()
+int positiveFromEnvironment(const char *name, int fallback)
 {
     bool ok = false;
-    const int fromEnvironment = qEnvironmentVariableIntValue("KESTRION_SNAPSHOT_WATCHDOG_MS", &ok);
-    return ok && fromEnvironment > 0 ? fromEnvironment : WatchdogMs;
+    const int fromEnvironment = qEnvironmentVariableIntValue(name, &ok);
+    return ok && fromEnvironment > 0 ? fromEnvironment : fallback;
 }
+
+int watchdogLimitMs()
+{
+    return positiveFromEnvironment("KESTRION_SNAPSHOT_WATCHDOG_MS", WatchdogMs);
+}
+
+// How long the run waits; tests shorten them through the environment, the run itself never does.
+struct RunTiming
+{
+    // Every fixed pause takes this share of its length.
+    int pausePercent = 100;
+    // The engine gets at most this long to become ready, checked in 50 steps.
+    int readyWaitMs = 10'000;
+
+    static RunTiming fromEnvironment()
+    {
+        RunTiming timing;
+        timing.pausePercent = std::min(100, positiveFromEnvironment("KESTRION_SNAPSHOT_PAUSE_PERCENT", 100));
+        timing.readyWaitMs = positiveFromEnvironment("KESTRION_SNAPSHOT_READY_WAIT_MS", timing.readyWaitMs);
+        return timing;
+    }
+};
 
 void startWatchdog(int limitMs)
 {
@@ -124,10 +148,11 @@ struct SheetCapture
 class SnapshotRun final : public QObject
 {
 public:
-    SnapshotRun(QString outputDirectory, QString dataDirectory)
+    SnapshotRun(QString outputDirectory, QString dataDirectory, RunTiming timing)
         : QObject(QCoreApplication::instance())
         , m_output(std::move(outputDirectory))
         , m_dataDirectory(std::move(dataDirectory))
+        , m_timing(timing)
     {
     }
 
@@ -145,16 +170,22 @@ public:
         m_engine = new EngineClient(this);
         m_simulators = new SimulatorManager(this);
         m_context = AppContext{m_state, m_engine, m_simulators, &Analytics::shared()};
-        m_engine->setDataDirectory(m_dataDirectory);
-        if (const int port = freeLoopbackPort(); port > 0)
-            m_engine->setProxyPort(port);
-        m_engine->boot(true);
-        g_enginePid = m_engine->engineProcessId();
-        waitForEngine(50);
+        // Without a folder of its own the engine would fall back to the user's: the run goes on without one.
+        if (!m_dataDirectory.isEmpty()) {
+            m_engine->setDataDirectory(m_dataDirectory);
+            if (const int port = freeLoopbackPort(); port > 0)
+                m_engine->setProxyPort(port);
+            m_engine->boot(true);
+            g_enginePid = m_engine->engineProcessId();
+        }
+        waitForEngine(ReadyChecks);
     }
 
 private:
+    static constexpr int ReadyChecks = 50;
+
     void after(int ms, std::function<void()> next) { QTimer::singleShot(ms, this, std::move(next)); }
+    void pause(int ms, std::function<void()> next) { after(ms * m_timing.pausePercent / 100, std::move(next)); }
 
     void waitForEngine(int repetitions)
     {
@@ -162,7 +193,7 @@ private:
             waitForRoutes(50);
             return;
         }
-        after(200, [this, repetitions] { waitForEngine(repetitions - 1); });
+        after(m_timing.readyWaitMs / ReadyChecks, [this, repetitions] { waitForEngine(repetitions - 1); });
     }
 
     // Seeding before the first route load answered would let the demo push overwrite real routes.
@@ -172,13 +203,15 @@ private:
             after(100, [this, repetitions] { waitForRoutes(repetitions - 1); });
             return;
         }
-        if (m_engine->routesLoaded() && m_engine->endpoints().isEmpty()) {
+        // An engine that never answered leaves the list empty: the demo routes are then seeded locally
+        // (the push reaches nothing), so the inspector views are still captured.
+        if (m_engine->endpoints().isEmpty()) {
             QList<Endpoint> demo;
             for (const Endpoint &route : MockData::endpoints())
                 demo.append(route);
             m_engine->setEndpoints(demo);
             m_engine->pushRoutes();
-            after(1200, [this] { startProxy(); });
+            pause(1200, [this] { startProxy(); });
             return;
         }
         startProxy();
@@ -191,7 +224,7 @@ private:
             return;
         }
         m_engine->startProxy();
-        after(800, [this] { driveTraffic(); });
+        pause(800, [this] { driveTraffic(); });
     }
 
     void driveTraffic()
@@ -204,7 +237,7 @@ private:
         for (qsizetype i = 0; i < routes.size() && i < 6; ++i)
             ToolRunner::run(ToolPaths::curl(), curlArguments(routes[i], m_engine->proxyPort()), this,
                             [](const ToolResult &) {});
-        after(2500, [this] { after(1500, [this] { warmedUp(); }); });
+        pause(2500, [this] { pause(1500, [this] { warmedUp(); }); });
     }
 
     void warmedUp()
@@ -220,7 +253,7 @@ private:
         m_state->setTheme(dark ? AppTheme::dark : AppTheme::light);
         auto *content = new ContentView(m_context, ShellRegistry::shared());
         m_main = new HostWindow(content, QSize(1280, 820), palette());
-        after(600, [this] { captureScreen(0); });
+        pause(600, [this] { captureScreen(0); });
     }
 
     const Palette &palette() const { return m_dark ? Palette::dark() : Palette::light(); }
@@ -234,7 +267,7 @@ private:
         const NavItem item = Nav::allCases[index];
         m_state->select(item);
         m_state->setSelectedEndpointID(std::nullopt);
-        after(350, [this, index, item] {
+        pause(350, [this, index, item] {
             capture(m_main, Nav::rawValue(item));
             captureScreen(index + 1);
         });
@@ -249,7 +282,7 @@ private:
         }
         m_state->select(NavItem::endpoints);
         m_state->setSelectedEndpointID(QString::fromStdString(routes.first().id));
-        after(1000, [this] {
+        pause(1000, [this] {
             capture(m_main, QStringLiteral("inspector"));
             m_state->setSelectedEndpointID(std::nullopt);
             closeMain();
@@ -319,7 +352,7 @@ private:
         }
         auto *host = new HostWindow(sheet.build(), sheet.size, palette());
         const QString name = sheet.name;
-        after(300, [this, host, name, index] {
+        pause(300, [this, host, name, index] {
             capture(host, name);
             host->tearDown();
             host->deleteLater();
@@ -353,7 +386,7 @@ private:
         if (!claimEnd(QStringLiteral("SNAPSHOTS_DONE ") + QDir(m_output).absolutePath()))
             return;
         m_engine->shutdown();
-        after(200, [this] {
+        pause(200, [this] {
             finishEngine();
             QCoreApplication::exit(m_failed ? 1 : 0);
         });
@@ -370,6 +403,7 @@ private:
 
     QString m_output;
     QString m_dataDirectory;
+    RunTiming m_timing;
     AppState *m_state = nullptr;
     QPointer<EngineClient> m_engine;
     SimulatorManager *m_simulators = nullptr;
@@ -421,6 +455,17 @@ QStringList passFiles(const QString &suffix, bool hasRoute)
     return files;
 }
 
+QString createEngineDataDirectory()
+{
+    // mkdtemp: a random name, created by this call or not at all, readable by the owner only. A
+    // predictable name in a shared temporary folder could be planted by another user beforehand.
+    QTemporaryDir folder(QDir(QDir::tempPath()).filePath(QStringLiteral("kestrion-snapshot-XXXXXX")));
+    if (!folder.isValid())
+        return {};
+    folder.setAutoRemove(false);
+    return folder.path();
+}
+
 bool kickoff(const QStringList &arguments)
 {
     const std::optional<QString> output = outputDirectory(arguments);
@@ -433,13 +478,10 @@ bool kickoff(const QStringList &arguments)
     preferences.sync();
 
     // The run's engine gets a folder of its own: the user's history, baselines and routes stay untouched.
-    const QString data = QDir(QDir::tempPath()).filePath(
-        QStringLiteral("kestrion-snapshot-") + QString::number(QCoreApplication::applicationPid()));
-    QDir(data).removeRecursively();
-    QDir().mkpath(data);
+    const QString data = createEngineDataDirectory();
     g_dataDirectory = data.toStdString();
 
-    auto *run = new SnapshotRun(*output, data);
+    auto *run = new SnapshotRun(*output, data, RunTiming::fromEnvironment());
     QTimer::singleShot(0, run, [run] { run->start(); });
     startWatchdog(watchdogLimitMs());
     return true;

@@ -26,6 +26,10 @@ std::optional<QString> outputDirectory(const QStringList &arguments);
 // The curl arguments that send one route's request through the proxy on proxyPort.
 QStringList curlArguments(const Endpoint &route, int proxyPort);
 
+// A new, private (0700) folder under the temporary folder for the run's engine; empty when none could
+// be made. The caller removes it.
+QString createEngineDataDirectory();
+
 // The files one pass writes, in order; 13 without a route, 15 with one.
 QStringList passFiles(const QString &suffix, bool hasRoute);
 

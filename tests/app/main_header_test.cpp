@@ -9,7 +9,10 @@
 #include "app/qt_printers.h"
 #include "support/test_support.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -129,6 +132,64 @@ TEST_F(Header, SearchHintNamesTheShortcutThisPlatformUses)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&header));
     QTest::keyClick(&header, Qt::Key_K, Qt::ControlModifier);
     EXPECT_TRUE(state.showSearch()) << "the hint is the key that opens the palette";
+}
+
+namespace {
+
+// A field that claims Ctrl+K the way QLineEdit does under the X11 key scheme ("delete to end of
+// line"), which the offscreen platform does not use.
+class ClaimingField final : public QLineEdit
+{
+public:
+    using QLineEdit::QLineEdit;
+    int claimedPresses = 0;
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride && isCtrlK(event)) {
+            event->accept();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && isCtrlK(event))
+            ++claimedPresses;
+        return QLineEdit::event(event);
+    }
+
+private:
+    static bool isCtrlK(QEvent *event)
+    {
+        return static_cast<QKeyEvent *>(event)->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_K);
+    }
+};
+
+} // namespace
+
+TEST(HeaderShortcut, CtrlKWinsOverATextFieldAnywhereInTheWindow)
+{
+    AppState state;
+    EngineClient engine;
+    QWidget window;
+    auto *header = new MainHeader(AppContext{&state, &engine, nullptr, nullptr}, &window);
+    auto *field = new ClaimingField(&window);
+    auto *layout = new QVBoxLayout(&window);
+    layout->addWidget(header);
+    layout->addWidget(field);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_TRUE(state.showSearch());
+    EXPECT_EQ(field->claimedPresses, 0);
+
+    // A field of another window keeps the key for itself.
+    state.setShowSearch(false);
+    ClaimingField other;
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    QTest::keyClick(&other, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_FALSE(state.showSearch());
+    EXPECT_EQ(other.claimedPresses, 1);
 }
 
 TEST_F(Header, ProjectCrumbShrinksToAnEllipsisButNeverVanishes)

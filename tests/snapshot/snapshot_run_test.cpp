@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 QByteArray folderDigest(const QString &path)
@@ -35,6 +37,9 @@ QByteArray folderDigest(const QString &path)
     }
     return hash.result().toHex();
 }
+
+// The run's pauses at a tenth of their length: what each step waits for is the same, only sooner.
+const QString FastPauses = QStringLiteral("KESTRION_SNAPSHOT_PAUSE_PERCENT=10");
 
 // One run of `kestrion --snapshot <out>` in a home of its own.
 struct SnapshotProcess
@@ -147,12 +152,46 @@ TEST(SnapshotArguments, CurlSendsEachRouteThroughTheProxy)
     EXPECT_EQ(SnapshotRunner::passFiles(QStringLiteral("light"), true).last(), QStringLiteral("projects-light.png"));
 }
 
+TEST(SnapshotEngineFolder, IsNewPrivateAndNeverAFolderPlantedBeforehand)
+{
+    // Another user of a shared temporary folder plants the predictable name with a link to a victim file.
+    QTemporaryDir shared;
+    ASSERT_TRUE(shared.isValid());
+    const QByteArray previousTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", shared.path().toUtf8());
+    const QString planted =
+        shared.filePath(QStringLiteral("kestrion-snapshot-") + QString::number(QCoreApplication::applicationPid()));
+    ASSERT_TRUE(QDir().mkpath(planted));
+    const QString victim = shared.filePath(QStringLiteral("victim"));
+    QFile victimFile(victim);
+    ASSERT_TRUE(victimFile.open(QIODevice::WriteOnly));
+    victimFile.write("keep");
+    victimFile.close();
+    ASSERT_TRUE(QFile::link(victim, planted + QStringLiteral("/state.json")));
+
+    const QString first = SnapshotRunner::createEngineDataDirectory();
+    const QString second = SnapshotRunner::createEngineDataDirectory();
+    qputenv("TMPDIR", previousTmp);
+
+    ASSERT_FALSE(first.isEmpty());
+    EXPECT_NE(QFileInfo(first).canonicalFilePath(), QFileInfo(planted).canonicalFilePath());
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(QFileInfo(first).fileName().startsWith(QStringLiteral("kestrion-snapshot-")));
+    EXPECT_TRUE(QDir(first).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System));
+    EXPECT_EQ(std::filesystem::status(first.toStdString()).permissions(), std::filesystem::perms::owner_all);
+    EXPECT_FALSE(QFileInfo(first).isSymLink());
+    // The planted folder is left exactly as it was.
+    EXPECT_TRUE(QFileInfo(planted + QStringLiteral("/state.json")).isSymLink());
+    QDir(first).removeRecursively();
+    QDir(second).removeRecursively();
+}
+
 TEST(SnapshotRun, WritesEveryViewInBothAppearancesAndLeavesNothingBehind)
 {
     SnapshotProcess run;
     ASSERT_TRUE(run.home.isValid());
     const QByteArray before = folderDigest(run.userData);
-    run.run();
+    run.run({FastPauses});
 
     QStringList expected = run.expectedOkLines();
     expected << QStringLiteral("SNAPSHOTS_DONE ") + QDir::cleanPath(run.output);
@@ -174,9 +213,13 @@ TEST(SnapshotRun, WritesEveryViewInBothAppearancesAndLeavesNothingBehind)
 
     // Six routes went through the proxy on a port of the run's own, a CONNECT one as GET; the curl
     // processes run side by side, so their order is free.
-    QFile log(run.curlLog);
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    QStringList calls = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList calls;
+    testsupport::waitFor([&] {
+        QFile log(run.curlLog);
+        if (log.open(QIODevice::ReadOnly))
+            calls = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return calls.size() >= 6;
+    });
     ASSERT_EQ(calls.size(), 6);
     const QString port = calls.first().section(QStringLiteral("-x 127.0.0.1:"), 1).section(QLatin1Char(' '), 0, 0);
     EXPECT_NE(port, QStringLiteral("9999")) << "the user's port is left alone";
@@ -200,7 +243,7 @@ TEST(SnapshotRun, UnwritableFolderReportsEachFailureAndExitsNonZero)
     QFile blocker(run.home.filePath(QStringLiteral("blocked")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    run.run();
+    run.run({FastPauses});
 
     ASSERT_FALSE(run.lines.isEmpty());
     EXPECT_TRUE(run.lines.last().startsWith(QStringLiteral("SNAPSHOTS_DONE ")));
@@ -213,7 +256,8 @@ TEST(SnapshotRun, UnwritableFolderReportsEachFailureAndExitsNonZero)
 TEST(SnapshotRun, WatchdogEndsARunThatTakesTooLong)
 {
     SnapshotProcess run;
-    run.run({QStringLiteral("KESTRION_SNAPSHOT_WATCHDOG_MS=7000")});
+    // The warm-up alone pauses longer than this.
+    run.run({QStringLiteral("KESTRION_SNAPSHOT_WATCHDOG_MS=2500")});
 
     ASSERT_FALSE(run.lines.isEmpty());
     EXPECT_EQ(run.lines.last(), QStringLiteral("SNAPSHOT_TIMEOUT"));
@@ -226,4 +270,38 @@ TEST(SnapshotRun, WatchdogEndsARunThatTakesTooLong)
         EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::processGone(run.engine); }, 5000));
     }
     EXPECT_TRUE(QDir(run.tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).filter("kestrion-snapshot").isEmpty());
+}
+
+TEST(SnapshotRun, EngineThatNeverStartsStillGetsTheDemoRoutesAndEveryView)
+{
+    // One engine exits at once, the other never prints its port; the demo routes are seeded locally.
+    for (const bool hangs : {false, true}) {
+        SCOPED_TRACE(hangs ? "hanging engine" : "engine exits at once");
+        SnapshotProcess run;
+        QString engine = QStringLiteral("/bin/false");
+        const QString pidFile = run.home.filePath(QStringLiteral("engine.pid"));
+        if (hangs) {
+            engine = run.home.filePath(QStringLiteral("kestrion-engine"));
+            QFile script(engine);
+            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+            script.write(QStringLiteral("#!/bin/sh\necho $$ > '%1'\nwhile :; do sleep 1; done\n").arg(pidFile).toUtf8());
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        run.run({FastPauses, QStringLiteral("KESTRION_SNAPSHOT_READY_WAIT_MS=500"),
+                 QStringLiteral("KESTRION_ENGINE=") + engine});
+
+        QStringList expected = run.expectedOkLines();
+        expected << QStringLiteral("SNAPSHOTS_DONE ") + QDir::cleanPath(run.output);
+        EXPECT_EQ(run.lines, expected);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(QDir(run.output).entryList({QStringLiteral("*.png")}, QDir::Files).size(), 30);
+        if (hangs) {
+            QFile pid(pidFile);
+            ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+            const qint64 enginePid = pid.readAll().trimmed().toLongLong();
+            ASSERT_GT(enginePid, 0);
+            EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::processGone(enginePid); }, 5000));
+        }
+    }
 }
