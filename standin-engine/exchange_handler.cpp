@@ -183,7 +183,11 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
     if (planned.delayMs > 0 && !wait(planned.delayMs)) {
         response = {503, proxyErrorBody("the proxy is stopping"), {}, {}, false};
     } else if (planned.forward) {
-        response = fetchWhole(*m_upstream, request, *planned.target);
+        planned.delayMs = 0; // waited above
+        const TrafficRecord kept = forwardDetached(*this, request, planned);
+        if (stored)
+            *stored = kept;
+        return {kept.status, kept.respBody.value_or(""), {}, {}, false};
     }
     if (response.contentType.empty())
         response.contentType = contentTypeFor(response.body);

@@ -29,8 +29,8 @@ private:
     ExchangeHandler &m_handler;
 };
 
-// Sends a whole request to the real host and reads its whole answer on a private context (no client
-// socket to stream to).
-ProxiedResponse fetchWhole(Upstream &upstream, const ProxiedRequest &request, const ProxyTarget &target);
+// A request with no client socket (a replay) forwarded through the same steps on a private context:
+// the answer is read to its end, kept only as far as the history and learning keep it. The record.
+TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &request, ExchangePlan &plan);
 
 } // namespace standin

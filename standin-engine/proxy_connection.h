@@ -84,7 +84,10 @@ asio::awaitable<bool> writeError(Stream &stream, unsigned version, int status, c
                                  bool keepAlive)
 {
     auto response = net::jsonError(version, status, message, keepAlive);
-    co_return co_await net::writeMessage(stream, beast::get_lowest_layer(stream), response);
+    beast::error_code ec;
+    beast::get_lowest_layer(stream).expires_after(net::Limits::kProgress);
+    co_await http::async_write(stream, response, asio::redirect_error(asio::use_awaitable, ec));
+    co_return !ec;
 }
 
 // Closes a connection that may still have unread input, so the last answer isn't lost to a reset.
