@@ -34,6 +34,34 @@ std::string ProxiedRequest::header(const std::string &name) const
     return {};
 }
 
+namespace {
+
+// A large body the route holds as it stands is answered from the route table itself, not a copy.
+void shareRouteBody(ProxiedResponse &response, const WireRoute &route, const RouteSnapshot &routes)
+{
+    constexpr std::size_t kShareFrom = 4096;
+    if (response.body.size() < kShareFrom)
+        return;
+    const std::string *source = nullptr;
+    if (route.body == response.body) {
+        source = &route.body;
+    } else if (route.sequence) {
+        for (const auto &step : *route.sequence) {
+            if (step.body == response.body) {
+                source = &step.body;
+                break;
+            }
+        }
+    }
+    if (!source)
+        return;
+    auto holder = std::make_shared<const RouteSnapshot>(routes);
+    response.sharedBody = std::shared_ptr<const std::string>(holder, source);
+    std::string().swap(response.body); // assigning an empty string would keep the capacity
+}
+
+} // namespace
+
 ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema,
                                  Publish publish)
     : m_state(state)
@@ -131,7 +159,10 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         return plan;
     }
     response.status = answer.status;
-    response.body = answer.status == 204 || answer.status == 304 ? std::string() : std::move(answer.body);
+    if (answer.status != 204 && answer.status != 304) {
+        response.body = std::move(answer.body);
+        shareRouteBody(response, *route, view.routes);
+    }
     return plan;
 }
 
@@ -180,6 +211,10 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
 {
     ExchangePlan planned = plan(request);
     ProxiedResponse response = planned.response;
+    if (response.sharedBody) {
+        response.body = *response.sharedBody;
+        response.sharedBody.reset();
+    }
     if (planned.delayMs > 0 && !wait(planned.delayMs)) {
         response = {503, proxyErrorBody("the proxy is stopping"), {}, {}, false};
     } else if (planned.forward) {

@@ -2,6 +2,7 @@
 // request, relay the response.
 #include "forwarder.h"
 
+#include "body_budget.h"
 #include "proxy_connection.h"
 #include "traffic_history.h"
 #include "upstream.h"
@@ -24,7 +25,7 @@ class ForwardedExchange final {
 public:
     ForwardedExchange(ExchangeHandler &handler, Stream &client, beast::flat_buffer &buffer,
                       http::request_parser<http::empty_body> &header, ProxiedRequest &request, ExchangePlan &plan,
-                      ProxyConnection &connection)
+                      ProxyConnection &connection, BodyBudget *bodies)
         : m_handler(handler)
         , m_client(client)
         , m_buffer(buffer)
@@ -38,6 +39,7 @@ public:
         , m_hadBody(expectsBody(header))
         , m_isHead(header.get().method() == http::verb::head)
         , m_upstreamKey(m_target.scheme + "://" + m_target.hostname + ":" + std::to_string(m_target.port))
+        , m_copyLease(bodies)
     {
     }
 
@@ -214,6 +216,7 @@ private:
     {
         auto &incoming = m_responseParser->get();
         m_status = incoming.result_int();
+        m_mayLearn = m_status >= 200 && m_status < 300;
         const bool upstreamKeepsAlive = incoming.keep_alive();
         const bool bodiless = m_isHead || m_status == 204 || m_status == 304 || m_status == 101;
         const bool sized = incoming.has_content_length();
@@ -268,7 +271,7 @@ private:
                                                          kUpstreamWait, m_ec);
                 if (m_ec)
                     co_return;
-                m_whole = keep(m_responseCopy, m_chunk.data(), n, ExchangeHandler::kMaxLearnedBody) && m_whole;
+                keepResponse(m_chunk.data(), n);
                 incoming.body().data = m_chunk.data();
                 incoming.body().size = n;
                 incoming.body().more = !m_responseParser->is_done();
@@ -288,6 +291,23 @@ private:
                 co_return;
             }
         }
+    }
+
+    // Copies what the history stores of the answer, and more only while learning may read it: a 2xx
+    // answer that starts like a JSON object or array, within the budget.
+    void keepResponse(const char *data, std::size_t size)
+    {
+        const std::size_t stored = TrafficHistory::kMaxStoredBody + 1;
+        std::size_t bound = stored;
+        if (m_mayLearn && m_responseCopy.size() + size > stored) {
+            const auto start = m_responseCopy.find_first_not_of(" \t\r\n");
+            m_mayLearn = start == std::string::npos || m_responseCopy[start] == '{' || m_responseCopy[start] == '[';
+            const std::size_t wanted = std::min(ExchangeHandler::kMaxLearnedBody, m_responseCopy.size() + size);
+            m_mayLearn = m_mayLearn && m_copyLease.growTo(wanted);
+            if (m_mayLearn)
+                bound = ExchangeHandler::kMaxLearnedBody;
+        }
+        m_whole = keep(m_responseCopy, data, size, bound) && m_whole;
     }
 
     void finish(int status, const std::string &body, bool whole)
@@ -333,6 +353,8 @@ private:
     std::string m_responseCopy;
     bool m_whole = true;
     bool m_recorded = false;
+    bool m_mayLearn = false;
+    BodyLease m_copyLease;
     TrafficRecord m_recordedAs;
 };
 
@@ -401,8 +423,9 @@ std::string requestBytes(const ProxiedRequest &request, const ProxyTarget &targe
 
 } // namespace
 
-Forwarder::Forwarder(ExchangeHandler &handler)
+Forwarder::Forwarder(ExchangeHandler &handler, BodyBudget *bodies)
     : m_handler(handler)
+    , m_bodies(bodies)
 {
 }
 
@@ -410,7 +433,8 @@ asio::awaitable<bool> Forwarder::forward(beast::tcp_stream &client, beast::flat_
                                          http::request_parser<http::empty_body> &header, ProxiedRequest &request,
                                          ExchangePlan &plan, ProxyConnection &connection)
 {
-    ForwardedExchange<beast::tcp_stream> exchange(m_handler, client, buffer, header, request, plan, connection);
+    ForwardedExchange<beast::tcp_stream> exchange(m_handler, client, buffer, header, request, plan, connection,
+                                                  m_bodies);
     co_return co_await exchange.run();
 }
 
@@ -419,7 +443,7 @@ asio::awaitable<bool> Forwarder::forward(beast::ssl_stream<beast::tcp_stream> &c
                                          ExchangePlan &plan, ProxyConnection &connection)
 {
     ForwardedExchange<beast::ssl_stream<beast::tcp_stream>> exchange(m_handler, client, buffer, header, request,
-                                                                     plan, connection);
+                                                                     plan, connection, m_bodies);
     co_return co_await exchange.run();
 }
 
@@ -444,7 +468,7 @@ TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &re
                 co_return;
             }
             ProxyConnection connection;
-            ForwardedExchange<ReplayClient> exchange(handler, client, buffer, header, sent, plan, connection);
+            ForwardedExchange<ReplayClient> exchange(handler, client, buffer, header, sent, plan, connection, nullptr);
             co_await exchange.run();
             recorded = exchange.recorded();
         },

@@ -9,12 +9,14 @@
 
 namespace standin {
 
+class BodyBudget;
 struct ProxyConnection;
 class Upstream;
 
 class Forwarder final {
 public:
-    explicit Forwarder(ExchangeHandler &handler);
+    // Copies kept for learning are held against `bodies` (none: unbounded).
+    Forwarder(ExchangeHandler &handler, BodyBudget *bodies);
 
     // Forwards one request whose header has been read; true when the client connection stays usable.
     net::asio::awaitable<bool> forward(net::beast::tcp_stream &client, net::beast::flat_buffer &buffer,
@@ -27,6 +29,7 @@ public:
 
 private:
     ExchangeHandler &m_handler;
+    BodyBudget *m_bodies;
 };
 
 // A request with no client socket (a replay) forwarded through the same steps on a private context:
