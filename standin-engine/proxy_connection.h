@@ -25,8 +25,23 @@ struct ProxyConnection {
     // The last host connection, kept for the client's next request to the same host.
     std::optional<UpstreamConnection> idle;
     std::string idleKey;
+    // The connection's place on its port, for the idle mark a full port chooses whom to close by.
+    net::ConnectionTicket *ticket = nullptr;
 
     void close();
+    // Reads the next request header with the port's idle wait, marked idle while it waits.
+    template <class Stream, class Parser>
+    net::asio::awaitable<bool> readRequestHeader(Stream &stream, net::beast::flat_buffer &buffer, Parser &parser,
+                                                 net::beast::error_code &ec)
+    {
+        if (ticket)
+            ticket->setIdle(true);
+        const bool read = co_await net::readRequestHeader(stream, net::beast::get_lowest_layer(stream), buffer, parser,
+                                                          ec, ticket ? ticket->idleWait() : net::Limits::kIdle);
+        if (ticket)
+            ticket->setIdle(false);
+        co_return read;
+    }
 };
 
 namespace proxy {

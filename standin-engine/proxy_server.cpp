@@ -87,6 +87,7 @@ asio::awaitable<void> ProxyServer::serve(tcp::socket socket)
     });
     if (!ticket)
         co_return;
+    connection->ticket = &ticket;
 
     beast::flat_buffer buffer(Limits::kMaxHeaderBytes + 4096);
     for (;;) {
@@ -94,7 +95,7 @@ asio::awaitable<void> ProxyServer::serve(tcp::socket socket)
         header.header_limit(Limits::kMaxHeaderBytes);
         header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies; passed-through ones stream
         beast::error_code ec;
-        if (!co_await net::readRequestHeader(*stream, *stream, buffer, header, ec)) {
+        if (!co_await connection->readRequestHeader(*stream, buffer, header, ec)) {
             if (ec == http::error::header_limit) {
                 co_await writeError(*stream, 11, 431, "request header too large", false);
                 co_await net::lingeringClose(*stream);
@@ -133,13 +134,12 @@ template <class Stream>
 asio::awaitable<void> ProxyServer::serveRequestsOn(Stream &stream, beast::flat_buffer &buffer,
                                                    const std::string &tunnelBase, ProxyConnection &connection)
 {
-    auto &timed = beast::get_lowest_layer(stream);
     for (;;) {
         http::request_parser<http::empty_body> header;
         header.header_limit(Limits::kMaxHeaderBytes);
         header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies below; passed-through ones stream
         beast::error_code ec;
-        if (!co_await net::readRequestHeader(stream, timed, buffer, header, ec)) {
+        if (!co_await connection.readRequestHeader(stream, buffer, header, ec)) {
             if (ec == http::error::header_limit) {
                 co_await writeError(stream, 11, 431, "request header too large", false);
                 co_await closeGently(stream);
