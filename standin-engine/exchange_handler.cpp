@@ -60,6 +60,20 @@ void shareRouteBody(ProxiedResponse &response, const WireRoute &route, const Rou
     std::string().swap(response.body); // assigning an empty string would keep the capacity
 }
 
+// An absolute-form target without the "user:password@" a client may have written into it.
+std::string withoutUserinfo(const std::string &target)
+{
+    const size_t schemeEnd = target.find("://");
+    if (schemeEnd == std::string::npos)
+        return target;
+    const size_t authorityStart = schemeEnd + 3;
+    const size_t authorityEnd = std::min(target.find_first_of("/?#", authorityStart), target.size());
+    const size_t at = target.rfind('@', authorityEnd - 1);
+    if (at == std::string::npos || at < authorityStart)
+        return target;
+    return target.substr(0, authorityStart) + target.substr(at + 1);
+}
+
 } // namespace
 
 ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema,
@@ -98,7 +112,8 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     plan.record.method = request.method;
     ProxiedResponse &response = plan.response;
 
-    plan.target = parseProxyTarget(request.target, request.header("Host"));
+    const std::string targetText = withoutUserinfo(request.target);
+    plan.target = parseProxyTarget(targetText, request.header("Host"));
     if (request.method == "CONNECT") {
         plan.target.reset();
         plan.record.host = lowerAscii(request.target);
@@ -108,7 +123,7 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     }
     if (!plan.target) {
         plan.record.host = lowerAscii(request.header("Host"));
-        plan.record.path = request.target;
+        plan.record.path = targetText;
         response.status = 400;
         response.body = proxyErrorBody("not a proxy request: expected an absolute http:// URL or a Host header");
         return plan;

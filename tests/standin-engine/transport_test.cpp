@@ -312,6 +312,14 @@ TEST_F(Transport, NoHostNameLeadsBackIntoTheEngine)
     EXPECT_EQ(statusOf(tunnel.readUntil("\r\n\r\n", kPatience)), 403);
     EXPECT_EQ(m_engine->process().state(), QProcess::Running);
     EXPECT_EQ(history().size(), 6u); // one record each, no loop
+
+    // A tunnel without a port is no tunnel to 443.
+    for (const std::string authority : {"api.test:", "[::1]:", "api.test:44x"}) {
+        RawSocket portless;
+        ASSERT_TRUE(portless.connect(m_proxyPort));
+        portless.send("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+        EXPECT_EQ(statusOf(portless.readUntil("\r\n\r\n", kPatience)), 400) << authority;
+    }
 }
 
 TEST_F(Transport, HostConnectionsAreKeptAndAClosedOneIsReplaced)
