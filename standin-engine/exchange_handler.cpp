@@ -87,7 +87,11 @@ ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, Sch
 {
 }
 
-ExchangeHandler::~ExchangeHandler() = default;
+ExchangeHandler::~ExchangeHandler()
+{
+    // Learning still queued announces its findings through what this handler was given.
+    m_schema.settle();
+}
 
 void ExchangeHandler::setOwnPorts(std::set<int> ports)
 {
@@ -235,6 +239,7 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
     } else if (planned.forward) {
         planned.delayMs = 0; // waited above
         const TrafficRecord kept = forwardDetached(*this, request, planned);
+        m_schema.settle();
         if (stored)
             *stored = kept;
         return {kept.status, kept.respBody.value_or(""), {}, {}, false};
@@ -242,6 +247,7 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
     if (response.contentType.empty())
         response.contentType = contentTypeFor(response.body);
     const TrafficRecord kept = finish(planned, request, response.status, response.body, true);
+    m_schema.settle(); // the caller sees what this exchange taught
     if (stored)
         *stored = kept;
     return response;
@@ -250,21 +256,21 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
 void ExchangeHandler::learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
                             const std::string &projectId)
 {
-    std::string error;
-    const auto body = parseBoundedJson(responseBody, error);
-    if (!body || !(body->is_object() || body->is_array()))
+    // Only an object or an array is learned from; anything else isn't worth a place in the queue.
+    const size_t start = responseBody.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || (responseBody[start] != '{' && responseBody[start] != '['))
         return;
     SchemaLearner::Observation observation {projectId, routeKey(record.method, record.host, routePath),
                                             record.method, record.host, routePath, record.id, record.time};
-    const auto drift = m_schema.observe(observation, *body);
-    if (!drift)
-        return;
-    EngineEvent event;
-    event.type = "schema_drift";
-    const auto seen = parseIsoTime(record.time);
-    event.time = seen ? localClockTime(*seen) : record.time;
-    event.drift = *drift;
-    m_publish(event);
+    m_schema.observeLater(std::move(observation), responseBody,
+                          [publish = m_publish, time = record.time](const WireDriftEvent &drift) {
+                              EngineEvent event;
+                              event.type = "schema_drift";
+                              const auto seen = parseIsoTime(time);
+                              event.time = seen ? localClockTime(*seen) : time;
+                              event.drift = drift;
+                              publish(event);
+                          });
 }
 
 std::string contentTypeFor(const std::string &body)
