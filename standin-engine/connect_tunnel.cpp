@@ -71,7 +71,10 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
                                            const std::string &authority, unsigned version, ProxyConnection &connection)
 {
     const auto target = parseProxyTarget("https://" + authority + "/", "");
-    if (!target || authority.find(':') == std::string::npos || authority.find('/') != std::string::npos) {
+    const size_t colon = authority.rfind(':');
+    const bool hasPort = colon != std::string::npos && colon + 1 < authority.size()
+                         && authority.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+    if (!target || !hasPort || authority.find_first_of("/@") != std::string::npos) {
         co_await writeError(*stream, version, 400, "CONNECT needs host:port, got \"" + authority + "\"", false);
         co_return;
     }

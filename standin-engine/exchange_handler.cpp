@@ -34,6 +34,48 @@ std::string ProxiedRequest::header(const std::string &name) const
     return {};
 }
 
+namespace {
+
+// A large body the route holds as it stands is answered from the route table itself, not a copy.
+void shareRouteBody(ProxiedResponse &response, const WireRoute &route, const RouteSnapshot &routes)
+{
+    constexpr std::size_t kShareFrom = 4096;
+    if (response.body.size() < kShareFrom)
+        return;
+    const std::string *source = nullptr;
+    if (route.body == response.body) {
+        source = &route.body;
+    } else if (route.sequence) {
+        for (const auto &step : *route.sequence) {
+            if (step.body == response.body) {
+                source = &step.body;
+                break;
+            }
+        }
+    }
+    if (!source)
+        return;
+    auto holder = std::make_shared<const RouteSnapshot>(routes);
+    response.sharedBody = std::shared_ptr<const std::string>(holder, source);
+    std::string().swap(response.body); // assigning an empty string would keep the capacity
+}
+
+// An absolute-form target without the "user:password@" a client may have written into it.
+std::string withoutUserinfo(const std::string &target)
+{
+    const size_t schemeEnd = target.find("://");
+    if (schemeEnd == std::string::npos)
+        return target;
+    const size_t authorityStart = schemeEnd + 3;
+    const size_t authorityEnd = std::min(target.find_first_of("/?#", authorityStart), target.size());
+    const size_t at = target.rfind('@', authorityEnd - 1);
+    if (at == std::string::npos || at < authorityStart)
+        return target;
+    return target.substr(0, authorityStart) + target.substr(at + 1);
+}
+
+} // namespace
+
 ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema,
                                  Publish publish)
     : m_state(state)
@@ -45,7 +87,11 @@ ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, Sch
 {
 }
 
-ExchangeHandler::~ExchangeHandler() = default;
+ExchangeHandler::~ExchangeHandler()
+{
+    // Learning still queued announces its findings through what this handler was given.
+    m_schema.settle();
+}
 
 void ExchangeHandler::setOwnPorts(std::set<int> ports)
 {
@@ -70,7 +116,8 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     plan.record.method = request.method;
     ProxiedResponse &response = plan.response;
 
-    plan.target = parseProxyTarget(request.target, request.header("Host"));
+    const std::string targetText = withoutUserinfo(request.target);
+    plan.target = parseProxyTarget(targetText, request.header("Host"));
     if (request.method == "CONNECT") {
         plan.target.reset();
         plan.record.host = lowerAscii(request.target);
@@ -80,7 +127,7 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     }
     if (!plan.target) {
         plan.record.host = lowerAscii(request.header("Host"));
-        plan.record.path = request.target;
+        plan.record.path = targetText;
         response.status = 400;
         response.body = proxyErrorBody("not a proxy request: expected an absolute http:// URL or a Host header");
         return plan;
@@ -131,7 +178,10 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         return plan;
     }
     response.status = answer.status;
-    response.body = answer.status == 204 || answer.status == 304 ? std::string() : std::move(answer.body);
+    if (answer.status != 204 && answer.status != 304) {
+        response.body = std::move(answer.body);
+        shareRouteBody(response, *route, view.routes);
+    }
     return plan;
 }
 
@@ -180,14 +230,24 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
 {
     ExchangePlan planned = plan(request);
     ProxiedResponse response = planned.response;
+    if (response.sharedBody) {
+        response.body = *response.sharedBody;
+        response.sharedBody.reset();
+    }
     if (planned.delayMs > 0 && !wait(planned.delayMs)) {
         response = {503, proxyErrorBody("the proxy is stopping"), {}, {}, false};
     } else if (planned.forward) {
-        response = fetchWhole(*m_upstream, request, *planned.target);
+        planned.delayMs = 0; // waited above
+        const TrafficRecord kept = forwardDetached(*this, request, planned);
+        m_schema.settle();
+        if (stored)
+            *stored = kept;
+        return {kept.status, kept.respBody.value_or(""), {}, {}, false};
     }
     if (response.contentType.empty())
         response.contentType = contentTypeFor(response.body);
     const TrafficRecord kept = finish(planned, request, response.status, response.body, true);
+    m_schema.settle(); // the caller sees what this exchange taught
     if (stored)
         *stored = kept;
     return response;
@@ -196,21 +256,21 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
 void ExchangeHandler::learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
                             const std::string &projectId)
 {
-    std::string error;
-    const auto body = parseBoundedJson(responseBody, error);
-    if (!body || !(body->is_object() || body->is_array()))
+    // Only an object or an array is learned from; anything else isn't worth a place in the queue.
+    const size_t start = responseBody.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || (responseBody[start] != '{' && responseBody[start] != '['))
         return;
     SchemaLearner::Observation observation {projectId, routeKey(record.method, record.host, routePath),
                                             record.method, record.host, routePath, record.id, record.time};
-    const auto drift = m_schema.observe(observation, *body);
-    if (!drift)
-        return;
-    EngineEvent event;
-    event.type = "schema_drift";
-    const auto seen = parseIsoTime(record.time);
-    event.time = seen ? localClockTime(*seen) : record.time;
-    event.drift = *drift;
-    m_publish(event);
+    m_schema.observeLater(std::move(observation), responseBody,
+                          [publish = m_publish, time = record.time](const WireDriftEvent &drift) {
+                              EngineEvent event;
+                              event.type = "schema_drift";
+                              const auto seen = parseIsoTime(time);
+                              event.time = seen ? localClockTime(*seen) : time;
+                              event.drift = drift;
+                              publish(event);
+                          });
 }
 
 std::string contentTypeFor(const std::string &body)

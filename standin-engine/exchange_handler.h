@@ -39,6 +39,10 @@ struct ProxiedResponse {
     std::string contentType;
     std::vector<std::pair<std::string, std::string>> headers;
     bool drop = false; // close without a proper answer (chaos)
+    // A large mock body shared with the route table instead of `body`, so slow clients hold no copy.
+    std::shared_ptr<const std::string> sharedBody;
+
+    const std::string &bodyText() const { return sharedBody ? *sharedBody : body; }
 };
 
 // What the proxy decided for one request from its header alone, before any body or upstream.

@@ -2,7 +2,7 @@
 // request, relay the response.
 #include "forwarder.h"
 
-#include "bounded_input.h"
+#include "body_budget.h"
 #include "proxy_connection.h"
 #include "traffic_history.h"
 #include "upstream.h"
@@ -25,7 +25,7 @@ class ForwardedExchange final {
 public:
     ForwardedExchange(ExchangeHandler &handler, Stream &client, beast::flat_buffer &buffer,
                       http::request_parser<http::empty_body> &header, ProxiedRequest &request, ExchangePlan &plan,
-                      ProxyConnection &connection)
+                      ProxyConnection &connection, BodyBudget *bodies)
         : m_handler(handler)
         , m_client(client)
         , m_buffer(buffer)
@@ -39,8 +39,12 @@ public:
         , m_hadBody(expectsBody(header))
         , m_isHead(header.get().method() == http::verb::head)
         , m_upstreamKey(m_target.scheme + "://" + m_target.hostname + ":" + std::to_string(m_target.port))
+        , m_copyLease(bodies)
     {
     }
+
+    // The history record the exchange ended with.
+    const TrafficRecord &recorded() const { return m_recordedAs; }
 
     asio::awaitable<bool> run()
     {
@@ -77,12 +81,12 @@ public:
         }
         m_request.body = std::move(m_requestCopy);
         if (m_ec && !m_upstreamFailed) { // the client went away or broke its body
-            m_handler.finish(m_plan, m_request, 400, std::string(), false);
+            finish(400, std::string(), false);
             co_return false;
         }
         if (m_ec) {
             const std::string text = "upstream " + m_target.host + " failed: " + m_ec.message();
-            m_handler.finish(m_plan, m_request, 502, proxyErrorBody(text), false);
+            finish(502, proxyErrorBody(text), false);
             co_await writeError(m_client, m_version, 502, text, false);
             co_return false;
         }
@@ -128,7 +132,7 @@ private:
         if (m_upstream)
             co_return true;
         m_request.body = m_requestCopy;
-        m_handler.finish(m_plan, m_request, failure.status, proxyErrorBody(failure.message), false);
+        finish(failure.status, proxyErrorBody(failure.message), false);
         m_clientUsable = m_clientKeepAlive && !m_hadBody;
         co_await writeError(m_client, m_version, failure.status, failure.message, m_clientUsable);
         co_return false;
@@ -212,6 +216,7 @@ private:
     {
         auto &incoming = m_responseParser->get();
         m_status = incoming.result_int();
+        m_mayLearn = m_status >= 200 && m_status < 300;
         const bool upstreamKeepsAlive = incoming.keep_alive();
         const bool bodiless = m_isHead || m_status == 204 || m_status == 304 || m_status == 101;
         const bool sized = incoming.has_content_length();
@@ -266,7 +271,7 @@ private:
                                                          kUpstreamWait, m_ec);
                 if (m_ec)
                     co_return;
-                m_whole = keep(m_responseCopy, m_chunk.data(), n, ExchangeHandler::kMaxLearnedBody) && m_whole;
+                keepResponse(m_chunk.data(), n);
                 incoming.body().data = m_chunk.data();
                 incoming.body().size = n;
                 incoming.body().more = !m_responseParser->is_done();
@@ -288,12 +293,34 @@ private:
         }
     }
 
+    // Copies what the history stores of the answer, and more only while learning may read it: a 2xx
+    // answer that starts like a JSON object or array, within the budget.
+    void keepResponse(const char *data, std::size_t size)
+    {
+        const std::size_t stored = TrafficHistory::kMaxStoredBody + 1;
+        std::size_t bound = stored;
+        if (m_mayLearn && m_responseCopy.size() + size > stored) {
+            const auto start = m_responseCopy.find_first_not_of(" \t\r\n");
+            m_mayLearn = start == std::string::npos || m_responseCopy[start] == '{' || m_responseCopy[start] == '[';
+            const std::size_t wanted = std::min(ExchangeHandler::kMaxLearnedBody, m_responseCopy.size() + size);
+            m_mayLearn = m_mayLearn && m_copyLease.growTo(wanted);
+            if (m_mayLearn)
+                bound = ExchangeHandler::kMaxLearnedBody;
+        }
+        m_whole = keep(m_responseCopy, data, size, bound) && m_whole;
+    }
+
+    void finish(int status, const std::string &body, bool whole)
+    {
+        m_recordedAs = m_handler.finish(m_plan, m_request, status, body, whole);
+    }
+
     // Recorded as soon as the whole answer is in, before the client has its end, so what the
     // client saw is already in the history.
     void record()
     {
         if (!m_recorded)
-            m_handler.finish(m_plan, m_request, m_status, m_responseCopy, m_whole && !m_ec);
+            finish(m_status, m_responseCopy, m_whole && !m_ec);
         m_recorded = true;
     }
 
@@ -326,12 +353,79 @@ private:
     std::string m_responseCopy;
     bool m_whole = true;
     bool m_recorded = false;
+    bool m_mayLearn = false;
+    BodyLease m_copyLease;
+    TrafficRecord m_recordedAs;
 };
+
+// The client side of a replay: gives the request's bytes, takes the answer and drops it. Not final:
+// Asio probes stream types by deriving from them.
+class ReplayClient {
+public:
+    using executor_type = asio::any_io_executor;
+
+    ReplayClient(executor_type executor, std::string input)
+        : m_executor(std::move(executor))
+        , m_input(std::move(input))
+    {
+    }
+    executor_type get_executor() const { return m_executor; }
+    void expires_after(std::chrono::steady_clock::duration) { }
+
+    template <class Buffers, class Token>
+    auto async_read_some(const Buffers &buffers, Token &&token)
+    {
+        const std::size_t n = asio::buffer_copy(buffers, asio::buffer(m_input) + m_read);
+        m_read += n;
+        const bool ended = n == 0 && asio::buffer_size(buffers) > 0;
+        return complete(std::forward<Token>(token), ended ? beast::error_code(asio::error::eof) : beast::error_code(), n);
+    }
+
+    template <class Buffers, class Token>
+    auto async_write_some(const Buffers &buffers, Token &&token)
+    {
+        return complete(std::forward<Token>(token), beast::error_code(), asio::buffer_size(buffers));
+    }
+
+private:
+    template <class Token>
+    auto complete(Token &&token, beast::error_code ec, std::size_t n)
+    {
+        return asio::async_initiate<Token, void(beast::error_code, std::size_t)>(
+            [this](auto handler, beast::error_code error, std::size_t size) {
+                auto executor = asio::get_associated_executor(handler, m_executor);
+                asio::post(executor, [handler = std::move(handler), error, size]() mutable {
+                    std::move(handler)(error, size);
+                });
+            },
+            token, ec, n);
+    }
+
+    executor_type m_executor;
+    std::string m_input;
+    std::size_t m_read = 0;
+};
+
+// The request as a client would have sent it, framed by its own length.
+std::string requestBytes(const ProxiedRequest &request, const ProxyTarget &target)
+{
+    std::string bytes = request.method + " " + target.path + (target.query.empty() ? "" : "?" + target.query)
+                        + " HTTP/1.1\r\nHost: " + target.host + "\r\n";
+    for (const auto &[name, value] : request.headers) {
+        if (beast::iequals(name, "host") || beast::iequals(name, "content-length")
+            || beast::iequals(name, "transfer-encoding") || beast::iequals(name, "expect"))
+            continue;
+        bytes += name + ": " + value + "\r\n";
+    }
+    bytes += "Content-Length: " + std::to_string(request.body.size()) + "\r\n\r\n" + request.body;
+    return bytes;
+}
 
 } // namespace
 
-Forwarder::Forwarder(ExchangeHandler &handler)
+Forwarder::Forwarder(ExchangeHandler &handler, BodyBudget *bodies)
     : m_handler(handler)
+    , m_bodies(bodies)
 {
 }
 
@@ -339,7 +433,8 @@ asio::awaitable<bool> Forwarder::forward(beast::tcp_stream &client, beast::flat_
                                          http::request_parser<http::empty_body> &header, ProxiedRequest &request,
                                          ExchangePlan &plan, ProxyConnection &connection)
 {
-    ForwardedExchange<beast::tcp_stream> exchange(m_handler, client, buffer, header, request, plan, connection);
+    ForwardedExchange<beast::tcp_stream> exchange(m_handler, client, buffer, header, request, plan, connection,
+                                                  m_bodies);
     co_return co_await exchange.run();
 }
 
@@ -348,58 +443,38 @@ asio::awaitable<bool> Forwarder::forward(beast::ssl_stream<beast::tcp_stream> &c
                                          ExchangePlan &plan, ProxyConnection &connection)
 {
     ForwardedExchange<beast::ssl_stream<beast::tcp_stream>> exchange(m_handler, client, buffer, header, request,
-                                                                     plan, connection);
+                                                                     plan, connection, m_bodies);
     co_return co_await exchange.run();
 }
 
-ProxiedResponse fetchWhole(Upstream &upstream, const ProxiedRequest &request, const ProxyTarget &target)
+TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &request, ExchangePlan &plan)
 {
-    ProxiedResponse response;
+    TrafficRecord recorded;
+    ProxiedRequest sent = request;
     asio::io_context context;
     asio::co_spawn(
         context,
         [&]() -> asio::awaitable<void> {
-            UpstreamFailure failure;
-            auto connection = co_await upstream.connect(target.hostname, target.port, target.scheme == "https",
-                                                        failure);
-            if (!connection) {
-                response = {failure.status, proxyErrorBody(failure.message), {}, {}, false};
-                co_return;
-            }
-            http::request<http::string_body> out {http::string_to_verb(request.method),
-                                                  target.path + (target.query.empty() ? "" : "?" + target.query), 11};
-            for (const auto &[name, value] : request.headers) {
-                if (!isHopByHop(name) && !beast::iequals(name, "host") && !beast::iequals(name, "content-length"))
-                    out.insert(name, value);
-            }
-            out.set(http::field::host, target.host);
-            out.body() = request.body;
-            out.prepare_payload();
-            http::response_parser<http::string_body> parser;
-            parser.body_limit(kMaxBodyBytes);
+            ReplayClient client(co_await asio::this_coro::executor, requestBytes(request, *plan.target));
             beast::flat_buffer buffer;
+            http::request_parser<http::empty_body> header;
+            header.header_limit(Limits::kMaxHeaderBytes);
+            header.body_limit((std::numeric_limits<std::uint64_t>::max)());
             beast::error_code ec;
-            auto exchange = [&](auto &stream) -> asio::awaitable<void> {
-                connection->lowest().expires_after(std::chrono::seconds(30));
-                co_await http::async_write(stream, out, asio::redirect_error(asio::use_awaitable, ec));
-                if (!ec)
-                    co_await http::async_read(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
-            };
-            if (connection->tls)
-                co_await exchange(*connection->tls);
-            else
-                co_await exchange(*connection->plain);
-            if (ec) {
-                response = {502, proxyErrorBody("upstream " + target.host + " failed: " + ec.message()), {}, {}, false};
+            co_await http::async_read_header(client, buffer, header, asio::redirect_error(asio::use_awaitable, ec));
+            if (ec) { // a stored header that no longer reads as one
+                const std::string text = "the recorded request cannot be sent again: " + ec.message();
+                recorded = handler.finish(plan, sent, 400, proxyErrorBody(text), false);
                 co_return;
             }
-            response.status = parser.get().result_int();
-            response.body = std::move(parser.get().body());
-            response.contentType = std::string(parser.get()[http::field::content_type]);
+            ProxyConnection connection;
+            ForwardedExchange<ReplayClient> exchange(handler, client, buffer, header, sent, plan, connection, nullptr);
+            co_await exchange.run();
+            recorded = exchange.recorded();
         },
         asio::detached);
     context.run();
-    return response;
+    return recorded;
 }
 
 } // namespace standin

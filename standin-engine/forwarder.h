@@ -9,12 +9,14 @@
 
 namespace standin {
 
+class BodyBudget;
 struct ProxyConnection;
 class Upstream;
 
 class Forwarder final {
 public:
-    explicit Forwarder(ExchangeHandler &handler);
+    // Copies kept for learning are held against `bodies` (none: unbounded).
+    Forwarder(ExchangeHandler &handler, BodyBudget *bodies);
 
     // Forwards one request whose header has been read; true when the client connection stays usable.
     net::asio::awaitable<bool> forward(net::beast::tcp_stream &client, net::beast::flat_buffer &buffer,
@@ -27,10 +29,11 @@ public:
 
 private:
     ExchangeHandler &m_handler;
+    BodyBudget *m_bodies;
 };
 
-// Sends a whole request to the real host and reads its whole answer on a private context (no client
-// socket to stream to).
-ProxiedResponse fetchWhole(Upstream &upstream, const ProxiedRequest &request, const ProxyTarget &target);
+// A request with no client socket (a replay) forwarded through the same steps on a private context:
+// the answer is read to its end, kept only as far as the history and learning keep it. The record.
+TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &request, ExchangePlan &plan);
 
 } // namespace standin

@@ -52,37 +52,75 @@ void IoPool::stop()
     m_contexts.clear();
 }
 
+ConnectionSet::ConnectionSet(std::size_t capacity)
+    : m_capacity(capacity)
+{
+}
+
 std::uint64_t ConnectionSet::add(std::function<void()> close)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_closers.size() >= Limits::kMaxConnections)
-        return 0;
-    const std::uint64_t id = m_nextId++;
-    m_closers.emplace(id, std::move(close));
+    std::function<void()> evicted;
+    std::uint64_t id = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_entries.size() >= m_capacity) {
+            auto oldest = m_entries.end();
+            for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
+                if (entry->second.idle && (oldest == m_entries.end() || entry->second.idleSince < oldest->second.idleSince))
+                    oldest = entry;
+            }
+            if (oldest == m_entries.end())
+                return 0;
+            evicted = std::move(oldest->second.close);
+            m_entries.erase(oldest);
+        }
+        id = m_nextId++;
+        m_entries.emplace(id, Entry {std::move(close), false, {}});
+    }
+    if (evicted)
+        evicted();
     return id;
 }
 
 void ConnectionSet::remove(std::uint64_t id)
 {
     std::lock_guard lock(m_mutex);
-    m_closers.erase(id);
+    m_entries.erase(id);
+}
+
+void ConnectionSet::setIdle(std::uint64_t id, bool idle)
+{
+    std::lock_guard lock(m_mutex);
+    const auto entry = m_entries.find(id);
+    if (entry == m_entries.end() || entry->second.idle == idle)
+        return;
+    entry->second.idle = idle;
+    if (idle)
+        entry->second.idleSince = std::chrono::steady_clock::now();
 }
 
 void ConnectionSet::closeAll()
 {
-    std::unordered_map<std::uint64_t, std::function<void()>> closers;
+    std::vector<std::function<void()>> closers;
     {
         std::lock_guard lock(m_mutex);
-        closers = m_closers;
+        for (const auto &[id, entry] : m_entries)
+            closers.push_back(entry.close);
     }
-    for (auto &[id, close] : closers)
+    for (auto &close : closers)
         close();
 }
 
 std::size_t ConnectionSet::size() const
 {
     std::lock_guard lock(m_mutex);
-    return m_closers.size();
+    return m_entries.size();
+}
+
+std::chrono::steady_clock::duration ConnectionSet::idleWait() const
+{
+    return size() * 2 >= m_capacity ? std::chrono::steady_clock::duration(Limits::kIdleUnderPressure)
+                                    : std::chrono::steady_clock::duration(Limits::kIdle);
 }
 
 ConnectionTicket::ConnectionTicket(ConnectionSet &set, std::function<void()> close)

@@ -38,8 +38,11 @@ struct Limits {
     static constexpr std::chrono::seconds kProgress {30};
     // Chunk of a streamed body held in memory at once, per direction.
     static constexpr std::size_t kStreamChunk = 64 * 1024;
-    // Past this many open connections on one port, new ones are closed at once.
+    // Past this many open connections on one port, the longest idle one is closed for a new one (or the
+    // new one, when none is idle).
     static constexpr std::size_t kMaxConnections = 10000;
+    // The idle wait once a port holds half its maximum, so a flood of idle connections clears quickly.
+    static constexpr std::chrono::seconds kIdleUnderPressure {2};
     // Connections waiting to be accepted.
     static constexpr int kBacklog = 4096;
 };
@@ -66,18 +69,31 @@ private:
     asio::thread_pool m_blocking;
 };
 
-// Open connections of one port, so stopping the port closes every one of them.
+// Open connections of one port, so stopping the port closes every one of them, and a full port makes
+// room by closing the connection idle the longest.
 class ConnectionSet final {
 public:
-    // Returns an id, or 0 when the port already holds its maximum.
+    explicit ConnectionSet(std::size_t capacity = Limits::kMaxConnections);
+
+    // Returns an id, or 0 when the port holds its maximum and none of them is idle.
     std::uint64_t add(std::function<void()> close);
     void remove(std::uint64_t id);
+    // Idle: waiting for a request (or the rest of its header). New connections count as busy.
+    void setIdle(std::uint64_t id, bool idle);
     void closeAll();
     std::size_t size() const;
+    // How long a kept-alive connection may wait for its next request: shorter once the port fills.
+    std::chrono::steady_clock::duration idleWait() const;
 
 private:
+    struct Entry {
+        std::function<void()> close;
+        bool idle = false;
+        std::chrono::steady_clock::time_point idleSince;
+    };
+    const std::size_t m_capacity;
     mutable std::mutex m_mutex;
-    std::unordered_map<std::uint64_t, std::function<void()>> m_closers;
+    std::unordered_map<std::uint64_t, Entry> m_entries;
     std::uint64_t m_nextId = 1;
 };
 
@@ -117,20 +133,23 @@ public:
     ConnectionTicket(const ConnectionTicket &) = delete;
     ConnectionTicket &operator=(const ConnectionTicket &) = delete;
     explicit operator bool() const { return m_id != 0; }
+    void setIdle(bool idle) { if (m_id) m_set.setIdle(m_id, idle); }
+    std::chrono::steady_clock::duration idleWait() const { return m_set.idleWait(); }
 
 private:
     ConnectionSet &m_set;
     std::uint64_t m_id;
 };
 
-// Reads the next request header on a kept-alive connection: waits `kIdle` for its first byte, then
+// Reads the next request header on a kept-alive connection: waits `idleWait` for its first byte, then
 // `kHeader` for the rest. Returns false (and `ec`) when the connection ended or a limit was hit.
 template <class Stream, class Parser>
 asio::awaitable<bool> readRequestHeader(Stream &stream, beast::tcp_stream &timed, beast::flat_buffer &buffer,
-                                        Parser &parser, beast::error_code &ec)
+                                        Parser &parser, beast::error_code &ec,
+                                        std::chrono::steady_clock::duration idleWait = Limits::kIdle)
 {
     if (buffer.size() == 0) {
-        timed.expires_after(Limits::kIdle);
+        timed.expires_after(idleWait);
         const std::size_t n = co_await stream.async_read_some(buffer.prepare(4096),
                                                               asio::redirect_error(asio::use_awaitable, ec));
         if (ec)

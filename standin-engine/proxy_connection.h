@@ -25,8 +25,23 @@ struct ProxyConnection {
     // The last host connection, kept for the client's next request to the same host.
     std::optional<UpstreamConnection> idle;
     std::string idleKey;
+    // The connection's place on its port, for the idle mark a full port chooses whom to close by.
+    net::ConnectionTicket *ticket = nullptr;
 
     void close();
+    // Reads the next request header with the port's idle wait, marked idle while it waits.
+    template <class Stream, class Parser>
+    net::asio::awaitable<bool> readRequestHeader(Stream &stream, net::beast::flat_buffer &buffer, Parser &parser,
+                                                 net::beast::error_code &ec)
+    {
+        if (ticket)
+            ticket->setIdle(true);
+        const bool read = co_await net::readRequestHeader(stream, net::beast::get_lowest_layer(stream), buffer, parser,
+                                                          ec, ticket ? ticket->idleWait() : net::Limits::kIdle);
+        if (ticket)
+            ticket->setIdle(false);
+        co_return read;
+    }
 };
 
 namespace proxy {
@@ -84,7 +99,10 @@ asio::awaitable<bool> writeError(Stream &stream, unsigned version, int status, c
                                  bool keepAlive)
 {
     auto response = net::jsonError(version, status, message, keepAlive);
-    co_return co_await net::writeMessage(stream, beast::get_lowest_layer(stream), response);
+    beast::error_code ec;
+    beast::get_lowest_layer(stream).expires_after(net::Limits::kProgress);
+    co_await http::async_write(stream, response, asio::redirect_error(asio::use_awaitable, ec));
+    co_return !ec;
 }
 
 // Closes a connection that may still have unread input, so the last answer isn't lost to a reset.

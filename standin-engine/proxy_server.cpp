@@ -18,7 +18,8 @@ using net::tcp;
 ProxyServer::ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves)
     : m_handler(handler)
     , m_pool(pool)
-    , m_forwarder(handler)
+    , m_bodies(BodyBudget::configuredBytes())
+    , m_forwarder(handler, &m_bodies)
     , m_tunnel(*this, handler, leaves)
 {
 }
@@ -86,6 +87,7 @@ asio::awaitable<void> ProxyServer::serve(tcp::socket socket)
     });
     if (!ticket)
         co_return;
+    connection->ticket = &ticket;
 
     beast::flat_buffer buffer(Limits::kMaxHeaderBytes + 4096);
     for (;;) {
@@ -93,7 +95,7 @@ asio::awaitable<void> ProxyServer::serve(tcp::socket socket)
         header.header_limit(Limits::kMaxHeaderBytes);
         header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies; passed-through ones stream
         beast::error_code ec;
-        if (!co_await net::readRequestHeader(*stream, *stream, buffer, header, ec)) {
+        if (!co_await connection->readRequestHeader(*stream, buffer, header, ec)) {
             if (ec == http::error::header_limit) {
                 co_await writeError(*stream, 11, 431, "request header too large", false);
                 co_await net::lingeringClose(*stream);
@@ -132,13 +134,12 @@ template <class Stream>
 asio::awaitable<void> ProxyServer::serveRequestsOn(Stream &stream, beast::flat_buffer &buffer,
                                                    const std::string &tunnelBase, ProxyConnection &connection)
 {
-    auto &timed = beast::get_lowest_layer(stream);
     for (;;) {
         http::request_parser<http::empty_body> header;
         header.header_limit(Limits::kMaxHeaderBytes);
         header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies below; passed-through ones stream
         beast::error_code ec;
-        if (!co_await net::readRequestHeader(stream, timed, buffer, header, ec)) {
+        if (!co_await connection.readRequestHeader(stream, buffer, header, ec)) {
             if (ec == http::error::header_limit) {
                 co_await writeError(stream, 11, 431, "request header too large", false);
                 co_await closeGently(stream);
@@ -195,20 +196,35 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     auto &timed = beast::get_lowest_layer(stream);
     const unsigned version = header.get().version();
     const bool keepAlive = header.get().keep_alive();
-    const bool tooLong = header.content_length().value_or(0) > kMaxBodyBytes;
-    if (!tooLong)
+    const auto length = header.content_length();
+    const bool tooLong = length.value_or(0) > kMaxBodyBytes;
+    BodyLease lease(&m_bodies);
+    bool overBudget = !tooLong && !lease.growTo(length.value_or(0));
+    if (!tooLong && !overBudget)
         co_await sendContinueIfAsked(stream, header);
     http::request_parser<http::string_body> bodyParser {std::move(header)};
     bodyParser.body_limit(kMaxBodyBytes);
     beast::error_code ec;
-    if (!tooLong) {
+    if (!tooLong && !overBudget) {
         timed.expires_after(Limits::kProgress * 2);
-        co_await http::async_read(stream, buffer, bodyParser, asio::redirect_error(asio::use_awaitable, ec));
+        // Piece by piece, so a body of unknown length is held against the budget as it grows.
+        while (!bodyParser.is_done()) {
+            co_await http::async_read_some(stream, buffer, bodyParser, asio::redirect_error(asio::use_awaitable, ec));
+            if (ec)
+                break;
+            if (!lease.growTo(bodyParser.get().body().size())) {
+                overBudget = true;
+                break;
+            }
+        }
     }
-    if (tooLong || ec == http::error::body_limit) {
-        const std::string text = "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)";
-        m_handler.finish(plan, request, 413, proxyErrorBody(text), false);
-        co_await writeError(stream, version, 413, text, false);
+    if (tooLong || overBudget || ec == http::error::body_limit) {
+        const int status = overBudget ? 503 : 413;
+        const std::string text = overBudget
+                                     ? std::string("the proxy holds too many request bodies at once; try again shortly")
+                                     : "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)";
+        m_handler.finish(plan, request, status, proxyErrorBody(text), false);
+        co_await writeError(stream, version, status, text, false);
         co_await closeGently(stream);
         co_return false;
     }
@@ -223,14 +239,20 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
         co_return false; // the proxy is stopping
     ProxiedResponse &out = plan.response;
     if (out.drop) {
-        m_handler.finish(plan, request, out.status, out.body, false);
+        m_handler.finish(plan, request, out.status, out.bodyText(), false);
         co_return false;
     }
     if (out.contentType.empty())
-        out.contentType = contentTypeFor(out.body);
-    m_handler.finish(plan, request, out.status, out.body, true);
+        out.contentType = contentTypeFor(out.bodyText());
+    m_handler.finish(plan, request, out.status, out.bodyText(), true);
+    lease.release();
 
-    http::response<http::string_body> response {static_cast<http::status>(out.status), version < 11 ? 10u : 11u};
+    // The body goes out from where it is held (a large mock body is shared with the route table), so a
+    // client that reads slowly holds no copy of it.
+    const std::shared_ptr<const std::string> body =
+        out.sharedBody ? out.sharedBody : std::make_shared<const std::string>(std::move(out.body));
+    http::response<http::span_body<const char>> response {static_cast<http::status>(out.status),
+                                                          version < 11 ? 10u : 11u};
     for (const auto &[name, value] : out.headers)
         response.set(name, value);
     if (!out.contentType.empty())
@@ -238,13 +260,13 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
     const bool bodyAllowed = out.status >= 200 && out.status != 204 && out.status != 304;
     if (bodyAllowed)
-        response.body() = std::move(out.body);
+        response.body() = {body->data(), body->size()};
     response.keep_alive(keepAlive);
     response.prepare_payload();
     if (request.method == "HEAD" && bodyAllowed) {
-        const auto length = response.body().size();
-        response.body().clear();
-        response.content_length(length);
+        const auto bodyLength = response.body().size();
+        response.body() = {};
+        response.content_length(bodyLength);
     }
     co_return co_await net::writeMessage(stream, timed, response) && keepAlive;
 }

@@ -2,6 +2,7 @@
 // project's routes or passed through to the real host.
 #pragma once
 
+#include "body_budget.h"
 #include "connect_tunnel.h"
 #include "exchange_handler.h"
 #include "forwarder.h"
@@ -54,6 +55,7 @@ private:
 
     ExchangeHandler &m_handler;
     net::IoPool &m_pool;
+    BodyBudget m_bodies;
     Forwarder m_forwarder;
     ConnectTunnel m_tunnel;
     mutable std::mutex m_mutex;

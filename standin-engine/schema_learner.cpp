@@ -53,7 +53,86 @@ bool numericOnly(const std::set<std::string> &types)
     return std::all_of(types.begin(), types.end(), [](const auto &t) { return t == "integer" || t == "number"; });
 }
 
+// Builds a flat shape from parser events: the path of the value at hand is one buffer that keys and
+// "[]" are appended to and cut back from.
+class ShapeReader final : public nlohmann::json_sax<json> {
+public:
+    ShapeReader(FlatShape &shape, std::size_t maxPaths)
+        : m_shape(shape)
+        , m_maxPaths(maxPaths)
+    {
+        m_path.reserve(256);
+        m_path = "$";
+    }
+
+    bool null() override { return scalar("null"); }
+    bool boolean(bool) override { return scalar("boolean"); }
+    bool number_integer(number_integer_t) override { return scalar("integer"); }
+    bool number_unsigned(number_unsigned_t) override { return scalar("integer"); }
+    bool number_float(number_float_t, const string_t &) override { return scalar("number"); }
+    bool string(string_t &) override { return scalar("string"); }
+    bool binary(binary_t &) override { return false; }
+    bool start_object(std::size_t) override { return open("object", false); }
+    bool key(string_t &name) override
+    {
+        m_path.resize(m_marks.back());
+        m_path += '.';
+        m_path += name;
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open("array", true); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) override { return false; }
+
+private:
+    bool add(const char *type)
+    {
+        auto found = m_shape.find(m_path);
+        if (found == m_shape.end()) {
+            if (m_shape.size() >= m_maxPaths)
+                return false;
+            found = m_shape.emplace(m_path, std::set<std::string> {}).first;
+        }
+        found->second.emplace(type);
+        return true;
+    }
+    // Only an object or array is learned from; a bare value at the top is not.
+    bool scalar(const char *type) { return !m_marks.empty() && add(type); }
+    bool open(const char *type, bool array)
+    {
+        if (m_marks.size() >= static_cast<std::size_t>(kMaxNestingDepth) || !add(type))
+            return false;
+        m_marks.push_back(m_path.size());
+        if (array)
+            m_path += "[]";
+        return true;
+    }
+    bool close()
+    {
+        m_path.resize(m_marks.back());
+        m_marks.pop_back();
+        return true;
+    }
+
+    FlatShape &m_shape;
+    const std::size_t m_maxPaths;
+    std::string m_path;
+    std::vector<std::size_t> m_marks; // path length at each open object or array
+};
+
 } // namespace
+
+std::optional<FlatShape> shapeOfJsonText(std::string_view text, std::size_t maxPaths)
+{
+    if (text.size() > kMaxBodyBytes)
+        return std::nullopt;
+    FlatShape shape;
+    ShapeReader reader(shape, maxPaths);
+    if (!json::sax_parse(text.begin(), text.end(), &reader))
+        return std::nullopt;
+    return shape;
+}
 
 std::string jsonTypeName(const json &value)
 {
@@ -148,6 +227,67 @@ SchemaLearner::SchemaLearner(std::filesystem::path file)
     : m_file(std::move(file))
 {
     load();
+    m_learner = std::thread([this] { learnLoop(); });
+}
+
+SchemaLearner::~SchemaLearner()
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_stopping = true;
+    }
+    m_queueChanged.notify_all();
+    m_learner.join();
+}
+
+bool SchemaLearner::observeLater(Observation observation, std::string body, DriftFound onDrift)
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (!m_stopping && m_queue.size() < kMaxQueued && m_queuedBytes + body.size() <= kMaxQueuedBytes) {
+            m_queuedBytes += body.size();
+            m_queue.push_back({std::move(observation), std::move(body), std::move(onDrift)});
+            ++m_handedOver;
+            m_queueChanged.notify_all();
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        ++m_skipped;
+        if (now - m_lastSkipLog < std::chrono::minutes(1))
+            return false;
+        m_lastSkipLog = now;
+    }
+    logLine("schema learning fell behind the traffic; " + std::to_string(m_skipped) + " responses not learned from");
+    return false;
+}
+
+void SchemaLearner::settle() const
+{
+    std::unique_lock lock(m_queueMutex);
+    const std::uint64_t target = m_handedOver;
+    m_queueChanged.wait(lock, [&] { return m_finished >= target || m_stopping; });
+}
+
+void SchemaLearner::learnLoop()
+{
+    std::unique_lock lock(m_queueMutex);
+    for (;;) {
+        m_queueChanged.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+        if (m_stopping)
+            return;
+        Pending pending = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_queuedBytes -= pending.body.size();
+        lock.unlock();
+        if (const auto shape = shapeOfJsonText(pending.body, kMaxShapePaths)) {
+            if (const auto drift = observe(pending.observation, *shape); drift && pending.onDrift)
+                pending.onDrift(*drift);
+        }
+        pending = {};
+        lock.lock();
+        ++m_finished;
+        m_queueChanged.notify_all();
+    }
 }
 
 void SchemaLearner::load()
@@ -222,7 +362,11 @@ void SchemaLearner::dropOldestBaselineLocked()
 
 std::optional<WireDriftEvent> SchemaLearner::observe(const Observation &observation, const json &body)
 {
-    const FlatShape shape = flattenShape(body);
+    return observe(observation, flattenShape(body));
+}
+
+std::optional<WireDriftEvent> SchemaLearner::observe(const Observation &observation, const FlatShape &shape)
+{
     if (shape.size() > kMaxShapePaths)
         return std::nullopt;
     std::lock_guard lock(m_mutex);
@@ -268,6 +412,8 @@ std::optional<WireDriftEvent> SchemaLearner::observe(const Observation &observat
 
 SchemaSnapshot SchemaLearner::snapshot(const std::string &projectId) const
 {
+    // What was answered before the question is part of the answer.
+    settle();
     std::lock_guard lock(m_mutex);
     SchemaSnapshot snapshot;
     const auto it = m_projects.find(projectId);
@@ -281,6 +427,7 @@ SchemaSnapshot SchemaLearner::snapshot(const std::string &projectId) const
 
 void SchemaLearner::relearn(const std::string &projectId, const std::string &key)
 {
+    settle();
     std::lock_guard lock(m_mutex);
     ProjectSchema &project = m_projects[projectId];
     for (auto &[baselineKey, baseline] : project.baselines) {
@@ -296,6 +443,7 @@ void SchemaLearner::relearn(const std::string &projectId, const std::string &key
 
 void SchemaLearner::clear(const std::string &projectId)
 {
+    settle();
     std::lock_guard lock(m_mutex);
     m_projects.erase(projectId);
     m_dirty = true;

@@ -5,14 +5,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <thread>
 
 namespace standin {
 
@@ -22,6 +28,10 @@ using FlatShape = std::map<std::string, std::set<std::string>>;
 // "object", "array", "string", "integer", "number", "boolean" or "null".
 std::string jsonTypeName(const nlohmann::json &value);
 FlatShape flattenShape(const nlohmann::json &document);
+// The same shape read straight from JSON text, without building the document: one path buffer, each
+// distinct path stored once. Nothing when the text is no JSON object or array, nests deeper than
+// kMaxNestingDepth, or has more than `maxPaths` distinct paths.
+std::optional<FlatShape> shapeOfJsonText(std::string_view text, std::size_t maxPaths);
 // Folds one sample into a sketch.
 void addSample(SchemaSketch &sketch, const FlatShape &sample);
 // The differences of a response against a locked sketch; descendants of a removed or retyped field
@@ -40,7 +50,12 @@ public:
     // Changes kept with one drift finding; its breaking count still counts them all.
     static constexpr size_t kMaxChangesPerDrift = 100;
 
+    // Responses waiting to be learned from; past either bound a response is skipped, never traffic.
+    static constexpr size_t kMaxQueued = 256;
+    static constexpr size_t kMaxQueuedBytes = 32 * 1024 * 1024;
+
     explicit SchemaLearner(std::filesystem::path file);
+    ~SchemaLearner();
 
     struct Observation {
         std::string projectId;
@@ -53,6 +68,15 @@ public:
     };
     // Learns from the body while the baseline has fewer than three samples; afterwards compares.
     std::optional<WireDriftEvent> observe(const Observation &observation, const nlohmann::json &body);
+    std::optional<WireDriftEvent> observe(const Observation &observation, const FlatShape &shape);
+
+    using DriftFound = std::function<void(const WireDriftEvent &)>;
+    // Learns from a JSON body on the learning thread, after the answer went out; `onDrift` runs there.
+    // False (and counted) when the queue is full and the body is skipped.
+    bool observeLater(Observation observation, std::string body, DriftFound onDrift);
+    // Waits until every body handed over so far has been learned from.
+    void settle() const;
+    std::uint64_t skipped() const { return m_skipped; }
 
     SchemaSnapshot snapshot(const std::string &projectId) const;
     // "" relearns every baseline of the project.
@@ -68,7 +92,13 @@ private:
         std::map<std::string, std::uint64_t> lastSeen; // per baseline key, from m_clock
         std::deque<SchemaDriftRecord> drifts; // newest first
     };
+    struct Pending {
+        Observation observation;
+        std::string body;
+        DriftFound onDrift;
+    };
     void load();
+    void learnLoop();
     size_t baselineCountLocked() const;
     void dropOldestBaselineLocked();
 
@@ -78,6 +108,17 @@ private:
     std::map<std::string, ProjectSchema> m_projects;
     std::uint64_t m_clock = 0;
     bool m_dirty = false;
+
+    mutable std::mutex m_queueMutex;
+    mutable std::condition_variable m_queueChanged;
+    std::deque<Pending> m_queue;
+    size_t m_queuedBytes = 0;
+    std::uint64_t m_handedOver = 0; // bodies queued so far
+    std::uint64_t m_finished = 0;   // of those, learned from
+    bool m_stopping = false;
+    std::atomic<std::uint64_t> m_skipped {0};
+    std::chrono::steady_clock::time_point m_lastSkipLog;
+    std::thread m_learner;
 };
 
 } // namespace standin

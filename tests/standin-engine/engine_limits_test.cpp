@@ -2,6 +2,8 @@
 // engine gives memory back after a large write, and a refused import leaves no project behind.
 #include "engine_process.h"
 
+#include "support/test_support.h"
+
 #include "engine/records/engine_records.h"
 
 #include <QTemporaryDir>
@@ -11,6 +13,8 @@
 #include <nlohmann/json.hpp>
 
 using standintest::EngineProcess;
+using standintest::RawSocket;
+using standintest::statusOf;
 using nlohmann::json;
 
 namespace {
@@ -137,4 +141,78 @@ TEST(EngineLimits, RefusedImportsAndBadNamesLeaveNoProjectBehind)
     expectRefusal(client->Post("/projects", R"({"name":"nul\u0000inside"})", "application/json"),
                   "control characters");
     EXPECT_EQ(projectCount(*client), 1u);
+}
+
+TEST(EngineLimits, BufferedUploadsShareOneBudgetAnd503PastIt)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_BODY_BUDGET", QString::number(6 * 1024 * 1024));
+    ASSERT_TRUE(engine.start());
+    const std::string routes = R"([{"id":"r-make","method":"POST","host":"api.test","path":"/make","status":201,)"
+                               R"("latencyMs":0,"active":true,"body":"made","passThrough":false}])";
+    ASSERT_EQ(engine.client()->Post("/routes", routes, "application/json")->status, 200);
+    const std::size_t size = 3900 * 1024;
+    const std::string head = "POST http://api.test/make HTTP/1.1\r\nHost: api.test\r\n";
+    const std::string sized = head + "Content-Length: " + std::to_string(size) + "\r\n\r\n";
+
+    auto unfinished = std::make_unique<RawSocket>();
+    ASSERT_TRUE(unfinished->connect(engine.proxyPort()));
+    ASSERT_TRUE(unfinished->send(sized + std::string(1024 * 1024, 'a')));
+    // Its whole length is held from the start, so a second one of that size has no room.
+    RawSocket second;
+    ASSERT_TRUE(second.connect(engine.proxyPort()));
+    ASSERT_TRUE(second.send(sized));
+    EXPECT_EQ(statusOf(second.readUntil("\r\n\r\n", std::chrono::seconds(10))), 503);
+    // A body of unknown length is held as it grows, and refused when it passes the room left.
+    RawSocket chunked;
+    ASSERT_TRUE(chunked.connect(engine.proxyPort()));
+    ASSERT_TRUE(chunked.send(head + "Transfer-Encoding: chunked\r\n\r\n"));
+    const std::string piece(64 * 1024, 'c');
+    for (int i = 0; i < 48; ++i) {
+        if (!chunked.send("10000\r\n" + piece + "\r\n"))
+            break;
+    }
+    EXPECT_EQ(statusOf(chunked.readUntil("\r\n\r\n", std::chrono::seconds(10))), 503);
+
+    // Once the unfinished upload is gone its share comes back.
+    unfinished.reset();
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        RawSocket whole;
+        if (!whole.connect(engine.proxyPort()) || !whole.send(sized + std::string(size, 'b')))
+            return false;
+        return statusOf(whole.readUntil("\r\n\r\n", std::chrono::seconds(10))) == 201;
+    }));
+}
+
+TEST(EngineLimits, ClientsNotReadingALargeMockShareItsBody)
+{
+    SKIP_UNDER_ADDRESS_SANITIZER();
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    ASSERT_TRUE(engine.start());
+    WireRoute route;
+    route.id = "r-big";
+    route.method = "GET";
+    route.host = "api.test";
+    route.path = "/big";
+    route.body = std::string(3900 * 1024, 'z');
+    ASSERT_EQ(engine.client()->Post("/routes", encodeRecord(std::vector<WireRoute> {route}), "application/json")->status,
+              200);
+    constexpr int kClients = 100;
+    std::vector<std::unique_ptr<RawSocket>> stalled;
+    for (int i = 0; i < kClients; ++i) {
+        stalled.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(stalled.back()->connect(engine.proxyPort()));
+        ASSERT_TRUE(stalled.back()->send("GET http://api.test/big HTTP/1.1\r\nHost: api.test\r\n\r\n"));
+    }
+    // Every one of them is answered (and recorded) and now waits on a client that doesn't read.
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        const auto traffic = decodeRecord<std::vector<TrafficRecord>>(engine.client()->Get("/traffic?limit=1000")->body);
+        return traffic && traffic->size() == static_cast<std::size_t>(kClients);
+    }));
+    const auto health = decodeRecord<EngineHealth>(engine.client()->Get("/health")->body);
+    ASSERT_TRUE(health);
+    // A copy per client would be 390 MB.
+    EXPECT_LT(health->memoryBytes, 150LL * 1024 * 1024);
 }

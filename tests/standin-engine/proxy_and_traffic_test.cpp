@@ -201,6 +201,32 @@ TEST_F(RunningProxy, HistoryPagesFiltersFetchesClearsAndReplays)
     EXPECT_TRUE(history(*m_engine, "?limit=100").empty());
 }
 
+TEST_F(RunningProxy, ReplayStreamsALargeAnswerLikeTheProxyDid)
+{
+    const std::string large(5 * 1024 * 1024, 'x'); // past any limit on a body held whole
+    standintest::TestUpstream upstream([&large](const standintest::TestUpstream::Request &request,
+                                                standintest::TestUpstream::Reply &reply) {
+        reply.body = request.header("X-Replay-Mark") + large;
+    });
+    const std::string url = "http://localhost:" + std::to_string(upstream.port()) + "/large";
+    standintest::HttpClient client("127.0.0.1", m_proxyPort);
+    const auto first = client.Get(url, standintest::Headers {{"X-Replay-Mark", "m:"}});
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->body.size(), large.size() + 2);
+    const auto records = history(*m_engine, "?limit=1");
+    ASSERT_EQ(records.size(), 1u);
+
+    const auto replayed = m_engine->client()->Post("/replay/" + records[0].id);
+    ASSERT_TRUE(replayed);
+    ASSERT_EQ(replayed->status, 200) << replayed->body;
+    const auto again = decodeRecord<TrafficRecord>(replayed->body);
+    ASSERT_TRUE(again) << replayed->body;
+    EXPECT_EQ(again->status, 200);
+    EXPECT_FALSE(again->injected);
+    EXPECT_EQ(again->respBody.value_or("").substr(0, 4), "m:xx"); // the recorded header went along
+    EXPECT_EQ(upstream.requests(), 2);
+}
+
 TEST_F(RunningProxy, TimesAreShortLocalTextsWhileTheFileKeepsIsoTimes)
 {
     EventReader events(m_engine->controlPort());

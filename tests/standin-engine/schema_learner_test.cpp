@@ -1,12 +1,16 @@
 // Schema learning: three samples lock a baseline; later responses that differ are drift findings.
 #include "schema_learner.h"
 
+#include "support/test_support.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <future>
 
 using namespace standin;
 using nlohmann::json;
@@ -188,4 +192,56 @@ TEST(SchemaLearner, ALargeSavedFileIsLoadedAndMatchingTrafficWritesNothing)
     EXPECT_FALSE(learner.observe(observation("t-same", "GET api.test/r7"), wide));
     learner.saveIfDirty();
     EXPECT_EQ(std::filesystem::last_write_time(file), modified - std::chrono::hours(1));
+}
+
+TEST(SchemaLearner, ShapeReadFromTextMatchesTheParsedDocument)
+{
+    for (const std::string text : {
+             R"({"id":1,"name":"Ada","tags":["a",2,2.5,null],"profile":{"age":36,"ok":true,"x":{}},"list":[]})",
+             R"([{"a":1},{"a":"one","b":[[1],[{"c":null}]]},-3, 18446744073709551615])",
+             R"( { "k\"ey" : { "d.ot" : [ ] } , "ünï" : 1e3 } )", "[]", "{}"}) {
+        const auto streamed = shapeOfJsonText(text, SchemaLearner::kMaxShapePaths);
+        ASSERT_TRUE(streamed) << text;
+        EXPECT_EQ(*streamed, flattenShape(json::parse(text))) << text;
+    }
+    // Nothing to learn from: a bare value, broken or trailing text, too deep, too many fields.
+    for (const std::string &text : std::vector<std::string> {R"("just text")", "42", R"({"a":)", R"({"a":1} x)",
+                                                             std::string(65, '[') + std::string(65, ']')}) {
+        EXPECT_FALSE(shapeOfJsonText(text, SchemaLearner::kMaxShapePaths)) << text;
+    }
+    EXPECT_TRUE(shapeOfJsonText(std::string(64, '[') + std::string(64, ']'), SchemaLearner::kMaxShapePaths));
+    json wide = json::object();
+    for (int i = 0; i < 300; ++i)
+        wide["f" + std::to_string(i)] = i;
+    EXPECT_FALSE(shapeOfJsonText(wide.dump(), SchemaLearner::kMaxShapePaths)); // 301 paths with "$"
+    wide.erase("f0");
+    EXPECT_TRUE(shapeOfJsonText(wide.dump(), SchemaLearner::kMaxShapePaths));
+}
+
+TEST(SchemaLearner, LearningLaterSkipsAndCountsWhatTheQueueCannotHold)
+{
+    QTemporaryDir dir;
+    SchemaLearner learner(dir.filePath("schema.json").toStdString());
+    for (int i = 0; i < SchemaLearner::kSamplesToLock; ++i)
+        learner.observe(observation("t-" + std::to_string(i)), kUser);
+    // A drifting body whose finding holds the learning thread until released.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> drifts {0};
+    ASSERT_TRUE(learner.observeLater(observation("t-held"), R"({"id":"one"})", [&](const WireDriftEvent &) {
+        ++drifts;
+        released.wait();
+    }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return drifts == 1; }));
+    for (size_t i = 0; i < SchemaLearner::kMaxQueued; ++i)
+        ASSERT_TRUE(learner.observeLater(observation("t-q"), R"({"id":"two"})", [&](const WireDriftEvent &) { ++drifts; }));
+    EXPECT_FALSE(learner.observeLater(observation("t-skipped"), R"({"id":"three"})", {}));
+    EXPECT_EQ(learner.skipped(), 1u);
+    release.set_value();
+    learner.settle();
+    EXPECT_EQ(drifts, 1 + static_cast<int>(SchemaLearner::kMaxQueued));
+    const auto snapshot = learner.snapshot("p-1");
+    ASSERT_FALSE(snapshot.drifts.empty());
+    EXPECT_EQ(snapshot.drifts.front().trafficId, "t-q");
+    EXPECT_EQ(learner.skipped(), 1u);
 }

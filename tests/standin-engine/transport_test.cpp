@@ -1,6 +1,7 @@
 // Both ports against hostile and careless clients: held connections, slow and oversized requests,
 // smuggling attempts, streamed and redirected pass-through, and loops back into the engine.
 #include "engine_process.h"
+#include "net_core.h"
 #include "test_upstream.h"
 
 #include "support/test_support.h"
@@ -311,6 +312,14 @@ TEST_F(Transport, NoHostNameLeadsBackIntoTheEngine)
     EXPECT_EQ(statusOf(tunnel.readUntil("\r\n\r\n", kPatience)), 403);
     EXPECT_EQ(m_engine->process().state(), QProcess::Running);
     EXPECT_EQ(history().size(), 6u); // one record each, no loop
+
+    // A tunnel without a port is no tunnel to 443.
+    for (const std::string authority : {"api.test:", "[::1]:", "api.test:44x"}) {
+        RawSocket portless;
+        ASSERT_TRUE(portless.connect(m_proxyPort));
+        portless.send("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+        EXPECT_EQ(statusOf(portless.readUntil("\r\n\r\n", kPatience)), 400) << authority;
+    }
 }
 
 TEST_F(Transport, HostConnectionsAreKeptAndAClosedOneIsReplaced)
@@ -342,4 +351,30 @@ TEST_F(Transport, HostConnectionsAreKeptAndAClosedOneIsReplaced)
         EXPECT_EQ(reply->status, 200) << reply->body;
     }
     EXPECT_EQ(upstream.requests(), 6);
+}
+
+TEST(ConnectionSet, AFullPortClosesTheLongestIdleConnectionAndWaitsLessForIdleOnes)
+{
+    standin::net::ConnectionSet set(4);
+    std::vector<int> closed;
+    std::vector<std::uint64_t> ids;
+    for (int i = 0; i < 3; ++i)
+        ids.push_back(set.add([&closed, i] { closed.push_back(i); }));
+    EXPECT_EQ(set.idleWait(), std::chrono::steady_clock::duration(standin::net::Limits::kIdleUnderPressure));
+    ids.push_back(set.add([&closed] { closed.push_back(3); }));
+    // Full, and every connection busy: the newcomer is the one refused.
+    EXPECT_EQ(set.add([] {}), 0u);
+    set.setIdle(ids[2], true);
+    set.setIdle(ids[1], true);
+    set.setIdle(ids[2], true); // marking again keeps its place in line
+    const auto admitted = set.add([] {});
+    EXPECT_NE(admitted, 0u);
+    EXPECT_EQ(closed, std::vector<int> {2});
+    EXPECT_EQ(set.size(), 4u);
+    set.remove(ids[2]); // its own ending later changes nothing
+    EXPECT_EQ(set.size(), 4u);
+
+    standin::net::ConnectionSet roomy(100);
+    roomy.add([] {});
+    EXPECT_EQ(roomy.idleWait(), std::chrono::steady_clock::duration(standin::net::Limits::kIdle));
 }
