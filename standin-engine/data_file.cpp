@@ -27,6 +27,8 @@ bool writeAll(int fd, std::string_view bytes)
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = ENOSPC;
         if (n <= 0)
             return false;
         bytes.remove_prefix(static_cast<size_t>(n));
@@ -69,10 +71,19 @@ void FileSink::write(std::string_view bytes)
 
 bool FileSink::flush()
 {
-    if (m_ok && !m_buffer.empty())
+    if (m_ok && !m_buffer.empty()) {
         m_ok = writeAll(m_fd, m_buffer);
+        if (!m_ok)
+            m_error = std::error_code(errno ? errno : EIO, std::generic_category());
+    }
     m_buffer.clear();
     return m_ok;
+}
+
+bool isOutOfSpace(std::error_code error)
+{
+    return error == std::errc::no_space_on_device || error == std::errc::file_too_large
+           || error.value() == EDQUOT;
 }
 
 FileReplacement::FileReplacement(std::filesystem::path file)
@@ -104,12 +115,16 @@ std::error_code FileReplacement::commit()
     if (m_fd < 0)
         return m_openError ? m_openError : std::make_error_code(std::errc::bad_file_descriptor);
     // The bytes reach the disk before the name does, so a crash leaves the old file or the new one.
-    const bool written = m_sink.flush() && ::fsync(m_fd) == 0;
+    std::error_code failure;
+    if (!m_sink.flush())
+        failure = m_sink.error() ? m_sink.error() : std::make_error_code(std::errc::io_error);
+    else if (::fsync(m_fd) != 0)
+        failure = std::error_code(errno, std::generic_category());
     ::close(m_fd);
     m_fd = -1;
-    if (!written) {
+    if (failure) {
         ::unlink(m_temporary.c_str());
-        return std::make_error_code(std::errc::io_error);
+        return failure;
     }
     std::error_code ec;
     std::filesystem::rename(m_temporary, m_file, ec);

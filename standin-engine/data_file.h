@@ -13,13 +13,14 @@ namespace standin {
 // The file's bytes, or none when there is no such file (one that cannot be opened reads as empty).
 std::optional<std::string> readFileIfPresent(const std::filesystem::path &file);
 
-// Buffered writes into a file being saved; a failed write sticks.
+// Buffered writes into a file being saved; a failed write sticks, with the system's reason.
 class FileSink final {
 public:
     explicit FileSink(int fd) : m_fd(fd), m_ok(fd >= 0) {}
     void write(std::string_view bytes);
     bool flush();
     bool ok() const { return m_ok; }
+    std::error_code error() const { return m_error; }
     size_t written() const { return m_written; }
 
 private:
@@ -27,7 +28,11 @@ private:
     std::string m_buffer;
     size_t m_written = 0;
     bool m_ok = true;
+    std::error_code m_error;
 };
+
+// A disk that is full (or a file size it may not pass): the user can act on that, unlike other failures.
+bool isOutOfSpace(std::error_code error);
 
 // A file replaced in two steps: the bytes go to "<file>.tmp" (quick, may be done under a lock), then
 // commit() flushes them to the disk and renames the temporary over the file (slow, done outside it).

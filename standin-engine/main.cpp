@@ -64,6 +64,8 @@ int main(int argc, char **argv)
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit then fails the write (and the save says why) instead of killing the engine.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     std::string error;
     const auto options = standin::parseOptions(std::vector<std::string>(argv + 1, argv + argc), error);

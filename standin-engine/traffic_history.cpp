@@ -185,7 +185,7 @@ void TrafficHistory::clear()
     m_dirty = true;
 }
 
-void TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
+bool TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
 {
     size_t written = 0;
     const auto renamed = saveFileStreaming(m_file, [&](FileSink &out) {
@@ -203,19 +203,20 @@ void TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
         logError("could not save " + m_file.string() + ": " + renamed.message());
         m_rewrite = true; // try again at the next save
         m_dirty = true;
-        return;
+        return false;
     }
     m_fileBytes = written;
+    return true;
 }
 
-void TrafficHistory::saveIfDirty()
+bool TrafficHistory::saveIfDirty()
 {
     std::lock_guard saving(m_saveMutex);
     std::string lines;
     {
         std::unique_lock lock(m_mutex);
         if (!m_dirty)
-            return;
+            return true;
         m_dirty = false;
         // Records that fell out of the kept ones still sit in the file; once they are as many bytes
         // as the kept ones, the file is written afresh.
@@ -224,8 +225,7 @@ void TrafficHistory::saveIfDirty()
             m_unsaved.clear();
             m_rewrite = false;
             lock.unlock();
-            rewrite(std::move(oldestFirst));
-            return;
+            return rewrite(std::move(oldestFirst));
         }
         lines.swap(m_unsaved);
     }
@@ -238,6 +238,7 @@ void TrafficHistory::saveIfDirty()
         m_rewrite = true;
         m_dirty = true;
     }
+    return appended;
 }
 
 } // namespace standin

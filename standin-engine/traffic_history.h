@@ -36,7 +36,8 @@ public:
 
     // Called about once a second while requests come in, and once more at exit: appends what came
     // since the last call; rewrites the file only after a clear or once it holds twice what is kept.
-    void saveIfDirty();
+    // False when the file could not be written (the next call tries again).
+    bool saveIfDirty();
 
     static bool matchesFilter(const TrafficRecord &record, const std::string &loweredFilter);
     static std::string clipBody(std::string body);
@@ -45,7 +46,7 @@ private:
     void load();
     void keepLocked(TrafficRecord record, size_t savedSize);
     void trimLocked();
-    void rewrite(std::vector<TrafficRecord> oldestFirst);
+    bool rewrite(std::vector<TrafficRecord> oldestFirst);
 
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
