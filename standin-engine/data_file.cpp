@@ -3,13 +3,13 @@
 
 #include "engine_support.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <malloc.h>
-#include <sstream>
+#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -50,13 +50,35 @@ void syncFolder(const std::filesystem::path &folder)
 
 std::optional<std::string> readFileIfPresent(const std::filesystem::path &file)
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec))
+    // Without blocking and without following a link: a FIFO planted under a data file's name would
+    // otherwise hold the engine before it can answer anything.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
         return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    struct stat info {};
+    if (fd >= 0 ? ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) : errno == ELOOP) {
+        if (fd >= 0)
+            ::close(fd);
+        // Moving the name aside leaves whatever it named alone.
+        const auto aside = keepAside(file);
+        logError(file.string() + " is not a regular file; "
+                 + (aside ? "kept as " + aside->string() + " and left alone" : std::string("it could not be moved aside")));
+        return std::nullopt;
+    }
+    if (fd < 0)
+        return std::string();
+    std::string text;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return text;
 }
 
 void FileSink::write(std::string_view bytes)
@@ -88,17 +110,25 @@ bool isOutOfSpace(std::error_code error)
 
 FileReplacement::FileReplacement(std::filesystem::path file)
     : m_file(std::move(file))
-    , m_temporary(m_file.string() + ".tmp")
 {
     std::error_code ec;
     std::filesystem::create_directories(m_file.parent_path(), ec);
-    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A fresh name each time, created only if nothing has it: a file or link planted under a temporary's
+    // name is never written through.
+    static std::atomic<std::uint64_t> counter {0};
+    static const std::uint64_t salt = std::random_device {}();
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        m_temporary = m_file.string() + ".tmp-" + std::to_string(::getpid()) + "-"
+                      + std::to_string(salt ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull));
+        m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd < 0 && errno != EEXIST)
+            break;
+    }
     if (m_fd < 0) {
         m_openError = std::error_code(errno, std::generic_category());
         m_sink = FileSink(-1);
         return;
     }
-    ::fchmod(m_fd, 0600); // a temporary left by an older engine keeps its mode otherwise
     m_sink = FileSink(m_fd);
 }
 
@@ -147,9 +177,16 @@ std::error_code saveFileReplacing(const std::filesystem::path &file, std::string
 
 bool appendToFile(const std::filesystem::path &file, std::string_view bytes)
 {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    // A link planted under the name fails here; the caller then writes the file afresh, which replaces
+    // the link and leaves what it pointed to alone.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     const bool written = writeAll(fd, bytes) && ::fdatasync(fd) == 0;
     ::close(fd);
     return written;
@@ -216,9 +253,27 @@ DataFolderLock::~DataFolderLock()
 bool DataFolderLock::acquire(const std::filesystem::path &directory, int graceMs, std::string &error)
 {
     const auto file = directory / "engine.lock";
-    m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (m_fd >= 0 ? ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) : errno == ELOOP) {
+        // Something planted under the lock's name is moved aside, never written through.
+        if (m_fd >= 0)
+            ::close(m_fd);
+        const auto aside = keepAside(file);
+        if (!aside) {
+            error = file.string() + " is not a regular file and could not be moved aside";
+            m_fd = -1;
+            return false;
+        }
+        logError(file.string() + " was not a regular file; kept as " + aside->string() + " and left alone");
+        m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
     if (m_fd < 0) {
-        error = "could not open " + file.string() + ": " + std::strerror(errno);
+        const int reason = errno;
+        if (reason == EACCES || reason == EROFS || reason == EPERM || reason == ENOSPC || reason == EDQUOT)
+            error = "cannot write the data folder " + directory.string() + ": " + std::strerror(reason);
+        else
+            error = "could not open " + file.string() + ": " + std::strerror(reason);
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
@@ -232,7 +287,7 @@ bool DataFolderLock::acquire(const std::filesystem::path &directory, int graceMs
             const ssize_t n = ::pread(m_fd, text, sizeof text - 1, 0);
             const std::string holder = n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
             error = "the data folder " + directory.string() + " is in use by another engine"
-                    + (holder.empty() ? std::string() : " (pid " + holder + ")");
+                    + (holder.empty() ? std::string() : " (pid " + holder + ")") + "; quit the other engine first";
             ::close(m_fd);
             m_fd = -1;
             return false;

@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     standin::makePrivate(options->dataDir);
     static standin::DataFolderLock folderLock; // held until the process ends
     if (!folderLock.acquire(options->dataDir, 2000, error)) {
-        standin::logError("kestrion-engine: " + error + "; quit the other engine first");
+        standin::logError("kestrion-engine: " + error);
         return 1;
     }
     const standin::Fault fault = standin::parseFault(std::getenv("KESTRION_STANDIN_FAULT"));

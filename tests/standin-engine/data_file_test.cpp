@@ -89,7 +89,46 @@ TEST(DataFile, SavedFilesAndTheFolderArePrivate)
     ASSERT_FALSE(saveFileReplacing(folder / "state.json", "{}"));
     EXPECT_EQ(modeOf(folder / "state.json"), 0600u);
     EXPECT_EQ(contentsOf(folder / "state.json"), "{}");
-    EXPECT_FALSE(std::filesystem::exists(folder / "state.json.tmp"));
+    // The leftover is not ours to write or remove; and the save leaves no temporary of its own behind.
+    EXPECT_EQ(contentsOf(folder / "state.json.tmp"), "old");
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(entry.path().filename().string().find("state.json.tmp-"), std::string::npos) << entry.path();
+}
+
+TEST(DataFile, PlantedLinksAreNeverWrittenThroughAndTheirTargetsStayAsTheyWere)
+{
+    QTemporaryDir dir;
+    const auto folder = pathIn(dir, "data");
+    std::filesystem::create_directories(folder);
+    const auto victim = pathIn(dir, "victim");
+    writeText(victim, "precious");
+    ::chmod(victim.c_str(), 0644);
+    const auto plant = [&](const char *name) { std::filesystem::create_symlink(victim, folder / name); };
+    plant("state.json.tmp");
+    plant("kestrion-root-ca.key.tmp");
+    plant("engine.lock");
+    plant("history.json");
+
+    ASSERT_FALSE(saveFileReplacing(folder / "state.json", "{}"));
+    ASSERT_FALSE(saveFileReplacing(folder / "kestrion-root-ca.key", "PRIVATE KEY"));
+    {
+        DataFolderLock lock;
+        std::string error;
+        ASSERT_TRUE(lock.acquire(folder, 0, error)) << error;
+        TrafficHistory history(folder / "history.json");
+        history.add(exchange("/after-the-link"));
+        EXPECT_TRUE(history.saveIfDirty());
+    }
+    EXPECT_EQ(contentsOf(victim), "precious");
+    EXPECT_EQ(modeOf(victim), 0644u);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "state.json.tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "kestrion-root-ca.key.tmp"));
+    // The lock and the history were set aside as the links they are, and made afresh.
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "engine.lock.unreadable"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "history.json.unreadable"));
+    EXPECT_FALSE(std::filesystem::is_symlink(folder / "engine.lock"));
+    EXPECT_NE(contentsOf(folder / "history.json").find("/after-the-link"), std::string::npos);
+    EXPECT_EQ(contentsOf(folder / "kestrion-root-ca.key"), "PRIVATE KEY");
 }
 
 TEST(StateStore, UnreadableFilesAreNumberedAndNoneIsReplaced)

@@ -16,7 +16,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 using standintest::EngineProcess;
@@ -245,4 +247,50 @@ TEST(DataFolder, AWriteThatCouldNotBeSavedIsNotAcknowledgedAndIsSavedOnceItCan)
         ASSERT_EQ(routes.size(), 3u);
         EXPECT_EQ(routes[2].id, tag + "-2");
     }
+}
+
+TEST(DataFolder, FifosUnderDataFileNamesAreSetAsideAndTheEngineStarts)
+{
+    QTemporaryDir dir;
+    const auto folder = folderOf(dir);
+    std::filesystem::create_directories(folder);
+    for (const char *name : {"state.json", "history.json", "schema.json"})
+        ASSERT_EQ(::mkfifo((folder / name).c_str(), 0600), 0) << name;
+
+    EngineProcess engine(QString::fromStdString(folder.string()));
+    ASSERT_TRUE(engine.start()); // a blocking open would hold it before the control-port line
+    ASSERT_EQ(engine.client()->Post("/routes", routeList(1, 10, "after"), "application/json")->status, 200);
+    for (const char *name : {"state.json", "history.json", "schema.json"}) {
+        const auto aside = folder / (std::string(name) + ".unreadable");
+        EXPECT_TRUE(std::filesystem::is_fifo(aside)) << aside;
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder / "state.json"));
+    EXPECT_TRUE(engine.output().contains("is not a regular file")) << engine.output().toStdString();
+}
+
+TEST(DataFolder, AFolderThatCannotBeWrittenIsSaidToBeSo)
+{
+    QTemporaryDir dir;
+    const auto folder = folderOf(dir);
+    std::filesystem::create_directories(folder);
+    bool mounted = false;
+    if (::geteuid() == 0) {
+        // Permissions don't stop root: a read-only mount does.
+        mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+        if (!mounted)
+            GTEST_SKIP() << "running as root without the right to mount a read-only folder";
+    } else {
+        ::chmod(folder.c_str(), 0500);
+    }
+    EngineProcess engine(QString::fromStdString(folder.string()));
+    EXPECT_FALSE(engine.start());
+    ASSERT_TRUE(engine.waitForExit());
+    const std::string output = engine.output().toStdString();
+    if (mounted)
+        ::umount(folder.c_str());
+    else
+        ::chmod(folder.c_str(), 0700);
+    EXPECT_NE(engine.exitCode(), 0);
+    EXPECT_NE(output.find("cannot write the data folder"), std::string::npos) << output;
+    EXPECT_EQ(output.find("quit the other engine"), std::string::npos) << output;
 }
