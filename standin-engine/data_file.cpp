@@ -239,6 +239,27 @@ void makePrivate(const std::filesystem::path &directory)
     }
 }
 
+void removeStaleTemporaries(const std::filesystem::path &directory)
+{
+    const auto sweep = [](const std::filesystem::path &folder) {
+        std::error_code ec;
+        for (auto it = std::filesystem::directory_iterator(folder, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            const bool ours = name.find(".tmp-") != std::string::npos
+                              && (name.rfind("state.json", 0) == 0 || name.rfind("history.json", 0) == 0
+                                  || name.rfind("schema.json", 0) == 0 || name.rfind("kestrion-root-ca.", 0) == 0);
+            std::error_code statusError;
+            if (ours && !it->is_symlink(statusError) && it->is_regular_file(statusError))
+                ::unlink(it->path().c_str());
+        }
+    };
+    sweep(directory);
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(directory / "ca", ec)))
+        sweep(directory / "ca");
+}
+
 void releaseFreedMemory()
 {
     ::malloc_trim(0);

@@ -74,6 +74,10 @@ std::optional<std::filesystem::path> keepAside(const std::filesystem::path &file
 // (folders 0700, files 0600): the history holds credentials in clear. Other files are left alone.
 void makePrivate(const std::filesystem::path &directory);
 
+// Removes the temporaries a killed engine left in the folder (and in its "ca" folder). Only regular
+// files under our own names go; call it while holding the folder's lock.
+void removeStaleTemporaries(const std::filesystem::path &directory);
+
 // Hands memory freed by a large write back to the system.
 void releaseFreedMemory();
 

@@ -82,6 +82,7 @@ int main(int argc, char **argv)
         standin::logError("kestrion-engine: " + error);
         return 1;
     }
+    standin::removeStaleTemporaries(options->dataDir);
     const standin::Fault fault = standin::parseFault(std::getenv("KESTRION_STANDIN_FAULT"));
     if (fault == standin::Fault::LogFlood) {
         for (int i = 1; i <= 250; ++i)

@@ -160,13 +160,22 @@ TEST(DataFolder, AKillInTheMiddleOfWritesLeavesAWholeStateFile)
     writer.join();
     ASSERT_TRUE(engine.waitForExit());
 
+    // As a kill during a save would leave it.
+    { std::ofstream(folderOf(dir) / "state.json.tmp-1-2") << "{\"half"; }
+    { std::ofstream(folderOf(dir) / "notes.tmp-1-2") << "mine"; }
+
     EngineProcess again(data);
     ASSERT_TRUE(again.start());
+    EXPECT_TRUE(std::filesystem::exists(folderOf(dir) / "notes.tmp-1-2"));
+    std::filesystem::remove(folderOf(dir) / "notes.tmp-1-2");
     const auto routes = decodeRecord<std::vector<WireRoute>>(again.client()->Get("/routes")->body);
     ASSERT_TRUE(routes);
     EXPECT_GE(routes->size(), 1u);
     EXPECT_LE(routes->size(), 7u);
     EXPECT_FALSE(std::filesystem::exists(folderOf(dir) / "state.json.unreadable"));
+    // A temporary the kill left behind is cleared away by the next engine; someone else's file is not.
+    for (const auto &entry : std::filesystem::directory_iterator(folderOf(dir)))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
 }
 
 TEST(DataFolder, AWriteThatCouldNotBeSavedIsNotAcknowledgedAndIsSavedOnceItCan)
