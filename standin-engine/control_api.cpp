@@ -4,6 +4,7 @@
 #include "bounded_input.h"
 #include "capture_import.h"
 #include "control_http.h"
+#include "data_file.h"
 #include "engine_support.h"
 #include "mock_generator.h"
 #include "openapi_import.h"
@@ -30,6 +31,18 @@ void reply(Response &res, const T &record, int status = 200)
 void fail(Response &res, int status, const std::string &message)
 {
     reply(res, ErrorReply {message}, status);
+}
+
+// A change is acknowledged only once it is on disk. One that could not be written stays in effect and
+// is saved again later, but the request is answered 5xx with the reason, so nobody counts on it.
+bool committed(StandinEngine &engine, Response &res)
+{
+    const auto failure = engine.state().save();
+    if (!failure)
+        return true;
+    fail(res, isOutOfSpace(failure->code) ? 507 : 500,
+         failure->message + "; the change is in effect but not saved, and saving is retried");
+    return false;
 }
 
 // The request body as a record; on failure answers 4xx itself and returns nothing.
@@ -147,7 +160,8 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         if (routes->size() > StateStore::kMaxRoutes)
             return fail(res, 413, "too many routes (at most " + std::to_string(StateStore::kMaxRoutes) + ")");
         engine.state().setRoutes(std::move(*routes));
-        reply(res, engine.state().routes());
+        if (committed(engine, res))
+            reply(res, engine.state().routes());
     });
     server.onPost("/import", [&engine](const Request &req, Response &res) {
         std::string error;
@@ -158,7 +172,8 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         if (!routes)
             return fail(res, 413, error);
         logLine("imported " + std::to_string(imported->size()) + " routes from a capture");
-        reply(res, *routes);
+        if (committed(engine, res))
+            reply(res, *routes);
     });
 
     server.onGet("/traffic", [&engine](const Request &req, Response &res) {
@@ -169,6 +184,8 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
     });
     server.onDelete("/traffic", [&engine](const Request &, Response &res) {
         engine.history().clear();
+        if (!engine.history().saveIfDirty())
+            return fail(res, 500, "could not save the cleared history; it is cleared in memory and saving is retried");
         res.status = 204;
     });
     server.onGet("/traffic/:id", [&engine](const Request &req, Response &res) {
@@ -205,19 +222,22 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         const auto project = engine.state().createProject(request->name, error);
         if (!project)
             return fail(res, 400, error);
-        reply(res, *project, 201);
+        if (committed(engine, res))
+            reply(res, *project, 201);
     });
     server.onPost("/projects/:id/activate", [&engine](const Request &req, Response &res) {
         if (!engine.state().activateProject(req.matches[1]))
             return fail(res, 404, "no project with id " + std::string(req.matches[1]));
         logLine("active project: " + std::string(req.matches[1]));
-        reply(res, engine.state().projectList());
+        if (committed(engine, res))
+            reply(res, engine.state().projectList());
     });
     server.onPost("/projects/:id/duplicate", [&engine](const Request &req, Response &res) {
         const auto copy = engine.state().duplicateProject(req.matches[1]);
         if (!copy)
             return fail(res, 404, "no project with id " + std::string(req.matches[1]));
-        reply(res, *copy, 201);
+        if (committed(engine, res))
+            reply(res, *copy, 201);
     });
     server.onPatch("/projects/:id", [&engine](const Request &req, Response &res) {
         const auto request = readRecord<ProjectNameRequest>(req, res, "project");
@@ -226,7 +246,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         std::string error;
         if (!engine.state().renameProject(req.matches[1], request->name, error))
             return fail(res, error.rfind("no project", 0) == 0 ? 404 : 400, error);
-        reply(res, engine.state().projectList());
+        if (committed(engine, res))
+            reply(res, engine.state().projectList());
     });
     server.onDelete("/projects/:id", [&engine](const Request &req, Response &res) {
         const std::string id = req.matches[1];
@@ -237,7 +258,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
             return fail(res, 409, "the last project can't be deleted");
         case StateStore::DeleteOutcome::Deleted:
             engine.schema().forgetProject(id);
-            reply(res, engine.state().projectList());
+            if (committed(engine, res))
+                reply(res, engine.state().projectList());
         }
     });
 
@@ -249,7 +271,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         if (!environments)
             return;
         engine.state().setEnvironments(std::move(*environments));
-        reply(res, engine.state().environments());
+        if (committed(engine, res))
+            reply(res, engine.state().environments());
     });
 
     server.onGet("/chaos", [&engine](const Request &, Response &res) { reply(res, engine.state().chaos()); });
@@ -258,7 +281,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         if (!engine.state().setActiveChaos(id))
             return fail(res, 404, "no chaos preset with id " + id);
         logLine(id.empty() ? "chaos off" : "chaos preset " + id + " active");
-        reply(res, engine.state().chaos());
+        if (committed(engine, res))
+            reply(res, engine.state().chaos());
     });
 
     server.onPost("/import/openapi", [&engine](const Request &req, Response &res) {
@@ -269,7 +293,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         const int count = static_cast<int>(imported->routes.size());
         const Project project = engine.state().addImportedProject(imported->title, std::move(imported->routes));
         logLine("OpenAPI import: " + std::to_string(count) + " routes into " + project.name);
-        reply(res, OpenAPIImportResult {project.id, project.name, count});
+        if (committed(engine, res))
+            reply(res, OpenAPIImportResult {project.id, project.name, count});
     });
 
     server.onGet("/profile", [&engine](const Request &req, Response &res) {
@@ -282,7 +307,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         if (!profile)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 400, error);
         engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos));
-        reply(res, engine.state().routes());
+        if (committed(engine, res))
+            reply(res, engine.state().routes());
     });
 }
 

@@ -3,13 +3,13 @@
 
 #include "engine_support.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <malloc.h>
-#include <sstream>
+#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -27,6 +27,8 @@ bool writeAll(int fd, std::string_view bytes)
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = ENOSPC;
         if (n <= 0)
             return false;
         bytes.remove_prefix(static_cast<size_t>(n));
@@ -48,13 +50,35 @@ void syncFolder(const std::filesystem::path &folder)
 
 std::optional<std::string> readFileIfPresent(const std::filesystem::path &file)
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec))
+    // Without blocking and without following a link: a FIFO planted under a data file's name would
+    // otherwise hold the engine before it can answer anything.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
         return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    struct stat info {};
+    if (fd >= 0 ? ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) : errno == ELOOP) {
+        if (fd >= 0)
+            ::close(fd);
+        // Moving the name aside leaves whatever it named alone.
+        const auto aside = keepAside(file);
+        logError(file.string() + " is not a regular file; "
+                 + (aside ? "kept as " + aside->string() + " and left alone" : std::string("it could not be moved aside")));
+        return std::nullopt;
+    }
+    if (fd < 0)
+        return std::string();
+    std::string text;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return text;
 }
 
 void FileSink::write(std::string_view bytes)
@@ -69,25 +93,42 @@ void FileSink::write(std::string_view bytes)
 
 bool FileSink::flush()
 {
-    if (m_ok && !m_buffer.empty())
+    if (m_ok && !m_buffer.empty()) {
         m_ok = writeAll(m_fd, m_buffer);
+        if (!m_ok)
+            m_error = std::error_code(errno ? errno : EIO, std::generic_category());
+    }
     m_buffer.clear();
     return m_ok;
 }
 
+bool isOutOfSpace(std::error_code error)
+{
+    return error == std::errc::no_space_on_device || error == std::errc::file_too_large
+           || error.value() == EDQUOT;
+}
+
 FileReplacement::FileReplacement(std::filesystem::path file)
     : m_file(std::move(file))
-    , m_temporary(m_file.string() + ".tmp")
 {
     std::error_code ec;
     std::filesystem::create_directories(m_file.parent_path(), ec);
-    m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A fresh name each time, created only if nothing has it: a file or link planted under a temporary's
+    // name is never written through.
+    static std::atomic<std::uint64_t> counter {0};
+    static const std::uint64_t salt = std::random_device {}();
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        m_temporary = m_file.string() + ".tmp-" + std::to_string(::getpid()) + "-"
+                      + std::to_string(salt ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull));
+        m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd < 0 && errno != EEXIST)
+            break;
+    }
     if (m_fd < 0) {
         m_openError = std::error_code(errno, std::generic_category());
         m_sink = FileSink(-1);
         return;
     }
-    ::fchmod(m_fd, 0600); // a temporary left by an older engine keeps its mode otherwise
     m_sink = FileSink(m_fd);
 }
 
@@ -104,12 +145,16 @@ std::error_code FileReplacement::commit()
     if (m_fd < 0)
         return m_openError ? m_openError : std::make_error_code(std::errc::bad_file_descriptor);
     // The bytes reach the disk before the name does, so a crash leaves the old file or the new one.
-    const bool written = m_sink.flush() && ::fsync(m_fd) == 0;
+    std::error_code failure;
+    if (!m_sink.flush())
+        failure = m_sink.error() ? m_sink.error() : std::make_error_code(std::errc::io_error);
+    else if (::fsync(m_fd) != 0)
+        failure = std::error_code(errno, std::generic_category());
     ::close(m_fd);
     m_fd = -1;
-    if (!written) {
+    if (failure) {
         ::unlink(m_temporary.c_str());
-        return std::make_error_code(std::errc::io_error);
+        return failure;
     }
     std::error_code ec;
     std::filesystem::rename(m_temporary, m_file, ec);
@@ -132,9 +177,16 @@ std::error_code saveFileReplacing(const std::filesystem::path &file, std::string
 
 bool appendToFile(const std::filesystem::path &file, std::string_view bytes)
 {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    // A link planted under the name fails here; the caller then writes the file afresh, which replaces
+    // the link and leaves what it pointed to alone.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     const bool written = writeAll(fd, bytes) && ::fdatasync(fd) == 0;
     ::close(fd);
     return written;
@@ -187,6 +239,27 @@ void makePrivate(const std::filesystem::path &directory)
     }
 }
 
+void removeStaleTemporaries(const std::filesystem::path &directory)
+{
+    const auto sweep = [](const std::filesystem::path &folder) {
+        std::error_code ec;
+        for (auto it = std::filesystem::directory_iterator(folder, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            const bool ours = name.find(".tmp-") != std::string::npos
+                              && (name.rfind("state.json", 0) == 0 || name.rfind("history.json", 0) == 0
+                                  || name.rfind("schema.json", 0) == 0 || name.rfind("kestrion-root-ca.", 0) == 0);
+            std::error_code statusError;
+            if (ours && !it->is_symlink(statusError) && it->is_regular_file(statusError))
+                ::unlink(it->path().c_str());
+        }
+    };
+    sweep(directory);
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(directory / "ca", ec)))
+        sweep(directory / "ca");
+}
+
 void releaseFreedMemory()
 {
     ::malloc_trim(0);
@@ -201,9 +274,27 @@ DataFolderLock::~DataFolderLock()
 bool DataFolderLock::acquire(const std::filesystem::path &directory, int graceMs, std::string &error)
 {
     const auto file = directory / "engine.lock";
-    m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (m_fd >= 0 ? ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) : errno == ELOOP) {
+        // Something planted under the lock's name is moved aside, never written through.
+        if (m_fd >= 0)
+            ::close(m_fd);
+        const auto aside = keepAside(file);
+        if (!aside) {
+            error = file.string() + " is not a regular file and could not be moved aside";
+            m_fd = -1;
+            return false;
+        }
+        logError(file.string() + " was not a regular file; kept as " + aside->string() + " and left alone");
+        m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
     if (m_fd < 0) {
-        error = "could not open " + file.string() + ": " + std::strerror(errno);
+        const int reason = errno;
+        if (reason == EACCES || reason == EROFS || reason == EPERM || reason == ENOSPC || reason == EDQUOT)
+            error = "cannot write the data folder " + directory.string() + ": " + std::strerror(reason);
+        else
+            error = "could not open " + file.string() + ": " + std::strerror(reason);
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
@@ -217,7 +308,7 @@ bool DataFolderLock::acquire(const std::filesystem::path &directory, int graceMs
             const ssize_t n = ::pread(m_fd, text, sizeof text - 1, 0);
             const std::string holder = n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
             error = "the data folder " + directory.string() + " is in use by another engine"
-                    + (holder.empty() ? std::string() : " (pid " + holder + ")");
+                    + (holder.empty() ? std::string() : " (pid " + holder + ")") + "; quit the other engine first";
             ::close(m_fd);
             m_fd = -1;
             return false;

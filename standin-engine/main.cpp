@@ -64,6 +64,8 @@ int main(int argc, char **argv)
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit then fails the write (and the save says why) instead of killing the engine.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     std::string error;
     const auto options = standin::parseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
@@ -77,9 +79,10 @@ int main(int argc, char **argv)
     standin::makePrivate(options->dataDir);
     static standin::DataFolderLock folderLock; // held until the process ends
     if (!folderLock.acquire(options->dataDir, 2000, error)) {
-        standin::logError("kestrion-engine: " + error + "; quit the other engine first");
+        standin::logError("kestrion-engine: " + error);
         return 1;
     }
+    standin::removeStaleTemporaries(options->dataDir);
     const standin::Fault fault = standin::parseFault(std::getenv("KESTRION_STANDIN_FAULT"));
     if (fault == standin::Fault::LogFlood) {
         for (int i = 1; i <= 250; ++i)

@@ -169,6 +169,7 @@ void StandinEngine::waitForExit()
 void StandinEngine::prepareExit()
 {
     m_events.closeAll();
+    m_state.save();
     m_history.saveIfDirty();
     m_schema.saveIfDirty();
 }
@@ -178,6 +179,7 @@ void StandinEngine::saveLoop()
     std::unique_lock lock(m_exitMutex);
     while (!m_exitCondition.wait_for(lock, std::chrono::seconds(1), [this] { return m_exitRequested; })) {
         lock.unlock();
+        m_state.save(); // a change whose save failed is tried again
         m_history.saveIfDirty();
         m_schema.saveIfDirty();
         lock.lock();

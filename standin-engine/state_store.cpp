@@ -167,16 +167,21 @@ void StateStore::changedLocked()
     m_activeRoutes.reset(); // the next request takes a fresh snapshot
 }
 
-void StateStore::saveIfChanged()
+std::optional<StateStore::SaveFailure> StateStore::save()
 {
+    std::lock_guard saving(m_saveMutex);
+    {
+        // A save that ran meanwhile already wrote this change (and finished: it held m_saveMutex).
+        std::lock_guard lock(m_mutex);
+        if (!m_changed)
+            return std::nullopt;
+    }
+    SaveFailure failure;
+    size_t written = 0;
     try {
-        std::lock_guard saving(m_saveMutex);
         FileReplacement replacement(m_file);
         {
             std::lock_guard lock(m_mutex);
-            // A save that ran meanwhile already wrote this change (and finished: it held m_saveMutex).
-            if (!m_changed)
-                return;
             m_changed = false;
             FileSink &out = replacement.sink();
             out.write("{\"version\":1,\"activeId\":" + dumped(m_activeId) + ",\"projects\":[");
@@ -187,14 +192,36 @@ void StateStore::saveIfChanged()
             }
             out.write("]}");
         }
-        const size_t written = replacement.sink().written();
-        if (const auto error = replacement.commit())
-            logError("could not save " + m_file.string() + ": " + error.message());
-        if (written > kTrimAfterBytes)
-            releaseFreedMemory();
+        written = replacement.sink().written();
+        failure.code = replacement.commit();
+        failure.message = failure.code.message();
     } catch (const std::exception &e) {
-        logError("could not save " + m_file.string() + ": " + e.what());
+        failure.code = std::make_error_code(std::errc::io_error);
+        failure.message = e.what();
     }
+    if (written > kTrimAfterBytes)
+        releaseFreedMemory();
+    if (!failure.code) {
+        if (!m_lastFailure.empty())
+            logLine("saved " + m_file.string() + " again");
+        m_lastFailure.clear();
+        return std::nullopt;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_changed = true; // still to be written
+    }
+    failure.message = "could not save " + m_file.string() + ": " + failure.message;
+    if (failure.message != m_lastFailure)
+        logError(failure.message + " (the change is in effect and saving is retried)");
+    m_lastFailure = failure.message;
+    return failure;
+}
+
+bool StateStore::unsaved() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_changed;
 }
 
 ProjectState *StateStore::findLocked(const std::string &id)

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace standin {
@@ -98,6 +99,16 @@ public:
     // Which answer of its sequence a route gives next; counts start over when the route changes.
     size_t nextHit(const std::string &routeId);
 
+    // Why the state as it stands could not be written to its file.
+    struct SaveFailure {
+        std::error_code code;
+        std::string message; // names the file and the reason
+    };
+    // Writes the state when it changed since its last successful save; nothing when the file now holds
+    // every change. A failed save leaves the change marked, for the next call to try again.
+    std::optional<SaveFailure> save();
+    bool unsaved() const;
+
 private:
     ProjectState *findLocked(const std::string &id);
     const ProjectState *activeLocked() const;
@@ -109,18 +120,18 @@ private:
     void load();
     // Marks the state changed (under the lock); the change is saved once the lock is let go.
     void changedLocked();
-    void saveIfChanged();
     // Declared before a mutator's lock, so it saves after that lock is released: requests are not held
-    // up while the file is synced to the disk.
+    // up while the file is synced to the disk. A failure is reported by the next save().
     struct SaveWhenDone {
         StateStore &store;
-        ~SaveWhenDone() { store.saveIfChanged(); }
+        ~SaveWhenDone() { store.save(); }
     };
 
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
     std::mutex m_saveMutex; // one writer of the file at a time, taken before m_mutex
     bool m_changed = false;
+    std::string m_lastFailure; // logged once, not at every retry; guarded by m_saveMutex
     std::vector<ProjectState> m_projects;
     std::string m_activeId;
     std::map<std::string, size_t> m_hits;

@@ -6,7 +6,11 @@
 #include "engine_support.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace standin {
 
@@ -24,7 +28,176 @@ std::optional<std::uint64_t> numberOf(const std::string &id)
     return value;
 }
 
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+
+constexpr std::uint64_t hasZeroByte(std::uint64_t v)
+{
+    return (v - kOnes) & ~v & kHighs;
+}
+
+constexpr unsigned char kUnicodeEscape = 1;
+constexpr unsigned char kMultiByte = 2;
+
+// For each byte: 0 when it stands as it is, the letter of its short escape, or one of the two markers.
+constexpr std::array<unsigned char, 256> kEscapes = [] {
+    std::array<unsigned char, 256> table {};
+    for (int c = 0; c < 0x20; ++c)
+        table[c] = kUnicodeEscape;
+    for (int c = 0x80; c < 0x100; ++c)
+        table[c] = kMultiByte;
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['\b'] = 'b';
+    table['\f'] = 'f';
+    table['\n'] = 'n';
+    table['\r'] = 'r';
+    table['\t'] = 't';
+    return table;
+}();
+
+// Whether any of eight bytes needs a second look: a control character, a quote, a backslash, or a
+// byte of a multi-byte character.
+constexpr bool needsLook(std::uint64_t v)
+{
+    return ((v - kOnes * 0x20) | v | hasZeroByte(v ^ (kOnes * '"')) | hasZeroByte(v ^ (kOnes * '\\'))) & kHighs;
+}
+
+// The length of the strict UTF-8 character (no overlong forms, surrogates or code points past
+// U+10FFFF, as the JSON writer reads them) at p, or 0 when there is none.
+size_t utf8Length(const unsigned char *p, const unsigned char *end)
+{
+    const unsigned char c = *p;
+    size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (static_cast<size_t>(end - p) < length || p[1] < low || p[1] > high)
+        return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+// Appends the JSON string of `text` with the escapes the JSON writer uses, eight plain bytes at a
+// step and straight into the buffer; false (with `out` as it was) when the text is not valid UTF-8.
+bool appendPlainJsonString(std::string &out, std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    const size_t start = out.size();
+    // Room for every byte escaped in two; a six-byte "\u00XX" makes more room when it comes.
+    out.resize(start + 2 * text.size() + 2);
+    char *to = out.data() + start;
+    *to++ = '"';
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const auto *end = p + text.size();
+    // One character: false when it is no UTF-8.
+    const auto one = [&]() -> bool {
+        const unsigned char c = *p;
+        const unsigned char kind = kEscapes[c];
+        if (kind == kMultiByte) {
+            const size_t length = utf8Length(p, end);
+            if (length == 0)
+                return false;
+            std::memcpy(to, p, length);
+            to += length;
+            p += length;
+            return true;
+        }
+        ++p;
+        if (kind == kUnicodeEscape) {
+            const size_t used = static_cast<size_t>(to - out.data());
+            out.resize(out.size() + 4);
+            to = out.data() + used;
+            std::memcpy(to, "\\u00", 4);
+            to[4] = kHex[c >> 4];
+            to[5] = kHex[c & 0xF];
+            to += 6;
+            return true;
+        }
+        // Without a branch: a plain byte is written as itself, an escaped one as a backslash and its letter.
+        to[0] = kind ? '\\' : static_cast<char>(c);
+        to[1] = static_cast<char>(kind);
+        to += kind ? 2 : 1;
+        return true;
+    };
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if (!needsLook(word)) {
+            std::memcpy(to, p, sizeof word);
+            to += 8;
+            p += 8;
+            continue;
+        }
+        // Dense text (JSON is full of quotes) is taken a byte at a time for the next eight.
+        for (const auto *stop = p + 8; p < stop;) {
+            if (!one()) {
+                out.resize(start);
+                return false;
+            }
+        }
+    }
+    while (p < end) {
+        if (!one()) {
+            out.resize(start);
+            return false;
+        }
+    }
+    *to++ = '"';
+    out.resize(static_cast<size_t>(to - out.data()));
+    return true;
+}
+
+// Text that is not valid UTF-8 goes through the JSON writer itself, which replaces what it can't read.
+void appendJsonString(std::string &out, std::string_view text)
+{
+    if (!appendPlainJsonString(out, text))
+        out += nlohmann::ordered_json(std::string(text)).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 } // namespace
+
+std::string TrafficHistory::encodeLine(TrafficRecord &record)
+{
+    // The bodies are the record's last fields: the rest is written by the JSON writer, the bodies after it.
+    std::optional<std::string> reqBody = std::move(record.reqBody);
+    std::optional<std::string> respBody = std::move(record.respBody);
+    record.reqBody.reset();
+    record.respBody.reset();
+    std::string line = encodeRecord(record);
+    line.pop_back(); // the closing brace
+    if (reqBody) {
+        line += ",\"reqBody\":";
+        appendJsonString(line, *reqBody);
+    }
+    if (respBody) {
+        line += ",\"respBody\":";
+        appendJsonString(line, *respBody);
+    }
+    line += "}\n";
+    record.reqBody = std::move(reqBody);
+    record.respBody = std::move(respBody);
+    return line;
+}
 
 TrafficHistory::TrafficHistory(std::filesystem::path file)
     : m_file(std::move(file))
@@ -47,6 +220,11 @@ void TrafficHistory::trimLocked()
         m_bytes -= m_sizes.back();
         m_records.pop_back();
         m_sizes.pop_back();
+    }
+    // Lines of records no longer kept (a burst between two saves) need never reach the file.
+    while (m_unsaved.size() > m_records.size()) {
+        m_unsavedBytes -= m_unsaved.front().size();
+        m_unsaved.pop_front();
     }
 }
 
@@ -120,19 +298,26 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
         record.reqBody = clipBody(std::move(*record.reqBody));
     if (record.respBody)
         record.respBody = clipBody(std::move(*record.respBody));
+    // Encoded outside the lock, as most of the cost; only the id, the first field, is put in under it,
+    // so that the order of the numbers is the order of the records.
+    record.id.clear();
+    const std::string encoded = encodeLine(record);
+    static constexpr std::string_view kNoId = "{\"id\":\"\"";
     std::lock_guard lock(m_mutex);
     record.id = "t-" + std::to_string(m_nextNumber++);
-    std::string line = encodeRecord(record);
-    line.push_back('\n');
-    keepLocked(record, line.size());
-    trimLocked();
-    if (m_unsaved.size() + line.size() > kMaxStoredBytes) {
-        // More waits than is kept (a burst, or appends failing): the next save writes what is kept.
-        m_unsaved.clear();
-        m_rewrite = true;
-    } else if (!m_rewrite) {
-        m_unsaved += line;
+    std::string line;
+    line.reserve(encoded.size() + record.id.size());
+    line += "{\"id\":\"";
+    line += record.id;
+    line += '"';
+    line.append(encoded, kNoId.size());
+    const size_t size = line.size();
+    if (!m_rewrite) {
+        m_unsavedBytes += size;
+        m_unsaved.push_back(std::move(line));
     }
+    keepLocked(record, size);
+    trimLocked();
     m_dirty = true;
     return record;
 }
@@ -181,18 +366,17 @@ void TrafficHistory::clear()
     m_sizes.clear();
     m_bytes = 0;
     m_unsaved.clear();
+    m_unsavedBytes = 0;
     m_rewrite = true;
     m_dirty = true;
 }
 
-void TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
+bool TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
 {
     size_t written = 0;
     const auto renamed = saveFileStreaming(m_file, [&](FileSink &out) {
-        for (const auto &record : oldestFirst) {
-            out.write(encodeRecord(record));
-            out.write("\n");
-        }
+        for (auto &record : oldestFirst)
+            out.write(encodeLine(record));
         written = out.written();
     });
     oldestFirst = {};
@@ -203,41 +387,108 @@ void TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
         logError("could not save " + m_file.string() + ": " + renamed.message());
         m_rewrite = true; // try again at the next save
         m_dirty = true;
-        return;
+        return false;
     }
     m_fileBytes = written;
+    return true;
 }
 
-void TrafficHistory::saveIfDirty()
+bool TrafficHistory::compact(size_t keptBytes)
+{
+    const int fd = ::open(m_file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::error_code failed;
+    {
+        FileReplacement replacement(m_file);
+        std::string chunk(256 * 1024, '\0');
+        off_t offset = static_cast<off_t>(m_fileBytes - keptBytes);
+        size_t left = keptBytes;
+        while (left > 0) {
+            const ssize_t n = ::pread(fd, chunk.data(), std::min(left, chunk.size()), offset);
+            if (n <= 0) {
+                failed = std::make_error_code(std::errc::io_error);
+                break;
+            }
+            replacement.sink().write(std::string_view(chunk.data(), static_cast<size_t>(n)));
+            offset += n;
+            left -= static_cast<size_t>(n);
+        }
+        if (!failed)
+            failed = replacement.commit();
+    }
+    ::close(fd);
+    if (failed)
+        return false;
+    m_fileBytes = keptBytes;
+    return true;
+}
+
+bool TrafficHistory::saveIfDirty()
 {
     std::lock_guard saving(m_saveMutex);
     std::string lines;
+    bool replace = false;
     {
         std::unique_lock lock(m_mutex);
         if (!m_dirty)
-            return;
+            return true;
         m_dirty = false;
-        // Records that fell out of the kept ones still sit in the file; once they are as many bytes
-        // as the kept ones, the file is written afresh.
-        if (m_rewrite || m_fileBytes + m_unsaved.size() > 2 * std::max(m_bytes, kMaxStoredBytes / 8)) {
+        if (m_rewrite) {
             std::vector<TrafficRecord> oldestFirst(m_records.rbegin(), m_records.rend());
             m_unsaved.clear();
+            m_unsavedBytes = 0;
             m_rewrite = false;
             lock.unlock();
-            rewrite(std::move(oldestFirst));
-            return;
+            return rewrite(std::move(oldestFirst));
         }
-        lines.swap(m_unsaved);
+        lines.reserve(m_unsavedBytes);
+        for (const auto &line : m_unsaved)
+            lines += line;
+        // After a burst every kept record is new: the file is replaced by them instead of growing.
+        replace = m_unsavedBytes == m_bytes && m_fileBytes > 0;
+        m_unsaved.clear();
+        m_unsavedBytes = 0;
     }
-    const bool appended = appendToFile(m_file, lines);
-    std::lock_guard lock(m_mutex);
-    if (appended) {
-        m_fileBytes += lines.size();
-    } else {
+    if (replace) {
+        const auto failed = saveFileReplacing(m_file, lines);
+        std::lock_guard lock(m_mutex);
+        if (failed) {
+            logError("could not save " + m_file.string() + ": " + failed.message());
+            m_rewrite = true;
+            m_dirty = true;
+            return false;
+        }
+        m_fileBytes = lines.size();
+        return true;
+    }
+    if (!appendToFile(m_file, lines)) {
         // The file may now end in part of a line: write it whole next time.
+        std::lock_guard lock(m_mutex);
+        m_rewrite = true;
+        m_dirty = true;
+        return false;
+    }
+    size_t keptInFile = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_fileBytes += lines.size();
+        // The kept records the file holds are its last bytes; the rest fell out of the history.
+        keptInFile = m_bytes - m_unsavedBytes;
+        if (keptInFile > m_fileBytes) {
+            m_rewrite = true;
+            m_dirty = true;
+            return true;
+        }
+        if (m_fileBytes <= 2 * std::max(keptInFile, kMaxStoredBytes / 8))
+            return true;
+    }
+    if (!compact(keptInFile)) {
+        std::lock_guard lock(m_mutex);
         m_rewrite = true;
         m_dirty = true;
     }
+    return true;
 }
 
 } // namespace standin

@@ -35,17 +35,25 @@ public:
     void clear();
 
     // Called about once a second while requests come in, and once more at exit: appends what came
-    // since the last call; rewrites the file only after a clear or once it holds twice what is kept.
-    void saveIfDirty();
+    // since the last call. Once the file holds twice what is kept, its newest part (the kept records) is
+    // copied into a fresh file, so each record is written about twice in all; only after a clear or a
+    // failed write is the file written anew from the records. False when the file could not be written
+    // (the next call tries again).
+    bool saveIfDirty();
 
     static bool matchesFilter(const TrafficRecord &record, const std::string &loweredFilter);
     static std::string clipBody(std::string body);
+    // The record's line in the file, as encodeRecord gives it, without building a JSON document of the
+    // bodies (most of the bytes).
+    static std::string encodeLine(TrafficRecord &record);
 
 private:
     void load();
     void keepLocked(TrafficRecord record, size_t savedSize);
     void trimLocked();
-    void rewrite(std::vector<TrafficRecord> oldestFirst);
+    bool rewrite(std::vector<TrafficRecord> oldestFirst);
+    // Keeps only the file's last `keptBytes` (the kept records, whole lines).
+    bool compact(size_t keptBytes);
 
     std::filesystem::path m_file;
     mutable std::mutex m_mutex;
@@ -53,7 +61,10 @@ private:
     std::deque<TrafficRecord> m_records; // newest first
     std::deque<size_t> m_sizes;          // saved size of each record, same order
     size_t m_bytes = 0;                  // sum of m_sizes
-    std::string m_unsaved;               // lines not yet appended, oldest first
+    // Lines not yet appended, oldest first: always the newest of the kept records, so the file's end
+    // holds the rest of them.
+    std::deque<std::string> m_unsaved;
+    size_t m_unsavedBytes = 0;
     size_t m_fileBytes = 0;              // what the file holds
     bool m_rewrite = false;              // the file must be written whole at the next save
     std::uint64_t m_nextNumber = 1;

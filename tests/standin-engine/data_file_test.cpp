@@ -89,7 +89,46 @@ TEST(DataFile, SavedFilesAndTheFolderArePrivate)
     ASSERT_FALSE(saveFileReplacing(folder / "state.json", "{}"));
     EXPECT_EQ(modeOf(folder / "state.json"), 0600u);
     EXPECT_EQ(contentsOf(folder / "state.json"), "{}");
-    EXPECT_FALSE(std::filesystem::exists(folder / "state.json.tmp"));
+    // The leftover is not ours to write or remove; and the save leaves no temporary of its own behind.
+    EXPECT_EQ(contentsOf(folder / "state.json.tmp"), "old");
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(entry.path().filename().string().find("state.json.tmp-"), std::string::npos) << entry.path();
+}
+
+TEST(DataFile, PlantedLinksAreNeverWrittenThroughAndTheirTargetsStayAsTheyWere)
+{
+    QTemporaryDir dir;
+    const auto folder = pathIn(dir, "data");
+    std::filesystem::create_directories(folder);
+    const auto victim = pathIn(dir, "victim");
+    writeText(victim, "precious");
+    ::chmod(victim.c_str(), 0644);
+    const auto plant = [&](const char *name) { std::filesystem::create_symlink(victim, folder / name); };
+    plant("state.json.tmp");
+    plant("kestrion-root-ca.key.tmp");
+    plant("engine.lock");
+    plant("history.json");
+
+    ASSERT_FALSE(saveFileReplacing(folder / "state.json", "{}"));
+    ASSERT_FALSE(saveFileReplacing(folder / "kestrion-root-ca.key", "PRIVATE KEY"));
+    {
+        DataFolderLock lock;
+        std::string error;
+        ASSERT_TRUE(lock.acquire(folder, 0, error)) << error;
+        TrafficHistory history(folder / "history.json");
+        history.add(exchange("/after-the-link"));
+        EXPECT_TRUE(history.saveIfDirty());
+    }
+    EXPECT_EQ(contentsOf(victim), "precious");
+    EXPECT_EQ(modeOf(victim), 0644u);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "state.json.tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "kestrion-root-ca.key.tmp"));
+    // The lock and the history were set aside as the links they are, and made afresh.
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "engine.lock.unreadable"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "history.json.unreadable"));
+    EXPECT_FALSE(std::filesystem::is_symlink(folder / "engine.lock"));
+    EXPECT_NE(contentsOf(folder / "history.json").find("/after-the-link"), std::string::npos);
+    EXPECT_EQ(contentsOf(folder / "kestrion-root-ca.key"), "PRIVATE KEY");
 }
 
 TEST(StateStore, UnreadableFilesAreNumberedAndNoneIsReplaced)
@@ -225,4 +264,89 @@ TEST(TrafficHistory, TheOlderSingleArrayFileIsStillRead)
     EXPECT_EQ(history.add(exchange("/next")).id, "t-9");
     history.saveIfDirty();
     EXPECT_EQ(TrafficHistory(file).page(100, "", "").size(), 3u);
+}
+
+TEST(TrafficHistory, LinesAreExactlyWhatTheJsonWriterWrites)
+{
+    const std::vector<std::string> bodies = {
+        "",
+        "plain text long enough to be taken eight bytes at a time",
+        R"({"name":"Zo\u00eb","path":"C:\\temp","list":[1,2,3]})",
+        std::string("controls \x01\x02\x1f\x7f \b\f\n\r\t end", 27),
+        std::string("a NUL \0 inside", 14),
+        "caf\xC3\xA9 \xE2\x98\x95 \xF0\x9F\x98\x80 and \xEF\xBF\xBF at the edges",
+        "\xC3",                        // cut short
+        "lone \x80 continuation",      // no lead byte
+        "overlong \xC0\xAF slash",     // overlong form
+        "surrogate \xED\xA0\x80 half", // UTF-16 surrogate
+        "past \xF4\x90\x80\x80 max",   // past U+10FFFF
+        "12345678\xE2\x98",            // cut inside an eight-byte step's tail
+        std::string(20, '"') + std::string(20, '\\'),
+    };
+    for (const auto &body : bodies) {
+        TrafficRecord record = exchange("/p");
+        record.id = "t-1";
+        record.scheme = "https";
+        record.query = "q=1";
+        record.reqHeaders = std::map<std::string, std::string> {{"Accept", "*/*"}};
+        record.reqBody = body;
+        record.respBody = body + "!";
+        const std::string expected = encodeRecord(record) + "\n";
+        EXPECT_EQ(TrafficHistory::encodeLine(record), expected) << body;
+        EXPECT_EQ(record.reqBody, body); // handed back as it came
+        record.reqBody.reset();
+        EXPECT_EQ(TrafficHistory::encodeLine(record), encodeRecord(record) + "\n") << body;
+    }
+}
+
+TEST(TrafficHistory, BurstsAndCompactionKeepWhatIsShownAcrossARestartAndWriteLittle)
+{
+    QTemporaryDir dir;
+    const auto file = pathIn(dir, "history.json");
+    const auto bytesWritten = [] {
+        std::ifstream io("/proc/self/io");
+        std::string key;
+        std::uint64_t value = 0;
+        while (io >> key >> value) {
+            if (key == "wchar:")
+                return value;
+        }
+        return std::uint64_t {0};
+    };
+    TrafficHistory history(file);
+    const std::uint64_t before = bytesWritten();
+    std::uint64_t recordBytes = 0;
+    // Saves after every record, after a few, and after bursts larger than the whole history.
+    const std::vector<std::pair<int, int>> phases = {{200, 1}, {800, 7}, {1200, 60}, {3000, 1500}, {200, 1}, {600, 7}};
+    std::vector<int> cadences;
+    for (const auto &[count, every] : phases)
+        cadences.insert(cadences.end(), count, every);
+    int sinceSave = 0;
+    int saves = 0;
+    for (int i = 0; i < 6000; ++i) {
+        TrafficRecord record = exchange("/r/" + std::to_string(i), i % 3 == 0 ? TrafficHistory::kMaxStoredBody : 200);
+        record.respBody = R"({"n":)" + std::to_string(i) + R"(,"text":"line\nbreak \"quoted\""})";
+        TrafficRecord sized = history.add(record);
+        recordBytes += TrafficHistory::encodeLine(sized).size();
+        const int cadence = cadences[i];
+        if (++sinceSave < cadence)
+            continue;
+        ASSERT_TRUE(history.saveIfDirty());
+        sinceSave = 0;
+        ASSERT_LE(std::filesystem::file_size(file), 2 * TrafficHistory::kMaxStoredBytes + 2 * TrafficHistory::kMaxStoredBody);
+        if (cadence == 1500 || ++saves % 97 == 0) {
+            TrafficHistory reopened(file);
+            ASSERT_EQ(reopened.page(TrafficHistory::kMaxLimit, "", ""), history.page(TrafficHistory::kMaxLimit, "", ""))
+                << "after record " << i;
+        }
+    }
+    ASSERT_TRUE(history.saveIfDirty());
+    const std::uint64_t written = bytesWritten() - before;
+    EXPECT_LE(written, 3 * recordBytes);
+
+    const auto shown = history.page(TrafficHistory::kMaxLimit, "", "");
+    EXPECT_EQ(shown.front().path, "/r/5999");
+    TrafficHistory reopened(file);
+    EXPECT_EQ(reopened.page(TrafficHistory::kMaxLimit, "", ""), shown);
+    EXPECT_EQ(reopened.add(exchange("/next")).id, "t-6001");
 }

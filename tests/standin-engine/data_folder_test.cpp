@@ -1,5 +1,6 @@
 // The engine's data folder as a real process sees it: one engine per folder, large state kept across
-// restarts, private modes, and a whole state file after a kill in the middle of writes.
+// restarts, private modes, a whole state file after a kill in the middle of writes, and no write
+// acknowledged that did not reach the disk.
 #include "engine_process.h"
 
 #include "support/test_support.h"
@@ -14,7 +15,10 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 using standintest::EngineProcess;
@@ -156,11 +160,146 @@ TEST(DataFolder, AKillInTheMiddleOfWritesLeavesAWholeStateFile)
     writer.join();
     ASSERT_TRUE(engine.waitForExit());
 
+    // As a kill during a save would leave it.
+    { std::ofstream(folderOf(dir) / "state.json.tmp-1-2") << "{\"half"; }
+    { std::ofstream(folderOf(dir) / "notes.tmp-1-2") << "mine"; }
+
     EngineProcess again(data);
     ASSERT_TRUE(again.start());
+    EXPECT_TRUE(std::filesystem::exists(folderOf(dir) / "notes.tmp-1-2"));
+    std::filesystem::remove(folderOf(dir) / "notes.tmp-1-2");
     const auto routes = decodeRecord<std::vector<WireRoute>>(again.client()->Get("/routes")->body);
     ASSERT_TRUE(routes);
     EXPECT_GE(routes->size(), 1u);
     EXPECT_LE(routes->size(), 7u);
     EXPECT_FALSE(std::filesystem::exists(folderOf(dir) / "state.json.unreadable"));
+    // A temporary the kill left behind is cleared away by the next engine; someone else's file is not.
+    for (const auto &entry : std::filesystem::directory_iterator(folderOf(dir)))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+}
+
+TEST(DataFolder, AWriteThatCouldNotBeSavedIsNotAcknowledgedAndIsSavedOnceItCan)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    const auto stateFile = folderOf(dir) / "state.json";
+    const auto routesOf = [](EngineProcess &engine) {
+        return decodeRecord<std::vector<WireRoute>>(engine.client()->Get("/routes")->body).value_or(std::vector<WireRoute> {});
+    };
+    {
+        // Writes past 64 KB fail as they would on a full disk.
+        EngineProcess engine(data);
+        engine.setFileSizeLimit(64 * 1024);
+        ASSERT_TRUE(engine.start());
+        auto client = engine.client();
+        const auto small = client->Post("/routes", routeList(2, 100, "kept"), "application/json");
+        ASSERT_TRUE(small);
+        EXPECT_EQ(small->status, 200);
+
+        const auto large = client->Post("/routes", routeList(3, 40000, "lost"), "application/json");
+        ASSERT_TRUE(large);
+        EXPECT_EQ(large->status, 507);
+        EXPECT_NE(large->body.find("could not save"), std::string::npos) << large->body;
+        EXPECT_NE(large->body.find("File too large"), std::string::npos) << large->body;
+        // While the change can't be saved, no other write is acknowledged either.
+        const auto project = client->Post("/projects", R"({"name":"Later"})", "application/json");
+        ASSERT_TRUE(project);
+        EXPECT_EQ(project->status, 507);
+        EXPECT_EQ(engine.client()->Get("/health")->status, 200); // and the engine stays up
+        engine.closeStdin(); // the save at exit fails too
+        ASSERT_TRUE(engine.waitForExit());
+        EXPECT_EQ(engine.exitCode(), 0);
+    }
+    {
+        // What was acknowledged is what a restart finds, whole.
+        EngineProcess engine(data);
+        ASSERT_TRUE(engine.start());
+        const auto routes = routesOf(engine);
+        ASSERT_EQ(routes.size(), 2u);
+        EXPECT_EQ(routes[0].id, "kept-0");
+        EXPECT_EQ(decodeRecord<ProjectList>(engine.client()->Get("/projects")->body)->projects.size(), 1u);
+        engine.closeStdin();
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    {
+        // Once the disk has room, the unsaved change is written without another request.
+        EngineProcess engine(data);
+        engine.setFileSizeLimit(64 * 1024);
+        ASSERT_TRUE(engine.start());
+        ASSERT_EQ(engine.client()->Post("/routes", routeList(3, 40000, "later"), "application/json")->status, 507);
+        ASSERT_TRUE(engine.liftFileSizeLimit());
+        EXPECT_TRUE(testsupport::waitFor([&] {
+            std::ifstream in(stateFile);
+            std::stringstream text;
+            text << in.rdbuf();
+            return text.str().find("later-2") != std::string::npos;
+        }, 10000));
+        ::kill(static_cast<pid_t>(engine.process().processId()), SIGKILL);
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    for (const int signal : {SIGTERM, 0}) {
+        // A change that failed to save is saved at exit, on a terminate request or when stdin closes.
+        const std::string tag = signal ? "term" : "eof";
+        EngineProcess engine(data);
+        engine.setFileSizeLimit(64 * 1024);
+        ASSERT_TRUE(engine.start());
+        ASSERT_EQ(engine.client()->Post("/routes", routeList(3, 40000, tag), "application/json")->status, 507);
+        ASSERT_TRUE(engine.liftFileSizeLimit());
+        if (signal)
+            ::kill(static_cast<pid_t>(engine.process().processId()), signal);
+        else
+            engine.closeStdin();
+        ASSERT_TRUE(engine.waitForExit());
+        EngineProcess again(data);
+        ASSERT_TRUE(again.start());
+        const auto routes = routesOf(again);
+        ASSERT_EQ(routes.size(), 3u);
+        EXPECT_EQ(routes[2].id, tag + "-2");
+    }
+}
+
+TEST(DataFolder, FifosUnderDataFileNamesAreSetAsideAndTheEngineStarts)
+{
+    QTemporaryDir dir;
+    const auto folder = folderOf(dir);
+    std::filesystem::create_directories(folder);
+    for (const char *name : {"state.json", "history.json", "schema.json"})
+        ASSERT_EQ(::mkfifo((folder / name).c_str(), 0600), 0) << name;
+
+    EngineProcess engine(QString::fromStdString(folder.string()));
+    ASSERT_TRUE(engine.start()); // a blocking open would hold it before the control-port line
+    ASSERT_EQ(engine.client()->Post("/routes", routeList(1, 10, "after"), "application/json")->status, 200);
+    for (const char *name : {"state.json", "history.json", "schema.json"}) {
+        const auto aside = folder / (std::string(name) + ".unreadable");
+        EXPECT_TRUE(std::filesystem::is_fifo(aside)) << aside;
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder / "state.json"));
+    EXPECT_TRUE(engine.output().contains("is not a regular file")) << engine.output().toStdString();
+}
+
+TEST(DataFolder, AFolderThatCannotBeWrittenIsSaidToBeSo)
+{
+    QTemporaryDir dir;
+    const auto folder = folderOf(dir);
+    std::filesystem::create_directories(folder);
+    bool mounted = false;
+    if (::geteuid() == 0) {
+        // Permissions don't stop root: a read-only mount does.
+        mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+        if (!mounted)
+            GTEST_SKIP() << "running as root without the right to mount a read-only folder";
+    } else {
+        ::chmod(folder.c_str(), 0500);
+    }
+    EngineProcess engine(QString::fromStdString(folder.string()));
+    EXPECT_FALSE(engine.start());
+    ASSERT_TRUE(engine.waitForExit());
+    const std::string output = engine.output().toStdString();
+    if (mounted)
+        ::umount(folder.c_str());
+    else
+        ::chmod(folder.c_str(), 0700);
+    EXPECT_NE(engine.exitCode(), 0);
+    EXPECT_NE(output.find("cannot write the data folder"), std::string::npos) << output;
+    EXPECT_EQ(output.find("quit the other engine"), std::string::npos) << output;
 }

@@ -47,11 +47,15 @@ bool EngineProcess::start(int timeoutMs)
         environment.insert(name, value);
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    if (m_dataLimit > 0) {
-        const rlim_t limit = static_cast<rlim_t>(m_dataLimit);
-        m_process.setChildProcessModifier([limit] {
-            const struct rlimit data {limit, limit};
+    if (m_dataLimit > 0 || m_fileSizeLimit > 0) {
+        const rlim_t dataLimit = m_dataLimit > 0 ? static_cast<rlim_t>(m_dataLimit) : RLIM_INFINITY;
+        const rlim_t fileLimit = m_fileSizeLimit > 0 ? static_cast<rlim_t>(m_fileSizeLimit) : RLIM_INFINITY;
+        m_process.setChildProcessModifier([dataLimit, fileLimit] {
+            const struct rlimit data {dataLimit, dataLimit};
             ::setrlimit(RLIMIT_DATA, &data);
+            // The soft limit only, so that it can be lifted again from outside.
+            const struct rlimit fileSize {fileLimit, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
         });
     }
     m_process.start(testsupport::standinEnginePath(), arguments);
@@ -94,6 +98,12 @@ int EngineProcess::proxyPort() const
         return -1;
     const auto health = decodeRecord<EngineHealth>(reply->body);
     return health ? health->proxyPort : -1;
+}
+
+bool EngineProcess::liftFileSizeLimit()
+{
+    const struct rlimit unlimited {RLIM_INFINITY, RLIM_INFINITY};
+    return ::prlimit(static_cast<pid_t>(m_process.processId()), RLIMIT_FSIZE, &unlimited, nullptr) == 0;
 }
 
 void EngineProcess::closeStdin()

@@ -23,6 +23,11 @@ public:
     // Caps the engine's data memory (heap and thread stacks) from the next start on, so that a request
     // that would take gigabytes fails inside the engine instead of straining the machine.
     void setDataLimit(qint64 bytes) { m_dataLimit = bytes; }
+    // Caps the size of any file the engine writes from the next start on: writes past it fail the way
+    // they do on a full disk.
+    void setFileSizeLimit(qint64 bytes) { m_fileSizeLimit = bytes; }
+    // Lifts the file size cap of the running engine, as space coming free on a full disk would.
+    bool liftFileSizeLimit();
     // Starts the engine and waits for its control-port line; false when it doesn't come.
     bool start(int timeoutMs = 5000);
     int controlPort() const { return m_controlPort; }
@@ -49,6 +54,7 @@ private:
     QByteArray m_output;
     int m_controlPort = -1;
     qint64 m_dataLimit = 0;
+    qint64 m_fileSizeLimit = 0;
 };
 
 } // namespace standintest
