@@ -1,7 +1,11 @@
 // The real stand-in engine's proxy over loopback: requests per second and latency (median, p99)
 // for mock answers and pass-through, plain HTTP and intercepted HTTPS, kept-alive and new
 // connections, 1 and 50 connections; TLS handshakes per second with a cached leaf; how exactly a
-// route's latency is kept; /health while 200 idle connections sit on each port.
+// route's latency is kept; /health while 200 idle connections sit on each port. The side-by-side
+// cases load both sides with wrk and print their ratios: 1 vs 5,000 routes, a learned vs an unlearned
+// 100 KB body, 1 MB through the proxy vs straight from a minimal C server, and a mock vs that server
+// answering a fixed 200. KESTRION_BENCH_ENGINE runs another engine build (a baseline);
+// KESTRION_BENCH_ENGINE_PRELOAD preloads a library (an allocator) into the engine only.
 #include <utility> // before asio: its awaitable.hpp uses std::exchange without including it
 
 #include <boost/asio.hpp>
@@ -18,13 +22,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -169,7 +176,8 @@ struct Engine {
         posix_spawn_file_actions_addclose(&actions, in[1]);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         const std::string data = (dir / "data").string();
-        std::vector<std::string> arguments = {KESTRION_BENCH_ENGINE, "--data-dir", data, "--control-port", "0",
+        const char *binary = std::getenv("KESTRION_BENCH_ENGINE") ? std::getenv("KESTRION_BENCH_ENGINE") : KESTRION_BENCH_ENGINE;
+        std::vector<std::string> arguments = {binary, "--data-dir", data, "--control-port", "0",
                                               "--proxy-port", "0", "--autostart"};
         std::vector<char *> argv;
         for (auto &argument : arguments)
@@ -180,8 +188,12 @@ struct Engine {
         for (char **e = environ; *e; ++e)
             envp.push_back(*e);
         envp.push_back(const_cast<char *>(trust.c_str()));
+        const std::string preload = std::string("LD_PRELOAD=")
+                                    + (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") ? std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") : "");
+        if (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD"))
+            envp.push_back(const_cast<char *>(preload.c_str()));
         envp.push_back(nullptr);
-        if (posix_spawn(&pid, KESTRION_BENCH_ENGINE, &actions, nullptr, argv.data(), envp.data()) != 0)
+        if (posix_spawn(&pid, binary, &actions, nullptr, argv.data(), envp.data()) != 0)
             std::abort();
         ::close(in[0]);
         ::close(out[1]);
@@ -205,25 +217,35 @@ struct Engine {
         proxyPort = decodeRecord<EngineHealth>(control(controlPort, http::verb::get, "/health"))->proxyPort;
         caPem = decodeRecord<CAInfo>(control(controlPort, http::verb::post, "/ca/generate"))->certPEM;
 
-        auto route = [](const std::string &id, const std::string &host, const std::string &path, int latency, bool pass) {
-            WireRoute r;
-            r.id = id;
-            r.method = "GET";
-            r.host = host;
-            r.path = path;
-            r.latencyMs = latency;
-            r.passThrough = pass;
-            r.body = R"({"id":"usr_01","name":"Bench","roles":["a","b"]})";
-            return r;
+        baseRoutes = {
+            benchRoute("r-mock", "bench.test", "/mock", 0, false),
+            benchRoute("r-late", "bench.test", "/late", 300, false),
+            benchRoute("r-pass", "127.0.0.1:" + std::to_string(plainUpstream->port()), "/pass", 0, true),
+            benchRoute("r-tls-pass", "localhost:" + std::to_string(tlsUpstream->port()), "/pass", 0, true),
         };
-        const std::vector<WireRoute> routes = {
-            route("r-mock", "bench.test", "/mock", 0, false),
-            route("r-late", "bench.test", "/late", 300, false),
-            route("r-pass", "127.0.0.1:" + std::to_string(plainUpstream->port()), "/pass", 0, true),
-            route("r-tls-pass", "localhost:" + std::to_string(tlsUpstream->port()), "/pass", 0, true),
-        };
+        setRoutes(baseRoutes);
+    }
+
+    static WireRoute benchRoute(const std::string &id, const std::string &host, const std::string &path, int latency,
+                                bool pass)
+    {
+        WireRoute r;
+        r.id = id;
+        r.method = "GET";
+        r.host = host;
+        r.path = path;
+        r.latencyMs = latency;
+        r.passThrough = pass;
+        r.body = R"({"id":"usr_01","name":"Bench","roles":["a","b"]})";
+        return r;
+    }
+
+    void setRoutes(const std::vector<WireRoute> &routes) const
+    {
         control(controlPort, http::verb::post, "/routes", encodeRecord(routes));
     }
+
+    std::vector<WireRoute> baseRoutes;
 
     ~Engine()
     {
@@ -449,6 +471,282 @@ void BM_HealthWithHeldConnections(benchmark::State &state)
     }
 }
 BENCHMARK(BM_HealthWithHeldConnections)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------------
+// Side by side: wrk loads each side for the same time, and the ratios are printed as counters.
+
+constexpr int kSideBySideSeconds = 3;
+
+std::string programOnPath(const std::string &name)
+{
+    const char *path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "/usr/bin:/bin");
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        const std::string candidate = folder + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+// User and system CPU of a process so far.
+double cpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i >= 14) // utime, stime
+            ticks += std::stod(field);
+    }
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// The minimal C server (bench/fixed_answer_server.c) answering 200 with a body of the size given.
+class AnswerServer {
+public:
+    explicit AnswerServer(size_t bodyBytes)
+    {
+        int out[2];
+        if (::pipe(out) != 0)
+            std::abort();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::string program = KESTRION_BENCH_ANSWER_SERVER;
+        std::string size = std::to_string(bodyBytes);
+        char *argv[] = {program.data(), size.data(), nullptr};
+        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
+            std::abort();
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        std::string text;
+        char chunk[64];
+        while (text.find('\n') == std::string::npos) {
+            const ssize_t n = ::read(out[0], chunk, sizeof chunk);
+            if (n <= 0)
+                std::abort();
+            text.append(chunk, static_cast<size_t>(n));
+        }
+        ::close(out[0]);
+        m_port = std::atoi(text.c_str() + text.find("PORT=") + 5);
+    }
+    ~AnswerServer()
+    {
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+    int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+struct Load {
+    double requests = 0;
+    double perSecond = 0;
+    double p50us = 0;
+    double p99us = 0;
+    double errors = 0;
+    double cpuUsPerRequest = 0; // of the measured process
+};
+
+double microseconds(const std::string &figure)
+{
+    const double value = std::atof(figure.c_str());
+    if (figure.find("us") != std::string::npos)
+        return value;
+    if (figure.find("ms") != std::string::npos)
+        return value * 1000.0;
+    if (figure.find('s') != std::string::npos)
+        return value * 1e6;
+    return value;
+}
+
+// wrk over kept-alive connections to 127.0.0.1:port, Host set to `host`; CPU is taken of `measured`.
+Load runWrk(int port, const std::string &host, const std::string &path, int connections, pid_t measured)
+{
+    const int threads = std::min(connections, 4);
+    const std::string command = programOnPath("wrk") + " -t" + std::to_string(threads) + " -c" + std::to_string(connections)
+                                + " -d" + std::to_string(kSideBySideSeconds) + "s --timeout 10s --latency -H 'Host: " + host
+                                + "' 'http://127.0.0.1:" + std::to_string(port) + path + "' 2>&1";
+    const double cpuBefore = cpuSeconds(measured);
+    std::string output;
+    if (FILE *pipe = ::popen(command.c_str(), "r")) {
+        char chunk[4096];
+        size_t n = 0;
+        while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+            output.append(chunk, n);
+        ::pclose(pipe);
+    }
+    const double cpu = cpuSeconds(measured) - cpuBefore;
+    Load load;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string first;
+        std::string second;
+        words >> first >> second;
+        if (first == "50%")
+            load.p50us = microseconds(second);
+        else if (first == "99%")
+            load.p99us = microseconds(second);
+        else if (first == "Requests/sec:")
+            load.perSecond = std::atof(second.c_str());
+        else if (line.find(" requests in ") != std::string::npos)
+            load.requests = std::atof(first.c_str());
+        else if (first == "Non-2xx")
+            load.errors += std::atof(line.substr(line.rfind(' ') + 1).c_str());
+        else if (first == "Socket" && second == "errors:") {
+            for (const char *kind : {"connect ", "read ", "write ", "timeout "}) {
+                const size_t at = line.find(kind);
+                if (at != std::string::npos)
+                    load.errors += std::atof(line.c_str() + at + std::strlen(kind));
+            }
+        }
+    }
+    if (load.requests > 0)
+        load.cpuUsPerRequest = cpu * 1e6 / load.requests;
+    return load;
+}
+
+bool haveWrk(benchmark::State &state)
+{
+    if (!programOnPath("wrk").empty())
+        return true;
+    state.SkipWithError("skipped: wrk is not installed (scripts/setup installs it)");
+    return false;
+}
+
+void reportLoad(benchmark::State &state, const std::string &side, const Load &load)
+{
+    state.counters[side + "_req_per_s"] = load.perSecond;
+    state.counters[side + "_p99_us"] = load.p99us;
+    state.counters[side + "_cpu_us_per_req"] = load.cpuUsPerRequest;
+    if (load.errors > 0)
+        state.counters[side + "_errors"] = load.errors;
+}
+
+double ratio(double part, double whole)
+{
+    return whole > 0 ? part / whole : 0.0;
+}
+
+// The project limit of 5,000 routes with the one that answers last, against that route alone. Half the
+// others are plain paths, half have a ":id" segment like the route asked for.
+void BM_SideBySide_RoutesFiveThousandVsOne(benchmark::State &state)
+{
+    if (!haveWrk(state))
+        return;
+    const WireRoute wanted = Engine::benchRoute("r-wanted", "bench.test", "/v1/users/:id", 0, false);
+    std::vector<WireRoute> many;
+    for (int i = 0; many.size() < 4999; ++i) {
+        const std::string n = std::to_string(i);
+        many.push_back(Engine::benchRoute("r-p" + n, "bench.test", "/v1/res" + n, 0, false));
+        many.push_back(Engine::benchRoute("r-q" + n, i % 10 ? "bench.test" : "other" + n + ".test", "/v1/res" + n + "/:id", 0, false));
+    }
+    many.resize(4999);
+    many.push_back(wanted);
+    for (auto _ : state) {
+        engine().setRoutes({wanted});
+        const Load one = runWrk(engine().proxyPort, "bench.test", "/v1/users/42", 50, engine().pid);
+        engine().setRoutes(many);
+        const Load all = runWrk(engine().proxyPort, "bench.test", "/v1/users/42", 50, engine().pid);
+        engine().setRoutes(engine().baseRoutes);
+        reportLoad(state, "routes_1", one);
+        reportLoad(state, "routes_5000", all);
+        state.counters["ratio_5000_vs_1"] = ratio(all.perSecond, one.perSecond);
+        state.SetIterationTime(2.0 * kSideBySideSeconds);
+    }
+}
+BENCHMARK(BM_SideBySide_RoutesFiveThousandVsOne)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A 100 KB JSON mock, learned from on every answer, against the same bytes made not JSON by their
+// first character.
+void BM_SideBySide_LearnedVsUnlearned100KB(benchmark::State &state)
+{
+    if (!haveWrk(state))
+        return;
+    std::string json = "[";
+    for (int i = 0; json.size() < 100 * 1024 - 200; ++i) {
+        json += (i ? "," : "") + std::string(R"({"id":)") + std::to_string(i) + R"(,"name":"user )" + std::to_string(i)
+              + R"(","active":true,"score":)" + std::to_string(i * 0.5) + R"(,"tags":["a","b"],"address":{"city":"X","zip":null}})";
+    }
+    json += "]";
+    WireRoute learned = Engine::benchRoute("r-json", "bench.test", "/json", 0, false);
+    learned.body = json;
+    WireRoute unlearned = Engine::benchRoute("r-text", "bench.test", "/text", 0, false);
+    unlearned.body = "<" + json.substr(1);
+    std::vector<WireRoute> routes = engine().baseRoutes;
+    routes.push_back(learned);
+    routes.push_back(unlearned);
+    for (auto _ : state) {
+        engine().setRoutes(routes);
+        const Load json100 = runWrk(engine().proxyPort, "bench.test", "/json", 50, engine().pid);
+        const Load text100 = runWrk(engine().proxyPort, "bench.test", "/text", 50, engine().pid);
+        engine().setRoutes(engine().baseRoutes);
+        reportLoad(state, "learned", json100);
+        reportLoad(state, "unlearned", text100);
+        state.counters["ratio_learned_vs_unlearned"] = ratio(json100.perSecond, text100.perSecond);
+        state.counters["p99_learned_vs_unlearned"] = ratio(json100.p99us, text100.p99us);
+        state.SetIterationTime(2.0 * kSideBySideSeconds);
+    }
+}
+BENCHMARK(BM_SideBySide_LearnedVsUnlearned100KB)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// 1 MB answers of the minimal C server, fetched straight from it and through a pass-through route;
+// the argument is the number of connections.
+void BM_SideBySide_PassThrough1MB(benchmark::State &state)
+{
+    if (!haveWrk(state))
+        return;
+    const int connections = static_cast<int>(state.range(0));
+    AnswerServer upstream(1024 * 1024);
+    const std::string host = "127.0.0.1:" + std::to_string(upstream.port());
+    std::vector<WireRoute> routes = engine().baseRoutes;
+    routes.push_back(Engine::benchRoute("r-large", host, "/large", 0, true));
+    for (auto _ : state) {
+        engine().setRoutes(routes);
+        const Load direct = runWrk(upstream.port(), host, "/large", connections, upstream.pid());
+        const Load proxied = runWrk(engine().proxyPort, host, "/large", connections, engine().pid);
+        engine().setRoutes(engine().baseRoutes);
+        reportLoad(state, "direct", direct);
+        reportLoad(state, "proxy", proxied);
+        state.counters["ratio_proxy_vs_direct"] = ratio(proxied.perSecond, direct.perSecond);
+        state.SetIterationTime(2.0 * kSideBySideSeconds);
+    }
+}
+BENCHMARK(BM_SideBySide_PassThrough1MB)->Arg(1)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The small mock against the ceiling of the machine: the minimal C server answering a fixed 200 with
+// a body of the same size, both on 50 connections; and the engine's CPU per mock at 50 against 1.
+void BM_SideBySide_MockVsFixed200Server(benchmark::State &state)
+{
+    if (!haveWrk(state))
+        return;
+    const size_t bodySize = Engine::benchRoute("", "", "", 0, false).body.size();
+    AnswerServer ceiling(bodySize);
+    for (auto _ : state) {
+        const Load fixed = runWrk(ceiling.port(), "127.0.0.1", "/mock", 50, ceiling.pid());
+        const Load mock = runWrk(engine().proxyPort, "bench.test", "/mock", 50, engine().pid);
+        const Load single = runWrk(engine().proxyPort, "bench.test", "/mock", 1, engine().pid);
+        reportLoad(state, "c_server", fixed);
+        reportLoad(state, "mock_50", mock);
+        reportLoad(state, "mock_1", single);
+        state.counters["ratio_mock_vs_c_server"] = ratio(mock.perSecond, fixed.perSecond);
+        state.counters["cpu_per_req_50_vs_1"] = ratio(mock.cpuUsPerRequest, single.cpuUsPerRequest);
+        state.SetIterationTime(3.0 * kSideBySideSeconds);
+    }
+}
+BENCHMARK(BM_SideBySide_MockVsFixed200Server)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -260,9 +260,15 @@ void removeStaleTemporaries(const std::filesystem::path &directory)
         sweep(directory / "ca");
 }
 
+// jemalloc's control entry, present when the engine is linked with it (the test programs are not).
+extern "C" int mallctl(const char *name, void *oldp, size_t *oldlenp, void *newp, size_t newlen) __attribute__((weak));
+
 void releaseFreedMemory()
 {
-    ::malloc_trim(0);
+    if (mallctl)
+        mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0); // 4096: every arena
+    else
+        ::malloc_trim(0);
 }
 
 DataFolderLock::~DataFolderLock()

@@ -7,11 +7,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+// The engine runs on jemalloc (standin-engine/CMakeLists.txt); its own thread hands back what arenas
+// left idle after a large request still hold.
+extern "C" {
+const char *malloc_conf = "background_thread:true,max_background_threads:1";
+}
 
 namespace {
 
@@ -53,9 +58,6 @@ void watchSignals(standin::StandinEngine &engine, sigset_t signals)
 
 int main(int argc, char **argv)
 {
-    // Each thread's own malloc arena would keep the peak of every large request it ever served.
-    ::mallopt(M_ARENA_MAX, 2);
-
     // Signals are taken by one thread with sigwait; every thread started from here inherits the mask.
     sigset_t signals;
     sigemptyset(&signals);

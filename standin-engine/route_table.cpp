@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 
 namespace standin {
 
@@ -24,19 +25,9 @@ size_t segmentCount(std::string_view path)
     return static_cast<size_t>(std::count(path.begin(), path.end(), '/')) + 1;
 }
 
-// `path` has as many segments as `pattern`.
-bool segmentsMatch(const std::vector<std::string_view> &pattern, std::string_view path)
+bool segmentMatches(std::string_view wanted, std::string_view actual)
 {
-    size_t start = 0;
-    for (const std::string_view wanted : pattern) {
-        const size_t slash = path.find('/', start);
-        const size_t end = slash == std::string_view::npos ? path.size() : slash;
-        const std::string_view actual = path.substr(start, end - start);
-        if (isParam(wanted) ? actual.empty() : wanted != actual)
-            return false;
-        start = end + 1;
-    }
-    return true;
+    return isParam(wanted) ? !actual.empty() : wanted == actual;
 }
 
 bool equalsIgnoringAsciiCase(std::string_view lowered, std::string_view text)
@@ -52,6 +43,102 @@ bool equalsIgnoringAsciiCase(std::string_view lowered, std::string_view text)
 }
 
 } // namespace
+
+void RouteTable::split(std::string_view path, SplitPath &out)
+{
+    out.whole = path;
+    out.count = segmentCount(path);
+    if (!out.split())
+        return;
+    size_t start = 0;
+    for (size_t i = 0; i < out.count; ++i) {
+        const size_t slash = path.find('/', start);
+        const size_t end = slash == std::string_view::npos ? path.size() : slash;
+        out.segments[i] = path.substr(start, end - start);
+        start = end + 1;
+    }
+}
+
+bool RouteTable::ParamPattern::matches(const SplitPath &path) const
+{
+    if (path.split()) {
+        for (size_t i = 0; i < segments.size(); ++i) {
+            if (!segmentMatches(segments[i], path.segments[i]))
+                return false;
+        }
+        return true;
+    }
+    size_t start = 0;
+    for (const std::string_view wanted : segments) {
+        const size_t slash = path.whole.find('/', start);
+        const size_t end = slash == std::string_view::npos ? path.whole.size() : slash;
+        if (!segmentMatches(wanted, path.whole.substr(start, end - start)))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+void RouteTable::ParamGroup::index()
+{
+    const size_t width = patterns.front().segments.size();
+    std::vector<size_t> distinct(width);
+    for (size_t at = 0; at < width; ++at) {
+        std::unordered_set<std::string_view> values;
+        for (const auto &pattern : patterns) {
+            if (!isParam(pattern.segments[at]))
+                values.insert(pattern.segments[at]);
+        }
+        distinct[at] = values.size();
+    }
+    for (uint32_t i = 0; i < patterns.size(); ++i) {
+        const auto &segments = patterns[i].segments;
+        std::optional<size_t> chosen;
+        for (size_t at = 0; at < width; ++at) {
+            if (!isParam(segments[at]) && (!chosen || distinct[at] > distinct[*chosen]))
+                chosen = at;
+        }
+        if (!chosen) {
+            allParams.push_back(i);
+            continue;
+        }
+        auto position = std::find_if(positions.begin(), positions.end(), [&](const Position &p) { return p.at == *chosen; });
+        if (position == positions.end())
+            position = positions.insert(positions.end(), Position {*chosen, {}});
+        position->byValue[segments[*chosen]].push_back(i);
+    }
+}
+
+void RouteTable::ParamGroup::find(const SplitPath &path, uint32_t &best) const
+{
+    // Each list is in list order, so its first match is its best and anything past `best` can stop it.
+    const auto firstMatch = [&](const auto &candidates) {
+        for (const uint32_t i : candidates) {
+            if (patterns[i].index >= best)
+                return;
+            if (patterns[i].matches(path)) {
+                best = patterns[i].index;
+                return;
+            }
+        }
+    };
+    if (!path.split()) {
+        for (const auto &pattern : patterns) {
+            if (pattern.index >= best)
+                return;
+            if (pattern.matches(path)) {
+                best = pattern.index;
+                return;
+            }
+        }
+        return;
+    }
+    for (const Position &position : positions) {
+        if (const auto hit = position.byValue.find(path.segments[position.at]); hit != position.byValue.end())
+            firstMatch(hit->second);
+    }
+    firstMatch(allParams);
+}
 
 void RouteTable::Bucket::add(uint32_t index, std::string_view pattern)
 {
@@ -69,26 +156,23 @@ void RouteTable::Bucket::add(uint32_t index, std::string_view pattern)
         start = slash + 1;
     }
     if (hasParam)
-        withParams[compiled.segments.size()].push_back(std::move(compiled));
+        withParams[compiled.segments.size()].patterns.push_back(std::move(compiled));
     else
         literal.emplace(pattern, index); // a later duplicate never wins, so the first one stays
 }
 
-void RouteTable::Bucket::find(std::string_view path, size_t segments, uint32_t &best) const
+void RouteTable::Bucket::index()
 {
-    if (const auto hit = literal.find(path); hit != literal.end())
+    for (auto &[count, group] : withParams)
+        group.index();
+}
+
+void RouteTable::Bucket::find(const SplitPath &path, uint32_t &best) const
+{
+    if (const auto hit = literal.find(path.whole); hit != literal.end())
         best = std::min(best, hit->second);
-    const auto candidates = withParams.find(segments);
-    if (candidates == withParams.end())
-        return;
-    for (const ParamPattern &pattern : candidates->second) {
-        if (pattern.index >= best)
-            return;
-        if (segmentsMatch(pattern.segments, path)) {
-            best = pattern.index;
-            return;
-        }
-    }
+    if (const auto group = withParams.find(path.count); group != withParams.end())
+        group->second.find(path, best);
 }
 
 RouteTable::MethodBuckets &RouteTable::methodFor(std::string_view lowered)
@@ -127,6 +211,14 @@ RouteTable::RouteTable(RouteSnapshot routes)
             byPort = host.byPort.insert(host.byPort.end(), {port, Bucket {}});
         byPort->second.add(index, route.path);
     }
+    for (auto &method : m_methods) {
+        method.anyHost.index();
+        for (auto &[name, host] : method.byHost) {
+            host.anyPort.index();
+            for (auto &[port, bucket] : host.byPort)
+                bucket.index();
+        }
+    }
 }
 
 std::optional<size_t> RouteTable::find(std::string_view method, const ProxyTarget &target) const
@@ -135,15 +227,15 @@ std::optional<size_t> RouteTable::find(std::string_view method, const ProxyTarge
                                     [&](const MethodBuckets &m) { return equalsIgnoringAsciiCase(m.method, method); });
     if (entry == m_methods.end())
         return std::nullopt;
-    const std::string_view path = withoutTrailingSlash(target.path);
-    const size_t segments = segmentCount(path);
+    SplitPath path;
+    split(withoutTrailingSlash(target.path), path);
     uint32_t best = kNoRoute;
-    entry->anyHost.find(path, segments, best);
+    entry->anyHost.find(path, best);
     if (const auto host = entry->byHost.find(std::string_view(target.hostname)); host != entry->byHost.end()) {
-        host->second.anyPort.find(path, segments, best);
+        host->second.anyPort.find(path, best);
         for (const auto &[port, bucket] : host->second.byPort) {
             if (port == target.port)
-                bucket.find(path, segments, best);
+                bucket.find(path, best);
         }
     }
     if (best == kNoRoute)

@@ -27,21 +27,47 @@ public:
     static const RouteTable &of(const RouteSnapshot &routes);
 
 private:
+    // A request path split into segments, without allocating: paths longer than this are matched
+    // segment by segment as they are walked.
+    static constexpr size_t kSplitSegments = 32;
+    struct SplitPath {
+        std::string_view whole;
+        size_t count = 0;
+        std::string_view segments[kSplitSegments];
+        bool split() const { return count <= kSplitSegments; }
+    };
+
     // A pattern with ":name" segments, split once; the views point into the snapshot's strings.
     struct ParamPattern {
         uint32_t index = 0;
         std::vector<std::string_view> segments;
+        bool matches(const SplitPath &path) const;
+    };
+    // Patterns with ":name" segments and one number of segments, in list order. Each is also filed under
+    // one of its plain segments, the position whose values differ most among them, so a request only
+    // tries the patterns that share that segment with it.
+    struct ParamGroup {
+        std::vector<ParamPattern> patterns;
+        struct Position {
+            size_t at = 0;
+            std::unordered_map<std::string_view, std::vector<uint32_t>> byValue; // positions in `patterns`
+        };
+        std::vector<Position> positions;
+        std::vector<uint32_t> allParams; // patterns without a plain segment
+
+        void index();
+        void find(const SplitPath &path, uint32_t &best) const;
     };
     // Routes that share one method and one host condition.
     struct Bucket {
         // Patterns without ":name" segments match by plain equality; each keeps its first route only.
         std::unordered_map<std::string_view, uint32_t> literal;
-        // The others by their number of segments, in list order.
-        std::unordered_map<size_t, std::vector<ParamPattern>> withParams;
+        std::unordered_map<size_t, ParamGroup> withParams; // by number of segments
 
         void add(uint32_t index, std::string_view pattern);
+        void index();
         // Lowers `best` to the first matching route before it.
-        void find(std::string_view path, size_t segmentCount, uint32_t &best) const;
+        void find(const SplitPath &path, uint32_t &best) const;
     };
     struct HostBuckets {
         Bucket anyPort;
@@ -58,6 +84,7 @@ private:
     };
 
     MethodBuckets &methodFor(std::string_view lowered);
+    static void split(std::string_view path, SplitPath &out);
 
     RouteSnapshot m_routes; // keeps the strings the buckets point into alive
     std::vector<MethodBuckets> m_methods;

@@ -134,6 +134,12 @@ void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
 
 TEST(RouteTable, GivesTheFirstMatchOfThePlainListForEveryRequest)
 {
+    const auto deep = [](const std::string &segment, int count) {
+        std::string path = "/deep";
+        for (int i = 0; i < count; ++i)
+            path += "/" + segment;
+        return path;
+    };
     const std::vector<WireRoute> routes = {
         route("GET", "api.test", "/v2/users/:id", false), // 0: inactive
         route("POST", "api.test", "/v2/users/:id"),       // 1
@@ -153,10 +159,11 @@ TEST(RouteTable, GivesTheFirstMatchOfThePlainListForEveryRequest)
         route("GET", "api.test", "/a/:"),                 // 15: a lone ":" is a plain segment
         route("GET", "", "/v2/users/:id"),                // 16: any host behind 3 for api.test
         route("DELETE", "other.test", "/v2/users/:id"),   // 17
+        route("GET", "api.test", deep(":p", 40)),         // 18: deeper than requests are split
     };
     struct Case {
-        const char *method;
-        const char *url;
+        std::string method;
+        std::string url;
         std::optional<size_t> expected;
     };
     const std::vector<Case> cases = {
@@ -186,6 +193,10 @@ TEST(RouteTable, GivesTheFirstMatchOfThePlainListForEveryRequest)
         {"GET", "http://api.test/a/x", std::nullopt},
         {"DELETE", "http://other.test/v2/users/9", 17},
         {"DELETE", "http://api.test/v2/users/9", std::nullopt},
+        {"GET", "http://api.test" + deep("v", 40), 18},
+        {"GET", "http://api.test" + deep("v", 40) + "/", 18},
+        {"GET", "http://api.test" + deep("v", 38) + "//v", std::nullopt},
+        {"GET", "http://api.test" + deep("v", 41), std::nullopt},
     };
     const RouteTable table(snapshotOf(routes));
     for (const Case &c : cases) {
@@ -208,7 +219,8 @@ TEST(RouteTable, AgreesWithThePlainListOnRandomRoutesAndRequests)
     const auto pick = [&](const std::vector<std::string> &from) { return from[random() % from.size()]; };
     const auto randomPath = [&] {
         std::string path;
-        for (size_t n = random() % 4; n > 0; --n)
+        // Now and then deeper than a request path is split for matching.
+        for (size_t n = random() % 16 ? random() % 4 : 30 + random() % 6; n > 0; --n)
             path += "/" + pick(segments);
         return random() % 4 ? path : path + "/";
     };
