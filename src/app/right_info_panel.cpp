@@ -418,11 +418,11 @@ void RightInfoPanel::refreshCounts()
 
 void RightInfoPanel::refreshTraffic()
 {
-    const qsizetype count = m_context.engine->traffic().size();
+    // "Intercepted" counts the whole session; the graph divides the live list by position.
     if (m_trafficText)
-        m_trafficText->setText(QString::number(count));
+        m_trafficText->setText(QString::number(m_context.engine->sessionRequestCount()));
     if (m_activity) {
-        const auto levels = InfoPanel::activityLevels(count);
+        const auto levels = InfoPanel::activityLevels(m_context.engine->traffic().size());
         m_activity->setValues(QList<int>(levels.begin(), levels.end()));
     }
 }

@@ -59,13 +59,14 @@ EngineClient::EngineClient(QObject *parent)
 
     m_healthTimer.setSingleShot(true);
     connect(&m_healthTimer, &QTimer::timeout, this, &EngineClient::pollHealth);
-    m_trafficFlushTimer.setSingleShot(true);
-    connect(&m_trafficFlushTimer, &QTimer::timeout, this, &EngineClient::flushTraffic);
-    m_freshTimer.setSingleShot(true);
-    connect(&m_freshTimer, &QTimer::timeout, this, &EngineClient::clearFreshMarks);
+    m_trafficFeed = new TrafficFeed(this);
+    connect(m_trafficFeed, &TrafficFeed::trafficChanged, this, &EngineClient::trafficChanged);
+    connect(m_trafficFeed, &TrafficFeed::entriesChanged, this, &EngineClient::trafficEntriesChanged);
+    connect(m_trafficFeed, &TrafficFeed::flushed, this, &EngineClient::trafficFlushed);
+    connect(m_trafficFeed, &TrafficFeed::wasReset, this, &EngineClient::trafficReset);
+    connect(m_trafficFeed, &TrafficFeed::sessionCountsChanged, this, &EngineClient::sessionCountsChanged);
     m_routePushTimer.setSingleShot(true);
     connect(&m_routePushTimer, &QTimer::timeout, this, [this] { postRoutes(routePushBody()); });
-    m_clock.start();
 
     if (QCoreApplication *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &EngineClient::shutdown);
@@ -122,6 +123,8 @@ void EngineClient::setLog(const QStringList &log)
 
 void EngineClient::setEndpoints(const QList<Endpoint> &endpoints)
 {
+    if (!listWritesOpen())
+        return;
     // A waiting push keeps the list it was scheduled with.
     if (m_routePushTimer.isActive() && !m_routePushRoutes)
         m_routePushRoutes = m_endpoints;
@@ -170,21 +173,23 @@ void EngineClient::setImportSummary(const std::optional<QString> &summary)
 
 void EngineClient::setEnvironments(const QList<MockEnvironment> &environments)
 {
+    if (!listWritesOpen())
+        return;
     m_environments = environments;
     emit environmentsChanged();
 }
 
 void EngineClient::setActiveEnvID(const QString &id)
 {
+    if (!listWritesOpen())
+        return;
     m_activeEnvID = id;
     emit activeEnvIDChanged();
 }
 
 void EngineClient::setTraffic(const QList<TrafficEntry> &traffic)
 {
-    m_traffic = traffic;
-    emit trafficReset();
-    emit trafficChanged();
+    m_trafficFeed->reset(traffic);
 }
 
 void EngineClient::setCaInfo(const std::optional<CAInfo> &info)
@@ -692,6 +697,21 @@ void EngineClient::abortInFlight(QPointer<QNetworkReply> &slot)
     if (QNetworkReply *reply = slot.data()) {
         slot = nullptr;
         reply->abort();
+    }
+}
+
+bool EngineClient::pushMayLand(const QString &project) const
+{
+    return m_projectChangesSent == 0 && (project == m_activeProjectID || project.isEmpty());
+}
+
+void EngineClient::dropWaitingPushesOf(const QString &project)
+{
+    if (m_routePushTimer.isActive() && m_routePushProject == project)
+        dropWaitingRoutePush();
+    if (m_envPushWaiting && m_envPushProject == project) {
+        m_envPushWaiting = false;
+        finishEnvironmentPush();
     }
 }
 

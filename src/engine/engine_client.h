@@ -3,6 +3,7 @@
 
 #include "engine/engine_status.h"
 #include "engine/line_reader.h"
+#include "engine/traffic_feed.h"
 #include "engine/records/engine_records.h"
 #include "engine/records/route_records.h"
 
@@ -49,10 +50,10 @@ public:
     using ReplyHandler = std::function<void(const ControlReply &)>;
 
     static constexpr int MaxLogLines = 200;
-    static constexpr int MaxTrafficEntries = 300;
+    static constexpr int MaxTrafficEntries = TrafficFeed::MaxEntries;
     static constexpr int MaxDrifts = 200;
-    static constexpr int TrafficFlushDelayMs = 100;
-    static constexpr int FreshMs = 800;
+    static constexpr int TrafficFlushDelayMs = TrafficFeed::FlushDelayMs;
+    static constexpr int FreshMs = TrafficFeed::FreshMs;
     static constexpr int PushDebounceMs = 150;
     static constexpr int DefaultTimeoutMs = 60000;
     static constexpr int ProxyControlTimeoutMs = 4000;
@@ -103,8 +104,13 @@ public:
     void setEnvironments(const QList<MockEnvironment> &environments);
     const QString &activeEnvID() const { return m_activeEnvID; }
     void setActiveEnvID(const QString &id);
-    const QList<TrafficEntry> &traffic() const { return m_traffic; }
+    const QList<TrafficEntry> &traffic() const { return m_trafficFeed->traffic(); }
+    // Replaces the list whole; the session counts start again from it.
     void setTraffic(const QList<TrafficEntry> &traffic);
+    // Request events since `traffic` was last emptied (clear, project switch or reload), and how many
+    // of them a route answered; `traffic` itself keeps only the newest MaxTrafficEntries.
+    qint64 sessionRequestCount() const { return m_trafficFeed->sessionRequestCount(); }
+    qint64 sessionInjectedCount() const { return m_trafficFeed->sessionInjectedCount(); }
     const std::optional<CAInfo> &caInfo() const { return m_caInfo; }
     void setCaInfo(const std::optional<CAInfo> &info);
     bool caTrustedOnMac() const { return m_caTrustedOnMac; }
@@ -178,7 +184,7 @@ public:
                      std::function<void(const std::optional<TrafficRecord> &)> done);
     // Moves buffered entries into `traffic`; runs 100 ms after the first buffered entry.
     void flushTraffic();
-    int pendingTrafficCount() const { return int(m_pendingTraffic.size()); }
+    int pendingTrafficCount() const { return m_trafficFeed->pendingCount(); }
 
     // ---- Routes ----
     void loadRoutes(Done done = {});
@@ -190,9 +196,13 @@ public:
     QStringList groupNames() const;
     void renameGroup(const QString &oldName, const QString &newName);
     void importFile(const QString &path);
+    // Pending route and environment pushes land first, as the engine merges the capture into its routes.
     void importData(const QByteArray &data, const QString &name, Done done = {});
     // True from pushRoutes() until its post has been answered or dropped.
     bool routePushPending() const;
+    // False while a project switch (or the delete of the active project) is under way: the lists
+    // shown may belong to the project being left, so every route and environment write does nothing.
+    bool listWritesOpen() const { return !m_isSwitchingProject && m_activeProjectDeletes == 0; }
 
     // Projects, environments, chaos, imports, root CA, profiles, schema, mock generation, local model
     // (declared here, built in engine_client_<area>.cpp)
@@ -254,6 +264,7 @@ public:
 
     // ---- Profiles (engine_client_profile.cpp) ----
     void exportProfile(const QString &path);
+    // Pending route and environment pushes land first, so the profile holds the edits made before it.
     void performExport(const QString &path, Done done = {});
     void importProfile(const QString &path);
     void handleProfileImport(const std::optional<QByteArray> &data, const QString &name, Done done = {});
@@ -340,7 +351,17 @@ private:
     // Posts the oldest chaos choice not yet sent; one post at a time, so the engine applies them in order.
     void sendNextChaosChoice();
 
+    // Whether a push made for `project` may still be posted: only to the project it was made for,
+    // and never once a request that changes the active project has gone out (the engine may
+    // already be on the next one). A push made before the active project was known goes to it.
+    bool pushMayLand(const QString &project) const;
+    // Drops the pushes still waiting out their debounce that were made for `project`.
+    void dropWaitingPushesOf(const QString &project);
+    // Replaces the environments with a load's answer; a push still waiting was made from the old ones.
+    void applyLoadedEnvironments(const QList<MockEnvironment> &environments, const QString &activeId);
+
     QByteArray m_envPushBody;
+    QString m_envPushProject;
     bool m_envPushWaiting = false;
     QPointer<QNetworkReply> m_envPushReply;
     int m_envPushGeneration = 0;
@@ -408,6 +429,8 @@ signals:
     void trafficFlushed(int appended, int removedFromFront);
     // `traffic` was replaced whole (a clear or a project switch); sent just before trafficChanged().
     void trafficReset();
+    // sessionRequestCount() or sessionInjectedCount() changed; sent before the traffic signals.
+    void sessionCountsChanged();
     void caInfoChanged();
     void caTrustedOnMacChanged();
     void caTrustMessageChanged();
@@ -432,11 +455,17 @@ private:
     // Drops a pending environment push and aborts one in flight.
     void cancelEnvironmentPush();
     void appendTraffic(TrafficEntry entry);
-    void clearFreshMarks();
     void recordDrift(SchemaDriftRecord record, int breaking);
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
     void postRoutes(const QByteArray &body);
+    void postImport(const QByteArray &data, const QString &name, Done done);
+    void requestExport(const QString &path, Done done);
+    void postProfile(const QByteArray &data, const QString &name, Done done);
+    // Replaces the routes with a load's or an import's answer; a push still waiting is dropped.
+    void applyLoadedRoutes(const QList<Endpoint> &routes);
+    // Drops a route push still waiting out its debounce (one in flight is left to finish).
+    void dropWaitingRoutePush();
     // The JSON of the route list taken by the last pushRoutes().
     QByteArray routePushBody() const;
     void finishRoutePush();
@@ -460,7 +489,6 @@ private:
     std::optional<QString> m_importSummary;
     QList<MockEnvironment> m_environments;
     QString m_activeEnvID;
-    QList<TrafficEntry> m_traffic;
     std::optional<CAInfo> m_caInfo;
     bool m_caTrustedOnMac = false;
     std::optional<QString> m_caTrustMessage;
@@ -501,17 +529,7 @@ private:
     QPointer<QNetworkReply> m_eventsReply;
     LineReader m_eventReader{LineReader::Breaks::EventStream};
 
-    // Live traffic buffer and the fresh marks waiting to be cleared
-    std::vector<TrafficEntry> m_pendingTraffic;
-    QTimer m_trafficFlushTimer;
-    struct FreshBatch
-    {
-        qint64 dueMs = 0;
-        std::unordered_set<std::string> ids;
-    };
-    std::deque<FreshBatch> m_freshBatches;
-    QTimer m_freshTimer;
-    QElapsedTimer m_clock;
+    TrafficFeed *m_trafficFeed = nullptr;
 
     // Route push: the snapshot waits out the debounce, then one post is in flight.
     QTimer m_routePushTimer;
@@ -520,4 +538,11 @@ private:
     QPointer<QNetworkReply> m_routePushReply;
     int m_routePushGeneration = 0;
     std::vector<Done> m_routePushWaiters;
+    // The active project when the waiting push was made.
+    QString m_routePushProject;
+    // Deletes of the active project under way; list writes wait for them as for a switch.
+    int m_activeProjectDeletes = 0;
+    // Requests that change the active project (activation, delete of the active one, OpenAPI
+    // import) sent and not yet followed by the reload; no push is posted meanwhile.
+    int m_projectChangesSent = 0;
 };

@@ -26,13 +26,25 @@ void EngineClient::loadEnvironments(Done done)
                                list.reserve(qsizetype(set->environments.size()));
                                for (const WireEnvironment &wire : set->environments)
                                    list.append(MockEnvironment::fromWire(wire));
-                               setEnvironments(list);
-                               setActiveEnvID(QString::fromStdString(set->activeId));
+                               applyLoadedEnvironments(list, QString::fromStdString(set->activeId));
                            }
                        }
                        if (done)
                            done();
                    });
+}
+
+void EngineClient::applyLoadedEnvironments(const QList<MockEnvironment> &environments, const QString &activeId)
+{
+    // A push still waiting was made from the set this load replaces; posting it would undo the load.
+    if (m_envPushWaiting) {
+        m_envPushWaiting = false;
+        finishEnvironmentPush();
+    }
+    m_environments = environments;
+    emit environmentsChanged();
+    m_activeEnvID = activeId;
+    emit activeEnvIDChanged();
 }
 
 QList<EnvVar> EngineClient::activeEnvVars() const
@@ -52,12 +64,15 @@ QList<EnvVar> EngineClient::activeEnvVars() const
 
 void EngineClient::pushEnvironments()
 {
+    if (!listWritesOpen())
+        return;
     // The newest snapshot replaces a waiting one and cancels a post still in flight.
     ++m_envPushGeneration;
     abortInFlight(m_envPushReply);
     const std::vector<MockEnvironment> environments(m_environments.begin(), m_environments.end());
     m_envPushBody = QByteArray::fromStdString(
         encodeRecord(makeEnvironmentSet(environments, m_activeEnvID.toStdString())));
+    m_envPushProject = m_activeProjectID;
     m_envPushWaiting = true;
     const int generation = m_envPushGeneration;
     QTimer::singleShot(PushDebounceMs, this, [this, generation] {
@@ -69,6 +84,10 @@ void EngineClient::pushEnvironments()
 void EngineClient::postEnvironmentPush()
 {
     m_envPushWaiting = false;
+    if (!pushMayLand(m_envPushProject)) {
+        finishEnvironmentPush();
+        return;
+    }
     const int generation = m_envPushGeneration;
     // The answer is not examined: a failed push is overtaken by the next push or load.
     m_envPushReply = sendControl("POST", QStringLiteral("/environments"), {}, m_envPushBody,
@@ -84,6 +103,8 @@ void EngineClient::postEnvironmentPush()
 
 void EngineClient::postEnvironments(const EnvironmentSet &set)
 {
+    if (!listWritesOpen() || !pushMayLand(m_activeProjectID))
+        return;
     sendControl("POST", QStringLiteral("/environments"), {}, QByteArray::fromStdString(encodeRecord(set)),
                 ProjectTimeoutMs, this, nullptr);
 }
@@ -125,6 +146,8 @@ QNetworkReply *EngineClient::sendPendingEnvironmentPushNow()
 
 void EngineClient::addEnvironment(const QString &name)
 {
+    if (!listWritesOpen())
+        return;
     MockEnvironment environment;
     environment.id = makeEnvironmentId();
     environment.name = name.toStdString();
@@ -136,6 +159,8 @@ void EngineClient::addEnvironment(const QString &name)
 
 void EngineClient::renameEnvironment(const QString &id, const QString &name)
 {
+    if (!listWritesOpen())
+        return;
     const auto it = findById(m_environments, id.toStdString());
     if (it == m_environments.end())
         return;
@@ -146,6 +171,8 @@ void EngineClient::renameEnvironment(const QString &id, const QString &name)
 
 void EngineClient::duplicateEnvironment(const QString &id)
 {
+    if (!listWritesOpen())
+        return;
     const auto it = findById(m_environments, id.toStdString());
     if (it == m_environments.end())
         return;
@@ -161,6 +188,8 @@ void EngineClient::duplicateEnvironment(const QString &id)
 
 void EngineClient::deleteEnvironment(const QString &id)
 {
+    if (!listWritesOpen())
+        return;
     const std::string key = id.toStdString();
     m_environments.removeIf([&](const MockEnvironment &e) { return e.id == key; });
     // Observers hear of every write to the list, also one that found nothing to remove.
@@ -172,6 +201,8 @@ void EngineClient::deleteEnvironment(const QString &id)
 
 void EngineClient::addVar(const QString &environmentId)
 {
+    if (!listWritesOpen())
+        return;
     const auto it = findById(m_environments, environmentId.toStdString());
     if (it == m_environments.end())
         return;
@@ -183,6 +214,8 @@ void EngineClient::addVar(const QString &environmentId)
 void EngineClient::setVar(const QString &environmentId, const QString &varId, const std::optional<QString> &key,
                           const std::optional<QString> &value)
 {
+    if (!listWritesOpen())
+        return;
     const auto environment = findById(m_environments, environmentId.toStdString());
     if (environment == m_environments.end())
         return;
@@ -199,6 +232,8 @@ void EngineClient::setVar(const QString &environmentId, const QString &varId, co
 
 void EngineClient::removeVar(const QString &environmentId, const QString &varId)
 {
+    if (!listWritesOpen())
+        return;
     const auto environment = findById(m_environments, environmentId.toStdString());
     if (environment == m_environments.end())
         return;

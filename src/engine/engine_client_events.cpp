@@ -158,73 +158,17 @@ void EngineClient::appendTraffic(TrafficEntry entry)
 {
     if (entry.injected)
         analytics().track(QStringLiteral("first_mock_hit"), true);
-    m_pendingTraffic.push_back(std::move(entry));
-    if (!m_trafficFlushTimer.isActive())
-        m_trafficFlushTimer.start(TrafficFlushDelayMs);
+    m_trafficFeed->append(std::move(entry));
 }
 
 void EngineClient::flushTraffic()
 {
-    m_trafficFlushTimer.stop();
-    if (m_pendingTraffic.empty())
-        return;
-
-    FreshBatch batch;
-    batch.dueMs = m_clock.elapsed() + FreshMs;
-    batch.ids.reserve(m_pendingTraffic.size());
-    for (const TrafficEntry &entry : m_pendingTraffic)
-        batch.ids.insert(entry.id);
-
-    const int appended = int(m_pendingTraffic.size());
-    const int overflow = int(m_traffic.size()) + appended - MaxTrafficEntries;
-    const int removed = std::clamp(overflow, 0, int(m_traffic.size()));
-    if (removed > 0)
-        m_traffic.remove(0, removed);
-    // A batch bigger than the whole list keeps only its newest entries.
-    const int skip = std::max(0, appended - MaxTrafficEntries);
-    for (auto it = m_pendingTraffic.begin() + skip; it != m_pendingTraffic.end(); ++it)
-        m_traffic.append(std::move(*it));
-    m_pendingTraffic.clear();
-
-    emit trafficFlushed(appended - skip, removed);
-    emit trafficChanged();
-
-    m_freshBatches.push_back(std::move(batch));
-    if (!m_freshTimer.isActive())
-        m_freshTimer.start(FreshMs);
-}
-
-void EngineClient::clearFreshMarks()
-{
-    const qint64 now = m_clock.elapsed();
-    while (!m_freshBatches.empty() && m_freshBatches.front().dueMs <= now) {
-        const FreshBatch batch = std::move(m_freshBatches.front());
-        m_freshBatches.pop_front();
-        int first = -1;
-        int last = -1;
-        for (int i = 0; i < m_traffic.size(); ++i) {
-            TrafficEntry &entry = m_traffic[i];
-            if (entry.fresh && batch.ids.contains(entry.id)) {
-                entry.fresh = false;
-                if (first < 0)
-                    first = i;
-                last = i;
-            }
-        }
-        if (first >= 0) {
-            emit trafficEntriesChanged(first, last);
-            emit trafficChanged();
-        }
-    }
-    if (!m_freshBatches.empty())
-        m_freshTimer.start(int(std::max<qint64>(0, m_freshBatches.front().dueMs - now)));
+    m_trafficFeed->flush();
 }
 
 void EngineClient::clearTraffic(Done done)
 {
-    setTraffic({});
-    // A flush already scheduled finds nothing left to move.
-    m_pendingTraffic.clear();
+    m_trafficFeed->reset();
     QNetworkReply *reply = sendControl("DELETE", QStringLiteral("traffic"), {}, std::nullopt, DefaultTimeoutMs, this,
                                        [done](const ControlReply &) {
                                            if (done)

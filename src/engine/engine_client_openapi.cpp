@@ -38,10 +38,17 @@ void EngineClient::importOpenAPI(const QString &path)
 void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &filename, Done done)
 {
     // The project active before the import gets its latest routes and environments first.
-    afterPendingPushes([this, data, filename, done] {
+    afterPendingPushes([this, data, filename, done = std::move(done)] {
+        // The engine makes the imported project active: no push may land until it is shown.
+        ++m_projectChangesSent;
+        const Done finish = [this, done] {
+            --m_projectChangesSent;
+            if (done)
+                done();
+        };
         QNetworkReply *reply = sendControl(
             "POST", QStringLiteral("/import/openapi"), {}, data, OpenAPITimeoutMs, this,
-            [this, filename, done](const ControlReply &reply) {
+            [this, filename, done = finish](const ControlReply &reply) {
                 if (reply.transportFailed()) {
                     setImportSummary(QStringLiteral("Import failed \u2014 engine unreachable"));
                     if (done)
@@ -76,7 +83,7 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
                 });
             },
             QByteArrayLiteral("application/octet-stream"));
-        if (!reply && done)
-            done();
+        if (!reply)
+            finish();
     });
 }

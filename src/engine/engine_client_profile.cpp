@@ -18,6 +18,12 @@ void EngineClient::exportProfile(const QString &path)
 
 void EngineClient::performExport(const QString &path, Done done)
 {
+    // The profile holds the edits made before it.
+    afterPendingPushes([this, path, done] { requestExport(path, done); });
+}
+
+void EngineClient::requestExport(const QString &path, Done done)
+{
     const QString fileName = QFileInfo(path).fileName();
     QNetworkReply *reply = sendControl(
         "GET", QStringLiteral("profile"), literalQuery(QStringLiteral("name"), profileExportName(fileName)),
@@ -58,11 +64,14 @@ void EngineClient::handleProfileImport(const std::optional<QByteArray> &data, co
             done();
         return;
     }
-    // A route push still waiting would overwrite the imported routes with the old list.
-    cancelRoutePush();
+    // Edits still waiting land first, so none of them lands later over the imported routes.
+    afterPendingPushes([this, data = *data, name, done] { postProfile(data, name, done); });
+}
 
+void EngineClient::postProfile(const QByteArray &data, const QString &name, Done done)
+{
     QNetworkReply *reply = sendControl(
-        "POST", QStringLiteral("profile"), {}, *data, DefaultTimeoutMs, this,
+        "POST", QStringLiteral("profile"), {}, data, DefaultTimeoutMs, this,
         [this, name, done](const ControlReply &reply) {
             if (!reply.isSuccess()) {
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed (invalid .kestrion?)"));
@@ -72,7 +81,7 @@ void EngineClient::handleProfileImport(const std::optional<QByteArray> &data, co
             }
             // The engine already holds these routes; they are not pushed back.
             if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body)))
-                setEndpoints(toEndpointList(*routes));
+                applyLoadedRoutes(toEndpointList(*routes));
             // A profile also carries chaos presets.
             loadChaos([this, name, done] {
                 appendLog(QStringLiteral("imported profile ") + name);

@@ -63,11 +63,15 @@ void EngineClient::activateProject(const QString &id)
     setRoutesLoaded(false);
     // Edits made before the switch belong to the old project: they reach the engine first.
     afterPendingPushes([this, id] {
+        ++m_projectChangesSent;
         projectRequest(projectPath(id, QStringLiteral("/activate")), "POST", std::nullopt,
                        [this](const std::optional<QByteArray> &) {
                            // Whatever the answer, show the project the engine now reports as active.
                            loadProjects([this] {
-                               reloadActiveProjectIntoUI([this] { setIsSwitchingProject(false); });
+                               reloadActiveProjectIntoUI([this] {
+                                   --m_projectChangesSent;
+                                   setIsSwitchingProject(false);
+                               });
                            });
                        });
     });
@@ -81,9 +85,7 @@ void EngineClient::reloadActiveProjectIntoUI(Done done)
                 ++m_schemaEpoch;
                 setSchemaDrifts({});
                 setUnseenDrift(0);
-                setTraffic({});
-                // A flush already scheduled finds nothing left to move.
-                m_pendingTraffic.clear();
+                m_trafficFeed->reset();
                 if (done)
                     done();
             });
@@ -99,26 +101,46 @@ void EngineClient::renameProject(const QString &id, const QString &name)
 
 void EngineClient::duplicateProject(const QString &id)
 {
-    projectRequest(projectPath(id, QStringLiteral("/duplicate")), "POST", std::nullopt,
-                   [this](const std::optional<QByteArray> &) { loadProjects(); });
+    // The copy holds the edits made before it.
+    afterPendingPushes([this, id] {
+        projectRequest(projectPath(id, QStringLiteral("/duplicate")), "POST", std::nullopt,
+                       [this](const std::optional<QByteArray> &) { loadProjects(); });
+    });
 }
 
 void EngineClient::deleteProject(const QString &id)
 {
     const bool wasActive = id == m_activeProjectID;
-    projectRequest(projectPath(id), "DELETE", std::nullopt,
-                   [this, wasActive](const std::optional<QByteArray> &body) {
-                       const auto list = body ? decodeRecord<ProjectList>(asView(*body)) : std::nullopt;
-                       if (!list) {
-                           loadProjects();
-                           return;
-                       }
-                       setProjects(QList<Project>(list->projects.begin(), list->projects.end()));
-                       setActiveProjectID(QString::fromStdString(list->activeId));
-                       // The engine has chosen another active project.
-                       if (wasActive)
-                           reloadActiveProjectIntoUI();
-                   });
+    // Deleting the active project replaces the lists shown as a switch does: no list write until
+    // the next project's lists are in, and no push made for the deleted project reaches it.
+    if (wasActive)
+        ++m_activeProjectDeletes;
+    afterPendingPushes([this, id, wasActive] {
+        if (wasActive)
+            ++m_projectChangesSent;
+        const auto finish = [this, wasActive] {
+            if (!wasActive)
+                return;
+            --m_projectChangesSent;
+            --m_activeProjectDeletes;
+        };
+        projectRequest(projectPath(id), "DELETE", std::nullopt,
+                       [this, id, wasActive, finish](const std::optional<QByteArray> &body) {
+                           dropWaitingPushesOf(id);
+                           const auto list = body ? decodeRecord<ProjectList>(asView(*body)) : std::nullopt;
+                           if (!list) {
+                               loadProjects(finish);
+                               return;
+                           }
+                           setProjects(QList<Project>(list->projects.begin(), list->projects.end()));
+                           setActiveProjectID(QString::fromStdString(list->activeId));
+                           // The engine has chosen another active project.
+                           if (wasActive)
+                               reloadActiveProjectIntoUI(finish);
+                           else
+                               finish();
+                       });
+    });
 }
 
 void EngineClient::afterPendingPushes(Done done)

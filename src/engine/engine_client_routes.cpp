@@ -26,7 +26,7 @@ void EngineClient::loadRoutes(Done done)
         [this, done](const ControlReply &reply) {
             if (!reply.transportFailed()) {
                 if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
-                    setEndpoints(toEndpointList(*routes));
+                    applyLoadedRoutes(toEndpointList(*routes));
                     setRoutesLoaded(true);
                 }
             }
@@ -39,8 +39,27 @@ void EngineClient::loadRoutes(Done done)
 
 // ---- Debounced push ----
 
+void EngineClient::applyLoadedRoutes(const QList<Endpoint> &routes)
+{
+    // The engine's list is newer than what a waiting push was made from; posting it would undo the load.
+    dropWaitingRoutePush();
+    m_endpoints = routes;
+    endpointsDidChange(-1);
+}
+
+void EngineClient::dropWaitingRoutePush()
+{
+    if (!m_routePushTimer.isActive())
+        return;
+    m_routePushTimer.stop();
+    m_routePushRoutes.reset();
+    finishRoutePush();
+}
+
 void EngineClient::pushRoutes()
 {
+    if (!listWritesOpen())
+        return;
     // The newest snapshot replaces a waiting one and cancels a post still in flight.
     m_routePushTimer.stop();
     ++m_routePushGeneration;
@@ -50,6 +69,7 @@ void EngineClient::pushRoutes()
     // instead of one per keystroke. Every edit of the list pushes again, so the live list at that moment
     // is the list as it was here, unless setEndpoints() replaced it meanwhile (it then keeps this one).
     m_routePushRoutes.reset();
+    m_routePushProject = m_activeProjectID;
     m_routePushTimer.start(PushDebounceMs);
 }
 
@@ -66,6 +86,11 @@ QByteArray EngineClient::routePushBody() const
 void EngineClient::postRoutes(const QByteArray &body)
 {
     m_routePushTimer.stop();
+    m_routePushRoutes.reset();
+    if (!pushMayLand(m_routePushProject)) {
+        finishRoutePush();
+        return;
+    }
     const int generation = m_routePushGeneration;
     // The answer is not examined: a failed push is overtaken by the next push or load.
     m_routePushReply = sendControl("POST", QStringLiteral("routes"), {}, body, DefaultTimeoutMs, this,
@@ -124,6 +149,8 @@ void EngineClient::cancelRoutePush()
 
 void EngineClient::updateEndpoint(const Endpoint &endpoint)
 {
+    if (!listWritesOpen())
+        return;
     const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
                                  [&](const Endpoint &e) { return e.id == endpoint.id; });
     if (it == m_endpoints.end())
@@ -135,6 +162,8 @@ void EngineClient::updateEndpoint(const Endpoint &endpoint)
 
 std::optional<QString> EngineClient::duplicateEndpoint(const QString &id)
 {
+    if (!listWritesOpen())
+        return std::nullopt;
     const std::string key = id.toStdString();
     const auto it = std::find_if(m_endpoints.cbegin(), m_endpoints.cend(),
                                  [&](const Endpoint &e) { return e.id == key; });
@@ -150,6 +179,8 @@ std::optional<QString> EngineClient::duplicateEndpoint(const QString &id)
 
 void EngineClient::toggleEndpoint(const QString &id)
 {
+    if (!listWritesOpen())
+        return;
     const std::string key = id.toStdString();
     const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
                                  [&](const Endpoint &e) { return e.id == key; });
@@ -162,6 +193,8 @@ void EngineClient::toggleEndpoint(const QString &id)
 
 void EngineClient::setGroup(const QString &id, const QString &group)
 {
+    if (!listWritesOpen())
+        return;
     const std::string key = id.toStdString();
     const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(),
                                  [&](const Endpoint &e) { return e.id == key; });
@@ -190,6 +223,8 @@ QStringList EngineClient::groupNames() const
 
 void EngineClient::renameGroup(const QString &oldName, const QString &newName)
 {
+    if (!listWritesOpen())
+        return;
     const std::string from = oldName.toStdString();
     const std::string to = newName.toStdString();
     bool changed = false;
@@ -219,9 +254,12 @@ void EngineClient::importFile(const QString &path)
 
 void EngineClient::importData(const QByteArray &data, const QString &name, Done done)
 {
-    // A route push still waiting would overwrite the imported routes with the old list.
-    cancelRoutePush();
+    // The engine merges the capture into the routes it holds, so edits still waiting reach it first.
+    afterPendingPushes([this, data, name, done] { postImport(data, name, done); });
+}
 
+void EngineClient::postImport(const QByteArray &data, const QString &name, Done done)
+{
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("format"), QStringLiteral("auto"));
     QNetworkReply *reply = sendControl(
@@ -232,7 +270,7 @@ void EngineClient::importData(const QByteArray &data, const QString &name, Done 
             } else if (auto routes = reply.isSuccess()
                                          ? decodeRecord<std::vector<WireRoute>>(asView(reply.body))
                                          : std::nullopt) {
-                setEndpoints(toEndpointList(*routes));
+                applyLoadedRoutes(toEndpointList(*routes));
                 appendLog(QStringLiteral("imported ") + QString::number(routes->size())
                           + QStringLiteral(" routes from ") + name);
                 analytics().track(QStringLiteral("import_completed"), false);

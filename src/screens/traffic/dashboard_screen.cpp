@@ -467,7 +467,10 @@ void DashboardScreen::refresh()
     }
 
     const QList<TrafficEntry> &traffic = engine->traffic();
-    const TrafficMetrics metrics = trafficMetrics(traffic);
+    TrafficMetrics metrics = trafficMetrics(traffic);
+    // The list keeps only the newest entries; the session counts go on past them.
+    metrics.total = engine->sessionRequestCount();
+    metrics.served = engine->sessionInjectedCount();
     const std::optional<ChaosPreset> chaos = activeChaos(engine->chaosPresets(), engine->activeChaosId());
 
     m_stats[0]->setValue(QString::number(metrics.total));
