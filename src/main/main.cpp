@@ -1,6 +1,6 @@
 // The kestrion executable.
 #include "app/kestrion_app.h"
-#include "app/screen_catalog.h"
+#include "main/screen_catalog.h"
 
 #if __has_include("snapshot/snapshot_runner.h")
 #include "snapshot/snapshot_runner.h"
