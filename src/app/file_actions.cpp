@@ -2,10 +2,15 @@
 #include "app/file_actions.h"
 
 #include "engine/engine_client.h"
+#include "platform/bounded_file.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPointer>
+#include <QThreadPool>
+
+#include <functional>
 
 namespace FileActions {
 
@@ -93,16 +98,80 @@ bool acceptsDrag(const QMimeData *mime)
 
 namespace {
 
-// True when the file passes; otherwise the refusal goes to the import banner and the log.
+// The refusal goes to the import banner and the log.
+void refuse(EngineClient *engine, ImportRefusal refusal, const QUrl &url)
+{
+    const QString message = refusalMessage(refusal, url);
+    engine->appendLog(QStringLiteral("import: ") + message);
+    engine->setImportSummary(message);
+}
+
+// True when the file passes; otherwise it is refused.
 bool passesChecks(EngineClient *engine, const QUrl &url)
 {
     const ImportRefusal refusal = checkImportFile(url);
     if (refusal == ImportRefusal::none)
         return true;
-    const QString message = refusalMessage(refusal, url);
-    engine->appendLog(QStringLiteral("import: ") + message);
-    engine->setImportSummary(message);
+    refuse(engine, refusal, url);
     return false;
+}
+
+// What an import does with the file's bytes, and what it says when the file could not be read.
+struct ImportKind
+{
+    std::function<void(EngineClient &engine, const QByteArray &data, const QString &name)> send;
+    std::function<void(EngineClient &engine, const QString &name)> unreadable;
+};
+
+const ImportKind CaptureImport = {
+    [](EngineClient &engine, const QByteArray &data, const QString &name) { engine.importData(data, name); },
+    [](EngineClient &engine, const QString &name) {
+        engine.appendLog(QStringLiteral("import: could not read ") + name);
+    }};
+
+const ImportKind OpenAPIImport = {
+    [](EngineClient &engine, const QByteArray &data, const QString &name) {
+        engine.performOpenAPIImport(data, name);
+    },
+    [](EngineClient &engine, const QString &name) { engine.setImportSummary(QStringLiteral("Couldn't read ") + name); }};
+
+const ImportKind ProfileImport = {
+    [](EngineClient &engine, const QByteArray &data, const QString &name) {
+        engine.handleProfileImport(data, name);
+    },
+    [](EngineClient &engine, const QString &name) { engine.handleProfileImport(std::nullopt, name); }};
+
+// The checks above judge the path; the read judges the file it opened, so a file swapped or grown
+// since is refused instead of read whole. It runs off the GUI thread and answers on it while the
+// engine link still exists.
+void readAndSend(EngineClient *engine, const QString &path, const ImportKind &kind)
+{
+    QPointer<EngineClient> link(engine);
+    QThreadPool::globalInstance()->start([link, path, kind] {
+        BoundedRead read = readBoundedFile(path, MaxImportBytes);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [link, path, kind, read = std::move(read)] {
+                if (!link)
+                    return;
+                const QUrl url = QUrl::fromLocalFile(path);
+                switch (read.failure) {
+                case BoundedReadFailure::none:
+                    kind.send(*link, read.data, QFileInfo(path).fileName());
+                    return;
+                case BoundedReadFailure::notRegularFile:
+                    refuse(link, ImportRefusal::notRegularFile, url);
+                    return;
+                case BoundedReadFailure::tooLarge:
+                    refuse(link, ImportRefusal::tooLarge, url);
+                    return;
+                case BoundedReadFailure::unreadable:
+                    kind.unreadable(*link, QFileInfo(path).fileName());
+                    return;
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 } // namespace
@@ -111,7 +180,7 @@ bool importCheckedFile(EngineClient *engine, const QUrl &url)
 {
     if (!engine || !passesChecks(engine, url))
         return false;
-    engine->importFile(url.toLocalFile());
+    readAndSend(engine, url.toLocalFile(), CaptureImport);
     return true;
 }
 
@@ -130,7 +199,7 @@ void openProfile(EngineClient *engine, QWidget *parent)
     const QString path = FilePanels::chooseFileToOpen(parent, openProfileRequest());
     if (path.isEmpty() || !link || !passesChecks(link, QUrl::fromLocalFile(path)))
         return;
-    link->importProfile(path);
+    readAndSend(link, path, ProfileImport);
 }
 
 void importOpenAPI(EngineClient *engine, QWidget *parent)
@@ -139,7 +208,7 @@ void importOpenAPI(EngineClient *engine, QWidget *parent)
     const QString path = FilePanels::chooseFileToOpen(parent, importOpenAPIRequest());
     if (path.isEmpty() || !link || !passesChecks(link, QUrl::fromLocalFile(path)))
         return;
-    link->importOpenAPI(path);
+    readAndSend(link, path, OpenAPIImport);
 }
 
 void exportProfile(EngineClient *engine, QWidget *parent)

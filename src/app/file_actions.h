@@ -20,7 +20,7 @@ FilePanelRequest openProfileRequest();
 FilePanelRequest importOpenAPIRequest();
 FilePanelRequest exportProfileRequest();
 
-// The engine takes at most 4 MiB in one import request; a larger capture is refused before it is read.
+// The engine takes at most 4 MiB in one import request; a larger file is refused, never read whole.
 inline constexpr qint64 MaxImportBytes = 4 * 1024 * 1024;
 
 // Whether a file may be read whole and sent for import. Only local regular files qualify: reading a

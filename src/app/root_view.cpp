@@ -7,8 +7,8 @@
 #include "app/shell_registry.h"
 #include "app/window_geometry.h"
 #include "design/palette.h"
-#include "engine/analytics.h"
 #include "engine/engine_client.h"
+#include "platform/analytics.h"
 #include "platform/preferences.h"
 #include "platform/simulator_manager.h"
 

@@ -1,8 +1,8 @@
 // EngineClient: the engine process, its output and handshake, published state, control requests, file reads.
 #include "engine/engine_client.h"
 
-#include "engine/analytics.h"
 #include "engine/engine_output.h"
+#include "platform/analytics.h"
 #include "platform/preferences.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // EngineClient: the engine's root CA, its generation, and trusting it in the user's certificate store.
 #include "engine/engine_client.h"
 
-#include "engine/analytics.h"
+#include "platform/analytics.h"
 #include "platform/preferences.h"
 #include "platform/tool_runner.h"
 

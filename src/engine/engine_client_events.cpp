@@ -1,7 +1,7 @@
 // EngineClient: health polling, the event stream and the live traffic buffer with its requests.
 #include "engine/engine_client.h"
 
-#include "engine/analytics.h"
+#include "platform/analytics.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

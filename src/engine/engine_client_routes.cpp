@@ -1,8 +1,8 @@
 // EngineClient: the route list (load, debounced push, single-route edits, groups) and capture import.
 #include "engine/engine_client.h"
 
-#include "engine/analytics.h"
 #include "engine/engine_output.h"
+#include "platform/analytics.h"
 
 #include <QNetworkReply>
 

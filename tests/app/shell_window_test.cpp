@@ -11,9 +11,9 @@
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
 #include "design/sidebar_row.h"
-#include "engine/analytics.h"
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
+#include "platform/analytics.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
 

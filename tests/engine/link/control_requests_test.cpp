@@ -1,8 +1,8 @@
 // Control requests, route sync, capture import, traffic requests and health polling, checked
 // against a recording loopback server standing in for the engine's control API.
-#include "engine/analytics.h"
 #include "engine/engine_client.h"
 #include "support/fake_control_server.h"
+#include "platform/analytics.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
 

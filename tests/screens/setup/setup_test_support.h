@@ -4,8 +4,8 @@
 #include "app/app_context.h"
 #include "app/app_state.h"
 #include "design/palette.h"
-#include "engine/analytics.h"
 #include "engine/engine_client.h"
+#include "platform/analytics.h"
 #include "platform/simulator_manager.h"
 #include "support/test_support.h"
 

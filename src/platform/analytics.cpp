@@ -1,5 +1,5 @@
 // Analytics: opt-in anonymous usage events posted as {"event": <name>}.
-#include "engine/analytics.h"
+#include "platform/analytics.h"
 
 #include "platform/preferences.h"
 

@@ -1,18 +1,13 @@
 // The kestrion executable.
 #include "app/kestrion_app.h"
-#include "app/screen_catalog.h"
-
-#if __has_include("snapshot/snapshot_runner.h")
+#include "main/screen_catalog.h"
 #include "snapshot/snapshot_runner.h"
-#define KESTRION_HAS_SNAPSHOT_RUNNER 1
-#endif
 
 #include <QStringList>
 
 int main(int argc, char **argv)
 {
     installScreens(ShellRegistry::shared());
-#ifdef KESTRION_HAS_SNAPSHOT_RUNNER
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -20,7 +15,4 @@ int main(int argc, char **argv)
     if (SnapshotRunner::outputDirectory(arguments) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     return KestrionApp::run(argc, argv, &SnapshotRunner::kickoffIfRequested);
-#else
-    return KestrionApp::run(argc, argv);
-#endif
 }

@@ -1,7 +1,7 @@
 // Usage events: strictly opt-in, only with an endpoint, "once" events at most once per run.
-#include "engine/analytics.h"
-#include "support/fake_control_server.h"
+#include "platform/analytics.h"
 #include "platform/preferences.h"
+#include "support/fake_control_server.h"
 #include "support/test_support.h"
 
 #include <QTemporaryDir>
