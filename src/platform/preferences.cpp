@@ -31,7 +31,7 @@ bool Preferences::boolValue(const char *key, bool fallback) const
 int Preferences::proxyPort()
 {
     const int port = instance().intValue(PrefKey::ProxyPort, 9999);
-    return port >= 0 && port <= 65535 ? port : 9999;
+    return port >= 1 && port <= 65535 ? port : 9999;
 }
 
 int Preferences::intValue(const char *key, int fallback) const

@@ -34,8 +34,8 @@ public:
     // Writes pending changes to the store now (a process that ends abruptly would lose them).
     void sync();
 
-    // The stored proxy port, or 9999 when the stored value is no port (a hand-edited file). 0 lets the
-    // engine take any free port; tests rely on it.
+    // The stored proxy port, or 9999 when the stored value is no port (0 or a hand-edited file), so the
+    // engine, the settings and every screen agree on one port.
     static int proxyPort();
 
 signals:

@@ -12,7 +12,7 @@ TEST(Preferences, ProxyPortOutsideThePortRangeReadsAsTheDefault)
     prefs.useFile(dir.filePath(QStringLiteral("prefs.ini")));
     EXPECT_EQ(Preferences::proxyPort(), 9999);
     for (const auto &[stored, read] : {std::pair{QVariant(8080), 8080}, {QVariant(1), 1}, {QVariant(65535), 65535},
-                                       {QVariant(0), 0}, {QVariant(65536), 9999}, {QVariant(-80), 9999},
+                                       {QVariant(0), 9999}, {QVariant(65536), 9999}, {QVariant(-80), 9999},
                                        {QVariant(QStringLiteral("80a")), 9999}}) {
         prefs.setValue(PrefKey::ProxyPort, stored);
         EXPECT_EQ(Preferences::proxyPort(), read) << stored.toString().toStdString();

@@ -58,11 +58,14 @@ QString shellQuote(const QString &word)
 
 QString manualTrustCommand(const std::optional<CAInfo> &ca)
 {
-    // A fresh account has no certificate database yet; the command makes one first, as kestrion-trust does.
-    return QStringLiteral("mkdir -p \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
+    const QString file = shellQuote(caPathOr(ca, QStringLiteral("kestrion-ca.pem"), false));
+    // A fresh account has no certificate database yet; the command makes one first, private to the
+    // user, and names the CA after the file's digest, both exactly as kestrion-trust does, so using
+    // the command and the one-click trust adds the CA once. POSIX sh: Debian's /bin/sh is dash.
+    return QStringLiteral("mkdir -p -m 700 \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
                           "certutil -d \"sql:$HOME/.pki/nssdb\" -N --empty-password; } && ")
-           + QStringLiteral("certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA\" -i ")
-           + shellQuote(caPathOr(ca, QStringLiteral("kestrion-ca.pem"), false));
+           + QStringLiteral("certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA $(sha256sum < ")
+           + file + QStringLiteral(" | cut -c1-16)\" -i ") + file;
 }
 
 QString curlCommand(const std::optional<CAInfo> &ca, int proxyPort)

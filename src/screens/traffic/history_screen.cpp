@@ -109,6 +109,23 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
 
+    // The toolbar stays in the visible column, so its actions are never scrolled away; beside an open
+    // record it gives them a row of their own.
+    auto *column = new QVBoxLayout;
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_toolbar = new TrafficToolbar(m_search, this);
+    m_toolbar->setContentsMargins(MainInsetX, 8, MainInsetX, 0);
+    m_search->setMinimumWidth(SearchMinimumWidth);
+    auto *countGroup = new QHBoxLayout;
+    countGroup->setSpacing(4);
+    countGroup->addWidget(m_count);
+    countGroup->addWidget(trafficparts::countCaption(QStringLiteral("records"), this));
+    m_toolbar->addLeading(countGroup);
+    m_toolbar->addAction(trafficparts::refreshButton([this] { reload(); }, this));
+    m_toolbar->addAction(trafficparts::clearButton([this] { clear(); }, this));
+    column->addWidget(m_toolbar);
+
     // Beside an open record and the info panel the main column can be narrower than the table's fixed
     // columns: it then scrolls sideways rather than dropping the host and path and clipping the latency.
     auto *mainBox = new QWidget;
@@ -116,17 +133,7 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
                              + traffictable::TimeWidth + traffictable::MethodWidth + AddressMinimumWidth
                              + traffictable::StatusWidth + traffictable::LatencyWidth);
     QVBoxLayout *main = trafficparts::screenColumn(mainBox);
-    QHBoxLayout *toolbar = trafficparts::toolbar(m_search);
-    m_search->setMinimumWidth(SearchMinimumWidth);
-    auto *countGroup = new QHBoxLayout;
-    countGroup->setSpacing(4);
-    countGroup->addWidget(m_count);
-    countGroup->addWidget(trafficparts::countCaption(QStringLiteral("records"), this));
-    toolbar->addLayout(countGroup);
-    toolbar->addStretch(1);
-    toolbar->addWidget(trafficparts::refreshButton([this] { reload(); }, this));
-    toolbar->addWidget(trafficparts::clearButton([this] { clear(); }, this));
-    main->addLayout(toolbar);
+    main->setContentsMargins(MainInsetX, 16, MainInsetX, 24);
     main->addWidget(m_table, 1);
     auto *scroll = new QScrollArea(this);
     scroll->setWidget(mainBox);
@@ -137,7 +144,8 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     scroll->viewport()->setAutoFillBackground(false);
     mainBox->setAutoFillBackground(false);
     useThinScrollBars(scroll);
-    row->addWidget(scroll, 1);
+    column->addWidget(scroll, 1);
+    row->addLayout(column, 1);
 
     m_panel = new HistoryDetailPanel(
         engine, [this] { close(); },

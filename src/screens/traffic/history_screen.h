@@ -45,6 +45,7 @@ public:
     HistoryDetailPanel *detailPanel() const { return m_panel; }
     CountBadge *countBadge() const { return m_count; }
     SearchField *searchField() const { return m_search; }
+    TrafficToolbar *toolbar() const { return m_toolbar; }
     QWidget *emptyState() const { return m_empty.widget(); }
 
 private:
@@ -62,6 +63,7 @@ private:
     QTimer *m_debounce;
     QTimer *m_spinner;
     SearchField *m_search;
+    TrafficToolbar *m_toolbar = nullptr;
     CountBadge *m_count;
     TrafficTablePanel *m_table;
     TrafficListView *m_list;

@@ -69,6 +69,23 @@ private:
     LiveTrafficModel *m_model;
 };
 
+// Holds the pause button at the width of its wider title, so swapping "Pause" and "Resume" moves
+// nothing else in the toolbar.
+QWidget *steadySlot(SecondaryButton *pause, QWidget *parent)
+{
+    pause->setTitle(QStringLiteral("Resume"));
+    pause->setIcon(QStringLiteral("play.fill"));
+    const int resumeWidth = pause->sizeHint().width();
+    pause->setTitle(QStringLiteral("Pause"));
+    pause->setIcon(QStringLiteral("pause.fill"));
+    auto *slot = new QWidget(parent);
+    slot->setFixedWidth(qMax(resumeWidth, pause->sizeHint().width()));
+    auto *row = new QHBoxLayout(slot);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(pause, 0, Qt::AlignRight);
+    return slot;
+}
+
 } // namespace
 
 LiveTrafficScreen::LiveTrafficScreen(const AppContext &context, QWidget *parent)
@@ -90,18 +107,17 @@ LiveTrafficScreen::LiveTrafficScreen(const AppContext &context, QWidget *parent)
 
     QVBoxLayout *layout = trafficparts::screenColumn(this);
 
-    QHBoxLayout *toolbar = trafficparts::toolbar(m_search);
+    auto *toolbar = new TrafficToolbar(m_search, this);
     auto *countGroup = new QHBoxLayout;
     countGroup->setSpacing(8);
     countGroup->addWidget(m_dot);
     countGroup->addWidget(m_count);
     countGroup->addWidget(trafficparts::countCaption(QStringLiteral("entries"), this));
-    toolbar->addLayout(countGroup);
-    toolbar->addStretch(1);
+    toolbar->addLeading(countGroup);
     m_pauseButton->setAction([this] { togglePause(); });
-    toolbar->addWidget(m_pauseButton);
-    toolbar->addWidget(trafficparts::clearButton([this] { clear(); }, this));
-    layout->addLayout(toolbar);
+    toolbar->addAction(steadySlot(m_pauseButton, this));
+    toolbar->addAction(trafficparts::clearButton([this] { clear(); }, this));
+    layout->addWidget(toolbar);
     layout->addWidget(m_panel, 1);
 
     m_list->setModel(m_filtered);

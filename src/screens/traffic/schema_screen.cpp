@@ -1,6 +1,7 @@
 // The schema drift screen.
 #include "screens/traffic/schema_screen.h"
 
+#include "app/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
@@ -31,6 +32,7 @@ void makeTransparent(QListView *view)
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    useThinScrollBars(view);
     view->viewport()->setAutoFillBackground(false);
     QPalette clear = view->palette();
     clear.setColor(QPalette::Base, Qt::transparent);

@@ -10,6 +10,12 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+namespace {
+
+constexpr int ToolbarSpacing = 12;
+
+} // namespace
+
 namespace trafficparts {
 
 QVBoxLayout *screenColumn(QWidget *owner)
@@ -23,13 +29,18 @@ QVBoxLayout *screenColumn(QWidget *owner)
 QHBoxLayout *toolbar(SearchField *filter)
 {
     auto *row = new QHBoxLayout;
-    row->setSpacing(12);
+    row->setSpacing(ToolbarSpacing);
     if (filter) {
-        filter->setPlaceholder(QStringLiteral("Filter by path, host, status\u2026"));
-        filter->setMaximumWidth(340);
+        setUpFilter(filter);
         row->addWidget(filter, 1);
     }
     return row;
+}
+
+void setUpFilter(SearchField *filter)
+{
+    filter->setPlaceholder(QStringLiteral("Filter by path, host, status\u2026"));
+    filter->setMaximumWidth(340);
 }
 
 SnowText *countCaption(const QString &text, QWidget *parent)
@@ -50,6 +61,82 @@ SecondaryButton *clearButton(std::function<void()> action, QWidget *parent)
 }
 
 } // namespace trafficparts
+
+TrafficToolbar::TrafficToolbar(SearchField *filter, QWidget *parent)
+    : QWidget(parent)
+    , m_filter(filter)
+    , m_top(new QHBoxLayout)
+    , m_below(new QHBoxLayout)
+    , m_actions(new QHBoxLayout)
+{
+    auto *rows = new QVBoxLayout(this);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(8);
+    rows->addLayout(m_top);
+    rows->addLayout(m_below);
+    m_top->setSpacing(ToolbarSpacing);
+    m_actions->setSpacing(ToolbarSpacing);
+    trafficparts::setUpFilter(filter);
+    m_top->addWidget(filter, 1);
+    // Stretch 0: the gap only takes what the filter, at its widest, leaves.
+    m_top->addStretch(0);
+    m_top->addLayout(m_actions);
+    m_below->addStretch(1);
+}
+
+void TrafficToolbar::addLeading(QLayout *group)
+{
+    // After the filter and the groups before it, ahead of the gap.
+    m_top->insertLayout(1 + m_leadingGroups++, group);
+    fit();
+}
+
+void TrafficToolbar::addAction(QWidget *action)
+{
+    m_actions->addWidget(action);
+    fit();
+}
+
+int TrafficToolbar::leadingMinimumWidth() const
+{
+    int width = 0;
+    for (int i = 0; i < m_top->count(); ++i) {
+        QLayoutItem *item = m_top->itemAt(i);
+        if (item->layout() == m_actions || item->isEmpty())
+            continue;
+        if (width > 0)
+            width += m_top->spacing();
+        width += item->widget() == m_filter ? item->minimumSize().width() : item->sizeHint().width();
+    }
+    return width;
+}
+
+QSize TrafficToolbar::minimumSizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    return {qMax(leadingMinimumWidth(), m_actions->sizeHint().width()) + margins.left() + margins.right(),
+            QWidget::minimumSizeHint().height()};
+}
+
+void TrafficToolbar::fit()
+{
+    const int oneRow = leadingMinimumWidth() + m_top->spacing() + m_actions->sizeHint().width();
+    const bool below = contentsRect().width() < oneRow;
+    if (below == m_actionsBelow)
+        return;
+    m_actionsBelow = below;
+    QHBoxLayout *from = below ? m_top : m_below;
+    QHBoxLayout *to = below ? m_below : m_top;
+    from->removeItem(m_actions);
+    m_actions->setParent(nullptr);
+    to->addLayout(m_actions);
+}
+
+void TrafficToolbar::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fit();
+}
 
 bool KeyedContent::rebuild(const QString &key)
 {

@@ -1,8 +1,9 @@
 // Test fixture: an EngineClient against the real stand-in engine, on temporary data and settings.
 #pragma once
 
-// The preferences file is temporary and sets proxy port 0, so the engine takes any free port;
-// TearDown shuts the link down and waits until the engine process is gone.
+// The preferences file is temporary; clients get proxy port 0, so the engine takes any free port,
+// unless the test stores a port of its own. TearDown shuts the link down and waits until the engine
+// process is gone.
 
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
@@ -25,7 +26,6 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini")));
-        Preferences::instance().setValue(PrefKey::ProxyPort, 0);
         Preferences::instance().setValue(PrefKey::AnalyticsOptIn, false);
         m_client = makeClient();
     }
@@ -43,6 +43,9 @@ protected:
         auto client = std::make_unique<EngineClient>();
         client->setEngineExecutable(testsupport::standinEnginePath());
         client->setDataDirectory(dataDir());
+        // A stored 0 reads as the default port, so "any free port" is set on the client itself.
+        if (!Preferences::instance().contains(PrefKey::ProxyPort))
+            client->setProxyPort(0);
         return client;
     }
 

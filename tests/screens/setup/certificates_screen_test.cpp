@@ -13,13 +13,18 @@
 #include "design/ks_button.h"
 #include "design/snow_toast.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 using setuptest::click;
@@ -233,6 +238,38 @@ TEST_F(CertificatesTest, ExportWritesThePemExactlyAndRevealsIt)
     EXPECT_EQ(readAll(target), QByteArray::fromStdString(ca.certPEM));
     EXPECT_EQ(opened, QStringList{dir.path()});
     EXPECT_FALSE(screen->exportToast()->isVisible());
+}
+
+TEST_F(CertificatesTest, ExportTakesATypedNameWithQuotesAsOneName)
+{
+    ctx.engine().setCaInfo(generatedCa("/x/ca.pem"));
+    // The real save panel, opened in a home of the test's own; the name is typed as a user would.
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", dir.path().toUtf8());
+    QString typedInto;
+    std::function<void()> typeName = [&] {
+        auto *panel = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        auto *field = panel ? panel->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!field) {
+            QTimer::singleShot(10, screen.get(), typeName);
+            return;
+        }
+        typedInto = panel->directory().absolutePath();
+        testsupport::retype(field, QStringLiteral("my \"ca\".pem"));
+        QTest::keyClick(field, Qt::Key_Return);
+        // A panel that did not take the name fails the test instead of waiting for ever.
+        if (panel->isVisible())
+            panel->reject();
+    };
+    QTimer::singleShot(0, screen.get(), typeName);
+    click(screen->exportButton());
+    qputenv("HOME", home);
+
+    EXPECT_EQ(typedInto, QDir(dir.path()).absolutePath());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("my \"ca\".pem")});
+    EXPECT_EQ(readAll(dir.filePath(QStringLiteral("my \"ca\".pem"))),
+              QByteArray::fromStdString(generatedCa("/x/ca.pem").certPEM));
+    EXPECT_EQ(opened, QStringList{dir.path()});
 }
 
 TEST_F(CertificatesTest, CancelledExportWritesAndRevealsNothing)

@@ -90,6 +90,8 @@ TEST_F(SettingsTest, StoredPortOutOfRangeReadsAsTheDefault)
     EXPECT_EQ(screen->portField()->text(), "9999");
     Preferences::instance().setValue(PrefKey::ProxyPort, 0);
     EXPECT_EQ(screen->portField()->text(), "9999");
+    // The engine link starts the engine on the port the field shows.
+    EXPECT_EQ(EngineClient().proxyPort(), 9999);
     Preferences::instance().setValue(PrefKey::ProxyPort, 443);
     EXPECT_EQ(screen->portField()->text(), "443");
 }

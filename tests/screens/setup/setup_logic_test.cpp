@@ -1,17 +1,21 @@
 // The setup screens' pure decisions: commands that survive a real shell, CA states, port input, status texts.
 #include "design/palette.h"
 #include "platform/fake_tool.h"
+#include "platform/tool_runner.h"
 #include "screens/setup/setup_logic.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 using namespace SetupLogic;
@@ -74,6 +78,19 @@ CAInfo caAt(const std::string &path)
     return ca;
 }
 
+// A self-signed CA certificate (P-256), valid until 2126.
+const QByteArray TestCaPem = "-----BEGIN CERTIFICATE-----\n"
+                             "MIIBjjCCATOgAwIBAgIUdM4JqupyejZx3vPBBQWrh1jc15UwCgYIKoZIzj0EAwIw\n"
+                             "GzEZMBcGA1UEAwwQS2VzdHJpb24gVGVzdCBDQTAgFw0yNjEyMDcxNDUyMDNaGA8y\n"
+                             "MTI2MTExMzE0NTIwM1owGzEZMBcGA1UEAwwQS2VzdHJpb24gVGVzdCBDQTBZMBMG\n"
+                             "ByqGSM49AgEGCCqGSM49AwEHA0IABPwXSXaIuiGEBV+uDmRlWMv0nHLFzorwsxOD\n"
+                             "wHckT0Fkcu1FCLUa/o9e3g1VSzy9NI4g69Rph9/iiaSKNDM0PSmjUzBRMB0GA1Ud\n"
+                             "DgQWBBS943SJzXnh3MI+X/Y/N/ey5qUgeTAfBgNVHSMEGDAWgBS943SJzXnh3MI+\n"
+                             "X/Y/N/ey5qUgeTAPBgNVHRMBAf8EBTADAQH/MAoGCCqGSM49BAMCA0kAMEYCIQCU\n"
+                             "KmhKiGDiOo0HkbArKH/Eqsu+dIDZ1DvZEVUzs8Px7wIhANfwTuouP+D2YcxI1oeg\n"
+                             "wfvI9W+UNJDLx8jIFEsKWrjW\n"
+                             "-----END CERTIFICATE-----\n";
+
 const QStringList HostilePaths = {
     QStringLiteral("/tmp/my certs/kestrion ca.pem"),
     QStringLiteral("/tmp/quote\"inside.pem"),
@@ -89,16 +106,68 @@ const QStringList HostilePaths = {
 
 TEST_F(ShellRun, ManualTrustCommandHandsCertutilEveryPathExactly)
 {
-    for (const QString &path : HostilePaths) {
+    for (const QString &hostile : HostilePaths) {
+        // Each file exists with its own content, which names the CA as kestrion-trust does.
+        const QString path = dir.path() + hostile;
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        QFile pem(path);
+        ASSERT_TRUE(pem.open(QIODevice::WriteOnly));
+        pem.write(path.toUtf8());
+        pem.close();
+        const QString nickname = QStringLiteral("Kestrion Root CA ")
+                                 + QString::fromLatin1(QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256)
+                                                           .toHex()
+                                                           .left(16));
         const QStringList args = run(manualTrustCommand(caAt(path.toStdString())), "certutil");
         ASSERT_EQ(args.size(), 9) << path.toStdString();
-        EXPECT_EQ(args, (QStringList{"-d", "sql:" + home() + "/.pki/nssdb", "-A", "-t", "C,,", "-n",
-                                     "Kestrion Root CA", "-i", path}))
+        EXPECT_EQ(args, (QStringList{"-d", "sql:" + home() + "/.pki/nssdb", "-A", "-t", "C,,", "-n", nickname,
+                                     "-i", path}))
             << path.toStdString();
     }
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("PWNED"))));
     // The database folder is made when the account has none.
     EXPECT_TRUE(QFileInfo(home() + QStringLiteral("/.pki/nssdb")).isDir());
+}
+
+TEST(ManualTrustCommand, AddsTheCaOnceBesideTheOneClickTrustInAPrivateFolder)
+{
+    const QString certutil = QStandardPaths::findExecutable(QStringLiteral("certutil"));
+    if (certutil.isEmpty())
+        GTEST_SKIP() << "certutil is not installed";
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QString pem = home.filePath(QStringLiteral("kestrion ca.pem"));
+    QFile file(pem);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(TestCaPem);
+    file.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    auto runWithHome = [&](const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        return QString::fromUtf8(process.readAllStandardOutput());
+    };
+
+    // The copied command first, under a common umask, through Debian's /bin/sh; then the one-click trust.
+    runWithHome(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("umask 022; ")
+                                                                      + manualTrustCommand(caAt(pem.toStdString()))});
+    const QString nssdb = home.filePath(QStringLiteral(".pki/nssdb"));
+    EXPECT_EQ(std::filesystem::status(nssdb.toStdString()).permissions(), std::filesystem::perms::owner_all);
+    const QString trusted = runWithHome(ToolPaths::trustScript(),
+                                        {QStringLiteral("add-trusted-cert"), QStringLiteral("-r"),
+                                         QStringLiteral("trustRoot"), pem});
+    const QString nickname = trusted.section(QLatin1Char('"'), 1, 1);
+    ASSERT_TRUE(nickname.startsWith(QStringLiteral("Kestrion Root CA "))) << trusted.toStdString();
+
+    const QString listed = runWithHome(certutil, {QStringLiteral("-L"), QStringLiteral("-d"), QStringLiteral("sql:") + nssdb});
+    const QStringList entries = listed.split(QLatin1Char('\n')).filter(QStringLiteral("Kestrion Root CA"));
+    ASSERT_EQ(entries.size(), 1) << listed.toStdString();
+    EXPECT_EQ(entries.first().section(QStringLiteral("  "), 0, 0).trimmed(), nickname);
+    EXPECT_TRUE(entries.first().simplified().endsWith(QStringLiteral("C,,")));
 }
 
 TEST_F(ShellRun, CurlCommandSpansTwoLinesAndReachesCurlExactly)
@@ -127,13 +196,16 @@ TEST(ShellQuote, OrdinaryPathsStayAsTheyAre)
 
 TEST(ManualTrustCommand, NamesTheFileWhenThereIsNoCaAndKeepsAnEmptyPathEmpty)
 {
-    const QString prefix = QStringLiteral(
-        "mkdir -p \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || certutil -d \"sql:$HOME/.pki/nssdb\" "
-        "-N --empty-password; } && certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA\" -i ");
-    EXPECT_EQ(manualTrustCommand(std::nullopt), prefix + "kestrion-ca.pem");
+    const auto expected = [](const QString &file) {
+        return QStringLiteral("mkdir -p -m 700 \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
+                              "certutil -d \"sql:$HOME/.pki/nssdb\" -N --empty-password; } && certutil -d "
+                              "\"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA $(sha256sum < ")
+               + file + QStringLiteral(" | cut -c1-16)\" -i ") + file;
+    };
+    EXPECT_EQ(manualTrustCommand(std::nullopt), expected("kestrion-ca.pem"));
     CAInfo empty;
-    EXPECT_EQ(manualTrustCommand(empty), prefix + "''");
-    EXPECT_EQ(manualTrustCommand(caAt("/var/ca.pem")), prefix + "/var/ca.pem");
+    EXPECT_EQ(manualTrustCommand(empty), expected("''"));
+    EXPECT_EQ(manualTrustCommand(caAt("/var/ca.pem")), expected("/var/ca.pem"));
 }
 
 TEST(CurlCommand, PlaceholderForAMissingOrEmptyPathAndThePortOnTheSecondLine)

@@ -490,6 +490,8 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
     ASSERT_NE(words, nullptr);
     QCoreApplication::processEvents();
     const int wideSearch = m_screen->searchField()->width();
+    EXPECT_EQ(wideSearch, 340) << "the gap takes only what the filter leaves";
+    EXPECT_FALSE(m_screen->toolbar()->actionsBelow());
     EXPECT_EQ(m_screen->list()->width(), 751 - 2 * 24 - 2 * 12) << "the table spans the screen";
 
     m_screen->select(QStringLiteral("p0"));
@@ -508,6 +510,22 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
     EXPECT_LE(cells.latency.right(), row.right() + 1);
     EXPECT_GE(m_screen->searchField()->width(), 160);
     EXPECT_GE(words->width(), words->sizeHint().width()) << "the word \"records\" stays whole";
+    // Refresh and Clear stay whole and in sight beside the record, on a row of their own.
+    EXPECT_TRUE(m_screen->toolbar()->actionsBelow());
+    for (const QString &title : {QStringLiteral("Refresh"), QStringLiteral("Clear")}) {
+        SecondaryButton *button = nullptr;
+        for (SecondaryButton *candidate : m_screen->toolbar()->findChildren<SecondaryButton *>())
+            if (candidate->title() == title)
+                button = candidate;
+        ASSERT_NE(button, nullptr) << title.toStdString();
+        EXPECT_TRUE(button->isVisible());
+        EXPECT_EQ(button->width(), button->sizeHint().width()) << title.toStdString();
+        const QRect shown(button->mapTo(m_screen, QPoint(0, 0)), button->rect().size());
+        EXPECT_GE(shown.left(), 0) << title.toStdString();
+        EXPECT_LE(shown.right(), m_screen->detailPanel()->x()) << title.toStdString();
+        EXPECT_FALSE(shown.intersects(QRect(m_screen->searchField()->mapTo(m_screen, QPoint(0, 0)),
+                                            m_screen->searchField()->size())));
+    }
     traffictest::render(&m_host, QStringLiteral("history-detail-beside-info-panel"));
     // The rest of the table is a sideways scroll away.
     QScrollBar *across = nullptr;
@@ -524,6 +542,7 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
     QCoreApplication::processEvents();
     EXPECT_EQ(m_screen->list()->width(), 751 - 2 * 24 - 2 * 12);
     EXPECT_EQ(m_screen->searchField()->width(), wideSearch);
+    EXPECT_FALSE(m_screen->toolbar()->actionsBelow());
 }
 
 TEST_F(History, RendersListLoadingAndEmptyInBothThemes)

@@ -15,6 +15,7 @@
 #include "design/snow_text.h"
 #include "traffic_test_support.h"
 
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -219,6 +220,39 @@ TEST_F(LiveScreen, FollowsTheNewestRowAlsoOnceTheListIsFull)
     feed(m_engine, 1, "c");
     EXPECT_EQ(m_screen->followCount(), before + 1);
     EXPECT_EQ(bar->value(), 0);
+}
+
+TEST_F(LiveScreen, FilterTakesItsFullWidthAndNothingMovesWhenPauseSwaps)
+{
+    m_engine.setProxyRunning(true);
+    open();
+    QCoreApplication::processEvents();
+    SearchField *field = m_screen->searchField();
+    EXPECT_EQ(field->width(), 340) << "the gap takes only what the filter leaves";
+    const QLineEdit *edit = field->lineEdit();
+    EXPECT_LE(edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + 8, edit->width())
+        << "the placeholder shows whole";
+
+    SecondaryButton *clear = nullptr;
+    for (SecondaryButton *button : m_screen->findChildren<SecondaryButton *>())
+        if (button->title() == QStringLiteral("Clear"))
+            clear = button;
+    ASSERT_NE(clear, nullptr);
+    // Also where the filter is narrower than its widest.
+    for (const int width : {1000, 640}) {
+        m_host.resize(width, 640);
+        QCoreApplication::processEvents();
+        const QRect filterAt = field->geometry();
+        const QPoint clearAt = clear->mapTo(m_screen, QPoint(0, 0));
+        m_screen->togglePause();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(field->geometry(), filterAt) << width;
+        EXPECT_EQ(clear->mapTo(m_screen, QPoint(0, 0)), clearAt) << width;
+        EXPECT_EQ(m_screen->pauseButton()->visibleRegion().boundingRect(), m_screen->pauseButton()->rect())
+            << "\"Resume\" shows whole";
+        traffictest::render(&m_host, QStringLiteral("live-toolbar-paused-") + QString::number(width));
+        m_screen->togglePause();
+    }
 }
 
 TEST_F(LiveScreen, PauseClearResume)

@@ -12,6 +12,9 @@
 #include "traffic_test_support.h"
 
 #include <QListView>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 
 namespace {
@@ -182,6 +185,32 @@ TEST_F(SchemaScreenTest, ShowsFindingsAndBaselinesAndTheirCounts)
         shown.append(m_screen->baselineModel()->index(row).data().toString());
     EXPECT_EQ(shown, (QStringList{"B", "a", "b"}));
     EXPECT_EQ(fetches(), 1); // switching tabs reloads nothing
+}
+
+TEST_F(SchemaScreenTest, BothListsUseTheThinScrollBarsWithoutArrows)
+{
+    open();
+    for (int i = 0; i < 12; ++i) {
+        std::string event = DriftEvent;
+        event.replace(event.find("\"t3\""), 4, "\"t" + std::to_string(10 + i) + "\"");
+        m_client.handleEvent(event);
+    }
+    QCoreApplication::processEvents();
+    ASSERT_EQ(m_screen->content(), SchemaScreen::Content::driftList);
+    EXPECT_TRUE(m_screen->driftList()->verticalScrollBar()->isVisible());
+    traffictest::render(&m_host, QStringLiteral("schema-drift-scrolling"));
+    for (QListView *list : {m_screen->driftList(), m_screen->baselineList()}) {
+        QScrollBar *bar = list->verticalScrollBar();
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = Qt::Vertical;
+        option.subControls = QStyle::SC_All;
+        option.maximum = 100;
+        option.pageStep = 10;
+        EXPECT_TRUE(bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarAddLine, bar).isEmpty());
+        EXPECT_TRUE(bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSubLine, bar).isEmpty());
+        EXPECT_LE(bar->sizeHint().width(), 10);
+    }
 }
 
 TEST_F(SchemaScreenTest, RowsToggleOnTheSummaryAndRelearnFromTheDetail)
