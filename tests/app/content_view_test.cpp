@@ -17,6 +17,7 @@
 
 #include "app/qt_printers.h"
 #include "app/test_routes.h"
+#include "support/temp_preferences.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -47,7 +48,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        Preferences::instance().useFile(dir.filePath("prefs.ini"));
         Preferences::instance().setValue(PrefKey::OnboardedV1, true);
     }
 
@@ -58,7 +58,7 @@ protected:
         return *m_view;
     }
 
-    QTemporaryDir dir;
+    testsupport::TemporaryPreferencesDir dir;
     AppState state;
     EngineClient engine;
     ShellRegistry registry;
@@ -346,8 +346,7 @@ TEST(RootViewStartup, SnapshotArgumentMustMatchExactly)
 
 TEST(RootViewStartup, SnapshotLaunchBootsNothing)
 {
-    QTemporaryDir dir;
-    Preferences::instance().useFile(dir.filePath("prefs.ini"));
+    testsupport::TemporaryPreferencesDir dir;
     Preferences::instance().setValue(PrefKey::OnboardedV1, true);
     RootView::Options options;
     options.arguments = {"kestrion", "--snapshot"};

@@ -18,6 +18,7 @@
 #include "support/test_support.h"
 
 #include "app/qt_printers.h"
+#include "support/temp_preferences.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -51,7 +52,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini")));
         Preferences::instance().setValue(PrefKey::ProxyPort, freePort());
         Preferences::instance().setValue(PrefKey::OnboardedV1, true);
         RootView::Options options;
@@ -80,7 +80,7 @@ protected:
         }, 15000);
     }
 
-    QTemporaryDir m_dir;
+    testsupport::TemporaryPreferencesDir m_dir;
     ShellRegistry m_registry;
     std::unique_ptr<RootView> m_window;
 };
@@ -250,8 +250,7 @@ TEST_F(ShellWindow, RendersInBothAppearances)
 
 TEST(ShellStartup, SendsAppLaunchBeforeBootingWithTheAutostartPreference)
 {
-    QTemporaryDir dir;
-    Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
+    testsupport::TemporaryPreferencesDir dir;
     Preferences::instance().setValue(PrefKey::OnboardedV1, true);
     Preferences::instance().setValue(PrefKey::AnalyticsOptIn, true);
     Preferences::instance().setValue(PrefKey::AutostartPref, false);

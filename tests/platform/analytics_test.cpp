@@ -3,6 +3,7 @@
 #include "platform/preferences.h"
 #include "support/fake_control_server.h"
 #include "support/test_support.h"
+#include "support/temp_preferences.h"
 
 #include <QTemporaryDir>
 
@@ -13,13 +14,11 @@ namespace {
 class AnalyticsEvents : public ::testing::Test
 {
 protected:
-    void SetUp() override { Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini"))); }
-
     QString endpoint() const { return QStringLiteral("http://127.0.0.1:%1/events").arg(m_server.port()); }
     int posts() const { return int(m_server.matching("POST", "/events").size()); }
     static void settle(int ms) { testsupport::waitFor([] { return false; }, ms); }
 
-    QTemporaryDir m_dir;
+    testsupport::TemporaryPreferencesDir m_dir;
     FakeControlServer m_server;
 };
 

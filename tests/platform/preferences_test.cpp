@@ -1,4 +1,5 @@
 #include "platform/preferences.h"
+#include "support/temp_preferences.h"
 
 #include <QTemporaryDir>
 
@@ -7,9 +8,8 @@
 // The engine is started with this port, so a hand-edited value that is no port must not reach it.
 TEST(Preferences, ProxyPortOutsideThePortRangeReadsAsTheDefault)
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryPreferencesDir dir;
     Preferences &prefs = Preferences::instance();
-    prefs.useFile(dir.filePath(QStringLiteral("prefs.ini")));
     EXPECT_EQ(Preferences::proxyPort(), 9999);
     for (const auto &[stored, read] : {std::pair{QVariant(8080), 8080}, {QVariant(1), 1}, {QVariant(65535), 65535},
                                        {QVariant(0), 9999}, {QVariant(65536), 9999}, {QVariant(-80), 9999},

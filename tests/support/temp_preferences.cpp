@@ -1,25 +1,20 @@
 // Linked into a test program, this starts every test on a temporary preferences file, never the user's settings.
-#include "platform/preferences.h"
-
-#include <QTemporaryDir>
+#include "support/temp_preferences.h"
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
 class TemporaryPreferences final : public ::testing::Environment
 {
 public:
-    void SetUp() override
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        Preferences::instance().useFile(m_dir->filePath(QStringLiteral("prefs.ini")));
-    }
-
+    void SetUp() override { m_dir = std::make_unique<testsupport::TemporaryPreferencesDir>(); }
     void TearDown() override { m_dir.reset(); }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<testsupport::TemporaryPreferencesDir> m_dir;
 };
 
 const auto *const registered = ::testing::AddGlobalTestEnvironment(new TemporaryPreferences);

@@ -5,6 +5,7 @@
 #include "platform/analytics.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
+#include "support/temp_preferences.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -54,9 +55,8 @@ protected:
 
     static void settle(int ms) { testsupport::waitFor([] { return false; }, ms); }
 
-    QTemporaryDir m_dir;
     // Before the client exists, which reads the proxy port from the preferences.
-    const bool m_prefsReady = (Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini"))), true);
+    testsupport::TemporaryPreferencesDir m_dir;
     FakeControlServer m_server;
     std::function<std::optional<CannedReply>(const RecordedRequest &)> m_special;
     EngineClient m_client;

@@ -8,6 +8,7 @@
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
+#include "support/temp_preferences.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -25,7 +26,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini")));
         Preferences::instance().setValue(PrefKey::AnalyticsOptIn, false);
         m_client = makeClient();
     }
@@ -108,6 +108,6 @@ protected:
             testsupport::waitFor([pid] { return !processAlive(pid); }, 5000);
     }
 
-    QTemporaryDir m_dir;
+    testsupport::TemporaryPreferencesDir m_dir;
     std::unique_ptr<EngineClient> m_client;
 };

@@ -3,6 +3,7 @@
 #include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
+#include "support/temp_preferences.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -29,9 +30,8 @@ protected:
 
     QByteArray portLine() const { return "KESTRION_CONTROL_PORT=" + QByteArray::number(m_server.port()) + "\n"; }
 
-    QTemporaryDir m_dir;
     // Before the client exists, which reads the proxy port from the preferences.
-    const bool m_prefsReady = (Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini"))), true);
+    testsupport::TemporaryPreferencesDir m_dir;
     FakeControlServer m_server;
     EngineClient m_client;
 };
@@ -103,8 +103,7 @@ TEST_F(EngineOutput, LogKeepsTheNewest200Lines)
 
 TEST(EngineLocations, EnvironmentOverridesWinAndTheDataDirectoryIsCreated)
 {
-    QTemporaryDir dir;
-    Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
+    testsupport::TemporaryPreferencesDir dir;
     EngineClient client;
     client.setEngineExecutable(QStringLiteral("/opt/set-by-test/kestrion-engine"));
     client.setDataDirectory(dir.filePath(QStringLiteral("set")));

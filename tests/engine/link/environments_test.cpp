@@ -68,9 +68,7 @@ TEST_F(EnvironmentsOnEngine, PendingPushReachesTheEngineBeforeShutdown)
 class EnvironmentEdits : public ::testing::Test
 {
 protected:
-    void SetUp() override { Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini"))); }
-
-    QTemporaryDir m_dir;
+    testsupport::TemporaryPreferencesDir m_dir;
     EngineClient m_client;
 };
 

@@ -2,6 +2,7 @@
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
+#include "support/temp_preferences.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -28,16 +29,14 @@ const char HealthJson[] = R"({"status":"ok","version":"1.0","pid":42,"uptimeSeco
 class EventHandling : public ::testing::Test
 {
 protected:
-
     void sendRequests(int count, int firstId = 0)
     {
         for (int i = firstId; i < firstId + count; ++i)
             m_client.handleEvent(requestEvent("t" + std::to_string(i)));
     }
 
-    QTemporaryDir m_dir;
     // Before the client exists, which reads the proxy port from the preferences.
-    const bool m_prefsReady = (Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini"))), true);
+    testsupport::TemporaryPreferencesDir m_dir;
     EngineClient m_client;
 };
 

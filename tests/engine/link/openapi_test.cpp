@@ -1,6 +1,7 @@
 // OpenAPI import: JSON and YAML specifications become a project on the real stand-in engine,
 // with the summary banner and log lines; failures keep routes and projects as they were.
 #include "ops_test_support.h"
+#include "support/temp_preferences.h"
 
 using opstest::endpointIds;
 using opstest::route;
@@ -180,8 +181,7 @@ TEST_F(OpenAPIAnswers, SuccessStatusWithoutRouteCountIsAFailure)
 
 TEST(OpenAPIUnreachable, ClosedPortSaysEngineUnreachable)
 {
-    QTemporaryDir dir;
-    Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
+    testsupport::TemporaryPreferencesDir dir;
     quint16 closedPort = 0;
     {
         QTcpServer probe;

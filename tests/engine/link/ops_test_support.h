@@ -6,6 +6,7 @@
 #include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
+#include "support/temp_preferences.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -84,7 +85,6 @@ protected:
 
     void SetUp() override
     {
-        Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini")));
         m_server.setResponder([this](const RecordedRequest &request) {
             if (m_answer)
                 if (std::optional<CannedReply> special = m_answer(request))
@@ -117,7 +117,7 @@ protected:
         return reply;
     }
 
-    QTemporaryDir m_dir;
+    testsupport::TemporaryPreferencesDir m_dir;
     FakeControlServer m_server;
     Answer m_answer;
     EngineClient m_client;

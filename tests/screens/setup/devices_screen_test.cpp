@@ -12,6 +12,7 @@
 #include "design/ks_button.h"
 #include "design/snow_empty_state.h"
 #include "design/snow_toast.h"
+#include "support/temp_preferences.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -38,7 +39,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
         ctxHolder = std::make_unique<setuptest::Context>();
         // "list" prints the listing; "keychain" waits while a hold file exists, then answers from files.
         const QString xcrun = faketool::write(
@@ -74,7 +74,7 @@ protected:
 
     bool idle() { return testsupport::waitFor([this] { return !ctx().simulators.busy(); }, 20000); }
 
-    QTemporaryDir dir;
+    testsupport::TemporaryPreferencesDir dir;
     std::optional<faketool::ScopedEnv> env;
     std::unique_ptr<setuptest::Context> ctxHolder;
     setuptest::Context &ctx() { return *ctxHolder; }

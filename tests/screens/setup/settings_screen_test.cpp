@@ -11,6 +11,7 @@
 #include "design/snow_segmented.h"
 #include "design/snow_switch.h"
 #include "design/snow_text_field.h"
+#include "support/temp_preferences.h"
 
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -27,7 +28,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
         ctxHolder = std::make_unique<setuptest::Context>();
     }
 
@@ -47,7 +47,7 @@ protected:
 
     static int storedPort() { return Preferences::instance().intValue(PrefKey::ProxyPort, -1); }
 
-    QTemporaryDir dir;
+    testsupport::TemporaryPreferencesDir dir;
     std::unique_ptr<setuptest::Context> ctxHolder;
     setuptest::Context &ctx() { return *ctxHolder; }
 };

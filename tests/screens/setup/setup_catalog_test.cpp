@@ -11,6 +11,7 @@
 #include "setup_test_support.h"
 
 #include "design/ks_button.h"
+#include "support/temp_preferences.h"
 
 #include <QTemporaryDir>
 
@@ -20,9 +21,8 @@ using setuptest::click;
 
 TEST(SetupCatalog, ScreensAndSheetsOpenInTheMainWindow)
 {
-    QTemporaryDir dir;
+    testsupport::TemporaryPreferencesDir dir;
     ASSERT_TRUE(dir.isValid());
-    Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
     ShellRegistry registry;
     installSetupScreens(registry);
     setuptest::Context ctx;

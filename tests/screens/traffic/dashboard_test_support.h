@@ -9,6 +9,7 @@
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
 #include "screens/traffic/dashboard_screen.h"
+#include "support/temp_preferences.h"
 
 #include <QTemporaryDir>
 
@@ -85,7 +86,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        Preferences::instance().useFile(m_dir.filePath(QStringLiteral("prefs.ini")));
         Fonts::registerApplicationFonts();
     }
 
@@ -98,7 +98,7 @@ protected:
         return *m_screen;
     }
 
-    QTemporaryDir m_dir;
+    testsupport::TemporaryPreferencesDir m_dir;
     AppState state;
     EngineClient engine;
     std::unique_ptr<DashboardScreen> m_screen;
