@@ -119,25 +119,36 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
             }
         });
     });
-    std::string batch;
-    for (const auto &line : events.firstLines)
-        batch += line;
-    events.firstLines.clear();
+    // A batch points into the shared payloads instead of copying them: readers hold one copy between them.
+    static constexpr std::string_view kDataField = "data: ";
+    static constexpr std::string_view kEventEnd = "\n\n";
+    static constexpr std::string_view kKeepAlive = ": keep-alive\n\n";
+    std::vector<std::string> lines = std::move(events.firstLines);
+    std::vector<EventPayload> payloads;
+    std::vector<asio::const_buffer> batch;
+    bool keepAlive = false;
     for (;;) {
         wakePending->store(false);
-        for (const auto &payload : events.subscription->take(std::chrono::milliseconds(0))) {
-            batch += "data: ";
-            batch += *payload;
-            batch += "\n\n";
-        }
+        for (auto &payload : events.subscription->take(std::chrono::milliseconds(0)))
+            payloads.push_back(std::move(payload));
         if (events.subscription->overflowed())
             break;
-        if (!batch.empty()) {
+        if (!lines.empty() || !payloads.empty() || keepAlive) {
+            for (const auto &line : lines)
+                batch.push_back(asio::buffer(line));
+            for (const auto &payload : payloads) {
+                batch.push_back(asio::buffer(kDataField.data(), kDataField.size()));
+                batch.push_back(asio::buffer(*payload));
+                batch.push_back(asio::buffer(kEventEnd.data(), kEventEnd.size()));
+            }
+            if (keepAlive)
+                batch.push_back(asio::buffer(kKeepAlive.data(), kKeepAlive.size()));
             stream->expires_after(Limits::kProgress);
-            co_await asio::async_write(*stream, http::make_chunk(asio::buffer(batch)),
-                                       asio::redirect_error(asio::use_awaitable, ec));
-            // A large batch's buffer is not kept for the small ones that follow.
-            batch = std::string();
+            co_await asio::async_write(*stream, http::make_chunk(batch), asio::redirect_error(asio::use_awaitable, ec));
+            batch.clear();
+            payloads.clear();
+            lines.clear();
+            keepAlive = false;
             if (ec)
                 break;
             continue;
@@ -149,8 +160,7 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
         }
         wake->expires_after(std::chrono::seconds(10));
         co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
-        if (!ec) // ten quiet seconds
-            batch = ": keep-alive\n\n";
+        keepAlive = !ec; // ten quiet seconds
     }
     events.subscription->setWaker(nullptr);
 }

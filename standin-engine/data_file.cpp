@@ -246,7 +246,10 @@ void removeStaleTemporaries(const std::filesystem::path &directory)
         for (auto it = std::filesystem::directory_iterator(folder, ec);
              !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            const bool ours = name.find(".tmp-") != std::string::npos
+            // "<file>.tmp" is what engines before unique names left.
+            const bool temporary = name.find(".tmp-") != std::string::npos
+                                   || (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0);
+            const bool ours = temporary
                               && (name.rfind("state.json", 0) == 0 || name.rfind("history.json", 0) == 0
                                   || name.rfind("schema.json", 0) == 0 || name.rfind("kestrion-root-ca.", 0) == 0);
             std::error_code statusError;

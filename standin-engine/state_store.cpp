@@ -218,12 +218,6 @@ std::optional<StateStore::SaveFailure> StateStore::save()
     return failure;
 }
 
-bool StateStore::unsaved() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_changed;
-}
-
 ProjectState *StateStore::findLocked(const std::string &id)
 {
     const auto it = std::find_if(m_projects.begin(), m_projects.end(), [&](const auto &p) { return p.id == id; });

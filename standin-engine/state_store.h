@@ -107,7 +107,6 @@ public:
     // Writes the state when it changed since its last successful save; nothing when the file now holds
     // every change. A failed save leaves the change marked, for the next call to try again.
     std::optional<SaveFailure> save();
-    bool unsaved() const;
 
 private:
     ProjectState *findLocked(const std::string &id);

@@ -28,6 +28,9 @@ std::optional<std::uint64_t> numberOf(const std::string &id)
     return value;
 }
 
+// How a line encoded with an empty id begins.
+constexpr std::string_view kNoId = "{\"id\":\"\"";
+
 constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 constexpr std::uint64_t kHighs = 0x8080808080808080ull;
 
@@ -298,19 +301,13 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
         record.reqBody = clipBody(std::move(*record.reqBody));
     if (record.respBody)
         record.respBody = clipBody(std::move(*record.respBody));
-    // Encoded outside the lock, as most of the cost; only the id, the first field, is put in under it,
-    // so that the order of the numbers is the order of the records.
+    // Encoded outside the lock, as most of the cost; the id, the first field, is numbered under it so
+    // that the order of the numbers is the order of the records, and put in front when the line is saved.
     record.id.clear();
-    const std::string encoded = encodeLine(record);
-    static constexpr std::string_view kNoId = "{\"id\":\"\"";
+    UnsavedLine line {{}, encodeLine(record)};
     std::lock_guard lock(m_mutex);
     record.id = "t-" + std::to_string(m_nextNumber++);
-    std::string line;
-    line.reserve(encoded.size() + record.id.size());
-    line += "{\"id\":\"";
-    line += record.id;
-    line += '"';
-    line.append(encoded, kNoId.size());
+    line.id = record.id;
     const size_t size = line.size();
     if (!m_rewrite) {
         m_unsavedBytes += size;
@@ -320,6 +317,19 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
     trimLocked();
     m_dirty = true;
     return record;
+}
+
+size_t TrafficHistory::UnsavedLine::size() const
+{
+    return withoutId.size() + id.size();
+}
+
+void TrafficHistory::UnsavedLine::appendTo(std::string &out) const
+{
+    out += "{\"id\":\"";
+    out += id;
+    out += '"';
+    out.append(withoutId, kNoId.size());
 }
 
 bool TrafficHistory::matchesFilter(const TrafficRecord &record, const std::string &loweredFilter)
@@ -444,7 +454,7 @@ bool TrafficHistory::saveIfDirty()
         }
         lines.reserve(m_unsavedBytes);
         for (const auto &line : m_unsaved)
-            lines += line;
+            line.appendTo(lines);
         // After a burst every kept record is new: the file is replaced by them instead of growing.
         replace = m_unsavedBytes == m_bytes && m_fileBytes > 0;
         m_unsaved.clear();

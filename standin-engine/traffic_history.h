@@ -61,9 +61,16 @@ private:
     std::deque<TrafficRecord> m_records; // newest first
     std::deque<size_t> m_sizes;          // saved size of each record, same order
     size_t m_bytes = 0;                  // sum of m_sizes
+    // A line as encoded without its id (the first field), which goes in front when it is written.
+    struct UnsavedLine {
+        std::string id;
+        std::string withoutId;
+        size_t size() const;
+        void appendTo(std::string &out) const;
+    };
     // Lines not yet appended, oldest first: always the newest of the kept records, so the file's end
     // holds the rest of them.
-    std::deque<std::string> m_unsaved;
+    std::deque<UnsavedLine> m_unsaved;
     size_t m_unsavedBytes = 0;
     size_t m_fileBytes = 0;              // what the file holds
     bool m_rewrite = false;              // the file must be written whole at the next save

@@ -162,6 +162,7 @@ TEST(DataFolder, AKillInTheMiddleOfWritesLeavesAWholeStateFile)
 
     // As a kill during a save would leave it.
     { std::ofstream(folderOf(dir) / "state.json.tmp-1-2") << "{\"half"; }
+    { std::ofstream(folderOf(dir) / "history.json.tmp") << "{\"half"; }
     { std::ofstream(folderOf(dir) / "notes.tmp-1-2") << "mine"; }
 
     EngineProcess again(data);
@@ -175,7 +176,7 @@ TEST(DataFolder, AKillInTheMiddleOfWritesLeavesAWholeStateFile)
     EXPECT_FALSE(std::filesystem::exists(folderOf(dir) / "state.json.unreadable"));
     // A temporary the kill left behind is cleared away by the next engine; someone else's file is not.
     for (const auto &entry : std::filesystem::directory_iterator(folderOf(dir)))
-        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
 TEST(DataFolder, AWriteThatCouldNotBeSavedIsNotAcknowledgedAndIsSavedOnceItCan)
