@@ -243,27 +243,28 @@ std::optional<size_t> RouteTable::find(std::string_view method, const ProxyTarge
     return best;
 }
 
-const RouteTable &RouteTable::of(const RouteSnapshot &routes)
+std::shared_ptr<const RouteTable> RouteTable::of(const RouteSnapshot &routes)
 {
-    // A table holds its snapshot, so while one is cached no other list can take its address: the address
-    // alone tells whether the cached table is still the right one.
+    // A table holds its snapshot, so while one is alive no other list can take its address: the address
+    // alone tells whether a table is still the right one. Threads only watch the shared table, so an idle
+    // one never keeps an old route list in memory.
     static std::mutex sharedMutex;
     static std::shared_ptr<const RouteTable> shared;
-    thread_local std::shared_ptr<const RouteTable> local;
+    thread_local std::weak_ptr<const RouteTable> seen;
 
     const std::vector<WireRoute> &list = routes;
-    if (local && &static_cast<const std::vector<WireRoute> &>(local->m_routes) == &list)
-        return *local;
+    if (auto table = seen.lock(); table && &table->source() == &list)
+        return table;
     std::lock_guard lock(sharedMutex);
-    if (!shared || &static_cast<const std::vector<WireRoute> &>(shared->m_routes) != &list)
+    if (!shared || &shared->source() != &list)
         shared = std::make_shared<const RouteTable>(routes);
-    local = shared;
-    return *local;
+    seen = shared;
+    return shared;
 }
 
 std::optional<size_t> findRoute(const RouteSnapshot &routes, std::string_view method, const ProxyTarget &target)
 {
-    return RouteTable::of(routes).find(method, target);
+    return RouteTable::of(routes)->find(method, target);
 }
 
 } // namespace standin

@@ -1,5 +1,5 @@
 // The active project's routes compiled for matching: methods lowered, hosts parsed, patterns split and
-// indexed by method, host and port, so a request finds its route without a scan or an allocation.
+// indexed by method, host and port, so a request finds its route without scanning the list or allocating.
 #pragma once
 
 #include "route_matching.h"
@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,9 +23,9 @@ public:
     // Always the answer findRoute gives over the plain list: the first active route, in list order.
     std::optional<size_t> find(std::string_view method, const ProxyTarget &target) const;
 
-    // The table of this snapshot, compiled on the first request that sees it. The reference stays valid
-    // until the calling thread asks for another snapshot's table.
-    static const RouteTable &of(const RouteSnapshot &routes);
+    // The table of this snapshot, compiled on the first request that sees it and kept until a request
+    // comes with another snapshot.
+    static std::shared_ptr<const RouteTable> of(const RouteSnapshot &routes);
 
 private:
     // A request path split into segments, without allocating: paths longer than this are matched
@@ -83,6 +84,7 @@ private:
         std::unordered_map<std::string, HostBuckets, StringHash, std::equal_to<>> byHost;
     };
 
+    const std::vector<WireRoute> &source() const { return m_routes; }
     MethodBuckets &methodFor(std::string_view lowered);
     static void split(std::string_view path, SplitPath &out);
 

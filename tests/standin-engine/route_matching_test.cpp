@@ -245,8 +245,8 @@ TEST(RouteTable, AgreesWithThePlainListOnRandomRoutesAndRequests)
 TEST(RouteTable, IsBuiltOncePerSnapshotAndFollowsARouteChange)
 {
     const RouteSnapshot first = snapshotOf({route("GET", "a.test", "/one"), route("GET", "a.test", "/:any")});
-    const RouteTable &table = RouteTable::of(first);
-    EXPECT_EQ(&RouteTable::of(first), &table);
+    const auto table = RouteTable::of(first);
+    EXPECT_EQ(RouteTable::of(first), table);
     EXPECT_EQ(findRoute(first, "GET", target("http://a.test/two")), 1u);
 
     // A list of the same size with other contents, as a route edit gives.
