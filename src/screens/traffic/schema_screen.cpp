@@ -1,7 +1,7 @@
 // The schema drift screen.
 #include "screens/traffic/schema_screen.h"
 
-#include "app/shell_widgets.h"
+#include "design/shell_widgets.h"
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
