@@ -188,6 +188,15 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
 TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                       const std::string &responseBody, bool whole)
 {
+    TrafficRecord kept = record(plan, request, status, responseBody);
+    if (whole)
+        learnFrom(plan, kept, responseBody);
+    return kept;
+}
+
+TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                      std::string_view responseBody)
+{
     TrafficRecord record = plan.record;
     record.status = status;
     record.latencyMs = static_cast<int>(
@@ -200,13 +209,9 @@ TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &
     }
     record.reqHeaders = std::move(headers);
     if (!request.body.empty())
-        record.reqBody = sanitizeUtf8(request.body.size() > TrafficHistory::kMaxStoredBody + 1
-                                          ? request.body.substr(0, TrafficHistory::kMaxStoredBody + 1)
-                                          : request.body);
+        record.reqBody = sanitizeUtf8(std::string_view(request.body).substr(0, TrafficHistory::kMaxStoredBody + 1));
     if (!responseBody.empty())
-        record.respBody = sanitizeUtf8(responseBody.size() > TrafficHistory::kMaxStoredBody + 1
-                                           ? responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1)
-                                           : responseBody);
+        record.respBody = sanitizeUtf8(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1));
     record.host = sanitizeUtf8(record.host);
     record.path = sanitizeUtf8(record.path);
     if (record.query)
@@ -219,11 +224,15 @@ TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &
     event.request = WireTrafficEvent {kept.id, event.time, kept.method, kept.host, kept.path,
                                       kept.status, kept.latencyMs, kept.injected};
     m_publish(event);
-
-    // Learning reads the whole body; the record only keeps a clipped copy.
-    if (whole && plan.target && status >= 200 && status < 300)
-        learn(kept, responseBody, plan.matchedPath.empty() ? kept.path : plan.matchedPath, plan.projectId);
     return kept;
+}
+
+void ExchangeHandler::learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody)
+{
+    // Learning reads the whole body; the record only keeps a clipped copy.
+    if (plan.target && recorded.status >= 200 && recorded.status < 300)
+        learn(recorded, std::move(responseBody), plan.matchedPath.empty() ? recorded.path : plan.matchedPath,
+              plan.projectId);
 }
 
 ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored)
@@ -253,7 +262,7 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
     return response;
 }
 
-void ExchangeHandler::learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
+void ExchangeHandler::learn(const TrafficRecord &record, std::string responseBody, const std::string &routePath,
                             const std::string &projectId)
 {
     // Only an object or an array is learned from; anything else isn't worth a place in the queue.
@@ -262,7 +271,7 @@ void ExchangeHandler::learn(const TrafficRecord &record, const std::string &resp
         return;
     SchemaLearner::Observation observation {projectId, routeKey(record.method, record.host, routePath),
                                             record.method, record.host, routePath, record.id, record.time};
-    m_schema.observeLater(std::move(observation), responseBody,
+    m_schema.observeLater(std::move(observation), std::move(responseBody),
                           [publish = m_publish, time = record.time](const WireDriftEvent &drift) {
                               EngineEvent event;
                               event.type = "schema_drift";

@@ -244,6 +244,8 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     }
     if (out.contentType.empty())
         out.contentType = contentTypeFor(out.bodyText());
+    // Recorded and handed to learning before it goes out, so whoever has the answer finds both done;
+    // the learning itself happens on its own thread.
     m_handler.finish(plan, request, out.status, out.bodyText(), true);
     lease.release();
 
