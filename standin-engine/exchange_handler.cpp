@@ -11,6 +11,8 @@
 
 #include "engine/records/error_reply.h"
 
+#include <unordered_map>
+
 namespace standin {
 
 bool isLoopbackName(const std::string &hostname)
@@ -37,11 +39,12 @@ std::string ProxiedRequest::header(const std::string &name) const
 namespace {
 
 // A large body the route holds as it stands is answered from the route table itself, not a copy.
-void shareRouteBody(ProxiedResponse &response, const WireRoute &route, const RouteSnapshot &routes)
+// Returns the body shared, if one is.
+const std::string *shareRouteBody(ProxiedResponse &response, const WireRoute &route, const RouteSnapshot &routes)
 {
     constexpr std::size_t kShareFrom = 4096;
     if (response.body.size() < kShareFrom)
-        return;
+        return nullptr;
     const std::string *source = nullptr;
     if (route.body == response.body) {
         source = &route.body;
@@ -54,10 +57,11 @@ void shareRouteBody(ProxiedResponse &response, const WireRoute &route, const Rou
         }
     }
     if (!source)
-        return;
+        return nullptr;
     auto holder = std::make_shared<const RouteSnapshot>(routes);
     response.sharedBody = std::shared_ptr<const std::string>(holder, source);
     std::string().swap(response.body); // assigning an empty string would keep the capacity
+    return source;
 }
 
 // An absolute-form target without the "user:password@" a client may have written into it.
@@ -76,6 +80,32 @@ std::string withoutUserinfo(const std::string &target)
 
 } // namespace
 
+// Content types of the large bodies of one route table, so a large JSON mock isn't validated again on
+// every answer. Holding the table keeps each body's address its own.
+struct ExchangeHandler::ContentTypes {
+    std::mutex mutex;
+    RouteSnapshot table;
+    std::unordered_map<const std::string *, std::string> types;
+
+    std::string of(const RouteSnapshot &routes, const std::string &body)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (routes.empty() || table.empty() || &*routes.begin() != &*table.begin()) {
+                table = routes;
+                types.clear();
+            }
+            if (const auto known = types.find(&body); known != types.end())
+                return known->second;
+        }
+        std::string type = contentTypeFor(body);
+        std::lock_guard lock(mutex);
+        if (!table.empty() && !routes.empty() && &*routes.begin() == &*table.begin())
+            types.emplace(&body, type);
+        return type;
+    }
+};
+
 ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema,
                                  Publish publish)
     : m_state(state)
@@ -83,6 +113,7 @@ ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, Sch
     , m_schema(schema)
     , m_publish(std::move(publish))
     , m_upstream(std::make_unique<Upstream>())
+    , m_contentTypes(std::make_unique<ContentTypes>())
     , m_random(std::random_device {}())
 {
 }
@@ -180,7 +211,8 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     response.status = answer.status;
     if (answer.status != 204 && answer.status != 304) {
         response.body = std::move(answer.body);
-        shareRouteBody(response, *route, view.routes);
+        if (const std::string *shared = shareRouteBody(response, *route, view.routes))
+            response.contentType = m_contentTypes->of(view.routes, *shared);
     }
     return plan;
 }

@@ -100,6 +100,8 @@ private:
     SchemaLearner &m_schema;
     Publish m_publish;
     std::unique_ptr<Upstream> m_upstream;
+    struct ContentTypes;
+    std::unique_ptr<ContentTypes> m_contentTypes;
     mutable std::mutex m_mutex;
     std::set<int> m_ownPorts;
     std::mt19937_64 m_random;
