@@ -57,6 +57,8 @@ public:
         } release {m_connection};
 
         co_await sendContinueIfAsked(m_client, m_header);
+        if (m_hadBody)
+            makeRoomForBody(m_buffer);
         prepareRequest();
         for (;;) {
             if (!m_upstream && !co_await connect())
@@ -214,6 +216,7 @@ private:
     // the host connection kept for the client's next request when it can be.
     asio::awaitable<bool> relayResponse()
     {
+        makeRoomForBody(m_upstreamBuffer);
         auto &incoming = m_responseParser->get();
         m_status = incoming.result_int();
         m_mayLearn = m_status >= 200 && m_status < 300;
