@@ -11,6 +11,8 @@
 
 #include "engine/records/error_reply.h"
 
+#include <unordered_map>
+
 namespace standin {
 
 bool isLoopbackName(const std::string &hostname)
@@ -37,11 +39,12 @@ std::string ProxiedRequest::header(const std::string &name) const
 namespace {
 
 // A large body the route holds as it stands is answered from the route table itself, not a copy.
-void shareRouteBody(ProxiedResponse &response, const WireRoute &route, const RouteSnapshot &routes)
+// Returns the body shared, if one is.
+const std::string *shareRouteBody(ProxiedResponse &response, const WireRoute &route, const RouteSnapshot &routes)
 {
     constexpr std::size_t kShareFrom = 4096;
     if (response.body.size() < kShareFrom)
-        return;
+        return nullptr;
     const std::string *source = nullptr;
     if (route.body == response.body) {
         source = &route.body;
@@ -54,10 +57,11 @@ void shareRouteBody(ProxiedResponse &response, const WireRoute &route, const Rou
         }
     }
     if (!source)
-        return;
+        return nullptr;
     auto holder = std::make_shared<const RouteSnapshot>(routes);
     response.sharedBody = std::shared_ptr<const std::string>(holder, source);
     std::string().swap(response.body); // assigning an empty string would keep the capacity
+    return source;
 }
 
 // An absolute-form target without the "user:password@" a client may have written into it.
@@ -76,6 +80,32 @@ std::string withoutUserinfo(const std::string &target)
 
 } // namespace
 
+// Content types of the large bodies of one route table, so a large JSON mock isn't validated again on
+// every answer. Holding the table keeps each body's address its own.
+struct ExchangeHandler::ContentTypes {
+    std::mutex mutex;
+    RouteSnapshot table;
+    std::unordered_map<const std::string *, std::string> types;
+
+    std::string of(const RouteSnapshot &routes, const std::string &body)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (routes.empty() || table.empty() || &*routes.begin() != &*table.begin()) {
+                table = routes;
+                types.clear();
+            }
+            if (const auto known = types.find(&body); known != types.end())
+                return known->second;
+        }
+        std::string type = contentTypeFor(body);
+        std::lock_guard lock(mutex);
+        if (!table.empty() && !routes.empty() && &*routes.begin() == &*table.begin())
+            types.emplace(&body, type);
+        return type;
+    }
+};
+
 ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema,
                                  Publish publish)
     : m_state(state)
@@ -83,6 +113,7 @@ ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, Sch
     , m_schema(schema)
     , m_publish(std::move(publish))
     , m_upstream(std::make_unique<Upstream>())
+    , m_contentTypes(std::make_unique<ContentTypes>())
     , m_random(std::random_device {}())
 {
 }
@@ -180,13 +211,23 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     response.status = answer.status;
     if (answer.status != 204 && answer.status != 304) {
         response.body = std::move(answer.body);
-        shareRouteBody(response, *route, view.routes);
+        if (const std::string *shared = shareRouteBody(response, *route, view.routes))
+            response.contentType = m_contentTypes->of(view.routes, *shared);
     }
     return plan;
 }
 
 TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                       const std::string &responseBody, bool whole)
+{
+    TrafficRecord kept = record(plan, request, status, responseBody);
+    if (whole)
+        learnFrom(plan, kept, responseBody);
+    return kept;
+}
+
+TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                      std::string_view responseBody)
 {
     TrafficRecord record = plan.record;
     record.status = status;
@@ -200,13 +241,9 @@ TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &
     }
     record.reqHeaders = std::move(headers);
     if (!request.body.empty())
-        record.reqBody = sanitizeUtf8(request.body.size() > TrafficHistory::kMaxStoredBody + 1
-                                          ? request.body.substr(0, TrafficHistory::kMaxStoredBody + 1)
-                                          : request.body);
+        record.reqBody = sanitizeUtf8(std::string_view(request.body).substr(0, TrafficHistory::kMaxStoredBody + 1));
     if (!responseBody.empty())
-        record.respBody = sanitizeUtf8(responseBody.size() > TrafficHistory::kMaxStoredBody + 1
-                                           ? responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1)
-                                           : responseBody);
+        record.respBody = sanitizeUtf8(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1));
     record.host = sanitizeUtf8(record.host);
     record.path = sanitizeUtf8(record.path);
     if (record.query)
@@ -219,11 +256,15 @@ TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &
     event.request = WireTrafficEvent {kept.id, event.time, kept.method, kept.host, kept.path,
                                       kept.status, kept.latencyMs, kept.injected};
     m_publish(event);
-
-    // Learning reads the whole body; the record only keeps a clipped copy.
-    if (whole && plan.target && status >= 200 && status < 300)
-        learn(kept, responseBody, plan.matchedPath.empty() ? kept.path : plan.matchedPath, plan.projectId);
     return kept;
+}
+
+void ExchangeHandler::learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody)
+{
+    // Learning reads the whole body; the record only keeps a clipped copy.
+    if (plan.target && recorded.status >= 200 && recorded.status < 300)
+        learn(recorded, std::move(responseBody), plan.matchedPath.empty() ? recorded.path : plan.matchedPath,
+              plan.projectId);
 }
 
 ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored)
@@ -253,7 +294,7 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
     return response;
 }
 
-void ExchangeHandler::learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
+void ExchangeHandler::learn(const TrafficRecord &record, std::string responseBody, const std::string &routePath,
                             const std::string &projectId)
 {
     // Only an object or an array is learned from; anything else isn't worth a place in the queue.
@@ -262,7 +303,7 @@ void ExchangeHandler::learn(const TrafficRecord &record, const std::string &resp
         return;
     SchemaLearner::Observation observation {projectId, routeKey(record.method, record.host, routePath),
                                             record.method, record.host, routePath, record.id, record.time};
-    m_schema.observeLater(std::move(observation), responseBody,
+    m_schema.observeLater(std::move(observation), std::move(responseBody),
                           [publish = m_publish, time = record.time](const WireDriftEvent &drift) {
                               EngineEvent event;
                               event.type = "schema_drift";

@@ -14,6 +14,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace standin {
@@ -78,8 +79,12 @@ public:
     Upstream &upstream() { return *m_upstream; }
 
     ExchangePlan plan(const ProxiedRequest &request);
-    // Records and announces a finished exchange. `responseBody` is the whole answer when `whole`,
-    // else its first part (enough for the stored copy, not for learning).
+    // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
+    TrafficRecord record(ExchangePlan &plan, const ProxiedRequest &request, int status, std::string_view responseBody);
+    // Hands a whole answer to schema learning (a 2xx one, that is); best once it went out.
+    void learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody);
+    // Both at once. `responseBody` is the whole answer when `whole`, else its first part (enough for
+    // the stored copy, not for learning).
     TrafficRecord finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                          const std::string &responseBody, bool whole);
 
@@ -87,7 +92,7 @@ public:
     ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
 
 private:
-    void learn(const TrafficRecord &record, const std::string &responseBody, const std::string &routePath,
+    void learn(const TrafficRecord &record, std::string responseBody, const std::string &routePath,
                const std::string &projectId);
 
     StateStore &m_state;
@@ -95,6 +100,8 @@ private:
     SchemaLearner &m_schema;
     Publish m_publish;
     std::unique_ptr<Upstream> m_upstream;
+    struct ContentTypes;
+    std::unique_ptr<ContentTypes> m_contentTypes;
     mutable std::mutex m_mutex;
     std::set<int> m_ownPorts;
     std::mt19937_64 m_random;

@@ -57,6 +57,8 @@ public:
         } release {m_connection};
 
         co_await sendContinueIfAsked(m_client, m_header);
+        if (m_hadBody)
+            makeRoomForBody(m_buffer);
         prepareRequest();
         for (;;) {
             if (!m_upstream && !co_await connect())
@@ -214,6 +216,7 @@ private:
     // the host connection kept for the client's next request when it can be.
     asio::awaitable<bool> relayResponse()
     {
+        makeRoomForBody(m_upstreamBuffer);
         auto &incoming = m_responseParser->get();
         m_status = incoming.result_int();
         m_mayLearn = m_status >= 200 && m_status < 300;
@@ -316,12 +319,16 @@ private:
     }
 
     // Recorded as soon as the whole answer is in, before the client has its end, so what the
-    // client saw is already in the history.
+    // client saw is already in the history and its schema; the copy moves to the learning thread,
+    // which parses it while the last piece goes out.
     void record()
     {
-        if (!m_recorded)
-            finish(m_status, m_responseCopy, m_whole && !m_ec);
+        if (m_recorded)
+            return;
         m_recorded = true;
+        m_recordedAs = m_handler.record(m_plan, m_request, m_status, m_responseCopy);
+        if (m_whole && !m_ec)
+            m_handler.learnFrom(m_plan, m_recordedAs, std::move(m_responseCopy));
     }
 
     ExchangeHandler &m_handler;

@@ -11,7 +11,6 @@ namespace standin {
 
 class BodyBudget;
 struct ProxyConnection;
-class Upstream;
 
 class Forwarder final {
 public:

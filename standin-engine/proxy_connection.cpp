@@ -36,6 +36,13 @@ bool expectsBody(const http::request_parser<http::empty_body> &parser)
     return parser.chunked() || parser.content_length().value_or(0) > 0;
 }
 
+void makeRoomForBody(beast::flat_buffer &buffer)
+{
+    const std::size_t wanted = std::min(net::Limits::kStreamChunk, buffer.max_size());
+    if (buffer.capacity() < wanted)
+        buffer.reserve(wanted);
+}
+
 bool keep(std::string &copy, const char *data, std::size_t size, std::size_t bound)
 {
     if (copy.size() >= bound)

@@ -77,6 +77,10 @@ void dropHopByHop(Fields &fields)
 
 bool expectsBody(const http::request_parser<http::empty_body> &parser);
 
+// A read takes at most the room a flat buffer already has (or 512 bytes): a buffer about to carry a
+// body gets room for a whole piece first, or a megabyte crosses in two thousand reads.
+void makeRoomForBody(beast::flat_buffer &buffer);
+
 // Appends to a kept copy up to a bound; false once something had to be left out.
 bool keep(std::string &copy, const char *data, std::size_t size, std::size_t bound);
 

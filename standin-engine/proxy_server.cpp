@@ -198,6 +198,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     const bool keepAlive = header.get().keep_alive();
     const auto length = header.content_length();
     const bool tooLong = length.value_or(0) > kMaxBodyBytes;
+    const bool hasBody = expectsBody(header);
     BodyLease lease(&m_bodies);
     bool overBudget = !tooLong && !lease.growTo(length.value_or(0));
     if (!tooLong && !overBudget)
@@ -206,6 +207,8 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     bodyParser.body_limit(kMaxBodyBytes);
     beast::error_code ec;
     if (!tooLong && !overBudget) {
+        if (hasBody)
+            makeRoomForBody(buffer);
         timed.expires_after(Limits::kProgress * 2);
         // Piece by piece, so a body of unknown length is held against the budget as it grows.
         while (!bodyParser.is_done()) {
@@ -244,6 +247,8 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     }
     if (out.contentType.empty())
         out.contentType = contentTypeFor(out.bodyText());
+    // Recorded and handed to learning before it goes out, so whoever has the answer finds both done;
+    // the learning itself happens on its own thread.
     m_handler.finish(plan, request, out.status, out.bodyText(), true);
     lease.release();
 

@@ -102,8 +102,11 @@ TEST_F(Exchanges, LearnsFromWholeBodiesLargerThanTheStoredCopy)
     const std::string body = big.dump();
     ASSERT_GT(body.size(), TrafficHistory::kMaxStoredBody);
     serve("/big", body);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(send("GET", "http://api.test/big").body, body);
+    for (int i = 0; i < 3; ++i) {
+        const ProxiedResponse answer = send("GET", "http://api.test/big");
+        ASSERT_EQ(answer.body, body);
+        EXPECT_EQ(answer.contentType, "application/json");
+    }
     const SchemaSnapshot snapshot = m_schema.snapshot(m_state.activeProjectId());
     ASSERT_EQ(snapshot.baselines.size(), 1u);
     EXPECT_TRUE(snapshot.baselines[0].locked);

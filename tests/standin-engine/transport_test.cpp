@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <future>
 #include <poll.h>
 
@@ -377,4 +379,46 @@ TEST(ConnectionSet, AFullPortClosesTheLongestIdleConnectionAndWaitsLessForIdleOn
     standin::net::ConnectionSet roomy(100);
     roomy.add([] {});
     EXPECT_EQ(roomy.idleWait(), std::chrono::steady_clock::duration(standin::net::Limits::kIdle));
+}
+
+TEST_F(Transport, LargePassThroughIsLearnedWholeAndClippedInTheHistory)
+{
+    nlohmann::json items = nlohmann::json::array();
+    for (int i = 0; i < 3000; ++i)
+        items.push_back({{"id", i}, {"name", "item " + std::to_string(i)}, {"tags", {"a", "b"}}});
+    const std::string json = nlohmann::json {{"items", items}, {"last", {{"deep", true}}}}.dump();
+    const std::string text(200 * 1024, 't');
+    ASSERT_GT(json.size(), 100u * 1024);
+    TestUpstream upstream([&](const TestUpstream::Request &request, TestUpstream::Reply &reply) {
+        if (request.target == "/text") {
+            reply.body = text;
+            return;
+        }
+        // In pieces, the one that closes the document last.
+        reply.headers = {{"Content-Type", "application/json"}};
+        for (std::size_t at = 0; at < json.size(); at += 40000)
+            reply.pieces.push_back(json.substr(at, 40000));
+    });
+    const std::string host = "localhost:" + std::to_string(upstream.port());
+    for (int i = 0; i < 3; ++i) {
+        const auto reply = proxyRequest(m_proxyPort, "GET", "http://" + host + "/items");
+        ASSERT_TRUE(reply);
+        ASSERT_EQ(reply->body, json);
+    }
+    const auto plain = proxyRequest(m_proxyPort, "GET", "http://" + host + "/text");
+    ASSERT_TRUE(plain);
+    ASSERT_EQ(plain->body, text);
+
+    const auto schema = decodeRecord<SchemaSnapshot>(m_engine->client()->Get("/schema")->body);
+    ASSERT_TRUE(schema);
+    ASSERT_EQ(schema->baselines.size(), 1u);
+    EXPECT_EQ(schema->baselines[0].key, "GET " + host + "/items");
+    EXPECT_TRUE(schema->baselines[0].locked);
+    ASSERT_TRUE(schema->baselines[0].sketch);
+    EXPECT_EQ(schema->baselines[0].sketch->paths.count("$.last.deep"), 1u); // the end of the document too
+    for (const auto &record : history()) {
+        const std::string body = record.respBody.value_or("");
+        EXPECT_EQ(body.size(), 16u * 1024 + std::string("\n… (truncated)").size()) << record.path;
+        EXPECT_EQ(body.compare(0, 100, record.path == "/text" ? text : json, 0, 100), 0) << record.path;
+    }
 }
