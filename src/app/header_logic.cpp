@@ -1,7 +1,17 @@
-// Breadcrumb, theme button and picker texts.
+// Breadcrumb, search form, theme button and picker texts.
 #include "app/header_logic.h"
 
 namespace HeaderLogic {
+
+SearchForm searchForm(int room, int crumbsWidth, int fullWidth, int compactWidth, int spacing)
+{
+    const int left = room - crumbsWidth - spacing;
+    if (left >= fullWidth)
+        return SearchForm::full;
+    if (left >= compactWidth)
+        return SearchForm::compact;
+    return SearchForm::hidden;
+}
 
 QString projectName(const QList<Project> &projects, const QString &activeProjectID)
 {

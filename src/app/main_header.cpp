@@ -94,7 +94,7 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     auto faint = [](const Palette &p) { return p.faint; };
     m_project = new ShellText({}, Fonts::inter(13), muted, m_crumbs);
     m_project->setElideMode(Qt::ElideRight);
-    // However narrow the window, the project crumb keeps room for "…" rather than leaving a bare "/".
+    // However narrow the window, the project and path crumbs keep room for "…" rather than leaving a bare "/".
     m_project->setMinimumWidth(QFontMetrics(m_project->font()).horizontalAdvance(QChar(0x2026)) + 1);
     m_screen = new ShellText({}, Fonts::inter(13, QFont::Medium), {}, m_crumbs);
     m_screen->setElideMode(Qt::ElideNone);
@@ -102,6 +102,7 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     m_pathSlash->setElideMode(Qt::ElideNone);
     m_path = new ShellText({}, Fonts::inter(13, QFont::Medium), {}, m_crumbs);
     m_path->setElideMode(Qt::ElideMiddle);
+    m_path->setMinimumWidth(m_project->minimumWidth());
     auto *slash = new ShellText(QStringLiteral("/"), Fonts::inter(13), faint, m_crumbs);
     slash->setElideMode(Qt::ElideNone);
     crumbs->addWidget(m_project);
@@ -394,22 +395,22 @@ void MainHeader::refreshTheme()
 
 void MainHeader::fitSearch()
 {
-    // The breadcrumb keeps its full width first; the full trigger shows only when 200 points remain.
-    int used = 2 * Padding;
+    int fixed = 2 * Padding;
     int items = 0;
-    for (QWidget *w : {static_cast<QWidget *>(m_back), static_cast<QWidget *>(m_forward), m_crumbs,
+    for (QWidget *w : {static_cast<QWidget *>(m_back), static_cast<QWidget *>(m_forward),
                        static_cast<QWidget *>(m_environments), static_cast<QWidget *>(m_theme),
                        static_cast<QWidget *>(m_chip), static_cast<QWidget *>(m_actions),
                        static_cast<QWidget *>(m_infoToggle)}) {
-        used += qMax(w->sizeHint().width(), w->minimumWidth());
+        fixed += qMax(w->sizeHint().width(), w->minimumWidth());
         ++items;
     }
+    fixed += items * Spacing; // the gaps between these items and the breadcrumb
     // The breadcrumb's full width, whatever room the project crumb was given.
-    used += qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
-    used += items * Spacing; // one gap per item, the search slot's included
-    const bool fits = width() - used >= SearchWidth;
-    m_search->setVisible(fits);
-    m_compactSearch->setVisible(!fits);
+    const int crumbs = m_crumbs->sizeHint().width() + qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
+    const HeaderLogic::SearchForm form = HeaderLogic::searchForm(width() - fixed, crumbs, SearchWidth,
+                                                                 m_compactSearch->sizeHint().width(), Spacing);
+    m_search->setVisible(form == HeaderLogic::SearchForm::full);
+    m_compactSearch->setVisible(form == HeaderLogic::SearchForm::compact);
 }
 
 void MainHeader::fitCrumbs()
@@ -446,7 +447,12 @@ bool MainHeader::event(QEvent *event)
     // The stopped dot takes its colour from the palette in force, so a theme change re-reads it.
     if (event->type() == PaletteHost::changedEventType())
         refreshProxy();
-    return QWidget::event(event);
+    const bool handled = QWidget::event(event);
+    // A child's size hint settles once it is shown and polished (the proxy chip's among them), so the
+    // search's form is judged again whenever the bar's layout is asked to redo itself.
+    if (event->type() == QEvent::LayoutRequest)
+        fitSearch();
+    return handled;
 }
 
 void MainHeader::resizeEvent(QResizeEvent *event)

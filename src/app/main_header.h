@@ -40,7 +40,8 @@ public:
     bool screenCrumbIsCurrent() const;
     bool backEnabled() const;
     bool forwardEnabled() const;
-    // True while the 200-point trigger fits; otherwise only the magnifying glass shows.
+    // True while the 200-point trigger fits; otherwise the magnifying glass shows, or nothing when even
+    // that would shorten the breadcrumb.
     bool showsFullSearch() const;
     QString proxyChipText() const;
     QColor proxyDotColor() const;

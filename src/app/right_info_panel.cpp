@@ -15,8 +15,10 @@
 #include "design/tab_bar.h"
 #include "engine/engine_client.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -347,8 +349,16 @@ QWidget *RightInfoPanel::buildFiles()
             child->setAttribute(Qt::WA_TransparentForMouseEvents);
         auto action = spec.action;
         connect(button, &PlainButton::clicked, this, [this, engine, action] {
-            if (engine)
-                action(engine, window());
+            // The file panel is modal, and a route change while it is open rebuilds this tab and deletes
+            // this button; so the panel opens once the click has returned, not inside the button's call.
+            QPointer<QWidget> window(this->window());
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [engine, window, action] {
+                    if (engine && window)
+                        action(engine, window);
+                },
+                Qt::QueuedConnection);
         });
         body->addWidget(button);
     }

@@ -50,10 +50,7 @@ double SnowSlider::fraction(double value, double lower, double upper)
 
 double SnowSlider::valueAt(double x, double width, double lower, double upper)
 {
-    // The thumb's centre travels from one radius in to one radius short of the end, so a press on either
-    // rounded end lands on that end of the range.
-    const double radius = TrackHeight / 2.0;
-    double f = width > TrackHeight ? (x - radius) / (width - TrackHeight) : x / width;
+    double f = x / width;
     if (std::isnan(f))
         f = 0;
     f = std::clamp(f, 0.0, 1.0);
@@ -97,8 +94,7 @@ void SnowSlider::paintEvent(QPaintEvent *)
     const qreal w = width();
     const qreal radius = TrackHeight / 2.0;
     const qreal f = fraction(m_value, m_lower, m_upper);
-    // The fill ends under the thumb's centre, which sits where a press writes this value.
-    const qreal fw = w > TrackHeight ? radius + f * (w - TrackHeight) : w * f;
+    const qreal fw = w * f;
 
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);

@@ -25,8 +25,8 @@ public:
 
     // How much of the track is filled: 0 for an empty range, clamped to 0…1.
     static double fraction(double value, double lower, double upper);
-    // The value a drag at x over a track of width writes: the position's share of the thumb's travel
-    // (the width less one radius at each end), rounded to the nearest whole number with halves away from zero.
+    // The value a drag at x over a track of width writes: the position's share of the width, clamped to
+    // the ends, rounded to the nearest whole number with halves away from zero.
     static double valueAt(double x, double width, double lower, double upper);
 
     QSize sizeHint() const override { return {200, TrackHeight}; }

@@ -12,6 +12,7 @@
 #include "design/snow_toast.h"
 #include "design/tab_bar.h"
 #include "engine/engine_client.h"
+#include "platform/file_panels.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
 
@@ -22,6 +23,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -334,6 +336,38 @@ TEST(InfoPanelTabs, InfoLinksAndFilesContent)
     EXPECT_EQ(panel.shownTexts().mid(0, 3), (QStringList{"Files & profiles", "Import file…", "HAR · Charles · Postman · JSON"}));
     panel.setTab(QStringLiteral("Elsewhere"));
     EXPECT_EQ(panel.shownTexts().first(), "Main info");
+}
+
+TEST(InfoPanelTabs, RouteChangeWhileAFilePanelIsOpenDestroysNothingUnderIt)
+{
+    AppState state;
+    EngineClient engine;
+    RightInfoPanel panel(AppContext{&state, &engine, nullptr, nullptr});
+    panel.setTab(QStringLiteral("Files"));
+    panel.show();
+    QPointer<PlainButton> importButton = panel.tabContent()->findChild<PlainButton *>();
+    ASSERT_NE(importButton, nullptr);
+
+    // The open panel is modal: while it is up, an engine event replaces the route list and the tab is
+    // rebuilt. The button clicked must not be running its click when that happens.
+    bool clicking = false;
+    bool openedInsideTheClick = false;
+    int opened = 0;
+    FilePanels::setOpenHook([&](const FilePanelRequest &) {
+        ++opened;
+        openedInsideTheClick = clicking;
+        engine.setEndpoints({route("a")});
+        EXPECT_TRUE(importButton.isNull()); // the rebuild replaced it
+        return QString();
+    });
+    clicking = true;
+    QTest::mouseClick(importButton, Qt::LeftButton);
+    clicking = false;
+    EXPECT_TRUE(testsupport::waitFor([&] { return opened == 1; }));
+    FilePanels::setOpenHook({});
+    EXPECT_FALSE(openedInsideTheClick);
+    EXPECT_EQ(panel.tab(), QStringLiteral("Files"));
+    EXPECT_TRUE(panel.shownTexts().contains(QStringLiteral("Import file…")));
 }
 
 TEST(RootViewStartup, SnapshotArgumentMustMatchExactly)

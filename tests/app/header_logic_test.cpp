@@ -1,4 +1,4 @@
-// Breadcrumb, theme button, environment picker label and import banner tone.
+// Breadcrumb, search form, theme button, environment picker label and import banner tone.
 #include "app/header_logic.h"
 
 #include "app/qt_printers.h"
@@ -27,6 +27,17 @@ TEST(HeaderBreadcrumb, PathCrumbOnlyOnRoutesScreenWithExistingRoute)
     EXPECT_FALSE(selectedEndpointPath(NavItem::endpoints, std::nullopt, routes).has_value());
     EXPECT_TRUE(inspectorEndpoint(NavItem::endpoints, QString("r1"), routes).has_value());
     EXPECT_FALSE(inspectorEndpoint(NavItem::dashboard, QString("r1"), routes).has_value());
+}
+
+TEST(HeaderSearch, GivesWayBeforeTheBreadcrumb)
+{
+    // 300 points for a 100-point breadcrumb: the full 200-point trigger needs 100 + 8 + 200.
+    EXPECT_EQ(searchForm(308, 100, 200, 28, 8), SearchForm::full);
+    EXPECT_EQ(searchForm(307, 100, 200, 28, 8), SearchForm::compact);
+    EXPECT_EQ(searchForm(136, 100, 200, 28, 8), SearchForm::compact);
+    // One point short of the icon beside the whole breadcrumb: the search goes, no crumb is cut.
+    EXPECT_EQ(searchForm(135, 100, 200, 28, 8), SearchForm::hidden);
+    EXPECT_EQ(searchForm(40, 100, 200, 28, 8), SearchForm::hidden);
 }
 
 TEST(HeaderThemeButton, SymbolAndTooltipPerTheme)

@@ -1,5 +1,6 @@
 // The header: breadcrumb, arrows, theme button, proxy chip and the two menus.
 #include "app/app_state.h"
+#include "app/environment_picker.h"
 #include "app/main_header.h"
 #include "design/badges.h"
 #include "design/shell_widgets.h"
@@ -113,14 +114,31 @@ TEST_F(Header, ActionsMenuOffersDemoOrClearByRouteCount)
 
 TEST_F(Header, NarrowBarTradesTheTriggerForTheIcon)
 {
-    header.resize(1100, MainHeader::Height);
-    header.show();
-    EXPECT_TRUE(header.showsFullSearch());
+    // Narrowest first: a top-level bar cannot be made narrower than the layout it last showed.
     header.resize(640, MainHeader::Height);
+    header.show();
+    QCoreApplication::processEvents();
+    // Too narrow for the icon beside the whole breadcrumb: the icon goes before any crumb is shortened,
+    // and the shortcut still opens the palette.
+    EXPECT_FALSE(header.showsFullSearch());
+    EXPECT_TRUE(header.compactSearch()->isHidden());
+    EXPECT_TRUE(testsupport::waitFor([&] { return header.projectCrumb()->shownText() == QStringLiteral("Kestrion"); }))
+        << header.projectCrumb()->shownText().toStdString();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&header));
+    QTest::keyClick(&header, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_TRUE(state.showSearch());
+
+    state.setShowSearch(false);
+    header.resize(700, MainHeader::Height);
     QCoreApplication::processEvents();
     EXPECT_FALSE(header.showsFullSearch());
+    EXPECT_TRUE(header.compactSearch()->isVisible());
     header.compactSearch()->click();
     EXPECT_TRUE(state.showSearch());
+
+    header.resize(1100, MainHeader::Height);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(header.showsFullSearch());
 }
 
 TEST_F(Header, SearchHintNamesTheShortcutThisPlatformUses)
@@ -241,7 +259,8 @@ TEST_F(Header, CrumbsUseTheRoomLeftBesideTheInfoPanel)
     EXPECT_EQ(header.projectCrumb()->shownText(), QString(QChar(0x2026)));
     EXPECT_TRUE(header.pathCrumb()->shownText().contains(QChar(0x2026)));
     EXPECT_TRUE(header.pathCrumb()->shownText().startsWith(QStringLiteral("/v2/")));
-    EXPECT_LE(header.pathCrumb()->mapTo(&header, QPoint(header.pathCrumb()->width(), 0)).x(), header.compactSearch()->x() - 8);
+    EXPECT_LE(header.pathCrumb()->mapTo(&header, QPoint(header.pathCrumb()->width(), 0)).x(),
+              header.environmentPicker()->x() - 8);
     testsupport::saveRender(&header, "shell", "header-crumbs-long-path");
 
     // Off the routes screen the name has all the room again.

@@ -1,6 +1,7 @@
 // The slider: whole numbers only, halves away from zero, clamped drags, out-of-range values kept.
 #include "design/snow_slider.h"
 
+#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -11,12 +12,12 @@
 
 TEST(SnowSlider, RoundsToWholeNumbersWithHalvesAwayFromZero)
 {
-    // A 216-wide track gives the thumb 200 of travel, starting 8 in.
-    EXPECT_EQ(SnowSlider::valueAt(83, 216, 0, 100), 38);  // 37.5 %
-    EXPECT_EQ(SnowSlider::valueAt(33, 216, 0, 100), 13);  // 12.5 %
-    EXPECT_EQ(SnowSlider::valueAt(83, 216, -100, 0), -63); // -62.5 rounds away from zero
-    EXPECT_EQ(SnowSlider::valueAt(33, 216, -100, 0), -88); // -87.5
-    EXPECT_EQ(SnowSlider::valueAt(108, 216, 0, 5000), 2500);
+    // A press maps by its share of the whole width.
+    EXPECT_EQ(SnowSlider::valueAt(75, 200, 0, 100), 38);  // 37.5 %
+    EXPECT_EQ(SnowSlider::valueAt(25, 200, 0, 100), 13);  // 12.5 %
+    EXPECT_EQ(SnowSlider::valueAt(75, 200, -100, 0), -63); // -62.5 rounds away from zero
+    EXPECT_EQ(SnowSlider::valueAt(25, 200, -100, 0), -88); // -87.5
+    EXPECT_EQ(SnowSlider::valueAt(100, 200, 0, 5000), 2500);
 }
 
 TEST(SnowSlider, DragsPastTheEndsClampAndEmptyRangesWriteTheLowerBound)
@@ -43,12 +44,14 @@ TEST(SnowSlider, PressAndDragWriteTheValue)
 {
     SnowSlider slider;
     slider.setRange(0, 100);
-    slider.resize(216, 16);
+    slider.resize(200, 16);
     slider.show();
     QSignalSpy spy(&slider, &SnowSlider::valueEdited);
-    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(83, 8));
+    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(75, 8)); // 37.5 % of the width
     ASSERT_EQ(spy.count(), 1);
     EXPECT_EQ(spy.last().at(0).toDouble(), 38);
+    QTest::mouseMove(&slider, QPoint(25, 8)); // 12.5 %
+    EXPECT_EQ(slider.value(), 13);
     QTest::mouseMove(&slider, QPoint(400, 8));
     EXPECT_EQ(slider.value(), 100);
     QTest::mouseMove(&slider, QPoint(-40, 8));
@@ -59,21 +62,37 @@ TEST(SnowSlider, PressAndDragWriteTheValue)
 
 TEST(SnowSlider, PressesOnTheEndCapsReachTheEnds)
 {
-    // The inspector's latency slider: 0…5000 over a track about 258 wide, pressed 2 px inside each end.
+    // The inspector's latency slider: 0…5000 over a track 258 wide. The left edge is the lower end, and
+    // a drag that leaves the right end clamps to the upper end.
     SnowSlider slider;
     slider.setRange(0, 5000);
     slider.resize(258, 16);
     slider.show();
     slider.setValue(2500);
-    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(2, 8));
-    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(2, 8));
+    QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(0, 8));
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(0, 8));
     EXPECT_EQ(slider.value(), 0);
     QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(255, 8));
-    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(255, 8));
+    QTest::mouseMove(&slider, QPoint(262, 8));
+    QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(262, 8));
     EXPECT_EQ(slider.value(), 5000);
     QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(129, 8));
     QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(129, 8));
     EXPECT_EQ(slider.value(), 2500);
+}
+
+TEST(SnowSlider, FillEndsAtTheValuesShareOfTheWidth)
+{
+    // A quarter of 200: the fill ends at 50, the thumb centred there, plain track from 60 on.
+    SnowSlider slider;
+    slider.setRange(0, 100);
+    slider.setValue(25);
+    slider.setColor(QColor(Qt::red));
+    slider.resize(200, 16);
+    const QImage image = slider.grab().toImage();
+    EXPECT_EQ(image.pixelColor(30, 8), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(50, 8), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(61, 8), image.pixelColor(180, 8)); // the bare track
 }
 
 TEST(SnowSlider, ValueOutsideTheRangeStaysUntilDragged)

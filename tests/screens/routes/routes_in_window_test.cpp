@@ -1,8 +1,12 @@
 // The routes screen and sheets joined to the main window through the catalog: the sheet flags open
-// them in the window's dialogs, and the screen shows beside the sidebar.
+// them in the window's dialogs, the screen shows beside the sidebar, and the header fits the smallest window.
+#include "app/app_sidebar.h"
 #include "app/content_view.h"
+#include "app/environment_picker.h"
+#include "app/main_header.h"
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
+#include "design/shell_widgets.h"
 #include "design/snow_text_field.h"
 #include "engine/records/mock_data.h"
 #include "routes_test_support.h"
@@ -107,4 +111,51 @@ TEST(RoutesWindowRender, ScreenBesideTheShell)
         view->setShowInfo(false);
         return view;
     }));
+}
+
+TEST(RoutesWindowRender, HeaderKeepsItsCrumbsAndPickerAtTheMinimumSize)
+{
+    // The smallest window with a route open in the inspector: the search gives way first, the route's
+    // path stays a crumb (shortened in the middle), the environment picker keeps its width.
+    routestest::Objects objects;
+    ShellRegistry registry;
+    installRoutesScreens(registry);
+    const std::vector<Endpoint> &demo = MockData::endpoints();
+    objects.engine.setEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
+    objects.engine.setProjects({Project{"p-1", "Acme storefront", 9, "now"}});
+    objects.engine.setActiveProjectID(QStringLiteral("p-1"));
+    objects.engine.setProxyPort(9999);
+    objects.state.select(NavItem::endpoints);
+    objects.state.setSelectedEndpointID(QString::fromStdString(demo[1].id));
+    auto *view = new ContentView(objects.context(), registry);
+    routestest::ThemedFrame frame(view, QSize(1180, 740), false);
+    frame.show();
+    QCoreApplication::processEvents();
+
+    MainHeader *header = view->header();
+    const ShellText *path = header->pathCrumb();
+    const auto expectFits = [&] {
+        EXPECT_FALSE(header->showsFullSearch());
+        EXPECT_TRUE(header->compactSearch()->isHidden());
+        ASSERT_EQ(header->breadcrumb().size(), 3);
+        EXPECT_TRUE(path->isVisible());
+        EXPECT_TRUE(path->shownText().contains(QChar(0x2026))) << path->shownText().toStdString();
+        EXPECT_LE(path->mapTo(header, QPoint(path->width(), 0)).x(), header->environmentPicker()->x() - 8);
+        EXPECT_EQ(header->environmentPicker()->width(), 168);
+        // Nothing is pushed into the bar's right padding.
+        const QWidget *toggle = header->infoToggle();
+        EXPECT_LE(toggle->x() + toggle->width(), header->width() - 16);
+    };
+    expectFits();
+    EXPECT_TRUE(path->shownText().startsWith(QStringLiteral("/"))) << path->shownText().toStdString();
+    testsupport::saveRender(header, QStringLiteral("routes"), QStringLiteral("header_minimum_stopped"));
+
+    // The running proxy's wider chip leaves the path its ellipsis, still a crumb of its own.
+    objects.engine.setProxyRunning(true);
+    for (int pass = 0; pass < 5; ++pass) // each nested layout settles on its own posted request
+        QCoreApplication::processEvents();
+    expectFits();
+    EXPECT_TRUE(routestest::drewSomething(testsupport::saveRender(&frame, QStringLiteral("routes"),
+                                                                  QStringLiteral("window_routes_minimum"))));
+    testsupport::saveRender(header, QStringLiteral("routes"), QStringLiteral("header_minimum_live"));
 }
