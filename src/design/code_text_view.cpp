@@ -99,10 +99,14 @@ int CodeTextView::columnsFor(int width) const
 const std::vector<qsizetype> &CodeTextView::lineStarts() const
 {
     if (m_lineStarts.empty()) {
+        // One plain pass: lines are short, so a search call per line would cost more than the scan.
+        const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
+        const qsizetype size = m_text.size();
+        m_lineStarts.reserve(std::size_t(size / 24 + 1));
         m_lineStarts.push_back(0);
-        const QStringView text(m_text);
-        for (qsizetype at = text.indexOf(QLatin1Char('\n')); at >= 0; at = text.indexOf(QLatin1Char('\n'), at + 1))
-            m_lineStarts.push_back(at + 1);
+        for (qsizetype i = 0; i < size; ++i)
+            if (data[i] == u'\n')
+                m_lineStarts.push_back(i + 1);
     }
     return m_lineStarts;
 }
