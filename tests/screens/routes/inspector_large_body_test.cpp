@@ -81,6 +81,12 @@ TEST_F(InspectorEngineTest, LongBodyIsPaintedFromAViewAndEditedInAnEditorMadeFor
     EXPECT_TRUE(body->longBodyView()->isVisible());
     EXPECT_EQ(body->longBodyView()->text(), inspector.model()->bodyText());
 
+    // Coloured for the dark palette too.
+    InspectorView &dark = open("r-long", Palette::dark());
+    ASSERT_TRUE(testsupport::waitFor([&] { return dark.responseSection()->bodyShown(); }));
+    dark.scrollArea()->verticalScrollBar()->setValue(dark.responseSection()->y());
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-long-body-dark"));
+
     // A short body keeps the rich-text view, and its editor is filled at once.
     InspectorView &shortOne = open("r-short");
     ResponseSection *shortBody = shortOne.responseSection();
