@@ -1,23 +1,33 @@
 // How long one keystroke in the route inspector takes with 5,000 routes in 40 groups, on the real widgets:
-// the save into the route list (and the push snapshot), the rows that follow it, and the frame.
+// the save into the route list (and the push snapshot), the rows that follow it, and the frame; and how
+// long the window stalls when a route with a 4 MB body is selected, edited and typed into.
 #include "bench_support.h"
 
 #include "app/app_sidebar.h"
 #include "app/app_state.h"
 #include "app/content_view.h"
 #include "app/shell_registry.h"
+#include "design/ks_button.h"
 #include "design/snow_text_field.h"
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
 #include "screens/routes/endpoints_screen.h"
 #include "screens/routes/inspector_model.h"
 #include "screens/routes/inspector_view.h"
+#include "screens/routes/response_section.h"
 #include "screens/routes/routes_catalog.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -133,6 +143,165 @@ void BM_RoutesScreenFollowsOneEdit(benchmark::State &state)
     rowsFollowOneEdit<EndpointsScreen>(state);
 }
 BENCHMARK(BM_RoutesScreenFollowsOneEdit)->Unit(benchmark::kMillisecond);
+
+// A generated body of about `bytes`: pretty-printed JSON, one field a line, as the generators write it.
+std::string largeJsonBody(std::size_t bytes)
+{
+    std::string body = "[\n";
+    for (int i = 0; body.size() < bytes; ++i) {
+        const std::string n = std::to_string(i);
+        body += "  {\n    \"id\": " + n + ",\n    \"name\": \"User " + n + "\",\n    \"email\": \"user" + n
+                + "@example.com\",\n    \"active\": true,\n    \"score\": 12.5,\n    \"tags\": [\"a\", \"b\"],\n"
+                  "    \"manager\": null\n  },\n";
+    }
+    body.resize(body.rfind(','));
+    return body + "\n]";
+}
+
+// The longest time the event loop could not run a 1 ms timer while `work` ran and `done` came true.
+class StallClock
+{
+public:
+    StallClock()
+    {
+        m_ticker.setInterval(1);
+        QObject::connect(&m_ticker, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_worst = std::max(m_worst, now - m_last);
+            m_last = now;
+        });
+    }
+
+    // Returns the time from the start of `work` until `done` held.
+    qint64 measure(const std::function<void()> &work, const std::function<bool()> &done)
+    {
+        m_clock.start();
+        m_last = 0;
+        m_ticker.start();
+        work();
+        while (!done())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents();
+        const qint64 now = m_clock.nsecsElapsed();
+        m_worst = std::max(m_worst, now - m_last);
+        m_ticker.stop();
+        return now;
+    }
+
+    double worstMs() const { return double(m_worst) / 1e6; }
+
+private:
+    QTimer m_ticker;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_worst = 0;
+};
+
+struct LargeBodyWindow
+{
+    QTemporaryDir dir;
+    AppState app;
+    EngineClient engine;
+    ShellRegistry registry;
+    std::unique_ptr<ContentView> window;
+
+    LargeBodyWindow()
+    {
+        Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
+        Preferences::instance().setValue(PrefKey::OnboardedV1, true);
+        QList<Endpoint> routes = manyRoutes(200, 8);
+        routes[100].body = largeJsonBody(4u << 20);
+        engine.setEndpoints(routes);
+        installRoutesScreens(registry);
+        window = std::make_unique<ContentView>(AppContext{&app, &engine, nullptr, nullptr}, registry);
+        window->resize(1280, 820);
+        window->show();
+        app.setNav(NavItem::endpoints);
+        QCoreApplication::processEvents();
+    }
+
+    InspectorView *inspector()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return qobject_cast<InspectorView *>(window->inspector());
+    }
+
+    void select(const char *id)
+    {
+        app.setSelectedEndpointID(QString::fromLatin1(id));
+    }
+};
+
+// Selecting the route with a 4 MB body in the window, until its body is shown coloured and painted.
+void BM_SelectLargeBodyRoute(benchmark::State &state)
+{
+    LargeBodyWindow w;
+    StallClock stalls;
+    for (auto _ : state) {
+        w.select("r-3");
+        QCoreApplication::processEvents();
+        const qint64 took = stalls.measure([&] { w.select("r-100"); }, [&] {
+            InspectorView *inspector = w.inspector();
+            return inspector && inspector->responseSection()->bodyShown();
+        });
+        state.SetIterationTime(double(took) / 1e9);
+    }
+    state.counters["worst_stall_ms"] = stalls.worstMs();
+}
+BENCHMARK(BM_SelectLargeBodyRoute)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// "Edit" on the 4 MB body, until the editor holds it.
+void BM_EditLargeBody(benchmark::State &state)
+{
+    LargeBodyWindow w;
+    StallClock stalls;
+    for (auto _ : state) {
+        w.select("r-3");
+        QCoreApplication::processEvents();
+        w.select("r-100");
+        InspectorView *inspector = w.inspector();
+        ResponseSection *body = inspector->responseSection();
+        while (!body->bodyShown())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const qint64 took = stalls.measure([&] { body->editButton()->trigger(); },
+                                           [&] { return body->editor() && body->editor()->isVisible(); });
+        state.SetIterationTime(double(took) / 1e9);
+    }
+    state.counters["worst_stall_ms"] = stalls.worstMs();
+}
+BENCHMARK(BM_EditLargeBody)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// One keystroke in the open editor of the 4 MB body, and the frame it leads to: the save, the rows that
+// follow it and the painting.
+void BM_KeystrokeInLargeBodyEditor(benchmark::State &state)
+{
+    LargeBodyWindow w;
+    w.select("r-100");
+    InspectorView *inspector = w.inspector();
+    ResponseSection *body = inspector->responseSection();
+    while (!body->bodyShown())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    body->editButton()->trigger();
+    while (!body->editor() || !body->editor()->isVisible())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QPlainTextEdit *editor = body->editor();
+    editor->setFocus();
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(200);
+    editor->setTextCursor(cursor);
+    QCoreApplication::processEvents();
+    bool typed = false;
+    for (auto _ : state) {
+        if (typed)
+            press(editor, Qt::Key_Backspace, QString());
+        else
+            press(editor, Qt::Key_X, QStringLiteral("x"));
+        typed = !typed;
+        QCoreApplication::processEvents();
+    }
+    state.counters["body_bytes"] = double(w.engine.endpoints()[100].body.size());
+}
+BENCHMARK(BM_KeystrokeInLargeBodyEditor)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

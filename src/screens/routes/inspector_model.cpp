@@ -47,6 +47,7 @@ void InspectorModel::seedFrom(const Endpoint &route)
     m_enableMock = route.active;
     m_passThrough = route.passThrough;
     m_bodyText = QString::fromStdString(route.body);
+    m_bodyUtf8 = route.body;
     m_sequence = route.sequence;
     m_seqMode = QString::fromStdString(route.seqMode);
 }
@@ -118,8 +119,9 @@ void InspectorModel::reseedChanged(const Endpoint &before, const Endpoint &after
         m_errorState = after.override;
         emit fieldChanged(Field::errorState);
     }
-    if (before.body != after.body && m_bodyText.toStdString() != after.body) {
+    if (before.body != after.body && m_bodyUtf8 != after.body) {
         m_bodyText = QString::fromStdString(after.body);
+        m_bodyUtf8 = after.body;
         emit fieldChanged(Field::body);
     }
     if (before.sequence != after.sequence && InspectorLogic::savedSequence(m_sequence) != after.sequence) {
@@ -161,7 +163,7 @@ InspectorModel::Patch InspectorModel::patchFor(Field field) const
     case Field::errorState:
         return [v = m_errorState](Endpoint &e) { e.override = v; };
     case Field::body:
-        return [v = m_bodyText.toStdString()](Endpoint &e) { e.body = v; };
+        return [v = m_bodyUtf8](Endpoint &e) { e.body = v; };
     case Field::sequence:
         return [v = InspectorLogic::savedSequence(m_sequence)](Endpoint &e) { e.sequence = v; };
     case Field::seqMode:
@@ -276,6 +278,7 @@ void InspectorModel::setBodyText(const QString &text)
     if (text == m_bodyText)
         return;
     m_bodyText = text;
+    m_bodyUtf8 = text.toStdString();
     changed(Field::body);
 }
 
@@ -291,7 +294,7 @@ void InspectorModel::setSeqMode(const QString &mode)
 
 void InspectorModel::addStep()
 {
-    m_sequence.push_back(InspectorLogic::newStep(m_sequence.empty(), m_endpoint.status, m_bodyText.toStdString()));
+    m_sequence.push_back(InspectorLogic::newStep(m_sequence.empty(), m_endpoint.status, m_bodyUtf8));
     changed(Field::sequence);
 }
 

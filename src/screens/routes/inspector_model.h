@@ -152,6 +152,8 @@ private:
     bool m_enableMock = true;
     bool m_passThrough = false;
     QString m_bodyText;
+    // The body as saved (UTF-8), so a long body is converted once per edit, not at every comparison.
+    std::string m_bodyUtf8;
     bool m_editing = false;
     std::vector<MockStep> m_sequence;
     QString m_seqMode;

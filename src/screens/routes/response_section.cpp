@@ -2,10 +2,10 @@
 #include "screens/routes/response_section.h"
 
 #include "design/card_surface.h"
+#include "design/code_text_view.h"
 #include "design/copy_button.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
-#include "design/json_highlighter.h"
 #include "design/ks_button.h"
 #include "design/palette.h"
 #include "design/shell_widgets.h"
@@ -15,15 +15,23 @@
 #include "design/snow_text_field.h"
 #include "design/symbols.h"
 #include "engine/engine_client.h"
+#include "screens/routes/json_body_view.h"
 #include "screens/routes/inspector_logic.h"
 #include "screens/routes/inspector_model.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace {
 
@@ -38,63 +46,6 @@ ColorRole faint()
 }
 
 } // namespace
-
-// ---- JsonBodyView ----
-
-JsonBodyView::JsonBodyView(QWidget *parent) : QTextEdit(parent)
-{
-    setReadOnly(true);
-    // Read-only: a keyboard caret would make typing look as if it went somewhere.
-    setTextInteractionFlags(Qt::TextSelectableByMouse);
-    setFont(Fonts::ksCode());
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setLineWrapMode(QTextEdit::WidgetWidth);
-    document()->setDocumentMargin(0);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    m_highlighter = new JSONSyntaxHighlighter(document(), Palette::of(this).isDark);
-    SnowInputLook::styleEditor(this, Palette::of(this));
-}
-
-void JsonBodyView::setBody(const QString &body)
-{
-    if (toPlainText() == body)
-        return;
-    setPlainText(body);
-    fitHeight();
-}
-
-QString JsonBodyView::selectedText() const
-{
-    return textCursor().selectedText();
-}
-
-bool JsonBodyView::event(QEvent *event)
-{
-    if (event->type() == PaletteHost::changedEventType() || event->type() == QEvent::ParentChange
-        || event->type() == QEvent::Show) {
-        const Palette palette = Palette::of(this);
-        SnowInputLook::styleEditor(this, palette);
-        if (m_highlighter->dark() != palette.isDark)
-            m_highlighter->setDark(palette.isDark);
-    }
-    return QTextEdit::event(event);
-}
-
-void JsonBodyView::resizeEvent(QResizeEvent *event)
-{
-    QTextEdit::resizeEvent(event);
-    fitHeight();
-}
-
-void JsonBodyView::fitHeight()
-{
-    document()->setTextWidth(viewport()->width());
-    const int height = int(std::ceil(document()->size().height())) + 2;
-    if (height != this->height())
-        setFixedHeight(height);
-}
 
 // ---- ResponseSection ----
 
@@ -191,27 +142,15 @@ ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QW
     panelHeader->addWidget(m_modeText);
     panelColumn->addLayout(panelHeader);
     panelColumn->addWidget(new SnowDivider(false, 0, panel));
-    auto *contentBox = new QWidget(panel);
-    auto *content = new QVBoxLayout(contentBox);
+    m_contentBox = new QWidget(panel);
+    auto *content = new QVBoxLayout(m_contentBox);
     content->setContentsMargins(12, 12, 12, 12);
     content->setSpacing(0);
-    m_editor = new QPlainTextEdit(contentBox);
-    m_editor->setFont(Fonts::ksCode());
-    m_editor->setMinimumHeight(EditorMinHeight);
-    m_editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_editor->document()->setDocumentMargin(0);
-    useThinScrollBars(m_editor);
-    SnowInputLook::styleEditor(m_editor, Palette::of(this));
-    connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
-        if (!m_filling)
-            m_model->setBodyText(m_editor->toPlainText());
-    });
-    content->addWidget(m_editor);
-    m_empty = new ShellText(QStringLiteral("(empty response)"), Fonts::ksCode(), faint(), contentBox);
+    m_empty = new ShellText(QStringLiteral("(empty response)"), Fonts::ksCode(), faint(), m_contentBox);
     content->addWidget(m_empty);
-    m_view = new JsonBodyView(contentBox);
+    m_view = new JsonBodyView(m_contentBox);
     content->addWidget(m_view);
-    panelColumn->addWidget(contentBox);
+    panelColumn->addWidget(m_contentBox);
     column->addWidget(panel);
 
     m_variablesNote = new ShellText(
@@ -232,40 +171,182 @@ ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QW
     showVariables();
 }
 
+QPlainTextEdit *ResponseSection::ensureEditor()
+{
+    if (m_editor)
+        return m_editor;
+    m_editor = new QPlainTextEdit(m_contentBox);
+    m_editor->setFont(Fonts::ksCode());
+    m_editor->setMinimumHeight(EditorMinHeight);
+    // Never the room a long body's view leaves behind for a moment: every line in view of an editor that tall
+    // would be laid out, which takes seconds.
+    m_editor->setMaximumHeight(EditorMaxHeight);
+    m_editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_editor->document()->setDocumentMargin(0);
+    m_editor->setReadOnly(m_model->generating());
+    m_editor->hide();
+    useThinScrollBars(m_editor);
+    SnowInputLook::styleEditor(m_editor, Palette::of(this));
+    static_cast<QVBoxLayout *>(m_contentBox->layout())->insertWidget(0, m_editor);
+    connect(m_editor->document(), &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
+    return m_editor;
+}
+
+void ResponseSection::fillEditor(const QString &body)
+{
+    ++m_editorLoad; // a document still being built for an older text is dropped when it arrives
+    m_editorLoading = false;
+    m_editorStale = false;
+    const QString &shown = m_editorText;
+    if (!shown.isEmpty() && body.startsWith(shown)) {
+        // An appended variable goes in at the end without moving the user's cursor.
+        m_filling = true;
+        QTextCursor end(m_editor->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(body.mid(shown.size()));
+        m_editorText = body;
+        m_filling = false;
+        return;
+    }
+    if (body.size() <= LongBodyLimit) {
+        m_filling = true;
+        m_editor->setPlainText(body);
+        m_editorText = body;
+        m_filling = false;
+        return;
+    }
+    // A long body's document takes most of a second to build: it is built on a worker, and the read-only view
+    // stays on show until it is handed over.
+    m_editorLoading = true;
+    const int load = m_editorLoad;
+    auto built = std::make_shared<std::unique_ptr<QTextDocument>>();
+    QThread *gui = thread();
+    QThread *worker = QThread::create([body, built, gui, font = m_editor->font()] {
+        auto document = std::make_unique<QTextDocument>();
+        document->setDocumentMargin(0);
+        document->setDefaultFont(font);
+        document->setPlainText(body);
+        // The layout makes each line's layout object here, or the editor would make them all when it takes over.
+        document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
+        document->moveToThread(gui);
+        *built = std::move(document);
+    });
+    connect(worker, &QThread::finished, this, [this, load, body, built] {
+        if (load != m_editorLoad || !*built)
+            return;
+        QTextDocument *document = built->release();
+        document->setParent(m_editor);
+        // The editor lays out every line again at its width: at the width it will be shown at, so only once.
+        m_editor->resize(m_contentBox->layout()->contentsRect().width(), m_editor->height());
+        m_filling = true;
+        m_editor->setDocument(document);
+        m_editorText = body;
+        m_filling = false;
+        connect(document, &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
+        // Shown on the next turn of the event loop, so taking the document and painting it are two short
+        // waits rather than one long one.
+        QTimer::singleShot(0, this, [this, load] {
+            if (load != m_editorLoad)
+                return;
+            m_editorLoading = false;
+            showContent();
+        });
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void ResponseSection::editorContentsChanged(int position, int removed, int added)
+{
+    if (m_filling)
+        return;
+    // Only the changed range is read back: reading a long body whole at every keystroke would cost more
+    // than the keystroke itself.
+    QTextDocument *document = m_editor->document();
+    QTextCursor inserted(document);
+    inserted.setPosition(position);
+    inserted.setPosition(std::min(position + added, document->characterCount() - 1), QTextCursor::KeepAnchor);
+    QString text = inserted.selectedText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
+    text.replace(QChar::Nbsp, QLatin1Char(' '));
+    m_editorText.replace(position, removed, text);
+    // The document reports a change that spans its final block end with counts one off; read it whole then.
+    if (m_editorText.size() != document->characterCount() - 1)
+        m_editorText = m_editor->toPlainText();
+    m_model->setBodyText(m_editorText);
+}
+
+bool ResponseSection::bodyShown() const
+{
+    if (m_model->editing())
+        return m_editor && m_editor->isVisible();
+    if (m_model->bodyText().isEmpty())
+        return m_empty->isVisible();
+    return m_long ? m_longView->isVisible() && m_longView->colored() : m_view->isVisible();
+}
+
+void ResponseSection::showReadOnly(const QString &body)
+{
+    m_long = body.size() > LongBodyLimit;
+    if (m_long && !m_longView) {
+        m_longView = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, true, m_contentBox);
+        m_longView->hide();
+        m_contentBox->layout()->addWidget(m_longView);
+    }
+    // The view not in use lets go of its copy.
+    if (m_long) {
+        m_view->setBody({});
+        m_longView->setText(body);
+    } else {
+        if (m_longView)
+            m_longView->setText({});
+        m_view->setBody(body);
+    }
+}
+
+void ResponseSection::showReadOnlyViews(bool shown)
+{
+    m_view->setVisible(shown && !m_long);
+    if (m_longView)
+        m_longView->setVisible(shown && m_long);
+}
+
 void ResponseSection::showBody()
 {
     const QString &body = m_model->bodyText();
     m_copy->setText(body);
-    if (m_editor->toPlainText() != body) {
-        m_filling = true;
-        const QString shown = m_editor->toPlainText();
-        if (!shown.isEmpty() && body.startsWith(shown)) {
-            // An appended variable goes in at the end without moving the user's cursor.
-            QTextCursor end(m_editor->document());
-            end.movePosition(QTextCursor::End);
-            end.insertText(body.mid(shown.size()));
-        } else {
-            m_editor->setPlainText(body);
-        }
-        m_filling = false;
+    // A hidden editor is filled again only when it is next opened.
+    if (m_editor && m_editorText != body) {
+        if (m_model->editing())
+            fillEditor(body);
+        else
+            m_editorStale = true;
     }
-    if (!m_model->editing())
-        m_view->setBody(body);
+    if (!m_model->editing() || m_editorLoading)
+        showReadOnly(body);
     const bool empty = body.isEmpty();
     m_generate->setDisabled(empty);
     m_generate->setToolTip(InspectorLogic::generateTooltip(empty));
-    if (!m_model->editing())
-        showContent();
+    showContent();
 }
 
 void ResponseSection::showContent()
 {
-    // One of three: the editor, the empty note, the coloured body.
+    // One of three: the editor, the empty note, the coloured body; the last also while a long body's editor is
+    // being filled.
     const bool editing = m_model->editing();
+    if (editing && !m_editor) {
+        ensureEditor();
+        fillEditor(m_model->bodyText());
+    } else if (editing && m_editorStale) {
+        fillEditor(m_model->bodyText());
+    }
+    const bool editorShown = editing && !m_editorLoading;
     const bool empty = m_model->bodyText().isEmpty();
-    m_editor->setVisible(editing);
-    m_empty->setVisible(!editing && empty);
-    m_view->setVisible(!editing && !empty);
+    if (m_editor)
+        m_editor->setVisible(editorShown);
+    m_empty->setVisible(!editorShown && empty);
+    showReadOnlyViews(!editorShown && !empty);
 }
 
 void ResponseSection::showTools()
@@ -274,11 +355,12 @@ void ResponseSection::showTools()
     m_editToggle->setTitle(editing ? QStringLiteral("Done") : QStringLiteral("Edit"));
     m_modeText->setText(editing ? QStringLiteral("editing") : QStringLiteral("editable"));
     if (!editing)
-        m_view->setBody(m_model->bodyText());
+        showReadOnly(m_model->bodyText());
     showContent();
     const bool generating = m_model->generating();
     // Typing during a generation would be overwritten by its answer.
-    m_editor->setReadOnly(generating);
+    if (m_editor)
+        m_editor->setReadOnly(generating);
     m_generate->setLoading(generating);
     m_ai->setLoading(generating);
     m_ai->setDisabled(m_model->aiPrompt().isEmpty());

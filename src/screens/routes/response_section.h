@@ -1,13 +1,13 @@
 // The inspector's response body: the coloured or editable body, copy, variables and data generation.
 #pragma once
 
-#include <QTextEdit>
 #include <QWidget>
 
+class CodeTextView;
 class CopyButton;
 class EngineClient;
 class InspectorModel;
-class JSONSyntaxHighlighter;
+class JsonBodyView;
 class KSButton;
 class QPlainTextEdit;
 class ShellText;
@@ -16,30 +16,15 @@ class SnowStepper;
 class SnowTextField;
 class SymbolLabel;
 
-// The body as coloured, selectable JSON, as tall as its text (no inner scrolling).
-class JsonBodyView final : public QTextEdit
-{
-    Q_OBJECT
-public:
-    explicit JsonBodyView(QWidget *parent = nullptr);
-    void setBody(const QString &body);
-    QString selectedText() const;
-
-protected:
-    bool event(QEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
-    void fitHeight();
-
-    JSONSyntaxHighlighter *m_highlighter;
-};
-
 class ResponseSection final : public QWidget
 {
     Q_OBJECT
 public:
     static constexpr int EditorMinHeight = 140;
+    static constexpr int EditorMaxHeight = 1200;
+    // Bodies longer than this many UTF-16 units are painted line by line and their editor is filled on a worker:
+    // laid out as rich text they would hold up the window for seconds.
+    static constexpr qsizetype LongBodyLimit = 32 * 1024;
 
     ResponseSection(InspectorModel *model, EngineClient *engine, QWidget *parent = nullptr);
 
@@ -53,13 +38,26 @@ public:
     QWidget *resultLine() const { return m_resultLine; }
     ShellText *resultText() const { return m_resultText; }
     ShellText *modeText() const { return m_modeText; }
+    // None until "Edit" is first pressed: filling an editor with a long body is costly.
     QPlainTextEdit *editor() const { return m_editor; }
     ShellText *emptyText() const { return m_empty; }
+    // The read-only body: the rich-text view for a short one, the line-painting view for a long one (none
+    // until a long body was shown).
     JsonBodyView *bodyView() const { return m_view; }
+    CodeTextView *longBodyView() const { return m_longView; }
+    bool showsLongBody() const { return m_long; }
+    // The body is on show as it should be: the editor while editing, else the empty note or the coloured view
+    // with its colours in place.
+    bool bodyShown() const;
     ShellText *variablesNote() const { return m_variablesNote; }
 
 private:
+    QPlainTextEdit *ensureEditor();
+    void fillEditor(const QString &body);
+    void editorContentsChanged(int position, int removed, int added);
     void showBody();
+    void showReadOnly(const QString &body);
+    void showReadOnlyViews(bool shown);
     void showTools();
     void showContent();
     void showVariables();
@@ -77,9 +75,19 @@ private:
     SymbolLabel *m_resultMark;
     ShellText *m_resultText;
     ShellText *m_modeText;
-    QPlainTextEdit *m_editor;
+    QWidget *m_contentBox;
+    QPlainTextEdit *m_editor = nullptr;
+    // The editor's text as plain text, kept up to date from each change rather than read back whole.
+    QString m_editorText;
     ShellText *m_empty;
     JsonBodyView *m_view;
+    CodeTextView *m_longView = nullptr;
+    bool m_long = false;
     ShellText *m_variablesNote;
     bool m_filling = false;
+    // The editor's text is behind the body (it changed while the editor was closed).
+    bool m_editorStale = false;
+    // A long body's document is being built for the editor; the count tells an outdated one from the newest.
+    bool m_editorLoading = false;
+    int m_editorLoad = 0;
 };

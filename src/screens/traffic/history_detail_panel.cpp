@@ -3,6 +3,7 @@
 
 #include "design/badges.h"
 #include "design/card_surface.h"
+#include "design/code_text_view.h"
 #include "design/copy_button.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
@@ -11,7 +12,6 @@
 #include "design/shell_widgets.h"
 #include "design/snow_text.h"
 #include "engine/engine_client.h"
-#include "screens/traffic/code_text_view.h"
 #include "screens/traffic/traffic_logic.h"
 
 #include <QHBoxLayout>

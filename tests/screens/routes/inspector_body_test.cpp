@@ -7,6 +7,7 @@
 #include "design/snow_menu_popup.h"
 #include "design/snow_stepper.h"
 #include "design/snow_text_field.h"
+#include "screens/routes/json_body_view.h"
 #include "screens/routes/response_section.h"
 
 #include <QPlainTextEdit>

@@ -3,12 +3,12 @@
 #include "screens/traffic/history_detail_panel.h"
 #include "screens/traffic/history_model.h"
 #include "screens/traffic/history_screen.h"
-#include "screens/traffic/code_text_view.h"
 #include "screens/traffic/traffic_list_view.h"
 #include "screens/traffic/traffic_logic.h"
 #include "screens/traffic/traffic_table.h"
 
 #include "design/badges.h"
+#include "design/code_text_view.h"
 #include "design/copy_button.h"
 #include "design/ks_button.h"
 #include "design/snow_context_menu.h"

@@ -1,9 +1,9 @@
 // Against the real stand-in engine: requests sent through its proxy become live rows and history
 // records whose detail holds the exchange.
+#include "design/code_text_view.h"
 #include "screens/traffic/history_detail_panel.h"
 #include "screens/traffic/history_model.h"
 #include "screens/traffic/history_screen.h"
-#include "screens/traffic/code_text_view.h"
 #include "screens/traffic/live_traffic_model.h"
 #include "screens/traffic/live_traffic_screen.h"
 

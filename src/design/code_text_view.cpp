@@ -1,5 +1,5 @@
 // Wrapped, selectable code text painted line by line.
-#include "screens/traffic/code_text_view.h"
+#include "design/code_text_view.h"
 
 #include "design/palette.h"
 
@@ -34,7 +34,9 @@ void CodeTextView::setText(const QString &text)
         return;
     m_text = text;
     ++m_textChanges;
+    m_lineStarts.clear();
     m_wraps.clear();
+    m_shownCounts.clear();
     m_anchor = m_cursor = -1;
     m_runs.clear();
     m_runsValid = false;
@@ -94,51 +96,88 @@ int CodeTextView::columnsFor(int width) const
     return std::max(1, int(std::floor(width / charWidth())));
 }
 
+const std::vector<qsizetype> &CodeTextView::lineStarts() const
+{
+    if (m_lineStarts.empty()) {
+        // One plain pass: lines are short, so a search call per line would cost more than the scan.
+        const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
+        const qsizetype size = m_text.size();
+        m_lineStarts.reserve(std::size_t(size / 24 + 1));
+        m_lineStarts.push_back(0);
+        for (qsizetype i = 0; i < size; ++i)
+            if (data[i] == u'\n')
+                m_lineStarts.push_back(i + 1);
+    }
+    return m_lineStarts;
+}
+
+qsizetype CodeTextView::lineTextEnd(std::size_t line) const
+{
+    const std::vector<qsizetype> &starts = lineStarts();
+    return line + 1 < starts.size() ? starts[line + 1] - 1 : m_text.size();
+}
+
+qsizetype CodeTextView::shownLineCount(int width) const
+{
+    const int columns = columnsFor(width);
+    for (const Wrap &wrap : m_wraps)
+        if (wrap.columns == columns)
+            return wrap.count();
+    for (const auto &[known, count] : m_shownCounts)
+        if (known == columns)
+            return count;
+    const std::vector<qsizetype> &starts = lineStarts();
+    qsizetype count = 0;
+    for (std::size_t line = 0; line < starts.size(); ++line)
+        count += std::max<qsizetype>(1, (lineTextEnd(line) - starts[line] + columns - 1) / columns);
+    if (m_shownCounts.size() >= 8)
+        m_shownCounts.erase(m_shownCounts.begin());
+    m_shownCounts.emplace_back(columns, count);
+    return count;
+}
+
 const CodeTextView::Wrap &CodeTextView::wrapFor(int width) const
 {
     const int columns = columnsFor(width);
-    // Layouts ask for a few widths in turn; each is a pass over the whole text, so a few are kept.
+    // Built for the widths the view is painted at, which change seldom.
     for (const Wrap &wrap : m_wraps)
         if (wrap.columns == columns)
             return wrap;
-    if (m_wraps.size() >= 4)
+    if (m_wraps.size() >= 2)
         m_wraps.erase(m_wraps.begin());
     m_wraps.push_back(Wrap{});
     Wrap &wrap = m_wraps.back();
-    wrap.width = width;
     wrap.columns = columns;
-    const QChar *data = m_text.constData();
-    const qsizetype size = m_text.size();
-    qsizetype lineStart = 0;
-    wrap.starts.push_back(0);
-    for (qsizetype i = 0; i < size; ++i) {
-        if (data[i] == QLatin1Char('\n')) {
-            lineStart = i + 1;
-            wrap.starts.push_back(lineStart);
-        } else if (i + 1 - lineStart > columns && i > lineStart) {
-            lineStart = i;
-            wrap.starts.push_back(lineStart);
-        }
+    const std::vector<qsizetype> &starts = lineStarts();
+    wrap.firstShown.reserve(starts.size() + 1);
+    qsizetype shown = 0;
+    for (std::size_t line = 0; line < starts.size(); ++line) {
+        wrap.firstShown.push_back(shown);
+        const qsizetype length = lineTextEnd(line) - starts[line];
+        shown += std::max<qsizetype>(1, (length + columns - 1) / columns);
     }
+    wrap.firstShown.push_back(shown);
     return wrap;
 }
 
-qsizetype CodeTextView::lineEnd(const Wrap &wrap, std::size_t line) const
+CodeTextView::Span CodeTextView::shownLine(const Wrap &wrap, qsizetype shown) const
 {
-    qsizetype end = line + 1 < wrap.starts.size() ? wrap.starts[line + 1] : m_text.size();
-    if (end > wrap.starts[line] && end <= m_text.size() && m_text.at(end - 1) == QLatin1Char('\n'))
-        --end;
-    return end;
+    // The line of the text that holds this shown line, then the piece of it.
+    const auto after = std::upper_bound(wrap.firstShown.cbegin(), wrap.firstShown.cend() - 1, shown);
+    const std::size_t line = std::size_t(std::distance(wrap.firstShown.cbegin(), after) - 1);
+    const qsizetype start = lineStarts()[line] + (shown - wrap.firstShown[line]) * wrap.columns;
+    return {start, std::min(start + wrap.columns, lineTextEnd(line))};
 }
 
 int CodeTextView::lineCount() const
 {
-    return int(wrapFor(width()).starts.size());
+    return int(wrapFor(width()).count());
 }
 
 int CodeTextView::heightForWidth(int width) const
 {
-    return qCeil(qreal(wrapFor(width).starts.size()) * lineHeight());
+    // A widget can be no taller than this; a text with more lines is cut off at the end.
+    return int(std::min<qreal>(qCeil(qreal(shownLineCount(width)) * lineHeight()), QWIDGETSIZE_MAX));
 }
 
 QSize CodeTextView::sizeHint() const
@@ -155,11 +194,10 @@ QSize CodeTextView::minimumSizeHint() const
 qsizetype CodeTextView::offsetAt(const QPoint &pos) const
 {
     const Wrap &wrap = wrapFor(width());
-    const qsizetype line = std::clamp<qsizetype>(qsizetype(pos.y() / lineHeight()), 0, qsizetype(wrap.starts.size()) - 1);
-    const qsizetype start = wrap.starts[std::size_t(line)];
-    const qsizetype end = lineEnd(wrap, std::size_t(line));
+    const qsizetype shown = std::clamp<qsizetype>(qsizetype(pos.y() / lineHeight()), 0, wrap.count() - 1);
+    const Span span = shownLine(wrap, shown);
     const qsizetype column = qsizetype(std::round(std::max(0, pos.x()) / charWidth()));
-    return std::min(start + column, end);
+    return std::min(span.start + column, span.end);
 }
 
 QString CodeTextView::selectedText() const
@@ -193,22 +231,21 @@ void CodeTextView::paintEvent(QPaintEvent *event)
     const qreal lh = lineHeight();
     const qreal cw = charWidth();
     const QFontMetricsF metrics(m_font);
-    const std::size_t first = std::size_t(std::max(0.0, event->rect().top() / lh));
-    const std::size_t last = std::min(wrap.starts.size(), std::size_t(event->rect().bottom() / lh) + 1);
+    const qsizetype first = qsizetype(std::max(0.0, event->rect().top() / lh));
+    const qsizetype last = std::min(wrap.count(), qsizetype(event->rect().bottom() / lh) + 1);
     const qsizetype selFrom = std::min(m_anchor, m_cursor);
     const qsizetype selTo = std::max(m_anchor, m_cursor);
     const QColor selection = withOpacity(Palette::primary(), palette.isDark ? 0.45 : 0.25);
 
     // Runs are ordered: find the first one that reaches the first visible line.
     auto run = m_runs.cbegin();
-    if (useRuns && first < wrap.starts.size()) {
-        const qsizetype from = wrap.starts[first];
+    if (useRuns && first < last) {
+        const qsizetype from = shownLine(wrap, first).start;
         run = std::upper_bound(m_runs.cbegin(), m_runs.cend(), from,
                                [](qsizetype offset, const ColoredRun &r) { return offset < r.start + r.length; });
     }
-    for (std::size_t line = first; line < last; ++line) {
-        const qsizetype start = wrap.starts[line];
-        const qsizetype end = lineEnd(wrap, line);
+    for (qsizetype line = first; line < last; ++line) {
+        const auto [start, end] = shownLine(wrap, line);
         const qreal y = qreal(line) * lh;
         if (selFrom >= 0 && selFrom < selTo && selFrom <= end && selTo > start) {
             const qsizetype a = std::max(selFrom, start);

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct Palette;
@@ -55,17 +56,29 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    // The shown lines at one width: each line of the text takes ceil(length / columns) shown lines, at least
+    // one. Kept as running totals per line of the text, so a long text is not walked again for each width.
     struct Wrap
     {
-        int width = -1;
         int columns = 1;
-        std::vector<qsizetype> starts; // first UTF-16 unit of each shown line
+        std::vector<qsizetype> firstShown; // per line of the text, then the total
+        qsizetype count() const { return firstShown.back(); }
+    };
+    // A shown line: where it starts and ends in the text (the line break left out).
+    struct Span
+    {
+        qsizetype start = 0;
+        qsizetype end = 0;
     };
     const Wrap &wrapFor(int width) const;
+    // How many shown lines the text takes at a width; cheaper than the whole wrap, for layouts trying widths.
+    qsizetype shownLineCount(int width) const;
+    const std::vector<qsizetype> &lineStarts() const;
+    qsizetype lineTextEnd(std::size_t line) const;
+    Span shownLine(const Wrap &wrap, qsizetype shown) const;
     int columnsFor(int width) const;
     qreal lineHeight() const;
     qreal charWidth() const;
-    qsizetype lineEnd(const Wrap &wrap, std::size_t line) const;
     qsizetype offsetAt(const QPoint &pos) const;
     void recolor();
 
@@ -80,7 +93,9 @@ private:
     bool m_runsValid = false;
     int m_coloringGeneration = 0;
     int m_requestedDark = -1; // the scheme last asked of the highlighter: -1 none, 0 light, 1 dark
+    mutable std::vector<qsizetype> m_lineStarts; // first UTF-16 unit of each line of the text; empty until asked
     mutable std::vector<Wrap> m_wraps;
+    mutable std::vector<std::pair<int, qsizetype>> m_shownCounts; // columns, shown lines
     qsizetype m_anchor = -1;
     qsizetype m_cursor = -1;
 };

@@ -1,0 +1,127 @@
+// A long response body: shown without laying it all out, coloured off the window thread, the editor made and
+// filled only for "Edit", and every keystroke in it saved as the whole body.
+#include "inspector_fixture.h"
+
+#include "design/code_text_view.h"
+#include "design/ks_button.h"
+#include "screens/routes/json_body_view.h"
+#include "screens/routes/response_section.h"
+
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QTest>
+
+namespace {
+
+// Pretty-printed JSON of at least `size` characters, past the synchronous colouring limit.
+std::string longJson(qsizetype size)
+{
+    std::string body = "[\n";
+    for (int i = 0; qsizetype(body.size()) < size; ++i)
+        body += "  {\"id\": " + std::to_string(i) + ", \"name\": \"User " + std::to_string(i) + "\"},\n";
+    return body + "  null\n]";
+}
+
+} // namespace
+
+TEST_F(InspectorEngineTest, LongBodyIsPaintedFromAViewAndEditedInAnEditorMadeForEdit)
+{
+    const std::string longBody = longJson(CodeTextView::SyncColoringLimit + 1000);
+    seed({inspectorRoute("r-long", 200, longBody), inspectorRoute("r-short", 200, "{\"a\": 1}")});
+    InspectorView &inspector = open("r-long");
+    ResponseSection *body = inspector.responseSection();
+    // No editor until "Edit": filling one with a long body is what blocked the window.
+    EXPECT_EQ(body->editor(), nullptr);
+    ASSERT_TRUE(body->showsLongBody());
+    ASSERT_NE(body->longBodyView(), nullptr);
+    EXPECT_TRUE(body->longBodyView()->isVisible());
+    EXPECT_FALSE(body->bodyView()->isVisible());
+    EXPECT_EQ(body->longBodyView()->text().toStdString(), longBody);
+    // Coloured on a worker, shown plain until its colours arrive.
+    ASSERT_TRUE(testsupport::waitFor([&] { return body->bodyShown(); }));
+    EXPECT_TRUE(body->longBodyView()->colored());
+    inspector.scrollArea()->verticalScrollBar()->setValue(body->y());
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-long-body"));
+
+    body->editButton()->trigger();
+    EXPECT_EQ(body->modeText()->text(), "editing");
+    ASSERT_NE(body->editor(), nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return body->editor()->isVisible(); }));
+    EXPECT_FALSE(body->longBodyView()->isVisible());
+    QPlainTextEdit *editor = body->editor();
+    EXPECT_EQ(editor->toPlainText().toStdString(), longBody);
+    QApplication::processEvents();
+    inspector.scrollArea()->verticalScrollBar()->setValue(body->y());
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-long-body-editing"));
+
+    // Keystrokes, a paste over a selection across lines and an undo: the saved body follows each one whole.
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(3);
+    editor->setTextCursor(cursor);
+    QTest::keyClicks(editor, QStringLiteral("ab"));
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    EXPECT_EQ(inspector.model()->bodyText(), editor->toPlainText());
+    cursor = editor->textCursor();
+    cursor.setPosition(1);
+    cursor.setPosition(40, QTextCursor::KeepAnchor);
+    editor->setTextCursor(cursor);
+    editor->insertPlainText(QStringLiteral("\n  \"x\": [1,\n 2]\u00a0,\n"));
+    EXPECT_EQ(inspector.model()->bodyText(), editor->toPlainText());
+    editor->undo();
+    EXPECT_EQ(inspector.model()->bodyText(), editor->toPlainText());
+    QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(editor, QStringLiteral("!"));
+    EXPECT_EQ(inspector.model()->bodyText(), editor->toPlainText());
+    EXPECT_EQ(QString::fromStdString(find("r-long")->body), editor->toPlainText());
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(QString::fromStdString(routeIn(engineRoutes(), "r-long")["body"].get<std::string>()), editor->toPlainText());
+
+    // Done shows the edited body in the view again.
+    body->editButton()->trigger();
+    EXPECT_TRUE(body->longBodyView()->isVisible());
+    EXPECT_EQ(body->longBodyView()->text(), inspector.model()->bodyText());
+
+    // Coloured for the dark palette too.
+    InspectorView &dark = open("r-long", Palette::dark());
+    ASSERT_TRUE(testsupport::waitFor([&] { return dark.responseSection()->bodyShown(); }));
+    dark.scrollArea()->verticalScrollBar()->setValue(dark.responseSection()->y());
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-long-body-dark"));
+
+    // A short body keeps the rich-text view, and its editor is filled at once.
+    InspectorView &shortOne = open("r-short");
+    ResponseSection *shortBody = shortOne.responseSection();
+    EXPECT_FALSE(shortBody->showsLongBody());
+    EXPECT_TRUE(shortBody->bodyView()->isVisible());
+    EXPECT_EQ(shortBody->longBodyView(), nullptr);
+    EXPECT_EQ(shortBody->editor(), nullptr);
+    shortBody->editButton()->trigger();
+    ASSERT_NE(shortBody->editor(), nullptr);
+    EXPECT_TRUE(shortBody->editor()->isVisible());
+    EXPECT_EQ(shortBody->editor()->toPlainText(), "{\"a\": 1}");
+}
+
+TEST_F(InspectorEngineTest, BodyChangedWhileTheLongEditorIsBeingFilledIsTheOneEdited)
+{
+    seed({inspectorRoute("r-long", 200, longJson(ResponseSection::LongBodyLimit * 4))});
+    MockEnvironment env{"env-1", "Dev", {EnvVar{"v1", "token", "abc"}}};
+    client().setEnvironments({env});
+    client().setActiveEnvID(QStringLiteral("env-1"));
+    InspectorView &inspector = open("r-long");
+    ResponseSection *body = inspector.responseSection();
+    body->editButton()->trigger();
+    // The document for the first text is still being built when a variable is appended.
+    inspector.model()->insertVariable(QStringLiteral("token"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return body->editor()->isVisible(); }));
+    EXPECT_TRUE(body->editor()->toPlainText().endsWith(QStringLiteral("{{token}}")));
+    EXPECT_EQ(body->editor()->toPlainText(), inspector.model()->bodyText());
+
+    // Closed, changed elsewhere, opened again: the editor shows the new body.
+    body->editButton()->trigger();
+    Endpoint changed = *find("r-long");
+    changed.body = "{\"short\": true}";
+    client().updateEndpoint(changed);
+    EXPECT_EQ(inspector.model()->bodyText(), "{\"short\": true}");
+    body->editButton()->trigger();
+    ASSERT_TRUE(testsupport::waitFor([&] { return body->editor()->isVisible(); }));
+    EXPECT_EQ(body->editor()->toPlainText(), "{\"short\": true}");
+}
