@@ -133,7 +133,9 @@ const ImportKind OpenAPIImport = {
     [](EngineClient &engine, const QByteArray &data, const QString &name) {
         engine.performOpenAPIImport(data, name);
     },
-    [](EngineClient &engine, const QString &name) { engine.setImportSummary(QStringLiteral("Couldn't read ") + name); }};
+    [](EngineClient &engine, const QString &name) {
+        engine.setImportSummary(QStringLiteral("Couldn't read ") + name);
+    }};
 
 const ImportKind ProfileImport = {
     [](EngineClient &engine, const QByteArray &data, const QString &name) {

@@ -406,7 +406,8 @@ void MainHeader::fitSearch()
     }
     fixed += items * Spacing; // the gaps between these items and the breadcrumb
     // The breadcrumb's full width, whatever room the project crumb was given.
-    const int crumbs = m_crumbs->sizeHint().width() + qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
+    const int crumbs =
+        m_crumbs->sizeHint().width() + qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
     const HeaderLogic::SearchForm form = HeaderLogic::searchForm(width() - fixed, crumbs, SearchWidth,
                                                                  m_compactSearch->sizeHint().width(), Spacing);
     m_search->setVisible(form == HeaderLogic::SearchForm::full);
