@@ -254,8 +254,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
 
     // The body goes out from where it is held (a large mock body is shared with the route table), so a
     // client that reads slowly holds no copy of it.
-    const std::shared_ptr<const std::string> body =
-        out.sharedBody ? out.sharedBody : std::make_shared<const std::string>(std::move(out.body));
+    const std::string &body = out.bodyText(); // held by the plan until the answer is out
     http::response<http::span_body<const char>> response {static_cast<http::status>(out.status),
                                                           version < 11 ? 10u : 11u};
     for (const auto &[name, value] : out.headers)
@@ -265,7 +264,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
     const bool bodyAllowed = out.status >= 200 && out.status != 204 && out.status != 304;
     if (bodyAllowed)
-        response.body() = {body->data(), body->size()};
+        response.body() = {body.data(), body.size()};
     response.keep_alive(keepAlive);
     response.prepare_payload();
     if (request.method == "HEAD" && bodyAllowed) {
