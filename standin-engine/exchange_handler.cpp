@@ -304,13 +304,13 @@ void ExchangeHandler::learn(const TrafficRecord &record, std::string responseBod
     SchemaLearner::Observation observation {projectId, routeKey(record.method, record.host, routePath),
                                             record.method, record.host, routePath, record.id, record.time};
     m_schema.observeLater(std::move(observation), std::move(responseBody),
-                          [publish = m_publish, time = record.time](const WireDriftEvent &drift) {
+                          [this, time = record.time](const WireDriftEvent &drift) {
                               EngineEvent event;
                               event.type = "schema_drift";
                               const auto seen = parseIsoTime(time);
                               event.time = seen ? localClockTime(*seen) : time;
                               event.drift = drift;
-                              publish(event);
+                              m_publish(event);
                           });
 }
 

@@ -18,6 +18,8 @@ using net::Limits;
 
 // How long a real host may take to start answering, and between two pieces of its answer.
 constexpr std::chrono::minutes kUpstreamWait {5};
+// How long a replay, which has no client to stream to, may take in all.
+constexpr std::chrono::seconds kReplayWait {60};
 
 // One forwarded exchange; lives on the coroutine frame of `Forwarder::forward`.
 template <class Stream>
@@ -43,7 +45,8 @@ public:
     {
     }
 
-    // The history record the exchange ended with.
+    // The history record the exchange ended with, once it has one.
+    bool hasRecorded() const { return m_recorded; }
     const TrafficRecord &recorded() const { return m_recordedAs; }
 
     asio::awaitable<bool> run()
@@ -458,6 +461,7 @@ TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &re
 {
     TrafficRecord recorded;
     ProxiedRequest sent = request;
+    const ForwardedExchange<ReplayClient> *running = nullptr;
     asio::io_context context;
     asio::co_spawn(
         context,
@@ -476,11 +480,22 @@ TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &re
             }
             ProxyConnection connection;
             ForwardedExchange<ReplayClient> exchange(handler, client, buffer, header, sent, plan, connection, nullptr);
+            running = &exchange;
             co_await exchange.run();
             recorded = exchange.recorded();
+            running = nullptr;
         },
         asio::detached);
-    context.run();
+    // A replay holds a control thread, so a host that never answers is not waited on for long.
+    context.run_for(kReplayWait);
+    if (!context.stopped()) {
+        context.stop();
+        if (running && running->hasRecorded())
+            recorded = running->recorded();
+        else
+            recorded = handler.finish(plan, sent, 504, proxyErrorBody("the host did not answer the replay in time"),
+                                      false);
+    }
     return recorded;
 }
 

@@ -57,7 +57,7 @@ ConnectionSet::ConnectionSet(std::size_t capacity)
 {
 }
 
-std::uint64_t ConnectionSet::add(std::function<void()> close)
+std::uint64_t ConnectionSet::add(std::function<void()> close, std::shared_ptr<IdleMark> *mark)
 {
     std::function<void()> evicted;
     std::uint64_t id = 0;
@@ -65,9 +65,13 @@ std::uint64_t ConnectionSet::add(std::function<void()> close)
         std::lock_guard lock(m_mutex);
         if (m_entries.size() >= m_capacity) {
             auto oldest = m_entries.end();
+            std::chrono::steady_clock::rep oldestSince = 0;
             for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
-                if (entry->second.idle && (oldest == m_entries.end() || entry->second.idleSince < oldest->second.idleSince))
+                const auto since = entry->second.idleSince->load();
+                if (since != 0 && (oldest == m_entries.end() || since < oldestSince)) {
                     oldest = entry;
+                    oldestSince = since;
+                }
             }
             if (oldest == m_entries.end())
                 return 0;
@@ -75,7 +79,11 @@ std::uint64_t ConnectionSet::add(std::function<void()> close)
             m_entries.erase(oldest);
         }
         id = m_nextId++;
-        m_entries.emplace(id, Entry {std::move(close), false, {}});
+        auto idleSince = std::make_shared<IdleMark>(0);
+        if (mark)
+            *mark = idleSince;
+        m_entries.emplace(id, Entry {std::move(close), std::move(idleSince)});
+        m_count = m_entries.size();
     }
     if (evicted)
         evicted();
@@ -86,17 +94,26 @@ void ConnectionSet::remove(std::uint64_t id)
 {
     std::lock_guard lock(m_mutex);
     m_entries.erase(id);
+    m_count = m_entries.size();
 }
 
 void ConnectionSet::setIdle(std::uint64_t id, bool idle)
 {
     std::lock_guard lock(m_mutex);
-    const auto entry = m_entries.find(id);
-    if (entry == m_entries.end() || entry->second.idle == idle)
+    if (const auto entry = m_entries.find(id); entry != m_entries.end())
+        setIdle(*entry->second.idleSince, idle);
+}
+
+void ConnectionSet::setIdle(IdleMark &mark, bool idle)
+{
+    if (!idle) {
+        mark = 0;
         return;
-    entry->second.idle = idle;
-    if (idle)
-        entry->second.idleSince = std::chrono::steady_clock::now();
+    }
+    // Marking an idle connection again keeps its place in line.
+    std::chrono::steady_clock::rep busy = 0;
+    mark.compare_exchange_strong(busy, std::max<std::chrono::steady_clock::rep>(
+                                           1, std::chrono::steady_clock::now().time_since_epoch().count()));
 }
 
 void ConnectionSet::closeAll()
@@ -111,12 +128,6 @@ void ConnectionSet::closeAll()
         close();
 }
 
-std::size_t ConnectionSet::size() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_entries.size();
-}
-
 std::chrono::steady_clock::duration ConnectionSet::idleWait() const
 {
     return size() * 2 >= m_capacity ? std::chrono::steady_clock::duration(Limits::kIdleUnderPressure)
@@ -125,7 +136,7 @@ std::chrono::steady_clock::duration ConnectionSet::idleWait() const
 
 ConnectionTicket::ConnectionTicket(ConnectionSet &set, std::function<void()> close)
     : m_set(set)
-    , m_id(set.add(std::move(close)))
+    , m_id(set.add(std::move(close), &m_idle))
 {
 }
 

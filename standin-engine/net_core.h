@@ -73,27 +73,32 @@ private:
 // room by closing the connection idle the longest.
 class ConnectionSet final {
 public:
+    // When a connection went idle (steady clock ticks), 0 while it is busy; set without a lock.
+    using IdleMark = std::atomic<std::chrono::steady_clock::rep>;
+
     explicit ConnectionSet(std::size_t capacity = Limits::kMaxConnections);
 
-    // Returns an id, or 0 when the port holds its maximum and none of them is idle.
-    std::uint64_t add(std::function<void()> close);
+    // Returns an id, or 0 when the port holds its maximum and none of them is idle. `mark`, when
+    // given, receives the connection's idle mark.
+    std::uint64_t add(std::function<void()> close, std::shared_ptr<IdleMark> *mark = nullptr);
     void remove(std::uint64_t id);
     // Idle: waiting for a request (or the rest of its header). New connections count as busy.
     void setIdle(std::uint64_t id, bool idle);
+    static void setIdle(IdleMark &mark, bool idle);
     void closeAll();
-    std::size_t size() const;
+    std::size_t size() const { return m_count; }
     // How long a kept-alive connection may wait for its next request: shorter once the port fills.
     std::chrono::steady_clock::duration idleWait() const;
 
 private:
     struct Entry {
         std::function<void()> close;
-        bool idle = false;
-        std::chrono::steady_clock::time_point idleSince;
+        std::shared_ptr<IdleMark> idleSince;
     };
     const std::size_t m_capacity;
     mutable std::mutex m_mutex;
     std::unordered_map<std::uint64_t, Entry> m_entries;
+    std::atomic<std::size_t> m_count {0};
     std::uint64_t m_nextId = 1;
 };
 
@@ -133,11 +138,16 @@ public:
     ConnectionTicket(const ConnectionTicket &) = delete;
     ConnectionTicket &operator=(const ConnectionTicket &) = delete;
     explicit operator bool() const { return m_id != 0; }
-    void setIdle(bool idle) { if (m_id) m_set.setIdle(m_id, idle); }
+    void setIdle(bool idle)
+    {
+        if (m_idle)
+            ConnectionSet::setIdle(*m_idle, idle);
+    }
     std::chrono::steady_clock::duration idleWait() const { return m_set.idleWait(); }
 
 private:
     ConnectionSet &m_set;
+    std::shared_ptr<ConnectionSet::IdleMark> m_idle;
     std::uint64_t m_id;
 };
 

@@ -7,6 +7,7 @@
 
 #include <boost/beast/ssl.hpp>
 
+#include <cstdlib>
 #include <limits>
 
 namespace standin {
@@ -14,6 +15,21 @@ namespace standin {
 using namespace proxy;
 using net::Limits;
 using net::tcp;
+
+namespace {
+
+// The most connections the port holds, lowered through a test-only variable so a test can fill it.
+std::size_t connectionCapacity()
+{
+    if (const char *text = std::getenv(kTestConnectionCapVariable); text && *text) {
+        const long capacity = std::strtol(text, nullptr, 10);
+        if (capacity > 0)
+            return static_cast<std::size_t>(capacity);
+    }
+    return Limits::kMaxConnections;
+}
+
+} // namespace
 
 ProxyServer::ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves)
     : m_handler(handler)
@@ -39,7 +55,7 @@ bool ProxyServer::start(int port, std::string &error)
         error = "proxy " + error;
         return false;
     }
-    m_connections = std::make_shared<net::ConnectionSet>();
+    m_connections = std::make_shared<net::ConnectionSet>(connectionCapacity());
     listener->start([this](tcp::socket socket) {
         auto executor = socket.get_executor();
         asio::co_spawn(executor, serve(std::move(socket)), asio::detached);
@@ -254,8 +270,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
 
     // The body goes out from where it is held (a large mock body is shared with the route table), so a
     // client that reads slowly holds no copy of it.
-    const std::shared_ptr<const std::string> body =
-        out.sharedBody ? out.sharedBody : std::make_shared<const std::string>(std::move(out.body));
+    const std::string &body = out.bodyText(); // held by the plan until the answer is out
     http::response<http::span_body<const char>> response {static_cast<http::status>(out.status),
                                                           version < 11 ? 10u : 11u};
     for (const auto &[name, value] : out.headers)
@@ -265,7 +280,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
     const bool bodyAllowed = out.status >= 200 && out.status != 204 && out.status != 304;
     if (bodyAllowed)
-        response.body() = {body->data(), body->size()};
+        response.body() = {body.data(), body.size()};
     response.keep_alive(keepAlive);
     response.prepare_payload();
     if (request.method == "HEAD" && bodyAllowed) {

@@ -15,6 +15,9 @@
 
 namespace standin {
 
+// Lowers the proxy port's connection cap, for tests that fill it.
+constexpr const char *kTestConnectionCapVariable = "KESTRION_TEST_PROXY_CONNECTIONS";
+
 class LeafCertificates;
 struct ProxyConnection;
 

@@ -236,7 +236,8 @@ SchemaLearner::~SchemaLearner()
         std::lock_guard lock(m_queueMutex);
         m_stopping = true;
     }
-    m_queueChanged.notify_all();
+    m_work.notify_all();
+    m_settled.notify_all();
     m_learner.join();
 }
 
@@ -248,7 +249,9 @@ bool SchemaLearner::observeLater(Observation observation, std::string body, Drif
             m_queuedBytes += body.size();
             m_queue.push_back({std::move(observation), std::move(body), std::move(onDrift)});
             ++m_handedOver;
-            m_queueChanged.notify_all();
+            // A busy learner finds it on its own; only an idle one is woken.
+            if (m_queue.size() == 1)
+                m_work.notify_one();
             return true;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -265,14 +268,20 @@ void SchemaLearner::settle() const
 {
     std::unique_lock lock(m_queueMutex);
     const std::uint64_t target = m_handedOver;
-    m_queueChanged.wait(lock, [&] { return m_finished >= target || m_stopping; });
+    m_settled.wait(lock, [&] { return m_finished >= target || m_stopping; });
 }
 
 void SchemaLearner::learnLoop()
 {
     std::unique_lock lock(m_queueMutex);
     for (;;) {
-        m_queueChanged.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+        if (m_queue.empty()) {
+            m_work.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+            // Let a burst gather, so a busy proxy wakes this thread once per burst, not per answer.
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            lock.lock();
+        }
         if (m_stopping)
             return;
         Pending pending = std::move(m_queue.front());
@@ -286,7 +295,7 @@ void SchemaLearner::learnLoop()
         pending = {};
         lock.lock();
         ++m_finished;
-        m_queueChanged.notify_all();
+        m_settled.notify_all();
     }
 }
 

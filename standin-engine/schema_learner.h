@@ -110,7 +110,8 @@ private:
     bool m_dirty = false;
 
     mutable std::mutex m_queueMutex;
-    mutable std::condition_variable m_queueChanged;
+    std::condition_variable m_work;               // something to learn from, or stopping
+    mutable std::condition_variable m_settled;    // one more body learned from
     std::deque<Pending> m_queue;
     size_t m_queuedBytes = 0;
     std::uint64_t m_handedOver = 0; // bodies queued so far

@@ -422,3 +422,30 @@ TEST_F(Transport, LargePassThroughIsLearnedWholeAndClippedInTheHistory)
         EXPECT_EQ(body.compare(0, 100, record.path == "/text" ? text : json, 0, 100), 0) << record.path;
     }
 }
+
+TEST(IdleFlood, AFullProxyPortStillTakesNewClientsByClosingTheLongestIdle)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", "20");
+    ASSERT_TRUE(engine.start());
+    const std::string routes = R"([{"id":"r-fast","method":"GET","host":"api.test","path":"/fast","status":200,)"
+                               R"("latencyMs":0,"active":true,"body":"fast","passThrough":false}])";
+    ASSERT_EQ(engine.client()->Post("/routes", routes, "application/json")->status, 200);
+    std::vector<std::unique_ptr<RawSocket>> idle;
+    for (int i = 0; i < 20; ++i) {
+        idle.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(idle.back()->connect(engine.proxyPort()));
+        // A request after each, so the engine has taken the held one in first; the last ones find the
+        // port full of connections waiting for a request that never comes.
+        ASSERT_TRUE(proxyRequest(engine.proxyPort(), "GET", "http://api.test/fast")) << i;
+    }
+    for (int i = 0; i < 5; ++i) {
+        const auto reply = proxyRequest(engine.proxyPort(), "GET", "http://api.test/fast");
+        ASSERT_TRUE(reply) << i;
+        EXPECT_EQ(reply->body, "fast");
+    }
+    // The one held longest was let go.
+    std::string rest;
+    EXPECT_TRUE(idle.front()->readToEnd(rest, kPatience));
+}
