@@ -53,6 +53,14 @@ protected:
         Preferences::instance().setValue(PrefKey::OnboardedV1, true);
     }
 
+    // Runs the posted layout and paint work, then waits until every transition in the view (its sheets
+    // too) has ended.
+    bool settled()
+    {
+        QCoreApplication::processEvents();
+        return testsupport::waitFor([this] { return testsupport::animationsSettled(&view()); });
+    }
+
     ContentView &view()
     {
         if (!m_view)
@@ -387,7 +395,7 @@ TEST(RootViewStartup, SnapshotLaunchBootsNothing)
     RootView window(options);
     window.show();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.startupRan(); }, 1000));
-    QTest::qWait(50);
+    QCoreApplication::processEvents(); // whatever the start-up posted has run
     EXPECT_EQ(window.engine()->status(), EngineStatus::stopped());
     EXPECT_FALSE(window.engine()->proxyRunning());
 }
@@ -426,7 +434,7 @@ TEST_F(Content, RendersGroupsInspectorSlotAndNoMatches)
     PaletteHost::set(&view(), Palette::dark());
     view().resize(1280, 820);
     view().show();
-    QTest::qWait(200);
+    ASSERT_TRUE(settled());
     testsupport::saveRender(&view(), "shell", "groups-dark");
 
     state.setShowSearch(true);
@@ -437,6 +445,6 @@ TEST_F(Content, RendersGroupsInspectorSlotAndNoMatches)
     EXPECT_TRUE(palette->showsNoMatches());
     QTest::keyClick(palette->field(), Qt::Key_Return);
     EXPECT_TRUE(state.showSearch()); // nothing matched: the palette stays open
-    QTest::qWait(100);
+    ASSERT_TRUE(settled());
     testsupport::saveRender(sheet, "shell", "palette-no-matches-dark");
 }

@@ -72,6 +72,14 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    // Runs the posted layout and paint work, then waits until every transition in the window (its sheets
+    // too) has ended.
+    bool settled()
+    {
+        QCoreApplication::processEvents();
+        return testsupport::waitFor([this] { return testsupport::animationsSettled(m_window.get()); });
+    }
+
     bool waitHealthy()
     {
         return testsupport::waitFor([this] {
@@ -194,7 +202,7 @@ TEST_F(ShellWindow, RendersInBothAppearances)
     QCoreApplication::processEvents();
 
     m_window->state()->setTheme(AppTheme::light);
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     EXPECT_FALSE(Palette::of(m_window->content()).isDark);
     const QString light = testsupport::saveRender(m_window.get(), "shell", "window-light");
     {
@@ -213,38 +221,38 @@ TEST_F(ShellWindow, RendersInBothAppearances)
         EXPECT_EQ(ruleRow(m_window->content()->infoPanel()), headerRule);
     }
     m_window->state()->setTheme(AppTheme::dark);
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     EXPECT_TRUE(Palette::of(m_window->content()).isDark);
     const QString dark = testsupport::saveRender(m_window.get(), "shell", "window-dark");
     EXPECT_NE(QImage(light), QImage(dark));
 
     m_window->content()->infoPanel()->setTab(QStringLiteral("Links"));
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     testsupport::saveRender(m_window.get(), "shell", "window-dark-links");
     m_window->content()->infoPanel()->setTab(QStringLiteral("Files"));
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     testsupport::saveRender(m_window.get(), "shell", "window-dark-files");
     m_window->state()->setTheme(AppTheme::light);
     m_window->content()->infoPanel()->setTab(QStringLiteral("Pins"));
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     testsupport::saveRender(m_window.get(), "shell", "window-light-pins");
     m_window->state()->select(NavItem::dashboard);
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     testsupport::saveRender(m_window.get(), "shell", "window-light-dashboard");
     m_window->state()->select(NavItem::certificates);
     m_window->resize(m_window->minimumSize());
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     EXPECT_FALSE(m_window->content()->header()->showsFullSearch());
     testsupport::saveRender(m_window.get(), "shell", "window-light-minimum");
     m_window->resize(1280, 820);
 
     m_window->state()->setShowSearch(true);
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     SheetDialog *sheet = m_window->content()->sheets()->dialog(SheetFlag::search);
     ASSERT_NE(sheet, nullptr);
     testsupport::saveRender(sheet, "shell", "palette-light");
     m_window->state()->setTheme(AppTheme::dark);
-    QTest::qWait(250);
+    ASSERT_TRUE(settled());
     testsupport::saveRender(sheet, "shell", "palette-dark");
 }
 

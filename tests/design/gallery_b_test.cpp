@@ -41,6 +41,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace {
 
 struct Appearance
@@ -356,29 +358,52 @@ TEST(GalleryB, FeedbackControls)
                              new SecondaryButton(QStringLiteral("Load demo"))},
                             12);
         actions->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        add(host.get(), new SnowEmptyState(QStringLiteral("square.and.arrow.down"), QStringLiteral("Create your first mocks"),
-                                           QStringLiteral("Drop a .har, Charles session, Postman, or .json file — Kestrion "
-                                                          "turns it into editable mock routes you can serve and tune "
-                                                          "instantly."),
-                                           Palette::primary(), false, actions));
+        auto *full = new SnowEmptyState(QStringLiteral("square.and.arrow.down"), QStringLiteral("Create your first mocks"),
+                                        QStringLiteral("Drop a .har, Charles session, Postman, or .json file — Kestrion "
+                                                       "turns it into editable mock routes you can serve and tune "
+                                                       "instantly."),
+                                        Palette::primary(), false, actions);
+        add(host.get(), full);
         add(host.get(), caption(QStringLiteral("EMPTY STATE — compact, no message, no actions")));
-        add(host.get(), new SnowEmptyState(QStringLiteral("curlybraces"), QStringLiteral("No environments yet"),
-                                           std::nullopt, Palette::primary(), true));
+        auto *compact = new SnowEmptyState(QStringLiteral("curlybraces"), QStringLiteral("No environments yet"),
+                                           std::nullopt, Palette::primary(), true);
+        add(host.get(), compact);
         add(host.get(), caption(QStringLiteral("TOAST — success, error, info")));
         auto *toasts = new QWidget;
         auto *tl = new QVBoxLayout(toasts);
         tl->setContentsMargins(8, 4, 8, 16);
         tl->setSpacing(18);
-        tl->addWidget(new SnowToast(QStringLiteral("Imported 12 routes from capture.har"), SnowToast::Tone::success),
-                      0, Qt::AlignLeft);
-        tl->addWidget(new SnowToast(QStringLiteral("Trust failed: certutil exited with status 1"),
-                                    SnowToast::Tone::error),
-                      0, Qt::AlignLeft);
-        tl->addWidget(new SnowToast(QStringLiteral("Proxy restarted on port 9999"), SnowToast::Tone::info), 0,
-                      Qt::AlignLeft);
+        const std::array<SnowToast *, 3> shownToasts{
+            new SnowToast(QStringLiteral("Imported 12 routes from capture.har"), SnowToast::Tone::success),
+            new SnowToast(QStringLiteral("Trust failed: certutil exited with status 1"), SnowToast::Tone::error),
+            new SnowToast(QStringLiteral("Proxy restarted on port 9999"), SnowToast::Tone::info)};
+        for (SnowToast *toast : shownToasts)
+            tl->addWidget(toast, 0, Qt::AlignLeft);
         add(host.get(), toasts);
         show(host.get());
-        testsupport::saveRender(host.get(), QStringLiteral("design"), QStringLiteral("feedback_") + a.suffix);
+        const QImage image =
+            QImage(testsupport::saveRender(host.get(), QStringLiteral("design"), QStringLiteral("feedback_") + a.suffix));
+
+        // Each toast shows its own tone's symbol colour and no other's.
+        const auto shows = [&](QWidget *part, const QColor &colour) {
+            const QRect area(part->mapTo(host.get(), QPoint(0, 0)), part->size());
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    if (qAbs(c.red() - colour.red()) <= 8 && qAbs(c.green() - colour.green()) <= 8
+                        && qAbs(c.blue() - colour.blue()) <= 8)
+                        return true;
+                }
+            return false;
+        };
+        for (SnowToast *toast : shownToasts)
+            for (SnowToast *other : shownToasts)
+                EXPECT_EQ(shows(toast, SnowToast::symbolColor(other->tone())), toast == other)
+                    << qPrintable(a.suffix) << " " << toast->text().toStdString();
+        // The full state holds its actions; the compact one, with neither message nor actions, is shorter.
+        EXPECT_TRUE(full->rect().contains(QRect(actions->mapTo(full, QPoint(0, 0)), actions->size())));
+        EXPECT_TRUE(actions->isVisible());
+        EXPECT_LT(compact->height(), full->height());
     }
 }
 

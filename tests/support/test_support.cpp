@@ -1,6 +1,7 @@
 // Helpers every test program shares.
 #include "support/test_support.h"
 
+#include <QAbstractAnimation>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QThread>
 #include <QWidget>
 
+#include <algorithm>
 #include <optional>
 
 namespace testsupport {
@@ -51,6 +53,14 @@ bool waitFor(const std::function<bool()> &predicate, int timeoutMs)
         QThread::msleep(2);
     }
     return true;
+}
+
+bool animationsSettled(const QObject *root)
+{
+    const QList<QAbstractAnimation *> animations = root->findChildren<QAbstractAnimation *>();
+    return std::none_of(animations.begin(), animations.end(), [](const QAbstractAnimation *animation) {
+        return animation->state() == QAbstractAnimation::Running && animation->loopCount() != -1;
+    });
 }
 
 namespace {

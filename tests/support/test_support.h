@@ -7,6 +7,7 @@
 #include <functional>
 
 class QLineEdit;
+class QObject;
 class QWidget;
 
 namespace testsupport {
@@ -25,6 +26,10 @@ void retype(QLineEdit *edit, const QString &text);
 
 // Runs the event loop until the predicate holds or the limit passes; true when it held.
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs = 5000);
+
+// True when no finite animation under the object runs (endless spinners do not count), so a render
+// shows the end state of every transition.
+bool animationsSettled(const QObject *root);
 
 // The kestrion-engine child of the given process, or 0 while it has none.
 qint64 engineChildOf(qint64 parent);

@@ -1,5 +1,6 @@
 // Schema drift: the drift and baseline decisions, and the screen against a fake engine whose replies
-// the tests release: reload races, clear and relearn ordering, leaving early, the rows, renders.
+// the tests release: reload races, clear and relearn ordering, leaving early, the rows (their models
+// under QAbstractItemModelTester), renders.
 #include "screens/traffic/schema_screen.h"
 #include "screens/traffic/schema_views.h"
 #include "screens/traffic/traffic_logic.h"
@@ -9,8 +10,10 @@
 #include "design/snow_empty_state.h"
 #include "design/snow_text.h"
 #include "engine/link/ops_test_support.h"
+#include "support/model_test_support.h"
 #include "traffic_test_support.h"
 
+#include <QAbstractItemModelTester>
 #include <QListView>
 #include <QScrollBar>
 #include <QStyle>
@@ -159,7 +162,11 @@ TEST(DriftLogic, TagsInksAndTransitionChips)
 TEST_F(SchemaScreenTest, ShowsFindingsAndBaselinesAndTheirCounts)
 {
     m_client.setUnseenDrift(4);
+    testsupport::ModelTestMessages messages;
     open();
+    QAbstractItemModelTester driftTester(m_screen->driftModel(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    QAbstractItemModelTester baselineTester(m_screen->baselineModel(),
+                                            QAbstractItemModelTester::FailureReportingMode::Warning);
     EXPECT_EQ(m_client.unseenDrift(), 0);
     ASSERT_TRUE(waitFetches(1));
     EXPECT_EQ(m_screen->content(), SchemaScreen::Content::loading);
@@ -185,6 +192,7 @@ TEST_F(SchemaScreenTest, ShowsFindingsAndBaselinesAndTheirCounts)
         shown.append(m_screen->baselineModel()->index(row).data().toString());
     EXPECT_EQ(shown, (QStringList{"B", "a", "b"}));
     EXPECT_EQ(fetches(), 1); // switching tabs reloads nothing
+    EXPECT_EQ(testsupport::ModelTestMessages::take(), QStringList{});
 }
 
 TEST_F(SchemaScreenTest, BothListsUseTheThinScrollBarsWithoutArrows)
@@ -215,7 +223,11 @@ TEST_F(SchemaScreenTest, BothListsUseTheThinScrollBarsWithoutArrows)
 
 TEST_F(SchemaScreenTest, RowsToggleOnTheSummaryAndRelearnFromTheDetail)
 {
+    testsupport::ModelTestMessages messages;
     open();
+    QAbstractItemModelTester driftTester(m_screen->driftModel(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    QAbstractItemModelTester baselineTester(m_screen->baselineModel(),
+                                            QAbstractItemModelTester::FailureReportingMode::Warning);
     ASSERT_TRUE(waitFetches(1));
     ASSERT_TRUE(releaseLast("GET", "/schema", Snapshot));
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loading(); }));
@@ -242,11 +254,16 @@ TEST_F(SchemaScreenTest, RowsToggleOnTheSummaryAndRelearnFromTheDetail)
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowRect(2).topLeft() + QPoint(20, 10));
     QCoreApplication::processEvents();
     EXPECT_FALSE(m_screen->baselineModel()->expanded(2));
+    EXPECT_EQ(testsupport::ModelTestMessages::take(), QStringList{});
 }
 
 TEST_F(SchemaScreenTest, ClearStaysClearedAndReloadsOnlyAfterTheAnswer)
 {
+    testsupport::ModelTestMessages messages;
     open();
+    QAbstractItemModelTester driftTester(m_screen->driftModel(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    QAbstractItemModelTester baselineTester(m_screen->baselineModel(),
+                                            QAbstractItemModelTester::FailureReportingMode::Warning);
     ASSERT_TRUE(waitFetches(1));
     const qsizetype stale = m_server.lastIndexOf("GET", "/schema");
     m_client.handleEvent(DriftEvent);
@@ -266,6 +283,7 @@ TEST_F(SchemaScreenTest, ClearStaysClearedAndReloadsOnlyAfterTheAnswer)
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loading(); }));
     EXPECT_EQ(m_screen->content(), SchemaScreen::Content::driftEmpty);
     EXPECT_EQ(placeholderTitle(), QStringLiteral("No drift detected"));
+    EXPECT_EQ(testsupport::ModelTestMessages::take(), QStringList{});
 }
 
 TEST_F(SchemaScreenTest, OnlyTheNewestReloadApplies)
