@@ -2,6 +2,7 @@
 #include "design/code_text_view.h"
 
 #include "design/palette.h"
+#include "platform/background_work.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -10,7 +11,6 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QThread>
 #include <QtMath>
 
 #include <algorithm>
@@ -65,20 +65,17 @@ void CodeTextView::recolor()
         return;
     }
     // A long body is coloured on a worker; the result is taken only if it is still the newest.
-    auto result = std::make_shared<QList<ColoredRun>>();
-    const QString text = m_text;
-    QThread *worker = QThread::create([text, dark, result] { *result = JSONHighlighter::attributed(text, dark).runs; });
-    connect(worker, &QThread::finished, this, [this, generation, dark, result] {
-        if (generation != m_coloringGeneration)
-            return;
-        m_runs = std::move(*result);
-        m_runsDark = dark;
-        m_runsValid = true;
-        update();
-        emit coloringFinished();
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
+    BackgroundWork::run(
+        this, [text = m_text, dark] { return JSONHighlighter::attributed(text, dark).runs; },
+        [this, generation, dark](QList<ColoredRun> runs) {
+            if (generation != m_coloringGeneration)
+                return;
+            m_runs = std::move(runs);
+            m_runsDark = dark;
+            m_runsValid = true;
+            update();
+            emit coloringFinished();
+        });
 }
 
 qreal CodeTextView::lineHeight() const

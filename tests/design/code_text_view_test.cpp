@@ -2,9 +2,13 @@
 // drag maps back to the right characters across wrapped and empty lines.
 #include "design/code_text_view.h"
 #include "design/palette.h"
+#include "platform/background_work.h"
 
+#include <QCoreApplication>
 #include <QFontMetricsF>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QtMath>
 
 #include <gtest/gtest.h>
@@ -38,4 +42,47 @@ TEST(CodeTextView, WrapsEachLineByItsOwnLengthAndSelectsAcrossShownLines)
     view.setText(QStringLiteral("x"));
     EXPECT_EQ(view.lineCount(), 1);
     EXPECT_EQ(view.selectedText(), QString());
+}
+
+namespace {
+
+// JSON long enough that colouring it takes a while on the pool.
+QString longJson()
+{
+    QString text = QStringLiteral("[\n");
+    for (int i = 0; text.size() <= 4 * CodeTextView::SyncColoringLimit; ++i)
+        text += QStringLiteral("  {\"id\": %1, \"name\": \"User %1\", \"ok\": true},\n").arg(i);
+    return text + QStringLiteral("  null\n]");
+}
+
+} // namespace
+
+TEST(CodeTextView, LongColouringOutlivedByItsViewOrByTheApplicationLoop)
+{
+    const QString text = longJson();
+    const QFont font(QStringLiteral("monospace"), 12);
+
+    // The view goes while its colours are being worked out: nothing arrives for it later.
+    int arrived = 0;
+    auto view = std::make_unique<CodeTextView>(font, CodeTextView::ColorRole{}, true);
+    QObject::connect(view.get(), &CodeTextView::coloringFinished, [&arrived] { ++arrived; });
+    view->setText(text);
+    EXPECT_FALSE(view->colored());
+    EXPECT_GT(BackgroundWork::pool().activeThreadCount(), 0);
+    view.reset();
+    BackgroundWork::drain();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(arrived, 0);
+
+    // The application quits while a view's colours are being worked out: the job ends and its colours land
+    // before the loop returns, while the view still stands.
+    CodeTextView kept(font, {}, true);
+    QSignalSpy finished(&kept, &CodeTextView::coloringFinished);
+    kept.setText(text);
+    ASSERT_FALSE(kept.colored());
+    QTimer::singleShot(0, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    EXPECT_EQ(BackgroundWork::pool().activeThreadCount(), 0);
+    EXPECT_TRUE(kept.colored());
+    EXPECT_EQ(finished.size(), 1);
 }

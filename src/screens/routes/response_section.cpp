@@ -15,6 +15,7 @@
 #include "design/snow_text_field.h"
 #include "design/symbols.h"
 #include "engine/engine_client.h"
+#include "platform/background_work.h"
 #include "screens/routes/json_body_view.h"
 #include "screens/routes/inspector_logic.h"
 #include "screens/routes/inspector_model.h"
@@ -219,41 +220,41 @@ void ResponseSection::fillEditor(const QString &body)
     // stays on show until it is handed over.
     m_editorLoading = true;
     const int load = m_editorLoad;
-    auto built = std::make_shared<std::unique_ptr<QTextDocument>>();
     QThread *gui = thread();
-    QThread *worker = QThread::create([body, built, gui, font = m_editor->font()] {
-        auto document = std::make_unique<QTextDocument>();
-        document->setDocumentMargin(0);
-        document->setDefaultFont(font);
-        document->setPlainText(body);
-        // The layout makes each line's layout object here, or the editor would make them all when it takes over.
-        document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
-        document->moveToThread(gui);
-        *built = std::move(document);
-    });
-    connect(worker, &QThread::finished, this, [this, load, body, built] {
-        if (load != m_editorLoad || !*built)
-            return;
-        QTextDocument *document = built->release();
-        document->setParent(m_editor);
-        // The editor lays out every line again at its width: at the width it will be shown at, so only once.
-        m_editor->resize(m_contentBox->layout()->contentsRect().width(), m_editor->height());
-        m_filling = true;
-        m_editor->setDocument(document);
-        m_editorText = body;
-        m_filling = false;
-        connect(document, &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
-        // Shown on the next turn of the event loop, so taking the document and painting it are two short
-        // waits rather than one long one.
-        QTimer::singleShot(0, this, [this, load] {
+    BackgroundWork::run(
+        this,
+        [body, gui, font = m_editor->font()] {
+            auto document = std::make_unique<QTextDocument>();
+            document->setDocumentMargin(0);
+            document->setDefaultFont(font);
+            document->setPlainText(body);
+            // The layout makes each line's layout object here, or the editor would make them all when it takes
+            // over.
+            document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
+            document->moveToThread(gui);
+            return document;
+        },
+        [this, load, body](std::unique_ptr<QTextDocument> built) {
             if (load != m_editorLoad)
                 return;
-            m_editorLoading = false;
-            showContent();
+            QTextDocument *document = built.release();
+            document->setParent(m_editor);
+            // The editor lays out every line again at its width: at the width it will be shown at, so only once.
+            m_editor->resize(m_contentBox->layout()->contentsRect().width(), m_editor->height());
+            m_filling = true;
+            m_editor->setDocument(document);
+            m_editorText = body;
+            m_filling = false;
+            connect(document, &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
+            // Shown on the next turn of the event loop, so taking the document and painting it are two short
+            // waits rather than one long one.
+            QTimer::singleShot(0, this, [this, load] {
+                if (load != m_editorLoad)
+                    return;
+                m_editorLoading = false;
+                showContent();
+            });
         });
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    worker->start();
 }
 
 void ResponseSection::editorContentsChanged(int position, int removed, int added)

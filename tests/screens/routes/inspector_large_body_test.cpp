@@ -4,10 +4,12 @@
 
 #include "design/code_text_view.h"
 #include "design/ks_button.h"
+#include "platform/background_work.h"
 #include "screens/routes/json_body_view.h"
 #include "screens/routes/response_section.h"
 
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollArea>
 #include <QTest>
 
@@ -124,4 +126,27 @@ TEST_F(InspectorEngineTest, BodyChangedWhileTheLongEditorIsBeingFilledIsTheOneEd
     body->editButton()->trigger();
     ASSERT_TRUE(testsupport::waitFor([&] { return body->editor()->isVisible(); }));
     EXPECT_EQ(body->editor()->toPlainText(), "{\"short\": true}");
+}
+
+TEST_F(InspectorEngineTest, InspectorClosedWhileTheLongEditorIsBeingBuiltTakesNothingLate)
+{
+    seed({inspectorRoute("r-long", 200, longJson(ResponseSection::LongBodyLimit * 64))});
+    InspectorView &inspector = open("r-long");
+    ResponseSection *body = inspector.responseSection();
+    body->editButton()->trigger();
+    QPointer<QPlainTextEdit> editor = body->editor();
+    ASSERT_FALSE(editor.isNull());
+    EXPECT_FALSE(editor->isVisible());
+    // The document is still being built when the inspector goes; its hand-over finds no one and is dropped.
+    EXPECT_GT(BackgroundWork::pool().activeThreadCount(), 0);
+    m_view.reset();
+    EXPECT_TRUE(editor.isNull());
+    BackgroundWork::drain();
+    QApplication::processEvents();
+
+    // The next inspector builds its editor as before.
+    ResponseSection *next = open("r-long").responseSection();
+    next->editButton()->trigger();
+    ASSERT_TRUE(testsupport::waitFor([&] { return next->editor()->isVisible(); }));
+    EXPECT_EQ(next->editor()->toPlainText(), m_view->model()->bodyText());
 }
