@@ -50,7 +50,7 @@ namespace {
 QString longJson()
 {
     QString text = QStringLiteral("[\n");
-    for (int i = 0; text.size() <= 4 * CodeTextView::SyncColoringLimit; ++i)
+    for (int i = 0; text.size() <= 16 * CodeTextView::SyncColoringLimit; ++i)
         text += QStringLiteral("  {\"id\": %1, \"name\": \"User %1\", \"ok\": true},\n").arg(i);
     return text + QStringLiteral("  null\n]");
 }
