@@ -1,8 +1,7 @@
 // EngineClient: the application's one link to the engine child process and its control API.
 #pragma once
 
-#include "engine/engine_status.h"
-#include "engine/line_reader.h"
+#include "engine/engine_channel.h"
 #include "engine/traffic_feed.h"
 #include "engine/records/engine_records.h"
 #include "engine/records/route_records.h"
@@ -31,36 +30,19 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QProcess;
 
-// What a control request brought back. `httpStatus` is 0 when no HTTP reply arrived.
-struct ControlReply
-{
-    int httpStatus = 0;
-    QByteArray body;
-    QString error; // the transport failure's description; empty when an HTTP reply arrived
-
-    bool transportFailed() const { return httpStatus == 0; }
-    bool isSuccess() const { return httpStatus >= 200 && httpStatus <= 299; }
-};
-
 class EngineClient final : public QObject
 {
     Q_OBJECT
 public:
     using Done = std::function<void()>;
-    using ReplyHandler = std::function<void(const ControlReply &)>;
+    using ReplyHandler = EngineChannel::ReplyHandler;
 
-    static constexpr int MaxLogLines = 200;
+    static constexpr int MaxLogLines = EngineChannel::MaxLogLines;
     static constexpr int MaxTrafficEntries = TrafficFeed::MaxEntries;
     static constexpr int MaxDrifts = 200;
     static constexpr int TrafficFlushDelayMs = TrafficFeed::FlushDelayMs;
     static constexpr int FreshMs = TrafficFeed::FreshMs;
     static constexpr int PushDebounceMs = 150;
-    static constexpr int DefaultTimeoutMs = 60000;
-    static constexpr int ProxyControlTimeoutMs = 4000;
-    static constexpr int ShutdownTimeoutMs = 500;
-    static constexpr int ProjectTimeoutMs = 6000;
-    // As short as the poll interval, so a hung engine shows within three polls.
-    static constexpr int HealthTimeoutMs = 2000;
     static constexpr int PendingPushWaitMs = 1000;
     // Full records at least this long are decoded off the GUI thread.
     static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
@@ -69,16 +51,16 @@ public:
     ~EngineClient() override;
 
     // ---- Published state ----
-    const EngineStatus &status() const { return m_status; }
-    void setStatus(const EngineStatus &status);
-    bool proxyRunning() const { return m_proxyRunning; }
-    void setProxyRunning(bool running);
-    bool engineReady() const { return m_engineReady; }
-    void setEngineReady(bool ready);
-    const std::optional<EngineHealth> &health() const { return m_health; }
-    void setHealth(const std::optional<EngineHealth> &health);
-    const QStringList &log() const { return m_log; }
-    void setLog(const QStringList &log);
+    const EngineStatus &status() const { return m_channel->status(); }
+    void setStatus(const EngineStatus &status) { m_channel->setStatus(status); }
+    bool proxyRunning() const { return m_channel->proxyRunning(); }
+    void setProxyRunning(bool running) { m_channel->setProxyRunning(running); }
+    bool engineReady() const { return m_channel->engineReady(); }
+    void setEngineReady(bool ready) { m_channel->setEngineReady(ready); }
+    const std::optional<EngineHealth> &health() const { return m_channel->health(); }
+    void setHealth(const std::optional<EngineHealth> &health) { m_channel->setHealth(health); }
+    const QStringList &log() const { return m_channel->log(); }
+    void setLog(const QStringList &log) { m_channel->setLog(log); }
     const QList<Endpoint> &endpoints() const { return m_endpoints; }
     void setEndpoints(const QList<Endpoint> &endpoints);
     // Counts the changes of `endpoints`. A list that saw the revision before the current one can
@@ -133,13 +115,13 @@ public:
     void setAiSetupActive(bool active);
 
     // Read by views; does not notify. Taken from "ks.proxyPort" and then from each health answer.
-    int proxyPort() const { return m_proxyPort; }
+    int proxyPort() const { return m_channel->proxyPort(); }
     // Replaces the port the next boot asks for (the snapshot runner picks a free one).
-    void setProxyPort(int port) { m_proxyPort = port; }
+    void setProxyPort(int port) { m_channel->setProxyPort(port); }
     // The control API's port while connected.
-    std::optional<int> controlPort() const { return m_controlPort; }
+    std::optional<int> controlPort() const { return m_channel->controlPort(); }
     // The engine child's process id while one runs, else 0.
-    qint64 engineProcessId() const;
+    qint64 engineProcessId() const { return m_channel->engineProcessId(); }
 
     // ---- Engine process ----
     void boot(bool autostartProxy);
@@ -151,24 +133,27 @@ public:
 
     // The engine's data directory (created if missing): KESTRION_DATA_DIR, a directory set with
     // setDataDirectory(), else <generic data location>/Kestrion.
-    QString dataDirectory() const;
-    void setDataDirectory(const QString &path);
+    QString dataDirectory() const { return m_channel->dataDirectory(); }
+    void setDataDirectory(const QString &path) { m_channel->setDataDirectory(path); }
     // The engine executable: KESTRION_ENGINE, a path set with setEngineExecutable(), else
     // kestrion-engine next to the application binary, else in resources/ beside it.
-    QString engineExecutable() const;
-    void setEngineExecutable(const QString &path);
+    QString engineExecutable() const { return m_channel->engineExecutable(); }
+    void setEngineExecutable(const QString &path) { m_channel->setEngineExecutable(path); }
     // Where usage events go; Analytics::shared() unless replaced (tests pass their own).
     void setAnalytics(Analytics *analytics);
-    // Health poll interval and reply timeout (2 s and 60 s unless changed).
+    // Health poll interval and reply timeout (2 s each unless changed).
     void setHealthTiming(int intervalMs, int timeoutMs);
+    // Every control request's time limit (tests shorten them).
+    const ControlTimeouts &controlTimeouts() const { return m_channel->timeouts(); }
+    void setControlTimeouts(const ControlTimeouts &timeouts) { m_channel->setTimeouts(timeouts); }
 
-    void appendLog(const QString &line);
+    void appendLog(const QString &line) { m_channel->appendLog(line); }
     // Handles one chunk of the engine's standard output (bytes as read from the pipe).
-    void ingestOutput(QByteArrayView chunk);
+    void ingestOutput(QByteArrayView chunk) { m_channel->ingestOutput(chunk); }
     // Handles one chunk of the event stream's body.
-    void ingestEventStream(QByteArrayView chunk);
+    void ingestEventStream(QByteArrayView chunk) { m_channel->ingestEventStream(chunk); }
     // Decodes and applies one event payload (the text after "data:").
-    void handleEvent(std::string_view payload);
+    void handleEvent(std::string_view payload) { m_channel->handleEvent(payload); }
 
     // ---- Live traffic ----
     // done runs once the engine has answered the delete, or it failed or could not be sent.
@@ -336,8 +321,13 @@ private:
     }
     // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
     // Runs a local event loop until every reply has finished or waitMs has passed.
-    static void waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs);
-    static void abortInFlight(QPointer<QNetworkReply> &slot);
+    static void waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs)
+    {
+        EngineChannel::waitForReplies(inFlight, waitMs);
+    }
+    static void abortInFlight(QPointer<QNetworkReply> &slot) { EngineChannel::abortInFlight(slot); }
+    int generalTimeout() const { return m_channel->timeouts().general; }
+    int projectTimeout() const { return m_channel->timeouts().project; }
     // Reads a user-chosen file off the GUI thread, as it may be large or on a slow disk. deliver gets
     // its bytes (none when it could not be read) and its file name on the GUI thread, while this lives.
     void readFileOffThread(const QString &path,
@@ -357,7 +347,7 @@ private:
     bool pushMayLand(const QString &project) const;
     // Drops the pushes still waiting out their debounce that were made for `project`.
     void dropWaitingPushesOf(const QString &project);
-    // Replaces the environments with a load's answer; a push still waiting was made from the old ones.
+    // Replaces the environments with a load's answer, bypassing the write guard.
     void applyLoadedEnvironments(const QList<MockEnvironment> &environments, const QString &activeId);
 
     QByteArray m_envPushBody;
@@ -378,23 +368,24 @@ public:
     // End of the block for projects, environments, chaos, imports, root CA, profiles, schema,
     // mock generation, local model.
 
-    // ---- Control requests, shared by every group of operations ----
-    // Sends one request by the control conventions. A path without a leading "/" is joined as
-    // path components, one with a leading "/" is appended to the base as text. The handler runs
-    // only while `context` lives; a request without a control port is not sent and the handler
-    // is not called (the null return says so). timeoutMs 0 means none.
+    // ---- Control requests, shared by every group of operations (see EngineChannel) ----
     QNetworkReply *sendControl(const QByteArray &method, const QString &path, const QUrlQuery &query,
                                const std::optional<QByteArray> &jsonBody, int timeoutMs,
                                QObject *context, ReplyHandler handler,
-                               const QByteArray &contentType = QByteArrayLiteral("application/json"));
-    // POST without a body, 4 s; logs failures; done(true) on a 2xx answer. A failed answer also says
-    // why: the engine's own "error" text when it gave one, else "HTTP <code>" or the transport
-    // failure; empty when nothing was sent.
-    void postControl(const QString &path, std::function<void(bool ok, const QString &why)> done);
-    // The project and environment request: 6 s, reply body on a 2xx answer, none otherwise.
-    void projectRequest(const QString &path, const QByteArray &method,
-                        const std::optional<QByteArray> &body,
-                        std::function<void(const std::optional<QByteArray> &)> done);
+                               const QByteArray &contentType = QByteArrayLiteral("application/json"))
+    {
+        return m_channel->sendControl(method, path, query, jsonBody, timeoutMs, context, std::move(handler),
+                                      contentType);
+    }
+    void postControl(const QString &path, std::function<void(bool ok, const QString &why)> done)
+    {
+        m_channel->postControl(path, std::move(done));
+    }
+    void projectRequest(const QString &path, const QByteArray &method, const std::optional<QByteArray> &body,
+                        std::function<void(const std::optional<QByteArray> &)> done)
+    {
+        m_channel->projectRequest(path, method, body, std::move(done));
+    }
     // Calls done once no route push is waiting or in flight (at once when none is).
     void afterRoutePushSettles(Done done);
     // Sends the pending route push at once; the reply in flight, or null when none was pending.
@@ -405,7 +396,7 @@ public:
     void flushPendingPushes(int waitMs = PendingPushWaitMs);
 
     Analytics &analytics() const;
-    QNetworkAccessManager *network() const { return m_network; }
+    QNetworkAccessManager *network() const { return m_channel->network(); }
 
 signals:
     void statusChanged();
@@ -445,13 +436,9 @@ signals:
     void engineExited(int exitCode);
 
 private:
-    void handleOutputLine(const QString &line);
-    void connectControl(int port);
-    void handleTermination(QProcess *process);
-    void startHealthPolling();
-    void pollHealth();
-    void startEventStream();
-    void stopLinkTasks();
+    // Starts the loads a newly connected engine owes the published state.
+    void loadAfterConnect();
+    void handleEngineEvent(const EngineEvent &event);
     // Drops a pending environment push and aborts one in flight.
     void cancelEnvironmentPush();
     void appendTraffic(TrafficEntry entry);
@@ -462,7 +449,7 @@ private:
     void postImport(const QByteArray &data, const QString &name, Done done);
     void requestExport(const QString &path, Done done);
     void postProfile(const QByteArray &data, const QString &name, Done done);
-    // Replaces the routes with a load's or an import's answer; a push still waiting is dropped.
+    // Replaces the routes with a load's or an import's answer, bypassing the write guard.
     void applyLoadedRoutes(const QList<Endpoint> &routes);
     // Drops a route push still waiting out its debounce (one in flight is left to finish).
     void dropWaitingRoutePush();
@@ -471,15 +458,10 @@ private:
     void finishRoutePush();
     // Counts a change of `endpoints` (the one route at `position`, or -1 for any) and tells observers.
     void endpointsDidChange(int position);
-    void stopProxyThen(Done done);
-    QUrl controlUrl(const QString &path, const QUrlQuery &query) const;
+
+    EngineChannel *m_channel = nullptr;
 
     // Published state
-    EngineStatus m_status = EngineStatus::stopped();
-    bool m_proxyRunning = false;
-    bool m_engineReady = false;
-    std::optional<EngineHealth> m_health;
-    QStringList m_log;
     QList<Endpoint> m_endpoints;
     quint64 m_endpointsRevision = 0;
     int m_editedEndpoint = -1;
@@ -505,29 +487,8 @@ private:
     AISetupProgress m_aiSetup;
     bool m_aiSetupActive = false;
 
-    // Link state
-    int m_proxyPort = 9999;
     bool m_routesLoaded = false;
-    QProcess *m_process = nullptr;
-    std::optional<int> m_controlPort;
-    int m_healthMisses = 0;
-    LineReader m_outputReader;
-    QNetworkAccessManager *m_network = nullptr;
-    QString m_dataDirectory;
-    QString m_engineExecutable;
     QPointer<Analytics> m_analytics;
-
-    // Health polling: one request at a time, then the interval.
-    int m_healthGeneration = 0;
-    QTimer m_healthTimer;
-    QPointer<QNetworkReply> m_healthReply;
-    int m_healthIntervalMs = 2000;
-    int m_healthTimeoutMs = HealthTimeoutMs;
-
-    // Event stream
-    int m_eventsGeneration = 0;
-    QPointer<QNetworkReply> m_eventsReply;
-    LineReader m_eventReader{LineReader::Breaks::EventStream};
 
     TrafficFeed *m_trafficFeed = nullptr;
 

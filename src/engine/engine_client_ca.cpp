@@ -23,7 +23,7 @@ QString loginKeychainPath()
 
 void EngineClient::loadCA(Done done)
 {
-    QNetworkReply *reply = sendControl("GET", QStringLiteral("ca"), {}, std::nullopt, DefaultTimeoutMs, this,
+    QNetworkReply *reply = sendControl("GET", QStringLiteral("ca"), {}, std::nullopt, generalTimeout(), this,
                                        [this, done](const ControlReply &reply) {
                                            if (!reply.transportFailed()) {
                                                if (auto info = decodeRecord<CAInfo>(asView(reply.body))) {

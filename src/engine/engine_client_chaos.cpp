@@ -7,7 +7,7 @@ void EngineClient::loadChaos(Done done)
 {
     const int choicesAtRequest = m_chaosChoices;
     QNetworkReply *reply = sendControl(
-        "GET", QStringLiteral("chaos"), {}, std::nullopt, DefaultTimeoutMs, this,
+        "GET", QStringLiteral("chaos"), {}, std::nullopt, generalTimeout(), this,
         [this, done, choicesAtRequest](const ControlReply &reply) {
             // An error status with a valid body is still the engine's state.
             if (!reply.transportFailed()) {
@@ -31,7 +31,7 @@ void EngineClient::setChaosPreset(const QString &id)
     // Shown at once; the reload after the requests shows what the engine really holds.
     setActiveChaosId(next);
     ++m_chaosChoices;
-    if (!m_controlPort)
+    if (!controlPort())
         return;
     // Parallel posts could be applied in any order; queued, the last tap is the one that stays.
     m_chaosQueue.push_back(next);
@@ -47,7 +47,7 @@ void EngineClient::sendNextChaosChoice()
     m_chaosQueue.pop_front();
     m_chaosReply = sendControl(
         "POST", QStringLiteral("chaos/active"), literalQuery(QStringLiteral("id"), id), std::nullopt,
-        DefaultTimeoutMs, this, [this, id](const ControlReply &) {
+        generalTimeout(), this, [this, id](const ControlReply &) {
             m_chaosReply = nullptr;
             const QString line = id.isEmpty() ? QStringLiteral("\u2022 chaos off") : QStringLiteral("\u2022 chaos: ") + id;
             if (!m_chaosQueue.empty()) {

@@ -36,11 +36,7 @@ void EngineClient::loadEnvironments(Done done)
 
 void EngineClient::applyLoadedEnvironments(const QList<MockEnvironment> &environments, const QString &activeId)
 {
-    // A push still waiting was made from the set this load replaces; posting it would undo the load.
-    if (m_envPushWaiting) {
-        m_envPushWaiting = false;
-        finishEnvironmentPush();
-    }
+    // A push still waiting carries the set it was made from, for the project it was made for.
     m_environments = environments;
     emit environmentsChanged();
     m_activeEnvID = activeId;
@@ -91,7 +87,7 @@ void EngineClient::postEnvironmentPush()
     const int generation = m_envPushGeneration;
     // The answer is not examined: a failed push is overtaken by the next push or load.
     m_envPushReply = sendControl("POST", QStringLiteral("/environments"), {}, m_envPushBody,
-                                 ProjectTimeoutMs, this, [this, generation](const ControlReply &) {
+                                 projectTimeout(), this, [this, generation](const ControlReply &) {
                                      if (generation != m_envPushGeneration)
                                          return;
                                      m_envPushReply = nullptr;
@@ -106,7 +102,7 @@ void EngineClient::postEnvironments(const EnvironmentSet &set)
     if (!listWritesOpen() || !pushMayLand(m_activeProjectID))
         return;
     sendControl("POST", QStringLiteral("/environments"), {}, QByteArray::fromStdString(encodeRecord(set)),
-                ProjectTimeoutMs, this, nullptr);
+                projectTimeout(), this, nullptr);
 }
 
 bool EngineClient::environmentPushPending() const

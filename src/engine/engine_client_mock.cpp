@@ -29,7 +29,7 @@ void EngineClient::generateMock(const std::optional<QString> &example, const std
     const MockGenerateRequest request{textOrEmpty(key), textOrEmpty(example), seed, count};
     QNetworkReply *reply = sendControl(
         "POST", QStringLiteral("mock/generate"), {}, QByteArray::fromStdString(encodeRecord(request)),
-        DefaultTimeoutMs, this, [this, finish](const ControlReply &reply) {
+        generalTimeout(), this, [this, finish](const ControlReply &reply) {
             const std::optional<QString> body = reply.isSuccess() ? strictUtf8(reply.body) : std::nullopt;
             if (!body)
                 appendLog(QStringLiteral("mock generation failed"));
@@ -67,7 +67,7 @@ void EngineClient::generateMockAI(const QString &prompt, const std::optional<QSt
 
 QNetworkReply *EngineClient::loadAIStatus(Done done)
 {
-    QNetworkReply *reply = sendControl("GET", QStringLiteral("ai/status"), {}, std::nullopt, DefaultTimeoutMs,
+    QNetworkReply *reply = sendControl("GET", QStringLiteral("ai/status"), {}, std::nullopt, generalTimeout(),
                                        this, [this, done](const ControlReply &reply) {
                                            if (!reply.transportFailed()) {
                                                if (auto status = decodeRecord<AIStatus>(asView(reply.body)))
@@ -111,7 +111,7 @@ void EngineClient::setupAI()
 
     const int run = ++m_aiSetupRun;
     QNetworkReply *reply = sendControl(
-        "POST", QStringLiteral("ai/setup"), {}, QByteArrayLiteral("{}"), DefaultTimeoutMs, this,
+        "POST", QStringLiteral("ai/setup"), {}, QByteArrayLiteral("{}"), generalTimeout(), this,
         [this, run](const ControlReply &reply) {
             if (run != m_aiSetupRun || !m_aiSetupActive)
                 return;
@@ -135,7 +135,7 @@ void EngineClient::pollSetup(int run, int failures)
     if (run != m_aiSetupRun || !m_aiSetupActive)
         return;
     QNetworkReply *reply = sendControl(
-        "GET", QStringLiteral("ai/setup"), {}, std::nullopt, DefaultTimeoutMs, this,
+        "GET", QStringLiteral("ai/setup"), {}, std::nullopt, generalTimeout(), this,
         [this, run, failures](const ControlReply &reply) {
             if (run != m_aiSetupRun || !m_aiSetupActive)
                 return;

@@ -19,10 +19,10 @@ QList<Endpoint> EngineClient::toEndpointList(const std::vector<WireRoute> &route
 
 void EngineClient::loadRoutes(Done done)
 {
-    if (m_controlPort)
+    if (controlPort())
         setRoutesLoaded(false);
     QNetworkReply *reply = sendControl(
-        "GET", QStringLiteral("routes"), {}, std::nullopt, DefaultTimeoutMs, this,
+        "GET", QStringLiteral("routes"), {}, std::nullopt, generalTimeout(), this,
         [this, done](const ControlReply &reply) {
             if (!reply.transportFailed()) {
                 if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
@@ -41,8 +41,10 @@ void EngineClient::loadRoutes(Done done)
 
 void EngineClient::applyLoadedRoutes(const QList<Endpoint> &routes)
 {
-    // The engine's list is newer than what a waiting push was made from; posting it would undo the load.
-    dropWaitingRoutePush();
+    // A waiting push keeps the list it was scheduled with; it reaches the engine only while the
+    // project it was made for is still the active one.
+    if (m_routePushTimer.isActive() && !m_routePushRoutes)
+        m_routePushRoutes = m_endpoints;
     m_endpoints = routes;
     endpointsDidChange(-1);
 }
@@ -93,7 +95,7 @@ void EngineClient::postRoutes(const QByteArray &body)
     }
     const int generation = m_routePushGeneration;
     // The answer is not examined: a failed push is overtaken by the next push or load.
-    m_routePushReply = sendControl("POST", QStringLiteral("routes"), {}, body, DefaultTimeoutMs, this,
+    m_routePushReply = sendControl("POST", QStringLiteral("routes"), {}, body, generalTimeout(), this,
                                    [this, generation](const ControlReply &) {
                                        if (generation != m_routePushGeneration)
                                            return;
@@ -263,13 +265,15 @@ void EngineClient::postImport(const QByteArray &data, const QString &name, Done 
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("format"), QStringLiteral("auto"));
     QNetworkReply *reply = sendControl(
-        "POST", QStringLiteral("import"), query, data, DefaultTimeoutMs, this,
+        "POST", QStringLiteral("import"), query, data, generalTimeout(), this,
         [this, name, done](const ControlReply &reply) {
             if (reply.transportFailed()) {
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(": request failed"));
             } else if (auto routes = reply.isSuccess()
                                          ? decodeRecord<std::vector<WireRoute>>(asView(reply.body))
                                          : std::nullopt) {
+                // A push made while the import was under way was made from the list it replaces.
+                dropWaitingRoutePush();
                 applyLoadedRoutes(toEndpointList(*routes));
                 appendLog(QStringLiteral("imported ") + QString::number(routes->size())
                           + QStringLiteral(" routes from ") + name);

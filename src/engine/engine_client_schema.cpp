@@ -10,7 +10,7 @@ void EngineClient::fetchSchema(QObject *context,
     const int epoch = m_schemaEpoch;
     const qint64 serial = m_driftEventSerial;
     QNetworkReply *reply = sendControl(
-        "GET", QStringLiteral("schema"), {}, std::nullopt, DefaultTimeoutMs, this,
+        "GET", QStringLiteral("schema"), {}, std::nullopt, generalTimeout(), this,
         [this, finish, epoch, serial](const ControlReply &reply) {
             const auto snapshot = reply.transportFailed() ? std::nullopt
                                                           : decodeRecord<SchemaSnapshot>(asView(reply.body));
@@ -48,7 +48,7 @@ void EngineClient::relearnSchema(const std::optional<QString> &key, Done done)
                              : QStringLiteral("\u2022 relearning all baselines");
     // Logged whatever the answer: the schema screen reloads to show the outcome.
     QNetworkReply *reply = sendControl("POST", QStringLiteral("schema/relearn"), query, std::nullopt,
-                                       DefaultTimeoutMs, this, [this, line, done](const ControlReply &) {
+                                       generalTimeout(), this, [this, line, done](const ControlReply &) {
                                            appendLog(line);
                                            if (done)
                                                done();
@@ -62,7 +62,7 @@ void EngineClient::clearSchema(Done done)
     ++m_schemaEpoch;
     setSchemaDrifts({});
     setUnseenDrift(0);
-    QNetworkReply *reply = sendControl("DELETE", QStringLiteral("schema"), {}, std::nullopt, DefaultTimeoutMs, this,
+    QNetworkReply *reply = sendControl("DELETE", QStringLiteral("schema"), {}, std::nullopt, generalTimeout(), this,
                                        [done](const ControlReply &) {
                                            if (done)
                                                done();
