@@ -1,4 +1,4 @@
-// EngineClient: the engine process, its output and handshake, published state, control requests, file reads.
+// EngineClient: composes the engine link's areas, forwards their signals, loads after connecting, reads files.
 #include "engine/engine_client.h"
 
 #include "engine/analytics.h"
@@ -35,10 +35,21 @@ EngineClient::EngineClient(QObject *parent)
     connect(m_channel, &EngineChannel::logChanged, this, &EngineClient::logChanged);
     connect(m_channel, &EngineChannel::engineExited, this, &EngineClient::engineExited);
     connect(m_channel, &EngineChannel::connected, this, &EngineClient::loadAfterConnect);
-    connect(m_channel, &EngineChannel::disconnected, this, [this] { setRoutesLoaded(false); });
     connect(m_channel, &EngineChannel::eventArrived, this, &EngineClient::handleEngineEvent);
     connect(m_channel, &EngineChannel::proxyStarted, this,
             [this] { analytics().track(QStringLiteral("proxy_started"), true); });
+
+    m_projects = new ProjectStore(m_channel, this);
+    connect(m_projects, &ProjectStore::projectsChanged, this, &EngineClient::projectsChanged);
+    connect(m_projects, &ProjectStore::activeProjectIDChanged, this, &EngineClient::activeProjectIDChanged);
+    connect(m_projects, &ProjectStore::isSwitchingProjectChanged, this, &EngineClient::isSwitchingProjectChanged);
+    m_routes = new RouteList(m_channel, m_projects, this);
+    connect(m_routes, &RouteList::endpointsChanged, this, &EngineClient::endpointsChanged);
+    connect(m_routes, &RouteList::routesLoadedChanged, this, &EngineClient::routesLoadedChanged);
+    connect(m_channel, &EngineChannel::disconnected, m_routes, [this] { m_routes->setRoutesLoaded(false); });
+    m_environments = new EnvironmentStore(m_channel, m_projects, this);
+    connect(m_environments, &EnvironmentStore::environmentsChanged, this, &EngineClient::environmentsChanged);
+    connect(m_environments, &EnvironmentStore::activeEnvIDChanged, this, &EngineClient::activeEnvIDChanged);
 
     m_trafficFeed = new TrafficFeed(this);
     connect(m_trafficFeed, &TrafficFeed::trafficChanged, this, &EngineClient::trafficChanged);
@@ -46,9 +57,6 @@ EngineClient::EngineClient(QObject *parent)
     connect(m_trafficFeed, &TrafficFeed::flushed, this, &EngineClient::trafficFlushed);
     connect(m_trafficFeed, &TrafficFeed::wasReset, this, &EngineClient::trafficReset);
     connect(m_trafficFeed, &TrafficFeed::sessionCountsChanged, this, &EngineClient::sessionCountsChanged);
-
-    m_routePushTimer.setSingleShot(true);
-    connect(&m_routePushTimer, &QTimer::timeout, this, [this] { postRoutes(routePushBody()); });
 
     if (QCoreApplication *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &EngineClient::shutdown);
@@ -58,70 +66,10 @@ EngineClient::~EngineClient() = default;
 
 // ---- Published state ----
 
-void EngineClient::setEndpoints(const QList<Endpoint> &endpoints)
-{
-    if (!listWritesOpen())
-        return;
-    // A waiting push keeps the list it was scheduled with.
-    if (m_routePushTimer.isActive() && !m_routePushRoutes)
-        m_routePushRoutes = m_endpoints;
-    m_endpoints = endpoints;
-    endpointsDidChange(-1);
-}
-
-void EngineClient::endpointsDidChange(int position)
-{
-    ++m_endpointsRevision;
-    m_editedEndpoint = position;
-    emit endpointsChanged();
-}
-
-void EngineClient::setRoutesLoaded(bool loaded)
-{
-    if (m_routesLoaded == loaded)
-        return;
-    m_routesLoaded = loaded;
-    emit routesLoadedChanged();
-}
-
-void EngineClient::setProjects(const QList<Project> &projects)
-{
-    m_projects = projects;
-    emit projectsChanged();
-}
-
-void EngineClient::setActiveProjectID(const QString &id)
-{
-    m_activeProjectID = id;
-    emit activeProjectIDChanged();
-}
-
-void EngineClient::setIsSwitchingProject(bool switching)
-{
-    m_isSwitchingProject = switching;
-    emit isSwitchingProjectChanged();
-}
-
 void EngineClient::setImportSummary(const std::optional<QString> &summary)
 {
     m_importSummary = summary;
     emit importSummaryChanged();
-}
-
-void EngineClient::setEnvironments(const QList<MockEnvironment> &environments)
-{
-    if (!listWritesOpen())
-        return;
-    m_environments = environments;
-    emit environmentsChanged();
-}
-
-void EngineClient::setActiveEnvID(const QString &id)
-{
-    if (!listWritesOpen())
-        return;
-    m_activeEnvID = id;
-    emit activeEnvIDChanged();
 }
 
 void EngineClient::setTraffic(const QList<TrafficEntry> &traffic)
@@ -237,21 +185,13 @@ void EngineClient::runLoadChain(std::shared_ptr<const std::vector<Step>> steps, 
     step([this, steps, index] { runLoadChain(steps, index + 1); });
 }
 
-void EngineClient::cancelEnvironmentPush()
-{
-    ++m_envPushGeneration;
-    m_envPushWaiting = false;
-    abortInFlight(m_envPushReply);
-    finishEnvironmentPush();
-}
-
 void EngineClient::shutdown()
 {
     // Edits still waiting out their debounce reach the engine before it goes.
     if (controlPort())
         flushPendingPushes(PendingPushWaitMs);
-    cancelRoutePush();
-    cancelEnvironmentPush();
+    m_routes->cancelPush();
+    m_environments->cancelPush();
     m_channel->shutdown();
 }
 
@@ -271,19 +211,10 @@ void EngineClient::restartProxy()
 }
 
 
-bool EngineClient::pushMayLand(const QString &project) const
-{
-    return m_projectChangesSent == 0 && (project == m_activeProjectID || project.isEmpty());
-}
-
 void EngineClient::dropWaitingPushesOf(const QString &project)
 {
-    if (m_routePushTimer.isActive() && m_routePushProject == project)
-        dropWaitingRoutePush();
-    if (m_envPushWaiting && m_envPushProject == project) {
-        m_envPushWaiting = false;
-        finishEnvironmentPush();
-    }
+    m_routes->dropWaitingPushOf(project);
+    m_environments->dropWaitingPushOf(project);
 }
 
 void EngineClient::flushPendingPushes(int waitMs)

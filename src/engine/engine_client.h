@@ -2,6 +2,9 @@
 #pragma once
 
 #include "engine/engine_channel.h"
+#include "engine/environment_store.h"
+#include "engine/project_store.h"
+#include "engine/route_list.h"
 #include "engine/traffic_feed.h"
 #include "engine/records/engine_records.h"
 #include "engine/records/route_records.h"
@@ -61,31 +64,32 @@ public:
     void setHealth(const std::optional<EngineHealth> &health) { m_channel->setHealth(health); }
     const QStringList &log() const { return m_channel->log(); }
     void setLog(const QStringList &log) { m_channel->setLog(log); }
-    const QList<Endpoint> &endpoints() const { return m_endpoints; }
-    void setEndpoints(const QList<Endpoint> &endpoints);
+    const QList<Endpoint> &endpoints() const { return m_routes->endpoints(); }
+    // Replaces the list locally without a push (seeding); screens change routes through the intents below.
+    void setEndpoints(const QList<Endpoint> &endpoints) { m_routes->setEndpoints(endpoints); }
     // Counts the changes of `endpoints`. A list that saw the revision before the current one can
     // follow a single-route edit (editedEndpoint()) without rereading every route.
-    quint64 endpointsRevision() const { return m_endpointsRevision; }
+    quint64 endpointsRevision() const { return m_routes->revision(); }
     // The position of the one route the latest change replaced, same id in the same place with the rest
     // of the list untouched; -1 when the latest change may have touched the list anywhere.
-    int editedEndpoint() const { return m_editedEndpoint; }
+    int editedEndpoint() const { return m_routes->editedEndpoint(); }
     // True once a route load has answered for the active project; false before, while a load or a
     // project switch is under way, after a failed load and after the engine exits. Until then
     // `endpoints` may not be the engine's list, so nothing should replace it wholesale.
-    bool routesLoaded() const { return m_routesLoaded; }
-    void setRoutesLoaded(bool loaded);
-    const QList<Project> &projects() const { return m_projects; }
-    void setProjects(const QList<Project> &projects);
-    const QString &activeProjectID() const { return m_activeProjectID; }
-    void setActiveProjectID(const QString &id);
-    bool isSwitchingProject() const { return m_isSwitchingProject; }
-    void setIsSwitchingProject(bool switching);
+    bool routesLoaded() const { return m_routes->routesLoaded(); }
+    void setRoutesLoaded(bool loaded) { m_routes->setRoutesLoaded(loaded); }
+    const QList<Project> &projects() const { return m_projects->projects(); }
+    void setProjects(const QList<Project> &projects) { m_projects->setProjects(projects); }
+    const QString &activeProjectID() const { return m_projects->activeProjectID(); }
+    void setActiveProjectID(const QString &id) { m_projects->setActiveProjectID(id); }
+    bool isSwitchingProject() const { return m_projects->isSwitchingProject(); }
+    void setIsSwitchingProject(bool switching) { m_projects->setIsSwitchingProject(switching); }
     const std::optional<QString> &importSummary() const { return m_importSummary; }
     void setImportSummary(const std::optional<QString> &summary);
-    const QList<MockEnvironment> &environments() const { return m_environments; }
-    void setEnvironments(const QList<MockEnvironment> &environments);
-    const QString &activeEnvID() const { return m_activeEnvID; }
-    void setActiveEnvID(const QString &id);
+    const QList<MockEnvironment> &environments() const { return m_environments->environments(); }
+    void setEnvironments(const QList<MockEnvironment> &environments) { m_environments->setEnvironments(environments); }
+    const QString &activeEnvID() const { return m_environments->activeEnvID(); }
+    void setActiveEnvID(const QString &id) { m_environments->setActiveEnvID(id); }
     const QList<TrafficEntry> &traffic() const { return m_trafficFeed->traffic(); }
     // Replaces the list whole; the session counts start again from it.
     void setTraffic(const QList<TrafficEntry> &traffic);
@@ -171,62 +175,64 @@ public:
     void flushTraffic();
     int pendingTrafficCount() const { return m_trafficFeed->pendingCount(); }
 
-    // ---- Routes ----
-    void loadRoutes(Done done = {});
-    void pushRoutes();
-    void updateEndpoint(const Endpoint &endpoint);
-    std::optional<QString> duplicateEndpoint(const QString &id);
-    void toggleEndpoint(const QString &id);
-    void setGroup(const QString &id, const QString &group);
-    QStringList groupNames() const;
-    void renameGroup(const QString &oldName, const QString &newName);
+    // ---- Routes: while a project change is under way every write does nothing ----
+    void loadRoutes(Done done = {}) { m_routes->load(std::move(done)); }
+    void pushRoutes() { m_routes->push(); }
+    // Intents: each changes the list and pushes it.
+    void replaceEndpoints(const QList<Endpoint> &endpoints) { m_routes->replaceEndpoints(endpoints); }
+    void updateEndpoint(const Endpoint &endpoint) { m_routes->updateEndpoint(endpoint); }
+    std::optional<QString> duplicateEndpoint(const QString &id) { return m_routes->duplicateEndpoint(id); }
+    void toggleEndpoint(const QString &id) { m_routes->toggleEndpoint(id); }
+    void deleteEndpoint(const QString &id) { m_routes->deleteEndpoint(id); }
+    void setGroup(const QString &id, const QString &group) { m_routes->setGroup(id, group); }
+    void renameGroup(const QString &oldName, const QString &newName) { m_routes->renameGroup(oldName, newName); }
+    QStringList groupNames() const { return m_routes->groupNames(); }
     void importFile(const QString &path);
     // Pending route and environment pushes land first, as the engine merges the capture into its routes.
     void importData(const QByteArray &data, const QString &name, Done done = {});
     // True from pushRoutes() until its post has been answered or dropped.
-    bool routePushPending() const;
-    // False while a project switch (or the delete of the active project) is under way: the lists
-    // shown may belong to the project being left, so every route and environment write does nothing.
-    bool listWritesOpen() const { return !m_isSwitchingProject && m_activeProjectDeletes == 0; }
-
-    // Projects, environments, chaos, imports, root CA, profiles, schema, mock generation, local model
-    // (declared here, built in engine_client_<area>.cpp)
+    bool routePushPending() const { return m_routes->pushPending(); }
+    bool listWritesOpen() const { return m_projects->writesOpen(); }
 
     // ---- Projects (engine_client_projects.cpp) ----
-    void loadProjects(Done done = {});
+    void loadProjects(Done done = {}) { m_projects->load(std::move(done)); }
     // done gets the new project's id, or none on any failure; the project does not become active.
-    void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {});
+    void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {})
+    {
+        m_projects->create(name, std::move(done));
+    }
     // Pending route and environment pushes reach the old project (after their debounce) before the switch.
     void activateProject(const QString &id);
-    void renameProject(const QString &id, const QString &name);
+    void renameProject(const QString &id, const QString &name) { m_projects->rename(id, name); }
     void duplicateProject(const QString &id);
     void deleteProject(const QString &id);
     // Reloads routes, chaos presets and environments, then empties traffic and drift findings.
     void reloadActiveProjectIntoUI(Done done = {});
     // "/projects/" + the id percent-encoded as one path component + suffix.
-    static QString projectPath(const QString &id, const QString &suffix = {});
+    static QString projectPath(const QString &id, const QString &suffix = {}) { return ProjectStore::path(id, suffix); }
 
     // ---- Environments (engine_client_environments.cpp) ----
-    void loadEnvironments(Done done = {});
-    // The active environment's variables with a non-empty key.
-    QList<EnvVar> activeEnvVars() const;
+    void loadEnvironments(Done done = {}) { m_environments->load(std::move(done)); }
+    QList<EnvVar> activeEnvVars() const { return m_environments->activeEnvVars(); }
     // Schedules the debounced push of the whole set as it is now.
-    void pushEnvironments();
-    void postEnvironments(const EnvironmentSet &set);
-    void addEnvironment(const QString &name);
-    void renameEnvironment(const QString &id, const QString &name);
-    void duplicateEnvironment(const QString &id);
-    void deleteEnvironment(const QString &id);
-    void addVar(const QString &environmentId);
+    void pushEnvironments() { m_environments->push(); }
+    void postEnvironments(const EnvironmentSet &set) { m_environments->post(set); }
+    // Intents: each changes the set and pushes it.
+    void chooseEnvironment(const QString &id) { m_environments->chooseEnvironment(id); }
+    void addEnvironment(const QString &name) { m_environments->addEnvironment(name); }
+    void renameEnvironment(const QString &id, const QString &name) { m_environments->renameEnvironment(id, name); }
+    void duplicateEnvironment(const QString &id) { m_environments->duplicateEnvironment(id); }
+    void deleteEnvironment(const QString &id) { m_environments->deleteEnvironment(id); }
+    void addVar(const QString &environmentId) { m_environments->addVar(environmentId); }
     void setVar(const QString &environmentId, const QString &varId, const std::optional<QString> &key,
-                const std::optional<QString> &value);
-    void removeVar(const QString &environmentId, const QString &varId);
-    // True from pushEnvironments() until its post has been answered or dropped.
-    bool environmentPushPending() const;
-    // Calls done once no environment push is waiting or in flight (at once when none is).
-    void afterEnvironmentPushSettles(Done done);
-    // Sends the pending environment push at once; the reply in flight, or null when none was pending.
-    QNetworkReply *sendPendingEnvironmentPushNow();
+                const std::optional<QString> &value)
+    {
+        m_environments->setVar(environmentId, varId, key, value);
+    }
+    void removeVar(const QString &environmentId, const QString &varId) { m_environments->removeVar(environmentId, varId); }
+    bool environmentPushPending() const { return m_environments->pushPending(); }
+    void afterEnvironmentPushSettles(Done done) { m_environments->afterPushSettles(std::move(done)); }
+    QNetworkReply *sendPendingEnvironmentPushNow() { return m_environments->sendPendingPushNow(); }
 
     // ---- Chaos presets (engine_client_chaos.cpp) ----
     void loadChaos(Done done = {});
@@ -306,8 +312,6 @@ private:
     {
         return std::string_view(bytes.constData(), std::size_t(bytes.size()));
     }
-    // The edited form of a route list as the engine sends it.
-    static QList<Endpoint> toEndpointList(const std::vector<WireRoute> &routes);
     // done, called only while `context` lives; without a context it is always called.
     template <class T>
     static std::function<void(const T &)> whileContextLives(QObject *context, std::function<void(const T &)> done)
@@ -332,8 +336,6 @@ private:
     // its bytes (none when it could not be read) and its file name on the GUI thread, while this lives.
     void readFileOffThread(const QString &path,
                            std::function<void(const std::optional<QByteArray> &, const QString &)> deliver);
-    void postEnvironmentPush();
-    void finishEnvironmentPush();
     // Calls done once the pending route push and then the pending environment push have been answered.
     void afterPendingPushes(Done done);
     void pollSetup(int run, int failures);
@@ -341,21 +343,9 @@ private:
     // Posts the oldest chaos choice not yet sent; one post at a time, so the engine applies them in order.
     void sendNextChaosChoice();
 
-    // Whether a push made for `project` may still be posted: only to the project it was made for,
-    // and never once a request that changes the active project has gone out (the engine may
-    // already be on the next one). A push made before the active project was known goes to it.
-    bool pushMayLand(const QString &project) const;
     // Drops the pushes still waiting out their debounce that were made for `project`.
     void dropWaitingPushesOf(const QString &project);
-    // Replaces the environments with a load's answer, bypassing the write guard.
-    void applyLoadedEnvironments(const QList<MockEnvironment> &environments, const QString &activeId);
 
-    QByteArray m_envPushBody;
-    QString m_envPushProject;
-    bool m_envPushWaiting = false;
-    QPointer<QNetworkReply> m_envPushReply;
-    int m_envPushGeneration = 0;
-    std::vector<Done> m_envPushWaiters;
     // Each setup run polls under its own number, so an ended run's last timer stays quiet.
     int m_aiSetupRun = 0;
     int m_setupPollIntervalMs = 1000;
@@ -386,12 +376,9 @@ public:
     {
         m_channel->projectRequest(path, method, body, std::move(done));
     }
-    // Calls done once no route push is waiting or in flight (at once when none is).
-    void afterRoutePushSettles(Done done);
-    // Sends the pending route push at once; the reply in flight, or null when none was pending.
-    QNetworkReply *sendPendingRoutePushNow();
-    // Drops a pending route push and aborts one in flight.
-    void cancelRoutePush();
+    void afterRoutePushSettles(Done done) { m_routes->afterPushSettles(std::move(done)); }
+    QNetworkReply *sendPendingRoutePushNow() { return m_routes->sendPendingPushNow(); }
+    void cancelRoutePush() { m_routes->cancelPush(); }
     // Sends every pending push now and waits for the answers, at most waitMs.
     void flushPendingPushes(int waitMs = PendingPushWaitMs);
 
@@ -439,38 +426,22 @@ private:
     // Starts the loads a newly connected engine owes the published state.
     void loadAfterConnect();
     void handleEngineEvent(const EngineEvent &event);
-    // Drops a pending environment push and aborts one in flight.
-    void cancelEnvironmentPush();
     void appendTraffic(TrafficEntry entry);
     void recordDrift(SchemaDriftRecord record, int breaking);
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
-    void postRoutes(const QByteArray &body);
     void postImport(const QByteArray &data, const QString &name, Done done);
     void requestExport(const QString &path, Done done);
     void postProfile(const QByteArray &data, const QString &name, Done done);
-    // Replaces the routes with a load's or an import's answer, bypassing the write guard.
-    void applyLoadedRoutes(const QList<Endpoint> &routes);
-    // Drops a route push still waiting out its debounce (one in flight is left to finish).
-    void dropWaitingRoutePush();
-    // The JSON of the route list taken by the last pushRoutes().
-    QByteArray routePushBody() const;
-    void finishRoutePush();
-    // Counts a change of `endpoints` (the one route at `position`, or -1 for any) and tells observers.
-    void endpointsDidChange(int position);
 
     EngineChannel *m_channel = nullptr;
+    ProjectStore *m_projects = nullptr;
+    RouteList *m_routes = nullptr;
+    EnvironmentStore *m_environments = nullptr;
+    TrafficFeed *m_trafficFeed = nullptr;
 
     // Published state
-    QList<Endpoint> m_endpoints;
-    quint64 m_endpointsRevision = 0;
-    int m_editedEndpoint = -1;
-    QList<Project> m_projects;
-    QString m_activeProjectID;
-    bool m_isSwitchingProject = false;
     std::optional<QString> m_importSummary;
-    QList<MockEnvironment> m_environments;
-    QString m_activeEnvID;
     std::optional<CAInfo> m_caInfo;
     bool m_caTrustedOnMac = false;
     std::optional<QString> m_caTrustMessage;
@@ -487,23 +458,5 @@ private:
     AISetupProgress m_aiSetup;
     bool m_aiSetupActive = false;
 
-    bool m_routesLoaded = false;
     QPointer<Analytics> m_analytics;
-
-    TrafficFeed *m_trafficFeed = nullptr;
-
-    // Route push: the snapshot waits out the debounce, then one post is in flight.
-    QTimer m_routePushTimer;
-    // Set only when the list was replaced while a push waited: the list that push was scheduled with.
-    std::optional<QList<Endpoint>> m_routePushRoutes;
-    QPointer<QNetworkReply> m_routePushReply;
-    int m_routePushGeneration = 0;
-    std::vector<Done> m_routePushWaiters;
-    // The active project when the waiting push was made.
-    QString m_routePushProject;
-    // Deletes of the active project under way; list writes wait for them as for a switch.
-    int m_activeProjectDeletes = 0;
-    // Requests that change the active project (activation, delete of the active one, OpenAPI
-    // import) sent and not yet followed by the reload; no push is posted meanwhile.
-    int m_projectChangesSent = 0;
 };

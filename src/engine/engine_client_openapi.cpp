@@ -40,9 +40,9 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
     // The project active before the import gets its latest routes and environments first.
     afterPendingPushes([this, data, filename, done = std::move(done)] {
         // The engine makes the imported project active: no push may land until it is shown.
-        ++m_projectChangesSent;
+        m_projects->beginChange();
         const Done finish = [this, done] {
-            --m_projectChangesSent;
+            m_projects->endChange();
             if (done)
                 done();
         };

@@ -82,8 +82,8 @@ void EngineClient::postProfile(const QByteArray &data, const QString &name, Done
             // The engine already holds these routes; they are not pushed back.
             if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
                 // A push made while the import was under way was made from the list it replaces.
-                dropWaitingRoutePush();
-                applyLoadedRoutes(toEndpointList(*routes));
+                m_routes->dropWaitingPush();
+                m_routes->applyLoaded(RouteList::fromWire(*routes));
             }
             // A profile also carries chaos presets.
             loadChaos([this, name, done] {

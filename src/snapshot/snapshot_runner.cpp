@@ -176,8 +176,7 @@ private:
             QList<Endpoint> demo;
             for (const Endpoint &route : MockData::endpoints())
                 demo.append(route);
-            m_engine->setEndpoints(demo);
-            m_engine->pushRoutes();
+            m_engine->replaceEndpoints(demo);
             after(1200, [this] { startProxy(); });
             return;
         }
