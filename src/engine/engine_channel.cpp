@@ -51,11 +51,6 @@ QByteArrayView trimmedBlanks(QByteArrayView text)
     return text;
 }
 
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
 } // namespace
 
 EngineChannel::EngineChannel(QObject *parent)

@@ -106,6 +106,38 @@ public:
     void projectRequest(const QString &path, const QByteArray &method, const std::optional<QByteArray> &body,
                         std::function<void(const std::optional<QByteArray> &)> done);
 
+    // A query of one item whose value reaches the engine exactly as given: QUrlQuery would read a
+    // "%41" inside it as an escape, so every "%" is escaped first; an empty value still reads "name=".
+    static QUrlQuery literalQuery(const QString &name, const QString &value)
+    {
+        QUrlQuery query;
+        addLiteralQueryItem(query, name, value);
+        return query;
+    }
+    static void addLiteralQueryItem(QUrlQuery &query, const QString &name, const QString &value)
+    {
+        QString escaped = QStringLiteral(""); // never null, so an empty value still reads "name="
+        escaped += value;
+        escaped.replace(QLatin1Char('%'), QStringLiteral("%25"));
+        query.addQueryItem(name, escaped);
+    }
+    // A reply body as the record decoders read it, without a copy.
+    static std::string_view asView(const QByteArray &bytes)
+    {
+        return std::string_view(bytes.constData(), std::size_t(bytes.size()));
+    }
+    // done, called only while `context` lives; without a context it is always called.
+    template <class T>
+    static std::function<void(const T &)> whileContextLives(QObject *context, std::function<void(const T &)> done)
+    {
+        QPointer<QObject> guard(context);
+        const bool tied = context != nullptr;
+        return [guard, tied, done = std::move(done)](const T &value) {
+            if (done && (!tied || guard))
+                done(value);
+        };
+    }
+
     // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
     static void abortInFlight(QPointer<QNetworkReply> &slot);
     // Runs a local event loop until every reply has finished or waitMs has passed.

@@ -51,6 +51,16 @@ EngineClient::EngineClient(QObject *parent)
     connect(m_environments, &EnvironmentStore::environmentsChanged, this, &EngineClient::environmentsChanged);
     connect(m_environments, &EnvironmentStore::activeEnvIDChanged, this, &EngineClient::activeEnvIDChanged);
 
+    m_drift = new SchemaDrift(m_channel, this);
+    connect(m_drift, &SchemaDrift::driftsChanged, this, &EngineClient::schemaDriftsChanged);
+    connect(m_drift, &SchemaDrift::unseenChanged, this, &EngineClient::unseenDriftChanged);
+
+    m_ca = new CertificateAuthority(m_channel, this);
+    connect(m_ca, &CertificateAuthority::infoChanged, this, &EngineClient::caInfoChanged);
+    connect(m_ca, &CertificateAuthority::trustedOnMacChanged, this, &EngineClient::caTrustedOnMacChanged);
+    connect(m_ca, &CertificateAuthority::trustMessageChanged, this, &EngineClient::caTrustMessageChanged);
+    connect(m_ca, &CertificateAuthority::trusted, this, [this] { analytics().track(QStringLiteral("ca_trusted"), true); });
+
     m_trafficFeed = new TrafficFeed(this);
     connect(m_trafficFeed, &TrafficFeed::trafficChanged, this, &EngineClient::trafficChanged);
     connect(m_trafficFeed, &TrafficFeed::entriesChanged, this, &EngineClient::trafficEntriesChanged);
@@ -77,24 +87,6 @@ void EngineClient::setTraffic(const QList<TrafficEntry> &traffic)
     m_trafficFeed->reset(traffic);
 }
 
-void EngineClient::setCaInfo(const std::optional<CAInfo> &info)
-{
-    m_caInfo = info;
-    emit caInfoChanged();
-}
-
-void EngineClient::setCaTrustedOnMac(bool trusted)
-{
-    m_caTrustedOnMac = trusted;
-    emit caTrustedOnMacChanged();
-}
-
-void EngineClient::setCaTrustMessage(const std::optional<QString> &message)
-{
-    m_caTrustMessage = message;
-    emit caTrustMessageChanged();
-}
-
 void EngineClient::setChaosPresets(const QList<ChaosPreset> &presets)
 {
     m_chaosPresets = presets;
@@ -105,18 +97,6 @@ void EngineClient::setActiveChaosId(const QString &id)
 {
     m_activeChaosId = id;
     emit activeChaosIdChanged();
-}
-
-void EngineClient::setSchemaDrifts(const QList<SchemaDriftRecord> &drifts)
-{
-    m_schemaDrifts = drifts;
-    emit schemaDriftsChanged();
-}
-
-void EngineClient::setUnseenDrift(int count)
-{
-    m_unseenDrift = count;
-    emit unseenDriftChanged();
 }
 
 void EngineClient::setAiStatus(const AIStatus &status)

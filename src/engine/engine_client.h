@@ -4,7 +4,9 @@
 #include "engine/engine_channel.h"
 #include "engine/environment_store.h"
 #include "engine/project_store.h"
+#include "engine/certificate_authority.h"
 #include "engine/route_list.h"
+#include "engine/schema_drift.h"
 #include "engine/traffic_feed.h"
 #include "engine/records/engine_records.h"
 #include "engine/records/route_records.h"
@@ -42,7 +44,7 @@ public:
 
     static constexpr int MaxLogLines = EngineChannel::MaxLogLines;
     static constexpr int MaxTrafficEntries = TrafficFeed::MaxEntries;
-    static constexpr int MaxDrifts = 200;
+    static constexpr int MaxDrifts = SchemaDrift::MaxDrifts;
     static constexpr int TrafficFlushDelayMs = TrafficFeed::FlushDelayMs;
     static constexpr int FreshMs = TrafficFeed::FreshMs;
     static constexpr int PushDebounceMs = 150;
@@ -97,20 +99,20 @@ public:
     // of them a route answered; `traffic` itself keeps only the newest MaxTrafficEntries.
     qint64 sessionRequestCount() const { return m_trafficFeed->sessionRequestCount(); }
     qint64 sessionInjectedCount() const { return m_trafficFeed->sessionInjectedCount(); }
-    const std::optional<CAInfo> &caInfo() const { return m_caInfo; }
-    void setCaInfo(const std::optional<CAInfo> &info);
-    bool caTrustedOnMac() const { return m_caTrustedOnMac; }
-    void setCaTrustedOnMac(bool trusted);
-    const std::optional<QString> &caTrustMessage() const { return m_caTrustMessage; }
-    void setCaTrustMessage(const std::optional<QString> &message);
+    const std::optional<CAInfo> &caInfo() const { return m_ca->info(); }
+    void setCaInfo(const std::optional<CAInfo> &info) { m_ca->setInfo(info); }
+    bool caTrustedOnMac() const { return m_ca->trustedOnMac(); }
+    void setCaTrustedOnMac(bool trusted) { m_ca->setTrustedOnMac(trusted); }
+    const std::optional<QString> &caTrustMessage() const { return m_ca->trustMessage(); }
+    void setCaTrustMessage(const std::optional<QString> &message) { m_ca->setTrustMessage(message); }
     const QList<ChaosPreset> &chaosPresets() const { return m_chaosPresets; }
     void setChaosPresets(const QList<ChaosPreset> &presets);
     const QString &activeChaosId() const { return m_activeChaosId; }
     void setActiveChaosId(const QString &id);
-    const QList<SchemaDriftRecord> &schemaDrifts() const { return m_schemaDrifts; }
-    void setSchemaDrifts(const QList<SchemaDriftRecord> &drifts);
-    int unseenDrift() const { return m_unseenDrift; }
-    void setUnseenDrift(int count);
+    const QList<SchemaDriftRecord> &schemaDrifts() const { return m_drift->drifts(); }
+    void setSchemaDrifts(const QList<SchemaDriftRecord> &drifts) { m_drift->setDrifts(drifts); }
+    int unseenDrift() const { return m_drift->unseen(); }
+    void setUnseenDrift(int count) { m_drift->setUnseen(count); }
     const AIStatus &aiStatus() const { return m_aiStatus; }
     void setAiStatus(const AIStatus &status);
     const AISetupProgress &aiSetup() const { return m_aiSetup; }
@@ -244,14 +246,13 @@ public:
     void performOpenAPIImport(const QByteArray &data, const QString &filename, Done done = {});
 
     // ---- Root CA (engine_client_ca.cpp) ----
-    void loadCA(Done done = {});
-    void refreshTrustFlag();
-    void generateCA();
-    void performGenerateCA(Done done = {});
+    void loadCA(Done done = {}) { m_ca->load(std::move(done)); }
+    void refreshTrustFlag() { m_ca->refreshTrustFlag(); }
+    void generateCA() { m_ca->generate(); }
+    void performGenerateCA(Done done = {}) { m_ca->generate(std::move(done)); }
     // Runs the trust tool on the current CA; done runs when its outcome is recorded.
-    void trustCAOnMac(Done done = {});
-    // The arguments of the trust tool for a CA file.
-    static QStringList trustArguments(const QString &caPath);
+    void trustCAOnMac(Done done = {}) { m_ca->trust(std::move(done)); }
+    static QStringList trustArguments(const QString &caPath) { return CertificateAuthority::trustArguments(caPath); }
 
     // ---- Profiles (engine_client_profile.cpp) ----
     void exportProfile(const QString &path);
@@ -264,10 +265,13 @@ public:
 
     // ---- Schema drift (engine_client_schema.cpp) ----
     // done gets the learned baselines (none on any failure) while context lives.
-    void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done);
+    void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done)
+    {
+        m_drift->fetch(context, std::move(done));
+    }
     // done runs once the engine has answered, or the request failed or could not be sent.
-    void relearnSchema(const std::optional<QString> &key, Done done = {});
-    void clearSchema(Done done = {});
+    void relearnSchema(const std::optional<QString> &key, Done done = {}) { m_drift->relearn(key, std::move(done)); }
+    void clearSchema(Done done = {}) { m_drift->clear(std::move(done)); }
 
     // ---- Mock generation and the local model (engine_client_mock.cpp) ----
     struct GeneratedBody
@@ -292,36 +296,19 @@ public:
     void setSetupPollInterval(int intervalMs);
 
 private:
-    // A query of one item whose value reaches the engine exactly as given: QUrlQuery would read a
-    // "%41" inside it as an escape, so every "%" is escaped first; an empty value still reads "name=".
     static QUrlQuery literalQuery(const QString &name, const QString &value)
     {
-        QUrlQuery query;
-        addLiteralQueryItem(query, name, value);
-        return query;
+        return EngineChannel::literalQuery(name, value);
     }
     static void addLiteralQueryItem(QUrlQuery &query, const QString &name, const QString &value)
     {
-        QString escaped = QStringLiteral(""); // never null, so an empty value still reads "name="
-        escaped += value;
-        escaped.replace(QLatin1Char('%'), QStringLiteral("%25"));
-        query.addQueryItem(name, escaped);
+        EngineChannel::addLiteralQueryItem(query, name, value);
     }
-    // A reply body as the record decoders read it, without a copy.
-    static std::string_view asView(const QByteArray &bytes)
-    {
-        return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-    }
-    // done, called only while `context` lives; without a context it is always called.
+    static std::string_view asView(const QByteArray &bytes) { return EngineChannel::asView(bytes); }
     template <class T>
     static std::function<void(const T &)> whileContextLives(QObject *context, std::function<void(const T &)> done)
     {
-        QPointer<QObject> guard(context);
-        const bool tied = context != nullptr;
-        return [guard, tied, done = std::move(done)](const T &value) {
-            if (done && (!tied || guard))
-                done(value);
-        };
+        return EngineChannel::whileContextLives(context, std::move(done));
     }
     // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
     // Runs a local event loop until every reply has finished or waitMs has passed.
@@ -427,7 +414,6 @@ private:
     void loadAfterConnect();
     void handleEngineEvent(const EngineEvent &event);
     void appendTraffic(TrafficEntry entry);
-    void recordDrift(SchemaDriftRecord record, int breaking);
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
     void postImport(const QByteArray &data, const QString &name, Done done);
@@ -439,21 +425,13 @@ private:
     RouteList *m_routes = nullptr;
     EnvironmentStore *m_environments = nullptr;
     TrafficFeed *m_trafficFeed = nullptr;
+    SchemaDrift *m_drift = nullptr;
+    CertificateAuthority *m_ca = nullptr;
 
     // Published state
     std::optional<QString> m_importSummary;
-    std::optional<CAInfo> m_caInfo;
-    bool m_caTrustedOnMac = false;
-    std::optional<QString> m_caTrustMessage;
     QList<ChaosPreset> m_chaosPresets;
     QString m_activeChaosId;
-    QList<SchemaDriftRecord> m_schemaDrifts;
-    int m_unseenDrift = 0;
-    // Raised by each clear of the findings (clearSchema, project switch): a schema fetch started
-    // before it must not bring the cleared findings back.
-    int m_schemaEpoch = 0;
-    // Counts findings recorded from events, so a fetch keeps those that arrived while it was in flight.
-    qint64 m_driftEventSerial = 0;
     AIStatus m_aiStatus;
     AISetupProgress m_aiSetup;
     bool m_aiSetupActive = false;

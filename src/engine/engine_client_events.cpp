@@ -18,21 +18,8 @@ void EngineClient::handleEngineEvent(const EngineEvent &event)
             appendTraffic(TrafficEntry::fromEvent(*event.request));
     } else if (event.type == "schema_drift") {
         if (event.drift)
-            recordDrift(SchemaDriftRecord::fromEvent(*event.drift, event.time), event.drift->breaking);
+            m_drift->record(SchemaDriftRecord::fromEvent(*event.drift, event.time), event.drift->breaking);
     }
-}
-
-void EngineClient::recordDrift(SchemaDriftRecord record, int breaking)
-{
-    const QString key = QString::fromStdString(record.key);
-    ++m_driftEventSerial;
-    m_schemaDrifts.prepend(std::move(record));
-    if (m_schemaDrifts.size() > MaxDrifts)
-        m_schemaDrifts.resize(MaxDrifts);
-    emit schemaDriftsChanged();
-    setUnseenDrift(m_unseenDrift + 1);
-    appendLog(QStringLiteral("\u26A0\uFE0E schema drift ") + key + QStringLiteral(" \u2014 ")
-              + QString::number(breaking) + QStringLiteral(" breaking"));
 }
 
 // ---- Live traffic buffer ----

@@ -33,9 +33,7 @@ void EngineClient::reloadActiveProjectIntoUI(Done done)
     loadRoutes([this, done] {
         loadChaos([this, done] {
             loadEnvironments([this, done] {
-                ++m_schemaEpoch;
-                setSchemaDrifts({});
-                setUnseenDrift(0);
+                m_drift->forget();
                 m_trafficFeed->reset();
                 if (done)
                     done();
