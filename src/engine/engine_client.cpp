@@ -24,8 +24,6 @@
 
 EngineClient::EngineClient(QObject *parent)
     : QObject(parent)
-    , m_aiStatus(AIStatus::initial())
-    , m_aiSetup(AISetupProgress::initial())
 {
     m_channel = new EngineChannel(this);
     connect(m_channel, &EngineChannel::statusChanged, this, &EngineClient::statusChanged);
@@ -61,6 +59,14 @@ EngineClient::EngineClient(QObject *parent)
     connect(m_ca, &CertificateAuthority::trustMessageChanged, this, &EngineClient::caTrustMessageChanged);
     connect(m_ca, &CertificateAuthority::trusted, this, [this] { analytics().track(QStringLiteral("ca_trusted"), true); });
 
+    m_chaos = new ChaosPresets(m_channel, this);
+    connect(m_chaos, &ChaosPresets::presetsChanged, this, &EngineClient::chaosPresetsChanged);
+    connect(m_chaos, &ChaosPresets::activeIdChanged, this, &EngineClient::activeChaosIdChanged);
+    m_mocks = new MockGenerator(m_channel, this);
+    connect(m_mocks, &MockGenerator::aiStatusChanged, this, &EngineClient::aiStatusChanged);
+    connect(m_mocks, &MockGenerator::aiSetupChanged, this, &EngineClient::aiSetupChanged);
+    connect(m_mocks, &MockGenerator::aiSetupActiveChanged, this, &EngineClient::aiSetupActiveChanged);
+
     m_trafficFeed = new TrafficFeed(this);
     connect(m_trafficFeed, &TrafficFeed::trafficChanged, this, &EngineClient::trafficChanged);
     connect(m_trafficFeed, &TrafficFeed::entriesChanged, this, &EngineClient::trafficEntriesChanged);
@@ -85,36 +91,6 @@ void EngineClient::setImportSummary(const std::optional<QString> &summary)
 void EngineClient::setTraffic(const QList<TrafficEntry> &traffic)
 {
     m_trafficFeed->reset(traffic);
-}
-
-void EngineClient::setChaosPresets(const QList<ChaosPreset> &presets)
-{
-    m_chaosPresets = presets;
-    emit chaosPresetsChanged();
-}
-
-void EngineClient::setActiveChaosId(const QString &id)
-{
-    m_activeChaosId = id;
-    emit activeChaosIdChanged();
-}
-
-void EngineClient::setAiStatus(const AIStatus &status)
-{
-    m_aiStatus = status;
-    emit aiStatusChanged();
-}
-
-void EngineClient::setAiSetup(const AISetupProgress &progress)
-{
-    m_aiSetup = progress;
-    emit aiSetupChanged();
-}
-
-void EngineClient::setAiSetupActive(bool active)
-{
-    m_aiSetupActive = active;
-    emit aiSetupActiveChanged();
 }
 
 // ---- Configuration ----

@@ -3,8 +3,10 @@
 
 #include "engine/engine_channel.h"
 #include "engine/environment_store.h"
+#include "engine/mock_generator.h"
 #include "engine/project_store.h"
 #include "engine/certificate_authority.h"
+#include "engine/chaos_presets.h"
 #include "engine/route_list.h"
 #include "engine/schema_drift.h"
 #include "engine/traffic_feed.h"
@@ -105,20 +107,20 @@ public:
     void setCaTrustedOnMac(bool trusted) { m_ca->setTrustedOnMac(trusted); }
     const std::optional<QString> &caTrustMessage() const { return m_ca->trustMessage(); }
     void setCaTrustMessage(const std::optional<QString> &message) { m_ca->setTrustMessage(message); }
-    const QList<ChaosPreset> &chaosPresets() const { return m_chaosPresets; }
-    void setChaosPresets(const QList<ChaosPreset> &presets);
-    const QString &activeChaosId() const { return m_activeChaosId; }
-    void setActiveChaosId(const QString &id);
+    const QList<ChaosPreset> &chaosPresets() const { return m_chaos->presets(); }
+    void setChaosPresets(const QList<ChaosPreset> &presets) { m_chaos->setPresets(presets); }
+    const QString &activeChaosId() const { return m_chaos->activeId(); }
+    void setActiveChaosId(const QString &id) { m_chaos->setActiveId(id); }
     const QList<SchemaDriftRecord> &schemaDrifts() const { return m_drift->drifts(); }
     void setSchemaDrifts(const QList<SchemaDriftRecord> &drifts) { m_drift->setDrifts(drifts); }
     int unseenDrift() const { return m_drift->unseen(); }
     void setUnseenDrift(int count) { m_drift->setUnseen(count); }
-    const AIStatus &aiStatus() const { return m_aiStatus; }
-    void setAiStatus(const AIStatus &status);
-    const AISetupProgress &aiSetup() const { return m_aiSetup; }
-    void setAiSetup(const AISetupProgress &progress);
-    bool aiSetupActive() const { return m_aiSetupActive; }
-    void setAiSetupActive(bool active);
+    const AIStatus &aiStatus() const { return m_mocks->aiStatus(); }
+    void setAiStatus(const AIStatus &status) { m_mocks->setAiStatus(status); }
+    const AISetupProgress &aiSetup() const { return m_mocks->aiSetup(); }
+    void setAiSetup(const AISetupProgress &progress) { m_mocks->setAiSetup(progress); }
+    bool aiSetupActive() const { return m_mocks->aiSetupActive(); }
+    void setAiSetupActive(bool active) { m_mocks->setAiSetupActive(active); }
 
     // Read by views; does not notify. Taken from "ks.proxyPort" and then from each health answer.
     int proxyPort() const { return m_channel->proxyPort(); }
@@ -237,9 +239,9 @@ public:
     QNetworkReply *sendPendingEnvironmentPushNow() { return m_environments->sendPendingPushNow(); }
 
     // ---- Chaos presets (engine_client_chaos.cpp) ----
-    void loadChaos(Done done = {});
+    void loadChaos(Done done = {}) { m_chaos->load(std::move(done)); }
     // Choosing the active preset again switches chaos off.
-    void setChaosPreset(const QString &id);
+    void setChaosPreset(const QString &id) { m_chaos->choose(id); }
 
     // ---- OpenAPI import (engine_client_openapi.cpp) ----
     void importOpenAPI(const QString &path);
@@ -274,26 +276,24 @@ public:
     void clearSchema(Done done = {}) { m_drift->clear(std::move(done)); }
 
     // ---- Mock generation and the local model (engine_client_mock.cpp) ----
-    struct GeneratedBody
-    {
-        QString text;
-        QString tier;
-    };
+    using GeneratedBody = MockGenerator::GeneratedBody;
+    static constexpr int MaxSetupPollFailures = MockGenerator::MaxSetupPollFailures;
     // done gets the generated body, or none on failure, while context lives.
     void generateMock(const std::optional<QString> &example, const std::optional<QString> &key, qint64 seed,
-                      int count, QObject *context, std::function<void(const std::optional<QString> &)> done);
+                      int count, QObject *context, std::function<void(const std::optional<QString> &)> done)
+    {
+        m_mocks->generateMock(example, key, seed, count, context, std::move(done));
+    }
     void generateMockAI(const QString &prompt, const std::optional<QString> &example,
                         const std::optional<QString> &key, qint64 seed, int count, QObject *context,
-                        std::function<void(const std::optional<GeneratedBody> &)> done);
-    // The request in flight (null when none was sent), so a caller that goes away can abort it.
-    QNetworkReply *loadAIStatus(Done done = {});
-    // POST "ai/start" or "ai/stop", then the status the engine reports.
-    void aiLifecycle(const QString &path);
-    void setupAI();
-    // Consecutive unanswered setup polls after which the setup is given up.
-    static constexpr int MaxSetupPollFailures = 10;
-    // Time between setup polls (1 s unless changed; tests shorten it).
-    void setSetupPollInterval(int intervalMs);
+                        std::function<void(const std::optional<GeneratedBody> &)> done)
+    {
+        m_mocks->generateMockAI(prompt, example, key, seed, count, context, std::move(done));
+    }
+    QNetworkReply *loadAIStatus(Done done = {}) { return m_mocks->loadAIStatus(std::move(done)); }
+    void aiLifecycle(const QString &path) { m_mocks->aiLifecycle(path); }
+    void setupAI() { m_mocks->setupAI(); }
+    void setSetupPollInterval(int intervalMs) { m_mocks->setSetupPollInterval(intervalMs); }
 
 private:
     static QUrlQuery literalQuery(const QString &name, const QString &value)
@@ -325,21 +325,10 @@ private:
                            std::function<void(const std::optional<QByteArray> &, const QString &)> deliver);
     // Calls done once the pending route push and then the pending environment push have been answered.
     void afterPendingPushes(Done done);
-    void pollSetup(int run, int failures);
-    void endSetup(const QString &error);
-    // Posts the oldest chaos choice not yet sent; one post at a time, so the engine applies them in order.
-    void sendNextChaosChoice();
 
     // Drops the pushes still waiting out their debounce that were made for `project`.
     void dropWaitingPushesOf(const QString &project);
 
-    // Each setup run polls under its own number, so an ended run's last timer stays quiet.
-    int m_aiSetupRun = 0;
-    int m_setupPollIntervalMs = 1000;
-    std::deque<QString> m_chaosQueue;
-    QPointer<QNetworkReply> m_chaosReply;
-    // Raised by every choice, so a chaos reload sent before the latest choice does not undo it on screen.
-    int m_chaosChoices = 0;
 
 public:
     // End of the block for projects, environments, chaos, imports, root CA, profiles, schema,
@@ -427,14 +416,11 @@ private:
     TrafficFeed *m_trafficFeed = nullptr;
     SchemaDrift *m_drift = nullptr;
     CertificateAuthority *m_ca = nullptr;
+    ChaosPresets *m_chaos = nullptr;
+    MockGenerator *m_mocks = nullptr;
 
     // Published state
     std::optional<QString> m_importSummary;
-    QList<ChaosPreset> m_chaosPresets;
-    QString m_activeChaosId;
-    AIStatus m_aiStatus;
-    AISetupProgress m_aiSetup;
-    bool m_aiSetupActive = false;
 
     QPointer<Analytics> m_analytics;
 };
