@@ -71,8 +71,12 @@ public:
     std::optional<int> controlPort() const { return m_controlPort; }
     qint64 engineProcessId() const;
 
+    // The engine's data directory (created if missing): KESTRION_DATA_DIR, a directory set with
+    // setDataDirectory(), else <generic data location>/Kestrion.
     QString dataDirectory() const;
     void setDataDirectory(const QString &path) { m_dataDirectory = path; }
+    // The engine executable: KESTRION_ENGINE, a path set with setEngineExecutable(), else
+    // kestrion-engine next to the application binary, else in resources/ beside it.
     QString engineExecutable() const;
     void setEngineExecutable(const QString &path) { m_engineExecutable = path; }
     const ControlTimeouts &timeouts() const { return m_timeouts; }

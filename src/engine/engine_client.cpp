@@ -180,7 +180,7 @@ void EngineClient::flushPendingPushes(int waitMs)
         inFlight.append(reply);
     if (QNetworkReply *reply = sendPendingEnvironmentPushNow())
         inFlight.append(reply);
-    waitForReplies(inFlight, waitMs);
+    EngineChannel::waitForReplies(inFlight, waitMs);
 }
 
 // ---- Files chosen by the user ----

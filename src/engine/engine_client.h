@@ -1,41 +1,34 @@
 // EngineClient: the application's one link to the engine child process and its control API.
 #pragma once
 
+#include "engine/certificate_authority.h"
+#include "engine/chaos_presets.h"
 #include "engine/engine_channel.h"
 #include "engine/environment_store.h"
 #include "engine/mock_generator.h"
 #include "engine/project_store.h"
-#include "engine/certificate_authority.h"
-#include "engine/chaos_presets.h"
+#include "engine/records/engine_records.h"
+#include "engine/records/route_records.h"
 #include "engine/route_list.h"
 #include "engine/schema_drift.h"
 #include "engine/traffic_feed.h"
-#include "engine/records/engine_records.h"
-#include "engine/records/route_records.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QUrlQuery>
 
-#include <deque>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 class Analytics;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QProcess;
 
 class EngineClient final : public QObject
 {
@@ -71,15 +64,8 @@ public:
     const QList<Endpoint> &endpoints() const { return m_routes->endpoints(); }
     // Replaces the list locally without a push (seeding); screens change routes through the intents below.
     void setEndpoints(const QList<Endpoint> &endpoints) { m_routes->setEndpoints(endpoints); }
-    // Counts the changes of `endpoints`. A list that saw the revision before the current one can
-    // follow a single-route edit (editedEndpoint()) without rereading every route.
     quint64 endpointsRevision() const { return m_routes->revision(); }
-    // The position of the one route the latest change replaced, same id in the same place with the rest
-    // of the list untouched; -1 when the latest change may have touched the list anywhere.
     int editedEndpoint() const { return m_routes->editedEndpoint(); }
-    // True once a route load has answered for the active project; false before, while a load or a
-    // project switch is under way, after a failed load and after the engine exits. Until then
-    // `endpoints` may not be the engine's list, so nothing should replace it wholesale.
     bool routesLoaded() const { return m_routes->routesLoaded(); }
     void setRoutesLoaded(bool loaded) { m_routes->setRoutesLoaded(loaded); }
     const QList<Project> &projects() const { return m_projects->projects(); }
@@ -139,12 +125,8 @@ public:
     // Stops the proxy and starts it again once the stop request has finished.
     void restartProxy();
 
-    // The engine's data directory (created if missing): KESTRION_DATA_DIR, a directory set with
-    // setDataDirectory(), else <generic data location>/Kestrion.
     QString dataDirectory() const { return m_channel->dataDirectory(); }
     void setDataDirectory(const QString &path) { m_channel->setDataDirectory(path); }
-    // The engine executable: KESTRION_ENGINE, a path set with setEngineExecutable(), else
-    // kestrion-engine next to the application binary, else in resources/ beside it.
     QString engineExecutable() const { return m_channel->engineExecutable(); }
     void setEngineExecutable(const QString &path) { m_channel->setEngineExecutable(path); }
     // Where usage events go; Analytics::shared() unless replaced (tests pass their own).
@@ -156,11 +138,8 @@ public:
     void setControlTimeouts(const ControlTimeouts &timeouts) { m_channel->setTimeouts(timeouts); }
 
     void appendLog(const QString &line) { m_channel->appendLog(line); }
-    // Handles one chunk of the engine's standard output (bytes as read from the pipe).
     void ingestOutput(QByteArrayView chunk) { m_channel->ingestOutput(chunk); }
-    // Handles one chunk of the event stream's body.
     void ingestEventStream(QByteArrayView chunk) { m_channel->ingestEventStream(chunk); }
-    // Decodes and applies one event payload (the text after "data:").
     void handleEvent(std::string_view payload) { m_channel->handleEvent(payload); }
 
     // ---- Live traffic ----
@@ -198,9 +177,8 @@ public:
     bool routePushPending() const { return m_routes->pushPending(); }
     bool listWritesOpen() const { return m_projects->writesOpen(); }
 
-    // ---- Projects (engine_client_projects.cpp) ----
+    // ---- Projects ----
     void loadProjects(Done done = {}) { m_projects->load(std::move(done)); }
-    // done gets the new project's id, or none on any failure; the project does not become active.
     void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {})
     {
         m_projects->create(name, std::move(done));
@@ -212,16 +190,13 @@ public:
     void deleteProject(const QString &id);
     // Reloads routes, chaos presets and environments, then empties traffic and drift findings.
     void reloadActiveProjectIntoUI(Done done = {});
-    // "/projects/" + the id percent-encoded as one path component + suffix.
     static QString projectPath(const QString &id, const QString &suffix = {}) { return ProjectStore::path(id, suffix); }
 
-    // ---- Environments (engine_client_environments.cpp) ----
+    // ---- Environments ----
     void loadEnvironments(Done done = {}) { m_environments->load(std::move(done)); }
     QList<EnvVar> activeEnvVars() const { return m_environments->activeEnvVars(); }
-    // Schedules the debounced push of the whole set as it is now.
     void pushEnvironments() { m_environments->push(); }
     void postEnvironments(const EnvironmentSet &set) { m_environments->post(set); }
-    // Intents: each changes the set and pushes it.
     void chooseEnvironment(const QString &id) { m_environments->chooseEnvironment(id); }
     void addEnvironment(const QString &name) { m_environments->addEnvironment(name); }
     void renameEnvironment(const QString &id, const QString &name) { m_environments->renameEnvironment(id, name); }
@@ -229,34 +204,29 @@ public:
     void deleteEnvironment(const QString &id) { m_environments->deleteEnvironment(id); }
     void addVar(const QString &environmentId) { m_environments->addVar(environmentId); }
     void setVar(const QString &environmentId, const QString &varId, const std::optional<QString> &key,
-                const std::optional<QString> &value)
-    {
-        m_environments->setVar(environmentId, varId, key, value);
-    }
+                const std::optional<QString> &value) { m_environments->setVar(environmentId, varId, key, value); }
     void removeVar(const QString &environmentId, const QString &varId) { m_environments->removeVar(environmentId, varId); }
     bool environmentPushPending() const { return m_environments->pushPending(); }
     void afterEnvironmentPushSettles(Done done) { m_environments->afterPushSettles(std::move(done)); }
     QNetworkReply *sendPendingEnvironmentPushNow() { return m_environments->sendPendingPushNow(); }
 
-    // ---- Chaos presets (engine_client_chaos.cpp) ----
+    // ---- Chaos presets ----
     void loadChaos(Done done = {}) { m_chaos->load(std::move(done)); }
-    // Choosing the active preset again switches chaos off.
     void setChaosPreset(const QString &id) { m_chaos->choose(id); }
 
-    // ---- OpenAPI import (engine_client_openapi.cpp) ----
+    // ---- OpenAPI import ----
     void importOpenAPI(const QString &path);
     void performOpenAPIImport(const QByteArray &data, const QString &filename, Done done = {});
 
-    // ---- Root CA (engine_client_ca.cpp) ----
+    // ---- Root CA ----
     void loadCA(Done done = {}) { m_ca->load(std::move(done)); }
     void refreshTrustFlag() { m_ca->refreshTrustFlag(); }
     void generateCA() { m_ca->generate(); }
     void performGenerateCA(Done done = {}) { m_ca->generate(std::move(done)); }
-    // Runs the trust tool on the current CA; done runs when its outcome is recorded.
     void trustCAOnMac(Done done = {}) { m_ca->trust(std::move(done)); }
     static QStringList trustArguments(const QString &caPath) { return CertificateAuthority::trustArguments(caPath); }
 
-    // ---- Profiles (engine_client_profile.cpp) ----
+    // ---- Profiles ----
     void exportProfile(const QString &path);
     // Pending route and environment pushes land first, so the profile holds the edits made before it.
     void performExport(const QString &path, Done done = {});
@@ -265,20 +235,17 @@ public:
     // The export's "name" query value: the file name without its last extension.
     static QString profileExportName(const QString &fileName);
 
-    // ---- Schema drift (engine_client_schema.cpp) ----
-    // done gets the learned baselines (none on any failure) while context lives.
+    // ---- Schema drift ----
     void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done)
     {
         m_drift->fetch(context, std::move(done));
     }
-    // done runs once the engine has answered, or the request failed or could not be sent.
     void relearnSchema(const std::optional<QString> &key, Done done = {}) { m_drift->relearn(key, std::move(done)); }
     void clearSchema(Done done = {}) { m_drift->clear(std::move(done)); }
 
-    // ---- Mock generation and the local model (engine_client_mock.cpp) ----
+    // ---- Mock generation and the local model ----
     using GeneratedBody = MockGenerator::GeneratedBody;
     static constexpr int MaxSetupPollFailures = MockGenerator::MaxSetupPollFailures;
-    // done gets the generated body, or none on failure, while context lives.
     void generateMock(const std::optional<QString> &example, const std::optional<QString> &key, qint64 seed,
                       int count, QObject *context, std::function<void(const std::optional<QString> &)> done)
     {
@@ -296,27 +263,6 @@ public:
     void setSetupPollInterval(int intervalMs) { m_mocks->setSetupPollInterval(intervalMs); }
 
 private:
-    static QUrlQuery literalQuery(const QString &name, const QString &value)
-    {
-        return EngineChannel::literalQuery(name, value);
-    }
-    static void addLiteralQueryItem(QUrlQuery &query, const QString &name, const QString &value)
-    {
-        EngineChannel::addLiteralQueryItem(query, name, value);
-    }
-    static std::string_view asView(const QByteArray &bytes) { return EngineChannel::asView(bytes); }
-    template <class T>
-    static std::function<void(const T &)> whileContextLives(QObject *context, std::function<void(const T &)> done)
-    {
-        return EngineChannel::whileContextLives(context, std::move(done));
-    }
-    // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
-    // Runs a local event loop until every reply has finished or waitMs has passed.
-    static void waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs)
-    {
-        EngineChannel::waitForReplies(inFlight, waitMs);
-    }
-    static void abortInFlight(QPointer<QNetworkReply> &slot) { EngineChannel::abortInFlight(slot); }
     int generalTimeout() const { return m_channel->timeouts().general; }
     int projectTimeout() const { return m_channel->timeouts().project; }
     // Reads a user-chosen file off the GUI thread, as it may be large or on a slow disk. deliver gets

@@ -81,15 +81,15 @@ void EngineClient::fetchHistoryPage(const QString &before, const QString &filter
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("limit"), QString::number(limit));
     if (!before.isEmpty())
-        addLiteralQueryItem(query, QStringLiteral("before"), before);
+        EngineChannel::addLiteralQueryItem(query, QStringLiteral("before"), before);
     if (!filter.isEmpty())
-        addLiteralQueryItem(query, QStringLiteral("filter"), filter);
+        EngineChannel::addLiteralQueryItem(query, QStringLiteral("filter"), filter);
     QNetworkReply *reply = sendControl(
         "GET", QStringLiteral("traffic"), query, std::nullopt, generalTimeout(), context,
         [done](const ControlReply &reply) {
             std::optional<std::vector<TrafficRecord>> records;
             if (reply.isSuccess())
-                records = decodeRecord<std::vector<TrafficRecord>>(asView(reply.body));
+                records = decodeRecord<std::vector<TrafficRecord>>(EngineChannel::asView(reply.body));
             if (done)
                 done(records.value_or(std::vector<TrafficRecord>{}), !records.has_value());
         });
@@ -108,7 +108,7 @@ void EngineClient::fetchRecord(const QString &id, QObject *context,
             if (reply.transportFailed() || reply.body.size() < OffThreadDecodeBytes) {
                 std::optional<TrafficRecord> record;
                 if (!reply.transportFailed())
-                    record = decodeRecord<TrafficRecord>(asView(reply.body));
+                    record = decodeRecord<TrafficRecord>(EngineChannel::asView(reply.body));
                 if (done)
                     done(record);
                 return;
@@ -116,7 +116,7 @@ void EngineClient::fetchRecord(const QString &id, QObject *context,
             // A record with large bodies is decoded on a worker, so the window keeps answering.
             auto record = std::make_shared<std::optional<TrafficRecord>>();
             const QByteArray body = reply.body;
-            QThread *worker = QThread::create([body, record] { *record = decodeRecord<TrafficRecord>(asView(body)); });
+            QThread *worker = QThread::create([body, record] { *record = decodeRecord<TrafficRecord>(EngineChannel::asView(body)); });
             connect(worker, &QThread::finished, this, [done, guard, tied, record] {
                 if (done && (!tied || guard))
                     done(*record);

@@ -36,7 +36,7 @@ void EngineClient::postImport(const QByteArray &data, const QString &name, Done 
             if (reply.transportFailed()) {
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(": request failed"));
             } else if (auto routes = reply.isSuccess()
-                                         ? decodeRecord<std::vector<WireRoute>>(asView(reply.body))
+                                         ? decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))
                                          : std::nullopt) {
                 // A push made while the import was under way was made from the list it replaces.
                 m_routes->dropWaitingPush();

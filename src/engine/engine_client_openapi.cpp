@@ -56,7 +56,7 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
                     return;
                 }
                 const auto result = reply.isSuccess()
-                                        ? decodeRecord<OpenAPIImportResult>(asView(reply.body))
+                                        ? decodeRecord<OpenAPIImportResult>(EngineChannel::asView(reply.body))
                                         : std::nullopt;
                 if (!result) {
                     const QString detail = strictUtf8(reply.body).value_or(QStringLiteral("unknown error"));

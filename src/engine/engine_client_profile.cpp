@@ -26,7 +26,7 @@ void EngineClient::requestExport(const QString &path, Done done)
 {
     const QString fileName = QFileInfo(path).fileName();
     QNetworkReply *reply = sendControl(
-        "GET", QStringLiteral("profile"), literalQuery(QStringLiteral("name"), profileExportName(fileName)),
+        "GET", QStringLiteral("profile"), EngineChannel::literalQuery(QStringLiteral("name"), profileExportName(fileName)),
         std::nullopt, generalTimeout(), this,
         [this, path, fileName, done](const ControlReply &reply) {
             if (reply.transportFailed()) {
@@ -80,7 +80,7 @@ void EngineClient::postProfile(const QByteArray &data, const QString &name, Done
                 return;
             }
             // The engine already holds these routes; they are not pushed back.
-            if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
+            if (auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))) {
                 // A push made while the import was under way was made from the list it replaces.
                 m_routes->dropWaitingPush();
                 m_routes->applyLoaded(RouteList::fromWire(*routes));

@@ -70,7 +70,7 @@ void EngineClient::deleteProject(const QString &id)
         projectRequest(projectPath(id), "DELETE", std::nullopt,
                        [this, id, wasActive, finish](const std::optional<QByteArray> &body) {
                            dropWaitingPushesOf(id);
-                           const auto list = body ? decodeRecord<ProjectList>(asView(*body)) : std::nullopt;
+                           const auto list = body ? decodeRecord<ProjectList>(EngineChannel::asView(*body)) : std::nullopt;
                            if (!list) {
                                loadProjects(finish);
                                return;

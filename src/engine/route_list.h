@@ -35,6 +35,9 @@ public:
     // latest change replaced in place, or -1 when it may have touched the list anywhere.
     quint64 revision() const { return m_revision; }
     int editedEndpoint() const { return m_editedEndpoint; }
+    // True once a route load has answered for the active project; false before, while a load or a
+    // project switch is under way, after a failed load and after the engine exits. Until then
+    // `endpoints` may not be the engine's list, so nothing should replace it wholesale.
     bool routesLoaded() const { return m_routesLoaded; }
     void setRoutesLoaded(bool loaded);
 
