@@ -176,7 +176,8 @@ private:
             QList<Endpoint> demo;
             for (const Endpoint &route : MockData::endpoints())
                 demo.append(route);
-            m_engine->replaceEndpoints(demo);
+            m_engine->setEndpoints(demo);
+            m_engine->pushRoutes();
             after(1200, [this] { startProxy(); });
             return;
         }
