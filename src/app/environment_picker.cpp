@@ -47,8 +47,7 @@ QList<SnowMenuItem> EnvironmentPicker::envItems() const
         return [engine, id] {
             if (!engine)
                 return;
-            engine->setActiveEnvID(id);
-            engine->pushEnvironments();
+            engine->chooseEnvironment(id);
         };
     };
     const QString active = m_context.engine->activeEnvID();

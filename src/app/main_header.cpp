@@ -288,16 +288,14 @@ QList<SnowMenuItem> MainHeader::actionItems() const
         items.append(SnowMenuItem::entry(QStringLiteral("Clear session"), QStringLiteral("trash"), [engine] {
             if (!engine)
                 return;
-            engine->setEndpoints({});
-            engine->pushRoutes();
+            engine->replaceEndpoints({});
         }, SnowMenuItem::Tone::destructive));
     } else {
         items.append(SnowMenuItem::entry(QStringLiteral("Load demo session"), QStringLiteral("sparkles"), [engine] {
             if (!engine)
                 return;
             const auto &demo = MockData::endpoints();
-            engine->setEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
-            engine->pushRoutes();
+            engine->replaceEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
         }));
     }
     items.append(SnowMenuItem::entry(QStringLiteral("Clear traffic"), QStringLiteral("trash"), [engine] {

@@ -23,11 +23,7 @@ void remove(AppState *state, EngineClient *engine, const QString &routeID)
 {
     if (state->selectedEndpointID() == routeID)
         state->setSelectedEndpointID(std::nullopt);
-    const std::string id = routeID.toStdString();
-    QList<Endpoint> routes = engine->endpoints();
-    routes.removeIf([&id](const Endpoint &route) { return route.id == id; });
-    engine->setEndpoints(routes);
-    engine->pushRoutes();
+    engine->deleteEndpoint(routeID);
 }
 
 QList<SnowMenuItem> menuItems(AppState *state, EngineClient *engine, const QString &routeID)

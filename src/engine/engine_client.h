@@ -1,66 +1,48 @@
 // EngineClient: the application's one link to the engine child process and its control API.
 #pragma once
 
-#include "engine/engine_status.h"
-#include "engine/line_reader.h"
-#include "engine/traffic_feed.h"
+#include "engine/certificate_authority.h"
+#include "engine/chaos_presets.h"
+#include "engine/engine_channel.h"
+#include "engine/environment_store.h"
+#include "engine/mock_generator.h"
+#include "engine/project_store.h"
 #include "engine/records/engine_records.h"
 #include "engine/records/route_records.h"
+#include "engine/route_list.h"
+#include "engine/schema_drift.h"
+#include "engine/traffic_feed.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QUrlQuery>
 
-#include <deque>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 class Analytics;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QProcess;
-
-// What a control request brought back. `httpStatus` is 0 when no HTTP reply arrived.
-struct ControlReply
-{
-    int httpStatus = 0;
-    QByteArray body;
-    QString error; // the transport failure's description; empty when an HTTP reply arrived
-
-    bool transportFailed() const { return httpStatus == 0; }
-    bool isSuccess() const { return httpStatus >= 200 && httpStatus <= 299; }
-};
 
 class EngineClient final : public QObject
 {
     Q_OBJECT
 public:
     using Done = std::function<void()>;
-    using ReplyHandler = std::function<void(const ControlReply &)>;
+    using ReplyHandler = EngineChannel::ReplyHandler;
 
-    static constexpr int MaxLogLines = 200;
+    static constexpr int MaxLogLines = EngineChannel::MaxLogLines;
     static constexpr int MaxTrafficEntries = TrafficFeed::MaxEntries;
-    static constexpr int MaxDrifts = 200;
+    static constexpr int MaxDrifts = SchemaDrift::MaxDrifts;
     static constexpr int TrafficFlushDelayMs = TrafficFeed::FlushDelayMs;
     static constexpr int FreshMs = TrafficFeed::FreshMs;
     static constexpr int PushDebounceMs = 150;
-    static constexpr int DefaultTimeoutMs = 60000;
-    static constexpr int ProxyControlTimeoutMs = 4000;
-    static constexpr int ShutdownTimeoutMs = 500;
-    static constexpr int ProjectTimeoutMs = 6000;
-    // As short as the poll interval, so a hung engine shows within three polls.
-    static constexpr int HealthTimeoutMs = 2000;
     static constexpr int PendingPushWaitMs = 1000;
     // Full records at least this long are decoded off the GUI thread.
     static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
@@ -69,41 +51,35 @@ public:
     ~EngineClient() override;
 
     // ---- Published state ----
-    const EngineStatus &status() const { return m_status; }
-    void setStatus(const EngineStatus &status);
-    bool proxyRunning() const { return m_proxyRunning; }
-    void setProxyRunning(bool running);
-    bool engineReady() const { return m_engineReady; }
-    void setEngineReady(bool ready);
-    const std::optional<EngineHealth> &health() const { return m_health; }
-    void setHealth(const std::optional<EngineHealth> &health);
-    const QStringList &log() const { return m_log; }
-    void setLog(const QStringList &log);
-    const QList<Endpoint> &endpoints() const { return m_endpoints; }
-    void setEndpoints(const QList<Endpoint> &endpoints);
-    // Counts the changes of `endpoints`. A list that saw the revision before the current one can
-    // follow a single-route edit (editedEndpoint()) without rereading every route.
-    quint64 endpointsRevision() const { return m_endpointsRevision; }
-    // The position of the one route the latest change replaced, same id in the same place with the rest
-    // of the list untouched; -1 when the latest change may have touched the list anywhere.
-    int editedEndpoint() const { return m_editedEndpoint; }
-    // True once a route load has answered for the active project; false before, while a load or a
-    // project switch is under way, after a failed load and after the engine exits. Until then
-    // `endpoints` may not be the engine's list, so nothing should replace it wholesale.
-    bool routesLoaded() const { return m_routesLoaded; }
-    void setRoutesLoaded(bool loaded);
-    const QList<Project> &projects() const { return m_projects; }
-    void setProjects(const QList<Project> &projects);
-    const QString &activeProjectID() const { return m_activeProjectID; }
-    void setActiveProjectID(const QString &id);
-    bool isSwitchingProject() const { return m_isSwitchingProject; }
-    void setIsSwitchingProject(bool switching);
+    const EngineStatus &status() const { return m_channel->status(); }
+    void setStatus(const EngineStatus &status) { m_channel->setStatus(status); }
+    bool proxyRunning() const { return m_channel->proxyRunning(); }
+    void setProxyRunning(bool running) { m_channel->setProxyRunning(running); }
+    bool engineReady() const { return m_channel->engineReady(); }
+    void setEngineReady(bool ready) { m_channel->setEngineReady(ready); }
+    const std::optional<EngineHealth> &health() const { return m_channel->health(); }
+    void setHealth(const std::optional<EngineHealth> &health) { m_channel->setHealth(health); }
+    const QStringList &log() const { return m_channel->log(); }
+    void setLog(const QStringList &log) { m_channel->setLog(log); }
+    const QList<Endpoint> &endpoints() const { return m_routes->endpoints(); }
+    // Replaces the list locally without a push (seeding); screens change routes through the intents below.
+    void setEndpoints(const QList<Endpoint> &endpoints) { m_routes->setEndpoints(endpoints); }
+    quint64 endpointsRevision() const { return m_routes->revision(); }
+    int editedEndpoint() const { return m_routes->editedEndpoint(); }
+    bool routesLoaded() const { return m_routes->routesLoaded(); }
+    void setRoutesLoaded(bool loaded) { m_routes->setRoutesLoaded(loaded); }
+    const QList<Project> &projects() const { return m_projects->projects(); }
+    void setProjects(const QList<Project> &projects) { m_projects->setProjects(projects); }
+    const QString &activeProjectID() const { return m_projects->activeProjectID(); }
+    void setActiveProjectID(const QString &id) { m_projects->setActiveProjectID(id); }
+    bool isSwitchingProject() const { return m_projects->isSwitchingProject(); }
+    void setIsSwitchingProject(bool switching) { m_projects->setIsSwitchingProject(switching); }
     const std::optional<QString> &importSummary() const { return m_importSummary; }
     void setImportSummary(const std::optional<QString> &summary);
-    const QList<MockEnvironment> &environments() const { return m_environments; }
-    void setEnvironments(const QList<MockEnvironment> &environments);
-    const QString &activeEnvID() const { return m_activeEnvID; }
-    void setActiveEnvID(const QString &id);
+    const QList<MockEnvironment> &environments() const { return m_environments->environments(); }
+    void setEnvironments(const QList<MockEnvironment> &environments) { m_environments->setEnvironments(environments); }
+    const QString &activeEnvID() const { return m_environments->activeEnvID(); }
+    void setActiveEnvID(const QString &id) { m_environments->setActiveEnvID(id); }
     const QList<TrafficEntry> &traffic() const { return m_trafficFeed->traffic(); }
     // Replaces the list whole; the session counts start again from it.
     void setTraffic(const QList<TrafficEntry> &traffic);
@@ -111,35 +87,35 @@ public:
     // of them a route answered; `traffic` itself keeps only the newest MaxTrafficEntries.
     qint64 sessionRequestCount() const { return m_trafficFeed->sessionRequestCount(); }
     qint64 sessionInjectedCount() const { return m_trafficFeed->sessionInjectedCount(); }
-    const std::optional<CAInfo> &caInfo() const { return m_caInfo; }
-    void setCaInfo(const std::optional<CAInfo> &info);
-    bool caTrustedOnMac() const { return m_caTrustedOnMac; }
-    void setCaTrustedOnMac(bool trusted);
-    const std::optional<QString> &caTrustMessage() const { return m_caTrustMessage; }
-    void setCaTrustMessage(const std::optional<QString> &message);
-    const QList<ChaosPreset> &chaosPresets() const { return m_chaosPresets; }
-    void setChaosPresets(const QList<ChaosPreset> &presets);
-    const QString &activeChaosId() const { return m_activeChaosId; }
-    void setActiveChaosId(const QString &id);
-    const QList<SchemaDriftRecord> &schemaDrifts() const { return m_schemaDrifts; }
-    void setSchemaDrifts(const QList<SchemaDriftRecord> &drifts);
-    int unseenDrift() const { return m_unseenDrift; }
-    void setUnseenDrift(int count);
-    const AIStatus &aiStatus() const { return m_aiStatus; }
-    void setAiStatus(const AIStatus &status);
-    const AISetupProgress &aiSetup() const { return m_aiSetup; }
-    void setAiSetup(const AISetupProgress &progress);
-    bool aiSetupActive() const { return m_aiSetupActive; }
-    void setAiSetupActive(bool active);
+    const std::optional<CAInfo> &caInfo() const { return m_ca->info(); }
+    void setCaInfo(const std::optional<CAInfo> &info) { m_ca->setInfo(info); }
+    bool caTrustedOnMac() const { return m_ca->trustedOnMac(); }
+    void setCaTrustedOnMac(bool trusted) { m_ca->setTrustedOnMac(trusted); }
+    const std::optional<QString> &caTrustMessage() const { return m_ca->trustMessage(); }
+    void setCaTrustMessage(const std::optional<QString> &message) { m_ca->setTrustMessage(message); }
+    const QList<ChaosPreset> &chaosPresets() const { return m_chaos->presets(); }
+    void setChaosPresets(const QList<ChaosPreset> &presets) { m_chaos->setPresets(presets); }
+    const QString &activeChaosId() const { return m_chaos->activeId(); }
+    void setActiveChaosId(const QString &id) { m_chaos->setActiveId(id); }
+    const QList<SchemaDriftRecord> &schemaDrifts() const { return m_drift->drifts(); }
+    void setSchemaDrifts(const QList<SchemaDriftRecord> &drifts) { m_drift->setDrifts(drifts); }
+    int unseenDrift() const { return m_drift->unseen(); }
+    void setUnseenDrift(int count) { m_drift->setUnseen(count); }
+    const AIStatus &aiStatus() const { return m_mocks->aiStatus(); }
+    void setAiStatus(const AIStatus &status) { m_mocks->setAiStatus(status); }
+    const AISetupProgress &aiSetup() const { return m_mocks->aiSetup(); }
+    void setAiSetup(const AISetupProgress &progress) { m_mocks->setAiSetup(progress); }
+    bool aiSetupActive() const { return m_mocks->aiSetupActive(); }
+    void setAiSetupActive(bool active) { m_mocks->setAiSetupActive(active); }
 
     // Read by views; does not notify. Taken from "ks.proxyPort" and then from each health answer.
-    int proxyPort() const { return m_proxyPort; }
+    int proxyPort() const { return m_channel->proxyPort(); }
     // Replaces the port the next boot asks for (the snapshot runner picks a free one).
-    void setProxyPort(int port) { m_proxyPort = port; }
+    void setProxyPort(int port) { m_channel->setProxyPort(port); }
     // The control API's port while connected.
-    std::optional<int> controlPort() const { return m_controlPort; }
+    std::optional<int> controlPort() const { return m_channel->controlPort(); }
     // The engine child's process id while one runs, else 0.
-    qint64 engineProcessId() const;
+    qint64 engineProcessId() const { return m_channel->engineProcessId(); }
 
     // ---- Engine process ----
     void boot(bool autostartProxy);
@@ -149,26 +125,22 @@ public:
     // Stops the proxy and starts it again once the stop request has finished.
     void restartProxy();
 
-    // The engine's data directory (created if missing): KESTRION_DATA_DIR, a directory set with
-    // setDataDirectory(), else <generic data location>/Kestrion.
-    QString dataDirectory() const;
-    void setDataDirectory(const QString &path);
-    // The engine executable: KESTRION_ENGINE, a path set with setEngineExecutable(), else
-    // kestrion-engine next to the application binary, else in resources/ beside it.
-    QString engineExecutable() const;
-    void setEngineExecutable(const QString &path);
+    QString dataDirectory() const { return m_channel->dataDirectory(); }
+    void setDataDirectory(const QString &path) { m_channel->setDataDirectory(path); }
+    QString engineExecutable() const { return m_channel->engineExecutable(); }
+    void setEngineExecutable(const QString &path) { m_channel->setEngineExecutable(path); }
     // Where usage events go; Analytics::shared() unless replaced (tests pass their own).
     void setAnalytics(Analytics *analytics);
-    // Health poll interval and reply timeout (2 s and 60 s unless changed).
+    // Health poll interval and reply timeout (2 s each unless changed).
     void setHealthTiming(int intervalMs, int timeoutMs);
+    // Every control request's time limit (tests shorten them).
+    const ControlTimeouts &controlTimeouts() const { return m_channel->timeouts(); }
+    void setControlTimeouts(const ControlTimeouts &timeouts) { m_channel->setTimeouts(timeouts); }
 
-    void appendLog(const QString &line);
-    // Handles one chunk of the engine's standard output (bytes as read from the pipe).
-    void ingestOutput(QByteArrayView chunk);
-    // Handles one chunk of the event stream's body.
-    void ingestEventStream(QByteArrayView chunk);
-    // Decodes and applies one event payload (the text after "data:").
-    void handleEvent(std::string_view payload);
+    void appendLog(const QString &line) { m_channel->appendLog(line); }
+    void ingestOutput(QByteArrayView chunk) { m_channel->ingestOutput(chunk); }
+    void ingestEventStream(QByteArrayView chunk) { m_channel->ingestEventStream(chunk); }
+    void handleEvent(std::string_view payload) { m_channel->handleEvent(payload); }
 
     // ---- Live traffic ----
     // done runs once the engine has answered the delete, or it failed or could not be sent.
@@ -186,83 +158,75 @@ public:
     void flushTraffic();
     int pendingTrafficCount() const { return m_trafficFeed->pendingCount(); }
 
-    // ---- Routes ----
-    void loadRoutes(Done done = {});
-    void pushRoutes();
-    void updateEndpoint(const Endpoint &endpoint);
-    std::optional<QString> duplicateEndpoint(const QString &id);
-    void toggleEndpoint(const QString &id);
-    void setGroup(const QString &id, const QString &group);
-    QStringList groupNames() const;
-    void renameGroup(const QString &oldName, const QString &newName);
+    // ---- Routes: while a project change is under way every write does nothing ----
+    void loadRoutes(Done done = {}) { m_routes->load(std::move(done)); }
+    void pushRoutes() { m_routes->push(); }
+    // Intents: each changes the list and pushes it.
+    void replaceEndpoints(const QList<Endpoint> &endpoints) { m_routes->replaceEndpoints(endpoints); }
+    void updateEndpoint(const Endpoint &endpoint) { m_routes->updateEndpoint(endpoint); }
+    std::optional<QString> duplicateEndpoint(const QString &id) { return m_routes->duplicateEndpoint(id); }
+    void toggleEndpoint(const QString &id) { m_routes->toggleEndpoint(id); }
+    void deleteEndpoint(const QString &id) { m_routes->deleteEndpoint(id); }
+    void setGroup(const QString &id, const QString &group) { m_routes->setGroup(id, group); }
+    void renameGroup(const QString &oldName, const QString &newName) { m_routes->renameGroup(oldName, newName); }
+    QStringList groupNames() const { return m_routes->groupNames(); }
     void importFile(const QString &path);
     // Pending route and environment pushes land first, as the engine merges the capture into its routes.
     void importData(const QByteArray &data, const QString &name, Done done = {});
     // True from pushRoutes() until its post has been answered or dropped.
-    bool routePushPending() const;
-    // False while a project switch (or the delete of the active project) is under way: the lists
-    // shown may belong to the project being left, so every route and environment write does nothing.
-    bool listWritesOpen() const { return !m_isSwitchingProject && m_activeProjectDeletes == 0; }
+    bool routePushPending() const { return m_routes->pushPending(); }
+    bool listWritesOpen() const { return m_projects->writesOpen(); }
 
-    // Projects, environments, chaos, imports, root CA, profiles, schema, mock generation, local model
-    // (declared here, built in engine_client_<area>.cpp)
-
-    // ---- Projects (engine_client_projects.cpp) ----
-    void loadProjects(Done done = {});
-    // done gets the new project's id, or none on any failure; the project does not become active.
-    void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {});
+    // ---- Projects ----
+    void loadProjects(Done done = {}) { m_projects->load(std::move(done)); }
+    void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {})
+    {
+        m_projects->create(name, std::move(done));
+    }
     // Pending route and environment pushes reach the old project (after their debounce) before the switch.
     void activateProject(const QString &id);
-    void renameProject(const QString &id, const QString &name);
+    void renameProject(const QString &id, const QString &name) { m_projects->rename(id, name); }
     void duplicateProject(const QString &id);
     void deleteProject(const QString &id);
     // Reloads routes, chaos presets and environments, then empties traffic and drift findings.
     void reloadActiveProjectIntoUI(Done done = {});
-    // "/projects/" + the id percent-encoded as one path component + suffix.
-    static QString projectPath(const QString &id, const QString &suffix = {});
+    static QString projectPath(const QString &id, const QString &suffix = {}) { return ProjectStore::path(id, suffix); }
 
-    // ---- Environments (engine_client_environments.cpp) ----
-    void loadEnvironments(Done done = {});
-    // The active environment's variables with a non-empty key.
-    QList<EnvVar> activeEnvVars() const;
-    // Schedules the debounced push of the whole set as it is now.
-    void pushEnvironments();
-    void postEnvironments(const EnvironmentSet &set);
-    void addEnvironment(const QString &name);
-    void renameEnvironment(const QString &id, const QString &name);
-    void duplicateEnvironment(const QString &id);
-    void deleteEnvironment(const QString &id);
-    void addVar(const QString &environmentId);
+    // ---- Environments ----
+    void loadEnvironments(Done done = {}) { m_environments->load(std::move(done)); }
+    QList<EnvVar> activeEnvVars() const { return m_environments->activeEnvVars(); }
+    void pushEnvironments() { m_environments->push(); }
+    void postEnvironments(const EnvironmentSet &set) { m_environments->post(set); }
+    void chooseEnvironment(const QString &id) { m_environments->chooseEnvironment(id); }
+    void addEnvironment(const QString &name) { m_environments->addEnvironment(name); }
+    void renameEnvironment(const QString &id, const QString &name) { m_environments->renameEnvironment(id, name); }
+    void duplicateEnvironment(const QString &id) { m_environments->duplicateEnvironment(id); }
+    void deleteEnvironment(const QString &id) { m_environments->deleteEnvironment(id); }
+    void addVar(const QString &environmentId) { m_environments->addVar(environmentId); }
     void setVar(const QString &environmentId, const QString &varId, const std::optional<QString> &key,
-                const std::optional<QString> &value);
-    void removeVar(const QString &environmentId, const QString &varId);
-    // True from pushEnvironments() until its post has been answered or dropped.
-    bool environmentPushPending() const;
-    // Calls done once no environment push is waiting or in flight (at once when none is).
-    void afterEnvironmentPushSettles(Done done);
-    // Sends the pending environment push at once; the reply in flight, or null when none was pending.
-    QNetworkReply *sendPendingEnvironmentPushNow();
+                const std::optional<QString> &value) { m_environments->setVar(environmentId, varId, key, value); }
+    void removeVar(const QString &environmentId, const QString &varId) { m_environments->removeVar(environmentId, varId); }
+    bool environmentPushPending() const { return m_environments->pushPending(); }
+    void afterEnvironmentPushSettles(Done done) { m_environments->afterPushSettles(std::move(done)); }
+    QNetworkReply *sendPendingEnvironmentPushNow() { return m_environments->sendPendingPushNow(); }
 
-    // ---- Chaos presets (engine_client_chaos.cpp) ----
-    void loadChaos(Done done = {});
-    // Choosing the active preset again switches chaos off.
-    void setChaosPreset(const QString &id);
+    // ---- Chaos presets ----
+    void loadChaos(Done done = {}) { m_chaos->load(std::move(done)); }
+    void setChaosPreset(const QString &id) { m_chaos->choose(id); }
 
-    // ---- OpenAPI import (engine_client_openapi.cpp) ----
+    // ---- OpenAPI import ----
     void importOpenAPI(const QString &path);
     void performOpenAPIImport(const QByteArray &data, const QString &filename, Done done = {});
 
-    // ---- Root CA (engine_client_ca.cpp) ----
-    void loadCA(Done done = {});
-    void refreshTrustFlag();
-    void generateCA();
-    void performGenerateCA(Done done = {});
-    // Runs the trust tool on the current CA; done runs when its outcome is recorded.
-    void trustCAOnMac(Done done = {});
-    // The arguments of the trust tool for a CA file.
-    static QStringList trustArguments(const QString &caPath);
+    // ---- Root CA ----
+    void loadCA(Done done = {}) { m_ca->load(std::move(done)); }
+    void refreshTrustFlag() { m_ca->refreshTrustFlag(); }
+    void generateCA() { m_ca->generate(); }
+    void performGenerateCA(Done done = {}) { m_ca->generate(std::move(done)); }
+    void trustCAOnMac(Done done = {}) { m_ca->trust(std::move(done)); }
+    static QStringList trustArguments(const QString &caPath) { return CertificateAuthority::trustArguments(caPath); }
 
-    // ---- Profiles (engine_client_profile.cpp) ----
+    // ---- Profiles ----
     void exportProfile(const QString &path);
     // Pending route and environment pushes land first, so the profile holds the edits made before it.
     void performExport(const QString &path, Done done = {});
@@ -271,141 +235,77 @@ public:
     // The export's "name" query value: the file name without its last extension.
     static QString profileExportName(const QString &fileName);
 
-    // ---- Schema drift (engine_client_schema.cpp) ----
-    // done gets the learned baselines (none on any failure) while context lives.
-    void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done);
-    // done runs once the engine has answered, or the request failed or could not be sent.
-    void relearnSchema(const std::optional<QString> &key, Done done = {});
-    void clearSchema(Done done = {});
-
-    // ---- Mock generation and the local model (engine_client_mock.cpp) ----
-    struct GeneratedBody
+    // ---- Schema drift ----
+    void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done)
     {
-        QString text;
-        QString tier;
-    };
-    // done gets the generated body, or none on failure, while context lives.
+        m_drift->fetch(context, std::move(done));
+    }
+    void relearnSchema(const std::optional<QString> &key, Done done = {}) { m_drift->relearn(key, std::move(done)); }
+    void clearSchema(Done done = {}) { m_drift->clear(std::move(done)); }
+
+    // ---- Mock generation and the local model ----
+    using GeneratedBody = MockGenerator::GeneratedBody;
+    static constexpr int MaxSetupPollFailures = MockGenerator::MaxSetupPollFailures;
     void generateMock(const std::optional<QString> &example, const std::optional<QString> &key, qint64 seed,
-                      int count, QObject *context, std::function<void(const std::optional<QString> &)> done);
+                      int count, QObject *context, std::function<void(const std::optional<QString> &)> done)
+    {
+        m_mocks->generateMock(example, key, seed, count, context, std::move(done));
+    }
     void generateMockAI(const QString &prompt, const std::optional<QString> &example,
                         const std::optional<QString> &key, qint64 seed, int count, QObject *context,
-                        std::function<void(const std::optional<GeneratedBody> &)> done);
-    // The request in flight (null when none was sent), so a caller that goes away can abort it.
-    QNetworkReply *loadAIStatus(Done done = {});
-    // POST "ai/start" or "ai/stop", then the status the engine reports.
-    void aiLifecycle(const QString &path);
-    void setupAI();
-    // Consecutive unanswered setup polls after which the setup is given up.
-    static constexpr int MaxSetupPollFailures = 10;
-    // Time between setup polls (1 s unless changed; tests shorten it).
-    void setSetupPollInterval(int intervalMs);
+                        std::function<void(const std::optional<GeneratedBody> &)> done)
+    {
+        m_mocks->generateMockAI(prompt, example, key, seed, count, context, std::move(done));
+    }
+    QNetworkReply *loadAIStatus(Done done = {}) { return m_mocks->loadAIStatus(std::move(done)); }
+    void aiLifecycle(const QString &path) { m_mocks->aiLifecycle(path); }
+    void setupAI() { m_mocks->setupAI(); }
+    void setSetupPollInterval(int intervalMs) { m_mocks->setSetupPollInterval(intervalMs); }
 
 private:
-    // A query of one item whose value reaches the engine exactly as given: QUrlQuery would read a
-    // "%41" inside it as an escape, so every "%" is escaped first; an empty value still reads "name=".
-    static QUrlQuery literalQuery(const QString &name, const QString &value)
-    {
-        QUrlQuery query;
-        addLiteralQueryItem(query, name, value);
-        return query;
-    }
-    static void addLiteralQueryItem(QUrlQuery &query, const QString &name, const QString &value)
-    {
-        QString escaped = QStringLiteral(""); // never null, so an empty value still reads "name="
-        escaped += value;
-        escaped.replace(QLatin1Char('%'), QStringLiteral("%25"));
-        query.addQueryItem(name, escaped);
-    }
-    // A reply body as the record decoders read it, without a copy.
-    static std::string_view asView(const QByteArray &bytes)
-    {
-        return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-    }
-    // The edited form of a route list as the engine sends it.
-    static QList<Endpoint> toEndpointList(const std::vector<WireRoute> &routes);
-    // done, called only while `context` lives; without a context it is always called.
-    template <class T>
-    static std::function<void(const T &)> whileContextLives(QObject *context, std::function<void(const T &)> done)
-    {
-        QPointer<QObject> guard(context);
-        const bool tied = context != nullptr;
-        return [guard, tied, done = std::move(done)](const T &value) {
-            if (done && (!tied || guard))
-                done(value);
-        };
-    }
-    // Aborts the request in flight in `slot`, if any; the slot is emptied first, as the abort answers at once.
-    // Runs a local event loop until every reply has finished or waitMs has passed.
-    static void waitForReplies(const QList<QPointer<QNetworkReply>> &inFlight, int waitMs);
-    static void abortInFlight(QPointer<QNetworkReply> &slot);
+    int generalTimeout() const { return m_channel->timeouts().general; }
+    int projectTimeout() const { return m_channel->timeouts().project; }
     // Reads a user-chosen file off the GUI thread, as it may be large or on a slow disk. deliver gets
     // its bytes (none when it could not be read) and its file name on the GUI thread, while this lives.
     void readFileOffThread(const QString &path,
                            std::function<void(const std::optional<QByteArray> &, const QString &)> deliver);
-    void postEnvironmentPush();
-    void finishEnvironmentPush();
     // Calls done once the pending route push and then the pending environment push have been answered.
     void afterPendingPushes(Done done);
-    void pollSetup(int run, int failures);
-    void endSetup(const QString &error);
-    // Posts the oldest chaos choice not yet sent; one post at a time, so the engine applies them in order.
-    void sendNextChaosChoice();
 
-    // Whether a push made for `project` may still be posted: only to the project it was made for,
-    // and never once a request that changes the active project has gone out (the engine may
-    // already be on the next one). A push made before the active project was known goes to it.
-    bool pushMayLand(const QString &project) const;
     // Drops the pushes still waiting out their debounce that were made for `project`.
     void dropWaitingPushesOf(const QString &project);
-    // Replaces the environments with a load's answer; a push still waiting was made from the old ones.
-    void applyLoadedEnvironments(const QList<MockEnvironment> &environments, const QString &activeId);
 
-    QByteArray m_envPushBody;
-    QString m_envPushProject;
-    bool m_envPushWaiting = false;
-    QPointer<QNetworkReply> m_envPushReply;
-    int m_envPushGeneration = 0;
-    std::vector<Done> m_envPushWaiters;
-    // Each setup run polls under its own number, so an ended run's last timer stays quiet.
-    int m_aiSetupRun = 0;
-    int m_setupPollIntervalMs = 1000;
-    std::deque<QString> m_chaosQueue;
-    QPointer<QNetworkReply> m_chaosReply;
-    // Raised by every choice, so a chaos reload sent before the latest choice does not undo it on screen.
-    int m_chaosChoices = 0;
 
 public:
     // End of the block for projects, environments, chaos, imports, root CA, profiles, schema,
     // mock generation, local model.
 
-    // ---- Control requests, shared by every group of operations ----
-    // Sends one request by the control conventions. A path without a leading "/" is joined as
-    // path components, one with a leading "/" is appended to the base as text. The handler runs
-    // only while `context` lives; a request without a control port is not sent and the handler
-    // is not called (the null return says so). timeoutMs 0 means none.
+    // ---- Control requests, shared by every group of operations (see EngineChannel) ----
     QNetworkReply *sendControl(const QByteArray &method, const QString &path, const QUrlQuery &query,
                                const std::optional<QByteArray> &jsonBody, int timeoutMs,
                                QObject *context, ReplyHandler handler,
-                               const QByteArray &contentType = QByteArrayLiteral("application/json"));
-    // POST without a body, 4 s; logs failures; done(true) on a 2xx answer. A failed answer also says
-    // why: the engine's own "error" text when it gave one, else "HTTP <code>" or the transport
-    // failure; empty when nothing was sent.
-    void postControl(const QString &path, std::function<void(bool ok, const QString &why)> done);
-    // The project and environment request: 6 s, reply body on a 2xx answer, none otherwise.
-    void projectRequest(const QString &path, const QByteArray &method,
-                        const std::optional<QByteArray> &body,
-                        std::function<void(const std::optional<QByteArray> &)> done);
-    // Calls done once no route push is waiting or in flight (at once when none is).
-    void afterRoutePushSettles(Done done);
-    // Sends the pending route push at once; the reply in flight, or null when none was pending.
-    QNetworkReply *sendPendingRoutePushNow();
-    // Drops a pending route push and aborts one in flight.
-    void cancelRoutePush();
+                               const QByteArray &contentType = QByteArrayLiteral("application/json"))
+    {
+        return m_channel->sendControl(method, path, query, jsonBody, timeoutMs, context, std::move(handler),
+                                      contentType);
+    }
+    void postControl(const QString &path, std::function<void(bool ok, const QString &why)> done)
+    {
+        m_channel->postControl(path, std::move(done));
+    }
+    void projectRequest(const QString &path, const QByteArray &method, const std::optional<QByteArray> &body,
+                        std::function<void(const std::optional<QByteArray> &)> done)
+    {
+        m_channel->projectRequest(path, method, body, std::move(done));
+    }
+    void afterRoutePushSettles(Done done) { m_routes->afterPushSettles(std::move(done)); }
+    QNetworkReply *sendPendingRoutePushNow() { return m_routes->sendPendingPushNow(); }
+    void cancelRoutePush() { m_routes->cancelPush(); }
     // Sends every pending push now and waits for the answers, at most waitMs.
     void flushPendingPushes(int waitMs = PendingPushWaitMs);
 
     Analytics &analytics() const;
-    QNetworkAccessManager *network() const { return m_network; }
+    QNetworkAccessManager *network() const { return m_channel->network(); }
 
 signals:
     void statusChanged();
@@ -445,104 +345,28 @@ signals:
     void engineExited(int exitCode);
 
 private:
-    void handleOutputLine(const QString &line);
-    void connectControl(int port);
-    void handleTermination(QProcess *process);
-    void startHealthPolling();
-    void pollHealth();
-    void startEventStream();
-    void stopLinkTasks();
-    // Drops a pending environment push and aborts one in flight.
-    void cancelEnvironmentPush();
+    // Starts the loads a newly connected engine owes the published state.
+    void loadAfterConnect();
+    void handleEngineEvent(const EngineEvent &event);
     void appendTraffic(TrafficEntry entry);
-    void recordDrift(SchemaDriftRecord record, int breaking);
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
-    void postRoutes(const QByteArray &body);
     void postImport(const QByteArray &data, const QString &name, Done done);
     void requestExport(const QString &path, Done done);
     void postProfile(const QByteArray &data, const QString &name, Done done);
-    // Replaces the routes with a load's or an import's answer; a push still waiting is dropped.
-    void applyLoadedRoutes(const QList<Endpoint> &routes);
-    // Drops a route push still waiting out its debounce (one in flight is left to finish).
-    void dropWaitingRoutePush();
-    // The JSON of the route list taken by the last pushRoutes().
-    QByteArray routePushBody() const;
-    void finishRoutePush();
-    // Counts a change of `endpoints` (the one route at `position`, or -1 for any) and tells observers.
-    void endpointsDidChange(int position);
-    void stopProxyThen(Done done);
-    QUrl controlUrl(const QString &path, const QUrlQuery &query) const;
+
+    EngineChannel *m_channel = nullptr;
+    ProjectStore *m_projects = nullptr;
+    RouteList *m_routes = nullptr;
+    EnvironmentStore *m_environments = nullptr;
+    TrafficFeed *m_trafficFeed = nullptr;
+    SchemaDrift *m_drift = nullptr;
+    CertificateAuthority *m_ca = nullptr;
+    ChaosPresets *m_chaos = nullptr;
+    MockGenerator *m_mocks = nullptr;
 
     // Published state
-    EngineStatus m_status = EngineStatus::stopped();
-    bool m_proxyRunning = false;
-    bool m_engineReady = false;
-    std::optional<EngineHealth> m_health;
-    QStringList m_log;
-    QList<Endpoint> m_endpoints;
-    quint64 m_endpointsRevision = 0;
-    int m_editedEndpoint = -1;
-    QList<Project> m_projects;
-    QString m_activeProjectID;
-    bool m_isSwitchingProject = false;
     std::optional<QString> m_importSummary;
-    QList<MockEnvironment> m_environments;
-    QString m_activeEnvID;
-    std::optional<CAInfo> m_caInfo;
-    bool m_caTrustedOnMac = false;
-    std::optional<QString> m_caTrustMessage;
-    QList<ChaosPreset> m_chaosPresets;
-    QString m_activeChaosId;
-    QList<SchemaDriftRecord> m_schemaDrifts;
-    int m_unseenDrift = 0;
-    // Raised by each clear of the findings (clearSchema, project switch): a schema fetch started
-    // before it must not bring the cleared findings back.
-    int m_schemaEpoch = 0;
-    // Counts findings recorded from events, so a fetch keeps those that arrived while it was in flight.
-    qint64 m_driftEventSerial = 0;
-    AIStatus m_aiStatus;
-    AISetupProgress m_aiSetup;
-    bool m_aiSetupActive = false;
 
-    // Link state
-    int m_proxyPort = 9999;
-    bool m_routesLoaded = false;
-    QProcess *m_process = nullptr;
-    std::optional<int> m_controlPort;
-    int m_healthMisses = 0;
-    LineReader m_outputReader;
-    QNetworkAccessManager *m_network = nullptr;
-    QString m_dataDirectory;
-    QString m_engineExecutable;
     QPointer<Analytics> m_analytics;
-
-    // Health polling: one request at a time, then the interval.
-    int m_healthGeneration = 0;
-    QTimer m_healthTimer;
-    QPointer<QNetworkReply> m_healthReply;
-    int m_healthIntervalMs = 2000;
-    int m_healthTimeoutMs = HealthTimeoutMs;
-
-    // Event stream
-    int m_eventsGeneration = 0;
-    QPointer<QNetworkReply> m_eventsReply;
-    LineReader m_eventReader{LineReader::Breaks::EventStream};
-
-    TrafficFeed *m_trafficFeed = nullptr;
-
-    // Route push: the snapshot waits out the debounce, then one post is in flight.
-    QTimer m_routePushTimer;
-    // Set only when the list was replaced while a push waited: the list that push was scheduled with.
-    std::optional<QList<Endpoint>> m_routePushRoutes;
-    QPointer<QNetworkReply> m_routePushReply;
-    int m_routePushGeneration = 0;
-    std::vector<Done> m_routePushWaiters;
-    // The active project when the waiting push was made.
-    QString m_routePushProject;
-    // Deletes of the active project under way; list writes wait for them as for a switch.
-    int m_activeProjectDeletes = 0;
-    // Requests that change the active project (activation, delete of the active one, OpenAPI
-    // import) sent and not yet followed by the reload; no push is posted meanwhile.
-    int m_projectChangesSent = 0;
 };

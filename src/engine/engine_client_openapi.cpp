@@ -40,9 +40,9 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
     // The project active before the import gets its latest routes and environments first.
     afterPendingPushes([this, data, filename, done = std::move(done)] {
         // The engine makes the imported project active: no push may land until it is shown.
-        ++m_projectChangesSent;
+        m_projects->beginChange();
         const Done finish = [this, done] {
-            --m_projectChangesSent;
+            m_projects->endChange();
             if (done)
                 done();
         };
@@ -56,7 +56,7 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
                     return;
                 }
                 const auto result = reply.isSuccess()
-                                        ? decodeRecord<OpenAPIImportResult>(asView(reply.body))
+                                        ? decodeRecord<OpenAPIImportResult>(EngineChannel::asView(reply.body))
                                         : std::nullopt;
                 if (!result) {
                     const QString detail = strictUtf8(reply.body).value_or(QStringLiteral("unknown error"));

@@ -26,8 +26,8 @@ void EngineClient::requestExport(const QString &path, Done done)
 {
     const QString fileName = QFileInfo(path).fileName();
     QNetworkReply *reply = sendControl(
-        "GET", QStringLiteral("profile"), literalQuery(QStringLiteral("name"), profileExportName(fileName)),
-        std::nullopt, DefaultTimeoutMs, this,
+        "GET", QStringLiteral("profile"), EngineChannel::literalQuery(QStringLiteral("name"), profileExportName(fileName)),
+        std::nullopt, generalTimeout(), this,
         [this, path, fileName, done](const ControlReply &reply) {
             if (reply.transportFailed()) {
                 appendLog(QStringLiteral("export profile failed"));
@@ -58,7 +58,7 @@ void EngineClient::importProfile(const QString &path)
 
 void EngineClient::handleProfileImport(const std::optional<QByteArray> &data, const QString &name, Done done)
 {
-    if (!data || !m_controlPort) {
+    if (!data || !controlPort()) {
         appendLog(QStringLiteral("import: could not read ") + name);
         if (done)
             done();
@@ -71,7 +71,7 @@ void EngineClient::handleProfileImport(const std::optional<QByteArray> &data, co
 void EngineClient::postProfile(const QByteArray &data, const QString &name, Done done)
 {
     QNetworkReply *reply = sendControl(
-        "POST", QStringLiteral("profile"), {}, data, DefaultTimeoutMs, this,
+        "POST", QStringLiteral("profile"), {}, data, generalTimeout(), this,
         [this, name, done](const ControlReply &reply) {
             if (!reply.isSuccess()) {
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed (invalid .kestrion?)"));
@@ -80,8 +80,11 @@ void EngineClient::postProfile(const QByteArray &data, const QString &name, Done
                 return;
             }
             // The engine already holds these routes; they are not pushed back.
-            if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body)))
-                applyLoadedRoutes(toEndpointList(*routes));
+            if (auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))) {
+                // A push made while the import was under way was made from the list it replaces.
+                m_routes->dropWaitingPush();
+                m_routes->applyLoaded(RouteList::fromWire(*routes));
+            }
             // A profile also carries chaos presets.
             loadChaos([this, name, done] {
                 appendLog(QStringLiteral("imported profile ") + name);

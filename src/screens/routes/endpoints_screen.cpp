@@ -230,8 +230,7 @@ void EndpointsScreen::loadDemo()
     if (!m_context.engine->endpoints().isEmpty())
         return;
     const std::vector<Endpoint> &demo = MockData::endpoints();
-    m_context.engine->setEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
-    m_context.engine->pushRoutes();
+    m_context.engine->replaceEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
 }
 
 void EndpointsScreen::refresh()

@@ -362,8 +362,7 @@ void ManageEnvironmentsSheet::addEnvironment()
 
 void ManageEnvironmentsSheet::activate(const QString &environmentID)
 {
-    m_context.engine->setActiveEnvID(environmentID);
-    m_context.engine->pushEnvironments();
+    m_context.engine->chooseEnvironment(environmentID);
 }
 
 void ManageEnvironmentsSheet::startRename(const QString &environmentID)

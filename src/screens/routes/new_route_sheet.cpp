@@ -145,8 +145,7 @@ void NewRouteSheet::create()
     AppState *state = m_context.state;
     QList<Endpoint> routes = engine->endpoints();
     routes.append(route);
-    engine->setEndpoints(routes);
-    engine->pushRoutes();
+    engine->replaceEndpoints(routes);
     Sheets::dismiss(this);
     state->setNav(NavItem::endpoints);
     state->setSelectedEndpointID(id);

@@ -297,8 +297,7 @@ void OnboardingView::startProxyWithDemoRoutes()
     if (!SetupLogic::shouldSeedDemoRoutes(engine->routesLoaded(), engine->endpoints().size()))
         return;
     const std::vector<Endpoint> &demo = MockData::endpoints();
-    engine->setEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
-    engine->pushRoutes();
+    engine->replaceEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
 }
 
 void OnboardingView::finish()

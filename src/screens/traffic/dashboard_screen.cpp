@@ -137,8 +137,7 @@ QWidget *DashboardScreen::buildFirstRun()
                                            if (!engine)
                                                return;
                                            const auto &demo = MockData::endpoints();
-                                           engine->setEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
-                                           engine->pushRoutes();
+                                           engine->replaceEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
                                        },
                                        actions));
     row->addWidget(new SecondaryButton(QStringLiteral("New route"), QStringLiteral("plus"), false, KSButton::Size::md,
@@ -422,8 +421,7 @@ QList<SnowMenuItem> DashboardScreen::envItems() const
                                          [engine, id = entry.id] {
                                              if (!engine)
                                                  return;
-                                             engine->setActiveEnvID(id);
-                                             engine->pushEnvironments();
+                                             engine->chooseEnvironment(id);
                                          },
                                          SnowMenuItem::Tone::normal, entry.checked));
     }

@@ -209,12 +209,16 @@ TEST_F(EngineFixture, KilledEngineIsAnErrorNamingTheSignalAndStopsTheTasks)
     EXPECT_NE(enginePid(), pid);
 }
 
-TEST_F(EngineFixture, HungEngineIsReportedWithinSecondsAtTheDefaultTiming)
+TEST_F(EngineFixture, HungEngineIsReportedAfterThreeMissedPolls)
 {
+    // By default a poll waits 2 s, as long as the pause between polls; shortened here.
+    EXPECT_EQ(ControlTimeouts{}.health, 2000);
+    EXPECT_EQ(ControlTimeouts{}.healthInterval, 2000);
+    client().setHealthTiming(250, 250);
     ASSERT_TRUE(bootHealthy(false));
     const qint64 pid = enginePid();
     ASSERT_EQ(::kill(pid_t(pid), SIGSTOP), 0);
-    // Three polls of 2 s each plus their pauses; a poll waiting the general 60 s would take minutes.
+    // Three polls plus their pauses; a poll waiting the general 60 s would take minutes.
     const bool reported = testsupport::waitFor([&] { return client().status().isError(); }, 25000);
     ::kill(pid_t(pid), SIGCONT);
     ASSERT_TRUE(reported);

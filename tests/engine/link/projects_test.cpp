@@ -268,8 +268,13 @@ TEST_F(ProjectRequests, SwitchWaitsForBothPushesToBeAnswered)
     EXPECT_EQ(m_server.matching("POST", "/routes").size(), 1);
 }
 
-TEST_F(ProjectRequests, UnansweredProjectRequestGivesUpAfterSixSeconds)
+TEST_F(ProjectRequests, UnansweredProjectRequestGivesUpAtTheProjectTimeout)
 {
+    // Six seconds by default, shortened here; other requests keep their 60 s.
+    EXPECT_EQ(ControlTimeouts{}.project, 6000);
+    ControlTimeouts timeouts;
+    timeouts.project = 300;
+    m_client.setControlTimeouts(timeouts);
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/projects") {
             CannedReply held;

@@ -1,6 +1,7 @@
-// EngineClient: mock body generation (built-in and local model) and the local model's lifecycle and setup.
-#include "engine/engine_client.h"
+// MockGenerator: generation requests, the local model's start and stop, and the polled automatic setup.
+#include "engine/mock_generator.h"
 
+#include "engine/engine_channel.h"
 #include "platform/strict_utf8.h"
 
 #include <QNetworkReply>
@@ -21,38 +22,64 @@ std::string textOrEmpty(const std::optional<QString> &text)
 
 } // namespace
 
-void EngineClient::generateMock(const std::optional<QString> &example, const std::optional<QString> &key,
+MockGenerator::MockGenerator(EngineChannel *channel, QObject *parent)
+    : QObject(parent)
+    , m_channel(channel)
+    , m_aiStatus(AIStatus::initial())
+    , m_aiSetup(AISetupProgress::initial())
+{
+}
+
+void MockGenerator::setAiStatus(const AIStatus &status)
+{
+    m_aiStatus = status;
+    emit aiStatusChanged();
+}
+
+void MockGenerator::setAiSetup(const AISetupProgress &progress)
+{
+    m_aiSetup = progress;
+    emit aiSetupChanged();
+}
+
+void MockGenerator::setAiSetupActive(bool active)
+{
+    m_aiSetupActive = active;
+    emit aiSetupActiveChanged();
+}
+
+void MockGenerator::generateMock(const std::optional<QString> &example, const std::optional<QString> &key,
                                 qint64 seed, int count, QObject *context,
                                 std::function<void(const std::optional<QString> &)> done)
 {
-    const auto finish = whileContextLives(context, std::move(done));
+    const auto finish = EngineChannel::whileContextLives(context, std::move(done));
     const MockGenerateRequest request{textOrEmpty(key), textOrEmpty(example), seed, count};
-    QNetworkReply *reply = sendControl(
+    QNetworkReply *reply = m_channel->sendControl(
         "POST", QStringLiteral("mock/generate"), {}, QByteArray::fromStdString(encodeRecord(request)),
-        DefaultTimeoutMs, this, [this, finish](const ControlReply &reply) {
+        m_channel->timeouts().general, this, [this, finish](const ControlReply &reply) {
             const std::optional<QString> body = reply.isSuccess() ? strictUtf8(reply.body) : std::nullopt;
             if (!body)
-                appendLog(QStringLiteral("mock generation failed"));
+                m_channel->appendLog(QStringLiteral("mock generation failed"));
             finish(body);
         });
     if (!reply)
         finish(std::nullopt);
 }
 
-void EngineClient::generateMockAI(const QString &prompt, const std::optional<QString> &example,
+void MockGenerator::generateMockAI(const QString &prompt, const std::optional<QString> &example,
                                   const std::optional<QString> &key, qint64 seed, int count, QObject *context,
                                   std::function<void(const std::optional<GeneratedBody> &)> done)
 {
-    const auto finish = whileContextLives(context, std::move(done));
+    const auto finish = EngineChannel::whileContextLives(context, std::move(done));
     const MockAIRequest request{prompt.toStdString(), textOrEmpty(key), textOrEmpty(example), seed, count};
     // The tier travels in a response header, read from the reply while its handler runs.
     auto sent = std::make_shared<QPointer<QNetworkReply>>();
-    *sent = sendControl(
+    *sent = m_channel->sendControl(
         "POST", QStringLiteral("mock/ai"), {}, QByteArray::fromStdString(encodeRecord(request)),
         AIGenerateTimeoutMs, this, [this, finish, sent](const ControlReply &reply) {
             const std::optional<QString> text = reply.isSuccess() ? strictUtf8(reply.body) : std::nullopt;
             if (!text) {
-                appendLog(QStringLiteral("AI generation failed"));
+                m_channel->appendLog(QStringLiteral("AI generation failed"));
                 finish(std::nullopt);
                 return;
             }
@@ -65,12 +92,12 @@ void EngineClient::generateMockAI(const QString &prompt, const std::optional<QSt
         finish(std::nullopt);
 }
 
-QNetworkReply *EngineClient::loadAIStatus(Done done)
+QNetworkReply *MockGenerator::loadAIStatus(Done done)
 {
-    QNetworkReply *reply = sendControl("GET", QStringLiteral("ai/status"), {}, std::nullopt, DefaultTimeoutMs,
+    QNetworkReply *reply = m_channel->sendControl("GET", QStringLiteral("ai/status"), {}, std::nullopt, m_channel->timeouts().general,
                                        this, [this, done](const ControlReply &reply) {
                                            if (!reply.transportFailed()) {
-                                               if (auto status = decodeRecord<AIStatus>(asView(reply.body)))
+                                               if (auto status = decodeRecord<AIStatus>(EngineChannel::asView(reply.body)))
                                                    setAiStatus(*status);
                                            }
                                            if (done)
@@ -81,10 +108,10 @@ QNetworkReply *EngineClient::loadAIStatus(Done done)
     return reply;
 }
 
-void EngineClient::aiLifecycle(const QString &path)
+void MockGenerator::aiLifecycle(const QString &path)
 {
-    sendControl("POST", path, {}, std::nullopt, AILifecycleTimeoutMs, this, [this](const ControlReply &reply) {
-        const auto status = reply.transportFailed() ? std::nullopt : decodeRecord<AIStatus>(asView(reply.body));
+    m_channel->sendControl("POST", path, {}, std::nullopt, AILifecycleTimeoutMs, this, [this](const ControlReply &reply) {
+        const auto status = reply.transportFailed() ? std::nullopt : decodeRecord<AIStatus>(EngineChannel::asView(reply.body));
         if (status)
             setAiStatus(*status);
         else
@@ -92,14 +119,7 @@ void EngineClient::aiLifecycle(const QString &path)
     });
 }
 
-// ---- Automatic setup ----
-
-void EngineClient::setSetupPollInterval(int intervalMs)
-{
-    m_setupPollIntervalMs = intervalMs;
-}
-
-void EngineClient::setupAI()
+void MockGenerator::setupAI()
 {
     if (m_aiSetupActive)
         return;
@@ -110,8 +130,8 @@ void EngineClient::setupAI()
     setAiSetup(starting);
 
     const int run = ++m_aiSetupRun;
-    QNetworkReply *reply = sendControl(
-        "POST", QStringLiteral("ai/setup"), {}, QByteArrayLiteral("{}"), DefaultTimeoutMs, this,
+    QNetworkReply *reply = m_channel->sendControl(
+        "POST", QStringLiteral("ai/setup"), {}, QByteArrayLiteral("{}"), m_channel->timeouts().general, this,
         [this, run](const ControlReply &reply) {
             if (run != m_aiSetupRun || !m_aiSetupActive)
                 return;
@@ -130,17 +150,17 @@ void EngineClient::setupAI()
         setAiSetupActive(false);
 }
 
-void EngineClient::pollSetup(int run, int failures)
+void MockGenerator::pollSetup(int run, int failures)
 {
     if (run != m_aiSetupRun || !m_aiSetupActive)
         return;
-    QNetworkReply *reply = sendControl(
-        "GET", QStringLiteral("ai/setup"), {}, std::nullopt, DefaultTimeoutMs, this,
+    QNetworkReply *reply = m_channel->sendControl(
+        "GET", QStringLiteral("ai/setup"), {}, std::nullopt, m_channel->timeouts().general, this,
         [this, run, failures](const ControlReply &reply) {
             if (run != m_aiSetupRun || !m_aiSetupActive)
                 return;
             const auto progress =
-                reply.transportFailed() ? std::nullopt : decodeRecord<AISetupProgress>(asView(reply.body));
+                reply.transportFailed() ? std::nullopt : decodeRecord<AISetupProgress>(EngineChannel::asView(reply.body));
             if (!progress) {
                 if (failures + 1 >= MaxSetupPollFailures) {
                     endSetup(QStringLiteral("no progress from the engine"));
@@ -153,13 +173,13 @@ void EngineClient::pollSetup(int run, int failures)
             setAiSetup(*progress);
             if (progress->stage == "done") {
                 setAiSetupActive(false);
-                appendLog(QStringLiteral("\u2022 AI setup complete"));
+                m_channel->appendLog(QStringLiteral("\u2022 AI setup complete"));
                 loadAIStatus();
                 return;
             }
             if (progress->stage == "error") {
                 setAiSetupActive(false);
-                appendLog(QStringLiteral("AI setup failed: ")
+                m_channel->appendLog(QStringLiteral("AI setup failed: ")
                           + (progress->err ? QString::fromStdString(*progress->err)
                                            : QStringLiteral("unknown error")));
                 return;
@@ -171,12 +191,12 @@ void EngineClient::pollSetup(int run, int failures)
         endSetup(QStringLiteral("engine not connected"));
 }
 
-void EngineClient::endSetup(const QString &error)
+void MockGenerator::endSetup(const QString &error)
 {
     AISetupProgress failed = m_aiSetup;
     failed.stage = "error";
     failed.err = error.toStdString();
     setAiSetup(failed);
     setAiSetupActive(false);
-    appendLog(QStringLiteral("AI setup failed: ") + error);
+    m_channel->appendLog(QStringLiteral("AI setup failed: ") + error);
 }

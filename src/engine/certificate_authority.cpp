@@ -1,11 +1,12 @@
-// EngineClient: the engine's root CA, its generation, and trusting it in the user's certificate store.
-#include "engine/engine_client.h"
+// CertificateAuthority: loads and generates the root CA; trusting runs the trust tool and remembers the fingerprint.
+#include "engine/certificate_authority.h"
 
-#include "platform/analytics.h"
+#include "engine/engine_channel.h"
 #include "platform/preferences.h"
 #include "platform/tool_runner.h"
 
 #include <QDir>
+#include <QNetworkReply>
 
 namespace {
 
@@ -21,13 +22,37 @@ QString loginKeychainPath()
 
 } // namespace
 
-void EngineClient::loadCA(Done done)
+CertificateAuthority::CertificateAuthority(EngineChannel *channel, QObject *parent)
+    : QObject(parent)
+    , m_channel(channel)
 {
-    QNetworkReply *reply = sendControl("GET", QStringLiteral("ca"), {}, std::nullopt, DefaultTimeoutMs, this,
+}
+
+void CertificateAuthority::setInfo(const std::optional<CAInfo> &info)
+{
+    m_info = info;
+    emit infoChanged();
+}
+
+void CertificateAuthority::setTrustedOnMac(bool trusted)
+{
+    m_trustedOnMac = trusted;
+    emit trustedOnMacChanged();
+}
+
+void CertificateAuthority::setTrustMessage(const std::optional<QString> &message)
+{
+    m_trustMessage = message;
+    emit trustMessageChanged();
+}
+
+void CertificateAuthority::load(Done done)
+{
+    QNetworkReply *reply = m_channel->sendControl("GET", QStringLiteral("ca"), {}, std::nullopt, m_channel->timeouts().general, this,
                                        [this, done](const ControlReply &reply) {
                                            if (!reply.transportFailed()) {
-                                               if (auto info = decodeRecord<CAInfo>(asView(reply.body))) {
-                                                   setCaInfo(*info);
+                                               if (auto info = decodeRecord<CAInfo>(EngineChannel::asView(reply.body))) {
+                                                   setInfo(*info);
                                                    refreshTrustFlag();
                                                }
                                            }
@@ -38,60 +63,55 @@ void EngineClient::loadCA(Done done)
         done();
 }
 
-void EngineClient::refreshTrustFlag()
+void CertificateAuthority::refreshTrustFlag()
 {
-    const QString fingerprint = m_caInfo ? QString::fromStdString(m_caInfo->fingerprint) : QString();
+    const QString fingerprint = m_info ? QString::fromStdString(m_info->fingerprint) : QString();
     const Preferences &preferences = Preferences::instance();
-    setCaTrustedOnMac(!fingerprint.isEmpty() && preferences.contains(PrefKey::CaTrustedFingerprint)
+    setTrustedOnMac(!fingerprint.isEmpty() && preferences.contains(PrefKey::CaTrustedFingerprint)
                       && preferences.stringValue(PrefKey::CaTrustedFingerprint) == fingerprint);
 }
 
-void EngineClient::generateCA()
+void CertificateAuthority::generate(Done done)
 {
-    performGenerateCA();
-}
-
-void EngineClient::performGenerateCA(Done done)
-{
-    QNetworkReply *reply = sendControl(
+    QNetworkReply *reply = m_channel->sendControl(
         "POST", QStringLiteral("ca/generate"), {}, std::nullopt, GenerateTimeoutMs, this,
         [this, done](const ControlReply &reply) {
-            const auto info = reply.transportFailed() ? std::nullopt : decodeRecord<CAInfo>(asView(reply.body));
+            const auto info = reply.transportFailed() ? std::nullopt : decodeRecord<CAInfo>(EngineChannel::asView(reply.body));
             if (info) {
-                setCaInfo(*info);
+                setInfo(*info);
                 refreshTrustFlag();
-                appendLog(QStringLiteral("Root CA generated"));
+                m_channel->appendLog(QStringLiteral("Root CA generated"));
             } else {
-                appendLog(QStringLiteral("CA generation failed"));
+                m_channel->appendLog(QStringLiteral("CA generation failed"));
             }
             if (done)
                 done();
         });
     if (!reply) {
-        setCaTrustMessage(QStringLiteral("Engine is still starting \u2014 try again in a moment."));
-        appendLog(QStringLiteral("generate CA: engine not connected"));
+        setTrustMessage(QStringLiteral("Engine is still starting \u2014 try again in a moment."));
+        m_channel->appendLog(QStringLiteral("generate CA: engine not connected"));
         if (done)
             done();
     }
 }
 
-QStringList EngineClient::trustArguments(const QString &caPath)
+QStringList CertificateAuthority::trustArguments(const QString &caPath)
 {
     return {QStringLiteral("add-trusted-cert"), QStringLiteral("-r"), QStringLiteral("trustRoot"),
             QStringLiteral("-k"), loginKeychainPath(), caPath};
 }
 
-void EngineClient::trustCAOnMac(Done done)
+void CertificateAuthority::trust(Done done)
 {
-    if (!m_caInfo || m_caInfo->path.empty()) {
-        setCaTrustMessage(QStringLiteral("Generate a Root CA first."));
+    if (!m_info || m_info->path.empty()) {
+        setTrustMessage(QStringLiteral("Generate a Root CA first."));
         if (done)
             done();
         return;
     }
-    const QString path = QString::fromStdString(m_caInfo->path);
-    const QString fingerprint = QString::fromStdString(m_caInfo->fingerprint);
-    setCaTrustMessage(std::nullopt);
+    const QString path = QString::fromStdString(m_info->path);
+    const QString fingerprint = QString::fromStdString(m_info->fingerprint);
+    setTrustMessage(std::nullopt);
 
     ToolRunner::run(ToolPaths::security(), trustArguments(path), this,
                     [this, fingerprint, done](const ToolResult &result) {
@@ -99,15 +119,15 @@ void EngineClient::trustCAOnMac(Done done)
                             Preferences::instance().setValue(PrefKey::CaTrustedFingerprint, fingerprint);
                             // A CA regenerated while the tool ran is not the one just trusted.
                             refreshTrustFlag();
-                            setCaTrustMessage(std::nullopt);
-                            appendLog(QStringLiteral("Root CA trusted on this Mac"));
-                            analytics().track(QStringLiteral("ca_trusted"), true);
+                            setTrustMessage(std::nullopt);
+                            m_channel->appendLog(QStringLiteral("Root CA trusted on this Mac"));
+                            emit trusted();
                         } else {
                             QString message = result.error.trimmed();
                             if (message.isEmpty())
                                 message = QStringLiteral(
                                     "Trust was cancelled \u2014 you can trust it manually instead.");
-                            setCaTrustMessage(message);
+                            setTrustMessage(message);
                         }
                         if (done)
                             done();

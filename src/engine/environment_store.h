@@ -1,0 +1,81 @@
+// EnvironmentStore: the "{{key}}" environments, the active one, their local edits and the debounced push.
+#pragma once
+
+#include "engine/records/engine_records.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class EngineChannel;
+class ProjectStore;
+class QNetworkReply;
+
+// Every write passes the project gate, as route writes do.
+class EnvironmentStore final : public QObject
+{
+    Q_OBJECT
+public:
+    using Done = std::function<void()>;
+    static constexpr int PushDebounceMs = 150;
+
+    EnvironmentStore(EngineChannel *channel, const ProjectStore *projects, QObject *parent = nullptr);
+
+    const QList<MockEnvironment> &environments() const { return m_environments; }
+    void setEnvironments(const QList<MockEnvironment> &environments);
+    const QString &activeEnvID() const { return m_activeEnvID; }
+    void setActiveEnvID(const QString &id);
+    // The active environment's variables with a non-empty key.
+    QList<EnvVar> activeEnvVars() const;
+
+    void load(Done done = {});
+    // Replaces the set with a load's answer, past the gate; a waiting push keeps the set it was made from.
+    void applyLoaded(const QList<MockEnvironment> &environments, const QString &activeId);
+
+    // ---- Intents: each changes the set and pushes it ----
+    // Makes the environment with this id active ("" for none).
+    void chooseEnvironment(const QString &id);
+    void addEnvironment(const QString &name);
+    void renameEnvironment(const QString &id, const QString &name);
+    void duplicateEnvironment(const QString &id);
+    void deleteEnvironment(const QString &id);
+    void addVar(const QString &environmentId);
+    void setVar(const QString &environmentId, const QString &varId, const std::optional<QString> &key,
+                const std::optional<QString> &value);
+    void removeVar(const QString &environmentId, const QString &varId);
+
+    // ---- The debounced push of the whole set ----
+    void push();
+    void post(const EnvironmentSet &set);
+    bool pushPending() const;
+    void afterPushSettles(Done done);
+    QNetworkReply *sendPendingPushNow();
+    void cancelPush();
+    void dropWaitingPushOf(const QString &project);
+
+signals:
+    void environmentsChanged();
+    void activeEnvIDChanged();
+
+private:
+    void postWaitingPush();
+    void finishPush();
+
+    EngineChannel *m_channel;
+    const ProjectStore *m_projects;
+    QList<MockEnvironment> m_environments;
+    QString m_activeEnvID;
+
+    QByteArray m_pushBody;
+    QString m_pushProject;
+    bool m_pushWaiting = false;
+    QPointer<QNetworkReply> m_pushReply;
+    int m_pushGeneration = 0;
+    std::vector<Done> m_pushWaiters;
+};
