@@ -353,6 +353,7 @@ void ControlRouter::finishError(const ControlRequest &request, ControlResponse &
 ControlServer::ControlServer(net::IoPool &pool)
     : m_pool(pool)
     , m_listener(pool)
+    , m_connections(net::connectionCapacity(kTestControlConnectionCapVariable))
 {
 }
 
@@ -399,7 +400,12 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
         headerParser.header_limit(Limits::kMaxHeaderBytes);
         headerParser.body_limit((std::numeric_limits<std::uint64_t>::max)()); // the body's own limit is checked below, with a clear answer
         beast::error_code ec;
-        if (!co_await net::readRequestHeader(*stream, *stream, buffer, headerParser, ec)) {
+        // Idle only while waiting for a request: the event stream the app holds never waits for one, so
+        // a full port never takes it for idle.
+        ticket.setIdle(true);
+        const bool read = co_await net::readRequestHeader(*stream, *stream, buffer, headerParser, ec, ticket.idleWait());
+        ticket.setIdle(false);
+        if (!read) {
             if (ec == http::error::header_limit) {
                 auto refusal = net::jsonError(11, 431, "request header too large (at most "
                                                            + std::to_string(Limits::kMaxHeaderBytes) + " bytes)", false);

@@ -17,6 +17,9 @@ namespace standin {
 
 class EventSubscription;
 
+// Lowers the control port's connection cap, for tests that fill it.
+constexpr const char *kTestControlConnectionCapVariable = "KESTRION_TEST_CONTROL_CONNECTIONS";
+
 struct ControlRequest {
     std::string method;
     std::string path; // percent-decoded
@@ -103,6 +106,8 @@ private:
 void parseControlTarget(const std::string &target, std::string &path, std::multimap<std::string, std::string> &params);
 std::string percentDecode(std::string_view text, bool plusIsSpace);
 
+// A full control port closes its longest-idle connection for a new one, so idle connections from
+// any local process never lock the app out.
 class ControlServer final {
 public:
     explicit ControlServer(net::IoPool &pool);

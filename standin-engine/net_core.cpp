@@ -6,6 +6,7 @@
 #include "engine/records/error_reply.h"
 #include "engine/records/json_rules.h"
 
+#include <cstdlib>
 #include <future>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -132,6 +133,16 @@ std::chrono::steady_clock::duration ConnectionSet::idleWait() const
 {
     return size() * 2 >= m_capacity ? std::chrono::steady_clock::duration(Limits::kIdleUnderPressure)
                                     : std::chrono::steady_clock::duration(Limits::kIdle);
+}
+
+std::size_t connectionCapacity(const char *testVariable)
+{
+    if (const char *text = std::getenv(testVariable); text && *text) {
+        const long capacity = std::strtol(text, nullptr, 10);
+        if (capacity > 0)
+            return static_cast<std::size_t>(capacity);
+    }
+    return Limits::kMaxConnections;
 }
 
 ConnectionTicket::ConnectionTicket(ConnectionSet &set, std::function<void()> close)

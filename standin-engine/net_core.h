@@ -102,6 +102,10 @@ private:
     std::uint64_t m_nextId = 1;
 };
 
+// The most connections a port holds: `Limits::kMaxConnections`, or less when the test-only variable
+// named asks for it, so a test can fill the port.
+std::size_t connectionCapacity(const char *testVariable);
+
 // Listens on 127.0.0.1 and hands each accepted socket, already on its own I/O thread, to `onAccept`.
 class Listener final {
 public:

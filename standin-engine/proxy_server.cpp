@@ -7,7 +7,6 @@
 
 #include <boost/beast/ssl.hpp>
 
-#include <cstdlib>
 #include <limits>
 
 namespace standin {
@@ -15,21 +14,6 @@ namespace standin {
 using namespace proxy;
 using net::Limits;
 using net::tcp;
-
-namespace {
-
-// The most connections the port holds, lowered through a test-only variable so a test can fill it.
-std::size_t connectionCapacity()
-{
-    if (const char *text = std::getenv(kTestConnectionCapVariable); text && *text) {
-        const long capacity = std::strtol(text, nullptr, 10);
-        if (capacity > 0)
-            return static_cast<std::size_t>(capacity);
-    }
-    return Limits::kMaxConnections;
-}
-
-} // namespace
 
 ProxyServer::ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves)
     : m_handler(handler)
@@ -55,7 +39,7 @@ bool ProxyServer::start(int port, std::string &error)
         error = "proxy " + error;
         return false;
     }
-    m_connections = std::make_shared<net::ConnectionSet>(connectionCapacity());
+    m_connections = std::make_shared<net::ConnectionSet>(net::connectionCapacity(kTestConnectionCapVariable));
     listener->start([this](tcp::socket socket) {
         auto executor = socket.get_executor();
         asio::co_spawn(executor, serve(std::move(socket)), asio::detached);

@@ -18,6 +18,7 @@
 #include <poll.h>
 
 using standintest::EngineProcess;
+using standintest::EventReader;
 using standintest::HttpClient;
 using standintest::RawSocket;
 using standintest::TestUpstream;
@@ -423,14 +424,17 @@ TEST_F(Transport, LargePassThroughIsLearnedWholeAndClippedInTheHistory)
     }
 }
 
-TEST(IdleFlood, AFullProxyPortStillTakesNewClientsByClosingTheLongestIdle)
+TEST(IdleFlood, FullPortsStillTakeNewClientsByClosingTheLongestIdle)
 {
     QTemporaryDir dir;
     EngineProcess engine(dir.path(), QStringList {"--autostart"});
     engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", "20");
+    engine.setEnvironment("KESTRION_TEST_CONTROL_CONNECTIONS", "20");
     ASSERT_TRUE(engine.start());
     const std::string routes = R"([{"id":"r-fast","method":"GET","host":"api.test","path":"/fast","status":200,)"
-                               R"("latencyMs":0,"active":true,"body":"fast","passThrough":false}])";
+                               R"("latencyMs":0,"active":true,"body":"fast","passThrough":false},)"
+                               R"({"id":"r-late","method":"GET","host":"api.test","path":"/after-flood","status":200,)"
+                               R"("latencyMs":0,"active":true,"body":"late","passThrough":false}])";
     ASSERT_EQ(engine.client()->Post("/routes", routes, "application/json")->status, 200);
     std::vector<std::unique_ptr<RawSocket>> idle;
     for (int i = 0; i < 20; ++i) {
@@ -448,4 +452,20 @@ TEST(IdleFlood, AFullProxyPortStillTakesNewClientsByClosingTheLongestIdle)
     // The one held longest was let go.
     std::string rest;
     EXPECT_TRUE(idle.front()->readToEnd(rest, kPatience));
+
+    // The control port, with the app's event stream open before twice as many idle connections as it holds.
+    EventReader events(engine.controlPort());
+    ASSERT_TRUE(events.waitForPayload("\"hello\""));
+    std::vector<std::unique_ptr<RawSocket>> idleControl;
+    for (int i = 0; i < 40; ++i) {
+        idleControl.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(idleControl.back()->connect(engine.controlPort()));
+        const auto health = engine.client()->Get("/health");
+        ASSERT_TRUE(health) << i;
+        EXPECT_EQ(health->status, 200) << i;
+    }
+    EXPECT_TRUE(idleControl.front()->readToEnd(rest, kPatience));
+    // The stream, open longest of all but never idle, was kept.
+    ASSERT_TRUE(proxyRequest(engine.proxyPort(), "GET", "http://api.test/after-flood"));
+    EXPECT_TRUE(events.waitForPayload("/after-flood"));
 }
