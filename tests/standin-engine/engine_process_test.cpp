@@ -232,6 +232,10 @@ TEST(EventStream, ReadersThatNeverReadAreCutOffAndTheirCapIsAnswered503)
     }
     EventReader reader(engine.controlPort());
     ASSERT_TRUE(reader.waitForPayload("\"hello\""));
+    // A mock answers every request below: an unmatched one would be forwarded, and wait on a name lookup.
+    const char *anyPath = R"([{"id":"r-1","method":"GET","host":"api.test","path":"/:p","status":200,)"
+                          R"("latencyMs":0,"active":true,"body":"","passThrough":false}])";
+    ASSERT_EQ(engine.client()->Post("/routes", anyPath, "application/json")->status, 200);
 
     // About 30 MB of events for each stalled reader.
     const std::string longPath = "/" + std::string(30 * 1024, 'p');
