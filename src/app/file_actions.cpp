@@ -67,10 +67,9 @@ QString refusalMessage(ImportRefusal refusal, const QUrl &url)
     case ImportRefusal::missing:
         return lead + QStringLiteral("the file no longer exists");
     case ImportRefusal::notRegularFile:
-        return lead + QStringLiteral("it is not a regular file");
+        return EngineClient::importRefusalMessage(name, BoundedReadFailure::notRegularFile);
     case ImportRefusal::tooLarge:
-        return lead + QStringLiteral("it is larger than the ") + QString::number(MaxImportBytes / (1024 * 1024))
-               + QStringLiteral(" MB import limit");
+        return EngineClient::importRefusalMessage(name, BoundedReadFailure::tooLarge);
     }
     return {};
 }
@@ -101,9 +100,7 @@ namespace {
 // The refusal goes to the import banner and the log.
 void refuse(EngineClient *engine, ImportRefusal refusal, const QUrl &url)
 {
-    const QString message = refusalMessage(refusal, url);
-    engine->appendLog(QStringLiteral("import: ") + message);
-    engine->setImportSummary(message);
+    engine->refuseImport(refusalMessage(refusal, url));
 }
 
 // True when the file passes; otherwise it is refused.

@@ -1,6 +1,7 @@
 // The file panels for capture and OpenAPI imports and for opening and saving profiles.
 #pragma once
 
+#include "engine/engine_client.h"
 #include "platform/file_panels.h"
 
 #include <QString>
@@ -8,7 +9,6 @@
 
 #include <optional>
 
-class EngineClient;
 class QMimeData;
 class QWidget;
 
@@ -20,8 +20,7 @@ FilePanelRequest openProfileRequest();
 FilePanelRequest importOpenAPIRequest();
 FilePanelRequest exportProfileRequest();
 
-// The engine takes at most 4 MiB in one import request; a larger file is refused, never read whole.
-inline constexpr qint64 MaxImportBytes = 4 * 1024 * 1024;
+inline constexpr qint64 MaxImportBytes = EngineClient::MaxImportBytes;
 
 // Whether a file may be read whole and sent for import. Only local regular files qualify: reading a
 // FIFO or a device never ends (or never stops filling memory).

@@ -3,12 +3,13 @@
 
 #include "engine/engine_output.h"
 #include "platform/analytics.h"
+#include "platform/background_work.h"
+#include "platform/bounded_file.h"
 #include "platform/preferences.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -16,7 +17,6 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <cstring>
@@ -189,20 +189,36 @@ void EngineClient::readFileOffThread(const QString &path,
                                      std::function<void(const std::optional<QByteArray> &, const QString &)> deliver)
 {
     const QString name = QFileInfo(path).fileName();
-    QPointer<EngineClient> self(this);
-    QThreadPool::globalInstance()->start([self, path, name, deliver] {
-        QFile file(path);
-        std::optional<QByteArray> data;
-        if (file.open(QIODevice::ReadOnly))
-            data = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            data.reset();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, name, deliver, data = std::move(data)] {
-                if (self)
-                    deliver(data, name);
-            },
-            Qt::QueuedConnection);
-    });
+    BackgroundWork::run(
+        this, [path] { return readBoundedFile(path, MaxImportBytes); },
+        [this, name, deliver = std::move(deliver)](BoundedRead read) {
+            if (read.failure == BoundedReadFailure::none)
+                deliver(std::move(read.data), name);
+            else if (read.failure == BoundedReadFailure::unreadable)
+                deliver(std::nullopt, name);
+            else
+                refuseImport(importRefusalMessage(name, read.failure));
+        });
+}
+
+QString EngineClient::importRefusalMessage(const QString &fileName, BoundedReadFailure failure)
+{
+    const QString lead = QStringLiteral("Couldn't import ") + fileName + QStringLiteral(" \u2014 ");
+    switch (failure) {
+    case BoundedReadFailure::none:
+    case BoundedReadFailure::unreadable:
+        return {};
+    case BoundedReadFailure::notRegularFile:
+        return lead + QStringLiteral("it is not a regular file");
+    case BoundedReadFailure::tooLarge:
+        return lead + QStringLiteral("it is larger than the ") + QString::number(MaxImportBytes / (1024 * 1024))
+               + QStringLiteral(" MB import limit");
+    }
+    return {};
+}
+
+void EngineClient::refuseImport(const QString &message)
+{
+    appendLog(QStringLiteral("import: ") + message);
+    setImportSummary(message);
 }

@@ -12,6 +12,7 @@
 #include "engine/route_list.h"
 #include "engine/schema_drift.h"
 #include "engine/traffic_feed.h"
+#include "platform/bounded_file.h"
 
 #include <QByteArray>
 #include <QList>
@@ -46,6 +47,8 @@ public:
     static constexpr int PendingPushWaitMs = 1000;
     // Full records at least this long are decoded off the GUI thread.
     static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
+    // The engine takes at most 4 MiB in one import request; a larger file is refused, never read whole.
+    static constexpr qint64 MaxImportBytes = 4 * 1024 * 1024;
 
     explicit EngineClient(QObject *parent = nullptr);
     ~EngineClient() override;
@@ -170,6 +173,8 @@ public:
     void setGroup(const QString &id, const QString &group) { m_routes->setGroup(id, group); }
     void renameGroup(const QString &oldName, const QString &newName) { m_routes->renameGroup(oldName, newName); }
     QStringList groupNames() const { return m_routes->groupNames(); }
+    // The path imports read the file off the GUI thread under MaxImportBytes; a file that is too large or
+    // not a regular file is refused in the import banner and the log, and nothing is sent.
     void importFile(const QString &path);
     // Pending route and environment pushes land first, as the engine merges the capture into its routes.
     void importData(const QByteArray &data, const QString &name, Done done = {});
@@ -235,6 +240,12 @@ public:
     // The export's "name" query value: the file name without its last extension.
     static QString profileExportName(const QString &fileName);
 
+    // The message of an import refused for what its file is: too large or not a regular file ("" otherwise;
+    // each import says in its own words that a file could not be read).
+    static QString importRefusalMessage(const QString &fileName, BoundedReadFailure failure);
+    // Puts the refusal in the import banner and the log.
+    void refuseImport(const QString &message);
+
     // ---- Schema drift ----
     void fetchSchema(QObject *context, std::function<void(const std::vector<SchemaBaseline> &)> done)
     {
@@ -265,8 +276,9 @@ public:
 private:
     int generalTimeout() const { return m_channel->timeouts().general; }
     int projectTimeout() const { return m_channel->timeouts().project; }
-    // Reads a user-chosen file off the GUI thread, as it may be large or on a slow disk. deliver gets
-    // its bytes (none when it could not be read) and its file name on the GUI thread, while this lives.
+    // Reads a user-chosen file off the GUI thread under MaxImportBytes, as it may be large or on a slow
+    // disk. deliver gets its bytes (none when it could not be read) and its file name on the GUI thread,
+    // while this lives; a file too large or not regular is refused instead.
     void readFileOffThread(const QString &path,
                            std::function<void(const std::optional<QByteArray> &, const QString &)> deliver);
     // Calls done once the pending route push and then the pending environment push have been answered.

@@ -2,11 +2,11 @@
 #include "engine/engine_client.h"
 
 #include "platform/analytics.h"
+#include "platform/background_work.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QThread>
 
 #include <algorithm>
 
@@ -113,16 +113,16 @@ void EngineClient::fetchRecord(const QString &id, QObject *context,
                     done(record);
                 return;
             }
-            // A record with large bodies is decoded on a worker, so the window keeps answering.
-            auto record = std::make_shared<std::optional<TrafficRecord>>();
-            const QByteArray body = reply.body;
-            QThread *worker = QThread::create([body, record] { *record = decodeRecord<TrafficRecord>(EngineChannel::asView(body)); });
-            connect(worker, &QThread::finished, this, [done, guard, tied, record] {
-                if (done && (!tied || guard))
-                    done(*record);
-            });
-            connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-            worker->start();
+            // A record with large bodies is decoded on a worker, so the window keeps answering; the answer
+            // goes only to a context (and a link) still alive.
+            QPointer<EngineClient> self(this);
+            BackgroundWork::run(
+                tied ? guard.data() : this,
+                [body = reply.body] { return decodeRecord<TrafficRecord>(EngineChannel::asView(body)); },
+                [done, self](std::optional<TrafficRecord> record) {
+                    if (done && self)
+                        done(record);
+                });
         });
     if (!reply && done)
         done(std::nullopt);

@@ -7,6 +7,7 @@
 #include "support/test_support.h"
 #include "support/temp_preferences.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -355,6 +356,40 @@ TEST_F(ControlRequests, UnreadableImportFileIsLoggedAndNotSent)
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_client.log().isEmpty() && m_client.log().last().startsWith(QStringLiteral("import")); }));
     EXPECT_EQ(m_client.log().last(), QStringLiteral("import: could not read missing.har"));
     EXPECT_EQ(count("POST", "/import"), 0);
+}
+
+TEST_F(ControlRequests, PathImportsOverTheBoundAreRefusedAndNotSent)
+{
+    connectClient();
+    const auto writeFile = [&](const QString &name, qint64 size) {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        EXPECT_EQ(file.write(QByteArray(size, 'x')), size);
+        return path;
+    };
+    const auto refused = [&](const QString &name) {
+        const QString message = QStringLiteral("Couldn't import ") + name
+                                + QStringLiteral(" \u2014 it is larger than the 4 MB import limit");
+        return testsupport::waitFor([&] {
+            return m_client.importSummary() == message
+                   && m_client.log().last() == QStringLiteral("import: ") + message;
+        });
+    };
+    const qint64 over = EngineClient::MaxImportBytes + 1;
+    m_client.importFile(writeFile(QStringLiteral("huge.har"), over));
+    EXPECT_TRUE(refused(QStringLiteral("huge.har")));
+    m_client.importOpenAPI(writeFile(QStringLiteral("huge.yaml"), over));
+    EXPECT_TRUE(refused(QStringLiteral("huge.yaml")));
+    m_client.importProfile(writeFile(QStringLiteral("huge.kestrion"), over));
+    EXPECT_TRUE(refused(QStringLiteral("huge.kestrion")));
+
+    // A file right at the bound is sent whole, and it is the only import that reached the engine.
+    m_client.importFile(writeFile(QStringLiteral("full.har"), EngineClient::MaxImportBytes));
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/import") == 1; }));
+    EXPECT_EQ(m_server.matching("POST", "/import").first().body.size(), EngineClient::MaxImportBytes);
+    EXPECT_EQ(count("POST", "/import/openapi"), 0);
+    EXPECT_EQ(count("POST", "/profile"), 0);
 }
 
 TEST_F(ControlRequests, HistoryQueryItemsComeInOrderAndEncoded)
