@@ -272,7 +272,7 @@ TEST(TrafficHistory, LinesAreExactlyWhatTheJsonWriterWrites)
         "",
         "plain text long enough to be taken eight bytes at a time",
         R"({"name":"Zo\u00eb","path":"C:\\temp","list":[1,2,3]})",
-        std::string("controls \x01\x02\x1f\x7f \b\f\n\r\t end", 27),
+        "controls \x01\x02\x1f\x7f \b\f\n\r\t end",
         std::string("a NUL \0 inside", 14),
         "caf\xC3\xA9 \xE2\x98\x95 \xF0\x9F\x98\x80 and \xEF\xBF\xBF at the edges",
         "\xC3",                        // cut short

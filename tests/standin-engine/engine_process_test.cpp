@@ -23,6 +23,12 @@ namespace {
 const char *kRouteList = R"([{"id":"r-1","method":"GET","host":"api.test","path":"/v2/users/:id","status":200,)"
                          R"("latencyMs":120,"active":true,"body":"{\"id\":\"usr_01\"}","passThrough":false}])";
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kUnderSanitizer = true;
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+
 } // namespace
 
 TEST(EngineHandshake, PrintsPortLineThenAnswersHealth)
@@ -217,7 +223,8 @@ TEST(EventStream, ReadersThatNeverReadAreCutOffAndTheirCapIsAnswered503)
 {
     QTemporaryDir dir;
     EngineProcess engine(dir.path(), {"--autostart"});
-    engine.setDataLimit(1536LL * 1024 * 1024);
+    if (!kUnderSanitizer) // their shadow memory does not fit under a data limit, and inflates the figures
+        engine.setDataLimit(1536LL * 1024 * 1024);
     ASSERT_TRUE(engine.start());
     const std::string eventsRequest = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine.controlPort())
                                       + "\r\n\r\n";
@@ -245,7 +252,8 @@ TEST(EventStream, ReadersThatNeverReadAreCutOffAndTheirCapIsAnswered503)
 
     const auto health = decodeRecord<EngineHealth>(engine.client()->Get("/health")->body);
     ASSERT_TRUE(health);
-    EXPECT_LT(health->memoryBytes, 400LL * 1024 * 1024);
+    if (!kUnderSanitizer)
+        EXPECT_LT(health->memoryBytes, 400LL * 1024 * 1024);
     for (auto &socket : stalled) {
         std::string unread;
         EXPECT_TRUE(socket->readToEnd(unread, std::chrono::seconds(10))) << "a stalled reader was left open";
