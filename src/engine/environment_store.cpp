@@ -143,23 +143,12 @@ void EnvironmentStore::post(const EnvironmentSet &set)
 
 void EnvironmentStore::afterPushSettles(Done done)
 {
-    if (!done)
-        return;
-    if (!pushPending()) {
-        done();
-        return;
-    }
-    m_pushWaiters.push_back(std::move(done));
+    m_pushWaiters.add(std::move(done), pushPending());
 }
 
 void EnvironmentStore::finishPush()
 {
-    if (pushPending())
-        return;
-    std::vector<Done> waiters;
-    waiters.swap(m_pushWaiters);
-    for (Done &waiter : waiters)
-        waiter();
+    m_pushWaiters.release(pushPending());
 }
 
 QNetworkReply *EnvironmentStore::sendPendingPushNow()

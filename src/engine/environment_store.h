@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/records/engine_records.h"
+#include "engine/settle_waiters.h"
 
 #include <QByteArray>
 #include <QList>
@@ -77,5 +78,5 @@ private:
     bool m_pushWaiting = false;
     QPointer<QNetworkReply> m_pushReply;
     int m_pushGeneration = 0;
-    std::vector<Done> m_pushWaiters;
+    SettleWaiters m_pushWaiters;
 };

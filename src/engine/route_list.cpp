@@ -244,23 +244,12 @@ bool RouteList::pushPending() const
 
 void RouteList::afterPushSettles(Done done)
 {
-    if (!done)
-        return;
-    if (!pushPending()) {
-        done();
-        return;
-    }
-    m_pushWaiters.push_back(std::move(done));
+    m_pushWaiters.add(std::move(done), pushPending());
 }
 
 void RouteList::finishPush()
 {
-    if (pushPending())
-        return;
-    std::vector<Done> waiters;
-    waiters.swap(m_pushWaiters);
-    for (Done &waiter : waiters)
-        waiter();
+    m_pushWaiters.release(pushPending());
 }
 
 QNetworkReply *RouteList::sendPendingPushNow()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/records/route_records.h"
+#include "engine/settle_waiters.h"
 
 #include <QByteArray>
 #include <QList>
@@ -100,5 +101,5 @@ private:
     QString m_pushProject;
     QPointer<QNetworkReply> m_pushReply;
     int m_pushGeneration = 0;
-    std::vector<Done> m_pushWaiters;
+    SettleWaiters m_pushWaiters;
 };
