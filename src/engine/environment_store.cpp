@@ -17,11 +17,6 @@ auto findById(List &list, const T &id)
     return std::find_if(list.begin(), list.end(), [&](const auto &item) { return item.id == id; });
 }
 
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
 } // namespace
 
 EnvironmentStore::EnvironmentStore(EngineChannel *channel, const ProjectStore *projects, QObject *parent)
@@ -68,7 +63,7 @@ void EnvironmentStore::load(Done done)
     m_channel->projectRequest(QStringLiteral("/environments"), "GET", std::nullopt,
                    [this, done](const std::optional<QByteArray> &body) {
                        if (body) {
-                           if (auto set = decodeRecord<EnvironmentSet>(asView(*body))) {
+                           if (auto set = decodeRecord<EnvironmentSet>(EngineChannel::asView(*body))) {
                                QList<MockEnvironment> list;
                                list.reserve(qsizetype(set->environments.size()));
                                for (const WireEnvironment &wire : set->environments)

@@ -12,11 +12,6 @@ QByteArray nameBody(const QString &name)
     return QByteArray::fromStdString(encodeRecord(ProjectNameRequest{name.toStdString()}));
 }
 
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
 } // namespace
 
 ProjectStore::ProjectStore(EngineChannel *channel, QObject *parent)
@@ -58,7 +53,7 @@ void ProjectStore::load(Done done)
     m_channel->projectRequest(QStringLiteral("/projects"), "GET", std::nullopt,
                               [this, done](const std::optional<QByteArray> &body) {
                                   if (body) {
-                                      if (auto list = decodeRecord<ProjectList>(asView(*body))) {
+                                      if (auto list = decodeRecord<ProjectList>(EngineChannel::asView(*body))) {
                                           setProjects(QList<Project>(list->projects.begin(), list->projects.end()));
                                           setActiveProjectID(QString::fromStdString(list->activeId));
                                       }
@@ -72,7 +67,7 @@ void ProjectStore::create(const QString &name, std::function<void(const std::opt
 {
     m_channel->projectRequest(QStringLiteral("/projects"), "POST", nameBody(name),
                               [this, done](const std::optional<QByteArray> &body) {
-                                  const auto project = body ? decodeRecord<Project>(asView(*body)) : std::nullopt;
+                                  const auto project = body ? decodeRecord<Project>(EngineChannel::asView(*body)) : std::nullopt;
                                   if (!project) {
                                       if (done)
                                           done(std::nullopt);

@@ -8,15 +8,6 @@
 
 #include <algorithm>
 
-namespace {
-
-std::string_view asView(const QByteArray &bytes)
-{
-    return std::string_view(bytes.constData(), std::size_t(bytes.size()));
-}
-
-} // namespace
-
 RouteList::RouteList(EngineChannel *channel, const ProjectStore *projects, QObject *parent)
     : QObject(parent)
     , m_channel(channel)
@@ -75,7 +66,7 @@ void RouteList::load(Done done)
         "GET", QStringLiteral("routes"), {}, std::nullopt, m_channel->timeouts().general, this,
         [this, done](const ControlReply &reply) {
             if (!reply.transportFailed()) {
-                if (auto routes = decodeRecord<std::vector<WireRoute>>(asView(reply.body))) {
+                if (auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))) {
                     applyLoaded(fromWire(*routes));
                     setRoutesLoaded(true);
                 }
