@@ -81,6 +81,7 @@ TEST(BackgroundWork, QuittingWaitsForARunningJobAndDeliversBeforeTheLoopEnds)
 {
     QSemaphore started;
     QSemaphore gate;
+    std::atomic<bool> quitRequested {false};
     int delivered = 0;
     QObject receiver;
     BackgroundWork::run(
@@ -88,7 +89,8 @@ TEST(BackgroundWork, QuittingWaitsForARunningJobAndDeliversBeforeTheLoopEnds)
         [&] {
             started.release();
             gate.acquire();
-            QThread::msleep(20); // still running as the application quits
+            while (!quitRequested.load()) // still running as the application quits
+                QThread::yieldCurrentThread();
             return 7;
         },
         [&](int value) { delivered += value; });
@@ -96,6 +98,7 @@ TEST(BackgroundWork, QuittingWaitsForARunningJobAndDeliversBeforeTheLoopEnds)
     QTimer::singleShot(0, [&] {
         gate.release();
         QCoreApplication::quit();
+        quitRequested.store(true);
     });
     QCoreApplication::exec();
     EXPECT_TRUE(poolIdle());
