@@ -139,6 +139,19 @@ public:
     // Every control request's time limit (tests shorten them).
     const ControlTimeouts &controlTimeouts() const { return m_channel->timeouts(); }
     void setControlTimeouts(const ControlTimeouts &timeouts) { m_channel->setTimeouts(timeouts); }
+    // How long an edit waits before its list is pushed (PushDebounceMs unless changed; tests shorten it).
+    int pushDebounceMs() const { return m_routes->pushDebounceMs(); }
+    void setPushDebounceMs(int ms)
+    {
+        m_routes->setPushDebounceMs(ms);
+        m_environments->setPushDebounceMs(ms);
+    }
+    // How long shutdown waits for the answers to the pushes it sends first (PendingPushWaitMs unless changed).
+    int pendingPushWaitMs() const { return m_pendingPushWaitMs; }
+    void setPendingPushWaitMs(int ms) { m_pendingPushWaitMs = ms; }
+    // How long new traffic stays marked fresh (FreshMs unless changed).
+    int trafficFreshMs() const { return m_trafficFeed->freshMs(); }
+    void setTrafficFreshMs(int ms) { m_trafficFeed->setFreshMs(ms); }
 
     void appendLog(const QString &line) { m_channel->appendLog(line); }
     void ingestOutput(QByteArrayView chunk) { m_channel->ingestOutput(chunk); }
@@ -376,6 +389,8 @@ private:
     CertificateAuthority *m_ca = nullptr;
     ChaosPresets *m_chaos = nullptr;
     MockGenerator *m_mocks = nullptr;
+
+    int m_pendingPushWaitMs = PendingPushWaitMs;
 
     // Published state
     std::optional<QString> m_importSummary;

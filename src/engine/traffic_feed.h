@@ -38,6 +38,9 @@ public:
     void append(TrafficEntry entry);
     // Moves buffered entries into the list at once.
     void flush();
+    // How long a flushed entry stays marked fresh (FreshMs unless changed; tests shorten it).
+    int freshMs() const { return m_freshMs; }
+    void setFreshMs(int ms) { m_freshMs = ms; }
 
 signals:
     void trafficChanged();
@@ -63,6 +66,7 @@ private:
     std::deque<FreshBatch> m_freshBatches;
     QTimer m_freshTimer;
     QElapsedTimer m_clock;
+    int m_freshMs = FreshMs;
     qint64 m_sessionRequests = 0;
     qint64 m_sessionInjected = 0;
 };

@@ -23,6 +23,8 @@
 class EngineFixture : public ::testing::Test
 {
 protected:
+    static constexpr int ShortDebounceMs = 10;
+
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
@@ -43,6 +45,8 @@ protected:
         auto client = std::make_unique<EngineClient>();
         client->setEngineExecutable(testsupport::standinEnginePath());
         client->setDataDirectory(dataDir());
+        // Edits reach the engine without the production pause; no case here is about its length.
+        client->setPushDebounceMs(ShortDebounceMs);
         // A stored 0 reads as the default port, so "any free port" is set on the client itself.
         if (!Preferences::instance().contains(PrefKey::ProxyPort))
             client->setProxyPort(0);
