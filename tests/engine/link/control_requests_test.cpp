@@ -157,7 +157,7 @@ TEST_F(ControlRequests, RestartStartsOnlyAfterTheStopWasAnswered)
     // A stop slower than the old blind 400 ms delay.
     m_special = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.path() == "/control/stop")
-            return reply(200, {}, 700);
+            return reply(200, {}, 500);
         if (request.path() == "/control/start")
             return reply(200);
         return std::nullopt;
@@ -538,7 +538,10 @@ TEST_F(ControlRequests, ShutdownDropsAnEnvironmentPush)
     m_client.shutdown();
     EXPECT_FALSE(m_client.environmentPushPending());
 
-    // With one, the push is sent first; an answer that never comes is not waited for after the shutdown.
+    // With one, the push is sent first; an answer that never comes is not waited for after the shutdown,
+    // and before it only as long as the shutdown's wait (a second by default, shortened here).
+    EXPECT_EQ(m_client.pendingPushWaitMs(), 1000);
+    m_client.setPendingPushWaitMs(100);
     m_special = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.path() == "/environments" && request.method == "POST") {
             CannedReply held;

@@ -24,6 +24,7 @@ class EngineFixture : public ::testing::Test
 {
 protected:
     static constexpr int ShortDebounceMs = 10;
+    static constexpr int ShortFreshMs = 100;
 
     void SetUp() override
     {
@@ -45,8 +46,10 @@ protected:
         auto client = std::make_unique<EngineClient>();
         client->setEngineExecutable(testsupport::standinEnginePath());
         client->setDataDirectory(dataDir());
-        // Edits reach the engine without the production pause; no case here is about its length.
+        // Edits reach the engine and new traffic loses its fresh mark without the production pauses;
+        // no case here is about their length.
         client->setPushDebounceMs(ShortDebounceMs);
+        client->setTrafficFreshMs(ShortFreshMs);
         // A stored 0 reads as the default port, so "any free port" is set on the client itself.
         if (!Preferences::instance().contains(PrefKey::ProxyPort))
             client->setProxyPort(0);

@@ -190,11 +190,12 @@ TEST_F(EnvironmentPush, EditWhilePostIsInFlightSendsTheNewerSet)
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/environments") {
             CannedReply slow = answer(200, "{}");
-            slow.delayMs = 400;
+            slow.delayMs = 250;
             return slow;
         }
         return std::nullopt;
     };
+    m_client.setPushDebounceMs(10); // the post in flight matters here, not the pause before it
     connectClient();
     m_client.addEnvironment(QStringLiteral("One"));
     ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/environments") == 1; }));

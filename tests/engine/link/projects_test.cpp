@@ -237,10 +237,12 @@ TEST_F(ProjectRequests, FailedCreateReturnsNoneAndKeepsTheList)
 TEST_F(ProjectRequests, SwitchWaitsForBothPushesToBeAnswered)
 {
     // Slow answers: a switch that went on before them could let the pushes land on the new project.
+    // They are slower than the cap on shutdown's wait for pushes; the switch waits past it.
+    m_client.setPendingPushWaitMs(100);
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && (request.path() == "/routes" || request.path() == "/environments")) {
             CannedReply slow = answer(200, "{}");
-            slow.delayMs = 1500;
+            slow.delayMs = 400;
             return slow;
         }
         return std::nullopt;
