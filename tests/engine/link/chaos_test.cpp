@@ -126,7 +126,7 @@ TEST_F(ChaosRequests, RapidChoicesReachTheEngineOneAtATimeInOrder)
     m_answer = [&posts](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/chaos/active") {
             CannedReply reply;
-            reply.delayMs = ++posts == 1 ? 300 : 0;
+            reply.delayMs = ++posts == 1 ? 150 : 0;
             return reply;
         }
         return std::nullopt;

@@ -30,6 +30,8 @@ class ControlRequests : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // Cases about the debounce's length set the production one back.
+        m_client.setPushDebounceMs(10);
         m_server.setResponder([this](const RecordedRequest &request) {
             if (auto special = m_special ? m_special(request) : std::optional<CannedReply>())
                 return *special;
@@ -204,6 +206,9 @@ TEST_F(ControlRequests, LoadedRoutesKeepTheEngineOrder)
 
 TEST_F(ControlRequests, EditsWithinTheDebounceSendOnePostWithTheLastValue)
 {
+    EXPECT_EQ(EngineClient().pushDebounceMs(), EngineClient::PushDebounceMs);
+    EXPECT_EQ(EngineClient::PushDebounceMs, 150);
+    m_client.setPushDebounceMs(EngineClient::PushDebounceMs);
     connectClient();
     Endpoint edited = m_client.endpoints().first();
     edited.status = 201;
@@ -243,7 +248,7 @@ TEST_F(ControlRequests, EditOfAnUnknownRouteChangesNothingAndSendsNothing)
     EXPECT_FALSE(m_client.duplicateEndpoint(QStringLiteral("zz")).has_value());
     EXPECT_EQ(m_client.endpoints(), before);
     EXPECT_FALSE(m_client.routePushPending());
-    settle(300);
+    settle(100); // long past the 10 ms a push made anyway would wait
     EXPECT_EQ(count("POST", "/routes"), 0);
 }
 
@@ -555,7 +560,7 @@ TEST_F(ControlRequests, ShutdownDropsAnEnvironmentPush)
     m_client.shutdown();
     EXPECT_EQ(count("POST", "/environments"), 1);
     EXPECT_FALSE(m_client.environmentPushPending());
-    settle(300);
+    settle(100); // long past the 10 ms a surviving push would wait
     EXPECT_EQ(count("POST", "/environments"), 1);
 }
 

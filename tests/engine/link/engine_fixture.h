@@ -22,10 +22,12 @@
 
 class EngineFixture : public ::testing::Test
 {
-protected:
+public:
+    // The link's pauses as these tests run them, far below the app's own.
     static constexpr int ShortDebounceMs = 10;
     static constexpr int ShortFreshMs = 100;
 
+protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());

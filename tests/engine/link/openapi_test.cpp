@@ -204,7 +204,7 @@ TEST_F(OpenAPIAnswers, UploadWaitsForTheRoutePushToBeAnswered)
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/routes") {
             CannedReply slow = answer(200, "{}");
-            slow.delayMs = 400;
+            slow.delayMs = 250;
             return slow;
         }
         if (request.path() == "/import/openapi")

@@ -60,7 +60,7 @@ TEST_F(Projects, PendingRoutePushReachesTheOldProjectBeforeTheSwitch)
 
     client().setEndpoints({route("r-edit", "/edited")});
     client().pushRoutes();
-    client().activateProject(second); // well inside the 150 ms debounce
+    client().activateProject(second); // inside the debounce: no event has run since the push
     EXPECT_TRUE(client().isSwitchingProject());
     ASSERT_TRUE(testsupport::waitFor([&] { return !client().isSwitchingProject(); }));
     EXPECT_EQ(client().activeProjectID(), second);
@@ -239,10 +239,11 @@ TEST_F(ProjectRequests, SwitchWaitsForBothPushesToBeAnswered)
     // Slow answers: a switch that went on before them could let the pushes land on the new project.
     // They are slower than the cap on shutdown's wait for pushes; the switch waits past it.
     m_client.setPendingPushWaitMs(100);
+    m_client.setPushDebounceMs(EngineClient::PushDebounceMs);
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && (request.path() == "/routes" || request.path() == "/environments")) {
             CannedReply slow = answer(200, "{}");
-            slow.delayMs = 400;
+            slow.delayMs = 250;
             return slow;
         }
         return std::nullopt;
