@@ -149,7 +149,10 @@ public:
     // How long shutdown waits for the answers to the pushes it sends first (PendingPushWaitMs unless changed).
     int pendingPushWaitMs() const { return m_pendingPushWaitMs; }
     void setPendingPushWaitMs(int ms) { m_pendingPushWaitMs = ms; }
-    // How long new traffic stays marked fresh (FreshMs unless changed).
+    // How long new traffic waits in the buffer and then stays marked fresh (TrafficFlushDelayMs and
+    // FreshMs unless changed).
+    int trafficFlushDelayMs() const { return m_trafficFeed->flushDelayMs(); }
+    void setTrafficFlushDelayMs(int ms) { m_trafficFeed->setFlushDelayMs(ms); }
     int trafficFreshMs() const { return m_trafficFeed->freshMs(); }
     void setTrafficFreshMs(int ms) { m_trafficFeed->setFreshMs(ms); }
 
@@ -170,7 +173,7 @@ public:
                           std::function<void(const std::vector<TrafficRecord> &, bool failed)> done);
     void fetchRecord(const QString &id, QObject *context,
                      std::function<void(const std::optional<TrafficRecord> &)> done);
-    // Moves buffered entries into `traffic`; runs 100 ms after the first buffered entry.
+    // Moves buffered entries into `traffic`; runs trafficFlushDelayMs() after the first buffered entry.
     void flushTraffic();
     int pendingTrafficCount() const { return m_trafficFeed->pendingCount(); }
 

@@ -29,7 +29,7 @@ void TrafficFeed::append(TrafficEntry entry)
 {
     m_pending.push_back(std::move(entry));
     if (!m_flushTimer.isActive())
-        m_flushTimer.start(FlushDelayMs);
+        m_flushTimer.start(m_flushDelayMs);
 }
 
 void TrafficFeed::flush()

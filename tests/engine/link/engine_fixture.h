@@ -25,6 +25,7 @@ class EngineFixture : public ::testing::Test
 public:
     // The link's pauses as these tests run them, far below the app's own.
     static constexpr int ShortDebounceMs = 10;
+    static constexpr int ShortFlushDelayMs = 10;
     static constexpr int ShortFreshMs = 100;
 
 protected:
@@ -48,9 +49,10 @@ protected:
         auto client = std::make_unique<EngineClient>();
         client->setEngineExecutable(testsupport::standinEnginePath());
         client->setDataDirectory(dataDir());
-        // Edits reach the engine and new traffic loses its fresh mark without the production pauses;
-        // no case here is about their length.
+        // Edits reach the engine and new traffic the list without the production pauses; no case
+        // here is about their length.
         client->setPushDebounceMs(ShortDebounceMs);
+        client->setTrafficFlushDelayMs(ShortFlushDelayMs);
         client->setTrafficFreshMs(ShortFreshMs);
         // A stored 0 reads as the default port, so "any free port" is set on the client itself.
         if (!Preferences::instance().contains(PrefKey::ProxyPort))

@@ -200,8 +200,9 @@ TEST_F(EngineFixture, KilledEngineIsAnErrorNamingTheSignalAndStopsTheTasks)
     EXPECT_FALSE(client().proxyRunning());
     EXPECT_FALSE(client().controlPort().has_value());
     EXPECT_EQ(client().log().last(), QStringLiteral("engine exited (code 9, killed by SIGKILL)"));
-    // Were polling still going, its misses would log "engine not responding" by now.
-    testsupport::waitFor([] { return false; }, 400);
+    // Were polling still going, its misses (refused at once, one every 50 ms) would log "engine not
+    // responding" by now.
+    testsupport::waitFor([] { return false; }, 250);
     EXPECT_EQ(client().log().last(), QStringLiteral("engine exited (code 9, killed by SIGKILL)"));
 
     // A new boot starts a new engine and clears the error.
@@ -214,7 +215,7 @@ TEST_F(EngineFixture, HungEngineIsReportedAfterThreeMissedPolls)
     // By default a poll waits 2 s, as long as the pause between polls; shortened here.
     EXPECT_EQ(ControlTimeouts{}.health, 2000);
     EXPECT_EQ(ControlTimeouts{}.healthInterval, 2000);
-    client().setHealthTiming(100, 100);
+    client().setHealthTiming(50, 100);
     ASSERT_TRUE(bootHealthy(false));
     const qint64 pid = enginePid();
     ASSERT_EQ(::kill(pid_t(pid), SIGSTOP), 0);
@@ -264,13 +265,13 @@ TEST_F(EngineFixture, CrashAfterReadyIsReportedWithItsExitCode)
 TEST_F(EngineFixture, ErrorStatusSurvivesTheEngineExit)
 {
     setFault("hang-health");
-    client().setHealthTiming(30, 100);
+    client().setHealthTiming(30, 60);
     client().boot(false);
     qunsetenv("KESTRION_STANDIN_FAULT");
     ASSERT_TRUE(testsupport::waitFor([&] { return client().status().isError(); }, 10000));
     EXPECT_EQ(client().status(), EngineStatus::error(QStringLiteral("engine not responding")));
-    // Later misses add nothing.
-    testsupport::waitFor([] { return false; }, 400);
+    // Later misses (one every 90 ms) add nothing.
+    testsupport::waitFor([] { return false; }, 250);
     EXPECT_EQ(client().log().count(QStringLiteral("engine not responding \u2014 3 missed health checks")), 1);
 
     // The engine goes away by itself: the error message stays.
@@ -287,7 +288,7 @@ TEST_F(EngineFixture, MalformedEventLinesChangeNothing)
     setFault("garbage-events");
     ASSERT_TRUE(bootHealthy(false));
     ASSERT_TRUE(testsupport::waitFor([&] { return client().traffic().size() == 1; }, 5000));
-    testsupport::waitFor([] { return false; }, 300);
+    testsupport::waitFor([] { return false; }, 100); // long past the 10 ms a later entry would wait
     EXPECT_EQ(client().traffic().size(), 1);
     EXPECT_TRUE(client().schemaDrifts().isEmpty());
     EXPECT_EQ(client().unseenDrift(), 0);

@@ -32,7 +32,11 @@ protected:
     // The fresh mark lasts FreshMs in the app; its length is checked against a shorter one here.
     static constexpr int TestFreshMs = 250;
 
-    void SetUp() override { m_client.setTrafficFreshMs(TestFreshMs); }
+    void SetUp() override
+    {
+        m_client.setTrafficFlushDelayMs(20);
+        m_client.setTrafficFreshMs(TestFreshMs);
+    }
 
     void sendRequests(int count, int firstId = 0)
     {
@@ -49,6 +53,7 @@ protected:
 
 TEST_F(EventHandling, RequestEventBecomesAFreshEntryAfterTheFlush)
 {
+    EXPECT_EQ(EngineClient().trafficFlushDelayMs(), 100);
     EXPECT_EQ(EngineClient().trafficFreshMs(), 800);
     m_client.handleEvent(requestEvent("t1", "patch", true));
     EXPECT_TRUE(m_client.traffic().isEmpty()); // buffered, not yet in the list

@@ -113,7 +113,7 @@ TEST_F(Projects, SwitchEmptiesTrafficAndDriftAndLoadsTheNewProject)
     EXPECT_TRUE(client().schemaDrifts().isEmpty());
     EXPECT_EQ(client().unseenDrift(), 0);
     EXPECT_EQ(endpointIds(client().endpoints()), QStringList{QStringLiteral("r-one")});
-    opstest::settle(250); // the buffered entry was dropped, not flushed later
+    opstest::settle(100); // the buffered entry was dropped, not flushed 10 ms later
     EXPECT_TRUE(client().traffic().isEmpty());
 }
 
@@ -174,7 +174,7 @@ TEST_F(Projects, WithoutEngineTheSwitchStillClearsTheViews)
     EXPECT_FALSE(client().isSwitchingProject());
     EXPECT_TRUE(client().schemaDrifts().isEmpty());
     EXPECT_EQ(client().pendingTrafficCount(), 0);
-    opstest::settle(200);
+    opstest::settle(100);
     EXPECT_TRUE(client().traffic().isEmpty());
 }
 
@@ -276,7 +276,7 @@ TEST_F(ProjectRequests, UnansweredProjectRequestGivesUpAtTheProjectTimeout)
     // Six seconds by default, shortened here; other requests keep their 60 s.
     EXPECT_EQ(ControlTimeouts{}.project, 6000);
     ControlTimeouts timeouts;
-    timeouts.project = 300;
+    timeouts.project = 100;
     m_client.setControlTimeouts(timeouts);
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/projects") {
