@@ -161,7 +161,7 @@ TEST_F(ChaosRequests, RapidChoicesReachTheEngineOneAtATimeInOrder)
 TEST_F(ChaosRequests, ReloadAnsweredAfterANewerTapDoesNotUndoIt)
 {
     // The fake holds the engine's choice; reloads answer with it as it was when they arrived, the
-    // one sent before the tap after 150 ms, later ones after 450 ms.
+    // one sent before the tap after 150 ms, later ones after 300 ms.
     QByteArray engineChoice = "a";
     int slowReloads = 0;
     bool slow = false;
@@ -170,7 +170,7 @@ TEST_F(ChaosRequests, ReloadAnsweredAfterANewerTapDoesNotUndoIt)
             engineChoice = request.target.mid(request.target.indexOf("id=") + 3);
         if (request.method == "GET" && request.path() == "/chaos" && slow) {
             CannedReply reply = answer(200, R"({"presets":[],"activeId":")" + engineChoice + R"("})");
-            reply.delayMs = ++slowReloads == 1 ? 150 : 450;
+            reply.delayMs = ++slowReloads == 1 ? 150 : 300;
             return reply;
         }
         return std::nullopt;
