@@ -215,7 +215,7 @@ TEST_F(EngineFixture, HungEngineIsReportedAfterThreeMissedPolls)
     // By default a poll waits 2 s, as long as the pause between polls; shortened here.
     EXPECT_EQ(ControlTimeouts{}.health, 2000);
     EXPECT_EQ(ControlTimeouts{}.healthInterval, 2000);
-    client().setHealthTiming(50, 100);
+    client().setHealthTiming(50, 150);
     ASSERT_TRUE(bootHealthy(false));
     const qint64 pid = enginePid();
     ASSERT_EQ(::kill(pid_t(pid), SIGSTOP), 0);
