@@ -145,7 +145,7 @@ void EngineClient::shutdown()
 {
     // Edits still waiting out their debounce reach the engine before it goes.
     if (controlPort())
-        flushPendingPushes(PendingPushWaitMs);
+        flushPendingPushes(m_pendingPushWaitMs);
     m_routes->cancelPush();
     m_environments->cancelPush();
     m_channel->shutdown();

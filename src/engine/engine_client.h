@@ -139,6 +139,22 @@ public:
     // Every control request's time limit (tests shorten them).
     const ControlTimeouts &controlTimeouts() const { return m_channel->timeouts(); }
     void setControlTimeouts(const ControlTimeouts &timeouts) { m_channel->setTimeouts(timeouts); }
+    // How long an edit waits before its list is pushed (PushDebounceMs unless changed; tests shorten it).
+    int pushDebounceMs() const { return m_routes->pushDebounceMs(); }
+    void setPushDebounceMs(int ms)
+    {
+        m_routes->setPushDebounceMs(ms);
+        m_environments->setPushDebounceMs(ms);
+    }
+    // How long shutdown waits for the answers to the pushes it sends first (PendingPushWaitMs unless changed).
+    int pendingPushWaitMs() const { return m_pendingPushWaitMs; }
+    void setPendingPushWaitMs(int ms) { m_pendingPushWaitMs = ms; }
+    // How long new traffic waits in the buffer and then stays marked fresh (TrafficFlushDelayMs and
+    // FreshMs unless changed).
+    int trafficFlushDelayMs() const { return m_trafficFeed->flushDelayMs(); }
+    void setTrafficFlushDelayMs(int ms) { m_trafficFeed->setFlushDelayMs(ms); }
+    int trafficFreshMs() const { return m_trafficFeed->freshMs(); }
+    void setTrafficFreshMs(int ms) { m_trafficFeed->setFreshMs(ms); }
 
     void appendLog(const QString &line) { m_channel->appendLog(line); }
     void ingestOutput(QByteArrayView chunk) { m_channel->ingestOutput(chunk); }
@@ -157,7 +173,7 @@ public:
                           std::function<void(const std::vector<TrafficRecord> &, bool failed)> done);
     void fetchRecord(const QString &id, QObject *context,
                      std::function<void(const std::optional<TrafficRecord> &)> done);
-    // Moves buffered entries into `traffic`; runs 100 ms after the first buffered entry.
+    // Moves buffered entries into `traffic`; runs trafficFlushDelayMs() after the first buffered entry.
     void flushTraffic();
     int pendingTrafficCount() const { return m_trafficFeed->pendingCount(); }
 
@@ -376,6 +392,8 @@ private:
     CertificateAuthority *m_ca = nullptr;
     ChaosPresets *m_chaos = nullptr;
     MockGenerator *m_mocks = nullptr;
+
+    int m_pendingPushWaitMs = PendingPushWaitMs;
 
     // Published state
     std::optional<QString> m_importSummary;

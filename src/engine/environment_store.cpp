@@ -102,7 +102,7 @@ void EnvironmentStore::push()
     m_pushProject = m_projects->activeProjectID();
     m_pushWaiting = true;
     const int generation = m_pushGeneration;
-    QTimer::singleShot(PushDebounceMs, this, [this, generation] {
+    QTimer::singleShot(m_pushDebounceMs, this, [this, generation] {
         if (generation == m_pushGeneration && m_pushWaiting)
             postWaitingPush();
     });

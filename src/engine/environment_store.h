@@ -52,6 +52,8 @@ public:
     void removeVar(const QString &environmentId, const QString &varId);
 
     // ---- The debounced push of the whole set ----
+    int pushDebounceMs() const { return m_pushDebounceMs; }
+    void setPushDebounceMs(int ms) { m_pushDebounceMs = ms; }
     void push();
     void post(const EnvironmentSet &set);
     bool pushPending() const;
@@ -76,6 +78,7 @@ private:
     QByteArray m_pushBody;
     QString m_pushProject;
     bool m_pushWaiting = false;
+    int m_pushDebounceMs = PushDebounceMs;
     QPointer<QNetworkReply> m_pushReply;
     int m_pushGeneration = 0;
     SettleWaiters m_pushWaiters;

@@ -194,7 +194,7 @@ void RouteList::push()
     // is the list as it was here, unless setEndpoints() replaced it meanwhile (it then keeps this one).
     m_pushRoutes.reset();
     m_pushProject = m_projects->activeProjectID();
-    m_pushTimer.start(PushDebounceMs);
+    m_pushTimer.start(m_pushDebounceMs);
 }
 
 QByteArray RouteList::pushBody() const

@@ -60,6 +60,8 @@ public:
     QStringList groupNames() const;
 
     // ---- The debounced push ----
+    int pushDebounceMs() const { return m_pushDebounceMs; }
+    void setPushDebounceMs(int ms) { m_pushDebounceMs = ms; }
     void push();
     // True from push() until its post has been answered or dropped.
     bool pushPending() const;
@@ -95,6 +97,7 @@ private:
 
     // The snapshot waits out the debounce, then one post is in flight.
     QTimer m_pushTimer;
+    int m_pushDebounceMs = PushDebounceMs;
     // Set only when the list was replaced while a push waited: the list that push was scheduled with.
     std::optional<QList<Endpoint>> m_pushRoutes;
     // The active project when the waiting push was made.

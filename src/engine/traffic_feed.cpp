@@ -29,7 +29,7 @@ void TrafficFeed::append(TrafficEntry entry)
 {
     m_pending.push_back(std::move(entry));
     if (!m_flushTimer.isActive())
-        m_flushTimer.start(FlushDelayMs);
+        m_flushTimer.start(m_flushDelayMs);
 }
 
 void TrafficFeed::flush()
@@ -39,7 +39,7 @@ void TrafficFeed::flush()
         return;
 
     FreshBatch batch;
-    batch.dueMs = m_clock.elapsed() + FreshMs;
+    batch.dueMs = m_clock.elapsed() + m_freshMs;
     batch.ids.reserve(m_pending.size());
     for (const TrafficEntry &entry : m_pending) {
         batch.ids.insert(entry.id);
@@ -65,7 +65,7 @@ void TrafficFeed::flush()
 
     m_freshBatches.push_back(std::move(batch));
     if (!m_freshTimer.isActive())
-        m_freshTimer.start(FreshMs);
+        m_freshTimer.start(m_freshMs);
 }
 
 void TrafficFeed::clearFreshMarks()

@@ -34,10 +34,16 @@ public:
 
     // Replaces the list whole and drops the buffer; the session counts start again from the new list.
     void reset(const QList<TrafficEntry> &traffic = {});
-    // Buffers one entry; the buffer is flushed FlushDelayMs after its first entry.
+    // Buffers one entry; the buffer is flushed flushDelayMs() after its first entry.
     void append(TrafficEntry entry);
     // Moves buffered entries into the list at once.
     void flush();
+    // How long the buffer waits before a flush, and how long a flushed entry stays marked fresh
+    // (FlushDelayMs and FreshMs unless changed; tests shorten them).
+    int flushDelayMs() const { return m_flushDelayMs; }
+    void setFlushDelayMs(int ms) { m_flushDelayMs = ms; }
+    int freshMs() const { return m_freshMs; }
+    void setFreshMs(int ms) { m_freshMs = ms; }
 
 signals:
     void trafficChanged();
@@ -63,6 +69,8 @@ private:
     std::deque<FreshBatch> m_freshBatches;
     QTimer m_freshTimer;
     QElapsedTimer m_clock;
+    int m_flushDelayMs = FlushDelayMs;
+    int m_freshMs = FreshMs;
     qint64 m_sessionRequests = 0;
     qint64 m_sessionInjected = 0;
 };

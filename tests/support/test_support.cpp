@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -46,12 +47,23 @@ void retype(QLineEdit *edit, const QString &text)
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
+    // Sleeps until the next event rather than for a fixed time, so a reply is seen the moment it
+    // arrives; the tick wakes it for conditions no event of this thread announces (another process,
+    // another thread). What that event set off is run too before the condition is looked at again.
+    QTimer tick;
+    tick.start(2);
+    bool waited = false;
     while (!predicate()) {
         if (deadline.hasExpired())
             return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
+        waited = true;
     }
+    // Callers that read a clock once the condition holds find a little time gone since the events
+    // that made it hold (a fade that just started has moved on), as they did when this loop slept.
+    if (waited)
+        QThread::msleep(2);
     return true;
 }
 

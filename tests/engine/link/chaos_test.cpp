@@ -126,7 +126,7 @@ TEST_F(ChaosRequests, RapidChoicesReachTheEngineOneAtATimeInOrder)
     m_answer = [&posts](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/chaos/active") {
             CannedReply reply;
-            reply.delayMs = ++posts == 1 ? 300 : 0;
+            reply.delayMs = ++posts == 1 ? 150 : 0;
             return reply;
         }
         return std::nullopt;
@@ -161,7 +161,7 @@ TEST_F(ChaosRequests, RapidChoicesReachTheEngineOneAtATimeInOrder)
 TEST_F(ChaosRequests, ReloadAnsweredAfterANewerTapDoesNotUndoIt)
 {
     // The fake holds the engine's choice; reloads answer with it as it was when they arrived, the
-    // one sent before the tap after 300 ms, later ones after 900 ms.
+    // one sent before the tap after 150 ms, later ones after 300 ms.
     QByteArray engineChoice = "a";
     int slowReloads = 0;
     bool slow = false;
@@ -170,7 +170,7 @@ TEST_F(ChaosRequests, ReloadAnsweredAfterANewerTapDoesNotUndoIt)
             engineChoice = request.target.mid(request.target.indexOf("id=") + 3);
         if (request.method == "GET" && request.path() == "/chaos" && slow) {
             CannedReply reply = answer(200, R"({"presets":[],"activeId":")" + engineChoice + R"("})");
-            reply.delayMs = ++slowReloads == 1 ? 300 : 900;
+            reply.delayMs = ++slowReloads == 1 ? 150 : 300;
             return reply;
         }
         return std::nullopt;

@@ -30,6 +30,8 @@ class ControlRequests : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // Cases about the debounce's length set the production one back.
+        m_client.setPushDebounceMs(10);
         m_server.setResponder([this](const RecordedRequest &request) {
             if (auto special = m_special ? m_special(request) : std::optional<CannedReply>())
                 return *special;
@@ -157,7 +159,7 @@ TEST_F(ControlRequests, RestartStartsOnlyAfterTheStopWasAnswered)
     // A stop slower than the old blind 400 ms delay.
     m_special = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.path() == "/control/stop")
-            return reply(200, {}, 700);
+            return reply(200, {}, 500);
         if (request.path() == "/control/start")
             return reply(200);
         return std::nullopt;
@@ -204,6 +206,9 @@ TEST_F(ControlRequests, LoadedRoutesKeepTheEngineOrder)
 
 TEST_F(ControlRequests, EditsWithinTheDebounceSendOnePostWithTheLastValue)
 {
+    EXPECT_EQ(EngineClient().pushDebounceMs(), EngineClient::PushDebounceMs);
+    EXPECT_EQ(EngineClient::PushDebounceMs, 150);
+    m_client.setPushDebounceMs(EngineClient::PushDebounceMs);
     connectClient();
     Endpoint edited = m_client.endpoints().first();
     edited.status = 201;
@@ -243,7 +248,7 @@ TEST_F(ControlRequests, EditOfAnUnknownRouteChangesNothingAndSendsNothing)
     EXPECT_FALSE(m_client.duplicateEndpoint(QStringLiteral("zz")).has_value());
     EXPECT_EQ(m_client.endpoints(), before);
     EXPECT_FALSE(m_client.routePushPending());
-    settle(300);
+    settle(100); // long past the 10 ms a push made anyway would wait
     EXPECT_EQ(count("POST", "/routes"), 0);
 }
 
@@ -538,7 +543,10 @@ TEST_F(ControlRequests, ShutdownDropsAnEnvironmentPush)
     m_client.shutdown();
     EXPECT_FALSE(m_client.environmentPushPending());
 
-    // With one, the push is sent first; an answer that never comes is not waited for after the shutdown.
+    // With one, the push is sent first; an answer that never comes is not waited for after the shutdown,
+    // and before it only as long as the shutdown's wait (a second by default, shortened here).
+    EXPECT_EQ(m_client.pendingPushWaitMs(), 1000);
+    m_client.setPendingPushWaitMs(100);
     m_special = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.path() == "/environments" && request.method == "POST") {
             CannedReply held;
@@ -552,7 +560,7 @@ TEST_F(ControlRequests, ShutdownDropsAnEnvironmentPush)
     m_client.shutdown();
     EXPECT_EQ(count("POST", "/environments"), 1);
     EXPECT_FALSE(m_client.environmentPushPending());
-    settle(300);
+    settle(100); // long past the 10 ms a surviving push would wait
     EXPECT_EQ(count("POST", "/environments"), 1);
 }
 

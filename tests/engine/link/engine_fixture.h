@@ -2,8 +2,8 @@
 #pragma once
 
 // The preferences file is temporary; clients get proxy port 0, so the engine takes any free port,
-// unless the test stores a port of its own. TearDown shuts the link down and waits until the engine
-// process is gone.
+// unless the test stores a port of its own. TearDown ends the engine at once and waits until the
+// process is gone; cases about how an engine stops call stopEngine() themselves.
 
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
@@ -22,6 +22,12 @@
 
 class EngineFixture : public ::testing::Test
 {
+public:
+    // The link's pauses as these tests run them, far below the app's own.
+    static constexpr int ShortDebounceMs = 10;
+    static constexpr int ShortFlushDelayMs = 10;
+    static constexpr int ShortFreshMs = 100;
+
 protected:
     void SetUp() override
     {
@@ -32,7 +38,7 @@ protected:
 
     void TearDown() override
     {
-        stopEngine();
+        killEngine();
         m_client.reset();
         qunsetenv("KESTRION_STANDIN_FAULT");
     }
@@ -43,6 +49,11 @@ protected:
         auto client = std::make_unique<EngineClient>();
         client->setEngineExecutable(testsupport::standinEnginePath());
         client->setDataDirectory(dataDir());
+        // Edits reach the engine and new traffic the list without the production pauses; no case
+        // here is about their length.
+        client->setPushDebounceMs(ShortDebounceMs);
+        client->setTrafficFlushDelayMs(ShortFlushDelayMs);
+        client->setTrafficFreshMs(ShortFreshMs);
         // A stored 0 reads as the default port, so "any free port" is set on the client itself.
         if (!Preferences::instance().contains(PrefKey::ProxyPort))
             client->setProxyPort(0);
@@ -95,6 +106,16 @@ protected:
         answer += socket.readAll();
         const QList<QByteArray> statusLine = answer.left(answer.indexOf('\r')).split(' ');
         return statusLine.value(1).toInt();
+    }
+
+    // Ends the linked engine process at once (no shutdown request, nothing saved) and waits until it is gone.
+    void killEngine()
+    {
+        if (!m_client)
+            return;
+        const qint64 pid = m_client->engineProcessId();
+        if (pid > 0 && ::kill(pid_t(pid), SIGKILL) == 0)
+            testsupport::waitFor([pid] { return !processAlive(pid); }, 5000);
     }
 
     // Shuts the link down and waits until no engine process of this test is left.

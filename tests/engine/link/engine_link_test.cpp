@@ -191,7 +191,7 @@ TEST_F(EngineFixture, ShutdownLeavesNoEngineAndTheExitLogsNothing)
 
 TEST_F(EngineFixture, KilledEngineIsAnErrorNamingTheSignalAndStopsTheTasks)
 {
-    client().setHealthTiming(100, 500);
+    client().setHealthTiming(50, 500);
     ASSERT_TRUE(bootHealthy(true));
     const qint64 pid = enginePid();
     ASSERT_EQ(::kill(pid_t(pid), SIGKILL), 0);
@@ -200,8 +200,9 @@ TEST_F(EngineFixture, KilledEngineIsAnErrorNamingTheSignalAndStopsTheTasks)
     EXPECT_FALSE(client().proxyRunning());
     EXPECT_FALSE(client().controlPort().has_value());
     EXPECT_EQ(client().log().last(), QStringLiteral("engine exited (code 9, killed by SIGKILL)"));
-    // Were polling still going, its misses would log "engine not responding" by now.
-    testsupport::waitFor([] { return false; }, 1000);
+    // Were polling still going, its misses (refused at once, one every 50 ms) would log "engine not
+    // responding" by now.
+    testsupport::waitFor([] { return false; }, 250);
     EXPECT_EQ(client().log().last(), QStringLiteral("engine exited (code 9, killed by SIGKILL)"));
 
     // A new boot starts a new engine and clears the error.
@@ -214,7 +215,7 @@ TEST_F(EngineFixture, HungEngineIsReportedAfterThreeMissedPolls)
     // By default a poll waits 2 s, as long as the pause between polls; shortened here.
     EXPECT_EQ(ControlTimeouts{}.health, 2000);
     EXPECT_EQ(ControlTimeouts{}.healthInterval, 2000);
-    client().setHealthTiming(250, 250);
+    client().setHealthTiming(50, 150);
     ASSERT_TRUE(bootHealthy(false));
     const qint64 pid = enginePid();
     ASSERT_EQ(::kill(pid_t(pid), SIGSTOP), 0);
@@ -230,6 +231,7 @@ TEST_F(EngineFixture, HungEngineIsReportedAfterThreeMissedPolls)
 
 TEST_F(EngineFixture, ASecondEngineOnTheSameDataFolderExitsAndTheLogSaysWhy)
 {
+    client().setHealthTiming(100, 2000);
     ASSERT_TRUE(bootHealthy(false));
     auto second = makeClient(); // the same data folder, as when the app is started twice
     QSignalSpy exited(second.get(), &EngineClient::engineExited);
@@ -263,13 +265,13 @@ TEST_F(EngineFixture, CrashAfterReadyIsReportedWithItsExitCode)
 TEST_F(EngineFixture, ErrorStatusSurvivesTheEngineExit)
 {
     setFault("hang-health");
-    client().setHealthTiming(50, 200);
+    client().setHealthTiming(30, 60);
     client().boot(false);
     qunsetenv("KESTRION_STANDIN_FAULT");
     ASSERT_TRUE(testsupport::waitFor([&] { return client().status().isError(); }, 10000));
     EXPECT_EQ(client().status(), EngineStatus::error(QStringLiteral("engine not responding")));
-    // Later misses add nothing.
-    testsupport::waitFor([] { return false; }, 800);
+    // Later misses (one every 90 ms) add nothing.
+    testsupport::waitFor([] { return false; }, 250);
     EXPECT_EQ(client().log().count(QStringLiteral("engine not responding \u2014 3 missed health checks")), 1);
 
     // The engine goes away by itself: the error message stays.
@@ -286,7 +288,7 @@ TEST_F(EngineFixture, MalformedEventLinesChangeNothing)
     setFault("garbage-events");
     ASSERT_TRUE(bootHealthy(false));
     ASSERT_TRUE(testsupport::waitFor([&] { return client().traffic().size() == 1; }, 5000));
-    testsupport::waitFor([] { return false; }, 300);
+    testsupport::waitFor([] { return false; }, 100); // long past the 10 ms a later entry would wait
     EXPECT_EQ(client().traffic().size(), 1);
     EXPECT_TRUE(client().schemaDrifts().isEmpty());
     EXPECT_EQ(client().unseenDrift(), 0);
@@ -362,6 +364,9 @@ TEST_F(EngineFixture, FailedLaunchLeavesNoProxyFlag)
 TEST_F(EngineFixture, ExitOfAnEngineShutDownEarlierLeavesTheNextOneLinked)
 {
     client().setHealthTiming(100, 1000);
+    ControlTimeouts timeouts = client().controlTimeouts();
+    timeouts.shutdown = 100; // the held engine never answers its shutdown request
+    client().setControlTimeouts(timeouts);
     ASSERT_TRUE(bootHealthy(false));
     // Hold the first engine so that it exits only once the next one is linked.
     const qint64 oldPid = enginePid();

@@ -164,7 +164,8 @@ TEST_F(EnvironmentPush, BurstOfEditsSendsOnePostWithTheLastState)
     const QString varId = QString::fromStdString(m_client.environments().first().vars[0].id);
     m_client.setVar(dev, varId, QStringLiteral("token"), std::nullopt);
     ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/environments") == 1; }));
-    opstest::settle(250);
+    // Once nothing is pending, no other post can follow.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_client.environmentPushPending(); }));
     ASSERT_EQ(count("POST", "/environments"), 1);
 
     const RecordedRequest post = m_server.matching("POST", "/environments").first();
@@ -190,7 +191,7 @@ TEST_F(EnvironmentPush, EditWhilePostIsInFlightSendsTheNewerSet)
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/environments") {
             CannedReply slow = answer(200, "{}");
-            slow.delayMs = 400;
+            slow.delayMs = 250;
             return slow;
         }
         return std::nullopt;

@@ -29,6 +29,15 @@ const char HealthJson[] = R"({"status":"ok","version":"1.0","pid":42,"uptimeSeco
 class EventHandling : public ::testing::Test
 {
 protected:
+    // The fresh mark lasts FreshMs in the app; its length is checked against a shorter one here.
+    static constexpr int TestFreshMs = 250;
+
+    void SetUp() override
+    {
+        m_client.setTrafficFlushDelayMs(20);
+        m_client.setTrafficFreshMs(TestFreshMs);
+    }
+
     void sendRequests(int count, int firstId = 0)
     {
         for (int i = firstId; i < firstId + count; ++i)
@@ -44,6 +53,8 @@ protected:
 
 TEST_F(EventHandling, RequestEventBecomesAFreshEntryAfterTheFlush)
 {
+    EXPECT_EQ(EngineClient().trafficFlushDelayMs(), 100);
+    EXPECT_EQ(EngineClient().trafficFreshMs(), 800);
     m_client.handleEvent(requestEvent("t1", "patch", true));
     EXPECT_TRUE(m_client.traffic().isEmpty()); // buffered, not yet in the list
     ASSERT_TRUE(testsupport::waitFor([&] { return m_client.traffic().size() == 1; }, 1000));
@@ -125,7 +136,7 @@ TEST_F(EventHandling, FreshMarkClearsForTheWholeBatchIncludingAnOlderEntryWithTh
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_client.traffic()[2].fresh; }, 2000));
-    EXPECT_GE(clock.elapsed(), 700);
+    EXPECT_GE(clock.elapsed(), TestFreshMs - 100);
     EXPECT_FALSE(m_client.traffic()[1].fresh);
     EXPECT_FALSE(m_client.traffic()[0].fresh);
 }

@@ -127,7 +127,7 @@ protected:
     void SetUp() override
     {
         FakeEngineTest::SetUp();
-        m_client.setSetupPollInterval(20);
+        m_client.setSetupPollInterval(5);
     }
 
     static QByteArray progress(const char *stage, int percent, const char *extra = "")

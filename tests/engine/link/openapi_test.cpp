@@ -199,10 +199,12 @@ TEST(OpenAPIUnreachable, ClosedPortSaysEngineUnreachable)
 
 TEST_F(OpenAPIAnswers, UploadWaitsForTheRoutePushToBeAnswered)
 {
+    // An answer slower than the cap on shutdown's wait for pushes: the upload waits past it.
+    m_client.setPendingPushWaitMs(100);
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/routes") {
             CannedReply slow = answer(200, "{}");
-            slow.delayMs = 1500;
+            slow.delayMs = 250;
             return slow;
         }
         if (request.path() == "/import/openapi")

@@ -85,6 +85,8 @@ protected:
 
     void SetUp() override
     {
+        // Cases about the debounce's length set the production one back.
+        m_client.setPushDebounceMs(EngineFixture::ShortDebounceMs);
         m_server.setResponder([this](const RecordedRequest &request) {
             if (m_answer)
                 if (std::optional<CannedReply> special = m_answer(request))

@@ -91,7 +91,7 @@ TEST_F(Profiles, ImportCancelsAPendingRoutePush)
     client().setEndpoints({route("r-stale", "/stale")});
     client().pushRoutes();
     ASSERT_TRUE(importFrom(path)); // inside the debounce
-    opstest::settle(300); // long past the 150 ms a surviving push would wait
+    opstest::settle(100); // long past the 10 ms a surviving push would wait
     EXPECT_EQ(engineRouteIds(), QStringList{QStringLiteral("r-1")});
 }
 

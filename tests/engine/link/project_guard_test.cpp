@@ -262,6 +262,7 @@ TEST_F(TwoProjects, ProfileImportLandsTheWaitingEditFirst)
 
     RelayControlServer relay(*client().controlPort());
     EngineClient relayed;
+    relayed.setPushDebounceMs(ShortDebounceMs);
     relayed.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(relay.port()) + "\n");
     ASSERT_TRUE(testsupport::waitFor([&] { return relayed.aiStatus() != AIStatus::initial() && relayed.routesLoaded(); }));
     relayed.toggleEndpoint(QStringLiteral("r-d1"));

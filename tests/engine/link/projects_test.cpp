@@ -60,7 +60,7 @@ TEST_F(Projects, PendingRoutePushReachesTheOldProjectBeforeTheSwitch)
 
     client().setEndpoints({route("r-edit", "/edited")});
     client().pushRoutes();
-    client().activateProject(second); // well inside the 150 ms debounce
+    client().activateProject(second); // inside the debounce: no event has run since the push
     EXPECT_TRUE(client().isSwitchingProject());
     ASSERT_TRUE(testsupport::waitFor([&] { return !client().isSwitchingProject(); }));
     EXPECT_EQ(client().activeProjectID(), second);
@@ -113,7 +113,7 @@ TEST_F(Projects, SwitchEmptiesTrafficAndDriftAndLoadsTheNewProject)
     EXPECT_TRUE(client().schemaDrifts().isEmpty());
     EXPECT_EQ(client().unseenDrift(), 0);
     EXPECT_EQ(endpointIds(client().endpoints()), QStringList{QStringLiteral("r-one")});
-    opstest::settle(250); // the buffered entry was dropped, not flushed later
+    opstest::settle(100); // the buffered entry was dropped, not flushed 10 ms later
     EXPECT_TRUE(client().traffic().isEmpty());
 }
 
@@ -174,7 +174,7 @@ TEST_F(Projects, WithoutEngineTheSwitchStillClearsTheViews)
     EXPECT_FALSE(client().isSwitchingProject());
     EXPECT_TRUE(client().schemaDrifts().isEmpty());
     EXPECT_EQ(client().pendingTrafficCount(), 0);
-    opstest::settle(200);
+    opstest::settle(100);
     EXPECT_TRUE(client().traffic().isEmpty());
 }
 
@@ -237,10 +237,13 @@ TEST_F(ProjectRequests, FailedCreateReturnsNoneAndKeepsTheList)
 TEST_F(ProjectRequests, SwitchWaitsForBothPushesToBeAnswered)
 {
     // Slow answers: a switch that went on before them could let the pushes land on the new project.
+    // They are slower than the cap on shutdown's wait for pushes; the switch waits past it.
+    m_client.setPendingPushWaitMs(100);
+    m_client.setPushDebounceMs(EngineClient::PushDebounceMs);
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && (request.path() == "/routes" || request.path() == "/environments")) {
             CannedReply slow = answer(200, "{}");
-            slow.delayMs = 1500;
+            slow.delayMs = 250;
             return slow;
         }
         return std::nullopt;
@@ -273,7 +276,7 @@ TEST_F(ProjectRequests, UnansweredProjectRequestGivesUpAtTheProjectTimeout)
     // Six seconds by default, shortened here; other requests keep their 60 s.
     EXPECT_EQ(ControlTimeouts{}.project, 6000);
     ControlTimeouts timeouts;
-    timeouts.project = 300;
+    timeouts.project = 100;
     m_client.setControlTimeouts(timeouts);
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/projects") {

@@ -25,7 +25,8 @@ TEST_F(RoutePushSnapshot, ListReplacedWhileThePushWaitsIsNotWhatIsSent)
     // A load lands during the debounce: the push still carries the list it was made for.
     m_client.setEndpoints({opstest::route("r-9", "/z")});
     ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/routes") == 1; }));
-    opstest::settle(250);
+    // Once nothing is pending, no other post can follow.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_client.routePushPending(); }));
     EXPECT_EQ(count("POST", "/routes"), 1);
     EXPECT_EQ(postedIds(m_server.matching("POST", "/routes").first()), (QStringList{"r-1", "r-2"}));
     EXPECT_EQ(opstest::endpointIds(m_client.endpoints()), QStringList{"r-9"});
@@ -42,7 +43,8 @@ TEST_F(RoutePushSnapshot, BurstOfEditsSendsTheLastListOnce)
     }
     m_client.toggleEndpoint(QStringLiteral("r-1"));
     ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/routes") == 1; }));
-    opstest::settle(250);
+    // Once nothing is pending, no other post can follow.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_client.routePushPending(); }));
     ASSERT_EQ(count("POST", "/routes"), 1);
     const auto body = nlohmann::json::parse(m_server.matching("POST", "/routes").first().body.toStdString());
     EXPECT_EQ(body[1]["path"], "/b19");

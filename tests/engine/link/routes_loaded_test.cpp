@@ -14,7 +14,7 @@ protected:
         m_answer = [this](const RecordedRequest &request) -> std::optional<CannedReply> {
             if (request.method == "GET" && request.path() == "/routes") {
                 CannedReply reply = answer(200, routesBody);
-                reply.delayMs = 200;
+                reply.delayMs = 50;
                 return reply;
             }
             if (request.path() == "/projects" && request.method == "GET")
