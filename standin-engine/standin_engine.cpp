@@ -177,7 +177,7 @@ void StandinEngine::prepareExit()
 void StandinEngine::saveLoop()
 {
     std::unique_lock lock(m_exitMutex);
-    while (!m_exitCondition.wait_for(lock, std::chrono::seconds(1), [this] { return m_exitRequested; })) {
+    while (!m_exitCondition.wait_for(lock, m_options.timings.savePeriod, [this] { return m_exitRequested; })) {
         lock.unlock();
         m_state.save(); // a change whose save failed is tried again
         m_history.saveIfDirty();
