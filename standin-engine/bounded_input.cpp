@@ -12,11 +12,49 @@ using nlohmann::json;
 
 namespace {
 
+// True when some array or object in the text opens at kMaxNestingDepth or deeper. Exact for JSON; for
+// broken text it may say yes wrongly, which only costs the slower parse below.
+bool mayNestTooDeeply(std::string_view text)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (depth >= kMaxNestingDepth)
+                return true;
+            ++depth;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
 std::optional<json> parseJsonWithin(std::string_view text, size_t maxBytes, std::string &error)
 {
     if (text.size() > maxBytes) {
         error = "document too large";
         return std::nullopt;
+    }
+    // The parser with a callback scans a container's members each time one of them ends, which is
+    // quadratic in a long array of objects; it is only needed to stop a document that nests too deeply.
+    if (!mayNestTooDeeply(text)) {
+        json parsed = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+        if (parsed.is_discarded()) {
+            error = "invalid JSON";
+            return std::nullopt;
+        }
+        return parsed;
     }
     bool tooDeep = false;
     const json::parser_callback_t limitDepth = [&tooDeep](int depth, json::parse_event_t event, json &) {

@@ -322,7 +322,8 @@ bool DataFolderLock::acquire(const std::filesystem::path &directory, int graceMs
             m_fd = -1;
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Short steps: the other engine lets go the moment it exits, and this start waits on it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     const std::string pid = std::to_string(::getpid());
     if (::ftruncate(m_fd, 0) == 0)

@@ -2,6 +2,8 @@
 #include "engine_options.h"
 
 #include <charconv>
+#include <cstdlib>
+#include <cstring>
 
 namespace standin {
 
@@ -18,11 +20,32 @@ bool parsePort(const std::string &text, int &port)
     return true;
 }
 
+void readMilliseconds(const char *variable, std::chrono::milliseconds &wait)
+{
+    const char *text = std::getenv(variable);
+    if (!text || !*text)
+        return;
+    int value = -1;
+    const char *end = text + std::strlen(text);
+    const auto [ptr, ec] = std::from_chars(text, end, value);
+    if (ec == std::errc() && ptr == end && value > 0)
+        wait = std::chrono::milliseconds(value);
+}
+
 } // namespace
+
+EngineTimings timingsFromEnvironment()
+{
+    EngineTimings timings;
+    readMilliseconds(kTestLockGraceVariable, timings.folderLockGrace);
+    readMilliseconds(kTestSavePeriodVariable, timings.savePeriod);
+    return timings;
+}
 
 std::optional<EngineOptions> parseOptions(const std::vector<std::string> &args, std::string &error)
 {
     EngineOptions options;
+    options.timings = timingsFromEnvironment();
     bool haveDataDir = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];

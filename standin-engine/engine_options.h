@@ -1,20 +1,37 @@
-// The stand-in engine's command line and its test-only fault switch.
+// The stand-in engine's command line, its test-only fault switch and the waits tests may shorten.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace standin {
 
+// Waits of the engine that tests shorten through test-only environment variables (never set by the app).
+struct EngineTimings {
+    // How long a new engine waits for one that is still exiting to let go of the data folder.
+    std::chrono::milliseconds folderLockGrace {2000};
+    // How often unsaved history and schema, and a state save that failed, are written.
+    std::chrono::milliseconds savePeriod {1000};
+};
+
+constexpr const char *kTestLockGraceVariable = "KESTRION_TEST_LOCK_GRACE_MS";
+constexpr const char *kTestSavePeriodVariable = "KESTRION_TEST_SAVE_PERIOD_MS";
+
+// The defaults, with whatever the test-only variables set in milliseconds.
+EngineTimings timingsFromEnvironment();
+
 struct EngineOptions {
     int controlPort = 0; // 0: any free port
     int proxyPort = 0;   // 0: any free port
     std::string dataDir;
     bool autostart = false;
+    EngineTimings timings;
 };
 
-// Parses the arguments after the program name; on failure returns nothing and fills `error`.
+// Parses the arguments after the program name (the timings come from the environment); on failure
+// returns nothing and fills `error`.
 std::optional<EngineOptions> parseOptions(const std::vector<std::string> &args, std::string &error);
 
 // Deliberate misbehaviour for the engine link's tests (KESTRION_STANDIN_FAULT); never set by the app.

@@ -2,6 +2,7 @@
 #include "event_hub.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace standin {
@@ -47,7 +48,7 @@ void EventSubscription::push(const EventPayload &payload)
         std::lock_guard lock(m_mutex);
         if (m_closed)
             return;
-        if (m_queuedBytes + payload->size() > EventHub::kMaxQueuedBytes) {
+        if (m_queuedBytes + payload->size() > m_maxQueuedBytes) {
             // Dropping events silently would leave the reader with a false picture; ending the stream
             // tells it to reconnect.
             m_queue.clear();
@@ -78,9 +79,20 @@ void EventSubscription::close()
         waker();
 }
 
+size_t EventHub::configuredQueueBytes()
+{
+    if (const char *text = std::getenv(kTestQueueVariable); text && *text) {
+        char *end = nullptr;
+        const unsigned long long bytes = std::strtoull(text, &end, 10);
+        if (end && *end == '\0' && bytes > 0)
+            return static_cast<size_t>(bytes);
+    }
+    return kMaxQueuedBytes;
+}
+
 std::shared_ptr<EventSubscription> EventHub::subscribe()
 {
-    auto subscription = std::make_shared<EventSubscription>();
+    auto subscription = std::make_shared<EventSubscription>(m_maxQueuedBytes);
     std::lock_guard lock(m_mutex);
     if (m_closed) {
         subscription->close();

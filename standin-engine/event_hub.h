@@ -28,11 +28,14 @@ public:
     // asynchronous connection can wake up instead of polling; nullptr stops it.
     void setWaker(std::function<void()> waker);
 
+    explicit EventSubscription(size_t maxQueuedBytes) : m_maxQueuedBytes(maxQueuedBytes) {}
+
 private:
     friend class EventHub;
     void push(const EventPayload &payload);
     void close();
 
+    const size_t m_maxQueuedBytes;
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<EventPayload> m_queue;
@@ -47,8 +50,14 @@ public:
     // A reader that lets this much wait unread is not reading: it is closed rather than fed without
     // bound (the app reads promptly and never comes near it).
     static constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
+    // Overrides kMaxQueuedBytes, in bytes; for tests that stall readers with a few events.
+    static constexpr const char *kTestQueueVariable = "KESTRION_TEST_EVENT_QUEUE_BYTES";
     // Every event goes to every subscriber; past this many, more would slow the proxy for all.
     static constexpr size_t kMaxSubscribers = 64;
+
+    explicit EventHub(size_t maxQueuedBytes = kMaxQueuedBytes) : m_maxQueuedBytes(maxQueuedBytes) {}
+    // kMaxQueuedBytes, or the test override when one is set.
+    static size_t configuredQueueBytes();
 
     // A new subscription, or nullptr when kMaxSubscribers are already listening.
     std::shared_ptr<EventSubscription> subscribe();
@@ -61,6 +70,7 @@ public:
 private:
     using SubscriberList = std::vector<std::shared_ptr<EventSubscription>>;
 
+    const size_t m_maxQueuedBytes;
     mutable std::mutex m_mutex;
     // Replaced, never changed in place, so a publisher fans out over its own snapshot without the lock.
     std::shared_ptr<const SubscriberList> m_subscriptions = std::make_shared<const SubscriberList>();

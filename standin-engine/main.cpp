@@ -80,7 +80,7 @@ int main(int argc, char **argv)
     // that is still exiting gets a moment to let go.
     standin::makePrivate(options->dataDir);
     static standin::DataFolderLock folderLock; // held until the process ends
-    if (!folderLock.acquire(options->dataDir, 2000, error)) {
+    if (!folderLock.acquire(options->dataDir, static_cast<int>(options->timings.folderLockGrace.count()), error)) {
         standin::logError("kestrion-engine: " + error);
         return 1;
     }

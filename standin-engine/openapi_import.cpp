@@ -27,14 +27,17 @@ struct ImportRefused : std::runtime_error {
 
 // What one import may produce, whatever the document's references multiply.
 struct ImportBudget {
-    size_t nodes = kMaxImportSchemaNodes;
+    explicit ImportBudget(size_t maxNodes) : maxNodes(maxNodes), nodes(maxNodes) {}
+
+    size_t maxNodes;
+    size_t nodes;
     size_t bodyBytes = kMaxImportedBodyBytes;
 
     void takeNode()
     {
         if (nodes == 0)
             throw ImportRefused("the document's schemas refer to each other too widely to sample (more than "
-                                + std::to_string(kMaxImportSchemaNodes) + " schema nodes)");
+                                + std::to_string(maxNodes) + " schema nodes)");
         --nodes;
     }
     void takeBody(size_t size)
@@ -269,7 +272,7 @@ std::string openAPIPathToRoute(std::string_view path)
     return out;
 }
 
-std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::string &error)
+std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::string &error, size_t maxSchemaNodes)
 {
     if (!document.is_object() || !(document.contains("openapi") || document.contains("swagger"))
         || !document.contains("paths") || !document["paths"].is_object()) {
@@ -286,7 +289,7 @@ std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::st
                 result.title = title;
         }
         const auto [host, basePath] = serverOf(document);
-        ImportBudget total;
+        ImportBudget total(maxSchemaNodes);
 
         for (auto pathIt = document["paths"].begin(); pathIt != document["paths"].end(); ++pathIt) {
             int refs = 0;
@@ -341,7 +344,7 @@ std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::st
     return std::nullopt;
 }
 
-std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &error)
+std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &error, size_t maxSchemaNodes)
 {
     const size_t first = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
     const bool looksJson = first != std::string_view::npos && (bytes[first] == '{' || bytes[first] == '[');
@@ -350,7 +353,7 @@ std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &
         error = "the document could not be read: " + error;
         return std::nullopt;
     }
-    return importOpenAPIDocument(*document, error);
+    return importOpenAPIDocument(*document, error, maxSchemaNodes);
 }
 
 } // namespace standin

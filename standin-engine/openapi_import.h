@@ -25,8 +25,11 @@ struct OpenAPIImport {
 // One route per path and method; "{id}" segments become ":id"; the first 2xx response gives the
 // status and, where the document has one, its example body. A document without operations, with a
 // field of the wrong type, or past the bounds above gives nothing and a message naming the cause.
-std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &error);
-std::optional<OpenAPIImport> importOpenAPIDocument(const nlohmann::json &document, std::string &error);
+// Only tests pass a smaller `maxSchemaNodes`, to reach the bound with a small document.
+std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &error,
+                                           size_t maxSchemaNodes = kMaxImportSchemaNodes);
+std::optional<OpenAPIImport> importOpenAPIDocument(const nlohmann::json &document, std::string &error,
+                                                   size_t maxSchemaNodes = kMaxImportSchemaNodes);
 
 // "/users/{id}/posts" becomes "/users/:id/posts".
 std::string openAPIPathToRoute(std::string_view path);

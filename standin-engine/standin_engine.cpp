@@ -49,6 +49,7 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_schema(dataPath(m_options, "schema.json"))
     , m_rootCA(dataPath(m_options, "ca"))
     , m_leaves(m_rootCA)
+    , m_events(EventHub::configuredQueueBytes())
     , m_exchanges(m_state, m_history, m_schema, [this](const EngineEvent &event) { publish(event); })
     , m_proxy(m_exchanges, m_io, m_leaves)
     , m_control(m_io)
@@ -177,7 +178,7 @@ void StandinEngine::prepareExit()
 void StandinEngine::saveLoop()
 {
     std::unique_lock lock(m_exitMutex);
-    while (!m_exitCondition.wait_for(lock, std::chrono::seconds(1), [this] { return m_exitRequested; })) {
+    while (!m_exitCondition.wait_for(lock, m_options.timings.savePeriod, [this] { return m_exitRequested; })) {
         lock.unlock();
         m_state.save(); // a change whose save failed is tried again
         m_history.saveIfDirty();

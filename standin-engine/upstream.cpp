@@ -31,21 +31,29 @@ std::string tlsFailureText(const beast::error_code &ec, SSL *ssl)
 
 } // namespace
 
-Upstream::Upstream()
-    : m_tls(std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client))
+Upstream::Upstream() = default;
+
+asio::ssl::context &Upstream::tlsContext()
 {
-    m_tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2
-                       | asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
-    beast::error_code ec;
-    m_tls->set_default_verify_paths(ec);
-    if (ec)
-        logError("the system's trusted certificates could not be loaded: " + ec.message());
-    if (const char *extra = std::getenv(kTestUpstreamCaVariable); extra && *extra) {
-        m_tls->load_verify_file(extra, ec);
+    // Built on the first TLS upstream: reading the system's trust store takes longer than the rest of
+    // the engine's start, and most sessions never pass a TLS request through.
+    std::call_once(m_tlsMade, [this] {
+        m_tls = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_client);
+        m_tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2
+                           | asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1
+                           | asio::ssl::context::no_tlsv1_1);
+        beast::error_code ec;
+        m_tls->set_default_verify_paths(ec);
         if (ec)
-            logError(std::string("could not read ") + kTestUpstreamCaVariable + " " + extra + ": " + ec.message());
-    }
-    m_tls->set_verify_mode(asio::ssl::verify_peer);
+            logError("the system's trusted certificates could not be loaded: " + ec.message());
+        if (const char *extra = std::getenv(kTestUpstreamCaVariable); extra && *extra) {
+            m_tls->load_verify_file(extra, ec);
+            if (ec)
+                logError(std::string("could not read ") + kTestUpstreamCaVariable + " " + extra + ": " + ec.message());
+        }
+        m_tls->set_verify_mode(asio::ssl::verify_peer);
+    });
+    return *m_tls;
 }
 
 void Upstream::setOwnPorts(std::set<int> ports)
@@ -102,7 +110,7 @@ asio::awaitable<std::optional<UpstreamConnection>> Upstream::connect(std::string
     if (!tls)
         co_return connection;
 
-    connection.tls = std::make_unique<beast::ssl_stream<beast::tcp_stream>>(std::move(*connection.plain), *m_tls);
+    connection.tls = std::make_unique<beast::ssl_stream<beast::tcp_stream>>(std::move(*connection.plain), tlsContext());
     connection.plain.reset();
     SSL *ssl = connection.tls->native_handle();
     beast::error_code addressError;

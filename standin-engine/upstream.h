@@ -44,9 +44,12 @@ public:
                                                                     UpstreamFailure &failure);
 
 private:
+    net::asio::ssl::context &tlsContext();
+
     mutable std::mutex m_mutex;
     std::set<int> m_ownPorts;
-    std::shared_ptr<net::asio::ssl::context> m_tls;
+    std::once_flag m_tlsMade;
+    std::unique_ptr<net::asio::ssl::context> m_tls;
 };
 
 } // namespace standin

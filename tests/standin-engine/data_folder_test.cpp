@@ -1,6 +1,7 @@
 // The engine's data folder as a real process sees it: one engine per folder, large state kept across
 // restarts, private modes, a whole state file after a kill in the middle of writes, and no write
 // acknowledged that did not reach the disk.
+#include "engine_options.h"
 #include "engine_process.h"
 
 #include "support/test_support.h"
@@ -65,6 +66,7 @@ TEST(DataFolder, ASecondEngineOnTheFolderExitsWithAReasonAndTheFirstKeepsWorking
     ASSERT_EQ(first.client()->Post("/routes", routeList(1, 10, "one"), "application/json")->status, 200);
 
     EngineProcess second(data);
+    second.setEnvironment(standin::kTestLockGraceVariable, "100");
     EXPECT_FALSE(second.start(10000)); // no control-port line: it never serves
     ASSERT_TRUE(second.waitForExit(5000));
     EXPECT_NE(second.exitCode(), 0);
@@ -124,6 +126,7 @@ TEST(DataFolder, TheFolderAndEveryFileInItArePrivate)
     std::filesystem::create_directories(folder);
     ::chmod(folder.c_str(), 0755);
     EngineProcess engine(QString::fromStdString(folder.string()), {"--autostart"});
+    engine.setEnvironment(standin::kTestSavePeriodVariable, "20");
     ASSERT_TRUE(engine.start());
     auto client = engine.client();
     ASSERT_EQ(client->Post("/routes", routeList(1, 10), "application/json")->status, 200);
@@ -228,6 +231,7 @@ TEST(DataFolder, AWriteThatCouldNotBeSavedIsNotAcknowledgedAndIsSavedOnceItCan)
     {
         // Once the disk has room, the unsaved change is written without another request.
         EngineProcess engine(data);
+        engine.setEnvironment(standin::kTestSavePeriodVariable, "20");
         engine.setFileSizeLimit(64 * 1024);
         ASSERT_TRUE(engine.start());
         ASSERT_EQ(engine.client()->Post("/routes", routeList(3, 40000, "later"), "application/json")->status, 507);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using namespace standin;
 
 TEST(EngineOptions, ReadsTheAppsCommandLine)
@@ -39,4 +41,23 @@ TEST(EngineOptions, FaultNamesAreExact)
     EXPECT_EQ(parseFault("split-port-line"), Fault::SplitPortLine);
     EXPECT_EQ(parseFault("log-flood"), Fault::LogFlood);
     EXPECT_EQ(parseFault("Hang-Health"), Fault::None);
+}
+
+TEST(EngineOptions, WaitsKeepTheirDefaultsUnlessATestShortensThem)
+{
+    std::string error;
+    ::unsetenv(kTestLockGraceVariable);
+    ::setenv(kTestSavePeriodVariable, "soon", 1);
+    const auto defaults = parseOptions({"--data-dir", "/d"}, error);
+    ASSERT_TRUE(defaults) << error;
+    EXPECT_EQ(defaults->timings.folderLockGrace, std::chrono::milliseconds(2000));
+    EXPECT_EQ(defaults->timings.savePeriod, std::chrono::seconds(1));
+
+    ::setenv(kTestLockGraceVariable, "100", 1);
+    ::setenv(kTestSavePeriodVariable, "25", 1);
+    const EngineTimings shortened = timingsFromEnvironment();
+    ::unsetenv(kTestLockGraceVariable);
+    ::unsetenv(kTestSavePeriodVariable);
+    EXPECT_EQ(shortened.folderLockGrace, std::chrono::milliseconds(100));
+    EXPECT_EQ(shortened.savePeriod, std::chrono::milliseconds(25));
 }

@@ -2,6 +2,7 @@
 #include "engine_process.h"
 
 #include "control_api.h"
+#include "event_hub.h"
 
 #include "engine/records/engine_records.h"
 
@@ -223,6 +224,7 @@ TEST(EventStream, ReadersThatNeverReadAreCutOffAndTheirCapIsAnswered503)
 {
     QTemporaryDir dir;
     EngineProcess engine(dir.path(), {"--autostart"});
+    engine.setEnvironment(standin::EventHub::kTestQueueVariable, QString::number(1024 * 1024));
     if (!kUnderSanitizer) // their shadow memory does not fit under a data limit, and inflates the figures
         engine.setDataLimit(1536LL * 1024 * 1024);
     ASSERT_TRUE(engine.start());
@@ -244,11 +246,13 @@ TEST(EventStream, ReadersThatNeverReadAreCutOffAndTheirCapIsAnswered503)
                           R"("latencyMs":0,"active":true,"body":"","passThrough":false}])";
     ASSERT_EQ(engine.client()->Post("/routes", anyPath, "application/json")->status, 200);
 
-    // About 30 MB of events for each stalled reader.
-    const std::string longPath = "/" + std::string(30 * 1024, 'p');
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test" + longPath + std::to_string(i)));
-    ASSERT_TRUE(reader.waitForPayload(longPath + "999", 15000)); // the reader that reads misses nothing
+    // About 16 MB of events for each stalled reader: three times what the kernel's buffers and the
+    // engine's queue (shrunk to 1 MB, still far more than a reader that reads falls behind) hold.
+    const std::string longPath = "/" + std::string(56 * 1024, 'p');
+    const int proxyPort = engine.proxyPort();
+    for (int i = 0; i < 300; ++i)
+        ASSERT_TRUE(standintest::proxyRequest(proxyPort, "GET", "http://api.test" + longPath + std::to_string(i)));
+    ASSERT_TRUE(reader.waitForPayload(longPath + "299", 15000)); // the reader that reads misses nothing
 
     const auto health = decodeRecord<EngineHealth>(engine.client()->Get("/health")->body);
     ASSERT_TRUE(health);

@@ -1,4 +1,5 @@
 // The proxy port and the traffic requests against a real stand-in engine process.
+#include "engine_options.h"
 #include "engine_process.h"
 #include "test_upstream.h"
 
@@ -51,9 +52,10 @@ protected:
     void SetUp() override
     {
         m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
+        m_engine->setEnvironment(standin::kTestSavePeriodVariable, "20");
         ASSERT_TRUE(m_engine->start());
         const std::string routes = "[" + routeJson("r-users", "GET", "/v2/users/:id/profile", 200,
-                                                   R"({"id":"usr_01"})", 120)
+                                                   R"({"id":"usr_01"})", 40)
                                    + "," + routeJson("r-off", "GET", "/v2/off", 200, "{}", 0, false) + ","
                                    + routeJson("r-make", "POST", "/v2/users", 201, R"({"created":true})") + "]";
         ASSERT_TRUE(m_engine->client()->Post("/routes", routes, "application/json"));
@@ -77,7 +79,7 @@ TEST_F(RunningProxy, ParamRouteAnswersWithItsStatusBodyAndLatency)
     EXPECT_EQ(reply->status, 200);
     EXPECT_EQ(reply->body, R"({"id":"usr_01"})");
     EXPECT_EQ(reply->get_header_value("Content-Type"), "application/json");
-    EXPECT_GE(elapsed, std::chrono::milliseconds(120));
+    EXPECT_GE(elapsed, std::chrono::milliseconds(40));
 
     const auto records = history(*m_engine, "?limit=10");
     ASSERT_EQ(records.size(), 1u);
@@ -85,7 +87,7 @@ TEST_F(RunningProxy, ParamRouteAnswersWithItsStatusBodyAndLatency)
     EXPECT_EQ(records[0].method, "GET");
     EXPECT_EQ(records[0].host, "api.test");
     EXPECT_EQ(records[0].path, "/v2/users/usr_42/profile");
-    EXPECT_GE(records[0].latencyMs, 120);
+    EXPECT_GE(records[0].latencyMs, 40);
 }
 
 TEST_F(RunningProxy, UnmatchedInactiveAndWrongMethodGoToTheRealHostNotToAMock)

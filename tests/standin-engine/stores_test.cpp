@@ -253,6 +253,7 @@ TEST(StateStore, RequestsShareOneCopyOfTheRoutesUntilTheyChange)
 
 TEST(EventHub, StalledReadersAreClosedAtTheirBoundAndEveryoneSharesOneCopy)
 {
+    EXPECT_EQ(EventHub::configuredQueueBytes(), EventHub::kMaxQueuedBytes); // without the test override
     EventHub hub;
     std::vector<std::shared_ptr<EventSubscription>> stalled;
     for (int i = 0; i < 20; ++i)
