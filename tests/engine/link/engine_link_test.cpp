@@ -235,7 +235,10 @@ TEST_F(EngineFixture, ASecondEngineOnTheSameDataFolderExitsAndTheLogSaysWhy)
     ASSERT_TRUE(bootHealthy(false));
     auto second = makeClient(); // the same data folder, as when the app is started twice
     QSignalSpy exited(second.get(), &EngineClient::engineExited);
+    // The second engine gives the lock 100 ms instead of the 2 s an exiting engine gets to let go.
+    qputenv("KESTRION_TEST_LOCK_GRACE_MS", "100");
     second->boot(false);
+    qunsetenv("KESTRION_TEST_LOCK_GRACE_MS");
     ASSERT_TRUE(testsupport::waitFor([&] { return exited.count() == 1; }, 10000));
     EXPECT_EQ(exited.first().first().toInt(), 1);
     EXPECT_FALSE(second->engineReady());
