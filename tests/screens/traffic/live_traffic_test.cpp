@@ -25,6 +25,9 @@ using traffictest::requestEvent;
 
 namespace {
 
+// The highlight's fade, shortened: the tests watch it end, not last.
+constexpr int ShortFadeMs = 60;
+
 TrafficEntry entry(const std::string &path, int status, HTTPMethod method = HTTPMethod::GET,
                    const std::string &host = "api.test")
 {
@@ -110,6 +113,8 @@ TEST(LiveTrafficModelTest, FlushesInsertAndRemoveRowsWithoutResets)
     testsupport::ModelTestMessages messages;
     EngineClient engine;
     LiveTrafficModel model(&engine);
+    EXPECT_EQ(model.fadeDuration(), 700);
+    model.setFadeDuration(ShortFadeMs);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
@@ -150,8 +155,15 @@ TEST(LiveTrafficModelTest, FadeRepaintsOnlyTheFadingRows)
 {
     EngineClient engine;
     LiveTrafficModel model(&engine);
-    feed(engine, 5, "old");
-    ASSERT_TRUE(testsupport::waitFor([&] { return model.fadingCount() == 0 && !engine.traffic().first().fresh; }));
+    model.setFadeDuration(ShortFadeMs);
+    // Five rows at rest: long past their highlight.
+    QList<TrafficEntry> atRest;
+    for (const char *path : {"/o0", "/o1", "/o2", "/o3", "/o4"}) {
+        atRest << entry(path, 200);
+        atRest.last().fresh = false;
+    }
+    engine.setTraffic(atRest);
+    ASSERT_TRUE(model.fadingCount() == 0 && !engine.traffic().first().fresh);
     feed(engine, 2, "new");
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     ASSERT_TRUE(testsupport::waitFor([&] { return !engine.traffic().last().fresh && model.fadingCount() == 0; }));
@@ -301,6 +313,7 @@ TEST_F(LiveScreen, RendersItsStatesInBothThemes)
 {
     m_engine.setProxyRunning(true);
     open();
+    m_screen->model()->setFadeDuration(ShortFadeMs);
     const auto both = [&](const QString &name) {
         m_host.setTheme(Palette::light());
         const QImage light = QImage(traffictest::render(&m_host, name + "-light"));
