@@ -53,6 +53,8 @@ protected:
     {
         client().setEndpoints(routes);
         client().pushRoutes();
+        // Sent now rather than after the debounce: the seed is not what these tests watch.
+        client().flushPendingPushes();
         ASSERT_TRUE(testsupport::waitFor([this] { return !client().routePushPending(); }));
         m_routePosts = 0;
         m_writes = 0;

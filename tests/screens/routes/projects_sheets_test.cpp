@@ -83,6 +83,7 @@ TEST_F(ProjectsLive, SwitchingOntoADuplicateLeavesItsRoutesAlone)
     const QString first = m_client->activeProjectID();
     m_client->setEndpoints({opstest::route("r-shared", "/a", "{\"v\":1}"), opstest::route("r-other", "/b")});
     m_client->pushRoutes();
+    m_client->flushPendingPushes(); // not after the debounce: the seed is not under test
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_client->routePushPending(); }));
     m_client->duplicateProject(first);
     ASSERT_TRUE(testsupport::waitFor([&] { return m_client->projects().size() == 2; }));
