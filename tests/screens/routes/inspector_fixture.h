@@ -89,6 +89,14 @@ protected:
         return nullptr;
     }
 
+    // Once the queued work has run, no push waits for its debounce or its answer: no write can still
+    // follow, so a check for "nothing was sent" need not wait out the debounce.
+    bool noPushWaiting()
+    {
+        QApplication::processEvents();
+        return !client().routePushPending() && !client().environmentPushPending();
+    }
+
     // Waits out the push debounce and the post.
     bool settled() { return testsupport::waitFor([this] { return !client().routePushPending(); }); }
 

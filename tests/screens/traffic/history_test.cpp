@@ -215,6 +215,8 @@ TEST_F(History, PagingKeepsTheFilterTheListWasLoadedWith)
 TEST_F(History, TypingIsDebouncedIntoOneReload)
 {
     open();
+    EXPECT_EQ(m_screen->filterDebounce(), 250);
+    m_screen->setFilterDebounce(20);
     ASSERT_TRUE(waitGets(1));
     m_screen->setFilter(QStringLiteral("u"));
     m_screen->setFilter(QStringLiteral("us"));
@@ -225,7 +227,7 @@ TEST_F(History, TypingIsDebouncedIntoOneReload)
     m_screen->setFilter({});
     ASSERT_TRUE(waitGets(3));
     EXPECT_EQ(lastTarget(), QByteArray("/traffic?limit=100"));
-    opstest::settle(2 * trafficlogic::FilterDebounceMs);
+    opstest::settle(2 * m_screen->filterDebounce());
     EXPECT_EQ(gets(), 3);
 }
 
