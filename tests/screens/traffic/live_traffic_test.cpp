@@ -25,8 +25,7 @@ using traffictest::requestEvent;
 
 namespace {
 
-// The highlight's fade, shortened: the tests watch it end, not last.
-constexpr int ShortFadeMs = 60;
+constexpr int ShortFadeMs = 60; // the tests watch a fade end, not last
 
 TrafficEntry entry(const std::string &path, int status, HTTPMethod method = HTTPMethod::GET,
                    const std::string &host = "api.test")
@@ -156,13 +155,8 @@ TEST(LiveTrafficModelTest, FadeRepaintsOnlyTheFadingRows)
     EngineClient engine;
     LiveTrafficModel model(&engine);
     model.setFadeDuration(ShortFadeMs);
-    // Five rows at rest: long past their highlight.
-    QList<TrafficEntry> atRest;
-    for (const char *path : {"/o0", "/o1", "/o2", "/o3", "/o4"}) {
-        atRest << entry(path, 200);
-        atRest.last().fresh = false;
-    }
-    engine.setTraffic(atRest);
+    feed(engine, 5, "old");
+    traffictest::markAllSeen(engine);
     ASSERT_TRUE(model.fadingCount() == 0 && !engine.traffic().first().fresh);
     feed(engine, 2, "new");
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
@@ -331,11 +325,7 @@ TEST_F(LiveScreen, RendersItsStatesInBothThemes)
     m_engine.handleEvent(requestEvent("5", "PUT", "/v2/settings", 302, 7, "cdn.acme.dev"));
     m_engine.flushTraffic();
     both(QStringLiteral("live-traffic")); // all fresh
-    // The five as they are once their highlight has faded (the fade itself is the model tests' part).
-    QList<TrafficEntry> atRest = m_engine.traffic();
-    for (TrafficEntry &row : atRest)
-        row.fresh = false;
-    m_engine.setTraffic(atRest);
+    traffictest::markAllSeen(m_engine); // the fade itself is the model tests' part
     ASSERT_TRUE(m_screen->model()->fadingCount() == 0 && !m_engine.traffic().first().fresh);
     m_engine.handleEvent(requestEvent("6", "GET", "/v2/auth/session", 200, 12));
     m_engine.flushTraffic();

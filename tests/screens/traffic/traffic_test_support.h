@@ -86,4 +86,13 @@ inline void feed(EngineClient &engine, int n, const std::string &prefix = "r")
     engine.flushTraffic();
 }
 
+// Every row as it is once the link has cleared its fresh mark, without waiting for that.
+inline void markAllSeen(EngineClient &engine)
+{
+    QList<TrafficEntry> rows = engine.traffic();
+    for (TrafficEntry &row : rows)
+        row.fresh = false;
+    engine.setTraffic(rows);
+}
+
 } // namespace traffictest
