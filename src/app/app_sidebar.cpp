@@ -380,6 +380,16 @@ bool AppSidebar::routesAnimating() const
     return m_routesAnimation->state() == QAbstractAnimation::Running;
 }
 
+int AppSidebar::routesFoldDuration() const
+{
+    return m_routesAnimation->duration();
+}
+
+void AppSidebar::setRoutesFoldDuration(int ms)
+{
+    m_routesAnimation->setDuration(ms);
+}
+
 void AppSidebar::refreshNav()
 {
     const NavItem nav = m_state->nav();

@@ -48,6 +48,9 @@ public:
     // Folds or unfolds the section with a 0.15 s ease-in-out of its height.
     void setRoutesOpen(bool open);
     bool routesAnimating() const;
+    // The fold's length; 0.15 s unless a test shortens it.
+    int routesFoldDuration() const;
+    void setRoutesFoldDuration(int ms);
     QWidget *routesEmptyNote() const { return m_emptyNote; }
 
 protected:

@@ -45,7 +45,7 @@ void CopyButton::copy()
     QGuiApplication::clipboard()->setText(m_text, QClipboard::Clipboard);
     setCopied(true);
     // Each press ends its own confirmation; a later press does not extend an earlier one.
-    QTimer::singleShot(ConfirmationMs, this, [this] { setCopied(false); });
+    QTimer::singleShot(m_confirmationMs, this, [this] { setCopied(false); });
 }
 
 void CopyButton::setCopied(bool copied)

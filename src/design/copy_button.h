@@ -19,6 +19,9 @@ public:
     void setGlyphSize(qreal size);
     qreal glyphSize() const { return m_size; }
     bool isCopied() const { return m_copied; }
+    // How long the check mark shows; ConfirmationMs unless a test shortens it.
+    int confirmationDuration() const { return m_confirmationMs; }
+    void setConfirmationDuration(int ms) { m_confirmationMs = ms; }
 
     QString symbol() const;
     static QColor symbolColor(const Palette &palette, bool copied);
@@ -42,5 +45,6 @@ private:
     QString m_text;
     qreal m_size;
     bool m_copied = false;
+    int m_confirmationMs = ConfirmationMs;
     bool m_pressed = false;
 };

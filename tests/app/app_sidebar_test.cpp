@@ -98,9 +98,11 @@ TEST_F(Sidebar, NoRoutesShowsTheEmptyNoteOnlyWhileOpen)
     EXPECT_TRUE(sidebar.routesEmptyNote()->isVisible());
     EXPECT_FALSE(tree()->isVisible());
     const int openHeight = sidebar.routesEmptyNote()->height();
+    EXPECT_EQ(sidebar.routesFoldDuration(), 150);
+    sidebar.setRoutesFoldDuration(30);
     sidebar.setRoutesOpen(false);
     EXPECT_FALSE(sidebar.routesOpen());
-    // The section folds over 0.15 s, still showing while it shrinks, and then shows nothing.
+    // The section folds over its length, still showing while it shrinks, and then shows nothing.
     EXPECT_TRUE(sidebar.routesAnimating());
     EXPECT_TRUE(sidebar.routesEmptyNote()->isVisible());
     ASSERT_TRUE(testsupport::waitFor([this] { return !sidebar.routesAnimating(); }, 2000));

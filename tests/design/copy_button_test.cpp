@@ -14,13 +14,15 @@ TEST(CopyButton, ClickPutsTheTextOnTheClipboardAndShowsACheckmark)
 {
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     CopyButton button(QStringLiteral("-----BEGIN CERTIFICATE-----\nMIIB\n"), 11);
+    EXPECT_EQ(button.confirmationDuration(), 1600);
+    button.setConfirmationDuration(60);
     button.show();
     EXPECT_EQ(button.symbol(), QStringLiteral("doc.on.doc"));
     QTest::mouseClick(&button, Qt::LeftButton, {}, button.rect().center());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("-----BEGIN CERTIFICATE-----\nMIIB\n"));
     EXPECT_TRUE(button.isCopied());
     EXPECT_EQ(button.symbol(), QStringLiteral("checkmark"));
-    EXPECT_TRUE(testsupport::waitFor([&] { return !button.isCopied(); }, 4000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !button.isCopied(); }));
     EXPECT_EQ(button.symbol(), QStringLiteral("doc.on.doc"));
 }
 

@@ -38,8 +38,9 @@ QByteArray folderDigest(const QString &path)
     return hash.result().toHex();
 }
 
-// The run's pauses at a tenth of their length: what each step waits for is the same, only sooner.
-const QString FastPauses = QStringLiteral("KESTRION_SNAPSHOT_PAUSE_PERCENT=10");
+// The run's pauses at a hundredth of their length: the steps are the same, only sooner. The engine's
+// readiness and its route load are waited for as conditions, and it starts its proxy as it boots.
+const QString FastPauses = QStringLiteral("KESTRION_SNAPSHOT_PAUSE_PERCENT=1");
 
 // One run of `kestrion --snapshot <out>` in a home of its own.
 struct SnapshotProcess
@@ -52,6 +53,7 @@ struct SnapshotProcess
     QStringList lines;
     int exitCode = -1;
     qint64 engine = 0;
+    QProcess kestrion;
 
     explicit SnapshotProcess(const QString &outputName = QStringLiteral("out"))
     {
@@ -74,7 +76,8 @@ struct SnapshotProcess
         }
     }
 
-    void run(const QStringList &extraEnvironment = {})
+    // Starts the run; finished() tells when it has ended and collect() reads what it left.
+    void start(const QStringList &extraEnvironment = {})
     {
         const QString app = QCoreApplication::applicationDirPath() + QStringLiteral("/kestrion");
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -89,18 +92,21 @@ struct SnapshotProcess
         for (const QString &pair : extraEnvironment)
             environment.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
 
-        QProcess kestrion;
         kestrion.setProcessEnvironment(environment);
         kestrion.setWorkingDirectory(home.path());
         kestrion.start(app, {QStringLiteral("--snapshot"), output});
         ASSERT_TRUE(kestrion.waitForStarted(5000));
-        testsupport::waitFor(
-            [&] {
-                if (!engine)
-                    engine = testsupport::engineChildOf(kestrion.processId());
-                return kestrion.state() == QProcess::NotRunning;
-            },
-            180'000);
+    }
+
+    bool finished()
+    {
+        if (!engine)
+            engine = testsupport::engineChildOf(kestrion.processId());
+        return kestrion.state() == QProcess::NotRunning;
+    }
+
+    void collect()
+    {
         if (kestrion.state() != QProcess::NotRunning) {
             kestrion.kill();
             kestrion.waitForFinished(5000);
@@ -108,6 +114,13 @@ struct SnapshotProcess
         exitCode = kestrion.exitStatus() == QProcess::NormalExit ? kestrion.exitCode() : -1;
         const QString out = QString::fromUtf8(kestrion.readAllStandardOutput());
         lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    void run(const QStringList &extraEnvironment = {})
+    {
+        start(extraEnvironment);
+        testsupport::waitFor([this] { return finished(); }, 180'000);
+        collect();
     }
 
     QStringList expectedOkLines() const
@@ -256,8 +269,9 @@ TEST(SnapshotRun, UnwritableFolderReportsEachFailureAndExitsNonZero)
 TEST(SnapshotRun, WatchdogEndsARunThatTakesTooLong)
 {
     SnapshotProcess run;
-    // At half length the pauses alone take about 9 s: the watchdog fires during the light pass.
-    run.run({QStringLiteral("KESTRION_SNAPSHOT_PAUSE_PERCENT=50"), QStringLiteral("KESTRION_SNAPSHOT_WATCHDOG_MS=4500")});
+    // At a tenth of their length the pauses alone take over 2 s: the watchdog fires first, after the
+    // first captures.
+    run.run({QStringLiteral("KESTRION_SNAPSHOT_PAUSE_PERCENT=10"), QStringLiteral("KESTRION_SNAPSHOT_WATCHDOG_MS=1200")});
 
     ASSERT_FALSE(run.lines.isEmpty());
     EXPECT_EQ(run.lines.last(), QStringLiteral("SNAPSHOT_TIMEOUT"));
@@ -275,22 +289,25 @@ TEST(SnapshotRun, WatchdogEndsARunThatTakesTooLong)
 TEST(SnapshotRun, EngineThatNeverStartsStillGetsTheDemoRoutesAndEveryView)
 {
     // One engine exits at once, the other never prints its port; the demo routes are seeded locally.
+    // The two runs share nothing, so they run side by side.
+    SnapshotProcess runs[2];
+    const QString pidFile = runs[1].home.filePath(QStringLiteral("engine.pid"));
+    const QString hangingEngine = runs[1].home.filePath(QStringLiteral("kestrion-engine"));
+    QFile script(hangingEngine);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho $$ > '%1'\nwhile :; do sleep 1; done\n").arg(pidFile).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (const bool hangs : {false, true}) {
+        runs[hangs].start({FastPauses, QStringLiteral("KESTRION_SNAPSHOT_READY_WAIT_MS=100"),
+                           QStringLiteral("KESTRION_ENGINE=") + (hangs ? hangingEngine : QStringLiteral("/bin/false"))});
+    }
+    testsupport::waitFor([&] { return runs[0].finished() && runs[1].finished(); }, 180'000);
+
     for (const bool hangs : {false, true}) {
         SCOPED_TRACE(hangs ? "hanging engine" : "engine exits at once");
-        SnapshotProcess run;
-        QString engine = QStringLiteral("/bin/false");
-        const QString pidFile = run.home.filePath(QStringLiteral("engine.pid"));
-        if (hangs) {
-            engine = run.home.filePath(QStringLiteral("kestrion-engine"));
-            QFile script(engine);
-            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-            script.write(QStringLiteral("#!/bin/sh\necho $$ > '%1'\nwhile :; do sleep 1; done\n").arg(pidFile).toUtf8());
-            script.close();
-            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        }
-        run.run({FastPauses, QStringLiteral("KESTRION_SNAPSHOT_READY_WAIT_MS=500"),
-                 QStringLiteral("KESTRION_ENGINE=") + engine});
-
+        SnapshotProcess &run = runs[hangs];
+        run.collect();
         QStringList expected = run.expectedOkLines();
         expected << QStringLiteral("SNAPSHOTS_DONE ") + QDir::cleanPath(run.output);
         EXPECT_EQ(run.lines, expected);

@@ -209,6 +209,16 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     reload();
 }
 
+int HistoryScreen::filterDebounce() const
+{
+    return m_debounce->interval();
+}
+
+void HistoryScreen::setFilterDebounce(int ms)
+{
+    m_debounce->setInterval(ms);
+}
+
 void HistoryScreen::setFilter(const QString &filter)
 {
     if (filter == m_filter)

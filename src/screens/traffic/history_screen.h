@@ -29,6 +29,9 @@ public:
 
     // The actions, as the controls call them.
     void setFilter(const QString &filter); // as typed: reloads after the debounce
+    // The debounce; FilterDebounceMs unless a test shortens it.
+    int filterDebounce() const;
+    void setFilterDebounce(int ms);
     void reload();
     void select(const QString &id);
     void close();

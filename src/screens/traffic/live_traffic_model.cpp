@@ -50,7 +50,7 @@ qreal LiveTrafficModel::highlight(int row) const
     const auto fade = m_fadeStarts.find(entry.id);
     if (fade == m_fadeStarts.end())
         return 0.0;
-    const qreal t = qBound<qreal>(0, qreal(m_clock.elapsed() - fade->second) / FadeMs, 1);
+    const qreal t = qBound<qreal>(0, qreal(m_clock.elapsed() - fade->second) / m_fadeMs, 1);
     return 1.0 - QEasingCurve(QEasingCurve::OutCubic).valueForProgress(t);
 }
 
@@ -117,7 +117,7 @@ void LiveTrafficModel::tickFades()
         }
         if (runStart < 0)
             runStart = i;
-        if (now - fade->second >= FadeMs)
+        if (now - fade->second >= m_fadeMs)
             m_fadeStarts.erase(fade); // painted once more, at rest
     }
     flushRun(int(m_rows.size()) - 1);

@@ -10,6 +10,7 @@
 #include <QSortFilterProxyModel>
 #include <QTimer>
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 
@@ -45,6 +46,9 @@ public:
 
     // Rows whose highlight is fading out now.
     int fadingCount() const { return int(m_fadeStarts.size()); }
+    // How long a highlight takes to fade out; FadeMs unless a test shortens it.
+    int fadeDuration() const { return m_fadeMs; }
+    void setFadeDuration(int ms) { m_fadeMs = std::max(1, ms); }
 
 private:
     void onFlushed(int appended, int removedFromFront);
@@ -57,6 +61,7 @@ private:
     bool m_frozen = false;
     // Row ids whose highlight fades, with the moment the fade began.
     std::unordered_map<std::string, qint64> m_fadeStarts;
+    int m_fadeMs = FadeMs;
     QTimer m_fadeTimer;
     QElapsedTimer m_clock;
 };

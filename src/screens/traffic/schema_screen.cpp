@@ -156,7 +156,7 @@ void SchemaScreen::reloadAfter(const std::function<void(EngineClient::Done)> &ch
             self->reload();
     };
     // Both the timer and the answer are tied to this screen: leaving it ends them quietly.
-    QTimer::singleShot(trafficlogic::SchemaReloadDelayMs, this, arrived);
+    QTimer::singleShot(m_reloadDelayMs, this, arrived);
     change(arrived);
 }
 

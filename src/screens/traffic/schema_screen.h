@@ -5,6 +5,7 @@
 #include "app/app_context.h"
 #include "engine/engine_client.h"
 #include "engine/records/schema_records.h"
+#include "screens/traffic/traffic_logic.h"
 #include "screens/traffic/traffic_screen_parts.h"
 
 #include <QWidget>
@@ -40,6 +41,9 @@ public:
 
     Tab tab() const { return m_tab; }
     bool loading() const { return m_loading; }
+    // The least a change waits before the reload; SchemaReloadDelayMs unless a test shortens it.
+    int reloadDelay() const { return m_reloadDelayMs; }
+    void setReloadDelay(int ms) { m_reloadDelayMs = ms; }
     const std::vector<SchemaBaseline> &baselines() const { return m_baselines; }
     Content content() const { return m_content; }
 
@@ -66,6 +70,7 @@ private:
     std::vector<SchemaBaseline> m_baselines;
     bool m_loading = false;
     int m_reloadSerial = 0;
+    int m_reloadDelayMs = trafficlogic::SchemaReloadDelayMs;
     Content m_content = Content::driftEmpty;
 
     TabBar *m_tabs;

@@ -83,6 +83,7 @@ TEST_F(ProjectsLive, SwitchingOntoADuplicateLeavesItsRoutesAlone)
     const QString first = m_client->activeProjectID();
     m_client->setEndpoints({opstest::route("r-shared", "/a", "{\"v\":1}"), opstest::route("r-other", "/b")});
     m_client->pushRoutes();
+    m_client->flushPendingPushes(); // not after the debounce: the seed is not under test
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_client->routePushPending(); }));
     m_client->duplicateProject(first);
     ASSERT_TRUE(testsupport::waitFor([&] { return m_client->projects().size() == 2; }));
@@ -188,11 +189,12 @@ TEST_F(ProjectsFake, FailedCreateKeepsTheSheetAndTheName)
 
 TEST_F(ProjectsFake, ClosingTheSheetBeforeTheAnswerIsSafeAndSwitchesNothing)
 {
+    const CannedReply late = answer(200, R"({"id":"p-9","name":"Late","routeCount":0,"updatedAt":"now"})");
     m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.path() == "/projects" && request.method == "POST") {
-            CannedReply late = answer(200, R"({"id":"p-9","name":"Late","routeCount":0,"updatedAt":"now"})");
-            late.delayMs = 300;
-            return late;
+            CannedReply held; // answered once the sheet has gone
+            held.hold = true;
+            return held;
         }
         if (request.path() == "/projects" && request.method == "GET")
             return answer(200, R"({"activeId":"p-1","projects":[{"id":"p-1","name":"Main","routeCount":0,"updatedAt":"now"}]})");
@@ -204,6 +206,7 @@ TEST_F(ProjectsFake, ClosingTheSheetBeforeTheAnswerIsSafeAndSwitchesNothing)
     sheet->create();
     ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/projects") == 1; }));
     delete sheet;
+    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("POST", "/projects"), late));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_server.matching("POST", "/projects").first().answeredMs >= 0; }));
     opstest::settle(200);
     EXPECT_EQ(count("POST", "/projects/p-9/activate"), 0);

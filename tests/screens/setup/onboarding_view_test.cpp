@@ -47,6 +47,7 @@ protected:
         ASSERT_TRUE(testsupport::waitFor([this] { return client().aiStatus() != AIStatus::initial(); }));
         client().setEndpoints({userRoute("r-mine1", "/orders"), userRoute("r-mine2", "/orders/:id")});
         client().pushRoutes();
+        client().flushPendingPushes(); // not after the debounce: the seed is not under test
         bool settled = false;
         client().afterRoutePushSettles([&settled] { settled = true; });
         ASSERT_TRUE(testsupport::waitFor([&] { return settled; }));

@@ -243,14 +243,16 @@ TEST(SettingsLateAnswer, ClosedSheetIgnoresTheStatusThatArrivesAfterwards)
 {
     FakeControlServer server;
     int statusLoads = 0;
-    server.setResponder([&statusLoads](const RecordedRequest &request) {
+    CannedReply late;
+    late.body = R"({"available":true,"running":true,"serverBin":"","model":"/m/late.gguf","endpoint":"","detail":"late"})";
+    server.setResponder([&statusLoads, &late](const RecordedRequest &request) {
         CannedReply reply;
         if (request.path() == "/events" || request.path() == "/health") {
             reply.hold = true;
         } else if (request.path() == "/ai/status" && ++statusLoads > 1) {
-            reply.body = R"({"available":true,"running":true,"serverBin":"","model":"/m/late.gguf",)"
-                         R"("endpoint":"","detail":"late"})";
-            reply.delayMs = 300;
+            reply = late;
+            // The closed sheet's load is answered only once the sheet has gone.
+            reply.hold = statusLoads == 2;
         } else if (request.path() == "/ai/status") {
             reply.body = R"({"available":false,"running":false,"serverBin":"","model":"","endpoint":"","detail":"off"})";
         } else if (request.path() == "/routes") {
@@ -271,6 +273,7 @@ TEST(SettingsLateAnswer, ClosedSheetIgnoresTheStatusThatArrivesAfterwards)
         ASSERT_TRUE(testsupport::waitFor([&] { return server.matching("GET", "/ai/status").size() == 2; }));
         EXPECT_TRUE(closed.aiStatusLoading());
     }
+    server.release(server.lastIndexOf("GET", "/ai/status"), late);
     // Once the client is done with that load (dropped, or answered late), nothing arrives for a sheet that has gone.
     ASSERT_TRUE(testsupport::waitFor([&] { return statusRepliesDone == 1; }));
     EXPECT_EQ(ctx.engine().aiStatus().detail, "off");

@@ -7,6 +7,7 @@
 #include "engine/engine_client.h"
 #include "platform/analytics.h"
 #include "platform/simulator_manager.h"
+#include "screens/settle_test_support.h"
 #include "support/test_support.h"
 
 #include <QScrollArea>
@@ -59,12 +60,11 @@ inline void click(QWidget *widget)
 // Lets layouts and animations settle and saves the widget in light and dark.
 inline void renderBoth(QWidget *widget, const QString &name)
 {
-    // Long enough for the 0.15 s fades and turns to end.
     PaletteHost::set(widget, Palette::light());
-    testsupport::waitFor([] { return false; }, 250);
+    screenstest::settle(widget);
     testsupport::saveRender(widget, QStringLiteral("setup"), name + QStringLiteral("-light"));
     PaletteHost::set(widget, Palette::dark());
-    testsupport::waitFor([] { return false; }, 50);
+    screenstest::settle(widget);
     testsupport::saveRender(widget, QStringLiteral("setup"), name + QStringLiteral("-dark"));
     PaletteHost::set(widget, Palette::light());
 }

@@ -54,6 +54,8 @@ const QByteArray har = R"({"log":{"entries":[
 
 TEST_F(DashboardScenario, FirstRunThenRoutesThenTraffic)
 {
+    // The strip follows the health record, so its polls come every 0.1 s rather than every 2 s.
+    client().setHealthTiming(100, 2000);
     ASSERT_TRUE(bootHealthy(false));
     ASSERT_TRUE(testsupport::waitFor([&] { return client().chaosPresets().size() >= 2; }));
     ASSERT_TRUE(testsupport::waitFor([&] { return client().aiStatus() != AIStatus::initial(); }));

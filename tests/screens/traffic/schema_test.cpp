@@ -264,6 +264,8 @@ TEST_F(SchemaScreenTest, ClearStaysClearedAndReloadsOnlyAfterTheAnswer)
     QAbstractItemModelTester driftTester(m_screen->driftModel(), QAbstractItemModelTester::FailureReportingMode::Warning);
     QAbstractItemModelTester baselineTester(m_screen->baselineModel(),
                                             QAbstractItemModelTester::FailureReportingMode::Warning);
+    EXPECT_EQ(m_screen->reloadDelay(), 250);
+    m_screen->setReloadDelay(20);
     ASSERT_TRUE(waitFetches(1));
     const qsizetype stale = m_server.lastIndexOf("GET", "/schema");
     m_client.handleEvent(DriftEvent);
@@ -274,7 +276,7 @@ TEST_F(SchemaScreenTest, ClearStaysClearedAndReloadsOnlyAfterTheAnswer)
     EXPECT_EQ(m_screen->content(), SchemaScreen::Content::loading);
     // The reply of the reload started before the clear brings nothing back.
     ASSERT_TRUE(m_server.release(stale, CannedReply::ok(Snapshot)));
-    opstest::settle(400); // past the 250 ms: still no reload while the delete is unanswered
+    opstest::settle(2 * m_screen->reloadDelay()); // past the delay: still no reload while the delete is unanswered
     EXPECT_TRUE(m_client.schemaDrifts().isEmpty());
     EXPECT_EQ(fetches(), 1);
     ASSERT_TRUE(releaseLast("DELETE", "/schema", "{}"));
@@ -306,16 +308,18 @@ TEST_F(SchemaScreenTest, OnlyTheNewestReloadApplies)
 TEST_F(SchemaScreenTest, LeavingWithinTheDelayDoesNothingLater)
 {
     open();
+    m_screen->setReloadDelay(20);
     ASSERT_TRUE(waitFetches(1));
     m_screen->setTab(SchemaScreen::Tab::baselines);
     m_screen->relearnAll();
     m_screen->clear();
     ASSERT_TRUE(testsupport::waitFor([&] { return count("DELETE", "/schema") == 1 && count("POST", "/schema/relearn") == 1; }));
+    const int delay = m_screen->reloadDelay();
     delete m_screen; // the user went to another screen
     m_screen = nullptr;
     ASSERT_TRUE(releaseLast("DELETE", "/schema", "{}"));
     ASSERT_TRUE(releaseLast("POST", "/schema/relearn", "{}"));
-    opstest::settle(2 * trafficlogic::SchemaReloadDelayMs);
+    opstest::settle(2 * delay);
     EXPECT_EQ(fetches(), 1);
 }
 

@@ -5,6 +5,7 @@
 #include "design/snow_empty_state.h"
 #include "design/snow_text.h"
 #include "engine/engine_client.h"
+#include "screens/settle_test_support.h"
 #include "support/model_test_support.h"
 #include "support/test_support.h"
 
@@ -70,11 +71,10 @@ inline QString emptyTitle(QWidget *shown)
     return state ? state->titleText()->text() : QString();
 }
 
-// Lets pending layouts settle, then saves the render under build/renders/traffic/.
+// Lets layouts and eases settle, then saves the render under build/renders/traffic/.
 inline QString render(QWidget *widget, const QString &name)
 {
-    // Selection and hover eases finish first.
-    testsupport::waitFor([] { return false; }, 260);
+    screenstest::settle(widget);
     return testsupport::saveRender(widget, QStringLiteral("traffic"), name);
 }
 
@@ -84,6 +84,15 @@ inline void feed(EngineClient &engine, int n, const std::string &prefix = "r")
     for (int i = 0; i < n; ++i)
         engine.handleEvent(requestEvent(prefix + std::to_string(i), "GET", "/items/" + std::to_string(i)));
     engine.flushTraffic();
+}
+
+// Every row as it is once the link has cleared its fresh mark, without waiting for that.
+inline void markAllSeen(EngineClient &engine)
+{
+    QList<TrafficEntry> rows = engine.traffic();
+    for (TrafficEntry &row : rows)
+        row.fresh = false;
+    engine.setTraffic(rows);
 }
 
 } // namespace traffictest
