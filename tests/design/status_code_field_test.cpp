@@ -137,8 +137,9 @@ TEST(StatusCodeField, ReadsAndShowsNumbersInTheUsersLocaleLikeTheMiniFields)
         const std::optional<int> mini = MiniField::parse(text);
         const std::optional<long long> status = StatusCodeField::parse(text);
         EXPECT_EQ(mini.has_value(), status.has_value()) << text.toStdString();
-        if (mini && status)
+        if (mini && status) {
             EXPECT_EQ(*mini, *status) << text.toStdString();
+        }
     }
 }
 
