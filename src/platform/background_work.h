@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <atomic>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -24,6 +25,18 @@ void drain();
 namespace detail {
 // The object on the GUI thread that results are posted to; it outlives every job.
 QObject *relay();
+
+// A result on its way to the GUI thread. The event queue orders the hand-over already, but inside Qt,
+// where the thread checker cannot see it: without the flag it reports every byte of a large result.
+template <typename Result>
+struct HandedOver {
+    explicit HandedOver(Result &&made)
+        : value(std::move(made))
+    {
+    }
+    Result value;
+    std::atomic<bool> ready {false};
+};
 } // namespace detail
 
 // Runs work() on the pool and then deliver(result) on the GUI thread, unless receiver is gone by then; a job
@@ -38,12 +51,14 @@ void run(QObject *receiver, Work work, Deliver deliver)
     pool().start([relay, alive, work = std::move(work), deliver = std::move(deliver)]() mutable {
         if (alive.isNull())
             return;
-        auto result = std::make_shared<Result>(work());
+        auto result = std::make_shared<detail::HandedOver<Result>>(work());
+        result->ready.store(true, std::memory_order_release);
         QMetaObject::invokeMethod(
             relay,
             [alive, deliver = std::move(deliver), result = std::move(result)]() mutable {
+                result->ready.load(std::memory_order_acquire);
                 if (alive)
-                    deliver(std::move(*result));
+                    deliver(std::move(result->value));
             },
             Qt::QueuedConnection);
     });
