@@ -1,6 +1,8 @@
 // Bounded JSON and YAML parsing for everything the control API receives.
 #include "bounded_input.h"
 
+#include "engine/records/json_rules.h"
+
 #include <yaml-cpp/yaml.h>
 
 #include <charconv>
@@ -12,34 +14,6 @@ using nlohmann::json;
 
 namespace {
 
-// True when some array or object in the text opens at kMaxNestingDepth or deeper. Exact for JSON; for
-// broken text it may say yes wrongly, which only costs the slower parse below.
-bool mayNestTooDeeply(std::string_view text)
-{
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (depth >= kMaxNestingDepth)
-                return true;
-            ++depth;
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return false;
-}
-
 std::optional<json> parseJsonWithin(std::string_view text, size_t maxBytes, std::string &error)
 {
     if (text.size() > maxBytes) {
@@ -48,7 +22,8 @@ std::optional<json> parseJsonWithin(std::string_view text, size_t maxBytes, std:
     }
     // The parser with a callback scans a container's members each time one of them ends, which is
     // quadratic in a long array of objects; it is only needed to stop a document that nests too deeply.
-    if (!mayNestTooDeeply(text)) {
+    // (The scan counts brackets in broken text too; the parse stops at the first stray one anyway.)
+    if (records::nestingWithin(text, kMaxNestingDepth)) {
         json parsed = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
         if (parsed.is_discarded()) {
             error = "invalid JSON";
