@@ -46,6 +46,23 @@ ColorRole faint()
     return [](const Palette &p) { return p.faint; };
 }
 
+// The editor goes over every block of its document when it takes it and at every change of its width, each
+// time on the window's thread: a long body's lines are kept in blocks of many lines, joined by line
+// separators, which the editor shows and edits as line breaks and reads back as line feeds.
+QString groupLines(const QString &body)
+{
+    constexpr int LinesPerBlock = 32;
+    QString grouped = body;
+    int lines = 0;
+    for (qsizetype i = 0; i < grouped.size(); ++i) {
+        // A carriage return before the line feed is a line end of its own to the editor.
+        if (grouped[i] == QLatin1Char('\n') && (i == 0 || grouped[i - 1] != QLatin1Char('\r'))
+            && ++lines % LinesPerBlock != 0)
+            grouped[i] = QChar::LineSeparator;
+    }
+    return grouped;
+}
+
 } // namespace
 
 // ---- ResponseSection ----
@@ -227,10 +244,11 @@ void ResponseSection::fillEditor(const QString &body)
             auto document = std::make_unique<QTextDocument>();
             document->setDocumentMargin(0);
             document->setDefaultFont(font);
-            document->setPlainText(body);
-            // The layout makes each line's layout object here, or the editor would make them all when it takes
-            // over.
+            document->setPlainText(groupLines(body));
             document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
+            // Each block's layout object is made here, or the editor would make them all as it takes over.
+            for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+                block.layout();
             document->moveToThread(gui);
             return document;
         },

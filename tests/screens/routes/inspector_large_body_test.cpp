@@ -13,6 +13,8 @@
 #include <QScrollArea>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 // Pretty-printed JSON of at least `size` characters, past the synchronous colouring limit.
@@ -52,6 +54,21 @@ TEST_F(InspectorEngineTest, LongBodyIsPaintedFromAViewAndEditedInAnEditorMadeFor
     EXPECT_FALSE(body->longBodyView()->isVisible());
     QPlainTextEdit *editor = body->editor();
     EXPECT_EQ(editor->toPlainText().toStdString(), longBody);
+    // The lines share blocks: the editor walks every block on the window's thread as it takes the document.
+    const auto lines = std::count(longBody.begin(), longBody.end(), '\n') + 1;
+    EXPECT_LE(editor->document()->blockCount(), lines / 16);
+    // A line end inside a block is edited as a line feed: joined with Delete, split again with Return.
+    const QString before = inspector.model()->bodyText();
+    const qsizetype secondEnd = before.indexOf(QLatin1Char('\n'), before.indexOf(QLatin1Char('\n')) + 1);
+    QTextCursor atEnd = editor->textCursor();
+    atEnd.setPosition(int(secondEnd));
+    editor->setTextCursor(atEnd);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(inspector.model()->bodyText(), QString(before).remove(secondEnd, 1));
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(inspector.model()->bodyText(), before);
+    QTest::keyClick(editor, Qt::Key_Down);
+    EXPECT_EQ(editor->textCursor().position(), before.indexOf(QLatin1Char('\n'), secondEnd + 1) + 1);
     QApplication::processEvents();
     inspector.scrollArea()->verticalScrollBar()->setValue(body->y());
     testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-long-body-editing"));
