@@ -26,7 +26,11 @@ CodeTextView::CodeTextView(const QFont &font, ColorRole plainColor, bool json, Q
     setSizePolicy(policy);
 }
 
-CodeTextView::~CodeTextView() = default;
+CodeTextView::~CodeTextView()
+{
+    if (m_coloringStop)
+        m_coloringStop->store(true);
+}
 
 void CodeTextView::setText(const QString &text)
 {
@@ -39,7 +43,7 @@ void CodeTextView::setText(const QString &text)
     m_shownCounts.clear();
     m_anchor = m_cursor = -1;
     m_runs.clear();
-    m_runsValid = false;
+    m_runsWhole = false;
     m_requestedDark = -1;
     recolor();
     updateGeometry();
@@ -48,7 +52,7 @@ void CodeTextView::setText(const QString &text)
 
 bool CodeTextView::colored() const
 {
-    return !m_json || (m_runsValid && m_runsDark == Palette::of(this).isDark);
+    return !m_json || (m_runsWhole && m_runsDark == Palette::of(this).isDark);
 }
 
 void CodeTextView::recolor()
@@ -58,24 +62,67 @@ void CodeTextView::recolor()
     const bool dark = Palette::of(this).isDark;
     m_requestedDark = int(dark);
     const int generation = ++m_coloringGeneration;
+    // A newer text or scheme ends the pass still colouring the older one.
+    if (m_coloringStop)
+        m_coloringStop->store(true);
+    m_coloringStop.reset();
     if (m_text.size() <= SyncColoringLimit) {
         m_runs = JSONHighlighter::attributed(m_text, dark).runs;
         m_runsDark = dark;
-        m_runsValid = true;
+        m_runsWhole = true;
         return;
     }
-    // A long body is coloured on a worker; the result is taken only if it is still the newest.
+    // A long text is coloured on workers, from copies that share its characters: the part in view in one job,
+    // the whole in another. Each result is taken only while it is still the newest.
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    m_coloringStop = stop;
+    const auto [from, to] = visibleSpan();
     BackgroundWork::run(
-        this, [text = m_text, dark] { return JSONHighlighter::attributed(text, dark).runs; },
+        this, [text = m_text, from, to, dark, stop] { return JSONHighlighter::runs(text, from, to, dark, stop.get()); },
+        [this, generation, dark](QList<ColoredRun> runs) {
+            if (generation != m_coloringGeneration || m_runsWhole)
+                return;
+            m_runs = std::move(runs);
+            m_runsDark = dark;
+            update();
+            emit visiblePartColored();
+        });
+    BackgroundWork::run(
+        this, [text = m_text, dark, stop] { return JSONHighlighter::runs(text, 0, text.size(), dark, stop.get()); },
         [this, generation, dark](QList<ColoredRun> runs) {
             if (generation != m_coloringGeneration)
                 return;
             m_runs = std::move(runs);
             m_runsDark = dark;
-            m_runsValid = true;
+            m_runsWhole = true;
+            m_coloringStop.reset();
             update();
             emit coloringFinished();
         });
+}
+
+std::pair<qsizetype, qsizetype> CodeTextView::visibleSpan() const
+{
+    const std::vector<qsizetype> &starts = lineStarts();
+    qsizetype from = 0;
+    qsizetype to = m_text.size();
+    const QRect shown = visibleRegion().boundingRect();
+    if (!shown.isEmpty() && width() >= charWidth()) {
+        const Wrap &wrap = wrapFor(width());
+        const qreal lh = lineHeight();
+        const qsizetype first = std::clamp<qsizetype>(qsizetype(shown.top() / lh), 0, wrap.count() - 1);
+        const qsizetype last = std::clamp<qsizetype>(qsizetype(shown.bottom() / lh), first, wrap.count() - 1);
+        from = shownLine(wrap, first).start;
+        to = shownLine(wrap, last).end;
+    } else {
+        // Not on screen yet: what the first screenful will show.
+        to = starts.size() > 100 ? starts[100] : m_text.size();
+    }
+    // Scanning starts at the start of a line, where a token cannot be half way, unless that is far back.
+    const auto line = std::upper_bound(starts.cbegin(), starts.cend(), from) - 1;
+    if (from - *line <= VisiblePartLimit / 4)
+        from = *line;
+    return {from, std::min(to, from + VisiblePartLimit)};
 }
 
 qreal CodeTextView::lineHeight() const
@@ -223,7 +270,7 @@ void CodeTextView::paintEvent(QPaintEvent *event)
     // re-parented, or the theme changed).
     if (m_json && !m_text.isEmpty() && m_requestedDark != int(palette.isDark))
         recolor();
-    const bool useRuns = m_json && m_runsValid && m_runsDark == palette.isDark;
+    const bool useRuns = m_json && !m_runs.isEmpty() && m_runsDark == palette.isDark;
     const Wrap &wrap = wrapFor(width());
     const qreal lh = lineHeight();
     const qreal cw = charWidth();
@@ -250,24 +297,34 @@ void CodeTextView::paintEvent(QPaintEvent *event)
             p.fillRect(QRectF((a - start) * cw, y, std::max<qreal>((b - a) * cw, 3), lh), selection);
         }
         const qreal baseline = y + metrics.ascent();
+        const auto draw = [&](qsizetype from, qsizetype to, const QColor &color) {
+            p.setPen(color);
+            p.drawText(QPointF((from - start) * cw, baseline), m_text.mid(from, to - from));
+        };
         if (!useRuns) {
-            p.setPen(plain);
-            p.drawText(QPointF(0, baseline), m_text.mid(start, end - start));
+            draw(start, end, plain);
             continue;
         }
+        // What no run covers (outside the part coloured so far) is drawn plain.
         qsizetype at = start;
-        while (at < end && run != m_runs.cend()) {
+        while (at < end) {
+            if (run == m_runs.cend() || run->start >= end) {
+                draw(at, end, plain);
+                break;
+            }
+            if (run->start > at) {
+                draw(at, run->start, plain);
+                at = run->start;
+            }
             const qsizetype runEnd = run->start + run->length;
             const qsizetype pieceEnd = std::min(runEnd, end);
             if (pieceEnd > at) {
-                p.setPen(run->color);
-                p.drawText(QPointF((at - start) * cw, baseline), m_text.mid(at, pieceEnd - at));
+                draw(at, pieceEnd, run->color);
                 at = pieceEnd;
             }
-            if (runEnd <= end)
-                ++run;
-            else
+            if (runEnd > end)
                 break;
+            ++run;
         }
     }
 }

@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -19,9 +20,11 @@ class CodeTextView final : public QWidget
     Q_OBJECT
 public:
     using ColorRole = std::function<QColor(const Palette &)>;
-    // Texts up to this many UTF-16 units are coloured at once; longer ones off the GUI thread,
-    // drawn in the plain colour meanwhile.
+    // Texts up to this many UTF-16 units are coloured at once; longer ones off the GUI thread, the part in
+    // view first, drawn in the plain colour meanwhile.
     static constexpr qsizetype SyncColoringLimit = 256 * 1024;
+    // The most of a long text that the first look at the part in view scans.
+    static constexpr qsizetype VisiblePartLimit = 64 * 1024;
 
     CodeTextView(const QFont &font, ColorRole plainColor, bool json, QWidget *parent = nullptr);
     ~CodeTextView() override;
@@ -31,8 +34,12 @@ public:
     QString text() const { return m_text; }
     // How many times the shown text really changed (tests).
     int textChanges() const { return m_textChanges; }
-    // Whether the colours for the current text and scheme are in place.
+    // Whether the colours for the whole current text and scheme are in place.
     bool colored() const;
+    // The colours in place: those of the part in view while the whole text's are on their way (tests).
+    const QList<ColoredRun> &coloredRuns() const { return m_runs; }
+    // The part of the text whose colours are worked out first: what is in view, from the start of its first line.
+    std::pair<qsizetype, qsizetype> visibleSpan() const;
     // Lines at the current width.
     int lineCount() const;
     QString selectedText() const;
@@ -44,6 +51,8 @@ public:
     int heightForWidth(int width) const override;
 
 signals:
+    // The colours of the part of a long text in view arrived, ahead of the whole.
+    void visiblePartColored();
     // The colours of a long text arrived.
     void coloringFinished();
 
@@ -87,11 +96,14 @@ private:
     bool m_json;
     QString m_text;
     int m_textChanges = 0;
-    // The runs for m_text in the scheme m_runsDark; empty while none apply.
+    // The runs for m_text in the scheme m_runsDark, in order, with gaps drawn plain: those of the part in view
+    // until the whole text's arrive (m_runsWhole); empty while none apply.
     QList<ColoredRun> m_runs;
     bool m_runsDark = false;
-    bool m_runsValid = false;
+    bool m_runsWhole = false;
     int m_coloringGeneration = 0;
+    // Set to end the pass still colouring an older text or scheme.
+    std::shared_ptr<std::atomic<bool>> m_coloringStop;
     int m_requestedDark = -1; // the scheme last asked of the highlighter: -1 none, 0 light, 1 dark
     mutable std::vector<qsizetype> m_lineStarts; // first UTF-16 unit of each line of the text; empty until asked
     mutable std::vector<Wrap> m_wraps;

@@ -24,10 +24,10 @@ class Scanner
 public:
     explicit Scanner(const QString &text) : m_text(text.constData()), m_size(text.size()) {}
 
-    // The next token at or after `from`: its start and end, or false when none is left.
-    bool next(qsizetype from, qsizetype &start, qsizetype &end)
+    // The next token starting at or after `from` and before `limit`: its start and end, or false when none is.
+    bool next(qsizetype from, qsizetype limit, qsizetype &start, qsizetype &end)
     {
-        for (qsizetype i = from; i < m_size; ++i) {
+        for (qsizetype i = from; i < std::min(limit, m_size); ++i) {
             const char16_t c = m_text[i].unicode();
             if (c == u'"') {
                 if (matchString(i, end)) {
@@ -291,28 +291,39 @@ QColor color(TokenClass token, bool dark)
 
 ColoredText attributed(const QString &text, bool dark)
 {
-    ColoredText result{text, {}};
+    return {text, runs(text, 0, text.size(), dark)};
+}
+
+QList<ColoredRun> runs(const QString &text, qsizetype from, qsizetype to, bool dark, const std::atomic<bool> *stop)
+{
+    QList<ColoredRun> result;
+    from = std::clamp<qsizetype>(from, 0, text.size());
+    to = std::clamp<qsizetype>(to, from, text.size());
     const QColor other = color(TokenClass::other, dark);
-    if (text.size() > SizeLimit) {
-        append(result.runs, 0, text.size(), other);
-        return result;
-    }
     const QColor colors[] = {color(TokenClass::key, dark),  color(TokenClass::string, dark),
                              color(TokenClass::boolean, dark), color(TokenClass::null, dark),
                              color(TokenClass::number, dark)};
+    // How often a long scan looks whether it is still wanted.
+    constexpr qsizetype StopCheck = 64 * 1024;
+    qsizetype nextCheck = from + StopCheck;
     Scanner scanner(text);
-    qsizetype cursor = 0;
+    qsizetype cursor = from;
     qsizetype start = 0;
     qsizetype end = 0;
-    while (scanner.next(cursor, start, end)) {
+    while (scanner.next(cursor, to, start, end)) {
         if (cursor < start)
-            append(result.runs, cursor, start - cursor, other);
+            append(result, cursor, start - cursor, other);
         const auto token = classify(QStringView(text).sliced(start, end - start));
-        append(result.runs, start, end - start, colors[int(token)]);
+        append(result, start, end - start, colors[int(token)]);
         cursor = end;
+        if (stop && cursor >= nextCheck) {
+            if (stop->load(std::memory_order_relaxed))
+                return result;
+            nextCheck = cursor + StopCheck;
+        }
     }
-    if (cursor < text.size())
-        append(result.runs, cursor, text.size() - cursor, other);
+    if (cursor < to)
+        append(result, cursor, to - cursor, other);
     return result;
 }
 

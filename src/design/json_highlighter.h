@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <atomic>
+
 class QTextDocument;
 
 // One coloured stretch of the text; start and length count UTF-16 code units.
@@ -31,12 +33,15 @@ enum class TokenClass { key, string, boolean, null, number, other };
 
 QColor color(TokenClass token, bool dark);
 
-// Texts longer than this (in UTF-16 code units, about 2 MB) come back in one uncoloured run,
-// so a huge body never holds up the window.
-inline constexpr qsizetype SizeLimit = 2 * 1024 * 1024;
-
 // The coloured copy of text: every character kept, in order; only the colours are added.
 ColoredText attributed(const QString &text, bool dark);
+
+// The runs of text from `from` on, scanned as if the text began there, up to `to` or the end of the token that
+// straddles it; from 0 to the text's size they are those of attributed(). A string that opened before `from`
+// is misread, so a part is a first look at a long text, before its whole pass. Once `stop` is set the scan
+// ends early with what it has.
+QList<ColoredRun> runs(const QString &text, qsizetype from, qsizetype to, bool dark,
+                       const std::atomic<bool> *stop = nullptr);
 
 } // namespace JSONHighlighter
 

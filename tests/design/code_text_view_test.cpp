@@ -3,8 +3,12 @@
 #include "design/code_text_view.h"
 #include "design/palette.h"
 #include "platform/background_work.h"
+#include "support/test_support.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QFontMetricsF>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,6 +16,8 @@
 #include <QtMath>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 TEST(CodeTextView, WrapsEachLineByItsOwnLengthAndSelectsAcrossShownLines)
 {
@@ -85,4 +91,49 @@ TEST(CodeTextView, LongColouringOutlivedByItsViewOrByTheApplicationLoop)
     EXPECT_EQ(BackgroundWork::pool().activeThreadCount(), 0);
     EXPECT_TRUE(kept.colored());
     EXPECT_EQ(finished.size(), 1);
+}
+
+TEST(CodeTextView, HugeTextIsColouredThePartInViewFirstAndANewTextEndsTheOlderPass)
+{
+    // Past 2 M characters, pretty-printed.
+    QString huge = QStringLiteral("[\n");
+    for (int i = 0; huge.size() <= 2 * 1024 * 1024 + 4096; ++i)
+        huge += QStringLiteral("  {\"id\": %1, \"name\": \"User %1\", \"ok\": true},\n").arg(i);
+    huge += QStringLiteral("  {\"tail\": null}\n]");
+    const QFont font(QStringLiteral("monospace"), 12);
+    const qreal lineHeight = QFontMetricsF(font).lineSpacing();
+
+    // Shown in a scroll area, scrolled to the middle: the part in view is worked out first.
+    QScrollArea area;
+    area.resize(400, 300);
+    auto *view = new CodeTextView(font, {}, true);
+    area.setWidget(view);
+    area.setWidgetResizable(true);
+    view->setText(QStringLiteral("{}"));
+    area.show();
+    QSignalSpy finished(view, &CodeTextView::coloringFinished);
+    view->setText(huge.left(huge.size() / 2)); // outdated at once
+    view->setText(huge);
+    QApplication::processEvents();
+    area.verticalScrollBar()->setValue(area.verticalScrollBar()->maximum() / 2);
+    QApplication::processEvents();
+    const auto [from, to] = view->visibleSpan();
+    EXPECT_GT(from, huge.size() / 4);
+    EXPECT_LT(from, huge.size() * 3 / 4);
+    EXPECT_EQ(huge[from - 1], QLatin1Char('\n')) << "starts at a line start";
+    // About a screenful of lines, a few dozen characters each.
+    EXPECT_GE(to - from, qsizetype(area.viewport()->height() / lineHeight) * 20);
+    EXPECT_LE(to - from, CodeTextView::VisiblePartLimit);
+
+    // The whole text's colours land once, for the newest text, to its very end.
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->colored(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(finished.size(), 1);
+    const QList<ColoredRun> &runs = view->coloredRuns();
+    ASSERT_FALSE(runs.isEmpty());
+    EXPECT_EQ(runs.last().start + runs.last().length, huge.size());
+    const qsizetype tail = huge.lastIndexOf(QStringLiteral("\"tail\""));
+    const auto atTail = std::find_if(runs.cbegin(), runs.cend(), [tail](const ColoredRun &r) { return r.start == tail; });
+    ASSERT_NE(atTail, runs.cend());
+    EXPECT_EQ(atTail->color, JSONHighlighter::color(JSONHighlighter::TokenClass::key, false));
 }

@@ -1,4 +1,4 @@
-// JSON colouring: token classes, run boundaries in UTF-16 units, and the size limit.
+// JSON colouring: token classes, run boundaries in UTF-16 units, huge texts and parts of texts.
 #include "design/json_highlighter.h"
 
 #include <QPointer>
@@ -10,6 +10,9 @@
 #include <QTextDocument>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -218,16 +221,43 @@ TEST(JSONHighlighter, AgreesWithTheRegularExpressionOnGeneratedText)
     }
 }
 
-TEST(JSONHighlighter, PastTheSizeLimitTheTextIsShownUncoloured)
+TEST(JSONHighlighter, HugeTextIsColouredToItsEndAndAPartLikeTheWhole)
 {
     QString huge = QStringLiteral("{\"k\": [");
-    while (huge.size() <= JSONHighlighter::SizeLimit)
-        huge += QStringLiteral("1, \"two\", true, ");
-    const ColoredText colored = JSONHighlighter::attributed(huge, false);
-    ASSERT_EQ(colored.runs.size(), 1);
-    EXPECT_EQ(colored.runs[0].length, huge.size());
-    EXPECT_EQ(colored.runs[0].color, JSONHighlighter::color(TC::other, false));
-    EXPECT_EQ(colored.text.size(), huge.size());
+    while (huge.size() <= 3 * 1024 * 1024)
+        huge += QStringLiteral("1, \"two\",\n true, ");
+    huge += QStringLiteral("null], \"last\": 2}");
+    const QList<ColoredRun> whole = JSONHighlighter::attributed(huge, false).runs;
+    ASSERT_FALSE(whole.isEmpty());
+    EXPECT_EQ(whole.last().start + whole.last().length, huge.size());
+    const qsizetype last = huge.lastIndexOf(QStringLiteral("\"last\""));
+    const auto runAt = [](const QList<ColoredRun> &runs, qsizetype offset) {
+        return *std::find_if(runs.cbegin(), runs.cend(),
+                             [offset](const ColoredRun &r) { return offset < r.start + r.length; });
+    };
+    EXPECT_EQ(runAt(whole, last).color, JSONHighlighter::color(TC::key, false));
+
+    // A part starting at a line start reads as the whole does there, up to the token across its end.
+    const qsizetype from = huge.indexOf(QLatin1Char('\n'), 2 * 1024 * 1024) + 1;
+    const QList<ColoredRun> part = JSONHighlighter::runs(huge, from, from + 1000, false);
+    ASSERT_FALSE(part.isEmpty());
+    EXPECT_EQ(part.first().start, from);
+    EXPECT_GE(part.last().start + part.last().length, from + 1000);
+    for (const ColoredRun &run : part) {
+        // The gap before the first token is cut at the part's start; tokens are the same runs.
+        if (run.color == JSONHighlighter::color(TC::other, false))
+            continue;
+        const ColoredRun same = runAt(whole, run.start);
+        EXPECT_EQ(same.start, run.start);
+        EXPECT_EQ(same.length, run.length);
+        EXPECT_EQ(same.color, run.color);
+    }
+
+    // A pass asked to stop ends at its next look, far short of the end.
+    const std::atomic<bool> stop{true};
+    const QList<ColoredRun> stopped = JSONHighlighter::runs(huge, 0, huge.size(), false, &stop);
+    ASSERT_FALSE(stopped.isEmpty());
+    EXPECT_LT(stopped.last().start + stopped.last().length, huge.size() / 16);
 }
 
 TEST(JSONSyntaxHighlighter, ColoursEachLineFromTheWholeText)
