@@ -3,6 +3,7 @@
 
 #include "design/card_surface.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -84,6 +85,25 @@ void SheetPresenter::flagChanged(SheetFlag flag, bool shown)
         open->reject();
 }
 
+void SheetPresenter::returnFocus(QWidget *focused)
+{
+    // Without a window manager nothing activates the window a closed dialog leaves behind, and its
+    // shortcuts (Ctrl+K) and keys would do nothing until a click: another open sheet, else the window
+    // takes the keys again, at the widget that had them when the sheet opened when it is still there.
+    QWidget *target = m_window ? m_window->window() : nullptr;
+    for (const auto &[flag, open] : m_open) {
+        if (open && open->isVisible())
+            target = open;
+    }
+    if (!target || !target->isVisible())
+        return;
+    target->activateWindow();
+    if (focused && focused->isVisible() && focused->window() == target)
+        focused->setFocus(Qt::ActiveWindowFocusReason);
+    else if (!target->focusWidget())
+        target->setFocus(Qt::ActiveWindowFocusReason);
+}
+
 void SheetPresenter::present(SheetFlag flag)
 {
     auto *sheet = new SheetDialog(flag, m_window);
@@ -100,11 +120,15 @@ void SheetPresenter::present(SheetFlag flag)
     }
     sheet->setContent(content);
     m_open[flag] = sheet;
-    connect(sheet, &QDialog::finished, this, [this, flag, sheet] {
+    // Where the keys go back to when the sheet closes.
+    QPointer<QWidget> focused = QApplication::focusWidget();
+    connect(sheet, &QDialog::finished, this, [this, flag, sheet, focused] {
         if (m_open[flag] == sheet)
             m_open.erase(flag);
         if (m_state->sheetFlag(flag))
             m_state->setSheetFlag(flag, false);
+        // Once the dialog is gone: the window system moves the focus as the dialog goes, after this.
+        QTimer::singleShot(0, this, [this, focused] { returnFocus(focused); });
     });
     sheet->adjustSize();
     if (m_window) {

@@ -50,6 +50,7 @@ public:
 private:
     void flagChanged(SheetFlag flag, bool shown);
     void present(SheetFlag flag);
+    void returnFocus(QWidget *focused);
 
     AppState *m_state;
     QWidget *m_window;

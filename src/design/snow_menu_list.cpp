@@ -131,17 +131,28 @@ void SnowMenuList::activate(int index)
         action();
 }
 
+void SnowMenuList::highlightChecked()
+{
+    for (int i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].checked && m_items[i].isClickable()) {
+            setHoveredIndex(i);
+            return;
+        }
+    }
+    handleKey(Qt::Key_Home);
+}
+
 bool SnowMenuList::handleKey(int key)
 {
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         activate(m_hovered);
         return true;
     }
-    if (key != Qt::Key_Up && key != Qt::Key_Down)
+    if (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_Home && key != Qt::Key_End)
         return false;
-    const int step = key == Qt::Key_Down ? 1 : -1;
+    const int step = key == Qt::Key_Down || key == Qt::Key_Home ? 1 : -1;
     const int n = int(m_items.size());
-    int i = m_hovered;
+    int i = key == Qt::Key_Home || key == Qt::Key_End ? -1 : m_hovered;
     for (int tries = 0; tries < n; ++tries) {
         i = i < 0 ? (step > 0 ? 0 : n - 1) : (i + step + n) % n;
         if (m_items[i].isClickable()) {

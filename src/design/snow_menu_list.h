@@ -35,8 +35,11 @@ public:
     void setHoveredIndex(int index);
     // Chooses the entry as a click would: nothing for dividers, captions and disabled entries.
     void activate(int index);
-    // Keyboard: Up and Down move between the clickable entries, Return chooses.
+    // Keyboard: Up and Down move between the clickable entries (Home and End to the first and last),
+    // Return and Enter choose.
     bool handleKey(int key);
+    // Highlights the checked entry, else the first clickable one: where the keys start in a menu opened by them.
+    void highlightChecked();
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }

@@ -6,10 +6,12 @@
 #include "design/hover_animation.h"
 #include "design/palette.h"
 #include "design/snow_input.h"
+#include "design/snow_menu_list.h"
 #include "design/snow_menu_popup.h"
 #include "design/symbols.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -23,8 +25,10 @@ constexpr qreal ChevronSize = 9;
 
 SnowSelect::SnowSelect(QWidget *parent)
     : QWidget(parent), m_menu(new SnowMenuOpener(this)), m_hover(new HoverAnimation(this)),
-      m_openLook(new AnimatedFlag(this, 150))
+      m_openLook(new AnimatedFlag(this, 150)), m_focusLook(new AnimatedFlag(this, 150))
 {
+    setFocusPolicy(Qt::StrongFocus);
+    m_focusLook->followFocus(this);
     connect(m_menu, &SnowMenuOpener::openChanged, this, [this](bool open) {
         m_openLook->set(open);
         emit openChanged(open);
@@ -144,7 +148,8 @@ void SnowSelect::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
-    SnowInputLook::paint(p, QRectF(rect()), palette, m_openLook->progress(), m_hover->progress(), 8);
+    SnowInputLook::paint(p, QRectF(rect()), palette, qMax(m_openLook->progress(), m_focusLook->progress()),
+                         m_hover->progress(), 8);
 
     const QRectF content = QRectF(rect()).adjusted(Pad, 0, -Pad, 0);
     qreal x = content.left();
@@ -178,4 +183,27 @@ void SnowSelect::mouseReleaseEvent(QMouseEvent *event)
     event->accept();
     if (wasPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         setOpen(!isOpen());
+}
+
+void SnowSelect::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        if (event->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier))
+            break;
+        event->accept();
+        if (!isOpen()) {
+            setOpen(true);
+            if (SnowMenuPopup *popup = m_menu->popup(); popup && isOpen())
+                popup->list()->highlightChecked();
+        }
+        return;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -55,6 +55,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    // Space, Return and the up and down arrows open the menu at the current choice.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void applyGeometry();
@@ -68,5 +70,7 @@ private:
     SnowMenuOpener *m_menu;
     HoverAnimation *m_hover;
     AnimatedFlag *m_openLook;
+    // The box looks focused while it has the keyboard focus, as the text fields do.
+    AnimatedFlag *m_focusLook;
     bool m_pressed = false;
 };

@@ -3,17 +3,20 @@
 
 #include "design/palette.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <algorithm>
 #include <cmath>
 
 SnowSlider::SnowSlider(QWidget *parent) : QWidget(parent)
 {
     setFixedHeight(TrackHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void SnowSlider::setValue(double value)
@@ -55,6 +58,56 @@ double SnowSlider::valueAt(double x, double width, double lower, double upper)
         f = 0;
     f = std::clamp(f, 0.0, 1.0);
     return std::round(lower + (upper - lower) * f);
+}
+
+std::optional<double> SnowSlider::valueAfterKey(int key, double value, double lower, double upper)
+{
+    const double span = upper - lower;
+    const double step = std::max(1.0, std::round(span / 100));
+    const double page = std::max(1.0, std::round(span / 10));
+    // A value outside the range moves from the end it lies beyond.
+    const double from = std::isnan(value) ? lower : std::clamp(value, lower, std::max(lower, upper));
+    double to = from;
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Down: to = from - step; break;
+    case Qt::Key_Right:
+    case Qt::Key_Up: to = from + step; break;
+    case Qt::Key_PageDown: to = from - page; break;
+    case Qt::Key_PageUp: to = from + page; break;
+    case Qt::Key_Home: to = lower; break;
+    case Qt::Key_End: to = upper; break;
+    default: return std::nullopt;
+    }
+    return std::round(std::clamp(to, lower, std::max(lower, upper)));
+}
+
+void SnowSlider::keyPressEvent(QKeyEvent *event)
+{
+    const std::optional<double> next =
+        event->modifiers() & ~Qt::KeypadModifier ? std::nullopt : valueAfterKey(event->key(), m_value, m_lower, m_upper);
+    if (!next) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (*next == m_value)
+        return;
+    m_value = *next;
+    update();
+    emit valueEdited(m_value);
+}
+
+void SnowSlider::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void SnowSlider::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void SnowSlider::dragTo(double x)
@@ -118,6 +171,12 @@ void SnowSlider::paintEvent(QPaintEvent *)
     p.setBrush(Qt::white);
     p.drawEllipse(centre, radius, radius);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(withOpacity(fillColor, 0.5), 1));
-    p.drawEllipse(centre, radius - 0.5, radius - 0.5);
+    // With the keyboard focus the thumb's ring is drawn full and thicker.
+    if (hasFocus()) {
+        p.setPen(QPen(fillColor, 2));
+        p.drawEllipse(centre, radius - 1, radius - 1);
+    } else {
+        p.setPen(QPen(withOpacity(fillColor, 0.5), 1));
+        p.drawEllipse(centre, radius - 0.5, radius - 0.5);
+    }
 }

@@ -28,12 +28,15 @@ public:
     // The value a drag at x over a track of width writes: the position's share of the width, clamped to
     // the ends, rounded to the nearest whole number with halves away from zero.
     static double valueAt(double x, double width, double lower, double upper);
+    // The value a key writes from `value`: the arrows step by a hundredth of the range, Page Up and Page Down
+    // by a tenth (each at least 1), Home and End go to the ends; whole numbers within the range. None for other keys.
+    static std::optional<double> valueAfterKey(int key, double value, double lower, double upper);
 
     QSize sizeHint() const override { return {200, TrackHeight}; }
     QSize minimumSizeHint() const override { return {TrackHeight, TrackHeight}; }
 
 signals:
-    // Every step of a drag that started on the slider, the first press included.
+    // Every step of a drag that started on the slider, the first press included, and every key that moved it.
     void valueEdited(double value);
 
 protected:
@@ -41,6 +44,9 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     void dragTo(double x);

@@ -21,6 +21,7 @@
 #include "support/temp_preferences.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -170,6 +171,20 @@ TEST_F(ShellWindow, CtrlKOpensThePaletteAndChoosingAScreenNavigates)
     auto *page = qobject_cast<PlaceholderScreen *>(m_window->content()->screen());
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->title(), "History");
+
+    // The window has the keys again, with no click: Ctrl+K opens the palette, Escape closes it, and again.
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == m_window->windowHandle(); }));
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_K, Qt::ControlModifier));
+        ASSERT_TRUE(m_window->state()->showSearch()) << round;
+        SheetDialog *again = m_window->content()->sheets()->dialog(SheetFlag::search);
+        ASSERT_NE(again, nullptr);
+        ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == again->windowHandle(); }));
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Escape));
+        EXPECT_FALSE(m_window->state()->showSearch()) << round;
+    }
+    ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == m_window->windowHandle(); }));
 }
 
 TEST_F(ShellWindow, EscapeClosesThePaletteAndClearsTheFlag)

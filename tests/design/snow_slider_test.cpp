@@ -104,3 +104,30 @@ TEST(SnowSlider, ValueOutsideTheRangeStaysUntilDragged)
     EXPECT_EQ(slider.value(), 250);
     EXPECT_EQ(spy.count(), 0);
 }
+
+TEST(SnowSlider, KeysStepByAHundredthAndATenthWithinTheRange)
+{
+    using K = Qt::Key;
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_Right, 0, 0, 5000), 50);
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_Down, 75, 0, 5000), 25);
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_PageUp, 4800, 0, 5000), 5000);
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_PageDown, 400, 0, 5000), 0);
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_Home, 900, 0, 5000), 0);
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_End, 900, 0, 5000), 5000);
+    // A narrow range still moves by whole numbers; a value outside it moves from the end it lies beyond.
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_Up, 3, 0, 10), 4);
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_Left, 9000, 0, 5000), 4950);
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_Right, 7, 7, 7), 7);
+    EXPECT_EQ(SnowSlider::valueAfterKey(K::Key_A, 7, 0, 10), std::nullopt);
+
+    // Keys reach the value only through valueEdited, and only when it moves.
+    SnowSlider slider;
+    slider.setRange(0, 100);
+    slider.setValue(99);
+    QSignalSpy edited(&slider, &SnowSlider::valueEdited);
+    QTest::keyClick(&slider, Qt::Key_Right);
+    QTest::keyClick(&slider, Qt::Key_Right);
+    ASSERT_EQ(edited.size(), 1);
+    EXPECT_EQ(edited[0][0].toDouble(), 100);
+    EXPECT_EQ(slider.value(), 100);
+}

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QTest>
@@ -42,6 +43,15 @@ void retype(QLineEdit *edit, const QString &text)
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
     QTest::keyClicks(edit, text);
+}
+
+bool pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QWindow *window = QGuiApplication::focusWindow();
+    if (!window)
+        return false;
+    QTest::keyClick(window, key, modifiers);
+    return true;
 }
 
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs)

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <Qt>
 
 #include <functional>
 
@@ -23,6 +24,10 @@ QString saveRender(QWidget *widget, const QString &subdir, const QString &name);
 
 // Clears the field as a user would (select all, Backspace), then types the text key by key.
 void retype(QLineEdit *edit, const QString &text);
+
+// Presses and releases a key in the window that has the keyboard focus, as the window system would hand it
+// over (shortcuts, popups and focus included); false when no window has the focus.
+bool pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
 // Runs the event loop until the predicate holds or the limit passes; true when it held.
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs = 5000);

@@ -100,6 +100,9 @@ NewRouteSheet::NewRouteSheet(const AppContext &context, QWidget *parent)
     layout()->invalidate();
     setFixedHeight(std::max(Height, layout()->totalSizeHint().height()));
 
+    // The keys start in the first text field; Shift+Tab reaches the method before it.
+    m_status->lineEdit()->setFocus(Qt::OtherFocusReason);
+
     connect(m_host, &SnowTextField::textEdited, this, &NewRouteSheet::refresh);
     connect(m_path, &SnowTextField::textEdited, this, &NewRouteSheet::refresh);
     connect(context.engine, &EngineClient::endpointsChanged, this, &NewRouteSheet::refresh);

@@ -7,10 +7,16 @@
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
 #include "design/shell_widgets.h"
+#include "design/snow_menu_list.h"
+#include "design/snow_menu_popup.h"
+#include "design/snow_select.h"
+#include "design/snow_slider.h"
 #include "design/snow_text_field.h"
+#include "design/status_code_field.h"
 #include "engine/records/mock_data.h"
 #include "routes_test_support.h"
 #include "screens/routes/endpoints_screen.h"
+#include "screens/routes/inspector_view.h"
 #include "screens/routes/manage_environments_sheet.h"
 #include "screens/routes/new_group_sheet.h"
 #include "screens/routes/new_route_sheet.h"
@@ -18,6 +24,8 @@
 #include "screens/routes/route_list_model.h"
 #include "screens/routes/routes_catalog.h"
 
+#include <QApplication>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTest>
 
@@ -77,6 +85,110 @@ TEST_F(RoutesInWindow, CreateRouteClosesTheSheetAndOpensTheRoute)
     auto *screen = qobject_cast<EndpointsScreen *>(view->screen());
     ASSERT_NE(screen, nullptr);
     EXPECT_EQ(screen->model()->shownRouteIDs().last(), QString::fromStdString(objects.engine.endpoints().last().id));
+}
+
+TEST_F(RoutesInWindow, KeyboardAloneWalksTheNewRouteSheetItsMenuTheWindowAndTheLatencySlider)
+{
+    using testsupport::pressKey;
+    objects.engine.setEndpoints({routestest::route("r1", HTTPMethod::GET, "api.shop.dev", "/v1/users")});
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto *sheet = openSheet<NewRouteSheet>(SheetFlag::newRoute);
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == sheet->window()->windowHandle(); }));
+    const auto focused = [] { return QApplication::focusWidget(); };
+
+    // Every control in reading order, round and round: Method, Status, Host, Path.
+    EXPECT_EQ(focused(), sheet->statusField()->lineEdit());
+    ASSERT_TRUE(pressKey(Qt::Key_Tab, Qt::ShiftModifier));
+    EXPECT_EQ(focused(), sheet->methodSelect());
+    const QList<QWidget *> order = {sheet->statusField()->lineEdit(), sheet->hostField()->lineEdit(),
+                                    sheet->pathField()->lineEdit(), sheet->methodSelect()};
+    for (QWidget *next : order) {
+        ASSERT_TRUE(pressKey(Qt::Key_Tab));
+        EXPECT_EQ(focused(), next);
+    }
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::animationsSettled(sheet); }));
+    testsupport::saveRender(sheet, QStringLiteral("routes"), QStringLiteral("sheet_new_route_method_focused"));
+
+    // The method's menu: opened by a key at the current choice, arrows move, Return chooses, Escape leaves it.
+    SnowSelect *select = sheet->methodSelect();
+    ASSERT_TRUE(pressKey(Qt::Key_Down));
+    ASSERT_TRUE(select->isOpen());
+    SnowMenuList *list = select->menu()->popup()->list();
+    EXPECT_EQ(list->hoveredIndex(), 0) << "GET, the current method";
+    ASSERT_TRUE(pressKey(Qt::Key_Down));
+    ASSERT_TRUE(pressKey(Qt::Key_Down));
+    ASSERT_TRUE(pressKey(Qt::Key_Up));
+    ASSERT_TRUE(pressKey(Qt::Key_Return));
+    EXPECT_FALSE(select->isOpen());
+    EXPECT_EQ(sheet->method(), HTTPMethod::POST);
+    EXPECT_EQ(select->value(), QStringLiteral("POST"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return focused() == select; }));
+    ASSERT_TRUE(pressKey(Qt::Key_Space));
+    ASSERT_TRUE(select->isOpen());
+    EXPECT_EQ(select->menu()->popup()->list()->hoveredIndex(), 1) << "POST, the current method";
+    ASSERT_TRUE(pressKey(Qt::Key_End));
+    ASSERT_TRUE(pressKey(Qt::Key_Escape));
+    EXPECT_FALSE(select->isOpen());
+    EXPECT_EQ(sheet->method(), HTTPMethod::POST);
+    EXPECT_TRUE(objects.state.showNewRoute()) << "Escape closed the menu, not the sheet";
+    ASSERT_TRUE(testsupport::waitFor([&] { return focused() == select; }));
+
+    // Opened by a click, the keys work the same.
+    QTest::mouseClick(select, Qt::LeftButton);
+    ASSERT_TRUE(select->isOpen());
+    ASSERT_TRUE(pressKey(Qt::Key_Down));
+    ASSERT_TRUE(pressKey(Qt::Key_Down));
+    ASSERT_TRUE(pressKey(Qt::Key_Return));
+    EXPECT_FALSE(select->isOpen());
+    EXPECT_EQ(sheet->method(), HTTPMethod::POST);
+
+    // On to the path, typed, and Return creates the route and closes the sheet.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(pressKey(Qt::Key_Tab));
+    ASSERT_EQ(focused(), sheet->pathField()->lineEdit());
+    QTest::keyClicks(focused(), QStringLiteral("/kb"));
+    ASSERT_TRUE(pressKey(Qt::Key_Return));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !objects.state.showNewRoute(); }));
+    const Endpoint made = objects.engine.endpoints().last();
+    EXPECT_EQ(made.method, HTTPMethod::POST);
+    EXPECT_EQ(made.path, "/kb");
+
+    // The window has the keys again without a click: Ctrl+K opens the palette, Escape closes it.
+    ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == view->windowHandle(); }));
+    ASSERT_TRUE(pressKey(Qt::Key_K, Qt::ControlModifier));
+    ASSERT_TRUE(objects.state.showSearch());
+    ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() != view->windowHandle(); }));
+    ASSERT_TRUE(pressKey(Qt::Key_Escape));
+    EXPECT_FALSE(objects.state.showSearch());
+    ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == view->windowHandle(); }));
+
+    // The new route's inspector: Tab reaches the latency slider, whose keys save the route as a drag does.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    auto *inspector = qobject_cast<InspectorView *>(view->inspector());
+    ASSERT_NE(inspector, nullptr);
+    SnowSlider *slider = inspector->latencySlider();
+    inspector->pathField()->lineEdit()->setFocus(Qt::MouseFocusReason);
+    for (int i = 0; i < 8 && focused() != slider; ++i)
+        ASSERT_TRUE(pressKey(Qt::Key_Tab));
+    ASSERT_EQ(focused(), slider);
+    testsupport::saveRender(slider->parentWidget(), QStringLiteral("routes"), QStringLiteral("inspector_latency_focused"));
+    const auto latency = [&] { return objects.engine.endpoints().last().latency; };
+    ASSERT_TRUE(pressKey(Qt::Key_Right));
+    EXPECT_EQ(latency(), 50);
+    ASSERT_TRUE(pressKey(Qt::Key_PageUp));
+    EXPECT_EQ(latency(), 550);
+    ASSERT_TRUE(pressKey(Qt::Key_Down));
+    EXPECT_EQ(latency(), 500);
+    ASSERT_TRUE(pressKey(Qt::Key_End));
+    EXPECT_EQ(latency(), 5000);
+    ASSERT_TRUE(pressKey(Qt::Key_Up));
+    EXPECT_EQ(latency(), 5000);
+    ASSERT_TRUE(pressKey(Qt::Key_Home));
+    EXPECT_EQ(latency(), 0);
+    EXPECT_EQ(slider->value(), 0);
 }
 
 TEST_F(RoutesInWindow, GroupSheetClearsTargetsHoweverItCloses)
