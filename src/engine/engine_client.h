@@ -157,6 +157,8 @@ public:
     void setTrafficFreshMs(int ms) { m_trafficFeed->setFreshMs(ms); }
 
     void appendLog(const QString &line) { m_channel->appendLog(line); }
+    // Log lines also go to standard error unless turned off (see EngineChannel).
+    void setLogToStandardError(bool on) { m_channel->setLogToStandardError(on); }
     void ingestOutput(QByteArrayView chunk) { m_channel->ingestOutput(chunk); }
     void ingestEventStream(QByteArrayView chunk) { m_channel->ingestEventStream(chunk); }
     void handleEvent(std::string_view payload) { m_channel->handleEvent(payload); }
@@ -167,8 +169,8 @@ public:
     void replay(const QString &id);
     void fetchHistory(const QString &before, const QString &filter, int limit, QObject *context,
                       std::function<void(const std::vector<TrafficRecord> &)> done);
-    // As fetchHistory, and says whether the page failed (no control port, no reply, an error
-    // status or a body that does not decode), which an empty page alone cannot tell.
+    // As fetchHistory, and says whether the page failed (no control port, no reply, or a body that
+    // does not decode, whatever its status), which an empty page alone cannot tell.
     void fetchHistoryPage(const QString &before, const QString &filter, int limit, QObject *context,
                           std::function<void(const std::vector<TrafficRecord> &, bool failed)> done);
     void fetchRecord(const QString &id, QObject *context,
