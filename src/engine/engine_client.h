@@ -304,6 +304,12 @@ private:
 
     // Drops the pushes still waiting out their debounce that were made for `project`.
     void dropWaitingPushesOf(const QString &project);
+    // While a project change is under way: lands the pushes held or waiting, and any made meanwhile,
+    // each in the project it was made for; done says whether the engine's active project was
+    // changed and changed back on the way.
+    void landHeldPushes(std::function<void(bool switched)> done, bool switchedSoFar = false);
+    // Posts the held route and environment pushes made for `project`; done once both are answered.
+    void postHeldPushesOf(const QString &project, Done done);
 
 
 public:
@@ -382,6 +388,8 @@ private:
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
     void postImport(const QByteArray &data, const QString &name, Done done);
+    // The summary and log line of an OpenAPI import that failed.
+    void reportOpenAPIFailure(const ControlReply &reply, const QString &filename);
     void requestExport(const QString &path, Done done);
     void postProfile(const QByteArray &data, const QString &name, Done done);
 
