@@ -286,6 +286,9 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
     });
 
     server.onPost("/import/openapi", [&engine](const Request &req, Response &res) {
+        // On the worker pool: a held import keeps no other request waiting.
+        if (const auto hold = engine.options().timings.openAPIImportHold; hold.count() > 0)
+            std::this_thread::sleep_for(hold);
         std::string error;
         auto imported = importOpenAPI(req.body, error);
         if (!imported)

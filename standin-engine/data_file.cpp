@@ -192,6 +192,14 @@ bool appendToFile(const std::filesystem::path &file, std::string_view bytes)
     return written;
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 at -O3 takes a concatenated string's length as possibly above PTRDIFF_MAX here and warns
+// about a copy that cannot happen (known false positives of -Wstringop-overflow and -Wrestrict on
+// std::string; silencing the first brings out the second).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
 std::optional<std::filesystem::path> keepAside(const std::filesystem::path &file)
 {
     for (int n = 1; n < 10000; ++n) {
@@ -207,6 +215,9 @@ std::optional<std::filesystem::path> keepAside(const std::filesystem::path &file
     }
     return std::nullopt;
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 void makePrivate(const std::filesystem::path &directory)
 {

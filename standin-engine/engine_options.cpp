@@ -39,6 +39,7 @@ EngineTimings timingsFromEnvironment()
     EngineTimings timings;
     readMilliseconds(kTestLockGraceVariable, timings.folderLockGrace);
     readMilliseconds(kTestSavePeriodVariable, timings.savePeriod);
+    readMilliseconds(kTestOpenAPIHoldVariable, timings.openAPIImportHold);
     return timings;
 }
 

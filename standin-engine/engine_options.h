@@ -14,10 +14,13 @@ struct EngineTimings {
     std::chrono::milliseconds folderLockGrace {2000};
     // How often unsaved history and schema, and a state save that failed, are written.
     std::chrono::milliseconds savePeriod {1000};
+    // How long an OpenAPI import is held before it is read (none: tests hold one to edit meanwhile).
+    std::chrono::milliseconds openAPIImportHold {0};
 };
 
 constexpr const char *kTestLockGraceVariable = "KESTRION_TEST_LOCK_GRACE_MS";
 constexpr const char *kTestSavePeriodVariable = "KESTRION_TEST_SAVE_PERIOD_MS";
+constexpr const char *kTestOpenAPIHoldVariable = "KESTRION_TEST_OPENAPI_HOLD_MS";
 
 // The defaults, with whatever the test-only variables set in milliseconds.
 EngineTimings timingsFromEnvironment();

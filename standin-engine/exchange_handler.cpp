@@ -276,14 +276,19 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
         response.sharedBody.reset();
     }
     if (planned.delayMs > 0 && !wait(planned.delayMs)) {
-        response = {503, proxyErrorBody("the proxy is stopping"), {}, {}, false};
+        response = ProxiedResponse {};
+        response.status = 503;
+        response.body = proxyErrorBody("the proxy is stopping");
     } else if (planned.forward) {
         planned.delayMs = 0; // waited above
         const TrafficRecord kept = forwardDetached(*this, request, planned);
         m_schema.settle();
         if (stored)
             *stored = kept;
-        return {kept.status, kept.respBody.value_or(""), {}, {}, false};
+        ProxiedResponse forwarded;
+        forwarded.status = static_cast<int>(kept.status);
+        forwarded.body = kept.respBody.value_or("");
+        return forwarded;
     }
     if (response.contentType.empty())
         response.contentType = contentTypeFor(response.body);

@@ -145,6 +145,8 @@ int main(int argc, char **argv)
             print(healthText(*client.health()));
         lastHealth = key;
     });
+    // The log is printed here with its prefix; a second copy on standard error would double every line.
+    client.setLogToStandardError(false);
     QObject::connect(&client, &EngineClient::logChanged, &app, [&] {
         if (!client.log().isEmpty())
             print(QStringLiteral("log: ") + client.log().last());

@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -246,6 +247,11 @@ void EngineChannel::connectControl(int port)
 
 void EngineChannel::appendLog(const QString &line)
 {
+    if (m_logToStandardError) {
+        // One write per line, so lines from other writers never land inside it.
+        const QByteArray bytes = line.toUtf8() + '\n';
+        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
+    }
     m_log.append(line);
     if (m_log.size() > MaxLogLines)
         m_log.remove(0, m_log.size() - MaxLogLines);

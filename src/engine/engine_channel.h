@@ -65,6 +65,11 @@ public:
     const QStringList &log() const { return m_log; }
     void setLog(const QStringList &log);
     void appendLog(const QString &line);
+    // Each new log line also goes to the process's standard error, so that someone who started the
+    // application from a terminal sees why the engine did what it did; a front end that prints the
+    // log itself turns this off.
+    bool logToStandardError() const { return m_logToStandardError; }
+    void setLogToStandardError(bool on) { m_logToStandardError = on; }
 
     int proxyPort() const { return m_proxyPort; }
     void setProxyPort(int port) { m_proxyPort = port; }
@@ -179,6 +184,7 @@ private:
     bool m_engineReady = false;
     std::optional<EngineHealth> m_health;
     QStringList m_log;
+    bool m_logToStandardError = true;
 
     int m_proxyPort = 9999;
     QProcess *m_process = nullptr;

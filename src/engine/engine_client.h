@@ -157,6 +157,8 @@ public:
     void setTrafficFreshMs(int ms) { m_trafficFeed->setFreshMs(ms); }
 
     void appendLog(const QString &line) { m_channel->appendLog(line); }
+    // Log lines also go to standard error unless turned off (see EngineChannel).
+    void setLogToStandardError(bool on) { m_channel->setLogToStandardError(on); }
     void ingestOutput(QByteArrayView chunk) { m_channel->ingestOutput(chunk); }
     void ingestEventStream(QByteArrayView chunk) { m_channel->ingestEventStream(chunk); }
     void handleEvent(std::string_view payload) { m_channel->handleEvent(payload); }
@@ -167,8 +169,8 @@ public:
     void replay(const QString &id);
     void fetchHistory(const QString &before, const QString &filter, int limit, QObject *context,
                       std::function<void(const std::vector<TrafficRecord> &)> done);
-    // As fetchHistory, and says whether the page failed (no control port, no reply, an error
-    // status or a body that does not decode), which an empty page alone cannot tell.
+    // As fetchHistory, and says whether the page failed (no control port, no reply, or a body that
+    // does not decode, whatever its status), which an empty page alone cannot tell.
     void fetchHistoryPage(const QString &before, const QString &filter, int limit, QObject *context,
                           std::function<void(const std::vector<TrafficRecord> &, bool failed)> done);
     void fetchRecord(const QString &id, QObject *context,
@@ -302,6 +304,12 @@ private:
 
     // Drops the pushes still waiting out their debounce that were made for `project`.
     void dropWaitingPushesOf(const QString &project);
+    // While a project change is under way: lands the pushes held or waiting, and any made meanwhile,
+    // each in the project it was made for; done says whether the engine's active project was
+    // changed and changed back on the way.
+    void landHeldPushes(std::function<void(bool switched)> done, bool switchedSoFar = false);
+    // Posts the held route and environment pushes made for `project`; done once both are answered.
+    void postHeldPushesOf(const QString &project, Done done);
 
 
 public:
@@ -380,6 +388,8 @@ private:
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
     void postImport(const QByteArray &data, const QString &name, Done done);
+    // The summary and log line of an OpenAPI import that failed.
+    void reportOpenAPIFailure(const ControlReply &reply, const QString &filename);
     void requestExport(const QString &path, Done done);
     void postProfile(const QByteArray &data, const QString &name, Done done);
 

@@ -39,51 +39,69 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
 {
     // The project active before the import gets its latest routes and environments first.
     afterPendingPushes([this, data, filename, done = std::move(done)] {
-        // The engine makes the imported project active: no push may land until it is shown.
+        // The engine makes the imported project active. Edits made during the upload still push; a
+        // push that comes due meanwhile is held, and lands in its own project once the answer is in.
         m_projects->beginChange();
-        const Done finish = [this, done] {
-            m_projects->endChange();
-            if (done)
-                done();
-        };
         QNetworkReply *reply = sendControl(
             "POST", QStringLiteral("/import/openapi"), {}, data, OpenAPITimeoutMs, this,
-            [this, filename, done = finish](const ControlReply &reply) {
-                if (reply.transportFailed()) {
-                    setImportSummary(QStringLiteral("Import failed \u2014 engine unreachable"));
-                    if (done)
-                        done();
-                    return;
-                }
+            [this, filename, done](const ControlReply &reply) {
                 const auto result = reply.isSuccess()
                                         ? decodeRecord<OpenAPIImportResult>(EngineChannel::asView(reply.body))
                                         : std::nullopt;
                 if (!result) {
-                    const QString detail = strictUtf8(reply.body).value_or(QStringLiteral("unknown error"));
-                    setImportSummary(QStringLiteral("Import failed: ")
-                                     + firstCharacters(detail, SummaryDetailLength));
-                    appendLog(QStringLiteral("openapi import ") + filename + QStringLiteral(" failed: ")
-                              + detail);
-                    if (done)
-                        done();
-                    return;
-                }
-                const QString count = QString::number(result->routeCount);
-                const QString project = QString::fromStdString(result->name);
-                loadProjects([this, done, count, project, filename, routeCount = result->routeCount] {
-                    reloadActiveProjectIntoUI([this, done, count, project, filename, routeCount] {
-                        setImportSummary(QStringLiteral("Imported ") + count
-                                         + (routeCount == 1 ? QStringLiteral(" route") : QStringLiteral(" routes"))
-                                         + QStringLiteral(" into ") + project);
-                        appendLog(QStringLiteral("imported ") + count + QStringLiteral(" routes from ")
-                                  + filename + QStringLiteral(" \u2192 ") + project);
+                    landHeldPushes([this, filename, done, reply](bool) {
+                        m_projects->endChange();
+                        reportOpenAPIFailure(reply, filename);
                         if (done)
                             done();
+                    });
+                    return;
+                }
+                // Pushes still waiting are held now, while they are known to be the old project's; until
+                // the imported project's lists are shown, those shown are the old project's too.
+                m_routes->holdWaitingPush();
+                m_environments->holdWaitingPush();
+                m_projects->closeWrites();
+                const QString count = QString::number(result->routeCount);
+                const QString project = QString::fromStdString(result->name);
+                const int routeCount = result->routeCount;
+                const Done shown = [this, done, count, project, filename, routeCount] {
+                    m_projects->endChange();
+                    m_projects->reopenWrites();
+                    setImportSummary(QStringLiteral("Imported ") + count
+                                     + (routeCount == 1 ? QStringLiteral(" route") : QStringLiteral(" routes"))
+                                     + QStringLiteral(" into ") + project);
+                    appendLog(QStringLiteral("imported ") + count + QStringLiteral(" routes from ") + filename
+                              + QStringLiteral(" \u2192 ") + project);
+                    if (done)
+                        done();
+                };
+                loadProjects([this, shown] {
+                    landHeldPushes([this, shown](bool switched) {
+                        // A project made active and back on the way: show what the engine now reports.
+                        if (switched)
+                            loadProjects([this, shown] { reloadActiveProjectIntoUI(shown); });
+                        else
+                            reloadActiveProjectIntoUI(shown);
                     });
                 });
             },
             QByteArrayLiteral("application/octet-stream"));
-        if (!reply)
-            finish();
+        if (!reply) {
+            m_projects->endChange();
+            if (done)
+                done();
+        }
     });
+}
+
+void EngineClient::reportOpenAPIFailure(const ControlReply &reply, const QString &filename)
+{
+    if (reply.transportFailed()) {
+        setImportSummary(QStringLiteral("Import failed \u2014 engine unreachable"));
+        return;
+    }
+    const QString detail = strictUtf8(reply.body).value_or(QStringLiteral("unknown error"));
+    setImportSummary(QStringLiteral("Import failed: ") + firstCharacters(detail, SummaryDetailLength));
+    appendLog(QStringLiteral("openapi import ") + filename + QStringLiteral(" failed: ") + detail);
 }

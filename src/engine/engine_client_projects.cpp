@@ -1,8 +1,9 @@
-// EngineClient: project operations that reach across areas (switch, duplicate, delete, reload).
+// EngineClient: project operations that reach across areas (switch, duplicate, delete, reload, held pushes).
 #include "engine/engine_client.h"
 
 #include <QUrl>
 
+#include <memory>
 #include <utility>
 
 void EngineClient::activateProject(const QString &id)
@@ -57,7 +58,7 @@ void EngineClient::deleteProject(const QString &id)
     // Deleting the active project replaces the lists shown as a switch does: no list write until
     // the next project's lists are in, and no push made for the deleted project reaches it.
     if (wasActive)
-        m_projects->beginActiveDelete();
+        m_projects->closeWrites();
     afterPendingPushes([this, id, wasActive] {
         if (wasActive)
             m_projects->beginChange();
@@ -65,7 +66,7 @@ void EngineClient::deleteProject(const QString &id)
             if (!wasActive)
                 return;
             m_projects->endChange();
-            m_projects->endActiveDelete();
+            m_projects->reopenWrites();
         };
         projectRequest(projectPath(id), "DELETE", std::nullopt,
                        [this, id, wasActive, finish](const std::optional<QByteArray> &body) {
@@ -92,4 +93,72 @@ void EngineClient::afterPendingPushes(Done done)
     // a late push land on the project that is active by then and overwrite its lists.
     afterRoutePushSettles(
         [this, done = std::move(done)]() mutable { afterEnvironmentPushSettles(std::move(done)); });
+}
+
+void EngineClient::landHeldPushes(std::function<void(bool switched)> done, bool switchedSoFar)
+{
+    m_routes->holdWaitingPush();
+    m_environments->holdWaitingPush();
+    if (!m_routes->hasHeldPush() && !m_environments->hasHeldPush()) {
+        done(switchedSoFar);
+        return;
+    }
+    const QString project =
+        m_routes->hasHeldPush() ? m_routes->heldPushProject() : m_environments->heldPushProject();
+    // Edits made meanwhile were held in turn: the next round lands them.
+    const auto nextRound = [this, done](bool switched) { landHeldPushes(done, switched); };
+
+    // Made active for the posts, then the engine's own project again.
+    const auto landElsewhere = [this, project, switchedSoFar, nextRound](const QString &active) {
+        projectRequest(projectPath(project, QStringLiteral("/activate")), "POST", std::nullopt,
+                       [this, project, active, switchedSoFar, nextRound](const std::optional<QByteArray> &answer) {
+                           if (!answer) {
+                               // The project is gone: its edits have nowhere to go.
+                               dropWaitingPushesOf(project);
+                               nextRound(switchedSoFar);
+                               return;
+                           }
+                           postHeldPushesOf(project, [this, active, nextRound] {
+                               projectRequest(projectPath(active, QStringLiteral("/activate")), "POST",
+                                              std::nullopt,
+                                              [nextRound](const std::optional<QByteArray> &) { nextRound(true); });
+                           });
+                       });
+    };
+
+    // The project the engine has active now, whatever the list shown says.
+    projectRequest(QStringLiteral("/projects"), "GET", std::nullopt,
+                   [this, project, switchedSoFar, nextRound, landElsewhere,
+                    done](const std::optional<QByteArray> &body) {
+                       const auto list = body ? decodeRecord<ProjectList>(EngineChannel::asView(*body)) : std::nullopt;
+                       if (!list) {
+                           m_routes->dropHeldPush();
+                           m_environments->dropHeldPush();
+                           done(switchedSoFar);
+                           return;
+                       }
+                       const QString active = QString::fromStdString(list->activeId);
+                       if (project == active)
+                           postHeldPushesOf(project, [nextRound, switchedSoFar] { nextRound(switchedSoFar); });
+                       else
+                           landElsewhere(active);
+                   });
+}
+
+void EngineClient::postHeldPushesOf(const QString &project, Done done)
+{
+    // Both go out together; done runs once both have been answered.
+    auto outstanding = std::make_shared<int>(2);
+    const Done one = [outstanding, done] {
+        if (--*outstanding == 0)
+            done();
+    };
+    if (m_routes->hasHeldPush() && m_routes->heldPushProject() == project)
+        m_routes->postHeldPush(one);
+    else
+        one();
+    if (m_environments->hasHeldPush() && m_environments->heldPushProject() == project)
+        m_environments->postHeldPush(one);
+    else
+        one();
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -111,21 +112,38 @@ void EnvironmentStore::push()
 void EnvironmentStore::postWaitingPush()
 {
     m_pushWaiting = false;
+    const QString &active = m_projects->activeProjectID();
+    if (m_projects->changeUnderWay() && (m_pushProject == active || m_pushProject.isEmpty())) {
+        // The engine may be on another project by now: the push waits to be landed in its own.
+        m_heldBody = m_pushBody;
+        m_heldProject = active;
+        return;
+    }
     if (!m_projects->pushMayLand(m_pushProject)) {
         finishPush();
         return;
     }
+    send(m_pushBody);
+}
+
+void EnvironmentStore::send(const QByteArray &body, Done sent)
+{
     const int generation = m_pushGeneration;
     // The answer is not examined: a failed push is overtaken by the next push or load.
-    m_pushReply = m_channel->sendControl("POST", QStringLiteral("/environments"), {}, m_pushBody,
-                                 m_channel->timeouts().project, this, [this, generation](const ControlReply &) {
-                                     if (generation != m_pushGeneration)
-                                         return;
-                                     m_pushReply = nullptr;
-                                     finishPush();
+    m_pushReply = m_channel->sendControl("POST", QStringLiteral("/environments"), {}, body,
+                                 m_channel->timeouts().project, this, [this, generation, sent](const ControlReply &) {
+                                     if (generation == m_pushGeneration) {
+                                         m_pushReply = nullptr;
+                                         finishPush();
+                                     }
+                                     if (sent)
+                                         sent();
                                  });
-    if (!m_pushReply)
+    if (!m_pushReply) {
         finishPush();
+        if (sent)
+            sent();
+    }
 }
 
 void EnvironmentStore::post(const EnvironmentSet &set)
@@ -254,11 +272,12 @@ void EnvironmentStore::removeVar(const QString &environmentId, const QString &va
 
 bool EnvironmentStore::pushPending() const
 {
-    return m_pushWaiting || m_pushReply;
+    return m_pushWaiting || m_pushReply || m_heldBody;
 }
 
 void EnvironmentStore::cancelPush()
 {
+    m_heldBody.reset();
     ++m_pushGeneration;
     m_pushWaiting = false;
     EngineChannel::abortInFlight(m_pushReply);
@@ -271,4 +290,33 @@ void EnvironmentStore::dropWaitingPushOf(const QString &project)
         m_pushWaiting = false;
         finishPush();
     }
+    if (m_heldBody && m_heldProject == project)
+        dropHeldPush();
+}
+
+void EnvironmentStore::holdWaitingPush()
+{
+    if (m_pushWaiting)
+        postWaitingPush();
+}
+
+void EnvironmentStore::postHeldPush(Done sent)
+{
+    if (!m_heldBody) {
+        if (sent)
+            sent();
+        return;
+    }
+    const QByteArray body = *std::exchange(m_heldBody, std::nullopt);
+    ++m_pushGeneration;
+    EngineChannel::abortInFlight(m_pushReply);
+    send(body, std::move(sent));
+}
+
+void EnvironmentStore::dropHeldPush()
+{
+    if (!m_heldBody)
+        return;
+    m_heldBody.reset();
+    finishPush();
 }

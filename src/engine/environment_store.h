@@ -62,12 +62,22 @@ public:
     void cancelPush();
     void dropWaitingPushOf(const QString &project);
 
+    // As RouteList: a push that comes due while a change of the active project is under way is held
+    // with the project it was made for.
+    bool hasHeldPush() const { return m_heldBody.has_value(); }
+    const QString &heldPushProject() const { return m_heldProject; }
+    void holdWaitingPush();
+    void postHeldPush(Done sent = {});
+    void dropHeldPush();
+
 signals:
     void environmentsChanged();
     void activeEnvIDChanged();
 
 private:
     void postWaitingPush();
+    // sent runs once the post has been answered, failed or been overtaken by a newer push.
+    void send(const QByteArray &body, Done sent = {});
     void finishPush();
 
     EngineChannel *m_channel;
@@ -77,6 +87,8 @@ private:
 
     QByteArray m_pushBody;
     QString m_pushProject;
+    std::optional<QByteArray> m_heldBody;
+    QString m_heldProject;
     bool m_pushWaiting = false;
     int m_pushDebounceMs = PushDebounceMs;
     QPointer<QNetworkReply> m_pushReply;

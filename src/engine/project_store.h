@@ -27,17 +27,20 @@ public:
     bool isSwitchingProject() const { return m_isSwitchingProject; }
     void setIsSwitchingProject(bool switching);
 
-    // False while a switch or the delete of the active project is under way: the lists shown may
-    // belong to the project being left, so route and environment writes do nothing.
-    bool writesOpen() const { return !m_isSwitchingProject && m_activeDeletes == 0; }
+    // False while a switch, the delete of the active project or the end of an import is under way:
+    // the lists shown may belong to the project being left, so route and environment writes do nothing.
+    bool writesOpen() const { return !m_isSwitchingProject && m_writesClosed == 0; }
     // Whether a push made for `project` may still be posted: only to the project it was made for,
     // and never once a request that changes the active project has gone out (the engine may
     // already be on the next one). A push made before the active project was known goes to it.
     bool pushMayLand(const QString &project) const;
+    // True while a request that may change the active project is under way.
+    bool changeUnderWay() const { return m_changesSent > 0; }
 
-    // Brackets the delete of the active project, from its start to the next project's lists.
-    void beginActiveDelete() { ++m_activeDeletes; }
-    void endActiveDelete() { --m_activeDeletes; }
+    // Brackets a time when list writes are refused (the delete of the active project, an import's
+    // reload), from its start to the next project's lists.
+    void closeWrites() { ++m_writesClosed; }
+    void reopenWrites() { --m_writesClosed; }
     // Brackets a request that changes the active project, from its sending to the reload after it.
     void beginChange() { ++m_changesSent; }
     void endChange() { --m_changesSent; }
@@ -60,6 +63,6 @@ private:
     QList<Project> m_projects;
     QString m_activeProjectID;
     bool m_isSwitchingProject = false;
-    int m_activeDeletes = 0;
+    int m_writesClosed = 0;
     int m_changesSent = 0;
 };

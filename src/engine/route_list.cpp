@@ -7,6 +7,7 @@
 #include <QNetworkReply>
 
 #include <algorithm>
+#include <utility>
 
 RouteList::RouteList(EngineChannel *channel, const ProjectStore *projects, QObject *parent)
     : QObject(parent)
@@ -211,26 +212,43 @@ void RouteList::post(const QByteArray &body)
 {
     m_pushTimer.stop();
     m_pushRoutes.reset();
+    const QString &active = m_projects->activeProjectID();
+    if (m_projects->changeUnderWay() && (m_pushProject == active || m_pushProject.isEmpty())) {
+        // The engine may be on another project by now: the push waits to be landed in its own.
+        m_heldBody = body;
+        m_heldProject = active;
+        return;
+    }
     if (!m_projects->pushMayLand(m_pushProject)) {
         finishPush();
         return;
     }
+    send(body);
+}
+
+void RouteList::send(const QByteArray &body, Done sent)
+{
     const int generation = m_pushGeneration;
     // The answer is not examined: a failed push is overtaken by the next push or load.
     m_pushReply = m_channel->sendControl("POST", QStringLiteral("routes"), {}, body, m_channel->timeouts().general,
-                                         this, [this, generation](const ControlReply &) {
-                                             if (generation != m_pushGeneration)
-                                                 return;
-                                             m_pushReply = nullptr;
-                                             finishPush();
+                                         this, [this, generation, sent](const ControlReply &) {
+                                             if (generation == m_pushGeneration) {
+                                                 m_pushReply = nullptr;
+                                                 finishPush();
+                                             }
+                                             if (sent)
+                                                 sent();
                                          });
-    if (!m_pushReply)
+    if (!m_pushReply) {
         finishPush();
+        if (sent)
+            sent();
+    }
 }
 
 bool RouteList::pushPending() const
 {
-    return m_pushTimer.isActive() || m_pushReply;
+    return m_pushTimer.isActive() || m_pushReply || m_heldBody;
 }
 
 void RouteList::afterPushSettles(Done done)
@@ -252,6 +270,7 @@ QNetworkReply *RouteList::sendPendingPushNow()
 
 void RouteList::cancelPush()
 {
+    m_heldBody.reset();
     m_pushTimer.stop();
     ++m_pushGeneration;
     EngineChannel::abortInFlight(m_pushReply);
@@ -271,4 +290,33 @@ void RouteList::dropWaitingPushOf(const QString &project)
 {
     if (m_pushTimer.isActive() && m_pushProject == project)
         dropWaitingPush();
+    if (m_heldBody && m_heldProject == project)
+        dropHeldPush();
+}
+
+void RouteList::holdWaitingPush()
+{
+    if (m_pushTimer.isActive())
+        post(pushBody());
+}
+
+void RouteList::postHeldPush(Done sent)
+{
+    if (!m_heldBody) {
+        if (sent)
+            sent();
+        return;
+    }
+    const QByteArray body = *std::exchange(m_heldBody, std::nullopt);
+    ++m_pushGeneration;
+    EngineChannel::abortInFlight(m_pushReply);
+    send(body, std::move(sent));
+}
+
+void RouteList::dropHeldPush()
+{
+    if (!m_heldBody)
+        return;
+    m_heldBody.reset();
+    finishPush();
 }

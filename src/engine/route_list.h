@@ -74,6 +74,16 @@ public:
     void dropWaitingPush();
     void dropWaitingPushOf(const QString &project);
 
+    // A push that comes due while a change of the active project is under way is held, with the
+    // project it was made for, until the change has ended and that project can be made active.
+    bool hasHeldPush() const { return m_heldBody.has_value(); }
+    const QString &heldPushProject() const { return m_heldProject; }
+    // Ends the debounce of a waiting push at once (so it is held while a change is under way).
+    void holdWaitingPush();
+    // Posts the held push past the gate: the caller has made its project the active one.
+    void postHeldPush(Done sent = {});
+    void dropHeldPush();
+
     static QList<Endpoint> fromWire(const std::vector<WireRoute> &routes);
 
 signals:
@@ -84,6 +94,8 @@ private:
     void didChange(int position);
     QByteArray pushBody() const;
     void post(const QByteArray &body);
+    // sent runs once the post has been answered, failed or been overtaken by a newer push.
+    void send(const QByteArray &body, Done sent = {});
     void finishPush();
     // Runs edit on the route with this id and pushes; false when no route has it or writes are closed.
     bool editRoute(const QString &id, const std::function<void(Endpoint &)> &edit);
@@ -102,6 +114,8 @@ private:
     std::optional<QList<Endpoint>> m_pushRoutes;
     // The active project when the waiting push was made.
     QString m_pushProject;
+    std::optional<QByteArray> m_heldBody;
+    QString m_heldProject;
     QPointer<QNetworkReply> m_pushReply;
     int m_pushGeneration = 0;
     SettleWaiters m_pushWaiters;

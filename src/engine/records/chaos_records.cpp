@@ -69,6 +69,14 @@ template <class Json> void writeState(Json &j, const ChaosState &state)
 
 } // namespace
 
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 at -O3 takes a concatenated string's length as possibly above PTRDIFF_MAX here and warns
+// about a copy that cannot happen (known false positives of -Wstringop-overflow and -Wrestrict on
+// std::string; silencing the first brings out the second).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
 std::string ChaosFault::summary() const
 {
     if (kind == "latency")
@@ -79,6 +87,9 @@ std::string ChaosFault::summary() const
         return "drop @ " + std::to_string(percentOf(probability)) + "%";
     return kind;
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 std::string ChaosPreset::summary() const
 {

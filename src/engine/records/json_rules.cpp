@@ -21,6 +21,14 @@ RecordError RecordError::within(std::string_view segment) const
     return RecordError(std::move(outer), m_reason);
 }
 
+RecordError RecordError::withinElement(std::size_t index) const
+{
+    std::string segment = "[";
+    segment += std::to_string(index);
+    segment += ']';
+    return within(segment);
+}
+
 namespace records {
 
 bool nestingWithin(std::string_view text, int limit)

@@ -22,6 +22,8 @@ public:
 
     // The same error one level further out: `segment` is a key or an index text like "[3]".
     RecordError within(std::string_view segment) const;
+    // The same error inside the element at `index` of an array ("[3]").
+    RecordError withinElement(std::size_t index) const;
 
 private:
     std::string m_path;
@@ -118,7 +120,7 @@ template <class T> void decodeValue(const nlohmann::json &j, std::vector<T> &out
         try {
             decodeValue(j[i], element);
         } catch (const RecordError &error) {
-            throw error.within("[" + std::to_string(i) + "]");
+            throw error.withinElement(i);
         }
         result.push_back(std::move(element));
     }

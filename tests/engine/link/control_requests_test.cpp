@@ -423,22 +423,28 @@ TEST_F(ControlRequests, HistoryQueryItemsComeInOrderAndEncoded)
               QByteArray("/traffic?limit=50&before=c1&filter=a%20b%2Bc%26d%2541"));
 }
 
-TEST_F(ControlRequests, ReplayLogsTheFailureAfterA404AndReplayedAfterSuccess)
+TEST_F(ControlRequests, ReplayLogsReplayedOnceTheRequestHasFinishedWhateverItsOutcome)
 {
     m_special = [](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.path() == "/replay/gone")
             return reply(404);
+        if (request.path() == "/replay/cut") {
+            CannedReply broken = reply(200, "{\"replayed\":true}");
+            broken.cutMidBody = true;
+            return broken;
+        }
         return std::nullopt;
     };
     connectClient();
     m_client.replay(QStringLiteral("gone"));
-    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().last().startsWith(QStringLiteral("replay failed")); }));
-    EXPECT_EQ(m_client.log().last(), QStringLiteral("replay failed: gone \u2014 HTTP 404"));
-    EXPECT_FALSE(m_client.log().contains(QStringLiteral("\u2022 replayed gone")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().last() == QStringLiteral("\u2022 replayed gone"); }));
+    m_client.replay(QStringLiteral("cut"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().last() == QStringLiteral("\u2022 replayed cut"); }));
 
     m_client.replay(QStringLiteral("t 1"));
     ASSERT_TRUE(testsupport::waitFor([&] { return m_client.log().last() == QStringLiteral("\u2022 replayed t 1"); }));
     EXPECT_EQ(m_server.matching("POST", "/replay/t%201").size(), 1);
+    EXPECT_EQ(m_client.log().filter(QStringLiteral("replay")).size(), 3);
 }
 
 TEST_F(ControlRequests, ThirdMissedHealthCheckSetsTheErrorOnceAndAGoodAnswerClearsIt)

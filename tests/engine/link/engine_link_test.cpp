@@ -6,7 +6,49 @@
 #include <QTcpServer>
 
 #include <algorithm>
+#include <cstdio>
 #include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+// Sends this process's standard error into a temporary file until text() is read.
+class StandardErrorCapture
+{
+public:
+    explicit StandardErrorCapture(const QString &path)
+        : m_file(path)
+    {
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        if (m_file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+            ::dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~StandardErrorCapture() { restore(); }
+
+    QString text()
+    {
+        restore();
+        m_file.seek(0);
+        return QString::fromUtf8(m_file.readAll());
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+
+    QFile m_file;
+    int m_saved = -1;
+};
+
+} // namespace
 
 TEST_F(EngineFixture, BootReachesHealthyThroughThePortLine)
 {
@@ -56,19 +98,29 @@ TEST_F(EngineFixture, ProxyStartAndStopEventsFlipTheFlagAndLog)
     EXPECT_EQ(enginePid(), pid);
 }
 
-TEST_F(EngineFixture, ProxyStartOnATakenPortLogsTheEnginesReason)
+TEST_F(EngineFixture, ProxyStartOnATakenPortLogsTheEnginesReasonAlsoOnStandardError)
 {
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
     Preferences::instance().setValue(PrefKey::ProxyPort, int(taken.serverPort()));
     m_client = makeClient();
+    StandardErrorCapture captured(m_dir.filePath(QStringLiteral("stderr.txt")));
     ASSERT_TRUE(bootHealthy(false));
     client().startProxy();
     ASSERT_TRUE(testsupport::waitFor([&] { return !client().log().filter(QStringLiteral("proxy start failed: ")).isEmpty(); }));
     const QString line = client().log().filter(QStringLiteral("proxy start failed: ")).first();
     EXPECT_TRUE(line.contains(QString::number(taken.serverPort()) + QStringLiteral(" is already in use"))) << line.toStdString();
-    EXPECT_TRUE(client().log().contains(QStringLiteral("control control/start: HTTP 409")));
+    ASSERT_TRUE(waitForLog(QStringLiteral("control control/start: HTTP 409")));
     EXPECT_FALSE(client().proxyRunning());
+
+    // Someone who started the application from a terminal reads the same lines there.
+    client().setLogToStandardError(false);
+    client().appendLog(QStringLiteral("not echoed"));
+    const QStringList echoed = captured.text().split(QLatin1Char('\n'));
+    EXPECT_TRUE(echoed.contains(line));
+    EXPECT_TRUE(echoed.contains(QStringLiteral("control control/start: HTTP 409")));
+    EXPECT_TRUE(echoed.contains(QStringLiteral("launching kestrion-engine\u2026")));
+    EXPECT_FALSE(echoed.contains(QStringLiteral("not echoed")));
 }
 
 TEST_F(EngineFixture, RestartEndsWithTheProxyRunning)

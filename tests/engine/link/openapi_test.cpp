@@ -102,6 +102,51 @@ TEST_F(OpenAPIImport, RouteEditedJustBeforeTheImportReachesTheOldProject)
     EXPECT_EQ(endpointIds(client().endpoints()), QStringList{QStringLiteral("r-last")});
 }
 
+TEST_F(OpenAPIImport, EditsMadeDuringTheUploadLandInTheProjectTheyWereMadeIn)
+{
+    // The engine holds each upload a while, as a large document on a slow disk would.
+    qputenv("KESTRION_TEST_OPENAPI_HOLD_MS", "500");
+    ASSERT_TRUE(bootLoaded(true));
+    qunsetenv("KESTRION_TEST_OPENAPI_HOLD_MS");
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().activeProjectID().isEmpty(); }));
+    const QString before = client().activeProjectID();
+    Endpoint edited = route("r-1", "/one");
+    client().replaceEndpoints({edited});
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().routePushPending(); }));
+    ASSERT_EQ(proxyGet(QStringLiteral("api.test"), QStringLiteral("/one")), 200);
+
+    // A refused document leaves the engine on the same project, which serves the edit.
+    bool finished = false;
+    client().performOpenAPIImport("just: [unbalanced", QStringLiteral("notes.yaml"), [&] { finished = true; });
+    edited.status = 418;
+    client().updateEndpoint(edited);
+    ASSERT_TRUE(testsupport::waitFor([&] { return finished; }));
+    EXPECT_TRUE(client().importSummary()->startsWith(QStringLiteral("Import failed: ")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().routePushPending(); }));
+    EXPECT_EQ(proxyGet(QStringLiteral("api.test"), QStringLiteral("/one")), 418);
+
+    // An import that makes a new project active: the old project keeps what was edited meanwhile,
+    // the new one its own routes.
+    finished = false;
+    client().performOpenAPIImport(TinyYaml, QStringLiteral("tiny.yaml"), [&] { finished = true; });
+    edited.status = 451;
+    client().updateEndpoint(edited);
+    client().addEnvironment(QStringLiteral("Staging"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return finished; }));
+    EXPECT_EQ(*client().importSummary(), QStringLiteral("Imported 1 route into Tiny"));
+    ASSERT_NE(client().activeProjectID(), before);
+    ASSERT_EQ(client().endpoints().size(), 1);
+    EXPECT_EQ(client().endpoints().first().path, "/ping");
+
+    client().activateProject(before);
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().activeProjectID() == before && !client().isSwitchingProject(); }));
+    ASSERT_EQ(endpointIds(client().endpoints()), QStringList{QStringLiteral("r-1")});
+    EXPECT_EQ(client().endpoints().first().status, 451);
+    EXPECT_TRUE(std::any_of(client().environments().cbegin(), client().environments().cend(),
+                            [](const MockEnvironment &environment) { return environment.name == "Staging"; }));
+    EXPECT_EQ(proxyGet(QStringLiteral("api.test"), QStringLiteral("/one")), 451);
+}
+
 TEST_F(OpenAPIImport, UnreadableDocumentIsRefusedAndNothingChanges)
 {
     ASSERT_TRUE(bootLoaded());

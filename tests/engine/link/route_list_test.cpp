@@ -25,9 +25,9 @@ TEST(ProjectGate, PushesLandOnlyInTheirOwnProjectAndNeverDuringAChange)
     EXPECT_TRUE(projects.pushMayLand(QStringLiteral("p-1")));
 
     EXPECT_TRUE(projects.writesOpen());
-    projects.beginActiveDelete();
+    projects.closeWrites();
     EXPECT_FALSE(projects.writesOpen());
-    projects.endActiveDelete();
+    projects.reopenWrites();
     projects.setIsSwitchingProject(true);
     EXPECT_FALSE(projects.writesOpen());
 }

@@ -92,6 +92,15 @@ TEST_F(TrafficSchemaLink, HistoryPageSaysWhenItFailed)
     ASSERT_TRUE(page);
     EXPECT_TRUE(page->failed);
 
+    // The body counts whatever the status.
+    body = OnePage;
+    status = 503;
+    page = fetchPage();
+    ASSERT_TRUE(page);
+    EXPECT_FALSE(page->failed);
+    ASSERT_EQ(page->records.size(), 1u);
+    EXPECT_EQ(page->records.front().id, "h1");
+
     status = 200;
     body = "[1,2]";
     page = fetchPage();
