@@ -45,9 +45,10 @@ public:
     {
     }
 
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &index) const override
     {
-        return {option.rect.width(), m_model->record(index.row()) ? traffictable::rowHeight() : MoreRowHeight};
+        // No width of its own: the list stretches rows to its viewport (and never shrinks them).
+        return {0, m_model->record(index.row()) ? traffictable::rowHeight() : MoreRowHeight};
     }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
@@ -182,6 +183,7 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     auto *emptyLayout = new QVBoxLayout(m_emptyPage);
     emptyLayout->setContentsMargins(0, 0, 0, 0);
     m_table->body()->addWidget(m_list);
+    m_table->setRows(m_list);
     m_table->body()->addWidget(m_emptyPage);
 
     // Only the last of a burst of keystrokes, after a quiet spell, reaches the engine.

@@ -7,6 +7,8 @@
 #include "design/palette.h"
 #include "screens/traffic/traffic_logic.h"
 
+#include <QAbstractScrollArea>
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QStackedWidget>
@@ -121,6 +123,14 @@ QSize TrafficTableHeader::sizeHint() const
     return {400, traffictable::HeaderHeight};
 }
 
+void TrafficTableHeader::setTrailingInset(int inset)
+{
+    if (m_trailingInset == inset)
+        return;
+    m_trailingInset = inset;
+    update();
+}
+
 void TrafficTableHeader::paintEvent(QPaintEvent *)
 {
     using namespace traffictable;
@@ -129,7 +139,7 @@ void TrafficTableHeader::paintEvent(QPaintEvent *)
     p.setFont(Fonts::inter(11));
     p.setPen(Palette::of(this).mutedForeground);
     // The header has no vertical insets: its cells are the row's cells over the full height.
-    const Cells c = cells(rect().adjusted(0, -InsetY, 0, InsetY));
+    const Cells c = cells(rect().adjusted(0, -InsetY, -m_trailingInset, InsetY));
     p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Time"));
     p.drawText(c.method, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Method"));
     p.drawText(c.address, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Host / Path"));
@@ -158,15 +168,50 @@ protected:
 
 } // namespace
 
-TrafficTablePanel::TrafficTablePanel(QWidget *parent) : QWidget(parent), m_body(new QStackedWidget(this))
+TrafficTablePanel::TrafficTablePanel(QWidget *parent)
+    : QWidget(parent), m_body(new QStackedWidget(this)), m_header(new TrafficTableHeader(this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(MarginX, 12, MarginX, 12);
     layout->setSpacing(0);
-    layout->addWidget(new TrafficTableHeader(this));
+    layout->addWidget(m_header);
     layout->addWidget(new StrongRule(this));
     layout->addWidget(m_body, 1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void TrafficTablePanel::setRows(QAbstractScrollArea *rows)
+{
+    m_rows = rows;
+    rows->installEventFilter(this);
+    rows->viewport()->installEventFilter(this);
+    alignHeader();
+}
+
+bool TrafficTablePanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_rows && (watched == m_rows || watched == m_rows->viewport())) {
+        switch (event->type()) {
+        case QEvent::Resize:
+        case QEvent::Move:
+        case QEvent::Show:
+        case QEvent::Hide:
+            alignHeader();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TrafficTablePanel::alignHeader()
+{
+    // Rows are laid out across the viewport; what the list keeps beside it (the scroll bar) the header
+    // keeps free too. A list the body does not show leaves the header whole.
+    const QWidget *viewport = m_rows->viewport();
+    const int beside = m_rows->isHidden() ? 0 : qMax(0, m_rows->width() - viewport->geometry().right() - 1);
+    m_header->setTrailingInset(beside);
 }
 
 void TrafficTablePanel::paintEvent(QPaintEvent *)

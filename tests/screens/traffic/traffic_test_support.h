@@ -92,6 +92,18 @@ inline bool near(const QColor &a, const QColor &b, int tolerance = 6)
            && qAbs(a.blue() - b.blue()) <= tolerance;
 }
 
+// The rightmost column of the area holding a pixel that stands out from the area's own first pixel
+// (its background); -1 when none does.
+inline int inkRight(const QImage &image, const QRect &area)
+{
+    const QColor background = image.pixelColor(area.topLeft());
+    for (int x = area.right(); x >= area.left(); --x)
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            if (qAbs(image.pixelColor(x, y).lightness() - background.lightness()) > 60)
+                return x;
+    return -1;
+}
+
 // Feeds n request events (ids prefix0..prefixN-1) and flushes them as one batch.
 inline void feed(EngineClient &engine, int n, const std::string &prefix = "r")
 {
