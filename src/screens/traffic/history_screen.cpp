@@ -21,7 +21,6 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPointer>
-#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -32,8 +31,6 @@
 namespace {
 
 constexpr int MoreRowHeight = 18 + 2 * 16;
-// The least room for the host and path before the main column scrolls sideways instead.
-constexpr int AddressMinimumWidth = 120;
 constexpr int MainInsetX = 24;
 constexpr int SearchMinimumWidth = 160;
 
@@ -127,25 +124,13 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     m_toolbar->addAction(trafficparts::clearButton([this] { clear(); }, this));
     column->addWidget(m_toolbar);
 
-    // Beside an open record and the info panel the main column can be narrower than the table's fixed
-    // columns: it then scrolls sideways rather than dropping the host and path and clipping the latency.
-    auto *mainBox = new QWidget;
-    mainBox->setMinimumWidth(2 * MainInsetX + TrafficTablePanel::MarginX * 2 + 2 * traffictable::InsetX
-                             + traffictable::TimeWidth + traffictable::MethodWidth + AddressMinimumWidth
-                             + traffictable::StatusWidth + traffictable::LatencyWidth);
+    // The table takes the column's whole width, however narrow beside an open record: its Host / Path
+    // column gives way first, and nothing scrolls sideways.
+    auto *mainBox = new QWidget(this);
     QVBoxLayout *main = trafficparts::screenColumn(mainBox);
     main->setContentsMargins(MainInsetX, 16, MainInsetX, 24);
     main->addWidget(m_table, 1);
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidget(mainBox);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // The screen's own background shows through (setWidget turned the box's fill on).
-    scroll->viewport()->setAutoFillBackground(false);
-    mainBox->setAutoFillBackground(false);
-    useThinScrollBars(scroll);
-    column->addWidget(scroll, 1);
+    column->addWidget(mainBox, 1);
     row->addLayout(column, 1);
 
     m_panel = new HistoryDetailPanel(

@@ -45,12 +45,20 @@ int rowHeight()
 Cells cells(const QRect &rect)
 {
     const QRectF inner = QRectF(rect).adjusted(InsetX, InsetY, -InsetX, -InsetY);
+    // Short of room, Host / Path gives way first; then Time and Method shrink towards what a clock
+    // time and the widest badge need, so Status and Latency stay in the row.
+    static const qreal timeLeast = qCeil(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("00:00:00"))) + 8;
+    static const qreal methodLeast = qCeil(MethodBadge::sizeFor(QStringLiteral("DELETE")).width()) + 8;
+    qreal shortfall = qMax<qreal>(0, TimeWidth + MethodWidth + StatusWidth + LatencyWidth - inner.width());
+    const qreal timeWidth = TimeWidth - qMin(shortfall, TimeWidth - timeLeast);
+    shortfall -= TimeWidth - timeWidth;
+    const qreal methodWidth = MethodWidth - qMin(shortfall, MethodWidth - methodLeast);
     Cells c;
     qreal x = inner.left();
-    c.time = QRectF(x, inner.top(), TimeWidth, inner.height());
-    x += TimeWidth;
-    c.method = QRectF(x, inner.top(), MethodWidth, inner.height());
-    x += MethodWidth;
+    c.time = QRectF(x, inner.top(), timeWidth, inner.height());
+    x += timeWidth;
+    c.method = QRectF(x, inner.top(), methodWidth, inner.height());
+    x += methodWidth;
     const qreal addressWidth = qMax<qreal>(0, inner.right() - StatusWidth - LatencyWidth - x);
     c.address = QRectF(x, inner.top(), addressWidth, inner.height());
     x += addressWidth;
@@ -90,7 +98,9 @@ void paintRow(QPainter &p, const QRect &rect, const Row &row, const Palette &pal
     const qreal hostWidth = hostMetrics.horizontalAdvance(row.host);
     p.setFont(hostFont());
     p.setPen(palette.mutedForeground);
-    if (hostWidth >= room) {
+    if (room <= 0) {
+        // The address has given all its room to the other columns.
+    } else if (hostWidth >= room) {
         p.drawText(QPointF(c.address.left(), baseline), hostMetrics.elidedText(row.host, Qt::ElideRight, room));
     } else {
         p.drawText(QPointF(c.address.left(), baseline), row.host);
@@ -142,7 +152,8 @@ void TrafficTableHeader::paintEvent(QPaintEvent *)
     const Cells c = cells(rect().adjusted(0, -InsetY, -m_trailingInset, InsetY));
     p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Time"));
     p.drawText(c.method, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Method"));
-    p.drawText(c.address, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Host / Path"));
+    p.drawText(c.address, Qt::AlignLeft | Qt::AlignVCenter,
+               p.fontMetrics().elidedText(QStringLiteral("Host / Path"), Qt::ElideRight, int(c.address.width()) - 4));
     p.drawText(c.status, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Status"));
     p.drawText(c.latency, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Latency"));
 }
