@@ -406,8 +406,7 @@ void MainHeader::fitSearch()
     // The breadcrumb's full width, whatever room the project crumb was given.
     const int crumbs =
         m_crumbs->sizeHint().width() + qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
-    const HeaderLogic::SearchForm form = HeaderLogic::searchForm(width() - fixed, crumbs, SearchWidth,
-                                                                 m_compactSearch->sizeHint().width(), Spacing);
+    const HeaderLogic::SearchForm form = HeaderLogic::searchForm(width() - fixed, crumbs, SearchWidth, Spacing);
     m_search->setVisible(form == HeaderLogic::SearchForm::full);
     m_compactSearch->setVisible(form == HeaderLogic::SearchForm::compact);
 }
