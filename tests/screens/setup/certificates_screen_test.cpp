@@ -438,3 +438,33 @@ TEST_F(CertificatesTest, ErrorToastsDrawOnTheFadingCardInBothThemes)
     EXPECT_LT(dimmed.pixelColor(pill.left() + 5, pill.center().y()).lightness(),
               dimmed.pixelColor(pill.right() + 40, pill.center().y()).lightness() - 60);
 }
+
+TEST_F(CertificatesTest, TheManualCommandShowsEveryLineAtTheWindowsWidths)
+{
+    ctx.engine().setCaInfo(generatedCa("/home/someone/.local/share/Kestrion/Kestrion/ca/kestrion-root-ca.pem"));
+    click(screen->disclosure());
+    CodeText *label = screen->manualTrustBox()->codeText();
+    // The screen beside the sidebar of a 1280-wide window with the info panel hidden and shown, and of a
+    // 1180-wide one with it shown.
+    for (const int width : {1031, 750, 650}) {
+        screen->resize(width, 772);
+        ASSERT_TRUE(screenstest::settle(screen.get()));
+        const int lines = label->heightForWidth(label->width()) / QFontMetrics(label->font()).lineSpacing();
+        ASSERT_GE(lines, 4) << width;
+        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << width;
+        EXPECT_GE(screen->manualTrustBox()->height(), label->height() + 24) << width;
+        // Ink on the last line, inside the box.
+        const QImage image = screen->grab().toImage();
+        const QPoint origin = label->mapTo(screen.get(), QPoint(0, 0));
+        const int spacing = QFontMetrics(label->font()).lineSpacing();
+        const QRect lastLine(origin.x(), origin.y() + (lines - 1) * spacing, label->width(), spacing);
+        const QColor panel = image.pixelColor(lastLine.right() - 2, lastLine.top() + 1);
+        int ink = 0;
+        for (int y = lastLine.top(); y <= lastLine.bottom(); ++y)
+            for (int x = lastLine.left(); x <= lastLine.right(); ++x)
+                ink += qAbs(image.pixelColor(x, y).lightness() - panel.lightness()) > 40 ? 1 : 0;
+        EXPECT_GT(ink, 20) << width;
+        const QRect box(screen->manualTrustBox()->mapTo(screen.get(), QPoint(0, 0)), screen->manualTrustBox()->size());
+        EXPECT_TRUE(box.contains(lastLine)) << width;
+    }
+}
