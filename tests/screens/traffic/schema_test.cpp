@@ -348,7 +348,8 @@ TEST_F(SchemaScreenTest, RendersFindingsBaselinesAndEmptyStates)
     QListView *list = m_screen->baselineList();
     for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
         m_host.setTheme(*palette);
-        const QImage image(traffictest::render(&m_host, QStringLiteral("schema-baselines-relearn")));
+        const QImage image(traffictest::render(&m_host, palette->isDark ? QStringLiteral("schema-baselines-relearn-dark")
+                                                                         : QStringLiteral("schema-baselines-relearn-light")));
         const KSButton::Look look = KSButton::look(KSButton::Variant::secondary, KSButton::Size::sm, *palette);
         for (int row : {0, 2}) {
             const QRect rowRect = list->visualRect(m_screen->baselineModel()->index(row));
