@@ -3,14 +3,9 @@
 
 namespace HeaderLogic {
 
-SearchForm searchForm(int room, int crumbsWidth, int fullWidth, int compactWidth, int spacing)
+SearchForm searchForm(int room, int crumbsWidth, int fullWidth, int spacing)
 {
-    const int left = room - crumbsWidth - spacing;
-    if (left >= fullWidth)
-        return SearchForm::full;
-    if (left >= compactWidth)
-        return SearchForm::compact;
-    return SearchForm::hidden;
+    return room - crumbsWidth - spacing >= fullWidth ? SearchForm::full : SearchForm::compact;
 }
 
 QString projectName(const QList<Project> &projects, const QString &activeProjectID)

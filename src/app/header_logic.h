@@ -31,12 +31,11 @@ QString themeTooltip(AppTheme theme);
 // The active environment's name; "No environment" when no environment has the active id.
 QString activeEnvironmentName(const QList<MockEnvironment> &environments, const QString &activeEnvID);
 
-// How the header's search shows. The breadcrumb keeps its width before the search keeps any, so the
-// search gives way first: the full trigger while it fits beside the whole breadcrumb, else the
-// magnifying glass alone, else nothing (the shortcut still opens the palette).
-enum class SearchForm { full, compact, hidden };
+// How the header's search shows: the full trigger while it fits beside the whole breadcrumb, else the
+// magnifying glass, which always stays; past that the breadcrumb gives way.
+enum class SearchForm { full, compact };
 // room: the width left for the breadcrumb and the search, the gap before the search included.
-SearchForm searchForm(int room, int crumbsWidth, int fullWidth, int compactWidth, int spacing);
+SearchForm searchForm(int room, int crumbsWidth, int fullWidth, int spacing);
 
 // "Imported…" (exact prefix) reads as success; anything else as an error.
 bool isSuccessSummary(const QString &summary);

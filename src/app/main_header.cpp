@@ -103,10 +103,10 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     m_path = new ShellText({}, Fonts::inter(13, QFont::Medium), {}, m_crumbs);
     m_path->setElideMode(Qt::ElideMiddle);
     m_path->setMinimumWidth(m_project->minimumWidth());
-    auto *slash = new ShellText(QStringLiteral("/"), Fonts::inter(13), faint, m_crumbs);
-    slash->setElideMode(Qt::ElideNone);
+    m_projectSlash = new ShellText(QStringLiteral("/"), Fonts::inter(13), faint, m_crumbs);
+    m_projectSlash->setElideMode(Qt::ElideNone);
     crumbs->addWidget(m_project);
-    crumbs->addWidget(slash);
+    crumbs->addWidget(m_projectSlash);
     crumbs->addWidget(m_screen);
     crumbs->addWidget(m_pathSlash);
     crumbs->addWidget(m_path);
@@ -134,6 +134,13 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     m_infoToggle->setToolTip(QStringLiteral("Toggle info panel"));
     connect(m_infoToggle, &IconButton::clicked, this, &MainHeader::showInfoToggled);
     row->addWidget(m_infoToggle);
+
+    // Only the breadcrumb gives way when the bar is short of room; everything beside it keeps its size.
+    for (QWidget *w : {static_cast<QWidget *>(m_back), static_cast<QWidget *>(m_forward),
+                       static_cast<QWidget *>(m_compactSearch), static_cast<QWidget *>(m_environments),
+                       static_cast<QWidget *>(m_theme), static_cast<QWidget *>(m_chip),
+                       static_cast<QWidget *>(m_actions), static_cast<QWidget *>(m_infoToggle)})
+        w->setSizePolicy(QSizePolicy::Fixed, w->sizePolicy().verticalPolicy());
 
     // The search trigger's shortcut works anywhere in the window.
     auto *shortcut = new QShortcut(searchShortcut(), this);
@@ -308,14 +315,14 @@ QList<SnowMenuItem> MainHeader::actionItems() const
 QStringList MainHeader::breadcrumb() const
 {
     QStringList crumbs = {m_project->text(), m_screen->text()};
-    if (!m_path->isHidden())
+    if (m_hasPath)
         crumbs.append(m_path->text());
     return crumbs;
 }
 
 bool MainHeader::screenCrumbIsCurrent() const
 {
-    return m_path->isHidden();
+    return !m_hasPath;
 }
 
 bool MainHeader::backEnabled() const
@@ -351,8 +358,10 @@ void MainHeader::refreshNavigation()
     m_screen->setText(Nav::title(state->nav()));
     const auto path = HeaderLogic::selectedEndpointPath(state->nav(), state->selectedEndpointID(), engine->endpoints());
     m_path->setText(path.value_or(QString()));
-    m_path->setVisible(path.has_value());
-    m_pathSlash->setVisible(path.has_value());
+    m_hasPath = path.has_value();
+    // Shown or not by the room in the bar, which fitSearch() judges.
+    m_path->setVisible(m_hasPath);
+    m_pathSlash->setVisible(m_hasPath);
     m_screen->setFont(Fonts::inter(13, path ? QFont::Normal : QFont::Medium));
     m_screen->setColorRole(path ? ColorRole([](const Palette &p) { return p.mutedForeground; })
                                 : ColorRole([](const Palette &p) { return p.foreground; }));
@@ -403,13 +412,36 @@ void MainHeader::fitSearch()
         ++items;
     }
     fixed += items * Spacing; // the gaps between these items and the breadcrumb
-    // The breadcrumb's full width, whatever room the project crumb was given.
-    const int crumbs =
-        m_crumbs->sizeHint().width() + qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
-    const HeaderLogic::SearchForm form = HeaderLogic::searchForm(width() - fixed, crumbs, SearchWidth,
-                                                                 m_compactSearch->sizeHint().width(), Spacing);
+    // The breadcrumb's full width, whatever room the project crumb was given, or whether it is shown.
+    const int crumbSpacing = m_crumbs->layout()->spacing();
+    int crumbs = m_crumbs->sizeHint().width();
+    if (m_project->isHidden())
+        crumbs += m_project->sizeHint().width() + m_projectSlash->sizeHint().width() + 2 * crumbSpacing;
+    else
+        crumbs += qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
+    if (m_hasPath && m_path->isHidden())
+        crumbs += m_path->sizeHint().width() + m_pathSlash->sizeHint().width() + 2 * crumbSpacing;
+    const HeaderLogic::SearchForm form = HeaderLogic::searchForm(width() - fixed, crumbs, SearchWidth, Spacing);
     m_search->setVisible(form == HeaderLogic::SearchForm::full);
     m_compactSearch->setVisible(form == HeaderLogic::SearchForm::compact);
+
+    // The search keeps its icon, so when even the shortened crumbs leave it no room the project crumb
+    // goes, slash and all, then the route's path: nothing beside the breadcrumb is squeezed, and the
+    // screen title is never shortened.
+    const int searchWidth = form == HeaderLogic::SearchForm::full ? SearchWidth : m_compactSearch->sizeHint().width();
+    const int crumbRoom = width() - fixed - searchWidth - Spacing;
+    const QMargins margins = m_crumbs->layout()->contentsMargins();
+    const int titleOnly = margins.left() + margins.right() + m_screen->sizeHint().width();
+    const int pathPart = m_hasPath ? 2 * crumbSpacing + m_pathSlash->sizeHint().width() + m_path->minimumWidth() : 0;
+    const int projectPart = m_project->minimumWidth() + 2 * crumbSpacing + m_projectSlash->sizeHint().width();
+    const bool projectShown = crumbRoom >= titleOnly + pathPart + projectPart;
+    const bool pathShown = m_hasPath && crumbRoom >= titleOnly + pathPart;
+    for (QWidget *crumb : {static_cast<QWidget *>(m_project), static_cast<QWidget *>(m_projectSlash)})
+        if (crumb->isHidden() == projectShown)
+            crumb->setVisible(projectShown);
+    for (QWidget *crumb : {static_cast<QWidget *>(m_path), static_cast<QWidget *>(m_pathSlash)})
+        if (crumb->isHidden() == pathShown)
+            crumb->setVisible(pathShown);
 }
 
 void MainHeader::fitCrumbs()

@@ -81,9 +81,12 @@ private:
 
     AppContext m_context;
     bool m_showInfo = true;
+    // A route's path is a crumb (whether or not the bar has room to show it).
+    bool m_hasPath = false;
     IconButton *m_back = nullptr;
     IconButton *m_forward = nullptr;
     ShellText *m_project = nullptr;
+    ShellText *m_projectSlash = nullptr;
     ShellText *m_screen = nullptr;
     ShellText *m_pathSlash = nullptr;
     ShellText *m_path = nullptr;

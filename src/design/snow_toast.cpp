@@ -6,9 +6,14 @@
 #include "design/palette.h"
 #include "design/symbols.h"
 
+#include <QAbstractScrollArea>
+#include <QEvent>
 #include <QFontMetrics>
-#include <QGraphicsDropShadowEffect>
 #include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace {
 
@@ -16,17 +21,200 @@ constexpr int PadX = 16;
 constexpr int PadY = 10;
 constexpr int Spacing = 10;
 constexpr qreal SymbolSize = 13;
+constexpr qreal Radius = 8;
+constexpr qreal ShadowRadius = 12;
+constexpr qreal ShadowOpacity = 0.18;
+
+// One pass of a Gaussian blur along rows (step 1) or columns (step = row length) of an alpha plane.
+void blurPass(const std::vector<float> &in, std::vector<float> &out, int width, int height, bool alongRows,
+              const std::vector<float> &kernel)
+{
+    const int reach = int(kernel.size() / 2);
+    const int length = alongRows ? width : height;
+    const int lines = alongRows ? height : width;
+    const int step = alongRows ? 1 : width;
+    const int lineStep = alongRows ? width : 1;
+    for (int line = 0; line < lines; ++line) {
+        const int base = line * lineStep;
+        for (int i = 0; i < length; ++i) {
+            float sum = 0;
+            for (int k = -reach; k <= reach; ++k) {
+                const int j = i + k;
+                if (j >= 0 && j < length)
+                    sum += in[std::size_t(base + j * step)] * kernel[std::size_t(k + reach)];
+            }
+            out[std::size_t(base + i * step)] = sum;
+        }
+    }
+}
 
 } // namespace
 
+// Paints the toast's shadow around the pill. A graphics effect would do it, but Qt draws nothing for an
+// effect inside a parent that has one of its own (a card fading with its CA state). It lies above the
+// toast's branch, so whatever that branch paints cannot hide it, and leaves the pill itself uncovered.
+class ToastShadow final : public QWidget
+{
+public:
+    explicit ToastShadow(QWidget *parent)
+        : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const QSize pill = size() - QSize(2 * SnowToast::ShadowMargin, 2 * SnowToast::ShadowMargin);
+        if (pill.isEmpty())
+            return;
+        if (m_image.isNull() || m_pill != pill) {
+            m_image = SnowToast::shadowImage(pill);
+            m_pill = pill;
+            QPainter cut(&m_image);
+            cut.setRenderHint(QPainter::Antialiasing);
+            cut.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+            const QPointF at(SnowToast::ShadowMargin, SnowToast::ShadowMargin - SnowToast::ShadowDrop);
+            cut.fillPath(roundedRectPath(QRectF(at, QSizeF(pill)), Radius), Qt::black);
+        }
+        QPainter painter(this);
+        painter.drawImage(0, 0, m_image);
+    }
+
+private:
+    QImage m_image;
+    QSize m_pill;
+};
+
 SnowToast::SnowToast(const QString &text, Tone tone, QWidget *parent) : QWidget(parent), m_text(text), m_tone(tone)
 {
-    auto *shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor::fromRgbF(0, 0, 0, 0.18f));
-    shadow->setBlurRadius(24);
-    shadow->setOffset(0, 4);
-    setGraphicsEffect(shadow);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    placeShadow();
+}
+
+SnowToast::~SnowToast()
+{
+    delete m_shadow.data();
+}
+
+QWidget *SnowToast::shadow() const
+{
+    return m_shadow.data();
+}
+
+QImage SnowToast::shadowImage(QSize pill)
+{
+    const int width = pill.width() + 2 * ShadowMargin;
+    const int height = pill.height() + 2 * ShadowMargin;
+    QImage shape(width, height, QImage::Format_ARGB32_Premultiplied);
+    shape.fill(Qt::transparent);
+    {
+        QPainter painter(&shape);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillPath(roundedRectPath(QRectF(QPointF(ShadowMargin, ShadowMargin), QSizeF(pill)), Radius), Qt::black);
+    }
+    // The radius is the blur's reach, two standard deviations of the Gaussian.
+    const qreal sigma = ShadowRadius / 2;
+    std::vector<float> kernel(std::size_t(2 * ShadowMargin + 1));
+    float total = 0;
+    for (int k = -ShadowMargin; k <= ShadowMargin; ++k) {
+        const float weight = float(std::exp(-(k * k) / (2 * sigma * sigma)));
+        kernel[std::size_t(k + ShadowMargin)] = weight;
+        total += weight;
+    }
+    for (float &weight : kernel)
+        weight /= total;
+
+    std::vector<float> alpha(std::size_t(width) * std::size_t(height));
+    for (int y = 0; y < height; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(shape.constScanLine(y));
+        for (int x = 0; x < width; ++x)
+            alpha[std::size_t(y * width + x)] = float(qAlpha(line[x])) / 255.0f;
+    }
+    std::vector<float> across(alpha.size());
+    blurPass(alpha, across, width, height, true, kernel);
+    blurPass(across, alpha, width, height, false, kernel);
+
+    QImage shadow(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(shadow.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const float a = std::clamp(alpha[std::size_t(y * width + x)], 0.0f, 1.0f);
+            line[x] = qRgba(0, 0, 0, int(std::lround(a * ShadowOpacity * 255)));
+        }
+    }
+    return shadow;
+}
+
+void SnowToast::placeShadow()
+{
+    QWidget *parent = parentWidget();
+    if (!parent || isWindow()) {
+        delete m_shadow.data();
+        return;
+    }
+    // Climb until the shadow fits, but never out of a scrolled page, whose scrolling the toast never hears of.
+    QRect area = geometry().adjusted(-ShadowMargin, -ShadowMargin + ShadowDrop, ShadowMargin, ShadowMargin + ShadowDrop);
+    QWidget *host = parent;
+    QList<QPointer<QWidget>> between;
+    const auto isViewport = [](const QWidget *w) {
+        const auto *area = w ? qobject_cast<const QAbstractScrollArea *>(w->parentWidget()) : nullptr;
+        return area && area->viewport() == w;
+    };
+    while (!host->rect().contains(area) && !host->isWindow() && host->parentWidget() && !isViewport(host->parentWidget())) {
+        between.append(host);
+        area.translate(host->pos());
+        host = host->parentWidget();
+    }
+    for (const QPointer<QWidget> &old : std::as_const(m_watched))
+        if (old && !between.contains(old))
+            old->removeEventFilter(this);
+    for (const QPointer<QWidget> &ancestor : std::as_const(between))
+        if (!m_watched.contains(ancestor))
+            ancestor->installEventFilter(this);
+    m_watched = between;
+
+    if (!m_shadow)
+        m_shadow = new ToastShadow(host);
+    else if (m_shadow->parentWidget() != host)
+        m_shadow->setParent(host);
+    m_shadow->setGeometry(area);
+    m_shadow->setVisible(isVisibleTo(host));
+    m_shadow->raise();
+}
+
+bool SnowToast::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+        placeShadow();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool SnowToast::event(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::ParentChange:
+    case QEvent::ZOrderChange:
+        placeShadow();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
 }
 
 void SnowToast::setText(const QString &text)
@@ -92,7 +280,7 @@ void SnowToast::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    p.fillPath(roundedRectPath(QRectF(rect()), 8), surfaceColor(palette));
+    p.fillPath(roundedRectPath(QRectF(rect()), Radius), surfaceColor(palette));
     const int symbolWidth = qRound(Symbols::glyphPixelSize(SymbolSize));
     const QRectF content = QRectF(rect()).adjusted(PadX, PadY, -PadX, -PadY);
     Symbols::draw(p, QRectF(content.left(), content.top(), symbolWidth, content.height()), symbol(m_tone), SymbolSize,

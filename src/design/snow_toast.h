@@ -2,9 +2,12 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 struct Palette;
+class ToastShadow;
 
 class SnowToast final : public QWidget
 {
@@ -13,6 +16,7 @@ public:
     enum class Tone { success, error, info };
 
     SnowToast(const QString &text, Tone tone, QWidget *parent = nullptr);
+    ~SnowToast() override;
 
     void setText(const QString &text);
     QString text() const { return m_text; }
@@ -27,10 +31,27 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
+    // The shadow's reach beyond the pill on each side, and how far it drops.
+    static constexpr int ShadowMargin = 18;
+    static constexpr int ShadowDrop = 4;
+    // The shadow of a pill of the given size: the pill's shape blurred, in black at the shadow's
+    // opacity, ShadowMargin larger on every side.
+    static QImage shadowImage(QSize pill);
+    // The widget that paints the shadow around the pill, since the pill cannot paint outside itself: a
+    // child of the nearest ancestor with room for it; none while the toast has no parent.
+    QWidget *shadow() const;
+
 protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void placeShadow();
+
     QString m_text;
     Tone m_tone;
+    QPointer<ToastShadow> m_shadow;
+    // The ancestors between the toast and the shadow's parent, whose moves shift the shadow.
+    QList<QPointer<QWidget>> m_watched;
 };

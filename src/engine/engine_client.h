@@ -90,6 +90,8 @@ public:
     // of them a route answered; `traffic` itself keeps only the newest MaxTrafficEntries.
     qint64 sessionRequestCount() const { return m_trafficFeed->sessionRequestCount(); }
     qint64 sessionInjectedCount() const { return m_trafficFeed->sessionInjectedCount(); }
+    qint64 sessionErrorCount() const { return m_trafficFeed->sessionErrorCount(); }
+    qint64 sessionInjectedLatencyMs() const { return m_trafficFeed->sessionInjectedLatencyMs(); }
     const std::optional<CAInfo> &caInfo() const { return m_ca->info(); }
     void setCaInfo(const std::optional<CAInfo> &info) { m_ca->setInfo(info); }
     bool caTrustedOnMac() const { return m_ca->trustedOnMac(); }

@@ -18,11 +18,26 @@ void TrafficFeed::reset(const QList<TrafficEntry> &traffic)
     m_traffic = traffic;
     // A flush already scheduled finds nothing left to move.
     m_pending.clear();
-    m_sessionRequests = traffic.size();
-    m_sessionInjected = std::count_if(traffic.cbegin(), traffic.cend(), [](const TrafficEntry &e) { return e.injected; });
+    m_sessionRequests = 0;
+    m_sessionInjected = 0;
+    m_sessionErrors = 0;
+    m_sessionInjectedLatencyMs = 0;
+    for (const TrafficEntry &entry : traffic)
+        count(entry);
     emit sessionCountsChanged();
     emit wasReset();
     emit trafficChanged();
+}
+
+void TrafficFeed::count(const TrafficEntry &entry)
+{
+    ++m_sessionRequests;
+    if (entry.injected) {
+        ++m_sessionInjected;
+        m_sessionInjectedLatencyMs += entry.latency;
+    }
+    if (entry.status > 399)
+        ++m_sessionErrors;
 }
 
 void TrafficFeed::append(TrafficEntry entry)
@@ -43,9 +58,7 @@ void TrafficFeed::flush()
     batch.ids.reserve(m_pending.size());
     for (const TrafficEntry &entry : m_pending) {
         batch.ids.insert(entry.id);
-        ++m_sessionRequests;
-        if (entry.injected)
-            ++m_sessionInjected;
+        count(entry);
     }
 
     const int appended = int(m_pending.size());

@@ -31,6 +31,10 @@ public:
     // keeps only the newest entries; these keep counting.
     qint64 sessionRequestCount() const { return m_sessionRequests; }
     qint64 sessionInjectedCount() const { return m_sessionInjected; }
+    // Of the same requests: how many were answered with a status above 399, and the latencies of the
+    // route-answered ones added up.
+    qint64 sessionErrorCount() const { return m_sessionErrors; }
+    qint64 sessionInjectedLatencyMs() const { return m_sessionInjectedLatencyMs; }
 
     // Replaces the list whole and drops the buffer; the session counts start again from the new list.
     void reset(const QList<TrafficEntry> &traffic = {});
@@ -57,6 +61,8 @@ signals:
 
 private:
     void clearFreshMarks();
+    // Adds one request to the session counts.
+    void count(const TrafficEntry &entry);
 
     QList<TrafficEntry> m_traffic;
     std::vector<TrafficEntry> m_pending;
@@ -73,4 +79,6 @@ private:
     int m_freshMs = FreshMs;
     qint64 m_sessionRequests = 0;
     qint64 m_sessionInjected = 0;
+    qint64 m_sessionErrors = 0;
+    qint64 m_sessionInjectedLatencyMs = 0;
 };

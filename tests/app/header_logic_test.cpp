@@ -32,12 +32,11 @@ TEST(HeaderBreadcrumb, PathCrumbOnlyOnRoutesScreenWithExistingRoute)
 TEST(HeaderSearch, GivesWayBeforeTheBreadcrumb)
 {
     // 300 points for a 100-point breadcrumb: the full 200-point trigger needs 100 + 8 + 200.
-    EXPECT_EQ(searchForm(308, 100, 200, 28, 8), SearchForm::full);
-    EXPECT_EQ(searchForm(307, 100, 200, 28, 8), SearchForm::compact);
-    EXPECT_EQ(searchForm(136, 100, 200, 28, 8), SearchForm::compact);
-    // One point short of the icon beside the whole breadcrumb: the search goes, no crumb is cut.
-    EXPECT_EQ(searchForm(135, 100, 200, 28, 8), SearchForm::hidden);
-    EXPECT_EQ(searchForm(40, 100, 200, 28, 8), SearchForm::hidden);
+    EXPECT_EQ(searchForm(308, 100, 200, 8), SearchForm::full);
+    EXPECT_EQ(searchForm(307, 100, 200, 8), SearchForm::compact);
+    // However short the room, the magnifying glass stays; the breadcrumb gives way instead.
+    EXPECT_EQ(searchForm(135, 100, 200, 8), SearchForm::compact);
+    EXPECT_EQ(searchForm(40, 100, 200, 8), SearchForm::compact);
 }
 
 TEST(HeaderThemeButton, SymbolAndTooltipPerTheme)

@@ -118,16 +118,13 @@ TEST_F(Header, NarrowBarTradesTheTriggerForTheIcon)
     header.resize(640, MainHeader::Height);
     header.show();
     QCoreApplication::processEvents();
-    // Too narrow for the icon beside the whole breadcrumb: the icon goes before any crumb is shortened,
-    // and the shortcut still opens the palette.
+    // Too narrow for the icon beside the whole breadcrumb: the project crumb gives way, the icon stays,
+    // and the shortcut opens the palette too.
     EXPECT_FALSE(header.showsFullSearch());
-    EXPECT_TRUE(header.compactSearch()->isHidden());
-    EXPECT_TRUE(testsupport::waitFor([&] { return header.projectCrumb()->shownText() == QStringLiteral("Kestrion"); }))
-        << header.projectCrumb()->shownText().toStdString();
+    EXPECT_TRUE(header.compactSearch()->isVisible());
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&header));
     QTest::keyClick(&header, Qt::Key_K, Qt::ControlModifier);
     EXPECT_TRUE(state.showSearch());
-
     state.setShowSearch(false);
     header.resize(700, MainHeader::Height);
     QCoreApplication::processEvents();
@@ -139,6 +136,50 @@ TEST_F(Header, NarrowBarTradesTheTriggerForTheIcon)
     header.resize(1100, MainHeader::Height);
     QCoreApplication::processEvents();
     EXPECT_TRUE(header.showsFullSearch());
+}
+
+TEST_F(Header, ASearchControlStaysBesideAnOpenRouteWithTheProxyLive)
+{
+    engine.setProjects({Project{"p", "Default", 0, ""}});
+    engine.setActiveProjectID("p");
+    Endpoint route;
+    route.id = "r1";
+    route.path = "/v2/orders/:orderId/items";
+    engine.setEndpoints({route});
+    state.setNav(NavItem::endpoints);
+    state.setSelectedEndpointID(QStringLiteral("r1"));
+    engine.setProxyRunning(true);
+    // The bar beside the sidebar and the inspector in the default 1280-wide window and in a 1180-wide one,
+    // and a narrower one still.
+    header.resize(730, MainHeader::Height);
+    header.show();
+    for (const int width : {730, 630, 560}) {
+        header.resize(width, MainHeader::Height);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(testsupport::waitFor([&] { return header.compactSearch()->isVisible() || header.showsFullSearch(); }))
+            << width;
+        QWidget *search = header.showsFullSearch() ? static_cast<QWidget *>(header.searchTrigger())
+                                                   : static_cast<QWidget *>(header.compactSearch());
+        const QRect shown(search->mapTo(&header, QPoint(0, 0)), search->size());
+        EXPECT_EQ(shown.size(), search->sizeHint()) << width;
+        for (const ShellText *text : header.findChildren<ShellText *>())
+            if (text->isVisible() && !search->isAncestorOf(text))
+                EXPECT_FALSE(shown.intersects(QRect(text->mapTo(&header, QPoint(0, 0)), text->size())))
+                    << width << " " << text->text().toStdString();
+        EXPECT_LE(shown.right(), header.environmentPicker()->x()) << width;
+        EXPECT_TRUE(header.breadcrumb().contains(QStringLiteral("Endpoints")));
+        // The glass is drawn: pixels of the faint glyph stand out from the bar.
+        const QImage image(testsupport::saveRender(&header, "shell", QStringLiteral("header-live-route-%1").arg(width)));
+        const QColor bar = image.pixelColor(shown.left() - 2, 2);
+        int glyph = 0;
+        for (int y = shown.top(); y <= shown.bottom(); ++y)
+            for (int x = shown.left(); x <= shown.right(); ++x)
+                glyph += qAbs(image.pixelColor(x, y).lightness() - bar.lightness()) > 40 ? 1 : 0;
+        EXPECT_GT(glyph, 10) << width;
+        search == header.compactSearch() ? header.compactSearch()->click() : header.searchTrigger()->click();
+        EXPECT_TRUE(state.showSearch()) << width;
+        state.setShowSearch(false);
+    }
 }
 
 TEST_F(Header, SearchHintNamesTheShortcutThisPlatformUses)

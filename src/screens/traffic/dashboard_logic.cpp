@@ -54,21 +54,14 @@ std::array<int, PulseCells> pulse(qint64 entryCount)
     return levels;
 }
 
-TrafficMetrics trafficMetrics(const QList<TrafficEntry> &traffic)
+TrafficMetrics sessionMetrics(qint64 requests, qint64 injected, qint64 errors, qint64 injectedLatencyMs)
 {
     TrafficMetrics metrics;
-    metrics.total = traffic.size();
-    qint64 latencySum = 0;
-    for (const TrafficEntry &entry : traffic) {
-        if (entry.injected) {
-            ++metrics.served;
-            latencySum += entry.latency;
-        }
-        if (isErrorStatus(entry.status))
-            ++metrics.errors;
-    }
-    metrics.avgInjectedLatency = metrics.served > 0 ? int(latencySum / metrics.served) : 0;
-    metrics.pulse = pulse(metrics.total);
+    metrics.total = requests;
+    metrics.served = injected;
+    metrics.errors = errors;
+    metrics.avgInjectedLatency = injected > 0 ? int(injectedLatencyMs / injected) : 0;
+    metrics.pulse = pulse(requests);
     return metrics;
 }
 

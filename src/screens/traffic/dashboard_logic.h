@@ -47,8 +47,8 @@ struct TrafficMetrics
     std::array<int, PulseCells> pulse{};
     bool operator==(const TrafficMetrics &) const = default;
 };
-// One pass over the list.
-TrafficMetrics trafficMetrics(const QList<TrafficEntry> &traffic);
+// The metrics from the session's running counts, which go on past the entries the traffic list keeps.
+TrafficMetrics sessionMetrics(qint64 requests, qint64 injected, qint64 errors, qint64 injectedLatencyMs);
 // The five newest entries (all of them when fewer), newest first.
 QList<TrafficEntry> recentEntries(const QList<TrafficEntry> &traffic);
 

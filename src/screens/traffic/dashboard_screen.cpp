@@ -465,10 +465,10 @@ void DashboardScreen::refresh()
     }
 
     const QList<TrafficEntry> &traffic = engine->traffic();
-    TrafficMetrics metrics = trafficMetrics(traffic);
-    // The list keeps only the newest entries; the session counts go on past them.
-    metrics.total = engine->sessionRequestCount();
-    metrics.served = engine->sessionInjectedCount();
+    // The list keeps only the newest entries; every number on the screen counts the session, which
+    // goes on past them.
+    const TrafficMetrics metrics = sessionMetrics(engine->sessionRequestCount(), engine->sessionInjectedCount(),
+                                                  engine->sessionErrorCount(), engine->sessionInjectedLatencyMs());
     const std::optional<ChaosPreset> chaos = activeChaos(engine->chaosPresets(), engine->activeChaosId());
 
     m_stats[0]->setValue(QString::number(metrics.total));
@@ -527,7 +527,7 @@ void DashboardScreen::refreshSetup()
     const EngineClient *engine = m_context.engine;
     SetupState setup;
     setup.routeCount = engine->endpoints().size();
-    setup.trafficCount = engine->traffic().size();
+    setup.trafficCount = engine->sessionRequestCount();
     setup.proxyRunning = engine->proxyRunning();
     setup.proxyPort = engine->proxyPort();
     setup.caGenerated = engine->caInfo() && engine->caInfo()->generated;

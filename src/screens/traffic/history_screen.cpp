@@ -21,7 +21,6 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPointer>
-#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -32,8 +31,6 @@
 namespace {
 
 constexpr int MoreRowHeight = 18 + 2 * 16;
-// The least room for the host and path before the main column scrolls sideways instead.
-constexpr int AddressMinimumWidth = 120;
 constexpr int MainInsetX = 24;
 constexpr int SearchMinimumWidth = 160;
 
@@ -45,9 +42,10 @@ public:
     {
     }
 
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &index) const override
     {
-        return {option.rect.width(), m_model->record(index.row()) ? traffictable::rowHeight() : MoreRowHeight};
+        // No width of its own: the list stretches rows to its viewport (and never shrinks them).
+        return {0, m_model->record(index.row()) ? traffictable::rowHeight() : MoreRowHeight};
     }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
@@ -126,25 +124,13 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     m_toolbar->addAction(trafficparts::clearButton([this] { clear(); }, this));
     column->addWidget(m_toolbar);
 
-    // Beside an open record and the info panel the main column can be narrower than the table's fixed
-    // columns: it then scrolls sideways rather than dropping the host and path and clipping the latency.
-    auto *mainBox = new QWidget;
-    mainBox->setMinimumWidth(2 * MainInsetX + TrafficTablePanel::MarginX * 2 + 2 * traffictable::InsetX
-                             + traffictable::TimeWidth + traffictable::MethodWidth + AddressMinimumWidth
-                             + traffictable::StatusWidth + traffictable::LatencyWidth);
+    // The table takes the column's whole width, however narrow beside an open record: its Host / Path
+    // column gives way first, and nothing scrolls sideways.
+    auto *mainBox = new QWidget(this);
     QVBoxLayout *main = trafficparts::screenColumn(mainBox);
     main->setContentsMargins(MainInsetX, 16, MainInsetX, 24);
     main->addWidget(m_table, 1);
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidget(mainBox);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // The screen's own background shows through (setWidget turned the box's fill on).
-    scroll->viewport()->setAutoFillBackground(false);
-    mainBox->setAutoFillBackground(false);
-    useThinScrollBars(scroll);
-    column->addWidget(scroll, 1);
+    column->addWidget(mainBox, 1);
     row->addLayout(column, 1);
 
     m_panel = new HistoryDetailPanel(
@@ -182,6 +168,7 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     auto *emptyLayout = new QVBoxLayout(m_emptyPage);
     emptyLayout->setContentsMargins(0, 0, 0, 0);
     m_table->body()->addWidget(m_list);
+    m_table->setRows(m_list);
     m_table->body()->addWidget(m_emptyPage);
 
     // Only the last of a burst of keystrokes, after a quiet spell, reaches the engine.

@@ -36,9 +36,11 @@ public:
     {
     }
 
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override
     {
-        return {option.rect.width(), traffictable::rowHeight()};
+        // No width of its own: the list stretches rows to its viewport and never shrinks them, so a row
+        // measured before the scroll bar showed would stay wider than the viewport and scroll sideways.
+        return {0, traffictable::rowHeight()};
     }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
@@ -129,6 +131,7 @@ LiveTrafficScreen::LiveTrafficScreen(const AppContext &context, QWidget *parent)
     auto *emptyLayout = new QVBoxLayout(m_emptyPage);
     emptyLayout->setContentsMargins(0, 40, 0, 40);
     m_panel->body()->addWidget(m_list);
+    m_panel->setRows(m_list);
     m_panel->body()->addWidget(m_emptyPage);
 
     m_follow->setDuration(250);

@@ -346,9 +346,17 @@ void BaselineRowDelegate::paint(QPainter *p, const QStyleOptionViewItem &option,
                        palette.foreground);
             y += fieldLineHeight() + DetailLineGap;
         }
+        // The button's own painting on a clear pixmap: a grab() would bring the hidden widget's window
+        // background along.
         const QRect button = relearnRect(row, base);
-        const QPixmap look = m_relearnButton->grab();
-        p->drawPixmap(QRectF(button), look, QRectF(look.rect()));
+        if (m_relearnButton->QWidget::size() != button.size())
+            m_relearnButton->resize(button.size());
+        const qreal ratio = option.widget ? option.widget->devicePixelRatioF() : 1.0;
+        QPixmap look(button.size() * ratio);
+        look.setDevicePixelRatio(ratio);
+        look.fill(Qt::transparent);
+        m_relearnButton->render(&look, QPoint(), QRegion(), QWidget::RenderFlags());
+        p->drawPixmap(button.topLeft(), look);
     }
     p->fillRect(QRect(row.left(), row.bottom(), row.width(), 1), palette.border);
     p->restore();

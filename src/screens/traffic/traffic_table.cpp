@@ -7,6 +7,8 @@
 #include "design/palette.h"
 #include "screens/traffic/traffic_logic.h"
 
+#include <QAbstractScrollArea>
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QStackedWidget>
@@ -43,12 +45,20 @@ int rowHeight()
 Cells cells(const QRect &rect)
 {
     const QRectF inner = QRectF(rect).adjusted(InsetX, InsetY, -InsetX, -InsetY);
+    // Short of room, Host / Path gives way first; then Time and Method shrink towards what a clock
+    // time and the widest badge need, so Status and Latency stay in the row.
+    static const qreal timeLeast = qCeil(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("00:00:00"))) + 8;
+    static const qreal methodLeast = qCeil(MethodBadge::sizeFor(QStringLiteral("DELETE")).width()) + 8;
+    qreal shortfall = qMax<qreal>(0, TimeWidth + MethodWidth + StatusWidth + LatencyWidth - inner.width());
+    const qreal timeWidth = TimeWidth - qMin(shortfall, TimeWidth - timeLeast);
+    shortfall -= TimeWidth - timeWidth;
+    const qreal methodWidth = MethodWidth - qMin(shortfall, MethodWidth - methodLeast);
     Cells c;
     qreal x = inner.left();
-    c.time = QRectF(x, inner.top(), TimeWidth, inner.height());
-    x += TimeWidth;
-    c.method = QRectF(x, inner.top(), MethodWidth, inner.height());
-    x += MethodWidth;
+    c.time = QRectF(x, inner.top(), timeWidth, inner.height());
+    x += timeWidth;
+    c.method = QRectF(x, inner.top(), methodWidth, inner.height());
+    x += methodWidth;
     const qreal addressWidth = qMax<qreal>(0, inner.right() - StatusWidth - LatencyWidth - x);
     c.address = QRectF(x, inner.top(), addressWidth, inner.height());
     x += addressWidth;
@@ -88,7 +98,9 @@ void paintRow(QPainter &p, const QRect &rect, const Row &row, const Palette &pal
     const qreal hostWidth = hostMetrics.horizontalAdvance(row.host);
     p.setFont(hostFont());
     p.setPen(palette.mutedForeground);
-    if (hostWidth >= room) {
+    if (room <= 0) {
+        // The address has given all its room to the other columns.
+    } else if (hostWidth >= room) {
         p.drawText(QPointF(c.address.left(), baseline), hostMetrics.elidedText(row.host, Qt::ElideRight, room));
     } else {
         p.drawText(QPointF(c.address.left(), baseline), row.host);
@@ -121,6 +133,14 @@ QSize TrafficTableHeader::sizeHint() const
     return {400, traffictable::HeaderHeight};
 }
 
+void TrafficTableHeader::setTrailingInset(int inset)
+{
+    if (m_trailingInset == inset)
+        return;
+    m_trailingInset = inset;
+    update();
+}
+
 void TrafficTableHeader::paintEvent(QPaintEvent *)
 {
     using namespace traffictable;
@@ -129,10 +149,11 @@ void TrafficTableHeader::paintEvent(QPaintEvent *)
     p.setFont(Fonts::inter(11));
     p.setPen(Palette::of(this).mutedForeground);
     // The header has no vertical insets: its cells are the row's cells over the full height.
-    const Cells c = cells(rect().adjusted(0, -InsetY, 0, InsetY));
+    const Cells c = cells(rect().adjusted(0, -InsetY, -m_trailingInset, InsetY));
     p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Time"));
     p.drawText(c.method, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Method"));
-    p.drawText(c.address, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Host / Path"));
+    p.drawText(c.address, Qt::AlignLeft | Qt::AlignVCenter,
+               p.fontMetrics().elidedText(QStringLiteral("Host / Path"), Qt::ElideRight, int(c.address.width()) - 4));
     p.drawText(c.status, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Status"));
     p.drawText(c.latency, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Latency"));
 }
@@ -158,15 +179,50 @@ protected:
 
 } // namespace
 
-TrafficTablePanel::TrafficTablePanel(QWidget *parent) : QWidget(parent), m_body(new QStackedWidget(this))
+TrafficTablePanel::TrafficTablePanel(QWidget *parent)
+    : QWidget(parent), m_body(new QStackedWidget(this)), m_header(new TrafficTableHeader(this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(MarginX, 12, MarginX, 12);
     layout->setSpacing(0);
-    layout->addWidget(new TrafficTableHeader(this));
+    layout->addWidget(m_header);
     layout->addWidget(new StrongRule(this));
     layout->addWidget(m_body, 1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void TrafficTablePanel::setRows(QAbstractScrollArea *rows)
+{
+    m_rows = rows;
+    rows->installEventFilter(this);
+    rows->viewport()->installEventFilter(this);
+    alignHeader();
+}
+
+bool TrafficTablePanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_rows && (watched == m_rows || watched == m_rows->viewport())) {
+        switch (event->type()) {
+        case QEvent::Resize:
+        case QEvent::Move:
+        case QEvent::Show:
+        case QEvent::Hide:
+            alignHeader();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TrafficTablePanel::alignHeader()
+{
+    // Rows are laid out across the viewport; what the list keeps beside it (the scroll bar) the header
+    // keeps free too. A list the body does not show leaves the header whole.
+    const QWidget *viewport = m_rows->viewport();
+    const int beside = m_rows->isHidden() ? 0 : qMax(0, m_rows->width() - viewport->geometry().right() - 1);
+    m_header->setTrailingInset(beside);
 }
 
 void TrafficTablePanel::paintEvent(QPaintEvent *)

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 
+class QAbstractScrollArea;
 class QPainter;
 class QStackedWidget;
 struct Palette;
@@ -56,8 +57,15 @@ public:
     explicit TrafficTableHeader(QWidget *parent = nullptr);
     QSize sizeHint() const override;
 
+    // Room kept free at the trailing edge, so the columns end where the rows' do.
+    int trailingInset() const { return m_trailingInset; }
+    void setTrailingInset(int inset);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    int m_trailingInset = 0;
 };
 
 // The table on its card: header, a 1-point rule in borderStrong, then the body pages.
@@ -69,10 +77,18 @@ public:
 
     explicit TrafficTablePanel(QWidget *parent = nullptr);
     QStackedWidget *body() const { return m_body; }
+    TrafficTableHeader *header() const { return m_header; }
+    // The list of rows in the body: while its scroll bar takes room, the header gives up the same.
+    void setRows(QAbstractScrollArea *rows);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void alignHeader();
+
     QStackedWidget *m_body;
+    TrafficTableHeader *m_header;
+    QAbstractScrollArea *m_rows = nullptr;
 };

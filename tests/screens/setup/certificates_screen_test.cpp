@@ -98,6 +98,56 @@ private:
     void (*m_oldHandler)(int) = nullptr;
 };
 
+QColor over(const QColor &top, const QColor &below)
+{
+    const qreal a = top.alphaF();
+    return QColor::fromRgbF(float(top.redF() * a + below.redF() * (1 - a)), float(top.greenF() * a + below.greenF() * (1 - a)),
+                            float(top.blueF() * a + below.blueF() * (1 - a)));
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance = 6)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+           && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+// Renders the screen in the palette and checks the toast's pixels: its inverted pill, its text, the
+// tone's symbol and a shadow below it on the card.
+void expectToastDrawn(QWidget *screen, SnowToast *toast, const Palette &palette, const QString &name)
+{
+    PaletteHost::set(screen, palette);
+    ASSERT_TRUE(screenstest::settle(screen));
+    const QImage image(testsupport::saveRender(screen, QStringLiteral("setup"), name));
+    const QRect pill(toast->mapTo(screen, QPoint(0, 0)), toast->size());
+    const QColor card = image.pixelColor(pill.right() + 40, pill.center().y());
+    const QColor surface = over(SnowToast::surfaceColor(palette), card);
+    const std::string where = name.toStdString();
+    EXPECT_TRUE(near(image.pixelColor(pill.left() + 5, pill.center().y()), surface)) << where;
+    EXPECT_TRUE(near(image.pixelColor(pill.right() - 5, pill.center().y()), surface)) << where;
+    int text = 0;
+    int symbol = 0;
+    for (int y = pill.top(); y <= pill.bottom(); ++y)
+        for (int x = pill.left(); x <= pill.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            text += near(c, SnowToast::textColor(palette), 40) ? 1 : 0;
+            symbol += near(c, over(SnowToast::symbolColor(toast->tone()), surface), 40) ? 1 : 0;
+        }
+    EXPECT_GT(text, 3 * toast->text().size()) << where;
+    EXPECT_GT(symbol, 10) << where;
+    EXPECT_LT(image.pixelColor(pill.center().x(), pill.bottom() + 4).lightness(), card.lightness()) << where;
+}
+
+// Whether any widget under root that carries a graphics effect has a descendant carrying one too.
+bool hasNestedEffects(const QWidget *root)
+{
+    for (const QWidget *outer : root->findChildren<QWidget *>())
+        if (outer->graphicsEffect())
+            for (const QWidget *inner : outer->findChildren<QWidget *>())
+                if (inner->graphicsEffect())
+                    return true;
+    return false;
+}
+
 } // namespace
 
 TEST_F(CertificatesTest, WithoutACaOnlyGenerationWorksAndTheManualCommandNamesTheDefaultFile)
@@ -356,4 +406,65 @@ TEST_F(CertificatesEngineTest, GeneratingTheCaTurnsTheScreenActive)
     EXPECT_FALSE(screen.fingerprintBox()->text().isEmpty());
     EXPECT_TRUE(testsupport::waitFor([&] { return screen.trustCardOpacity() == 1.0; }));
     setuptest::renderBoth(&screen, "certificates-engine");
+}
+
+TEST_F(CertificatesTest, ErrorToastsDrawOnTheFadingCardInBothThemes)
+{
+    // The trust failure arrives while the card fades in after the CA was generated.
+    ctx.engine().setCaInfo(generatedCa("/x/ca.pem"));
+    ctx.engine().setCaTrustMessage(QStringLiteral("The authorization was denied."));
+    ASSERT_TRUE(screen->trustToast()->isVisible());
+    EXPECT_FALSE(hasNestedEffects(screen.get()));
+    expectToastDrawn(screen.get(), screen->trustToast(), Palette::light(), QStringLiteral("certificates-toast-light"));
+    expectToastDrawn(screen.get(), screen->trustToast(), Palette::dark(), QStringLiteral("certificates-toast-dark"));
+
+    // The export failure sits lower on the same card; on the dimmed card of a missing CA the trust
+    // message still reads.
+    answerSavePanel(dir.filePath(QStringLiteral("missing/folder/kestrion-ca.pem")));
+    ctx.engine().setCaTrustMessage(std::nullopt);
+    click(screen->exportButton());
+    ASSERT_TRUE(screen->exportToast()->isVisible());
+    expectToastDrawn(screen.get(), screen->exportToast(), Palette::light(), QStringLiteral("certificates-export-toast-light"));
+    expectToastDrawn(screen.get(), screen->exportToast(), Palette::dark(), QStringLiteral("certificates-export-toast-dark"));
+    ctx.engine().setCaInfo(std::nullopt);
+    click(screen->generateButton());
+    ASSERT_TRUE(screen->trustToast()->isVisible());
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->trustCardOpacity() == 0.5; }));
+    EXPECT_FALSE(hasNestedEffects(screen.get()));
+    PaletteHost::set(screen.get(), Palette::light());
+    ASSERT_TRUE(screenstest::settle(screen.get()));
+    const QImage dimmed = screen->grab().toImage();
+    const QRect pill(screen->trustToast()->mapTo(screen.get(), QPoint(0, 0)), screen->trustToast()->size());
+    EXPECT_LT(dimmed.pixelColor(pill.left() + 5, pill.center().y()).lightness(),
+              dimmed.pixelColor(pill.right() + 40, pill.center().y()).lightness() - 60);
+}
+
+TEST_F(CertificatesTest, TheManualCommandShowsEveryLineAtTheWindowsWidths)
+{
+    ctx.engine().setCaInfo(generatedCa("/home/someone/.local/share/Kestrion/Kestrion/ca/kestrion-root-ca.pem"));
+    click(screen->disclosure());
+    CodeText *label = screen->manualTrustBox()->codeText();
+    // The screen beside the sidebar of a 1280-wide window with the info panel hidden and shown, and of a
+    // 1180-wide one with it shown.
+    for (const int width : {1031, 750, 650}) {
+        screen->resize(width, 772);
+        ASSERT_TRUE(screenstest::settle(screen.get()));
+        const int lines = label->heightForWidth(label->width()) / QFontMetrics(label->font()).lineSpacing();
+        ASSERT_GE(lines, 4) << width;
+        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << width;
+        EXPECT_GE(screen->manualTrustBox()->height(), label->height() + 24) << width;
+        // Ink on the last line, inside the box.
+        const QImage image = screen->grab().toImage();
+        const QPoint origin = label->mapTo(screen.get(), QPoint(0, 0));
+        const int spacing = QFontMetrics(label->font()).lineSpacing();
+        const QRect lastLine(origin.x(), origin.y() + (lines - 1) * spacing, label->width(), spacing);
+        const QColor panel = image.pixelColor(lastLine.right() - 2, lastLine.top() + 1);
+        int ink = 0;
+        for (int y = lastLine.top(); y <= lastLine.bottom(); ++y)
+            for (int x = lastLine.left(); x <= lastLine.right(); ++x)
+                ink += qAbs(image.pixelColor(x, y).lightness() - panel.lightness()) > 40 ? 1 : 0;
+        EXPECT_GT(ink, 20) << width;
+        const QRect box(screen->manualTrustBox()->mapTo(screen.get(), QPoint(0, 0)), screen->manualTrustBox()->size());
+        EXPECT_TRUE(box.contains(lastLine)) << width;
+    }
 }

@@ -1,4 +1,5 @@
 // The dashboard's pure decisions: hit rate, pulse, metrics, strip texts, setup steps and alerts.
+#include "engine/traffic_feed.h"
 #include "screens/traffic/dashboard_logic.h"
 
 #include "dashboard_test_support.h"
@@ -79,20 +80,29 @@ TEST(DashboardPulse, LevelBands)
     EXPECT_EQ(pulseLevel(1000), 4);
 }
 
+// The metrics of a session that holds exactly these requests, counted as the engine link counts them.
+static TrafficMetrics metricsOf(const QList<TrafficEntry> &list)
+{
+    TrafficFeed feed;
+    feed.reset(list);
+    return sessionMetrics(feed.sessionRequestCount(), feed.sessionInjectedCount(), feed.sessionErrorCount(),
+                          feed.sessionInjectedLatencyMs());
+}
+
 TEST(DashboardMetrics, ErrorsLatencyAndRecent)
 {
     using dashtest::entry;
     QList<TrafficEntry> list = {entry(0, 399, true, 100), entry(1, 400, false, 7), entry(2, 404, true, 101),
                                 entry(3, 503, false), entry(4, 200, false)};
-    const TrafficMetrics m = trafficMetrics(list);
+    const TrafficMetrics m = metricsOf(list);
     EXPECT_EQ(m.total, 5);
     EXPECT_EQ(m.served, 2);
     EXPECT_EQ(m.errors, 3); // 399 is not an error; 400, 404 and 503 are, injected or not
     EXPECT_EQ(m.avgInjectedLatency, 100); // (100 + 101) / 2, truncated
     EXPECT_EQ(latencyText(m.avgInjectedLatency), "100ms");
     EXPECT_EQ(latencyText(0), "\u2014");
-    EXPECT_EQ(trafficMetrics({entry(0, 200, true, 0), entry(1, 200, true, 0)}).avgInjectedLatency, 0);
-    EXPECT_EQ(trafficMetrics({entry(0, 200, false, 900)}).avgInjectedLatency, 0);
+    EXPECT_EQ(metricsOf({entry(0, 200, true, 0), entry(1, 200, true, 0)}).avgInjectedLatency, 0);
+    EXPECT_EQ(metricsOf({entry(0, 200, false, 900)}).avgInjectedLatency, 0);
     EXPECT_EQ(servedText(0, 3), "0 of 3 served from mocks");
 
     EXPECT_EQ(recentEntries({}).size(), 0);

@@ -10,6 +10,7 @@
 #include "design/badges.h"
 #include "design/code_text_view.h"
 #include "design/copy_button.h"
+#include "design/fonts.h"
 #include "design/ks_button.h"
 #include "design/snow_context_menu.h"
 #include "design/snow_empty_state.h"
@@ -19,6 +20,7 @@
 #include "engine/link/ops_test_support.h"
 #include "traffic_test_support.h"
 
+#include <QFontMetricsF>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
@@ -511,10 +513,15 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
     EXPECT_TRUE(testsupport::waitFor([&] { return m_screen->detailPanel()->width() == 360; }));
     QCoreApplication::processEvents();
 
-    const QRect row(0, 0, m_screen->list()->viewport()->width(), traffictable::rowHeight());
+    // The table spans the column beside the panel; Host / Path gave its room, nothing scrolls sideways.
+    EXPECT_EQ(m_screen->list()->width(), m_screen->detailPanel()->x() - 2 * 24 - 2 * 12);
+    for (QScrollArea *area : m_screen->findChildren<QScrollArea *>())
+        EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
+    const QRect row = m_screen->list()->visualRect(m_screen->list()->model()->index(0, 0));
+    EXPECT_EQ(row.width(), m_screen->list()->viewport()->width());
     const traffictable::Cells cells = traffictable::cells(row);
-    EXPECT_GE(cells.address.width(), 120) << "Host / Path keeps room for an elided address";
     EXPECT_LE(cells.latency.right(), row.right() + 1);
+    EXPECT_GE(cells.time.width(), QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("10:42:07")));
     EXPECT_GE(m_screen->searchField()->width(), 160);
     EXPECT_GE(words->width(), words->sizeHint().width()) << "the word \"records\" stays whole";
     // Refresh and Clear stay whole and in sight beside the record, on a row of their own.
@@ -533,15 +540,25 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
         EXPECT_FALSE(shown.intersects(QRect(m_screen->searchField()->mapTo(m_screen, QPoint(0, 0)),
                                             m_screen->searchField()->size())));
     }
-    traffictest::render(&m_host, QStringLiteral("history-detail-beside-info-panel"));
-    // The rest of the table is a sideways scroll away.
-    QScrollBar *across = nullptr;
-    for (QScrollArea *area : m_screen->findChildren<QScrollArea *>())
-        if (area->horizontalScrollBar()->maximum() > 0)
-            across = area->horizontalScrollBar();
-    ASSERT_NE(across, nullptr);
-    across->setValue(across->maximum());
-    traffictest::render(&m_host, QStringLiteral("history-detail-beside-info-panel-scrolled"));
+    // Status and latency are drawn in the row, left of the panel: the chip's fill and the latency's ink.
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        m_host.setTheme(*palette);
+        const QImage image(traffictest::render(&m_host, palette->isDark ? QStringLiteral("history-detail-beside-info-panel-dark")
+                                                                         : QStringLiteral("history-detail-beside-info-panel")));
+        const QPoint origin = m_screen->list()->viewport()->mapTo(&m_host, QPoint(0, 0));
+        const QRect latency = cells.latency.toRect().translated(origin);
+        const int ink = traffictest::inkRight(image, latency);
+        EXPECT_GT(ink, latency.left()) << "the latency is drawn";
+        EXPECT_LT(ink, m_screen->detailPanel()->mapTo(&m_host, QPoint(0, 0)).x());
+        const QRect status = cells.status.toRect().translated(origin);
+        const int rowLightness = image.pixelColor(status.topLeft()).lightness();
+        int chipPixels = 0;
+        for (int y = status.top(); y <= status.bottom(); ++y)
+            for (int x = status.left(); x <= status.right(); ++x)
+                chipPixels += qAbs(image.pixelColor(x, y).lightness() - rowLightness) > 25 ? 1 : 0;
+        EXPECT_GT(chipPixels, 100) << "the status chip is drawn";
+    }
+    m_host.setTheme(Palette::light());
 
     // With the record closed the table is as wide as before.
     m_screen->close();

@@ -3,6 +3,7 @@
 #include "screens/traffic/live_traffic_model.h"
 #include "screens/traffic/live_traffic_screen.h"
 #include "screens/traffic/traffic_list_view.h"
+#include "screens/traffic/traffic_table.h"
 #include "screens/traffic/traffic_logic.h"
 
 #include "design/badges.h"
@@ -342,6 +343,42 @@ TEST_F(LiveScreen, RendersItsStatesInBothThemes)
     m_engine.setProxyRunning(false);
     m_screen->clear();
     both(QStringLiteral("live-stopped"));
+}
+
+TEST_F(LiveScreen, RowsKeepTheHeaderColumnsOnceTheScrollBarShows)
+{
+    m_engine.setProxyRunning(true);
+    open();
+    TrafficListView *list = m_screen->list();
+    TrafficTableHeader *header = m_screen->findChild<TrafficTablePanel *>()->header();
+    traffictest::feed(m_engine, 4);
+    traffictest::markAllSeen(m_engine);
+    traffictest::render(&m_host, QStringLiteral("live-few"));
+    ASSERT_FALSE(list->verticalScrollBar()->isVisible());
+    EXPECT_EQ(header->trailingInset(), 0);
+
+    traffictest::feed(m_engine, 60, "more");
+    traffictest::markAllSeen(m_engine);
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        m_host.setTheme(*palette);
+        const QImage image(traffictest::render(&m_host, palette->isDark ? QStringLiteral("live-scrolling-dark")
+                                                                         : QStringLiteral("live-scrolling-light")));
+        ASSERT_TRUE(list->verticalScrollBar()->isVisible());
+        // "Latency" and the rows' latencies end on the same column, and the header's columns are the rows'.
+        const QRect top(header->mapTo(&m_host, QPoint(0, 0)), header->size());
+        const QRect firstRow = list->visualRect(list->model()->index(list->indexAt(QPoint(4, 8)).row(), 0));
+        const QRect row(list->viewport()->mapTo(&m_host, firstRow.topLeft()), firstRow.size());
+        const int headerEnd = traffictest::inkRight(image, top);
+        const int rowEnd = traffictest::inkRight(image, row.adjusted(0, 2, 0, -2));
+        ASSERT_GT(headerEnd, 0);
+        EXPECT_NEAR(headerEnd, rowEnd, 2);
+        EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0) << "the rows never scroll sideways";
+        EXPECT_EQ(firstRow.width(), list->viewport()->width());
+        const traffictable::Cells headerCells = traffictable::cells(QRect(top.left(), 0, top.width() - header->trailingInset(), 1));
+        const traffictable::Cells rowCells = traffictable::cells(QRect(row.left(), 0, row.width(), 1));
+        EXPECT_EQ(headerCells.status.left(), rowCells.status.left());
+        EXPECT_EQ(headerCells.latency.right(), rowCells.latency.right());
+    }
 }
 
 TEST_F(LiveScreen, HoverEasesInUnderThePointerAndOutBehindIt)

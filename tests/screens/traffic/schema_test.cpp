@@ -344,6 +344,30 @@ TEST_F(SchemaScreenTest, RendersFindingsBaselinesAndEmptyStates)
     m_screen->toggle(QStringLiteral("b"));
     m_screen->toggle(QStringLiteral("B"));
     both(QStringLiteral("schema-baselines"));
+    // Each "Relearn" is the secondary button itself on the row: rounded, no box of its own behind it.
+    QListView *list = m_screen->baselineList();
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        m_host.setTheme(*palette);
+        const QImage image(traffictest::render(&m_host, palette->isDark ? QStringLiteral("schema-baselines-relearn-dark")
+                                                                         : QStringLiteral("schema-baselines-relearn-light")));
+        const KSButton::Look look = KSButton::look(KSButton::Variant::secondary, KSButton::Size::sm, *palette);
+        for (int row : {0, 2}) {
+            const QRect rowRect = list->visualRect(m_screen->baselineModel()->index(row));
+            const QRect local = m_screen->baselineDelegate()->relearnRect(rowRect, m_screen->baselineModel()->baseline(row));
+            const QRect button(list->viewport()->mapTo(&m_host, local.topLeft()), local.size());
+            const QColor behind = image.pixelColor(button.left() - 4, button.center().y());
+            const QColor fill = traffictest::over(look.fill, behind);
+            const std::string where = (palette->isDark ? "dark row " : "light row ") + std::to_string(row);
+            EXPECT_TRUE(traffictest::near(image.pixelColor(button.topLeft()), behind)) << where;
+            EXPECT_TRUE(traffictest::near(image.pixelColor(button.bottomRight()), behind)) << where;
+            EXPECT_TRUE(traffictest::near(image.pixelColor(button.left() + 3, button.center().y()), fill)) << where;
+            int label = 0;
+            for (int y = button.top(); y <= button.bottom(); ++y)
+                for (int x = button.left(); x <= button.right(); ++x)
+                    label += traffictest::near(image.pixelColor(x, y), look.label, 24) ? 1 : 0;
+            EXPECT_GT(label, 30) << where;
+        }
+    }
 
     m_screen->reload();
     ASSERT_TRUE(waitFetches(2));

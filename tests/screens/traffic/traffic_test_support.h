@@ -78,6 +78,32 @@ inline QString render(QWidget *widget, const QString &name)
     return testsupport::saveRender(widget, QStringLiteral("traffic"), name);
 }
 
+// `top` laid over an opaque `below`.
+inline QColor over(const QColor &top, const QColor &below)
+{
+    const float a = top.alphaF();
+    return QColor::fromRgbF(top.redF() * a + below.redF() * (1 - a), top.greenF() * a + below.greenF() * (1 - a),
+                            top.blueF() * a + below.blueF() * (1 - a));
+}
+
+inline bool near(const QColor &a, const QColor &b, int tolerance = 6)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+           && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+// The rightmost column of the area holding a pixel that stands out from the area's own first pixel
+// (its background); -1 when none does.
+inline int inkRight(const QImage &image, const QRect &area)
+{
+    const QColor background = image.pixelColor(area.topLeft());
+    for (int x = area.right(); x >= area.left(); --x)
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            if (qAbs(image.pixelColor(x, y).lightness() - background.lightness()) > 60)
+                return x;
+    return -1;
+}
+
 // Feeds n request events (ids prefix0..prefixN-1) and flushes them as one batch.
 inline void feed(EngineClient &engine, int n, const std::string &prefix = "r")
 {
