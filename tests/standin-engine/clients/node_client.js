@@ -20,7 +20,7 @@ function send(agent, args, step) {
     return new Promise((resolve) => {
         const origin = new URL(args.origin);
         const path = step.path.replace('{run}', args.label);
-        const body = step.body_b64 !== undefined ? Buffer.from(step.body_b64, 'base64') : null;
+        const body = step.body_file !== undefined ? fs.readFileSync(step.body_file) : null;
         const headers = Object.assign({}, step.headers || {});
         if (body && !step.chunked) headers['Content-Length'] = body.length;
         const options = args.proxy

@@ -33,7 +33,10 @@ def main():
                 connection.close()  # http.client does not notice a host closing; it opens anew
         path = step["path"].replace("{run}", args.label)
         target = args.origin + path if args.proxy else path
-        payload = base64.b64decode(step["body_b64"]) if "body_b64" in step else None
+        payload = None
+        if "body_file" in step:
+            with open(step["body_file"], "rb") as handle:
+                payload = handle.read()
         headers = dict(step.get("headers", {}))
         # Straight to the host, a kept connection the host closed meanwhile is opened anew once, as
         # browsers do; through the proxy nothing is forgiven.
