@@ -147,7 +147,6 @@ public:
         if (m_hadBody)
             makeRoomForBody(m_buffer);
         prepareRequest();
-        std::optional<ClientWatch> watch;
         for (;;) {
             if (!m_upstream && !co_await connect())
                 co_return m_clientUsable;
@@ -155,18 +154,17 @@ public:
             co_await relayRequest();
             if (!m_ec) {
                 if constexpr (kHasSocket)
-                    watch.emplace(beast::get_lowest_layer(m_client), m_upstream->lowest());
+                    m_watch.emplace(beast::get_lowest_layer(m_client), m_upstream->lowest());
                 co_await readResponseHeader();
                 m_upstreamFailed = m_upstreamFailed || m_ec;
-                m_clientGone = watch && watch->clientGone();
+                m_clientGone = m_watch && m_watch->clientGone();
             }
             if (!sendAgain())
                 break;
             m_reused = false;
             m_upstreamFailed = false;
             m_ec = {};
-            m_connection.upstream = nullptr;
-            m_upstream.reset();
+            dropUpstream();
             m_upstreamBuffer.clear();
             m_interims = 0;
         }
@@ -223,6 +221,14 @@ private:
             return false;
         m_bodyLost = !m_resendable;
         return m_resendable;
+    }
+
+    // Closes the host connection, and first the watch that would close it on the client's behalf.
+    void dropUpstream()
+    {
+        m_watch.reset();
+        m_connection.upstream = nullptr;
+        m_upstream.reset();
     }
 
     // Keeps what was read of the body while it goes out on a kept connection, to send it again.
@@ -392,8 +398,7 @@ private:
         if (const auto named = framingNamedInConnection(incoming)) {
             const std::string text = "upstream " + m_target.host + " answered with a Connection field naming "
                                      + *named + ", which frames the body: refused";
-            m_connection.upstream = nullptr;
-            m_upstream.reset(); // its answer was not read to the end
+            dropUpstream(); // its answer was not read to the end
             finish(502, proxyErrorBody(text), false);
             co_return co_await writeError(m_client, m_version, 502, text, m_clientKeepAlive) && m_clientKeepAlive;
         }
@@ -426,6 +431,7 @@ private:
         }
         if (m_ec) // a cut answer can only be passed on as a cut connection
             co_return false;
+        m_watch.reset();
         if (upstreamKeepsAlive && m_responseParser->is_done() && m_upstreamBuffer.size() == 0 && m_status != 101) {
             m_connection.idle = std::move(m_upstream);
             m_connection.idleKey = m_upstreamKey;
@@ -541,6 +547,8 @@ private:
     std::string m_requestCopy;
     beast::flat_buffer m_upstreamBuffer {Limits::kMaxHeaderBytes + Limits::kStreamChunk};
     std::optional<http::response_parser<http::buffer_body>> m_responseParser;
+    // Declared after the host connection it may close, so it ends first.
+    std::optional<ClientWatch> m_watch;
     int m_status = 0;
     std::string m_responseCopy;
     bool m_whole = true;
