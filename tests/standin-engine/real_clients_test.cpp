@@ -17,12 +17,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 using standintest::EngineProcess;
