@@ -11,6 +11,8 @@
 
 #include "engine/records/error_reply.h"
 
+#include <cstdio>
+#include <sstream>
 #include <unordered_map>
 
 namespace standin {
@@ -24,6 +26,28 @@ bool isLoopbackName(const std::string &hostname)
 std::string proxyErrorBody(const std::string &message)
 {
     return encodeRecord(ErrorReply {message});
+}
+
+bool viaNames(const std::vector<std::pair<std::string, std::string>> &headers, const std::string &token)
+{
+    for (const auto &[name, value] : headers) {
+        if (name.size() != 3 || lowerAscii(name) != "via")
+            continue;
+        // Each entry is "protocol received-by [comment]", entries separated by commas.
+        for (std::size_t at = 0;;) {
+            const std::size_t end = value.find(',', at);
+            std::istringstream words(value.substr(at, end == std::string::npos ? std::string::npos : end - at));
+            std::string protocol;
+            std::string receivedBy;
+            words >> protocol >> receivedBy;
+            if (receivedBy == token)
+                return true;
+            if (end == std::string::npos)
+                break;
+            at = end + 1;
+        }
+    }
+    return false;
 }
 
 std::string ProxiedRequest::header(const std::string &name) const
@@ -116,6 +140,9 @@ ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, Sch
     , m_contentTypes(std::make_unique<ContentTypes>())
     , m_random(std::random_device {}())
 {
+    char token[32];
+    std::snprintf(token, sizeof token, "kestrion-%016llx", static_cast<unsigned long long>(m_random()));
+    m_viaToken = token;
 }
 
 ExchangeHandler::~ExchangeHandler()
@@ -172,6 +199,13 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     if (isOwnPort(target)) {
         response.status = 403;
         response.body = proxyErrorBody("refusing to proxy to the engine's own port " + std::to_string(target.port));
+        return plan;
+    }
+
+    if (viaNames(request.headers, m_viaToken)) {
+        response.status = 508;
+        response.body = proxyErrorBody("refused: this request already passed through this proxy once, so its "
+                                       "host leads back to the proxy (a forwarding loop)");
         return plan;
     }
 

@@ -77,6 +77,9 @@ public:
     // Whether the target names one of those ports through a loopback name as written.
     bool isOwnPort(const ProxyTarget &target) const;
     Upstream &upstream() { return *m_upstream; }
+    // The name this engine gives itself in the Via field of what it forwards ("kestrion-" and random
+    // hex, new each run), so a request that comes back round a loop is recognised.
+    const std::string &viaToken() const { return m_viaToken; }
 
     ExchangePlan plan(const ProxiedRequest &request);
     // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
@@ -105,10 +108,14 @@ private:
     mutable std::mutex m_mutex;
     std::set<int> m_ownPorts;
     std::mt19937_64 m_random;
+    std::string m_viaToken;
 };
 
 // JSON error bodies the proxy answers with.
 std::string proxyErrorBody(const std::string &message);
+
+// Whether any entry of the message's Via fields was added by the proxy named `token`.
+bool viaNames(const std::vector<std::pair<std::string, std::string>> &headers, const std::string &token);
 
 // Names the proxy refuses to forward to on its own ports without resolving them.
 bool isLoopbackName(const std::string &hostname);

@@ -7,7 +7,11 @@
 #include "traffic_history.h"
 #include "upstream.h"
 
+#include <boost/asio/ssl/error.hpp>
+
+#include <cerrno>
 #include <limits>
+#include <sys/socket.h>
 
 namespace standin {
 
@@ -20,6 +24,83 @@ using net::Limits;
 constexpr std::chrono::minutes kUpstreamWait {5};
 // How long a replay, which has no client to stream to, may take in all.
 constexpr std::chrono::seconds kReplayWait {60};
+// Interim (1xx) answers taken from a host before its final one; a host that sends them without end
+// would otherwise keep the exchange busy for good.
+constexpr int kMaxInterimAnswers = 16;
+// The most of a request body kept to send it again when a kept host connection turns out closed.
+constexpr std::size_t kMaxResentBody = 1024 * 1024;
+
+// The framing field (Content-Length, Transfer-Encoding) a message's Connection field names, if any:
+// a hop that drops it as asked passes the body on framed differently from how it was read.
+template <class Fields>
+std::optional<std::string> framingNamedInConnection(const Fields &fields)
+{
+    const auto [first, last] = fields.equal_range(http::field::connection);
+    for (auto field = first; field != last; ++field) {
+        for (const auto &token : http::token_list {field->value()}) {
+            if (beast::iequals(token, "content-length") || beast::iequals(token, "transfer-encoding"))
+                return std::string(token);
+        }
+    }
+    return std::nullopt;
+}
+
+// How a kept connection fails when the host had closed it: the request may go again on a new one.
+bool closedByHost(const beast::error_code &ec)
+{
+    return ec == http::error::end_of_stream || ec == asio::error::eof || ec == asio::error::connection_reset
+           || ec == asio::error::broken_pipe || ec == asio::error::connection_aborted
+           || ec == asio::ssl::error::stream_truncated;
+}
+
+// Watches a client while its answer is awaited and relayed: a client that hangs up closes the host
+// connection at once, so nothing stays busy (or waiting minutes) for an answer nobody reads.
+class ClientWatch final {
+public:
+    ClientWatch(beast::tcp_stream &client, beast::tcp_stream &upstream)
+        : m_client(client)
+        , m_state(std::make_shared<State>())
+    {
+        m_state->upstream = &upstream;
+        client.socket().async_wait(net::tcp::socket::wait_read,
+                                   [state = m_state, fd = client.socket().native_handle()](const beast::error_code &ec) {
+                                       if (ec || !state->watching)
+                                           return;
+                                       char byte = 0;
+                                       const auto peeked = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+                                       // Bytes are the client's next request, not a goodbye.
+                                       if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
+                                           return;
+                                       state->gone = true;
+                                       beast::error_code ignored;
+                                       state->upstream->socket().close(ignored);
+                                   });
+    }
+    ~ClientWatch() { stop(); }
+    ClientWatch(const ClientWatch &) = delete;
+    ClientWatch &operator=(const ClientWatch &) = delete;
+
+    bool clientGone() const { return m_state->gone; }
+    void stop()
+    {
+        if (!m_state->watching)
+            return;
+        m_state->watching = false;
+        if (!m_state->gone) {
+            beast::error_code ignored;
+            m_client.socket().cancel(ignored);
+        }
+    }
+
+private:
+    struct State {
+        bool watching = true;
+        bool gone = false;
+        beast::tcp_stream *upstream = nullptr;
+    };
+    beast::tcp_stream &m_client;
+    std::shared_ptr<State> m_state;
+};
 
 // One forwarded exchange; lives on the coroutine frame of `Forwarder::forward`.
 template <class Stream>
@@ -42,6 +123,7 @@ public:
         , m_isHead(header.get().method() == http::verb::head)
         , m_upstreamKey(m_target.scheme + "://" + m_target.hostname + ":" + std::to_string(m_target.port))
         , m_copyLease(bodies)
+        , m_resendLease(bodies)
     {
     }
 
@@ -51,6 +133,8 @@ public:
 
     asio::awaitable<bool> run()
     {
+        if (const auto named = framingNamedInConnection(m_header.get()))
+            co_return co_await refuseFraming(*named);
         if (m_plan.delayMs > 0 && !co_await waitCancellably(m_plan.delayMs, m_connection))
             co_return false;
         takeKeptConnection();
@@ -69,41 +153,103 @@ public:
             m_connection.upstream = &m_upstream->lowest();
             co_await relayRequest();
             if (!m_ec) {
+                if constexpr (kHasSocket)
+                    m_watch.emplace(beast::get_lowest_layer(m_client), m_upstream->lowest());
                 co_await readResponseHeader();
                 m_upstreamFailed = m_upstreamFailed || m_ec;
+                m_clientGone = m_watch && m_watch->clientGone();
             }
-            // A kept connection the host closed meanwhile: once more on a new one, when nothing of the
-            // client's body was sent (so nothing is sent twice).
-            if (m_ec && m_upstreamFailed && m_reused && !m_hadBody) {
-                m_reused = false;
-                m_upstreamFailed = false;
-                m_ec = {};
-                m_upstream.reset();
-                m_upstreamBuffer.clear();
-                continue;
-            }
-            break;
+            if (!sendAgain())
+                break;
+            m_reused = false;
+            m_upstreamFailed = false;
+            m_ec = {};
+            dropUpstream();
+            m_upstreamBuffer.clear();
+            m_interims = 0;
         }
         m_request.body = std::move(m_requestCopy);
+        if (m_ec && m_clientGone) {
+            finish(kClientClosed, proxyErrorBody("the client closed the connection before the host answered"), false);
+            co_return false;
+        }
         if (m_ec && !m_upstreamFailed) { // the client went away or broke its body
             finish(400, std::string(), false);
             co_return false;
         }
         if (m_ec) {
-            const std::string text = "upstream " + m_target.host + " failed: " + m_ec.message();
+            std::string text = "upstream " + m_target.host + " failed: " + m_ec.message();
+            if (m_interims > kMaxInterimAnswers)
+                text = "upstream " + m_target.host + " sent more than " + std::to_string(kMaxInterimAnswers)
+                       + " interim (1xx) answers without a final one";
+            else if (m_bodyLost)
+                text = "upstream " + m_target.host + " closed the kept connection while the request body was "
+                       "being sent, and the body is too large to send again on a new one";
             finish(502, proxyErrorBody(text), false);
             co_await writeError(m_client, m_version, 502, text, false);
+            if (!m_requestParser->is_done())
+                co_await closeGently(m_client);
             co_return false;
         }
         co_return co_await relayResponse();
     }
 
 private:
-    // A kept connection to the same host is used again; a fresh one is opened otherwise.
+    // Recorded for an exchange the client gave up on before its answer (as web servers log it).
+    static constexpr int kClientClosed = 499;
+    // A client on a socket can be watched for hanging up; a replay has none.
+    static constexpr bool kHasSocket = requires(Stream &stream) { beast::get_lowest_layer(stream).socket(); };
+
+    // A request whose Connection field names a framing field: dropping that field as asked would
+    // send the body on without its framing, which the host would read as more requests.
+    asio::awaitable<bool> refuseFraming(const std::string &named)
+    {
+        const std::string text = "refused: the Connection field names " + named + ", which frames the body";
+        finish(400, proxyErrorBody(text), false);
+        co_await writeError(m_client, m_version, 400, text, false);
+        co_await closeGently(m_client);
+        co_return false;
+    }
+
+    // A kept connection the host closed just as it was used: the request goes again on a new one, its
+    // body (what was sent of it so far) from the copy kept for this, when nothing of an answer came.
+    bool sendAgain()
+    {
+        if (!m_ec || !m_upstreamFailed || !m_reused || m_clientGone)
+            return false;
+        if (m_upstreamBuffer.size() > 0 || m_interims > 0 || !closedByHost(m_ec))
+            return false;
+        m_bodyLost = !m_resendable;
+        return m_resendable;
+    }
+
+    // Closes the host connection, and first the watch that would close it on the client's behalf.
+    void dropUpstream()
+    {
+        m_watch.reset();
+        m_connection.upstream = nullptr;
+        m_upstream.reset();
+    }
+
+    // Keeps what was read of the body while it goes out on a kept connection, to send it again.
+    void keepForResend(const char *data, std::size_t size)
+    {
+        if (!m_reused || !m_resendable || size == 0)
+            return;
+        if (m_resend.size() + size > kMaxResentBody || !m_resendLease.growTo(m_resend.size() + size)) {
+            m_resendable = false;
+            std::string().swap(m_resend);
+            m_resendLease.release();
+            return;
+        }
+        m_resend.append(data, size);
+    }
+
+    // A kept connection to the same host is used again when the host has not closed it or sent
+    // anything since; a fresh one is opened otherwise.
     void takeKeptConnection()
     {
-        if (m_connection.idle && m_connection.idleKey == m_upstreamKey
-            && m_connection.idle->lowest().socket().is_open()) {
+        if (m_connection.idle && m_connection.idleKey == m_upstreamKey && m_connection.idle->quiet()) {
             m_upstream = std::move(m_connection.idle);
             m_reused = true;
         }
@@ -126,6 +272,18 @@ private:
         if (chunkedIn)
             outgoing.chunked(true);
         outgoing.keep_alive(true);
+        markVia(outgoing);
+    }
+
+    // Adds this engine to the Via list, so the request is known again if its host leads back here.
+    void markVia(http::request<http::buffer_body> &outgoing)
+    {
+        std::string via;
+        const auto [first, last] = outgoing.equal_range(http::field::via);
+        for (auto field = first; field != last; ++field)
+            via += std::string(field->value()) + ", ";
+        via += (m_version == 10 ? "1.0 " : "1.1 ") + m_handler.viaToken();
+        outgoing.set(http::field::via, via);
     }
 
     // Step 1: a connection to the real host; false (the client answered) when there is none.
@@ -163,14 +321,21 @@ private:
             m_upstreamFailed = true;
             co_return;
         }
+        bool resending = !m_resend.empty();
         while (!serializer.is_done()) {
-            if (!m_requestParser->is_done()) {
+            if (resending) { // what the closed connection took, again
+                outgoing.body().data = m_resend.data();
+                outgoing.body().size = m_resend.size();
+                outgoing.body().more = !m_requestParser->is_done();
+            } else if (!m_requestParser->is_done()) {
                 const std::size_t n = co_await readPiece(m_client, m_buffer, *m_requestParser, m_chunk,
                                                          Limits::kProgress, m_ec);
                 if (m_ec)
                     co_return;
                 keep(m_requestCopy, m_chunk.data(), n, TrafficHistory::kMaxStoredBody + 1);
-                outgoing.body().data = m_chunk.data();
+                keepForResend(m_chunk.data(), n);
+                // An empty piece would go out as a chunk of its own, a second last chunk.
+                outgoing.body().data = n > 0 ? m_chunk.data() : nullptr;
                 outgoing.body().size = n;
                 outgoing.body().more = !m_requestParser->is_done();
             } else {
@@ -185,6 +350,11 @@ private:
             if (m_ec) {
                 m_upstreamFailed = true;
                 co_return;
+            }
+            if (resending) {
+                resending = false;
+                std::string().swap(m_resend);
+                m_resendLease.release();
             }
         }
     }
@@ -212,6 +382,10 @@ private:
                                              asio::redirect_error(asio::use_awaitable, m_ec));
             if (m_ec || m_responseParser->get().result_int() >= 200 || m_responseParser->get().result_int() == 101)
                 co_return;
+            if (++m_interims > kMaxInterimAnswers) {
+                m_ec = beast::errc::make_error_code(beast::errc::protocol_error);
+                co_return;
+            }
         }
     }
 
@@ -221,6 +395,13 @@ private:
     {
         makeRoomForBody(m_upstreamBuffer);
         auto &incoming = m_responseParser->get();
+        if (const auto named = framingNamedInConnection(incoming)) {
+            const std::string text = "upstream " + m_target.host + " answered with a Connection field naming "
+                                     + *named + ", which frames the body: refused";
+            dropUpstream(); // its answer was not read to the end
+            finish(502, proxyErrorBody(text), false);
+            co_return co_await writeError(m_client, m_version, 502, text, m_clientKeepAlive) && m_clientKeepAlive;
+        }
         m_status = incoming.result_int();
         m_mayLearn = m_status >= 200 && m_status < 300;
         const bool upstreamKeepsAlive = incoming.keep_alive();
@@ -250,6 +431,7 @@ private:
         }
         if (m_ec) // a cut answer can only be passed on as a cut connection
             co_return false;
+        m_watch.reset();
         if (upstreamKeepsAlive && m_responseParser->is_done() && m_upstreamBuffer.size() == 0 && m_status != 101) {
             m_connection.idle = std::move(m_upstream);
             m_connection.idleKey = m_upstreamKey;
@@ -278,7 +460,7 @@ private:
                 if (m_ec)
                     co_return;
                 keepResponse(m_chunk.data(), n);
-                incoming.body().data = m_chunk.data();
+                incoming.body().data = n > 0 ? m_chunk.data() : nullptr;
                 incoming.body().size = n;
                 incoming.body().more = !m_responseParser->is_done();
             } else {
@@ -352,6 +534,12 @@ private:
     bool m_reused = false;
     bool m_upstreamFailed = false;
     bool m_clientFailed = false;
+    bool m_clientGone = false;
+    int m_interims = 0;
+    // The body sent so far on a kept connection, while it can still be sent again whole.
+    std::string m_resend;
+    bool m_resendable = true;
+    bool m_bodyLost = false;
     bool m_clientUsable = false;
     beast::error_code m_ec;
     Chunk m_chunk;
@@ -359,12 +547,15 @@ private:
     std::string m_requestCopy;
     beast::flat_buffer m_upstreamBuffer {Limits::kMaxHeaderBytes + Limits::kStreamChunk};
     std::optional<http::response_parser<http::buffer_body>> m_responseParser;
+    // Declared after the host connection it may close, so it ends first.
+    std::optional<ClientWatch> m_watch;
     int m_status = 0;
     std::string m_responseCopy;
     bool m_whole = true;
     bool m_recorded = false;
     bool m_mayLearn = false;
     BodyLease m_copyLease;
+    BodyLease m_resendLease;
     TrafficRecord m_recordedAs;
 };
 

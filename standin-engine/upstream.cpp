@@ -7,7 +7,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <sys/socket.h>
 
 namespace standin {
 
@@ -30,6 +32,18 @@ std::string tlsFailureText(const beast::error_code &ec, SSL *ssl)
 }
 
 } // namespace
+
+bool UpstreamConnection::quiet()
+{
+    auto &socket = lowest().socket();
+    if (!socket.is_open())
+        return false;
+    if (tls && SSL_pending(tls->native_handle()) > 0)
+        return false;
+    char byte = 0;
+    const auto peeked = ::recv(socket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
 
 Upstream::Upstream() = default;
 

@@ -24,6 +24,9 @@ struct UpstreamConnection {
     std::unique_ptr<net::beast::ssl_stream<net::beast::tcp_stream>> tls;
 
     net::beast::tcp_stream &lowest() { return tls ? net::beast::get_lowest_layer(*tls) : *plain; }
+    // Open, and nothing has come from the host since its last answer: neither the end of the stream
+    // nor stray bytes, either of which would meet the next request. Looks without waiting.
+    bool quiet();
 };
 
 struct UpstreamFailure {

@@ -94,6 +94,27 @@ TEST_F(Exchanges, RefusedTunnelsOwnPortsAndStoppingProxy)
     EXPECT_EQ(m_events.size(), 5u); // refused exchanges are in the history too
 }
 
+TEST_F(Exchanges, ARequestCarryingThisEnginesViaMarkIsRefusedAsALoop)
+{
+    const std::string own = m_handler.viaToken();
+    EXPECT_EQ(own.rfind("kestrion-", 0), 0u);
+    ProxiedRequest request;
+    request.method = "GET";
+    request.target = "http://api.test/anything";
+    request.headers = {{"via", "1.0 cache.example (squid), 1.1 " + own}};
+    const ExchangePlan looped = m_handler.plan(request);
+    EXPECT_FALSE(looped.forward);
+    EXPECT_EQ(looped.response.status, 508);
+    EXPECT_NE(looped.response.body.find("loop"), std::string::npos);
+
+    // Another engine's mark, or ours only as a comment, is no loop.
+    for (const std::string &via : std::vector<std::string> {"1.1 kestrion-0000000000000000", "1.1 cache (" + own + ")",
+                                                            "1.1 " + own + "x"}) {
+        request.headers = {{"Via", via}};
+        EXPECT_TRUE(m_handler.plan(request).forward) << via;
+    }
+}
+
 TEST_F(Exchanges, LearnsFromWholeBodiesLargerThanTheStoredCopy)
 {
     nlohmann::json big = {{"items", nlohmann::json::array()}};

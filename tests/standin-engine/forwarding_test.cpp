@@ -1,0 +1,329 @@
+// Pass-through against hosts that answer in the shapes real servers use and misuse: one-piece and
+// empty-ended chunked bodies, kept connections the host closes, loops back into the proxy, endless
+// interim answers, framing fields named in Connection and stray bytes after an answer.
+#include "engine_process.h"
+#include "scripted_host.h"
+
+#include "support/test_support.h"
+
+#include "engine/records/engine_records.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <poll.h>
+#include <sys/socket.h>
+
+using standintest::EngineProcess;
+using standintest::HttpClient;
+using standintest::RawSocket;
+using standintest::ScriptedHost;
+using standintest::bodyOf;
+using standintest::chunked;
+using standintest::proxyRequest;
+using standintest::statusOf;
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(10);
+
+std::string answer(const std::string &body, const std::string &extra = {})
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
+}
+
+// One answer framed by its Content-Length, read from a raw socket.
+std::string readAnswer(RawSocket &socket)
+{
+    std::string text = socket.readUntil("\r\n\r\n", kPatience);
+    const auto headEnd = text.find("\r\n\r\n");
+    if (headEnd == std::string::npos)
+        return text;
+    const auto length = text.find("Content-Length: ");
+    const std::size_t wanted = headEnd + 4 + (length < headEnd ? std::stoul(text.substr(length + 16)) : 0);
+    char chunk[65536];
+    while (text.size() < wanted) {
+        pollfd ready {socket.fd(), POLLIN, 0};
+        if (::poll(&ready, 1, 10000) <= 0)
+            break;
+        const ssize_t n = ::recv(socket.fd(), chunk, sizeof chunk, 0);
+        if (n <= 0)
+            break;
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+class Forwarding : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
+        ASSERT_TRUE(m_engine->start());
+        m_proxyPort = m_engine->proxyPort();
+        ASSERT_GT(m_proxyPort, 0);
+    }
+
+    std::vector<TrafficRecord> history()
+    {
+        const auto reply = m_engine->client()->Get("/traffic?limit=1000");
+        return decodeRecord<std::vector<TrafficRecord>>(reply ? reply->body : "").value_or(std::vector<TrafficRecord> {});
+    }
+
+    static std::string origin(const ScriptedHost &host) { return "127.0.0.1:" + std::to_string(host.port()); }
+    std::string request(const ScriptedHost &host, const std::string &method, const std::string &path,
+                        const std::string &fields = {}) const
+    {
+        return method + " http://" + origin(host) + path + " HTTP/1.1\r\nHost: " + origin(host) + "\r\n" + fields
+               + "\r\n";
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<EngineProcess> m_engine;
+    int m_proxyPort = 0;
+};
+
+} // namespace
+
+TEST_F(Forwarding, ChunkedAnswersAndUploadsEndWithExactlyOneLastChunk)
+{
+    std::mutex mutex;
+    std::vector<ScriptedHost::Request> seen;
+    ScriptedHost host([&](ScriptedHost::Connection &connection) {
+        while (const auto request = connection.next()) {
+            {
+                std::lock_guard lock(mutex);
+                seen.push_back(*request);
+            }
+            if (request->line().find("/one-piece") != std::string::npos) // the whole answer in one write
+                connection.send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked({"hello"}));
+            else
+                connection.send(answer("got " + request->body));
+        }
+    });
+
+    RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    std::string received;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(client.send(request(host, "GET", "/one-piece")));
+        received += client.readUntil("hello\r\n0\r\n\r\n", kPatience);
+    }
+    const auto firstEnd = received.find("0\r\n\r\n");
+    ASSERT_NE(firstEnd, std::string::npos) << received;
+    EXPECT_EQ(received.compare(firstEnd + 5, 9, "HTTP/1.1 "), 0) << "after the first answer: " << received;
+
+    // Uploads in pieces, twice on one connection: the host reads each whole and nothing after it.
+    for (const std::string &body : {std::string("first"), std::string("second")}) {
+        ASSERT_TRUE(client.send(request(host, "POST", "/upload", "Transfer-Encoding: chunked\r\n")
+                                + chunked({body.substr(0, 3), body.substr(3)})));
+        const std::string reply = client.readUntil("got " + body, kPatience);
+        EXPECT_EQ(bodyOf(reply), "got " + body) << reply;
+    }
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(seen.size(), 4u);
+    for (std::size_t i = 2; i < 4; ++i) {
+        EXPECT_EQ(seen[i].line().rfind("POST /upload HTTP/1.1", 0), 0u) << seen[i].raw;
+        EXPECT_EQ(seen[i].body, i == 2 ? "first" : "second");
+    }
+    EXPECT_EQ(host.connections(), 1);
+}
+
+TEST_F(Forwarding, AKeptConnectionTheHostClosedIsReplacedWithTheBodySentAgain)
+{
+    // Each connection answers its first request and takes the next without answering, as a host
+    // does whose idle timer fires as the request comes; "/bye" is answered and then closed.
+    std::mutex mutex;
+    std::vector<std::string> bodies;
+    ScriptedHost host([&](ScriptedHost::Connection &connection) {
+        const auto first = connection.next();
+        if (!first)
+            return;
+        {
+            std::lock_guard lock(mutex);
+            bodies.push_back(first->body);
+        }
+        connection.send(answer("got " + std::to_string(first->body.size()) + " " + first->body.substr(0, 8)));
+        if (first->line().find("/bye") == std::string::npos)
+            connection.next();
+        connection.close();
+    });
+
+    RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    const auto post = [&](const std::string &path, const std::string &body, bool pieces) {
+        const std::string framing = pieces ? "Transfer-Encoding: chunked\r\n"
+                                           : "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        client.send(request(host, "POST", path, framing) + (pieces ? chunked({body}) : body));
+        return readAnswer(client);
+    };
+    EXPECT_EQ(bodyOf(post("/a", "alpha", false)), "got 5 alpha");
+    EXPECT_EQ(bodyOf(post("/b", "bravo", false)), "got 5 bravo"); // the kept one fails: sent again
+    EXPECT_EQ(bodyOf(post("/c", "charlie", true)), "got 7 charlie");
+    EXPECT_EQ(bodyOf(post("/bye", "delta", false)), "got 5 delta");
+    EXPECT_EQ(bodyOf(post("/e", "echo", false)), "got 4 echo"); // the closed one is not used
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(bodies, (std::vector<std::string> {"alpha", "bravo", "charlie", "delta", "echo"}));
+    }
+
+    // Too large to hold for a second try: a clear 502.
+    const std::string large(2 * 1024 * 1024, 'L');
+    const std::string refused = post("/f", large, false);
+    EXPECT_EQ(statusOf(refused), 502) << refused.substr(0, 300);
+    EXPECT_NE(refused.find("too large to send again"), std::string::npos) << refused.substr(0, 300);
+}
+
+TEST_F(Forwarding, ARequestThatComesBackRoundALoopIsRefusedWith508)
+{
+    // A transparent relay pointed back at the proxy port (it gives up after 20 hops).
+    const int proxyPort = m_proxyPort;
+    ScriptedHost relay([proxyPort](ScriptedHost::Connection &connection) {
+        if (connection.index() >= 20)
+            return;
+        RawSocket onward;
+        if (!onward.connect(proxyPort))
+            return;
+        std::thread back([&] {
+            char chunk[16384];
+            for (;;) {
+                pollfd wanted {onward.fd(), POLLIN, 0};
+                if (::poll(&wanted, 1, 10000) <= 0)
+                    break;
+                const ssize_t n = ::recv(onward.fd(), chunk, sizeof chunk, 0);
+                if (n <= 0 || !connection.send(std::string(chunk, static_cast<std::size_t>(n))))
+                    break;
+            }
+            connection.close();
+        });
+        for (std::string bytes; !(bytes = connection.receive(std::chrono::seconds(10))).empty();) {
+            if (!onward.send(bytes))
+                break;
+        }
+        ::shutdown(onward.fd(), SHUT_RDWR);
+        back.join();
+    });
+    const auto looped = proxyRequest(m_proxyPort, "GET", "http://" + origin(relay) + "/loop");
+    ASSERT_TRUE(looped);
+    EXPECT_EQ(looped->status, 508) << looped->body;
+    const auto error = decodeRecord<ErrorReply>(looped->body);
+    ASSERT_TRUE(error) << looped->body;
+    EXPECT_NE(error->error.find("loop"), std::string::npos);
+    EXPECT_EQ(relay.connections(), 1);
+
+    // What a host receives names the proxy after whatever proxies came before it.
+    std::promise<std::string> via;
+    ScriptedHost host([&via](ScriptedHost::Connection &connection) {
+        if (const auto request = connection.next()) {
+            via.set_value(request->header("Via"));
+            connection.send(answer("ok"));
+        }
+    });
+    HttpClient client("127.0.0.1", m_proxyPort);
+    const auto reply = client.Get("http://" + origin(host) + "/", {{"Via", "1.1 corporate-cache"}});
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "ok");
+    const std::string mark = via.get_future().get();
+    EXPECT_EQ(mark.rfind("1.1 corporate-cache, 1.1 kestrion-", 0), 0u) << mark;
+}
+
+TEST_F(Forwarding, EndlessInterimAnswersAndClientsThatLeaveDoNotHoldTheHost)
+{
+    std::promise<bool> hostFreed;
+    ScriptedHost host([&hostFreed](ScriptedHost::Connection &connection) {
+        const auto request = connection.next();
+        if (!request)
+            return;
+        if (request->line().find("/endless") != std::string::npos) {
+            for (int i = 0; i < 1000000 && connection.send("HTTP/1.1 100 Continue\r\n\r\n"); ++i) {
+            }
+            return;
+        }
+        // Never answers: the proxy must let go when its client does.
+        hostFreed.set_value(connection.waitForClose(kPatience));
+    });
+    const auto endless = proxyRequest(m_proxyPort, "GET", "http://" + origin(host) + "/endless");
+    ASSERT_TRUE(endless);
+    EXPECT_EQ(endless->status, 502);
+    EXPECT_NE(endless->body.find("interim"), std::string::npos) << endless->body;
+
+    RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    ASSERT_TRUE(client.send(request(host, "GET", "/silent")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == 2; }));
+    client.close();
+    auto freed = hostFreed.get_future();
+    ASSERT_EQ(freed.wait_for(kPatience * 2), std::future_status::ready);
+    EXPECT_TRUE(freed.get());
+    bool recorded = false;
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        for (const auto &record : history())
+            recorded = recorded || (record.path == "/silent" && record.status == 499);
+        return recorded;
+    }));
+}
+
+TEST_F(Forwarding, FramingFieldsNamedInConnectionAreRefusedNotDropped)
+{
+    ScriptedHost host([](ScriptedHost::Connection &connection) {
+        while (connection.next())
+            connection.send(answer("poisoned", "Connection: Content-Length\r\n"));
+    });
+    const std::string smuggled = "GET http://" + origin(host) + "/smuggled HTTP/1.1\r\nHost: " + origin(host) + "\r\n\r\n";
+    for (const std::string &fields : {std::string("Connection: Content-Length\r\nContent-Length: 5\r\n"),
+                                      std::string("Connection: keep-alive, transfer-encoding\r\n"
+                                                  "Transfer-Encoding: chunked\r\n")}) {
+        RawSocket client;
+        ASSERT_TRUE(client.connect(m_proxyPort));
+        const std::string body = fields.find("chunked") != std::string::npos ? chunked({"hello"}) : "hello";
+        client.send(request(host, "POST", "/upload", fields) + body + smuggled);
+        std::string reply;
+        EXPECT_TRUE(client.readToEnd(reply, kPatience)) << fields;
+        EXPECT_EQ(statusOf(reply), 400) << fields << reply;
+        EXPECT_EQ(reply.find("HTTP/1.1", 5), std::string::npos) << "a second answer: " << reply;
+    }
+    EXPECT_EQ(host.connections(), 0);
+
+    const auto fromHost = proxyRequest(m_proxyPort, "GET", "http://" + origin(host) + "/framed");
+    ASSERT_TRUE(fromHost);
+    EXPECT_EQ(fromHost->status, 502);
+    EXPECT_NE(fromHost->body.find("Content-Length"), std::string::npos) << fromHost->body;
+}
+
+TEST_F(Forwarding, BytesAfterAnAnswerCloseTheKeptHostConnection)
+{
+    for (const std::string method : {"GET", "HEAD"}) {
+        std::promise<void> strayNow;
+        std::promise<void> straySent;
+        ScriptedHost host([&](ScriptedHost::Connection &connection) {
+            if (connection.index() > 0) {
+                while (connection.next())
+                    connection.send(answer("fresh"));
+                return;
+            }
+            if (!connection.next())
+                return;
+            // A HEAD answer whose body follows anyway, or a GET answer with more after it.
+            connection.send(method == "HEAD" ? "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n" : answer("first"));
+            strayNow.get_future().wait_for(kPatience);
+            connection.send(method == "HEAD" ? "poisoned" : answer("poisoned")); // a body, or a whole answer
+            straySent.set_value();
+            while (connection.next())
+                connection.send(answer("reused"));
+        });
+        HttpClient client("127.0.0.1", m_proxyPort);
+        client.set_keep_alive(true);
+        const auto first = method == "HEAD" ? client.send("HEAD", "http://" + origin(host) + "/a", {}, {}, {})
+                                            : client.Get("http://" + origin(host) + "/a");
+        ASSERT_TRUE(first) << method;
+        EXPECT_EQ(first->status, 200) << method;
+        strayNow.set_value();
+        ASSERT_EQ(straySent.get_future().wait_for(kPatience), std::future_status::ready);
+        const auto second = client.Post("http://" + origin(host) + "/b", "payload", "text/plain");
+        ASSERT_TRUE(second) << method;
+        EXPECT_EQ(second->status, 200) << method << " " << second->body;
+        EXPECT_EQ(second->body, "fresh") << method;
+    }
+}

@@ -1,0 +1,209 @@
+// A hand-scripted HTTP host over plain sockets, one thread per connection.
+#include "scripted_host.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
+namespace standintest {
+
+namespace {
+
+std::string lowered(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+} // namespace
+
+std::string ScriptedHost::Request::header(const std::string &name) const
+{
+    const std::string wanted = "\r\n" + lowered(name) + ":";
+    const std::string fields = lowered(head);
+    const auto at = fields.find(wanted);
+    if (at == std::string::npos)
+        return {};
+    const auto start = head.find_first_not_of(' ', at + wanted.size());
+    return head.substr(start, head.find("\r\n", start) - start);
+}
+
+std::string chunked(const std::vector<std::string> &pieces)
+{
+    std::string out;
+    for (const auto &piece : pieces) {
+        char size[20];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        out += size + piece + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+ScriptedHost::Connection::Connection(int fd, int index)
+    : m_fd(fd)
+    , m_index(index)
+{
+}
+
+ScriptedHost::Connection::~Connection()
+{
+    close();
+}
+
+bool ScriptedHost::Connection::fill(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd wanted {m_fd, POLLIN, 0};
+    if (m_fd < 0 || left.count() <= 0 || ::poll(&wanted, 1, static_cast<int>(left.count())) <= 0)
+        return false;
+    char chunk[65536];
+    const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+    if (n <= 0)
+        return false;
+    m_pending.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
+
+std::optional<ScriptedHost::Request> ScriptedHost::Connection::next(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_pending.find("\r\n\r\n") == std::string::npos) {
+        if (!fill(deadline))
+            return std::nullopt;
+    }
+    Request request;
+    const std::size_t headEnd = m_pending.find("\r\n\r\n") + 4;
+    request.head = m_pending.substr(0, headEnd - 2);
+    std::size_t at = headEnd;
+    if (lowered(request.header("Transfer-Encoding")) == "chunked") {
+        for (;;) {
+            std::size_t lineEnd;
+            while ((lineEnd = m_pending.find("\r\n", at)) == std::string::npos) {
+                if (!fill(deadline))
+                    return std::nullopt;
+            }
+            const std::size_t size = std::stoul(m_pending.substr(at, lineEnd - at), nullptr, 16);
+            const std::size_t needed = lineEnd + 2 + size + 2;
+            while (m_pending.size() < needed) {
+                if (!fill(deadline))
+                    return std::nullopt;
+            }
+            request.body += m_pending.substr(lineEnd + 2, size);
+            at = needed;
+            if (size == 0)
+                break;
+        }
+    } else {
+        const std::string length = request.header("Content-Length");
+        const std::size_t size = length.empty() ? 0 : std::stoul(length);
+        while (m_pending.size() < headEnd + size) {
+            if (!fill(deadline))
+                return std::nullopt;
+        }
+        request.body = m_pending.substr(headEnd, size);
+        at = headEnd + size;
+    }
+    request.raw = m_pending.substr(0, at);
+    m_pending.erase(0, at);
+    return request;
+}
+
+std::string ScriptedHost::Connection::receive(std::chrono::milliseconds timeout)
+{
+    if (m_pending.empty())
+        fill(std::chrono::steady_clock::now() + timeout);
+    return std::exchange(m_pending, std::string());
+}
+
+bool ScriptedHost::Connection::send(const std::string &bytes)
+{
+    std::size_t sent = 0;
+    while (m_fd >= 0 && sent < bytes.size()) {
+        const ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return sent == bytes.size();
+}
+
+bool ScriptedHost::Connection::waitForClose(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd wanted {m_fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&wanted, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        char chunk[4096];
+        if (::recv(m_fd, chunk, sizeof chunk, 0) <= 0)
+            return true;
+    }
+}
+
+void ScriptedHost::Connection::close()
+{
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_RDWR);
+}
+
+ScriptedHost::ScriptedHost(Script script)
+    : m_script(std::move(script))
+{
+    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    int yes = 1;
+    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::listen(m_listener, 64);
+    socklen_t length = sizeof address;
+    ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    m_acceptor = std::thread([this] {
+        for (;;) {
+            const int fd = ::accept(m_listener, nullptr, nullptr);
+            if (fd < 0 || m_stopping) {
+                if (fd >= 0)
+                    ::close(fd);
+                return;
+            }
+            int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            const int index = m_connections++;
+            std::lock_guard lock(m_mutex);
+            m_open.push_back(fd);
+            m_threads.emplace_back([this, fd, index] {
+                Connection connection(fd, index);
+                m_script(connection);
+            });
+        }
+    });
+}
+
+ScriptedHost::~ScriptedHost()
+{
+    m_stopping = true;
+    ::shutdown(m_listener, SHUT_RDWR);
+    m_acceptor.join();
+    {
+        std::lock_guard lock(m_mutex);
+        for (const int fd : m_open)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    for (auto &thread : m_threads)
+        thread.join();
+    std::lock_guard lock(m_mutex);
+    for (const int fd : m_open)
+        ::close(fd);
+    ::close(m_listener);
+}
+
+} // namespace standintest
