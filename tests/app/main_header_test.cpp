@@ -162,10 +162,12 @@ TEST_F(Header, ASearchControlStaysBesideAnOpenRouteWithTheProxyLive)
                                                    : static_cast<QWidget *>(header.compactSearch());
         const QRect shown(search->mapTo(&header, QPoint(0, 0)), search->size());
         EXPECT_EQ(shown.size(), search->sizeHint()) << width;
-        for (const ShellText *text : header.findChildren<ShellText *>())
-            if (text->isVisible() && !search->isAncestorOf(text))
+        for (const ShellText *text : header.findChildren<ShellText *>()) {
+            if (text->isVisible() && !search->isAncestorOf(text)) {
                 EXPECT_FALSE(shown.intersects(QRect(text->mapTo(&header, QPoint(0, 0)), text->size())))
                     << width << " " << text->text().toStdString();
+            }
+        }
         EXPECT_LE(shown.right(), header.environmentPicker()->x()) << width;
         EXPECT_TRUE(header.breadcrumb().contains(QStringLiteral("Endpoints")));
         // The glass is drawn: pixels of the faint glyph stand out from the bar.
