@@ -45,6 +45,18 @@ bool committed(StandinEngine &engine, Response &res)
     return false;
 }
 
+// The same for the learned schemas, which live in their own file.
+bool schemaCommitted(StandinEngine &engine, Response &res)
+{
+    const std::error_code failure = engine.schema().saveIfDirty();
+    if (!failure)
+        return true;
+    fail(res, isOutOfSpace(failure) ? 507 : 500,
+         "could not save the schema baselines: " + failure.message()
+             + "; the change is in effect but not saved, and saving is retried");
+    return false;
+}
+
 // The request body as a record; on failure answers 4xx itself and returns nothing.
 template <class T>
 std::optional<T> readRecord(const Request &req, Response &res, const std::string &what)
@@ -133,9 +145,21 @@ std::vector<std::string> garbageEventLines(const StandinEngine &engine)
     };
 }
 
-void serveEvents(StandinEngine &engine, Response &res)
+// Compares every byte whatever the first difference, so the time taken tells nothing of the token.
+bool sameToken(std::string_view shown, std::string_view token)
 {
-    auto subscription = engine.events().subscribe();
+    if (shown.size() != token.size() || token.empty())
+        return false;
+    unsigned char difference = 0;
+    for (size_t i = 0; i < token.size(); ++i)
+        difference |= static_cast<unsigned char>(shown[i] ^ token[i]);
+    return difference == 0;
+}
+
+void serveEvents(StandinEngine &engine, const Request &req, Response &res)
+{
+    const bool app = sameToken(req.headerValue(kEventsTokenHeader), engine.eventsToken());
+    auto subscription = engine.events().subscribe(app ? EventHub::Reader::Owner : EventHub::Reader::Stranger);
     if (!subscription)
         return fail(res, 503, "too many event-stream readers (at most " + std::to_string(EventHub::kMaxSubscribers)
                                   + "); close one and try again");
@@ -319,9 +343,10 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
     });
     server.onPost("/ca/generate", [&engine](const Request &, Response &res) {
         std::string error;
-        const auto facts = engine.rootCA().generate(error);
+        std::error_code failure;
+        const auto facts = engine.rootCA().generate(error, &failure);
         if (!facts)
-            return fail(res, 500, "root CA generation failed: " + error);
+            return fail(res, isOutOfSpace(failure) ? 507 : 500, "root CA generation failed: " + error);
         logLine("root CA generated: " + facts->fingerprint);
         reply(res, caInfoOf(engine, facts));
     });
@@ -331,11 +356,13 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
     });
     server.onPost("/schema/relearn", [&engine](const Request &req, Response &res) {
         engine.schema().relearn(engine.state().activeProjectId(), req.paramValue("key"));
-        reply(res, shown(engine.schema().snapshot(engine.state().activeProjectId())));
+        if (schemaCommitted(engine, res))
+            reply(res, shown(engine.schema().snapshot(engine.state().activeProjectId())));
     });
     server.onDelete("/schema", [&engine](const Request &, Response &res) {
         engine.schema().clear(engine.state().activeProjectId());
-        res.status = 204;
+        if (schemaCommitted(engine, res))
+            res.status = 204;
     });
 
     server.onPost("/mock/generate", [](const Request &req, Response &res) {
@@ -449,7 +476,8 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
     });
 
     server.onGet("/health", [&engine](const Request &, Response &res) { reply(res, engine.health()); }, Dispatch::Inline);
-    server.onGet("/events", [&engine](const Request &, Response &res) { serveEvents(engine, res); }, Dispatch::Inline);
+    server.onGet("/events", [&engine](const Request &req, Response &res) { serveEvents(engine, req, res); },
+                 Dispatch::Inline);
 
     server.onPost("/control/start", [&engine](const Request &, Response &res) {
         std::string error;

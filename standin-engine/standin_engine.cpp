@@ -5,6 +5,7 @@
 #include "engine_support.h"
 
 #include <fstream>
+#include <random>
 #include <unistd.h>
 
 namespace standin {
@@ -24,6 +25,19 @@ std::int64_t residentBytes()
     if (!(statm >> pages >> resident))
         return 0;
     return resident * static_cast<std::int64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+std::string randomToken()
+{
+    std::random_device random;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (int i = 0; i < 8; ++i) {
+        const std::uint32_t value = random();
+        for (int shift = 28; shift >= 0; shift -= 4)
+            token.push_back(kHex[(value >> shift) & 0xF]);
+    }
+    return token;
 }
 
 int threadCount()
@@ -53,6 +67,7 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_exchanges(m_state, m_history, m_schema, [this](const EngineEvent &event) { publish(event); })
     , m_proxy(m_exchanges, m_io, m_leaves)
     , m_control(m_io)
+    , m_eventsToken(randomToken())
 {
     net::raiseDescriptorLimit();
     std::error_code ec;

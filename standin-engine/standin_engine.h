@@ -25,6 +25,8 @@
 namespace standin {
 
 constexpr const char *kEngineVersion = "0.1.0-standin";
+// The line before the control port's that hands the parent the events token.
+constexpr const char *kEventsTokenPrefix = "KESTRION_EVENTS_TOKEN=";
 
 class StandinEngine final {
 public:
@@ -39,6 +41,9 @@ public:
     // Starts answering control requests (on the engine's I/O threads; returns at once).
     void serveControl();
     int controlPort() const { return m_controlPort; }
+    // Known only to the parent (printed on standard output): its event stream shows it to get a place
+    // kept for it.
+    const std::string &eventsToken() const { return m_eventsToken; }
 
     bool startProxy(std::string &error);
     void stopProxy();
@@ -86,6 +91,7 @@ private:
     ProxyServer m_proxy;
     ControlServer m_control;
     std::atomic<int> m_controlPort {0};
+    const std::string m_eventsToken;
     std::atomic<bool> m_aiSetupRequested {false};
 
     std::mutex m_exitMutex;

@@ -197,6 +197,7 @@ void EngineChannel::boot(bool autostartProxy)
         return;
     }
     m_outputReader.clear();
+    m_eventsToken.clear();
     m_process = process;
 }
 
@@ -219,6 +220,10 @@ void EngineChannel::ingestOutput(QByteArrayView chunk)
 
 void EngineChannel::handleOutputLine(const QString &line)
 {
+    if (std::optional<QByteArray> token = parseEventsTokenLine(line)) {
+        m_eventsToken = *token;
+        return;
+    }
     const ControlPortLine parsed = parseControlPortLine(line);
     switch (parsed.kind) {
     case ControlPortLine::Kind::NotPortLine:
@@ -566,6 +571,8 @@ void EngineChannel::startEventStream()
 
     QNetworkRequest request(controlUrl(QStringLiteral("events"), {}));
     request.setTransferTimeout(0);
+    if (!m_eventsToken.isEmpty())
+        request.setRawHeader(EventsTokenHeader, m_eventsToken);
     QNetworkReply *reply = m_network->get(request);
     m_eventsReply = reply;
     connect(reply, &QNetworkReply::readyRead, this, [this, reply, generation] {

@@ -311,3 +311,56 @@ TEST(DataFolder, AFolderThatCannotBeWrittenIsSaidToBeSo)
     EXPECT_NE(output.find("cannot write the data folder"), std::string::npos) << output;
     EXPECT_EQ(output.find("quit the other engine"), std::string::npos) << output;
 }
+
+TEST(DataFolder, ClearedSchemasAreOnTheDiskBeforeTheyAreAcknowledged)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    const auto baselines = [](EngineProcess &engine) {
+        return decodeRecord<SchemaSnapshot>(engine.client()->Get("/schema")->body).value_or(SchemaSnapshot {}).baselines;
+    };
+    const auto learn = [&](EngineProcess &engine) {
+        WireRoute route;
+        route.id = "r-json";
+        route.method = "GET";
+        route.host = "api.test";
+        route.path = "/users";
+        route.body = R"({"id":"usr_1","age":3})";
+        ASSERT_EQ(engine.client()->Post("/routes", encodeRecord(std::vector<WireRoute> {route}), "application/json")->status, 200);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/users"));
+        ASSERT_TRUE(testsupport::waitFor([&] { return baselines(engine).size() == 1; }));
+    };
+    {
+        EngineProcess engine(data, {"--autostart"});
+        ASSERT_TRUE(engine.start());
+        learn(engine);
+        engine.closeStdin(); // saved at exit
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    {
+        // The disk refuses the cleared file: the clear is not acknowledged.
+        EngineProcess engine(data);
+        engine.setFileSizeLimit(1);
+        ASSERT_TRUE(engine.start());
+        ASSERT_EQ(baselines(engine).size(), 1u);
+        const auto refused = engine.client()->Delete("/schema");
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 507) << refused->body;
+        EXPECT_NE(refused->body.find("could not save the schema baselines"), std::string::npos) << refused->body;
+        ::kill(static_cast<pid_t>(engine.process().processId()), SIGKILL);
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    {
+        // A kill right after the acknowledgement finds it cleared.
+        EngineProcess engine(data);
+        ASSERT_TRUE(engine.start());
+        ASSERT_EQ(baselines(engine).size(), 1u);
+        ASSERT_EQ(engine.client()->Delete("/schema")->status, 204);
+        ::kill(static_cast<pid_t>(engine.process().processId()), SIGKILL);
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    EngineProcess engine(data);
+    ASSERT_TRUE(engine.start());
+    EXPECT_TRUE(baselines(engine).empty());
+}
