@@ -189,15 +189,21 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
     });
     server.onPost("/import", [&engine](const Request &req, Response &res) {
         std::string error;
-        auto imported = importCapture(req.body, error);
+        size_t passedThrough = 0;
+        auto imported = importCapture(req.body, error, &passedThrough);
         if (!imported)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
         const auto routes = engine.state().mergeRoutes(*imported, error);
         if (!routes)
             return fail(res, 413, error);
-        logLine("imported " + std::to_string(imported->size()) + " routes from a capture");
-        if (committed(engine, res))
+        logLine("imported " + std::to_string(imported->size()) + " routes from a capture"
+                + (passedThrough ? " (" + std::to_string(passedThrough)
+                                       + " of them pass through to the real host: their bodies are not text)"
+                                 : std::string()));
+        if (committed(engine, res)) {
             reply(res, *routes);
+            res.setHeader(kImportPassThroughHeader, std::to_string(passedThrough));
+        }
     });
 
     server.onGet("/traffic", [&engine](const Request &req, Response &res) {
