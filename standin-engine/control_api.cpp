@@ -45,6 +45,12 @@ bool committed(StandinEngine &engine, Response &res)
     return false;
 }
 
+// A write refused because the saved state would pass its bound: 507, as for a full disk, with the reason.
+void refuseOverBound(Response &res, const std::string &reason)
+{
+    fail(res, 507, reason);
+}
+
 // The same for the learned schemas, which live in their own file.
 bool schemaCommitted(StandinEngine &engine, Response &res)
 {
@@ -183,7 +189,8 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
             return;
         if (routes->size() > StateStore::kMaxRoutes)
             return fail(res, 413, "too many routes (at most " + std::to_string(StateStore::kMaxRoutes) + ")");
-        engine.state().setRoutes(std::move(*routes));
+        if (const auto refusal = engine.state().setRoutes(std::move(*routes)))
+            return refuseOverBound(res, *refusal);
         if (committed(engine, res))
             reply(res, engine.state().routes());
     });
@@ -195,7 +202,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
         const auto routes = engine.state().mergeRoutes(*imported, error);
         if (!routes)
-            return fail(res, 413, error);
+            return StateStore::isOverBound(error) ? refuseOverBound(res, error) : fail(res, 413, error);
         logLine("imported " + std::to_string(imported->size()) + " routes from a capture"
                 + (passedThrough ? " (" + std::to_string(passedThrough)
                                        + " of them pass through to the real host: their bodies are not text)"
@@ -251,7 +258,7 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         std::string error;
         const auto project = engine.state().createProject(request->name, error);
         if (!project)
-            return fail(res, 400, error);
+            return StateStore::isOverBound(error) ? refuseOverBound(res, error) : fail(res, 400, error);
         if (committed(engine, res))
             reply(res, *project, 201);
     });
@@ -263,7 +270,10 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
             reply(res, engine.state().projectList());
     });
     server.onPost("/projects/:id/duplicate", [&engine](const Request &req, Response &res) {
-        const auto copy = engine.state().duplicateProject(req.matches[1]);
+        std::string error;
+        const auto copy = engine.state().duplicateProject(req.matches[1], &error);
+        if (!copy && !error.empty())
+            return refuseOverBound(res, error);
         if (!copy)
             return fail(res, 404, "no project with id " + std::string(req.matches[1]));
         if (committed(engine, res))
@@ -274,8 +284,11 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         if (!request)
             return;
         std::string error;
-        if (!engine.state().renameProject(req.matches[1], request->name, error))
+        if (!engine.state().renameProject(req.matches[1], request->name, error)) {
+            if (StateStore::isOverBound(error))
+                return refuseOverBound(res, error);
             return fail(res, error.rfind("no project", 0) == 0 ? 404 : 400, error);
+        }
         if (committed(engine, res))
             reply(res, engine.state().projectList());
     });
@@ -300,7 +313,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         auto environments = readRecord<EnvironmentSet>(req, res, "environments");
         if (!environments)
             return;
-        engine.state().setEnvironments(std::move(*environments));
+        if (const auto refusal = engine.state().setEnvironments(std::move(*environments)))
+            return refuseOverBound(res, *refusal);
         if (committed(engine, res))
             reply(res, engine.state().environments());
     });
@@ -321,10 +335,12 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         if (!imported)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
         const int count = static_cast<int>(imported->routes.size());
-        const Project project = engine.state().addImportedProject(imported->title, std::move(imported->routes));
-        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + project.name);
+        const auto project = engine.state().addImportedProject(imported->title, std::move(imported->routes), error);
+        if (!project)
+            return refuseOverBound(res, error);
+        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + project->name);
         if (committed(engine, res))
-            reply(res, OpenAPIImportResult {project.id, project.name, count});
+            reply(res, OpenAPIImportResult {project->id, project->name, count});
     });
 
     server.onGet("/profile", [&engine](const Request &req, Response &res) {
@@ -336,7 +352,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         auto profile = readProfile(req.body, error);
         if (!profile)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 400, error);
-        engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos));
+        if (const auto refusal = engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos)))
+            return refuseOverBound(res, *refusal);
         if (committed(engine, res))
             reply(res, engine.state().routes());
     });

@@ -3,6 +3,7 @@
 // acknowledged that did not reach the disk.
 #include "engine_options.h"
 #include "engine_process.h"
+#include "state_store.h"
 
 #include "support/test_support.h"
 
@@ -363,4 +364,46 @@ TEST(DataFolder, ClearedSchemasAreOnTheDiskBeforeTheyAreAcknowledged)
     EngineProcess engine(data);
     ASSERT_TRUE(engine.start());
     EXPECT_TRUE(baselines(engine).empty());
+}
+
+TEST(DataFolder, WritesThatWouldPassTheStateBoundAreRefusedAndChangeNothing)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    constexpr size_t kBound = 400 * 1024;
+    const auto projectCount = [](EngineProcess &engine) {
+        return decodeRecord<ProjectList>(engine.client()->Get("/projects")->body).value_or(ProjectList {}).projects.size();
+    };
+    {
+        EngineProcess engine(data);
+        engine.setEnvironment(standin::StateStore::kTestMaxSavedBytesVariable, QString::number(kBound));
+        ASSERT_TRUE(engine.start());
+        auto client = engine.client();
+        ASSERT_EQ(client->Post("/routes", routeList(100, 1000), "application/json")->status, 200);
+        const std::string active = decodeRecord<ProjectList>(client->Get("/projects")->body)->activeId;
+        ASSERT_EQ(client->Post("/projects/" + active + "/duplicate")->status, 201);
+        ASSERT_EQ(client->Post("/projects/" + active + "/duplicate")->status, 201);
+        const auto refused = client->Post("/projects/" + active + "/duplicate");
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 507);
+        const auto reason = decodeRecord<ErrorReply>(refused->body);
+        ASSERT_TRUE(reason) << refused->body;
+        EXPECT_NE(reason->error.find("the saved state would grow to"), std::string::npos) << reason->error;
+        EXPECT_EQ(projectCount(engine), 3u);
+
+        // The other writes that grow a project are held to the same bound, and leave it as it was.
+        const auto before = client->Get("/routes")->body;
+        EXPECT_EQ(client->Post("/routes", routeList(100, 3000), "application/json")->status, 507);
+        EXPECT_EQ(client->Get("/routes")->body, before);
+        EnvironmentSet environments {{{"env-big", "Big", std::vector<WireVar> {{"k", std::string(200 * 1024, 'v')}}}}, "env-big"};
+        EXPECT_EQ(client->Post("/environments", encodeRecord(environments), "application/json")->status, 507);
+        EXPECT_TRUE(decodeRecord<EnvironmentSet>(client->Get("/environments")->body)->environments.empty());
+        EXPECT_EQ(client->Post("/projects", R"({"name":"Small"})", "application/json")->status, 201);
+        engine.closeStdin();
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    EXPECT_LE(std::filesystem::file_size(folderOf(dir) / "state.json"), kBound);
+    EngineProcess again(data);
+    ASSERT_TRUE(again.start());
+    EXPECT_EQ(projectCount(again), 4u);
 }
