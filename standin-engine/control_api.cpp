@@ -221,6 +221,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
     });
     server.onDelete("/traffic", [&engine](const Request &, Response &res) {
         engine.history().clear();
+        engine.replays().clear();
         if (!engine.history().saveIfDirty())
             return fail(res, 500, "could not save the cleared history; it is cleared in memory and saving is retried");
         res.status = 204;
@@ -232,19 +233,29 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         reply(res, shown(*record));
     });
     server.onPost("/replay/:id", [&engine](const Request &req, Response &res) {
-        const auto record = engine.history().find(req.matches[1]);
+        const std::string id = req.matches[1];
+        const auto record = engine.history().find(id);
         if (!record)
-            return fail(res, 404, "no recorded exchange " + std::string(req.matches[1]));
-        ProxiedRequest again;
-        again.method = record->method;
-        again.target = record->url();
-        for (const auto &[name, value] : record->reqHeaders.value_or(std::map<std::string, std::string>{}))
-            again.headers.emplace_back(name, value);
-        again.body = record->reqBody.value_or("");
-        // The replay has no client waiting on a socket, so it skips route latency.
-        TrafficRecord replayed;
-        engine.exchanges().handle(again, [](int) { return true; }, &replayed);
-        reply(res, shown(replayed));
+            return fail(res, 404, "no recorded exchange " + id);
+        // Exactly what the client sent, or nothing: never a request rebuilt from the history's copy.
+        auto kept = engine.replays().find(id, record->time);
+        if (!kept.request)
+            return fail(res, 409, "can't replay " + id + ": " + kept.refusal);
+        if (!engine.replayRunner().reserve())
+            return fail(res, 503, "too many replays at once (at most " + std::to_string(ReplayRunner::kMaxRunning)
+                                      + " run together); try again when one has finished");
+        res.later = [&engine, request = std::move(*kept.request)](std::function<void(ControlResponse)> done) {
+            engine.replayRunner().run(
+                [&engine, request] {
+                    // The replay has no client waiting on a socket, so it skips route latency.
+                    TrafficRecord replayed;
+                    engine.exchanges().handle(request, [](int) { return true; }, &replayed);
+                    Response answer;
+                    reply(answer, shown(replayed));
+                    return answer;
+                },
+                std::move(done));
+        };
     });
 }
 

@@ -165,6 +165,22 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
     events.subscription->setWaker(nullptr);
 }
 
+// The answer a handler left for later, once it has come, back on this connection's thread.
+asio::awaitable<ControlResponse> answerLater(std::function<void(std::function<void(ControlResponse)>)> start)
+{
+    auto executor = co_await asio::this_coro::executor;
+    co_return co_await asio::async_initiate<const asio::use_awaitable_t<> &, void(ControlResponse)>(
+        [executor, start = std::move(start)](auto handler) mutable {
+            auto waiting = std::make_shared<decltype(handler)>(std::move(handler));
+            start([executor, waiting](ControlResponse answer) {
+                asio::post(executor, [waiting, answer = std::move(answer)]() mutable {
+                    std::move(*waiting)(std::move(answer));
+                });
+            });
+        },
+        asio::use_awaitable);
+}
+
 } // namespace
 
 bool ControlRequest::hasParam(const char *name) const
@@ -499,6 +515,8 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
         } else if (hasBody(headerParser)) {
             refusedBody = true; // refused before its body was read
         }
+        if (response.later)
+            response = co_await answerLater(std::exchange(response.later, nullptr));
         m_router.finishError(request, response);
 
         if (response.stream) {

@@ -60,6 +60,7 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_started(std::chrono::steady_clock::now())
     , m_state(dataPath(m_options, "state.json"), StateStore::configuredMaxSavedBytes())
     , m_history(dataPath(m_options, "history.json"))
+    , m_replays(dataPath(m_options, "replay"))
     , m_schema(dataPath(m_options, "schema.json"))
     , m_rootCA(dataPath(m_options, "ca"))
     , m_leaves(m_rootCA)
@@ -69,6 +70,7 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_control(m_io)
     , m_eventsToken(randomToken())
 {
+    m_exchanges.setReplayStore(&m_replays);
     net::raiseDescriptorLimit();
     std::error_code ec;
     std::filesystem::create_directories(m_options.dataDir, ec);
@@ -187,6 +189,7 @@ void StandinEngine::prepareExit()
     m_events.closeAll();
     m_state.save();
     m_history.saveIfDirty();
+    m_replays.flush();
     m_schema.saveIfDirty();
 }
 

@@ -7,6 +7,8 @@
 #include "leaf_certificates.h"
 #include "net_core.h"
 #include "proxy_server.h"
+#include "replay_runner.h"
+#include "replay_store.h"
 #include "root_ca.h"
 #include "schema_learner.h"
 #include "state_store.h"
@@ -67,6 +69,8 @@ public:
     Fault fault() const { return m_fault; }
     StateStore &state() { return m_state; }
     TrafficHistory &history() { return m_history; }
+    ReplayStore &replays() { return m_replays; }
+    ReplayRunner &replayRunner() { return m_replayRunner; }
     SchemaLearner &schema() { return m_schema; }
     RootCA &rootCA() { return m_rootCA; }
     EventHub &events() { return m_events; }
@@ -83,6 +87,7 @@ private:
     std::chrono::steady_clock::time_point m_started;
     StateStore m_state;
     TrafficHistory m_history;
+    ReplayStore m_replays;
     SchemaLearner m_schema;
     RootCA m_rootCA;
     LeafCertificates m_leaves;
@@ -98,6 +103,8 @@ private:
     std::condition_variable m_exitCondition;
     bool m_exitRequested = false;
     std::thread m_saver;
+    // Last, so its threads are done before anything a replay uses goes.
+    ReplayRunner m_replayRunner;
 };
 
 } // namespace standin
