@@ -253,7 +253,8 @@ void ReplayStore::loadSegment(std::uint64_t number)
         return;
     struct stat info {};
     std::string bytes;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    // No file this store writes comes near the whole bound; a larger one is none of ours to read.
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::size_t>(info.st_size) <= kMaxStoredBytes) {
         bytes.resize(static_cast<std::size_t>(info.st_size));
         const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), 0);
         bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
@@ -425,7 +426,14 @@ void ReplayStore::flush()
 
     bool written = false;
     int reason = 0;
-    const int fd = ::open(segmentPath(segment).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    constexpr int kAppend = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(segmentPath(segment).c_str(), kAppend, 0600);
+    if (fd < 0 && errno == ENOENT) { // the folder was removed under the running engine
+        std::error_code ec;
+        std::filesystem::create_directories(m_directory, ec);
+        ::chmod(m_directory.c_str(), 0700);
+        fd = ::open(segmentPath(segment).c_str(), kAppend, 0600);
+    }
     if (fd >= 0) {
         std::string_view rest = bytes;
         while (!rest.empty()) {
