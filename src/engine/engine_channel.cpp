@@ -220,8 +220,9 @@ void EngineChannel::ingestOutput(QByteArrayView chunk)
 
 void EngineChannel::handleOutputLine(const QString &line)
 {
-    if (std::optional<QByteArray> token = parseEventsTokenLine(line)) {
-        m_eventsToken = *token;
+    // The token is for the event stream alone, never for the log, even when it doesn't read as one.
+    if (line.startsWith(QLatin1StringView(EventsTokenPrefix))) {
+        m_eventsToken = parseEventsTokenLine(line).value_or(QByteArray());
         return;
     }
     const ControlPortLine parsed = parseControlPortLine(line);
