@@ -9,6 +9,7 @@
 
 #include <array>
 #include <limits>
+#include <optional>
 
 namespace standin {
 
@@ -165,20 +166,24 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
     events.subscription->setWaker(nullptr);
 }
 
-// The answer a handler left for later, once it has come, back on this connection's thread.
+// The answer a handler left for later, once it has come, back on this connection's thread. The work
+// hands it over through a post to this thread, which then wakes the wait.
 asio::awaitable<ControlResponse> answerLater(std::function<void(std::function<void(ControlResponse)>)> start)
 {
     auto executor = co_await asio::this_coro::executor;
-    co_return co_await asio::async_initiate<const asio::use_awaitable_t<> &, void(ControlResponse)>(
-        [executor, start = std::move(start)](auto handler) mutable {
-            auto waiting = std::make_shared<decltype(handler)>(std::move(handler));
-            start([executor, waiting](ControlResponse answer) {
-                asio::post(executor, [waiting, answer = std::move(answer)]() mutable {
-                    std::move(*waiting)(std::move(answer));
-                });
-            });
-        },
-        asio::use_awaitable);
+    auto wake = std::make_shared<asio::steady_timer>(executor, asio::steady_timer::time_point::max());
+    auto answer = std::make_shared<std::optional<ControlResponse>>();
+    start([executor, wake, answer](ControlResponse finished) {
+        asio::post(executor, [wake, answer, finished = std::move(finished)]() mutable {
+            *answer = std::move(finished);
+            wake->cancel();
+        });
+    });
+    while (!*answer) {
+        beast::error_code ec;
+        co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    }
+    co_return std::move(**answer);
 }
 
 } // namespace
@@ -515,8 +520,10 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
         } else if (hasBody(headerParser)) {
             refusedBody = true; // refused before its body was read
         }
-        if (response.later)
-            response = co_await answerLater(std::exchange(response.later, nullptr));
+        if (response.later) {
+            auto later = std::exchange(response.later, nullptr);
+            response = co_await answerLater(std::move(later));
+        }
         m_router.finishError(request, response);
 
         if (response.stream) {
