@@ -25,8 +25,10 @@ struct CapturedExchange {
     std::string path;
     int status = 200;
     std::string body;
+    bool binary = false; // the body is bytes, not text
     double latencyMs = 0;
 };
+
 
 std::string text(const json &object, const char *key)
 {
@@ -81,6 +83,13 @@ std::string decodeBase64(const std::string &input)
     return out;
 }
 
+// A base64 body is text only when its bytes are.
+void takeBody(CapturedExchange &exchange, std::string text, bool base64)
+{
+    exchange.body = base64 ? decodeBase64(text) : std::move(text);
+    exchange.binary = !isTextBody(exchange.body);
+}
+
 std::vector<CapturedExchange> fromHar(const json &document)
 {
     std::vector<CapturedExchange> exchanges;
@@ -97,11 +106,8 @@ std::vector<CapturedExchange> fromHar(const json &document)
         exchange.status = integer(response, "status", 200);
         exchange.latencyMs = number(entry, "time");
         const json content = response.value("content", json::object());
-        if (content.is_object()) {
-            exchange.body = text(content, "text");
-            if (text(content, "encoding") == "base64")
-                exchange.body = decodeBase64(exchange.body);
-        }
+        if (content.is_object())
+            takeBody(exchange, text(content, "text"), text(content, "encoding") == "base64");
         exchanges.push_back(std::move(exchange));
     }
     return exchanges;
@@ -159,7 +165,7 @@ void fromPostmanItems(const json &items, std::vector<CapturedExchange> &exchange
         const json responses = item.value("response", json::array());
         if (responses.is_array() && !responses.empty() && responses.front().is_object()) {
             exchange.status = integer(responses.front(), "code", 200);
-            exchange.body = text(responses.front(), "body");
+            takeBody(exchange, text(responses.front(), "body"), false);
         }
         exchanges.push_back(std::move(exchange));
     }
@@ -181,11 +187,8 @@ std::vector<CapturedExchange> fromCharles(const json &document)
         if (response.is_object()) {
             exchange.status = integer(response, "status", 200);
             const json body = response.value("body", json::object());
-            if (body.is_object()) {
-                exchange.body = text(body, "text");
-                if (text(body, "encoding") == "base64")
-                    exchange.body = decodeBase64(exchange.body);
-            }
+            if (body.is_object())
+                takeBody(exchange, text(body, "text"), text(body, "encoding") == "base64");
         }
         const json durations = transaction.value("durations", json::object());
         if (durations.is_object())
@@ -207,11 +210,11 @@ std::vector<CapturedExchange> fromRequestList(const json &list)
         exchange.path = text(item, "path");
         exchange.status = integer(item, "status", 200);
         const json response = item.value("response", json());
-        if (item.contains("body"))
-            exchange.body = bodyText(item["body"]);
-        else if (response.is_object()) {
+        if (item.contains("body")) {
+            takeBody(exchange, bodyText(item["body"]), false);
+        } else if (response.is_object()) {
             exchange.status = integer(response, "status", exchange.status);
-            exchange.body = bodyText(response.value("body", json()));
+            takeBody(exchange, bodyText(response.value("body", json())), false);
         }
         exchange.latencyMs = number(item, "latencyMs");
         exchanges.push_back(std::move(exchange));
@@ -226,7 +229,7 @@ bool isObjectList(const json &value)
            });
 }
 
-std::vector<WireRoute> toRoutes(const std::vector<CapturedExchange> &exchanges)
+std::vector<WireRoute> toRoutes(const std::vector<CapturedExchange> &exchanges, size_t &passedThrough)
 {
     std::vector<WireRoute> routes;
     std::set<std::string> seen;
@@ -266,8 +269,13 @@ std::vector<WireRoute> toRoutes(const std::vector<CapturedExchange> &exchanges)
         route.status = exchange.status >= 100 && exchange.status <= 599 ? exchange.status : 200;
         route.latencyMs = static_cast<int>(std::clamp(std::round(exchange.latencyMs), 0.0, 60000.0));
         route.active = true;
-        route.body = sanitizeUtf8(exchange.body);
-        route.passThrough = false;
+        // Bytes that are not text can't be served from a route body without changing them: the real
+        // host answers instead.
+        route.passThrough = exchange.binary;
+        if (exchange.binary)
+            ++passedThrough;
+        else
+            route.body = exchange.body;
         routes.push_back(std::move(route));
         if (routes.size() >= kMaxImportedRoutes)
             break;
@@ -305,8 +313,15 @@ std::string captureKind(const json &document)
     return {};
 }
 
-std::optional<std::vector<WireRoute>> importCapture(std::string_view bytes, std::string &error)
+bool isTextBody(std::string_view bytes)
 {
+    return bytes.find('\0') == std::string_view::npos && sanitizeUtf8(bytes) == bytes;
+}
+
+std::optional<std::vector<WireRoute>> importCapture(std::string_view bytes, std::string &error,
+                                                    size_t *passedThrough)
+{
+    size_t binaryCount = 0;
     const auto document = parseBoundedJson(bytes, error);
     if (!document) {
         error = "not a readable capture: " + error;
@@ -341,7 +356,10 @@ std::optional<std::vector<WireRoute>> importCapture(std::string_view bytes, std:
                 "or a JSON list of requests";
         return std::nullopt;
     }
-    return toRoutes(exchanges);
+    auto routes = toRoutes(exchanges, binaryCount);
+    if (passedThrough)
+        *passedThrough = binaryCount;
+    return routes;
 }
 
 } // namespace standin

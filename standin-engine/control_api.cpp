@@ -45,6 +45,24 @@ bool committed(StandinEngine &engine, Response &res)
     return false;
 }
 
+// A write refused because the saved state would pass its bound: 507, as for a full disk, with the reason.
+void refuseOverBound(Response &res, const std::string &reason)
+{
+    fail(res, 507, reason);
+}
+
+// The same for the learned schemas, which live in their own file.
+bool schemaCommitted(StandinEngine &engine, Response &res)
+{
+    const std::error_code failure = engine.schema().saveIfDirty();
+    if (!failure)
+        return true;
+    fail(res, isOutOfSpace(failure) ? 507 : 500,
+         "could not save the schema baselines: " + failure.message()
+             + "; the change is in effect but not saved, and saving is retried");
+    return false;
+}
+
 // The request body as a record; on failure answers 4xx itself and returns nothing.
 template <class T>
 std::optional<T> readRecord(const Request &req, Response &res, const std::string &what)
@@ -133,9 +151,21 @@ std::vector<std::string> garbageEventLines(const StandinEngine &engine)
     };
 }
 
-void serveEvents(StandinEngine &engine, Response &res)
+// Compares every byte whatever the first difference, so the time taken tells nothing of the token.
+bool sameToken(std::string_view shown, std::string_view token)
 {
-    auto subscription = engine.events().subscribe();
+    if (shown.size() != token.size() || token.empty())
+        return false;
+    unsigned char difference = 0;
+    for (size_t i = 0; i < token.size(); ++i)
+        difference |= static_cast<unsigned char>(shown[i] ^ token[i]);
+    return difference == 0;
+}
+
+void serveEvents(StandinEngine &engine, const Request &req, Response &res)
+{
+    const bool app = sameToken(req.headerValue(kEventsTokenHeader), engine.eventsToken());
+    auto subscription = engine.events().subscribe(app ? EventHub::Reader::Owner : EventHub::Reader::Stranger);
     if (!subscription)
         return fail(res, 503, "too many event-stream readers (at most " + std::to_string(EventHub::kMaxSubscribers)
                                   + "); close one and try again");
@@ -159,21 +189,28 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
             return;
         if (routes->size() > StateStore::kMaxRoutes)
             return fail(res, 413, "too many routes (at most " + std::to_string(StateStore::kMaxRoutes) + ")");
-        engine.state().setRoutes(std::move(*routes));
+        if (const auto refusal = engine.state().setRoutes(std::move(*routes)))
+            return refuseOverBound(res, *refusal);
         if (committed(engine, res))
             reply(res, engine.state().routes());
     });
     server.onPost("/import", [&engine](const Request &req, Response &res) {
         std::string error;
-        auto imported = importCapture(req.body, error);
+        size_t passedThrough = 0;
+        auto imported = importCapture(req.body, error, &passedThrough);
         if (!imported)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
         const auto routes = engine.state().mergeRoutes(*imported, error);
         if (!routes)
-            return fail(res, 413, error);
-        logLine("imported " + std::to_string(imported->size()) + " routes from a capture");
-        if (committed(engine, res))
+            return StateStore::isOverBound(error) ? refuseOverBound(res, error) : fail(res, 413, error);
+        logLine("imported " + std::to_string(imported->size()) + " routes from a capture"
+                + (passedThrough ? " (" + std::to_string(passedThrough)
+                                       + " of them pass through to the real host: their bodies are not text)"
+                                 : std::string()));
+        if (committed(engine, res)) {
             reply(res, *routes);
+            res.setHeader(kImportPassThroughHeader, std::to_string(passedThrough));
+        }
     });
 
     server.onGet("/traffic", [&engine](const Request &req, Response &res) {
@@ -184,6 +221,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
     });
     server.onDelete("/traffic", [&engine](const Request &, Response &res) {
         engine.history().clear();
+        engine.replays().clear();
         if (!engine.history().saveIfDirty())
             return fail(res, 500, "could not save the cleared history; it is cleared in memory and saving is retried");
         res.status = 204;
@@ -195,19 +233,29 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         reply(res, shown(*record));
     });
     server.onPost("/replay/:id", [&engine](const Request &req, Response &res) {
-        const auto record = engine.history().find(req.matches[1]);
+        const std::string id = req.matches[1];
+        const auto record = engine.history().find(id);
         if (!record)
-            return fail(res, 404, "no recorded exchange " + std::string(req.matches[1]));
-        ProxiedRequest again;
-        again.method = record->method;
-        again.target = record->url();
-        for (const auto &[name, value] : record->reqHeaders.value_or(std::map<std::string, std::string>{}))
-            again.headers.emplace_back(name, value);
-        again.body = record->reqBody.value_or("");
-        // The replay has no client waiting on a socket, so it skips route latency.
-        TrafficRecord replayed;
-        engine.exchanges().handle(again, [](int) { return true; }, &replayed);
-        reply(res, shown(replayed));
+            return fail(res, 404, "no recorded exchange " + id);
+        // Exactly what the client sent, or nothing: never a request rebuilt from the history's copy.
+        auto kept = engine.replays().find(id, record->time);
+        if (!kept.request)
+            return fail(res, 409, "can't replay " + id + ": " + kept.refusal);
+        if (!engine.replayRunner().reserve())
+            return fail(res, 503, "too many replays at once (at most " + std::to_string(ReplayRunner::kMaxRunning)
+                                      + " run together); try again when one has finished");
+        res.later = [&engine, request = std::move(*kept.request)](std::function<void(ControlResponse)> done) {
+            engine.replayRunner().run(
+                [&engine, request] {
+                    // The replay has no client waiting on a socket, so it skips route latency.
+                    TrafficRecord replayed;
+                    engine.exchanges().handle(request, [](int) { return true; }, &replayed);
+                    Response answer;
+                    reply(answer, shown(replayed));
+                    return answer;
+                },
+                std::move(done));
+        };
     });
 }
 
@@ -221,7 +269,7 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         std::string error;
         const auto project = engine.state().createProject(request->name, error);
         if (!project)
-            return fail(res, 400, error);
+            return StateStore::isOverBound(error) ? refuseOverBound(res, error) : fail(res, 400, error);
         if (committed(engine, res))
             reply(res, *project, 201);
     });
@@ -233,7 +281,10 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
             reply(res, engine.state().projectList());
     });
     server.onPost("/projects/:id/duplicate", [&engine](const Request &req, Response &res) {
-        const auto copy = engine.state().duplicateProject(req.matches[1]);
+        std::string error;
+        const auto copy = engine.state().duplicateProject(req.matches[1], &error);
+        if (!copy && !error.empty())
+            return refuseOverBound(res, error);
         if (!copy)
             return fail(res, 404, "no project with id " + std::string(req.matches[1]));
         if (committed(engine, res))
@@ -244,8 +295,11 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         if (!request)
             return;
         std::string error;
-        if (!engine.state().renameProject(req.matches[1], request->name, error))
+        if (!engine.state().renameProject(req.matches[1], request->name, error)) {
+            if (StateStore::isOverBound(error))
+                return refuseOverBound(res, error);
             return fail(res, error.rfind("no project", 0) == 0 ? 404 : 400, error);
+        }
         if (committed(engine, res))
             reply(res, engine.state().projectList());
     });
@@ -270,7 +324,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         auto environments = readRecord<EnvironmentSet>(req, res, "environments");
         if (!environments)
             return;
-        engine.state().setEnvironments(std::move(*environments));
+        if (const auto refusal = engine.state().setEnvironments(std::move(*environments)))
+            return refuseOverBound(res, *refusal);
         if (committed(engine, res))
             reply(res, engine.state().environments());
     });
@@ -294,10 +349,12 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         if (!imported)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
         const int count = static_cast<int>(imported->routes.size());
-        const Project project = engine.state().addImportedProject(imported->title, std::move(imported->routes));
-        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + project.name);
+        const auto project = engine.state().addImportedProject(imported->title, std::move(imported->routes), error);
+        if (!project)
+            return refuseOverBound(res, error);
+        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + project->name);
         if (committed(engine, res))
-            reply(res, OpenAPIImportResult {project.id, project.name, count});
+            reply(res, OpenAPIImportResult {project->id, project->name, count});
     });
 
     server.onGet("/profile", [&engine](const Request &req, Response &res) {
@@ -309,7 +366,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         auto profile = readProfile(req.body, error);
         if (!profile)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 400, error);
-        engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos));
+        if (const auto refusal = engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos)))
+            return refuseOverBound(res, *refusal);
         if (committed(engine, res))
             reply(res, engine.state().routes());
     });
@@ -322,9 +380,10 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
     });
     server.onPost("/ca/generate", [&engine](const Request &, Response &res) {
         std::string error;
-        const auto facts = engine.rootCA().generate(error);
+        std::error_code failure;
+        const auto facts = engine.rootCA().generate(error, &failure);
         if (!facts)
-            return fail(res, 500, "root CA generation failed: " + error);
+            return fail(res, isOutOfSpace(failure) ? 507 : 500, "root CA generation failed: " + error);
         logLine("root CA generated: " + facts->fingerprint);
         reply(res, caInfoOf(engine, facts));
     });
@@ -334,11 +393,13 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
     });
     server.onPost("/schema/relearn", [&engine](const Request &req, Response &res) {
         engine.schema().relearn(engine.state().activeProjectId(), req.paramValue("key"));
-        reply(res, shown(engine.schema().snapshot(engine.state().activeProjectId())));
+        if (schemaCommitted(engine, res))
+            reply(res, shown(engine.schema().snapshot(engine.state().activeProjectId())));
     });
     server.onDelete("/schema", [&engine](const Request &, Response &res) {
         engine.schema().clear(engine.state().activeProjectId());
-        res.status = 204;
+        if (schemaCommitted(engine, res))
+            res.status = 204;
     });
 
     server.onPost("/mock/generate", [](const Request &req, Response &res) {
@@ -452,7 +513,8 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
     });
 
     server.onGet("/health", [&engine](const Request &, Response &res) { reply(res, engine.health()); }, Dispatch::Inline);
-    server.onGet("/events", [&engine](const Request &, Response &res) { serveEvents(engine, res); }, Dispatch::Inline);
+    server.onGet("/events", [&engine](const Request &req, Response &res) { serveEvents(engine, req, res); },
+                 Dispatch::Inline);
 
     server.onPost("/control/start", [&engine](const Request &, Response &res) {
         std::string error;

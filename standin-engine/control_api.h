@@ -19,6 +19,13 @@ bool controlHostAllowed(std::string_view hostHeader, int controlPort);
 // would have to ask, and the engine never grants that). Nothing when the request may go on.
 std::optional<std::string> browserRequestRefusal(bool hasOrigin, std::string_view contentType);
 
+// The header in which the app's event stream shows the token the engine printed for it.
+constexpr const char *kEventsTokenHeader = "X-Kestrion-Events-Token";
+
+// On the answer to a capture import: how many of its routes pass through to the real host because
+// their captured bodies are not text (the body is the route list the app reads).
+constexpr const char *kImportPassThroughHeader = "X-Kestrion-Imported-Pass-Through";
+
 void registerControlApi(ControlRouter &server, StandinEngine &engine);
 
 } // namespace standin

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <limits>
+#include <optional>
 
 namespace standin {
 
@@ -163,6 +164,26 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
         keepAlive = !ec; // ten quiet seconds
     }
     events.subscription->setWaker(nullptr);
+}
+
+// The answer a handler left for later, once it has come, back on this connection's thread. The work
+// hands it over through a post to this thread, which then wakes the wait.
+asio::awaitable<ControlResponse> answerLater(std::function<void(std::function<void(ControlResponse)>)> start)
+{
+    auto executor = co_await asio::this_coro::executor;
+    auto wake = std::make_shared<asio::steady_timer>(executor, asio::steady_timer::time_point::max());
+    auto answer = std::make_shared<std::optional<ControlResponse>>();
+    start([executor, wake, answer](ControlResponse finished) {
+        asio::post(executor, [wake, answer, finished = std::move(finished)]() mutable {
+            *answer = std::move(finished);
+            wake->cancel();
+        });
+    });
+    while (!*answer) {
+        beast::error_code ec;
+        co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    }
+    co_return std::move(**answer);
 }
 
 } // namespace
@@ -498,6 +519,10 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
             }
         } else if (hasBody(headerParser)) {
             refusedBody = true; // refused before its body was read
+        }
+        if (response.later) {
+            auto later = std::exchange(response.later, nullptr);
+            response = co_await answerLater(std::move(later));
         }
         m_router.finishError(request, response);
 

@@ -47,6 +47,9 @@ struct ControlResponse {
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     std::shared_ptr<ControlEventStream> stream;
+    // Set by a handler whose answer comes from work done elsewhere: called once, after the handler, with
+    // a function that takes the answer (from any thread). The connection waits without holding a worker.
+    std::function<void(std::function<void(ControlResponse)>)> later;
 
     void setContent(std::string content, const std::string &contentType);
     void setHeader(const std::string &name, const std::string &value);

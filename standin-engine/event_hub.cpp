@@ -90,25 +90,39 @@ size_t EventHub::configuredQueueBytes()
     return kMaxQueuedBytes;
 }
 
-std::shared_ptr<EventSubscription> EventHub::subscribe()
+std::shared_ptr<EventSubscription> EventHub::subscribe(Reader reader)
 {
     auto subscription = std::make_shared<EventSubscription>(m_maxQueuedBytes);
-    std::lock_guard lock(m_mutex);
-    if (m_closed) {
-        subscription->close();
-        return subscription;
+    std::shared_ptr<EventSubscription> leftBehind;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            subscription->close();
+            return subscription;
+        }
+        auto grown = std::make_shared<SubscriberList>(*m_subscriptions);
+        if (reader == Reader::Owner) {
+            if (m_owners.size() >= kOwnerPlaces) {
+                leftBehind = m_owners.front();
+                m_owners.erase(m_owners.begin());
+                std::erase(*grown, leftBehind);
+            }
+            m_owners.push_back(subscription);
+        } else if (m_subscriptions->size() - m_owners.size() >= kMaxSubscribers) {
+            return nullptr;
+        }
+        grown->push_back(subscription);
+        m_subscriptions = std::move(grown);
     }
-    if (m_subscriptions->size() >= kMaxSubscribers)
-        return nullptr;
-    auto grown = std::make_shared<SubscriberList>(*m_subscriptions);
-    grown->push_back(subscription);
-    m_subscriptions = std::move(grown);
+    if (leftBehind)
+        leftBehind->close();
     return subscription;
 }
 
 void EventHub::unsubscribe(const std::shared_ptr<EventSubscription> &subscription)
 {
     std::lock_guard lock(m_mutex);
+    std::erase(m_owners, subscription);
     auto shrunk = std::make_shared<SubscriberList>(*m_subscriptions);
     std::erase(*shrunk, subscription);
     m_subscriptions = std::move(shrunk);
@@ -135,6 +149,7 @@ void EventHub::closeAll()
         std::lock_guard lock(m_mutex);
         m_closed = true;
         subscriptions = std::exchange(m_subscriptions, std::make_shared<const SubscriberList>());
+        m_owners.clear();
     }
     for (const auto &subscription : *subscriptions)
         subscription->close();

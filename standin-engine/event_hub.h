@@ -54,13 +54,18 @@ public:
     static constexpr const char *kTestQueueVariable = "KESTRION_TEST_EVENT_QUEUE_BYTES";
     // Every event goes to every subscriber; past this many, more would slow the proxy for all.
     static constexpr size_t kMaxSubscribers = 64;
+    // Places kept for the app's own streams (it shows the token the engine gave it), beside the
+    // strangers' ones, so readers from any local process never lock the app out. One more closes the
+    // oldest of them: the app reads one stream, so an older one is one it left behind.
+    static constexpr size_t kOwnerPlaces = 2;
+    enum class Reader { Stranger, Owner };
 
     explicit EventHub(size_t maxQueuedBytes = kMaxQueuedBytes) : m_maxQueuedBytes(maxQueuedBytes) {}
     // kMaxQueuedBytes, or the test override when one is set.
     static size_t configuredQueueBytes();
 
-    // A new subscription, or nullptr when kMaxSubscribers are already listening.
-    std::shared_ptr<EventSubscription> subscribe();
+    // A new subscription, or nullptr when kMaxSubscribers strangers are already listening.
+    std::shared_ptr<EventSubscription> subscribe(Reader reader = Reader::Stranger);
     void unsubscribe(const std::shared_ptr<EventSubscription> &subscription);
     void publish(const std::string &payload);
     // Wakes every reader so their connections end (shutdown).
@@ -74,6 +79,7 @@ private:
     mutable std::mutex m_mutex;
     // Replaced, never changed in place, so a publisher fans out over its own snapshot without the lock.
     std::shared_ptr<const SubscriberList> m_subscriptions = std::make_shared<const SubscriberList>();
+    SubscriberList m_owners; // the app's ones among them, oldest first
     bool m_closed = false;
 };
 

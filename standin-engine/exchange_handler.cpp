@@ -4,6 +4,7 @@
 #include "bounded_input.h"
 #include "engine_support.h"
 #include "forwarder.h"
+#include "replay_store.h"
 #include "schema_learner.h"
 #include "state_store.h"
 #include "traffic_history.h"
@@ -284,6 +285,7 @@ TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &
         record.query = sanitizeUtf8(*record.query);
 
     const TrafficRecord kept = m_history.add(record);
+    keepRequest(kept, request);
     EngineEvent event;
     event.type = "request";
     event.time = localClockTime(plan.startedAt);
@@ -291,6 +293,12 @@ TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &
                                       kept.status, kept.latencyMs, kept.injected};
     m_publish(event);
     return kept;
+}
+
+void ExchangeHandler::keepRequest(const TrafficRecord &record, const ProxiedRequest &request)
+{
+    if (m_replays)
+        m_replays->keep(record.id, record.time, request);
 }
 
 void ExchangeHandler::learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody)

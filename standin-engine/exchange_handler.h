@@ -19,6 +19,7 @@
 
 namespace standin {
 
+class ReplayStore;
 class SchemaLearner;
 class StateStore;
 class TrafficHistory;
@@ -30,6 +31,8 @@ struct ProxiedRequest {
     std::string target; // request target: "http://host/path?q" or "/path?q"
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // False when `body` holds only part of what the client sent (a body passed on as it arrived).
+    bool bodyWhole = true;
 
     std::string header(const std::string &name) const; // case-insensitive, "" when absent
 };
@@ -80,6 +83,10 @@ public:
     // The name this engine gives itself in the Via field of what it forwards ("kestrion-" and random
     // hex, new each run), so a request that comes back round a loop is recognised.
     const std::string &viaToken() const { return m_viaToken; }
+    // Where the exact request of each recorded exchange is kept for replay (none: not kept).
+    void setReplayStore(ReplayStore *store) { m_replays = store; }
+    // Keeps `request` as the one behind `record`, in place of what the record step kept.
+    void keepRequest(const TrafficRecord &record, const ProxiedRequest &request);
 
     ExchangePlan plan(const ProxiedRequest &request);
     // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
@@ -103,6 +110,7 @@ private:
     SchemaLearner &m_schema;
     Publish m_publish;
     std::unique_ptr<Upstream> m_upstream;
+    ReplayStore *m_replays = nullptr;
     struct ContentTypes;
     std::unique_ptr<ContentTypes> m_contentTypes;
     mutable std::mutex m_mutex;

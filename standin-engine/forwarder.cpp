@@ -10,6 +10,7 @@
 #include <boost/asio/ssl/error.hpp>
 
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <sys/socket.h>
 
@@ -500,7 +501,15 @@ private:
 
     void finish(int status, const std::string &body, bool whole)
     {
+        markRequestBody();
         m_recordedAs = m_handler.finish(m_plan, m_request, status, body, whole);
+    }
+
+    // Whether the request's copy holds the client's whole body, so a replay can send exactly that.
+    void markRequestBody()
+    {
+        m_request.bodyWhole = m_requestParser && m_requestParser->is_done()
+                              && m_request.body.size() <= TrafficHistory::kMaxStoredBody;
     }
 
     // Recorded as soon as the whole answer is in, before the client has its end, so what the
@@ -511,6 +520,7 @@ private:
         if (m_recorded)
             return;
         m_recorded = true;
+        markRequestBody();
         m_recordedAs = m_handler.record(m_plan, m_request, m_status, m_responseCopy);
         if (m_whole && !m_ec)
             m_handler.learnFrom(m_plan, m_recordedAs, std::move(m_responseCopy));
@@ -607,18 +617,28 @@ private:
     std::size_t m_read = 0;
 };
 
-// The request as a client would have sent it, framed by its own length.
+// The request exactly as the client sent it: its method, every header in order with repeats, and its
+// body framed the way the client framed it. Only the target is the origin form the host is sent anyway.
 std::string requestBytes(const ProxiedRequest &request, const ProxyTarget &target)
 {
     std::string bytes = request.method + " " + target.path + (target.query.empty() ? "" : "?" + target.query)
-                        + " HTTP/1.1\r\nHost: " + target.host + "\r\n";
+                        + " HTTP/1.1\r\n";
+    bool chunked = false;
     for (const auto &[name, value] : request.headers) {
-        if (beast::iequals(name, "host") || beast::iequals(name, "content-length")
-            || beast::iequals(name, "transfer-encoding") || beast::iequals(name, "expect"))
-            continue;
+        chunked = chunked || beast::iequals(name, "transfer-encoding");
         bytes += name + ": " + value + "\r\n";
     }
-    bytes += "Content-Length: " + std::to_string(request.body.size()) + "\r\n\r\n" + request.body;
+    bytes += "\r\n";
+    if (!chunked) {
+        bytes += request.body;
+    } else {
+        if (!request.body.empty()) {
+            char size[20];
+            const int length = std::snprintf(size, sizeof size, "%zx", request.body.size());
+            bytes.append(size, static_cast<std::size_t>(length)).append("\r\n").append(request.body).append("\r\n");
+        }
+        bytes += "0\r\n\r\n";
+    }
     return bytes;
 }
 
@@ -677,7 +697,7 @@ TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &re
             running = nullptr;
         },
         asio::detached);
-    // A replay holds a control thread, so a host that never answers is not waited on for long.
+    // A replay holds one of the few replay threads, so a host that never answers is not waited on for long.
     context.run_for(kReplayWait);
     if (!context.stopped()) {
         context.stop();
@@ -687,6 +707,9 @@ TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &re
             recorded = handler.finish(plan, sent, 504, proxyErrorBody("the host did not answer the replay in time"),
                                       false);
     }
+    // The exchange kept the history's short copy of the body; this replay had all of it at hand.
+    if (!recorded.id.empty())
+        handler.keepRequest(recorded, request);
     return recorded;
 }
 

@@ -20,8 +20,10 @@ const char *malloc_conf = "background_thread:true,max_background_threads:1";
 
 namespace {
 
-void printPortLine(int port, standin::Fault fault)
+void printPortLine(int port, const std::string &eventsToken, standin::Fault fault)
 {
+    const std::string tokenLine = standin::kEventsTokenPrefix + eventsToken + "\n";
+    std::fwrite(tokenLine.data(), 1, tokenLine.size(), stdout);
     const std::string line = "KESTRION_CONTROL_PORT=" + std::to_string(port) + "\n";
     if (fault == standin::Fault::SplitPortLine) {
         constexpr size_t kSplit = 13; // inside the word: "KESTRION_CONT" / "ROL_PORT=..."
@@ -103,7 +105,12 @@ int main(int argc, char **argv)
         std::string proxyError;
         engine->startProxy(proxyError); // a failure is logged; the app sees proxyRunning false
     }
-    printPortLine(port, fault);
+    if (fault == standin::Fault::EventReadersFull) {
+        static std::vector<std::shared_ptr<standin::EventSubscription>> strangers; // silent for good
+        while (auto subscription = engine->events().subscribe())
+            strangers.push_back(std::move(subscription));
+    }
+    printPortLine(port, engine->eventsToken(), fault);
     standin::logLine("kestrion-engine " + std::string(standin::kEngineVersion) + " (stand-in), data in "
                      + options->dataDir);
 

@@ -10,10 +10,13 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace standin {
 
@@ -82,11 +85,47 @@ std::optional<std::pair<std::string, std::string>> makeSelfSignedCA(const std::s
 RootCA::RootCA(std::filesystem::path directory)
     : m_directory(std::move(directory))
 {
+    recover();
 }
 
 std::filesystem::path RootCA::certificatePath() const
 {
     return m_directory / "kestrion-root-ca.pem";
+}
+
+std::filesystem::path RootCA::keyPath() const
+{
+    return m_directory / "kestrion-root-ca.key";
+}
+
+std::filesystem::path RootCA::nextKeyPath() const
+{
+    return m_directory / "kestrion-root-ca.next.key";
+}
+
+std::filesystem::path RootCA::nextCertificatePath() const
+{
+    return m_directory / "kestrion-root-ca.next.pem";
+}
+
+std::filesystem::path RootCA::previousKeyPath() const
+{
+    return m_directory / "kestrion-root-ca.previous.key";
+}
+
+// The new key is written (and installed) before the new certificate, so a next certificate left without
+// a next key means the key is already in place and only the certificate is missing; every other
+// leftover is a pair that was never installed, and the old one stands.
+void RootCA::recover()
+{
+    std::error_code ec;
+    const bool nextKey = std::filesystem::exists(std::filesystem::symlink_status(nextKeyPath(), ec));
+    const bool nextCertificate = std::filesystem::exists(std::filesystem::symlink_status(nextCertificatePath(), ec));
+    if (nextCertificate && !nextKey)
+        std::filesystem::rename(nextCertificatePath(), certificatePath(), ec);
+    std::filesystem::remove(nextKeyPath(), ec);
+    std::filesystem::remove(nextCertificatePath(), ec);
+    std::filesystem::remove(previousKeyPath(), ec);
 }
 
 std::optional<CertificateFacts> RootCA::current() const
@@ -98,7 +137,7 @@ std::optional<CertificateFacts> RootCA::current() const
     return describeCertificate(*pem);
 }
 
-std::optional<CertificateFacts> RootCA::generate(std::string &error)
+std::optional<CertificateFacts> RootCA::generate(std::string &error, std::error_code *failure)
 {
     auto made = makeSelfSignedCA("Kestrion Local Root CA", error);
     if (!made)
@@ -107,13 +146,49 @@ std::optional<CertificateFacts> RootCA::generate(std::string &error)
     std::error_code ec;
     std::filesystem::create_directories(m_directory, ec);
     ::chmod(m_directory.c_str(), 0700);
-    // The key goes first: a certificate without its key would be useless for signing hosts. Both are
-    // created readable by the user alone, never for a moment by anyone else.
-    if (saveFileReplacing(m_directory / "kestrion-root-ca.key", made->second)
-        || saveFileReplacing(certificatePath(), made->first)) {
-        error = "could not write the CA files under " + m_directory.string();
+    const auto discard = [this] {
+        std::error_code ignored;
+        std::filesystem::remove(nextKeyPath(), ignored);
+        std::filesystem::remove(nextCertificatePath(), ignored);
+        std::filesystem::remove(previousKeyPath(), ignored);
+    };
+    // Both whole on the disk (readable by the user alone from their creation) before either replaces
+    // anything: a disk that fills up on the way leaves the old pair as it was.
+    const std::error_code written = saveFileReplacing(nextKeyPath(), made->second);
+    const std::error_code failed = written ? written : saveFileReplacing(nextCertificatePath(), made->first);
+    if (failed) {
+        discard();
+        if (failure)
+            *failure = failed;
+        error = "could not write the new CA under " + m_directory.string() + ": " + failed.message()
+                + "; the current CA stays in use";
         return std::nullopt;
     }
+    // The old key stays reachable until the certificate is in place, so a failed last step can be undone.
+    const bool hadKey = std::filesystem::exists(keyPath(), ec);
+    if (hadKey && ::link(keyPath().c_str(), previousKeyPath().c_str()) != 0) {
+        discard();
+        error = "could not keep the current CA key aside while replacing it: " + std::string(std::strerror(errno))
+                + "; the current CA stays in use";
+        return std::nullopt;
+    }
+    std::filesystem::rename(nextKeyPath(), keyPath(), ec);
+    if (!ec) {
+        std::filesystem::rename(nextCertificatePath(), certificatePath(), ec);
+        if (ec && hadKey) {
+            std::error_code ignored;
+            std::filesystem::rename(previousKeyPath(), keyPath(), ignored);
+        }
+    }
+    if (ec) {
+        discard();
+        if (failure)
+            *failure = ec;
+        error = "could not put the new CA in place under " + m_directory.string() + ": " + ec.message()
+                + "; the current CA stays in use";
+        return std::nullopt;
+    }
+    std::filesystem::remove(previousKeyPath(), ec);
     return describeCertificate(made->first);
 }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace standin {
 
@@ -22,17 +23,27 @@ std::optional<CertificateFacts> describeCertificate(const std::string &pem);
 std::optional<std::pair<std::string, std::string>> makeSelfSignedCA(const std::string &commonName,
                                                                     std::string &error);
 
+// The key and certificate are replaced as a pair: both are written whole beside the old ones first,
+// and a generation cut short (a full disk, a kill) leaves the old pair working, also after a restart.
 class RootCA final {
 public:
+    // Finishes or undoes a replacement an earlier engine left half done.
     explicit RootCA(std::filesystem::path directory);
 
     // Facts of the current CA, nothing before one has been generated (or when the file is unreadable).
     std::optional<CertificateFacts> current() const;
     std::filesystem::path certificatePath() const;
-    // Replaces the CA with a new one; nothing (and `error`) when that fails.
-    std::optional<CertificateFacts> generate(std::string &error);
+    // Replaces the CA with a new one; nothing (and `error`, and the system's reason in `failure` when
+    // the disk refused) when that fails.
+    std::optional<CertificateFacts> generate(std::string &error, std::error_code *failure = nullptr);
 
 private:
+    std::filesystem::path keyPath() const;
+    std::filesystem::path nextKeyPath() const;
+    std::filesystem::path nextCertificatePath() const;
+    std::filesystem::path previousKeyPath() const;
+    void recover();
+
     std::filesystem::path m_directory;
     mutable std::mutex m_mutex;
 };

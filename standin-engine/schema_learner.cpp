@@ -463,7 +463,7 @@ void SchemaLearner::forgetProject(const std::string &projectId)
     clear(projectId);
 }
 
-void SchemaLearner::saveIfDirty()
+std::error_code SchemaLearner::saveIfDirty()
 {
     std::lock_guard saving(m_saveMutex);
     // Each project's text is made under the lock; the slow write to the disk happens outside it.
@@ -471,7 +471,7 @@ void SchemaLearner::saveIfDirty()
     {
         std::lock_guard lock(m_mutex);
         if (!m_dirty)
-            return;
+            return {};
         m_dirty = false;
         for (const auto &[projectId, project] : m_projects) {
             SchemaSnapshot snapshot;
@@ -503,6 +503,7 @@ void SchemaLearner::saveIfDirty()
     }
     if (written > 1024 * 1024)
         releaseFreedMemory();
+    return failed;
 }
 
 } // namespace standin

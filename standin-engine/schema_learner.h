@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 
 namespace standin {
@@ -84,7 +85,8 @@ public:
     void clear(const std::string &projectId);
     void forgetProject(const std::string &projectId);
 
-    void saveIfDirty();
+    // The reason the file could not be written, if it could not (the change stays marked for the next call).
+    std::error_code saveIfDirty();
 
 private:
     struct ProjectSchema {

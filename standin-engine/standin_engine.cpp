@@ -5,6 +5,7 @@
 #include "engine_support.h"
 
 #include <fstream>
+#include <random>
 #include <unistd.h>
 
 namespace standin {
@@ -26,6 +27,19 @@ std::int64_t residentBytes()
     return resident * static_cast<std::int64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+std::string randomToken()
+{
+    std::random_device random;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (int i = 0; i < 8; ++i) {
+        const std::uint32_t value = random();
+        for (int shift = 28; shift >= 0; shift -= 4)
+            token.push_back(kHex[(value >> shift) & 0xF]);
+    }
+    return token;
+}
+
 int threadCount()
 {
     std::ifstream status("/proc/self/status");
@@ -44,8 +58,9 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_fault(fault)
     , m_io(std::thread::hardware_concurrency())
     , m_started(std::chrono::steady_clock::now())
-    , m_state(dataPath(m_options, "state.json"))
+    , m_state(dataPath(m_options, "state.json"), StateStore::configuredMaxSavedBytes())
     , m_history(dataPath(m_options, "history.json"))
+    , m_replays(dataPath(m_options, "replay"))
     , m_schema(dataPath(m_options, "schema.json"))
     , m_rootCA(dataPath(m_options, "ca"))
     , m_leaves(m_rootCA)
@@ -53,7 +68,9 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_exchanges(m_state, m_history, m_schema, [this](const EngineEvent &event) { publish(event); })
     , m_proxy(m_exchanges, m_io, m_leaves)
     , m_control(m_io)
+    , m_eventsToken(randomToken())
 {
+    m_exchanges.setReplayStore(&m_replays);
     net::raiseDescriptorLimit();
     std::error_code ec;
     std::filesystem::create_directories(m_options.dataDir, ec);
@@ -172,6 +189,7 @@ void StandinEngine::prepareExit()
     m_events.closeAll();
     m_state.save();
     m_history.saveIfDirty();
+    m_replays.flush();
     m_schema.saveIfDirty();
 }
 

@@ -7,6 +7,8 @@
 #include "leaf_certificates.h"
 #include "net_core.h"
 #include "proxy_server.h"
+#include "replay_runner.h"
+#include "replay_store.h"
 #include "root_ca.h"
 #include "schema_learner.h"
 #include "state_store.h"
@@ -25,6 +27,8 @@
 namespace standin {
 
 constexpr const char *kEngineVersion = "0.1.0-standin";
+// The line before the control port's that hands the parent the events token.
+constexpr const char *kEventsTokenPrefix = "KESTRION_EVENTS_TOKEN=";
 
 class StandinEngine final {
 public:
@@ -39,6 +43,9 @@ public:
     // Starts answering control requests (on the engine's I/O threads; returns at once).
     void serveControl();
     int controlPort() const { return m_controlPort; }
+    // Known only to the parent (printed on standard output): its event stream shows it to get a place
+    // kept for it.
+    const std::string &eventsToken() const { return m_eventsToken; }
 
     bool startProxy(std::string &error);
     void stopProxy();
@@ -62,6 +69,8 @@ public:
     Fault fault() const { return m_fault; }
     StateStore &state() { return m_state; }
     TrafficHistory &history() { return m_history; }
+    ReplayStore &replays() { return m_replays; }
+    ReplayRunner &replayRunner() { return m_replayRunner; }
     SchemaLearner &schema() { return m_schema; }
     RootCA &rootCA() { return m_rootCA; }
     EventHub &events() { return m_events; }
@@ -78,6 +87,7 @@ private:
     std::chrono::steady_clock::time_point m_started;
     StateStore m_state;
     TrafficHistory m_history;
+    ReplayStore m_replays;
     SchemaLearner m_schema;
     RootCA m_rootCA;
     LeafCertificates m_leaves;
@@ -86,12 +96,15 @@ private:
     ProxyServer m_proxy;
     ControlServer m_control;
     std::atomic<int> m_controlPort {0};
+    const std::string m_eventsToken;
     std::atomic<bool> m_aiSetupRequested {false};
 
     std::mutex m_exitMutex;
     std::condition_variable m_exitCondition;
     bool m_exitRequested = false;
     std::thread m_saver;
+    // Last, so its threads are done before anything a replay uses goes.
+    ReplayRunner m_replayRunner;
 };
 
 } // namespace standin

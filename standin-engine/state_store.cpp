@@ -7,7 +7,10 @@
 #include "engine/records/record_ids.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
+#include <string_view>
 
 namespace standin {
 
@@ -65,8 +68,15 @@ std::string dumped(const ordered_json &j)
     return j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
+// Counts what a save would write, without writing it.
+struct ByteCount {
+    size_t bytes = 0;
+    void write(std::string_view text) { bytes += text.size(); }
+};
+
 // One project as its JSON object, written a route at a time so that no copy of the whole state is made.
-void writeProject(FileSink &out, const ProjectState &project)
+template <class Sink>
+void writeProject(Sink &out, const ProjectState &project)
 {
     out.write("{\"id\":" + dumped(project.id) + ",\"name\":" + dumped(project.name)
               + ",\"updatedAt\":" + dumped(project.updatedAt) + ",\"routes\":[");
@@ -77,6 +87,35 @@ void writeProject(FileSink &out, const ProjectState &project)
     }
     out.write("],\"environments\":" + dumped(ordered_json(project.environments))
               + ",\"chaos\":" + dumped(ordered_json(project.chaos)) + "}");
+}
+
+size_t savedSizeOf(const ProjectState &project)
+{
+    ByteCount count;
+    writeProject(count, project);
+    return count.bytes;
+}
+
+constexpr std::string_view kOverBound = "the saved state would grow to ";
+
+std::string megabytes(size_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+// Everything of a project but its routes, which the caller gives anew.
+ProjectState withRoutes(const ProjectState &project, std::vector<WireRoute> routes)
+{
+    ProjectState copy;
+    copy.id = project.id;
+    copy.name = project.name;
+    copy.updatedAt = project.updatedAt;
+    copy.routes = std::move(routes);
+    copy.environments = project.environments;
+    copy.chaos = project.chaos;
+    return copy;
 }
 
 ProjectState projectFromJson(const json &j)
@@ -120,14 +159,67 @@ std::vector<ChaosPreset> builtInChaosPresets()
     };
 }
 
-StateStore::StateStore(std::filesystem::path file)
+size_t StateStore::configuredMaxSavedBytes()
+{
+    if (const char *text = std::getenv(kTestMaxSavedBytesVariable); text && *text) {
+        char *end = nullptr;
+        const unsigned long long bytes = std::strtoull(text, &end, 10);
+        if (end && *end == '\0' && bytes > 0)
+            return static_cast<size_t>(bytes);
+    }
+    return kMaxSavedBytes;
+}
+
+StateStore::StateStore(std::filesystem::path file, size_t maxSavedBytes)
     : m_file(std::move(file))
+    , m_maxSavedBytes(maxSavedBytes)
 {
     load();
     if (m_projects.empty())
         m_projects.push_back(freshProject(kDefaultProjectId, "Default"));
     if (!findLocked(m_activeId))
         m_activeId = m_projects.front().id;
+    for (const auto &project : m_projects)
+        m_savedBytes[project.id] = savedSizeOf(project);
+}
+
+bool StateStore::isOverBound(const std::string &error)
+{
+    return error.rfind(kOverBound, 0) == 0;
+}
+
+bool StateStore::fitsLocked(const ProjectState &candidate, size_t &measured, std::string &error) const
+{
+    measured = savedSizeOf(candidate);
+    return withinBoundLocked(candidate.id, measured, error);
+}
+
+bool StateStore::withinBoundLocked(const std::string &projectId, size_t projectBytes, std::string &error) const
+{
+    // The file's frame and the active id, with room for the longest id a change could make active.
+    constexpr size_t kFrame = 1024;
+    size_t total = kFrame + projectBytes;
+    for (const auto &[id, bytes] : m_savedBytes) {
+        if (id != projectId)
+            total += bytes + 1;
+    }
+    if (total <= m_maxSavedBytes)
+        return true;
+    error = std::string(kOverBound) + megabytes(total) + ", past the " + megabytes(m_maxSavedBytes)
+            + " the engine keeps; nothing was changed. Delete projects or routes you no longer need, or make "
+              "large bodies smaller";
+    return false;
+}
+
+ProjectState &StateStore::placeLocked(ProjectState candidate, size_t measured)
+{
+    m_savedBytes[candidate.id] = measured;
+    if (ProjectState *existing = findLocked(candidate.id)) {
+        *existing = std::move(candidate);
+        return *existing;
+    }
+    m_projects.push_back(std::move(candidate));
+    return m_projects.back();
 }
 
 void StateStore::load()
@@ -317,22 +409,28 @@ std::vector<WireRoute> StateStore::routes() const
     return activeLocked()->routes;
 }
 
-void StateStore::setRoutes(std::vector<WireRoute> routes)
+std::optional<std::string> StateStore::setRoutes(std::vector<WireRoute> routes)
 {
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
-    ProjectState &project = *activeLocked();
+    const ProjectState &project = *activeLocked();
+    ProjectState candidate = withRoutes(project, std::move(routes));
+    touchLocked(candidate);
+    size_t measured = 0;
+    std::string error;
+    if (!fitsLocked(candidate, measured, error))
+        return error;
     std::map<std::string, const WireRoute *> before;
     for (const auto &route : project.routes)
         before.emplace(route.id, &route);
-    for (const auto &route : routes) {
+    for (const auto &route : candidate.routes) {
         const auto it = before.find(route.id);
         if (it == before.end() || !(*it->second == route))
             m_hits.erase(route.id);
     }
-    project.routes = std::move(routes);
-    touchLocked(project);
+    placeLocked(std::move(candidate), measured);
     changedLocked();
+    return std::nullopt;
 }
 
 std::optional<std::vector<WireRoute>> StateStore::mergeRoutes(const std::vector<WireRoute> &imported,
@@ -340,7 +438,7 @@ std::optional<std::vector<WireRoute>> StateStore::mergeRoutes(const std::vector<
 {
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
-    ProjectState &project = *activeLocked();
+    const ProjectState &project = *activeLocked();
     std::set<std::string> signatures;
     for (const auto &route : project.routes)
         signatures.insert(routeSignature(route));
@@ -352,22 +450,30 @@ std::optional<std::vector<WireRoute>> StateStore::mergeRoutes(const std::vector<
                 + " routes, more than the " + std::to_string(kMaxRoutes) + " a project may hold";
         return std::nullopt;
     }
+    ProjectState candidate = project;
+    std::vector<std::string> replacedIds;
     for (const auto &route : imported) {
-        const auto same = std::find_if(project.routes.begin(), project.routes.end(), [&](const auto &existing) {
+        const auto same = std::find_if(candidate.routes.begin(), candidate.routes.end(), [&](const auto &existing) {
             return routeSignature(existing) == routeSignature(route);
         });
-        if (same != project.routes.end()) {
+        if (same != candidate.routes.end()) {
             WireRoute replacement = route;
             replacement.id = same->id; // keeps a selected route selected in the app
-            m_hits.erase(same->id);
+            replacedIds.push_back(same->id);
             *same = replacement;
         } else {
-            project.routes.push_back(route);
+            candidate.routes.push_back(route);
         }
     }
-    touchLocked(project);
+    touchLocked(candidate);
+    size_t measured = 0;
+    if (!fitsLocked(candidate, measured, error))
+        return std::nullopt;
+    for (const auto &id : replacedIds)
+        m_hits.erase(id);
+    const ProjectState &placed = placeLocked(std::move(candidate), measured);
     changedLocked();
-    return project.routes;
+    return placed.routes;
 }
 
 std::optional<Project> StateStore::createProject(const std::string &name, std::string &error)
@@ -377,9 +483,13 @@ std::optional<Project> StateStore::createProject(const std::string &name, std::s
         return std::nullopt;
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
-    m_projects.push_back(freshProject(makeShortId("p-"), clean));
+    ProjectState candidate = freshProject(makeShortId("p-"), clean);
+    size_t measured = 0;
+    if (!fitsLocked(candidate, measured, error))
+        return std::nullopt;
+    const ProjectState &placed = placeLocked(std::move(candidate), measured);
     changedLocked();
-    return summaryOf(m_projects.back());
+    return summaryOf(placed);
 }
 
 bool StateStore::activateProject(const std::string &id)
@@ -406,13 +516,18 @@ bool StateStore::renameProject(const std::string &id, const std::string &name, s
         error = "no project with id " + id;
         return false;
     }
-    project->name = clean;
-    touchLocked(*project);
+    ProjectState candidate = *project;
+    candidate.name = clean;
+    touchLocked(candidate);
+    size_t measured = 0;
+    if (!fitsLocked(candidate, measured, error))
+        return false;
+    placeLocked(std::move(candidate), measured);
     changedLocked();
     return true;
 }
 
-std::optional<Project> StateStore::duplicateProject(const std::string &id)
+std::optional<Project> StateStore::duplicateProject(const std::string &id, std::string *error)
 {
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
@@ -423,9 +538,16 @@ std::optional<Project> StateStore::duplicateProject(const std::string &id)
     copy.id = makeShortId("p-");
     copy.name = uniqueNameLocked(source->name + " copy");
     copy.updatedAt = nowIso();
-    m_projects.push_back(std::move(copy));
+    size_t measured = 0;
+    std::string refusal;
+    if (!fitsLocked(copy, measured, refusal)) {
+        if (error)
+            *error = refusal;
+        return std::nullopt;
+    }
+    const ProjectState &placed = placeLocked(std::move(copy), measured);
     changedLocked();
-    return summaryOf(m_projects.back());
+    return summaryOf(placed);
 }
 
 StateStore::DeleteOutcome StateStore::deleteProject(const std::string &id)
@@ -437,6 +559,7 @@ StateStore::DeleteOutcome StateStore::deleteProject(const std::string &id)
     if (m_projects.size() == 1)
         return DeleteOutcome::LastProject;
     std::erase_if(m_projects, [&](const auto &p) { return p.id == id; });
+    m_savedBytes.erase(id);
     if (m_activeId == id) {
         m_activeId = m_projects.front().id;
         m_hits.clear();
@@ -445,17 +568,21 @@ StateStore::DeleteOutcome StateStore::deleteProject(const std::string &id)
     return DeleteOutcome::Deleted;
 }
 
-Project StateStore::addImportedProject(const std::string &name, std::vector<WireRoute> routes)
+std::optional<Project> StateStore::addImportedProject(const std::string &name, std::vector<WireRoute> routes,
+                                                      std::string &error)
 {
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState project = freshProject(makeShortId("p-"), uniqueNameLocked(name));
     project.routes = std::move(routes);
-    m_projects.push_back(std::move(project));
-    m_activeId = m_projects.back().id;
+    size_t measured = 0;
+    if (!fitsLocked(project, measured, error))
+        return std::nullopt;
+    const ProjectState &placed = placeLocked(std::move(project), measured);
+    m_activeId = placed.id;
     m_hits.clear();
     changedLocked();
-    return summaryOf(m_projects.back());
+    return summaryOf(placed);
 }
 
 EnvironmentSet StateStore::environments() const
@@ -464,14 +591,22 @@ EnvironmentSet StateStore::environments() const
     return activeLocked()->environments;
 }
 
-void StateStore::setEnvironments(EnvironmentSet environments)
+std::optional<std::string> StateStore::setEnvironments(EnvironmentSet environments)
 {
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
     ProjectState &project = *activeLocked();
+    // Only the environments change size (the new time is as long as the old), so only they are measured.
+    const size_t measured = m_savedBytes[project.id] - dumped(ordered_json(project.environments)).size()
+                            + dumped(ordered_json(environments)).size();
+    std::string error;
+    if (!withinBoundLocked(project.id, measured, error))
+        return error;
     project.environments = std::move(environments);
     touchLocked(project);
+    m_savedBytes[project.id] = measured;
     changedLocked();
+    return std::nullopt;
 }
 
 ChaosState StateStore::chaos() const
@@ -490,6 +625,7 @@ bool StateStore::setActiveChaos(const std::string &id)
                         [&](const auto &preset) { return preset.id == id; }))
         return false;
     project.chaos.activeId = id;
+    m_savedBytes[project.id] = savedSizeOf(project); // one preset's id more or less: never past the bound
     changedLocked();
     return true;
 }
@@ -500,12 +636,12 @@ ProjectState StateStore::activeProject() const
     return *activeLocked();
 }
 
-void StateStore::replaceFromProfile(std::vector<WireRoute> routes, std::optional<ChaosState> chaos)
+std::optional<std::string> StateStore::replaceFromProfile(std::vector<WireRoute> routes,
+                                                          std::optional<ChaosState> chaos)
 {
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
-    ProjectState &project = *activeLocked();
-    project.routes = std::move(routes);
+    ProjectState project = withRoutes(*activeLocked(), std::move(routes));
     if (chaos) {
         // An active id that names none of the presets would be a chaos state nobody can switch off.
         const bool known = std::any_of(chaos->presets.begin(), chaos->presets.end(),
@@ -514,9 +650,15 @@ void StateStore::replaceFromProfile(std::vector<WireRoute> routes, std::optional
             chaos->activeId.clear();
         project.chaos = std::move(*chaos);
     }
-    m_hits.clear();
     touchLocked(project);
+    size_t measured = 0;
+    std::string error;
+    if (!fitsLocked(project, measured, error))
+        return error;
+    placeLocked(std::move(project), measured);
+    m_hits.clear();
     changedLocked();
+    return std::nullopt;
 }
 
 size_t StateStore::nextHit(const std::string &routeId)

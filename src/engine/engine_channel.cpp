@@ -198,6 +198,7 @@ void EngineChannel::boot(bool autostartProxy)
         return;
     }
     m_outputReader.clear();
+    m_eventsToken.clear();
     m_process = process;
 }
 
@@ -220,6 +221,11 @@ void EngineChannel::ingestOutput(QByteArrayView chunk)
 
 void EngineChannel::handleOutputLine(const QString &line)
 {
+    // The token is for the event stream alone, never for the log, even when it doesn't read as one.
+    if (line.startsWith(QLatin1StringView(EventsTokenPrefix))) {
+        m_eventsToken = parseEventsTokenLine(line).value_or(QByteArray());
+        return;
+    }
     const ControlPortLine parsed = parseControlPortLine(line);
     switch (parsed.kind) {
     case ControlPortLine::Kind::NotPortLine:
@@ -572,6 +578,8 @@ void EngineChannel::startEventStream()
 
     QNetworkRequest request(controlUrl(QStringLiteral("events"), {}));
     request.setTransferTimeout(0);
+    if (!m_eventsToken.isEmpty())
+        request.setRawHeader(EventsTokenHeader, m_eventsToken);
     QNetworkReply *reply = m_network->get(request);
     m_eventsReply = reply;
     connect(reply, &QNetworkReply::readyRead, this, [this, reply, generation] {

@@ -203,5 +203,6 @@ private:
 
     int m_eventsGeneration = 0;
     QPointer<QNetworkReply> m_eventsReply;
+    QByteArray m_eventsToken; // what this engine printed for our event stream; never logged
     LineReader m_eventReader{LineReader::Breaks::EventStream};
 };

@@ -45,6 +45,22 @@ ControlPortLine parseControlPortLine(QStringView line)
     return {ControlPortLine::Kind::Port, static_cast<int>(value)};
 }
 
+std::optional<QByteArray> parseEventsTokenLine(QStringView line)
+{
+    const QLatin1StringView prefix(EventsTokenPrefix);
+    if (!line.startsWith(prefix))
+        return std::nullopt;
+    const QStringView token = line.sliced(prefix.size()).trimmed();
+    if (token.isEmpty() || token.size() > 256)
+        return std::nullopt;
+    for (QChar c : token) {
+        if (!(c >= QLatin1Char('0') && c <= QLatin1Char('9')) && !(c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            && !(c >= QLatin1Char('A') && c <= QLatin1Char('Z')))
+            return std::nullopt;
+    }
+    return token.toLatin1();
+}
+
 std::optional<QString> decodeUtf8Line(QByteArrayView bytes)
 {
     return strictUtf8(bytes);

@@ -1,6 +1,7 @@
 // Reading the engine's standard output: UTF-8 lines and the control-port handshake line.
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -8,6 +9,10 @@
 #include <optional>
 
 inline constexpr char ControlPortPrefix[] = "KESTRION_CONTROL_PORT=";
+// The line before the port's: a token the event-stream request shows, so the engine keeps the app's
+// stream a place however many other local processes read events.
+inline constexpr char EventsTokenPrefix[] = "KESTRION_EVENTS_TOKEN=";
+inline constexpr char EventsTokenHeader[] = "X-Kestrion-Events-Token";
 
 struct ControlPortLine
 {
@@ -19,6 +24,9 @@ struct ControlPortLine
 // Classifies one output line. A port must be a decimal integer within 1...65535 (an optional
 // sign, spaces and tabs around it); anything else after the prefix is Malformed.
 ControlPortLine parseControlPortLine(QStringView line);
+
+// The token of an events-token line (letters and digits only); none for any other line.
+std::optional<QByteArray> parseEventsTokenLine(QStringView line);
 
 // Decodes one line as UTF-8; none when the bytes are not valid UTF-8.
 std::optional<QString> decodeUtf8Line(QByteArrayView bytes);

@@ -155,12 +155,33 @@ TEST_F(Engine, CaptureImportAddsRoutesAndRefusesUnreadableFiles)
     ASSERT_EQ(imported.size(), 1u);
     EXPECT_EQ(imported[0].path, "/feed");
     EXPECT_EQ(routes(), imported);
+    EXPECT_EQ(reply->get_header_value("X-Kestrion-Imported-Pass-Through"), "0");
+
+    // A PNG (base64 in the file) can't be a text body: the real host will answer it. Text that came
+    // base64-encoded stays a mock.
+    const std::string images = R"({"log":{"entries":[
+        {"request":{"method":"GET","url":"https://cdn.test/logo.png"},"response":{"status":200,
+         "content":{"mimeType":"image/png","encoding":"base64","text":"iVBORw0KGgoAAAANSUhEUgAAAAE="}}},
+        {"request":{"method":"GET","url":"https://cdn.test/hello.txt"},"response":{"status":200,
+         "content":{"encoding":"base64","text":"aMOpbGxv"}}}]}})";
+    const auto mixed = m_client->Post("/import?format=auto", images, "application/json");
+    ASSERT_TRUE(mixed);
+    ASSERT_EQ(mixed->status, 200) << mixed->body;
+    EXPECT_EQ(mixed->get_header_value("X-Kestrion-Imported-Pass-Through"), "1");
+    const auto all = decoded<std::vector<WireRoute>>(mixed);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[1].path, "/logo.png");
+    EXPECT_TRUE(all[1].passThrough);
+    EXPECT_EQ(all[1].body, "");
+    EXPECT_EQ(all[2].path, "/hello.txt");
+    EXPECT_FALSE(all[2].passThrough);
+    EXPECT_EQ(all[2].body, "h\u00e9llo");
 
     const auto refused = m_client->Post("/import?format=auto", "<html>nope</html>", "application/json");
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status / 100, 4);
     EXPECT_TRUE(decodeRecord<ErrorReply>(refused->body));
-    EXPECT_EQ(routes().size(), 1u);
+    EXPECT_EQ(routes().size(), 3u);
 }
 
 TEST_F(Engine, OpenAPIImportMakesANewActiveProject)

@@ -3,6 +3,7 @@
 // acknowledged that did not reach the disk.
 #include "engine_options.h"
 #include "engine_process.h"
+#include "state_store.h"
 
 #include "support/test_support.h"
 
@@ -310,4 +311,99 @@ TEST(DataFolder, AFolderThatCannotBeWrittenIsSaidToBeSo)
     EXPECT_NE(engine.exitCode(), 0);
     EXPECT_NE(output.find("cannot write the data folder"), std::string::npos) << output;
     EXPECT_EQ(output.find("quit the other engine"), std::string::npos) << output;
+}
+
+TEST(DataFolder, ClearedSchemasAreOnTheDiskBeforeTheyAreAcknowledged)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    const auto baselines = [](EngineProcess &engine) {
+        return decodeRecord<SchemaSnapshot>(engine.client()->Get("/schema")->body).value_or(SchemaSnapshot {}).baselines;
+    };
+    const auto learn = [&](EngineProcess &engine) {
+        WireRoute route;
+        route.id = "r-json";
+        route.method = "GET";
+        route.host = "api.test";
+        route.path = "/users";
+        route.body = R"({"id":"usr_1","age":3})";
+        ASSERT_EQ(engine.client()->Post("/routes", encodeRecord(std::vector<WireRoute> {route}), "application/json")->status, 200);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/users"));
+        ASSERT_TRUE(testsupport::waitFor([&] { return baselines(engine).size() == 1; }));
+    };
+    {
+        EngineProcess engine(data, {"--autostart"});
+        ASSERT_TRUE(engine.start());
+        learn(engine);
+        engine.closeStdin(); // saved at exit
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    {
+        // The disk refuses the cleared file: the clear is not acknowledged.
+        EngineProcess engine(data);
+        engine.setFileSizeLimit(1);
+        ASSERT_TRUE(engine.start());
+        ASSERT_EQ(baselines(engine).size(), 1u);
+        const auto refused = engine.client()->Delete("/schema");
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 507) << refused->body;
+        EXPECT_NE(refused->body.find("could not save the schema baselines"), std::string::npos) << refused->body;
+        ::kill(static_cast<pid_t>(engine.process().processId()), SIGKILL);
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    {
+        // A kill right after the acknowledgement finds it cleared.
+        EngineProcess engine(data);
+        ASSERT_TRUE(engine.start());
+        ASSERT_EQ(baselines(engine).size(), 1u);
+        ASSERT_EQ(engine.client()->Delete("/schema")->status, 204);
+        ::kill(static_cast<pid_t>(engine.process().processId()), SIGKILL);
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    EngineProcess engine(data);
+    ASSERT_TRUE(engine.start());
+    EXPECT_TRUE(baselines(engine).empty());
+}
+
+TEST(DataFolder, WritesThatWouldPassTheStateBoundAreRefusedAndChangeNothing)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    constexpr size_t kBound = 400 * 1024;
+    const auto projectCount = [](EngineProcess &engine) {
+        return decodeRecord<ProjectList>(engine.client()->Get("/projects")->body).value_or(ProjectList {}).projects.size();
+    };
+    {
+        EngineProcess engine(data);
+        engine.setEnvironment(standin::StateStore::kTestMaxSavedBytesVariable, QString::number(kBound));
+        ASSERT_TRUE(engine.start());
+        auto client = engine.client();
+        ASSERT_EQ(client->Post("/routes", routeList(100, 1000), "application/json")->status, 200);
+        const std::string active = decodeRecord<ProjectList>(client->Get("/projects")->body)->activeId;
+        ASSERT_EQ(client->Post("/projects/" + active + "/duplicate")->status, 201);
+        ASSERT_EQ(client->Post("/projects/" + active + "/duplicate")->status, 201);
+        const auto refused = client->Post("/projects/" + active + "/duplicate");
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 507);
+        const auto reason = decodeRecord<ErrorReply>(refused->body);
+        ASSERT_TRUE(reason) << refused->body;
+        EXPECT_NE(reason->error.find("the saved state would grow to"), std::string::npos) << reason->error;
+        EXPECT_EQ(projectCount(engine), 3u);
+
+        // The other writes that grow a project are held to the same bound, and leave it as it was.
+        const auto before = client->Get("/routes")->body;
+        EXPECT_EQ(client->Post("/routes", routeList(100, 3000), "application/json")->status, 507);
+        EXPECT_EQ(client->Get("/routes")->body, before);
+        EnvironmentSet environments {{{"env-big", "Big", std::vector<WireVar> {{"k", std::string(200 * 1024, 'v')}}}}, "env-big"};
+        EXPECT_EQ(client->Post("/environments", encodeRecord(environments), "application/json")->status, 507);
+        EXPECT_TRUE(decodeRecord<EnvironmentSet>(client->Get("/environments")->body)->environments.empty());
+        EXPECT_EQ(client->Post("/projects", R"({"name":"Small"})", "application/json")->status, 201);
+        engine.closeStdin();
+        ASSERT_TRUE(engine.waitForExit());
+    }
+    EXPECT_LE(std::filesystem::file_size(folderOf(dir) / "state.json"), kBound);
+    EngineProcess again(data);
+    ASSERT_TRUE(again.start());
+    EXPECT_EQ(projectCount(again), 4u);
 }

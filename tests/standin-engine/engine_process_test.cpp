@@ -8,6 +8,7 @@
 
 #include "support/test_support.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -274,6 +275,18 @@ TEST(EventStream, ReadersThatNeverReadAreCutOffAndTheirCapIsAnswered503)
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 503);
     EXPECT_NE(refused->body.find("too many event-stream readers"), std::string::npos) << refused->body;
+    // The app, which shows the token the engine printed for it, still gets its place.
+    const QString output = QString::fromUtf8(engine.output());
+    const auto token = QRegularExpression(QStringLiteral("KESTRION_EVENTS_TOKEN=([0-9a-f]+)\n")).match(output);
+    ASSERT_TRUE(token.hasMatch()) << output.toStdString();
+    EXPECT_LT(output.indexOf(QStringLiteral("KESTRION_EVENTS_TOKEN=")), output.indexOf(QStringLiteral("KESTRION_CONTROL_PORT=")));
+    standintest::RawSocket app;
+    ASSERT_TRUE(app.connect(engine.controlPort()));
+    ASSERT_TRUE(app.send("GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine.controlPort())
+                         + "\r\nX-Kestrion-Events-Token: " + token.captured(1).toStdString() + "\r\n\r\n"));
+    const std::string stream = app.readUntil("\"hello\"", std::chrono::seconds(10));
+    EXPECT_EQ(stream.rfind("HTTP/1.1 200", 0), 0u) << stream;
+    EXPECT_NE(stream.find("\"hello\""), std::string::npos) << stream;
     readers.pop_back();
     EXPECT_EQ(engine.client()->Get("/health")->status, 200);
 }

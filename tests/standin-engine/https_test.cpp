@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using standintest::EngineProcess;
 using standintest::EventReader;
 using standintest::TestUpstream;
@@ -267,4 +269,41 @@ TEST_F(Https, PlainHttpInsideATunnelIsReadAsPlainRequests)
     const auto records = history();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].url(), "http://api.example.test/v1/plain");
+}
+
+TEST_F(Https, ARegenerationCutShortByAFullDiskLeavesTheOldCaWorking)
+{
+    start();
+    const CAInfo kept = generateCa();
+    ASSERT_TRUE(kept.generated);
+    setRoutes({route("r-me", "api.example.test", "/v1/me", "kept")});
+    const auto interceptsWith = [this](const std::string &caPem) {
+        std::string error;
+        const std::string answer = getThroughTunnel("api.example.test:443", "api.example.test", "/v1/me", caPem, error);
+        EXPECT_EQ(bodyOf(answer), "kept") << error;
+    };
+    const auto restart = [this](qint64 fileSizeLimit) {
+        m_engine.reset();
+        m_engine = std::make_unique<EngineProcess>(m_dir.path() + "/data", QStringList {"--autostart"});
+        m_engine->setFileSizeLimit(fileSizeLimit);
+        ASSERT_TRUE(m_engine->start());
+        m_proxyPort = m_engine->proxyPort();
+    };
+
+    restart(400); // room for a new key, not for its certificate
+    const auto refused = m_engine->client()->Post("/ca/generate");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 507) << refused->body;
+    EXPECT_NE(refused->body.find("the current CA stays in use"), std::string::npos) << refused->body;
+    const auto after = decodeRecord<CAInfo>(m_engine->client()->Get("/ca")->body);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->fingerprint, kept.fingerprint);
+    interceptsWith(kept.certPEM);
+
+    restart(0);
+    EXPECT_EQ(decodeRecord<CAInfo>(m_engine->client()->Get("/ca")->body).value_or(CAInfo {}).fingerprint,
+              kept.fingerprint);
+    interceptsWith(kept.certPEM);
+    for (const auto &entry : std::filesystem::directory_iterator(m_dir.path().toStdString() + "/data/ca"))
+        EXPECT_EQ(entry.path().filename().string().find(".next"), std::string::npos) << entry.path();
 }

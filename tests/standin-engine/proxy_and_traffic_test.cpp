@@ -11,11 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/ip/tcp.hpp>
+
+#include <atomic>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 using standintest::EngineProcess;
 using standintest::EventReader;
@@ -383,4 +389,167 @@ TEST_F(RunningProxy, ActiveChaosPresetInjectsItsFaults)
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].path, "/b");
     EXPECT_EQ(records[0].status, 502);
+}
+
+namespace {
+
+std::string routesFor(const std::string &host, const std::vector<std::pair<std::string, std::string>> &methodsAndPaths)
+{
+    std::vector<WireRoute> routes;
+    for (const auto &[method, path] : methodsAndPaths) {
+        WireRoute route;
+        route.id = "r-" + std::to_string(routes.size());
+        route.method = method;
+        route.host = host;
+        route.path = path;
+        route.body = "from the mock";
+        routes.push_back(route);
+    }
+    return encodeRecord(routes);
+}
+
+} // namespace
+
+TEST_F(RunningProxy, ReplaySendsExactlyWhatTheClientSentOrNothing)
+{
+    std::mutex mutex;
+    std::vector<standintest::TestUpstream::Request> received;
+    standintest::TestUpstream upstream([&](const standintest::TestUpstream::Request &request,
+                                           standintest::TestUpstream::Reply &reply) {
+        std::lock_guard lock(mutex);
+        received.push_back(request);
+        reply.body = "ok";
+    });
+    const auto receivedCount = [&] {
+        std::lock_guard lock(mutex);
+        return received.size();
+    };
+    const std::string host = "localhost:" + std::to_string(upstream.port());
+    const auto newestId = [&] { return history(*m_engine, "?limit=1").at(0).id; };
+
+    // Bytes that are no text, and a header given twice, passed through to the host.
+    const std::string binary("\x89PNG\r\n\x1a\n\x00\xff\xfe", 11);
+    standintest::RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    ASSERT_TRUE(client.send("POST http://" + host + "/upload?x=1 HTTP/1.1\r\nHost: " + host
+                            + "\r\nX-Tag: one\r\nContent-Type: application/octet-stream\r\nX-Tag: two\r\n"
+                              "Content-Length: 11\r\nConnection: close\r\n\r\n" + binary));
+    std::string answer;
+    ASSERT_TRUE(client.readToEnd(answer, std::chrono::seconds(10)));
+    ASSERT_EQ(receivedCount(), 1u);
+    const std::string binaryId = newestId();
+    const auto replayed = m_engine->client()->Post("/replay/" + binaryId);
+    ASSERT_TRUE(replayed);
+    ASSERT_EQ(replayed->status, 200) << replayed->body;
+    ASSERT_EQ(receivedCount(), 2u);
+    const auto sameAsFirst = [&](size_t index) {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(received[index].method, received[0].method);
+        EXPECT_EQ(received[index].target, "/upload?x=1");
+        // The Via entry is this engine's own mark, new in each run, not the client's.
+        const auto clients = [](auto headers) {
+            std::erase_if(headers, [](const auto &field) { return field.first == "Via"; });
+            return headers;
+        };
+        EXPECT_EQ(clients(received[index].headers), clients(received[0].headers));
+        EXPECT_EQ(received[index].body, binary);
+        EXPECT_EQ(received[index].count("X-Tag"), 2);
+    };
+    sameAsFirst(1);
+
+    // A body larger than the history shows, taken whole by a mock, reaches the host whole once no
+    // route answers it.
+    const std::string json = "{\"items\":\"" + std::string(31200, 'j') + "\"}";
+    ASSERT_EQ(m_engine->client()->Post("/routes", routesFor(host, {{"POST", "/big"}}), "application/json")->status, 200);
+    standintest::HttpClient proxied("127.0.0.1", m_proxyPort);
+    const auto mocked = proxied.Post("http://" + host + "/big", json, "application/json");
+    ASSERT_TRUE(mocked);
+    EXPECT_EQ(mocked->body, "from the mock");
+    const std::string jsonId = newestId();
+    ASSERT_EQ(m_engine->client()->Post("/routes", "[]", "application/json")->status, 200);
+    ASSERT_EQ(m_engine->client()->Post("/replay/" + jsonId)->status, 200);
+    ASSERT_EQ(receivedCount(), 3u);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(received[2].body, json);
+        EXPECT_EQ(received[2].header("Content-Type"), "application/json");
+    }
+
+    // A body streamed on to the host past what is held, and one too large to keep: refused, nothing sent.
+    ASSERT_EQ(proxied.Post("http://" + host + "/streamed", json, "application/json")->status, 200);
+    ASSERT_EQ(receivedCount(), 4u);
+    const auto streamed = m_engine->client()->Post("/replay/" + newestId());
+    ASSERT_TRUE(streamed);
+    EXPECT_EQ(streamed->status, 409);
+    EXPECT_NE(streamed->body.find("was not held whole"), std::string::npos) << streamed->body;
+    ASSERT_EQ(m_engine->client()->Post("/routes", routesFor(host, {{"POST", "/huge"}}), "application/json")->status, 200);
+    ASSERT_TRUE(proxied.Post("http://" + host + "/huge", std::string(1536 * 1024, 'h'), "text/plain"));
+    const auto huge = m_engine->client()->Post("/replay/" + newestId());
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->status, 409);
+    EXPECT_NE(huge->body.find("more than the 1 MB kept for a replay"), std::string::npos) << huge->body;
+    EXPECT_EQ(receivedCount(), 4u);
+
+    // Kept on disk: a new engine on the same data sends the same bytes again.
+    m_engine.reset();
+    m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
+    ASSERT_TRUE(m_engine->start());
+    ASSERT_EQ(m_engine->client()->Post("/routes", "[]", "application/json")->status, 200);
+    const auto again = m_engine->client()->Post("/replay/" + binaryId);
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->status, 200) << again->body;
+    ASSERT_EQ(receivedCount(), 5u);
+    sameAsFirst(4);
+
+    // Cleared traffic takes the kept requests with it.
+    ASSERT_EQ(m_engine->client()->Delete("/traffic")->status / 100, 2);
+    std::error_code ec;
+    size_t keptFiles = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(m_dir.path().toStdString() + "/replay", ec))
+        keptFiles += std::filesystem::file_size(entry.path()) > 0 ? 1 : 0;
+    EXPECT_EQ(keptFiles, 0u);
+}
+
+TEST_F(RunningProxy, ReplaysToAHostThatNeverAnswersLeaveTheControlPortFree)
+{
+    // Takes connections into its backlog and never reads or answers them.
+    boost::asio::io_context context;
+    auto silent = std::make_unique<boost::asio::ip::tcp::acceptor>(
+        context, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+    const std::string host = "localhost:" + std::to_string(silent->local_endpoint().port());
+    ASSERT_EQ(m_engine->client()->Post("/routes", routesFor(host, {{"GET", "/slow"}}), "application/json")->status, 200);
+    ASSERT_TRUE(proxyRequest(m_proxyPort, "GET", "http://" + host + "/slow"));
+    const std::string id = history(*m_engine, "?limit=1").at(0).id;
+    ASSERT_EQ(m_engine->client()->Post("/routes", "[]", "application/json")->status, 200);
+
+    constexpr int kReplays = 24;
+    std::atomic<int> refused {0};
+    std::atomic<int> answered {0};
+    std::vector<std::thread> replays;
+    for (int i = 0; i < kReplays; ++i) {
+        replays.emplace_back([&] {
+            auto client = m_engine->client();
+            client->set_read_timeout(90, 0);
+            const auto reply = client->Post("/replay/" + id);
+            if (reply && reply->status == 503 && reply->body.find("too many replays") != std::string::npos)
+                ++refused;
+            else if (reply && reply->status == 200)
+                ++answered;
+        });
+    }
+    EXPECT_TRUE(testsupport::waitFor([&] { return refused == kReplays - 4; }, 10000)) << refused;
+    // The replays that run hold none of the control workers.
+    for (int i = 0; i < 20; ++i) {
+        const auto routes = m_engine->client()->Get("/routes");
+        ASSERT_TRUE(routes);
+        EXPECT_EQ(routes->status, 200);
+        ASSERT_TRUE(m_engine->client()->Post("/routes", "[]", "application/json"));
+    }
+    EXPECT_EQ(answered, 0);
+
+    silent.reset(); // the host goes: the waiting replays end
+    for (auto &replay : replays)
+        replay.join();
+    EXPECT_EQ(answered, 4);
+    EXPECT_EQ(m_engine->client()->Post("/replay/" + id)->status, 200); // places are free again
 }

@@ -98,3 +98,33 @@ TEST(RootCA, NothingBeforeGenerationThenARealSelfSignedCA)
     ASSERT_TRUE(regenerated);
     EXPECT_NE(regenerated->fingerprint, facts->fingerprint);
 }
+
+TEST(RootCA, AReplacementCutShortIsFinishedOrUndoneAtTheNextStart)
+{
+    QTemporaryDir dir;
+    const std::filesystem::path folder = std::filesystem::path(dir.path().toStdString()) / "ca";
+    std::string error;
+    const auto old = RootCA(folder).generate(error);
+    ASSERT_TRUE(old) << error;
+    const auto made = makeSelfSignedCA("Next", error);
+    ASSERT_TRUE(made) << error;
+    const auto write = [](const std::filesystem::path &path, const std::string &text) {
+        std::ofstream(path) << text;
+    };
+
+    // Killed before the new pair was put in place: the old pair stands.
+    write(folder / "kestrion-root-ca.next.key", made->second);
+    write(folder / "kestrion-root-ca.next.pem", made->first);
+    EXPECT_EQ(RootCA(folder).current()->fingerprint, old->fingerprint);
+    EXPECT_FALSE(std::filesystem::exists(folder / "kestrion-root-ca.next.key"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "kestrion-root-ca.next.pem"));
+
+    // Killed between the key and the certificate: the new key is in place, so its certificate follows.
+    write(folder / "kestrion-root-ca.key", made->second);
+    write(folder / "kestrion-root-ca.next.pem", made->first);
+    write(folder / "kestrion-root-ca.previous.key", "old key");
+    const auto finished = RootCA(folder).current();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(finished->certPEM, made->first);
+    EXPECT_FALSE(std::filesystem::exists(folder / "kestrion-root-ca.previous.key"));
+}

@@ -370,6 +370,26 @@ TEST_F(EngineFixture, LogFloodKeepsTheNewest200Lines)
     EXPECT_FALSE(logContains(QStringLiteral("launching kestrion-engine\u2026")));
 }
 
+TEST_F(EngineFixture, EventStreamGetsItsPlaceWhileStrangersHoldEveryOther)
+{
+    setFault("event-readers-full"); // the engine's stranger places are all taken before its port line
+    ASSERT_TRUE(bootHealthy(false));
+    EXPECT_TRUE(waitForLog(QStringLiteral("\u2022 events connected")));
+    for (const QString &line : client().log())
+        EXPECT_FALSE(line.contains(QStringLiteral("TOKEN"))) << line.toStdString(); // a secret, not a log line
+
+    // Anyone else, without the token, is still refused.
+    QTcpSocket stranger;
+    stranger.connectToHost(QHostAddress::LocalHost, quint16(*client().controlPort()));
+    ASSERT_TRUE(stranger.waitForConnected(3000));
+    stranger.write("GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(*client().controlPort())
+                   + "\r\n\r\n");
+    QByteArray answer;
+    while (!answer.contains("\r\n") && stranger.waitForReadyRead(3000))
+        answer += stranger.readAll();
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 503")) << answer.toStdString();
+}
+
 TEST_F(EngineFixture, MissingExecutableIsAnError)
 {
     client().setEngineExecutable(m_dir.filePath(QStringLiteral("nowhere/kestrion-engine")));

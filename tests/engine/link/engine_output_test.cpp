@@ -1,5 +1,6 @@
 // The engine's standard output as the link reads it: the log, the handshake and its requests.
 #include "engine/engine_client.h"
+#include "engine/engine_output.h"
 #include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
@@ -78,6 +79,26 @@ TEST_F(EngineOutput, MalformedOrOutOfRangePortIsIgnoredAndNotLogged)
     EXPECT_FALSE(m_client.controlPort().has_value());
     EXPECT_FALSE(m_client.engineReady());
     EXPECT_TRUE(m_client.log().isEmpty());
+}
+
+TEST_F(EngineOutput, EventsTokenGoesWithTheEventStreamAndNeverToTheLog)
+{
+    m_client.ingestOutput("KESTRION_EVENTS_TOKEN=0f3a9c\n" + portLine());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_server.matching("GET", "/events").isEmpty(); }));
+    EXPECT_EQ(m_server.matching("GET", "/events").first().headers.value("x-kestrion-events-token"), "0f3a9c");
+    for (const RecordedRequest &request : m_server.requests()) {
+        if (request.path() != "/events") {
+            EXPECT_FALSE(request.headers.contains("x-kestrion-events-token")) << request.target.toStdString();
+        }
+    }
+    for (const QString &line : m_client.log())
+        EXPECT_FALSE(line.contains(QStringLiteral("0f3a9c"))) << line.toStdString();
+
+    // A token line that doesn't read as one is dropped all the same.
+    EXPECT_EQ(parseEventsTokenLine(u"KESTRION_EVENTS_TOKEN=a b"), std::nullopt);
+    EXPECT_EQ(parseEventsTokenLine(u"KESTRION_EVENTS_TOKEN= 9e1 "), std::optional<QByteArray>("9e1"));
+    m_client.ingestOutput("KESTRION_EVENTS_TOKEN=not one\n");
+    EXPECT_FALSE(m_client.log().contains(QStringLiteral("KESTRION_EVENTS_TOKEN=not one")));
 }
 
 TEST_F(EngineOutput, InvalidUtf8LineIsDroppedAndItsNeighboursKept)
