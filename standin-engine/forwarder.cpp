@@ -4,6 +4,7 @@
 
 #include "body_budget.h"
 #include "proxy_connection.h"
+#include "replay_store.h"
 #include "traffic_history.h"
 #include "upstream.h"
 
@@ -125,6 +126,7 @@ public:
         , m_upstreamKey(m_target.scheme + "://" + m_target.hostname + ":" + std::to_string(m_target.port))
         , m_copyLease(bodies)
         , m_resendLease(bodies)
+        , m_requestLease(bodies)
     {
     }
 
@@ -232,6 +234,19 @@ private:
         m_upstream.reset();
     }
 
+    // Keeps the client's body as far as a replay can take it whole, held against the body budget;
+    // past that (or when the budget is full) only the history's short copy is kept.
+    void keepRequestBody(const char *data, std::size_t size)
+    {
+        const std::size_t wanted = m_requestCopy.size() + size;
+        if (!m_requestCut && wanted <= ReplayStore::kMaxRequestBytes && m_requestLease.growTo(wanted)) {
+            m_requestCopy.append(data, size);
+            return;
+        }
+        m_requestCut = m_requestCut || size > 0;
+        keep(m_requestCopy, data, size, TrafficHistory::kMaxStoredBody + 1);
+    }
+
     // Keeps what was read of the body while it goes out on a kept connection, to send it again.
     void keepForResend(const char *data, std::size_t size)
     {
@@ -333,7 +348,7 @@ private:
                                                          Limits::kProgress, m_ec);
                 if (m_ec)
                     co_return;
-                keep(m_requestCopy, m_chunk.data(), n, TrafficHistory::kMaxStoredBody + 1);
+                keepRequestBody(m_chunk.data(), n);
                 keepForResend(m_chunk.data(), n);
                 // An empty piece would go out as a chunk of its own, a second last chunk.
                 outgoing.body().data = n > 0 ? m_chunk.data() : nullptr;
@@ -508,8 +523,7 @@ private:
     // Whether the request's copy holds the client's whole body, so a replay can send exactly that.
     void markRequestBody()
     {
-        m_request.bodyWhole = m_requestParser && m_requestParser->is_done()
-                              && m_request.body.size() <= TrafficHistory::kMaxStoredBody;
+        m_request.bodyWhole = m_requestParser && m_requestParser->is_done() && !m_requestCut;
     }
 
     // Recorded as soon as the whole answer is in, before the client has its end, so what the
@@ -555,6 +569,7 @@ private:
     Chunk m_chunk;
     std::optional<http::request_parser<http::buffer_body>> m_requestParser;
     std::string m_requestCopy;
+    bool m_requestCut = false;
     beast::flat_buffer m_upstreamBuffer {Limits::kMaxHeaderBytes + Limits::kStreamChunk};
     std::optional<http::response_parser<http::buffer_body>> m_responseParser;
     // Declared after the host connection it may close, so it ends first.
@@ -566,6 +581,7 @@ private:
     bool m_mayLearn = false;
     BodyLease m_copyLease;
     BodyLease m_resendLease;
+    BodyLease m_requestLease;
     TrafficRecord m_recordedAs;
 };
 

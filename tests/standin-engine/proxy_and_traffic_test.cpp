@@ -475,9 +475,20 @@ TEST_F(RunningProxy, ReplaySendsExactlyWhatTheClientSentOrNothing)
         EXPECT_EQ(received[2].header("Content-Type"), "application/json");
     }
 
-    // A body streamed on to the host past what is held, and one too large to keep: refused, nothing sent.
+    // The same body passed through to the host is kept whole for a replay too.
     ASSERT_EQ(proxied.Post("http://" + host + "/streamed", json, "application/json")->status, 200);
     ASSERT_EQ(receivedCount(), 4u);
+    ASSERT_EQ(m_engine->client()->Post("/replay/" + newestId())->status, 200);
+    ASSERT_EQ(receivedCount(), 5u);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(received[4].body, json);
+    }
+
+    // A body streamed on to the host past what a replay keeps, and one too large to keep: refused,
+    // nothing sent.
+    ASSERT_EQ(proxied.Post("http://" + host + "/streamed", std::string(1536 * 1024, 's'), "text/plain")->status, 200);
+    ASSERT_EQ(receivedCount(), 6u);
     const auto streamed = m_engine->client()->Post("/replay/" + newestId());
     ASSERT_TRUE(streamed);
     EXPECT_EQ(streamed->status, 409);
@@ -488,7 +499,7 @@ TEST_F(RunningProxy, ReplaySendsExactlyWhatTheClientSentOrNothing)
     ASSERT_TRUE(huge);
     EXPECT_EQ(huge->status, 409);
     EXPECT_NE(huge->body.find("more than the 1 MB kept for a replay"), std::string::npos) << huge->body;
-    EXPECT_EQ(receivedCount(), 4u);
+    EXPECT_EQ(receivedCount(), 6u);
 
     // Kept on disk: a new engine on the same data sends the same bytes again.
     m_engine.reset();
@@ -498,8 +509,8 @@ TEST_F(RunningProxy, ReplaySendsExactlyWhatTheClientSentOrNothing)
     const auto again = m_engine->client()->Post("/replay/" + binaryId);
     ASSERT_TRUE(again);
     ASSERT_EQ(again->status, 200) << again->body;
-    ASSERT_EQ(receivedCount(), 5u);
-    sameAsFirst(4);
+    ASSERT_EQ(receivedCount(), 7u);
+    sameAsFirst(6);
 
     // Cleared traffic takes the kept requests with it.
     ASSERT_EQ(m_engine->client()->Delete("/traffic")->status / 100, 2);
