@@ -166,7 +166,7 @@ private:
         while (!serializer.is_done()) {
             if (!m_requestParser->is_done()) {
                 const std::size_t n = co_await readPiece(m_client, m_buffer, *m_requestParser, m_chunk,
-                                                         Limits::kProgress, m_ec);
+                                                         m_connection, m_ec);
                 if (m_ec)
                     co_return;
                 keep(m_requestCopy, m_chunk.data(), n, TrafficHistory::kMaxStoredBody + 1);
