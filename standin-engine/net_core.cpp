@@ -1,6 +1,7 @@
 // I/O threads, listeners and connection bookkeeping for the engine's two ports.
 #include "net_core.h"
 
+#include "engine_options.h"
 #include "engine_support.h"
 
 #include "engine/records/error_reply.h"
@@ -192,6 +193,23 @@ std::size_t connectionCapacity(const char *testVariable, PortKind kind)
                : connectionCapacity(descriptorLimit(), Limits::kMaxConnections, wanted, kind);
 }
 
+namespace {
+
+std::chrono::steady_clock::duration bodyGrace()
+{
+    static const std::chrono::steady_clock::duration grace = [] {
+        if (const char *text = std::getenv(kTestBodyGraceVariable); text && *text) {
+            const long milliseconds = std::strtol(text, nullptr, 10);
+            if (milliseconds > 0)
+                return std::chrono::steady_clock::duration(std::chrono::milliseconds(milliseconds));
+        }
+        return std::chrono::steady_clock::duration(Limits::kBodyGrace);
+    }();
+    return grace;
+}
+
+} // namespace
+
 BodyPace::BodyPace(ConnectionTicket *ticket)
     : m_ticket(ticket)
     , m_started(std::chrono::steady_clock::now())
@@ -203,7 +221,7 @@ std::chrono::steady_clock::duration BodyPace::nextWait() const
 {
     using namespace std::chrono;
     const auto now = steady_clock::now();
-    const auto due = m_started + Limits::kBodyGrace
+    const auto due = m_started + bodyGrace()
                      + duration_cast<steady_clock::duration>(
                          duration<double>(static_cast<double>(m_received) / Limits::kMinBodyBytesPerSecond));
     const steady_clock::duration perPiece = m_ticket ? m_ticket->idleWait() : steady_clock::duration(Limits::kProgress);
