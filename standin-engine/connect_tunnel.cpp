@@ -153,6 +153,10 @@ asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast
         co_return;
     }
     connection.upstream = upstream->plain.get();
+    // Quiet from before the client hears the tunnel is open, so tunnels opened one after another
+    // are in line in that order.
+    if (connection.ticket)
+        connection.ticket->setQuiet(std::chrono::steady_clock::now());
     stream.expires_after(Limits::kProgress);
     co_await asio::async_write(stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
     if (ec)
@@ -164,8 +168,6 @@ asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast
         if (ec)
             co_return;
     }
-    if (connection.ticket)
-        connection.ticket->setQuiet(std::chrono::steady_clock::now());
     auto executor = co_await asio::this_coro::executor;
     auto done = std::make_shared<asio::steady_timer>(executor, std::chrono::steady_clock::time_point::max());
     auto finished = std::make_shared<bool>(false);

@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <future>
 #include <mutex>
+#include <set>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -89,6 +91,57 @@ private:
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::vector<int> m_accepted;
+};
+
+// A name server that takes every question and never answers; keeps the names asked for.
+class SilentNameServer final {
+public:
+    SilentNameServer()
+    {
+        m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            unsigned char packet[1500];
+            while (!m_stopping) {
+                pollfd polled {m_socket, POLLIN, 0};
+                if (::poll(&polled, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = ::recv(m_socket, packet, sizeof packet, 0);
+                // The question's name follows the 12-byte header as length-prefixed labels.
+                std::string name;
+                for (ssize_t at = 12; at < n && packet[at] != 0 && at + 1 + packet[at] <= n; at += 1 + packet[at])
+                    name += (name.empty() ? "" : ".") + std::string(reinterpret_cast<char *>(packet + at + 1), packet[at]);
+                std::lock_guard lock(m_mutex);
+                m_names.insert(name);
+            }
+        });
+    }
+    ~SilentNameServer()
+    {
+        m_stopping = true;
+        m_thread.join();
+        ::close(m_socket);
+    }
+    int port() const { return m_port; }
+    std::set<std::string> names() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_names;
+    }
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stopping {false};
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::set<std::string> m_names;
 };
 
 std::string mockRoutes()
@@ -276,4 +329,48 @@ TEST(SlowBodies, ABodyTrickledBelowTheMinimumPaceIsCut)
         EXPECT_TRUE(rest.empty() || statusOf(rest) == 408) << rest;
     }
     EXPECT_EQ(upstream.requests(), 0);
+}
+
+TEST(NameLookups, NamesThatNeverResolveHoldUpNoOtherHost)
+{
+    SilentNameServer nameServer;
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_NAME_SERVERS", QString("127.0.0.1:%1").arg(nameServer.port()));
+    engine.setEnvironment("KESTRION_TEST_LOOKUP_DEADLINE_MS", "1500");
+    ASSERT_TRUE(engine.start());
+    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "near"; });
+
+    constexpr int kNames = 24;
+    std::vector<std::future<standintest::Result>> stuck;
+    for (int i = 0; i < kNames; ++i)
+        stuck.push_back(std::async(std::launch::async, [&engine, i] {
+            return proxyRequest(engine.proxyPort(), "GET", "http://never-" + std::to_string(i) + ".test/x");
+        }));
+    // Every lookup is out at once, none waiting for another to end...
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            std::size_t asked = 0;
+            for (const auto &name : nameServer.names())
+                asked += name.rfind("never-", 0) == 0 ? 1 : 0;
+            return asked == kNames;
+        },
+        10000));
+    // ...and meanwhile hosts given by address or from the hosts file are reached, the engine's own
+    // ports still refused however they are named.
+    for (const std::string host : {"127.0.0.1", "localhost", "2130706433"}) {
+        const auto reply = proxyRequest(engine.proxyPort(), "GET", "http://" + host + ":" + std::to_string(upstream.port()) + "/near");
+        ASSERT_TRUE(reply) << host;
+        EXPECT_EQ(reply->body, "near") << host;
+        const auto own = proxyRequest(engine.proxyPort(), "GET", "http://" + host + ":" + std::to_string(engine.controlPort()) + "/health");
+        ASSERT_TRUE(own) << host;
+        EXPECT_EQ(own->status, 403) << host;
+    }
+    for (int i = 0; i < kNames; ++i) {
+        const auto reply = stuck[i].get();
+        ASSERT_TRUE(reply) << i;
+        EXPECT_EQ(reply->status, 502) << i;
+        EXPECT_NE(reply->body.find("never-" + std::to_string(i) + ".test could not be resolved"), std::string::npos)
+            << reply->body;
+    }
 }
