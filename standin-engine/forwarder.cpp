@@ -85,6 +85,10 @@ public:
             break;
         }
         m_request.body = std::move(m_requestCopy);
+        if (m_ec && m_connection.clientGone) { // both sides were closed when the client left
+            finish(kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
+            co_return false;
+        }
         if (m_ec && !m_upstreamFailed) { // the client went away or broke its body
             finish(400, std::string(), false);
             co_return false;

@@ -48,6 +48,10 @@ struct ProxyConnection {
     }
 };
 
+// What the history shows for an exchange whose client left before its answer.
+constexpr int kClientClosedStatus = 499;
+constexpr const char *kClientClosedText = "the client closed the connection before the answer";
+
 // While the engine owes the client an answer (a route's latency, a host still answering), watches the
 // client's socket for the client going away; then the connection is closed at once, host side
 // included, instead of holding both sockets until a timeout. A client that only stopped sending

@@ -16,13 +16,6 @@ using namespace proxy;
 using net::Limits;
 using net::tcp;
 
-namespace {
-
-// What the history shows for an exchange whose client left before its answer.
-constexpr int kClientClosedStatus = 499;
-
-} // namespace
-
 ProxyServer::ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves)
     : m_handler(handler)
     , m_pool(pool)
@@ -201,6 +194,7 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
         request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
 
     ExchangePlan plan = m_handler.plan(request);
+    connection.pace.reset();
     if (plan.forward) {
         ClientWatch watch(connection, beast::get_lowest_layer(stream).socket(),
                           !std::is_same_v<Stream, beast::tcp_stream>);
@@ -263,8 +257,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
         if (!co_await waitCancellably(plan.delayMs, connection)) {
             // Nobody is left to answer, so the exchange ends as a dropped connection, never as served.
             if (connection.clientGone)
-                m_handler.finish(plan, request, kClientClosedStatus,
-                                 proxyErrorBody("the client closed the connection before the answer"), false);
+                m_handler.finish(plan, request, kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
             co_return false; // or the proxy is stopping
         }
     }

@@ -220,6 +220,17 @@ TEST(ClosedClients, FreeTheirHostConnectionsAtOnceAndTheCapsFitTheDescriptorLimi
     staying.clear();
     EXPECT_TRUE(testsupport::waitFor([&] { return host.open() == 0; }, 10000));
     EXPECT_TRUE(testsupport::waitFor([&] { return mockAnswers(engine.proxyPort()); }, 10000));
+    // None of them is recorded as a failure of the host.
+    const auto records = decodeRecord<std::vector<TrafficRecord>>(engine.client()->Get("/traffic?limit=1000")->body);
+    ASSERT_TRUE(records);
+    std::size_t gone = 0;
+    for (const auto &record : *records) {
+        if (record.path != "/held")
+            continue;
+        ++gone;
+        EXPECT_EQ(record.status, 499) << record.respBody.value_or("");
+    }
+    EXPECT_GT(gone, 0u);
 }
 
 TEST(IdleFlood, QuietBlindTunnelsMakeRoomForNewClients)
