@@ -107,8 +107,14 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
         co_return;
     // A tunnel that carries plain HTTP (its first byte is no TLS handshake) is read as plain requests.
     if (buffer.size() == 0) {
-        stream->expires_after(Limits::kIdle);
+        // Waiting for the client to begin is waiting for a request: idle, and short once the port fills.
+        if (connection.ticket)
+            connection.ticket->setIdle(true);
+        stream->expires_after(connection.ticket ? connection.ticket->idleWait()
+                                                : std::chrono::steady_clock::duration(Limits::kIdle));
         const std::size_t n = co_await stream->async_read_some(buffer.prepare(4096), asio::redirect_error(asio::use_awaitable, ec));
+        if (connection.ticket)
+            connection.ticket->setIdle(false);
         if (ec)
             co_return;
         buffer.commit(n);

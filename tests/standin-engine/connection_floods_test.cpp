@@ -233,30 +233,36 @@ TEST(ClosedClients, FreeTheirHostConnectionsAtOnceAndTheCapsFitTheDescriptorLimi
     EXPECT_GT(gone, 0u);
 }
 
-TEST(IdleFlood, QuietBlindTunnelsMakeRoomForNewClients)
+TEST(IdleFlood, QuietTunnelsMakeRoomForNewClients)
 {
-    QTemporaryDir dir;
-    EngineProcess engine(dir.path(), QStringList {"--autostart"});
-    engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", "20");
-    ASSERT_TRUE(engine.start());
-    ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
     TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "inside"; });
     const std::string authority = "127.0.0.1:" + std::to_string(upstream.port());
+    // Without a root CA every tunnel is relayed blind; with one, each waits for the client's handshake.
+    for (const bool intercepted : {false, true}) {
+        QTemporaryDir dir;
+        EngineProcess engine(dir.path(), QStringList {"--autostart"});
+        engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", "20");
+        ASSERT_TRUE(engine.start());
+        ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
+        if (intercepted) {
+            ASSERT_EQ(engine.client()->Post("/ca/generate")->status, 200);
+        }
 
-    // No root CA: every tunnel is relayed blind, and none carries a byte after it opens.
-    std::vector<std::unique_ptr<RawSocket>> tunnels;
-    for (int i = 0; i < 20; ++i) {
-        tunnels.push_back(sendHeld(engine.proxyPort(), "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority
-                                                           + "\r\n\r\n"));
-        ASSERT_TRUE(tunnels.back()) << i;
-        ASSERT_EQ(statusOf(tunnels.back()->readUntil("\r\n\r\n", kPatience)), 200) << i;
+        // None carries a byte after it opens.
+        std::vector<std::unique_ptr<RawSocket>> tunnels;
+        for (int i = 0; i < 20; ++i) {
+            tunnels.push_back(sendHeld(engine.proxyPort(), "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority
+                                                               + "\r\n\r\n"));
+            ASSERT_TRUE(tunnels.back()) << i;
+            ASSERT_EQ(statusOf(tunnels.back()->readUntil("\r\n\r\n", kPatience)), 200) << i;
+        }
+        // The one quiet the longest goes for the newcomer; the rest still carry what comes.
+        EXPECT_TRUE(testsupport::waitFor([&] { return mockAnswers(engine.proxyPort()); }, 10000)) << intercepted;
+        std::string rest;
+        EXPECT_TRUE(tunnels.front()->readToEnd(rest, kPatience)) << intercepted;
+        ASSERT_TRUE(tunnels.back()->send("GET /through HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"));
+        EXPECT_NE(tunnels.back()->readUntil("inside", kPatience).find("inside"), std::string::npos) << intercepted;
     }
-    // The one quiet the longest goes for the newcomer; the rest still relay.
-    EXPECT_TRUE(testsupport::waitFor([&] { return mockAnswers(engine.proxyPort()); }, 10000));
-    std::string rest;
-    EXPECT_TRUE(tunnels.front()->readToEnd(rest, kPatience));
-    ASSERT_TRUE(tunnels.back()->send("GET /through HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"));
-    EXPECT_NE(tunnels.back()->readUntil("inside", kPatience).find("inside"), std::string::npos);
 }
 
 TEST(IdleFlood, BodiesThatNeverArriveLockNeitherPort)
