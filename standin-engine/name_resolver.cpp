@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -75,11 +76,9 @@ std::vector<tcp::endpoint> literalAddress(const std::string &host, int port)
     return endpoints;
 }
 
-} // namespace
-
-NameResolver::NameResolver()
+// A channel set up from the system's resolver configuration as it stands (or the test's servers).
+ares_channel makeChannel(std::string &error)
 {
-    ares_library_init(ARES_LIB_INIT_ALL);
     ares_options options {};
     options.timeout = 2000;
     options.tries = 2;
@@ -89,14 +88,35 @@ NameResolver::NameResolver()
         if (const char *servers = std::getenv(kTestNameServersVariable); servers && *servers)
             status = ares_set_servers_ports_csv(channel, servers);
     }
-    if (status != ARES_SUCCESS) {
-        m_setupError = ares_strerror(status);
+    if (status == ARES_SUCCESS)
+        return channel;
+    error = ares_strerror(status);
+    if (channel)
+        ares_destroy(channel);
+    return nullptr;
+}
+
+// What identifies one version of the resolver configuration, so a change of network is noticed.
+std::string configurationStamp()
+{
+    struct stat info {};
+    if (::stat("/etc/resolv.conf", &info) != 0)
+        return {};
+    return std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":"
+           + std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+}
+
+} // namespace
+
+NameResolver::NameResolver()
+{
+    ares_library_init(ARES_LIB_INIT_ALL);
+    m_stamp = configurationStamp();
+    m_channel = makeChannel(m_setupError);
+    if (!m_channel) {
         logError("host name lookups are not available: " + m_setupError);
-        if (channel)
-            ares_destroy(channel);
         return;
     }
-    m_channel = channel;
     if (::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
         m_setupError = std::strerror(errno);
         return;
@@ -167,6 +187,7 @@ void NameResolver::wake()
 void NameResolver::run()
 {
     auto channel = static_cast<ares_channel>(m_channel);
+    auto checked = std::chrono::steady_clock::now();
     for (;;) {
         std::deque<Lookup> starting;
         {
@@ -174,6 +195,20 @@ void NameResolver::run()
             if (m_stopping)
                 return;
             starting.swap(m_pending);
+        }
+        // A laptop changes networks and name servers while the engine runs: the configuration is
+        // read again when it changed (lookups still under way on the old one fail).
+        if (!starting.empty() && std::chrono::steady_clock::now() - checked > std::chrono::seconds(2)) {
+            checked = std::chrono::steady_clock::now();
+            if (std::string stamp = configurationStamp(); stamp != m_stamp) {
+                std::string error;
+                if (ares_channel renewed = makeChannel(error)) {
+                    ares_destroy(channel);
+                    channel = renewed;
+                    m_channel = renewed;
+                    m_stamp = std::move(stamp);
+                }
+            }
         }
         for (auto &lookup : starting) {
             ares_addrinfo_hints hints {};
@@ -197,10 +232,10 @@ void NameResolver::run()
             if (events)
                 polled.push_back(pollfd {sockets[i], events, 0});
         }
-        timeval longest {1, 0};
+        // Asleep until a lookup comes or one under way needs its timeout handled.
         timeval wait {};
-        const timeval *next = ares_timeout(channel, &longest, &wait);
-        const int milliseconds = static_cast<int>(next->tv_sec * 1000 + next->tv_usec / 1000);
+        const timeval *next = ares_timeout(channel, nullptr, &wait);
+        const int milliseconds = next ? static_cast<int>(next->tv_sec * 1000 + (next->tv_usec + 999) / 1000) : -1;
         ::poll(polled.data(), polled.size(), milliseconds);
 
         if (polled[0].revents & POLLIN) {

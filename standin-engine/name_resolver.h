@@ -58,6 +58,7 @@ private:
     int m_wake[2] = {-1, -1};
     std::string m_setupError;
     void *m_channel = nullptr; // ares_channel, touched on the resolver's thread only once running
+    std::string m_stamp;       // of the resolver configuration the channel was made from
     std::thread m_thread;
 };
 
