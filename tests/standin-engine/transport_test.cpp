@@ -418,6 +418,18 @@ TEST(ConnectionSet, AFullPortClosesTheLongestIdleConnectionAndWaitsLessForIdleOn
     EXPECT_EQ(reserved.add([] {}), 0u);
     EXPECT_EQ(let, (std::vector<int> {1, 2}));
 
+    // Both ports fit under the descriptor limit, a pass-through counting twice; a generous limit leaves
+    // the caps as they are.
+    using standin::net::PortKind;
+    for (const std::size_t limit : {256u, 1024u, 20000u}) {
+        const auto control = standin::net::connectionCapacity(limit, 10000, 10000, PortKind::Control);
+        const auto proxy = standin::net::connectionCapacity(limit, 10000, 10000, PortKind::Proxy);
+        EXPECT_GT(proxy, 0u);
+        EXPECT_LE(control + 2 * proxy, limit - standin::net::Limits::kReservedDescriptors) << limit;
+    }
+    EXPECT_EQ(standin::net::connectionCapacity(1u << 20, 20, 10000, PortKind::Control), 20u);
+    EXPECT_EQ(standin::net::connectionCapacity(1u << 20, 20, 10000, PortKind::Proxy), 10000u);
+
     standin::net::ConnectionSet roomy(100);
     roomy.add([] {});
     EXPECT_EQ(roomy.idleWait(), std::chrono::steady_clock::duration(standin::net::Limits::kIdle));
