@@ -51,8 +51,11 @@ public:
 
     asio::awaitable<bool> run()
     {
-        if (m_plan.delayMs > 0 && !co_await waitCancellably(m_plan.delayMs, m_connection))
+        if (m_plan.delayMs > 0 && !co_await waitCancellably(m_plan.delayMs, m_connection)) {
+            if (m_connection.clientGone)
+                finish(kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
             co_return false;
+        }
         takeKeptConnection();
         struct Release {
             ProxyConnection &connection;

@@ -123,11 +123,21 @@ TEST_F(Transport, AClientThatLeavesDuringTheLatencyIsRecordedAsGoneNotServed)
         ASSERT_TRUE(client.send("GET http://api.test" + path + " HTTP/1.1\r\nHost: api.test\r\n\r\n"));
         client.close();
     }
-    ASSERT_TRUE(testsupport::waitFor([&] { return history().size() == 2; }, 10000));
+    // A pass-through held by the chaos preset's latency likewise, before it reaches the host.
+    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "late"; });
+    ASSERT_EQ(m_engine->client()->Post("/chaos/active?id=slow-network")->status, 200);
+    RawSocket passing;
+    ASSERT_TRUE(passing.connect(m_proxyPort));
+    ASSERT_TRUE(passing.send("GET http://127.0.0.1:" + std::to_string(upstream.port())
+                             + "/pass HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    passing.close();
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return history().size() == 3; }, 10000));
     for (const auto &record : history()) {
         EXPECT_EQ(record.status, 499) << record.path;
         EXPECT_NE(record.respBody.value_or("").find("closed the connection"), std::string::npos) << record.path;
     }
+    EXPECT_EQ(upstream.requests(), 0);
 }
 
 TEST_F(Transport, LatencyIsWaitedOnAKeptAliveConnection)
