@@ -744,6 +744,53 @@ void BM_SideBySide_LearnedVsUnlearned100KB(benchmark::State &state)
 }
 BENCHMARK(BM_SideBySide_LearnedVsUnlearned100KB)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// A mock with two "{{key}}" placeholders under an active environment of 10,000 variables (the two
+// among them), against the same mock with an environment that has none.
+void BM_SideBySide_EnvironmentTenThousandVsNone(benchmark::State &state)
+{
+    if (!haveWrk(state))
+        return;
+    WireRoute placeholders = Engine::benchRoute("r-vars", "bench.test", "/vars", 0, false);
+    placeholders.body = R"({"user":"{{userId}}","token":"{{ token }}","ok":true})";
+    std::vector<WireRoute> routes = engine().baseRoutes;
+    routes.push_back(placeholders);
+    const auto environment = [](std::size_t count) {
+        WireEnvironment chosen {"env-bench", "Bench", std::vector<WireVar> {}};
+        for (std::size_t i = 0; chosen.vars->size() < count; ++i)
+            chosen.vars->push_back({"key" + std::to_string(i), "value " + std::to_string(i)});
+        if (count > 0) {
+            chosen.vars->at(count / 2) = {"userId", "usr_42"};
+            chosen.vars->back() = {"token", "abc"};
+        }
+        return encodeRecord(EnvironmentSet {{chosen}, "env-bench"});
+    };
+    const std::string none = environment(0);
+    const std::string many = environment(10000);
+    for (auto _ : state) {
+        engine().setRoutes(routes);
+        const auto started = Clock::now();
+        const auto loads = sideBySide({
+            [&] {
+                control(engine().controlPort, http::verb::post, "/environments", none);
+                return runWrk(engine().proxyPort, "bench.test", "/vars", 50, engine().pid);
+            },
+            [&] {
+                control(engine().controlPort, http::verb::post, "/environments", many);
+                return runWrk(engine().proxyPort, "bench.test", "/vars", 50, engine().pid);
+            },
+        });
+        const Load &empty = loads[0];
+        const Load &full = loads[1];
+        control(engine().controlPort, http::verb::post, "/environments", encodeRecord(EnvironmentSet {}));
+        engine().setRoutes(engine().baseRoutes);
+        reportLoad(state, "vars_0", empty);
+        reportLoad(state, "vars_10000", full);
+        state.counters["ratio_10000_vs_0"] = ratio(full.perSecond, empty.perSecond);
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
+    }
+}
+BENCHMARK(BM_SideBySide_EnvironmentTenThousandVsNone)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // 1 MB answers of the minimal C server, fetched straight from it and through a pass-through route;
 // the argument is the number of connections.
 void BM_SideBySide_PassThrough1MB(benchmark::State &state)

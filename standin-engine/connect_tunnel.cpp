@@ -24,14 +24,17 @@ constexpr std::chrono::minutes kTunnelIdle {10};
 
 const std::string kEstablished = "HTTP/1.1 200 Connection Established\r\n\r\n";
 
-// Relays one direction of a tunnel until it ends; an error ends both directions.
-asio::awaitable<void> pump(beast::tcp_stream &from, beast::tcp_stream &to)
+// Relays one direction of a tunnel until it ends; an error ends both directions. Every byte that
+// moves renews the tunnel's quiet mark, so a full port can close a tunnel that carries nothing.
+asio::awaitable<void> pump(beast::tcp_stream &from, beast::tcp_stream &to, net::ConnectionTicket *ticket)
 {
     std::vector<char> chunk(Limits::kStreamChunk);
     beast::error_code ec;
     for (;;) {
         from.expires_after(kTunnelIdle);
         const std::size_t n = co_await from.async_read_some(asio::buffer(chunk), asio::redirect_error(asio::use_awaitable, ec));
+        if (ticket && n > 0)
+            ticket->setQuiet(std::chrono::steady_clock::now());
         if (ec == asio::error::eof) {
             to.socket().shutdown(tcp::socket::shutdown_send, ec);
             co_return;
@@ -104,8 +107,14 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
         co_return;
     // A tunnel that carries plain HTTP (its first byte is no TLS handshake) is read as plain requests.
     if (buffer.size() == 0) {
-        stream->expires_after(Limits::kIdle);
+        // Waiting for the client to begin is waiting for a request: idle, and short once the port fills.
+        if (connection.ticket)
+            connection.ticket->setIdle(true);
+        stream->expires_after(connection.ticket ? connection.ticket->idleWait()
+                                                : std::chrono::steady_clock::duration(Limits::kIdle));
         const std::size_t n = co_await stream->async_read_some(buffer.prepare(4096), asio::redirect_error(asio::use_awaitable, ec));
+        if (connection.ticket)
+            connection.ticket->setIdle(false);
         if (ec)
             co_return;
         buffer.commit(n);
@@ -150,6 +159,10 @@ asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast
         co_return;
     }
     connection.upstream = upstream->plain.get();
+    // Quiet from before the client hears the tunnel is open, so tunnels opened one after another
+    // are in line in that order.
+    if (connection.ticket)
+        connection.ticket->setQuiet(std::chrono::steady_clock::now());
     stream.expires_after(Limits::kProgress);
     co_await asio::async_write(stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
     if (ec)
@@ -164,11 +177,11 @@ asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast
     auto executor = co_await asio::this_coro::executor;
     auto done = std::make_shared<asio::steady_timer>(executor, std::chrono::steady_clock::time_point::max());
     auto finished = std::make_shared<bool>(false);
-    asio::co_spawn(executor, pump(*upstream->plain, stream), [done, finished](std::exception_ptr) {
+    asio::co_spawn(executor, pump(*upstream->plain, stream, connection.ticket), [done, finished](std::exception_ptr) {
         *finished = true;
         done->cancel();
     });
-    co_await pump(stream, *upstream->plain);
+    co_await pump(stream, *upstream->plain, connection.ticket);
     if (!*finished)
         co_await done->async_wait(asio::redirect_error(asio::use_awaitable, ec));
     connection.upstream = nullptr;

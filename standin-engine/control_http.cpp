@@ -374,7 +374,10 @@ void ControlRouter::finishError(const ControlRequest &request, ControlResponse &
 ControlServer::ControlServer(net::IoPool &pool)
     : m_pool(pool)
     , m_listener(pool)
-    , m_connections(net::connectionCapacity(kTestControlConnectionCapVariable))
+    , m_connections(net::connectionCapacity(kTestControlConnectionCapVariable, net::PortKind::Control),
+                    std::max<std::size_t>(1, net::connectionCapacity(kTestControlConnectionCapVariable,
+                                                                     net::PortKind::Control)
+                                                 / 10))
 {
 }
 
@@ -392,7 +395,19 @@ void ControlServer::start()
 {
     m_listener.start([this](net::tcp::socket socket) {
         auto executor = socket.get_executor();
-        asio::co_spawn(executor, serve(std::move(socket)), asio::detached);
+        auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
+        // Taken here, in the order of accepting, so the connection waiting longest is the first to go.
+        auto ticket = std::make_unique<net::ConnectionTicket>(
+            m_connections, [executor, weak = std::weak_ptr<beast::tcp_stream>(stream)] {
+                asio::post(executor, [weak] {
+                    if (auto open = weak.lock())
+                        open->socket().close();
+                });
+            });
+        if (!*ticket)
+            return;
+        ticket->setIdle(true);
+        asio::co_spawn(executor, serve(std::move(stream), std::move(ticket)), asio::detached);
     });
 }
 
@@ -402,18 +417,10 @@ void ControlServer::stop()
     m_connections.closeAll();
 }
 
-asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
+asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> stream,
+                                           std::unique_ptr<net::ConnectionTicket> held)
 {
-    auto executor = socket.get_executor();
-    auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
-    net::ConnectionTicket ticket(m_connections, [executor, weak = std::weak_ptr<beast::tcp_stream>(stream)] {
-        asio::post(executor, [weak] {
-            if (auto open = weak.lock())
-                open->socket().close();
-        });
-    });
-    if (!ticket)
-        co_return;
+    net::ConnectionTicket &ticket = *held;
 
     beast::flat_buffer buffer(Limits::kMaxHeaderBytes + 4096);
     for (;;) {
@@ -482,8 +489,8 @@ asio::awaitable<void> ControlServer::serve(net::tcp::socket socket)
             http::request_parser<http::string_body> bodyParser {std::move(headerParser)};
             bodyParser.body_limit(m_router.payloadMaxLength());
             if (!tooLong) {
-                stream->expires_after(std::chrono::seconds(60));
-                co_await http::async_read(*stream, buffer, bodyParser, asio::redirect_error(asio::use_awaitable, ec));
+                net::BodyPace pace(&ticket);
+                co_await net::readBodyPaced(*stream, buffer, bodyParser, pace, ec, [] { return true; });
             }
             if (tooLong || ec == http::error::body_limit) {
                 response.status = 413;

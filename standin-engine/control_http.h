@@ -123,7 +123,8 @@ public:
     int port() const { return m_listener.port(); }
 
 private:
-    net::asio::awaitable<void> serve(net::tcp::socket socket);
+    net::asio::awaitable<void> serve(std::shared_ptr<net::beast::tcp_stream> stream,
+                                     std::unique_ptr<net::ConnectionTicket> ticket);
 
     net::IoPool &m_pool;
     ControlRouter m_router;

@@ -21,6 +21,8 @@ struct EngineTimings {
 constexpr const char *kTestLockGraceVariable = "KESTRION_TEST_LOCK_GRACE_MS";
 constexpr const char *kTestSavePeriodVariable = "KESTRION_TEST_SAVE_PERIOD_MS";
 constexpr const char *kTestOpenAPIHoldVariable = "KESTRION_TEST_OPENAPI_HOLD_MS";
+// The first part of a request body that need not keep the minimum pace, in milliseconds.
+constexpr const char *kTestBodyGraceVariable = "KESTRION_TEST_BODY_GRACE_MS";
 
 // The defaults, with whatever the test-only variables set in milliseconds.
 EngineTimings timingsFromEnvironment();

@@ -55,55 +55,6 @@ bool closedByHost(const beast::error_code &ec)
            || ec == asio::ssl::error::stream_truncated;
 }
 
-// Watches a client while its answer is awaited and relayed: a client that hangs up closes the host
-// connection at once, so nothing stays busy (or waiting minutes) for an answer nobody reads.
-class ClientWatch final {
-public:
-    ClientWatch(beast::tcp_stream &client, beast::tcp_stream &upstream)
-        : m_client(client)
-        , m_state(std::make_shared<State>())
-    {
-        m_state->upstream = &upstream;
-        client.socket().async_wait(net::tcp::socket::wait_read,
-                                   [state = m_state, fd = client.socket().native_handle()](const beast::error_code &ec) {
-                                       if (ec || !state->watching)
-                                           return;
-                                       char byte = 0;
-                                       const auto peeked = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-                                       // Bytes are the client's next request, not a goodbye.
-                                       if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
-                                           return;
-                                       state->gone = true;
-                                       beast::error_code ignored;
-                                       state->upstream->socket().close(ignored);
-                                   });
-    }
-    ~ClientWatch() { stop(); }
-    ClientWatch(const ClientWatch &) = delete;
-    ClientWatch &operator=(const ClientWatch &) = delete;
-
-    bool clientGone() const { return m_state->gone; }
-    void stop()
-    {
-        if (!m_state->watching)
-            return;
-        m_state->watching = false;
-        if (!m_state->gone) {
-            beast::error_code ignored;
-            m_client.socket().cancel(ignored);
-        }
-    }
-
-private:
-    struct State {
-        bool watching = true;
-        bool gone = false;
-        beast::tcp_stream *upstream = nullptr;
-    };
-    beast::tcp_stream &m_client;
-    std::shared_ptr<State> m_state;
-};
-
 // One forwarded exchange; lives on the coroutine frame of `Forwarder::forward`.
 template <class Stream>
 class ForwardedExchange final {
@@ -138,8 +89,11 @@ public:
     {
         if (const auto named = framingNamedInConnection(m_header.get()))
             co_return co_await refuseFraming(*named);
-        if (m_plan.delayMs > 0 && !co_await waitCancellably(m_plan.delayMs, m_connection))
+        if (m_plan.delayMs > 0 && !co_await waitCancellably(m_plan.delayMs, m_connection)) {
+            if (m_connection.clientGone)
+                finish(kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
             co_return false;
+        }
         takeKeptConnection();
         struct Release {
             ProxyConnection &connection;
@@ -156,11 +110,8 @@ public:
             m_connection.upstream = &m_upstream->lowest();
             co_await relayRequest();
             if (!m_ec) {
-                if constexpr (kHasSocket)
-                    m_watch.emplace(beast::get_lowest_layer(m_client), m_upstream->lowest());
                 co_await readResponseHeader();
                 m_upstreamFailed = m_upstreamFailed || m_ec;
-                m_clientGone = m_watch && m_watch->clientGone();
             }
             if (!sendAgain())
                 break;
@@ -172,8 +123,8 @@ public:
             m_interims = 0;
         }
         m_request.body = std::move(m_requestCopy);
-        if (m_ec && m_clientGone) {
-            finish(kClientClosed, proxyErrorBody("the client closed the connection before the host answered"), false);
+        if (m_ec && m_connection.clientGone) { // the client's watch closed both sides when it left
+            finish(kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
             co_return false;
         }
         if (m_ec && !m_upstreamFailed) { // the client went away or broke its body
@@ -198,11 +149,6 @@ public:
     }
 
 private:
-    // Recorded for an exchange the client gave up on before its answer (as web servers log it).
-    static constexpr int kClientClosed = 499;
-    // A client on a socket can be watched for hanging up; a replay has none.
-    static constexpr bool kHasSocket = requires(Stream &stream) { beast::get_lowest_layer(stream).socket(); };
-
     // A request whose Connection field names a framing field: dropping that field as asked would
     // send the body on without its framing, which the host would read as more requests.
     asio::awaitable<bool> refuseFraming(const std::string &named)
@@ -218,7 +164,7 @@ private:
     // body (what was sent of it so far) from the copy kept for this, when nothing of an answer came.
     bool sendAgain()
     {
-        if (!m_ec || !m_upstreamFailed || !m_reused || m_clientGone)
+        if (!m_ec || !m_upstreamFailed || !m_reused || m_connection.clientGone)
             return false;
         if (m_upstreamBuffer.size() > 0 || m_interims > 0 || !closedByHost(m_ec))
             return false;
@@ -226,10 +172,9 @@ private:
         return m_resendable;
     }
 
-    // Closes the host connection, and first the watch that would close it on the client's behalf.
+    // Closes the host connection, first taking it out of the client's reach (its watch closes it).
     void dropUpstream()
     {
-        m_watch.reset();
         m_connection.upstream = nullptr;
         m_upstream.reset();
     }
@@ -345,7 +290,7 @@ private:
                 outgoing.body().more = !m_requestParser->is_done();
             } else if (!m_requestParser->is_done()) {
                 const std::size_t n = co_await readPiece(m_client, m_buffer, *m_requestParser, m_chunk,
-                                                         Limits::kProgress, m_ec);
+                                                         m_connection, m_ec);
                 if (m_ec)
                     co_return;
                 keepRequestBody(m_chunk.data(), n);
@@ -447,7 +392,6 @@ private:
         }
         if (m_ec) // a cut answer can only be passed on as a cut connection
             co_return false;
-        m_watch.reset();
         if (upstreamKeepsAlive && m_responseParser->is_done() && m_upstreamBuffer.size() == 0 && m_status != 101) {
             m_connection.idle = std::move(m_upstream);
             m_connection.idleKey = m_upstreamKey;
@@ -558,7 +502,6 @@ private:
     bool m_reused = false;
     bool m_upstreamFailed = false;
     bool m_clientFailed = false;
-    bool m_clientGone = false;
     int m_interims = 0;
     // The body sent so far on a kept connection, while it can still be sent again whole.
     std::string m_resend;
@@ -572,8 +515,6 @@ private:
     bool m_requestCut = false;
     beast::flat_buffer m_upstreamBuffer {Limits::kMaxHeaderBytes + Limits::kStreamChunk};
     std::optional<http::response_parser<http::buffer_body>> m_responseParser;
-    // Declared after the host connection it may close, so it ends first.
-    std::optional<ClientWatch> m_watch;
     int m_status = 0;
     std::string m_responseCopy;
     bool m_whole = true;

@@ -2,6 +2,7 @@
 #include "data_file.h"
 #include "engine_options.h"
 #include "engine_support.h"
+#include "net_core.h"
 #include "standin_engine.h"
 
 #include <csignal>
@@ -70,6 +71,8 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     // A file size limit then fails the write (and the save says why) instead of killing the engine.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Before any port is sized: its connection caps follow the descriptor limit.
+    standin::net::raiseDescriptorLimit();
 
     std::string error;
     const auto options = standin::parseOptions(std::vector<std::string>(argv + 1, argv + argc), error);

@@ -1,6 +1,7 @@
 // I/O threads, listeners and connection bookkeeping for the engine's two ports.
 #include "net_core.h"
 
+#include "engine_options.h"
 #include "engine_support.h"
 
 #include "engine/records/error_reply.h"
@@ -8,6 +9,7 @@
 
 #include <cstdlib>
 #include <future>
+#include <limits>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
@@ -53,8 +55,9 @@ void IoPool::stop()
     m_contexts.clear();
 }
 
-ConnectionSet::ConnectionSet(std::size_t capacity)
-    : m_capacity(capacity)
+ConnectionSet::ConnectionSet(std::size_t capacity, std::size_t reserve)
+    : m_capacity(std::max<std::size_t>(capacity, 1))
+    , m_reserve(std::min(reserve, m_capacity - 1))
 {
 }
 
@@ -64,20 +67,32 @@ std::uint64_t ConnectionSet::add(std::function<void()> close, std::shared_ptr<Id
     std::uint64_t id = 0;
     {
         std::lock_guard lock(m_mutex);
-        if (m_entries.size() >= m_capacity) {
+        if (m_entries.size() >= m_capacity - m_reserve) {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+            const auto quietEnough = std::chrono::steady_clock::duration(Limits::kIdleUnderPressure).count();
+            // Ties go to the older id: connections are added in the order they were accepted.
             auto oldest = m_entries.end();
             std::chrono::steady_clock::rep oldestSince = 0;
             for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
-                const auto since = entry->second.idleSince->load();
-                if (since != 0 && (oldest == m_entries.end() || since < oldestSince)) {
+                auto since = entry->second.idleSince->load();
+                if (since < 0) {
+                    since = -since;
+                    if (now - since < quietEnough)
+                        continue;
+                }
+                if (since != 0
+                    && (oldest == m_entries.end() || since < oldestSince
+                        || (since == oldestSince && entry->first < oldest->first))) {
                     oldest = entry;
                     oldestSince = since;
                 }
             }
-            if (oldest == m_entries.end())
+            if (oldest != m_entries.end()) {
+                evicted = std::move(oldest->second.close);
+                m_entries.erase(oldest);
+            } else if (m_entries.size() >= m_capacity) {
                 return 0;
-            evicted = std::move(oldest->second.close);
-            m_entries.erase(oldest);
+            }
         }
         id = m_nextId++;
         auto idleSince = std::make_shared<IdleMark>(0);
@@ -112,9 +127,16 @@ void ConnectionSet::setIdle(IdleMark &mark, bool idle)
         return;
     }
     // Marking an idle connection again keeps its place in line.
-    std::chrono::steady_clock::rep busy = 0;
-    mark.compare_exchange_strong(busy, std::max<std::chrono::steady_clock::rep>(
-                                           1, std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::chrono::steady_clock::rep current = mark.load();
+    if (current > 0)
+        return;
+    mark.compare_exchange_strong(current, std::max<std::chrono::steady_clock::rep>(
+                                              1, std::chrono::steady_clock::now().time_since_epoch().count()));
+}
+
+void ConnectionSet::setQuiet(IdleMark &mark, std::chrono::steady_clock::time_point since)
+{
+    mark = -std::max<std::chrono::steady_clock::rep>(1, since.time_since_epoch().count());
 }
 
 void ConnectionSet::closeAll()
@@ -135,14 +157,91 @@ std::chrono::steady_clock::duration ConnectionSet::idleWait() const
                                     : std::chrono::steady_clock::duration(Limits::kIdle);
 }
 
-std::size_t connectionCapacity(const char *testVariable)
+std::size_t connectionCapacity(std::size_t descriptors, std::size_t controlWanted, std::size_t proxyWanted,
+                               PortKind kind)
 {
-    if (const char *text = std::getenv(testVariable); text && *text) {
+    constexpr std::size_t kFloor = 8;
+    const std::size_t budget = descriptors > Limits::kReservedDescriptors + 4 * kFloor
+                                   ? descriptors - Limits::kReservedDescriptors
+                                   : 4 * kFloor;
+    const std::size_t control = std::min(controlWanted, std::max(kFloor, budget / 8));
+    if (kind == PortKind::Control)
+        return control;
+    const std::size_t left = budget > control ? budget - control : 0;
+    return std::min(proxyWanted, std::max(kFloor, left / 2));
+}
+
+namespace {
+
+std::size_t wantedCapacity(const char *testVariable)
+{
+    if (const char *text = testVariable ? std::getenv(testVariable) : nullptr; text && *text) {
         const long capacity = std::strtol(text, nullptr, 10);
         if (capacity > 0)
             return static_cast<std::size_t>(capacity);
     }
     return Limits::kMaxConnections;
+}
+
+} // namespace
+
+std::size_t connectionCapacity(const char *testVariable, PortKind kind)
+{
+    const std::size_t wanted = wantedCapacity(testVariable);
+    return kind == PortKind::Control
+               ? connectionCapacity(descriptorLimit(), wanted, Limits::kMaxConnections, kind)
+               : connectionCapacity(descriptorLimit(), Limits::kMaxConnections, wanted, kind);
+}
+
+namespace {
+
+std::chrono::steady_clock::duration bodyGrace()
+{
+    static const std::chrono::steady_clock::duration grace = [] {
+        if (const char *text = std::getenv(kTestBodyGraceVariable); text && *text) {
+            const long milliseconds = std::strtol(text, nullptr, 10);
+            if (milliseconds > 0)
+                return std::chrono::steady_clock::duration(std::chrono::milliseconds(milliseconds));
+        }
+        return std::chrono::steady_clock::duration(Limits::kBodyGrace);
+    }();
+    return grace;
+}
+
+} // namespace
+
+BodyPace::BodyPace(ConnectionTicket *ticket)
+    : m_ticket(ticket)
+    , m_started(std::chrono::steady_clock::now())
+    , m_lastByte(m_started)
+{
+}
+
+std::chrono::steady_clock::duration BodyPace::nextWait() const
+{
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    const auto due = m_started + bodyGrace()
+                     + duration_cast<steady_clock::duration>(
+                         duration<double>(static_cast<double>(m_received) / Limits::kMinBodyBytesPerSecond));
+    const steady_clock::duration perPiece = m_ticket ? m_ticket->idleWait() : steady_clock::duration(Limits::kProgress);
+    return std::min(perPiece, due - now);
+}
+
+void BodyPace::waiting()
+{
+    if (m_ticket)
+        m_ticket->setQuiet(m_lastByte);
+}
+
+void BodyPace::received(std::size_t bytes)
+{
+    if (m_ticket)
+        m_ticket->setIdle(false);
+    if (bytes == 0)
+        return;
+    m_received += bytes;
+    m_lastByte = std::chrono::steady_clock::now();
 }
 
 ConnectionTicket::ConnectionTicket(ConnectionSet &set, std::function<void()> close)
@@ -239,13 +338,22 @@ void Listener::stop()
 void raiseDescriptorLimit()
 {
     rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
         return;
-    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 65536);
-    if (limit.rlim_cur < wanted) {
-        limit.rlim_cur = wanted;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        // An unlimited hard limit still stops at the kernel's own bound.
+        limit.rlim_cur = 1024 * 1024;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
+}
+
+std::size_t descriptorLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<std::size_t>::max();
+    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 void tuneAccepted(tcp::socket &socket)

@@ -45,6 +45,12 @@ struct Limits {
     static constexpr std::chrono::seconds kIdleUnderPressure {2};
     // Connections waiting to be accepted.
     static constexpr int kBacklog = 4096;
+    // A request body must keep at least this pace once its first seconds are over, so a body trickled a
+    // byte at a time cannot hold a connection for ever.
+    static constexpr std::chrono::seconds kBodyGrace {20};
+    static constexpr std::size_t kMinBodyBytesPerSecond = 500;
+    // Descriptors kept out of the connection caps: listeners, files, pipes, the resolver.
+    static constexpr std::size_t kReservedDescriptors = 128;
 };
 
 // One io_context per thread; connections are spread over them and stay on one thread for life,
@@ -73,18 +79,24 @@ private:
 // room by closing the connection idle the longest.
 class ConnectionSet final {
 public:
-    // When a connection went idle (steady clock ticks), 0 while it is busy; set without a lock.
+    // When a connection went idle (steady clock ticks), 0 while it is busy, negated while it is quiet
+    // (a tunnel or a body that has moved nothing since then); set without a lock.
     using IdleMark = std::atomic<std::chrono::steady_clock::rep>;
 
-    explicit ConnectionSet(std::size_t capacity = Limits::kMaxConnections);
+    // Past `capacity - reserve` connections, each new one closes the longest idle one, so the last
+    // `reserve` places stay free for as long as anything idle can make room.
+    explicit ConnectionSet(std::size_t capacity = Limits::kMaxConnections, std::size_t reserve = 0);
 
     // Returns an id, or 0 when the port holds its maximum and none of them is idle. `mark`, when
     // given, receives the connection's idle mark.
     std::uint64_t add(std::function<void()> close, std::shared_ptr<IdleMark> *mark = nullptr);
     void remove(std::uint64_t id);
-    // Idle: waiting for a request (or the rest of its header). New connections count as busy.
+    // Idle: waiting for a request (or the rest of its header); a new connection is idle from its accept.
     void setIdle(std::uint64_t id, bool idle);
     static void setIdle(IdleMark &mark, bool idle);
+    // Quiet: a stream that moved nothing since `since`; it counts as idle once that lasted the short
+    // idle wait.
+    static void setQuiet(IdleMark &mark, std::chrono::steady_clock::time_point since);
     void closeAll();
     std::size_t size() const { return m_count; }
     // How long a kept-alive connection may wait for its next request: shorter once the port fills.
@@ -96,15 +108,22 @@ private:
         std::shared_ptr<IdleMark> idleSince;
     };
     const std::size_t m_capacity;
+    const std::size_t m_reserve;
     mutable std::mutex m_mutex;
     std::unordered_map<std::uint64_t, Entry> m_entries;
     std::atomic<std::size_t> m_count {0};
     std::uint64_t m_nextId = 1;
 };
 
+enum class PortKind { Control, Proxy };
+
 // The most connections a port holds: `Limits::kMaxConnections`, or less when the test-only variable
-// named asks for it, so a test can fill the port.
-std::size_t connectionCapacity(const char *testVariable);
+// named asks for it (so a test can fill the port), and never more than the descriptor limit allows:
+// a passed-through request holds two sockets, one to the client and one to the host.
+std::size_t connectionCapacity(const char *testVariable, PortKind kind);
+// The same from a given descriptor limit and wanted caps.
+std::size_t connectionCapacity(std::size_t descriptors, std::size_t controlWanted, std::size_t proxyWanted,
+                               PortKind kind);
 
 // Listens on 127.0.0.1 and hands each accepted socket, already on its own I/O thread, to `onAccept`.
 class Listener final {
@@ -127,9 +146,11 @@ private:
     int m_port = 0;
 };
 
-// Raises the soft limit on open descriptors towards the hard one: desktops often start processes
-// with 1024, which a proxy with a few hundred clients and their hosts would soon run out of.
+// Raises the soft limit on open descriptors to the hard one: desktops often start processes with
+// 1024, which a proxy with a few hundred clients and their hosts would soon run out of.
 void raiseDescriptorLimit();
+// The soft limit on open descriptors as it stands.
+std::size_t descriptorLimit();
 
 // Sets TCP_NODELAY: every answer leaves in one write, and waiting on Nagle only adds latency.
 void tuneAccepted(tcp::socket &socket);
@@ -147,6 +168,11 @@ public:
         if (m_idle)
             ConnectionSet::setIdle(*m_idle, idle);
     }
+    void setQuiet(std::chrono::steady_clock::time_point since)
+    {
+        if (m_idle)
+            ConnectionSet::setQuiet(*m_idle, since);
+    }
     std::chrono::steady_clock::duration idleWait() const { return m_set.idleWait(); }
 
 private:
@@ -154,6 +180,47 @@ private:
     std::shared_ptr<ConnectionSet::IdleMark> m_idle;
     std::uint64_t m_id;
 };
+
+// The pace a request body must keep: no piece may take longer than the port's idle wait (short once
+// the port fills), and the whole keeps a minimum rate. While a piece is awaited the connection is
+// quiet, so a full port can close one stalled mid-body.
+class BodyPace final {
+public:
+    explicit BodyPace(ConnectionTicket *ticket);
+    // How long the next piece may take; zero once the body fell behind the minimum rate.
+    std::chrono::steady_clock::duration nextWait() const;
+    void waiting();
+    void received(std::size_t bytes);
+
+private:
+    ConnectionTicket *m_ticket;
+    const std::chrono::steady_clock::time_point m_started;
+    std::chrono::steady_clock::time_point m_lastByte;
+    std::size_t m_received = 0;
+};
+
+// Reads a request body piece by piece at the pace above; `onPiece` sees the body so far after each
+// read and returns false to stop. `ec` is `beast::error::timeout` when the body fell behind.
+template <class Stream, class Parser, class OnPiece>
+asio::awaitable<void> readBodyPaced(Stream &stream, beast::flat_buffer &buffer, Parser &parser, BodyPace &pace,
+                                    beast::error_code &ec, OnPiece onPiece)
+{
+    auto &timed = beast::get_lowest_layer(stream);
+    while (!parser.is_done()) {
+        const auto wait = pace.nextWait();
+        if (wait <= std::chrono::steady_clock::duration::zero()) {
+            ec = beast::error::timeout;
+            break;
+        }
+        timed.expires_after(wait);
+        pace.waiting();
+        const std::size_t n = co_await http::async_read_some(stream, buffer, parser,
+                                                             asio::redirect_error(asio::use_awaitable, ec));
+        pace.received(n);
+        if (ec || !onPiece())
+            break;
+    }
+}
 
 // Reads the next request header on a kept-alive connection: waits `idleWait` for its first byte, then
 // `kHeader` for the rest. Returns false (and `ec`) when the connection ended or a limit was hit.

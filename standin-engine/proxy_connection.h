@@ -25,8 +25,12 @@ struct ProxyConnection {
     // The last host connection, kept for the client's next request to the same host.
     std::optional<UpstreamConnection> idle;
     std::string idleKey;
+    // The pace of the request body being relayed, from its first piece to its last.
+    std::optional<net::BodyPace> pace;
     // The connection's place on its port, for the idle mark a full port chooses whom to close by.
     net::ConnectionTicket *ticket = nullptr;
+    // The client went away while an answer was owed to it.
+    bool clientGone = false;
 
     void close();
     // Reads the next request header with the port's idle wait, marked idle while it waits.
@@ -42,6 +46,27 @@ struct ProxyConnection {
             ticket->setIdle(false);
         co_return read;
     }
+};
+
+// What the history shows for an exchange whose client left before its answer.
+constexpr int kClientClosedStatus = 499;
+constexpr const char *kClientClosedText = "the client closed the connection before the answer";
+
+// While the engine owes the client an answer (a route's latency, a host still answering), watches the
+// client's socket for the client going away; then the connection is closed at once, host side
+// included, instead of holding both sockets until a timeout. A client that only stopped sending
+// (its half of the connection closed, a pipelined request still unread) is still answered over plain
+// HTTP; inside TLS that is a goodbye.
+class ClientWatch final {
+public:
+    ClientWatch(ProxyConnection &connection, net::tcp::socket &socket, bool tls);
+    ~ClientWatch();
+    ClientWatch(const ClientWatch &) = delete;
+    ClientWatch &operator=(const ClientWatch &) = delete;
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
 };
 
 namespace proxy {
@@ -115,6 +140,38 @@ asio::awaitable<void> closeGently(Stream &stream)
 {
     if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
         co_await net::lingeringClose(stream);
+}
+
+// Reads one piece of a client's body into `chunk` at the pace a request body must keep (the
+// connection's pace, when it has one); returns its size, with `ec` set at a failure.
+template <class Stream, class Parser>
+asio::awaitable<std::size_t> readPiece(Stream &stream, beast::flat_buffer &buffer, Parser &parser, Chunk &chunk,
+                                       ProxyConnection &connection, beast::error_code &ec)
+{
+    if (!connection.pace)
+        connection.pace.emplace(connection.ticket);
+    net::BodyPace &pace = *connection.pace;
+    parser.get().body().data = chunk.data();
+    parser.get().body().size = chunk.size();
+    while (!parser.is_done() && parser.get().body().size == chunk.size()) {
+        const auto wait = pace.nextWait();
+        if (wait <= std::chrono::steady_clock::duration::zero()) {
+            ec = beast::error::timeout;
+            break;
+        }
+        beast::get_lowest_layer(stream).expires_after(wait);
+        pace.waiting();
+        const std::size_t n = co_await http::async_read_some(stream, buffer, parser,
+                                                             asio::redirect_error(asio::use_awaitable, ec));
+        pace.received(n);
+        if (ec == http::error::need_buffer)
+            ec = {};
+        if (ec)
+            break;
+    }
+    if (parser.is_done() || ec)
+        connection.pace.reset();
+    co_return chunk.size() - parser.get().body().size;
 }
 
 // Reads one piece of a body into `chunk`; returns its size, with `ec` set at a failure.

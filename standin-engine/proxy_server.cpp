@@ -8,6 +8,7 @@
 #include <boost/beast/ssl.hpp>
 
 #include <limits>
+#include <type_traits>
 
 namespace standin {
 
@@ -39,10 +40,28 @@ bool ProxyServer::start(int port, std::string &error)
         error = "proxy " + error;
         return false;
     }
-    m_connections = std::make_shared<net::ConnectionSet>(net::connectionCapacity(kTestConnectionCapVariable));
-    listener->start([this](tcp::socket socket) {
+    m_connections = std::make_shared<net::ConnectionSet>(
+        net::connectionCapacity(kTestConnectionCapVariable, net::PortKind::Proxy));
+    listener->start([this, connections = m_connections](tcp::socket socket) {
         auto executor = socket.get_executor();
-        asio::co_spawn(executor, serve(std::move(socket)), asio::detached);
+        auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
+        auto connection = std::make_shared<ProxyConnection>();
+        connection->socket = stream.get();
+        // Taken here, in the order of accepting, so the connection waiting longest is the first to go. The
+        // set outlives a stop/start of the port, so a late connection still finds the one it joined.
+        auto ticket = std::make_unique<net::ConnectionTicket>(
+            *connections, [executor, weak = std::weak_ptr<ProxyConnection>(connection)] {
+                asio::post(executor, [weak] {
+                    if (auto open = weak.lock())
+                        open->close();
+                });
+            });
+        if (!*ticket)
+            return;
+        ticket->setIdle(true);
+        connection->ticket = ticket.get();
+        asio::co_spawn(executor, serve(std::move(stream), std::move(connection), connections, std::move(ticket)),
+                       asio::detached);
     });
     m_port = listener->port();
     m_listener = std::move(listener);
@@ -71,23 +90,17 @@ int ProxyServer::port() const
     return m_port;
 }
 
-asio::awaitable<void> ProxyServer::serve(tcp::socket socket)
+asio::awaitable<void> ProxyServer::serve(std::shared_ptr<beast::tcp_stream> stream,
+                                         std::shared_ptr<ProxyConnection> connection,
+                                         std::shared_ptr<net::ConnectionSet> connections,
+                                         std::unique_ptr<net::ConnectionTicket> ticket)
 {
-    auto executor = socket.get_executor();
-    auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
-    auto connection = std::make_shared<ProxyConnection>();
-    connection->socket = stream.get();
-    // The set outlives a stop/start of the port, so a late connection still finds the one it joined.
-    auto connections = m_connections;
-    net::ConnectionTicket ticket(*connections, [executor, weak = std::weak_ptr<ProxyConnection>(connection)] {
-        asio::post(executor, [weak] {
-            if (auto open = weak.lock())
-                open->close();
-        });
-    });
-    if (!ticket)
-        co_return;
-    connection->ticket = &ticket;
+    // The ticket goes before the set it is listed in.
+    struct Order {
+        std::shared_ptr<net::ConnectionSet> set;
+        std::unique_ptr<net::ConnectionTicket> ticket;
+        ~Order() { ticket.reset(); }
+    } held {std::move(connections), std::move(ticket)};
 
     beast::flat_buffer buffer(Limits::kMaxHeaderBytes + 4096);
     for (;;) {
@@ -181,8 +194,12 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
         request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
 
     ExchangePlan plan = m_handler.plan(request);
-    if (plan.forward)
+    connection.pace.reset();
+    if (plan.forward) {
+        ClientWatch watch(connection, beast::get_lowest_layer(stream).socket(),
+                          !std::is_same_v<Stream, beast::tcp_stream>);
         co_return co_await m_forwarder.forward(stream, buffer, header, request, plan, connection);
+    }
     co_return co_await answer(stream, buffer, header, request, plan, connection);
 }
 
@@ -209,17 +226,12 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     if (!tooLong && !overBudget) {
         if (hasBody)
             makeRoomForBody(buffer);
-        timed.expires_after(Limits::kProgress * 2);
         // Piece by piece, so a body of unknown length is held against the budget as it grows.
-        while (!bodyParser.is_done()) {
-            co_await http::async_read_some(stream, buffer, bodyParser, asio::redirect_error(asio::use_awaitable, ec));
-            if (ec)
-                break;
-            if (!lease.growTo(bodyParser.get().body().size())) {
-                overBudget = true;
-                break;
-            }
-        }
+        net::BodyPace pace(connection.ticket);
+        co_await net::readBodyPaced(stream, buffer, bodyParser, pace, ec, [&] {
+            overBudget = !lease.growTo(bodyParser.get().body().size());
+            return !overBudget;
+        });
     }
     if (tooLong || overBudget || ec == http::error::body_limit) {
         const int status = overBudget ? 503 : 413;
@@ -234,12 +246,21 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     if (ec) {
         if (net::isProtocolError(ec))
             co_await writeError(stream, version, 400, "malformed request body: " + ec.message(), false);
+        else if (ec == beast::error::timeout)
+            co_await writeError(stream, version, 408, "the request body stalled", false);
         co_return false;
     }
     request.body = std::move(bodyParser.get().body());
 
-    if (plan.delayMs > 0 && !co_await waitCancellably(plan.delayMs, connection))
-        co_return false; // the proxy is stopping
+    if (plan.delayMs > 0) {
+        ClientWatch watch(connection, timed.socket(), !std::is_same_v<Stream, beast::tcp_stream>);
+        if (!co_await waitCancellably(plan.delayMs, connection)) {
+            // Nobody is left to answer, so the exchange ends as a dropped connection, never as served.
+            if (connection.clientGone)
+                m_handler.finish(plan, request, kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
+            co_return false; // or the proxy is stopping
+        }
+    }
     ProxiedResponse &out = plan.response;
     if (out.drop) {
         m_handler.finish(plan, request, out.status, out.bodyText(), false);

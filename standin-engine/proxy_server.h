@@ -54,7 +54,10 @@ private:
     net::asio::awaitable<bool> answer(Stream &stream, net::beast::flat_buffer &buffer,
                                       net::http::request_parser<net::http::empty_body> &header,
                                       ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
-    net::asio::awaitable<void> serve(net::tcp::socket socket);
+    net::asio::awaitable<void> serve(std::shared_ptr<net::beast::tcp_stream> stream,
+                                     std::shared_ptr<ProxyConnection> connection,
+                                     std::shared_ptr<net::ConnectionSet> connections,
+                                     std::unique_ptr<net::ConnectionTicket> ticket);
 
     ExchangeHandler &m_handler;
     net::IoPool &m_pool;

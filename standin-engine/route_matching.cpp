@@ -4,6 +4,7 @@
 #include "engine_support.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <charconv>
 
 namespace standin {
@@ -164,7 +165,42 @@ std::optional<size_t> findRoute(const std::vector<WireRoute> &routes, std::strin
     return std::nullopt;
 }
 
-std::string substituteVariables(std::string_view text, const std::vector<WireVar> &variables)
+struct VariableSnapshot::Table {
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const { return std::hash<std::string_view> {}(text); }
+    };
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> values;
+};
+
+VariableSnapshot::VariableSnapshot(const std::vector<WireVar> &variables)
+{
+    auto table = std::make_shared<Table>();
+    table->values.reserve(variables.size());
+    for (const auto &variable : variables) {
+        if (!variable.key.empty())
+            table->values.emplace(variable.key, variable.value);
+    }
+    m_table = std::move(table);
+}
+
+const std::string *VariableSnapshot::find(std::string_view key) const
+{
+    if (!m_table)
+        return nullptr;
+    const auto found = m_table->values.find(key);
+    return found == m_table->values.end() ? nullptr : &found->second;
+}
+
+size_t VariableSnapshot::size() const
+{
+    return m_table ? m_table->values.size() : 0;
+}
+
+namespace {
+
+template <class Lookup>
+std::string substitute(std::string_view text, const Lookup &lookup)
 {
     std::string out;
     out.reserve(text.size());
@@ -181,17 +217,33 @@ std::string substituteVariables(std::string_view text, const std::vector<WireVar
             name.remove_prefix(1);
         while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
             name.remove_suffix(1);
-        const auto variable = std::find_if(variables.begin(), variables.end(),
-                                           [&](const WireVar &v) { return !v.key.empty() && v.key == name; });
         out.append(text.substr(position, open - position));
-        if (variable != variables.end())
-            out.append(variable->value);
+        if (const std::string *value = name.empty() ? nullptr : lookup(name))
+            out.append(*value);
         else
             out.append(text.substr(open, close + 2 - open));
         position = close + 2;
     }
     out.append(text.substr(std::min(position, text.size())));
     return out;
+}
+
+} // namespace
+
+std::string substituteVariables(std::string_view text, const VariableSnapshot &variables)
+{
+    if (variables.empty())
+        return std::string(text);
+    return substitute(text, [&](std::string_view name) { return variables.find(name); });
+}
+
+std::string substituteVariables(std::string_view text, const std::vector<WireVar> &variables)
+{
+    return substitute(text, [&](std::string_view name) -> const std::string * {
+        const auto variable = std::find_if(variables.begin(), variables.end(),
+                                           [&](const WireVar &v) { return !v.key.empty() && v.key == name; });
+        return variable == variables.end() ? nullptr : &variable->value;
+    });
 }
 
 std::string routeKey(std::string_view method, std::string_view host, std::string_view path)

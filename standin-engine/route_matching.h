@@ -6,6 +6,7 @@
 #include "engine/records/environment_records.h"
 #include "engine/records/route_records.h"
 
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -47,7 +48,25 @@ std::optional<size_t> findRoute(const std::vector<WireRoute> &routes, std::strin
 // this is the one the proxy calls for every request.
 std::optional<size_t> findRoute(const RouteSnapshot &routes, std::string_view method, const ProxyTarget &target);
 
+// The active environment's variables as every request shares them: built once per change and looked
+// up by key, so answering costs the placeholders a body has, not the size of the environment.
+class VariableSnapshot final {
+public:
+    VariableSnapshot() = default;
+    // Empty keys are left out; of a key given twice, the first counts.
+    explicit VariableSnapshot(const std::vector<WireVar> &variables);
+
+    const std::string *find(std::string_view key) const;
+    size_t size() const;
+    bool empty() const { return size() == 0; }
+
+private:
+    struct Table;
+    std::shared_ptr<const Table> m_table;
+};
+
 // Replaces every "{{key}}" (blanks inside the braces allowed) with the variable's value; unknown keys stay.
+std::string substituteVariables(std::string_view text, const VariableSnapshot &variables);
 std::string substituteVariables(std::string_view text, const std::vector<WireVar> &variables);
 
 // The key under which schemas are learned: "GET api.test/v2/users/:id".

@@ -257,6 +257,7 @@ void StateStore::changedLocked()
 {
     m_changed = true;
     m_activeRoutes.reset(); // the next request takes a fresh snapshot
+    m_activeVariables.reset();
 }
 
 std::optional<StateStore::SaveFailure> StateStore::save()
@@ -381,15 +382,16 @@ ActiveProjectView StateStore::activeView() const
     if (!m_activeRoutes)
         m_activeRoutes = std::make_shared<const std::vector<WireRoute>>(project.routes);
     view.routes = RouteSnapshot(m_activeRoutes);
-    for (const auto &environment : project.environments.environments) {
-        if (environment.id != project.environments.activeId)
-            continue;
-        for (const auto &variable : environment.vars.value_or(std::vector<WireVar>{})) {
-            if (!variable.key.empty())
-                view.variables.push_back(variable);
+    if (!m_activeVariables) {
+        m_activeVariables.emplace();
+        for (const auto &environment : project.environments.environments) {
+            if (environment.id == project.environments.activeId && environment.vars) {
+                m_activeVariables.emplace(*environment.vars);
+                break;
+            }
         }
-        break;
     }
+    view.variables = *m_activeVariables;
     for (const auto &preset : project.chaos.presets) {
         if (!project.chaos.activeId.empty() && preset.id == project.chaos.activeId)
             view.chaos = preset;

@@ -3,6 +3,7 @@
 
 #include "engine/records/engine_records.h"
 #include "engine/records/route_records.h"
+#include "route_matching.h"
 
 #include <filesystem>
 #include <map>
@@ -49,7 +50,7 @@ private:
 struct ActiveProjectView {
     std::string projectId;
     RouteSnapshot routes;
-    std::vector<WireVar> variables; // of the active environment, empty keys left out
+    VariableSnapshot variables; // of the active environment, shared
     std::optional<ChaosPreset> chaos; // the active preset
 };
 
@@ -157,6 +158,8 @@ private:
     std::map<std::string, size_t> m_hits;
     // The active project's routes as last handed out; dropped whenever they or the active project change.
     mutable std::shared_ptr<const std::vector<WireRoute>> m_activeRoutes;
+    // The active environment's variables as last handed out; dropped with the routes.
+    mutable std::optional<VariableSnapshot> m_activeVariables;
 };
 
 } // namespace standin

@@ -2,6 +2,7 @@
 #include "upstream.h"
 
 #include "engine_support.h"
+#include "name_resolver.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -93,23 +94,20 @@ asio::awaitable<std::optional<UpstreamConnection>> Upstream::connect(std::string
     if (hostname.size() > 2 && hostname.front() == '[' && hostname.back() == ']')
         hostname = hostname.substr(1, hostname.size() - 2);
     auto executor = co_await asio::this_coro::executor;
-    tcp::resolver resolver(executor);
     beast::error_code ec;
-    const auto results = co_await resolver.async_resolve(hostname, std::to_string(port),
-                                                         asio::redirect_error(asio::use_awaitable, ec));
-    if (ec) {
-        failure = {502, "upstream " + hostname + " could not be resolved: " + ec.message()};
+    std::string lookupError;
+    const auto endpoints = co_await NameResolver::lookUp(hostname, port, lookupError);
+    if (endpoints.empty()) {
+        failure = {502, "upstream " + hostname + " could not be resolved: " + lookupError};
         co_return std::nullopt;
     }
     // However the host was written (0, 2130706433, 0x7f000001, a name that resolves to loopback),
     // what counts is where it leads.
-    std::vector<tcp::endpoint> endpoints;
-    for (const auto &entry : results) {
-        if (isOwnEndpoint(entry.endpoint())) {
+    for (const auto &endpoint : endpoints) {
+        if (isOwnEndpoint(endpoint)) {
             failure = {403, "refusing to forward to the engine's own port " + std::to_string(port)};
             co_return std::nullopt;
         }
-        endpoints.push_back(entry.endpoint());
     }
 
     UpstreamConnection connection;

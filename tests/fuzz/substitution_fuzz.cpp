@@ -20,8 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         spec.remove_prefix(std::min(end + 1, spec.size()));
     }
     const std::string_view body = parts[1];
-    fuzz::check(standin::substituteVariables(body, {}) == body, "substitution without variables changed the text");
+    fuzz::check(standin::substituteVariables(body, std::vector<WireVar> {}) == body,
+                "substitution without variables changed the text");
     const std::string substituted = standin::substituteVariables(body, variables);
+    fuzz::check(standin::substituteVariables(body, standin::VariableSnapshot(variables)) == substituted,
+                "the shared snapshot substituted otherwise than the list");
     std::size_t longestValue = 0;
     for (const WireVar &variable : variables)
         longestValue = std::max(longestValue, variable.value.size());

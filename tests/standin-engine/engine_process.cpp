@@ -47,15 +47,21 @@ bool EngineProcess::start(int timeoutMs)
         environment.insert(name, value);
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    if (m_dataLimit > 0 || m_fileSizeLimit > 0) {
+    if (m_dataLimit > 0 || m_fileSizeLimit > 0 || m_descriptorLimit > 0) {
         const rlim_t dataLimit = m_dataLimit > 0 ? static_cast<rlim_t>(m_dataLimit) : RLIM_INFINITY;
         const rlim_t fileLimit = m_fileSizeLimit > 0 ? static_cast<rlim_t>(m_fileSizeLimit) : RLIM_INFINITY;
-        m_process.setChildProcessModifier([dataLimit, fileLimit] {
+        const rlim_t descriptorLimit = static_cast<rlim_t>(m_descriptorLimit);
+        m_process.setChildProcessModifier([dataLimit, fileLimit, descriptorLimit] {
             const struct rlimit data {dataLimit, dataLimit};
             ::setrlimit(RLIMIT_DATA, &data);
             // The soft limit only, so that it can be lifted again from outside.
             const struct rlimit fileSize {fileLimit, RLIM_INFINITY};
             ::setrlimit(RLIMIT_FSIZE, &fileSize);
+            if (descriptorLimit > 0) {
+                // A soft limit below the hard one, as desktops start processes: the engine raises it.
+                const struct rlimit descriptors {descriptorLimit / 2, descriptorLimit};
+                ::setrlimit(RLIMIT_NOFILE, &descriptors);
+            }
         });
     }
     m_process.start(testsupport::standinEnginePath(), arguments);

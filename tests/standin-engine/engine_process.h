@@ -26,6 +26,8 @@ public:
     // Caps the size of any file the engine writes from the next start on: writes past it fail the way
     // they do on a full disk.
     void setFileSizeLimit(qint64 bytes) { m_fileSizeLimit = bytes; }
+    // Caps the descriptors the engine may open (soft and hard) from the next start on.
+    void setDescriptorLimit(qint64 descriptors) { m_descriptorLimit = descriptors; }
     // Lifts the file size cap of the running engine, as space coming free on a full disk would.
     bool liftFileSizeLimit();
     // Starts the engine and waits for its control-port line; false when it doesn't come.
@@ -55,6 +57,7 @@ private:
     int m_controlPort = -1;
     qint64 m_dataLimit = 0;
     qint64 m_fileSizeLimit = 0;
+    qint64 m_descriptorLimit = 0;
 };
 
 } // namespace standintest

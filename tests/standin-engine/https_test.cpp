@@ -135,6 +135,24 @@ TEST_F(Https, CurlTrustingTheRootCaGetsTheMockAndEveryoneSeesIt)
     EXPECT_TRUE(records[0].injected);
 }
 
+TEST_F(Https, CurlGivingUpDuringTheLatencyIsRecordedAsGone)
+{
+    start();
+    const CAInfo ca = generateCa();
+    ASSERT_TRUE(ca.generated);
+    WireRoute slow = route("r-slow", "api.example.test", "/v1/slow", R"({"late":true})");
+    slow.latencyMs = 20000;
+    setRoutes({slow});
+
+    QProcess curl;
+    curl.start("curl", {"-q", "-sS", "--max-time", "1", "--cacert", QString::fromStdString(ca.path), "-x",
+                        "http://127.0.0.1:" + QString::number(m_proxyPort), "https://api.example.test/v1/slow"});
+    ASSERT_TRUE(curl.waitForFinished(30000));
+    EXPECT_NE(curl.exitCode(), 0); // it gave up
+    ASSERT_TRUE(testsupport::waitFor([&] { return history().size() == 1; }, 10000));
+    EXPECT_EQ(history()[0].status, 499);
+}
+
 TEST_F(Https, LeafNamesTheHostAndARegeneratedCaGivesANewOne)
 {
     start();

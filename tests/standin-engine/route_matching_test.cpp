@@ -284,6 +284,15 @@ TEST(Substitution, ReplacesKnownKeysAndLeavesUnknownOnes)
     EXPECT_EQ(substituteVariables("open {{ only", vars), "open {{ only");
     EXPECT_EQ(substituteVariables("{{}}", vars), "{{}}");
     EXPECT_EQ(substituteVariables("", vars), "");
+
+    // The shared snapshot answers the same; of a key given twice the first counts, as in the list.
+    std::vector<WireVar> twice = vars;
+    twice.push_back({"token", "later"});
+    const VariableSnapshot snapshot(twice);
+    for (const std::string text : {R"({"id":"{{userId}}","t":"{{ token }}","x":"{{missing}}"})", "{{}}", "open {{ only", ""})
+        EXPECT_EQ(substituteVariables(text, snapshot), substituteVariables(text, twice)) << text;
+    EXPECT_EQ(substituteVariables("{{token}}", snapshot), "abc");
+    EXPECT_EQ(substituteVariables("{{token}}", VariableSnapshot {}), "{{token}}");
 }
 
 TEST(AnswerPlan, StickySequenceRepeatsStepsThenStaysOnTheLast)

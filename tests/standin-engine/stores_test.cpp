@@ -75,7 +75,16 @@ TEST(StateStore, EachProjectKeepsItsOwnRoutesEnvironmentsAndChaos)
     EXPECT_EQ(store.routes().size(), 1u);
     const ActiveProjectView view = store.activeView();
     ASSERT_EQ(view.variables.size(), 1u);
-    EXPECT_EQ(view.variables[0].value, "v");
+    ASSERT_TRUE(view.variables.find("k"));
+    EXPECT_EQ(*view.variables.find("k"), "v");
+    // Every request shares one snapshot of the variables until they change.
+    EXPECT_EQ(store.activeView().variables.find("k"), view.variables.find("k"));
+    store.setEnvironments({{{"env-1", "Dev", std::vector<WireVar> {{"k", "w"}, {"k", "later"}, {"", "x"}}}}, "env-1"});
+    const ActiveProjectView changed = store.activeView();
+    ASSERT_TRUE(changed.variables.find("k"));
+    EXPECT_EQ(*changed.variables.find("k"), "w");
+    EXPECT_EQ(changed.variables.size(), 1u);
+    EXPECT_EQ(*view.variables.find("k"), "v"); // a request under way keeps what it started with
     ASSERT_TRUE(view.chaos);
     EXPECT_EQ(view.chaos->id, "slow-network");
     EXPECT_FALSE(store.setActiveChaos("no-such-preset"));

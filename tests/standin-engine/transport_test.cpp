@@ -109,6 +109,37 @@ TEST_F(Transport, RouteLatencyHoldsNoThreadSoOtherMocksFlow)
         EXPECT_TRUE(stillWaiting(*socket));
 }
 
+TEST_F(Transport, AClientThatLeavesDuringTheLatencyIsRecordedAsGoneNotServed)
+{
+    WireRoute stepped = mockRoute("r-steps", "GET", "/steps", 200, "unused");
+    stepped.sequence = std::vector<WireStep> {WireStep {}};
+    stepped.sequence->front().status = 201;
+    stepped.sequence->front().body = "step";
+    stepped.sequence->front().latencyMs = 20000;
+    setRoutes({mockRoute("r-slow", "GET", "/slow", 200, R"({"slow":true})", 20000), stepped});
+    for (const std::string path : {"/slow", "/steps"}) {
+        RawSocket client;
+        ASSERT_TRUE(client.connect(m_proxyPort));
+        ASSERT_TRUE(client.send("GET http://api.test" + path + " HTTP/1.1\r\nHost: api.test\r\n\r\n"));
+        client.close();
+    }
+    // A pass-through held by the chaos preset's latency likewise, before it reaches the host.
+    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "late"; });
+    ASSERT_EQ(m_engine->client()->Post("/chaos/active?id=slow-network")->status, 200);
+    RawSocket passing;
+    ASSERT_TRUE(passing.connect(m_proxyPort));
+    ASSERT_TRUE(passing.send("GET http://127.0.0.1:" + std::to_string(upstream.port())
+                             + "/pass HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    passing.close();
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return history().size() == 3; }, 10000));
+    for (const auto &record : history()) {
+        EXPECT_EQ(record.status, 499) << record.path;
+        EXPECT_NE(record.respBody.value_or("").find("closed the connection"), std::string::npos) << record.path;
+    }
+    EXPECT_EQ(upstream.requests(), 0);
+}
+
 TEST_F(Transport, LatencyIsWaitedOnAKeptAliveConnection)
 {
     setRoutes({mockRoute("r-100", "GET", "/late", 200, "late", 100)});
@@ -377,6 +408,38 @@ TEST(ConnectionSet, AFullPortClosesTheLongestIdleConnectionAndWaitsLessForIdleOn
     set.remove(ids[2]); // its own ending later changes nothing
     EXPECT_EQ(set.size(), 4u);
 
+    // Ties go to the connection added first; a quiet one counts once it was quiet for the short idle
+    // wait; a reserve is made room in before the port is full.
+    standin::net::ConnectionSet reserved(4, 1);
+    std::vector<int> let;
+    std::vector<std::shared_ptr<standin::net::ConnectionSet::IdleMark>> marks(3);
+    const auto longAgo = std::chrono::steady_clock::now() - std::chrono::seconds(5);
+    for (int i = 0; i < 3; ++i)
+        reserved.add([&let, i] { let.push_back(i); }, &marks[i]);
+    standin::net::ConnectionSet::setQuiet(*marks[0], std::chrono::steady_clock::now());
+    standin::net::ConnectionSet::setQuiet(*marks[2], longAgo);
+    standin::net::ConnectionSet::setQuiet(*marks[1], longAgo);
+    EXPECT_NE(reserved.add([] {}), 0u);
+    EXPECT_EQ(let, std::vector<int> {1});
+    EXPECT_EQ(reserved.size(), 3u);
+    EXPECT_NE(reserved.add([] {}), 0u);
+    EXPECT_EQ(let, (std::vector<int> {1, 2}));
+    EXPECT_NE(reserved.add([] {}), 0u); // into the reserve: nothing idle long enough
+    EXPECT_EQ(reserved.add([] {}), 0u);
+    EXPECT_EQ(let, (std::vector<int> {1, 2}));
+
+    // Both ports fit under the descriptor limit, a pass-through counting twice; a generous limit leaves
+    // the caps as they are.
+    using standin::net::PortKind;
+    for (const std::size_t limit : {256u, 1024u, 20000u}) {
+        const auto control = standin::net::connectionCapacity(limit, 10000, 10000, PortKind::Control);
+        const auto proxy = standin::net::connectionCapacity(limit, 10000, 10000, PortKind::Proxy);
+        EXPECT_GT(proxy, 0u);
+        EXPECT_LE(control + 2 * proxy, limit - standin::net::Limits::kReservedDescriptors) << limit;
+    }
+    EXPECT_EQ(standin::net::connectionCapacity(1u << 20, 20, 10000, PortKind::Control), 20u);
+    EXPECT_EQ(standin::net::connectionCapacity(1u << 20, 20, 10000, PortKind::Proxy), 10000u);
+
     standin::net::ConnectionSet roomy(100);
     roomy.add([] {});
     EXPECT_EQ(roomy.idleWait(), std::chrono::steady_clock::duration(standin::net::Limits::kIdle));
@@ -444,14 +507,21 @@ TEST(IdleFlood, FullPortsStillTakeNewClientsByClosingTheLongestIdle)
         // port full of connections waiting for a request that never comes.
         ASSERT_TRUE(proxyRequest(engine.proxyPort(), "GET", "http://api.test/fast")) << i;
     }
+    // Clients that stay after their answer: each one past the full port lets the next held one go, the
+    // ones held longest first.
+    std::vector<std::unique_ptr<RawSocket>> staying;
     for (int i = 0; i < 5; ++i) {
-        const auto reply = proxyRequest(engine.proxyPort(), "GET", "http://api.test/fast");
-        ASSERT_TRUE(reply) << i;
-        EXPECT_EQ(reply->body, "fast");
+        staying.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(staying.back()->connect(engine.proxyPort()));
+        ASSERT_TRUE(staying.back()->send("GET http://api.test/fast HTTP/1.1\r\nHost: api.test\r\n\r\n"));
+        EXPECT_NE(staying.back()->readUntil("fast", kPatience).find("fast"), std::string::npos) << i;
     }
-    // The one held longest was let go.
     std::string rest;
-    EXPECT_TRUE(idle.front()->readToEnd(rest, kPatience));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(idle[i]->readToEnd(rest, kPatience)) << i;
+    // Those taken in while the port was less than half full wait the long idle wait: still there.
+    for (int i = 5; i < 10; ++i)
+        EXPECT_TRUE(stillWaiting(*idle[i])) << i;
 
     // The control port, with the app's event stream open before twice as many idle connections as it holds.
     EventReader events(engine.controlPort());

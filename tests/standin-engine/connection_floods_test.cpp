@@ -1,0 +1,357 @@
+// Both ports flooded by clients that hold places without using them: quiet tunnels, stalled and
+// trickled bodies, clients that leave before their answer, and a lowered descriptor limit.
+#include "engine_process.h"
+#include "test_upstream.h"
+
+#include "support/test_support.h"
+
+#include "engine/records/engine_records.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <future>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using standintest::EngineProcess;
+using standintest::RawSocket;
+using standintest::TestUpstream;
+using standintest::proxyRequest;
+using standintest::statusOf;
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(10);
+
+// The other end has closed its side (checked without waiting).
+bool peerClosed(int fd)
+{
+    pollfd polled {fd, POLLIN | POLLRDHUP, 0};
+    return ::poll(&polled, 1, 0) > 0 && (polled.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+// A host (a stream socket) or a name server (a datagram one) on 127.0.0.1 that never answers: keeps
+// the connections it took and the questions it was asked.
+class SilentPeer final {
+public:
+    explicit SilentPeer(int type)
+        : m_socket(::socket(AF_INET, type, 0))
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        if (type == SOCK_STREAM)
+            ::listen(m_socket, 1024);
+        socklen_t length = sizeof address;
+        ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this, type] {
+            while (!m_stopping) {
+                pollfd polled {m_socket, POLLIN, 0};
+                if (::poll(&polled, 1, 20) <= 0)
+                    continue;
+                char packet[1500];
+                std::lock_guard lock(m_mutex);
+                if (type == SOCK_STREAM)
+                    m_accepted.push_back(::accept(m_socket, nullptr, nullptr));
+                else if (const ssize_t n = ::recv(m_socket, packet, sizeof packet, 0); n > 0)
+                    m_datagrams.emplace_back(packet, static_cast<std::size_t>(n));
+            }
+        });
+    }
+    ~SilentPeer()
+    {
+        m_stopping = true;
+        m_thread.join();
+        for (const int fd : m_accepted)
+            ::close(fd);
+        ::close(m_socket);
+    }
+    int port() const { return m_port; }
+    std::size_t accepted() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_accepted.size();
+    }
+    // Connections taken that the engine has not closed.
+    std::size_t open() const
+    {
+        std::lock_guard lock(m_mutex);
+        return std::count_if(m_accepted.begin(), m_accepted.end(), [](int fd) { return !peerClosed(fd); });
+    }
+    // Whether a question named `label` as one label of its name.
+    bool asked(const std::string &label) const
+    {
+        std::lock_guard lock(m_mutex);
+        const std::string encoded = static_cast<char>(label.size()) + label;
+        return std::any_of(m_datagrams.begin(), m_datagrams.end(),
+                           [&](const std::string &packet) { return packet.find(encoded) != std::string::npos; });
+    }
+
+private:
+    const int m_socket;
+    int m_port = 0;
+    std::atomic<bool> m_stopping {false};
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::vector<int> m_accepted;
+    std::vector<std::string> m_datagrams;
+};
+
+std::string mockRoutes()
+{
+    return R"([{"id":"r-fast","method":"GET","host":"api.test","path":"/fast","status":200,)"
+           R"("latencyMs":0,"active":true,"body":"fast","passThrough":false},)"
+           R"({"id":"r-take","method":"POST","host":"api.test","path":"/take","status":201,)"
+           R"("latencyMs":0,"active":true,"body":"taken","passThrough":false}])";
+}
+
+bool mockAnswers(int proxyPort)
+{
+    const auto reply = proxyRequest(proxyPort, "GET", "http://api.test/fast");
+    return reply && reply->body == "fast";
+}
+
+std::unique_ptr<RawSocket> sendHeld(int port, const std::string &bytes)
+{
+    auto socket = std::make_unique<RawSocket>();
+    if (!socket->connect(port) || !socket->send(bytes))
+        return nullptr;
+    return socket;
+}
+
+} // namespace
+
+TEST(ClosedClients, FreeTheirHostConnectionsAtOnceAndTheCapsFitTheDescriptorLimit)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    constexpr int kDescriptors = 256;
+    engine.setDescriptorLimit(kDescriptors);
+    ASSERT_TRUE(engine.start());
+    ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
+    SilentPeer host(SOCK_STREAM);
+    const std::string held = "GET http://127.0.0.1:" + std::to_string(host.port())
+                             + "/held HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+    // Waves of clients that give up on a host that never answers: each wave's host connections close
+    // with its clients, so the next wave finds the descriptors free again.
+    std::size_t sent = 0;
+    for (int wave = 0; wave < 5; ++wave) {
+        std::vector<std::unique_ptr<RawSocket>> clients;
+        for (int i = 0; i < 40; ++i) {
+            clients.push_back(sendHeld(engine.proxyPort(), held));
+            ASSERT_TRUE(clients.back()) << wave << " " << i;
+        }
+        sent += clients.size();
+        ASSERT_TRUE(testsupport::waitFor([&] { return host.accepted() == sent; }, 10000)) << wave;
+        clients.clear();
+        EXPECT_TRUE(testsupport::waitFor([&] { return host.open() == 0; }, 10000))
+            << "wave " << wave << ": " << host.open() << " host connections still open";
+    }
+
+    // Clients that stay: the proxy takes no more of them than two sockets each fit in the limit, and
+    // the control port still answers.
+    std::vector<std::unique_ptr<RawSocket>> staying;
+    for (int i = 0; i < 120; ++i) {
+        staying.push_back(sendHeld(engine.proxyPort(), held));
+        ASSERT_TRUE(staying.back()) << i;
+    }
+    const auto settled = [&] {
+        std::size_t refused = 0;
+        for (const auto &client : staying)
+            refused += peerClosed(client->fd()) ? 1 : 0;
+        return refused + host.accepted() - sent == staying.size();
+    };
+    EXPECT_TRUE(testsupport::waitFor(settled, 10000));
+    const std::size_t passedThrough = host.accepted() - sent;
+    EXPECT_GT(passedThrough, 0u);
+    EXPECT_LE(passedThrough, static_cast<std::size_t>(kDescriptors / 2));
+    const auto health = engine.client()->Get("/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+
+    staying.clear();
+    EXPECT_TRUE(testsupport::waitFor([&] { return host.open() == 0; }, 10000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return mockAnswers(engine.proxyPort()); }, 10000));
+    // None of them is recorded as a failure of the host.
+    const auto records = decodeRecord<std::vector<TrafficRecord>>(engine.client()->Get("/traffic?limit=1000")->body);
+    ASSERT_TRUE(records);
+    std::size_t gone = 0;
+    for (const auto &record : *records) {
+        if (record.path != "/held")
+            continue;
+        ++gone;
+        EXPECT_EQ(record.status, 499) << record.respBody.value_or("");
+    }
+    EXPECT_GT(gone, 0u);
+}
+
+TEST(IdleFlood, QuietTunnelsMakeRoomForNewClients)
+{
+    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "inside"; });
+    const std::string authority = "127.0.0.1:" + std::to_string(upstream.port());
+    // Without a root CA every tunnel is relayed blind; with one, each waits for the client's handshake.
+    for (const bool intercepted : {false, true}) {
+        QTemporaryDir dir;
+        EngineProcess engine(dir.path(), QStringList {"--autostart"});
+        engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", "20");
+        ASSERT_TRUE(engine.start());
+        ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
+        if (intercepted) {
+            ASSERT_EQ(engine.client()->Post("/ca/generate")->status, 200);
+        }
+
+        // None carries a byte after it opens.
+        std::vector<std::unique_ptr<RawSocket>> tunnels;
+        for (int i = 0; i < 20; ++i) {
+            tunnels.push_back(sendHeld(engine.proxyPort(), "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority
+                                                               + "\r\n\r\n"));
+            ASSERT_TRUE(tunnels.back()) << i;
+            ASSERT_EQ(statusOf(tunnels.back()->readUntil("\r\n\r\n", kPatience)), 200) << i;
+        }
+        // The one quiet the longest goes for the newcomer; the rest still carry what comes.
+        EXPECT_TRUE(testsupport::waitFor([&] { return mockAnswers(engine.proxyPort()); }, 10000)) << intercepted;
+        std::string rest;
+        EXPECT_TRUE(tunnels.front()->readToEnd(rest, kPatience)) << intercepted;
+        ASSERT_TRUE(tunnels.back()->send("GET /through HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"));
+        EXPECT_NE(tunnels.back()->readUntil("inside", kPatience).find("inside"), std::string::npos) << intercepted;
+    }
+}
+
+TEST(IdleFlood, BodiesThatNeverArriveLockNeitherPort)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", "20");
+    engine.setEnvironment("KESTRION_TEST_CONTROL_CONNECTIONS", "20");
+    ASSERT_TRUE(engine.start());
+    ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
+    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "stored"; });
+
+    const std::string controlHost = "127.0.0.1:" + std::to_string(engine.controlPort());
+    // More than either port holds, each promising a body that never comes: control writes, mock posts
+    // and pass-through uploads.
+    std::vector<std::unique_ptr<RawSocket>> control;
+    std::vector<std::unique_ptr<RawSocket>> proxy;
+    for (int i = 0; i < 30; ++i) {
+        control.push_back(sendHeld(engine.controlPort(), "POST /routes HTTP/1.1\r\nHost: " + controlHost
+                                                             + "\r\nContent-Type: application/json\r\n"
+                                                               "Content-Length: 100\r\n\r\n["));
+        const std::string target = i % 2 ? "http://api.test/take"
+                                         : "http://127.0.0.1:" + std::to_string(upstream.port()) + "/upload";
+        proxy.push_back(sendHeld(engine.proxyPort(), "POST " + target
+                                                         + " HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{"));
+    }
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] {
+            const auto health = engine.client()->Get("/health");
+            return health && health->status == 200;
+        },
+        10000));
+    EXPECT_TRUE(testsupport::waitFor([&] { return mockAnswers(engine.proxyPort()); }, 10000));
+    // One that stalled once its port was half full was let go, with a 408 unless a newcomer took its
+    // place first.
+    for (RawSocket *stalled : {control[15].get(), proxy[15].get()}) {
+        std::string rest;
+        EXPECT_TRUE(stalled->readToEnd(rest, kPatience));
+        EXPECT_TRUE(rest.empty() || statusOf(rest) == 408) << rest;
+    }
+    EXPECT_EQ(upstream.requests(), 0);
+}
+
+TEST(SlowBodies, ABodyTrickledBelowTheMinimumPaceIsCut)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_BODY_GRACE_MS", "300");
+    ASSERT_TRUE(engine.start());
+    ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
+    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "stored"; });
+    const std::string upload = "http://127.0.0.1:" + std::to_string(upstream.port()) + "/upload";
+
+    // One byte now and then, each well within the wait for a single piece, on the proxy (a mock and a
+    // pass-through upload) and on the control port.
+    struct Trickle {
+        int port;
+        std::string header;
+    };
+    const std::vector<Trickle> trickles {
+        {engine.proxyPort(), "POST http://api.test/take HTTP/1.1\r\nHost: api.test\r\nContent-Length: 1000\r\n\r\n"},
+        {engine.proxyPort(), "POST " + upload + " HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\n\r\n"},
+        {engine.controlPort(), "POST /routes HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine.controlPort())
+                                   + "\r\nContent-Length: 1000\r\n\r\n"},
+    };
+    for (const auto &trickle : trickles) {
+        auto socket = sendHeld(trickle.port, trickle.header);
+        ASSERT_TRUE(socket);
+        const bool cut = testsupport::waitFor(
+            [&] {
+                if (peerClosed(socket->fd()))
+                    return true;
+                socket->send(" ");
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                return false;
+            },
+            15000);
+        EXPECT_TRUE(cut) << trickle.header;
+        std::string rest;
+        socket->readToEnd(rest, kPatience);
+        EXPECT_TRUE(rest.empty() || statusOf(rest) == 408) << rest;
+    }
+    EXPECT_EQ(upstream.requests(), 0);
+}
+
+TEST(NameLookups, NamesThatNeverResolveHoldUpNoOtherHost)
+{
+    SilentPeer nameServer(SOCK_DGRAM);
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_NAME_SERVERS", QString("127.0.0.1:%1").arg(nameServer.port()));
+    engine.setEnvironment("KESTRION_TEST_LOOKUP_DEADLINE_MS", "1500");
+    ASSERT_TRUE(engine.start());
+    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "near"; });
+
+    constexpr int kNames = 24;
+    std::vector<std::future<standintest::Result>> stuck;
+    for (int i = 0; i < kNames; ++i)
+        stuck.push_back(std::async(std::launch::async, [&engine, i] {
+            return proxyRequest(engine.proxyPort(), "GET", "http://never-" + std::to_string(i) + ".test/x");
+        }));
+    // Every lookup is out at once, none waiting for another to end...
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            for (int i = 0; i < kNames; ++i) {
+                if (!nameServer.asked("never-" + std::to_string(i)))
+                    return false;
+            }
+            return true;
+        },
+        10000));
+    // ...and meanwhile hosts given by address or from the hosts file are reached, the engine's own
+    // ports still refused however they are named.
+    for (const std::string host : {"127.0.0.1", "localhost", "2130706433"}) {
+        const auto reply = proxyRequest(engine.proxyPort(), "GET", "http://" + host + ":" + std::to_string(upstream.port()) + "/near");
+        ASSERT_TRUE(reply) << host;
+        EXPECT_EQ(reply->body, "near") << host;
+        const auto own = proxyRequest(engine.proxyPort(), "GET", "http://" + host + ":" + std::to_string(engine.controlPort()) + "/health");
+        ASSERT_TRUE(own) << host;
+        EXPECT_EQ(own->status, 403) << host;
+    }
+    for (int i = 0; i < kNames; ++i) {
+        const auto reply = stuck[i].get();
+        ASSERT_TRUE(reply) << i;
+        EXPECT_EQ(reply->status, 502) << i;
+        EXPECT_NE(reply->body.find("never-" + std::to_string(i) + ".test could not be resolved"), std::string::npos)
+            << reply->body;
+    }
+}
