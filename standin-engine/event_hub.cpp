@@ -103,6 +103,7 @@ std::shared_ptr<EventSubscription> EventHub::subscribe()
     auto grown = std::make_shared<SubscriberList>(*m_subscriptions);
     grown->push_back(subscription);
     m_subscriptions = std::move(grown);
+    m_listening = true;
     return subscription;
 }
 
@@ -112,9 +113,16 @@ void EventHub::unsubscribe(const std::shared_ptr<EventSubscription> &subscriptio
     auto shrunk = std::make_shared<SubscriberList>(*m_subscriptions);
     std::erase(*shrunk, subscription);
     m_subscriptions = std::move(shrunk);
+    m_listening = !m_subscriptions->empty();
 }
 
 void EventHub::publish(const std::string &payload)
+{
+    if (listening())
+        publish(std::make_shared<const std::string>(payload));
+}
+
+void EventHub::publish(EventPayload payload)
 {
     std::shared_ptr<const SubscriberList> subscriptions;
     {
@@ -123,9 +131,8 @@ void EventHub::publish(const std::string &payload)
             return;
         subscriptions = m_subscriptions;
     }
-    const auto shared = std::make_shared<const std::string>(payload);
     for (const auto &subscription : *subscriptions)
-        subscription->push(shared);
+        subscription->push(payload);
 }
 
 void EventHub::closeAll()
@@ -135,6 +142,7 @@ void EventHub::closeAll()
         std::lock_guard lock(m_mutex);
         m_closed = true;
         subscriptions = std::exchange(m_subscriptions, std::make_shared<const SubscriberList>());
+        m_listening = false;
     }
     for (const auto &subscription : *subscriptions)
         subscription->close();

@@ -1,6 +1,7 @@
 // Fans engine events out to every open event-stream connection.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -63,6 +64,9 @@ public:
     std::shared_ptr<EventSubscription> subscribe();
     void unsubscribe(const std::shared_ptr<EventSubscription> &subscription);
     void publish(const std::string &payload);
+    void publish(EventPayload payload);
+    // Without a lock, so a publisher builds an event's text only when someone will read it.
+    bool listening() const { return m_listening.load(std::memory_order_relaxed); }
     // Wakes every reader so their connections end (shutdown).
     void closeAll();
     size_t subscriberCount() const;
@@ -74,6 +78,7 @@ private:
     mutable std::mutex m_mutex;
     // Replaced, never changed in place, so a publisher fans out over its own snapshot without the lock.
     std::shared_ptr<const SubscriberList> m_subscriptions = std::make_shared<const SubscriberList>();
+    std::atomic<bool> m_listening {false}; // m_subscriptions holds any
     bool m_closed = false;
 };
 

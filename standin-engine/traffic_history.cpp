@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace standin {
@@ -177,29 +178,100 @@ void appendJsonString(std::string &out, std::string_view text)
         out += nlohmann::ordered_json(std::string(text)).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+
+void appendNumber(std::string &out, std::int64_t value)
+{
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, end);
+}
+
+// The shard of the calling thread: threads take shards in turn, so a few busy threads never share one.
+size_t shardOfThisThread(size_t shards)
+{
+    static std::atomic<size_t> next {0};
+    thread_local const size_t mine = next++;
+    return mine % shards;
+}
+
 } // namespace
 
-std::string TrafficHistory::encodeLine(TrafficRecord &record)
+std::string TrafficHistory::encodeSummary(const TrafficRecord &record)
 {
-    // The bodies are the record's last fields: the rest is written by the JSON writer, the bodies after it.
-    std::optional<std::string> reqBody = std::move(record.reqBody);
-    std::optional<std::string> respBody = std::move(record.respBody);
-    record.reqBody.reset();
-    record.respBody.reset();
-    std::string line = encodeRecord(record);
-    line.pop_back(); // the closing brace
-    if (reqBody) {
-        line += ",\"reqBody\":";
-        appendJsonString(line, *reqBody);
+    std::string out;
+    out.reserve(80 + record.host.size() + record.path.size());
+    out += "\"method\":";
+    appendJsonString(out, record.method);
+    out += ",\"host\":";
+    appendJsonString(out, record.host);
+    out += ",\"path\":";
+    appendJsonString(out, record.path);
+    out += ",\"status\":";
+    appendNumber(out, record.status);
+    out += ",\"latencyMs\":";
+    appendNumber(out, record.latencyMs);
+    out += record.injected ? ",\"injected\":true" : ",\"injected\":false";
+    return out;
+}
+
+namespace {
+
+// The whole line around a summary made by encodeSummary.
+std::string lineWith(const TrafficRecord &record, std::string_view summary)
+{
+    size_t guess = summary.size() + record.id.size() + record.time.size() + 64;
+    if (record.reqHeaders) {
+        for (const auto &[name, value] : *record.reqHeaders)
+            guess += name.size() + value.size() + 6;
     }
-    if (respBody) {
+    guess += record.reqBody ? record.reqBody->size() + 16 : 0;
+    guess += record.respBody ? record.respBody->size() + 16 : 0;
+    std::string line;
+    line.reserve(guess);
+    line += "{\"id\":";
+    appendJsonString(line, record.id);
+    line += ",\"time\":";
+    appendJsonString(line, record.time);
+    line += ',';
+    line += summary;
+    if (record.scheme) {
+        line += ",\"scheme\":";
+        appendJsonString(line, *record.scheme);
+    }
+    if (record.query) {
+        line += ",\"query\":";
+        appendJsonString(line, *record.query);
+    }
+    if (record.reqHeaders) {
+        line += ",\"reqHeaders\":{";
+        bool first = true;
+        for (const auto &[name, value] : *record.reqHeaders) {
+            if (!first)
+                line += ',';
+            first = false;
+            appendJsonString(line, name);
+            line += ':';
+            appendJsonString(line, value);
+        }
+        line += '}';
+    }
+    if (record.reqBody) {
+        line += ",\"reqBody\":";
+        appendJsonString(line, *record.reqBody);
+    }
+    if (record.respBody) {
         line += ",\"respBody\":";
-        appendJsonString(line, *respBody);
+        appendJsonString(line, *record.respBody);
     }
     line += "}\n";
-    record.reqBody = std::move(reqBody);
-    record.respBody = std::move(respBody);
     return line;
+}
+
+} // namespace
+
+std::string TrafficHistory::encodeLine(const TrafficRecord &record)
+{
+    return lineWith(record, encodeSummary(record));
 }
 
 TrafficHistory::TrafficHistory(std::filesystem::path file)
@@ -210,11 +282,54 @@ TrafficHistory::TrafficHistory(std::filesystem::path file)
 
 void TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
 {
-    if (const auto number = numberOf(record.id))
-        m_nextNumber = std::max(m_nextNumber, *number + 1);
+    const std::uint64_t number = numberOf(record.id).value_or(0);
+    if (number >= m_nextNumber)
+        m_nextNumber = number + 1;
     m_records.push_front(std::move(record));
+    m_numbers.push_front(number);
     m_sizes.push_front(savedSize);
     m_bytes += savedSize;
+}
+
+void TrafficHistory::insertLocked(Fresh fresh)
+{
+    // Batches come nearly in order: a record is seldom more than a few places from the front.
+    size_t newer = 0;
+    while (newer < m_numbers.size() && m_numbers[newer] > fresh.number)
+        ++newer;
+    const size_t size = fresh.line.size();
+    m_records.insert(m_records.begin() + static_cast<std::ptrdiff_t>(newer), std::move(fresh.record));
+    m_numbers.insert(m_numbers.begin() + static_cast<std::ptrdiff_t>(newer), fresh.number);
+    m_sizes.insert(m_sizes.begin() + static_cast<std::ptrdiff_t>(newer), size);
+    m_bytes += size;
+    if (!m_rewrite) {
+        const size_t at = m_unsaved.size() - std::min(newer, m_unsaved.size());
+        m_unsaved.insert(m_unsaved.begin() + static_cast<std::ptrdiff_t>(at), std::move(fresh.line));
+        m_unsavedBytes += size;
+    }
+    m_dirty = true;
+}
+
+void TrafficHistory::gatherLocked()
+{
+    std::vector<Fresh> batch;
+    for (Shard &shard : m_shards) {
+        std::lock_guard lock(shard.mutex);
+        if (shard.fresh.empty())
+            continue;
+        if (batch.empty()) {
+            batch.swap(shard.fresh);
+        } else {
+            std::move(shard.fresh.begin(), shard.fresh.end(), std::back_inserter(batch));
+            shard.fresh.clear();
+        }
+    }
+    if (batch.empty())
+        return;
+    std::sort(batch.begin(), batch.end(), [](const Fresh &a, const Fresh &b) { return a.number < b.number; });
+    for (Fresh &fresh : batch)
+        insertLocked(std::move(fresh));
+    trimLocked();
 }
 
 void TrafficHistory::trimLocked()
@@ -222,6 +337,7 @@ void TrafficHistory::trimLocked()
     while (!m_records.empty() && (m_records.size() > kMaxRecords || m_bytes > kMaxStoredBytes)) {
         m_bytes -= m_sizes.back();
         m_records.pop_back();
+        m_numbers.pop_back();
         m_sizes.pop_back();
     }
     // Lines of records no longer kept (a burst between two saves) need never reach the file.
@@ -295,28 +411,34 @@ std::string TrafficHistory::clipBody(std::string body)
     return body;
 }
 
-TrafficRecord TrafficHistory::add(TrafficRecord record)
+TrafficHistory::Stored TrafficHistory::store(TrafficRecord record)
 {
     if (record.reqBody)
         record.reqBody = clipBody(std::move(*record.reqBody));
     if (record.respBody)
         record.respBody = clipBody(std::move(*record.respBody));
-    // Encoded outside the lock, as most of the cost; the id, the first field, is numbered under it so
-    // that the order of the numbers is the order of the records, and put in front when the line is saved.
+    // Encoded before the number is taken, as most of the cost; the id, the first field, is put in front
+    // when the line is saved.
     record.id.clear();
-    UnsavedLine line {{}, encodeLine(record)};
-    std::lock_guard lock(m_mutex);
-    record.id = "t-" + std::to_string(m_nextNumber++);
-    line.id = record.id;
-    const size_t size = line.size();
-    if (!m_rewrite) {
-        m_unsavedBytes += size;
-        m_unsaved.push_back(std::move(line));
+    Stored stored {{}, encodeSummary(record)};
+    UnsavedLine line {{}, lineWith(record, stored.summary)};
+    Shard &shard = m_shards[shardOfThisThread(kShards)];
+    bool full = false;
+    {
+        std::lock_guard lock(shard.mutex);
+        // Numbered under the shard's lock, so a reader that gathered this shard has every record it numbered.
+        const std::uint64_t number = m_nextNumber++;
+        record.id = "t-" + std::to_string(number);
+        line.id = record.id;
+        stored.record = record;
+        shard.fresh.push_back({number, std::move(record), std::move(line)});
+        full = shard.fresh.size() >= kBatch;
     }
-    keepLocked(record, size);
-    trimLocked();
-    m_dirty = true;
-    return record;
+    if (full) {
+        std::lock_guard lock(m_mutex);
+        gatherLocked();
+    }
+    return stored;
 }
 
 size_t TrafficHistory::UnsavedLine::size() const
@@ -340,11 +462,12 @@ bool TrafficHistory::matchesFilter(const TrafficRecord &record, const std::strin
     return haystack.find(loweredFilter) != std::string::npos;
 }
 
-std::vector<TrafficRecord> TrafficHistory::page(int limit, const std::string &before, const std::string &filter) const
+std::vector<TrafficRecord> TrafficHistory::page(int limit, const std::string &before, const std::string &filter)
 {
     limit = std::clamp(limit, 1, kMaxLimit);
     const std::string lowered = lowerAscii(filter);
     std::lock_guard lock(m_mutex);
+    gatherLocked();
     auto it = m_records.begin();
     if (!before.empty()) {
         it = std::find_if(m_records.begin(), m_records.end(), [&](const auto &r) { return r.id == before; });
@@ -360,9 +483,10 @@ std::vector<TrafficRecord> TrafficHistory::page(int limit, const std::string &be
     return result;
 }
 
-std::optional<TrafficRecord> TrafficHistory::find(const std::string &id) const
+std::optional<TrafficRecord> TrafficHistory::find(const std::string &id)
 {
     std::lock_guard lock(m_mutex);
+    gatherLocked();
     const auto it = std::find_if(m_records.begin(), m_records.end(), [&](const auto &r) { return r.id == id; });
     if (it == m_records.end())
         return std::nullopt;
@@ -372,7 +496,9 @@ std::optional<TrafficRecord> TrafficHistory::find(const std::string &id) const
 void TrafficHistory::clear()
 {
     std::lock_guard lock(m_mutex);
+    gatherLocked();
     m_records.clear();
+    m_numbers.clear();
     m_sizes.clear();
     m_bytes = 0;
     m_unsaved.clear();
@@ -441,6 +567,7 @@ bool TrafficHistory::saveIfDirty()
     bool replace = false;
     {
         std::unique_lock lock(m_mutex);
+        gatherLocked();
         if (!m_dirty)
             return true;
         m_dirty = false;
