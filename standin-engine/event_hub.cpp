@@ -58,6 +58,10 @@ void EventSubscription::push(const EventPayload &payload)
         } else {
             m_queue.push_back(payload);
             m_queuedBytes += payload->size();
+            // A reader takes the whole queue when it wakes: only the first event after a take wakes it,
+            // so a busy proxy's publishers don't all wake the same connection.
+            if (m_queue.size() > 1)
+                return;
         }
         waker = m_waker;
     }

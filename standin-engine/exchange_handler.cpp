@@ -97,7 +97,7 @@ private:
 thread_local std::string ClockTexts::t_iso;
 thread_local std::string ClockTexts::t_local;
 
-// The live event of a stored exchange, around the members its history line has too.
+// The live event of a stored exchange: the members its history line has too, written the same way.
 std::string requestEventText(const std::string &id, const std::string &localTime, const std::string &summary)
 {
     std::string text;
@@ -372,12 +372,13 @@ TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &
     if (record.query)
         record.query = cleanText(*record.query);
 
-    TrafficHistory::Stored stored = m_history.store(std::move(record));
+    TrafficRecord kept = m_history.add(std::move(record));
     if (m_events.listening()) {
         const std::string time = ClockTexts(plan.startedAt).local();
-        m_events.publish(std::make_shared<const std::string>(requestEventText(stored.record.id, time, stored.summary)));
+        m_events.publish(std::make_shared<const std::string>(
+            requestEventText(kept.id, time, TrafficHistory::encodeSummary(kept))));
     }
-    return std::move(stored.record);
+    return kept;
 }
 
 void ExchangeHandler::learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody)

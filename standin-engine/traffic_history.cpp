@@ -29,9 +29,6 @@ std::optional<std::uint64_t> numberOf(const std::string &id)
     return value;
 }
 
-// How a line encoded with an empty id begins.
-constexpr std::string_view kNoId = "{\"id\":\"\"";
-
 constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 constexpr std::uint64_t kHighs = 0x8080808080808080ull;
 
@@ -179,11 +176,122 @@ void appendJsonString(std::string &out, std::string_view text)
 }
 
 
-void appendNumber(std::string &out, std::int64_t value)
+// The size of appendPlainJsonString's text, or nothing when `text` is not valid UTF-8.
+std::optional<size_t> plainJsonStringSize(std::string_view text)
 {
-    char digits[24];
-    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, end);
+    size_t size = 2;
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const auto *end = p + text.size();
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if (!needsLook(word)) {
+                size += 8;
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char kind = kEscapes[*p];
+        if (kind == kMultiByte) {
+            const size_t length = utf8Length(p, end);
+            if (length == 0)
+                return std::nullopt;
+            size += length;
+            p += length;
+            continue;
+        }
+        size += kind == kUnicodeEscape ? 6 : kind ? 2 : 1;
+        ++p;
+    }
+    return size;
+}
+
+// Writes a line's text.
+struct TextSink {
+    std::string &out;
+    void literal(std::string_view text) { out += text; }
+    void string(std::string_view text) { appendJsonString(out, text); }
+    void number(std::int64_t value)
+    {
+        char digits[24];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    }
+};
+
+// Counts a line's text; `plain` turns false at text the JSON writer would have to mend.
+struct SizeSink {
+    size_t size = 0;
+    bool plain = true;
+    void literal(std::string_view text) { size += text.size(); }
+    void string(std::string_view text)
+    {
+        const auto counted = plainJsonStringSize(text);
+        plain = plain && counted;
+        size += counted.value_or(0);
+    }
+    void number(std::int64_t value)
+    {
+        char digits[24];
+        size += static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+    }
+};
+
+template <class Sink>
+void writeSummary(Sink &out, const TrafficRecord &record)
+{
+    out.literal("\"method\":");
+    out.string(record.method);
+    out.literal(",\"host\":");
+    out.string(record.host);
+    out.literal(",\"path\":");
+    out.string(record.path);
+    out.literal(",\"status\":");
+    out.number(record.status);
+    out.literal(",\"latencyMs\":");
+    out.number(record.latencyMs);
+    out.literal(record.injected ? ",\"injected\":true" : ",\"injected\":false");
+}
+
+template <class Sink>
+void writeLine(Sink &out, const TrafficRecord &record)
+{
+    out.literal("{\"id\":");
+    out.string(record.id);
+    out.literal(",\"time\":");
+    out.string(record.time);
+    out.literal(",");
+    writeSummary(out, record);
+    if (record.scheme) {
+        out.literal(",\"scheme\":");
+        out.string(*record.scheme);
+    }
+    if (record.query) {
+        out.literal(",\"query\":");
+        out.string(*record.query);
+    }
+    if (record.reqHeaders) {
+        out.literal(",\"reqHeaders\":{");
+        bool first = true;
+        for (const auto &[name, value] : *record.reqHeaders) {
+            if (!first)
+                out.literal(",");
+            first = false;
+            out.string(name);
+            out.literal(":");
+            out.string(value);
+        }
+        out.literal("}");
+    }
+    if (record.reqBody) {
+        out.literal(",\"reqBody\":");
+        out.string(*record.reqBody);
+    }
+    if (record.respBody) {
+        out.literal(",\"respBody\":");
+        out.string(*record.respBody);
+    }
+    out.literal("}\n");
 }
 
 // The shard of the calling thread: threads take shards in turn, so a few busy threads never share one.
@@ -200,78 +308,27 @@ std::string TrafficHistory::encodeSummary(const TrafficRecord &record)
 {
     std::string out;
     out.reserve(80 + record.host.size() + record.path.size());
-    out += "\"method\":";
-    appendJsonString(out, record.method);
-    out += ",\"host\":";
-    appendJsonString(out, record.host);
-    out += ",\"path\":";
-    appendJsonString(out, record.path);
-    out += ",\"status\":";
-    appendNumber(out, record.status);
-    out += ",\"latencyMs\":";
-    appendNumber(out, record.latencyMs);
-    out += record.injected ? ",\"injected\":true" : ",\"injected\":false";
+    TextSink sink {out};
+    writeSummary(sink, record);
     return out;
 }
 
-namespace {
-
-// The whole line around a summary made by encodeSummary.
-std::string lineWith(const TrafficRecord &record, std::string_view summary)
+size_t TrafficHistory::lineSize(const TrafficRecord &record)
 {
-    size_t guess = summary.size() + record.id.size() + record.time.size() + 64;
-    if (record.reqHeaders) {
-        for (const auto &[name, value] : *record.reqHeaders)
-            guess += name.size() + value.size() + 6;
-    }
-    guess += record.reqBody ? record.reqBody->size() + 16 : 0;
-    guess += record.respBody ? record.respBody->size() + 16 : 0;
-    std::string line;
-    line.reserve(guess);
-    line += "{\"id\":";
-    appendJsonString(line, record.id);
-    line += ",\"time\":";
-    appendJsonString(line, record.time);
-    line += ',';
-    line += summary;
-    if (record.scheme) {
-        line += ",\"scheme\":";
-        appendJsonString(line, *record.scheme);
-    }
-    if (record.query) {
-        line += ",\"query\":";
-        appendJsonString(line, *record.query);
-    }
-    if (record.reqHeaders) {
-        line += ",\"reqHeaders\":{";
-        bool first = true;
-        for (const auto &[name, value] : *record.reqHeaders) {
-            if (!first)
-                line += ',';
-            first = false;
-            appendJsonString(line, name);
-            line += ':';
-            appendJsonString(line, value);
-        }
-        line += '}';
-    }
-    if (record.reqBody) {
-        line += ",\"reqBody\":";
-        appendJsonString(line, *record.reqBody);
-    }
-    if (record.respBody) {
-        line += ",\"respBody\":";
-        appendJsonString(line, *record.respBody);
-    }
-    line += "}\n";
-    return line;
+    SizeSink sink;
+    writeLine(sink, record);
+    return sink.plain ? sink.size : encodeLine(record).size();
 }
-
-} // namespace
 
 std::string TrafficHistory::encodeLine(const TrafficRecord &record)
 {
-    return lineWith(record, encodeSummary(record));
+    SizeSink size;
+    writeLine(size, record);
+    std::string line;
+    line.reserve(size.size);
+    TextSink sink {line};
+    writeLine(sink, record);
+    return line;
 }
 
 TrafficHistory::TrafficHistory(std::filesystem::path file)
@@ -285,34 +342,31 @@ void TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
     const std::uint64_t number = numberOf(record.id).value_or(0);
     if (number >= m_nextNumber)
         m_nextNumber = number + 1;
-    m_records.push_front(std::move(record));
-    m_numbers.push_front(number);
-    m_sizes.push_front(savedSize);
+    m_records.push_front({number, savedSize, std::make_shared<const TrafficRecord>(std::move(record))});
     m_bytes += savedSize;
 }
 
-void TrafficHistory::insertLocked(Fresh fresh)
+void TrafficHistory::insertLocked(Kept fresh)
 {
     // Batches come nearly in order: a record is seldom more than a few places from the front.
     size_t newer = 0;
-    while (newer < m_numbers.size() && m_numbers[newer] > fresh.number)
+    while (newer < m_records.size() && m_records[newer].number > fresh.number)
         ++newer;
-    const size_t size = fresh.line.size();
-    m_records.insert(m_records.begin() + static_cast<std::ptrdiff_t>(newer), std::move(fresh.record));
-    m_numbers.insert(m_numbers.begin() + static_cast<std::ptrdiff_t>(newer), fresh.number);
-    m_sizes.insert(m_sizes.begin() + static_cast<std::ptrdiff_t>(newer), size);
-    m_bytes += size;
+    // One that comes after a later one was saved breaks the file's order: the file is written anew.
+    if (newer > m_unsaved)
+        m_rewrite = true;
     if (!m_rewrite) {
-        const size_t at = m_unsaved.size() - std::min(newer, m_unsaved.size());
-        m_unsaved.insert(m_unsaved.begin() + static_cast<std::ptrdiff_t>(at), std::move(fresh.line));
-        m_unsavedBytes += size;
+        ++m_unsaved;
+        m_unsavedBytes += fresh.size;
     }
+    m_bytes += fresh.size;
+    m_records.insert(m_records.begin() + static_cast<std::ptrdiff_t>(newer), std::move(fresh));
     m_dirty = true;
 }
 
 void TrafficHistory::gatherLocked()
 {
-    std::vector<Fresh> batch;
+    std::vector<Kept> batch;
     for (Shard &shard : m_shards) {
         std::lock_guard lock(shard.mutex);
         if (shard.fresh.empty())
@@ -326,8 +380,8 @@ void TrafficHistory::gatherLocked()
     }
     if (batch.empty())
         return;
-    std::sort(batch.begin(), batch.end(), [](const Fresh &a, const Fresh &b) { return a.number < b.number; });
-    for (Fresh &fresh : batch)
+    std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
+    for (Kept &fresh : batch)
         insertLocked(std::move(fresh));
     trimLocked();
 }
@@ -335,15 +389,14 @@ void TrafficHistory::gatherLocked()
 void TrafficHistory::trimLocked()
 {
     while (!m_records.empty() && (m_records.size() > kMaxRecords || m_bytes > kMaxStoredBytes)) {
-        m_bytes -= m_sizes.back();
+        const size_t size = m_records.back().size;
+        // Lines of records no longer kept (a burst between two saves) need never reach the file.
+        if (m_records.size() <= m_unsaved) {
+            --m_unsaved;
+            m_unsavedBytes -= size;
+        }
+        m_bytes -= size;
         m_records.pop_back();
-        m_numbers.pop_back();
-        m_sizes.pop_back();
-    }
-    // Lines of records no longer kept (a burst between two saves) need never reach the file.
-    while (m_unsaved.size() > m_records.size()) {
-        m_unsavedBytes -= m_unsaved.front().size();
-        m_unsaved.pop_front();
     }
 }
 
@@ -411,17 +464,15 @@ std::string TrafficHistory::clipBody(std::string body)
     return body;
 }
 
-TrafficHistory::Stored TrafficHistory::store(TrafficRecord record)
+TrafficRecord TrafficHistory::add(TrafficRecord record)
 {
     if (record.reqBody)
         record.reqBody = clipBody(std::move(*record.reqBody));
     if (record.respBody)
         record.respBody = clipBody(std::move(*record.respBody));
-    // Encoded before the number is taken, as most of the cost; the id, the first field, is put in front
-    // when the line is saved.
+    // Counted before the number is taken; the id adds its own length, as it needs no escapes.
     record.id.clear();
-    Stored stored {{}, encodeSummary(record)};
-    UnsavedLine line {{}, lineWith(record, stored.summary)};
+    const size_t sizeWithoutId = lineSize(record);
     Shard &shard = m_shards[shardOfThisThread(kShards)];
     bool full = false;
     {
@@ -429,29 +480,15 @@ TrafficHistory::Stored TrafficHistory::store(TrafficRecord record)
         // Numbered under the shard's lock, so a reader that gathered this shard has every record it numbered.
         const std::uint64_t number = m_nextNumber++;
         record.id = "t-" + std::to_string(number);
-        line.id = record.id;
-        stored.record = record;
-        shard.fresh.push_back({number, std::move(record), std::move(line)});
+        const size_t size = sizeWithoutId + record.id.size();
+        shard.fresh.push_back({number, size, std::make_shared<const TrafficRecord>(record)});
         full = shard.fresh.size() >= kBatch;
     }
     if (full) {
         std::lock_guard lock(m_mutex);
         gatherLocked();
     }
-    return stored;
-}
-
-size_t TrafficHistory::UnsavedLine::size() const
-{
-    return withoutId.size() + id.size();
-}
-
-void TrafficHistory::UnsavedLine::appendTo(std::string &out) const
-{
-    out += "{\"id\":\"";
-    out += id;
-    out += '"';
-    out.append(withoutId, kNoId.size());
+    return record;
 }
 
 bool TrafficHistory::matchesFilter(const TrafficRecord &record, const std::string &loweredFilter)
@@ -470,15 +507,15 @@ std::vector<TrafficRecord> TrafficHistory::page(int limit, const std::string &be
     gatherLocked();
     auto it = m_records.begin();
     if (!before.empty()) {
-        it = std::find_if(m_records.begin(), m_records.end(), [&](const auto &r) { return r.id == before; });
+        it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->id == before; });
         if (it == m_records.end())
             return {};
         ++it;
     }
     std::vector<TrafficRecord> result;
     for (; it != m_records.end() && result.size() < static_cast<size_t>(limit); ++it) {
-        if (matchesFilter(*it, lowered))
-            result.push_back(*it);
+        if (matchesFilter(*it->record, lowered))
+            result.push_back(*it->record);
     }
     return result;
 }
@@ -487,10 +524,10 @@ std::optional<TrafficRecord> TrafficHistory::find(const std::string &id)
 {
     std::lock_guard lock(m_mutex);
     gatherLocked();
-    const auto it = std::find_if(m_records.begin(), m_records.end(), [&](const auto &r) { return r.id == id; });
+    const auto it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->id == id; });
     if (it == m_records.end())
         return std::nullopt;
-    return *it;
+    return *it->record;
 }
 
 void TrafficHistory::clear()
@@ -498,21 +535,19 @@ void TrafficHistory::clear()
     std::lock_guard lock(m_mutex);
     gatherLocked();
     m_records.clear();
-    m_numbers.clear();
-    m_sizes.clear();
     m_bytes = 0;
-    m_unsaved.clear();
+    m_unsaved = 0;
     m_unsavedBytes = 0;
     m_rewrite = true;
     m_dirty = true;
 }
 
-bool TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
+bool TrafficHistory::rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst)
 {
     size_t written = 0;
     const auto renamed = saveFileStreaming(m_file, [&](FileSink &out) {
-        for (auto &record : oldestFirst)
-            out.write(encodeLine(record));
+        for (const auto &record : oldestFirst)
+            out.write(encodeLine(*record));
         written = out.written();
     });
     oldestFirst = {};
@@ -564,6 +599,8 @@ bool TrafficHistory::saveIfDirty()
 {
     std::lock_guard saving(m_saveMutex);
     std::string lines;
+    std::vector<std::shared_ptr<const TrafficRecord>> unsaved;
+    size_t unsavedBytes = 0;
     bool replace = false;
     {
         std::unique_lock lock(m_mutex);
@@ -572,21 +609,30 @@ bool TrafficHistory::saveIfDirty()
             return true;
         m_dirty = false;
         if (m_rewrite) {
-            std::vector<TrafficRecord> oldestFirst(m_records.rbegin(), m_records.rend());
-            m_unsaved.clear();
+            std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst;
+            oldestFirst.reserve(m_records.size());
+            for (auto kept = m_records.rbegin(); kept != m_records.rend(); ++kept)
+                oldestFirst.push_back(kept->record);
+            m_unsaved = 0;
             m_unsavedBytes = 0;
             m_rewrite = false;
             lock.unlock();
             return rewrite(std::move(oldestFirst));
         }
-        lines.reserve(m_unsavedBytes);
-        for (const auto &line : m_unsaved)
-            line.appendTo(lines);
+        // The lines are written here, on the saving thread, and only for records still kept.
+        unsaved.reserve(m_unsaved);
+        for (size_t i = m_unsaved; i > 0; --i)
+            unsaved.push_back(m_records[i - 1].record);
+        unsavedBytes = m_unsavedBytes;
         // After a burst every kept record is new: the file is replaced by them instead of growing.
         replace = m_unsavedBytes == m_bytes && m_fileBytes > 0;
-        m_unsaved.clear();
+        m_unsaved = 0;
         m_unsavedBytes = 0;
     }
+    lines.reserve(unsavedBytes);
+    for (const auto &record : unsaved)
+        lines += encodeLine(*record);
+    unsaved.clear();
     if (replace) {
         const auto failed = saveFileReplacing(m_file, lines);
         std::lock_guard lock(m_mutex);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,16 +28,10 @@ public:
 
     explicit TrafficHistory(std::filesystem::path file);
 
-    // A record as kept, and the JSON of its members "method" to "injected", which its line and its live
-    // event share.
-    struct Stored {
-        TrafficRecord record;
-        std::string summary;
-    };
     // Gives the record its id ("t-" and a number that only grows) and keeps it. Readers see it as soon as
-    // this returns; adding threads don't wait on one another.
-    Stored store(TrafficRecord record);
-    TrafficRecord add(TrafficRecord record) { return store(std::move(record)).record; }
+    // this returns; adding threads don't wait on one another, and its line is only written if it is
+    // still kept at the next save.
+    TrafficRecord add(TrafficRecord record);
 
     // Newest first; `before` is the id of the last record of the previous page. An unknown cursor
     // gives an empty page. `filter` matches, without letter case, the method, URL and status.
@@ -57,25 +52,20 @@ public:
     static std::string encodeLine(const TrafficRecord &record);
     // The members "method" to "injected" of that line, without braces.
     static std::string encodeSummary(const TrafficRecord &record);
+    // The size of encodeLine's text, counted without writing it.
+    static size_t lineSize(const TrafficRecord &record);
 
 private:
-    // A line as encoded without its id (the first field), which goes in front when it is written.
-    struct UnsavedLine {
-        std::string id;
-        std::string withoutId;
-        size_t size() const;
-        void appendTo(std::string &out) const;
+    struct Kept {
+        std::uint64_t number; // of the id, 0 for an id of another form
+        size_t size;          // of its line
+        std::shared_ptr<const TrafficRecord> record;
     };
     // Records just added, gathered per adding thread and handed to the history in batches, so the
     // threads that answer requests share no lock. Every reader gathers them first.
-    struct Fresh {
-        std::uint64_t number;
-        TrafficRecord record;
-        UnsavedLine line;
-    };
     struct alignas(64) Shard {
         std::mutex mutex;
-        std::vector<Fresh> fresh;
+        std::vector<Kept> fresh;
     };
     static constexpr size_t kShards = 16;
     static constexpr size_t kBatch = 32;
@@ -85,9 +75,9 @@ private:
     void load();
     void keepLocked(TrafficRecord record, size_t savedSize);
     // Puts one gathered record in its place among the newest (a batch may come after a later one).
-    void insertLocked(Fresh fresh);
+    void insertLocked(Kept fresh);
     void trimLocked();
-    bool rewrite(std::vector<TrafficRecord> oldestFirst);
+    bool rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst);
     // Keeps only the file's last `keptBytes` (the kept records, whole lines).
     bool compact(size_t keptBytes);
 
@@ -95,13 +85,10 @@ private:
     std::mutex m_mutex;
     std::mutex m_saveMutex; // one writer of the file at a time
     std::array<Shard, kShards> m_shards;
-    std::deque<TrafficRecord> m_records; // newest first
-    std::deque<std::uint64_t> m_numbers; // the number of each record's id, same order
-    std::deque<size_t> m_sizes;          // saved size of each record, same order
-    size_t m_bytes = 0;                  // sum of m_sizes
-    // Lines not yet appended, oldest first: always the newest of the kept records, so the file's end
-    // holds the rest of them.
-    std::deque<UnsavedLine> m_unsaved;
+    std::deque<Kept> m_records; // newest first
+    size_t m_bytes = 0;         // the size of their lines
+    // The newest records, whose lines are not in the file yet: its end holds the rest of them.
+    size_t m_unsaved = 0;
     size_t m_unsavedBytes = 0;
     size_t m_fileBytes = 0;              // what the file holds
     bool m_rewrite = false;              // the file must be written whole at the next save

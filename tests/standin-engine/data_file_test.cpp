@@ -295,6 +295,7 @@ TEST(TrafficHistory, LinesAreExactlyWhatTheJsonWriterWrites)
         record.respBody = body + "!";
         const std::string expected = encodeRecord(record) + "\n";
         EXPECT_EQ(TrafficHistory::encodeLine(record), expected) << body;
+        EXPECT_EQ(TrafficHistory::lineSize(record), expected.size()) << body;
         EXPECT_EQ(record.reqBody, body); // handed back as it came
         record.reqBody.reset();
         EXPECT_EQ(TrafficHistory::encodeLine(record), encodeRecord(record) + "\n") << body;
@@ -308,6 +309,7 @@ TEST(TrafficHistory, LinesAreExactlyWhatTheJsonWriterWrites)
         record.latencyMs = 1234567890123;
         record.injected = true;
         EXPECT_EQ(TrafficHistory::encodeLine(record), encodeRecord(record) + "\n") << body;
+        EXPECT_EQ(TrafficHistory::lineSize(record), TrafficHistory::encodeLine(record).size()) << body;
         record.scheme.reset();
         record.query.reset();
         record.reqHeaders = std::map<std::string, std::string> {};
