@@ -10,7 +10,8 @@ namespace standin {
 std::vector<EventPayload> EventSubscription::take(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
-    m_ready.wait_for(lock, timeout, [this] { return m_closed || !m_queue.empty(); });
+    if (timeout.count() > 0) // a look without a wait needs no clock
+        m_ready.wait_for(lock, timeout, [this] { return m_closed || !m_queue.empty(); });
     std::vector<EventPayload> taken(std::make_move_iterator(m_queue.begin()), std::make_move_iterator(m_queue.end()));
     m_queue.clear();
     m_queuedBytes = 0;
@@ -83,6 +84,15 @@ void EventSubscription::close()
         waker();
 }
 
+EventHub::EventHub(size_t maxQueuedBytes)
+    : m_maxQueuedBytes(maxQueuedBytes)
+    , m_instance([] {
+        static std::atomic<std::uint64_t> hubs {0};
+        return ++hubs;
+    }())
+{
+}
+
 size_t EventHub::configuredQueueBytes()
 {
     if (const char *text = std::getenv(kTestQueueVariable); text && *text) {
@@ -107,6 +117,7 @@ std::shared_ptr<EventSubscription> EventHub::subscribe()
     auto grown = std::make_shared<SubscriberList>(*m_subscriptions);
     grown->push_back(subscription);
     m_subscriptions = std::move(grown);
+    ++m_version;
     m_listening = true;
     return subscription;
 }
@@ -117,6 +128,7 @@ void EventHub::unsubscribe(const std::shared_ptr<EventSubscription> &subscriptio
     auto shrunk = std::make_shared<SubscriberList>(*m_subscriptions);
     std::erase(*shrunk, subscription);
     m_subscriptions = std::move(shrunk);
+    ++m_version;
     m_listening = !m_subscriptions->empty();
 }
 
@@ -128,14 +140,20 @@ void EventHub::publish(const std::string &payload)
 
 void EventHub::publish(EventPayload payload)
 {
-    std::shared_ptr<const SubscriberList> subscriptions;
-    {
+    // Each publishing thread keeps the list it saw last while the list stays the same, so a busy proxy's
+    // threads don't all take the hub's lock for every event.
+    struct Seen {
+        std::uint64_t hub = 0;
+        std::uint64_t version = 0;
+        std::shared_ptr<const SubscriberList> list;
+    };
+    thread_local Seen seen;
+    const std::uint64_t version = m_version.load(std::memory_order_acquire);
+    if (seen.hub != m_instance || seen.version != version) {
         std::lock_guard lock(m_mutex);
-        if (m_subscriptions->empty())
-            return;
-        subscriptions = m_subscriptions;
+        seen = {m_instance, m_version.load(std::memory_order_relaxed), m_subscriptions};
     }
-    for (const auto &subscription : *subscriptions)
+    for (const auto &subscription : *seen.list)
         subscription->push(payload);
 }
 
@@ -146,6 +164,7 @@ void EventHub::closeAll()
         std::lock_guard lock(m_mutex);
         m_closed = true;
         subscriptions = std::exchange(m_subscriptions, std::make_shared<const SubscriberList>());
+        ++m_version;
         m_listening = false;
     }
     for (const auto &subscription : *subscriptions)

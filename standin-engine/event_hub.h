@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -56,7 +57,7 @@ public:
     // Every event goes to every subscriber; past this many, more would slow the proxy for all.
     static constexpr size_t kMaxSubscribers = 64;
 
-    explicit EventHub(size_t maxQueuedBytes = kMaxQueuedBytes) : m_maxQueuedBytes(maxQueuedBytes) {}
+    explicit EventHub(size_t maxQueuedBytes = kMaxQueuedBytes);
     // kMaxQueuedBytes, or the test override when one is set.
     static size_t configuredQueueBytes();
 
@@ -79,6 +80,8 @@ private:
     // Replaced, never changed in place, so a publisher fans out over its own snapshot without the lock.
     std::shared_ptr<const SubscriberList> m_subscriptions = std::make_shared<const SubscriberList>();
     std::atomic<bool> m_listening {false}; // m_subscriptions holds any
+    std::atomic<std::uint64_t> m_version {0}; // counts changes of m_subscriptions
+    const std::uint64_t m_instance; // tells this hub from another in a publisher's cache
     bool m_closed = false;
 };
 
