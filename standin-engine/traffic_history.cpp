@@ -364,7 +364,7 @@ void TrafficHistory::insertLocked(Kept fresh)
     m_dirty = true;
 }
 
-void TrafficHistory::gatherLocked()
+void TrafficHistory::gatherLocked(std::vector<Kept> *dropped)
 {
     std::vector<Kept> batch;
     for (Shard &shard : m_shards) {
@@ -383,10 +383,10 @@ void TrafficHistory::gatherLocked()
     std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
     for (Kept &fresh : batch)
         insertLocked(std::move(fresh));
-    trimLocked();
+    trimLocked(dropped);
 }
 
-void TrafficHistory::trimLocked()
+void TrafficHistory::trimLocked(std::vector<Kept> *dropped)
 {
     while (!m_records.empty() && (m_records.size() > kMaxRecords || m_bytes > kMaxStoredBytes)) {
         const size_t size = m_records.back().size;
@@ -396,6 +396,8 @@ void TrafficHistory::trimLocked()
             m_unsavedBytes -= size;
         }
         m_bytes -= size;
+        if (dropped)
+            dropped->push_back(std::move(m_records.back()));
         m_records.pop_back();
     }
 }
@@ -485,8 +487,9 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
         full = shard.fresh.size() >= kBatch;
     }
     if (full) {
+        std::vector<Kept> dropped; // declared first, so freed after the lock is let go
         std::lock_guard lock(m_mutex);
-        gatherLocked();
+        gatherLocked(&dropped);
     }
     return record;
 }

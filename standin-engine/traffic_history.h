@@ -70,13 +70,14 @@ private:
     static constexpr size_t kShards = 16;
     static constexpr size_t kBatch = 32;
 
-    // Moves every shard's records into the history, in the order of their numbers.
-    void gatherLocked();
+    // Moves every shard's records into the history, in the order of their numbers. Records that fall
+    // out go to `dropped`, when given, to be freed after the lock.
+    void gatherLocked(std::vector<Kept> *dropped = nullptr);
     void load();
     void keepLocked(TrafficRecord record, size_t savedSize);
     // Puts one gathered record in its place among the newest (a batch may come after a later one).
     void insertLocked(Kept fresh);
-    void trimLocked();
+    void trimLocked(std::vector<Kept> *dropped = nullptr);
     bool rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst);
     // Keeps only the file's last `keptBytes` (the kept records, whole lines).
     bool compact(size_t keptBytes);
