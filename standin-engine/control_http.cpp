@@ -106,9 +106,13 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
     const std::weak_ptr<EventSubscription> subscription = events.subscription;
     events.subscription->setWaker([executor, wakePending, subscription, weakTimer = std::weak_ptr<asio::steady_timer>(wake),
                                    weakStream = std::weak_ptr<beast::tcp_stream>(stream)] {
-        // One wake-up in flight is enough: the connection takes everything queued when it runs.
-        if (wakePending->exchange(true))
-            return;
+        // One wake-up in flight is enough: the connection takes everything queued when it runs. A reader
+        // cut off for falling behind is closed even then, as its connection may be stuck in a write.
+        if (wakePending->exchange(true)) {
+            const auto open = subscription.lock();
+            if (!open || !open->overflowed())
+                return;
+        }
         asio::post(executor, [subscription, weakTimer, weakStream] {
             if (auto timer = weakTimer.lock())
                 timer->cancel();
@@ -162,6 +166,13 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
         wake->expires_after(std::chrono::seconds(10));
         co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
         keepAlive = !ec; // ten quiet seconds
+        if (ec) {
+            // Woken by an event: the next few join it, so a steady trickle leaves in batches instead of a
+            // wake-up and a write for every event. A queue half full wakes it again at once.
+            wakePending->store(false);
+            wake->expires_after(std::chrono::milliseconds(5));
+            co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+        }
     }
     events.subscription->setWaker(nullptr);
 }

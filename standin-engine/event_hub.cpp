@@ -57,11 +57,13 @@ void EventSubscription::push(const EventPayload &payload)
             m_closed = true;
             m_overflowed = true;
         } else {
+            const bool halfFull = m_queuedBytes >= m_maxQueuedBytes / 2;
             m_queue.push_back(payload);
             m_queuedBytes += payload->size();
             // A reader takes the whole queue when it wakes: only the first event after a take wakes it,
-            // so a busy proxy's publishers don't all wake the same connection.
-            if (m_queue.size() > 1)
+            // so a busy proxy's publishers don't all wake the same connection; and once more when the
+            // queue passes half its bound, in case the reader waits for more to join the first.
+            if (m_queue.size() > 1 && (halfFull || m_queuedBytes < m_maxQueuedBytes / 2))
                 return;
         }
         waker = m_waker;
