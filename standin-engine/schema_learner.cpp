@@ -290,8 +290,11 @@ bool SchemaLearner::sample(std::uint64_t routeKey)
     bool tell = false;
     {
         std::lock_guard lock(m_sampleMutex);
-        if (m_windows.size() >= kMaxRoutesTracked)
+        // Windows that ended are let go now and then, not looked through on every call.
+        if (m_windows.size() >= kMaxRoutesTracked && now - m_lastPrune >= m_sampleWindow) {
             std::erase_if(m_windows, [&](const auto &entry) { return now - entry.second.start >= m_sampleWindow; });
+            m_lastPrune = now;
+        }
         SampleWindow &window = m_windows[routeKey];
         if (window.taken == 0 || now - window.start >= m_sampleWindow) {
             window.start = now;

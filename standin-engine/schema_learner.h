@@ -137,6 +137,7 @@ private:
     const std::uint64_t m_instance; // tells this learner's entries in a thread's cache from another's
     std::mutex m_sampleMutex;
     std::unordered_map<std::uint64_t, SampleWindow> m_windows;
+    std::chrono::steady_clock::time_point m_lastPrune;
     std::atomic<std::uint64_t> m_sampled {0};
     bool m_toldSampling = false;
 
