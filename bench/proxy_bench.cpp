@@ -4,7 +4,8 @@
 // route's latency is kept; /health while 200 idle connections sit on each port. The side-by-side
 // cases load both sides with wrk and print their ratios: 1 vs 5,000 routes, a learned vs an unlearned
 // 100 KB body, 1 MB through the proxy vs straight from a minimal C server, and a mock vs that server
-// answering a fixed 200 (KESTRION_BENCH_ROUNDS repeats them). KESTRION_BENCH_ENGINE runs another
+// answering a fixed 200 on 50 and on 1,000 connections, throughput, CPU per answer and p99, with an
+// event reader attached (KESTRION_BENCH_ROUNDS repeats them). KESTRION_BENCH_ENGINE runs another
 // engine build (a baseline); KESTRION_BENCH_ENGINE_PRELOAD preloads a library (an allocator) into the
 // engine only.
 #include <utility> // before asio: its awaitable.hpp uses std::exchange without including it
@@ -22,6 +23,7 @@
 #include "root_ca.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <csignal>
@@ -820,14 +822,48 @@ void BM_SideBySide_PassThrough1MB(benchmark::State &state)
 }
 BENCHMARK(BM_SideBySide_PassThrough1MB)->Arg(1)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// One reader of the engine's event stream for as long as it lives, as the app keeps one open: the
+// engine builds and sends every "request" event while it reads.
+class EventReader {
+public:
+    EventReader()
+        : m_stream(m_context)
+    {
+        m_stream.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(engine().controlPort)));
+        const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine().controlPort) + "\r\n\r\n";
+        asio::write(m_stream, asio::buffer(request));
+        m_thread = std::thread([this] {
+            std::array<char, 64 * 1024> chunk;
+            beast::error_code ec;
+            while (!ec)
+                m_bytes += m_stream.read_some(asio::buffer(chunk), ec);
+        });
+    }
+    ~EventReader()
+    {
+        beast::error_code ignored;
+        m_stream.shutdown(tcp::socket::shutdown_both, ignored);
+        m_thread.join();
+    }
+    std::size_t bytes() const { return m_bytes; }
+
+private:
+    asio::io_context m_context;
+    tcp::socket m_stream;
+    std::atomic<std::size_t> m_bytes {0};
+    std::thread m_thread;
+};
+
 // The small mock against the ceiling of the machine: the minimal C server answering a fixed 200 with
-// a body of the same size, both on 50 connections; and the engine's CPU per mock at 50 against 1.
+// a body of the same size, both on 50 connections, the engine keeping its history, learning and sending
+// every event to a reader; and the engine's CPU per mock at 50 against 1.
 void BM_SideBySide_MockVsFixed200Server(benchmark::State &state)
 {
     if (!haveWrk(state))
         return;
     const size_t bodySize = Engine::benchRoute("", "", "", 0, false).body.size();
     AnswerServer ceiling(bodySize);
+    EventReader events;
     for (auto _ : state) {
         const auto started = Clock::now();
         const auto loads = sideBySide({
@@ -842,11 +878,39 @@ void BM_SideBySide_MockVsFixed200Server(benchmark::State &state)
         reportLoad(state, "mock_50", mock);
         reportLoad(state, "mock_1", single);
         state.counters["ratio_mock_vs_c_server"] = ratio(mock.perSecond, fixed.perSecond);
+        state.counters["cpu_per_req_mock_vs_c_server"] = ratio(mock.cpuUsPerRequest, fixed.cpuUsPerRequest);
         state.counters["cpu_per_req_50_vs_1"] = ratio(mock.cpuUsPerRequest, single.cpuUsPerRequest);
+        state.counters["event_mb_read"] = static_cast<double>(events.bytes()) / 1e6;
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
     }
 }
 BENCHMARK(BM_SideBySide_MockVsFixed200Server)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The tail with many clients: the mock and the C server each on 1,000 kept-alive connections, with the
+// event reader as above; p99 of the engine against the C server's.
+void BM_SideBySide_TailAtThousandConnections(benchmark::State &state)
+{
+    if (!haveWrk(state))
+        return;
+    const size_t bodySize = Engine::benchRoute("", "", "", 0, false).body.size();
+    AnswerServer ceiling(bodySize);
+    EventReader events;
+    for (auto _ : state) {
+        const auto started = Clock::now();
+        const auto loads = sideBySide({
+            [&] { return runWrk(ceiling.port(), "127.0.0.1", "/mock", 1000, ceiling.pid()); },
+            [] { return runWrk(engine().proxyPort, "bench.test", "/mock", 1000, engine().pid); },
+        });
+        const Load &fixed = loads[0];
+        const Load &mock = loads[1];
+        reportLoad(state, "c_server", fixed);
+        reportLoad(state, "mock_1000", mock);
+        state.counters["p99_mock_vs_c_server"] = ratio(mock.p99us, fixed.p99us);
+        state.counters["ratio_mock_vs_c_server"] = ratio(mock.perSecond, fixed.perSecond);
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
+    }
+}
+BENCHMARK(BM_SideBySide_TailAtThousandConnections)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -107,9 +107,13 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
     const std::weak_ptr<EventSubscription> subscription = events.subscription;
     events.subscription->setWaker([executor, wakePending, subscription, weakTimer = std::weak_ptr<asio::steady_timer>(wake),
                                    weakStream = std::weak_ptr<beast::tcp_stream>(stream)] {
-        // One wake-up in flight is enough: the connection takes everything queued when it runs.
-        if (wakePending->exchange(true))
-            return;
+        // One wake-up in flight is enough: the connection takes everything queued when it runs. A reader
+        // cut off for falling behind is closed even then, as its connection may be stuck in a write.
+        if (wakePending->exchange(true)) {
+            const auto open = subscription.lock();
+            if (!open || !open->overflowed())
+                return;
+        }
         asio::post(executor, [subscription, weakTimer, weakStream] {
             if (auto timer = weakTimer.lock())
                 timer->cancel();
@@ -120,13 +124,14 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
             }
         });
     });
-    // A batch points into the shared payloads instead of copying them: readers hold one copy between them.
+    // A batch is joined into one text, so a busy proxy's thousands of small events leave in a few large
+    // writes rather than a system call per few dozen of them.
     static constexpr std::string_view kDataField = "data: ";
     static constexpr std::string_view kEventEnd = "\n\n";
     static constexpr std::string_view kKeepAlive = ": keep-alive\n\n";
     std::vector<std::string> lines = std::move(events.firstLines);
     std::vector<EventPayload> payloads;
-    std::vector<asio::const_buffer> batch;
+    std::string batch;
     bool keepAlive = false;
     for (;;) {
         wakePending->store(false);
@@ -136,16 +141,16 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
             break;
         if (!lines.empty() || !payloads.empty() || keepAlive) {
             for (const auto &line : lines)
-                batch.push_back(asio::buffer(line));
+                batch += line;
             for (const auto &payload : payloads) {
-                batch.push_back(asio::buffer(kDataField.data(), kDataField.size()));
-                batch.push_back(asio::buffer(*payload));
-                batch.push_back(asio::buffer(kEventEnd.data(), kEventEnd.size()));
+                batch += kDataField;
+                batch += *payload;
+                batch += kEventEnd;
             }
             if (keepAlive)
-                batch.push_back(asio::buffer(kKeepAlive.data(), kKeepAlive.size()));
+                batch += kKeepAlive;
             stream->expires_after(Limits::kProgress);
-            co_await asio::async_write(*stream, http::make_chunk(batch), asio::redirect_error(asio::use_awaitable, ec));
+            co_await asio::async_write(*stream, http::make_chunk(asio::buffer(batch)), asio::redirect_error(asio::use_awaitable, ec));
             batch.clear();
             payloads.clear();
             lines.clear();
@@ -162,6 +167,13 @@ asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &str
         wake->expires_after(std::chrono::seconds(10));
         co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
         keepAlive = !ec; // ten quiet seconds
+        if (ec) {
+            // Woken by an event: the next few join it, so a steady trickle leaves in batches instead of a
+            // wake-up and a write for every event. A queue half full wakes it again at once.
+            wakePending->store(false);
+            wake->expires_after(std::chrono::milliseconds(5));
+            co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+        }
     }
     events.subscription->setWaker(nullptr);
 }

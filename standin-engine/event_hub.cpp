@@ -10,7 +10,8 @@ namespace standin {
 std::vector<EventPayload> EventSubscription::take(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
-    m_ready.wait_for(lock, timeout, [this] { return m_closed || !m_queue.empty(); });
+    if (timeout.count() > 0) // a look without a wait needs no clock
+        m_ready.wait_for(lock, timeout, [this] { return m_closed || !m_queue.empty(); });
     std::vector<EventPayload> taken(std::make_move_iterator(m_queue.begin()), std::make_move_iterator(m_queue.end()));
     m_queue.clear();
     m_queuedBytes = 0;
@@ -56,8 +57,14 @@ void EventSubscription::push(const EventPayload &payload)
             m_closed = true;
             m_overflowed = true;
         } else {
+            const bool halfFull = m_queuedBytes >= m_maxQueuedBytes / 2;
             m_queue.push_back(payload);
             m_queuedBytes += payload->size();
+            // A reader takes the whole queue when it wakes: only the first event after a take wakes it,
+            // so a busy proxy's publishers don't all wake the same connection; and once more when the
+            // queue passes half its bound, in case the reader waits for more to join the first.
+            if (m_queue.size() > 1 && (halfFull || m_queuedBytes < m_maxQueuedBytes / 2))
+                return;
         }
         waker = m_waker;
     }
@@ -77,6 +84,15 @@ void EventSubscription::close()
     m_ready.notify_all();
     if (waker)
         waker();
+}
+
+EventHub::EventHub(size_t maxQueuedBytes)
+    : m_maxQueuedBytes(maxQueuedBytes)
+    , m_instance([] {
+        static std::atomic<std::uint64_t> hubs {0};
+        return ++hubs;
+    }())
+{
 }
 
 size_t EventHub::configuredQueueBytes()
@@ -113,6 +129,8 @@ std::shared_ptr<EventSubscription> EventHub::subscribe(Reader reader)
         }
         grown->push_back(subscription);
         m_subscriptions = std::move(grown);
+        ++m_version;
+        m_listening = true;
     }
     if (leftBehind)
         leftBehind->close();
@@ -126,20 +144,33 @@ void EventHub::unsubscribe(const std::shared_ptr<EventSubscription> &subscriptio
     auto shrunk = std::make_shared<SubscriberList>(*m_subscriptions);
     std::erase(*shrunk, subscription);
     m_subscriptions = std::move(shrunk);
+    ++m_version;
+    m_listening = !m_subscriptions->empty();
 }
 
 void EventHub::publish(const std::string &payload)
 {
-    std::shared_ptr<const SubscriberList> subscriptions;
-    {
+    if (listening())
+        publish(std::make_shared<const std::string>(payload));
+}
+
+void EventHub::publish(EventPayload payload)
+{
+    // Each publishing thread keeps the list it saw last while the list stays the same, so a busy proxy's
+    // threads don't all take the hub's lock for every event.
+    struct Seen {
+        std::uint64_t hub = 0;
+        std::uint64_t version = 0;
+        std::shared_ptr<const SubscriberList> list;
+    };
+    thread_local Seen seen;
+    const std::uint64_t version = m_version.load(std::memory_order_acquire);
+    if (seen.hub != m_instance || seen.version != version) {
         std::lock_guard lock(m_mutex);
-        if (m_subscriptions->empty())
-            return;
-        subscriptions = m_subscriptions;
+        seen = {m_instance, m_version.load(std::memory_order_relaxed), m_subscriptions};
     }
-    const auto shared = std::make_shared<const std::string>(payload);
-    for (const auto &subscription : *subscriptions)
-        subscription->push(shared);
+    for (const auto &subscription : *seen.list)
+        subscription->push(payload);
 }
 
 void EventHub::closeAll()
@@ -150,6 +181,8 @@ void EventHub::closeAll()
         m_closed = true;
         subscriptions = std::exchange(m_subscriptions, std::make_shared<const SubscriberList>());
         m_owners.clear();
+        ++m_version;
+        m_listening = false;
     }
     for (const auto &subscription : *subscriptions)
         subscription->close();

@@ -1,8 +1,10 @@
 // Fans engine events out to every open event-stream connection.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -60,7 +62,7 @@ public:
     static constexpr size_t kOwnerPlaces = 2;
     enum class Reader { Stranger, Owner };
 
-    explicit EventHub(size_t maxQueuedBytes = kMaxQueuedBytes) : m_maxQueuedBytes(maxQueuedBytes) {}
+    explicit EventHub(size_t maxQueuedBytes = kMaxQueuedBytes);
     // kMaxQueuedBytes, or the test override when one is set.
     static size_t configuredQueueBytes();
 
@@ -68,6 +70,9 @@ public:
     std::shared_ptr<EventSubscription> subscribe(Reader reader = Reader::Stranger);
     void unsubscribe(const std::shared_ptr<EventSubscription> &subscription);
     void publish(const std::string &payload);
+    void publish(EventPayload payload);
+    // Without a lock, so a publisher builds an event's text only when someone will read it.
+    bool listening() const { return m_listening.load(std::memory_order_relaxed); }
     // Wakes every reader so their connections end (shutdown).
     void closeAll();
     size_t subscriberCount() const;
@@ -80,6 +85,9 @@ private:
     // Replaced, never changed in place, so a publisher fans out over its own snapshot without the lock.
     std::shared_ptr<const SubscriberList> m_subscriptions = std::make_shared<const SubscriberList>();
     SubscriberList m_owners; // the app's ones among them, oldest first
+    std::atomic<bool> m_listening {false}; // m_subscriptions holds any
+    std::atomic<std::uint64_t> m_version {0}; // counts changes of m_subscriptions
+    const std::uint64_t m_instance; // tells this hub from another in a publisher's cache
     bool m_closed = false;
 };
 

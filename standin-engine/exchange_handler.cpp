@@ -3,8 +3,10 @@
 
 #include "bounded_input.h"
 #include "engine_support.h"
+#include "event_hub.h"
 #include "forwarder.h"
 #include "replay_store.h"
+#include "route_table.h"
 #include "schema_learner.h"
 #include "state_store.h"
 #include "traffic_history.h"
@@ -12,9 +14,9 @@
 
 #include "engine/records/error_reply.h"
 
+#include <climits>
 #include <cstdio>
 #include <sstream>
-#include <unordered_map>
 
 namespace standin {
 
@@ -51,11 +53,148 @@ bool viaNames(const std::vector<std::pair<std::string, std::string>> &headers, c
     return false;
 }
 
+namespace {
+
+bool sameIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        x = x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x;
+        y = y >= 'A' && y <= 'Z' ? static_cast<char>(y - 'A' + 'a') : y;
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Text as kept in a record: most of it is plain ASCII and is copied as it is.
+std::string cleanText(std::string_view text)
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return sanitizeUtf8(text);
+    }
+    return std::string(text);
+}
+
+// isoTime and localClockTime of a moment, their part up to the second made once a second on each thread.
+class ClockTexts final {
+public:
+    explicit ClockTexts(std::chrono::system_clock::time_point when)
+    {
+        const auto millis = std::chrono::floor<std::chrono::milliseconds>(when.time_since_epoch()).count();
+        const auto second = millis >= 0 ? millis / 1000 : (millis - 999) / 1000;
+        m_millis = static_cast<int>(millis - second * 1000);
+        thread_local std::int64_t shown = LLONG_MIN;
+        if (second != shown) {
+            const std::chrono::system_clock::time_point whole {std::chrono::seconds(second)};
+            t_iso = isoTime(whole);
+            t_iso.resize(t_iso.size() - 5); // ".000Z"
+            t_local = localClockTime(whole);
+            t_local.resize(t_local.size() - 4); // ".000"
+            shown = second;
+        }
+    }
+    std::string iso() const { return withMillis(t_iso) + 'Z'; }
+    std::string local() const { return withMillis(t_local); }
+
+private:
+    std::string withMillis(const std::string &prefix) const
+    {
+        std::string text;
+        text.reserve(prefix.size() + 5);
+        text += prefix;
+        text += '.';
+        text += static_cast<char>('0' + m_millis / 100);
+        text += static_cast<char>('0' + m_millis / 10 % 10);
+        text += static_cast<char>('0' + m_millis % 10);
+        return text;
+    }
+
+    static thread_local std::string t_iso;
+    static thread_local std::string t_local;
+    int m_millis = 0;
+};
+
+thread_local std::string ClockTexts::t_iso;
+thread_local std::string ClockTexts::t_local;
+
+// The live event of a stored exchange: the members its history line has too, written the same way.
+std::string requestEventText(const std::string &id, const std::string &localTime, const std::string &summary)
+{
+    std::string text;
+    text.reserve(summary.size() + id.size() + 2 * localTime.size() + 64);
+    text += R"({"type":"request","time":")";
+    text += localTime;
+    text += R"(","request":{"id":")";
+    text += id;
+    text += R"(","time":")";
+    text += localTime;
+    text += "\",";
+    text += summary;
+    text += "}}";
+    return text;
+}
+
+// The route key's hash (method in capitals, host in small letters, then the path) within its project:
+// what sampling counts by, worked out without building the key.
+std::uint64_t sampleKey(std::string_view projectId, std::string_view method, std::string_view host,
+                        std::string_view path)
+{
+    std::uint64_t hash = 1469598103934665603ull;
+    const auto add = [&](unsigned char c) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    };
+    for (const char c : projectId)
+        add(static_cast<unsigned char>(c));
+    add(0);
+    for (const char c : method)
+        add(static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+    add(' ');
+    for (const char c : host)
+        add(static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    for (const char c : path)
+        add(static_cast<unsigned char>(c));
+    return hash;
+}
+
+const std::string kJsonType = "application/json";
+const std::string kTextType = "text/plain; charset=utf-8";
+const std::string kNoType;
+
+const std::string *contentTypeVerdict(const std::string &body)
+{
+    if (body.empty())
+        return &kNoType;
+    return nlohmann::json::accept(body) ? &kJsonType : &kTextType;
+}
+
+// The content type of a mock's answer: kept with the route table while the body is the route's own (or
+// a step's) as it stands, worked out afresh when "{{key}}" made it another.
+std::string answerContentType(const RouteTable &table, size_t index, const WireRoute &route, const std::string &body)
+{
+    if (body.size() == route.body.size() && body == route.body)
+        return *table.bodyVerdict(index, std::nullopt, contentTypeVerdict);
+    if (route.sequence) {
+        for (size_t step = 0; step < route.sequence->size(); ++step) {
+            const std::string &stepBody = (*route.sequence)[step].body;
+            if (body.size() == stepBody.size() && body == stepBody)
+                return *table.bodyVerdict(index, step, contentTypeVerdict);
+        }
+    }
+    return *contentTypeVerdict(body);
+}
+
+} // namespace
+
 std::string ProxiedRequest::header(const std::string &name) const
 {
-    const std::string wanted = lowerAscii(name);
     for (const auto &[key, value] : headers) {
-        if (lowerAscii(key) == wanted)
+        if (sameIgnoringAsciiCase(key, name))
             return value;
     }
     return {};
@@ -105,40 +244,13 @@ std::string withoutUserinfo(const std::string &target)
 
 } // namespace
 
-// Content types of the large bodies of one route table, so a large JSON mock isn't validated again on
-// every answer. Holding the table keeps each body's address its own.
-struct ExchangeHandler::ContentTypes {
-    std::mutex mutex;
-    RouteSnapshot table;
-    std::unordered_map<const std::string *, std::string> types;
-
-    std::string of(const RouteSnapshot &routes, const std::string &body)
-    {
-        {
-            std::lock_guard lock(mutex);
-            if (routes.empty() || table.empty() || &*routes.begin() != &*table.begin()) {
-                table = routes;
-                types.clear();
-            }
-            if (const auto known = types.find(&body); known != types.end())
-                return known->second;
-        }
-        std::string type = contentTypeFor(body);
-        std::lock_guard lock(mutex);
-        if (!table.empty() && !routes.empty() && &*routes.begin() == &*table.begin())
-            types.emplace(&body, type);
-        return type;
-    }
-};
-
 ExchangeHandler::ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema,
-                                 Publish publish)
+                                 EventHub &events)
     : m_state(state)
     , m_history(history)
     , m_schema(schema)
-    , m_publish(std::move(publish))
+    , m_events(events)
     , m_upstream(std::make_unique<Upstream>())
-    , m_contentTypes(std::make_unique<ContentTypes>())
     , m_random(std::random_device {}())
 {
     char token[32];
@@ -170,13 +282,14 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     ExchangePlan plan;
     plan.startedAt = std::chrono::system_clock::now();
     plan.started = std::chrono::steady_clock::now();
-    plan.projectId = m_state.activeProjectId();
-    plan.record.time = isoTime(plan.startedAt);
+    plan.record.time = ClockTexts(plan.startedAt).iso();
     plan.record.method = request.method;
     ProxiedResponse &response = plan.response;
 
     const std::string targetText = withoutUserinfo(request.target);
     plan.target = parseProxyTarget(targetText, request.header("Host"));
+    if (!plan.target || request.method == "CONNECT")
+        plan.projectId = m_state.activeProjectId();
     if (request.method == "CONNECT") {
         plan.target.reset();
         plan.record.host = lowerAscii(request.target);
@@ -198,6 +311,7 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     if (!target.query.empty())
         plan.record.query = target.query;
     if (isOwnPort(target)) {
+        plan.projectId = m_state.activeProjectId();
         response.status = 403;
         response.body = proxyErrorBody("refusing to proxy to the engine's own port " + std::to_string(target.port));
         return plan;
@@ -211,7 +325,9 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     }
 
     const ActiveProjectView view = m_state.activeView();
-    const auto index = findRoute(view.routes, request.method, target);
+    plan.projectId = view.projectId;
+    const auto table = RouteTable::of(view.routes);
+    const auto index = table->find(request.method, target);
     // What no route mocks goes to the real host, as a pass-through route would send it.
     const WireRoute *route = index ? &view.routes[*index] : nullptr;
     const bool passThrough = !route || route->passThrough;
@@ -222,7 +338,9 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     if (passThrough) {
         answer.status = 0; // the real host answers unless chaos decides otherwise
     } else {
-        answer = planAnswer(*route, m_state.nextHit(route->id));
+        // Only a sequence depends on how often its route answered.
+        const bool counted = route->sequence && !route->sequence->empty();
+        answer = planAnswer(*route, counted ? m_state.nextHit(route->id) : 0);
         answer.body = substituteVariables(answer.body, view.variables);
         plan.injected = true;
     }
@@ -246,8 +364,10 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     response.status = answer.status;
     if (answer.status != 204 && answer.status != 304) {
         response.body = std::move(answer.body);
-        if (const std::string *shared = shareRouteBody(response, *route, view.routes))
-            response.contentType = m_contentTypes->of(view.routes, *shared);
+        if (route && !passThrough) {
+            response.contentType = answerContentType(*table, *index, *route, response.body);
+            shareRouteBody(response, *route, view.routes);
+        }
     }
     return plan;
 }
@@ -256,8 +376,11 @@ TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &
                                       const std::string &responseBody, bool whole)
 {
     TrafficRecord kept = record(plan, request, status, responseBody);
-    if (whole)
-        learnFrom(plan, kept, responseBody);
+    // The body is copied for learning only when the route's sample takes it.
+    if (whole) {
+        if (auto observation = sampleOf(plan, kept, responseBody))
+            learn(std::move(*observation), responseBody);
+    }
     return kept;
 }
 
@@ -271,27 +394,26 @@ TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &
     record.injected = plan.injected;
     std::map<std::string, std::string> headers;
     for (const auto &[name, value] : request.headers) {
-        if (lowerAscii(name) != "proxy-authorization")
-            headers[sanitizeUtf8(name)] = sanitizeUtf8(value);
+        if (!sameIgnoringAsciiCase(name, "proxy-authorization"))
+            headers[cleanText(name)] = cleanText(value);
     }
     record.reqHeaders = std::move(headers);
     if (!request.body.empty())
-        record.reqBody = sanitizeUtf8(std::string_view(request.body).substr(0, TrafficHistory::kMaxStoredBody + 1));
+        record.reqBody = cleanText(std::string_view(request.body).substr(0, TrafficHistory::kMaxStoredBody + 1));
     if (!responseBody.empty())
-        record.respBody = sanitizeUtf8(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1));
-    record.host = sanitizeUtf8(record.host);
-    record.path = sanitizeUtf8(record.path);
+        record.respBody = cleanText(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1));
+    record.host = cleanText(record.host);
+    record.path = cleanText(record.path);
     if (record.query)
-        record.query = sanitizeUtf8(*record.query);
+        record.query = cleanText(*record.query);
 
-    const TrafficRecord kept = m_history.add(record);
+    TrafficRecord kept = m_history.add(std::move(record));
     keepRequest(kept, request);
-    EngineEvent event;
-    event.type = "request";
-    event.time = localClockTime(plan.startedAt);
-    event.request = WireTrafficEvent {kept.id, event.time, kept.method, kept.host, kept.path,
-                                      kept.status, kept.latencyMs, kept.injected};
-    m_publish(event);
+    if (m_events.listening()) {
+        const std::string time = ClockTexts(plan.startedAt).local();
+        m_events.publish(std::make_shared<const std::string>(
+            requestEventText(kept.id, time, TrafficHistory::encodeSummary(kept))));
+    }
     return kept;
 }
 
@@ -303,10 +425,25 @@ void ExchangeHandler::keepRequest(const TrafficRecord &record, const ProxiedRequ
 
 void ExchangeHandler::learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody)
 {
-    // Learning reads the whole body; the record only keeps a clipped copy.
-    if (plan.target && recorded.status >= 200 && recorded.status < 300)
-        learn(recorded, std::move(responseBody), plan.matchedPath.empty() ? recorded.path : plan.matchedPath,
-              plan.projectId);
+    if (auto observation = sampleOf(plan, recorded, responseBody))
+        learn(std::move(*observation), std::move(responseBody));
+}
+
+std::optional<SchemaLearner::Observation> ExchangeHandler::sampleOf(const ExchangePlan &plan,
+                                                                    const TrafficRecord &recorded,
+                                                                    std::string_view responseBody)
+{
+    if (!plan.target || recorded.status < 200 || recorded.status >= 300)
+        return std::nullopt;
+    // Only an object or an array is learned from; anything else isn't worth a place in the queue.
+    const size_t start = responseBody.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos || (responseBody[start] != '{' && responseBody[start] != '['))
+        return std::nullopt;
+    const std::string &routePath = plan.matchedPath.empty() ? recorded.path : plan.matchedPath;
+    if (!m_schema.sample(sampleKey(plan.projectId, recorded.method, recorded.host, routePath)))
+        return std::nullopt;
+    return SchemaLearner::Observation {plan.projectId, routeKey(recorded.method, recorded.host, routePath),
+                                       recorded.method, recorded.host, routePath, recorded.id, recorded.time};
 }
 
 ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored)
@@ -341,31 +478,26 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
     return response;
 }
 
-void ExchangeHandler::learn(const TrafficRecord &record, std::string responseBody, const std::string &routePath,
-                            const std::string &projectId)
+void ExchangeHandler::learn(SchemaLearner::Observation observation, std::string responseBody)
 {
-    // Only an object or an array is learned from; anything else isn't worth a place in the queue.
-    const size_t start = responseBody.find_first_not_of(" \t\r\n");
-    if (start == std::string::npos || (responseBody[start] != '{' && responseBody[start] != '['))
-        return;
-    SchemaLearner::Observation observation {projectId, routeKey(record.method, record.host, routePath),
-                                            record.method, record.host, routePath, record.id, record.time};
+    // Learning reads the whole body; the record only keeps a clipped copy.
+    std::string time = observation.time;
     m_schema.observeLater(std::move(observation), std::move(responseBody),
-                          [this, time = record.time](const WireDriftEvent &drift) {
+                          [this, time = std::move(time)](const WireDriftEvent &drift) {
+                              if (!m_events.listening())
+                                  return;
                               EngineEvent event;
                               event.type = "schema_drift";
                               const auto seen = parseIsoTime(time);
                               event.time = seen ? localClockTime(*seen) : time;
                               event.drift = drift;
-                              m_publish(event);
+                              m_events.publish(std::make_shared<const std::string>(encodeRecord(event)));
                           });
 }
 
 std::string contentTypeFor(const std::string &body)
 {
-    if (body.empty())
-        return {};
-    return nlohmann::json::accept(body) ? "application/json" : "text/plain; charset=utf-8";
+    return *contentTypeVerdict(body);
 }
 
 } // namespace standin

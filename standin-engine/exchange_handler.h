@@ -5,6 +5,7 @@
 #include "engine/records/event_records.h"
 #include "engine/records/traffic_records.h"
 #include "route_matching.h"
+#include "schema_learner.h"
 
 #include <chrono>
 #include <functional>
@@ -20,6 +21,7 @@
 namespace standin {
 
 class ReplayStore;
+class EventHub;
 class SchemaLearner;
 class StateStore;
 class TrafficHistory;
@@ -65,14 +67,14 @@ struct ExchangePlan {
 
 class ExchangeHandler final {
 public:
-    using Publish = std::function<void(const EngineEvent &)>;
     // Waits the given milliseconds; false when the wait was cut short (the proxy is stopping).
     using Wait = std::function<bool(int milliseconds)>;
 
     // Response bodies up to this size are kept whole for schema learning when passed through.
     static constexpr std::size_t kMaxLearnedBody = 1024 * 1024;
 
-    ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema, Publish publish);
+    // Events go to `events`, their text built only while someone listens.
+    ExchangeHandler(StateStore &state, TrafficHistory &history, SchemaLearner &schema, EventHub &events);
     ~ExchangeHandler();
 
     // Ports on this machine the proxy must never forward to (the control API, the proxy itself).
@@ -102,17 +104,17 @@ public:
     ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
 
 private:
-    void learn(const TrafficRecord &record, std::string responseBody, const std::string &routePath,
-               const std::string &projectId);
+    // What learning is told of the answer, when its body is one the route's sample takes.
+    std::optional<SchemaLearner::Observation> sampleOf(const ExchangePlan &plan, const TrafficRecord &recorded,
+                                                       std::string_view responseBody);
+    void learn(SchemaLearner::Observation observation, std::string responseBody);
 
     StateStore &m_state;
     TrafficHistory &m_history;
     SchemaLearner &m_schema;
-    Publish m_publish;
+    EventHub &m_events;
     std::unique_ptr<Upstream> m_upstream;
     ReplayStore *m_replays = nullptr;
-    struct ContentTypes;
-    std::unique_ptr<ContentTypes> m_contentTypes;
     mutable std::mutex m_mutex;
     std::set<int> m_ownPorts;
     std::mt19937_64 m_random;

@@ -211,6 +211,12 @@ RouteTable::RouteTable(RouteSnapshot routes)
             byPort = host.byPort.insert(host.byPort.end(), {port, Bucket {}});
         byPort->second.add(index, route.path);
     }
+    size_t verdicts = 0;
+    for (const WireRoute &route : m_routes) {
+        m_firstVerdict.push_back(verdicts);
+        verdicts += 1 + (route.sequence ? route.sequence->size() : 0);
+    }
+    m_verdicts = std::make_unique<std::atomic<const std::string *>[]>(verdicts);
     for (auto &method : m_methods) {
         method.anyHost.index();
         for (auto &[name, host] : method.byHost) {
@@ -241,6 +247,20 @@ std::optional<size_t> RouteTable::find(std::string_view method, const ProxyTarge
     if (best == kNoRoute)
         return std::nullopt;
     return best;
+}
+
+const std::string *RouteTable::bodyVerdict(size_t route, std::optional<size_t> step, BodyVerdict decide) const
+{
+    const WireRoute &source = m_routes[route];
+    const std::string &body = step ? source.sequence->at(*step).body : source.body;
+    // Two threads may both decide at first; they come to the same verdict.
+    std::atomic<const std::string *> &slot = m_verdicts[m_firstVerdict[route] + (step ? 1 + *step : 0)];
+    const std::string *verdict = slot.load(std::memory_order_acquire);
+    if (!verdict) {
+        verdict = decide(body);
+        slot.store(verdict, std::memory_order_release);
+    }
+    return verdict;
 }
 
 std::shared_ptr<const RouteTable> RouteTable::of(const RouteSnapshot &routes)

@@ -5,6 +5,7 @@
 #include "route_matching.h"
 #include "state_store.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,12 @@ public:
     // The table of this snapshot, compiled on the first request that sees it and kept until a request
     // comes with another snapshot.
     static std::shared_ptr<const RouteTable> of(const RouteSnapshot &routes);
+
+    // What `decide` says of a route's own body (`step` empty) or of one of its steps' bodies, asked on
+    // first use and kept with the table, so each body is looked at once per route list. `decide` must
+    // give the same answer for the same body every time.
+    using BodyVerdict = const std::string *(*)(const std::string &body);
+    const std::string *bodyVerdict(size_t route, std::optional<size_t> step, BodyVerdict decide) const;
 
 private:
     // A request path split into segments, without allocating: paths longer than this are matched
@@ -90,6 +97,8 @@ private:
 
     RouteSnapshot m_routes; // keeps the strings the buckets point into alive
     std::vector<MethodBuckets> m_methods;
+    std::vector<size_t> m_firstVerdict; // per route: its body's place in m_verdicts, its steps' after it
+    mutable std::unique_ptr<std::atomic<const std::string *>[]> m_verdicts;
 };
 
 } // namespace standin

@@ -223,8 +223,13 @@ std::vector<SchemaChange> compareShape(const SchemaSketch &baseline, const FlatS
     return changes;
 }
 
-SchemaLearner::SchemaLearner(std::filesystem::path file)
+SchemaLearner::SchemaLearner(std::filesystem::path file, std::chrono::steady_clock::duration sampleWindow)
     : m_file(std::move(file))
+    , m_sampleWindow(sampleWindow)
+    , m_instance([] {
+        static std::atomic<std::uint64_t> instances {0};
+        return ++instances;
+    }())
 {
     load();
     m_learner = std::thread([this] { learnLoop(); });
@@ -261,6 +266,53 @@ bool SchemaLearner::observeLater(Observation observation, std::string body, Drif
         m_lastSkipLog = now;
     }
     logLine("schema learning fell behind the traffic; " + std::to_string(m_skipped) + " responses not learned from");
+    return false;
+}
+
+bool SchemaLearner::sample(std::uint64_t routeKey)
+{
+    const auto now = std::chrono::steady_clock::now();
+    // Each thread remembers which routes have used up their window, so a flood is turned away without a
+    // lock; the shared count is only touched for the few responses taken and once per thread and window.
+    struct FullRoutes {
+        std::uint64_t learner = 0;
+        std::unordered_map<std::uint64_t, std::chrono::steady_clock::time_point> until;
+    };
+    thread_local FullRoutes full;
+    if (full.learner != m_instance) {
+        full.learner = m_instance;
+        full.until.clear();
+    }
+    if (const auto known = full.until.find(routeKey); known != full.until.end() && now < known->second)
+        return false;
+
+    constexpr size_t kMaxRoutesTracked = 4096;
+    bool tell = false;
+    {
+        std::lock_guard lock(m_sampleMutex);
+        // Windows that ended are let go now and then, not looked through on every call.
+        if (m_windows.size() >= kMaxRoutesTracked && now - m_lastPrune >= m_sampleWindow) {
+            std::erase_if(m_windows, [&](const auto &entry) { return now - entry.second.start >= m_sampleWindow; });
+            m_lastPrune = now;
+        }
+        SampleWindow &window = m_windows[routeKey];
+        if (window.taken == 0 || now - window.start >= m_sampleWindow) {
+            window.start = now;
+            window.taken = 0;
+        }
+        if (window.taken < kSamplesPerRoute) {
+            ++window.taken;
+            ++m_sampled;
+            return true;
+        }
+        if (full.until.size() >= kMaxRoutesTracked)
+            full.until.clear();
+        full.until[routeKey] = window.start + m_sampleWindow;
+        tell = !std::exchange(m_toldSampling, true);
+    }
+    if (tell)
+        logLine("schema learning takes a sample of busy routes: at most " + std::to_string(kSamplesPerRoute)
+                + " responses per route each second are learned from");
     return false;
 }
 

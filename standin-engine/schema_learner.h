@@ -20,6 +20,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 namespace standin {
 
@@ -54,8 +55,12 @@ public:
     // Responses waiting to be learned from; past either bound a response is skipped, never traffic.
     static constexpr size_t kMaxQueued = 256;
     static constexpr size_t kMaxQueuedBytes = 32 * 1024 * 1024;
+    // A route's shape is learned from a sample: at most this many of its responses in each window, so a
+    // flood on one route neither slows its answers nor crowds the others out of the queue.
+    static constexpr int kSamplesPerRoute = 20;
+    static constexpr std::chrono::steady_clock::duration kSampleWindow = std::chrono::seconds(1);
 
-    explicit SchemaLearner(std::filesystem::path file);
+    explicit SchemaLearner(std::filesystem::path file, std::chrono::steady_clock::duration sampleWindow = kSampleWindow);
     ~SchemaLearner();
 
     struct Observation {
@@ -75,9 +80,13 @@ public:
     // Learns from a JSON body on the learning thread, after the answer went out; `onDrift` runs there.
     // False (and counted) when the queue is full and the body is skipped.
     bool observeLater(Observation observation, std::string body, DriftFound onDrift);
+    // Whether a response of the route with this key (a hash of its route key) is one of the route's
+    // sample in the current window. Cheap when it is not, so it is asked before a body is copied.
+    bool sample(std::uint64_t routeKey);
     // Waits until every body handed over so far has been learned from.
     void settle() const;
     std::uint64_t skipped() const { return m_skipped; }
+    std::uint64_t sampled() const { return m_sampled; }
 
     SchemaSnapshot snapshot(const std::string &projectId) const;
     // "" relearns every baseline of the project.
@@ -121,6 +130,19 @@ private:
     bool m_stopping = false;
     std::atomic<std::uint64_t> m_skipped {0};
     std::chrono::steady_clock::time_point m_lastSkipLog;
+
+    struct SampleWindow {
+        std::chrono::steady_clock::time_point start;
+        int taken = 0;
+    };
+    const std::chrono::steady_clock::duration m_sampleWindow;
+    const std::uint64_t m_instance; // tells this learner's entries in a thread's cache from another's
+    std::mutex m_sampleMutex;
+    std::unordered_map<std::uint64_t, SampleWindow> m_windows;
+    std::chrono::steady_clock::time_point m_lastPrune;
+    std::atomic<std::uint64_t> m_sampled {0};
+    bool m_toldSampling = false;
+
     std::thread m_learner;
 };
 

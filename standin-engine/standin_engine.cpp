@@ -65,7 +65,7 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_rootCA(dataPath(m_options, "ca"))
     , m_leaves(m_rootCA)
     , m_events(EventHub::configuredQueueBytes())
-    , m_exchanges(m_state, m_history, m_schema, [this](const EngineEvent &event) { publish(event); })
+    , m_exchanges(m_state, m_history, m_schema, m_events)
     , m_proxy(m_exchanges, m_io, m_leaves)
     , m_control(m_io)
     , m_eventsToken(randomToken())
@@ -166,7 +166,8 @@ EngineEvent StandinEngine::makeEvent(const std::string &type, bool withHealth) c
 
 void StandinEngine::publish(const EngineEvent &event)
 {
-    m_events.publish(encodeRecord(event));
+    if (m_events.listening())
+        m_events.publish(std::make_shared<const std::string>(encodeRecord(event)));
 }
 
 void StandinEngine::requestExit()

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace standin {
@@ -27,9 +28,6 @@ std::optional<std::uint64_t> numberOf(const std::string &id)
         return std::nullopt;
     return value;
 }
-
-// How a line encoded with an empty id begins.
-constexpr std::string_view kNoId = "{\"id\":\"\"";
 
 constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 constexpr std::uint64_t kHighs = 0x8080808080808080ull;
@@ -177,28 +175,159 @@ void appendJsonString(std::string &out, std::string_view text)
         out += nlohmann::ordered_json(std::string(text)).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+
+// The size of appendPlainJsonString's text, or nothing when `text` is not valid UTF-8.
+std::optional<size_t> plainJsonStringSize(std::string_view text)
+{
+    size_t size = 2;
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const auto *end = p + text.size();
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if (!needsLook(word)) {
+                size += 8;
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char kind = kEscapes[*p];
+        if (kind == kMultiByte) {
+            const size_t length = utf8Length(p, end);
+            if (length == 0)
+                return std::nullopt;
+            size += length;
+            p += length;
+            continue;
+        }
+        size += kind == kUnicodeEscape ? 6 : kind ? 2 : 1;
+        ++p;
+    }
+    return size;
+}
+
+// Writes a line's text.
+struct TextSink {
+    std::string &out;
+    void literal(std::string_view text) { out += text; }
+    void string(std::string_view text) { appendJsonString(out, text); }
+    void number(std::int64_t value)
+    {
+        char digits[24];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    }
+};
+
+// Counts a line's text; `plain` turns false at text the JSON writer would have to mend.
+struct SizeSink {
+    size_t size = 0;
+    bool plain = true;
+    void literal(std::string_view text) { size += text.size(); }
+    void string(std::string_view text)
+    {
+        const auto counted = plainJsonStringSize(text);
+        plain = plain && counted;
+        size += counted.value_or(0);
+    }
+    void number(std::int64_t value)
+    {
+        char digits[24];
+        size += static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+    }
+};
+
+template <class Sink>
+void writeSummary(Sink &out, const TrafficRecord &record)
+{
+    out.literal("\"method\":");
+    out.string(record.method);
+    out.literal(",\"host\":");
+    out.string(record.host);
+    out.literal(",\"path\":");
+    out.string(record.path);
+    out.literal(",\"status\":");
+    out.number(record.status);
+    out.literal(",\"latencyMs\":");
+    out.number(record.latencyMs);
+    out.literal(record.injected ? ",\"injected\":true" : ",\"injected\":false");
+}
+
+template <class Sink>
+void writeLine(Sink &out, const TrafficRecord &record)
+{
+    out.literal("{\"id\":");
+    out.string(record.id);
+    out.literal(",\"time\":");
+    out.string(record.time);
+    out.literal(",");
+    writeSummary(out, record);
+    if (record.scheme) {
+        out.literal(",\"scheme\":");
+        out.string(*record.scheme);
+    }
+    if (record.query) {
+        out.literal(",\"query\":");
+        out.string(*record.query);
+    }
+    if (record.reqHeaders) {
+        out.literal(",\"reqHeaders\":{");
+        bool first = true;
+        for (const auto &[name, value] : *record.reqHeaders) {
+            if (!first)
+                out.literal(",");
+            first = false;
+            out.string(name);
+            out.literal(":");
+            out.string(value);
+        }
+        out.literal("}");
+    }
+    if (record.reqBody) {
+        out.literal(",\"reqBody\":");
+        out.string(*record.reqBody);
+    }
+    if (record.respBody) {
+        out.literal(",\"respBody\":");
+        out.string(*record.respBody);
+    }
+    out.literal("}\n");
+}
+
+// The shard of the calling thread: threads take shards in turn, so a few busy threads never share one.
+size_t shardOfThisThread(size_t shards)
+{
+    static std::atomic<size_t> next {0};
+    thread_local const size_t mine = next++;
+    return mine % shards;
+}
+
 } // namespace
 
-std::string TrafficHistory::encodeLine(TrafficRecord &record)
+std::string TrafficHistory::encodeSummary(const TrafficRecord &record)
 {
-    // The bodies are the record's last fields: the rest is written by the JSON writer, the bodies after it.
-    std::optional<std::string> reqBody = std::move(record.reqBody);
-    std::optional<std::string> respBody = std::move(record.respBody);
-    record.reqBody.reset();
-    record.respBody.reset();
-    std::string line = encodeRecord(record);
-    line.pop_back(); // the closing brace
-    if (reqBody) {
-        line += ",\"reqBody\":";
-        appendJsonString(line, *reqBody);
-    }
-    if (respBody) {
-        line += ",\"respBody\":";
-        appendJsonString(line, *respBody);
-    }
-    line += "}\n";
-    record.reqBody = std::move(reqBody);
-    record.respBody = std::move(respBody);
+    std::string out;
+    out.reserve(80 + record.host.size() + record.path.size());
+    TextSink sink {out};
+    writeSummary(sink, record);
+    return out;
+}
+
+size_t TrafficHistory::lineSize(const TrafficRecord &record)
+{
+    SizeSink sink;
+    writeLine(sink, record);
+    return sink.plain ? sink.size : encodeLine(record).size();
+}
+
+std::string TrafficHistory::encodeLine(const TrafficRecord &record)
+{
+    SizeSink size;
+    writeLine(size, record);
+    std::string line;
+    line.reserve(size.size);
+    TextSink sink {line};
+    writeLine(sink, record);
     return line;
 }
 
@@ -210,24 +339,66 @@ TrafficHistory::TrafficHistory(std::filesystem::path file)
 
 void TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
 {
-    if (const auto number = numberOf(record.id))
-        m_nextNumber = std::max(m_nextNumber, *number + 1);
-    m_records.push_front(std::move(record));
-    m_sizes.push_front(savedSize);
+    const std::uint64_t number = numberOf(record.id).value_or(0);
+    if (number >= m_nextNumber)
+        m_nextNumber = number + 1;
+    m_records.push_front({number, savedSize, std::make_shared<const TrafficRecord>(std::move(record))});
     m_bytes += savedSize;
 }
 
-void TrafficHistory::trimLocked()
+void TrafficHistory::insertLocked(Kept fresh)
+{
+    // Batches come nearly in order: a record is seldom more than a few places from the front.
+    size_t newer = 0;
+    while (newer < m_records.size() && m_records[newer].number > fresh.number)
+        ++newer;
+    // One that comes after a later one was saved breaks the file's order: the file is written anew.
+    if (newer > m_unsaved)
+        m_rewrite = true;
+    if (!m_rewrite) {
+        ++m_unsaved;
+        m_unsavedBytes += fresh.size;
+    }
+    m_bytes += fresh.size;
+    m_records.insert(m_records.begin() + static_cast<std::ptrdiff_t>(newer), std::move(fresh));
+    m_dirty = true;
+}
+
+void TrafficHistory::gatherLocked(std::vector<Kept> *dropped)
+{
+    std::vector<Kept> batch;
+    for (Shard &shard : m_shards) {
+        std::lock_guard lock(shard.mutex);
+        if (shard.fresh.empty())
+            continue;
+        if (batch.empty()) {
+            batch.swap(shard.fresh);
+        } else {
+            std::move(shard.fresh.begin(), shard.fresh.end(), std::back_inserter(batch));
+            shard.fresh.clear();
+        }
+    }
+    if (batch.empty())
+        return;
+    std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
+    for (Kept &fresh : batch)
+        insertLocked(std::move(fresh));
+    trimLocked(dropped);
+}
+
+void TrafficHistory::trimLocked(std::vector<Kept> *dropped)
 {
     while (!m_records.empty() && (m_records.size() > kMaxRecords || m_bytes > kMaxStoredBytes)) {
-        m_bytes -= m_sizes.back();
+        const size_t size = m_records.back().size;
+        // Lines of records no longer kept (a burst between two saves) need never reach the file.
+        if (m_records.size() <= m_unsaved) {
+            --m_unsaved;
+            m_unsavedBytes -= size;
+        }
+        m_bytes -= size;
+        if (dropped)
+            dropped->push_back(std::move(m_records.back()));
         m_records.pop_back();
-        m_sizes.pop_back();
-    }
-    // Lines of records no longer kept (a burst between two saves) need never reach the file.
-    while (m_unsaved.size() > m_records.size()) {
-        m_unsavedBytes -= m_unsaved.front().size();
-        m_unsaved.pop_front();
     }
 }
 
@@ -301,35 +472,26 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
         record.reqBody = clipBody(std::move(*record.reqBody));
     if (record.respBody)
         record.respBody = clipBody(std::move(*record.respBody));
-    // Encoded outside the lock, as most of the cost; the id, the first field, is numbered under it so
-    // that the order of the numbers is the order of the records, and put in front when the line is saved.
+    // Counted before the number is taken; the id adds its own length, as it needs no escapes.
     record.id.clear();
-    UnsavedLine line {{}, encodeLine(record)};
-    std::lock_guard lock(m_mutex);
-    record.id = "t-" + std::to_string(m_nextNumber++);
-    line.id = record.id;
-    const size_t size = line.size();
-    if (!m_rewrite) {
-        m_unsavedBytes += size;
-        m_unsaved.push_back(std::move(line));
+    const size_t sizeWithoutId = lineSize(record);
+    Shard &shard = m_shards[shardOfThisThread(kShards)];
+    bool full = false;
+    {
+        std::lock_guard lock(shard.mutex);
+        // Numbered under the shard's lock, so a reader that gathered this shard has every record it numbered.
+        const std::uint64_t number = m_nextNumber++;
+        record.id = "t-" + std::to_string(number);
+        const size_t size = sizeWithoutId + record.id.size();
+        shard.fresh.push_back({number, size, std::make_shared<const TrafficRecord>(record)});
+        full = shard.fresh.size() >= kBatch;
     }
-    keepLocked(record, size);
-    trimLocked();
-    m_dirty = true;
+    if (full) {
+        std::vector<Kept> dropped; // declared first, so freed after the lock is let go
+        std::lock_guard lock(m_mutex);
+        gatherLocked(&dropped);
+    }
     return record;
-}
-
-size_t TrafficHistory::UnsavedLine::size() const
-{
-    return withoutId.size() + id.size();
-}
-
-void TrafficHistory::UnsavedLine::appendTo(std::string &out) const
-{
-    out += "{\"id\":\"";
-    out += id;
-    out += '"';
-    out.append(withoutId, kNoId.size());
 }
 
 bool TrafficHistory::matchesFilter(const TrafficRecord &record, const std::string &loweredFilter)
@@ -340,53 +502,55 @@ bool TrafficHistory::matchesFilter(const TrafficRecord &record, const std::strin
     return haystack.find(loweredFilter) != std::string::npos;
 }
 
-std::vector<TrafficRecord> TrafficHistory::page(int limit, const std::string &before, const std::string &filter) const
+std::vector<TrafficRecord> TrafficHistory::page(int limit, const std::string &before, const std::string &filter)
 {
     limit = std::clamp(limit, 1, kMaxLimit);
     const std::string lowered = lowerAscii(filter);
     std::lock_guard lock(m_mutex);
+    gatherLocked();
     auto it = m_records.begin();
     if (!before.empty()) {
-        it = std::find_if(m_records.begin(), m_records.end(), [&](const auto &r) { return r.id == before; });
+        it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->id == before; });
         if (it == m_records.end())
             return {};
         ++it;
     }
     std::vector<TrafficRecord> result;
     for (; it != m_records.end() && result.size() < static_cast<size_t>(limit); ++it) {
-        if (matchesFilter(*it, lowered))
-            result.push_back(*it);
+        if (matchesFilter(*it->record, lowered))
+            result.push_back(*it->record);
     }
     return result;
 }
 
-std::optional<TrafficRecord> TrafficHistory::find(const std::string &id) const
+std::optional<TrafficRecord> TrafficHistory::find(const std::string &id)
 {
     std::lock_guard lock(m_mutex);
-    const auto it = std::find_if(m_records.begin(), m_records.end(), [&](const auto &r) { return r.id == id; });
+    gatherLocked();
+    const auto it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->id == id; });
     if (it == m_records.end())
         return std::nullopt;
-    return *it;
+    return *it->record;
 }
 
 void TrafficHistory::clear()
 {
     std::lock_guard lock(m_mutex);
+    gatherLocked();
     m_records.clear();
-    m_sizes.clear();
     m_bytes = 0;
-    m_unsaved.clear();
+    m_unsaved = 0;
     m_unsavedBytes = 0;
     m_rewrite = true;
     m_dirty = true;
 }
 
-bool TrafficHistory::rewrite(std::vector<TrafficRecord> oldestFirst)
+bool TrafficHistory::rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst)
 {
     size_t written = 0;
     const auto renamed = saveFileStreaming(m_file, [&](FileSink &out) {
-        for (auto &record : oldestFirst)
-            out.write(encodeLine(record));
+        for (const auto &record : oldestFirst)
+            out.write(encodeLine(*record));
         written = out.written();
     });
     oldestFirst = {};
@@ -438,28 +602,40 @@ bool TrafficHistory::saveIfDirty()
 {
     std::lock_guard saving(m_saveMutex);
     std::string lines;
+    std::vector<std::shared_ptr<const TrafficRecord>> unsaved;
+    size_t unsavedBytes = 0;
     bool replace = false;
     {
         std::unique_lock lock(m_mutex);
+        gatherLocked();
         if (!m_dirty)
             return true;
         m_dirty = false;
         if (m_rewrite) {
-            std::vector<TrafficRecord> oldestFirst(m_records.rbegin(), m_records.rend());
-            m_unsaved.clear();
+            std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst;
+            oldestFirst.reserve(m_records.size());
+            for (auto kept = m_records.rbegin(); kept != m_records.rend(); ++kept)
+                oldestFirst.push_back(kept->record);
+            m_unsaved = 0;
             m_unsavedBytes = 0;
             m_rewrite = false;
             lock.unlock();
             return rewrite(std::move(oldestFirst));
         }
-        lines.reserve(m_unsavedBytes);
-        for (const auto &line : m_unsaved)
-            line.appendTo(lines);
+        // The lines are written here, on the saving thread, and only for records still kept.
+        unsaved.reserve(m_unsaved);
+        for (size_t i = m_unsaved; i > 0; --i)
+            unsaved.push_back(m_records[i - 1].record);
+        unsavedBytes = m_unsavedBytes;
         // After a burst every kept record is new: the file is replaced by them instead of growing.
         replace = m_unsavedBytes == m_bytes && m_fileBytes > 0;
-        m_unsaved.clear();
+        m_unsaved = 0;
         m_unsavedBytes = 0;
     }
+    lines.reserve(unsavedBytes);
+    for (const auto &record : unsaved)
+        lines += encodeLine(*record);
+    unsaved.clear();
     if (replace) {
         const auto failed = saveFileReplacing(m_file, lines);
         std::lock_guard lock(m_mutex);

@@ -4,9 +4,12 @@
 
 #include "engine/records/traffic_records.h"
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,13 +28,15 @@ public:
 
     explicit TrafficHistory(std::filesystem::path file);
 
-    // Gives the record its id ("t-" and a number that only grows) and keeps it.
+    // Gives the record its id ("t-" and a number that only grows) and keeps it. Readers see it as soon as
+    // this returns; adding threads don't wait on one another, and its line is only written if it is
+    // still kept at the next save.
     TrafficRecord add(TrafficRecord record);
 
     // Newest first; `before` is the id of the last record of the previous page. An unknown cursor
     // gives an empty page. `filter` matches, without letter case, the method, URL and status.
-    std::vector<TrafficRecord> page(int limit, const std::string &before, const std::string &filter) const;
-    std::optional<TrafficRecord> find(const std::string &id) const;
+    std::vector<TrafficRecord> page(int limit, const std::string &before, const std::string &filter);
+    std::optional<TrafficRecord> find(const std::string &id);
     void clear();
 
     // Called about once a second while requests come in, and once more at exit: appends what came
@@ -43,38 +48,52 @@ public:
 
     static bool matchesFilter(const TrafficRecord &record, const std::string &loweredFilter);
     static std::string clipBody(std::string body);
-    // The record's line in the file, as encodeRecord gives it, without building a JSON document of the
-    // bodies (most of the bytes).
-    static std::string encodeLine(TrafficRecord &record);
+    // The record's line in the file, as encodeRecord gives it, written straight into the text.
+    static std::string encodeLine(const TrafficRecord &record);
+    // The members "method" to "injected" of that line, without braces.
+    static std::string encodeSummary(const TrafficRecord &record);
+    // The size of encodeLine's text, counted without writing it.
+    static size_t lineSize(const TrafficRecord &record);
 
 private:
+    struct Kept {
+        std::uint64_t number; // of the id, 0 for an id of another form
+        size_t size;          // of its line
+        std::shared_ptr<const TrafficRecord> record;
+    };
+    // Records just added, gathered per adding thread and handed to the history in batches, so the
+    // threads that answer requests share no lock. Every reader gathers them first.
+    struct alignas(64) Shard {
+        std::mutex mutex;
+        std::vector<Kept> fresh;
+    };
+    static constexpr size_t kShards = 16;
+    static constexpr size_t kBatch = 32;
+
+    // Moves every shard's records into the history, in the order of their numbers. Records that fall
+    // out go to `dropped`, when given, to be freed after the lock.
+    void gatherLocked(std::vector<Kept> *dropped = nullptr);
     void load();
     void keepLocked(TrafficRecord record, size_t savedSize);
-    void trimLocked();
-    bool rewrite(std::vector<TrafficRecord> oldestFirst);
+    // Puts one gathered record in its place among the newest (a batch may come after a later one).
+    void insertLocked(Kept fresh);
+    void trimLocked(std::vector<Kept> *dropped = nullptr);
+    bool rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst);
     // Keeps only the file's last `keptBytes` (the kept records, whole lines).
     bool compact(size_t keptBytes);
 
     std::filesystem::path m_file;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::mutex m_saveMutex; // one writer of the file at a time
-    std::deque<TrafficRecord> m_records; // newest first
-    std::deque<size_t> m_sizes;          // saved size of each record, same order
-    size_t m_bytes = 0;                  // sum of m_sizes
-    // A line as encoded without its id (the first field), which goes in front when it is written.
-    struct UnsavedLine {
-        std::string id;
-        std::string withoutId;
-        size_t size() const;
-        void appendTo(std::string &out) const;
-    };
-    // Lines not yet appended, oldest first: always the newest of the kept records, so the file's end
-    // holds the rest of them.
-    std::deque<UnsavedLine> m_unsaved;
+    std::array<Shard, kShards> m_shards;
+    std::deque<Kept> m_records; // newest first
+    size_t m_bytes = 0;         // the size of their lines
+    // The newest records, whose lines are not in the file yet: its end holds the rest of them.
+    size_t m_unsaved = 0;
     size_t m_unsavedBytes = 0;
     size_t m_fileBytes = 0;              // what the file holds
     bool m_rewrite = false;              // the file must be written whole at the next save
-    std::uint64_t m_nextNumber = 1;
+    std::atomic<std::uint64_t> m_nextNumber {1};
     bool m_dirty = false;
 };
 

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace standin;
 
@@ -293,10 +295,59 @@ TEST(TrafficHistory, LinesAreExactlyWhatTheJsonWriterWrites)
         record.respBody = body + "!";
         const std::string expected = encodeRecord(record) + "\n";
         EXPECT_EQ(TrafficHistory::encodeLine(record), expected) << body;
+        EXPECT_EQ(TrafficHistory::lineSize(record), expected.size()) << body;
         EXPECT_EQ(record.reqBody, body); // handed back as it came
         record.reqBody.reset();
         EXPECT_EQ(TrafficHistory::encodeLine(record), encodeRecord(record) + "\n") << body;
+        // Every text member, with and without the optional ones.
+        record.method = body;
+        record.host = body;
+        record.path = body;
+        record.query = body;
+        record.reqHeaders = std::map<std::string, std::string> {{body, body}, {"X-" + body, ""}};
+        record.status = -7;
+        record.latencyMs = 1234567890123;
+        record.injected = true;
+        EXPECT_EQ(TrafficHistory::encodeLine(record), encodeRecord(record) + "\n") << body;
+        EXPECT_EQ(TrafficHistory::lineSize(record), TrafficHistory::encodeLine(record).size()) << body;
+        record.scheme.reset();
+        record.query.reset();
+        record.reqHeaders = std::map<std::string, std::string> {};
+        record.respBody.reset();
+        EXPECT_EQ(TrafficHistory::encodeLine(record), encodeRecord(record) + "\n") << body;
+        record.reqHeaders.reset();
+        EXPECT_EQ(TrafficHistory::encodeLine(record), encodeRecord(record) + "\n") << body;
     }
+}
+
+TEST(TrafficHistory, RecordsAddedOnManyThreadsAreSeenAtOnceAndInTheOrderOfTheirIds)
+{
+    QTemporaryDir dir;
+    const auto file = pathIn(dir, "history.json");
+    TrafficHistory history(file);
+    constexpr int kThreads = 6;
+    constexpr int kEach = 150;
+    std::atomic<int> unseen {0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const auto added = history.add(exchange("/t" + std::to_string(t) + "/" + std::to_string(i)));
+                // Whoever got the answer finds its record, however few came since the last batch.
+                if (!history.find(added.id) || (i % 50 == 0 && history.page(1, "", "").empty()))
+                    ++unseen;
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(unseen, 0);
+    const auto shown = history.page(TrafficHistory::kMaxLimit, "", "");
+    ASSERT_EQ(shown.size(), static_cast<size_t>(kThreads * kEach));
+    for (size_t i = 0; i < shown.size(); ++i)
+        ASSERT_EQ(shown[i].id, "t-" + std::to_string(shown.size() - i)) << i;
+    ASSERT_TRUE(history.saveIfDirty());
+    EXPECT_EQ(TrafficHistory(file).page(TrafficHistory::kMaxLimit, "", ""), shown);
 }
 
 TEST(TrafficHistory, BurstsAndCompactionKeepWhatIsShownAcrossARestartAndWriteLittle)

@@ -1,4 +1,5 @@
 // One proxied exchange end to end without sockets: answer, history record, events and learning.
+#include "event_hub.h"
 #include "exchange_handler.h"
 #include "schema_learner.h"
 #include "state_store.h"
@@ -19,8 +20,23 @@ protected:
         , m_state(m_root / "state.json")
         , m_history(m_root / "history.json")
         , m_schema(m_root / "schema.json")
-        , m_handler(m_state, m_history, m_schema, [this](const EngineEvent &event) { m_events.push_back(event); })
+        , m_feed(m_hub.subscribe())
+        , m_handler(m_state, m_history, m_schema, m_hub)
     {
+    }
+
+    // The events published so far, each read back from its text, which is exactly the record's JSON.
+    const std::vector<EngineEvent> &events()
+    {
+        for (const auto &payload : m_feed->take(std::chrono::milliseconds(0))) {
+            const auto event = decodeRecord<EngineEvent>(*payload);
+            EXPECT_TRUE(event.has_value()) << *payload;
+            if (!event)
+                continue;
+            EXPECT_EQ(*payload, encodeRecord(*event));
+            m_events.push_back(*event);
+        }
+        return m_events;
     }
 
     ProxiedResponse send(const std::string &method, const std::string &target, bool waitsFinish = true)
@@ -51,6 +67,8 @@ protected:
     StateStore m_state;
     TrafficHistory m_history;
     SchemaLearner m_schema;
+    EventHub m_hub;
+    std::shared_ptr<EventSubscription> m_feed;
     std::vector<EngineEvent> m_events;
     std::vector<int> m_waited;
     ExchangeHandler m_handler;
@@ -63,13 +81,13 @@ TEST_F(Exchanges, EachExchangeIsRecordedAndAnnouncedOnce)
     serve("/items/:id", R"({"ok":true})");
     EXPECT_EQ(send("GET", "http://api.test/items/3?full=1").status, 200);
     EXPECT_EQ(send("GET", "http://api.test/nothing").status, 502);
-    ASSERT_EQ(m_events.size(), 2u);
-    EXPECT_EQ(m_events[0].type, "request");
-    EXPECT_TRUE(m_events[0].request->injected);
-    EXPECT_FALSE(m_events[1].request->injected);
+    ASSERT_EQ(events().size(), 2u);
+    EXPECT_EQ(events()[0].type, "request");
+    EXPECT_TRUE(events()[0].request->injected);
+    EXPECT_FALSE(events()[1].request->injected);
     const auto records = m_history.page(10, "", "");
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[1].id, m_events[0].request->id);
+    EXPECT_EQ(records[1].id, events()[0].request->id);
     EXPECT_EQ(records[1].query.value_or(""), "full=1");
 
     // Credentials written into the URL stay out of the history.
@@ -91,7 +109,7 @@ TEST_F(Exchanges, RefusedTunnelsOwnPortsAndStoppingProxy)
     EXPECT_EQ(send("GET", "no-slash").status, 400);
     serve("/slow", "late", 500);
     EXPECT_EQ(send("GET", "http://api.test/slow", /*waitsFinish=*/false).status, 503);
-    EXPECT_EQ(m_events.size(), 5u); // refused exchanges are in the history too
+    EXPECT_EQ(events().size(), 5u); // refused exchanges are in the history too
 }
 
 TEST_F(Exchanges, ARequestCarryingThisEnginesViaMarkIsRefusedAsALoop)
@@ -135,9 +153,9 @@ TEST_F(Exchanges, LearnsFromWholeBodiesLargerThanTheStoredCopy)
 
     serve("/big", R"({"items":"none"})");
     send("GET", "http://api.test/big");
-    ASSERT_EQ(m_events.back().type, "schema_drift");
-    EXPECT_EQ(m_events.back().drift->breaking, 1);
-    EXPECT_EQ(m_events[m_events.size() - 2].request->id, m_events.back().drift->trafficId);
+    ASSERT_EQ(events().back().type, "schema_drift");
+    EXPECT_EQ(events().back().drift->breaking, 1);
+    EXPECT_EQ(events()[events().size() - 2].request->id, events().back().drift->trafficId);
 }
 
 TEST_F(Exchanges, TimeoutStepDropsTheConnectionWhileARouteTimeoutHoldsThenAnswers504)
@@ -166,4 +184,91 @@ TEST_F(Exchanges, TimeoutStepDropsTheConnectionWhileARouteTimeoutHoldsThenAnswer
     EXPECT_FALSE(held.drop);
     EXPECT_EQ(held.status, 504);
     EXPECT_EQ(m_waited, std::vector<int> {kTimeoutHoldMs});
+}
+
+TEST_F(Exchanges, EachAnswerCarriesTheContentTypeOfTheBodyItSends)
+{
+    WireRoute route;
+    route.id = "r-types";
+    route.method = "GET";
+    route.host = "api.test";
+    route.path = "/typed";
+    WireStep json;
+    json.status = 200;
+    json.body = R"({"step":1})";
+    WireStep text = json;
+    text.body = "step two";
+    WireStep empty = json;
+    empty.body = "";
+    route.sequence = std::vector<WireStep> {json, text, empty};
+    route.seqMode = "loop";
+    WireRoute named = route;
+    named.id = "r-named";
+    named.path = "/named";
+    named.sequence.reset();
+    named.body = R"({"name":"{{missing}}"})";
+    m_state.setRoutes({route, named});
+    // Twice round, so the second answers come from what the route table kept.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(send("GET", "http://api.test/typed").contentType, "application/json");
+        EXPECT_EQ(send("GET", "http://api.test/typed").contentType, "text/plain; charset=utf-8");
+        EXPECT_EQ(send("GET", "http://api.test/typed").contentType, "");
+        EXPECT_EQ(send("GET", "http://api.test/named").contentType, "application/json");
+    }
+    named.body = "{{missing}} and more";
+    m_state.setRoutes({route, named});
+    EXPECT_EQ(send("GET", "http://api.test/named").contentType, "text/plain; charset=utf-8");
+}
+
+TEST_F(Exchanges, AFloodIsLearnedFromASampleWhileEveryRouteStillLearns)
+{
+    // A window longer than the test, so the bound is exact however slow the machine.
+    SchemaLearner sampled(m_root / "sampled.json", std::chrono::hours(1));
+    ExchangeHandler handler(m_state, m_history, sampled, m_hub);
+    const auto route = [](const std::string &id, const std::string &path, const std::string &body) {
+        WireRoute r;
+        r.id = id;
+        r.method = "GET";
+        r.host = "api.test";
+        r.path = path;
+        r.body = body;
+        return r;
+    };
+    const auto get = [&](const std::string &path) {
+        ProxiedRequest request;
+        request.method = "GET";
+        request.target = "http://api.test" + path;
+        return handler.handle(request, [](int) { return true; }).status;
+    };
+    m_state.setRoutes({route("r-flood", "/flood/:id", R"({"id":1})"), route("r-quiet", "/quiet", R"({"name":"x"})")});
+    for (int i = 0; i < 500; ++i)
+        ASSERT_EQ(get("/flood/" + std::to_string(i)), 200);
+    EXPECT_EQ(sampled.sampled(), static_cast<std::uint64_t>(SchemaLearner::kSamplesPerRoute));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(get("/quiet"), 200);
+    EXPECT_EQ(sampled.sampled(), static_cast<std::uint64_t>(SchemaLearner::kSamplesPerRoute + 3));
+    const SchemaSnapshot learned = sampled.snapshot(m_state.activeProjectId());
+    ASSERT_EQ(learned.baselines.size(), 2u);
+    for (const auto &baseline : learned.baselines)
+        EXPECT_TRUE(baseline.locked) << baseline.key;
+
+    // The quiet route is still watched; the flooded one has had its sample for this window.
+    m_state.setRoutes({route("r-flood", "/flood/:id", R"({"id":"one"})"), route("r-quiet", "/quiet", R"({"name":2})")});
+    get("/flood/1");
+    get("/quiet");
+    std::vector<std::string> drifted;
+    for (const auto &event : events()) {
+        if (event.type == "schema_drift")
+            drifted.push_back(event.drift->key);
+    }
+    EXPECT_EQ(drifted, std::vector<std::string> {"GET api.test/quiet"});
+    EXPECT_EQ(sampled.skipped(), 0u); // nothing was turned away by a full queue
+    EXPECT_EQ(m_history.page(TrafficHistory::kMaxLimit, "", "").size(), 505u); // every answer is in the history
+
+    // Without a reader nothing is sent, however recently this thread published.
+    EXPECT_TRUE(m_hub.listening());
+    m_hub.unsubscribe(m_feed);
+    EXPECT_FALSE(m_hub.listening());
+    m_hub.publish(std::string("{}"));
+    EXPECT_TRUE(m_feed->take(std::chrono::milliseconds(0)).empty());
 }
