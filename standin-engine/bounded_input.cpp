@@ -5,6 +5,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -180,49 +181,87 @@ std::optional<json> parseBoundedYaml(std::string_view text, std::string &error)
     return std::nullopt;
 }
 
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// The length of the well-formed UTF-8 sequence starting at `at`, 0 when there is none. With `cut`, a
+// sequence that is well formed as far as the text goes but runs past its end also counts (its length is
+// then what is left).
+size_t sequenceLength(std::string_view bytes, size_t at, bool cut = false)
+{
+    const auto lead = static_cast<unsigned char>(bytes[at]);
+    if (lead < 0x80)
+        return 1;
+    size_t length = 0;
+    unsigned int codePoint = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        codePoint = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        codePoint = lead & 0x07;
+    } else {
+        return 0;
+    }
+    const size_t available = std::min(length, bytes.size() - at);
+    if (available < length && !cut)
+        return 0;
+    for (size_t k = 1; k < available; ++k) {
+        const auto next = static_cast<unsigned char>(bytes[at + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8 either; a cut sequence passes
+    // when some ending of it would.
+    codePoint <<= 6 * (length - available);
+    const unsigned int highest = codePoint | ((1u << 6 * (length - available)) - 1);
+    static constexpr unsigned int kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (highest < kMinimum[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && highest <= 0xDFFF))
+        return 0;
+    return available;
+}
+
+bool keptInBinary(unsigned char byte)
+{
+    return (byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\n' || byte == '\r';
+}
+
+} // namespace
+
 std::string sanitizeUtf8(std::string_view bytes)
 {
+    size_t valid = 0;
+    while (valid < bytes.size()) {
+        const size_t length = sequenceLength(bytes, valid);
+        if (length == 0)
+            break;
+        valid += length;
+    }
+    if (valid == bytes.size())
+        return std::string(bytes);
+
     std::string out;
+    if (sequenceLength(bytes, valid, true) == bytes.size() - valid) {
+        // Text cut inside its last character, as a stored body's limit does.
+        out.reserve(valid + 3 * (bytes.size() - valid));
+        out.append(bytes.substr(0, valid));
+        for (size_t i = valid; i < bytes.size(); ++i)
+            out.append(kReplacement);
+        return out;
+    }
+    // Anything else is binary. Its stray byte runs that happen to decode would show as random letters
+    // of scripts no font at hand may draw, so only ASCII text is kept and every other byte marked.
     out.reserve(bytes.size());
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        size_t length = 0;
-        unsigned int codePoint = 0;
-        if (lead < 0x80) {
-            out.push_back(static_cast<char>(lead));
-            ++i;
-            continue;
-        }
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            codePoint = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            codePoint = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            codePoint = lead & 0x07;
-        }
-        bool valid = length != 0 && i + length <= bytes.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8 either.
-        if (valid) {
-            static constexpr unsigned int kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-            valid = codePoint >= kMinimum[length] && codePoint <= 0x10FFFF
-                    && !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
-        }
-        if (valid) {
-            out.append(bytes.substr(i, length));
-            i += length;
-        } else {
-            out.append("\xEF\xBF\xBD");
-            ++i;
-        }
+    for (const char c : bytes) {
+        if (keptInBinary(static_cast<unsigned char>(c)))
+            out.push_back(c);
+        else
+            out.append(kReplacement);
     }
     return out;
 }

@@ -25,7 +25,9 @@ std::optional<nlohmann::json> parseBoundedYaml(std::string_view text, std::strin
 // The engine's own files: as large as it wrote them, still refusing deep nesting.
 std::optional<nlohmann::json> parseDataFileJson(std::string_view text, std::string &error);
 
-// Bytes that are not valid UTF-8 become U+FFFD so the text can travel in JSON.
+// Text that travels in JSON. Valid UTF-8 stays as it is, and so does text cut inside its last character
+// (those bytes become U+FFFD); anything else is taken as binary: its ASCII text and line breaks are kept
+// and every other byte becomes U+FFFD.
 std::string sanitizeUtf8(std::string_view bytes);
 
 } // namespace standin

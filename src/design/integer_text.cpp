@@ -1,4 +1,4 @@
-// Whole numbers in the user's locale.
+// Whole numbers in the integer entry fields.
 #include "design/integer_text.h"
 
 #include <QLocale>
@@ -7,10 +7,8 @@ namespace IntegerText {
 
 namespace {
 
-// Built on each use, so a change of the default locale is followed at once.
-QLocale numberLocale()
+QLocale withoutGrouping(QLocale locale)
 {
-    QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
     return locale;
 }
@@ -19,13 +17,17 @@ QLocale numberLocale()
 
 QString format(long long value)
 {
-    return numberLocale().toString(value);
+    return withoutGrouping(QLocale::c()).toString(value);
 }
 
 std::optional<long long> parse(const QString &text)
 {
+    const QString trimmed = text.trimmed();
     bool ok = false;
-    const long long value = numberLocale().toLongLong(text.trimmed(), &ok);
+    // The default locale is read on each use, so a change of it is followed at once.
+    long long value = withoutGrouping(QLocale()).toLongLong(trimmed, &ok);
+    if (!ok)
+        value = withoutGrouping(QLocale::c()).toLongLong(trimmed, &ok);
     if (!ok)
         return std::nullopt;
     return value;

@@ -1,4 +1,4 @@
-// Whole numbers as the user's locale writes them, never grouped: the one rule of every integer entry field.
+// Whole numbers in the integer entry fields: read as the user's locale writes them, shown in ASCII digits.
 #pragma once
 
 #include <QString>
@@ -7,10 +7,11 @@
 
 namespace IntegerText {
 
-// The value in the current default locale's digits and signs, without a thousands separator.
+// The value in ASCII digits without a thousands separator: a locale's own digits (Devanagari, Arabic-Indic)
+// are missing from the interface fonts and would draw as boxes.
 QString format(long long value);
-// The whole integer a text reads as in that locale (surrounding white space ignored); none when it does not,
-// also for text with a thousands separator.
+// The whole integer a text reads as in the current default locale or in ASCII digits (surrounding white
+// space ignored); none when it does not, also for text with a thousands separator.
 std::optional<long long> parse(const QString &text);
 
 } // namespace IntegerText

@@ -58,6 +58,24 @@ TEST(Utf8, InvalidBytesBecomeReplacementCharacters)
     EXPECT_EQ(sanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // surrogate
 }
 
+TEST(Utf8, BinaryKeepsOnlyItsAsciiTextWhileRealTextStaysWhole)
+{
+    // Devanagari, an emoji and a character cut by a length limit.
+    const std::string text = "\xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87 \xF0\x9F\x98\x80\n";
+    EXPECT_EQ(sanitizeUtf8(text), text);
+    EXPECT_EQ(sanitizeUtf8(text + "\xF0\x9F\x98"), text + "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(sanitizeUtf8("\xC3\xA9\xED"), "\xC3\xA9\xEF\xBF\xBD");
+
+    // A PNG's signature, then bytes that happen to decode as Syriac (U+0710) and NKo (U+07CA).
+    using namespace std::string_literals;
+    EXPECT_EQ(sanitizeUtf8("\x89PNG\r\n\x1A\n\xDC\x90\xDF\x8A\x00ok\t"s),
+              "\xEF\xBF\xBDPNG\r\n\xEF\xBF\xBD\n"
+              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDok\t");
+    EXPECT_EQ(sanitizeUtf8("\xFF\xC3\xA9"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    // A bad byte before the end is no cut.
+    EXPECT_EQ(sanitizeUtf8("\xC3\xA9\xE2\x82x"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx");
+}
+
 TEST(BoundedYaml, AnAliasCountsTheBytesItExpandsTo)
 {
     // Few values, but one long string used a thousand times: 20 MB once expanded.

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -128,6 +129,46 @@ TEST_F(RunningProxy, UnmatchedInactiveAndWrongMethodGoToTheRealHostNotToAMock)
     EXPECT_EQ(records[0].host, host);
     EXPECT_EQ(records[0].status, 200);
     EXPECT_EQ(records[0].respBody.value_or(""), real->body);
+}
+
+TEST_F(RunningProxy, BinaryBodiesAreRecordedAsAsciiAndRealTextStaysWhole)
+{
+    std::string binary = "\x89PNG\r\n\x1A\n";
+    std::uint32_t seed = 7;
+    while (binary.size() < 4096) {
+        seed = seed * 1664525u + 1013904223u;
+        binary.push_back(static_cast<char>(seed >> 24));
+    }
+    const std::string text = R"({"name":"\xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87 \xF0\x9F\x98\x80"})";
+    standintest::TestUpstream upstream([&](const standintest::TestUpstream::Request &request,
+                                           standintest::TestUpstream::Reply &reply) {
+        reply.body = request.target == "/logo.png" ? binary : text;
+    });
+    const std::string base = "http://localhost:" + std::to_string(upstream.port());
+    const auto image = proxyRequest(m_proxyPort, "POST", base + "/logo.png", binary);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->body, binary);
+    const auto named = proxyRequest(m_proxyPort, "POST", base + "/name", text);
+    ASSERT_TRUE(named);
+
+    const auto records = history(*m_engine, "?limit=10");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].reqBody.value_or(""), text);
+    EXPECT_EQ(records[0].respBody.value_or(""), text);
+    const std::string replacement = "\xEF\xBF\xBD";
+    for (const auto &body : {records[1].reqBody.value_or(""), records[1].respBody.value_or("")}) {
+        EXPECT_EQ(body.substr(0, 6), replacement + "PNG");
+        size_t replaced = 0;
+        for (size_t i = 0; i < body.size(); ++i) {
+            if (static_cast<unsigned char>(body[i]) < 0x80)
+                continue;
+            ASSERT_EQ(body.compare(i, 3, replacement), 0) << "a character other than U+FFFD at " << i;
+            ++replaced;
+            i += 2;
+        }
+        // Each byte of the original is one character of the record.
+        EXPECT_EQ(body.size() - 2 * replaced, binary.size());
+    }
 }
 
 TEST_F(RunningProxy, TimeoutStepClosesTheConnectionUnanswered)
