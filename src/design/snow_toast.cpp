@@ -217,6 +217,12 @@ bool SnowToast::event(QEvent *event)
     return QWidget::event(event);
 }
 
+void SnowToast::setVisible(bool visible)
+{
+    QWidget::setVisible(visible);
+    placeShadow();
+}
+
 void SnowToast::setText(const QString &text)
 {
     m_text = text;

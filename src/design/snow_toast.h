@@ -28,6 +28,9 @@ public:
     static QColor textColor(const Palette &palette);
     static QColor surfaceColor(const Palette &palette);
 
+    // Hiding a toast whose window is not shown yet sends it no hide event, so its shadow follows here.
+    void setVisible(bool visible) override;
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 

@@ -2,6 +2,8 @@
 #include "design/palette.h"
 #include "design/snow_toast.h"
 
+#include <QVBoxLayout>
+
 #include <gtest/gtest.h>
 
 TEST(SnowToast, SurfaceInvertsTheAppearanceAndTheSymbolKeepsItsTone)
@@ -16,4 +18,24 @@ TEST(SnowToast, SurfaceInvertsTheAppearanceAndTheSymbolKeepsItsTone)
     EXPECT_EQ(SnowToast::symbolColor(SnowToast::Tone::success), Palette::green());
     EXPECT_EQ(SnowToast::symbolColor(SnowToast::Tone::error), Palette::red());
     EXPECT_EQ(SnowToast::symbolColor(SnowToast::Tone::info), Palette::indigo());
+}
+
+TEST(SnowToast, AToastHiddenBeforeItsWindowShowsLeavesNoShadowBehind)
+{
+    QWidget window;
+    window.resize(400, 200);
+    auto *layout = new QVBoxLayout(&window);
+    auto *toast = new SnowToast(QStringLiteral("The authorization was denied."), SnowToast::Tone::error);
+    layout->addWidget(toast);
+    ASSERT_NE(toast->shadow(), nullptr);
+    toast->hide();
+    window.show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(toast->shadow()->isVisible());
+
+    toast->show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(toast->shadow()->isVisible());
+    toast->hide();
+    EXPECT_FALSE(toast->shadow()->isVisible());
 }
