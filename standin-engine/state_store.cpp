@@ -179,8 +179,6 @@ StateStore::StateStore(std::filesystem::path file, size_t maxSavedBytes)
         m_projects.push_back(freshProject(kDefaultProjectId, "Default"));
     if (!findLocked(m_activeId))
         m_activeId = m_projects.front().id;
-    for (const auto &project : m_projects)
-        m_savedBytes[project.id] = savedSizeOf(project);
 }
 
 bool StateStore::isOverBound(const std::string &error)
@@ -194,8 +192,17 @@ bool StateStore::fitsLocked(const ProjectState &candidate, size_t &measured, std
     return withinBoundLocked(candidate.id, measured, error);
 }
 
+void StateStore::measureLocked() const
+{
+    for (const auto &project : m_projects) {
+        if (!m_savedBytes.contains(project.id))
+            m_savedBytes[project.id] = savedSizeOf(project);
+    }
+}
+
 bool StateStore::withinBoundLocked(const std::string &projectId, size_t projectBytes, std::string &error) const
 {
+    measureLocked();
     // The file's frame and the active id, with room for the longest id a change could make active.
     constexpr size_t kFrame = 1024;
     size_t total = kFrame + projectBytes;
@@ -599,6 +606,7 @@ std::optional<std::string> StateStore::setEnvironments(EnvironmentSet environmen
     std::lock_guard lock(m_mutex);
     ProjectState &project = *activeLocked();
     // Only the environments change size (the new time is as long as the old), so only they are measured.
+    measureLocked();
     const size_t measured = m_savedBytes[project.id] - dumped(ordered_json(project.environments)).size()
                             + dumped(ordered_json(environments)).size();
     std::string error;

@@ -133,6 +133,7 @@ private:
     // Whether the state would stay within kMaxSavedBytes with `candidate` in place of the project of its
     // id (or added, when there is none); its saved size goes to `measured`, the reason to `error`.
     bool fitsLocked(const ProjectState &candidate, size_t &measured, std::string &error) const;
+    void measureLocked() const;
     bool withinBoundLocked(const std::string &projectId, size_t projectBytes, std::string &error) const;
     // Puts a candidate that fits in place of the project of its id (or adds it); returns it.
     ProjectState &placeLocked(ProjectState candidate, size_t measured);
@@ -153,7 +154,8 @@ private:
     bool m_changed = false;
     std::string m_lastFailure; // logged once, not at every retry; guarded by m_saveMutex
     std::vector<ProjectState> m_projects;
-    std::map<std::string, size_t> m_savedBytes; // each project's size in the file, by id
+    // Each project's size in the file, by id; measured at the first write, so a start stays one parse.
+    mutable std::map<std::string, size_t> m_savedBytes;
     std::string m_activeId;
     std::map<std::string, size_t> m_hits;
     // The active project's routes as last handed out; dropped whenever they or the active project change.
