@@ -343,7 +343,9 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         // Only a sequence depends on how often its route answered.
         const bool counted = route->sequence && !route->sequence->empty();
         answer = planAnswer(*route, counted ? m_state.nextHit(route->id) : 0);
-        answer.body = substituteVariables(answer.body, view.variables);
+        // Text without "{{" stays as it is: no copy made of it.
+        if (answer.body.find("{{") != std::string::npos)
+            answer.body = substituteVariables(answer.body, view.variables);
         plan.injected = true;
     }
     const bool stepDrops = answer.drop;
