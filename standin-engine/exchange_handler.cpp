@@ -123,18 +123,18 @@ thread_local std::string ClockTexts::t_iso;
 thread_local std::string ClockTexts::t_local;
 
 // The live event of a stored exchange: the members its history line has too, written the same way.
-std::string requestEventText(const std::string &id, const std::string &localTime, const std::string &summary)
+std::string requestEventText(const TrafficRecord &kept, const std::string &localTime)
 {
     std::string text;
-    text.reserve(summary.size() + id.size() + 2 * localTime.size() + 64);
+    text.reserve(kept.host.size() + kept.path.size() + kept.id.size() + 2 * localTime.size() + 160);
     text += R"({"type":"request","time":")";
     text += localTime;
     text += R"(","request":{"id":")";
-    text += id;
+    text += kept.id;
     text += R"(","time":")";
     text += localTime;
     text += "\",";
-    text += summary;
+    TrafficHistory::appendSummary(text, kept);
     text += "}}";
     return text;
 }
@@ -273,8 +273,10 @@ void ExchangeHandler::setOwnPorts(std::set<int> ports)
 
 bool ExchangeHandler::isOwnPort(const ProxyTarget &target) const
 {
+    if (!isLoopbackName(target.hostname))
+        return false;
     std::lock_guard lock(m_mutex);
-    return isLoopbackName(target.hostname) && m_ownPorts.count(target.port) > 0;
+    return m_ownPorts.count(target.port) > 0;
 }
 
 ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
@@ -341,7 +343,9 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         // Only a sequence depends on how often its route answered.
         const bool counted = route->sequence && !route->sequence->empty();
         answer = planAnswer(*route, counted ? m_state.nextHit(route->id) : 0);
-        answer.body = substituteVariables(answer.body, view.variables);
+        // Text without "{{" stays as it is: no copy made of it.
+        if (answer.body.find("{{") != std::string::npos)
+            answer.body = substituteVariables(answer.body, view.variables);
         plan.injected = true;
     }
     const bool stepDrops = answer.drop;
@@ -375,10 +379,22 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
 TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                       const std::string &responseBody, bool whole)
 {
-    TrafficRecord kept = record(plan, request, status, responseBody);
+    return *conclude(plan, request, status, responseBody, whole);
+}
+
+void ExchangeHandler::finishAnswer(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                   const std::string &responseBody, bool whole)
+{
+    conclude(plan, request, status, responseBody, whole);
+}
+
+std::shared_ptr<const TrafficRecord> ExchangeHandler::conclude(ExchangePlan &plan, const ProxiedRequest &request,
+                                                               int status, const std::string &responseBody, bool whole)
+{
+    auto kept = keep(plan, request, status, responseBody);
     // The body is copied for learning only when the route's sample takes it.
     if (whole) {
-        if (auto observation = sampleOf(plan, kept, responseBody))
+        if (auto observation = sampleOf(plan, *kept, responseBody))
             learn(std::move(*observation), responseBody);
     }
     return kept;
@@ -386,6 +402,12 @@ TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &
 
 TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                       std::string_view responseBody)
+{
+    return *keep(plan, request, status, responseBody);
+}
+
+std::shared_ptr<const TrafficRecord> ExchangeHandler::keep(ExchangePlan &plan, const ProxiedRequest &request,
+                                                           int status, std::string_view responseBody)
 {
     TrafficRecord record = plan.record;
     record.status = status;
@@ -407,12 +429,11 @@ TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &
     if (record.query)
         record.query = cleanText(*record.query);
 
-    TrafficRecord kept = m_history.add(std::move(record));
-    keepRequest(kept, request);
+    auto kept = m_history.keep(std::move(record));
+    keepRequest(*kept, request);
     if (m_events.listening()) {
         const std::string time = ClockTexts(plan.startedAt).local();
-        m_events.publish(std::make_shared<const std::string>(
-            requestEventText(kept.id, time, TrafficHistory::encodeSummary(kept))));
+        m_events.publish(std::make_shared<const std::string>(requestEventText(*kept, time)));
     }
     return kept;
 }

@@ -99,11 +99,18 @@ public:
     // the stored copy, not for learning).
     TrafficRecord finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                          const std::string &responseBody, bool whole);
+    // finish, for a caller that needs nothing back.
+    void finishAnswer(ExchangePlan &plan, const ProxiedRequest &request, int status, const std::string &responseBody,
+                      bool whole);
 
     // The whole exchange at once (replay and tests): plan, wait, forward when asked, record.
     ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
 
 private:
+    std::shared_ptr<const TrafficRecord> keep(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                              std::string_view responseBody);
+    std::shared_ptr<const TrafficRecord> conclude(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                                  const std::string &responseBody, bool whole);
     // What learning is told of the answer, when its body is one the route's sample takes.
     std::optional<SchemaLearner::Observation> sampleOf(const ExchangePlan &plan, const TrafficRecord &recorded,
                                                        std::string_view responseBody);

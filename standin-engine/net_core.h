@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -236,6 +237,18 @@ asio::awaitable<bool> readRequestHeader(Stream &stream, beast::tcp_stream &timed
         if (ec)
             co_return false;
         buffer.commit(n);
+    }
+    // A header that came whole (as nearly every one does) is parsed where it lies, without another
+    // trip through the event loop.
+    const std::string_view held(static_cast<const char *>(buffer.data().data()), buffer.size());
+    if (held.find("\r\n\r\n") != std::string_view::npos) {
+        const std::size_t used = parser.put(buffer.data(), ec);
+        buffer.consume(used);
+        if (!ec && parser.is_header_done())
+            co_return true;
+        if (ec && ec != http::error::need_more)
+            co_return false;
+        ec = {};
     }
     timed.expires_after(Limits::kHeader);
     co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));

@@ -25,6 +25,8 @@ struct ProxyConnection {
     // The last host connection, kept for the client's next request to the same host.
     std::optional<UpstreamConnection> idle;
     std::string idleKey;
+    // The status line and fields of the answer being sent, kept for the next one's.
+    std::string answerHead;
     // The pace of the request body being relayed, from its first piece to its last.
     std::optional<net::BodyPace> pace;
     // The connection's place on its port, for the idle mark a full port chooses whom to close by.

@@ -7,7 +7,11 @@
 
 #include <boost/beast/ssl.hpp>
 
+#include <array>
+#include <cerrno>
+#include <charconv>
 #include <limits>
+#include <sys/socket.h>
 #include <type_traits>
 
 namespace standin {
@@ -15,6 +19,107 @@ namespace standin {
 using namespace proxy;
 using net::Limits;
 using net::tcp;
+
+namespace {
+
+bool isFieldFramedByEngine(beast::string_view name)
+{
+    for (const beast::string_view own : {"content-type", "content-length", "connection", "transfer-encoding",
+                                       "keep-alive", "proxy-connection"}) {
+        if (beast::iequals(name, own))
+            return true;
+    }
+    return false;
+}
+
+// The answer's status line and fields as the HTTP library writes them for a route whose own fields
+// need no merging (each named once, none the engine frames the answer with), written into the
+// connection's buffer so an answer allocates nothing; false when the library has to do it.
+bool writeAnswerHead(std::string &head, const ProxiedResponse &out, unsigned version, bool keepAlive,
+                     std::size_t contentLength)
+{
+    if (out.status < 100 || out.status > 999)
+        return false;
+    for (std::size_t i = 0; i < out.headers.size(); ++i) {
+        const auto &[name, value] = out.headers[i];
+        if (name.empty() || name.size() > 4096 || value.size() > 16384 || isFieldFramedByEngine(name))
+            return false;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (beast::iequals(out.headers[j].first, name))
+                return false;
+        }
+    }
+    const auto code = static_cast<unsigned>(out.status);
+    const beast::string_view reason = http::obsolete_reason(static_cast<http::status>(out.status));
+    head.clear();
+    const char line[] = {'H', 'T', 'T', 'P', '/', static_cast<char>('0' + version / 10), '.',
+                         static_cast<char>('0' + version % 10), ' ', static_cast<char>('0' + code / 100),
+                         static_cast<char>('0' + code / 10 % 10), static_cast<char>('0' + code % 10), ' '};
+    head.append(line, sizeof line);
+    head.append(reason.data(), reason.size());
+    head += "\r\n";
+    for (const auto &[name, value] : out.headers) {
+        const beast::string_view trimmed = http::detail::trim(value);
+        head += name;
+        head += ": ";
+        head.append(trimmed.data(), trimmed.size());
+        head += "\r\n";
+    }
+    if (!out.contentType.empty()) {
+        const beast::string_view trimmed = http::detail::trim(out.contentType);
+        head += "Content-Type: ";
+        head.append(trimmed.data(), trimmed.size());
+        head += "\r\n";
+    }
+    if (version < 11 && keepAlive)
+        head += "Connection: keep-alive\r\n";
+    else if (version >= 11 && !keepAlive)
+        head += "Connection: close\r\n";
+    char digits[24];
+    head += "Content-Length: ";
+    head.append(digits, std::to_chars(digits, digits + sizeof digits, contentLength).ptr);
+    head += "\r\n\r\n";
+    return true;
+}
+
+// Sends the pieces at once: over plain TCP straight from the socket when its buffer has room (as it
+// nearly always has for an answer), the rest waited for with the client's progress bound.
+template <class Stream>
+asio::awaitable<bool> writeGathered(Stream &stream, beast::tcp_stream &timed,
+                                    const std::array<asio::const_buffer, 2> &pieces)
+{
+    beast::error_code ec;
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
+        iovec vectors[2];
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < 2; ++i) {
+            vectors[i] = {const_cast<void *>(pieces[i].data()), pieces[i].size()};
+            total += pieces[i].size();
+        }
+        msghdr message {};
+        message.msg_iov = vectors;
+        message.msg_iovlen = 2;
+        ssize_t sent;
+        do
+            sent = ::sendmsg(timed.socket().native_handle(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+        while (sent < 0 && errno == EINTR);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            co_return false;
+        const std::size_t done = sent < 0 ? 0 : static_cast<std::size_t>(sent);
+        if (done == total)
+            co_return true;
+        beast::buffers_suffix<std::array<asio::const_buffer, 2>> rest(pieces);
+        rest.consume(done);
+        timed.expires_after(net::Limits::kProgress);
+        co_await asio::async_write(stream, rest, asio::redirect_error(asio::use_awaitable, ec));
+    } else {
+        timed.expires_after(net::Limits::kProgress);
+        co_await asio::async_write(stream, pieces, asio::redirect_error(asio::use_awaitable, ec));
+    }
+    co_return !ec;
+}
+
+} // namespace
 
 ProxyServer::ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves)
     : m_handler(handler)
@@ -190,6 +295,7 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
     request.target = std::string(message.target());
     if (!tunnelBase.empty() && !request.target.empty() && request.target.front() == '/')
         request.target = tunnelBase + request.target;
+    request.headers.reserve(static_cast<std::size_t>(std::distance(message.begin(), message.end())));
     for (const auto &field : message)
         request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
 
@@ -220,10 +326,11 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     bool overBudget = !tooLong && !lease.growTo(length.value_or(0));
     if (!tooLong && !overBudget)
         co_await sendContinueIfAsked(stream, header);
-    http::request_parser<http::string_body> bodyParser {std::move(header)};
-    bodyParser.body_limit(kMaxBodyBytes);
     beast::error_code ec;
-    if (!tooLong && !overBudget) {
+    // A request without a body is done with its header: no parser to read it with.
+    if (!tooLong && !overBudget && !header.is_done()) {
+        http::request_parser<http::string_body> bodyParser {std::move(header)};
+        bodyParser.body_limit(kMaxBodyBytes);
         if (hasBody)
             makeRoomForBody(buffer);
         // Piece by piece, so a body of unknown length is held against the budget as it grows.
@@ -232,13 +339,15 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
             overBudget = !lease.growTo(bodyParser.get().body().size());
             return !overBudget;
         });
+        if (!ec && !overBudget)
+            request.body = std::move(bodyParser.get().body());
     }
     if (tooLong || overBudget || ec == http::error::body_limit) {
         const int status = overBudget ? 503 : 413;
         const std::string text = overBudget
                                      ? std::string("the proxy holds too many request bodies at once; try again shortly")
                                      : "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)";
-        m_handler.finish(plan, request, status, proxyErrorBody(text), false);
+        m_handler.finishAnswer(plan, request, status, proxyErrorBody(text), false);
         co_await writeError(stream, version, status, text, false);
         co_await closeGently(stream);
         co_return false;
@@ -250,46 +359,51 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
             co_await writeError(stream, version, 408, "the request body stalled", false);
         co_return false;
     }
-    request.body = std::move(bodyParser.get().body());
-
     if (plan.delayMs > 0) {
         ClientWatch watch(connection, timed.socket(), !std::is_same_v<Stream, beast::tcp_stream>);
         if (!co_await waitCancellably(plan.delayMs, connection)) {
             // Nobody is left to answer, so the exchange ends as a dropped connection, never as served.
             if (connection.clientGone)
-                m_handler.finish(plan, request, kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
+                m_handler.finishAnswer(plan, request, kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
             co_return false; // or the proxy is stopping
         }
     }
     ProxiedResponse &out = plan.response;
     if (out.drop) {
-        m_handler.finish(plan, request, out.status, out.bodyText(), false);
+        m_handler.finishAnswer(plan, request, out.status, out.bodyText(), false);
         co_return false;
     }
     if (out.contentType.empty())
         out.contentType = contentTypeFor(out.bodyText());
     // Recorded and handed to learning before it goes out, so whoever has the answer finds both done;
     // the learning itself happens on its own thread.
-    m_handler.finish(plan, request, out.status, out.bodyText(), true);
+    m_handler.finishAnswer(plan, request, out.status, out.bodyText(), true);
     lease.release();
 
     // The body goes out from where it is held (a large mock body is shared with the route table), so a
     // client that reads slowly holds no copy of it.
     const std::string &body = out.bodyText(); // held by the plan until the answer is out
+    // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
+    const bool bodyAllowed = out.status >= 200 && out.status != 204 && out.status != 304;
+    const std::size_t bodyLength = bodyAllowed ? body.size() : 0;
+    const bool sendBody = bodyAllowed && request.method != "HEAD";
+    if (writeAnswerHead(connection.answerHead, out, version < 11 ? 10u : 11u, keepAlive, bodyLength)) {
+        const std::array<asio::const_buffer, 2> pieces {asio::buffer(connection.answerHead),
+                                                        asio::buffer(body.data(), sendBody ? body.size() : 0)};
+        co_return co_await writeGathered(stream, timed, pieces) && keepAlive;
+    }
+
     http::response<http::span_body<const char>> response {static_cast<http::status>(out.status),
                                                           version < 11 ? 10u : 11u};
     for (const auto &[name, value] : out.headers)
         response.set(name, value);
     if (!out.contentType.empty())
         response.set(http::field::content_type, out.contentType);
-    // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
-    const bool bodyAllowed = out.status >= 200 && out.status != 204 && out.status != 304;
     if (bodyAllowed)
         response.body() = {body.data(), body.size()};
     response.keep_alive(keepAlive);
     response.prepare_payload();
-    if (request.method == "HEAD" && bodyAllowed) {
-        const auto bodyLength = response.body().size();
+    if (!sendBody && bodyAllowed) {
         response.body() = {};
         response.content_length(bodyLength);
     }

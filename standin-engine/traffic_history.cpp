@@ -308,9 +308,14 @@ std::string TrafficHistory::encodeSummary(const TrafficRecord &record)
 {
     std::string out;
     out.reserve(80 + record.host.size() + record.path.size());
+    appendSummary(out, record);
+    return out;
+}
+
+void TrafficHistory::appendSummary(std::string &out, const TrafficRecord &record)
+{
     TextSink sink {out};
     writeSummary(sink, record);
-    return out;
 }
 
 size_t TrafficHistory::lineSize(const TrafficRecord &record)
@@ -468,6 +473,11 @@ std::string TrafficHistory::clipBody(std::string body)
 
 TrafficRecord TrafficHistory::add(TrafficRecord record)
 {
+    return *keep(std::move(record));
+}
+
+std::shared_ptr<const TrafficRecord> TrafficHistory::keep(TrafficRecord record)
+{
     if (record.reqBody)
         record.reqBody = clipBody(std::move(*record.reqBody));
     if (record.respBody)
@@ -477,13 +487,16 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
     const size_t sizeWithoutId = lineSize(record);
     Shard &shard = m_shards[shardOfThisThread(kShards)];
     bool full = false;
+    // Made before the lock, its id written in under it.
+    auto kept = std::make_shared<TrafficRecord>(std::move(record));
     {
         std::lock_guard lock(shard.mutex);
         // Numbered under the shard's lock, so a reader that gathered this shard has every record it numbered.
         const std::uint64_t number = m_nextNumber++;
-        record.id = "t-" + std::to_string(number);
-        const size_t size = sizeWithoutId + record.id.size();
-        shard.fresh.push_back({number, size, std::make_shared<const TrafficRecord>(record)});
+        char digits[24] = {'t', '-'};
+        kept->id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
+        const size_t size = sizeWithoutId + kept->id.size();
+        shard.fresh.push_back({number, size, kept});
         full = shard.fresh.size() >= kBatch;
     }
     if (full) {
@@ -491,7 +504,7 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
         std::lock_guard lock(m_mutex);
         gatherLocked(&dropped);
     }
-    return record;
+    return kept;
 }
 
 bool TrafficHistory::matchesFilter(const TrafficRecord &record, const std::string &loweredFilter)

@@ -32,6 +32,8 @@ public:
     // this returns; adding threads don't wait on one another, and its line is only written if it is
     // still kept at the next save.
     TrafficRecord add(TrafficRecord record);
+    // The same, handing back the kept record itself rather than a copy of it.
+    std::shared_ptr<const TrafficRecord> keep(TrafficRecord record);
 
     // Newest first; `before` is the id of the last record of the previous page. An unknown cursor
     // gives an empty page. `filter` matches, without letter case, the method, URL and status.
@@ -52,6 +54,7 @@ public:
     static std::string encodeLine(const TrafficRecord &record);
     // The members "method" to "injected" of that line, without braces.
     static std::string encodeSummary(const TrafficRecord &record);
+    static void appendSummary(std::string &out, const TrafficRecord &record);
     // The size of encodeLine's text, counted without writing it.
     static size_t lineSize(const TrafficRecord &record);
 

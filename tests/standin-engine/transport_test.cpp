@@ -173,6 +173,30 @@ TEST_F(Transport, BodilessPostsAreAnsweredOnBothPorts)
     EXPECT_EQ(statusOf(made), 201) << made;
 }
 
+TEST_F(Transport, MockAnswersKeepTheirWireFormOnEveryKindOfRequest)
+{
+    setRoutes({mockRoute("r-json", "GET", "/json", 200, R"({"a":1})"), mockRoute("r-text", "HEAD", "/text", 200, "plain"),
+               mockRoute("r-none", "GET", "/none", 204, "")});
+    RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    // Pipelined, so some headers are read from what an earlier read already holds.
+    ASSERT_TRUE(client.send("GET http://api.test/json HTTP/1.1\r\nHost: api.test\r\n\r\n"
+                            "HEAD http://api.test/text HTTP/1.1\r\nHost: api.test\r\n\r\n"
+                            "GET http://api.test/none HTTP/1.1\r\nHost: api.test\r\n\r\n"
+                            "GET http://api.test/json HTTP/1.0\r\nHost: api.test\r\nConnection: keep-alive\r\n\r\n"
+                            "GET http://api.test/json HTTP/1.1\r\nHost: api.test\r\nConnection: close\r\n\r\n"));
+    std::string wire;
+    ASSERT_TRUE(client.readToEnd(wire, kPatience)) << wire;
+    EXPECT_EQ(wire, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 7\r\n\r\n{\"a\":1}"
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 5\r\n\r\n"
+                    "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n"
+                    "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\nConnection: keep-alive\r\n"
+                    "Content-Length: 7\r\n\r\n{\"a\":1}"
+                    "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: 7\r\n\r\n"
+                    "{\"a\":1}");
+    EXPECT_EQ(history().size(), 5u);
+}
+
 TEST_F(Transport, IdleAndDrippingConnectionsStarveNeitherPort)
 {
     std::vector<std::unique_ptr<RawSocket>> held;
