@@ -258,26 +258,38 @@ TEST(IdleFlood, QuietTunnelsMakeRoomForNewClients)
 {
     TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "inside"; });
     const std::string authority = "127.0.0.1:" + std::to_string(upstream.port());
+    constexpr int kPlaces = 20;
     // Without a root CA every tunnel is relayed blind; with one, each waits for the client's handshake.
     for (const bool intercepted : {false, true}) {
         QTemporaryDir dir;
         EngineProcess engine(dir.path(), QStringList {"--autostart"});
-        engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", "20");
+        engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", QString::number(kPlaces));
         ASSERT_TRUE(engine.start());
         ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
         if (intercepted) {
             ASSERT_EQ(engine.client()->Post("/ca/generate")->status, 200);
         }
 
-        // None carries a byte after it opens.
+        // None carries a byte after it opens. Opened while the port is under half full, so a tunnel
+        // waiting for its handshake keeps the long idle wait however slowly the test runs.
         std::vector<std::unique_ptr<RawSocket>> tunnels;
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < kPlaces / 2 - 1; ++i) {
             tunnels.push_back(sendHeld(engine.proxyPort(), "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority
                                                                + "\r\n\r\n"));
             ASSERT_TRUE(tunnels.back()) << i;
             ASSERT_EQ(statusOf(tunnels.back()->readUntil("\r\n\r\n", kPatience)), 200) << i;
         }
-        // The one quiet the longest goes for the newcomer; the rest still carry what comes.
+        // The other places are taken by requests waiting on a host, never idle.
+        SilentPeer host(SOCK_STREAM);
+        std::vector<std::unique_ptr<RawSocket>> waiting;
+        for (std::size_t i = tunnels.size(); i < kPlaces; ++i) {
+            waiting.push_back(sendHeld(engine.proxyPort(), "GET http://127.0.0.1:" + std::to_string(host.port())
+                                                               + "/held HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+            ASSERT_TRUE(waiting.back()) << i;
+        }
+        ASSERT_TRUE(testsupport::waitFor([&] { return host.accepted() == waiting.size(); }, 10000)) << intercepted;
+        // The port is full: the tunnel quiet the longest goes for the newcomer; the rest still carry
+        // what comes.
         EXPECT_TRUE(testsupport::waitFor([&] { return mockAnswers(engine.proxyPort()); }, 10000)) << intercepted;
         std::string rest;
         EXPECT_TRUE(tunnels.front()->readToEnd(rest, kPatience)) << intercepted;
