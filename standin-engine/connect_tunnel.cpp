@@ -101,21 +101,23 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
         co_return;
     }
 
+    // Waiting for the client to begin is waiting for a request: idle, and short once the port fills.
+    // Idle from before the client hears the tunnel is open, so tunnels opened one after another are
+    // in line in that order.
+    const bool waitsForClient = buffer.size() == 0;
+    if (waitsForClient && connection.ticket)
+        connection.ticket->setIdle(true);
     stream->expires_after(Limits::kProgress);
     co_await asio::async_write(*stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
     if (ec)
         co_return;
     // A tunnel that carries plain HTTP (its first byte is no TLS handshake) is read as plain requests.
-    if (buffer.size() == 0) {
-        // Waiting for the client to begin is waiting for a request: idle, and short once the port fills.
-        if (connection.ticket)
-            connection.ticket->setIdle(true);
+    if (waitsForClient) {
         stream->expires_after(connection.ticket ? connection.ticket->idleWait()
                                                 : std::chrono::steady_clock::duration(Limits::kIdle));
         const std::size_t n = co_await stream->async_read_some(buffer.prepare(4096), asio::redirect_error(asio::use_awaitable, ec));
-        if (connection.ticket)
-            connection.ticket->setIdle(false);
-        if (ec)
+        // A tunnel a full port chose to make room meanwhile ends here.
+        if ((connection.ticket && !connection.ticket->setIdle(false)) || ec)
             co_return;
         buffer.commit(n);
     }

@@ -61,6 +61,38 @@ ConnectionSet::ConnectionSet(std::size_t capacity, std::size_t reserve)
 {
 }
 
+std::unordered_map<std::uint64_t, ConnectionSet::Entry>::iterator ConnectionSet::takeLongestIdle()
+{
+    const auto quietEnough = std::chrono::steady_clock::duration(Limits::kIdleUnderPressure).count();
+    // A connection may turn busy while it is being chosen: it is taken only while its mark is still the
+    // one it was chosen by, else the choice is made again.
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        // Ties go to the older id: connections are added in the order they were accepted.
+        auto oldest = m_entries.end();
+        std::chrono::steady_clock::rep oldestSince = 0;
+        std::chrono::steady_clock::rep oldestMark = 0;
+        for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
+            const auto mark = entry->second.idleSince->load();
+            auto since = mark;
+            if (since < 0) {
+                since = -since;
+                if (now - since < quietEnough)
+                    continue;
+            }
+            if (since != 0
+                && (oldest == m_entries.end() || since < oldestSince
+                    || (since == oldestSince && entry->first < oldest->first))) {
+                oldest = entry;
+                oldestSince = since;
+                oldestMark = mark;
+            }
+        }
+        if (oldest == m_entries.end() || oldest->second.idleSince->compare_exchange_strong(oldestMark, kClosedMark))
+            return oldest;
+    }
+}
+
 std::uint64_t ConnectionSet::add(std::function<void()> close, std::shared_ptr<IdleMark> *mark)
 {
     std::function<void()> evicted;
@@ -68,26 +100,7 @@ std::uint64_t ConnectionSet::add(std::function<void()> close, std::shared_ptr<Id
     {
         std::lock_guard lock(m_mutex);
         if (m_entries.size() >= m_capacity - m_reserve) {
-            const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-            const auto quietEnough = std::chrono::steady_clock::duration(Limits::kIdleUnderPressure).count();
-            // Ties go to the older id: connections are added in the order they were accepted.
-            auto oldest = m_entries.end();
-            std::chrono::steady_clock::rep oldestSince = 0;
-            for (auto entry = m_entries.begin(); entry != m_entries.end(); ++entry) {
-                auto since = entry->second.idleSince->load();
-                if (since < 0) {
-                    since = -since;
-                    if (now - since < quietEnough)
-                        continue;
-                }
-                if (since != 0
-                    && (oldest == m_entries.end() || since < oldestSince
-                        || (since == oldestSince && entry->first < oldest->first))) {
-                    oldest = entry;
-                    oldestSince = since;
-                }
-            }
-            if (oldest != m_entries.end()) {
+            if (const auto oldest = takeLongestIdle(); oldest != m_entries.end()) {
                 evicted = std::move(oldest->second.close);
                 m_entries.erase(oldest);
             } else if (m_entries.size() >= m_capacity) {
@@ -120,23 +133,27 @@ void ConnectionSet::setIdle(std::uint64_t id, bool idle)
         setIdle(*entry->second.idleSince, idle);
 }
 
-void ConnectionSet::setIdle(IdleMark &mark, bool idle)
+bool ConnectionSet::setIdle(IdleMark &mark, bool idle)
 {
-    if (!idle) {
-        mark = 0;
-        return;
-    }
-    // Marking an idle connection again keeps its place in line.
+    const auto now = std::max<std::chrono::steady_clock::rep>(1, std::chrono::steady_clock::now().time_since_epoch().count());
     std::chrono::steady_clock::rep current = mark.load();
-    if (current > 0)
-        return;
-    mark.compare_exchange_strong(current, std::max<std::chrono::steady_clock::rep>(
-                                              1, std::chrono::steady_clock::now().time_since_epoch().count()));
+    for (;;) {
+        if (current == kClosedMark)
+            return false;
+        // Marking an idle connection again keeps its place in line.
+        if (idle && current > 0)
+            return true;
+        if (mark.compare_exchange_weak(current, idle ? now : 0))
+            return true;
+    }
 }
 
 void ConnectionSet::setQuiet(IdleMark &mark, std::chrono::steady_clock::time_point since)
 {
-    mark = -std::max<std::chrono::steady_clock::rep>(1, since.time_since_epoch().count());
+    const auto quiet = -std::max<std::chrono::steady_clock::rep>(1, since.time_since_epoch().count());
+    std::chrono::steady_clock::rep current = mark.load();
+    while (current != kClosedMark && !mark.compare_exchange_weak(current, quiet)) {
+    }
 }
 
 void ConnectionSet::closeAll()

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -81,8 +82,10 @@ private:
 class ConnectionSet final {
 public:
     // When a connection went idle (steady clock ticks), 0 while it is busy, negated while it is quiet
-    // (a tunnel or a body that has moved nothing since then); set without a lock.
+    // (a tunnel or a body that has moved nothing since then), `kClosedMark` once a full port chose it
+    // to make room; set without a lock.
     using IdleMark = std::atomic<std::chrono::steady_clock::rep>;
+    static constexpr std::chrono::steady_clock::rep kClosedMark = std::numeric_limits<std::chrono::steady_clock::rep>::min();
 
     // Past `capacity - reserve` connections, each new one closes the longest idle one, so the last
     // `reserve` places stay free for as long as anything idle can make room.
@@ -94,7 +97,9 @@ public:
     void remove(std::uint64_t id);
     // Idle: waiting for a request (or the rest of its header); a new connection is idle from its accept.
     void setIdle(std::uint64_t id, bool idle);
-    static void setIdle(IdleMark &mark, bool idle);
+    // False once the connection was chosen to make room: the choice and the connection turning busy
+    // are one step, so a connection being closed never starts an exchange.
+    static bool setIdle(IdleMark &mark, bool idle);
     // Quiet: a stream that moved nothing since `since`; it counts as idle once that lasted the short
     // idle wait.
     static void setQuiet(IdleMark &mark, std::chrono::steady_clock::time_point since);
@@ -108,6 +113,9 @@ private:
         std::function<void()> close;
         std::shared_ptr<IdleMark> idleSince;
     };
+    // The connection idle the longest, its mark already closed; end() when none is idle enough.
+    std::unordered_map<std::uint64_t, Entry>::iterator takeLongestIdle();
+
     const std::size_t m_capacity;
     const std::size_t m_reserve;
     mutable std::mutex m_mutex;
@@ -164,11 +172,8 @@ public:
     ConnectionTicket(const ConnectionTicket &) = delete;
     ConnectionTicket &operator=(const ConnectionTicket &) = delete;
     explicit operator bool() const { return m_id != 0; }
-    void setIdle(bool idle)
-    {
-        if (m_idle)
-            ConnectionSet::setIdle(*m_idle, idle);
-    }
+    // False once the port chose this connection to make room (its close is on the way).
+    bool setIdle(bool idle) { return !m_idle || ConnectionSet::setIdle(*m_idle, idle); }
     void setQuiet(std::chrono::steady_clock::time_point since)
     {
         if (m_idle)

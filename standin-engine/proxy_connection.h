@@ -35,7 +35,9 @@ struct ProxyConnection {
     bool clientGone = false;
 
     void close();
-    // Reads the next request header with the port's idle wait, marked idle while it waits.
+    // Reads the next request header with the port's idle wait, marked idle while it waits. False, too,
+    // when a full port chose the connection to make room meanwhile: its request is not served, so no
+    // host is reached for a client that is being closed.
     template <class Stream, class Parser>
     net::asio::awaitable<bool> readRequestHeader(Stream &stream, net::beast::flat_buffer &buffer, Parser &parser,
                                                  net::beast::error_code &ec)
@@ -44,8 +46,10 @@ struct ProxyConnection {
             ticket->setIdle(true);
         const bool read = co_await net::readRequestHeader(stream, net::beast::get_lowest_layer(stream), buffer, parser,
                                                           ec, ticket ? ticket->idleWait() : net::Limits::kIdle);
-        if (ticket)
-            ticket->setIdle(false);
+        if (ticket && !ticket->setIdle(false)) {
+            ec = net::asio::error::operation_aborted;
+            co_return false;
+        }
         co_return read;
     }
 };

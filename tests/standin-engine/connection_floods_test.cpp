@@ -1,6 +1,7 @@
 // Both ports flooded by clients that hold places without using them: quiet tunnels, stalled and
 // trickled bodies, clients that leave before their answer, and a lowered descriptor limit.
 #include "engine_process.h"
+#include "net_core.h"
 #include "test_upstream.h"
 
 #include "support/test_support.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <arpa/inet.h>
 #include <future>
 #include <mutex>
@@ -173,9 +175,15 @@ TEST(ClosedClients, FreeTheirHostConnectionsAtOnceAndTheCapsFitTheDescriptorLimi
         return refused + host.accepted() - sent == staying.size();
     };
     EXPECT_TRUE(testsupport::waitFor(settled, 10000));
+    // A client closed to make room for another never reaches the host as well: no more pass-throughs
+    // than the port's cap, which fits two sockets each in the limit.
     const std::size_t passedThrough = host.accepted() - sent;
+    const std::size_t cap = standin::net::connectionCapacity(kDescriptors, standin::net::Limits::kMaxConnections,
+                                                             standin::net::Limits::kMaxConnections,
+                                                             standin::net::PortKind::Proxy);
     EXPECT_GT(passedThrough, 0u);
-    EXPECT_LE(passedThrough, static_cast<std::size_t>(kDescriptors / 2));
+    EXPECT_LE(passedThrough, cap);
+    EXPECT_LE(2 * cap, static_cast<std::size_t>(kDescriptors));
     const auto health = engine.client()->Get("/health");
     ASSERT_TRUE(health);
     EXPECT_EQ(health->status, 200);
@@ -196,30 +204,92 @@ TEST(ClosedClients, FreeTheirHostConnectionsAtOnceAndTheCapsFitTheDescriptorLimi
     EXPECT_GT(gone, 0u);
 }
 
+TEST(ClosedClients, AConnectionChosenToMakeRoomNeverTurnsBusy)
+{
+    using standin::net::ConnectionSet;
+    // Chosen while idle: marking it idle, quiet or busy afterwards never brings it back.
+    ConnectionSet set(2);
+    std::shared_ptr<ConnectionSet::IdleMark> first;
+    std::shared_ptr<ConnectionSet::IdleMark> second;
+    bool firstClosed = false;
+    set.add([&] { firstClosed = true; }, &first);
+    set.add([] {}, &second);
+    EXPECT_TRUE(ConnectionSet::setIdle(*first, true));
+    EXPECT_TRUE(ConnectionSet::setIdle(*second, true));
+    EXPECT_TRUE(ConnectionSet::setIdle(*second, false));
+    EXPECT_NE(set.add([] {}), 0u);
+    EXPECT_TRUE(firstClosed);
+    EXPECT_FALSE(ConnectionSet::setIdle(*first, true));
+    ConnectionSet::setQuiet(*first, std::chrono::steady_clock::now() - std::chrono::minutes(1));
+    EXPECT_FALSE(ConnectionSet::setIdle(*first, false));
+    EXPECT_EQ(set.add([] {}), 0u); // the rest are busy
+
+    // Newcomers choosing while connections turn busy on other threads: none is both closed and busy.
+    ConnectionSet crowded(2);
+    std::atomic<int> closedAndBusy {0};
+    std::atomic<int> served {0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                auto closed = std::make_shared<std::atomic<bool>>(false);
+                std::shared_ptr<ConnectionSet::IdleMark> mark;
+                const auto id = crowded.add([closed] { *closed = true; }, &mark);
+                if (!id)
+                    continue;
+                ConnectionSet::setIdle(*mark, true);
+                std::this_thread::yield();
+                if (ConnectionSet::setIdle(*mark, false)) {
+                    ++served;
+                    std::this_thread::yield();
+                    closedAndBusy += *closed ? 1 : 0;
+                }
+                crowded.remove(id);
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_GT(served.load(), 0);
+    EXPECT_EQ(closedAndBusy.load(), 0);
+}
+
 TEST(IdleFlood, QuietTunnelsMakeRoomForNewClients)
 {
     TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "inside"; });
     const std::string authority = "127.0.0.1:" + std::to_string(upstream.port());
+    constexpr int kPlaces = 20;
     // Without a root CA every tunnel is relayed blind; with one, each waits for the client's handshake.
     for (const bool intercepted : {false, true}) {
         QTemporaryDir dir;
         EngineProcess engine(dir.path(), QStringList {"--autostart"});
-        engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", "20");
+        engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", QString::number(kPlaces));
         ASSERT_TRUE(engine.start());
         ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
         if (intercepted) {
             ASSERT_EQ(engine.client()->Post("/ca/generate")->status, 200);
         }
 
-        // None carries a byte after it opens.
+        // None carries a byte after it opens. Opened while the port is under half full, so a tunnel
+        // waiting for its handshake keeps the long idle wait however slowly the test runs.
         std::vector<std::unique_ptr<RawSocket>> tunnels;
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < kPlaces / 2 - 1; ++i) {
             tunnels.push_back(sendHeld(engine.proxyPort(), "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority
                                                                + "\r\n\r\n"));
             ASSERT_TRUE(tunnels.back()) << i;
             ASSERT_EQ(statusOf(tunnels.back()->readUntil("\r\n\r\n", kPatience)), 200) << i;
         }
-        // The one quiet the longest goes for the newcomer; the rest still carry what comes.
+        // The other places are taken by requests waiting on a host, never idle.
+        SilentPeer host(SOCK_STREAM);
+        std::vector<std::unique_ptr<RawSocket>> waiting;
+        for (std::size_t i = tunnels.size(); i < kPlaces; ++i) {
+            waiting.push_back(sendHeld(engine.proxyPort(), "GET http://127.0.0.1:" + std::to_string(host.port())
+                                                               + "/held HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+            ASSERT_TRUE(waiting.back()) << i;
+        }
+        ASSERT_TRUE(testsupport::waitFor([&] { return host.accepted() == waiting.size(); }, 10000)) << intercepted;
+        // The port is full: the tunnel quiet the longest goes for the newcomer; the rest still carry
+        // what comes.
         EXPECT_TRUE(testsupport::waitFor([&] { return mockAnswers(engine.proxyPort()); }, 10000)) << intercepted;
         std::string rest;
         EXPECT_TRUE(tunnels.front()->readToEnd(rest, kPatience)) << intercepted;
