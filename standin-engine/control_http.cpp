@@ -444,7 +444,9 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
         // a full port never takes it for idle.
         ticket.setIdle(true);
         const bool read = co_await net::readRequestHeader(*stream, *stream, buffer, headerParser, ec, ticket.idleWait());
-        ticket.setIdle(false);
+        // A full port may have chosen this connection to make room meanwhile: its request is not served.
+        if (!ticket.setIdle(false))
+            break;
         if (!read) {
             if (ec == http::error::header_limit) {
                 auto refusal = net::jsonError(11, 431, "request header too large (at most "

@@ -183,10 +183,16 @@ std::vector<std::string> EventReader::payloads() const
 bool EventReader::waitForPayload(const std::string &needle, int timeoutMs) const
 {
     QDeadlineTimer deadline(timeoutMs);
+    // Searched where the lines lie: copying megabytes of them each pass would starve the reading thread.
+    std::size_t searched = 0;
     while (!deadline.hasExpired()) {
-        for (const auto &payload : payloads()) {
-            if (payload.find(needle) != std::string::npos)
-                return true;
+        {
+            std::lock_guard lock(m_mutex);
+            for (; searched < m_lines.size(); ++searched) {
+                const std::string &line = m_lines[searched];
+                if (line.rfind("data:", 0) == 0 && line.find(needle, 5) != std::string::npos)
+                    return true;
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -251,8 +251,14 @@ TEST(EventStream, ReadersThatNeverReadAreCutOffAndTheirCapIsAnswered503)
     // engine's queue (shrunk to 1 MB, still far more than a reader that reads falls behind) hold.
     const std::string longPath = "/" + std::string(56 * 1024, 'p');
     const int proxyPort = engine.proxyPort();
-    for (int i = 0; i < 300; ++i)
+    // Now and then the sender waits for the reader that reads, which keeps it well inside its queue however
+    // slowly its thread is scheduled, while the stalled readers fall further behind.
+    for (int i = 0; i < 300; ++i) {
         ASSERT_TRUE(standintest::proxyRequest(proxyPort, "GET", "http://api.test" + longPath + std::to_string(i)));
+        if (i % 8 == 7) {
+            ASSERT_TRUE(reader.waitForPayload(longPath + std::to_string(i), 15000)) << i;
+        }
+    }
     ASSERT_TRUE(reader.waitForPayload(longPath + "299", 15000)); // the reader that reads misses nothing
 
     const auto health = decodeRecord<EngineHealth>(engine.client()->Get("/health")->body);
