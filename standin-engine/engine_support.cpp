@@ -1,6 +1,7 @@
 // Time stamps and log lines for the stand-in engine.
 #include "engine_support.h"
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -130,6 +131,13 @@ std::string lowerAscii(std::string_view text)
             c = static_cast<char>(c - 'A' + 'a');
     }
     return out;
+}
+
+size_t placeOfThisThread(size_t places)
+{
+    static std::atomic<size_t> next {0};
+    thread_local const size_t mine = next++;
+    return mine % places;
 }
 
 } // namespace standin

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,5 +27,9 @@ void logLine(std::string_view line);
 void logError(std::string_view line);
 
 std::string lowerAscii(std::string_view text);
+
+// A place per calling thread among `places`: threads take them in turn, so a few busy threads never
+// share one.
+size_t placeOfThisThread(size_t places);
 
 } // namespace standin

@@ -3,6 +3,8 @@
 
 #include "engine_support.h"
 
+#include <boost/beast/core/string.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -15,6 +17,8 @@
 namespace standin {
 
 namespace {
+
+namespace beast = boost::beast;
 
 // One kept request on disk: the magic, the payload's size and checksum, the payload.
 constexpr std::string_view kMagic = "KRQ1";
@@ -99,12 +103,13 @@ std::string encodeEntry(const std::string &id, const std::string &time, const Pr
     putText(payload, time);
     putText(payload, request.method);
     putText(payload, request.target);
+    const auto ownCredentials = [](const std::string &name) { return beast::iequals(name, "proxy-authorization"); };
     std::size_t count = 0;
     for (const auto &[name, value] : request.headers)
-        count += lowerAscii(name) == "proxy-authorization" ? 0 : 1;
+        count += ownCredentials(name) ? 0 : 1;
     putNumber(payload, count, 4);
     for (const auto &[name, value] : request.headers) {
-        if (lowerAscii(name) == "proxy-authorization")
+        if (ownCredentials(name))
             continue;
         putText(payload, name);
         putText(payload, value);
@@ -280,11 +285,42 @@ void ReplayStore::loadSegment(std::uint64_t number)
     m_segments[number] = bytes.size();
 }
 
+void ReplayStore::gatherLocked()
+{
+    std::vector<Fresh> batch;
+    for (Shard &shard : m_shards) {
+        std::lock_guard lock(shard.mutex);
+        if (shard.fresh.empty())
+            continue;
+        if (batch.empty()) {
+            batch.swap(shard.fresh);
+        } else {
+            std::move(shard.fresh.begin(), shard.fresh.end(), std::back_inserter(batch));
+            shard.fresh.clear();
+        }
+    }
+    std::sort(batch.begin(), batch.end(), [](const Fresh &a, const Fresh &b) { return a.sequence < b.sequence; });
+    for (Fresh &fresh : batch) {
+        if (fresh.entry.pending)
+            m_pending.push_back(Pending {fresh.id, fresh.entry.pending});
+        fresh.entry.sequence = fresh.sequence;
+        rememberLocked(fresh.id, std::move(fresh.entry));
+    }
+}
+
 void ReplayStore::rememberLocked(const std::string &id, Entry entry)
 {
-    entry.sequence = ++m_sequence;
+    if (entry.sequence == 0)
+        entry.sequence = ++m_sequence;
+    const auto known = m_entries.find(id);
+    // A later keep of the same id, gathered from another thread first, stays.
+    if (known != m_entries.end() && known->second.sequence > entry.sequence)
+        return;
     m_order.emplace_back(id, entry.sequence);
-    m_entries[id] = std::move(entry);
+    if (known != m_entries.end())
+        known->second = std::move(entry);
+    else
+        m_entries.emplace(id, std::move(entry));
     while (m_entries.size() > kMaxKept && !m_order.empty()) {
         const auto [oldest, sequence] = m_order.front();
         m_order.pop_front();
@@ -322,31 +358,37 @@ void ReplayStore::keep(const std::string &id, const std::string &time, const Pro
 {
     Entry entry;
     entry.time = time;
-    std::shared_ptr<const std::string> bytes;
-    if (auto why = whyNotWhole(request))
+    if (auto why = whyNotWhole(request)) {
         entry.refusal = std::move(*why);
-    else
-        bytes = std::make_shared<const std::string>(encodeEntry(id, time, request));
-    bool wake = false;
-    {
-        std::lock_guard lock(m_mutex);
-        if (bytes && m_pendingBytes + bytes->size() > kMaxPendingBytes) {
+    } else {
+        auto bytes = std::make_shared<const std::string>(encodeEntry(id, time, request));
+        const std::size_t before = m_pendingBytes.fetch_add(bytes->size());
+        if (before + bytes->size() > kMaxPendingBytes) {
+            m_pendingBytes.fetch_sub(bytes->size());
             entry.refusal = "it came while the engine had too many requests still to write to the disk";
-            bytes.reset();
+        } else {
+            // Only the keep that crosses the mark wakes the writer; the writer's own pace covers a wake
+            // it misses while it is between waits.
+            if (before < kWriteAtBytes && before + bytes->size() >= kWriteAtBytes)
+                m_wake.notify_one();
+            entry.pending = std::move(bytes);
         }
-        if (bytes) {
-            entry.pending = bytes;
-            m_pending.push_back(Pending {id, bytes});
-            m_pendingBytes += bytes->size();
-            wake = m_pendingBytes >= kWriteAtBytes;
-        }
-        rememberLocked(id, std::move(entry));
     }
-    if (wake)
-        m_wake.notify_one();
+    Shard &shard = m_shards[placeOfThisThread(kShards)];
+    bool full = false;
+    {
+        std::lock_guard lock(shard.mutex);
+        // Numbered under the shard's lock, so a reader that gathered this shard has every request it numbered.
+        shard.fresh.push_back(Fresh {++m_sequence, id, std::move(entry)});
+        full = shard.fresh.size() >= kBatch;
+    }
+    if (full) {
+        std::lock_guard lock(m_mutex);
+        gatherLocked();
+    }
 }
 
-ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &time) const
+ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &time)
 {
     Found found;
     std::shared_ptr<const std::string> bytes;
@@ -355,6 +397,7 @@ ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &t
     std::uint32_t size = 0;
     {
         std::lock_guard lock(m_mutex);
+        gatherLocked();
         const auto it = m_entries.find(id);
         if (it == m_entries.end() || it->second.time != time) {
             found.refusal = kNotKept;
@@ -393,6 +436,9 @@ void ReplayStore::clear()
 {
     std::lock_guard writing(m_writeMutex);
     std::lock_guard lock(m_mutex);
+    gatherLocked();
+    for (const auto &item : m_pending)
+        m_pendingBytes.fetch_sub(item.bytes->size());
     for (const auto &[number, bytes] : m_segments) {
         std::error_code ec;
         std::filesystem::remove(segmentPath(number), ec);
@@ -401,7 +447,6 @@ void ReplayStore::clear()
     m_entries.clear();
     m_order.clear();
     m_pending.clear();
-    m_pendingBytes = 0;
     ++m_current;
 }
 
@@ -413,8 +458,8 @@ void ReplayStore::flush()
     std::uint64_t base = 0;
     {
         std::lock_guard lock(m_mutex);
+        gatherLocked();
         batch.swap(m_pending);
-        m_pendingBytes = 0;
         segment = m_current;
         base = m_segments.count(segment) ? m_segments[segment] : 0;
     }
@@ -423,6 +468,7 @@ void ReplayStore::flush()
     std::string bytes;
     for (const auto &item : batch)
         bytes += *item.bytes;
+    m_pendingBytes.fetch_sub(bytes.size());
 
     bool written = false;
     int reason = 0;

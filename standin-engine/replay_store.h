@@ -5,6 +5,8 @@
 #include "exchange_handler.h"
 #include "traffic_history.h"
 
+#include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -16,6 +18,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace standin {
 
@@ -49,7 +52,7 @@ public:
     };
     // `time` is the record's own: a kept request of another record that had the same id (an earlier
     // run's, before its history was lost) is never taken for it.
-    Found find(const std::string &id, const std::string &time) const;
+    Found find(const std::string &id, const std::string &time);
 
     void clear();
     // Writes what waits for the writer now (at exit; the writer does it on its own otherwise).
@@ -72,10 +75,24 @@ private:
         std::string id;
         std::shared_ptr<const std::string> bytes;
     };
+    // Requests just kept, gathered per answering thread and handed over in batches, so the threads
+    // that answer share no lock. Every reader gathers them first.
+    struct Fresh {
+        std::uint64_t sequence;
+        std::string id;
+        Entry entry;
+    };
+    struct alignas(64) Shard {
+        std::mutex mutex;
+        std::vector<Fresh> fresh;
+    };
+    static constexpr std::size_t kShards = 16;
+    static constexpr std::size_t kBatch = 32;
 
     void load();
     void loadSegment(std::uint64_t number);
     void writerLoop();
+    void gatherLocked();
     void rememberLocked(const std::string &id, Entry entry);
     void evictSegmentsLocked();
     std::filesystem::path segmentPath(std::uint64_t number) const;
@@ -84,9 +101,12 @@ private:
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::pair<std::string, std::uint64_t>> m_order; // ids with their sequence, oldest first
-    std::uint64_t m_sequence = 0;
+    std::atomic<std::uint64_t> m_sequence {0};
+    std::array<Shard, kShards> m_shards;
     std::deque<Pending> m_pending;
-    std::size_t m_pendingBytes = 0;
+    // Bytes not written yet, in the shards and in m_pending: counted when kept, so the bound holds
+    // without the shared lock.
+    std::atomic<std::size_t> m_pendingBytes {0};
     std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
     std::uint64_t m_current = 0;
     bool m_stopping = false;

@@ -294,14 +294,6 @@ void writeLine(Sink &out, const TrafficRecord &record)
     out.literal("}\n");
 }
 
-// The shard of the calling thread: threads take shards in turn, so a few busy threads never share one.
-size_t shardOfThisThread(size_t shards)
-{
-    static std::atomic<size_t> next {0};
-    thread_local const size_t mine = next++;
-    return mine % shards;
-}
-
 } // namespace
 
 std::string TrafficHistory::encodeSummary(const TrafficRecord &record)
@@ -485,7 +477,7 @@ std::shared_ptr<const TrafficRecord> TrafficHistory::keep(TrafficRecord record)
     // Counted before the number is taken; the id adds its own length, as it needs no escapes.
     record.id.clear();
     const size_t sizeWithoutId = lineSize(record);
-    Shard &shard = m_shards[shardOfThisThread(kShards)];
+    Shard &shard = m_shards[placeOfThisThread(kShards)];
     bool full = false;
     // Made before the lock, its id written in under it.
     auto kept = std::make_shared<TrafficRecord>(std::move(record));

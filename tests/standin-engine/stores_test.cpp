@@ -1,5 +1,6 @@
-// Project state, traffic history and the event hub: their rules and, for the first two, their files.
+// Project state, traffic history, kept requests and the event hub: their rules and, for the first three, their files.
 #include "event_hub.h"
+#include "replay_store.h"
 #include "state_store.h"
 #include "traffic_history.h"
 
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 using namespace standin;
 
@@ -325,4 +327,59 @@ TEST(EventHub, TheAppsStreamsHaveTheirOwnPlacesAndAThirdClosesTheOldest)
     hub.publish("x");
     EXPECT_EQ(third->take(std::chrono::milliseconds(0)).size(), 1u);
     EXPECT_EQ(hub.subscriberCount(), EventHub::kMaxSubscribers + 2);
+}
+
+// Requests kept from many answering threads at once: each is found exactly as kept, at once and after
+// a restart; a second keep of an id replaces the first.
+TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
+{
+    QTemporaryDir dir;
+    const auto folder = pathIn(dir, "replay");
+    const auto request = [](int thread, int n) {
+        ProxiedRequest r;
+        r.method = "POST";
+        r.target = "/items/" + std::to_string(n);
+        r.headers = {{"X-Thread", std::to_string(thread)}, {"X-Twice", "a"}, {"X-Twice", "b"}};
+        r.body = std::string(static_cast<size_t>(n % 7), '\0') + "body " + std::to_string(thread) + "/" + std::to_string(n);
+        r.headers.emplace_back("Content-Length", std::to_string(r.body.size()));
+        return r;
+    };
+    const auto idOf = [](int thread, int n) { return "t-" + std::to_string(thread * 1000 + n); };
+    constexpr int kThreads = 8;
+    constexpr int kEach = 100; // not a whole number of batches: some stay with their thread until read
+    {
+        ReplayStore store(folder);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int n = 0; n < kEach; ++n)
+                    store.keep(idOf(t, n), "time", request(t, n));
+            });
+        }
+        for (auto &thread : threads)
+            thread.join();
+        ProxiedRequest again = request(0, 5);
+        again.body = "second";
+        again.headers.back().second = "6";
+        store.keep(idOf(0, 5), "time", again);
+
+        for (int t = 0; t < kThreads; ++t) {
+            for (int n = 0; n < kEach; ++n) {
+                const auto found = store.find(idOf(t, n), "time");
+                ASSERT_TRUE(found.request) << idOf(t, n) << ": " << found.refusal;
+                const ProxiedRequest expected = t == 0 && n == 5 ? again : request(t, n);
+                EXPECT_EQ(found.request->body, expected.body);
+                EXPECT_EQ(found.request->headers, expected.headers);
+            }
+        }
+        store.flush();
+    }
+    ReplayStore reopened(folder);
+    for (int t = 0; t < kThreads; ++t) {
+        const auto found = reopened.find(idOf(t, kEach - 1), "time");
+        ASSERT_TRUE(found.request) << found.refusal;
+        EXPECT_EQ(found.request->target, request(t, kEach - 1).target);
+    }
+    EXPECT_EQ(reopened.find(idOf(0, 5), "time").request->body, "second");
+    EXPECT_FALSE(reopened.find(idOf(0, 5), "another time").request);
 }
