@@ -63,6 +63,14 @@ QString groupLines(const QString &body)
     return grouped;
 }
 
+// Whether every line of the body ends in a carriage return and line feed. The editor keeps one character
+// per line end, so such a body is edited with line feeds and has its carriage returns put back.
+bool endsLinesWithCrlf(const QString &body)
+{
+    const qsizetype pairs = body.count(QStringLiteral("\r\n"));
+    return pairs > 0 && body.count(QLatin1Char('\n')) == pairs && body.count(QLatin1Char('\r')) == pairs;
+}
+
 } // namespace
 
 // ---- ResponseSection ----
@@ -215,21 +223,24 @@ void ResponseSection::fillEditor(const QString &body)
     ++m_editorLoad; // a document still being built for an older text is dropped when it arrives
     m_editorLoading = false;
     m_editorStale = false;
+    const bool crlf = endsLinesWithCrlf(body);
+    const QString text = crlf ? QString(body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) : body;
     const QString &shown = m_editorText;
-    if (!shown.isEmpty() && body.startsWith(shown)) {
+    if (!shown.isEmpty() && crlf == m_editorCrlf && text.startsWith(shown)) {
         // An appended variable goes in at the end without moving the user's cursor.
         m_filling = true;
         QTextCursor end(m_editor->document());
         end.movePosition(QTextCursor::End);
-        end.insertText(body.mid(shown.size()));
-        m_editorText = body;
+        end.insertText(text.mid(shown.size()));
+        m_editorText = text;
         m_filling = false;
         return;
     }
     if (body.size() <= LongBodyLimit) {
         m_filling = true;
-        m_editor->setPlainText(body);
-        m_editorText = body;
+        m_editor->setPlainText(text);
+        m_editorText = text;
+        m_editorCrlf = crlf;
         m_filling = false;
         return;
     }
@@ -240,11 +251,11 @@ void ResponseSection::fillEditor(const QString &body)
     QThread *gui = thread();
     BackgroundWork::run(
         this,
-        [body, gui, font = m_editor->font()] {
+        [text, gui, font = m_editor->font()] {
             auto document = std::make_unique<QTextDocument>();
             document->setDocumentMargin(0);
             document->setDefaultFont(font);
-            document->setPlainText(groupLines(body));
+            document->setPlainText(groupLines(text));
             document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
             // Each block's layout object is made here, or the editor would make them all as it takes over.
             for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
@@ -252,7 +263,7 @@ void ResponseSection::fillEditor(const QString &body)
             document->moveToThread(gui);
             return document;
         },
-        [this, load, body](std::unique_ptr<QTextDocument> built) {
+        [this, load, text, crlf](std::unique_ptr<QTextDocument> built) {
             if (load != m_editorLoad)
                 return;
             QTextDocument *document = built.release();
@@ -261,7 +272,8 @@ void ResponseSection::fillEditor(const QString &body)
             m_editor->resize(m_contentBox->layout()->contentsRect().width(), m_editor->height());
             m_filling = true;
             m_editor->setDocument(document);
-            m_editorText = body;
+            m_editorText = text;
+            m_editorCrlf = crlf;
             m_filling = false;
             connect(document, &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
             // Shown on the next turn of the event loop, so taking the document and painting it are two short
@@ -292,7 +304,12 @@ void ResponseSection::editorContentsChanged(int position, int removed, int added
     // The document reports a change that spans its final block end with counts one off; read it whole then.
     if (m_editorText.size() != document->characterCount() - 1)
         m_editorText = m_editor->toPlainText();
-    m_model->setBodyText(m_editorText);
+    m_model->setBodyText(editorBody());
+}
+
+QString ResponseSection::editorBody() const
+{
+    return m_editorCrlf ? QString(m_editorText).replace(QLatin1Char('\n'), QStringLiteral("\r\n")) : m_editorText;
 }
 
 bool ResponseSection::bodyShown() const
@@ -335,7 +352,7 @@ void ResponseSection::showBody()
     const QString &body = m_model->bodyText();
     m_copy->setText(body);
     // A hidden editor is filled again only when it is next opened.
-    if (m_editor && m_editorText != body) {
+    if (m_editor && editorBody() != body) {
         if (m_model->editing())
             fillEditor(body);
         else

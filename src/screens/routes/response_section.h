@@ -55,6 +55,8 @@ private:
     QPlainTextEdit *ensureEditor();
     void fillEditor(const QString &body);
     void editorContentsChanged(int position, int removed, int added);
+    // The body the editor holds, its line ends as the body had them.
+    QString editorBody() const;
     void showBody();
     void showReadOnly(const QString &body);
     void showReadOnlyViews(bool shown);
@@ -79,6 +81,8 @@ private:
     QPlainTextEdit *m_editor = nullptr;
     // The editor's text as plain text, kept up to date from each change rather than read back whole.
     QString m_editorText;
+    // The body's lines end in CRLF, which the editor shows as single line ends.
+    bool m_editorCrlf = false;
     ShellText *m_empty;
     JsonBodyView *m_view;
     CodeTextView *m_longView = nullptr;

@@ -195,3 +195,27 @@ TEST_F(CutReplyTest, GenerationCutMidBodyLeavesTheBodyAndEndsLoading)
     EXPECT_TRUE(logContains(QStringLiteral("mock generation failed")));
     EXPECT_FALSE(inspector.responseSection()->generateButton()->loading());
 }
+
+// A body whose lines end in CRLF keeps them through edits: the editor shows one line end for each, and a
+// new line gets the body's own kind.
+TEST_F(InspectorEngineTest, EditingABodyWithCrlfLineEndsKeepsThem)
+{
+    seed({inspectorRoute("r-a", 200, "line one\r\nline two\r\n")});
+    InspectorView &inspector = open("r-a");
+    ResponseSection *body = inspector.responseSection();
+    body->editButton()->trigger();
+    EXPECT_EQ(body->editor()->document()->blockCount(), 3);
+    QTextCursor cursor = body->editor()->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    body->editor()->setTextCursor(cursor);
+    QTest::keyClicks(body->editor(), QStringLiteral("x"));
+    EXPECT_EQ(inspector.model()->bodyText(), "line one\r\nline two\r\nx");
+    cursor.setPosition(4);
+    body->editor()->setTextCursor(cursor);
+    QTest::keyClicks(body->editor(), QStringLiteral("y"));
+    cursor.setPosition(9);
+    body->editor()->setTextCursor(cursor);
+    body->editor()->insertPlainText(QStringLiteral("\n"));
+    EXPECT_EQ(inspector.model()->bodyText(), "liney one\r\n\r\nline two\r\nx");
+    QTRY_COMPARE(find("r-a")->body, "liney one\r\n\r\nline two\r\nx");
+}
