@@ -287,18 +287,7 @@ void ReplayStore::loadSegment(std::uint64_t number)
 
 void ReplayStore::gatherLocked()
 {
-    std::vector<Fresh> batch;
-    for (Shard &shard : m_shards) {
-        std::lock_guard lock(shard.mutex);
-        if (shard.fresh.empty())
-            continue;
-        if (batch.empty()) {
-            batch.swap(shard.fresh);
-        } else {
-            std::move(shard.fresh.begin(), shard.fresh.end(), std::back_inserter(batch));
-            shard.fresh.clear();
-        }
-    }
+    std::vector<Fresh> batch = m_fresh.takeAll();
     std::sort(batch.begin(), batch.end(), [](const Fresh &a, const Fresh &b) { return a.sequence < b.sequence; });
     for (Fresh &fresh : batch) {
         if (fresh.entry.pending)
@@ -374,14 +363,8 @@ void ReplayStore::keep(const std::string &id, const std::string &time, const Pro
             entry.pending = std::move(bytes);
         }
     }
-    Shard &shard = m_shards[placeOfThisThread(kShards)];
-    bool full = false;
-    {
-        std::lock_guard lock(shard.mutex);
-        // Numbered under the shard's lock, so a reader that gathered this shard has every request it numbered.
-        shard.fresh.push_back(Fresh {++m_sequence, id, std::move(entry)});
-        full = shard.fresh.size() >= kBatch;
-    }
+    // Numbered as it is added, so a reader that gathered this thread's requests has every one it numbered.
+    const bool full = m_fresh.add([&] { return Fresh {++m_sequence, id, std::move(entry)}; });
     if (full) {
         std::lock_guard lock(m_mutex);
         gatherLocked();

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "exchange_handler.h"
+#include "thread_batches.h"
 #include "traffic_history.h"
 
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -75,19 +75,11 @@ private:
         std::string id;
         std::shared_ptr<const std::string> bytes;
     };
-    // Requests just kept, gathered per answering thread and handed over in batches, so the threads
-    // that answer share no lock. Every reader gathers them first.
     struct Fresh {
         std::uint64_t sequence;
         std::string id;
         Entry entry;
     };
-    struct alignas(64) Shard {
-        std::mutex mutex;
-        std::vector<Fresh> fresh;
-    };
-    static constexpr std::size_t kShards = 16;
-    static constexpr std::size_t kBatch = 32;
 
     void load();
     void loadSegment(std::uint64_t number);
@@ -102,7 +94,9 @@ private:
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::pair<std::string, std::uint64_t>> m_order; // ids with their sequence, oldest first
     std::atomic<std::uint64_t> m_sequence {0};
-    std::array<Shard, kShards> m_shards;
+    // Requests just kept, handed over in batches, so the answering threads share no lock; every reader
+    // gathers them first.
+    ThreadBatches<Fresh> m_fresh;
     std::deque<Pending> m_pending;
     // Bytes not written yet, in the shards and in m_pending: counted when kept, so the bound holds
     // without the shared lock.

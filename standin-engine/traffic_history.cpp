@@ -10,7 +10,6 @@
 #include <charconv>
 #include <cstring>
 #include <fcntl.h>
-#include <iterator>
 #include <unistd.h>
 
 namespace standin {
@@ -363,18 +362,7 @@ void TrafficHistory::insertLocked(Kept fresh)
 
 void TrafficHistory::gatherLocked(std::vector<Kept> *dropped)
 {
-    std::vector<Kept> batch;
-    for (Shard &shard : m_shards) {
-        std::lock_guard lock(shard.mutex);
-        if (shard.fresh.empty())
-            continue;
-        if (batch.empty()) {
-            batch.swap(shard.fresh);
-        } else {
-            std::move(shard.fresh.begin(), shard.fresh.end(), std::back_inserter(batch));
-            shard.fresh.clear();
-        }
-    }
+    std::vector<Kept> batch = m_fresh.takeAll();
     if (batch.empty())
         return;
     std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
@@ -477,20 +465,15 @@ std::shared_ptr<const TrafficRecord> TrafficHistory::keep(TrafficRecord record)
     // Counted before the number is taken; the id adds its own length, as it needs no escapes.
     record.id.clear();
     const size_t sizeWithoutId = lineSize(record);
-    Shard &shard = m_shards[placeOfThisThread(kShards)];
-    bool full = false;
     // Made before the lock, its id written in under it.
     auto kept = std::make_shared<TrafficRecord>(std::move(record));
-    {
-        std::lock_guard lock(shard.mutex);
-        // Numbered under the shard's lock, so a reader that gathered this shard has every record it numbered.
+    const bool full = m_fresh.add([&] {
+        // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
         const std::uint64_t number = m_nextNumber++;
         char digits[24] = {'t', '-'};
         kept->id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
-        const size_t size = sizeWithoutId + kept->id.size();
-        shard.fresh.push_back({number, size, kept});
-        full = shard.fresh.size() >= kBatch;
-    }
+        return Kept {number, sizeWithoutId + kept->id.size(), kept};
+    });
     if (full) {
         std::vector<Kept> dropped; // declared first, so freed after the lock is let go
         std::lock_guard lock(m_mutex);

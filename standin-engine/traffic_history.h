@@ -3,8 +3,8 @@
 #pragma once
 
 #include "engine/records/traffic_records.h"
+#include "thread_batches.h"
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -64,16 +64,7 @@ private:
         size_t size;          // of its line
         std::shared_ptr<const TrafficRecord> record;
     };
-    // Records just added, gathered per adding thread and handed to the history in batches, so the
-    // threads that answer requests share no lock. Every reader gathers them first.
-    struct alignas(64) Shard {
-        std::mutex mutex;
-        std::vector<Kept> fresh;
-    };
-    static constexpr size_t kShards = 16;
-    static constexpr size_t kBatch = 32;
-
-    // Moves every shard's records into the history, in the order of their numbers. Records that fall
+    // Moves every thread's fresh records into the history, in the order of their numbers. Records that fall
     // out go to `dropped`, when given, to be freed after the lock.
     void gatherLocked(std::vector<Kept> *dropped = nullptr);
     void load();
@@ -88,7 +79,8 @@ private:
     std::filesystem::path m_file;
     std::mutex m_mutex;
     std::mutex m_saveMutex; // one writer of the file at a time
-    std::array<Shard, kShards> m_shards;
+    // Records just added, handed to the history in batches; every reader gathers them first.
+    ThreadBatches<Kept> m_fresh;
     std::deque<Kept> m_records; // newest first
     size_t m_bytes = 0;         // the size of their lines
     // The newest records, whose lines are not in the file yet: its end holds the rest of them.
