@@ -296,6 +296,8 @@ bool Listener::bind(int port, std::string &error)
         acceptor->bind(endpoint, ec);
     if (!ec)
         acceptor->listen(Limits::kBacklog, ec);
+    if (!ec)
+        acceptor->non_blocking(true, ec); // so a turn can take what waits without waiting for more
     if (ec) {
         error = "port " + std::to_string(port) + " is already in use or not available (" + ec.message() + ")";
         return false;
@@ -328,6 +330,16 @@ void Listener::start(Accept onAccept)
                 }
                 tuneAccepted(socket);
                 onAccept(std::move(socket));
+                // The listener shares its thread with connections: taking one client per turn of a busy
+                // loop would keep the last of a thousand new clients waiting for seconds.
+                for (int more = 0; more < Limits::kAcceptsPerTurn; ++more) {
+                    tcp::socket next(pool->next());
+                    acceptor->accept(next, ec);
+                    if (ec)
+                        break; // nothing more waiting (or a fault, which the next async accept meets)
+                    tuneAccepted(next);
+                    onAccept(std::move(next));
+                }
             }
         },
         asio::detached);

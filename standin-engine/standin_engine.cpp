@@ -6,6 +6,8 @@
 
 #include <fstream>
 #include <random>
+#include <sched.h>
+#include <thread>
 #include <unistd.h>
 
 namespace standin {
@@ -51,12 +53,23 @@ int threadCount()
     return 1;
 }
 
+// One I/O thread per core the engine may run on: more threads than cores (an engine limited to some of
+// the machine's cores) take turns on them, and a connection waits whenever its thread is off its core.
+std::size_t usableCores()
+{
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (::sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 0)
+        return static_cast<std::size_t>(CPU_COUNT(&cores));
+    return std::thread::hardware_concurrency();
+}
+
 } // namespace
 
 StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     : m_options(std::move(options))
     , m_fault(fault)
-    , m_io(std::thread::hardware_concurrency())
+    , m_io(usableCores())
     , m_started(std::chrono::steady_clock::now())
     , m_state(dataPath(m_options, "state.json"), StateStore::configuredMaxSavedBytes())
     , m_history(dataPath(m_options, "history.json"))

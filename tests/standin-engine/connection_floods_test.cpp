@@ -254,6 +254,47 @@ TEST(ClosedClients, AConnectionChosenToMakeRoomNeverTurnsBusy)
     EXPECT_EQ(closedAndBusy.load(), 0);
 }
 
+// Many clients arriving at once at a busy engine: the listener shares its thread with connections, so
+// at each of its turns it takes every client waiting, not one.
+TEST(ClientFlood, EveryClientWaitingIsAcceptedInTheListenersTurn)
+{
+    using namespace standin::net;
+    IoPool pool(2);
+    Listener listener(pool); // takes the pool's first context
+    pool.next();
+    asio::io_context &listenerContext = pool.next();
+    std::string error;
+    ASSERT_TRUE(listener.bind(0, error)) << error;
+
+    constexpr int kWaiting = 100;
+    std::vector<std::unique_ptr<RawSocket>> clients;
+    for (int i = 0; i < kWaiting; ++i) {
+        clients.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(clients.back()->connect(listener.port())); // the kernel completes each in the backlog
+    }
+
+    std::mutex mutex;
+    std::vector<tcp::socket> accepted;
+    std::promise<size_t> acceptedByNextTurn;
+    listener.start([&](tcp::socket socket) {
+        std::lock_guard lock(mutex);
+        accepted.push_back(std::move(socket));
+        if (accepted.size() == 1) {
+            // Runs once the listener lets go of its thread.
+            asio::post(listenerContext, [&] {
+                std::lock_guard later(mutex);
+                acceptedByNextTurn.set_value(accepted.size());
+            });
+        }
+    });
+    auto turn = acceptedByNextTurn.get_future();
+    ASSERT_EQ(turn.wait_for(kPatience), std::future_status::ready);
+    EXPECT_EQ(turn.get(), static_cast<size_t>(kWaiting));
+    listener.stop();
+    std::lock_guard lock(mutex);
+    accepted.clear(); // while their contexts still run
+}
+
 TEST(IdleFlood, QuietTunnelsMakeRoomForNewClients)
 {
     TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "inside"; });
