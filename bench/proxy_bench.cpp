@@ -5,7 +5,9 @@
 // cases load both sides with wrk and print their ratios: 1 vs 5,000 routes, a learned vs an unlearned
 // 100 KB body, 1 MB through the proxy vs straight from a minimal C server, and a mock vs that server
 // answering a fixed 200 on 50 and on 1,000 connections, throughput, CPU per answer and p99, with an
-// event reader attached (KESTRION_BENCH_ROUNDS repeats them). KESTRION_BENCH_ENGINE runs another
+// event reader attached (KESTRION_BENCH_ROUNDS repeats them). KESTRION_BENCH_SERVER_CPUS ("0-3") pins the
+// engine and the C server to those cores and KESTRION_BENCH_LOAD_CPUS ("4-7") pins wrk, so each side's
+// load stays off the other's cores. KESTRION_BENCH_ENGINE runs another
 // engine build (a baseline); KESTRION_BENCH_ENGINE_PRELOAD preloads a library (an allocator) into the
 // engine only.
 #include <utility> // before asio: its awaitable.hpp uses std::exchange without including it
@@ -34,9 +36,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sched.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -54,6 +58,47 @@ using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kRunFor = std::chrono::milliseconds(1500);
+
+// The cores a variable names ("0-3", "0,2,4-5"); nothing when it is unset.
+std::optional<cpu_set_t> coresFrom(const char *variable)
+{
+    const char *text = std::getenv(variable);
+    if (!text || !*text)
+        return std::nullopt;
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    std::istringstream ranges(text);
+    std::string range;
+    while (std::getline(ranges, range, ',')) {
+        const size_t dash = range.find('-');
+        const int first = std::atoi(range.c_str());
+        const int last = dash == std::string::npos ? first : std::atoi(range.c_str() + dash + 1);
+        for (int core = first; core <= last; ++core)
+            CPU_SET(core, &cores);
+    }
+    return cores;
+}
+
+// While it lives, processes this thread starts run on the servers' cores, when they are given.
+class OnServerCores {
+public:
+    OnServerCores()
+    {
+        const auto cores = coresFrom("KESTRION_BENCH_SERVER_CPUS");
+        if (!cores || ::sched_getaffinity(0, sizeof m_before, &m_before) != 0)
+            return;
+        m_pinned = ::sched_setaffinity(0, sizeof *cores, &*cores) == 0;
+    }
+    ~OnServerCores()
+    {
+        if (m_pinned)
+            ::sched_setaffinity(0, sizeof m_before, &m_before);
+    }
+
+private:
+    cpu_set_t m_before {};
+    bool m_pinned = false;
+};
 
 // A fixed answer from a real host, plain or TLS, for pass-through.
 class BenchUpstream {
@@ -197,8 +242,11 @@ struct Engine {
         if (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD"))
             envp.push_back(const_cast<char *>(preload.c_str()));
         envp.push_back(nullptr);
-        if (posix_spawn(&pid, binary, &actions, nullptr, argv.data(), envp.data()) != 0)
-            std::abort();
+        {
+            OnServerCores pinned;
+            if (posix_spawn(&pid, binary, &actions, nullptr, argv.data(), envp.data()) != 0)
+                std::abort();
+        }
         ::close(in[0]);
         ::close(out[1]);
         stdinFd = in[1];
@@ -524,8 +572,11 @@ public:
         std::string program = KESTRION_BENCH_ANSWER_SERVER;
         std::string size = std::to_string(bodyBytes);
         char *argv[] = {program.data(), size.data(), nullptr};
-        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
-            std::abort();
+        {
+            OnServerCores pinned;
+            if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
+                std::abort();
+        }
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         std::string text;
@@ -578,7 +629,9 @@ double microseconds(const std::string &figure)
 Load runWrk(int port, const std::string &host, const std::string &path, int connections, pid_t measured)
 {
     const int threads = std::min(connections, 4);
-    const std::string command = programOnPath("wrk") + " -t" + std::to_string(threads) + " -c" + std::to_string(connections)
+    const char *loadCores = std::getenv("KESTRION_BENCH_LOAD_CPUS");
+    const std::string pin = loadCores && *loadCores ? "taskset -c " + std::string(loadCores) + " " : "";
+    const std::string command = pin + programOnPath("wrk") + " -t" + std::to_string(threads) + " -c" + std::to_string(connections)
                                 + " -d" + std::to_string(kSideBySideSeconds) + "s --timeout 10s --latency -H 'Host: " + host
                                 + "' 'http://127.0.0.1:" + std::to_string(port) + path + "' 2>&1";
     const double cpuBefore = cpuSeconds(measured);
