@@ -48,7 +48,7 @@ struct Limits {
     // Connections waiting to be accepted.
     static constexpr int kBacklog = 4096;
     // New clients a listener takes at once before its thread serves others again.
-    static constexpr int kAcceptsPerTurn = 256;
+    static constexpr int kAcceptsPerTurn = 16;
     // A request body must keep at least this pace once its first seconds are over, so a body trickled a
     // byte at a time cannot hold a connection for ever.
     static constexpr std::chrono::seconds kBodyGrace {20};
