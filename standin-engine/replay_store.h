@@ -98,7 +98,7 @@ private:
     // gathers them first.
     ThreadBatches<Fresh> m_fresh;
     std::deque<Pending> m_pending;
-    // Bytes not written yet, in the shards and in m_pending: counted when kept, so the bound holds
+    // Bytes not written yet, in m_fresh and in m_pending: counted when kept, so the bound holds
     // without the shared lock.
     std::atomic<std::size_t> m_pendingBytes {0};
     std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
