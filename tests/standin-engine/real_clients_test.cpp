@@ -468,3 +468,44 @@ TEST_F(RealClients, CurlGetsAHostsEarlyAnswerToALargeUploadAsItDoesDirectly)
     for (const auto &record : records)
         EXPECT_EQ(record.value("status", 0), 413) << record.value("scheme", "") << " " << record.value("respBody", "");
 }
+
+TEST_F(RealClients, APostTheHostTookWithoutAnsweringReachesItOnce)
+{
+    // The second request on each connection is read and left unanswered, the connection closed.
+    std::mutex mutex;
+    std::multiset<std::string> seen;
+    ScriptedHost host([&](ScriptedHost::Connection &connection) {
+        for (int answered = 0;; ++answered) {
+            const auto request = connection.next();
+            if (!request)
+                return;
+            {
+                std::lock_guard lock(mutex);
+                seen.insert(request->line());
+            }
+            if (answered > 0)
+                return connection.drop();
+            connection.send("HTTP/1.1 201 Created\r\nContent-Length: 5\r\n\r\nnoted");
+        }
+    });
+    const QString bodyFile = m_dir.path() + "/order.json";
+    writeFile(bodyFile, R"({"order":1})");
+    nlohmann::json plan = nlohmann::json::array();
+    for (int i = 0; i < 4; ++i)
+        plan.push_back({{"method", "POST"}, {"path", "/orders/{run}/" + std::to_string(i)}, {"body_file", bodyFile.toStdString()}});
+    const QString planFile = writePlan(plan, "orders-plan.json");
+    const std::string origin = "http://127.0.0.1:" + std::to_string(host.port());
+    for (const auto &client : clients()) {
+        const std::string name = std::get<0>(client);
+        auto process = start(client, planFile, origin, true);
+        const auto proxied = answers(*process, name);
+        ASSERT_EQ(proxied.size(), plan.size()) << name;
+        for (std::size_t i = 0; i < plan.size(); ++i)
+            EXPECT_EQ(proxied[i].status(), i % 2 == 0 ? 201 : 502) << name << " step " << i << " " << proxied[i].json.dump();
+        std::lock_guard lock(mutex);
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            const std::string line = "POST /orders/" + name + "-proxy/" + std::to_string(i) + " HTTP/1.1";
+            EXPECT_EQ(seen.count(line), 1u) << line;
+        }
+    }
+}
