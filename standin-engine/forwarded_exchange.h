@@ -400,9 +400,13 @@ private:
         // After an early answer, the client's connection is not at the end of a request.
         const bool clientKeepAlive = m_clientKeepAlive && m_requestParser->is_done();
         auto &incoming = m_responseParser->get();
-        if (const auto named = framingNamedInConnection(incoming)) {
-            const std::string text = "upstream " + m_target.host + " answered with a Connection field naming "
-                                     + *named + ", which frames the body: refused";
+        std::string refusal;
+        if (const auto named = framingNamedInConnection(incoming))
+            refusal = "answered with a Connection field naming " + *named + ", which frames the body: refused";
+        else if (incoming.result_int() == 101) // the client's Upgrade field was never passed on
+            refusal = "switched protocols (101), which the proxy does not relay: refused";
+        if (!refusal.empty()) {
+            const std::string text = "upstream " + m_target.host + " " + refusal;
             dropUpstream(); // its answer was not read to the end
             finish(502, proxyErrorBody(text), false);
             co_return co_await writeError(m_client, m_version, 502, text, clientKeepAlive) && clientKeepAlive;
@@ -410,11 +414,11 @@ private:
         m_status = incoming.result_int();
         m_mayLearn = m_status >= 200 && m_status < 300;
         const bool upstreamKeepsAlive = incoming.keep_alive();
-        const bool bodiless = m_isHead || m_status == 204 || m_status == 304 || m_status == 101;
+        const bool bodiless = m_isHead || m_status == 204 || m_status == 304;
         const bool sized = incoming.has_content_length();
         const bool upstreamChunked = m_responseParser->chunked();
         dropHopByHop(incoming);
-        bool keepAlive = clientKeepAlive && m_status != 101;
+        bool keepAlive = clientKeepAlive;
         if (m_version < 11) {
             incoming.version(10);
             if (!sized && !bodiless)
@@ -439,8 +443,7 @@ private:
         }
         if (m_ec) // a cut answer can only be passed on as a cut connection
             co_return false;
-        if (upstreamKeepsAlive && m_responseParser->is_done() && m_upstreamBuffer.size() == 0 && m_status != 101
-            && !m_upstreamFailed) {
+        if (upstreamKeepsAlive && m_responseParser->is_done() && m_upstreamBuffer.size() == 0 && !m_upstreamFailed) {
             m_connection.idle = std::move(m_upstream);
             m_connection.idleKey = m_upstreamKey;
         }

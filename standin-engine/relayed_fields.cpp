@@ -54,6 +54,9 @@ void setHostInPlace(http::fields &fields, std::string_view host)
         fields.set(http::field::host, beast::string_view(host.data(), host.size()));
         return;
     }
+    if (text(at->value()) == host && fields.count(http::field::host) == 1)
+        return; // as nearly every client sends it
+
     // Fields can only be added at the end: the Host field and those after it go again, in order.
     const std::string name(text(at->name_string()));
     std::vector<std::pair<std::string, std::string>> after;

@@ -1,6 +1,7 @@
 // Pass-through against hosts that answer in the shapes real servers use and misuse: one-piece and
 // empty-ended chunked bodies, kept connections the host closes, loops back into the proxy, endless
-// interim answers, framing fields named in Connection and stray bytes after an answer.
+// interim answers, switched protocols, framing fields named in Connection and stray bytes after an
+// answer; and mock answers whose status limits their head.
 #include "engine_process.h"
 #include "scripted_host.h"
 
@@ -330,7 +331,7 @@ TEST_F(Forwarding, MockAnswersEndWithAFinalHeadFramedAsItsStatusAllows)
     EXPECT_EQ(records[4].status, 500); // newest first: the 103 route's is the oldest
 }
 
-TEST_F(Forwarding, EndlessInterimAnswersAndClientsThatLeaveDoNotHoldTheHost)
+TEST_F(Forwarding, EndlessInterimAnswersAndSwitchedProtocolsAreRefusedAndClientsThatLeaveDoNotHoldTheHost)
 {
     std::promise<bool> hostFreed;
     ScriptedHost host([&hostFreed](ScriptedHost::Connection &connection) {
@@ -342,6 +343,10 @@ TEST_F(Forwarding, EndlessInterimAnswersAndClientsThatLeaveDoNotHoldTheHost)
             }
             return;
         }
+        if (request->line().find("/switch") != std::string::npos) {
+            connection.send("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n");
+            return;
+        }
         // Never answers: the proxy must let go when its client does.
         hostFreed.set_value(connection.waitForClose(kPatience));
     });
@@ -349,11 +354,16 @@ TEST_F(Forwarding, EndlessInterimAnswersAndClientsThatLeaveDoNotHoldTheHost)
     ASSERT_TRUE(endless);
     EXPECT_EQ(endless->status, 502);
     EXPECT_NE(endless->body.find("interim"), std::string::npos) << endless->body;
+    // No upgrade is relayed, so a switch the client can't have asked for through the proxy is refused.
+    const auto switched = proxyRequest(m_proxyPort, "GET", "http://" + origin(host) + "/switch");
+    ASSERT_TRUE(switched);
+    EXPECT_EQ(switched->status, 502);
+    EXPECT_NE(switched->body.find("switched protocols"), std::string::npos) << switched->body;
 
     RawSocket client;
     ASSERT_TRUE(client.connect(m_proxyPort));
     ASSERT_TRUE(client.send(request(host, "GET", "/silent")));
-    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == 2; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == 3; }));
     client.close();
     auto freed = hostFreed.get_future();
     ASSERT_EQ(freed.wait_for(kPatience * 2), std::future_status::ready);
