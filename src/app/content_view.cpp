@@ -26,6 +26,8 @@
 namespace {
 
 constexpr int BannerBottomPadding = 26;
+constexpr int BannerSideMargin = 24;
+constexpr int BannerMaxWidth = 640;
 
 } // namespace
 
@@ -248,7 +250,8 @@ void ContentView::updateBanner()
 
 void ContentView::placeBanner()
 {
-    const QSize size = m_banner->sizeHint();
+    // A long summary wraps rather than running past the window's edges.
+    const QSize size = m_banner->sizeFor(qMin(BannerMaxWidth, width() - 2 * BannerSideMargin));
     m_banner->setGeometry((width() - size.width()) / 2, height() - BannerBottomPadding - size.height(), size.width(),
                           size.height());
 }
