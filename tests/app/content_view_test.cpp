@@ -247,6 +247,17 @@ TEST_F(Content, ImportBannerToneAndItsFourSecondLife)
     EXPECT_EQ(view().banner()->tone(), SnowToast::Tone::error);
     EXPECT_EQ(view().banner()->text(), "imported nothing: bad file");
     EXPECT_GT(timer->remainingTime(), ContentView::BannerWaitMs - 500);
+    // A long reason wraps inside the window instead of running past its edges, and is shown whole.
+    const QString reason = QStringLiteral("imported nothing: the file is neither a HAR archive, a Charles export, a "
+                                          "Postman collection nor a JSON capture (unexpected token at line 1, col 1); "
+                                          "check that the whole file was saved and that it is not compressed");
+    engine.setImportSummary(reason);
+    SnowToast *banner = view().banner();
+    EXPECT_GE(banner->x(), 0);
+    EXPECT_LE(banner->geometry().right(), view().width());
+    EXPECT_GE(banner->linesAt(banner->width()).size(), 2);
+    EXPECT_FALSE(banner->isCut());
+    EXPECT_EQ(banner->height(), banner->heightForWidth(banner->width()));
     // When the wait runs out the summary is cleared and the banner goes.
     timer->start(1);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !engine.importSummary().has_value(); }, 1000));
