@@ -163,6 +163,11 @@ TEST_F(NewRoute, TabReachesCancelCreateAndTheCloseButtonInThatOrder)
     ASSERT_NE(close, nullptr);
     EXPECT_EQ(close->icon(), QStringLiteral("xmark"));
     EXPECT_EQ(tab(Qt::ShiftModifier), sheet->createButton());
+    for (const bool dark : {false, true}) {
+        PaletteHost::set(sheet.get(), dark ? Palette::dark() : Palette::light());
+        EXPECT_TRUE(routestest::drewSomething(testsupport::saveRender(
+            sheet.get(), QStringLiteral("routes"), dark ? "sheet_new_route_create_focused_dark" : "sheet_new_route_create_focused_light")));
+    }
     // Space on the focused "Create route" creates, as a click would.
     EXPECT_TRUE(testsupport::pressKey(Qt::Key_Space));
     ASSERT_EQ(objects.engine.endpoints().size(), 4);
