@@ -17,12 +17,9 @@ class EngineClient;
 class IconButton;
 class QVBoxLayout;
 class QVariantAnimation;
-class RouteTreeModel;
-class RouteTreeView;
 class ShellText;
 class SidebarCount;
 class SidebarRow;
-class SnowContextMenu;
 class SnowDropdown;
 class SymbolLabel;
 
