@@ -49,7 +49,10 @@ int rowHeight()
 
 qreal timeLeast()
 {
-    static const qreal least = qCeil(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("00:00:00"))) + 8;
+    // The engine's time texts are at most twelve characters ("23:59:59.999", "Dec 28 23:59"): shown
+    // whole or not at all, never cut to a meaningless end.
+    static const qreal least =
+        qCeil(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("00:00:00.000"))) + 4;
     return least;
 }
 

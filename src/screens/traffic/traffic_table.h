@@ -52,7 +52,7 @@ struct ColumnWidths
     qreal time, method, address, status, latency;
 };
 ColumnWidths columnWidths(qreal innerWidth);
-// Below this a time is not drawn at all: a sliver of it would say nothing.
+// What a whole time text needs; a narrower Time column is not drawn at all.
 qreal timeLeast();
 
 // Where each cell lies in a row of the given rect (after the insets).

@@ -48,6 +48,8 @@ TEST(TrafficColumns, ShortOfRoomTimeGivesWayFirstAndHostPathKeepsItsFloor)
 
     // Whatever the width, the columns fill the row exactly and Host / Path keeps its floor while
     // any other column still has room to give.
+    const QFontMetricsF table(Fonts::ksCodeSm());
+    const QString clock = QStringLiteral("23:59:59.999");
     const qreal badge = MethodBadge::sizeFor(QStringLiteral("DELETE")).width();
     const qreal chip = StatusChip::sizeFor(503, true).width();
     const traffictable::ColumnWidths least = traffictable::columnWidths(0);
@@ -64,6 +66,10 @@ TEST(TrafficColumns, ShortOfRoomTimeGivesWayFirstAndHostPathKeepsItsFloor)
         }
         if (w.time > 0 && w.time < traffictable::TimeWidth) {
             EXPECT_EQ(w.address, AddressFloor) << at;
+        }
+        // A time is drawn whole or not at all.
+        if (w.time >= traffictable::timeLeast()) {
+            EXPECT_EQ(table.elidedText(clock, Qt::ElideLeft, w.time - 4), clock) << at;
         }
     }
 
