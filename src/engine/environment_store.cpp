@@ -21,8 +21,7 @@ EnvironmentStore::EnvironmentStore(EngineChannel *channel, const ProjectStore *p
     : QObject(parent)
     , m_channel(channel)
     , m_projects(projects)
-    , m_writes(new OrderedPush(channel, projects, QStringLiteral("/environments"),
-                               [channel] { return channel->timeouts().project; }, this))
+    , m_writes(new OrderedPush(channel, projects, QStringLiteral("/environments"), this))
 {
     m_writes->setDebounceMs(PushDebounceMs);
 }

@@ -8,13 +8,11 @@
 
 #include <utility>
 
-OrderedPush::OrderedPush(EngineChannel *channel, const ProjectStore *projects, QString path,
-                         std::function<int()> timeoutMs, QObject *parent)
+OrderedPush::OrderedPush(EngineChannel *channel, const ProjectStore *projects, QString path, QObject *parent)
     : QObject(parent)
     , m_channel(channel)
     , m_projects(projects)
     , m_path(std::move(path))
-    , m_timeoutMs(std::move(timeoutMs))
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &OrderedPush::due);
@@ -76,7 +74,7 @@ void OrderedPush::send(Due due)
     m_replySent = std::move(due.sent);
     // The answer is not examined and a failed write is not sent again: the next push or load overtakes it.
     const int generation = m_generation;
-    m_reply = m_channel->sendControl("POST", m_path, {}, due.body, m_timeoutMs(), this,
+    m_reply = m_channel->sendControl("POST", m_path, {}, due.body, 0, this,
                                      [this, generation](const ControlReply &) {
                                          if (generation == m_generation)
                                              finished();

@@ -30,9 +30,9 @@ public:
     using Done = std::function<void()>;
     using Body = std::function<QByteArray()>;
 
-    // Each write is a POST of the snapshot to `path` (as sendControl joins it); timeoutMs is read at each send.
-    OrderedPush(EngineChannel *channel, const ProjectStore *projects, QString path,
-                std::function<int()> timeoutMs, QObject *parent = nullptr);
+    // Each write is a POST of the snapshot to `path` (as sendControl joins it). It has no time limit: a
+    // timeout would cut it short too. An engine that exits closes the connection, which ends it.
+    OrderedPush(EngineChannel *channel, const ProjectStore *projects, QString path, QObject *parent = nullptr);
 
     int debounceMs() const { return m_debounceMs; }
     void setDebounceMs(int ms) { m_debounceMs = ms; }
@@ -89,7 +89,6 @@ private:
     EngineChannel *m_channel;
     const ProjectStore *m_projects;
     QString m_path;
-    std::function<int()> m_timeoutMs;
 
     QTimer m_timer;
     int m_debounceMs = 150;

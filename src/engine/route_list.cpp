@@ -11,8 +11,7 @@ RouteList::RouteList(EngineChannel *channel, const ProjectStore *projects, QObje
     : QObject(parent)
     , m_channel(channel)
     , m_projects(projects)
-    , m_writes(new OrderedPush(channel, projects, QStringLiteral("routes"),
-                               [channel] { return channel->timeouts().general; }, this))
+    , m_writes(new OrderedPush(channel, projects, QStringLiteral("routes"), this))
 {
     m_writes->setDebounceMs(PushDebounceMs);
 }

@@ -90,6 +90,10 @@ TEST_F(OrderedPushTest, ShortEditMadeWhileALongWriteIsHeldAtTheEngineIsTheOneKep
 {
     holdFirst("POST /routes");
     ASSERT_TRUE(bootForWrites());
+    // A write held past any time limit is still waited for: cutting it short would not take it back.
+    ControlTimeouts timeouts = client().controlTimeouts();
+    timeouts.general = timeouts.project = 100;
+    client().setControlTimeouts(timeouts);
     client().replaceEndpoints({route("r-1", "/a", longBody(1))});
     ASSERT_TRUE(waitUntilHeld());
     // Select all, type: the short text is the last edit, due at once.
