@@ -38,10 +38,19 @@ void CodeTextView::setText(const QString &text)
         return;
     m_text = text;
     ++m_textChanges;
+    // An editor keeps its cursor where it can (a text appended elsewhere leaves it in place); undo starts over.
+    m_anchor = m_cursor = m_editable ? std::min(cursorPosition(), text.size()) : -1;
+    m_undo.clear();
+    m_undone = 0;
+    forgetLayout();
+    m_top = std::min(m_top, std::max<qsizetype>(0, shownLineCount(width()) - 1));
+}
+
+void CodeTextView::forgetLayout()
+{
     m_lineStarts.clear();
     m_wraps.clear();
     m_shownCounts.clear();
-    m_anchor = m_cursor = -1;
     m_runs.clear();
     m_runsWhole = false;
     m_requestedDark = -1;
@@ -158,7 +167,11 @@ const std::vector<qsizetype> &CodeTextView::lineStarts() const
 qsizetype CodeTextView::lineTextEnd(std::size_t line) const
 {
     const std::vector<qsizetype> &starts = lineStarts();
-    return line + 1 < starts.size() ? starts[line + 1] - 1 : m_text.size();
+    if (line + 1 >= starts.size())
+        return m_text.size();
+    // A carriage return before the line feed is part of the line end, not of the line.
+    const qsizetype end = starts[line + 1] - 1;
+    return end > starts[line] && m_text[end - 1] == QLatin1Char('\r') ? end - 1 : end;
 }
 
 qsizetype CodeTextView::shownLineCount(int width) const
@@ -220,8 +233,14 @@ int CodeTextView::lineCount() const
 
 int CodeTextView::heightForWidth(int width) const
 {
+    qsizetype lines = shownLineCount(width);
+    if (m_editable) {
+        lines = std::max<qsizetype>(lines, m_minLines);
+        if (m_maxLines > 0)
+            lines = std::min<qsizetype>(lines, m_maxLines);
+    }
     // A widget can be no taller than this; a text with more lines is cut off at the end.
-    return int(std::min<qreal>(qCeil(qreal(shownLineCount(width)) * lineHeight()), QWIDGETSIZE_MAX));
+    return int(std::min<qreal>(qCeil(qreal(lines) * lineHeight()), QWIDGETSIZE_MAX));
 }
 
 QSize CodeTextView::sizeHint() const
@@ -238,7 +257,8 @@ QSize CodeTextView::minimumSizeHint() const
 qsizetype CodeTextView::offsetAt(const QPoint &pos) const
 {
     const Wrap &wrap = wrapFor(width());
-    const qsizetype shown = std::clamp<qsizetype>(qsizetype(pos.y() / lineHeight()), 0, wrap.count() - 1);
+    const qsizetype shown
+        = std::clamp<qsizetype>(qsizetype(std::floor(pos.y() / lineHeight())) + m_top, 0, wrap.count() - 1);
     const Span span = shownLine(wrap, shown);
     const qsizetype column = qsizetype(std::round(std::max(0, pos.x()) / charWidth()));
     return std::min(span.start + column, span.end);
@@ -275,8 +295,18 @@ void CodeTextView::paintEvent(QPaintEvent *event)
     const qreal lh = lineHeight();
     const qreal cw = charWidth();
     const QFontMetricsF metrics(m_font);
-    const qsizetype first = qsizetype(std::max(0.0, event->rect().top() / lh));
-    const qsizetype last = std::min(wrap.count(), qsizetype(event->rect().bottom() / lh) + 1);
+    // A view that scrolls inside draws its lines from m_top at the top edge.
+    p.translate(0, -qreal(m_top) * lh);
+    const qsizetype first = qsizetype(std::max(0.0, event->rect().top() / lh)) + m_top;
+    const qsizetype last = std::min(wrap.count(), qsizetype(event->rect().bottom() / lh) + 1 + m_top);
+    if (m_editable && m_text.isEmpty() && !m_placeholder.isEmpty()) {
+        p.setPen(palette.faint);
+        p.drawText(QPointF(0, metrics.ascent()), m_placeholder);
+    }
+    if (m_editable && hasFocus() && m_cursor >= 0) {
+        const auto [line, column] = shownPosition(m_cursor);
+        p.fillRect(QRectF(column * charWidth(), qreal(line) * lh, 1.5, lh), plain);
+    }
     const qsizetype selFrom = std::min(m_anchor, m_cursor);
     const qsizetype selTo = std::max(m_anchor, m_cursor);
     const QColor selection = withOpacity(Palette::primary(), palette.isDark ? 0.45 : 0.25);
@@ -333,7 +363,10 @@ void CodeTextView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
-    m_anchor = m_cursor = offsetAt(event->position().toPoint());
+    m_cursor = offsetAt(event->position().toPoint());
+    if (!(m_editable && (event->modifiers() & Qt::ShiftModifier) && m_anchor >= 0))
+        m_anchor = m_cursor;
+    m_goalColumn = -1;
     update();
 }
 
@@ -347,12 +380,21 @@ void CodeTextView::mouseMoveEvent(QMouseEvent *event)
 
 void CodeTextView::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton)
-        selectAll();
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (!m_editable)
+        return selectAll();
+    // An editor selects the word under the pointer.
+    const qsizetype at = offsetAt(event->position().toPoint());
+    m_anchor = wordBoundary(at, -1);
+    m_cursor = wordBoundary(at, 1);
+    update();
 }
 
 void CodeTextView::keyPressEvent(QKeyEvent *event)
 {
+    if (m_editable && editKey(event))
+        return;
     if (event->matches(QKeySequence::Copy)) {
         const QString selected = selectedText();
         if (!selected.isEmpty())
@@ -370,5 +412,11 @@ bool CodeTextView::event(QEvent *event)
 {
     if (event->type() == PaletteHost::changedEventType())
         update(); // recoloured for the new scheme when painted
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        update(); // the cursor shows only with the focus
+    if (event->type() == QEvent::ShortcutOverride && takesKey(static_cast<QKeyEvent *>(event))) {
+        event->accept();
+        return true;
+    }
     return QWidget::event(event);
 }

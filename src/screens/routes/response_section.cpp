@@ -20,6 +20,7 @@
 #include "screens/routes/inspector_logic.h"
 #include "screens/routes/inspector_model.h"
 
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPlainTextDocumentLayout>
@@ -32,6 +33,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -61,14 +63,6 @@ QString groupLines(const QString &body)
             grouped[i] = QChar::LineSeparator;
     }
     return grouped;
-}
-
-// Whether every line of the body ends in a carriage return and line feed. The editor keeps one character
-// per line end, so such a body is edited with line feeds and has its carriage returns put back.
-bool endsLinesWithCrlf(const QString &body)
-{
-    const qsizetype pairs = body.count(QStringLiteral("\r\n"));
-    return pairs > 0 && body.count(QLatin1Char('\n')) == pairs && body.count(QLatin1Char('\r')) == pairs;
 }
 
 } // namespace
@@ -218,21 +212,44 @@ QPlainTextEdit *ResponseSection::ensureEditor()
     return m_editor;
 }
 
+CodeTextView *ResponseSection::ensureLineEditor()
+{
+    if (m_lineEditor)
+        return m_lineEditor;
+    m_lineEditor = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, false, m_contentBox);
+    m_lineEditor->setEditable(!m_model->generating());
+    m_lineEditor->setVisibleLines(int(std::ceil(EditorMinHeight / QFontMetricsF(Fonts::ksCode()).lineSpacing())), 0);
+    m_lineEditor->hide();
+    static_cast<QVBoxLayout *>(m_contentBox->layout())->insertWidget(0, m_lineEditor);
+    connect(m_lineEditor, &CodeTextView::textEdited, this, [this] { m_model->setBodyText(m_lineEditor->text()); });
+    return m_lineEditor;
+}
+
 void ResponseSection::fillEditor(const QString &body)
 {
     ++m_editorLoad; // a document still being built for an older text is dropped when it arrives
     m_editorLoading = false;
     m_editorStale = false;
-    const bool crlf = endsLinesWithCrlf(body);
-    const QString text = crlf ? QString(body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) : body;
+    m_lineEditing = hasLineLongerThan(body, LongLineLimit);
+    if (m_lineEditing) {
+        // Exact text, laid out only where it is in view; the cursor stays where it was.
+        ensureLineEditor()->setText(body);
+        m_editorText.clear();
+        return;
+    }
+    if (m_lineEditor)
+        m_lineEditor->setText({}); // lets go of its copy
+    ensureEditor();
+    auto [text, ends] = LineEnds::split(body);
     const QString &shown = m_editorText;
-    if (!shown.isEmpty() && crlf == m_editorCrlf && text.startsWith(shown)) {
+    if (!shown.isEmpty() && text.startsWith(shown)) {
         // An appended variable goes in at the end without moving the user's cursor.
         m_filling = true;
         QTextCursor end(m_editor->document());
         end.movePosition(QTextCursor::End);
         end.insertText(text.mid(shown.size()));
         m_editorText = text;
+        m_lineEnds = std::move(ends);
         m_filling = false;
         return;
     }
@@ -240,7 +257,7 @@ void ResponseSection::fillEditor(const QString &body)
         m_filling = true;
         m_editor->setPlainText(text);
         m_editorText = text;
-        m_editorCrlf = crlf;
+        m_lineEnds = std::move(ends);
         m_filling = false;
         return;
     }
@@ -263,7 +280,7 @@ void ResponseSection::fillEditor(const QString &body)
             document->moveToThread(gui);
             return document;
         },
-        [this, load, text, crlf](std::unique_ptr<QTextDocument> built) {
+        [this, load, text, ends = std::move(ends)](std::unique_ptr<QTextDocument> built) {
             if (load != m_editorLoad)
                 return;
             QTextDocument *document = built.release();
@@ -273,7 +290,7 @@ void ResponseSection::fillEditor(const QString &body)
             m_filling = true;
             m_editor->setDocument(document);
             m_editorText = text;
-            m_editorCrlf = crlf;
+            m_lineEnds = ends;
             m_filling = false;
             connect(document, &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
             // Shown on the next turn of the event loop, so taking the document and painting it are two short
@@ -300,22 +317,34 @@ void ResponseSection::editorContentsChanged(int position, int removed, int added
     QString text = inserted.selectedText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
     text.replace(QChar::Nbsp, QLatin1Char(' '));
-    m_editorText.replace(position, removed, text);
-    // The document reports a change that spans its final block end with counts one off; read it whole then.
-    if (m_editorText.size() != document->characterCount() - 1)
-        m_editorText = m_editor->toPlainText();
+    qsizetype gone = removed;
+    // The document reports a change that spans its final block end with counts one off: the change is then
+    // found from the whole text, which differs from the one before only between `position` and a common end.
+    if (m_editorText.size() - gone + text.size() != document->characterCount() - 1) {
+        const QString whole = m_editor->toPlainText();
+        const qsizetype most = std::max<qsizetype>(0, std::min(m_editorText.size(), whole.size()) - position);
+        qsizetype same = 0;
+        while (same < most && m_editorText[m_editorText.size() - 1 - same] == whole[whole.size() - 1 - same])
+            ++same;
+        gone = m_editorText.size() - same - position;
+        text = whole.mid(position, whole.size() - same - position);
+    }
+    m_lineEnds.edit(m_editorText, position, gone, text);
+    m_editorText.replace(position, gone, text);
     m_model->setBodyText(editorBody());
 }
 
 QString ResponseSection::editorBody() const
 {
-    return m_editorCrlf ? QString(m_editorText).replace(QLatin1Char('\n'), QStringLiteral("\r\n")) : m_editorText;
+    if (m_lineEditing)
+        return m_lineEditor->text();
+    return m_lineEnds.join(m_editorText);
 }
 
 bool ResponseSection::bodyShown() const
 {
     if (m_model->editing())
-        return m_editor && m_editor->isVisible();
+        return m_lineEditing ? m_lineEditor->isVisible() : m_editor && m_editor->isVisible();
     if (m_model->bodyText().isEmpty())
         return m_empty->isVisible();
     return m_long ? m_longView->isVisible() && m_longView->colored() : m_view->isVisible();
@@ -323,7 +352,7 @@ bool ResponseSection::bodyShown() const
 
 void ResponseSection::showReadOnly(const QString &body)
 {
-    m_long = body.size() > LongBodyLimit;
+    m_long = body.size() > LongBodyLimit || hasLineLongerThan(body, LongLineLimit);
     if (m_long && !m_longView) {
         m_longView = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, true, m_contentBox);
         m_longView->hide();
@@ -352,7 +381,7 @@ void ResponseSection::showBody()
     const QString &body = m_model->bodyText();
     m_copy->setText(body);
     // A hidden editor is filled again only when it is next opened.
-    if (m_editor && editorBody() != body) {
+    if ((m_editor || m_lineEditor) && editorBody() != body) {
         if (m_model->editing())
             fillEditor(body);
         else
@@ -371,16 +400,14 @@ void ResponseSection::showContent()
     // One of three: the editor, the empty note, the coloured body; the last also while a long body's editor is
     // being filled.
     const bool editing = m_model->editing();
-    if (editing && !m_editor) {
-        ensureEditor();
+    if (editing && ((!m_editor && !m_lineEditor) || m_editorStale))
         fillEditor(m_model->bodyText());
-    } else if (editing && m_editorStale) {
-        fillEditor(m_model->bodyText());
-    }
     const bool editorShown = editing && !m_editorLoading;
     const bool empty = m_model->bodyText().isEmpty();
     if (m_editor)
-        m_editor->setVisible(editorShown);
+        m_editor->setVisible(editorShown && !m_lineEditing);
+    if (m_lineEditor)
+        m_lineEditor->setVisible(editorShown && m_lineEditing);
     m_empty->setVisible(!editorShown && empty);
     showReadOnlyViews(!editorShown && !empty);
 }
@@ -397,6 +424,8 @@ void ResponseSection::showTools()
     // Typing during a generation would be overwritten by its answer.
     if (m_editor)
         m_editor->setReadOnly(generating);
+    if (m_lineEditor)
+        m_lineEditor->setEditable(!generating);
     m_generate->setLoading(generating);
     m_ai->setLoading(generating);
     m_ai->setDisabled(m_model->aiPrompt().isEmpty());

@@ -4,6 +4,7 @@
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/choice_chips.h"
+#include "design/code_text_field.h"
 #include "design/fonts.h"
 #include "design/growing_text_field.h"
 #include "design/ks_button.h"
@@ -13,6 +14,8 @@
 #include "design/snow_switch.h"
 #include "screens/routes/inspector_logic.h"
 #include "screens/routes/inspector_model.h"
+#include "screens/routes/line_ends.h"
+#include "screens/routes/response_section.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -112,8 +115,29 @@ void SequenceStepCard::showStep(int index, const MockStep &step)
     m_repeat->setValue(step.repeatCount);
     m_dropSwitch->setOn(drops);
     // Hidden, not cleared: the body comes back unchanged when the switch is turned off.
-    m_body->setVisible(!drops);
-    m_body->setText(QString::fromStdString(step.body));
+    showBody(QString::fromStdString(step.body), !drops);
+}
+
+void SequenceStepCard::showBody(const QString &body, bool shown)
+{
+    // A body with a very long line goes in a box that lays out only the lines in view; the box being typed
+    // in keeps the text whatever its shape.
+    const bool byLine = m_lineBody && m_lineBody->isFocused() ? true
+                      : m_body->isFocused()                     ? false
+                                                                : hasLineLongerThan(body, ResponseSection::LongLineLimit);
+    if (byLine && !m_lineBody) {
+        m_lineBody = new CodeTextField(m_body->maxLines(), this);
+        m_lineBody->setPlaceholder(m_body->placeholder());
+        layout()->addWidget(m_lineBody);
+        connect(m_lineBody, &CodeTextField::textEdited, this,
+                [this](const QString &text) { m_model->setStepBody(m_stepID, text); });
+    }
+    m_body->setText(byLine ? QString() : body);
+    m_body->setVisible(shown && !byLine);
+    if (m_lineBody) {
+        m_lineBody->setText(byLine ? body : QString());
+        m_lineBody->setVisible(shown && byLine);
+    }
 }
 
 void SequenceStepCard::showSaved()

@@ -7,6 +7,7 @@
 #include <string>
 
 class ChoiceChips;
+class CodeTextField;
 class GhostIconButton;
 class GrowingTextField;
 class InspectorModel;
@@ -40,12 +41,15 @@ public:
     MiniField *repeatField() const { return m_repeat; }
     SnowSwitch *dropSwitch() const { return m_dropSwitch; }
     GrowingTextField *bodyField() const { return m_body; }
+    // The body box of a body with a very long line, in place of bodyField (none until such a body is shown).
+    CodeTextField *lineBodyField() const { return m_lineBody; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     void showSaved();
+    void showBody(const QString &body, bool shown);
 
     InspectorModel *m_model;
     std::string m_stepID;
@@ -58,6 +62,7 @@ private:
     MiniField *m_repeat;
     SnowSwitch *m_dropSwitch;
     GrowingTextField *m_body;
+    CodeTextField *m_lineBody = nullptr;
 };
 
 class SequenceSection final : public QWidget
