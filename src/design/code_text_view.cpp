@@ -157,9 +157,13 @@ const std::vector<qsizetype> &CodeTextView::lineStarts() const
         const qsizetype size = m_text.size();
         m_lineStarts.reserve(std::size_t(size / 24 + 1));
         m_lineStarts.push_back(0);
-        for (qsizetype i = 0; i < size; ++i)
-            if (data[i] == u'\n')
+        m_crlf = false;
+        for (qsizetype i = 0; i < size; ++i) {
+            if (data[i] == u'\n') {
                 m_lineStarts.push_back(i + 1);
+                m_crlf = m_crlf || (i > 0 && data[i - 1] == u'\r');
+            }
+        }
     }
     return m_lineStarts;
 }
@@ -171,7 +175,7 @@ qsizetype CodeTextView::lineTextEnd(std::size_t line) const
         return m_text.size();
     // A carriage return before the line feed is part of the line end, not of the line.
     const qsizetype end = starts[line + 1] - 1;
-    return end > starts[line] && m_text[end - 1] == QLatin1Char('\r') ? end - 1 : end;
+    return m_crlf && end > starts[line] && m_text[end - 1] == QLatin1Char('\r') ? end - 1 : end;
 }
 
 qsizetype CodeTextView::shownLineCount(int width) const

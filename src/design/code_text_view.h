@@ -154,6 +154,7 @@ private:
     std::shared_ptr<std::atomic<bool>> m_coloringStop;
     int m_requestedDark = -1; // the scheme last asked of the highlighter: -1 none, 0 light, 1 dark
     mutable std::vector<qsizetype> m_lineStarts; // first UTF-16 unit of each line of the text; empty until asked
+    mutable bool m_crlf = false; // some line ends in CRLF (found with the line starts)
     mutable std::vector<Wrap> m_wraps;
     mutable std::vector<std::pair<int, qsizetype>> m_shownCounts; // columns, shown lines
     qsizetype m_anchor = -1;

@@ -186,9 +186,19 @@ ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QW
     connect(model, &InspectorModel::toolsChanged, this, &ResponseSection::showTools);
     connect(engine, &EngineClient::environmentsChanged, this, &ResponseSection::showVariables);
     connect(engine, &EngineClient::activeEnvIDChanged, this, &ResponseSection::showVariables);
+    // A long body goes into its view on the next turn of the event loop: building the inspector and taking
+    // in the body are then two short waits of the window rather than one long one.
+    m_bodyPending = model->bodyText().size() > LongBodyLimit;
     showBody();
     showTools();
     showVariables();
+    if (m_bodyPending) {
+        // A real timer: one of 0 ms is a posted call, run with the layout and painting of the new inspector.
+        QTimer::singleShot(1, this, [this] {
+            m_bodyPending = false;
+            showBody();
+        });
+    }
 }
 
 QPlainTextEdit *ResponseSection::ensureEditor()
@@ -352,6 +362,8 @@ bool ResponseSection::bodyShown() const
 
 void ResponseSection::showReadOnly(const QString &body)
 {
+    if (m_bodyPending)
+        return;
     m_long = body.size() > LongBodyLimit || hasLineLongerThan(body, LongLineLimit);
     if (m_long && !m_longView) {
         m_longView = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, true, m_contentBox);
@@ -409,7 +421,7 @@ void ResponseSection::showContent()
     if (m_lineEditor)
         m_lineEditor->setVisible(editorShown && m_lineEditing);
     m_empty->setVisible(!editorShown && empty);
-    showReadOnlyViews(!editorShown && !empty);
+    showReadOnlyViews(!editorShown && !empty && !m_bodyPending);
 }
 
 void ResponseSection::showTools()

@@ -101,6 +101,8 @@ private:
     bool m_long = false;
     ShellText *m_variablesNote;
     bool m_filling = false;
+    // A long body waits a turn of the event loop before it is put in its view.
+    bool m_bodyPending = false;
     // The editor's text is behind the body (it changed while the editor was closed).
     bool m_editorStale = false;
     // A long body's document is being built for the editor; the count tells an outdated one from the newest.
