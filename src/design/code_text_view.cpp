@@ -34,6 +34,11 @@ CodeTextView::~CodeTextView()
 
 void CodeTextView::setText(const QString &text)
 {
+    setText(text, Lines{});
+}
+
+void CodeTextView::setText(const QString &text, Lines lines)
+{
     if (text == m_text)
         return;
     m_text = text;
@@ -42,13 +47,20 @@ void CodeTextView::setText(const QString &text)
     m_anchor = m_cursor = m_editable ? std::min(cursorPosition(), text.size()) : -1;
     m_undo.clear();
     m_undone = 0;
-    forgetLayout();
-    m_top = std::min(m_top, std::max<qsizetype>(0, shownLineCount(width()) - 1));
+    forgetLayout(std::move(lines));
+    if (m_maxLines > 0)
+        m_top = std::min(m_top, std::max<qsizetype>(0, shownLineCount(width()) - 1));
 }
 
 void CodeTextView::forgetLayout()
 {
-    m_lineStarts.clear();
+    forgetLayout(Lines{});
+}
+
+void CodeTextView::forgetLayout(Lines lines)
+{
+    m_lineStarts = std::move(lines.starts);
+    m_crlf = lines.crlf;
     m_wraps.clear();
     m_shownCounts.clear();
     m_runs.clear();
@@ -152,20 +164,28 @@ int CodeTextView::columnsFor(int width) const
 const std::vector<qsizetype> &CodeTextView::lineStarts() const
 {
     if (m_lineStarts.empty()) {
-        // One plain pass: lines are short, so a search call per line would cost more than the scan.
-        const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
-        const qsizetype size = m_text.size();
-        m_lineStarts.reserve(std::size_t(size / 24 + 1));
-        m_lineStarts.push_back(0);
-        m_crlf = false;
-        for (qsizetype i = 0; i < size; ++i) {
-            if (data[i] == u'\n') {
-                m_lineStarts.push_back(i + 1);
-                m_crlf = m_crlf || (i > 0 && data[i - 1] == u'\r');
-            }
-        }
+        Lines lines = linesOf(m_text);
+        m_lineStarts = std::move(lines.starts);
+        m_crlf = lines.crlf;
     }
     return m_lineStarts;
+}
+
+CodeTextView::Lines CodeTextView::linesOf(const QString &text)
+{
+    // One plain pass: lines are short, so a search call per line would cost more than the scan.
+    Lines lines;
+    const char16_t *data = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype size = text.size();
+    lines.starts.reserve(std::size_t(size / 24 + 1));
+    lines.starts.push_back(0);
+    for (qsizetype i = 0; i < size; ++i) {
+        if (data[i] == u'\n') {
+            lines.starts.push_back(i + 1);
+            lines.crlf = lines.crlf || (i > 0 && data[i - 1] == u'\r');
+        }
+    }
+    return lines;
 }
 
 qsizetype CodeTextView::lineTextEnd(std::size_t line) const

@@ -29,8 +29,18 @@ public:
     CodeTextView(const QFont &font, ColorRole plainColor, bool json, QWidget *parent = nullptr);
     ~CodeTextView() override;
 
+    // Where the lines of a text start, and whether one ends in CRLF: for a long text, worked out off the
+    // GUI thread by its owner and handed in with it.
+    struct Lines
+    {
+        std::vector<qsizetype> starts;
+        bool crlf = false;
+    };
+    static Lines linesOf(const QString &text);
+
     // Setting the text it already shows changes nothing (no relayout, no recolouring).
     void setText(const QString &text);
+    void setText(const QString &text, Lines lines);
     QString text() const { return m_text; }
     // How many times the shown text really changed (tests).
     int textChanges() const { return m_textChanges; }
@@ -113,6 +123,7 @@ private:
     void recolor();
     // Where the text changed: line and wrap tables are made again, colours dropped.
     void forgetLayout();
+    void forgetLayout(Lines lines);
 
     // Editing (code_text_view_editing.cpp).
     struct Edit

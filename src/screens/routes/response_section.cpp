@@ -84,7 +84,7 @@ ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QW
     m_editToggle = new KSButton(QStringLiteral("Edit"), {}, KSButton::Variant::text, KSButton::Size::sm, false, false,
                                 false, [this] { m_model->setEditing(!m_model->editing()); }, this);
     header->addWidget(m_editToggle);
-    m_copy = new CopyButton(model->bodyText(), 12, this);
+    m_copy = new CopyButton(QString(), 12, this);
     header->addWidget(m_copy);
     m_variables = new SnowDropdown(this);
     m_variables->setFixedSize(24, 24);
@@ -188,17 +188,47 @@ ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QW
     connect(engine, &EngineClient::activeEnvIDChanged, this, &ResponseSection::showVariables);
     // A long body goes into its view on the next turn of the event loop: building the inspector and taking
     // in the body are then two short waits of the window rather than one long one.
-    m_bodyPending = model->bodyText().size() > LongBodyLimit;
-    showBody();
+    m_bodyPending = model->bodyBytes() > LongBodyLimit;
+    if (m_bodyPending) {
+        m_generate->setToolTip(InspectorLogic::generateTooltip(false));
+        showContent();
+    } else {
+        showBody();
+    }
     showTools();
     showVariables();
-    if (m_bodyPending) {
-        // A real timer: one of 0 ms is a posted call, run with the layout and painting of the new inspector.
-        QTimer::singleShot(1, this, [this] {
-            m_bodyPending = false;
-            showBody();
-        });
-    }
+    if (m_bodyPending)
+        takeLongBody();
+}
+
+void ResponseSection::takeLongBody()
+{
+    // The text and its line table are worked out on a worker from a copy of the body; the view takes them a
+    // turn after the inspector was built (a real timer: one of 0 ms is a posted call, run with the first
+    // layout and painting of the inspector).
+    struct Prepared
+    {
+        QString text;
+        CodeTextView::Lines lines;
+    };
+    QTimer::singleShot(1, this, [this] {
+        BackgroundWork::run(
+            this,
+            [utf8 = m_model->bodyUtf8()] {
+                Prepared prepared{QString::fromStdString(utf8), {}};
+                prepared.lines = CodeTextView::linesOf(prepared.text);
+                return prepared;
+            },
+            [this, version = m_model->bodyVersion()](Prepared prepared) {
+                m_model->adoptDecodedBody(version, prepared.text);
+                m_bodyPending = false;
+                if (m_model->bodyText() == prepared.text && !m_model->editing()) {
+                    m_long = true;
+                    showLongView()->setText(prepared.text, std::move(prepared.lines));
+                }
+                showBody();
+            });
+    });
 }
 
 QPlainTextEdit *ResponseSection::ensureEditor()
@@ -355,7 +385,7 @@ bool ResponseSection::bodyShown() const
 {
     if (m_model->editing())
         return m_lineEditing ? m_lineEditor->isVisible() : m_editor && m_editor->isVisible();
-    if (m_model->bodyText().isEmpty())
+    if (m_model->bodyEmpty())
         return m_empty->isVisible();
     return m_long ? m_longView->isVisible() && m_longView->colored() : m_view->isVisible();
 }
@@ -365,11 +395,8 @@ void ResponseSection::showReadOnly(const QString &body)
     if (m_bodyPending)
         return;
     m_long = body.size() > LongBodyLimit || hasLineLongerThan(body, LongLineLimit);
-    if (m_long && !m_longView) {
-        m_longView = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, true, m_contentBox);
-        m_longView->hide();
-        m_contentBox->layout()->addWidget(m_longView);
-    }
+    if (m_long)
+        showLongView();
     // The view not in use lets go of its copy.
     if (m_long) {
         m_view->setBody({});
@@ -379,6 +406,16 @@ void ResponseSection::showReadOnly(const QString &body)
             m_longView->setText({});
         m_view->setBody(body);
     }
+}
+
+CodeTextView *ResponseSection::showLongView()
+{
+    if (!m_longView) {
+        m_longView = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, true, m_contentBox);
+        m_longView->hide();
+        m_contentBox->layout()->addWidget(m_longView);
+    }
+    return m_longView;
 }
 
 void ResponseSection::showReadOnlyViews(bool shown)
@@ -415,7 +452,7 @@ void ResponseSection::showContent()
     if (editing && ((!m_editor && !m_lineEditor) || m_editorStale))
         fillEditor(m_model->bodyText());
     const bool editorShown = editing && !m_editorLoading;
-    const bool empty = m_model->bodyText().isEmpty();
+    const bool empty = m_model->bodyEmpty();
     if (m_editor)
         m_editor->setVisible(editorShown && !m_lineEditing);
     if (m_lineEditor)
@@ -429,7 +466,7 @@ void ResponseSection::showTools()
     const bool editing = m_model->editing();
     m_editToggle->setTitle(editing ? QStringLiteral("Done") : QStringLiteral("Edit"));
     m_modeText->setText(editing ? QStringLiteral("editing") : QStringLiteral("editable"));
-    if (!editing)
+    if (!editing && !m_bodyPending)
         showReadOnly(m_model->bodyText());
     showContent();
     const bool generating = m_model->generating();

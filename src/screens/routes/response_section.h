@@ -68,6 +68,9 @@ private:
     QString editorBody() const;
     void showBody();
     void showReadOnly(const QString &body);
+    // The line-painting view of a long body, made when first needed.
+    CodeTextView *showLongView();
+    void takeLongBody();
     void showReadOnlyViews(bool shown);
     void showTools();
     void showContent();

@@ -63,6 +63,8 @@ TEST_F(InspectorEngineTest, LongBodyIsPaintedFromAViewAndEditedInAnEditorMadeFor
     ResponseSection *body = inspector.responseSection();
     // No editor until "Edit": filling one with a long body is what blocked the window.
     EXPECT_EQ(body->editor(), nullptr);
+    // Taken in and coloured on workers, then shown.
+    ASSERT_TRUE(testsupport::waitFor([&] { return body->bodyShown(); }));
     ASSERT_TRUE(body->showsLongBody());
     ASSERT_NE(body->longBodyView(), nullptr);
     EXPECT_TRUE(body->longBodyView()->isVisible());
@@ -222,8 +224,8 @@ TEST_F(InspectorEngineTest, OneLineBodyIsEditedWhereTypedWithoutLayingOutTheWhol
     seed({inspectorRoute("r-line", 200, oneLine), inspectorRoute("r-mid", 200, oneLineJson(16 * 1024))});
     InspectorView &inspector = open("r-line");
     ResponseSection *body = inspector.responseSection();
-    ASSERT_TRUE(body->showsLongBody());
     ASSERT_TRUE(testsupport::waitFor([&] { return body->bodyShown(); }));
+    ASSERT_TRUE(body->showsLongBody());
     inspector.scrollArea()->verticalScrollBar()->setValue(body->y());
     testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-one-line-body"));
 
@@ -292,6 +294,7 @@ TEST_F(InspectorEngineTest, OneLineBodyIsEditedWhereTypedWithoutLayingOutTheWhol
 
     // A short body with a long line is shown line by line too.
     InspectorView &mid = open("r-mid");
+    ASSERT_TRUE(testsupport::waitFor([&] { return mid.responseSection()->bodyShown(); }));
     EXPECT_TRUE(mid.responseSection()->showsLongBody());
     mid.responseSection()->editButton()->trigger();
     EXPECT_TRUE(mid.responseSection()->editsByLine());
