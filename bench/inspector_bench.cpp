@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/content_view.h"
 #include "app/shell_registry.h"
+#include "design/code_text_view.h"
 #include "design/ks_button.h"
 #include "design/snow_text_field.h"
 #include "engine/engine_client.h"
@@ -381,6 +382,39 @@ void BM_KeystrokeInLargeBodyEditor(benchmark::State &state)
     state.counters["body_bytes"] = double(w.engine.endpoints()[100].body.size());
 }
 BENCHMARK(BM_KeystrokeInLargeBodyEditor)->Unit(benchmark::kMillisecond);
+
+
+// One keystroke in the middle of the open editor of a 4 MB one-line body, and the frame it leads to.
+void BM_KeystrokeInOneLineBodyEditor(benchmark::State &state)
+{
+    LargeBodyWindow w(oneLineJsonBody(4u << 20));
+    w.select("r-100");
+    ResponseSection *body = w.inspector()->responseSection();
+    while (!body->bodyShown())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    body->editButton()->trigger();
+    while (!body->bodyShown())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    CodeTextView *editor = body->lineEditor();
+    if (!editor) {
+        state.SkipWithError("no line editor");
+        return;
+    }
+    editor->setFocus();
+    editor->setCursorPosition(editor->text().size() / 2);
+    QCoreApplication::processEvents();
+    bool typed = false;
+    for (auto _ : state) {
+        if (typed)
+            press(editor, Qt::Key_Backspace, QString());
+        else
+            press(editor, Qt::Key_X, QStringLiteral("x"));
+        typed = !typed;
+        QCoreApplication::processEvents();
+    }
+    state.counters["body_bytes"] = double(w.engine.endpoints()[100].body.size());
+}
+BENCHMARK(BM_KeystrokeInOneLineBodyEditor)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
