@@ -19,7 +19,11 @@
 
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -98,8 +102,10 @@ SequenceStepCard::SequenceStepCard(InspectorModel *model, const std::string &ste
     });
     connect(m_dropSwitch, &SnowSwitch::toggled, this,
             [this](bool on) { m_model->setStepDropsConnection(m_stepID, on); });
-    connect(m_body, &GrowingTextField::textEdited, this,
-            [this](const QString &text) { m_model->setStepBody(m_stepID, text); });
+    // Where the field's text changed, as its document reports it, ahead of the text it then reports whole.
+    connect(m_body->editor()->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int removed, int added) { m_bodyChange = {position, removed, added}; });
+    connect(m_body, &GrowingTextField::textEdited, this, &SequenceStepCard::bodyEdited);
 }
 
 void SequenceStepCard::showStep(int index, const MockStep &step)
@@ -132,12 +138,41 @@ void SequenceStepCard::showBody(const QString &body, bool shown)
         connect(m_lineBody, &CodeTextField::textEdited, this,
                 [this](const QString &text) { m_model->setStepBody(m_stepID, text); });
     }
-    m_body->setText(byLine ? QString() : body);
+    // The field shows every line end as a line feed; the ends the body had are kept aside.
+    if (byLine || m_bodyEnds.join(m_bodyShown) != body) {
+        auto [text, ends] = LineEnds::split(byLine ? QString() : body);
+        m_bodyShown = text;
+        m_bodyEnds = std::move(ends);
+        m_body->setText(text);
+    }
     m_body->setVisible(shown && !byLine);
     if (m_lineBody) {
         m_lineBody->setText(byLine ? body : QString());
         m_lineBody->setVisible(shown && byLine);
     }
+}
+
+void SequenceStepCard::bodyEdited(const QString &text)
+{
+    const QString &before = m_bodyShown;
+    auto [head, removed, added] = m_bodyChange;
+    m_bodyChange = {-1, 0, 0};
+    // The document's counts are one off for a change over its final block end: the edit is then what lies
+    // between the parts the text kept at both ends.
+    if (head < 0 || head > before.size() || before.size() - removed + added != text.size()) {
+        const qsizetype most = std::min(before.size(), text.size());
+        head = 0;
+        while (head < most && before[head] == text[head])
+            ++head;
+        qsizetype tail = 0;
+        while (tail < most - head && before[before.size() - 1 - tail] == text[text.size() - 1 - tail])
+            ++tail;
+        removed = before.size() - head - tail;
+        added = text.size() - head - tail;
+    }
+    m_bodyEnds.edit(before, head, removed, text.mid(head, added));
+    m_bodyShown = text;
+    m_model->setStepBody(m_stepID, m_bodyEnds.join(text));
 }
 
 void SequenceStepCard::showSaved()

@@ -1,6 +1,8 @@
 // The inspector's response sequence: the step cards, the mode picker and "Add step".
 #pragma once
 
+#include "screens/routes/line_ends.h"
+
 #include <QWidget>
 
 #include <map>
@@ -50,6 +52,7 @@ protected:
 private:
     void showSaved();
     void showBody(const QString &body, bool shown);
+    void bodyEdited(const QString &text);
 
     InspectorModel *m_model;
     std::string m_stepID;
@@ -63,6 +66,16 @@ private:
     SnowSwitch *m_dropSwitch;
     GrowingTextField *m_body;
     CodeTextField *m_lineBody = nullptr;
+    // What the body field shows, and the line ends the body has there.
+    QString m_bodyShown;
+    LineEnds m_bodyEnds;
+    struct Change
+    {
+        qsizetype at = -1;
+        qsizetype removed = 0;
+        qsizetype added = 0;
+    };
+    Change m_bodyChange;
 };
 
 class SequenceSection final : public QWidget
