@@ -292,6 +292,14 @@ TEST_F(InspectorEngineTest, OneLineBodyIsEditedWhereTypedWithoutLayingOutTheWhol
     ASSERT_TRUE(settled());
     EXPECT_EQ(routeIn(engineRoutes(), "r-line")["sequence"][0]["body"].get<std::string>(), stepExpected);
 
+    // The editor in the dark palette.
+    InspectorView &dark = open("r-line", Palette::dark());
+    ASSERT_TRUE(testsupport::waitFor([&] { return dark.responseSection()->bodyShown(); }));
+    dark.responseSection()->editButton()->trigger();
+    QApplication::processEvents();
+    dark.scrollArea()->verticalScrollBar()->setValue(dark.responseSection()->y());
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-one-line-body-editing-dark"));
+
     // A short body with a long line is shown line by line too.
     InspectorView &mid = open("r-mid");
     ASSERT_TRUE(testsupport::waitFor([&] { return mid.responseSection()->bodyShown(); }));
