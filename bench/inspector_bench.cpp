@@ -7,7 +7,9 @@
 #include "app/app_state.h"
 #include "app/content_view.h"
 #include "app/shell_registry.h"
+#include "design/code_text_field.h"
 #include "design/code_text_view.h"
+#include "design/growing_text_field.h"
 #include "design/ks_button.h"
 #include "design/snow_text_field.h"
 #include "engine/engine_client.h"
@@ -341,7 +343,9 @@ void BM_AddStepOneLineBody(benchmark::State &state)
         QCoreApplication::processEvents();
         const qint64 took = stalls.measure([&] { sequence->addButton()->trigger(); }, [&] {
             const QList<SequenceStepCard *> cards = sequence->cards();
-            return cards.size() == 1 && cards[0]->isVisible();
+            return cards.size() == 1 && cards[0]->isVisible()
+                && ((cards[0]->lineBodyField() && cards[0]->lineBodyField()->isVisible())
+                    || cards[0]->bodyField()->isVisible());
         });
         state.SetIterationTime(double(took) / 1e9);
         // The next iteration starts again from a route without steps.

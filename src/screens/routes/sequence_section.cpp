@@ -19,6 +19,7 @@
 
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -121,7 +122,22 @@ void SequenceStepCard::showStep(int index, const MockStep &step)
     m_repeat->setValue(step.repeatCount);
     m_dropSwitch->setOn(drops);
     // Hidden, not cleared: the body comes back unchanged when the switch is turned off.
-    showBody(QString::fromStdString(step.body), !drops);
+    if (m_bodyWaiting)
+        return;
+    if (m_firstShow && qsizetype(step.body.size()) > ResponseSection::LongBodyLimit) {
+        // A new card takes a long body a turn later: adding the step and laying out its body are then two
+        // short waits of the window rather than one long one.
+        m_bodyWaiting = true;
+        m_body->hide();
+        QTimer::singleShot(1, this, [this] {
+            m_bodyWaiting = false;
+            if (const MockStep *saved = m_model->step(m_stepID))
+                showBody(QString::fromStdString(saved->body), saved->override != ErrorOverride::timeout);
+        });
+    } else {
+        showBody(QString::fromStdString(step.body), !drops);
+    }
+    m_firstShow = false;
 }
 
 void SequenceStepCard::showBody(const QString &body, bool shown)

@@ -76,6 +76,9 @@ private:
         qsizetype added = 0;
     };
     Change m_bodyChange;
+    bool m_firstShow = true;
+    // A long body waits a turn before the new card takes it.
+    bool m_bodyWaiting = false;
 };
 
 class SequenceSection final : public QWidget

@@ -273,11 +273,13 @@ TEST_F(InspectorEngineTest, OneLineBodyIsEditedWhereTypedWithoutLayingOutTheWhol
     sequence->addButton()->trigger();
     ASSERT_EQ(sequence->cards().size(), 1);
     SequenceStepCard *card = sequence->cards()[0];
+    // The new card takes the long body a turn later, so adding the step and laying out its body are two waits.
+    EXPECT_EQ(card->lineBodyField(), nullptr);
+    EXPECT_FALSE(card->bodyField()->isVisible());
+    ASSERT_TRUE(testsupport::waitFor([&] { return card->lineBodyField() && card->lineBodyField()->isVisible(); }));
     EXPECT_FALSE(card->bodyField()->isVisible());
     EXPECT_TRUE(card->bodyField()->text().isEmpty());
     CodeTextField *stepBody = card->lineBodyField();
-    ASSERT_NE(stepBody, nullptr);
-    EXPECT_TRUE(stepBody->isVisible());
     EXPECT_EQ(stepBody->text().toStdString(), expected);
     EXPECT_EQ(stepBody->view()->height(), stepBody->view()->heightForWidth(stepBody->view()->width()));
     const int stepColumns = columnsOf(stepBody->view());
