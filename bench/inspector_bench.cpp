@@ -7,6 +7,9 @@
 #include "app/app_state.h"
 #include "app/content_view.h"
 #include "app/shell_registry.h"
+#include "design/code_text_field.h"
+#include "design/code_text_view.h"
+#include "design/growing_text_field.h"
 #include "design/ks_button.h"
 #include "design/snow_text_field.h"
 #include "engine/engine_client.h"
@@ -16,10 +19,12 @@
 #include "screens/routes/inspector_view.h"
 #include "screens/routes/response_section.h"
 #include "screens/routes/routes_catalog.h"
+#include "screens/routes/sequence_section.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -158,6 +163,19 @@ std::string largeJsonBody(std::size_t bytes)
     return body + "\n]";
 }
 
+// A generated body of about `bytes` on one line, as minified JSON comes.
+std::string oneLineJsonBody(std::size_t bytes)
+{
+    std::string body = "[";
+    for (int i = 0; body.size() < bytes; ++i) {
+        const std::string n = std::to_string(i);
+        body += "{\"id\":" + n + ",\"name\":\"User " + n + "\",\"email\":\"user" + n
+                + "@example.com\",\"active\":true,\"score\":12.5,\"tags\":[\"a\",\"b\"],\"manager\":null},";
+    }
+    body.back() = ']';
+    return body;
+}
+
 // The longest time the event loop could not run a 1 ms timer while `work` ran and `done` came true.
 class StallClock
 {
@@ -205,12 +223,12 @@ struct LargeBodyWindow
     ShellRegistry registry;
     std::unique_ptr<ContentView> window;
 
-    LargeBodyWindow()
+    explicit LargeBodyWindow(std::string body = largeJsonBody(4u << 20))
     {
         Preferences::instance().useFile(dir.filePath(QStringLiteral("prefs.ini")));
         Preferences::instance().setValue(PrefKey::OnboardedV1, true);
         QList<Endpoint> routes = manyRoutes(200, 8);
-        routes[100].body = largeJsonBody(4u << 20);
+        routes[100].body = std::move(body);
         engine.setEndpoints(routes);
         installRoutesScreens(registry);
         window = std::make_unique<ContentView>(AppContext{&app, &engine, nullptr, nullptr}, registry);
@@ -271,6 +289,72 @@ void BM_EditLargeBody(benchmark::State &state)
 }
 BENCHMARK(BM_EditLargeBody)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// Selecting the route whose body is one line of 4 MB (minified JSON), until its body is shown coloured.
+void BM_SelectOneLineBodyRoute(benchmark::State &state)
+{
+    LargeBodyWindow w(oneLineJsonBody(4u << 20));
+    StallClock stalls;
+    for (auto _ : state) {
+        w.select("r-3");
+        QCoreApplication::processEvents();
+        const qint64 took = stalls.measure([&] { w.select("r-100"); }, [&] {
+            InspectorView *inspector = w.inspector();
+            return inspector && inspector->responseSection()->bodyShown();
+        });
+        state.SetIterationTime(double(took) / 1e9);
+    }
+    state.counters["worst_stall_ms"] = stalls.worstMs();
+}
+BENCHMARK(BM_SelectOneLineBodyRoute)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// "Edit" on a one-line body of the given KB, until the editor shows it.
+void BM_EditOneLineBody(benchmark::State &state)
+{
+    LargeBodyWindow w(oneLineJsonBody(std::size_t(state.range(0)) << 10));
+    StallClock stalls;
+    for (auto _ : state) {
+        w.select("r-3");
+        QCoreApplication::processEvents();
+        w.select("r-100");
+        ResponseSection *body = w.inspector()->responseSection();
+        while (!body->bodyShown())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const qint64 took = stalls.measure([&] { body->editButton()->trigger(); }, [&] { return body->bodyShown(); });
+        state.SetIterationTime(double(took) / 1e9);
+    }
+    state.counters["worst_stall_ms"] = stalls.worstMs();
+}
+BENCHMARK(BM_EditOneLineBody)->Arg(100)->Arg(4096)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// "Add step" on a route whose body is one line of the given KB: the step's body box takes the body.
+void BM_AddStepOneLineBody(benchmark::State &state)
+{
+    LargeBodyWindow w(oneLineJsonBody(std::size_t(state.range(0)) << 10));
+    StallClock stalls;
+    for (auto _ : state) {
+        w.select("r-3");
+        QCoreApplication::processEvents();
+        w.select("r-100");
+        InspectorView *inspector = w.inspector();
+        while (!inspector->responseSection()->bodyShown())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        SequenceSection *sequence = inspector->sequenceSection();
+        inspector->scrollArea()->ensureWidgetVisible(sequence->addButton());
+        QCoreApplication::processEvents();
+        const qint64 took = stalls.measure([&] { sequence->addButton()->trigger(); }, [&] {
+            const QList<SequenceStepCard *> cards = sequence->cards();
+            return cards.size() == 1 && cards[0]->isVisible()
+                && ((cards[0]->lineBodyField() && cards[0]->lineBodyField()->isVisible())
+                    || cards[0]->bodyField()->isVisible());
+        });
+        state.SetIterationTime(double(took) / 1e9);
+        // The next iteration starts again from a route without steps.
+        inspector->model()->deleteStep(inspector->model()->sequence().front().id);
+    }
+    state.counters["worst_stall_ms"] = stalls.worstMs();
+}
+BENCHMARK(BM_AddStepOneLineBody)->Arg(200)->Arg(4096)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // One keystroke in the open editor of the 4 MB body, and the frame it leads to: the save, the rows that
 // follow it and the painting.
 void BM_KeystrokeInLargeBodyEditor(benchmark::State &state)
@@ -302,6 +386,39 @@ void BM_KeystrokeInLargeBodyEditor(benchmark::State &state)
     state.counters["body_bytes"] = double(w.engine.endpoints()[100].body.size());
 }
 BENCHMARK(BM_KeystrokeInLargeBodyEditor)->Unit(benchmark::kMillisecond);
+
+
+// One keystroke in the middle of the open editor of a 4 MB one-line body, and the frame it leads to.
+void BM_KeystrokeInOneLineBodyEditor(benchmark::State &state)
+{
+    LargeBodyWindow w(oneLineJsonBody(4u << 20));
+    w.select("r-100");
+    ResponseSection *body = w.inspector()->responseSection();
+    while (!body->bodyShown())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    body->editButton()->trigger();
+    while (!body->bodyShown())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    CodeTextView *editor = body->lineEditor();
+    if (!editor) {
+        state.SkipWithError("no line editor");
+        return;
+    }
+    editor->setFocus();
+    editor->setCursorPosition(editor->text().size() / 2);
+    QCoreApplication::processEvents();
+    bool typed = false;
+    for (auto _ : state) {
+        if (typed)
+            press(editor, Qt::Key_Backspace, QString());
+        else
+            press(editor, Qt::Key_X, QStringLiteral("x"));
+        typed = !typed;
+        QCoreApplication::processEvents();
+    }
+    state.counters["body_bytes"] = double(w.engine.endpoints()[100].body.size());
+}
+BENCHMARK(BM_KeystrokeInOneLineBodyEditor)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

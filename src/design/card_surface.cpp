@@ -1,7 +1,10 @@
 // Rounded shapes, the card surface and the panel style.
 #include "design/card_surface.h"
 
+#include <QPaintEvent>
 #include <QPainter>
+
+#include <algorithm>
 
 QPainterPath roundedRectPath(const QRectF &rect, qreal radius)
 {
@@ -53,8 +56,14 @@ void CardSurface::paintEvent(QPaintEvent *)
     paintCardSurface(painter, rect(), Palette::of(this), radius());
 }
 
-void PanelStyle::paintEvent(QPaintEvent *)
+void PanelStyle::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    paintPanelStyle(painter, rect(), Palette::of(this), radius());
+    // A panel far taller than the part exposed (one around a long body) is drawn only around that part:
+    // rasterising its whole outline takes milliseconds. Corners left out would be clipped anyway.
+    const QRectF exposed(event->rect());
+    QRectF drawn(rect());
+    drawn.setTop(std::max(drawn.top(), exposed.top() - radius() - 2));
+    drawn.setBottom(std::min(drawn.bottom(), exposed.bottom() + radius() + 2));
+    paintPanelStyle(painter, drawn, Palette::of(this), radius());
 }

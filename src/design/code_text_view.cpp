@@ -34,14 +34,35 @@ CodeTextView::~CodeTextView()
 
 void CodeTextView::setText(const QString &text)
 {
+    setText(text, Lines{});
+}
+
+void CodeTextView::setText(const QString &text, Lines lines)
+{
     if (text == m_text)
         return;
     m_text = text;
     ++m_textChanges;
-    m_lineStarts.clear();
+    // An editor keeps its cursor where it can (a text appended elsewhere leaves it in place); undo starts over.
+    m_anchor = m_cursor = m_editable ? std::min(cursorPosition(), text.size()) : -1;
+    m_undo.clear();
+    m_undone = 0;
+    forgetLayout(std::move(lines));
+    if (m_maxLines > 0)
+        m_top = std::min(m_top, std::max<qsizetype>(0, shownLineCount(width()) - 1));
+}
+
+void CodeTextView::forgetLayout()
+{
+    forgetLayout(Lines{});
+}
+
+void CodeTextView::forgetLayout(Lines lines)
+{
+    m_lineStarts = std::move(lines.starts);
+    m_crlf = lines.crlf;
     m_wraps.clear();
     m_shownCounts.clear();
-    m_anchor = m_cursor = -1;
     m_runs.clear();
     m_runsWhole = false;
     m_requestedDark = -1;
@@ -143,22 +164,38 @@ int CodeTextView::columnsFor(int width) const
 const std::vector<qsizetype> &CodeTextView::lineStarts() const
 {
     if (m_lineStarts.empty()) {
-        // One plain pass: lines are short, so a search call per line would cost more than the scan.
-        const char16_t *data = reinterpret_cast<const char16_t *>(m_text.constData());
-        const qsizetype size = m_text.size();
-        m_lineStarts.reserve(std::size_t(size / 24 + 1));
-        m_lineStarts.push_back(0);
-        for (qsizetype i = 0; i < size; ++i)
-            if (data[i] == u'\n')
-                m_lineStarts.push_back(i + 1);
+        Lines lines = linesOf(m_text);
+        m_lineStarts = std::move(lines.starts);
+        m_crlf = lines.crlf;
     }
     return m_lineStarts;
+}
+
+CodeTextView::Lines CodeTextView::linesOf(const QString &text)
+{
+    // One plain pass: lines are short, so a search call per line would cost more than the scan.
+    Lines lines;
+    const char16_t *data = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype size = text.size();
+    lines.starts.reserve(std::size_t(size / 24 + 1));
+    lines.starts.push_back(0);
+    for (qsizetype i = 0; i < size; ++i) {
+        if (data[i] == u'\n') {
+            lines.starts.push_back(i + 1);
+            lines.crlf = lines.crlf || (i > 0 && data[i - 1] == u'\r');
+        }
+    }
+    return lines;
 }
 
 qsizetype CodeTextView::lineTextEnd(std::size_t line) const
 {
     const std::vector<qsizetype> &starts = lineStarts();
-    return line + 1 < starts.size() ? starts[line + 1] - 1 : m_text.size();
+    if (line + 1 >= starts.size())
+        return m_text.size();
+    // A carriage return before the line feed is part of the line end, not of the line.
+    const qsizetype end = starts[line + 1] - 1;
+    return m_crlf && end > starts[line] && m_text[end - 1] == QLatin1Char('\r') ? end - 1 : end;
 }
 
 qsizetype CodeTextView::shownLineCount(int width) const
@@ -220,8 +257,14 @@ int CodeTextView::lineCount() const
 
 int CodeTextView::heightForWidth(int width) const
 {
+    qsizetype lines = shownLineCount(width);
+    if (m_editable) {
+        lines = std::max<qsizetype>(lines, m_minLines);
+        if (m_maxLines > 0)
+            lines = std::min<qsizetype>(lines, m_maxLines);
+    }
     // A widget can be no taller than this; a text with more lines is cut off at the end.
-    return int(std::min<qreal>(qCeil(qreal(shownLineCount(width)) * lineHeight()), QWIDGETSIZE_MAX));
+    return int(std::min<qreal>(qCeil(qreal(lines) * lineHeight()), QWIDGETSIZE_MAX));
 }
 
 QSize CodeTextView::sizeHint() const
@@ -238,7 +281,8 @@ QSize CodeTextView::minimumSizeHint() const
 qsizetype CodeTextView::offsetAt(const QPoint &pos) const
 {
     const Wrap &wrap = wrapFor(width());
-    const qsizetype shown = std::clamp<qsizetype>(qsizetype(pos.y() / lineHeight()), 0, wrap.count() - 1);
+    const qsizetype shown
+        = std::clamp<qsizetype>(qsizetype(std::floor(pos.y() / lineHeight())) + m_top, 0, wrap.count() - 1);
     const Span span = shownLine(wrap, shown);
     const qsizetype column = qsizetype(std::round(std::max(0, pos.x()) / charWidth()));
     return std::min(span.start + column, span.end);
@@ -275,8 +319,18 @@ void CodeTextView::paintEvent(QPaintEvent *event)
     const qreal lh = lineHeight();
     const qreal cw = charWidth();
     const QFontMetricsF metrics(m_font);
-    const qsizetype first = qsizetype(std::max(0.0, event->rect().top() / lh));
-    const qsizetype last = std::min(wrap.count(), qsizetype(event->rect().bottom() / lh) + 1);
+    // A view that scrolls inside draws its lines from m_top at the top edge.
+    p.translate(0, -qreal(m_top) * lh);
+    const qsizetype first = qsizetype(std::max(0.0, event->rect().top() / lh)) + m_top;
+    const qsizetype last = std::min(wrap.count(), qsizetype(event->rect().bottom() / lh) + 1 + m_top);
+    if (m_editable && m_text.isEmpty() && !m_placeholder.isEmpty()) {
+        p.setPen(palette.faint);
+        p.drawText(QPointF(0, metrics.ascent()), m_placeholder);
+    }
+    if (m_editable && hasFocus() && m_cursor >= 0) {
+        const auto [line, column] = shownPosition(m_cursor);
+        p.fillRect(QRectF(column * charWidth(), qreal(line) * lh, 1.5, lh), plain);
+    }
     const qsizetype selFrom = std::min(m_anchor, m_cursor);
     const qsizetype selTo = std::max(m_anchor, m_cursor);
     const QColor selection = withOpacity(Palette::primary(), palette.isDark ? 0.45 : 0.25);
@@ -333,7 +387,10 @@ void CodeTextView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
-    m_anchor = m_cursor = offsetAt(event->position().toPoint());
+    m_cursor = offsetAt(event->position().toPoint());
+    if (!(m_editable && (event->modifiers() & Qt::ShiftModifier) && m_anchor >= 0))
+        m_anchor = m_cursor;
+    m_goalColumn = -1;
     update();
 }
 
@@ -347,12 +404,21 @@ void CodeTextView::mouseMoveEvent(QMouseEvent *event)
 
 void CodeTextView::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton)
-        selectAll();
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (!m_editable)
+        return selectAll();
+    // An editor selects the word under the pointer.
+    const qsizetype at = offsetAt(event->position().toPoint());
+    m_anchor = wordBoundary(at, -1);
+    m_cursor = wordBoundary(at, 1);
+    update();
 }
 
 void CodeTextView::keyPressEvent(QKeyEvent *event)
 {
+    if (m_editable && editKey(event))
+        return;
     if (event->matches(QKeySequence::Copy)) {
         const QString selected = selectedText();
         if (!selected.isEmpty())
@@ -370,5 +436,11 @@ bool CodeTextView::event(QEvent *event)
 {
     if (event->type() == PaletteHost::changedEventType())
         update(); // recoloured for the new scheme when painted
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        update(); // the cursor shows only with the focus
+    if (event->type() == QEvent::ShortcutOverride && takesKey(static_cast<QKeyEvent *>(event))) {
+        event->accept();
+        return true;
+    }
     return QWidget::event(event);
 }

@@ -137,3 +137,114 @@ TEST(CodeTextView, HugeTextIsColouredThePartInViewFirstAndANewTextEndsTheOlderPa
     ASSERT_NE(atTail, runs.cend());
     EXPECT_EQ(atTail->color, JSONHighlighter::color(JSONHighlighter::TokenClass::key, false));
 }
+
+namespace {
+
+// Where two texts first differ, -1 where they are equal: a readable failure for texts of 100,000 characters.
+qsizetype differsAt(const QString &a, const QString &b)
+{
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i)
+        if (a[i] != b[i])
+            return i;
+    return a.size() == b.size() ? -1 : common;
+}
+
+} // namespace
+
+// Editing keeps the text exactly: keys land where the cursor is on wrapped lines, a CRLF is one step, Return
+// gives the new line the end of the line it splits, and undo takes an edit back whole.
+TEST(CodeTextView, EditsLongLinesExactlyWhereTypedAndKeepsLineEnds)
+{
+    const QFont font(QStringLiteral("monospace"), 12);
+    const QFontMetricsF metrics(font);
+    const qreal charWidth = metrics.horizontalAdvance(QLatin1Char('M'));
+    const qreal lineHeight = metrics.lineSpacing();
+    CodeTextView view(font, {}, false);
+    view.setEditable(true);
+    view.setFixedWidth(qCeil(10 * charWidth) + 1); // ten columns
+    QString text = QString(100000, QLatin1Char('a')) + QStringLiteral("\r\nnext\nlast");
+    view.setText(text);
+    view.show();
+    view.setFocus();
+    QSignalSpy edited(&view, &CodeTextView::textEdited);
+
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(qRound(4.3 * charWidth), qRound(3.5 * lineHeight)));
+    EXPECT_EQ(view.cursorPosition(), 34);
+    QTest::keyClicks(&view, QStringLiteral("xy"));
+    text.insert(34, QStringLiteral("xy"));
+    EXPECT_EQ(differsAt(view.text(), text), -1);
+    EXPECT_EQ(edited.count(), 2);
+    // Down keeps the column; Backspace and Delete take one character each.
+    QTest::keyClick(&view, Qt::Key_Down);
+    EXPECT_EQ(view.cursorPosition(), 46);
+    QTest::keyClick(&view, Qt::Key_Backspace);
+    QTest::keyClick(&view, Qt::Key_Delete);
+    text.remove(45, 2);
+    EXPECT_EQ(differsAt(view.text(), text), -1);
+
+    // The line's end is before its CR; Right steps over CRLF at once, Left back again.
+    QTest::keyClick(&view, Qt::Key_End);
+    const qsizetype crlf = text.indexOf(QLatin1Char('\r'));
+    EXPECT_EQ(view.cursorPosition(), crlf);
+    QTest::keyClick(&view, Qt::Key_Right);
+    EXPECT_EQ(view.cursorPosition(), crlf + 2);
+    QTest::keyClick(&view, Qt::Key_Left);
+    EXPECT_EQ(view.cursorPosition(), crlf);
+    QTest::keyClick(&view, Qt::Key_Return);
+    text.insert(crlf, QStringLiteral("\r\n"));
+    EXPECT_EQ(differsAt(view.text(), text), -1);
+    // "next" ends in LF; "last" has no end and takes that of the line before it.
+    QTest::keyClick(&view, Qt::Key_Down);
+    QTest::keyClick(&view, Qt::Key_Home);
+    QTest::keyClick(&view, Qt::Key_Right);
+    QTest::keyClick(&view, Qt::Key_Return);
+    text.insert(text.indexOf(QStringLiteral("next")) + 1, QLatin1Char('\n'));
+    EXPECT_EQ(differsAt(view.text(), text), -1);
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_EQ(differsAt(view.text(), text + QLatin1Char('\n')), -1);
+    QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(differsAt(view.text(), text), -1);
+    // Typing runs are undone together, and redone.
+    QTest::keyClicks(&view, QStringLiteral("end"));
+    QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(differsAt(view.text(), text), -1);
+    QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(differsAt(view.text(), text + QStringLiteral("end")), -1);
+
+    // Shift selects; typing replaces the selection.
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(&view, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedText(), QStringLiteral("aa"));
+    QTest::keyClicks(&view, QStringLiteral("["));
+    EXPECT_EQ(differsAt(view.text(), QStringLiteral("[") + (text + QStringLiteral("end")).mid(2)), -1);
+}
+
+// A view that shows at most four lines scrolls inside to keep the cursor in view.
+TEST(CodeTextView, BoundedEditorScrollsToTheCursor)
+{
+    const QFont font(QStringLiteral("monospace"), 12);
+    const QFontMetricsF metrics(font);
+    CodeTextView view(font, {}, false);
+    view.setEditable(true);
+    view.setVisibleLines(1, 4);
+    view.setPlaceholder(QStringLiteral("response body"));
+    const int width = qCeil(10 * metrics.horizontalAdvance(QLatin1Char('M'))) + 1;
+    EXPECT_EQ(view.heightForWidth(width), qCeil(metrics.lineSpacing()));
+    view.setText(QString(1000, QLatin1Char('b')));
+    EXPECT_EQ(view.heightForWidth(width), qCeil(4 * metrics.lineSpacing()));
+    view.resize(width, view.heightForWidth(width));
+    view.show();
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(view.topLine(), 96);
+    // Three lines up, at the column it had: the end of a full line is drawn at the start of the next, so
+    // the cursor stays before the last character of the line aimed at.
+    QTest::keyClick(&view, Qt::Key_PageUp);
+    EXPECT_EQ(view.cursorPosition(), 969);
+    EXPECT_EQ(view.topLine(), 96);
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(view.topLine(), 0);
+}

@@ -46,7 +46,9 @@ void InspectorModel::seedFrom(const Endpoint &route)
     m_errorState = route.override;
     m_enableMock = route.active;
     m_passThrough = route.passThrough;
-    m_bodyText = QString::fromStdString(route.body);
+    m_bodyText.clear();
+    m_bodyDecoded = false;
+    ++m_bodyVersion;
     m_bodyUtf8 = route.body;
     m_sequence = route.sequence;
     m_seqMode = QString::fromStdString(route.seqMode);
@@ -120,7 +122,9 @@ void InspectorModel::reseedChanged(const Endpoint &before, const Endpoint &after
         emit fieldChanged(Field::errorState);
     }
     if (before.body != after.body && m_bodyUtf8 != after.body) {
-        m_bodyText = QString::fromStdString(after.body);
+        m_bodyText.clear();
+        m_bodyDecoded = false;
+        ++m_bodyVersion;
         m_bodyUtf8 = after.body;
         emit fieldChanged(Field::body);
     }
@@ -273,11 +277,30 @@ void InspectorModel::setPassThrough(bool on)
     changed(Field::passThrough);
 }
 
+const QString &InspectorModel::bodyText() const
+{
+    if (!m_bodyDecoded) {
+        m_bodyText = QString::fromStdString(m_bodyUtf8);
+        m_bodyDecoded = true;
+    }
+    return m_bodyText;
+}
+
+void InspectorModel::adoptDecodedBody(int version, const QString &text)
+{
+    if (version == m_bodyVersion && !m_bodyDecoded) {
+        m_bodyText = text;
+        m_bodyDecoded = true;
+    }
+}
+
 void InspectorModel::setBodyText(const QString &text)
 {
-    if (text == m_bodyText)
+    if (text == bodyText())
         return;
     m_bodyText = text;
+    m_bodyDecoded = true;
+    ++m_bodyVersion;
     m_bodyUtf8 = text.toStdString();
     changed(Field::body);
 }
@@ -401,7 +424,7 @@ void InspectorModel::insertVariable(const QString &key)
     // A generation replaces the whole body when it returns; the body stays as it is until then.
     if (m_generating)
         return;
-    setBodyText(m_bodyText + QStringLiteral("{{") + key + QStringLiteral("}}"));
+    setBodyText(bodyText() + QStringLiteral("{{") + key + QStringLiteral("}}"));
 }
 
 void InspectorModel::finishGeneration()
@@ -413,15 +436,15 @@ void InspectorModel::finishGeneration()
 
 void InspectorModel::generate()
 {
-    if (m_bodyText.isEmpty() || m_generating || !m_engine)
+    if (bodyEmpty() || m_generating || !m_engine)
         return;
     setGenerating(true);
-    const QString sent = m_bodyText;
+    const QString sent = bodyText();
     // Tied to this draft: an answer that outlives the inspector is dropped with it.
     m_engine->generateMock(sent, std::nullopt, m_genSeed, m_genCount, this,
                            [this, sent](const std::optional<QString> &text) {
                                // Only into this route of this project, and only over the body it was made from.
-                               if (text && isCurrent() && m_bodyText == sent)
+                               if (text && isCurrent() && bodyText() == sent)
                                    setBodyText(*text);
                                finishGeneration();
                            });
@@ -432,11 +455,11 @@ void InspectorModel::aiGenerate()
     if (m_aiPrompt.isEmpty() || m_generating || !m_engine)
         return;
     setGenerating(true);
-    const QString sent = m_bodyText;
+    const QString sent = bodyText();
     const std::optional<QString> example = sent.isEmpty() ? std::nullopt : std::optional<QString>(sent);
     m_engine->generateMockAI(m_aiPrompt, example, std::nullopt, m_genSeed, m_genCount, this,
                              [this, sent](const std::optional<EngineClient::GeneratedBody> &result) {
-                                 if (result && isCurrent() && m_bodyText == sent) {
+                                 if (result && isCurrent() && bodyText() == sent) {
                                      m_aiTier = result->tier;
                                      setBodyText(result->text);
                                  }

@@ -52,7 +52,16 @@ public:
     ErrorOverride errorState() const { return m_errorState; }
     bool enableMock() const { return m_enableMock; }
     bool passThrough() const { return m_passThrough; }
-    const QString &bodyText() const { return m_bodyText; }
+    // The body as text: decoded from the route's UTF-8 when first asked for, so building an inspector for a
+    // long body does not wait for it.
+    const QString &bodyText() const;
+    bool bodyEmpty() const { return m_bodyUtf8.empty(); }
+    // The body's length in UTF-8 bytes, known without decoding it.
+    qsizetype bodyBytes() const { return qsizetype(m_bodyUtf8.size()); }
+    const std::string &bodyUtf8() const { return m_bodyUtf8; }
+    // Counts the body's changes, so text decoded elsewhere from one version is taken only for that version.
+    int bodyVersion() const { return m_bodyVersion; }
+    void adoptDecodedBody(int version, const QString &text);
     bool editing() const { return m_editing; }
     const std::vector<MockStep> &sequence() const { return m_sequence; }
     const QString &seqMode() const { return m_seqMode; }
@@ -151,7 +160,9 @@ private:
     ErrorOverride m_errorState = ErrorOverride::ok;
     bool m_enableMock = true;
     bool m_passThrough = false;
-    QString m_bodyText;
+    mutable QString m_bodyText;
+    mutable bool m_bodyDecoded = false;
+    int m_bodyVersion = 0;
     // The body as saved (UTF-8), so a long body is converted once per edit, not at every comparison.
     std::string m_bodyUtf8;
     bool m_editing = false;

@@ -20,6 +20,7 @@
 #include "screens/routes/inspector_logic.h"
 #include "screens/routes/inspector_model.h"
 
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPlainTextDocumentLayout>
@@ -32,6 +33,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -63,14 +65,6 @@ QString groupLines(const QString &body)
     return grouped;
 }
 
-// Whether every line of the body ends in a carriage return and line feed. The editor keeps one character
-// per line end, so such a body is edited with line feeds and has its carriage returns put back.
-bool endsLinesWithCrlf(const QString &body)
-{
-    const qsizetype pairs = body.count(QStringLiteral("\r\n"));
-    return pairs > 0 && body.count(QLatin1Char('\n')) == pairs && body.count(QLatin1Char('\r')) == pairs;
-}
-
 } // namespace
 
 // ---- ResponseSection ----
@@ -90,7 +84,7 @@ ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QW
     m_editToggle = new KSButton(QStringLiteral("Edit"), {}, KSButton::Variant::text, KSButton::Size::sm, false, false,
                                 false, [this] { m_model->setEditing(!m_model->editing()); }, this);
     header->addWidget(m_editToggle);
-    m_copy = new CopyButton(model->bodyText(), 12, this);
+    m_copy = new CopyButton(QString(), 12, this);
     header->addWidget(m_copy);
     m_variables = new SnowDropdown(this);
     m_variables->setFixedSize(24, 24);
@@ -192,9 +186,49 @@ ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QW
     connect(model, &InspectorModel::toolsChanged, this, &ResponseSection::showTools);
     connect(engine, &EngineClient::environmentsChanged, this, &ResponseSection::showVariables);
     connect(engine, &EngineClient::activeEnvIDChanged, this, &ResponseSection::showVariables);
-    showBody();
+    // A long body goes into its view on the next turn of the event loop: building the inspector and taking
+    // in the body are then two short waits of the window rather than one long one.
+    m_bodyPending = model->bodyBytes() > LongBodyLimit;
+    if (m_bodyPending) {
+        m_generate->setToolTip(InspectorLogic::generateTooltip(false));
+        showContent();
+    } else {
+        showBody();
+    }
     showTools();
     showVariables();
+    if (m_bodyPending)
+        takeLongBody();
+}
+
+void ResponseSection::takeLongBody()
+{
+    // The text and its line table are worked out on a worker from a copy of the body; the view takes them a
+    // turn after the inspector was built (a real timer: one of 0 ms is a posted call, run with the first
+    // layout and painting of the inspector).
+    struct Prepared
+    {
+        QString text;
+        CodeTextView::Lines lines;
+    };
+    QTimer::singleShot(1, this, [this] {
+        BackgroundWork::run(
+            this,
+            [utf8 = m_model->bodyUtf8()] {
+                Prepared prepared{QString::fromStdString(utf8), {}};
+                prepared.lines = CodeTextView::linesOf(prepared.text);
+                return prepared;
+            },
+            [this, version = m_model->bodyVersion()](Prepared prepared) {
+                m_model->adoptDecodedBody(version, prepared.text);
+                m_bodyPending = false;
+                if (m_model->bodyText() == prepared.text && !m_model->editing()) {
+                    m_long = true;
+                    showLongView()->setText(prepared.text, std::move(prepared.lines));
+                }
+                showBody();
+            });
+    });
 }
 
 QPlainTextEdit *ResponseSection::ensureEditor()
@@ -218,21 +252,44 @@ QPlainTextEdit *ResponseSection::ensureEditor()
     return m_editor;
 }
 
+CodeTextView *ResponseSection::ensureLineEditor()
+{
+    if (m_lineEditor)
+        return m_lineEditor;
+    m_lineEditor = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, false, m_contentBox);
+    m_lineEditor->setEditable(!m_model->generating());
+    m_lineEditor->setVisibleLines(int(std::ceil(EditorMinHeight / QFontMetricsF(Fonts::ksCode()).lineSpacing())), 0);
+    m_lineEditor->hide();
+    static_cast<QVBoxLayout *>(m_contentBox->layout())->insertWidget(0, m_lineEditor);
+    connect(m_lineEditor, &CodeTextView::textEdited, this, [this] { m_model->setBodyText(m_lineEditor->text()); });
+    return m_lineEditor;
+}
+
 void ResponseSection::fillEditor(const QString &body)
 {
     ++m_editorLoad; // a document still being built for an older text is dropped when it arrives
     m_editorLoading = false;
     m_editorStale = false;
-    const bool crlf = endsLinesWithCrlf(body);
-    const QString text = crlf ? QString(body).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) : body;
+    m_lineEditing = hasLineLongerThan(body, LongLineLimit);
+    if (m_lineEditing) {
+        // Exact text, laid out only where it is in view; the cursor stays where it was.
+        ensureLineEditor()->setText(body);
+        m_editorText.clear();
+        return;
+    }
+    if (m_lineEditor)
+        m_lineEditor->setText({}); // lets go of its copy
+    ensureEditor();
+    auto [text, ends] = LineEnds::split(body);
     const QString &shown = m_editorText;
-    if (!shown.isEmpty() && crlf == m_editorCrlf && text.startsWith(shown)) {
+    if (!shown.isEmpty() && text.startsWith(shown)) {
         // An appended variable goes in at the end without moving the user's cursor.
         m_filling = true;
         QTextCursor end(m_editor->document());
         end.movePosition(QTextCursor::End);
         end.insertText(text.mid(shown.size()));
         m_editorText = text;
+        m_lineEnds = std::move(ends);
         m_filling = false;
         return;
     }
@@ -240,7 +297,7 @@ void ResponseSection::fillEditor(const QString &body)
         m_filling = true;
         m_editor->setPlainText(text);
         m_editorText = text;
-        m_editorCrlf = crlf;
+        m_lineEnds = std::move(ends);
         m_filling = false;
         return;
     }
@@ -263,7 +320,7 @@ void ResponseSection::fillEditor(const QString &body)
             document->moveToThread(gui);
             return document;
         },
-        [this, load, text, crlf](std::unique_ptr<QTextDocument> built) {
+        [this, load, text, ends = std::move(ends)](std::unique_ptr<QTextDocument> built) {
             if (load != m_editorLoad)
                 return;
             QTextDocument *document = built.release();
@@ -273,7 +330,7 @@ void ResponseSection::fillEditor(const QString &body)
             m_filling = true;
             m_editor->setDocument(document);
             m_editorText = text;
-            m_editorCrlf = crlf;
+            m_lineEnds = ends;
             m_filling = false;
             connect(document, &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
             // Shown on the next turn of the event loop, so taking the document and painting it are two short
@@ -300,35 +357,46 @@ void ResponseSection::editorContentsChanged(int position, int removed, int added
     QString text = inserted.selectedText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
     text.replace(QChar::Nbsp, QLatin1Char(' '));
-    m_editorText.replace(position, removed, text);
-    // The document reports a change that spans its final block end with counts one off; read it whole then.
-    if (m_editorText.size() != document->characterCount() - 1)
-        m_editorText = m_editor->toPlainText();
+    qsizetype gone = removed;
+    // The document reports a change that spans its final block end with counts one off: the change is then
+    // found from the whole text, which differs from the one before only between `position` and a common end.
+    if (m_editorText.size() - gone + text.size() != document->characterCount() - 1) {
+        const QString whole = m_editor->toPlainText();
+        const qsizetype most = std::max<qsizetype>(0, std::min(m_editorText.size(), whole.size()) - position);
+        qsizetype same = 0;
+        while (same < most && m_editorText[m_editorText.size() - 1 - same] == whole[whole.size() - 1 - same])
+            ++same;
+        gone = m_editorText.size() - same - position;
+        text = whole.mid(position, whole.size() - same - position);
+    }
+    m_lineEnds.edit(m_editorText, position, gone, text);
+    m_editorText.replace(position, gone, text);
     m_model->setBodyText(editorBody());
 }
 
 QString ResponseSection::editorBody() const
 {
-    return m_editorCrlf ? QString(m_editorText).replace(QLatin1Char('\n'), QStringLiteral("\r\n")) : m_editorText;
+    if (m_lineEditing)
+        return m_lineEditor->text();
+    return m_lineEnds.join(m_editorText);
 }
 
 bool ResponseSection::bodyShown() const
 {
     if (m_model->editing())
-        return m_editor && m_editor->isVisible();
-    if (m_model->bodyText().isEmpty())
+        return m_lineEditing ? m_lineEditor->isVisible() : m_editor && m_editor->isVisible();
+    if (m_model->bodyEmpty())
         return m_empty->isVisible();
     return m_long ? m_longView->isVisible() && m_longView->colored() : m_view->isVisible();
 }
 
 void ResponseSection::showReadOnly(const QString &body)
 {
-    m_long = body.size() > LongBodyLimit;
-    if (m_long && !m_longView) {
-        m_longView = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, true, m_contentBox);
-        m_longView->hide();
-        m_contentBox->layout()->addWidget(m_longView);
-    }
+    if (m_bodyPending)
+        return;
+    m_long = body.size() > LongBodyLimit || hasLineLongerThan(body, LongLineLimit);
+    if (m_long)
+        showLongView();
     // The view not in use lets go of its copy.
     if (m_long) {
         m_view->setBody({});
@@ -338,6 +406,16 @@ void ResponseSection::showReadOnly(const QString &body)
             m_longView->setText({});
         m_view->setBody(body);
     }
+}
+
+CodeTextView *ResponseSection::showLongView()
+{
+    if (!m_longView) {
+        m_longView = new CodeTextView(Fonts::ksCode(), [](const Palette &p) { return p.foreground; }, true, m_contentBox);
+        m_longView->hide();
+        m_contentBox->layout()->addWidget(m_longView);
+    }
+    return m_longView;
 }
 
 void ResponseSection::showReadOnlyViews(bool shown)
@@ -352,7 +430,7 @@ void ResponseSection::showBody()
     const QString &body = m_model->bodyText();
     m_copy->setText(body);
     // A hidden editor is filled again only when it is next opened.
-    if (m_editor && editorBody() != body) {
+    if ((m_editor || m_lineEditor) && editorBody() != body) {
         if (m_model->editing())
             fillEditor(body);
         else
@@ -371,18 +449,16 @@ void ResponseSection::showContent()
     // One of three: the editor, the empty note, the coloured body; the last also while a long body's editor is
     // being filled.
     const bool editing = m_model->editing();
-    if (editing && !m_editor) {
-        ensureEditor();
+    if (editing && ((!m_editor && !m_lineEditor) || m_editorStale))
         fillEditor(m_model->bodyText());
-    } else if (editing && m_editorStale) {
-        fillEditor(m_model->bodyText());
-    }
     const bool editorShown = editing && !m_editorLoading;
-    const bool empty = m_model->bodyText().isEmpty();
+    const bool empty = m_model->bodyEmpty();
     if (m_editor)
-        m_editor->setVisible(editorShown);
+        m_editor->setVisible(editorShown && !m_lineEditing);
+    if (m_lineEditor)
+        m_lineEditor->setVisible(editorShown && m_lineEditing);
     m_empty->setVisible(!editorShown && empty);
-    showReadOnlyViews(!editorShown && !empty);
+    showReadOnlyViews(!editorShown && !empty && !m_bodyPending);
 }
 
 void ResponseSection::showTools()
@@ -390,13 +466,15 @@ void ResponseSection::showTools()
     const bool editing = m_model->editing();
     m_editToggle->setTitle(editing ? QStringLiteral("Done") : QStringLiteral("Edit"));
     m_modeText->setText(editing ? QStringLiteral("editing") : QStringLiteral("editable"));
-    if (!editing)
+    if (!editing && !m_bodyPending)
         showReadOnly(m_model->bodyText());
     showContent();
     const bool generating = m_model->generating();
     // Typing during a generation would be overwritten by its answer.
     if (m_editor)
         m_editor->setReadOnly(generating);
+    if (m_lineEditor)
+        m_lineEditor->setEditable(!generating);
     m_generate->setLoading(generating);
     m_ai->setLoading(generating);
     m_ai->setDisabled(m_model->aiPrompt().isEmpty());

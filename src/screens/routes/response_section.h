@@ -1,6 +1,8 @@
 // The inspector's response body: the coloured or editable body, copy, variables and data generation.
 #pragma once
 
+#include "screens/routes/line_ends.h"
+
 #include <QWidget>
 
 class CodeTextView;
@@ -25,6 +27,9 @@ public:
     // Bodies longer than this many UTF-16 units are painted line by line and their editor is filled on a worker:
     // laid out as rich text they would hold up the window for seconds.
     static constexpr qsizetype LongBodyLimit = 32 * 1024;
+    // A body with a line longer than this is shown and edited line by line whatever its size: a text editor
+    // lays a line out whole, which for minified JSON of a few hundred KB takes seconds, and again at each key.
+    static constexpr qsizetype LongLineLimit = 4096;
 
     ResponseSection(InspectorModel *model, EngineClient *engine, QWidget *parent = nullptr);
 
@@ -40,6 +45,9 @@ public:
     ShellText *modeText() const { return m_modeText; }
     // None until "Edit" is first pressed: filling an editor with a long body is costly.
     QPlainTextEdit *editor() const { return m_editor; }
+    // The editor of a body with a long line, in place of the text editor (none until one is edited).
+    CodeTextView *lineEditor() const { return m_lineEditor; }
+    bool editsByLine() const { return m_lineEditing; }
     ShellText *emptyText() const { return m_empty; }
     // The read-only body: the rich-text view for a short one, the line-painting view for a long one (none
     // until a long body was shown).
@@ -53,12 +61,16 @@ public:
 
 private:
     QPlainTextEdit *ensureEditor();
+    CodeTextView *ensureLineEditor();
     void fillEditor(const QString &body);
     void editorContentsChanged(int position, int removed, int added);
     // The body the editor holds, its line ends as the body had them.
     QString editorBody() const;
     void showBody();
     void showReadOnly(const QString &body);
+    // The line-painting view of a long body, made when first needed.
+    CodeTextView *showLongView();
+    void takeLongBody();
     void showReadOnlyViews(bool shown);
     void showTools();
     void showContent();
@@ -81,14 +93,19 @@ private:
     QPlainTextEdit *m_editor = nullptr;
     // The editor's text as plain text, kept up to date from each change rather than read back whole.
     QString m_editorText;
-    // The body's lines end in CRLF, which the editor shows as single line ends.
-    bool m_editorCrlf = false;
+    // The body's line ends, which the editor shows as line feeds.
+    LineEnds m_lineEnds;
+    CodeTextView *m_lineEditor = nullptr;
+    // The body is in the line editor rather than the text editor; chosen each time the editor is filled.
+    bool m_lineEditing = false;
     ShellText *m_empty;
     JsonBodyView *m_view;
     CodeTextView *m_longView = nullptr;
     bool m_long = false;
     ShellText *m_variablesNote;
     bool m_filling = false;
+    // A long body waits a turn of the event loop before it is put in its view.
+    bool m_bodyPending = false;
     // The editor's text is behind the body (it changed while the editor was closed).
     bool m_editorStale = false;
     // A long body's document is being built for the editor; the count tells an outdated one from the newest.

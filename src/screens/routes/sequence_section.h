@@ -1,12 +1,15 @@
 // The inspector's response sequence: the step cards, the mode picker and "Add step".
 #pragma once
 
+#include "screens/routes/line_ends.h"
+
 #include <QWidget>
 
 #include <map>
 #include <string>
 
 class ChoiceChips;
+class CodeTextField;
 class GhostIconButton;
 class GrowingTextField;
 class InspectorModel;
@@ -40,12 +43,16 @@ public:
     MiniField *repeatField() const { return m_repeat; }
     SnowSwitch *dropSwitch() const { return m_dropSwitch; }
     GrowingTextField *bodyField() const { return m_body; }
+    // The body box of a body with a very long line, in place of bodyField (none until such a body is shown).
+    CodeTextField *lineBodyField() const { return m_lineBody; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     void showSaved();
+    void showBody(const QString &body, bool shown);
+    void bodyEdited(const QString &text);
 
     InspectorModel *m_model;
     std::string m_stepID;
@@ -58,6 +65,20 @@ private:
     MiniField *m_repeat;
     SnowSwitch *m_dropSwitch;
     GrowingTextField *m_body;
+    CodeTextField *m_lineBody = nullptr;
+    // What the body field shows, and the line ends the body has there.
+    QString m_bodyShown;
+    LineEnds m_bodyEnds;
+    struct Change
+    {
+        qsizetype at = -1;
+        qsizetype removed = 0;
+        qsizetype added = 0;
+    };
+    Change m_bodyChange;
+    bool m_firstShow = true;
+    // A long body waits a turn before the new card takes it.
+    bool m_bodyWaiting = false;
 };
 
 class SequenceSection final : public QWidget

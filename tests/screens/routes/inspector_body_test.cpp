@@ -219,3 +219,41 @@ TEST_F(InspectorEngineTest, EditingABodyWithCrlfLineEndsKeepsThem)
     EXPECT_EQ(inspector.model()->bodyText(), "liney one\r\n\r\nline two\r\nx");
     QTRY_COMPARE(find("r-a")->body, "liney one\r\n\r\nline two\r\nx");
 }
+
+// Mixed line ends stay each as it was, and a new line takes the end of the line it splits.
+TEST_F(InspectorEngineTest, EditingABodyWithMixedLineEndsKeepsEachOne)
+{
+    seed({inspectorRoute("r-a", 200, "{\r\n \"a\": 1,\n \"b\": 2\r\n}")});
+    InspectorView &inspector = open("r-a");
+    ResponseSection *body = inspector.responseSection();
+    body->editButton()->trigger();
+    QPlainTextEdit *editor = body->editor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->toPlainText(), "{\n \"a\": 1,\n \"b\": 2\n}");
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, QStringLiteral(" "));
+    EXPECT_EQ(inspector.model()->bodyText(), "{\r\n \"a\": 1,\n \"b\": 2\r\n} ");
+    // Return in the LF line, then in the CRLF line, then in the last line, which has no end of its own.
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(int(QStringLiteral("{\n \"a\":").size()));
+    editor->setTextCursor(cursor);
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(inspector.model()->bodyText(), "{\r\n \"a\":\n 1,\n \"b\": 2\r\n} ");
+    QTest::keyClick(editor, Qt::Key_Down);
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(inspector.model()->bodyText(), "{\r\n \"a\":\n 1,\n \"b\": 2\r\n\r\n} ");
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(inspector.model()->bodyText(), "{\r\n \"a\":\n 1,\n \"b\": 2\r\n\r\n} \r\n");
+    // Joining two lines keeps the end of the second; a lone CR is a line end of its own.
+    cursor.setPosition(1);
+    editor->setTextCursor(cursor);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(inspector.model()->bodyText(), "{ \"a\":\n 1,\n \"b\": 2\r\n\r\n} \r\n");
+    inspector.model()->setBodyText(QStringLiteral("a\rb\r\nc"));
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, QStringLiteral("!"));
+    EXPECT_EQ(inspector.model()->bodyText(), "a\rb\r\nc!");
+    QTRY_COMPARE(find("r-a")->body, "a\rb\r\nc!");
+}

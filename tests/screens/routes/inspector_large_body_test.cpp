@@ -2,12 +2,16 @@
 // filled only for "Edit", and every keystroke in it saved as the whole body.
 #include "inspector_fixture.h"
 
+#include "design/code_text_field.h"
 #include "design/code_text_view.h"
+#include "design/growing_text_field.h"
 #include "design/ks_button.h"
 #include "platform/background_work.h"
 #include "screens/routes/json_body_view.h"
 #include "screens/routes/response_section.h"
+#include "screens/routes/sequence_section.h"
 
+#include <QFontMetricsF>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollArea>
@@ -26,6 +30,29 @@ std::string longJson(qsizetype size)
     return body + "  null\n]";
 }
 
+// Minified JSON: one line of at least `size` characters.
+std::string oneLineJson(qsizetype size)
+{
+    std::string body = "[";
+    for (int i = 0; qsizetype(body.size()) < size; ++i)
+        body += "{\"id\":" + std::to_string(i) + ",\"name\":\"User " + std::to_string(i) + "\"},";
+    body.back() = ']';
+    return body;
+}
+
+// Where a click lands in a line-painted view: `column` characters into its shown line `line`.
+QPoint shownAt(const CodeTextView *view, int column, int line)
+{
+    const QFontMetricsF metrics(view->font());
+    return QPoint(int((column + 0.3) * metrics.horizontalAdvance(QLatin1Char('M'))),
+                  int((line + 0.5) * metrics.lineSpacing()));
+}
+
+int columnsOf(const CodeTextView *view)
+{
+    return int(view->width() / QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char('M')));
+}
+
 } // namespace
 
 TEST_F(InspectorEngineTest, LongBodyIsPaintedFromAViewAndEditedInAnEditorMadeForEdit)
@@ -36,6 +63,8 @@ TEST_F(InspectorEngineTest, LongBodyIsPaintedFromAViewAndEditedInAnEditorMadeFor
     ResponseSection *body = inspector.responseSection();
     // No editor until "Edit": filling one with a long body is what blocked the window.
     EXPECT_EQ(body->editor(), nullptr);
+    // Taken in and coloured on workers, then shown.
+    ASSERT_TRUE(testsupport::waitFor([&] { return body->bodyShown(); }));
     ASSERT_TRUE(body->showsLongBody());
     ASSERT_NE(body->longBodyView(), nullptr);
     EXPECT_TRUE(body->longBodyView()->isVisible());
@@ -119,6 +148,25 @@ TEST_F(InspectorEngineTest, LongBodyIsPaintedFromAViewAndEditedInAnEditorMadeFor
     EXPECT_EQ(shortBody->editor()->toPlainText(), "{\"a\": 1}");
 }
 
+// Selecting a route with a long body builds the inspector first and takes the body into its view a turn
+// of the event loop later: the window waits twice briefly rather than once long.
+TEST_F(InspectorEngineTest, LongBodyIsTakenInATurnAfterTheInspectorIsBuilt)
+{
+    const std::string longBody = longJson(ResponseSection::LongBodyLimit * 4);
+    seed({inspectorRoute("r-long", 200, longBody)});
+    InspectorView inspector(AppContext{&state, &client(), nullptr, nullptr}, *find("r-long"));
+    ResponseSection *body = inspector.responseSection();
+    EXPECT_EQ(body->longBodyView(), nullptr);
+    EXPECT_FALSE(body->bodyView()->isVisibleTo(body));
+    EXPECT_FALSE(body->emptyText()->isVisibleTo(body));
+    EXPECT_TRUE(body->generateButton()->isEnabled());
+    inspector.resize(InspectorView::PanelWidth, 820);
+    inspector.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return body->bodyShown(); }));
+    ASSERT_NE(body->longBodyView(), nullptr);
+    EXPECT_EQ(body->longBodyView()->text().toStdString(), longBody);
+}
+
 TEST_F(InspectorEngineTest, BodyChangedWhileTheLongEditorIsBeingFilledIsTheOneEdited)
 {
     seed({inspectorRoute("r-long", 200, longJson(ResponseSection::LongBodyLimit * 4))});
@@ -166,4 +214,99 @@ TEST_F(InspectorEngineTest, InspectorClosedWhileTheLongEditorIsBeingBuiltTakesNo
     next->editButton()->trigger();
     ASSERT_TRUE(testsupport::waitFor([&] { return next->editor()->isVisible(); }));
     EXPECT_EQ(next->editor()->toPlainText(), m_view->model()->bodyText());
+}
+
+// Minified JSON is one long line: a text editor lays it out whole, for seconds, and again at each key. It is
+// shown and edited line by line instead, in the inspector and in a step's body box, and kept byte for byte.
+TEST_F(InspectorEngineTest, OneLineBodyIsEditedWhereTypedWithoutLayingOutTheWholeLine)
+{
+    const std::string oneLine = oneLineJson(200 * 1024);
+    seed({inspectorRoute("r-line", 200, oneLine), inspectorRoute("r-mid", 200, oneLineJson(16 * 1024))});
+    InspectorView &inspector = open("r-line");
+    ResponseSection *body = inspector.responseSection();
+    ASSERT_TRUE(testsupport::waitFor([&] { return body->bodyShown(); }));
+    ASSERT_TRUE(body->showsLongBody());
+    inspector.scrollArea()->verticalScrollBar()->setValue(body->y());
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-one-line-body"));
+
+    body->editButton()->trigger();
+    ASSERT_TRUE(body->bodyShown());
+    EXPECT_TRUE(body->editsByLine());
+    EXPECT_EQ(body->editor(), nullptr);
+    CodeTextView *editor = body->lineEditor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_FALSE(body->longBodyView()->isVisible());
+    EXPECT_EQ(editor->text().toStdString(), oneLine);
+
+    // A click three shown lines down and a key: the character goes in exactly there.
+    const int columns = columnsOf(editor);
+    ASSERT_GT(columns, 10);
+    // Laid out at its full height first, so the click lands inside it.
+    QApplication::processEvents();
+    QTest::mouseClick(editor, Qt::LeftButton, {}, shownAt(editor, 5, 3));
+    EXPECT_TRUE(editor->hasFocus());
+    EXPECT_EQ(editor->cursorPosition(), 3 * columns + 5);
+    QTest::keyClicks(editor, QStringLiteral("x"));
+    std::string expected = oneLine;
+    expected.insert(std::size_t(3 * columns + 5), "x");
+    EXPECT_EQ(inspector.model()->bodyText().toStdString(), expected);
+    QTest::keyClick(editor, Qt::Key_Down);
+    QTest::keyClicks(editor, QStringLiteral("y"));
+    expected.insert(std::size_t(4 * columns + 6), "y");
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClick(editor, Qt::Key_Return);
+    expected += "\n";
+    EXPECT_EQ(inspector.model()->bodyText().toStdString(), expected);
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    expected.pop_back();
+    EXPECT_EQ(inspector.model()->bodyText().toStdString(), expected);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(routeIn(engineRoutes(), "r-line")["body"].get<std::string>(), expected);
+    QTest::mouseClick(editor, Qt::LeftButton, {}, shownAt(editor, 5, 3));
+    QApplication::processEvents();
+    inspector.scrollArea()->verticalScrollBar()->setValue(body->y());
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-one-line-body-editing"));
+
+    // The first step copies the body into a box that lays out only what it shows, and edits it where typed.
+    SequenceSection *sequence = inspector.sequenceSection();
+    sequence->addButton()->trigger();
+    ASSERT_EQ(sequence->cards().size(), 1);
+    SequenceStepCard *card = sequence->cards()[0];
+    // The new card takes the long body a turn later, so adding the step and laying out its body are two waits.
+    EXPECT_EQ(card->lineBodyField(), nullptr);
+    EXPECT_FALSE(card->bodyField()->isVisible());
+    ASSERT_TRUE(testsupport::waitFor([&] { return card->lineBodyField() && card->lineBodyField()->isVisible(); }));
+    EXPECT_FALSE(card->bodyField()->isVisible());
+    EXPECT_TRUE(card->bodyField()->text().isEmpty());
+    CodeTextField *stepBody = card->lineBodyField();
+    EXPECT_EQ(stepBody->text().toStdString(), expected);
+    EXPECT_EQ(stepBody->view()->height(), stepBody->view()->heightForWidth(stepBody->view()->width()));
+    const int stepColumns = columnsOf(stepBody->view());
+    QTest::mouseClick(stepBody->view(), Qt::LeftButton, {}, shownAt(stepBody->view(), 2, 1));
+    QTest::keyClicks(stepBody->view(), QStringLiteral("z"));
+    std::string stepExpected = expected;
+    stepExpected.insert(std::size_t(stepColumns + 2), "z");
+    EXPECT_EQ(inspector.model()->sequence()[0].body, stepExpected);
+    QApplication::processEvents();
+    inspector.scrollArea()->ensureWidgetVisible(card);
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-one-line-step"));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(routeIn(engineRoutes(), "r-line")["sequence"][0]["body"].get<std::string>(), stepExpected);
+
+    // The editor in the dark palette.
+    InspectorView &dark = open("r-line", Palette::dark());
+    ASSERT_TRUE(testsupport::waitFor([&] { return dark.responseSection()->bodyShown(); }));
+    dark.responseSection()->editButton()->trigger();
+    QApplication::processEvents();
+    dark.scrollArea()->verticalScrollBar()->setValue(dark.responseSection()->y());
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-one-line-body-editing-dark"));
+
+    // A short body with a long line is shown line by line too.
+    InspectorView &mid = open("r-mid");
+    ASSERT_TRUE(testsupport::waitFor([&] { return mid.responseSection()->bodyShown(); }));
+    EXPECT_TRUE(mid.responseSection()->showsLongBody());
+    mid.responseSection()->editButton()->trigger();
+    EXPECT_TRUE(mid.responseSection()->editsByLine());
+    EXPECT_EQ(mid.responseSection()->editor(), nullptr);
 }

@@ -182,3 +182,31 @@ TEST_F(InspectorEngineTest, DropSwitchHidesTheBodyWithoutClearingIt)
     EXPECT_EQ(second->bodyField()->text(), "second!");
     EXPECT_EQ(find("r-a")->seqMode, "random");
 }
+
+// A step's body keeps its CRLF and LF line ends through edits in its box; a new line takes the end of the
+// line it splits.
+TEST_F(InspectorEngineTest, StepBodyKeepsItsLineEnds)
+{
+    Endpoint route = inspectorRoute("r-a");
+    MockStep step;
+    step.id = "s-1";
+    step.body = "a\r\nb\nc";
+    route.sequence = {step};
+    seed({route});
+    InspectorView &inspector = open("r-a");
+    SequenceStepCard *card = inspector.sequenceSection()->cards()[0];
+    QPlainTextEdit *box = card->bodyField()->editor();
+    EXPECT_EQ(box->toPlainText(), "a\nb\nc");
+    box->moveCursor(QTextCursor::End);
+    QTest::keyClicks(box, QStringLiteral("!"));
+    EXPECT_EQ(inspector.model()->sequence()[0].body, "a\r\nb\nc!");
+    box->moveCursor(QTextCursor::Start);
+    box->moveCursor(QTextCursor::EndOfLine);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(inspector.model()->sequence()[0].body, "a\r\n\r\nb\nc!");
+    box->moveCursor(QTextCursor::End);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(inspector.model()->sequence()[0].body, "a\r\n\r\nb\nc!\n");
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(routeIn(engineRoutes(), "r-a")["sequence"][0]["body"].get<std::string>(), "a\r\n\r\nb\nc!\n");
+}
