@@ -412,6 +412,7 @@ void TrafficHistory::load()
     } else {
         // A line cut short by a crash, or damaged, costs that one record only.
         size_t unreadable = 0;
+        bool damaged = false; // more than a last line cut short: the file is kept aside before it is rewritten
         size_t begin = 0;
         while (begin < text->size()) {
             size_t end = text->find('\n', begin);
@@ -421,16 +422,21 @@ void TrafficHistory::load()
             const std::string_view line(text->data() + begin, end - begin);
             if (line.find_first_not_of(" \t\r") != std::string_view::npos) {
                 auto record = complete ? decodeRecord<TrafficRecord>(line) : std::nullopt;
-                if (record)
+                if (record) {
                     keepLocked(std::move(*record), line.size() + 1);
-                else
+                } else {
                     ++unreadable;
+                    damaged = damaged || complete;
+                }
             }
             begin = end + 1;
         }
         if (unreadable) {
+            const auto aside = damaged || m_records.empty() ? keepAside(m_file) : std::nullopt;
             logError("history file " + m_file.string() + ": " + std::to_string(unreadable)
-                     + " unreadable record(s) left out");
+                     + " unreadable record(s) left out" + (aside ? " (kept as " + aside->string() + ")" : std::string()));
+            if (aside)
+                m_fileBytes = 0;
             m_rewrite = true;
         }
     }
