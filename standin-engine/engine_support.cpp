@@ -140,10 +140,10 @@ namespace {
 
 void writeLine(std::FILE *stream, std::string_view line)
 {
-    const std::string escaped = escapedLogLine(line);
+    // One write with its line end, so a line written elsewhere in one piece never lands inside it.
+    const std::string escaped = escapedLogLine(line) + '\n';
     std::lock_guard lock(g_outputMutex);
     std::fwrite(escaped.data(), 1, escaped.size(), stream);
-    std::fputc('\n', stream);
     std::fflush(stream);
 }
 
