@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 using standintest::EngineProcess;
@@ -269,11 +269,9 @@ TEST_F(Engine, ProfileExportThenImportReplacesTheRoutes)
 TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
 {
     // Learned from a host's answers, passed through; a mock route beside it teaches nothing.
-    std::mutex bodyMutex;
-    std::string body = R"({"id":"usr_01","age":36})";
+    std::atomic<bool> changed {false};
     standintest::TestUpstream host([&](const standintest::TestUpstream::Request &, standintest::TestUpstream::Reply &reply) {
-        std::lock_guard lock(bodyMutex);
-        reply.body = body;
+        reply.body = changed ? R"({"id":"usr_01","age":"36"})" : R"({"id":"usr_01","age":36})";
     });
     const std::string hostName = "127.0.0.1:" + std::to_string(host.port());
     WireRoute passed = route("r-1", "/v2/users/:id", "");
@@ -281,10 +279,6 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
     passed.passThrough = true;
     ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {passed, route("r-2", "/mocked", R"({"a":1})")}),
                                "application/json"));
-    const auto post = [&](const std::string &changed) {
-        std::lock_guard lock(bodyMutex);
-        body = changed;
-    };
     EventReader events(m_engine->controlPort());
     ASSERT_TRUE(events.waitForPayload("\"hello\""));
     const int proxyPort = m_engine->proxyPort();
@@ -297,7 +291,7 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
     EXPECT_EQ(snapshot.baselines[0].key, "GET " + hostName + "/v2/users/:id");
     EXPECT_TRUE(snapshot.baselines[0].locked);
 
-    post(R"({"id":"usr_01","age":"36"})");
+    changed = true;
     ASSERT_TRUE(proxyRequest(proxyPort, "GET", "http://" + hostName + "/v2/users/9"));
     ASSERT_TRUE(events.waitForPayload("\"schema_drift\""));
     std::optional<EngineEvent> drift;
