@@ -94,8 +94,11 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
     std::string leafError;
     const auto context = m_leaves.contextFor(hostname, leafError);
     if (!context) {
-        if (leafError != "no root CA") {
-            logLine("HTTPS to " + authority + " relayed without interception: " + leafError);
+        if (leafError != "no root CA" && m_blindRelays.shouldLog(authority)) {
+            // The reason may name the host again, as long as the client made it.
+            if (const size_t at = leafError.find(hostname); at != std::string::npos && hostname.size() > kMaxLoggedName)
+                leafError.replace(at, hostname.size(), loggedName(hostname));
+            logLine("HTTPS to " + loggedName(authority) + " relayed without interception: " + leafError);
         }
         co_await relayBlind(*stream, buffer, *target, version, connection);
         co_return;
@@ -139,7 +142,7 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
         // A client that doesn't trust the CA ends here; one line says so (once a minute per host, so a
         // client retrying in a loop doesn't flood the log), nothing else happens.
         if (m_tlsFailures.shouldLog(hostname))
-            logLine("TLS with the client for " + hostname + " failed: " + ec.message());
+            logLine("TLS with the client for " + loggedName(hostname) + " failed: " + ec.message());
         co_return;
     }
     buffer.consume(buffer.size());

@@ -32,6 +32,7 @@ private:
     ExchangeHandler &m_handler;
     LeafCertificates &m_leaves;
     LogThrottle m_tlsFailures;
+    LogThrottle m_blindRelays; // hosts whose leaf could not be made
 };
 
 } // namespace standin

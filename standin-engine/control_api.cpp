@@ -6,6 +6,7 @@
 #include "control_http.h"
 #include "data_file.h"
 #include "engine_support.h"
+#include "id_checks.h"
 #include "mock_generator.h"
 #include "openapi_import.h"
 #include "profile_document.h"
@@ -189,6 +190,8 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
             return;
         if (routes->size() > StateStore::kMaxRoutes)
             return fail(res, 413, "too many routes (at most " + std::to_string(StateStore::kMaxRoutes) + ")");
+        if (const auto refusal = refusedIds(*routes))
+            return fail(res, 400, *refusal);
         if (const auto refusal = engine.state().setRoutes(std::move(*routes)))
             return refuseOverBound(res, *refusal);
         if (committed(engine, res))
@@ -276,7 +279,7 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
     server.onPost("/projects/:id/activate", [&engine](const Request &req, Response &res) {
         if (!engine.state().activateProject(req.matches[1]))
             return fail(res, 404, "no project with id " + std::string(req.matches[1]));
-        logLine("active project: " + std::string(req.matches[1]));
+        logLine("active project: " + loggedName(req.matches[1]));
         if (committed(engine, res))
             reply(res, engine.state().projectList());
     });
@@ -324,6 +327,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         auto environments = readRecord<EnvironmentSet>(req, res, "environments");
         if (!environments)
             return;
+        if (const auto refusal = refusedIds(*environments))
+            return fail(res, 400, *refusal);
         if (const auto refusal = engine.state().setEnvironments(std::move(*environments)))
             return refuseOverBound(res, *refusal);
         if (committed(engine, res))
@@ -335,7 +340,7 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         const std::string id = req.paramValue("id");
         if (!engine.state().setActiveChaos(id))
             return fail(res, 404, "no chaos preset with id " + id);
-        logLine(id.empty() ? "chaos off" : "chaos preset " + id + " active");
+        logLine(id.empty() ? "chaos off" : "chaos preset " + loggedName(id) + " active");
         if (committed(engine, res))
             reply(res, engine.state().chaos());
     });
@@ -352,7 +357,7 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         const auto project = engine.state().addImportedProject(imported->title, std::move(imported->routes), error);
         if (!project)
             return refuseOverBound(res, error);
-        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + project->name);
+        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + loggedName(project->name));
         if (committed(engine, res))
             reply(res, OpenAPIImportResult {project->id, project->name, count});
     });

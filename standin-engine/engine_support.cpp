@@ -1,6 +1,7 @@
 // Time stamps and log lines for the stand-in engine.
 #include "engine_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -107,20 +108,71 @@ std::string shownTime(const std::string &stored, std::chrono::system_clock::time
     return text;
 }
 
+std::string escapedLogLine(std::string_view line)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(std::min(line.size(), kMaxLogLine) + 16);
+    for (const char c : line) {
+        if (out.size() >= kMaxLogLine) {
+            out += " … (line cut)";
+            break;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        }
+    }
+    return out;
+}
+
+namespace {
+
+void writeLine(std::FILE *stream, std::string_view line)
+{
+    // One write with its line end, so a line written elsewhere in one piece never lands inside it.
+    const std::string escaped = escapedLogLine(line) + '\n';
+    std::lock_guard lock(g_outputMutex);
+    std::fwrite(escaped.data(), 1, escaped.size(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
 void logLine(std::string_view line)
 {
-    std::lock_guard lock(g_outputMutex);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    writeLine(stdout, line);
 }
 
 void logError(std::string_view line)
 {
-    std::lock_guard lock(g_outputMutex);
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    writeLine(stderr, line);
+}
+
+std::string loggedName(std::string_view name)
+{
+    if (name.size() <= kMaxLoggedName)
+        return std::string(name);
+    size_t cut = kMaxLoggedName;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a character
+    return std::string(name.substr(0, cut)) + "… (" + std::to_string(name.size()) + " bytes)";
+}
+
+bool hasControlCharacter(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 std::string lowerAscii(std::string_view text)

@@ -21,10 +21,20 @@ std::string localClockTime(std::chrono::system_clock::time_point when);
 // "2025-12-06" in another year. Any other text comes back as it is.
 std::string shownTime(const std::string &stored, std::chrono::system_clock::time_point now);
 
-// One line on standard output (which the app shows in its engine log); whole lines only.
+// One line on standard output (which the app shows in its engine log); whole lines only. The app reads
+// that output as a line protocol, so control characters are written escaped (a line feed as a backslash
+// and "n") and nothing taken from a request, a file or a name can start a line of its own.
 void logLine(std::string_view line);
-// One line on standard error.
+// One line on standard error, escaped the same way.
 void logError(std::string_view line);
+// `line` as logLine writes it, without its line end; cut past kMaxLogLine bytes.
+std::string escapedLogLine(std::string_view line);
+constexpr std::size_t kMaxLogLine = 4096;
+// A name (host, id, file) fit for a log line: its first kMaxLoggedName bytes, and how long it was.
+std::string loggedName(std::string_view name);
+constexpr std::size_t kMaxLoggedName = 256;
+// Whether `text` holds a control character (below 0x20, or DEL): such ids and names are refused.
+bool hasControlCharacter(std::string_view text);
 
 std::string lowerAscii(std::string_view text);
 

@@ -5,6 +5,7 @@
 #include "engine_support.h"
 #include "event_hub.h"
 #include "forwarder.h"
+#include "mock_generator.h"
 #include "replay_store.h"
 #include "route_table.h"
 #include "schema_learner.h"
@@ -343,9 +344,16 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         // Only a sequence depends on how often its route answered.
         const bool counted = route->sequence && !route->sequence->empty();
         answer = planAnswer(*route, counted ? m_state.nextHit(route->id) : 0);
-        // Text without "{{" stays as it is: no copy made of it.
-        if (answer.body.find("{{") != std::string::npos)
-            answer.body = substituteVariables(answer.body, view.variables);
+        // Text without "{{" stays as it is: no copy made of it. Filled in, it is bounded as a generated body is.
+        if (answer.body.find("{{") != std::string::npos) {
+            if (auto filled = substituteVariables(answer.body, view.variables, kMaxGeneratedBytes)) {
+                answer.body = std::move(*filled);
+            } else {
+                answer.status = 500;
+                answer.body = proxyErrorBody("the route's body with its {{variables}} filled in would pass "
+                                             + std::to_string(kMaxGeneratedBytes / (1024 * 1024)) + " MB");
+            }
+        }
         plan.injected = true;
     }
     const bool stepDrops = answer.drop;
@@ -462,7 +470,8 @@ std::optional<SchemaLearner::Observation> ExchangeHandler::sampleOf(const Exchan
                                                                     const TrafficRecord &recorded,
                                                                     std::string_view responseBody)
 {
-    if (!plan.target || recorded.status < 200 || recorded.status >= 300)
+    // Only a host's answers teach what its API looks like: the user's own mocks would be read as drift.
+    if (!plan.forward || !plan.target || recorded.status < 200 || recorded.status >= 300)
         return std::nullopt;
     // Only an object or an array is learned from; anything else isn't worth a place in the queue.
     const size_t start = responseBody.find_first_not_of(" \t\r\n");

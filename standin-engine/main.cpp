@@ -116,6 +116,9 @@ int main(int argc, char **argv)
     printPortLine(port, engine->eventsToken(), fault);
     standin::logLine("kestrion-engine " + std::string(standin::kEngineVersion) + " (stand-in), data in "
                      + options->dataDir);
+    if (const auto problem = engine->rootCA().problem())
+        standin::logError("the root CA can't be used: " + *problem
+                          + "; HTTPS is relayed without interception until a new CA is generated");
 
     if (fault == standin::Fault::CrashAfterReady) {
         std::thread([] {

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <netdb.h>
@@ -274,10 +276,30 @@ asio::awaitable<std::vector<tcp::endpoint>> NameResolver::lookUp(std::string hos
         std::vector<tcp::endpoint> endpoints;
         std::string error;
     };
+    // The answer may come after this lookup gave up and its event loop is gone (a replay runs on a
+    // loop of its own): it is posted only while this frame stands, which the gate says under its lock.
+    struct Gate {
+        std::mutex mutex;
+        bool open = true;
+    };
+    struct Closer {
+        std::shared_ptr<Gate> gate;
+        ~Closer()
+        {
+            std::lock_guard lock(gate->mutex);
+            gate->open = false;
+        }
+    };
     auto outcome = std::make_shared<Outcome>(executor);
-    shared().resolve(host, port, [outcome, executor](std::vector<tcp::endpoint> endpoints, std::string failure) {
-        asio::post(executor, [outcome, endpoints = std::move(endpoints), failure = std::move(failure)]() mutable {
-            if (outcome->settled)
+    const Closer closer {std::make_shared<Gate>()};
+    shared().resolve(host, port, [gate = closer.gate, weak = std::weak_ptr<Outcome>(outcome),
+                                  executor](std::vector<tcp::endpoint> endpoints, std::string failure) {
+        std::lock_guard lock(gate->mutex);
+        if (!gate->open)
+            return;
+        asio::post(executor, [weak, endpoints = std::move(endpoints), failure = std::move(failure)]() mutable {
+            const auto outcome = weak.lock();
+            if (!outcome || outcome->settled)
                 return;
             outcome->settled = true;
             outcome->endpoints = std::move(endpoints);

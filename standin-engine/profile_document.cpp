@@ -3,6 +3,7 @@
 
 #include "bounded_input.h"
 #include "engine_support.h"
+#include "id_checks.h"
 
 namespace standin {
 
@@ -47,6 +48,13 @@ std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &
         reader.optional("chaos", contents.chaos);
         if (contents.routes.size() > StateStore::kMaxRoutes) {
             error = "the profile holds too many routes";
+            return std::nullopt;
+        }
+        auto refusal = refusedIds(contents.routes);
+        if (!refusal && contents.chaos)
+            refusal = refusedIds(*contents.chaos);
+        if (refusal) {
+            error = "not a valid Kestrion profile: " + *refusal;
             return std::nullopt;
         }
         return contents;

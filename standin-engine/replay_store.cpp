@@ -244,18 +244,26 @@ void ReplayStore::load()
     }
     std::sort(numbers.begin(), numbers.end());
     std::lock_guard lock(m_mutex);
-    for (const std::uint64_t number : numbers)
-        loadSegment(number);
+    for (const std::uint64_t number : numbers) {
+        const SegmentRead read = loadSegment(number, number == numbers.back());
+        if (!read.first.empty() && !m_damage.empty() && m_damage.back().until.empty())
+            m_damage.back().until = read.first;
+        if (read.damaged)
+            m_damage.push_back(Damage {read.last, {}});
+    }
+    if (!m_damage.empty() && m_damage.back().until.empty())
+        m_damage.back().until = nowIso(); // what this run keeps is not in those files
     // This run appends to a file of its own: the last one may end in a cut-off entry.
     m_current = numbers.empty() ? 1 : numbers.back() + 1;
     evictSegmentsLocked();
 }
 
-void ReplayStore::loadSegment(std::uint64_t number)
+ReplayStore::SegmentRead ReplayStore::loadSegment(std::uint64_t number, bool last)
 {
+    SegmentRead read;
     const int fd = ::open(segmentPath(number).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return;
+        return read;
     struct stat info {};
     std::string bytes;
     // No file this store writes comes near the whole bound; a larger one is none of ours to read.
@@ -269,11 +277,19 @@ void ReplayStore::loadSegment(std::uint64_t number)
     while (offset < bytes.size()) {
         const std::string_view rest = std::string_view(bytes).substr(offset);
         const auto size = payloadSize(rest);
-        if (!size || rest.size() < kFrameBytes + *size)
+        // Only the last file may end in an entry cut short (by a kill); anything else is damage.
+        const bool cutShort = size && rest.size() < kFrameBytes + *size;
+        const auto decoded = size && !cutShort ? decodeEntry(rest.substr(0, kFrameBytes + *size)) : std::nullopt;
+        if (!decoded) {
+            read.damaged = !(cutShort && last);
+            if (read.damaged)
+                logError("replay file " + segmentPath(number).string() + " is damaged at byte " + std::to_string(offset)
+                         + "; the requests kept after it can't be replayed");
             break;
-        const auto decoded = decodeEntry(rest.substr(0, kFrameBytes + *size));
-        if (!decoded)
-            break;
+        }
+        if (read.first.empty())
+            read.first = decoded->time;
+        read.last = decoded->time;
         Entry entry;
         entry.time = decoded->time;
         entry.segment = number;
@@ -283,6 +299,14 @@ void ReplayStore::loadSegment(std::uint64_t number)
         offset += kFrameBytes + *size;
     }
     m_segments[number] = bytes.size();
+    return read;
+}
+
+bool ReplayStore::inDamageLocked(const std::string &time) const
+{
+    return std::any_of(m_damage.begin(), m_damage.end(), [&](const Damage &damage) {
+        return time >= damage.from && (damage.until.empty() || time <= damage.until);
+    });
 }
 
 void ReplayStore::gatherLocked()
@@ -383,7 +407,9 @@ ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &t
         gatherLocked();
         const auto it = m_entries.find(id);
         if (it == m_entries.end() || it->second.time != time) {
-            found.refusal = kNotKept;
+            found.refusal = inDamageLocked(time) ? "its kept copy was in a damaged file (see the engine's log), so "
+                                                   "it can't be sent again exactly as the client sent it"
+                                                 : kNotKept;
             return found;
         }
         if (!it->second.refusal.empty()) {
@@ -428,6 +454,7 @@ void ReplayStore::clear()
     }
     m_segments.clear();
     m_entries.clear();
+    m_damage.clear();
     m_order.clear();
     m_pending.clear();
     ++m_current;

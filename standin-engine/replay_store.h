@@ -81,8 +81,22 @@ private:
         Entry entry;
     };
 
+    // The times of the first and last requests read from a file, and whether it was damaged.
+    struct SegmentRead {
+        std::string first;
+        std::string last;
+        bool damaged = false;
+    };
+    // Records made between these times (an empty end: no bound) may have had their requests in a
+    // damaged file, which a refused replay says.
+    struct Damage {
+        std::string from;
+        std::string until;
+    };
+
     void load();
-    void loadSegment(std::uint64_t number);
+    SegmentRead loadSegment(std::uint64_t number, bool last);
+    bool inDamageLocked(const std::string &time) const;
     void writerLoop();
     void gatherLocked();
     void rememberLocked(const std::string &id, Entry entry);
@@ -102,6 +116,7 @@ private:
     // without the shared lock.
     std::atomic<std::size_t> m_pendingBytes {0};
     std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
+    std::vector<Damage> m_damage;
     std::uint64_t m_current = 0;
     bool m_stopping = false;
     std::condition_variable m_wake;

@@ -128,13 +128,47 @@ void RootCA::recover()
     std::filesystem::remove(previousKeyPath(), ec);
 }
 
+std::optional<CertificateFacts> RootCA::readLocked(std::string &problem) const
+{
+    const auto pem = readFileIfPresent(certificatePath());
+    const auto key = readFileIfPresent(keyPath());
+    if (!pem)
+        return std::nullopt; // none generated yet
+    auto facts = describeCertificate(*pem);
+    if (!facts) {
+        problem = "its certificate " + certificatePath().string() + " can't be read";
+        return std::nullopt;
+    }
+    BioPtr keyIn(key ? BIO_new_mem_buf(key->data(), static_cast<int>(key->size())) : nullptr);
+    KeyPtr privateKey(keyIn ? PEM_read_bio_PrivateKey(keyIn.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!privateKey) {
+        problem = "its key " + keyPath().string() + " can't be read";
+        return std::nullopt;
+    }
+    BioPtr certIn(BIO_new_mem_buf(pem->data(), static_cast<int>(pem->size())));
+    X509Ptr cert(PEM_read_bio_X509(certIn.get(), nullptr, nullptr, nullptr));
+    if (!cert || X509_check_private_key(cert.get(), privateKey.get()) != 1) {
+        problem = "its key " + keyPath().string() + " does not belong to its certificate";
+        return std::nullopt;
+    }
+    return facts;
+}
+
 std::optional<CertificateFacts> RootCA::current() const
 {
     std::lock_guard lock(m_mutex);
-    const auto pem = readFileIfPresent(certificatePath());
-    if (!pem)
+    std::string problem;
+    return readLocked(problem);
+}
+
+std::optional<std::string> RootCA::problem() const
+{
+    std::lock_guard lock(m_mutex);
+    std::string problem;
+    readLocked(problem);
+    if (problem.empty())
         return std::nullopt;
-    return describeCertificate(*pem);
+    return problem;
 }
 
 std::optional<CertificateFacts> RootCA::generate(std::string &error, std::error_code *failure)

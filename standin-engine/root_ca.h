@@ -30,8 +30,12 @@ public:
     // Finishes or undoes a replacement an earlier engine left half done.
     explicit RootCA(std::filesystem::path directory);
 
-    // Facts of the current CA, nothing before one has been generated (or when the file is unreadable).
+    // Facts of the current CA; nothing before one has been generated, or when it can't be used (see
+    // problem), so that it is never shown as usable while HTTPS is relayed without interception.
     std::optional<CertificateFacts> current() const;
+    // Why the CA on disk can't be used (a damaged certificate or key, a key of another certificate);
+    // nothing when it can, or when there is none.
+    std::optional<std::string> problem() const;
     std::filesystem::path certificatePath() const;
     // Replaces the CA with a new one; nothing (and `error`, and the system's reason in `failure` when
     // the disk refused) when that fails.
@@ -43,6 +47,8 @@ private:
     std::filesystem::path nextCertificatePath() const;
     std::filesystem::path previousKeyPath() const;
     void recover();
+    // The current CA's facts, or what is wrong with it in `problem`.
+    std::optional<CertificateFacts> readLocked(std::string &problem) const;
 
     std::filesystem::path m_directory;
     mutable std::mutex m_mutex;

@@ -4,6 +4,7 @@
 #include "engine_support.h"
 
 #include <algorithm>
+#include <limits>
 #include <unordered_map>
 #include <charconv>
 
@@ -199,11 +200,10 @@ size_t VariableSnapshot::size() const
 
 namespace {
 
-template <class Lookup>
-std::string substitute(std::string_view text, const Lookup &lookup)
+// Hands `take` the pieces of the substituted text in order; stops early, false, when `take` says so.
+template <class Lookup, class Take>
+bool substitutedPieces(std::string_view text, const Lookup &lookup, const Take &take)
 {
-    std::string out;
-    out.reserve(text.size());
     size_t position = 0;
     while (position < text.size()) {
         const size_t open = text.find("{{", position);
@@ -217,33 +217,66 @@ std::string substitute(std::string_view text, const Lookup &lookup)
             name.remove_prefix(1);
         while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
             name.remove_suffix(1);
-        out.append(text.substr(position, open - position));
-        if (const std::string *value = name.empty() ? nullptr : lookup(name))
-            out.append(*value);
-        else
-            out.append(text.substr(open, close + 2 - open));
+        if (!take(text.substr(position, open - position)))
+            return false;
+        const std::string *value = name.empty() ? nullptr : lookup(name);
+        if (!take(value ? std::string_view(*value) : text.substr(open, close + 2 - open)))
+            return false;
         position = close + 2;
     }
-    out.append(text.substr(std::min(position, text.size())));
+    return take(text.substr(std::min(position, text.size())));
+}
+
+// The substituted text, or nothing when it would be longer than `limit`: measured before it is built,
+// so a short body naming a large value many times never takes more than `limit`.
+template <class Lookup>
+std::optional<std::string> substitute(std::string_view text, const Lookup &lookup, size_t limit)
+{
+    size_t size = 0;
+    const bool fits = substitutedPieces(text, lookup, [&](std::string_view piece) {
+        size += piece.size();
+        return size <= limit;
+    });
+    if (!fits)
+        return std::nullopt;
+    std::string out;
+    out.reserve(size);
+    substitutedPieces(text, lookup, [&](std::string_view piece) {
+        out.append(piece);
+        return true;
+    });
     return out;
 }
 
+constexpr size_t kUnbounded = std::numeric_limits<size_t>::max();
+
 } // namespace
+
+std::optional<std::string> substituteVariables(std::string_view text, const VariableSnapshot &variables, size_t limit)
+{
+    if (variables.empty()) {
+        if (text.size() > limit)
+            return std::nullopt;
+        return std::string(text);
+    }
+    return substitute(text, [&](std::string_view name) { return variables.find(name); }, limit);
+}
 
 std::string substituteVariables(std::string_view text, const VariableSnapshot &variables)
 {
-    if (variables.empty())
-        return std::string(text);
-    return substitute(text, [&](std::string_view name) { return variables.find(name); });
+    return *substituteVariables(text, variables, kUnbounded);
 }
 
 std::string substituteVariables(std::string_view text, const std::vector<WireVar> &variables)
 {
-    return substitute(text, [&](std::string_view name) -> const std::string * {
-        const auto variable = std::find_if(variables.begin(), variables.end(),
-                                           [&](const WireVar &v) { return !v.key.empty() && v.key == name; });
-        return variable == variables.end() ? nullptr : &variable->value;
-    });
+    return *substitute(
+        text,
+        [&](std::string_view name) -> const std::string * {
+            const auto variable = std::find_if(variables.begin(), variables.end(),
+                                               [&](const WireVar &v) { return !v.key.empty() && v.key == name; });
+            return variable == variables.end() ? nullptr : &variable->value;
+        },
+        kUnbounded);
 }
 
 std::string routeKey(std::string_view method, std::string_view host, std::string_view path)

@@ -68,6 +68,9 @@ private:
 // Replaces every "{{key}}" (blanks inside the braces allowed) with the variable's value; unknown keys stay.
 std::string substituteVariables(std::string_view text, const VariableSnapshot &variables);
 std::string substituteVariables(std::string_view text, const std::vector<WireVar> &variables);
+// The same, or nothing when the result would pass `limit` bytes (found before anything is built).
+std::optional<std::string> substituteVariables(std::string_view text, const VariableSnapshot &variables,
+                                               size_t limit);
 
 // The key under which schemas are learned: "GET api.test/v2/users/:id".
 std::string routeKey(std::string_view method, std::string_view host, std::string_view path);

@@ -41,7 +41,7 @@ bool validName(const std::string &name, std::string &error)
         return false;
     }
     // A NUL or line break would cut or break the name wherever it is shown or written.
-    if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    if (hasControlCharacter(name)) {
         error = "project name must not contain control characters";
         return false;
     }

@@ -30,20 +30,27 @@ public:
         return place.items.size() >= kBatch;
     }
 
-    // Every item added so far, place after place.
+    // Every item added so far, place after place. Every place is held at once while they are taken, so
+    // what is taken is all that was added before some moment: an item numbered under a place's lock
+    // (see add) is never taken while one numbered before it, on another thread, is left behind.
     std::vector<Item> takeAll()
     {
+        std::array<std::vector<Item>, kPlaces> swapped;
+        {
+            std::array<std::unique_lock<std::mutex>, kPlaces> held;
+            for (std::size_t i = 0; i < kPlaces; ++i)
+                held[i] = std::unique_lock(m_places[i].mutex);
+            for (std::size_t i = 0; i < kPlaces; ++i)
+                swapped[i].swap(m_places[i].items);
+        }
         std::vector<Item> taken;
-        for (Place &place : m_places) {
-            std::lock_guard lock(place.mutex);
-            if (place.items.empty())
+        for (auto &items : swapped) {
+            if (items.empty())
                 continue;
-            if (taken.empty()) {
-                taken.swap(place.items);
-            } else {
-                std::move(place.items.begin(), place.items.end(), std::back_inserter(taken));
-                place.items.clear();
-            }
+            if (taken.empty())
+                taken.swap(items);
+            else
+                std::move(items.begin(), items.end(), std::back_inserter(taken));
         }
         return taken;
     }

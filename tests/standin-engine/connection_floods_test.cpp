@@ -63,12 +63,28 @@ public:
                     continue;
                 char packet[1500];
                 std::lock_guard lock(m_mutex);
-                if (type == SOCK_STREAM)
+                sockaddr_in from {};
+                socklen_t fromLength = sizeof from;
+                if (type == SOCK_STREAM) {
                     m_accepted.push_back(::accept(m_socket, nullptr, nullptr));
-                else if (const ssize_t n = ::recv(m_socket, packet, sizeof packet, 0); n > 0)
+                } else if (const ssize_t n = ::recvfrom(m_socket, packet, sizeof packet, 0,
+                                                        reinterpret_cast<sockaddr *>(&from), &fromLength);
+                           n > 0) {
                     m_datagrams.emplace_back(packet, static_cast<std::size_t>(n));
+                    m_senders.push_back(from);
+                    if (m_answering)
+                        answerLocked(m_datagrams.size() - 1);
+                }
             }
         });
+    }
+    // From now on every question, those already asked too, gets "no such name".
+    void answerEveryQuestion()
+    {
+        std::lock_guard lock(m_mutex);
+        m_answering = true;
+        for (std::size_t i = 0; i < m_datagrams.size(); ++i)
+            answerLocked(i);
     }
     ~SilentPeer()
     {
@@ -107,6 +123,20 @@ private:
     mutable std::mutex m_mutex;
     std::vector<int> m_accepted;
     std::vector<std::string> m_datagrams;
+    std::vector<sockaddr_in> m_senders;
+    bool m_answering = false;
+
+    // The question sent back as its answer: the response bit and the code for "no such name" set.
+    void answerLocked(std::size_t i)
+    {
+        std::string answer = m_datagrams[i];
+        if (answer.size() < 12)
+            return;
+        answer[2] = static_cast<char>(answer[2] | 0x80);
+        answer[3] = static_cast<char>(0x83);
+        ::sendto(m_socket, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr *>(&m_senders[i]),
+                 sizeof m_senders[i]);
+    }
 };
 
 std::string mockRoutes()
@@ -420,6 +450,41 @@ TEST(SlowBodies, ABodyTrickledBelowTheMinimumPaceIsCut)
         EXPECT_TRUE(rest.empty() || statusOf(rest) == 408) << rest;
     }
     EXPECT_EQ(upstream.requests(), 0);
+}
+
+// A replay gives up on a lookup at its deadline and its event loop goes; the name server's late answer
+// must then reach nothing of it (it used to be posted into the freed loop and kill the engine).
+TEST(NameLookups, AnAnswerAfterAReplayGaveUpOnItReachesNothingOfIt)
+{
+    SilentPeer nameServer(SOCK_DGRAM);
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_NAME_SERVERS", QString("127.0.0.1:%1").arg(nameServer.port()));
+    engine.setEnvironment("KESTRION_TEST_LOOKUP_DEADLINE_MS", "300");
+    ASSERT_TRUE(engine.start());
+
+    const auto first = proxyRequest(engine.proxyPort(), "GET", "http://late.test/x");
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->status, 502);
+    const auto records = engine.client()->Get("/traffic?limit=1");
+    ASSERT_TRUE(records && records->status == 200);
+    const auto page = decodeRecord<std::vector<TrafficRecord>>(records->body);
+    ASSERT_TRUE(page && page->size() == 1u) << records->body;
+    for (int i = 0; i < 3; ++i) {
+        const auto replayed = engine.client()->Post("/replay/" + page->front().id);
+        ASSERT_TRUE(replayed);
+        EXPECT_NE(replayed->body.find("could not be resolved"), std::string::npos) << replayed->body;
+    }
+
+    // The late answers come; a lookup after them is answered too, so theirs have been handled.
+    nameServer.answerEveryQuestion();
+    const auto after = proxyRequest(engine.proxyPort(), "GET", "http://after.test/x");
+    ASSERT_TRUE(after) << engine.output().toStdString();
+    EXPECT_EQ(after->status, 502);
+    EXPECT_NE(after->body.find("could not be resolved"), std::string::npos) << after->body;
+    const auto health = engine.client()->Get("/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
 }
 
 TEST(NameLookups, NamesThatNeverResolveHoldUpNoOtherHost)

@@ -1,5 +1,6 @@
 // Every control request of the app against a real stand-in engine, in the record forms the app decodes.
 #include "engine_process.h"
+#include "test_upstream.h"
 
 #include "support/test_support.h"
 
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 
@@ -246,27 +248,51 @@ TEST_F(Engine, ProfileExportThenImportReplacesTheRoutes)
     const auto refused = m_client->Post("/profile", R"({"some":"file"})", "application/json");
     EXPECT_EQ(refused->status, 400);
     EXPECT_EQ(routes(), original);
+
+    // An id that would break a line of the engine's output is refused, as a name would be, wherever it comes from.
+    nlohmann::json forged = nlohmann::json::parse(exported->body);
+    forged["chaos"]["presets"][0]["id"] = "x\nKESTRION_CONTROL_PORT=1\ny";
+    const auto forgedPreset = m_client->Post("/profile", forged.dump(), "application/json");
+    EXPECT_EQ(forgedPreset->status, 400);
+    EXPECT_NE(forgedPreset->body.find("chaos preset id \\\"x\\\\nKESTRION"), std::string::npos) << forgedPreset->body;
+    forged = nlohmann::json::parse(exported->body);
+    forged["routes"][0]["id"] = "r\r1";
+    EXPECT_EQ(m_client->Post("/profile", forged.dump(), "application/json")->status, 400);
+    WireRoute badRoute = route("r\u0007", "/bell", "");
+    EXPECT_EQ(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {badRoute}), "application/json")->status, 400);
+    const EnvironmentSet badEnvironment {{{"env\n1", "Staging", std::nullopt}}, "env\n1"};
+    EXPECT_EQ(m_client->Post("/environments", encodeRecord(badEnvironment), "application/json")->status, 400);
+    EXPECT_EQ(routes(), original);
+    EXPECT_EQ(m_engine->output().count("KESTRION_CONTROL_PORT="), 1);
 }
 
 TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
 {
-    const auto post = [&](const std::string &body) {
-        ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {route("r-1", "/v2/users/:id", body)}),
-                                   "application/json"));
-    };
-    post(R"({"id":"usr_01","age":36})");
+    // Learned from a host's answers, passed through; a mock route beside it teaches nothing.
+    std::atomic<bool> changed {false};
+    standintest::TestUpstream host([&](const standintest::TestUpstream::Request &, standintest::TestUpstream::Reply &reply) {
+        reply.body = changed ? R"({"id":"usr_01","age":"36"})" : R"({"id":"usr_01","age":36})";
+    });
+    const std::string hostName = "127.0.0.1:" + std::to_string(host.port());
+    WireRoute passed = route("r-1", "/v2/users/:id", "");
+    passed.host = "127.0.0.1";
+    passed.passThrough = true;
+    ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {passed, route("r-2", "/mocked", R"({"a":1})")}),
+                               "application/json"));
     EventReader events(m_engine->controlPort());
     ASSERT_TRUE(events.waitForPayload("\"hello\""));
     const int proxyPort = m_engine->proxyPort();
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(proxyRequest(proxyPort, "GET", "http://api.test/v2/users/" + std::to_string(i)));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(proxyRequest(proxyPort, "GET", "http://" + hostName + "/v2/users/" + std::to_string(i)));
+        ASSERT_TRUE(proxyRequest(proxyPort, "GET", "http://api.test/mocked"));
+    }
     SchemaSnapshot snapshot = decoded<SchemaSnapshot>(m_client->Get("/schema"));
     ASSERT_EQ(snapshot.baselines.size(), 1u);
-    EXPECT_EQ(snapshot.baselines[0].key, "GET api.test/v2/users/:id");
+    EXPECT_EQ(snapshot.baselines[0].key, "GET " + hostName + "/v2/users/:id");
     EXPECT_TRUE(snapshot.baselines[0].locked);
 
-    post(R"({"id":"usr_01","age":"36"})");
-    ASSERT_TRUE(proxyRequest(proxyPort, "GET", "http://api.test/v2/users/9"));
+    changed = true;
+    ASSERT_TRUE(proxyRequest(proxyPort, "GET", "http://" + hostName + "/v2/users/9"));
     ASSERT_TRUE(events.waitForPayload("\"schema_drift\""));
     std::optional<EngineEvent> drift;
     for (const auto &payload : events.payloads()) {
@@ -275,7 +301,7 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
             drift = event;
     }
     ASSERT_TRUE(drift && drift->drift);
-    EXPECT_EQ(drift->drift->key, "GET api.test/v2/users/:id");
+    EXPECT_EQ(drift->drift->key, "GET " + hostName + "/v2/users/:id");
     EXPECT_EQ(drift->drift->breaking, 1);
     ASSERT_EQ(drift->drift->changes.size(), 1u);
     EXPECT_EQ(drift->drift->changes[0].path, "$.age");
@@ -287,7 +313,8 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
     EXPECT_EQ(drift->time.size(), 12u) << drift->time;
     EXPECT_EQ(snapshot.drifts[0].time, drift->time);
 
-    ASSERT_TRUE(m_client->Post("/schema/relearn?key=GET%20api.test%2Fv2%2Fusers%2F%3Aid"));
+    ASSERT_TRUE(m_client->Post("/schema/relearn?key=GET%20127.0.0.1%3A" + std::to_string(host.port())
+                               + "%2Fv2%2Fusers%2F%3Aid"));
     EXPECT_FALSE(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines[0].locked);
     ASSERT_TRUE(m_client->Delete("/schema"));
     snapshot = decoded<SchemaSnapshot>(m_client->Get("/schema"));
@@ -357,9 +384,10 @@ TEST_F(Engine, MockGenerationAndTheMissingLocalModel)
 
 TEST_F(Engine, ProjectSwitchKeepsEachProjectsSchemaApart)
 {
-    ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {route("r-1", "/s", R"({"a":1})")}),
-                               "application/json"));
-    ASSERT_TRUE(proxyRequest(m_engine->proxyPort(), "GET", "http://api.test/s"));
+    standintest::TestUpstream host([](const standintest::TestUpstream::Request &, standintest::TestUpstream::Reply &reply) {
+        reply.body = R"({"a":1})";
+    });
+    ASSERT_TRUE(proxyRequest(m_engine->proxyPort(), "GET", "http://127.0.0.1:" + std::to_string(host.port()) + "/s"));
     EXPECT_EQ(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines.size(), 1u);
     const Project other = decoded<Project>(m_client->Post("/projects", R"({"name":"Other"})", "application/json"));
     ASSERT_TRUE(m_client->Post("/projects/" + other.id + "/activate"));

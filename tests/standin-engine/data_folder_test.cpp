@@ -4,6 +4,7 @@
 #include "engine_options.h"
 #include "engine_process.h"
 #include "state_store.h"
+#include "test_upstream.h"
 
 #include "support/test_support.h"
 
@@ -320,16 +321,14 @@ TEST(DataFolder, ClearedSchemasAreOnTheDiskBeforeTheyAreAcknowledged)
     const auto baselines = [](EngineProcess &engine) {
         return decodeRecord<SchemaSnapshot>(engine.client()->Get("/schema")->body).value_or(SchemaSnapshot {}).baselines;
     };
+    // Learned from a host's answers, as only those are.
+    standintest::TestUpstream host([](const standintest::TestUpstream::Request &, standintest::TestUpstream::Reply &reply) {
+        reply.body = R"({"id":"usr_1","age":3})";
+    });
     const auto learn = [&](EngineProcess &engine) {
-        WireRoute route;
-        route.id = "r-json";
-        route.method = "GET";
-        route.host = "api.test";
-        route.path = "/users";
-        route.body = R"({"id":"usr_1","age":3})";
-        ASSERT_EQ(engine.client()->Post("/routes", encodeRecord(std::vector<WireRoute> {route}), "application/json")->status, 200);
         for (int i = 0; i < 3; ++i)
-            ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/users"));
+            ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET",
+                                                  "http://127.0.0.1:" + std::to_string(host.port()) + "/users"));
         ASSERT_TRUE(testsupport::waitFor([&] { return baselines(engine).size() == 1; }));
     };
     {

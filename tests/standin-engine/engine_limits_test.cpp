@@ -83,6 +83,45 @@ TEST(EngineLimits, SmallUploadsThatExpandToGigabytesAreRefusedUnderAMemoryCap)
     EXPECT_LT(health->memoryBytes, 512LL * 1024 * 1024);
 }
 
+// A 10 KB mock naming a 1 MiB variable a thousand times would fill in to a gigabyte: answered 500 with
+// the reason, before anything is built; what fits within 4 MB is filled in whole.
+TEST(EngineLimits, VariablesFilledInPastFourMegabytesAnswerA500)
+{
+    SKIP_UNDER_ADDRESS_SANITIZER();
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setDataLimit(768LL * 1024 * 1024);
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+    client->set_read_timeout(30, 0);
+    EnvironmentSet environments {{{"env-1", "Big", std::vector<WireVar> {{"blob", std::string(1024 * 1024, 'b')}}}},
+                                 "env-1"};
+    ASSERT_EQ(client->Post("/environments", encodeRecord(environments), "application/json")->status, 200);
+    std::string many;
+    for (int i = 0; i < 1000; ++i)
+        many += "{{blob}}.";
+    const std::string routes = json::array({
+        {{"id", "r-many"}, {"method", "GET"}, {"host", "api.test"}, {"path", "/many"}, {"status", 200},
+         {"latencyMs", 0}, {"active", true}, {"body", many}, {"passThrough", false}},
+        {{"id", "r-few"}, {"method", "GET"}, {"host", "api.test"}, {"path", "/few"}, {"status", 200},
+         {"latencyMs", 0}, {"active", true}, {"body", "{{blob}}{{blob}}{{blob}}"}, {"passThrough", false}},
+    }).dump();
+    ASSERT_EQ(client->Post("/routes", routes, "application/json")->status, 200);
+
+    const auto refused = standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/many");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 500);
+    const auto error = decodeRecord<ErrorReply>(refused->body);
+    ASSERT_TRUE(error) << refused->body.substr(0, 300);
+    EXPECT_EQ(error->error, "the route's body with its {{variables}} filled in would pass 4 MB");
+    const auto filled = standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/few");
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(filled->status, 200);
+    EXPECT_EQ(filled->body, std::string(3 * 1024 * 1024, 'b'));
+    EXPECT_EQ(engine.process().state(), QProcess::Running);
+    ASSERT_EQ(client->Get("/health")->status, 200);
+}
+
 TEST(EngineLimits, MemoryTakenByALargeWriteIsGivenBack)
 {
     SKIP_UNDER_ADDRESS_SANITIZER();

@@ -1,13 +1,18 @@
-// One proxied exchange end to end without sockets: answer, history record, events and learning.
+// One proxied exchange end to end without a client socket: answer, history record, events and learning
+// (from a local host where learning needs one).
 #include "event_hub.h"
 #include "exchange_handler.h"
 #include "schema_learner.h"
 #include "state_store.h"
+#include "test_upstream.h"
 #include "traffic_history.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
 
 using namespace standin;
 
@@ -133,26 +138,42 @@ TEST_F(Exchanges, ARequestCarryingThisEnginesViaMarkIsRefusedAsALoop)
     }
 }
 
-TEST_F(Exchanges, LearnsFromWholeBodiesLargerThanTheStoredCopy)
+TEST_F(Exchanges, LearnsFromWholeHostBodiesLargerThanTheStoredCopyAndNeverFromMocks)
 {
+    // The user's own mocks teach nothing: editing one is no drift.
+    serve("/mocked", R"({"items":[1,2]})");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(send("GET", "http://api.test/mocked").status, 200);
+    serve("/mocked", R"({"items":"none"})");
+    EXPECT_EQ(send("GET", "http://api.test/mocked").status, 200);
+    EXPECT_TRUE(m_schema.snapshot(m_state.activeProjectId()).baselines.empty());
+
     nlohmann::json big = {{"items", nlohmann::json::array()}};
     for (int i = 0; i < 2000; ++i)
         big["items"].push_back({{"id", i}, {"name", "item number " + std::to_string(i)}});
-    const std::string body = big.dump();
+    std::string body = big.dump();
     ASSERT_GT(body.size(), TrafficHistory::kMaxStoredBody);
-    serve("/big", body);
+    std::mutex bodyMutex;
+    standintest::TestUpstream host([&](const standintest::TestUpstream::Request &, standintest::TestUpstream::Reply &reply) {
+        std::lock_guard lock(bodyMutex);
+        reply.body = body;
+        reply.headers = {{"Content-Type", "application/json"}};
+    });
+    const std::string hostName = "127.0.0.1:" + std::to_string(host.port());
     for (int i = 0; i < 3; ++i) {
-        const ProxiedResponse answer = send("GET", "http://api.test/big");
-        ASSERT_EQ(answer.body, body);
-        EXPECT_EQ(answer.contentType, "application/json");
+        const ProxiedResponse answer = send("GET", "http://" + hostName + "/big");
+        ASSERT_EQ(answer.status, 200);
     }
     const SchemaSnapshot snapshot = m_schema.snapshot(m_state.activeProjectId());
     ASSERT_EQ(snapshot.baselines.size(), 1u);
     EXPECT_TRUE(snapshot.baselines[0].locked);
-    EXPECT_EQ(snapshot.baselines[0].key, "GET api.test/big");
+    EXPECT_EQ(snapshot.baselines[0].key, "GET " + hostName + "/big");
 
-    serve("/big", R"({"items":"none"})");
-    send("GET", "http://api.test/big");
+    {
+        std::lock_guard lock(bodyMutex);
+        body = R"({"items":"none"})";
+    }
+    send("GET", "http://" + hostName + "/big");
     ASSERT_EQ(events().back().type, "schema_drift");
     EXPECT_EQ(events().back().drift->breaking, 1);
     EXPECT_EQ(events()[events().size() - 2].request->id, events().back().drift->trafficId);
@@ -267,22 +288,34 @@ TEST_F(Exchanges, AFloodIsLearnedFromASampleWhileEveryRouteStillLearns)
     // A window longer than the test, so the bound is exact however slow the machine.
     SchemaLearner sampled(m_root / "sampled.json", std::chrono::hours(1));
     ExchangeHandler handler(m_state, m_history, sampled, m_hub);
-    const auto route = [](const std::string &id, const std::string &path, const std::string &body) {
+    // A host whose answers are learned from: one body per path start, changed by the test.
+    std::mutex bodiesMutex;
+    std::map<std::string, std::string> bodies {{"/flood/", R"({"id":1})"}, {"/quiet", R"({"name":"x"})"}};
+    standintest::TestUpstream host([&](const standintest::TestUpstream::Request &request,
+                                       standintest::TestUpstream::Reply &reply) {
+        std::lock_guard lock(bodiesMutex);
+        for (const auto &[start, body] : bodies) {
+            if (request.target.rfind(start, 0) == 0)
+                reply.body = body;
+        }
+    });
+    const std::string hostName = "127.0.0.1:" + std::to_string(host.port());
+    const auto route = [](const std::string &id, const std::string &path) {
         WireRoute r;
         r.id = id;
         r.method = "GET";
-        r.host = "api.test";
+        r.host = "127.0.0.1";
         r.path = path;
-        r.body = body;
+        r.passThrough = true;
         return r;
     };
     const auto get = [&](const std::string &path) {
         ProxiedRequest request;
         request.method = "GET";
-        request.target = "http://api.test" + path;
+        request.target = "http://" + hostName + path;
         return handler.handle(request, [](int) { return true; }).status;
     };
-    m_state.setRoutes({route("r-flood", "/flood/:id", R"({"id":1})"), route("r-quiet", "/quiet", R"({"name":"x"})")});
+    m_state.setRoutes({route("r-flood", "/flood/:id"), route("r-quiet", "/quiet")});
     for (int i = 0; i < 500; ++i)
         ASSERT_EQ(get("/flood/" + std::to_string(i)), 200);
     EXPECT_EQ(sampled.sampled(), static_cast<std::uint64_t>(SchemaLearner::kSamplesPerRoute));
@@ -295,7 +328,10 @@ TEST_F(Exchanges, AFloodIsLearnedFromASampleWhileEveryRouteStillLearns)
         EXPECT_TRUE(baseline.locked) << baseline.key;
 
     // The quiet route is still watched; the flooded one has had its sample for this window.
-    m_state.setRoutes({route("r-flood", "/flood/:id", R"({"id":"one"})"), route("r-quiet", "/quiet", R"({"name":2})")});
+    {
+        std::lock_guard lock(bodiesMutex);
+        bodies = {{"/flood/", R"({"id":"one"})"}, {"/quiet", R"({"name":2})"}};
+    }
     get("/flood/1");
     get("/quiet");
     std::vector<std::string> drifted;
@@ -303,7 +339,7 @@ TEST_F(Exchanges, AFloodIsLearnedFromASampleWhileEveryRouteStillLearns)
         if (event.type == "schema_drift")
             drifted.push_back(event.drift->key);
     }
-    EXPECT_EQ(drifted, std::vector<std::string> {"GET api.test/quiet"});
+    EXPECT_EQ(drifted, std::vector<std::string> {"GET " + hostName + "/quiet"});
     EXPECT_EQ(sampled.skipped(), 0u); // nothing was turned away by a full queue
     EXPECT_EQ(m_history.page(TrafficHistory::kMaxLimit, "", "").size(), 505u); // every answer is in the history
 

@@ -68,6 +68,7 @@ TEST(RootCA, NothingBeforeGenerationThenARealSelfSignedCA)
     QTemporaryDir dir;
     RootCA ca(std::filesystem::path(dir.path().toStdString()) / "ca");
     EXPECT_FALSE(ca.current());
+    EXPECT_FALSE(ca.problem()); // no CA is no damaged CA
 
     std::string error;
     const auto facts = ca.generate(error);
@@ -97,6 +98,14 @@ TEST(RootCA, NothingBeforeGenerationThenARealSelfSignedCA)
     const auto regenerated = ca.generate(error);
     ASSERT_TRUE(regenerated);
     EXPECT_NE(regenerated->fingerprint, facts->fingerprint);
+    EXPECT_FALSE(ca.problem());
+
+    // Another CA's key beside the certificate: the pair is not usable, and says why.
+    const auto other = makeSelfSignedCA("Other", error);
+    ASSERT_TRUE(other);
+    std::ofstream(ca.certificatePath().parent_path() / "kestrion-root-ca.key") << other->second;
+    EXPECT_FALSE(ca.current());
+    EXPECT_NE(ca.problem().value_or("").find("does not belong to its certificate"), std::string::npos);
 }
 
 TEST(RootCA, AReplacementCutShortIsFinishedOrUndoneAtTheNextStart)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -239,6 +240,86 @@ TEST(TrafficHistory, KeepsTheNewestThousandClipsBodiesAndSurvivesRestart)
     EXPECT_NE(reopened.add(exchange("GET", "/again", 200)).id, lastId);
 }
 
+// Records added from many threads while pages are read: a page never shows a record and leaves out an
+// older one, so "load more" from its last id can't skip one for good.
+TEST(TrafficHistory, PagesReadWhileManyThreadsAddHaveNoGaps)
+{
+    QTemporaryDir dir;
+    TrafficHistory history(pathIn(dir, "history.json"));
+    constexpr int kThreads = 12;
+    constexpr int kEach = 3000;
+    std::atomic<int> adding {kThreads};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kEach; ++i)
+                history.add(exchange("GET", "/load", 200));
+            --adding;
+        });
+    }
+    const auto number = [](const TrafficRecord &record) { return std::stoull(record.id.substr(2)); };
+    int pages = 0;
+    int gaps = 0;
+    while (adding > 0) {
+        const auto page = history.page(TrafficHistory::kMaxLimit, "", "");
+        ++pages;
+        for (size_t i = 1; i < page.size(); ++i) {
+            if (number(page[i]) + 1 != number(page[i - 1])) {
+                ++gaps;
+                ADD_FAILURE() << "page " << pages << " shows " << page[i - 1].id << " then " << page[i].id;
+                break;
+            }
+        }
+        if (gaps > 3)
+            break;
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(gaps, 0) << "in " << pages << " pages";
+    const auto last = history.page(TrafficHistory::kMaxLimit, "", "");
+    ASSERT_EQ(last.size(), TrafficHistory::kMaxRecords);
+    EXPECT_EQ(last.front().id, "t-" + std::to_string(kThreads * kEach));
+}
+
+// A damaged history file is kept aside before the next save writes the file anew, as the state and the
+// schema files are; a last line cut short by a crash costs that record only.
+TEST(TrafficHistory, ADamagedFileIsKeptAsideBeforeItIsWrittenAnew)
+{
+    QTemporaryDir dir;
+    std::string good;
+    {
+        TrafficHistory history(pathIn(dir, "history.json"));
+        history.add(exchange("GET", "/kept", 200));
+        ASSERT_TRUE(history.saveIfDirty());
+    }
+    {
+        std::ifstream in(pathIn(dir, "history.json"));
+        std::getline(in, good);
+    }
+    const std::string damaged = good + "\n\x01garbled {\"method\":\n" + good + "\n";
+    {
+        std::ofstream out(pathIn(dir, "history.json"), std::ios::trunc);
+        out << damaged;
+    }
+    {
+        TrafficHistory history(pathIn(dir, "history.json"));
+        EXPECT_EQ(history.page(10, "", "").size(), 2u);
+        ASSERT_TRUE(history.saveIfDirty());
+    }
+    std::ifstream aside(pathIn(dir, "history.json.unreadable"));
+    ASSERT_TRUE(aside);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), damaged);
+
+    // A cut-off last line alone is no damage: nothing more is kept aside.
+    {
+        std::ofstream out(pathIn(dir, "history.json"), std::ios::trunc);
+        out << good << "\n{\"id\":\"t-9\",\"meth";
+    }
+    TrafficHistory history(pathIn(dir, "history.json"));
+    EXPECT_EQ(history.page(10, "", "").size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(pathIn(dir, "history.json.unreadable-2")));
+}
+
 TEST(StateStore, RequestsShareOneCopyOfTheRoutesUntilTheyChange)
 {
     QTemporaryDir dir;
@@ -382,4 +463,49 @@ TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
     }
     EXPECT_EQ(reopened.find(idOf(0, 5), "time").request->body, "second");
     EXPECT_FALSE(reopened.find(idOf(0, 5), "another time").request);
+}
+
+// A kept request file damaged on disk: what comes before the damage still replays, and a request lost
+// in it is refused for that reason, not as one that made room for newer ones.
+TEST(ReplayStore, RequestsLostInADamagedFileAreRefusedForThatReason)
+{
+    QTemporaryDir dir;
+    const auto folder = pathIn(dir, "replay");
+    const auto request = [](int n) {
+        ProxiedRequest r;
+        r.method = "GET";
+        r.target = "/n/" + std::to_string(n);
+        return r;
+    };
+    const auto timeOf = [](int n) { return "2026-01-01T00:00:0" + std::to_string(n) + ".000Z"; };
+    {
+        ReplayStore store(folder);
+        for (int n = 1; n <= 3; ++n)
+            store.keep("t-" + std::to_string(n), timeOf(n), request(n));
+        store.flush();
+    }
+    std::filesystem::path segment;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        segment = entry.path();
+    ASSERT_FALSE(segment.empty());
+    std::string bytes;
+    {
+        std::ifstream in(segment, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    bytes.back() ^= 0x55; // inside the last entry
+    {
+        std::ofstream out(segment, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    {
+        ReplayStore reopened(folder);
+        ASSERT_TRUE(reopened.find("t-1", timeOf(1)).request);
+        const auto lost = reopened.find("t-3", timeOf(3));
+        EXPECT_FALSE(lost.request);
+        EXPECT_NE(lost.refusal.find("damaged file"), std::string::npos) << lost.refusal;
+        // A record this store never saw is still refused as one that made room.
+        EXPECT_NE(reopened.find("t-99", "2025-01-01T00:00:00.000Z").refusal.find("older requests make room"),
+                  std::string::npos);
+    }
 }

@@ -1,4 +1,5 @@
-// The engine's time texts: ISO times kept in its files, short local texts for the app's time columns.
+// The engine's time texts (ISO times kept in its files, short local texts for the app's time columns)
+// and its log lines.
 #include "engine_support.h"
 
 #include <gtest/gtest.h>
@@ -58,4 +59,21 @@ TEST(TimeTexts, StoredTimesSayTheDayWhenItIsNotToday)
     // Texts the engine did not write itself are passed on as they are.
     EXPECT_EQ(shownTime("yesterday", now), "yesterday");
     EXPECT_EQ(shownTime("", now), "");
+}
+
+// The app reads the engine's output as a line protocol: nothing logged may start a line of its own.
+TEST(LogLines, ControlCharactersAreEscapedAndLongLinesAndNamesCut)
+{
+    EXPECT_EQ(escapedLogLine("chaos preset x\nKESTRION_CONTROL_PORT=1\ry\t\x1b[2J\x7f active"),
+              "chaos preset x\\nKESTRION_CONTROL_PORT=1\\ry\\t\\x1b[2J\\x7f active");
+    EXPECT_EQ(escapedLogLine("plain ünïcode"), "plain ünïcode");
+    const std::string cut = escapedLogLine(std::string(100000, '\n'));
+    EXPECT_LT(cut.size(), kMaxLogLine + 32);
+    EXPECT_EQ(cut.find('\n'), std::string::npos);
+
+    EXPECT_EQ(loggedName("api.test"), "api.test");
+    const std::string name = loggedName(std::string(kMaxLoggedName - 1, 'a') + "é" + std::string(30000, 'b'));
+    EXPECT_EQ(name, std::string(kMaxLoggedName - 1, 'a') + "… (30257 bytes)"); // never half a character
+    EXPECT_TRUE(hasControlCharacter("a\x7f"));
+    EXPECT_FALSE(hasControlCharacter("naïve name"));
 }

@@ -1,10 +1,71 @@
-// Schema drift: baselines learnt from proxied answers on the real stand-in engine, the drift they
-// report, relearning and clearing; the request forms on a recording fake.
+// Schema drift: baselines learnt from a host's answers passed through the real stand-in engine, the
+// drift they report, relearning and clearing; the request forms on a recording fake.
 #include "ops_test_support.h"
+
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using opstest::route;
 
 namespace {
+
+// A host on 127.0.0.1 answering every request with the body it is given, one connection at a time.
+class JsonHost final {
+public:
+    JsonHost()
+        : m_socket(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_socket, 16);
+        socklen_t length = sizeof address;
+        ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~JsonHost()
+    {
+        ::shutdown(m_socket, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_socket);
+    }
+    QString name() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    void setBody(std::string body)
+    {
+        std::lock_guard lock(m_mutex);
+        m_body = std::move(body);
+    }
+
+private:
+    void serve()
+    {
+        for (int client; (client = ::accept(m_socket, nullptr, nullptr)) >= 0; ::close(client)) {
+            std::string request;
+            char piece[4096];
+            for (ssize_t n; request.find("\r\n\r\n") == std::string::npos && (n = ::read(client, piece, sizeof piece)) > 0;)
+                request.append(piece, size_t(n));
+            std::string body;
+            {
+                std::lock_guard lock(m_mutex);
+                body = m_body;
+            }
+            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                                       "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+            [[maybe_unused]] const ssize_t written = ::write(client, answer.data(), answer.size());
+        }
+    }
+
+    int m_socket;
+    int m_port = 0;
+    std::mutex m_mutex;
+    std::string m_body;
+    std::thread m_thread;
+};
 
 class Schema : public EngineOpsTest
 {
@@ -17,14 +78,22 @@ protected:
         return baselines;
     }
 
+    // The host answers with `body`, passed through by a route; a mock of the same shape beside it,
+    // which is never learned from.
     bool serve(const std::string &body)
     {
-        Endpoint user = route("r-user", "/user", body);
-        user.host = "schema.test";
-        client().setEndpoints({user});
+        m_host.setBody(body);
+        Endpoint user = route("r-user", "/user");
+        user.host = "127.0.0.1";
+        user.passThrough = true;
+        Endpoint mocked = route("r-mock", "/user", body);
+        mocked.host = "schema.test";
+        client().setEndpoints({user, mocked});
         client().pushRoutes();
         return testsupport::waitFor([&] { return !client().routePushPending(); });
     }
+
+    JsonHost m_host;
 };
 
 } // namespace
@@ -33,10 +102,13 @@ TEST_F(Schema, LockedBaselineReportsDriftThatFetchAndClearFollow)
 {
     ASSERT_TRUE(bootLoaded(true));
     ASSERT_TRUE(serve(R"({"id":1,"name":"Ada"})"));
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(proxyGet(m_host.name(), QStringLiteral("/user")), 200);
         ASSERT_EQ(proxyGet(QStringLiteral("schema.test"), QStringLiteral("/user")), 200);
+    }
     ASSERT_TRUE(serve(R"({"id":"one"})"));
     ASSERT_EQ(proxyGet(QStringLiteral("schema.test"), QStringLiteral("/user")), 200);
+    ASSERT_EQ(proxyGet(m_host.name(), QStringLiteral("/user")), 200);
     ASSERT_TRUE(testsupport::waitFor([&] { return !client().schemaDrifts().isEmpty(); }));
     EXPECT_EQ(client().unseenDrift(), 1);
 
@@ -47,7 +119,7 @@ TEST_F(Schema, LockedBaselineReportsDriftThatFetchAndClearFollow)
     const SchemaBaseline &baseline = baselines->front();
     EXPECT_TRUE(baseline.locked);
     EXPECT_EQ(baseline.samples, 3);
-    EXPECT_EQ(baseline.host, "schema.test");
+    EXPECT_EQ(QString::fromStdString(baseline.host), m_host.name());
     ASSERT_EQ(client().schemaDrifts().size(), 1);
     EXPECT_EQ(client().schemaDrifts().first().key, baseline.key);
     EXPECT_GE(client().schemaDrifts().first().breaking(), 1);
