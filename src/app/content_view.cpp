@@ -139,7 +139,7 @@ void ContentView::setShowInfo(bool shown)
     updateTrailing();
 }
 
-std::optional<Endpoint> ContentView::inspectorEndpoint() const
+const Endpoint *ContentView::inspectorEndpoint() const
 {
     return HeaderLogic::inspectorEndpoint(m_context.state->nav(), m_context.state->selectedEndpointID(),
                                           m_context.engine->endpoints());
@@ -156,6 +156,19 @@ void discard(QLayout *layout, QPointer<T> &widget)
     layout->removeWidget(widget);
     widget->hide();
     widget->deleteLater();
+    widget = nullptr;
+}
+
+// As discard(), but the widget goes a turn later, after its successor was built and painted: tearing down an
+// inspector takes about as long as building one, too long to share one turn with it.
+template <typename T>
+void retire(QLayout *layout, QPointer<T> &widget)
+{
+    if (!widget)
+        return;
+    layout->removeWidget(widget);
+    widget->hide();
+    QTimer::singleShot(1, widget, [gone = widget.data()] { gone->deleteLater(); });
     widget = nullptr;
 }
 
@@ -178,10 +191,8 @@ void ContentView::showScreen()
 
 void ContentView::updateTrailing()
 {
-    std::optional<Endpoint> route = inspectorEndpoint();
     const auto *inspectorFactory = m_registry.inspector();
-    if (!inspectorFactory)
-        route.reset();
+    const Endpoint *route = inspectorFactory ? inspectorEndpoint() : nullptr;
 
     if (route) {
         // Keyed by project too: a duplicated project holds routes with the same ids.
@@ -189,7 +200,7 @@ void ContentView::updateTrailing()
         discard(m_trailingHost, m_infoPanel);
         // Another route gets a fresh inspector; the same route keeps its editing state.
         if (!m_inspector || m_inspectorID != id) {
-            discard(m_trailingHost, m_inspector);
+            retire(m_trailingHost, m_inspector);
             m_inspector = (*inspectorFactory)(m_context, *route, m_trailing);
             m_inspectorID = id;
             m_trailingHost->addWidget(m_inspector);

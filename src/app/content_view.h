@@ -46,7 +46,7 @@ public:
     void setShowInfo(bool shown);
 
     // The route the inspector edits: only on the routes screen, only when the selection names a route.
-    std::optional<Endpoint> inspectorEndpoint() const;
+    const Endpoint *inspectorEndpoint() const;
 
     // Window settings applied on every call; the first size is given once per process.
     void configure(QWidget *window);

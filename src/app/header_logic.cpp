@@ -18,23 +18,22 @@ QString projectName(const QList<Project> &projects, const QString &activeProject
     return QStringLiteral("Kestrion");
 }
 
-std::optional<Endpoint> inspectorEndpoint(NavItem nav, const std::optional<QString> &selectedID,
-                                          const QList<Endpoint> &routes)
+const Endpoint *inspectorEndpoint(NavItem nav, const std::optional<QString> &selectedID, const QList<Endpoint> &routes)
 {
     if (nav != NavItem::endpoints || !selectedID)
-        return std::nullopt;
+        return nullptr;
     const std::string id = selectedID->toStdString();
     for (const Endpoint &route : routes) {
         if (route.id == id)
-            return route;
+            return &route;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 std::optional<QString> selectedEndpointPath(NavItem nav, const std::optional<QString> &selectedID,
                                             const QList<Endpoint> &routes)
 {
-    if (const auto route = inspectorEndpoint(nav, selectedID, routes))
+    if (const Endpoint *route = inspectorEndpoint(nav, selectedID, routes))
         return QString::fromStdString(route->path);
     return std::nullopt;
 }

@@ -20,9 +20,9 @@ QString projectName(const QList<Project> &projects, const QString &activeProject
 std::optional<QString> selectedEndpointPath(NavItem nav, const std::optional<QString> &selectedID,
                                             const QList<Endpoint> &routes);
 
-// The route the inspector edits: same rule as the path crumb.
-std::optional<Endpoint> inspectorEndpoint(NavItem nav, const std::optional<QString> &selectedID,
-                                          const QList<Endpoint> &routes);
+// The route the inspector edits: same rule as the path crumb. Points into `routes`, so a long body is not
+// copied on every selection.
+const Endpoint *inspectorEndpoint(NavItem nav, const std::optional<QString> &selectedID, const QList<Endpoint> &routes);
 
 QString themeSymbol(AppTheme theme);
 // "Theme: Light", "Theme: System", "Theme: Dark".

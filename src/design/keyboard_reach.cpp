@@ -46,8 +46,9 @@ bool KeyboardReach::isActivationKey(const QKeyEvent *event)
 
 QColor KeyboardReach::ringColor(const Palette &palette)
 {
-    // Darker than the pastel indigo on white, so the ring reads at a glance in both themes.
-    return palette.isDark ? Palette::indigo() : QColor(0x4F, 0x4F, 0xD0);
+    // Apart from the window's ground and from the pastel indigo a primary button is filled with: a deep
+    // indigo on white, near white on the dark ground.
+    return palette.isDark ? QColor(0xF0, 0xF0, 0xFF) : QColor(0x3B, 0x3B, 0xB5);
 }
 
 bool KeyboardReach::showsRing(const QWidget *control)

@@ -186,7 +186,7 @@ public:
     void pushRoutes() { m_routes->push(); }
     // Intents: each changes the list and pushes it.
     void replaceEndpoints(const QList<Endpoint> &endpoints) { m_routes->replaceEndpoints(endpoints); }
-    void updateEndpoint(const Endpoint &endpoint) { m_routes->updateEndpoint(endpoint); }
+    void updateEndpoint(Endpoint endpoint) { m_routes->updateEndpoint(std::move(endpoint)); }
     std::optional<QString> duplicateEndpoint(const QString &id) { return m_routes->duplicateEndpoint(id); }
     void toggleEndpoint(const QString &id) { m_routes->toggleEndpoint(id); }
     void deleteEndpoint(const QString &id) { m_routes->deleteEndpoint(id); }

@@ -102,9 +102,9 @@ bool RouteList::editRoute(const QString &id, const std::function<void(Endpoint &
     return true;
 }
 
-void RouteList::updateEndpoint(const Endpoint &endpoint)
+void RouteList::updateEndpoint(Endpoint endpoint)
 {
-    editRoute(QString::fromStdString(endpoint.id), [&](Endpoint &e) { e = endpoint; });
+    editRoute(QString::fromStdString(endpoint.id), [&](Endpoint &e) { e = std::move(endpoint); });
 }
 
 void RouteList::toggleEndpoint(const QString &id)

@@ -47,7 +47,7 @@ public:
 
     // ---- Intents: each changes the list and pushes it ----
     void replaceEndpoints(const QList<Endpoint> &endpoints);
-    void updateEndpoint(const Endpoint &endpoint);
+    void updateEndpoint(Endpoint endpoint);
     std::optional<QString> duplicateEndpoint(const QString &id);
     void toggleEndpoint(const QString &id);
     // Removes every route with this id.

@@ -25,8 +25,8 @@ TEST(HeaderBreadcrumb, PathCrumbOnlyOnRoutesScreenWithExistingRoute)
     EXPECT_FALSE(selectedEndpointPath(NavItem::history, QString("r1"), routes).has_value());
     EXPECT_FALSE(selectedEndpointPath(NavItem::endpoints, QString("gone"), routes).has_value());
     EXPECT_FALSE(selectedEndpointPath(NavItem::endpoints, std::nullopt, routes).has_value());
-    EXPECT_TRUE(inspectorEndpoint(NavItem::endpoints, QString("r1"), routes).has_value());
-    EXPECT_FALSE(inspectorEndpoint(NavItem::dashboard, QString("r1"), routes).has_value());
+    EXPECT_EQ(inspectorEndpoint(NavItem::endpoints, QString("r1"), routes), &routes[0]);
+    EXPECT_EQ(inspectorEndpoint(NavItem::dashboard, QString("r1"), routes), nullptr);
 }
 
 TEST(HeaderSearch, GivesWayBeforeTheBreadcrumb)

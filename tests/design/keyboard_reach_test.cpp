@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // A window filled with the background of the palette in force, as the app's own are.
@@ -211,6 +214,38 @@ TEST(KeyboardReach, TheRingShowsOnlyWithTheFocusInBothThemes)
         testsupport::saveRender(&g.window, QStringLiteral("design"), QStringLiteral("focus-ring-row-") + theme);
         g.toggle->setFocus(Qt::TabFocusReason);
         testsupport::saveRender(&g.window, QStringLiteral("design"), QStringLiteral("focus-ring-switch-") + theme);
+    }
+}
+
+// WCAG's contrast ratio of two opaque colours, 1 to 21.
+double contrast(const QColor &a, const QColor &b)
+{
+    auto luminance = [](const QColor &c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST(KeyboardReach, TheRingStandsApartFromThePrimaryFillAndTheGroundInBothThemes)
+{
+    Gallery g;
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        PaletteHost::set(&g.window, *palette);
+        const std::string theme = palette->isDark ? "dark" : "light";
+        const QColor ring = KeyboardReach::ringColor(*palette);
+        EXPECT_GE(contrast(ring, palette->background), 4.5) << theme;
+        EXPECT_GE(contrast(ring, Palette::primary()), 2.0) << theme;
+        // Drawn in a colour the button did not already show, so the ring is more than its gap line.
+        g.field->setFocus(Qt::OtherFocusReason);
+        QCoreApplication::processEvents();
+        const QImage before = g.primary->grab().toImage();
+        g.primary->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        const QImage after = g.primary->grab().toImage();
+        EXPECT_GT(pixelsNear(after, ring) - pixelsNear(before, ring), 2 * after.width()) << theme;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -20,9 +21,9 @@ const Endpoint *findRoute(const QList<Endpoint> &routes, const std::string &id)
 } // namespace
 
 InspectorModel::InspectorModel(EngineClient *engine, const Endpoint &route, QObject *parent)
-    : QObject(parent), m_engine(engine), m_routeID(route.id), m_endpoint(route)
+    : QObject(parent), m_engine(engine), m_routeID(route.id), m_endpoint(std::make_shared<const Endpoint>(route))
 {
-    seedFrom(route);
+    seedFromSaved();
     if (!engine)
         return;
     m_projectID = engine->activeProjectID();
@@ -36,8 +37,9 @@ bool InspectorModel::isCurrent() const
     return m_engine && m_exists && !m_engine->isSwitchingProject() && m_engine->activeProjectID() == m_projectID;
 }
 
-void InspectorModel::seedFrom(const Endpoint &route)
+void InspectorModel::seedFromSaved()
 {
+    const Endpoint &route = *m_endpoint;
     m_method = route.method;
     m_hostText = QString::fromStdString(route.host);
     m_pathText = QString::fromStdString(route.path);
@@ -49,7 +51,7 @@ void InspectorModel::seedFrom(const Endpoint &route)
     m_bodyText.clear();
     m_bodyDecoded = false;
     ++m_bodyVersion;
-    m_bodyUtf8 = route.body;
+    m_bodyUtf8 = savedBody();
     m_sequence = route.sequence;
     m_seqMode = QString::fromStdString(route.seqMode);
 }
@@ -60,10 +62,9 @@ void InspectorModel::onRoutesChanged()
 {
     const Endpoint *found = findRoute(m_engine->endpoints(), m_routeID);
     m_exists = found != nullptr;
-    if (found && !(*found == m_endpoint)) {
-        const Endpoint before = m_endpoint;
-        m_endpoint = *found;
-        reseedChanged(before, m_endpoint);
+    if (found && !(*found == *m_endpoint)) {
+        const std::shared_ptr<const Endpoint> before = std::exchange(m_endpoint, std::make_shared<const Endpoint>(*found));
+        reseedChanged(*before, *m_endpoint);
         emit endpointChanged();
     }
     emit routesChanged();
@@ -77,8 +78,8 @@ void InspectorModel::onSwitchingChanged()
     const Endpoint *found = findRoute(m_engine->endpoints(), m_routeID);
     if (!found)
         return;
-    m_endpoint = *found;
-    seedFrom(m_endpoint);
+    m_endpoint = std::make_shared<const Endpoint>(*found);
+    seedFromSaved();
     emit endpointChanged();
     for (Field field : {Field::method, Field::host, Field::path, Field::status, Field::latency, Field::enableMock,
                         Field::passThrough, Field::errorState, Field::body, Field::sequence, Field::seqMode})
@@ -121,11 +122,11 @@ void InspectorModel::reseedChanged(const Endpoint &before, const Endpoint &after
         m_errorState = after.override;
         emit fieldChanged(Field::errorState);
     }
-    if (before.body != after.body && m_bodyUtf8 != after.body) {
+    if (before.body != after.body && *m_bodyUtf8 != after.body) {
         m_bodyText.clear();
         m_bodyDecoded = false;
         ++m_bodyVersion;
-        m_bodyUtf8 = after.body;
+        m_bodyUtf8 = savedBody();
         emit fieldChanged(Field::body);
     }
     if (before.sequence != after.sequence && InspectorLogic::savedSequence(m_sequence) != after.sequence) {
@@ -167,7 +168,7 @@ InspectorModel::Patch InspectorModel::patchFor(Field field) const
     case Field::errorState:
         return [v = m_errorState](Endpoint &e) { e.override = v; };
     case Field::body:
-        return [v = m_bodyUtf8](Endpoint &e) { e.body = v; };
+        return [v = m_bodyUtf8](Endpoint &e) { e.body = *v; };
     case Field::sequence:
         return [v = InspectorLogic::savedSequence(m_sequence)](Endpoint &e) { e.sequence = v; };
     case Field::seqMode:
@@ -190,7 +191,7 @@ bool InspectorModel::apply(EngineClient &engine, const QString &projectID, const
     copy.status = InspectorLogic::clampStatus(copy.status);
     if (copy == *current)
         return false;
-    engine.updateEndpoint(copy);
+    engine.updateEndpoint(std::move(copy));
     return true;
 }
 
@@ -280,7 +281,7 @@ void InspectorModel::setPassThrough(bool on)
 const QString &InspectorModel::bodyText() const
 {
     if (!m_bodyDecoded) {
-        m_bodyText = QString::fromStdString(m_bodyUtf8);
+        m_bodyText = QString::fromStdString(*m_bodyUtf8);
         m_bodyDecoded = true;
     }
     return m_bodyText;
@@ -301,7 +302,7 @@ void InspectorModel::setBodyText(const QString &text)
     m_bodyText = text;
     m_bodyDecoded = true;
     ++m_bodyVersion;
-    m_bodyUtf8 = text.toStdString();
+    m_bodyUtf8 = std::make_shared<const std::string>(text.toStdString());
     changed(Field::body);
 }
 
@@ -317,7 +318,7 @@ void InspectorModel::setSeqMode(const QString &mode)
 
 void InspectorModel::addStep()
 {
-    m_sequence.push_back(InspectorLogic::newStep(m_sequence.empty(), m_endpoint.status, m_bodyUtf8));
+    m_sequence.push_back(InspectorLogic::newStep(m_sequence.empty(), m_endpoint->status, *m_bodyUtf8));
     changed(Field::sequence);
 }
 

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,7 +38,7 @@ public:
     const QString &projectID() const { return m_projectID; }
     const std::string &routeID() const { return m_routeID; }
     // The route as last saved (as the engine link's list holds it).
-    const Endpoint &endpoint() const { return m_endpoint; }
+    const Endpoint &endpoint() const { return *m_endpoint; }
     bool routeExists() const { return m_exists; }
     // True while edits may reach the engine: the draft's project is active, no switch is under way and the
     // route is still listed.
@@ -55,10 +56,12 @@ public:
     // The body as text: decoded from the route's UTF-8 when first asked for, so building an inspector for a
     // long body does not wait for it.
     const QString &bodyText() const;
-    bool bodyEmpty() const { return m_bodyUtf8.empty(); }
+    bool bodyEmpty() const { return m_bodyUtf8->empty(); }
     // The body's length in UTF-8 bytes, known without decoding it.
-    qsizetype bodyBytes() const { return qsizetype(m_bodyUtf8.size()); }
-    const std::string &bodyUtf8() const { return m_bodyUtf8; }
+    qsizetype bodyBytes() const { return qsizetype(m_bodyUtf8->size()); }
+    const std::string &bodyUtf8() const { return *m_bodyUtf8; }
+    // The same body, shared with work done off the window's thread instead of copied there.
+    std::shared_ptr<const std::string> sharedBodyUtf8() const { return m_bodyUtf8; }
     // Counts the body's changes, so text decoded elsewhere from one version is taken only for that version.
     int bodyVersion() const { return m_bodyVersion; }
     void adoptDecodedBody(int version, const QString &text);
@@ -130,7 +133,9 @@ signals:
 private:
     using Patch = std::function<void(Endpoint &)>;
 
-    void seedFrom(const Endpoint &route);
+    void seedFromSaved();
+    // The saved route's body, shared with the record rather than copied out of it.
+    std::shared_ptr<const std::string> savedBody() const { return {m_endpoint, &m_endpoint->body}; }
     void onRoutesChanged();
     void onSwitchingChanged();
     void reseedChanged(const Endpoint &before, const Endpoint &after);
@@ -148,7 +153,8 @@ private:
     QPointer<EngineClient> m_engine;
     QString m_projectID;
     std::string m_routeID;
-    Endpoint m_endpoint;
+    // Never changed in place, so the draft's body can point into it.
+    std::shared_ptr<const Endpoint> m_endpoint;
     bool m_exists = true;
     bool m_deferCommits = false;
 
@@ -163,8 +169,9 @@ private:
     mutable QString m_bodyText;
     mutable bool m_bodyDecoded = false;
     int m_bodyVersion = 0;
-    // The body as saved (UTF-8), so a long body is converted once per edit, not at every comparison.
-    std::string m_bodyUtf8;
+    // The body as saved (UTF-8), so a long body is converted once per edit, not at every comparison. Never
+    // changed in place: a save or a worker holds on to the version it was given.
+    std::shared_ptr<const std::string> m_bodyUtf8 = std::make_shared<const std::string>();
     bool m_editing = false;
     std::vector<MockStep> m_sequence;
     QString m_seqMode;

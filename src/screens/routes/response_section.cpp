@@ -214,15 +214,17 @@ void ResponseSection::takeLongBody()
     QTimer::singleShot(1, this, [this] {
         BackgroundWork::run(
             this,
-            [utf8 = m_model->bodyUtf8()] {
-                Prepared prepared{QString::fromStdString(utf8), {}};
+            [utf8 = m_model->sharedBodyUtf8()] {
+                Prepared prepared{QString::fromStdString(*utf8), {}};
                 prepared.lines = CodeTextView::linesOf(prepared.text);
                 return prepared;
             },
             [this, version = m_model->bodyVersion()](Prepared prepared) {
                 m_model->adoptDecodedBody(version, prepared.text);
                 m_bodyPending = false;
-                if (m_model->bodyText() == prepared.text && !m_model->editing()) {
+                // The same version decodes to the same text: only an older one need be compared.
+                const bool current = version == m_model->bodyVersion() || m_model->bodyText() == prepared.text;
+                if (current && !m_model->editing()) {
                     m_long = true;
                     showLongView()->setText(prepared.text, std::move(prepared.lines));
                 }
