@@ -1,6 +1,7 @@
 // Reading, routing and answering control requests without a thread per connection.
 #include "control_http.h"
 
+#include "control_hold.h"
 #include "engine_support.h"
 #include "event_hub.h"
 
@@ -521,6 +522,8 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
                 break;
             } else {
                 request.body = std::move(bodyParser.get().body());
+                if (ControlHold::instance().takes(request) && !co_await ControlHold::instance().wait())
+                    break;
                 const ControlRouter::Route *route = m_router.find(request);
                 if (!route) {
                     response.status = 404;

@@ -365,6 +365,14 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         plan.forward = true;
         return plan;
     }
+    // A 1xx head only announces the answer to come: sent as the answer, the client would wait for
+    // another, and a pipelining client would take the next request's answer as this one's.
+    if (answer.status < 200) {
+        response.status = 500;
+        response.body = proxyErrorBody("the mocked status " + std::to_string(answer.status)
+                                       + " can't be a final answer: a 1xx status only announces one");
+        return plan;
+    }
     response.status = answer.status;
     if (answer.status != 204 && answer.status != 304) {
         response.body = std::move(answer.body);

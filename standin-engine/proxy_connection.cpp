@@ -113,15 +113,6 @@ ClientWatch::~ClientWatch()
 
 namespace proxy {
 
-bool isHopByHop(std::string_view name)
-{
-    static const std::set<std::string> kHopByHop = {
-        "connection", "proxy-connection", "keep-alive", "proxy-authorization", "proxy-authenticate",
-        "te", "trailer", "transfer-encoding", "upgrade",
-    };
-    return kHopByHop.count(lowerAscii(name)) > 0;
-}
-
 bool expectsBody(const http::request_parser<http::empty_body> &parser)
 {
     return parser.chunked() || parser.content_length().value_or(0) > 0;

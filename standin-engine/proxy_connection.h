@@ -4,6 +4,7 @@
 
 #include "engine_support.h"
 #include "net_core.h"
+#include "relayed_fields.h"
 #include "upstream.h"
 
 #include <algorithm>
@@ -82,29 +83,6 @@ namespace beast = net::beast;
 namespace http = net::http;
 
 using Chunk = std::array<char, net::Limits::kStreamChunk>;
-
-bool isHopByHop(std::string_view name);
-
-// Removes hop-by-hop fields, and those the Connection field names, from a message about to be relayed.
-template <class Fields>
-void dropHopByHop(Fields &fields)
-{
-    std::vector<std::string> named;
-    for (const auto &field : fields) {
-        if (!beast::iequals(field.name_string(), "connection"))
-            continue;
-        for (const auto &token : http::token_list {field.value()})
-            named.push_back(lowerAscii(std::string(token)));
-    }
-    std::vector<std::string> doomed;
-    for (const auto &field : fields) {
-        const std::string name = lowerAscii(std::string(field.name_string()));
-        if (isHopByHop(name) || std::find(named.begin(), named.end(), name) != named.end())
-            doomed.push_back(name);
-    }
-    for (const auto &name : doomed)
-        fields.erase(name);
-}
 
 bool expectsBody(const http::request_parser<http::empty_body> &parser);
 

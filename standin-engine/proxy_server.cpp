@@ -32,6 +32,28 @@ bool isFieldFramedByEngine(beast::string_view name)
     return false;
 }
 
+// The status line; a status without a standard reason gets an empty one.
+void writeStatusLine(std::string &head, int status, unsigned version)
+{
+    const auto code = static_cast<unsigned>(status);
+    beast::string_view reason = http::obsolete_reason(static_cast<http::status>(status));
+    if (reason == http::obsolete_reason(static_cast<http::status>(0)))
+        reason = {};
+    head.clear();
+    const char line[] = {'H', 'T', 'T', 'P', '/', static_cast<char>('0' + version / 10), '.',
+                         static_cast<char>('0' + version % 10), ' ', static_cast<char>('0' + code / 100),
+                         static_cast<char>('0' + code / 10 % 10), static_cast<char>('0' + code % 10), ' '};
+    head.append(line, sizeof line);
+    head.append(reason.data(), reason.size());
+    head += "\r\n";
+}
+
+// No Content-Length goes with a 1xx, 204 or 304 answer (RFC 9110 §8.6).
+bool carriesLength(int status)
+{
+    return status >= 200 && status != 204 && status != 304;
+}
+
 // The answer's status line and fields as the HTTP library writes them for a route whose own fields
 // need no merging (each named once, none the engine frames the answer with), written into the
 // connection's buffer so an answer allocates nothing; false when the library has to do it.
@@ -49,15 +71,7 @@ bool writeAnswerHead(std::string &head, const ProxiedResponse &out, unsigned ver
                 return false;
         }
     }
-    const auto code = static_cast<unsigned>(out.status);
-    const beast::string_view reason = http::obsolete_reason(static_cast<http::status>(out.status));
-    head.clear();
-    const char line[] = {'H', 'T', 'T', 'P', '/', static_cast<char>('0' + version / 10), '.',
-                         static_cast<char>('0' + version % 10), ' ', static_cast<char>('0' + code / 100),
-                         static_cast<char>('0' + code / 10 % 10), static_cast<char>('0' + code % 10), ' '};
-    head.append(line, sizeof line);
-    head.append(reason.data(), reason.size());
-    head += "\r\n";
+    writeStatusLine(head, out.status, version);
     for (const auto &[name, value] : out.headers) {
         const beast::string_view trimmed = http::detail::trim(value);
         head += name;
@@ -75,10 +89,13 @@ bool writeAnswerHead(std::string &head, const ProxiedResponse &out, unsigned ver
         head += "Connection: keep-alive\r\n";
     else if (version >= 11 && !keepAlive)
         head += "Connection: close\r\n";
-    char digits[24];
-    head += "Content-Length: ";
-    head.append(digits, std::to_chars(digits, digits + sizeof digits, contentLength).ptr);
-    head += "\r\n\r\n";
+    if (carriesLength(out.status)) {
+        char digits[24];
+        head += "Content-Length: ";
+        head.append(digits, std::to_chars(digits, digits + sizeof digits, contentLength).ptr);
+        head += "\r\n";
+    }
+    head += "\r\n";
     return true;
 }
 
@@ -384,7 +401,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     // client that reads slowly holds no copy of it.
     const std::string &body = out.bodyText(); // held by the plan until the answer is out
     // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
-    const bool bodyAllowed = out.status >= 200 && out.status != 204 && out.status != 304;
+    const bool bodyAllowed = carriesLength(out.status);
     const std::size_t bodyLength = bodyAllowed ? body.size() : 0;
     const bool sendBody = bodyAllowed && request.method != "HEAD";
     if (writeAnswerHead(connection.answerHead, out, version < 11 ? 10u : 11u, keepAlive, bodyLength)) {
@@ -403,11 +420,18 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
         response.body() = {body.data(), body.size()};
     response.keep_alive(keepAlive);
     response.prepare_payload();
-    if (!sendBody && bodyAllowed) {
-        response.body() = {};
-        response.content_length(bodyLength);
-    }
-    co_return co_await net::writeMessage(stream, timed, response) && keepAlive;
+    if (!carriesLength(out.status))
+        response.erase(http::field::content_length);
+    // The library would write "<unknown-status>" as the reason of a status it doesn't know.
+    std::string &head = connection.answerHead;
+    writeStatusLine(head, out.status, version < 11 ? 10u : 11u);
+    for (const auto &field : response)
+        head.append(field.name_string().data(), field.name_string().size()).append(": ")
+            .append(field.value().data(), field.value().size()).append("\r\n");
+    head += "\r\n";
+    const std::array<asio::const_buffer, 2> pieces {asio::buffer(head),
+                                                    asio::buffer(body.data(), sendBody ? body.size() : 0)};
+    co_return co_await writeGathered(stream, timed, pieces) && keepAlive;
 }
 
 } // namespace standin

@@ -1,13 +1,10 @@
-// The sidebar: project switcher, navigation rows, the route tree with its menus, and the footer.
+// The sidebar: project switcher, navigation rows, the routes section and the footer.
 #include "app/app_sidebar.h"
 
 #include "app/app_state.h"
 #include "app/file_actions.h"
 #include "app/project_actions.h"
-#include "app/route_actions.h"
 #include "app/route_tree.h"
-#include "app/route_tree_delegate.h"
-#include "app/route_tree_model.h"
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
@@ -16,13 +13,11 @@
 #include "design/project_color.h"
 #include "design/shell_widgets.h"
 #include "design/sidebar_row.h"
-#include "design/snow_context_menu.h"
 #include "design/snow_dropdown.h"
 #include "engine/engine_client.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -94,6 +89,8 @@ AppSidebar::AppSidebar(const AppContext &context, QWidget *parent)
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
     scroll->viewport()->setAutoFillBackground(false);
+    // Tab goes from the header straight to the rows: the list scrolls to whichever row takes the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     useThinScrollBars(scroll);
     auto *content = new QWidget;
     content->setAutoFillBackground(false);
@@ -418,232 +415,4 @@ void AppSidebar::refreshRoutes()
     m_emptyNote->setVisible(empty);
     m_tree->setVisible(!empty);
     m_routesBody->setVisible(m_routesOpen || routesAnimating());
-}
-
-RouteTreeView::RouteTreeView(const AppContext &context, QWidget *parent)
-    : QTreeView(parent)
-    , m_context(context)
-    , m_model(new RouteTreeModel(context.state, context.engine, this))
-{
-    setHeaderHidden(true);
-    setIndentation(0);
-    setRootIsDecorated(false);
-    setUniformRowHeights(false);
-    setItemsExpandable(false);
-    setExpandsOnDoubleClick(false);
-    setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setMouseTracking(true);
-    setAutoFillBackground(false);
-    viewport()->setAutoFillBackground(false);
-    setStyleSheet(QStringLiteral("QTreeView { background: transparent; border: none; }"));
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setItemDelegate(new RouteTreeDelegate(this));
-    setModel(m_model);
-
-    // The tree keeps every block open; folding is the model's, which drops a folded block's rows.
-    connect(m_model, &QAbstractItemModel::modelReset, this, &RouteTreeView::relayout);
-    connect(m_model, &QAbstractItemModel::rowsInserted, this, &RouteTreeView::relayout);
-    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &RouteTreeView::relayout);
-    connect(m_model, &QAbstractItemModel::layoutChanged, this, &RouteTreeView::relayout);
-
-    m_menu = SnowContextMenu::attach(this, 220, [this](const QPoint &pos) -> QList<SnowMenuItem> {
-        const QModelIndex row = rowAt(viewport()->mapFrom(this, pos));
-        if (!row.isValid())
-            return {};
-        if (RouteTreeModel::Kind(row.data(RouteTreeModel::KindRole).toInt()) == RouteTreeModel::Kind::route) {
-            m_menu->setWidth(220);
-            return routeMenuItems(row.data(RouteTreeModel::RouteIDRole).toString());
-        }
-        if (!m_model->showsGroups())
-            return {};
-        m_menu->setWidth(190);
-        return groupMenuItems(row.data(Qt::DisplayRole).toString());
-    });
-    // The menu hangs below the row that was pressed, as it would below a row of its own.
-    m_menu->setAnchorProvider([this](const QPoint &pos) {
-        const QRect row = paintedRect(rowAt(viewport()->mapFrom(this, pos)));
-        return row.isEmpty() ? QRect() : row.translated(viewport()->mapTo(this, QPoint(0, 0)));
-    });
-    relayout();
-}
-
-void RouteTreeView::relayout()
-{
-    expandAll();
-    m_height = contentHeight();
-    setFixedHeight(m_height);
-    updateGeometry();
-    viewport()->update();
-}
-
-int RouteTreeView::contentHeight() const
-{
-    int height = 0;
-    for (int b = 0; b < m_model->rowCount(); ++b) {
-        const QModelIndex block = m_model->index(b, 0);
-        height += RouteTreeDelegate::itemHeight(block);
-        for (int r = 0; r < m_model->rowCount(block); ++r)
-            height += RouteTreeDelegate::itemHeight(m_model->index(r, 0, block));
-    }
-    return height;
-}
-
-QSize RouteTreeView::sizeHint() const
-{
-    return {AppSidebar::Width - 16, m_height};
-}
-
-void RouteTreeView::drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
-{
-    // The delegate paints the whole row, fills included; the style draws nothing behind it.
-    QStyleOptionViewItem row = option;
-    row.rect = QRect(0, option.rect.top(), viewport()->width(), option.rect.height());
-    row.state.setFlag(QStyle::State_MouseOver, m_hovered.isValid() && QModelIndex(m_hovered) == index);
-    row.state.setFlag(QStyle::State_Selected, false);
-    row.state.setFlag(QStyle::State_HasFocus, false);
-    itemDelegateForIndex(index)->paint(painter, row, index);
-}
-
-QRect RouteTreeView::paintedRect(const QModelIndex &index) const
-{
-    if (!index.isValid())
-        return {};
-    const QRect item = visualRect(index);
-    if (item.isEmpty())
-        return {};
-    return RouteTreeDelegate::rowRect(QRect(0, item.top(), viewport()->width(), item.height()), index);
-}
-
-QModelIndex RouteTreeView::rowAt(const QPoint &pos) const
-{
-    const QModelIndex index = indexAt(QPoint(0, pos.y()));
-    return paintedRect(index).contains(pos) ? index : QModelIndex();
-}
-
-QRect RouteTreeView::blockRect(const QString &label) const
-{
-    return paintedRect(m_model->blockIndex(label));
-}
-
-QRect RouteTreeView::routeRect(const QString &routeID) const
-{
-    return paintedRect(m_model->routeIndex(routeID));
-}
-
-void RouteTreeView::setHovered(const QModelIndex &index)
-{
-    if (QModelIndex(m_hovered) == index)
-        return;
-    const QRect before = paintedRect(m_hovered);
-    m_hovered = index;
-    viewport()->update(before);
-    viewport()->update(paintedRect(index));
-}
-
-void RouteTreeView::mousePressEvent(QMouseEvent *event)
-{
-    // Like a sidebar row: a left press arms a tap; other buttons do nothing here.
-    m_pressed = event->button() == Qt::LeftButton ? QPersistentModelIndex(rowAt(event->position().toPoint()))
-                                                  : QPersistentModelIndex();
-    event->accept();
-}
-
-void RouteTreeView::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    mousePressEvent(event);
-}
-
-void RouteTreeView::mouseReleaseEvent(QMouseEvent *event)
-{
-    event->accept();
-    const QPersistentModelIndex pressed = m_pressed;
-    m_pressed = QPersistentModelIndex();
-    if (event->button() != Qt::LeftButton || !pressed.isValid())
-        return;
-    if (QModelIndex(pressed) != rowAt(event->position().toPoint()))
-        return;
-    if (RouteTreeModel::Kind(pressed.data(RouteTreeModel::KindRole).toInt()) == RouteTreeModel::Kind::route)
-        openRoute(pressed.data(RouteTreeModel::RouteIDRole).toString());
-    else
-        toggleFold(pressed.data(Qt::DisplayRole).toString());
-}
-
-void RouteTreeView::mouseMoveEvent(QMouseEvent *event)
-{
-    setHovered(rowAt(event->position().toPoint()));
-    event->accept();
-}
-
-void RouteTreeView::wheelEvent(QWheelEvent *event)
-{
-    // The sidebar's scroll area does the scrolling.
-    event->ignore();
-}
-
-void RouteTreeView::keyPressEvent(QKeyEvent *event)
-{
-    event->ignore();
-}
-
-bool RouteTreeView::viewportEvent(QEvent *event)
-{
-    if (event->type() == QEvent::Leave)
-        setHovered({});
-    return QTreeView::viewportEvent(event);
-}
-
-bool RouteTreeView::showsGroups() const
-{
-    return m_model->showsGroups();
-}
-
-QStringList RouteTreeView::blockLabels() const
-{
-    return m_model->blockLabels();
-}
-
-QStringList RouteTreeView::visibleRouteIDs(const QString &label) const
-{
-    return m_model->isFolded(label) ? QStringList{} : m_model->routeIDs(label);
-}
-
-bool RouteTreeView::isFolded(const QString &label) const
-{
-    return m_model->isFolded(label);
-}
-
-void RouteTreeView::toggleFold(const QString &label)
-{
-    m_model->toggleFold(label);
-}
-
-void RouteTreeView::openRoute(const QString &routeID)
-{
-    m_context.state->select(NavItem::endpoints);
-    m_context.state->setSelectedEndpointID(routeID);
-}
-
-QList<SnowMenuItem> RouteTreeView::groupMenuItems(const QString &label) const
-{
-    return RouteActions::groupMenuItems(m_context.state, label);
-}
-
-QList<SnowMenuItem> RouteTreeView::routeMenuItems(const QString &routeID) const
-{
-    return RouteActions::menuItems(m_context.state, m_context.engine, routeID);
-}
-
-void RouteTreeView::duplicateRoute(const QString &routeID)
-{
-    RouteActions::duplicate(m_context.state, m_context.engine, routeID);
-}
-
-void RouteTreeView::deleteRoute(const QString &routeID)
-{
-    RouteActions::remove(m_context.state, m_context.engine, routeID);
 }

@@ -3,6 +3,7 @@
 
 #include "app/app_sidebar.h"
 #include "app/app_state.h"
+#include "app/focus_order.h"
 #include "app/command_palette.h"
 #include "app/header_logic.h"
 #include "app/main_header.h"
@@ -16,6 +17,7 @@
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -26,6 +28,8 @@
 namespace {
 
 constexpr int BannerBottomPadding = 26;
+constexpr int BannerSideMargin = 24;
+constexpr int BannerMaxWidth = 640;
 
 } // namespace
 
@@ -248,9 +252,21 @@ void ContentView::updateBanner()
 
 void ContentView::placeBanner()
 {
-    const QSize size = m_banner->sizeHint();
+    // A long summary wraps rather than running past the window's edges.
+    const QSize size = m_banner->sizeFor(qMin(BannerMaxWidth, width() - 2 * BannerSideMargin));
     m_banner->setGeometry((width() - size.width()) / 2, height() - BannerBottomPadding - size.height(), size.width(),
                           size.height());
+}
+
+bool ContentView::focusNextPrevChild(bool next)
+{
+    const QList<QWidget *> order = FocusOrder::byRegion(
+        FocusOrder::reachable(this), {m_sidebar, m_header, m_screenHost->parentWidget(), m_trailing});
+    QWidget *target = FocusOrder::step(order, QApplication::focusWidget(), next);
+    if (!target)
+        return QWidget::focusNextPrevChild(next);
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void ContentView::resizeEvent(QResizeEvent *event)

@@ -66,6 +66,9 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // Screens and panels are built as they are needed, and Qt chains a new widget's focus after every
+    // older one: Tab follows the regions as they are shown instead.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void showScreen();

@@ -5,6 +5,7 @@
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/sidebar_row.h"
 #include "design/symbols.h"
@@ -83,6 +84,8 @@ void RouteTreeDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opt
         paintBlock(*painter, row, hovered, index, option.widget);
     else
         paintRoute(*painter, option.rect, row, hovered, index, option.widget);
+    if (option.state.testFlag(QStyle::State_HasFocus) && option.widget)
+        KeyboardReach::paintRing(*painter, option.widget, QRectF(row), 6);
     painter->restore();
 }
 

@@ -2,6 +2,7 @@
 #include "design/chip_row.h"
 
 #include "design/animated_flag.h"
+#include "design/keyboard_reach.h"
 
 #include <QHBoxLayout>
 #include <QMouseEvent>
@@ -10,6 +11,7 @@ SelectableChip::SelectableChip(int selectionMs, QWidget *parent)
     : QWidget(parent), m_selected(new AnimatedFlag(this, selectionMs, QEasingCurve::InOutQuad))
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    KeyboardReach::install(this, [this] { emit clicked(); });
 }
 
 bool SelectableChip::isSelected() const

@@ -4,6 +4,7 @@
 #include "design/card_surface.h"
 #include "design/fonts.h"
 #include "design/hover_animation.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 
 #include <QFontMetrics>
@@ -76,4 +77,5 @@ void ChoiceChip::paintEvent(QPaintEvent *)
     p.setPen(blendColors(ChoiceChips::chipInk(palette, false, m_item.tint),
                          ChoiceChips::chipInk(palette, true, m_item.tint), t));
     p.drawText(rect(), Qt::AlignCenter, m_item.label);
+    KeyboardReach::paintRing(p, this, QRectF(rect()), 8);
 }

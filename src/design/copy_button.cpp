@@ -1,6 +1,7 @@
 // The copy-to-clipboard button.
 #include "design/copy_button.h"
 
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/symbols.h"
 
@@ -13,6 +14,7 @@
 CopyButton::CopyButton(const QString &text, qreal size, QWidget *parent) : QWidget(parent), m_text(text), m_size(size)
 {
     setFixedSize(sizeHint());
+    KeyboardReach::install(this, [this] { copy(); });
 }
 
 void CopyButton::setGlyphSize(qreal size)
@@ -78,4 +80,5 @@ void CopyButton::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     Symbols::draw(p, QRectF(rect()), symbol(), m_size, symbolColor(palette, m_copied));
+    KeyboardReach::paintRing(p, this, QRectF(rect()), 4);
 }

@@ -6,6 +6,7 @@
 #include "design/fonts.h"
 #include "design/hover_animation.h"
 #include "design/indicators.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/symbols.h"
 
@@ -29,6 +30,7 @@ SnowButtonBase::SnowButtonBase(QWidget *parent)
 {
     m_hover->setGate([this] { return acceptsPress(); });
     m_press->setGate([this] { return acceptsPress(); });
+    KeyboardReach::install(this, [this] { trigger(); });
 }
 
 void SnowButtonBase::setAction(std::function<void()> action)
@@ -129,6 +131,7 @@ KSButton::KSButton(const QString &title, const QString &icon, Variant variant, S
     m_spin->setDuration(800);
     m_spin->setLoopCount(-1);
     connect(m_spin, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    KeyboardReach::setReachable(this, !m_disabled);
     relayout();
 }
 
@@ -176,6 +179,7 @@ void KSButton::setDisabled(bool disabled)
     if (disabled == m_disabled)
         return;
     m_disabled = disabled;
+    KeyboardReach::setReachable(this, !disabled);
     update();
 }
 
@@ -265,6 +269,7 @@ void KSButton::paintEvent(QPaintEvent *)
     p.setFont(font);
     p.setPen(l.label);
     p.drawText(QRectF(x, 0, bounds.right() - x, bounds.height()), Qt::AlignVCenter | Qt::AlignLeft, m_title);
+    KeyboardReach::paintRing(p, this, bounds, l.metrics.cornerRadius);
 }
 
 void KSButton::syncSpin()
@@ -371,6 +376,7 @@ void GhostIconButton::paintEvent(QPaintEvent *)
     p.fillPath(roundedRectPath(frame, 8),
                blendColors(QColor(Qt::transparent), palette.muted, hoverAnimation()->progress()));
     Symbols::draw(p, frame, m_icon, m_glyph, symbolColor());
+    KeyboardReach::paintRing(p, this, frame, 8);
 }
 
 // CircleIconButton
@@ -435,6 +441,7 @@ void CircleIconButton::paintEvent(QPaintEvent *)
                                  : blendColors(palette.muted, palette.mutedStrong, hoverAnimation()->progress());
     p.fillPath(roundedRectPath(frame, 12), fill);
     Symbols::draw(p, frame, m_icon, 0.4 * m_size, m_active ? palette.pillActiveText : palette.mutedForeground);
+    KeyboardReach::paintRing(p, this, frame, 12);
     if (m_badge && !m_badgeOverlay)
         paintBadge(p, frame); // no parent to spill into: keep it inside the frame
 }

@@ -3,6 +3,7 @@
 
 #include "design/card_surface.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
 #include "design/symbols.h"
 
 #include <QEnterEvent>
@@ -110,6 +111,7 @@ PlainButton::PlainButton(QWidget *parent)
 {
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
+    KeyboardReach::install(this, [this] { emit clicked(); });
 }
 
 void PlainButton::setFill(Fill fill, qreal radius)
@@ -130,17 +132,17 @@ void PlainButton::setFill(Fill fill, qreal radius)
 
 void PlainButton::paintEvent(QPaintEvent *)
 {
-    if (!m_fill)
-        return;
-    const Palette palette = Palette::of(this);
-    const QColor rest = m_fill(palette, false, false);
-    const QColor active = m_fill(palette, true, m_pressed);
-    const QColor fill = m_pressed ? active : blendColors(rest, active, m_hoverProgress);
-    if (fill.alpha() == 0)
-        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(roundedRectPath(QRectF(rect()), m_radius), fill);
+    if (m_fill) {
+        const Palette palette = Palette::of(this);
+        const QColor rest = m_fill(palette, false, false);
+        const QColor active = m_fill(palette, true, m_pressed);
+        const QColor fill = m_pressed ? active : blendColors(rest, active, m_hoverProgress);
+        if (fill.alpha() > 0)
+            painter.fillPath(roundedRectPath(QRectF(rect()), m_radius), fill);
+    }
+    KeyboardReach::paintRing(painter, this, QRectF(rect()), m_fill ? m_radius : 6);
 }
 
 void PlainButton::enterEvent(QEnterEvent *event)

@@ -4,6 +4,7 @@
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/symbols.h"
 
@@ -29,6 +30,7 @@ SidebarRow::SidebarRow(const QString &label, QWidget *parent) : QWidget(parent),
     m_layout->setSpacing(0);
     m_layout->addStretch(1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    KeyboardReach::install(this, [this] { emit clicked(); });
     relayout();
 }
 
@@ -176,6 +178,7 @@ void SidebarRow::paintEvent(QPaintEvent *)
     const QRectF labelRect(x, 0, qMax<qreal>(0, right - x), height());
     p.drawText(labelRect, Qt::AlignLeft | Qt::AlignVCenter,
                QFontMetrics(font).elidedText(m_label, Qt::ElideRight, int(labelRect.width())));
+    KeyboardReach::paintRing(p, this, QRectF(rect()), 6);
 }
 
 SidebarCount::SidebarCount(qint64 count, bool emphasized, QWidget *parent)

@@ -1,6 +1,7 @@
 // Click-to-open menus with a caller-drawn label.
 #include "design/snow_dropdown.h"
 
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/snow_menu_popup.h"
 
@@ -11,6 +12,7 @@
 SnowDropdown::SnowDropdown(QWidget *parent) : QWidget(parent), m_menu(new SnowMenuOpener(this))
 {
     setCursor(Qt::ArrowCursor);
+    KeyboardReach::install(this, [this] { setOpen(!isOpen()); });
     connect(m_menu, &SnowMenuOpener::openChanged, this, [this](bool open) {
         update();
         emit openChanged(open);
@@ -76,12 +78,12 @@ QSize SnowDropdown::sizeHint() const
 
 void SnowDropdown::paintEvent(QPaintEvent *)
 {
-    if (!m_painter)
-        return;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    m_painter(p, QRectF(rect()), isOpen(), Palette::of(this));
+    if (m_painter)
+        m_painter(p, QRectF(rect()), isOpen(), Palette::of(this));
+    KeyboardReach::paintRing(p, this, QRectF(rect()), 8);
 }
 
 void SnowDropdown::mousePressEvent(QMouseEvent *event)

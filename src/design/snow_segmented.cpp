@@ -4,6 +4,7 @@
 #include "design/card_surface.h"
 #include "design/fonts.h"
 #include "design/hover_animation.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/symbols.h"
 
@@ -84,4 +85,5 @@ void SegmentChip::paintEvent(QPaintEvent *)
     p.setFont(font);
     p.setPen(ink);
     p.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, m_item.label);
+    KeyboardReach::paintRing(p, this, QRectF(rect()), 8);
 }

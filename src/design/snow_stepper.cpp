@@ -4,6 +4,7 @@
 #include "design/card_surface.h"
 #include "design/fonts.h"
 #include "design/hover_animation.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/symbols.h"
 
@@ -32,6 +33,7 @@ SnowStepButton::SnowStepButton(const QString &symbol, QWidget *parent)
     : QWidget(parent), m_symbol(symbol), m_press(new SnowPressStyle(this))
 {
     setFixedSize(Side, Side);
+    KeyboardReach::install(this, [this] { emit clicked(); });
 }
 
 void SnowStepButton::mousePressEvent(QMouseEvent *event)
@@ -57,6 +59,7 @@ void SnowStepButton::paintEvent(QPaintEvent *)
     m_press->apply(p, QRectF(rect()));
     p.fillPath(roundedRectPath(QRectF(rect()), 6), palette.muted);
     Symbols::draw(p, QRectF(rect()), m_symbol, 9, palette.foreground);
+    KeyboardReach::paintRing(p, this, QRectF(rect()), 6);
 }
 
 SnowStepper::SnowStepper(QWidget *parent)

@@ -2,6 +2,7 @@
 #include "design/snow_switch.h"
 
 #include "design/hover_animation.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 
 #include <QEasingCurve>
@@ -53,6 +54,12 @@ SnowSwitch::SnowSwitch(QWidget *parent)
 {
     setFixedSize(TrackWidth, TrackHeight);
     m_hover->setGate([this] { return !m_disabled; });
+    KeyboardReach::install(this, [this] {
+        if (m_disabled)
+            return;
+        animateTo(!m_on);
+        emit toggled(m_on);
+    });
     QEasingCurve curve;
     curve.setCustomType(spring);
     m_slide->setEasingCurve(curve);
@@ -83,6 +90,7 @@ void SnowSwitch::setDisabled(bool disabled)
     if (disabled == m_disabled)
         return;
     m_disabled = disabled;
+    KeyboardReach::setReachable(this, !disabled);
     update();
 }
 
@@ -134,6 +142,7 @@ void SnowSwitch::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     paint(p, QPointF(0, 0), Palette::of(this), m_position, m_hover->progress(), m_disabled);
+    KeyboardReach::paintRing(p, this, QRectF(rect()), TrackHeight / 2.0);
 }
 
 void SnowSwitch::paint(QPainter &p, const QPointF &origin, const Palette &palette, qreal position, qreal hover,

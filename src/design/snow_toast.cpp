@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,88 @@ constexpr qreal SymbolSize = 13;
 constexpr qreal Radius = 8;
 constexpr qreal ShadowRadius = 12;
 constexpr qreal ShadowOpacity = 0.18;
+// Below this the text would wrap into a column of single words.
+constexpr int MinTextWidth = 160;
+
+QFont textFont()
+{
+    return Fonts::inter(12, QFont::Medium);
+}
+
+int symbolWidth()
+{
+    return qRound(Symbols::glyphPixelSize(SymbolSize));
+}
+
+int chromeWidth()
+{
+    return 2 * PadX + symbolWidth() + Spacing;
+}
+
+// The message as laid out: its own line breaks kept, a long line wrapped at words (or anywhere when a
+// word is wider than the pill), at most MaxLines, the last one elided when more would follow.
+struct Wrapped
+{
+    QStringList lines;
+    bool cut = false;
+};
+
+Wrapped wrapText(const QString &text, int width)
+{
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(shown, textFont());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    Wrapped wrapped;
+    int lastStart = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (wrapped.lines.size() == SnowToast::MaxLines) {
+            wrapped.cut = true;
+            break;
+        }
+        lastStart = line.textStart();
+        wrapped.lines.append(shown.mid(line.textStart(), line.textLength()));
+    }
+    layout.endLayout();
+    if (wrapped.cut) {
+        QString rest = shown.mid(lastStart);
+        rest.replace(QChar::LineSeparator, QLatin1Char(' '));
+        wrapped.lines.last() = QFontMetrics(textFont()).elidedText(rest.simplified(), Qt::ElideRight, width);
+    }
+    for (QString &line : wrapped.lines) {
+        line.remove(QChar::LineSeparator);
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+    }
+    if (wrapped.lines.isEmpty())
+        wrapped.lines.append(QString());
+    return wrapped;
+}
+
+int textBlockHeight(int lines)
+{
+    const QFontMetrics fm(textFont());
+    return (lines - 1) * fm.lineSpacing() + fm.height();
+}
+
+int contentHeight(int lines)
+{
+    return qMax(textBlockHeight(lines), symbolWidth());
+}
+
+int widestLine(const QStringList &lines)
+{
+    const QFontMetrics fm(textFont());
+    int widest = 0;
+    for (const QString &line : lines)
+        widest = qMax(widest, fm.horizontalAdvance(line));
+    return widest;
+}
 
 // One pass of a Gaussian blur along rows (step 1) or columns (step = row length) of an alpha plane.
 void blurPass(const std::vector<float> &in, std::vector<float> &out, int width, int height, bool alongRows,
@@ -90,7 +173,9 @@ private:
 
 SnowToast::SnowToast(const QString &text, Tone tone, QWidget *parent) : QWidget(parent), m_text(text), m_tone(tone)
 {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    QSizePolicy policy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
     placeShadow();
 }
 
@@ -226,8 +311,45 @@ void SnowToast::setVisible(bool visible)
 void SnowToast::setText(const QString &text)
 {
     m_text = text;
+    syncToolTip();
     updateGeometry();
     update();
+}
+
+void SnowToast::syncToolTip()
+{
+    // Only a cut message needs the hover to be read whole.
+    setToolTip(isCut() ? m_text : QString());
+}
+
+void SnowToast::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    syncToolTip();
+}
+
+QStringList SnowToast::linesAt(int width) const
+{
+    return wrapText(m_text, qMax(1, width - chromeWidth())).lines;
+}
+
+bool SnowToast::isCut() const
+{
+    return wrapText(m_text, qMax(1, width() - chromeWidth())).cut;
+}
+
+int SnowToast::heightForWidth(int width) const
+{
+    return 2 * PadY + contentHeight(int(linesAt(width).size()));
+}
+
+QSize SnowToast::sizeFor(int maxWidth) const
+{
+    const int width = qMax(qMin(sizeHint().width(), maxWidth), minimumSizeHint().width());
+    // A wrapped message takes only the width its widest line needs.
+    const QStringList lines = linesAt(width);
+    const int snug = qMin(width, chromeWidth() + widestLine(lines) + 1);
+    return {snug, heightForWidth(snug)};
 }
 
 void SnowToast::setTone(Tone tone)
@@ -274,10 +396,15 @@ QColor SnowToast::surfaceColor(const Palette &palette)
 
 QSize SnowToast::sizeHint() const
 {
-    const QFontMetrics fm(Fonts::inter(12, QFont::Medium));
-    const int symbolWidth = qRound(Symbols::glyphPixelSize(SymbolSize));
-    const int contentHeight = qMax(fm.height(), symbolWidth);
-    return {2 * PadX + symbolWidth + Spacing + fm.horizontalAdvance(m_text) + 1, 2 * PadY + contentHeight};
+    // Wide enough for every line of the message unwrapped.
+    const int width = chromeWidth() + widestLine(wrapText(m_text, QWIDGETSIZE_MAX).lines) + 1;
+    return {width, heightForWidth(width)};
+}
+
+QSize SnowToast::minimumSizeHint() const
+{
+    const int width = qMin(sizeHint().width(), chromeWidth() + MinTextWidth);
+    return {width, heightForWidth(width)};
 }
 
 void SnowToast::paintEvent(QPaintEvent *)
@@ -287,14 +414,24 @@ void SnowToast::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.fillPath(roundedRectPath(QRectF(rect()), Radius), surfaceColor(palette));
-    const int symbolWidth = qRound(Symbols::glyphPixelSize(SymbolSize));
     const QRectF content = QRectF(rect()).adjusted(PadX, PadY, -PadX, -PadY);
-    Symbols::draw(p, QRectF(content.left(), content.top(), symbolWidth, content.height()), symbol(m_tone), SymbolSize,
+    const QStringList lines = linesAt(width());
+    const QFont font = textFont();
+    const QFontMetrics fm(font);
+    // The block sits in the middle; the symbol keeps to the first line.
+    const int lineCount = int(lines.size());
+    const qreal top = content.top() + (contentHeight(lineCount) - textBlockHeight(lineCount)) / 2.0;
+    const qreal firstLineMiddle = top + fm.height() / 2.0;
+    const int glyph = symbolWidth();
+    Symbols::draw(p, QRectF(content.left(), firstLineMiddle - glyph / 2.0, glyph, glyph), symbol(m_tone), SymbolSize,
                   symbolColor(m_tone));
-    const QFont font = Fonts::inter(12, QFont::Medium);
     p.setFont(font);
     p.setPen(textColor(palette));
-    const QRectF textRect = content.adjusted(symbolWidth + Spacing, 0, 0, 0);
-    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(font).elidedText(m_text, Qt::ElideRight, int(textRect.width()) + 1));
+    const qreal left = content.left() + glyph + Spacing;
+    const qreal textWidth = content.right() - left + 1;
+    for (int i = 0; i < lineCount; ++i) {
+        const QRectF lineRect(left, top + i * fm.lineSpacing(), textWidth, fm.height());
+        p.drawText(lineRect, Qt::AlignLeft | Qt::AlignVCenter,
+                   fm.elidedText(lines[i], Qt::ElideRight, int(lineRect.width())));
+    }
 }

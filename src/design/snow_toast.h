@@ -31,8 +31,20 @@ public:
     // Hiding a toast whose window is not shown yet sends it no hide event, so its shadow follows here.
     void setVisible(bool visible) override;
 
+    // One line as wide as the text needs; narrower, the text wraps and the pill grows downwards
+    // to show it whole, up to MaxLines, after which the last line is cut with an ellipsis and the
+    // whole text shows on hover.
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    // The size the toast takes when it may be at most maxWidth wide.
+    QSize sizeFor(int maxWidth) const;
+    // The lines drawn at the given width, as shown (the last one elided when the text does not fit).
+    QStringList linesAt(int width) const;
+    bool isCut() const;
+
+    static constexpr int MaxLines = 6;
 
     // The shadow's reach beyond the pill on each side, and how far it drops.
     static constexpr int ShadowMargin = 18;
@@ -48,9 +60,11 @@ protected:
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void placeShadow();
+    void syncToolTip();
 
     QString m_text;
     Tone m_tone;

@@ -3,6 +3,7 @@
 
 #include "design/card_surface.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 
 #include <QFontMetrics>
@@ -54,4 +55,5 @@ void TabBarTab::paintEvent(QPaintEvent *)
     p.drawText(QRect(0, 0, width(), textHeight), Qt::AlignCenter, m_label);
     const QRectF underline(0, height() - UnderlineHeight, width(), UnderlineHeight);
     p.fillPath(roundedRectPath(underline, UnderlineHeight / 2.0), withOpacity(palette.accentText(), t));
+    KeyboardReach::paintRing(p, this, QRectF(rect()), 4);
 }

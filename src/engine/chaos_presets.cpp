@@ -65,9 +65,10 @@ void ChaosPresets::sendNextChoice()
         return;
     const QString id = m_queue.front();
     m_queue.pop_front();
+    // No time limit: a choice cut short may still be applied after the next one.
     m_reply = m_channel->sendControl(
         "POST", QStringLiteral("chaos/active"), EngineChannel::literalQuery(QStringLiteral("id"), id), std::nullopt,
-        m_channel->timeouts().general, this, [this, id](const ControlReply &) {
+        0, this, [this, id](const ControlReply &) {
             m_reply = nullptr;
             const QString line = id.isEmpty() ? QStringLiteral("\u2022 chaos off") : QStringLiteral("\u2022 chaos: ") + id;
             if (!m_queue.empty()) {

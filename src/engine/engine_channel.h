@@ -204,5 +204,7 @@ private:
     int m_eventsGeneration = 0;
     QPointer<QNetworkReply> m_eventsReply;
     QByteArray m_eventsToken; // what this engine printed for our event stream; never logged
+    // Once per launch, before the port line; any token line after that is not the engine's own.
+    bool m_eventsTokenTaken = false;
     LineReader m_eventReader{LineReader::Breaks::EventStream};
 };

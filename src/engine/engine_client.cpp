@@ -17,6 +17,7 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstring>
@@ -169,18 +170,26 @@ void EngineClient::restartProxy()
 
 void EngineClient::dropWaitingPushesOf(const QString &project)
 {
-    m_routes->dropWaitingPushOf(project);
-    m_environments->dropWaitingPushOf(project);
+    m_routes->writes().dropUnsentOf(project);
+    m_environments->writes().dropUnsentOf(project);
 }
 
 void EngineClient::flushPendingPushes(int waitMs)
 {
-    QList<QPointer<QNetworkReply>> inFlight;
-    if (QNetworkReply *reply = sendPendingRoutePushNow())
-        inFlight.append(reply);
-    if (QNetworkReply *reply = sendPendingEnvironmentPushNow())
-        inFlight.append(reply);
-    EngineChannel::waitForReplies(inFlight, waitMs);
+    m_routes->writes().endDebounce();
+    m_environments->writes().endDebounce();
+    const auto answered = [this] { return !m_routes->writes().unanswered() && !m_environments->writes().unanswered(); };
+    if (answered())
+        return;
+    // A list due behind the one on the wire goes as that one is answered, inside this loop.
+    QEventLoop loop;
+    for (OrderedPush *writes : {&m_routes->writes(), &m_environments->writes()})
+        connect(writes, &OrderedPush::answered, &loop, [&loop, &answered] {
+            if (answered())
+                loop.quit();
+        });
+    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 // ---- Files chosen by the user ----

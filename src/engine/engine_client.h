@@ -198,7 +198,7 @@ public:
     void importFile(const QString &path);
     // Pending route and environment pushes land first, as the engine merges the capture into its routes.
     void importData(const QByteArray &data, const QString &name, Done done = {});
-    // True from pushRoutes() until its post has been answered or dropped.
+    // True from pushRoutes() until the newest list has been answered or dropped.
     bool routePushPending() const { return m_routes->pushPending(); }
     bool listWritesOpen() const { return m_projects->writesOpen(); }
 
@@ -233,7 +233,6 @@ public:
     void removeVar(const QString &environmentId, const QString &varId) { m_environments->removeVar(environmentId, varId); }
     bool environmentPushPending() const { return m_environments->pushPending(); }
     void afterEnvironmentPushSettles(Done done) { m_environments->afterPushSettles(std::move(done)); }
-    QNetworkReply *sendPendingEnvironmentPushNow() { return m_environments->sendPendingPushNow(); }
 
     // ---- Chaos presets ----
     void loadChaos(Done done = {}) { m_chaos->load(std::move(done)); }
@@ -337,9 +336,8 @@ public:
         m_channel->projectRequest(path, method, body, std::move(done));
     }
     void afterRoutePushSettles(Done done) { m_routes->afterPushSettles(std::move(done)); }
-    QNetworkReply *sendPendingRoutePushNow() { return m_routes->sendPendingPushNow(); }
     void cancelRoutePush() { m_routes->cancelPush(); }
-    // Sends every pending push now and waits for the answers, at most waitMs.
+    // Ends every push's debounce and waits, at most waitMs, until the newest lists have been answered.
     void flushPendingPushes(int waitMs = PendingPushWaitMs);
 
     Analytics &analytics() const;

@@ -59,8 +59,8 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
                 }
                 // Pushes still waiting are held now, while they are known to be the old project's; until
                 // the imported project's lists are shown, those shown are the old project's too.
-                m_routes->holdWaitingPush();
-                m_environments->holdWaitingPush();
+                m_routes->writes().endDebounce();
+                m_environments->writes().endDebounce();
                 m_projects->closeWrites();
                 const QString count = QString::number(result->routeCount);
                 const QString project = QString::fromStdString(result->name);

@@ -97,14 +97,14 @@ void EngineClient::afterPendingPushes(Done done)
 
 void EngineClient::landHeldPushes(std::function<void(bool switched)> done, bool switchedSoFar)
 {
-    m_routes->holdWaitingPush();
-    m_environments->holdWaitingPush();
-    if (!m_routes->hasHeldPush() && !m_environments->hasHeldPush()) {
+    m_routes->writes().endDebounce();
+    m_environments->writes().endDebounce();
+    if (!m_routes->writes().hasHeld() && !m_environments->writes().hasHeld()) {
         done(switchedSoFar);
         return;
     }
     const QString project =
-        m_routes->hasHeldPush() ? m_routes->heldPushProject() : m_environments->heldPushProject();
+        m_routes->writes().hasHeld() ? m_routes->writes().heldProject() : m_environments->writes().heldProject();
     // Edits made meanwhile were held in turn: the next round lands them.
     const auto nextRound = [this, done](bool switched) { landHeldPushes(done, switched); };
 
@@ -132,8 +132,8 @@ void EngineClient::landHeldPushes(std::function<void(bool switched)> done, bool 
                     done](const std::optional<QByteArray> &body) {
                        const auto list = body ? decodeRecord<ProjectList>(EngineChannel::asView(*body)) : std::nullopt;
                        if (!list) {
-                           m_routes->dropHeldPush();
-                           m_environments->dropHeldPush();
+                           m_routes->writes().dropHeld();
+                           m_environments->writes().dropHeld();
                            done(switchedSoFar);
                            return;
                        }
@@ -153,12 +153,12 @@ void EngineClient::postHeldPushesOf(const QString &project, Done done)
         if (--*outstanding == 0)
             done();
     };
-    if (m_routes->hasHeldPush() && m_routes->heldPushProject() == project)
-        m_routes->postHeldPush(one);
+    if (m_routes->writes().hasHeld() && m_routes->writes().heldProject() == project)
+        m_routes->writes().postHeld(one);
     else
         one();
-    if (m_environments->hasHeldPush() && m_environments->heldPushProject() == project)
-        m_environments->postHeldPush(one);
+    if (m_environments->writes().hasHeld() && m_environments->writes().heldProject() == project)
+        m_environments->writes().postHeld(one);
     else
         one();
 }

@@ -4,9 +4,6 @@
 #include "engine/engine_channel.h"
 #include "engine/project_store.h"
 
-#include <QNetworkReply>
-#include <QTimer>
-
 #include <algorithm>
 #include <utility>
 
@@ -24,7 +21,9 @@ EnvironmentStore::EnvironmentStore(EngineChannel *channel, const ProjectStore *p
     : QObject(parent)
     , m_channel(channel)
     , m_projects(projects)
+    , m_writes(new OrderedPush(channel, projects, QStringLiteral("/environments"), this))
 {
+    m_writes->setDebounceMs(PushDebounceMs);
 }
 
 void EnvironmentStore::setEnvironments(const QList<MockEnvironment> &environments)
@@ -94,81 +93,18 @@ void EnvironmentStore::push()
 {
     if (!m_projects->writesOpen())
         return;
-    // The newest snapshot replaces a waiting one and cancels a post still in flight.
-    ++m_pushGeneration;
-    EngineChannel::abortInFlight(m_pushReply);
+    // Taken now: a load during the debounce must not change what this push sends.
     const std::vector<MockEnvironment> environments(m_environments.begin(), m_environments.end());
-    m_pushBody = QByteArray::fromStdString(
+    const QByteArray body = QByteArray::fromStdString(
         encodeRecord(makeEnvironmentSet(environments, m_activeEnvID.toStdString())));
-    m_pushProject = m_projects->activeProjectID();
-    m_pushWaiting = true;
-    const int generation = m_pushGeneration;
-    QTimer::singleShot(m_pushDebounceMs, this, [this, generation] {
-        if (generation == m_pushGeneration && m_pushWaiting)
-            postWaitingPush();
-    });
-}
-
-void EnvironmentStore::postWaitingPush()
-{
-    m_pushWaiting = false;
-    const QString &active = m_projects->activeProjectID();
-    if (m_projects->changeUnderWay() && (m_pushProject == active || m_pushProject.isEmpty())) {
-        // The engine may be on another project by now: the push waits to be landed in its own.
-        m_heldBody = m_pushBody;
-        m_heldProject = active;
-        return;
-    }
-    if (!m_projects->pushMayLand(m_pushProject)) {
-        finishPush();
-        return;
-    }
-    send(m_pushBody);
-}
-
-void EnvironmentStore::send(const QByteArray &body, Done sent)
-{
-    const int generation = m_pushGeneration;
-    // The answer is not examined: a failed push is overtaken by the next push or load.
-    m_pushReply = m_channel->sendControl("POST", QStringLiteral("/environments"), {}, body,
-                                 m_channel->timeouts().project, this, [this, generation, sent](const ControlReply &) {
-                                     if (generation == m_pushGeneration) {
-                                         m_pushReply = nullptr;
-                                         finishPush();
-                                     }
-                                     if (sent)
-                                         sent();
-                                 });
-    if (!m_pushReply) {
-        finishPush();
-        if (sent)
-            sent();
-    }
+    m_writes->schedule([body] { return body; });
 }
 
 void EnvironmentStore::post(const EnvironmentSet &set)
 {
-    if (!m_projects->writesOpen() || !m_projects->pushMayLand(m_projects->activeProjectID()))
+    if (!m_projects->writesOpen())
         return;
-    m_channel->sendControl("POST", QStringLiteral("/environments"), {}, QByteArray::fromStdString(encodeRecord(set)),
-                m_channel->timeouts().project, this, nullptr);
-}
-
-void EnvironmentStore::afterPushSettles(Done done)
-{
-    m_pushWaiters.add(std::move(done), pushPending());
-}
-
-void EnvironmentStore::finishPush()
-{
-    m_pushWaiters.release(pushPending());
-}
-
-QNetworkReply *EnvironmentStore::sendPendingPushNow()
-{
-    if (m_pushWaiting)
-        postWaitingPush();
-    return m_pushReply.data();
+    m_writes->submit(QByteArray::fromStdString(encodeRecord(set)));
 }
 
 void EnvironmentStore::addEnvironment(const QString &name)
@@ -268,55 +204,4 @@ void EnvironmentStore::removeVar(const QString &environmentId, const QString &va
     std::erase_if(environment->vars, [&](const EnvVar &var) { return var.id == key; });
     emit environmentsChanged();
     push();
-}
-
-bool EnvironmentStore::pushPending() const
-{
-    return m_pushWaiting || m_pushReply || m_heldBody;
-}
-
-void EnvironmentStore::cancelPush()
-{
-    m_heldBody.reset();
-    ++m_pushGeneration;
-    m_pushWaiting = false;
-    EngineChannel::abortInFlight(m_pushReply);
-    finishPush();
-}
-
-void EnvironmentStore::dropWaitingPushOf(const QString &project)
-{
-    if (m_pushWaiting && m_pushProject == project) {
-        m_pushWaiting = false;
-        finishPush();
-    }
-    if (m_heldBody && m_heldProject == project)
-        dropHeldPush();
-}
-
-void EnvironmentStore::holdWaitingPush()
-{
-    if (m_pushWaiting)
-        postWaitingPush();
-}
-
-void EnvironmentStore::postHeldPush(Done sent)
-{
-    if (!m_heldBody) {
-        if (sent)
-            sent();
-        return;
-    }
-    const QByteArray body = *std::exchange(m_heldBody, std::nullopt);
-    ++m_pushGeneration;
-    EngineChannel::abortInFlight(m_pushReply);
-    send(body, std::move(sent));
-}
-
-void EnvironmentStore::dropHeldPush()
-{
-    if (!m_heldBody)
-        return;
-    m_heldBody.reset();
-    finishPush();
 }

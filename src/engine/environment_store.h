@@ -1,13 +1,12 @@
 // EnvironmentStore: the "{{key}}" environments, the active one, their local edits and the debounced push.
 #pragma once
 
+#include "engine/ordered_push.h"
 #include "engine/records/engine_records.h"
-#include "engine/settle_waiters.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -16,7 +15,6 @@
 
 class EngineChannel;
 class ProjectStore;
-class QNetworkReply;
 
 // Every write passes the project gate, as route writes do.
 class EnvironmentStore final : public QObject
@@ -51,47 +49,26 @@ public:
                 const std::optional<QString> &value);
     void removeVar(const QString &environmentId, const QString &varId);
 
-    // ---- The debounced push of the whole set ----
-    int pushDebounceMs() const { return m_pushDebounceMs; }
-    void setPushDebounceMs(int ms) { m_pushDebounceMs = ms; }
+    // ---- The debounced push of the whole set (see OrderedPush) ----
+    int pushDebounceMs() const { return m_writes->debounceMs(); }
+    void setPushDebounceMs(int ms) { m_writes->setDebounceMs(ms); }
     void push();
+    // Sends the set without a debounce, still behind the set on the wire.
     void post(const EnvironmentSet &set);
-    bool pushPending() const;
-    void afterPushSettles(Done done);
-    QNetworkReply *sendPendingPushNow();
-    void cancelPush();
-    void dropWaitingPushOf(const QString &project);
-
-    // As RouteList: a push that comes due while a change of the active project is under way is held
-    // with the project it was made for.
-    bool hasHeldPush() const { return m_heldBody.has_value(); }
-    const QString &heldPushProject() const { return m_heldProject; }
-    void holdWaitingPush();
-    void postHeldPush(Done sent = {});
-    void dropHeldPush();
+    bool pushPending() const { return m_writes->pending(); }
+    void afterPushSettles(Done done) { m_writes->afterSettles(std::move(done)); }
+    void cancelPush() { m_writes->cancel(); }
+    // The push itself, for the operations that reach across areas (project changes, shutdown).
+    OrderedPush &writes() { return *m_writes; }
 
 signals:
     void environmentsChanged();
     void activeEnvIDChanged();
 
 private:
-    void postWaitingPush();
-    // sent runs once the post has been answered, failed or been overtaken by a newer push.
-    void send(const QByteArray &body, Done sent = {});
-    void finishPush();
-
     EngineChannel *m_channel;
     const ProjectStore *m_projects;
     QList<MockEnvironment> m_environments;
     QString m_activeEnvID;
-
-    QByteArray m_pushBody;
-    QString m_pushProject;
-    std::optional<QByteArray> m_heldBody;
-    QString m_heldProject;
-    bool m_pushWaiting = false;
-    int m_pushDebounceMs = PushDebounceMs;
-    QPointer<QNetworkReply> m_pushReply;
-    int m_pushGeneration = 0;
-    SettleWaiters m_pushWaiters;
+    OrderedPush *m_writes;
 };

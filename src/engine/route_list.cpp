@@ -4,8 +4,6 @@
 #include "engine/engine_channel.h"
 #include "engine/project_store.h"
 
-#include <QNetworkReply>
-
 #include <algorithm>
 #include <utility>
 
@@ -13,9 +11,9 @@ RouteList::RouteList(EngineChannel *channel, const ProjectStore *projects, QObje
     : QObject(parent)
     , m_channel(channel)
     , m_projects(projects)
+    , m_writes(new OrderedPush(channel, projects, QStringLiteral("routes"), this))
 {
-    m_pushTimer.setSingleShot(true);
-    connect(&m_pushTimer, &QTimer::timeout, this, [this] { post(pushBody()); });
+    m_writes->setDebounceMs(PushDebounceMs);
 }
 
 QList<Endpoint> RouteList::fromWire(const std::vector<WireRoute> &routes)
@@ -53,7 +51,7 @@ void RouteList::applyLoaded(const QList<Endpoint> &routes)
 {
     // A waiting push keeps the list it was scheduled with; it reaches the engine only while the
     // project it was made for is still the active one.
-    if (m_pushTimer.isActive() && !m_pushRoutes)
+    if (m_writes->debouncing() && !m_pushRoutes)
         m_pushRoutes = m_endpoints;
     m_endpoints = routes;
     didChange(-1);
@@ -185,138 +183,19 @@ void RouteList::push()
 {
     if (!m_projects->writesOpen())
         return;
-    // The newest snapshot replaces a waiting one and cancels a post still in flight.
-    m_pushTimer.stop();
-    ++m_pushGeneration;
-    EngineChannel::abortInFlight(m_pushReply);
-
     // Encoded once, when the debounce ends, so a burst of edits to a long list costs one encoding
     // instead of one per keystroke. Every edit of the list pushes again, so the live list at that moment
     // is the list as it was here, unless setEndpoints() replaced it meanwhile (it then keeps this one).
     m_pushRoutes.reset();
-    m_pushProject = m_projects->activeProjectID();
-    m_pushTimer.start(m_pushDebounceMs);
+    m_writes->schedule([this] { return takePushBody(); });
 }
 
-QByteArray RouteList::pushBody() const
+QByteArray RouteList::takePushBody()
 {
     std::vector<WireRoute> wire;
-    const QList<Endpoint> &routes = m_pushRoutes ? *m_pushRoutes : m_endpoints;
+    const QList<Endpoint> routes = m_pushRoutes ? *std::exchange(m_pushRoutes, std::nullopt) : m_endpoints;
     wire.reserve(std::size_t(routes.size()));
     for (const Endpoint &endpoint : routes)
         wire.push_back(endpoint.wire());
     return QByteArray::fromStdString(encodeRecord(wire));
-}
-
-void RouteList::post(const QByteArray &body)
-{
-    m_pushTimer.stop();
-    m_pushRoutes.reset();
-    const QString &active = m_projects->activeProjectID();
-    if (m_projects->changeUnderWay() && (m_pushProject == active || m_pushProject.isEmpty())) {
-        // The engine may be on another project by now: the push waits to be landed in its own.
-        m_heldBody = body;
-        m_heldProject = active;
-        return;
-    }
-    if (!m_projects->pushMayLand(m_pushProject)) {
-        finishPush();
-        return;
-    }
-    send(body);
-}
-
-void RouteList::send(const QByteArray &body, Done sent)
-{
-    const int generation = m_pushGeneration;
-    // The answer is not examined: a failed push is overtaken by the next push or load.
-    m_pushReply = m_channel->sendControl("POST", QStringLiteral("routes"), {}, body, m_channel->timeouts().general,
-                                         this, [this, generation, sent](const ControlReply &) {
-                                             if (generation == m_pushGeneration) {
-                                                 m_pushReply = nullptr;
-                                                 finishPush();
-                                             }
-                                             if (sent)
-                                                 sent();
-                                         });
-    if (!m_pushReply) {
-        finishPush();
-        if (sent)
-            sent();
-    }
-}
-
-bool RouteList::pushPending() const
-{
-    return m_pushTimer.isActive() || m_pushReply || m_heldBody;
-}
-
-void RouteList::afterPushSettles(Done done)
-{
-    m_pushWaiters.add(std::move(done), pushPending());
-}
-
-void RouteList::finishPush()
-{
-    m_pushWaiters.release(pushPending());
-}
-
-QNetworkReply *RouteList::sendPendingPushNow()
-{
-    if (m_pushTimer.isActive())
-        post(pushBody());
-    return m_pushReply.data();
-}
-
-void RouteList::cancelPush()
-{
-    m_heldBody.reset();
-    m_pushTimer.stop();
-    ++m_pushGeneration;
-    EngineChannel::abortInFlight(m_pushReply);
-    finishPush();
-}
-
-void RouteList::dropWaitingPush()
-{
-    if (!m_pushTimer.isActive())
-        return;
-    m_pushTimer.stop();
-    m_pushRoutes.reset();
-    finishPush();
-}
-
-void RouteList::dropWaitingPushOf(const QString &project)
-{
-    if (m_pushTimer.isActive() && m_pushProject == project)
-        dropWaitingPush();
-    if (m_heldBody && m_heldProject == project)
-        dropHeldPush();
-}
-
-void RouteList::holdWaitingPush()
-{
-    if (m_pushTimer.isActive())
-        post(pushBody());
-}
-
-void RouteList::postHeldPush(Done sent)
-{
-    if (!m_heldBody) {
-        if (sent)
-            sent();
-        return;
-    }
-    const QByteArray body = *std::exchange(m_heldBody, std::nullopt);
-    ++m_pushGeneration;
-    EngineChannel::abortInFlight(m_pushReply);
-    send(body, std::move(sent));
-}
-
-void RouteList::dropHeldPush()
-{
-    if (!m_heldBody)
-        return;
-    m_heldBody.reset();
-    finishPush();
 }

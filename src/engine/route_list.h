@@ -1,16 +1,14 @@
 // RouteList: the active project's routes, their debounced push and the edits screens make to them.
 #pragma once
 
+#include "engine/ordered_push.h"
 #include "engine/records/route_records.h"
-#include "engine/settle_waiters.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -18,7 +16,6 @@
 
 class EngineChannel;
 class ProjectStore;
-class QNetworkReply;
 
 // Every write passes the project gate: while a project change is under way it does nothing, and a
 // push reaches only the project it was made for.
@@ -59,30 +56,19 @@ public:
     void renameGroup(const QString &oldName, const QString &newName);
     QStringList groupNames() const;
 
-    // ---- The debounced push ----
-    int pushDebounceMs() const { return m_pushDebounceMs; }
-    void setPushDebounceMs(int ms) { m_pushDebounceMs = ms; }
+    // ---- The debounced push (see OrderedPush) ----
+    int pushDebounceMs() const { return m_writes->debounceMs(); }
+    void setPushDebounceMs(int ms) { m_writes->setDebounceMs(ms); }
     void push();
-    // True from push() until its post has been answered or dropped.
-    bool pushPending() const;
-    void afterPushSettles(Done done);
-    // Sends the waiting push at once; the reply in flight, or null when none.
-    QNetworkReply *sendPendingPushNow();
-    // Drops a waiting push and aborts one in flight.
-    void cancelPush();
-    // Drops a push still waiting out its debounce (one in flight is left to finish).
-    void dropWaitingPush();
-    void dropWaitingPushOf(const QString &project);
-
-    // A push that comes due while a change of the active project is under way is held, with the
-    // project it was made for, until the change has ended and that project can be made active.
-    bool hasHeldPush() const { return m_heldBody.has_value(); }
-    const QString &heldPushProject() const { return m_heldProject; }
-    // Ends the debounce of a waiting push at once (so it is held while a change is under way).
-    void holdWaitingPush();
-    // Posts the held push past the gate: the caller has made its project the active one.
-    void postHeldPush(Done sent = {});
-    void dropHeldPush();
+    // True from push() until the newest list has been answered or dropped.
+    bool pushPending() const { return m_writes->pending(); }
+    void afterPushSettles(Done done) { m_writes->afterSettles(std::move(done)); }
+    // Drops every list not yet sent, a held one included (the one on the wire is left to be answered).
+    void cancelPush() { m_writes->cancel(); }
+    // Drops the lists still waiting to be sent (the one on the wire is left to finish).
+    void dropWaitingPush() { m_writes->dropUnsent(); }
+    // The push itself, for the operations that reach across areas (project changes, shutdown).
+    OrderedPush &writes() { return *m_writes; }
 
     static QList<Endpoint> fromWire(const std::vector<WireRoute> &routes);
 
@@ -92,11 +78,8 @@ signals:
 
 private:
     void didChange(int position);
-    QByteArray pushBody() const;
-    void post(const QByteArray &body);
-    // sent runs once the post has been answered, failed or been overtaken by a newer push.
-    void send(const QByteArray &body, Done sent = {});
-    void finishPush();
+    // The list the waiting push was made from, encoded; taken once its debounce ends.
+    QByteArray takePushBody();
     // Runs edit on the route with this id and pushes; false when no route has it or writes are closed.
     bool editRoute(const QString &id, const std::function<void(Endpoint &)> &edit);
 
@@ -107,16 +90,7 @@ private:
     int m_editedEndpoint = -1;
     bool m_routesLoaded = false;
 
-    // The snapshot waits out the debounce, then one post is in flight.
-    QTimer m_pushTimer;
-    int m_pushDebounceMs = PushDebounceMs;
+    OrderedPush *m_writes;
     // Set only when the list was replaced while a push waited: the list that push was scheduled with.
     std::optional<QList<Endpoint>> m_pushRoutes;
-    // The active project when the waiting push was made.
-    QString m_pushProject;
-    std::optional<QByteArray> m_heldBody;
-    QString m_heldProject;
-    QPointer<QNetworkReply> m_pushReply;
-    int m_pushGeneration = 0;
-    SettleWaiters m_pushWaiters;
 };

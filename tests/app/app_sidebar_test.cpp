@@ -13,6 +13,7 @@
 #include "app/qt_printers.h"
 #include "app/test_routes.h"
 
+#include <QApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -363,6 +364,64 @@ TEST_F(Sidebar, FooterRowsBothOpenSettings)
     EXPECT_TRUE(state.showSettings());
     state.setShowSettings(false);
     QTest::mouseClick(sidebar.settingsRow(), Qt::LeftButton);
+    EXPECT_TRUE(state.showSettings());
+}
+
+TEST_F(Sidebar, TabWalksTheRowsTopToBottomAndReturnOrSpaceOpensOne)
+{
+    sidebar.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sidebar));
+    const auto tab = [](Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        EXPECT_TRUE(testsupport::pressKey(Qt::Key_Tab, modifiers));
+        return QApplication::focusWidget();
+    };
+    // From the project switcher: the new-route button, then every navigation row in the order shown.
+    sidebar.projectSwitcher()->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), sidebar.projectSwitcher());
+    EXPECT_NE(tab(), nullptr);
+    const NavItem order[] = {NavItem::dashboard, NavItem::endpoints, NavItem::liveTraffic, NavItem::history,
+                             NavItem::schema, NavItem::certificates, NavItem::devices};
+    for (NavItem item : order)
+        EXPECT_EQ(tab(), sidebar.navRow(item)) << int(item);
+    EXPECT_EQ(tab(Qt::ShiftModifier), sidebar.navRow(NavItem::certificates));
+    EXPECT_EQ(tab(Qt::ShiftModifier), sidebar.navRow(NavItem::schema));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Return));
+    EXPECT_EQ(state.nav(), NavItem::schema);
+    EXPECT_EQ(tab(Qt::ShiftModifier), sidebar.navRow(NavItem::history));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Space));
+    EXPECT_EQ(state.nav(), NavItem::history);
+
+    // Past the last row: the routes section's fold and add buttons, then the route tree, whose rows the
+    // arrows walk; Return opens the route the ring is on, Space folds a block.
+    engine.setEndpoints({route("1", "api.shop.dev"), route("2", "api.shop.dev")});
+    sidebar.navRow(NavItem::devices)->setFocus(Qt::TabFocusReason);
+    EXPECT_NE(tab(), tree());
+    EXPECT_NE(tab(), tree());
+    ASSERT_EQ(tab(), tree());
+    EXPECT_EQ(tree()->keyboardRow(), tree()->treeModel()->blockIndex("api.shop.dev"));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Down));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Down));
+    EXPECT_EQ(tree()->keyboardRow(), tree()->treeModel()->routeIndex("2"));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Return));
+    EXPECT_EQ(state.selectedEndpointID(), std::optional<QString>("2"));
+    EXPECT_EQ(state.nav(), NavItem::endpoints);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Home));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Space));
+    EXPECT_TRUE(tree()->isFolded("api.shop.dev"));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Space));
+    EXPECT_FALSE(tree()->isFolded("api.shop.dev"));
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        PaletteHost::set(&sidebar, *palette);
+        testsupport::saveRender(&sidebar, QStringLiteral("app"),
+                                palette->isDark ? QStringLiteral("sidebar-keyboard-row-dark")
+                                                : QStringLiteral("sidebar-keyboard-row-light"));
+    }
+    PaletteHost::set(&sidebar, Palette::light());
+
+    // The footer rows follow the sections above them.
+    EXPECT_EQ(tab(), sidebar.assistantRow());
+    EXPECT_EQ(tab(), sidebar.settingsRow());
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Return));
     EXPECT_TRUE(state.showSettings());
 }
 

@@ -3,11 +3,13 @@
 #include "app/app_state.h"
 #include "app/command_palette.h"
 #include "app/content_view.h"
+#include "app/main_header.h"
 #include "app/root_view.h"
 #include "app/right_info_panel.h"
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
 #include "app/window_geometry.h"
+#include "design/ks_button.h"
 #include "design/shell_widgets.h"
 #include "design/snow_toast.h"
 #include "design/tab_bar.h"
@@ -21,6 +23,7 @@
 #include "support/temp_preferences.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -247,10 +250,72 @@ TEST_F(Content, ImportBannerToneAndItsFourSecondLife)
     EXPECT_EQ(view().banner()->tone(), SnowToast::Tone::error);
     EXPECT_EQ(view().banner()->text(), "imported nothing: bad file");
     EXPECT_GT(timer->remainingTime(), ContentView::BannerWaitMs - 500);
+    // A long reason wraps inside the window instead of running past its edges, and is shown whole.
+    const QString reason = QStringLiteral("imported nothing: the file is neither a HAR archive, a Charles export, a "
+                                          "Postman collection nor a JSON capture (unexpected token at line 1, col 1); "
+                                          "check that the whole file was saved and that it is not compressed");
+    engine.setImportSummary(reason);
+    SnowToast *banner = view().banner();
+    EXPECT_GE(banner->x(), 0);
+    EXPECT_LE(banner->geometry().right(), view().width());
+    EXPECT_GE(banner->linesAt(banner->width()).size(), 2);
+    EXPECT_FALSE(banner->isCut());
+    EXPECT_EQ(banner->height(), banner->heightForWidth(banner->width()));
     // When the wait runs out the summary is cleared and the banner goes.
     timer->start(1);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !engine.importSummary().has_value(); }, 1000));
     EXPECT_FALSE(view().banner()->isVisible());
+}
+
+TEST_F(Content, TabGoesSidebarHeaderScreenThenPanelWhicheverWasBuiltFirst)
+{
+    // A screen of two buttons, built on each visit: after the info panel when the panel came first.
+    QList<QPointer<KSButton>> built;
+    registry.setScreen(NavItem::history, [&built](const AppContext &, QWidget *parent) -> QWidget * {
+        auto *screen = new QWidget(parent);
+        auto *row = new QHBoxLayout(screen);
+        for (const char *title : {"Refresh", "Clear"}) {
+            auto *button = new KSButton(QString::fromLatin1(title));
+            row->addWidget(button);
+            built.append(button);
+        }
+        return screen;
+    });
+    view().resize(1280, 820);
+    view().show();
+    view().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view()));
+    state.select(NavItem::liveTraffic);
+    ASSERT_TRUE(settled());
+    ASSERT_NE(view().infoPanel(), nullptr);
+    state.select(NavItem::history);
+    ASSERT_TRUE(settled());
+    ASSERT_EQ(built.size(), 2);
+
+    // The last of the header's controls, then the screen's, then the panel's first.
+    QWidget *lastOfHeader = nullptr;
+    QWidget *firstOfPanel = nullptr;
+    for (QWidget *w = view().nextInFocusChain(); w != &view(); w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) != Qt::TabFocus || !w->isVisibleTo(&view()) || w->focusProxy())
+            continue;
+        if (view().header()->isAncestorOf(w))
+            lastOfHeader = w;
+        if (!firstOfPanel && view().infoPanel()->isAncestorOf(w))
+            firstOfPanel = w;
+    }
+    ASSERT_NE(lastOfHeader, nullptr);
+    ASSERT_NE(firstOfPanel, nullptr);
+    lastOfHeader->setFocus(Qt::TabFocusReason);
+    const auto tab = [](Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        EXPECT_TRUE(testsupport::pressKey(Qt::Key_Tab, modifiers));
+        return QApplication::focusWidget();
+    };
+    EXPECT_EQ(tab(), built[0].data());
+    EXPECT_EQ(tab(), built[1].data());
+    EXPECT_EQ(tab(), firstOfPanel);
+    EXPECT_EQ(tab(Qt::ShiftModifier), built[1].data());
+    EXPECT_EQ(tab(Qt::ShiftModifier), built[0].data());
+    EXPECT_EQ(tab(Qt::ShiftModifier), lastOfHeader);
 }
 
 TEST_F(Content, InfoPanelStartsOnInfoEachTimeItIsShownAgain)

@@ -1,10 +1,22 @@
 // The toast: a surface that inverts the appearance, symbols that keep their tone.
 #include "design/palette.h"
 #include "design/snow_toast.h"
+#include "support/test_support.h"
 
+#include <QFontMetrics>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+namespace {
+
+std::string withoutBlanks(QString text)
+{
+    text.remove(QLatin1Char(' '));
+    return text.toStdString();
+}
+
+} // namespace
 
 TEST(SnowToast, SurfaceInvertsTheAppearanceAndTheSymbolKeepsItsTone)
 {
@@ -38,4 +50,92 @@ TEST(SnowToast, AToastHiddenBeforeItsWindowShowsLeavesNoShadowBehind)
     EXPECT_TRUE(toast->shadow()->isVisible());
     toast->hide();
     EXPECT_FALSE(toast->shadow()->isVisible());
+}
+
+TEST(SnowToast, AMessageWiderThanItsRoomWrapsAndGrowsDownwards)
+{
+    const QString message = QStringLiteral("Trust failed: An error was encountered processing the command "
+                                           "(domain=com.apple.CoreSimulator.SimError, code=405)");
+    SnowToast toast(message, SnowToast::Tone::error);
+    const QSize oneLine = toast.sizeHint();
+    EXPECT_EQ(toast.linesAt(oneLine.width()), QStringList{message});
+
+    // Where only 300 are free the toast stays inside them and shows every word over more lines.
+    const QSize bounded = toast.sizeFor(300);
+    EXPECT_LE(bounded.width(), 300);
+    const QStringList lines = toast.linesAt(bounded.width());
+    EXPECT_GE(lines.size(), 2);
+    // Every character is drawn; a word wider than the pill breaks inside itself.
+    EXPECT_EQ(withoutBlanks(lines.join(QString())), withoutBlanks(message));
+    EXPECT_GT(bounded.height(), oneLine.height());
+    EXPECT_EQ(bounded.height(), toast.heightForWidth(bounded.width()));
+
+    // Its own line breaks are kept; the width is that of the longer line.
+    toast.setText(QStringLiteral("Could not trust the CA.\nThe keychain is locked."));
+    EXPECT_EQ(toast.linesAt(toast.sizeHint().width()),
+              (QStringList{QStringLiteral("Could not trust the CA."), QStringLiteral("The keychain is locked.")}));
+    EXPECT_GT(toast.heightForWidth(toast.sizeHint().width()), oneLine.height());
+}
+
+TEST(SnowToast, PastItsBoundTheLastLineIsElidedAndTheHoverShowsTheWhole)
+{
+    QStringList many;
+    for (int i = 1; i <= SnowToast::MaxLines + 3; ++i)
+        many.append(QStringLiteral("line %1 of the engine's answer").arg(i));
+    const QString message = many.join(QLatin1Char('\n'));
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *toast = new SnowToast(message, SnowToast::Tone::error);
+    layout->addWidget(toast);
+    window.resize(500, 400);
+    window.show();
+    QCoreApplication::processEvents();
+    const QStringList lines = toast->linesAt(toast->width());
+    ASSERT_EQ(lines.size(), SnowToast::MaxLines);
+    EXPECT_EQ(lines.first(), many.first());
+    EXPECT_TRUE(lines.last().endsWith(QChar(0x2026))) << lines.last().toStdString();
+    EXPECT_TRUE(toast->isCut());
+    EXPECT_EQ(toast->toolTip(), message);
+    EXPECT_LT(toast->height(), 400);
+
+    // A message that fits has no tooltip of its own.
+    toast->setText(QStringLiteral("Kestrion CA trusted in iPhone 15."));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(toast->isCut());
+    EXPECT_TRUE(toast->toolTip().isEmpty());
+}
+
+TEST(SnowToast, TwoLineMessagesRenderInBothThemes)
+{
+    QWidget window;
+    window.resize(420, 150);
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(24, 24, 24, 24);
+    auto *toast = new SnowToast(QStringLiteral("Trust failed: the keychain refused the certificate.\n"
+                                               "Unlock the login keychain, then try again."),
+                                SnowToast::Tone::error);
+    layout->addWidget(toast, 0, Qt::AlignLeft);
+    layout->addStretch(1);
+    window.show();
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        PaletteHost::set(&window, *palette);
+        QCoreApplication::processEvents();
+        const QImage image(testsupport::saveRender(&window, QStringLiteral("design"),
+                                                   palette->isDark ? QStringLiteral("toast-two-lines-dark")
+                                                                   : QStringLiteral("toast-two-lines-light")));
+        ASSERT_EQ(toast->linesAt(toast->width()).size(), 2);
+        // Ink of the text in the upper and the lower half of the pill.
+        const QRect pill(toast->mapTo(&window, QPoint(0, 0)), toast->size());
+        const QColor ink = SnowToast::textColor(*palette);
+        for (const QRect half : {QRect(pill.left(), pill.top(), pill.width(), pill.height() / 2),
+                                 QRect(pill.left(), pill.center().y(), pill.width(), pill.height() / 2)}) {
+            int inked = 0;
+            for (int y = half.top(); y <= half.bottom(); ++y)
+                for (int x = half.left(); x <= half.right(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    inked += qAbs(c.lightness() - ink.lightness()) < 40 ? 1 : 0;
+                }
+            EXPECT_GT(inked, 60) << (palette->isDark ? "dark" : "light");
+        }
+    }
 }

@@ -186,6 +186,48 @@ TEST_F(Exchanges, TimeoutStepDropsTheConnectionWhileARouteTimeoutHoldsThenAnswer
     EXPECT_EQ(m_waited, std::vector<int> {kTimeoutHoldMs});
 }
 
+TEST_F(Exchanges, AnInterimStatusFromARouteAStepOrChaosBecomesAFinal500)
+{
+    WireRoute hints;
+    hints.id = "r-hints";
+    hints.method = "GET";
+    hints.host = "api.test";
+    hints.path = "/hints";
+    hints.status = 103;
+    WireRoute stepped = hints;
+    stepped.id = "r-steps";
+    stepped.path = "/steps";
+    stepped.status = 200;
+    WireStep processing;
+    processing.status = 102;
+    WireStep fine;
+    fine.body = "fine";
+    stepped.sequence = std::vector<WireStep> {processing, fine};
+    WireRoute plain = hints;
+    plain.id = "r-plain";
+    plain.path = "/plain";
+    plain.status = 200;
+    m_state.setRoutes({hints, stepped, plain});
+    for (const std::string path : {"/hints", "/steps"}) {
+        const ProxiedResponse answer = send("GET", "http://api.test" + path);
+        EXPECT_EQ(answer.status, 500) << path;
+        EXPECT_NE(answer.body.find("can't be a final answer"), std::string::npos) << answer.body;
+    }
+    EXPECT_EQ(send("GET", "http://api.test/steps").status, 200);
+
+    ChaosFault interim;
+    interim.kind = "status";
+    interim.probability = 1;
+    interim.status = 100;
+    ASSERT_FALSE(m_state.replaceFromProfile({plain}, ChaosState {{{"early", "Early", {interim}}}, "early"}));
+    EXPECT_EQ(send("GET", "http://api.test/plain").status, 500);
+    EXPECT_EQ(send("GET", "http://elsewhere.test/").status, 500); // chaos on what no route mocks, too
+    std::vector<std::int64_t> recorded;
+    for (const auto &record : m_history.page(10, "", ""))
+        recorded.push_back(record.status);
+    EXPECT_EQ(recorded, (std::vector<std::int64_t> {500, 500, 200, 500, 500}));
+}
+
 TEST_F(Exchanges, EachAnswerCarriesTheContentTypeOfTheBodyItSends)
 {
     WireRoute route;

@@ -1,6 +1,7 @@
 // Pass-through against hosts that answer in the shapes real servers use and misuse: one-piece and
 // empty-ended chunked bodies, kept connections the host closes, loops back into the proxy, endless
-// interim answers, framing fields named in Connection and stray bytes after an answer.
+// interim answers, switched protocols, framing fields named in Connection and stray bytes after an
+// answer; and mock answers whose status limits their head.
 #include "engine_process.h"
 #include "scripted_host.h"
 
@@ -131,49 +132,75 @@ TEST_F(Forwarding, ChunkedAnswersAndUploadsEndWithExactlyOneLastChunk)
     EXPECT_EQ(host.connections(), 1);
 }
 
-TEST_F(Forwarding, AKeptConnectionTheHostClosedIsReplacedWithTheBodySentAgain)
+TEST_F(Forwarding, ARequestAKeptConnectionTookWithoutAnAnswerGoesAgainOnlyWhenThatIsHarmless)
 {
-    // Each connection answers its first request and takes the next without answering, as a host
-    // does whose idle timer fires as the request comes; "/bye" is answered and then closed.
+    // "/drop" on a connection that already answered is read and left unanswered, the connection
+    // closed, as by a host whose idle timer fires as the request comes; "/bye" is answered, and then
+    // the connection closed while it waits for the next.
     std::mutex mutex;
-    std::vector<std::string> bodies;
+    std::vector<std::string> seen; // "METHOD /path body" of each request the host read
+    std::promise<void> byeClosed;
     ScriptedHost host([&](ScriptedHost::Connection &connection) {
-        const auto first = connection.next();
-        if (!first)
-            return;
-        {
-            std::lock_guard lock(mutex);
-            bodies.push_back(first->body);
+        for (int answered = 0;; ++answered) {
+            const auto request = connection.next();
+            if (!request)
+                return;
+            const std::string line = request->line();
+            const std::string method = line.substr(0, line.find(' '));
+            const std::string path = line.substr(method.size() + 1, line.find(' ', method.size() + 1) - method.size() - 1);
+            {
+                std::lock_guard lock(mutex);
+                seen.push_back(method + " " + path + " " + request->body.substr(0, 8));
+            }
+            if (path == "/drop" && answered > 0)
+                return connection.drop();
+            connection.send(answer("got " + std::to_string(request->body.size()) + " " + request->body.substr(0, 8)));
+            if (path == "/bye") {
+                connection.drop();
+                return byeClosed.set_value();
+            }
         }
-        connection.send(answer("got " + std::to_string(first->body.size()) + " " + first->body.substr(0, 8)));
-        if (first->line().find("/bye") == std::string::npos)
-            connection.next();
-        connection.close();
     });
 
     RawSocket client;
     ASSERT_TRUE(client.connect(m_proxyPort));
-    const auto post = [&](const std::string &path, const std::string &body, bool pieces) {
+    const auto send = [&](const std::string &method, const std::string &path, const std::string &body, bool pieces) {
         const std::string framing = pieces ? "Transfer-Encoding: chunked\r\n"
                                            : "Content-Length: " + std::to_string(body.size()) + "\r\n";
-        client.send(request(host, "POST", path, framing) + (pieces ? chunked({body}) : body));
+        client.send(request(host, method, path, framing) + (pieces ? chunked({body}) : body));
         return readAnswer(client);
     };
-    EXPECT_EQ(bodyOf(post("/a", "alpha", false)), "got 5 alpha");
-    EXPECT_EQ(bodyOf(post("/b", "bravo", false)), "got 5 bravo"); // the kept one fails: sent again
-    EXPECT_EQ(bodyOf(post("/c", "charlie", true)), "got 7 charlie");
-    EXPECT_EQ(bodyOf(post("/bye", "delta", false)), "got 5 delta");
-    EXPECT_EQ(bodyOf(post("/e", "echo", false)), "got 4 echo"); // the closed one is not used
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(bodies, (std::vector<std::string> {"alpha", "bravo", "charlie", "delta", "echo"}));
-    }
-
+    EXPECT_EQ(bodyOf(send("POST", "/a", "alpha", false)), "got 5 alpha");
+    // The host may have acted on it: never sent twice, the client told so.
+    const std::string refused = send("POST", "/drop", "bravo", false);
+    EXPECT_EQ(statusOf(refused), 502) << refused;
+    EXPECT_NE(refused.find("a POST is not sent twice"), std::string::npos) << refused;
+    client.close(); // a 502 ends the client's connection
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    EXPECT_EQ(bodyOf(send("GET", "/warm", "", false)), "got 0 ");
+    // Idempotent: sent again on a new connection, the body from the copy kept.
+    EXPECT_EQ(bodyOf(send("PUT", "/drop", "charlie", true)), "got 7 charlie");
+    EXPECT_EQ(bodyOf(send("GET", "/drop", "", false)), "got 0 ");
+    EXPECT_EQ(bodyOf(send("POST", "/bye", "delta", false)), "got 5 delta");
+    ASSERT_EQ(byeClosed.get_future().wait_for(kPatience), std::future_status::ready);
+    // The kept connection is seen to be closed before it is used: a new one takes the POST, once.
+    EXPECT_EQ(bodyOf(send("POST", "/e", "echo", false)), "got 4 echo");
     // Too large to hold for a second try: a clear 502.
     const std::string large(2 * 1024 * 1024, 'L');
-    const std::string refused = post("/f", large, false);
-    EXPECT_EQ(statusOf(refused), 502) << refused.substr(0, 300);
-    EXPECT_NE(refused.find("too large to send again"), std::string::npos) << refused.substr(0, 300);
+    const std::string tooLarge = send("PUT", "/drop", large, false);
+    EXPECT_EQ(statusOf(tooLarge), 502) << tooLarge.substr(0, 300);
+    EXPECT_NE(tooLarge.find("too large to send again"), std::string::npos) << tooLarge.substr(0, 300);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(seen, (std::vector<std::string> {"POST /a alpha", "POST /drop bravo", "GET /warm ",
+                                                   "PUT /drop charlie", "PUT /drop charlie", "GET /drop ",
+                                                   "GET /drop ", "POST /bye delta", "POST /e echo",
+                                                   "PUT /drop LLLLLLLL"}));
+    }
+    bool recorded = false;
+    for (const auto &record : history())
+        recorded = recorded || (record.method == "POST" && record.path == "/drop" && record.status == 502);
+    EXPECT_TRUE(recorded);
 }
 
 TEST_F(Forwarding, ARequestThatComesBackRoundALoopIsRefusedWith508)
@@ -229,7 +256,82 @@ TEST_F(Forwarding, ARequestThatComesBackRoundALoopIsRefusedWith508)
     EXPECT_EQ(mark.rfind("1.1 corporate-cache, 1.1 kestrion-", 0), 0u) << mark;
 }
 
-TEST_F(Forwarding, EndlessInterimAnswersAndClientsThatLeaveDoNotHoldTheHost)
+TEST_F(Forwarding, TheHostFieldKeepsTheCaseAndPlaceTheClientGaveIt)
+{
+    std::promise<std::string> head;
+    ScriptedHost host([&head](ScriptedHost::Connection &connection) {
+        if (const auto request = connection.next()) {
+            head.set_value(request->head);
+            connection.send(answer("ok"));
+        }
+    });
+    RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    // A Host that names another authority than the target still gives way to the target's.
+    client.send("GET http://" + origin(host) + "/where HTTP/1.1\r\nX-Before: 1\r\nhOsT: elsewhere.test\r\n"
+                "Accept: */*\r\n\r\n");
+    EXPECT_EQ(bodyOf(readAnswer(client)), "ok");
+    const std::string received = head.get_future().get();
+    EXPECT_EQ(received.rfind("GET /where HTTP/1.1\r\nX-Before: 1\r\nhOsT: " + origin(host) + "\r\nAccept: */*\r\n", 0),
+              0u) << received;
+}
+
+TEST_F(Forwarding, MockAnswersEndWithAFinalHeadFramedAsItsStatusAllows)
+{
+    const auto route = [](const std::string &id, const std::string &path, int status) {
+        WireRoute r;
+        r.id = id;
+        r.method = "GET";
+        r.host = "api.test";
+        r.path = path;
+        r.status = status;
+        r.body = "mocked";
+        return r;
+    };
+    WireRoute stepped = route("r-steps", "/steps", 200);
+    WireStep interim;
+    interim.status = 102;
+    stepped.sequence = std::vector<WireStep> {interim};
+    const std::vector<WireRoute> routes {route("r-hints", "/hints", 103), route("r-none", "/none", 204),
+                                         route("r-odd", "/odd", 299), stepped};
+    ASSERT_EQ(m_engine->client()->Post("/routes", encodeRecord(routes), "application/json")->status, 200);
+
+    // Pipelined, so an answer that doesn't end would take the next one's place.
+    RawSocket client;
+    ASSERT_TRUE(client.connect(m_proxyPort));
+    std::string pipelined;
+    for (const std::string path : {"/hints", "/none", "/odd", "/steps", "/none"})
+        pipelined += "GET http://api.test" + path + " HTTP/1.1\r\nHost: api.test\r\n\r\n";
+    ASSERT_TRUE(client.send(pipelined));
+    std::string all;
+    std::vector<std::string> answers;
+    while (answers.size() < 5 || all.size() < 4 || all.compare(all.size() - 4, 4, "\r\n\r\n") != 0) {
+        const std::string more = client.readUntil("\r\n\r\n", kPatience);
+        ASSERT_FALSE(more.empty()) << all;
+        all += more;
+        answers.clear();
+        for (auto at = all.find("HTTP/1.1 "); at != std::string::npos;) {
+            const auto next = all.find("HTTP/1.1 ", at + 1);
+            answers.push_back(all.substr(at, next == std::string::npos ? std::string::npos : next - at));
+            at = next;
+        }
+    }
+    ASSERT_EQ(answers.size(), 5u) << all;
+    for (const int i : {0, 3}) {
+        EXPECT_EQ(answers[i].rfind("HTTP/1.1 500 Internal Server Error\r\n", 0), 0u) << answers[i];
+        EXPECT_NE(bodyOf(answers[i]).find("can't be a final answer"), std::string::npos) << answers[i];
+    }
+    EXPECT_EQ(answers[1].rfind("HTTP/1.1 204 No Content\r\n", 0), 0u) << answers[1];
+    EXPECT_EQ(answers[1].find("Content-Length"), std::string::npos) << answers[1];
+    EXPECT_EQ(answers[2].rfind("HTTP/1.1 299 \r\n", 0), 0u) << answers[2];
+    EXPECT_EQ(bodyOf(answers[2]), "mocked");
+    EXPECT_EQ(answers[4], answers[1]);
+    const auto records = history();
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[4].status, 500); // newest first: the 103 route's is the oldest
+}
+
+TEST_F(Forwarding, EndlessInterimAnswersAndSwitchedProtocolsAreRefusedAndClientsThatLeaveDoNotHoldTheHost)
 {
     std::promise<bool> hostFreed;
     ScriptedHost host([&hostFreed](ScriptedHost::Connection &connection) {
@@ -241,6 +343,10 @@ TEST_F(Forwarding, EndlessInterimAnswersAndClientsThatLeaveDoNotHoldTheHost)
             }
             return;
         }
+        if (request->line().find("/switch") != std::string::npos) {
+            connection.send("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n");
+            return;
+        }
         // Never answers: the proxy must let go when its client does.
         hostFreed.set_value(connection.waitForClose(kPatience));
     });
@@ -248,11 +354,16 @@ TEST_F(Forwarding, EndlessInterimAnswersAndClientsThatLeaveDoNotHoldTheHost)
     ASSERT_TRUE(endless);
     EXPECT_EQ(endless->status, 502);
     EXPECT_NE(endless->body.find("interim"), std::string::npos) << endless->body;
+    // No upgrade is relayed, so a switch the client can't have asked for through the proxy is refused.
+    const auto switched = proxyRequest(m_proxyPort, "GET", "http://" + origin(host) + "/switch");
+    ASSERT_TRUE(switched);
+    EXPECT_EQ(switched->status, 502);
+    EXPECT_NE(switched->body.find("switched protocols"), std::string::npos) << switched->body;
 
     RawSocket client;
     ASSERT_TRUE(client.connect(m_proxyPort));
     ASSERT_TRUE(client.send(request(host, "GET", "/silent")));
-    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == 2; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == 3; }));
     client.close();
     auto freed = hostFreed.get_future();
     ASSERT_EQ(freed.wait_for(kPatience * 2), std::future_status::ready);

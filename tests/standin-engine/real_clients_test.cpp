@@ -1,9 +1,10 @@
 // The proxy between the clients people put behind one and the hosts they reach: Python's http.client
-// on one kept connection and Node's http with a keep-alive agent, against nginx (gzip on, a short
-// keep-alive) and a scripted host for the odd shapes. What a client gets through the proxy must be
-// what it gets straight from the host, byte for byte, and the host must get what the client sent.
+// on one kept connection, Node's http with a keep-alive agent and curl, against nginx (gzip on, a
+// short keep-alive) and a scripted host for the odd shapes. What a client gets through the proxy must
+// be what it gets straight from the host, byte for byte, and the host must get what the client sent.
 #include "engine_process.h"
 #include "scripted_host.h"
+#include "upstream.h"
 
 #include "support/test_support.h"
 
@@ -152,6 +153,11 @@ protected:
             GTEST_SKIP() << "Node.js is not installed (scripts/setup installs the nodejs package)";
         ASSERT_FALSE(m_python.isEmpty()) << "python3 is not installed (scripts/setup installs it)";
         m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
+        // Hosts over TLS carry a certificate of a throwaway CA the engine is told to trust.
+        m_pki = standintest::makeThrowawayPki("localhost");
+        const QString hostCa = m_dir.path() + "/upstream-ca.pem";
+        writeFile(hostCa, m_pki.caPem);
+        m_engine->setEnvironment(standin::kTestUpstreamCaVariable, hostCa);
         ASSERT_TRUE(m_engine->start());
         m_proxyPort = m_engine->proxyPort();
         ASSERT_GT(m_proxyPort, 0);
@@ -192,14 +198,20 @@ protected:
         return answers;
     }
 
-    // Every installed client over the plan, straight and through the proxy, all at once.
-    void runAndCompare(const nlohmann::json &plan, const QString &planFile, const std::string &origin)
+    // Every installed client (or the one named) over the plan, straight and through the proxy, all at once.
+    void runAndCompare(const nlohmann::json &plan, const QString &planFile, const std::string &origin,
+                       const std::string &only = {})
     {
+        std::vector<std::tuple<std::string, QString, QString>> chosen;
+        for (const auto &client : clients()) {
+            if (only.empty() || std::get<0>(client) == only)
+                chosen.push_back(client);
+        }
         std::vector<std::pair<std::unique_ptr<QProcess>, std::unique_ptr<QProcess>>> running;
-        for (const auto &client : clients())
+        for (const auto &client : chosen)
             running.emplace_back(start(client, planFile, origin, false), start(client, planFile, origin, true));
         for (std::size_t i = 0; i < running.size(); ++i) {
-            const std::string name = std::get<0>(clients()[i]);
+            const std::string name = std::get<0>(chosen[i]);
             expectSameAnswers(name, answers(*running[i].first, name), answers(*running[i].second, name), plan);
         }
     }
@@ -220,8 +232,12 @@ protected:
             EXPECT_TRUE(proxied[i].body() == direct[i].body())
                 << step << ": the bodies differ (" << proxied[i].body().size() << " and " << direct[i].body().size()
                 << " characters of base64)";
-            for (const std::string name : {"content-type", "content-encoding"})
+            for (const std::string name : {"content-type", "content-encoding", "trailer"})
                 EXPECT_EQ(proxied[i].header(name), direct[i].header(name)) << step << " " << name;
+            // What a client reports of them (Node: trailer fields and interim answers).
+            for (const std::string part : {"trailers", "interim"})
+                EXPECT_EQ(proxied[i].json.value(part, nlohmann::json()), direct[i].json.value(part, nlohmann::json()))
+                    << step << " " << part;
             // Files each run wrote itself differ in time, and so in their tags.
             if (plan[i]["path"].get<std::string>().find("{run}") == std::string::npos) {
                 EXPECT_EQ(proxied[i].header("etag"), direct[i].header("etag")) << step;
@@ -237,6 +253,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
+    standintest::ThrowawayPki m_pki;
     QString m_python;
     QString m_node;
     std::unique_ptr<EngineProcess> m_engine;
@@ -355,4 +372,140 @@ TEST_F(RealClients, OddlyShapedAnswersReachClientsAsTheHostSentThem)
         (request.header("Via").empty() ? direct : proxied).insert(joined + request.body);
     }
     EXPECT_EQ(direct, proxied);
+}
+
+TEST_F(RealClients, TrailerFieldsAndEarlyHintsPassBothWays)
+{
+    const auto withoutLastChunk = [](const std::string &body) { return body.substr(0, body.size() - 5); };
+    std::mutex mutex;
+    std::vector<ScriptedHost::Request> seen;
+    ScriptedHost host([&](ScriptedHost::Connection &connection) {
+        while (const auto request = connection.next()) {
+            {
+                std::lock_guard lock(mutex);
+                seen.push_back(*request);
+            }
+            std::string echoed = request->trailers;
+            std::replace(echoed.begin(), echoed.end(), '\r', ';');
+            std::replace(echoed.begin(), echoed.end(), '\n', ' ');
+            if (request->line().find("/hints") != std::string::npos)
+                connection.send("HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n"
+                                "HTTP/1.1 103 Early Hints\r\nLink: </app.js>; rel=preload\r\n\r\n");
+            connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTrailer: X-Checksum, X-Echo\r\n"
+                            "Transfer-Encoding: chunked\r\n\r\n"
+                            + withoutLastChunk(chunked({"got " + request->body}))
+                            + "0\r\nX-Checksum: c0ffee\r\nX-Echo: " + echoed + "\r\n\r\n");
+        }
+    });
+    const std::string textFile = (m_dir.path() + "/signed.txt").toStdString();
+    writeFile(QString::fromStdString(textFile), "a body with a sum after it");
+    const nlohmann::json plan = nlohmann::json::array({
+        {{"method", "POST"}, {"path", "/sum"}, {"body_file", textFile}, {"trailers", {{"X-Client-Sum", "42"}}}},
+        {{"method", "GET"}, {"path", "/hints"}},
+        {{"method", "POST"}, {"path", "/hints"}, {"body_file", textFile}, {"trailers", {{"X-Client-Sum", "7"}}}},
+    });
+    const QString planFile = writePlan(plan, "trailers-plan.json");
+    runAndCompare(plan, planFile, "http://127.0.0.1:" + std::to_string(host.port()), "node");
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(seen.size(), 6u);
+    for (const auto &request : seen) {
+        if (request.line().rfind("POST", 0) == 0) {
+            EXPECT_EQ(request.trailers.rfind("X-Client-Sum: ", 0), 0u) << request.raw;
+        }
+    }
+}
+
+TEST_F(RealClients, CurlGetsAHostsEarlyAnswerToALargeUploadAsItDoesDirectly)
+{
+    const QString curl = findTool({"curl"});
+    ASSERT_FALSE(curl.isEmpty()) << "curl is not installed (scripts/setup installs it)";
+    // Reads the head only, answers 413 and closes with the body unread, as servers do with an upload
+    // past their limit: the client's side sees a reset once the answer is out.
+    const auto refuse = [](ScriptedHost::Connection &connection) {
+        if (connection.head().empty())
+            return;
+        connection.send("HTTP/1.1 413 Payload Too Large\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n"
+                        "Connection: close\r\n\r\ntoo large");
+        connection.drop();
+    };
+    ScriptedHost plain(refuse);
+    ScriptedHost secure(refuse, m_pki.server);
+    const QString upload = m_dir.path() + "/upload.bin";
+    writeFile(upload, std::string(20 * 1024 * 1024, 'u'));
+    const auto reply = m_engine->client()->Post("/ca/generate");
+    ASSERT_TRUE(reply && reply->status == 200);
+    const QString engineCa = m_dir.path() + "/engine-ca.pem";
+    writeFile(engineCa, nlohmann::json::parse(reply->body).value("certPEM", ""));
+
+    const auto post = [&](const std::string &url, bool throughProxy, const QString &trusted) {
+        QStringList arguments {"-sS", "-o", m_dir.path() + "/answer.txt", "-w", "%{http_code}", "--data-binary",
+                               "@" + upload, "-H", "Content-Type: application/octet-stream", "--max-time", "60"};
+        if (!trusted.isEmpty())
+            arguments << "--cacert" << trusted;
+        if (throughProxy)
+            arguments << "-x" << "http://127.0.0.1:" + QString::number(m_proxyPort);
+        else
+            arguments << "--noproxy" << "*";
+        QProcess process;
+        process.start(curl, arguments << QString::fromStdString(url));
+        EXPECT_TRUE(process.waitForFinished(90000)) << url;
+        return process.readAllStandardOutput().toStdString() + " " + readFile(m_dir.path() + "/answer.txt");
+    };
+    const std::string hostCa = (m_dir.path() + "/host-ca.pem").toStdString();
+    writeFile(QString::fromStdString(hostCa), m_pki.caPem);
+    const std::string http = "http://127.0.0.1:" + std::to_string(plain.port()) + "/upload";
+    const std::string https = "https://localhost:" + std::to_string(secure.port()) + "/upload";
+    EXPECT_EQ(post(http, false, {}), "413 too large");
+    EXPECT_EQ(post(http, true, {}), "413 too large");
+    EXPECT_EQ(post(https, false, QString::fromStdString(hostCa)), "413 too large");
+    EXPECT_EQ(post(https, true, engineCa), "413 too large");
+
+    // Recorded as what the host answered.
+    const auto traffic = m_engine->client()->Get("/traffic?limit=10");
+    ASSERT_TRUE(traffic);
+    const auto records = nlohmann::json::parse(traffic->body);
+    ASSERT_EQ(records.size(), 2u) << traffic->body;
+    for (const auto &record : records)
+        EXPECT_EQ(record.value("status", 0), 413) << record.value("scheme", "") << " " << record.value("respBody", "");
+}
+
+TEST_F(RealClients, APostTheHostTookWithoutAnsweringReachesItOnce)
+{
+    // The second request on each connection is read and left unanswered, the connection closed.
+    std::mutex mutex;
+    std::multiset<std::string> seen;
+    ScriptedHost host([&](ScriptedHost::Connection &connection) {
+        for (int answered = 0;; ++answered) {
+            const auto request = connection.next();
+            if (!request)
+                return;
+            {
+                std::lock_guard lock(mutex);
+                seen.insert(request->line());
+            }
+            if (answered > 0)
+                return connection.drop();
+            connection.send("HTTP/1.1 201 Created\r\nContent-Length: 5\r\n\r\nnoted");
+        }
+    });
+    const QString bodyFile = m_dir.path() + "/order.json";
+    writeFile(bodyFile, R"({"order":1})");
+    nlohmann::json plan = nlohmann::json::array();
+    for (int i = 0; i < 4; ++i)
+        plan.push_back({{"method", "POST"}, {"path", "/orders/{run}/" + std::to_string(i)}, {"body_file", bodyFile.toStdString()}});
+    const QString planFile = writePlan(plan, "orders-plan.json");
+    const std::string origin = "http://127.0.0.1:" + std::to_string(host.port());
+    for (const auto &client : clients()) {
+        const std::string name = std::get<0>(client);
+        auto process = start(client, planFile, origin, true);
+        const auto proxied = answers(*process, name);
+        ASSERT_EQ(proxied.size(), plan.size()) << name;
+        for (std::size_t i = 0; i < plan.size(); ++i)
+            EXPECT_EQ(proxied[i].status(), i % 2 == 0 ? 201 : 502) << name << " step " << i << " " << proxied[i].json.dump();
+        std::lock_guard lock(mutex);
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            const std::string line = "POST /orders/" + name + "-proxy/" + std::to_string(i) + " HTTP/1.1";
+            EXPECT_EQ(seen.count(line), 1u) << line;
+        }
+    }
 }

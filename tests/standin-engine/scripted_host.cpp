@@ -1,8 +1,12 @@
-// A hand-scripted HTTP host over plain sockets, one thread per connection.
+// A hand-scripted HTTP host over plain sockets or TLS, one thread per connection.
 #include "scripted_host.h"
+
+#include <openssl/bio.h>
+#include <openssl/pem.h>
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -45,25 +49,30 @@ std::string chunked(const std::vector<std::string> &pieces)
     return out + "0\r\n\r\n";
 }
 
-ScriptedHost::Connection::Connection(int fd, int index)
+ScriptedHost::Connection::Connection(int fd, int index, SSL *tls, std::function<void(int)> forget)
     : m_fd(fd)
     , m_index(index)
+    , m_tls(tls)
+    , m_forget(std::move(forget))
 {
 }
 
 ScriptedHost::Connection::~Connection()
 {
     close();
+    if (m_tls)
+        SSL_free(m_tls);
 }
 
 bool ScriptedHost::Connection::fill(std::chrono::steady_clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd wanted {m_fd, POLLIN, 0};
-    if (m_fd < 0 || left.count() <= 0 || ::poll(&wanted, 1, static_cast<int>(left.count())) <= 0)
+    const bool held = m_tls && SSL_pending(m_tls) > 0;
+    if (m_fd < 0 || (!held && (left.count() <= 0 || ::poll(&wanted, 1, static_cast<int>(left.count())) <= 0)))
         return false;
     char chunk[65536];
-    const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+    const ssize_t n = m_tls ? SSL_read(m_tls, chunk, sizeof chunk) : ::recv(m_fd, chunk, sizeof chunk, 0);
     if (n <= 0)
         return false;
     m_pending.append(chunk, static_cast<std::size_t>(n));
@@ -94,10 +103,18 @@ std::optional<ScriptedHost::Request> ScriptedHost::Connection::next(std::chrono:
                 if (!fill(deadline))
                     return std::nullopt;
             }
+            if (size == 0) { // then trailer fields, up to a blank line
+                std::size_t end;
+                while ((end = m_pending.find("\r\n\r\n", lineEnd)) == std::string::npos) {
+                    if (!fill(deadline))
+                        return std::nullopt;
+                }
+                request.trailers = m_pending.substr(lineEnd + 2, end + 2 - (lineEnd + 2));
+                at = end + 4;
+                break;
+            }
             request.body += m_pending.substr(lineEnd + 2, size);
             at = needed;
-            if (size == 0)
-                break;
         }
     } else {
         const std::string length = request.header("Content-Length");
@@ -121,11 +138,25 @@ std::string ScriptedHost::Connection::receive(std::chrono::milliseconds timeout)
     return std::exchange(m_pending, std::string());
 }
 
+std::string ScriptedHost::Connection::head(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_pending.find("\r\n\r\n") == std::string::npos) {
+        if (!fill(deadline))
+            return {};
+    }
+    const std::size_t end = m_pending.find("\r\n\r\n") + 4;
+    std::string taken = m_pending.substr(0, end);
+    m_pending.erase(0, end);
+    return taken;
+}
+
 bool ScriptedHost::Connection::send(const std::string &bytes)
 {
     std::size_t sent = 0;
     while (m_fd >= 0 && sent < bytes.size()) {
-        const ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = m_tls ? SSL_write(m_tls, bytes.data() + sent, static_cast<int>(bytes.size() - sent))
+                                : ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0)
             return false;
         sent += static_cast<std::size_t>(n);
@@ -142,7 +173,7 @@ bool ScriptedHost::Connection::waitForClose(std::chrono::milliseconds timeout)
         if (left.count() <= 0 || ::poll(&wanted, 1, static_cast<int>(left.count())) <= 0)
             return false;
         char chunk[4096];
-        if (::recv(m_fd, chunk, sizeof chunk, 0) <= 0)
+        if ((m_tls ? SSL_read(m_tls, chunk, sizeof chunk) : ::recv(m_fd, chunk, sizeof chunk, 0)) <= 0)
             return true;
     }
 }
@@ -153,8 +184,48 @@ void ScriptedHost::Connection::close()
         ::shutdown(m_fd, SHUT_RDWR);
 }
 
-ScriptedHost::ScriptedHost(Script script)
+void ScriptedHost::Connection::drop()
+{
+    if (m_fd < 0)
+        return;
+    m_forget(m_fd);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+void ScriptedHost::forget(int fd)
+{
+    std::lock_guard lock(m_mutex);
+    m_open.remove(fd);
+}
+
+namespace {
+
+SSL_CTX *serverContext(const TlsIdentity &identity)
+{
+    // A client that leaves mid-answer must fail a write, not end the test process.
+    std::signal(SIGPIPE, SIG_IGN);
+    SSL_CTX *context = SSL_CTX_new(TLS_server_method());
+    BIO *certificate = BIO_new_mem_buf(identity.certPem.data(), static_cast<int>(identity.certPem.size()));
+    X509 *cert = PEM_read_bio_X509(certificate, nullptr, nullptr, nullptr);
+    BIO_free(certificate);
+    BIO *key = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
+    EVP_PKEY *pkey = PEM_read_bio_PrivateKey(key, nullptr, nullptr, nullptr);
+    BIO_free(key);
+    if (cert)
+        SSL_CTX_use_certificate(context, cert);
+    if (pkey)
+        SSL_CTX_use_PrivateKey(context, pkey);
+    X509_free(cert);
+    EVP_PKEY_free(pkey);
+    return context;
+}
+
+} // namespace
+
+ScriptedHost::ScriptedHost(Script script, std::optional<TlsIdentity> tls)
     : m_script(std::move(script))
+    , m_tls(tls ? serverContext(*tls) : nullptr)
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
     int yes = 1;
@@ -181,7 +252,16 @@ ScriptedHost::ScriptedHost(Script script)
             std::lock_guard lock(m_mutex);
             m_open.push_back(fd);
             m_threads.emplace_back([this, fd, index] {
-                Connection connection(fd, index);
+                SSL *tls = nullptr;
+                if (m_tls) {
+                    tls = SSL_new(m_tls);
+                    SSL_set_fd(tls, fd);
+                    if (SSL_accept(tls) != 1) {
+                        SSL_free(tls);
+                        return;
+                    }
+                }
+                Connection connection(fd, index, tls, [this](int closing) { forget(closing); });
                 m_script(connection);
             });
         }
@@ -204,6 +284,8 @@ ScriptedHost::~ScriptedHost()
     for (const int fd : m_open)
         ::close(fd);
     ::close(m_listener);
+    if (m_tls)
+        SSL_CTX_free(m_tls);
 }
 
 } // namespace standintest

@@ -71,9 +71,12 @@ QHBoxLayout *buttonRow(QWidget *sheet, std::function<void()> cancel, PrimaryButt
     auto *row = new QHBoxLayout;
     row->setSpacing(12);
     row->addStretch(1);
-    row->addWidget(new KSButton(QStringLiteral("Cancel"), {}, KSButton::Variant::text, KSButton::Size::md, false, false,
-                                false, std::move(cancel), sheet));
+    auto *cancelButton = new KSButton(QStringLiteral("Cancel"), {}, KSButton::Variant::text, KSButton::Size::md, false,
+                                      false, false, std::move(cancel), sheet);
+    row->addWidget(cancelButton);
     row->addWidget(primary);
+    // The primary button is made first; Tab still meets the two in the order they are shown.
+    QWidget::setTabOrder(cancelButton, primary);
     return row;
 }
 

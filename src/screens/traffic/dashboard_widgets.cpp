@@ -7,6 +7,7 @@
 #include "design/card_surface.h"
 #include "design/fonts.h"
 #include "design/hover_animation.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/symbols.h"
 
@@ -377,6 +378,7 @@ void ChaosChip::paintEvent(QPaintEvent *)
     painter.setPen(m_selected ? QColor(0, 0, 0, qRound(255 * 0.4)) : palette.mutedForeground);
     painter.drawText(QRectF(textLeft, top + nameMetrics.height() + 2, textWidth, summaryMetrics.height()),
                      Qt::AlignLeft | Qt::AlignVCenter, summaryMetrics.elidedText(m_summary, Qt::ElideRight, textWidth));
+    KeyboardReach::paintRing(painter, this, bounds, 12);
 }
 
 // ---- ChipGrid ----

@@ -29,6 +29,11 @@ QFont pathFont()
     return Fonts::inter(13);
 }
 
+QFont headerFont()
+{
+    return Fonts::inter(11);
+}
+
 } // namespace
 
 int rowHeight()
@@ -42,29 +47,54 @@ int rowHeight()
     return height;
 }
 
+qreal timeLeast()
+{
+    // The engine's time texts are at most twelve characters ("23:59:59.999", "Dec 28 23:59"): shown
+    // whole or not at all, never cut to a meaningless end.
+    static const qreal least =
+        qCeil(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("00:00:00.000"))) + 4;
+    return least;
+}
+
+ColumnWidths columnWidths(qreal innerWidth)
+{
+    static const qreal methodLeast = qCeil(MethodBadge::sizeFor(QStringLiteral("DELETE")).width()) + 6;
+    static const qreal statusLeast = qCeil(StatusChip::sizeFor(503, true).width()) + 6;
+    static const qreal latencyLeast =
+        qCeil(qMax(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("9999ms")),
+                   QFontMetricsF(headerFont()).horizontalAdvance(QStringLiteral("Latency"))));
+    ColumnWidths w{TimeWidth, MethodWidth, 0, StatusWidth, LatencyWidth};
+    qreal shortfall = qMax<qreal>(0, w.time + w.method + w.status + w.latency + AddressFloor - innerWidth);
+    // Each step takes what it can of the shortfall from one column, down to that column's least.
+    const auto giveWay = [&shortfall](qreal &width, qreal least) {
+        const qreal given = qMin(shortfall, qMax<qreal>(0, width - least));
+        width -= given;
+        shortfall -= given;
+    };
+    giveWay(w.time, timeLeast());
+    giveWay(w.method, methodLeast);
+    giveWay(w.status, statusLeast);
+    giveWay(w.latency, latencyLeast);
+    giveWay(w.time, 0);
+    w.address = qMax<qreal>(0, innerWidth - w.time - w.method - w.status - w.latency);
+    return w;
+}
+
 Cells cells(const QRect &rect)
 {
     const QRectF inner = QRectF(rect).adjusted(InsetX, InsetY, -InsetX, -InsetY);
-    // Short of room, Host / Path gives way first; then Time and Method shrink towards what a clock
-    // time and the widest badge need, so Status and Latency stay in the row.
-    static const qreal timeLeast = qCeil(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("00:00:00"))) + 8;
-    static const qreal methodLeast = qCeil(MethodBadge::sizeFor(QStringLiteral("DELETE")).width()) + 8;
-    qreal shortfall = qMax<qreal>(0, TimeWidth + MethodWidth + StatusWidth + LatencyWidth - inner.width());
-    const qreal timeWidth = TimeWidth - qMin(shortfall, TimeWidth - timeLeast);
-    shortfall -= TimeWidth - timeWidth;
-    const qreal methodWidth = MethodWidth - qMin(shortfall, MethodWidth - methodLeast);
+    const ColumnWidths w = columnWidths(inner.width());
     Cells c;
     qreal x = inner.left();
-    c.time = QRectF(x, inner.top(), timeWidth, inner.height());
-    x += timeWidth;
-    c.method = QRectF(x, inner.top(), methodWidth, inner.height());
-    x += methodWidth;
-    const qreal addressWidth = qMax<qreal>(0, inner.right() - StatusWidth - LatencyWidth - x);
-    c.address = QRectF(x, inner.top(), addressWidth, inner.height());
-    x += addressWidth;
-    c.status = QRectF(x, inner.top(), StatusWidth, inner.height());
-    x += StatusWidth;
-    c.latency = QRectF(x, inner.top(), LatencyWidth, inner.height());
+    c.time = QRectF(x, inner.top(), w.time, inner.height());
+    x += w.time;
+    c.method = QRectF(x, inner.top(), w.method, inner.height());
+    x += w.method;
+    c.address = QRectF(x, inner.top(), w.address, inner.height());
+    x += w.address;
+    c.status = QRectF(x, inner.top(), w.status, inner.height());
+    x += w.status;
+    c.latency = QRectF(x, inner.top(), w.latency, inner.height());
     return c;
 }
 
@@ -82,7 +112,9 @@ void paintRow(QPainter &p, const QRect &rect, const Row &row, const Palette &pal
     p.setPen(palette.mutedForeground);
     const QFontMetricsF codeMetrics(code);
     // A long time text keeps its end, where the clock time is.
-    p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, codeMetrics.elidedText(row.time, Qt::ElideLeft, c.time.width() - 4));
+    if (c.time.width() >= timeLeast())
+        p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter,
+                   codeMetrics.elidedText(row.time, Qt::ElideLeft, c.time.width() - 4));
 
     const QSizeF badge = MethodBadge::sizeFor(row.method);
     MethodBadge::paint(p, QRectF(c.method.left(), c.method.center().y() - badge.height() / 2, badge.width(), badge.height()),
@@ -146,11 +178,12 @@ void TrafficTableHeader::paintEvent(QPaintEvent *)
     using namespace traffictable;
     QPainter p(this);
     p.setRenderHint(QPainter::TextAntialiasing);
-    p.setFont(Fonts::inter(11));
+    p.setFont(headerFont());
     p.setPen(Palette::of(this).mutedForeground);
     // The header has no vertical insets: its cells are the row's cells over the full height.
     const Cells c = cells(rect().adjusted(0, -InsetY, -m_trailingInset, InsetY));
-    p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Time"));
+    if (c.time.width() >= timeLeast())
+        p.drawText(c.time, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Time"));
     p.drawText(c.method, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Method"));
     p.drawText(c.address, Qt::AlignLeft | Qt::AlignVCenter,
                p.fontMetrics().elidedText(QStringLiteral("Host / Path"), Qt::ElideRight, int(c.address.width()) - 4));

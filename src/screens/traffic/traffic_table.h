@@ -40,6 +40,21 @@ int rowHeight();
 // Paints one row into rect: the fill (when not transparent) behind the whole rect, then the cells.
 void paintRow(QPainter &painter, const QRect &rect, const Row &row, const Palette &palette, const QColor &fill);
 
+// The least Host / Path keeps while other columns can still give room: a host and the start of a path.
+inline constexpr int AddressFloor = 160;
+
+// How wide each column is in a row whose cells span innerWidth. With room to spare the fixed widths
+// hold and Host / Path takes the rest. Short of room, Host / Path keeps AddressFloor while Time,
+// then Method, Status and Latency shrink to what their texts and pills need, then Time drops out;
+// only past that does Host / Path shrink.
+struct ColumnWidths
+{
+    qreal time, method, address, status, latency;
+};
+ColumnWidths columnWidths(qreal innerWidth);
+// What a whole time text needs; a narrower Time column is not drawn at all.
+qreal timeLeast();
+
 // Where each cell lies in a row of the given rect (after the insets).
 struct Cells
 {

@@ -126,12 +126,16 @@ TEST_F(ChaosRequests, RapidChoicesReachTheEngineOneAtATimeInOrder)
     m_answer = [&posts](const RecordedRequest &request) -> std::optional<CannedReply> {
         if (request.method == "POST" && request.path() == "/chaos/active") {
             CannedReply reply;
-            reply.delayMs = ++posts == 1 ? 150 : 0;
+            reply.delayMs = ++posts == 1 ? 300 : 0;
             return reply;
         }
         return std::nullopt;
     };
     connectClient();
+    // Slower than any time limit: a post cut short could still be applied after the next one.
+    ControlTimeouts timeouts;
+    timeouts.general = 100;
+    m_client.setControlTimeouts(timeouts);
     m_client.setChaosPreset(QStringLiteral("a"));
     m_client.setChaosPreset(QStringLiteral("b"));
     m_client.setChaosPreset(QStringLiteral("b")); // off

@@ -1,6 +1,7 @@
 // The engine's standard output as the link reads it: the log, the handshake and its requests.
 #include "engine/engine_client.h"
 #include "engine/engine_output.h"
+#include "ops_test_support.h"
 #include "support/fake_control_server.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
@@ -99,6 +100,45 @@ TEST_F(EngineOutput, EventsTokenGoesWithTheEventStreamAndNeverToTheLog)
     EXPECT_EQ(parseEventsTokenLine(u"KESTRION_EVENTS_TOKEN= 9e1 "), std::optional<QByteArray>("9e1"));
     m_client.ingestOutput("KESTRION_EVENTS_TOKEN=not one\n");
     EXPECT_FALSE(m_client.log().contains(QStringLiteral("KESTRION_EVENTS_TOKEN=not one")));
+}
+
+TEST_F(EngineOutput, EventsTokenIsTakenOncePerLaunchBeforeThePortLine)
+{
+    // A fake engine whose log repeats the handshake lines, as a logged name with a line break in it would.
+    FakeControlServer second;
+    second.setResponder([](const RecordedRequest &request) {
+        CannedReply reply;
+        reply.hold = request.path() == "/events" || request.path() == "/health";
+        return reply;
+    });
+    const auto writeEngine = [&](const QByteArray &lines) {
+        const QString path = m_dir.filePath(QStringLiteral("fake-engine-%1").arg(qHash(lines)));
+        const QByteArray script = "#!/bin/sh\nprintf '" + lines + "'\nexec cat >/dev/null\n";
+        EXPECT_TRUE(opstest::writeFile(path, script));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_client.setEngineExecutable(path);
+    };
+    const auto eventsToken = [](const FakeControlServer &server) {
+        const QList<RecordedRequest> streams = server.matching("GET", "/events");
+        return streams.isEmpty() ? QByteArray("none") : streams.last().headers.value("x-kestrion-events-token");
+    };
+    m_client.setDataDirectory(m_dir.filePath(QStringLiteral("data")));
+    m_client.setLogToStandardError(false);
+    const QByteArray secondPort = "KESTRION_CONTROL_PORT=" + QByteArray::number(second.port()) + "\\n";
+    writeEngine("KESTRION_EVENTS_TOKEN=0f3a9c\\n" + portLine().replace('\n', "\\n")
+                + "KESTRION_EVENTS_TOKEN=f0f0f0\\n" + secondPort);
+    m_client.boot(false);
+    // A second port line repeats the handshake, with the token of the launch.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !second.matching("GET", "/events").isEmpty(); }));
+    EXPECT_EQ(eventsToken(second), "0f3a9c");
+    m_client.shutdown();
+
+    // The next launch prints its own token.
+    writeEngine("KESTRION_EVENTS_TOKEN=7e7e7e\\n" + secondPort);
+    m_client.boot(false);
+    ASSERT_TRUE(testsupport::waitFor([&] { return second.matching("GET", "/events").size() == 2; }));
+    EXPECT_EQ(eventsToken(second), "7e7e7e");
+    m_client.shutdown();
 }
 
 TEST_F(EngineOutput, InvalidUtf8LineIsDroppedAndItsNeighboursKept)

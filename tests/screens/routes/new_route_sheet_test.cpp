@@ -10,6 +10,7 @@
 #include "screens/routes/new_route_logic.h"
 #include "screens/routes/new_route_sheet.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTest>
@@ -142,6 +143,35 @@ TEST_F(NewRoute, ReturnInTheStatusFieldOnlyCommitsIt)
     QTest::keyClick(sheet->pathField()->lineEdit(), Qt::Key_Return);
     ASSERT_EQ(objects.engine.endpoints().size(), 4);
     EXPECT_EQ(objects.engine.endpoints().last().status, 100);
+}
+
+TEST_F(NewRoute, TabReachesCancelCreateAndTheCloseButtonInThatOrder)
+{
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    QTest::keyClicks(sheet->pathField()->lineEdit(), QStringLiteral("/tabbed"));
+    sheet->pathField()->lineEdit()->setFocus(Qt::TabFocusReason);
+    const auto tab = [](Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        EXPECT_TRUE(testsupport::pressKey(Qt::Key_Tab, modifiers));
+        return QApplication::focusWidget();
+    };
+    auto *cancel = qobject_cast<KSButton *>(tab());
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->title(), QStringLiteral("Cancel"));
+    EXPECT_EQ(tab(), sheet->createButton());
+    auto *close = qobject_cast<CircleIconButton *>(tab());
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->icon(), QStringLiteral("xmark"));
+    EXPECT_EQ(tab(Qt::ShiftModifier), sheet->createButton());
+    for (const bool dark : {false, true}) {
+        PaletteHost::set(sheet.get(), dark ? Palette::dark() : Palette::light());
+        EXPECT_TRUE(routestest::drewSomething(testsupport::saveRender(
+            sheet.get(), QStringLiteral("routes"), dark ? "sheet_new_route_create_focused_dark" : "sheet_new_route_create_focused_light")));
+    }
+    // Space on the focused "Create route" creates, as a click would.
+    EXPECT_TRUE(testsupport::pressKey(Qt::Key_Space));
+    ASSERT_EQ(objects.engine.endpoints().size(), 4);
+    EXPECT_EQ(objects.engine.endpoints().last().path, "/tabbed");
 }
 
 TEST_F(NewRoute, BlankOrSchemeOnlyInputCannotBeCreated)

@@ -6,6 +6,7 @@
 #include "app/main_header.h"
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
+#include "design/ks_button.h"
 #include "design/shell_widgets.h"
 #include "design/snow_menu_list.h"
 #include "design/snow_menu_popup.h"
@@ -98,12 +99,19 @@ TEST_F(RoutesInWindow, KeyboardAloneWalksTheNewRouteSheetItsMenuTheWindowAndTheL
     ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == sheet->window()->windowHandle(); }));
     const auto focused = [] { return QApplication::focusWidget(); };
 
-    // Every control in reading order, round and round: Method, Status, Host, Path.
+    // Every control in reading order, round and round: Method, Status, Host, Path, Cancel, the close
+    // button ("Create route" is off without a path, and Tab passes it by).
     EXPECT_EQ(focused(), sheet->statusField()->lineEdit());
     ASSERT_TRUE(pressKey(Qt::Key_Tab, Qt::ShiftModifier));
     EXPECT_EQ(focused(), sheet->methodSelect());
+    QWidget *cancel = nullptr;
+    for (KSButton *button : sheet->findChildren<KSButton *>())
+        if (button->title() == QStringLiteral("Cancel"))
+            cancel = button;
+    ASSERT_NE(cancel, nullptr);
     const QList<QWidget *> order = {sheet->statusField()->lineEdit(), sheet->hostField()->lineEdit(),
-                                    sheet->pathField()->lineEdit(), sheet->methodSelect()};
+                                    sheet->pathField()->lineEdit(), cancel, sheet->findChild<CircleIconButton *>(),
+                                    sheet->methodSelect()};
     for (QWidget *next : order) {
         ASSERT_TRUE(pressKey(Qt::Key_Tab));
         EXPECT_EQ(focused(), next);

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -112,14 +113,17 @@ bool near(const QColor &a, const QColor &b, int tolerance = 6)
 }
 
 // Renders the screen in the palette and checks the toast's pixels: its inverted pill, its text, the
-// tone's symbol and a shadow below it on the card.
-void expectToastDrawn(QWidget *screen, SnowToast *toast, const Palette &palette, const QString &name)
+// tone's symbol and a shadow below it on the card. The card is sampled right of the pill, or left of
+// it for a pill as wide as the card.
+void expectToastDrawn(QWidget *screen, SnowToast *toast, const Palette &palette, const QString &name,
+                      bool sampleLeft = false)
 {
     PaletteHost::set(screen, palette);
     ASSERT_TRUE(screenstest::settle(screen));
     const QImage image(testsupport::saveRender(screen, QStringLiteral("setup"), name));
     const QRect pill(toast->mapTo(screen, QPoint(0, 0)), toast->size());
-    const QColor card = image.pixelColor(pill.right() + 40, pill.center().y());
+    const QColor card = image.pixelColor(sampleLeft ? pill.left() - SnowToast::ShadowMargin - 1 : pill.right() + 40,
+                                         pill.center().y());
     const QColor surface = over(SnowToast::surfaceColor(palette), card);
     const std::string where = name.toStdString();
     EXPECT_TRUE(near(image.pixelColor(pill.left() + 5, pill.center().y()), surface)) << where;
@@ -467,4 +471,54 @@ TEST_F(CertificatesTest, TheManualCommandShowsEveryLineAtTheWindowsWidths)
         const QRect box(screen->manualTrustBox()->mapTo(screen.get(), QPoint(0, 0)), screen->manualTrustBox()->size());
         EXPECT_TRUE(box.contains(lastLine)) << width;
     }
+}
+
+namespace {
+
+// How many lines the code text needs at its width, and whether it is shown whole: as tall as
+// they need and inside the screen's width.
+int codeLines(const CodeBox *box)
+{
+    const QLabel *code = box->codeText();
+    return code->heightForWidth(code->width()) / code->fontMetrics().lineSpacing();
+}
+
+void expectShownWhole(const QWidget *screen, const CodeBox *box, const std::string &where)
+{
+    const QLabel *code = box->codeText();
+    EXPECT_GE(code->height(), code->heightForWidth(code->width())) << where;
+    const QRect shown(box->mapTo(screen, QPoint(0, 0)), box->size());
+    EXPECT_LE(shown.right(), screen->width()) << where;
+}
+
+} // namespace
+
+TEST_F(CertificatesTest, ATwoLineTrustErrorShowsWholeAndTheManualCommandKeepsItsLines)
+{
+    // A long CA path makes the manual command wrap over several lines.
+    ctx.engine().setCaInfo(generatedCa("/home/someone/.local/share/Kestrion/a folder with a rather long name/"
+                                       "and another one inside it/ca/kestrion-root-ca.pem"));
+    screen->toggleManualTrust();
+    ASSERT_TRUE(screenstest::settle(screen.get()));
+    const int lines = codeLines(screen->manualTrustBox());
+    ASSERT_GE(lines, 3);
+    expectShownWhole(screen.get(), screen->manualTrustBox(), "without a toast");
+
+    const QString first = QStringLiteral("SecTrustSettingsSetTrustSettings: The authorization was denied since no "
+                                         "user interaction was possible.");
+    const QString second = QStringLiteral("security: could not add the certificate to login.keychain (exit 1)");
+    ctx.engine().setCaTrustMessage(first + QLatin1Char('\n') + second);
+    ASSERT_TRUE(screenstest::settle(screen.get()));
+    SnowToast *toast = screen->trustToast();
+    ASSERT_TRUE(toast->isVisible());
+    EXPECT_FALSE(toast->isCut());
+    const QString shown = toast->linesAt(toast->width()).join(QLatin1Char(' '));
+    EXPECT_EQ(shown.simplified(), (first + QLatin1Char(' ') + second).simplified()) << "every word is drawn";
+    EXPECT_GE(toast->height(), toast->heightForWidth(toast->width()));
+    EXPECT_LE(QRect(toast->mapTo(screen.get(), QPoint(0, 0)), toast->size()).right(), screen->width());
+    EXPECT_EQ(codeLines(screen->manualTrustBox()), lines) << "the command keeps every line under the toast";
+    expectShownWhole(screen.get(), screen->manualTrustBox(), "with the toast");
+    expectToastDrawn(screen.get(), toast, Palette::light(), QStringLiteral("certificates-two-line-toast-light"), true);
+    expectToastDrawn(screen.get(), toast, Palette::dark(), QStringLiteral("certificates-two-line-toast-dark"), true);
+    PaletteHost::set(screen.get(), Palette::light());
 }

@@ -17,6 +17,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -172,6 +173,27 @@ TEST_F(DevicesTest, FailuresUseTheErrorTone)
     EXPECT_EQ(screen->statusToast()->tone(), SnowToast::Tone::error);
     EXPECT_FALSE(screen->rows().first()->trustedTag()->isVisible());
     setuptest::renderBoth(screen.get(), "devices-trust-failed");
+
+    // A reason longer than the card is wide wraps and is shown whole; the snippet keeps its nine lines.
+    const QString reason = QStringLiteral("An error was encountered processing the command "
+                                          "(domain=com.apple.CoreSimulator.SimError, code=405): Unable to add the "
+                                          "certificate to the device's trust store");
+    put("trust-stderr", reason.toUtf8() + "\n");
+    click(screen->rows().first()->trustButton());
+    ASSERT_TRUE(idle());
+    ASSERT_TRUE(screenstest::settle(screen.get()));
+    SnowToast *toast = screen->statusToast();
+    ASSERT_EQ(toast->text(), "Trust failed: " + reason);
+    EXPECT_FALSE(toast->isCut());
+    EXPECT_GE(toast->linesAt(toast->width()).size(), 2);
+    EXPECT_EQ(toast->linesAt(toast->width()).join(QLatin1Char(' ')), toast->text()) << "every word is drawn";
+    EXPECT_GE(toast->height(), toast->heightForWidth(toast->width()));
+    const QWidget *card = screen->snippetBox()->parentWidget();
+    EXPECT_LE(toast->mapTo(card, QPoint(toast->width(), 0)).x(), card->width());
+    const QLabel *snippet = screen->snippetBox()->codeText();
+    EXPECT_GE(snippet->height(), 9 * snippet->fontMetrics().lineSpacing()) << "all nine lines of the snippet show";
+    EXPECT_LE(screen->snippetBox()->mapTo(card, QPoint(screen->snippetBox()->width(), 0)).x(), card->width());
+    setuptest::renderBoth(screen.get(), "devices-trust-failed-long");
 
     // Asking without a CA file is a failure too, not a success.
     ctx().simulators.trust(screen->rows().first()->simulator(), QString());

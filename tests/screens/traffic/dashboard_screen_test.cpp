@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QSet>
+#include <QTest>
 
 using namespace dashtest;
 
@@ -257,6 +258,17 @@ TEST_F(DashboardTest, ChaosChipsTagTileAndAlert)
     EXPECT_EQ(engine.activeChaosId(), "");
     EXPECT_TRUE(shown(s.chaosOffText(), &s));
     EXPECT_FALSE(shown(s.attentionCard(), &s));
+
+    // The keyboard reaches the chips in their order, and Space presses the one it is on.
+    s.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
+    grid->chip(0)->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+    EXPECT_EQ(QApplication::focusWidget(), grid->chip(1));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Space));
+    EXPECT_EQ(engine.activeChaosId(), "broken-backend");
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Space));
+    EXPECT_EQ(engine.activeChaosId(), "");
 
     // Tapping the selected chip clears it.
     grid->chip(2)->trigger();
