@@ -277,15 +277,18 @@ private:
     {
         auto &outgoing = m_requestParser->get();
         http::request_serializer<http::buffer_body> serializer {outgoing};
-        m_upstream->lowest().expires_after(Limits::kProgress);
-        const std::size_t written = co_await http::async_write_header(up, serializer,
-                                                                      asio::redirect_error(asio::use_awaitable, m_ec));
-        m_requestReached = m_requestReached || written > 0 || !m_ec;
-        if (m_ec) {
-            m_upstreamFailed = true;
-            co_return;
-        }
         bool resending = !m_resend.empty();
+        // A request whose body is already here (or that has none) goes out with its header in one write.
+        if (resending || (!m_requestParser->is_done() && m_buffer.size() == 0)) {
+            m_upstream->lowest().expires_after(Limits::kProgress);
+            const std::size_t written = co_await http::async_write_header(
+                up, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+            m_requestReached = m_requestReached || written > 0 || !m_ec;
+            if (m_ec) {
+                m_upstreamFailed = true;
+                co_return;
+            }
+        }
         while (!serializer.is_done()) {
             if (resending) { // what the closed connection took, again
                 outgoing.body().data = m_resend.data();
@@ -309,9 +312,10 @@ private:
             }
             const auto lastChunk = trailersAtEnd(outgoing, m_requestParser->is_done(), m_requestFields);
             m_upstream->lowest().expires_after(Limits::kProgress);
-            co_await http::async_write(up, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+            const auto written = co_await http::async_write(up, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
             if (m_ec == http::error::need_buffer)
                 m_ec = {};
+            m_requestReached = m_requestReached || written > 0 || !m_ec;
             if (!m_ec && lastChunk)
                 co_await writeRaw(up, *lastChunk);
             if (m_ec) {
@@ -458,11 +462,14 @@ private:
         http::response_serializer<http::buffer_body> serializer {incoming};
         if (m_responseParser->is_done())
             record();
-        timed.expires_after(Limits::kProgress);
-        co_await http::async_write_header(m_client, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
-        if (m_ec) {
-            m_clientFailed = true;
-            co_return;
+        // A header with no body behind it yet goes alone, so a client sees it before a slow body.
+        if (!m_responseParser->is_done() && m_upstreamBuffer.size() == 0) {
+            timed.expires_after(Limits::kProgress);
+            co_await http::async_write_header(m_client, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+            if (m_ec) {
+                m_clientFailed = true;
+                co_return;
+            }
         }
         while (!serializer.is_done()) {
             if (!m_responseParser->is_done()) {
