@@ -364,6 +364,7 @@ private:
     template <class Upstream>
     asio::awaitable<void> readResponseHeaderFrom(Upstream &up, std::chrono::steady_clock::duration wait)
     {
+        makeRoomForBody(m_upstreamBuffer); // a small answer comes in one read with its header
         for (;;) {
             m_responseParser.emplace();
             m_responseParser->header_limit(Limits::kMaxHeaderBytes);
