@@ -338,17 +338,22 @@ void BM_SideBySide_NewTlsConnectionVsNginx(benchmark::State &state)
     constexpr int kClients = 16;
     for (auto _ : state) {
         const auto started = Clock::now();
-        std::size_t resumed = 0;
+        double resumedShare = 0; // of the last round's connections
         const auto loads = sideBySide({
             [&] { return clientLoad(direct, kClients, false, tls, server.pid()); },
             [&] { return clientLoad(intercepted, kClients, false, tls, engine().pid); },
-            [&] { return clientLoad(resuming, kClients, false, tls, engine().pid, &resumed); },
+            [&] {
+                std::size_t resumed = 0;
+                const Load load = clientLoad(resuming, kClients, false, tls, engine().pid, &resumed);
+                resumedShare = ratio(static_cast<double>(resumed), load.requests);
+                return load;
+            },
         });
         reportLoad(state, "nginx", loads[0]);
         reportLoad(state, "engine", loads[1]);
         reportLoad(state, "engine_resumed", loads[2]);
         state.counters["cpu_per_conn_engine_vs_nginx"] = ratio(loads[1].cpuUsPerRequest, loads[0].cpuUsPerRequest);
-        state.counters["resumed_share"] = ratio(static_cast<double>(resumed), loads[2].requests);
+        state.counters["resumed_share"] = resumedShare;
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
     }
 }

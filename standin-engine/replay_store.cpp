@@ -28,7 +28,7 @@ constexpr std::chrono::milliseconds kWriteEvery {200};
 constexpr std::size_t kWriteAtBytes = 256 * 1024;
 // The writer also runs when this many requests wait to be framed; past the second mark an answering
 // thread frames them itself, so a writer stuck on a slow disk holds no more than that.
-constexpr std::size_t kGatherAt = 4096;
+constexpr std::size_t kGatherAt = 1024;
 constexpr std::size_t kGatherHere = 4 * ReplayStore::kMaxKept;
 
 std::uint64_t checksum(std::string_view bytes)
