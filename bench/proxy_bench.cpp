@@ -7,440 +7,21 @@
 // answering a fixed 200 on 50 and on 1,000 connections, throughput, CPU per answer and p99, with an
 // event reader attached (KESTRION_BENCH_ROUNDS repeats them). KESTRION_BENCH_SERVER_CPUS ("0-3") pins the
 // engine and the C server to those cores and KESTRION_BENCH_LOAD_CPUS ("4-7") pins wrk, so each side's
-// load stays off the other's cores. KESTRION_BENCH_ENGINE runs another
-// engine build (a baseline); KESTRION_BENCH_ENGINE_PRELOAD preloads a library (an allocator) into the
-// engine only.
-#include <utility> // before asio: its awaitable.hpp uses std::exchange without including it
+// load stays off the other's cores (and the benchmark's own clients). nginx is the peer for a 1 KB
+// pass-through (as a reverse proxy) and for new TLS connections (as an HTTPS server).
+// KESTRION_BENCH_ENGINE runs another engine build (a baseline); KESTRION_BENCH_ENGINE_PRELOAD preloads
+// a library (an allocator) into the engine only.
+#include "engine_under_bench.h"
+#include "nginx_peer.h"
+#include "side_by_side.h"
 
-#include <boost/asio.hpp>
-#include <boost/asio/ssl.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
-#include <boost/beast/ssl.hpp>
-
-#include <benchmark/benchmark.h>
-
-#include "engine/records/engine_records.h"
-#include "leaf_certificates.h"
-#include "root_ca.h"
-
-#include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdio>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <spawn.h>
-#include <sstream>
-#include <string>
-#include <sched.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
-
-extern char **environ;
 
 namespace {
 
-namespace asio = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
-namespace ssl = asio::ssl;
-using tcp = asio::ip::tcp;
-using Clock = std::chrono::steady_clock;
-
-constexpr auto kRunFor = std::chrono::milliseconds(1500);
-
-// The cores a variable names ("0-3", "0,2,4-5"); nothing when it is unset.
-std::optional<cpu_set_t> coresFrom(const char *variable)
-{
-    const char *text = std::getenv(variable);
-    if (!text || !*text)
-        return std::nullopt;
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    std::istringstream ranges(text);
-    std::string range;
-    while (std::getline(ranges, range, ',')) {
-        const size_t dash = range.find('-');
-        const int first = std::atoi(range.c_str());
-        const int last = dash == std::string::npos ? first : std::atoi(range.c_str() + dash + 1);
-        for (int core = first; core <= last; ++core)
-            CPU_SET(core, &cores);
-    }
-    return cores;
-}
-
-// While it lives, processes this thread starts run on the servers' cores, when they are given.
-class OnServerCores {
-public:
-    OnServerCores()
-    {
-        const auto cores = coresFrom("KESTRION_BENCH_SERVER_CPUS");
-        if (!cores || ::sched_getaffinity(0, sizeof m_before, &m_before) != 0)
-            return;
-        m_pinned = ::sched_setaffinity(0, sizeof *cores, &*cores) == 0;
-    }
-    ~OnServerCores()
-    {
-        if (m_pinned)
-            ::sched_setaffinity(0, sizeof m_before, &m_before);
-    }
-
-private:
-    cpu_set_t m_before {};
-    bool m_pinned = false;
-};
-
-// A fixed answer from a real host, plain or TLS, for pass-through.
-class BenchUpstream {
-public:
-    explicit BenchUpstream(std::shared_ptr<ssl::context> tls)
-        : m_tls(std::move(tls))
-        , m_acceptor(m_context, {asio::ip::make_address("127.0.0.1"), 0})
-    {
-        asio::co_spawn(m_context, accept(), asio::detached);
-        for (int i = 0; i < 2; ++i)
-            m_threads.emplace_back([this] { m_context.run(); });
-    }
-    ~BenchUpstream()
-    {
-        m_context.stop();
-        for (auto &thread : m_threads)
-            thread.join();
-    }
-    int port() const { return m_acceptor.local_endpoint().port(); }
-
-private:
-    asio::awaitable<void> accept()
-    {
-        for (;;) {
-            beast::error_code ec;
-            tcp::socket socket = co_await m_acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
-            if (ec)
-                co_return;
-            socket.set_option(tcp::no_delay(true));
-            if (m_tls)
-                asio::co_spawn(m_context, serveTls(std::move(socket)), asio::detached);
-            else
-                asio::co_spawn(m_context, serve(beast::tcp_stream(std::move(socket))), asio::detached);
-        }
-    }
-    asio::awaitable<void> serveTls(tcp::socket socket)
-    {
-        beast::ssl_stream<beast::tcp_stream> stream(std::move(socket), *m_tls);
-        beast::error_code ec;
-        co_await stream.async_handshake(ssl::stream_base::server, asio::redirect_error(asio::use_awaitable, ec));
-        if (!ec)
-            co_await answer(stream);
-    }
-    asio::awaitable<void> serve(beast::tcp_stream stream) { co_await answer(stream); }
-    template <class Stream>
-    asio::awaitable<void> answer(Stream &stream)
-    {
-        beast::flat_buffer buffer;
-        for (;;) {
-            http::request<http::string_body> request;
-            beast::error_code ec;
-            co_await http::async_read(stream, buffer, request, asio::redirect_error(asio::use_awaitable, ec));
-            if (ec)
-                co_return;
-            http::response<http::string_body> response {http::status::ok, 11};
-            response.set(http::field::content_type, "application/json");
-            response.body() = R"({"from":"upstream","items":[1,2,3,4,5,6,7,8]})";
-            response.keep_alive(request.keep_alive());
-            response.prepare_payload();
-            co_await http::async_write(stream, response, asio::redirect_error(asio::use_awaitable, ec));
-            if (ec || !request.keep_alive())
-                co_return;
-        }
-    }
-
-    std::shared_ptr<ssl::context> m_tls;
-    asio::io_context m_context;
-    tcp::acceptor m_acceptor;
-    std::vector<std::thread> m_threads;
-};
-
-// One blocking control request.
-std::string control(int port, http::verb method, const std::string &target, const std::string &body = {})
-{
-    asio::io_context context;
-    beast::tcp_stream stream(context);
-    stream.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
-    http::request<http::string_body> request {method, target, 11};
-    request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
-    if (!body.empty())
-        request.set(http::field::content_type, "application/json");
-    request.body() = body;
-    request.prepare_payload();
-    http::write(stream, request);
-    beast::flat_buffer buffer;
-    http::response<http::string_body> response;
-    http::read(stream, buffer, response);
-    return response.body();
-}
-
-// The stand-in engine as a child process, with its routes, CA and two upstreams.
-struct Engine {
-    std::filesystem::path dir;
-    pid_t pid = -1;
-    int stdinFd = -1;
-    int controlPort = 0;
-    int proxyPort = 0;
-    std::string caPem;
-    std::unique_ptr<BenchUpstream> plainUpstream;
-    std::unique_ptr<BenchUpstream> tlsUpstream;
-
-    Engine()
-    {
-        dir = std::filesystem::temp_directory_path() / ("kestrion-proxy-bench-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        std::string error;
-        const auto upstreamCa = standin::makeSelfSignedCA("Bench upstream CA", error);
-        const auto leaf = standin::issueLeaf(upstreamCa->first, upstreamCa->second, "localhost", std::chrono::hours(24), error);
-        std::ofstream(dir / "upstream-ca.pem") << upstreamCa->first;
-        auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
-        tls->use_certificate_chain(asio::buffer(leaf->certPEM));
-        tls->use_private_key(asio::buffer(leaf->keyPEM), ssl::context::pem);
-        plainUpstream = std::make_unique<BenchUpstream>(nullptr);
-        tlsUpstream = std::make_unique<BenchUpstream>(tls);
-
-        int in[2];
-        int out[2];
-        if (::pipe(in) != 0 || ::pipe(out) != 0)
-            std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string data = (dir / "data").string();
-        const char *binary = std::getenv("KESTRION_BENCH_ENGINE") ? std::getenv("KESTRION_BENCH_ENGINE") : KESTRION_BENCH_ENGINE;
-        std::vector<std::string> arguments = {binary, "--data-dir", data, "--control-port", "0",
-                                              "--proxy-port", "0", "--autostart"};
-        std::vector<char *> argv;
-        for (auto &argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        const std::string trust = std::string("KESTRION_TEST_UPSTREAM_CA=") + (dir / "upstream-ca.pem").string();
-        std::vector<char *> envp;
-        for (char **e = environ; *e; ++e)
-            envp.push_back(*e);
-        envp.push_back(const_cast<char *>(trust.c_str()));
-        const std::string preload = std::string("LD_PRELOAD=")
-                                    + (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") ? std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") : "");
-        if (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD"))
-            envp.push_back(const_cast<char *>(preload.c_str()));
-        envp.push_back(nullptr);
-        {
-            OnServerCores pinned;
-            if (posix_spawn(&pid, binary, &actions, nullptr, argv.data(), envp.data()) != 0)
-                std::abort();
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        stdinFd = in[1];
-        std::string text;
-        char chunk[256];
-        while (text.find("KESTRION_CONTROL_PORT=") == std::string::npos || text.find('\n', text.find("PORT=")) == std::string::npos) {
-            const ssize_t n = ::read(out[0], chunk, sizeof chunk);
-            if (n <= 0)
-                std::abort();
-            text.append(chunk, static_cast<size_t>(n));
-        }
-        controlPort = std::atoi(text.c_str() + text.find("KESTRION_CONTROL_PORT=") + 22);
-        // Keep draining the engine's log so it never blocks on a full pipe.
-        std::thread([fd = out[0]] {
-            char sink[4096];
-            while (::read(fd, sink, sizeof sink) > 0) {
-            }
-            ::close(fd);
-        }).detach();
-        proxyPort = decodeRecord<EngineHealth>(control(controlPort, http::verb::get, "/health"))->proxyPort;
-        caPem = decodeRecord<CAInfo>(control(controlPort, http::verb::post, "/ca/generate"))->certPEM;
-
-        baseRoutes = {
-            benchRoute("r-mock", "bench.test", "/mock", 0, false),
-            benchRoute("r-late", "bench.test", "/late", 300, false),
-            benchRoute("r-pass", "127.0.0.1:" + std::to_string(plainUpstream->port()), "/pass", 0, true),
-            benchRoute("r-tls-pass", "localhost:" + std::to_string(tlsUpstream->port()), "/pass", 0, true),
-        };
-        setRoutes(baseRoutes);
-    }
-
-    static WireRoute benchRoute(const std::string &id, const std::string &host, const std::string &path, int latency,
-                                bool pass)
-    {
-        WireRoute r;
-        r.id = id;
-        r.method = "GET";
-        r.host = host;
-        r.path = path;
-        r.latencyMs = latency;
-        r.passThrough = pass;
-        r.body = R"({"id":"usr_01","name":"Bench","roles":["a","b"]})";
-        return r;
-    }
-
-    void setRoutes(const std::vector<WireRoute> &routes) const
-    {
-        control(controlPort, http::verb::post, "/routes", encodeRecord(routes));
-    }
-
-    std::vector<WireRoute> baseRoutes;
-
-    ~Engine()
-    {
-        ::close(stdinFd); // the engine exits when its standard input closes
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-};
-
-Engine &engine()
-{
-    static Engine instance;
-    return instance;
-}
-
-struct Target {
-    bool tls = false;         // through CONNECT with interception
-    std::string authority;    // CONNECT authority, for tls
-    std::string requestTarget;
-    std::string host;
-};
-
-struct Samples {
-    std::mutex mutex;
-    std::vector<double> micros;
-    std::size_t errors = 0;
-};
-
-// Keeps one connection busy until the deadline: request, whole answer, next (reconnecting each time
-// unless kept alive).
-asio::awaitable<void> client(const Target &target, bool keepAlive, Clock::time_point deadline,
-                             std::shared_ptr<ssl::context> tls, Samples &samples)
-{
-    auto executor = co_await asio::this_coro::executor;
-    const tcp::endpoint proxy(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(engine().proxyPort));
-    std::vector<double> local;
-    std::size_t errors = 0;
-    std::unique_ptr<beast::tcp_stream> plain;
-    std::unique_ptr<beast::ssl_stream<beast::tcp_stream>> secure;
-    beast::flat_buffer buffer;
-    http::request<http::empty_body> request {http::verb::get, target.requestTarget, 11};
-    request.set(http::field::host, target.host);
-    request.keep_alive(keepAlive);
-    while (Clock::now() < deadline) {
-        const auto started = Clock::now();
-        beast::error_code ec;
-        if (!plain && !secure) {
-            buffer.clear();
-            auto stream = std::make_unique<beast::tcp_stream>(executor);
-            co_await stream->async_connect(proxy, asio::redirect_error(asio::use_awaitable, ec));
-            stream->socket().set_option(tcp::no_delay(true), ec);
-            if (!ec && target.tls) {
-                http::request<http::empty_body> connect {http::verb::connect, target.authority, 11};
-                connect.set(http::field::host, target.authority);
-                co_await http::async_write(*stream, connect, asio::redirect_error(asio::use_awaitable, ec));
-                http::response_parser<http::empty_body> established;
-                established.skip(true);
-                if (!ec)
-                    co_await http::async_read_header(*stream, buffer, established, asio::redirect_error(asio::use_awaitable, ec));
-                if (!ec) {
-                    secure = std::make_unique<beast::ssl_stream<beast::tcp_stream>>(std::move(*stream), *tls);
-                    SSL_set_tlsext_host_name(secure->native_handle(), target.host.c_str());
-                    co_await secure->async_handshake(ssl::stream_base::client, asio::redirect_error(asio::use_awaitable, ec));
-                }
-            } else {
-                plain = std::move(stream);
-            }
-            if (ec) {
-                ++errors;
-                plain.reset();
-                secure.reset();
-                continue;
-            }
-        }
-        http::response<http::string_body> response;
-        if (secure) {
-            co_await http::async_write(*secure, request, asio::redirect_error(asio::use_awaitable, ec));
-            if (!ec)
-                co_await http::async_read(*secure, buffer, response, asio::redirect_error(asio::use_awaitable, ec));
-        } else {
-            co_await http::async_write(*plain, request, asio::redirect_error(asio::use_awaitable, ec));
-            if (!ec)
-                co_await http::async_read(*plain, buffer, response, asio::redirect_error(asio::use_awaitable, ec));
-        }
-        if (ec || response.result_int() != 200) {
-            ++errors;
-            plain.reset();
-            secure.reset();
-            continue;
-        }
-        local.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
-        if (!keepAlive) {
-            plain.reset();
-            secure.reset();
-        }
-    }
-    std::lock_guard lock(samples.mutex);
-    samples.micros.insert(samples.micros.end(), local.begin(), local.end());
-    samples.errors += errors;
-}
-
-std::shared_ptr<ssl::context> clientTls()
-{
-    auto tls = std::make_shared<ssl::context>(ssl::context::tls_client);
-    tls->add_certificate_authority(asio::buffer(engine().caPem));
-    tls->set_verify_mode(ssl::verify_peer);
-    return tls;
-}
-
-void report(benchmark::State &state, Samples &samples, double seconds)
-{
-    auto &micros = samples.micros;
-    std::sort(micros.begin(), micros.end());
-    const auto at = [&](double q) { return micros.empty() ? 0.0 : micros[std::min(micros.size() - 1, static_cast<size_t>(q * micros.size()))]; };
-    state.counters["req_per_s"] = static_cast<double>(micros.size()) / seconds;
-    state.counters["median_us"] = at(0.5);
-    state.counters["p99_us"] = at(0.99);
-    state.counters["errors"] = static_cast<double>(samples.errors);
-}
-
-void runLoad(benchmark::State &state, const Target &target, bool keepAlive)
-{
-    const int connections = static_cast<int>(state.range(0));
-    auto tls = clientTls();
-    for (auto _ : state) {
-        Samples samples;
-        asio::io_context context;
-        const auto started = Clock::now();
-        const auto deadline = started + kRunFor;
-        for (int i = 0; i < connections; ++i)
-            asio::co_spawn(context, client(target, keepAlive, deadline, tls, samples), asio::detached);
-        std::vector<std::thread> threads;
-        for (int i = 0; i < (connections > 1 ? 3 : 1); ++i)
-            threads.emplace_back([&] { context.run(); });
-        for (auto &thread : threads)
-            thread.join();
-        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-        state.SetIterationTime(seconds);
-        report(state, samples, seconds);
-    }
-}
+using namespace proxybench;
 
 Target mockHttp() { return {false, "", "http://bench.test/mock", "bench.test"}; }
 Target mockHttps() { return {true, "bench.test:443", "/mock", "bench.test"}; }
@@ -524,204 +105,6 @@ void BM_HealthWithHeldConnections(benchmark::State &state)
 }
 BENCHMARK(BM_HealthWithHeldConnections)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// ---------------------------------------------------------------------------------------------------
-// Side by side: wrk loads each side for the same time, and the ratios are printed as counters.
-
-constexpr int kSideBySideSeconds = 3;
-
-std::string programOnPath(const std::string &name)
-{
-    const char *path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "/usr/bin:/bin");
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-        const std::string candidate = folder + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
-    return {};
-}
-
-// User and system CPU of a process so far.
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i >= 14) // utime, stime
-            ticks += std::stod(field);
-    }
-    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// The minimal C server (bench/fixed_answer_server.c) answering 200 with a body of the size given.
-class AnswerServer {
-public:
-    explicit AnswerServer(size_t bodyBytes)
-    {
-        int out[2];
-        if (::pipe(out) != 0)
-            std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string program = KESTRION_BENCH_ANSWER_SERVER;
-        std::string size = std::to_string(bodyBytes);
-        char *argv[] = {program.data(), size.data(), nullptr};
-        {
-            OnServerCores pinned;
-            if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
-                std::abort();
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        std::string text;
-        char chunk[64];
-        while (text.find('\n') == std::string::npos) {
-            const ssize_t n = ::read(out[0], chunk, sizeof chunk);
-            if (n <= 0)
-                std::abort();
-            text.append(chunk, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        m_port = std::atoi(text.c_str() + text.find("PORT=") + 5);
-    }
-    ~AnswerServer()
-    {
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-    }
-    int port() const { return m_port; }
-    pid_t pid() const { return m_pid; }
-
-private:
-    pid_t m_pid = -1;
-    int m_port = 0;
-};
-
-struct Load {
-    double requests = 0;
-    double perSecond = 0;
-    double p50us = 0;
-    double p99us = 0;
-    double errors = 0;
-    double cpuUsPerRequest = 0; // of the measured process
-};
-
-double microseconds(const std::string &figure)
-{
-    const double value = std::atof(figure.c_str());
-    if (figure.find("us") != std::string::npos)
-        return value;
-    if (figure.find("ms") != std::string::npos)
-        return value * 1000.0;
-    if (figure.find('s') != std::string::npos)
-        return value * 1e6;
-    return value;
-}
-
-// wrk over kept-alive connections to 127.0.0.1:port, Host set to `host`; CPU is taken of `measured`.
-Load runWrk(int port, const std::string &host, const std::string &path, int connections, pid_t measured)
-{
-    const int threads = std::min(connections, 4);
-    const char *loadCores = std::getenv("KESTRION_BENCH_LOAD_CPUS");
-    const std::string pin = loadCores && *loadCores ? "taskset -c " + std::string(loadCores) + " " : "";
-    const std::string command = pin + programOnPath("wrk") + " -t" + std::to_string(threads) + " -c" + std::to_string(connections)
-                                + " -d" + std::to_string(kSideBySideSeconds) + "s --timeout 10s --latency -H 'Host: " + host
-                                + "' 'http://127.0.0.1:" + std::to_string(port) + path + "' 2>&1";
-    const double cpuBefore = cpuSeconds(measured);
-    std::string output;
-    if (FILE *pipe = ::popen(command.c_str(), "r")) {
-        char chunk[4096];
-        size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
-            output.append(chunk, n);
-        ::pclose(pipe);
-    }
-    const double cpu = cpuSeconds(measured) - cpuBefore;
-    Load load;
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string first;
-        std::string second;
-        words >> first >> second;
-        if (first == "50%")
-            load.p50us = microseconds(second);
-        else if (first == "99%")
-            load.p99us = microseconds(second);
-        else if (first == "Requests/sec:")
-            load.perSecond = std::atof(second.c_str());
-        else if (line.find(" requests in ") != std::string::npos)
-            load.requests = std::atof(first.c_str());
-        else if (first == "Non-2xx")
-            load.errors += std::atof(line.substr(line.rfind(' ') + 1).c_str());
-        else if (first == "Socket" && second == "errors:") {
-            for (const char *kind : {"connect ", "read ", "write ", "timeout "}) {
-                const size_t at = line.find(kind);
-                if (at != std::string::npos)
-                    load.errors += std::atof(line.c_str() + at + std::strlen(kind));
-            }
-        }
-    }
-    if (load.requests > 0)
-        load.cpuUsPerRequest = cpu * 1e6 / load.requests;
-    return load;
-}
-
-// KESTRION_BENCH_ROUNDS (default 1) runs the sides of a case in turn that many times and reports each
-// side's median figures, so a machine whose load comes and goes favours no side.
-std::vector<Load> sideBySide(const std::vector<std::function<Load()>> &sides)
-{
-    const char *text = std::getenv("KESTRION_BENCH_ROUNDS");
-    const int rounds = std::max(1, text ? std::atoi(text) : 1);
-    std::vector<std::vector<Load>> runs(sides.size());
-    for (int round = 0; round < rounds; ++round) {
-        for (size_t side = 0; side < sides.size(); ++side)
-            runs[side].push_back(sides[side]());
-    }
-    std::vector<Load> medians;
-    for (auto &loads : runs) {
-        const auto median = [&](double Load::*field) {
-            std::vector<double> values;
-            for (const Load &load : loads)
-                values.push_back(load.*field);
-            std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-            return values[values.size() / 2];
-        };
-        medians.push_back({median(&Load::requests), median(&Load::perSecond), median(&Load::p50us),
-                           median(&Load::p99us), median(&Load::errors), median(&Load::cpuUsPerRequest)});
-    }
-    return medians;
-}
-
-bool haveWrk(benchmark::State &state)
-{
-    if (!programOnPath("wrk").empty())
-        return true;
-    state.SkipWithError("skipped: wrk is not installed (scripts/setup installs it)");
-    return false;
-}
-
-void reportLoad(benchmark::State &state, const std::string &side, const Load &load)
-{
-    state.counters[side + "_req_per_s"] = load.perSecond;
-    state.counters[side + "_p99_us"] = load.p99us;
-    state.counters[side + "_cpu_us_per_req"] = load.cpuUsPerRequest;
-    if (load.errors > 0)
-        state.counters[side + "_errors"] = load.errors;
-}
-
-double ratio(double part, double whole)
-{
-    return whole > 0 ? part / whole : 0.0;
-}
 
 // The project limit of 5,000 routes with the one that answers last, against that route alone. Half the
 // others are plain paths, half have a ":id" segment like the route asked for.
@@ -874,6 +257,107 @@ void BM_SideBySide_PassThrough1MB(benchmark::State &state)
     }
 }
 BENCHMARK(BM_SideBySide_PassThrough1MB)->Arg(1)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A 1 KB file from nginx through a pass-through route, against nginx as a reverse proxy to the same
+// host keeping its connections to it (keepalive, proxy_http_version 1.1), both on 50 connections:
+// throughput, each proxy's CPU per answer, and how many connections the engine then keeps to the host.
+void BM_SideBySide_PassThrough1KBVsNginx(benchmark::State &state)
+{
+    if (!haveWrk(state))
+        return;
+    NginxPeer host("host", "    root @DIR@/www;");
+    std::ofstream(host.dir() / "www" / "1k") << std::string(1024, 'k');
+    NginxPeer proxy("proxy",
+                    "    location / {\n      proxy_pass http://host;\n      proxy_http_version 1.1;\n"
+                    "      proxy_set_header Connection \"\";\n    }",
+                    "  upstream host {\n    server 127.0.0.1:" + std::to_string(host.port()) + ";\n    keepalive 64;\n  }\n");
+    std::string error;
+    if (!host.start(error) || !proxy.start(error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::string authority = "127.0.0.1:" + std::to_string(host.port());
+    std::vector<WireRoute> routes = engine().baseRoutes;
+    routes.push_back(Engine::benchRoute("r-1k", authority, "/1k", 0, true));
+    for (auto _ : state) {
+        engine().setRoutes(routes);
+        const auto started = Clock::now();
+        int held = 0;
+        const auto loads = sideBySide({
+            [&] { return runWrk(proxy.port(), authority, "/1k", 50, proxy.pid()); },
+            [&] {
+                // Counted halfway through the load, while every client has its exchange going.
+                std::thread count([&] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(kSideBySideSeconds * 500));
+                    held = std::max(held, connectionsTo(engine().pid, host.port()));
+                });
+                const Load load = runWrk(engine().proxyPort, authority, "/1k", 50, engine().pid);
+                count.join();
+                return load;
+            },
+        });
+        const Load &nginx = loads[0];
+        const Load &proxied = loads[1];
+        state.counters["engine_host_connections"] = held;
+        engine().setRoutes(engine().baseRoutes);
+        reportLoad(state, "nginx", nginx);
+        reportLoad(state, "engine", proxied);
+        state.counters["ratio_engine_vs_nginx"] = ratio(proxied.perSecond, nginx.perSecond);
+        state.counters["cpu_per_req_engine_vs_nginx"] = ratio(proxied.cpuUsPerRequest, nginx.cpuUsPerRequest);
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
+    }
+}
+BENCHMARK(BM_SideBySide_PassThrough1KBVsNginx)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A new TLS connection for each request, 16 clients at a time: through CONNECT with the engine's
+// cached leaf (a full handshake, no resumption), against nginx as an HTTPS server with a P-256 leaf of
+// its own CA, with the same client; and the engine again with clients that offer their last session.
+void BM_SideBySide_NewTlsConnectionVsNginx(benchmark::State &state)
+{
+    const std::string body = Engine::benchRoute("", "", "", 0, false).body;
+    NginxPeer server("tls",
+                     "    ssl_certificate @DIR@/leaf.pem;\n    ssl_certificate_key @DIR@/leaf.key;\n"
+                     "    location /mock {\n      default_type application/json;\n      return 200 '" + body + "';\n    }",
+                     {}, "ssl");
+    std::string error;
+    const auto ca = standin::makeSelfSignedCA("Bench nginx CA", error);
+    const auto leaf = ca ? standin::issueLeaf(ca->first, ca->second, "localhost", std::chrono::hours(24), error) : std::nullopt;
+    if (leaf) {
+        std::ofstream(server.dir() / "leaf.pem") << leaf->certPEM;
+        std::ofstream(server.dir() / "leaf.key") << leaf->keyPEM;
+    }
+    if (!leaf || !server.start(error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    auto tls = clientTls(ca->first);
+    const Target direct {true, "", "/mock", "localhost", server.port(), false};
+    Target intercepted {true, "bench.test:443", "/mock", "bench.test", 0, false};
+    Target resuming = intercepted;
+    resuming.resume = true;
+    constexpr int kClients = 16;
+    for (auto _ : state) {
+        const auto started = Clock::now();
+        double resumedShare = 0; // of the last round's connections
+        const auto loads = sideBySide({
+            [&] { return clientLoad(direct, kClients, false, tls, server.pid()); },
+            [&] { return clientLoad(intercepted, kClients, false, tls, engine().pid); },
+            [&] {
+                std::size_t resumed = 0;
+                const Load load = clientLoad(resuming, kClients, false, tls, engine().pid, &resumed);
+                resumedShare = ratio(static_cast<double>(resumed), load.requests);
+                return load;
+            },
+        });
+        reportLoad(state, "nginx", loads[0]);
+        reportLoad(state, "engine", loads[1]);
+        reportLoad(state, "engine_resumed", loads[2]);
+        state.counters["cpu_per_conn_engine_vs_nginx"] = ratio(loads[1].cpuUsPerRequest, loads[0].cpuUsPerRequest);
+        state.counters["resumed_share"] = resumedShare;
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
+    }
+}
+BENCHMARK(BM_SideBySide_NewTlsConnectionVsNginx)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // One reader of the engine's event stream for as long as it lives, as the app keeps one open: the
 // engine builds and sends every "request" event while it reads.

@@ -9,7 +9,9 @@
 #include "traffic_history.h"
 #include "upstream.h"
 
+#include <array>
 #include <limits>
+#include <utility>
 #include <optional>
 #include <string>
 
@@ -233,19 +235,8 @@ private:
         if (chunkedIn)
             outgoing.chunked(true);
         outgoing.keep_alive(true);
-        markVia(outgoing);
+        markVia(outgoing, m_version, m_handler.viaToken());
         m_requestFields = fieldCount(outgoing);
-    }
-
-    // Adds this engine to the Via list, so the request is known again if its host leads back here.
-    void markVia(http::request<http::buffer_body> &outgoing)
-    {
-        std::string via;
-        const auto [first, last] = outgoing.equal_range(http::field::via);
-        for (auto field = first; field != last; ++field)
-            via += std::string(field->value()) + ", ";
-        via += (m_version == 10 ? "1.0 " : "1.1 ") + m_handler.viaToken();
-        outgoing.set(http::field::via, via);
     }
 
     // Step 1: a connection to the real host; false (the client answered) when there is none.
@@ -276,16 +267,24 @@ private:
     asio::awaitable<void> relayRequestTo(Upstream &up)
     {
         auto &outgoing = m_requestParser->get();
-        http::request_serializer<http::buffer_body> serializer {outgoing};
-        m_upstream->lowest().expires_after(Limits::kProgress);
-        const std::size_t written = co_await http::async_write_header(up, serializer,
-                                                                      asio::redirect_error(asio::use_awaitable, m_ec));
-        m_requestReached = m_requestReached || written > 0 || !m_ec;
-        if (m_ec) {
-            m_upstreamFailed = true;
+        bool resending = !m_resend.empty();
+        if (!resending && m_requestParser->is_done() && !outgoing.chunked()) { // no body: the head is all
+            m_requestReached = co_await writeWhole(up, requestHead(outgoing), 0) > 0 || !m_ec || m_requestReached;
+            m_upstreamFailed = m_upstreamFailed || m_ec;
             co_return;
         }
-        bool resending = !m_resend.empty();
+        http::request_serializer<http::buffer_body> serializer {outgoing};
+        // A request whose body is already here (or that has none) goes out with its header in one write.
+        if (resending || (!m_requestParser->is_done() && m_buffer.size() == 0)) {
+            m_upstream->lowest().expires_after(Limits::kProgress);
+            const std::size_t written = co_await http::async_write_header(
+                up, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+            m_requestReached = m_requestReached || written > 0 || !m_ec;
+            if (m_ec) {
+                m_upstreamFailed = true;
+                co_return;
+            }
+        }
         while (!serializer.is_done()) {
             if (resending) { // what the closed connection took, again
                 outgoing.body().data = m_resend.data();
@@ -309,11 +308,12 @@ private:
             }
             const auto lastChunk = trailersAtEnd(outgoing, m_requestParser->is_done(), m_requestFields);
             m_upstream->lowest().expires_after(Limits::kProgress);
-            co_await http::async_write(up, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+            const auto written = co_await http::async_write(up, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
             if (m_ec == http::error::need_buffer)
                 m_ec = {};
+            m_requestReached = m_requestReached || written > 0 || !m_ec;
             if (!m_ec && lastChunk)
-                co_await writeRaw(up, *lastChunk);
+                co_await net::writeBuffers(up, asio::buffer(*lastChunk), m_ec);
             if (m_ec) {
                 m_upstreamFailed = true;
                 co_return;
@@ -328,24 +328,12 @@ private:
         }
     }
 
-    // The last chunk, when a chunked body ended with trailer fields: it goes out by hand, as the
-    // serializer's own carries none, and the serializer writes only the body's pieces.
-    template <class Message>
-    std::optional<std::string> trailersAtEnd(Message &message, bool ended, std::size_t headerFields)
-    {
-        if (!ended || !message.chunked())
-            return std::nullopt;
-        auto last = lastChunkWithTrailers(message, headerFields);
-        if (last)
-            message.body().more = true;
-        return last;
-    }
-
+    // A head and the piece in m_chunk in one write; how much of them left.
     template <class To>
-    asio::awaitable<void> writeRaw(To &stream, const std::string &bytes)
+    asio::awaitable<std::size_t> writeWhole(To &stream, const std::string &head, std::size_t size)
     {
-        beast::get_lowest_layer(stream).expires_after(Limits::kProgress);
-        co_await asio::async_write(stream, asio::buffer(bytes), asio::redirect_error(asio::use_awaitable, m_ec));
+        const std::array<asio::const_buffer, 2> pieces {asio::buffer(head), asio::buffer(m_chunk.data(), size)};
+        co_return co_await net::writeBuffers(stream, pieces, m_ec);
     }
 
     // The host's answer header; interim (1xx) answers before it are passed on.
@@ -360,6 +348,7 @@ private:
     template <class Upstream>
     asio::awaitable<void> readResponseHeaderFrom(Upstream &up, std::chrono::steady_clock::duration wait)
     {
+        makeRoomForBody(m_upstreamBuffer); // a small answer comes in one read with its header
         for (;;) {
             m_responseParser.emplace();
             m_responseParser->header_limit(Limits::kMaxHeaderBytes);
@@ -396,7 +385,6 @@ private:
     // the host connection kept for the client's next request when it can be.
     asio::awaitable<bool> relayResponse()
     {
-        makeRoomForBody(m_upstreamBuffer);
         // After an early answer, the client's connection is not at the end of a request.
         const bool clientKeepAlive = m_clientKeepAlive && m_requestParser->is_done();
         auto &incoming = m_responseParser->get();
@@ -458,16 +446,36 @@ private:
         http::response_serializer<http::buffer_body> serializer {incoming};
         if (m_responseParser->is_done())
             record();
-        timed.expires_after(Limits::kProgress);
-        co_await http::async_write_header(m_client, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
-        if (m_ec) {
-            m_clientFailed = true;
-            co_return;
+        // The usual small answer, whole with the piece already here, leaves with its head in one write.
+        std::size_t inHand = 0; // a piece read, not yet written
+        if (!incoming.chunked() && (m_responseParser->is_done() || m_upstreamBuffer.size() > 0)) {
+            if (!m_responseParser->is_done()) {
+                inHand = co_await readPiece(up, m_upstreamBuffer, *m_responseParser, m_chunk, kUpstreamWait, m_ec);
+                if (m_ec)
+                    co_return;
+            }
+            if (m_responseParser->is_done()) {
+                keepResponse(m_chunk.data(), inHand);
+                record();
+                co_await writeWhole(m_client, answerHead(incoming), inHand);
+                m_clientFailed = m_clientFailed || m_ec;
+                co_return;
+            }
+        }
+        // A header with no body behind it yet goes alone, so a client sees it before a slow body.
+        if (!m_responseParser->is_done() && inHand == 0 && m_upstreamBuffer.size() == 0) {
+            timed.expires_after(Limits::kProgress);
+            co_await http::async_write_header(m_client, serializer, asio::redirect_error(asio::use_awaitable, m_ec));
+            if (m_ec) {
+                m_clientFailed = true;
+                co_return;
+            }
         }
         while (!serializer.is_done()) {
-            if (!m_responseParser->is_done()) {
-                const std::size_t n = co_await readPiece(up, m_upstreamBuffer, *m_responseParser, m_chunk,
-                                                         kUpstreamWait, m_ec);
+            if (inHand > 0 || !m_responseParser->is_done()) {
+                const std::size_t n = inHand > 0 ? std::exchange(inHand, 0)
+                                                 : co_await readPiece(up, m_upstreamBuffer, *m_responseParser, m_chunk,
+                                                                      kUpstreamWait, m_ec);
                 if (m_ec)
                     co_return;
                 keepResponse(m_chunk.data(), n);
@@ -487,7 +495,7 @@ private:
             if (m_ec == http::error::need_buffer)
                 m_ec = {};
             if (!m_ec && lastChunk)
-                co_await writeRaw(m_client, *lastChunk);
+                co_await net::writeBuffers(m_client, asio::buffer(*lastChunk), m_ec);
             if (m_ec) {
                 m_clientFailed = true;
                 co_return;

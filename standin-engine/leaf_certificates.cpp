@@ -110,12 +110,24 @@ LeafCertificates::LeafCertificates(const RootCA &rootCA)
 
 bool LeafCertificates::refreshAuthority(std::string &error)
 {
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t generation = m_rootCA.generation();
+    if (!m_identity.empty() && generation == m_generation && now - m_lookedAt < kLookAgainAfter) {
+        if (m_caCertPEM.empty())
+            error = "no root CA";
+        return !m_caCertPEM.empty();
+    }
+    m_generation = generation;
+    m_lookedAt = now;
     // The key lies beside the certificate under the same name.
     const auto certPath = m_rootCA.certificatePath();
     const auto keyPath = std::filesystem::path(certPath).replace_extension(".key");
     const std::string identity = fileIdentity(certPath) + "|" + fileIdentity(keyPath);
-    if (identity == m_identity)
+    if (identity == m_identity) {
+        if (m_caCertPEM.empty())
+            error = "no root CA";
         return !m_caCertPEM.empty();
+    }
     m_cache.clear();
     m_caCertPEM.clear();
     m_caKeyPEM.clear();
@@ -159,7 +171,12 @@ std::shared_ptr<boost::asio::ssl::context> LeafCertificates::contextFor(const st
         return nullptr;
     }
     static const unsigned char kSessionContext[] = "kestrion-proxy";
-    SSL_CTX_set_session_id_context(context->native_handle(), kSessionContext, sizeof kSessionContext - 1);
+    SSL_CTX *native = context->native_handle();
+    SSL_CTX_set_session_id_context(native, kSessionContext, sizeof kSessionContext - 1);
+    // Clients resume with tickets, which hold their session themselves: a server-side cache would
+    // only take a lock and memory for every new connection. One ticket is enough to resume with.
+    SSL_CTX_set_session_cache_mode(native, SSL_SESS_CACHE_SERVER | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_set_num_tickets(native, 1);
     if (m_cache.size() >= kMaxCached)
         m_cache.clear();
     m_cache[host] = Cached {context, now};

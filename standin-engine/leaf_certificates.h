@@ -4,6 +4,7 @@
 #include <boost/asio/ssl/context.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -35,6 +36,8 @@ public:
     static constexpr std::chrono::hours kValidity {7 * 24};
     static constexpr std::chrono::hours kRenewAfter {24};
     static constexpr std::size_t kMaxCached = 2000;
+    // How long the CA files are trusted not to have changed behind the engine's back.
+    static constexpr std::chrono::seconds kLookAgainAfter {1};
 
     explicit LeafCertificates(const RootCA &rootCA);
 
@@ -52,6 +55,9 @@ private:
     const RootCA &m_rootCA;
     std::mutex m_mutex;
     std::string m_identity; // what the CA file looked like when it was read
+    // The files are looked at again after the CA's own generation or a while, not for every tunnel.
+    std::uint64_t m_generation = 0;
+    std::chrono::steady_clock::time_point m_lookedAt;
     std::string m_caCertPEM;
     std::string m_caKeyPEM;
     std::map<std::string, Cached> m_cache;

@@ -272,6 +272,14 @@ asio::awaitable<bool> writeMessage(Stream &stream, beast::tcp_stream &timed, Mes
     co_return !ec;
 }
 
+// Writes the buffers whole with a bound on how long the peer may take to take them; how much left.
+template <class Stream, class Buffers>
+asio::awaitable<std::size_t> writeBuffers(Stream &stream, const Buffers &buffers, beast::error_code &ec)
+{
+    beast::get_lowest_layer(stream).expires_after(Limits::kProgress);
+    co_return co_await asio::async_write(stream, buffers, asio::redirect_error(asio::use_awaitable, ec));
+}
+
 // After refusing a request whose body is still arriving: stop sending, read and drop what the client
 // still sends for a moment, so the refusal is read instead of lost to a reset.
 asio::awaitable<void> lingeringClose(beast::tcp_stream &stream);

@@ -98,4 +98,47 @@ std::string interimHead(const http::response_header<> &interim)
     return head + "\r\n";
 }
 
+namespace {
+
+void appendFields(std::string &head, const http::fields &fields)
+{
+    for (const auto &field : fields)
+        head.append(text(field.name_string())).append(": ").append(text(field.value())).append("\r\n");
+    head.append("\r\n");
+}
+
+std::string versionText(unsigned version)
+{
+    return "HTTP/" + std::to_string(version / 10) + "." + std::to_string(version % 10);
+}
+
+} // namespace
+
+void markVia(http::fields &fields, unsigned version, const std::string &token)
+{
+    std::string via;
+    const auto [first, last] = fields.equal_range(http::field::via);
+    for (auto field = first; field != last; ++field)
+        via += std::string(field->value()) + ", ";
+    via += (version == 10 ? "1.0 " : "1.1 ") + token;
+    fields.set(http::field::via, via);
+}
+
+std::string answerHead(const http::response_header<> &header)
+{
+    const beast::string_view reason = header.reason().empty() ? http::obsolete_reason(header.result()) : header.reason();
+    std::string head = versionText(header.version()) + " " + std::to_string(header.result_int()) + " ";
+    head.append(text(reason)).append("\r\n");
+    appendFields(head, header);
+    return head;
+}
+
+std::string requestHead(const http::request_header<> &header)
+{
+    std::string head(text(header.method_string()));
+    head.append(" ").append(text(header.target())).append(" ").append(versionText(header.version())).append("\r\n");
+    appendFields(head, header);
+    return head;
+}
+
 } // namespace standin::proxy

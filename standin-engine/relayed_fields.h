@@ -78,7 +78,27 @@ inline std::size_t fieldCount(const http::fields &fields)
 // last chunk serves.
 std::optional<std::string> lastChunkWithTrailers(const http::fields &fields, std::size_t headerFields);
 
+// That last chunk when a chunked body has ended with trailer fields: it goes out by hand, as the
+// serializer's own carries none, and the serializer then writes only the body's pieces.
+template <class Message>
+std::optional<std::string> trailersAtEnd(Message &message, bool ended, std::size_t headerFields)
+{
+    if (!ended || !message.chunked())
+        return std::nullopt;
+    auto last = lastChunkWithTrailers(message, headerFields);
+    if (last)
+        message.body().more = true;
+    return last;
+}
+
 // An interim (1xx) answer's head as it goes to the client: its status, reason and end-to-end fields.
 std::string interimHead(const http::response_header<> &interim);
+
+// Adds this engine to the Via list, so a request is known again if its host leads back here.
+void markVia(http::fields &fields, unsigned version, const std::string &token);
+
+// A head exactly as Beast's serializer writes it, so it can leave in one write with its body.
+std::string answerHead(const http::response_header<> &header);
+std::string requestHead(const http::request_header<> &header);
 
 } // namespace standin::proxy

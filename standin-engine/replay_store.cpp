@@ -26,6 +26,10 @@ constexpr std::size_t kFrameBytes = 4 + 4 + 8;
 // The writer runs at least this often, and at once when this much waits.
 constexpr std::chrono::milliseconds kWriteEvery {200};
 constexpr std::size_t kWriteAtBytes = 256 * 1024;
+// The writer also runs when this many requests wait to be framed; past the second mark an answering
+// thread frames them itself, so a writer stuck on a slow disk holds no more than that.
+constexpr std::size_t kGatherAt = 1024;
+constexpr std::size_t kGatherHere = 4 * ReplayStore::kMaxKept;
 
 std::uint64_t checksum(std::string_view bytes)
 {
@@ -92,6 +96,12 @@ std::size_t requestSize(const ProxiedRequest &request)
     for (const auto &[name, value] : request.headers)
         size += name.size() + value.size();
     return size;
+}
+
+// What encodeEntry makes of the request at most (less when it leaves the proxy's credentials out).
+std::size_t framedSize(const std::string &id, const std::string &time, const ProxiedRequest &request)
+{
+    return kFrameBytes + 6 * 4 + 8 * request.headers.size() + id.size() + time.size() + requestSize(request);
 }
 
 // The request in its frame. The proxy's own credentials are never kept: the forwarder never sends them on.
@@ -312,8 +322,19 @@ bool ReplayStore::inDamageLocked(const std::string &time) const
 void ReplayStore::gatherLocked()
 {
     std::vector<Fresh> batch = m_fresh.takeAll();
+    m_ungathered.fetch_sub(std::min(batch.size(), m_ungathered.load()));
     std::sort(batch.begin(), batch.end(), [](const Fresh &a, const Fresh &b) { return a.sequence < b.sequence; });
     for (Fresh &fresh : batch) {
+        if (fresh.request) {
+            if (auto why = whyNotWhole(*fresh.request)) {
+                fresh.entry.refusal = std::move(*why);
+                m_pendingBytes.fetch_sub(fresh.counted);
+            } else {
+                auto bytes = std::make_shared<const std::string>(encodeEntry(fresh.id, fresh.entry.time, *fresh.request));
+                m_pendingBytes.fetch_sub(fresh.counted - bytes->size());
+                fresh.entry.pending = std::move(bytes);
+            }
+        }
         if (fresh.entry.pending)
             m_pending.push_back(Pending {fresh.id, fresh.entry.pending});
         fresh.entry.sequence = fresh.sequence;
@@ -367,29 +388,33 @@ void ReplayStore::evictSegmentsLocked()
     }
 }
 
-void ReplayStore::keep(const std::string &id, const std::string &time, const ProxiedRequest &request)
+void ReplayStore::keep(const std::string &id, const std::string &time, ProxiedRequest request)
 {
-    Entry entry;
-    entry.time = time;
-    if (auto why = whyNotWhole(request)) {
-        entry.refusal = std::move(*why);
+    Fresh fresh {0, id, Entry {}, std::nullopt, 0};
+    fresh.entry.time = time;
+    const std::size_t size = framedSize(id, time, request);
+    const std::size_t before = m_pendingBytes.fetch_add(size);
+    if (before + size > kMaxPendingBytes) {
+        m_pendingBytes.fetch_sub(size);
+        fresh.entry.refusal = whyNotWhole(request).value_or(
+            "it came while the engine had too many requests still to write to the disk");
     } else {
-        auto bytes = std::make_shared<const std::string>(encodeEntry(id, time, request));
-        const std::size_t before = m_pendingBytes.fetch_add(bytes->size());
-        if (before + bytes->size() > kMaxPendingBytes) {
-            m_pendingBytes.fetch_sub(bytes->size());
-            entry.refusal = "it came while the engine had too many requests still to write to the disk";
-        } else {
-            // Only the keep that crosses the mark wakes the writer; the writer's own pace covers a wake
-            // it misses while it is between waits.
-            if (before < kWriteAtBytes && before + bytes->size() >= kWriteAtBytes)
-                m_wake.notify_one();
-            entry.pending = std::move(bytes);
-        }
+        // Only the keep that crosses the mark wakes the writer; the writer's own pace covers a wake
+        // it misses while it is between waits.
+        if (before < kWriteAtBytes && before + size >= kWriteAtBytes)
+            m_wake.notify_one();
+        fresh.request = std::move(request);
+        fresh.counted = size;
     }
     // Numbered as it is added, so a reader that gathered this thread's requests has every one it numbered.
-    const bool full = m_fresh.add([&] { return Fresh {++m_sequence, id, std::move(entry)}; });
-    if (full) {
+    m_fresh.add([&] {
+        fresh.sequence = ++m_sequence;
+        return std::move(fresh);
+    });
+    const std::size_t waiting = m_ungathered.fetch_add(1) + 1;
+    if (waiting == kGatherAt) {
+        m_wake.notify_one();
+    } else if (waiting >= kGatherHere) {
         std::lock_guard lock(m_mutex);
         gatherLocked();
     }
@@ -543,7 +568,9 @@ void ReplayStore::writerLoop()
         bool stopping = false;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait_for(lock, kWriteEvery, [this] { return m_stopping || m_pendingBytes >= kWriteAtBytes; });
+            m_wake.wait_for(lock, kWriteEvery, [this] {
+                return m_stopping || m_pendingBytes >= kWriteAtBytes || m_ungathered >= kGatherAt;
+            });
             stopping = m_stopping;
         }
         flush();

@@ -42,8 +42,9 @@ public:
     ReplayStore &operator=(const ReplayStore &) = delete;
 
     // Keeps the request of the record `id` made at `time`, or notes why it can't be kept whole. A
-    // second call for the same id replaces the first.
-    void keep(const std::string &id, const std::string &time, const ProxiedRequest &request);
+    // second call for the same id replaces the first. The request is held as it is handed over and
+    // framed for the disk on the writer's thread, so an answering thread only hands it on.
+    void keep(const std::string &id, const std::string &time, ProxiedRequest request);
 
     // The request kept for the record, exactly as the client sent it; or why there is none.
     struct Found {
@@ -79,6 +80,8 @@ private:
         std::uint64_t sequence;
         std::string id;
         Entry entry;
+        std::optional<ProxiedRequest> request; // to be framed when gathered, unless refused already
+        std::size_t counted = 0;                // what it counts against the pending bound
     };
 
     // The times of the first and last requests read from a file, and whether it was damaged.
@@ -115,6 +118,8 @@ private:
     // Bytes not written yet, in m_fresh and in m_pending: counted when kept, so the bound holds
     // without the shared lock.
     std::atomic<std::size_t> m_pendingBytes {0};
+    // Requests kept since the last gathering: the writer gathers them when they pile up.
+    std::atomic<std::size_t> m_ungathered {0};
     std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
     std::vector<Damage> m_damage;
     std::uint64_t m_current = 0;

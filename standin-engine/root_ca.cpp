@@ -177,6 +177,11 @@ std::optional<CertificateFacts> RootCA::generate(std::string &error, std::error_
     if (!made)
         return std::nullopt;
     std::lock_guard lock(m_mutex);
+    // Counted however it ends: even a replacement undone has touched the files.
+    struct Count {
+        std::atomic<std::uint64_t> &generation;
+        ~Count() { ++generation; }
+    } count {m_generation};
     std::error_code ec;
     std::filesystem::create_directories(m_directory, ec);
     ::chmod(m_directory.c_str(), 0700);

@@ -1,6 +1,8 @@
 // The engine's root certificate authority: a real self-signed CA kept under the data directory.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -40,6 +42,8 @@ public:
     // Replaces the CA with a new one; nothing (and `error`, and the system's reason in `failure` when
     // the disk refused) when that fails.
     std::optional<CertificateFacts> generate(std::string &error, std::error_code *failure = nullptr);
+    // Goes up with every generation this process tries, so users of the files know to read them again.
+    std::uint64_t generation() const { return m_generation; }
 
 private:
     std::filesystem::path keyPath() const;
@@ -52,6 +56,7 @@ private:
 
     std::filesystem::path m_directory;
     mutable std::mutex m_mutex;
+    std::atomic<std::uint64_t> m_generation {0};
 };
 
 } // namespace standin

@@ -309,9 +309,12 @@ std::string TunnelClient::open(int proxyPort, const std::string &authority)
     return m_socket.readUntil("\r\n\r\n", std::chrono::seconds(10));
 }
 
-bool TunnelClient::handshake(const std::string &host, const std::string &caPem, std::string &error)
+bool TunnelClient::handshake(const std::string &host, const std::string &caPem, std::string &error,
+                             SSL_SESSION *resume, int maxVersion)
 {
     m_context = SSL_CTX_new(TLS_client_method());
+    if (maxVersion)
+        SSL_CTX_set_max_proto_version(m_context, maxVersion);
     BIO *bio = BIO_new_mem_buf(caPem.data(), static_cast<int>(caPem.size()));
     X509 *ca = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);
@@ -322,6 +325,8 @@ bool TunnelClient::handshake(const std::string &host, const std::string &caPem, 
     SSL_CTX_set_verify(m_context, SSL_VERIFY_PEER, nullptr);
     m_ssl = SSL_new(m_context);
     SSL_set_fd(m_ssl, m_socket.fd());
+    if (resume)
+        SSL_set_session(m_ssl, resume);
     in_addr address {};
     if (::inet_pton(AF_INET, host.c_str(), &address) == 1) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host.c_str());

@@ -116,8 +116,11 @@ public:
 
     // The proxy's answer to CONNECT ("HTTP/1.1 200 ..." on success).
     std::string open(int proxyPort, const std::string &authority);
-    // Handshakes, verifying the server as `host` against `caPem`; false with OpenSSL's reason.
-    bool handshake(const std::string &host, const std::string &caPem, std::string &error);
+    // Handshakes, verifying the server as `host` against `caPem`, offering `resume` when given and
+    // speaking at most `maxVersion` (TLS1_2_VERSION) when given; false with OpenSSL's reason.
+    bool handshake(const std::string &host, const std::string &caPem, std::string &error,
+                   SSL_SESSION *resume = nullptr, int maxVersion = 0);
+    SSL *native() const { return m_ssl; }
     // The server certificate's subjectAltName entries ("DNS:name", "IP:1.2.3.4").
     std::vector<std::string> peerAltNames() const;
     std::string peerFingerprint() const;

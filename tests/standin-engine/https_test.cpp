@@ -193,6 +193,33 @@ TEST_F(Https, LeafNamesTheHostAndARegeneratedCaGivesANewOne)
     EXPECT_EQ(history().size(), 1u); // the failed handshake is no request
 }
 
+// A client that offers the session of its last connection back resumes it with the ticket it was
+// given, in TLS 1.3 and 1.2 alike, instead of a full handshake.
+TEST_F(Https, AClientOfferingItsLastSessionResumesIt)
+{
+    start();
+    const CAInfo ca = generateCa();
+    setRoutes({route("r-me", "api.example.test", "/v1/me", "me")});
+    for (const int version : {TLS1_3_VERSION, TLS1_2_VERSION}) {
+        SSL_SESSION *session = nullptr;
+        for (int i = 0; i < 3; ++i) {
+            TunnelClient tunnel;
+            ASSERT_EQ(statusOf(tunnel.open(m_proxyPort, "api.example.test:443")), 200);
+            std::string error;
+            ASSERT_TRUE(tunnel.handshake("api.example.test", ca.certPEM, error, session, version)) << error;
+            EXPECT_EQ(SSL_session_reused(tunnel.native()) == 1, i > 0) << "version " << version << ", connection " << i;
+            tunnel.send("GET /v1/me HTTP/1.1\r\nHost: api.example.test\r\n\r\n");
+            EXPECT_EQ(bodyOf(tunnel.readResponse(kPatience)), "me");
+            if (session)
+                SSL_SESSION_free(session);
+            session = SSL_get1_session(tunnel.native());
+            SSL_shutdown(tunnel.native()); // a session is offered again only from a connection closed properly
+        }
+        SSL_SESSION_free(session);
+    }
+    EXPECT_EQ(history().size(), 6u);
+}
+
 TEST_F(Https, PassThroughVerifiesTheRealHost)
 {
     start(/*trustThrowawayCa=*/true);
@@ -248,6 +275,11 @@ TEST_F(Https, WithoutACaTunnelsAreRelayedUntouched)
                                                 m_pki.caPem, error);
     EXPECT_EQ(statusOf(answer), 200) << error;
     EXPECT_EQ(bodyOf(answer), "end to end");
+    // Having no CA is the ordinary case: no tunnel, the first or a later one, logs a line about it.
+    const std::string again = getThroughTunnel("localhost:" + std::to_string(upstream.port()), "localhost", "/",
+                                               m_pki.caPem, error);
+    EXPECT_EQ(bodyOf(again), "end to end") << error;
+    EXPECT_FALSE(testsupport::waitFor([&] { return m_engine->output().contains("relayed without interception"); }, 1000));
     EXPECT_TRUE(history().empty());
 }
 

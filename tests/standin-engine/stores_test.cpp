@@ -412,6 +412,37 @@ TEST(EventHub, TheAppsStreamsHaveTheirOwnPlacesAndAThirdClosesTheOldest)
 
 // Requests kept from many answering threads at once: each is found exactly as kept, at once and after
 // a restart; a second keep of an id replaces the first.
+// Requests are framed when the writer gathers them, not when kept: one whose body did not arrive whole
+// is still refused with its reason, and a burst past what the writer gathers at once keeps the newest.
+TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest)
+{
+    QTemporaryDir dir;
+    ReplayStore store(pathIn(dir, "replay"));
+    ProxiedRequest cut;
+    cut.method = "PUT";
+    cut.target = "/cut";
+    cut.headers = {{"Content-Length", "10"}};
+    cut.body = "short";
+    const int burst = 3 * static_cast<int>(ReplayStore::kMaxKept);
+    for (int n = 0; n < burst; ++n) {
+        ProxiedRequest r;
+        r.method = "GET";
+        r.target = "/items/" + std::to_string(n);
+        r.headers = {{"Host", "example.test"}, {"Proxy-Authorization", "Basic c2VjcmV0"}};
+        store.keep("b-" + std::to_string(n), "time", std::move(r));
+    }
+    store.keep("cut", "time", cut);
+    EXPECT_NE(store.find("cut", "time").refusal.find("its body did not arrive whole"), std::string::npos);
+    EXPECT_FALSE(store.find("b-0", "time").request);
+    for (const int n : {burst + 1 - static_cast<int>(ReplayStore::kMaxKept), burst - 1}) {
+        const auto found = store.find("b-" + std::to_string(n), "time");
+        ASSERT_TRUE(found.request) << n << ": " << found.refusal;
+        EXPECT_EQ(found.request->target, "/items/" + std::to_string(n));
+        // The proxy's own credentials are never kept.
+        EXPECT_EQ(found.request->headers, (std::vector<std::pair<std::string, std::string>> {{"Host", "example.test"}}));
+    }
+}
+
 TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
 {
     QTemporaryDir dir;

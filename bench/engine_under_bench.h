@@ -1,0 +1,455 @@
+// The real stand-in engine as a child process for the proxy benchmark, with the hosts it passes through
+// to, and the benchmark's own clients that load it (plain or through CONNECT, kept alive or not).
+#pragma once
+
+#include <utility> // before asio: its awaitable.hpp uses std::exchange without including it
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include <benchmark/benchmark.h>
+
+#include "engine/records/engine_records.h"
+#include "leaf_certificates.h"
+#include "root_ca.h"
+#include "side_by_side.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace proxybench {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace ssl = asio::ssl;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kRunFor = std::chrono::milliseconds(1500);
+
+// A fixed answer from a real host, plain or TLS, for pass-through.
+class BenchUpstream {
+public:
+    explicit BenchUpstream(std::shared_ptr<ssl::context> tls)
+        : m_tls(std::move(tls))
+        , m_acceptor(m_context, {asio::ip::make_address("127.0.0.1"), 0})
+    {
+        asio::co_spawn(m_context, accept(), asio::detached);
+        for (int i = 0; i < 2; ++i)
+            m_threads.emplace_back([this] { m_context.run(); });
+    }
+    ~BenchUpstream()
+    {
+        m_context.stop();
+        for (auto &thread : m_threads)
+            thread.join();
+    }
+    int port() const { return m_acceptor.local_endpoint().port(); }
+
+private:
+    asio::awaitable<void> accept()
+    {
+        for (;;) {
+            beast::error_code ec;
+            tcp::socket socket = co_await m_acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
+            if (ec)
+                co_return;
+            socket.set_option(tcp::no_delay(true));
+            if (m_tls)
+                asio::co_spawn(m_context, serveTls(std::move(socket)), asio::detached);
+            else
+                asio::co_spawn(m_context, serve(beast::tcp_stream(std::move(socket))), asio::detached);
+        }
+    }
+    asio::awaitable<void> serveTls(tcp::socket socket)
+    {
+        beast::ssl_stream<beast::tcp_stream> stream(std::move(socket), *m_tls);
+        beast::error_code ec;
+        co_await stream.async_handshake(ssl::stream_base::server, asio::redirect_error(asio::use_awaitable, ec));
+        if (!ec)
+            co_await answer(stream);
+    }
+    asio::awaitable<void> serve(beast::tcp_stream stream) { co_await answer(stream); }
+    template <class Stream>
+    asio::awaitable<void> answer(Stream &stream)
+    {
+        beast::flat_buffer buffer;
+        for (;;) {
+            http::request<http::string_body> request;
+            beast::error_code ec;
+            co_await http::async_read(stream, buffer, request, asio::redirect_error(asio::use_awaitable, ec));
+            if (ec)
+                co_return;
+            http::response<http::string_body> response {http::status::ok, 11};
+            response.set(http::field::content_type, "application/json");
+            response.body() = R"({"from":"upstream","items":[1,2,3,4,5,6,7,8]})";
+            response.keep_alive(request.keep_alive());
+            response.prepare_payload();
+            co_await http::async_write(stream, response, asio::redirect_error(asio::use_awaitable, ec));
+            if (ec || !request.keep_alive())
+                co_return;
+        }
+    }
+
+    std::shared_ptr<ssl::context> m_tls;
+    asio::io_context m_context;
+    tcp::acceptor m_acceptor;
+    std::vector<std::thread> m_threads;
+};
+
+// One blocking control request.
+inline std::string control(int port, http::verb method, const std::string &target, const std::string &body = {})
+{
+    asio::io_context context;
+    beast::tcp_stream stream(context);
+    stream.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
+    http::request<http::string_body> request {method, target, 11};
+    request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+    if (!body.empty())
+        request.set(http::field::content_type, "application/json");
+    request.body() = body;
+    request.prepare_payload();
+    http::write(stream, request);
+    beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    http::read(stream, buffer, response);
+    return response.body();
+}
+
+// The stand-in engine as a child process, with its routes, CA and two upstreams.
+struct Engine {
+    std::filesystem::path dir;
+    pid_t pid = -1;
+    int stdinFd = -1;
+    int controlPort = 0;
+    int proxyPort = 0;
+    std::string caPem;
+    std::unique_ptr<BenchUpstream> plainUpstream;
+    std::unique_ptr<BenchUpstream> tlsUpstream;
+
+    Engine()
+    {
+        dir = std::filesystem::temp_directory_path() / ("kestrion-proxy-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        std::string error;
+        const auto upstreamCa = standin::makeSelfSignedCA("Bench upstream CA", error);
+        const auto leaf = standin::issueLeaf(upstreamCa->first, upstreamCa->second, "localhost", std::chrono::hours(24), error);
+        std::ofstream(dir / "upstream-ca.pem") << upstreamCa->first;
+        auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
+        tls->use_certificate_chain(asio::buffer(leaf->certPEM));
+        tls->use_private_key(asio::buffer(leaf->keyPEM), ssl::context::pem);
+        plainUpstream = std::make_unique<BenchUpstream>(nullptr);
+        tlsUpstream = std::make_unique<BenchUpstream>(tls);
+
+        int in[2];
+        int out[2];
+        if (::pipe(in) != 0 || ::pipe(out) != 0)
+            std::abort();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, in[1]);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        const std::string data = (dir / "data").string();
+        const char *binary = std::getenv("KESTRION_BENCH_ENGINE") ? std::getenv("KESTRION_BENCH_ENGINE") : KESTRION_BENCH_ENGINE;
+        std::vector<std::string> arguments = {binary, "--data-dir", data, "--control-port", "0",
+                                              "--proxy-port", "0", "--autostart"};
+        std::vector<char *> argv;
+        for (auto &argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        const std::string trust = std::string("KESTRION_TEST_UPSTREAM_CA=") + (dir / "upstream-ca.pem").string();
+        std::vector<char *> envp;
+        for (char **e = environ; *e; ++e)
+            envp.push_back(*e);
+        envp.push_back(const_cast<char *>(trust.c_str()));
+        const std::string preload = std::string("LD_PRELOAD=")
+                                    + (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") ? std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") : "");
+        if (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD"))
+            envp.push_back(const_cast<char *>(preload.c_str()));
+        envp.push_back(nullptr);
+        {
+            OnServerCores pinned;
+            if (posix_spawn(&pid, binary, &actions, nullptr, argv.data(), envp.data()) != 0)
+                std::abort();
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        stdinFd = in[1];
+        std::string text;
+        char chunk[256];
+        while (text.find("KESTRION_CONTROL_PORT=") == std::string::npos || text.find('\n', text.find("PORT=")) == std::string::npos) {
+            const ssize_t n = ::read(out[0], chunk, sizeof chunk);
+            if (n <= 0)
+                std::abort();
+            text.append(chunk, static_cast<size_t>(n));
+        }
+        controlPort = std::atoi(text.c_str() + text.find("KESTRION_CONTROL_PORT=") + 22);
+        // Keep draining the engine's log so it never blocks on a full pipe.
+        std::thread([fd = out[0]] {
+            char sink[4096];
+            while (::read(fd, sink, sizeof sink) > 0) {
+            }
+            ::close(fd);
+        }).detach();
+        proxyPort = decodeRecord<EngineHealth>(control(controlPort, http::verb::get, "/health"))->proxyPort;
+        caPem = decodeRecord<CAInfo>(control(controlPort, http::verb::post, "/ca/generate"))->certPEM;
+
+        baseRoutes = {
+            benchRoute("r-mock", "bench.test", "/mock", 0, false),
+            benchRoute("r-late", "bench.test", "/late", 300, false),
+            benchRoute("r-pass", "127.0.0.1:" + std::to_string(plainUpstream->port()), "/pass", 0, true),
+            benchRoute("r-tls-pass", "localhost:" + std::to_string(tlsUpstream->port()), "/pass", 0, true),
+        };
+        setRoutes(baseRoutes);
+    }
+
+    static WireRoute benchRoute(const std::string &id, const std::string &host, const std::string &path, int latency,
+                                bool pass)
+    {
+        WireRoute r;
+        r.id = id;
+        r.method = "GET";
+        r.host = host;
+        r.path = path;
+        r.latencyMs = latency;
+        r.passThrough = pass;
+        r.body = R"({"id":"usr_01","name":"Bench","roles":["a","b"]})";
+        return r;
+    }
+
+    void setRoutes(const std::vector<WireRoute> &routes) const
+    {
+        control(controlPort, http::verb::post, "/routes", encodeRecord(routes));
+    }
+
+    std::vector<WireRoute> baseRoutes;
+
+    ~Engine()
+    {
+        ::close(stdinFd); // the engine exits when its standard input closes
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+inline Engine &engine()
+{
+    static Engine instance;
+    return instance;
+}
+
+struct Target {
+    bool tls = false;         // TLS: through CONNECT with interception, or straight to `port`
+    std::string authority;    // CONNECT authority, for tls through the proxy
+    std::string requestTarget;
+    std::string host;
+    int port = 0;             // a server of its own to talk to instead of the engine's proxy port
+    bool resume = false;      // offers the last TLS session again on each new connection
+};
+
+struct Samples {
+    std::mutex mutex;
+    std::vector<double> micros;
+    std::size_t errors = 0;
+    std::size_t resumed = 0;
+};
+
+using SecureStream = beast::ssl_stream<beast::tcp_stream>;
+using SessionPtr = std::unique_ptr<SSL_SESSION, decltype(&SSL_SESSION_free)>;
+
+// A new connection for the target: plain, or TLS after a CONNECT through the proxy or straight to
+// its own server, offering `session` when there is one.
+inline asio::awaitable<void> open(const Target &target, std::shared_ptr<ssl::context> tls, SSL_SESSION *session,
+                                  beast::flat_buffer &buffer, std::unique_ptr<beast::tcp_stream> &plain,
+                                  std::unique_ptr<SecureStream> &secure, beast::error_code &ec)
+{
+    auto executor = co_await asio::this_coro::executor;
+    const int port = target.port ? target.port : engine().proxyPort;
+    const tcp::endpoint server(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port));
+    buffer.clear();
+    auto stream = std::make_unique<beast::tcp_stream>(executor);
+    co_await stream->async_connect(server, asio::redirect_error(asio::use_awaitable, ec));
+    stream->socket().set_option(tcp::no_delay(true), ec);
+    if (ec || !target.tls) {
+        plain = std::move(stream);
+        co_return;
+    }
+    if (!target.port) {
+        http::request<http::empty_body> connect {http::verb::connect, target.authority, 11};
+        connect.set(http::field::host, target.authority);
+        co_await http::async_write(*stream, connect, asio::redirect_error(asio::use_awaitable, ec));
+        http::response_parser<http::empty_body> established;
+        established.skip(true);
+        if (!ec)
+            co_await http::async_read_header(*stream, buffer, established, asio::redirect_error(asio::use_awaitable, ec));
+        if (ec)
+            co_return;
+    }
+    secure = std::make_unique<SecureStream>(std::move(*stream), *tls);
+    SSL_set_tlsext_host_name(secure->native_handle(), target.host.c_str());
+    if (session)
+        SSL_set_session(secure->native_handle(), session);
+    co_await secure->async_handshake(ssl::stream_base::client, asio::redirect_error(asio::use_awaitable, ec));
+}
+
+// Keeps one connection busy until the deadline: request, whole answer, next (reconnecting each time
+// unless kept alive).
+inline asio::awaitable<void> client(const Target &target, bool keepAlive, Clock::time_point deadline,
+                                    std::shared_ptr<ssl::context> tls, Samples &samples)
+{
+    std::vector<double> local;
+    std::size_t errors = 0;
+    std::size_t resumed = 0;
+    SessionPtr session(nullptr, SSL_SESSION_free);
+    std::unique_ptr<beast::tcp_stream> plain;
+    std::unique_ptr<SecureStream> secure;
+    beast::flat_buffer buffer;
+    http::request<http::empty_body> request {http::verb::get, target.requestTarget, 11};
+    request.set(http::field::host, target.host);
+    request.keep_alive(keepAlive);
+    while (Clock::now() < deadline) {
+        const auto started = Clock::now();
+        beast::error_code ec;
+        if (!plain && !secure) {
+            co_await open(target, tls, session.get(), buffer, plain, secure, ec);
+            if (ec) {
+                ++errors;
+                plain.reset();
+                secure.reset();
+                continue;
+            }
+            if (secure && SSL_session_reused(secure->native_handle()))
+                ++resumed;
+        }
+        http::response<http::string_body> response;
+        if (secure) {
+            co_await http::async_write(*secure, request, asio::redirect_error(asio::use_awaitable, ec));
+            if (!ec)
+                co_await http::async_read(*secure, buffer, response, asio::redirect_error(asio::use_awaitable, ec));
+            // TLS 1.3 hands its tickets over after the handshake: they have arrived by the answer.
+            if (!ec && target.resume)
+                session.reset(SSL_get1_session(secure->native_handle()));
+        } else {
+            co_await http::async_write(*plain, request, asio::redirect_error(asio::use_awaitable, ec));
+            if (!ec)
+                co_await http::async_read(*plain, buffer, response, asio::redirect_error(asio::use_awaitable, ec));
+        }
+        if (ec || response.result_int() != 200) {
+            ++errors;
+            plain.reset();
+            secure.reset();
+            continue;
+        }
+        local.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
+        // Closed as after a close_notify: OpenSSL won't offer a session again from a connection it
+        // saw dropped.
+        if (!keepAlive && secure)
+            SSL_set_shutdown(secure->native_handle(), SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+        if (!keepAlive) {
+            plain.reset();
+            secure.reset();
+        }
+    }
+    std::lock_guard lock(samples.mutex);
+    samples.micros.insert(samples.micros.end(), local.begin(), local.end());
+    samples.errors += errors;
+    samples.resumed += resumed;
+}
+
+// Trusts the engine's root CA and, when given, another one (a peer server's).
+inline std::shared_ptr<ssl::context> clientTls(const std::string &otherCaPem = {})
+{
+    auto tls = std::make_shared<ssl::context>(ssl::context::tls_client);
+    tls->add_certificate_authority(asio::buffer(engine().caPem));
+    if (!otherCaPem.empty())
+        tls->add_certificate_authority(asio::buffer(otherCaPem));
+    tls->set_verify_mode(ssl::verify_peer);
+    return tls;
+}
+
+inline double quantile(std::vector<double> &sorted, double q)
+{
+    return sorted.empty() ? 0.0 : sorted[std::min(sorted.size() - 1, static_cast<size_t>(q * sorted.size()))];
+}
+
+inline void report(benchmark::State &state, Samples &samples, double seconds)
+{
+    auto &micros = samples.micros;
+    std::sort(micros.begin(), micros.end());
+    state.counters["req_per_s"] = static_cast<double>(micros.size()) / seconds;
+    state.counters["median_us"] = quantile(micros, 0.5);
+    state.counters["p99_us"] = quantile(micros, 0.99);
+    state.counters["errors"] = static_cast<double>(samples.errors);
+}
+
+// The benchmark's clients on `connections` connections for `length`, on the load cores when they are
+// given; how long they ran.
+inline double runClients(const Target &target, int connections, bool keepAlive, std::shared_ptr<ssl::context> tls,
+                         Clock::duration length, Samples &samples)
+{
+    asio::io_context context;
+    const auto started = Clock::now();
+    const auto deadline = started + length;
+    for (int i = 0; i < connections; ++i)
+        asio::co_spawn(context, client(target, keepAlive, deadline, tls, samples), asio::detached);
+    const auto loadCores = coresFrom("KESTRION_BENCH_LOAD_CPUS");
+    std::vector<std::thread> threads;
+    for (int i = 0; i < (connections > 1 ? 3 : 1); ++i) {
+        threads.emplace_back([&] {
+            if (loadCores)
+                ::sched_setaffinity(0, sizeof *loadCores, &*loadCores);
+            context.run();
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
+inline void runLoad(benchmark::State &state, const Target &target, bool keepAlive)
+{
+    const int connections = static_cast<int>(state.range(0));
+    auto tls = clientTls();
+    for (auto _ : state) {
+        Samples samples;
+        const double seconds = runClients(target, connections, keepAlive, tls, kRunFor, samples);
+        state.SetIterationTime(seconds);
+        report(state, samples, seconds);
+    }
+}
+
+// The benchmark's clients as one side of a side-by-side case, with the CPU `measured` used per answer.
+inline Load clientLoad(const Target &target, int connections, bool keepAlive, std::shared_ptr<ssl::context> tls,
+                       pid_t measured, std::size_t *resumed = nullptr)
+{
+    Samples samples;
+    const double cpuBefore = cpuSeconds(measured);
+    const double seconds = runClients(target, connections, keepAlive, tls, std::chrono::seconds(kSideBySideSeconds), samples);
+    const double cpu = cpuSeconds(measured) - cpuBefore;
+    auto &micros = samples.micros;
+    std::sort(micros.begin(), micros.end());
+    Load load;
+    load.requests = static_cast<double>(micros.size());
+    load.perSecond = load.requests / seconds;
+    load.p50us = quantile(micros, 0.5);
+    load.p99us = quantile(micros, 0.99);
+    load.errors = static_cast<double>(samples.errors);
+    load.cpuUsPerRequest = load.requests > 0 ? cpu * 1e6 / load.requests : 0;
+    if (resumed)
+        *resumed = samples.resumed;
+    return load;
+}
+
+} // namespace proxybench
