@@ -1,8 +1,8 @@
 // Stand-in engine state benchmarks: saving a large project file, recording one exchange into a full
 // history (and what its saves write), and refusing an OpenAPI document whose shared example multiplies past the bound.
-#include "openapi_import.h"
-#include "state_store.h"
-#include "traffic_history.h"
+#include "imports/openapi_import.h"
+#include "store/state_store.h"
+#include "store/traffic_history.h"
 
 #include <QTemporaryDir>
 

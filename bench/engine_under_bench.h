@@ -13,9 +13,9 @@
 #include <benchmark/benchmark.h>
 
 #include "engine/records/engine_records.h"
-#include "leaf_certificates.h"
-#include "root_ca.h"
 #include "side_by_side.h"
+#include "tls/leaf_certificates.h"
+#include "tls/root_ca.h"
 
 #include <algorithm>
 #include <chrono>

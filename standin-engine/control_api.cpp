@@ -1,15 +1,15 @@
 // Control request handlers of the stand-in engine.
 #include "control_api.h"
 
-#include "bounded_input.h"
-#include "capture_import.h"
-#include "control_http.h"
-#include "data_file.h"
-#include "engine_support.h"
-#include "id_checks.h"
-#include "mock_generator.h"
-#include "openapi_import.h"
-#include "profile_document.h"
+#include "control/control_http.h"
+#include "core/bounded_input.h"
+#include "core/data_file.h"
+#include "core/engine_support.h"
+#include "core/id_checks.h"
+#include "imports/capture_import.h"
+#include "imports/openapi_import.h"
+#include "imports/profile_document.h"
+#include "mocks/mock_generator.h"
 #include "standin_engine.h"
 
 #include <charconv>

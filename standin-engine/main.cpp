@@ -1,8 +1,8 @@
 // Entry point of the stand-in kestrion-engine: command line, port handshake, exit on stdin EOF or SIGTERM.
-#include "data_file.h"
-#include "engine_options.h"
-#include "engine_support.h"
-#include "net_core.h"
+#include "core/data_file.h"
+#include "core/engine_options.h"
+#include "core/engine_support.h"
+#include "net/net_core.h"
 #include "standin_engine.h"
 
 #include <csignal>

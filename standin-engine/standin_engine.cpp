@@ -2,7 +2,7 @@
 #include "standin_engine.h"
 
 #include "control_api.h"
-#include "engine_support.h"
+#include "core/engine_support.h"
 
 #include <fstream>
 #include <random>

@@ -1,18 +1,18 @@
 // The stand-in engine as a whole: its stores, the control API, the proxy, events and its lifetime.
 #pragma once
 
-#include "control_http.h"
-#include "engine_options.h"
-#include "event_hub.h"
-#include "leaf_certificates.h"
-#include "net_core.h"
-#include "proxy_server.h"
-#include "replay_runner.h"
-#include "replay_store.h"
-#include "root_ca.h"
-#include "schema_learner.h"
-#include "state_store.h"
-#include "traffic_history.h"
+#include "control/control_http.h"
+#include "control/event_hub.h"
+#include "core/engine_options.h"
+#include "mocks/schema_learner.h"
+#include "net/net_core.h"
+#include "proxy/proxy_server.h"
+#include "proxy/replay_runner.h"
+#include "proxy/replay_store.h"
+#include "store/state_store.h"
+#include "store/traffic_history.h"
+#include "tls/leaf_certificates.h"
+#include "tls/root_ca.h"
 
 #include "engine/records/engine_records.h"
 

@@ -2,7 +2,7 @@
 // and every route it gives encodes as a route list that decodes again.
 #include "fuzz_support.h"
 
-#include "capture_import.h"
+#include "imports/capture_import.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -3,7 +3,7 @@
 
 #include "fuzz_support.h"
 
-#include "openapi_import.h"
+#include "imports/openapi_import.h"
 
 #include <nlohmann/json.hpp>
 

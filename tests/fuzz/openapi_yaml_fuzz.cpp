@@ -2,7 +2,7 @@
 // gives encodes as a route list that decodes again.
 #include "openapi_fuzz.h"
 
-#include "bounded_input.h"
+#include "core/bounded_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

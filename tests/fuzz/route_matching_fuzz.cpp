@@ -2,7 +2,7 @@
 // host and route path. A route path with no ":param" segment always matches itself.
 #include "fuzz_support.h"
 
-#include "route_matching.h"
+#include "mocks/route_matching.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -2,7 +2,7 @@
 // Without variables the body is unchanged; with them it grows by at most one value per placeholder.
 #include "fuzz_support.h"
 
-#include "route_matching.h"
+#include "mocks/route_matching.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -1,6 +1,6 @@
 // Every control request of the app against a real stand-in engine, in the record forms the app decodes.
-#include "engine_process.h"
-#include "test_upstream.h"
+#include "standin-engine/engine_process.h"
+#include "standin-engine/test_upstream.h"
 
 #include "support/test_support.h"
 

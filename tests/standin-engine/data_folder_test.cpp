@@ -1,10 +1,10 @@
 // The engine's data folder as a real process sees it: one engine per folder, large state kept across
 // restarts, private modes, a whole state file after a kill in the middle of writes, and no write
 // acknowledged that did not reach the disk.
-#include "engine_options.h"
-#include "engine_process.h"
-#include "state_store.h"
-#include "test_upstream.h"
+#include "core/engine_options.h"
+#include "standin-engine/engine_process.h"
+#include "standin-engine/test_upstream.h"
+#include "store/state_store.h"
 
 #include "support/test_support.h"
 

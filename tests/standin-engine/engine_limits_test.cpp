@@ -1,6 +1,6 @@
 // Requests that would multiply a small upload into gigabytes get a clean 4xx from a real engine, the
 // engine gives memory back after a large write, and a refused import leaves no project behind.
-#include "engine_process.h"
+#include "standin-engine/engine_process.h"
 
 #include "support/test_support.h"
 

@@ -1,5 +1,5 @@
 // A real stand-in engine process for the tests.
-#include "engine_process.h"
+#include "standin-engine/engine_process.h"
 
 #include "support/test_support.h"
 

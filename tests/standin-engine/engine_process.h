@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "http_client.h"
+#include "standin-engine/http_client.h"
 
 #include <memory>
 

@@ -1,8 +1,8 @@
 // The stand-in engine as a real process: handshake, health, lifetime, control conventions and bad input.
-#include "engine_process.h"
+#include "standin-engine/engine_process.h"
 
+#include "control/event_hub.h"
 #include "control_api.h"
-#include "event_hub.h"
 
 #include "engine/records/engine_records.h"
 

@@ -1,5 +1,5 @@
 // The test-only misbehaviours of the stand-in engine, which the engine link's tests rely on.
-#include "engine_process.h"
+#include "standin-engine/engine_process.h"
 
 #include "support/test_support.h"
 

@@ -1,5 +1,5 @@
 // HTTP, raw and TLS-through-CONNECT clients for the stand-in engine's tests.
-#include "http_client.h"
+#include "standin-engine/http_client.h"
 
 #include <boost/beast/http.hpp>
 

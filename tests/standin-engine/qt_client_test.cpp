@@ -1,5 +1,5 @@
 // The app talks to the engine through Qt's network stack; its request shapes must be answered at once.
-#include "engine_process.h"
+#include "standin-engine/engine_process.h"
 
 #include "support/test_support.h"
 

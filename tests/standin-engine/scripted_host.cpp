@@ -1,5 +1,5 @@
 // A hand-scripted HTTP host over plain sockets or TLS, one thread per connection.
-#include "scripted_host.h"
+#include "standin-engine/scripted_host.h"
 
 #include <openssl/bio.h>
 #include <openssl/pem.h>

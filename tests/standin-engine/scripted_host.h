@@ -3,7 +3,7 @@
 // answers before the body is read. Over plain TCP, or TLS with a given identity.
 #pragma once
 
-#include "test_upstream.h"
+#include "standin-engine/test_upstream.h"
 
 #include <openssl/ssl.h>
 

@@ -1,8 +1,8 @@
 // A small blocking HTTP(S) server standing in for a real host behind the proxy.
-#include "test_upstream.h"
+#include "standin-engine/test_upstream.h"
 
-#include "leaf_certificates.h"
-#include "root_ca.h"
+#include "tls/leaf_certificates.h"
+#include "tls/root_ca.h"
 
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/http.hpp>

@@ -1,7 +1,7 @@
 // A real host for pass-through tests: plain HTTP or TLS on 127.0.0.1, one thread per connection.
 #pragma once
 
-#include "http_client.h"
+#include "standin-engine/http_client.h"
 
 #include <atomic>
 #include <functional>

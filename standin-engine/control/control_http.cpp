@@ -1,0 +1,575 @@
+// Reading, routing and answering control requests without a thread per connection.
+#include "control/control_http.h"
+
+#include "control/control_hold.h"
+#include "control/event_hub.h"
+#include "core/engine_support.h"
+
+#include "engine/records/error_reply.h"
+#include "engine/records/json_rules.h"
+
+#include <array>
+#include <limits>
+#include <optional>
+
+namespace standin {
+
+namespace {
+
+namespace asio = net::asio;
+namespace beast = net::beast;
+namespace http = net::http;
+using net::Limits;
+
+std::string findParam(const std::multimap<std::string, std::string> &params, const char *name)
+{
+    const auto found = params.find(name);
+    return found == params.end() ? std::string() : found->second;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+ControlRequest requestFrom(const http::request_parser<http::empty_body>::value_type &header)
+{
+    ControlRequest request;
+    request.method = std::string(header.method_string());
+    request.target = std::string(header.target());
+    parseControlTarget(request.target, request.path, request.params);
+    for (const auto &field : header)
+        request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    return request;
+}
+
+http::response<http::string_body> responseFrom(const ControlResponse &out, unsigned version, bool keepAlive)
+{
+    http::response<http::string_body> response {static_cast<http::status>(out.status), version};
+    for (const auto &[name, value] : out.headers)
+        response.set(name, value);
+    response.body() = out.body;
+    response.keep_alive(keepAlive);
+    response.prepare_payload();
+    return response;
+}
+
+// "/a/b/" gives "a", "b", "": a trailing slash is a segment of its own, so "/routes/" is not "/routes".
+std::vector<std::string> pathSegments(std::string_view path)
+{
+    std::vector<std::string> segments;
+    if (!path.empty() && path.front() == '/')
+        path.remove_prefix(1);
+    for (;;) {
+        const size_t slash = path.find('/');
+        segments.emplace_back(path.substr(0, slash));
+        if (slash == std::string_view::npos)
+            return segments;
+        path.remove_prefix(slash + 1);
+    }
+}
+
+bool isCapture(const std::string &segment)
+{
+    return segment.size() > 1 && segment.front() == ':';
+}
+
+bool hasBody(const http::request_parser<http::empty_body> &parser)
+{
+    return parser.chunked() || parser.content_length().value_or(0) > 0;
+}
+
+// Writes the event stream until it closes or the reader goes away. Payloads wake the connection
+// through the subscription's waker; a comment line now and then finds readers that left silently.
+// A reader that fell past its bound has its socket closed at once, even with a write pending.
+asio::awaitable<void> streamEvents(const std::shared_ptr<beast::tcp_stream> &stream, ControlEventStream &events,
+                                   unsigned version)
+{
+    http::response<http::empty_body> header {http::status::ok, version};
+    header.set(http::field::content_type, "text/event-stream");
+    header.set(http::field::cache_control, "no-cache");
+    header.chunked(true);
+    http::response_serializer<http::empty_body> serializer {header};
+    beast::error_code ec;
+    stream->expires_after(Limits::kProgress);
+    co_await http::async_write_header(*stream, serializer, asio::redirect_error(asio::use_awaitable, ec));
+    if (ec)
+        co_return;
+
+    auto executor = co_await asio::this_coro::executor;
+    auto wake = std::make_shared<asio::steady_timer>(executor);
+    auto wakePending = std::make_shared<std::atomic<bool>>(false);
+    const std::weak_ptr<EventSubscription> subscription = events.subscription;
+    events.subscription->setWaker([executor, wakePending, subscription, weakTimer = std::weak_ptr<asio::steady_timer>(wake),
+                                   weakStream = std::weak_ptr<beast::tcp_stream>(stream)] {
+        // One wake-up in flight is enough: the connection takes everything queued when it runs. A reader
+        // cut off for falling behind is closed even then, as its connection may be stuck in a write.
+        if (wakePending->exchange(true)) {
+            const auto open = subscription.lock();
+            if (!open || !open->overflowed())
+                return;
+        }
+        asio::post(executor, [subscription, weakTimer, weakStream] {
+            if (auto timer = weakTimer.lock())
+                timer->cancel();
+            const auto open = subscription.lock();
+            if (open && open->overflowed()) {
+                if (auto socketStream = weakStream.lock())
+                    socketStream->socket().close();
+            }
+        });
+    });
+    // A batch is joined into one text, so a busy proxy's thousands of small events leave in a few large
+    // writes rather than a system call per few dozen of them.
+    static constexpr std::string_view kDataField = "data: ";
+    static constexpr std::string_view kEventEnd = "\n\n";
+    static constexpr std::string_view kKeepAlive = ": keep-alive\n\n";
+    std::vector<std::string> lines = std::move(events.firstLines);
+    std::vector<EventPayload> payloads;
+    std::string batch;
+    bool keepAlive = false;
+    for (;;) {
+        wakePending->store(false);
+        for (auto &payload : events.subscription->take(std::chrono::milliseconds(0)))
+            payloads.push_back(std::move(payload));
+        if (events.subscription->overflowed())
+            break;
+        if (!lines.empty() || !payloads.empty() || keepAlive) {
+            for (const auto &line : lines)
+                batch += line;
+            for (const auto &payload : payloads) {
+                batch += kDataField;
+                batch += *payload;
+                batch += kEventEnd;
+            }
+            if (keepAlive)
+                batch += kKeepAlive;
+            stream->expires_after(Limits::kProgress);
+            co_await asio::async_write(*stream, http::make_chunk(asio::buffer(batch)), asio::redirect_error(asio::use_awaitable, ec));
+            batch.clear();
+            payloads.clear();
+            lines.clear();
+            keepAlive = false;
+            if (ec)
+                break;
+            continue;
+        }
+        if (events.subscription->closed()) {
+            stream->expires_after(Limits::kProgress);
+            co_await asio::async_write(*stream, http::make_chunk_last(), asio::redirect_error(asio::use_awaitable, ec));
+            break;
+        }
+        wake->expires_after(std::chrono::seconds(10));
+        co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+        keepAlive = !ec; // ten quiet seconds
+        if (ec) {
+            // Woken by an event: the next few join it, so a steady trickle leaves in batches instead of a
+            // wake-up and a write for every event. A queue half full wakes it again at once.
+            wakePending->store(false);
+            wake->expires_after(std::chrono::milliseconds(5));
+            co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+        }
+    }
+    events.subscription->setWaker(nullptr);
+}
+
+// The answer a handler left for later, once it has come, back on this connection's thread. The work
+// hands it over through a post to this thread, which then wakes the wait.
+asio::awaitable<ControlResponse> answerLater(std::function<void(std::function<void(ControlResponse)>)> start)
+{
+    auto executor = co_await asio::this_coro::executor;
+    auto wake = std::make_shared<asio::steady_timer>(executor, asio::steady_timer::time_point::max());
+    auto answer = std::make_shared<std::optional<ControlResponse>>();
+    start([executor, wake, answer](ControlResponse finished) {
+        asio::post(executor, [wake, answer, finished = std::move(finished)]() mutable {
+            *answer = std::move(finished);
+            wake->cancel();
+        });
+    });
+    while (!*answer) {
+        beast::error_code ec;
+        co_await wake->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    }
+    co_return std::move(**answer);
+}
+
+} // namespace
+
+bool ControlRequest::hasParam(const char *name) const
+{
+    return params.count(name) > 0;
+}
+
+std::string ControlRequest::paramValue(const char *name) const
+{
+    return findParam(params, name);
+}
+
+bool ControlRequest::hasHeader(const char *name) const
+{
+    const std::string wanted = lowerAscii(name);
+    for (const auto &[key, value] : headers) {
+        if (lowerAscii(key) == wanted)
+            return true;
+    }
+    return false;
+}
+
+std::string ControlRequest::headerValue(const char *name) const
+{
+    const std::string wanted = lowerAscii(name);
+    for (const auto &[key, value] : headers) {
+        if (lowerAscii(key) == wanted)
+            return value;
+    }
+    return {};
+}
+
+void ControlResponse::setContent(std::string content, const std::string &contentType)
+{
+    body = std::move(content);
+    setHeader("Content-Type", contentType);
+}
+
+void ControlResponse::setHeader(const std::string &name, const std::string &value)
+{
+    for (auto &[key, existing] : headers) {
+        if (lowerAscii(key) == lowerAscii(name)) {
+            existing = value;
+            return;
+        }
+    }
+    headers.emplace_back(name, value);
+}
+
+std::string percentDecode(std::string_view text, bool plusIsSpace)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '%' && i + 2 < text.size()) {
+            const int high = hexValue(text[i + 1]);
+            const int low = hexValue(text[i + 2]);
+            if (high >= 0 && low >= 0) {
+                out.push_back(static_cast<char>(high * 16 + low));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(plusIsSpace && c == '+' ? ' ' : c);
+    }
+    return out;
+}
+
+void parseControlTarget(const std::string &target, std::string &path, std::multimap<std::string, std::string> &params)
+{
+    const size_t question = target.find('?');
+    path = percentDecode(std::string_view(target).substr(0, question), false);
+    if (question == std::string::npos)
+        return;
+    std::string_view query = std::string_view(target).substr(question + 1);
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        if (!pair.empty()) {
+            const size_t equals = pair.find('=');
+            params.emplace(percentDecode(pair.substr(0, equals), true),
+                           equals == std::string_view::npos ? std::string() : percentDecode(pair.substr(equals + 1), true));
+        }
+        if (amp == std::string_view::npos)
+            break;
+        query.remove_prefix(amp + 1);
+    }
+}
+
+void ControlRouter::add(const char *method, std::string_view pattern, Handler handler, Dispatch dispatch)
+{
+    m_routes.push_back(Route {method, pathSegments(pattern), std::move(handler), dispatch});
+}
+
+void ControlRouter::onGet(std::string_view pattern, Handler handler, Dispatch dispatch)
+{
+    add("GET", pattern, std::move(handler), dispatch);
+}
+
+void ControlRouter::onPost(std::string_view pattern, Handler handler, Dispatch dispatch)
+{
+    add("POST", pattern, std::move(handler), dispatch);
+}
+
+void ControlRouter::onPut(std::string_view pattern, Handler handler, Dispatch dispatch)
+{
+    add("PUT", pattern, std::move(handler), dispatch);
+}
+
+void ControlRouter::onPatch(std::string_view pattern, Handler handler, Dispatch dispatch)
+{
+    add("PATCH", pattern, std::move(handler), dispatch);
+}
+
+void ControlRouter::onDelete(std::string_view pattern, Handler handler, Dispatch dispatch)
+{
+    add("DELETE", pattern, std::move(handler), dispatch);
+}
+
+void ControlRouter::setPreRoutingHandler(std::function<PreRouting(const ControlRequest &, ControlResponse &)> handler)
+{
+    m_preRouting = std::move(handler);
+}
+
+void ControlRouter::setErrorHandler(Handler handler)
+{
+    m_error = std::move(handler);
+}
+
+void ControlRouter::setExceptionHandler(
+    std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> handler)
+{
+    m_exception = std::move(handler);
+}
+
+PreRouting ControlRouter::preRoute(const ControlRequest &request, ControlResponse &response) const
+{
+    return m_preRouting ? m_preRouting(request, response) : PreRouting::Unhandled;
+}
+
+const ControlRouter::Route *ControlRouter::find(ControlRequest &request) const
+{
+    if (request.path.empty() || request.path.front() != '/')
+        return nullptr;
+    const std::vector<std::string> segments = pathSegments(request.path);
+    for (const auto &route : m_routes) {
+        if (route.method != request.method || route.segments.size() != segments.size())
+            continue;
+        bool same = true;
+        for (size_t i = 0; same && i < segments.size(); ++i) {
+            const std::string &wanted = route.segments[i];
+            same = isCapture(wanted) ? !segments[i].empty() : wanted == segments[i];
+        }
+        if (!same)
+            continue;
+        request.matches.assign(1, request.path);
+        for (size_t i = 0; i < segments.size(); ++i) {
+            if (isCapture(route.segments[i]))
+                request.matches.push_back(segments[i]);
+        }
+        return &route;
+    }
+    return nullptr;
+}
+
+void ControlRouter::run(const Route &route, const ControlRequest &request, ControlResponse &response) const
+{
+    try {
+        route.handler(request, response);
+    } catch (...) {
+        response = ControlResponse {};
+        if (m_exception)
+            m_exception(request, response, std::current_exception());
+        else
+            response.status = 500;
+    }
+}
+
+void ControlRouter::finishError(const ControlRequest &request, ControlResponse &response) const
+{
+    if (response.status >= 400 && m_error)
+        m_error(request, response);
+}
+
+ControlServer::ControlServer(net::IoPool &pool)
+    : m_pool(pool)
+    , m_listener(pool)
+    , m_connections(net::connectionCapacity(kTestControlConnectionCapVariable, net::PortKind::Control),
+                    std::max<std::size_t>(1, net::connectionCapacity(kTestControlConnectionCapVariable,
+                                                                     net::PortKind::Control)
+                                                 / 10))
+{
+}
+
+ControlServer::~ControlServer()
+{
+    stop();
+}
+
+bool ControlServer::bind(int port, std::string &error)
+{
+    return m_listener.bind(port, error);
+}
+
+void ControlServer::start()
+{
+    m_listener.start([this](net::tcp::socket socket) {
+        auto executor = socket.get_executor();
+        auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
+        // Taken here, in the order of accepting, so the connection waiting longest is the first to go.
+        auto ticket = std::make_unique<net::ConnectionTicket>(
+            m_connections, [executor, weak = std::weak_ptr<beast::tcp_stream>(stream)] {
+                asio::post(executor, [weak] {
+                    if (auto open = weak.lock())
+                        open->socket().close();
+                });
+            });
+        if (!*ticket)
+            return;
+        ticket->setIdle(true);
+        asio::co_spawn(executor, serve(std::move(stream), std::move(ticket)), asio::detached);
+    });
+}
+
+void ControlServer::stop()
+{
+    m_listener.stop();
+    m_connections.closeAll();
+}
+
+asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> stream,
+                                           std::unique_ptr<net::ConnectionTicket> held)
+{
+    net::ConnectionTicket &ticket = *held;
+
+    beast::flat_buffer buffer(Limits::kMaxHeaderBytes + 4096);
+    for (;;) {
+        http::request_parser<http::empty_body> headerParser;
+        headerParser.header_limit(Limits::kMaxHeaderBytes);
+        headerParser.body_limit((std::numeric_limits<std::uint64_t>::max)()); // the body's own limit is checked below, with a clear answer
+        beast::error_code ec;
+        // Idle only while waiting for a request: the event stream the app holds never waits for one, so
+        // a full port never takes it for idle.
+        ticket.setIdle(true);
+        const bool read = co_await net::readRequestHeader(*stream, *stream, buffer, headerParser, ec, ticket.idleWait());
+        // A full port may have chosen this connection to make room meanwhile: its request is not served.
+        if (!ticket.setIdle(false))
+            break;
+        if (!read) {
+            if (ec == http::error::header_limit) {
+                auto refusal = net::jsonError(11, 431, "request header too large (at most "
+                                                           + std::to_string(Limits::kMaxHeaderBytes) + " bytes)", false);
+                co_await net::writeMessage(*stream, *stream, refusal);
+                co_await net::lingeringClose(*stream);
+            } else if (net::isProtocolError(ec)) {
+                auto refusal = net::jsonError(11, 400, "malformed request: " + ec.message(), false);
+                co_await net::writeMessage(*stream, *stream, refusal);
+            } else if (ec == beast::error::timeout && buffer.size() > 0) {
+                auto refusal = net::jsonError(11, 408, "the request header took too long", false);
+                co_await net::writeMessage(*stream, *stream, refusal);
+            }
+            break;
+        }
+        const auto &header = headerParser.get();
+        const unsigned version = header.version();
+        if (const auto problem = net::framingProblem(header)) {
+            auto refusal = net::jsonError(version, 400, "refused: " + *problem, false);
+            co_await net::writeMessage(*stream, *stream, refusal);
+            co_await net::lingeringClose(*stream);
+            break;
+        }
+        if (header.target().size() > ControlRouter::kMaxTargetBytes) {
+            auto refusal = net::jsonError(version, 414, "request target too long (at most "
+                                                            + std::to_string(ControlRouter::kMaxTargetBytes) + " bytes)",
+                                          false);
+            co_await net::writeMessage(*stream, *stream, refusal);
+            co_await net::lingeringClose(*stream);
+            break;
+        }
+        bool keepAlive = header.keep_alive();
+        ControlRequest request = requestFrom(header);
+        ControlResponse response;
+
+        const PreRouting pre = m_router.preRoute(request, response);
+        if (pre == PreRouting::Hold) {
+            // Never answered: wait until the client gives up.
+            stream->expires_never();
+            std::array<char, 512> sink {};
+            while (!ec)
+                co_await stream->async_read_some(asio::buffer(sink), asio::redirect_error(asio::use_awaitable, ec));
+            break;
+        }
+
+        bool refusedBody = false;
+        if (pre == PreRouting::Unhandled) {
+            if (hasBody(headerParser) && beast::iequals(header[http::field::expect], "100-continue")) {
+                static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+                stream->expires_after(Limits::kProgress);
+                co_await asio::async_write(*stream, asio::buffer(kContinue), asio::redirect_error(asio::use_awaitable, ec));
+            }
+            const bool tooLong = headerParser.content_length().value_or(0) > m_router.payloadMaxLength();
+            http::request_parser<http::string_body> bodyParser {std::move(headerParser)};
+            bodyParser.body_limit(m_router.payloadMaxLength());
+            if (!tooLong) {
+                net::BodyPace pace(&ticket);
+                co_await net::readBodyPaced(*stream, buffer, bodyParser, pace, ec, [] { return true; });
+            }
+            if (tooLong || ec == http::error::body_limit) {
+                response.status = 413;
+                refusedBody = true;
+            } else if (ec == beast::error::timeout) {
+                response.status = 408;
+                refusedBody = true;
+            } else if (net::isProtocolError(ec)) {
+                response.status = 400;
+                response.body = encodeRecord(ErrorReply {"malformed request body: " + ec.message()});
+                response.setHeader("Content-Type", "application/json");
+                refusedBody = true;
+            } else if (ec) {
+                break;
+            } else {
+                request.body = std::move(bodyParser.get().body());
+                if (ControlHold::instance().takes(request) && !co_await ControlHold::instance().wait())
+                    break;
+                const ControlRouter::Route *route = m_router.find(request);
+                if (!route) {
+                    response.status = 404;
+                } else if (route->dispatch == Dispatch::Inline) {
+                    m_router.run(*route, request, response);
+                } else {
+                    // Runs on the blocking pool and comes back here when done (a plain post would
+                    // resume this coroutine on its own thread).
+                    co_await asio::co_spawn(
+                        m_pool.blocking(),
+                        [&]() -> asio::awaitable<void> {
+                            m_router.run(*route, request, response);
+                            co_return;
+                        },
+                        asio::use_awaitable);
+                }
+            }
+        } else if (hasBody(headerParser)) {
+            refusedBody = true; // refused before its body was read
+        }
+        if (response.later) {
+            auto later = std::exchange(response.later, nullptr);
+            response = co_await answerLater(std::move(later));
+        }
+        m_router.finishError(request, response);
+
+        if (response.stream) {
+            co_await streamEvents(stream, *response.stream, version);
+            if (response.stream->onEnd)
+                response.stream->onEnd();
+            break;
+        }
+        keepAlive = keepAlive && !refusedBody;
+        auto message = responseFrom(response, version, keepAlive);
+        if (!co_await net::writeMessage(*stream, *stream, message))
+            break;
+        if (refusedBody) {
+            co_await net::lingeringClose(*stream);
+            break;
+        }
+        if (!keepAlive)
+            break;
+    }
+    beast::error_code ignored;
+    stream->socket().shutdown(net::tcp::socket::shutdown_both, ignored);
+    stream->socket().close(ignored);
+}
+
+} // namespace standin

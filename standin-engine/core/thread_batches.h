@@ -1,0 +1,66 @@
+// Items added by many threads at once, gathered per adding thread and taken in batches, so the adding
+// threads share no lock: the history and the kept requests take what answering threads add this way.
+#pragma once
+
+#include "core/engine_support.h"
+
+#include <array>
+#include <cstddef>
+#include <iterator>
+#include <mutex>
+#include <vector>
+
+namespace standin {
+
+template <class Item>
+class ThreadBatches final {
+public:
+    static constexpr std::size_t kPlaces = 16;
+    // A place holding this many items asks to be taken.
+    static constexpr std::size_t kBatch = 32;
+
+    // Adds the item `make` returns to the calling thread's place; `make` runs under that place's lock,
+    // so whoever takes the place has every item numbered there. True when the place asks to be taken.
+    template <class Make>
+    bool add(Make &&make)
+    {
+        Place &place = m_places[placeOfThisThread(kPlaces)];
+        std::lock_guard lock(place.mutex);
+        place.items.push_back(make());
+        return place.items.size() >= kBatch;
+    }
+
+    // Every item added so far, place after place. Every place is held at once while they are taken, so
+    // what is taken is all that was added before some moment: an item numbered under a place's lock
+    // (see add) is never taken while one numbered before it, on another thread, is left behind.
+    std::vector<Item> takeAll()
+    {
+        std::array<std::vector<Item>, kPlaces> swapped;
+        {
+            std::array<std::unique_lock<std::mutex>, kPlaces> held;
+            for (std::size_t i = 0; i < kPlaces; ++i)
+                held[i] = std::unique_lock(m_places[i].mutex);
+            for (std::size_t i = 0; i < kPlaces; ++i)
+                swapped[i].swap(m_places[i].items);
+        }
+        std::vector<Item> taken;
+        for (auto &items : swapped) {
+            if (items.empty())
+                continue;
+            if (taken.empty())
+                taken.swap(items);
+            else
+                std::move(items.begin(), items.end(), std::back_inserter(taken));
+        }
+        return taken;
+    }
+
+private:
+    struct alignas(64) Place {
+        std::mutex mutex;
+        std::vector<Item> items;
+    };
+    std::array<Place, kPlaces> m_places;
+};
+
+} // namespace standin

@@ -1,0 +1,23 @@
+// The ".kestrion" profile: one project's routes and chaos presets as a single JSON document.
+#pragma once
+
+#include "store/state_store.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace standin {
+
+struct ProfileContents {
+    std::vector<WireRoute> routes;
+    std::optional<ChaosState> chaos;
+};
+
+// {"kestrionProfile": 1, "name": ..., "project": ..., "exportedAt": ..., "routes": [...], "chaos": {...}}
+std::string exportProfile(const ProjectState &project, const std::string &name);
+// Nothing, with the reason, when the bytes are not a profile this engine wrote.
+std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &error);
+
+} // namespace standin

@@ -1,0 +1,195 @@
+// CONNECT tunnels: blind relay without a root CA, TLS interception with per-host leaves with one.
+#include "proxy/connect_tunnel.h"
+
+#include "core/engine_support.h"
+#include "proxy/exchange_handler.h"
+#include "proxy/proxy_connection.h"
+#include "proxy/proxy_server.h"
+#include "proxy/upstream.h"
+#include "tls/leaf_certificates.h"
+
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/ssl.hpp>
+
+namespace standin {
+
+namespace {
+
+using namespace proxy;
+using net::Limits;
+using net::tcp;
+
+// An idle tunnel is closed after this long.
+constexpr std::chrono::minutes kTunnelIdle {10};
+
+const std::string kEstablished = "HTTP/1.1 200 Connection Established\r\n\r\n";
+
+// Relays one direction of a tunnel until it ends; an error ends both directions. Every byte that
+// moves renews the tunnel's quiet mark, so a full port can close a tunnel that carries nothing.
+asio::awaitable<void> pump(beast::tcp_stream &from, beast::tcp_stream &to, net::ConnectionTicket *ticket)
+{
+    std::vector<char> chunk(Limits::kStreamChunk);
+    beast::error_code ec;
+    for (;;) {
+        from.expires_after(kTunnelIdle);
+        const std::size_t n = co_await from.async_read_some(asio::buffer(chunk), asio::redirect_error(asio::use_awaitable, ec));
+        if (ticket && n > 0)
+            ticket->setQuiet(std::chrono::steady_clock::now());
+        if (ec == asio::error::eof) {
+            to.socket().shutdown(tcp::socket::shutdown_send, ec);
+            co_return;
+        }
+        if (ec)
+            break;
+        to.expires_after(kTunnelIdle);
+        co_await asio::async_write(to, asio::buffer(chunk.data(), n), asio::redirect_error(asio::use_awaitable, ec));
+        if (ec)
+            break;
+    }
+    from.socket().close(ec);
+    to.socket().close(ec);
+}
+
+// What requests inside a tunnel to `authority` are addressed to: "https://host", the port only
+// when it isn't the scheme's own.
+std::string tunnelBaseUrl(const std::string &scheme, const std::string &authority)
+{
+    const std::string defaultPort = scheme == "https" ? "443" : "80";
+    const size_t colon = authority.rfind(':');
+    if (colon != std::string::npos && authority.substr(colon + 1) == defaultPort && authority.back() != ']')
+        return scheme + "://" + authority.substr(0, colon);
+    return scheme + "://" + authority;
+}
+
+} // namespace
+
+ConnectTunnel::ConnectTunnel(ProxyServer &server, ExchangeHandler &handler, LeafCertificates &leaves)
+    : m_server(server)
+    , m_handler(handler)
+    , m_leaves(leaves)
+{
+}
+
+asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> stream, beast::flat_buffer &buffer,
+                                           const std::string &authority, unsigned version, ProxyConnection &connection)
+{
+    const auto target = parseProxyTarget("https://" + authority + "/", "");
+    const size_t colon = authority.rfind(':');
+    const bool hasPort = colon != std::string::npos && colon + 1 < authority.size()
+                         && authority.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+    if (!target || !hasPort || authority.find_first_of("/@") != std::string::npos) {
+        co_await writeError(*stream, version, 400, "CONNECT needs host:port, got \"" + authority + "\"", false);
+        co_return;
+    }
+    if (m_handler.isOwnPort(*target)) {
+        co_await writeError(*stream, version, 403,
+                            "refusing to proxy to the engine's own port " + std::to_string(target->port), false);
+        co_return;
+    }
+    beast::error_code ec;
+    std::string hostname = target->hostname;
+    if (hostname.size() > 2 && hostname.front() == '[')
+        hostname = hostname.substr(1, hostname.size() - 2);
+
+    std::string leafError;
+    const auto context = m_leaves.contextFor(hostname, leafError);
+    if (!context) {
+        if (leafError != "no root CA" && m_blindRelays.shouldLog(authority)) {
+            // The reason may name the host again, as long as the client made it.
+            if (const size_t at = leafError.find(hostname); at != std::string::npos && hostname.size() > kMaxLoggedName)
+                leafError.replace(at, hostname.size(), loggedName(hostname));
+            logLine("HTTPS to " + loggedName(authority) + " relayed without interception: " + leafError);
+        }
+        co_await relayBlind(*stream, buffer, *target, version, connection);
+        co_return;
+    }
+
+    // Waiting for the client to begin is waiting for a request: idle, and short once the port fills.
+    // Idle from before the client hears the tunnel is open, so tunnels opened one after another are
+    // in line in that order.
+    const bool waitsForClient = buffer.size() == 0;
+    if (waitsForClient && connection.ticket)
+        connection.ticket->setIdle(true);
+    stream->expires_after(Limits::kProgress);
+    co_await asio::async_write(*stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
+    if (ec)
+        co_return;
+    // A tunnel that carries plain HTTP (its first byte is no TLS handshake) is read as plain requests.
+    if (waitsForClient) {
+        stream->expires_after(connection.ticket ? connection.ticket->idleWait()
+                                                : std::chrono::steady_clock::duration(Limits::kIdle));
+        const std::size_t n = co_await stream->async_read_some(buffer.prepare(4096), asio::redirect_error(asio::use_awaitable, ec));
+        // A tunnel a full port chose to make room meanwhile ends here.
+        if ((connection.ticket && !connection.ticket->setIdle(false)) || ec)
+            co_return;
+        buffer.commit(n);
+    }
+    if (static_cast<const unsigned char *>(buffer.data().data())[0] != 0x16) {
+        co_await m_server.serveRequests(*stream, buffer, tunnelBaseUrl("http", authority), connection);
+        co_return;
+    }
+    beast::ssl_stream<beast::tcp_stream> tls(std::move(*stream), *context);
+    connection.socket = &beast::get_lowest_layer(tls);
+    struct Forget {
+        ProxyConnection &connection;
+        ~Forget() { connection.socket = nullptr; }
+    } forget {connection};
+    beast::get_lowest_layer(tls).expires_after(Limits::kHeader);
+    const std::size_t used = co_await tls.async_handshake(asio::ssl::stream_base::server, buffer.data(),
+                                                          asio::redirect_error(asio::use_awaitable, ec));
+    buffer.consume(used);
+    if (ec) {
+        // A client that doesn't trust the CA ends here; one line says so (once a minute per host, so a
+        // client retrying in a loop doesn't flood the log), nothing else happens.
+        if (m_tlsFailures.shouldLog(hostname))
+            logLine("TLS with the client for " + loggedName(hostname) + " failed: " + ec.message());
+        co_return;
+    }
+    buffer.consume(buffer.size());
+    co_await m_server.serveRequests(tls, buffer, tunnelBaseUrl("https", authority), connection);
+    beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(2));
+    co_await tls.async_shutdown(asio::redirect_error(asio::use_awaitable, ec));
+}
+
+// No CA: the tunnel is relayed untouched.
+asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast::flat_buffer &buffer,
+                                                const ProxyTarget &target, unsigned version,
+                                                ProxyConnection &connection)
+{
+    beast::error_code ec;
+    UpstreamFailure failure;
+    auto upstream = co_await m_handler.upstream().connect(target.hostname, target.port, false, failure);
+    if (!upstream) {
+        co_await writeError(stream, version, failure.status, failure.message, false);
+        co_return;
+    }
+    connection.upstream = upstream->plain.get();
+    // Quiet from before the client hears the tunnel is open, so tunnels opened one after another
+    // are in line in that order.
+    if (connection.ticket)
+        connection.ticket->setQuiet(std::chrono::steady_clock::now());
+    stream.expires_after(Limits::kProgress);
+    co_await asio::async_write(stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
+    if (ec)
+        co_return;
+    if (buffer.size() > 0) { // bytes the client sent right behind its CONNECT
+        upstream->plain->expires_after(Limits::kProgress);
+        co_await asio::async_write(*upstream->plain, buffer.data(), asio::redirect_error(asio::use_awaitable, ec));
+        buffer.consume(buffer.size());
+        if (ec)
+            co_return;
+    }
+    auto executor = co_await asio::this_coro::executor;
+    auto done = std::make_shared<asio::steady_timer>(executor, std::chrono::steady_clock::time_point::max());
+    auto finished = std::make_shared<bool>(false);
+    asio::co_spawn(executor, pump(*upstream->plain, stream, connection.ticket), [done, finished](std::exception_ptr) {
+        *finished = true;
+        done->cancel();
+    });
+    co_await pump(stream, *upstream->plain, connection.ticket);
+    if (!*finished)
+        co_await done->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    connection.upstream = nullptr;
+}
+
+} // namespace standin

@@ -1,0 +1,437 @@
+// The proxy port's listener and session: reads requests, answers from routes (a mock's body read
+// whole under a limit), hands pass-through to the forwarder and CONNECT to the tunnel.
+#include "proxy/proxy_server.h"
+
+#include "core/bounded_input.h"
+#include "proxy/proxy_connection.h"
+
+#include <boost/beast/ssl.hpp>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <limits>
+#include <sys/socket.h>
+#include <type_traits>
+
+namespace standin {
+
+using namespace proxy;
+using net::Limits;
+using net::tcp;
+
+namespace {
+
+bool isFieldFramedByEngine(beast::string_view name)
+{
+    for (const beast::string_view own : {"content-type", "content-length", "connection", "transfer-encoding",
+                                       "keep-alive", "proxy-connection"}) {
+        if (beast::iequals(name, own))
+            return true;
+    }
+    return false;
+}
+
+// The status line; a status without a standard reason gets an empty one.
+void writeStatusLine(std::string &head, int status, unsigned version)
+{
+    const auto code = static_cast<unsigned>(status);
+    beast::string_view reason = http::obsolete_reason(static_cast<http::status>(status));
+    if (reason == http::obsolete_reason(static_cast<http::status>(0)))
+        reason = {};
+    head.clear();
+    const char line[] = {'H', 'T', 'T', 'P', '/', static_cast<char>('0' + version / 10), '.',
+                         static_cast<char>('0' + version % 10), ' ', static_cast<char>('0' + code / 100),
+                         static_cast<char>('0' + code / 10 % 10), static_cast<char>('0' + code % 10), ' '};
+    head.append(line, sizeof line);
+    head.append(reason.data(), reason.size());
+    head += "\r\n";
+}
+
+// No Content-Length goes with a 1xx, 204 or 304 answer (RFC 9110 §8.6).
+bool carriesLength(int status)
+{
+    return status >= 200 && status != 204 && status != 304;
+}
+
+// The answer's status line and fields as the HTTP library writes them for a route whose own fields
+// need no merging (each named once, none the engine frames the answer with), written into the
+// connection's buffer so an answer allocates nothing; false when the library has to do it.
+bool writeAnswerHead(std::string &head, const ProxiedResponse &out, unsigned version, bool keepAlive,
+                     std::size_t contentLength)
+{
+    if (out.status < 100 || out.status > 999)
+        return false;
+    for (std::size_t i = 0; i < out.headers.size(); ++i) {
+        const auto &[name, value] = out.headers[i];
+        if (name.empty() || name.size() > 4096 || value.size() > 16384 || isFieldFramedByEngine(name))
+            return false;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (beast::iequals(out.headers[j].first, name))
+                return false;
+        }
+    }
+    writeStatusLine(head, out.status, version);
+    for (const auto &[name, value] : out.headers) {
+        const beast::string_view trimmed = http::detail::trim(value);
+        head += name;
+        head += ": ";
+        head.append(trimmed.data(), trimmed.size());
+        head += "\r\n";
+    }
+    if (!out.contentType.empty()) {
+        const beast::string_view trimmed = http::detail::trim(out.contentType);
+        head += "Content-Type: ";
+        head.append(trimmed.data(), trimmed.size());
+        head += "\r\n";
+    }
+    if (version < 11 && keepAlive)
+        head += "Connection: keep-alive\r\n";
+    else if (version >= 11 && !keepAlive)
+        head += "Connection: close\r\n";
+    if (carriesLength(out.status)) {
+        char digits[24];
+        head += "Content-Length: ";
+        head.append(digits, std::to_chars(digits, digits + sizeof digits, contentLength).ptr);
+        head += "\r\n";
+    }
+    head += "\r\n";
+    return true;
+}
+
+// Sends the pieces at once: over plain TCP straight from the socket when its buffer has room (as it
+// nearly always has for an answer), the rest waited for with the client's progress bound.
+template <class Stream>
+asio::awaitable<bool> writeGathered(Stream &stream, beast::tcp_stream &timed,
+                                    const std::array<asio::const_buffer, 2> &pieces)
+{
+    beast::error_code ec;
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
+        iovec vectors[2];
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < 2; ++i) {
+            vectors[i] = {const_cast<void *>(pieces[i].data()), pieces[i].size()};
+            total += pieces[i].size();
+        }
+        msghdr message {};
+        message.msg_iov = vectors;
+        message.msg_iovlen = 2;
+        ssize_t sent;
+        do
+            sent = ::sendmsg(timed.socket().native_handle(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+        while (sent < 0 && errno == EINTR);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            co_return false;
+        const std::size_t done = sent < 0 ? 0 : static_cast<std::size_t>(sent);
+        if (done == total)
+            co_return true;
+        beast::buffers_suffix<std::array<asio::const_buffer, 2>> rest(pieces);
+        rest.consume(done);
+        timed.expires_after(net::Limits::kProgress);
+        co_await asio::async_write(stream, rest, asio::redirect_error(asio::use_awaitable, ec));
+    } else {
+        timed.expires_after(net::Limits::kProgress);
+        co_await asio::async_write(stream, pieces, asio::redirect_error(asio::use_awaitable, ec));
+    }
+    co_return !ec;
+}
+
+} // namespace
+
+ProxyServer::ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves)
+    : m_handler(handler)
+    , m_pool(pool)
+    , m_bodies(BodyBudget::configuredBytes())
+    , m_forwarder(handler, &m_bodies)
+    , m_tunnel(*this, handler, leaves)
+{
+}
+
+ProxyServer::~ProxyServer()
+{
+    stop();
+}
+
+bool ProxyServer::start(int port, std::string &error)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_running)
+        return true;
+    auto listener = std::make_unique<net::Listener>(m_pool);
+    if (!listener->bind(port, error)) {
+        error = "proxy " + error;
+        return false;
+    }
+    m_connections = std::make_shared<net::ConnectionSet>(
+        net::connectionCapacity(kTestConnectionCapVariable, net::PortKind::Proxy));
+    listener->start([this, connections = m_connections](tcp::socket socket) {
+        auto executor = socket.get_executor();
+        auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
+        auto connection = std::make_shared<ProxyConnection>();
+        connection->socket = stream.get();
+        // Taken here, in the order of accepting, so the connection waiting longest is the first to go. The
+        // set outlives a stop/start of the port, so a late connection still finds the one it joined.
+        auto ticket = std::make_unique<net::ConnectionTicket>(
+            *connections, [executor, weak = std::weak_ptr<ProxyConnection>(connection)] {
+                asio::post(executor, [weak] {
+                    if (auto open = weak.lock())
+                        open->close();
+                });
+            });
+        if (!*ticket)
+            return;
+        ticket->setIdle(true);
+        connection->ticket = ticket.get();
+        asio::co_spawn(executor, serve(std::move(stream), std::move(connection), connections, std::move(ticket)),
+                       asio::detached);
+    });
+    m_port = listener->port();
+    m_listener = std::move(listener);
+    m_running = true;
+    return true;
+}
+
+void ProxyServer::stop()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_running)
+        return;
+    m_listener->stop();
+    m_listener.reset();
+    m_connections->closeAll();
+    m_running = false;
+}
+
+bool ProxyServer::running() const
+{
+    return m_running;
+}
+
+int ProxyServer::port() const
+{
+    return m_port;
+}
+
+asio::awaitable<void> ProxyServer::serve(std::shared_ptr<beast::tcp_stream> stream,
+                                         std::shared_ptr<ProxyConnection> connection,
+                                         std::shared_ptr<net::ConnectionSet> connections,
+                                         std::unique_ptr<net::ConnectionTicket> ticket)
+{
+    // The ticket goes before the set it is listed in.
+    struct Order {
+        std::shared_ptr<net::ConnectionSet> set;
+        std::unique_ptr<net::ConnectionTicket> ticket;
+        ~Order() { ticket.reset(); }
+    } held {std::move(connections), std::move(ticket)};
+
+    beast::flat_buffer buffer(Limits::kMaxHeaderBytes + 4096);
+    for (;;) {
+        http::request_parser<http::empty_body> header;
+        header.header_limit(Limits::kMaxHeaderBytes);
+        header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies; passed-through ones stream
+        beast::error_code ec;
+        if (!co_await connection->readRequestHeader(*stream, buffer, header, ec)) {
+            if (ec == http::error::header_limit) {
+                co_await writeError(*stream, 11, 431, "request header too large", false);
+                co_await net::lingeringClose(*stream);
+            } else if (net::isProtocolError(ec)) {
+                co_await writeError(*stream, 11, 400, "malformed request: " + ec.message(), false);
+            }
+            break;
+        }
+        if (header.get().method() == http::verb::connect) {
+            // The connection becomes a tunnel for good.
+            const std::string authority(header.get().target());
+            co_await m_tunnel.serve(stream, buffer, authority, header.get().version(), *connection);
+            co_return;
+        }
+        if (!co_await exchange(*stream, buffer, header, std::string(), *connection))
+            break;
+    }
+    beast::error_code ignored;
+    stream->socket().shutdown(tcp::socket::shutdown_both, ignored);
+}
+
+asio::awaitable<void> ProxyServer::serveRequests(beast::tcp_stream &stream, beast::flat_buffer &buffer,
+                                                 const std::string &tunnelBase, ProxyConnection &connection)
+{
+    co_await serveRequestsOn(stream, buffer, tunnelBase, connection);
+}
+
+asio::awaitable<void> ProxyServer::serveRequests(beast::ssl_stream<beast::tcp_stream> &stream,
+                                                 beast::flat_buffer &buffer, const std::string &tunnelBase,
+                                                 ProxyConnection &connection)
+{
+    co_await serveRequestsOn(stream, buffer, tunnelBase, connection);
+}
+
+template <class Stream>
+asio::awaitable<void> ProxyServer::serveRequestsOn(Stream &stream, beast::flat_buffer &buffer,
+                                                   const std::string &tunnelBase, ProxyConnection &connection)
+{
+    for (;;) {
+        http::request_parser<http::empty_body> header;
+        header.header_limit(Limits::kMaxHeaderBytes);
+        header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies below; passed-through ones stream
+        beast::error_code ec;
+        if (!co_await connection.readRequestHeader(stream, buffer, header, ec)) {
+            if (ec == http::error::header_limit) {
+                co_await writeError(stream, 11, 431, "request header too large", false);
+                co_await closeGently(stream);
+            }
+            else if (net::isProtocolError(ec))
+                co_await writeError(stream, 11, 400, "malformed request: " + ec.message(), false);
+            co_return;
+        }
+        if (!co_await exchange(stream, buffer, header, tunnelBase, connection))
+            co_return;
+    }
+}
+
+// One request: refused when its framing is ambiguous, planned by the handler, then answered from
+// its route or forwarded.
+template <class Stream>
+asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &buffer,
+                                            http::request_parser<http::empty_body> &header,
+                                            const std::string &tunnelBase, ProxyConnection &connection)
+{
+    auto &message = header.get();
+    const unsigned version = message.version();
+    if (const auto problem = net::framingProblem(message)) {
+        co_await writeError(stream, version, 400, "refused: " + *problem, false);
+        co_await closeGently(stream);
+        co_return false;
+    }
+    if (message.method() == http::verb::connect) { // only inside a tunnel: plain connections take it earlier
+        co_await writeError(stream, version, 400, "CONNECT inside a tunnel is not supported", false);
+        co_return false;
+    }
+
+    ProxiedRequest request;
+    request.method = std::string(message.method_string());
+    request.target = std::string(message.target());
+    if (!tunnelBase.empty() && !request.target.empty() && request.target.front() == '/')
+        request.target = tunnelBase + request.target;
+    request.headers.reserve(static_cast<std::size_t>(std::distance(message.begin(), message.end())));
+    for (const auto &field : message)
+        request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+
+    ExchangePlan plan = m_handler.plan(request);
+    connection.pace.reset();
+    if (plan.forward) {
+        ClientWatch watch(connection, beast::get_lowest_layer(stream).socket(),
+                          !std::is_same_v<Stream, beast::tcp_stream>);
+        co_return co_await m_forwarder.forward(stream, buffer, header, request, plan, connection);
+    }
+    co_return co_await answer(stream, buffer, header, request, plan, connection);
+}
+
+// The route's own answer (or refusal): the request body read whole under a limit, the route's
+// latency waited, the exchange recorded, the answer sent.
+template <class Stream>
+asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &buffer,
+                                          http::request_parser<http::empty_body> &header, ProxiedRequest &request,
+                                          ExchangePlan &plan, ProxyConnection &connection)
+{
+    auto &timed = beast::get_lowest_layer(stream);
+    const unsigned version = header.get().version();
+    const bool keepAlive = header.get().keep_alive();
+    const auto length = header.content_length();
+    const bool tooLong = length.value_or(0) > kMaxBodyBytes;
+    const bool hasBody = expectsBody(header);
+    BodyLease lease(&m_bodies);
+    bool overBudget = !tooLong && !lease.growTo(length.value_or(0));
+    if (!tooLong && !overBudget)
+        co_await sendContinueIfAsked(stream, header);
+    beast::error_code ec;
+    // A request without a body is done with its header: no parser to read it with.
+    if (!tooLong && !overBudget && !header.is_done()) {
+        http::request_parser<http::string_body> bodyParser {std::move(header)};
+        bodyParser.body_limit(kMaxBodyBytes);
+        if (hasBody)
+            makeRoomForBody(buffer);
+        // Piece by piece, so a body of unknown length is held against the budget as it grows.
+        net::BodyPace pace(connection.ticket);
+        co_await net::readBodyPaced(stream, buffer, bodyParser, pace, ec, [&] {
+            overBudget = !lease.growTo(bodyParser.get().body().size());
+            return !overBudget;
+        });
+        if (!ec && !overBudget)
+            request.body = std::move(bodyParser.get().body());
+    }
+    if (tooLong || overBudget || ec == http::error::body_limit) {
+        const int status = overBudget ? 503 : 413;
+        const std::string text = overBudget
+                                     ? std::string("the proxy holds too many request bodies at once; try again shortly")
+                                     : "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)";
+        m_handler.finishAnswer(plan, request, status, proxyErrorBody(text), false);
+        co_await writeError(stream, version, status, text, false);
+        co_await closeGently(stream);
+        co_return false;
+    }
+    if (ec) {
+        if (net::isProtocolError(ec))
+            co_await writeError(stream, version, 400, "malformed request body: " + ec.message(), false);
+        else if (ec == beast::error::timeout)
+            co_await writeError(stream, version, 408, "the request body stalled", false);
+        co_return false;
+    }
+    if (plan.delayMs > 0) {
+        ClientWatch watch(connection, timed.socket(), !std::is_same_v<Stream, beast::tcp_stream>);
+        if (!co_await waitCancellably(plan.delayMs, connection)) {
+            // Nobody is left to answer, so the exchange ends as a dropped connection, never as served.
+            if (connection.clientGone)
+                m_handler.finishAnswer(plan, request, kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
+            co_return false; // or the proxy is stopping
+        }
+    }
+    ProxiedResponse &out = plan.response;
+    if (out.drop) {
+        m_handler.finishAnswer(plan, request, out.status, out.bodyText(), false);
+        co_return false;
+    }
+    if (out.contentType.empty())
+        out.contentType = contentTypeFor(out.bodyText());
+    // Recorded and handed to learning before it goes out, so whoever has the answer finds both done;
+    // the learning itself happens on its own thread.
+    m_handler.finishAnswer(plan, request, out.status, out.bodyText(), true);
+    lease.release();
+
+    // The body goes out from where it is held (a large mock body is shared with the route table), so a
+    // client that reads slowly holds no copy of it.
+    const std::string &body = out.bodyText(); // held by the plan until the answer is out
+    // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
+    const bool bodyAllowed = carriesLength(out.status);
+    const std::size_t bodyLength = bodyAllowed ? body.size() : 0;
+    const bool sendBody = bodyAllowed && request.method != "HEAD";
+    if (writeAnswerHead(connection.answerHead, out, version < 11 ? 10u : 11u, keepAlive, bodyLength)) {
+        const std::array<asio::const_buffer, 2> pieces {asio::buffer(connection.answerHead),
+                                                        asio::buffer(body.data(), sendBody ? body.size() : 0)};
+        co_return co_await writeGathered(stream, timed, pieces) && keepAlive;
+    }
+
+    http::response<http::span_body<const char>> response {static_cast<http::status>(out.status),
+                                                          version < 11 ? 10u : 11u};
+    for (const auto &[name, value] : out.headers)
+        response.set(name, value);
+    if (!out.contentType.empty())
+        response.set(http::field::content_type, out.contentType);
+    if (bodyAllowed)
+        response.body() = {body.data(), body.size()};
+    response.keep_alive(keepAlive);
+    response.prepare_payload();
+    if (!carriesLength(out.status))
+        response.erase(http::field::content_length);
+    // The library would write "<unknown-status>" as the reason of a status it doesn't know.
+    std::string &head = connection.answerHead;
+    writeStatusLine(head, out.status, version < 11 ? 10u : 11u);
+    for (const auto &field : response)
+        head.append(field.name_string().data(), field.name_string().size()).append(": ")
+            .append(field.value().data(), field.value().size()).append("\r\n");
+    head += "\r\n";
+    const std::array<asio::const_buffer, 2> pieces {asio::buffer(head),
+                                                    asio::buffer(body.data(), sendBody ? body.size() : 0)};
+    co_return co_await writeGathered(stream, timed, pieces) && keepAlive;
+}
+
+} // namespace standin

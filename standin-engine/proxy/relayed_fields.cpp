@@ -1,0 +1,144 @@
+// Fields of relayed messages.
+#include "proxy/relayed_fields.h"
+
+#include <boost/asio/ssl/error.hpp>
+
+#include <set>
+#include <utility>
+
+namespace standin::proxy {
+
+namespace {
+
+namespace asio = net::asio;
+
+std::string_view text(beast::string_view view)
+{
+    return {view.data(), view.size()};
+}
+
+} // namespace
+
+bool isHopByHop(std::string_view name)
+{
+    // Trailer is end to end: it announces the trailer fields, which are relayed.
+    static const std::set<std::string> kHopByHop = {
+        "connection", "proxy-connection", "keep-alive", "proxy-authorization", "proxy-authenticate",
+        "te", "transfer-encoding", "upgrade",
+    };
+    return kHopByHop.count(lowerAscii(name)) > 0;
+}
+
+bool closedByHost(const beast::error_code &ec)
+{
+    return ec == http::error::end_of_stream || ec == asio::error::eof || ec == asio::error::connection_reset
+           || ec == asio::error::broken_pipe || ec == asio::error::connection_aborted
+           || ec == asio::ssl::error::stream_truncated;
+}
+
+bool isIdempotent(std::string_view method)
+{
+    for (const std::string_view safe : {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"}) {
+        if (method == safe)
+            return true;
+    }
+    return false;
+}
+
+void setHostInPlace(http::fields &fields, std::string_view host)
+{
+    auto at = fields.begin();
+    while (at != fields.end() && at->name() != http::field::host)
+        ++at;
+    if (at == fields.end()) {
+        fields.set(http::field::host, beast::string_view(host.data(), host.size()));
+        return;
+    }
+    if (text(at->value()) == host && fields.count(http::field::host) == 1)
+        return; // as nearly every client sends it
+
+    // Fields can only be added at the end: the Host field and those after it go again, in order.
+    const std::string name(text(at->name_string()));
+    std::vector<std::pair<std::string, std::string>> after;
+    for (auto field = std::next(at); field != fields.end(); ++field) {
+        if (field->name() != http::field::host)
+            after.emplace_back(text(field->name_string()), text(field->value()));
+    }
+    while (at != fields.end())
+        at = fields.erase(at);
+    fields.insert(name, beast::string_view(host.data(), host.size()));
+    for (const auto &[fieldName, value] : after)
+        fields.insert(fieldName, value);
+}
+
+std::optional<std::string> lastChunkWithTrailers(const http::fields &fields, std::size_t headerFields)
+{
+    std::string chunk = "0\r\n";
+    std::size_t index = 0;
+    bool any = false;
+    for (const auto &field : fields) {
+        if (index++ < headerFields || field.name() == http::field::content_length || isHopByHop(text(field.name_string())))
+            continue;
+        chunk.append(text(field.name_string())).append(": ").append(text(field.value())).append("\r\n");
+        any = true;
+    }
+    if (!any)
+        return std::nullopt;
+    return chunk + "\r\n";
+}
+
+std::string interimHead(const http::response_header<> &interim)
+{
+    http::response_header<> relayed = interim;
+    dropHopByHop(relayed);
+    std::string head = "HTTP/1.1 " + std::to_string(relayed.result_int()) + " ";
+    head.append(text(relayed.reason())).append("\r\n");
+    for (const auto &field : relayed)
+        head.append(text(field.name_string())).append(": ").append(text(field.value())).append("\r\n");
+    return head + "\r\n";
+}
+
+namespace {
+
+void appendFields(std::string &head, const http::fields &fields)
+{
+    for (const auto &field : fields)
+        head.append(text(field.name_string())).append(": ").append(text(field.value())).append("\r\n");
+    head.append("\r\n");
+}
+
+std::string versionText(unsigned version)
+{
+    return "HTTP/" + std::to_string(version / 10) + "." + std::to_string(version % 10);
+}
+
+} // namespace
+
+void markVia(http::fields &fields, unsigned version, const std::string &token)
+{
+    std::string via;
+    const auto [first, last] = fields.equal_range(http::field::via);
+    for (auto field = first; field != last; ++field)
+        via += std::string(field->value()) + ", ";
+    via += (version == 10 ? "1.0 " : "1.1 ") + token;
+    fields.set(http::field::via, via);
+}
+
+std::string answerHead(const http::response_header<> &header)
+{
+    const beast::string_view reason = header.reason().empty() ? http::obsolete_reason(header.result()) : header.reason();
+    std::string head = versionText(header.version()) + " " + std::to_string(header.result_int()) + " ";
+    head.append(text(reason)).append("\r\n");
+    appendFields(head, header);
+    return head;
+}
+
+std::string requestHead(const http::request_header<> &header)
+{
+    std::string head(text(header.method_string()));
+    head.append(" ").append(text(header.target())).append(" ").append(versionText(header.version())).append("\r\n");
+    appendFields(head, header);
+    return head;
+}
+
+} // namespace standin::proxy

@@ -1,0 +1,582 @@
+// Kept requests for replay: appended to segment files by a writer thread, found again by record id.
+#include "proxy/replay_store.h"
+
+#include "core/engine_support.h"
+
+#include <boost/beast/core/string.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace standin {
+
+namespace {
+
+namespace beast = boost::beast;
+
+// One kept request on disk: the magic, the payload's size and checksum, the payload.
+constexpr std::string_view kMagic = "KRQ1";
+constexpr std::size_t kFrameBytes = 4 + 4 + 8;
+// The writer runs at least this often, and at once when this much waits.
+constexpr std::chrono::milliseconds kWriteEvery {200};
+constexpr std::size_t kWriteAtBytes = 256 * 1024;
+// The writer also runs when this many requests wait to be framed; past the second mark an answering
+// thread frames them itself, so a writer stuck on a slow disk holds no more than that.
+constexpr std::size_t kGatherAt = 1024;
+constexpr std::size_t kGatherHere = 4 * ReplayStore::kMaxKept;
+
+std::uint64_t checksum(std::string_view bytes)
+{
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+void putNumber(std::string &out, std::uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void putText(std::string &out, std::string_view text)
+{
+    putNumber(out, text.size(), 4);
+    out.append(text);
+}
+
+// Reads what putNumber and putText wrote; any read past the end leaves it not ok.
+class FieldReader {
+public:
+    explicit FieldReader(std::string_view data) : m_data(data) {}
+    bool ok() const { return m_ok; }
+    bool atEnd() const { return m_data.empty(); }
+
+    std::uint64_t number(int bytes)
+    {
+        if (m_data.size() < static_cast<std::size_t>(bytes)) {
+            m_ok = false;
+            return 0;
+        }
+        std::uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value |= static_cast<std::uint64_t>(static_cast<unsigned char>(m_data[static_cast<std::size_t>(i)])) << (8 * i);
+        m_data.remove_prefix(static_cast<std::size_t>(bytes));
+        return value;
+    }
+
+    std::string text()
+    {
+        const std::uint64_t size = number(4);
+        if (!m_ok || m_data.size() < size) {
+            m_ok = false;
+            return {};
+        }
+        std::string value(m_data.substr(0, size));
+        m_data.remove_prefix(size);
+        return value;
+    }
+
+private:
+    std::string_view m_data;
+    bool m_ok = true;
+};
+
+std::size_t requestSize(const ProxiedRequest &request)
+{
+    std::size_t size = request.method.size() + request.target.size() + request.body.size();
+    for (const auto &[name, value] : request.headers)
+        size += name.size() + value.size();
+    return size;
+}
+
+// What encodeEntry makes of the request at most (less when it leaves the proxy's credentials out).
+std::size_t framedSize(const std::string &id, const std::string &time, const ProxiedRequest &request)
+{
+    return kFrameBytes + 6 * 4 + 8 * request.headers.size() + id.size() + time.size() + requestSize(request);
+}
+
+// The request in its frame. The proxy's own credentials are never kept: the forwarder never sends them on.
+std::string encodeEntry(const std::string &id, const std::string &time, const ProxiedRequest &request)
+{
+    std::string payload;
+    payload.reserve(requestSize(request) + 256);
+    putText(payload, id);
+    putText(payload, time);
+    putText(payload, request.method);
+    putText(payload, request.target);
+    const auto ownCredentials = [](const std::string &name) { return beast::iequals(name, "proxy-authorization"); };
+    std::size_t count = 0;
+    for (const auto &[name, value] : request.headers)
+        count += ownCredentials(name) ? 0 : 1;
+    putNumber(payload, count, 4);
+    for (const auto &[name, value] : request.headers) {
+        if (ownCredentials(name))
+            continue;
+        putText(payload, name);
+        putText(payload, value);
+    }
+    putText(payload, request.body);
+
+    std::string entry;
+    entry.reserve(kFrameBytes + payload.size());
+    entry.append(kMagic);
+    putNumber(entry, payload.size(), 4);
+    putNumber(entry, checksum(payload), 8);
+    entry.append(payload);
+    return entry;
+}
+
+struct DecodedEntry {
+    std::string id;
+    std::string time;
+    ProxiedRequest request;
+};
+
+// The payload's size from a frame at the start of `bytes`, when the frame is one of ours.
+std::optional<std::size_t> payloadSize(std::string_view bytes)
+{
+    if (bytes.size() < kFrameBytes || bytes.substr(0, kMagic.size()) != kMagic)
+        return std::nullopt;
+    FieldReader frame(bytes.substr(kMagic.size(), 4));
+    return static_cast<std::size_t>(frame.number(4));
+}
+
+std::optional<DecodedEntry> decodeEntry(std::string_view bytes)
+{
+    const auto size = payloadSize(bytes);
+    if (!size || bytes.size() != kFrameBytes + *size)
+        return std::nullopt;
+    FieldReader frame(bytes.substr(kMagic.size() + 4, 8));
+    const std::string_view payload = bytes.substr(kFrameBytes);
+    if (frame.number(8) != checksum(payload))
+        return std::nullopt;
+    FieldReader fields(payload);
+    DecodedEntry entry;
+    entry.id = fields.text();
+    entry.time = fields.text();
+    entry.request.method = fields.text();
+    entry.request.target = fields.text();
+    const std::uint64_t count = fields.number(4);
+    for (std::uint64_t i = 0; fields.ok() && i < count; ++i) {
+        std::string name = fields.text();
+        std::string value = fields.text();
+        entry.request.headers.emplace_back(std::move(name), std::move(value));
+    }
+    entry.request.body = fields.text();
+    if (!fields.ok() || !fields.atEnd())
+        return std::nullopt;
+    return entry;
+}
+
+std::string megabytes(std::size_t bytes)
+{
+    return std::to_string(bytes / (1024 * 1024)) + " MB";
+}
+
+const std::string kNotKept = "the engine keeps no copy of its request any more (older requests make room for "
+                             "newer ones), so it can't be sent again exactly as the client sent it";
+
+} // namespace
+
+std::optional<std::string> ReplayStore::whyNotWhole(const ProxiedRequest &request)
+{
+    if (!request.bodyWhole)
+        return std::string("its body went on to the host as it arrived and was not held whole");
+    const std::string length = request.header("Content-Length");
+    if (!length.empty()) {
+        std::uint64_t value = 0;
+        const auto [end, ec] = std::from_chars(length.data(), length.data() + length.size(), value);
+        if (ec != std::errc() || end != length.data() + length.size() || value != request.body.size())
+            return std::string("its body did not arrive whole");
+    } else if (request.body.empty() && lowerAscii(request.header("Transfer-Encoding")).find("chunked") != std::string::npos) {
+        return std::string("its body was not read whole");
+    }
+    const std::size_t size = requestSize(request);
+    if (size > kMaxRequestBytes)
+        return "its request of " + std::to_string(size) + " bytes is more than the " + megabytes(kMaxRequestBytes)
+               + " kept for a replay";
+    return std::nullopt;
+}
+
+ReplayStore::ReplayStore(std::filesystem::path directory)
+    : m_directory(std::move(directory))
+{
+    load();
+    m_writer = std::thread([this] { writerLoop(); });
+}
+
+ReplayStore::~ReplayStore()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
+std::filesystem::path ReplayStore::segmentPath(std::uint64_t number) const
+{
+    return m_directory / ("requests-" + std::to_string(number) + ".bin");
+}
+
+void ReplayStore::load()
+{
+    std::error_code ec;
+    std::filesystem::create_directories(m_directory, ec);
+    // The requests hold credentials in clear, like the history.
+    ::chmod(m_directory.c_str(), 0700);
+    std::vector<std::uint64_t> numbers;
+    for (auto it = std::filesystem::directory_iterator(m_directory, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        constexpr std::string_view kPrefix = "requests-";
+        constexpr std::string_view kSuffix = ".bin";
+        if (name.size() <= kPrefix.size() + kSuffix.size() || name.rfind(kPrefix, 0) != 0
+            || name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
+            continue;
+        std::uint64_t number = 0;
+        const char *first = name.data() + kPrefix.size();
+        const char *last = name.data() + name.size() - kSuffix.size();
+        const auto [end, error] = std::from_chars(first, last, number);
+        if (error == std::errc() && end == last)
+            numbers.push_back(number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    std::lock_guard lock(m_mutex);
+    for (const std::uint64_t number : numbers) {
+        const SegmentRead read = loadSegment(number, number == numbers.back());
+        if (!read.first.empty() && !m_damage.empty() && m_damage.back().until.empty())
+            m_damage.back().until = read.first;
+        if (read.damaged)
+            m_damage.push_back(Damage {read.last, {}});
+    }
+    if (!m_damage.empty() && m_damage.back().until.empty())
+        m_damage.back().until = nowIso(); // what this run keeps is not in those files
+    // This run appends to a file of its own: the last one may end in a cut-off entry.
+    m_current = numbers.empty() ? 1 : numbers.back() + 1;
+    evictSegmentsLocked();
+}
+
+ReplayStore::SegmentRead ReplayStore::loadSegment(std::uint64_t number, bool last)
+{
+    SegmentRead read;
+    const int fd = ::open(segmentPath(number).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return read;
+    struct stat info {};
+    std::string bytes;
+    // No file this store writes comes near the whole bound; a larger one is none of ours to read.
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::size_t>(info.st_size) <= kMaxStoredBytes) {
+        bytes.resize(static_cast<std::size_t>(info.st_size));
+        const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), 0);
+        bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    ::close(fd);
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        const std::string_view rest = std::string_view(bytes).substr(offset);
+        const auto size = payloadSize(rest);
+        // Only the last file may end in an entry cut short (by a kill); anything else is damage.
+        const bool cutShort = size && rest.size() < kFrameBytes + *size;
+        const auto decoded = size && !cutShort ? decodeEntry(rest.substr(0, kFrameBytes + *size)) : std::nullopt;
+        if (!decoded) {
+            read.damaged = !(cutShort && last);
+            if (read.damaged)
+                logError("replay file " + segmentPath(number).string() + " is damaged at byte " + std::to_string(offset)
+                         + "; the requests kept after it can't be replayed");
+            break;
+        }
+        if (read.first.empty())
+            read.first = decoded->time;
+        read.last = decoded->time;
+        Entry entry;
+        entry.time = decoded->time;
+        entry.segment = number;
+        entry.offset = offset;
+        entry.size = static_cast<std::uint32_t>(kFrameBytes + *size);
+        rememberLocked(decoded->id, std::move(entry));
+        offset += kFrameBytes + *size;
+    }
+    m_segments[number] = bytes.size();
+    return read;
+}
+
+bool ReplayStore::inDamageLocked(const std::string &time) const
+{
+    return std::any_of(m_damage.begin(), m_damage.end(), [&](const Damage &damage) {
+        return time >= damage.from && (damage.until.empty() || time <= damage.until);
+    });
+}
+
+void ReplayStore::gatherLocked()
+{
+    std::vector<Fresh> batch = m_fresh.takeAll();
+    m_ungathered.fetch_sub(std::min(batch.size(), m_ungathered.load()));
+    std::sort(batch.begin(), batch.end(), [](const Fresh &a, const Fresh &b) { return a.sequence < b.sequence; });
+    for (Fresh &fresh : batch) {
+        if (fresh.request) {
+            if (auto why = whyNotWhole(*fresh.request)) {
+                fresh.entry.refusal = std::move(*why);
+                m_pendingBytes.fetch_sub(fresh.counted);
+            } else {
+                auto bytes = std::make_shared<const std::string>(encodeEntry(fresh.id, fresh.entry.time, *fresh.request));
+                m_pendingBytes.fetch_sub(fresh.counted - bytes->size());
+                fresh.entry.pending = std::move(bytes);
+            }
+        }
+        if (fresh.entry.pending)
+            m_pending.push_back(Pending {fresh.id, fresh.entry.pending});
+        fresh.entry.sequence = fresh.sequence;
+        rememberLocked(fresh.id, std::move(fresh.entry));
+    }
+}
+
+void ReplayStore::rememberLocked(const std::string &id, Entry entry)
+{
+    if (entry.sequence == 0)
+        entry.sequence = ++m_sequence;
+    const auto known = m_entries.find(id);
+    // A later keep of the same id, gathered from another thread first, stays.
+    if (known != m_entries.end() && known->second.sequence > entry.sequence)
+        return;
+    m_order.emplace_back(id, entry.sequence);
+    if (known != m_entries.end())
+        known->second = std::move(entry);
+    else
+        m_entries.emplace(id, std::move(entry));
+    while (m_entries.size() > kMaxKept && !m_order.empty()) {
+        const auto [oldest, sequence] = m_order.front();
+        m_order.pop_front();
+        const auto it = m_entries.find(oldest);
+        if (it != m_entries.end() && it->second.sequence == sequence)
+            m_entries.erase(it);
+    }
+    // An id kept again leaves its first place in the order behind; drop such places now and then.
+    if (m_order.size() > 2 * kMaxKept) {
+        std::erase_if(m_order, [this](const auto &place) {
+            const auto it = m_entries.find(place.first);
+            return it == m_entries.end() || it->second.sequence != place.second;
+        });
+    }
+}
+
+void ReplayStore::evictSegmentsLocked()
+{
+    std::size_t total = 0;
+    for (const auto &[number, bytes] : m_segments)
+        total += bytes;
+    while (total > kMaxStoredBytes && m_segments.size() > 1) {
+        const auto [oldest, bytes] = *m_segments.begin();
+        m_segments.erase(m_segments.begin());
+        total -= bytes;
+        std::error_code ec;
+        std::filesystem::remove(segmentPath(oldest), ec);
+        std::erase_if(m_entries, [oldest](const auto &item) {
+            return !item.second.pending && item.second.refusal.empty() && item.second.segment == oldest;
+        });
+    }
+}
+
+void ReplayStore::keep(const std::string &id, const std::string &time, ProxiedRequest request)
+{
+    Fresh fresh {0, id, Entry {}, std::nullopt, 0};
+    fresh.entry.time = time;
+    const std::size_t size = framedSize(id, time, request);
+    const std::size_t before = m_pendingBytes.fetch_add(size);
+    if (before + size > kMaxPendingBytes) {
+        m_pendingBytes.fetch_sub(size);
+        fresh.entry.refusal = whyNotWhole(request).value_or(
+            "it came while the engine had too many requests still to write to the disk");
+    } else {
+        // Only the keep that crosses the mark wakes the writer; the writer's own pace covers a wake
+        // it misses while it is between waits.
+        if (before < kWriteAtBytes && before + size >= kWriteAtBytes)
+            m_wake.notify_one();
+        fresh.request = std::move(request);
+        fresh.counted = size;
+    }
+    // Numbered as it is added, so a reader that gathered this thread's requests has every one it numbered.
+    m_fresh.add([&] {
+        fresh.sequence = ++m_sequence;
+        return std::move(fresh);
+    });
+    const std::size_t waiting = m_ungathered.fetch_add(1) + 1;
+    if (waiting == kGatherAt) {
+        m_wake.notify_one();
+    } else if (waiting >= kGatherHere) {
+        std::lock_guard lock(m_mutex);
+        gatherLocked();
+    }
+}
+
+ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &time)
+{
+    Found found;
+    std::shared_ptr<const std::string> bytes;
+    std::uint64_t segment = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        gatherLocked();
+        const auto it = m_entries.find(id);
+        if (it == m_entries.end() || it->second.time != time) {
+            found.refusal = inDamageLocked(time) ? "its kept copy was in a damaged file (see the engine's log), so "
+                                                   "it can't be sent again exactly as the client sent it"
+                                                 : kNotKept;
+            return found;
+        }
+        if (!it->second.refusal.empty()) {
+            found.refusal = it->second.refusal + ", so it can't be sent again exactly as the client sent it";
+            return found;
+        }
+        bytes = it->second.pending;
+        segment = it->second.segment;
+        offset = it->second.offset;
+        size = it->second.size;
+    }
+    std::string read;
+    if (!bytes) {
+        // Read outside the lock; a file dropped meanwhile reads as nothing.
+        const int fd = ::open(segmentPath(segment).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            read.resize(size);
+            const ssize_t n = ::pread(fd, read.data(), size, static_cast<off_t>(offset));
+            read.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            ::close(fd);
+        }
+    }
+    const auto decoded = decodeEntry(bytes ? std::string_view(*bytes) : std::string_view(read));
+    if (!decoded || decoded->id != id || decoded->time != time) {
+        found.refusal = bytes || !read.empty() ? "its kept copy could not be read back whole" : kNotKept;
+        return found;
+    }
+    found.request = decoded->request;
+    return found;
+}
+
+void ReplayStore::clear()
+{
+    std::lock_guard writing(m_writeMutex);
+    std::lock_guard lock(m_mutex);
+    gatherLocked();
+    for (const auto &item : m_pending)
+        m_pendingBytes.fetch_sub(item.bytes->size());
+    for (const auto &[number, bytes] : m_segments) {
+        std::error_code ec;
+        std::filesystem::remove(segmentPath(number), ec);
+    }
+    m_segments.clear();
+    m_entries.clear();
+    m_damage.clear();
+    m_order.clear();
+    m_pending.clear();
+    ++m_current;
+}
+
+void ReplayStore::flush()
+{
+    std::lock_guard writing(m_writeMutex);
+    std::deque<Pending> batch;
+    std::uint64_t segment = 0;
+    std::uint64_t base = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        gatherLocked();
+        batch.swap(m_pending);
+        segment = m_current;
+        base = m_segments.count(segment) ? m_segments[segment] : 0;
+    }
+    if (batch.empty())
+        return;
+    std::string bytes;
+    for (const auto &item : batch)
+        bytes += *item.bytes;
+    m_pendingBytes.fetch_sub(bytes.size());
+
+    bool written = false;
+    int reason = 0;
+    constexpr int kAppend = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(segmentPath(segment).c_str(), kAppend, 0600);
+    if (fd < 0 && errno == ENOENT) { // the folder was removed under the running engine
+        std::error_code ec;
+        std::filesystem::create_directories(m_directory, ec);
+        ::chmod(m_directory.c_str(), 0700);
+        fd = ::open(segmentPath(segment).c_str(), kAppend, 0600);
+    }
+    if (fd >= 0) {
+        std::string_view rest = bytes;
+        while (!rest.empty()) {
+            const ssize_t n = ::write(fd, rest.data(), rest.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                reason = n == 0 ? ENOSPC : errno;
+                break;
+            }
+            rest.remove_prefix(static_cast<std::size_t>(n));
+        }
+        written = rest.empty();
+        // A partly written batch would leave a torn entry for the next one to follow: cut it off.
+        if (!written && ::ftruncate(fd, static_cast<off_t>(base)) != 0)
+            base = std::numeric_limits<std::uint64_t>::max();
+        ::close(fd);
+    } else {
+        reason = errno;
+    }
+
+    std::lock_guard lock(m_mutex);
+    std::uint64_t offset = base;
+    for (const auto &item : batch) {
+        const auto it = m_entries.find(item.id);
+        const bool current = it != m_entries.end() && it->second.pending == item.bytes;
+        if (current && written) {
+            it->second.segment = segment;
+            it->second.offset = offset;
+            it->second.size = static_cast<std::uint32_t>(item.bytes->size());
+            it->second.pending.reset();
+        } else if (current) {
+            it->second.refusal = std::string("it could not be written to the disk (") + std::strerror(reason) + ")";
+            it->second.pending.reset();
+        }
+        offset += item.bytes->size();
+    }
+    if (written) {
+        m_segments[segment] = base + bytes.size();
+    } else if (base == std::numeric_limits<std::uint64_t>::max()) {
+        ++m_current; // the file could not be cut back: the next batch goes to a fresh one
+    }
+    if (m_segments.count(m_current) && m_segments[m_current] >= kSegmentBytes)
+        ++m_current;
+    evictSegmentsLocked();
+}
+
+void ReplayStore::writerLoop()
+{
+    for (;;) {
+        bool stopping = false;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait_for(lock, kWriteEvery, [this] {
+                return m_stopping || m_pendingBytes >= kWriteAtBytes || m_ungathered >= kGatherAt;
+            });
+            stopping = m_stopping;
+        }
+        flush();
+        if (stopping)
+            return;
+    }
+}
+
+} // namespace standin

@@ -1,0 +1,132 @@
+// The exact requests behind history records (method, target, headers in order with repeats, body
+// bytes), kept on disk under the data dir so that a replay sends what the client sent, or nothing.
+#pragma once
+
+#include "core/thread_batches.h"
+#include "proxy/exchange_handler.h"
+#include "store/traffic_history.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace standin {
+
+class ReplayStore final {
+public:
+    // A request larger than this (its header and body) is not kept: its record can't be replayed.
+    static constexpr std::size_t kMaxRequestBytes = 1024 * 1024;
+    // What the kept requests take on disk in all; the oldest go first.
+    static constexpr std::size_t kMaxStoredBytes = 64 * 1024 * 1024;
+    // Kept requests are appended to files of about this size, the oldest file dropped as a whole.
+    static constexpr std::size_t kSegmentBytes = 4 * 1024 * 1024;
+    // More requests than the history holds records can't be replayed anyway.
+    static constexpr std::size_t kMaxKept = 2 * TrafficHistory::kMaxRecords;
+    // Requests waiting for the writer; past this a burst's requests are not kept (nor replayable).
+    static constexpr std::size_t kMaxPendingBytes = 16 * 1024 * 1024;
+
+    // Reads what an earlier run kept in `directory` (a cut-off tail is left out).
+    explicit ReplayStore(std::filesystem::path directory);
+    ~ReplayStore();
+    ReplayStore(const ReplayStore &) = delete;
+    ReplayStore &operator=(const ReplayStore &) = delete;
+
+    // Keeps the request of the record `id` made at `time`, or notes why it can't be kept whole. A
+    // second call for the same id replaces the first. The request is held as it is handed over and
+    // framed for the disk on the writer's thread, so an answering thread only hands it on.
+    void keep(const std::string &id, const std::string &time, ProxiedRequest request);
+
+    // The request kept for the record, exactly as the client sent it; or why there is none.
+    struct Found {
+        std::optional<ProxiedRequest> request;
+        std::string refusal;
+    };
+    // `time` is the record's own: a kept request of another record that had the same id (an earlier
+    // run's, before its history was lost) is never taken for it.
+    Found find(const std::string &id, const std::string &time);
+
+    void clear();
+    // Writes what waits for the writer now (at exit; the writer does it on its own otherwise).
+    void flush();
+
+    // Why the request can't be kept whole as the client sent it, if it can't.
+    static std::optional<std::string> whyNotWhole(const ProxiedRequest &request);
+
+private:
+    struct Entry {
+        std::string time;
+        std::string refusal;          // not kept, and why
+        std::uint64_t segment = 0;    // where it is on disk, once written
+        std::uint64_t offset = 0;
+        std::uint32_t size = 0;
+        std::shared_ptr<const std::string> pending; // its bytes, until written
+        std::uint64_t sequence = 0;                 // when it was kept, for the order below
+    };
+    struct Pending {
+        std::string id;
+        std::shared_ptr<const std::string> bytes;
+    };
+    struct Fresh {
+        std::uint64_t sequence;
+        std::string id;
+        Entry entry;
+        std::optional<ProxiedRequest> request; // to be framed when gathered, unless refused already
+        std::size_t counted = 0;                // what it counts against the pending bound
+    };
+
+    // The times of the first and last requests read from a file, and whether it was damaged.
+    struct SegmentRead {
+        std::string first;
+        std::string last;
+        bool damaged = false;
+    };
+    // Records made between these times (an empty end: no bound) may have had their requests in a
+    // damaged file, which a refused replay says.
+    struct Damage {
+        std::string from;
+        std::string until;
+    };
+
+    void load();
+    SegmentRead loadSegment(std::uint64_t number, bool last);
+    bool inDamageLocked(const std::string &time) const;
+    void writerLoop();
+    void gatherLocked();
+    void rememberLocked(const std::string &id, Entry entry);
+    void evictSegmentsLocked();
+    std::filesystem::path segmentPath(std::uint64_t number) const;
+
+    std::filesystem::path m_directory;
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::string, Entry> m_entries;
+    std::deque<std::pair<std::string, std::uint64_t>> m_order; // ids with their sequence, oldest first
+    std::atomic<std::uint64_t> m_sequence {0};
+    // Requests just kept, handed over in batches, so the answering threads share no lock; every reader
+    // gathers them first.
+    ThreadBatches<Fresh> m_fresh;
+    std::deque<Pending> m_pending;
+    // Bytes not written yet, in m_fresh and in m_pending: counted when kept, so the bound holds
+    // without the shared lock.
+    std::atomic<std::size_t> m_pendingBytes {0};
+    // Requests kept since the last gathering: the writer gathers them when they pile up.
+    std::atomic<std::size_t> m_ungathered {0};
+    std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
+    std::vector<Damage> m_damage;
+    std::uint64_t m_current = 0;
+    bool m_stopping = false;
+    std::condition_variable m_wake;
+    std::mutex m_writeMutex; // one writer of the files at a time
+    std::thread m_writer;
+};
+
+} // namespace standin

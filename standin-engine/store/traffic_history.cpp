@@ -1,0 +1,375 @@
+// Traffic history of the stand-in engine.
+#include "store/traffic_history.h"
+
+#include "core/bounded_input.h"
+#include "core/data_file.h"
+#include "core/engine_support.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace standin {
+
+namespace {
+
+std::optional<std::uint64_t> numberOf(const std::string &id)
+{
+    if (id.size() < 3 || id.compare(0, 2, "t-") != 0)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    const char *end = id.data() + id.size();
+    const auto [ptr, ec] = std::from_chars(id.data() + 2, end, value);
+    if (ec != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+TrafficHistory::TrafficHistory(std::filesystem::path file)
+    : m_file(std::move(file))
+{
+    load();
+}
+
+void TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
+{
+    const std::uint64_t number = numberOf(record.id).value_or(0);
+    if (number >= m_nextNumber)
+        m_nextNumber = number + 1;
+    m_records.push_front({number, savedSize, std::make_shared<const TrafficRecord>(std::move(record))});
+    m_bytes += savedSize;
+}
+
+void TrafficHistory::insertLocked(Kept fresh)
+{
+    // Batches come nearly in order: a record is seldom more than a few places from the front.
+    size_t newer = 0;
+    while (newer < m_records.size() && m_records[newer].number > fresh.number)
+        ++newer;
+    // One that comes after a later one was saved breaks the file's order: the file is written anew.
+    if (newer > m_unsaved)
+        m_rewrite = true;
+    if (!m_rewrite) {
+        ++m_unsaved;
+        m_unsavedBytes += fresh.size;
+    }
+    m_bytes += fresh.size;
+    m_records.insert(m_records.begin() + static_cast<std::ptrdiff_t>(newer), std::move(fresh));
+    m_dirty = true;
+}
+
+void TrafficHistory::gatherLocked(std::vector<Kept> *dropped)
+{
+    std::vector<Kept> batch = m_fresh.takeAll();
+    if (batch.empty())
+        return;
+    std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
+    for (Kept &fresh : batch)
+        insertLocked(std::move(fresh));
+    trimLocked(dropped);
+}
+
+void TrafficHistory::trimLocked(std::vector<Kept> *dropped)
+{
+    while (!m_records.empty() && (m_records.size() > kMaxRecords || m_bytes > kMaxStoredBytes)) {
+        const size_t size = m_records.back().size;
+        // Lines of records no longer kept (a burst between two saves) need never reach the file.
+        if (m_records.size() <= m_unsaved) {
+            --m_unsaved;
+            m_unsavedBytes -= size;
+        }
+        m_bytes -= size;
+        if (dropped)
+            dropped->push_back(std::move(m_records.back()));
+        m_records.pop_back();
+    }
+}
+
+void TrafficHistory::load()
+{
+    const auto text = readFileIfPresent(m_file);
+    if (!text)
+        return;
+    m_fileBytes = text->size();
+    const size_t first = text->find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && (*text)[first] == '[') {
+        // The older form: one array, newest first.
+        auto records = decodeRecord<std::vector<TrafficRecord>>(*text);
+        if (!records) {
+            const auto aside = keepAside(m_file);
+            logError("history file " + m_file.string() + " could not be read; starting with an empty history"
+                     + (aside ? " (kept as " + aside->string() + ")" : std::string()));
+            m_fileBytes = 0;
+            return;
+        }
+        for (auto it = records->rbegin(); it != records->rend(); ++it) {
+            const size_t size = encodeRecord(*it).size() + 1;
+            keepLocked(std::move(*it), size);
+        }
+        m_rewrite = true;
+    } else {
+        // A line cut short by a crash, or damaged, costs that one record only.
+        size_t unreadable = 0;
+        bool damaged = false; // more than a last line cut short: the file is kept aside before it is rewritten
+        size_t begin = 0;
+        while (begin < text->size()) {
+            size_t end = text->find('\n', begin);
+            const bool complete = end != std::string::npos;
+            if (!complete)
+                end = text->size();
+            const std::string_view line(text->data() + begin, end - begin);
+            if (line.find_first_not_of(" \t\r") != std::string_view::npos) {
+                auto record = complete ? decodeRecord<TrafficRecord>(line) : std::nullopt;
+                if (record) {
+                    keepLocked(std::move(*record), line.size() + 1);
+                } else {
+                    ++unreadable;
+                    damaged = damaged || complete;
+                }
+            }
+            begin = end + 1;
+        }
+        if (unreadable) {
+            const auto aside = damaged || m_records.empty() ? keepAside(m_file) : std::nullopt;
+            logError("history file " + m_file.string() + ": " + std::to_string(unreadable)
+                     + " unreadable record(s) left out" + (aside ? " (kept as " + aside->string() + ")" : std::string()));
+            if (aside)
+                m_fileBytes = 0;
+            m_rewrite = true;
+        }
+    }
+    const size_t before = m_records.size();
+    trimLocked();
+    if (m_records.size() != before)
+        m_rewrite = true;
+    m_dirty = m_rewrite;
+}
+
+std::string TrafficHistory::clipBody(std::string body)
+{
+    if (body.size() > kMaxStoredBody) {
+        body.resize(kMaxStoredBody);
+        body = sanitizeUtf8(body); // the cut may split a character
+        body += "\n… (truncated)";
+    }
+    return body;
+}
+
+TrafficRecord TrafficHistory::add(TrafficRecord record)
+{
+    return *keep(std::move(record));
+}
+
+std::shared_ptr<const TrafficRecord> TrafficHistory::keep(TrafficRecord record)
+{
+    if (record.reqBody)
+        record.reqBody = clipBody(std::move(*record.reqBody));
+    if (record.respBody)
+        record.respBody = clipBody(std::move(*record.respBody));
+    // Counted before the number is taken; the id adds its own length, as it needs no escapes.
+    record.id.clear();
+    const size_t sizeWithoutId = lineSize(record);
+    // Made before the lock, its id written in under it.
+    auto kept = std::make_shared<TrafficRecord>(std::move(record));
+    const bool full = m_fresh.add([&] {
+        // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
+        const std::uint64_t number = m_nextNumber++;
+        char digits[24] = {'t', '-'};
+        kept->id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
+        return Kept {number, sizeWithoutId + kept->id.size(), kept};
+    });
+    if (full) {
+        std::vector<Kept> dropped; // declared first, so freed after the lock is let go
+        std::lock_guard lock(m_mutex);
+        gatherLocked(&dropped);
+    }
+    return kept;
+}
+
+bool TrafficHistory::matchesFilter(const TrafficRecord &record, const std::string &loweredFilter)
+{
+    if (loweredFilter.empty())
+        return true;
+    const std::string haystack = lowerAscii(record.method + " " + record.url() + " " + std::to_string(record.status));
+    return haystack.find(loweredFilter) != std::string::npos;
+}
+
+std::vector<TrafficRecord> TrafficHistory::page(int limit, const std::string &before, const std::string &filter)
+{
+    limit = std::clamp(limit, 1, kMaxLimit);
+    const std::string lowered = lowerAscii(filter);
+    std::lock_guard lock(m_mutex);
+    gatherLocked();
+    auto it = m_records.begin();
+    if (!before.empty()) {
+        it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->id == before; });
+        if (it == m_records.end())
+            return {};
+        ++it;
+    }
+    std::vector<TrafficRecord> result;
+    for (; it != m_records.end() && result.size() < static_cast<size_t>(limit); ++it) {
+        if (matchesFilter(*it->record, lowered))
+            result.push_back(*it->record);
+    }
+    return result;
+}
+
+std::optional<TrafficRecord> TrafficHistory::find(const std::string &id)
+{
+    std::lock_guard lock(m_mutex);
+    gatherLocked();
+    const auto it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->id == id; });
+    if (it == m_records.end())
+        return std::nullopt;
+    return *it->record;
+}
+
+void TrafficHistory::clear()
+{
+    std::lock_guard lock(m_mutex);
+    gatherLocked();
+    m_records.clear();
+    m_bytes = 0;
+    m_unsaved = 0;
+    m_unsavedBytes = 0;
+    m_rewrite = true;
+    m_dirty = true;
+}
+
+bool TrafficHistory::rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst)
+{
+    size_t written = 0;
+    const auto renamed = saveFileStreaming(m_file, [&](FileSink &out) {
+        for (const auto &record : oldestFirst)
+            out.write(encodeLine(*record));
+        written = out.written();
+    });
+    oldestFirst = {};
+    if (written > kMaxStoredBytes / 4)
+        releaseFreedMemory();
+    std::lock_guard lock(m_mutex);
+    if (renamed) {
+        logError("could not save " + m_file.string() + ": " + renamed.message());
+        m_rewrite = true; // try again at the next save
+        m_dirty = true;
+        return false;
+    }
+    m_fileBytes = written;
+    return true;
+}
+
+bool TrafficHistory::compact(size_t keptBytes)
+{
+    const int fd = ::open(m_file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::error_code failed;
+    {
+        FileReplacement replacement(m_file);
+        std::string chunk(256 * 1024, '\0');
+        off_t offset = static_cast<off_t>(m_fileBytes - keptBytes);
+        size_t left = keptBytes;
+        while (left > 0) {
+            const ssize_t n = ::pread(fd, chunk.data(), std::min(left, chunk.size()), offset);
+            if (n <= 0) {
+                failed = std::make_error_code(std::errc::io_error);
+                break;
+            }
+            replacement.sink().write(std::string_view(chunk.data(), static_cast<size_t>(n)));
+            offset += n;
+            left -= static_cast<size_t>(n);
+        }
+        if (!failed)
+            failed = replacement.commit();
+    }
+    ::close(fd);
+    if (failed)
+        return false;
+    m_fileBytes = keptBytes;
+    return true;
+}
+
+bool TrafficHistory::saveIfDirty()
+{
+    std::lock_guard saving(m_saveMutex);
+    std::string lines;
+    std::vector<std::shared_ptr<const TrafficRecord>> unsaved;
+    size_t unsavedBytes = 0;
+    bool replace = false;
+    {
+        std::unique_lock lock(m_mutex);
+        gatherLocked();
+        if (!m_dirty)
+            return true;
+        m_dirty = false;
+        if (m_rewrite) {
+            std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst;
+            oldestFirst.reserve(m_records.size());
+            for (auto kept = m_records.rbegin(); kept != m_records.rend(); ++kept)
+                oldestFirst.push_back(kept->record);
+            m_unsaved = 0;
+            m_unsavedBytes = 0;
+            m_rewrite = false;
+            lock.unlock();
+            return rewrite(std::move(oldestFirst));
+        }
+        // The lines are written here, on the saving thread, and only for records still kept.
+        unsaved.reserve(m_unsaved);
+        for (size_t i = m_unsaved; i > 0; --i)
+            unsaved.push_back(m_records[i - 1].record);
+        unsavedBytes = m_unsavedBytes;
+        // After a burst every kept record is new: the file is replaced by them instead of growing.
+        replace = m_unsavedBytes == m_bytes && m_fileBytes > 0;
+        m_unsaved = 0;
+        m_unsavedBytes = 0;
+    }
+    lines.reserve(unsavedBytes);
+    for (const auto &record : unsaved)
+        lines += encodeLine(*record);
+    unsaved.clear();
+    if (replace) {
+        const auto failed = saveFileReplacing(m_file, lines);
+        std::lock_guard lock(m_mutex);
+        if (failed) {
+            logError("could not save " + m_file.string() + ": " + failed.message());
+            m_rewrite = true;
+            m_dirty = true;
+            return false;
+        }
+        m_fileBytes = lines.size();
+        return true;
+    }
+    if (!appendToFile(m_file, lines)) {
+        // The file may now end in part of a line: write it whole next time.
+        std::lock_guard lock(m_mutex);
+        m_rewrite = true;
+        m_dirty = true;
+        return false;
+    }
+    size_t keptInFile = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_fileBytes += lines.size();
+        // The kept records the file holds are its last bytes; the rest fell out of the history.
+        keptInFile = m_bytes - m_unsavedBytes;
+        if (keptInFile > m_fileBytes) {
+            m_rewrite = true;
+            m_dirty = true;
+            return true;
+        }
+        if (m_fileBytes <= 2 * std::max(keptInFile, kMaxStoredBytes / 8))
+            return true;
+    }
+    if (!compact(keptInFile)) {
+        std::lock_guard lock(m_mutex);
+        m_rewrite = true;
+        m_dirty = true;
+    }
+    return true;
+}
+
+} // namespace standin

@@ -1,0 +1,95 @@
+// Every exchange the proxy served, newest first, with paging and a text filter; saved under the data dir
+// as one record per line, oldest first, new records appended.
+#pragma once
+
+#include "core/thread_batches.h"
+#include "engine/records/traffic_records.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+class TrafficHistory final {
+public:
+    static constexpr size_t kMaxRecords = 1000;
+    static constexpr size_t kMaxStoredBody = 16 * 1024;
+    static constexpr int kDefaultLimit = 100;
+    static constexpr int kMaxLimit = 1000;
+    // The kept records' size as saved; the oldest go first when new ones pass it.
+    static constexpr size_t kMaxStoredBytes = 8 * 1024 * 1024;
+
+    explicit TrafficHistory(std::filesystem::path file);
+
+    // Gives the record its id ("t-" and a number that only grows) and keeps it. Readers see it as soon as
+    // this returns; adding threads don't wait on one another, and its line is only written if it is
+    // still kept at the next save.
+    TrafficRecord add(TrafficRecord record);
+    // The same, handing back the kept record itself rather than a copy of it.
+    std::shared_ptr<const TrafficRecord> keep(TrafficRecord record);
+
+    // Newest first; `before` is the id of the last record of the previous page. An unknown cursor
+    // gives an empty page. `filter` matches, without letter case, the method, URL and status.
+    std::vector<TrafficRecord> page(int limit, const std::string &before, const std::string &filter);
+    std::optional<TrafficRecord> find(const std::string &id);
+    void clear();
+
+    // Called about once a second while requests come in, and once more at exit: appends what came
+    // since the last call. Once the file holds twice what is kept, its newest part (the kept records) is
+    // copied into a fresh file, so each record is written about twice in all; only after a clear or a
+    // failed write is the file written anew from the records. False when the file could not be written
+    // (the next call tries again).
+    bool saveIfDirty();
+
+    static bool matchesFilter(const TrafficRecord &record, const std::string &loweredFilter);
+    static std::string clipBody(std::string body);
+    // The record's line in the file, as encodeRecord gives it, written straight into the text.
+    static std::string encodeLine(const TrafficRecord &record);
+    // The members "method" to "injected" of that line, without braces.
+    static std::string encodeSummary(const TrafficRecord &record);
+    static void appendSummary(std::string &out, const TrafficRecord &record);
+    // The size of encodeLine's text, counted without writing it.
+    static size_t lineSize(const TrafficRecord &record);
+
+private:
+    struct Kept {
+        std::uint64_t number; // of the id, 0 for an id of another form
+        size_t size;          // of its line
+        std::shared_ptr<const TrafficRecord> record;
+    };
+    // Moves every thread's fresh records into the history, in the order of their numbers. Records that fall
+    // out go to `dropped`, when given, to be freed after the lock.
+    void gatherLocked(std::vector<Kept> *dropped = nullptr);
+    void load();
+    void keepLocked(TrafficRecord record, size_t savedSize);
+    // Puts one gathered record in its place among the newest (a batch may come after a later one).
+    void insertLocked(Kept fresh);
+    void trimLocked(std::vector<Kept> *dropped = nullptr);
+    bool rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst);
+    // Keeps only the file's last `keptBytes` (the kept records, whole lines).
+    bool compact(size_t keptBytes);
+
+    std::filesystem::path m_file;
+    std::mutex m_mutex;
+    std::mutex m_saveMutex; // one writer of the file at a time
+    // Records just added, handed to the history in batches; every reader gathers them first.
+    ThreadBatches<Kept> m_fresh;
+    std::deque<Kept> m_records; // newest first
+    size_t m_bytes = 0;         // the size of their lines
+    // The newest records, whose lines are not in the file yet: its end holds the rest of them.
+    size_t m_unsaved = 0;
+    size_t m_unsavedBytes = 0;
+    size_t m_fileBytes = 0;              // what the file holds
+    bool m_rewrite = false;              // the file must be written whole at the next save
+    std::atomic<std::uint64_t> m_nextNumber {1};
+    bool m_dirty = false;
+};
+
+} // namespace standin
