@@ -130,6 +130,8 @@ private:
     ProjectList listLocked() const;
     std::string uniqueNameLocked(const std::string &wanted) const;
     void touchLocked(ProjectState &project);
+    // A new project under that id and name, with the built-in chaos presets.
+    static ProjectState freshProject(std::string id, std::string name);
     // Whether the state would stay within kMaxSavedBytes with `candidate` in place of the project of its
     // id (or added, when there is none); its saved size goes to `measured`, the reason to `error`.
     bool fitsLocked(const ProjectState &candidate, size_t &measured, std::string &error) const;
