@@ -2,6 +2,9 @@
 #include "proxy/forwarder.h"
 
 #include "proxy/forwarded_exchange.h"
+#include "proxy/forwarded_exchange_connect.h"
+#include "proxy/forwarded_exchange_relay.h"
+#include "proxy/forwarded_exchange_send.h"
 #include "proxy/replay_client.h"
 
 namespace standin {
