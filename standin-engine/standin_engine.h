@@ -1,3 +1,4 @@
+// The top wires the folders together: the engine object, the control API's handlers and main().
 // The stand-in engine as a whole: its stores, the control API, the proxy, events and its lifetime.
 #pragma once
 

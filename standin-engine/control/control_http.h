@@ -1,3 +1,4 @@
+// control/: the control port's HTTP server and the event stream the proxy publishes to.
 // The control port's HTTP plumbing: request and response values the handlers see, the router that
 // picks a handler, and the server that reads, dispatches and answers on the shared I/O threads.
 #pragma once

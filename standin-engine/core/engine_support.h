@@ -1,3 +1,4 @@
+// core/: what every folder may use: options, time stamps, log lines, bounded input and data files.
 // Small helpers every part of the stand-in engine shares: time stamps and log lines.
 #pragma once
 

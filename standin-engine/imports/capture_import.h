@@ -1,3 +1,4 @@
+// imports/: captures, OpenAPI documents and profiles turned into routes.
 // Turns captured traffic (HAR, Postman and Charles JSON exports, plain JSON captures) into routes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// mocks/: what answers in a host's place: route matching, generated bodies, learned schemas.
 // How a proxied request finds its route and what the route answers: matching, sequences, overrides,
 // "{{key}}" substitution and chaos faults. Pure functions, so each rule is tested on its own.
 #pragma once

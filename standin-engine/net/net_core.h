@@ -1,3 +1,4 @@
+// net/: the socket layer under both ports: I/O threads, listeners, connections, the body budget.
 // The asynchronous socket layer both engine ports share: I/O threads, listeners, connection
 // bookkeeping and the limits every HTTP connection keeps.
 #pragma once

@@ -1,3 +1,4 @@
+// proxy/: the proxy port from accepted socket to history record: tunnels, routes, forwarding, replays.
 // The proxy port: forward proxying over HTTP and HTTPS (CONNECT), answered from the active
 // project's routes or passed through to the real host.
 #pragma once

@@ -1,3 +1,4 @@
+// store/: projects and traffic history, kept in memory and in the data folder.
 // Projects with their routes, environments and chaos presets, kept in memory and saved under the data dir.
 #pragma once
 

@@ -1,3 +1,4 @@
+// tls/: the engine's certificates: its root CA and the per-host leaves it signs.
 // The engine's root certificate authority: a real self-signed CA kept under the data directory.
 #pragma once
 
