@@ -4,6 +4,7 @@
 #include "control/event_hub.h"
 #include "core/bounded_input.h"
 #include "core/engine_support.h"
+#include "core/text_runs.h"
 #include "mocks/mock_generator.h"
 #include "mocks/schema_learner.h"
 #include "proxy/forwarder.h"
@@ -74,10 +75,8 @@ bool sameIgnoringAsciiCase(std::string_view a, std::string_view b)
 // Text as kept in a record: most of it is plain ASCII and is copied as it is.
 std::string cleanText(std::string_view text)
 {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return sanitizeUtf8(text);
-    }
+    if (asciiRun(text.data(), text.size()) < text.size())
+        return sanitizeUtf8(text);
     return std::string(text);
 }
 
@@ -392,10 +391,10 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     return plan;
 }
 
-TrafficRecord ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                                      const std::string &responseBody, bool whole)
+std::shared_ptr<const TrafficRecord> ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request,
+                                                             int status, const std::string &responseBody, bool whole)
 {
-    return *conclude(plan, request, status, responseBody, whole);
+    return conclude(plan, request, status, responseBody, whole);
 }
 
 void ExchangeHandler::finishAnswer(ExchangePlan &plan, const ProxiedRequest &request, int status,
@@ -416,10 +415,10 @@ std::shared_ptr<const TrafficRecord> ExchangeHandler::conclude(ExchangePlan &pla
     return kept;
 }
 
-TrafficRecord ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                                      std::string_view responseBody)
+std::shared_ptr<const TrafficRecord> ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &request,
+                                                             int status, std::string_view responseBody)
 {
-    return *keep(plan, request, status, responseBody);
+    return keep(plan, request, status, responseBody);
 }
 
 std::shared_ptr<const TrafficRecord> ExchangeHandler::keep(ExchangePlan &plan, const ProxiedRequest &request,
@@ -509,10 +508,10 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
     }
     if (response.contentType.empty())
         response.contentType = contentTypeFor(response.body);
-    const TrafficRecord kept = finish(planned, request, response.status, response.body, true);
+    const auto kept = finish(planned, request, response.status, response.body, true);
     m_schema.settle(); // the caller sees what this exchange taught
     if (stored)
-        *stored = kept;
+        *stored = *kept;
     return response;
 }
 

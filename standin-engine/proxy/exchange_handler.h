@@ -92,13 +92,14 @@ public:
 
     ExchangePlan plan(const ProxiedRequest &request);
     // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
-    TrafficRecord record(ExchangePlan &plan, const ProxiedRequest &request, int status, std::string_view responseBody);
+    std::shared_ptr<const TrafficRecord> record(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                                std::string_view responseBody);
     // Hands a whole answer to schema learning (a 2xx one, that is); best once it went out.
     void learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody);
     // Both at once. `responseBody` is the whole answer when `whole`, else its first part (enough for
     // the stored copy, not for learning).
-    TrafficRecord finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                         const std::string &responseBody, bool whole);
+    std::shared_ptr<const TrafficRecord> finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                                const std::string &responseBody, bool whole);
     // finish, for a caller that needs nothing back.
     void finishAnswer(ExchangePlan &plan, const ProxiedRequest &request, int status, const std::string &responseBody,
                       bool whole);

@@ -59,8 +59,8 @@ public:
     }
 
     // The history record the exchange ended with, once it has one.
-    bool hasRecorded() const { return m_recorded; }
-    const TrafficRecord &recorded() const { return m_recordedAs; }
+    bool hasRecorded() const { return m_recordedAs != nullptr; }
+    const TrafficRecord &recorded() const { return *m_recordedAs; }
 
     asio::awaitable<bool> run()
     {
@@ -246,7 +246,7 @@ private:
     std::size_t m_responseFields = 0;
     std::string m_requestCopy;
     bool m_requestCut = false;
-    beast::flat_buffer m_upstreamBuffer {Limits::kMaxHeaderBytes + Limits::kStreamChunk};
+    net::PieceBuffer m_upstreamBuffer {Limits::kMaxHeaderBytes + Limits::kStreamChunk};
     std::optional<http::response_parser<http::buffer_body>> m_responseParser;
     int m_status = 0;
     std::string m_responseCopy;
@@ -256,7 +256,7 @@ private:
     BodyLease m_copyLease;
     BodyLease m_resendLease;
     BodyLease m_requestLease;
-    TrafficRecord m_recordedAs;
+    std::shared_ptr<const TrafficRecord> m_recordedAs;
 };
 
 } // namespace standin::forwarding

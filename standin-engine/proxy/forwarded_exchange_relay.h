@@ -208,7 +208,7 @@ void ForwardedExchange<Stream>::record()
     markRequestBody();
     m_recordedAs = m_handler.record(m_plan, m_request, m_status, m_responseCopy);
     if (m_whole && !m_ec)
-        m_handler.learnFrom(m_plan, m_recordedAs, std::move(m_responseCopy));
+        m_handler.learnFrom(m_plan, *m_recordedAs, std::move(m_responseCopy));
 }
 
 } // namespace standin::forwarding

@@ -94,15 +94,119 @@ struct ClientWatch::State : std::enable_shared_from_this<ClientWatch::State> {
     bool active = true;
 };
 
+// The watches of one I/O thread's exchanges that are not armed yet, oldest first, and the one timer that
+// arms those that have lasted kWatchAfter. Lives as long as the thread's I/O context, and is used only
+// from that thread.
+class WatchRound final : public net::asio::execution_context::service {
+public:
+    static net::asio::execution_context::id id;
+
+    explicit WatchRound(net::asio::io_context &context)
+        : service(context)
+        , m_timer(context) // made first, so its service outlives this one
+    {
+    }
+
+    // The round of the I/O context `socket` belongs to; none (armed at once) on another kind of context.
+    static WatchRound *of(net::tcp::socket &socket)
+    {
+        using Plain = net::asio::io_context::executor_type;
+        using Tracked = decltype(net::asio::prefer(std::declval<Plain>(), net::asio::execution::outstanding_work.tracked));
+        const auto executor = socket.get_executor();
+        net::asio::io_context *context = nullptr;
+        if (const auto *plain = executor.target<Plain>())
+            context = &plain->context();
+        else if (const auto *tracked = executor.target<Tracked>())
+            context = &tracked->context();
+        return context ? &net::asio::use_service<WatchRound>(*context) : nullptr;
+    }
+
+    void add(ClientWatch &watch)
+    {
+        watch.m_round = this;
+        watch.m_since = std::chrono::steady_clock::now();
+        watch.m_previous = m_last;
+        watch.m_next = nullptr;
+        (m_last ? m_last->m_next : m_first) = &watch;
+        m_last = &watch;
+        if (!m_ticking && !m_shut)
+            tickAt(watch.m_since + ClientWatch::kWatchAfter);
+    }
+
+    void remove(ClientWatch &watch)
+    {
+        (watch.m_previous ? watch.m_previous->m_next : m_first) = watch.m_next;
+        (watch.m_next ? watch.m_next->m_previous : m_last) = watch.m_previous;
+        watch.m_previous = watch.m_next = nullptr;
+        watch.m_round = nullptr;
+    }
+
+private:
+    void shutdown() override
+    {
+        m_shut = true;
+        m_timer.cancel();
+    }
+
+    void tickAt(std::chrono::steady_clock::time_point when)
+    {
+        m_ticking = true;
+        m_timer.expires_at(when);
+        m_timer.async_wait([this](net::beast::error_code ec) {
+            m_ticking = false;
+            if (!ec && !m_shut)
+                tick();
+        });
+    }
+
+    void tick()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        while (m_first && now - m_first->m_since >= ClientWatch::kWatchAfter) {
+            ClientWatch &due = *m_first;
+            remove(due);
+            due.arm();
+        }
+        if (m_first)
+            tickAt(m_first->m_since + ClientWatch::kWatchAfter);
+    }
+
+    net::asio::steady_timer m_timer;
+    ClientWatch *m_first = nullptr;
+    ClientWatch *m_last = nullptr;
+    bool m_ticking = false;
+    bool m_shut = false;
+};
+
+net::asio::execution_context::id WatchRound::id;
+
 ClientWatch::ClientWatch(ProxyConnection &connection, net::tcp::socket &socket, bool tls)
-    : m_state(std::make_shared<State>(connection, socket, tls))
+    : m_connection(connection)
+    , m_socket(socket)
+    , m_tls(tls)
 {
-    if (socket.is_open())
-        m_state->arm();
+    if (!socket.is_open())
+        return;
+    if (WatchRound *round = WatchRound::of(socket))
+        round->add(*this);
+    else
+        arm();
+}
+
+void ClientWatch::arm()
+{
+    if (!m_socket.is_open())
+        return;
+    m_state = std::make_shared<State>(m_connection, m_socket, m_tls);
+    m_state->arm();
 }
 
 ClientWatch::~ClientWatch()
 {
+    if (m_round)
+        m_round->remove(*this);
+    if (!m_state)
+        return;
     m_state->active = false;
     m_state->rest.cancel();
     // Nothing else waits on the client's socket once the answer is settled.
@@ -116,13 +220,6 @@ namespace proxy {
 bool expectsBody(const http::request_parser<http::empty_body> &parser)
 {
     return parser.chunked() || parser.content_length().value_or(0) > 0;
-}
-
-void makeRoomForBody(beast::flat_buffer &buffer)
-{
-    const std::size_t wanted = std::min(net::Limits::kStreamChunk, buffer.max_size());
-    if (buffer.capacity() < wanted)
-        buffer.reserve(wanted);
 }
 
 bool keep(std::string &copy, const char *data, std::size_t size, std::size_t bound)

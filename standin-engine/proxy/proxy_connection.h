@@ -4,6 +4,7 @@
 
 #include "core/engine_support.h"
 #include "net/net_core.h"
+#include "net/spare_blocks.h"
 #include "proxy/relayed_fields.h"
 #include "proxy/upstream.h"
 
@@ -59,21 +60,38 @@ struct ProxyConnection {
 constexpr int kClientClosedStatus = 499;
 constexpr const char *kClientClosedText = "the client closed the connection before the answer";
 
+class WatchRound;
+
 // While the engine owes the client an answer (a route's latency, a host still answering), watches the
 // client's socket for the client going away; then the connection is closed at once, host side
 // included, instead of holding both sockets until a timeout. A client that only stopped sending
 // (its half of the connection closed, a pipelined request still unread) is still answered over plain
-// HTTP; inside TLS that is a goodbye.
+// HTTP; inside TLS that is a goodbye. The socket is watched only once the exchange has lasted
+// kWatchAfter: most end sooner, and they then cost no system call.
 class ClientWatch final {
 public:
+    static constexpr std::chrono::milliseconds kWatchAfter {50};
+
     ClientWatch(ProxyConnection &connection, net::tcp::socket &socket, bool tls);
     ~ClientWatch();
     ClientWatch(const ClientWatch &) = delete;
     ClientWatch &operator=(const ClientWatch &) = delete;
 
 private:
+    friend class WatchRound;
     struct State;
-    std::shared_ptr<State> m_state;
+    // Starts watching the socket.
+    void arm();
+
+    ProxyConnection &m_connection;
+    net::tcp::socket &m_socket;
+    const bool m_tls;
+    // Waiting to be armed, in its thread's round, oldest first.
+    WatchRound *m_round = nullptr;
+    std::chrono::steady_clock::time_point m_since;
+    ClientWatch *m_previous = nullptr;
+    ClientWatch *m_next = nullptr;
+    std::shared_ptr<State> m_state; // once armed
 };
 
 namespace proxy {
@@ -82,13 +100,19 @@ namespace asio = net::asio;
 namespace beast = net::beast;
 namespace http = net::http;
 
-using Chunk = std::array<char, net::Limits::kStreamChunk>;
+using Chunk = net::PieceBlock;
 
 bool expectsBody(const http::request_parser<http::empty_body> &parser);
 
 // A read takes at most the room a flat buffer already has (or 512 bytes): a buffer about to carry a
 // body gets room for a whole piece first, or a megabyte crosses in two thousand reads.
-void makeRoomForBody(beast::flat_buffer &buffer);
+template <class Buffer>
+void makeRoomForBody(Buffer &buffer)
+{
+    const std::size_t wanted = std::min(net::Limits::kStreamChunk, buffer.max_size());
+    if (buffer.capacity() < wanted)
+        buffer.reserve(wanted);
+}
 
 // Appends to a kept copy up to a bound; false once something had to be left out.
 bool keep(std::string &copy, const char *data, std::size_t size, std::size_t bound);
@@ -159,8 +183,8 @@ asio::awaitable<std::size_t> readPiece(Stream &stream, beast::flat_buffer &buffe
 }
 
 // Reads one piece of a body into `chunk`; returns its size, with `ec` set at a failure.
-template <class Stream, class Parser>
-asio::awaitable<std::size_t> readPiece(Stream &stream, beast::flat_buffer &buffer, Parser &parser, Chunk &chunk,
+template <class Stream, class Buffer, class Parser>
+asio::awaitable<std::size_t> readPiece(Stream &stream, Buffer &buffer, Parser &parser, Chunk &chunk,
                                        std::chrono::steady_clock::duration wait, beast::error_code &ec)
 {
     // Whatever has arrived goes on at once (an event stream trickles), but never an empty piece.

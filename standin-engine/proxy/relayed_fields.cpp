@@ -19,14 +19,27 @@ std::string_view text(beast::string_view view)
 
 } // namespace
 
-bool isHopByHop(std::string_view name)
+bool isHopByHop(http::field name)
 {
     // Trailer is end to end: it announces the trailer fields, which are relayed.
-    static const std::set<std::string> kHopByHop = {
-        "connection", "proxy-connection", "keep-alive", "proxy-authorization", "proxy-authenticate",
-        "te", "transfer-encoding", "upgrade",
-    };
-    return kHopByHop.count(lowerAscii(name)) > 0;
+    switch (name) {
+    case http::field::connection:
+    case http::field::proxy_connection:
+    case http::field::keep_alive:
+    case http::field::proxy_authorization:
+    case http::field::proxy_authenticate:
+    case http::field::te:
+    case http::field::transfer_encoding:
+    case http::field::upgrade:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isHopByHop(std::string_view name)
+{
+    return isHopByHop(http::string_to_field(beast::string_view(name.data(), name.size())));
 }
 
 bool closedByHost(const beast::error_code &ec)
@@ -77,7 +90,7 @@ std::optional<std::string> lastChunkWithTrailers(const http::fields &fields, std
     std::size_t index = 0;
     bool any = false;
     for (const auto &field : fields) {
-        if (index++ < headerFields || field.name() == http::field::content_length || isHopByHop(text(field.name_string())))
+        if (index++ < headerFields || field.name() == http::field::content_length || isHopByHop(field.name()))
             continue;
         chunk.append(text(field.name_string())).append(": ").append(text(field.value())).append("\r\n");
         any = true;

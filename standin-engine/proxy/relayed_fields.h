@@ -20,6 +20,7 @@ namespace beast = net::beast;
 namespace http = net::http;
 
 bool isHopByHop(std::string_view name);
+bool isHopByHop(http::field name);
 
 // Removes hop-by-hop fields, and those the Connection field names, from a message about to be relayed.
 template <class Fields>
@@ -27,19 +28,20 @@ void dropHopByHop(Fields &fields)
 {
     std::vector<std::string> named;
     for (const auto &field : fields) {
-        if (!beast::iequals(field.name_string(), "connection"))
+        if (field.name() != http::field::connection)
             continue;
         for (const auto &token : http::token_list {field.value()})
-            named.push_back(lowerAscii(std::string(token)));
+            named.emplace_back(token.data(), token.size());
     }
-    std::vector<std::string> doomed;
-    for (const auto &field : fields) {
-        const std::string name = lowerAscii(std::string(field.name_string()));
-        if (isHopByHop(name) || std::find(named.begin(), named.end(), name) != named.end())
-            doomed.push_back(name);
+    const auto isNamed = [&](beast::string_view name) {
+        return std::any_of(named.begin(), named.end(), [&](const std::string &token) { return beast::iequals(token, name); });
+    };
+    for (auto field = fields.begin(); field != fields.end();) {
+        if (isHopByHop(field->name()) || (!named.empty() && isNamed(field->name_string())))
+            field = fields.erase(field);
+        else
+            ++field;
     }
-    for (const auto &name : doomed)
-        fields.erase(name);
 }
 
 // The framing field (Content-Length, Transfer-Encoding) a message's Connection field names, if any:

@@ -43,8 +43,10 @@ std::uint64_t checksum(std::string_view bytes)
 
 void putNumber(std::string &out, std::uint64_t value, int bytes)
 {
+    char little[8];
     for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+        little[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    out.append(little, static_cast<std::size_t>(bytes));
 }
 
 void putText(std::string &out, std::string_view text)
@@ -323,8 +325,14 @@ void ReplayStore::gatherLocked()
 {
     std::vector<Fresh> batch = m_fresh.takeAll();
     m_ungathered.fetch_sub(std::min(batch.size(), m_ungathered.load()));
-    std::sort(batch.begin(), batch.end(), [](const Fresh &a, const Fresh &b) { return a.sequence < b.sequence; });
-    for (Fresh &fresh : batch) {
+    // Put in order by reference: a request is too big to move about while sorting.
+    std::vector<Fresh *> ordered;
+    ordered.reserve(batch.size());
+    for (Fresh &fresh : batch)
+        ordered.push_back(&fresh);
+    std::sort(ordered.begin(), ordered.end(), [](const Fresh *a, const Fresh *b) { return a->sequence < b->sequence; });
+    for (Fresh *taken : ordered) {
+        Fresh &fresh = *taken;
         if (fresh.request) {
             if (auto why = whyNotWhole(*fresh.request)) {
                 fresh.entry.refusal = std::move(*why);

@@ -329,7 +329,7 @@ bool TrafficHistory::saveIfDirty()
     }
     lines.reserve(unsavedBytes);
     for (const auto &record : unsaved)
-        lines += encodeLine(*record);
+        appendLine(lines, *record);
     unsaved.clear();
     if (replace) {
         const auto failed = saveFileReplacing(m_file, lines);

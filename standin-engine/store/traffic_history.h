@@ -52,6 +52,8 @@ public:
     static std::string clipBody(std::string body);
     // The record's line in the file, as encodeRecord gives it, written straight into the text.
     static std::string encodeLine(const TrafficRecord &record);
+    // The same line added to `out`, which the caller has made room in.
+    static void appendLine(std::string &out, const TrafficRecord &record);
     // The members "method" to "injected" of that line, without braces.
     static std::string encodeSummary(const TrafficRecord &record);
     static void appendSummary(std::string &out, const TrafficRecord &record);

@@ -1,6 +1,8 @@
-// How a history record is written as one line of the history file: straight into the text, eight
-// plain bytes at a step, exactly as the JSON writer would write it.
+// How a history record is written as one line of the history file: straight into the text, plain runs
+// at once, exactly as the JSON writer would write it.
 #include "store/traffic_history.h"
+
+#include "core/text_runs.h"
 
 #include <array>
 #include <charconv>
@@ -9,14 +11,6 @@
 namespace standin {
 
 namespace {
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-
-constexpr std::uint64_t hasZeroByte(std::uint64_t v)
-{
-    return (v - kOnes) & ~v & kHighs;
-}
 
 constexpr unsigned char kUnicodeEscape = 1;
 constexpr unsigned char kMultiByte = 2;
@@ -37,13 +31,6 @@ constexpr std::array<unsigned char, 256> kEscapes = [] {
     table['\t'] = 't';
     return table;
 }();
-
-// Whether any of eight bytes needs a second look: a control character, a quote, a backslash, or a
-// byte of a multi-byte character.
-constexpr bool needsLook(std::uint64_t v)
-{
-    return ((v - kOnes * 0x20) | v | hasZeroByte(v ^ (kOnes * '"')) | hasZeroByte(v ^ (kOnes * '\\'))) & kHighs;
-}
 
 // The length of the strict UTF-8 character (no overlong forms, surrogates or code points past
 // U+10FFFF, as the JSON writer reads them) at p, or 0 when there is none.
@@ -79,73 +66,44 @@ size_t utf8Length(const unsigned char *p, const unsigned char *end)
     return length;
 }
 
-// Appends the JSON string of `text` with the escapes the JSON writer uses, eight plain bytes at a
-// step and straight into the buffer; false (with `out` as it was) when the text is not valid UTF-8.
+// Appends the JSON string of `text` with the escapes the JSON writer uses, plain runs at once and
+// straight into the buffer; false (with `out` as it was) when the text is not valid UTF-8.
 bool appendPlainJsonString(std::string &out, std::string_view text)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     const size_t start = out.size();
-    // Room for every byte escaped in two; a six-byte "\u00XX" makes more room when it comes.
-    out.resize(start + 2 * text.size() + 2);
-    char *to = out.data() + start;
-    *to++ = '"';
+    // Appended piece by piece: room made ahead would be filled with zeros first, a pass of its own.
+    out.push_back('"');
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
     const auto *end = p + text.size();
-    // One character: false when it is no UTF-8.
-    const auto one = [&]() -> bool {
+    while (p < end) {
+        const size_t run = plainJsonRun(reinterpret_cast<const char *>(p), static_cast<size_t>(end - p));
+        out.append(reinterpret_cast<const char *>(p), run);
+        p += run;
+        if (p == end)
+            break;
         const unsigned char c = *p;
         const unsigned char kind = kEscapes[c];
         if (kind == kMultiByte) {
             const size_t length = utf8Length(p, end);
-            if (length == 0)
-                return false;
-            std::memcpy(to, p, length);
-            to += length;
-            p += length;
-            return true;
-        }
-        ++p;
-        if (kind == kUnicodeEscape) {
-            const size_t used = static_cast<size_t>(to - out.data());
-            out.resize(out.size() + 4);
-            to = out.data() + used;
-            std::memcpy(to, "\\u00", 4);
-            to[4] = kHex[c >> 4];
-            to[5] = kHex[c & 0xF];
-            to += 6;
-            return true;
-        }
-        // Without a branch: a plain byte is written as itself, an escaped one as a backslash and its letter.
-        to[0] = kind ? '\\' : static_cast<char>(c);
-        to[1] = static_cast<char>(kind);
-        to += kind ? 2 : 1;
-        return true;
-    };
-    while (end - p >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        if (!needsLook(word)) {
-            std::memcpy(to, p, sizeof word);
-            to += 8;
-            p += 8;
-            continue;
-        }
-        // Dense text (JSON is full of quotes) is taken a byte at a time for the next eight.
-        for (const auto *stop = p + 8; p < stop;) {
-            if (!one()) {
+            if (length == 0) {
                 out.resize(start);
                 return false;
             }
+            out.append(reinterpret_cast<const char *>(p), length);
+            p += length;
+            continue;
+        }
+        ++p;
+        if (kind == kUnicodeEscape) {
+            const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+            out.append(escape, sizeof escape);
+        } else {
+            const char escape[] = {'\\', static_cast<char>(kind)};
+            out.append(escape, sizeof escape);
         }
     }
-    while (p < end) {
-        if (!one()) {
-            out.resize(start);
-            return false;
-        }
-    }
-    *to++ = '"';
-    out.resize(static_cast<size_t>(to - out.data()));
+    out.push_back('"');
     return true;
 }
 
@@ -164,15 +122,11 @@ std::optional<size_t> plainJsonStringSize(std::string_view text)
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
     const auto *end = p + text.size();
     while (p < end) {
-        if (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            if (!needsLook(word)) {
-                size += 8;
-                p += 8;
-                continue;
-            }
-        }
+        const size_t run = plainJsonRun(reinterpret_cast<const char *>(p), static_cast<size_t>(end - p));
+        size += run;
+        p += run;
+        if (p == end)
+            break;
         const unsigned char kind = kEscapes[*p];
         if (kind == kMultiByte) {
             const size_t length = utf8Length(p, end);
@@ -296,6 +250,12 @@ size_t TrafficHistory::lineSize(const TrafficRecord &record)
     SizeSink sink;
     writeLine(sink, record);
     return sink.plain ? sink.size : encodeLine(record).size();
+}
+
+void TrafficHistory::appendLine(std::string &out, const TrafficRecord &record)
+{
+    TextSink sink {out};
+    writeLine(sink, record);
 }
 
 std::string TrafficHistory::encodeLine(const TrafficRecord &record)

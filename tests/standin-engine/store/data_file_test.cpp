@@ -270,7 +270,7 @@ TEST(TrafficHistory, TheOlderSingleArrayFileIsStillRead)
 
 TEST(TrafficHistory, LinesAreExactlyWhatTheJsonWriterWrites)
 {
-    const std::vector<std::string> bodies = {
+    std::vector<std::string> bodies = {
         "",
         "plain text long enough to be taken eight bytes at a time",
         R"({"name":"Zo\u00eb","path":"C:\\temp","list":[1,2,3]})",
@@ -285,6 +285,11 @@ TEST(TrafficHistory, LinesAreExactlyWhatTheJsonWriterWrites)
         "12345678\xE2\x98",            // cut inside an eight-byte step's tail
         std::string(20, '"') + std::string(20, '\\'),
     };
+    // Plain text is taken sixteen bytes at a step: a character to mend at every place around the steps.
+    for (const char *odd : {"\"", "\x1f", "\xC3\xA9", "\x80"}) {
+        for (std::size_t at = 0; at < 34; ++at)
+            bodies.push_back(std::string(at, 'a') + odd + std::string(40 - at, 'b'));
+    }
     for (const auto &body : bodies) {
         TrafficRecord record = exchange("/p");
         record.id = "t-1";
@@ -296,6 +301,9 @@ TEST(TrafficHistory, LinesAreExactlyWhatTheJsonWriterWrites)
         const std::string expected = encodeRecord(record) + "\n";
         EXPECT_EQ(TrafficHistory::encodeLine(record), expected) << body;
         EXPECT_EQ(TrafficHistory::lineSize(record), expected.size()) << body;
+        std::string saved = "[earlier lines]";
+        TrafficHistory::appendLine(saved, record);
+        EXPECT_EQ(saved, "[earlier lines]" + expected) << body;
         EXPECT_EQ(record.reqBody, body); // handed back as it came
         record.reqBody.reset();
         EXPECT_EQ(TrafficHistory::encodeLine(record), encodeRecord(record) + "\n") << body;
