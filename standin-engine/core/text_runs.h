@@ -31,17 +31,44 @@ constexpr bool needsJsonLook(std::uint64_t v)
 
 } // namespace textruns
 
+#if defined(__SSE2__)
+// The bytes of `data` (`size` of them, up to sixteen) where `marks` finds something, as bits; the
+// bytes past `size` read as zeros and are left out.
+template <class Marks>
+inline unsigned marksInTail(const char *data, std::size_t size, Marks marks)
+{
+    alignas(16) char tail[16] = {};
+    std::memcpy(tail, data, size);
+    const unsigned found = static_cast<unsigned>(_mm_movemask_epi8(marks(_mm_load_si128(reinterpret_cast<const __m128i *>(tail)))));
+    return found & ((1u << size) - 1);
+}
+
+// Sixteen bytes at a step, the last few through a padded copy: short texts (a method, a time, a
+// field's name) are most of what is scanned.
+template <class Marks>
+inline std::size_t runOf(const char *data, std::size_t size, Marks marks)
+{
+    std::size_t at = 0;
+    for (; size - at >= 16; at += 16) {
+        const unsigned found = static_cast<unsigned>(
+            _mm_movemask_epi8(marks(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at)))));
+        if (found != 0)
+            return at + static_cast<std::size_t>(__builtin_ctz(found));
+    }
+    if (at == size)
+        return size;
+    const unsigned found = marksInTail(data + at, size - at, marks);
+    return found != 0 ? at + static_cast<std::size_t>(__builtin_ctz(found)) : size;
+}
+#endif
+
 // The length of the ASCII text (bytes below 0x80) `data` starts with.
 inline std::size_t asciiRun(const char *data, std::size_t size)
 {
-    std::size_t at = 0;
 #if defined(__SSE2__)
-    for (; size - at >= 16; at += 16) {
-        const int highs = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at)));
-        if (highs != 0)
-            return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(highs)));
-    }
-#endif
+    return runOf(data, size, [](__m128i v) { return v; });
+#else
+    std::size_t at = 0;
     for (; size - at >= 8; at += 8) {
         std::uint64_t word;
         std::memcpy(&word, data + at, sizeof word);
@@ -51,27 +78,21 @@ inline std::size_t asciiRun(const char *data, std::size_t size)
     while (at < size && static_cast<unsigned char>(data[at]) < 0x80)
         ++at;
     return at;
+#endif
 }
 
 // The length of the text `data` starts with that a JSON string holds as it is: no control character,
 // quote, backslash or byte past ASCII.
 inline std::size_t plainJsonRun(const char *data, std::size_t size)
 {
-    std::size_t at = 0;
 #if defined(__SSE2__)
-    const __m128i space = _mm_set1_epi8(0x20);
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    for (; size - at >= 16; at += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
+    return runOf(data, size, [](__m128i v) {
         // Signed: a byte past ASCII is below the space too.
-        const __m128i look = _mm_or_si128(_mm_cmplt_epi8(v, space),
-                                          _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
-        const int found = _mm_movemask_epi8(look);
-        if (found != 0)
-            return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(found)));
-    }
-#endif
+        return _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
+                            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    });
+#else
+    std::size_t at = 0;
     for (; size - at >= 8; at += 8) {
         std::uint64_t word;
         std::memcpy(&word, data + at, sizeof word);
@@ -84,6 +105,7 @@ inline std::size_t plainJsonRun(const char *data, std::size_t size)
             break;
     }
     return at;
+#endif
 }
 
 } // namespace standin

@@ -4,6 +4,7 @@
 
 #include "core/engine_support.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <iterator>
@@ -26,6 +27,9 @@ public:
     {
         Place &place = m_places[placeOfThisThread(kPlaces)];
         std::lock_guard lock(place.mutex);
+        // Room for as many as were taken last time, so a batch is not moved item by item as it grows.
+        if (place.items.empty() && place.items.capacity() < place.lastTaken)
+            place.items.reserve(place.lastTaken);
         place.items.push_back(make());
         return place.items.size() >= kBatch;
     }
@@ -40,8 +44,10 @@ public:
             std::array<std::unique_lock<std::mutex>, kPlaces> held;
             for (std::size_t i = 0; i < kPlaces; ++i)
                 held[i] = std::unique_lock(m_places[i].mutex);
-            for (std::size_t i = 0; i < kPlaces; ++i)
+            for (std::size_t i = 0; i < kPlaces; ++i) {
+                m_places[i].lastTaken = std::clamp(m_places[i].items.size(), kBatch, kMaxRoom);
                 swapped[i].swap(m_places[i].items);
+            }
         }
         std::vector<Item> taken;
         for (auto &items : swapped) {
@@ -56,9 +62,13 @@ public:
     }
 
 private:
+    // The most room a place makes ahead of its items.
+    static constexpr std::size_t kMaxRoom = 4096;
+
     struct alignas(64) Place {
         std::mutex mutex;
         std::vector<Item> items;
+        std::size_t lastTaken = kBatch;
     };
     std::array<Place, kPlaces> m_places;
 };

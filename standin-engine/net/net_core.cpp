@@ -7,12 +7,15 @@
 #include "engine/records/error_reply.h"
 #include "engine/records/json_rules.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <future>
 #include <limits>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 namespace standin::net {
 
@@ -389,6 +392,26 @@ void tuneAccepted(tcp::socket &socket)
 {
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
+}
+
+std::size_t sendNow(tcp::socket &socket, const asio::const_buffer *pieces, std::size_t count, beast::error_code &ec)
+{
+    iovec vectors[8];
+    count = std::min(count, std::size(vectors));
+    for (std::size_t i = 0; i < count; ++i)
+        vectors[i] = {const_cast<void *>(pieces[i].data()), pieces[i].size()};
+    msghdr message {};
+    message.msg_iov = vectors;
+    message.msg_iovlen = count;
+    ssize_t sent;
+    do
+        sent = ::sendmsg(socket.native_handle(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    if (sent >= 0)
+        return static_cast<std::size_t>(sent);
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+        ec.assign(errno, boost::system::system_category());
+    return 0;
 }
 
 asio::awaitable<void> lingeringClose(beast::tcp_stream &stream)

@@ -9,6 +9,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -20,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -273,11 +275,32 @@ asio::awaitable<bool> writeMessage(Stream &stream, beast::tcp_stream &timed, Mes
     co_return !ec;
 }
 
+// What the socket takes of the pieces at once, without waiting; `ec` set when it failed.
+std::size_t sendNow(tcp::socket &socket, const asio::const_buffer *pieces, std::size_t count, beast::error_code &ec);
+
 // Writes the buffers whole with a bound on how long the peer may take to take them; how much left.
+// Over plain TCP they go straight from the socket when its buffer has room, as it nearly always has for
+// a message: no wait is armed then, nor any timer; only the rest is waited for.
 template <class Stream, class Buffers>
 asio::awaitable<std::size_t> writeBuffers(Stream &stream, const Buffers &buffers, beast::error_code &ec)
 {
-    beast::get_lowest_layer(stream).expires_after(Limits::kProgress);
+    auto &timed = beast::get_lowest_layer(stream);
+    timed.expires_after(Limits::kProgress);
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
+        std::array<asio::const_buffer, 8> pieces;
+        std::size_t count = 0;
+        auto piece = asio::buffer_sequence_begin(buffers);
+        for (; piece != asio::buffer_sequence_end(buffers) && count < pieces.size(); ++piece)
+            pieces[count++] = *piece;
+        if (piece == asio::buffer_sequence_end(buffers)) {
+            const std::size_t done = sendNow(timed.socket(), pieces.data(), count, ec);
+            if (ec || done == asio::buffer_size(buffers))
+                co_return done;
+            beast::buffers_suffix<Buffers> rest(buffers);
+            rest.consume(done);
+            co_return done + co_await asio::async_write(stream, rest, asio::redirect_error(asio::use_awaitable, ec));
+        }
+    }
     co_return co_await asio::async_write(stream, buffers, asio::redirect_error(asio::use_awaitable, ec));
 }
 

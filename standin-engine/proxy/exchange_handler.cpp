@@ -415,14 +415,15 @@ std::shared_ptr<const TrafficRecord> ExchangeHandler::conclude(ExchangePlan &pla
     return kept;
 }
 
-std::shared_ptr<const TrafficRecord> ExchangeHandler::record(ExchangePlan &plan, const ProxiedRequest &request,
-                                                             int status, std::string_view responseBody)
+std::shared_ptr<const TrafficRecord> ExchangeHandler::record(ExchangePlan &plan, ProxiedRequest request, int status,
+                                                             std::string_view responseBody)
 {
-    return keep(plan, request, status, responseBody);
+    return keep(plan, request, status, responseBody, &request);
 }
 
 std::shared_ptr<const TrafficRecord> ExchangeHandler::keep(ExchangePlan &plan, const ProxiedRequest &request,
-                                                           int status, std::string_view responseBody)
+                                                           int status, std::string_view responseBody,
+                                                           ProxiedRequest *handOver)
 {
     TrafficRecord record = plan.record;
     record.status = status;
@@ -445,7 +446,10 @@ std::shared_ptr<const TrafficRecord> ExchangeHandler::keep(ExchangePlan &plan, c
         record.query = cleanText(*record.query);
 
     auto kept = m_history.keep(std::move(record));
-    keepRequest(*kept, request);
+    if (handOver && m_replays)
+        m_replays->keep(kept->id, kept->time, std::move(*handOver));
+    else
+        keepRequest(*kept, request);
     if (m_events.listening()) {
         const std::string time = ClockTexts(plan.startedAt).local();
         m_events.publish(std::make_shared<const std::string>(requestEventText(*kept, time)));

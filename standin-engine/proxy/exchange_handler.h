@@ -92,7 +92,8 @@ public:
 
     ExchangePlan plan(const ProxiedRequest &request);
     // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
-    std::shared_ptr<const TrafficRecord> record(ExchangePlan &plan, const ProxiedRequest &request, int status,
+    // `request` is kept for replays as it is handed over.
+    std::shared_ptr<const TrafficRecord> record(ExchangePlan &plan, ProxiedRequest request, int status,
                                                 std::string_view responseBody);
     // Hands a whole answer to schema learning (a 2xx one, that is); best once it went out.
     void learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody);
@@ -108,8 +109,9 @@ public:
     ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
 
 private:
+    // The request is kept for replays as a copy, or moved from `handOver` when given (`request` itself).
     std::shared_ptr<const TrafficRecord> keep(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                                              std::string_view responseBody);
+                                              std::string_view responseBody, ProxiedRequest *handOver = nullptr);
     std::shared_ptr<const TrafficRecord> conclude(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                                   const std::string &responseBody, bool whole);
     // What learning is told of the answer, when its body is one the route's sample takes.

@@ -206,7 +206,8 @@ void ForwardedExchange<Stream>::record()
         return;
     m_recorded = true;
     markRequestBody();
-    m_recordedAs = m_handler.record(m_plan, m_request, m_status, m_responseCopy);
+    // Nothing reads the request once it is recorded: it moves to the replay store.
+    m_recordedAs = m_handler.record(m_plan, std::move(m_request), m_status, m_responseCopy);
     if (m_whole && !m_ec)
         m_handler.learnFrom(m_plan, *m_recordedAs, std::move(m_responseCopy));
 }

@@ -99,43 +99,6 @@ bool writeAnswerHead(std::string &head, const ProxiedResponse &out, unsigned ver
     return true;
 }
 
-// Sends the pieces at once: over plain TCP straight from the socket when its buffer has room (as it
-// nearly always has for an answer), the rest waited for with the client's progress bound.
-template <class Stream>
-asio::awaitable<bool> writeGathered(Stream &stream, beast::tcp_stream &timed,
-                                    const std::array<asio::const_buffer, 2> &pieces)
-{
-    beast::error_code ec;
-    if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
-        iovec vectors[2];
-        std::size_t total = 0;
-        for (std::size_t i = 0; i < 2; ++i) {
-            vectors[i] = {const_cast<void *>(pieces[i].data()), pieces[i].size()};
-            total += pieces[i].size();
-        }
-        msghdr message {};
-        message.msg_iov = vectors;
-        message.msg_iovlen = 2;
-        ssize_t sent;
-        do
-            sent = ::sendmsg(timed.socket().native_handle(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
-        while (sent < 0 && errno == EINTR);
-        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            co_return false;
-        const std::size_t done = sent < 0 ? 0 : static_cast<std::size_t>(sent);
-        if (done == total)
-            co_return true;
-        beast::buffers_suffix<std::array<asio::const_buffer, 2>> rest(pieces);
-        rest.consume(done);
-        timed.expires_after(net::Limits::kProgress);
-        co_await asio::async_write(stream, rest, asio::redirect_error(asio::use_awaitable, ec));
-    } else {
-        timed.expires_after(net::Limits::kProgress);
-        co_await asio::async_write(stream, pieces, asio::redirect_error(asio::use_awaitable, ec));
-    }
-    co_return !ec;
-}
-
 } // namespace
 
 ProxyServer::ProxyServer(ExchangeHandler &handler, net::IoPool &pool, LeafCertificates &leaves)
@@ -407,7 +370,9 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     if (writeAnswerHead(connection.answerHead, out, version < 11 ? 10u : 11u, keepAlive, bodyLength)) {
         const std::array<asio::const_buffer, 2> pieces {asio::buffer(connection.answerHead),
                                                         asio::buffer(body.data(), sendBody ? body.size() : 0)};
-        co_return co_await writeGathered(stream, timed, pieces) && keepAlive;
+        beast::error_code written;
+        co_await net::writeBuffers(stream, pieces, written);
+        co_return !written && keepAlive;
     }
 
     http::response<http::span_body<const char>> response {static_cast<http::status>(out.status),
@@ -431,7 +396,9 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     head += "\r\n";
     const std::array<asio::const_buffer, 2> pieces {asio::buffer(head),
                                                     asio::buffer(body.data(), sendBody ? body.size() : 0)};
-    co_return co_await writeGathered(stream, timed, pieces) && keepAlive;
+    beast::error_code written;
+    co_await net::writeBuffers(stream, pieces, written);
+    co_return !written && keepAlive;
 }
 
 } // namespace standin

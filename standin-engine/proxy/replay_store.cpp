@@ -41,21 +41,8 @@ std::uint64_t checksum(std::string_view bytes)
     return hash;
 }
 
-void putNumber(std::string &out, std::uint64_t value, int bytes)
-{
-    char little[8];
-    for (int i = 0; i < bytes; ++i)
-        little[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    out.append(little, static_cast<std::size_t>(bytes));
-}
-
-void putText(std::string &out, std::string_view text)
-{
-    putNumber(out, text.size(), 4);
-    out.append(text);
-}
-
-// Reads what putNumber and putText wrote; any read past the end leaves it not ok.
+// Reads the numbers (little-endian) and sized texts encodeEntry writes; any read past the end leaves it
+// not ok.
 class FieldReader {
 public:
     explicit FieldReader(std::string_view data) : m_data(data) {}
@@ -107,33 +94,50 @@ std::size_t framedSize(const std::string &id, const std::string &time, const Pro
 }
 
 // The request in its frame. The proxy's own credentials are never kept: the forwarder never sends them on.
+// Written in one piece of exactly its size.
 std::string encodeEntry(const std::string &id, const std::string &time, const ProxiedRequest &request)
 {
-    std::string payload;
-    payload.reserve(requestSize(request) + 256);
-    putText(payload, id);
-    putText(payload, time);
-    putText(payload, request.method);
-    putText(payload, request.target);
     const auto ownCredentials = [](const std::string &name) { return beast::iequals(name, "proxy-authorization"); };
     std::size_t count = 0;
-    for (const auto &[name, value] : request.headers)
-        count += ownCredentials(name) ? 0 : 1;
-    putNumber(payload, count, 4);
+    std::size_t payloadSize = 6 * 4 + id.size() + time.size() + request.method.size() + request.target.size()
+                              + request.body.size();
     for (const auto &[name, value] : request.headers) {
         if (ownCredentials(name))
             continue;
-        putText(payload, name);
-        putText(payload, value);
+        ++count;
+        payloadSize += 8 + name.size() + value.size();
     }
-    putText(payload, request.body);
-
-    std::string entry;
-    entry.reserve(kFrameBytes + payload.size());
-    entry.append(kMagic);
-    putNumber(entry, payload.size(), 4);
-    putNumber(entry, checksum(payload), 8);
-    entry.append(payload);
+    std::string entry(kFrameBytes + payloadSize, '\0');
+    char *to = entry.data();
+    const auto number = [&](std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            *to++ = static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    const auto text = [&](std::string_view value) {
+        number(value.size(), 4);
+        std::memcpy(to, value.data(), value.size());
+        to += value.size();
+    };
+    std::memcpy(to, kMagic.data(), kMagic.size());
+    to += kMagic.size();
+    number(payloadSize, 4);
+    char *sum = to;
+    to += 8;
+    const char *payload = to;
+    text(id);
+    text(time);
+    text(request.method);
+    text(request.target);
+    number(count, 4);
+    for (const auto &[name, value] : request.headers) {
+        if (ownCredentials(name))
+            continue;
+        text(name);
+        text(value);
+    }
+    text(request.body);
+    to = sum;
+    number(checksum(std::string_view(payload, payloadSize)), 8);
     return entry;
 }
 

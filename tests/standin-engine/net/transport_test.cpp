@@ -288,8 +288,9 @@ TEST_F(Transport, PassThroughKeepsEndToEndHeadersAndDropsHopByHopOnes)
                          {"Set-Cookie", "a=1; Path=/"},
                          {"Set-Cookie", "b=2; Path=/"},
                          {"Cache-Control", "no-store"},
-                         {"Connection", "X-Upstream-Hop"},
-                         {"X-Upstream-Hop", "secret"}};
+                         {"Connection", "x-UPSTREAM-hop"}, // named in any case
+                         {"X-Upstream-Hop", "secret"},
+                         {"Keep-Alive", "timeout=5"}};
     });
     WireRoute forwarding = mockRoute("r-fwd", "GET", "/redirect", 200, "unused");
     forwarding.host = "127.0.0.1:" + std::to_string(upstream.port());
@@ -300,7 +301,8 @@ TEST_F(Transport, PassThroughKeepsEndToEndHeadersAndDropsHopByHopOnes)
     ASSERT_TRUE(client.connect(m_proxyPort));
     client.send("GET http://" + forwarding.host + "/redirect?x=1 HTTP/1.1\r\nHost: " + forwarding.host
                 + "\r\nAuthorization: Bearer t0k\r\nProxy-Authorization: Basic cHJveHk=\r\n"
-                  "Connection: keep-alive, X-Client-Hop\r\nX-Client-Hop: 1\r\n\r\n");
+                  "Connection: keep-alive, X-Client-Hop\r\nX-Client-Hop: 1\r\nTE: trailers\r\n"
+                  "Proxy-Connection: keep-alive\r\nUpgrade: h2c\r\n\r\n");
     const std::string answer = client.readUntil("\r\n\r\n", kPatience);
     EXPECT_EQ(statusOf(answer), 302) << answer;
     EXPECT_NE(answer.find("Location: https://elsewhere.test/next\r\n"), std::string::npos) << answer;
@@ -308,6 +310,7 @@ TEST_F(Transport, PassThroughKeepsEndToEndHeadersAndDropsHopByHopOnes)
     EXPECT_NE(answer.find("Set-Cookie: b=2; Path=/\r\n"), std::string::npos) << answer;
     EXPECT_NE(answer.find("Cache-Control: no-store\r\n"), std::string::npos) << answer;
     EXPECT_EQ(answer.find("X-Upstream-Hop"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("Keep-Alive"), std::string::npos) << answer;
 
     auto arrived = seen.get_future();
     ASSERT_EQ(arrived.wait_for(kPatience), std::future_status::ready);
@@ -316,6 +319,8 @@ TEST_F(Transport, PassThroughKeepsEndToEndHeadersAndDropsHopByHopOnes)
     EXPECT_EQ(request.header("Authorization"), "Bearer t0k");
     EXPECT_EQ(request.count("Proxy-Authorization"), 0);
     EXPECT_EQ(request.count("X-Client-Hop"), 0);
+    for (const char *hop : {"TE", "Proxy-Connection", "Upgrade"})
+        EXPECT_EQ(request.count(hop), 0) << hop;
     EXPECT_EQ(request.header("Host"), forwarding.host);
 }
 

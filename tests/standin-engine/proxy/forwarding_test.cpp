@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <poll.h>
 #include <sys/socket.h>
@@ -437,4 +438,64 @@ TEST_F(Forwarding, BytesAfterAnAnswerCloseTheKeptHostConnection)
         EXPECT_EQ(second->status, 200) << method << " " << second->body;
         EXPECT_EQ(second->body, "fresh") << method;
     }
+}
+
+// Many clients wait on a slow host at once, on every I/O thread, and leave in an order of their own,
+// some at once and some after their watch is armed: each host connection is let go and each exchange is
+// recorded as gone, while the one client that stays still gets its answer.
+TEST_F(Forwarding, ClientsThatLeaveASlowHostInAnyOrderEachLetGoOfTheirHostConnection)
+{
+    constexpr int kLeaving = 16;
+    std::atomic<int> freed {0};
+    std::promise<void> othersGone;
+    std::shared_future<void> othersLeft = othersGone.get_future().share();
+    ScriptedHost host([&](ScriptedHost::Connection &connection) {
+        const auto request = connection.next();
+        if (!request)
+            return;
+        if (request->line().find("/stays") != std::string::npos) {
+            othersLeft.wait_for(kPatience * 2);
+            connection.send(answer("still here"));
+            connection.waitForClose(kPatience);
+            return;
+        }
+        if (connection.waitForClose(kPatience * 2))
+            ++freed;
+    });
+    RawSocket staying;
+    ASSERT_TRUE(staying.connect(m_proxyPort));
+    ASSERT_TRUE(staying.send(request(host, "GET", "/stays")));
+    std::vector<std::unique_ptr<RawSocket>> leaving;
+    for (int i = 0; i < 12; ++i) {
+        leaving.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(leaving.back()->connect(m_proxyPort));
+        ASSERT_TRUE(leaving.back()->send(request(host, "GET", "/slow/" + std::to_string(i))));
+    }
+    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == 13; }));
+    for (const int i : {5, 0, 11, 3, 8, 1}) // before their watches are armed
+        leaving[static_cast<std::size_t>(i)]->close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (const int i : {2, 10, 4, 9, 7, 6})
+        leaving[static_cast<std::size_t>(i)]->close();
+    // A second wave, come after every watch of the first was armed.
+    for (int i = 12; i < kLeaving; ++i) {
+        leaving.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(leaving.back()->connect(m_proxyPort));
+        ASSERT_TRUE(leaving.back()->send(request(host, "GET", "/slow/" + std::to_string(i))));
+    }
+    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == kLeaving + 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (int i = kLeaving - 1; i >= 12; --i)
+        leaving[static_cast<std::size_t>(i)]->close();
+    EXPECT_TRUE(testsupport::waitFor([&] { return freed == kLeaving; })) << freed;
+    othersGone.set_value();
+    const std::string stayed = readAnswer(staying);
+    EXPECT_EQ(statusOf(stayed), 200) << stayed;
+    EXPECT_EQ(bodyOf(stayed), "still here");
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        int gone = 0;
+        for (const auto &record : history())
+            gone += record.path.rfind("/slow/", 0) == 0 && record.status == 499 ? 1 : 0;
+        return gone == kLeaving;
+    }));
 }
