@@ -15,7 +15,11 @@
 #include <nlohmann/json.hpp>
 
 #include <future>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using standintest::EngineProcess;
 using standintest::EventReader;
@@ -472,6 +476,57 @@ TEST(ConnectionSet, AFullPortClosesTheLongestIdleConnectionAndWaitsLessForIdleOn
     standin::net::ConnectionSet roomy(100);
     roomy.add([] {});
     EXPECT_EQ(roomy.idleWait(), std::chrono::steady_clock::duration(standin::net::Limits::kIdle));
+}
+
+// An answer leaves straight from the socket as far as the client's window lets it, the rest as the
+// client reads; a client that reads slowly, through a small buffer, still gets every byte in order, and
+// its connection goes on to a passed-through request.
+TEST_F(Transport, AnAnswerTakenSlowlyArrivesWholeAndTheConnectionGoesOn)
+{
+    std::string big(3500000, '\0'); // past what a socket buffers at once here
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('a' + i % 23);
+    big.replace(big.size() - 10, 10, "0123456789"); // found only at the end
+    setRoutes({mockRoute("r-big", "GET", "/big", 200, big)});
+    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "next"; });
+    const std::string host = "127.0.0.1:" + std::to_string(upstream.port());
+    // A small window from the start, so the engine's socket takes only part of the answer at once.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in proxy {};
+    proxy.sin_family = AF_INET;
+    proxy.sin_port = htons(static_cast<std::uint16_t>(m_proxyPort));
+    proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr *>(&proxy), sizeof proxy), 0);
+    const auto exchange = [&](const std::string &origin, const std::string &path, const std::string &end) {
+        const std::string request = "GET http://" + origin + path + " HTTP/1.1\r\nHost: " + origin + "\r\n\r\n";
+        EXPECT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the engine's write fills the window
+        std::string answer;
+        char chunk[65536];
+        while (answer.find(end) == std::string::npos) {
+            pollfd ready {fd, POLLIN, 0};
+            if (::poll(&ready, 1, 10000) <= 0)
+                break;
+            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                break;
+            answer.append(chunk, static_cast<std::size_t>(n));
+        }
+        return answer;
+    };
+    for (int round = 0; round < 3; ++round) {
+        const std::string answer = exchange("api.test", "/big", "0123456789");
+        const auto headEnd = answer.find("\r\n\r\n");
+        ASSERT_NE(headEnd, std::string::npos) << answer;
+        EXPECT_EQ(statusOf(answer), 200) << answer.substr(0, headEnd);
+        ASSERT_EQ(answer.size(), headEnd + 4 + big.size()) << round;
+        EXPECT_TRUE(answer.compare(headEnd + 4, big.size(), big) == 0) << round;
+    }
+    EXPECT_EQ(bodyOf(exchange(host, "/next", "\r\n\r\nnext")), "next");
+    ::close(fd);
 }
 
 TEST_F(Transport, LargePassThroughIsLearnedWholeAndClippedInTheHistory)
