@@ -1,4 +1,4 @@
-// core/: what every folder may use: options, time stamps, log lines, bounded input and data files.
+// core/: what every folder may use: options, time stamps, log lines, bounded input, data files and text scans.
 // Small helpers every part of the stand-in engine shares: time stamps and log lines.
 #pragma once
 

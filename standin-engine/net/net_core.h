@@ -1,4 +1,4 @@
-// net/: the socket layer under both ports: I/O threads, listeners, connections, the body budget.
+// net/: the socket layer under both ports: I/O threads, listeners, connections, the body budget, spare buffers.
 // The asynchronous socket layer both engine ports share: I/O threads, listeners, connection
 // bookkeeping and the limits every HTTP connection keeps.
 #pragma once
