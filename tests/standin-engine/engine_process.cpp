@@ -13,6 +13,21 @@
 
 namespace standintest {
 
+WireRoute mockRoute(const std::string &id, const std::string &method, const std::string &path, int status,
+                    const std::string &body, int latency, bool active)
+{
+    WireRoute route;
+    route.id = id;
+    route.method = method;
+    route.host = "api.test";
+    route.path = path;
+    route.status = status;
+    route.latencyMs = latency;
+    route.active = active;
+    route.body = body;
+    return route;
+}
+
 EngineProcess::EngineProcess(QString dataDir, QStringList extraArguments, QByteArray fault)
     : m_dataDir(std::move(dataDir))
     , m_arguments(std::move(extraArguments))

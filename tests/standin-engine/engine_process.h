@@ -10,9 +10,15 @@
 
 #include "standin-engine/http_client.h"
 
+#include "engine/records/route_records.h"
+
 #include <memory>
 
 namespace standintest {
+
+// A mock route on api.test answering `status` with `body`.
+WireRoute mockRoute(const std::string &id, const std::string &method, const std::string &path, int status,
+                    const std::string &body, int latency = 0, bool active = true);
 
 class EngineProcess final {
 public:

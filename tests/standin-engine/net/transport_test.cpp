@@ -27,26 +27,13 @@ using standintest::HttpClient;
 using standintest::RawSocket;
 using standintest::TestUpstream;
 using standintest::bodyOf;
+using standintest::mockRoute;
 using standintest::proxyRequest;
 using standintest::statusOf;
 
 namespace {
 
 constexpr auto kPatience = std::chrono::seconds(10);
-
-WireRoute mockRoute(const std::string &id, const std::string &method, const std::string &path, int status,
-                    const std::string &body, int latency = 0)
-{
-    WireRoute route;
-    route.id = id;
-    route.method = method;
-    route.host = "api.test";
-    route.path = path;
-    route.status = status;
-    route.body = body;
-    route.latencyMs = latency;
-    return route;
-}
 
 // Nothing has arrived on the socket yet (checked without waiting).
 bool stillWaiting(const RawSocket &socket)

@@ -33,16 +33,7 @@ namespace {
 std::string routeJson(const std::string &id, const std::string &method, const std::string &path, int status,
                       const std::string &body, int latency = 0, bool active = true)
 {
-    WireRoute route;
-    route.id = id;
-    route.method = method;
-    route.host = "api.test";
-    route.path = path;
-    route.status = status;
-    route.latencyMs = latency;
-    route.active = active;
-    route.body = body;
-    return encodeRecord(route);
+    return encodeRecord(standintest::mockRoute(id, method, path, status, body, latency, active));
 }
 
 std::vector<TrafficRecord> history(EngineProcess &engine, const std::string &query)
