@@ -430,19 +430,36 @@ asio::awaitable<void> lingeringClose(beast::tcp_stream &stream)
 
 std::optional<std::string> framingProblem(const http::request_parser<http::empty_body>::value_type &header)
 {
-    const auto lengths = header.count(http::field::content_length);
-    if (lengths > 1 || (lengths == 1 && header[http::field::content_length].find(',') != beast::string_view::npos))
+    const auto lengths = countFields(header, http::field::content_length);
+    if (lengths > 1
+        || (lengths == 1 && findField(header, http::field::content_length)->value().find(',') != beast::string_view::npos))
         return "more than one Content-Length";
-    const auto encodings = header.count(http::field::transfer_encoding);
+    const auto encodings = countFields(header, http::field::transfer_encoding);
     if (encodings > 1)
         return "more than one Transfer-Encoding";
     if (encodings == 1) {
         if (lengths)
             return "both Content-Length and Transfer-Encoding";
-        if (!beast::iequals(header[http::field::transfer_encoding], "chunked"))
+        if (!beast::iequals(findField(header, http::field::transfer_encoding)->value(), "chunked"))
             return "a Transfer-Encoding other than chunked";
     }
     return std::nullopt;
+}
+
+bool keepsAlive(const http::fields &fields, unsigned version)
+{
+    const auto connection = findField(fields, http::field::connection);
+    if (version < 11)
+        return connection != fields.end() && http::token_list {connection->value()}.exists("keep-alive");
+    return connection == fields.end() || !http::token_list {connection->value()}.exists("close");
+}
+
+void markKeepAlive(http::fields &fields, unsigned version, bool keep)
+{
+    if (version >= 11 && !keep)
+        fields.insert(http::field::connection, "close");
+    else if (version < 11 && keep)
+        fields.insert(http::field::connection, "keep-alive");
 }
 
 bool isProtocolError(const beast::error_code &ec)

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -311,6 +312,39 @@ asio::awaitable<void> lingeringClose(beast::tcp_stream &stream);
 // Why a request's body length is ambiguous, if it is: a request may give it one way only, one
 // Content-Length or chunked (last and alone), never both, so no two readers can disagree on it.
 std::optional<std::string> framingProblem(const http::request_parser<http::empty_body>::value_type &header);
+
+// Fields by their name's code, walked in order. A message has a few, and Beast's lookups by name
+// search a tree comparing names as text, which costs more on every request than the walk.
+template <class Fields>
+auto findField(Fields &fields, http::field name)
+{
+    auto at = fields.begin();
+    while (at != fields.end() && at->name() != name)
+        ++at;
+    return at;
+}
+
+template <class Fields>
+std::size_t countFields(const Fields &fields, http::field name)
+{
+    std::size_t count = 0;
+    for (const auto &field : fields)
+        count += field.name() == name;
+    return count;
+}
+
+template <class Fields>
+void eraseFields(Fields &fields, http::field name)
+{
+    for (auto at = fields.begin(); at != fields.end();)
+        at = at->name() == name ? fields.erase(at) : std::next(at);
+}
+
+// What Beast's keep_alive() answers for a message of `version` with these fields.
+bool keepsAlive(const http::fields &fields, unsigned version);
+
+// Beast's keep_alive(keep) for a message whose Connection field is already gone (dropped as hop by hop).
+void markKeepAlive(http::fields &fields, unsigned version, bool keep);
 
 // A malformed message (as opposed to a connection that ended or timed out).
 bool isProtocolError(const beast::error_code &ec);

@@ -48,7 +48,7 @@ public:
         , m_connection(connection)
         , m_target(*plan.target)
         , m_version(header.get().version())
-        , m_clientKeepAlive(header.get().keep_alive())
+        , m_clientKeepAlive(net::keepsAlive(header.get(), header.get().version()))
         , m_hadBody(expectsBody(header))
         , m_isHead(header.get().method() == http::verb::head)
         , m_upstreamKey(m_target.scheme + "://" + m_target.hostname + ":" + std::to_string(m_target.port))

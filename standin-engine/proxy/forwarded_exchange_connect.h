@@ -55,14 +55,14 @@ void ForwardedExchange<Stream>::prepareRequest()
     m_requestParser->body_limit((std::numeric_limits<std::uint64_t>::max)());
     auto &outgoing = m_requestParser->get();
     const bool chunkedIn = m_requestParser->chunked();
-    dropHopByHop(outgoing);
-    outgoing.erase(http::field::expect);
+    dropHopByHop(outgoing); // Connection and Transfer-Encoding among them
+    net::eraseFields(outgoing, http::field::expect);
     setHostInPlace(outgoing, m_target.host);
     outgoing.target(m_target.path + (m_target.query.empty() ? "" : "?" + m_target.query));
     outgoing.version(11);
     if (chunkedIn)
-        outgoing.chunked(true);
-    outgoing.keep_alive(true);
+        outgoing.insert(http::field::transfer_encoding, "chunked");
+    net::markKeepAlive(outgoing, 11, true);
     markVia(outgoing, m_version, m_handler.viaToken());
     m_requestFields = fieldCount(outgoing);
 }

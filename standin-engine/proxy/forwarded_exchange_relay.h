@@ -71,24 +71,26 @@ asio::awaitable<bool> ForwardedExchange<Stream>::relayResponse()
     }
     m_status = incoming.result_int();
     m_mayLearn = m_status >= 200 && m_status < 300;
-    const bool upstreamKeepsAlive = incoming.keep_alive();
+    const bool upstreamKeepsAlive = net::keepsAlive(incoming, incoming.version());
     const bool bodiless = m_isHead || m_status == 204 || m_status == 304;
-    const bool sized = incoming.has_content_length();
+    const bool sized = net::countFields(incoming, http::field::content_length) > 0;
     const bool upstreamChunked = m_responseParser->chunked();
     dropHopByHop(incoming);
     bool keepAlive = clientKeepAlive;
+    bool chunked = false; // Transfer-Encoding went with the hop-by-hop fields
     if (m_version < 11) {
         incoming.version(10);
         if (!sized && !bodiless)
             keepAlive = false; // ends with the connection
     } else {
         incoming.version(11);
-        if (!bodiless && (upstreamChunked || !sized))
-            incoming.chunked(true);
+        chunked = !bodiless && (upstreamChunked || !sized);
+        if (chunked)
+            incoming.insert(http::field::transfer_encoding, "chunked");
     }
-    incoming.keep_alive(keepAlive);
-    if (!incoming.chunked()) // trailer fields can only follow a chunked body
-        incoming.erase(http::field::trailer);
+    net::markKeepAlive(incoming, incoming.version(), keepAlive);
+    if (!chunked) // trailer fields can only follow a chunked body
+        net::eraseFields(incoming, http::field::trailer);
     m_responseFields = fieldCount(incoming);
 
     if (m_upstream->tls)

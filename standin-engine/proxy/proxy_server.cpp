@@ -298,7 +298,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
 {
     auto &timed = beast::get_lowest_layer(stream);
     const unsigned version = header.get().version();
-    const bool keepAlive = header.get().keep_alive();
+    const bool keepAlive = net::keepsAlive(header.get(), version);
     const auto length = header.content_length();
     const bool tooLong = length.value_or(0) > kMaxBodyBytes;
     const bool hasBody = expectsBody(header);

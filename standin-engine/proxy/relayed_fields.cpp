@@ -67,7 +67,7 @@ void setHostInPlace(http::fields &fields, std::string_view host)
         fields.set(http::field::host, beast::string_view(host.data(), host.size()));
         return;
     }
-    if (text(at->value()) == host && fields.count(http::field::host) == 1)
+    if (text(at->value()) == host && net::countFields(fields, http::field::host) == 1)
         return; // as nearly every client sends it
 
     // Fields can only be added at the end: the Host field and those after it go again, in order.
@@ -130,11 +130,13 @@ std::string versionText(unsigned version)
 void markVia(http::fields &fields, unsigned version, const std::string &token)
 {
     std::string via;
-    const auto [first, last] = fields.equal_range(http::field::via);
-    for (auto field = first; field != last; ++field)
-        via += std::string(field->value()) + ", ";
-    via += (version == 10 ? "1.0 " : "1.1 ") + token;
-    fields.set(http::field::via, via);
+    for (const auto &field : fields) {
+        if (field.name() == http::field::via)
+            via.append(text(field.value())).append(", ");
+    }
+    via.append(version == 10 ? "1.0 " : "1.1 ").append(token);
+    net::eraseFields(fields, http::field::via);
+    fields.insert(http::field::via, via);
 }
 
 std::string answerHead(const http::response_header<> &header)

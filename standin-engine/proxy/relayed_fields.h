@@ -49,9 +49,10 @@ void dropHopByHop(Fields &fields)
 template <class Fields>
 std::optional<std::string> framingNamedInConnection(const Fields &fields)
 {
-    const auto [first, last] = fields.equal_range(http::field::connection);
-    for (auto field = first; field != last; ++field) {
-        for (const auto &token : http::token_list {field->value()}) {
+    for (const auto &field : fields) {
+        if (field.name() != http::field::connection)
+            continue;
+        for (const auto &token : http::token_list {field.value()}) {
             if (beast::iequals(token, "content-length") || beast::iequals(token, "transfer-encoding"))
                 return std::string(token);
         }
