@@ -80,6 +80,12 @@ std::string cleanText(std::string_view text)
     return std::string(text);
 }
 
+void cleanInPlace(std::string &text)
+{
+    if (asciiRun(text.data(), text.size()) < text.size())
+        text = sanitizeUtf8(text);
+}
+
 // isoTime and localClockTime of a moment, their part up to the second made once a second on each thread.
 class ClockTexts final {
 public:
@@ -440,10 +446,10 @@ std::shared_ptr<const TrafficRecord> ExchangeHandler::keep(ExchangePlan &plan, c
         record.reqBody = cleanText(std::string_view(request.body).substr(0, TrafficHistory::kMaxStoredBody + 1));
     if (!responseBody.empty())
         record.respBody = cleanText(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1));
-    record.host = cleanText(record.host);
-    record.path = cleanText(record.path);
+    cleanInPlace(record.host);
+    cleanInPlace(record.path);
     if (record.query)
-        record.query = cleanText(*record.query);
+        cleanInPlace(*record.query);
 
     auto kept = m_history.keep(std::move(record));
     if (handOver && m_replays)

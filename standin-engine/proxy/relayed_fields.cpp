@@ -3,6 +3,7 @@
 
 #include <boost/asio/ssl/error.hpp>
 
+#include <cstring>
 #include <set>
 #include <utility>
 
@@ -113,15 +114,43 @@ std::string interimHead(const http::response_header<> &interim)
 
 namespace {
 
+// The room a head's fields and its blank line take, made at once so the head is not moved as it grows.
+std::size_t fieldsSize(const http::fields &fields)
+{
+    std::size_t size = 2;
+    for (const auto &field : fields)
+        size += field.name_string().size() + field.value().size() + 4;
+    return size;
+}
+
+// Written into room made by fieldsSize, without a check per piece.
 void appendFields(std::string &head, const http::fields &fields)
 {
-    for (const auto &field : fields)
-        head.append(text(field.name_string())).append(": ").append(text(field.value())).append("\r\n");
-    head.append("\r\n");
+    std::size_t at = head.size();
+    head.resize(at + fieldsSize(fields));
+    char *out = head.data() + at;
+    const auto put = [&](beast::string_view piece) {
+        std::memcpy(out, piece.data(), piece.size());
+        out += piece.size();
+    };
+    for (const auto &field : fields) {
+        put(field.name_string());
+        *out++ = ':';
+        *out++ = ' ';
+        put(field.value());
+        *out++ = '\r';
+        *out++ = '\n';
+    }
+    *out++ = '\r';
+    *out = '\n';
 }
 
 std::string versionText(unsigned version)
 {
+    if (version == 11)
+        return "HTTP/1.1";
+    if (version == 10)
+        return "HTTP/1.0";
     return "HTTP/" + std::to_string(version / 10) + "." + std::to_string(version % 10);
 }
 
@@ -142,7 +171,9 @@ void markVia(http::fields &fields, unsigned version, const std::string &token)
 std::string answerHead(const http::response_header<> &header)
 {
     const beast::string_view reason = header.reason().empty() ? http::obsolete_reason(header.result()) : header.reason();
-    std::string head = versionText(header.version()) + " " + std::to_string(header.result_int()) + " ";
+    std::string head;
+    head.reserve(16 + reason.size() + fieldsSize(header));
+    head.append(versionText(header.version())).append(" ").append(std::to_string(header.result_int())).append(" ");
     head.append(text(reason)).append("\r\n");
     appendFields(head, header);
     return head;
@@ -150,8 +181,9 @@ std::string answerHead(const http::response_header<> &header)
 
 std::string requestHead(const http::request_header<> &header)
 {
-    std::string head(text(header.method_string()));
-    head.append(" ").append(text(header.target())).append(" ").append(versionText(header.version())).append("\r\n");
+    std::string head;
+    head.reserve(header.method_string().size() + header.target().size() + 12 + fieldsSize(header));
+    head.append(text(header.method_string())).append(" ").append(text(header.target())).append(" ").append(versionText(header.version())).append("\r\n");
     appendFields(head, header);
     return head;
 }
