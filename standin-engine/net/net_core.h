@@ -211,6 +211,66 @@ private:
     std::size_t m_received = 0;
 };
 
+// What http::async_read_some does, without its layers of composed operations and without the trip
+// through the event loop it makes when the buffer already held what the parser wanted: that is how
+// a small answer's body, which came with its header, is taken. Reads only when the parser needs more.
+template <class Stream, class Buffer, class Parser>
+asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &parser, beast::error_code &ec)
+{
+    ec = {};
+    std::size_t used = 0;
+    if (buffer.size() > 0) {
+        used = parser.put(buffer.data(), ec);
+        buffer.consume(used);
+        if (ec != http::error::need_more)
+            co_return used;
+        ec = {};
+    }
+    for (;;) {
+        const std::size_t room = beast::read_size(buffer, 65536);
+        if (room == 0) {
+            ec = http::error::buffer_overflow;
+            co_return used;
+        }
+        std::optional<typename Buffer::mutable_buffers_type> space;
+        try {
+            space.emplace(buffer.prepare(room));
+        } catch (const std::length_error &) {
+            ec = http::error::buffer_overflow;
+            co_return used;
+        }
+        const std::size_t n = co_await stream.async_read_some(*space, asio::redirect_error(asio::use_awaitable, ec));
+        buffer.commit(n);
+        if (ec == asio::error::eof) {
+            ec = {};
+            if (parser.got_some())
+                parser.put_eof(ec); // a body that ends with the connection ends here
+            else
+                ec = http::error::end_of_stream;
+            co_return used;
+        }
+        if (ec)
+            co_return used;
+        const std::size_t parsed = parser.put(buffer.data(), ec);
+        buffer.consume(parsed);
+        used += parsed;
+        if (ec != http::error::need_more)
+            co_return used;
+        ec = {};
+    }
+}
+
+// What http::async_read_header does, the same way as readSome.
+template <class Stream, class Buffer, class Parser>
+asio::awaitable<std::size_t> readHeader(Stream &stream, Buffer &buffer, Parser &parser, beast::error_code &ec)
+{
+    ec = {};
+    std::size_t used = 0;
+    while (!ec && !parser.is_header_done())
+        used += co_await readSome(stream, buffer, parser, ec);
+    co_return used;
+}
+
 // Reads a request body piece by piece at the pace above; `onPiece` sees the body so far after each
 // read and returns false to stop. `ec` is `beast::error::timeout` when the body fell behind.
 template <class Stream, class Parser, class OnPiece>
@@ -226,8 +286,7 @@ asio::awaitable<void> readBodyPaced(Stream &stream, beast::flat_buffer &buffer, 
         }
         timed.expires_after(wait);
         pace.waiting();
-        const std::size_t n = co_await http::async_read_some(stream, buffer, parser,
-                                                             asio::redirect_error(asio::use_awaitable, ec));
+        const std::size_t n = co_await readSome(stream, buffer, parser, ec);
         pace.received(n);
         if (ec || !onPiece())
             break;
@@ -262,7 +321,7 @@ asio::awaitable<bool> readRequestHeader(Stream &stream, beast::tcp_stream &timed
         ec = {};
     }
     timed.expires_after(Limits::kHeader);
-    co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+    co_await readHeader(stream, buffer, parser, ec);
     co_return !ec;
 }
 

@@ -28,8 +28,7 @@ asio::awaitable<void> ForwardedExchange<Stream>::readResponseHeaderFrom(Upstream
         if (m_isHead)
             m_responseParser->skip(true);
         m_upstream->lowest().expires_after(wait);
-        co_await http::async_read_header(up, m_upstreamBuffer, *m_responseParser,
-                                         asio::redirect_error(asio::use_awaitable, m_ec));
+        co_await net::readHeader(up, m_upstreamBuffer, *m_responseParser, m_ec);
         if (m_ec || m_responseParser->get().result_int() >= 200 || m_responseParser->get().result_int() == 101)
             co_return;
         if (++m_interims > kMaxInterimAnswers) {

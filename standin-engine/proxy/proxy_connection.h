@@ -169,8 +169,7 @@ asio::awaitable<std::size_t> readPiece(Stream &stream, beast::flat_buffer &buffe
         }
         beast::get_lowest_layer(stream).expires_after(wait);
         pace.waiting();
-        const std::size_t n = co_await http::async_read_some(stream, buffer, parser,
-                                                             asio::redirect_error(asio::use_awaitable, ec));
+        const std::size_t n = co_await net::readSome(stream, buffer, parser, ec);
         pace.received(n);
         if (ec == http::error::need_buffer)
             ec = {};
@@ -192,7 +191,7 @@ asio::awaitable<std::size_t> readPiece(Stream &stream, Buffer &buffer, Parser &p
     parser.get().body().size = chunk.size();
     while (!parser.is_done() && parser.get().body().size == chunk.size()) {
         beast::get_lowest_layer(stream).expires_after(wait);
-        co_await http::async_read_some(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+        co_await net::readSome(stream, buffer, parser, ec);
         if (ec == http::error::need_buffer)
             ec = {};
         if (ec)
