@@ -403,16 +403,17 @@ std::shared_ptr<const TrafficRecord> ExchangeHandler::finish(ExchangePlan &plan,
     return conclude(plan, request, status, responseBody, whole);
 }
 
-void ExchangeHandler::finishAnswer(ExchangePlan &plan, const ProxiedRequest &request, int status,
+void ExchangeHandler::finishAnswer(ExchangePlan &plan, ProxiedRequest request, int status,
                                    const std::string &responseBody, bool whole)
 {
-    conclude(plan, request, status, responseBody, whole);
+    conclude(plan, request, status, responseBody, whole, &request);
 }
 
 std::shared_ptr<const TrafficRecord> ExchangeHandler::conclude(ExchangePlan &plan, const ProxiedRequest &request,
-                                                               int status, const std::string &responseBody, bool whole)
+                                                               int status, const std::string &responseBody, bool whole,
+                                                               ProxiedRequest *handOver)
 {
-    auto kept = keep(plan, request, status, responseBody);
+    auto kept = keep(plan, request, status, responseBody, handOver);
     // The body is copied for learning only when the route's sample takes it.
     if (whole) {
         if (auto observation = sampleOf(plan, *kept, responseBody))

@@ -101,8 +101,9 @@ public:
     // the stored copy, not for learning).
     std::shared_ptr<const TrafficRecord> finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                                 const std::string &responseBody, bool whole);
-    // finish, for a caller that needs nothing back.
-    void finishAnswer(ExchangePlan &plan, const ProxiedRequest &request, int status, const std::string &responseBody,
+    // finish, for a caller that needs nothing back and is done with `request`: it is kept for replays
+    // as it is handed over.
+    void finishAnswer(ExchangePlan &plan, ProxiedRequest request, int status, const std::string &responseBody,
                       bool whole);
 
     // The whole exchange at once (replay and tests): plan, wait, forward when asked, record.
@@ -113,7 +114,8 @@ private:
     std::shared_ptr<const TrafficRecord> keep(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                               std::string_view responseBody, ProxiedRequest *handOver = nullptr);
     std::shared_ptr<const TrafficRecord> conclude(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                                                  const std::string &responseBody, bool whole);
+                                                  const std::string &responseBody, bool whole,
+                                                  ProxiedRequest *handOver = nullptr);
     // What learning is told of the answer, when its body is one the route's sample takes.
     std::optional<SchemaLearner::Observation> sampleOf(const ExchangePlan &plan, const TrafficRecord &recorded,
                                                        std::string_view responseBody);

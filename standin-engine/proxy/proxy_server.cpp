@@ -327,7 +327,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
         const std::string text = overBudget
                                      ? std::string("the proxy holds too many request bodies at once; try again shortly")
                                      : "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)";
-        m_handler.finishAnswer(plan, request, status, proxyErrorBody(text), false);
+        m_handler.finishAnswer(plan, std::move(request), status, proxyErrorBody(text), false);
         co_await writeError(stream, version, status, text, false);
         co_await closeGently(stream);
         co_return false;
@@ -344,20 +344,21 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
         if (!co_await waitCancellably(plan.delayMs, connection)) {
             // Nobody is left to answer, so the exchange ends as a dropped connection, never as served.
             if (connection.clientGone)
-                m_handler.finishAnswer(plan, request, kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
+                m_handler.finishAnswer(plan, std::move(request), kClientClosedStatus, proxyErrorBody(kClientClosedText), false);
             co_return false; // or the proxy is stopping
         }
     }
     ProxiedResponse &out = plan.response;
     if (out.drop) {
-        m_handler.finishAnswer(plan, request, out.status, out.bodyText(), false);
+        m_handler.finishAnswer(plan, std::move(request), out.status, out.bodyText(), false);
         co_return false;
     }
     if (out.contentType.empty())
         out.contentType = contentTypeFor(out.bodyText());
     // Recorded and handed to learning before it goes out, so whoever has the answer finds both done;
     // the learning itself happens on its own thread.
-    m_handler.finishAnswer(plan, request, out.status, out.bodyText(), true);
+    const bool isHead = request.method == "HEAD";
+    m_handler.finishAnswer(plan, std::move(request), out.status, out.bodyText(), true);
     lease.release();
 
     // The body goes out from where it is held (a large mock body is shared with the route table), so a
@@ -366,7 +367,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
     const bool bodyAllowed = carriesLength(out.status);
     const std::size_t bodyLength = bodyAllowed ? body.size() : 0;
-    const bool sendBody = bodyAllowed && request.method != "HEAD";
+    const bool sendBody = bodyAllowed && !isHead;
     if (writeAnswerHead(connection.answerHead, out, version < 11 ? 10u : 11u, keepAlive, bodyLength)) {
         const std::array<asio::const_buffer, 2> pieces {asio::buffer(connection.answerHead),
                                                         asio::buffer(body.data(), sendBody ? body.size() : 0)};
