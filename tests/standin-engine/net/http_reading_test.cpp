@@ -1,0 +1,158 @@
+// The engine's own reads and field lookups against Beast's, which they stand in for on every request:
+// the same bytes, however they arrive, must parse to the same message, error and leftover bytes.
+#include "net/net_core.h"
+
+#include <boost/beast/_experimental/test/stream.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace asio = standin::net::asio;
+namespace beast = standin::net::beast;
+namespace http = standin::net::http;
+
+struct Outcome {
+    std::string error;
+    bool done = false;
+    std::string message; // status line, fields in order, body
+    std::string left;    // bytes read past the message
+    bool operator==(const Outcome &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const Outcome &outcome)
+{
+    return out << "error=" << outcome.error << " done=" << outcome.done << "\n" << outcome.message << "\nleft=" << outcome.left;
+}
+
+// Reads one answer from `bytes` (each read taking at most `readSize` of them, the peer closing after
+// them) with the engine's reads, or with Beast's own when `beasts`.
+Outcome readAnswer(const std::string &bytes, std::size_t readSize, bool beasts, std::size_t bufferLimit)
+{
+    asio::io_context io;
+    beast::test::stream client(io);
+    beast::test::stream peer(io);
+    client.connect(peer);
+    client.read_size(readSize);
+    peer.write_some(asio::buffer(bytes));
+    peer.close();
+    beast::flat_buffer buffer(bufferLimit);
+    http::response_parser<http::string_body> parser;
+    parser.header_limit(256);
+    beast::error_code ec;
+    asio::co_spawn(io, [&]() -> asio::awaitable<void> {
+        if (beasts)
+            co_await http::async_read_header(client, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+        else
+            co_await standin::net::readHeader(client, buffer, parser, ec);
+        while (!ec && !parser.is_done()) {
+            if (beasts)
+                co_await http::async_read_some(client, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
+            else
+                co_await standin::net::readSome(client, buffer, parser, ec);
+        }
+    }, asio::detached);
+    io.run();
+    Outcome outcome;
+    outcome.error = ec.message();
+    outcome.done = parser.is_done();
+    if (parser.is_header_done()) {
+        std::ostringstream message;
+        message << parser.get().result_int() << " " << parser.get().reason() << "\n";
+        for (const auto &field : parser.get())
+            message << field.name_string() << ": " << field.value() << "\n";
+        message << parser.get().body();
+        outcome.message = message.str();
+    }
+    outcome.left = beast::buffers_to_string(buffer.data());
+    return outcome;
+}
+
+TEST(HttpReading, TheEnginesReadsParseWhatBeastsParseHoweverTheBytesArrive)
+{
+    const std::string longField = "X-Long: " + std::string(300, 'v') + "\r\n";
+    const std::vector<std::pair<std::string, std::string>> answers = {
+        {"sized, with the next answer behind it",
+         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-A: 1\r\n\r\nhelloHTTP/1.1 204 No Content\r\n\r\n"},
+        {"chunked, with trailers", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTrailer: X-Sum\r\n\r\n"
+                                   "3;ext=1\r\nabc\r\n2\r\nde\r\n0\r\nX-Sum: 9\r\n\r\n"},
+        {"ended by the close", "HTTP/1.1 200 OK\r\nX-A: 1\r\n\r\nall of this until the close"},
+        {"cut in its header", "HTTP/1.1 200 OK\r\nContent-Le"},
+        {"cut in its body", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort"},
+        {"nothing at all", ""},
+        {"a header past its limit", "HTTP/1.1 200 OK\r\n" + longField + "Content-Length: 0\r\n\r\n"},
+        {"malformed", "HTTP/1.1 2x0 OK\r\n\r\n"},
+    };
+    for (const auto &[name, bytes] : answers) {
+        for (const std::size_t readSize : {1, 3, 7, 64, 4096}) {
+            for (const std::size_t bufferLimit : {std::size_t(40), std::size_t(1) << 20}) {
+                SCOPED_TRACE(name + ", reads of " + std::to_string(readSize) + ", buffer of " + std::to_string(bufferLimit));
+                EXPECT_EQ(readAnswer(bytes, readSize, false, bufferLimit), readAnswer(bytes, readSize, true, bufferLimit));
+            }
+        }
+    }
+    // The cases do reach the places they are named for.
+    EXPECT_EQ(readAnswer(answers[0].second, 4096, false, 1 << 20).left, "HTTP/1.1 204 No Content\r\n\r\n");
+    EXPECT_EQ(readAnswer(answers[2].second, 3, false, 1 << 20).error, "Success");
+    EXPECT_EQ(readAnswer(answers[3].second, 3, false, 1 << 20).error, beast::error_code(http::error::partial_message).message());
+    EXPECT_EQ(readAnswer(answers[5].second, 3, false, 1 << 20).error, beast::error_code(http::error::end_of_stream).message());
+    EXPECT_EQ(readAnswer(answers[6].second, 64, false, 1 << 20).error, beast::error_code(http::error::header_limit).message());
+    EXPECT_EQ(readAnswer(answers[6].second, 64, false, 40).error, beast::error_code(http::error::buffer_overflow).message());
+}
+
+TEST(HttpReading, FieldsLookedUpByCodeAnswerAsBeastsOwnLookups)
+{
+    const std::vector<std::vector<std::pair<http::field, std::string>>> heads = {
+        {},
+        {{http::field::connection, "close"}},
+        {{http::field::connection, "keep-alive"}},
+        {{http::field::connection, "Upgrade, Keep-Alive"}},
+        {{http::field::connection, "keep-alive"}, {http::field::via, "1.1 a"}, {http::field::connection, "close"}},
+        {{http::field::via, "1.1 a"}, {http::field::host, "h"}, {http::field::via, "1.0 b"}},
+    };
+    for (const auto &head : heads) {
+        for (const unsigned version : {10u, 11u}) {
+            http::response<http::empty_body> fields;
+            fields.version(version);
+            for (const auto &[name, value] : head)
+                fields.insert(name, value);
+            SCOPED_TRACE(std::to_string(head.size()) + " fields, version " + std::to_string(version));
+            EXPECT_EQ(standin::net::keepsAlive(fields, version), fields.keep_alive());
+            for (const auto name : {http::field::connection, http::field::via, http::field::host, http::field::trailer}) {
+                EXPECT_EQ(standin::net::countFields(fields, name), fields.count(name));
+                EXPECT_EQ(std::distance(fields.begin(), standin::net::findField(fields, name)),
+                          std::distance(fields.begin(), fields.find(name)));
+                auto erased = fields;
+                auto erasedByBeast = fields;
+                standin::net::eraseFields(erased, name);
+                erasedByBeast.erase(name);
+                EXPECT_TRUE(std::equal(erased.begin(), erased.end(), erasedByBeast.begin(), erasedByBeast.end(),
+                                       [](const auto &a, const auto &b) { return a.name_string() == b.name_string() && a.value() == b.value(); }));
+            }
+            // Once the Connection fields are gone, as a relay drops them, marking keep-alive writes
+            // what Beast's own setter would.
+            for (const bool keep : {false, true}) {
+                auto marked = fields;
+                standin::net::eraseFields(marked, http::field::connection);
+                auto markedByBeast = marked;
+                standin::net::markKeepAlive(marked, version, keep);
+                markedByBeast.keep_alive(keep);
+                std::ostringstream ours;
+                std::ostringstream beasts;
+                for (const auto &field : marked)
+                    ours << field.name_string() << ": " << field.value() << "\n";
+                for (const auto &field : markedByBeast)
+                    beasts << field.name_string() << ": " << field.value() << "\n";
+                EXPECT_EQ(ours.str(), beasts.str()) << "keep " << keep;
+            }
+        }
+    }
+}
+
+} // namespace
