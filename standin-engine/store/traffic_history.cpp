@@ -171,7 +171,7 @@ std::shared_ptr<const TrafficRecord> TrafficHistory::keep(TrafficRecord record)
         record.respBody = clipBody(std::move(*record.respBody));
     // Counted before the number is taken; the id adds its own length, as it needs no escapes.
     record.id.clear();
-    const size_t sizeWithoutId = lineSize(record);
+    const size_t sizeWithoutId = roughLineSize(record);
     // Made before the lock, its id written in under it.
     auto kept = std::make_shared<TrafficRecord>(std::move(record));
     const bool full = m_fresh.add([&] {
@@ -240,15 +240,34 @@ void TrafficHistory::clear()
     m_dirty = true;
 }
 
-bool TrafficHistory::rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst)
+void TrafficHistory::settleLocked(const std::vector<Kept> &written)
+{
+    for (const Kept &line : written) {
+        if (line.number == 0)
+            continue; // loaded from an older file, counted by its line then
+        // Newest first, so numbers fall along the records.
+        const auto it = std::lower_bound(m_records.begin(), m_records.end(), line.number,
+                                         [](const Kept &kept, std::uint64_t number) { return kept.number > number; });
+        if (it == m_records.end() || it->number != line.number)
+            continue; // fell out while its line was written
+        m_bytes = m_bytes - it->size + line.size;
+        it->size = line.size;
+    }
+    trimLocked();
+}
+
+bool TrafficHistory::rewrite(std::vector<Kept> oldestFirst)
 {
     size_t written = 0;
     const auto renamed = saveFileStreaming(m_file, [&](FileSink &out) {
-        for (const auto &record : oldestFirst)
-            out.write(encodeLine(*record));
+        for (Kept &kept : oldestFirst) {
+            const std::string line = encodeLine(*kept.record);
+            out.write(line);
+            kept.size = line.size();
+            kept.record.reset();
+        }
         written = out.written();
     });
-    oldestFirst = {};
     if (written > kMaxStoredBytes / 4)
         releaseFreedMemory();
     std::lock_guard lock(m_mutex);
@@ -259,6 +278,7 @@ bool TrafficHistory::rewrite(std::vector<std::shared_ptr<const TrafficRecord>> o
         return false;
     }
     m_fileBytes = written;
+    settleLocked(oldestFirst);
     return true;
 }
 
@@ -297,7 +317,7 @@ bool TrafficHistory::saveIfDirty()
 {
     std::lock_guard saving(m_saveMutex);
     std::string lines;
-    std::vector<std::shared_ptr<const TrafficRecord>> unsaved;
+    std::vector<Kept> unsaved;
     size_t unsavedBytes = 0;
     bool replace = false;
     {
@@ -307,10 +327,7 @@ bool TrafficHistory::saveIfDirty()
             return true;
         m_dirty = false;
         if (m_rewrite) {
-            std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst;
-            oldestFirst.reserve(m_records.size());
-            for (auto kept = m_records.rbegin(); kept != m_records.rend(); ++kept)
-                oldestFirst.push_back(kept->record);
+            std::vector<Kept> oldestFirst(m_records.rbegin(), m_records.rend());
             m_unsaved = 0;
             m_unsavedBytes = 0;
             m_rewrite = false;
@@ -320,7 +337,7 @@ bool TrafficHistory::saveIfDirty()
         // The lines are written here, on the saving thread, and only for records still kept.
         unsaved.reserve(m_unsaved);
         for (size_t i = m_unsaved; i > 0; --i)
-            unsaved.push_back(m_records[i - 1].record);
+            unsaved.push_back(m_records[i - 1]);
         unsavedBytes = m_unsavedBytes;
         // After a burst every kept record is new: the file is replaced by them instead of growing.
         replace = m_unsavedBytes == m_bytes && m_fileBytes > 0;
@@ -328,9 +345,12 @@ bool TrafficHistory::saveIfDirty()
         m_unsavedBytes = 0;
     }
     lines.reserve(unsavedBytes);
-    for (const auto &record : unsaved)
-        appendLine(lines, *record);
-    unsaved.clear();
+    for (Kept &kept : unsaved) {
+        const size_t before = lines.size();
+        appendLine(lines, *kept.record);
+        kept.size = lines.size() - before;
+        kept.record.reset();
+    }
     if (replace) {
         const auto failed = saveFileReplacing(m_file, lines);
         std::lock_guard lock(m_mutex);
@@ -341,6 +361,7 @@ bool TrafficHistory::saveIfDirty()
             return false;
         }
         m_fileBytes = lines.size();
+        settleLocked(unsaved);
         return true;
     }
     if (!appendToFile(m_file, lines)) {
@@ -354,6 +375,7 @@ bool TrafficHistory::saveIfDirty()
     {
         std::lock_guard lock(m_mutex);
         m_fileBytes += lines.size();
+        settleLocked(unsaved);
         // The kept records the file holds are its last bytes; the rest fell out of the history.
         keptInFile = m_bytes - m_unsavedBytes;
         if (keptInFile > m_fileBytes) {

@@ -59,11 +59,15 @@ public:
     static void appendSummary(std::string &out, const TrafficRecord &record);
     // The size of encodeLine's text, counted without writing it.
     static size_t lineSize(const TrafficRecord &record);
+    // About that size, without reading the text: exact for text that needs no escapes.
+    static size_t roughLineSize(const TrafficRecord &record);
 
 private:
     struct Kept {
         std::uint64_t number; // of the id, 0 for an id of another form
-        size_t size;          // of its line
+        // Of its line: counted roughly when the record is added (reading every text on the answering
+        // thread costs more than the rest of keeping it), exactly once the line is written.
+        size_t size;
         std::shared_ptr<const TrafficRecord> record;
     };
     // Moves every thread's fresh records into the history, in the order of their numbers. Records that fall
@@ -74,7 +78,10 @@ private:
     // Puts one gathered record in its place among the newest (a batch may come after a later one).
     void insertLocked(Kept fresh);
     void trimLocked(std::vector<Kept> *dropped = nullptr);
-    bool rewrite(std::vector<std::shared_ptr<const TrafficRecord>> oldestFirst);
+    bool rewrite(std::vector<Kept> oldestFirst);
+    // Takes the sizes of lines just written for the records still kept, then lets the oldest go if the
+    // kept records now pass the bound: what the file's end holds is known to the byte again.
+    void settleLocked(const std::vector<Kept> &written);
     // Keeps only the file's last `keptBytes` (the kept records, whole lines).
     bool compact(size_t keptBytes);
 

@@ -252,6 +252,23 @@ size_t TrafficHistory::lineSize(const TrafficRecord &record)
     return sink.plain ? sink.size : encodeLine(record).size();
 }
 
+size_t TrafficHistory::roughLineSize(const TrafficRecord &record)
+{
+    // The members' names and punctuation, and room for the two numbers.
+    size_t size = 160 + record.id.size() + record.time.size() + record.method.size() + record.host.size()
+                  + record.path.size();
+    const auto text = [&](const std::optional<std::string> &member) { size += member ? member->size() : 0; };
+    text(record.scheme);
+    text(record.query);
+    text(record.reqBody);
+    text(record.respBody);
+    if (record.reqHeaders) {
+        for (const auto &[name, value] : *record.reqHeaders)
+            size += name.size() + value.size() + 6;
+    }
+    return size;
+}
+
 void TrafficHistory::appendLine(std::string &out, const TrafficRecord &record)
 {
     TextSink sink {out};
