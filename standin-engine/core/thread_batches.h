@@ -39,16 +39,7 @@ public:
     // (see add) is never taken while one numbered before it, on another thread, is left behind.
     std::vector<Item> takeAll()
     {
-        std::array<std::vector<Item>, kPlaces> swapped;
-        {
-            std::array<std::unique_lock<std::mutex>, kPlaces> held;
-            for (std::size_t i = 0; i < kPlaces; ++i)
-                held[i] = std::unique_lock(m_places[i].mutex);
-            for (std::size_t i = 0; i < kPlaces; ++i) {
-                m_places[i].lastTaken = std::clamp(m_places[i].items.size(), kBatch, kMaxRoom);
-                swapped[i].swap(m_places[i].items);
-            }
-        }
+        auto swapped = takeEachPlace();
         std::vector<Item> taken;
         for (auto &items : swapped) {
             if (items.empty())
@@ -59,6 +50,20 @@ public:
                 std::move(items.begin(), items.end(), std::back_inserter(taken));
         }
         return taken;
+    }
+
+    // The same, left as each place held them: items too big to move about are best not gathered into one.
+    std::array<std::vector<Item>, kPlaces> takeEachPlace()
+    {
+        std::array<std::vector<Item>, kPlaces> swapped;
+        std::array<std::unique_lock<std::mutex>, kPlaces> held;
+        for (std::size_t i = 0; i < kPlaces; ++i)
+            held[i] = std::unique_lock(m_places[i].mutex);
+        for (std::size_t i = 0; i < kPlaces; ++i) {
+            m_places[i].lastTaken = std::clamp(m_places[i].items.size(), kBatch, kMaxRoom);
+            swapped[i].swap(m_places[i].items);
+        }
+        return swapped;
     }
 
 private:

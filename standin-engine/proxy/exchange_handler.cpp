@@ -197,7 +197,7 @@ std::string answerContentType(const RouteTable &table, size_t index, const WireR
 
 } // namespace
 
-std::string ProxiedRequest::header(const std::string &name) const
+std::string_view ProxiedRequest::header(std::string_view name) const
 {
     for (const auto &[key, value] : headers) {
         if (sameIgnoringAsciiCase(key, name))

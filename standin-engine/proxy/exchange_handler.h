@@ -36,7 +36,7 @@ struct ProxiedRequest {
     // False when `body` holds only part of what the client sent (a body passed on as it arrived).
     bool bodyWhole = true;
 
-    std::string header(const std::string &name) const; // case-insensitive, "" when absent
+    std::string_view header(std::string_view name) const; // case-insensitive, "" when absent
 };
 
 struct ProxiedResponse {

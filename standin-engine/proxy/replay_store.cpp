@@ -197,7 +197,7 @@ std::optional<std::string> ReplayStore::whyNotWhole(const ProxiedRequest &reques
 {
     if (!request.bodyWhole)
         return std::string("its body went on to the host as it arrived and was not held whole");
-    const std::string length = request.header("Content-Length");
+    const std::string_view length = request.header("Content-Length");
     if (!length.empty()) {
         std::uint64_t value = 0;
         const auto [end, ec] = std::from_chars(length.data(), length.data() + length.size(), value);
@@ -327,13 +327,14 @@ bool ReplayStore::inDamageLocked(const std::string &time) const
 
 void ReplayStore::gatherLocked()
 {
-    std::vector<Fresh> batch = m_fresh.takeAll();
-    m_ungathered.fetch_sub(std::min(batch.size(), m_ungathered.load()));
+    auto places = m_fresh.takeEachPlace();
     // Put in order by reference: a request is too big to move about while sorting.
     std::vector<Fresh *> ordered;
-    ordered.reserve(batch.size());
-    for (Fresh &fresh : batch)
-        ordered.push_back(&fresh);
+    for (auto &place : places) {
+        for (Fresh &fresh : place)
+            ordered.push_back(&fresh);
+    }
+    m_ungathered.fetch_sub(std::min(ordered.size(), m_ungathered.load()));
     std::sort(ordered.begin(), ordered.end(), [](const Fresh *a, const Fresh *b) { return a->sequence < b->sequence; });
     for (Fresh *taken : ordered) {
         Fresh &fresh = *taken;
