@@ -345,7 +345,6 @@ template <class Stream, class Buffers>
 asio::awaitable<std::size_t> writeBuffers(Stream &stream, const Buffers &buffers, beast::error_code &ec)
 {
     auto &timed = beast::get_lowest_layer(stream);
-    timed.expires_after(Limits::kProgress);
     if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
         std::array<asio::const_buffer, 8> pieces;
         std::size_t count = 0;
@@ -358,9 +357,12 @@ asio::awaitable<std::size_t> writeBuffers(Stream &stream, const Buffers &buffers
                 co_return done;
             beast::buffers_suffix<Buffers> rest(buffers);
             rest.consume(done);
+            // Setting a bound resets two timers under the reactor's lock: only a wait needs one.
+            timed.expires_after(Limits::kProgress);
             co_return done + co_await asio::async_write(stream, rest, asio::redirect_error(asio::use_awaitable, ec));
         }
     }
+    timed.expires_after(Limits::kProgress);
     co_return co_await asio::async_write(stream, buffers, asio::redirect_error(asio::use_awaitable, ec));
 }
 
