@@ -219,38 +219,32 @@ asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &pa
 {
     ec = {};
     std::size_t used = 0;
-    if (buffer.size() > 0) {
-        used = parser.put(buffer.data(), ec);
-        buffer.consume(used);
-        if (ec != http::error::need_more)
-            co_return used;
-        ec = {};
-    }
-    for (;;) {
-        const std::size_t room = beast::read_size(buffer, 65536);
-        if (room == 0) {
-            ec = http::error::buffer_overflow;
-            co_return used;
+    for (bool read = buffer.size() == 0;; read = true) {
+        if (read) {
+            const std::size_t room = beast::read_size(buffer, 65536);
+            std::optional<typename Buffer::mutable_buffers_type> space;
+            try {
+                if (room > 0)
+                    space.emplace(buffer.prepare(room));
+            } catch (const std::length_error &) { // past the buffer's limit, as room 0 is
+            }
+            if (!space) {
+                ec = http::error::buffer_overflow;
+                co_return used;
+            }
+            const std::size_t n = co_await stream.async_read_some(*space, asio::redirect_error(asio::use_awaitable, ec));
+            buffer.commit(n);
+            if (ec == asio::error::eof) {
+                ec = {};
+                if (parser.got_some())
+                    parser.put_eof(ec); // a body that ends with the connection ends here
+                else
+                    ec = http::error::end_of_stream;
+                co_return used;
+            }
+            if (ec)
+                co_return used;
         }
-        std::optional<typename Buffer::mutable_buffers_type> space;
-        try {
-            space.emplace(buffer.prepare(room));
-        } catch (const std::length_error &) {
-            ec = http::error::buffer_overflow;
-            co_return used;
-        }
-        const std::size_t n = co_await stream.async_read_some(*space, asio::redirect_error(asio::use_awaitable, ec));
-        buffer.commit(n);
-        if (ec == asio::error::eof) {
-            ec = {};
-            if (parser.got_some())
-                parser.put_eof(ec); // a body that ends with the connection ends here
-            else
-                ec = http::error::end_of_stream;
-            co_return used;
-        }
-        if (ec)
-            co_return used;
         const std::size_t parsed = parser.put(buffer.data(), ec);
         buffer.consume(parsed);
         used += parsed;

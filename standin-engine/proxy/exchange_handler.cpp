@@ -72,18 +72,18 @@ bool sameIgnoringAsciiCase(std::string_view a, std::string_view b)
     return true;
 }
 
-// Text as kept in a record: most of it is plain ASCII and is copied as it is.
-std::string cleanText(std::string_view text)
-{
-    if (asciiRun(text.data(), text.size()) < text.size())
-        return sanitizeUtf8(text);
-    return std::string(text);
-}
-
+// Text as kept in a record: most of it is plain ASCII and stays as it is.
 void cleanInPlace(std::string &text)
 {
     if (asciiRun(text.data(), text.size()) < text.size())
         text = sanitizeUtf8(text);
+}
+
+std::string cleanText(std::string_view text)
+{
+    std::string kept(text);
+    cleanInPlace(kept);
+    return kept;
 }
 
 // isoTime and localClockTime of a moment, their part up to the second made once a second on each thread.

@@ -62,7 +62,7 @@ void ForwardedExchange<Stream>::prepareRequest()
     outgoing.version(11);
     if (chunkedIn)
         outgoing.insert(http::field::transfer_encoding, "chunked");
-    net::markKeepAlive(outgoing, 11, true);
+    // Kept alive: HTTP/1.1 without a Connection field says so.
     markVia(outgoing, m_version, m_handler.viaToken());
     m_requestFields = fieldCount(outgoing);
 }
