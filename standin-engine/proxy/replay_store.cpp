@@ -13,6 +13,7 @@
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace standin {
 
@@ -25,11 +26,12 @@ constexpr std::string_view kMagic = "KRQ1";
 constexpr std::size_t kFrameBytes = 4 + 4 + 8;
 // The writer runs at least this often, and at once when this much waits.
 constexpr std::chrono::milliseconds kWriteEvery {200};
-constexpr std::size_t kWriteAtBytes = 256 * 1024;
+constexpr std::size_t kWriteAtBytes = 2 * 1024 * 1024;
 // The writer also runs when this many requests wait to be framed; past the second mark an answering
-// thread frames them itself, so a writer stuck on a slow disk holds no more than that.
-constexpr std::size_t kGatherAt = 1024;
-constexpr std::size_t kGatherHere = 4 * ReplayStore::kMaxKept;
+// thread frames them itself, so a writer stuck on a slow disk holds no more than that. Gathered in
+// batches larger than what is kept, a burst's older requests are never framed at all (see gatherLocked).
+constexpr std::size_t kGatherAt = 3 * ReplayStore::kMaxKept;
+constexpr std::size_t kGatherHere = 8 * ReplayStore::kMaxKept;
 
 std::uint64_t checksum(std::string_view bytes)
 {
@@ -336,8 +338,19 @@ void ReplayStore::gatherLocked()
     }
     m_ungathered.fetch_sub(std::min(ordered.size(), m_ungathered.load()));
     std::sort(ordered.begin(), ordered.end(), [](const Fresh *a, const Fresh *b) { return a->sequence < b->sequence; });
-    for (Fresh *taken : ordered) {
-        Fresh &fresh = *taken;
+    // Only the newest kMaxKept ids stay once remembered: requests older than those are let go unframed.
+    std::size_t first = 0;
+    if (ordered.size() > kMaxKept) {
+        std::unordered_set<std::string_view> newest;
+        newest.reserve(kMaxKept);
+        first = ordered.size();
+        while (first > 0 && newest.size() < kMaxKept)
+            newest.insert(ordered[--first]->id);
+        for (std::size_t i = 0; i < first; ++i)
+            m_pendingBytes.fetch_sub(ordered[i]->counted);
+    }
+    for (std::size_t i = first; i < ordered.size(); ++i) {
+        Fresh &fresh = *ordered[i];
         if (fresh.request) {
             if (auto why = whyNotWhole(*fresh.request)) {
                 fresh.entry.refusal = std::move(*why);

@@ -413,7 +413,7 @@ TEST(EventHub, TheAppsStreamsHaveTheirOwnPlacesAndAThirdClosesTheOldest)
 // Requests kept from many answering threads at once: each is found exactly as kept, at once and after
 // a restart; a second keep of an id replaces the first.
 // Requests are framed when the writer gathers them, not when kept: one whose body did not arrive whole
-// is still refused with its reason, and a burst past what the writer gathers at once keeps the newest.
+// is still refused with its reason, and a burst past what the store keeps leaves the newest ids.
 TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest)
 {
     QTemporaryDir dir;
@@ -431,10 +431,17 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
         r.headers = {{"Host", "example.test"}, {"Proxy-Authorization", "Basic c2VjcmV0"}};
         store.keep("b-" + std::to_string(n), "time", std::move(r));
     }
+    // Kept again: the newest ids, not the newest requests, are what stays.
+    ProxiedRequest again;
+    again.method = "GET";
+    again.target = "/items/" + std::to_string(burst - 1);
+    again.headers = {{"Host", "example.test"}};
+    store.keep("b-" + std::to_string(burst - 1), "time", again);
     store.keep("cut", "time", cut);
     EXPECT_NE(store.find("cut", "time").refusal.find("its body did not arrive whole"), std::string::npos);
-    EXPECT_FALSE(store.find("b-0", "time").request);
-    for (const int n : {burst + 1 - static_cast<int>(ReplayStore::kMaxKept), burst - 1}) {
+    const int oldestKept = burst + 1 - static_cast<int>(ReplayStore::kMaxKept);
+    EXPECT_FALSE(store.find("b-" + std::to_string(oldestKept - 1), "time").request);
+    for (const int n : {oldestKept, burst - 1}) {
         const auto found = store.find("b-" + std::to_string(n), "time");
         ASSERT_TRUE(found.request) << n << ": " << found.refusal;
         EXPECT_EQ(found.request->target, "/items/" + std::to_string(n));
