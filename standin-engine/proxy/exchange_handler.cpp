@@ -86,6 +86,70 @@ std::string cleanText(std::string_view text)
     return kept;
 }
 
+// An exchange's record: the request's fields and the bodies become members only when it is read or
+// saved. The request is the one the replay store keeps, unless its body is too large for the history
+// to hold it whole.
+class ExchangeRecord final : public KeptRecord {
+public:
+    // The head is the plan's, with the exchange's outcome.
+    ExchangeRecord(const ExchangePlan &plan, int status, std::shared_ptr<const ProxiedRequest> request,
+                   std::string_view responseBody)
+        : KeptRecord(plan.record)
+        , m_request(heldPart(std::move(request)))
+        , m_responseStart(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1))
+    {
+        TrafficRecord &head = headToFill();
+        head.status = status;
+        head.latencyMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                               - plan.started)
+                             .count();
+        head.injected = plan.injected;
+        cleanInPlace(head.host);
+        cleanInPlace(head.path);
+        if (head.query)
+            cleanInPlace(*head.query);
+    }
+
+    size_t restRoughSize() const override
+    {
+        size_t size = std::min(m_request->body.size(), TrafficHistory::kMaxStoredBody) + m_responseStart.size() + 40;
+        for (const auto &[name, value] : m_request->headers)
+            size += name.size() + value.size() + 6;
+        return size;
+    }
+
+protected:
+    void addRest(TrafficRecord &record) const override
+    {
+        std::map<std::string, std::string> headers;
+        for (const auto &[name, value] : m_request->headers) {
+            if (!sameIgnoringAsciiCase(name, "proxy-authorization"))
+                headers[cleanText(name)] = cleanText(value);
+        }
+        record.reqHeaders = std::move(headers);
+        const std::string_view body = m_request->body;
+        if (!body.empty())
+            record.reqBody = TrafficHistory::clipBody(cleanText(body.substr(0, TrafficHistory::kMaxStoredBody + 1)));
+        if (!m_responseStart.empty())
+            record.respBody = TrafficHistory::clipBody(cleanText(m_responseStart));
+    }
+
+private:
+    // A request whose body the history would hold whole for no use gets a copy of its own, cut short.
+    static std::shared_ptr<const ProxiedRequest> heldPart(std::shared_ptr<const ProxiedRequest> request)
+    {
+        if (request->body.size() <= TrafficHistory::kMaxStoredBody + 1)
+            return request;
+        ProxiedRequest part;
+        part.headers = request->headers;
+        part.body = request->body.substr(0, TrafficHistory::kMaxStoredBody + 1);
+        return std::make_shared<const ProxiedRequest>(std::move(part));
+    }
+
+    std::shared_ptr<const ProxiedRequest> m_request;
+    std::string m_responseStart;
+};
+
 // isoTime and localClockTime of a moment, their part up to the second made once a second on each thread.
 class ClockTexts final {
 public:
@@ -397,69 +461,46 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     return plan;
 }
 
-std::shared_ptr<const TrafficRecord> ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request,
-                                                             int status, const std::string &responseBody, bool whole)
+std::shared_ptr<const KeptRecord> ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                                          const std::string &responseBody, bool whole)
 {
-    return conclude(plan, request, status, responseBody, whole);
+    return conclude(plan, std::make_shared<const ProxiedRequest>(request), status, responseBody, whole);
 }
 
 void ExchangeHandler::finishAnswer(ExchangePlan &plan, ProxiedRequest request, int status,
                                    const std::string &responseBody, bool whole)
 {
-    conclude(plan, request, status, responseBody, whole, &request);
+    conclude(plan, std::make_shared<const ProxiedRequest>(std::move(request)), status, responseBody, whole);
 }
 
-std::shared_ptr<const TrafficRecord> ExchangeHandler::conclude(ExchangePlan &plan, const ProxiedRequest &request,
-                                                               int status, const std::string &responseBody, bool whole,
-                                                               ProxiedRequest *handOver)
+std::shared_ptr<const KeptRecord> ExchangeHandler::conclude(ExchangePlan &plan,
+                                                            std::shared_ptr<const ProxiedRequest> request, int status,
+                                                            const std::string &responseBody, bool whole)
 {
-    auto kept = keep(plan, request, status, responseBody, handOver);
+    auto kept = keep(plan, std::move(request), status, responseBody);
     // The body is copied for learning only when the route's sample takes it.
     if (whole) {
-        if (auto observation = sampleOf(plan, *kept, responseBody))
+        if (auto observation = sampleOf(plan, kept->head(), responseBody))
             learn(std::move(*observation), responseBody);
     }
     return kept;
 }
 
-std::shared_ptr<const TrafficRecord> ExchangeHandler::record(ExchangePlan &plan, ProxiedRequest request, int status,
-                                                             std::string_view responseBody)
+std::shared_ptr<const KeptRecord> ExchangeHandler::record(ExchangePlan &plan, ProxiedRequest request, int status,
+                                                          std::string_view responseBody)
 {
-    return keep(plan, request, status, responseBody, &request);
+    return keep(plan, std::make_shared<const ProxiedRequest>(std::move(request)), status, responseBody);
 }
 
-std::shared_ptr<const TrafficRecord> ExchangeHandler::keep(ExchangePlan &plan, const ProxiedRequest &request,
-                                                           int status, std::string_view responseBody,
-                                                           ProxiedRequest *handOver)
+std::shared_ptr<const KeptRecord> ExchangeHandler::keep(ExchangePlan &plan, std::shared_ptr<const ProxiedRequest> request,
+                                                        int status, std::string_view responseBody)
 {
-    TrafficRecord record = plan.record;
-    record.status = status;
-    record.latencyMs = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - plan.started).count());
-    record.injected = plan.injected;
-    std::map<std::string, std::string> headers;
-    for (const auto &[name, value] : request.headers) {
-        if (!sameIgnoringAsciiCase(name, "proxy-authorization"))
-            headers[cleanText(name)] = cleanText(value);
-    }
-    record.reqHeaders = std::move(headers);
-    if (!request.body.empty())
-        record.reqBody = cleanText(std::string_view(request.body).substr(0, TrafficHistory::kMaxStoredBody + 1));
-    if (!responseBody.empty())
-        record.respBody = cleanText(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1));
-    cleanInPlace(record.host);
-    cleanInPlace(record.path);
-    if (record.query)
-        cleanInPlace(*record.query);
-
-    auto kept = m_history.keep(std::move(record));
-    if (handOver && m_replays)
-        m_replays->keep(kept->id, kept->time, std::move(*handOver));
-    else
-        keepRequest(*kept, request);
+    auto kept = m_history.keep(std::make_shared<ExchangeRecord>(plan, status, request, responseBody));
+    if (m_replays)
+        m_replays->keep(kept->head().id, kept->head().time, std::move(request));
     if (m_events.listening()) {
         const std::string time = ClockTexts(plan.startedAt).local();
-        m_events.publish(std::make_shared<const std::string>(requestEventText(*kept, time)));
+        m_events.publish(std::make_shared<const std::string>(requestEventText(kept->head(), time)));
     }
     return kept;
 }
@@ -522,7 +563,7 @@ ProxiedResponse ExchangeHandler::handle(const ProxiedRequest &request, const Wai
     const auto kept = finish(planned, request, response.status, response.body, true);
     m_schema.settle(); // the caller sees what this exchange taught
     if (stored)
-        *stored = *kept;
+        *stored = kept->whole();
     return response;
 }
 

@@ -24,6 +24,7 @@ class ReplayStore;
 class EventHub;
 class SchemaLearner;
 class StateStore;
+class KeptRecord;
 class TrafficHistory;
 class Upstream;
 
@@ -93,14 +94,14 @@ public:
     ExchangePlan plan(const ProxiedRequest &request);
     // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
     // `request` is kept for replays as it is handed over.
-    std::shared_ptr<const TrafficRecord> record(ExchangePlan &plan, ProxiedRequest request, int status,
-                                                std::string_view responseBody);
+    std::shared_ptr<const KeptRecord> record(ExchangePlan &plan, ProxiedRequest request, int status,
+                                             std::string_view responseBody);
     // Hands a whole answer to schema learning (a 2xx one, that is); best once it went out.
     void learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody);
     // Both at once. `responseBody` is the whole answer when `whole`, else its first part (enough for
     // the stored copy, not for learning).
-    std::shared_ptr<const TrafficRecord> finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                                                const std::string &responseBody, bool whole);
+    std::shared_ptr<const KeptRecord> finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
+                                             const std::string &responseBody, bool whole);
     // finish, for a caller that needs nothing back and is done with `request`: it is kept for replays
     // as it is handed over.
     void finishAnswer(ExchangePlan &plan, ProxiedRequest request, int status, const std::string &responseBody,
@@ -110,12 +111,11 @@ public:
     ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
 
 private:
-    // The request is kept for replays as a copy, or moved from `handOver` when given (`request` itself).
-    std::shared_ptr<const TrafficRecord> keep(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                                              std::string_view responseBody, ProxiedRequest *handOver = nullptr);
-    std::shared_ptr<const TrafficRecord> conclude(ExchangePlan &plan, const ProxiedRequest &request, int status,
-                                                  const std::string &responseBody, bool whole,
-                                                  ProxiedRequest *handOver = nullptr);
+    // The request is kept for replays and read by the record when it is read.
+    std::shared_ptr<const KeptRecord> keep(ExchangePlan &plan, std::shared_ptr<const ProxiedRequest> request,
+                                           int status, std::string_view responseBody);
+    std::shared_ptr<const KeptRecord> conclude(ExchangePlan &plan, std::shared_ptr<const ProxiedRequest> request,
+                                               int status, const std::string &responseBody, bool whole);
     // What learning is told of the answer, when its body is one the route's sample takes.
     std::optional<SchemaLearner::Observation> sampleOf(const ExchangePlan &plan, const TrafficRecord &recorded,
                                                        std::string_view responseBody);

@@ -60,7 +60,7 @@ public:
 
     // The history record the exchange ended with, once it has one.
     bool hasRecorded() const { return m_recordedAs != nullptr; }
-    const TrafficRecord &recorded() const { return *m_recordedAs; }
+    TrafficRecord recorded() const { return m_recordedAs->whole(); }
 
     asio::awaitable<bool> run()
     {
@@ -256,7 +256,7 @@ private:
     BodyLease m_copyLease;
     BodyLease m_resendLease;
     BodyLease m_requestLease;
-    std::shared_ptr<const TrafficRecord> m_recordedAs;
+    std::shared_ptr<const KeptRecord> m_recordedAs;
 };
 
 } // namespace standin::forwarding

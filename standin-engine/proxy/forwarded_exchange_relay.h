@@ -210,7 +210,7 @@ void ForwardedExchange<Stream>::record()
     // Nothing reads the request once it is recorded: it moves to the replay store.
     m_recordedAs = m_handler.record(m_plan, std::move(m_request), m_status, m_responseCopy);
     if (m_whole && !m_ec)
-        m_handler.learnFrom(m_plan, *m_recordedAs, std::move(m_responseCopy));
+        m_handler.learnFrom(m_plan, m_recordedAs->head(), std::move(m_responseCopy));
 }
 
 } // namespace standin::forwarding

@@ -64,7 +64,7 @@ TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &re
             co_await http::async_read_header(client, buffer, header, asio::redirect_error(asio::use_awaitable, ec));
             if (ec) { // a stored header that no longer reads as one
                 const std::string text = "the recorded request cannot be sent again: " + ec.message();
-                recorded = *handler.finish(plan, sent, 400, proxyErrorBody(text), false);
+                recorded = handler.finish(plan, sent, 400, proxyErrorBody(text), false)->whole();
                 co_return;
             }
             ProxyConnection connection;
@@ -82,8 +82,8 @@ TrafficRecord forwardDetached(ExchangeHandler &handler, const ProxiedRequest &re
         if (running && running->hasRecorded())
             recorded = running->recorded();
         else
-            recorded = *handler.finish(plan, sent, 504, proxyErrorBody("the host did not answer the replay in time"),
-                                      false);
+            recorded = handler.finish(plan, sent, 504, proxyErrorBody("the host did not answer the replay in time"), false)
+                           ->whole();
     }
     // The exchange kept the history's short copy of the body; this replay had all of it at hand.
     if (!recorded.id.empty())

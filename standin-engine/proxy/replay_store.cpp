@@ -416,13 +416,18 @@ void ReplayStore::evictSegmentsLocked()
 
 void ReplayStore::keep(const std::string &id, const std::string &time, ProxiedRequest request)
 {
-    Fresh fresh {0, id, Entry {}, std::nullopt, 0};
+    keep(id, time, std::make_shared<const ProxiedRequest>(std::move(request)));
+}
+
+void ReplayStore::keep(const std::string &id, const std::string &time, std::shared_ptr<const ProxiedRequest> request)
+{
+    Fresh fresh {0, id, Entry {}, nullptr, 0};
     fresh.entry.time = time;
-    const std::size_t size = framedSize(id, time, request);
+    const std::size_t size = framedSize(id, time, *request);
     const std::size_t before = m_pendingBytes.fetch_add(size);
     if (before + size > kMaxPendingBytes) {
         m_pendingBytes.fetch_sub(size);
-        fresh.entry.refusal = whyNotWhole(request).value_or(
+        fresh.entry.refusal = whyNotWhole(*request).value_or(
             "it came while the engine had too many requests still to write to the disk");
     } else {
         // Only the keep that crosses the mark wakes the writer; the writer's own pace covers a wake

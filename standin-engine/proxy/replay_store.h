@@ -45,6 +45,8 @@ public:
     // second call for the same id replaces the first. The request is held as it is handed over and
     // framed for the disk on the writer's thread, so an answering thread only hands it on.
     void keep(const std::string &id, const std::string &time, ProxiedRequest request);
+    // The same for a request others read too (the history's record of it).
+    void keep(const std::string &id, const std::string &time, std::shared_ptr<const ProxiedRequest> request);
 
     // The request kept for the record, exactly as the client sent it; or why there is none.
     struct Found {
@@ -80,7 +82,7 @@ private:
         std::uint64_t sequence;
         std::string id;
         Entry entry;
-        std::optional<ProxiedRequest> request; // to be framed when gathered, unless refused already
+        std::shared_ptr<const ProxiedRequest> request; // to be framed when gathered, unless refused already
         std::size_t counted = 0;                // what it counts against the pending bound
     };
 

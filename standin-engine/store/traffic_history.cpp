@@ -39,7 +39,7 @@ void TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
     const std::uint64_t number = numberOf(record.id).value_or(0);
     if (number >= m_nextNumber)
         m_nextNumber = number + 1;
-    m_records.push_front({number, savedSize, std::make_shared<const TrafficRecord>(std::move(record))});
+    m_records.push_front({number, savedSize, std::make_shared<const KeptRecord>(std::move(record))});
     m_bytes += savedSize;
 }
 
@@ -158,28 +158,34 @@ std::string TrafficHistory::clipBody(std::string body)
     return body;
 }
 
-TrafficRecord TrafficHistory::add(TrafficRecord record)
+TrafficRecord KeptRecord::whole() const
 {
-    return *keep(std::move(record));
+    TrafficRecord record = m_head;
+    addRest(record);
+    return record;
 }
 
-std::shared_ptr<const TrafficRecord> TrafficHistory::keep(TrafficRecord record)
+TrafficRecord TrafficHistory::add(TrafficRecord record)
 {
     if (record.reqBody)
         record.reqBody = clipBody(std::move(*record.reqBody));
     if (record.respBody)
         record.respBody = clipBody(std::move(*record.respBody));
+    return keep(std::make_shared<KeptRecord>(std::move(record)))->whole();
+}
+
+std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecord> kept)
+{
     // Counted before the number is taken; the id adds its own length, as it needs no escapes.
-    record.id.clear();
-    const size_t sizeWithoutId = roughLineSize(record);
-    // Made before the lock, its id written in under it.
-    auto kept = std::make_shared<TrafficRecord>(std::move(record));
+    TrafficRecord &head = kept->m_head;
+    head.id.clear();
+    const size_t sizeWithoutId = roughLineSize(head) + kept->restRoughSize();
     const bool full = m_fresh.add([&] {
         // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
         const std::uint64_t number = m_nextNumber++;
         char digits[24] = {'t', '-'};
-        kept->id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
-        return Kept {number, sizeWithoutId + kept->id.size(), kept};
+        head.id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
+        return Kept {number, sizeWithoutId + head.id.size(), kept};
     });
     if (full) {
         std::vector<Kept> dropped; // declared first, so freed after the lock is let go
@@ -205,15 +211,15 @@ std::vector<TrafficRecord> TrafficHistory::page(int limit, const std::string &be
     gatherLocked();
     auto it = m_records.begin();
     if (!before.empty()) {
-        it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->id == before; });
+        it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->head().id == before; });
         if (it == m_records.end())
             return {};
         ++it;
     }
     std::vector<TrafficRecord> result;
     for (; it != m_records.end() && result.size() < static_cast<size_t>(limit); ++it) {
-        if (matchesFilter(*it->record, lowered))
-            result.push_back(*it->record);
+        if (matchesFilter(it->record->head(), lowered))
+            result.push_back(it->record->whole());
     }
     return result;
 }
@@ -222,10 +228,10 @@ std::optional<TrafficRecord> TrafficHistory::find(const std::string &id)
 {
     std::lock_guard lock(m_mutex);
     gatherLocked();
-    const auto it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->id == id; });
+    const auto it = std::find_if(m_records.begin(), m_records.end(), [&](const Kept &kept) { return kept.record->head().id == id; });
     if (it == m_records.end())
         return std::nullopt;
-    return *it->record;
+    return it->record->whole();
 }
 
 void TrafficHistory::clear()
@@ -261,7 +267,7 @@ bool TrafficHistory::rewrite(std::vector<Kept> oldestFirst)
     size_t written = 0;
     const auto renamed = saveFileStreaming(m_file, [&](FileSink &out) {
         for (Kept &kept : oldestFirst) {
-            const std::string line = encodeLine(*kept.record);
+            const std::string line = encodeLine(kept.record->whole());
             out.write(line);
             kept.size = line.size();
             kept.record.reset();
@@ -347,7 +353,7 @@ bool TrafficHistory::saveIfDirty()
     lines.reserve(unsavedBytes);
     for (Kept &kept : unsaved) {
         const size_t before = lines.size();
-        appendLine(lines, *kept.record);
+        appendLine(lines, kept.record->whole());
         kept.size = lines.size() - before;
         kept.record.reset();
     }

@@ -17,6 +17,35 @@
 
 namespace standin {
 
+// A record as the history keeps it: the members every reader needs (its head) at once, the rest only
+// when the record is read or saved. Most records of a busy history fall out unread, and making the
+// request's fields and the bodies into members costs more than all else of keeping one.
+class KeptRecord {
+public:
+    explicit KeptRecord(TrafficRecord &&head) : m_head(std::move(head)) {}
+    explicit KeptRecord(const TrafficRecord &head) : m_head(head) {}
+    virtual ~KeptRecord() = default;
+    KeptRecord(const KeptRecord &) = delete;
+    KeptRecord &operator=(const KeptRecord &) = delete;
+
+    // Every member but those addRest adds.
+    const TrafficRecord &head() const { return m_head; }
+    // The record as the history shows and saves it.
+    TrafficRecord whole() const;
+    // About what addRest adds to the record's line, without reading its text.
+    virtual size_t restRoughSize() const { return 0; }
+
+protected:
+    // Adds the members left out of the head, bodies already clipped (TrafficHistory::clipBody).
+    virtual void addRest(TrafficRecord &) const {}
+    // For the maker's own members, before the record is kept.
+    TrafficRecord &headToFill() { return m_head; }
+
+private:
+    friend class TrafficHistory; // numbers it
+    TrafficRecord m_head;
+};
+
 class TrafficHistory final {
 public:
     static constexpr size_t kMaxRecords = 1000;
@@ -33,7 +62,7 @@ public:
     // still kept at the next save.
     TrafficRecord add(TrafficRecord record);
     // The same, handing back the kept record itself rather than a copy of it.
-    std::shared_ptr<const TrafficRecord> keep(TrafficRecord record);
+    std::shared_ptr<const KeptRecord> keep(std::shared_ptr<KeptRecord> record);
 
     // Newest first; `before` is the id of the last record of the previous page. An unknown cursor
     // gives an empty page. `filter` matches, without letter case, the method, URL and status.
@@ -68,7 +97,7 @@ private:
         // Of its line: counted roughly when the record is added (reading every text on the answering
         // thread costs more than the rest of keeping it), exactly once the line is written.
         size_t size;
-        std::shared_ptr<const TrafficRecord> record;
+        std::shared_ptr<const KeptRecord> record;
     };
     // Moves every thread's fresh records into the history, in the order of their numbers. Records that fall
     // out go to `dropped`, when given, to be freed after the lock.

@@ -3,6 +3,7 @@
 #include "control/event_hub.h"
 #include "mocks/schema_learner.h"
 #include "proxy/exchange_handler.h"
+#include "proxy/replay_store.h"
 #include "standin-engine/test_upstream.h"
 #include "store/state_store.h"
 #include "store/traffic_history.h"
@@ -103,6 +104,34 @@ TEST_F(Exchanges, EachExchangeIsRecordedAndAnnouncedOnce)
         EXPECT_EQ(record.host.find('@'), std::string::npos) << record.host;
     }
     EXPECT_EQ(m_history.page(2, "", "")[1].host, "api.test");
+
+    // A large upload: the record holds the start of its body, the replay store all of it; the record's
+    // fields leave the proxy's credentials out and read the same at once, later and from the file.
+    ReplayStore replays(m_root / "replay");
+    m_handler.setReplayStore(&replays);
+    WireRoute uploads;
+    uploads.id = "r-up";
+    uploads.method = "POST";
+    uploads.host = "api.test";
+    uploads.path = "/upload";
+    uploads.status = 201;
+    m_state.setRoutes({uploads});
+    ProxiedRequest upload;
+    upload.method = "POST";
+    upload.target = "http://api.test/upload";
+    upload.headers = {{"Proxy-Authorization", "Basic c2VjcmV0"}, {"X-Name", "caf\xE9"}, {"Content-Length", "100000"}};
+    upload.body = std::string(100000, 'u');
+    TrafficRecord stored;
+    EXPECT_EQ(m_handler.handle(upload, [](int) { return true; }, &stored).status, 201);
+    EXPECT_EQ(stored.reqHeaders, (std::map<std::string, std::string> {{"Content-Length", "100000"}, {"X-Name", "caf\xEF\xBF\xBD"}}));
+    EXPECT_TRUE(stored.reqBody == std::string(TrafficHistory::kMaxStoredBody, 'u') + "\n… (truncated)");
+    EXPECT_TRUE(m_history.find(stored.id) == stored);
+    const auto kept = replays.find(stored.id, stored.time);
+    ASSERT_TRUE(kept.request) << kept.refusal;
+    EXPECT_TRUE(kept.request->body == upload.body);
+    ASSERT_TRUE(m_history.saveIfDirty());
+    TrafficHistory reopened(m_root / "history.json");
+    EXPECT_TRUE(reopened.find(stored.id) == stored);
 }
 
 TEST_F(Exchanges, RefusedTunnelsOwnPortsAndStoppingProxy)
