@@ -21,9 +21,10 @@ public:
     static constexpr std::size_t kBatch = 32;
 
     // Adds the item `make` returns to the calling thread's place; `make` runs under that place's lock,
-    // so whoever takes the place has every item numbered there. True when the place asks to be taken.
+    // so whoever takes the place has every item numbered there. The place's count of items after it:
+    // from kBatch on, the place asks to be taken.
     template <class Make>
-    bool add(Make &&make)
+    std::size_t add(Make &&make)
     {
         Place &place = m_places[placeOfThisThread(kPlaces)];
         std::lock_guard lock(place.mutex);
@@ -31,7 +32,7 @@ public:
         if (place.items.empty() && place.items.capacity() < place.lastTaken)
             place.items.reserve(place.lastTaken);
         place.items.push_back(make());
-        return place.items.size() >= kBatch;
+        return place.items.size();
     }
 
     // Every item added so far, place after place. Every place is held at once while they are taken, so

@@ -26,12 +26,12 @@ constexpr std::string_view kMagic = "KRQ1";
 constexpr std::size_t kFrameBytes = 4 + 4 + 8;
 // The writer runs at least this often, and at once when this much waits.
 constexpr std::chrono::milliseconds kWriteEvery {200};
-constexpr std::size_t kWriteAtBytes = 2 * 1024 * 1024;
+constexpr std::size_t kWriteAtBytes = 4 * 1024 * 1024;
 // The writer also runs when this many requests wait to be framed; past the second mark an answering
 // thread frames them itself, so a writer stuck on a slow disk holds no more than that. Gathered in
 // batches larger than what is kept, a burst's older requests are never framed at all (see gatherLocked).
-constexpr std::size_t kGatherAt = 3 * ReplayStore::kMaxKept;
-constexpr std::size_t kGatherHere = 8 * ReplayStore::kMaxKept;
+constexpr std::size_t kGatherAt = 6 * ReplayStore::kMaxKept;
+constexpr std::size_t kGatherHere = 16 * ReplayStore::kMaxKept;
 
 std::uint64_t checksum(std::string_view bytes)
 {
@@ -336,7 +336,7 @@ void ReplayStore::gatherLocked()
         for (Fresh &fresh : place)
             ordered.push_back(&fresh);
     }
-    m_ungathered.fetch_sub(std::min(ordered.size(), m_ungathered.load()));
+    m_ungathered = 0;
     std::sort(ordered.begin(), ordered.end(), [](const Fresh *a, const Fresh *b) { return a->sequence < b->sequence; });
     // Only the newest kMaxKept ids stay once remembered: requests older than those are let go unframed.
     std::size_t first = 0;
@@ -438,12 +438,16 @@ void ReplayStore::keep(const std::string &id, const std::string &time, std::shar
         fresh.counted = size;
     }
     // Numbered as it is added, so a reader that gathered this thread's requests has every one it numbered.
-    m_fresh.add([&] {
+    const std::size_t held = m_fresh.add([&] {
         fresh.sequence = ++m_sequence;
         return std::move(fresh);
     });
-    const std::size_t waiting = m_ungathered.fetch_add(1) + 1;
-    if (waiting == kGatherAt) {
+    // Counted a batch at a time, so the answering threads seldom touch the shared count.
+    constexpr std::size_t kBatch = ThreadBatches<Fresh>::kBatch;
+    if (held % kBatch != 0)
+        return;
+    const std::size_t waiting = m_ungathered.fetch_add(kBatch) + kBatch;
+    if (waiting >= kGatherAt && waiting - kBatch < kGatherAt) {
         m_wake.notify_one();
     } else if (waiting >= kGatherHere) {
         std::lock_guard lock(m_mutex);

@@ -120,7 +120,8 @@ private:
     // Bytes not written yet, in m_fresh and in m_pending: counted when kept, so the bound holds
     // without the shared lock.
     std::atomic<std::size_t> m_pendingBytes {0};
-    // Requests kept since the last gathering: the writer gathers them when they pile up.
+    // About how many requests were kept since the last gathering (whole batches of a thread's place):
+    // the writer gathers them when they pile up.
     std::atomic<std::size_t> m_ungathered {0};
     std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
     std::vector<Damage> m_damage;

@@ -180,14 +180,14 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
     TrafficRecord &head = kept->m_head;
     head.id.clear();
     const size_t sizeWithoutId = roughLineSize(head) + kept->restRoughSize();
-    const bool full = m_fresh.add([&] {
+    const std::size_t held = m_fresh.add([&] {
         // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
         const std::uint64_t number = m_nextNumber++;
         char digits[24] = {'t', '-'};
         head.id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
         return Kept {number, sizeWithoutId + head.id.size(), kept};
     });
-    if (full) {
+    if (held >= ThreadBatches<Kept>::kBatch) {
         std::vector<Kept> dropped; // declared first, so freed after the lock is let go
         std::lock_guard lock(m_mutex);
         gatherLocked(&dropped);
