@@ -298,18 +298,23 @@ const std::string *shareRouteBody(ProxiedResponse &response, const WireRoute &ro
     return source;
 }
 
-// An absolute-form target without the "user:password@" a client may have written into it.
-std::string withoutUserinfo(const std::string &target)
+// An absolute-form target without the "user:password@" a client may have written into it: the target
+// itself when it has none, else the text made in `cleaned`.
+std::string_view withoutUserinfo(const std::string &target, std::string &cleaned)
 {
     const size_t schemeEnd = target.find("://");
     if (schemeEnd == std::string::npos)
         return target;
     const size_t authorityStart = schemeEnd + 3;
-    const size_t authorityEnd = std::min(target.find_first_of("/?#", authorityStart), target.size());
-    const size_t at = target.rfind('@', authorityEnd - 1);
-    if (at == std::string::npos || at < authorityStart)
+    const auto authorityEnd = std::find_if(target.begin() + static_cast<std::ptrdiff_t>(authorityStart), target.end(),
+                                           [](char c) { return c == '/' || c == '?' || c == '#'; });
+    const std::string_view authority(target.data() + authorityStart,
+                                     static_cast<size_t>(authorityEnd - target.begin()) - authorityStart);
+    const size_t at = authority.rfind('@');
+    if (at == std::string_view::npos)
         return target;
-    return target.substr(0, authorityStart) + target.substr(at + 1);
+    cleaned = target.substr(0, authorityStart) + target.substr(authorityStart + at + 1);
+    return cleaned;
 }
 
 } // namespace
@@ -358,7 +363,8 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     plan.record.method = request.method;
     ProxiedResponse &response = plan.response;
 
-    const std::string targetText = withoutUserinfo(request.target);
+    std::string cleanedTarget;
+    const std::string_view targetText = withoutUserinfo(request.target, cleanedTarget);
     plan.target = parseProxyTarget(targetText, request.header("Host"));
     if (!plan.target || request.method == "CONNECT")
         plan.projectId = m_state.activeProjectId();
