@@ -61,6 +61,10 @@ TEST(ProxyTarget, ReadsAbsoluteAndOriginForm)
     EXPECT_EQ(origin->port, 80);
 
     EXPECT_EQ(target("http://h.test").path, "/");
+    const ProxyTarget queryOnly = target("http://H.test:81?x=/y");
+    EXPECT_EQ(queryOnly.host, "h.test:81");
+    EXPECT_EQ(queryOnly.path, "/");
+    EXPECT_EQ(queryOnly.query, "x=/y");
     EXPECT_EQ(target("https://h.test/x").port, 443);
     EXPECT_FALSE(parseProxyTarget("ftp://h.test/x", ""));
     EXPECT_FALSE(parseProxyTarget("http://h.test:99999/x", ""));

@@ -104,6 +104,14 @@ TEST_F(Exchanges, EachExchangeIsRecordedAndAnnouncedOnce)
         EXPECT_EQ(record.host.find('@'), std::string::npos) << record.host;
     }
     EXPECT_EQ(m_history.page(2, "", "")[1].host, "api.test");
+    // An "@" past the host is not userinfo.
+    EXPECT_EQ(send("GET", "http://api.test/items/5?to=a@b.test").status, 200);
+    EXPECT_EQ(send("GET", "http://u@api.test?to=a@b.test").status, 502);
+    const auto atSigns = m_history.page(2, "", "");
+    EXPECT_EQ(atSigns[1].path, "/items/5");
+    EXPECT_EQ(atSigns[1].query.value_or(""), "to=a@b.test");
+    EXPECT_EQ(atSigns[0].host, "api.test");
+    EXPECT_EQ(atSigns[0].query.value_or(""), "to=a@b.test");
 
     // A large upload: the record holds the start of its body, the replay store all of it; the record's
     // fields leave the proxy's credentials out and read the same at once, later and from the file.
