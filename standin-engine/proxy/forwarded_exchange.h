@@ -77,7 +77,8 @@ public:
             ~Release() { connection.upstream = nullptr; }
         } release {m_connection};
 
-        co_await sendContinueIfAsked(m_client, m_header);
+        if (asksToContinue(m_header))
+            co_await sendContinue(m_client);
         if (m_hadBody)
             makeRoomForBody(m_buffer);
         prepareRequest();
@@ -176,9 +177,11 @@ private:
     template <class Upstream>
     asio::awaitable<void> relayRequestTo(Upstream &up);
 
-    // A head and the piece in m_chunk in one write; how much of them left.
-    template <class To>
-    asio::awaitable<std::size_t> writeWhole(To &stream, const std::string &head, std::size_t size);
+    // A head and the first `size` bytes of m_chunk, to go out in one write.
+    std::array<asio::const_buffer, 2> headAndPiece(const std::string &head, std::size_t size) const
+    {
+        return {asio::buffer(head), asio::buffer(m_chunk.data(), size)};
+    }
 
     // The host's answer header; interim (1xx) answers before it are passed on.
     asio::awaitable<void> readResponseHeader(std::chrono::steady_clock::duration wait);

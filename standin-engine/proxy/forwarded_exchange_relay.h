@@ -129,7 +129,11 @@ asio::awaitable<void> ForwardedExchange<Stream>::relayResponseFrom(Upstream &up)
         if (m_responseParser->is_done()) {
             keepResponse(m_chunk.data(), inHand);
             record();
-            co_await writeWhole(m_client, answerHead(incoming), inHand);
+            const std::string head = answerHead(incoming);
+            const auto pieces = headAndPiece(head, inHand);
+            std::size_t written = 0;
+            if (!net::writeAtOnce(m_client, pieces, written, m_ec))
+                co_await net::writeRest(m_client, pieces, written, m_ec);
             m_clientFailed = m_clientFailed || m_ec;
             co_return;
         }

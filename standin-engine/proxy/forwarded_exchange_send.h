@@ -58,7 +58,12 @@ asio::awaitable<void> ForwardedExchange<Stream>::relayRequestTo(Upstream &up)
     auto &outgoing = m_requestParser->get();
     bool resending = !m_resend.empty();
     if (!resending && m_requestParser->is_done() && !outgoing.chunked()) { // no body: the head is all
-        m_requestReached = co_await writeWhole(up, requestHead(outgoing), 0) > 0 || !m_ec || m_requestReached;
+        const std::string head = requestHead(outgoing);
+        const auto pieces = headAndPiece(head, 0);
+        std::size_t written = 0;
+        if (!net::writeAtOnce(up, pieces, written, m_ec))
+            written += co_await net::writeRest(up, pieces, written, m_ec);
+        m_requestReached = written > 0 || !m_ec || m_requestReached;
         m_upstreamFailed = m_upstreamFailed || m_ec;
         co_return;
     }
@@ -115,15 +120,6 @@ asio::awaitable<void> ForwardedExchange<Stream>::relayRequestTo(Upstream &up)
         if (lastChunk)
             co_return;
     }
-}
-
-template <class Stream>
-template <class To>
-asio::awaitable<std::size_t> ForwardedExchange<Stream>::writeWhole(To &stream, const std::string &head,
-                                                                   std::size_t size)
-{
-    const std::array<asio::const_buffer, 2> pieces {asio::buffer(head), asio::buffer(m_chunk.data(), size)};
-    co_return co_await net::writeBuffers(stream, pieces, m_ec);
 }
 
 template <class Stream>

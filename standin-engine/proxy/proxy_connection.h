@@ -120,11 +120,15 @@ bool keep(std::string &copy, const char *data, std::size_t size, std::size_t bou
 // Waits on a timer the connection's stop can cancel; false when it was cancelled.
 asio::awaitable<bool> waitCancellably(int milliseconds, ProxyConnection &connection);
 
-template <class Stream>
-asio::awaitable<void> sendContinueIfAsked(Stream &stream, const http::request_parser<http::empty_body> &parser)
+// Whether the client waits for a "100 Continue" before it sends the body.
+inline bool asksToContinue(const http::request_parser<http::empty_body> &parser)
 {
-    if (!expectsBody(parser) || !beast::iequals(parser.get()[http::field::expect], "100-continue"))
-        co_return;
+    return expectsBody(parser) && beast::iequals(parser.get()[http::field::expect], "100-continue");
+}
+
+template <class Stream>
+asio::awaitable<void> sendContinue(Stream &stream)
+{
     static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
     beast::error_code ec;
     beast::get_lowest_layer(stream).expires_after(net::Limits::kProgress);

@@ -304,8 +304,8 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     const bool hasBody = expectsBody(header);
     BodyLease lease(&m_bodies);
     bool overBudget = !tooLong && !lease.growTo(length.value_or(0));
-    if (!tooLong && !overBudget)
-        co_await sendContinueIfAsked(stream, header);
+    if (!tooLong && !overBudget && asksToContinue(header))
+        co_await sendContinue(stream);
     beast::error_code ec;
     // A request without a body is done with its header: no parser to read it with.
     if (!tooLong && !overBudget && !header.is_done()) {
@@ -372,7 +372,9 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
         const std::array<asio::const_buffer, 2> pieces {asio::buffer(connection.answerHead),
                                                         asio::buffer(body.data(), sendBody ? body.size() : 0)};
         beast::error_code written;
-        co_await net::writeBuffers(stream, pieces, written);
+        std::size_t done = 0;
+        if (!net::writeAtOnce(stream, pieces, done, written))
+            co_await net::writeRest(stream, pieces, done, written);
         co_return !written && keepAlive;
     }
 
