@@ -468,6 +468,34 @@ TEST(ConnectionSet, AFullPortClosesTheLongestIdleConnectionAndWaitsLessForIdleOn
 // An answer leaves straight from the socket as far as the client's window lets it, the rest as the
 // client reads; a client that reads slowly, through a small buffer, still gets every byte in order, and
 // its connection goes on to a passed-through request.
+// A client that waits for "100 Continue" before its body is told so, by a mock and on the way to a
+// host alike, and only when a body follows.
+TEST_F(Transport, AClientThatAsksToContinueIsToldOnlyWhenABodyFollows)
+{
+    TestUpstream upstream([](const TestUpstream::Request &request, TestUpstream::Reply &reply) {
+        reply.body = "got " + request.body;
+    });
+    const std::string host = "127.0.0.1:" + std::to_string(upstream.port());
+    for (const std::string &origin : {std::string("api.test"), host}) {
+        const std::string path = origin == host ? "/echo" : "/make";
+        RawSocket client;
+        ASSERT_TRUE(client.connect(m_proxyPort));
+        ASSERT_TRUE(client.send("POST http://" + origin + path + " HTTP/1.1\r\nHost: " + origin
+                                + "\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n"));
+        const std::string interim = client.readUntil("\r\n\r\n", kPatience);
+        EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n") << origin;
+        ASSERT_TRUE(client.send("hello"));
+        const std::string answer = client.readUntil(origin == host ? "got hello" : "{\"made\":true}", kPatience);
+        EXPECT_EQ(statusOf(answer), origin == host ? 200 : 201) << answer;
+        EXPECT_EQ(answer.find("100 Continue"), std::string::npos) << answer; // once only
+
+        ASSERT_TRUE(client.send("POST http://" + origin + path + " HTTP/1.1\r\nHost: " + origin
+                                + "\r\nContent-Length: 0\r\nExpect: 100-continue\r\n\r\n"));
+        const std::string bodiless = client.readUntil(origin == host ? "got " : "{\"made\":true}", kPatience);
+        EXPECT_EQ(statusOf(bodiless), origin == host ? 200 : 201) << bodiless;
+    }
+}
+
 TEST_F(Transport, AnAnswerTakenSlowlyArrivesWholeAndTheConnectionGoesOn)
 {
     std::string big(3500000, '\0'); // past what a socket buffers at once here
