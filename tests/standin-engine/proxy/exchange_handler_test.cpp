@@ -4,6 +4,7 @@
 #include "mocks/schema_learner.h"
 #include "proxy/exchange_handler.h"
 #include "proxy/replay_store.h"
+#include "standin-engine/engine_process.h"
 #include "standin-engine/test_upstream.h"
 #include "store/state_store.h"
 #include "store/traffic_history.h"
@@ -117,13 +118,7 @@ TEST_F(Exchanges, EachExchangeIsRecordedAndAnnouncedOnce)
     // fields leave the proxy's credentials out and read the same at once, later and from the file.
     ReplayStore replays(m_root / "replay");
     m_handler.setReplayStore(&replays);
-    WireRoute uploads;
-    uploads.id = "r-up";
-    uploads.method = "POST";
-    uploads.host = "api.test";
-    uploads.path = "/upload";
-    uploads.status = 201;
-    m_state.setRoutes({uploads});
+    m_state.setRoutes({standintest::mockRoute("r-up", "POST", "/upload", 201, "")});
     ProxiedRequest upload;
     upload.method = "POST";
     upload.target = "http://api.test/upload";
