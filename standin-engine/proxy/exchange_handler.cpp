@@ -91,10 +91,10 @@ std::string cleanText(std::string_view text)
 // to hold it whole.
 class ExchangeRecord final : public KeptRecord {
 public:
-    // The head is the plan's, with the exchange's outcome.
-    ExchangeRecord(const ExchangePlan &plan, int status, std::shared_ptr<const ProxiedRequest> request,
-                   std::string_view responseBody)
-        : KeptRecord(plan.record)
+    // The head is the plan's record, with the exchange's outcome.
+    ExchangeRecord(TrafficRecord planned, const ExchangePlan &plan, int status,
+                   std::shared_ptr<const ProxiedRequest> request, std::string_view responseBody)
+        : KeptRecord(std::move(planned))
         , m_request(heldPart(std::move(request)))
         , m_responseStart(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1))
     {
@@ -193,8 +193,10 @@ thread_local std::string ClockTexts::t_iso;
 thread_local std::string ClockTexts::t_local;
 
 // The live event of a stored exchange: the members its history line has too, written the same way.
-std::string requestEventText(const TrafficRecord &kept, const std::string &localTime)
+// Kept out of the recording's own path, which runs whether or not anyone listens.
+[[gnu::noinline]] std::string requestEventText(const TrafficRecord &kept, std::chrono::system_clock::time_point at)
 {
+    const std::string localTime = ClockTexts(at).local();
     std::string text;
     text.reserve(kept.host.size() + kept.path.size() + kept.id.size() + 2 * localTime.size() + 160);
     text += R"({"type":"request","time":")";
@@ -470,20 +472,21 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
 std::shared_ptr<const KeptRecord> ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                                           const std::string &responseBody, bool whole)
 {
-    return conclude(plan, std::make_shared<const ProxiedRequest>(request), status, responseBody, whole);
+    return conclude(plan, plan.record, std::make_shared<const ProxiedRequest>(request), status, responseBody, whole);
 }
 
 void ExchangeHandler::finishAnswer(ExchangePlan &plan, ProxiedRequest request, int status,
                                    const std::string &responseBody, bool whole)
 {
-    conclude(plan, std::make_shared<const ProxiedRequest>(std::move(request)), status, responseBody, whole);
+    conclude(plan, std::move(plan.record), std::make_shared<const ProxiedRequest>(std::move(request)), status,
+             responseBody, whole);
 }
 
-std::shared_ptr<const KeptRecord> ExchangeHandler::conclude(ExchangePlan &plan,
+std::shared_ptr<const KeptRecord> ExchangeHandler::conclude(ExchangePlan &plan, TrafficRecord head,
                                                             std::shared_ptr<const ProxiedRequest> request, int status,
                                                             const std::string &responseBody, bool whole)
 {
-    auto kept = keep(plan, std::move(request), status, responseBody);
+    auto kept = keep(plan, std::move(head), std::move(request), status, responseBody);
     // The body is copied for learning only when the route's sample takes it.
     if (whole) {
         if (auto observation = sampleOf(plan, kept->head(), responseBody))
@@ -495,18 +498,19 @@ std::shared_ptr<const KeptRecord> ExchangeHandler::conclude(ExchangePlan &plan,
 std::shared_ptr<const KeptRecord> ExchangeHandler::record(ExchangePlan &plan, ProxiedRequest request, int status,
                                                           std::string_view responseBody)
 {
-    return keep(plan, std::make_shared<const ProxiedRequest>(std::move(request)), status, responseBody);
+    return keep(plan, std::move(plan.record), std::make_shared<const ProxiedRequest>(std::move(request)), status,
+                responseBody);
 }
 
-std::shared_ptr<const KeptRecord> ExchangeHandler::keep(ExchangePlan &plan, std::shared_ptr<const ProxiedRequest> request,
-                                                        int status, std::string_view responseBody)
+std::shared_ptr<const KeptRecord> ExchangeHandler::keep(const ExchangePlan &plan, TrafficRecord head,
+                                                        std::shared_ptr<const ProxiedRequest> request, int status,
+                                                        std::string_view responseBody)
 {
-    auto kept = m_history.keep(std::make_shared<ExchangeRecord>(plan, status, request, responseBody));
+    auto kept = m_history.keep(std::make_shared<ExchangeRecord>(std::move(head), plan, status, request, responseBody));
     if (m_replays)
-        m_replays->keep(kept->head().id, kept->head().time, std::move(request));
+        m_replays->keep(kept, std::move(request));
     if (m_events.listening()) {
-        const std::string time = ClockTexts(plan.startedAt).local();
-        m_events.publish(std::make_shared<const std::string>(requestEventText(kept->head(), time)));
+        m_events.publish(std::make_shared<const std::string>(requestEventText(kept->head(), plan.startedAt)));
     }
     return kept;
 }
@@ -514,7 +518,7 @@ std::shared_ptr<const KeptRecord> ExchangeHandler::keep(ExchangePlan &plan, std:
 void ExchangeHandler::keepRequest(const TrafficRecord &record, const ProxiedRequest &request)
 {
     if (m_replays)
-        m_replays->keep(record.id, record.time, request);
+        m_replays->keepAgain(record.id, record.time, request);
 }
 
 void ExchangeHandler::learnFrom(const ExchangePlan &plan, const TrafficRecord &recorded, std::string responseBody)

@@ -93,7 +93,7 @@ public:
 
     ExchangePlan plan(const ProxiedRequest &request);
     // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
-    // `request` is kept for replays as it is handed over.
+    // `request` is kept for replays as it is handed over, and the plan's record becomes the history's.
     std::shared_ptr<const KeptRecord> record(ExchangePlan &plan, ProxiedRequest request, int status,
                                              std::string_view responseBody);
     // Hands a whole answer to schema learning (a 2xx one, that is); best once it went out.
@@ -102,8 +102,8 @@ public:
     // the stored copy, not for learning).
     std::shared_ptr<const KeptRecord> finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                              const std::string &responseBody, bool whole);
-    // finish, for a caller that needs nothing back and is done with `request`: it is kept for replays
-    // as it is handed over.
+    // finish, for a caller that needs nothing back and is done with `request` and the plan's record:
+    // they are kept as they are handed over.
     void finishAnswer(ExchangePlan &plan, ProxiedRequest request, int status, const std::string &responseBody,
                       bool whole);
 
@@ -112,10 +112,13 @@ public:
 
 private:
     // The request is kept for replays and read by the record when it is read.
-    std::shared_ptr<const KeptRecord> keep(ExchangePlan &plan, std::shared_ptr<const ProxiedRequest> request,
-                                           int status, std::string_view responseBody);
-    std::shared_ptr<const KeptRecord> conclude(ExchangePlan &plan, std::shared_ptr<const ProxiedRequest> request,
-                                               int status, const std::string &responseBody, bool whole);
+    // `head` is the plan's record, handed over or copied.
+    std::shared_ptr<const KeptRecord> keep(const ExchangePlan &plan, TrafficRecord head,
+                                           std::shared_ptr<const ProxiedRequest> request, int status,
+                                           std::string_view responseBody);
+    std::shared_ptr<const KeptRecord> conclude(ExchangePlan &plan, TrafficRecord head,
+                                               std::shared_ptr<const ProxiedRequest> request, int status,
+                                               const std::string &responseBody, bool whole);
     // What learning is told of the answer, when its body is one the route's sample takes.
     std::optional<SchemaLearner::Observation> sampleOf(const ExchangePlan &plan, const TrafficRecord &recorded,
                                                        std::string_view responseBody);

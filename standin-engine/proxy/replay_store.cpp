@@ -13,7 +13,6 @@
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_set>
 
 namespace standin {
 
@@ -24,14 +23,11 @@ namespace beast = boost::beast;
 // One kept request on disk: the magic, the payload's size and checksum, the payload.
 constexpr std::string_view kMagic = "KRQ1";
 constexpr std::size_t kFrameBytes = 4 + 4 + 8;
-// The writer runs at least this often, and at once when this much waits.
-constexpr std::chrono::milliseconds kWriteEvery {200};
-constexpr std::size_t kWriteAtBytes = 4 * 1024 * 1024;
-// The writer also runs when this many requests wait to be framed; past the second mark an answering
-// thread frames them itself, so a writer stuck on a slow disk holds no more than that. Gathered in
-// batches larger than what is kept, a burst's older requests are never framed at all (see gatherLocked).
-constexpr std::size_t kGatherAt = 6 * ReplayStore::kMaxKept;
-constexpr std::size_t kGatherHere = 16 * ReplayStore::kMaxKept;
+// The writer runs at least this often, and at once when this much waits. A request on disk is of use
+// after a crash only with its history record, which is saved about once a second: writing more often
+// would only frame more of a burst's requests, soon dropped.
+constexpr std::chrono::milliseconds kWriteEvery {1000};
+constexpr std::size_t kWriteAtBytes = 8 * 1024 * 1024;
 
 std::uint64_t checksum(std::string_view bytes)
 {
@@ -330,41 +326,35 @@ bool ReplayStore::inDamageLocked(const std::string &time) const
 void ReplayStore::gatherLocked()
 {
     auto places = m_fresh.takeEachPlace();
-    // Put in order by reference: a request is too big to move about while sorting.
+    // Put in order by reference, which moves less about while sorting.
     std::vector<Fresh *> ordered;
     for (auto &place : places) {
         for (Fresh &fresh : place)
             ordered.push_back(&fresh);
     }
-    m_ungathered = 0;
-    std::sort(ordered.begin(), ordered.end(), [](const Fresh *a, const Fresh *b) { return a->sequence < b->sequence; });
-    // Only the newest kMaxKept ids stay once remembered: requests older than those are let go unframed.
-    std::size_t first = 0;
-    if (ordered.size() > kMaxKept) {
-        std::unordered_set<std::string_view> newest;
-        newest.reserve(kMaxKept);
-        first = ordered.size();
-        while (first > 0 && newest.size() < kMaxKept)
-            newest.insert(ordered[--first]->id);
-        for (std::size_t i = 0; i < first; ++i)
-            m_pendingBytes.fetch_sub(ordered[i]->counted);
-    }
+    // Only the newest kMaxKept (each a record of its own) stay once remembered: older ones go unframed.
+    const std::size_t first = ordered.size() > kMaxKept ? ordered.size() - kMaxKept : 0;
+    for (std::size_t i = 0; i < first; ++i)
+        m_pendingBytes.fetch_sub(ordered[i]->counted);
     for (std::size_t i = first; i < ordered.size(); ++i) {
         Fresh &fresh = *ordered[i];
+        const TrafficRecord &head = fresh.record->head();
+        Entry entry;
+        entry.time = head.time;
+        entry.refusal = std::move(fresh.refusal);
+        entry.sequence = fresh.sequence;
         if (fresh.request) {
             if (auto why = whyNotWhole(*fresh.request)) {
-                fresh.entry.refusal = std::move(*why);
+                entry.refusal = std::move(*why);
                 m_pendingBytes.fetch_sub(fresh.counted);
             } else {
-                auto bytes = std::make_shared<const std::string>(encodeEntry(fresh.id, fresh.entry.time, *fresh.request));
+                auto bytes = std::make_shared<const std::string>(encodeEntry(head.id, head.time, *fresh.request));
                 m_pendingBytes.fetch_sub(fresh.counted - bytes->size());
-                fresh.entry.pending = std::move(bytes);
+                entry.pending = bytes;
+                m_pending.push_back(Pending {head.id, std::move(bytes)});
             }
         }
-        if (fresh.entry.pending)
-            m_pending.push_back(Pending {fresh.id, fresh.entry.pending});
-        fresh.entry.sequence = fresh.sequence;
-        rememberLocked(fresh.id, std::move(fresh.entry));
+        rememberLocked(head.id, std::move(entry));
     }
 }
 
@@ -414,20 +404,34 @@ void ReplayStore::evictSegmentsLocked()
     }
 }
 
-void ReplayStore::keep(const std::string &id, const std::string &time, ProxiedRequest request)
+void ReplayStore::keepAgain(const std::string &id, const std::string &time, ProxiedRequest request)
 {
-    keep(id, time, std::make_shared<const ProxiedRequest>(std::move(request)));
+    std::lock_guard lock(m_mutex);
+    gatherLocked(); // the first keep of the id, so that this one comes after it
+    Entry entry;
+    entry.time = time;
+    if (auto why = whyNotWhole(request)) {
+        entry.refusal = std::move(*why);
+    } else if (m_pendingBytes + framedSize(id, time, request) > kMaxPendingBytes) {
+        entry.refusal = "it came while the engine had too many requests still to write to the disk";
+    } else {
+        auto bytes = std::make_shared<const std::string>(encodeEntry(id, time, request));
+        m_pendingBytes += bytes->size();
+        entry.pending = bytes;
+        m_pending.push_back(Pending {id, std::move(bytes)});
+    }
+    rememberLocked(id, std::move(entry));
 }
 
-void ReplayStore::keep(const std::string &id, const std::string &time, std::shared_ptr<const ProxiedRequest> request)
+void ReplayStore::keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr<const ProxiedRequest> request)
 {
-    Fresh fresh {0, id, Entry {}, nullptr, 0};
-    fresh.entry.time = time;
-    const std::size_t size = framedSize(id, time, *request);
+    Fresh fresh {0, std::move(record), nullptr, 0, {}};
+    const TrafficRecord &head = fresh.record->head();
+    const std::size_t size = framedSize(head.id, head.time, *request);
     const std::size_t before = m_pendingBytes.fetch_add(size);
     if (before + size > kMaxPendingBytes) {
         m_pendingBytes.fetch_sub(size);
-        fresh.entry.refusal = whyNotWhole(*request).value_or(
+        fresh.refusal = whyNotWhole(*request).value_or(
             "it came while the engine had too many requests still to write to the disk");
     } else {
         // Only the keep that crosses the mark wakes the writer; the writer's own pace covers a wake
@@ -438,21 +442,16 @@ void ReplayStore::keep(const std::string &id, const std::string &time, std::shar
         fresh.counted = size;
     }
     // Numbered as it is added, so a reader that gathered this thread's requests has every one it numbered.
-    const std::size_t held = m_fresh.add([&] {
-        fresh.sequence = ++m_sequence;
-        return std::move(fresh);
-    });
-    // Counted a batch at a time, so the answering threads seldom touch the shared count.
-    constexpr std::size_t kBatch = ThreadBatches<Fresh>::kBatch;
-    if (held % kBatch != 0)
-        return;
-    const std::size_t waiting = m_ungathered.fetch_add(kBatch) + kBatch;
-    if (waiting >= kGatherAt && waiting - kBatch < kGatherAt) {
-        m_wake.notify_one();
-    } else if (waiting >= kGatherHere) {
-        std::lock_guard lock(m_mutex);
-        gatherLocked();
-    }
+    // A thread's requests past its newest kMaxKept can never be among the newest kMaxKept ids (each id is
+    // kept once this way): they are let go unframed.
+    const auto fallen = m_fresh.add(
+        [&] {
+            fresh.sequence = ++m_sequence;
+            return std::move(fresh);
+        },
+        kMaxKept);
+    if (fallen)
+        m_pendingBytes.fetch_sub(fallen->counted);
 }
 
 ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &time)
@@ -604,7 +603,7 @@ void ReplayStore::writerLoop()
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait_for(lock, kWriteEvery, [this] {
-                return m_stopping || m_pendingBytes >= kWriteAtBytes || m_ungathered >= kGatherAt;
+                return m_stopping || m_pendingBytes >= kWriteAtBytes;
             });
             stopping = m_stopping;
         }

@@ -41,12 +41,12 @@ public:
     ReplayStore(const ReplayStore &) = delete;
     ReplayStore &operator=(const ReplayStore &) = delete;
 
-    // Keeps the request of the record `id` made at `time`, or notes why it can't be kept whole. A
-    // second call for the same id replaces the first. The request is held as it is handed over and
-    // framed for the disk on the writer's thread, so an answering thread only hands it on.
-    void keep(const std::string &id, const std::string &time, ProxiedRequest request);
-    // The same for a request others read too (the history's record of it).
-    void keep(const std::string &id, const std::string &time, std::shared_ptr<const ProxiedRequest> request);
+    // Keeps the request of the history's record `record` (its id and time are read on the writer's
+    // thread), or notes why it can't be kept whole; once for each record. The request is held as it is
+    // handed over and framed for the disk on the writer's thread, so an answering thread only hands it on.
+    void keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr<const ProxiedRequest> request);
+    // Replaces what was kept for the record `id` made at `time` (a replay that had the whole body at hand).
+    void keepAgain(const std::string &id, const std::string &time, ProxiedRequest request);
 
     // The request kept for the record, exactly as the client sent it; or why there is none.
     struct Found {
@@ -80,10 +80,10 @@ private:
     };
     struct Fresh {
         std::uint64_t sequence;
-        std::string id;
-        Entry entry;
+        std::shared_ptr<const KeptRecord> record; // whose head holds the id and time
         std::shared_ptr<const ProxiedRequest> request; // to be framed when gathered, unless refused already
         std::size_t counted = 0;                // what it counts against the pending bound
+        std::string refusal;                    // not kept when it came, and why
     };
 
     // The times of the first and last requests read from a file, and whether it was damaged.
@@ -120,9 +120,6 @@ private:
     // Bytes not written yet, in m_fresh and in m_pending: counted when kept, so the bound holds
     // without the shared lock.
     std::atomic<std::size_t> m_pendingBytes {0};
-    // About how many requests were kept since the last gathering (whole batches of a thread's place):
-    // the writer gathers them when they pile up.
-    std::atomic<std::size_t> m_ungathered {0};
     std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
     std::vector<Damage> m_damage;
     std::uint64_t m_current = 0;

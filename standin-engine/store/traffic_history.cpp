@@ -61,7 +61,7 @@ void TrafficHistory::insertLocked(Kept fresh)
     m_dirty = true;
 }
 
-void TrafficHistory::gatherLocked(std::vector<Kept> *dropped)
+void TrafficHistory::gatherLocked()
 {
     std::vector<Kept> batch = m_fresh.takeAll();
     if (batch.empty())
@@ -69,10 +69,10 @@ void TrafficHistory::gatherLocked(std::vector<Kept> *dropped)
     std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
     for (Kept &fresh : batch)
         insertLocked(std::move(fresh));
-    trimLocked(dropped);
+    trimLocked();
 }
 
-void TrafficHistory::trimLocked(std::vector<Kept> *dropped)
+void TrafficHistory::trimLocked()
 {
     while (!m_records.empty() && (m_records.size() > kMaxRecords || m_bytes > kMaxStoredBytes)) {
         const size_t size = m_records.back().size;
@@ -82,8 +82,6 @@ void TrafficHistory::trimLocked(std::vector<Kept> *dropped)
             m_unsavedBytes -= size;
         }
         m_bytes -= size;
-        if (dropped)
-            dropped->push_back(std::move(m_records.back()));
         m_records.pop_back();
     }
 }
@@ -180,18 +178,17 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
     TrafficRecord &head = kept->m_head;
     head.id.clear();
     const size_t sizeWithoutId = roughLineSize(head) + kept->restRoughSize();
-    const std::size_t held = m_fresh.add([&] {
-        // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
-        const std::uint64_t number = m_nextNumber++;
-        char digits[24] = {'t', '-'};
-        head.id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
-        return Kept {number, sizeWithoutId + head.id.size(), kept};
-    });
-    if (held >= ThreadBatches<Kept>::kBatch) {
-        std::vector<Kept> dropped; // declared first, so freed after the lock is let go
-        std::lock_guard lock(m_mutex);
-        gatherLocked(&dropped);
-    }
+    // Gathered when the history is read or saved. A thread's records past its newest kMaxRecords would
+    // fall out once gathered: they go now.
+    m_fresh.add(
+        [&] {
+            // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
+            const std::uint64_t number = m_nextNumber++;
+            char digits[24] = {'t', '-'};
+            head.id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
+            return Kept {number, sizeWithoutId + head.id.size(), kept};
+        },
+        kMaxRecords);
     return kept;
 }
 

@@ -99,14 +99,13 @@ private:
         size_t size;
         std::shared_ptr<const KeptRecord> record;
     };
-    // Moves every thread's fresh records into the history, in the order of their numbers. Records that fall
-    // out go to `dropped`, when given, to be freed after the lock.
-    void gatherLocked(std::vector<Kept> *dropped = nullptr);
+    // Moves every thread's fresh records into the history, in the order of their numbers.
+    void gatherLocked();
     void load();
     void keepLocked(TrafficRecord record, size_t savedSize);
     // Puts one gathered record in its place among the newest (a batch may come after a later one).
     void insertLocked(Kept fresh);
-    void trimLocked(std::vector<Kept> *dropped = nullptr);
+    void trimLocked();
     bool rewrite(std::vector<Kept> oldestFirst);
     // Takes the sizes of lines just written for the records still kept, then lets the oldest go if the
     // kept records now pass the bound: what the file's end holds is known to the byte again.
@@ -117,7 +116,7 @@ private:
     std::filesystem::path m_file;
     std::mutex m_mutex;
     std::mutex m_saveMutex; // one writer of the file at a time
-    // Records just added, handed to the history in batches; every reader gathers them first.
+    // Records just added, gathered into the history by every reader and by the saver.
     ThreadBatches<Kept> m_fresh;
     std::deque<Kept> m_records; // newest first
     size_t m_bytes = 0;         // the size of their lines

@@ -410,8 +410,19 @@ TEST(EventHub, TheAppsStreamsHaveTheirOwnPlacesAndAThirdClosesTheOldest)
     EXPECT_EQ(hub.subscriberCount(), EventHub::kMaxSubscribers + 2);
 }
 
-// Requests kept from many answering threads at once: each is found exactly as kept, at once and after
-// a restart; a second keep of an id replaces the first.
+namespace {
+
+// Keeps `request` as the history's record `id` has it kept.
+void keepFor(ReplayStore &store, const std::string &id, const std::string &time, ProxiedRequest request)
+{
+    TrafficRecord head;
+    head.id = id;
+    head.time = time;
+    store.keep(std::make_shared<const KeptRecord>(std::move(head)), std::make_shared<const ProxiedRequest>(std::move(request)));
+}
+
+} // namespace
+
 // Requests are framed when the writer gathers them, not when kept: one whose body did not arrive whole
 // is still refused with its reason, and a burst past what the store keeps leaves the newest ids.
 TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest)
@@ -429,15 +440,15 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
         r.method = "GET";
         r.target = "/items/" + std::to_string(n);
         r.headers = {{"Host", "example.test"}, {"Proxy-Authorization", "Basic c2VjcmV0"}};
-        store.keep("b-" + std::to_string(n), "time", std::move(r));
+        keepFor(store, "b-" + std::to_string(n), "time", std::move(r));
     }
     // Kept again: the newest ids, not the newest requests, are what stays.
     ProxiedRequest again;
     again.method = "GET";
     again.target = "/items/" + std::to_string(burst - 1);
     again.headers = {{"Host", "example.test"}};
-    store.keep("b-" + std::to_string(burst - 1), "time", again);
-    store.keep("cut", "time", cut);
+    store.keepAgain("b-" + std::to_string(burst - 1), "time", again);
+    keepFor(store, "cut", "time", cut);
     EXPECT_NE(store.find("cut", "time").refusal.find("its body did not arrive whole"), std::string::npos);
     const int oldestKept = burst + 1 - static_cast<int>(ReplayStore::kMaxKept);
     EXPECT_FALSE(store.find("b-" + std::to_string(oldestKept - 1), "time").request);
@@ -450,6 +461,8 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
     }
 }
 
+// Requests kept from many answering threads at once: each is found exactly as kept, at once and after
+// a restart; a second keep of an id replaces the first.
 TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
 {
     QTemporaryDir dir;
@@ -472,7 +485,7 @@ TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&, t] {
                 for (int n = 0; n < kEach; ++n)
-                    store.keep(idOf(t, n), "time", request(t, n));
+                    keepFor(store, idOf(t, n), "time", request(t, n));
             });
         }
         for (auto &thread : threads)
@@ -480,7 +493,7 @@ TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
         ProxiedRequest again = request(0, 5);
         again.body = "second";
         again.headers.back().second = "6";
-        store.keep(idOf(0, 5), "time", again);
+        store.keepAgain(idOf(0, 5), "time", again);
 
         for (int t = 0; t < kThreads; ++t) {
             for (int n = 0; n < kEach; ++n) {
@@ -519,7 +532,7 @@ TEST(ReplayStore, RequestsLostInADamagedFileAreRefusedForThatReason)
     {
         ReplayStore store(folder);
         for (int n = 1; n <= 3; ++n)
-            store.keep("t-" + std::to_string(n), timeOf(n), request(n));
+            keepFor(store, "t-" + std::to_string(n), timeOf(n), request(n));
         store.flush();
     }
     std::filesystem::path segment;
