@@ -27,7 +27,24 @@ constexpr std::size_t kFrameBytes = 4 + 4 + 8;
 // after a crash only with its history record, which is saved about once a second: writing more often
 // would only frame more of a burst's requests, soon dropped.
 constexpr std::chrono::milliseconds kWriteEvery {1000};
-constexpr std::size_t kWriteAtBytes = 8 * 1024 * 1024;
+constexpr std::int64_t kWriteAtBytes = 8 * 1024 * 1024;
+// How far a thread's place's count of pending bytes may stray before it is moved to the shared count.
+constexpr std::int64_t kCountEvery = 64 * 1024;
+
+// When a request was kept, in an order all threads agree on without sharing a counter: the monotonic
+// clock's nanoseconds, with the thread's place below them so that no two threads' stamps are the same.
+std::uint64_t keepStamp()
+{
+    thread_local std::uint64_t last = 0;
+    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    std::uint64_t stamp = (static_cast<std::uint64_t>(nanos) << 4) | placeOfThisThread(16);
+    if (stamp <= last)
+        stamp = last + 16;
+    last = stamp;
+    return stamp;
+}
 
 std::uint64_t checksum(std::string_view bytes)
 {
@@ -335,7 +352,7 @@ void ReplayStore::gatherLocked()
     // Only the newest kMaxKept (each a record of its own) stay once remembered: older ones go unframed.
     const std::size_t first = ordered.size() > kMaxKept ? ordered.size() - kMaxKept : 0;
     for (std::size_t i = 0; i < first; ++i)
-        m_pendingBytes.fetch_sub(ordered[i]->counted);
+        m_pendingBytes -= ordered[i]->counted;
     for (std::size_t i = first; i < ordered.size(); ++i) {
         Fresh &fresh = *ordered[i];
         const TrafficRecord &head = fresh.record->head();
@@ -346,10 +363,10 @@ void ReplayStore::gatherLocked()
         if (fresh.request) {
             if (auto why = whyNotWhole(*fresh.request)) {
                 entry.refusal = std::move(*why);
-                m_pendingBytes.fetch_sub(fresh.counted);
+                m_pendingBytes -= fresh.counted;
             } else {
                 auto bytes = std::make_shared<const std::string>(encodeEntry(head.id, head.time, *fresh.request));
-                m_pendingBytes.fetch_sub(fresh.counted - bytes->size());
+                m_pendingBytes -= fresh.counted - static_cast<std::int64_t>(bytes->size());
                 entry.pending = bytes;
                 m_pending.push_back(Pending {head.id, std::move(bytes)});
             }
@@ -412,14 +429,15 @@ void ReplayStore::keepAgain(const std::string &id, const std::string &time, Prox
     entry.time = time;
     if (auto why = whyNotWhole(request)) {
         entry.refusal = std::move(*why);
-    } else if (m_pendingBytes + framedSize(id, time, request) > kMaxPendingBytes) {
+    } else if (m_pendingBytes + static_cast<std::int64_t>(framedSize(id, time, request)) > kMaxPendingBytes) {
         entry.refusal = "it came while the engine had too many requests still to write to the disk";
     } else {
         auto bytes = std::make_shared<const std::string>(encodeEntry(id, time, request));
-        m_pendingBytes += bytes->size();
+        m_pendingBytes += static_cast<std::int64_t>(bytes->size());
         entry.pending = bytes;
         m_pending.push_back(Pending {id, std::move(bytes)});
     }
+    entry.sequence = keepStamp();
     rememberLocked(id, std::move(entry));
 }
 
@@ -427,31 +445,39 @@ void ReplayStore::keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr
 {
     Fresh fresh {0, std::move(record), nullptr, 0, {}};
     const TrafficRecord &head = fresh.record->head();
-    const std::size_t size = framedSize(head.id, head.time, *request);
-    const std::size_t before = m_pendingBytes.fetch_add(size);
-    if (before + size > kMaxPendingBytes) {
-        m_pendingBytes.fetch_sub(size);
+    const auto size = static_cast<std::int64_t>(framedSize(head.id, head.time, *request));
+    if (m_pendingBytes.load(std::memory_order_relaxed) + size > kMaxPendingBytes) {
         fresh.refusal = whyNotWhole(*request).value_or(
             "it came while the engine had too many requests still to write to the disk");
     } else {
-        // Only the keep that crosses the mark wakes the writer; the writer's own pace covers a wake
-        // it misses while it is between waits.
-        if (before < kWriteAtBytes && before + size >= kWriteAtBytes)
-            m_wake.notify_one();
         fresh.request = std::move(request);
         fresh.counted = size;
     }
-    // Numbered as it is added, so a reader that gathered this thread's requests has every one it numbered.
-    // A thread's requests past its newest kMaxKept can never be among the newest kMaxKept ids (each id is
-    // kept once this way): they are let go unframed.
+    const std::int64_t counted = fresh.counted;
+    // Stamped as it is added, so a reader that gathered this thread's requests has every one stamped
+    // before. A thread's requests past its newest kMaxKept can never be among the newest kMaxKept ids
+    // (each id is kept once this way): they are let go unframed.
     const auto fallen = m_fresh.add(
         [&] {
-            fresh.sequence = ++m_sequence;
+            fresh.sequence = keepStamp();
             return std::move(fresh);
         },
         kMaxKept);
-    if (fallen)
-        m_pendingBytes.fetch_sub(fallen->counted);
+    countPending(counted - (fallen ? fallen->counted : 0));
+}
+
+void ReplayStore::countPending(std::int64_t bytes)
+{
+    auto &uncounted = m_placeBytes[placeOfThisThread(m_placeBytes.size())].uncounted;
+    const std::int64_t held = uncounted.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    if (held < kCountEvery && held > -kCountEvery)
+        return;
+    const std::int64_t moved = uncounted.exchange(0, std::memory_order_relaxed);
+    const std::int64_t before = m_pendingBytes.fetch_add(moved);
+    // Only the count that crosses the mark wakes the writer; its own pace covers a wake it misses
+    // while it is between waits.
+    if (before < kWriteAtBytes && before + moved >= kWriteAtBytes)
+        m_wake.notify_one();
 }
 
 ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &time)
@@ -506,7 +532,7 @@ void ReplayStore::clear()
     std::lock_guard lock(m_mutex);
     gatherLocked();
     for (const auto &item : m_pending)
-        m_pendingBytes.fetch_sub(item.bytes->size());
+        m_pendingBytes -= static_cast<std::int64_t>(item.bytes->size());
     for (const auto &[number, bytes] : m_segments) {
         std::error_code ec;
         std::filesystem::remove(segmentPath(number), ec);
@@ -537,7 +563,7 @@ void ReplayStore::flush()
     std::string bytes;
     for (const auto &item : batch)
         bytes += *item.bytes;
-    m_pendingBytes.fetch_sub(bytes.size());
+    m_pendingBytes -= static_cast<std::int64_t>(bytes.size());
 
     bool written = false;
     int reason = 0;

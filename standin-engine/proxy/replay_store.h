@@ -6,6 +6,7 @@
 #include "proxy/exchange_handler.h"
 #include "store/traffic_history.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -33,7 +34,7 @@ public:
     // More requests than the history holds records can't be replayed anyway.
     static constexpr std::size_t kMaxKept = 2 * TrafficHistory::kMaxRecords;
     // Requests waiting for the writer; past this a burst's requests are not kept (nor replayable).
-    static constexpr std::size_t kMaxPendingBytes = 16 * 1024 * 1024;
+    static constexpr std::int64_t kMaxPendingBytes = 16 * 1024 * 1024;
 
     // Reads what an earlier run kept in `directory` (a cut-off tail is left out).
     explicit ReplayStore(std::filesystem::path directory);
@@ -82,7 +83,7 @@ private:
         std::uint64_t sequence;
         std::shared_ptr<const KeptRecord> record; // whose head holds the id and time
         std::shared_ptr<const ProxiedRequest> request; // to be framed when gathered, unless refused already
-        std::size_t counted = 0;                // what it counts against the pending bound
+        std::int64_t counted = 0;               // what it counts against the pending bound
         std::string refusal;                    // not kept when it came, and why
     };
 
@@ -106,20 +107,28 @@ private:
     void gatherLocked();
     void rememberLocked(const std::string &id, Entry entry);
     void evictSegmentsLocked();
+    // Adds `bytes` (less than naught: takes) to what waits for the writer, by way of the calling thread's place.
+    void countPending(std::int64_t bytes);
     std::filesystem::path segmentPath(std::uint64_t number) const;
 
     std::filesystem::path m_directory;
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::pair<std::string, std::uint64_t>> m_order; // ids with their sequence, oldest first
-    std::atomic<std::uint64_t> m_sequence {0};
+    std::uint64_t m_sequence = 0; // of the entries read from disk, all older than this run's
     // Requests just kept, handed over in batches, so the answering threads share no lock; every reader
     // gathers them first.
     ThreadBatches<Fresh> m_fresh;
     std::deque<Pending> m_pending;
     // Bytes not written yet, in m_fresh and in m_pending: counted when kept, so the bound holds
-    // without the shared lock.
-    std::atomic<std::size_t> m_pendingBytes {0};
+    // without the shared lock. A thread's place adds up what its threads keep and let go, and moves
+    // it here once it passes kCountEvery either way, so the answering threads seldom touch this count;
+    // it may fall below naught meanwhile, when the writer takes requests not moved here yet.
+    std::atomic<std::int64_t> m_pendingBytes {0};
+    struct alignas(64) PlaceBytes {
+        std::atomic<std::int64_t> uncounted {0};
+    };
+    std::array<PlaceBytes, ThreadBatches<Fresh>::kPlaces> m_placeBytes;
     std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
     std::vector<Damage> m_damage;
     std::uint64_t m_current = 0;
