@@ -49,7 +49,6 @@ public:
         return taken;
     }
 
-
     // The same, left as each place held them: items too big to move about are best not gathered into one.
     std::array<Items, kPlaces> takeEachPlace()
     {

@@ -32,16 +32,18 @@ constexpr std::int64_t kWriteAtBytes = 8 * 1024 * 1024;
 constexpr std::int64_t kCountEvery = 64 * 1024;
 
 // When a request was kept, in an order all threads agree on without sharing a counter: the monotonic
-// clock's nanoseconds, with the thread's place below them so that no two threads' stamps are the same.
+// clock's nanoseconds, with the thread's place in the four bits below them so that no two threads'
+// stamps are the same.
 std::uint64_t keepStamp()
 {
+    constexpr std::size_t kStampPlaces = 16;
     thread_local std::uint64_t last = 0;
     const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
-    std::uint64_t stamp = (static_cast<std::uint64_t>(nanos) << 4) | placeOfThisThread(16);
+    std::uint64_t stamp = (static_cast<std::uint64_t>(nanos) << 4) | placeOfThisThread(kStampPlaces);
     if (stamp <= last)
-        stamp = last + 16;
+        stamp = last + kStampPlaces;
     last = stamp;
     return stamp;
 }

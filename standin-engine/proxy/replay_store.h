@@ -116,8 +116,8 @@ private:
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::pair<std::string, std::uint64_t>> m_order; // ids with their sequence, oldest first
     std::uint64_t m_sequence = 0; // of the entries read from disk, all older than this run's
-    // Requests just kept, handed over in batches, so the answering threads share no lock; every reader
-    // gathers them first.
+    // Requests just kept, a thread's newest kMaxKept, so the answering threads share no lock; every
+    // reader gathers them first.
     ThreadBatches<Fresh> m_fresh;
     std::deque<Pending> m_pending;
     // Bytes not written yet, in m_fresh and in m_pending: counted when kept, so the bound holds
