@@ -92,7 +92,7 @@ std::string cleanText(std::string_view text)
 class ExchangeRecord final : public KeptRecord {
 public:
     // The head is the plan's record, with the exchange's outcome.
-    ExchangeRecord(TrafficRecord planned, const ExchangePlan &plan, int status,
+    ExchangeRecord(TrafficRecord &&planned, const ExchangePlan &plan, int status,
                    std::shared_ptr<const ProxiedRequest> request, std::string_view responseBody)
         : KeptRecord(std::move(planned))
         , m_request(heldPart(std::move(request)))
@@ -472,7 +472,7 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
 std::shared_ptr<const KeptRecord> ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                                           const std::string &responseBody, bool whole)
 {
-    return conclude(plan, plan.record, std::make_shared<const ProxiedRequest>(request), status, responseBody, whole);
+    return conclude(plan, TrafficRecord(plan.record), std::make_shared<const ProxiedRequest>(request), status, responseBody, whole);
 }
 
 void ExchangeHandler::finishAnswer(ExchangePlan &plan, ProxiedRequest request, int status,
@@ -482,7 +482,7 @@ void ExchangeHandler::finishAnswer(ExchangePlan &plan, ProxiedRequest request, i
              responseBody, whole);
 }
 
-std::shared_ptr<const KeptRecord> ExchangeHandler::conclude(ExchangePlan &plan, TrafficRecord head,
+std::shared_ptr<const KeptRecord> ExchangeHandler::conclude(ExchangePlan &plan, TrafficRecord &&head,
                                                             std::shared_ptr<const ProxiedRequest> request, int status,
                                                             const std::string &responseBody, bool whole)
 {
@@ -502,7 +502,7 @@ std::shared_ptr<const KeptRecord> ExchangeHandler::record(ExchangePlan &plan, Pr
                 responseBody);
 }
 
-std::shared_ptr<const KeptRecord> ExchangeHandler::keep(const ExchangePlan &plan, TrafficRecord head,
+std::shared_ptr<const KeptRecord> ExchangeHandler::keep(const ExchangePlan &plan, TrafficRecord &&head,
                                                         std::shared_ptr<const ProxiedRequest> request, int status,
                                                         std::string_view responseBody)
 {

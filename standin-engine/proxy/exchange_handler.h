@@ -113,10 +113,10 @@ public:
 private:
     // The request is kept for replays and read by the record when it is read.
     // `head` is the plan's record, handed over or copied.
-    std::shared_ptr<const KeptRecord> keep(const ExchangePlan &plan, TrafficRecord head,
+    std::shared_ptr<const KeptRecord> keep(const ExchangePlan &plan, TrafficRecord &&head,
                                            std::shared_ptr<const ProxiedRequest> request, int status,
                                            std::string_view responseBody);
-    std::shared_ptr<const KeptRecord> conclude(ExchangePlan &plan, TrafficRecord head,
+    std::shared_ptr<const KeptRecord> conclude(ExchangePlan &plan, TrafficRecord &&head,
                                                std::shared_ptr<const ProxiedRequest> request, int status,
                                                const std::string &responseBody, bool whole);
     // What learning is told of the answer, when its body is one the route's sample takes.

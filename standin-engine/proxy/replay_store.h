@@ -33,6 +33,8 @@ public:
     static constexpr std::size_t kSegmentBytes = 4 * 1024 * 1024;
     // More requests than the history holds records can't be replayed anyway.
     static constexpr std::size_t kMaxKept = 2 * TrafficHistory::kMaxRecords;
+    // A thread's newest kMaxKept requests wait to be gathered, as many as its newest records do.
+    static_assert(kMaxKept == TrafficHistory::kFreshPerThread);
     // Requests waiting for the writer; past this a burst's requests are not kept (nor replayable).
     static constexpr std::int64_t kMaxPendingBytes = 16 * 1024 * 1024;
 

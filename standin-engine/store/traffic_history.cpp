@@ -179,7 +179,8 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
     head.id.clear();
     const size_t sizeWithoutId = roughLineSize(head) + kept->restRoughSize();
     // Gathered when the history is read or saved. A thread's records past its newest kMaxRecords would
-    // fall out once gathered: they go now.
+    // fall out once gathered: they go now, or rather as deep as the replay store lets its requests go, so
+    // that an exchange's record and request are let go together while they are still in the cache.
     m_fresh.add(
         [&] {
             // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
@@ -188,7 +189,7 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
             head.id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
             return Kept {number, sizeWithoutId + head.id.size(), kept};
         },
-        kMaxRecords);
+        kFreshPerThread);
     return kept;
 }
 

@@ -49,6 +49,9 @@ private:
 class TrafficHistory final {
 public:
     static constexpr size_t kMaxRecords = 1000;
+    // The most records one thread holds until they are gathered (at least kMaxRecords); as many as the
+    // replay store keeps requests.
+    static constexpr size_t kFreshPerThread = 2 * kMaxRecords;
     static constexpr size_t kMaxStoredBody = 16 * 1024;
     static constexpr int kDefaultLimit = 100;
     static constexpr int kMaxLimit = 1000;
