@@ -459,6 +459,17 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
         // The proxy's own credentials are never kept.
         EXPECT_EQ(found.request->headers, (std::vector<std::pair<std::string, std::string>> {{"Host", "example.test"}}));
     }
+    // A burst on another thread afterwards is newer, though that thread's own count starts afresh.
+    std::thread later([&] {
+        for (int n = 0; n < static_cast<int>(ReplayStore::kMaxKept); ++n)
+            keepFor(store, "l-" + std::to_string(n), "time", ProxiedRequest {"GET", "/later/" + std::to_string(n), {}, {}, true});
+    });
+    later.join();
+    EXPECT_NE(store.find("cut", "time").refusal.find("older requests make room"), std::string::npos);
+    EXPECT_FALSE(store.find("b-" + std::to_string(burst - 1), "time").request);
+    const auto first = store.find("l-0", "time");
+    ASSERT_TRUE(first.request) << first.refusal;
+    EXPECT_EQ(first.request->target, "/later/0");
 }
 
 // Requests kept from many answering threads at once: each is found exactly as kept, at once and after
