@@ -472,6 +472,28 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
     EXPECT_EQ(first.request->target, "/later/0");
 }
 
+// What waits for the writer is counted as requests are kept, let go unframed and written, each thread
+// counting its own: bursts well past the bound, one after another on new threads, never leave their
+// newest request refused.
+TEST(ReplayStore, BurstsPastTheBoundOnWaitingBytesKeepTheirNewestRequests)
+{
+    QTemporaryDir dir;
+    ReplayStore store(pathIn(dir, "replay"));
+    // Small enough that what may wait at once (a thread's newest requests, the last ones framed) stays
+    // far below the bound, and a burst's bodies alone pass it.
+    const std::string body(512, 'b');
+    const int each = static_cast<int>(5 * ReplayStore::kMaxPendingBytes / 4 / static_cast<std::int64_t>(body.size()));
+    for (const std::string prefix : {"a-", "b-", "c-"}) {
+        std::thread([&] {
+            for (int n = 0; n < each; ++n)
+                keepFor(store, prefix + std::to_string(n), "time", ProxiedRequest {"PUT", "/b", {{"Content-Length", "512"}}, body, true});
+        }).join();
+        const auto newest = store.find(prefix + std::to_string(each - 1), "time");
+        ASSERT_TRUE(newest.request) << prefix << ": " << newest.refusal;
+        EXPECT_EQ(newest.request->body, body);
+    }
+}
+
 // Requests kept from many answering threads at once: each is found exactly as kept, at once and after
 // a restart; a second keep of an id replaces the first.
 TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
