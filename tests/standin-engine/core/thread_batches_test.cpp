@@ -1,0 +1,46 @@
+// Items added from many threads at once: each thread's place holds no more than its taker can need and
+// hands back that thread's own oldest, and a take has all the rest, in each thread's order.
+#include "core/thread_batches.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <thread>
+#include <utility>
+#include <vector>
+
+using namespace standin;
+
+TEST(ThreadBatches, EachThreadHandsBackItsOwnOldestPastWhatIsKeptAndATakeHasTheRest)
+{
+    using Item = std::pair<int, int>; // the adding thread, and its count
+    ThreadBatches<Item> batches;
+    constexpr int kThreads = 4;
+    constexpr int kEach = 1000;
+    constexpr int kKept = 100;
+    std::vector<std::vector<Item>> handedBack(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int n = 0; n < kEach; ++n) {
+                if (auto oldest = batches.add([&] { return Item {t, n}; }, kKept))
+                    handedBack[static_cast<std::size_t>(t)].push_back(*oldest);
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    std::vector<std::vector<int>> taken(kThreads);
+    for (const auto &[t, n] : batches.takeAll())
+        taken[static_cast<std::size_t>(t)].push_back(n);
+    for (int t = 0; t < kThreads; ++t) {
+        std::vector<Item> oldest;
+        for (int n = 0; n < kEach - kKept; ++n)
+            oldest.emplace_back(t, n);
+        EXPECT_EQ(handedBack[static_cast<std::size_t>(t)], oldest) << "thread " << t;
+        std::vector<int> newest(kKept);
+        std::iota(newest.begin(), newest.end(), kEach - kKept);
+        EXPECT_EQ(taken[static_cast<std::size_t>(t)], newest) << "thread " << t;
+    }
+    EXPECT_TRUE(batches.takeAll().empty());
+}
