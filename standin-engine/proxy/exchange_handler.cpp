@@ -472,7 +472,8 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
 std::shared_ptr<const KeptRecord> ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,
                                                           const std::string &responseBody, bool whole)
 {
-    return conclude(plan, TrafficRecord(plan.record), std::make_shared<const ProxiedRequest>(request), status, responseBody, whole);
+    return conclude(plan, TrafficRecord(plan.record), std::make_shared<const ProxiedRequest>(request), status,
+                    responseBody, whole);
 }
 
 void ExchangeHandler::finishAnswer(ExchangePlan &plan, ProxiedRequest request, int status,

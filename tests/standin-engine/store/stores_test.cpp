@@ -418,7 +418,8 @@ void keepFor(ReplayStore &store, const std::string &id, const std::string &time,
     TrafficRecord head;
     head.id = id;
     head.time = time;
-    store.keep(std::make_shared<const KeptRecord>(std::move(head)), std::make_shared<const ProxiedRequest>(std::move(request)));
+    store.keep(std::make_shared<const KeptRecord>(std::move(head)),
+               std::make_shared<const ProxiedRequest>(std::move(request)));
 }
 
 } // namespace
@@ -462,7 +463,8 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
     // A burst on another thread afterwards is newer, though that thread's own count starts afresh.
     std::thread later([&] {
         for (int n = 0; n < static_cast<int>(ReplayStore::kMaxKept); ++n)
-            keepFor(store, "l-" + std::to_string(n), "time", ProxiedRequest {"GET", "/later/" + std::to_string(n), {}, {}, true});
+            keepFor(store, "l-" + std::to_string(n), "time",
+                    ProxiedRequest {"GET", "/later/" + std::to_string(n), {}, {}, true});
     });
     later.join();
     EXPECT_NE(store.find("cut", "time").refusal.find("older requests make room"), std::string::npos);
@@ -486,7 +488,8 @@ TEST(ReplayStore, BurstsPastTheBoundOnWaitingBytesKeepTheirNewestRequests)
     for (const std::string prefix : {"a-", "b-", "c-"}) {
         std::thread([&] {
             for (int n = 0; n < each; ++n)
-                keepFor(store, prefix + std::to_string(n), "time", ProxiedRequest {"PUT", "/b", {{"Content-Length", "512"}}, body, true});
+                keepFor(store, prefix + std::to_string(n), "time",
+                        ProxiedRequest {"PUT", "/b", {{"Content-Length", "512"}}, body, true});
         }).join();
         const auto newest = store.find(prefix + std::to_string(each - 1), "time");
         ASSERT_TRUE(newest.request) << prefix << ": " << newest.refusal;
