@@ -179,8 +179,8 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
     head.id.clear();
     const size_t sizeWithoutId = roughLineSize(head) + kept->restRoughSize();
     // Gathered when the history is read or saved. A thread's records past its newest kMaxRecords would
-    // fall out once gathered: they go now, or rather as deep as the replay store lets its requests go, so
-    // that an exchange's record and request are let go together while they are still in the cache.
+    // fall out once gathered, so a thread holds no more than kFreshPerThread: the replay store's depth,
+    // so that an exchange's record and request are let go together, while still in the cache.
     m_fresh.add(
         [&] {
             // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
