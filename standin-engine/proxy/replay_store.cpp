@@ -205,6 +205,7 @@ std::string megabytes(std::size_t bytes)
     return std::to_string(bytes / (1024 * 1024)) + " MB";
 }
 
+const std::string kTooMuchWaiting = "it came while the engine had too many requests still to write to the disk";
 const std::string kNotKept = "the engine keeps no copy of its request any more (older requests make room for "
                              "newer ones), so it can't be sent again exactly as the client sent it";
 
@@ -362,19 +363,22 @@ void ReplayStore::gatherLocked()
         entry.time = head.time;
         entry.refusal = std::move(fresh.refusal);
         entry.sequence = fresh.sequence;
-        if (fresh.request) {
-            if (auto why = whyNotWhole(*fresh.request)) {
-                entry.refusal = std::move(*why);
-                m_pendingBytes -= fresh.counted;
-            } else {
-                auto bytes = std::make_shared<const std::string>(encodeEntry(head.id, head.time, *fresh.request));
-                m_pendingBytes -= fresh.counted - static_cast<std::int64_t>(bytes->size());
-                entry.pending = bytes;
-                m_pending.push_back(Pending {head.id, std::move(bytes)});
-            }
-        }
+        if (fresh.request)
+            m_pendingBytes += frameLocked(head.id, entry, *fresh.request) - fresh.counted;
         rememberLocked(head.id, std::move(entry));
     }
+}
+
+std::int64_t ReplayStore::frameLocked(const std::string &id, Entry &entry, const ProxiedRequest &request)
+{
+    if (auto why = whyNotWhole(request)) {
+        entry.refusal = std::move(*why);
+        return 0;
+    }
+    auto bytes = std::make_shared<const std::string>(encodeEntry(id, entry.time, request));
+    entry.pending = bytes;
+    m_pending.push_back(Pending {id, bytes});
+    return static_cast<std::int64_t>(bytes->size());
 }
 
 void ReplayStore::rememberLocked(const std::string &id, Entry entry)
@@ -423,22 +427,16 @@ void ReplayStore::evictSegmentsLocked()
     }
 }
 
-void ReplayStore::keepAgain(const std::string &id, const std::string &time, ProxiedRequest request)
+void ReplayStore::keepAgain(const std::string &id, const std::string &time, const ProxiedRequest &request)
 {
     std::lock_guard lock(m_mutex);
     gatherLocked(); // the first keep of the id, so that this one comes after it
     Entry entry;
     entry.time = time;
-    if (auto why = whyNotWhole(request)) {
-        entry.refusal = std::move(*why);
-    } else if (m_pendingBytes + static_cast<std::int64_t>(framedSize(id, time, request)) > kMaxPendingBytes) {
-        entry.refusal = "it came while the engine had too many requests still to write to the disk";
-    } else {
-        auto bytes = std::make_shared<const std::string>(encodeEntry(id, time, request));
-        m_pendingBytes += static_cast<std::int64_t>(bytes->size());
-        entry.pending = bytes;
-        m_pending.push_back(Pending {id, std::move(bytes)});
-    }
+    if (m_pendingBytes + static_cast<std::int64_t>(framedSize(id, time, request)) > kMaxPendingBytes)
+        entry.refusal = whyNotWhole(request).value_or(kTooMuchWaiting);
+    else
+        m_pendingBytes += frameLocked(id, entry, request);
     entry.sequence = keepStamp();
     rememberLocked(id, std::move(entry));
 }
@@ -449,8 +447,7 @@ void ReplayStore::keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr
     const TrafficRecord &head = fresh.record->head();
     const auto size = static_cast<std::int64_t>(framedSize(head.id, head.time, *request));
     if (m_pendingBytes.load(std::memory_order_relaxed) + size > kMaxPendingBytes) {
-        fresh.refusal = whyNotWhole(*request).value_or(
-            "it came while the engine had too many requests still to write to the disk");
+        fresh.refusal = whyNotWhole(*request).value_or(kTooMuchWaiting);
     } else {
         fresh.request = std::move(request);
         fresh.counted = size;

@@ -49,7 +49,7 @@ public:
     // handed over and framed for the disk on the writer's thread, so an answering thread only hands it on.
     void keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr<const ProxiedRequest> request);
     // Replaces what was kept for the record `id` made at `time` (a replay that had the whole body at hand).
-    void keepAgain(const std::string &id, const std::string &time, ProxiedRequest request);
+    void keepAgain(const std::string &id, const std::string &time, const ProxiedRequest &request);
 
     // The request kept for the record, exactly as the client sent it; or why there is none.
     struct Found {
@@ -107,6 +107,9 @@ private:
     bool inDamageLocked(const std::string &time) const;
     void writerLoop();
     void gatherLocked();
+    // Frames `request` for the writer as the entry's pending bytes, or notes in it why the request
+    // can't be kept whole; how many bytes it framed.
+    std::int64_t frameLocked(const std::string &id, Entry &entry, const ProxiedRequest &request);
     void rememberLocked(const std::string &id, Entry entry);
     void evictSegmentsLocked();
     // Adds `bytes` (less than naught: takes) to what waits for the writer, by way of the calling thread's place.
