@@ -352,6 +352,7 @@ void ReplayStore::gatherLocked()
         for (Fresh &fresh : place)
             ordered.push_back(&fresh);
     }
+    std::sort(ordered.begin(), ordered.end(), [](const Fresh *a, const Fresh *b) { return a->sequence < b->sequence; });
     // Only the newest kMaxKept (each a record of its own) stay once remembered: older ones go unframed.
     const std::size_t first = ordered.size() > kMaxKept ? ordered.size() - kMaxKept : 0;
     for (std::size_t i = 0; i < first; ++i)

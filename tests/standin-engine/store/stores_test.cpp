@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <future>
 #include <thread>
 
 using namespace standin;
@@ -472,6 +473,31 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
     const auto first = store.find("l-0", "time");
     ASSERT_TRUE(first.request) << first.refusal;
     EXPECT_EQ(first.request->target, "/later/0");
+
+    // Two bursts gathered at once, the newer from the thread that took its place first: time, not the
+    // places, says which stay. In one of two rounds the places may have wrapped around.
+    for (const std::string round : {"x-", "y-"}) {
+        const auto burstOn = [&](const std::string &prefix) {
+            for (int n = 0; n < static_cast<int>(ReplayStore::kMaxKept); ++n)
+                keepFor(store, round + prefix + std::to_string(n), "time", ProxiedRequest {"GET", "/", {}, {}, true});
+        };
+        std::promise<void> placed;
+        std::promise<void> olderKept;
+        std::thread newer([&] {
+            keepFor(store, round + "first", "time", ProxiedRequest {"GET", "/", {}, {}, true});
+            placed.set_value();
+            olderKept.get_future().wait();
+            burstOn("new-");
+        });
+        placed.get_future().wait();
+        std::thread(burstOn, "old-").join();
+        olderKept.set_value();
+        newer.join();
+        const std::string last = std::to_string(ReplayStore::kMaxKept - 1);
+        EXPECT_TRUE(store.find(round + "new-0", "time").request) << round;
+        EXPECT_TRUE(store.find(round + "new-" + last, "time").request) << round;
+        EXPECT_FALSE(store.find(round + "old-" + last, "time").request) << round;
+    }
 }
 
 // What waits for the writer is counted as requests are kept, let go unframed and written, each thread
