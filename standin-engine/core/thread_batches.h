@@ -9,6 +9,7 @@
 #include <deque>
 #include <iterator>
 #include <mutex>
+#include <utility>
 #include <optional>
 #include <vector>
 
@@ -28,6 +29,15 @@ public:
     template <class Make>
     std::optional<Item> add(Make &&make, std::size_t kept)
     {
+        return add(std::forward<Make>(make), kept, [](const Items &) {});
+    }
+
+    // The same; once a place is full, `ahead` is shown its items (those handed back next come first)
+    // under the lock, to fetch into the cache what letting them go will touch: they were made so long
+    // ago that nothing of them is left there.
+    template <class Make, class Ahead>
+    std::optional<Item> add(Make &&make, std::size_t kept, Ahead &&ahead)
+    {
         Place &place = m_places[placeOfThisThread(kPlaces)];
         std::lock_guard lock(place.mutex);
         place.items.push_back(make());
@@ -35,6 +45,7 @@ public:
             return std::nullopt;
         std::optional<Item> oldest(std::move(place.items.front()));
         place.items.pop_front();
+        ahead(std::as_const(place.items));
         return oldest;
     }
 

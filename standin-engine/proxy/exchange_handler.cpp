@@ -118,6 +118,12 @@ public:
         return size;
     }
 
+    void fetchParts() const override
+    {
+        KeptRecord::fetchParts();
+        fetchAhead(m_responseStart);
+    }
+
 protected:
     void addRest(TrafficRecord &record) const override
     {

@@ -462,7 +462,27 @@ void ReplayStore::keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr
             fresh.sequence = keepStamp();
             return std::move(fresh);
         },
-        kMaxKept);
+        kMaxKept,
+        [](const auto &items) {
+            // In three steps: a request's block, then its headers and texts, then its headers' texts.
+            if (items.size() > 3 && items[3].request)
+                fetchAhead(items[3].request.get(), sizeof(ProxiedRequest));
+            if (items.size() > 2 && items[2].request) {
+                const ProxiedRequest &request = *items[2].request;
+                fetchAhead(request.headers.data(), request.headers.size() * sizeof(request.headers.front()));
+                fetchAhead(request.target);
+                fetchAhead(request.body);
+            }
+            if (items.size() > 1 && items[1].request) {
+                const auto &headers = items[1].request->headers;
+                // As many as the step before fetched.
+                const std::size_t fetched = std::min(headers.size(), kMaxFetchAhead / sizeof(headers.front()));
+                for (std::size_t i = 0; i < fetched; ++i) {
+                    fetchAhead(headers[i].first);
+                    fetchAhead(headers[i].second);
+                }
+            }
+        });
     countPending(counted - (fallen ? fallen->counted : 0));
 }
 

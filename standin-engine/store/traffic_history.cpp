@@ -14,6 +14,9 @@ namespace standin {
 
 namespace {
 
+// A kept record's block: its head, and the few members its maker adds.
+constexpr size_t kRecordBlockBytes = sizeof(KeptRecord) + 128;
+
 std::optional<std::uint64_t> numberOf(const std::string &id)
 {
     if (id.size() < 3 || id.compare(0, 2, "t-") != 0)
@@ -172,6 +175,13 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
     return keep(std::make_shared<KeptRecord>(std::move(record)))->whole();
 }
 
+void KeptRecord::fetchParts() const
+{
+    fetchAhead(m_head.time);
+    fetchAhead(m_head.host);
+    fetchAhead(m_head.path);
+}
+
 std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecord> kept)
 {
     // Counted before the number is taken; the id adds its own length, as it needs no escapes.
@@ -189,7 +199,14 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
             head.id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
             return Kept {number, sizeWithoutId + head.id.size(), kept};
         },
-        kFreshPerThread);
+        kFreshPerThread,
+        [](const auto &items) {
+            // In two steps: a record's own block, then what its members point to, once the block is in.
+            if (items.size() > 2)
+                fetchAhead(items[2].record.get(), kRecordBlockBytes);
+            if (items.size() > 1)
+                items[1].record->fetchParts();
+        });
     return kept;
 }
 

@@ -34,6 +34,8 @@ public:
     TrafficRecord whole() const;
     // About what addRest adds to the record's line, without reading its text.
     virtual size_t restRoughSize() const { return 0; }
+    // Fetches what the record's members hold elsewhere (see fetchAhead), its own block being in the cache.
+    virtual void fetchParts() const;
 
 protected:
     // Adds the members left out of the head, bodies already clipped (TrafficHistory::clipBody).
