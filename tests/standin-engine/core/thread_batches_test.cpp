@@ -1,17 +1,19 @@
 // Items added from many threads at once: each thread's place holds no more than its taker can need and
-// hands back that thread's own oldest, and a take has all the rest, in each thread's order.
+// hands back that thread's own oldest, shown ahead the add before, and a take has all the rest, in
+// each thread's order.
 #include "core/thread_batches.h"
 
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
 
 using namespace standin;
 
-TEST(ThreadBatches, EachThreadHandsBackItsOwnOldestPastWhatIsKeptAndATakeHasTheRest)
+TEST(ThreadBatches, EachThreadHandsBackItsOwnOldestPastWhatIsKeptAsShownAheadAndATakeHasTheRest)
 {
     using Item = std::pair<int, int>; // the adding thread, and its count
     ThreadBatches<Item> batches;
@@ -22,9 +24,20 @@ TEST(ThreadBatches, EachThreadHandsBackItsOwnOldestPastWhatIsKeptAndATakeHasTheR
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
+            // What a full place shows ahead comes first the next time.
+            std::optional<Item> shownNext;
             for (int n = 0; n < kEach; ++n) {
-                if (auto oldest = batches.add([&] { return Item {t, n}; }, kKept))
+                const auto ahead = [&](const auto &items) {
+                    ASSERT_EQ(items.size(), static_cast<std::size_t>(kKept));
+                    shownNext = items.front();
+                };
+                const std::optional<Item> shownBefore = shownNext;
+                if (auto oldest = batches.add([&] { return Item {t, n}; }, kKept, ahead)) {
+                    if (n > kKept) {
+                        EXPECT_EQ(oldest, shownBefore);
+                    }
                     handedBack[static_cast<std::size_t>(t)].push_back(*oldest);
+                }
             }
         });
     }
