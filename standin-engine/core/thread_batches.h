@@ -9,8 +9,8 @@
 #include <deque>
 #include <iterator>
 #include <mutex>
-#include <utility>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace standin {
