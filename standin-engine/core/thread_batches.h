@@ -25,16 +25,9 @@ public:
     // Adds the item `make` returns to the calling thread's place; `make` runs under that place's lock,
     // so whoever takes the place has every item numbered there. The taker needs no more than the newest
     // `kept` items of a place: the oldest past those is handed back, to be let go after the lock on the
-    // thread that made it, so a place never grows past `kept`.
-    template <class Make>
-    std::optional<Item> add(Make &&make, std::size_t kept)
-    {
-        return add(std::forward<Make>(make), kept, [](const Items &) {});
-    }
-
-    // The same; once a place is full, `ahead` is shown its items (those handed back next come first)
-    // under the lock, to fetch into the cache what letting them go will touch: they were made so long
-    // ago that nothing of them is left there.
+    // thread that made it, so a place never grows past `kept`. Once a place is full, `ahead` is shown its
+    // items (those handed back next come first) under the lock, to fetch into the cache what letting them
+    // go will touch: they were made so long ago that nothing of them is left there.
     template <class Make, class Ahead>
     std::optional<Item> add(Make &&make, std::size_t kept, Ahead &&ahead)
     {

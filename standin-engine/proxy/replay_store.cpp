@@ -48,6 +48,30 @@ std::uint64_t keepStamp()
     return stamp;
 }
 
+// Fetches into the cache (see fetchAhead) what letting go of a place's oldest requests will touch, in
+// three steps an add apart: a request's block, then its headers and texts, then its headers' texts.
+template <class Items>
+void fetchRequestsAhead(const Items &items)
+{
+    if (items.size() > 3 && items[3].request)
+        fetchAhead(items[3].request.get(), sizeof(ProxiedRequest));
+    if (items.size() > 2 && items[2].request) {
+        const ProxiedRequest &request = *items[2].request;
+        fetchAhead(request.headers.data(), request.headers.size() * sizeof(request.headers.front()));
+        fetchAhead(request.target);
+        fetchAhead(request.body);
+    }
+    if (items.size() > 1 && items[1].request) {
+        const auto &headers = items[1].request->headers;
+        // As many as the step before fetched.
+        const std::size_t fetched = std::min(headers.size(), kMaxFetchAhead / sizeof(headers.front()));
+        for (std::size_t i = 0; i < fetched; ++i) {
+            fetchAhead(headers[i].first);
+            fetchAhead(headers[i].second);
+        }
+    }
+}
+
 std::uint64_t checksum(std::string_view bytes)
 {
     std::uint64_t hash = 0xcbf29ce484222325ull;
@@ -462,27 +486,7 @@ void ReplayStore::keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr
             fresh.sequence = keepStamp();
             return std::move(fresh);
         },
-        kMaxKept,
-        [](const auto &items) {
-            // In three steps: a request's block, then its headers and texts, then its headers' texts.
-            if (items.size() > 3 && items[3].request)
-                fetchAhead(items[3].request.get(), sizeof(ProxiedRequest));
-            if (items.size() > 2 && items[2].request) {
-                const ProxiedRequest &request = *items[2].request;
-                fetchAhead(request.headers.data(), request.headers.size() * sizeof(request.headers.front()));
-                fetchAhead(request.target);
-                fetchAhead(request.body);
-            }
-            if (items.size() > 1 && items[1].request) {
-                const auto &headers = items[1].request->headers;
-                // As many as the step before fetched.
-                const std::size_t fetched = std::min(headers.size(), kMaxFetchAhead / sizeof(headers.front()));
-                for (std::size_t i = 0; i < fetched; ++i) {
-                    fetchAhead(headers[i].first);
-                    fetchAhead(headers[i].second);
-                }
-            }
-        });
+        kMaxKept, [](const auto &items) { fetchRequestsAhead(items); });
     countPending(counted - (fallen ? fallen->counted : 0));
 }
 
