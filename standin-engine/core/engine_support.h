@@ -2,8 +2,10 @@
 // Small helpers every part of the stand-in engine shares: time stamps and log lines.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,9 +50,12 @@ size_t placeOfThisThread(size_t places);
 constexpr std::size_t kMaxFetchAhead = 512;
 inline void fetchAhead(const void *address, std::size_t bytes)
 {
-    const char *start = static_cast<const char *>(address);
-    for (std::size_t offset = 0; offset < bytes && offset < kMaxFetchAhead; offset += 64)
-        __builtin_prefetch(start + offset, 1);
+    constexpr std::uintptr_t kLine = 64;
+    // Every line the bytes touch: memory seldom starts on a line.
+    const auto start = reinterpret_cast<std::uintptr_t>(address);
+    const std::uintptr_t end = start + std::min(bytes, kMaxFetchAhead);
+    for (std::uintptr_t line = start & ~(kLine - 1); line < end; line += kLine)
+        __builtin_prefetch(reinterpret_cast<const void *>(line), 1);
 }
 inline void fetchAhead(const std::string &text)
 {

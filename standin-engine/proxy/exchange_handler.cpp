@@ -89,12 +89,12 @@ std::string cleanText(std::string_view text)
 // An exchange's record: the request's fields and the bodies become members only when it is read or
 // saved. The request is the one the replay store keeps, unless its body is too large for the history
 // to hold it whole.
-class ExchangeRecord final : public KeptRecord {
+class ExchangeRecord final : public ReplayableRecord {
 public:
     // The head is the plan's record, with the exchange's outcome.
     ExchangeRecord(TrafficRecord &&planned, const ExchangePlan &plan, int status,
                    std::shared_ptr<const ProxiedRequest> request, std::string_view responseBody)
-        : KeptRecord(std::move(planned))
+        : ReplayableRecord(std::move(planned))
         , m_request(heldPart(std::move(request)))
         , m_responseStart(responseBody.substr(0, TrafficHistory::kMaxStoredBody + 1))
     {
@@ -118,10 +118,11 @@ public:
         return size;
     }
 
-    void fetchParts() const override
+    void fetchParts(int step) const override
     {
-        KeptRecord::fetchParts();
-        fetchAhead(m_responseStart);
+        ReplayableRecord::fetchParts(step);
+        if (step == 0)
+            fetchAhead(m_responseStart);
     }
 
 protected:
@@ -513,9 +514,8 @@ std::shared_ptr<const KeptRecord> ExchangeHandler::keep(const ExchangePlan &plan
                                                         std::shared_ptr<const ProxiedRequest> request, int status,
                                                         std::string_view responseBody)
 {
-    auto kept = m_history.keep(std::make_shared<ExchangeRecord>(std::move(head), plan, status, request, responseBody));
-    if (m_replays)
-        m_replays->keep(kept, std::move(request));
+    auto record = std::make_shared<ExchangeRecord>(std::move(head), plan, status, request, responseBody);
+    auto kept = m_replays ? m_replays->keep(std::move(record), std::move(request)) : m_history.keep(std::move(record));
     if (m_events.listening()) {
         m_events.publish(std::make_shared<const std::string>(requestEventText(kept->head(), plan.startedAt)));
     }

@@ -31,47 +31,6 @@ constexpr std::int64_t kWriteAtBytes = 8 * 1024 * 1024;
 // How far a thread's place's count of pending bytes may stray before it is moved to the shared count.
 constexpr std::int64_t kCountEvery = 64 * 1024;
 
-// When a request was kept, in an order all threads agree on without sharing a counter: the monotonic
-// clock's nanoseconds, with the thread's place in the four bits below them so that no two threads'
-// stamps are the same.
-std::uint64_t keepStamp()
-{
-    constexpr std::size_t kStampPlaces = 16;
-    thread_local std::uint64_t last = 0;
-    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count();
-    std::uint64_t stamp = (static_cast<std::uint64_t>(nanos) << 4) | placeOfThisThread(kStampPlaces);
-    if (stamp <= last)
-        stamp = last + kStampPlaces;
-    last = stamp;
-    return stamp;
-}
-
-// Fetches into the cache (see fetchAhead) what letting go of a place's oldest requests will touch, in
-// three steps an add apart: a request's block, then its headers and texts, then its headers' texts.
-template <class Items>
-void fetchRequestsAhead(const Items &items)
-{
-    if (items.size() > 3 && items[3].request)
-        fetchAhead(items[3].request.get(), sizeof(ProxiedRequest));
-    if (items.size() > 2 && items[2].request) {
-        const ProxiedRequest &request = *items[2].request;
-        fetchAhead(request.headers.data(), request.headers.size() * sizeof(request.headers.front()));
-        fetchAhead(request.target);
-        fetchAhead(request.body);
-    }
-    if (items.size() > 1 && items[1].request) {
-        const auto &headers = items[1].request->headers;
-        // As many as the step before fetched.
-        const std::size_t fetched = std::min(headers.size(), kMaxFetchAhead / sizeof(headers.front()));
-        for (std::size_t i = 0; i < fetched; ++i) {
-            fetchAhead(headers[i].first);
-            fetchAhead(headers[i].second);
-        }
-    }
-}
-
 std::uint64_t checksum(std::string_view bytes)
 {
     std::uint64_t hash = 0xcbf29ce484222325ull;
@@ -128,8 +87,11 @@ std::size_t requestSize(const ProxiedRequest &request)
     return size;
 }
 
+// The longest id the history numbers.
+constexpr std::string_view kLongestId = "t-18446744073709551615";
+
 // What encodeEntry makes of the request at most (less when it leaves the proxy's credentials out).
-std::size_t framedSize(const std::string &id, const std::string &time, const ProxiedRequest &request)
+std::size_t framedSize(std::string_view id, const std::string &time, const ProxiedRequest &request)
 {
     return kFrameBytes + 6 * 4 + 8 * request.headers.size() + id.size() + time.size() + requestSize(request);
 }
@@ -255,10 +217,36 @@ std::optional<std::string> ReplayStore::whyNotWhole(const ProxiedRequest &reques
     return std::nullopt;
 }
 
-ReplayStore::ReplayStore(std::filesystem::path directory)
+// In steps an exchange apart (see KeptRecord::fetchParts): the request's block, then its headers and
+// texts, then its headers' texts.
+void ReplayableRecord::fetchParts(int step) const
+{
+    KeptRecord::fetchParts(step);
+    const ProxiedRequest *request = m_kept.request.get();
+    if (!request)
+        return;
+    if (step == 0) {
+        fetchAhead(request, sizeof(ProxiedRequest));
+    } else if (step == 1) {
+        fetchAhead(request->headers.data(), request->headers.size() * sizeof(request->headers.front()));
+        fetchAhead(request->target);
+        fetchAhead(request->body);
+    } else if (step == 2) {
+        // As many as the step before fetched.
+        const std::size_t fetched = std::min(request->headers.size(), kMaxFetchAhead / sizeof(request->headers.front()));
+        for (std::size_t i = 0; i < fetched; ++i) {
+            fetchAhead(request->headers[i].first);
+            fetchAhead(request->headers[i].second);
+        }
+    }
+}
+
+ReplayStore::ReplayStore(std::filesystem::path directory, TrafficHistory &history)
     : m_directory(std::move(directory))
+    , m_history(history)
 {
     load();
+    m_history.follow(this);
     m_writer = std::thread([this] { writerLoop(); });
 }
 
@@ -271,6 +259,7 @@ ReplayStore::~ReplayStore()
     m_wake.notify_all();
     if (m_writer.joinable())
         m_writer.join();
+    m_history.follow(nullptr);
 }
 
 std::filesystem::path ReplayStore::segmentPath(std::uint64_t number) const
@@ -367,29 +356,37 @@ bool ReplayStore::inDamageLocked(const std::string &time) const
     });
 }
 
-void ReplayStore::gatherLocked()
+void ReplayStore::gathered(const std::vector<TrafficHistory::Kept> &batch)
 {
-    auto places = m_fresh.takeEachPlace();
-    // Put in order by reference, which moves less about while sorting.
-    std::vector<Fresh *> ordered;
-    for (auto &place : places) {
-        for (Fresh &fresh : place)
-            ordered.push_back(&fresh);
-    }
-    std::sort(ordered.begin(), ordered.end(), [](const Fresh *a, const Fresh *b) { return a->sequence < b->sequence; });
+    // None for a record that is not an exchange's, or was kept before this store followed the history.
+    const auto requestOf = [](const TrafficHistory::Kept &kept) -> KeptRequest * {
+        KeptRequest *request = kept.record->keptRequest();
+        return request && (request->request || !request->refusal.empty()) ? request : nullptr;
+    };
+    std::lock_guard lock(m_mutex);
     // Only the newest kMaxKept (each a record of its own) stay once remembered: older ones go unframed.
-    const std::size_t first = ordered.size() > kMaxKept ? ordered.size() - kMaxKept : 0;
-    for (std::size_t i = 0; i < first; ++i)
-        m_pendingBytes -= ordered[i]->counted;
-    for (std::size_t i = first; i < ordered.size(); ++i) {
-        Fresh &fresh = *ordered[i];
-        const TrafficRecord &head = fresh.record->head();
+    std::size_t toKeep = kMaxKept;
+    std::size_t first = batch.size();
+    for (; first > 0 && toKeep > 0; --first) {
+        if (requestOf(batch[first - 1]))
+            --toKeep;
+    }
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        KeptRequest *kept = requestOf(batch[i]);
+        if (!kept)
+            continue;
+        const std::shared_ptr<const ProxiedRequest> request = std::move(kept->request);
+        if (i < first) {
+            m_pendingBytes -= kept->counted;
+            continue;
+        }
+        const TrafficRecord &head = batch[i].record->head();
         Entry entry;
         entry.time = head.time;
-        entry.refusal = std::move(fresh.refusal);
-        entry.sequence = fresh.sequence;
-        if (fresh.request)
-            m_pendingBytes += frameLocked(head.id, entry, *fresh.request) - fresh.counted;
+        entry.refusal = std::move(kept->refusal);
+        entry.sequence = ++m_sequence;
+        if (request)
+            m_pendingBytes += frameLocked(head.id, entry, *request) - kept->counted;
         rememberLocked(head.id, std::move(entry));
     }
 }
@@ -454,40 +451,36 @@ void ReplayStore::evictSegmentsLocked()
 
 void ReplayStore::keepAgain(const std::string &id, const std::string &time, const ProxiedRequest &request)
 {
+    m_history.gather(); // the first keep of the id, so that this one comes after it
     std::lock_guard lock(m_mutex);
-    gatherLocked(); // the first keep of the id, so that this one comes after it
     Entry entry;
     entry.time = time;
     if (m_pendingBytes + static_cast<std::int64_t>(framedSize(id, time, request)) > kMaxPendingBytes)
         entry.refusal = whyNotWhole(request).value_or(kTooMuchWaiting);
     else
         m_pendingBytes += frameLocked(id, entry, request);
-    entry.sequence = keepStamp();
+    entry.sequence = ++m_sequence;
     rememberLocked(id, std::move(entry));
 }
 
-void ReplayStore::keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr<const ProxiedRequest> request)
+std::shared_ptr<const KeptRecord> ReplayStore::keep(std::shared_ptr<ReplayableRecord> record,
+                                                     std::shared_ptr<const ProxiedRequest> request)
 {
-    Fresh fresh {0, std::move(record), nullptr, 0, {}};
-    const TrafficRecord &head = fresh.record->head();
-    const auto size = static_cast<std::int64_t>(framedSize(head.id, head.time, *request));
+    KeptRequest &kept = *record->keptRequest();
+    // Its id is not numbered yet: counted at the longest an id can be.
+    const auto size = static_cast<std::int64_t>(framedSize(kLongestId, record->head().time, *request));
     if (m_pendingBytes.load(std::memory_order_relaxed) + size > kMaxPendingBytes) {
-        fresh.refusal = whyNotWhole(*request).value_or(kTooMuchWaiting);
+        kept.refusal = whyNotWhole(*request).value_or(kTooMuchWaiting);
     } else {
-        fresh.request = std::move(request);
-        fresh.counted = size;
+        kept.request = std::move(request);
+        kept.counted = size;
     }
-    const std::int64_t counted = fresh.counted;
-    // Stamped as it is added, so a reader that gathered this thread's requests has every one stamped
-    // before. A thread's requests past its newest kMaxKept can never be among the newest kMaxKept ids
-    // (each id is kept once this way): they are let go unframed.
-    const auto fallen = m_fresh.add(
-        [&] {
-            fresh.sequence = keepStamp();
-            return std::move(fresh);
-        },
-        kMaxKept, [](const auto &items) { fetchRequestsAhead(items); });
-    countPending(counted - (fallen ? fallen->counted : 0));
+    const std::int64_t counted = kept.counted;
+    std::shared_ptr<const KeptRecord> fallen;
+    auto result = m_history.keep(std::move(record), fallen);
+    const KeptRequest *fallenRequest = fallen ? fallen->keptRequest() : nullptr;
+    countPending(counted - (fallenRequest ? fallenRequest->counted : 0));
+    return result;
 }
 
 void ReplayStore::countPending(std::int64_t bytes)
@@ -511,9 +504,9 @@ ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &t
     std::uint64_t segment = 0;
     std::uint64_t offset = 0;
     std::uint32_t size = 0;
+    m_history.gather();
     {
         std::lock_guard lock(m_mutex);
-        gatherLocked();
         const auto it = m_entries.find(id);
         if (it == m_entries.end() || it->second.time != time) {
             found.refusal = inDamageLocked(time) ? "its kept copy was in a damaged file (see the engine's log), so "
@@ -553,8 +546,8 @@ ReplayStore::Found ReplayStore::find(const std::string &id, const std::string &t
 void ReplayStore::clear()
 {
     std::lock_guard writing(m_writeMutex);
+    m_history.gather();
     std::lock_guard lock(m_mutex);
-    gatherLocked();
     for (const auto &item : m_pending)
         m_pendingBytes -= static_cast<std::int64_t>(item.bytes->size());
     for (const auto &[number, bytes] : m_segments) {
@@ -575,9 +568,9 @@ void ReplayStore::flush()
     std::deque<Pending> batch;
     std::uint64_t segment = 0;
     std::uint64_t base = 0;
+    m_history.gather();
     {
         std::lock_guard lock(m_mutex);
-        gatherLocked();
         batch.swap(m_pending);
         segment = m_current;
         base = m_segments.count(segment) ? m_segments[segment] : 0;

@@ -23,7 +23,28 @@
 
 namespace standin {
 
-class ReplayStore final {
+// What the replay store holds of an exchange's request until it frames it for the disk.
+struct KeptRequest {
+    std::shared_ptr<const ProxiedRequest> request; // none once framed, or when refused
+    std::int64_t counted = 0;                      // what it counts against the bound on waiting bytes
+    std::string refusal;                           // not kept when it came, and why
+};
+
+// A history record whose request the replay store keeps: the store takes it from the record as the
+// history gathers it.
+class ReplayableRecord : public KeptRecord {
+public:
+    using KeptRecord::KeptRecord;
+    KeptRequest *keptRequest() const override { return &m_kept; }
+    void fetchParts(int step) const override;
+
+private:
+    // Filled before the record is kept, then touched only by the store: by the keeping thread while it
+    // is the thread's own, by the store's reader once gathered.
+    mutable KeptRequest m_kept;
+};
+
+class ReplayStore final : private TrafficHistory::Follower {
 public:
     // A request larger than this (its header and body) is not kept: its record can't be replayed.
     static constexpr std::size_t kMaxRequestBytes = 1024 * 1024;
@@ -33,21 +54,23 @@ public:
     static constexpr std::size_t kSegmentBytes = 4 * 1024 * 1024;
     // More requests than the history holds records can't be replayed anyway.
     static constexpr std::size_t kMaxKept = 2 * TrafficHistory::kMaxRecords;
-    // A thread's newest kMaxKept requests wait to be gathered, as many as its newest records do.
+    // The requests ride with the records: a thread's records past as many are let go ungathered.
     static_assert(kMaxKept == TrafficHistory::kFreshPerThread);
     // Requests waiting for the writer; past this a burst's requests are not kept (nor replayable).
     static constexpr std::int64_t kMaxPendingBytes = 16 * 1024 * 1024;
 
-    // Reads what an earlier run kept in `directory` (a cut-off tail is left out).
-    explicit ReplayStore(std::filesystem::path directory);
+    // Reads what an earlier run kept in `directory` (a cut-off tail is left out); takes the requests of
+    // the records `history` keeps from now on.
+    ReplayStore(std::filesystem::path directory, TrafficHistory &history);
     ~ReplayStore();
     ReplayStore(const ReplayStore &) = delete;
     ReplayStore &operator=(const ReplayStore &) = delete;
 
-    // Keeps the request of the history's record `record` (its id and time are read on the writer's
-    // thread), or notes why it can't be kept whole; once for each record. The request is held as it is
-    // handed over and framed for the disk on the writer's thread, so an answering thread only hands it on.
-    void keep(std::shared_ptr<const KeptRecord> record, std::shared_ptr<const ProxiedRequest> request);
+    // Keeps `record` in the history with its request, or with why the request can't be kept whole. The
+    // request is held as it is handed over, taken from the record when the history gathers it and
+    // framed for the disk then, so an answering thread only hands it on.
+    std::shared_ptr<const KeptRecord> keep(std::shared_ptr<ReplayableRecord> record,
+                                           std::shared_ptr<const ProxiedRequest> request);
     // Replaces what was kept for the record `id` made at `time` (a replay that had the whole body at hand).
     void keepAgain(const std::string &id, const std::string &time, const ProxiedRequest &request);
 
@@ -81,13 +104,6 @@ private:
         std::string id;
         std::shared_ptr<const std::string> bytes;
     };
-    struct Fresh {
-        std::uint64_t sequence;
-        std::shared_ptr<const KeptRecord> record; // whose head holds the id and time
-        std::shared_ptr<const ProxiedRequest> request; // to be framed when gathered, unless refused already
-        std::int64_t counted = 0;               // what it counts against the pending bound
-        std::string refusal;                    // not kept when it came, and why
-    };
 
     // The times of the first and last requests read from a file, and whether it was damaged.
     struct SegmentRead {
@@ -106,7 +122,8 @@ private:
     SegmentRead loadSegment(std::uint64_t number, bool last);
     bool inDamageLocked(const std::string &time) const;
     void writerLoop();
-    void gatherLocked();
+    // Frames the newest requests of a batch the history gathered (its records' ids are numbered in order).
+    void gathered(const std::vector<TrafficHistory::Kept> &batch) override;
     // Frames `request` for the writer as the entry's pending bytes, or notes in it why the request
     // can't be kept whole; how many bytes it framed.
     std::int64_t frameLocked(const std::string &id, Entry &entry, const ProxiedRequest &request);
@@ -117,15 +134,14 @@ private:
     std::filesystem::path segmentPath(std::uint64_t number) const;
 
     std::filesystem::path m_directory;
+    // Gathered before m_mutex is taken: it calls gathered() under its own lock.
+    TrafficHistory &m_history;
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::pair<std::string, std::uint64_t>> m_order; // ids with their sequence, oldest first
-    std::uint64_t m_sequence = 0; // of the entries read from disk, all older than this run's
-    // Requests just kept, a thread's newest kMaxKept, so the answering threads share no lock; every
-    // reader gathers them first.
-    ThreadBatches<Fresh> m_fresh;
+    std::uint64_t m_sequence = 0; // the order entries were kept in, those read from disk first
     std::deque<Pending> m_pending;
-    // Bytes not written yet, in m_fresh and in m_pending: counted when kept, so the bound holds
+    // Bytes not written yet, in records not gathered and in m_pending: counted when kept, so the bound holds
     // without the shared lock. A thread's place adds up what its threads keep and let go, and moves
     // it here once it passes kCountEvery either way, so the answering threads seldom touch this count;
     // it may fall below naught meanwhile, when the writer takes requests not moved here yet.
@@ -133,7 +149,7 @@ private:
     struct alignas(64) PlaceBytes {
         std::atomic<std::int64_t> uncounted {0};
     };
-    std::array<PlaceBytes, ThreadBatches<Fresh>::kPlaces> m_placeBytes;
+    std::array<PlaceBytes, ThreadBatches<TrafficHistory::Kept>::kPlaces> m_placeBytes;
     std::map<std::uint64_t, std::uint64_t> m_segments; // number to bytes written, oldest first
     std::vector<Damage> m_damage;
     std::uint64_t m_current = 0;

@@ -70,9 +70,25 @@ void TrafficHistory::gatherLocked()
     if (batch.empty())
         return;
     std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
-    for (Kept &fresh : batch)
-        insertLocked(std::move(fresh));
+    if (m_follower)
+        m_follower->gathered(batch);
+    // Every record of a batch is newer than those kept: only its newest kMaxRecords can stay.
+    const size_t first = batch.size() > kMaxRecords ? batch.size() - kMaxRecords : 0;
+    for (size_t i = first; i < batch.size(); ++i)
+        insertLocked(std::move(batch[i]));
     trimLocked();
+}
+
+void TrafficHistory::gather()
+{
+    std::lock_guard lock(m_mutex);
+    gatherLocked();
+}
+
+void TrafficHistory::follow(Follower *follower)
+{
+    std::lock_guard lock(m_mutex);
+    m_follower = follower;
 }
 
 void TrafficHistory::trimLocked()
@@ -175,8 +191,10 @@ TrafficRecord TrafficHistory::add(TrafficRecord record)
     return keep(std::make_shared<KeptRecord>(std::move(record)))->whole();
 }
 
-void KeptRecord::fetchParts() const
+void KeptRecord::fetchParts(int step) const
 {
+    if (step != 0)
+        return;
     fetchAhead(m_head.time);
     fetchAhead(m_head.host);
     fetchAhead(m_head.path);
@@ -184,14 +202,21 @@ void KeptRecord::fetchParts() const
 
 std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecord> kept)
 {
+    std::shared_ptr<const KeptRecord> fallen;
+    return keep(std::move(kept), fallen);
+}
+
+std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecord> kept,
+                                                       std::shared_ptr<const KeptRecord> &fallen)
+{
     // Counted before the number is taken; the id adds its own length, as it needs no escapes.
     TrafficRecord &head = kept->m_head;
     head.id.clear();
     const size_t sizeWithoutId = roughLineSize(head) + kept->restRoughSize();
-    // Gathered when the history is read or saved. A thread's records past its newest kMaxRecords would
-    // fall out once gathered, so a thread holds no more than kFreshPerThread: the replay store's depth,
-    // so that an exchange's record and request are let go together, while still in the cache.
-    m_fresh.add(
+    // Gathered when the history is read or saved, and by its follower. A thread's records past its
+    // newest kFreshPerThread would fall out once gathered (the replay store keeps no more requests), so
+    // they are let go now, on the thread that made them.
+    auto oldest = m_fresh.add(
         [&] {
             // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
             const std::uint64_t number = m_nextNumber++;
@@ -201,12 +226,18 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
         },
         kFreshPerThread,
         [](const auto &items) {
-            // In two steps: a record's own block, then what its members point to, once the block is in.
-            if (items.size() > 2)
-                fetchAhead(items[2].record.get(), kRecordBlockBytes);
-            if (items.size() > 1)
-                items[1].record->fetchParts();
+            // A record's own block first, then step by step what its members point to.
+            constexpr size_t kBlockAhead = KeptRecord::kFetchSteps + 1;
+            if (items.size() > kBlockAhead)
+                fetchAhead(items[kBlockAhead].record.get(), kRecordBlockBytes);
+            for (int step = 0; step < KeptRecord::kFetchSteps; ++step) {
+                const size_t ahead = kBlockAhead - 1 - static_cast<size_t>(step);
+                if (items.size() > ahead)
+                    items[ahead].record->fetchParts(step);
+            }
         });
+    if (oldest)
+        fallen = std::move(oldest->record);
     return kept;
 }
 

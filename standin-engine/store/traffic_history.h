@@ -17,6 +17,8 @@
 
 namespace standin {
 
+struct KeptRequest;
+
 // A record as the history keeps it: the members every reader needs (its head) at once, the rest only
 // when the record is read or saved. Most records of a busy history fall out unread, and making the
 // request's fields and the bodies into members costs more than all else of keeping one.
@@ -34,8 +36,12 @@ public:
     TrafficRecord whole() const;
     // About what addRest adds to the record's line, without reading its text.
     virtual size_t restRoughSize() const { return 0; }
-    // Fetches what the record's members hold elsewhere (see fetchAhead), its own block being in the cache.
-    virtual void fetchParts() const;
+    // Fetches what the record's members hold elsewhere (see fetchAhead), in steps an exchange apart:
+    // step 0 what its own block points to, the block being in the cache; each step then goes one further.
+    static constexpr int kFetchSteps = 3;
+    virtual void fetchParts(int step) const;
+    // The request the replay store keeps with the record, if it is an exchange's.
+    virtual KeptRequest *keptRequest() const { return nullptr; }
 
 protected:
     // Adds the members left out of the head, bodies already clipped (TrafficHistory::clipBody).
@@ -60,7 +66,30 @@ public:
     // The kept records' size as saved; the oldest go first when new ones pass it.
     static constexpr size_t kMaxStoredBytes = 8 * 1024 * 1024;
 
+    struct Kept {
+        std::uint64_t number; // of the id, 0 for an id of another form
+        // Of its line: counted roughly when the record is added (reading every text on the answering
+        // thread costs more than the rest of keeping it), exactly once the line is written.
+        size_t size;
+        std::shared_ptr<const KeptRecord> record;
+    };
+    // Reads every record as the history gathers it from the adding threads: the replay store, which so
+    // takes its requests from the records instead of a hand-off of its own.
+    class Follower {
+    public:
+        // Under the history's lock, with every record added since the last batch, oldest first.
+        virtual void gathered(const std::vector<Kept> &batch) = 0;
+
+    protected:
+        ~Follower() = default;
+    };
+
     explicit TrafficHistory(std::filesystem::path file);
+
+    // Shows the follower every batch from now on (none: no longer); it must not call the history.
+    void follow(Follower *follower);
+    // Gathers what the adding threads hold now, so the follower has every record added before.
+    void gather();
 
     // Gives the record its id ("t-" and a number that only grows) and keeps it. Readers see it as soon as
     // this returns; adding threads don't wait on one another, and its line is only written if it is
@@ -68,6 +97,10 @@ public:
     TrafficRecord add(TrafficRecord record);
     // The same, handing back the kept record itself rather than a copy of it.
     std::shared_ptr<const KeptRecord> keep(std::shared_ptr<KeptRecord> record);
+    // The same, handing over, in `fallen`, the calling thread's oldest record if it was let go unread to
+    // make room (see kFreshPerThread).
+    std::shared_ptr<const KeptRecord> keep(std::shared_ptr<KeptRecord> record,
+                                           std::shared_ptr<const KeptRecord> &fallen);
 
     // Newest first; `before` is the id of the last record of the previous page. An unknown cursor
     // gives an empty page. `filter` matches, without letter case, the method, URL and status.
@@ -97,13 +130,6 @@ public:
     static size_t roughLineSize(const TrafficRecord &record);
 
 private:
-    struct Kept {
-        std::uint64_t number; // of the id, 0 for an id of another form
-        // Of its line: counted roughly when the record is added (reading every text on the answering
-        // thread costs more than the rest of keeping it), exactly once the line is written.
-        size_t size;
-        std::shared_ptr<const KeptRecord> record;
-    };
     // Moves every thread's fresh records into the history, in the order of their numbers.
     void gatherLocked();
     void load();
@@ -123,6 +149,7 @@ private:
     std::mutex m_saveMutex; // one writer of the file at a time
     // Records just added, gathered into the history by every reader and by the saver.
     ThreadBatches<Kept> m_fresh;
+    Follower *m_follower = nullptr;
     std::deque<Kept> m_records; // newest first
     size_t m_bytes = 0;         // the size of their lines
     // The newest records, whose lines are not in the file yet: its end holds the rest of them.

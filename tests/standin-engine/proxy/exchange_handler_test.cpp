@@ -116,7 +116,7 @@ TEST_F(Exchanges, EachExchangeIsRecordedAndAnnouncedOnce)
 
     // A large upload: the record holds the start of its body, the replay store all of it; the record's
     // fields leave the proxy's credentials out and read the same at once, later and from the file.
-    ReplayStore replays(m_root / "replay");
+    ReplayStore replays(m_root / "replay", m_history);
     m_handler.setReplayStore(&replays);
     m_state.setRoutes({standintest::mockRoute("r-up", "POST", "/upload", 201, "")});
     ProxiedRequest upload;

@@ -413,14 +413,15 @@ TEST(EventHub, TheAppsStreamsHaveTheirOwnPlacesAndAThirdClosesTheOldest)
 
 namespace {
 
-// Keeps `request` as the history's record `id` has it kept.
-void keepFor(ReplayStore &store, const std::string &id, const std::string &time, ProxiedRequest request)
+// Keeps `request` with a history record made at `time`; the record's id.
+std::string keepFor(ReplayStore &store, const std::string &time, ProxiedRequest request)
 {
     TrafficRecord head;
-    head.id = id;
     head.time = time;
-    store.keep(std::make_shared<const KeptRecord>(std::move(head)),
-               std::make_shared<const ProxiedRequest>(std::move(request)));
+    return store
+        .keep(std::make_shared<ReplayableRecord>(std::move(head)), std::make_shared<const ProxiedRequest>(std::move(request)))
+        ->head()
+        .id;
 }
 
 } // namespace
@@ -430,73 +431,87 @@ void keepFor(ReplayStore &store, const std::string &id, const std::string &time,
 TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest)
 {
     QTemporaryDir dir;
-    ReplayStore store(pathIn(dir, "replay"));
+    TrafficHistory history(pathIn(dir, "history.jsonl"));
+    ReplayStore store(pathIn(dir, "replay"), history);
     ProxiedRequest cut;
     cut.method = "PUT";
     cut.target = "/cut";
     cut.headers = {{"Content-Length", "10"}};
     cut.body = "short";
     const int burst = 3 * static_cast<int>(ReplayStore::kMaxKept);
+    std::vector<std::string> ids;
     for (int n = 0; n < burst; ++n) {
         ProxiedRequest r;
         r.method = "GET";
         r.target = "/items/" + std::to_string(n);
         r.headers = {{"Host", "example.test"}, {"Proxy-Authorization", "Basic c2VjcmV0"}};
-        keepFor(store, "b-" + std::to_string(n), "time", std::move(r));
+        ids.push_back(keepFor(store, "time", std::move(r)));
     }
     // Kept again: the newest ids, not the newest requests, are what stays.
     ProxiedRequest again;
     again.method = "GET";
     again.target = "/items/" + std::to_string(burst - 1);
     again.headers = {{"Host", "example.test"}};
-    store.keepAgain("b-" + std::to_string(burst - 1), "time", again);
-    keepFor(store, "cut", "time", cut);
-    EXPECT_NE(store.find("cut", "time").refusal.find("its body did not arrive whole"), std::string::npos);
+    store.keepAgain(ids[burst - 1], "time", again);
+    const std::string cutId = keepFor(store, "time", cut);
+    EXPECT_NE(store.find(cutId, "time").refusal.find("its body did not arrive whole"), std::string::npos);
     const int oldestKept = burst + 1 - static_cast<int>(ReplayStore::kMaxKept);
-    EXPECT_FALSE(store.find("b-" + std::to_string(oldestKept - 1), "time").request);
+    EXPECT_FALSE(store.find(ids[oldestKept - 1], "time").request);
     for (const int n : {oldestKept, burst - 1}) {
-        const auto found = store.find("b-" + std::to_string(n), "time");
+        const auto found = store.find(ids[n], "time");
         ASSERT_TRUE(found.request) << n << ": " << found.refusal;
         EXPECT_EQ(found.request->target, "/items/" + std::to_string(n));
         // The proxy's own credentials are never kept.
         EXPECT_EQ(found.request->headers, (std::vector<std::pair<std::string, std::string>> {{"Host", "example.test"}}));
     }
     // A burst on another thread afterwards is newer, though that thread's own count starts afresh.
+    std::string laterFirst;
     std::thread later([&] {
-        for (int n = 0; n < static_cast<int>(ReplayStore::kMaxKept); ++n)
-            keepFor(store, "l-" + std::to_string(n), "time",
-                    ProxiedRequest {"GET", "/later/" + std::to_string(n), {}, {}, true});
+        for (int n = 0; n < static_cast<int>(ReplayStore::kMaxKept); ++n) {
+            const auto id = keepFor(store, "time", ProxiedRequest {"GET", "/later/" + std::to_string(n), {}, {}, true});
+            if (n == 0)
+                laterFirst = id;
+        }
     });
     later.join();
-    EXPECT_NE(store.find("cut", "time").refusal.find("older requests make room"), std::string::npos);
-    EXPECT_FALSE(store.find("b-" + std::to_string(burst - 1), "time").request);
-    const auto first = store.find("l-0", "time");
+    EXPECT_NE(store.find(cutId, "time").refusal.find("older requests make room"), std::string::npos);
+    EXPECT_FALSE(store.find(ids[burst - 1], "time").request);
+    const auto first = store.find(laterFirst, "time");
     ASSERT_TRUE(first.request) << first.refusal;
     EXPECT_EQ(first.request->target, "/later/0");
+    // Once framed, a request is held only as the store's bytes: not by its record, which the history
+    // holds long after (a large upload's whole body would be held by every record).
+    const auto held = std::make_shared<const ProxiedRequest>(ProxiedRequest {"GET", "/held", {}, {}, true});
+    TrafficRecord heldHead;
+    heldHead.time = "time";
+    const auto heldRecord = store.keep(std::make_shared<ReplayableRecord>(std::move(heldHead)), held);
+    EXPECT_TRUE(store.find(heldRecord->head().id, "time").request);
+    EXPECT_EQ(held.use_count(), 1);
 
     // Two bursts gathered at once, the newer from the thread that took its place first: time, not the
     // places, says which stay. In one of two rounds the places may have wrapped around.
-    for (const std::string round : {"x-", "y-"}) {
-        const auto burstOn = [&](const std::string &prefix) {
+    for (int round = 0; round < 2; ++round) {
+        const auto burstOn = [&](std::vector<std::string> &kept) {
             for (int n = 0; n < static_cast<int>(ReplayStore::kMaxKept); ++n)
-                keepFor(store, round + prefix + std::to_string(n), "time", ProxiedRequest {"GET", "/", {}, {}, true});
+                kept.push_back(keepFor(store, "time", ProxiedRequest {"GET", "/", {}, {}, true}));
         };
+        std::vector<std::string> older;
+        std::vector<std::string> newer;
         std::promise<void> placed;
         std::promise<void> olderKept;
-        std::thread newer([&] {
-            keepFor(store, round + "first", "time", ProxiedRequest {"GET", "/", {}, {}, true});
+        std::thread newerThread([&] {
+            keepFor(store, "time", ProxiedRequest {"GET", "/", {}, {}, true});
             placed.set_value();
             olderKept.get_future().wait();
-            burstOn("new-");
+            burstOn(newer);
         });
         placed.get_future().wait();
-        std::thread(burstOn, "old-").join();
+        std::thread(burstOn, std::ref(older)).join();
         olderKept.set_value();
-        newer.join();
-        const std::string last = std::to_string(ReplayStore::kMaxKept - 1);
-        EXPECT_TRUE(store.find(round + "new-0", "time").request) << round;
-        EXPECT_TRUE(store.find(round + "new-" + last, "time").request) << round;
-        EXPECT_FALSE(store.find(round + "old-" + last, "time").request) << round;
+        newerThread.join();
+        EXPECT_TRUE(store.find(newer.front(), "time").request) << round;
+        EXPECT_TRUE(store.find(newer.back(), "time").request) << round;
+        EXPECT_FALSE(store.find(older.back(), "time").request) << round;
     }
 }
 
@@ -506,18 +521,19 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
 TEST(ReplayStore, BurstsPastTheBoundOnWaitingBytesKeepTheirNewestRequests)
 {
     QTemporaryDir dir;
-    ReplayStore store(pathIn(dir, "replay"));
+    TrafficHistory history(pathIn(dir, "history.jsonl"));
+    ReplayStore store(pathIn(dir, "replay"), history);
     // Small enough that what may wait at once (a thread's newest requests, the last ones framed) stays
     // far below the bound, and a burst's bodies alone pass it.
     const std::string body(512, 'b');
     const int each = static_cast<int>(5 * ReplayStore::kMaxPendingBytes / 4 / static_cast<std::int64_t>(body.size()));
     for (const std::string prefix : {"a-", "b-", "c-"}) {
+        std::string last;
         std::thread([&] {
             for (int n = 0; n < each; ++n)
-                keepFor(store, prefix + std::to_string(n), "time",
-                        ProxiedRequest {"PUT", "/b", {{"Content-Length", "512"}}, body, true});
+                last = keepFor(store, "time", ProxiedRequest {"PUT", "/b", {{"Content-Length", "512"}}, body, true});
         }).join();
-        const auto newest = store.find(prefix + std::to_string(each - 1), "time");
+        const auto newest = store.find(last, "time");
         ASSERT_TRUE(newest.request) << prefix << ": " << newest.refusal;
         EXPECT_EQ(newest.request->body, body);
     }
@@ -538,16 +554,18 @@ TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
         r.headers.emplace_back("Content-Length", std::to_string(r.body.size()));
         return r;
     };
-    const auto idOf = [](int thread, int n) { return "t-" + std::to_string(thread * 1000 + n); };
     constexpr int kThreads = 8;
     constexpr int kEach = 100; // not a whole number of batches: some stay with their thread until read
+    std::vector<std::vector<std::string>> ids(kThreads);
+    const auto idOf = [&](int thread, int n) { return ids[static_cast<size_t>(thread)][static_cast<size_t>(n)]; };
     {
-        ReplayStore store(folder);
+        TrafficHistory history(pathIn(dir, "history.jsonl"));
+        ReplayStore store(folder, history);
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&, t] {
                 for (int n = 0; n < kEach; ++n)
-                    keepFor(store, idOf(t, n), "time", request(t, n));
+                    ids[static_cast<size_t>(t)].push_back(keepFor(store, "time", request(t, n)));
             });
         }
         for (auto &thread : threads)
@@ -568,7 +586,8 @@ TEST(ReplayStore, RequestsKeptFromManyThreadsAreFoundWholeAndSurviveARestart)
         }
         store.flush();
     }
-    ReplayStore reopened(folder);
+    TrafficHistory history(pathIn(dir, "history.jsonl"));
+    ReplayStore reopened(folder, history);
     for (int t = 0; t < kThreads; ++t) {
         const auto found = reopened.find(idOf(t, kEach - 1), "time");
         ASSERT_TRUE(found.request) << found.refusal;
@@ -591,10 +610,12 @@ TEST(ReplayStore, RequestsLostInADamagedFileAreRefusedForThatReason)
         return r;
     };
     const auto timeOf = [](int n) { return "2026-01-01T00:00:0" + std::to_string(n) + ".000Z"; };
+    TrafficHistory history(pathIn(dir, "history.jsonl"));
+    std::vector<std::string> ids {""};
     {
-        ReplayStore store(folder);
+        ReplayStore store(folder, history);
         for (int n = 1; n <= 3; ++n)
-            keepFor(store, "t-" + std::to_string(n), timeOf(n), request(n));
+            ids.push_back(keepFor(store, timeOf(n), request(n)));
         store.flush();
     }
     std::filesystem::path segment;
@@ -612,9 +633,9 @@ TEST(ReplayStore, RequestsLostInADamagedFileAreRefusedForThatReason)
         out << bytes;
     }
     {
-        ReplayStore reopened(folder);
-        ASSERT_TRUE(reopened.find("t-1", timeOf(1)).request);
-        const auto lost = reopened.find("t-3", timeOf(3));
+        ReplayStore reopened(folder, history);
+        ASSERT_TRUE(reopened.find(ids[1], timeOf(1)).request);
+        const auto lost = reopened.find(ids[3], timeOf(3));
         EXPECT_FALSE(lost.request);
         EXPECT_NE(lost.refusal.find("damaged file"), std::string::npos) << lost.refusal;
         // A record this store never saw is still refused as one that made room.
