@@ -42,8 +42,8 @@ public:
     // thread that made it, so a place never grows past `kept`. Once a place is full, `ahead` is shown its
     // items under the lock, to fetch into the cache what letting them go will touch: they were made so
     // long ago that nothing of them is left there.
-    template <class Make, class Ahead>
-    std::optional<Item> add(Make &&make, std::size_t kept, Ahead &&ahead)
+    template <class Make, class ShowAhead>
+    std::optional<Item> add(Make &&make, std::size_t kept, ShowAhead &&ahead)
     {
         Place &place = m_places[placeOfThisThread(kPlaces)];
         std::lock_guard lock(place.mutex);
@@ -57,7 +57,7 @@ public:
         std::optional<Item> oldest(std::exchange(place.ring[place.oldest], make()));
         if (++place.oldest == place.ring.size())
             place.oldest = 0;
-        ahead(ThreadBatches::Ahead(place.ring, place.oldest));
+        ahead(Ahead(place.ring, place.oldest));
         return oldest;
     }
 

@@ -384,7 +384,6 @@ void ReplayStore::gathered(const std::vector<TrafficHistory::Kept> &batch)
         Entry entry;
         entry.time = head.time;
         entry.refusal = std::move(kept->refusal);
-        entry.sequence = ++m_sequence;
         if (request)
             m_pendingBytes += frameLocked(head.id, entry, *request) - kept->counted;
         rememberLocked(head.id, std::move(entry));
@@ -405,12 +404,9 @@ std::int64_t ReplayStore::frameLocked(const std::string &id, Entry &entry, const
 
 void ReplayStore::rememberLocked(const std::string &id, Entry entry)
 {
-    if (entry.sequence == 0)
-        entry.sequence = ++m_sequence;
+    // Every keep is remembered under the lock in the order it came: a later keep of an id replaces it.
+    entry.sequence = ++m_sequence;
     const auto known = m_entries.find(id);
-    // A later keep of the same id, gathered from another thread first, stays.
-    if (known != m_entries.end() && known->second.sequence > entry.sequence)
-        return;
     m_order.emplace_back(id, entry.sequence);
     if (known != m_entries.end())
         known->second = std::move(entry);
@@ -459,7 +455,6 @@ void ReplayStore::keepAgain(const std::string &id, const std::string &time, cons
         entry.refusal = whyNotWhole(request).value_or(kTooMuchWaiting);
     else
         m_pendingBytes += frameLocked(id, entry, request);
-    entry.sequence = ++m_sequence;
     rememberLocked(id, std::move(entry));
 }
 
