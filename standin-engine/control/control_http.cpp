@@ -444,7 +444,7 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
         // Idle only while waiting for a request: the event stream the app holds never waits for one, so
         // a full port never takes it for idle.
         ticket.setIdle(true);
-        const bool read = co_await net::readRequestHeader(*stream, *stream, buffer, headerParser, ec, ticket.idleWait());
+        const bool read = co_await net::readRequestHeader(*stream, buffer, headerParser, ec, ticket.idleWait());
         // A full port may have chosen this connection to make room meanwhile: its request is not served.
         if (!ticket.setIdle(false))
             break;

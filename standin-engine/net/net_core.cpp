@@ -414,6 +414,48 @@ std::size_t sendNow(tcp::socket &socket, const asio::const_buffer *pieces, std::
     return 0;
 }
 
+namespace {
+
+// What a plain read's timer finds when it fires: the read still waiting, or a wake-up that came too late.
+struct PlainRead {
+    tcp::socket *socket;
+    bool waiting = true;
+    bool timedOut = false;
+};
+
+} // namespace
+
+asio::awaitable<std::size_t> readPlain(beast::tcp_stream &stream, asio::mutable_buffer space, Deadline deadline,
+                                       beast::error_code &ec)
+{
+    tcp::socket &socket = stream.socket();
+    if (deadline <= std::chrono::steady_clock::now()) {
+        beast::error_code ignored;
+        socket.close(ignored);
+        ec = beast::error::timeout;
+        co_return 0;
+    }
+    const auto read = std::make_shared<PlainRead>(PlainRead {&socket});
+    asio::steady_timer timer(socket.get_executor(), deadline);
+    // The read may end, and its frame go, before a timer that already fired is heard.
+    timer.async_wait([watched = std::weak_ptr<PlainRead>(read)](const beast::error_code &waited) {
+        const auto current = watched.lock();
+        if (waited || !current || !current->waiting)
+            return;
+        current->timedOut = true;
+        beast::error_code ignored;
+        current->socket->close(ignored);
+    });
+    const std::size_t n = co_await socket.async_read_some(space, asio::redirect_error(asio::use_awaitable, ec));
+    read->waiting = false;
+    timer.cancel();
+    if (read->timedOut) {
+        ec = beast::error::timeout;
+        co_return 0;
+    }
+    co_return n;
+}
+
 asio::awaitable<void> lingeringClose(beast::tcp_stream &stream)
 {
     beast::error_code ec;

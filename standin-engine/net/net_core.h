@@ -211,11 +211,41 @@ private:
     std::size_t m_received = 0;
 };
 
+// The time by which a read must have brought something.
+using Deadline = std::chrono::steady_clock::time_point;
+
+inline Deadline deadlineAfter(std::chrono::steady_clock::duration wait)
+{
+    return std::chrono::steady_clock::now() + wait;
+}
+
+// A plain connection's read, straight from its socket with one timer: the timed stream's own read wraps
+// every read in composed operations that carry type-erased work guards, and hands the socket a buffer
+// view, which makes the kernel take its slower vectored path. As with the stream's read, a read that
+// outlives `deadline` closes the socket and ends with beast::error::timeout.
+asio::awaitable<std::size_t> readPlain(beast::tcp_stream &stream, asio::mutable_buffer space, Deadline deadline,
+                                       beast::error_code &ec);
+
+// Reads what has arrived, or waits for it until `deadline`. A timed stream keeps `deadline` as its
+// expiry, for whatever step follows without setting one of its own.
+template <class Stream>
+asio::awaitable<std::size_t> readBytes(Stream &stream, asio::mutable_buffer space, Deadline deadline,
+                                       beast::error_code &ec)
+{
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(beast::get_lowest_layer(stream))>, beast::tcp_stream>)
+        beast::get_lowest_layer(stream).expires_at(deadline);
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
+        co_return co_await readPlain(stream, space, deadline, ec);
+    else
+        co_return co_await stream.async_read_some(space, asio::redirect_error(asio::use_awaitable, ec));
+}
+
 // What http::async_read_some does, without its layers of composed operations and without the trip
 // through the event loop it makes when the buffer already held what the parser wanted: that is how
 // a small answer's body, which came with its header, is taken. Reads only when the parser needs more.
 template <class Stream, class Buffer, class Parser>
-asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &parser, beast::error_code &ec)
+asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &parser, Deadline deadline,
+                                      beast::error_code &ec)
 {
     ec = {};
     std::size_t used = 0;
@@ -232,7 +262,7 @@ asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &pa
                 ec = http::error::buffer_overflow;
                 co_return used;
             }
-            const std::size_t n = co_await stream.async_read_some(*space, asio::redirect_error(asio::use_awaitable, ec));
+            const std::size_t n = co_await readBytes(stream, *space, deadline, ec);
             buffer.commit(n);
             if (ec == asio::error::eof) {
                 ec = {};
@@ -256,12 +286,13 @@ asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &pa
 
 // What http::async_read_header does, the same way as readSome.
 template <class Stream, class Buffer, class Parser>
-asio::awaitable<std::size_t> readHeader(Stream &stream, Buffer &buffer, Parser &parser, beast::error_code &ec)
+asio::awaitable<std::size_t> readHeader(Stream &stream, Buffer &buffer, Parser &parser, Deadline deadline,
+                                        beast::error_code &ec)
 {
     ec = {};
     std::size_t used = 0;
     while (!ec && !parser.is_header_done())
-        used += co_await readSome(stream, buffer, parser, ec);
+        used += co_await readSome(stream, buffer, parser, deadline, ec);
     co_return used;
 }
 
@@ -271,16 +302,14 @@ template <class Stream, class Parser, class OnPiece>
 asio::awaitable<void> readBodyPaced(Stream &stream, beast::flat_buffer &buffer, Parser &parser, BodyPace &pace,
                                     beast::error_code &ec, OnPiece onPiece)
 {
-    auto &timed = beast::get_lowest_layer(stream);
     while (!parser.is_done()) {
         const auto wait = pace.nextWait();
         if (wait <= std::chrono::steady_clock::duration::zero()) {
             ec = beast::error::timeout;
             break;
         }
-        timed.expires_after(wait);
         pace.waiting();
-        const std::size_t n = co_await readSome(stream, buffer, parser, ec);
+        const std::size_t n = co_await readSome(stream, buffer, parser, deadlineAfter(wait), ec);
         pace.received(n);
         if (ec || !onPiece())
             break;
@@ -290,14 +319,12 @@ asio::awaitable<void> readBodyPaced(Stream &stream, beast::flat_buffer &buffer, 
 // Reads the next request header on a kept-alive connection: waits `idleWait` for its first byte, then
 // `kHeader` for the rest. Returns false (and `ec`) when the connection ended or a limit was hit.
 template <class Stream, class Parser>
-asio::awaitable<bool> readRequestHeader(Stream &stream, beast::tcp_stream &timed, beast::flat_buffer &buffer,
-                                        Parser &parser, beast::error_code &ec,
+asio::awaitable<bool> readRequestHeader(Stream &stream, beast::flat_buffer &buffer, Parser &parser,
+                                        beast::error_code &ec,
                                         std::chrono::steady_clock::duration idleWait = Limits::kIdle)
 {
     if (buffer.size() == 0) {
-        timed.expires_after(idleWait);
-        const std::size_t n = co_await stream.async_read_some(buffer.prepare(4096),
-                                                              asio::redirect_error(asio::use_awaitable, ec));
+        const std::size_t n = co_await readBytes(stream, buffer.prepare(4096), deadlineAfter(idleWait), ec);
         if (ec)
             co_return false;
         buffer.commit(n);
@@ -314,8 +341,7 @@ asio::awaitable<bool> readRequestHeader(Stream &stream, beast::tcp_stream &timed
             co_return false;
         ec = {};
     }
-    timed.expires_after(Limits::kHeader);
-    co_await readHeader(stream, buffer, parser, ec);
+    co_await readHeader(stream, buffer, parser, deadlineAfter(Limits::kHeader), ec);
     co_return !ec;
 }
 

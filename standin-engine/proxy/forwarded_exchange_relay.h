@@ -27,8 +27,7 @@ asio::awaitable<void> ForwardedExchange<Stream>::readResponseHeaderFrom(Upstream
         m_responseParser->body_limit((std::numeric_limits<std::uint64_t>::max)());
         if (m_isHead)
             m_responseParser->skip(true);
-        m_upstream->lowest().expires_after(wait);
-        co_await net::readHeader(up, m_upstreamBuffer, *m_responseParser, m_ec);
+        co_await net::readHeader(up, m_upstreamBuffer, *m_responseParser, net::deadlineAfter(wait), m_ec);
         if (m_ec || m_responseParser->get().result_int() >= 200 || m_responseParser->get().result_int() == 101)
             co_return;
         if (++m_interims > kMaxInterimAnswers) {

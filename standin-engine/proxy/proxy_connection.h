@@ -46,8 +46,8 @@ struct ProxyConnection {
     {
         if (ticket)
             ticket->setIdle(true);
-        const bool read = co_await net::readRequestHeader(stream, net::beast::get_lowest_layer(stream), buffer, parser,
-                                                          ec, ticket ? ticket->idleWait() : net::Limits::kIdle);
+        const bool read = co_await net::readRequestHeader(stream, buffer, parser, ec,
+                                                          ticket ? ticket->idleWait() : net::Limits::kIdle);
         if (ticket && !ticket->setIdle(false)) {
             ec = net::asio::error::operation_aborted;
             co_return false;
@@ -171,9 +171,8 @@ asio::awaitable<std::size_t> readPiece(Stream &stream, beast::flat_buffer &buffe
             ec = beast::error::timeout;
             break;
         }
-        beast::get_lowest_layer(stream).expires_after(wait);
         pace.waiting();
-        const std::size_t n = co_await net::readSome(stream, buffer, parser, ec);
+        const std::size_t n = co_await net::readSome(stream, buffer, parser, net::deadlineAfter(wait), ec);
         pace.received(n);
         if (ec == http::error::need_buffer)
             ec = {};
@@ -194,8 +193,7 @@ asio::awaitable<std::size_t> readPiece(Stream &stream, Buffer &buffer, Parser &p
     parser.get().body().data = chunk.data();
     parser.get().body().size = chunk.size();
     while (!parser.is_done() && parser.get().body().size == chunk.size()) {
-        beast::get_lowest_layer(stream).expires_after(wait);
-        co_await net::readSome(stream, buffer, parser, ec);
+        co_await net::readSome(stream, buffer, parser, net::deadlineAfter(wait), ec);
         if (ec == http::error::need_buffer)
             ec = {};
         if (ec)

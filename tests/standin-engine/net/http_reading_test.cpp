@@ -49,12 +49,12 @@ Outcome readAnswer(const std::string &bytes, std::size_t readSize, bool beasts, 
         if (beasts)
             co_await http::async_read_header(client, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
         else
-            co_await standin::net::readHeader(client, buffer, parser, ec);
+            co_await standin::net::readHeader(client, buffer, parser, standin::net::deadlineAfter(std::chrono::seconds(5)), ec);
         while (!ec && !parser.is_done()) {
             if (beasts)
                 co_await http::async_read_some(client, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
             else
-                co_await standin::net::readSome(client, buffer, parser, ec);
+                co_await standin::net::readSome(client, buffer, parser, standin::net::deadlineAfter(std::chrono::seconds(5)), ec);
         }
     }, asio::detached);
     io.run();
@@ -154,3 +154,51 @@ TEST(HttpReading, FieldsLookedUpByCodeAnswerAsBeastsOwnLookups)
 }
 
 } // namespace
+
+// A plain connection reads straight from its socket under a timer of its own: a read past its deadline
+// ends as the timed stream's does, and one that was answered in time leaves no timer behind to close
+// the connection later.
+TEST(HttpReading, APlainReadEndsAtItsDeadlineAndOneAnsweredInTimeLeavesTheConnectionOpen)
+{
+    using namespace std::chrono_literals;
+    asio::io_context io;
+    standin::net::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+    beast::tcp_stream client(io);
+    standin::net::tcp::socket peer(io);
+    client.socket().connect(acceptor.local_endpoint());
+    acceptor.accept(peer);
+    asio::write(peer, asio::buffer(std::string("first")));
+
+    std::string firstRead, secondRead;
+    beast::error_code firstError, secondError, lateError;
+    bool openAfterFirstDeadline = false;
+    // Should the deadline not hold, the peer's leaving ends the last read instead of the test hanging.
+    asio::steady_timer giveUp(io, 10s);
+    giveUp.async_wait([&](beast::error_code cancelled) {
+        if (!cancelled)
+            peer.close();
+    });
+    asio::co_spawn(io, [&]() -> asio::awaitable<void> {
+        char bytes[16];
+        std::size_t n = co_await standin::net::readPlain(client, asio::buffer(bytes), standin::net::deadlineAfter(100ms), firstError);
+        firstRead.assign(bytes, n);
+        asio::steady_timer pause(io, 300ms);
+        co_await pause.async_wait(asio::use_awaitable);
+        openAfterFirstDeadline = client.socket().is_open();
+        asio::write(peer, asio::buffer(std::string("second")));
+        n = co_await standin::net::readPlain(client, asio::buffer(bytes), standin::net::deadlineAfter(5s), secondError);
+        secondRead.assign(bytes, n);
+        // Nothing more comes: the read ends at its deadline, and the connection with it.
+        co_await standin::net::readPlain(client, asio::buffer(bytes), standin::net::deadlineAfter(100ms), lateError);
+        giveUp.cancel();
+    }, asio::detached);
+    io.run();
+
+    EXPECT_FALSE(firstError);
+    EXPECT_EQ(firstRead, "first");
+    EXPECT_TRUE(openAfterFirstDeadline);
+    EXPECT_FALSE(secondError);
+    EXPECT_EQ(secondRead, "second");
+    EXPECT_EQ(lateError, beast::error::timeout);
+    EXPECT_FALSE(client.socket().is_open());
+}
