@@ -1,5 +1,6 @@
 // I/O threads, listeners and connection bookkeeping for the engine's two ports.
 #include "net/net_core.h"
+#include "net/draining_read.h"
 
 #include "core/engine_options.h"
 #include "core/engine_support.h"
@@ -426,7 +427,7 @@ struct PlainRead {
 } // namespace
 
 asio::awaitable<std::size_t> readPlain(beast::tcp_stream &stream, asio::mutable_buffer space, Deadline deadline,
-                                       beast::error_code &ec)
+                                       beast::error_code &ec, ReadKind kind)
 {
     tcp::socket &socket = stream.socket();
     if (deadline <= std::chrono::steady_clock::now()) {
@@ -446,7 +447,10 @@ asio::awaitable<std::size_t> readPlain(beast::tcp_stream &stream, asio::mutable_
         beast::error_code ignored;
         current->socket->close(ignored);
     });
-    const std::size_t n = co_await socket.async_read_some(space, asio::redirect_error(asio::use_awaitable, ec));
+    const std::size_t n = kind == ReadKind::Usual
+                              ? co_await socket.async_read_some(space, asio::redirect_error(asio::use_awaitable, ec))
+                              : co_await asyncReadDraining(socket, space, kind == ReadKind::FromHost,
+                                                           asio::redirect_error(asio::use_awaitable, ec));
     read->waiting = false;
     timer.cancel();
     if (read->timedOut) {

@@ -219,23 +219,34 @@ inline Deadline deadlineAfter(std::chrono::steady_clock::duration wait)
     return std::chrono::steady_clock::now() + wait;
 }
 
+// How a plain read meets its socket. A host's answer is read `HostAnswerStart` first, right after the
+// request went out on a connection just peeked or just made, and `FromHost` after that: such reads
+// let the event loop know when they drained the socket, so the answer's first read waits for the
+// host instead of first trying in vain (draining_read.h). Every other read goes as Asio's.
+enum class ReadKind { Usual, HostAnswerStart, FromHost };
+
+inline ReadKind nextRead(ReadKind kind)
+{
+    return kind == ReadKind::HostAnswerStart ? ReadKind::FromHost : kind;
+}
+
 // A plain connection's read, straight from its socket with one timer: the timed stream's own read wraps
 // every read in composed operations that carry type-erased work guards, and hands the socket a buffer
 // view, which makes the kernel take its slower vectored path. As with the stream's read, a read that
 // outlives `deadline` closes the socket and ends with beast::error::timeout.
 asio::awaitable<std::size_t> readPlain(beast::tcp_stream &stream, asio::mutable_buffer space, Deadline deadline,
-                                       beast::error_code &ec);
+                                       beast::error_code &ec, ReadKind kind = ReadKind::Usual);
 
 // Reads what has arrived, or waits for it until `deadline`. A timed stream keeps `deadline` as its
 // expiry, for whatever step follows without setting one of its own.
 template <class Stream>
 asio::awaitable<std::size_t> readBytes(Stream &stream, asio::mutable_buffer space, Deadline deadline,
-                                       beast::error_code &ec)
+                                       beast::error_code &ec, ReadKind kind = ReadKind::Usual)
 {
     if constexpr (std::is_same_v<std::remove_cvref_t<decltype(beast::get_lowest_layer(stream))>, beast::tcp_stream>)
         beast::get_lowest_layer(stream).expires_at(deadline);
     if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
-        co_return co_await readPlain(stream, space, deadline, ec);
+        co_return co_await readPlain(stream, space, deadline, ec, kind);
     else
         co_return co_await stream.async_read_some(space, asio::redirect_error(asio::use_awaitable, ec));
 }
@@ -245,7 +256,7 @@ asio::awaitable<std::size_t> readBytes(Stream &stream, asio::mutable_buffer spac
 // a small answer's body, which came with its header, is taken. Reads only when the parser needs more.
 template <class Stream, class Buffer, class Parser>
 asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &parser, Deadline deadline,
-                                      beast::error_code &ec)
+                                      beast::error_code &ec, ReadKind kind = ReadKind::Usual)
 {
     ec = {};
     std::size_t used = 0;
@@ -262,7 +273,8 @@ asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &pa
                 ec = http::error::buffer_overflow;
                 co_return used;
             }
-            const std::size_t n = co_await readBytes(stream, *space, deadline, ec);
+            const std::size_t n = co_await readBytes(stream, *space, deadline, ec, kind);
+            kind = nextRead(kind);
             buffer.commit(n);
             if (ec == asio::error::eof) {
                 ec = {};
@@ -287,12 +299,12 @@ asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &pa
 // What http::async_read_header does, the same way as readSome.
 template <class Stream, class Buffer, class Parser>
 asio::awaitable<std::size_t> readHeader(Stream &stream, Buffer &buffer, Parser &parser, Deadline deadline,
-                                        beast::error_code &ec)
+                                        beast::error_code &ec, ReadKind kind = ReadKind::Usual)
 {
     ec = {};
     std::size_t used = 0;
-    while (!ec && !parser.is_header_done())
-        used += co_await readSome(stream, buffer, parser, deadline, ec);
+    for (bool first = true; !ec && !parser.is_header_done(); first = false)
+        used += co_await readSome(stream, buffer, parser, deadline, ec, first ? kind : nextRead(kind));
     co_return used;
 }
 

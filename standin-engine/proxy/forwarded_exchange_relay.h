@@ -21,13 +21,13 @@ asio::awaitable<void> ForwardedExchange<Stream>::readResponseHeaderFrom(Upstream
                                                                         std::chrono::steady_clock::duration wait)
 {
     makeRoomForBody(m_upstreamBuffer); // a small answer comes in one read with its header
-    for (;;) {
+    for (auto kind = net::ReadKind::HostAnswerStart;; kind = net::ReadKind::FromHost) {
         m_responseParser.emplace();
         m_responseParser->header_limit(Limits::kMaxHeaderBytes);
         m_responseParser->body_limit((std::numeric_limits<std::uint64_t>::max)());
         if (m_isHead)
             m_responseParser->skip(true);
-        co_await net::readHeader(up, m_upstreamBuffer, *m_responseParser, net::deadlineAfter(wait), m_ec);
+        co_await net::readHeader(up, m_upstreamBuffer, *m_responseParser, net::deadlineAfter(wait), m_ec, kind);
         if (m_ec || m_responseParser->get().result_int() >= 200 || m_responseParser->get().result_int() == 101)
             co_return;
         if (++m_interims > kMaxInterimAnswers) {

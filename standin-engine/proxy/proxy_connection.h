@@ -184,7 +184,7 @@ asio::awaitable<std::size_t> readPiece(Stream &stream, beast::flat_buffer &buffe
     co_return chunk.size() - parser.get().body().size;
 }
 
-// Reads one piece of a body into `chunk`; returns its size, with `ec` set at a failure.
+// Reads one piece of a host's body into `chunk`; returns its size, with `ec` set at a failure.
 template <class Stream, class Buffer, class Parser>
 asio::awaitable<std::size_t> readPiece(Stream &stream, Buffer &buffer, Parser &parser, Chunk &chunk,
                                        std::chrono::steady_clock::duration wait, beast::error_code &ec)
@@ -193,7 +193,7 @@ asio::awaitable<std::size_t> readPiece(Stream &stream, Buffer &buffer, Parser &p
     parser.get().body().data = chunk.data();
     parser.get().body().size = chunk.size();
     while (!parser.is_done() && parser.get().body().size == chunk.size()) {
-        co_await net::readSome(stream, buffer, parser, net::deadlineAfter(wait), ec);
+        co_await net::readSome(stream, buffer, parser, net::deadlineAfter(wait), ec, net::ReadKind::FromHost);
         if (ec == http::error::need_buffer)
             ec = {};
         if (ec)

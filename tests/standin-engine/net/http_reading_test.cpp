@@ -202,3 +202,59 @@ TEST(HttpReading, APlainReadEndsAtItsDeadlineAndOneAnsweredInTimeLeavesTheConnec
     EXPECT_EQ(lateError, beast::error::timeout);
     EXPECT_FALSE(client.socket().is_open());
 }
+
+// A host's answer is read letting the event loop know when a read drained the socket: the first read
+// of the next answer then waits for the host without trying first, yet misses nothing that comes,
+// and the reads behind it still see an end of stream that arrived with the last of the data.
+TEST(HttpReading, AHostAnswerReadThatDrainedTheSocketMissesNeitherLaterDataNorAnEndThatCameWithIt)
+{
+    using namespace std::chrono_literals;
+    using standin::net::ReadKind;
+    asio::io_context io;
+    standin::net::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+    beast::tcp_stream client(io);
+    standin::net::tcp::socket host(io);
+    client.socket().connect(acceptor.local_endpoint());
+    acceptor.accept(host);
+
+    std::vector<std::string> reads;
+    std::vector<beast::error_code> errors;
+    // Should a read wait for an event that already came, closing the connection ends it instead of
+    // the test hanging.
+    asio::steady_timer giveUp(io, 10s);
+    giveUp.async_wait([&](beast::error_code cancelled) {
+        if (!cancelled)
+            client.socket().close();
+    });
+    asio::co_spawn(io, [&]() -> asio::awaitable<void> {
+        char bytes[64];
+        asio::steady_timer pause(io);
+        const auto settle = [&]() -> asio::awaitable<void> { // the loop hears the host's bytes first
+            pause.expires_after(50ms);
+            co_await pause.async_wait(asio::use_awaitable);
+        };
+        const auto read = [&](ReadKind kind) -> asio::awaitable<void> {
+            beast::error_code ec;
+            const std::size_t n = co_await standin::net::readPlain(client, asio::buffer(bytes),
+                                                                   standin::net::deadlineAfter(5s), ec, kind);
+            reads.emplace_back(bytes, n);
+            errors.push_back(ec);
+        };
+        asio::write(host, asio::buffer(std::string("first answer")));
+        co_await settle();
+        co_await read(ReadKind::HostAnswerStart); // less than asked for: drained
+        pause.expires_after(50ms);
+        pause.async_wait([&](beast::error_code) { asio::write(host, asio::buffer(std::string("second answer"))); });
+        co_await read(ReadKind::HostAnswerStart); // waits for the host
+        asio::write(host, asio::buffer(std::string("last piece")));
+        host.shutdown(standin::net::tcp::socket::shutdown_send);
+        co_await settle();
+        co_await read(ReadKind::FromHost); // takes the piece, not the end behind it
+        co_await read(ReadKind::FromHost);
+        giveUp.cancel();
+    }, asio::detached);
+    io.run();
+
+    EXPECT_EQ(reads, (std::vector<std::string> {"first answer", "second answer", "last piece", ""}));
+    EXPECT_EQ(errors, (std::vector<beast::error_code> {{}, {}, {}, asio::error::eof}));
+}
