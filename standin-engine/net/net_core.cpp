@@ -464,13 +464,8 @@ asio::awaitable<void> lingeringClose(beast::tcp_stream &stream)
 {
     beast::error_code ec;
     stream.socket().shutdown(tcp::socket::shutdown_send, ec);
-    constexpr std::size_t kMaxDrained = 64 * 1024 * 1024;
-    std::vector<char> sink(Limits::kStreamChunk);
-    std::size_t drained = 0;
-    stream.expires_after(std::chrono::seconds(2));
-    while (!ec && drained < kMaxDrained) {
-        drained += co_await stream.async_read_some(asio::buffer(sink), asio::redirect_error(asio::use_awaitable, ec));
-    }
+    if (!ec)
+        co_await dropIncoming(stream);
     stream.socket().close(ec);
 }
 

@@ -415,6 +415,19 @@ asio::awaitable<std::size_t> writeBuffers(Stream &stream, const Buffers &buffers
     co_return done + co_await writeRest(stream, buffers, done, ec);
 }
 
+// Reads and drops what the peer still sends, for two seconds and 64 MB at most.
+template <class Stream>
+asio::awaitable<void> dropIncoming(Stream &stream)
+{
+    constexpr std::size_t kMaxDrained = 64 * 1024 * 1024;
+    std::vector<char> sink(Limits::kStreamChunk);
+    std::size_t drained = 0;
+    beast::error_code ec;
+    beast::get_lowest_layer(stream).expires_after(std::chrono::seconds(2));
+    while (!ec && drained < kMaxDrained)
+        drained += co_await stream.async_read_some(asio::buffer(sink), asio::redirect_error(asio::use_awaitable, ec));
+}
+
 // After refusing a request whose body is still arriving: stop sending, read and drop what the client
 // still sends for a moment, so the refusal is read instead of lost to a reset.
 asio::awaitable<void> lingeringClose(beast::tcp_stream &stream);

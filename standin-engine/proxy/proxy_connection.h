@@ -152,6 +152,9 @@ asio::awaitable<void> closeGently(Stream &stream)
 {
     if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
         co_await net::lingeringClose(stream);
+    else // TLS can't stop sending short of ending the session, which follows; a client still sending
+         // meanwhile would meet a reset, and a client such as curl then reports that, not the answer
+        co_await net::dropIncoming(stream);
 }
 
 // Reads one piece of a client's body into `chunk` at the pace a request body must keep (the

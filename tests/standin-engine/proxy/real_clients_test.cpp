@@ -460,11 +460,25 @@ TEST_F(RealClients, CurlGetsAHostsEarlyAnswerToALargeUploadAsItDoesDirectly)
     EXPECT_EQ(post(https, false, QString::fromStdString(hostCa)), "413 too large");
     EXPECT_EQ(post(https, true, engineCa), "413 too large");
 
+    // A client still sending when the refusal comes (curl checks for an answer only now and then) goes
+    // on sending without meeting a reset, over TLS as over plain HTTP, and then reads the refusal.
+    standintest::TunnelClient late;
+    ASSERT_EQ(late.open(m_proxyPort, "localhost:" + std::to_string(secure.port())).rfind("HTTP/1.1 200", 0), 0u);
+    std::string error;
+    ASSERT_TRUE(late.handshake("localhost", readFile(engineCa), error)) << error;
+    const std::string piece(1024 * 1024, 'u');
+    ASSERT_TRUE(late.send("POST /upload HTTP/1.1\r\nHost: localhost:" + std::to_string(secure.port())
+                          + "\r\nContent-Length: 20971520\r\n\r\n" + piece));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(late.send(piece));
+    const std::string refusal = late.readResponse(std::chrono::seconds(5));
+    EXPECT_EQ(standintest::statusOf(refusal), 413) << refusal;
+
     // Recorded as what the host answered.
     const auto traffic = m_engine->client()->Get("/traffic?limit=10");
     ASSERT_TRUE(traffic);
     const auto records = nlohmann::json::parse(traffic->body);
-    ASSERT_EQ(records.size(), 2u) << traffic->body;
+    ASSERT_EQ(records.size(), 3u) << traffic->body;
     for (const auto &record : records)
         EXPECT_EQ(record.value("status", 0), 413) << record.value("scheme", "") << " " << record.value("respBody", "");
 }
