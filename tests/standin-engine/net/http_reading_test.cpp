@@ -153,6 +153,19 @@ TEST(HttpReading, FieldsLookedUpByCodeAnswerAsBeastsOwnLookups)
     }
 }
 
+// A real connection over loopback: the engine's side as a timed stream, and the peer's bare socket.
+struct LoopbackPair {
+    LoopbackPair()
+    {
+        standin::net::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+        client.socket().connect(acceptor.local_endpoint());
+        acceptor.accept(peer);
+    }
+    asio::io_context io;
+    beast::tcp_stream client {io};
+    standin::net::tcp::socket peer {io};
+};
+
 } // namespace
 
 // A plain connection reads straight from its socket under a timer of its own: a read past its deadline
@@ -161,12 +174,10 @@ TEST(HttpReading, FieldsLookedUpByCodeAnswerAsBeastsOwnLookups)
 TEST(HttpReading, APlainReadEndsAtItsDeadlineAndOneAnsweredInTimeLeavesTheConnectionOpen)
 {
     using namespace std::chrono_literals;
-    asio::io_context io;
-    standin::net::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
-    beast::tcp_stream client(io);
-    standin::net::tcp::socket peer(io);
-    client.socket().connect(acceptor.local_endpoint());
-    acceptor.accept(peer);
+    LoopbackPair pair;
+    auto &io = pair.io;
+    auto &client = pair.client;
+    auto &peer = pair.peer;
     asio::write(peer, asio::buffer(std::string("first")));
 
     std::string firstRead, secondRead;
@@ -210,12 +221,10 @@ TEST(HttpReading, AHostAnswerReadThatDrainedTheSocketMissesNeitherLaterDataNorAn
 {
     using namespace std::chrono_literals;
     using standin::net::ReadKind;
-    asio::io_context io;
-    standin::net::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
-    beast::tcp_stream client(io);
-    standin::net::tcp::socket host(io);
-    client.socket().connect(acceptor.local_endpoint());
-    acceptor.accept(host);
+    LoopbackPair pair;
+    auto &io = pair.io;
+    auto &client = pair.client;
+    auto &host = pair.peer;
 
     std::vector<std::string> reads;
     std::vector<beast::error_code> errors;
