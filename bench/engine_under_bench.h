@@ -14,6 +14,7 @@
 
 #include "engine/records/engine_records.h"
 #include "side_by_side.h"
+#include "standin-engine/wire_routes.h"
 #include "tls/leaf_certificates.h"
 #include "tls/root_ca.h"
 
@@ -83,11 +84,13 @@ private:
     {
         beast::flat_buffer buffer;
         for (;;) {
-            http::request<http::string_body> request;
+            http::request_parser<http::string_body> parser;
+            parser.header_limit(64 * 1024); // heads as large as the proxy passes on
             beast::error_code ec;
-            co_await http::async_read(stream, buffer, request, asio::redirect_error(asio::use_awaitable, ec));
+            co_await http::async_read(stream, buffer, parser, asio::redirect_error(asio::use_awaitable, ec));
             if (ec)
                 co_return;
+            const auto &request = parser.get();
             http::response<http::string_body> response {http::status::ok, 11};
             response.set(http::field::content_type, "application/json");
             response.body() = R"({"from":"upstream","items":[1,2,3,4,5,6,7,8]})";
@@ -216,15 +219,10 @@ struct Engine {
     static WireRoute benchRoute(const std::string &id, const std::string &host, const std::string &path, int latency,
                                 bool pass)
     {
-        WireRoute r;
-        r.id = id;
-        r.method = "GET";
-        r.host = host;
-        r.path = path;
-        r.latencyMs = latency;
-        r.passThrough = pass;
-        r.body = R"({"id":"usr_01","name":"Bench","roles":["a","b"]})";
-        return r;
+        WireRoute route
+            = standintest::wireRoute(id, "GET", host, path, R"({"id":"usr_01","name":"Bench","roles":["a","b"]})", pass);
+        route.latencyMs = latency;
+        return route;
     }
 
     void setRoutes(const std::vector<WireRoute> &routes) const

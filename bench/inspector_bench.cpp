@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/content_view.h"
 #include "app/shell_registry.h"
+#include "design/exact_plain_text_edit.h"
 #include "design/code_text_field.h"
 #include "design/code_text_view.h"
 #include "design/growing_text_field.h"
@@ -21,6 +22,7 @@
 #include "screens/routes/routes_catalog.h"
 #include "screens/routes/sequence_section.h"
 
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -185,13 +187,15 @@ public:
         m_ticker.setInterval(1);
         QObject::connect(&m_ticker, &QTimer::timeout, [this] {
             const qint64 now = m_clock.nsecsElapsed();
-            m_worst = std::max(m_worst, now - m_last);
+            qint64 &worst = m_after ? m_worstAfter : m_worst;
+            worst = std::max(worst, now - m_last);
             m_last = now;
         });
     }
 
-    // Returns the time from the start of `work` until `done` held.
-    qint64 measure(const std::function<void()> &work, const std::function<bool()> &done)
+    // Returns the time from the start of `work` until `done` held. Stalls are looked for `afterMs` longer,
+    // for the work that follows (a save, colours arriving).
+    qint64 measure(const std::function<void()> &work, const std::function<bool()> &done, int afterMs = 0)
     {
         m_clock.start();
         m_last = 0;
@@ -200,19 +204,28 @@ public:
         while (!done())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QCoreApplication::processEvents();
-        const qint64 now = m_clock.nsecsElapsed();
-        m_worst = std::max(m_worst, now - m_last);
+        const qint64 took = m_clock.nsecsElapsed();
+        m_worst = std::max(m_worst, took - m_last);
+        m_after = true;
+        while (m_clock.nsecsElapsed() - took < qint64(afterMs) * 1000000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        m_worstAfter = std::max(m_worstAfter, m_clock.nsecsElapsed() - m_last);
+        m_after = false;
         m_ticker.stop();
-        return now;
+        return took;
     }
 
     double worstMs() const { return double(m_worst) / 1e6; }
+    // The worst in the time looked at after `done`.
+    double worstAfterMs() const { return double(m_worstAfter) / 1e6; }
 
 private:
     QTimer m_ticker;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
     qint64 m_worst = 0;
+    qint64 m_worstAfter = 0;
+    bool m_after = false;
 };
 
 struct LargeBodyWindow
@@ -428,6 +441,85 @@ void BM_KeystrokeInOneLineBodyEditor(benchmark::State &state)
     state.counters["body_bytes"] = double(w.engine.endpoints()[100].body.size());
 }
 BENCHMARK(BM_KeystrokeInOneLineBodyEditor)->Unit(benchmark::kMillisecond);
+
+// Ctrl+V in a text box, as the keyboard sends it.
+void pasteInto(QWidget *target)
+{
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, QString());
+    QCoreApplication::sendEvent(target, &down);
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_V, Qt::ControlModifier, QString());
+    QCoreApplication::sendEvent(target, &up);
+}
+
+// A paste of one line of the given KB of JSON over the whole short body of r-3 in its open editor, until the
+// body holds it and the editor shows it (worst_stall_ms); then half a second more, over the push of the route
+// list to the engine that follows every edit (worst_stall_after_ms).
+void BM_PasteOneLineIntoShortBody(benchmark::State &state)
+{
+    LargeBodyWindow w;
+    const QString pasted = QString::fromStdString(oneLineJsonBody(std::size_t(state.range(0)) << 10));
+    QApplication::clipboard()->setText(pasted);
+    w.select("r-3");
+    InspectorView *inspector = w.inspector();
+    ResponseSection *body = inspector->responseSection();
+    const QString shortBody = inspector->model()->bodyText();
+    body->editButton()->trigger();
+    StallClock stalls;
+    for (auto _ : state) {
+        inspector->model()->setBodyText(shortBody);
+        QCoreApplication::processEvents();
+        QPlainTextEdit *editor = body->editor();
+        if (!editor || !editor->isVisible()) {
+            state.SkipWithError("no text editor for the short body");
+            return;
+        }
+        editor->setFocus();
+        editor->selectAll();
+        const qint64 took = stalls.measure([&] { pasteInto(editor); }, [&] {
+            return inspector->model()->bodyText().size() == pasted.size() && body->bodyShown();
+        }, 500);
+        state.SetIterationTime(double(took) / 1e9);
+    }
+    state.counters["worst_stall_ms"] = stalls.worstMs();
+    state.counters["worst_stall_after_ms"] = stalls.worstAfterMs();
+}
+BENCHMARK(BM_PasteOneLineIntoShortBody)->Arg(4096)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The same paste into the empty body box of a step.
+void BM_PasteOneLineIntoStepBox(benchmark::State &state)
+{
+    LargeBodyWindow w;
+    const QString pasted = QString::fromStdString(oneLineJsonBody(std::size_t(state.range(0)) << 10));
+    QApplication::clipboard()->setText(pasted);
+    w.select("r-3");
+    InspectorView *inspector = w.inspector();
+    InspectorModel *model = inspector->model();
+    StallClock stalls;
+    for (auto _ : state) {
+        while (!model->sequence().empty())
+            model->deleteStep(model->sequence().front().id);
+        model->setBodyText({});
+        model->addStep();
+        QCoreApplication::processEvents();
+        SequenceStepCard *card = inspector->sequenceSection()->cards().value(0);
+        if (!card) {
+            state.SkipWithError("no step card");
+            return;
+        }
+        inspector->scrollArea()->ensureWidgetVisible(card);
+        QPlainTextEdit *box = card->bodyField()->editor();
+        box->setFocus();
+        QCoreApplication::processEvents();
+        const qint64 took = stalls.measure([&] { pasteInto(box); }, [&] {
+            return qsizetype(model->sequence().front().body.size()) == pasted.size() && card->lineBodyField()
+                && card->lineBodyField()->isVisible();
+        }, 500);
+        state.SetIterationTime(double(took) / 1e9);
+    }
+    state.counters["worst_stall_ms"] = stalls.worstMs();
+    state.counters["worst_stall_after_ms"] = stalls.worstAfterMs();
+}
+BENCHMARK(BM_PasteOneLineIntoStepBox)->Arg(4096)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

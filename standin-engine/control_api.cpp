@@ -64,14 +64,19 @@ bool schemaCommitted(StandinEngine &engine, Response &res)
     return false;
 }
 
+// A route list, an environment set or a profile may be as large as the saved state: a body within
+// the bound for saved data must never be refused for its size alone.
+constexpr size_t kMaxListBodyBytes = StateStore::kMaxSavedBytes;
+
 // The request body as a record; on failure answers 4xx itself and returns nothing.
 template <class T>
-std::optional<T> readRecord(const Request &req, Response &res, const std::string &what)
+std::optional<T> readRecord(const Request &req, Response &res, const std::string &what,
+                            size_t maxBytes = kMaxBodyBytes)
 {
     std::string error;
-    const auto document = parseBoundedJson(req.body, error);
+    const auto document = parseBoundedJson(req.body, maxBytes, error);
     if (!document) {
-        fail(res, req.body.size() > kMaxBodyBytes ? 413 : 400, what + ": " + error);
+        fail(res, req.body.size() > maxBytes ? 413 : 400, what + ": " + error);
         return std::nullopt;
     }
     try {
@@ -185,7 +190,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
 {
     server.onGet("/routes", [&engine](const Request &, Response &res) { reply(res, engine.state().routes()); });
     server.onPost("/routes", [&engine](const Request &req, Response &res) {
-        auto routes = readRecord<std::vector<WireRoute>>(req, res, "route list");
+        auto routes = readRecord<std::vector<WireRoute>>(req, res, "route list", kMaxListBodyBytes);
         if (!routes)
             return;
         if (routes->size() > StateStore::kMaxRoutes)
@@ -203,6 +208,9 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         auto imported = importCapture(req.body, error, &passedThrough);
         if (!imported)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
+        // Only what a push of the route list would take back: the app pushes what it gets here.
+        if (const auto refusal = refusedIds(*imported))
+            return fail(res, 422, "the capture can't be imported: " + *refusal);
         const auto routes = engine.state().mergeRoutes(*imported, error);
         if (!routes)
             return StateStore::isOverBound(error) ? refuseOverBound(res, error) : fail(res, 413, error);
@@ -324,7 +332,7 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         reply(res, engine.state().environments());
     });
     server.onPost("/environments", [&engine](const Request &req, Response &res) {
-        auto environments = readRecord<EnvironmentSet>(req, res, "environments");
+        auto environments = readRecord<EnvironmentSet>(req, res, "environments", kMaxListBodyBytes);
         if (!environments)
             return;
         if (const auto refusal = refusedIds(*environments))
@@ -353,6 +361,8 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         auto imported = importOpenAPI(req.body, error);
         if (!imported)
             return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
+        if (const auto refusal = refusedIds(imported->routes))
+            return fail(res, 422, "the document can't be imported: " + *refusal);
         const int count = static_cast<int>(imported->routes.size());
         const auto project = engine.state().addImportedProject(imported->title, std::move(imported->routes), error);
         if (!project)
@@ -370,7 +380,7 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         std::string error;
         auto profile = readProfile(req.body, error);
         if (!profile)
-            return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 400, error);
+            return fail(res, req.body.size() > kMaxListBodyBytes ? 413 : 400, error);
         if (const auto refusal = engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos)))
             return refuseOverBound(res, *refusal);
         if (committed(engine, res))
@@ -479,6 +489,9 @@ std::optional<std::string> browserRequestRefusal(bool hasOrigin, std::string_vie
 void registerControlApi(ControlRouter &server, StandinEngine &engine)
 {
     server.setPayloadMaxLength(kMaxBodyBytes);
+    server.allowLargeBody("POST", "/routes", kMaxListBodyBytes);
+    server.allowLargeBody("POST", "/environments", kMaxListBodyBytes);
+    server.allowLargeBody("POST", "/profile", kMaxListBodyBytes);
 
     server.setPreRoutingHandler([&engine](const Request &req, Response &res) {
         if (!controlHostAllowed(req.headerValue("Host"), engine.controlPort())) {
@@ -495,11 +508,11 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
             return PreRouting::Hold;
         return PreRouting::Unhandled;
     });
-    server.setErrorHandler([](const Request &req, Response &res) {
+    server.setErrorHandler([&server](const Request &req, Response &res) {
         if (!res.body.empty())
             return;
         if (res.status == 413)
-            fail(res, 413, "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)");
+            fail(res, 413, "request body too large (at most " + std::to_string(server.payloadMaxLength(req)) + " bytes)");
         else if (res.status == 404)
             fail(res, 404, "no control request " + req.method + " " + req.path);
         else

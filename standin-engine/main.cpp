@@ -2,7 +2,8 @@
 #include "core/data_file.h"
 #include "core/engine_options.h"
 #include "core/engine_support.h"
-#include "net/net_core.h"
+#include "core/test_switches.h"
+#include "net/io_pool.h"
 #include "standin_engine.h"
 
 #include <csignal>
@@ -90,7 +91,7 @@ int main(int argc, char **argv)
         return 1;
     }
     standin::removeStaleTemporaries(options->dataDir);
-    const standin::Fault fault = standin::parseFault(std::getenv("KESTRION_STANDIN_FAULT"));
+    const standin::Fault fault = standin::parseFault(std::getenv(standin::test_switches::kStandinFault));
     if (fault == standin::Fault::LogFlood) {
         for (int i = 1; i <= 250; ++i)
             standin::logLine("flood line " + std::to_string(i));

@@ -18,6 +18,7 @@
 #include "platform/preferences.h"
 
 #include <QApplication>
+#include <QScrollArea>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -112,6 +113,7 @@ ContentView::ContentView(const AppContext &context, ShellRegistry &registry, QWi
     connect(engine, &EngineClient::endpointsChanged, this, &ContentView::updateTrailing);
     connect(engine, &EngineClient::activeProjectIDChanged, this, &ContentView::updateTrailing);
     connect(engine, &EngineClient::importSummaryChanged, this, &ContentView::updateBanner);
+    connect(engine, &EngineClient::notice, this, &ContentView::showNotice);
 
     showScreen();
     updateTrailing();
@@ -252,8 +254,18 @@ void ContentView::updateBanner()
         m_banner->hide();
         return;
     }
-    m_banner->setText(*summary);
-    m_banner->setTone(HeaderLogic::isSuccessSummary(*summary) ? SnowToast::Tone::success : SnowToast::Tone::error);
+    showBanner(*summary, HeaderLogic::isSuccessSummary(*summary));
+}
+
+void ContentView::showNotice(const QString &message)
+{
+    showBanner(message, false);
+}
+
+void ContentView::showBanner(const QString &text, bool success)
+{
+    m_banner->setText(text);
+    m_banner->setTone(success ? SnowToast::Tone::success : SnowToast::Tone::error);
     // A new text replaces the old one in place and gets its own 4 s.
     m_bannerTimer.start();
     placeBanner();
@@ -277,6 +289,10 @@ bool ContentView::focusNextPrevChild(bool next)
     if (!target)
         return QWidget::focusNextPrevChild(next);
     target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    // Tab from another region never passes the scroll area's own move, which scrolls to what it lands on.
+    for (QWidget *up = target->parentWidget(); up && up != this; up = up->parentWidget())
+        if (auto *area = qobject_cast<QScrollArea *>(up); area && area->widget() && area->widget()->isAncestorOf(target))
+            area->ensureWidgetVisible(target);
     return true;
 }
 

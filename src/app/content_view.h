@@ -76,6 +76,9 @@ private:
     // Slides the trailing column in from, or out to, the trailing edge.
     void setTrailingShown(bool shown);
     void updateBanner();
+    // A message of the engine link (a save the engine refused, an engine restarted), shown as a toast.
+    void showNotice(const QString &message);
+    void showBanner(const QString &text, bool success);
     void placeBanner();
     QWidget *buildSheet(SheetFlag flag, QWidget *parent);
 

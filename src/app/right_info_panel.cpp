@@ -88,6 +88,7 @@ RightInfoPanel::RightInfoPanel(const AppContext &context, QWidget *parent)
     column->addWidget(new Rule(Qt::Horizontal, this));
 
     m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setFocusPolicy(Qt::NoFocus); // no Tab stop with nothing to show
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));

@@ -12,7 +12,9 @@
 #include "platform/preferences.h"
 #include "platform/simulator_manager.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -44,6 +46,10 @@ RootView::RootView(Options options)
     m_content = new ContentView(m_context, registry, this);
     layout->addWidget(m_content);
     setMinimumSize(m_content->minimumSize());
+
+    // Ctrl+Q quits from anywhere, an open sheet included (a shortcut of this window would be blocked
+    // by the sheet): every window closes, and the last one closing ends the application.
+    qApp->installEventFilter(this);
 
     connect(m_state, &AppState::themeChanged, this, &RootView::applyScheme);
     connect(m_appearance, &SystemAppearance::colorSchemeChanged, this, &RootView::applyScheme);
@@ -79,6 +85,18 @@ void RootView::applyScheme()
     // The window's own settings follow once it is on screen (configure would show it).
     if (m_shownOnce)
         m_content->configure(this);
+}
+
+bool RootView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (!key->isAutoRepeat() && QKeySequence(key->keyCombination()) == quitShortcut()) {
+            QApplication::closeAllWindows();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool RootView::hasSnapshotArgument(const QStringList &arguments)

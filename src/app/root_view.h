@@ -4,6 +4,7 @@
 #include "app/app_context.h"
 #include "app/system_appearance.h"
 
+#include <QKeySequence>
 #include <QStringList>
 #include <QWidget>
 
@@ -39,6 +40,8 @@ public:
     ContentView *content() const { return m_content; }
     const AppContext &context() const { return m_context; }
 
+    static QKeySequence quitShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_Q); }
+
     // Light or dark: the theme, or the system appearance while the theme is "system".
     ColorScheme resolvedScheme() const;
     static const Palette &paletteFor(ColorScheme scheme);
@@ -49,6 +52,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void applyScheme();

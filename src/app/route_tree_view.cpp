@@ -6,7 +6,7 @@
 #include "app/route_actions.h"
 #include "app/route_tree_delegate.h"
 #include "app/route_tree_model.h"
-#include "design/keyboard_reach.h"
+#include "design/keyboard_rows.h"
 #include "design/snow_context_menu.h"
 
 #include <QEvent>
@@ -28,8 +28,6 @@ RouteTreeView::RouteTreeView(const AppContext &context, QWidget *parent)
     setItemsExpandable(false);
     setExpandsOnDoubleClick(false);
     setSelectionMode(QAbstractItemView::NoSelection);
-    // Reached by Tab like the rows above it; a click leaves the focus where it was. Its keys are its own.
-    KeyboardReach::install(this, {});
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -66,7 +64,27 @@ RouteTreeView::RouteTreeView(const AppContext &context, QWidget *parent)
         const QRect row = paintedRect(rowAt(viewport()->mapFrom(this, pos)));
         return row.isEmpty() ? QRect() : row.translated(viewport()->mapTo(this, QPoint(0, 0)));
     });
+    // Reached by Tab like the rows above it; a click leaves the focus where it was. Up and Down walk the
+    // rows shown, Space or Return opens a route or folds a block.
+    m_keys = KeyboardRows::install(this,
+                                   {[this](const QModelIndex &row) { activate(row); }, {},
+                                    [this](const QModelIndex &row) {
+                                        m_menu->openAt(viewport()->mapTo(this, paintedRect(row).center()));
+                                    }},
+                                   KeyboardRows::Click::keepsFocus);
+    m_keys->setRows([this] { return shownRows(); });
+    // The keyboard starts on the open route, else on the first row.
+    m_keys->setStartRow([this] {
+        const std::optional<QString> &selected = m_context.state->selectedEndpointID();
+        return selected ? m_model->routeIndex(*selected) : QModelIndex();
+    });
+    connect(m_keys, &KeyboardRows::currentChanged, this, &RouteTreeView::bringIntoView);
     relayout();
+}
+
+QModelIndex RouteTreeView::keyboardRow() const
+{
+    return m_keys->current();
 }
 
 void RouteTreeView::relayout()
@@ -102,7 +120,7 @@ void RouteTreeView::drawRow(QPainter *painter, const QStyleOptionViewItem &optio
     row.rect = QRect(0, option.rect.top(), viewport()->width(), option.rect.height());
     row.state.setFlag(QStyle::State_MouseOver, m_hovered.isValid() && QModelIndex(m_hovered) == index);
     row.state.setFlag(QStyle::State_Selected, false);
-    row.state.setFlag(QStyle::State_HasFocus, KeyboardReach::showsRing(this) && QModelIndex(m_keyboardRow) == index);
+    row.state.setFlag(QStyle::State_HasFocus, KeyboardRows::ringsRow(this, index));
     itemDelegateForIndex(index)->paint(painter, row, index);
 }
 
@@ -145,8 +163,7 @@ void RouteTreeView::setHovered(const QModelIndex &index)
 void RouteTreeView::mousePressEvent(QMouseEvent *event)
 {
     // Like a sidebar row: a left press arms a tap; other buttons do nothing here.
-    m_pressed = event->button() == Qt::LeftButton ? QPersistentModelIndex(rowAt(event->position().toPoint()))
-                                                  : QPersistentModelIndex();
+    m_tap.press(event, rowAt(event->position().toPoint()));
     event->accept();
 }
 
@@ -158,13 +175,9 @@ void RouteTreeView::mouseDoubleClickEvent(QMouseEvent *event)
 void RouteTreeView::mouseReleaseEvent(QMouseEvent *event)
 {
     event->accept();
-    const QPersistentModelIndex pressed = m_pressed;
-    m_pressed = QPersistentModelIndex();
-    if (event->button() != Qt::LeftButton || !pressed.isValid())
-        return;
-    if (QModelIndex(pressed) != rowAt(event->position().toPoint()))
-        return;
-    activate(pressed);
+    const QModelIndex tapped = m_tap.release(event, rowAt(event->position().toPoint()));
+    if (tapped.isValid())
+        activate(tapped);
 }
 
 void RouteTreeView::mouseMoveEvent(QMouseEvent *event)
@@ -191,14 +204,10 @@ QList<QModelIndex> RouteTreeView::shownRows() const
     return rows;
 }
 
-void RouteTreeView::setKeyboardRow(const QModelIndex &index)
+void RouteTreeView::bringIntoView(const QModelIndex &index)
 {
-    const QRect before = paintedRect(m_keyboardRow);
-    m_keyboardRow = index;
-    viewport()->update(before);
-    const QRect row = paintedRect(index);
-    viewport()->update(row);
     // The sidebar's scroll area scrolls, not the tree: bring the row into its view.
+    const QRect row = paintedRect(index);
     for (QWidget *up = parentWidget(); up && !row.isEmpty(); up = up->parentWidget()) {
         if (auto *area = qobject_cast<QScrollArea *>(up)) {
             if (area->widget()) {
@@ -218,63 +227,9 @@ void RouteTreeView::activate(const QModelIndex &index)
         toggleFold(index.data(Qt::DisplayRole).toString());
 }
 
-void RouteTreeView::focusInEvent(QFocusEvent *event)
-{
-    QTreeView::focusInEvent(event);
-    if (!m_keyboardRow.isValid()) {
-        // The keyboard starts on the open route, else on the first row.
-        const std::optional<QString> &selected = m_context.state->selectedEndpointID();
-        const QModelIndex open = selected ? m_model->routeIndex(*selected) : QModelIndex();
-        const QList<QModelIndex> rows = shownRows();
-        setKeyboardRow(open.isValid() ? open : rows.value(0));
-    } else {
-        setKeyboardRow(m_keyboardRow);
-    }
-}
-
-void RouteTreeView::focusOutEvent(QFocusEvent *event)
-{
-    QTreeView::focusOutEvent(event);
-    viewport()->update(paintedRect(m_keyboardRow));
-}
-
 void RouteTreeView::keyPressEvent(QKeyEvent *event)
 {
-    // Everything else goes up to the window (shortcuts, Tab), as do all keys while the focus is only
-    // the one the window handed over when it opened.
-    if ((event->modifiers() & ~Qt::KeypadModifier) || !KeyboardReach::showsRing(this)) {
-        event->ignore();
-        return;
-    }
-    const QList<QModelIndex> rows = shownRows();
-    const qsizetype at = rows.indexOf(QModelIndex(m_keyboardRow));
-    switch (event->key()) {
-    case Qt::Key_Up:
-    case Qt::Key_Down: {
-        if (rows.isEmpty())
-            break;
-        const qsizetype step = event->key() == Qt::Key_Up ? -1 : 1;
-        const qsizetype next = at < 0 ? 0 : std::clamp<qsizetype>(at + step, 0, rows.size() - 1);
-        setKeyboardRow(rows[next]);
-        event->accept();
-        return;
-    }
-    case Qt::Key_Home:
-    case Qt::Key_End:
-        if (!rows.isEmpty())
-            setKeyboardRow(event->key() == Qt::Key_Home ? rows.first() : rows.last());
-        event->accept();
-        return;
-    case Qt::Key_Space:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (at >= 0 && !event->isAutoRepeat())
-            activate(rows[at]);
-        event->accept();
-        return;
-    default:
-        break;
-    }
+    // The rows' keys are taken before this; the rest go up to the window (shortcuts, Tab).
     event->ignore();
 }
 

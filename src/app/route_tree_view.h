@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/app_context.h"
+#include "design/keyboard_rows.h"
 #include "design/snow_menu_item.h"
 
 #include <QPersistentModelIndex>
@@ -38,7 +39,7 @@ public:
     QModelIndex rowAt(const QPoint &pos) const;
     QModelIndex hoveredIndex() const { return m_hovered; }
     // The row the keyboard is on (ringed while the tree has the focus).
-    QModelIndex keyboardRow() const { return m_keyboardRow; }
+    QModelIndex keyboardRow() const;
 
     // What a tap on a route row, the row menu's Duplicate and its Delete do.
     void openRoute(const QString &routeID);
@@ -57,16 +58,13 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     bool viewportEvent(QEvent *event) override;
-    // Up and Down walk the rows shown, Space or Return opens a route or folds a block; Tab leaves.
     void keyPressEvent(QKeyEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     void relayout();
     // The rows shown, top to bottom: each block, then its routes while it is open.
     QList<QModelIndex> shownRows() const;
-    void setKeyboardRow(const QModelIndex &index);
+    void bringIntoView(const QModelIndex &index);
     void activate(const QModelIndex &index);
     void setHovered(const QModelIndex &index);
     QRect paintedRect(const QModelIndex &index) const;
@@ -75,8 +73,8 @@ private:
     AppContext m_context;
     RouteTreeModel *m_model;
     SnowContextMenu *m_menu = nullptr;
-    QPersistentModelIndex m_pressed;
+    KeyboardRows *m_keys = nullptr;
+    RowTap m_tap;
     QPersistentModelIndex m_hovered;
-    QPersistentModelIndex m_keyboardRow;
     int m_height = 0;
 };

@@ -327,9 +327,22 @@ void CodeTextView::paintEvent(QPaintEvent *event)
         p.setPen(palette.faint);
         p.drawText(QPointF(0, metrics.ascent()), m_placeholder);
     }
-    if (m_editable && hasFocus() && m_cursor >= 0) {
+    // A composition in progress shows at the cursor, underlined, the rest of the cursor's line moved on past it.
+    qsizetype composingLine = -1;
+    qsizetype composingAt = -1;
+    if (m_editable && m_cursor >= 0 && (hasFocus() || !m_preedit.isEmpty())) {
         const auto [line, column] = shownPosition(m_cursor);
-        p.fillRect(QRectF(column * charWidth(), qreal(line) * lh, 1.5, lh), plain);
+        const qreal x = qreal(column) * cw;
+        if (!m_preedit.isEmpty()) {
+            composingLine = line;
+            composingAt = m_cursor;
+            const qreal baseline = qreal(line) * lh + metrics.ascent();
+            p.setPen(plain);
+            p.drawText(QPointF(x, baseline), m_preedit);
+            p.fillRect(QRectF(x, baseline + 2, qreal(m_preedit.size()) * cw, 1), plain);
+        }
+        if (hasFocus())
+            p.fillRect(QRectF(x + qreal(m_preeditCursor) * cw, qreal(line) * lh, 1.5, lh), plain);
     }
     const qsizetype selFrom = std::min(m_anchor, m_cursor);
     const qsizetype selTo = std::max(m_anchor, m_cursor);
@@ -351,9 +364,19 @@ void CodeTextView::paintEvent(QPaintEvent *event)
             p.fillRect(QRectF((a - start) * cw, y, std::max<qreal>((b - a) * cw, 3), lh), selection);
         }
         const qreal baseline = y + metrics.ascent();
-        const auto draw = [&](qsizetype from, qsizetype to, const QColor &color) {
+        const qreal composed = line == composingLine ? qreal(m_preedit.size()) * cw : 0;
+        const auto drawPiece = [&](qsizetype from, qsizetype to, const QColor &color) {
+            const qreal x = (from - start) * cw + (composed > 0 && from >= composingAt ? composed : 0);
             p.setPen(color);
-            p.drawText(QPointF((from - start) * cw, baseline), m_text.mid(from, to - from));
+            p.drawText(QPointF(x, baseline), m_text.mid(from, to - from));
+        };
+        const auto draw = [&](qsizetype from, qsizetype to, const QColor &color) {
+            if (composed > 0 && from < composingAt && composingAt < to) {
+                drawPiece(from, composingAt, color);
+                drawPiece(composingAt, to, color);
+            } else {
+                drawPiece(from, to, color);
+            }
         };
         if (!useRuns) {
             draw(start, end, plain);

@@ -65,6 +65,10 @@ public:
     QString placeholder() const { return m_placeholder; }
     qsizetype cursorPosition() const { return std::max<qsizetype>(m_cursor, 0); }
     void setCursorPosition(qsizetype position, bool keepAnchor = false);
+    // Selects from `anchor` to `cursor` (either way round).
+    void setSelection(qsizetype anchor, qsizetype cursor);
+    // The input method's composition in progress, drawn at the cursor; not part of the text.
+    QString preedit() const { return m_preedit; }
     // Replaces the selection with `text` at the cursor, as a paste would.
     void insertText(const QString &text);
     void undo();
@@ -91,6 +95,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     bool event(QEvent *event) override;
@@ -175,7 +180,10 @@ private:
     int m_maxLines = 0;
     qsizetype m_top = 0;
     qsizetype m_goalColumn = -1; // the column kept over Up and Down
+    bool m_scrollPending = false; // the cursor is brought into view once the view has its new height
     QString m_placeholder;
     std::vector<Edit> m_undo;
     std::size_t m_undone = 0; // edits at the end of m_undo that were undone
+    QString m_preedit;
+    qsizetype m_preeditCursor = 0; // the input method's cursor within the composition
 };

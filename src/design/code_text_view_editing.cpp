@@ -1,15 +1,17 @@
 // Editing in the line-painting code view: the cursor, the keys, undo and the view following the cursor.
 #include "design/code_text_view.h"
 
+#include "design/scroll_into_view.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QScrollArea>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -17,6 +19,22 @@ bool isWordCharacter(QChar c)
 {
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
+
+// Whether a key's text is something to type: its first character, read whole (an emoji outside the BMP is a
+// surrogate pair, neither half of which is printable alone).
+bool isTypedText(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    const char32_t first = text.size() > 1 && text[0].isHighSurrogate() && text[1].isLowSurrogate()
+        ? QChar::surrogateToUcs4(text[0], text[1])
+        : text[0].unicode();
+    return QChar::isPrint(first);
+}
+
+// Around the cursor, at most this many UTF-16 units each way of its line are told to an input method: a
+// line of minified JSON may run to megabytes.
+constexpr qsizetype SurroundingReach = 1024;
 
 // Keys an editor takes for itself, also where the window has a shortcut on them.
 bool isEditingKey(const QKeyEvent *event)
@@ -43,8 +61,7 @@ bool isEditingKey(const QKeyEvent *event)
     default:
         break;
     }
-    return !event->text().isEmpty() && event->text().front().isPrint()
-        && !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier));
+    return isTypedText(event->text()) && !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier));
 }
 
 } // namespace
@@ -248,15 +265,24 @@ void CodeTextView::scrollToCursor()
             setTop(line - visible + 1);
         return;
     }
-    // A view as tall as its text is scrolled by the scroll area around it.
-    for (QWidget *outer = parentWidget(); outer; outer = outer->parentWidget()) {
-        auto *area = qobject_cast<QScrollArea *>(outer);
-        if (!area || !area->widget() || !area->widget()->isAncestorOf(this))
-            continue;
-        const QPoint at = mapTo(area->widget(), QPoint(int(qreal(column) * charWidth()), int(qreal(line) * lh)));
-        area->ensureVisible(at.x(), at.y() + int(lh / 2), 0, int(lh));
-        return;
-    }
+    // A view as tall as its text is scrolled by the scroll area around it: now, and again once it has been
+    // given the height its text now takes (a paste may have made it much taller).
+    m_scrollPending = height() != heightForWidth(width());
+    scrollIntoView(this, QRect(int(qreal(column) * charWidth()), int(qreal(line) * lh), 2, int(lh)));
+}
+
+void CodeTextView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The scroll area around may still be taking the new height in: the cursor is looked for a turn later.
+    if (m_scrollPending)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (std::exchange(m_scrollPending, false))
+                    scrollToCursor();
+            },
+            Qt::QueuedConnection);
 }
 
 bool CodeTextView::editKey(QKeyEvent *event)
@@ -335,7 +361,7 @@ bool CodeTextView::editKey(QKeyEvent *event)
         break;
     }
     const QString text = event->text();
-    if (text.isEmpty() || !text.front().isPrint() || (event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+    if (!isTypedText(text) || (event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
         return false;
     replace(from, to, text, true);
     return true;
@@ -355,23 +381,103 @@ void CodeTextView::inputMethodEvent(QInputMethodEvent *event)
 {
     if (!m_editable)
         return event->ignore();
-    if (!event->commitString().isEmpty())
-        insertText(event->commitString());
+    // As Qt's editors do: a commit or a replacement takes the selection's place, and the range it names,
+    // relative to the cursor, is replaced by the commit.
+    const QString &commit = event->commitString();
+    if (!commit.isEmpty() || event->replacementLength() > 0) {
+        qsizetype from = std::min(cursorPosition(), std::max<qsizetype>(m_anchor, 0));
+        qsizetype to = std::max(cursorPosition(), std::max<qsizetype>(m_anchor, 0));
+        if (event->replacementStart() != 0 || event->replacementLength() > 0) {
+            from = std::clamp<qsizetype>(from + event->replacementStart(), 0, m_text.size());
+            to = std::clamp<qsizetype>(from + event->replacementLength(), from, m_text.size());
+            if (m_anchor != m_cursor) {
+                // The selection goes first, then the range, which is counted from where the cursor then is.
+                const qsizetype selFrom = std::min(cursorPosition(), m_anchor);
+                const qsizetype selTo = std::max(cursorPosition(), m_anchor);
+                replace(selFrom, selTo, {}, false);
+                from = std::clamp<qsizetype>(selFrom + event->replacementStart(), 0, m_text.size());
+                to = std::clamp<qsizetype>(from + event->replacementLength(), from, m_text.size());
+            }
+        }
+        if (from != to || !commit.isEmpty())
+            replace(from, to, commit, commit.size() <= 2);
+    }
+    m_preedit = event->preeditString();
+    m_preeditCursor = m_preedit.size();
+    for (const QInputMethodEvent::Attribute &attribute : event->attributes()) {
+        if (attribute.type == QInputMethodEvent::Cursor)
+            m_preeditCursor = std::clamp<qsizetype>(attribute.start, 0, m_preedit.size());
+        else if (attribute.type == QInputMethodEvent::Selection && m_preedit.isEmpty())
+            setSelection(attribute.start, attribute.start + attribute.length);
+    }
+    update();
     event->accept();
+}
+
+void CodeTextView::setSelection(qsizetype anchor, qsizetype cursor)
+{
+    m_anchor = std::clamp<qsizetype>(anchor, 0, m_text.size());
+    m_cursor = std::clamp<qsizetype>(cursor, 0, m_text.size());
+    m_goalColumn = -1;
+    scrollToCursor();
+    update();
 }
 
 QVariant CodeTextView::inputMethodQuery(Qt::InputMethodQuery query) const
 {
+    // Positions are told within the surrounding text: the cursor's line, cut to a reach each way.
+    const auto surrounding = [this] {
+        const std::vector<qsizetype> &starts = lineStarts();
+        const qsizetype cursor = cursorPosition();
+        const auto line = std::size_t(std::upper_bound(starts.cbegin(), starts.cend(), cursor) - starts.cbegin() - 1);
+        const qsizetype anchor = std::clamp<qsizetype>(m_anchor, starts[line], lineTextEnd(line));
+        qsizetype from = std::max(starts[line], std::min(cursor, anchor) - SurroundingReach);
+        qsizetype to = std::min(lineTextEnd(line), std::max(cursor, anchor) + SurroundingReach);
+        // Never half a surrogate pair at either end.
+        if (from > starts[line] && m_text[from].isLowSurrogate())
+            --from;
+        if (to < lineTextEnd(line) && m_text[to].isLowSurrogate())
+            ++to;
+        return std::pair{from, to};
+    };
     switch (query) {
     case Qt::ImEnabled:
         return m_editable;
     case Qt::ImCursorRectangle: {
         const auto [line, column] = shownPosition(cursorPosition());
         const qreal lh = lineHeight();
-        return QRectF(qreal(column) * charWidth(), qreal(line - m_top) * lh, 1, lh).toRect();
+        return QRectF(qreal(column + m_preeditCursor) * charWidth(), qreal(line - m_top) * lh, 1, lh).toRect();
     }
     case Qt::ImHints:
         return int(Qt::ImhMultiLine);
+    case Qt::ImFont:
+        return m_font;
+    case Qt::ImSurroundingText: {
+        const auto [from, to] = surrounding();
+        return m_text.mid(from, to - from);
+    }
+    case Qt::ImCursorPosition:
+        return int(cursorPosition() - surrounding().first);
+    case Qt::ImAnchorPosition:
+        return int(std::clamp<qsizetype>(std::max<qsizetype>(m_anchor, 0), surrounding().first, surrounding().second)
+                   - surrounding().first);
+    case Qt::ImCurrentSelection:
+        return selectedText();
+    case Qt::ImTextBeforeCursor: {
+        // Across lines, as far as the reach.
+        qsizetype from = std::max<qsizetype>(0, cursorPosition() - SurroundingReach);
+        if (from > 0 && m_text[from].isLowSurrogate())
+            --from;
+        return m_text.mid(from, cursorPosition() - from);
+    }
+    case Qt::ImTextAfterCursor: {
+        qsizetype to = std::min(m_text.size(), cursorPosition() + SurroundingReach);
+        if (to < m_text.size() && m_text[to].isLowSurrogate())
+            ++to;
+        return m_text.mid(cursorPosition(), to - cursorPosition());
+    }
+    case Qt::ImMaximumTextLength:
+        return QVariant(); // no limit
     default:
         return QWidget::inputMethodQuery(query);
     }

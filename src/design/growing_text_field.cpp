@@ -2,6 +2,7 @@
 #include "design/growing_text_field.h"
 
 #include "design/animated_flag.h"
+#include "design/exact_plain_text_edit.h"
 #include "design/fonts.h"
 #include "design/palette.h"
 #include "design/snow_input.h"
@@ -15,7 +16,7 @@
 #include <QTextLayout>
 
 GrowingTextField::GrowingTextField(QWidget *parent)
-    : QWidget(parent), m_edit(new QPlainTextEdit(this)), m_focus(new AnimatedFlag(this, 150))
+    : QWidget(parent), m_edit(new ExactPlainTextEdit(this)), m_focus(new AnimatedFlag(this, 150))
 {
     m_edit->setFont(Fonts::ksCode());
     m_edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -28,29 +29,32 @@ GrowingTextField::GrowingTextField(QWidget *parent)
     SnowInputLook::styleEditor(m_edit, Palette::of(this));
     setFocusProxy(m_edit);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    connect(m_edit, &QPlainTextEdit::textChanged, this, [this] {
-        relayout();
-        if (!m_filling)
-            emit textEdited(m_edit->toPlainText());
-    });
+    connect(m_edit, &QPlainTextEdit::textChanged, this, &GrowingTextField::relayout);
+    connect(m_edit, &ExactPlainTextEdit::exactTextEdited, this, [this] { emit textEdited(m_edit->exactText()); });
     // Wrapping is laid out after the text changes; the line count is read again once it is.
     connect(m_edit->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
             [this] { relayout(); });
+    // The editor lays its text out again for a new width after the field's own resize has counted the lines
+    // (a field shown for the first time gets both at once): they are counted again once it has.
+    m_edit->installEventFilter(this);
     relayout();
+}
+
+bool GrowingTextField::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_edit && event->type() == QEvent::Resize)
+        QMetaObject::invokeMethod(this, &GrowingTextField::relayout, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
 }
 
 QString GrowingTextField::text() const
 {
-    return m_edit->toPlainText();
+    return m_edit->exactText();
 }
 
 void GrowingTextField::setText(const QString &text)
 {
-    if (m_edit->toPlainText() == text)
-        return;
-    m_filling = true;
-    m_edit->setPlainText(text);
-    m_filling = false;
+    m_edit->setExactText(text);
 }
 
 void GrowingTextField::setPlaceholder(const QString &placeholder)
@@ -86,13 +90,13 @@ int GrowingTextField::lineHeight() const
 
 int GrowingTextField::shownLines() const
 {
-    // Wrapped lines as laid out at the editor's width; a block not laid out yet counts as one line.
+    // Lines as drawn at the editor's width. The editor lays a block out only when it paints it, and tells no
+    // one when a line wraps: each block is laid out here, if it is not yet, up to the limit.
+    QAbstractTextDocumentLayout *layout = m_edit->document()->documentLayout();
     int lines = 0;
-    for (QTextBlock block = m_edit->document()->begin(); block.isValid(); block = block.next()) {
-        const QTextLayout *layout = block.layout();
-        lines += (layout && layout->lineCount() > 0) ? layout->lineCount() : 1;
-        if (lines >= m_maxLines)
-            return m_maxLines;
+    for (QTextBlock block = m_edit->document()->begin(); block.isValid() && lines < m_maxLines; block = block.next()) {
+        layout->blockBoundingRect(block);
+        lines += qMax(1, block.layout() ? block.layout()->lineCount() : 1);
     }
     return qBound(1, lines, m_maxLines);
 }

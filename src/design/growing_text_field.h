@@ -1,12 +1,14 @@
 // A plain multi-line text field in the input look that grows with its text from one line to a limit.
 #pragma once
 
+#include "design/exact_plain_text_edit.h"
+
 #include <QWidget>
 
 class AnimatedFlag;
-class QPlainTextEdit;
 
-// Longer text scrolls inside the field. textEdited follows the user's typing only, never setText.
+// Longer text scrolls inside the field. The text is kept exactly as given and typed (ExactPlainTextEdit);
+// textEdited follows the user's typing only, never setText.
 class GrowingTextField final : public QWidget
 {
     Q_OBJECT
@@ -27,7 +29,7 @@ public:
     int shownLines() const;
     void setReadOnly(bool readOnly);
 
-    QPlainTextEdit *editor() const { return m_edit; }
+    ExactPlainTextEdit *editor() const { return m_edit; }
     bool isFocused() const;
 
     QSize sizeHint() const override;
@@ -39,13 +41,13 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void relayout();
     int lineHeight() const;
 
-    QPlainTextEdit *m_edit;
+    ExactPlainTextEdit *m_edit;
     AnimatedFlag *m_focus;
     int m_maxLines = 4;
-    bool m_filling = false;
 };

@@ -4,6 +4,7 @@
 #include "design/card_surface.h"
 #include "design/palette.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -15,6 +16,98 @@ namespace {
 constexpr qreal RingWidth = 2;
 constexpr qreal GapWidth = 1.5;
 
+// Whether the user's last key or click was a focus move of the keyboard (Tab, Shift+Tab). Focus that
+// lands anywhere else (a field hidden under it, a sheet closed with Escape, a click elsewhere) was
+// moved by the window, not by the user, and shows no ring.
+class KeyboardNavigation final : public QObject
+{
+public:
+    static KeyboardNavigation &instance()
+    {
+        static KeyboardNavigation *navigation = [] {
+            auto *created = new KeyboardNavigation;
+            QCoreApplication::instance()->installEventFilter(created);
+            return created;
+        }();
+        return *navigation;
+    }
+
+    bool tabbing() const { return m_tabbing; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            const bool modifierOnly = key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt
+                                      || key == Qt::Key_Meta || key == Qt::Key_AltGr;
+            if (!modifierOnly)
+                m_tabbing = key == Qt::Key_Tab || key == Qt::Key_Backtab;
+            break;
+        }
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+            m_tabbing = false;
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    KeyboardNavigation() : QObject(QCoreApplication::instance()) {}
+
+    // True until the first input: a control focused in code before any key or click counts as tabbed to.
+    bool m_tabbing = true;
+};
+
+// Paints a control's ring over its child widgets, which would otherwise cover a ring the control
+// paints itself.
+class RingOverlay final : public QWidget
+{
+public:
+    RingOverlay(QWidget *control, qreal radius) : QWidget(control), m_radius(radius)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setGeometry(control->rect());
+        control->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *control = static_cast<QWidget *>(watched);
+        switch (event->type()) {
+        case QEvent::Resize:
+            setGeometry(control->rect());
+            break;
+        case QEvent::ChildAdded:
+        case QEvent::ChildPolished:
+            raise();
+            break;
+        case QEvent::FocusIn:
+        case QEvent::FocusOut:
+            update();
+            break;
+        default:
+            break;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        KeyboardReach::paintRing(painter, parentWidget(), QRectF(rect()), m_radius);
+    }
+
+private:
+    qreal m_radius;
+};
+
 } // namespace
 
 KeyboardReach::KeyboardReach(QWidget *control, std::function<void()> press)
@@ -24,6 +117,7 @@ KeyboardReach::KeyboardReach(QWidget *control, std::function<void()> press)
 
 KeyboardReach *KeyboardReach::install(QWidget *control, std::function<void()> press)
 {
+    KeyboardNavigation::instance();
     auto *reach = new KeyboardReach(control, std::move(press));
     control->setFocusPolicy(Qt::TabFocus);
     control->setAttribute(Qt::WA_MacShowFocusRect, false);
@@ -49,6 +143,20 @@ QColor KeyboardReach::ringColor(const Palette &palette)
     // Apart from the window's ground and from the pastel indigo a primary button is filled with: a deep
     // indigo on white, near white on the dark ground.
     return palette.isDark ? QColor(0xF0, 0xF0, 0xFF) : QColor(0x3B, 0x3B, 0xB5);
+}
+
+void KeyboardReach::paintRingOverChildren(QWidget *control, qreal radius)
+{
+    new RingOverlay(control, radius);
+}
+
+void KeyboardReach::confirmFocus(QWidget *control)
+{
+    auto *reach = control->findChild<KeyboardReach *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!reach || !control->hasFocus() || reach->m_userFocus)
+        return;
+    reach->m_userFocus = true;
+    control->update();
 }
 
 bool KeyboardReach::showsRing(const QWidget *control)
@@ -88,7 +196,8 @@ bool KeyboardReach::eventFilter(QObject *watched, QEvent *event)
         // Leaving for another window or a popup keeps the ring for the return; any other move ends it.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            m_userFocus = event->type() == QEvent::FocusIn;
+            m_userFocus = event->type() == QEvent::FocusIn && reason != Qt::MouseFocusReason
+                          && KeyboardNavigation::instance().tabbing();
         control->update();
         break;
     }

@@ -24,6 +24,8 @@ public:
     static KeyboardReach *install(QWidget *control, std::function<void()> press);
     // Whether the control has a focus the user moved there, the one that shows a ring.
     static bool showsRing(const QWidget *control);
+    // The keyboard moved within a control that had a focus from a click (a list's arrows): the ring shows.
+    static void confirmFocus(QWidget *control);
     // A control that ignores presses (its own disabled flag) drops out of the Tab order.
     static void setReachable(QWidget *control, bool reachable);
 
@@ -32,6 +34,8 @@ public:
     // The ring inside the control's outline while it has the keyboard focus; a thin line of the
     // window's background inside it keeps it apart from a fill of the same colour.
     static void paintRing(QPainter &painter, const QWidget *control, const QRectF &outline, qreal radius);
+    // For a control whose child widgets fill it: the ring is painted over them, round the control's rect.
+    static void paintRingOverChildren(QWidget *control, qreal radius);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -13,6 +13,8 @@ SnowDropdown::SnowDropdown(QWidget *parent) : QWidget(parent), m_menu(new SnowMe
 {
     setCursor(Qt::ArrowCursor);
     KeyboardReach::install(this, [this] { setOpen(!isOpen()); });
+    // A label widget (the proxy chip's filled box) would cover a ring painted here.
+    KeyboardReach::paintRingOverChildren(this, 8);
     connect(m_menu, &SnowMenuOpener::openChanged, this, [this](bool open) {
         update();
         emit openChanged(open);
@@ -83,7 +85,6 @@ void SnowDropdown::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::TextAntialiasing);
     if (m_painter)
         m_painter(p, QRectF(rect()), isOpen(), Palette::of(this));
-    KeyboardReach::paintRing(p, this, QRectF(rect()), 8);
 }
 
 void SnowDropdown::mousePressEvent(QMouseEvent *event)

@@ -4,6 +4,7 @@
 #include "design/animated_flag.h"
 #include "design/fonts.h"
 #include "design/hover_animation.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/snow_input.h"
 #include "design/snow_menu_list.h"
@@ -27,6 +28,9 @@ SnowSelect::SnowSelect(QWidget *parent)
     : QWidget(parent), m_menu(new SnowMenuOpener(this)), m_hover(new HoverAnimation(this)),
       m_openLook(new AnimatedFlag(this, 150)), m_focusLook(new AnimatedFlag(this, 150))
 {
+    // Tab shows the ring of the other controls, the box's own focus look being too faint to find;
+    // a click still takes the focus, for the arrow keys.
+    KeyboardReach::install(this, {});
     setFocusPolicy(Qt::StrongFocus);
     m_focusLook->followFocus(this);
     connect(m_menu, &SnowMenuOpener::openChanged, this, [this](bool open) {
@@ -168,6 +172,7 @@ void SnowSelect::paintEvent(QPaintEvent *)
     p.setPen(m_placeholder ? palette.faint : palette.foreground);
     p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
                QFontMetrics(font).elidedText(m_value, Qt::ElideRight, int(textRect.width())));
+    KeyboardReach::paintRing(p, this, QRectF(rect()), 8);
 }
 
 void SnowSelect::mousePressEvent(QMouseEvent *event)

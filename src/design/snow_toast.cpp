@@ -7,10 +7,13 @@
 #include "design/symbols.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QHelpEvent>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -51,12 +54,12 @@ struct Wrapped
     bool cut = false;
 };
 
-Wrapped wrapText(const QString &text, int width)
+Wrapped wrapText(const QString &text, int width, const QFont &font = textFont(), int maxLines = SnowToast::MaxLines)
 {
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     shown.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(shown, textFont());
+    QTextLayout layout(shown, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
@@ -65,7 +68,7 @@ Wrapped wrapText(const QString &text, int width)
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(width);
-        if (wrapped.lines.size() == SnowToast::MaxLines) {
+        if (wrapped.lines.size() == maxLines) {
             wrapped.cut = true;
             break;
         }
@@ -76,7 +79,7 @@ Wrapped wrapText(const QString &text, int width)
     if (wrapped.cut) {
         QString rest = shown.mid(lastStart);
         rest.replace(QChar::LineSeparator, QLatin1Char(' '));
-        wrapped.lines.last() = QFontMetrics(textFont()).elidedText(rest.simplified(), Qt::ElideRight, width);
+        wrapped.lines.last() = QFontMetrics(font).elidedText(rest.simplified(), Qt::ElideRight, width);
     }
     for (QString &line : wrapped.lines) {
         line.remove(QChar::LineSeparator);
@@ -287,6 +290,10 @@ bool SnowToast::eventFilter(QObject *watched, QEvent *event)
 
 bool SnowToast::event(QEvent *event)
 {
+    if (event->type() == QEvent::ToolTip) {
+        showHoverText(static_cast<QHelpEvent *>(event)->globalPos());
+        return true;
+    }
     switch (event->type()) {
     case QEvent::Move:
     case QEvent::Resize:
@@ -320,6 +327,40 @@ void SnowToast::syncToolTip()
 {
     // Only a cut message needs the hover to be read whole.
     setToolTip(isCut() ? m_text : QString());
+}
+
+QStringList SnowToast::hoverLines(int windowWidth) const
+{
+    const int width = qMax(MinTextWidth, qMin(HoverMaxWidth, windowWidth - 2 * HoverMargin - 16));
+    return wrapText(m_text, width, QToolTip::font(), -1).lines;
+}
+
+void SnowToast::showHoverText(const QPoint &globalPos)
+{
+    if (toolTip().isEmpty()) {
+        QToolTip::hideText();
+        return;
+    }
+    // Qt's tip draws plain text on one line however long: the lines are broken here to the window's
+    // width, escaped, and kept as broken.
+    QStringList lines = hoverLines(window()->width());
+    for (QString &line : lines)
+        line = line.toHtmlEscaped();
+    QToolTip::showText(globalPos,
+                       QStringLiteral("<p style='white-space:pre'>") + lines.join(QStringLiteral("<br>"))
+                           + QStringLiteral("</p>"),
+                       this, rect());
+    // The tip stays inside the window, which may lie across screens Qt places the tip on.
+    const QRect area = QRect(window()->mapToGlobal(QPoint(0, 0)), window()->size())
+                           .adjusted(HoverMargin, HoverMargin, -HoverMargin, -HoverMargin);
+    for (QWidget *tip : QApplication::topLevelWidgets()) {
+        if (!tip->inherits("QTipLabel") || !tip->isVisible())
+            continue;
+        QRect placed = tip->geometry();
+        placed.moveLeft(qMax(area.left(), qMin(placed.left(), area.right() + 1 - placed.width())));
+        placed.moveTop(qMax(area.top(), qMin(placed.top(), area.bottom() + 1 - placed.height())));
+        tip->move(placed.topLeft());
+    }
 }
 
 void SnowToast::resizeEvent(QResizeEvent *event)

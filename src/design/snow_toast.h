@@ -45,6 +45,11 @@ public:
     bool isCut() const;
 
     static constexpr int MaxLines = 6;
+    // The whole text on hover is broken into lines at most this wide, and narrower in a narrow window,
+    // so it stays HoverMargin inside the window.
+    static constexpr int HoverMaxWidth = 480;
+    static constexpr int HoverMargin = 8;
+    QStringList hoverLines(int windowWidth) const;
 
     // The shadow's reach beyond the pill on each side, and how far it drops.
     static constexpr int ShadowMargin = 18;
@@ -65,6 +70,7 @@ protected:
 private:
     void placeShadow();
     void syncToolTip();
+    void showHoverText(const QPoint &globalPos);
 
     QString m_text;
     Tone m_tone;

@@ -177,6 +177,26 @@ void EngineChannel::boot(bool autostartProxy)
     m_process = process;
 }
 
+void EngineChannel::replaceEngine(std::function<void(bool launched)> done)
+{
+    const bool proxy = m_proxyRunning;
+    const auto bootAgain = [this, proxy, done] {
+        boot(proxy);
+        if (done)
+            done(m_process != nullptr);
+    };
+    QProcess *process = m_process;
+    if (!process) {
+        // Linked to an engine this link did not start: it can't be ended from here.
+        if (done)
+            done(false);
+        return;
+    }
+    // After the exit has been handled (connected after it), so the new child is not taken for the old one.
+    connect(process, &QProcess::finished, this, bootAgain, Qt::SingleShotConnection);
+    process->kill();
+}
+
 qint64 EngineChannel::engineProcessId() const
 {
     return m_process ? m_process->processId() : 0;

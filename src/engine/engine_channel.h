@@ -27,6 +27,8 @@ struct ControlReply
     int httpStatus = 0;
     QByteArray body;
     QString error; // the transport failure's description; empty when an HTTP reply arrived
+    // No answer came within the request's time limit: the engine may still carry the request out.
+    bool timedOut = false;
 
     bool transportFailed() const { return httpStatus == 0; }
     bool isSuccess() const { return httpStatus >= 200 && httpStatus <= 299; }
@@ -36,6 +38,9 @@ struct ControlReply
 struct ControlTimeouts
 {
     int general = 60000;
+    // A route or environment push.
+    int push = 60000;
+    int openAPI = 20000;
     int proxyControl = 4000;
     int shutdown = 500;
     int project = 6000;
@@ -88,6 +93,9 @@ public:
     void setTimeouts(const ControlTimeouts &timeouts) { m_timeouts = timeouts; }
 
     void boot(bool autostartProxy);
+    // Ends the engine child at once and, once it has exited, boots a new one with the proxy as it was;
+    // false when no new engine could be launched, or there was no child to end.
+    void replaceEngine(std::function<void(bool launched)> done);
     // Asks the engine to shut down, waits briefly for the answer and lets the child go.
     void shutdown();
     // POSTs "control/start" or "control/stop" and sets the proxy flag from the answer.
@@ -114,6 +122,9 @@ public:
     // The project and environment request: reply body on a 2xx answer, none otherwise.
     void projectRequest(const QString &path, const QByteArray &method, const std::optional<QByteArray> &body,
                         std::function<void(const std::optional<QByteArray> &)> done);
+    // The same, and says whether the request went unanswered past its time limit.
+    void projectRequest(const QString &path, const QByteArray &method, const std::optional<QByteArray> &body,
+                        std::function<void(const std::optional<QByteArray> &, bool timedOut)> done);
 
     // A query of one item whose value reaches the engine exactly as given: QUrlQuery would read a
     // "%41" inside it as an escape, so every "%" is escaped first; an empty value still reads "name=".

@@ -97,8 +97,9 @@ QNetworkReply *EngineChannel::sendControl(const QByteArray &method, const QStrin
                     // An aborted reply is closed; reading it would only warn.
                     if (reply->isOpen() && result.httpStatus != 0)
                         result.body = reply->readAll();
+                    result.timedOut = result.httpStatus == 0 && reply->property(TimedOutProperty).toBool();
                     if (result.httpStatus == 0)
-                        result.error = reply->property(TimedOutProperty).toBool()
+                        result.error = result.timedOut
                                            ? QStringLiteral("The request timed out.")
                                            : reply->errorString();
                     handler(result);
@@ -141,17 +142,27 @@ void EngineChannel::projectRequest(const QString &path, const QByteArray &method
                                   const std::optional<QByteArray> &body,
                                   std::function<void(const std::optional<QByteArray> &)> done)
 {
+    projectRequest(path, method, body, [done](const std::optional<QByteArray> &answer, bool) {
+        if (done)
+            done(answer);
+    });
+}
+
+void EngineChannel::projectRequest(const QString &path, const QByteArray &method,
+                                  const std::optional<QByteArray> &body,
+                                  std::function<void(const std::optional<QByteArray> &, bool timedOut)> done)
+{
     QNetworkReply *reply = sendControl(method, path, {}, body, m_timeouts.project, this,
                                        [done](const ControlReply &reply) {
                                            if (!done)
                                                return;
                                            if (reply.isSuccess())
-                                               done(reply.body);
+                                               done(reply.body, false);
                                            else
-                                               done(std::nullopt);
+                                               done(std::nullopt, reply.timedOut);
                                        });
     if (!reply && done)
-        done(std::nullopt);
+        done(std::nullopt, false);
 }
 
 void EngineChannel::abortInFlight(QPointer<QNetworkReply> &slot)

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstring>
 
 
@@ -42,11 +43,19 @@ EngineClient::EngineClient(QObject *parent)
     connect(m_projects, &ProjectStore::projectsChanged, this, &EngineClient::projectsChanged);
     connect(m_projects, &ProjectStore::activeProjectIDChanged, this, &EngineClient::activeProjectIDChanged);
     connect(m_projects, &ProjectStore::isSwitchingProjectChanged, this, &EngineClient::isSwitchingProjectChanged);
-    m_routes = new RouteList(m_channel, m_projects, this);
+    m_gate = new PushGate(m_channel, m_projects, this);
+    connect(m_gate, &PushGate::gaveUp, this, &EngineClient::replaceHungEngine);
+    connect(m_gate, &PushGate::refused, this, [this](const QString &what, const QString &reason) {
+        tellUser(QStringLiteral("The engine refused to save the ") + what + QStringLiteral(": ") + reason);
+    });
+    connect(m_gate, &PushGate::lost, this, [this](const QString &why) {
+        tellUser(QStringLiteral("Edits not yet saved were dropped: ") + why);
+    });
+    m_routes = new RouteList(m_channel, m_gate, this);
     connect(m_routes, &RouteList::endpointsChanged, this, &EngineClient::endpointsChanged);
     connect(m_routes, &RouteList::routesLoadedChanged, this, &EngineClient::routesLoadedChanged);
     connect(m_channel, &EngineChannel::disconnected, m_routes, [this] { m_routes->setRoutesLoaded(false); });
-    m_environments = new EnvironmentStore(m_channel, m_projects, this);
+    m_environments = new EnvironmentStore(m_channel, m_gate, this);
     connect(m_environments, &EnvironmentStore::environmentsChanged, this, &EngineClient::environmentsChanged);
     connect(m_environments, &EnvironmentStore::activeEnvIDChanged, this, &EngineClient::activeEnvIDChanged);
 
@@ -123,6 +132,10 @@ void EngineClient::boot(bool autostartProxy)
 
 void EngineClient::loadAfterConnect()
 {
+    if (m_gate->recovering()) {
+        resyncAfterReplace();
+        return;
+    }
     auto steps = std::make_shared<const std::vector<Step>>(std::vector<Step>{
         [this](Done done) { loadRoutes(std::move(done)); },
         [this](Done done) { loadProjects(std::move(done)); },
@@ -144,9 +157,16 @@ void EngineClient::runLoadChain(std::shared_ptr<const std::vector<Step>> steps, 
 
 void EngineClient::shutdown()
 {
-    // Edits still waiting out their debounce reach the engine before it goes.
-    if (controlPort())
-        flushPendingPushes(m_pendingPushWaitMs);
+    // Edits still owed to the engine reach it before it goes; those held while the engine's project
+    // may be changing (an OpenAPI upload, a switch) or an import is under way land once its answer is
+    // in, for as long as that may take.
+    if (controlPort() || m_gate->recovering()) {
+        m_gate->endDebounces();
+        const ControlTimeouts &limits = controlTimeouts();
+        m_gate->flush(m_gate->heldForAnAnswer()
+                          ? std::max({m_pendingPushWaitMs, limits.openAPI + 3 * limits.project, limits.general})
+                          : m_pendingPushWaitMs);
+    }
     m_routes->cancelPush();
     m_environments->cancelPush();
     m_channel->shutdown();
@@ -168,28 +188,9 @@ void EngineClient::restartProxy()
 }
 
 
-void EngineClient::dropWaitingPushesOf(const QString &project)
-{
-    m_routes->writes().dropUnsentOf(project);
-    m_environments->writes().dropUnsentOf(project);
-}
-
 void EngineClient::flushPendingPushes(int waitMs)
 {
-    m_routes->writes().endDebounce();
-    m_environments->writes().endDebounce();
-    const auto answered = [this] { return !m_routes->writes().unanswered() && !m_environments->writes().unanswered(); };
-    if (answered())
-        return;
-    // A list due behind the one on the wire goes as that one is answered, inside this loop.
-    QEventLoop loop;
-    for (OrderedPush *writes : {&m_routes->writes(), &m_environments->writes()})
-        connect(writes, &OrderedPush::answered, &loop, [&loop, &answered] {
-            if (answered())
-                loop.quit();
-        });
-    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_gate->flush(waitMs);
 }
 
 // ---- Files chosen by the user ----

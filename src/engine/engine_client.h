@@ -7,6 +7,7 @@
 #include "engine/environment_store.h"
 #include "engine/mock_generator.h"
 #include "engine/project_store.h"
+#include "engine/push_gate.h"
 #include "engine/records/engine_records.h"
 #include "engine/records/route_records.h"
 #include "engine/route_list.h"
@@ -200,14 +201,12 @@ public:
     void importData(const QByteArray &data, const QString &name, Done done = {});
     // True from pushRoutes() until the newest list has been answered or dropped.
     bool routePushPending() const { return m_routes->pushPending(); }
-    bool listWritesOpen() const { return m_projects->writesOpen(); }
+    bool listWritesOpen() const { return m_gate->editsOpen(); }
 
     // ---- Projects ----
     void loadProjects(Done done = {}) { m_projects->load(std::move(done)); }
-    void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {})
-    {
-        m_projects->create(name, std::move(done));
-    }
+    // done gets the new project's id, or none on any failure; the project does not become active.
+    void createProject(const QString &name, std::function<void(const std::optional<QString> &)> done = {});
     // Pending route and environment pushes reach the old project (after their debounce) before the switch.
     void activateProject(const QString &id);
     void renameProject(const QString &id, const QString &name) { m_projects->rename(id, name); }
@@ -300,17 +299,23 @@ private:
     // while this lives; a file too large or not regular is refused instead.
     void readFileOffThread(const QString &path,
                            std::function<void(const std::optional<QByteArray> &, const QString &)> deliver);
-    // Calls done once the pending route push and then the pending environment push have been answered.
-    void afterPendingPushes(Done done);
+    // Calls done once the pending route and environment pushes have been answered (held ones landed)
+    // and no hung engine is being replaced.
+    void afterPendingPushes(Done done) { m_gate->afterSettles(std::move(done)); }
 
-    // Drops the pushes still waiting out their debounce that were made for `project`.
-    void dropWaitingPushesOf(const QString &project);
-    // While a project change is under way: lands the pushes held or waiting, and any made meanwhile,
-    // each in the project it was made for; done says whether the engine's active project was
-    // changed and changed back on the way.
-    void landHeldPushes(std::function<void(bool switched)> done, bool switchedSoFar = false);
-    // Posts the held route and environment pushes made for `project`; done once both are answered.
-    void postHeldPushesOf(const QString &project, Done done);
+    // A request that may change the engine's state got no answer in time, so it may still be carried out
+    // after anything sent later: the engine is ended and a new one booted before anything else is
+    // written. `what` names the request for the log.
+    void replaceHungEngine(const QString &what);
+    // For a newly connected engine that replaces a hung one: learns its active project, lands the held
+    // pushes in their own projects, then shows what the engine holds.
+    void resyncAfterReplace();
+    // A project request that, when it goes unanswered past its limit, has the engine replaced; `answered`
+    // gets the reply (none on failure), or `gaveUp` runs once the new engine's state is shown.
+    void changeRequest(const QString &path, const QByteArray &method, const std::optional<QByteArray> &body,
+                       std::function<void(const std::optional<QByteArray> &)> answered, Done gaveUp);
+    // A message for the user, and the same line in the engine log.
+    void tellUser(const QString &message);
 
 
 public:
@@ -379,6 +384,8 @@ signals:
     void aiSetupActiveChanged();
     // Any engine child process has exited (the current one or one being shut down).
     void engineExited(int exitCode);
+    // Something the user must be told at once (a write the engine refused, an engine replaced).
+    void notice(const QString &message);
 
 private:
     // Starts the loads a newly connected engine owes the published state.
@@ -388,6 +395,11 @@ private:
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
     void postImport(const QByteArray &data, const QString &name, Done done);
+    // After a capture or profile import: the engine's routes with the edits made meanwhile laid over
+    // them (imported is none when the engine changed nothing), shown and pushed; `before` is the list
+    // the import was sent from.
+    void endImport(const QList<Endpoint> &before, const std::optional<QList<Endpoint>> &imported,
+                   const ControlReply &reply);
     // The summary and log line of an OpenAPI import that failed.
     void reportOpenAPIFailure(const ControlReply &reply, const QString &filename);
     void requestExport(const QString &path, Done done);
@@ -395,6 +407,7 @@ private:
 
     EngineChannel *m_channel = nullptr;
     ProjectStore *m_projects = nullptr;
+    PushGate *m_gate = nullptr;
     RouteList *m_routes = nullptr;
     EnvironmentStore *m_environments = nullptr;
     TrafficFeed *m_trafficFeed = nullptr;

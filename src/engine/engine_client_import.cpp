@@ -30,17 +30,19 @@ void EngineClient::postImport(const QByteArray &data, const QString &name, Done 
 {
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("format"), QStringLiteral("auto"));
+    // Route edits made from here on are held, and laid over the engine's answer.
+    const QList<Endpoint> before = endpoints();
+    m_gate->beginImport();
     QNetworkReply *reply = sendControl(
         "POST", QStringLiteral("import"), query, data, generalTimeout(), this,
-        [this, name, done](const ControlReply &reply) {
+        [this, name, done, before](const ControlReply &reply) {
+            const auto routes = reply.isSuccess()
+                                    ? decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))
+                                    : std::nullopt;
+            endImport(before, routes ? std::optional(RouteList::fromWire(*routes)) : std::nullopt, reply);
             if (reply.transportFailed()) {
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(": request failed"));
-            } else if (auto routes = reply.isSuccess()
-                                         ? decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))
-                                         : std::nullopt) {
-                // A push made while the import was under way was made from the list it replaces.
-                m_routes->dropWaitingPush();
-                m_routes->applyLoaded(RouteList::fromWire(*routes));
+            } else if (routes) {
                 appendLog(QStringLiteral("imported ") + QString::number(routes->size())
                           + QStringLiteral(" routes from ") + name);
                 analytics().track(QStringLiteral("import_completed"), false);
@@ -50,8 +52,35 @@ void EngineClient::postImport(const QByteArray &data, const QString &name, Done 
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed: ") + text);
             }
             if (done)
-                done();
+                afterPendingPushes(done);
         });
-    if (!reply && done)
-        done();
+    if (!reply) {
+        m_gate->endImport();
+        if (done)
+            done();
+    }
+}
+
+void EngineClient::endImport(const QList<Endpoint> &before, const std::optional<QList<Endpoint>> &imported,
+                             const ControlReply &reply)
+{
+    if (reply.timedOut) {
+        m_gate->endImport();
+        // The engine may still merge the capture; the held edits go to the engine that replaces it.
+        replaceHungEngine(QStringLiteral("import"));
+        return;
+    }
+    if (!imported) {
+        m_gate->endImport();
+        // Nothing changed at the engine: the held edits go as they are.
+        m_gate->releaseHeldRoutes();
+        return;
+    }
+    // Dropped while the import still holds them: the merged list below carries their edits.
+    m_gate->dropHeldRoutes();
+    m_gate->endImport();
+    const QList<Endpoint> merged = RouteList::withEditsSince(before, endpoints(), *imported);
+    m_routes->applyLoaded(merged);
+    if (merged != *imported)
+        m_routes->pushNow();
 }

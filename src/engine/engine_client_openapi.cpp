@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int OpenAPITimeoutMs = 20000;
 constexpr int SummaryDetailLength = 140;
 
 // The first `count` user-perceived characters, never cutting a surrogate pair or an accent off.
@@ -41,33 +40,40 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
     afterPendingPushes([this, data, filename, done = std::move(done)] {
         // The engine makes the imported project active. Edits made during the upload still push; a
         // push that comes due meanwhile is held, and lands in its own project once the answer is in.
-        m_projects->beginChange();
+        m_gate->beginChange();
         QNetworkReply *reply = sendControl(
-            "POST", QStringLiteral("/import/openapi"), {}, data, OpenAPITimeoutMs, this,
+            "POST", QStringLiteral("/import/openapi"), {}, data, controlTimeouts().openAPI, this,
             [this, filename, done](const ControlReply &reply) {
                 const auto result = reply.isSuccess()
                                         ? decodeRecord<OpenAPIImportResult>(EngineChannel::asView(reply.body))
                                         : std::nullopt;
                 if (!result) {
-                    landHeldPushes([this, filename, done, reply](bool) {
-                        m_projects->endChange();
+                    const Done failed = [this, filename, done, reply] {
+                        m_gate->endChange();
                         reportOpenAPIFailure(reply, filename);
                         if (done)
                             done();
-                    });
+                    };
+                    if (reply.timedOut) {
+                        // The engine may still make the project and activate it: it is replaced, and the
+                        // held edits land in their own project on the new one.
+                        replaceHungEngine(QStringLiteral("OpenAPI import"));
+                        afterPendingPushes(failed);
+                    } else {
+                        m_gate->landHeld([failed](bool) { failed(); });
+                    }
                     return;
                 }
                 // Pushes still waiting are held now, while they are known to be the old project's; until
                 // the imported project's lists are shown, those shown are the old project's too.
-                m_routes->writes().endDebounce();
-                m_environments->writes().endDebounce();
-                m_projects->closeWrites();
+                m_gate->endDebounces();
+                m_gate->closeEdits();
                 const QString count = QString::number(result->routeCount);
                 const QString project = QString::fromStdString(result->name);
                 const int routeCount = result->routeCount;
                 const Done shown = [this, done, count, project, filename, routeCount] {
-                    m_projects->endChange();
-                    m_projects->reopenWrites();
+                    m_gate->endChange();
+                    m_gate->reopenEdits();
                     setImportSummary(QStringLiteral("Imported ") + count
                                      + (routeCount == 1 ? QStringLiteral(" route") : QStringLiteral(" routes"))
                                      + QStringLiteral(" into ") + project);
@@ -77,7 +83,7 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
                         done();
                 };
                 loadProjects([this, shown] {
-                    landHeldPushes([this, shown](bool switched) {
+                    m_gate->landHeld([this, shown](bool switched) {
                         // A project made active and back on the way: show what the engine now reports.
                         if (switched)
                             loadProjects([this, shown] { reloadActiveProjectIntoUI(shown); });
@@ -88,7 +94,7 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
             },
             QByteArrayLiteral("application/octet-stream"));
         if (!reply) {
-            m_projects->endChange();
+            m_gate->endChange();
             if (done)
                 done();
         }

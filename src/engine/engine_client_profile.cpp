@@ -70,20 +70,22 @@ void EngineClient::handleProfileImport(const std::optional<QByteArray> &data, co
 
 void EngineClient::postProfile(const QByteArray &data, const QString &name, Done done)
 {
+    // Route edits made from here on are held, and laid over the profile's routes.
+    const QList<Endpoint> before = endpoints();
+    m_gate->beginImport();
     QNetworkReply *reply = sendControl(
         "POST", QStringLiteral("profile"), {}, data, generalTimeout(), this,
-        [this, name, done](const ControlReply &reply) {
+        [this, name, done, before](const ControlReply &reply) {
+            // The engine already holds these routes; only the edits made meanwhile are pushed.
+            const auto routes = reply.isSuccess()
+                                    ? decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))
+                                    : std::nullopt;
+            endImport(before, routes ? std::optional(RouteList::fromWire(*routes)) : std::nullopt, reply);
             if (!reply.isSuccess()) {
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed (invalid .kestrion?)"));
                 if (done)
                     done();
                 return;
-            }
-            // The engine already holds these routes; they are not pushed back.
-            if (auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))) {
-                // A push made while the import was under way was made from the list it replaces.
-                m_routes->dropWaitingPush();
-                m_routes->applyLoaded(RouteList::fromWire(*routes));
             }
             // A profile also carries chaos presets.
             loadChaos([this, name, done] {
@@ -93,6 +95,7 @@ void EngineClient::postProfile(const QByteArray &data, const QString &name, Done
             });
         });
     if (!reply) {
+        m_gate->endImport();
         appendLog(QStringLiteral("import: could not read ") + name);
         if (done)
             done();

@@ -3,6 +3,7 @@
 
 #include "engine/engine_channel.h"
 #include "engine/project_store.h"
+#include "engine/push_gate.h"
 
 #include <algorithm>
 #include <utility>
@@ -17,18 +18,18 @@ auto findById(List &list, const T &id)
 
 } // namespace
 
-EnvironmentStore::EnvironmentStore(EngineChannel *channel, const ProjectStore *projects, QObject *parent)
+EnvironmentStore::EnvironmentStore(EngineChannel *channel, PushGate *gate, QObject *parent)
     : QObject(parent)
     , m_channel(channel)
-    , m_projects(projects)
-    , m_writes(new OrderedPush(channel, projects, QStringLiteral("/environments"), this))
+    , m_gate(gate)
+    , m_writes(new OrderedPush(channel, gate, PushGate::Kind::environments, QStringLiteral("/environments"), this))
 {
     m_writes->setDebounceMs(PushDebounceMs);
 }
 
 void EnvironmentStore::setEnvironments(const QList<MockEnvironment> &environments)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     m_environments = environments;
     emit environmentsChanged();
@@ -36,7 +37,7 @@ void EnvironmentStore::setEnvironments(const QList<MockEnvironment> &environment
 
 void EnvironmentStore::setActiveEnvID(const QString &id)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     m_activeEnvID = id;
     emit activeEnvIDChanged();
@@ -52,7 +53,7 @@ void EnvironmentStore::applyLoaded(const QList<MockEnvironment> &environments, c
 
 void EnvironmentStore::chooseEnvironment(const QString &id)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     setActiveEnvID(id);
     push();
@@ -91,7 +92,7 @@ QList<EnvVar> EnvironmentStore::activeEnvVars() const
 
 void EnvironmentStore::push()
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     // Taken now: a load during the debounce must not change what this push sends.
     const std::vector<MockEnvironment> environments(m_environments.begin(), m_environments.end());
@@ -102,14 +103,14 @@ void EnvironmentStore::push()
 
 void EnvironmentStore::post(const EnvironmentSet &set)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     m_writes->submit(QByteArray::fromStdString(encodeRecord(set)));
 }
 
 void EnvironmentStore::addEnvironment(const QString &name)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     MockEnvironment environment;
     environment.id = makeEnvironmentId();
@@ -122,7 +123,7 @@ void EnvironmentStore::addEnvironment(const QString &name)
 
 void EnvironmentStore::renameEnvironment(const QString &id, const QString &name)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     const auto it = findById(m_environments, id.toStdString());
     if (it == m_environments.end())
@@ -134,7 +135,7 @@ void EnvironmentStore::renameEnvironment(const QString &id, const QString &name)
 
 void EnvironmentStore::duplicateEnvironment(const QString &id)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     const auto it = findById(m_environments, id.toStdString());
     if (it == m_environments.end())
@@ -151,7 +152,7 @@ void EnvironmentStore::duplicateEnvironment(const QString &id)
 
 void EnvironmentStore::deleteEnvironment(const QString &id)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     const std::string key = id.toStdString();
     m_environments.removeIf([&](const MockEnvironment &e) { return e.id == key; });
@@ -164,7 +165,7 @@ void EnvironmentStore::deleteEnvironment(const QString &id)
 
 void EnvironmentStore::addVar(const QString &environmentId)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     const auto it = findById(m_environments, environmentId.toStdString());
     if (it == m_environments.end())
@@ -177,7 +178,7 @@ void EnvironmentStore::addVar(const QString &environmentId)
 void EnvironmentStore::setVar(const QString &environmentId, const QString &varId, const std::optional<QString> &key,
                           const std::optional<QString> &value)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     const auto environment = findById(m_environments, environmentId.toStdString());
     if (environment == m_environments.end())
@@ -195,7 +196,7 @@ void EnvironmentStore::setVar(const QString &environmentId, const QString &varId
 
 void EnvironmentStore::removeVar(const QString &environmentId, const QString &varId)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     const auto environment = findById(m_environments, environmentId.toStdString());
     if (environment == m_environments.end())

@@ -14,9 +14,9 @@
 #include <vector>
 
 class EngineChannel;
-class ProjectStore;
+class PushGate;
 
-// Every write passes the project gate, as route writes do.
+// Every edit and push passes the push gate, as route edits do.
 class EnvironmentStore final : public QObject
 {
     Q_OBJECT
@@ -24,7 +24,7 @@ public:
     using Done = std::function<void()>;
     static constexpr int PushDebounceMs = 150;
 
-    EnvironmentStore(EngineChannel *channel, const ProjectStore *projects, QObject *parent = nullptr);
+    EnvironmentStore(EngineChannel *channel, PushGate *gate, QObject *parent = nullptr);
 
     const QList<MockEnvironment> &environments() const { return m_environments; }
     void setEnvironments(const QList<MockEnvironment> &environments);
@@ -58,8 +58,6 @@ public:
     bool pushPending() const { return m_writes->pending(); }
     void afterPushSettles(Done done) { m_writes->afterSettles(std::move(done)); }
     void cancelPush() { m_writes->cancel(); }
-    // The push itself, for the operations that reach across areas (project changes, shutdown).
-    OrderedPush &writes() { return *m_writes; }
 
 signals:
     void environmentsChanged();
@@ -67,7 +65,7 @@ signals:
 
 private:
     EngineChannel *m_channel;
-    const ProjectStore *m_projects;
+    PushGate *m_gate;
     QList<MockEnvironment> m_environments;
     QString m_activeEnvID;
     OrderedPush *m_writes;

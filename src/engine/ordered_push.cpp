@@ -3,17 +3,20 @@
 
 #include "engine/engine_channel.h"
 #include "engine/project_store.h"
+#include "platform/strict_utf8.h"
 
 #include <QNetworkReply>
 
 #include <utility>
 
-OrderedPush::OrderedPush(EngineChannel *channel, const ProjectStore *projects, QString path, QObject *parent)
+OrderedPush::OrderedPush(EngineChannel *channel, PushGate *gate, PushGate::Kind kind, QString path, QObject *parent)
     : QObject(parent)
     , m_channel(channel)
-    , m_projects(projects)
+    , m_gate(gate)
+    , m_kind(kind)
     , m_path(std::move(path))
 {
+    m_gate->attach(kind, this);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &OrderedPush::due);
 }
@@ -21,7 +24,7 @@ OrderedPush::OrderedPush(EngineChannel *channel, const ProjectStore *projects, Q
 void OrderedPush::schedule(Body body)
 {
     m_body = std::move(body);
-    m_project = m_projects->activeProjectID();
+    m_project = m_gate->projects().activeProjectID();
     m_timer.start(m_debounceMs);
 }
 
@@ -41,20 +44,19 @@ void OrderedPush::due()
 
 void OrderedPush::submit(const QByteArray &body)
 {
-    pass(Due{body, m_projects->activeProjectID(), false, {}});
+    pass(Due{body, m_gate->projects().activeProjectID(), false, {}});
 }
 
 void OrderedPush::pass(Due due)
 {
     if (!due.pastGate) {
-        const QString &active = m_projects->activeProjectID();
-        if (m_projects->changeUnderWay() && (due.project == active || due.project.isEmpty())) {
-            // The engine may be on another project by now: the snapshot waits to be landed in its own.
-            m_held = std::move(due.body);
-            m_heldProject = active;
+        switch (m_gate->verdict(m_kind, due.project)) {
+        case PushGate::Verdict::send:
+            break;
+        case PushGate::Verdict::hold:
+            hold(std::move(due.body), due.project);
             return;
-        }
-        if (!m_projects->pushMayLand(due.project)) {
+        case PushGate::Verdict::drop:
             settle();
             return;
         }
@@ -69,18 +71,78 @@ void OrderedPush::pass(Due due)
     m_queued = std::move(due);
 }
 
+void OrderedPush::hold(QByteArray body, const QString &project)
+{
+    const QString &own = project.isEmpty() ? m_gate->projects().activeProjectID() : project;
+    // A list waiting behind the wire for the same project is older than this one.
+    if (m_queued && (m_queued->project == own || m_queued->project.isEmpty()))
+        if (const Done sent = std::exchange(m_queued, std::nullopt)->sent)
+            sent();
+    m_held = std::move(body);
+    m_heldProject = own;
+}
+
 void OrderedPush::send(Due due)
 {
     m_replySent = std::move(due.sent);
-    // The answer is not examined and a failed write is not sent again: the next push or load overtakes it.
+    m_wireBody = due.body;
+    m_wireProject = due.project.isEmpty() ? m_gate->projects().activeProjectID() : due.project;
+    // A failed write is not sent again (the next push or load overtakes it), except to an engine
+    // that replaces the one it went to.
     const int generation = m_generation;
-    m_reply = m_channel->sendControl("POST", m_path, {}, due.body, 0, this,
-                                     [this, generation](const ControlReply &) {
-                                         if (generation == m_generation)
-                                             finished();
+    m_reply = m_channel->sendControl("POST", m_path, {}, due.body, m_channel->timeouts().push, this,
+                                     [this, generation](const ControlReply &reply) {
+                                         if (generation != m_generation)
+                                             return;
+                                         if (reply.timedOut) {
+                                             timedOut();
+                                             return;
+                                         }
+                                         if (!reply.transportFailed() && !reply.isSuccess())
+                                             emit refused(refusalReason(reply));
+                                         if (reply.transportFailed() && m_gate->recovering())
+                                             keepUnanswered();
+                                         finished();
                                      });
     if (!m_reply)
         finished();
+}
+
+void OrderedPush::keepUnanswered()
+{
+    if (m_queued || m_held)
+        return;
+    m_held = m_wireBody;
+    m_heldProject = m_wireProject;
+}
+
+QString OrderedPush::refusalReason(const ControlReply &reply)
+{
+    const auto refusal = decodeRecord<ErrorReply>(EngineChannel::asView(reply.body));
+    QString reason = refusal ? QString::fromStdString(refusal->error).simplified() : QString();
+    if (reason.isEmpty())
+        reason = strictUtf8(reply.body.left(300)).value_or(QString()).simplified();
+    return reason.isEmpty() ? QStringLiteral("HTTP ") + QString::number(reply.httpStatus) : reason;
+}
+
+void OrderedPush::timedOut()
+{
+    m_reply = nullptr;
+    // The write may still land: the list due behind it waits until the engine has been replaced.
+    if (m_queued) {
+        Due next = std::move(*m_queued);
+        m_queued.reset();
+        hold(std::move(next.body), next.project);
+        if (next.sent)
+            next.sent();
+    }
+    keepUnanswered();
+    // Said first, so that whoever the answer lets go on sees the gate already waiting for a new engine.
+    emit gaveUp();
+    if (const Done sent = std::exchange(m_replySent, {}))
+        sent();
+    emit answered();
+    settle();
 }
 
 void OrderedPush::finished()

@@ -1,6 +1,7 @@
 // OrderedPush: the debounced push of one kind of list (routes, environments), one write on the wire at a time.
 #pragma once
 
+#include "engine/push_gate.h"
 #include "engine/settle_waiters.h"
 
 #include <QByteArray>
@@ -14,15 +15,18 @@
 #include <optional>
 
 class EngineChannel;
-class ProjectStore;
+struct ControlReply;
 
 // A write that may have left is never cut short: aborting a reply does not take back what the engine
 // already received, and an older list could then land after a newer one. So the newest snapshot waits
 // behind the write on the wire, replacing any snapshot already waiting, and goes once that write has
 // been answered, whatever the answer. A failed write is not sent again.
 //
-// Every snapshot passes the project gate when it comes due: while a change of the active project is
-// under way it is held with the project it was made for, and it reaches only that project.
+// A write not answered within its time limit may still land, so nothing is sent after it: the snapshot
+// due behind it is held, and the gate is told, so the engine that hung is replaced before the next write.
+//
+// Every snapshot passes the gate (PushGate) when it comes due: it is sent, held with the project it
+// was made for, or dropped.
 class OrderedPush final : public QObject
 {
     Q_OBJECT
@@ -30,9 +34,10 @@ public:
     using Done = std::function<void()>;
     using Body = std::function<QByteArray()>;
 
-    // Each write is a POST of the snapshot to `path` (as sendControl joins it). It has no time limit: a
-    // timeout would cut it short too. An engine that exits closes the connection, which ends it.
-    OrderedPush(EngineChannel *channel, const ProjectStore *projects, QString path, QObject *parent = nullptr);
+    // Each write is a POST of the snapshot to `path` (as sendControl joins it), under the channel's push
+    // time limit. An engine that exits closes the connection, which ends it.
+    OrderedPush(EngineChannel *channel, PushGate *gate, PushGate::Kind kind, QString path,
+                QObject *parent = nullptr);
 
     int debounceMs() const { return m_debounceMs; }
     void setDebounceMs(int ms) { m_debounceMs = ms; }
@@ -69,6 +74,10 @@ public:
 signals:
     // A write was answered (or failed); the next one due may have gone.
     void answered();
+    // A write got no answer in time; what was due behind it is held.
+    void gaveUp();
+    // The engine answered a write with an error; reason is its own text, else the status.
+    void refused(const QString &reason);
 
 private:
     struct Due
@@ -84,10 +93,16 @@ private:
     void pass(Due due);
     void send(Due due);
     void finished();
+    void timedOut();
+    // Keeps the unanswered write to be landed again, unless a newer snapshot is due.
+    void keepUnanswered();
+    static QString refusalReason(const ControlReply &reply);
+    void hold(QByteArray body, const QString &project);
     void settle() { m_waiters.release(pending()); }
 
     EngineChannel *m_channel;
-    const ProjectStore *m_projects;
+    PushGate *m_gate;
+    PushGate::Kind m_kind;
     QString m_path;
 
     QTimer m_timer;
@@ -98,6 +113,10 @@ private:
     std::optional<QByteArray> m_held;
     QString m_heldProject;
     QPointer<QNetworkReply> m_reply;
+    // What is on the wire: sent again to a replacing engine when nothing newer is due, as the engine
+    // that hung may never have applied it.
+    QByteArray m_wireBody;
+    QString m_wireProject;
     Done m_replySent;
     int m_generation = 0; // an answer to a write sent before cancel() counts for nothing
     SettleWaiters m_waiters;

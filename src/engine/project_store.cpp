@@ -1,18 +1,9 @@
-// ProjectStore: the project list and the gate that keeps list writes and pushes inside one project.
+// ProjectStore: the project list and the requests that change it.
 #include "engine/project_store.h"
 
 #include "engine/engine_channel.h"
 
 #include <QUrl>
-
-namespace {
-
-QByteArray nameBody(const QString &name)
-{
-    return QByteArray::fromStdString(encodeRecord(ProjectNameRequest{name.toStdString()}));
-}
-
-} // namespace
 
 ProjectStore::ProjectStore(EngineChannel *channel, QObject *parent)
     : QObject(parent)
@@ -38,11 +29,6 @@ void ProjectStore::setIsSwitchingProject(bool switching)
     emit isSwitchingProjectChanged();
 }
 
-bool ProjectStore::pushMayLand(const QString &project) const
-{
-    return m_changesSent == 0 && (project == m_activeProjectID || project.isEmpty());
-}
-
 QString ProjectStore::path(const QString &id, const QString &suffix)
 {
     return QStringLiteral("/projects/") + QString::fromLatin1(QUrl::toPercentEncoding(id)) + suffix;
@@ -63,22 +49,9 @@ void ProjectStore::load(Done done)
                               });
 }
 
-void ProjectStore::create(const QString &name, std::function<void(const std::optional<QString> &)> done)
+QByteArray ProjectStore::nameBody(const QString &name)
 {
-    m_channel->projectRequest(QStringLiteral("/projects"), "POST", nameBody(name),
-                              [this, done](const std::optional<QByteArray> &body) {
-                                  const auto project = body ? decodeRecord<Project>(EngineChannel::asView(*body)) : std::nullopt;
-                                  if (!project) {
-                                      if (done)
-                                          done(std::nullopt);
-                                      return;
-                                  }
-                                  const QString id = QString::fromStdString(project->id);
-                                  load([done, id] {
-                                      if (done)
-                                          done(id);
-                                  });
-                              });
+    return QByteArray::fromStdString(encodeRecord(ProjectNameRequest{name.toStdString()}));
 }
 
 void ProjectStore::rename(const QString &id, const QString &name)

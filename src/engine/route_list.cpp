@@ -3,15 +3,19 @@
 
 #include "engine/engine_channel.h"
 #include "engine/project_store.h"
+#include "engine/push_gate.h"
+#include "platform/background_work.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
-RouteList::RouteList(EngineChannel *channel, const ProjectStore *projects, QObject *parent)
+RouteList::RouteList(EngineChannel *channel, PushGate *gate, QObject *parent)
     : QObject(parent)
     , m_channel(channel)
-    , m_projects(projects)
-    , m_writes(new OrderedPush(channel, projects, QStringLiteral("routes"), this))
+    , m_gate(gate)
+    , m_writes(new OrderedPush(channel, gate, PushGate::Kind::routes, QStringLiteral("routes"), this))
 {
     m_writes->setDebounceMs(PushDebounceMs);
 }
@@ -23,6 +27,34 @@ QList<Endpoint> RouteList::fromWire(const std::vector<WireRoute> &routes)
     for (const WireRoute &route : routes)
         list.append(Endpoint::fromWire(route));
     return list;
+}
+
+QList<Endpoint> RouteList::withEditsSince(const QList<Endpoint> &base, const QList<Endpoint> &edited,
+                                          const QList<Endpoint> &imported)
+{
+    std::unordered_map<std::string, const Endpoint *> before;
+    for (const Endpoint &route : base)
+        before.emplace(route.id, &route);
+    std::unordered_set<std::string> kept;
+    for (const Endpoint &route : edited)
+        kept.insert(route.id);
+
+    QList<Endpoint> merged;
+    merged.reserve(imported.size() + edited.size());
+    for (const Endpoint &route : imported)
+        if (!before.contains(route.id) || kept.contains(route.id))
+            merged.append(route);
+    for (const Endpoint &route : edited) {
+        const auto was = before.find(route.id);
+        if (was != before.end() && *was->second == route)
+            continue;
+        const auto at = std::find_if(merged.begin(), merged.end(), [&](const Endpoint &e) { return e.id == route.id; });
+        if (at != merged.end())
+            *at = route;
+        else
+            merged.append(route);
+    }
+    return merged;
 }
 
 void RouteList::setRoutesLoaded(bool loaded)
@@ -42,7 +74,7 @@ void RouteList::didChange(int position)
 
 void RouteList::setEndpoints(const QList<Endpoint> &endpoints)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     applyLoaded(endpoints);
 }
@@ -81,7 +113,7 @@ void RouteList::load(Done done)
 
 void RouteList::replaceEndpoints(const QList<Endpoint> &endpoints)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     m_endpoints = endpoints;
     didChange(-1);
@@ -90,7 +122,7 @@ void RouteList::replaceEndpoints(const QList<Endpoint> &endpoints)
 
 bool RouteList::editRoute(const QString &id, const std::function<void(Endpoint &)> &edit)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return false;
     const std::string key = id.toStdString();
     const auto it = std::find_if(m_endpoints.begin(), m_endpoints.end(), [&](const Endpoint &e) { return e.id == key; });
@@ -119,7 +151,7 @@ void RouteList::setGroup(const QString &id, const QString &group)
 
 std::optional<QString> RouteList::duplicateEndpoint(const QString &id)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return std::nullopt;
     const std::string key = id.toStdString();
     const auto it = std::find_if(m_endpoints.cbegin(), m_endpoints.cend(), [&](const Endpoint &e) { return e.id == key; });
@@ -135,7 +167,7 @@ std::optional<QString> RouteList::duplicateEndpoint(const QString &id)
 
 void RouteList::deleteEndpoint(const QString &id)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     const std::string key = id.toStdString();
     m_endpoints.removeIf([&key](const Endpoint &route) { return route.id == key; });
@@ -160,7 +192,7 @@ QStringList RouteList::groupNames() const
 
 void RouteList::renameGroup(const QString &oldName, const QString &newName)
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     const std::string from = oldName.toStdString();
     const std::string to = newName.toStdString();
@@ -181,21 +213,63 @@ void RouteList::renameGroup(const QString &oldName, const QString &newName)
 
 void RouteList::push()
 {
-    if (!m_projects->writesOpen())
+    if (!m_gate->editsOpen())
         return;
     // Encoded once, when the debounce ends, so a burst of edits to a long list costs one encoding
     // instead of one per keystroke. Every edit of the list pushes again, so the live list at that moment
     // is the list as it was here, unless setEndpoints() replaced it meanwhile (it then keeps this one).
     m_pushRoutes.reset();
+    encodeAhead();
     m_writes->schedule([this] { return takePushBody(); });
 }
 
-QByteArray RouteList::takePushBody()
+void RouteList::pushNow()
+{
+    push();
+    m_writes->endDebounce();
+}
+
+namespace {
+
+QByteArray encodeRoutes(const QList<Endpoint> &routes)
 {
     std::vector<WireRoute> wire;
-    const QList<Endpoint> routes = m_pushRoutes ? *std::exchange(m_pushRoutes, std::nullopt) : m_endpoints;
     wire.reserve(std::size_t(routes.size()));
     for (const Endpoint &endpoint : routes)
         wire.push_back(endpoint.wire());
     return QByteArray::fromStdString(encodeRecord(wire));
+}
+
+// Bodies of this many bytes in all take longer to encode than a frame.
+constexpr std::size_t EncodeAheadBytes = 512 * 1024;
+
+} // namespace
+
+void RouteList::encodeAhead()
+{
+    std::size_t bytes = 0;
+    for (const Endpoint &endpoint : m_endpoints) {
+        bytes += endpoint.body.size();
+        for (const MockStep &step : endpoint.sequence)
+            bytes += step.body.size();
+    }
+    if (bytes < EncodeAheadBytes)
+        return;
+    // The worker encodes a copy that shares the routes: an edit meanwhile copies the list it changes.
+    BackgroundWork::run(
+        this, [routes = m_endpoints] { return encodeRoutes(routes); },
+        [this, revision = m_revision](QByteArray body) {
+            if (revision == m_revision)
+                m_encodedAhead = Encoded{revision, std::move(body)};
+        });
+}
+
+QByteArray RouteList::takePushBody()
+{
+    std::optional<Encoded> ahead = std::exchange(m_encodedAhead, std::nullopt);
+    if (m_pushRoutes)
+        return encodeRoutes(*std::exchange(m_pushRoutes, std::nullopt));
+    if (ahead && ahead->revision == m_revision)
+        return std::move(ahead->body);
+    return encodeRoutes(m_endpoints);
 }

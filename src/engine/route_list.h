@@ -15,10 +15,10 @@
 #include <vector>
 
 class EngineChannel;
-class ProjectStore;
+class PushGate;
 
-// Every write passes the project gate: while a project change is under way it does nothing, and a
-// push reaches only the project it was made for.
+// Every edit and push passes the push gate (PushGate): while a project change is under way an edit
+// does nothing, and a push reaches only the project it was made for.
 class RouteList final : public QObject
 {
     Q_OBJECT
@@ -26,7 +26,7 @@ public:
     using Done = std::function<void()>;
     static constexpr int PushDebounceMs = 150;
 
-    RouteList(EngineChannel *channel, const ProjectStore *projects, QObject *parent = nullptr);
+    RouteList(EngineChannel *channel, PushGate *gate, QObject *parent = nullptr);
 
     const QList<Endpoint> &endpoints() const { return m_endpoints; }
     // Counts the changes of `endpoints`; editedEndpoint() is the position of the one route the
@@ -60,17 +60,20 @@ public:
     int pushDebounceMs() const { return m_writes->debounceMs(); }
     void setPushDebounceMs(int ms) { m_writes->setDebounceMs(ms); }
     void push();
+    // Pushes the list as it is now, without a debounce.
+    void pushNow();
     // True from push() until the newest list has been answered or dropped.
     bool pushPending() const { return m_writes->pending(); }
     void afterPushSettles(Done done) { m_writes->afterSettles(std::move(done)); }
     // Drops every list not yet sent, a held one included (the one on the wire is left to be answered).
     void cancelPush() { m_writes->cancel(); }
-    // Drops the lists still waiting to be sent (the one on the wire is left to finish).
-    void dropWaitingPush() { m_writes->dropUnsent(); }
-    // The push itself, for the operations that reach across areas (project changes, shutdown).
-    OrderedPush &writes() { return *m_writes; }
 
     static QList<Endpoint> fromWire(const std::vector<WireRoute> &routes);
+    // The engine's answer to an import, with the edits made while it was on its way laid over it: each
+    // route added or changed since `base` (by id) takes its place or is appended, and each route removed
+    // since then is removed.
+    static QList<Endpoint> withEditsSince(const QList<Endpoint> &base, const QList<Endpoint> &edited,
+                                          const QList<Endpoint> &imported);
 
 signals:
     void endpointsChanged();
@@ -80,11 +83,14 @@ private:
     void didChange(int position);
     // The list the waiting push was made from, encoded; taken once its debounce ends.
     QByteArray takePushBody();
+    // A list with long bodies is encoded on a worker while the debounce runs, so that the push need not
+    // encode it on the window's thread; the push takes that encoding if the list has not changed since.
+    void encodeAhead();
     // Runs edit on the route with this id and pushes; false when no route has it or writes are closed.
     bool editRoute(const QString &id, const std::function<void(Endpoint &)> &edit);
 
     EngineChannel *m_channel;
-    const ProjectStore *m_projects;
+    PushGate *m_gate;
     QList<Endpoint> m_endpoints;
     quint64 m_revision = 0;
     int m_editedEndpoint = -1;
@@ -93,4 +99,10 @@ private:
     OrderedPush *m_writes;
     // Set only when the list was replaced while a push waited: the list that push was scheduled with.
     std::optional<QList<Endpoint>> m_pushRoutes;
+    struct Encoded
+    {
+        quint64 revision = 0;
+        QByteArray body;
+    };
+    std::optional<Encoded> m_encodedAhead;
 };

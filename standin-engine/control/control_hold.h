@@ -2,7 +2,8 @@
 // test lets it go: the engine link's tests use it to have a write still unanswered while newer edits are made.
 #pragma once
 
-#include "net/net_core.h"
+#include "core/test_switches.h"
+#include "net/net_limits.h"
 
 #include <atomic>
 #include <string>
@@ -15,7 +16,7 @@ struct ControlRequest;
 // that method and path waits, its body read whole, until DIR/release exists; DIR/held appears when it
 // starts waiting. A release file that reads "cut" closes the connection instead, with nothing applied or
 // answered.
-constexpr const char *kTestHoldWriteVariable = "KESTRION_TEST_HOLD_WRITE";
+constexpr const char *kTestHoldWriteVariable = test_switches::kHoldWrite;
 
 class ControlHold final {
 public:

@@ -4,6 +4,12 @@
 #include "control/control_hold.h"
 #include "control/event_hub.h"
 #include "core/engine_support.h"
+#include "net/body_pace.h"
+#include "net/connection_set.h"
+#include "net/http_reading.h"
+#include "net/http_writing.h"
+#include "net/io_pool.h"
+#include "net/lingering_close.h"
 
 #include "engine/records/error_reply.h"
 #include "engine/records/json_rules.h"
@@ -335,6 +341,17 @@ void ControlRouter::setExceptionHandler(
     m_exception = std::move(handler);
 }
 
+void ControlRouter::allowLargeBody(const std::string &method, const std::string &path, std::size_t bytes)
+{
+    m_largeBodies[{method, path}] = bytes;
+}
+
+std::size_t ControlRouter::payloadMaxLength(const ControlRequest &request) const
+{
+    const auto large = m_largeBodies.find({request.method, request.path});
+    return large != m_largeBodies.end() ? large->second : m_maxBody;
+}
+
 PreRouting ControlRouter::preRoute(const ControlRequest &request, ControlResponse &response) const
 {
     return m_preRouting ? m_preRouting(request, response) : PreRouting::Unhandled;
@@ -453,7 +470,7 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
                 auto refusal = net::jsonError(11, 431, "request header too large (at most "
                                                            + std::to_string(Limits::kMaxHeaderBytes) + " bytes)", false);
                 co_await net::writeMessage(*stream, *stream, refusal);
-                co_await net::lingeringClose(*stream);
+                co_await net::lingeringClose(*stream, &ticket);
             } else if (net::isProtocolError(ec)) {
                 auto refusal = net::jsonError(11, 400, "malformed request: " + ec.message(), false);
                 co_await net::writeMessage(*stream, *stream, refusal);
@@ -468,7 +485,7 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
         if (const auto problem = net::framingProblem(header)) {
             auto refusal = net::jsonError(version, 400, "refused: " + *problem, false);
             co_await net::writeMessage(*stream, *stream, refusal);
-            co_await net::lingeringClose(*stream);
+            co_await net::lingeringClose(*stream, &ticket);
             break;
         }
         if (header.target().size() > ControlRouter::kMaxTargetBytes) {
@@ -476,7 +493,7 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
                                                             + std::to_string(ControlRouter::kMaxTargetBytes) + " bytes)",
                                           false);
             co_await net::writeMessage(*stream, *stream, refusal);
-            co_await net::lingeringClose(*stream);
+            co_await net::lingeringClose(*stream, &ticket);
             break;
         }
         bool keepAlive = header.keep_alive();
@@ -500,9 +517,10 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
                 stream->expires_after(Limits::kProgress);
                 co_await asio::async_write(*stream, asio::buffer(kContinue), asio::redirect_error(asio::use_awaitable, ec));
             }
-            const bool tooLong = headerParser.content_length().value_or(0) > m_router.payloadMaxLength();
+            const std::size_t maxBody = m_router.payloadMaxLength(request);
+            const bool tooLong = headerParser.content_length().value_or(0) > maxBody;
             http::request_parser<http::string_body> bodyParser {std::move(headerParser)};
-            bodyParser.body_limit(m_router.payloadMaxLength());
+            bodyParser.body_limit(maxBody);
             if (!tooLong) {
                 net::BodyPace pace(&ticket);
                 co_await net::readBodyPaced(*stream, buffer, bodyParser, pace, ec, [] { return true; });
@@ -561,7 +579,7 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
         if (!co_await net::writeMessage(*stream, *stream, message))
             break;
         if (refusedBody) {
-            co_await net::lingeringClose(*stream);
+            co_await net::lingeringClose(*stream, &ticket);
             break;
         }
         if (!keepAlive)

@@ -3,7 +3,9 @@
 // picks a handler, and the server that reads, dispatches and answers on the shared I/O threads.
 #pragma once
 
-#include "net/net_core.h"
+#include "core/test_switches.h"
+#include "net/connection_set.h"
+#include "net/io_pool.h"
 
 #include <exception>
 #include <functional>
@@ -19,7 +21,7 @@ namespace standin {
 class EventSubscription;
 
 // Lowers the control port's connection cap, for tests that fill it.
-constexpr const char *kTestControlConnectionCapVariable = "KESTRION_TEST_CONTROL_CONNECTIONS";
+constexpr const char *kTestControlConnectionCapVariable = test_switches::kControlConnections;
 
 struct ControlRequest {
     std::string method;
@@ -83,6 +85,11 @@ public:
     void setExceptionHandler(std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> handler);
     void setPayloadMaxLength(std::size_t bytes) { m_maxBody = bytes; }
     std::size_t payloadMaxLength() const { return m_maxBody; }
+    // The saved lists (routes, environments, a profile) are as large as the state may hold, far past
+    // what any other request needs: these paths take up to `bytes`.
+    void allowLargeBody(const std::string &method, const std::string &path, std::size_t bytes);
+    // The body limit of this request: its path's own, else the router's.
+    std::size_t payloadMaxLength(const ControlRequest &request) const;
 
     struct Route {
         std::string method;
@@ -104,6 +111,7 @@ private:
     Handler m_error;
     std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> m_exception;
     std::size_t m_maxBody = 4 * 1024 * 1024;
+    std::map<std::pair<std::string, std::string>, std::size_t> m_largeBodies;
 };
 
 // Splits "path?query" into its decoded path and parameters ("+" in a value is a space).

@@ -1,6 +1,8 @@
 // Fans engine events out to every open event-stream connection.
 #pragma once
 
+#include "core/test_switches.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -53,7 +55,7 @@ public:
     // bound (the app reads promptly and never comes near it).
     static constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
     // Overrides kMaxQueuedBytes, in bytes; for tests that stall readers with a few events.
-    static constexpr const char *kTestQueueVariable = "KESTRION_TEST_EVENT_QUEUE_BYTES";
+    static constexpr const char *kTestQueueVariable = test_switches::kEventQueueBytes;
     // Every event goes to every subscriber; past this many, more would slow the proxy for all.
     static constexpr size_t kMaxSubscribers = 64;
     // Places kept for the app's own streams (it shows the token the engine gave it), beside the

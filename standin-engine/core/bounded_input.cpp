@@ -60,6 +60,11 @@ std::optional<json> parseBoundedJson(std::string_view text, std::string &error)
     return parseJsonWithin(text, kMaxBodyBytes, error);
 }
 
+std::optional<json> parseBoundedJson(std::string_view text, size_t maxBytes, std::string &error)
+{
+    return parseJsonWithin(text, maxBytes, error);
+}
+
 std::optional<json> parseDataFileJson(std::string_view text, std::string &error)
 {
     return parseJsonWithin(text, text.size(), error);

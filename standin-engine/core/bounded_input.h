@@ -21,6 +21,8 @@ constexpr size_t kMaxYamlNodes = 200000;
 constexpr size_t kMaxYamlExpandedBytes = 4 * kMaxBodyBytes;
 
 std::optional<nlohmann::json> parseBoundedJson(std::string_view text, std::string &error);
+// The same with a size limit of its own (the saved lists may be far larger than other bodies).
+std::optional<nlohmann::json> parseBoundedJson(std::string_view text, size_t maxBytes, std::string &error);
 std::optional<nlohmann::json> parseBoundedYaml(std::string_view text, std::string &error);
 // The engine's own files: as large as it wrote them, still refusing deep nesting.
 std::optional<nlohmann::json> parseDataFileJson(std::string_view text, std::string &error);

@@ -1,6 +1,8 @@
 // The stand-in engine's command line, its test-only fault switch and the waits tests may shorten.
 #pragma once
 
+#include "core/test_switches.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -18,11 +20,11 @@ struct EngineTimings {
     std::chrono::milliseconds openAPIImportHold {0};
 };
 
-constexpr const char *kTestLockGraceVariable = "KESTRION_TEST_LOCK_GRACE_MS";
-constexpr const char *kTestSavePeriodVariable = "KESTRION_TEST_SAVE_PERIOD_MS";
-constexpr const char *kTestOpenAPIHoldVariable = "KESTRION_TEST_OPENAPI_HOLD_MS";
+constexpr const char *kTestLockGraceVariable = test_switches::kLockGraceMs;
+constexpr const char *kTestSavePeriodVariable = test_switches::kSavePeriodMs;
+constexpr const char *kTestOpenAPIHoldVariable = test_switches::kOpenAPIHoldMs;
 // The first part of a request body that need not keep the minimum pace, in milliseconds.
-constexpr const char *kTestBodyGraceVariable = "KESTRION_TEST_BODY_GRACE_MS";
+constexpr const char *kTestBodyGraceVariable = test_switches::kBodyGraceMs;
 
 // The defaults, with whatever the test-only variables set in milliseconds.
 EngineTimings timingsFromEnvironment();

@@ -108,18 +108,32 @@ std::string shownTime(const std::string &stored, std::chrono::system_clock::time
     return text;
 }
 
+std::size_t unicodeLineBreakAt(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
+    if (byte(at) == 0xC2 && byte(at + 1) == 0x85)
+        return 2;
+    if (byte(at) == 0xE2 && byte(at + 1) == 0x80 && (byte(at + 2) == 0xA8 || byte(at + 2) == 0xA9))
+        return 3;
+    return 0;
+}
+
 std::string escapedLogLine(std::string_view line)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(std::min(line.size(), kMaxLogLine) + 16);
-    for (const char c : line) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
         if (out.size() >= kMaxLogLine) {
             out += " … (line cut)";
             break;
         }
+        const char c = line[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
+        if (const std::size_t breakLength = unicodeLineBreakAt(line, i)) {
+            out += breakLength == 2 ? "\\u0085" : line[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+            i += breakLength - 1;
+        } else if (byte >= 0x20 && byte != 0x7F) {
             out += c;
         } else if (c == '\n') {
             out += "\\n";
@@ -171,8 +185,12 @@ std::string loggedName(std::string_view name)
 
 bool hasControlCharacter(std::string_view text)
 {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7F || unicodeLineBreakAt(text, i))
+            return true;
+    }
+    return false;
 }
 
 std::string lowerAscii(std::string_view text)

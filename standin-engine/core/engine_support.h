@@ -25,8 +25,9 @@ std::string localClockTime(std::chrono::system_clock::time_point when);
 std::string shownTime(const std::string &stored, std::chrono::system_clock::time_point now);
 
 // One line on standard output (which the app shows in its engine log); whole lines only. The app reads
-// that output as a line protocol, so control characters are written escaped (a line feed as a backslash
-// and "n") and nothing taken from a request, a file or a name can start a line of its own.
+// that output as a line protocol, so control characters and every other line break it splits at are
+// written escaped (a line feed as a backslash and "n", LS as "\u2028") and nothing taken from a
+// request, a file or a name can start a line of its own.
 void logLine(std::string_view line);
 // One line on standard error, escaped the same way.
 void logError(std::string_view line);
@@ -36,7 +37,11 @@ constexpr std::size_t kMaxLogLine = 4096;
 // A name (host, id, file) fit for a log line: its first kMaxLoggedName bytes, and how long it was.
 std::string loggedName(std::string_view name);
 constexpr std::size_t kMaxLoggedName = 256;
-// Whether `text` holds a control character (below 0x20, or DEL): such ids and names are refused.
+// The length of the line break in UTF-8 at `at` that the app splits lines at besides the C0 ones
+// (NEL U+0085, LS U+2028, PS U+2029); 0 when there is none. Matched byte by byte, as the app does.
+std::size_t unicodeLineBreakAt(std::string_view text, std::size_t at);
+// Whether `text` holds a control character (below 0x20, or DEL) or one of those line breaks: such ids
+// and names are refused.
 bool hasControlCharacter(std::string_view text);
 
 std::string lowerAscii(std::string_view text);

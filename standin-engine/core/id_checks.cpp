@@ -11,7 +11,7 @@ std::optional<std::string> refusedId(const char *what, const std::string &id)
 {
     if (!hasControlCharacter(id))
         return std::nullopt;
-    return std::string(what) + " id \"" + escapedLogLine(loggedName(id)) + "\" must not contain control characters";
+    return std::string(what) + " id \"" + escapedLogLine(loggedName(id)) + "\" must not contain control characters or line breaks";
 }
 
 } // namespace

@@ -217,13 +217,19 @@ std::pair<std::string, std::string> serverOf(const json &document)
     return {"api.example.com", ""};
 }
 
-// A title fit to be a project name: valid UTF-8, no control characters, not too long.
+// A title fit to be a project name: valid UTF-8, no control characters or line breaks, not too long.
 std::string projectTitle(const std::string &title)
 {
-    std::string clean = sanitizeUtf8(title.substr(0, 120));
-    for (char &c : clean) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = ' ';
+    const std::string valid = sanitizeUtf8(title.substr(0, 120));
+    std::string clean;
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(valid[i]);
+        if (const std::size_t breakLength = unicodeLineBreakAt(valid, i)) {
+            clean += ' ';
+            i += breakLength - 1;
+        } else {
+            clean += byte < 0x20 || byte == 0x7F ? ' ' : valid[i];
+        }
     }
     const size_t first = clean.find_first_not_of(' ');
     if (first == std::string::npos)
@@ -231,11 +237,36 @@ std::string projectTitle(const std::string &title)
     return clean.substr(first, clean.find_last_not_of(' ') - first + 1);
 }
 
+// The status a response key stands for: "404" itself, a range such as "4XX" its first; "default" 200.
 int responseStatus(const std::string &code)
 {
-    if (code.size() != 3 || !std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return 200; // "default", "2XX"
-    return std::stoi(code);
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (code.size() != 3 || !digit(code[0]))
+        return 200;
+    if (std::all_of(code.begin(), code.end(), digit))
+        return std::stoi(code);
+    return (code[1] == 'X' || code[1] == 'x') && (code[2] == 'X' || code[2] == 'x') ? (code[0] - '0') * 100 : 200;
+}
+
+// The response a route answers with: the first success, else "default", else the lowest other final
+// status the document gives (an operation that only fails answers as it fails); empty when there is none.
+std::string chosenResponse(const json &responses)
+{
+    std::string chosen;
+    for (auto it = responses.begin(); it != responses.end(); ++it) {
+        if (it.key().size() == 3 && it.key()[0] == '2' && (chosen.empty() || it.key() < chosen))
+            chosen = it.key();
+    }
+    if (chosen.empty() && responses.contains("default"))
+        chosen = "default";
+    if (!chosen.empty())
+        return chosen;
+    for (auto it = responses.begin(); it != responses.end(); ++it) {
+        const int status = it.key() == "default" ? 0 : responseStatus(it.key());
+        if (status >= 300 && status <= 599 && (chosen.empty() || status < responseStatus(chosen)))
+            chosen = it.key();
+    }
+    return chosen;
 }
 
 // A document's base path joined to one of its path keys, so "v1/" and "users" still give "/v1/users":
@@ -311,14 +342,7 @@ std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::st
                 route.active = true;
                 if (operation.contains("responses") && operation["responses"].is_object()) {
                     const json &responses = operation["responses"];
-                    std::string chosen;
-                    for (auto it = responses.begin(); it != responses.end(); ++it) {
-                        if (it.key().size() == 3 && it.key()[0] == '2' && (chosen.empty() || it.key() < chosen))
-                            chosen = it.key();
-                    }
-                    if (chosen.empty() && responses.contains("default"))
-                        chosen = "default";
-                    if (!chosen.empty()) {
+                    if (const std::string chosen = chosenResponse(responses); !chosen.empty()) {
                         route.status = responseStatus(chosen);
                         route.body = sanitizeUtf8(responseBody(document, responses[chosen], total));
                     }

@@ -22,9 +22,10 @@ struct OpenAPIImport {
     std::vector<WireRoute> routes;
 };
 
-// One route per path and method; "{id}" segments become ":id"; the first 2xx response gives the
-// status and, where the document has one, its example body. A document without operations, with a
-// field of the wrong type, or past the bounds above gives nothing and a message naming the cause.
+// One route per path and method; "{id}" segments become ":id"; the first 2xx response (else
+// "default", else the lowest other final status) gives the status and, where the document has one, its
+// example body. A document without operations, with a field of the wrong type, or past the bounds
+// above gives nothing and a message naming the cause.
 // Only tests pass a smaller `maxSchemaNodes`, to reach the bound with a small document.
 std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &error,
                                            size_t maxSchemaNodes = kMaxImportSchemaNodes);

@@ -24,9 +24,9 @@ std::string exportProfile(const ProjectState &project, const std::string &name)
     return document.dump(2, ' ', false, ordered_json::error_handler_t::replace);
 }
 
-std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &error)
+std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &error, size_t maxBytes)
 {
-    const auto document = parseBoundedJson(bytes, error);
+    const auto document = parseBoundedJson(bytes, maxBytes, error);
     if (!document) {
         error = "not a Kestrion profile: " + error;
         return std::nullopt;

@@ -18,6 +18,8 @@ struct ProfileContents {
 // {"kestrionProfile": 1, "name": ..., "project": ..., "exportedAt": ..., "routes": [...], "chaos": {...}}
 std::string exportProfile(const ProjectState &project, const std::string &name);
 // Nothing, with the reason, when the bytes are not a profile this engine wrote.
-std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &error);
+// A profile holds a whole project, so it may be as large as the saved state.
+std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &error,
+                                           size_t maxBytes = StateStore::kMaxSavedBytes);
 
 } // namespace standin

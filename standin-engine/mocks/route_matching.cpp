@@ -120,10 +120,24 @@ std::optional<ProxyTarget> parseProxyTarget(std::string_view requestTarget, std:
         rest = rest.substr(0, fragment);
     const size_t question = rest.find('?');
     std::string_view path = rest.substr(0, question);
-    if (question != std::string_view::npos)
+    if (question != std::string_view::npos) {
         target.query = std::string(rest.substr(question + 1));
+        target.queryMarked = true;
+    }
+    target.pathOmitted = path.empty();
     target.path = path.empty() ? "/" : std::string(path);
     return target;
+}
+
+std::string originFormTarget(const ProxyTarget &target, std::string_view method)
+{
+    if (target.pathOmitted && !target.queryMarked && method == "OPTIONS")
+        return "*";
+    if (!target.queryMarked)
+        return target.path;
+    std::string text;
+    text.reserve(target.path.size() + 1 + target.query.size());
+    return text.append(target.path).append("?").append(target.query);
 }
 
 bool hostMatches(std::string_view routeHost, const ProxyTarget &target)

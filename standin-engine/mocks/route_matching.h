@@ -26,10 +26,17 @@ struct ProxyTarget {
     int port = 80;
     std::string path = "/";
     std::string query; // without "?"
+    // A "?" was written, with or without a query after it: "/p?" is another URI than "/p".
+    bool queryMarked = false;
+    // An absolute URL without a path ("http://host:8080"), for which `path` is "/".
+    bool pathOmitted = false;
 };
 
 // Absolute form ("http://host:port/path?q") or, for origin form ("/path"), the Host header.
 std::optional<ProxyTarget> parseProxyTarget(std::string_view requestTarget, std::string_view hostHeader);
+// The request target a host is sent: the path and query exactly as the client wrote them, "/" for an
+// absolute URL without either, and "*" for an OPTIONS of such a URL, which asks about the host itself.
+std::string originFormTarget(const ProxyTarget &target, std::string_view method);
 
 // Splits "host", "host:port" or "[v6]:port" into the lower-case host name and the port; `port` keeps
 // its value when none is given. False for an empty name or a port outside 1-65535.

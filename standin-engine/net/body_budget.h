@@ -2,6 +2,8 @@
 // unfinished uploads can't take the machine's memory between them.
 #pragma once
 
+#include "core/test_switches.h"
+
 #include <atomic>
 #include <cstddef>
 
@@ -11,7 +13,7 @@ class BodyBudget final {
 public:
     static constexpr std::size_t kDefaultBytes = 256 * 1024 * 1024;
     // Overrides the bound, in bytes; for tests that reach it with a few requests.
-    static constexpr const char *kTestVariable = "KESTRION_TEST_BODY_BUDGET";
+    static constexpr const char *kTestVariable = test_switches::kBodyBudget;
 
     explicit BodyBudget(std::size_t bytes);
     // The default bound, or the test override when one is set.

@@ -10,6 +10,9 @@
 // a host's answer, whose connection was just peeked or just made) tries the socket itself first.
 #pragma once
 
+// Asio's reactor header needs its scheduler complete.
+#include <boost/asio/detail/scheduler.hpp>
+
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/detail/reactor.hpp>
 #include <boost/asio/detail/reactor_op.hpp>

@@ -3,7 +3,7 @@
 // two large allocations, which cost many times a small one.
 #pragma once
 
-#include "net/net_core.h"
+#include "net/net_limits.h"
 
 #include <cstddef>
 

@@ -2,10 +2,12 @@
 #include "proxy/connect_tunnel.h"
 
 #include "core/engine_support.h"
-#include "proxy/exchange_handler.h"
-#include "proxy/proxy_connection.h"
+#include "exchange/exchange_handler.h"
+#include "forward/joined_connections.h"
+#include "forward/proxy_connection.h"
+#include "hosts/upstream.h"
 #include "proxy/proxy_server.h"
-#include "proxy/upstream.h"
+#include "proxy/tunnel_opening.h"
 #include "tls/leaf_certificates.h"
 
 #include <boost/asio/ssl.hpp>
@@ -19,36 +21,7 @@ using namespace proxy;
 using net::Limits;
 using net::tcp;
 
-// An idle tunnel is closed after this long.
-constexpr std::chrono::minutes kTunnelIdle {10};
-
 const std::string kEstablished = "HTTP/1.1 200 Connection Established\r\n\r\n";
-
-// Relays one direction of a tunnel until it ends; an error ends both directions. Every byte that
-// moves renews the tunnel's quiet mark, so a full port can close a tunnel that carries nothing.
-asio::awaitable<void> pump(beast::tcp_stream &from, beast::tcp_stream &to, net::ConnectionTicket *ticket)
-{
-    std::vector<char> chunk(Limits::kStreamChunk);
-    beast::error_code ec;
-    for (;;) {
-        from.expires_after(kTunnelIdle);
-        const std::size_t n = co_await from.async_read_some(asio::buffer(chunk), asio::redirect_error(asio::use_awaitable, ec));
-        if (ticket && n > 0)
-            ticket->setQuiet(std::chrono::steady_clock::now());
-        if (ec == asio::error::eof) {
-            to.socket().shutdown(tcp::socket::shutdown_send, ec);
-            co_return;
-        }
-        if (ec)
-            break;
-        to.expires_after(kTunnelIdle);
-        co_await asio::async_write(to, asio::buffer(chunk.data(), n), asio::redirect_error(asio::use_awaitable, ec));
-        if (ec)
-            break;
-    }
-    from.socket().close(ec);
-    to.socket().close(ec);
-}
 
 // What requests inside a tunnel to `authority` are addressed to: "https://host", the port only
 // when it isn't the scheme's own.
@@ -100,7 +73,7 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
                 leafError.replace(at, hostname.size(), loggedName(hostname));
             logLine("HTTPS to " + loggedName(authority) + " relayed without interception: " + leafError);
         }
-        co_await relayBlind(*stream, buffer, *target, version, connection);
+        co_await relayBlind(*stream, buffer, *target, version, connection, false);
         co_return;
     }
 
@@ -114,18 +87,19 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
     co_await asio::async_write(*stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
     if (ec)
         co_return;
-    // A tunnel that carries plain HTTP (its first byte is no TLS handshake) is read as plain requests.
-    if (waitsForClient) {
-        stream->expires_after(connection.ticket ? connection.ticket->idleWait()
-                                                : std::chrono::steady_clock::duration(Limits::kIdle));
-        const std::size_t n = co_await stream->async_read_some(buffer.prepare(4096), asio::redirect_error(asio::use_awaitable, ec));
-        // A tunnel a full port chose to make room meanwhile ends here.
-        if ((connection.ticket && !connection.ticket->setIdle(false)) || ec)
-            co_return;
-        buffer.commit(n);
-    }
-    if (static_cast<const unsigned char *>(buffer.data().data())[0] != 0x16) {
+    // Only TLS is ended here and only HTTP read as requests; a tunnel that carries anything else, or
+    // whose host speaks first (a mail server's greeting), is relayed untouched.
+    switch (co_await readOpening(*stream, buffer, connection.ticket, waitsForClient)) {
+    case TunnelOpening::Tls:
+        break;
+    case TunnelOpening::Http:
         co_await m_server.serveRequests(*stream, buffer, tunnelBaseUrl("http", authority), connection);
+        co_return;
+    case TunnelOpening::Other:
+    case TunnelOpening::Silent:
+        co_await relayBlind(*stream, buffer, *target, version, connection, true);
+        co_return;
+    default:
         co_return;
     }
     beast::ssl_stream<beast::tcp_stream> tls(std::move(*stream), *context);
@@ -151,16 +125,18 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
     co_await tls.async_shutdown(asio::redirect_error(asio::use_awaitable, ec));
 }
 
-// No CA: the tunnel is relayed untouched.
+// No CA, or a tunnel that carries neither TLS nor HTTP: relayed untouched. `opened`: the client has
+// heard the tunnel is open, so a host that can't be reached only closes it.
 asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast::flat_buffer &buffer,
                                                 const ProxyTarget &target, unsigned version,
-                                                ProxyConnection &connection)
+                                                ProxyConnection &connection, bool opened)
 {
     beast::error_code ec;
     UpstreamFailure failure;
     auto upstream = co_await m_handler.upstream().connect(target.hostname, target.port, false, failure);
     if (!upstream) {
-        co_await writeError(stream, version, failure.status, failure.message, false);
+        if (!opened)
+            co_await writeError(stream, version, failure.status, failure.message, false);
         co_return;
     }
     connection.upstream = upstream->plain.get();
@@ -168,10 +144,12 @@ asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast
     // are in line in that order.
     if (connection.ticket)
         connection.ticket->setQuiet(std::chrono::steady_clock::now());
-    stream.expires_after(Limits::kProgress);
-    co_await asio::async_write(stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
-    if (ec)
-        co_return;
+    if (!opened) {
+        stream.expires_after(Limits::kProgress);
+        co_await asio::async_write(stream, asio::buffer(kEstablished), asio::redirect_error(asio::use_awaitable, ec));
+        if (ec)
+            co_return;
+    }
     if (buffer.size() > 0) { // bytes the client sent right behind its CONNECT
         upstream->plain->expires_after(Limits::kProgress);
         co_await asio::async_write(*upstream->plain, buffer.data(), asio::redirect_error(asio::use_awaitable, ec));
@@ -179,16 +157,7 @@ asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast
         if (ec)
             co_return;
     }
-    auto executor = co_await asio::this_coro::executor;
-    auto done = std::make_shared<asio::steady_timer>(executor, std::chrono::steady_clock::time_point::max());
-    auto finished = std::make_shared<bool>(false);
-    asio::co_spawn(executor, pump(*upstream->plain, stream, connection.ticket), [done, finished](std::exception_ptr) {
-        *finished = true;
-        done->cancel();
-    });
-    co_await pump(stream, *upstream->plain, connection.ticket);
-    if (!*finished)
-        co_await done->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    co_await joinConnections(stream, *upstream->plain, connection.ticket);
     connection.upstream = nullptr;
 }
 

@@ -1,10 +1,11 @@
 // CONNECT on the proxy port: a tunnel relayed untouched when there is no root CA, otherwise TLS ended
-// here with a per-host leaf (or plain HTTP read as it is) and the requests inside served like any other.
+// here with a per-host leaf (or plain HTTP read as it is) and the requests inside served like any other;
+// a tunnel that carries anything else is relayed untouched too.
 #pragma once
 
 #include "core/log_throttle.h"
 #include "mocks/route_matching.h"
-#include "net/net_core.h"
+#include "net/net_limits.h"
 
 #include <memory>
 #include <string>
@@ -26,7 +27,8 @@ public:
 
 private:
     net::asio::awaitable<void> relayBlind(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
-                                          const ProxyTarget &target, unsigned version, ProxyConnection &connection);
+                                          const ProxyTarget &target, unsigned version, ProxyConnection &connection,
+                                          bool opened);
 
     ProxyServer &m_server;
     ExchangeHandler &m_handler;

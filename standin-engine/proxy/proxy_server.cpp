@@ -3,7 +3,15 @@
 #include "proxy/proxy_server.h"
 
 #include "core/bounded_input.h"
-#include "proxy/proxy_connection.h"
+#include "forward/joined_connections.h"
+#include "forward/proxy_connection.h"
+#include "net/body_pace.h"
+#include "net/connection_set.h"
+#include "net/http_fields.h"
+#include "net/http_reading.h"
+#include "net/http_writing.h"
+#include "net/io_pool.h"
+#include "net/lingering_close.h"
 
 #include <boost/beast/ssl.hpp>
 
@@ -196,7 +204,7 @@ asio::awaitable<void> ProxyServer::serve(std::shared_ptr<beast::tcp_stream> stre
         if (!co_await connection->readRequestHeader(*stream, buffer, header, ec)) {
             if (ec == http::error::header_limit) {
                 co_await writeError(*stream, 11, 431, "request header too large", false);
-                co_await net::lingeringClose(*stream);
+                co_await net::lingeringClose(*stream, held.ticket.get());
             } else if (net::isProtocolError(ec)) {
                 co_await writeError(*stream, 11, 400, "malformed request: " + ec.message(), false);
             }
@@ -240,7 +248,7 @@ asio::awaitable<void> ProxyServer::serveRequestsOn(Stream &stream, beast::flat_b
         if (!co_await connection.readRequestHeader(stream, buffer, header, ec)) {
             if (ec == http::error::header_limit) {
                 co_await writeError(stream, 11, 431, "request header too large", false);
-                co_await closeGently(stream);
+                co_await closeGently(stream, connection.ticket);
             }
             else if (net::isProtocolError(ec))
                 co_await writeError(stream, 11, 400, "malformed request: " + ec.message(), false);
@@ -262,7 +270,7 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
     const unsigned version = message.version();
     if (const auto problem = net::framingProblem(message)) {
         co_await writeError(stream, version, 400, "refused: " + *problem, false);
-        co_await closeGently(stream);
+        co_await closeGently(stream, connection.ticket);
         co_return false;
     }
     if (message.method() == http::verb::connect) { // only inside a tunnel: plain connections take it earlier
@@ -273,6 +281,7 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
     ProxiedRequest request;
     request.method = std::string(message.method_string());
     request.target = std::string(message.target());
+    request.version = version;
     if (!tunnelBase.empty() && !request.target.empty() && request.target.front() == '/')
         request.target = tunnelBase + request.target;
     request.headers.reserve(static_cast<std::size_t>(std::distance(message.begin(), message.end())));
@@ -282,9 +291,16 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
     ExchangePlan plan = m_handler.plan(request);
     connection.pace.reset();
     if (plan.forward) {
-        ClientWatch watch(connection, beast::get_lowest_layer(stream).socket(),
-                          !std::is_same_v<Stream, beast::tcp_stream>);
-        co_return co_await m_forwarder.forward(stream, buffer, header, request, plan, connection);
+        bool usable = false;
+        {
+            ClientWatch watch(connection, beast::get_lowest_layer(stream).socket(),
+                              !std::is_same_v<Stream, beast::tcp_stream>);
+            usable = co_await m_forwarder.forward(stream, buffer, header, request, plan, connection);
+        }
+        // The host agreed to switch protocols: the client's connection is joined to it for good.
+        if (connection.upgraded)
+            co_await joinUpgraded(stream, buffer, connection);
+        co_return usable;
     }
     co_return co_await answer(stream, buffer, header, request, plan, connection);
 }
@@ -329,7 +345,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
                                      : "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)";
         m_handler.finishAnswer(plan, std::move(request), status, proxyErrorBody(text), false);
         co_await writeError(stream, version, status, text, false);
-        co_await closeGently(stream);
+        co_await closeGently(stream, connection.ticket);
         co_return false;
     }
     if (ec) {

@@ -1,13 +1,15 @@
-// proxy/: the proxy port from accepted socket to history record: tunnels, routes, forwarding, replays.
+// proxy/: the proxy port from accepted socket to handed-off exchange: sessions, CONNECT tunnels.
 // The proxy port: forward proxying over HTTP and HTTPS (CONNECT), answered from the active
 // project's routes or passed through to the real host.
 #pragma once
 
+#include "core/test_switches.h"
+#include "exchange/exchange_handler.h"
+#include "forward/forwarder.h"
 #include "net/body_budget.h"
-#include "net/net_core.h"
+#include "net/connection_set.h"
+#include "net/io_pool.h"
 #include "proxy/connect_tunnel.h"
-#include "proxy/exchange_handler.h"
-#include "proxy/forwarder.h"
 
 #include <atomic>
 #include <memory>
@@ -17,7 +19,7 @@
 namespace standin {
 
 // Lowers the proxy port's connection cap, for tests that fill it.
-constexpr const char *kTestConnectionCapVariable = "KESTRION_TEST_PROXY_CONNECTIONS";
+constexpr const char *kTestConnectionCapVariable = test_switches::kProxyConnections;
 
 class LeafCertificates;
 struct ProxyConnection;

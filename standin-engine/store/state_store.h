@@ -2,6 +2,7 @@
 // Projects with their routes, environments and chaos presets, kept in memory and saved under the data dir.
 #pragma once
 
+#include "core/test_switches.h"
 #include "engine/records/engine_records.h"
 #include "engine/records/route_records.h"
 #include "mocks/route_matching.h"
@@ -68,7 +69,7 @@ public:
     static bool isOverBound(const std::string &error);
 
     // Overrides kMaxSavedBytes, in bytes; for tests that fill the state with a few writes.
-    static constexpr const char *kTestMaxSavedBytesVariable = "KESTRION_TEST_STATE_BYTES";
+    static constexpr const char *kTestMaxSavedBytesVariable = test_switches::kStateBytes;
     // kMaxSavedBytes, or the test override when one is set.
     static size_t configuredMaxSavedBytes();
 

@@ -31,7 +31,7 @@ bool validName(const std::string &name, std::string &error)
     }
     // A NUL or line break would cut or break the name wherever it is shown or written.
     if (hasControlCharacter(name)) {
-        error = "project name must not contain control characters";
+        error = "project name must not contain control characters or line breaks";
         return false;
     }
     return true;

@@ -29,6 +29,16 @@ std::optional<std::uint64_t> numberOf(const std::string &id)
     return value;
 }
 
+// What loading the file left out, for its log line.
+std::string leftOut(size_t unreadable, size_t unnumbered)
+{
+    std::string text = unreadable ? std::to_string(unreadable) + " unreadable record(s)" : std::string();
+    if (unnumbered)
+        text += (text.empty() ? "" : " and ") + std::to_string(unnumbered) + " record(s) numbered past t-"
+                + std::to_string(TrafficHistory::kMaxNumber);
+    return text + " left out";
+}
+
 } // namespace
 
 TrafficHistory::TrafficHistory(std::filesystem::path file)
@@ -37,13 +47,16 @@ TrafficHistory::TrafficHistory(std::filesystem::path file)
     load();
 }
 
-void TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
+bool TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
 {
     const std::uint64_t number = numberOf(record.id).value_or(0);
+    if (number > kMaxNumber)
+        return false;
     if (number >= m_nextNumber)
         m_nextNumber = number + 1;
     m_records.push_front({number, savedSize, std::make_shared<const KeptRecord>(std::move(record))});
     m_bytes += savedSize;
+    return true;
 }
 
 void TrafficHistory::insertLocked(Kept fresh)
@@ -122,14 +135,23 @@ void TrafficHistory::load()
             m_fileBytes = 0;
             return;
         }
+        size_t unnumbered = 0;
         for (auto it = records->rbegin(); it != records->rend(); ++it) {
             const size_t size = encodeRecord(*it).size() + 1;
-            keepLocked(std::move(*it), size);
+            unnumbered += keepLocked(std::move(*it), size) ? 0 : 1;
+        }
+        if (unnumbered) {
+            const auto aside = keepAside(m_file);
+            logError("history file " + m_file.string() + ": " + leftOut(0, unnumbered)
+                     + (aside ? " (kept as " + aside->string() + ")" : std::string()));
+            if (aside)
+                m_fileBytes = 0;
         }
         m_rewrite = true;
     } else {
         // A line cut short by a crash, or damaged, costs that one record only.
         size_t unreadable = 0;
+        size_t unnumbered = 0;
         bool damaged = false; // more than a last line cut short: the file is kept aside before it is rewritten
         size_t begin = 0;
         while (begin < text->size()) {
@@ -140,19 +162,19 @@ void TrafficHistory::load()
             const std::string_view line(text->data() + begin, end - begin);
             if (line.find_first_not_of(" \t\r") != std::string_view::npos) {
                 auto record = complete ? decodeRecord<TrafficRecord>(line) : std::nullopt;
-                if (record) {
-                    keepLocked(std::move(*record), line.size() + 1);
-                } else {
+                if (!record) {
                     ++unreadable;
                     damaged = damaged || complete;
+                } else if (!keepLocked(std::move(*record), line.size() + 1)) {
+                    ++unnumbered; // can't be followed: new records would be numbered below it
                 }
             }
             begin = end + 1;
         }
-        if (unreadable) {
-            const auto aside = damaged || m_records.empty() ? keepAside(m_file) : std::nullopt;
-            logError("history file " + m_file.string() + ": " + std::to_string(unreadable)
-                     + " unreadable record(s) left out" + (aside ? " (kept as " + aside->string() + ")" : std::string()));
+        if (unreadable || unnumbered) {
+            const auto aside = damaged || unnumbered || m_records.empty() ? keepAside(m_file) : std::nullopt;
+            logError("history file " + m_file.string() + ": " + leftOut(unreadable, unnumbered)
+                     + (aside ? " (kept as " + aside->string() + ")" : std::string()));
             if (aside)
                 m_fileBytes = 0;
             m_rewrite = true;

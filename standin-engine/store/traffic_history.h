@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -65,6 +66,10 @@ public:
     static constexpr int kMaxLimit = 1000;
     // The kept records' size as saved; the oldest go first when new ones pass it.
     static constexpr size_t kMaxStoredBytes = 8 * 1024 * 1024;
+    // The highest number an id may carry, far past what any run reaches, so the numbering never wraps:
+    // a record kept past it (a damaged or hand-made file) is left out, and numbering goes on after the
+    // highest below it. The replay store numbers its files below it too.
+    static constexpr std::uint64_t kMaxNumber = std::numeric_limits<std::int64_t>::max();
 
     struct Kept {
         std::uint64_t number; // of the id, 0 for an id of another form
@@ -133,7 +138,8 @@ private:
     // Moves every thread's fresh records into the history, in the order of their numbers.
     void gatherLocked();
     void load();
-    void keepLocked(TrafficRecord record, size_t savedSize);
+    // False, keeping nothing, for a record numbered past kMaxNumber.
+    bool keepLocked(TrafficRecord record, size_t savedSize);
     // Puts one gathered record in its place among the newest (a batch may come after a later one).
     void insertLocked(Kept fresh);
     void trimLocked();

@@ -1,5 +1,6 @@
 // The main window's content: trailing column, screen switch, sheets, onboarding, import banner,
 // the info panel's tabs and the window's first size.
+#include "app/app_sidebar.h"
 #include "app/app_state.h"
 #include "app/command_palette.h"
 #include "app/content_view.h"
@@ -9,8 +10,11 @@
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
 #include "app/window_geometry.h"
+#include "design/keyboard_reach.h"
 #include "design/ks_button.h"
 #include "design/shell_widgets.h"
+#include "design/sidebar_row.h"
+#include "design/snow_dropdown.h"
 #include "design/snow_toast.h"
 #include "design/tab_bar.h"
 #include "engine/engine_client.h"
@@ -23,6 +27,7 @@
 #include "support/temp_preferences.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -316,6 +321,66 @@ TEST_F(Content, TabGoesSidebarHeaderScreenThenPanelWhicheverWasBuiltFirst)
     EXPECT_EQ(tab(Qt::ShiftModifier), built[1].data());
     EXPECT_EQ(tab(Qt::ShiftModifier), built[0].data());
     EXPECT_EQ(tab(Qt::ShiftModifier), lastOfHeader);
+}
+
+TEST_F(Content, MouseOnlyUseLeavesNoRingWhereverTheFocusFalls)
+{
+    // A screen with a field, built on each visit, and a sheet that Escape closes.
+    registry.setScreen(NavItem::history, [](const AppContext &, QWidget *parent) -> QWidget * {
+        auto *screen = new QWidget(parent);
+        auto *row = new QHBoxLayout(screen);
+        row->addWidget(new QLineEdit(screen));
+        return screen;
+    });
+    registry.setSheet(SheetFlag::newGroup, [](const AppContext &, QWidget *p) { return new QLineEdit(p); });
+    view().resize(1280, 820);
+    view().show();
+    view().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view()));
+    const auto ringed = [&] {
+        QStringList shown;
+        for (QWidget *w : view().findChildren<QWidget *>())
+            if (w->hasFocus() && KeyboardReach::showsRing(w))
+                shown << QString::fromLatin1(w->metaObject()->className());
+        return shown;
+    };
+    const auto clickField = [&] {
+        auto *field = view().screen()->findChild<QLineEdit *>();
+        EXPECT_NE(field, nullptr);
+        if (field)
+            QTest::mouseClick(field, Qt::LeftButton);
+        return field && field->hasFocus();
+    };
+
+    // Moving between screens by a click: the focused field goes with its screen.
+    state.select(NavItem::history);
+    ASSERT_TRUE(settled());
+    ASSERT_TRUE(clickField());
+    QTest::mouseClick(view().sidebar()->navRow(NavItem::liveTraffic), Qt::LeftButton);
+    ASSERT_TRUE(settled());
+    ASSERT_EQ(state.nav(), NavItem::liveTraffic);
+    EXPECT_TRUE(ringed().isEmpty()) << ringed().join(' ').toStdString();
+    EXPECT_FALSE(KeyboardReach::showsRing(view().sidebar()->projectSwitcher()));
+
+    // Escape out of a sheet opened by a click.
+    state.select(NavItem::history);
+    ASSERT_TRUE(settled());
+    ASSERT_TRUE(clickField());
+    state.openNewGroup(QStringLiteral("r-1"));
+    SheetDialog *sheet = view().sheets()->dialog(SheetFlag::newGroup);
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == sheet->windowHandle(); }));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Escape));
+    ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == view().windowHandle(); }));
+    state.select(NavItem::liveTraffic);
+    ASSERT_TRUE(settled());
+    EXPECT_TRUE(ringed().isEmpty()) << ringed().join(' ').toStdString();
+
+    // Tab then shows the ring where it lands.
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    const bool field = qobject_cast<QLineEdit *>(QApplication::focusWidget()) != nullptr;
+    EXPECT_TRUE(field || !ringed().isEmpty()) << QApplication::focusWidget()->metaObject()->className();
 }
 
 TEST_F(Content, InfoPanelStartsOnInfoEachTimeItIsShownAgain)

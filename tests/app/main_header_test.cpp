@@ -3,6 +3,10 @@
 #include "app/environment_picker.h"
 #include "app/main_header.h"
 #include "design/badges.h"
+#include "design/keyboard_reach.h"
+#include "design/palette.h"
+#include "design/snow_dropdown.h"
+#include "design/snow_select.h"
 #include "design/shell_widgets.h"
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
@@ -10,6 +14,7 @@
 #include "app/qt_printers.h"
 #include "support/test_support.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
@@ -93,6 +98,37 @@ TEST_F(Header, ProxyChipAndStatusMenuFollowTheProxy)
     EXPECT_EQ(header.proxyChipText(), QStringLiteral("Live · :") + QString::number(engine.proxyPort()));
     EXPECT_EQ(titles(header.statusItems()), (QStringList{"Stop proxy", "Restart proxy"}));
     EXPECT_EQ(header.statusItems().first().tone, SnowMenuItem::Tone::destructive);
+}
+
+TEST_F(Header, TabRingsTheProxyChipOverItsFillAndTheEnvironmentSelect)
+{
+    engine.setProxyRunning(true);
+    QWidget &window = header;
+    PaletteHost::set(&window, Palette::light());
+    window.resize(1280, 48);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const QColor ring = KeyboardReach::ringColor(Palette::light());
+    const auto ringPixels = [&](QWidget *control) {
+        QCoreApplication::processEvents();
+        const QImage image = window.grab().toImage();
+        return testsupport::pixelsOfColor(image, QRect(control->mapTo(&window, QPoint(0, 0)), control->size()), ring);
+    };
+    const auto tabTo = [&](QWidget *target) {
+        for (int i = 0; i < 12 && QApplication::focusWidget() != target; ++i)
+            EXPECT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+        return QApplication::focusWidget() == target;
+    };
+    QWidget *select = header.environmentPicker()->select();
+    EXPECT_EQ(ringPixels(header.proxyChip()), 0);
+    EXPECT_EQ(ringPixels(select), 0);
+    ASSERT_TRUE(tabTo(select));
+    EXPECT_GT(ringPixels(select), 60) << "the ring, not the box's faint focus line";
+    ASSERT_TRUE(tabTo(header.proxyChip()));
+    EXPECT_GT(ringPixels(header.proxyChip()), 60) << "the ring shows over the chip's fill";
+    EXPECT_EQ(ringPixels(select), 0);
+    testsupport::saveRender(&window, QStringLiteral("shell"), QStringLiteral("header_proxy_chip_focused"));
 }
 
 TEST_F(Header, ActionsMenuOffersDemoOrClearByRouteCount)

@@ -11,6 +11,7 @@
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
 #include "design/sidebar_row.h"
+#include "design/snow_toast.h"
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
 #include "platform/analytics.h"
@@ -148,6 +149,28 @@ TEST_F(ShellWindow, SidebarShowsTheRoutesTheEngineHolds)
     EXPECT_FALSE(m_window->content()->sidebar()->navRow(NavItem::endpoints)->isActive());
 }
 
+TEST_F(ShellWindow, ASaveTheEngineRefusesIsShownAsAToastWithItsReason)
+{
+    ASSERT_TRUE(waitHealthy());
+    EngineClient *engine = m_window->engine();
+    ASSERT_TRUE(testsupport::waitFor([engine] { return engine->routesLoaded(); }, 10000));
+    SnowToast *toast = m_window->content()->banner();
+    EXPECT_FALSE(toast->isVisible());
+    // One route past the 5,000 the engine keeps in a project.
+    QList<Endpoint> many;
+    Endpoint endpoint = MockData::endpoints().front();
+    for (int i = 0; i <= 5000; ++i) {
+        endpoint.id = "r-" + std::to_string(i);
+        endpoint.path = "/" + std::to_string(i);
+        many.append(endpoint);
+    }
+    engine->replaceEndpoints(many);
+    ASSERT_TRUE(testsupport::waitFor([toast] { return toast->isVisible(); }, 20000));
+    EXPECT_EQ(toast->text(), QStringLiteral("The engine refused to save the routes: too many routes (at most 5000)"));
+    ASSERT_TRUE(settled());
+    testsupport::saveRender(m_window.get(), "shell", "refused-save-toast");
+}
+
 TEST_F(ShellWindow, CtrlKOpensThePaletteAndChoosingAScreenNavigates)
 {
     m_window->activateWindow();
@@ -185,6 +208,22 @@ TEST_F(ShellWindow, CtrlKOpensThePaletteAndChoosingAScreenNavigates)
         EXPECT_FALSE(m_window->state()->showSearch()) << round;
     }
     ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == m_window->windowHandle(); }));
+}
+
+TEST_F(ShellWindow, CtrlQClosesEveryWindowEvenFromASheet)
+{
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    m_window->state()->setShowSearch(true);
+    SheetDialog *sheet = m_window->content()->sheets()->dialog(SheetFlag::search);
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == sheet->windowHandle(); }));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Q, Qt::ControlModifier));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !m_window->isVisible(); }));
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        const QWidgetList shown = QApplication::topLevelWidgets();
+        return std::none_of(shown.begin(), shown.end(), [](const QWidget *w) { return w->isVisible(); });
+    }));
 }
 
 TEST_F(ShellWindow, EscapeClosesThePaletteAndClearsTheFlag)

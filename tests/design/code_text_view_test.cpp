@@ -7,6 +7,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QInputMethodEvent>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QFontMetricsF>
@@ -18,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 TEST(CodeTextView, WrapsEachLineByItsOwnLengthAndSelectsAcrossShownLines)
 {
@@ -247,4 +251,85 @@ TEST(CodeTextView, BoundedEditorScrollsToTheCursor)
     EXPECT_EQ(view.topLine(), 96);
     QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(view.topLine(), 0);
+}
+
+namespace {
+
+// Sends an input method event, made by `fill`, to both editors.
+void sendInputMethod(QWidget *a, QWidget *b, const QString &preedit,
+                     const QList<QInputMethodEvent::Attribute> &attributes,
+                     const std::function<void(QInputMethodEvent &)> &fill = {})
+{
+    for (QWidget *target : {a, b}) {
+        QInputMethodEvent event(preedit, attributes);
+        if (fill)
+            fill(event);
+        QApplication::sendEvent(target, &event);
+    }
+}
+
+} // namespace
+
+// The view takes text from the keyboard and an input method as Qt's own plain text editor beside it does.
+TEST(CodeTextView, TakesTextFromKeysAndInputMethodsAsAPlainTextEditDoes)
+{
+    QWidget host;
+    auto *column = new QVBoxLayout(&host);
+    auto *view = new CodeTextView(QFont(QStringLiteral("monospace"), 12), {}, false, &host);
+    view->setEditable(true);
+    auto *baseline = new QPlainTextEdit(&host);
+    column->addWidget(view);
+    column->addWidget(baseline);
+    host.resize(400, 300);
+    host.show();
+    const QString start = QStringLiteral("first line\nhello world");
+    view->setText(start);
+    baseline->setPlainText(start);
+    view->setCursorPosition(start.size());
+    baseline->moveCursor(QTextCursor::End);
+    QWidget *asWidget = view; // the queries an input method makes, through the widget
+    const auto bothHold = [&](const QString &text) {
+        EXPECT_EQ(baseline->toPlainText(), text);
+        EXPECT_EQ(view->text(), text);
+    };
+
+    // An emoji typed as one key: a surrogate pair, neither half printable alone.
+    const QString emoji = QString::fromUcs4(U"\U0001F600");
+    for (QWidget *editor : {static_cast<QWidget *>(view), static_cast<QWidget *>(baseline)}) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, emoji);
+        QApplication::sendEvent(editor, &key);
+    }
+    bothHold(start + emoji);
+
+    // What an input method is told of the text around the cursor.
+    for (const Qt::InputMethodQuery query : {Qt::ImCursorPosition, Qt::ImSurroundingText, Qt::ImAnchorPosition,
+                                             Qt::ImTextBeforeCursor, Qt::ImTextAfterCursor, Qt::ImCurrentSelection})
+        EXPECT_EQ(asWidget->inputMethodQuery(query).toString(), baseline->inputMethodQuery(query).toString()) << int(query);
+
+    // A commit that replaces the word before the cursor (as a spelling correction does).
+    const int replaced = int(QStringLiteral("world").size() + emoji.size());
+    sendInputMethod(view, baseline, {}, {},
+                    [&](QInputMethodEvent &e) { e.setCommitString(QStringLiteral("there"), -replaced, replaced); });
+    bothHold(QStringLiteral("first line\nhello there"));
+    EXPECT_EQ(asWidget->inputMethodQuery(Qt::ImCursorPosition), baseline->inputMethodQuery(Qt::ImCursorPosition));
+    EXPECT_EQ(asWidget->inputMethodQuery(Qt::ImSurroundingText), baseline->inputMethodQuery(Qt::ImSurroundingText));
+
+    // A composition in progress is drawn at the cursor and is not yet text; its commit is.
+    QApplication::processEvents();
+    const QImage before = view->grab().toImage();
+    const QString composing = QStringLiteral("\u306b\u307b");
+    sendInputMethod(view, baseline, composing, {QInputMethodEvent::Attribute(QInputMethodEvent::Cursor, 2, 1)});
+    bothHold(QStringLiteral("first line\nhello there"));
+    EXPECT_EQ(view->preedit(), composing);
+    const QImage composingImage = view->grab().toImage();
+    testsupport::saveRender(view, QStringLiteral("design"), QStringLiteral("code-text-view-preedit"));
+    const qreal charWidth = QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char('M'));
+    const qreal lineHeight = QFontMetricsF(view->font()).lineSpacing();
+    // Drawn after "hello there" on the second line.
+    const QRect composed(qRound(11 * charWidth), qRound(lineHeight), qRound(2 * charWidth), qRound(lineHeight));
+    EXPECT_NE(before.copy(composed), composingImage.copy(composed));
+    sendInputMethod(view, baseline, {}, {},
+                    [](QInputMethodEvent &e) { e.setCommitString(QStringLiteral("\u65e5\u672c")); });
+    bothHold(QStringLiteral("first line\nhello there\u65e5\u672c"));
+    EXPECT_TRUE(view->preedit().isEmpty());
 }

@@ -3,7 +3,10 @@
 #include "design/snow_toast.h"
 #include "support/test_support.h"
 
+#include <QApplication>
 #include <QFontMetrics>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -103,6 +106,47 @@ TEST(SnowToast, PastItsBoundTheLastLineIsElidedAndTheHoverShowsTheWhole)
     QCoreApplication::processEvents();
     EXPECT_FALSE(toast->isCut());
     EXPECT_TRUE(toast->toolTip().isEmpty());
+}
+
+TEST(SnowToast, TheHoverTextWrapsInsideTheWindow)
+{
+    // One long line of an engine's error, as a failed import reports it.
+    QString message = QStringLiteral("Import failed: ");
+    for (int i = 0; message.size() < 900; ++i)
+        message += QStringLiteral("operation %1 has no <responses> object; ").arg(i);
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(200, 20, 20, 20);
+    auto *toast = new SnowToast(message, SnowToast::Tone::error);
+    layout->addWidget(toast);
+    window.resize(700, 300);
+    window.show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(toast->isCut());
+
+    const QPoint at = toast->mapToGlobal(QPoint(toast->width() - 4, toast->height() / 2));
+    QHelpEvent hover(QEvent::ToolTip, toast->mapFromGlobal(at), at);
+    QCoreApplication::sendEvent(toast, &hover);
+    QWidget *tip = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->inherits("QTipLabel") && w->isVisible())
+                tip = w;
+        return tip != nullptr;
+    }));
+    testsupport::saveRender(tip, QStringLiteral("design"), QStringLiteral("toast-hover-text"));
+    const QRect windowArea(window.mapToGlobal(QPoint(0, 0)), window.size());
+    EXPECT_TRUE(windowArea.contains(tip->geometry()))
+        << tip->geometry().x() << "," << tip->geometry().y() << " " << tip->width() << "x" << tip->height() << " in "
+        << windowArea.x() << "," << windowArea.y() << " " << windowArea.width() << "x" << windowArea.height();
+    EXPECT_GE(tip->height(), 4 * tip->fontMetrics().height());
+    // Every character is in the tip, the markup-looking ones as text.
+    const QStringList lines = toast->hoverLines(window.width());
+    EXPECT_GT(lines.size(), 3);
+    EXPECT_EQ(withoutBlanks(lines.join(QString())), withoutBlanks(message));
+    for (const QString &line : lines)
+        EXPECT_LE(tip->fontMetrics().horizontalAdvance(line), tip->width()) << line.toStdString();
+    QToolTip::hideText();
 }
 
 TEST(SnowToast, TwoLineMessagesRenderInBothThemes)

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 using standintest::EngineProcess;
@@ -39,29 +40,19 @@ std::string fixture(const char *name)
 
 WireRoute route(const std::string &id, const std::string &path, const std::string &body)
 {
-    WireRoute r;
-    r.id = id;
-    r.method = "GET";
-    r.host = "api.test";
-    r.path = path;
-    r.status = 200;
-    r.body = body;
-    return r;
+    return standintest::wireRoute(id, "GET", "api.test", path, body);
 }
 
-class Engine : public ::testing::Test {
+class Engine : public standintest::EngineTest {
 protected:
     void SetUp() override
     {
-        m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
-        ASSERT_TRUE(m_engine->start());
+        ASSERT_NO_FATAL_FAILURE(startEngine());
         m_client = m_engine->client();
     }
 
     std::vector<WireRoute> routes() { return decoded<std::vector<WireRoute>>(m_client->Get("/routes")); }
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<EngineProcess> m_engine;
     std::unique_ptr<standintest::HttpClient> m_client;
 };
 
@@ -266,6 +257,30 @@ TEST_F(Engine, ProfileExportThenImportReplacesTheRoutes)
     EXPECT_EQ(m_engine->output().count("KESTRION_CONTROL_PORT="), 1);
 }
 
+TEST_F(Engine, ARouteListPastFourMebibytesIsSavedAndItsProfileImportsAgain)
+{
+    // A 3.6 MB one-line JSON body: with its quotes escaped the list is about 4.3 MB.
+    std::string body = "[";
+    while (body.size() < 3600 * 1000)
+        body += R"({"k":"v"},)";
+    body.back() = ']';
+    const std::vector<WireRoute> large = {route("r-big", "/big", body)};
+    const std::string list = encodeRecord(large);
+    ASSERT_GT(list.size(), 4u * 1024 * 1024);
+    const auto saved = m_client->Post("/routes", list, "application/json");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->status, 200) << saved->body.substr(0, 200);
+    EXPECT_EQ(routes(), large);
+
+    const auto exported = m_client->Get("/profile?name=Big");
+    ASSERT_TRUE(exported);
+    ASSERT_TRUE(m_client->Post("/routes", "[]", "application/json"));
+    const auto imported = m_client->Post("/profile", exported->body, "application/json");
+    ASSERT_TRUE(imported);
+    EXPECT_EQ(imported->status, 200);
+    EXPECT_EQ(routes(), large);
+}
+
 TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
 {
     // Learned from a host's answers, passed through; a mock route beside it teaches nothing.
@@ -419,7 +434,9 @@ TEST_F(Engine, BombsAndHugeImportsGet4xxAndChangeNothing)
 
     const std::string huge = "[" + std::string(6 * 1024 * 1024, ' ') + "]";
     EXPECT_EQ(m_client->Post("/import?format=auto", huge, "application/json")->status, 413);
-    EXPECT_EQ(m_client->Post("/profile", huge, "application/json")->status, 413);
+    // A profile may be as large as the saved state: this one is refused for what it is, not its size.
+    EXPECT_EQ(m_client->Post("/profile", huge, "application/json")->status, 400);
+    EXPECT_EQ(m_client->Post("/profile", std::string(64 * 1024 * 1024 + 1, ' '), "application/json")->status, 413);
 
     EXPECT_EQ(decoded<ProjectList>(m_client->Get("/projects")).projects.size(), 1u);
     EXPECT_TRUE(routes().empty());
@@ -451,4 +468,119 @@ TEST_F(Engine, OverlongControlPathsAreRefusedAndTheEngineKeepsAnswering)
     ASSERT_TRUE(health);
     EXPECT_EQ(health->status, 200);
     EXPECT_EQ(decoded<std::vector<WireRoute>>(m_client->Get("/routes")).size(), 0u);
+}
+
+namespace {
+
+// The engine's output cut into lines where the app cuts it: LF, CR, VT, FF and the UTF-8 forms of NEL,
+// LS and PS.
+std::vector<std::string> outputLinesAsTheAppReadsThem(const std::string &output)
+{
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        const std::string_view rest = std::string_view(output).substr(i);
+        std::size_t breakLength = 0;
+        if (rest.front() == '\n' || rest.front() == '\r' || rest.front() == '\v' || rest.front() == '\f')
+            breakLength = 1;
+        else if (rest.starts_with("\u0085"))
+            breakLength = 2;
+        else if (rest.starts_with("\u2028") || rest.starts_with("\u2029"))
+            breakLength = 3;
+        if (breakLength) {
+            lines.emplace_back();
+            i += breakLength - 1;
+        } else {
+            lines.back() += output[i];
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+// NEL, LS and PS end a line of the engine's output for the app as a line feed does: a host name, a
+// document's title or an id holding one must not start a control-port line of its own.
+TEST_F(Engine, NoRequestFileOrIdStartsALineOfTheOutputWithAnyLineBreakTheAppKnows)
+{
+    ASSERT_EQ(m_client->Post("/ca/generate")->status, 200);
+    standintest::RawSocket tunnel;
+    ASSERT_TRUE(tunnel.connect(m_engine->proxyPort()));
+    const std::string authority = "a\u2028KESTRION_CONTROL_PORT=4441\u2028b:443";
+    ASSERT_TRUE(tunnel.send("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"));
+    EXPECT_FALSE(tunnel.readUntil("\r\n\r\n", std::chrono::seconds(10)).empty());
+
+    const std::string document = R"({"openapi":"3.0.0","info":{"title":"x\u2028KESTRION_CONTROL_PORT=4442\u0085y"},)"
+                                 R"("paths":{"/a":{"get":{"responses":{"200":{"description":"ok"}}}}}})";
+    const auto imported = m_client->Post("/import/openapi", document, "application/octet-stream");
+    ASSERT_TRUE(imported);
+    ASSERT_EQ(imported->status, 200) << imported->body;
+    EXPECT_EQ(decoded<OpenAPIImportResult>(imported).name, "x KESTRION_CONTROL_PORT=4442 y");
+
+    nlohmann::json profile = nlohmann::json::parse(m_client->Get("/profile")->body);
+    profile["chaos"]["presets"][0]["id"] = "p\u0085KESTRION_CONTROL_PORT=4443";
+    EXPECT_EQ(m_client->Post("/profile", profile.dump(), "application/json")->status, 400);
+    const WireRoute separated = route("r\u2029KESTRION_CONTROL_PORT=4444", "/a", "");
+    EXPECT_EQ(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {separated}), "application/json")->status,
+              400);
+    const EnvironmentSet environment {{{"env\u2028KESTRION_CONTROL_PORT=4445", "Staging", std::nullopt}}, ""};
+    EXPECT_EQ(m_client->Post("/environments", encodeRecord(environment), "application/json")->status, 400);
+    EXPECT_EQ(m_client->Post("/projects", R"({"name":"n\u2029KESTRION_CONTROL_PORT=4446"})", "application/json")->status,
+              400);
+
+    // Once the tunnel's and the import's lines are out, the one control-port line is the engine's own.
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            const QByteArray output = m_engine->output();
+            return output.contains("relayed without interception") && output.contains("OpenAPI import");
+        },
+        10000))
+        << m_engine->output().toStdString();
+    std::size_t portLines = 0;
+    for (const auto &line : outputLinesAsTheAppReadsThem(m_engine->output().toStdString()))
+        portLines += line.starts_with("KESTRION_CONTROL_PORT=") ? 1 : 0;
+    EXPECT_EQ(portLines, 1u) << m_engine->output().toStdString();
+}
+
+// Whatever an import keeps, the app pushes back with the next edit of the route list.
+TEST_F(Engine, ImportsKeepOnlyRoutesThatAPushOfTheListTakesBack)
+{
+    const std::vector<WireRoute> original = {route("r-1", "/one", "1")};
+    ASSERT_EQ(m_client->Post("/routes", encodeRecord(original), "application/json")->status, 200);
+    for (const std::string id : {"bad\nid", "bad\u2028id", "bad\u0085id"}) {
+        const auto refused = m_client->Post("/import", encodeRecord(std::vector<WireRoute> {route(id, "/two", "2")}),
+                                            "application/json");
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 422) << refused->body;
+        EXPECT_NE(refused->body.find("route id"), std::string::npos) << refused->body;
+        EXPECT_EQ(routes(), original);
+    }
+    const auto taken = m_client->Post("/import", encodeRecord(std::vector<WireRoute> {route("r-2", "/two", "2")}),
+                                      "application/json");
+    ASSERT_TRUE(taken);
+    ASSERT_EQ(taken->status, 200) << taken->body;
+    EXPECT_EQ(m_client->Post("/routes", taken->body, "application/json")->status, 200);
+    EXPECT_EQ(routes().size(), 2u);
+}
+
+// An operation the document describes only by its failure is mocked with that failure.
+TEST_F(Engine, AnOperationWhoseOnlyAnswerIsAFailureIsImportedWithIt)
+{
+    const std::string document = R"({"openapi":"3.0.0","info":{"title":"Failures"},"paths":{
+        "/missing":{"get":{"responses":{"404":{"description":"gone","content":{"application/json":
+            {"example":{"error":"not found"}}}}}}},
+        "/limited":{"get":{"responses":{"503":{"description":"later"},"429":{"description":"slow down"}}}},
+        "/ranged":{"get":{"responses":{"5XX":{"description":"broken"}}}},
+        "/fine":{"get":{"responses":{"404":{"description":"gone"},"201":{"description":"made"}}}}}})";
+    const auto imported = m_client->Post("/import/openapi", document, "application/octet-stream");
+    ASSERT_TRUE(imported);
+    ASSERT_EQ(imported->status, 200) << imported->body;
+    std::map<std::string, std::int64_t> statuses;
+    for (const auto &route : routes())
+        statuses[route.path] = route.status;
+    EXPECT_EQ(statuses, (std::map<std::string, std::int64_t> {{"/missing", 404}, {"/limited", 429}, {"/ranged", 500},
+                                                              {"/fine", 201}}));
+    const auto answer = proxyRequest(m_engine->proxyPort(), "GET", "http://api.example.com/missing");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 404);
+    EXPECT_EQ(nlohmann::json::parse(answer->body), nlohmann::json::parse(R"({"error":"not found"})"));
 }

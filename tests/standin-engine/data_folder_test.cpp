@@ -406,3 +406,49 @@ TEST(DataFolder, WritesThatWouldPassTheStateBoundAreRefusedAndChangeNothing)
     ASSERT_TRUE(again.start());
     EXPECT_EQ(projectCount(again), 4u);
 }
+
+// A kept record numbered at the very top (a damaged or hand-made file) must not make the numbering wrap:
+// new exchanges would be numbered from 0, listed after the old ones and dropped first.
+TEST(DataFolder, HistoryNumberedAtTheTopGoesOnWithoutWrapping)
+{
+    QTemporaryDir dir;
+    const auto folder = folderOf(dir);
+    std::filesystem::create_directories(folder / "replay");
+    {
+        std::ofstream history(folder / "history.json");
+        for (const char *id : {"t-5", "t-18446744073709551615"}) {
+            TrafficRecord record;
+            record.id = id;
+            record.time = "2026-01-01T00:00:00.000Z";
+            record.method = "GET";
+            record.host = "api.test";
+            record.path = std::string("/kept/") + id;
+            record.status = 200;
+            history << encodeRecord(record) << "\n";
+        }
+        std::ofstream(folder / "replay" / "requests-18446744073709551615.bin");
+    }
+    EngineProcess engine(QString::fromStdString(folder.string()), {"--autostart"});
+    engine.setEnvironment(standin::kTestSavePeriodVariable, "20");
+    ASSERT_TRUE(engine.start());
+    auto client = engine.client();
+    ASSERT_EQ(client->Post("/routes", routeList(1, 10), "application/json")->status, 200);
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/r/0"));
+
+    const auto page = decodeRecord<std::vector<TrafficRecord>>(client->Get("/traffic?limit=10")->body);
+    ASSERT_TRUE(page);
+    std::vector<std::string> ids;
+    for (const auto &record : *page)
+        ids.push_back(record.id);
+    EXPECT_EQ(ids, (std::vector<std::string> {"t-7", "t-6", "t-5"}));
+    // The record left out stays in the file kept aside, and the log says why.
+    EXPECT_TRUE(std::filesystem::exists(folder / "history.json.unreadable"));
+    EXPECT_TRUE(engine.output().contains("1 record(s) numbered past t-9223372036854775807 left out"))
+        << engine.output().toStdString();
+    // The kept requests' files are numbered on from below the top as well.
+    EXPECT_TRUE(testsupport::waitFor([&] { return std::filesystem::exists(folder / "replay" / "requests-1.bin"); },
+                                     10000));
+    EXPECT_FALSE(std::filesystem::exists(folder / "replay" / "requests-0.bin"));
+    EXPECT_EQ(client->Post("/replay/t-7")->status, 200);
+}

@@ -6,27 +6,13 @@
 #include "engine/records/engine_records.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 
 #include <sys/resource.h>
 
 namespace standintest {
-
-WireRoute mockRoute(const std::string &id, const std::string &method, const std::string &path, int status,
-                    const std::string &body, int latency, bool active)
-{
-    WireRoute route;
-    route.id = id;
-    route.method = method;
-    route.host = "api.test";
-    route.path = path;
-    route.status = status;
-    route.latencyMs = latency;
-    route.active = active;
-    route.body = body;
-    return route;
-}
 
 EngineProcess::EngineProcess(QString dataDir, QStringList extraArguments, QByteArray fault)
     : m_dataDir(std::move(dataDir))
@@ -140,6 +126,39 @@ bool EngineProcess::waitForExit(int timeoutMs)
 int EngineProcess::exitCode() const
 {
     return m_process.exitCode();
+}
+
+void EngineTest::startEngine(const std::vector<std::pair<QString, QString>> &environment, const QString &dataFolder)
+{
+    const QString data = dataFolder.isEmpty() ? m_dir.path() : m_dir.path() + "/" + dataFolder;
+    m_engine = std::make_unique<EngineProcess>(data, QStringList {"--autostart"});
+    for (const auto &[name, value] : environment)
+        m_engine->setEnvironment(name, value);
+    ASSERT_TRUE(m_engine->start());
+    m_proxyPort = m_engine->proxyPort();
+    ASSERT_GT(m_proxyPort, 0);
+}
+
+void EngineTest::setRoutes(const std::vector<WireRoute> &routes)
+{
+    const auto posted = m_engine->client()->Post("/routes", encodeRecord(routes), "application/json");
+    ASSERT_TRUE(posted);
+    ASSERT_EQ(posted->status, 200) << posted->body;
+}
+
+std::vector<TrafficRecord> EngineTest::history()
+{
+    const auto reply = m_engine->client()->Get("/traffic?limit=1000");
+    return decodeRecord<std::vector<TrafficRecord>>(reply ? reply->body : "").value_or(std::vector<TrafficRecord> {});
+}
+
+QString EngineTest::writeTemporaryFile(const QString &name, const std::string &bytes)
+{
+    const QString path = m_dir.path() + "/" + name;
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    return path;
 }
 
 } // namespace standintest

@@ -9,16 +9,17 @@
 #include <vector>
 
 #include "standin-engine/http_client.h"
+#include "standin-engine/wire_routes.h"
 
-#include "engine/records/route_records.h"
+#include "engine/records/engine_records.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <memory>
 
 namespace standintest {
-
-// A mock route on api.test answering `status` with `body`.
-WireRoute mockRoute(const std::string &id, const std::string &method, const std::string &path, int status,
-                    const std::string &body, int latency = 0, bool active = true);
 
 class EngineProcess final {
 public:
@@ -64,6 +65,27 @@ private:
     qint64 m_dataLimit = 0;
     qint64 m_fileSizeLimit = 0;
     qint64 m_descriptorLimit = 0;
+};
+
+// A test on a real engine that serves its proxy port from the start, on a temporary data folder.
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override { startEngine(); }
+
+    // Starts the engine with `environment` set for it alone, its data in `dataFolder` under the temporary
+    // folder (the temporary folder itself when empty). A fatal failure when it or its proxy port doesn't
+    // come up, so a fixture that goes on after it wraps it in ASSERT_NO_FATAL_FAILURE.
+    void startEngine(const std::vector<std::pair<QString, QString>> &environment = {}, const QString &dataFolder = {});
+    // Replaces the engine's routes; a fatal failure unless it took them.
+    void setRoutes(const std::vector<WireRoute> &routes);
+    // What the engine recorded so far, up to 1000 exchanges.
+    std::vector<TrafficRecord> history();
+    // Writes `bytes` to `name` in the temporary folder; its path.
+    QString writeTemporaryFile(const QString &name, const std::string &bytes);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<EngineProcess> m_engine;
+    int m_proxyPort = 0;
 };
 
 } // namespace standintest

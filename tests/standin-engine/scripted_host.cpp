@@ -49,6 +49,34 @@ std::string chunked(const std::vector<std::string> &pieces)
     return out + "0\r\n\r\n";
 }
 
+ScriptedHost::Script RequestLog::recording(Answer answer)
+{
+    return [this, answer = std::move(answer)](ScriptedHost::Connection &connection) {
+        while (const auto request = connection.next()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_requests.push_back(*request);
+            }
+            answer(connection, *request);
+        }
+    };
+}
+
+std::vector<ScriptedHost::Request> RequestLog::requests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<std::string> RequestLog::lines() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> out;
+    for (const auto &request : m_requests)
+        out.push_back(request.line());
+    return out;
+}
+
 ScriptedHost::Connection::Connection(int fd, int index, SSL *tls, std::function<void(int)> forget)
     : m_fd(fd)
     , m_index(index)

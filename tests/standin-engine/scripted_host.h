@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace standintest {
 
@@ -84,6 +85,24 @@ private:
     std::list<int> m_open;
     std::list<std::thread> m_threads;
     std::thread m_acceptor;
+};
+
+// Every request the hosts recording into it read, in arrival order, for the test's thread to look at
+// while they run. Declared before those hosts, so that it outlives their threads.
+class RequestLog final {
+public:
+    using Answer = std::function<void(ScriptedHost::Connection &, const ScriptedHost::Request &)>;
+
+    // A script that reads request after request until the peer stops sending or `answer` closes the
+    // connection, keeps each here, then lets `answer` reply to it.
+    ScriptedHost::Script recording(Answer answer);
+    std::vector<ScriptedHost::Request> requests() const;
+    // Just their request lines.
+    std::vector<std::string> lines() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<ScriptedHost::Request> m_requests;
 };
 
 // "5\r\nhello\r\n..." for each piece, then the last chunk: a chunked body by hand.

@@ -3,6 +3,7 @@
 
 #include <QAbstractAnimation>
 #include <QCoreApplication>
+#include <QColor>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -43,6 +44,21 @@ void retype(QLineEdit *edit, const QString &text)
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
     QTest::keyClicks(edit, text);
+}
+
+int pixelsOfColor(const QImage &image, const QRect &area, const QColor &color, int tolerance)
+{
+    int count = 0;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (qAbs(pixel.red() - color.red()) <= tolerance && qAbs(pixel.green() - color.green()) <= tolerance
+                && qAbs(pixel.blue() - color.blue()) <= tolerance)
+                ++count;
+        }
+    }
+    return count;
 }
 
 bool pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers)

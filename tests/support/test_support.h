@@ -7,7 +7,10 @@
 
 #include <functional>
 
+class QColor;
+class QImage;
 class QLineEdit;
+class QRect;
 class QObject;
 class QWidget;
 
@@ -21,6 +24,10 @@ QString sourceDir();
 
 // Saves what the widget renders as PNG under <build>/renders/<subdir>/<name>.png and returns the path.
 QString saveRender(QWidget *widget, const QString &subdir, const QString &name);
+
+// How many pixels of the image inside area are of the colour (each channel within the tolerance):
+// whether a focus ring was drawn there.
+int pixelsOfColor(const QImage &image, const QRect &area, const QColor &color, int tolerance = 24);
 
 // Clears the field as a user would (select all, Backspace), then types the text key by key.
 void retype(QLineEdit *edit, const QString &text);

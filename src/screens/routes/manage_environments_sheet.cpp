@@ -129,6 +129,7 @@ QScrollArea *scrollOver(QWidget *content, QWidget *parent)
 {
     auto *scroll = new QScrollArea(parent);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // no Tab stop with nothing to show
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);

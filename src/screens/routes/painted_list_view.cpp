@@ -22,8 +22,7 @@ PaintedListView::PaintedListView(QWidget *parent)
 
 void PaintedListView::mousePressEvent(QMouseEvent *event)
 {
-    m_pressed = event->button() == Qt::LeftButton ? QPersistentModelIndex(indexAt(event->position().toPoint()))
-                                                  : QPersistentModelIndex();
+    m_tap.press(event, indexAt(event->position().toPoint()));
     event->accept();
 }
 
@@ -35,12 +34,10 @@ void PaintedListView::mouseDoubleClickEvent(QMouseEvent *event)
 void PaintedListView::mouseReleaseEvent(QMouseEvent *event)
 {
     event->accept();
-    const QPersistentModelIndex pressed = m_pressed;
-    m_pressed = QPersistentModelIndex();
     const QPoint pos = event->position().toPoint();
-    if (event->button() != Qt::LeftButton || !pressed.isValid() || QModelIndex(pressed) != indexAt(pos))
-        return;
-    rowTapped(pressed, pos);
+    const QModelIndex tapped = m_tap.release(event, indexAt(pos));
+    if (tapped.isValid())
+        rowTapped(tapped, pos);
 }
 
 void PaintedListView::mouseMoveEvent(QMouseEvent *event)

@@ -2,8 +2,9 @@
 // fades for the delegate, and a tap (left press and release on one row) handed to the subclass.
 #pragma once
 
+#include "design/keyboard_rows.h"
+
 #include <QListView>
-#include <QPersistentModelIndex>
 
 class PaintedListView : public QListView
 {
@@ -19,5 +20,5 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
-    QPersistentModelIndex m_pressed;
+    RowTap m_tap;
 };

@@ -4,9 +4,11 @@
 #include "design/card_surface.h"
 #include "design/code_text_view.h"
 #include "design/copy_button.h"
+#include "design/exact_plain_text_edit.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
 #include "design/ks_button.h"
+#include "design/line_ends.h"
 #include "design/palette.h"
 #include "design/shell_widgets.h"
 #include "design/snow_dropdown.h"
@@ -68,6 +70,11 @@ QString groupLines(const QString &body)
 } // namespace
 
 // ---- ResponseSection ----
+
+bool ResponseSection::needsLineEditor(const QString &text)
+{
+    return text.size() > LongBodyLimit || hasLineLongerThan(text, LongLineLimit);
+}
 
 ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QWidget *parent)
     : QWidget(parent), m_model(model), m_engine(engine)
@@ -233,11 +240,11 @@ void ResponseSection::takeLongBody()
     });
 }
 
-QPlainTextEdit *ResponseSection::ensureEditor()
+ExactPlainTextEdit *ResponseSection::ensureEditor()
 {
     if (m_editor)
         return m_editor;
-    m_editor = new QPlainTextEdit(m_contentBox);
+    m_editor = new ExactPlainTextEdit(m_contentBox);
     m_editor->setFont(Fonts::ksCode());
     m_editor->setMinimumHeight(EditorMinHeight);
     // Never the room a long body's view leaves behind for a moment: every line in view of an editor that tall
@@ -250,7 +257,10 @@ QPlainTextEdit *ResponseSection::ensureEditor()
     useThinScrollBars(m_editor);
     SnowInputLook::styleEditor(m_editor, Palette::of(this));
     static_cast<QVBoxLayout *>(m_contentBox->layout())->insertWidget(0, m_editor);
-    connect(m_editor->document(), &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
+    connect(m_editor, &ExactPlainTextEdit::exactTextEdited, this, [this] { m_model->setBodyText(m_editor->exactText()); });
+    // A long paste would be laid out whole, for seconds, and at every key after it.
+    m_editor->setPasteHandOver(&ResponseSection::needsLineEditor);
+    connect(m_editor, &ExactPlainTextEdit::pasteHandedOver, this, &ResponseSection::pasteByLine);
     return m_editor;
 }
 
@@ -276,31 +286,17 @@ void ResponseSection::fillEditor(const QString &body)
     if (m_lineEditing) {
         // Exact text, laid out only where it is in view; the cursor stays where it was.
         ensureLineEditor()->setText(body);
-        m_editorText.clear();
+        if (m_editor)
+            m_editor->setExactText({});
         return;
     }
     if (m_lineEditor)
         m_lineEditor->setText({}); // lets go of its copy
     ensureEditor();
-    auto [text, ends] = LineEnds::split(body);
-    const QString &shown = m_editorText;
-    if (!shown.isEmpty() && text.startsWith(shown)) {
-        // An appended variable goes in at the end without moving the user's cursor.
-        m_filling = true;
-        QTextCursor end(m_editor->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(text.mid(shown.size()));
-        m_editorText = text;
-        m_lineEnds = std::move(ends);
-        m_filling = false;
-        return;
-    }
-    if (body.size() <= LongBodyLimit) {
-        m_filling = true;
-        m_editor->setPlainText(text);
-        m_editorText = text;
-        m_lineEnds = std::move(ends);
-        m_filling = false;
+    const QString held = m_editor->exactText();
+    // An appended variable goes in at the end without moving the user's cursor.
+    if (body.size() <= LongBodyLimit || (!held.isEmpty() && body.startsWith(held))) {
+        m_editor->setExactText(body);
         return;
     }
     // A long body's document takes most of a second to build: it is built on a worker, and the read-only view
@@ -310,11 +306,11 @@ void ResponseSection::fillEditor(const QString &body)
     QThread *gui = thread();
     BackgroundWork::run(
         this,
-        [text, gui, font = m_editor->font()] {
+        [body, gui, font = m_editor->font()] {
             auto document = std::make_unique<QTextDocument>();
             document->setDocumentMargin(0);
             document->setDefaultFont(font);
-            document->setPlainText(groupLines(text));
+            document->setPlainText(groupLines(LineEnds::split(body).first));
             document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
             // Each block's layout object is made here, or the editor would make them all as it takes over.
             for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
@@ -322,19 +318,14 @@ void ResponseSection::fillEditor(const QString &body)
             document->moveToThread(gui);
             return document;
         },
-        [this, load, text, ends = std::move(ends)](std::unique_ptr<QTextDocument> built) {
+        [this, load, body](std::unique_ptr<QTextDocument> built) {
             if (load != m_editorLoad)
                 return;
             QTextDocument *document = built.release();
             document->setParent(m_editor);
             // The editor lays out every line again at its width: at the width it will be shown at, so only once.
             m_editor->resize(m_contentBox->layout()->contentsRect().width(), m_editor->height());
-            m_filling = true;
-            m_editor->setDocument(document);
-            m_editorText = text;
-            m_lineEnds = ends;
-            m_filling = false;
-            connect(document, &QTextDocument::contentsChange, this, &ResponseSection::editorContentsChanged);
+            m_editor->adoptDocument(document, body);
             // Shown on the next turn of the event loop, so taking the document and painting it are two short
             // waits rather than one long one.
             QTimer::singleShot(0, this, [this, load] {
@@ -346,41 +337,25 @@ void ResponseSection::fillEditor(const QString &body)
         });
 }
 
-void ResponseSection::editorContentsChanged(int position, int removed, int added)
+void ResponseSection::pasteByLine(qsizetype from, qsizetype to, const QString &text)
 {
-    if (m_filling)
-        return;
-    // Only the changed range is read back: reading a long body whole at every keystroke would cost more
-    // than the keystroke itself.
-    QTextDocument *document = m_editor->document();
-    QTextCursor inserted(document);
-    inserted.setPosition(position);
-    inserted.setPosition(std::min(position + added, document->characterCount() - 1), QTextCursor::KeepAnchor);
-    QString text = inserted.selectedText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
-    text.replace(QChar::Nbsp, QLatin1Char(' '));
-    qsizetype gone = removed;
-    // The document reports a change that spans its final block end with counts one off: the change is then
-    // found from the whole text, which differs from the one before only between `position` and a common end.
-    if (m_editorText.size() - gone + text.size() != document->characterCount() - 1) {
-        const QString whole = m_editor->toPlainText();
-        const qsizetype most = std::max<qsizetype>(0, std::min(m_editorText.size(), whole.size()) - position);
-        qsizetype same = 0;
-        while (same < most && m_editorText[m_editorText.size() - 1 - same] == whole[whole.size() - 1 - same])
-            ++same;
-        gone = m_editorText.size() - same - position;
-        text = whole.mid(position, whole.size() - same - position);
-    }
-    m_lineEnds.edit(m_editorText, position, gone, text);
-    m_editorText.replace(position, gone, text);
-    m_model->setBodyText(editorBody());
+    CodeTextView *lineEditor = ensureLineEditor();
+    lineEditor->setText(m_editor->exactText());
+    m_lineEditing = true;
+    m_editor->setExactText({});
+    showContent();
+    lineEditor->setCursorPosition(from);
+    lineEditor->setCursorPosition(to, true);
+    lineEditor->setFocus();
+    // Made as a paste of the line editor's own, so that undo takes it back.
+    lineEditor->insertText(text);
 }
 
 QString ResponseSection::editorBody() const
 {
     if (m_lineEditing)
         return m_lineEditor->text();
-    return m_lineEnds.join(m_editorText);
+    return m_editor ? m_editor->exactText() : QString();
 }
 
 bool ResponseSection::bodyShown() const

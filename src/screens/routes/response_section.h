@@ -1,17 +1,15 @@
 // The inspector's response body: the coloured or editable body, copy, variables and data generation.
 #pragma once
 
-#include "screens/routes/line_ends.h"
-
 #include <QWidget>
 
 class CodeTextView;
 class CopyButton;
 class EngineClient;
+class ExactPlainTextEdit;
 class InspectorModel;
 class JsonBodyView;
 class KSButton;
-class QPlainTextEdit;
 class ShellText;
 class SnowDropdown;
 class SnowStepper;
@@ -31,6 +29,9 @@ public:
     // lays a line out whole, which for minified JSON of a few hundred KB takes seconds, and again at each key.
     static constexpr qsizetype LongLineLimit = 4096;
 
+    // Whether a text is better edited line by line: long, or with a very long line.
+    static bool needsLineEditor(const QString &text);
+
     ResponseSection(InspectorModel *model, EngineClient *engine, QWidget *parent = nullptr);
 
     KSButton *editButton() const { return m_editToggle; }
@@ -44,7 +45,7 @@ public:
     ShellText *resultText() const { return m_resultText; }
     ShellText *modeText() const { return m_modeText; }
     // None until "Edit" is first pressed: filling an editor with a long body is costly.
-    QPlainTextEdit *editor() const { return m_editor; }
+    ExactPlainTextEdit *editor() const { return m_editor; }
     // The editor of a body with a long line, in place of the text editor (none until one is edited).
     CodeTextView *lineEditor() const { return m_lineEditor; }
     bool editsByLine() const { return m_lineEditing; }
@@ -60,11 +61,11 @@ public:
     ShellText *variablesNote() const { return m_variablesNote; }
 
 private:
-    QPlainTextEdit *ensureEditor();
+    ExactPlainTextEdit *ensureEditor();
     CodeTextView *ensureLineEditor();
     void fillEditor(const QString &body);
-    void editorContentsChanged(int position, int removed, int added);
-    // The body the editor holds, its line ends as the body had them.
+    // A paste too long for the text editor, made in the line editor, which takes over.
+    void pasteByLine(qsizetype from, qsizetype to, const QString &text);
     QString editorBody() const;
     void showBody();
     void showReadOnly(const QString &body);
@@ -90,11 +91,7 @@ private:
     ShellText *m_resultText;
     ShellText *m_modeText;
     QWidget *m_contentBox;
-    QPlainTextEdit *m_editor = nullptr;
-    // The editor's text as plain text, kept up to date from each change rather than read back whole.
-    QString m_editorText;
-    // The body's line ends, which the editor shows as line feeds.
-    LineEnds m_lineEnds;
+    ExactPlainTextEdit *m_editor = nullptr;
     CodeTextView *m_lineEditor = nullptr;
     // The body is in the line editor rather than the text editor; chosen each time the editor is filled.
     bool m_lineEditing = false;
@@ -103,7 +100,6 @@ private:
     CodeTextView *m_longView = nullptr;
     bool m_long = false;
     ShellText *m_variablesNote;
-    bool m_filling = false;
     // A long body waits a turn of the event loop before it is put in its view.
     bool m_bodyPending = false;
     // The editor's text is behind the body (it changed while the editor was closed).

@@ -6,6 +6,7 @@
 #include "design/badges.h"
 #include "design/card_surface.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/snow_context_menu.h"
 #include "design/snow_switch.h"
@@ -65,6 +66,8 @@ void RouteTableDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         paintHeader(*painter, row, index, option.widget);
     else
         paintRoute(*painter, row, index, option.widget);
+    if (KeyboardRows::ringsRow(option.widget, index))
+        KeyboardReach::paintRing(*painter, option.widget, QRectF(row), 8);
     painter->restore();
 }
 
@@ -196,6 +199,18 @@ RouteTableView::RouteTableView(const AppContext &context, RouteListModel *model,
         const QRect row = visualRect(indexAt(viewport()->mapFrom(this, pos)));
         return row.isEmpty() ? QRect() : row.translated(viewport()->mapTo(this, QPoint(0, 0)));
     });
+
+    // Return opens a route or folds a group, Space flips a route's Active switch.
+    KeyboardRows::install(this, {[this](const QModelIndex &index) { openRow(index.row()); },
+                                 [this](const QModelIndex &index) {
+                                     if (m_model->kindAt(index.row()) == Kind::header)
+                                         openRow(index.row());
+                                     else
+                                         m_context.engine->toggleEndpoint(m_model->routeIDAt(index.row()));
+                                 },
+                                 [this](const QModelIndex &index) {
+                                     m_menu->openAt(viewport()->mapTo(this, visualRect(index).center()));
+                                 }});
 }
 
 qreal RouteTableView::chevronAngle(const QString &label, bool collapsed) const
@@ -229,6 +244,23 @@ void RouteTableView::clickRow(int row, const QPoint &viewportPos)
     if (row < 0 || row >= m_model->rowCount())
         return;
     if (m_model->kindAt(row) == Kind::header) {
+        openRow(row);
+        return;
+    }
+    const QString id = m_model->routeIDAt(row);
+    if (RouteTable::switchRect(visualRect(m_model->index(row))).contains(viewportPos)) {
+        m_context.engine->toggleEndpoint(id);
+        return;
+    }
+    AppState *state = m_context.state;
+    state->setSelectedEndpointID(state->selectedEndpointID() == id ? std::nullopt : std::optional<QString>(id));
+}
+
+void RouteTableView::openRow(int row)
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    if (m_model->kindAt(row) == Kind::header) {
         const QString label = m_model->index(row).data(RouteListModel::LabelRole).toString();
         const bool collapsing = !m_model->isCollapsed(label);
         const qreal from = chevronAngle(label, !collapsing);
@@ -242,11 +274,5 @@ void RouteTableView::clickRow(int row, const QPoint &viewportPos)
         m_fold->start();
         return;
     }
-    const QString id = m_model->routeIDAt(row);
-    if (RouteTable::switchRect(visualRect(m_model->index(row))).contains(viewportPos)) {
-        m_context.engine->toggleEndpoint(id);
-        return;
-    }
-    AppState *state = m_context.state;
-    state->setSelectedEndpointID(state->selectedEndpointID() == id ? std::nullopt : std::optional<QString>(id));
+    m_context.state->setSelectedEndpointID(m_model->routeIDAt(row));
 }

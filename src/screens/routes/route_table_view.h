@@ -45,6 +45,7 @@ private:
 
 // A left click on a route row selects it (a second click clears the selection), on its switch flips
 // the route; on a group header it folds the section. A right click opens the route's or group's menu.
+// The keyboard walks the rows: Return opens, Space flips the switch, the Menu key opens the menu.
 class RouteTableView final : public PaintedListView
 {
     Q_OBJECT
@@ -59,6 +60,8 @@ public:
 
     // What a click on a row does.
     void clickRow(int row, const QPoint &viewportPos);
+    // What Return on a row does: opens a route (a second time keeps it open), folds a group.
+    void openRow(int row);
 
     // A group header's chevron in degrees: 90 expanded, 0 collapsed, in between while a fold eases.
     qreal chevronAngle(const QString &label, bool collapsed) const;

@@ -5,6 +5,8 @@
 #include "design/card_surface.h"
 #include "design/choice_chips.h"
 #include "design/code_text_field.h"
+#include "design/code_text_view.h"
+#include "design/exact_plain_text_edit.h"
 #include "design/fonts.h"
 #include "design/growing_text_field.h"
 #include "design/ks_button.h"
@@ -14,14 +16,11 @@
 #include "design/snow_switch.h"
 #include "screens/routes/inspector_logic.h"
 #include "screens/routes/inspector_model.h"
-#include "screens/routes/line_ends.h"
 #include "screens/routes/response_section.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QTimer>
-#include <QPlainTextEdit>
-#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -103,10 +102,11 @@ SequenceStepCard::SequenceStepCard(InspectorModel *model, const std::string &ste
     });
     connect(m_dropSwitch, &SnowSwitch::toggled, this,
             [this](bool on) { m_model->setStepDropsConnection(m_stepID, on); });
-    // Where the field's text changed, as its document reports it, ahead of the text it then reports whole.
-    connect(m_body->editor()->document(), &QTextDocument::contentsChange, this,
-            [this](int position, int removed, int added) { m_bodyChange = {position, removed, added}; });
-    connect(m_body, &GrowingTextField::textEdited, this, &SequenceStepCard::bodyEdited);
+    connect(m_body, &GrowingTextField::textEdited, this,
+            [this](const QString &text) { m_model->setStepBody(m_stepID, text); });
+    // A paste that would hold up the box goes into the box that lays out only the lines in view.
+    m_body->editor()->setPasteHandOver(&ResponseSection::needsLineEditor);
+    connect(m_body->editor(), &ExactPlainTextEdit::pasteHandedOver, this, &SequenceStepCard::pasteByLine);
 }
 
 void SequenceStepCard::showStep(int index, const MockStep &step)
@@ -142,25 +142,14 @@ void SequenceStepCard::showStep(int index, const MockStep &step)
 
 void SequenceStepCard::showBody(const QString &body, bool shown)
 {
-    // A body with a very long line goes in a box that lays out only the lines in view; the box being typed
-    // in keeps the text whatever its shape.
+    // A long body, or one with a very long line, goes in a box that lays out only the lines in view; the box
+    // being typed in keeps the text whatever its shape.
     const bool byLine = m_lineBody && m_lineBody->isFocused() ? true
                       : m_body->isFocused()                     ? false
-                                                                : hasLineLongerThan(body, ResponseSection::LongLineLimit);
-    if (byLine && !m_lineBody) {
-        m_lineBody = new CodeTextField(m_body->maxLines(), this);
-        m_lineBody->setPlaceholder(m_body->placeholder());
-        layout()->addWidget(m_lineBody);
-        connect(m_lineBody, &CodeTextField::textEdited, this,
-                [this](const QString &text) { m_model->setStepBody(m_stepID, text); });
-    }
-    // The field shows every line end as a line feed; the ends the body had are kept aside.
-    if (byLine || m_bodyEnds.join(m_bodyShown) != body) {
-        auto [text, ends] = LineEnds::split(byLine ? QString() : body);
-        m_bodyShown = text;
-        m_bodyEnds = std::move(ends);
-        m_body->setText(text);
-    }
+                                                                : ResponseSection::needsLineEditor(body);
+    if (byLine)
+        ensureLineBody();
+    m_body->setText(byLine ? QString() : body);
     m_body->setVisible(shown && !byLine);
     if (m_lineBody) {
         m_lineBody->setText(byLine ? body : QString());
@@ -168,27 +157,29 @@ void SequenceStepCard::showBody(const QString &body, bool shown)
     }
 }
 
-void SequenceStepCard::bodyEdited(const QString &text)
+CodeTextField *SequenceStepCard::ensureLineBody()
 {
-    const QString &before = m_bodyShown;
-    auto [head, removed, added] = m_bodyChange;
-    m_bodyChange = {-1, 0, 0};
-    // The document's counts are one off for a change over its final block end: the edit is then what lies
-    // between the parts the text kept at both ends.
-    if (head < 0 || head > before.size() || before.size() - removed + added != text.size()) {
-        const qsizetype most = std::min(before.size(), text.size());
-        head = 0;
-        while (head < most && before[head] == text[head])
-            ++head;
-        qsizetype tail = 0;
-        while (tail < most - head && before[before.size() - 1 - tail] == text[text.size() - 1 - tail])
-            ++tail;
-        removed = before.size() - head - tail;
-        added = text.size() - head - tail;
+    if (!m_lineBody) {
+        m_lineBody = new CodeTextField(m_body->maxLines(), this);
+        m_lineBody->setPlaceholder(m_body->placeholder());
+        layout()->addWidget(m_lineBody);
+        connect(m_lineBody, &CodeTextField::textEdited, this,
+                [this](const QString &text) { m_model->setStepBody(m_stepID, text); });
     }
-    m_bodyEnds.edit(before, head, removed, text.mid(head, added));
-    m_bodyShown = text;
-    m_model->setStepBody(m_stepID, m_bodyEnds.join(text));
+    return m_lineBody;
+}
+
+void SequenceStepCard::pasteByLine(qsizetype from, qsizetype to, const QString &text)
+{
+    CodeTextView *view = ensureLineBody()->view();
+    view->setText(m_body->text());
+    view->setCursorPosition(from);
+    view->setCursorPosition(to, true);
+    m_lineBody->show();
+    m_body->hide();
+    m_body->setText({});
+    view->setFocus();
+    view->insertText(text);
 }
 
 void SequenceStepCard::showSaved()

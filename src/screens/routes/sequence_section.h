@@ -1,8 +1,6 @@
 // The inspector's response sequence: the step cards, the mode picker and "Add step".
 #pragma once
 
-#include "screens/routes/line_ends.h"
-
 #include <QWidget>
 
 #include <map>
@@ -52,7 +50,9 @@ protected:
 private:
     void showSaved();
     void showBody(const QString &body, bool shown);
-    void bodyEdited(const QString &text);
+    CodeTextField *ensureLineBody();
+    // A paste too long for the body field, made in the box that lays out only the lines in view.
+    void pasteByLine(qsizetype from, qsizetype to, const QString &text);
 
     InspectorModel *m_model;
     std::string m_stepID;
@@ -66,16 +66,6 @@ private:
     SnowSwitch *m_dropSwitch;
     GrowingTextField *m_body;
     CodeTextField *m_lineBody = nullptr;
-    // What the body field shows, and the line ends the body has there.
-    QString m_bodyShown;
-    LineEnds m_bodyEnds;
-    struct Change
-    {
-        qsizetype at = -1;
-        qsizetype removed = 0;
-        qsizetype added = 0;
-    };
-    Change m_bodyChange;
     bool m_firstShow = true;
     // A long body waits a turn before the new card takes it.
     bool m_bodyWaiting = false;

@@ -41,7 +41,11 @@ SimulatorRow::SimulatorRow(const Simulator &sim, QWidget *parent)
     layout->setSpacing(12);
     layout->addWidget(new StatusDot(Palette::green(), 8, false, this), 0, Qt::AlignVCenter);
     QWidget *texts = column(2, this);
-    texts->layout()->addWidget(text(sim.name, Fonts::inter(13, QFont::Medium), foreground(), texts));
+    // A long name gives way to the buttons and ends in an ellipsis rather than a cut letter.
+    auto *name = new ShellText(sim.name, Fonts::inter(13, QFont::Medium), foreground(), texts);
+    name->setElideMode(Qt::ElideRight);
+    name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    texts->layout()->addWidget(name);
     auto *detail = new ShellText(sim.os + QStringLiteral(" \u00b7 ") + sim.udid, Fonts::ksCodeSm(), mutedForeground(),
                                  texts);
     detail->setElideMode(Qt::ElideMiddle);

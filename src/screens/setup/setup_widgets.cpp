@@ -164,6 +164,7 @@ QScrollArea *scrollArea(QWidget *parent)
 {
     auto *scroll = new QScrollArea(parent);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // no Tab stop with nothing to show
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // No style sheet here: one on an ancestor would restyle the line edits inside with default colours.

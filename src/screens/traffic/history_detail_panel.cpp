@@ -129,6 +129,7 @@ HistoryDetailPanel::HistoryDetailPanel(EngineClient *engine, std::function<void(
     m_scroll->setWidget(content);
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setFocusPolicy(Qt::NoFocus); // no Tab stop with nothing to show
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
     m_scroll->viewport()->setAutoFillBackground(false);

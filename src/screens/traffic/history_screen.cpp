@@ -65,6 +65,7 @@ public:
                               QString::fromStdString(rec->host), QString::fromStdString(rec->path),
                               int(rec->status), rec->injected, int(rec->latencyMs)};
         traffictable::paintRow(*painter, option.rect, row, palette, fill);
+        TrafficListView::paintKeyboardRing(*painter, option, index);
     }
 
 private:
@@ -121,7 +122,8 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     countGroup->addWidget(trafficparts::countCaption(QStringLiteral("records"), this));
     m_toolbar->addLeading(countGroup);
     m_toolbar->addAction(trafficparts::refreshButton([this] { reload(); }, this));
-    m_toolbar->addAction(trafficparts::clearButton([this] { clear(); }, this));
+    QWidget *clearAction = trafficparts::clearButton([this] { clear(); }, this);
+    m_toolbar->addAction(clearAction);
     column->addWidget(m_toolbar);
 
     // The table takes the column's whole width, however narrow beside an open record: its Host / Path
@@ -157,17 +159,21 @@ HistoryScreen::HistoryScreen(const AppContext &context, QWidget *parent)
     m_list->setReplayMenu([](const QModelIndex &index) { return index.data(HistoryModel::IdRole).toString(); },
                           [engine] { return engine->proxyRunning(); },
                           [engine](const QString &id) { engine->replay(id); });
-    connect(m_list, &QAbstractItemView::clicked, this, [this](const QModelIndex &index) {
+    const auto open = [this](const QModelIndex &index) {
         if (index.data(HistoryModel::MoreRowRole).toBool()) {
             if (m_model->moreFailed())
                 m_model->loadMore();
             return;
         }
         select(index.data(HistoryModel::IdRole).toString());
-    });
+    };
+    connect(m_list, &QAbstractItemView::clicked, this, open);
+    m_list->setOpenAction(open);
     auto *emptyLayout = new QVBoxLayout(m_emptyPage);
     emptyLayout->setContentsMargins(0, 0, 0, 0);
     m_table->body()->addWidget(m_list);
+    // Tab reaches the rows after the toolbar, as they are read, though the list was built first.
+    QWidget::setTabOrder(clearAction, m_list);
     m_table->setRows(m_list);
     m_table->body()->addWidget(m_emptyPage);
 

@@ -64,6 +64,7 @@ public:
                                 entry.injected,
                                 int(entry.latency)};
         traffictable::paintRow(*painter, option.rect, shown, palette, fill);
+        TrafficListView::paintKeyboardRing(*painter, option, index);
     }
 
 private:
@@ -118,8 +119,11 @@ LiveTrafficScreen::LiveTrafficScreen(const AppContext &context, QWidget *parent)
     toolbar->addLeading(countGroup);
     m_pauseButton->setAction([this] { togglePause(); });
     toolbar->addAction(steadySlot(m_pauseButton, this));
-    toolbar->addAction(trafficparts::clearButton([this] { clear(); }, this));
+    QWidget *clearAction = trafficparts::clearButton([this] { clear(); }, this);
+    toolbar->addAction(clearAction);
     layout->addWidget(toolbar);
+    // Tab reaches the rows after the toolbar, as they are read, though the list was built first.
+    QWidget::setTabOrder(clearAction, m_list);
     layout->addWidget(m_panel, 1);
 
     m_list->setModel(m_filtered);

@@ -1,6 +1,8 @@
 // The painted-row list of the traffic screens and its replay menu.
 #include "screens/traffic/traffic_list_view.h"
 
+#include "design/keyboard_reach.h"
+#include "design/keyboard_rows.h"
 #include "design/shell_widgets.h"
 #include "design/snow_context_menu.h"
 #include "screens/traffic/traffic_table.h"
@@ -11,6 +13,7 @@
 #include <QPaintEvent>
 #include <QVariantAnimation>
 #include <QPainter>
+#include <QStyleOptionViewItem>
 
 TrafficListView::TrafficListView(QWidget *parent)
     : QListView(parent), m_hoverIn(new QVariantAnimation(this)), m_hoverOut(new QVariantAnimation(this))
@@ -45,6 +48,25 @@ TrafficListView::TrafficListView(QWidget *parent)
     setPalette(clear);
     setAutoFillBackground(false);
     setViewportMargins(0, 4, 0, 4);
+    m_keys = KeyboardRows::install(this, {[this](const QModelIndex &index) {
+                                              if (m_open)
+                                                  m_open(index);
+                                              else
+                                                  openMenu(index);
+                                          },
+                                          {}, [this](const QModelIndex &index) { openMenu(index); }});
+}
+
+void TrafficListView::openMenu(const QModelIndex &index)
+{
+    if (m_menu && index.isValid())
+        m_menu->openAt(viewport()->mapTo(this, visualRect(index).center()));
+}
+
+void TrafficListView::paintKeyboardRing(QPainter &painter, const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    if (KeyboardRows::ringsRow(option.widget, index))
+        KeyboardReach::paintRing(painter, option.widget, QRectF(option.rect), traffictable::RowRadius);
 }
 
 void TrafficListView::paintEvent(QPaintEvent *event)

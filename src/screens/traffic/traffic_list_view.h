@@ -1,5 +1,5 @@
 // A list view for the traffic screens' painted rows on the table's card: no frame, hover tracked,
-// and a right-click "Replay request" menu on rows.
+// a right-click "Replay request" menu on rows, and rows the keyboard walks.
 #pragma once
 
 #include <QListView>
@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class KeyboardRows;
+class QStyleOptionViewItem;
 class QVariantAnimation;
 class SnowContextMenu;
 
@@ -20,6 +22,11 @@ public:
     void setReplayMenu(std::function<QString(const QModelIndex &)> idOf, std::function<bool()> enabled,
                        std::function<void(const QString &)> replay);
     SnowContextMenu *contextMenu() const { return m_menu; }
+    // What Return on a row does; without it Return opens the row's menu, as the Menu key does.
+    void setOpenAction(std::function<void(const QModelIndex &)> open) { m_open = std::move(open); }
+    KeyboardRows *keyboardRows() const { return m_keys; }
+    // The keyboard's ring round a row, painted by the row's delegate over the row.
+    static void paintKeyboardRing(QPainter &painter, const QStyleOptionViewItem &option, const QModelIndex &index);
     // Row under a point of the view's own coordinates.
     QModelIndex rowAt(const QPoint &viewPos) const;
 
@@ -36,7 +43,11 @@ private:
     void hoverRow(const QModelIndex &index);
     void repaintRow(const QPersistentModelIndex &index);
 
+    void openMenu(const QModelIndex &index);
+
     SnowContextMenu *m_menu = nullptr;
+    KeyboardRows *m_keys = nullptr;
+    std::function<void(const QModelIndex &)> m_open;
     // The row easing in under the pointer and the one easing out after it.
     QPersistentModelIndex m_hovered;
     QPersistentModelIndex m_leaving;

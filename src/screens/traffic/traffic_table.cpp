@@ -36,6 +36,27 @@ QFont headerFont()
 
 } // namespace
 
+AddressText fitAddress(const QString &host, const QString &path, qreal room)
+{
+    if (room <= 0)
+        return {};
+    const QFontMetricsF hostMetrics(hostFont());
+    const QFontMetricsF pathMetrics(pathFont());
+    const qreal pathWidth = pathMetrics.horizontalAdvance(path);
+    if (hostMetrics.horizontalAdvance(host) + pathWidth <= room)
+        return {host, path};
+    // The host gives way first, keeping its end (the domain): the path is what tells one request from
+    // the next on the same host.
+    const QString ellipsis = QStringLiteral("\u2026");
+    const qreal hostLeast = hostMetrics.horizontalAdvance(ellipsis);
+    if (room - pathWidth >= hostLeast)
+        return {hostMetrics.elidedText(host, Qt::ElideLeft, room - pathWidth), path};
+    // Then the path loses its middle, keeping where it starts and the resource at its end.
+    if (host.isEmpty())
+        return {{}, pathMetrics.elidedText(path, Qt::ElideMiddle, room)};
+    return {ellipsis, pathMetrics.elidedText(path, Qt::ElideMiddle, qMax<qreal>(0, room - hostLeast))};
+}
+
 int rowHeight()
 {
     static const int height = [] {
@@ -120,27 +141,19 @@ void paintRow(QPainter &p, const QRect &rect, const Row &row, const Palette &pal
     MethodBadge::paint(p, QRectF(c.method.left(), c.method.center().y() - badge.height() / 2, badge.width(), badge.height()),
                        row.method);
 
-    // Host and path share one baseline; the path is shortened first.
+    // Host and path share one baseline.
     const QFontMetricsF hostMetrics(hostFont());
     const QFontMetricsF pathMetrics(pathFont());
     const qreal ascent = qMax(hostMetrics.ascent(), pathMetrics.ascent());
     const qreal descent = qMax(hostMetrics.descent(), pathMetrics.descent());
     const qreal baseline = c.address.center().y() + (ascent - descent) / 2;
-    const qreal room = c.address.width() - 8;
-    const qreal hostWidth = hostMetrics.horizontalAdvance(row.host);
+    const AddressText shown = fitAddress(row.host, row.path, c.address.width() - 8);
     p.setFont(hostFont());
     p.setPen(palette.mutedForeground);
-    if (room <= 0) {
-        // The address has given all its room to the other columns.
-    } else if (hostWidth >= room) {
-        p.drawText(QPointF(c.address.left(), baseline), hostMetrics.elidedText(row.host, Qt::ElideRight, room));
-    } else {
-        p.drawText(QPointF(c.address.left(), baseline), row.host);
-        p.setFont(pathFont());
-        p.setPen(palette.foreground);
-        p.drawText(QPointF(c.address.left() + hostWidth, baseline),
-                   pathMetrics.elidedText(row.path, Qt::ElideRight, room - hostWidth));
-    }
+    p.drawText(QPointF(c.address.left(), baseline), shown.host);
+    p.setFont(pathFont());
+    p.setPen(palette.foreground);
+    p.drawText(QPointF(c.address.left() + hostMetrics.horizontalAdvance(shown.host), baseline), shown.path);
 
     const QSizeF chip = StatusChip::sizeFor(row.status, row.injected);
     StatusChip::paint(p, QRectF(c.status.left(), c.status.center().y() - chip.height() / 2, chip.width(), chip.height()),

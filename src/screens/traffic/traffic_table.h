@@ -34,6 +34,16 @@ struct Row
     int latencyMs = 0;
 };
 
+// The host and path texts a Host / Path cell of the given width shows. With too little room the host
+// is shortened first, down to an ellipsis, and only then the path, in its middle, so the path's end
+// stays in view.
+struct AddressText
+{
+    QString host;
+    QString path;
+};
+AddressText fitAddress(const QString &host, const QString &path, qreal room);
+
 // Height of one row: the tallest cell plus the vertical insets.
 int rowHeight();
 

@@ -5,6 +5,7 @@
 
 using opstest::endpointIds;
 using opstest::route;
+using opstest::TinyYaml;
 
 namespace {
 
@@ -22,18 +23,6 @@ const QByteArray PetsJson = R"({
     }
   }
 })";
-
-const QByteArray TinyYaml = R"(openapi: 3.0.0
-info:
-  title: Tiny
-  version: "1"
-paths:
-  /ping:
-    get:
-      responses:
-        "200":
-          description: pong
-)";
 
 class OpenAPIImport : public EngineOpsTest
 {

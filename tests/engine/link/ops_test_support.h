@@ -8,7 +8,9 @@
 #include "support/test_support.h"
 #include "support/temp_preferences.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,6 +19,19 @@
 #include <optional>
 
 namespace opstest {
+
+// The smallest OpenAPI document the engine makes a project of: "Tiny", one route GET /ping.
+inline const QByteArray TinyYaml = R"(openapi: 3.0.0
+info:
+  title: Tiny
+  version: "1"
+paths:
+  /ping:
+    get:
+      responses:
+        "200":
+          description: pong
+)";
 
 inline Endpoint route(const std::string &id, const std::string &path, const std::string &body = "{}")
 {
@@ -130,9 +145,26 @@ protected:
 class EngineOpsTest : public EngineFixture
 {
 protected:
+    void TearDown() override
+    {
+        qunsetenv("KESTRION_TEST_HOLD_WRITE");
+        EngineFixture::TearDown();
+    }
+
     bool bootLoaded(bool autostartProxy = false)
     {
         return bootHealthy(autostartProxy)
                && testsupport::waitFor([this] { return m_client->aiStatus() != AIStatus::initial(); });
     }
+
+    // The next engine holds its first write of this method and path whole until release().
+    void holdFirst(const QByteArray &methodAndPath)
+    {
+        ASSERT_TRUE(QDir().mkpath(holdDir()));
+        qputenv("KESTRION_TEST_HOLD_WRITE", methodAndPath + ' ' + holdDir().toUtf8());
+    }
+    bool waitUntilHeld() { return testsupport::waitFor([&] { return QFileInfo::exists(holdDir() + "/held"); }); }
+    // "cut" closes the held write's connection with nothing applied or answered.
+    void release(const QByteArray &how = "go") { opstest::writeFile(holdDir() + "/release", how); }
+    QString holdDir() const { return m_dir.filePath(QStringLiteral("hold")); }
 };

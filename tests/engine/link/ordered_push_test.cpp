@@ -26,23 +26,6 @@ std::string longBody(int edit, std::size_t bytes = LongBodyBytes)
 class OrderedPushTest : public EngineOpsTest
 {
 protected:
-    void TearDown() override
-    {
-        qunsetenv("KESTRION_TEST_HOLD_WRITE");
-        EngineOpsTest::TearDown();
-    }
-
-    // The next engine holds its first write of this method and path whole until release().
-    void holdFirst(const char *methodAndPath)
-    {
-        ASSERT_TRUE(QDir().mkpath(holdDir()));
-        qputenv("KESTRION_TEST_HOLD_WRITE", QByteArray(methodAndPath) + ' ' + holdDir().toUtf8());
-    }
-    bool waitUntilHeld() { return testsupport::waitFor([&] { return QFileInfo::exists(holdDir() + "/held"); }); }
-    // "cut" closes the held write's connection with nothing applied or answered.
-    void release(const QByteArray &how = "go") { opstest::writeFile(holdDir() + "/release", how); }
-    QString holdDir() const { return m_dir.filePath(QStringLiteral("hold")); }
-
     bool bootForWrites()
     {
         const bool booted = bootLoaded();

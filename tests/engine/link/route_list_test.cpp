@@ -1,7 +1,8 @@
-// RouteList and the project gate on their own: the intents, and what the gate lets through.
+// RouteList and the push gate on their own: the intents, and what the gate lets through.
 #include "engine/engine_channel.h"
 #include "engine/environment_store.h"
 #include "engine/project_store.h"
+#include "engine/push_gate.h"
 #include "engine/route_list.h"
 #include "ops_test_support.h"
 
@@ -10,33 +11,67 @@
 using opstest::endpointIds;
 using opstest::route;
 
-TEST(ProjectGate, PushesLandOnlyInTheirOwnProjectAndNeverDuringAChange)
+TEST(PushGate, PushesLandOnlyInTheirOwnProjectAndAreHeldWhileTheEngineMayBeChanging)
 {
+    using Verdict = PushGate::Verdict;
+    constexpr auto routes = PushGate::Kind::routes;
+    constexpr auto environments = PushGate::Kind::environments;
     EngineChannel channel;
     ProjectStore projects(&channel);
-    EXPECT_TRUE(projects.pushMayLand(QString())); // before the active project is known
+    PushGate gate(&channel, &projects);
+    EXPECT_EQ(gate.verdict(routes, QString()), Verdict::send); // before the active project is known
     projects.setActiveProjectID(QStringLiteral("p-1"));
-    EXPECT_TRUE(projects.pushMayLand(QStringLiteral("p-1")));
-    EXPECT_TRUE(projects.pushMayLand(QString()));
-    EXPECT_FALSE(projects.pushMayLand(QStringLiteral("p-2")));
-    projects.beginChange();
-    EXPECT_FALSE(projects.pushMayLand(QStringLiteral("p-1")));
-    projects.endChange();
-    EXPECT_TRUE(projects.pushMayLand(QStringLiteral("p-1")));
+    EXPECT_EQ(gate.verdict(routes, QStringLiteral("p-1")), Verdict::send);
+    EXPECT_EQ(gate.verdict(routes, QString()), Verdict::send);
+    EXPECT_EQ(gate.verdict(routes, QStringLiteral("p-2")), Verdict::drop);
+    gate.beginChange();
+    EXPECT_EQ(gate.verdict(routes, QStringLiteral("p-1")), Verdict::hold);
+    EXPECT_EQ(gate.verdict(routes, QStringLiteral("p-2")), Verdict::drop);
+    gate.endChange();
+    // An import rewrites the routes only.
+    gate.beginImport();
+    EXPECT_EQ(gate.verdict(routes, QStringLiteral("p-1")), Verdict::hold);
+    EXPECT_EQ(gate.verdict(environments, QStringLiteral("p-1")), Verdict::send);
+    gate.endImport();
+    gate.beginRecovery();
+    EXPECT_EQ(gate.verdict(environments, QStringLiteral("p-1")), Verdict::hold);
+    gate.endRecovery();
+    gate.beginResync();
+    EXPECT_EQ(gate.verdict(environments, QStringLiteral("p-1")), Verdict::hold);
+    gate.endResync();
+    EXPECT_EQ(gate.verdict(routes, QStringLiteral("p-1")), Verdict::send);
 
-    EXPECT_TRUE(projects.writesOpen());
-    projects.closeWrites();
-    EXPECT_FALSE(projects.writesOpen());
-    projects.reopenWrites();
+    EXPECT_TRUE(gate.editsOpen());
+    gate.closeEdits();
+    EXPECT_FALSE(gate.editsOpen());
+    gate.reopenEdits();
     projects.setIsSwitchingProject(true);
-    EXPECT_FALSE(projects.writesOpen());
+    EXPECT_FALSE(gate.editsOpen());
+}
+
+TEST(RouteList, EditsMadeDuringAnImportAreLaidOverItsAnswer)
+{
+    const QList<Endpoint> before = {route("r-1", "/one"), route("r-2", "/two"), route("r-3", "/three")};
+    QList<Endpoint> edited = before;
+    edited[0].body = "changed";
+    edited.removeAt(1);
+    edited.append(route("r-new", "/new"));
+    // The engine appended its capture to the list it held.
+    QList<Endpoint> imported = before;
+    imported.append(route("r-cap", "/captured"));
+
+    EXPECT_EQ(endpointIds(RouteList::withEditsSince(before, edited, imported)),
+              (QStringList{"r-1", "r-3", "r-cap", "r-new"}));
+    EXPECT_EQ(RouteList::withEditsSince(before, edited, imported).first().body, "changed");
+    EXPECT_EQ(RouteList::withEditsSince(before, before, imported), imported);
 }
 
 TEST(RouteList, IntentsEditTheListAndPushWhileTheGateIsOpen)
 {
     EngineChannel channel;
     ProjectStore projects(&channel);
-    RouteList routes(&channel, &projects);
+    PushGate gate(&channel, &projects);
+    RouteList routes(&channel, &gate);
     QSignalSpy changed(&routes, &RouteList::endpointsChanged);
 
     routes.replaceEndpoints({route("r-1", "/a"), route("r-2", "/b"), route("r-1", "/c")});
@@ -76,7 +111,8 @@ TEST(EnvironmentStore, ChoosingIsOneIntentAndTheGateHoldsItBack)
 {
     EngineChannel channel;
     ProjectStore projects(&channel);
-    EnvironmentStore environments(&channel, &projects);
+    PushGate gate(&channel, &projects);
+    EnvironmentStore environments(&channel, &gate);
     environments.addEnvironment(QStringLiteral("Staging"));
     const QString staging = environments.activeEnvID();
     ASSERT_FALSE(staging.isEmpty());

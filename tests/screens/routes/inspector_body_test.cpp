@@ -1,7 +1,9 @@
 // The response body section: variables, generation from the body and from a prompt, and late answers.
 #include "inspector_fixture.h"
 
+#include "design/exact_plain_text_edit.h"
 #include "design/copy_button.h"
+#include "design/code_text_view.h"
 #include "design/ks_button.h"
 #include "design/snow_dropdown.h"
 #include "design/snow_menu_popup.h"
@@ -256,4 +258,33 @@ TEST_F(InspectorEngineTest, EditingABodyWithMixedLineEndsKeepsEachOne)
     QTest::keyClicks(editor, QStringLiteral("!"));
     EXPECT_EQ(inspector.model()->bodyText(), "a\rb\r\nc!");
     QTRY_COMPARE(find("r-a")->body, "a\rb\r\nc!");
+}
+
+// Keys typed in the body editor bring the caret into view when the editor sits below the fold, in the text
+// editor and in the line editor of a body with a long line.
+TEST_F(InspectorEngineTest, TypingScrollsTheCaretIntoView)
+{
+    QString lines;
+    for (int i = 0; i < 30; ++i)
+        lines += QStringLiteral("  \"field%1\": %1,\n").arg(i);
+    seed({inspectorRoute("r-lines", 200, ("{\n" + lines + "}").toStdString()),
+          inspectorRoute("r-wide", 200, "[" + std::string(9000, '1') + "]")});
+    for (const char *id : {"r-lines", "r-wide"}) {
+        InspectorView &inspector = open(id);
+        ResponseSection *body = inspector.responseSection();
+        inspector.scrollArea()->verticalScrollBar()->setValue(0);
+        body->editButton()->trigger();
+        QWidget *editor = body->editsByLine() ? static_cast<QWidget *>(body->lineEditor()) : body->editor();
+        ASSERT_NE(editor, nullptr);
+        ASSERT_TRUE(testsupport::waitFor([&] { return editor->isVisible(); }));
+        QApplication::processEvents();
+        QWidget *viewport = inspector.scrollArea()->viewport();
+        // The end of the body lies below the fold.
+        ASSERT_GT(editor->mapTo(viewport, QPoint(0, editor->height())).y(), viewport->height()) << id;
+        editor->setFocus();
+        QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(editor, QStringLiteral("x"));
+        EXPECT_TRUE(testsupport::waitFor([&] { return caretInView(editor, inspector.scrollArea()); })) << id;
+        testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-typing-at-end-") + id);
+    }
 }

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
 #include <QNetworkAccessManager>
@@ -131,6 +132,14 @@ inline void typeOver(QLineEdit *edit, const QString &text)
 {
     edit->selectAll();
     QTest::keyClicks(edit, text);
+}
+
+// Whether the caret of an editor in the inspector shows in the inspector's scroll area.
+inline bool caretInView(QWidget *editor, QScrollArea *area)
+{
+    const QRect caret = editor->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    const QPoint top = editor->mapTo(area->viewport(), caret.topLeft());
+    return top.y() >= 0 && top.y() + caret.height() <= area->viewport()->height();
 }
 
 // A route for these tests: id, method GET, host "api.test", path "/<id>", status 200, active.

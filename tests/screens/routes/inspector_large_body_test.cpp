@@ -2,6 +2,7 @@
 // filled only for "Edit", and every keystroke in it saved as the whole body.
 #include "inspector_fixture.h"
 
+#include "design/exact_plain_text_edit.h"
 #include "design/code_text_field.h"
 #include "design/code_text_view.h"
 #include "design/growing_text_field.h"
@@ -11,6 +12,7 @@
 #include "screens/routes/response_section.h"
 #include "screens/routes/sequence_section.h"
 
+#include <QClipboard>
 #include <QFontMetricsF>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -102,27 +104,32 @@ TEST_F(InspectorEngineTest, LongBodyIsPaintedFromAViewAndEditedInAnEditorMadeFor
     inspector.scrollArea()->verticalScrollBar()->setValue(body->y());
     testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-long-body-editing"));
 
-    // Keystrokes, a paste over a selection across lines and an undo: the saved body follows each one whole.
+    // Keystrokes, an insertion over a selection across lines and an undo: the saved body follows each one
+    // whole, the no-break space inserted kept as one.
+    QString expected = inspector.model()->bodyText();
     QTextCursor cursor = editor->textCursor();
     cursor.setPosition(3);
     editor->setTextCursor(cursor);
     QTest::keyClicks(editor, QStringLiteral("ab"));
     QTest::keyClick(editor, Qt::Key_Backspace);
-    EXPECT_EQ(inspector.model()->bodyText(), editor->toPlainText());
+    expected.insert(3, QLatin1Char('a'));
+    EXPECT_EQ(inspector.model()->bodyText(), expected);
     cursor = editor->textCursor();
     cursor.setPosition(1);
     cursor.setPosition(40, QTextCursor::KeepAnchor);
     editor->setTextCursor(cursor);
-    editor->insertPlainText(QStringLiteral("\n  \"x\": [1,\n 2]\u00a0,\n"));
-    EXPECT_EQ(inspector.model()->bodyText(), editor->toPlainText());
-    editor->undo();
-    EXPECT_EQ(inspector.model()->bodyText(), editor->toPlainText());
+    const QString inserted = QStringLiteral("\n  \"x\": [1,\n 2]\u00a0,\n");
+    editor->insertPlainText(inserted);
+    EXPECT_EQ(inspector.model()->bodyText(), QString(expected).replace(1, 39, inserted));
+    body->editor()->undoEdit();
+    EXPECT_EQ(inspector.model()->bodyText(), expected);
     QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
     QTest::keyClicks(editor, QStringLiteral("!"));
-    EXPECT_EQ(inspector.model()->bodyText(), editor->toPlainText());
-    EXPECT_EQ(QString::fromStdString(find("r-long")->body), editor->toPlainText());
+    expected += QLatin1Char('!');
+    EXPECT_EQ(inspector.model()->bodyText(), expected);
+    EXPECT_EQ(QString::fromStdString(find("r-long")->body), expected);
     ASSERT_TRUE(settled());
-    EXPECT_EQ(QString::fromStdString(routeIn(engineRoutes(), "r-long")["body"].get<std::string>()), editor->toPlainText());
+    EXPECT_EQ(QString::fromStdString(routeIn(engineRoutes(), "r-long")["body"].get<std::string>()), expected);
 
     // Done shows the edited body in the view again.
     body->editButton()->trigger();
@@ -309,4 +316,58 @@ TEST_F(InspectorEngineTest, OneLineBodyIsEditedWhereTypedWithoutLayingOutTheWhol
     mid.responseSection()->editButton()->trigger();
     EXPECT_TRUE(mid.responseSection()->editsByLine());
     EXPECT_EQ(mid.responseSection()->editor(), nullptr);
+}
+
+// A long line pasted into the text editor of a short body, or into a step's box, is taken by the editor that
+// lays out only the lines in view, where it lands in place of the selection and can be undone.
+TEST_F(InspectorEngineTest, LongPasteGoesToTheLineEditorWhereItCanBeUndone)
+{
+    Endpoint route = inspectorRoute("r-a", 200, "{\r\n  \"ok\": true\r\n}");
+    MockStep step;
+    step.id = "s-1";
+    step.body = "[]";
+    route.sequence = {step};
+    seed({route});
+    const QString pasted = QString::fromStdString(oneLineJson(20 * 1024));
+    QApplication::clipboard()->setText(pasted);
+    InspectorView &inspector = open("r-a");
+    ResponseSection *body = inspector.responseSection();
+    body->editButton()->trigger();
+    QPlainTextEdit *editor = body->editor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_FALSE(body->editsByLine());
+    editor->setFocus();
+    // Over "true", past a CRLF line end.
+    QTextCursor word = editor->textCursor();
+    word.setPosition(10);
+    word.setPosition(14, QTextCursor::KeepAnchor);
+    editor->setTextCursor(word);
+    QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
+    const QString expected = "{\r\n  \"ok\": " + pasted + "\r\n}";
+    EXPECT_EQ(inspector.model()->bodyText(), expected);
+    EXPECT_TRUE(body->editsByLine());
+    ASSERT_NE(body->lineEditor(), nullptr);
+    EXPECT_TRUE(body->lineEditor()->isVisible());
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_EQ(body->lineEditor()->cursorPosition(), 11 + pasted.size());
+    EXPECT_TRUE(testsupport::waitFor([&] { return caretInView(body->lineEditor(), inspector.scrollArea()); }));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(QString::fromStdString(routeIn(engineRoutes(), "r-a")["body"].get<std::string>()), expected);
+    QApplication::processEvents();
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-long-paste"));
+    body->lineEditor()->undo();
+    EXPECT_EQ(inspector.model()->bodyText(), "{\r\n  \"ok\": true\r\n}");
+
+    SequenceStepCard *card = inspector.sequenceSection()->cards()[0];
+    QPlainTextEdit *box = card->bodyField()->editor();
+    box->setFocus();
+    box->moveCursor(QTextCursor::End);
+    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(QString::fromStdString(inspector.model()->sequence()[0].body), "[]" + pasted);
+    ASSERT_NE(card->lineBodyField(), nullptr);
+    EXPECT_TRUE(card->lineBodyField()->isVisible());
+    EXPECT_FALSE(card->bodyField()->isVisible());
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(QString::fromStdString(routeIn(engineRoutes(), "r-a")["sequence"][0]["body"].get<std::string>()),
+              "[]" + pasted);
 }

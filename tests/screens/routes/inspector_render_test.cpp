@@ -1,6 +1,7 @@
 // Renders of the inspector's states in both palettes, with checks of what they must show.
 #include "inspector_fixture.h"
 
+#include "design/exact_plain_text_edit.h"
 #include "design/choice_chips.h"
 #include "design/ks_button.h"
 #include "design/snow_slider.h"

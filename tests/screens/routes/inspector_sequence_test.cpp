@@ -9,11 +9,23 @@
 #include "design/snow_switch.h"
 #include "screens/routes/sequence_section.h"
 
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
 
 namespace {
+
+// Route r-a with one step, s-1, whose body is `body`.
+Endpoint routeWithStepBody(const std::string &body)
+{
+    Endpoint route = inspectorRoute("r-a");
+    MockStep step;
+    step.id = "s-1";
+    step.body = body;
+    route.sequence = {step};
+    return route;
+}
 
 void commit(MiniField *field, const QString &text)
 {
@@ -187,12 +199,7 @@ TEST_F(InspectorEngineTest, DropSwitchHidesTheBodyWithoutClearingIt)
 // line it splits.
 TEST_F(InspectorEngineTest, StepBodyKeepsItsLineEnds)
 {
-    Endpoint route = inspectorRoute("r-a");
-    MockStep step;
-    step.id = "s-1";
-    step.body = "a\r\nb\nc";
-    route.sequence = {step};
-    seed({route});
+    seed({routeWithStepBody("a\r\nb\nc")});
     InspectorView &inspector = open("r-a");
     SequenceStepCard *card = inspector.sequenceSection()->cards()[0];
     QPlainTextEdit *box = card->bodyField()->editor();
@@ -209,4 +216,28 @@ TEST_F(InspectorEngineTest, StepBodyKeepsItsLineEnds)
     EXPECT_EQ(inspector.model()->sequence()[0].body, "a\r\n\r\nb\nc!\n");
     ASSERT_TRUE(settled());
     EXPECT_EQ(routeIn(engineRoutes(), "r-a")["sequence"][0]["body"].get<std::string>(), "a\r\n\r\nb\nc!\n");
+}
+
+// A step's body box shows its body's lines as drawn: a line that wraps counts each piece.
+TEST_F(InspectorEngineTest, StepBodyBoxGrowsWithAWrappedLine)
+{
+    const std::string body = "{\"name\":\"Ad\",\"email\":\"ada@example.com\",\"tags\":[\"a\",\"b\"],\"n\":0";
+    seed({routeWithStepBody(body)});
+    InspectorView &inspector = open("r-a");
+    GrowingTextField *box = inspector.sequenceSection()->cards()[0]->bodyField();
+    QApplication::processEvents();
+    QPlainTextEdit *editor = box->editor();
+    const int lineHeight = QFontMetrics(editor->font()).lineSpacing();
+    // The body has no spaces: it wraps at any character, a line every `columns` of them.
+    const int columns = editor->viewport()->width() / QFontMetrics(editor->font()).horizontalAdvance(QLatin1Char('M'));
+    const int drawn = int((body.size() + columns - 1) / columns);
+    ASSERT_GT(drawn, 1);
+    EXPECT_EQ(box->height(), std::min(drawn, 4) * lineHeight + 2 * GrowingTextField::VerticalInset);
+    // The card grows around the box.
+    SequenceStepCard *card = inspector.sequenceSection()->cards()[0];
+    EXPECT_TRUE(testsupport::waitFor([&] { return box->geometry().bottom() < card->height() - 8; }))
+        << box->geometry().bottom() << " " << card->height();
+    inspector.scrollArea()->ensureWidgetVisible(box);
+    QApplication::processEvents();
+    testsupport::saveRender(m_host.get(), QStringLiteral("routes"), QStringLiteral("inspector-step-body-wrapped"));
 }

@@ -6,7 +6,11 @@
 #include "app/main_header.h"
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
+#include "design/keyboard_reach.h"
+#include "design/keyboard_rows.h"
 #include "design/ks_button.h"
+#include "design/search_field.h"
+#include "design/palette.h"
 #include "design/shell_widgets.h"
 #include "design/snow_menu_list.h"
 #include "design/snow_menu_popup.h"
@@ -16,6 +20,7 @@
 #include "design/status_code_field.h"
 #include "engine/records/mock_data.h"
 #include "routes_test_support.h"
+#include "screens/settle_test_support.h"
 #include "screens/routes/endpoints_screen.h"
 #include "screens/routes/inspector_view.h"
 #include "screens/routes/manage_environments_sheet.h"
@@ -23,6 +28,7 @@
 #include "screens/routes/new_route_sheet.h"
 #include "screens/routes/projects_sheets.h"
 #include "screens/routes/route_list_model.h"
+#include "screens/routes/route_table_view.h"
 #include "screens/routes/routes_catalog.h"
 
 #include <QApplication>
@@ -197,6 +203,84 @@ TEST_F(RoutesInWindow, KeyboardAloneWalksTheNewRouteSheetItsMenuTheWindowAndTheL
     ASSERT_TRUE(pressKey(Qt::Key_Home));
     EXPECT_EQ(latency(), 0);
     EXPECT_EQ(slider->value(), 0);
+}
+
+TEST_F(RoutesInWindow, TabReachesTheTableRowsWhoseKeysOpenFoldAndFlipTheSwitch)
+{
+    using testsupport::pressKey;
+    objects.engine.setEndpoints({routestest::route("r1", HTTPMethod::GET, "api.shop.dev", "/v1/users", "Users"),
+                                 routestest::route("r2", HTTPMethod::POST, "api.shop.dev", "/v1/orders", "Users"),
+                                 routestest::route("r3", HTTPMethod::GET, "api.shop.dev", "/v1/cart")});
+    objects.state.select(NavItem::endpoints);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto *screen = qobject_cast<EndpointsScreen *>(view->screen());
+    ASSERT_NE(screen, nullptr);
+    RouteTableView *table = screen->table();
+    RouteListModel *model = screen->model();
+    const auto focused = [] { return QApplication::focusWidget(); };
+
+    // From the filter, Tab comes to the table before it leaves the screen.
+    QTest::mouseClick(screen->filterField()->lineEdit(), Qt::LeftButton);
+    ASSERT_EQ(focused(), screen->filterField()->lineEdit());
+    QStringList stops;
+    for (int i = 0; i < 4 && focused() != table; ++i) {
+        ASSERT_TRUE(pressKey(Qt::Key_Tab));
+        stops << QString::fromLatin1(focused()->metaObject()->className());
+    }
+    ASSERT_EQ(focused(), table) << stops.join(' ').toStdString();
+    EXPECT_EQ(stops.size(), 2) << "\"New route\", then the rows: " << stops.join(' ').toStdString();
+    KeyboardRows *keys = KeyboardRows::of(table);
+    ASSERT_NE(keys, nullptr);
+    const auto row = [&] { return keys->current().row(); };
+    EXPECT_EQ(row(), 0) << "the Users group";
+
+    // The ring is drawn round the keyboard's row and no other.
+    const QColor ring = KeyboardReach::ringColor(Palette::of(table));
+    const auto ringAt = [&](int at) {
+        screenstest::settle(table);
+        return testsupport::pixelsOfColor(table->viewport()->grab().toImage(), table->visualRect(model->index(at)), ring);
+    };
+    EXPECT_GT(ringAt(0), 40);
+    EXPECT_EQ(ringAt(1), 0);
+
+    // Down to a route: Space flips its switch, Return opens it and the keys stay on the table.
+    ASSERT_TRUE(pressKey(Qt::Key_Down));
+    ASSERT_EQ(model->routeIDAt(row()), "r1");
+    EXPECT_GT(ringAt(row()), 40);
+    EXPECT_EQ(ringAt(0), 0);
+    testsupport::saveRender(table, QStringLiteral("routes"), QStringLiteral("table_keyboard_row"));
+    const bool wasActive = objects.engine.endpoints().first().active;
+    ASSERT_TRUE(pressKey(Qt::Key_Space));
+    EXPECT_NE(objects.engine.endpoints().first().active, wasActive);
+    EXPECT_FALSE(objects.state.selectedEndpointID().has_value());
+    ASSERT_TRUE(pressKey(Qt::Key_Return));
+    EXPECT_EQ(objects.state.selectedEndpointID(), std::optional<QString>(QStringLiteral("r1")));
+    ASSERT_TRUE(pressKey(Qt::Key_Return));
+    EXPECT_EQ(objects.state.selectedEndpointID(), std::optional<QString>(QStringLiteral("r1"))) << "Return opens, never closes";
+    ASSERT_EQ(focused(), table);
+
+    // End and Home reach both ends; Return on the group folds it.
+    ASSERT_TRUE(pressKey(Qt::Key_End));
+    EXPECT_EQ(model->routeIDAt(row()), "r3");
+    ASSERT_TRUE(pressKey(Qt::Key_Home));
+    ASSERT_EQ(row(), 0);
+    ASSERT_TRUE(pressKey(Qt::Key_Return));
+    EXPECT_TRUE(model->isCollapsed(QStringLiteral("Users")));
+    ASSERT_TRUE(pressKey(Qt::Key_Down));
+    EXPECT_EQ(model->kindAt(row()), RouteListModel::Kind::header) << "the folded routes are passed by";
+
+    // After a click the arrows go on from the row clicked.
+    ASSERT_TRUE(pressKey(Qt::Key_Home));
+    ASSERT_TRUE(pressKey(Qt::Key_Return));
+    ASSERT_FALSE(model->isCollapsed(QStringLiteral("Users")));
+    const QRect second = table->visualRect(model->index(model->rowOfRoute(QStringLiteral("r2"))));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(second.left() + 120, second.center().y()));
+    EXPECT_EQ(objects.state.selectedEndpointID(), std::optional<QString>(QStringLiteral("r2")));
+    ASSERT_EQ(focused(), table);
+    ASSERT_TRUE(pressKey(Qt::Key_Up));
+    EXPECT_EQ(model->routeIDAt(row()), "r1");
+    EXPECT_GT(ringAt(row()), 40) << "the keys moved, so the ring shows";
 }
 
 TEST_F(RoutesInWindow, GroupSheetClearsTargetsHoweverItCloses)

@@ -9,6 +9,7 @@
 
 #include "design/badges.h"
 #include "design/copy_button.h"
+#include "design/shell_widgets.h"
 #include "design/ks_button.h"
 #include "design/snow_empty_state.h"
 #include "design/snow_toast.h"
@@ -236,4 +237,27 @@ TEST_F(DevicesTest, AMissingXcrunListsNothing)
     ASSERT_TRUE(idle());
     EXPECT_TRUE(screen->emptyState()->isVisible());
     EXPECT_TRUE(screen->shownTexts().contains("Open Simulator"));
+}
+
+TEST(SimulatorRowLayout, ALongNameEndsInAnEllipsisBeforeTheTags)
+{
+    const QString name = QStringLiteral("iPhone 15 Pro Max (second test device for the checkout team, EU region)");
+    SimulatorRow row(Simulator{QStringLiteral("5A1B2C3D-0000-4000-8000-00000000CAFE"), name,
+                               QStringLiteral("iOS 17.2"), QStringLiteral("Booted")});
+    row.resize(520, row.sizeHint().height());
+    setuptest::renderBoth(&row, "devices-long-name");
+    ShellText *shown = nullptr;
+    for (ShellText *text : row.findChildren<ShellText *>())
+        if (text->text() == name)
+            shown = text;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->shownText().endsWith(QChar(0x2026))) << shown->shownText().toStdString();
+    EXPECT_LE(shown->fontMetrics().horizontalAdvance(shown->shownText()), shown->width());
+    // The name stops before the "Booted" tag and the button.
+    const SnowTag *booted = nullptr;
+    for (SnowTag *tag : row.findChildren<SnowTag *>())
+        if (tag->isVisibleTo(&row) && tag != row.trustedTag())
+            booted = tag;
+    ASSERT_NE(booted, nullptr);
+    EXPECT_LE(shown->mapTo(&row, QPoint(shown->width(), 0)).x(), booted->x());
 }

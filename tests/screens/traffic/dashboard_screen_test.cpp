@@ -1,11 +1,13 @@
 // The dashboard screen on an engine link that is not booted: which sections show in each state,
 // the texts they carry, what the buttons do, and that values change in place without new widgets.
 #include "dashboard_test_support.h"
+#include "screens/settle_test_support.h"
 
 #include "design/activity_graph.h"
 #include "design/badges.h"
 #include "design/card.h"
 #include "design/indicators.h"
+#include "design/keyboard_reach.h"
 #include "design/shell_widgets.h"
 #include "design/snow_progress_bar.h"
 #include "design/snow_select.h"
@@ -14,6 +16,7 @@
 #include "screens/traffic/traffic_catalog.h"
 #include "screens/traffic/dashboard_widgets.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QPointer>
 #include <QSet>
@@ -381,4 +384,45 @@ TEST_F(DashboardTest, CatalogBuildsTheDashboardForItsNavItem)
     ASSERT_NE(factory, nullptr);
     std::unique_ptr<QWidget> built((*factory)(AppContext{&state, &engine, nullptr, nullptr}, nullptr));
     EXPECT_NE(qobject_cast<DashboardScreen *>(built.get()), nullptr);
+}
+
+TEST_F(DashboardTest, EveryTabStopShowsARingAndThePageItselfIsNone)
+{
+    engine.setEndpoints({route("a")});
+    engine.setEnvironments({{"e1", "Dev", {}}, {"e2", "Staging", {}}});
+    engine.setChaosPresets(standardPresets());
+    engine.setProxyRunning(true);
+    DashboardScreen &s = screen();
+    PaletteHost::set(&s, Palette::light());
+    s.resize(1000, 700);
+    s.show();
+    s.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
+    ASSERT_TRUE(screenstest::settle(&s));
+    const QColor ring = KeyboardReach::ringColor(Palette::light());
+
+    // Round the whole order once, from the first stop.
+    QWidget *first = nullptr;
+    for (QWidget *w = s.nextInFocusChain(); w != &s && !first; w = w->nextInFocusChain())
+        if ((w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && w->isVisible() && w->isEnabled())
+            first = w;
+    ASSERT_NE(first, nullptr);
+    QTest::mouseClick(&s, Qt::LeftButton, {}, QPoint(2, 2));
+    first->setFocus(Qt::OtherFocusReason);
+    QList<QWidget *> seen;
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+        QWidget *at = QApplication::focusWidget();
+        ASSERT_NE(at, nullptr);
+        if (seen.contains(at))
+            break;
+        seen.append(at);
+        EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(at), nullptr) << "a stop that shows nothing";
+        s.scrollArea()->ensureWidgetVisible(at);
+        QCoreApplication::processEvents();
+        EXPECT_GT(testsupport::pixelsOfColor(at->grab().toImage(), at->rect(), ring), 20)
+            << at->metaObject()->className() << " " << i;
+    }
+    EXPECT_GE(seen.size(), 8);
+    EXPECT_TRUE(seen.contains(s.envSelect()));
 }

@@ -11,6 +11,8 @@
 #include "design/code_text_view.h"
 #include "design/copy_button.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
+#include "design/keyboard_rows.h"
 #include "design/ks_button.h"
 #include "design/snow_context_menu.h"
 #include "design/snow_empty_state.h"
@@ -20,6 +22,7 @@
 #include "engine/link/ops_test_support.h"
 #include "traffic_test_support.h"
 
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -402,6 +405,75 @@ TEST_F(History, RowMenuReplaysOnlyWhileTheProxyRuns)
     EXPECT_FALSE(items.first().disabled);
     items.first().action();
     ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/replay/p1") == 1; }));
+}
+
+TEST_F(History, TabReachesTheRowsWhoseKeysOpenARecordAndItsMenu)
+{
+    m_hold = false;
+    m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.path() == "/traffic")
+            return CannedReply::ok(page(3));
+        if (request.path().startsWith("/traffic/"))
+            return CannedReply::ok(recordJson(request.path().mid(9).toStdString()));
+        return std::nullopt;
+    };
+    m_client.setProxyRunning(true);
+    open();
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::list; }));
+    m_host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_host));
+    TrafficListView *list = m_screen->list();
+    const auto focused = [] { return QApplication::focusWidget(); };
+
+    // After the toolbar, Tab comes to the rows.
+    QTest::mouseClick(m_screen->searchField()->lineEdit(), Qt::LeftButton);
+    QList<QWidget *> stops;
+    for (int i = 0; i < 6 && focused() != list; ++i) {
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+        stops.append(focused());
+    }
+    ASSERT_EQ(focused(), list);
+    EXPECT_EQ(stops.size(), 3) << "Refresh, Clear, then the rows";
+    KeyboardRows *keys = list->keyboardRows();
+    const auto row = [&] { return keys->current().row(); };
+    const QColor ring = KeyboardReach::ringColor(Palette::of(list));
+    const auto ringAt = [&](int at) {
+        screenstest::settle(list);
+        return testsupport::pixelsOfColor(list->viewport()->grab().toImage(), list->visualRect(list->model()->index(at, 0)),
+                                          ring);
+    };
+    EXPECT_EQ(row(), 0);
+    EXPECT_GT(ringAt(0), 40);
+    EXPECT_EQ(ringAt(1), 0);
+
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_End));
+    EXPECT_EQ(row(), 2);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Up));
+    EXPECT_EQ(row(), 1);
+    EXPECT_GT(ringAt(1), 40);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Return));
+    ASSERT_TRUE(m_screen->detail().has_value());
+    EXPECT_EQ(m_screen->detail()->id, "p1");
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loadingDetail(); }));
+    EXPECT_EQ(focused(), list) << "the keys stay on the rows beside the open record";
+    traffictest::render(&m_host, QStringLiteral("history-keyboard-row"));
+
+    // The Menu key opens the row's replay menu.
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Menu));
+    ASSERT_TRUE(list->contextMenu()->isOpen());
+    const QList<SnowMenuItem> items = list->contextMenu()->menu()->currentItems();
+    list->contextMenu()->menu()->close();
+    ASSERT_EQ(items.size(), 1);
+    items.first().action();
+    EXPECT_TRUE(testsupport::waitFor([&] { return count("POST", "/replay/p1") == 1; }));
+
+    // A click puts the keys on the row clicked.
+    ASSERT_TRUE(testsupport::waitFor([&] { return focused() == list; }));
+    const QRect first = list->visualRect(list->model()->index(0, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first.center());
+    EXPECT_EQ(m_screen->detail()->id, "p0");
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Down));
+    EXPECT_EQ(row(), 1);
 }
 
 TEST(HistoryDetail, ShowsTheRecordAsTheEngineSentIt)

@@ -8,6 +8,8 @@
 
 #include "design/badges.h"
 #include "design/indicators.h"
+#include "design/keyboard_reach.h"
+#include "design/keyboard_rows.h"
 #include "design/ks_button.h"
 #include "design/search_field.h"
 #include "design/snow_context_menu.h"
@@ -16,6 +18,7 @@
 #include "design/snow_text.h"
 #include "traffic_test_support.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -302,6 +305,34 @@ TEST_F(LiveScreen, ReplayIsOfferedOnlyWhileTheProxyRuns)
     m_screen->togglePause(); // enabled also while paused
     EXPECT_EQ(menuTitlesAt(0, &disabled), QStringList{QStringLiteral("Replay request")});
     EXPECT_FALSE(disabled);
+}
+
+TEST_F(LiveScreen, TabReachesTheRowsAndReturnOffersTheReplay)
+{
+    open();
+    m_engine.setProxyRunning(true);
+    feed(m_engine, 3, "a");
+    m_host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_host));
+    TrafficListView *list = m_screen->list();
+    QTest::mouseClick(m_screen->findChild<SearchField *>()->lineEdit(), Qt::LeftButton);
+    for (int i = 0; i < 6 && QApplication::focusWidget() != list; ++i)
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+    ASSERT_EQ(QApplication::focusWidget(), list);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Down));
+    EXPECT_EQ(list->keyboardRows()->current().row(), 1);
+    screenstest::settle(list);
+    EXPECT_GT(testsupport::pixelsOfColor(list->viewport()->grab().toImage(),
+                                         list->visualRect(list->model()->index(1, 0)),
+                                         KeyboardReach::ringColor(Palette::of(list))),
+              40);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Return));
+    ASSERT_TRUE(list->contextMenu()->isOpen());
+    const QList<SnowMenuItem> items = list->contextMenu()->menu()->currentItems();
+    list->contextMenu()->menu()->close();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items.first().title, QStringLiteral("Replay request"));
+    EXPECT_FALSE(items.first().disabled);
 }
 
 TEST_F(LiveScreen, RendersItsStatesInBothThemes)

@@ -1,5 +1,5 @@
 // The time texts the stand-in engine sends fit the 96-point time columns whole; how the columns share
-// a row too narrow for their fixed widths.
+// a row too narrow for their fixed widths, and how the Host / Path cell shortens its texts.
 #include "screens/traffic/traffic_table.h"
 
 #include "design/badges.h"
@@ -78,4 +78,42 @@ TEST(TrafficColumns, ShortOfRoomTimeGivesWayFirstAndHostPathKeepsItsFloor)
     const traffictable::ColumnWidths beside = traffictable::columnWidths(295);
     EXPECT_EQ(beside.time, 0);
     EXPECT_GE(beside.address, 150);
+}
+
+namespace {
+
+qreal addressWidth(const traffictable::AddressText &shown)
+{
+    return QFontMetricsF(Fonts::inter(12)).horizontalAdvance(shown.host)
+           + QFontMetricsF(Fonts::inter(13)).horizontalAdvance(shown.path);
+}
+
+} // namespace
+
+TEST(AddressCell, TheHostGivesWayBeforeThePathAndThePathKeepsItsEnd)
+{
+    const QString host = QStringLiteral("api.acme-demo.dev");
+    const QString path = QStringLiteral("/v2/users/1042/orders");
+    // Room to spare: both whole.
+    const traffictable::AddressText wide = traffictable::fitAddress(host, path, 400);
+    EXPECT_EQ(wide.host, host);
+    EXPECT_EQ(wide.path, path);
+
+    // The cell of a 1280-wide window with the info panel and a record open: a path that fits stays
+    // whole and the host takes what is left.
+    const QString shortPath = QStringLiteral("/v2/users/1042");
+    const traffictable::AddressText narrow = traffictable::fitAddress(host, shortPath, 146 - 8);
+    EXPECT_EQ(narrow.path, shortPath);
+    EXPECT_TRUE(narrow.host.endsWith(QChar(0x2026)) || narrow.host.contains(QChar(0x2026))) << narrow.host.toStdString();
+    EXPECT_GT(narrow.host.size(), 1) << "some of the host still shows";
+    EXPECT_LE(addressWidth(narrow), 138);
+
+    // A longer path: the host is down to an ellipsis and the path loses its middle, not its end.
+    const traffictable::AddressText tight = traffictable::fitAddress(host, path, 146 - 8);
+    EXPECT_EQ(tight.host, QString(QChar(0x2026)));
+    EXPECT_TRUE(tight.path.startsWith(QStringLiteral("/v2/"))) << tight.path.toStdString();
+    EXPECT_TRUE(tight.path.endsWith(QStringLiteral("orders"))) << tight.path.toStdString();
+    EXPECT_LE(addressWidth(tight), 138);
+
+    EXPECT_EQ(traffictable::fitAddress(host, path, 0).path, QString());
 }

@@ -62,11 +62,15 @@ TEST(TimeTexts, StoredTimesSayTheDayWhenItIsNotToday)
 }
 
 // The app reads the engine's output as a line protocol: nothing logged may start a line of its own.
-TEST(LogLines, ControlCharactersAreEscapedAndLongLinesAndNamesCut)
+TEST(LogLines, EveryLineBreakTheAppKnowsIsEscapedAndLongLinesAndNamesCut)
 {
     EXPECT_EQ(escapedLogLine("chaos preset x\nKESTRION_CONTROL_PORT=1\ry\t\x1b[2J\x7f active"),
               "chaos preset x\\nKESTRION_CONTROL_PORT=1\\ry\\t\\x1b[2J\\x7f active");
-    EXPECT_EQ(escapedLogLine("plain ünïcode"), "plain ünïcode");
+    // NEL, LS and PS break the app's lines too; other text beyond ASCII stands as it is.
+    EXPECT_EQ(escapedLogLine("a\u0085KESTRION_CONTROL_PORT=1\u2028b\u2029c"),
+              "a\\u0085KESTRION_CONTROL_PORT=1\\u2028b\\u2029c");
+    const std::string others = "plain ünïcode \u2027\u202a\u00a0, half a break \xe2\x80 \xc2";
+    EXPECT_EQ(escapedLogLine(others), others);
     const std::string cut = escapedLogLine(std::string(100000, '\n'));
     EXPECT_LT(cut.size(), kMaxLogLine + 32);
     EXPECT_EQ(cut.find('\n'), std::string::npos);
@@ -75,5 +79,7 @@ TEST(LogLines, ControlCharactersAreEscapedAndLongLinesAndNamesCut)
     const std::string name = loggedName(std::string(kMaxLoggedName - 1, 'a') + "é" + std::string(30000, 'b'));
     EXPECT_EQ(name, std::string(kMaxLoggedName - 1, 'a') + "… (30257 bytes)"); // never half a character
     EXPECT_TRUE(hasControlCharacter("a\x7f"));
-    EXPECT_FALSE(hasControlCharacter("naïve name"));
+    for (const char *lineBreak : {"\u0085", "\u2028", "\u2029"})
+        EXPECT_TRUE(hasControlCharacter(std::string("id") + lineBreak)) << lineBreak;
+    EXPECT_FALSE(hasControlCharacter("naïve name \u2027"));
 }

@@ -1,7 +1,7 @@
 // Route matching, sequences, overrides, substitution and chaos as pure rules.
 #include "mocks/route_matching.h"
 
-#include "proxy/route_table.h"
+#include "exchange/route_table.h"
 #include "store/state_store.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // Both ports flooded by clients that hold places without using them: quiet tunnels, stalled and
 // trickled bodies, clients that leave before their answer, and a lowered descriptor limit.
-#include "net/net_core.h"
+#include "net/connection_set.h"
+#include "net/io_pool.h"
 #include "standin-engine/engine_process.h"
 #include "standin-engine/test_upstream.h"
 

@@ -1,6 +1,7 @@
 // The engine's own reads and field lookups against Beast's, which they stand in for on every request:
 // the same bytes, however they arrive, must parse to the same message, error and leftover bytes.
-#include "net/net_core.h"
+#include "net/http_fields.h"
+#include "net/http_reading.h"
 
 #include <boost/beast/_experimental/test/stream.hpp>
 

@@ -1,6 +1,6 @@
 // Both ports against hostile and careless clients: held connections, slow and oversized requests,
 // smuggling attempts, streamed and redirected pass-through, and loops back into the engine.
-#include "net/net_core.h"
+#include "net/connection_set.h"
 #include "standin-engine/engine_process.h"
 #include "standin-engine/test_upstream.h"
 
@@ -42,37 +42,17 @@ bool stillWaiting(const RawSocket &socket)
     return ::poll(&wanted, 1, 0) == 0;
 }
 
-class Transport : public ::testing::Test {
+class Transport : public standintest::EngineTest {
 protected:
     void SetUp() override
     {
-        m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
-        ASSERT_TRUE(m_engine->start());
-        m_proxyPort = m_engine->proxyPort();
-        ASSERT_GT(m_proxyPort, 0);
+        ASSERT_NO_FATAL_FAILURE(startEngine());
         setRoutes({mockRoute("r-fast", "GET", "/fast", 200, R"({"fast":true})"),
                    mockRoute("r-slow", "GET", "/slow", 200, R"({"slow":true})", 20000),
                    mockRoute("r-make", "POST", "/make", 201, R"({"made":true})")});
     }
 
-    void setRoutes(const std::vector<WireRoute> &routes)
-    {
-        const auto posted = m_engine->client()->Post("/routes", encodeRecord(routes), "application/json");
-        ASSERT_TRUE(posted);
-        ASSERT_EQ(posted->status, 200) << posted->body;
-    }
-
-    std::vector<TrafficRecord> history()
-    {
-        const auto reply = m_engine->client()->Get("/traffic?limit=1000");
-        return decodeRecord<std::vector<TrafficRecord>>(reply ? reply->body : "").value_or(std::vector<TrafficRecord> {});
-    }
-
     std::string controlHost() const { return "127.0.0.1:" + std::to_string(m_engine->controlPort()); }
-
-    QTemporaryDir m_dir;
-    std::unique_ptr<EngineProcess> m_engine;
-    int m_proxyPort = 0;
 };
 
 } // namespace
@@ -213,8 +193,9 @@ TEST_F(Transport, ChunkedUploadPastTheLimitIsRefusedBeforeItEnds)
     char size[16];
     std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
     const std::string chunk = std::string(size) + piece + "\r\n";
+    const std::string routesBefore = m_engine->client()->Get("/routes")->body;
     for (const auto &[port, head] : std::vector<std::pair<int, std::string>> {
-             {m_engine->controlPort(), "POST /environments HTTP/1.1\r\nHost: " + controlHost()},
+             {m_engine->controlPort(), "POST /import?format=auto HTTP/1.1\r\nHost: " + controlHost()},
              {m_proxyPort, "POST http://api.test/make HTTP/1.1\r\nHost: api.test"}}) {
         RawSocket socket;
         ASSERT_TRUE(socket.connect(port));
@@ -227,7 +208,7 @@ TEST_F(Transport, ChunkedUploadPastTheLimitIsRefusedBeforeItEnds)
         const std::string answer = socket.readUntil("\r\n\r\n", kPatience);
         EXPECT_EQ(statusOf(answer), 413) << port << ": " << answer.substr(0, 200);
     }
-    EXPECT_EQ(decodeRecord<EnvironmentSet>(m_engine->client()->Get("/environments")->body)->environments.size(), 0u);
+    EXPECT_EQ(m_engine->client()->Get("/routes")->body, routesBefore);
 }
 
 TEST_F(Transport, OversizedHeaderGetsA431)
@@ -468,34 +449,6 @@ TEST(ConnectionSet, AFullPortClosesTheLongestIdleConnectionAndWaitsLessForIdleOn
 // An answer leaves straight from the socket as far as the client's window lets it, the rest as the
 // client reads; a client that reads slowly, through a small buffer, still gets every byte in order, and
 // its connection goes on to a passed-through request.
-// A client that waits for "100 Continue" before its body is told so, by a mock and on the way to a
-// host alike, and only when a body follows.
-TEST_F(Transport, AClientThatAsksToContinueIsToldOnlyWhenABodyFollows)
-{
-    TestUpstream upstream([](const TestUpstream::Request &request, TestUpstream::Reply &reply) {
-        reply.body = "got " + request.body;
-    });
-    const std::string host = "127.0.0.1:" + std::to_string(upstream.port());
-    for (const std::string &origin : {std::string("api.test"), host}) {
-        const std::string path = origin == host ? "/echo" : "/make";
-        RawSocket client;
-        ASSERT_TRUE(client.connect(m_proxyPort));
-        ASSERT_TRUE(client.send("POST http://" + origin + path + " HTTP/1.1\r\nHost: " + origin
-                                + "\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n"));
-        const std::string interim = client.readUntil("\r\n\r\n", kPatience);
-        EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n") << origin;
-        ASSERT_TRUE(client.send("hello"));
-        const std::string answer = client.readUntil(origin == host ? "got hello" : "{\"made\":true}", kPatience);
-        EXPECT_EQ(statusOf(answer), origin == host ? 200 : 201) << answer;
-        EXPECT_EQ(answer.find("100 Continue"), std::string::npos) << answer; // once only
-
-        ASSERT_TRUE(client.send("POST http://" + origin + path + " HTTP/1.1\r\nHost: " + origin
-                                + "\r\nContent-Length: 0\r\nExpect: 100-continue\r\n\r\n"));
-        const std::string bodiless = client.readUntil(origin == host ? "got " : "{\"made\":true}", kPatience);
-        EXPECT_EQ(statusOf(bodiless), origin == host ? 200 : 201) << bodiless;
-    }
-}
-
 TEST_F(Transport, AnAnswerTakenSlowlyArrivesWholeAndTheConnectionGoesOn)
 {
     std::string big(3500000, '\0'); // past what a socket buffers at once here

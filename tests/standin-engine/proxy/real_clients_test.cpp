@@ -2,7 +2,7 @@
 // on one kept connection, Node's http with a keep-alive agent and curl, against nginx (gzip on, a
 // short keep-alive) and a scripted host for the odd shapes. What a client gets through the proxy must
 // be what it gets straight from the host, byte for byte, and the host must get what the client sent.
-#include "proxy/upstream.h"
+#include "hosts/upstream.h"
 #include "standin-engine/engine_process.h"
 #include "standin-engine/scripted_host.h"
 
@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -143,7 +144,7 @@ struct Answer {
     }
 };
 
-class RealClients : public ::testing::Test {
+class RealClients : public standintest::EngineTest {
 protected:
     void SetUp() override
     {
@@ -152,15 +153,9 @@ protected:
         if (m_node.isEmpty())
             GTEST_SKIP() << "Node.js is not installed (scripts/setup installs the nodejs package)";
         ASSERT_FALSE(m_python.isEmpty()) << "python3 is not installed (scripts/setup installs it)";
-        m_engine = std::make_unique<EngineProcess>(m_dir.path(), QStringList {"--autostart"});
         // Hosts over TLS carry a certificate of a throwaway CA the engine is told to trust.
         m_pki = standintest::makeThrowawayPki("localhost");
-        const QString hostCa = m_dir.path() + "/upstream-ca.pem";
-        writeFile(hostCa, m_pki.caPem);
-        m_engine->setEnvironment(standin::kTestUpstreamCaVariable, hostCa);
-        ASSERT_TRUE(m_engine->start());
-        m_proxyPort = m_engine->proxyPort();
-        ASSERT_GT(m_proxyPort, 0);
+        startEngine({{standin::kTestUpstreamCaVariable, writeTemporaryFile("upstream-ca.pem", m_pki.caPem)}});
     }
 
     // The clients, as (name, interpreter, script).
@@ -234,10 +229,19 @@ protected:
                 << " characters of base64)";
             for (const std::string name : {"content-type", "content-encoding", "trailer"})
                 EXPECT_EQ(proxied[i].header(name), direct[i].header(name)) << step << " " << name;
+            // Each forwarded answer, interim ones too, names the proxy in its Via field (these hosts send none).
+            static const std::regex engineVia("1\\.1 kestrion-[0-9a-f]{16}");
+            EXPECT_EQ(direct[i].header("via"), "") << step;
+            EXPECT_TRUE(std::regex_match(proxied[i].header("via"), engineVia)) << step << " " << proxied[i].header("via");
+            nlohmann::json interim = proxied[i].json.value("interim", nlohmann::json());
+            for (auto &head : interim) {
+                EXPECT_TRUE(std::regex_match(head["headers"].value("via", ""), engineVia)) << step << " " << head;
+                head["headers"].erase("via");
+            }
             // What a client reports of them (Node: trailer fields and interim answers).
-            for (const std::string part : {"trailers", "interim"})
-                EXPECT_EQ(proxied[i].json.value(part, nlohmann::json()), direct[i].json.value(part, nlohmann::json()))
-                    << step << " " << part;
+            EXPECT_EQ(interim, direct[i].json.value("interim", nlohmann::json())) << step << " interim";
+            EXPECT_EQ(proxied[i].json.value("trailers", nlohmann::json()), direct[i].json.value("trailers", nlohmann::json()))
+                << step << " trailers";
             // Files each run wrote itself differ in time, and so in their tags.
             if (plan[i]["path"].get<std::string>().find("{run}") == std::string::npos) {
                 EXPECT_EQ(proxied[i].header("etag"), direct[i].header("etag")) << step;
@@ -245,19 +249,11 @@ protected:
         }
     }
 
-    QString writePlan(const nlohmann::json &plan, const QString &name)
-    {
-        const QString path = m_dir.path() + "/" + name;
-        writeFile(path, plan.dump());
-        return path;
-    }
+    QString writePlan(const nlohmann::json &plan, const QString &name) { return writeTemporaryFile(name, plan.dump()); }
 
-    QTemporaryDir m_dir;
     standintest::ThrowawayPki m_pki;
     QString m_python;
     QString m_node;
-    std::unique_ptr<EngineProcess> m_engine;
-    int m_proxyPort = 0;
 };
 
 } // namespace
@@ -309,35 +305,28 @@ TEST_F(RealClients, NginxAnswersThroughTheProxyAsItDoesDirectly)
 
 TEST_F(RealClients, OddlyShapedAnswersReachClientsAsTheHostSentThem)
 {
-    std::mutex mutex;
-    std::vector<ScriptedHost::Request> seen;
-    ScriptedHost host([&](ScriptedHost::Connection &connection) {
-        while (const auto request = connection.next()) {
-            {
-                std::lock_guard lock(mutex);
-                seen.push_back(*request);
+    standintest::RequestLog log;
+    ScriptedHost host(log.recording([](ScriptedHost::Connection &connection, const ScriptedHost::Request &request) {
+        const std::string line = request.line();
+        if (line.find("/one-piece") != std::string::npos) {
+            connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
+                            + chunked({"one write, one piece"}));
+        } else if (line.find("/until-close") != std::string::npos) {
+            connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n"
+                            "ends when the connection does");
+            connection.close();
+        } else if (line.find("/slow") != std::string::npos) {
+            connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n");
+            for (const std::string piece : {"data: one\n\n", "data: two\n\n", "data: three\n\n"}) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(30)); // pieces that trickle
+                connection.send(chunked({piece}).substr(0, chunked({piece}).size() - 5));
             }
-            const std::string line = request->line();
-            if (line.find("/one-piece") != std::string::npos) {
-                connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                + chunked({"one write, one piece"}));
-            } else if (line.find("/until-close") != std::string::npos) {
-                connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n"
-                                "ends when the connection does");
-                return;
-            } else if (line.find("/slow") != std::string::npos) {
-                connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n");
-                for (const std::string piece : {"data: one\n\n", "data: two\n\n", "data: three\n\n"}) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // pieces that trickle
-                    connection.send(chunked({piece}).substr(0, chunked({piece}).size() - 5));
-                }
-                connection.send("0\r\n\r\n");
-            } else {
-                const std::string body = "got " + request->body;
-                connection.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
-            }
+            connection.send("0\r\n\r\n");
+        } else {
+            const std::string body = "got " + request.body;
+            connection.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
         }
-    });
+    }));
     const std::string text = "from the client \xe2\x9c\x93 with bytes \x01\x02";
     const std::string textFile = (m_dir.path() + "/text.bin").toStdString();
     writeFile(QString::fromStdString(textFile), text);
@@ -351,7 +340,7 @@ TEST_F(RealClients, OddlyShapedAnswersReachClientsAsTheHostSentThem)
     });
     const QString planFile = writePlan(plan, "odd-plan.json");
     runAndCompare(plan, planFile, "http://127.0.0.1:" + std::to_string(host.port()));
-    std::lock_guard lock(mutex);
+    const auto seen = log.requests();
     EXPECT_EQ(seen.size(), plan.size() * clients().size() * 2);
     // The host gets the same requests either way, but for the fields of the hop and the proxy's mark.
     std::multiset<std::string> direct;
@@ -377,42 +366,54 @@ TEST_F(RealClients, OddlyShapedAnswersReachClientsAsTheHostSentThem)
 TEST_F(RealClients, TrailerFieldsAndEarlyHintsPassBothWays)
 {
     const auto withoutLastChunk = [](const std::string &body) { return body.substr(0, body.size() - 5); };
-    std::mutex mutex;
-    std::vector<ScriptedHost::Request> seen;
-    ScriptedHost host([&](ScriptedHost::Connection &connection) {
-        while (const auto request = connection.next()) {
-            {
-                std::lock_guard lock(mutex);
-                seen.push_back(*request);
-            }
-            std::string echoed = request->trailers;
-            std::replace(echoed.begin(), echoed.end(), '\r', ';');
-            std::replace(echoed.begin(), echoed.end(), '\n', ' ');
-            if (request->line().find("/hints") != std::string::npos)
-                connection.send("HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n"
-                                "HTTP/1.1 103 Early Hints\r\nLink: </app.js>; rel=preload\r\n\r\n");
-            connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTrailer: X-Checksum, X-Echo\r\n"
-                            "Transfer-Encoding: chunked\r\n\r\n"
-                            + withoutLastChunk(chunked({"got " + request->body}))
-                            + "0\r\nX-Checksum: c0ffee\r\nX-Echo: " + echoed + "\r\n\r\n");
-        }
-    });
+    standintest::RequestLog log;
+    ScriptedHost host(log.recording([&](ScriptedHost::Connection &connection, const ScriptedHost::Request &request) {
+        std::string echoed = request.trailers;
+        std::replace(echoed.begin(), echoed.end(), '\r', ';');
+        std::replace(echoed.begin(), echoed.end(), '\n', ' ');
+        if (request.line().find("/hints") != std::string::npos)
+            connection.send("HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n"
+                            "HTTP/1.1 103 Early Hints\r\nLink: </app.js>; rel=preload\r\n\r\n");
+        if (request.line().find("/unasked") != std::string::npos) // interim answers nobody asked for
+            connection.send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n");
+        // A trailer field named as a header field is too.
+        connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nServer-Timing: head;dur=1\r\n"
+                        "Trailer: X-Checksum, Server-Timing, X-Echo\r\nTransfer-Encoding: chunked\r\n\r\n"
+                        + withoutLastChunk(chunked({"got " + request.body}))
+                        + "0\r\nX-Checksum: c0ffee\r\nServer-Timing: total;dur=5\r\nX-Echo: " + echoed + "\r\n\r\n");
+    }));
     const std::string textFile = (m_dir.path() + "/signed.txt").toStdString();
     writeFile(QString::fromStdString(textFile), "a body with a sum after it");
     const nlohmann::json plan = nlohmann::json::array({
         {{"method", "POST"}, {"path", "/sum"}, {"body_file", textFile}, {"trailers", {{"X-Client-Sum", "42"}}}},
         {{"method", "GET"}, {"path", "/hints"}},
         {{"method", "POST"}, {"path", "/hints"}, {"body_file", textFile}, {"trailers", {{"X-Client-Sum", "7"}}}},
+        {{"method", "GET"}, {"path", "/unasked"}},
+        {{"method", "POST"}, {"path", "/typed"}, {"body_file", textFile}, {"headers", {{"Content-Type", "text/plain"}}},
+         {"trailers", {{"Content-Type", "text/plain"}, {"X-Client-Sum", "9"}}}},
     });
     const QString planFile = writePlan(plan, "trailers-plan.json");
     runAndCompare(plan, planFile, "http://127.0.0.1:" + std::to_string(host.port()), "node");
-    std::lock_guard lock(mutex);
-    ASSERT_EQ(seen.size(), 6u);
+    // An HTTP/1.0 client is sent no interim answer.
+    RawSocket old;
+    ASSERT_TRUE(old.connect(m_proxyPort));
+    ASSERT_TRUE(old.send("GET http://127.0.0.1:" + std::to_string(host.port()) + "/unasked HTTP/1.0\r\n\r\n"));
+    std::string oldAnswer;
+    EXPECT_TRUE(old.readToEnd(oldAnswer, std::chrono::seconds(10)));
+    EXPECT_EQ(oldAnswer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << oldAnswer;
+
+    const auto seen = log.requests();
+    ASSERT_EQ(seen.size(), 11u);
+    // The host gets the trailer fields the client sent, whichever way it came.
+    std::multiset<std::string> direct;
+    std::multiset<std::string> proxied;
     for (const auto &request : seen) {
         if (request.line().rfind("POST", 0) == 0) {
-            EXPECT_EQ(request.trailers.rfind("X-Client-Sum: ", 0), 0u) << request.raw;
+            EXPECT_NE(request.trailers.find("X-Client-Sum: "), std::string::npos) << request.raw;
+            (request.header("Via").empty() ? direct : proxied).insert(request.line() + "\n" + request.trailers);
         }
     }
+    EXPECT_EQ(proxied, direct);
 }
 
 TEST_F(RealClients, CurlGetsAHostsEarlyAnswerToALargeUploadAsItDoesDirectly)
@@ -522,4 +523,48 @@ TEST_F(RealClients, APostTheHostTookWithoutAnsweringReachesItOnce)
             EXPECT_EQ(seen.count(line), 1u) << line;
         }
     }
+}
+
+TEST_F(RealClients, AnAnswerInATransferCodingBesidesChunkedReachesClientsAsTheHostSentIt)
+{
+    const std::string gzipped("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xcb\x48\xcd\xc9\xc9\xd7\x51\x48\xce\xcf\x2d\x28"
+                              "\x4a\x2d\x2e\x4e\x4d\x51\xc8\xc8\x2f\xe0\x02\x00\x4c\x63\xc1\x10\x16\x00\x00\x00", 42);
+    ScriptedHost host([&](ScriptedHost::Connection &connection) {
+        while (connection.next())
+            connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
+                            + chunked({gzipped.substr(0, 20), gzipped.substr(20)}));
+    });
+    const std::string origin = "http://127.0.0.1:" + std::to_string(host.port());
+    const nlohmann::json plan = nlohmann::json::array({{{"method", "GET"}, {"path", "/coded"}}});
+    const auto node = clients()[1];
+    auto direct = start(node, writePlan(plan, "coded-plan.json"), origin, false);
+    auto proxied = start(node, writePlan(plan, "coded-plan.json"), origin, true);
+    const auto directAnswers = answers(*direct, "node");
+    const auto proxiedAnswers = answers(*proxied, "node");
+    ASSERT_EQ(directAnswers.size(), 1u);
+    ASSERT_EQ(proxiedAnswers.size(), 1u);
+    EXPECT_EQ(proxiedAnswers[0].header("transfer-encoding"), "gzip, chunked");
+    EXPECT_EQ(proxiedAnswers[0].header("transfer-encoding"), directAnswers[0].header("transfer-encoding"));
+    EXPECT_EQ(proxiedAnswers[0].body(), directAnswers[0].body());
+
+    // curl takes the coding off itself, straight or through the proxy.
+    const auto fetch = [&](bool throughProxy) {
+        QProcess curl;
+        curl.start(findTool({"curl"}), {"-sS", "--max-time", "20", throughProxy ? "-x" : "--noproxy",
+                                        throughProxy ? "127.0.0.1:" + QString::number(m_proxyPort) : "*",
+                                        QString::fromStdString(origin + "/coded")});
+        EXPECT_TRUE(curl.waitForFinished(30000));
+        return curl.readAllStandardOutput().toStdString() + curl.readAllStandardError().toStdString();
+    };
+    EXPECT_EQ(fetch(false), "hello, compressed hop\n");
+    EXPECT_EQ(fetch(true), "hello, compressed hop\n");
+
+    // An HTTP/1.0 client can be sent no transfer coding at all.
+    RawSocket old;
+    ASSERT_TRUE(old.connect(m_proxyPort));
+    ASSERT_TRUE(old.send("GET " + origin + "/coded HTTP/1.0\r\n\r\n"));
+    std::string refusal;
+    EXPECT_TRUE(old.readToEnd(refusal, std::chrono::seconds(10)));
+    EXPECT_EQ(refusal.rfind("HTTP/1.0 502 ", 0), 0u) << refusal;
+    EXPECT_NE(refusal.find("transfer coding"), std::string::npos) << refusal;
 }

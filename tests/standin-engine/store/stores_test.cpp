@@ -1,6 +1,6 @@
 // Project state, traffic history, kept requests and the event hub: their rules and, for the first three, their files.
 #include "control/event_hub.h"
-#include "proxy/replay_store.h"
+#include "replay/replay_store.h"
 #include "store/state_store.h"
 #include "store/traffic_history.h"
 

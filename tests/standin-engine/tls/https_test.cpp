@@ -1,7 +1,7 @@
 // HTTPS through the proxy: interception with leaves signed by the root CA, verified pass-through
 // to TLS hosts, and tunnels relayed untouched when there is no CA.
 #include "core/log_throttle.h"
-#include "proxy/upstream.h"
+#include "hosts/upstream.h"
 #include "standin-engine/engine_process.h"
 #include "standin-engine/test_upstream.h"
 #include "tls/leaf_certificates.h"
@@ -35,39 +35,22 @@ constexpr auto kPatience = std::chrono::seconds(10);
 WireRoute route(const std::string &id, const std::string &host, const std::string &path, const std::string &body,
                 bool passThrough = false)
 {
-    WireRoute r;
-    r.id = id;
-    r.method = "GET";
-    r.host = host;
-    r.path = path;
-    r.body = body;
-    r.passThrough = passThrough;
-    return r;
+    return standintest::wireRoute(id, "GET", host, path, body, passThrough);
 }
 
-class Https : public ::testing::Test {
+class Https : public standintest::EngineTest {
 protected:
+    void SetUp() override {} // each test starts its engine when it has set it up
+
     void start(bool trustThrowawayCa = false)
     {
         m_pki = standintest::makeThrowawayPki("localhost");
         ASSERT_FALSE(m_pki.server.certPem.empty());
-        m_engine = std::make_unique<EngineProcess>(m_dir.path() + "/data", QStringList {"--autostart"});
-        for (const auto &[name, value] : m_environment)
-            m_engine->setEnvironment(name, value);
+        auto environment = m_environment;
         if (trustThrowawayCa)
-            m_engine->setEnvironment(standin::kTestUpstreamCaVariable, writeFile("upstream-ca.pem", m_pki.caPem));
-        ASSERT_TRUE(m_engine->start());
-        m_proxyPort = m_engine->proxyPort();
-        ASSERT_GT(m_proxyPort, 0);
-    }
-
-    QString writeFile(const QString &name, const std::string &text)
-    {
-        const QString path = m_dir.path() + "/" + name;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text.data(), static_cast<qint64>(text.size()));
-        return path;
+            environment.emplace_back(standin::kTestUpstreamCaVariable,
+                                     writeTemporaryFile("upstream-ca.pem", m_pki.caPem));
+        startEngine(environment, "data");
     }
 
     CAInfo generateCa()
@@ -75,18 +58,6 @@ protected:
         const auto reply = m_engine->client()->Post("/ca/generate");
         EXPECT_TRUE(reply && reply->status == 200);
         return decodeRecord<CAInfo>(reply ? reply->body : "").value_or(CAInfo {});
-    }
-
-    void setRoutes(const std::vector<WireRoute> &routes)
-    {
-        const auto posted = m_engine->client()->Post("/routes", encodeRecord(routes), "application/json");
-        ASSERT_TRUE(posted && posted->status == 200);
-    }
-
-    std::vector<TrafficRecord> history()
-    {
-        const auto reply = m_engine->client()->Get("/traffic?limit=100");
-        return decodeRecord<std::vector<TrafficRecord>>(reply ? reply->body : "").value_or(std::vector<TrafficRecord> {});
     }
 
     // One GET through a tunnel to `authority`, trusting only `caPem`; the raw answer, or "" with `error`.
@@ -105,11 +76,8 @@ protected:
         return tunnel.readResponse(kPatience);
     }
 
-    QTemporaryDir m_dir;
     std::vector<std::pair<QString, QString>> m_environment; // for the engine start() starts
     standintest::ThrowawayPki m_pki;
-    std::unique_ptr<EngineProcess> m_engine;
-    int m_proxyPort = 0;
 };
 
 } // namespace

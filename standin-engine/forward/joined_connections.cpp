@@ -1,0 +1,143 @@
+// Relaying bytes both ways between two joined connections.
+#include "forward/joined_connections.h"
+
+#include "forward/proxy_connection.h"
+
+#include <boost/asio/ssl/error.hpp>
+
+#include <vector>
+
+namespace standin {
+
+namespace {
+
+namespace asio = net::asio;
+namespace beast = net::beast;
+namespace http = net::http;
+using net::Limits;
+using net::tcp;
+
+// A joined pair whose direction carries nothing for this long is closed.
+constexpr std::chrono::minutes kJoinedIdle {10};
+
+// Relays one direction until it ends; an error ends both directions.
+template <class From, class To>
+asio::awaitable<void> pump(From &from, To &to, net::ConnectionTicket *ticket)
+{
+    std::vector<char> chunk(Limits::kStreamChunk);
+    beast::error_code ec;
+    auto &fromSocket = beast::get_lowest_layer(from);
+    auto &toSocket = beast::get_lowest_layer(to);
+    for (;;) {
+        fromSocket.expires_after(kJoinedIdle);
+        const std::size_t n = co_await from.async_read_some(asio::buffer(chunk), asio::redirect_error(asio::use_awaitable, ec));
+        if (ticket && n > 0)
+            ticket->setQuiet(std::chrono::steady_clock::now());
+        // TLS ended with its close alert or only with the connection: either way this side is done
+        // sending, and the other side hears so as the end of the stream.
+        if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) {
+            toSocket.socket().shutdown(tcp::socket::shutdown_send, ec);
+            co_return;
+        }
+        if (ec)
+            break;
+        toSocket.expires_after(kJoinedIdle);
+        co_await asio::async_write(to, asio::buffer(chunk.data(), n), asio::redirect_error(asio::use_awaitable, ec));
+        if (ec)
+            break;
+    }
+    fromSocket.socket().close(ec);
+    toSocket.socket().close(ec);
+}
+
+template <class Client, class Host>
+asio::awaitable<void> joinBothWays(Client &client, Host &host, net::ConnectionTicket *ticket)
+{
+    auto executor = co_await asio::this_coro::executor;
+    auto done = std::make_shared<asio::steady_timer>(executor, std::chrono::steady_clock::time_point::max());
+    auto finished = std::make_shared<bool>(false);
+    asio::co_spawn(executor, pump(host, client, ticket), [done, finished](std::exception_ptr) {
+        *finished = true;
+        done->cancel();
+    });
+    co_await pump(client, host, ticket);
+    beast::error_code ec;
+    if (!*finished)
+        co_await done->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+}
+
+template <class Client>
+asio::awaitable<void> joinUpgradedOn(Client &client, beast::flat_buffer &buffer, ProxyConnection &connection)
+{
+    UpstreamConnection host = std::move(*connection.upgraded);
+    connection.upgraded.reset();
+    const std::string early = std::move(connection.upgradedEarly);
+    connection.upgradedEarly.clear();
+    connection.upstream = &host.lowest();
+    struct Release {
+        ProxyConnection &connection;
+        ~Release() { connection.upstream = nullptr; }
+    } release {connection};
+
+    beast::error_code ec;
+    if (buffer.size() > 0) { // what the client sent right behind its request
+        if (host.tls)
+            co_await net::writeBuffers(*host.tls, buffer.data(), ec);
+        else
+            co_await net::writeBuffers(*host.plain, buffer.data(), ec);
+        buffer.consume(buffer.size());
+    }
+    if (!ec && !early.empty()) // what the host sent right behind its 101
+        co_await net::writeBuffers(client, asio::buffer(early), ec);
+    if (ec)
+        co_return;
+    if (host.tls)
+        co_await joinBothWays(client, *host.tls, connection.ticket);
+    else
+        co_await joinBothWays(client, *host.plain, connection.ticket);
+}
+
+} // namespace
+
+asio::awaitable<void> joinConnections(beast::tcp_stream &client, beast::tcp_stream &host, net::ConnectionTicket *ticket)
+{
+    co_await joinBothWays(client, host, ticket);
+}
+
+asio::awaitable<void> joinUpgraded(beast::tcp_stream &client, beast::flat_buffer &buffer, ProxyConnection &connection)
+{
+    co_await joinUpgradedOn(client, buffer, connection);
+}
+
+asio::awaitable<void> joinUpgraded(beast::ssl_stream<beast::tcp_stream> &client, beast::flat_buffer &buffer,
+                                   ProxyConnection &connection)
+{
+    co_await joinUpgradedOn(client, buffer, connection);
+}
+
+std::string upgradeAsked(const http::request_header<> &header)
+{
+    if (header.version() < 11)
+        return {};
+    bool named = false;
+    for (const auto &field : header) {
+        if (field.name() != http::field::connection)
+            continue;
+        for (const auto &token : http::token_list {field.value()})
+            named = named || beast::iequals(token, "upgrade");
+    }
+    std::string protocols;
+    for (const auto &field : header) {
+        if (!named || field.name() != http::field::upgrade)
+            continue;
+        const auto value = http::detail::trim(field.value());
+        if (value.empty())
+            continue;
+        if (!protocols.empty())
+            protocols += ", ";
+        protocols.append(value.data(), value.size());
+    }
+    return protocols;
+}
+
+} // namespace standin

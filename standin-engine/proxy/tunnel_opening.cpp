@@ -1,0 +1,124 @@
+// Telling what a tunnel carries from its first bytes.
+#include "net/connection_set.h"
+#include "net/http_reading.h"
+#include "proxy/tunnel_opening.h"
+
+#include <algorithm>
+
+namespace standin {
+
+namespace {
+
+namespace asio = net::asio;
+namespace beast = net::beast;
+using net::Limits;
+
+bool isTokenChar(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
+           || std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// What a request target may hold, as the request reader takes it: no blanks, no controls.
+bool isTargetChar(unsigned char c)
+{
+    return c > 0x20 && c != 0x7f;
+}
+
+// Waits until the socket has something to read (or the peer closed it), at most until `deadline`,
+// without closing it when the time runs out as a timed read would; false then, or at an error.
+asio::awaitable<bool> waitReadable(beast::tcp_stream &stream, net::Deadline deadline, beast::error_code &ec)
+{
+    asio::steady_timer timer(co_await asio::this_coro::executor, deadline);
+    bool late = false;
+    timer.async_wait([&stream, &late](beast::error_code waited) {
+        if (waited)
+            return;
+        late = true;
+        beast::error_code ignored;
+        stream.socket().cancel(ignored);
+    });
+    co_await stream.socket().async_wait(net::tcp::socket::wait_read, asio::redirect_error(asio::use_awaitable, ec));
+    timer.cancel();
+    if (ec && late) { // the wait was cut short, nothing failed
+        ec = {};
+        co_return false;
+    }
+    co_return !ec;
+}
+
+} // namespace
+
+TunnelOpening classifyOpening(std::string_view bytes)
+{
+    if (!bytes.empty() && static_cast<unsigned char>(bytes[0]) == 0x16) { // a TLS handshake record
+        if (bytes.size() < 2)
+            return TunnelOpening::Undecided;
+        return bytes[1] == 0x03 ? TunnelOpening::Tls : TunnelOpening::Other;
+    }
+    // Blank lines before a request are allowed and skipped.
+    bytes.remove_prefix(std::min(bytes.size(), bytes.find_first_not_of("\r\n")));
+    std::size_t at = 0;
+    const auto run = [&](auto accepts) {
+        const std::size_t start = at;
+        while (at < bytes.size() && accepts(static_cast<unsigned char>(bytes[at])))
+            ++at;
+        return at - start;
+    };
+    // method SP target SP "HTTP/1." DIGIT CRLF (or a bare LF): this engine reads HTTP/1 only.
+    for (const auto part : {isTokenChar, isTargetChar}) {
+        const std::size_t length = run(part);
+        if (at == bytes.size())
+            return TunnelOpening::Undecided;
+        if (length == 0 || bytes[at] != ' ')
+            return TunnelOpening::Other;
+        ++at;
+    }
+    const std::string_view rest = bytes.substr(at);
+    static constexpr std::string_view kVersion = "HTTP/1.";
+    const std::size_t compared = std::min(rest.size(), kVersion.size());
+    if (rest.substr(0, compared) != kVersion.substr(0, compared))
+        return TunnelOpening::Other;
+    if (rest.size() <= kVersion.size())
+        return TunnelOpening::Undecided;
+    if (rest[kVersion.size()] < '0' || rest[kVersion.size()] > '9')
+        return TunnelOpening::Other;
+    const std::string_view end = rest.substr(kVersion.size() + 1);
+    if (end.empty() || end == "\r")
+        return TunnelOpening::Undecided;
+    return end[0] == '\n' || end.substr(0, 2) == "\r\n" ? TunnelOpening::Http : TunnelOpening::Other;
+}
+
+asio::awaitable<TunnelOpening> readOpening(beast::tcp_stream &stream, beast::flat_buffer &buffer,
+                                           net::ConnectionTicket *ticket, bool waitsForClient)
+{
+    beast::error_code ec;
+    if (waitsForClient) {
+        const auto wait = std::min<std::chrono::steady_clock::duration>(
+            kClientSpeaksWithin, ticket ? ticket->idleWait() : std::chrono::steady_clock::duration(Limits::kIdle));
+        const bool spoke = co_await waitReadable(stream, net::deadlineAfter(wait), ec);
+        // A tunnel a full port chose to make room meanwhile ends here.
+        if ((ticket && !ticket->setIdle(false)) || ec)
+            co_return TunnelOpening::Closed;
+        if (!spoke)
+            co_return TunnelOpening::Silent;
+    }
+    // The rest of a request line comes at a header's pace.
+    const net::Deadline deadline = net::deadlineAfter(Limits::kHeader);
+    for (;;) {
+        const auto bytes = static_cast<const char *>(buffer.data().data());
+        const TunnelOpening opening = classifyOpening({bytes, buffer.size()});
+        if (opening != TunnelOpening::Undecided)
+            co_return opening;
+        if (buffer.size() >= Limits::kMaxHeaderBytes)
+            co_return TunnelOpening::Http; // the request reader refuses a line this long
+        if (!co_await waitReadable(stream, deadline, ec))
+            co_return ec ? TunnelOpening::Closed : TunnelOpening::Http;
+        const std::size_t n = stream.socket().read_some(buffer.prepare(4096), ec);
+        if (ec)
+            co_return TunnelOpening::Closed;
+        buffer.commit(n);
+    }
+}
+
+} // namespace standin
