@@ -65,22 +65,22 @@ void EngineClient::endImport(const QList<Endpoint> &before, const std::optional<
                              const ControlReply &reply)
 {
     if (reply.timedOut) {
-        m_gate->endImport();
         // The engine may still merge the capture; the held edits go to the engine that replaces it.
-        replaceHungEngine(QStringLiteral("import"));
+        m_gate->endImport([this] { replaceHungEngine(QStringLiteral("import")); });
         return;
     }
     if (!imported) {
-        m_gate->endImport();
         // Nothing changed at the engine: the held edits go as they are.
-        m_gate->releaseHeldRoutes();
+        m_gate->endImport([this] { m_gate->releaseHeldRoutes(); });
         return;
     }
-    // Dropped while the import still holds them: the merged list below carries their edits.
+    // Dropped while the import still holds them: the merged list below carries their edits, and goes
+    // before a project change that waited for the import.
     m_gate->dropHeldRoutes();
-    m_gate->endImport();
-    const QList<Endpoint> merged = RouteList::withEditsSince(before, endpoints(), *imported);
-    m_routes->applyLoaded(merged);
-    if (merged != *imported)
-        m_routes->pushNow();
+    m_gate->endImport([&] {
+        const QList<Endpoint> merged = RouteList::withEditsSince(before, endpoints(), *imported);
+        m_routes->applyLoaded(merged);
+        if (merged != *imported)
+            m_routes->pushNow();
+    });
 }

@@ -79,7 +79,15 @@ bool PushGate::heldForAnAnswer() const
 bool PushGate::settled() const
 {
     const auto idle = [](const OrderedPush *push) { return !push || !push->pending(); };
-    return idle(m_routes) && idle(m_environments) && !m_recovering && !m_resyncing;
+    return idle(m_routes) && idle(m_environments) && m_imports == 0 && !m_recovering && !m_resyncing;
+}
+
+void PushGate::endImport(const Done &then)
+{
+    --m_imports;
+    if (then)
+        then();
+    releaseWaiters();
 }
 
 void PushGate::afterSettles(Done done)
@@ -105,7 +113,6 @@ void PushGate::dropHeldRoutes()
 {
     m_routes->endDebounce();
     m_routes->dropHeld();
-    releaseWaiters();
 }
 
 void PushGate::releaseHeldRoutes()

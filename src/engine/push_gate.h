@@ -41,9 +41,10 @@ public:
     void endChange() { --m_changes; }
     bool changeUnderWay() const { return m_changes > 0; }
     // Brackets a capture or profile import: the engine rewrites the routes, so route pushes wait for
-    // its answer (the edits are then laid over the imported list).
+    // its answer (the edits are then laid over the imported list), and so does any project operation.
+    // `then` runs before whatever waited for the import, so that what it pushes goes first.
     void beginImport() { ++m_imports; }
-    void endImport() { --m_imports; }
+    void endImport(const Done &then = {});
     bool importUnderWay() const { return m_imports > 0; }
     // Brackets the replacement of an engine that stopped answering, up to its lists being shown again.
     void beginRecovery() { m_recovering = true; }

@@ -213,8 +213,12 @@ void RouteList::renameGroup(const QString &oldName, const QString &newName)
 
 void RouteList::push()
 {
-    if (!m_gate->editsOpen())
-        return;
+    if (m_gate->editsOpen())
+        schedulePush();
+}
+
+void RouteList::schedulePush()
+{
     // Encoded once, when the debounce ends, so a burst of edits to a long list costs one encoding
     // instead of one per keystroke. Every edit of the list pushes again, so the live list at that moment
     // is the list as it was here, unless setEndpoints() replaced it meanwhile (it then keeps this one).
@@ -225,7 +229,7 @@ void RouteList::push()
 
 void RouteList::pushNow()
 {
-    push();
+    schedulePush();
     m_writes->endDebounce();
 }
 

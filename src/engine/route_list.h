@@ -60,7 +60,8 @@ public:
     int pushDebounceMs() const { return m_writes->debounceMs(); }
     void setPushDebounceMs(int ms) { m_writes->setDebounceMs(ms); }
     void push();
-    // Pushes the list as it is now, without a debounce.
+    // Pushes the list as it is now, without a debounce, even while a project change waits to start:
+    // an import's answer with the edits made meanwhile still belongs to the project it was made for.
     void pushNow();
     // True from push() until the newest list has been answered or dropped.
     bool pushPending() const { return m_writes->pending(); }
@@ -80,6 +81,7 @@ signals:
     void routesLoadedChanged();
 
 private:
+    void schedulePush();
     void didChange(int position);
     // The list the waiting push was made from, encoded; taken once its debounce ends.
     QByteArray takePushBody();

@@ -183,6 +183,31 @@ TEST_F(EditsKept, EditsMadeWhileAProfileImportsAreLaidOverItsRoutes)
     EXPECT_EQ(engineRoutes(), client().endpoints());
 }
 
+TEST_F(EditsKept, ASwitchAskedForDuringACaptureImportWaitsForItAndTheEditsStayInTheirProject)
+{
+    holdFirst("POST /import");
+    ASSERT_TRUE(bootLoaded());
+    const QString beta = twoProjects();
+    const QString first = client().activeProjectID();
+
+    client().importData(largeHar(3, 3, QStringLiteral("imp-")), QStringLiteral("capture.har"));
+    ASSERT_TRUE(waitUntilHeld());
+    editBody("r-a1", "edited during the import");
+    client().activateProject(beta);
+    release();
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().activeProjectID() == beta; }));
+    ASSERT_TRUE(settled());
+
+    // Beta's routes are shown and kept as they were: nothing of the first project's reached them.
+    EXPECT_EQ(endpointIds(client().endpoints()), QStringList{"r-b1"});
+    EXPECT_EQ(engineRoutes(), client().endpoints());
+    ASSERT_TRUE(activate(first));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(client().endpoints().size(), 4);
+    EXPECT_EQ(bodyOf(client().endpoints(), "r-a1"), QStringLiteral("edited during the import"));
+    EXPECT_EQ(engineRoutes(), client().endpoints());
+}
+
 TEST_F(EditsKept, ARouteWriteTheEngineNeverAnswersHasTheEngineReplacedAndTheSwitchStillGoes)
 {
     ASSERT_TRUE(bootLoaded());
