@@ -40,7 +40,7 @@ FilePanelRequest exportProfileRequest()
     return {QStringLiteral("Export this sandbox as a .kestrion profile"), {}, QStringLiteral("session.kestrion")};
 }
 
-ImportRefusal checkImportFile(const QUrl &url)
+ImportRefusal checkImportFile(const QUrl &url, qint64 maxBytes)
 {
     if (!url.isLocalFile())
         return ImportRefusal::notLocal;
@@ -50,12 +50,12 @@ ImportRefusal checkImportFile(const QUrl &url)
     // isFile() follows links, so a link to a capture is fine and a link to a FIFO is not.
     if (!info.isFile())
         return ImportRefusal::notRegularFile;
-    if (info.size() > MaxImportBytes)
+    if (info.size() > maxBytes)
         return ImportRefusal::tooLarge;
     return ImportRefusal::none;
 }
 
-QString refusalMessage(ImportRefusal refusal, const QUrl &url)
+QString refusalMessage(ImportRefusal refusal, const QUrl &url, qint64 maxBytes)
 {
     const QString name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toDisplayString();
     const QString lead = QStringLiteral("Couldn't import ") + name + QStringLiteral(" \u2014 ");
@@ -69,7 +69,7 @@ QString refusalMessage(ImportRefusal refusal, const QUrl &url)
     case ImportRefusal::notRegularFile:
         return EngineClient::importRefusalMessage(name, BoundedReadFailure::notRegularFile);
     case ImportRefusal::tooLarge:
-        return EngineClient::importRefusalMessage(name, BoundedReadFailure::tooLarge);
+        return EngineClient::importRefusalMessage(name, BoundedReadFailure::tooLarge, maxBytes);
     }
     return {};
 }
@@ -98,18 +98,18 @@ bool acceptsDrag(const QMimeData *mime)
 namespace {
 
 // The refusal goes to the import banner and the log.
-void refuse(EngineClient *engine, ImportRefusal refusal, const QUrl &url)
+void refuse(EngineClient *engine, ImportRefusal refusal, const QUrl &url, qint64 maxBytes = MaxImportBytes)
 {
-    engine->refuseImport(refusalMessage(refusal, url));
+    engine->refuseImport(refusalMessage(refusal, url, maxBytes));
 }
 
 // True when the file passes; otherwise it is refused.
-bool passesChecks(EngineClient *engine, const QUrl &url)
+bool passesChecks(EngineClient *engine, const QUrl &url, qint64 maxBytes = MaxImportBytes)
 {
-    const ImportRefusal refusal = checkImportFile(url);
+    const ImportRefusal refusal = checkImportFile(url, maxBytes);
     if (refusal == ImportRefusal::none)
         return true;
-    refuse(engine, refusal, url);
+    refuse(engine, refusal, url, maxBytes);
     return false;
 }
 
@@ -118,6 +118,7 @@ struct ImportKind
 {
     std::function<void(EngineClient &engine, const QByteArray &data, const QString &name)> send;
     std::function<void(EngineClient &engine, const QString &name)> unreadable;
+    qint64 maxBytes = MaxImportBytes;
 };
 
 const ImportKind CaptureImport = {
@@ -138,7 +139,8 @@ const ImportKind ProfileImport = {
     [](EngineClient &engine, const QByteArray &data, const QString &name) {
         engine.handleProfileImport(data, name);
     },
-    [](EngineClient &engine, const QString &name) { engine.handleProfileImport(std::nullopt, name); }};
+    [](EngineClient &engine, const QString &name) { engine.handleProfileImport(std::nullopt, name); },
+    MaxProfileBytes};
 
 // The checks above judge the path; the read judges the file it opened, so a file swapped or grown
 // since is refused instead of read whole. It runs off the GUI thread and answers on it while the
@@ -147,7 +149,7 @@ void readAndSend(EngineClient *engine, const QString &path, const ImportKind &ki
 {
     QPointer<EngineClient> link(engine);
     QThreadPool::globalInstance()->start([link, path, kind] {
-        BoundedRead read = readBoundedFile(path, MaxImportBytes);
+        BoundedRead read = readBoundedFile(path, kind.maxBytes);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [link, path, kind, read = std::move(read)] {
@@ -162,7 +164,7 @@ void readAndSend(EngineClient *engine, const QString &path, const ImportKind &ki
                     refuse(link, ImportRefusal::notRegularFile, url);
                     return;
                 case BoundedReadFailure::tooLarge:
-                    refuse(link, ImportRefusal::tooLarge, url);
+                    refuse(link, ImportRefusal::tooLarge, url, kind.maxBytes);
                     return;
                 case BoundedReadFailure::unreadable:
                     kind.unreadable(*link, QFileInfo(path).fileName());
@@ -196,7 +198,7 @@ void openProfile(EngineClient *engine, QWidget *parent)
 {
     QPointer<EngineClient> link(engine);
     const QString path = FilePanels::chooseFileToOpen(parent, openProfileRequest());
-    if (path.isEmpty() || !link || !passesChecks(link, QUrl::fromLocalFile(path)))
+    if (path.isEmpty() || !link || !passesChecks(link, QUrl::fromLocalFile(path), MaxProfileBytes))
         return;
     readAndSend(link, path, ProfileImport);
 }

@@ -21,13 +21,14 @@ FilePanelRequest importOpenAPIRequest();
 FilePanelRequest exportProfileRequest();
 
 inline constexpr qint64 MaxImportBytes = EngineClient::MaxImportBytes;
+inline constexpr qint64 MaxProfileBytes = EngineClient::MaxProfileBytes;
 
 // Whether a file may be read whole and sent for import. Only local regular files qualify: reading a
 // FIFO or a device never ends (or never stops filling memory).
 enum class ImportRefusal { none, notLocal, missing, notRegularFile, tooLarge };
-ImportRefusal checkImportFile(const QUrl &url);
+ImportRefusal checkImportFile(const QUrl &url, qint64 maxBytes = MaxImportBytes);
 // The message shown for a refused file ("" for none).
-QString refusalMessage(ImportRefusal refusal, const QUrl &url);
+QString refusalMessage(ImportRefusal refusal, const QUrl &url, qint64 maxBytes = MaxImportBytes);
 
 // The first file URL a drop carries (only the first is imported); none when it carries no file.
 std::optional<QUrl> firstDroppedFile(const QMimeData *mime);

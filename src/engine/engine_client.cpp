@@ -195,23 +195,23 @@ void EngineClient::flushPendingPushes(int waitMs)
 
 // ---- Files chosen by the user ----
 
-void EngineClient::readFileOffThread(const QString &path,
+void EngineClient::readFileOffThread(const QString &path, qint64 maxBytes,
                                      std::function<void(const std::optional<QByteArray> &, const QString &)> deliver)
 {
     const QString name = QFileInfo(path).fileName();
     BackgroundWork::run(
-        this, [path] { return readBoundedFile(path, MaxImportBytes); },
-        [this, name, deliver = std::move(deliver)](BoundedRead read) {
+        this, [path, maxBytes] { return readBoundedFile(path, maxBytes); },
+        [this, name, maxBytes, deliver = std::move(deliver)](BoundedRead read) {
             if (read.failure == BoundedReadFailure::none)
                 deliver(std::move(read.data), name);
             else if (read.failure == BoundedReadFailure::unreadable)
                 deliver(std::nullopt, name);
             else
-                refuseImport(importRefusalMessage(name, read.failure));
+                refuseImport(importRefusalMessage(name, read.failure, maxBytes));
         });
 }
 
-QString EngineClient::importRefusalMessage(const QString &fileName, BoundedReadFailure failure)
+QString EngineClient::importRefusalMessage(const QString &fileName, BoundedReadFailure failure, qint64 maxBytes)
 {
     const QString lead = QStringLiteral("Couldn't import ") + fileName + QStringLiteral(" \u2014 ");
     switch (failure) {
@@ -221,7 +221,7 @@ QString EngineClient::importRefusalMessage(const QString &fileName, BoundedReadF
     case BoundedReadFailure::notRegularFile:
         return lead + QStringLiteral("it is not a regular file");
     case BoundedReadFailure::tooLarge:
-        return lead + QStringLiteral("it is larger than the ") + QString::number(MaxImportBytes / (1024 * 1024))
+        return lead + QStringLiteral("it is larger than the ") + QString::number(maxBytes / (1024 * 1024))
                + QStringLiteral(" MB import limit");
     }
     return {};

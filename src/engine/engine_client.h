@@ -48,8 +48,12 @@ public:
     static constexpr int PendingPushWaitMs = 1000;
     // Full records at least this long are decoded off the GUI thread.
     static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
-    // The engine takes at most 4 MiB in one import request; a larger file is refused, never read whole.
+    // The engine takes at most 4 MiB in one capture or OpenAPI import; a larger file is refused, never
+    // read whole.
     static constexpr qint64 MaxImportBytes = 4 * 1024 * 1024;
+    // A profile holds a project as saved, so it may be as large as the engine keeps saved data: one the
+    // app exported can always be imported back.
+    static constexpr qint64 MaxProfileBytes = 64 * 1024 * 1024;
 
     explicit EngineClient(QObject *parent = nullptr);
     ~EngineClient() override;
@@ -260,7 +264,8 @@ public:
 
     // The message of an import refused for what its file is: too large or not a regular file ("" otherwise;
     // each import says in its own words that a file could not be read).
-    static QString importRefusalMessage(const QString &fileName, BoundedReadFailure failure);
+    static QString importRefusalMessage(const QString &fileName, BoundedReadFailure failure,
+                                        qint64 maxBytes = MaxImportBytes);
     // Puts the refusal in the import banner and the log.
     void refuseImport(const QString &message);
 
@@ -297,7 +302,7 @@ private:
     // Reads a user-chosen file off the GUI thread under MaxImportBytes, as it may be large or on a slow
     // disk. deliver gets its bytes (none when it could not be read) and its file name on the GUI thread,
     // while this lives; a file too large or not regular is refused instead.
-    void readFileOffThread(const QString &path,
+    void readFileOffThread(const QString &path, qint64 maxBytes,
                            std::function<void(const std::optional<QByteArray> &, const QString &)> deliver);
     // Calls done once the pending route and environment pushes have been answered (held ones landed)
     // and no hung engine is being replaced.
@@ -310,9 +315,11 @@ private:
     // For a newly connected engine that replaces a hung one: learns its active project, lands the held
     // pushes in their own projects, then shows what the engine holds.
     void resyncAfterReplace();
-    // A project request that, when it goes unanswered past its limit, has the engine replaced; `answered`
-    // gets the reply (none on failure), or `gaveUp` runs once the new engine's state is shown.
-    void changeRequest(const QString &path, const QByteArray &method, const std::optional<QByteArray> &body,
+    // A project request that, when it goes unanswered past its limit, has the engine replaced (the user
+    // is told, naming it by `what`); `answered` gets the reply (none on failure), or `gaveUp` runs once
+    // the new engine's state is shown.
+    void changeRequest(const QString &what, const QString &path, const QByteArray &method,
+                       const std::optional<QByteArray> &body,
                        std::function<void(const std::optional<QByteArray> &)> answered, Done gaveUp);
     // A message for the user, and the same line in the engine log.
     void tellUser(const QString &message);

@@ -12,7 +12,7 @@
 
 void EngineClient::importFile(const QString &path)
 {
-    readFileOffThread(path, [this](const std::optional<QByteArray> &data, const QString &name) {
+    readFileOffThread(path, MaxImportBytes, [this](const std::optional<QByteArray> &data, const QString &name) {
         if (data)
             importData(*data, name);
         else

@@ -26,7 +26,7 @@ QString firstCharacters(const QString &text, int count)
 
 void EngineClient::importOpenAPI(const QString &path)
 {
-    readFileOffThread(path, [this](const std::optional<QByteArray> &data, const QString &name) {
+    readFileOffThread(path, MaxImportBytes, [this](const std::optional<QByteArray> &data, const QString &name) {
         if (data)
             performOpenAPIImport(*data, name);
         else

@@ -51,7 +51,7 @@ void EngineClient::requestExport(const QString &path, Done done)
 
 void EngineClient::importProfile(const QString &path)
 {
-    readFileOffThread(path, [this](const std::optional<QByteArray> &data, const QString &name) {
+    readFileOffThread(path, MaxProfileBytes, [this](const std::optional<QByteArray> &data, const QString &name) {
         handleProfileImport(data, name);
     });
 }

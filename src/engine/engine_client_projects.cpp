@@ -13,7 +13,7 @@ void EngineClient::createProject(const QString &name, std::function<void(const s
             done(id);
     };
     changeRequest(
-        QStringLiteral("/projects"), "POST", ProjectStore::nameBody(name),
+        QStringLiteral("project creation"), QStringLiteral("/projects"), "POST", ProjectStore::nameBody(name),
         [this, finish](const std::optional<QByteArray> &body) {
             const auto project = body ? decodeRecord<Project>(EngineChannel::asView(*body)) : std::nullopt;
             if (!project) {
@@ -41,7 +41,7 @@ void EngineClient::activateProject(const QString &id)
             setIsSwitchingProject(false);
         };
         changeRequest(
-            projectPath(id, QStringLiteral("/activate")), "POST", std::nullopt,
+            QStringLiteral("project switch"), projectPath(id, QStringLiteral("/activate")), "POST", std::nullopt,
             [this, finish](const std::optional<QByteArray> &) {
                 // Whatever the answer, show the project the engine now reports as active.
                 loadProjects([this, finish] { reloadActiveProjectIntoUI(finish); });
@@ -91,7 +91,7 @@ void EngineClient::deleteProject(const QString &id)
             m_gate->reopenEdits();
         };
         changeRequest(
-            projectPath(id), "DELETE", std::nullopt,
+            QStringLiteral("project deletion"), projectPath(id), "DELETE", std::nullopt,
             [this, id, wasActive, finish](const std::optional<QByteArray> &body) {
                 m_gate->dropUnsentOf(id);
                 const auto list = body ? decodeRecord<ProjectList>(EngineChannel::asView(*body)) : std::nullopt;

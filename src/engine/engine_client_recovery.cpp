@@ -53,16 +53,17 @@ void EngineClient::resyncAfterReplace()
     });
 }
 
-void EngineClient::changeRequest(const QString &path, const QByteArray &method, const std::optional<QByteArray> &body,
+void EngineClient::changeRequest(const QString &what, const QString &path, const QByteArray &method,
+                                 const std::optional<QByteArray> &body,
                                  std::function<void(const std::optional<QByteArray> &)> answered, Done gaveUp)
 {
     m_channel->projectRequest(path, method, body,
-                              [this, path, answered, gaveUp](const std::optional<QByteArray> &reply, bool timedOut) {
+                              [this, what, answered, gaveUp](const std::optional<QByteArray> &reply, bool timedOut) {
                                   if (!timedOut) {
                                       answered(reply);
                                       return;
                                   }
-                                  replaceHungEngine(QStringLiteral("request ") + path);
+                                  replaceHungEngine(what);
                                   afterPendingPushes(gaveUp);
                               });
 }

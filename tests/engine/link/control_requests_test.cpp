@@ -373,9 +373,9 @@ TEST_F(ControlRequests, PathImportsOverTheBoundAreRefusedAndNotSent)
         EXPECT_EQ(file.write(QByteArray(size, 'x')), size);
         return path;
     };
-    const auto refused = [&](const QString &name) {
-        const QString message = QStringLiteral("Couldn't import ") + name
-                                + QStringLiteral(" \u2014 it is larger than the 4 MB import limit");
+    const auto refused = [&](const QString &name, int megabytes = 4) {
+        const QString message = QStringLiteral("Couldn't import ") + name + QStringLiteral(" \u2014 it is larger than the ")
+                                + QString::number(megabytes) + QStringLiteral(" MB import limit");
         return testsupport::waitFor([&] {
             return m_client.importSummary() == message
                    && m_client.log().last() == QStringLiteral("import: ") + message;
@@ -386,8 +386,9 @@ TEST_F(ControlRequests, PathImportsOverTheBoundAreRefusedAndNotSent)
     EXPECT_TRUE(refused(QStringLiteral("huge.har")));
     m_client.importOpenAPI(writeFile(QStringLiteral("huge.yaml"), over));
     EXPECT_TRUE(refused(QStringLiteral("huge.yaml")));
-    m_client.importProfile(writeFile(QStringLiteral("huge.kestrion"), over));
-    EXPECT_TRUE(refused(QStringLiteral("huge.kestrion")));
+    // A profile may be as large as a saved project.
+    m_client.importProfile(writeFile(QStringLiteral("huge.kestrion"), EngineClient::MaxProfileBytes + 1));
+    EXPECT_TRUE(refused(QStringLiteral("huge.kestrion"), 64));
 
     // A file right at the bound is sent whole, and it is the only import that reached the engine.
     m_client.importFile(writeFile(QStringLiteral("full.har"), EngineClient::MaxImportBytes));

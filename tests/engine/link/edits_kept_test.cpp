@@ -249,10 +249,14 @@ TEST_F(EditsKept, AnActivationGivenUpOnNeverLandsAndTheNextEditStaysInItsProject
     qunsetenv("KESTRION_TEST_HOLD_WRITE");
     shortenTimeouts(60000, 1000, 20000);
     const qint64 hung = client().engineProcessId();
+    QSignalSpy notices(&client(), &EngineClient::notice);
 
     client().activateProject(beta);
     ASSERT_TRUE(waitUntilHeld());
     ASSERT_TRUE(testsupport::waitFor([&] { return !client().isSwitchingProject(); }, 20000));
+    ASSERT_GE(notices.count(), 1);
+    EXPECT_EQ(notices.first().first().toString(),
+              QStringLiteral("The engine did not answer the project switch in time and is being restarted; your edits are kept"));
     // The engine that held the activation is gone, so letting it go changes nothing.
     release();
     EXPECT_FALSE(processAlive(hung));
@@ -336,6 +340,17 @@ TEST_F(EditsKept, ARouteListPastFourMebibytesIsSavedAndARefusedOneIsShownWithIts
     EXPECT_EQ(notices.count(), 0);
     ASSERT_TRUE(rebootLink());
     EXPECT_EQ(bodyOf(client().endpoints(), "r-big").size(), qsizetype(body.size()));
+    // Its profile, past the 4 MB of a capture, is imported back whole.
+    const QString profile = m_dir.filePath(QStringLiteral("big.kestrion"));
+    ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) { client().performExport(profile, done); }));
+    ASSERT_GT(QFileInfo(profile).size(), EngineClient::MaxImportBytes);
+    client().replaceEndpoints({route("r-other", "/other")});
+    ASSERT_TRUE(settled());
+    client().importProfile(profile);
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().endpoints().size() == 2; }, 20000));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(bodyOf(engineRoutes(), "r-big").size(), qsizetype(body.size()));
+    EXPECT_EQ(engineRoutes(), client().endpoints());
 
     // The engine keeps at most 5,000 routes: the one past them is refused, and the user hears why.
     QList<Endpoint> many;

@@ -170,7 +170,8 @@ TEST_F(DashboardDrop, BrowsedFilesPassTheSameChecks)
         asked.append(request.message);
         return answer;
     });
-    answer = fifo();
+    const QString pipe = fifo();
+    answer = pipe;
     screen().browse(); // would block a worker forever if the FIFO were read
     EXPECT_EQ(asked.value(0), "Choose a HAR, Charles, Postman, or JSON file");
     ASSERT_TRUE(engine.importSummary().has_value());
@@ -181,6 +182,7 @@ TEST_F(DashboardDrop, BrowsedFilesPassTheSameChecks)
     EXPECT_EQ(*engine.importSummary(), "Couldn't import big.json \u2014 it is larger than the 4 MB import limit");
 
     // The shell's other open panels check too.
+    answer = pipe;
     engine.setImportSummary(std::nullopt);
     FileActions::openProfile(&engine);
     EXPECT_TRUE(engine.importSummary().has_value());
