@@ -152,6 +152,9 @@ private:
     // Where a position is drawn: its shown line and column.
     std::pair<qsizetype, qsizetype> shownPosition(qsizetype position) const;
     qsizetype pageLines() const;
+    // What an input method is told of the text: the cursor's line, cut to a reach each way. Positions it is
+    // told or sends are counted from the start of this.
+    std::pair<qsizetype, qsizetype> surroundingSpan() const;
     void scrollToCursor();
     void setTop(qsizetype top);
 

@@ -1,0 +1,95 @@
+// The line-painting code view and an input method, beside Qt's own plain text editor holding the same lines:
+// where a selection it sends lands and what it is told.
+#include "design/code_text_view.h"
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CodeTextViewInputMethod : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto *column = new QVBoxLayout(&host);
+        view = new CodeTextView(QFont(QStringLiteral("monospace"), 12), {}, false, &host);
+        view->setEditable(true);
+        baseline = new QPlainTextEdit(&host);
+        column->addWidget(view);
+        column->addWidget(baseline);
+        host.resize(400, 300);
+        host.show();
+        view->setText(text);
+        baseline->setPlainText(text);
+    }
+
+    void select(int anchor, int cursor)
+    {
+        view->setSelection(anchor, cursor);
+        QTextCursor selection = baseline->textCursor();
+        selection.setPosition(anchor);
+        selection.setPosition(cursor, QTextCursor::KeepAnchor);
+        baseline->setTextCursor(selection);
+    }
+
+    void send(const QString &preedit, const QList<QInputMethodEvent::Attribute> &attributes)
+    {
+        for (QWidget *editor : {static_cast<QWidget *>(view), static_cast<QWidget *>(baseline)}) {
+            QInputMethodEvent event(preedit, attributes);
+            QApplication::sendEvent(editor, &event);
+        }
+    }
+
+    void expectSameTextAndSelection() const
+    {
+        EXPECT_EQ(view->text().toStdString(), baseline->toPlainText().toStdString());
+        EXPECT_EQ(view->cursorPosition(), baseline->textCursor().position());
+        EXPECT_EQ(view->selectedText().toStdString(),
+                  baseline->textCursor().selectedText().replace(QChar::ParagraphSeparator, u'\n').toStdString());
+    }
+
+    void expectSameAnswers() const
+    {
+        const QWidget *asWidget = view; // as an input method asks, through the widget
+        for (const Qt::InputMethodQuery query : {Qt::ImSurroundingText, Qt::ImCursorPosition, Qt::ImAnchorPosition})
+            EXPECT_EQ(asWidget->inputMethodQuery(query), baseline->inputMethodQuery(query))
+                << int(query) << ": " << asWidget->inputMethodQuery(query).toString().toStdString() << " for "
+                << baseline->inputMethodQuery(query).toString().toStdString();
+    }
+
+    const QString text = QStringLiteral("first line\nsecond line\nthird");
+    static constexpr int SecondLine = 11;
+    QWidget host;
+    CodeTextView *view = nullptr;
+    QPlainTextEdit *baseline = nullptr;
+};
+
+} // namespace
+
+TEST_F(CodeTextViewInputMethod, SelectionsAndPositionsCountFromTheStartOfTheCursorsLine)
+{
+    select(SecondLine + 6, SecondLine + 6);
+    expectSameAnswers();
+    // An input method selects "second" to convert it again: from the start of the cursor's line.
+    send({}, {QInputMethodEvent::Attribute(QInputMethodEvent::Selection, 0, 6)});
+    EXPECT_EQ(view->selectedText().toStdString(), "second");
+    expectSameTextAndSelection();
+    expectSameAnswers();
+
+    // A selection from the first line: its anchor is told before the start of the cursor's line, and the
+    // same selection sent back lands where it was.
+    select(6, SecondLine + 6);
+    expectSameAnswers();
+    const QWidget *asWidget = view;
+    const int anchor = asWidget->inputMethodQuery(Qt::ImAnchorPosition).toInt();
+    const int cursor = asWidget->inputMethodQuery(Qt::ImCursorPosition).toInt();
+    select(SecondLine + 6, SecondLine + 6);
+    send({}, {QInputMethodEvent::Attribute(QInputMethodEvent::Selection, anchor, cursor - anchor)});
+    EXPECT_EQ(view->selectedText().toStdString(), "line\nsecond");
+    expectSameTextAndSelection();
+}
