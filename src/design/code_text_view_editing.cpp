@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QInputMethod>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QWheelEvent>
@@ -415,6 +417,23 @@ void CodeTextView::inputMethodEvent(QInputMethodEvent *event)
     }
     update();
     event->accept();
+}
+
+void CodeTextView::commitPreedit()
+{
+    if (m_preedit.isEmpty())
+        return;
+    QGuiApplication::inputMethod()->commit();
+    dropPreedit();
+}
+
+void CodeTextView::dropPreedit()
+{
+    if (m_preedit.isEmpty())
+        return;
+    m_preedit.clear();
+    m_preeditCursor = 0;
+    update();
 }
 
 void CodeTextView::setSelection(qsizetype anchor, qsizetype cursor)

@@ -1,11 +1,17 @@
 // The line-painting code view and an input method, beside Qt's own plain text editor holding the same lines:
-// where a selection it sends lands and what it is told.
+// where a selection it sends lands, what it is told and when a composition ends.
 #include "design/code_text_view.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QInputMethodEvent>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QVBoxLayout>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
@@ -20,8 +26,10 @@ protected:
         view = new CodeTextView(QFont(QStringLiteral("monospace"), 12), {}, false, &host);
         view->setEditable(true);
         baseline = new QPlainTextEdit(&host);
+        elsewhere = new QLineEdit(&host);
         column->addWidget(view);
         column->addWidget(baseline);
+        column->addWidget(elsewhere);
         host.resize(400, 300);
         host.show();
         view->setText(text);
@@ -62,11 +70,37 @@ protected:
                 << baseline->inputMethodQuery(query).toString().toStdString();
     }
 
+    // What the baseline shows composed, on any line.
+    QString baselinePreedit() const
+    {
+        QString shown;
+        for (QTextBlock block = baseline->document()->begin(); block.isValid(); block = block.next())
+            shown += block.layout()->preeditAreaText();
+        return shown;
+    }
+
+    // The view's point at a line and column.
+    QPoint viewPoint(int line, int column) const
+    {
+        const QFontMetricsF metrics(view->font());
+        return {qRound(column * metrics.horizontalAdvance(QLatin1Char('M'))),
+                qRound((line + 0.5) * metrics.lineSpacing())};
+    }
+
+    QPoint baselinePoint(int position) const
+    {
+        QTextCursor at(baseline->document());
+        at.setPosition(position);
+        return baseline->cursorRect(at).center();
+    }
+
     const QString text = QStringLiteral("first line\nsecond line\nthird");
     static constexpr int SecondLine = 11;
+    static constexpr int ThirdLine = 23;
     QWidget host;
     CodeTextView *view = nullptr;
     QPlainTextEdit *baseline = nullptr;
+    QLineEdit *elsewhere = nullptr;
 };
 
 } // namespace
@@ -92,4 +126,43 @@ TEST_F(CodeTextViewInputMethod, SelectionsAndPositionsCountFromTheStartOfTheCurs
     send({}, {QInputMethodEvent::Attribute(QInputMethodEvent::Selection, anchor, cursor - anchor)});
     EXPECT_EQ(view->selectedText().toStdString(), "line\nsecond");
     expectSameTextAndSelection();
+}
+
+TEST_F(CodeTextViewInputMethod, ACompositionEndsAtAClickANewTextOrTheFocusLeaving)
+{
+    host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    const QString composing = QStringLiteral("\u306b\u307b");
+    const QList<QInputMethodEvent::Attribute> composingCursor{
+        QInputMethodEvent::Attribute(QInputMethodEvent::Cursor, 2, 1)};
+    select(SecondLine + 6, SecondLine + 6);
+    view->setFocus();
+
+    // A click on the third line: nothing composed is left drawn at the cursor's new place.
+    send(composing, composingCursor);
+    ASSERT_EQ(view->preedit(), composing);
+    ASSERT_EQ(baselinePreedit(), composing);
+    QTest::mouseClick(view, Qt::LeftButton, {}, viewPoint(2, 0));
+    EXPECT_EQ(view->preedit().toStdString(), "");
+    QTest::mouseClick(baseline->viewport(), Qt::LeftButton, {}, baselinePoint(ThirdLine));
+    EXPECT_EQ(baselinePreedit().toStdString(), "");
+    expectSameTextAndSelection();
+    EXPECT_EQ(view->cursorPosition(), ThirdLine);
+
+    // A new text.
+    view->setFocus();
+    send(composing, composingCursor);
+    ASSERT_EQ(view->preedit(), composing);
+    const QString next = QStringLiteral("other\ntext");
+    view->setText(next);
+    baseline->setPlainText(next);
+    EXPECT_EQ(view->preedit().toStdString(), "");
+    EXPECT_EQ(baselinePreedit().toStdString(), "");
+
+    // The focus going elsewhere in the window.
+    send(composing, composingCursor);
+    ASSERT_EQ(view->preedit(), composing);
+    elsewhere->setFocus();
+    EXPECT_EQ(view->preedit().toStdString(), "");
+    EXPECT_EQ(view->text().toStdString(), next.toStdString());
 }
