@@ -59,6 +59,7 @@ void CodeTextView::setText(const QString &text, Lines lines)
     forgetLayout(std::move(lines));
     if (m_maxLines > 0)
         m_top = std::min(m_top, std::max<qsizetype>(0, shownLineCount(width()) - 1));
+    updateMicroFocus();
 }
 
 void CodeTextView::forgetLayout()
@@ -310,6 +311,7 @@ void CodeTextView::selectAll()
     m_anchor = 0;
     m_cursor = m_text.size();
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::paintEvent(QPaintEvent *event)
@@ -426,6 +428,7 @@ void CodeTextView::mousePressEvent(QMouseEvent *event)
         m_anchor = m_cursor;
     m_goalColumn = -1;
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::mouseMoveEvent(QMouseEvent *event)
@@ -434,6 +437,7 @@ void CodeTextView::mouseMoveEvent(QMouseEvent *event)
         return QWidget::mouseMoveEvent(event);
     m_cursor = offsetAt(event->position().toPoint());
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::mouseDoubleClickEvent(QMouseEvent *event)
@@ -448,6 +452,7 @@ void CodeTextView::mouseDoubleClickEvent(QMouseEvent *event)
     m_anchor = wordBoundary(at, -1);
     m_cursor = wordBoundary(at, 1);
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::keyPressEvent(QKeyEvent *event)

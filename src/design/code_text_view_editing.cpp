@@ -103,6 +103,7 @@ void CodeTextView::setCursorPosition(qsizetype position, bool keepAnchor)
     m_goalColumn = -1;
     scrollToCursor();
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::insertText(const QString &text)
@@ -135,6 +136,7 @@ void CodeTextView::apply(qsizetype at, qsizetype removedLength, const QString &i
     m_goalColumn = -1;
     forgetLayout();
     scrollToCursor();
+    updateMicroFocus();
 }
 
 void CodeTextView::undo()
@@ -250,6 +252,7 @@ void CodeTextView::setTop(qsizetype top)
     if (top != m_top) {
         m_top = top;
         update();
+        updateMicroFocus();
     }
 }
 
@@ -416,6 +419,7 @@ void CodeTextView::inputMethodEvent(QInputMethodEvent *event)
         }
     }
     update();
+    updateMicroFocus();
     event->accept();
 }
 
@@ -434,6 +438,7 @@ void CodeTextView::dropPreedit()
     m_preedit.clear();
     m_preeditCursor = 0;
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::setSelection(qsizetype anchor, qsizetype cursor)
@@ -443,6 +448,7 @@ void CodeTextView::setSelection(qsizetype anchor, qsizetype cursor)
     m_goalColumn = -1;
     scrollToCursor();
     update();
+    updateMicroFocus();
 }
 
 std::pair<qsizetype, qsizetype> CodeTextView::surroundingSpan() const

@@ -1,12 +1,14 @@
 // The line-painting code view and an input method, beside Qt's own plain text editor holding the same lines:
-// where a selection it sends lands, what it is told and when a composition ends.
+// where a selection it sends lands, what it is told, when a composition ends and when it hears of a move.
 #include "design/code_text_view.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QInputMethod>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -165,4 +167,27 @@ TEST_F(CodeTextViewInputMethod, ACompositionEndsAtAClickANewTextOrTheFocusLeavin
     elsewhere->setFocus();
     EXPECT_EQ(view->preedit().toStdString(), "");
     EXPECT_EQ(view->text().toStdString(), next.toStdString());
+}
+
+TEST_F(CodeTextViewInputMethod, TheInputMethodHearsOfEachCursorMove)
+{
+    host.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    QInputMethod *inputMethod = QGuiApplication::inputMethod();
+    select(3, 3);
+    for (QWidget *editor : {static_cast<QWidget *>(view), static_cast<QWidget *>(baseline)}) {
+        editor->setFocus();
+        ASSERT_EQ(QGuiApplication::focusObject(), editor);
+        QSignalSpy moved(inputMethod, &QInputMethod::cursorRectangleChanged);
+        const QRectF before = inputMethod->cursorRectangle();
+        QTest::keyClick(editor, Qt::Key_Down);
+        EXPECT_GE(moved.count(), 1) << editor->metaObject()->className();
+        EXPECT_GT(inputMethod->cursorRectangle().top(), before.top()) << editor->metaObject()->className();
+    }
+    // A click, in the view.
+    view->setFocus();
+    QSignalSpy moved(inputMethod, &QInputMethod::cursorRectangleChanged);
+    QTest::mouseClick(view, Qt::LeftButton, {}, viewPoint(0, 2));
+    EXPECT_GE(moved.count(), 1);
+    EXPECT_EQ(view->cursorPosition(), 2);
 }
