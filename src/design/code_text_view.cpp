@@ -6,7 +6,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFocusEvent>
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QInputMethod>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -41,6 +44,12 @@ void CodeTextView::setText(const QString &text, Lines lines)
 {
     if (text == m_text)
         return;
+    // A composition in progress was meant for the text going away: the input method is told to drop it too.
+    if (!m_preedit.isEmpty()) {
+        if (hasFocus())
+            QGuiApplication::inputMethod()->reset();
+        dropPreedit();
+    }
     m_text = text;
     ++m_textChanges;
     // An editor keeps its cursor where it can (a text appended elsewhere leaves it in place); undo starts over.
@@ -50,6 +59,7 @@ void CodeTextView::setText(const QString &text, Lines lines)
     forgetLayout(std::move(lines));
     if (m_maxLines > 0)
         m_top = std::min(m_top, std::max<qsizetype>(0, shownLineCount(width()) - 1));
+    updateMicroFocus();
 }
 
 void CodeTextView::forgetLayout()
@@ -301,6 +311,7 @@ void CodeTextView::selectAll()
     m_anchor = 0;
     m_cursor = m_text.size();
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::paintEvent(QPaintEvent *event)
@@ -410,11 +421,14 @@ void CodeTextView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
+    // A click ends the composition in progress, as in Qt's editors, before it places the cursor.
+    commitPreedit();
     m_cursor = offsetAt(event->position().toPoint());
     if (!(m_editable && (event->modifiers() & Qt::ShiftModifier) && m_anchor >= 0))
         m_anchor = m_cursor;
     m_goalColumn = -1;
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::mouseMoveEvent(QMouseEvent *event)
@@ -423,6 +437,7 @@ void CodeTextView::mouseMoveEvent(QMouseEvent *event)
         return QWidget::mouseMoveEvent(event);
     m_cursor = offsetAt(event->position().toPoint());
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::mouseDoubleClickEvent(QMouseEvent *event)
@@ -431,11 +446,13 @@ void CodeTextView::mouseDoubleClickEvent(QMouseEvent *event)
         return;
     if (!m_editable)
         return selectAll();
+    commitPreedit();
     // An editor selects the word under the pointer.
     const qsizetype at = offsetAt(event->position().toPoint());
     m_anchor = wordBoundary(at, -1);
     m_cursor = wordBoundary(at, 1);
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::keyPressEvent(QKeyEvent *event)
@@ -461,6 +478,13 @@ bool CodeTextView::event(QEvent *event)
         update(); // recoloured for the new scheme when painted
     if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
         update(); // the cursor shows only with the focus
+    // The application has asked the input method to commit as the focus left; what it did not take is dropped.
+    // A popup (a context menu) leaves the composition be.
+    if (event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason)
+            dropPreedit();
+    }
     if (event->type() == QEvent::ShortcutOverride && takesKey(static_cast<QKeyEvent *>(event))) {
         event->accept();
         return true;

@@ -152,6 +152,13 @@ private:
     // Where a position is drawn: its shown line and column.
     std::pair<qsizetype, qsizetype> shownPosition(qsizetype position) const;
     qsizetype pageLines() const;
+    // What an input method is told of the text: the cursor's line, cut to a reach each way. Positions it is
+    // told or sends are counted from the start of this.
+    std::pair<qsizetype, qsizetype> surroundingSpan() const;
+    // Ends the composition in progress: the input method is asked to put in what it has, and whatever it
+    // leaves is dropped.
+    void commitPreedit();
+    void dropPreedit();
     void scrollToCursor();
     void setTop(qsizetype top);
 

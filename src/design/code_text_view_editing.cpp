@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QInputMethod>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QWheelEvent>
@@ -101,6 +103,7 @@ void CodeTextView::setCursorPosition(qsizetype position, bool keepAnchor)
     m_goalColumn = -1;
     scrollToCursor();
     update();
+    updateMicroFocus();
 }
 
 void CodeTextView::insertText(const QString &text)
@@ -133,6 +136,7 @@ void CodeTextView::apply(qsizetype at, qsizetype removedLength, const QString &i
     m_goalColumn = -1;
     forgetLayout();
     scrollToCursor();
+    updateMicroFocus();
 }
 
 void CodeTextView::undo()
@@ -248,6 +252,7 @@ void CodeTextView::setTop(qsizetype top)
     if (top != m_top) {
         m_top = top;
         update();
+        updateMicroFocus();
     }
 }
 
@@ -407,11 +412,33 @@ void CodeTextView::inputMethodEvent(QInputMethodEvent *event)
     for (const QInputMethodEvent::Attribute &attribute : event->attributes()) {
         if (attribute.type == QInputMethodEvent::Cursor)
             m_preeditCursor = std::clamp<qsizetype>(attribute.start, 0, m_preedit.size());
-        else if (attribute.type == QInputMethodEvent::Selection && m_preedit.isEmpty())
-            setSelection(attribute.start, attribute.start + attribute.length);
+        else if (attribute.type == QInputMethodEvent::Selection && m_preedit.isEmpty()) {
+            // Counted, as Qt's editors count it, from where the positions told to the input method start.
+            const qsizetype origin = surroundingSpan().first;
+            setSelection(origin + attribute.start, origin + attribute.start + attribute.length);
+        }
     }
     update();
+    updateMicroFocus();
     event->accept();
+}
+
+void CodeTextView::commitPreedit()
+{
+    if (m_preedit.isEmpty())
+        return;
+    QGuiApplication::inputMethod()->commit();
+    dropPreedit();
+}
+
+void CodeTextView::dropPreedit()
+{
+    if (m_preedit.isEmpty())
+        return;
+    m_preedit.clear();
+    m_preeditCursor = 0;
+    update();
+    updateMicroFocus();
 }
 
 void CodeTextView::setSelection(qsizetype anchor, qsizetype cursor)
@@ -421,25 +448,27 @@ void CodeTextView::setSelection(qsizetype anchor, qsizetype cursor)
     m_goalColumn = -1;
     scrollToCursor();
     update();
+    updateMicroFocus();
+}
+
+std::pair<qsizetype, qsizetype> CodeTextView::surroundingSpan() const
+{
+    const std::vector<qsizetype> &starts = lineStarts();
+    const qsizetype cursor = cursorPosition();
+    const auto line = std::size_t(std::upper_bound(starts.cbegin(), starts.cend(), cursor) - starts.cbegin() - 1);
+    const qsizetype anchor = std::clamp<qsizetype>(m_anchor, starts[line], lineTextEnd(line));
+    qsizetype from = std::max(starts[line], std::min(cursor, anchor) - SurroundingReach);
+    qsizetype to = std::min(lineTextEnd(line), std::max(cursor, anchor) + SurroundingReach);
+    // Never half a surrogate pair at either end.
+    if (from > starts[line] && m_text[from].isLowSurrogate())
+        --from;
+    if (to < lineTextEnd(line) && m_text[to].isLowSurrogate())
+        ++to;
+    return {from, to};
 }
 
 QVariant CodeTextView::inputMethodQuery(Qt::InputMethodQuery query) const
 {
-    // Positions are told within the surrounding text: the cursor's line, cut to a reach each way.
-    const auto surrounding = [this] {
-        const std::vector<qsizetype> &starts = lineStarts();
-        const qsizetype cursor = cursorPosition();
-        const auto line = std::size_t(std::upper_bound(starts.cbegin(), starts.cend(), cursor) - starts.cbegin() - 1);
-        const qsizetype anchor = std::clamp<qsizetype>(m_anchor, starts[line], lineTextEnd(line));
-        qsizetype from = std::max(starts[line], std::min(cursor, anchor) - SurroundingReach);
-        qsizetype to = std::min(lineTextEnd(line), std::max(cursor, anchor) + SurroundingReach);
-        // Never half a surrogate pair at either end.
-        if (from > starts[line] && m_text[from].isLowSurrogate())
-            --from;
-        if (to < lineTextEnd(line) && m_text[to].isLowSurrogate())
-            ++to;
-        return std::pair{from, to};
-    };
     switch (query) {
     case Qt::ImEnabled:
         return m_editable;
@@ -453,14 +482,14 @@ QVariant CodeTextView::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImFont:
         return m_font;
     case Qt::ImSurroundingText: {
-        const auto [from, to] = surrounding();
+        const auto [from, to] = surroundingSpan();
         return m_text.mid(from, to - from);
     }
     case Qt::ImCursorPosition:
-        return int(cursorPosition() - surrounding().first);
+        return int(cursorPosition() - surroundingSpan().first);
     case Qt::ImAnchorPosition:
-        return int(std::clamp<qsizetype>(std::max<qsizetype>(m_anchor, 0), surrounding().first, surrounding().second)
-                   - surrounding().first);
+        // An anchor on another line lies outside the surrounding text, as in Qt's editors.
+        return int(std::max<qsizetype>(m_anchor, 0) - surroundingSpan().first);
     case Qt::ImCurrentSelection:
         return selectedText();
     case Qt::ImTextBeforeCursor: {
