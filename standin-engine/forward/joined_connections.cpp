@@ -74,6 +74,9 @@ asio::awaitable<void> joinUpgradedOn(Client &client, beast::flat_buffer &buffer,
     const std::string early = std::move(connection.upgradedEarly);
     connection.upgradedEarly.clear();
     connection.upstream = &host.lowest();
+    // Quiet from the switch on, as a relayed tunnel is: a pair that moves nothing gives way at a full port.
+    if (connection.ticket)
+        connection.ticket->setQuiet(std::chrono::steady_clock::now());
     struct Release {
         ProxyConnection &connection;
         ~Release() { connection.upstream = nullptr; }

@@ -284,6 +284,9 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
     request.version = version;
     if (!tunnelBase.empty() && !request.target.empty() && request.target.front() == '/')
         request.target = tunnelBase + request.target;
+    // In a tunnel the server asked about is the one the tunnel leads to: its URL alone goes on as `*`.
+    else if (!tunnelBase.empty() && request.target == "*" && message.method() == http::verb::options)
+        request.target = tunnelBase;
     request.headers.reserve(static_cast<std::size_t>(std::distance(message.begin(), message.end())));
     for (const auto &field : message)
         request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));

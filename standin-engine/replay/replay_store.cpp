@@ -133,8 +133,8 @@ void ReplayStore::load()
         const char *first = name.data() + kPrefix.size();
         const char *last = name.data() + name.size() - kSuffix.size();
         const auto [end, error] = std::from_chars(first, last, number);
-        // A file numbered past the bound (none of ours) is left alone: the next would be numbered 0.
-        if (error == std::errc() && end == last && number <= TrafficHistory::kMaxNumber)
+        // A file numbered at the bound or past it (none of ours) is left alone: the next would be past it.
+        if (error == std::errc() && end == last && number < TrafficHistory::kMaxNumber)
             numbers.push_back(number);
     }
     std::sort(numbers.begin(), numbers.end());

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,8 +35,8 @@ std::string leftOut(size_t unreadable, size_t unnumbered)
 {
     std::string text = unreadable ? std::to_string(unreadable) + " unreadable record(s)" : std::string();
     if (unnumbered)
-        text += (text.empty() ? "" : " and ") + std::to_string(unnumbered) + " record(s) numbered past t-"
-                + std::to_string(TrafficHistory::kMaxNumber);
+        text += (text.empty() ? "" : " and ") + std::to_string(unnumbered) + " record(s) numbered t-"
+                + std::to_string(TrafficHistory::kMaxNumber) + " or past";
     return text + " left out";
 }
 
@@ -50,7 +51,8 @@ TrafficHistory::TrafficHistory(std::filesystem::path file)
 bool TrafficHistory::keepLocked(TrafficRecord record, size_t savedSize)
 {
     const std::uint64_t number = numberOf(record.id).value_or(0);
-    if (number > kMaxNumber)
+    // One at the bound can't be followed either: the next number would be one the next load leaves out.
+    if (number >= kMaxNumber)
         return false;
     if (number >= m_nextNumber)
         m_nextNumber = number + 1;
@@ -85,6 +87,13 @@ void TrafficHistory::gatherLocked()
     std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
     if (m_follower)
         m_follower->gathered(batch);
+    // Numbered at the bound, after a top near it was followed: the next load would leave it out, so it
+    // is not kept now either.
+    const auto spent = std::partition_point(batch.begin(), batch.end(),
+                                            [](const Kept &kept) { return kept.number < kMaxNumber; });
+    if (spent != batch.end() && !std::exchange(m_numberingSpent, true))
+        logError("history numbering reached t-" + std::to_string(kMaxNumber) + ": new exchanges are not kept");
+    batch.erase(spent, batch.end());
     // Every record of a batch is newer than those kept: only its newest kMaxRecords can stay.
     const size_t first = batch.size() > kMaxRecords ? batch.size() - kMaxRecords : 0;
     for (size_t i = first; i < batch.size(); ++i)

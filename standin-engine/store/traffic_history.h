@@ -66,8 +66,8 @@ public:
     static constexpr int kMaxLimit = 1000;
     // The kept records' size as saved; the oldest go first when new ones pass it.
     static constexpr size_t kMaxStoredBytes = 8 * 1024 * 1024;
-    // The highest number an id may carry, far past what any run reaches, so the numbering never wraps:
-    // a record kept past it (a damaged or hand-made file) is left out, and numbering goes on after the
+    // The bound of the numbering, far past what any run reaches, so it never wraps: a record numbered
+    // at it or past it (a damaged or hand-made file) is left out, and numbering goes on after the
     // highest below it. The replay store numbers its files below it too.
     static constexpr std::uint64_t kMaxNumber = std::numeric_limits<std::int64_t>::max();
 
@@ -138,7 +138,7 @@ private:
     // Moves every thread's fresh records into the history, in the order of their numbers.
     void gatherLocked();
     void load();
-    // False, keeping nothing, for a record numbered past kMaxNumber.
+    // False, keeping nothing, for a record numbered kMaxNumber or past it.
     bool keepLocked(TrafficRecord record, size_t savedSize);
     // Puts one gathered record in its place among the newest (a batch may come after a later one).
     void insertLocked(Kept fresh);
@@ -165,6 +165,7 @@ private:
     bool m_rewrite = false;              // the file must be written whole at the next save
     std::atomic<std::uint64_t> m_nextNumber {1};
     bool m_dirty = false;
+    bool m_numberingSpent = false; // said once in the log
 };
 
 } // namespace standin

@@ -414,18 +414,21 @@ TEST(DataFolder, HistoryNumberedAtTheTopGoesOnWithoutWrapping)
     QTemporaryDir dir;
     const auto folder = folderOf(dir);
     std::filesystem::create_directories(folder / "replay");
+    const auto line = [](const std::string &id) {
+        TrafficRecord record;
+        record.id = id;
+        record.time = "2026-01-01T00:00:00.000Z";
+        record.method = "GET";
+        record.host = "api.test";
+        record.path = "/kept/" + id;
+        record.status = 200;
+        return encodeRecord(record) + "\n";
+    };
     {
         std::ofstream history(folder / "history.json");
-        for (const char *id : {"t-5", "t-18446744073709551615"}) {
-            TrafficRecord record;
-            record.id = id;
-            record.time = "2026-01-01T00:00:00.000Z";
-            record.method = "GET";
-            record.host = "api.test";
-            record.path = std::string("/kept/") + id;
-            record.status = 200;
-            history << encodeRecord(record) << "\n";
-        }
+        for (const char *id : {"t-5", "t-9223372036854775807", "t-18446744073709551615"})
+            history << line(id);
+        std::ofstream(folder / "replay" / "requests-9223372036854775807.bin");
         std::ofstream(folder / "replay" / "requests-18446744073709551615.bin");
     }
     EngineProcess engine(QString::fromStdString(folder.string()), {"--autostart"});
@@ -436,19 +439,38 @@ TEST(DataFolder, HistoryNumberedAtTheTopGoesOnWithoutWrapping)
     for (int i = 0; i < 2; ++i)
         ASSERT_TRUE(standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/r/0"));
 
-    const auto page = decodeRecord<std::vector<TrafficRecord>>(client->Get("/traffic?limit=10")->body);
-    ASSERT_TRUE(page);
-    std::vector<std::string> ids;
-    for (const auto &record : *page)
-        ids.push_back(record.id);
-    EXPECT_EQ(ids, (std::vector<std::string> {"t-7", "t-6", "t-5"}));
-    // The record left out stays in the file kept aside, and the log says why.
+    const auto ids = [](EngineProcess &running) {
+        const auto page = decodeRecord<std::vector<TrafficRecord>>(running.client()->Get("/traffic?limit=10")->body);
+        std::vector<std::string> kept;
+        for (const auto &record : page.value_or(std::vector<TrafficRecord> {}))
+            kept.push_back(record.id);
+        return kept;
+    };
+    EXPECT_EQ(ids(engine), (std::vector<std::string> {"t-7", "t-6", "t-5"}));
+    // The records left out stay in the file kept aside, and the log says why.
     EXPECT_TRUE(std::filesystem::exists(folder / "history.json.unreadable"));
-    EXPECT_TRUE(engine.output().contains("1 record(s) numbered past t-9223372036854775807 left out"))
+    EXPECT_TRUE(engine.output().contains("2 record(s) numbered t-9223372036854775807 or past left out"))
         << engine.output().toStdString();
     // The kept requests' files are numbered on from below the top as well.
     EXPECT_TRUE(testsupport::waitFor([&] { return std::filesystem::exists(folder / "replay" / "requests-1.bin"); },
                                      10000));
     EXPECT_FALSE(std::filesystem::exists(folder / "replay" / "requests-0.bin"));
     EXPECT_EQ(client->Post("/replay/t-7")->status, 200);
+    // What this run numbered is all there again after a restart.
+    const auto numbered = ids(engine);
+    engine.closeStdin();
+    ASSERT_TRUE(engine.waitForExit(10000));
+    // So is what a run kept after a top just below the bound: the exchange numbered at it is not kept.
+    std::ofstream(folder / "history.json", std::ios::app) << line("t-9223372036854775806");
+    auto kept = numbered;
+    kept.insert(kept.begin(), "t-9223372036854775806");
+    EngineProcess again(QString::fromStdString(folder.string()), {"--autostart"});
+    ASSERT_TRUE(again.start());
+    ASSERT_TRUE(standintest::proxyRequest(again.proxyPort(), "GET", "http://api.test/r/0"));
+    EXPECT_EQ(ids(again), kept);
+    again.closeStdin();
+    ASSERT_TRUE(again.waitForExit(10000));
+    EngineProcess last(QString::fromStdString(folder.string()));
+    ASSERT_TRUE(last.start());
+    EXPECT_EQ(ids(last), kept);
 }

@@ -204,3 +204,36 @@ TEST_F(JoinedConnections, WebSocketsSwitchThroughTheProxyAsTheyDoStraightToTheHo
         return switched == 3 && refused == 3;
     })) << switched << " switched, " << refused << " refused";
 }
+
+TEST(JoinedConnectionsAtTheCap, SilentUpgradesGiveWayToNewClientsAsQuietTunnelsDo)
+{
+    constexpr int kPlaces = 8;
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_PROXY_CONNECTIONS", QString::number(kPlaces));
+    ASSERT_TRUE(engine.start());
+    const std::string routes = R"([{"id":"r-fast","method":"GET","host":"api.test","path":"/fast","status":200,)"
+                               R"("latencyMs":0,"active":true,"body":"fast","passThrough":false}])";
+    ASSERT_EQ(engine.client()->Post("/routes", routes, "application/json")->status, 200);
+    // A host that switches every connection and then says nothing, as a socket that only listens.
+    ScriptedHost host([](ScriptedHost::Connection &connection) {
+        if (connection.head().empty())
+            return;
+        connection.send("HTTP/1.1 101 Switching Protocols\r\nConnection: upgrade\r\nUpgrade: websocket\r\n\r\n");
+        connection.waitForClose(std::chrono::seconds(60));
+    });
+    const std::string origin = "127.0.0.1:" + std::to_string(host.port());
+    std::vector<std::unique_ptr<RawSocket>> switched;
+    for (int i = 0; i < kPlaces; ++i) {
+        switched.push_back(std::make_unique<RawSocket>());
+        ASSERT_TRUE(switched.back()->connect(engine.proxyPort()));
+        ASSERT_TRUE(switched.back()->send("GET http://" + origin + "/socket HTTP/1.1\r\nHost: " + origin
+                                          + "\r\nConnection: upgrade\r\nUpgrade: websocket\r\n\r\n"));
+        ASSERT_EQ(statusOf(switched.back()->readUntil("\r\n\r\n", kPatience)), 101) << i;
+    }
+    // Every place holds a joined pair that moved nothing since it switched.
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        const auto reply = standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/fast");
+        return reply && reply->body == "fast";
+    }, 20000));
+}
