@@ -62,6 +62,8 @@ void watchSignals(standin::StandinEngine &engine, sigset_t signals)
 
 int main(int argc, char **argv)
 {
+    // Read once, at the start: every part of the engine takes its test switches from this one reading.
+    const standin::TestSwitches &switches = standin::testSwitches();
     // Signals are taken by one thread with sigwait; every thread started from here inherits the mask.
     sigset_t signals;
     sigemptyset(&signals);
@@ -91,7 +93,7 @@ int main(int argc, char **argv)
         return 1;
     }
     standin::removeStaleTemporaries(options->dataDir);
-    const standin::Fault fault = standin::parseFault(std::getenv(standin::test_switches::kStandinFault));
+    const standin::Fault fault = standin::parseFault(switches.standinFault.c_str());
     if (fault == standin::Fault::LogFlood) {
         for (int i = 1; i <= 250; ++i)
             standin::logLine("flood line " + std::to_string(i));

@@ -2,9 +2,9 @@
 #include "control/control_hold.h"
 
 #include "control/control_http.h"
+#include "core/test_switches.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,8 +19,8 @@ ControlHold &ControlHold::instance()
 
 ControlHold::ControlHold()
 {
-    const char *text = std::getenv(kTestHoldWriteVariable);
-    if (!text || !*text)
+    const std::string &text = testSwitches().holdWrite;
+    if (text.empty())
         return;
     std::istringstream words(text);
     words >> m_method >> m_path;

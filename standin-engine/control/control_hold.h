@@ -2,7 +2,6 @@
 // test lets it go: the engine link's tests use it to have a write still unanswered while newer edits are made.
 #pragma once
 
-#include "core/test_switches.h"
 #include "net/net_limits.h"
 
 #include <atomic>
@@ -12,15 +11,13 @@ namespace standin {
 
 struct ControlRequest;
 
-// "METHOD PATH DIR", for example "POST /routes /tmp/hold". Never set by the app. The first request with
-// that method and path waits, its body read whole, until DIR/release exists; DIR/held appears when it
-// starts waiting. A release file that reads "cut" closes the connection instead, with nothing applied or
-// answered.
-constexpr const char *kTestHoldWriteVariable = test_switches::kHoldWrite;
-
+// The switch is "METHOD PATH DIR", for example "POST /routes /tmp/hold". Never set by the app. The first
+// request with that method and path waits, its body read whole, until DIR/release exists; DIR/held
+// appears when it starts waiting. A release file that reads "cut" closes the connection instead, with
+// nothing applied or answered.
 class ControlHold final {
 public:
-    // The process's switch, read once from the environment.
+    // The process's hold, made from its test switch.
     static ControlHold &instance();
 
     // True once, for the first request the switch names.

@@ -404,10 +404,8 @@ void ControlRouter::finishError(const ControlRequest &request, ControlResponse &
 ControlServer::ControlServer(net::IoPool &pool)
     : m_pool(pool)
     , m_listener(pool)
-    , m_connections(net::connectionCapacity(kTestControlConnectionCapVariable, net::PortKind::Control),
-                    std::max<std::size_t>(1, net::connectionCapacity(kTestControlConnectionCapVariable,
-                                                                     net::PortKind::Control)
-                                                 / 10))
+    , m_connections(net::connectionCapacity(net::PortKind::Control),
+                    std::max<std::size_t>(1, net::connectionCapacity(net::PortKind::Control) / 10))
 {
 }
 

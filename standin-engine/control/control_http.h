@@ -3,7 +3,6 @@
 // picks a handler, and the server that reads, dispatches and answers on the shared I/O threads.
 #pragma once
 
-#include "core/test_switches.h"
 #include "net/connection_set.h"
 #include "net/io_pool.h"
 
@@ -19,9 +18,6 @@
 namespace standin {
 
 class EventSubscription;
-
-// Lowers the control port's connection cap, for tests that fill it.
-constexpr const char *kTestControlConnectionCapVariable = test_switches::kControlConnections;
 
 struct ControlRequest {
     std::string method;

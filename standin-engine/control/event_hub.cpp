@@ -2,7 +2,6 @@
 #include "control/event_hub.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <utility>
 
 namespace standin {
@@ -97,13 +96,7 @@ EventHub::EventHub(size_t maxQueuedBytes)
 
 size_t EventHub::configuredQueueBytes()
 {
-    if (const char *text = std::getenv(kTestQueueVariable); text && *text) {
-        char *end = nullptr;
-        const unsigned long long bytes = std::strtoull(text, &end, 10);
-        if (end && *end == '\0' && bytes > 0)
-            return static_cast<size_t>(bytes);
-    }
-    return kMaxQueuedBytes;
+    return testSwitches().eventQueueBytes.value_or(kMaxQueuedBytes);
 }
 
 std::shared_ptr<EventSubscription> EventHub::subscribe(Reader reader)

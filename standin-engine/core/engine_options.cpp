@@ -2,8 +2,6 @@
 #include "core/engine_options.h"
 
 #include <charconv>
-#include <cstdlib>
-#include <cstring>
 
 namespace standin {
 
@@ -20,33 +18,21 @@ bool parsePort(const std::string &text, int &port)
     return true;
 }
 
-void readMilliseconds(const char *variable, std::chrono::milliseconds &wait)
-{
-    const char *text = std::getenv(variable);
-    if (!text || !*text)
-        return;
-    int value = -1;
-    const char *end = text + std::strlen(text);
-    const auto [ptr, ec] = std::from_chars(text, end, value);
-    if (ec == std::errc() && ptr == end && value > 0)
-        wait = std::chrono::milliseconds(value);
-}
-
 } // namespace
 
-EngineTimings timingsFromEnvironment()
+EngineTimings timingsFrom(const TestSwitches &switches)
 {
     EngineTimings timings;
-    readMilliseconds(kTestLockGraceVariable, timings.folderLockGrace);
-    readMilliseconds(kTestSavePeriodVariable, timings.savePeriod);
-    readMilliseconds(kTestOpenAPIHoldVariable, timings.openAPIImportHold);
+    timings.folderLockGrace = switches.lockGrace.value_or(timings.folderLockGrace);
+    timings.savePeriod = switches.savePeriod.value_or(timings.savePeriod);
+    timings.openAPIImportHold = switches.openAPIHold.value_or(timings.openAPIImportHold);
     return timings;
 }
 
 std::optional<EngineOptions> parseOptions(const std::vector<std::string> &args, std::string &error)
 {
     EngineOptions options;
-    options.timings = timingsFromEnvironment();
+    options.timings = timingsFrom(testSwitches());
     bool haveDataDir = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];

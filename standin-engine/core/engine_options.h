@@ -22,12 +22,9 @@ struct EngineTimings {
 
 constexpr const char *kTestLockGraceVariable = test_switches::kLockGraceMs;
 constexpr const char *kTestSavePeriodVariable = test_switches::kSavePeriodMs;
-constexpr const char *kTestOpenAPIHoldVariable = test_switches::kOpenAPIHoldMs;
-// The first part of a request body that need not keep the minimum pace, in milliseconds.
-constexpr const char *kTestBodyGraceVariable = test_switches::kBodyGraceMs;
 
-// The defaults, with whatever the test-only variables set in milliseconds.
-EngineTimings timingsFromEnvironment();
+// The defaults, with whatever the switches set.
+EngineTimings timingsFrom(const TestSwitches &switches);
 
 struct EngineOptions {
     int controlPort = 0; // 0: any free port
@@ -37,7 +34,7 @@ struct EngineOptions {
     EngineTimings timings;
 };
 
-// Parses the arguments after the program name (the timings come from the environment); on failure
+// Parses the arguments after the program name (the timings come from testSwitches()); on failure
 // returns nothing and fills `error`.
 std::optional<EngineOptions> parseOptions(const std::vector<std::string> &args, std::string &error);
 

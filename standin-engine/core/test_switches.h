@@ -1,7 +1,12 @@
 // Every environment variable the engine's tests set to drive the real engine process: its names in one
-// place, each with the tests that use it. The app never sets any of them. Each is read where it acts
-// (the constants of the same names beside those readers refer here).
+// place, each with the tests that use it, and their values, read once when the engine starts. The app
+// never sets any of them.
 #pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
 
 namespace standin::test_switches {
 
@@ -35,3 +40,39 @@ constexpr const char *kStateBytes = "KESTRION_TEST_STATE_BYTES";
 constexpr const char *kStandinFault = "KESTRION_STANDIN_FAULT";
 
 } // namespace standin::test_switches
+
+namespace standin {
+
+// Each switch as its reader takes it. A number is there only when its text is one the reader accepts
+// (each is above 0; a bad one leaves the engine's own default); a text is empty when unset.
+struct TestSwitches {
+    // Whole numbers of milliseconds, nothing after the digits.
+    std::optional<std::chrono::milliseconds> lockGrace;
+    std::optional<std::chrono::milliseconds> savePeriod;
+    std::optional<std::chrono::milliseconds> openAPIHold;
+    // Milliseconds from the text's leading number.
+    std::optional<std::chrono::milliseconds> bodyGrace;
+    std::optional<std::chrono::milliseconds> lookupDeadline;
+    // Whole numbers of bytes, nothing after the digits.
+    std::optional<std::size_t> bodyBudget;
+    std::optional<std::size_t> eventQueueBytes;
+    std::optional<std::size_t> stateBytes;
+    // Connection caps from the text's leading number.
+    std::optional<std::size_t> controlConnections;
+    std::optional<std::size_t> proxyConnections;
+    // "127.0.0.1:5353,...": asked instead of the system's servers; the hosts file is still read first.
+    std::string nameServers;
+    // A CA file trusted for hosts besides the system's store; verification is never switched off.
+    std::string upstreamCa;
+    // "METHOD PATH DIR" (see control_hold.h).
+    std::string holdWrite;
+    // A fault's name (see Fault in engine_options.h).
+    std::string standinFault;
+};
+
+// The switches as the environment holds them now.
+TestSwitches readTestSwitches();
+// The process's switches, read on the first call: main() makes that its first step, before any thread.
+const TestSwitches &testSwitches();
+
+} // namespace standin

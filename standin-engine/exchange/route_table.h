@@ -101,4 +101,7 @@ private:
     mutable std::unique_ptr<std::atomic<const std::string *>[]> m_verdicts;
 };
 
+// The answer findRoute gives over the plain list, from the snapshot's compiled table (RouteTable::of).
+std::optional<size_t> findRoute(const RouteSnapshot &routes, std::string_view method, const ProxyTarget &target);
+
 } // namespace standin

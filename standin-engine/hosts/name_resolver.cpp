@@ -2,10 +2,10 @@
 #include "hosts/name_resolver.h"
 
 #include "core/engine_support.h"
+#include "core/test_switches.h"
 
 #include <ares.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -87,8 +87,8 @@ ares_channel makeChannel(std::string &error)
     ares_channel channel = nullptr;
     int status = ares_init_options(&channel, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES);
     if (status == ARES_SUCCESS) {
-        if (const char *servers = std::getenv(kTestNameServersVariable); servers && *servers)
-            status = ares_set_servers_ports_csv(channel, servers);
+        if (const std::string &servers = testSwitches().nameServers; !servers.empty())
+            status = ares_set_servers_ports_csv(channel, servers.c_str());
     }
     if (status == ARES_SUCCESS)
         return channel;
@@ -146,11 +146,8 @@ NameResolver::~NameResolver()
 std::chrono::steady_clock::duration NameResolver::deadline()
 {
     static const std::chrono::steady_clock::duration deadline = [] {
-        if (const char *text = std::getenv(kTestLookupDeadlineVariable); text && *text) {
-            const long milliseconds = std::strtol(text, nullptr, 10);
-            if (milliseconds > 0)
-                return std::chrono::steady_clock::duration(std::chrono::milliseconds(milliseconds));
-        }
+        if (const auto milliseconds = testSwitches().lookupDeadline)
+            return std::chrono::steady_clock::duration(*milliseconds);
         return std::chrono::steady_clock::duration(kDeadline);
     }();
     return deadline;

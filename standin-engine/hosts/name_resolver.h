@@ -2,7 +2,6 @@
 // deadline, so a name that never resolves holds up no other request.
 #pragma once
 
-#include "core/test_switches.h"
 #include "net/net_limits.h"
 
 #include <chrono>
@@ -14,12 +13,6 @@
 #include <vector>
 
 namespace standin {
-
-// Name servers to ask instead of the system's ("127.0.0.1:5353,..."), for tests that run a name
-// server that never answers. The hosts file is still read first.
-constexpr const char *kTestNameServersVariable = test_switches::kNameServers;
-// A shorter lookup deadline in milliseconds, for those tests.
-constexpr const char *kTestLookupDeadlineVariable = test_switches::kLookupDeadlineMs;
 
 class NameResolver final {
 public:

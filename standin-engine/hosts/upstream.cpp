@@ -9,7 +9,6 @@
 #include <openssl/x509v3.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <sys/socket.h>
 
 namespace standin {
@@ -61,7 +60,7 @@ asio::ssl::context &Upstream::tlsContext()
         m_tls->set_default_verify_paths(ec);
         if (ec)
             logError("the system's trusted certificates could not be loaded: " + ec.message());
-        if (const char *extra = std::getenv(kTestUpstreamCaVariable); extra && *extra) {
+        if (const std::string &extra = testSwitches().upstreamCa; !extra.empty()) {
             m_tls->load_verify_file(extra, ec);
             if (ec)
                 logError(std::string("could not read ") + kTestUpstreamCaVariable + " " + extra + ": " + ec.message());

@@ -16,8 +16,6 @@
 
 namespace standin {
 
-class RouteSnapshot;
-
 // Where a proxied request goes.
 struct ProxyTarget {
     std::string scheme = "http";
@@ -52,9 +50,6 @@ bool pathMatches(std::string_view pattern, std::string_view path);
 // The first active route for the method, host and path, in list order.
 std::optional<size_t> findRoute(const std::vector<WireRoute> &routes, std::string_view method,
                                 const ProxyTarget &target);
-// The same answer from the snapshot's compiled table (route_table.h), built once per route change:
-// this is the one the proxy calls for every request.
-std::optional<size_t> findRoute(const RouteSnapshot &routes, std::string_view method, const ProxyTarget &target);
 
 // The active environment's variables as every request shares them: built once per change and looked
 // up by key, so answering costs the placeholders a body has, not the size of the environment.

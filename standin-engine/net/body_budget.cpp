@@ -1,8 +1,9 @@
 // The engine-wide bound on buffered body bytes.
 #include "net/body_budget.h"
 
+#include "core/test_switches.h"
+
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 
 namespace standin {
@@ -14,13 +15,7 @@ BodyBudget::BodyBudget(std::size_t bytes)
 
 std::size_t BodyBudget::configuredBytes()
 {
-    if (const char *text = std::getenv(kTestVariable); text && *text) {
-        char *end = nullptr;
-        const unsigned long long bytes = std::strtoull(text, &end, 10);
-        if (end && *end == '\0' && bytes > 0)
-            return static_cast<std::size_t>(bytes);
-    }
-    return kDefaultBytes;
+    return testSwitches().bodyBudget.value_or(kDefaultBytes);
 }
 
 bool BodyBudget::take(std::size_t bytes)

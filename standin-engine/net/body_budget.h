@@ -2,8 +2,6 @@
 // unfinished uploads can't take the machine's memory between them.
 #pragma once
 
-#include "core/test_switches.h"
-
 #include <atomic>
 #include <cstddef>
 
@@ -12,11 +10,9 @@ namespace standin {
 class BodyBudget final {
 public:
     static constexpr std::size_t kDefaultBytes = 256 * 1024 * 1024;
-    // Overrides the bound, in bytes; for tests that reach it with a few requests.
-    static constexpr const char *kTestVariable = test_switches::kBodyBudget;
 
     explicit BodyBudget(std::size_t bytes);
-    // The default bound, or the test override when one is set.
+    // The default bound, or the test switch's when one is set.
     static std::size_t configuredBytes();
 
     // False (and nothing taken) when the bytes would pass the bound.

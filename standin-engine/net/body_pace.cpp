@@ -1,9 +1,7 @@
 // The pace a request body must keep.
 #include "net/body_pace.h"
 
-#include "core/engine_options.h"
-
-#include <cstdlib>
+#include "core/test_switches.h"
 
 namespace standin::net {
 
@@ -12,11 +10,8 @@ namespace {
 std::chrono::steady_clock::duration bodyGrace()
 {
     static const std::chrono::steady_clock::duration grace = [] {
-        if (const char *text = std::getenv(kTestBodyGraceVariable); text && *text) {
-            const long milliseconds = std::strtol(text, nullptr, 10);
-            if (milliseconds > 0)
-                return std::chrono::steady_clock::duration(std::chrono::milliseconds(milliseconds));
-        }
+        if (const auto milliseconds = testSwitches().bodyGrace)
+            return std::chrono::steady_clock::duration(*milliseconds);
         return std::chrono::steady_clock::duration(Limits::kBodyGrace);
     }();
     return grace;

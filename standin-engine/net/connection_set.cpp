@@ -1,9 +1,9 @@
 // Connection bookkeeping for the engine's two ports.
 #include "net/connection_set.h"
 
+#include "core/test_switches.h"
 #include "net/io_pool.h"
 
-#include <cstdlib>
 #include <limits>
 
 namespace standin::net {
@@ -149,23 +149,11 @@ std::size_t connectionCapacity(std::size_t descriptors, std::size_t controlWante
     return std::min(proxyWanted, std::max(kFloor, left / 2));
 }
 
-namespace {
-
-std::size_t wantedCapacity(const char *testVariable)
+std::size_t connectionCapacity(PortKind kind)
 {
-    if (const char *text = testVariable ? std::getenv(testVariable) : nullptr; text && *text) {
-        const long capacity = std::strtol(text, nullptr, 10);
-        if (capacity > 0)
-            return static_cast<std::size_t>(capacity);
-    }
-    return Limits::kMaxConnections;
-}
-
-} // namespace
-
-std::size_t connectionCapacity(const char *testVariable, PortKind kind)
-{
-    const std::size_t wanted = wantedCapacity(testVariable);
+    const TestSwitches &switches = testSwitches();
+    const std::size_t wanted = (kind == PortKind::Control ? switches.controlConnections : switches.proxyConnections)
+                                   .value_or(Limits::kMaxConnections);
     return kind == PortKind::Control
                ? connectionCapacity(descriptorLimit(), wanted, Limits::kMaxConnections, kind)
                : connectionCapacity(descriptorLimit(), Limits::kMaxConnections, wanted, kind);

@@ -67,10 +67,10 @@ private:
 
 enum class PortKind { Control, Proxy };
 
-// The most connections a port holds: `Limits::kMaxConnections`, or less when the test-only variable
-// named asks for it (so a test can fill the port), and never more than the descriptor limit allows:
+// The most connections a port holds: `Limits::kMaxConnections`, or less when the port's test switch
+// asks for it (so a test can fill the port), and never more than the descriptor limit allows:
 // a passed-through request holds two sockets, one to the client and one to the host.
-std::size_t connectionCapacity(const char *testVariable, PortKind kind);
+std::size_t connectionCapacity(PortKind kind);
 // The same from a given descriptor limit and wanted caps.
 std::size_t connectionCapacity(std::size_t descriptors, std::size_t controlWanted, std::size_t proxyWanted,
                                PortKind kind);

@@ -134,7 +134,7 @@ bool ProxyServer::start(int port, std::string &error)
         return false;
     }
     m_connections = std::make_shared<net::ConnectionSet>(
-        net::connectionCapacity(kTestConnectionCapVariable, net::PortKind::Proxy));
+        net::connectionCapacity(net::PortKind::Proxy));
     listener->start([this, connections = m_connections](tcp::socket socket) {
         auto executor = socket.get_executor();
         auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));

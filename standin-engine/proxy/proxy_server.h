@@ -3,7 +3,6 @@
 // project's routes or passed through to the real host.
 #pragma once
 
-#include "core/test_switches.h"
 #include "exchange/exchange_handler.h"
 #include "forward/forwarder.h"
 #include "net/body_budget.h"
@@ -17,9 +16,6 @@
 #include <string>
 
 namespace standin {
-
-// Lowers the proxy port's connection cap, for tests that fill it.
-constexpr const char *kTestConnectionCapVariable = test_switches::kProxyConnections;
 
 class LeafCertificates;
 struct ProxyConnection;

@@ -24,13 +24,6 @@
 
 namespace standin {
 
-// What the replay store holds of an exchange's request until it frames it for the disk.
-struct KeptRequest {
-    std::shared_ptr<const ProxiedRequest> request; // none once framed, or when refused
-    std::int64_t counted = 0;                      // what it counts against the bound on waiting bytes
-    std::string refusal;                           // not kept when it came, and why
-};
-
 // A history record whose request the replay store keeps: the store takes it from the record as the
 // history gathers it.
 class ReplayableRecord : public KeptRecord {

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string_view>
 
@@ -124,13 +123,7 @@ std::vector<ChaosPreset> builtInChaosPresets()
 
 size_t StateStore::configuredMaxSavedBytes()
 {
-    if (const char *text = std::getenv(kTestMaxSavedBytesVariable); text && *text) {
-        char *end = nullptr;
-        const unsigned long long bytes = std::strtoull(text, &end, 10);
-        if (end && *end == '\0' && bytes > 0)
-            return static_cast<size_t>(bytes);
-    }
-    return kMaxSavedBytes;
+    return testSwitches().stateBytes.value_or(kMaxSavedBytes);
 }
 
 StateStore::StateStore(std::filesystem::path file, size_t maxSavedBytes)

@@ -18,7 +18,15 @@
 
 namespace standin {
 
-struct KeptRequest;
+struct ProxiedRequest;
+
+// What a record holds of its exchange's request for the history's follower (the replay store) until that
+// frames it for the disk.
+struct KeptRequest {
+    std::shared_ptr<const ProxiedRequest> request; // none once framed, or when refused
+    std::int64_t counted = 0;                      // what it counts against the bound on waiting bytes
+    std::string refusal;                           // not kept when it came, and why
+};
 
 // A record as the history keeps it: the members every reader needs (its head) at once, the rest only
 // when the record is read or saved. Most records of a busy history fall out unread, and making the
@@ -41,7 +49,7 @@ public:
     // step 0 what its own block points to, the block being in the cache; each step then goes one further.
     static constexpr int kFetchSteps = 3;
     virtual void fetchParts(int step) const;
-    // The request the replay store keeps with the record, if it is an exchange's.
+    // What the record carries of its request for the follower, if it is an exchange's.
     virtual KeptRequest *keptRequest() const { return nullptr; }
 
 protected:

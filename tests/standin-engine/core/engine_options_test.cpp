@@ -55,7 +55,7 @@ TEST(EngineOptions, WaitsKeepTheirDefaultsUnlessATestShortensThem)
 
     ::setenv(kTestLockGraceVariable, "100", 1);
     ::setenv(kTestSavePeriodVariable, "25", 1);
-    const EngineTimings shortened = timingsFromEnvironment();
+    const EngineTimings shortened = timingsFrom(readTestSwitches());
     ::unsetenv(kTestLockGraceVariable);
     ::unsetenv(kTestSavePeriodVariable);
     EXPECT_EQ(shortened.folderLockGrace, std::chrono::milliseconds(100));

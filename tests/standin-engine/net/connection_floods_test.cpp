@@ -3,6 +3,7 @@
 #include "net/connection_set.h"
 #include "net/io_pool.h"
 #include "standin-engine/engine_process.h"
+#include "standin-engine/silent_peer.h"
 #include "standin-engine/test_upstream.h"
 
 #include "support/test_support.h"
@@ -13,132 +14,23 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <arpa/inet.h>
 #include <future>
 #include <mutex>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using standintest::EngineProcess;
 using standintest::RawSocket;
+using standintest::SilentPeer;
 using standintest::TestUpstream;
+using standintest::peerClosed;
 using standintest::proxyRequest;
 using standintest::statusOf;
 
 namespace {
 
 constexpr auto kPatience = std::chrono::seconds(10);
-
-// The other end has closed its side (checked without waiting).
-bool peerClosed(int fd)
-{
-    pollfd polled {fd, POLLIN | POLLRDHUP, 0};
-    return ::poll(&polled, 1, 0) > 0 && (polled.revents & (POLLRDHUP | POLLHUP | POLLERR));
-}
-
-// A host (a stream socket) or a name server (a datagram one) on 127.0.0.1 that never answers: keeps
-// the connections it took and the questions it was asked.
-class SilentPeer final {
-public:
-    explicit SilentPeer(int type)
-        : m_socket(::socket(AF_INET, type, 0))
-    {
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        if (type == SOCK_STREAM)
-            ::listen(m_socket, 1024);
-        socklen_t length = sizeof address;
-        ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this, type] {
-            while (!m_stopping) {
-                pollfd polled {m_socket, POLLIN, 0};
-                if (::poll(&polled, 1, 20) <= 0)
-                    continue;
-                char packet[1500];
-                std::lock_guard lock(m_mutex);
-                sockaddr_in from {};
-                socklen_t fromLength = sizeof from;
-                if (type == SOCK_STREAM) {
-                    m_accepted.push_back(::accept(m_socket, nullptr, nullptr));
-                } else if (const ssize_t n = ::recvfrom(m_socket, packet, sizeof packet, 0,
-                                                        reinterpret_cast<sockaddr *>(&from), &fromLength);
-                           n > 0) {
-                    m_datagrams.emplace_back(packet, static_cast<std::size_t>(n));
-                    m_senders.push_back(from);
-                    if (m_answering)
-                        answerLocked(m_datagrams.size() - 1);
-                }
-            }
-        });
-    }
-    // From now on every question, those already asked too, gets "no such name".
-    void answerEveryQuestion()
-    {
-        std::lock_guard lock(m_mutex);
-        m_answering = true;
-        for (std::size_t i = 0; i < m_datagrams.size(); ++i)
-            answerLocked(i);
-    }
-    ~SilentPeer()
-    {
-        m_stopping = true;
-        m_thread.join();
-        for (const int fd : m_accepted)
-            ::close(fd);
-        ::close(m_socket);
-    }
-    int port() const { return m_port; }
-    std::size_t accepted() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_accepted.size();
-    }
-    // Connections taken that the engine has not closed.
-    std::size_t open() const
-    {
-        std::lock_guard lock(m_mutex);
-        return std::count_if(m_accepted.begin(), m_accepted.end(), [](int fd) { return !peerClosed(fd); });
-    }
-    // Whether a question named `label` as one label of its name.
-    bool asked(const std::string &label) const
-    {
-        std::lock_guard lock(m_mutex);
-        const std::string encoded = static_cast<char>(label.size()) + label;
-        return std::any_of(m_datagrams.begin(), m_datagrams.end(),
-                           [&](const std::string &packet) { return packet.find(encoded) != std::string::npos; });
-    }
-
-private:
-    const int m_socket;
-    int m_port = 0;
-    std::atomic<bool> m_stopping {false};
-    std::thread m_thread;
-    mutable std::mutex m_mutex;
-    std::vector<int> m_accepted;
-    std::vector<std::string> m_datagrams;
-    std::vector<sockaddr_in> m_senders;
-    bool m_answering = false;
-
-    // The question sent back as its answer: the response bit and the code for "no such name" set.
-    void answerLocked(std::size_t i)
-    {
-        std::string answer = m_datagrams[i];
-        if (answer.size() < 12)
-            return;
-        answer[2] = static_cast<char>(answer[2] | 0x80);
-        answer[3] = static_cast<char>(0x83);
-        ::sendto(m_socket, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr *>(&m_senders[i]),
-                 sizeof m_senders[i]);
-    }
-};
 
 std::string mockRoutes()
 {
@@ -451,84 +343,4 @@ TEST(SlowBodies, ABodyTrickledBelowTheMinimumPaceIsCut)
         EXPECT_TRUE(rest.empty() || statusOf(rest) == 408) << rest;
     }
     EXPECT_EQ(upstream.requests(), 0);
-}
-
-// A replay gives up on a lookup at its deadline and its event loop goes; the name server's late answer
-// must then reach nothing of it (it used to be posted into the freed loop and kill the engine).
-TEST(NameLookups, AnAnswerAfterAReplayGaveUpOnItReachesNothingOfIt)
-{
-    SilentPeer nameServer(SOCK_DGRAM);
-    QTemporaryDir dir;
-    EngineProcess engine(dir.path(), QStringList {"--autostart"});
-    engine.setEnvironment("KESTRION_TEST_NAME_SERVERS", QString("127.0.0.1:%1").arg(nameServer.port()));
-    engine.setEnvironment("KESTRION_TEST_LOOKUP_DEADLINE_MS", "300");
-    ASSERT_TRUE(engine.start());
-
-    const auto first = proxyRequest(engine.proxyPort(), "GET", "http://late.test/x");
-    ASSERT_TRUE(first);
-    ASSERT_EQ(first->status, 502);
-    const auto records = engine.client()->Get("/traffic?limit=1");
-    ASSERT_TRUE(records && records->status == 200);
-    const auto page = decodeRecord<std::vector<TrafficRecord>>(records->body);
-    ASSERT_TRUE(page && page->size() == 1u) << records->body;
-    for (int i = 0; i < 3; ++i) {
-        const auto replayed = engine.client()->Post("/replay/" + page->front().id);
-        ASSERT_TRUE(replayed);
-        EXPECT_NE(replayed->body.find("could not be resolved"), std::string::npos) << replayed->body;
-    }
-
-    // The late answers come; a lookup after them is answered too, so theirs have been handled.
-    nameServer.answerEveryQuestion();
-    const auto after = proxyRequest(engine.proxyPort(), "GET", "http://after.test/x");
-    ASSERT_TRUE(after) << engine.output().toStdString();
-    EXPECT_EQ(after->status, 502);
-    EXPECT_NE(after->body.find("could not be resolved"), std::string::npos) << after->body;
-    const auto health = engine.client()->Get("/health");
-    ASSERT_TRUE(health);
-    EXPECT_EQ(health->status, 200);
-}
-
-TEST(NameLookups, NamesThatNeverResolveHoldUpNoOtherHost)
-{
-    SilentPeer nameServer(SOCK_DGRAM);
-    QTemporaryDir dir;
-    EngineProcess engine(dir.path(), QStringList {"--autostart"});
-    engine.setEnvironment("KESTRION_TEST_NAME_SERVERS", QString("127.0.0.1:%1").arg(nameServer.port()));
-    engine.setEnvironment("KESTRION_TEST_LOOKUP_DEADLINE_MS", "1500");
-    ASSERT_TRUE(engine.start());
-    TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "near"; });
-
-    constexpr int kNames = 24;
-    std::vector<std::future<standintest::Result>> stuck;
-    for (int i = 0; i < kNames; ++i)
-        stuck.push_back(std::async(std::launch::async, [&engine, i] {
-            return proxyRequest(engine.proxyPort(), "GET", "http://never-" + std::to_string(i) + ".test/x");
-        }));
-    // Every lookup is out at once, none waiting for another to end...
-    ASSERT_TRUE(testsupport::waitFor(
-        [&] {
-            for (int i = 0; i < kNames; ++i) {
-                if (!nameServer.asked("never-" + std::to_string(i)))
-                    return false;
-            }
-            return true;
-        },
-        10000));
-    // ...and meanwhile hosts given by address or from the hosts file are reached, the engine's own
-    // ports still refused however they are named.
-    for (const std::string host : {"127.0.0.1", "localhost", "2130706433"}) {
-        const auto reply = proxyRequest(engine.proxyPort(), "GET", "http://" + host + ":" + std::to_string(upstream.port()) + "/near");
-        ASSERT_TRUE(reply) << host;
-        EXPECT_EQ(reply->body, "near") << host;
-        const auto own = proxyRequest(engine.proxyPort(), "GET", "http://" + host + ":" + std::to_string(engine.controlPort()) + "/health");
-        ASSERT_TRUE(own) << host;
-        EXPECT_EQ(own->status, 403) << host;
-    }
-    for (int i = 0; i < kNames; ++i) {
-        const auto reply = stuck[i].get();
-        ASSERT_TRUE(reply) << i;
-        EXPECT_EQ(reply->status, 502) << i;
-        EXPECT_NE(reply->body.find("never-" + std::to_string(i) + ".test could not be resolved"), std::string::npos)
-            << reply->body;
-    }
 }
