@@ -4,6 +4,8 @@
 
 #include "store/traffic_history.h"
 
+#include "standin-engine/temp_paths.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -13,13 +15,9 @@
 #include <thread>
 
 using namespace standin;
+using standintest::pathIn;
 
 namespace {
-
-std::filesystem::path pathIn(const QTemporaryDir &dir, const char *name)
-{
-    return std::filesystem::path(dir.path().toStdString()) / name;
-}
 
 // Keeps `request` with a history record made at `time`; the record's id.
 std::string keepFor(ReplayStore &store, const std::string &time, ProxiedRequest request)

@@ -3,6 +3,8 @@
 #include "store/state_store.h"
 #include "store/traffic_history.h"
 
+#include "standin-engine/temp_paths.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,13 +16,9 @@
 #include <thread>
 
 using namespace standin;
+using standintest::pathIn;
 
 namespace {
-
-std::filesystem::path pathIn(const QTemporaryDir &dir, const char *name)
-{
-    return std::filesystem::path(dir.path().toStdString()) / name;
-}
 
 mode_t modeOf(const std::filesystem::path &path)
 {

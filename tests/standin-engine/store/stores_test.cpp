@@ -1,7 +1,8 @@
-// Project state, traffic history and the event hub: their rules and, for the first two, their files.
-#include "control/event_hub.h"
+// Project state and traffic history: their rules and their files.
 #include "store/state_store.h"
 #include "store/traffic_history.h"
+
+#include "standin-engine/temp_paths.h"
 
 #include <QTemporaryDir>
 
@@ -12,13 +13,9 @@
 #include <thread>
 
 using namespace standin;
+using standintest::pathIn;
 
 namespace {
-
-std::filesystem::path pathIn(const QTemporaryDir &dir, const char *name)
-{
-    return std::filesystem::path(dir.path().toStdString()) / name;
-}
 
 WireRoute route(std::string id, std::string method, std::string path)
 {
@@ -340,71 +337,4 @@ TEST(StateStore, RequestsShareOneCopyOfTheRoutesUntilTheyChange)
     const auto other = store.createProject("Other", error);
     ASSERT_TRUE(store.activateProject(other->id));
     EXPECT_TRUE(store.activeView().routes.empty());
-}
-
-TEST(EventHub, StalledReadersAreClosedAtTheirBoundAndEveryoneSharesOneCopy)
-{
-    EXPECT_EQ(EventHub::configuredQueueBytes(), EventHub::kMaxQueuedBytes); // without the test override
-    EventHub hub;
-    std::vector<std::shared_ptr<EventSubscription>> stalled;
-    for (int i = 0; i < 20; ++i)
-        stalled.push_back(hub.subscribe());
-    const auto reader = hub.subscribe();
-    const auto otherReader = hub.subscribe();
-
-    const std::string big(50 * 1024, 'x');
-    size_t delivered = 0;
-    for (int i = 0; i < 200; ++i) {
-        hub.publish(std::to_string(i) + big);
-        for (const auto &subscription : stalled)
-            ASSERT_LE(subscription->queuedBytes(), EventHub::kMaxQueuedBytes);
-        const auto first = reader->take(std::chrono::milliseconds(0));
-        const auto second = otherReader->take(std::chrono::milliseconds(0));
-        ASSERT_EQ(first.size(), 1u);
-        ASSERT_EQ(second.size(), 1u);
-        EXPECT_EQ(first[0].get(), second[0].get()); // one copy, however many read it
-        EXPECT_EQ(first[0]->substr(0, std::to_string(i).size()), std::to_string(i));
-        ++delivered;
-    }
-    EXPECT_EQ(delivered, 200u);
-    for (const auto &subscription : stalled) {
-        EXPECT_TRUE(subscription->closed());
-        EXPECT_TRUE(subscription->overflowed());
-        EXPECT_EQ(subscription->queuedBytes(), 0u); // what it held is let go
-    }
-    EXPECT_FALSE(reader->closed());
-    EXPECT_FALSE(reader->overflowed());
-
-    // Past the cap a reader is refused; one leaving makes room again.
-    std::vector<std::shared_ptr<EventSubscription>> more;
-    while (auto subscription = hub.subscribe())
-        more.push_back(subscription);
-    EXPECT_EQ(hub.subscriberCount(), EventHub::kMaxSubscribers);
-    hub.unsubscribe(stalled.front());
-    EXPECT_NE(hub.subscribe(), nullptr);
-    EXPECT_EQ(hub.subscribe(), nullptr);
-
-    hub.closeAll();
-    EXPECT_TRUE(reader->closed());
-    EXPECT_FALSE(reader->overflowed());
-}
-
-TEST(EventHub, TheAppsStreamsHaveTheirOwnPlacesAndAThirdClosesTheOldest)
-{
-    EventHub hub;
-    std::vector<std::shared_ptr<EventSubscription>> strangers;
-    while (auto subscription = hub.subscribe())
-        strangers.push_back(subscription);
-    ASSERT_EQ(strangers.size(), EventHub::kMaxSubscribers);
-    const auto first = hub.subscribe(EventHub::Reader::Owner);
-    const auto second = hub.subscribe(EventHub::Reader::Owner);
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(hub.subscribe(), nullptr); // the app's places are not the strangers'
-    const auto third = hub.subscribe(EventHub::Reader::Owner);
-    ASSERT_TRUE(third);
-    EXPECT_TRUE(first->closed());
-    EXPECT_FALSE(second->closed());
-    hub.publish("x");
-    EXPECT_EQ(third->take(std::chrono::milliseconds(0)).size(), 1u);
-    EXPECT_EQ(hub.subscriberCount(), EventHub::kMaxSubscribers + 2);
 }
