@@ -4,6 +4,8 @@
 
 #include "store/state_store.h"
 
+#include "standin-engine/mocks/matching_routes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,26 +16,10 @@
 #include <vector>
 
 using namespace standin;
+using standintest::route;
+using standintest::target;
 
 namespace {
-
-WireRoute route(std::string method, std::string host, std::string path, bool active = true)
-{
-    WireRoute r;
-    r.id = "r-" + path;
-    r.method = std::move(method);
-    r.host = std::move(host);
-    r.path = std::move(path);
-    r.active = active;
-    return r;
-}
-
-ProxyTarget target(const std::string &url)
-{
-    auto parsed = parseProxyTarget(url, "");
-    EXPECT_TRUE(parsed) << url;
-    return parsed.value_or(ProxyTarget {});
-}
 
 RouteSnapshot snapshotOf(std::vector<WireRoute> routes)
 {

@@ -1,6 +1,8 @@
 // Route matching, sequences, overrides, substitution and chaos as pure rules.
 #include "mocks/route_matching.h"
 
+#include "standin-engine/mocks/matching_routes.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -9,26 +11,10 @@
 #include <vector>
 
 using namespace standin;
+using standintest::route;
+using standintest::target;
 
 namespace {
-
-WireRoute route(std::string method, std::string host, std::string path, bool active = true)
-{
-    WireRoute r;
-    r.id = "r-" + path;
-    r.method = std::move(method);
-    r.host = std::move(host);
-    r.path = std::move(path);
-    r.active = active;
-    return r;
-}
-
-ProxyTarget target(const std::string &url)
-{
-    auto parsed = parseProxyTarget(url, "");
-    EXPECT_TRUE(parsed) << url;
-    return parsed.value_or(ProxyTarget {});
-}
 
 WireStep step(int status, std::string body, std::optional<int> repeat = std::nullopt)
 {
