@@ -3,6 +3,7 @@
 // stopped waiting; a mocked one is answered by the engine as the origin it stands in for.
 #include "hosts/upstream.h"
 #include "standin-engine/engine_process.h"
+#include "standin-engine/nginx_host.h"
 #include "standin-engine/scripted_host.h"
 
 #include "support/test_support.h"
@@ -251,4 +252,40 @@ TEST_F(ExpectContinue, CurlUploadsOnlyWhatTheHostAsksForAsItDoesDirectly)
         }
         EXPECT_EQ(send("/locked", false), "401 0 locked");
     }
+}
+
+TEST_F(ExpectContinue, CurlSendsNoneOfAnUploadNginxRefusesAsItDoesDirectly)
+{
+    const QString nginxBinary = standintest::Nginx::installed();
+    if (nginxBinary.isEmpty())
+        GTEST_SKIP() << "nginx is not installed (scripts/setup installs the nginx-light package)";
+    const QString curl = QStandardPaths::findExecutable("curl");
+    ASSERT_FALSE(curl.isEmpty()) << "curl is not installed (scripts/setup installs it)";
+    QTemporaryDir nginxRoot;
+    standintest::Nginx nginx(nginxBinary, nginxRoot.path());
+    std::string log;
+    ASSERT_TRUE(nginx.start("location /limited/ { client_max_body_size 1m; }", log)) << log;
+    const QString upload = writeTemporaryFile("upload.bin", std::string(8 * 1024 * 1024, 'u'));
+    const std::string url = "http://127.0.0.1:" + std::to_string(nginx.port()) + "/limited/upload";
+    const auto send = [&](bool throughProxy) {
+        QFile::remove(m_dir.path() + "/answer.txt");
+        QStringList arguments {"-sS", "-o", m_dir.path() + "/answer.txt", "-w", "%{http_code} %{size_upload}",
+                               "--data-binary", "@" + upload, "-H", "Expect: 100-continue", "--expect100-timeout",
+                               "10", "--max-time", "60"};
+        arguments << (throughProxy ? "-x" : "--noproxy")
+                  << (throughProxy ? "http://127.0.0.1:" + QString::number(m_proxyPort) : QString("*"));
+        QProcess process;
+        process.start(curl, arguments << QString::fromStdString(url));
+        EXPECT_TRUE(process.waitForFinished(90000));
+        std::ifstream answer((m_dir.path() + "/answer.txt").toStdString(), std::ios::binary);
+        return process.readAllStandardOutput().toStdString() + " "
+               + std::string(std::istreambuf_iterator<char>(answer), {});
+    };
+    const std::string direct = send(false);
+    EXPECT_EQ(direct.rfind("413 0 ", 0), 0u) << direct;
+    EXPECT_EQ(send(true), direct);
+    // nginx refused before the body both times, having been asked to continue.
+    const std::string refused = "POST /limited/upload 413 \"100-continue\"\n";
+    EXPECT_TRUE(testsupport::waitFor([&] { return nginx.accessLog() == refused + refused; }, 10000))
+        << nginx.accessLog();
 }

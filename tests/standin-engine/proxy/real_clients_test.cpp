@@ -4,6 +4,7 @@
 // be what it gets straight from the host, byte for byte, and the host must get what the client sent.
 #include "hosts/upstream.h"
 #include "standin-engine/engine_process.h"
+#include "standin-engine/nginx_host.h"
 #include "standin-engine/scripted_host.h"
 
 #include "support/test_support.h"
@@ -25,10 +26,6 @@
 #include <sstream>
 #include <thread>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using standintest::EngineProcess;
 using standintest::RawSocket;
 using standintest::ScriptedHost;
@@ -36,23 +33,10 @@ using standintest::chunked;
 
 namespace {
 
-int freePort()
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
-
-QString findTool(const QStringList &names, const QStringList &extraPaths = {})
+QString findTool(const QStringList &names)
 {
     for (const auto &name : names) {
-        if (const QString found = QStandardPaths::findExecutable(name, extraPaths); !found.isEmpty())
+        if (const QString found = QStandardPaths::findExecutable(name); !found.isEmpty())
             return found;
     }
     return {};
@@ -68,63 +52,6 @@ std::string readFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(missing)");
 }
-
-// nginx on a free port with its own configuration, pid, logs and temporary files under `root`.
-class Nginx final {
-public:
-    Nginx(QString binary, QString root)
-        : m_binary(std::move(binary))
-        , m_root(std::move(root))
-        , m_port(freePort())
-    {
-    }
-    ~Nginx()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-
-    bool start(std::string &log)
-    {
-        QDir(m_root).mkpath("www/uploads");
-        QDir(m_root).mkpath("temp");
-        const std::string root = m_root.toStdString();
-        // As root, nginx would hand its workers to an account that can't read the test's folder.
-        const std::string user = ::geteuid() == 0 ? "user root;\n" : "";
-        writeFile(m_root + "/nginx.conf",
-                  user + "worker_processes 1;\ndaemon off;\npid " + root + "/nginx.pid;\nerror_log " + root
-                      + "/error.log;\nevents { worker_connections 64; }\nhttp {\n"
-                        "  access_log off;\n  client_body_temp_path " + root + "/temp/body;\n"
-                        "  proxy_temp_path " + root + "/temp/proxy;\n  fastcgi_temp_path " + root + "/temp/fastcgi;\n"
-                        "  uwsgi_temp_path " + root + "/temp/uwsgi;\n  scgi_temp_path " + root + "/temp/scgi;\n"
-                        "  keepalive_timeout 1s;\n"
-                        "  gzip on;\n  gzip_proxied any;\n  gzip_min_length 1;\n"
-                        "  gzip_types application/json text/plain;\n"
-                        "  types { application/json json; text/plain txt; }\n"
-                        "  default_type application/octet-stream;\n"
-                        "  server {\n    listen 127.0.0.1:" + std::to_string(m_port) + ";\n"
-                        "    root " + root + "/www;\n"
-                        "    location /uploads/ { dav_methods PUT; client_max_body_size 16m; }\n  }\n}\n");
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(m_binary, {"-p", m_root, "-e", m_root + "/error.log", "-c", m_root + "/nginx.conf"});
-        const bool listening = testsupport::waitFor([this] {
-            RawSocket probe;
-            return m_process.state() == QProcess::Running && probe.connect(m_port);
-        }, 10000);
-        log = m_process.readAll().toStdString() + readFile(m_root + "/error.log");
-        return listening;
-    }
-    int port() const { return m_port; }
-    QString www() const { return m_root + "/www"; }
-
-private:
-    QString m_binary;
-    QString m_root;
-    int m_port;
-    QProcess m_process;
-};
 
 struct Answer {
     nlohmann::json json;
@@ -260,13 +187,14 @@ protected:
 
 TEST_F(RealClients, NginxAnswersThroughTheProxyAsItDoesDirectly)
 {
-    const QString nginxBinary = findTool({"nginx"}, {"/usr/sbin", "/sbin"});
+    const QString nginxBinary = standintest::Nginx::installed();
     if (nginxBinary.isEmpty())
         GTEST_SKIP() << "nginx is not installed (scripts/setup installs the nginx-light package)";
     QTemporaryDir nginxRoot;
-    Nginx nginx(nginxBinary, nginxRoot.path());
+    standintest::Nginx nginx(nginxBinary, nginxRoot.path());
+    QDir(nginx.www()).mkpath("uploads");
     std::string log;
-    ASSERT_TRUE(nginx.start(log)) << log;
+    ASSERT_TRUE(nginx.start("location /uploads/ { dav_methods PUT; client_max_body_size 16m; }", log)) << log;
 
     nlohmann::json items = nlohmann::json::array();
     for (int i = 0; i < 4000; ++i)
