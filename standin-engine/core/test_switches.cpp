@@ -80,6 +80,7 @@ TestSwitches readTestSwitches()
     switches.lockGrace = wholeMilliseconds(kLockGraceMs);
     switches.savePeriod = wholeMilliseconds(kSavePeriodMs);
     switches.openAPIHold = wholeMilliseconds(kOpenAPIHoldMs);
+    switches.joinedIdle = wholeMilliseconds(kJoinedIdleMs);
     switches.bodyGrace = leadingMilliseconds(kBodyGraceMs);
     switches.lookupDeadline = leadingMilliseconds(kLookupDeadlineMs);
     switches.bodyBudget = wholeBytes(kBodyBudget);

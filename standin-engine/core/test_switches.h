@@ -36,6 +36,8 @@ constexpr const char *kControlConnections = "KESTRION_TEST_CONTROL_CONNECTIONS";
 constexpr const char *kProxyConnections = "KESTRION_TEST_PROXY_CONNECTIONS";
 // The bound on the saved state: the data folder test that fills it with a few writes.
 constexpr const char *kStateBytes = "KESTRION_TEST_STATE_BYTES";
+// How long a joined pair may carry nothing either way: the joined connections test with a silent client.
+constexpr const char *kJoinedIdleMs = "KESTRION_TEST_JOINED_IDLE_MS";
 // Deliberate misbehaviour of the whole engine: the engine link's fault tests and the engine fixture.
 constexpr const char *kStandinFault = "KESTRION_STANDIN_FAULT";
 
@@ -50,6 +52,7 @@ struct TestSwitches {
     std::optional<std::chrono::milliseconds> lockGrace;
     std::optional<std::chrono::milliseconds> savePeriod;
     std::optional<std::chrono::milliseconds> openAPIHold;
+    std::optional<std::chrono::milliseconds> joinedIdle;
     // Milliseconds from the text's leading number.
     std::optional<std::chrono::milliseconds> bodyGrace;
     std::optional<std::chrono::milliseconds> lookupDeadline;

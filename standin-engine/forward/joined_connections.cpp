@@ -1,10 +1,12 @@
 // Relaying bytes both ways between two joined connections.
 #include "forward/joined_connections.h"
 
+#include "core/test_switches.h"
 #include "forward/proxy_connection.h"
 
 #include <boost/asio/ssl/error.hpp>
 
+#include <memory>
 #include <vector>
 
 namespace standin {
@@ -17,22 +19,60 @@ namespace http = net::http;
 using net::Limits;
 using net::tcp;
 
-// A joined pair whose direction carries nothing for this long is closed.
-constexpr std::chrono::minutes kJoinedIdle {10};
+// A joined pair that carries nothing either way for this long is closed, and so is one whose receiver
+// takes nothing for this long. One direction alone may stay silent for as long as the other moves: a
+// download or an event stream has a client that sends nothing after its request.
+std::chrono::steady_clock::duration joinedIdle()
+{
+    static const std::chrono::steady_clock::duration idle = testSwitches().joinedIdle.value_or(std::chrono::minutes(10));
+    return idle;
+}
+
+// When either direction of a pair last moved a byte, and the watch that closes the pair once neither has
+// for joinedIdle(). Shared with the watch, which may wake after the pair has gone.
+struct PairWatch {
+    explicit PairWatch(const asio::any_io_executor &executor)
+        : timer(executor)
+    {
+    }
+    asio::steady_timer timer;
+    std::chrono::steady_clock::time_point lastMoved = std::chrono::steady_clock::now();
+    bool ended = false;
+};
+
+asio::awaitable<void> watchPair(std::shared_ptr<PairWatch> watch, beast::tcp_stream &client, beast::tcp_stream &host)
+{
+    for (;;) {
+        watch->timer.expires_at(watch->lastMoved + joinedIdle());
+        beast::error_code ec;
+        co_await watch->timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+        if (watch->ended)
+            co_return;
+        if (std::chrono::steady_clock::now() >= watch->lastMoved + joinedIdle()) {
+            client.socket().close(ec);
+            host.socket().close(ec);
+            co_return;
+        }
+    }
+}
 
 // Relays one direction until it ends; an error ends both directions.
 template <class From, class To>
-asio::awaitable<void> pump(From &from, To &to, net::ConnectionTicket *ticket)
+asio::awaitable<void> pump(From &from, To &to, net::ConnectionTicket *ticket, PairWatch &watch)
 {
     std::vector<char> chunk(Limits::kStreamChunk);
     beast::error_code ec;
     auto &fromSocket = beast::get_lowest_layer(from);
     auto &toSocket = beast::get_lowest_layer(to);
     for (;;) {
-        fromSocket.expires_after(kJoinedIdle);
+        // The pair's watch, not the read, decides when silence ends it.
+        fromSocket.expires_never();
         const std::size_t n = co_await from.async_read_some(asio::buffer(chunk), asio::redirect_error(asio::use_awaitable, ec));
-        if (ticket && n > 0)
-            ticket->setQuiet(std::chrono::steady_clock::now());
+        if (n > 0) {
+            watch.lastMoved = std::chrono::steady_clock::now();
+            if (ticket)
+                ticket->setQuiet(watch.lastMoved);
+        }
         // TLS ended with its close alert or only with the connection: either way this side is done
         // sending, and the other side hears so as the end of the stream.
         if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) {
@@ -41,7 +81,7 @@ asio::awaitable<void> pump(From &from, To &to, net::ConnectionTicket *ticket)
         }
         if (ec)
             break;
-        toSocket.expires_after(kJoinedIdle);
+        toSocket.expires_after(joinedIdle());
         co_await asio::async_write(to, asio::buffer(chunk.data(), n), asio::redirect_error(asio::use_awaitable, ec));
         if (ec)
             break;
@@ -54,16 +94,21 @@ template <class Client, class Host>
 asio::awaitable<void> joinBothWays(Client &client, Host &host, net::ConnectionTicket *ticket)
 {
     auto executor = co_await asio::this_coro::executor;
+    auto watch = std::make_shared<PairWatch>(executor);
+    asio::co_spawn(executor, watchPair(watch, beast::get_lowest_layer(client), beast::get_lowest_layer(host)),
+                   asio::detached);
     auto done = std::make_shared<asio::steady_timer>(executor, std::chrono::steady_clock::time_point::max());
     auto finished = std::make_shared<bool>(false);
-    asio::co_spawn(executor, pump(host, client, ticket), [done, finished](std::exception_ptr) {
+    asio::co_spawn(executor, pump(host, client, ticket, *watch), [done, finished](std::exception_ptr) {
         *finished = true;
         done->cancel();
     });
-    co_await pump(client, host, ticket);
+    co_await pump(client, host, ticket, *watch);
     beast::error_code ec;
     if (!*finished)
         co_await done->async_wait(asio::redirect_error(asio::use_awaitable, ec));
+    watch->ended = true;
+    watch->timer.cancel();
 }
 
 template <class Client>

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 using standintest::EngineProcess;
 using standintest::RawSocket;
@@ -236,4 +237,29 @@ TEST(JoinedConnectionsAtTheCap, SilentUpgradesGiveWayToNewClientsAsQuietTunnelsD
         const auto reply = standintest::proxyRequest(engine.proxyPort(), "GET", "http://api.test/fast");
         return reply && reply->body == "fast";
     }, 20000));
+}
+
+TEST(JoinedPairIdle, OneWayMayStaySilentWhileTheOtherMovesAndAPairSilentBothWaysIsClosed)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"});
+    engine.setEnvironment("KESTRION_TEST_JOINED_IDLE_MS", "1500");
+    ASSERT_TRUE(engine.start());
+    // An event stream's way: the host sends for longer than the idle limit while the client only listens,
+    // then both fall silent.
+    ScriptedHost host([](ScriptedHost::Connection &connection) {
+        for (int i = 0; i < 40; ++i) {
+            connection.send("tick " + std::to_string(i) + "\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        connection.waitForClose(std::chrono::seconds(30));
+    });
+    const std::string authority = "127.0.0.1:" + std::to_string(host.port());
+    RawSocket client;
+    ASSERT_TRUE(client.connect(engine.proxyPort()));
+    ASSERT_TRUE(client.send("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"));
+    ASSERT_EQ(statusOf(client.readUntil("\r\n\r\n", kPatience)), 200);
+    std::string received;
+    EXPECT_TRUE(client.readToEnd(received, std::chrono::seconds(30)));
+    EXPECT_TRUE(received.ends_with("tick 39\n")) << received.size() << " bytes: " << received.substr(0, 40);
 }
