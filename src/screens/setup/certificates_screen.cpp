@@ -202,7 +202,7 @@ QWidget *CertificatesScreen::buildTrustCard()
     auto *buttonLayout = static_cast<QHBoxLayout *>(buttons->layout());
     m_export = new SecondaryButton(QStringLiteral("Export Certificate"), QStringLiteral("square.and.arrow.up"), false,
                                    KSButton::Size::md, false, false, [this] { exportCert(); }, buttons);
-    m_reveal = new SecondaryButton(QStringLiteral("Show in Finder"), QStringLiteral("folder"), false,
+    m_reveal = new SecondaryButton(QStringLiteral("Show in File Manager"), QStringLiteral("folder"), false,
                                    KSButton::Size::md, false, false, [this] { revealCert(); }, buttons);
     buttonLayout->addWidget(m_export);
     buttonLayout->addWidget(m_reveal);
@@ -245,7 +245,7 @@ QWidget *CertificatesScreen::buildMacTrustSection()
                                 KSButton::Size::md, false, false, [this] { m_context.engine->trustCAOnMac(); },
                                 m_untrustedRow);
     untrustedLayout->addWidget(m_trust);
-    untrustedLayout->addWidget(text(QStringLiteral("One click \u2014 macOS will ask for your password."),
+    untrustedLayout->addWidget(text(QStringLiteral("One click \u2014 the system will ask for your password."),
                                     Fonts::ksMeta(), mutedForeground(), m_untrustedRow),
                                0, Qt::AlignVCenter);
     untrustedLayout->addStretch(1);

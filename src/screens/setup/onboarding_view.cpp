@@ -179,7 +179,7 @@ QWidget *OnboardingView::buildTrustContent()
                                 m_trustRow);
     m_trustRow->layout()->addWidget(m_trust);
     m_trustRow->layout()->addWidget(
-        text(QStringLiteral("macOS will ask for your password."), Fonts::inter(12), mutedForeground(), m_trustRow));
+        text(QStringLiteral("The system will ask for your password."), Fonts::inter(12), mutedForeground(), m_trustRow));
     static_cast<QHBoxLayout *>(m_trustRow->layout())->addStretch(1);
     layout->addWidget(m_trustRow);
 

@@ -252,8 +252,8 @@ QWidget *SettingsScreen::buildAI()
     m_offer->layout()->addWidget(m_setup);
     static_cast<QVBoxLayout *>(m_offer->layout())->setAlignment(m_setup, Qt::AlignLeft);
     m_offer->layout()->addWidget(wrapped(
-        QStringLiteral("Installs llama.cpp via Homebrew and downloads a ~1.9 GB model (Qwen2.5-3B) into Application "
-                       "Support/Kestrion/models. Until then, generation uses the built-in Tier-1 engine."),
+        QStringLiteral("This engine has no local model to install: setup ends at once and downloads nothing. "
+                       "Generation uses the built-in Tier-1 engine."),
         Fonts::inter(11), mutedForeground(), m_offer));
     bodyLayout->addWidget(m_offer);
 

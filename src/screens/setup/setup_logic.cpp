@@ -59,13 +59,22 @@ QString shellQuote(const QString &word)
 QString manualTrustCommand(const std::optional<CAInfo> &ca)
 {
     const QString file = shellQuote(caPathOr(ca, QStringLiteral("kestrion-ca.pem"), false));
-    // A fresh account has no certificate database yet; the command makes one first, private to the
-    // user, and names the CA after the file's digest, both exactly as kestrion-trust does, so using
-    // the command and the one-click trust adds the CA once. POSIX sh: Debian's /bin/sh is dash.
-    return QStringLiteral("mkdir -p -m 700 \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
-                          "certutil -d \"sql:$HOME/.pki/nssdb\" -N --empty-password; } && ")
-           + QStringLiteral("certutil -d \"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA $(sha256sum < ")
-           + file + QStringLiteral(" | cut -c1-16)\" -i ") + file;
+    const QString add = QStringLiteral(" -A -t \"C,,\" -n \"Kestrion Root CA $h\" -i ") + file;
+    // The same stores, names and folder mode as the one-click trust, so using both adds the CA once: the
+    // user's database (made first on a fresh account), each Firefox profile Firefox has opened, then the
+    // system store that curl, OpenSSL, Python and Go read. POSIX sh: Debian's /bin/sh is dash.
+    return QStringList{
+        QStringLiteral("h=$(sha256sum < ") + file + QStringLiteral(" | cut -c1-16)"),
+        QStringLiteral("mkdir -p -m 700 \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
+                       "certutil -d \"sql:$HOME/.pki/nssdb\" -N --empty-password; } && certutil -d "
+                       "\"sql:$HOME/.pki/nssdb\"")
+            + add,
+        QStringLiteral("for p in \"$HOME\"/.mozilla/firefox/*; do [ ! -e \"$p/cert9.db\" ] || certutil -d \"sql:$p\"")
+            + add + QStringLiteral("; done"),
+        QStringLiteral("sudo install -D -m 644 ") + file
+            + QStringLiteral(" \"/usr/local/share/ca-certificates/kestrion-root-ca-$h.crt\" && sudo update-ca-certificates"),
+    }
+        .join(QLatin1Char('\n'));
 }
 
 QString curlCommand(const std::optional<CAInfo> &ca, int proxyPort)

@@ -22,9 +22,9 @@ namespace SetupLogic {
 // with each ' written as '\''.
 QString shellQuote(const QString &word);
 
-// The manual trust command: certutil adding the CA file to ~/.pki/nssdb with trust "C,,", the same
-// nickname and the same folder mode as the one-click trust. Without a CA description it names
-// "kestrion-ca.pem"; an empty path stays empty (quoted).
+// The manual trust command, four lines doing what the one-click trust does: certutil adding the CA file
+// with trust "C,," to ~/.pki/nssdb and to each Firefox profile's database, then sudo putting it in the
+// system store. Without a CA description it names "kestrion-ca.pem"; an empty path stays empty (quoted).
 QString manualTrustCommand(const std::optional<CAInfo> &ca);
 
 // The onboarding's two-line curl call through the proxy to the demo users route.

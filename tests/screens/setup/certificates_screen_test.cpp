@@ -187,7 +187,7 @@ TEST_F(CertificatesTest, WithoutACaOnlyGenerationWorksAndTheManualCommandNamesTh
     click(screen->disclosure());
     ASSERT_TRUE(screen->manualTrustBox()->isVisible());
     EXPECT_EQ(screen->chevronAngle(), 90);
-    EXPECT_TRUE(screen->manualTrustBox()->text().endsWith(" -i kestrion-ca.pem"));
+    EXPECT_TRUE(screen->manualTrustBox()->text().contains("\nsudo install -D -m 644 kestrion-ca.pem "));
     setuptest::renderBoth(screen.get(), "certificates-no-ca");
     click(screen->disclosure());
     EXPECT_FALSE(screen->manualTrustBox()->isVisible());
@@ -217,7 +217,7 @@ TEST_F(CertificatesTest, GeneratedAndTrustedStatesSwapTheirButtons)
     EXPECT_DOUBLE_EQ(screen->trustCardOpacity(), 1.0);
     EXPECT_EQ(screen->statusTag()->text(), "Active");
     click(screen->disclosure());
-    EXPECT_TRUE(screen->manualTrustBox()->text().endsWith(SetupLogic::shellQuote(caPath)));
+    EXPECT_TRUE(screen->manualTrustBox()->text().contains("\nsudo install -D -m 644 " + SetupLogic::shellQuote(caPath) + " "));
     setuptest::renderBoth(screen.get(), "certificates-generated");
 
     click(screen->revealButton());

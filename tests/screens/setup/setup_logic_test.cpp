@@ -22,8 +22,8 @@ using namespace SetupLogic;
 
 namespace {
 
-// Runs a command line through /bin/sh with stub certutil and curl first on PATH; each stub writes
-// its arguments NUL-separated to <dir>/<tool>.args. Returns the arguments the stub received.
+// Runs a command line through /bin/sh with stub certutil, curl and sudo first on PATH; each stub adds its
+// arguments, NUL-separated and ended by a record separator, to <dir>/<tool>.args. Returns each call's arguments.
 class ShellRun : public ::testing::Test
 {
 protected:
@@ -32,18 +32,19 @@ protected:
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("bin")));
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("home with space")));
-        for (const char *tool : {"certutil", "curl"}) {
+        for (const char *tool : {"certutil", "curl", "sudo"}) {
             const QString path = dir.filePath(QStringLiteral("bin/") + QLatin1String(tool));
             QFile file(path);
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$(dirname \"$0\")/../"
-                       + QByteArray(tool) + ".args\"\n");
+            file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done >> \"$(dirname \"$0\")/../"
+                       + QByteArray(tool) + ".args\"\nprintf '\\036' >> \"$(dirname \"$0\")/../" + QByteArray(tool)
+                       + ".args\"\n");
             file.close();
             file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
         }
     }
 
-    QStringList run(const QString &command, const char *tool)
+    QList<QStringList> run(const QString &command, const char *tool)
     {
         QProcess shell;
         shell.setWorkingDirectory(dir.path());
@@ -54,14 +55,26 @@ protected:
         shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
         EXPECT_TRUE(shell.waitForFinished(10000));
         EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+        return calls(tool);
+    }
+
+    // The calls a stub received since the last look, each as its arguments.
+    QList<QStringList> calls(const char *tool)
+    {
         QFile args(dir.filePath(QLatin1String(tool) + QStringLiteral(".args")));
         if (!args.open(QIODevice::ReadOnly))
             return {};
-        QStringList list = QString::fromUtf8(args.readAll()).split(QChar(0));
-        list.removeLast(); // after the final NUL
+        QList<QStringList> found;
+        QStringList records = QString::fromUtf8(args.readAll()).split(QChar(0x1e));
+        records.removeLast(); // after the final separator
+        for (const QString &record : records) {
+            QStringList list = record.split(QChar(0));
+            list.removeLast(); // after the final NUL
+            found << list;
+        }
         args.close();
         args.remove();
-        return list;
+        return found;
     }
 
     QString home() const { return dir.filePath(QStringLiteral("home with space")); }
@@ -104,8 +117,14 @@ const QStringList HostilePaths = {
 
 } // namespace
 
-TEST_F(ShellRun, ManualTrustCommandHandsCertutilEveryPathExactly)
+TEST_F(ShellRun, ManualTrustCommandHandsEveryStoreEveryPathExactly)
 {
+    const QString firefox = home() + QStringLiteral("/.mozilla/firefox/ab12.default-esr");
+    ASSERT_TRUE(QDir().mkpath(firefox));
+    ASSERT_TRUE(QDir().mkpath(home() + QStringLiteral("/.mozilla/firefox/never-opened")));
+    QFile database(firefox + QStringLiteral("/cert9.db"));
+    ASSERT_TRUE(database.open(QIODevice::WriteOnly));
+    database.close();
     for (const QString &hostile : HostilePaths) {
         // Each file exists with its own content, which names the CA as kestrion-trust does.
         const QString path = dir.path() + hostile;
@@ -114,14 +133,19 @@ TEST_F(ShellRun, ManualTrustCommandHandsCertutilEveryPathExactly)
         ASSERT_TRUE(pem.open(QIODevice::WriteOnly));
         pem.write(path.toUtf8());
         pem.close();
-        const QString nickname = QStringLiteral("Kestrion Root CA ")
-                                 + QString::fromLatin1(QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256)
-                                                           .toHex()
-                                                           .left(16));
-        const QStringList args = run(manualTrustCommand(caAt(path.toStdString())), "certutil");
-        ASSERT_EQ(args.size(), 9) << path.toStdString();
-        EXPECT_EQ(args, (QStringList{"-d", "sql:" + home() + "/.pki/nssdb", "-A", "-t", "C,,", "-n", nickname,
-                                     "-i", path}))
+        const QString digest = QString::fromLatin1(
+            QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+        const QString nickname = QStringLiteral("Kestrion Root CA ") + digest;
+        const QList<QStringList> certutil = run(manualTrustCommand(caAt(path.toStdString())), "certutil");
+        EXPECT_EQ(certutil, (QList<QStringList>{
+                                {"-d", "sql:" + home() + "/.pki/nssdb", "-N", "--empty-password"},
+                                {"-d", "sql:" + home() + "/.pki/nssdb", "-A", "-t", "C,,", "-n", nickname, "-i", path},
+                                {"-d", "sql:" + firefox, "-A", "-t", "C,,", "-n", nickname, "-i", path}}))
+            << path.toStdString();
+        EXPECT_EQ(calls("sudo"),
+                  (QList<QStringList>{{"install", "-D", "-m", "644", path,
+                                       "/usr/local/share/ca-certificates/kestrion-root-ca-" + digest + ".crt"},
+                                      {"update-ca-certificates"}}))
             << path.toStdString();
     }
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("PWNED"))));
@@ -141,8 +165,17 @@ TEST(ManualTrustCommand, AddsTheCaOnceBesideTheOneClickTrustInAPrivateFolder)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(TestCaPem);
     file.close();
+    // The system store is played by stand-ins: sudo only notes, pkexec runs into a folder of the test's.
+    QTemporaryDir tools;
+    ASSERT_TRUE(tools.isValid());
+    faketool::write(tools, QStringLiteral("sudo"), "exit 0");
+    faketool::write(tools, QStringLiteral("pkexec"), "exec \"$@\"");
+    faketool::write(tools, QStringLiteral("update-ca-certificates"), "exit 0");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("PATH"), tools.path() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("KESTRION_SYSTEM_CA_DIR"), tools.filePath(QStringLiteral("anchors")));
+    env.insert(QStringLiteral("KESTRION_SYSTEM_CA_BUNDLE"), tools.filePath(QStringLiteral("bundle.crt")));
     auto runWithHome = [&](const QString &program, const QStringList &arguments) {
         QProcess process;
         process.setProcessEnvironment(env);
@@ -151,6 +184,10 @@ TEST(ManualTrustCommand, AddsTheCaOnceBesideTheOneClickTrustInAPrivateFolder)
         EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
         return QString::fromUtf8(process.readAllStandardOutput());
     };
+    const QString firefox = home.filePath(QStringLiteral(".mozilla/firefox/ab12.default-esr"));
+    ASSERT_TRUE(QDir().mkpath(firefox));
+    runWithHome(certutil, {QStringLiteral("-N"), QStringLiteral("-d"), QStringLiteral("sql:") + firefox,
+                           QStringLiteral("--empty-password")});
 
     // The copied command first, under a common umask, through Debian's /bin/sh; then the one-click trust.
     runWithHome(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("umask 022; ")
@@ -162,12 +199,18 @@ TEST(ManualTrustCommand, AddsTheCaOnceBesideTheOneClickTrustInAPrivateFolder)
                                          QStringLiteral("trustRoot"), pem});
     const QString nickname = trusted.section(QLatin1Char('"'), 1, 1);
     ASSERT_TRUE(nickname.startsWith(QStringLiteral("Kestrion Root CA "))) << trusted.toStdString();
+    EXPECT_TRUE(trusted.contains(tools.filePath(QStringLiteral("anchors/kestrion-root-ca-")) + nickname.mid(17)
+                                 + QStringLiteral(".crt")))
+        << "the system store's file is named as in the command: " << trusted.toStdString();
 
-    const QString listed = runWithHome(certutil, {QStringLiteral("-L"), QStringLiteral("-d"), QStringLiteral("sql:") + nssdb});
-    const QStringList entries = listed.split(QLatin1Char('\n')).filter(QStringLiteral("Kestrion Root CA"));
-    ASSERT_EQ(entries.size(), 1) << listed.toStdString();
-    EXPECT_EQ(entries.first().section(QStringLiteral("  "), 0, 0).trimmed(), nickname);
-    EXPECT_TRUE(entries.first().simplified().endsWith(QStringLiteral("C,,")));
+    for (const QString &database : {nssdb, firefox}) {
+        const QString listed =
+            runWithHome(certutil, {QStringLiteral("-L"), QStringLiteral("-d"), QStringLiteral("sql:") + database});
+        const QStringList entries = listed.split(QLatin1Char('\n')).filter(QStringLiteral("Kestrion Root CA"));
+        ASSERT_EQ(entries.size(), 1) << listed.toStdString();
+        EXPECT_EQ(entries.first().section(QStringLiteral("  "), 0, 0).trimmed(), nickname);
+        EXPECT_TRUE(entries.first().simplified().endsWith(QStringLiteral("C,,")));
+    }
 }
 
 TEST_F(ShellRun, CurlCommandSpansTwoLinesAndReachesCurlExactly)
@@ -175,9 +218,9 @@ TEST_F(ShellRun, CurlCommandSpansTwoLinesAndReachesCurlExactly)
     for (const QString &path : HostilePaths) {
         const QString command = curlCommand(caAt(path.toStdString()), 9999);
         EXPECT_EQ(command.count(QLatin1Char('\n')), path.count(QLatin1Char('\n')) + 1);
-        const QStringList args = run(command, "curl");
-        EXPECT_EQ(args, (QStringList{"--cacert", path, "-x", "http://127.0.0.1:9999",
-                                     "https://api.acme-demo.dev/v2/users"}))
+        const QList<QStringList> args = run(command, "curl");
+        EXPECT_EQ(args, (QList<QStringList>{{"--cacert", path, "-x", "http://127.0.0.1:9999",
+                                     "https://api.acme-demo.dev/v2/users"}}))
             << path.toStdString();
     }
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("PWNED"))));
@@ -197,10 +240,17 @@ TEST(ShellQuote, OrdinaryPathsStayAsTheyAre)
 TEST(ManualTrustCommand, NamesTheFileWhenThereIsNoCaAndKeepsAnEmptyPathEmpty)
 {
     const auto expected = [](const QString &file) {
-        return QStringLiteral("mkdir -p -m 700 \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
-                              "certutil -d \"sql:$HOME/.pki/nssdb\" -N --empty-password; } && certutil -d "
-                              "\"sql:$HOME/.pki/nssdb\" -A -t \"C,,\" -n \"Kestrion Root CA $(sha256sum < ")
-               + file + QStringLiteral(" | cut -c1-16)\" -i ") + file;
+        const QString add = QStringLiteral(" -A -t \"C,,\" -n \"Kestrion Root CA $h\" -i ") + file;
+        return QStringLiteral("h=$(sha256sum < ") + file + QStringLiteral(" | cut -c1-16)\n")
+               + QStringLiteral("mkdir -p -m 700 \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
+                                "certutil -d \"sql:$HOME/.pki/nssdb\" -N --empty-password; } && certutil -d "
+                                "\"sql:$HOME/.pki/nssdb\"")
+               + add
+               + QStringLiteral("\nfor p in \"$HOME\"/.mozilla/firefox/*; do [ ! -e \"$p/cert9.db\" ] || certutil -d "
+                                "\"sql:$p\"")
+               + add + QStringLiteral("; done\nsudo install -D -m 644 ") + file
+               + QStringLiteral(" \"/usr/local/share/ca-certificates/kestrion-root-ca-$h.crt\" && sudo "
+                                "update-ca-certificates");
     };
     EXPECT_EQ(manualTrustCommand(std::nullopt), expected("kestrion-ca.pem"));
     CAInfo empty;
