@@ -56,8 +56,9 @@ TEST(LinuxTexts, SetupScreensSayWhatHappensHere)
         {&settings, QStringLiteral("This engine has no local model to install: setup ends at once and downloads "
                                    "nothing. Generation uses the built-in Tier-1 engine.")},
     };
+    certificates.resize(1031, 772);
+    settings.resize(720, 640);
     for (const auto &entry : screens) {
-        entry.screen->resize(1280, 820);
         entry.screen->show();
         const QStringList texts = shownTexts(entry.screen);
         EXPECT_TRUE(texts.contains(entry.expected)) << entry.expected.toStdString();
@@ -65,4 +66,17 @@ TEST(LinuxTexts, SetupScreensSayWhatHappensHere)
             for (const char *absent : {"macOS", "Finder", "Homebrew", "Application Support", "keychain"})
                 EXPECT_FALSE(text.contains(QLatin1String(absent), Qt::CaseInsensitive)) << text.toStdString();
     }
+
+    // How the trust tool's message and the manual command look where pkexec is missing.
+    ctx.engine().setCaTrustMessage(QStringLiteral(
+        "pkexec was not found, so the system store is unchanged. Chromium and Firefox trust the CA; for curl, "
+        "OpenSSL, Python and Go, run: sudo install -D -m 644 /data/ca/kestrion-ca.pem "
+        "/usr/local/share/ca-certificates/kestrion-root-ca-0123456789abcdef.crt && sudo update-ca-certificates"));
+    certificates.toggleManualTrust();
+    setuptest::renderBoth(&certificates, QStringLiteral("certificates-linux-trust"));
+    setuptest::scrollToEnd(&certificates);
+    setuptest::renderBoth(&certificates, QStringLiteral("certificates-linux-end"));
+    setuptest::renderBoth(&onboarding, QStringLiteral("onboarding-linux-trust"));
+    setuptest::scrollToEnd(&settings);
+    setuptest::renderBoth(&settings, QStringLiteral("settings-linux-model"));
 }
