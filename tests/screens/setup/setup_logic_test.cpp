@@ -239,23 +239,16 @@ TEST(ShellQuote, OrdinaryPathsStayAsTheyAre)
 
 TEST(ManualTrustCommand, NamesTheFileWhenThereIsNoCaAndKeepsAnEmptyPathEmpty)
 {
-    const auto expected = [](const QString &file) {
-        const QString add = QStringLiteral(" -A -t \"C,,\" -n \"Kestrion Root CA $h\" -i ") + file;
-        return QStringLiteral("h=$(sha256sum < ") + file + QStringLiteral(" | cut -c1-16)\n")
-               + QStringLiteral("mkdir -p -m 700 \"$HOME/.pki/nssdb\" && { [ -e \"$HOME/.pki/nssdb/cert9.db\" ] || "
-                                "certutil -d \"sql:$HOME/.pki/nssdb\" -N --empty-password; } && certutil -d "
-                                "\"sql:$HOME/.pki/nssdb\"")
-               + add
-               + QStringLiteral("\nfor p in \"$HOME\"/.mozilla/firefox/*; do [ ! -e \"$p/cert9.db\" ] || certutil -d "
-                                "\"sql:$p\"")
-               + add + QStringLiteral("; done\nsudo install -D -m 644 ") + file
-               + QStringLiteral(" \"/usr/local/share/ca-certificates/kestrion-root-ca-$h.crt\" && sudo "
-                                "update-ca-certificates");
-    };
-    EXPECT_EQ(manualTrustCommand(std::nullopt), expected("kestrion-ca.pem"));
-    CAInfo empty;
-    EXPECT_EQ(manualTrustCommand(empty), expected("''"));
-    EXPECT_EQ(manualTrustCommand(caAt("/var/ca.pem")), expected("/var/ca.pem"));
+    for (const auto &[ca, file] : {std::pair{std::optional<CAInfo>(), QStringLiteral("kestrion-ca.pem")},
+                                   std::pair{std::optional<CAInfo>(CAInfo{}), QStringLiteral("''")},
+                                   std::pair{std::optional<CAInfo>(caAt("/var/ca.pem")), QStringLiteral("/var/ca.pem")}}) {
+        const QStringList lines = manualTrustCommand(ca).split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.size(), 4);
+        EXPECT_EQ(lines[0], "h=$(sha256sum < " + file + " | cut -c1-16)");
+        EXPECT_TRUE(lines[1].endsWith(" -i " + file));
+        EXPECT_TRUE(lines[2].endsWith(" -i " + file + "; done"));
+        EXPECT_TRUE(lines[3].startsWith("sudo install -D -m 644 " + file + " "));
+    }
 }
 
 TEST(CurlCommand, PlaceholderForAMissingOrEmptyPathAndThePortOnTheSecondLine)
