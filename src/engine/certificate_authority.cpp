@@ -120,7 +120,7 @@ void CertificateAuthority::trust(Done done)
                             // A CA regenerated while the tool ran is not the one just trusted.
                             refreshTrustFlag();
                             setTrustMessage(std::nullopt);
-                            m_channel->appendLog(QStringLiteral("Root CA trusted on this Mac"));
+                            m_channel->appendLog(QStringLiteral("Root CA trusted on this computer"));
                             emit trusted();
                         } else {
                             QString message = result.error.trimmed();

@@ -95,7 +95,7 @@ QWidget *iconHeader(const QString &icon, const QColor &tint, const QString &titl
 const QStringList &CertificatesScreen::steps()
 {
     static const QStringList list{
-        QStringLiteral("AirDrop the certificate to your device"),
+        QStringLiteral("Send the certificate to your device"),
         QStringLiteral("Open Settings \u2192 General \u2192 VPN & Device Management"),
         QStringLiteral("Tap the Kestrion CA and install"),
         QStringLiteral("Go to Certificate Trust Settings and enable full trust"),
@@ -147,7 +147,7 @@ QWidget *CertificatesScreen::buildRootCard()
     content->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto *layout = static_cast<QVBoxLayout *>(content->layout());
     layout->addWidget(iconHeader(QStringLiteral("key"), Palette::indigo(), QStringLiteral("Root Certificate"),
-                                 QStringLiteral("Generate a unique Root CA on this Mac. Used to sign per-host "
+                                 QStringLiteral("Generate a unique Root CA on this computer. Used to sign per-host "
                                                 "certificates on the fly.")));
 
     m_generatedBox = column(12, content);
@@ -175,7 +175,7 @@ QWidget *CertificatesScreen::buildTrustCard()
     content->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto *layout = static_cast<QVBoxLayout *>(content->layout());
     layout->addWidget(iconHeader(QStringLiteral("iphone"), Palette::mint(), QStringLiteral("Trust Anchor"),
-                                 QStringLiteral("Install this CA on a device, or trust it on this Mac, to "
+                                 QStringLiteral("Install this CA on a device, or trust it on this computer, to "
                                                 "intercept HTTPS.")));
     layout->addWidget(buildMacTrustSection());
     layout->addWidget(text(QStringLiteral("On a device:"), Fonts::inter(12, QFont::DemiBold), foreground(), content));
@@ -230,7 +230,7 @@ QWidget *CertificatesScreen::buildMacTrustSection()
 
     m_trustedRow = row(8, section);
     auto *trustedLayout = static_cast<QHBoxLayout *>(m_trustedRow->layout());
-    trustedLayout->addWidget(new SnowTag(QStringLiteral("Trusted on this Mac"), SnowTag::Tone::success,
+    trustedLayout->addWidget(new SnowTag(QStringLiteral("Trusted on this computer"), SnowTag::Tone::success,
                                          QStringLiteral("checkmark.seal.fill"), false, m_trustedRow));
     m_retrust = new KSButton(QStringLiteral("Re-trust"), QStringLiteral("arrow.clockwise"), KSButton::Variant::ghost,
                              KSButton::Size::sm, false, false, false, [this] { m_context.engine->trustCAOnMac(); },
@@ -241,7 +241,7 @@ QWidget *CertificatesScreen::buildMacTrustSection()
 
     m_untrustedRow = row(12, section);
     auto *untrustedLayout = static_cast<QHBoxLayout *>(m_untrustedRow->layout());
-    m_trust = new PrimaryButton(QStringLiteral("Trust on this Mac"), QStringLiteral("checkmark.shield"),
+    m_trust = new PrimaryButton(QStringLiteral("Trust on this computer"), QStringLiteral("checkmark.shield"),
                                 KSButton::Size::md, false, false, [this] { m_context.engine->trustCAOnMac(); },
                                 m_untrustedRow);
     untrustedLayout->addWidget(m_trust);

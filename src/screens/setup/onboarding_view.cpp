@@ -99,7 +99,7 @@ OnboardingView::OnboardingView(const AppContext &context, std::function<void()> 
     const ScrollPage steps = scrollPage(this, 16);
     QVBoxLayout *stepColumn = steps.column;
     stepColumn->addWidget(buildStep(1, QStringLiteral("Trust the certificate"),
-                                    QStringLiteral("Kestrion decrypts HTTPS with a Root CA generated on this Mac. "
+                                    QStringLiteral("Kestrion decrypts HTTPS with a Root CA generated on this computer. "
                                                    "Generate it, then trust it."),
                                     buildTrustContent()));
     stepColumn->addWidget(buildStep(2, QStringLiteral("Start the proxy"),
@@ -174,7 +174,7 @@ QWidget *OnboardingView::buildTrustContent()
     layout->addWidget(m_generate, 0, Qt::AlignLeft);
 
     m_trustRow = row(12, content);
-    m_trust = new PrimaryButton(QStringLiteral("Trust on this Mac"), QStringLiteral("checkmark.shield"),
+    m_trust = new PrimaryButton(QStringLiteral("Trust on this computer"), QStringLiteral("checkmark.shield"),
                                 KSButton::Size::md, false, false, [this] { m_context.engine->trustCAOnMac(); },
                                 m_trustRow);
     m_trustRow->layout()->addWidget(m_trust);

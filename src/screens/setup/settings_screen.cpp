@@ -387,7 +387,7 @@ QWidget *SettingsScreen::buildPrivacy()
     layout->addWidget(new IconTile(QStringLiteral("lock.shield"), Palette::green(), 32, 12, box), 0, Qt::AlignVCenter);
     layout->addWidget(titledTexts(QStringLiteral("No telemetry"), Fonts::inter(12, QFont::Medium), nullptr,
                                   QStringLiteral("This build collects nothing. Your traffic, requests, and mock data "
-                                                 "never leave your Mac."),
+                                                 "never leave your computer."),
                                   Fonts::inter(11), true, box),
                       1);
     return section(QStringLiteral("Privacy"), 16, box);

@@ -43,7 +43,7 @@ struct CertificatesLook
 {
     bool generated = false;
     bool showFingerprint = false; // fingerprint box, tag and expiry; else "Generate Root CA"
-    bool showTrustedRow = false;  // "Trusted on this Mac" and "Re-trust"; else "Trust on this Mac" and hint
+    bool showTrustedRow = false;  // "Trusted on this computer" and "Re-trust"; else "Trust on this computer" and hint
     bool trustEnabled = false;
     bool exportEnabled = false;
     bool showReveal = false;

@@ -140,7 +140,7 @@ std::array<SetupStep, StepCount> setupSteps(const SetupState &state)
 
     const bool ready = caReady(state);
     steps[2] = {2, QStringLiteral("lock.shield"), QStringLiteral("Trust HTTPS"),
-                ready                ? QStringLiteral("Root CA trusted on this Mac")
+                ready                ? QStringLiteral("Root CA trusted on this computer")
                 : state.caGenerated ? QStringLiteral("Trust the root CA to decrypt HTTPS")
                                      : QStringLiteral("Generate a root CA for HTTPS"),
                 ready, {}, Action::none};

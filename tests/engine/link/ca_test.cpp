@@ -100,7 +100,7 @@ TEST_F(RootCA, SuccessfulTrustIsRememberedByFingerprint)
     EXPECT_TRUE(client().caTrustedOnMac());
     EXPECT_FALSE(client().caTrustMessage().has_value());
     EXPECT_EQ(storedFingerprint(), QString::fromStdString(ca.fingerprint));
-    EXPECT_TRUE(logContains(QStringLiteral("Root CA trusted on this Mac")));
+    EXPECT_TRUE(logContains(QStringLiteral("Root CA trusted on this computer")));
     const QString keychain = QDir::homePath() + QStringLiteral("/Library/Keychains/login.keychain-db");
     EXPECT_EQ(QString::fromUtf8(opstest::readFile(argsFile())).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
               (QStringList{QStringLiteral("add-trusted-cert"), QStringLiteral("-r"), QStringLiteral("trustRoot"),
@@ -148,7 +148,7 @@ TEST_F(RootCA, ToolErrorTextBecomesTheMessageTrimmed)
     EXPECT_EQ(client().caTrustMessage(), std::optional<QString>(QStringLiteral("The keychain is locked.")));
     EXPECT_FALSE(client().caTrustedOnMac());
     EXPECT_FALSE(Preferences::instance().contains(PrefKey::CaTrustedFingerprint));
-    EXPECT_FALSE(logContains(QStringLiteral("Root CA trusted on this Mac")));
+    EXPECT_FALSE(logContains(QStringLiteral("Root CA trusted on this computer")));
 }
 
 TEST_F(RootCA, SilentRefusalIsReportedAsCancelled)

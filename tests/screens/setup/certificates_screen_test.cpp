@@ -226,7 +226,7 @@ TEST_F(CertificatesTest, GeneratedAndTrustedStatesSwapTheirButtons)
     ctx.engine().setCaTrustedOnMac(true);
     EXPECT_TRUE(screen->retrustButton()->isVisible());
     EXPECT_FALSE(screen->trustButton()->isVisible());
-    EXPECT_TRUE(screen->shownTexts().contains("Trusted on this Mac"));
+    EXPECT_TRUE(screen->shownTexts().contains("Trusted on this computer"));
     setuptest::renderBoth(screen.get(), "certificates-trusted");
 
     // A CA regenerated with a new fingerprint is no longer the trusted one.

@@ -1,4 +1,4 @@
-// The setup screens tell what happens on Linux: no text names macOS, Finder, Homebrew, Application Support or a keychain.
+// The setup screens tell what happens on Linux: no text names macOS, Finder, Homebrew, Application Support, a keychain, AirDrop or a Mac.
 #include "design/ks_button.h"
 #include "screens/setup/certificates_screen.h"
 #include "screens/setup/onboarding_view.h"
@@ -63,7 +63,8 @@ TEST(LinuxTexts, SetupScreensSayWhatHappensHere)
         const QStringList texts = shownTexts(entry.screen);
         EXPECT_TRUE(texts.contains(entry.expected)) << entry.expected.toStdString();
         for (const QString &text : texts)
-            for (const char *absent : {"macOS", "Finder", "Homebrew", "Application Support", "keychain"})
+            for (const char *absent :
+                 {"macOS", "Finder", "Homebrew", "Application Support", "keychain", "AirDrop", "on this Mac"})
                 EXPECT_FALSE(text.contains(QLatin1String(absent), Qt::CaseInsensitive)) << text.toStdString();
     }
 

@@ -188,7 +188,7 @@ TEST(DashboardSetup, StepsFollowProxyCaAndTraffic)
     EXPECT_EQ(completedSteps(steps), 3);
     EXPECT_EQ(steps[1].detail, "Live on :8080");
     EXPECT_TRUE(steps[1].actionLabel.isEmpty());
-    EXPECT_EQ(steps[2].detail, "Root CA trusted on this Mac");
+    EXPECT_EQ(steps[2].detail, "Root CA trusted on this computer");
     EXPECT_TRUE(steps[2].actionLabel.isEmpty());
     EXPECT_FALSE(steps[3].actionLabel.isEmpty());
 

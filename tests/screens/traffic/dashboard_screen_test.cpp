@@ -347,7 +347,7 @@ TEST_F(DashboardTest, SetupStepButtonsAndChecks)
     engine.setCaTrustedOnMac(true);
     EXPECT_FALSE(shown(rows[2]->button(), &s));
     EXPECT_TRUE(shown(rows[2]->check(), &s));
-    EXPECT_EQ(rows[2]->detail(), "Root CA trusted on this Mac");
+    EXPECT_EQ(rows[2]->detail(), "Root CA trusted on this computer");
     EXPECT_EQ(s.setupCount()->text(), "2 of 4");
 
     engine.setProxyRunning(true);
