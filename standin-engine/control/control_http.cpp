@@ -237,6 +237,15 @@ std::string ControlRequest::headerValue(const char *name) const
     return {};
 }
 
+std::size_t ControlRequest::headerCount(const char *name) const
+{
+    const std::string wanted = lowerAscii(name);
+    std::size_t count = 0;
+    for (const auto &field : headers)
+        count += lowerAscii(field.first) == wanted ? 1 : 0;
+    return count;
+}
+
 void ControlResponse::setContent(std::string content, const std::string &contentType)
 {
     body = std::move(content);

@@ -294,7 +294,7 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
     passed.passThrough = true;
     ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {passed, route("r-2", "/mocked", R"({"a":1})")}),
                                "application/json"));
-    EventReader events(m_engine->controlPort());
+    EventReader events(*m_engine);
     ASSERT_TRUE(events.waitForPayload("\"hello\""));
     const int proxyPort = m_engine->proxyPort();
     for (int i = 0; i < 3; ++i) {
