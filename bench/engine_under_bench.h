@@ -22,6 +22,8 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -108,6 +110,9 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+// What the engine under bench printed for the process that started it; every control request shows it.
+inline std::string controlToken;
+
 // One blocking control request.
 inline std::string control(int port, http::verb method, const std::string &target, const std::string &body = {})
 {
@@ -116,6 +121,7 @@ inline std::string control(int port, http::verb method, const std::string &targe
     stream.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)));
     http::request<http::string_body> request {method, target, 11};
     request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+    request.set("X-Kestrion-Token", controlToken);
     if (!body.empty())
         request.set(http::field::content_type, "application/json");
     request.body() = body;
@@ -197,6 +203,9 @@ struct Engine {
             text.append(chunk, static_cast<size_t>(n));
         }
         controlPort = std::atoi(text.c_str() + text.find("KESTRION_CONTROL_PORT=") + 22);
+        static constexpr std::string_view kTokenPrefix = "KESTRION_CONTROL_TOKEN=";
+        const size_t token = text.find(kTokenPrefix) + kTokenPrefix.size();
+        controlToken = text.substr(token, text.find('\n', token) - token);
         // Keep draining the engine's log so it never blocks on a full pipe.
         std::thread([fd = out[0]] {
             char sink[4096];

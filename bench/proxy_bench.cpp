@@ -371,7 +371,8 @@ public:
         : m_stream(m_context)
     {
         m_stream.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(engine().controlPort)));
-        const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine().controlPort) + "\r\n\r\n";
+        const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine().controlPort)
+                                    + "\r\nX-Kestrion-Token: " + controlToken + "\r\n\r\n";
         asio::write(m_stream, asio::buffer(request));
         m_thread = std::thread([this] {
             std::array<char, 64 * 1024> chunk;

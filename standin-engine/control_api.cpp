@@ -157,21 +157,9 @@ std::vector<std::string> garbageEventLines(const StandinEngine &engine)
     };
 }
 
-// Compares every byte whatever the first difference, so the time taken tells nothing of the token.
-bool sameToken(std::string_view shown, std::string_view token)
+void serveEvents(StandinEngine &engine, Response &res)
 {
-    if (shown.size() != token.size() || token.empty())
-        return false;
-    unsigned char difference = 0;
-    for (size_t i = 0; i < token.size(); ++i)
-        difference |= static_cast<unsigned char>(shown[i] ^ token[i]);
-    return difference == 0;
-}
-
-void serveEvents(StandinEngine &engine, const Request &req, Response &res)
-{
-    const bool app = sameToken(req.headerValue(kEventsTokenHeader), engine.eventsToken());
-    auto subscription = engine.events().subscribe(app ? EventHub::Reader::Owner : EventHub::Reader::Stranger);
+    auto subscription = engine.events().subscribe();
     if (!subscription)
         return fail(res, 503, "too many event-stream readers (at most " + std::to_string(EventHub::kMaxSubscribers)
                                   + "); close one and try again");
@@ -464,6 +452,21 @@ void registerSetupAndTools(ControlRouter &server, StandinEngine &engine)
 
 } // namespace
 
+bool controlTokenShown(const ControlRequest &request, std::string_view token)
+{
+    // Two may disagree, and neither is more the app's than the other.
+    if (request.headerCount(kControlTokenHeader) != 1 || token.empty())
+        return false;
+    const std::string shown = request.headerValue(kControlTokenHeader);
+    if (shown.size() != token.size())
+        return false;
+    // Every byte is compared whatever the first difference, so the time taken tells nothing of the token.
+    unsigned char difference = 0;
+    for (size_t i = 0; i < token.size(); ++i)
+        difference |= static_cast<unsigned char>(shown[i] ^ token[i]);
+    return difference == 0;
+}
+
 bool controlHostAllowed(std::string_view hostHeader, int controlPort)
 {
     const std::string host = lowerAscii(hostHeader);
@@ -494,6 +497,16 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
     server.allowLargeBody("POST", "/profile", kMaxListBodyBytes);
 
     server.setPreRoutingHandler([&engine](const Request &req, Response &res) {
+        if (req.headerCount("Host") > 1) {
+            fail(res, 400, "refused: the request has more than one Host field, so whom it is for is unclear");
+            return PreRouting::Handled;
+        }
+        if (!controlTokenShown(req, engine.controlToken())) {
+            fail(res, 401, std::string("control requests need the token this engine gave the app that started it, in "
+                                       "the ") + kControlTokenHeader + " header");
+            res.setHeader("WWW-Authenticate", kControlTokenScheme);
+            return PreRouting::Handled;
+        }
         if (!controlHostAllowed(req.headerValue("Host"), engine.controlPort())) {
             fail(res, 403, "control requests must be addressed to 127.0.0.1:" + std::to_string(engine.controlPort()));
             return PreRouting::Handled;
@@ -531,7 +544,7 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
     });
 
     server.onGet("/health", [&engine](const Request &, Response &res) { reply(res, engine.health()); }, Dispatch::Inline);
-    server.onGet("/events", [&engine](const Request &req, Response &res) { serveEvents(engine, req, res); },
+    server.onGet("/events", [&engine](const Request &, Response &res) { serveEvents(engine, res); },
                  Dispatch::Inline);
 
     server.onPost("/control/start", [&engine](const Request &, Response &res) {

@@ -7,6 +7,7 @@
 
 namespace standin {
 
+struct ControlRequest;
 class ControlRouter;
 class StandinEngine;
 
@@ -19,8 +20,13 @@ bool controlHostAllowed(std::string_view hostHeader, int controlPort);
 // would have to ask, and the engine never grants that). Nothing when the request may go on.
 std::optional<std::string> browserRequestRefusal(bool hasOrigin, std::string_view contentType);
 
-// The header in which the app's event stream shows the token the engine printed for it.
-constexpr const char *kEventsTokenHeader = "X-Kestrion-Events-Token";
+// The header in which every control request shows the token the engine printed for the app, and
+// the scheme a refusal names in its WWW-Authenticate field.
+constexpr const char *kControlTokenHeader = "X-Kestrion-Token";
+constexpr const char *kControlTokenScheme = "Kestrion-Token";
+
+// Whether the request holds exactly one token field, equal to `token`; compared in constant time.
+bool controlTokenShown(const ControlRequest &request, std::string_view token);
 
 // On the answer to a capture import: how many of its routes pass through to the real host because
 // their captured bodies are not text (the body is the route list the app reads).

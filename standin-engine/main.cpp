@@ -22,9 +22,9 @@ const char *malloc_conf = "background_thread:true,max_background_threads:1";
 
 namespace {
 
-void printPortLine(int port, const std::string &eventsToken, standin::Fault fault)
+void printPortLine(int port, const std::string &controlToken, standin::Fault fault)
 {
-    const std::string tokenLine = standin::kEventsTokenPrefix + eventsToken + "\n";
+    const std::string tokenLine = standin::kControlTokenPrefix + controlToken + "\n";
     std::fwrite(tokenLine.data(), 1, tokenLine.size(), stdout);
     const std::string line = "KESTRION_CONTROL_PORT=" + std::to_string(port) + "\n";
     if (fault == standin::Fault::SplitPortLine) {
@@ -111,12 +111,7 @@ int main(int argc, char **argv)
         std::string proxyError;
         engine->startProxy(proxyError); // a failure is logged; the app sees proxyRunning false
     }
-    if (fault == standin::Fault::EventReadersFull) {
-        static std::vector<std::shared_ptr<standin::EventSubscription>> strangers; // silent for good
-        while (auto subscription = engine->events().subscribe())
-            strangers.push_back(std::move(subscription));
-    }
-    printPortLine(port, engine->eventsToken(), fault);
+    printPortLine(port, engine->controlToken(), fault);
     standin::logLine("kestrion-engine " + std::string(standin::kEngineVersion) + " (stand-in), data in "
                      + options->dataDir);
     if (const auto problem = engine->rootCA().problem())

@@ -81,7 +81,7 @@ StandinEngine::StandinEngine(EngineOptions options, Fault fault)
     , m_exchanges(m_state, m_history, m_schema, m_events)
     , m_proxy(m_exchanges, m_io, m_leaves)
     , m_control(m_io)
-    , m_eventsToken(randomToken())
+    , m_controlToken(randomToken())
 {
     m_exchanges.setReplayStore(&m_replays);
     net::raiseDescriptorLimit();

@@ -28,8 +28,8 @@
 namespace standin {
 
 constexpr const char *kEngineVersion = "0.1.0-standin";
-// The line before the control port's that hands the parent the events token.
-constexpr const char *kEventsTokenPrefix = "KESTRION_EVENTS_TOKEN=";
+// The line before the control port's that hands the parent the token every control request shows.
+constexpr const char *kControlTokenPrefix = "KESTRION_CONTROL_TOKEN=";
 
 class StandinEngine final {
 public:
@@ -44,9 +44,9 @@ public:
     // Starts answering control requests (on the engine's I/O threads; returns at once).
     void serveControl();
     int controlPort() const { return m_controlPort; }
-    // Known only to the parent (printed on standard output): its event stream shows it to get a place
-    // kept for it.
-    const std::string &eventsToken() const { return m_eventsToken; }
+    // Known only to the parent (printed on standard output, which only it reads): a control request
+    // without it is refused, so no other local user can drive the engine.
+    const std::string &controlToken() const { return m_controlToken; }
 
     bool startProxy(std::string &error);
     void stopProxy();
@@ -97,7 +97,7 @@ private:
     ProxyServer m_proxy;
     ControlServer m_control;
     std::atomic<int> m_controlPort {0};
-    const std::string m_eventsToken;
+    const std::string m_controlToken;
     std::atomic<bool> m_aiSetupRequested {false};
 
     std::mutex m_exitMutex;

@@ -172,8 +172,8 @@ void EngineChannel::boot(bool autostartProxy)
         return;
     }
     m_outputReader.clear();
-    m_eventsToken.clear();
-    m_eventsTokenTaken = false;
+    m_controlToken.clear();
+    m_controlTokenTaken = false;
     m_process = process;
 }
 
@@ -216,12 +216,12 @@ void EngineChannel::ingestOutput(QByteArrayView chunk)
 
 void EngineChannel::handleOutputLine(const QString &line)
 {
-    // The token is for the event stream alone, never for the log, even when it doesn't read as one.
-    if (line.startsWith(QLatin1StringView(EventsTokenPrefix))) {
+    // The token is for control requests alone, never for the log, even when it doesn't read as one.
+    if (line.startsWith(QLatin1StringView(ControlTokenPrefix))) {
         // Ours, printed once before the port line: a later one may come from a name the engine logged.
-        if (!m_eventsTokenTaken)
-            m_eventsToken = parseEventsTokenLine(line).value_or(QByteArray());
-        m_eventsTokenTaken = true;
+        if (!m_controlTokenTaken)
+            m_controlToken = parseControlTokenLine(line).value_or(QByteArray());
+        m_controlTokenTaken = true;
         return;
     }
     const ControlPortLine parsed = parseControlPortLine(line);
@@ -232,7 +232,7 @@ void EngineChannel::handleOutputLine(const QString &line)
     case ControlPortLine::Kind::Malformed:
         break;
     case ControlPortLine::Kind::Port:
-        m_eventsTokenTaken = true;
+        m_controlTokenTaken = true;
         connectControl(parsed.port);
         break;
     }

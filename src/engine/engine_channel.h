@@ -19,6 +19,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QNetworkRequest;
 class QProcess;
 
 // What a control request brought back. `httpStatus` is 0 when no HTTP reply arrived.
@@ -189,6 +190,8 @@ private:
     void startEventStream();
     void stopLinkTasks();
     QUrl controlUrl(const QString &path, const QUrlQuery &query) const;
+    // A request to the control port, carrying the engine's token.
+    QNetworkRequest controlRequest(const QUrl &url) const;
 
     EngineStatus m_status = EngineStatus::stopped();
     bool m_proxyRunning = false;
@@ -214,8 +217,8 @@ private:
 
     int m_eventsGeneration = 0;
     QPointer<QNetworkReply> m_eventsReply;
-    QByteArray m_eventsToken; // what this engine printed for our event stream; never logged
+    QByteArray m_controlToken; // what this engine printed for our control requests; never logged
     // Once per launch, before the port line; any token line after that is not the engine's own.
-    bool m_eventsTokenTaken = false;
+    bool m_controlTokenTaken = false;
     LineReader m_eventReader{LineReader::Breaks::EventStream};
 };

@@ -69,10 +69,8 @@ void EngineChannel::startEventStream()
     if (!m_controlPort)
         return;
 
-    QNetworkRequest request(controlUrl(QStringLiteral("events"), {}));
+    QNetworkRequest request = controlRequest(controlUrl(QStringLiteral("events"), {}));
     request.setTransferTimeout(0);
-    if (!m_eventsToken.isEmpty())
-        request.setRawHeader(EventsTokenHeader, m_eventsToken);
     QNetworkReply *reply = m_network->get(request);
     m_eventsReply = reply;
     connect(reply, &QNetworkReply::readyRead, this, [this, reply, generation] {

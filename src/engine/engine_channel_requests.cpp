@@ -1,6 +1,8 @@
 // EngineChannel: control requests by the shared conventions (URLs, timeouts, what counts as an answer).
 #include "engine/engine_channel.h"
 
+#include "engine/engine_output.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -43,6 +45,15 @@ QUrl EngineChannel::controlUrl(const QString &path, const QUrlQuery &query) cons
     return url;
 }
 
+QNetworkRequest EngineChannel::controlRequest(const QUrl &url) const
+{
+    QNetworkRequest request(url);
+    // Without it the engine refuses the request; a link that saw no token line sends none.
+    if (!m_controlToken.isEmpty())
+        request.setRawHeader(ControlTokenHeader, m_controlToken);
+    return request;
+}
+
 QNetworkReply *EngineChannel::sendControl(const QByteArray &method, const QString &path,
                                          const QUrlQuery &query, const std::optional<QByteArray> &body,
                                          int timeoutMs, QObject *context, ReplyHandler handler,
@@ -54,7 +65,7 @@ QNetworkReply *EngineChannel::sendControl(const QByteArray &method, const QStrin
     if (!url.isValid())
         return nullptr;
 
-    QNetworkRequest request(url);
+    QNetworkRequest request = controlRequest(url);
     if (body)
         request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
 

@@ -45,9 +45,9 @@ ControlPortLine parseControlPortLine(QStringView line)
     return {ControlPortLine::Kind::Port, static_cast<int>(value)};
 }
 
-std::optional<QByteArray> parseEventsTokenLine(QStringView line)
+std::optional<QByteArray> parseControlTokenLine(QStringView line)
 {
-    const QLatin1StringView prefix(EventsTokenPrefix);
+    const QLatin1StringView prefix(ControlTokenPrefix);
     if (!line.startsWith(prefix))
         return std::nullopt;
     const QStringView token = line.sliced(prefix.size()).trimmed();

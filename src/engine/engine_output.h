@@ -9,10 +9,10 @@
 #include <optional>
 
 inline constexpr char ControlPortPrefix[] = "KESTRION_CONTROL_PORT=";
-// The line before the port's: a token the event-stream request shows, so the engine keeps the app's
-// stream a place however many other local processes read events.
-inline constexpr char EventsTokenPrefix[] = "KESTRION_EVENTS_TOKEN=";
-inline constexpr char EventsTokenHeader[] = "X-Kestrion-Events-Token";
+// The line before the port's: the token every control request shows, which only the process that
+// reads the engine's output learns, so no other local user can drive the engine.
+inline constexpr char ControlTokenPrefix[] = "KESTRION_CONTROL_TOKEN=";
+inline constexpr char ControlTokenHeader[] = "X-Kestrion-Token";
 
 struct ControlPortLine
 {
@@ -25,8 +25,8 @@ struct ControlPortLine
 // sign, spaces and tabs around it); anything else after the prefix is Malformed.
 ControlPortLine parseControlPortLine(QStringView line);
 
-// The token of an events-token line (letters and digits only); none for any other line.
-std::optional<QByteArray> parseEventsTokenLine(QStringView line);
+// The token of a control-token line (letters and digits only); none for any other line.
+std::optional<QByteArray> parseControlTokenLine(QStringView line);
 
 // Decodes one line as UTF-8; none when the bytes are not valid UTF-8.
 std::optional<QString> decodeUtf8Line(QByteArrayView bytes);

@@ -1,19 +1,22 @@
 // Splits a byte stream that arrives in arbitrary chunks into whole lines.
 #pragma once
 
+#include "engine/records/output_line_breaks.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
 #include <cstddef>
+#include <string_view>
 
-// Recognises every line break the engine may write: LF, CR, CR LF, VT, FF and the UTF-8
-// forms of NEL (U+0085), LS (U+2028) and PS (U+2029). A line or a multi-byte sequence cut by
-// a chunk boundary is kept until the next chunk completes it. Empty lines are dropped.
+// Recognises every line break the engine may write (engine/records/output_line_breaks.h). A line
+// or a multi-byte sequence cut by a chunk boundary is kept until the next chunk completes it. Empty
+// lines are dropped.
 class LineReader final
 {
 public:
     enum class Breaks {
-        Any, // every break above (the engine's output)
+        Any, // every break of the engine's output
         // LF, CR and CR LF only: an event-stream line may carry NEL, LS or PS inside its JSON
         // strings, and splitting there would lose the event.
         EventStream,
@@ -31,9 +34,11 @@ public:
         qsizetype lineStart = 0;
         qsizetype pos = m_scanFrom;
         while (pos < size) {
-            const int breakLength = m_breaks == Breaks::Any ? lineBreakAt(data, size, pos)
-                                                            : eventStreamBreakAt(data, size, pos);
-            if (breakLength < 0)
+            const int breakLength = m_breaks == Breaks::Any
+                                        ? outputLineBreakAt(std::string_view(data, std::size_t(size)), std::size_t(pos),
+                                                            TextEnd::MayGrow)
+                                        : eventStreamBreakAt(data, size, pos);
+            if (breakLength == kLineBreakCutShort)
                 break; // a possible break cut by the chunk boundary; look again with more bytes
             if (breakLength == 0) {
                 ++pos;
@@ -57,40 +62,6 @@ public:
     void clear();
 
 private:
-    // Length of the line break starting at pos, 0 when there is none, -1 when the bytes
-    // so far could still become one.
-    static int lineBreakAt(const char *data, qsizetype size, qsizetype pos)
-    {
-        const auto byte = static_cast<unsigned char>(data[pos]);
-        switch (byte) {
-        case '\n':
-        case '\v':
-        case '\f':
-            return 1;
-        case '\r':
-            if (pos + 1 >= size)
-                return 1; // a following LF would only make an empty line, which is dropped
-            return data[pos + 1] == '\n' ? 2 : 1;
-        case 0xC2:
-            if (pos + 1 >= size)
-                return -1;
-            return static_cast<unsigned char>(data[pos + 1]) == 0x85 ? 2 : 0;
-        case 0xE2:
-            if (pos + 1 >= size)
-                return -1;
-            if (static_cast<unsigned char>(data[pos + 1]) != 0x80)
-                return 0;
-            if (pos + 2 >= size)
-                return -1;
-            {
-                const auto third = static_cast<unsigned char>(data[pos + 2]);
-                return third == 0xA8 || third == 0xA9 ? 3 : 0;
-            }
-        default:
-            return 0;
-        }
-    }
-
     static int eventStreamBreakAt(const char *data, qsizetype size, qsizetype pos)
     {
         switch (data[pos]) {

@@ -205,6 +205,158 @@ asio::awaitable<ControlResponse> answerLater(std::function<void(std::function<vo
     co_return std::move(**answer);
 }
 
+
+// The steps of one control request on a connection, in the order they come.
+
+// The next request's header, refused with an answer when it is malformed, too large or too slow, or
+// framed in a way that could hide a second request. False when the connection is done.
+asio::awaitable<bool> readHead(beast::tcp_stream &stream, beast::flat_buffer &buffer,
+                               http::request_parser<http::empty_body> &parser, net::ConnectionTicket &ticket)
+{
+    parser.header_limit(Limits::kMaxHeaderBytes);
+    parser.body_limit((std::numeric_limits<std::uint64_t>::max)()); // the body's own limit is checked later, with a clear answer
+    beast::error_code ec;
+    // Idle only while waiting for a request: the event stream the app holds never waits for one, so
+    // a full port never takes it for idle.
+    ticket.setIdle(true);
+    const bool read = co_await net::readRequestHeader(stream, buffer, parser, ec, ticket.idleWait());
+    // A full port may have chosen this connection to make room meanwhile: its request is not served.
+    if (!ticket.setIdle(false))
+        co_return false;
+    if (!read) {
+        if (ec == http::error::header_limit) {
+            auto refusal = net::jsonError(11, 431, "request header too large (at most "
+                                                       + std::to_string(Limits::kMaxHeaderBytes) + " bytes)", false);
+            co_await net::writeMessage(stream, stream, refusal);
+            co_await net::lingeringClose(stream, &ticket);
+        } else if (net::isProtocolError(ec)) {
+            auto refusal = net::jsonError(11, 400, "malformed request: " + ec.message(), false);
+            co_await net::writeMessage(stream, stream, refusal);
+        } else if (ec == beast::error::timeout && buffer.size() > 0) {
+            auto refusal = net::jsonError(11, 408, "the request header took too long", false);
+            co_await net::writeMessage(stream, stream, refusal);
+        }
+        co_return false;
+    }
+    const auto &header = parser.get();
+    std::optional<http::response<http::string_body>> refusal;
+    if (const auto problem = net::framingProblem(header)) {
+        refusal = net::jsonError(header.version(), 400, "refused: " + *problem, false);
+    } else if (header.target().size() > ControlRouter::kMaxTargetBytes) {
+        refusal = net::jsonError(header.version(), 414, "request target too long (at most "
+                                                            + std::to_string(ControlRouter::kMaxTargetBytes) + " bytes)",
+                                 false);
+    }
+    if (!refusal)
+        co_return true;
+    co_await net::writeMessage(stream, stream, *refusal);
+    co_await net::lingeringClose(stream, &ticket);
+    co_return false;
+}
+
+// A request the pre-routing holds is never answered: wait until the client gives up.
+asio::awaitable<void> holdUnanswered(beast::tcp_stream &stream)
+{
+    stream.expires_never();
+    std::array<char, 512> sink {};
+    beast::error_code ec;
+    while (!ec)
+        co_await stream.async_read_some(asio::buffer(sink), asio::redirect_error(asio::use_awaitable, ec));
+}
+
+// The route's handler, on the I/O thread or the blocking pool as the route asks; 404 for no route.
+asio::awaitable<void> runHandler(const ControlRouter &router, net::IoPool &pool, ControlRequest &request,
+                                 ControlResponse &response)
+{
+    const ControlRouter::Route *route = router.find(request);
+    if (!route) {
+        response.status = 404;
+    } else if (route->dispatch == Dispatch::Inline) {
+        router.run(*route, request, response);
+    } else {
+        // Runs on the blocking pool and comes back here when done (a plain post would resume this
+        // coroutine on its own thread).
+        co_await asio::co_spawn(
+            pool.blocking(),
+            [&]() -> asio::awaitable<void> {
+                router.run(*route, request, response);
+                co_return;
+            },
+            asio::use_awaitable);
+    }
+}
+
+// How reading a request's body ended.
+enum class BodyStep {
+    Answered, // read whole, and the handler has answered
+    Refused,  // refused unread or half read: answered, then the connection closes
+    Gone,     // the client went away, or a held request was let go unanswered
+};
+
+// Reads the body within its route's limit and hands the whole request to its handler.
+asio::awaitable<BodyStep> readBodyAndRun(beast::tcp_stream &stream, beast::flat_buffer &buffer,
+                                         http::request_parser<http::empty_body> &&headerParser,
+                                         net::ConnectionTicket &ticket, const ControlRouter &router, net::IoPool &pool,
+                                         ControlRequest &request, ControlResponse &response)
+{
+    beast::error_code ec;
+    if (hasBody(headerParser) && beast::iequals(headerParser.get()[http::field::expect], "100-continue")) {
+        static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+        stream.expires_after(Limits::kProgress);
+        co_await asio::async_write(stream, asio::buffer(kContinue), asio::redirect_error(asio::use_awaitable, ec));
+    }
+    const std::size_t maxBody = router.payloadMaxLength(request);
+    const bool tooLong = headerParser.content_length().value_or(0) > maxBody;
+    http::request_parser<http::string_body> bodyParser {std::move(headerParser)};
+    bodyParser.body_limit(maxBody);
+    if (!tooLong) {
+        net::BodyPace pace(&ticket);
+        co_await net::readBodyPaced(stream, buffer, bodyParser, pace, ec, [] { return true; });
+    }
+    if (tooLong || ec == http::error::body_limit) {
+        response.status = 413;
+        co_return BodyStep::Refused;
+    }
+    if (ec == beast::error::timeout) {
+        response.status = 408;
+        co_return BodyStep::Refused;
+    }
+    if (net::isProtocolError(ec)) {
+        response.status = 400;
+        response.body = encodeRecord(ErrorReply {"malformed request body: " + ec.message()});
+        response.setHeader("Content-Type", "application/json");
+        co_return BodyStep::Refused;
+    }
+    if (ec)
+        co_return BodyStep::Gone;
+    request.body = std::move(bodyParser.get().body());
+    if (ControlHold::instance().takes(request) && !co_await ControlHold::instance().wait())
+        co_return BodyStep::Gone;
+    co_await runHandler(router, pool, request, response);
+    co_return BodyStep::Answered;
+}
+
+// Sends the answer, or the event stream it opens. False when the connection ends after it.
+asio::awaitable<bool> deliver(const std::shared_ptr<beast::tcp_stream> &stream, ControlResponse &response,
+                              unsigned version, bool keepAlive, bool refusedBody, net::ConnectionTicket &ticket)
+{
+    if (response.stream) {
+        co_await streamEvents(stream, *response.stream, version);
+        if (response.stream->onEnd)
+            response.stream->onEnd();
+        co_return false;
+    }
+    keepAlive = keepAlive && !refusedBody;
+    auto message = responseFrom(response, version, keepAlive);
+    if (!co_await net::writeMessage(*stream, *stream, message))
+        co_return false;
+    if (refusedBody) {
+        co_await net::lingeringClose(*stream, &ticket);
+        co_return false;
+    }
+    co_return keepAlive;
+}
+
 } // namespace
 
 bool ControlRequest::hasParam(const char *name) const
@@ -235,6 +387,15 @@ std::string ControlRequest::headerValue(const char *name) const
             return value;
     }
     return {};
+}
+
+std::size_t ControlRequest::headerCount(const char *name) const
+{
+    const std::string wanted = lowerAscii(name);
+    std::size_t count = 0;
+    for (const auto &field : headers)
+        count += lowerAscii(field.first) == wanted ? 1 : 0;
+    return count;
 }
 
 void ControlResponse::setContent(std::string content, const std::string &contentType)
@@ -453,110 +614,26 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
     beast::flat_buffer buffer(Limits::kMaxHeaderBytes + 4096);
     for (;;) {
         http::request_parser<http::empty_body> headerParser;
-        headerParser.header_limit(Limits::kMaxHeaderBytes);
-        headerParser.body_limit((std::numeric_limits<std::uint64_t>::max)()); // the body's own limit is checked below, with a clear answer
-        beast::error_code ec;
-        // Idle only while waiting for a request: the event stream the app holds never waits for one, so
-        // a full port never takes it for idle.
-        ticket.setIdle(true);
-        const bool read = co_await net::readRequestHeader(*stream, buffer, headerParser, ec, ticket.idleWait());
-        // A full port may have chosen this connection to make room meanwhile: its request is not served.
-        if (!ticket.setIdle(false))
+        if (!co_await readHead(*stream, buffer, headerParser, ticket))
             break;
-        if (!read) {
-            if (ec == http::error::header_limit) {
-                auto refusal = net::jsonError(11, 431, "request header too large (at most "
-                                                           + std::to_string(Limits::kMaxHeaderBytes) + " bytes)", false);
-                co_await net::writeMessage(*stream, *stream, refusal);
-                co_await net::lingeringClose(*stream, &ticket);
-            } else if (net::isProtocolError(ec)) {
-                auto refusal = net::jsonError(11, 400, "malformed request: " + ec.message(), false);
-                co_await net::writeMessage(*stream, *stream, refusal);
-            } else if (ec == beast::error::timeout && buffer.size() > 0) {
-                auto refusal = net::jsonError(11, 408, "the request header took too long", false);
-                co_await net::writeMessage(*stream, *stream, refusal);
-            }
-            break;
-        }
         const auto &header = headerParser.get();
         const unsigned version = header.version();
-        if (const auto problem = net::framingProblem(header)) {
-            auto refusal = net::jsonError(version, 400, "refused: " + *problem, false);
-            co_await net::writeMessage(*stream, *stream, refusal);
-            co_await net::lingeringClose(*stream, &ticket);
-            break;
-        }
-        if (header.target().size() > ControlRouter::kMaxTargetBytes) {
-            auto refusal = net::jsonError(version, 414, "request target too long (at most "
-                                                            + std::to_string(ControlRouter::kMaxTargetBytes) + " bytes)",
-                                          false);
-            co_await net::writeMessage(*stream, *stream, refusal);
-            co_await net::lingeringClose(*stream, &ticket);
-            break;
-        }
-        bool keepAlive = header.keep_alive();
+        const bool keepAlive = header.keep_alive();
         ControlRequest request = requestFrom(header);
         ControlResponse response;
 
         const PreRouting pre = m_router.preRoute(request, response);
         if (pre == PreRouting::Hold) {
-            // Never answered: wait until the client gives up.
-            stream->expires_never();
-            std::array<char, 512> sink {};
-            while (!ec)
-                co_await stream->async_read_some(asio::buffer(sink), asio::redirect_error(asio::use_awaitable, ec));
+            co_await holdUnanswered(*stream);
             break;
         }
-
         bool refusedBody = false;
         if (pre == PreRouting::Unhandled) {
-            if (hasBody(headerParser) && beast::iequals(header[http::field::expect], "100-continue")) {
-                static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-                stream->expires_after(Limits::kProgress);
-                co_await asio::async_write(*stream, asio::buffer(kContinue), asio::redirect_error(asio::use_awaitable, ec));
-            }
-            const std::size_t maxBody = m_router.payloadMaxLength(request);
-            const bool tooLong = headerParser.content_length().value_or(0) > maxBody;
-            http::request_parser<http::string_body> bodyParser {std::move(headerParser)};
-            bodyParser.body_limit(maxBody);
-            if (!tooLong) {
-                net::BodyPace pace(&ticket);
-                co_await net::readBodyPaced(*stream, buffer, bodyParser, pace, ec, [] { return true; });
-            }
-            if (tooLong || ec == http::error::body_limit) {
-                response.status = 413;
-                refusedBody = true;
-            } else if (ec == beast::error::timeout) {
-                response.status = 408;
-                refusedBody = true;
-            } else if (net::isProtocolError(ec)) {
-                response.status = 400;
-                response.body = encodeRecord(ErrorReply {"malformed request body: " + ec.message()});
-                response.setHeader("Content-Type", "application/json");
-                refusedBody = true;
-            } else if (ec) {
+            const BodyStep step = co_await readBodyAndRun(*stream, buffer, std::move(headerParser), ticket, m_router,
+                                                          m_pool, request, response);
+            if (step == BodyStep::Gone)
                 break;
-            } else {
-                request.body = std::move(bodyParser.get().body());
-                if (ControlHold::instance().takes(request) && !co_await ControlHold::instance().wait())
-                    break;
-                const ControlRouter::Route *route = m_router.find(request);
-                if (!route) {
-                    response.status = 404;
-                } else if (route->dispatch == Dispatch::Inline) {
-                    m_router.run(*route, request, response);
-                } else {
-                    // Runs on the blocking pool and comes back here when done (a plain post would
-                    // resume this coroutine on its own thread).
-                    co_await asio::co_spawn(
-                        m_pool.blocking(),
-                        [&]() -> asio::awaitable<void> {
-                            m_router.run(*route, request, response);
-                            co_return;
-                        },
-                        asio::use_awaitable);
-                }
-            }
+            refusedBody = step == BodyStep::Refused;
         } else if (hasBody(headerParser)) {
             refusedBody = true; // refused before its body was read
         }
@@ -565,22 +642,7 @@ asio::awaitable<void> ControlServer::serve(std::shared_ptr<beast::tcp_stream> st
             response = co_await answerLater(std::move(later));
         }
         m_router.finishError(request, response);
-
-        if (response.stream) {
-            co_await streamEvents(stream, *response.stream, version);
-            if (response.stream->onEnd)
-                response.stream->onEnd();
-            break;
-        }
-        keepAlive = keepAlive && !refusedBody;
-        auto message = responseFrom(response, version, keepAlive);
-        if (!co_await net::writeMessage(*stream, *stream, message))
-            break;
-        if (refusedBody) {
-            co_await net::lingeringClose(*stream, &ticket);
-            break;
-        }
-        if (!keepAlive)
+        if (!co_await deliver(stream, response, version, keepAlive, refusedBody, ticket))
             break;
     }
     beast::error_code ignored;

@@ -32,6 +32,7 @@ struct ControlRequest {
     std::string paramValue(const char *name) const; // "" when absent
     bool hasHeader(const char *name) const;
     std::string headerValue(const char *name) const; // case-insensitive; "" when absent
+    std::size_t headerCount(const char *name) const; // case-insensitive
 };
 
 // Payloads of an event stream, sent one "data:" line each as they are published.

@@ -99,41 +99,27 @@ size_t EventHub::configuredQueueBytes()
     return testSwitches().eventQueueBytes.value_or(kMaxQueuedBytes);
 }
 
-std::shared_ptr<EventSubscription> EventHub::subscribe(Reader reader)
+std::shared_ptr<EventSubscription> EventHub::subscribe()
 {
     auto subscription = std::make_shared<EventSubscription>(m_maxQueuedBytes);
-    std::shared_ptr<EventSubscription> leftBehind;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_closed) {
-            subscription->close();
-            return subscription;
-        }
-        auto grown = std::make_shared<SubscriberList>(*m_subscriptions);
-        if (reader == Reader::Owner) {
-            if (m_owners.size() >= kOwnerPlaces) {
-                leftBehind = m_owners.front();
-                m_owners.erase(m_owners.begin());
-                std::erase(*grown, leftBehind);
-            }
-            m_owners.push_back(subscription);
-        } else if (m_subscriptions->size() - m_owners.size() >= kMaxSubscribers) {
-            return nullptr;
-        }
-        grown->push_back(subscription);
-        m_subscriptions = std::move(grown);
-        ++m_version;
-        m_listening = true;
+    std::lock_guard lock(m_mutex);
+    if (m_closed) {
+        subscription->close();
+        return subscription;
     }
-    if (leftBehind)
-        leftBehind->close();
+    if (m_subscriptions->size() >= kMaxSubscribers)
+        return nullptr;
+    auto grown = std::make_shared<SubscriberList>(*m_subscriptions);
+    grown->push_back(subscription);
+    m_subscriptions = std::move(grown);
+    ++m_version;
+    m_listening = true;
     return subscription;
 }
 
 void EventHub::unsubscribe(const std::shared_ptr<EventSubscription> &subscription)
 {
     std::lock_guard lock(m_mutex);
-    std::erase(m_owners, subscription);
     auto shrunk = std::make_shared<SubscriberList>(*m_subscriptions);
     std::erase(*shrunk, subscription);
     m_subscriptions = std::move(shrunk);
@@ -173,7 +159,6 @@ void EventHub::closeAll()
         std::lock_guard lock(m_mutex);
         m_closed = true;
         subscriptions = std::exchange(m_subscriptions, std::make_shared<const SubscriberList>());
-        m_owners.clear();
         ++m_version;
         m_listening = false;
     }

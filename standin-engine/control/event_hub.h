@@ -58,18 +58,13 @@ public:
     static constexpr const char *kTestQueueVariable = test_switches::kEventQueueBytes;
     // Every event goes to every subscriber; past this many, more would slow the proxy for all.
     static constexpr size_t kMaxSubscribers = 64;
-    // Places kept for the app's own streams (it shows the token the engine gave it), beside the
-    // strangers' ones, so readers from any local process never lock the app out. One more closes the
-    // oldest of them: the app reads one stream, so an older one is one it left behind.
-    static constexpr size_t kOwnerPlaces = 2;
-    enum class Reader { Stranger, Owner };
 
     explicit EventHub(size_t maxQueuedBytes = kMaxQueuedBytes);
     // kMaxQueuedBytes, or the test override when one is set.
     static size_t configuredQueueBytes();
 
-    // A new subscription, or nullptr when kMaxSubscribers strangers are already listening.
-    std::shared_ptr<EventSubscription> subscribe(Reader reader = Reader::Stranger);
+    // A new subscription, or nullptr when kMaxSubscribers are already listening.
+    std::shared_ptr<EventSubscription> subscribe();
     void unsubscribe(const std::shared_ptr<EventSubscription> &subscription);
     void publish(const std::string &payload);
     void publish(EventPayload payload);
@@ -86,7 +81,6 @@ private:
     mutable std::mutex m_mutex;
     // Replaced, never changed in place, so a publisher fans out over its own snapshot without the lock.
     std::shared_ptr<const SubscriberList> m_subscriptions = std::make_shared<const SubscriberList>();
-    SubscriberList m_owners; // the app's ones among them, oldest first
     std::atomic<bool> m_listening {false}; // m_subscriptions holds any
     std::atomic<std::uint64_t> m_version {0}; // counts changes of m_subscriptions
     const std::uint64_t m_instance; // tells this hub from another in a publisher's cache

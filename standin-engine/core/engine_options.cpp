@@ -80,8 +80,6 @@ Fault parseFault(const char *text)
         return Fault::SplitPortLine;
     if (value == "log-flood")
         return Fault::LogFlood;
-    if (value == "event-readers-full")
-        return Fault::EventReadersFull;
     return Fault::None;
 }
 

@@ -39,8 +39,7 @@ struct EngineOptions {
 std::optional<EngineOptions> parseOptions(const std::vector<std::string> &args, std::string &error);
 
 // Deliberate misbehaviour for the engine link's tests (KESTRION_STANDIN_FAULT); never set by the app.
-// EventReadersFull: every place for a stranger's event stream is taken before the port line.
-enum class Fault { None, CrashAfterReady, HangHealth, GarbageEvents, SplitPortLine, LogFlood, EventReadersFull };
+enum class Fault { None, CrashAfterReady, HangHealth, GarbageEvents, SplitPortLine, LogFlood };
 
 Fault parseFault(const char *text);
 

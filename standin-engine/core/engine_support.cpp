@@ -1,6 +1,8 @@
 // Time stamps and log lines for the stand-in engine.
 #include "core/engine_support.h"
 
+#include "engine/records/output_line_breaks.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -108,16 +110,6 @@ std::string shownTime(const std::string &stored, std::chrono::system_clock::time
     return text;
 }
 
-std::size_t unicodeLineBreakAt(std::string_view text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
-    if (byte(at) == 0xC2 && byte(at + 1) == 0x85)
-        return 2;
-    if (byte(at) == 0xE2 && byte(at + 1) == 0x80 && (byte(at + 2) == 0xA8 || byte(at + 2) == 0xA9))
-        return 3;
-    return 0;
-}
-
 std::string escapedLogLine(std::string_view line)
 {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -130,7 +122,8 @@ std::string escapedLogLine(std::string_view line)
         }
         const char c = line[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (const std::size_t breakLength = unicodeLineBreakAt(line, i)) {
+        // The C0 breaks are escaped below with every other control character.
+        if (const int breakLength = byte >= 0x80 ? outputLineBreakAt(line, i) : 0) {
             out += breakLength == 2 ? "\\u0085" : line[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
             i += breakLength - 1;
         } else if (byte >= 0x20 && byte != 0x7F) {
@@ -187,7 +180,7 @@ bool hasControlCharacter(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x20 || byte == 0x7F || unicodeLineBreakAt(text, i))
+        if (byte < 0x20 || byte == 0x7F || outputLineBreakAt(text, i) > 0)
             return true;
     }
     return false;

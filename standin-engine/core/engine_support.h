@@ -37,11 +37,8 @@ constexpr std::size_t kMaxLogLine = 4096;
 // A name (host, id, file) fit for a log line: its first kMaxLoggedName bytes, and how long it was.
 std::string loggedName(std::string_view name);
 constexpr std::size_t kMaxLoggedName = 256;
-// The length of the line break in UTF-8 at `at` that the app splits lines at besides the C0 ones
-// (NEL U+0085, LS U+2028, PS U+2029); 0 when there is none. Matched byte by byte, as the app does.
-std::size_t unicodeLineBreakAt(std::string_view text, std::size_t at);
-// Whether `text` holds a control character (below 0x20, or DEL) or one of those line breaks: such ids
-// and names are refused.
+// Whether `text` holds a control character (below 0x20, or DEL) or a line break the app splits our
+// output at: such ids and names are refused.
 bool hasControlCharacter(std::string_view text);
 
 std::string lowerAscii(std::string_view text);

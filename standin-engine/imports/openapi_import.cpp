@@ -6,6 +6,7 @@
 #include "imports/capture_import.h"
 #include "mocks/route_matching.h"
 
+#include "engine/records/output_line_breaks.h"
 #include "engine/records/record_ids.h"
 
 #include <algorithm>
@@ -224,7 +225,7 @@ std::string projectTitle(const std::string &title)
     std::string clean;
     for (std::size_t i = 0; i < valid.size(); ++i) {
         const auto byte = static_cast<unsigned char>(valid[i]);
-        if (const std::size_t breakLength = unicodeLineBreakAt(valid, i)) {
+        if (const int breakLength = byte >= 0x80 ? outputLineBreakAt(valid, i) : 0) {
             clean += ' ';
             i += breakLength - 1;
         } else {

@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include "engine/records/engine_records.h"
+#include "engine/records/output_line_breaks.h"
 
 #include <QTemporaryDir>
 
@@ -294,7 +295,7 @@ TEST_F(Engine, SchemaDriftIsLearnedFromTrafficAndSentAsAnEvent)
     passed.passThrough = true;
     ASSERT_TRUE(m_client->Post("/routes", encodeRecord(std::vector<WireRoute> {passed, route("r-2", "/mocked", R"({"a":1})")}),
                                "application/json"));
-    EventReader events(m_engine->controlPort());
+    EventReader events(*m_engine);
     ASSERT_TRUE(events.waitForPayload("\"hello\""));
     const int proxyPort = m_engine->proxyPort();
     for (int i = 0; i < 3; ++i) {
@@ -472,21 +473,12 @@ TEST_F(Engine, OverlongControlPathsAreRefusedAndTheEngineKeepsAnswering)
 
 namespace {
 
-// The engine's output cut into lines where the app cuts it: LF, CR, VT, FF and the UTF-8 forms of NEL,
-// LS and PS.
+// The engine's output cut into lines where the app cuts it.
 std::vector<std::string> outputLinesAsTheAppReadsThem(const std::string &output)
 {
     std::vector<std::string> lines(1);
     for (std::size_t i = 0; i < output.size(); ++i) {
-        const std::string_view rest = std::string_view(output).substr(i);
-        std::size_t breakLength = 0;
-        if (rest.front() == '\n' || rest.front() == '\r' || rest.front() == '\v' || rest.front() == '\f')
-            breakLength = 1;
-        else if (rest.starts_with("\u0085"))
-            breakLength = 2;
-        else if (rest.starts_with("\u2028") || rest.starts_with("\u2029"))
-            breakLength = 3;
-        if (breakLength) {
+        if (const int breakLength = outputLineBreakAt(output, i); breakLength > 0) {
             lines.emplace_back();
             i += breakLength - 1;
         } else {

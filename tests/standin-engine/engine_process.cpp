@@ -70,11 +70,14 @@ bool EngineProcess::start(int timeoutMs)
         return false;
 
     static const QRegularExpression portLine(QStringLiteral("(?:^|\\n)KESTRION_CONTROL_PORT=(\\d+)\\n"));
+    static const QRegularExpression tokenLine(QStringLiteral("(?:^|\\n)KESTRION_CONTROL_TOKEN=([0-9A-Za-z]+)\\n"));
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        const auto match = portLine.match(QString::fromUtf8(output()));
+        const QString text = QString::fromUtf8(output());
+        const auto match = portLine.match(text);
         if (match.hasMatch()) {
             m_controlPort = match.captured(1).toInt();
+            m_controlToken = tokenLine.match(text).captured(1).toStdString();
             return true;
         }
         if (m_process.state() == QProcess::NotRunning)
@@ -95,7 +98,13 @@ std::unique_ptr<HttpClient> EngineProcess::client() const
     auto client = std::make_unique<HttpClient>("127.0.0.1", m_controlPort);
     client->set_read_timeout(5, 0);
     client->set_connection_timeout(2, 0);
+    client->set_default_headers({{"X-Kestrion-Token", m_controlToken}});
     return client;
+}
+
+std::string EngineProcess::controlFields() const
+{
+    return "Host: 127.0.0.1:" + std::to_string(m_controlPort) + "\r\nX-Kestrion-Token: " + m_controlToken;
 }
 
 int EngineProcess::proxyPort() const
@@ -165,10 +174,11 @@ QString EngineTest::writeTemporaryFile(const QString &name, const std::string &b
 
 namespace standintest {
 
-EventReader::EventReader(int controlPort)
-    : m_client("127.0.0.1", controlPort)
+EventReader::EventReader(const EngineProcess &engine)
+    : m_client("127.0.0.1", engine.controlPort())
 {
     m_client.set_read_timeout(30, 0);
+    m_client.set_default_headers({{"X-Kestrion-Token", engine.controlToken()}});
     m_thread = std::thread([this] {
         m_client.Get("/events", [this](const char *data, size_t length) {
             std::lock_guard lock(m_mutex);

@@ -40,9 +40,15 @@ public:
     // Starts the engine and waits for its control-port line; false when it doesn't come.
     bool start(int timeoutMs = 5000);
     int controlPort() const { return m_controlPort; }
+    // What the engine printed for the process that started it; every control request shows it.
+    const std::string &controlToken() const { return m_controlToken; }
+    // The Host and token fields of a control request written by hand, as header lines without the
+    // last line break: "Host: 127.0.0.1:<port>\r\nX-Kestrion-Token: <token>".
+    std::string controlFields() const;
     // Everything the engine printed so far (stdout and stderr together).
     QByteArray output();
 
+    // A client of the control port that shows the token on every request.
     std::unique_ptr<HttpClient> client() const;
     // An environment variable for this process only (set before start).
     void setEnvironment(const QString &name, const QString &value) { m_environment.emplace_back(name, value); }
@@ -62,6 +68,7 @@ private:
     QProcess m_process;
     QByteArray m_output;
     int m_controlPort = -1;
+    std::string m_controlToken;
     qint64 m_dataLimit = 0;
     qint64 m_fileSizeLimit = 0;
     qint64 m_descriptorLimit = 0;
@@ -100,7 +107,7 @@ namespace standintest {
 // Reads the engine's event stream on a thread and keeps every line it delivers.
 class EventReader final {
 public:
-    explicit EventReader(int controlPort);
+    explicit EventReader(const EngineProcess &engine);
     ~EventReader();
 
     std::vector<std::string> lines() const;

@@ -64,7 +64,7 @@ TEST(FaultModes, GarbageEventsComeBeforeOneValidRequest)
     QTemporaryDir dir;
     EngineProcess engine(dir.path(), {}, "garbage-events");
     ASSERT_TRUE(engine.start());
-    EventReader events(engine.controlPort());
+    EventReader events(engine);
     ASSERT_TRUE(events.waitForPayload("/after-garbage"));
 
     const auto payloads = events.payloads();

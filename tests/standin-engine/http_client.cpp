@@ -149,6 +149,8 @@ Result HttpClient::send(const std::string &method, const std::string &target, co
             http::request<http::string_body> request {http::string_to_verb(method), target, 11};
             const std::string absoluteHost = hostOfAbsolute(target);
             request.set(http::field::host, absoluteHost.empty() ? m_host + ":" + std::to_string(m_port) : absoluteHost);
+            for (const auto &[name, value] : m_defaultHeaders)
+                request.set(name, value);
             for (const auto &[name, value] : headers)
                 request.set(name, value);
             if (!contentType.empty())

@@ -58,6 +58,8 @@ public:
     void set_connection_timeout(int seconds, int microseconds = 0);
     // Keeps one connection open across requests instead of a new one each time.
     void set_keep_alive(bool keepAlive) { m_keepAlive = keepAlive; }
+    // Fields sent with every request; a request's own field of the same name replaces one.
+    void set_default_headers(Headers headers) { m_defaultHeaders = std::move(headers); }
 
     Result Get(const std::string &target, const Headers &headers = {});
     Result Get(const std::string &target, Receiver receiver);
@@ -79,6 +81,7 @@ private:
     std::chrono::milliseconds m_readTimeout {15000};
     std::chrono::milliseconds m_connectTimeout {5000};
     bool m_keepAlive = false;
+    Headers m_defaultHeaders;
     std::atomic<bool> m_stopped {false};
     boost::asio::io_context m_context;
     std::unique_ptr<boost::beast::tcp_stream> m_stream;

@@ -51,6 +51,7 @@ TEST(QtClient, EmptyPostsDeletesAndPatchesAreAnsweredAtOnce)
     const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(engine.controlPort());
     const auto request = [&](const QString &path, bool json = false) {
         QNetworkRequest r(QUrl(base + path));
+        r.setRawHeader("X-Kestrion-Token", QByteArray::fromStdString(engine.controlToken()));
         if (json)
             r.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
         return r;

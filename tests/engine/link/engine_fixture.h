@@ -12,6 +12,8 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -57,11 +59,16 @@ protected:
         // A stored 0 reads as the default port, so "any free port" is set on the client itself.
         if (!Preferences::instance().contains(PrefKey::ProxyPort))
             client->setProxyPort(0);
+        QObject::connect(client->network(), &QNetworkAccessManager::finished, client.get(), [this](QNetworkReply *reply) {
+            m_controlToken = reply->request().rawHeader("X-Kestrion-Token");
+        });
         return client;
     }
 
     QString dataDir() const { return m_dir.filePath(QStringLiteral("data")); }
     EngineClient &client() { return *m_client; }
+    // The token the link showed on its latest answered request, so that a second link reaches the same engine.
+    QByteArray controlToken() const { return m_controlToken; }
 
     // Makes the next boot's engine misbehave in the given way (test-only switch of the stand-in).
     void setFault(const char *fault) { qputenv("KESTRION_STANDIN_FAULT", fault); }
@@ -131,4 +138,5 @@ protected:
 
     testsupport::TemporaryPreferencesDir m_dir;
     std::unique_ptr<EngineClient> m_client;
+    QByteArray m_controlToken;
 };

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -375,24 +376,37 @@ TEST_F(EngineFixture, LogFloodKeepsTheNewest200Lines)
     EXPECT_FALSE(logContains(QStringLiteral("launching kestrion-engine\u2026")));
 }
 
-TEST_F(EngineFixture, EventStreamGetsItsPlaceWhileStrangersHoldEveryOther)
+TEST_F(EngineFixture, OnlyTheLinkThatStartedTheEngineDrivesIt)
 {
-    setFault("event-readers-full"); // the engine's stranger places are all taken before its port line
-    ASSERT_TRUE(bootHealthy(false));
+    // Healthy, its events connected and the proxy started: the link's token went with each request.
+    ASSERT_TRUE(bootHealthy(true));
     EXPECT_TRUE(waitForLog(QStringLiteral("\u2022 events connected")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().health() && client().health()->proxyRunning; }));
     for (const QString &line : client().log())
         EXPECT_FALSE(line.contains(QStringLiteral("TOKEN"))) << line.toStdString(); // a secret, not a log line
 
-    // Anyone else, without the token, is still refused.
-    QTcpSocket stranger;
-    stranger.connectToHost(QHostAddress::LocalHost, quint16(*client().controlPort()));
-    ASSERT_TRUE(stranger.waitForConnected(3000));
-    stranger.write("GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(*client().controlPort())
-                   + "\r\n\r\n");
-    QByteArray answer;
-    while (!answer.contains("\r\n") && stranger.waitForReadyRead(3000))
-        answer += stranger.readAll();
-    EXPECT_TRUE(answer.startsWith("HTTP/1.1 503")) << answer.toStdString();
+    // Anyone else is refused and changes nothing.
+    const auto stranger = [&](const QByteArray &method, const QByteArray &path) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(*client().controlPort()));
+        if (!socket.waitForConnected(3000))
+            return QByteArray();
+        socket.write(method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(*client().controlPort())
+                     + "\r\nConnection: close\r\n\r\n");
+        QByteArray answer;
+        while (socket.waitForReadyRead(3000))
+            answer += socket.readAll();
+        return answer;
+    };
+    for (const auto &[method, path] : {std::pair<QByteArray, QByteArray>{"GET", "/events"}, {"GET", "/health"},
+                                       {"POST", "/control/stop"}}) {
+        const QByteArray answer = stranger(method, path);
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 401")) << path.toStdString() << ": " << answer.toStdString();
+    }
+    QSignalSpy polled(&client(), &EngineClient::healthChanged);
+    ASSERT_TRUE(polled.wait(5000));
+    EXPECT_TRUE(client().health()->proxyRunning);
+    EXPECT_TRUE(client().proxyRunning());
 }
 
 TEST_F(EngineFixture, MissingExecutableIsAnError)

@@ -82,63 +82,25 @@ TEST_F(EngineOutput, MalformedOrOutOfRangePortIsIgnoredAndNotLogged)
     EXPECT_TRUE(m_client.log().isEmpty());
 }
 
-TEST_F(EngineOutput, EventsTokenGoesWithTheEventStreamAndNeverToTheLog)
+TEST_F(EngineOutput, ControlTokenGoesWithEveryRequestAndNeverToTheLog)
 {
-    m_client.ingestOutput("KESTRION_EVENTS_TOKEN=0f3a9c\n" + portLine());
-    ASSERT_TRUE(testsupport::waitFor([&] { return !m_server.matching("GET", "/events").isEmpty(); }));
-    EXPECT_EQ(m_server.matching("GET", "/events").first().headers.value("x-kestrion-events-token"), "0f3a9c");
-    for (const RecordedRequest &request : m_server.requests()) {
-        if (request.path() != "/events") {
-            EXPECT_FALSE(request.headers.contains("x-kestrion-events-token")) << request.target.toStdString();
-        }
-    }
+    m_client.ingestOutput("KESTRION_CONTROL_TOKEN=0f3a9c\n" + portLine());
+    // The start-up loads, a write and the event stream.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_server.matching("GET", "/routes").isEmpty(); }));
+    m_client.startProxy();
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return !m_server.matching("GET", "/events").isEmpty() && !m_server.matching("POST", "/control/start").isEmpty();
+    }));
+    for (const RecordedRequest &request : m_server.requests())
+        EXPECT_EQ(request.headers.value("x-kestrion-token"), "0f3a9c") << request.target.toStdString();
     for (const QString &line : m_client.log())
         EXPECT_FALSE(line.contains(QStringLiteral("0f3a9c"))) << line.toStdString();
 
     // A token line that doesn't read as one is dropped all the same.
-    EXPECT_EQ(parseEventsTokenLine(u"KESTRION_EVENTS_TOKEN=a b"), std::nullopt);
-    EXPECT_EQ(parseEventsTokenLine(u"KESTRION_EVENTS_TOKEN= 9e1 "), std::optional<QByteArray>("9e1"));
-    m_client.ingestOutput("KESTRION_EVENTS_TOKEN=not one\n");
-    EXPECT_FALSE(m_client.log().contains(QStringLiteral("KESTRION_EVENTS_TOKEN=not one")));
-}
-
-TEST_F(EngineOutput, EventsTokenIsTakenOncePerLaunchBeforeThePortLine)
-{
-    // A fake engine whose log repeats the handshake lines, as a logged name with a line break in it would.
-    FakeControlServer second;
-    second.setResponder([](const RecordedRequest &request) {
-        CannedReply reply;
-        reply.hold = request.path() == "/events" || request.path() == "/health";
-        return reply;
-    });
-    const auto writeEngine = [&](const QByteArray &lines) {
-        const QString path = m_dir.filePath(QStringLiteral("fake-engine-%1").arg(qHash(lines)));
-        const QByteArray script = "#!/bin/sh\nprintf '" + lines + "'\nexec cat >/dev/null\n";
-        EXPECT_TRUE(opstest::writeFile(path, script));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_client.setEngineExecutable(path);
-    };
-    const auto eventsToken = [](const FakeControlServer &server) {
-        const QList<RecordedRequest> streams = server.matching("GET", "/events");
-        return streams.isEmpty() ? QByteArray("none") : streams.last().headers.value("x-kestrion-events-token");
-    };
-    m_client.setDataDirectory(m_dir.filePath(QStringLiteral("data")));
-    m_client.setLogToStandardError(false);
-    const QByteArray secondPort = "KESTRION_CONTROL_PORT=" + QByteArray::number(second.port()) + "\\n";
-    writeEngine("KESTRION_EVENTS_TOKEN=0f3a9c\\n" + portLine().replace('\n', "\\n")
-                + "KESTRION_EVENTS_TOKEN=f0f0f0\\n" + secondPort);
-    m_client.boot(false);
-    // A second port line repeats the handshake, with the token of the launch.
-    ASSERT_TRUE(testsupport::waitFor([&] { return !second.matching("GET", "/events").isEmpty(); }));
-    EXPECT_EQ(eventsToken(second), "0f3a9c");
-    m_client.shutdown();
-
-    // The next launch prints its own token.
-    writeEngine("KESTRION_EVENTS_TOKEN=7e7e7e\\n" + secondPort);
-    m_client.boot(false);
-    ASSERT_TRUE(testsupport::waitFor([&] { return second.matching("GET", "/events").size() == 2; }));
-    EXPECT_EQ(eventsToken(second), "7e7e7e");
-    m_client.shutdown();
+    EXPECT_EQ(parseControlTokenLine(u"KESTRION_CONTROL_TOKEN=a b"), std::nullopt);
+    EXPECT_EQ(parseControlTokenLine(u"KESTRION_CONTROL_TOKEN= 9e1 "), std::optional<QByteArray>("9e1"));
+    m_client.ingestOutput("KESTRION_CONTROL_TOKEN=not one\n");
+    EXPECT_FALSE(m_client.log().contains(QStringLiteral("KESTRION_CONTROL_TOKEN=not one")));
 }
 
 TEST_F(EngineOutput, InvalidUtf8LineIsDroppedAndItsNeighboursKept)

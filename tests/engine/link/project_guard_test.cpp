@@ -158,7 +158,8 @@ TEST_P(WriteDuringSwitch, LeavesTheNewProjectAsItWas)
     // load: the engine is already on Beta while the link still shows Default.
     RelayControlServer relay(*client().controlPort());
     EngineClient relayed;
-    relayed.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(relay.port()) + "\n");
+    relayed.ingestOutput("KESTRION_CONTROL_TOKEN=" + controlToken() + "\nKESTRION_CONTROL_PORT="
+                         + QByteArray::number(relay.port()) + "\n");
     ASSERT_TRUE(testsupport::waitFor([&] {
         return relayed.aiStatus() != AIStatus::initial() && relayed.routesLoaded()
                && relayed.activeProjectID() == m_default && !relayed.environments().isEmpty();
@@ -263,7 +264,8 @@ TEST_F(TwoProjects, ProfileImportLandsTheWaitingEditFirst)
     RelayControlServer relay(*client().controlPort());
     EngineClient relayed;
     relayed.setPushDebounceMs(ShortDebounceMs);
-    relayed.ingestOutput("KESTRION_CONTROL_PORT=" + QByteArray::number(relay.port()) + "\n");
+    relayed.ingestOutput("KESTRION_CONTROL_TOKEN=" + controlToken() + "\nKESTRION_CONTROL_PORT="
+                         + QByteArray::number(relay.port()) + "\n");
     ASSERT_TRUE(testsupport::waitFor([&] { return relayed.aiStatus() != AIStatus::initial() && relayed.routesLoaded(); }));
     relayed.toggleEndpoint(QStringLiteral("r-d1"));
     ASSERT_TRUE(opstest::runToEnd([&](EngineClient::Done done) {

@@ -63,8 +63,10 @@ private:
         const RecordedRequest request = m_server.requests().at(index);
         QNetworkRequest outgoing(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_enginePort)
                                       + QString::fromLatin1(request.target)));
-        if (request.headers.contains("content-type"))
-            outgoing.setHeader(QNetworkRequest::ContentTypeHeader, request.headers.value("content-type"));
+        for (const QByteArray name : {"content-type", "x-kestrion-token"}) {
+            if (request.headers.contains(name))
+                outgoing.setRawHeader(name, request.headers.value(name));
+        }
         QNetworkReply *reply = m_network.sendCustomRequest(outgoing, request.method, request.body);
         connect(reply, &QNetworkReply::finished, this, [this, reply, index] {
             reply->deleteLater();

@@ -55,23 +55,3 @@ TEST(EventHub, StalledReadersAreClosedAtTheirBoundAndEveryoneSharesOneCopy)
     EXPECT_TRUE(reader->closed());
     EXPECT_FALSE(reader->overflowed());
 }
-
-TEST(EventHub, TheAppsStreamsHaveTheirOwnPlacesAndAThirdClosesTheOldest)
-{
-    EventHub hub;
-    std::vector<std::shared_ptr<EventSubscription>> strangers;
-    while (auto subscription = hub.subscribe())
-        strangers.push_back(subscription);
-    ASSERT_EQ(strangers.size(), EventHub::kMaxSubscribers);
-    const auto first = hub.subscribe(EventHub::Reader::Owner);
-    const auto second = hub.subscribe(EventHub::Reader::Owner);
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(hub.subscribe(), nullptr); // the app's places are not the strangers'
-    const auto third = hub.subscribe(EventHub::Reader::Owner);
-    ASSERT_TRUE(third);
-    EXPECT_TRUE(first->closed());
-    EXPECT_FALSE(second->closed());
-    hub.publish("x");
-    EXPECT_EQ(third->take(std::chrono::milliseconds(0)).size(), 1u);
-    EXPECT_EQ(hub.subscriberCount(), EventHub::kMaxSubscribers + 2);
-}

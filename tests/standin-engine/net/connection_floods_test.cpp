@@ -272,13 +272,13 @@ TEST(IdleFlood, BodiesThatNeverArriveLockNeitherPort)
     ASSERT_EQ(engine.client()->Post("/routes", mockRoutes(), "application/json")->status, 200);
     TestUpstream upstream([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "stored"; });
 
-    const std::string controlHost = "127.0.0.1:" + std::to_string(engine.controlPort());
+    const std::string controlFields = engine.controlFields();
     // More than either port holds, each promising a body that never comes: control writes, mock posts
     // and pass-through uploads.
     std::vector<std::unique_ptr<RawSocket>> control;
     std::vector<std::unique_ptr<RawSocket>> proxy;
     for (int i = 0; i < 30; ++i) {
-        control.push_back(sendHeld(engine.controlPort(), "POST /routes HTTP/1.1\r\nHost: " + controlHost
+        control.push_back(sendHeld(engine.controlPort(), "POST /routes HTTP/1.1\r\n" + controlFields
                                                              + "\r\nContent-Type: application/json\r\n"
                                                                "Content-Length: 100\r\n\r\n["));
         const std::string target = i % 2 ? "http://api.test/take"
@@ -322,7 +322,7 @@ TEST(SlowBodies, ABodyTrickledBelowTheMinimumPaceIsCut)
     const std::vector<Trickle> trickles {
         {engine.proxyPort(), "POST http://api.test/take HTTP/1.1\r\nHost: api.test\r\nContent-Length: 1000\r\n\r\n"},
         {engine.proxyPort(), "POST " + upload + " HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\n\r\n"},
-        {engine.controlPort(), "POST /routes HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(engine.controlPort())
+        {engine.controlPort(), "POST /routes HTTP/1.1\r\n" + engine.controlFields()
                                    + "\r\nContent-Length: 1000\r\n\r\n"},
     };
     for (const auto &trickle : trickles) {

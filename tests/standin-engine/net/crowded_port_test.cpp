@@ -90,7 +90,7 @@ TEST(CrowdedPort, LingeringClosesAndTrickledBodiesGiveWayToNewClientsAsIdleOnesD
     standintest::TestUpstream host([](const standintest::TestUpstream::Request &,
                                       standintest::TestUpstream::Reply &reply) { reply.body = "stored"; });
     const std::string upload = "http://127.0.0.1:" + std::to_string(host.port()) + "/upload";
-    const std::string control = "127.0.0.1:" + std::to_string(engine.controlPort());
+    const std::string control = engine.controlFields();
     struct Flood {
         const char *name;
         int port;
@@ -105,9 +105,9 @@ TEST(CrowdedPort, LingeringClosesAndTrickledBodiesGiveWayToNewClientsAsIdleOnesD
         {"trickling to a host", engine.proxyPort(),
          "POST " + upload + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\n", false},
         {"lingering on the control port", engine.controlPort(),
-         "POST /routes HTTP/1.1\r\nHost: " + control + "\r\nContent-Length: 999999999999\r\n\r\n", true},
+         "POST /routes HTTP/1.1\r\n" + control + "\r\nContent-Length: 999999999999\r\n\r\n", true},
         {"trickling on the control port", engine.controlPort(),
-         "POST /routes HTTP/1.1\r\nHost: " + control + "\r\nContent-Length: 100000\r\n\r\n", false},
+         "POST /routes HTTP/1.1\r\n" + control + "\r\nContent-Length: 100000\r\n\r\n", false},
     };
     for (const auto &flood : floods) {
         PortCrowd crowd(flood.port, flood.head, flood.answered, kPlaces);

@@ -52,7 +52,7 @@ protected:
                    mockRoute("r-make", "POST", "/make", 201, R"({"made":true})")});
     }
 
-    std::string controlHost() const { return "127.0.0.1:" + std::to_string(m_engine->controlPort()); }
+    std::string controlFields() const { return m_engine->controlFields(); }
 };
 
 } // namespace
@@ -133,7 +133,7 @@ TEST_F(Transport, BodilessPostsAreAnsweredOnBothPorts)
     // What `curl -X POST` sends: neither a body nor a Content-Length.
     RawSocket control;
     ASSERT_TRUE(control.connect(m_engine->controlPort()));
-    ASSERT_TRUE(control.send("POST /control/start HTTP/1.1\r\nHost: " + controlHost() + "\r\n\r\n"));
+    ASSERT_TRUE(control.send("POST /control/start HTTP/1.1\r\n" + controlFields() + "\r\n\r\n"));
     const std::string started = control.readUntil("\"routeCount\"", kPatience);
     EXPECT_EQ(statusOf(started), 200) << started;
 
@@ -195,7 +195,7 @@ TEST_F(Transport, ChunkedUploadPastTheLimitIsRefusedBeforeItEnds)
     const std::string chunk = std::string(size) + piece + "\r\n";
     const std::string routesBefore = m_engine->client()->Get("/routes")->body;
     for (const auto &[port, head] : std::vector<std::pair<int, std::string>> {
-             {m_engine->controlPort(), "POST /import?format=auto HTTP/1.1\r\nHost: " + controlHost()},
+             {m_engine->controlPort(), "POST /import?format=auto HTTP/1.1\r\n" + controlFields()},
              {m_proxyPort, "POST http://api.test/make HTTP/1.1\r\nHost: api.test"}}) {
         RawSocket socket;
         ASSERT_TRUE(socket.connect(port));
@@ -234,8 +234,8 @@ TEST_F(Transport, AmbiguousBodyLengthsAreRefusedAndNothingIsSmuggled)
             RawSocket socket;
             ASSERT_TRUE(socket.connect(port));
             const std::string target = port == m_proxyPort ? "http://api.test/make" : "/projects";
-            const std::string host = port == m_proxyPort ? "api.test" : controlHost();
-            socket.send("POST " + target + " HTTP/1.1\r\nHost: " + host + "\r\nContent-Type: application/json\r\n" + framing
+            const std::string fields = port == m_proxyPort ? "Host: api.test" : controlFields();
+            socket.send("POST " + target + " HTTP/1.1\r\n" + fields + "\r\nContent-Type: application/json\r\n" + framing
                         + "\r\n0\r\n\r\n" + smuggled);
             std::string answer;
             EXPECT_TRUE(socket.readToEnd(answer, kPatience)) << framing; // the connection is closed after
@@ -576,7 +576,7 @@ TEST(IdleFlood, FullPortsStillTakeNewClientsByClosingTheLongestIdle)
         EXPECT_TRUE(stillWaiting(*idle[i])) << i;
 
     // The control port, with the app's event stream open before twice as many idle connections as it holds.
-    EventReader events(engine.controlPort());
+    EventReader events(engine);
     ASSERT_TRUE(events.waitForPayload("\"hello\""));
     std::vector<std::unique_ptr<RawSocket>> idleControl;
     for (int i = 0; i < 40; ++i) {

@@ -226,7 +226,7 @@ TEST_F(RunningProxy, HistoryPagesFiltersFetchesClearsAndReplays)
     EXPECT_EQ(record->respBody.value_or(""), R"({"created":true})");
     EXPECT_EQ(m_engine->client()->Get("/traffic/t-999999")->status, 404);
 
-    EventReader events(m_engine->controlPort());
+    EventReader events(*m_engine);
     ASSERT_TRUE(events.waitForPayload("\"hello\""));
     const auto replayed = m_engine->client()->Post("/replay/" + newest[1].id);
     ASSERT_TRUE(replayed);
@@ -269,7 +269,7 @@ TEST_F(RunningProxy, ReplayStreamsALargeAnswerLikeTheProxyDid)
 
 TEST_F(RunningProxy, TimesAreShortLocalTextsWhileTheFileKeepsIsoTimes)
 {
-    EventReader events(m_engine->controlPort());
+    EventReader events(*m_engine);
     ASSERT_TRUE(events.waitForPayload("\"hello\""));
     ASSERT_TRUE(proxyRequest(m_proxyPort, "GET", "http://api.test/v2/users/u1/profile"));
     ASSERT_TRUE(events.waitForPayload("/v2/users/u1/profile"));

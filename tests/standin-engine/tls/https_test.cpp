@@ -88,7 +88,7 @@ TEST_F(Https, CurlTrustingTheRootCaGetsTheMockAndEveryoneSeesIt)
     const CAInfo ca = generateCa();
     ASSERT_TRUE(ca.generated);
     setRoutes({route("r-me", "api.example.test", "/v1/me", R"({"id":"usr_1"})")});
-    EventReader events(m_engine->controlPort());
+    EventReader events(*m_engine);
     ASSERT_TRUE(events.waitForPayload("\"hello\""));
 
     QProcess curl;
