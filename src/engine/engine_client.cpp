@@ -54,6 +54,7 @@ EngineClient::EngineClient(QObject *parent)
     m_routes = new RouteList(m_channel, m_gate, this);
     connect(m_routes, &RouteList::endpointsChanged, this, &EngineClient::endpointsChanged);
     connect(m_routes, &RouteList::routesLoadedChanged, this, &EngineClient::routesLoadedChanged);
+    connect(m_routes, &RouteList::pushLanded, this, &EngineClient::routePushLanded);
     connect(m_channel, &EngineChannel::disconnected, m_routes, [this] { m_routes->setRoutesLoaded(false); });
     m_environments = new EnvironmentStore(m_channel, m_gate, this);
     connect(m_environments, &EnvironmentStore::environmentsChanged, this, &EngineClient::environmentsChanged);

@@ -363,6 +363,8 @@ signals:
     void logChanged();
     void endpointsChanged();
     void routesLoadedChanged();
+    // The engine took a pushed route list: its project's route count may have changed.
+    void routePushLanded();
     void projectsChanged();
     void activeProjectIDChanged();
     void isSwitchingProjectChanged();

@@ -18,6 +18,7 @@ RouteList::RouteList(EngineChannel *channel, PushGate *gate, QObject *parent)
     , m_writes(new OrderedPush(channel, gate, PushGate::Kind::routes, QStringLiteral("routes"), this))
 {
     m_writes->setDebounceMs(PushDebounceMs);
+    connect(m_writes, &OrderedPush::landed, this, &RouteList::pushLanded);
 }
 
 QList<Endpoint> RouteList::fromWire(const std::vector<WireRoute> &routes)

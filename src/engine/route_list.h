@@ -79,6 +79,8 @@ public:
 signals:
     void endpointsChanged();
     void routesLoadedChanged();
+    // The engine took a pushed list.
+    void pushLanded();
 
 private:
     void schedulePush();

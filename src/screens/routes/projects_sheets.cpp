@@ -210,7 +210,10 @@ ManageProjectsSheet::ManageProjectsSheet(const AppContext &context, QWidget *par
 
     connect(context.engine, &EngineClient::projectsChanged, this, &ManageProjectsSheet::refresh);
     connect(context.engine, &EngineClient::activeProjectIDChanged, this, &ManageProjectsSheet::refresh);
+    // The route counts are the engine's: asked afresh on opening and whenever a route edit lands.
+    connect(context.engine, &EngineClient::routePushLanded, this, [this] { m_context.engine->loadProjects(); });
     refresh();
+    m_context.engine->loadProjects();
 }
 
 void ManageProjectsSheet::refresh()
