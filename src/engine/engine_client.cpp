@@ -51,6 +51,9 @@ EngineClient::EngineClient(QObject *parent)
     connect(m_gate, &PushGate::lost, this, [this](const QString &why) {
         tellUser(QStringLiteral("Edits not yet saved were dropped: ") + why);
     });
+    m_operations = new OperationQueue([this](Done go) { afterPendingPushes(std::move(go)); }, this);
+    connect(m_operations, &OperationQueue::switchingChanged, this,
+            [this] { m_projects->setIsSwitchingProject(m_operations->switching()); });
     m_routes = new RouteList(m_channel, m_gate, this);
     connect(m_routes, &RouteList::endpointsChanged, this, &EngineClient::endpointsChanged);
     connect(m_routes, &RouteList::routesLoadedChanged, this, &EngineClient::routesLoadedChanged);

@@ -23,7 +23,9 @@ void EngineClient::importFile(const QString &path)
 void EngineClient::importData(const QByteArray &data, const QString &name, Done done)
 {
     // The engine merges the capture into the routes it holds, so edits still waiting reach it first.
-    afterPendingPushes([this, data, name, done] { postImport(data, name, done); });
+    inTurn(OperationQueue::Kind::other, [this, data, name, done](Done ended) {
+        postImport(data, name, endingWith(ended, done));
+    });
 }
 
 void EngineClient::postImport(const QByteArray &data, const QString &name, Done done)
