@@ -47,6 +47,8 @@ public:
     static constexpr int FreshMs = TrafficFeed::FreshMs;
     static constexpr int PushDebounceMs = 150;
     static constexpr int PendingPushWaitMs = 1000;
+    // The most a quit waits for the engine in all: the pushes still owed to it, then its stop.
+    static constexpr int QuitWaitMs = 3000;
     // Full records at least this long are decoded off the GUI thread.
     static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
     // The engine takes at most 4 MiB in one capture or OpenAPI import; a larger file is refused, never
@@ -437,6 +439,7 @@ private:
     ProjectStore *m_projects = nullptr;
     PushGate *m_gate = nullptr;
     OperationQueue *m_operations = nullptr;
+    bool m_shuttingDown = false;
     RouteList *m_routes = nullptr;
     EnvironmentStore *m_environments = nullptr;
     TrafficFeed *m_trafficFeed = nullptr;

@@ -79,6 +79,7 @@ void EngineClient::endImport(const QList<Endpoint> &before, const std::optional<
     // Dropped while the import still holds them: the merged list below carries their edits, and goes
     // before a project change that waited for the import.
     m_gate->dropHeldRoutes();
+    m_routes->setEngineHolds(*imported);
     m_gate->endImport([&] {
         const QList<Endpoint> merged = RouteList::withEditsSince(before, endpoints(), *imported);
         m_routes->applyLoaded(merged);

@@ -33,23 +33,26 @@ void OperationQueue::startNext()
     Entry entry = std::move(m_waiting.front());
     m_waiting.pop_front();
     QPointer<OperationQueue> self(this);
-    m_gate([self, entry = std::move(entry)] {
-        if (!self || self->m_stopped)
+    const int generation = m_generation;
+    m_gate([self, generation, entry = std::move(entry)] {
+        if (!self || self->m_generation != generation)
             return;
         // An operation that says it ended twice lets only one more go.
         auto once = std::make_shared<bool>(false);
         const Kind kind = entry.kind;
-        entry.operation([self, once, kind] {
+        entry.operation([self, once, kind, generation] {
             if (*once || !self)
                 return;
             *once = true;
-            self->ended(kind);
+            self->ended(kind, generation);
         });
     });
 }
 
-void OperationQueue::ended(Kind kind)
+void OperationQueue::ended(Kind kind, int generation)
 {
+    if (generation != m_generation)
+        return;
     m_running = false;
     if (kind == Kind::switchProject && --m_switches == 0)
         emit switchingChanged();
@@ -61,11 +64,12 @@ void OperationQueue::ended(Kind kind)
 void OperationQueue::stop()
 {
     m_stopped = true;
-    const int switches = m_switches;
-    for (const Entry &entry : m_waiting)
-        if (entry.kind == Kind::switchProject)
-            --m_switches;
+    ++m_generation;
+    const bool wasBusy = busy();
+    m_running = false;
     m_waiting.clear();
-    if (switches > 0 && m_switches == 0)
+    if (std::exchange(m_switches, 0) > 0)
         emit switchingChanged();
+    if (wasBusy)
+        emit busyChanged();
 }

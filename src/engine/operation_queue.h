@@ -26,8 +26,9 @@ public:
     bool busy() const { return m_running || !m_waiting.empty(); }
     // True while a project switch runs or waits.
     bool switching() const { return m_switches > 0; }
-    // At quit: nothing waiting starts any more, and nothing starts later.
+    // At quit: what waits is dropped, the one running is forgotten, and nothing starts until resume().
     void stop();
+    void resume() { m_stopped = false; }
 
 signals:
     void switchingChanged();
@@ -41,11 +42,12 @@ private:
     };
 
     void startNext();
-    void ended(Kind kind);
+    void ended(Kind kind, int generation);
 
     Gate m_gate;
     std::deque<Entry> m_waiting;
     bool m_running = false;
     bool m_stopped = false;
     int m_switches = 0;
+    int m_generation = 0; // an operation started before stop() ends nothing after it
 };

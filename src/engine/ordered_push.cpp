@@ -101,7 +101,7 @@ void OrderedPush::send(Due due)
                                          if (!reply.transportFailed() && !reply.isSuccess())
                                              emit refused(refusalReason(reply));
                                          if (reply.isSuccess())
-                                             emit landed();
+                                             emit landed(m_wireBody);
                                          if (reply.transportFailed() && m_gate->recovering())
                                              keepUnanswered();
                                          finished();

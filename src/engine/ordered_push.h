@@ -74,8 +74,8 @@ public:
 signals:
     // A write was answered (or failed); the next one due may have gone.
     void answered();
-    // The engine took a write (a 2xx answer).
-    void landed();
+    // The engine took a write (a 2xx answer) of this body.
+    void landed(const QByteArray &body);
     // A write got no answer in time; what was due behind it is held.
     void gaveUp();
     // The engine answered a write with an error; reason is its own text, else the status.

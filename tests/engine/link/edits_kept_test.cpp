@@ -2,6 +2,7 @@
 // costs an edit. The window and the engine end holding the same lists, with every edit the user made.
 #include "ops_test_support.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 using opstest::endpointIds;
@@ -384,6 +385,34 @@ TEST_F(EditsKept, EditsHeldDuringAnOpenAPIUploadSurviveAQuitBeforeItsAnswer)
         ASSERT_TRUE(activate(first));
     }
     EXPECT_EQ(bodyOf(engineRoutes(), "r-1"), QStringLiteral("made during the upload"));
+}
+
+TEST_F(EditsKept, AQuitDuringASlowOpenAPIImportEndsWithinItsTimeAndStartsNoEngine)
+{
+    // The engine takes longer over the document than the link would wait for it (at the app's own limits).
+    qputenv("KESTRION_TEST_OPENAPI_HOLD_MS", "30000");
+    ASSERT_TRUE(bootLoaded());
+    qunsetenv("KESTRION_TEST_OPENAPI_HOLD_MS");
+    client().replaceEndpoints({route("r-1", "/one", "kept"), route("r-2", "/two", "before")});
+    ASSERT_TRUE(settled());
+    const qint64 engine = client().engineProcessId();
+    QSignalSpy notices(&client(), &EngineClient::notice);
+
+    client().performOpenAPIImport(TinyYaml, QStringLiteral("tiny.yaml"));
+    editBody("r-2", "made during the upload");
+    QElapsedTimer quitting;
+    quitting.start();
+    client().shutdown();
+    const qint64 quitMs = quitting.elapsed();
+    RecordProperty("quitMs", int(quitMs));
+
+    EXPECT_LT(quitMs, EngineClient::QuitWaitMs + 1000);
+    EXPECT_EQ(client().engineProcessId(), 0);
+    EXPECT_EQ(client().log().count(QStringLiteral("launching kestrion-engine\u2026")), 1);
+    EXPECT_TRUE(logContains(QStringLiteral("quit before the engine took the edits to routes r-2")));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !processAlive(engine); }));
+    for (const QList<QVariant> &notice : notices)
+        EXPECT_FALSE(notice.first().toString().contains(QStringLiteral("restarted"))) << notice.first().toString().toStdString();
 }
 
 namespace {
