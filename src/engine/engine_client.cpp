@@ -54,6 +54,7 @@ EngineClient::EngineClient(QObject *parent)
     m_operations = new OperationQueue([this](Done go) { afterPendingPushes(std::move(go)); }, this);
     connect(m_operations, &OperationQueue::switchingChanged, this,
             [this] { m_projects->setIsSwitchingProject(m_operations->switching()); });
+    connect(m_operations, &OperationQueue::busyChanged, this, &EngineClient::operationsUnderWayChanged);
     m_routes = new RouteList(m_channel, m_gate, this);
     connect(m_routes, &RouteList::endpointsChanged, this, &EngineClient::endpointsChanged);
     connect(m_routes, &RouteList::routesLoadedChanged, this, &EngineClient::routesLoadedChanged);

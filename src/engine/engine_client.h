@@ -386,6 +386,7 @@ signals:
     void routesLoadedChanged();
     // The engine took a pushed route list: its project's route count may have changed.
     void routePushLanded();
+    void operationsUnderWayChanged();
     void projectsChanged();
     void activeProjectIDChanged();
     void isSwitchingProjectChanged();
