@@ -386,6 +386,9 @@ void CodeTextView::inputMethodEvent(QInputMethodEvent *event)
 {
     if (!m_editable)
         return event->ignore();
+    // A selection is counted from where the text told to the input method started before this event,
+    // not from where a commit has since moved it.
+    const qsizetype origin = surroundingSpan().first;
     // As Qt's editors do: a commit or a replacement takes the selection's place, and the range it names,
     // relative to the cursor, is replaced by the commit.
     const QString &commit = event->commitString();
@@ -413,8 +416,6 @@ void CodeTextView::inputMethodEvent(QInputMethodEvent *event)
         if (attribute.type == QInputMethodEvent::Cursor)
             m_preeditCursor = std::clamp<qsizetype>(attribute.start, 0, m_preedit.size());
         else if (attribute.type == QInputMethodEvent::Selection && m_preedit.isEmpty()) {
-            // Counted, as Qt's editors count it, from where the positions told to the input method start.
-            const qsizetype origin = surroundingSpan().first;
             setSelection(origin + attribute.start, origin + attribute.start + attribute.length);
         }
     }

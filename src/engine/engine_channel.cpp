@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -38,6 +39,8 @@ EngineChannel::EngineChannel(QObject *parent)
     m_network->setProxy(QNetworkProxy::NoProxy);
     m_healthTimer.setSingleShot(true);
     connect(&m_healthTimer, &QTimer::timeout, this, &EngineChannel::pollHealth);
+    m_startTimer.setSingleShot(true);
+    connect(&m_startTimer, &QTimer::timeout, this, &EngineChannel::startTimedOut);
 }
 
 EngineChannel::~EngineChannel()
@@ -175,6 +178,26 @@ void EngineChannel::boot(bool autostartProxy)
     m_controlToken.clear();
     m_controlTokenTaken = false;
     m_process = process;
+    m_startTimer.start(m_timeouts.start);
+}
+
+void EngineChannel::startTimedOut()
+{
+    QProcess *process = m_process;
+    if (!process || m_controlPort)
+        return;
+    // Ended here and forgotten, so that its exit says nothing more and a later boot may try again.
+    process->disconnect(this);
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    process->closeWriteChannel();
+    process->kill();
+    m_process = nullptr;
+    m_outputReader.clear();
+    setProxyRunning(false);
+    const QString message = QStringLiteral("The engine did not start: it gave no control port in ")
+                            + QLocale::c().toString(m_timeouts.start / 1000.0) + QStringLiteral(" s");
+    setStatus(EngineStatus::error(message));
+    appendLog(message);
 }
 
 void EngineChannel::replaceEngine(std::function<void(bool launched)> done)
@@ -240,6 +263,7 @@ void EngineChannel::handleOutputLine(const QString &line)
 
 void EngineChannel::connectControl(int port)
 {
+    m_startTimer.stop();
     m_controlPort = port;
     setEngineReady(true);
     m_healthMisses = 0;
@@ -278,6 +302,7 @@ void EngineChannel::handleTermination(QProcess *process)
     if (!rest.isEmpty())
         ingestOutput(rest + '\n');
     stopLinkTasks();
+    m_startTimer.stop();
 
     m_process = nullptr;
     m_controlPort.reset();
@@ -311,6 +336,7 @@ void EngineChannel::stopLinkTasks()
 void EngineChannel::shutdown()
 {
     stopLinkTasks();
+    m_startTimer.stop();
 
     if (m_process)
         disconnect(m_process, &QProcess::readyReadStandardOutput, this, nullptr);

@@ -48,6 +48,8 @@ struct ControlTimeouts
     // As short as the poll interval, so a hung engine shows within three polls.
     int health = 2000;
     int healthInterval = 2000;
+    // From launch to the control-port line; past it the start has failed.
+    int start = 10000;
 };
 
 class EngineChannel final : public QObject
@@ -185,6 +187,7 @@ private:
     void handleOutputLine(const QString &line);
     void connectControl(int port);
     void handleTermination(QProcess *process);
+    void startTimedOut();
     void startHealthPolling();
     void pollHealth();
     void startEventStream();
@@ -213,6 +216,7 @@ private:
     int m_healthGeneration = 0;
     int m_healthMisses = 0;
     QTimer m_healthTimer;
+    QTimer m_startTimer;
     QPointer<QNetworkReply> m_healthReply;
 
     int m_eventsGeneration = 0;

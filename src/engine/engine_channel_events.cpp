@@ -42,9 +42,10 @@ void EngineChannel::pollHealth()
             if (!reply.transportFailed())
                 decoded = decodeRecord<EngineHealth>(asView(reply.body));
             if (decoded) {
+                // Before the signals, so what they repaint shows the port just learnt.
+                m_proxyPort = decoded->proxyPort;
                 setHealth(decoded);
                 setProxyRunning(decoded->proxyRunning);
-                m_proxyPort = decoded->proxyPort;
                 m_healthMisses = 0;
                 setStatus(EngineStatus::healthy());
             } else if (++m_healthMisses == 3) {

@@ -51,9 +51,14 @@ EngineClient::EngineClient(QObject *parent)
     connect(m_gate, &PushGate::lost, this, [this](const QString &why) {
         tellUser(QStringLiteral("Edits not yet saved were dropped: ") + why);
     });
+    m_operations = new OperationQueue([this](Done go) { afterPendingPushes(std::move(go)); }, this);
+    connect(m_operations, &OperationQueue::switchingChanged, this,
+            [this] { m_projects->setIsSwitchingProject(m_operations->switching()); });
+    connect(m_operations, &OperationQueue::busyChanged, this, &EngineClient::operationsUnderWayChanged);
     m_routes = new RouteList(m_channel, m_gate, this);
     connect(m_routes, &RouteList::endpointsChanged, this, &EngineClient::endpointsChanged);
     connect(m_routes, &RouteList::routesLoadedChanged, this, &EngineClient::routesLoadedChanged);
+    connect(m_routes, &RouteList::pushLanded, this, &EngineClient::routePushLanded);
     connect(m_channel, &EngineChannel::disconnected, m_routes, [this] { m_routes->setRoutesLoaded(false); });
     m_environments = new EnvironmentStore(m_channel, m_gate, this);
     connect(m_environments, &EnvironmentStore::environmentsChanged, this, &EngineClient::environmentsChanged);
@@ -127,6 +132,8 @@ void EngineClient::setHealthTiming(int intervalMs, int timeoutMs)
 
 void EngineClient::boot(bool autostartProxy)
 {
+    m_shuttingDown = false;
+    m_operations->resume();
     m_channel->boot(autostartProxy);
 }
 
@@ -157,16 +164,23 @@ void EngineClient::runLoadChain(std::shared_ptr<const std::vector<Step>> steps, 
 
 void EngineClient::shutdown()
 {
-    // Edits still owed to the engine reach it before it goes; those held while the engine's project
-    // may be changing (an OpenAPI upload, a switch) or an import is under way land once its answer is
-    // in, for as long as that may take.
+    // From here an engine that does not answer is left as it is: the quit neither waits for it nor
+    // launches another, and nothing asked for but not started goes out.
+    m_shuttingDown = true;
+    m_operations->stop();
+    // Edits still owed to the engine reach it before it goes, those held for an answer still to come
+    // (an OpenAPI upload, a switch, an import) included, within what is left of the quit's time once
+    // the engine has been asked to stop.
     if (controlPort() || m_gate->recovering()) {
         m_gate->endDebounces();
-        const ControlTimeouts &limits = controlTimeouts();
-        m_gate->flush(m_gate->heldForAnAnswer()
-                          ? std::max({m_pendingPushWaitMs, limits.openAPI + 3 * limits.project, limits.general})
-                          : m_pendingPushWaitMs);
+        const int wait = QuitWaitMs - controlTimeouts().shutdown;
+        m_gate->flush(m_gate->heldForAnAnswer() ? wait : std::min(m_pendingPushWaitMs, wait));
     }
+    const QStringList unsent = m_routes->unsentRouteIds();
+    if (!unsent.isEmpty())
+        appendLog(QStringLiteral("quit before the engine took the edits to routes ") + unsent.join(QStringLiteral(", ")));
+    if (m_environments->pushPending())
+        appendLog(QStringLiteral("quit before the engine took the edits to environments"));
     m_routes->cancelPush();
     m_environments->cancelPush();
     m_channel->shutdown();

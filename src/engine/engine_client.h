@@ -6,6 +6,7 @@
 #include "engine/engine_channel.h"
 #include "engine/environment_store.h"
 #include "engine/mock_generator.h"
+#include "engine/operation_queue.h"
 #include "engine/project_store.h"
 #include "engine/push_gate.h"
 #include "engine/records/engine_records.h"
@@ -46,6 +47,8 @@ public:
     static constexpr int FreshMs = TrafficFeed::FreshMs;
     static constexpr int PushDebounceMs = 150;
     static constexpr int PendingPushWaitMs = 1000;
+    // The most a quit waits for the engine in all: the pushes still owed to it, then its stop.
+    static constexpr int QuitWaitMs = 3000;
     // Full records at least this long are decoded off the GUI thread.
     static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
     // The engine takes at most 4 MiB in one capture or OpenAPI import; a larger file is refused, never
@@ -80,6 +83,7 @@ public:
     void setProjects(const QList<Project> &projects) { m_projects->setProjects(projects); }
     const QString &activeProjectID() const { return m_projects->activeProjectID(); }
     void setActiveProjectID(const QString &id) { m_projects->setActiveProjectID(id); }
+    // True while a switch runs or waits its turn.
     bool isSwitchingProject() const { return m_projects->isSwitchingProject(); }
     void setIsSwitchingProject(bool switching) { m_projects->setIsSwitchingProject(switching); }
     const std::optional<QString> &importSummary() const { return m_importSummary; }
@@ -206,6 +210,8 @@ public:
     // True from pushRoutes() until the newest list has been answered or dropped.
     bool routePushPending() const { return m_routes->pushPending(); }
     bool listWritesOpen() const { return m_gate->editsOpen(); }
+    // True while a project operation, import or export runs or waits its turn.
+    bool operationsUnderWay() const { return m_operations->busy(); }
 
     // ---- Projects ----
     void loadProjects(Done done = {}) { m_projects->load(std::move(done)); }
@@ -307,6 +313,21 @@ private:
     // Calls done once the pending route and environment pushes have been answered (held ones landed)
     // and no hung engine is being replaced.
     void afterPendingPushes(Done done) { m_gate->afterSettles(std::move(done)); }
+    // Runs a project operation, import or export once those asked before it have ended and the
+    // edits made before it have reached the engine.
+    void inTurn(OperationQueue::Kind kind, OperationQueue::Operation operation)
+    {
+        m_operations->enqueue(kind, std::move(operation));
+    }
+    // Ends the operation, then tells its caller.
+    static Done endingWith(Done ended, Done then)
+    {
+        return [ended = std::move(ended), then = std::move(then)] {
+            ended();
+            if (then)
+                then();
+        };
+    }
 
     // A request that may change the engine's state got no answer in time, so it may still be carried out
     // after anything sent later: the engine is ended and a new one booted before anything else is
@@ -363,6 +384,9 @@ signals:
     void logChanged();
     void endpointsChanged();
     void routesLoadedChanged();
+    // The engine took a pushed route list: its project's route count may have changed.
+    void routePushLanded();
+    void operationsUnderWayChanged();
     void projectsChanged();
     void activeProjectIDChanged();
     void isSwitchingProjectChanged();
@@ -415,6 +439,8 @@ private:
     EngineChannel *m_channel = nullptr;
     ProjectStore *m_projects = nullptr;
     PushGate *m_gate = nullptr;
+    OperationQueue *m_operations = nullptr;
+    bool m_shuttingDown = false;
     RouteList *m_routes = nullptr;
     EnvironmentStore *m_environments = nullptr;
     TrafficFeed *m_trafficFeed = nullptr;

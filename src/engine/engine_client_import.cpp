@@ -23,7 +23,9 @@ void EngineClient::importFile(const QString &path)
 void EngineClient::importData(const QByteArray &data, const QString &name, Done done)
 {
     // The engine merges the capture into the routes it holds, so edits still waiting reach it first.
-    afterPendingPushes([this, data, name, done] { postImport(data, name, done); });
+    inTurn(OperationQueue::Kind::other, [this, data, name, done](Done ended) {
+        postImport(data, name, endingWith(ended, done));
+    });
 }
 
 void EngineClient::postImport(const QByteArray &data, const QString &name, Done done)
@@ -77,6 +79,7 @@ void EngineClient::endImport(const QList<Endpoint> &before, const std::optional<
     // Dropped while the import still holds them: the merged list below carries their edits, and goes
     // before a project change that waited for the import.
     m_gate->dropHeldRoutes();
+    m_routes->setEngineHolds(*imported);
     m_gate->endImport([&] {
         const QList<Endpoint> merged = RouteList::withEditsSince(before, endpoints(), *imported);
         m_routes->applyLoaded(merged);

@@ -37,7 +37,8 @@ void EngineClient::importOpenAPI(const QString &path)
 void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &filename, Done done)
 {
     // The project active before the import gets its latest routes and environments first.
-    afterPendingPushes([this, data, filename, done = std::move(done)] {
+    inTurn(OperationQueue::Kind::other, [this, data, filename, then = std::move(done)](Done ended) {
+        const Done done = endingWith(ended, then);
         // The engine makes the imported project active. Edits made during the upload still push; a
         // push that comes due meanwhile is held, and lands in its own project once the answer is in.
         m_gate->beginChange();

@@ -19,7 +19,8 @@ void EngineClient::exportProfile(const QString &path)
 void EngineClient::performExport(const QString &path, Done done)
 {
     // The profile holds the edits made before it.
-    afterPendingPushes([this, path, done] { requestExport(path, done); });
+    inTurn(OperationQueue::Kind::other,
+           [this, path, done](Done ended) { requestExport(path, endingWith(ended, done)); });
 }
 
 void EngineClient::requestExport(const QString &path, Done done)
@@ -65,7 +66,9 @@ void EngineClient::handleProfileImport(const std::optional<QByteArray> &data, co
         return;
     }
     // Edits still waiting land first, so none of them lands later over the imported routes.
-    afterPendingPushes([this, data = *data, name, done] { postProfile(data, name, done); });
+    inTurn(OperationQueue::Kind::other, [this, data = *data, name, done](Done ended) {
+        postProfile(data, name, endingWith(ended, done));
+    });
 }
 
 void EngineClient::postProfile(const QByteArray &data, const QString &name, Done done)

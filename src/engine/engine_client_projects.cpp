@@ -28,17 +28,14 @@ void EngineClient::createProject(const QString &name, std::function<void(const s
 
 void EngineClient::activateProject(const QString &id)
 {
-    if (id == m_projects->activeProjectID())
+    // Behind other operations, the project active by the time it runs is not known yet.
+    if (!m_operations->busy() && id == m_projects->activeProjectID())
         return;
-    setIsSwitchingProject(true);
-    // The list shown still belongs to the old project until the new one's routes arrive.
-    setRoutesLoaded(false);
-    // Edits made before the switch belong to the old project: they reach the engine first.
-    afterPendingPushes([this, id] {
+    inTurn(OperationQueue::Kind::switchProject, [this, id](Done ended) {
         m_gate->beginChange();
-        const Done finish = [this] {
+        const Done finish = [this, ended] {
             m_gate->endChange();
-            setIsSwitchingProject(false);
+            ended();
         };
         changeRequest(
             QStringLiteral("project switch"), projectPath(id, QStringLiteral("/activate")), "POST", std::nullopt,
@@ -49,6 +46,8 @@ void EngineClient::activateProject(const QString &id)
             // The replacing engine's project has been learnt and shown.
             finish);
     });
+    // The list shown still belongs to the old project until the new one's routes arrive.
+    setRoutesLoaded(false);
 }
 
 void EngineClient::reloadActiveProjectIntoUI(Done done)
@@ -68,27 +67,29 @@ void EngineClient::reloadActiveProjectIntoUI(Done done)
 void EngineClient::duplicateProject(const QString &id)
 {
     // The copy holds the edits made before it.
-    afterPendingPushes([this, id] {
+    inTurn(OperationQueue::Kind::other, [this, id](Done ended) {
         projectRequest(projectPath(id, QStringLiteral("/duplicate")), "POST", std::nullopt,
-                       [this](const std::optional<QByteArray> &) { loadProjects(); });
+                       [this, ended](const std::optional<QByteArray> &) { loadProjects(ended); });
     });
 }
 
 void EngineClient::deleteProject(const QString &id)
 {
-    const bool wasActive = id == m_projects->activeProjectID();
-    // Deleting the active project replaces the lists shown as a switch does: no list write until
-    // the next project's lists are in, and no push made for the deleted project reaches it.
-    if (wasActive)
+    // Deleting the project shown replaces the lists shown as a switch does: no list write until the
+    // next project's lists are in, and no push made for the deleted project reaches it.
+    const bool shown = id == m_projects->activeProjectID();
+    if (shown)
         m_gate->closeEdits();
-    afterPendingPushes([this, id, wasActive] {
+    inTurn(OperationQueue::Kind::other, [this, id, shown](Done ended) {
+        const bool wasActive = id == m_projects->activeProjectID();
         if (wasActive)
             m_gate->beginChange();
-        const auto finish = [this, wasActive] {
-            if (!wasActive)
-                return;
-            m_gate->endChange();
-            m_gate->reopenEdits();
+        const Done finish = [this, wasActive, shown, ended] {
+            if (wasActive)
+                m_gate->endChange();
+            if (shown)
+                m_gate->reopenEdits();
+            ended();
         };
         changeRequest(
             QStringLiteral("project deletion"), projectPath(id), "DELETE", std::nullopt,

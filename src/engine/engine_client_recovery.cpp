@@ -11,6 +11,10 @@ void EngineClient::replaceHungEngine(const QString &what)
 {
     if (m_gate->recovering())
         return;
+    if (m_shuttingDown) {
+        appendLog(QStringLiteral("control ") + what + QStringLiteral(": no answer in time"));
+        return;
+    }
     if (engineProcessId() == 0) {
         appendLog(QStringLiteral("control ") + what + QStringLiteral(": no answer in time"));
         m_gate->landHeld([](bool) {});

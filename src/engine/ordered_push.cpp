@@ -100,6 +100,8 @@ void OrderedPush::send(Due due)
                                          }
                                          if (!reply.transportFailed() && !reply.isSuccess())
                                              emit refused(refusalReason(reply));
+                                         if (reply.isSuccess())
+                                             emit landed(m_wireBody);
                                          if (reply.transportFailed() && m_gate->recovering())
                                              keepUnanswered();
                                          finished();

@@ -54,7 +54,7 @@ public:
     bool pending() const { return debouncing() || m_reply || m_queued || m_held; }
     // True while a write is on the wire or due behind it.
     bool unanswered() const { return m_reply || m_queued; }
-    void afterSettles(Done done) { m_waiters.add(std::move(done), pending()); }
+    void afterSettles(Done done) { m_waiters.add(std::move(done)); }
 
     // At shutdown: drops every snapshot not yet sent, and stops waiting for the write on the wire (which
     // is not cut short: the engine it went to is going away).
@@ -74,6 +74,8 @@ public:
 signals:
     // A write was answered (or failed); the next one due may have gone.
     void answered();
+    // The engine took a write (a 2xx answer) of this body.
+    void landed(const QByteArray &body);
     // A write got no answer in time; what was due behind it is held.
     void gaveUp();
     // The engine answered a write with an error; reason is its own text, else the status.
@@ -98,7 +100,7 @@ private:
     void keepUnanswered();
     static QString refusalReason(const ControlReply &reply);
     void hold(QByteArray body, const QString &project);
-    void settle() { m_waiters.release(pending()); }
+    void settle() { m_waiters.release(); }
 
     EngineChannel *m_channel;
     PushGate *m_gate;
@@ -119,5 +121,5 @@ private:
     QString m_wireProject;
     Done m_replySent;
     int m_generation = 0; // an answer to a write sent before cancel() counts for nothing
-    SettleWaiters m_waiters;
+    SettleWaiters m_waiters{[this] { return pending(); }};
 };

@@ -94,12 +94,12 @@ void PushGate::afterSettles(Done done)
 {
     // The pushes keep their debounce and are waited out to their answer: going on earlier would let a
     // late push land on the project that is active by then and overwrite its lists.
-    m_waiters.add(std::move(done), !settled());
+    m_waiters.add(std::move(done));
 }
 
 void PushGate::releaseWaiters()
 {
-    m_waiters.release(!settled());
+    m_waiters.release();
 }
 
 void PushGate::dropUnsentOf(const QString &project)

@@ -102,5 +102,5 @@ private:
     int m_imports = 0;
     bool m_recovering = false;
     bool m_resyncing = false;
-    SettleWaiters m_waiters;
+    SettleWaiters m_waiters{[this] { return !settled(); }};
 };

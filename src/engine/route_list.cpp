@@ -18,6 +18,11 @@ RouteList::RouteList(EngineChannel *channel, PushGate *gate, QObject *parent)
     , m_writes(new OrderedPush(channel, gate, PushGate::Kind::routes, QStringLiteral("routes"), this))
 {
     m_writes->setDebounceMs(PushDebounceMs);
+    connect(m_writes, &OrderedPush::landed, this, [this](const QByteArray &body) {
+        m_engineBody = body;
+        m_engineList.reset();
+        emit pushLanded();
+    });
 }
 
 QList<Endpoint> RouteList::fromWire(const std::vector<WireRoute> &routes)
@@ -89,6 +94,41 @@ void RouteList::applyLoaded(const QList<Endpoint> &routes)
     didChange(-1);
 }
 
+void RouteList::setEngineHolds(const QList<Endpoint> &routes)
+{
+    m_engineList = routes;
+    m_engineBody.clear();
+}
+
+QStringList RouteList::unsentRouteIds() const
+{
+    if (!pushPending())
+        return {};
+    QList<Endpoint> held;
+    if (m_engineList) {
+        held = *m_engineList;
+    } else if (!m_engineBody.isEmpty()) {
+        if (const auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(m_engineBody)))
+            held = fromWire(*routes);
+    }
+    std::unordered_map<std::string, const Endpoint *> before;
+    for (const Endpoint &route : held)
+        before.emplace(route.id, &route);
+    QStringList ids;
+    std::unordered_set<std::string> present;
+    for (const Endpoint &route : m_endpoints) {
+        present.insert(route.id);
+        const auto was = before.find(route.id);
+        if (was == before.end() || !(*was->second == route))
+            ids.append(QString::fromStdString(route.id));
+    }
+    for (const Endpoint &route : held)
+        if (!present.contains(route.id))
+            ids.append(QString::fromStdString(route.id));
+    ids.removeDuplicates();
+    return ids;
+}
+
 void RouteList::load(Done done)
 {
     if (m_channel->controlPort())
@@ -98,7 +138,9 @@ void RouteList::load(Done done)
         [this, done](const ControlReply &reply) {
             if (!reply.transportFailed()) {
                 if (auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))) {
-                    applyLoaded(fromWire(*routes));
+                    const QList<Endpoint> loaded = fromWire(*routes);
+                    setEngineHolds(loaded);
+                    applyLoaded(loaded);
                     setRoutesLoaded(true);
                 }
             }

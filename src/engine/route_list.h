@@ -68,6 +68,11 @@ public:
     void afterPushSettles(Done done) { m_writes->afterSettles(std::move(done)); }
     // Drops every list not yet sent, a held one included (the one on the wire is left to be answered).
     void cancelPush() { m_writes->cancel(); }
+    // The list the engine is known to hold: loaded from it, or the answer to an import.
+    void setEngineHolds(const QList<Endpoint> &routes);
+    // While a push is pending: the ids of the routes added, changed or removed since the list the
+    // engine is known to hold, in list order, removed ones last.
+    QStringList unsentRouteIds() const;
 
     static QList<Endpoint> fromWire(const std::vector<WireRoute> &routes);
     // The engine's answer to an import, with the edits made while it was on its way laid over it: each
@@ -79,6 +84,8 @@ public:
 signals:
     void endpointsChanged();
     void routesLoadedChanged();
+    // The engine took a pushed list.
+    void pushLanded();
 
 private:
     void schedulePush();
@@ -107,4 +114,8 @@ private:
         QByteArray body;
     };
     std::optional<Encoded> m_encodedAhead;
+    // What the engine holds: the last list loaded, or the body of the last push it took (decoded only
+    // when asked).
+    std::optional<QList<Endpoint>> m_engineList;
+    QByteArray m_engineBody;
 };

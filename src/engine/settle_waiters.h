@@ -1,37 +1,46 @@
-// Callbacks that wait for a debounced push to settle: run at once when nothing is pending, else when it settles.
+// Callbacks that wait for a debounced push to settle: let go one at a time, in the order they came.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <utility>
-#include <vector>
 
 class SettleWaiters final
 {
 public:
     using Done = std::function<void()>;
 
-    void add(Done done, bool pending)
+    explicit SettleWaiters(std::function<bool()> pending)
+        : m_pending(std::move(pending))
+    {
+    }
+
+    // Runs done at once when nothing is pending and no earlier waiter is left; else it waits its turn.
+    void add(Done done)
     {
         if (!done)
             return;
-        if (!pending) {
-            done();
-            return;
-        }
         m_waiters.push_back(std::move(done));
+        release();
     }
 
-    // Runs every waiter once the push is no longer pending; a waiter may start another push.
-    void release(bool pending)
+    // Lets the waiters go in order while nothing is pending: one that starts another push or change
+    // keeps those behind it waiting for that one too.
+    void release()
     {
-        if (pending)
-            return;
-        std::vector<Done> waiters;
-        waiters.swap(m_waiters);
-        for (Done &waiter : waiters)
-            waiter();
+        if (m_releasing)
+            return; // the loop below goes on with it
+        m_releasing = true;
+        while (!m_waiters.empty() && !m_pending()) {
+            Done next = std::move(m_waiters.front());
+            m_waiters.pop_front();
+            next();
+        }
+        m_releasing = false;
     }
 
 private:
-    std::vector<Done> m_waiters;
+    std::function<bool()> m_pending;
+    std::deque<Done> m_waiters;
+    bool m_releasing = false;
 };

@@ -130,6 +130,23 @@ TEST_F(CodeTextViewInputMethod, SelectionsAndPositionsCountFromTheStartOfTheCurs
     expectSameTextAndSelection();
 }
 
+TEST_F(CodeTextViewInputMethod, ACommitWithASelectionLandsWhereItSaysFarIntoALongLine)
+{
+    const QString line(5000, QLatin1Char('x'));
+    view->setText(line);
+    baseline->setPlainText(line);
+    select(2000, 2000);
+    // The input method places the cursor after what it commits, counted in the positions it was told.
+    for (QWidget *editor : {static_cast<QWidget *>(view), static_cast<QWidget *>(baseline)}) {
+        const int told = editor->inputMethodQuery(Qt::ImCursorPosition).toInt();
+        QInputMethodEvent event({}, {QInputMethodEvent::Attribute(QInputMethodEvent::Selection, told + 2, 0)});
+        event.setCommitString(QStringLiteral("ab"));
+        QApplication::sendEvent(editor, &event);
+    }
+    EXPECT_EQ(view->cursorPosition(), 2002);
+    expectSameTextAndSelection();
+}
+
 TEST_F(CodeTextViewInputMethod, ACompositionEndsAtAClickANewTextOrTheFocusLeaving)
 {
     host.activateWindow();

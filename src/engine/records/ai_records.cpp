@@ -60,7 +60,7 @@ template <class Json> void writeProgress(Json &j, const AISetupProgress &p)
 AIStatus AIStatus::initial()
 {
     AIStatus status;
-    status.detail = "checking…";
+    status.detail = "checking";
     return status;
 }
 

@@ -39,7 +39,7 @@ struct AIStatus {
     std::string endpoint;
     std::string detail;
 
-    // What the engine link shows before any reply: not available, "checking…".
+    // What the engine link shows before any reply: not available, "checking".
     static AIStatus initial();
 
     bool operator==(const AIStatus &) const = default;

@@ -210,7 +210,17 @@ ManageProjectsSheet::ManageProjectsSheet(const AppContext &context, QWidget *par
 
     connect(context.engine, &EngineClient::projectsChanged, this, &ManageProjectsSheet::refresh);
     connect(context.engine, &EngineClient::activeProjectIDChanged, this, &ManageProjectsSheet::refresh);
+    // The route counts are the engine's: asked afresh on opening and whenever a route edit lands. Not
+    // while a project operation runs: the engine's active project may be changing, and the operation
+    // reloads the list itself.
+    const auto reload = [this] {
+        if (!m_context.engine->operationsUnderWay())
+            m_context.engine->loadProjects();
+    };
+    connect(context.engine, &EngineClient::routePushLanded, this, reload);
+    connect(context.engine, &EngineClient::operationsUnderWayChanged, this, reload);
     refresh();
+    reload();
 }
 
 void ManageProjectsSheet::refresh()

@@ -119,6 +119,9 @@ DevicesScreen::DevicesScreen(const AppContext &context, QWidget *parent)
         refreshState();
         refreshRows();
     });
+    // The port comes with each health answer and may change while the screen is shown.
+    connect(context.engine, &EngineClient::healthChanged, this, &DevicesScreen::refreshSnippet);
+    connect(context.engine, &EngineClient::proxyRunningChanged, this, &DevicesScreen::refreshSnippet);
     rebuildRows();
     refreshState();
     // Built anew each time the screen is shown, so this is the "when shown" refresh.
@@ -177,6 +180,13 @@ QWidget *DevicesScreen::buildCard()
     m_snippet = new CodeBox(SetupLogic::proxySnippet(m_context.engine->proxyPort()), 11, true, content);
     layout->addWidget(m_snippet);
     return new Card(20, 16, content);
+}
+
+void DevicesScreen::refreshSnippet()
+{
+    const QString snippet = SetupLogic::proxySnippet(m_context.engine->proxyPort());
+    if (m_snippet->text() != snippet)
+        m_snippet->setText(snippet);
 }
 
 QString DevicesScreen::caFingerprint() const

@@ -63,6 +63,7 @@ private:
     void rebuildRows();
     void refreshRows();
     void refreshState();
+    void refreshSnippet();
     QString caFingerprint() const;
 
     AppContext m_context;

@@ -2,6 +2,7 @@
 // costs an edit. The window and the engine end holding the same lists, with every edit the user made.
 #include "ops_test_support.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 using opstest::endpointIds;
@@ -385,3 +386,167 @@ TEST_F(EditsKept, EditsHeldDuringAnOpenAPIUploadSurviveAQuitBeforeItsAnswer)
     }
     EXPECT_EQ(bodyOf(engineRoutes(), "r-1"), QStringLiteral("made during the upload"));
 }
+
+TEST_F(EditsKept, AQuitDuringASlowOpenAPIImportEndsWithinItsTimeAndStartsNoEngine)
+{
+    // The engine takes longer over the document than the link would wait for it (at the app's own limits).
+    qputenv("KESTRION_TEST_OPENAPI_HOLD_MS", "30000");
+    ASSERT_TRUE(bootLoaded());
+    qunsetenv("KESTRION_TEST_OPENAPI_HOLD_MS");
+    client().replaceEndpoints({route("r-1", "/one", "kept"), route("r-2", "/two", "before")});
+    ASSERT_TRUE(settled());
+    const qint64 engine = client().engineProcessId();
+    QSignalSpy notices(&client(), &EngineClient::notice);
+
+    client().performOpenAPIImport(TinyYaml, QStringLiteral("tiny.yaml"));
+    editBody("r-2", "made during the upload");
+    // The quit, up to the link's end, which sees its engine out.
+    QElapsedTimer quitting;
+    quitting.start();
+    client().shutdown();
+    const QStringList log = client().log();
+    const qint64 left = client().engineProcessId();
+    m_client.reset();
+    const qint64 quitMs = quitting.elapsed();
+    RecordProperty("quitMs", int(quitMs));
+
+    EXPECT_LT(quitMs, EngineClient::QuitWaitMs + 1000);
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(log.count(QStringLiteral("launching kestrion-engine\u2026")), 1);
+    EXPECT_TRUE(log.contains(QStringLiteral("quit before the engine took the edits to routes r-2")));
+    EXPECT_FALSE(processAlive(engine));
+    for (const QList<QVariant> &notice : notices)
+        EXPECT_FALSE(notice.first().toString().contains(QStringLiteral("restarted"))) << notice.first().toString().toStdString();
+}
+
+namespace {
+
+// Operations asked for back to back, the first held at the engine until the others have been asked.
+struct OperationPair
+{
+    const char *name;
+    // The write held: its method and path, given Beta's and the first project's ids.
+    std::function<QByteArray(const QString &beta, const QString &first)> held;
+    std::function<void(EngineClient &, const QString &beta, const QString &first, const QString &folder)> firstOp;
+    std::function<void(EngineClient &, const QString &beta, const QString &first, const QString &folder)> secondOp;
+    // Which project is active at the end, and the route ids each project holds then ("" when it is gone).
+    bool endsOnBeta;
+    QStringList firstRoutes;
+    QStringList betaRoutes;
+    std::function<void(EngineClient &, const QString &beta, const QString &first, const QString &folder)> thirdOp = {};
+};
+
+void PrintTo(const OperationPair &pair, std::ostream *out)
+{
+    *out << pair.name;
+}
+
+const QByteArray PairCapture = R"({"log":{"entries":[{"request":{"method":"GET","url":"http://api.test/imp-1"},)"
+                               R"("response":{"status":200,"content":{"text":"[]"}}}]}})";
+const QByteArray OtherCapture = R"({"log":{"entries":[{"request":{"method":"GET","url":"http://api.test/imp-2"},)"
+                                R"("response":{"status":200,"content":{"text":"[]"}}}]}})";
+
+QByteArray activation(const QString &id)
+{
+    return "POST " + ProjectStore::path(id, QStringLiteral("/activate")).toUtf8();
+}
+
+const auto switchToBeta = [](EngineClient &c, const QString &beta, const QString &, const QString &) { c.activateProject(beta); };
+const auto switchBack = [](EngineClient &c, const QString &, const QString &first, const QString &) { c.activateProject(first); };
+const auto importOne = [](EngineClient &c, const QString &, const QString &, const QString &) {
+    c.importData(PairCapture, QStringLiteral("one.har"));
+};
+const auto importOther = [](EngineClient &c, const QString &, const QString &, const QString &) {
+    c.importData(OtherCapture, QStringLiteral("two.har"));
+};
+
+const OperationPair Pairs[] = {
+    {"SwitchThenSwitch", [](const QString &beta, const QString &) { return activation(beta); }, switchToBeta, switchBack,
+     false, {"a1"}, {"b1"}},
+    {"ImportThenSwitch", [](const QString &, const QString &) { return QByteArray("POST /import"); }, importOne,
+     switchToBeta, true, {"a1", "imp-1"}, {"b1"}},
+    {"SwitchThenImport", [](const QString &beta, const QString &) { return activation(beta); }, switchToBeta, importOne,
+     true, {"a1"}, {"b1", "imp-1"}},
+    {"DeleteThenSwitchToIt", [](const QString &beta, const QString &) { return "DELETE " + ProjectStore::path(beta).toUtf8(); },
+     [](EngineClient &c, const QString &beta, const QString &, const QString &) { c.deleteProject(beta); }, switchToBeta,
+     false, {"a1"}, {}},
+    {"ExportThenSwitch", [](const QString &, const QString &) { return QByteArray("GET /profile"); },
+     [](EngineClient &c, const QString &, const QString &, const QString &folder) {
+         c.performExport(folder + QStringLiteral("/first.kestrion"));
+     },
+     switchToBeta, true, {"a1"}, {"b1"}},
+    {"ImportThenImport", [](const QString &, const QString &) { return QByteArray("POST /import"); }, importOne,
+     importOther, false, {"a1", "imp-1", "imp-2"}, {"b1"}},
+    {"ImportThenImportThenSwitch", [](const QString &, const QString &) { return QByteArray("POST /import"); }, importOne,
+     importOther, true, {"a1", "imp-1", "imp-2"}, {"b1"}, switchToBeta},
+};
+
+class PairInTurn : public EditsKept, public ::testing::WithParamInterface<OperationPair>
+{
+};
+
+// The imported routes get ids of the engine's: every route is named by its path, joined for the failure text.
+std::string routeNames(const QList<Endpoint> &routes)
+{
+    QStringList names;
+    for (const Endpoint &endpoint : routes)
+        names.append(QString::fromStdString(endpoint.path).mid(1));
+    return names.join(QLatin1Char(' ')).toStdString();
+}
+
+std::string pairName(const ::testing::TestParamInfo<OperationPair> &info)
+{
+    return info.param.name;
+}
+
+} // namespace
+
+TEST_P(PairInTurn, EngineAndWindowAgreeAndNoEditIsLost)
+{
+    const OperationPair &pair = GetParam();
+    ASSERT_TRUE(bootLoaded());
+    const QString beta = twoProjects();
+    const QString first = client().activeProjectID();
+    holdFirst(pair.held(beta, first));
+    ASSERT_TRUE(rebootLink());
+    qunsetenv("KESTRION_TEST_HOLD_WRITE");
+
+    // An edit just before the first operation, and one while it is held: the second lands unless the
+    // window no longer takes edits to the first project's list.
+    editBody("r-a1", "before");
+    pair.firstOp(client(), beta, first, m_dir.path());
+    ASSERT_TRUE(waitUntilHeld());
+    editBody("r-a1", "while held");
+    const QString lastEdit = bodyOf(client().endpoints(), "r-a1");
+    pair.secondOp(client(), beta, first, m_dir.path());
+    if (pair.thirdOp)
+        pair.thirdOp(client(), beta, first, m_dir.path());
+    EXPECT_TRUE(client().operationsUnderWay());
+    release();
+    ASSERT_TRUE(testsupport::waitFor([&] { return !client().operationsUnderWay(); }, 20000));
+    ASSERT_TRUE(settled());
+
+    const QString expectedActive = pair.endsOnBeta ? beta : first;
+    EXPECT_EQ(client().activeProjectID(), expectedActive);
+    EXPECT_EQ(QString::fromStdString(engineProjects().activeId), expectedActive);
+    EXPECT_EQ(engineRoutes(), client().endpoints());
+    EXPECT_EQ(routeNames(client().endpoints()), (pair.endsOnBeta ? pair.betaRoutes : pair.firstRoutes).join(' ').toStdString());
+    EXPECT_EQ(int(engineProjects().projects.size()), pair.betaRoutes.isEmpty() ? 1 : 2);
+    EXPECT_FALSE(client().routePushPending());
+
+    // Each project, as the engine holds it, with the edits made to the first one.
+    if (!pair.betaRoutes.isEmpty()) {
+        ASSERT_TRUE(activate(beta));
+        EXPECT_EQ(routeNames(engineRoutes()), pair.betaRoutes.join(' ').toStdString());
+    }
+    ASSERT_TRUE(activate(first));
+    EXPECT_EQ(routeNames(engineRoutes()), pair.firstRoutes.join(' ').toStdString());
+    EXPECT_EQ(bodyOf(engineRoutes(), "r-a1"), lastEdit);
+    const QByteArray exported = opstest::readFile(m_dir.filePath(QStringLiteral("first.kestrion")));
+    if (!exported.isEmpty()) {
+        EXPECT_TRUE(exported.contains("r-a1"));
+        EXPECT_FALSE(exported.contains("r-b1"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachPair, PairInTurn, ::testing::ValuesIn(Pairs), pairName);

@@ -484,6 +484,36 @@ TEST_F(EngineFixture, ExitOfAnEngineShutDownEarlierLeavesTheNextOneLinked)
     EXPECT_EQ(client().status(), EngineStatus::healthy());
 }
 
+TEST_F(EngineFixture, AStartWithoutAControlPortFailsAndALaterBootTriesAgain)
+{
+    EXPECT_EQ(ControlTimeouts{}.start, 10000);
+    const QString path = m_dir.filePath(QStringLiteral("silent-engine"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\necho \"warming up\"\nexec sleep 60\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ControlTimeouts timeouts = client().controlTimeouts();
+    timeouts.start = 300;
+    client().setControlTimeouts(timeouts);
+    client().setEngineExecutable(path);
+
+    client().boot(true);
+    ASSERT_EQ(client().status(), EngineStatus::starting());
+    const qint64 pid = client().engineProcessId();
+    ASSERT_TRUE(processAlive(pid));
+    const EngineStatus failed = EngineStatus::error(QStringLiteral("The engine did not start: it gave no control port in 0.3 s"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().status() == failed; }));
+    EXPECT_FALSE(client().proxyRunning());
+    EXPECT_EQ(client().engineProcessId(), 0);
+    EXPECT_TRUE(testsupport::waitFor([&] { return !processAlive(pid); }));
+    EXPECT_EQ(client().status(), failed) << "the child's end says nothing more";
+
+    // Nothing starts again on its own; a boot does, with the real engine.
+    client().setEngineExecutable(testsupport::standinEnginePath());
+    ASSERT_TRUE(bootHealthy(false));
+}
+
 TEST_F(EngineFixture, StandardErrorAndAnUnfinishedLastLineReachTheLog)
 {
     // A tiny engine of our own that writes to both streams and exits mid-line.

@@ -69,7 +69,7 @@ TEST_F(MockGeneration, PromptGenerationWithoutAModelAnswersFromTheExampleAsTierO
 TEST_F(MockGeneration, LocalModelIsReportedMissingAndItsRequestsFail)
 {
     ASSERT_TRUE(bootLoaded());
-    ASSERT_TRUE(testsupport::waitFor([&] { return client().aiStatus().detail != "checking\u2026"; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().aiStatus().detail != "checking"; }));
     EXPECT_FALSE(client().aiStatus().available);
     EXPECT_FALSE(client().aiStatus().detail.empty());
 
@@ -86,7 +86,7 @@ TEST_F(MockGeneration, LocalModelIsReportedMissingAndItsRequestsFail)
     // A refused start still carries the status, which is shown.
     client().setAiStatus(AIStatus::initial());
     client().aiLifecycle(QStringLiteral("ai/start"));
-    ASSERT_TRUE(testsupport::waitFor([&] { return client().aiStatus().detail != "checking\u2026"; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().aiStatus().detail != "checking"; }));
     EXPECT_FALSE(client().aiStatus().running);
 }
 

@@ -308,7 +308,7 @@ TEST(AIRecords, InitialValues)
 {
     const AIStatus status = AIStatus::initial();
     EXPECT_FALSE(status.available);
-    EXPECT_EQ(status.detail, "checking\u2026");
+    EXPECT_EQ(status.detail, "checking");
     EXPECT_EQ(status.model, "");
     const AISetupProgress progress = AISetupProgress::initial();
     EXPECT_EQ(progress.stage, "idle");

@@ -76,6 +76,29 @@ TEST(SheetsLogic, CountsNamesAndTheEnvironmentChoice)
     EXPECT_EQ(SheetsLogic::trimmedName(QStringLiteral(" \n\t")), QString());
 }
 
+TEST_F(ProjectsLive, RouteCountsAreTheEnginesWhenOpenedAndAfterEachEdit)
+{
+    ASSERT_TRUE(bootLoaded());
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client->projects().size() == 1; }));
+    const QString project = m_client->activeProjectID();
+    QList<Endpoint> routes;
+    for (int i = 0; i < 10; ++i)
+        routes.append(opstest::route("r-" + std::to_string(i), "/p" + std::to_string(i)));
+    m_client->replaceEndpoints(routes);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_client->routePushPending(); }));
+    ASSERT_EQ(m_client->projects().first().routeCount, 0) << "the list loaded at start is stale";
+
+    ManageProjectsSheet sheet(context());
+    const auto shownCount = [&] {
+        const RecordListModel *model = sheet.list()->recordModel();
+        return model->index(model->rowOf(project)).data(RecordListModel::FirstValueRole + 1).toInt();
+    };
+    EXPECT_TRUE(testsupport::waitFor([&] { return shownCount() == 10; }));
+
+    m_client->deleteEndpoint(QStringLiteral("r-0"));
+    EXPECT_TRUE(testsupport::waitFor([&] { return shownCount() == 9; }));
+}
+
 TEST_F(ProjectsLive, SwitchingOntoADuplicateLeavesItsRoutesAlone)
 {
     ASSERT_TRUE(bootLoaded());

@@ -228,6 +228,15 @@ TEST_F(DevicesTest, SnippetNamesThePortAndCopiesWhole)
     EXPECT_TRUE(lines[6].endsWith("9999,"));
     click(screen->snippetBox()->copyButton());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), snippet);
+
+    // A health answer naming another port, as the header shows it.
+    EngineHealth health;
+    health.proxyPort = 9100;
+    ctx().engine().setProxyPort(9100);
+    ctx().engine().setHealth(health);
+    EXPECT_EQ(screen->snippetBox()->text().toStdString(), SetupLogic::proxySnippet(9100).toStdString());
+    click(screen->snippetBox()->copyButton());
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("9100,"));
 }
 
 TEST_F(DevicesTest, AMissingXcrunListsNothing)
