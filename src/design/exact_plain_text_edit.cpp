@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -40,6 +41,12 @@ ExactPlainTextEdit::ExactPlainTextEdit(QWidget *parent) : QPlainTextEdit(parent)
 {
     watch(document());
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &ExactPlainTextEdit::followCursor);
+    // Blanks at the end of a line don't wrap: following the cursor out over them would scroll a wrapping
+    // editor sideways and cut the start of every line, and it would stay so once they were gone.
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value != 0 && lineWrapMode() != QPlainTextEdit::NoWrap)
+            horizontalScrollBar()->setValue(0);
+    });
 }
 
 void ExactPlainTextEdit::watch(QTextDocument *document)
@@ -243,6 +250,15 @@ void ExactPlainTextEdit::keyPressEvent(QKeyEvent *event)
         return undoEdit();
     if (event->matches(QKeySequence::Redo))
         return redoEdit();
+    // An editor that takes Tab as text lets the keyboard out as Qt's own do: Ctrl+Tab and Ctrl+Shift+Tab go
+    // to the next and previous control, Shift+Tab to the one before; none of them types anything.
+    if (!tabChangesFocus() && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
+        const bool back = event->key() == Qt::Key_Backtab || event->modifiers().testFlag(Qt::ShiftModifier);
+        if (back || event->modifiers().testFlag(Qt::ControlModifier)) {
+            QWidget::focusNextPrevChild(!back);
+            return;
+        }
+    }
     QPlainTextEdit::keyPressEvent(event);
 }
 

@@ -3,6 +3,7 @@
 #include "design/snow_menu_list.h"
 #include "design/snow_menu_popup.h"
 #include "design/snow_select.h"
+#include "support/test_support.h"
 
 #include <QTest>
 
@@ -87,4 +88,30 @@ TEST(SnowSelect, AnEmptyListStillOpensAnEmptyMenu)
     EXPECT_TRUE(select.menu()->popup()->list()->items().isEmpty());
     QTest::mouseClick(&select, Qt::LeftButton, {}, QPoint(10, 10));
     EXPECT_FALSE(select.isOpen());
+}
+
+// The open look lasts while the menu is open: closed again, a select that a click left with the focus
+// looks as it did before it was pressed, in both themes.
+TEST(SnowSelect, OpenLookEndsWithTheMenuThoughTheFocusStays)
+{
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        QWidget host;
+        PaletteHost::set(&host, *palette);
+        auto *select = new SnowSelect(&host);
+        select->setGeometry(10, 10, 200, 36);
+        select->setValue(QStringLiteral("Staging"));
+        host.resize(300, 100);
+        host.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+        const QImage before = select->grab().toImage();
+
+        QTest::mouseClick(select, Qt::LeftButton, {}, QPoint(50, 18));
+        ASSERT_TRUE(select->isOpen());
+        QTest::mouseClick(select, Qt::LeftButton, {}, QPoint(50, 18));
+        ASSERT_FALSE(select->isOpen());
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(select, &leave);
+        EXPECT_TRUE(select->hasFocus());
+        EXPECT_TRUE(testsupport::waitFor([&] { return select->grab().toImage() == before; })) << palette->isDark;
+    }
 }
