@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -41,12 +40,6 @@ ExactPlainTextEdit::ExactPlainTextEdit(QWidget *parent) : QPlainTextEdit(parent)
 {
     watch(document());
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &ExactPlainTextEdit::followCursor);
-    // Blanks at the end of a line don't wrap: following the cursor out over them would scroll a wrapping
-    // editor sideways and cut the start of every line, and it would stay so once they were gone.
-    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-        if (value != 0 && lineWrapMode() != QPlainTextEdit::NoWrap)
-            horizontalScrollBar()->setValue(0);
-    });
 }
 
 void ExactPlainTextEdit::watch(QTextDocument *document)

@@ -348,45 +348,6 @@ TEST_F(Header, CrumbsUseTheRoomLeftBesideTheInfoPanel)
     EXPECT_EQ(header.projectCrumb()->shownText(), QStringLiteral("Default"));
 }
 
-// At every width the window allows, with a route open and the proxy live, the bar shows all three crumbs
-// and both slashes: the project name shortened at its end, the path in its middle, the title whole.
-TEST_F(Header, EveryCrumbStaysAtTheSmallestWindow)
-{
-    engine.setProjects({Project{"p", "Storefront staging", 0, ""}});
-    engine.setActiveProjectID("p");
-    Endpoint route;
-    route.id = "r1";
-    route.path = "/v2/orders/:orderId/items/:itemId";
-    engine.setEndpoints({route});
-    state.setNav(NavItem::endpoints);
-    state.setSelectedEndpointID(QStringLiteral("r1"));
-    engine.setProxyRunning(true);
-    // The bar beside the sidebar and the inspector in the smallest, 1180-wide window and in a 1280-wide one;
-    // narrowest first, as a top-level bar is never made narrower than the layout it last showed.
-    header.resize(630, MainHeader::Height);
-    header.show();
-    for (const int width : {630, 730}) {
-        header.resize(width, MainHeader::Height);
-        // Nothing runs past the bar's end once its layout has settled.
-        EXPECT_TRUE(testsupport::waitFor([&] { return header.infoToggle()->geometry().right() <= width - 16; }))
-            << width;
-        const ShellText *project = header.projectCrumb();
-        const ShellText *path = header.pathCrumb();
-        ASSERT_TRUE(project->isVisible()) << width;
-        ASSERT_TRUE(path->isVisible()) << width;
-        int slashes = 0;
-        for (const ShellText *text : header.findChildren<ShellText *>())
-            slashes += text->isVisible() && text->text() == QStringLiteral("/") ? 1 : 0;
-        EXPECT_EQ(slashes, 2) << width;
-        EXPECT_FALSE(project->shownText().isEmpty()) << width;
-        // The path keeps its start and its end around the ellipsis.
-        EXPECT_TRUE(path->shownText().startsWith(QStringLiteral("/v"))) << path->shownText().toStdString();
-        EXPECT_TRUE(path->shownText().endsWith(QStringLiteral("d"))) << path->shownText().toStdString();
-        EXPECT_LE(path->mapTo(&header, QPoint(path->width(), 0)).x(), header.environmentPicker()->x() - 8) << width;
-        testsupport::saveRender(&header, "shell", QStringLiteral("header-all-crumbs-%1").arg(width));
-    }
-}
-
 TEST_F(Header, InfoToggleTintFollowsTheFlag)
 {
     EXPECT_EQ(header.infoToggle()->symbolColor(), Palette::light().foreground);

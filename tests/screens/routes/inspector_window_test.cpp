@@ -7,13 +7,11 @@
 #include "app/environment_picker.h"
 #include "app/main_header.h"
 #include "design/exact_plain_text_edit.h"
-#include "design/growing_text_field.h"
 #include "design/ks_button.h"
 #include "design/mini_field.h"
 #include "screens/routes/response_section.h"
 #include "screens/routes/sequence_section.h"
 
-#include <QWheelEvent>
 #include "screens/routes/routes_catalog.h"
 
 class InspectorInWindow : public InspectorEngineTest
@@ -93,19 +91,6 @@ TEST_F(InspectorInWindow, AnotherProjectWithTheSameRouteIdGetsAFreshInspector)
     EXPECT_TRUE(after->model()->isCurrent());
 }
 
-namespace {
-
-// A wheel step down over a widget; whether the widget took it.
-bool wheelDownTaken(QWidget *target)
-{
-    const QPointF at = QRectF(target->rect()).center();
-    QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
-    QApplication::sendEvent(target, &wheel);
-    return wheel.isAccepted();
-}
-
-} // namespace
 
 // In the body editor Tab types a tab; Ctrl+Tab, Ctrl+Shift+Tab and Shift+Tab leave it for the controls next
 // to it in the window's order, and none of them changes the body.
@@ -153,62 +138,6 @@ TEST_F(InspectorInWindow, CtrlTabAndShiftTabLeaveTheBodyEditorWithoutTypingIntoI
     ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
     EXPECT_EQ(QApplication::focusWidget(), editor);
     EXPECT_TRUE(editor->exactText().contains(QLatin1Char('\t')));
-}
-
-// Blanks typed at the end of a line don't wrap, yet the wrapping editor never scrolls sideways: every line
-// keeps its first character in view, then and after the blanks are gone.
-TEST_F(InspectorInWindow, TrailingBlanksNeverScrollTheBodyEditorSideways)
-{
-    seed({inspectorRoute("r-a", 200, "{\"ok\":true}\n{}")});
-    window().resize(1180, 740);
-    state.setSelectedEndpointID(QStringLiteral("r-a"));
-    InspectorView *view = inspector();
-    ASSERT_NE(view, nullptr);
-    view->responseSection()->editButton()->trigger();
-    ExactPlainTextEdit *editor = view->responseSection()->editor();
-    ASSERT_NE(editor, nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] { return editor->isVisible(); }));
-    editor->setFocus(Qt::MouseFocusReason);
-    QTextCursor cursor = editor->textCursor();
-    cursor.movePosition(QTextCursor::EndOfBlock);
-    cursor.setPosition(QStringLiteral("{\"ok\":true}").size());
-    editor->setTextCursor(cursor);
-    QTest::keyClicks(editor, QString(60, QLatin1Char(' ')));
-    QApplication::processEvents();
-    EXPECT_EQ(editor->horizontalScrollBar()->value(), 0);
-    for (int i = 0; i < 60; ++i)
-        QTest::keyClick(editor, Qt::Key_Backspace);
-    QApplication::processEvents();
-    EXPECT_EQ(editor->horizontalScrollBar()->value(), 0);
-    EXPECT_EQ(editor->exactText(), QStringLiteral("{\"ok\":true}\n{}"));
-}
-
-// A step body that wraps onto three of its four lines shows them all and doesn't scroll; it leaves the wheel
-// to the widgets around it, so the inspector scrolls.
-TEST_F(InspectorInWindow, AStepBoxThatFitsItsTextLeavesTheWheelToTheInspector)
-{
-    Endpoint route = inspectorRoute("r-a");
-    for (const char *id : {"s-1", "s-2", "s-3"}) {
-        MockStep step;
-        step.id = id;
-        step.body = "{\"message\":\"the first step answers with a body long enough to wrap\"}";
-        route.sequence.push_back(step);
-    }
-    seed({route});
-    window().resize(1180, 740);
-    state.setSelectedEndpointID(QStringLiteral("r-a"));
-    InspectorView *view = inspector();
-    ASSERT_NE(view, nullptr);
-    QApplication::processEvents();
-    GrowingTextField *field = view->sequenceSection()->cards().first()->bodyField();
-    ASSERT_TRUE(testsupport::waitFor([&] { return field->isVisible() && field->shownLines() == 3; }))
-        << field->shownLines();
-    ASSERT_TRUE(field->textFits());
-    ASSERT_GT(view->scrollArea()->verticalScrollBar()->maximum(), 0) << "the inspector overflows the window";
-    EXPECT_FALSE(wheelDownTaken(field->editor()->viewport()));
-    QApplication::processEvents();
-    EXPECT_EQ(field->editor()->verticalScrollBar()->value(), 0) << "the field's first line stays in view";
-    testsupport::saveRender(&window(), "routes", "inspector-step-box-wheel-1180");
 }
 
 // With a route open in the smallest window, the header keeps the project, the title and the path, with
