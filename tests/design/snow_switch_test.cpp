@@ -2,6 +2,7 @@
 #include "design/hover_animation.h"
 #include "design/palette.h"
 #include "design/snow_switch.h"
+#include "support/test_support.h"
 
 #include <QEnterEvent>
 #include <QImage>
@@ -93,5 +94,28 @@ TEST(SnowSwitch, DisabledSwitchFadesAsOnePictureWithTheKnobOnItsSide)
             EXPECT_GE(image.pixelColor(knob).lightness() - image.pixelColor(otherSide).lightness(), 10)
                 << palette->isDark << on;
         }
+    }
+    // For a look: off and on, enabled and disabled, on both palettes.
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        QWidget host;
+        PaletteHost::set(&host, *palette);
+        host.setAutoFillBackground(true);
+        QPalette ground = host.palette();
+        ground.setColor(QPalette::Window, palette->background);
+        host.setPalette(ground);
+        host.resize(4 * 50 + 10, 40);
+        int x = 10;
+        for (const bool disabled : {false, true}) {
+            for (const bool on : {false, true}) {
+                auto *toggle = new SnowSwitch(&host);
+                toggle->setOn(on);
+                toggle->setDisabled(disabled);
+                toggle->move(x, 10);
+                x += 50;
+            }
+        }
+        host.show();
+        testsupport::saveRender(&host, QStringLiteral("design"),
+                                palette->isDark ? QStringLiteral("switch-states-dark") : QStringLiteral("switch-states-light"));
     }
 }
