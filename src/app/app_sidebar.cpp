@@ -94,6 +94,9 @@ AppSidebar::AppSidebar(const AppContext &context, QWidget *parent)
     useThinScrollBars(scroll);
     auto *content = new QWidget;
     content->setAutoFillBackground(false);
+    // The rows always take the viewport's width, the scroll bar's share given up, so the list never
+    // scrolls sideways when a row takes the focus.
+    content->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto *list = new QVBoxLayout(content);
     list->setContentsMargins(8, 0, 8, 16);
     list->setSpacing(RowSpacing);

@@ -18,7 +18,7 @@ EnvironmentPicker::EnvironmentPicker(const AppContext &context, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_select);
     m_select->setIcon(QStringLiteral("curlybraces"));
-    m_select->setBoxWidth(168);
+    m_select->setBoxWidth(BoxWidth);
     m_select->setSize(KSButton::Size::sm);
     m_select->setMenuWidth(220);
     m_select->setItemsProvider([this] { return envItems(); });
@@ -27,6 +27,12 @@ EnvironmentPicker::EnvironmentPicker(const AppContext &context, QWidget *parent)
     connect(context.engine, &EngineClient::environmentsChanged, this, &EnvironmentPicker::refresh);
     connect(context.engine, &EngineClient::activeEnvIDChanged, this, &EnvironmentPicker::refresh);
     refresh();
+}
+
+void EnvironmentPicker::setBoxWidth(int width)
+{
+    m_select->setBoxWidth(width);
+    updateGeometry();
 }
 
 QString EnvironmentPicker::activeName() const

@@ -12,7 +12,13 @@ class EnvironmentPicker final : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int BoxWidth = 168;
+    // The narrowest the header makes it, to keep every crumb in the smallest window; the name shortens.
+    static constexpr int LeastWidth = 120;
+
     explicit EnvironmentPicker(const AppContext &context, QWidget *parent = nullptr);
+
+    void setBoxWidth(int width);
 
     // The menu as it would open now, and the label shown.
     QList<SnowMenuItem> envItems() const;

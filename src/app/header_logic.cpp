@@ -1,11 +1,18 @@
 // Breadcrumb, search form, theme button and picker texts.
 #include "app/header_logic.h"
 
+#include <algorithm>
+
 namespace HeaderLogic {
 
 SearchForm searchForm(int room, int crumbsWidth, int fullWidth, int spacing)
 {
     return room - crumbsWidth - spacing >= fullWidth ? SearchForm::full : SearchForm::compact;
+}
+
+int environmentPickerWidth(int crumbRoom, int crumbsLeast, int full, int least)
+{
+    return std::clamp(full - std::max(0, crumbsLeast - crumbRoom), least, full);
 }
 
 QString projectName(const QList<Project> &projects, const QString &activeProjectID)

@@ -37,6 +37,10 @@ enum class SearchForm { full, compact };
 // room: the width left for the breadcrumb and the search, the gap before the search included.
 SearchForm searchForm(int room, int crumbsWidth, int fullWidth, int spacing);
 
+// The environment picker's width: its full width while the breadcrumb's least fits in crumbRoom, else narrower
+// by what the breadcrumb lacks, down to `least`. Every crumb stays in the bar, however small the window.
+int environmentPickerWidth(int crumbRoom, int crumbsLeast, int full, int least);
+
 // "Imported…" (exact prefix) reads as success; anything else as an error.
 bool isSuccessSummary(const QString &summary);
 

@@ -87,6 +87,12 @@ QString proxyCommand(int proxyPort)
     return QStringLiteral("curl -x localhost:") + QString::number(proxyPort) + QStringLiteral(" http://<host>/<path>");
 }
 
+int proxyCommandKeptLength(const QString &command)
+{
+    const qsizetype url = command.indexOf(QLatin1Char(' '), command.indexOf(QLatin1String("localhost:")));
+    return url < 0 ? 0 : int(url);
+}
+
 QString hostLink(const QString &host)
 {
     return QStringLiteral("http://") + host;

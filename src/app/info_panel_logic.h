@@ -33,6 +33,9 @@ std::optional<QString> activeChaosName(const QList<ChaosPreset> &presets, const 
 
 // "curl -x localhost:<port> http://<host>/<path>" with the placeholders left as text.
 QString proxyCommand(int proxyPort);
+// How much of the proxy command stays whole when the row is too narrow: up to the end of the port, so only
+// the URL after it is shortened.
+int proxyCommandKeptLength(const QString &command);
 // "http://" followed by the host exactly as stored.
 QString hostLink(const QString &host);
 

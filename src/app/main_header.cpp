@@ -405,43 +405,36 @@ void MainHeader::fitSearch()
     int fixed = 2 * Padding;
     int items = 0;
     for (QWidget *w : {static_cast<QWidget *>(m_back), static_cast<QWidget *>(m_forward),
-                       static_cast<QWidget *>(m_environments), static_cast<QWidget *>(m_theme),
-                       static_cast<QWidget *>(m_chip), static_cast<QWidget *>(m_actions),
-                       static_cast<QWidget *>(m_infoToggle)}) {
+                       static_cast<QWidget *>(m_theme), static_cast<QWidget *>(m_chip),
+                       static_cast<QWidget *>(m_actions), static_cast<QWidget *>(m_infoToggle)}) {
         fixed += qMax(w->sizeHint().width(), w->minimumWidth());
         ++items;
     }
+    // The picker counted at its full width: it is what gives way last.
+    fixed += EnvironmentPicker::BoxWidth;
+    ++items;
     fixed += items * Spacing; // the gaps between these items and the breadcrumb
-    // The breadcrumb's full width, whatever room the project crumb was given, or whether it is shown.
+    // The breadcrumb's full width, whatever room the project crumb was given.
     const int crumbSpacing = m_crumbs->layout()->spacing();
-    int crumbs = m_crumbs->sizeHint().width();
-    if (m_project->isHidden())
-        crumbs += m_project->sizeHint().width() + m_projectSlash->sizeHint().width() + 2 * crumbSpacing;
-    else
-        crumbs += qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
-    if (m_hasPath && m_path->isHidden())
-        crumbs += m_path->sizeHint().width() + m_pathSlash->sizeHint().width() + 2 * crumbSpacing;
+    const int crumbs = m_crumbs->sizeHint().width() + qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
     const HeaderLogic::SearchForm form = HeaderLogic::searchForm(width() - fixed, crumbs, SearchWidth, Spacing);
     m_search->setVisible(form == HeaderLogic::SearchForm::full);
     m_compactSearch->setVisible(form == HeaderLogic::SearchForm::compact);
 
-    // The search keeps its icon, so when even the shortened crumbs leave it no room the project crumb
-    // goes, slash and all, then the route's path: nothing beside the breadcrumb is squeezed, and the
-    // screen title is never shortened.
+    // Every crumb stays: the project name shortened at its end down to "…", the path in its middle down to
+    // its start and end, the title whole. When even that leaves too little room the environment picker,
+    // whose name can shorten, gives up the difference; nothing else beside the breadcrumb is squeezed.
     const int searchWidth = form == HeaderLogic::SearchForm::full ? SearchWidth : m_compactSearch->sizeHint().width();
     const int crumbRoom = width() - fixed - searchWidth - Spacing;
     const QMargins margins = m_crumbs->layout()->contentsMargins();
-    const int titleOnly = margins.left() + margins.right() + m_screen->sizeHint().width();
-    const int pathPart = m_hasPath ? 2 * crumbSpacing + m_pathSlash->sizeHint().width() + m_path->minimumWidth() : 0;
-    const int projectPart = m_project->minimumWidth() + 2 * crumbSpacing + m_projectSlash->sizeHint().width();
-    const bool projectShown = crumbRoom >= titleOnly + pathPart + projectPart;
-    const bool pathShown = m_hasPath && crumbRoom >= titleOnly + pathPart;
-    for (QWidget *crumb : {static_cast<QWidget *>(m_project), static_cast<QWidget *>(m_projectSlash)})
-        if (crumb->isHidden() == projectShown)
-            crumb->setVisible(projectShown);
-    for (QWidget *crumb : {static_cast<QWidget *>(m_path), static_cast<QWidget *>(m_pathSlash)})
-        if (crumb->isHidden() == pathShown)
-            crumb->setVisible(pathShown);
+    const int slashPart = 2 * crumbSpacing + m_projectSlash->sizeHint().width();
+    const int pathLeast = qMin(m_path->sizeHint().width(), PathLeast);
+    const int crumbsLeast = margins.left() + margins.right() + m_screen->sizeHint().width() + m_project->minimumWidth()
+                            + slashPart + (m_hasPath ? slashPart + pathLeast : 0);
+    const int picker = HeaderLogic::environmentPickerWidth(crumbRoom, crumbsLeast, EnvironmentPicker::BoxWidth,
+                                                           EnvironmentPicker::LeastWidth);
+    if (m_environments->width() != picker)
+        m_environments->setBoxWidth(picker);
 }
 
 void MainHeader::fitCrumbs()

@@ -22,6 +22,8 @@ class MainHeader final : public QWidget
 public:
     static constexpr int Height = 48;
     static constexpr int SearchWidth = 200;
+    // What the path crumb keeps of a long path (its start, "…", its end) before the picker gives way.
+    static constexpr int PathLeast = 56;
     // Opens the command palette from anywhere in the window: Ctrl+K here.
     static QKeySequence searchShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_K); }
 

@@ -368,7 +368,7 @@ QWidget *RightInfoPanel::buildFiles()
     return box;
 }
 
-QWidget *RightInfoPanel::linkRow(const QString &label, const QString &value)
+QWidget *RightInfoPanel::linkRow(const QString &label, const QString &value, int keptPrefix)
 {
     auto *box = new QWidget;
     auto *column = new QVBoxLayout(box);
@@ -381,6 +381,7 @@ QWidget *RightInfoPanel::linkRow(const QString &label, const QString &value)
     row->setSpacing(8);
     auto *text = new ShellText(value, Fonts::ksCodeSm(), mutedForeground(), field);
     text->setElideMode(Qt::ElideMiddle);
+    text->setKeptPrefix(keptPrefix);
     row->addWidget(text, 1);
     row->addWidget(new CopyButton(value, 11, field));
     column->addWidget(field);
@@ -393,7 +394,8 @@ QWidget *RightInfoPanel::buildLinks()
     QWidget *box = section(QStringLiteral("Links"), 12, &body);
     for (const RouteTree::PositionBlock &host : RouteTree::hostGroupPositions(m_context.engine->endpoints()))
         body->addWidget(linkRow(host.title(), InfoPanel::hostLink(host.title())));
-    body->addWidget(linkRow(QStringLiteral("Proxy command"), InfoPanel::proxyCommand(m_context.engine->proxyPort())));
+    const QString command = InfoPanel::proxyCommand(m_context.engine->proxyPort());
+    body->addWidget(linkRow(QStringLiteral("Proxy command"), command, InfoPanel::proxyCommandKeptLength(command)));
     return box;
 }
 
@@ -421,6 +423,7 @@ void RightInfoPanel::refreshCounts()
             const auto copies = m_content->findChildren<CopyButton *>();
             if (!texts.isEmpty() && !copies.isEmpty() && texts.last()->text() != command) {
                 texts.last()->setText(command);
+                texts.last()->setKeptPrefix(InfoPanel::proxyCommandKeptLength(command));
                 copies.last()->setText(command);
             }
         }

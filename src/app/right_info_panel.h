@@ -45,7 +45,7 @@ private:
     QWidget *buildFiles();
     QWidget *buildLinks();
     QWidget *emptyNote(const QString &title, const QString &message);
-    QWidget *linkRow(const QString &label, const QString &value);
+    QWidget *linkRow(const QString &label, const QString &value, int keptPrefix = 0);
     void refreshEngine();
     void refreshTraffic();
     void refreshChaos();

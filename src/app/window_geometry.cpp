@@ -11,10 +11,11 @@ bool g_sized = false;
 
 QRectF firstFrame(const QRectF &visibleFrame)
 {
-    const qreal w = std::min(visibleFrame.width() - 140, qreal(defaultWidth));
-    const qreal h = std::min(visibleFrame.height() - 110, qreal(defaultHeight));
-    const qreal x = visibleFrame.left() + (visibleFrame.width() - w) / 2;
-    const qreal y = visibleFrame.top() + (visibleFrame.height() - h) / 2;
+    // The window can't be smaller than its minimum, so centre the size it will really have.
+    const qreal w = std::max(std::min(visibleFrame.width() - 140, qreal(defaultWidth)), qreal(minimumWidth));
+    const qreal h = std::max(std::min(visibleFrame.height() - 110, qreal(defaultHeight)), qreal(minimumHeight));
+    const qreal x = visibleFrame.left() + std::max((visibleFrame.width() - w) / 2, qreal(0));
+    const qreal y = visibleFrame.top() + std::max((visibleFrame.height() - h) / 2, qreal(0));
     return QRectF(x, y, w, h);
 }
 

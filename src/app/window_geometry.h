@@ -10,7 +10,8 @@ inline constexpr int defaultHeight = 820;
 inline constexpr int minimumWidth = 1180;
 inline constexpr int minimumHeight = 740;
 
-// min(V.width - 140, 1280) x min(V.height - 110, 820), centred in the visible frame V.
+// min(V.width - 140, 1280) x min(V.height - 110, 820), raised to the window's minimum size, centred in the
+// visible frame V (never above or left of it, so the title bar stays reachable on a screen smaller than the window).
 QRectF firstFrame(const QRectF &visibleFrame);
 
 // The process-wide "already sized" flag: true the first time it is claimed, never again.

@@ -469,6 +469,12 @@ void CodeTextView::keyPressEvent(QKeyEvent *event)
         selectAll();
         return;
     }
+    // Tab already moves on; Ctrl+Tab and Ctrl+Shift+Tab do too, as in the editors that take Tab as text.
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)
+        && event->modifiers().testFlag(Qt::ControlModifier)) {
+        focusNextPrevChild(event->key() == Qt::Key_Tab && !event->modifiers().testFlag(Qt::ShiftModifier));
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 

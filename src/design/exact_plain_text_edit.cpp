@@ -243,6 +243,15 @@ void ExactPlainTextEdit::keyPressEvent(QKeyEvent *event)
         return undoEdit();
     if (event->matches(QKeySequence::Redo))
         return redoEdit();
+    // An editor that takes Tab as text lets the keyboard out as Qt's own do: Ctrl+Tab and Ctrl+Shift+Tab go
+    // to the next and previous control, Shift+Tab to the one before; none of them types anything.
+    if (!tabChangesFocus() && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
+        const bool back = event->key() == Qt::Key_Backtab || event->modifiers().testFlag(Qt::ShiftModifier);
+        if (back || event->modifiers().testFlag(Qt::ControlModifier)) {
+            QWidget::focusNextPrevChild(!back);
+            return;
+        }
+    }
     QPlainTextEdit::keyPressEvent(event);
 }
 

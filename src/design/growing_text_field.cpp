@@ -12,6 +12,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -37,6 +38,12 @@ GrowingTextField::GrowingTextField(QWidget *parent)
     // The editor lays its text out again for a new width after the field's own resize has counted the lines
     // (a field shown for the first time gets both at once): they are counted again once it has.
     m_edit->installEventFilter(this);
+    m_edit->viewport()->installEventFilter(this);
+    // The editor would still scroll a text that fits by a line, hiding its first line behind a blank one.
+    connect(m_edit->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value != 0 && textFits())
+            m_edit->verticalScrollBar()->setValue(0);
+    });
     relayout();
 }
 
@@ -44,6 +51,11 @@ bool GrowingTextField::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_edit && event->type() == QEvent::Resize)
         QMetaObject::invokeMethod(this, &GrowingTextField::relayout, Qt::QueuedConnection);
+    // A text in view whole leaves the wheel to the page, so the inspector scrolls over the field.
+    if (watched == m_edit->viewport() && event->type() == QEvent::Wheel && textFits()) {
+        event->ignore();
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -88,17 +100,27 @@ int GrowingTextField::lineHeight() const
     return QFontMetrics(m_edit->font()).lineSpacing();
 }
 
-int GrowingTextField::shownLines() const
+int GrowingTextField::laidOutLines(int limit) const
 {
     // Lines as drawn at the editor's width. The editor lays a block out only when it paints it, and tells no
     // one when a line wraps: each block is laid out here, if it is not yet, up to the limit.
     QAbstractTextDocumentLayout *layout = m_edit->document()->documentLayout();
     int lines = 0;
-    for (QTextBlock block = m_edit->document()->begin(); block.isValid() && lines < m_maxLines; block = block.next()) {
+    for (QTextBlock block = m_edit->document()->begin(); block.isValid() && lines < limit; block = block.next()) {
         layout->blockBoundingRect(block);
         lines += qMax(1, block.layout() ? block.layout()->lineCount() : 1);
     }
-    return qBound(1, lines, m_maxLines);
+    return lines;
+}
+
+int GrowingTextField::shownLines() const
+{
+    return qBound(1, laidOutLines(m_maxLines), m_maxLines);
+}
+
+bool GrowingTextField::textFits() const
+{
+    return laidOutLines(m_maxLines + 1) <= m_maxLines;
 }
 
 void GrowingTextField::relayout()
@@ -108,6 +130,8 @@ void GrowingTextField::relayout()
         setFixedHeight(height);
     m_edit->setGeometry(HorizontalInset, VerticalInset, qMax(0, width() - 2 * HorizontalInset),
                         qMax(0, height - 2 * VerticalInset));
+    if (m_edit->verticalScrollBar()->value() != 0 && textFits())
+        m_edit->verticalScrollBar()->setValue(0);
 }
 
 QSize GrowingTextField::sizeHint() const

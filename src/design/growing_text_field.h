@@ -27,6 +27,8 @@ public:
     int maxLines() const { return m_maxLines; }
     // Lines the field shows now: the text's laid-out lines between 1 and the limit.
     int shownLines() const;
+    // The whole text is in view: it neither scrolls nor takes the wheel from the page around it.
+    bool textFits() const;
     void setReadOnly(bool readOnly);
 
     ExactPlainTextEdit *editor() const { return m_edit; }
@@ -46,6 +48,8 @@ protected:
 private:
     void relayout();
     int lineHeight() const;
+    // The text's laid-out lines, counted up to `limit`.
+    int laidOutLines(int limit) const;
 
     ExactPlainTextEdit *m_edit;
     AnimatedFlag *m_focus;

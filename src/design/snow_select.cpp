@@ -26,13 +26,12 @@ constexpr qreal ChevronSize = 9;
 
 SnowSelect::SnowSelect(QWidget *parent)
     : QWidget(parent), m_menu(new SnowMenuOpener(this)), m_hover(new HoverAnimation(this)),
-      m_openLook(new AnimatedFlag(this, 150)), m_focusLook(new AnimatedFlag(this, 150))
+      m_openLook(new AnimatedFlag(this, 150))
 {
     // Tab shows the ring of the other controls, the box's own focus look being too faint to find;
     // a click still takes the focus, for the arrow keys.
     KeyboardReach::install(this, {});
     setFocusPolicy(Qt::StrongFocus);
-    m_focusLook->followFocus(this);
     connect(m_menu, &SnowMenuOpener::openChanged, this, [this](bool open) {
         m_openLook->set(open);
         emit openChanged(open);
@@ -152,8 +151,9 @@ void SnowSelect::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
-    SnowInputLook::paint(p, QRectF(rect()), palette, qMax(m_openLook->progress(), m_focusLook->progress()),
-                         m_hover->progress(), 8);
+    // The open look is the menu's alone: the focus a click leaves behind shows nothing, and the keyboard's
+    // focus has its ring.
+    SnowInputLook::paint(p, QRectF(rect()), palette, m_openLook->progress(), m_hover->progress(), 8);
 
     const QRectF content = QRectF(rect()).adjusted(Pad, 0, -Pad, 0);
     qreal x = content.left();

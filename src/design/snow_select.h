@@ -71,6 +71,5 @@ private:
     HoverAnimation *m_hover;
     AnimatedFlag *m_openLook;
     // The box looks focused while it has the keyboard focus, as the text fields do.
-    AnimatedFlag *m_focusLook;
     bool m_pressed = false;
 };

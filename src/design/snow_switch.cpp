@@ -6,11 +6,13 @@
 #include "design/palette.h"
 
 #include <QEasingCurve>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QVariantAnimation>
+#include <QtMath>
 
 #include <cmath>
 
@@ -148,11 +150,33 @@ void SnowSwitch::paintEvent(QPaintEvent *)
 void SnowSwitch::paint(QPainter &p, const QPointF &origin, const Palette &palette, qreal position, qreal hover,
                        bool disabled)
 {
+    if (disabled) {
+        // Dimmed as one picture: halving each layer on its own lets the track show through the knob and
+        // its shadow until on and off look alike.
+        const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+        QImage layer(QSize(qCeil((TrackWidth + 2) * ratio), qCeil((TrackHeight + 4) * ratio)),
+                     QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(ratio);
+        layer.fill(Qt::transparent);
+        {
+            QPainter layerPainter(&layer);
+            paintLayer(layerPainter, palette, position, hover, true);
+        }
+        p.save();
+        p.setOpacity(p.opacity() * 0.5);
+        p.drawImage(origin, layer);
+        p.restore();
+        return;
+    }
     p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setOpacity(p.opacity() * (disabled ? 0.5 : 1.0));
     p.translate(origin);
+    paintLayer(p, palette, position, hover, false);
+    p.restore();
+}
 
+void SnowSwitch::paintLayer(QPainter &p, const Palette &palette, qreal position, qreal hover, bool disabled)
+{
+    p.setRenderHint(QPainter::Antialiasing);
     QColor track;
     if (disabled) {
         track = palette.mutedStrong;
@@ -170,5 +194,4 @@ void SnowSwitch::paint(QPainter &p, const QPointF &origin, const Palette &palett
     const qreal right = TrackWidth - KnobInset - radius;
     const QPointF centre(left + (right - left) * position, TrackHeight / 2.0);
     paintShadowedDisc(p, centre, radius, Qt::white, 0.22);
-    p.restore();
 }

@@ -46,6 +46,7 @@ protected:
 
 private:
     void animateTo(bool on);
+    static void paintLayer(QPainter &painter, const Palette &palette, qreal position, qreal hover, bool disabled);
 
     bool m_on = false;
     bool m_disabled = false;

@@ -58,7 +58,21 @@ QString SnowText::shownText() const
 {
     if (m_wrap || m_elide == Qt::ElideNone)
         return m_text;
-    return fontMetrics().elidedText(m_text, m_elide, width());
+    const QFontMetrics metrics = fontMetrics();
+    if (m_keptPrefix > 0 && metrics.horizontalAdvance(m_text) > width()) {
+        const QString prefix = m_text.left(m_keptPrefix);
+        const int rest = width() - metrics.horizontalAdvance(prefix);
+        const QString ellipsis(QChar(0x2026));
+        if (rest >= metrics.horizontalAdvance(ellipsis))
+            return prefix + metrics.elidedText(m_text.mid(m_keptPrefix), m_elide, rest);
+    }
+    return metrics.elidedText(m_text, m_elide, width());
+}
+
+void SnowText::setKeptPrefix(int length)
+{
+    m_keptPrefix = qMax(0, length);
+    update();
 }
 
 QSize SnowText::sizeHint() const

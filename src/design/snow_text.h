@@ -26,6 +26,8 @@ public:
     // How a single-line text that is too wide is shortened; Qt::ElideNone draws it whole.
     void setElideMode(Qt::TextElideMode mode);
     Qt::TextElideMode elideMode() const { return m_elide; }
+    // The first `length` characters stay whole while they fit; only what follows them is shortened.
+    void setKeptPrefix(int length);
     // What is painted at the current width.
     QString shownText() const;
 
@@ -42,5 +44,6 @@ private:
     ColorRole m_color;
     bool m_wrap = false;
     Qt::TextElideMode m_elide = Qt::ElideRight;
+    int m_keptPrefix = 0;
     Qt::Alignment m_alignment = Qt::AlignLeft | Qt::AlignVCenter;
 };

@@ -15,11 +15,13 @@ HostWindow::HostWindow(QWidget *root, QSize size, const Palette &palette)
     setAttribute(Qt::WA_DontShowOnScreen);
     // Closing a capture window must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
-    PaletteHost::set(this, palette);
     setFixedSize(size);
     root->setParent(this);
     root->setGeometry(0, 0, size.width(), size.height());
     root->setFixedSize(size);
+    // Set once the content is ours, so that widgets styled when they were built (a field's placeholder)
+    // are told the palette, as in the live window's sheets.
+    PaletteHost::set(this, palette);
     show();
     root->show();
 }

@@ -14,6 +14,8 @@
 #include "app/test_routes.h"
 
 #include <QApplication>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -423,6 +425,34 @@ TEST_F(Sidebar, TabWalksTheRowsTopToBottomAndReturnOrSpaceOpensOne)
     EXPECT_EQ(tab(), sidebar.settingsRow());
     ASSERT_TRUE(testsupport::pressKey(Qt::Key_Return));
     EXPECT_TRUE(state.showSettings());
+}
+
+// With more routes than the window's height holds, a row taking the keyboard focus scrolls the list up or
+// down as needed, never sideways.
+TEST_F(Sidebar, FocusOnARowNeverScrollsTheListSideways)
+{
+    sidebar.resize(AppSidebar::Width, 740);
+    QList<Endpoint> routes;
+    for (int i = 0; i < 40; ++i)
+        routes << route(std::to_string(i), "api.shop.dev");
+    engine.setEndpoints(routes);
+    sidebar.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sidebar));
+    auto *scroll = sidebar.findChild<QScrollArea *>();
+    ASSERT_NE(scroll, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return scroll->verticalScrollBar()->maximum() > 0; }));
+    sidebar.navRow(NavItem::dashboard)->setFocus(Qt::TabFocusReason);
+    for (int step = 0; step < 12; ++step) {
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(scroll->horizontalScrollBar()->value(), 0) << step;
+        EXPECT_LE(scroll->widget()->width(), scroll->viewport()->width()) << step;
+    }
+    tree()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_End));
+    EXPECT_GT(scroll->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(scroll->horizontalScrollBar()->value(), 0);
+    testsupport::saveRender(&sidebar, QStringLiteral("app"), QStringLiteral("sidebar-focus-overflowing-tree"));
 }
 
 TEST_F(Sidebar, ProjectSwitcherWithoutProjectsAndWithOne)

@@ -10,6 +10,8 @@
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
 #include "app/window_geometry.h"
+#include "design/copy_button.h"
+#include "design/palette.h"
 #include "design/keyboard_reach.h"
 #include "design/ks_button.h"
 #include "design/shell_widgets.h"
@@ -474,6 +476,39 @@ TEST(InfoPanelTabs, InfoLinksAndFilesContent)
     EXPECT_EQ(panel.shownTexts().mid(0, 3), (QStringList{"Files & profiles", "Import file…", "HAR · Charles · Postman · JSON"}));
     panel.setTab(QStringLiteral("Elsewhere"));
     EXPECT_EQ(panel.shownTexts().first(), "Main info");
+}
+
+// Too long for the panel, the proxy command keeps "curl -x localhost:<port>" whole and shortens the URL
+// after it; the copy button still copies it all.
+TEST(InfoPanelTabs, ProxyCommandKeepsItsPortWhenShortened)
+{
+    AppState state;
+    EngineClient engine;
+    engine.setEndpoints({route("a", "a-rather-long-host-name.shop.example.test")});
+    RightInfoPanel panel(AppContext{&state, &engine, nullptr, nullptr});
+    panel.setTab(QStringLiteral("Links"));
+    panel.resize(RightInfoPanel::Width, 700);
+    panel.show();
+    QCoreApplication::processEvents();
+    const QString command = QStringLiteral("curl -x localhost:%1 http://<host>/<path>").arg(engine.proxyPort());
+    const ShellText *shown = nullptr;
+    for (const ShellText *text : panel.tabContent()->findChildren<ShellText *>())
+        if (text->text() == command)
+            shown = text;
+    ASSERT_NE(shown, nullptr);
+    const QString visible = shown->shownText();
+    EXPECT_TRUE(visible.contains(QChar(0x2026))) << visible.toStdString();
+    EXPECT_TRUE(visible.startsWith(QStringLiteral("curl -x localhost:%1 ").arg(engine.proxyPort())))
+        << visible.toStdString();
+    EXPECT_LE(QFontMetrics(shown->font()).horizontalAdvance(visible), shown->width());
+    const auto copies = panel.tabContent()->findChildren<CopyButton *>();
+    ASSERT_FALSE(copies.isEmpty());
+    EXPECT_EQ(copies.last()->text(), command);
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        PaletteHost::set(&panel, *palette);
+        testsupport::saveRender(&panel, QStringLiteral("app"),
+                                QStringLiteral("info-links-%1").arg(palette->isDark ? "dark" : "light"));
+    }
 }
 
 TEST(InfoPanelTabs, RouteChangeWhileAFilePanelIsOpenDestroysNothingUnderIt)

@@ -39,6 +39,14 @@ TEST(HeaderSearch, GivesWayBeforeTheBreadcrumb)
     EXPECT_EQ(searchForm(40, 100, 200, 8), SearchForm::compact);
 }
 
+TEST(HeaderEnvironmentPicker, GivesTheBreadcrumbWhatItLacksDownToItsLeast)
+{
+    EXPECT_EQ(HeaderLogic::environmentPickerWidth(200, 124, 168, 120), 168);
+    EXPECT_EQ(HeaderLogic::environmentPickerWidth(124, 124, 168, 120), 168);
+    EXPECT_EQ(HeaderLogic::environmentPickerWidth(108, 124, 168, 120), 152);
+    EXPECT_EQ(HeaderLogic::environmentPickerWidth(40, 124, 168, 120), 120);
+}
+
 TEST(HeaderThemeButton, SymbolAndTooltipPerTheme)
 {
     EXPECT_EQ(themeSymbol(AppTheme::light), "sun.max");

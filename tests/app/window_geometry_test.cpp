@@ -20,6 +20,13 @@ TEST(FirstWindowFrame, OffsetScreenCentresInItsOwnFrame)
     EXPECT_EQ(WindowGeometry::firstFrame(QRectF(1920, 0, 1920, 1080)), QRectF(1920 + 320, 130, 1280, 820));
 }
 
+TEST(FirstWindowFrame, ScreenBelowTheMinimumCentresTheMinimumSize)
+{
+    // A 1280x820 screen: the arithmetic gives 1140x710, which the window can't be.
+    EXPECT_EQ(WindowGeometry::firstFrame(QRectF(0, 0, 1280, 820)), QRectF(50, 40, 1180, 740));
+    EXPECT_EQ(WindowGeometry::firstFrame(QRectF(0, 30, 1100, 700)), QRectF(0, 30, 1180, 740));
+}
+
 TEST(FirstWindowFrame, SizingIsClaimedOncePerProcess)
 {
     WindowGeometry::resetFirstSizingForTests();

@@ -333,3 +333,32 @@ TEST(CodeTextView, TakesTextFromKeysAndInputMethodsAsAPlainTextEditDoes)
     bothHold(QStringLiteral("first line\nhello there\u65e5\u672c"));
     EXPECT_TRUE(view->preedit().isEmpty());
 }
+
+// An editable view lets the keyboard out with Ctrl+Tab and Ctrl+Shift+Tab as with Tab, typing nothing.
+TEST(CodeTextView, CtrlTabMovesOnWithoutTyping)
+{
+    QWidget window;
+    auto *column = new QVBoxLayout(&window);
+    auto *before = new QPlainTextEdit;
+    before->setTabChangesFocus(true);
+    auto *view = new CodeTextView(QFont(QStringLiteral("monospace")), {}, false);
+    view->setEditable(true);
+    view->setFocusPolicy(Qt::StrongFocus);
+    view->setText(QStringLiteral("{}"));
+    auto *after = new QPlainTextEdit;
+    after->setTabChangesFocus(true);
+    column->addWidget(before);
+    column->addWidget(view);
+    column->addWidget(after);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    view->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab, Qt::ControlModifier));
+    EXPECT_EQ(QApplication::focusWidget(), after);
+    view->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier));
+    EXPECT_EQ(QApplication::focusWidget(), before);
+    EXPECT_EQ(view->text(), QStringLiteral("{}"));
+}

@@ -1,4 +1,5 @@
 // The mini field and the growing text field: commit moments, parsing, pending text, growth and renders.
+#include "design/fonts.h"
 #include "design/growing_text_field.h"
 #include "design/mini_field.h"
 #include "design/palette.h"
@@ -7,9 +8,11 @@
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +134,40 @@ TEST(GrowingTextField, GrowsFromOneLineToFourThenScrolls)
     field->setText(QString());
     QApplication::processEvents();
     EXPECT_EQ(field->height(), oneLine);
+}
+
+// A text that wraps onto three of the four lines is in view whole: the wheel over it neither scrolls it (its
+// first line would hide behind a blank one) nor is taken, so the page around scrolls. Past four lines it scrolls.
+TEST(GrowingTextField, AFieldThatFitsItsTextLeavesTheWheelToThePage)
+{
+    QWidget host;
+    auto *field = new GrowingTextField(&host);
+    // A size whose line height is not a whole number of pixels, as on many screens.
+    QFont font = Fonts::ksCode();
+    font.setPointSizeF(10);
+    field->editor()->setFont(font);
+    field->setGeometry(0, 0, 220, 40);
+    field->setText(QStringLiteral("{\"message\":\"the first step answers with a body long enough to wrap\"}"));
+    host.resize(300, 200);
+    host.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return field->shownLines() == 3; })) << field->shownLines();
+    // The editor's own relayout at its new size comes a turn later.
+    QApplication::processEvents();
+    QApplication::processEvents();
+    const auto wheelDownTaken = [&] {
+        const QPointF at(20, 10);
+        QWheelEvent wheel(at, field->editor()->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(field->editor()->viewport(), &wheel);
+        return wheel.isAccepted();
+    };
+    EXPECT_FALSE(wheelDownTaken());
+    EXPECT_EQ(field->editor()->verticalScrollBar()->value(), 0);
+
+    field->setText(QStringLiteral("1\n2\n3\n4\n5\n6"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return field->shownLines() == 4; }));
+    EXPECT_TRUE(wheelDownTaken());
+    EXPECT_GT(field->editor()->verticalScrollBar()->value(), 0);
 }
 
 TEST(GrowingTextField, SettingTheSameTextKeepsTheCursor)

@@ -3,6 +3,7 @@
 #include "design/snow_menu_list.h"
 #include "design/snow_menu_popup.h"
 #include "design/snow_select.h"
+#include "support/test_support.h"
 
 #include <QTest>
 
@@ -87,4 +88,43 @@ TEST(SnowSelect, AnEmptyListStillOpensAnEmptyMenu)
     EXPECT_TRUE(select.menu()->popup()->list()->items().isEmpty());
     QTest::mouseClick(&select, Qt::LeftButton, {}, QPoint(10, 10));
     EXPECT_FALSE(select.isOpen());
+}
+
+// The open look lasts while the menu is open: closed again, a select that a click left with the focus
+// looks as it did before it was pressed, in both themes.
+TEST(SnowSelect, OpenLookEndsWithTheMenuThoughTheFocusStays)
+{
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        QWidget host;
+        PaletteHost::set(&host, *palette);
+        auto *select = new SnowSelect(&host);
+        select->setGeometry(10, 10, 200, 36);
+        select->setValue(QStringLiteral("Staging"));
+        select->setItemsProvider([select] {
+            return QList<SnowMenuItem>{SnowMenuItem::entry(QStringLiteral("Staging"), {},
+                                                           [select] { select->setValue(QStringLiteral("Staging")); })};
+        });
+        host.resize(300, 100);
+        host.show();
+        host.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+        // The window gave the box the focus as it opened: the box at rest is drawn without it.
+        select->clearFocus();
+        ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::animationsSettled(&host); }));
+        const QImage before = select->grab().toImage();
+
+        // Opened with a click, closed by choosing.
+        QTest::mouseClick(select, Qt::LeftButton, {}, QPoint(50, 18));
+        ASSERT_TRUE(select->isOpen());
+        SnowMenuPopup *popup = select->menu()->popup();
+        QTest::mouseClick(popup->list(), Qt::LeftButton, {}, popup->list()->itemRect(0).center());
+        ASSERT_FALSE(select->isOpen());
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(select, &leave);
+        // The click leaves the focus on the box.
+        select->setFocus(Qt::MouseFocusReason);
+        ASSERT_TRUE(select->hasFocus());
+        ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::animationsSettled(&host); }));
+        EXPECT_EQ(select->grab().toImage(), before) << palette->isDark;
+    }
 }

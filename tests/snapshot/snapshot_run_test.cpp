@@ -1,5 +1,10 @@
 // The snapshot mode end to end: the real kestrion binary, the stand-in engine, a curl stub that records.
+#include "app/app_state.h"
+#include "app/command_palette.h"
+#include "design/palette.h"
+#include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
+#include "snapshot/host_window.h"
 #include "snapshot/snapshot_runner.h"
 #include "support/test_support.h"
 
@@ -10,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -197,6 +203,21 @@ TEST(SnapshotEngineFolder, IsNewPrivateAndNeverAFolderPlantedBeforehand)
     EXPECT_TRUE(QFileInfo(planted + QStringLiteral("/state.json")).isSymLink());
     QDir(first).removeRecursively();
     QDir(second).removeRecursively();
+}
+
+// A sheet built before its capture window takes that window's colours, as it does in the live window: the
+// dark palette's placeholder is the dark palette's faint, not the light one's.
+TEST(SnapshotHostWindow, ContentTakesTheHostsPalette)
+{
+    AppState state;
+    EngineClient engine;
+    for (const Palette *palette : {&Palette::dark(), &Palette::light()}) {
+        auto *sheet = new CommandPalette(AppContext{&state, &engine, nullptr, nullptr});
+        HostWindow host(sheet, QSize(560, 440), *palette);
+        EXPECT_EQ(sheet->field()->palette().color(QPalette::PlaceholderText), palette->faint) << palette->isDark;
+        EXPECT_EQ(sheet->field()->palette().color(QPalette::Text), palette->foreground) << palette->isDark;
+        host.tearDown();
+    }
 }
 
 TEST(SnapshotRun, WritesEveryViewInBothAppearancesAndLeavesNothingBehind)

@@ -178,6 +178,7 @@ QWidget *DevicesScreen::buildCard()
     layout->addWidget(text(QStringLiteral("Point your app's URLSession at the proxy:"), Fonts::ksMeta(), foreground(),
                            content));
     m_snippet = new CodeBox(SetupLogic::proxySnippet(m_context.engine->proxyPort()), 11, true, content);
+    m_snippet->codeText()->setHangingIndent(true);
     layout->addWidget(m_snippet);
     return new Card(20, 16, content);
 }

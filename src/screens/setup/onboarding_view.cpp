@@ -18,7 +18,6 @@
 #include "screens/setup/setup_widgets.h"
 
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -308,38 +307,6 @@ void OnboardingView::finish()
     if (m_onFinish)
         m_onFinish();
     Sheets::dismiss(this);
-}
-
-void OnboardingView::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Escape) {
-        finish();
-        event->accept();
-        return;
-    }
-    QWidget::keyPressEvent(event);
-}
-
-void OnboardingView::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    // The sheet dialog would close on Escape without the finish action, so the sheet came back at
-    // every launch; Escape leaves it the way "Skip for now" does.
-    QWidget *host = window();
-    if (host != this && host != m_filteredWindow) {
-        host->installEventFilter(this);
-        m_filteredWindow = host;
-    }
-}
-
-bool OnboardingView::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_filteredWindow && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
-        finish();
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 QStringList OnboardingView::shownTexts() const

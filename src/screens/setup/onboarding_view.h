@@ -20,10 +20,11 @@ public:
     static constexpr int SheetWidth = 540;
     static constexpr int SheetHeight = 560;
 
-    // onFinish runs once, before the sheet closes, whichever way the user leaves it.
+    // onFinish runs once, before the sheet closes, when the user leaves by a finish action. Escape closes
+    // the sheet without it, so the sheet comes back at the next launch.
     OnboardingView(const AppContext &context, std::function<void()> onFinish, QWidget *parent = nullptr);
 
-    // "Skip for now", "Done", Escape: the finish action, then the sheet closes.
+    // "Skip for now", "Done", "Open Live Traffic": the finish action, then the sheet closes.
     void finish();
     // "Start proxy + demo routes".
     void startProxyWithDemoRoutes();
@@ -42,9 +43,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     QWidget *buildHeader();
@@ -58,7 +56,6 @@ private:
     AppContext m_context;
     std::function<void()> m_onFinish;
     bool m_finished = false;
-    QWidget *m_filteredWindow = nullptr;
 
     class StepBadge *m_badges[3] = {};
     QWidget *m_connecting = nullptr;

@@ -85,6 +85,21 @@ QString curlCommand(const std::optional<CAInfo> &ca, int proxyPort)
            + QStringLiteral("/v2/users");
 }
 
+QString hangingIndentHtml(const QString &code, int spaceWidth)
+{
+    QString html;
+    for (const QString &line : code.split(QLatin1Char('\n'))) {
+        qsizetype blanks = 0;
+        while (blanks < line.size() && line.at(blanks) == QLatin1Char(' '))
+            ++blanks;
+        const QString indent = QString::number((blanks + 2) * spaceWidth);
+        html += QStringLiteral("<p style=\"margin:0px; margin-left:%1px; text-indent:-%1px; white-space:pre-wrap\">")
+                    .arg(indent)
+            + (line.isEmpty() ? QStringLiteral("&nbsp;") : line.toHtmlEscaped()) + QStringLiteral("</p>");
+    }
+    return html;
+}
+
 QString proxySnippet(int proxyPort)
 {
     const QString port = QString::number(proxyPort);

@@ -32,6 +32,9 @@ QString curlCommand(const std::optional<CAInfo> &ca, int proxyPort);
 
 // The nine-line URLSession snippet of the devices screen.
 QString proxySnippet(int proxyPort);
+// Rich text of code whose lines, when wrapped, continue two characters further in than their own leading
+// blanks; spaceWidth is one character of the monospaced font. Every character shows as given.
+QString hangingIndentHtml(const QString &code, int spaceWidth);
 
 // ---- Root CA ----
 

@@ -8,6 +8,7 @@
 #include "design/indicators.h"
 #include "design/snow_empty_state.h"
 #include "design/snow_toast.h"
+#include "screens/setup/setup_logic.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -25,6 +26,30 @@ CodeText::CodeText(const QString &text, ColorRole color, QWidget *parent)
     setCursor(Qt::IBeamCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_code = text;
+}
+
+void CodeText::setCode(const QString &code)
+{
+    m_code = code;
+    showCode();
+}
+
+void CodeText::setHangingIndent(bool hanging)
+{
+    m_hanging = hanging;
+    showCode();
+}
+
+void CodeText::showCode()
+{
+    if (!m_hanging) {
+        setTextFormat(Qt::PlainText);
+        setText(m_code);
+        return;
+    }
+    setTextFormat(Qt::RichText);
+    setText(SetupLogic::hangingIndentHtml(m_code, fontMetrics().horizontalAdvance(QLatin1Char(' '))));
 }
 
 void CodeText::paintEvent(QPaintEvent *event)
@@ -65,13 +90,13 @@ CodeBox::CodeBox(const QString &text, qreal copySize, bool overlayCopy, QWidget 
 
 void CodeBox::setText(const QString &text)
 {
-    m_code->setText(text);
+    m_code->setCode(text);
     m_copy->setText(text);
 }
 
 QString CodeBox::text() const
 {
-    return m_code->text();
+    return m_code->code();
 }
 
 void CodeBox::paintEvent(QPaintEvent *)

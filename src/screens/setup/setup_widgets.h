@@ -19,11 +19,22 @@ class CodeText final : public QLabel
 public:
     explicit CodeText(const QString &text = {}, ColorRole color = {}, QWidget *parent = nullptr);
 
+    // The code as given, whatever form the label shows it in.
+    void setCode(const QString &code);
+    QString code() const { return m_code; }
+    // A line too long for the width continues under its own indent and one step more, so the pieces of
+    // one line don't read as lines of their own.
+    void setHangingIndent(bool hanging);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void showCode();
+
     ColorRole m_color;
+    QString m_code;
+    bool m_hanging = false;
 };
 
 // The code text and a copy button for the same text, on the outlined panel (radius 12).

@@ -27,12 +27,15 @@
 #include <QVariantAnimation>
 #include <QEasingCurve>
 #include <QVBoxLayout>
+#include <QtMath>
 
 namespace {
 
 constexpr int MoreRowHeight = 18 + 2 * 16;
 constexpr int MainInsetX = 24;
 constexpr int SearchMinimumWidth = 160;
+// The record's panel never gets narrower than the info panel.
+constexpr int DetailLeastWidth = 280;
 
 class HistoryRowDelegate final : public QStyledItemDelegate
 {
@@ -283,7 +286,7 @@ void HistoryScreen::showDetail()
         m_panelOpen = open;
         m_slide->stop();
         m_slide->setStartValue(m_panel->isVisible() ? m_panel->width() : 0);
-        m_slide->setEndValue(open ? HistoryDetailPanel::PanelWidth : 0);
+        m_slide->setEndValue(open ? detailWidth() : 0);
         if (open) {
             m_panel->setFixedWidth(m_slide->startValue().toInt());
             m_panel->show();
@@ -291,6 +294,22 @@ void HistoryScreen::showDetail()
         m_slide->start();
     }
     m_list->viewport()->update();
+}
+
+int HistoryScreen::detailWidth() const
+{
+    // Beside the table's insets and its scroll bar's share, the rows keep a method, a status and the path.
+    const int scrollBar = m_list->width() - m_list->viewport()->width();
+    const int table = 2 * MainInsetX + 2 * TrafficTablePanel::MarginX + 2 * traffictable::InsetX + scrollBar
+                      + qCeil(traffictable::leastInnerWidth());
+    return qBound(DetailLeastWidth, width() - table, int(HistoryDetailPanel::PanelWidth));
+}
+
+void HistoryScreen::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_panelOpen && m_slide->state() != QAbstractAnimation::Running && m_panel->width() != detailWidth())
+        m_panel->setFixedWidth(detailWidth());
 }
 
 void HistoryScreen::refresh()

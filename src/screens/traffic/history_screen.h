@@ -51,9 +51,14 @@ public:
     TrafficToolbar *toolbar() const { return m_toolbar; }
     QWidget *emptyState() const { return m_empty.widget(); }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void refresh();
     void showDetail();
+    // The record's panel: its full width, or less in a narrow window so the path in the rows stays legible.
+    int detailWidth() const;
 
     AppContext m_context;
     QString m_filter;

@@ -77,13 +77,45 @@ qreal timeLeast()
     return least;
 }
 
+qreal latencyLeast()
+{
+    static const qreal least = qCeil(qMax(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("9999ms")),
+                                          QFontMetricsF(headerFont()).horizontalAdvance(QStringLiteral("Latency"))));
+    return least;
+}
+
+namespace {
+
+qreal methodLeast()
+{
+    static const qreal least = qCeil(MethodBadge::sizeFor(QStringLiteral("DELETE")).width()) + 6;
+    return least;
+}
+
+qreal statusLeast()
+{
+    static const qreal least = qCeil(StatusChip::sizeFor(503, true).width()) + 6;
+    return least;
+}
+
+// The cell's own padding, the host's ellipsis and the path room.
+qreal addressLeast()
+{
+    static const qreal least =
+        qCeil(8 + QFontMetricsF(hostFont()).horizontalAdvance(QStringLiteral("\u2026")) + PathLeast);
+    return least;
+}
+
+} // namespace
+
+qreal leastInnerWidth()
+{
+    // Two characters to spare for where the path's middle is cut.
+    return methodLeast() + statusLeast() + addressLeast() + qCeil(2 * QFontMetricsF(pathFont()).averageCharWidth());
+}
+
 ColumnWidths columnWidths(qreal innerWidth)
 {
-    static const qreal methodLeast = qCeil(MethodBadge::sizeFor(QStringLiteral("DELETE")).width()) + 6;
-    static const qreal statusLeast = qCeil(StatusChip::sizeFor(503, true).width()) + 6;
-    static const qreal latencyLeast =
-        qCeil(qMax(QFontMetricsF(Fonts::ksCodeSm()).horizontalAdvance(QStringLiteral("9999ms")),
-                   QFontMetricsF(headerFont()).horizontalAdvance(QStringLiteral("Latency"))));
     ColumnWidths w{TimeWidth, MethodWidth, 0, StatusWidth, LatencyWidth};
     qreal shortfall = qMax<qreal>(0, w.time + w.method + w.status + w.latency + AddressFloor - innerWidth);
     // Each step takes what it can of the shortfall from one column, down to that column's least.
@@ -93,10 +125,13 @@ ColumnWidths columnWidths(qreal innerWidth)
         shortfall -= given;
     };
     giveWay(w.time, timeLeast());
-    giveWay(w.method, methodLeast);
-    giveWay(w.status, statusLeast);
-    giveWay(w.latency, latencyLeast);
+    giveWay(w.method, methodLeast());
+    giveWay(w.status, statusLeast());
+    giveWay(w.latency, latencyLeast());
     giveWay(w.time, 0);
+    // Latency goes whole, and only when the path would otherwise get less than its least.
+    if (innerWidth - w.time - w.method - w.status - w.latency < addressLeast())
+        w.latency = 0;
     w.address = qMax<qreal>(0, innerWidth - w.time - w.method - w.status - w.latency);
     return w;
 }
@@ -159,9 +194,11 @@ void paintRow(QPainter &p, const QRect &rect, const Row &row, const Palette &pal
     StatusChip::paint(p, QRectF(c.status.left(), c.status.center().y() - chip.height() / 2, chip.width(), chip.height()),
                       row.status, row.injected, palette);
 
-    p.setFont(code);
-    p.setPen(trafficlogic::latencyColor(row.latencyMs, palette));
-    p.drawText(c.latency, Qt::AlignRight | Qt::AlignVCenter, QString::number(row.latencyMs) + QStringLiteral("ms"));
+    if (c.latency.width() >= latencyLeast()) {
+        p.setFont(code);
+        p.setPen(trafficlogic::latencyColor(row.latencyMs, palette));
+        p.drawText(c.latency, Qt::AlignRight | Qt::AlignVCenter, QString::number(row.latencyMs) + QStringLiteral("ms"));
+    }
     p.restore();
 }
 
@@ -201,7 +238,8 @@ void TrafficTableHeader::paintEvent(QPaintEvent *)
     p.drawText(c.address, Qt::AlignLeft | Qt::AlignVCenter,
                p.fontMetrics().elidedText(QStringLiteral("Host / Path"), Qt::ElideRight, int(c.address.width()) - 4));
     p.drawText(c.status, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Status"));
-    p.drawText(c.latency, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Latency"));
+    if (c.latency.width() >= latencyLeast())
+        p.drawText(c.latency, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Latency"));
 }
 
 namespace {

@@ -55,8 +55,9 @@ inline constexpr int AddressFloor = 160;
 
 // How wide each column is in a row whose cells span innerWidth. With room to spare the fixed widths
 // hold and Host / Path takes the rest. Short of room, Host / Path keeps AddressFloor while Time,
-// then Method, Status and Latency shrink to what their texts and pills need, then Time drops out;
-// only past that does Host / Path shrink.
+// then Method, Status and Latency shrink to what their texts and pills need, then Time drops out, then
+// Latency when the path would get less than PathLeast (both are in the record's panel beside); only past
+// that does Host / Path shrink.
 struct ColumnWidths
 {
     qreal time, method, address, status, latency;
@@ -64,6 +65,15 @@ struct ColumnWidths
 ColumnWidths columnWidths(qreal innerWidth);
 // What a whole time text needs; a narrower Time column is not drawn at all.
 qreal timeLeast();
+// What a whole latency needs; a narrower Latency column is not drawn at all.
+qreal latencyLeast();
+
+// The path room a Host / Path cell keeps however narrow the screen: the table beside an open record gets
+// at least this, the record's panel giving way.
+inline constexpr int PathLeast = 120;
+// The narrowest row (inside its insets) that still shows a method, a status and PathLeast of the path
+// after a shortened host.
+qreal leastInnerWidth();
 
 // Where each cell lies in a row of the given rect (after the insets).
 struct Cells

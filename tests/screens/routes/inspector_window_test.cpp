@@ -4,7 +4,14 @@
 
 #include "app/content_view.h"
 #include "app/shell_registry.h"
+#include "app/environment_picker.h"
+#include "app/main_header.h"
+#include "design/exact_plain_text_edit.h"
+#include "design/ks_button.h"
 #include "design/mini_field.h"
+#include "screens/routes/response_section.h"
+#include "screens/routes/sequence_section.h"
+
 #include "screens/routes/routes_catalog.h"
 
 class InspectorInWindow : public InspectorEngineTest
@@ -82,4 +89,86 @@ TEST_F(InspectorInWindow, AnotherProjectWithTheSameRouteIdGetsAFreshInspector)
     EXPECT_NE(after, before);
     EXPECT_EQ(after->model()->projectID(), project + QStringLiteral("-copy"));
     EXPECT_TRUE(after->model()->isCurrent());
+}
+
+
+// In the body editor Tab types a tab; Ctrl+Tab, Ctrl+Shift+Tab and Shift+Tab leave it for the controls next
+// to it in the window's order, and none of them changes the body.
+TEST_F(InspectorInWindow, CtrlTabAndShiftTabLeaveTheBodyEditorWithoutTypingIntoIt)
+{
+    seed({inspectorRoute("r-a", 200, "{\"ok\":true}")});
+    window().resize(1180, 740);
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    state.setSelectedEndpointID(QStringLiteral("r-a"));
+    InspectorView *view = inspector();
+    ASSERT_NE(view, nullptr);
+    view->responseSection()->editButton()->trigger();
+    ExactPlainTextEdit *editor = view->responseSection()->editor();
+    ASSERT_NE(editor, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return editor->isVisible(); }));
+    const auto focusEditor = [&] {
+        editor->setFocus(Qt::MouseFocusReason);
+        return QApplication::focusWidget() == editor;
+    };
+
+    ASSERT_TRUE(focusEditor());
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab, Qt::ShiftModifier));
+    QWidget *before = QApplication::focusWidget();
+    ASSERT_NE(before, editor);
+    // The control before the editor: Tab from it comes straight back.
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+    EXPECT_EQ(QApplication::focusWidget(), editor);
+
+    ASSERT_TRUE(focusEditor());
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier));
+    EXPECT_EQ(QApplication::focusWidget(), before);
+
+    ASSERT_TRUE(focusEditor());
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab, Qt::ControlModifier));
+    QWidget *after = QApplication::focusWidget();
+    ASSERT_NE(after, editor);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab, Qt::ShiftModifier));
+    EXPECT_EQ(QApplication::focusWidget(), editor);
+
+    EXPECT_EQ(editor->exactText(), QStringLiteral("{\"ok\":true}"));
+    EXPECT_EQ(view->model()->bodyText(), QStringLiteral("{\"ok\":true}"));
+    // A plain Tab is text here.
+    ASSERT_TRUE(focusEditor());
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+    EXPECT_EQ(QApplication::focusWidget(), editor);
+    EXPECT_TRUE(editor->exactText().contains(QLatin1Char('\t')));
+}
+
+// With a route open in the smallest window, the header keeps the project, the title and the path, with
+// both slashes.
+TEST_F(InspectorInWindow, TheHeaderKeepsEveryCrumbInTheSmallestWindow)
+{
+    Endpoint route = inspectorRoute("r-a");
+    route.path = "/v2/orders/:orderId/items";
+    seed({route});
+    window().resize(1180, 740);
+    state.setSelectedEndpointID(QStringLiteral("r-a"));
+    ASSERT_NE(inspector(), nullptr);
+    QApplication::processEvents();
+    MainHeader *header = window().header();
+    ASSERT_EQ(header->width(), 1180 - 248 - 1 - 1 - InspectorView::PanelWidth);
+    EXPECT_TRUE(header->projectCrumb()->isVisible());
+    EXPECT_TRUE(header->pathCrumb()->isVisible());
+    EXPECT_EQ(header->breadcrumb().size(), 3);
+    int slashes = 0;
+    for (const ShellText *text : header->findChildren<ShellText *>())
+        slashes += text->isVisible() && text->text() == QStringLiteral("/") ? 1 : 0;
+    EXPECT_EQ(slashes, 2);
+    // The path keeps its start and its end around the ellipsis.
+    EXPECT_TRUE(header->pathCrumb()->shownText().startsWith(QLatin1Char('/')))
+        << header->pathCrumb()->shownText().toStdString();
+    EXPECT_TRUE(header->pathCrumb()->shownText().endsWith(QLatin1Char('s')))
+        << header->pathCrumb()->shownText().toStdString();
+    EXPECT_GE(header->environmentPicker()->width(), EnvironmentPicker::LeastWidth);
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        PaletteHost::set(&window(), *palette);
+        testsupport::saveRender(&window(), "routes",
+                                QStringLiteral("window-route-open-1180-%1").arg(palette->isDark ? "dark" : "light"));
+    }
 }

@@ -319,9 +319,9 @@ TEST(RoutesWindowRender, ScreenBesideTheShell)
 
 TEST(RoutesWindowRender, HeaderKeepsItsCrumbsAndPickerAtTheMinimumSize)
 {
-    // The smallest window with a route open in the inspector: the search keeps its icon and the breadcrumb
-    // gives way (the project crumb first, the route's path shortened in the middle), the environment
-    // picker keeps its width.
+    // The smallest window with a route open in the inspector: the search keeps its icon, every crumb stays
+    // (the project name shortened first, the route's path in the middle), and the environment picker gives
+    // up what the breadcrumb still lacks, its name shortened.
     routestest::Objects objects;
     ShellRegistry registry;
     installRoutesScreens(registry);
@@ -345,7 +345,10 @@ TEST(RoutesWindowRender, HeaderKeepsItsCrumbsAndPickerAtTheMinimumSize)
         EXPECT_TRUE(header->compactSearch()->isVisible());
         ASSERT_EQ(header->breadcrumb().size(), 3);
         EXPECT_LE(header->compactSearch()->x() + header->compactSearch()->width(), header->environmentPicker()->x() - 8);
-        EXPECT_EQ(header->environmentPicker()->width(), 168);
+        EXPECT_GE(header->environmentPicker()->width(), EnvironmentPicker::LeastWidth);
+        EXPECT_LE(header->environmentPicker()->width(), EnvironmentPicker::BoxWidth);
+        EXPECT_TRUE(header->projectCrumb()->isVisible());
+        EXPECT_TRUE(header->pathCrumb()->isVisible());
         // Nothing is pushed into the bar's right padding.
         const QWidget *toggle = header->infoToggle();
         EXPECT_LE(toggle->x() + toggle->width(), header->width() - 16);
@@ -357,7 +360,7 @@ TEST(RoutesWindowRender, HeaderKeepsItsCrumbsAndPickerAtTheMinimumSize)
     EXPECT_LE(path->mapTo(header, QPoint(path->width(), 0)).x(), header->compactSearch()->x() - 8);
     testsupport::saveRender(header, QStringLiteral("routes"), QStringLiteral("header_minimum_stopped"));
 
-    // The running proxy's wider chip leaves no room for the path either: the screen title stays whole.
+    // The running proxy's wider chip: still every crumb, the screen title whole.
     objects.engine.setProxyRunning(true);
     for (int pass = 0; pass < 5; ++pass) // each nested layout settles on its own posted request
         QCoreApplication::processEvents();

@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using setuptest::click;
 using setuptest::generatedCa;
 
@@ -237,6 +239,37 @@ TEST_F(DevicesTest, SnippetNamesThePortAndCopiesWhole)
     EXPECT_EQ(screen->snippetBox()->text().toStdString(), SetupLogic::proxySnippet(9100).toStdString());
     click(screen->snippetBox()->copyButton());
     EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("9100,"));
+}
+
+// At the width the screen has in the smallest window with the info panel shown, the snippet's long lines
+// wrap, and each piece after a break starts under its line's own indent and further in, never at the edge.
+TEST_F(DevicesTest, WrappedSnippetLinesKeepTheirIndent)
+{
+    open();
+    screen->resize(650, 772);
+    ASSERT_TRUE(idle());
+    ASSERT_TRUE(screenstest::settle(screen.get()));
+    QLabel *code = screen->snippetBox()->codeText();
+    const int spacing = code->fontMetrics().lineSpacing();
+    const int charWidth = code->fontMetrics().horizontalAdvance(QLatin1Char(' '));
+    const QImage image = code->grab().toImage();
+    const QColor panel = image.pixelColor(image.width() - 1, 1);
+    // Where ink starts on each drawn line, top to bottom.
+    QList<int> starts;
+    for (int top = 0; top + spacing <= image.height(); top += spacing) {
+        int first = -1;
+        for (int x = 0; x < image.width() && first < 0; ++x)
+            for (int y = top; y < top + spacing && first < 0; ++y)
+                if (qAbs(image.pixelColor(x, y).lightness() - panel.lightness()) > 40)
+                    first = x;
+        if (first >= 0)
+            starts << first;
+    }
+    ASSERT_GT(starts.size(), 9) << "some lines wrap at this width";
+    // Five of the nine lines start at the edge ("//", "let cfg", "cfg.", "]" and "let session"); nothing else does.
+    EXPECT_EQ(std::count_if(starts.begin(), starts.end(), [&](int x) { return x < charWidth; }), 5);
+    EXPECT_EQ(screen->snippetBox()->text(), SetupLogic::proxySnippet(9999));
+    setuptest::renderBoth(screen.get(), "devices-snippet-wrapped");
 }
 
 TEST_F(DevicesTest, AMissingXcrunListsNothing)

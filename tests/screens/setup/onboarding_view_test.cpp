@@ -160,8 +160,9 @@ TEST_F(OnboardingTest, AnEmptyProjectGetsTheDemoRoutesAndTheStepsWalkThrough)
     setuptest::renderBoth(&view, "onboarding-done-end");
 }
 
-// Every way out runs the finish action once, Escape included; the sheet comes from the catalog.
-TEST(OnboardingExits, EveryExitFinishes)
+// The finish actions run the finish action once and close the sheet; Escape closes it without, so
+// "ks.onboardedV1" stays unset and the sheet comes back at the next launch. The sheet comes from the catalog.
+TEST(OnboardingExits, OnlyTheFinishActionsMarkOnboardingDone)
 {
     ShellRegistry registry;
     installSetupScreens(registry);
@@ -192,14 +193,15 @@ TEST(OnboardingExits, EveryExitFinishes)
         case Exit::liveTraffic: click(view->liveTrafficButton()); break;
         case Exit::escape: QTest::keyClick(&dialog, Qt::Key_Escape); break;
         }
+        const bool finishes = exit != Exit::escape;
         EXPECT_FALSE(dialog.isVisible()) << int(exit);
-        EXPECT_EQ(finished, 1) << int(exit);
-        EXPECT_TRUE(Preferences::instance().boolValue(PrefKey::OnboardedV1, false)) << int(exit);
+        EXPECT_EQ(finished, finishes ? 1 : 0) << int(exit);
+        EXPECT_EQ(Preferences::instance().boolValue(PrefKey::OnboardedV1, false), finishes) << int(exit);
         if (exit == Exit::liveTraffic) {
             EXPECT_EQ(ctx.state.nav(), NavItem::liveTraffic);
         }
-        // A second Escape after closing does not finish again.
+        // A later Escape changes nothing.
         QTest::keyClick(&dialog, Qt::Key_Escape);
-        EXPECT_EQ(finished, 1);
+        EXPECT_EQ(finished, finishes ? 1 : 0);
     }
 }

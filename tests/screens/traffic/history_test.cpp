@@ -646,6 +646,47 @@ TEST_F(History, AnOpenRecordBesideTheInfoPanelLeavesTheColumnsLegible)
     EXPECT_FALSE(m_screen->toolbar()->actionsBelow());
 }
 
+// In the smallest window, with the info panel shown and a record open, the rows still show at least 120 px
+// of the path: Time and Latency, both in the record's panel, give way, then the panel narrows.
+TEST_F(History, AnOpenRecordInTheSmallestWindowLeavesThePathLegible)
+{
+    // The screen's share of a 1180 x 740 window with the sidebar and the info panel open.
+    m_host.resize(651, 692);
+    open();
+    ASSERT_TRUE(waitGets(1));
+    ASSERT_TRUE(m_server.release(lastGet(), CannedReply::ok(page(3))));
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_screen->body() == HistoryScreen::Body::list; }));
+    m_screen->select(QStringLiteral("p0"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/traffic/p0") == 1; }));
+    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("GET", "/traffic/p0"), CannedReply::ok(recordJson("p0"))));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !m_screen->loadingDetail(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return m_screen->detailPanel()->isVisible()
+               && m_screen->detailPanel()->x() + m_screen->detailPanel()->width() == m_screen->width();
+    }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::animationsSettled(m_screen); }));
+    QCoreApplication::processEvents();
+    EXPECT_GE(m_screen->detailPanel()->width(), 280);
+    EXPECT_LT(m_screen->detailPanel()->width(), 360);
+
+    const QRect row = m_screen->list()->visualRect(m_screen->list()->model()->index(0, 0));
+    const traffictable::Cells cells = traffictable::cells(row);
+    EXPECT_EQ(cells.time.width(), 0);
+    EXPECT_GE(cells.method.width(), MethodBadge::sizeFor(QStringLiteral("DELETE")).width());
+    EXPECT_GE(cells.status.width(), StatusChip::sizeFor(503, true).width());
+    const QString longPath = QStringLiteral("/v2/orders/8f3a2c/items/77/fulfilment/shipments");
+    const traffictable::AddressText shown =
+        traffictable::fitAddress(QStringLiteral("api.acme.dev"), longPath, cells.address.width() - 8);
+    EXPECT_GE(QFontMetricsF(Fonts::inter(13)).horizontalAdvance(shown.path), 120) << shown.path.toStdString();
+    EXPECT_LE(row.right(), m_screen->detailPanel()->mapTo(m_screen, QPoint(0, 0)).x());
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        m_host.setTheme(*palette);
+        traffictest::render(&m_host, palette->isDark ? QStringLiteral("history-detail-smallest-window-dark")
+                                                     : QStringLiteral("history-detail-smallest-window"));
+    }
+    m_host.setTheme(Palette::light());
+}
+
 TEST_F(History, RendersListLoadingAndEmptyInBothThemes)
 {
     m_client.setProxyRunning(true);
