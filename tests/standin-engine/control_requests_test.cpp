@@ -432,8 +432,15 @@ TEST_F(Engine, BombsAndHugeImportsGet4xxAndChangeNothing)
     for (const std::string &deepYaml : {"a: " + std::string(3000, '[') + std::string(3000, ']'), blockNesting + "x\n"})
         EXPECT_EQ(m_client->Post("/import/openapi", deepYaml, "application/octet-stream")->status / 100, 4);
 
+    // Imports may be as large as a profile; past that they are refused unread, naming the limit.
     const std::string huge = "[" + std::string(6 * 1024 * 1024, ' ') + "]";
-    EXPECT_EQ(m_client->Post("/import?format=auto", huge, "application/json")->status, 413);
+    EXPECT_EQ(m_client->Post("/import?format=auto", huge, "application/json")->status, 422);
+    for (const char *path : {"/import?format=auto", "/import/openapi"}) {
+        const auto tooLarge = m_client->Post(path, std::string(64 * 1024 * 1024 + 1, ' '), "application/json");
+        ASSERT_TRUE(tooLarge);
+        EXPECT_EQ(tooLarge->status, 413);
+        EXPECT_NE(tooLarge->body.find("at most 67108864 bytes"), std::string::npos) << tooLarge->body;
+    }
     // A profile may be as large as the saved state: this one is refused for what it is, not its size.
     EXPECT_EQ(m_client->Post("/profile", huge, "application/json")->status, 400);
     EXPECT_EQ(m_client->Post("/profile", std::string(64 * 1024 * 1024 + 1, ' '), "application/json")->status, 413);
