@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 using standintest::EngineProcess;
 using standintest::EventReader;
@@ -149,6 +150,7 @@ TEST_F(Engine, CaptureImportAddsRoutesAndRefusesUnreadableFiles)
     EXPECT_EQ(imported[0].path, "/feed");
     EXPECT_EQ(routes(), imported);
     EXPECT_EQ(reply->get_header_value("X-Kestrion-Imported-Pass-Through"), "0");
+    EXPECT_EQ(reply->get_header_value(kImportCountsHeader), R"({"imported":1,"leftOut":0,"routeLimit":5000})");
 
     // A PNG (base64 in the file) can't be a text body: the real host will answer it. Text that came
     // base64-encoded stays a mock.
@@ -407,6 +409,32 @@ TEST_F(Engine, ProjectSwitchKeepsEachProjectsSchemaApart)
     const Project other = decoded<Project>(m_client->Post("/projects", R"({"name":"Other"})", "application/json"));
     ASSERT_TRUE(m_client->Post("/projects/" + other.id + "/activate"));
     EXPECT_TRUE(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines.empty());
+}
+
+TEST_F(Engine, ImportsSentTogetherAreEachTakenWhole)
+{
+    constexpr int kImports = 4;
+    std::vector<std::thread> senders;
+    std::vector<standintest::Result> answers(kImports);
+    for (int n = 0; n < kImports; ++n) {
+        senders.emplace_back([&, n] {
+            std::string entries;
+            for (int i = 0; i < 300; ++i)
+                entries += (i ? "," : "") + std::string(R"({"request":{"method":"GET","url":"https://api.test/)")
+                           + std::to_string(n) + "/" + std::to_string(i) + R"("},"response":{"status":200}})";
+            answers[static_cast<size_t>(n)]
+                = m_engine->client()->Post("/import?format=auto", R"({"log":{"entries":[)" + entries + "]}}",
+                                           "application/json");
+        });
+    }
+    for (auto &sender : senders)
+        sender.join();
+    for (const auto &answer : answers) {
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 200) << answer->body;
+        EXPECT_EQ(answer->get_header_value(kImportCountsHeader), R"({"imported":300,"leftOut":0,"routeLimit":5000})");
+    }
+    EXPECT_EQ(routes().size(), 4u * 300u);
 }
 
 TEST_F(Engine, BombsAndHugeImportsGet4xxAndChangeNothing)
