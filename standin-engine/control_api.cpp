@@ -12,7 +12,13 @@
 #include "mocks/mock_generator.h"
 #include "standin_engine.h"
 
+#include <malloc.h>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
+
 #include <charconv>
+#include <future>
 #include <thread>
 
 namespace standin {
@@ -67,6 +73,27 @@ bool schemaCommitted(StandinEngine &engine, Response &res)
 // A route list, an environment set or a profile may be as large as the saved state: a body within
 // the bound for saved data must never be refused for its size alone.
 constexpr size_t kMaxListBodyBytes = StateStore::kMaxSavedBytes;
+
+// Imports are parsed one at a time, on one thread of their own, so several large files at once never
+// hold their documents together, and each parse reuses the heap the last one freed (every pool thread
+// would otherwise keep its own peak). What a parse freed goes back to the system when it ends.
+template <class Parse> auto parsedInTurn(Parse parse)
+{
+    static boost::asio::thread_pool importThread(1);
+    std::packaged_task<decltype(parse())()> task(std::move(parse));
+    auto parsed = task.get_future();
+    boost::asio::post(importThread, [&task] {
+        task();
+        malloc_trim(0);
+    });
+    return parsed.get();
+}
+
+ImportCounts importCounts(size_t imported, size_t leftOut)
+{
+    return {static_cast<std::int64_t>(imported), static_cast<std::int64_t>(leftOut),
+            static_cast<std::int64_t>(StateStore::kMaxRoutes)};
+}
 
 // The request body as a record; on failure answers 4xx itself and returns nothing.
 template <class T>
@@ -192,23 +219,28 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
     });
     server.onPost("/import", [&engine](const Request &req, Response &res) {
         std::string error;
-        size_t passedThrough = 0;
-        auto imported = importCapture(req.body, error, &passedThrough);
+        auto imported = parsedInTurn([&] { return importCapture(req.body, error); });
         if (!imported)
-            return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
+            return fail(res, 422, error);
         // Only what a push of the route list would take back: the app pushes what it gets here.
-        if (const auto refusal = refusedIds(*imported))
+        if (const auto refusal = refusedIds(imported->routes))
             return fail(res, 422, "the capture can't be imported: " + *refusal);
-        const auto routes = engine.state().mergeRoutes(*imported, error);
-        if (!routes)
-            return StateStore::isOverBound(error) ? refuseOverBound(res, error) : fail(res, 413, error);
-        logLine("imported " + std::to_string(imported->size()) + " routes from a capture"
-                + (passedThrough ? " (" + std::to_string(passedThrough)
-                                       + " of them pass through to the real host: their bodies are not text)"
-                                 : std::string()));
+        const auto merged = engine.state().mergeRoutes(imported->routes, error);
+        if (!merged)
+            return refuseOverBound(res, error);
+        const size_t leftOut = imported->leftOut + merged->leftOut;
+        logLine("imported " + std::to_string(merged->imported) + " routes from a capture"
+                + (leftOut ? ", left out " + std::to_string(leftOut) + " past the limit of "
+                                 + std::to_string(StateStore::kMaxRoutes) + " routes of a project"
+                           : std::string())
+                + (imported->passedThrough
+                       ? " (" + std::to_string(imported->passedThrough)
+                             + " of them pass through to the real host: their bodies are not text)"
+                       : std::string()));
         if (committed(engine, res)) {
-            reply(res, *routes);
-            res.setHeader(kImportPassThroughHeader, std::to_string(passedThrough));
+            reply(res, merged->routes);
+            res.setHeader(kImportPassThroughHeader, std::to_string(imported->passedThrough));
+            res.setHeader(kImportCountsHeader, encodeRecord(importCounts(merged->imported, leftOut)));
         }
     });
 
@@ -346,18 +378,23 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
         if (const auto hold = engine.options().timings.openAPIImportHold; hold.count() > 0)
             std::this_thread::sleep_for(hold);
         std::string error;
-        auto imported = importOpenAPI(req.body, error);
+        auto imported = parsedInTurn([&] { return importOpenAPI(req.body, error); });
         if (!imported)
-            return fail(res, req.body.size() > kMaxBodyBytes ? 413 : 422, error);
+            return fail(res, 422, error);
         if (const auto refusal = refusedIds(imported->routes))
             return fail(res, 422, "the document can't be imported: " + *refusal);
         const int count = static_cast<int>(imported->routes.size());
         const auto project = engine.state().addImportedProject(imported->title, std::move(imported->routes), error);
         if (!project)
             return refuseOverBound(res, error);
-        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + loggedName(project->name));
+        const auto leftOut = static_cast<std::int64_t>(imported->leftOut);
+        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + loggedName(project->name)
+                + (leftOut ? ", left out " + std::to_string(leftOut) + " operations past the limit of "
+                                 + std::to_string(StateStore::kMaxRoutes) + " routes of a project"
+                           : std::string()));
         if (committed(engine, res))
-            reply(res, OpenAPIImportResult {project->id, project->name, count});
+            reply(res, OpenAPIImportResult {project->id, project->name, count, leftOut,
+                                            static_cast<std::int64_t>(StateStore::kMaxRoutes)});
     });
 
     server.onGet("/profile", [&engine](const Request &req, Response &res) {
@@ -366,13 +403,19 @@ void registerProjects(ControlRouter &server, StandinEngine &engine)
     });
     server.onPost("/profile", [&engine](const Request &req, Response &res) {
         std::string error;
-        auto profile = readProfile(req.body, error);
+        auto profile = parsedInTurn([&] { return readProfile(req.body, error); });
         if (!profile)
-            return fail(res, req.body.size() > kMaxListBodyBytes ? 413 : 400, error);
+            return fail(res, 400, error);
+        const size_t imported = profile->routes.size();
         if (const auto refusal = engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos)))
             return refuseOverBound(res, *refusal);
-        if (committed(engine, res))
+        if (profile->leftOut)
+            logLine("profile import: left out " + std::to_string(profile->leftOut) + " routes past the limit of "
+                    + std::to_string(StateStore::kMaxRoutes) + " routes of a project");
+        if (committed(engine, res)) {
             reply(res, engine.state().routes());
+            res.setHeader(kImportCountsHeader, encodeRecord(importCounts(imported, profile->leftOut)));
+        }
     });
 }
 
@@ -495,6 +538,8 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
     server.allowLargeBody("POST", "/routes", kMaxListBodyBytes);
     server.allowLargeBody("POST", "/environments", kMaxListBodyBytes);
     server.allowLargeBody("POST", "/profile", kMaxListBodyBytes);
+    server.allowLargeBody("POST", "/import", kMaxImportBytes);
+    server.allowLargeBody("POST", "/import/openapi", kMaxImportBytes);
 
     server.setPreRoutingHandler([&engine](const Request &req, Response &res) {
         if (req.headerCount("Host") > 1) {

@@ -6,6 +6,8 @@
 #include "engine/records/engine_records.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -27,11 +29,21 @@ struct ControlReply
 {
     int httpStatus = 0;
     QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers; // of an HTTP reply
     QString error; // the transport failure's description; empty when an HTTP reply arrived
     // No answer came within the request's time limit: the engine may still carry the request out.
     bool timedOut = false;
 
     bool transportFailed() const { return httpStatus == 0; }
+    // The value of a header of the reply (names match whatever their case); empty when absent.
+    QByteArray header(QByteArrayView name) const
+    {
+        for (const auto &[key, value] : headers) {
+            if (name.compare(key, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return {};
+    }
     bool isSuccess() const { return httpStatus >= 200 && httpStatus <= 299; }
 };
 

@@ -106,8 +106,10 @@ QNetworkReply *EngineChannel::sendControl(const QByteArray &method, const QStrin
                     if (!brokeOff(reply->error()))
                         result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                     // An aborted reply is closed; reading it would only warn.
-                    if (reply->isOpen() && result.httpStatus != 0)
+                    if (reply->isOpen() && result.httpStatus != 0) {
                         result.body = reply->readAll();
+                        result.headers = reply->rawHeaderPairs();
+                    }
                     result.timedOut = result.httpStatus == 0 && reply->property(TimedOutProperty).toBool();
                     if (result.httpStatus == 0)
                         result.error = result.timedOut

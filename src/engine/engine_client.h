@@ -51,9 +51,9 @@ public:
     static constexpr int QuitWaitMs = 3000;
     // Full records at least this long are decoded off the GUI thread.
     static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
-    // The engine takes at most 4 MiB in one capture or OpenAPI import; a larger file is refused, never
+    // The engine takes at most 64 MiB in one capture or OpenAPI import; a larger file is refused, never
     // read whole.
-    static constexpr qint64 MaxImportBytes = 4 * 1024 * 1024;
+    static constexpr qint64 MaxImportBytes = 64 * 1024 * 1024;
     // A profile holds a project as saved, so it may be as large as the engine keeps saved data: one the
     // app exported can always be imported back.
     static constexpr qint64 MaxProfileBytes = 64 * 1024 * 1024;

@@ -3,6 +3,7 @@
 
 #include "platform/analytics.h"
 #include "engine/engine_output.h"
+#include "engine/import_summary_logic.h"
 
 #include <QNetworkReply>
 
@@ -45,8 +46,17 @@ void EngineClient::postImport(const QByteArray &data, const QString &name, Done 
             if (reply.transportFailed()) {
                 appendLog(QStringLiteral("import ") + name + QStringLiteral(": request failed"));
             } else if (routes) {
-                appendLog(QStringLiteral("imported ") + QString::number(routes->size())
-                          + QStringLiteral(" routes from ") + name);
+                // The answer is the project's whole list; the engine says apart what the file brought.
+                const auto counts = decodeRecord<ImportCounts>(reply.header(kImportCountsHeader).toStdString());
+                const qint64 imported = counts ? counts->imported : qint64(routes->size());
+                appendLog(QStringLiteral("imported ") + QString::number(imported) + QStringLiteral(" routes from ")
+                          + name);
+                if (counts && counts->leftOut > 0) {
+                    appendLog(QStringLiteral("import ") + name + QStringLiteral(": left out ")
+                              + QString::number(counts->leftOut) + QStringLiteral(" requests past the route limit"));
+                    setImportSummary(partialImportSummary(counts->imported, counts->leftOut, counts->routeLimit,
+                                                          QStringLiteral("requests")));
+                }
                 analytics().track(QStringLiteral("import_completed"), false);
             } else {
                 // A body cut inside a UTF-8 sequence is not text either.

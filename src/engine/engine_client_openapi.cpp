@@ -1,7 +1,7 @@
 // EngineClient: OpenAPI / Swagger import; the engine builds a project of routes from the document.
 #include "engine/engine_client.h"
 
-#include "platform/strict_utf8.h"
+#include "engine/import_summary_logic.h"
 
 #include <QTextBoundaryFinder>
 
@@ -71,15 +71,25 @@ void EngineClient::performOpenAPIImport(const QByteArray &data, const QString &f
                 m_gate->closeEdits();
                 const QString count = QString::number(result->routeCount);
                 const QString project = QString::fromStdString(result->name);
-                const int routeCount = result->routeCount;
-                const Done shown = [this, done, count, project, filename, routeCount] {
+                const OpenAPIImportResult imported = *result;
+                const Done shown = [this, done, count, project, filename, imported] {
                     m_gate->endChange();
                     m_gate->reopenEdits();
-                    setImportSummary(QStringLiteral("Imported ") + count
-                                     + (routeCount == 1 ? QStringLiteral(" route") : QStringLiteral(" routes"))
-                                     + QStringLiteral(" into ") + project);
+                    const qint64 leftOut = imported.leftOut.value_or(0);
+                    if (leftOut > 0)
+                        setImportSummary(partialImportSummary(imported.routeCount, leftOut,
+                                                              imported.routeLimit.value_or(imported.routeCount),
+                                                              QStringLiteral("operations"),
+                                                              QStringLiteral(" into ") + project));
+                    else
+                        setImportSummary(QStringLiteral("Imported ") + count
+                                         + (imported.routeCount == 1 ? QStringLiteral(" route") : QStringLiteral(" routes"))
+                                         + QStringLiteral(" into ") + project);
                     appendLog(QStringLiteral("imported ") + count + QStringLiteral(" routes from ") + filename
-                              + QStringLiteral(" \u2192 ") + project);
+                              + QStringLiteral(" \u2192 ") + project
+                              + (leftOut > 0 ? QStringLiteral(", left out ") + QString::number(leftOut)
+                                                   + QStringLiteral(" operations past the route limit")
+                                             : QString()));
                     if (done)
                         done();
                 };
@@ -108,7 +118,7 @@ void EngineClient::reportOpenAPIFailure(const ControlReply &reply, const QString
         setImportSummary(QStringLiteral("Import failed \u2014 engine unreachable"));
         return;
     }
-    const QString detail = strictUtf8(reply.body).value_or(QStringLiteral("unknown error"));
+    const QString detail = engineErrorText(reply.body).value_or(QStringLiteral("unknown error"));
     setImportSummary(QStringLiteral("Import failed: ") + firstCharacters(detail, SummaryDetailLength));
     appendLog(QStringLiteral("openapi import ") + filename + QStringLiteral(" failed: ") + detail);
 }

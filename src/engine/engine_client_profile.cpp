@@ -1,6 +1,8 @@
 // EngineClient: ".kestrion" profile export (engine bytes to a file) and import (file bytes to the engine).
 #include "engine/engine_client.h"
 
+#include "engine/import_summary_logic.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -90,9 +92,16 @@ void EngineClient::postProfile(const QByteArray &data, const QString &name, Done
                     done();
                 return;
             }
+            const auto counts = decodeRecord<ImportCounts>(reply.header(kImportCountsHeader).toStdString());
+            if (counts && counts->leftOut > 0)
+                setImportSummary(partialImportSummary(counts->imported, counts->leftOut, counts->routeLimit,
+                                                      QStringLiteral("routes"), QStringLiteral(" from ") + name));
             // A profile also carries chaos presets.
-            loadChaos([this, name, done] {
-                appendLog(QStringLiteral("imported profile ") + name);
+            loadChaos([this, name, done, counts] {
+                appendLog(QStringLiteral("imported profile ") + name
+                          + (counts && counts->leftOut > 0 ? QStringLiteral(", left out ") + QString::number(counts->leftOut)
+                                                                 + QStringLiteral(" routes past the route limit")
+                                                           : QString()));
                 if (done)
                     done();
             });

@@ -1,13 +1,16 @@
 // Bounded JSON and YAML parsing for everything the control API receives.
 #include "core/bounded_input.h"
 
-#include "engine/records/json_rules.h"
-
+#include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <istream>
+#include <map>
+#include <memory>
+#include <streambuf>
 
 namespace standin {
 
@@ -15,68 +18,242 @@ using nlohmann::json;
 
 namespace {
 
-std::optional<json> parseJsonWithin(std::string_view text, size_t maxBytes, std::string &error)
-{
-    if (text.size() > maxBytes) {
-        error = "document too large";
-        return std::nullopt;
+// Why a parse stopped early: a bound passed, or the text is not what it claims to be.
+struct ParseStopped {
+    std::string reason;
+};
+
+// Builds a document from parse events, counting the memory its values take as they arrive and handing
+// the elements of streamed arrays over one at a time.
+class DocumentBuilder final {
+public:
+    DocumentBuilder(const ParseBounds &bounds, const ElementStream *stream)
+        : m_maxHeld(bounds.maxHeldBytes)
+        , m_stream(stream)
+    {
     }
-    // The parser with a callback scans a container's members each time one of them ends, which is
-    // quadratic in a long array of objects; it is only needed to stop a document that nests too deeply.
-    // (The scan counts brackets in broken text too; the parse stops at the first stray one anyway.)
-    if (records::nestingWithin(text, kMaxNestingDepth)) {
-        json parsed = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-        if (parsed.is_discarded()) {
-            error = "invalid JSON";
-            return std::nullopt;
+
+    // What a value costs in memory where it is placed: its slot, and the text or container it owns.
+    static size_t costOf(const json &value)
+    {
+        if (value.is_string())
+            return kSlot + kText + value.get_ref<const std::string &>().size();
+        if (value.is_object())
+            return kSlot + kObject;
+        if (value.is_array())
+            return kSlot + kArray;
+        return kSlot;
+    }
+
+    // A scalar, or (with `cost`) a copy of a value already counted once (a YAML alias).
+    void value(json value, std::optional<size_t> cost = std::nullopt)
+    {
+        const size_t before = m_held;
+        charge(cost.value_or(costOf(value)));
+        json *placed = place(std::move(value), before);
+        m_lastCost = cost.value_or(costOf(*placed));
+        m_last = placed;
+        finishElementIfStreamed();
+    }
+
+    void begin(json container)
+    {
+        if (m_frames.size() >= static_cast<size_t>(kMaxNestingDepth))
+            throw ParseStopped {"document nested too deeply"};
+        const size_t before = m_held;
+        charge(costOf(container));
+        const bool isArray = container.is_array();
+        json *placed = place(std::move(container), before);
+        if (!m_frames.empty())
+            m_path.push_back(m_frames.back().value->is_object() ? std::optional(m_key) : std::nullopt);
+        m_frames.emplace_back();
+        m_frames.back().value = placed;
+        m_frames.back().heldBefore = before;
+        m_frames.back().streamed = isArray && m_stream && m_stream->streams(m_path);
+    }
+
+    void end()
+    {
+        const size_t before = m_frames.back().heldBefore;
+        m_last = m_frames.back().value;
+        m_frames.pop_back();
+        if (!m_frames.empty())
+            m_path.pop_back();
+        m_lastCost = m_held - before;
+        finishElementIfStreamed();
+    }
+
+    void key(std::string key)
+    {
+        charge(kMember + key.size());
+        m_member = &(*m_frames.back().value)[key];
+        m_key = std::move(key);
+    }
+
+    // Memory held for something besides the document's own values (a YAML anchor's copy).
+    void charge(size_t bytes)
+    {
+        m_held += bytes;
+        if (m_held > m_maxHeld)
+            throw ParseStopped {"document too large (it takes more than "
+                                + std::to_string(m_maxHeld / (1024 * 1024)) + " MB to hold once read)"};
+    }
+
+    bool inObject() const { return !m_frames.empty() && m_frames.back().value->is_object(); }
+    // The value completed last (null after a streamed element was handed over), and its cost.
+    const json *last() const { return m_last; }
+    size_t lastCost() const { return m_lastCost; }
+    json takeRoot() { return std::move(m_root); }
+
+private:
+    static constexpr size_t kSlot = 24;   // a value in a growing array
+    static constexpr size_t kText = 32;   // a string's own object
+    static constexpr size_t kObject = 48; // a map's header
+    static constexpr size_t kArray = 24;  // a vector's header
+    static constexpr size_t kMember = 72; // a map node and its key's string object
+
+    struct Frame {
+        json *value = nullptr;
+        size_t heldBefore = 0;
+        bool streamed = false;
+        std::unique_ptr<json> element;     // a streamed array's element being built
+        size_t elementHeldBefore = 0;
+    };
+
+    json *place(json value, size_t heldBefore)
+    {
+        if (m_frames.empty()) {
+            m_root = std::move(value);
+            return &m_root;
         }
-        return parsed;
+        Frame &top = m_frames.back();
+        if (top.value->is_object()) {
+            *m_member = std::move(value);
+            return m_member;
+        }
+        if (top.streamed) {
+            top.elementHeldBefore = heldBefore;
+            top.element = std::make_unique<json>(std::move(value));
+            return top.element.get();
+        }
+        top.value->push_back(std::move(value));
+        return &top.value->back();
     }
-    bool tooDeep = false;
-    const json::parser_callback_t limitDepth = [&tooDeep](int depth, json::parse_event_t event, json &) {
-        if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start)
-            && depth >= kMaxNestingDepth) {
-            tooDeep = true;
+
+    // Once an element of a streamed array is complete it goes to the receiver and is no longer held.
+    void finishElementIfStreamed()
+    {
+        if (m_frames.empty() || !m_frames.back().streamed || !m_frames.back().element)
+            return;
+        Frame &top = m_frames.back();
+        json element = std::move(*top.element);
+        top.element.reset();
+        m_held = top.elementHeldBefore;
+        m_last = nullptr;
+        std::string error;
+        if (!m_stream->take(m_path, std::move(element), error))
+            throw ParseStopped {error};
+    }
+
+    size_t m_maxHeld;
+    const ElementStream *m_stream;
+    json m_root;
+    std::vector<Frame> m_frames;
+    DocumentPath m_path; // of the innermost open container
+    json *m_member = nullptr;
+    std::string m_key;
+    size_t m_held = 0;
+    const json *m_last = nullptr;
+    size_t m_lastCost = 0;
+};
+
+// nlohmann's event parser feeding the builder.
+class JsonEvents final {
+public:
+    explicit JsonEvents(DocumentBuilder &builder) : m_builder(builder) {}
+
+    bool null() { return run([&] { m_builder.value(nullptr); }); }
+    bool boolean(bool value) { return run([&] { m_builder.value(value); }); }
+    bool number_integer(json::number_integer_t value) { return run([&] { m_builder.value(value); }); }
+    bool number_unsigned(json::number_unsigned_t value) { return run([&] { m_builder.value(value); }); }
+    bool number_float(json::number_float_t value, const json::string_t &) { return run([&] { m_builder.value(value); }); }
+    bool string(json::string_t &value) { return run([&] { m_builder.value(std::move(value)); }); }
+    bool binary(json::binary_t &) { return false; }
+    bool start_object(std::size_t) { return run([&] { m_builder.begin(json::object()); }); }
+    bool key(json::string_t &key) { return run([&] { m_builder.key(std::move(key)); }); }
+    bool end_object() { return run([&] { m_builder.end(); }); }
+    bool start_array(std::size_t) { return run([&] { m_builder.begin(json::array()); }); }
+    bool end_array() { return run([&] { m_builder.end(); }); }
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &)
+    {
+        if (m_stopped.empty())
+            m_stopped = "invalid JSON";
+        return false;
+    }
+
+    const std::string &stopped() const { return m_stopped; }
+
+private:
+    template <class Step> bool run(Step step)
+    {
+        try {
+            step();
+            return true;
+        } catch (const ParseStopped &stop) {
+            m_stopped = stop.reason;
             return false;
         }
-        return !tooDeep;
-    };
-    json parsed = json::parse(text.begin(), text.end(), limitDepth, /*allow_exceptions=*/false);
-    if (tooDeep) {
-        error = "document nested too deeply";
-        return std::nullopt;
     }
-    if (parsed.is_discarded()) {
-        error = "invalid JSON";
-        return std::nullopt;
-    }
-    return parsed;
+
+    DocumentBuilder &m_builder;
+    std::string m_stopped;
+};
+
+// The held-memory bound of a body: the usual one, or twice the body for the larger saved lists.
+ParseBounds boundsFor(size_t maxBytes)
+{
+    return {maxBytes, std::max(kMaxHeldBytes, 2 * maxBytes)};
 }
 
 } // namespace
 
+std::optional<json> parseBoundedJson(std::string_view text, const ParseBounds &bounds, std::string &error,
+                                     const ElementStream *stream)
+{
+    if (text.size() > bounds.maxBytes) {
+        error = "document too large";
+        return std::nullopt;
+    }
+    DocumentBuilder builder(bounds, stream);
+    JsonEvents events(builder);
+    if (!json::sax_parse(text.begin(), text.end(), &events)) {
+        error = events.stopped().empty() ? "invalid JSON" : events.stopped();
+        return std::nullopt;
+    }
+    return builder.takeRoot();
+}
+
 std::optional<json> parseBoundedJson(std::string_view text, std::string &error)
 {
-    return parseJsonWithin(text, kMaxBodyBytes, error);
+    return parseBoundedJson(text, ParseBounds {}, error);
 }
 
 std::optional<json> parseBoundedJson(std::string_view text, size_t maxBytes, std::string &error)
 {
-    return parseJsonWithin(text, maxBytes, error);
+    return parseBoundedJson(text, boundsFor(maxBytes), error);
 }
 
 std::optional<json> parseDataFileJson(std::string_view text, std::string &error)
 {
-    return parseJsonWithin(text, text.size(), error);
+    return parseBoundedJson(text, ParseBounds {text.size(), SIZE_MAX}, error);
 }
 
 namespace {
 
 // Plain (unquoted) YAML scalars take the core schema's types; quoted ones stay text.
-json yamlScalar(const YAML::Node &node)
+json yamlScalar(const std::string &tag, const std::string &text)
 {
-    const std::string &text = node.Scalar();
-    if (node.Tag() == "!" || node.Tag() == "tag:yaml.org,2002:str")
+    if (tag == "!" || tag == "tag:yaml.org,2002:str")
         return text;
     if (text.empty() || text == "~" || text == "null" || text == "Null" || text == "NULL")
         return nullptr;
@@ -99,85 +276,187 @@ json yamlScalar(const YAML::Node &node)
     return text;
 }
 
-struct YamlConverter {
-    size_t nodes = 0;
-    size_t bytes = 0;
-    std::string error;
+// yaml-cpp's event parser feeding the builder: anchors keep a copy of their value, and each alias
+// counts that copy again, in memory and in text.
+class YamlEvents final : public YAML::EventHandler {
+public:
+    explicit YamlEvents(DocumentBuilder &builder) : m_builder(builder) {}
 
-    bool countBytes(size_t size)
+    void OnDocumentStart(const YAML::Mark &) override {}
+    void OnDocumentEnd() override {}
+    void OnNull(const YAML::Mark &, YAML::anchor_t anchor) override
     {
-        bytes += size;
-        if (bytes <= kMaxYamlExpandedBytes)
-            return true;
-        error = "document too large (its aliases expand to more than "
-                + std::to_string(kMaxYamlExpandedBytes / (1024 * 1024)) + " MB of text)";
-        return false;
+        refuseKey();
+        m_builder.value(nullptr);
+        completed(anchor, {});
+    }
+    void OnAlias(const YAML::Mark &, YAML::anchor_t anchor) override
+    {
+        const auto it = m_anchors.find(anchor);
+        if (it == m_anchors.end())
+            throw ParseStopped {"invalid YAML: an alias names no anchor"};
+        if (atKey()) {
+            if (!it->second.scalar)
+                throw ParseStopped {"mapping keys must be plain values"};
+            takeKey(*it->second.scalar);
+            return;
+        }
+        m_aliasBytes += it->second.textBytes;
+        if (m_aliasBytes > kMaxYamlExpandedBytes)
+            throw ParseStopped {"document too large (its aliases expand to more than "
+                                + std::to_string(kMaxYamlExpandedBytes / (1024 * 1024)) + " MB of text)"};
+        m_builder.value(it->second.value, it->second.cost);
+        completed(0, {});
+    }
+    void OnScalar(const YAML::Mark &, const std::string &tag, YAML::anchor_t anchor, const std::string &text) override
+    {
+        if (atKey()) {
+            takeKey(text);
+            if (anchor)
+                m_anchors[anchor] = {json(text), text.size(), DocumentBuilder::costOf(json(text)), text};
+            return;
+        }
+        m_builder.value(yamlScalar(tag, text));
+        completed(anchor, text);
+    }
+    void OnSequenceStart(const YAML::Mark &, const std::string &, YAML::anchor_t anchor, YAML::EmitterStyle::value) override
+    {
+        open(json::array(), anchor);
+    }
+    void OnSequenceEnd() override { close(); }
+    void OnMapStart(const YAML::Mark &, const std::string &, YAML::anchor_t anchor, YAML::EmitterStyle::value) override
+    {
+        open(json::object(), anchor);
+    }
+    void OnMapEnd() override { close(); }
+
+private:
+    struct Anchored {
+        json value;
+        size_t textBytes = 0;
+        size_t cost = 0;
+        std::optional<std::string> scalar; // a scalar's own text, which may also name a key
+    };
+    struct Open {
+        YAML::anchor_t anchor;
+        size_t textBefore;
+        bool expectKey;
+    };
+
+    bool atKey() const { return !m_open.empty() && m_builder.inObject() && m_open.back().expectKey; }
+    void refuseKey() const
+    {
+        if (atKey())
+            throw ParseStopped {"mapping keys must be plain values"};
+    }
+    void takeKey(const std::string &text)
+    {
+        m_text += text.size();
+        m_builder.key(sanitizeUtf8(text));
+        m_open.back().expectKey = false;
+    }
+    void open(json container, YAML::anchor_t anchor)
+    {
+        refuseKey();
+        m_builder.begin(std::move(container));
+        m_open.push_back({anchor, m_text, true});
+    }
+    void close()
+    {
+        const Open done = m_open.back();
+        m_open.pop_back();
+        m_builder.end();
+        if (done.anchor && m_builder.last())
+            keep(done.anchor, *m_builder.last(), m_text - done.textBefore, std::nullopt);
+        if (!m_open.empty())
+            m_open.back().expectKey = true;
+    }
+    void completed(YAML::anchor_t anchor, const std::optional<std::string> &scalar)
+    {
+        if (scalar)
+            m_text += scalar->size();
+        if (anchor && m_builder.last())
+            keep(anchor, *m_builder.last(), scalar ? scalar->size() : 0, scalar);
+        if (!m_open.empty())
+            m_open.back().expectKey = true;
+    }
+    void keep(YAML::anchor_t anchor, const json &value, size_t textBytes, const std::optional<std::string> &scalar)
+    {
+        const size_t cost = m_builder.lastCost();
+        m_builder.charge(cost);
+        m_anchors[anchor] = {value, textBytes, cost, scalar};
     }
 
-    std::optional<json> convert(const YAML::Node &node, int depth)
+    DocumentBuilder &m_builder;
+    std::map<YAML::anchor_t, Anchored> m_anchors;
+    std::vector<Open> m_open;
+    size_t m_text = 0;
+    size_t m_aliasBytes = 0;
+};
+
+// How deep the text's flow collections ("[", "{") go, counted roughly before yaml-cpp reads it: its
+// scanner queues every token of an unclosed flow collection, so a text of nothing but "[" would take
+// hundreds of megabytes before the first event. Quoted text and comments are skipped; a bracket counts
+// only where a token may start.
+size_t roughFlowDepth(std::string_view text)
+{
+    size_t depth = 0;
+    size_t deepest = 0;
+    char previous = '\n';
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool tokenStart = previous == '\n' || previous == ' ' || previous == '\t' || previous == '['
+                                || previous == '{' || previous == ',' || previous == ':' || previous == '-';
+        if (tokenStart && (c == '"' || c == '\'')) {
+            for (++i; i < text.size() && text[i] != c; ++i) {
+                if (c == '"' && text[i] == '\\')
+                    ++i;
+            }
+        } else if (c == '#' && (previous == ' ' || previous == '\t' || previous == '\n')) {
+            i = std::min(text.find('\n', i), text.size()) - 1;
+        } else if (tokenStart && (c == '[' || c == '{')) {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+        previous = i < text.size() ? text[i] : c;
+    }
+    return deepest;
+}
+
+// The text as a stream, without a copy.
+class ViewBuffer final : public std::streambuf {
+public:
+    explicit ViewBuffer(std::string_view text)
     {
-        if (++nodes > kMaxYamlNodes) {
-            error = "document too large (too many values)";
-            return std::nullopt;
-        }
-        if (depth >= kMaxNestingDepth) {
-            error = "document nested too deeply";
-            return std::nullopt;
-        }
-        switch (node.Type()) {
-        case YAML::NodeType::Null:
-        case YAML::NodeType::Undefined:
-            return json(nullptr);
-        case YAML::NodeType::Scalar:
-            if (!countBytes(node.Scalar().size()))
-                return std::nullopt;
-            return yamlScalar(node);
-        case YAML::NodeType::Sequence: {
-            json array = json::array();
-            for (const auto &item : node) {
-                auto value = convert(item, depth + 1);
-                if (!value)
-                    return std::nullopt;
-                array.push_back(std::move(*value));
-            }
-            return array;
-        }
-        case YAML::NodeType::Map: {
-            json object = json::object();
-            for (const auto &entry : node) {
-                if (!entry.first.IsScalar()) {
-                    error = "mapping keys must be plain values";
-                    return std::nullopt;
-                }
-                if (!countBytes(entry.first.Scalar().size()))
-                    return std::nullopt;
-                auto value = convert(entry.second, depth + 1);
-                if (!value)
-                    return std::nullopt;
-                object[sanitizeUtf8(entry.first.Scalar())] = std::move(*value);
-            }
-            return object;
-        }
-        }
-        return json(nullptr);
+        char *begin = const_cast<char *>(text.data());
+        setg(begin, begin, begin + text.size());
     }
 };
 
 } // namespace
 
-std::optional<json> parseBoundedYaml(std::string_view text, std::string &error)
+std::optional<json> parseBoundedYaml(std::string_view text, std::string &error, const ParseBounds &bounds)
 {
-    if (text.size() > kMaxBodyBytes) {
+    if (text.size() > bounds.maxBytes) {
         error = "document too large";
         return std::nullopt;
     }
+    // Far deeper than the bound below, so only a text built to nest passes it.
+    if (roughFlowDepth(text) > 16 * static_cast<size_t>(kMaxNestingDepth)) {
+        error = "document nested too deeply";
+        return std::nullopt;
+    }
+    DocumentBuilder builder(bounds, nullptr);
+    YamlEvents events(builder);
+    ViewBuffer buffer(text);
+    std::istream input(&buffer);
     try {
-        const YAML::Node root = YAML::Load(std::string(text));
-        YamlConverter converter;
-        auto converted = converter.convert(root, 0);
-        if (!converted)
-            error = converter.error;
-        return converted;
+        YAML::Parser parser(input);
+        parser.HandleNextDocument(events);
+        return builder.takeRoot();
+    } catch (const ParseStopped &stop) {
+        error = stop.reason;
     } catch (const YAML::Exception &e) {
         error = std::string("invalid YAML: ") + e.what();
     } catch (const std::exception &e) {

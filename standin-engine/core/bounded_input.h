@@ -4,9 +4,11 @@
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace standin {
 
@@ -14,16 +16,37 @@ namespace standin {
 constexpr size_t kMaxBodyBytes = 4 * 1024 * 1024;
 // Deeper documents are refused: nothing a route list, capture or API description needs goes this deep.
 constexpr int kMaxNestingDepth = 64;
-// Upper bound on values produced from one YAML document, so aliases can't multiply it (YAML bombs).
-constexpr size_t kMaxYamlNodes = 200000;
-// Upper bound on the text (keys and scalars) one YAML document expands to: an alias of a long string
-// counts its length again each time it is used.
-constexpr size_t kMaxYamlExpandedBytes = 4 * kMaxBodyBytes;
+// Imported files (captures, API documents, profiles) may be this large.
+constexpr size_t kMaxImportBytes = 64 * 1024 * 1024;
+// Upper bound on the memory the values of one parsed document take while held (an estimate counted as
+// they arrive), so a small text of many tiny values can't take gigabytes. Larger bodies get twice their size.
+constexpr size_t kMaxHeldBytes = 64 * 1024 * 1024;
+// Upper bound on the text YAML aliases add: an alias of a long string counts its length again each use.
+constexpr size_t kMaxYamlExpandedBytes = 16 * 1024 * 1024;
+
+struct ParseBounds {
+    size_t maxBytes = kMaxBodyBytes;
+    size_t maxHeldBytes = kMaxHeldBytes;
+};
+
+// Where a value sits in a document: object keys, and nothing for an array's element.
+using DocumentPath = std::vector<std::optional<std::string>>;
+
+// Arrays handed over one element at a time instead of kept, so a long list is never held whole. They
+// stay in the parsed document as empty arrays.
+struct ElementStream {
+    std::function<bool(const DocumentPath &arrayPath)> streams;
+    // One complete element; false stops the parse, with `error` naming why.
+    std::function<bool(const DocumentPath &arrayPath, nlohmann::json &&element, std::string &error)> take;
+};
 
 std::optional<nlohmann::json> parseBoundedJson(std::string_view text, std::string &error);
 // The same with a size limit of its own (the saved lists may be far larger than other bodies).
 std::optional<nlohmann::json> parseBoundedJson(std::string_view text, size_t maxBytes, std::string &error);
-std::optional<nlohmann::json> parseBoundedYaml(std::string_view text, std::string &error);
+std::optional<nlohmann::json> parseBoundedJson(std::string_view text, const ParseBounds &bounds, std::string &error,
+                                               const ElementStream *stream = nullptr);
+std::optional<nlohmann::json> parseBoundedYaml(std::string_view text, std::string &error,
+                                               const ParseBounds &bounds = {});
 // The engine's own files: as large as it wrote them, still refusing deep nesting.
 std::optional<nlohmann::json> parseDataFileJson(std::string_view text, std::string &error);
 

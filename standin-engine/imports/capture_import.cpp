@@ -9,7 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
+#include <functional>
+#include <unordered_set>
 
 namespace standin {
 
@@ -90,27 +91,23 @@ void takeBody(CapturedExchange &exchange, std::string text, bool base64)
     exchange.binary = !isTextBody(exchange.body);
 }
 
-std::vector<CapturedExchange> fromHar(const json &document)
+std::optional<CapturedExchange> fromHarEntry(const json &entry)
 {
-    std::vector<CapturedExchange> exchanges;
-    for (const auto &entry : document["log"]["entries"]) {
-        if (!entry.is_object())
-            continue;
-        const json request = entry.value("request", json::object());
-        const json response = entry.value("response", json::object());
-        if (!request.is_object() || !response.is_object())
-            continue;
-        CapturedExchange exchange;
-        exchange.method = text(request, "method");
-        exchange.url = text(request, "url");
-        exchange.status = integer(response, "status", 200);
-        exchange.latencyMs = number(entry, "time");
-        const json content = response.value("content", json::object());
-        if (content.is_object())
-            takeBody(exchange, text(content, "text"), text(content, "encoding") == "base64");
-        exchanges.push_back(std::move(exchange));
-    }
-    return exchanges;
+    if (!entry.is_object())
+        return std::nullopt;
+    const json request = entry.value("request", json::object());
+    const json response = entry.value("response", json::object());
+    if (!request.is_object() || !response.is_object())
+        return std::nullopt;
+    CapturedExchange exchange;
+    exchange.method = text(request, "method");
+    exchange.url = text(request, "url");
+    exchange.status = integer(response, "status", 200);
+    exchange.latencyMs = number(entry, "time");
+    const json content = response.value("content", json::object());
+    if (content.is_object())
+        takeBody(exchange, text(content, "text"), text(content, "encoding") == "base64");
+    return exchange;
 }
 
 std::string postmanUrl(const json &url)
@@ -138,228 +135,338 @@ std::string postmanUrl(const json &url)
     return host.empty() ? std::string() : "http://" + host + (path.empty() ? "/" : path);
 }
 
-void fromPostmanItems(const json &items, std::vector<CapturedExchange> &exchanges, int depth)
+// One request of a Postman collection; a folder's requests arrive on their own, before the folder.
+std::optional<CapturedExchange> fromPostmanItem(const json &item)
 {
-    if (!items.is_array() || depth > kMaxNestingDepth)
-        return;
-    for (const auto &item : items) {
-        if (!item.is_object())
-            continue;
-        if (item.contains("item")) { // a folder
-            fromPostmanItems(item["item"], exchanges, depth + 1);
-            continue;
-        }
-        const json request = item.value("request", json());
-        CapturedExchange exchange;
-        if (request.is_string()) {
-            exchange.method = "GET";
-            exchange.url = request.get<std::string>();
-        } else if (request.is_object()) {
-            exchange.method = text(request, "method");
-            exchange.url = postmanUrl(request.value("url", json()));
-        } else {
-            continue;
-        }
-        if (exchange.method.empty())
-            exchange.method = "GET";
-        const json responses = item.value("response", json::array());
-        if (responses.is_array() && !responses.empty() && responses.front().is_object()) {
-            exchange.status = integer(responses.front(), "code", 200);
-            takeBody(exchange, text(responses.front(), "body"), false);
-        }
-        exchanges.push_back(std::move(exchange));
+    if (!item.is_object() || item.contains("item"))
+        return std::nullopt;
+    const json request = item.value("request", json());
+    CapturedExchange exchange;
+    if (request.is_string()) {
+        exchange.method = "GET";
+        exchange.url = request.get<std::string>();
+    } else if (request.is_object()) {
+        exchange.method = text(request, "method");
+        exchange.url = postmanUrl(request.value("url", json()));
+    } else {
+        return std::nullopt;
     }
-}
-
-std::vector<CapturedExchange> fromCharles(const json &document)
-{
-    std::vector<CapturedExchange> exchanges;
-    for (const auto &transaction : document) {
-        CapturedExchange exchange;
-        exchange.method = text(transaction, "method");
-        std::string host = text(transaction, "host");
-        const int port = integer(transaction, "actualPort", integer(transaction, "port", 0));
-        if (port > 0 && port != 80 && port != 443)
-            host += ":" + std::to_string(port);
-        exchange.host = host;
-        exchange.path = text(transaction, "path");
-        const json response = transaction.value("response", json::object());
-        if (response.is_object()) {
-            exchange.status = integer(response, "status", 200);
-            const json body = response.value("body", json::object());
-            if (body.is_object())
-                takeBody(exchange, text(body, "text"), text(body, "encoding") == "base64");
-        }
-        const json durations = transaction.value("durations", json::object());
-        if (durations.is_object())
-            exchange.latencyMs = number(durations, "total");
-        exchanges.push_back(std::move(exchange));
+    if (exchange.method.empty())
+        exchange.method = "GET";
+    const json responses = item.value("response", json::array());
+    if (responses.is_array() && !responses.empty() && responses.front().is_object()) {
+        exchange.status = integer(responses.front(), "code", 200);
+        takeBody(exchange, text(responses.front(), "body"), false);
     }
-    return exchanges;
+    return exchange;
 }
 
-// [{"method", "url" | "host"+"path", "status", "body", "latencyMs"}] or {"requests": [...]}.
-std::vector<CapturedExchange> fromRequestList(const json &list)
+CapturedExchange fromCharles(const json &transaction)
 {
-    std::vector<CapturedExchange> exchanges;
-    for (const auto &item : list) {
-        CapturedExchange exchange;
-        exchange.method = text(item, "method").empty() ? "GET" : text(item, "method");
-        exchange.url = text(item, "url");
-        exchange.host = text(item, "host");
-        exchange.path = text(item, "path");
-        exchange.status = integer(item, "status", 200);
-        const json response = item.value("response", json());
-        if (item.contains("body")) {
-            takeBody(exchange, bodyText(item["body"]), false);
-        } else if (response.is_object()) {
-            exchange.status = integer(response, "status", exchange.status);
-            takeBody(exchange, bodyText(response.value("body", json())), false);
-        }
-        exchange.latencyMs = number(item, "latencyMs");
-        exchanges.push_back(std::move(exchange));
+    CapturedExchange exchange;
+    exchange.method = text(transaction, "method");
+    std::string host = text(transaction, "host");
+    const int port = integer(transaction, "actualPort", integer(transaction, "port", 0));
+    if (port > 0 && port != 80 && port != 443)
+        host += ":" + std::to_string(port);
+    exchange.host = host;
+    exchange.path = text(transaction, "path");
+    const json response = transaction.value("response", json::object());
+    if (response.is_object()) {
+        exchange.status = integer(response, "status", 200);
+        const json body = response.value("body", json::object());
+        if (body.is_object())
+            takeBody(exchange, text(body, "text"), text(body, "encoding") == "base64");
     }
-    return exchanges;
+    const json durations = transaction.value("durations", json::object());
+    if (durations.is_object())
+        exchange.latencyMs = number(durations, "total");
+    return exchange;
 }
 
-bool isObjectList(const json &value)
+// {"method", "url" | "host"+"path", "status", "body", "latencyMs"}, an item of a plain request list.
+CapturedExchange fromRequest(const json &item)
 {
-    return value.is_array() && !value.empty() && std::all_of(value.begin(), value.end(), [](const json &item) {
-               return item.is_object();
-           });
+    CapturedExchange exchange;
+    exchange.method = text(item, "method").empty() ? "GET" : text(item, "method");
+    exchange.url = text(item, "url");
+    exchange.host = text(item, "host");
+    exchange.path = text(item, "path");
+    exchange.status = integer(item, "status", 200);
+    const json response = item.value("response", json());
+    if (item.contains("body")) {
+        takeBody(exchange, bodyText(item["body"]), false);
+    } else if (response.is_object()) {
+        exchange.status = integer(response, "status", exchange.status);
+        takeBody(exchange, bodyText(response.value("body", json())), false);
+    }
+    exchange.latencyMs = number(item, "latencyMs");
+    return exchange;
 }
 
-std::vector<WireRoute> toRoutes(const std::vector<CapturedExchange> &exchanges, size_t &passedThrough)
+bool isCharles(const json &first)
 {
-    std::vector<WireRoute> routes;
-    std::set<std::string> seen;
-    for (const auto &exchange : exchanges) {
-        std::string method = exchange.method;
-        std::transform(method.begin(), method.end(), method.begin(), [](char c) { return static_cast<char>(std::toupper(c)); });
-        if (!httpMethodFromRaw(method) || method == "CONNECT")
-            continue;
-        std::string host;
-        std::string path;
-        if (!exchange.url.empty()) {
-            const auto target = parseProxyTarget(exchange.url, exchange.host);
-            if (!target)
-                continue;
-            const bool defaultPort = (target->scheme == "http" && target->port == 80)
-                                     || (target->scheme == "https" && target->port == 443);
-            host = defaultPort ? target->hostname : target->hostname + ":" + std::to_string(target->port);
-            path = target->path;
-        } else {
-            host = lowerAscii(exchange.host);
-            path = exchange.path.substr(0, exchange.path.find('?'));
+    return first.contains("host") && first.contains("path") && (first.contains("response") || first.contains("scheme"))
+           && first.value("response", json::object()).is_object() && !first.contains("url");
+}
+
+bool isRequest(const json &first)
+{
+    return first.contains("url") || (first.contains("host") && first.contains("path"));
+}
+
+// The route an exchange stands for, or nothing when it names no HTTP route.
+std::optional<WireRoute> toRoute(CapturedExchange &exchange)
+{
+    std::string method = exchange.method;
+    std::transform(method.begin(), method.end(), method.begin(), [](char c) { return static_cast<char>(std::toupper(c)); });
+    if (!httpMethodFromRaw(method) || method == "CONNECT")
+        return std::nullopt;
+    std::string host;
+    std::string path;
+    if (!exchange.url.empty()) {
+        const auto target = parseProxyTarget(exchange.url, exchange.host);
+        if (!target)
+            return std::nullopt;
+        const bool defaultPort = (target->scheme == "http" && target->port == 80)
+                                 || (target->scheme == "https" && target->port == 443);
+        host = defaultPort ? target->hostname : target->hostname + ":" + std::to_string(target->port);
+        path = target->path;
+    } else {
+        host = lowerAscii(exchange.host);
+        path = exchange.path.substr(0, exchange.path.find('?'));
+    }
+    if (host.empty())
+        return std::nullopt;
+    if (path.empty() || path.front() != '/')
+        path.insert(path.begin(), '/');
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+
+    WireRoute route;
+    route.method = method;
+    route.host = sanitizeUtf8(host);
+    route.path = sanitizeUtf8(path);
+    route.status = exchange.status >= 100 && exchange.status <= 599 ? exchange.status : 200;
+    route.latencyMs = static_cast<int>(std::clamp(std::round(exchange.latencyMs), 0.0, 60000.0));
+    route.active = true;
+    // Bytes that are not text can't be served from a route body without changing them: the real host
+    // answers instead.
+    route.passThrough = exchange.binary;
+    if (!exchange.binary)
+        route.body = std::move(exchange.body);
+    return route;
+}
+
+// The routes of one kind of capture as its exchanges arrive: the first exchange of a method, host and
+// path wins; past the route limit only a fingerprint of each further route is kept, to count it.
+class RouteCollector final {
+public:
+    void add(CapturedExchange exchange)
+    {
+        auto route = toRoute(exchange);
+        if (!route)
+            return;
+        std::string key = route->method + " " + route->host + route->path;
+        if (m_kept.count(key))
+            return;
+        if (m_result.routes.size() >= kMaxImportedRoutes) {
+            m_past.insert(std::hash<std::string>()(key));
+            return;
         }
-        if (host.empty())
-            continue;
-        if (path.empty() || path.front() != '/')
-            path.insert(path.begin(), '/');
-        while (path.size() > 1 && path.back() == '/')
-            path.pop_back();
-        if (!seen.insert(method + " " + host + path).second)
-            continue;
+        m_kept.insert(std::move(key));
+        route->id = makeRouteId();
+        m_result.passedThrough += route->passThrough ? 1 : 0;
+        m_result.routes.push_back(std::move(*route));
+    }
+    // A route list keeps its routes as they are, ids and all.
+    void addRoute(WireRoute route)
+    {
+        if (m_result.routes.size() >= kMaxImportedRoutes) {
+            ++m_result.leftOut;
+            return;
+        }
+        if (route.id.empty())
+            route.id = makeRouteId();
+        m_result.routes.push_back(std::move(route));
+    }
+    CaptureImport take()
+    {
+        m_result.leftOut += m_past.size();
+        return std::move(m_result);
+    }
 
-        WireRoute route;
-        route.id = makeRouteId();
-        route.method = method;
-        route.host = sanitizeUtf8(host);
-        route.path = sanitizeUtf8(path);
-        route.status = exchange.status >= 100 && exchange.status <= 599 ? exchange.status : 200;
-        route.latencyMs = static_cast<int>(std::clamp(std::round(exchange.latencyMs), 0.0, 60000.0));
-        route.active = true;
-        // Bytes that are not text can't be served from a route body without changing them: the real
-        // host answers instead.
-        route.passThrough = exchange.binary;
-        if (exchange.binary)
-            ++passedThrough;
-        else
-            route.body = exchange.body;
-        routes.push_back(std::move(route));
-        if (routes.size() >= kMaxImportedRoutes)
+private:
+    CaptureImport m_result;
+    std::unordered_set<std::string> m_kept;
+    std::unordered_set<size_t> m_past;
+};
+
+// Where a capture keeps its exchanges: each of these arrays is read one element at a time.
+enum class ListKind { None, Har, Postman, Requests, Routes, TopLevel };
+
+ListKind listAt(const DocumentPath &path)
+{
+    const auto is = [&](size_t at, const char *key) { return path[at] && *path[at] == key; };
+    if (path.empty())
+        return ListKind::TopLevel;
+    if (path.size() == 2 && is(0, "log") && is(1, "entries"))
+        return ListKind::Har;
+    if (path.size() == 1 && is(0, "requests"))
+        return ListKind::Requests;
+    if (path.size() == 1 && is(0, "routes"))
+        return ListKind::Routes;
+    // "item", and a folder's "item" within it, at any depth.
+    if (path.size() % 2 == 0)
+        return ListKind::None;
+    for (size_t at = 0; at < path.size(); ++at) {
+        if (at % 2 == 0 ? !is(at, "item") : path[at].has_value())
+            return ListKind::None;
+    }
+    return ListKind::Postman;
+}
+
+// Takes the exchanges of every list a capture might be read from; which one counts is known only once
+// the whole document is read.
+class CaptureReader final {
+public:
+    ElementStream stream()
+    {
+        return {[](const DocumentPath &path) { return listAt(path) != ListKind::None; },
+                [this](const DocumentPath &path, json &&element, std::string &error) {
+                    return take(listAt(path), element, error);
+                }};
+    }
+
+    std::optional<CaptureImport> finish(const json &document, std::string &error)
+    {
+        if (document.is_object()) {
+            const auto log = document.find("log");
+            if (log != document.end() && log->is_object() && log->contains("entries") && (*log)["entries"].is_array())
+                return m_har.take();
+            const auto info = document.find("info");
+            if (info != document.end() && info->is_object() && document.contains("item"))
+                return m_postman.take();
+            if (document.contains("routes") && document["routes"].is_array())
+                return routeList(error);
+            if (m_requestCount > 0 && m_requestsAreObjects)
+                return m_requests.take();
+        } else if (document.is_array()) {
+            if (m_topKind == TopKind::Routes)
+                return routeList(error);
+            if (m_topKind == TopKind::Charles || m_topKind == TopKind::Requests)
+                return m_top.take();
+        }
+        error = kUnrecognised;
+        return std::nullopt;
+    }
+
+private:
+    enum class TopKind { Unknown, Routes, Charles, Requests };
+    static constexpr const char *kUnrecognised
+        = "unrecognised capture: expected a HAR file, a Postman collection, a Charles JSON session or a JSON list "
+          "of requests";
+
+    bool take(ListKind kind, const json &element, std::string &error)
+    {
+        switch (kind) {
+        case ListKind::Har:
+            if (auto exchange = fromHarEntry(element))
+                m_har.add(std::move(*exchange));
+            return true;
+        case ListKind::Postman:
+            if (auto exchange = fromPostmanItem(element))
+                m_postman.add(std::move(*exchange));
+            return true;
+        case ListKind::Requests:
+            ++m_requestCount;
+            m_requestsAreObjects = m_requestsAreObjects && element.is_object();
+            if (element.is_object())
+                m_requests.add(fromRequest(element));
+            return true;
+        case ListKind::Routes:
+            takeRoute(element, m_routes);
+            return true;
+        case ListKind::TopLevel:
+            return takeTopLevel(element, error);
+        case ListKind::None:
             break;
+        }
+        return true;
     }
-    return routes;
-}
+
+    // A list at the top: its first element says what it is.
+    bool takeTopLevel(const json &element, std::string &error)
+    {
+        if (!element.is_object()) {
+            error = kUnrecognised;
+            return false;
+        }
+        if (m_topKind == TopKind::Unknown) {
+            if (decodeJson<WireRoute>(element))
+                m_topKind = TopKind::Routes;
+            else if (isCharles(element))
+                m_topKind = TopKind::Charles;
+            else if (isRequest(element))
+                m_topKind = TopKind::Requests;
+            else {
+                error = kUnrecognised;
+                return false;
+            }
+        }
+        if (m_topKind == TopKind::Routes)
+            takeRoute(element, m_top);
+        else
+            m_top.add(m_topKind == TopKind::Charles ? fromCharles(element) : fromRequest(element));
+        return true;
+    }
+
+    void takeRoute(const json &element, RouteCollector &into)
+    {
+        auto route = decodeJson<WireRoute>(element);
+        if (!route)
+            m_routesBroken = true;
+        else
+            into.addRoute(std::move(*route));
+    }
+
+    std::optional<CaptureImport> routeList(std::string &error)
+    {
+        if (m_routesBroken) {
+            error = "the route list is not in the engine's route form";
+            return std::nullopt;
+        }
+        return m_topKind == TopKind::Routes ? m_top.take() : m_routes.take();
+    }
+
+    RouteCollector m_har;
+    RouteCollector m_postman;
+    RouteCollector m_requests;
+    RouteCollector m_routes;
+    RouteCollector m_top;
+    TopKind m_topKind = TopKind::Unknown;
+    size_t m_requestCount = 0;
+    bool m_requestsAreObjects = true;
+    bool m_routesBroken = false;
+};
 
 } // namespace
-
-std::string captureKind(const json &document)
-{
-    if (document.is_object()) {
-        const auto log = document.find("log");
-        if (log != document.end() && log->is_object() && log->contains("entries") && (*log)["entries"].is_array())
-            return "har";
-        const auto info = document.find("info");
-        if (info != document.end() && info->is_object() && document.contains("item"))
-            return "postman";
-        if (document.contains("routes") && document["routes"].is_array())
-            return "routes";
-        if (isObjectList(document.value("requests", json())))
-            return "requests";
-        return {};
-    }
-    if (!isObjectList(document))
-        return {};
-    if (decodeJson<std::vector<WireRoute>>(document))
-        return "routes";
-    const json &first = document.front();
-    if (first.contains("host") && first.contains("path") && (first.contains("response") || first.contains("scheme"))
-        && first.value("response", json::object()).is_object() && !first.contains("url"))
-        return "charles";
-    if (first.contains("url") || (first.contains("host") && first.contains("path")))
-        return "requests";
-    return {};
-}
 
 bool isTextBody(std::string_view bytes)
 {
     return bytes.find('\0') == std::string_view::npos && sanitizeUtf8(bytes) == bytes;
 }
 
-std::optional<std::vector<WireRoute>> importCapture(std::string_view bytes, std::string &error,
-                                                    size_t *passedThrough)
+std::optional<CaptureImport> importCapture(std::string_view bytes, std::string &error)
 {
-    size_t binaryCount = 0;
-    const auto document = parseBoundedJson(bytes, error);
+    CaptureReader reader;
+    const ElementStream stream = reader.stream();
+    const auto document = parseBoundedJson(bytes, ParseBounds {kMaxImportBytes, kMaxHeldBytes}, error, &stream);
     if (!document) {
         error = "not a readable capture: " + error;
         return std::nullopt;
     }
-    const std::string kind = captureKind(*document);
-    std::vector<CapturedExchange> exchanges;
-    if (kind == "har") {
-        exchanges = fromHar(*document);
-    } else if (kind == "postman") {
-        fromPostmanItems((*document)["item"], exchanges, 0);
-    } else if (kind == "charles") {
-        exchanges = fromCharles(*document);
-    } else if (kind == "requests") {
-        exchanges = fromRequestList(document->is_array() ? *document : (*document)["requests"]);
-    } else if (kind == "routes") {
-        const json &list = document->is_array() ? *document : (*document)["routes"];
-        auto routes = decodeJson<std::vector<WireRoute>>(list);
-        if (!routes) {
-            error = "the route list is not in the engine's route form";
-            return std::nullopt;
-        }
-        for (auto &route : *routes) {
-            if (route.id.empty())
-                route.id = makeRouteId();
-        }
-        if (routes->size() > kMaxImportedRoutes)
-            routes->resize(kMaxImportedRoutes);
-        return routes;
-    } else {
-        error = "unrecognised capture: expected a HAR file, a Postman collection, a Charles JSON session "
-                "or a JSON list of requests";
-        return std::nullopt;
-    }
-    auto routes = toRoutes(exchanges, binaryCount);
-    if (passedThrough)
-        *passedThrough = binaryCount;
-    return routes;
+    return reader.finish(*document, error);
 }
 
 } // namespace standin

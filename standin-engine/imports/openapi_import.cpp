@@ -331,6 +331,10 @@ std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::st
             for (const char *method : kMethods) {
                 if (!operations->contains(method) || !(*operations)[method].is_object())
                     continue;
+                if (result.routes.size() >= kMaxImportedRoutes) {
+                    ++result.leftOut;
+                    continue;
+                }
                 const json &operation = (*operations)[method];
                 WireRoute route;
                 route.id = makeRouteId();
@@ -351,8 +355,6 @@ std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::st
                 if (route.status == 204)
                     route.body.clear();
                 result.routes.push_back(std::move(route));
-                if (result.routes.size() >= kMaxImportedRoutes)
-                    return result;
             }
         }
         if (result.routes.empty()) {
@@ -373,7 +375,8 @@ std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &
 {
     const size_t first = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
     const bool looksJson = first != std::string_view::npos && (bytes[first] == '{' || bytes[first] == '[');
-    const auto document = looksJson ? parseBoundedJson(bytes, error) : parseBoundedYaml(bytes, error);
+    const ParseBounds bounds {kMaxImportBytes, kMaxHeldBytes};
+    const auto document = looksJson ? parseBoundedJson(bytes, bounds, error) : parseBoundedYaml(bytes, error, bounds);
     if (!document) {
         error = "the document could not be read: " + error;
         return std::nullopt;

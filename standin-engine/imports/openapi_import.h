@@ -19,10 +19,11 @@ constexpr size_t kMaxImportedBodyBytes = 16 * 1024 * 1024;
 
 struct OpenAPIImport {
     std::string title; // the document's info.title, or "Imported API"
-    std::vector<WireRoute> routes;
+    std::vector<WireRoute> routes; // at most kMaxImportedRoutes
+    size_t leftOut = 0;            // operations past that limit
 };
 
-// One route per path and method; "{id}" segments become ":id"; the first 2xx response (else
+// One route per path and method, up to a project's route limit (the rest are counted); "{id}" segments become ":id"; the first 2xx response (else
 // "default", else the lowest other final status) gives the status and, where the document has one, its
 // example body. A document without operations, with a field of the wrong type, or past the bounds
 // above gives nothing and a message naming the cause.

@@ -26,7 +26,25 @@ std::string exportProfile(const ProjectState &project, const std::string &name)
 
 std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &error, size_t maxBytes)
 {
-    const auto document = parseBoundedJson(bytes, maxBytes, error);
+    ProfileContents contents;
+    bool routesRead = true;
+    const ElementStream stream {
+        [](const DocumentPath &path) { return path.size() == 1 && path[0] == std::optional<std::string>("routes"); },
+        [&](const DocumentPath &, json &&element, std::string &) {
+            auto route = decodeJson<WireRoute>(element);
+            if (!route)
+                routesRead = false;
+            else if (contents.routes.size() < StateStore::kMaxRoutes)
+                contents.routes.push_back(std::move(*route));
+            else
+                ++contents.leftOut;
+            return routesRead;
+        }};
+    const auto document = parseBoundedJson(bytes, ParseBounds {maxBytes, kMaxHeldBytes}, error, &stream);
+    if (!document && !routesRead) {
+        error = "not a valid Kestrion profile: a route is not in the engine's route form";
+        return std::nullopt;
+    }
     if (!document) {
         error = "not a Kestrion profile: " + error;
         return std::nullopt;
@@ -43,13 +61,12 @@ std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &
             error = "profile version " + std::to_string(version) + " is not supported";
             return std::nullopt;
         }
-        ProfileContents contents;
-        reader.required("routes", contents.routes);
-        reader.optional("chaos", contents.chaos);
-        if (contents.routes.size() > StateStore::kMaxRoutes) {
-            error = "the profile holds too many routes";
+        const auto routes = document->find("routes");
+        if (routes == document->end() || !routes->is_array()) {
+            error = "not a valid Kestrion profile: \"routes\" is missing";
             return std::nullopt;
         }
+        reader.optional("chaos", contents.chaos);
         auto refusal = refusedIds(contents.routes);
         if (!refusal && contents.chaos)
             refusal = refusedIds(*contents.chaos);

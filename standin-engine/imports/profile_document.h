@@ -11,14 +11,16 @@
 namespace standin {
 
 struct ProfileContents {
-    std::vector<WireRoute> routes;
+    std::vector<WireRoute> routes; // at most StateStore::kMaxRoutes
+    size_t leftOut = 0;            // routes past that limit
     std::optional<ChaosState> chaos;
 };
 
 // {"kestrionProfile": 1, "name": ..., "project": ..., "exportedAt": ..., "routes": [...], "chaos": {...}}
 std::string exportProfile(const ProjectState &project, const std::string &name);
 // Nothing, with the reason, when the bytes are not a profile this engine wrote.
-// A profile holds a whole project, so it may be as large as the saved state.
+// A profile holds a whole project, so it may be as large as the saved state; its routes are read one at
+// a time.
 std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &error,
                                            size_t maxBytes = StateStore::kMaxSavedBytes);
 

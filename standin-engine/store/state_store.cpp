@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <set>
 #include <string_view>
+#include <unordered_map>
 
 namespace standin {
 
@@ -359,37 +360,33 @@ std::optional<std::string> StateStore::setRoutes(std::vector<WireRoute> routes)
     return std::nullopt;
 }
 
-std::optional<std::vector<WireRoute>> StateStore::mergeRoutes(const std::vector<WireRoute> &imported,
-                                                              std::string &error)
+std::optional<StateStore::Merged> StateStore::mergeRoutes(const std::vector<WireRoute> &imported,
+                                                          std::string &error)
 {
     SaveWhenDone saving {*this};
     std::lock_guard lock(m_mutex);
-    const ProjectState &project = *activeLocked();
-    std::set<std::string> signatures;
-    for (const auto &route : project.routes)
-        signatures.insert(routeSignature(route));
-    size_t added = 0;
-    for (const auto &route : imported)
-        added += signatures.insert(routeSignature(route)).second ? 1 : 0;
-    if (project.routes.size() + added > kMaxRoutes) {
-        error = "the project would hold " + std::to_string(project.routes.size() + added)
-                + " routes, more than the " + std::to_string(kMaxRoutes) + " a project may hold";
-        return std::nullopt;
-    }
-    ProjectState candidate = project;
+    ProjectState candidate = *activeLocked();
+    std::unordered_map<std::string, size_t> bySignature;
+    for (size_t i = 0; i < candidate.routes.size(); ++i)
+        bySignature.emplace(routeSignature(candidate.routes[i]), i);
+    Merged merged;
     std::vector<std::string> replacedIds;
     for (const auto &route : imported) {
-        const auto same = std::find_if(candidate.routes.begin(), candidate.routes.end(), [&](const auto &existing) {
-            return routeSignature(existing) == routeSignature(route);
-        });
-        if (same != candidate.routes.end()) {
+        const auto [same, added] = bySignature.emplace(routeSignature(route), candidate.routes.size());
+        if (!added) {
+            WireRoute &existing = candidate.routes[same->second];
             WireRoute replacement = route;
-            replacement.id = same->id; // keeps a selected route selected in the app
-            replacedIds.push_back(same->id);
-            *same = replacement;
-        } else {
+            replacement.id = existing.id; // keeps a selected route selected in the app
+            replacedIds.push_back(existing.id);
+            existing = std::move(replacement);
+        } else if (candidate.routes.size() < kMaxRoutes) {
             candidate.routes.push_back(route);
+        } else {
+            bySignature.erase(same);
+            ++merged.leftOut;
+            continue;
         }
+        ++merged.imported;
     }
     touchLocked(candidate);
     size_t measured = 0;
@@ -399,7 +396,8 @@ std::optional<std::vector<WireRoute>> StateStore::mergeRoutes(const std::vector<
         m_hits.erase(id);
     const ProjectState &placed = placeLocked(std::move(candidate), measured);
     changedLocked();
-    return placed.routes;
+    merged.routes = placed.routes;
+    return merged;
 }
 
 EnvironmentSet StateStore::environments() const

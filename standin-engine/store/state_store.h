@@ -84,10 +84,16 @@ public:
     std::vector<WireRoute> routes() const;
     // Writes that can grow the state return why they were refused (see kMaxSavedBytes); nothing then changed.
     std::optional<std::string> setRoutes(std::vector<WireRoute> routes);
-    // Adds imported routes; one with the method, host and path of an existing route replaces it. Nothing
-    // changes (and `error` says why) when the project would pass kMaxRoutes, a list the app could no
-    // longer push back, or the state its bound.
-    std::optional<std::vector<WireRoute>> mergeRoutes(const std::vector<WireRoute> &imported, std::string &error);
+    // Adds imported routes in their order; one with the method, host and path of an existing route
+    // replaces it, and new ones are added while the project holds fewer than kMaxRoutes (a longer list
+    // the app could no longer push back). The rest are left out and counted. Nothing changes (and `error`
+    // says why) when the state would pass its bound.
+    struct Merged {
+        std::vector<WireRoute> routes; // the project's whole list
+        size_t imported = 0;           // routes added or replaced
+        size_t leftOut = 0;
+    };
+    std::optional<Merged> mergeRoutes(const std::vector<WireRoute> &imported, std::string &error);
 
     // Project operations; texts in `error` are shown to the user.
     std::optional<Project> createProject(const std::string &name, std::string &error);

@@ -268,6 +268,12 @@ TEST_F(Content, ImportBannerToneAndItsFourSecondLife)
     EXPECT_GE(banner->linesAt(banner->width()).size(), 2);
     EXPECT_FALSE(banner->isCut());
     EXPECT_EQ(banner->height(), banner->heightForWidth(banner->width()));
+    // A partial import is told in full, in the tone of what did come in.
+    engine.setImportSummary(
+        QStringLiteral("Imported 5,000 of 7,200 requests: the rest are past the 5,000-route limit of a project"));
+    EXPECT_EQ(banner->tone(), SnowToast::Tone::success);
+    EXPECT_FALSE(banner->isCut());
+    testsupport::saveRender(&view(), "shell", "import-partial");
     // When the wait runs out the summary is cleared and the banner goes.
     timer->start(1);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !engine.importSummary().has_value(); }, 1000));

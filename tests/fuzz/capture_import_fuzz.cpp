@@ -7,13 +7,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     std::string error;
-    const auto routes = standin::importCapture(fuzz::asText(data, size), error);
-    if (!routes) {
+    const auto imported = standin::importCapture(fuzz::asText(data, size), error);
+    if (!imported) {
         fuzz::check(!error.empty(), "a refused capture has no message");
         return 0;
     }
-    fuzz::check(routes->size() <= standin::kMaxImportedRoutes, "more routes than the import allows");
-    fuzz::check(decodeRecord<std::vector<WireRoute>>(encodeRecord(*routes)).has_value(),
+    fuzz::check(imported->routes.size() <= standin::kMaxImportedRoutes, "more routes than the import allows");
+    fuzz::check(decodeRecord<std::vector<WireRoute>>(encodeRecord(imported->routes)).has_value(),
                 "imported routes do not survive their own wire form");
     return 0;
 }

@@ -6,6 +6,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    fuzz::checkOpenAPIImport(fuzz::asText(data, size), &standin::parseBoundedYaml);
+    fuzz::checkOpenAPIImport(fuzz::asText(data, size), [](std::string_view text, std::string &error) {
+        return standin::parseBoundedYaml(text, error);
+    });
     return 0;
 }

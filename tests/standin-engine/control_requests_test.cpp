@@ -15,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 using standintest::EngineProcess;
 using standintest::EventReader;
@@ -150,6 +151,7 @@ TEST_F(Engine, CaptureImportAddsRoutesAndRefusesUnreadableFiles)
     EXPECT_EQ(imported[0].path, "/feed");
     EXPECT_EQ(routes(), imported);
     EXPECT_EQ(reply->get_header_value("X-Kestrion-Imported-Pass-Through"), "0");
+    EXPECT_EQ(reply->get_header_value(kImportCountsHeader), R"({"imported":1,"leftOut":0,"routeLimit":5000})");
 
     // A PNG (base64 in the file) can't be a text body: the real host will answer it. Text that came
     // base64-encoded stays a mock.
@@ -410,6 +412,32 @@ TEST_F(Engine, ProjectSwitchKeepsEachProjectsSchemaApart)
     EXPECT_TRUE(decoded<SchemaSnapshot>(m_client->Get("/schema")).baselines.empty());
 }
 
+TEST_F(Engine, ImportsSentTogetherAreEachTakenWhole)
+{
+    constexpr int kImports = 4;
+    std::vector<std::thread> senders;
+    std::vector<standintest::Result> answers(kImports);
+    for (int n = 0; n < kImports; ++n) {
+        senders.emplace_back([&, n] {
+            std::string entries;
+            for (int i = 0; i < 300; ++i)
+                entries += (i ? "," : "") + std::string(R"({"request":{"method":"GET","url":"https://api.test/)")
+                           + std::to_string(n) + "/" + std::to_string(i) + R"("},"response":{"status":200}})";
+            answers[static_cast<size_t>(n)]
+                = m_engine->client()->Post("/import?format=auto", R"({"log":{"entries":[)" + entries + "]}}",
+                                           "application/json");
+        });
+    }
+    for (auto &sender : senders)
+        sender.join();
+    for (const auto &answer : answers) {
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 200) << answer->body;
+        EXPECT_EQ(answer->get_header_value(kImportCountsHeader), R"({"imported":300,"leftOut":0,"routeLimit":5000})");
+    }
+    EXPECT_EQ(routes().size(), 4u * 300u);
+}
+
 TEST_F(Engine, BombsAndHugeImportsGet4xxAndChangeNothing)
 {
     std::string bomb = "openapi: 3.0.0\ninfo: {title: Bomb}\npaths: {}\na: &a [x, x, x, x, x, x, x, x, x, x]\n";
@@ -433,8 +461,15 @@ TEST_F(Engine, BombsAndHugeImportsGet4xxAndChangeNothing)
     for (const std::string &deepYaml : {"a: " + std::string(3000, '[') + std::string(3000, ']'), blockNesting + "x\n"})
         EXPECT_EQ(m_client->Post("/import/openapi", deepYaml, "application/octet-stream")->status / 100, 4);
 
+    // Imports may be as large as a profile; past that they are refused unread, naming the limit.
     const std::string huge = "[" + std::string(6 * 1024 * 1024, ' ') + "]";
-    EXPECT_EQ(m_client->Post("/import?format=auto", huge, "application/json")->status, 413);
+    EXPECT_EQ(m_client->Post("/import?format=auto", huge, "application/json")->status, 422);
+    for (const char *path : {"/import?format=auto", "/import/openapi"}) {
+        const auto tooLarge = m_client->Post(path, std::string(64 * 1024 * 1024 + 1, ' '), "application/json");
+        ASSERT_TRUE(tooLarge);
+        EXPECT_EQ(tooLarge->status, 413);
+        EXPECT_NE(tooLarge->body.find("at most 67108864 bytes"), std::string::npos) << tooLarge->body;
+    }
     // A profile may be as large as the saved state: this one is refused for what it is, not its size.
     EXPECT_EQ(m_client->Post("/profile", huge, "application/json")->status, 400);
     EXPECT_EQ(m_client->Post("/profile", std::string(64 * 1024 * 1024 + 1, ' '), "application/json")->status, 413);

@@ -31,6 +31,16 @@ template <class Json> void writeImportResult(Json &j, const OpenAPIImportResult 
     j["projectId"] = result.projectId;
     j["name"] = result.name;
     j["routeCount"] = result.routeCount;
+    records::putOptional(j, "leftOut", result.leftOut);
+    records::putOptional(j, "routeLimit", result.routeLimit);
+}
+
+template <class Json> void writeImportCounts(Json &j, const ImportCounts &counts)
+{
+    j = Json::object();
+    j["imported"] = counts.imported;
+    j["leftOut"] = counts.leftOut;
+    j["routeLimit"] = counts.routeLimit;
 }
 
 } // namespace
@@ -39,6 +49,7 @@ KESTRION_RECORD_WRITERS(Project, writeProject)
 KESTRION_RECORD_WRITERS(ProjectList, writeProjectList)
 KESTRION_RECORD_WRITERS(ProjectNameRequest, writeNameRequest)
 KESTRION_RECORD_WRITERS(OpenAPIImportResult, writeImportResult)
+KESTRION_RECORD_WRITERS(ImportCounts, writeImportCounts)
 
 void from_json(const nlohmann::json &j, Project &p)
 {
@@ -68,4 +79,14 @@ void from_json(const nlohmann::json &j, OpenAPIImportResult &result)
     in.required("projectId", result.projectId);
     in.required("name", result.name);
     in.required("routeCount", result.routeCount);
+    in.optional("leftOut", result.leftOut);
+    in.optional("routeLimit", result.routeLimit);
+}
+
+void from_json(const nlohmann::json &j, ImportCounts &counts)
+{
+    const records::ObjectReader in(j);
+    in.required("imported", counts.imported);
+    in.required("leftOut", counts.leftOut);
+    in.required("routeLimit", counts.routeLimit);
 }

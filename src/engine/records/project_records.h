@@ -3,6 +3,7 @@
 
 #include "engine/records/json_rules.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,12 +35,28 @@ struct ProjectNameRequest {
 };
 KESTRION_RECORD_JSON(ProjectNameRequest);
 
-// The engine's answer to POST "/import/openapi".
+// The engine's answer to POST "/import/openapi". Engines before the route limit of imports leave out
+// the last two.
 struct OpenAPIImportResult {
     std::string projectId;
     std::string name; // the project that received the routes
     std::int64_t routeCount = 0;
+    std::optional<std::int64_t> leftOut;    // operations past the route limit, not imported
+    std::optional<std::int64_t> routeLimit; // the routes a project may hold
 
     bool operator==(const OpenAPIImportResult &) const = default;
 };
 KESTRION_RECORD_JSON(OpenAPIImportResult);
+
+// How much of a capture or profile came in, beside the route list that answers its import (in the
+// header below, as compact JSON).
+struct ImportCounts {
+    std::int64_t imported = 0;   // routes added or replaced
+    std::int64_t leftOut = 0;    // routes of the file past the route limit
+    std::int64_t routeLimit = 0; // the routes a project may hold
+
+    bool operator==(const ImportCounts &) const = default;
+};
+KESTRION_RECORD_JSON(ImportCounts);
+
+inline constexpr const char *kImportCountsHeader = "X-Kestrion-Import-Counts";

@@ -373,7 +373,7 @@ TEST_F(ControlRequests, PathImportsOverTheBoundAreRefusedAndNotSent)
         EXPECT_EQ(file.write(QByteArray(size, 'x')), size);
         return path;
     };
-    const auto refused = [&](const QString &name, int megabytes = 4) {
+    const auto refused = [&](const QString &name, int megabytes = 64) {
         const QString message = QStringLiteral("Couldn't import ") + name + QStringLiteral(" \u2014 it is larger than the ")
                                 + QString::number(megabytes) + QStringLiteral(" MB import limit");
         return testsupport::waitFor([&] {

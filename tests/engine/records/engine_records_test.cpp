@@ -21,8 +21,15 @@ TEST(ProjectRecords, LiteralJsonBothWays)
         R"({"id":"p2","name":"Payments","routeCount":0,"updatedAt":"yesterday"}]})",
         ProjectList{"p2", {{"p1", "Default", 9, "2026-06-28T10:00:00Z"}, {"p2", "Payments", 0, "yesterday"}}});
     expectRoundTrip<ProjectNameRequest>(R"({"name":"New \"one\""})", ProjectNameRequest{"New \"one\""});
+    // An answer of an engine from before the route limit of imports reads as before.
     expectRoundTrip<OpenAPIImportResult>(R"({"projectId":"p9","name":"Petstore","routeCount":12})",
-                                         OpenAPIImportResult{"p9", "Petstore", 12});
+                                         OpenAPIImportResult{"p9", "Petstore", 12, std::nullopt, std::nullopt});
+    expectRoundTrip<OpenAPIImportResult>(
+        R"({"projectId":"p9","name":"Big","routeCount":5000,"leftOut":2200,"routeLimit":5000})",
+        OpenAPIImportResult{"p9", "Big", 5000, 2200, 5000});
+    expectRoundTrip<ImportCounts>(R"({"imported":5000,"leftOut":2200,"routeLimit":5000})",
+                                  ImportCounts{5000, 2200, 5000});
+    EXPECT_FALSE(decodeRecord<ImportCounts>(R"({"imported":5000,"routeLimit":5000})"));
 }
 
 TEST(ProjectRecords, MissingActiveIdFailsTheWholeList)

@@ -113,8 +113,8 @@ TEST_F(DashboardDrop, TooLargeIsRefusedWithAClearMessage)
     EXPECT_FALSE(drop(mime.get()));
     EXPECT_FALSE(panel()->dragging()); // the highlight resets after a drop
     ASSERT_TRUE(engine.importSummary().has_value());
-    EXPECT_EQ(*engine.importSummary(), "Couldn't import huge.har \u2014 it is larger than the 4 MB import limit");
-    EXPECT_EQ(engine.log().last(), "import: Couldn't import huge.har \u2014 it is larger than the 4 MB import limit");
+    EXPECT_EQ(*engine.importSummary(), "Couldn't import huge.har \u2014 it is larger than the 64 MB import limit");
+    EXPECT_EQ(engine.log().last(), "import: Couldn't import huge.har \u2014 it is larger than the 64 MB import limit");
 }
 
 TEST_F(DashboardDrop, FileAtTheLimitIsTakenAndTheHighlightResets)
@@ -179,7 +179,7 @@ TEST_F(DashboardDrop, BrowsedFilesPassTheSameChecks)
 
     answer = file(QStringLiteral("big.json"), FileActions::MaxImportBytes + 1);
     screen().browse();
-    EXPECT_EQ(*engine.importSummary(), "Couldn't import big.json \u2014 it is larger than the 4 MB import limit");
+    EXPECT_EQ(*engine.importSummary(), "Couldn't import big.json \u2014 it is larger than the 64 MB import limit");
 
     // The shell's other open panels check too.
     answer = pipe;

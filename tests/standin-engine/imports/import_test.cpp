@@ -46,8 +46,8 @@ TEST(CaptureImport, HarEntriesBecomeRoutesOnePerMethodHostAndPath)
     std::string error;
     const auto routes = importCapture(har, error);
     ASSERT_TRUE(routes) << error;
-    ASSERT_EQ(routes->size(), 2u);
-    const WireRoute &users = routes->at(0);
+    ASSERT_EQ(routes->routes.size(), 2u);
+    const WireRoute &users = routes->routes.at(0);
     EXPECT_EQ(users.method, "GET");
     EXPECT_EQ(users.host, "api.test");
     EXPECT_EQ(users.path, "/v2/users");
@@ -56,7 +56,7 @@ TEST(CaptureImport, HarEntriesBecomeRoutesOnePerMethodHostAndPath)
     EXPECT_EQ(users.body, R"({"users":[]})");
     EXPECT_TRUE(users.active);
     EXPECT_EQ(users.id.rfind("r-", 0), 0u);
-    const WireRoute &login = routes->at(1);
+    const WireRoute &login = routes->routes.at(1);
     EXPECT_EQ(login.method, "POST");
     EXPECT_EQ(login.host, "api.test:8080");
     EXPECT_EQ(login.body, R"({"ok":true})");
@@ -69,10 +69,10 @@ TEST(CaptureImport, PlainJsonPostmanAndCharlesShapes)
                                           {"method":"DELETE","host":"api.test","path":"/b?x=1","status":204}])",
                                      error);
     ASSERT_TRUE(plain) << error;
-    ASSERT_EQ(plain->size(), 2u);
-    EXPECT_EQ(plain->at(0).status, 404);
-    EXPECT_EQ(nlohmann::json::parse(plain->at(0).body), nlohmann::json::parse(R"({"e":1})"));
-    EXPECT_EQ(plain->at(1).path, "/b");
+    ASSERT_EQ(plain->routes.size(), 2u);
+    EXPECT_EQ(plain->routes.at(0).status, 404);
+    EXPECT_EQ(nlohmann::json::parse(plain->routes.at(0).body), nlohmann::json::parse(R"({"e":1})"));
+    EXPECT_EQ(plain->routes.at(1).path, "/b");
 
     const auto postman = importCapture(R"({"info":{"name":"c","schema":"https://schema.getpostman.com/json/collection/v2.1.0/collection.json"},
         "item":[{"name":"folder","item":[{"name":"one","request":{"method":"PUT","url":{"raw":"https://api.test/things/1"}},
@@ -80,21 +80,21 @@ TEST(CaptureImport, PlainJsonPostmanAndCharlesShapes)
                 {"name":"two","request":{"method":"GET","url":{"host":["api","test"],"path":["things"]}}}]})",
                                        error);
     ASSERT_TRUE(postman) << error;
-    ASSERT_EQ(postman->size(), 2u);
-    EXPECT_EQ(postman->at(0).method, "PUT");
-    EXPECT_EQ(postman->at(0).body, R"({"id":1})");
-    EXPECT_EQ(postman->at(1).path, "/things");
+    ASSERT_EQ(postman->routes.size(), 2u);
+    EXPECT_EQ(postman->routes.at(0).method, "PUT");
+    EXPECT_EQ(postman->routes.at(0).body, R"({"id":1})");
+    EXPECT_EQ(postman->routes.at(1).path, "/things");
 
     const auto charles = importCapture(R"([{"status":"COMPLETE","method":"GET","scheme":"https","host":"api.test",
         "actualPort":443,"path":"/feed","query":"a=1","response":{"status":200,"body":{"text":"[1,2]"}},
         "durations":{"total":42}}])",
                                        error);
     ASSERT_TRUE(charles) << error;
-    ASSERT_EQ(charles->size(), 1u);
-    EXPECT_EQ(charles->at(0).host, "api.test");
-    EXPECT_EQ(charles->at(0).path, "/feed");
-    EXPECT_EQ(charles->at(0).body, "[1,2]");
-    EXPECT_EQ(charles->at(0).latencyMs, 42);
+    ASSERT_EQ(charles->routes.size(), 1u);
+    EXPECT_EQ(charles->routes.at(0).host, "api.test");
+    EXPECT_EQ(charles->routes.at(0).path, "/feed");
+    EXPECT_EQ(charles->routes.at(0).body, "[1,2]");
+    EXPECT_EQ(charles->routes.at(0).latencyMs, 42);
 }
 
 TEST(CaptureImport, UnreadableInputGivesAMessage)

@@ -195,7 +195,7 @@ TEST_F(Transport, ChunkedUploadPastTheLimitIsRefusedBeforeItEnds)
     const std::string chunk = std::string(size) + piece + "\r\n";
     const std::string routesBefore = m_engine->client()->Get("/routes")->body;
     for (const auto &[port, head] : std::vector<std::pair<int, std::string>> {
-             {m_engine->controlPort(), "POST /import?format=auto HTTP/1.1\r\n" + controlFields()},
+             {m_engine->controlPort(), "POST /mock/generate HTTP/1.1\r\n" + controlFields()},
              {m_proxyPort, "POST http://api.test/make HTTP/1.1\r\nHost: api.test"}}) {
         RawSocket socket;
         ASSERT_TRUE(socket.connect(port));

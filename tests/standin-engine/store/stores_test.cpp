@@ -155,13 +155,15 @@ TEST(StateStore, MergedImportsReplaceTheSameMethodHostAndPath)
     std::string error;
     const auto merged = store.mergeRoutes({changed, route("r-2", "GET", "/b")}, error);
     ASSERT_TRUE(merged) << error;
-    ASSERT_EQ(merged->size(), 2u);
-    EXPECT_EQ((*merged)[0].id, "r-1");
-    EXPECT_EQ((*merged)[0].status, 404);
-    EXPECT_EQ((*merged)[1].id, "r-2");
+    ASSERT_EQ(merged->routes.size(), 2u);
+    EXPECT_EQ(merged->routes[0].id, "r-1");
+    EXPECT_EQ(merged->routes[0].status, 404);
+    EXPECT_EQ(merged->routes[1].id, "r-2");
+    EXPECT_EQ(merged->imported, 2u);
+    EXPECT_EQ(merged->leftOut, 0u);
 }
 
-TEST(StateStore, ImportsThatWouldPassTheRouteLimitChangeNothing)
+TEST(StateStore, ImportsTakeWhatFitsUnderTheRouteLimitAndCountTheRest)
 {
     QTemporaryDir dir;
     StateStore store(pathIn(dir, "state.json"));
@@ -170,12 +172,18 @@ TEST(StateStore, ImportsThatWouldPassTheRouteLimitChangeNothing)
         full.push_back(route("r-" + std::to_string(i), "GET", "/n/" + std::to_string(i)));
     store.setRoutes(full);
     std::string error;
-    // Replacing an existing route and adding one more fits exactly.
-    ASSERT_TRUE(store.mergeRoutes({route("x", "GET", "/n/0"), route("y", "GET", "/new/1")}, error)) << error;
-    // One more would leave a list the app could never push back.
-    EXPECT_FALSE(store.mergeRoutes({route("z", "GET", "/new/2")}, error));
-    EXPECT_NE(error.find(std::to_string(StateStore::kMaxRoutes)), std::string::npos) << error;
-    EXPECT_EQ(store.routes().size(), StateStore::kMaxRoutes);
+    // One new route fits; past it only replacements of existing routes come in, never a list the app
+    // could not push back.
+    const auto merged = store.mergeRoutes({route("y", "GET", "/new/1"), route("z", "GET", "/new/2"),
+                                           route("x", "GET", "/n/0"), route("w", "GET", "/new/3")},
+                                          error);
+    ASSERT_TRUE(merged) << error;
+    EXPECT_EQ(merged->imported, 2u);
+    EXPECT_EQ(merged->leftOut, 2u);
+    EXPECT_EQ(merged->routes.size(), StateStore::kMaxRoutes);
+    EXPECT_EQ(merged->routes.back().path, "/new/1");
+    EXPECT_EQ(merged->routes.front().id, "r-0");
+    EXPECT_EQ(store.routes(), merged->routes);
 }
 
 TEST(StateStore, SequenceCountsStartOverWhenARouteChanges)
