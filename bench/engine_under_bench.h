@@ -144,9 +144,11 @@ struct Engine {
     std::unique_ptr<BenchUpstream> plainUpstream;
     std::unique_ptr<BenchUpstream> tlsUpstream;
 
-    Engine()
+    // `withCA`: a root CA is generated, so HTTPS is intercepted; without one tunnels are relayed blind.
+    // `name` tells apart the data folders of engines the same benchmark runs at once.
+    explicit Engine(bool withCA = true, const std::string &name = "kestrion-proxy-bench")
     {
-        dir = std::filesystem::temp_directory_path() / ("kestrion-proxy-bench-" + std::to_string(::getpid()));
+        dir = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
         std::string error;
         const auto upstreamCa = standin::makeSelfSignedCA("Bench upstream CA", error);
@@ -214,7 +216,8 @@ struct Engine {
             ::close(fd);
         }).detach();
         proxyPort = decodeRecord<EngineHealth>(control(controlPort, http::verb::get, "/health"))->proxyPort;
-        caPem = decodeRecord<CAInfo>(control(controlPort, http::verb::post, "/ca/generate"))->certPEM;
+        if (withCA)
+            caPem = decodeRecord<CAInfo>(control(controlPort, http::verb::post, "/ca/generate"))->certPEM;
 
         baseRoutes = {
             benchRoute("r-mock", "bench.test", "/mock", 0, false),

@@ -218,13 +218,16 @@ inline double microseconds(const std::string &figure)
 }
 
 // wrk over kept-alive connections to 127.0.0.1:port, Host set to `host`; CPU is taken of `measured`.
-inline Load runWrk(int port, const std::string &host, const std::string &path, int connections, pid_t measured)
+// `script` names a wrk Lua script (the method and body it sends), `seconds` how long it loads.
+inline Load runWrk(int port, const std::string &host, const std::string &path, int connections, pid_t measured,
+                   const std::string &script = {}, int seconds = kSideBySideSeconds)
 {
     const int threads = std::min(connections, 4);
     const char *loadCores = std::getenv("KESTRION_BENCH_LOAD_CPUS");
     const std::string pin = loadCores && *loadCores ? "taskset -c " + std::string(loadCores) + " " : "";
     const std::string command = pin + programOnPath("wrk") + " -t" + std::to_string(threads) + " -c" + std::to_string(connections)
-                                + " -d" + std::to_string(kSideBySideSeconds) + "s --timeout 10s --latency -H 'Host: " + host
+                                + " -d" + std::to_string(seconds) + "s --timeout 10s --latency"
+                                + (script.empty() ? "" : " -s '" + script + "'") + " -H 'Host: " + host
                                 + "' 'http://127.0.0.1:" + std::to_string(port) + path + "' 2>&1";
     const double cpuBefore = cpuSeconds(measured);
     std::string output;

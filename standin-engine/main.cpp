@@ -15,9 +15,11 @@
 #include <vector>
 
 // The engine runs on jemalloc (standin-engine/CMakeLists.txt); its own thread hands back what arenas
-// left idle after a large request still hold.
+// left idle after a large request still hold. Freed pages go back within about a second, not ten: under
+// a flood of large bodies every I/O thread's arena would otherwise keep hundreds of megabytes it no
+// longer uses.
 extern "C" {
-const char *malloc_conf = "background_thread:true,max_background_threads:1";
+const char *malloc_conf = "background_thread:true,max_background_threads:1,dirty_decay_ms:1000";
 }
 
 namespace {

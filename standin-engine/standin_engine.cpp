@@ -100,6 +100,7 @@ StandinEngine::~StandinEngine()
     m_proxy.stop();
     m_events.closeAll();
     m_control.stop();
+    m_leaves.stop();
     // Connections still open end here, while everything they refer to is alive.
     m_io.stop();
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -22,18 +23,13 @@ public:
     // A full place's items, those handed back next first.
     class Ahead {
     public:
-        Ahead(const std::vector<Item> &ring, std::size_t oldest) : m_ring(ring), m_oldest(oldest) {}
-        std::size_t size() const { return m_ring.size(); }
-        const Item &operator[](std::size_t i) const
-        {
-            i += m_oldest;
-            return m_ring[i < m_ring.size() ? i : i - m_ring.size()];
-        }
-        const Item &front() const { return (*this)[0]; }
+        explicit Ahead(const std::deque<Item> &items) : m_items(items) {}
+        std::size_t size() const { return m_items.size(); }
+        const Item &operator[](std::size_t i) const { return m_items[i]; }
+        const Item &front() const { return m_items.front(); }
 
     private:
-        const std::vector<Item> &m_ring;
-        std::size_t m_oldest;
+        const std::deque<Item> &m_items;
     };
 
     // Adds the item `make` returns to the calling thread's place; `make` runs under that place's lock,
@@ -45,20 +41,36 @@ public:
     template <class Make, class ShowAhead>
     std::optional<Item> add(Make &&make, std::size_t kept, ShowAhead &&ahead)
     {
-        Place &place = m_places[placeOfThisThread(kPlaces)];
-        std::lock_guard lock(place.mutex);
-        if (place.ring.size() < kept) {
-            if (place.ring.empty())
-                place.ring.reserve(kept);
-            place.ring.push_back(make());
+        std::vector<Item> fallen = add(std::forward<Make>(make), 0, kept, 0, std::forward<ShowAhead>(ahead));
+        if (fallen.empty())
             return std::nullopt;
+        return std::move(fallen.front());
+    }
+
+    // The same for items of `size` bytes each, a place also holding no more than `keptBytes` of them (0:
+    // no bound in bytes) but always its newest: every oldest item past either bound is handed back.
+    template <class Make, class ShowAhead>
+    std::vector<Item> add(Make &&make, std::size_t size, std::size_t kept, std::size_t keptBytes, ShowAhead &&ahead)
+    {
+        Place &place = m_places[placeOfThisThread(kPlaces)];
+        std::vector<Item> fallen;
+        std::lock_guard lock(place.mutex);
+        place.items.push_back(make());
+        place.sizes.push_back(size);
+        place.bytes += size;
+        const auto over = [&] {
+            return place.items.size() > kept || (keptBytes > 0 && place.bytes > keptBytes && place.items.size() > 1);
+        };
+        if (!over())
+            return fallen;
+        while (over()) {
+            fallen.push_back(std::move(place.items.front()));
+            place.items.pop_front();
+            place.bytes -= place.sizes.front();
+            place.sizes.pop_front();
         }
-        // Full: the newest takes the oldest's slot, whose line it was about to touch anyway.
-        std::optional<Item> oldest(std::exchange(place.ring[place.oldest], make()));
-        if (++place.oldest == place.ring.size())
-            place.oldest = 0;
-        ahead(Ahead(place.ring, place.oldest));
-        return oldest;
+        ahead(Ahead(place.items));
+        return fallen;
     }
 
     // Every item added so far, each place's oldest first. Every place is held at once while they are
@@ -66,33 +78,29 @@ public:
     // lock (see add) is never taken while one numbered before it, on another thread, is left behind.
     std::vector<Item> takeAll()
     {
-        std::array<std::vector<Item>, kPlaces> rings;
-        std::array<std::size_t, kPlaces> oldest {};
+        std::array<std::deque<Item>, kPlaces> taken;
         {
             std::array<std::unique_lock<std::mutex>, kPlaces> held;
             for (std::size_t i = 0; i < kPlaces; ++i)
                 held[i] = std::unique_lock(m_places[i].mutex);
             for (std::size_t i = 0; i < kPlaces; ++i) {
-                rings[i].swap(m_places[i].ring);
-                oldest[i] = std::exchange(m_places[i].oldest, 0);
+                taken[i].swap(m_places[i].items);
+                m_places[i].sizes.clear();
+                m_places[i].bytes = 0;
             }
         }
-        std::vector<Item> taken;
-        for (std::size_t i = 0; i < kPlaces; ++i) {
-            auto &ring = rings[i];
-            const auto from = ring.begin() + static_cast<std::ptrdiff_t>(oldest[i]);
-            taken.insert(taken.end(), std::make_move_iterator(from), std::make_move_iterator(ring.end()));
-            taken.insert(taken.end(), std::make_move_iterator(ring.begin()), std::make_move_iterator(from));
-        }
-        return taken;
+        std::vector<Item> all;
+        for (auto &items : taken)
+            all.insert(all.end(), std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
+        return all;
     }
 
 private:
     struct alignas(64) Place {
         std::mutex mutex;
-        // Oldest first from `oldest`, wrapping around once it holds what is kept.
-        std::vector<Item> ring;
-        std::size_t oldest = 0;
+        std::deque<Item> items; // oldest first
+        std::deque<std::size_t> sizes;
+        std::size_t bytes = 0;
     };
     std::array<Place, kPlaces> m_places;
 };

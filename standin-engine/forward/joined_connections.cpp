@@ -3,11 +3,13 @@
 
 #include "core/test_switches.h"
 #include "forward/proxy_connection.h"
+#include "net/spare_blocks.h"
 
 #include <boost/asio/ssl/error.hpp>
 
 #include <memory>
-#include <vector>
+#include <optional>
+#include <type_traits>
 
 namespace standin {
 
@@ -56,18 +58,30 @@ asio::awaitable<void> watchPair(std::shared_ptr<PairWatch> watch, beast::tcp_str
     }
 }
 
-// Relays one direction until it ends; an error ends both directions.
+// Relays one direction until it ends; an error ends both directions. A plain side holds a block only while
+// it has bytes to pass on: most tunnels sit idle most of the time, and thousands of them may be open.
 template <class From, class To>
 asio::awaitable<void> pump(From &from, To &to, net::ConnectionTicket *ticket, PairWatch &watch)
 {
-    std::vector<char> chunk(Limits::kStreamChunk);
+    // TLS may hold bytes already read from the socket, so a TLS side never waits on the socket alone.
+    constexpr bool holdsOnlyWhenReadable = std::is_same_v<From, beast::tcp_stream>;
+    std::optional<net::PieceBlock> block;
+    if (!holdsOnlyWhenReadable)
+        block.emplace();
     beast::error_code ec;
     auto &fromSocket = beast::get_lowest_layer(from);
     auto &toSocket = beast::get_lowest_layer(to);
     for (;;) {
         // The pair's watch, not the read, decides when silence ends it.
         fromSocket.expires_never();
-        const std::size_t n = co_await from.async_read_some(asio::buffer(chunk), asio::redirect_error(asio::use_awaitable, ec));
+        if (!block) {
+            co_await fromSocket.socket().async_wait(tcp::socket::wait_read, asio::redirect_error(asio::use_awaitable, ec));
+            if (ec)
+                break;
+            block.emplace();
+        }
+        const std::size_t n = co_await from.async_read_some(asio::buffer(block->data(), block->size()),
+                                                            asio::redirect_error(asio::use_awaitable, ec));
         if (n > 0) {
             watch.lastMoved = std::chrono::steady_clock::now();
             if (ticket)
@@ -82,9 +96,12 @@ asio::awaitable<void> pump(From &from, To &to, net::ConnectionTicket *ticket, Pa
         if (ec)
             break;
         toSocket.expires_after(joinedIdle());
-        co_await asio::async_write(to, asio::buffer(chunk.data(), n), asio::redirect_error(asio::use_awaitable, ec));
+        co_await asio::async_write(to, asio::buffer(block->data(), n), asio::redirect_error(asio::use_awaitable, ec));
         if (ec)
             break;
+        // A read that filled the block likely left more behind; a shorter one drained the socket.
+        if (holdsOnlyWhenReadable && n < block->size())
+            block.reset();
     }
     fromSocket.socket().close(ec);
     toSocket.socket().close(ec);

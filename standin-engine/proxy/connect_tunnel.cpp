@@ -65,8 +65,8 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
         hostname = hostname.substr(1, hostname.size() - 2);
 
     std::string leafError;
-    const auto context = m_leaves.contextFor(hostname, leafError);
-    if (!context) {
+    const auto leaf = co_await m_leaves.leafFor(hostname, leafError);
+    if (!leaf) {
         if (leafError != "no root CA" && m_blindRelays.shouldLog(authority)) {
             // The reason may name the host again, as long as the client made it.
             if (const size_t at = leafError.find(hostname); at != std::string::npos && hostname.size() > kMaxLoggedName)
@@ -102,7 +102,9 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
     default:
         co_return;
     }
-    beast::ssl_stream<beast::tcp_stream> tls(std::move(*stream), *context);
+    beast::ssl_stream<beast::tcp_stream> tls(std::move(*stream), *leaf->context);
+    if (!leaf->presentOn(tls.native_handle()))
+        co_return;
     connection.socket = &beast::get_lowest_layer(tls);
     struct Forget {
         ProxyConnection &connection;

@@ -319,10 +319,14 @@ std::shared_ptr<const KeptRecord> ReplayStore::keep(std::shared_ptr<ReplayableRe
         kept.counted = size;
     }
     const std::int64_t counted = kept.counted;
-    std::shared_ptr<const KeptRecord> fallen;
+    std::vector<std::shared_ptr<const KeptRecord>> fallen;
     auto result = m_history.keep(std::move(record), fallen);
-    const KeptRequest *fallenRequest = fallen ? fallen->keptRequest() : nullptr;
-    countPending(counted - (fallenRequest ? fallenRequest->counted : 0));
+    std::int64_t released = 0;
+    for (const auto &gone : fallen) {
+        if (const KeptRequest *request = gone->keptRequest())
+            released += request->counted;
+    }
+    countPending(counted - released);
     return result;
 }
 

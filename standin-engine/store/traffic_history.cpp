@@ -233,12 +233,12 @@ void KeptRecord::fetchParts(int step) const
 
 std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecord> kept)
 {
-    std::shared_ptr<const KeptRecord> fallen;
+    std::vector<std::shared_ptr<const KeptRecord>> fallen;
     return keep(std::move(kept), fallen);
 }
 
 std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecord> kept,
-                                                       std::shared_ptr<const KeptRecord> &fallen)
+                                                       std::vector<std::shared_ptr<const KeptRecord>> &fallen)
 {
     // Counted before the number is taken; the id adds its own length, as it needs no escapes.
     TrafficRecord &head = kept->m_head;
@@ -255,7 +255,7 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
             head.id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
             return Kept {number, sizeWithoutId + head.id.size(), kept};
         },
-        kFreshPerThread,
+        sizeWithoutId, kFreshPerThread, kFreshBytesPerThread,
         [](const auto &items) {
             // A record's own block first, then step by step what its members point to.
             constexpr size_t kBlockAhead = KeptRecord::kFetchSteps + 1;
@@ -267,8 +267,8 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
                     items[ahead].record->fetchParts(step);
             }
         });
-    if (oldest)
-        fallen = std::move(oldest->record);
+    for (Kept &item : oldest)
+        fallen.push_back(std::move(item.record));
     return kept;
 }
 

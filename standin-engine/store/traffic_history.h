@@ -74,6 +74,9 @@ public:
     static constexpr int kMaxLimit = 1000;
     // The kept records' size as saved; the oldest go first when new ones pass it.
     static constexpr size_t kMaxStoredBytes = 8 * 1024 * 1024;
+    // The most one thread holds until they are gathered, in bytes of their lines (a record holds its
+    // request's body): no more than the history keeps, so a flood of large requests holds little.
+    static constexpr size_t kFreshBytesPerThread = kMaxStoredBytes;
     // The bound of the numbering, far past what any run reaches, so it never wraps: a record numbered
     // at it or past it (a damaged or hand-made file) is left out, and numbering goes on after the
     // highest below it. The replay store numbers its files below it too.
@@ -110,10 +113,10 @@ public:
     TrafficRecord add(TrafficRecord record);
     // The same, handing back the kept record itself rather than a copy of it.
     std::shared_ptr<const KeptRecord> keep(std::shared_ptr<KeptRecord> record);
-    // The same, handing over, in `fallen`, the calling thread's oldest record if it was let go unread to
-    // make room (see kFreshPerThread).
+    // The same, handing over, in `fallen`, the calling thread's oldest records if they were let go unread
+    // to make room (see kFreshPerThread and kFreshBytesPerThread).
     std::shared_ptr<const KeptRecord> keep(std::shared_ptr<KeptRecord> record,
-                                           std::shared_ptr<const KeptRecord> &fallen);
+                                           std::vector<std::shared_ptr<const KeptRecord>> &fallen);
 
     // Newest first; `before` is the id of the last record of the previous page. An unknown cursor
     // gives an empty page. `filter` matches, without letter case, the method, URL and status.

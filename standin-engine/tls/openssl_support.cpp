@@ -21,14 +21,19 @@ std::optional<NewCertificate> newCertificate(long validitySeconds, std::string &
         return std::nullopt;
     }
     X509 *cert = made.cert.get();
+    X509_set_version(cert, 2);
+    setSerialAndValidity(cert, validitySeconds);
+    X509_set_pubkey(cert, made.key.get());
+    return made;
+}
+
+void setSerialAndValidity(X509 *cert, long validitySeconds)
+{
     BnPtr serial(BN_new());
     BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, BN_RAND_BOTTOM_ANY);
     BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert));
-    X509_set_version(cert, 2);
     X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
     X509_gmtime_adj(X509_getm_notAfter(cert), validitySeconds);
-    X509_set_pubkey(cert, made.key.get());
-    return made;
 }
 
 std::pair<std::string, std::string> pemTexts(X509 *cert, EVP_PKEY *key)

@@ -34,6 +34,8 @@ struct NewCertificate {
     X509Ptr cert;
 };
 std::optional<NewCertificate> newCertificate(long validitySeconds, std::string &error);
+// Gives the certificate a fresh serial and that validity.
+void setSerialAndValidity(X509 *cert, long validitySeconds);
 
 // The certificate and the key as PEM text, in that order.
 std::pair<std::string, std::string> pemTexts(X509 *cert, EVP_PKEY *key);

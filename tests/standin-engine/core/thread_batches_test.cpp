@@ -57,3 +57,33 @@ TEST(ThreadBatches, EachThreadHandsBackItsOwnOldestPastWhatIsKeptAsShownAheadAnd
     }
     EXPECT_TRUE(batches.takeAll().empty());
 }
+
+TEST(ThreadBatches, APlaceBoundInBytesHandsBackItsOldestUntilItFitsButKeepsItsNewest)
+{
+    using Item = std::pair<int, std::size_t>; // number, size
+    struct Case {
+        std::vector<std::size_t> sizes;
+        std::vector<int> handedBackAtLast; // by the last add
+        std::vector<int> left;
+    };
+    const std::vector<Case> cases {
+        {{40, 40, 40}, {0}, {1, 2}},          // one past the bound
+        {{10, 10, 10, 10, 90}, {0, 1, 2}, {3, 4}}, // a large one takes several places
+        {{30, 150}, {0}, {1}},                // larger than the bound alone: still kept
+        {{50, 50}, {}, {0, 1}},               // at the bound: all kept
+    };
+    for (const Case &c : cases) {
+        ThreadBatches<Item> batches;
+        std::vector<Item> last;
+        for (std::size_t i = 0; i < c.sizes.size(); ++i)
+            last = batches.add([&] { return Item {static_cast<int>(i), c.sizes[i]}; }, c.sizes[i], 100, 100, [](const auto &) {});
+        std::vector<int> handedBack;
+        for (const auto &[n, size] : last)
+            handedBack.push_back(n);
+        std::vector<int> left;
+        for (const auto &[n, size] : batches.takeAll())
+            left.push_back(n);
+        EXPECT_EQ(handedBack, c.handedBackAtLast) << c.sizes.size() << " items";
+        EXPECT_EQ(left, c.left) << c.sizes.size() << " items";
+    }
+}

@@ -19,6 +19,8 @@
 #include <memory>
 #include <thread>
 
+#include <sys/socket.h>
+
 using standintest::EngineProcess;
 using standintest::RawSocket;
 using standintest::ScriptedHost;
@@ -262,4 +264,39 @@ TEST(JoinedPairIdle, OneWayMayStaySilentWhileTheOtherMovesAndAPairSilentBothWays
     std::string received;
     EXPECT_TRUE(client.readToEnd(received, std::chrono::seconds(30)));
     EXPECT_TRUE(received.ends_with("tick 39\n")) << received.size() << " bytes: " << received.substr(0, 40);
+}
+
+TEST(BlindTunnel, TakesItsBuffersOnlyWhenASideHasBytesAndStillCarriesEverythingBothWays)
+{
+    QTemporaryDir dir;
+    EngineProcess engine(dir.path(), QStringList {"--autostart"}); // no CA: the tunnel is relayed blind
+    ASSERT_TRUE(engine.start());
+    // Echoes what comes until the client has sent its last byte, then says goodbye and closes.
+    ScriptedHost host([](ScriptedHost::Connection &connection) {
+        for (std::string piece; !(piece = connection.receive(kPatience)).empty();)
+            connection.send(piece);
+        connection.send("bye\n");
+        connection.close();
+    });
+    const std::string authority = "127.0.0.1:" + std::to_string(host.port());
+    RawSocket client;
+    ASSERT_TRUE(client.connect(engine.proxyPort()));
+    ASSERT_TRUE(client.send("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n"));
+    ASSERT_EQ(statusOf(client.readUntil("\r\n\r\n", kPatience)), 200);
+
+    // Many whole buffers in a row, then single bytes after the pair fell idle, in both directions.
+    std::string large;
+    for (int i = 0; large.size() < 300 * 1024; ++i)
+        large += "line " + std::to_string(i) + "\n";
+    large += "end of large\n";
+    ASSERT_TRUE(client.send(large));
+    EXPECT_EQ(client.readUntil("end of large\n", kPatience), large);
+    for (const std::string small : {"a", "bc", "end of small\n"})
+        ASSERT_TRUE(client.send(small));
+    EXPECT_EQ(client.readUntil("end of small\n", kPatience), "abcend of small\n");
+    // The client's end of stream reaches the host, and the host's last words and close come back.
+    ASSERT_EQ(::shutdown(client.fd(), SHUT_WR), 0);
+    std::string rest;
+    EXPECT_TRUE(client.readToEnd(rest, kPatience));
+    EXPECT_EQ(rest, "bye\n");
 }

@@ -219,6 +219,32 @@ TEST(TrafficHistory, BytesAreBoundedAsWellAsRecordsAndTheFileIsCompacted)
     EXPECT_EQ(reopened.page(1, "", "")[0].id, newest);
 }
 
+TEST(TrafficHistory, AThreadHoldsNoMoreUngatheredBytesThanTheHistoryKeeps)
+{
+    QTemporaryDir dir;
+    TrafficHistory history(pathIn(dir, "history.json"));
+    const size_t body = TrafficHistory::kMaxStoredBody;
+    // A flood of large requests, never read nor saved: the oldest are let go on this thread once its
+    // records pass the bound in bytes, long before they pass the bound in records.
+    size_t added = 0;
+    size_t fallen = 0;
+    std::string newest;
+    for (; added < TrafficHistory::kFreshPerThread && fallen == 0; ++added) {
+        TrafficRecord record = exchange("/flood/" + std::to_string(added), 0);
+        record.reqBody = std::string(body, 'q');
+        std::vector<std::shared_ptr<const KeptRecord>> gone;
+        newest = history.keep(std::make_shared<KeptRecord>(std::move(record)), gone)->head().id;
+        fallen += gone.size();
+    }
+    EXPECT_GT(fallen, 0u);
+    EXPECT_LE(added, TrafficHistory::kFreshBytesPerThread / body + 1);
+    // What is left is still the newest, whole.
+    const auto kept = history.page(1, "", "");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].id, newest);
+    EXPECT_EQ(kept[0].reqBody, std::string(body, 'q'));
+}
+
 TEST(TrafficHistory, ALineCutShortByACrashCostsOnlyThatRecord)
 {
     QTemporaryDir dir;

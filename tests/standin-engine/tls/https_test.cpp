@@ -17,6 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -126,7 +129,25 @@ TEST_F(Https, CurlGivingUpDuringTheLatencyIsRecordedAsGone)
     EXPECT_EQ(history()[0].status, 499);
 }
 
-TEST_F(Https, LeafNamesTheHostAndARegeneratedCaGivesANewOne)
+namespace {
+
+// The DER form of the public key the server's certificate holds.
+std::string peerPublicKey(const TunnelClient &client)
+{
+    X509 *cert = SSL_get1_peer_certificate(client.native());
+    if (!cert)
+        return {};
+    unsigned char *der = nullptr;
+    const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(cert), &der);
+    std::string key = length > 0 ? std::string(reinterpret_cast<char *>(der), static_cast<size_t>(length)) : std::string();
+    OPENSSL_free(der);
+    X509_free(cert);
+    return key;
+}
+
+} // namespace
+
+TEST_F(Https, LeafNamesTheHostLeavesShareOneKeyAndARegeneratedCaGivesNewOnes)
 {
     start();
     const CAInfo first = generateCa();
@@ -144,6 +165,10 @@ TEST_F(Https, LeafNamesTheHostAndARegeneratedCaGivesANewOne)
     ASSERT_EQ(statusOf(byAddress.open(m_proxyPort, "10.1.2.3:8443")), 200);
     ASSERT_TRUE(byAddress.handshake("10.1.2.3", first.certPEM, error)) << error;
     EXPECT_EQ(byAddress.peerAltNames(), std::vector<std::string> {"IP:10.1.2.3"});
+    // Only the signature is made for each name: every leaf of a CA has the same key.
+    EXPECT_FALSE(peerPublicKey(before).empty());
+    EXPECT_EQ(peerPublicKey(byAddress), peerPublicKey(before));
+    EXPECT_NE(byAddress.peerFingerprint(), before.peerFingerprint());
 
     const CAInfo second = generateCa();
     ASSERT_NE(second.fingerprint, first.fingerprint);
@@ -151,6 +176,7 @@ TEST_F(Https, LeafNamesTheHostAndARegeneratedCaGivesANewOne)
     ASSERT_EQ(statusOf(after.open(m_proxyPort, "api.example.test:443")), 200);
     ASSERT_TRUE(after.handshake("api.example.test", second.certPEM, error)) << error;
     EXPECT_NE(after.peerFingerprint(), before.peerFingerprint());
+    EXPECT_NE(peerPublicKey(after), peerPublicKey(before));
 
     // A client that still trusts only the old CA sees an ordinary TLS failure; the engine logs one line.
     TunnelClient stale;
