@@ -84,8 +84,8 @@ void SchemaDrift::fetch(QObject *context,
 
 void SchemaDrift::relearn(const std::optional<QString> &key, Done done)
 {
-    // No key asks for every baseline, and then no query goes at all.
-    const QUrlQuery query = key ? EngineChannel::literalQuery(QStringLiteral("key"), *key) : QUrlQuery();
+    // No key asks for every baseline: the query then reads "key=", which the engine takes as all of them.
+    const QUrlQuery query = EngineChannel::literalQuery(QStringLiteral("key"), key.value_or(QString()));
     const QString line = key ? QStringLiteral("\u2022 relearning ") + *key
                              : QStringLiteral("\u2022 relearning all baselines");
     // Logged whatever the answer: the schema screen reloads to show the outcome.
