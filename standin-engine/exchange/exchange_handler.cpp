@@ -16,6 +16,7 @@
 
 #include "engine/records/error_reply.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <sstream>
@@ -462,6 +463,15 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         }
     }
     return plan;
+}
+
+bool ExchangeHandler::mocksHost(const ProxyTarget &target) const
+{
+    const ActiveProjectView view = m_state.activeView();
+    const std::vector<WireRoute> &routes = view.routes;
+    return std::any_of(routes.begin(), routes.end(), [&](const WireRoute &route) {
+        return route.active && !route.passThrough && hostMatches(route.host, target);
+    });
 }
 
 std::shared_ptr<const KeptRecord> ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,

@@ -70,6 +70,9 @@ public:
     void keepRequest(const TrafficRecord &record, const ProxiedRequest &request);
 
     ExchangePlan plan(const ProxiedRequest &request);
+    // Whether an active route answers for the host itself rather than passing it on: one that names it,
+    // or one without a host, which answers for every host.
+    bool mocksHost(const ProxyTarget &target) const;
     // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
     // `request` is kept for replays as it is handed over, and the plan's record becomes the history's.
     std::shared_ptr<const KeptRecord> record(ExchangePlan &plan, ProxiedRequest request, int status,

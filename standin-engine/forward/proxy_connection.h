@@ -5,6 +5,7 @@
 #include "core/engine_support.h"
 #include "forward/relayed_fields.h"
 #include "hosts/upstream.h"
+#include "mocks/route_matching.h"
 #include "net/body_pace.h"
 #include "net/connection_set.h"
 #include "net/http_reading.h"
@@ -63,6 +64,9 @@ struct ProxyConnection {
         co_return read;
     }
 };
+
+// What a kept host connection is filed under: it serves the scheme, host and port it was made for.
+std::string keptConnectionKey(std::string_view scheme, const ProxyTarget &target);
 
 // What the history shows for an exchange whose client left before its answer.
 constexpr int kClientClosedStatus = 499;
