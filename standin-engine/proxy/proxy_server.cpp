@@ -269,7 +269,9 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
     auto &message = header.get();
     const unsigned version = message.version();
     if (const auto problem = net::framingProblem(message)) {
-        co_await writeError(stream, version, 400, "refused: " + *problem, false);
+        // A coding the proxy can't decode is one it doesn't implement (RFC 9112 §6.1), as nginx answers.
+        const int status = *problem == net::kUnknownTransferCoding ? 501 : 400;
+        co_await writeError(stream, version, status, "refused: " + *problem, false);
         co_await closeGently(stream, connection.ticket);
         co_return false;
     }
