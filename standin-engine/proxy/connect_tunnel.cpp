@@ -150,6 +150,7 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
         UpstreamFailure failure;
         if (!co_await m_handler.upstream().secure(*connection.idle, hostname, failure))
             connection.idle.reset();
+        connection.idleUnused = connection.idle.has_value();
     }
     co_await m_server.serveRequests(tls, buffer, tunnelBaseUrl("https", authority), connection);
     beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(2));

@@ -283,10 +283,10 @@ TEST_F(Https, WithACaATunnelOpensOnlyToAHostThatAnswersOrThatARouteMocks)
     EXPECT_EQ(bodyOf(getThroughTunnel("api.mock.test:443", "api.mock.test", "/v1", ca.certPEM, error)), "mocked")
         << error;
     // The connection made before the tunnel opened carries its request.
-    const int before = host.connections();
+    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == 1; }, 10000)); // the CONNECT above
     const std::string authority = "localhost:" + std::to_string(host.port());
     EXPECT_EQ(bodyOf(getThroughTunnel(authority, "localhost", "/", ca.certPEM, error)), "real") << error;
-    EXPECT_EQ(host.connections(), before + 1);
+    EXPECT_EQ(host.connections(), 2);
 }
 
 TEST_F(Https, WithoutACaTunnelsAreRelayedUntouched)
