@@ -137,6 +137,8 @@ struct Engine {
     std::string caPem;
     std::unique_ptr<BenchUpstream> plainUpstream;
     std::unique_ptr<BenchUpstream> tlsUpstream;
+    // The TLS hosts' identity ("localhost", signed by dir/upstream-ca.pem, which the engine trusts).
+    std::shared_ptr<ssl::context> upstreamTls;
 
     Engine()
     {
@@ -151,6 +153,7 @@ struct Engine {
         tls->use_private_key(asio::buffer(leaf->keyPEM), ssl::context::pem);
         plainUpstream = std::make_unique<BenchUpstream>(nullptr);
         tlsUpstream = std::make_unique<BenchUpstream>(tls);
+        upstreamTls = tls;
 
         int in[2];
         int out[2];
