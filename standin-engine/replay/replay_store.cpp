@@ -222,7 +222,9 @@ void ReplayStore::gathered(const std::vector<TrafficHistory::Kept> &batch)
         return request && (request->request || !request->refusal.empty()) ? request : nullptr;
     };
     // Records numbered at the history's bound are not kept by it: their requests go unframed too.
-    const auto keptByHistory = [](const TrafficHistory::Kept &kept) { return kept.number < TrafficHistory::kMaxNumber; };
+    const auto keptByHistory = [](const TrafficHistory::Kept &kept) {
+        return kept.number < TrafficHistory::kMaxNumber;
+    };
     std::lock_guard lock(m_mutex);
     // Only the newest kMaxKept (each a record of its own) stay once remembered: older ones go unframed.
     std::size_t toKeep = kMaxKept;
