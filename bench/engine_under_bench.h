@@ -143,6 +143,8 @@ struct Engine {
     std::string caPem;
     std::unique_ptr<BenchUpstream> plainUpstream;
     std::unique_ptr<BenchUpstream> tlsUpstream;
+    // The TLS hosts' identity ("localhost", signed by dir/upstream-ca.pem, which the engine trusts).
+    std::shared_ptr<ssl::context> upstreamTls;
 
     // `withCA`: a root CA is generated, so HTTPS is intercepted; without one tunnels are relayed blind.
     // `name` tells apart the data folders of engines the same benchmark runs at once.
@@ -159,6 +161,7 @@ struct Engine {
         tls->use_private_key(asio::buffer(leaf->keyPEM), ssl::context::pem);
         plainUpstream = std::make_unique<BenchUpstream>(nullptr);
         tlsUpstream = std::make_unique<BenchUpstream>(tls);
+        upstreamTls = tls;
 
         int in[2];
         int out[2];

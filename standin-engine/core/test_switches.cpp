@@ -81,6 +81,7 @@ TestSwitches readTestSwitches()
     switches.savePeriod = wholeMilliseconds(kSavePeriodMs);
     switches.openAPIHold = wholeMilliseconds(kOpenAPIHoldMs);
     switches.joinedIdle = wholeMilliseconds(kJoinedIdleMs);
+    switches.openingStall = wholeMilliseconds(kOpeningStallMs);
     switches.bodyGrace = leadingMilliseconds(kBodyGraceMs);
     switches.lookupDeadline = leadingMilliseconds(kLookupDeadlineMs);
     switches.bodyBudget = wholeBytes(kBodyBudget);

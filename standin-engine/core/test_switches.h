@@ -38,6 +38,9 @@ constexpr const char *kProxyConnections = "KESTRION_TEST_PROXY_CONNECTIONS";
 constexpr const char *kStateBytes = "KESTRION_TEST_STATE_BYTES";
 // How long a joined pair may carry nothing either way: the joined connections test with a silent client.
 constexpr const char *kJoinedIdleMs = "KESTRION_TEST_JOINED_IDLE_MS";
+// How long a tunnel waits for its client to speak first, its I/O thread then held until the client has
+// spoken and that time is up: the intercepted tunnel test that has both end in one turn of the thread.
+constexpr const char *kOpeningStallMs = "KESTRION_TEST_OPENING_STALL_MS";
 // Deliberate misbehaviour of the whole engine: the engine link's fault tests and the engine fixture.
 constexpr const char *kStandinFault = "KESTRION_STANDIN_FAULT";
 
@@ -53,6 +56,7 @@ struct TestSwitches {
     std::optional<std::chrono::milliseconds> savePeriod;
     std::optional<std::chrono::milliseconds> openAPIHold;
     std::optional<std::chrono::milliseconds> joinedIdle;
+    std::optional<std::chrono::milliseconds> openingStall;
     // Milliseconds from the text's leading number.
     std::optional<std::chrono::milliseconds> bodyGrace;
     std::optional<std::chrono::milliseconds> lookupDeadline;

@@ -16,6 +16,7 @@
 
 #include "engine/records/error_reply.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <sstream>
@@ -346,81 +347,23 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     plan.started = std::chrono::steady_clock::now();
     plan.record.time = ClockTexts(plan.startedAt).iso();
     plan.record.method = request.method;
-    ProxiedResponse &response = plan.response;
-
-    std::string cleanedTarget;
-    const std::string_view targetText = withoutUserinfo(request.target, cleanedTarget);
-    plan.target = parseProxyTarget(targetText, request.header("Host"));
-    if (!plan.target || request.method == "CONNECT")
-        plan.projectId = m_state.activeProjectId();
-    if (request.method == "CONNECT") {
-        plan.target.reset();
-        plan.record.host = lowerAscii(request.target);
-        response.status = 501;
-        response.body = proxyErrorBody("CONNECT is answered by the proxy port itself");
+    if (refuseBeforeRoutes(request, plan))
         return plan;
-    }
-    if (!plan.target) {
-        plan.record.host = lowerAscii(request.header("Host"));
-        plan.record.path = targetText;
-        response.status = 400;
-        response.body = proxyErrorBody(whyNoHost(request, targetText));
-        return plan;
-    }
-    const ProxyTarget &target = *plan.target;
-    plan.record.host = target.host;
-    plan.record.path = target.path;
-    plan.record.scheme = target.scheme;
-    if (target.queryMarked)
-        plan.record.query = target.query;
-    if (hostFieldCount(request) > 1) {
-        plan.projectId = m_state.activeProjectId();
-        response.status = 400;
-        response.body = proxyErrorBody("refused: the request has more than one Host field, so the host it is "
-                                       "for is unclear");
-        return plan;
-    }
-    if (isOwnPort(target)) {
-        plan.projectId = m_state.activeProjectId();
-        response.status = 403;
-        response.body = proxyErrorBody("refusing to proxy to the engine's own port " + std::to_string(target.port));
-        return plan;
-    }
-
-    if (viaNames(request.headers, m_viaToken)) {
-        response.status = 508;
-        response.body = proxyErrorBody("refused: this request already passed through this proxy once, so its "
-                                       "host leads back to the proxy (a forwarding loop)");
-        return plan;
-    }
 
     const ActiveProjectView view = m_state.activeView();
     plan.projectId = view.projectId;
     const auto table = RouteTable::of(view.routes);
-    const auto index = table->find(request.method, target);
+    const auto index = table->find(request.method, *plan.target);
     // What no route mocks goes to the real host, as a pass-through route would send it.
     const WireRoute *route = index ? &view.routes[*index] : nullptr;
     const bool passThrough = !route || route->passThrough;
     if (route)
         plan.matchedPath = route->path;
-
     PlannedAnswer answer;
     if (passThrough) {
         answer.status = 0; // the real host answers unless chaos decides otherwise
     } else {
-        // Only a sequence depends on how often its route answered.
-        const bool counted = route->sequence && !route->sequence->empty();
-        answer = planAnswer(*route, counted ? m_state.nextHit(route->id) : 0);
-        // Text without "{{" stays as it is: no copy made of it. Filled in, it is bounded as a generated body is.
-        if (answer.body.find("{{") != std::string::npos) {
-            if (auto filled = substituteVariables(answer.body, view.variables, kMaxGeneratedBytes)) {
-                answer.body = std::move(*filled);
-            } else {
-                answer.status = 500;
-                answer.body = proxyErrorBody("the route's body with its {{variables}} filled in would pass "
-                                             + std::to_string(kMaxGeneratedBytes / (1024 * 1024)) + " MB");
-            }
-        }
+        answer = mockAnswer(*route, view);
         plan.injected = true;
     }
     const bool stepDrops = answer.drop;
@@ -429,6 +372,7 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         applyChaos(*view.chaos, answer, m_random);
     }
     plan.delayMs = answer.latencyMs + (answer.holdThenTimeout ? kTimeoutHoldMs : 0);
+    ProxiedResponse &response = plan.response;
     if (answer.drop) {
         response.status = 502;
         response.body = proxyErrorBody(stepDrops ? "connection dropped by the route's sequence step"
@@ -438,11 +382,10 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     }
     if (passThrough && answer.status == 0) {
         // An OPTIONS or TRACE that may pass no further proxy is answered here, as its last recipient.
-        if (hopsLeft(request) == std::uint64_t {0}) {
+        if (hopsLeft(request) == std::uint64_t {0})
             response = lastRecipientAnswer(request);
-            return plan;
-        }
-        plan.forward = true;
+        else
+            plan.forward = true;
         return plan;
     }
     // A 1xx head only announces the answer to come: sent as the answer, the client would wait for
@@ -462,6 +405,83 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         }
     }
     return plan;
+}
+
+bool ExchangeHandler::refuseBeforeRoutes(const ProxiedRequest &request, ExchangePlan &plan)
+{
+    ProxiedResponse &response = plan.response;
+    std::string cleanedTarget;
+    const std::string_view targetText = withoutUserinfo(request.target, cleanedTarget);
+    plan.target = parseProxyTarget(targetText, request.header("Host"));
+    if (!plan.target || request.method == "CONNECT")
+        plan.projectId = m_state.activeProjectId();
+    if (request.method == "CONNECT") {
+        plan.target.reset();
+        plan.record.host = lowerAscii(request.target);
+        response.status = 501;
+        response.body = proxyErrorBody("CONNECT is answered by the proxy port itself");
+        return true;
+    }
+    if (!plan.target) {
+        plan.record.host = lowerAscii(request.header("Host"));
+        plan.record.path = targetText;
+        response.status = 400;
+        response.body = proxyErrorBody(whyNoHost(request, targetText));
+        return true;
+    }
+    const ProxyTarget &target = *plan.target;
+    plan.record.host = target.host;
+    plan.record.path = target.path;
+    plan.record.scheme = target.scheme;
+    if (target.queryMarked)
+        plan.record.query = target.query;
+    if (hostFieldCount(request) > 1) {
+        plan.projectId = m_state.activeProjectId();
+        response.status = 400;
+        response.body = proxyErrorBody("refused: the request has more than one Host field, so the host it is "
+                                       "for is unclear");
+        return true;
+    }
+    if (isOwnPort(target)) {
+        plan.projectId = m_state.activeProjectId();
+        response.status = 403;
+        response.body = proxyErrorBody("refusing to proxy to the engine's own port " + std::to_string(target.port));
+        return true;
+    }
+    if (viaNames(request.headers, m_viaToken)) {
+        response.status = 508;
+        response.body = proxyErrorBody("refused: this request already passed through this proxy once, so its "
+                                       "host leads back to the proxy (a forwarding loop)");
+        return true;
+    }
+    return false;
+}
+
+PlannedAnswer ExchangeHandler::mockAnswer(const WireRoute &route, const ActiveProjectView &view)
+{
+    // Only a sequence depends on how often its route answered.
+    const bool counted = route.sequence && !route.sequence->empty();
+    PlannedAnswer answer = planAnswer(route, counted ? m_state.nextHit(route.id) : 0);
+    // Text without "{{" stays as it is: no copy made of it. Filled in, it is bounded as a generated body is.
+    if (answer.body.find("{{") != std::string::npos) {
+        if (auto filled = substituteVariables(answer.body, view.variables, kMaxGeneratedBytes)) {
+            answer.body = std::move(*filled);
+        } else {
+            answer.status = 500;
+            answer.body = proxyErrorBody("the route's body with its {{variables}} filled in would pass "
+                                         + std::to_string(kMaxGeneratedBytes / (1024 * 1024)) + " MB");
+        }
+    }
+    return answer;
+}
+
+bool ExchangeHandler::mocksHost(const ProxyTarget &target) const
+{
+    const ActiveProjectView view = m_state.activeView();
+    const std::vector<WireRoute> &routes = view.routes;
+    return std::any_of(routes.begin(), routes.end(), [&](const WireRoute &route) {
+        return route.active && !route.passThrough && hostMatches(route.host, target);
+    });
 }
 
 std::shared_ptr<const KeptRecord> ExchangeHandler::finish(ExchangePlan &plan, const ProxiedRequest &request, int status,

@@ -22,6 +22,7 @@
 
 namespace standin {
 
+struct ActiveProjectView;
 class ReplayStore;
 class EventHub;
 class SchemaLearner;
@@ -70,6 +71,9 @@ public:
     void keepRequest(const TrafficRecord &record, const ProxiedRequest &request);
 
     ExchangePlan plan(const ProxiedRequest &request);
+    // Whether an active route answers for the host itself rather than passing it on: one that names it,
+    // or one without a host, which answers for every host.
+    bool mocksHost(const ProxyTarget &target) const;
     // Records and announces a finished exchange; its stored copy is the start of `responseBody`.
     // `request` is kept for replays as it is handed over, and the plan's record becomes the history's.
     std::shared_ptr<const KeptRecord> record(ExchangePlan &plan, ProxiedRequest request, int status,
@@ -90,6 +94,12 @@ public:
     ProxiedResponse handle(const ProxiedRequest &request, const Wait &wait, TrafficRecord *stored = nullptr);
 
 private:
+    // The plan's first step: the request's target, and whether the request is refused before any route
+    // is looked at (true, the plan's answer given).
+    bool refuseBeforeRoutes(const ProxiedRequest &request, ExchangePlan &plan);
+    // A mocking route's answer to this use of it, its body's "{{key}}" filled in.
+    PlannedAnswer mockAnswer(const WireRoute &route, const ActiveProjectView &view);
+
     // The request is kept for replays and read by the record when it is read.
     // `head` is the plan's record, handed over or copied.
     std::shared_ptr<const KeptRecord> keep(const ExchangePlan &plan, TrafficRecord &&head,

@@ -100,7 +100,7 @@ public:
         , m_asksToContinue(OnSocket<Stream> && asksToContinue(header))
         , m_isHead(header.get().method() == http::verb::head)
         , m_upgrade(upgradeAsked(header.get()))
-        , m_upstreamKey(m_target.scheme + "://" + m_target.hostname + ":" + std::to_string(m_target.port))
+        , m_upstreamKey(keptConnectionKey(m_target.scheme, m_target))
         , m_copyLease(bodies)
         , m_resendLease(bodies)
         , m_requestLease(bodies)

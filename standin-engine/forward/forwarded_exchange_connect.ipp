@@ -46,11 +46,13 @@ void ForwardedExchange<Stream>::dropUpstream()
 template <class Stream>
 void ForwardedExchange<Stream>::takeKeptConnection()
 {
-    if (m_connection.idle && m_connection.idleKey == m_upstreamKey && m_connection.idle->quiet()) {
+    if (m_connection.idle && m_connection.idleKey == m_upstreamKey
+        && (m_connection.idleUnused ? m_connection.idle->lowest().socket().is_open() : m_connection.idle->quiet())) {
         m_upstream = std::move(m_connection.idle);
         m_reused = true;
     }
     m_connection.idle.reset();
+    m_connection.idleUnused = false;
 }
 
 template <class Stream>

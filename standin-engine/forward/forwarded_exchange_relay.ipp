@@ -121,11 +121,12 @@ asio::awaitable<bool> ForwardedExchange<Stream>::relayResponse()
         }
     }
     // An answer that came before the body leaves the client's connection mid-request, so it closes once
-    // the answer is out. A host that declined the body and kept its connection told the client nothing
-    // of a close, and nor does the relay: a client such as curl repeats a request refused with 417 only
-    // on a connection it believes open (and finds closed).
-    net::markKeepAlive(incoming, incoming.version(),
-                       keepAlive && (clientKeepAlive || (m_answeredEarly && upstreamKeepsAlive)));
+    // the answer is out, and says so (RFC 9112 §9.6). All but a 417 from a host that kept its
+    // connection: a client such as curl repeats the request without its expectation only on a
+    // connection it believes open; the close then shows at once (closeGently), and the repeat goes
+    // on a new connection.
+    const bool repeatedOnSameConnection = m_answeredEarly && upstreamKeepsAlive && m_status == 417;
+    net::markKeepAlive(incoming, incoming.version(), keepAlive && (clientKeepAlive || repeatedOnSameConnection));
     keepAlive = keepAlive && clientKeepAlive;
     if (!chunked) // trailer fields can only follow a chunked body
         net::eraseFields(incoming, http::field::trailer);

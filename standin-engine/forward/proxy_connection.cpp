@@ -23,6 +23,16 @@ void ProxyConnection::close()
         waiting->cancel();
 }
 
+std::string keptConnectionKey(std::string_view scheme, const ProxyTarget &target)
+{
+    std::string key(scheme);
+    key += "://";
+    key += target.hostname;
+    key += ':';
+    key += std::to_string(target.port);
+    return key;
+}
+
 namespace {
 
 // Whether the peer has gone: reset, or its sending half closed with nothing left to read (over TLS,

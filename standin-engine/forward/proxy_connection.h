@@ -5,6 +5,7 @@
 #include "core/engine_support.h"
 #include "forward/relayed_fields.h"
 #include "hosts/upstream.h"
+#include "mocks/route_matching.h"
 #include "net/body_pace.h"
 #include "net/connection_set.h"
 #include "net/http_reading.h"
@@ -31,6 +32,9 @@ struct ProxyConnection {
     // The last host connection, kept for the client's next request to the same host.
     std::optional<UpstreamConnection> idle;
     std::string idleKey;
+    // The kept connection was made for the tunnel and has carried nothing yet: what a TLS host sends
+    // right after its handshake (session tickets) is still unread on it, which is no sign of a close.
+    bool idleUnused = false;
     // The status line and fields of the answer being sent, kept for the next one's.
     std::string answerHead;
     // The pace of the request body being relayed, from its first piece to its last.
@@ -63,6 +67,9 @@ struct ProxyConnection {
         co_return read;
     }
 };
+
+// What a kept host connection is filed under: it serves the scheme, host and port it was made for.
+std::string keptConnectionKey(std::string_view scheme, const ProxyTarget &target);
 
 // What the history shows for an exchange whose client left before its answer.
 constexpr int kClientClosedStatus = 499;
@@ -161,11 +168,25 @@ asio::awaitable<bool> writeError(Stream &stream, unsigned version, int status, c
 template <class Stream>
 asio::awaitable<void> closeGently(Stream &stream, net::ConnectionTicket *ticket = nullptr)
 {
-    if constexpr (std::is_same_v<Stream, beast::tcp_stream>)
+    if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
         co_await net::lingeringClose(stream, ticket);
-    else // TLS can't stop sending short of ending the session, which follows; a client still sending
-         // meanwhile would meet a reset, and a client such as curl then reports that, not the answer
+    } else if constexpr (std::is_same_v<Stream, beast::ssl_stream<beast::tcp_stream>>) {
+        // TLS stops sending only by ending the session, at once, so that a client about to send its
+        // next request sees the close first, as it sees a plain connection's. What it still sends (the
+        // rest of a refused body) is dropped, as plain bytes once the session has ended on it: a
+        // client whose bytes meet a closed socket gets a reset, and curl then reports that, not the answer.
+        auto &socket = beast::get_lowest_layer(stream);
+        if (ticket)
+            ticket->setIdleSince(std::chrono::steady_clock::now());
+        beast::error_code ec;
+        socket.expires_after(std::chrono::seconds(2));
+        co_await stream.async_shutdown(asio::redirect_error(asio::use_awaitable, ec));
+        if (ec && ec != beast::error::timeout)
+            co_await net::dropIncoming(socket, ticket);
+        socket.socket().close(ec);
+    } else {
         co_await net::dropIncoming(stream, ticket);
+    }
 }
 
 // Reads one piece of a client's body into `chunk` at the pace a request body must keep (the

@@ -118,9 +118,15 @@ asio::awaitable<std::optional<UpstreamConnection>> Upstream::connect(std::string
         co_return std::nullopt;
     }
     connection.plain->socket().set_option(tcp::no_delay(true), ec);
-    if (!tls)
-        co_return connection;
+    if (tls && !co_await secure(connection, hostname, failure))
+        co_return std::nullopt;
+    co_return connection;
+}
 
+asio::awaitable<bool> Upstream::secure(UpstreamConnection &connection, std::string hostname, UpstreamFailure &failure)
+{
+    if (hostname.size() > 2 && hostname.front() == '[' && hostname.back() == ']')
+        hostname = hostname.substr(1, hostname.size() - 2);
     connection.tls = std::make_unique<beast::ssl_stream<beast::tcp_stream>>(std::move(*connection.plain), tlsContext());
     connection.plain.reset();
     SSL *ssl = connection.tls->native_handle();
@@ -132,13 +138,14 @@ asio::awaitable<std::optional<UpstreamConnection>> Upstream::connect(std::string
     } else {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), hostname.c_str());
     }
+    beast::error_code ec;
     connection.lowest().expires_after(kConnectTimeout);
     co_await connection.tls->async_handshake(asio::ssl::stream_base::client, asio::redirect_error(asio::use_awaitable, ec));
     if (ec) {
         failure = {502, "upstream " + hostname + " failed TLS: " + tlsFailureText(ec, ssl)};
-        co_return std::nullopt;
+        co_return false;
     }
-    co_return connection;
+    co_return true;
 }
 
 } // namespace standin

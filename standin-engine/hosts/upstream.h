@@ -47,6 +47,9 @@ public:
     // Resolves the host, refuses the engine's own sockets, connects and, for TLS, verifies the host.
     net::asio::awaitable<std::optional<UpstreamConnection>> connect(std::string hostname, int port, bool tls,
                                                                     UpstreamFailure &failure);
+    // Begins TLS on a plain connection `connect` made to `hostname`, verifying the host; false (the
+    // connection spent) when that fails.
+    net::asio::awaitable<bool> secure(UpstreamConnection &connection, std::string hostname, UpstreamFailure &failure);
 
 private:
     net::asio::ssl::context &tlsContext();

@@ -67,7 +67,7 @@ std::optional<std::string> framingProblem(const http::request_parser<http::empty
         if (lengths)
             return "both Content-Length and Transfer-Encoding";
         if (!beast::iequals(findField(header, http::field::transfer_encoding)->value(), "chunked"))
-            return "a Transfer-Encoding other than chunked";
+            return std::string(kUnknownTransferCoding);
     }
     return std::nullopt;
 }

@@ -164,6 +164,10 @@ asio::awaitable<bool> readRequestHeader(Stream &stream, beast::flat_buffer &buff
     co_return !ec;
 }
 
+// framingProblem's reason for a Transfer-Encoding this engine can't decode, which is not a malformed
+// request but one it doesn't implement.
+constexpr std::string_view kUnknownTransferCoding = "a Transfer-Encoding other than chunked";
+
 // Why a request's body length is ambiguous, if it is: a request may give it one way only, one
 // Content-Length or chunked (last and alone), never both, so no two readers can disagree on it.
 std::optional<std::string> framingProblem(const http::request_parser<http::empty_body>::value_type &header);

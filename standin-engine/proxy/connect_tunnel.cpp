@@ -73,8 +73,23 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
                 leafError.replace(at, hostname.size(), loggedName(hostname));
             logLine("HTTPS to " + loggedName(authority) + " relayed without interception: " + leafError);
         }
-        co_await relayBlind(*stream, buffer, *target, version, connection, false);
+        co_await relayBlind(*stream, buffer, *target, version, connection, false, std::nullopt);
         co_return;
+    }
+
+    // A 2xx says the tunnel to the host is open (RFC 9110 §9.3.6), so a host no route answers for is
+    // reached first, and one that can't be is answered as without a CA. A mocked host may not exist.
+    std::optional<UpstreamConnection> upstream;
+    if (!m_handler.mocksHost(*target)) {
+        UpstreamFailure failure;
+        upstream = co_await m_handler.upstream().connect(target->hostname, target->port, false, failure);
+        if (!upstream) {
+            co_await writeError(*stream, version, failure.status, failure.message, false);
+            co_return;
+        }
+        // Kept where a stop closes it, until the tunnel shows what it carries.
+        connection.idle = std::move(upstream);
+        connection.idleKey.clear();
     }
 
     // Waiting for the client to begin is waiting for a request: idle, and short once the port fills.
@@ -89,15 +104,22 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
         co_return;
     // Only TLS is ended here and only HTTP read as requests; a tunnel that carries anything else, or
     // whose host speaks first (a mail server's greeting), is relayed untouched.
-    switch (co_await readOpening(*stream, buffer, connection.ticket, waitsForClient)) {
+    const TunnelOpening opening = co_await readOpening(*stream, buffer, connection.ticket, waitsForClient);
+    upstream = std::exchange(connection.idle, std::nullopt);
+    switch (opening) {
     case TunnelOpening::Tls:
         break;
     case TunnelOpening::Http:
+        // The connection made for the tunnel serves its first request.
+        if (upstream) {
+            connection.idle = std::move(upstream);
+            connection.idleKey = keptConnectionKey("http", *target);
+        }
         co_await m_server.serveRequests(*stream, buffer, tunnelBaseUrl("http", authority), connection);
         co_return;
     case TunnelOpening::Other:
     case TunnelOpening::Silent:
-        co_await relayBlind(*stream, buffer, *target, version, connection, true);
+        co_await relayBlind(*stream, buffer, *target, version, connection, true, std::move(upstream));
         co_return;
     default:
         co_return;
@@ -122,26 +144,44 @@ asio::awaitable<void> ConnectTunnel::serve(std::shared_ptr<beast::tcp_stream> st
         co_return;
     }
     buffer.consume(buffer.size());
+    // The connection made for the tunnel serves its first request, once it is TLS too; where a stop
+    // closes it meanwhile. One that fails TLS is left to the request, which says why.
+    if (upstream) {
+        connection.idle = std::move(upstream);
+        connection.idleKey = keptConnectionKey("https", *target);
+        UpstreamFailure failure;
+        if (!co_await m_handler.upstream().secure(*connection.idle, hostname, failure))
+            connection.idle.reset();
+        connection.idleUnused = connection.idle.has_value();
+    }
     co_await m_server.serveRequests(tls, buffer, tunnelBaseUrl("https", authority), connection);
     beast::get_lowest_layer(tls).expires_after(std::chrono::seconds(2));
     co_await tls.async_shutdown(asio::redirect_error(asio::use_awaitable, ec));
 }
 
-// No CA, or a tunnel that carries neither TLS nor HTTP: relayed untouched. `opened`: the client has
-// heard the tunnel is open, so a host that can't be reached only closes it.
+// No CA, or a tunnel that carries neither TLS nor HTTP: relayed untouched, over `upstream` when the
+// host was reached already. `opened`: the client has heard the tunnel is open, so a host that can't be
+// reached only closes it.
 asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast::flat_buffer &buffer,
                                                 const ProxyTarget &target, unsigned version,
-                                                ProxyConnection &connection, bool opened)
+                                                ProxyConnection &connection, bool opened,
+                                                std::optional<UpstreamConnection> upstream)
 {
     beast::error_code ec;
-    UpstreamFailure failure;
-    auto upstream = co_await m_handler.upstream().connect(target.hostname, target.port, false, failure);
     if (!upstream) {
-        if (!opened)
-            co_await writeError(stream, version, failure.status, failure.message, false);
-        co_return;
+        UpstreamFailure failure;
+        upstream = co_await m_handler.upstream().connect(target.hostname, target.port, false, failure);
+        if (!upstream) {
+            if (!opened)
+                co_await writeError(stream, version, failure.status, failure.message, false);
+            co_return;
+        }
     }
     connection.upstream = upstream->plain.get();
+    struct Release {
+        ProxyConnection &connection;
+        ~Release() { connection.upstream = nullptr; }
+    } release {connection};
     // Quiet from before the client hears the tunnel is open, so tunnels opened one after another
     // are in line in that order.
     if (connection.ticket)
@@ -160,7 +200,6 @@ asio::awaitable<void> ConnectTunnel::relayBlind(beast::tcp_stream &stream, beast
             co_return;
     }
     co_await joinConnections(stream, *upstream->plain, connection.ticket);
-    connection.upstream = nullptr;
 }
 
 } // namespace standin

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "core/log_throttle.h"
+#include "hosts/upstream.h"
 #include "mocks/route_matching.h"
 #include "net/net_limits.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace standin {
@@ -28,7 +30,7 @@ public:
 private:
     net::asio::awaitable<void> relayBlind(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
                                           const ProxyTarget &target, unsigned version, ProxyConnection &connection,
-                                          bool opened);
+                                          bool opened, std::optional<UpstreamConnection> upstream);
 
     ProxyServer &m_server;
     ExchangeHandler &m_handler;

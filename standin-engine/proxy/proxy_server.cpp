@@ -269,7 +269,9 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
     auto &message = header.get();
     const unsigned version = message.version();
     if (const auto problem = net::framingProblem(message)) {
-        co_await writeError(stream, version, 400, "refused: " + *problem, false);
+        // A coding the proxy can't decode is one it doesn't implement (RFC 9112 §6.1), as nginx answers.
+        const int status = *problem == net::kUnknownTransferCoding ? 501 : 400;
+        co_await writeError(stream, version, status, "refused: " + *problem, false);
         co_await closeGently(stream, connection.ticket);
         co_return false;
     }
@@ -308,6 +310,98 @@ asio::awaitable<bool> ProxyServer::exchange(Stream &stream, beast::flat_buffer &
     co_return co_await answer(stream, buffer, header, request, plan, connection);
 }
 
+namespace {
+
+// What reading a mocked request's body came to.
+struct MockBody {
+    bool tooLong = false;    // past kMaxBodyBytes
+    bool overBudget = false; // past what the proxy holds of bodies at once
+    beast::error_code ec;
+};
+
+// Reads a mocked request's body whole into `request` under the limits, held against `lease`; a client
+// that waits to continue is told to first, unless the body is refused already by its length.
+template <class Stream>
+asio::awaitable<MockBody> readMockBody(Stream &stream, beast::flat_buffer &buffer,
+                                       http::request_parser<http::empty_body> &header, ProxiedRequest &request,
+                                       BodyLease &lease, ProxyConnection &connection)
+{
+    MockBody read;
+    const auto length = header.content_length();
+    read.tooLong = length.value_or(0) > kMaxBodyBytes;
+    const bool hasBody = expectsBody(header);
+    read.overBudget = !read.tooLong && !lease.growTo(length.value_or(0));
+    if (read.tooLong || read.overBudget)
+        co_return read;
+    if (asksToContinue(header))
+        co_await sendContinue(stream);
+    // A request without a body is done with its header: no parser to read it with.
+    if (header.is_done())
+        co_return read;
+    http::request_parser<http::string_body> bodyParser {std::move(header)};
+    bodyParser.body_limit(kMaxBodyBytes);
+    if (hasBody)
+        makeRoomForBody(buffer);
+    // Piece by piece, so a body of unknown length is held against the budget as it grows.
+    net::BodyPace pace(connection.ticket);
+    co_await net::readBodyPaced(stream, buffer, bodyParser, pace, read.ec, [&] {
+        read.overBudget = !lease.growTo(bodyParser.get().body().size());
+        return !read.overBudget;
+    });
+    if (!read.ec && !read.overBudget)
+        request.body = std::move(bodyParser.get().body());
+    co_return read;
+}
+
+// Sends a mock's answer; false when the connection can't go on. The body goes out from where it is
+// held (a large mock body is shared with the route table), so a client that reads slowly holds no copy.
+template <class Stream>
+asio::awaitable<bool> writeMockAnswer(Stream &stream, ProxiedResponse &out, unsigned version, bool keepAlive,
+                                      bool isHead, ProxyConnection &connection)
+{
+    const std::string &body = out.bodyText(); // held by the plan until the answer is out
+    // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
+    const bool bodyAllowed = carriesLength(out.status);
+    const std::size_t bodyLength = bodyAllowed ? body.size() : 0;
+    const bool sendBody = bodyAllowed && !isHead;
+    const unsigned answerVersion = version < 11 ? 10u : 11u;
+    if (writeAnswerHead(connection.answerHead, out, answerVersion, keepAlive, bodyLength)) {
+        const std::array<asio::const_buffer, 2> pieces {asio::buffer(connection.answerHead),
+                                                        asio::buffer(body.data(), sendBody ? body.size() : 0)};
+        beast::error_code written;
+        std::size_t done = 0;
+        if (!net::writeAtOnce(stream, pieces, done, written))
+            co_await net::writeRest(stream, pieces, done, written);
+        co_return !written && keepAlive;
+    }
+
+    http::response<http::span_body<const char>> response {static_cast<http::status>(out.status), answerVersion};
+    for (const auto &[name, value] : out.headers)
+        response.set(name, value);
+    if (!out.contentType.empty())
+        response.set(http::field::content_type, out.contentType);
+    if (bodyAllowed)
+        response.body() = {body.data(), body.size()};
+    response.keep_alive(keepAlive);
+    response.prepare_payload();
+    if (!carriesLength(out.status))
+        response.erase(http::field::content_length);
+    // The library would write "<unknown-status>" as the reason of a status it doesn't know.
+    std::string &head = connection.answerHead;
+    writeStatusLine(head, out.status, answerVersion);
+    for (const auto &field : response)
+        head.append(field.name_string().data(), field.name_string().size()).append(": ")
+            .append(field.value().data(), field.value().size()).append("\r\n");
+    head += "\r\n";
+    const std::array<asio::const_buffer, 2> pieces {asio::buffer(head),
+                                                    asio::buffer(body.data(), sendBody ? body.size() : 0)};
+    beast::error_code written;
+    co_await net::writeBuffers(stream, pieces, written);
+    co_return !written && keepAlive;
+}
+
+} // namespace
+
 // The route's own answer (or refusal): the request body read whole under a limit, the route's
 // latency waited, the exchange recorded, the answer sent.
 template <class Stream>
@@ -315,35 +409,13 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
                                           http::request_parser<http::empty_body> &header, ProxiedRequest &request,
                                           ExchangePlan &plan, ProxyConnection &connection)
 {
-    auto &timed = beast::get_lowest_layer(stream);
     const unsigned version = header.get().version();
     const bool keepAlive = net::keepsAlive(header.get(), version);
-    const auto length = header.content_length();
-    const bool tooLong = length.value_or(0) > kMaxBodyBytes;
-    const bool hasBody = expectsBody(header);
     BodyLease lease(&m_bodies);
-    bool overBudget = !tooLong && !lease.growTo(length.value_or(0));
-    if (!tooLong && !overBudget && asksToContinue(header))
-        co_await sendContinue(stream);
-    beast::error_code ec;
-    // A request without a body is done with its header: no parser to read it with.
-    if (!tooLong && !overBudget && !header.is_done()) {
-        http::request_parser<http::string_body> bodyParser {std::move(header)};
-        bodyParser.body_limit(kMaxBodyBytes);
-        if (hasBody)
-            makeRoomForBody(buffer);
-        // Piece by piece, so a body of unknown length is held against the budget as it grows.
-        net::BodyPace pace(connection.ticket);
-        co_await net::readBodyPaced(stream, buffer, bodyParser, pace, ec, [&] {
-            overBudget = !lease.growTo(bodyParser.get().body().size());
-            return !overBudget;
-        });
-        if (!ec && !overBudget)
-            request.body = std::move(bodyParser.get().body());
-    }
-    if (tooLong || overBudget || ec == http::error::body_limit) {
-        const int status = overBudget ? 503 : 413;
-        const std::string text = overBudget
+    const MockBody read = co_await readMockBody(stream, buffer, header, request, lease, connection);
+    if (read.tooLong || read.overBudget || read.ec == http::error::body_limit) {
+        const int status = read.overBudget ? 503 : 413;
+        const std::string text = read.overBudget
                                      ? std::string("the proxy holds too many request bodies at once; try again shortly")
                                      : "request body too large (at most " + std::to_string(kMaxBodyBytes) + " bytes)";
         m_handler.finishAnswer(plan, std::move(request), status, proxyErrorBody(text), false);
@@ -351,15 +423,15 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
         co_await closeGently(stream, connection.ticket);
         co_return false;
     }
-    if (ec) {
-        if (net::isProtocolError(ec))
-            co_await writeError(stream, version, 400, "malformed request body: " + ec.message(), false);
-        else if (ec == beast::error::timeout)
+    if (read.ec) {
+        if (net::isProtocolError(read.ec))
+            co_await writeError(stream, version, 400, "malformed request body: " + read.ec.message(), false);
+        else if (read.ec == beast::error::timeout)
             co_await writeError(stream, version, 408, "the request body stalled", false);
         co_return false;
     }
     if (plan.delayMs > 0) {
-        ClientWatch watch(connection, timed.socket(), !std::is_same_v<Stream, beast::tcp_stream>);
+        ClientWatch watch(connection, beast::get_lowest_layer(stream).socket(), !std::is_same_v<Stream, beast::tcp_stream>);
         if (!co_await waitCancellably(plan.delayMs, connection)) {
             // Nobody is left to answer, so the exchange ends as a dropped connection, never as served.
             if (connection.clientGone)
@@ -379,48 +451,7 @@ asio::awaitable<bool> ProxyServer::answer(Stream &stream, beast::flat_buffer &bu
     const bool isHead = request.method == "HEAD";
     m_handler.finishAnswer(plan, std::move(request), out.status, out.bodyText(), true);
     lease.release();
-
-    // The body goes out from where it is held (a large mock body is shared with the route table), so a
-    // client that reads slowly holds no copy of it.
-    const std::string &body = out.bodyText(); // held by the plan until the answer is out
-    // No body may follow a 1xx, 204 or 304, whatever the route holds; HEAD gets the length alone.
-    const bool bodyAllowed = carriesLength(out.status);
-    const std::size_t bodyLength = bodyAllowed ? body.size() : 0;
-    const bool sendBody = bodyAllowed && !isHead;
-    if (writeAnswerHead(connection.answerHead, out, version < 11 ? 10u : 11u, keepAlive, bodyLength)) {
-        const std::array<asio::const_buffer, 2> pieces {asio::buffer(connection.answerHead),
-                                                        asio::buffer(body.data(), sendBody ? body.size() : 0)};
-        beast::error_code written;
-        std::size_t done = 0;
-        if (!net::writeAtOnce(stream, pieces, done, written))
-            co_await net::writeRest(stream, pieces, done, written);
-        co_return !written && keepAlive;
-    }
-
-    http::response<http::span_body<const char>> response {static_cast<http::status>(out.status),
-                                                          version < 11 ? 10u : 11u};
-    for (const auto &[name, value] : out.headers)
-        response.set(name, value);
-    if (!out.contentType.empty())
-        response.set(http::field::content_type, out.contentType);
-    if (bodyAllowed)
-        response.body() = {body.data(), body.size()};
-    response.keep_alive(keepAlive);
-    response.prepare_payload();
-    if (!carriesLength(out.status))
-        response.erase(http::field::content_length);
-    // The library would write "<unknown-status>" as the reason of a status it doesn't know.
-    std::string &head = connection.answerHead;
-    writeStatusLine(head, out.status, version < 11 ? 10u : 11u);
-    for (const auto &field : response)
-        head.append(field.name_string().data(), field.name_string().size()).append(": ")
-            .append(field.value().data(), field.value().size()).append("\r\n");
-    head += "\r\n";
-    const std::array<asio::const_buffer, 2> pieces {asio::buffer(head),
-                                                    asio::buffer(body.data(), sendBody ? body.size() : 0)};
-    beast::error_code written;
-    co_await net::writeBuffers(stream, pieces, written);
-    co_return !written && keepAlive;
+    co_return co_await writeMockAnswer(stream, out, version, keepAlive, isHead, connection);
 }
 
 } // namespace standin

@@ -1,9 +1,14 @@
 // Telling what a tunnel carries from its first bytes.
-#include "net/connection_set.h"
-#include "net/http_reading.h"
 #include "proxy/tunnel_opening.h"
 
+#include "core/test_switches.h"
+#include "net/connection_set.h"
+#include "net/http_reading.h"
+
 #include <algorithm>
+#include <memory>
+#include <thread>
+#include <poll.h>
 
 namespace standin {
 
@@ -25,26 +30,48 @@ bool isTargetChar(unsigned char c)
     return c > 0x20 && c != 0x7f;
 }
 
+// What a wait's deadline finds when it fires: the wait still on, or one that ended meanwhile.
+struct ReadableWait {
+    net::tcp::socket *socket;
+    bool waiting = true;
+    bool late = false;
+};
+
 // Waits until the socket has something to read (or the peer closed it), at most until `deadline`,
 // without closing it when the time runs out as a timed read would; false then, or at an error.
 asio::awaitable<bool> waitReadable(beast::tcp_stream &stream, net::Deadline deadline, beast::error_code &ec)
 {
+    const auto wait = std::make_shared<ReadableWait>(ReadableWait {&stream.socket()});
     asio::steady_timer timer(co_await asio::this_coro::executor, deadline);
-    bool late = false;
-    timer.async_wait([&stream, &late](beast::error_code waited) {
-        if (waited)
+    // On a busy thread the socket and the deadline may both be ready in one turn: this frame is then
+    // gone, and the socket waits for something else, before the deadline's handler runs.
+    timer.async_wait([watched = std::weak_ptr<ReadableWait>(wait)](beast::error_code waited) {
+        const auto current = watched.lock();
+        if (waited || !current || !current->waiting)
             return;
-        late = true;
+        current->late = true;
         beast::error_code ignored;
-        stream.socket().cancel(ignored);
+        current->socket->cancel(ignored);
     });
     co_await stream.socket().async_wait(net::tcp::socket::wait_read, asio::redirect_error(asio::use_awaitable, ec));
+    wait->waiting = false;
     timer.cancel();
-    if (ec && late) { // the wait was cut short, nothing failed
+    if (ec && wait->late) { // the wait was cut short, nothing failed
         ec = {};
         co_return false;
     }
     co_return !ec;
+}
+
+// For a test only: holds the stream's I/O thread once its waits are set until `deadline` is past and
+// the client has spoken, so that both waits end in one turn of the thread.
+void holdThreadPast(beast::tcp_stream &stream, net::Deadline deadline)
+{
+    asio::post(stream.get_executor(), [fd = stream.socket().native_handle(), deadline] {
+        std::this_thread::sleep_until(deadline + std::chrono::milliseconds(10));
+        pollfd polled {fd, POLLIN, 0};
+        ::poll(&polled, 1, 10000);
+    });
 }
 
 } // namespace
@@ -94,9 +121,15 @@ asio::awaitable<TunnelOpening> readOpening(beast::tcp_stream &stream, beast::fla
 {
     beast::error_code ec;
     if (waitsForClient) {
-        const auto wait = std::min<std::chrono::steady_clock::duration>(
-            kClientSpeaksWithin, ticket ? ticket->idleWait() : std::chrono::steady_clock::duration(Limits::kIdle));
-        const bool spoke = co_await waitReadable(stream, net::deadlineAfter(wait), ec);
+        const auto stall = testSwitches().openingStall;
+        const auto wait = stall ? *stall
+                                : std::min<std::chrono::steady_clock::duration>(
+                                      kClientSpeaksWithin,
+                                      ticket ? ticket->idleWait() : std::chrono::steady_clock::duration(Limits::kIdle));
+        const net::Deadline deadline = net::deadlineAfter(wait);
+        if (stall)
+            holdThreadPast(stream, deadline);
+        const bool spoke = co_await waitReadable(stream, deadline, ec);
         // A tunnel a full port chose to make room meanwhile ends here.
         if ((ticket && !ticket->setIdle(false)) || ec)
             co_return TunnelOpening::Closed;

@@ -17,8 +17,8 @@ constexpr std::size_t kFrameBytes = 4 + 4 + 8;
 // What a request holds in texts: method, target, field names and values, body.
 std::size_t requestSize(const ProxiedRequest &request);
 
-// The longest id the history numbers.
-constexpr std::string_view kLongestId = "t-18446744073709551615";
+// The longest id the history keeps: its numbers stay below the int64 maximum.
+constexpr std::string_view kLongestId = "t-9223372036854775806";
 
 // What encodeEntry makes of the request at most (less when it leaves the proxy's credentials out).
 inline std::size_t framedSize(std::string_view id, const std::string &time, const ProxiedRequest &request)

@@ -22,8 +22,18 @@ using replay::encodeEntry;
 using replay::framedSize;
 using replay::kFrameBytes;
 using replay::kLongestId;
+
 using replay::payloadSize;
 using replay::requestSize;
+
+constexpr std::size_t digitsOf(std::uint64_t number)
+{
+    std::size_t digits = 1;
+    for (; number >= 10; number /= 10)
+        ++digits;
+    return digits;
+}
+static_assert(kLongestId.size() == 2 + digitsOf(TrafficHistory::kMaxNumber - 1), "an id is \"t-\" and a kept number");
 
 // The writer runs at least this often, and at once when this much waits. A request on disk is of use
 // after a crash only with its history record, which is saved about once a second: writing more often
@@ -211,12 +221,16 @@ void ReplayStore::gathered(const std::vector<TrafficHistory::Kept> &batch)
         KeptRequest *request = kept.record->keptRequest();
         return request && (request->request || !request->refusal.empty()) ? request : nullptr;
     };
+    // Records numbered at the history's bound are not kept by it: their requests go unframed too.
+    const auto keptByHistory = [](const TrafficHistory::Kept &kept) {
+        return kept.number < TrafficHistory::kMaxNumber;
+    };
     std::lock_guard lock(m_mutex);
     // Only the newest kMaxKept (each a record of its own) stay once remembered: older ones go unframed.
     std::size_t toKeep = kMaxKept;
     std::size_t first = batch.size();
     for (; first > 0 && toKeep > 0; --first) {
-        if (requestOf(batch[first - 1]))
+        if (requestOf(batch[first - 1]) && keptByHistory(batch[first - 1]))
             --toKeep;
     }
     for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -224,7 +238,7 @@ void ReplayStore::gathered(const std::vector<TrafficHistory::Kept> &batch)
         if (!kept)
             continue;
         const std::shared_ptr<const ProxiedRequest> request = std::move(kept->request);
-        if (i < first) {
+        if (i < first || !keptByHistory(batch[i])) {
             m_pendingBytes -= kept->counted;
             continue;
         }

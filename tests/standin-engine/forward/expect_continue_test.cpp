@@ -22,6 +22,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <tuple>
 
 using standintest::EngineProcess;
 using standintest::RawSocket;
@@ -205,6 +206,25 @@ TEST_F(ExpectContinue, ClientsThatDoNotWaitAreAnsweredAsStraightAndAMockAnswersA
                               "Expect: 100-continue\r\n\r\n"));
     const std::string made = bodiless.readUntil("made", kContinuePatience);
     EXPECT_EQ(made.rfind("HTTP/1.1 201 ", 0), 0u) << made;
+}
+
+// An answer before the body leaves the client's connection mid-request, and the proxy closes it after:
+// the answer says so, but for a 417 from a host that kept its connection, which a client repeats without
+// its expectation only on a connection it believes open (curl does).
+TEST_F(ExpectContinue, AnEarlyAnswerSaysTheConnectionClosesUnlessItIsARefusedExpectation)
+{
+    DecidingHost host;
+    for (const auto &[path, status, closes] : {std::tuple {"/locked", 401, true}, std::tuple {"/refuse", 417, false}}) {
+        RawSocket client;
+        ASSERT_TRUE(client.connect(m_proxyPort));
+        ASSERT_TRUE(client.send("POST http://" + host.origin() + path + " HTTP/1.1\r\nHost: " + host.origin()
+                                + "\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n"));
+        std::string answer;
+        EXPECT_TRUE(client.readToEnd(answer, kContinuePatience)) << path; // and the proxy closes
+        EXPECT_EQ(standintest::statusOf(answer), status) << answer;
+        const std::string head = answer.substr(0, answer.find("\r\n\r\n") + 2);
+        EXPECT_EQ(head.find("\r\nConnection: close\r\n") != std::string::npos, closes) << answer;
+    }
 }
 
 TEST_F(ExpectContinue, CurlUploadsOnlyWhatTheHostAsksForAsItDoesDirectly)

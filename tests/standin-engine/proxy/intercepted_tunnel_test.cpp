@@ -21,7 +21,8 @@ protected:
     {
         m_pki = standintest::makeThrowawayPki("localhost");
         m_hostCa = writeTemporaryFile("host-ca.pem", m_pki.caPem);
-        ASSERT_NO_FATAL_FAILURE(startEngine({{standin::kTestUpstreamCaVariable, m_hostCa}}));
+        m_environment.emplace_back(standin::kTestUpstreamCaVariable, m_hostCa);
+        ASSERT_NO_FATAL_FAILURE(startEngine(m_environment));
         const auto ca = m_engine->client()->Post("/ca/generate");
         ASSERT_TRUE(ca && ca->status == 200);
         m_engineCa = writeTemporaryFile("engine-ca.pem", nlohmann::json::parse(ca->body).value("certPEM", ""));
@@ -42,12 +43,32 @@ protected:
         return process.readAllStandardOutput().toStdString() + process.readAllStandardError().toStdString();
     }
 
+    std::vector<std::pair<QString, QString>> m_environment;
     standintest::ThrowawayPki m_pki;
     QString m_hostCa;
     QString m_engineCa;
 };
 
+// An engine whose I/O thread is busy while a tunnel opens: the client's ClientHello arrives, and the
+// wait for it runs out, before the thread looks again, so both waits end in one turn.
+class BusyTunnelOpening : public InterceptedTunnel {
+protected:
+    BusyTunnelOpening() { m_environment.emplace_back(standin::test_switches::kOpeningStallMs, "300"); }
+};
+
 } // namespace
+
+TEST_F(BusyTunnelOpening, AClientHelloThatCameAsTheWaitRanOutOpensTheTunnel)
+{
+    ScriptedHost host([](ScriptedHost::Connection &connection) {
+        while (connection.next())
+            connection.send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nserver");
+    }, m_pki.server);
+    const QString url = QString::fromStdString("https://localhost:" + std::to_string(host.port()) + "/");
+    EXPECT_EQ(curl({url}, true), "server 200");
+    // The engine is still whole, and its next tunnel no less so.
+    EXPECT_EQ(curl({url}, true), "server 200");
+}
 
 TEST_F(InterceptedTunnel, AnAsteriskOptionsAsksTheHostTheTunnelLeadsTo)
 {

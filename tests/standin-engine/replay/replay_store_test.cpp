@@ -121,6 +121,24 @@ TEST(ReplayStore, RequestsAreCheckedAndFramedWhenGatheredAndABurstKeepsTheNewest
     }
 }
 
+// The history keeps no record numbered at its bound, so nor does the store keep its request.
+TEST(ReplayStore, AnExchangeNumberedAtTheHistorysBoundKeepsNoRequest)
+{
+    QTemporaryDir dir;
+    TrafficRecord top;
+    top.id = "t-" + std::to_string(TrafficHistory::kMaxNumber - 2);
+    top.time = "time";
+    std::ofstream(pathIn(dir, "history.jsonl")) << TrafficHistory::encodeLine(top) << "\n";
+    TrafficHistory history(pathIn(dir, "history.jsonl"));
+    ReplayStore store(pathIn(dir, "replay"), history);
+    const std::string below = keepFor(store, "time", ProxiedRequest {"GET", "/below", {}, {}, true});
+    const std::string at = keepFor(store, "time", ProxiedRequest {"GET", "/at", {}, {}, true});
+    EXPECT_EQ(at, "t-" + std::to_string(TrafficHistory::kMaxNumber));
+    EXPECT_TRUE(store.find(below, "time").request);
+    EXPECT_FALSE(store.find(at, "time").request);
+    EXPECT_FALSE(history.find(at));
+}
+
 // What waits for the writer is counted as requests are kept, let go unframed and written, each thread
 // counting its own: bursts well past the bound, one after another on new threads, never leave their
 // newest request refused.

@@ -3,6 +3,7 @@
 #include "core/log_throttle.h"
 #include "hosts/upstream.h"
 #include "standin-engine/engine_process.h"
+#include "standin-engine/silent_peer.h"
 #include "standin-engine/test_upstream.h"
 #include "tls/leaf_certificates.h"
 #include "tls/root_ca.h"
@@ -256,6 +257,62 @@ TEST_F(Https, PassThroughVerifiesTheRealHost)
     ASSERT_EQ(after.size(), 3u);
     EXPECT_EQ(after[0].url(), "https://" + good + "/no-route");
     EXPECT_FALSE(after[0].injected);
+}
+
+// A 2xx to CONNECT means the tunnel to the host is open: with a CA as without, a host that can't be
+// reached is answered 502 with the reason; a host a route mocks, which may not exist, opens at once.
+TEST_F(Https, WithACaATunnelOpensOnlyToAHostThatAnswersOrThatARouteMocks)
+{
+    standintest::SilentPeer nameServer(SOCK_DGRAM);
+    m_environment = {{standin::test_switches::kNameServers, QString("127.0.0.1:%1").arg(nameServer.port())},
+                     {standin::test_switches::kLookupDeadlineMs, "300"}};
+    start(/*trustThrowawayCa=*/true);
+    const CAInfo ca = generateCa();
+    TestUpstream host([](const TestUpstream::Request &, TestUpstream::Reply &reply) { reply.body = "real"; },
+                      m_pki.server);
+    int closedPort = 0;
+    {
+        standintest::SilentPeer listener(SOCK_STREAM);
+        closedPort = listener.port();
+    }
+    setRoutes({route("r-mock", "api.mock.test", "/v1", "mocked")});
+
+    struct Case {
+        std::string authority;
+        int status;
+        std::string reason; // in the 502's error
+    };
+    const std::vector<Case> cases {
+        {"nowhere.test:443", 502, "could not be resolved"},
+        {"127.0.0.1:" + std::to_string(closedPort), 502, "could not be reached"},
+        {"api.mock.test:443", 200, ""},
+        {"localhost:" + std::to_string(host.port()), 200, ""},
+    };
+    for (const Case &c : cases) {
+        standintest::RawSocket client;
+        ASSERT_TRUE(client.connect(m_proxyPort));
+        client.send("CONNECT " + c.authority + " HTTP/1.1\r\nHost: " + c.authority + "\r\n\r\n");
+        std::string answer;
+        if (c.status == 200)
+            answer = client.readUntil("\r\n\r\n", kPatience);
+        else
+            EXPECT_TRUE(client.readToEnd(answer, kPatience)) << c.authority;
+        EXPECT_EQ(statusOf(answer), c.status) << c.authority << "\n" << answer;
+        if (!c.reason.empty()) {
+            const auto refusal = decodeRecord<ErrorReply>(bodyOf(answer));
+            ASSERT_TRUE(refusal) << answer;
+            EXPECT_NE(refusal->error.find(c.reason), std::string::npos) << refusal->error;
+        }
+    }
+
+    std::string error;
+    EXPECT_EQ(bodyOf(getThroughTunnel("api.mock.test:443", "api.mock.test", "/v1", ca.certPEM, error)), "mocked")
+        << error;
+    // The connection made before the tunnel opened carries its request.
+    ASSERT_TRUE(testsupport::waitFor([&] { return host.connections() == 1; }, 10000)); // the CONNECT above
+    const std::string authority = "localhost:" + std::to_string(host.port());
+    EXPECT_EQ(bodyOf(getThroughTunnel(authority, "localhost", "/", ca.certPEM, error)), "real") << error;
+    EXPECT_EQ(host.connections(), 2);
 }
 
 TEST_F(Https, WithoutACaTunnelsAreRelayedUntouched)
