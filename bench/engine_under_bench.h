@@ -1,5 +1,6 @@
-// The real stand-in engine as a child process for the proxy benchmark, with the hosts it passes through
-// to, and the benchmark's own clients that load it (plain or through CONNECT, kept alive or not).
+// The real stand-in engine as a child process for the proxy, flood and import benchmarks, with the
+// hosts it passes through to, and the benchmarks' own clients that load it (plain or through CONNECT,
+// kept alive or not).
 #pragma once
 
 #include <utility> // before asio: its awaitable.hpp uses std::exchange without including it
@@ -38,6 +39,19 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kRunFor = std::chrono::milliseconds(1500);
 
+// Hands each connection `acceptor` takes to `take`, until the acceptor fails or its context stops.
+template <class Take>
+asio::awaitable<void> acceptEach(tcp::acceptor &acceptor, Take take)
+{
+    for (;;) {
+        beast::error_code ec;
+        tcp::socket socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
+        if (ec)
+            co_return;
+        take(std::move(socket));
+    }
+}
+
 // A fixed answer from a real host, plain or TLS, for pass-through.
 class BenchUpstream {
 public:
@@ -45,7 +59,8 @@ public:
         : m_tls(std::move(tls))
         , m_acceptor(m_context, {asio::ip::make_address("127.0.0.1"), 0})
     {
-        asio::co_spawn(m_context, accept(), asio::detached);
+        asio::co_spawn(m_context, acceptEach(m_acceptor, [this](tcp::socket socket) { take(std::move(socket)); }),
+                       asio::detached);
         for (int i = 0; i < 2; ++i)
             m_threads.emplace_back([this] { m_context.run(); });
     }
@@ -58,19 +73,13 @@ public:
     int port() const { return m_acceptor.local_endpoint().port(); }
 
 private:
-    asio::awaitable<void> accept()
+    void take(tcp::socket socket)
     {
-        for (;;) {
-            beast::error_code ec;
-            tcp::socket socket = co_await m_acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
-            if (ec)
-                co_return;
-            socket.set_option(tcp::no_delay(true));
-            if (m_tls)
-                asio::co_spawn(m_context, serveTls(std::move(socket)), asio::detached);
-            else
-                asio::co_spawn(m_context, serve(beast::tcp_stream(std::move(socket))), asio::detached);
-        }
+        socket.set_option(tcp::no_delay(true));
+        if (m_tls)
+            asio::co_spawn(m_context, serveTls(std::move(socket)), asio::detached);
+        else
+            asio::co_spawn(m_context, serve(beast::tcp_stream(std::move(socket))), asio::detached);
     }
     asio::awaitable<void> serveTls(tcp::socket socket)
     {
@@ -113,8 +122,9 @@ private:
 // What the engine under bench printed for the process that started it; every control request shows it.
 inline std::string controlToken;
 
-// One blocking control request.
-inline std::string control(int port, http::verb method, const std::string &target, const std::string &body = {})
+// One blocking control request and its answer, however large; `ec` says when no whole answer came.
+inline http::response<http::string_body> exchange(int port, http::verb method, const std::string &target,
+                                                  const std::string &body, beast::error_code &ec)
 {
     asio::io_context context;
     beast::tcp_stream stream(context);
@@ -128,12 +138,44 @@ inline std::string control(int port, http::verb method, const std::string &targe
     request.prepare_payload();
     http::write(stream, request);
     beast::flat_buffer buffer;
-    http::response<http::string_body> response;
-    http::read(stream, buffer, response);
-    return response.body();
+    http::response_parser<http::string_body> response;
+    response.body_limit(256 * 1024 * 1024);
+    http::read(stream, buffer, response, ec);
+    return response.release();
 }
 
-// The stand-in engine as a child process, with its routes, CA and two upstreams.
+// The body of one blocking control request.
+inline std::string control(int port, http::verb method, const std::string &target, const std::string &body = {})
+{
+    beast::error_code ec;
+    auto response = exchange(port, method, target, body, ec);
+    if (ec)
+        throw beast::system_error(ec);
+    return std::move(response.body());
+}
+
+constexpr double kMB = 1024.0 * 1024.0;
+
+// A figure of /proc/<pid>/status in bytes: "VmRSS" now, "VmHWM" the peak so far.
+inline double statusBytes(pid_t pid, const std::string &field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0)
+            return std::atof(line.c_str() + field.size() + 1) * 1024.0;
+    }
+    return 0;
+}
+
+// What the engine under bench starts with.
+enum class Setup {
+    Intercepting, // a root CA is generated, so HTTPS is intercepted
+    Blind,        // no CA: tunnels are relayed blind
+    Bare,         // the engine alone: no CA, upstreams or routes, and its proxy not started
+};
+
+// The stand-in engine as a child process, with its routes, CA and two upstreams unless it is bare.
 struct Engine {
     std::filesystem::path dir;
     pid_t pid = -1;
@@ -146,80 +188,23 @@ struct Engine {
     // The TLS hosts' identity ("localhost", signed by dir/upstream-ca.pem, which the engine trusts).
     std::shared_ptr<ssl::context> upstreamTls;
 
-    // `withCA`: a root CA is generated, so HTTPS is intercepted; without one tunnels are relayed blind.
     // `name` tells apart the data folders of engines the same benchmark runs at once.
-    explicit Engine(bool withCA = true, const std::string &name = "kestrion-proxy-bench")
+    explicit Engine(Setup setup = Setup::Intercepting, const std::string &name = "kestrion-proxy-bench")
     {
         dir = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()));
+        std::error_code stale;
+        std::filesystem::remove_all(dir, stale); // left by an earlier run that had this pid
         std::filesystem::create_directories(dir);
-        std::string error;
-        const auto upstreamCa = standin::makeSelfSignedCA("Bench upstream CA", error);
-        const auto leaf = standin::issueLeaf(upstreamCa->first, upstreamCa->second, "localhost", std::chrono::hours(24), error);
-        std::ofstream(dir / "upstream-ca.pem") << upstreamCa->first;
-        auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
-        tls->use_certificate_chain(asio::buffer(leaf->certPEM));
-        tls->use_private_key(asio::buffer(leaf->keyPEM), ssl::context::pem);
-        plainUpstream = std::make_unique<BenchUpstream>(nullptr);
-        tlsUpstream = std::make_unique<BenchUpstream>(tls);
-        upstreamTls = tls;
-
-        int in[2];
-        int out[2];
-        if (::pipe(in) != 0 || ::pipe(out) != 0)
-            std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string data = (dir / "data").string();
-        const char *binary = std::getenv("KESTRION_BENCH_ENGINE") ? std::getenv("KESTRION_BENCH_ENGINE") : KESTRION_BENCH_ENGINE;
-        std::vector<std::string> arguments = {binary, "--data-dir", data, "--control-port", "0",
-                                              "--proxy-port", "0", "--autostart"};
-        std::vector<char *> argv;
-        for (auto &argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        const std::string trust = std::string("KESTRION_TEST_UPSTREAM_CA=") + (dir / "upstream-ca.pem").string();
-        std::vector<char *> envp;
-        for (char **e = environ; *e; ++e)
-            envp.push_back(*e);
-        envp.push_back(const_cast<char *>(trust.c_str()));
-        const std::string preload = std::string("LD_PRELOAD=")
-                                    + (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") ? std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") : "");
-        if (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD"))
-            envp.push_back(const_cast<char *>(preload.c_str()));
-        envp.push_back(nullptr);
-        {
-            OnServerCores pinned;
-            if (posix_spawn(&pid, binary, &actions, nullptr, argv.data(), envp.data()) != 0)
-                std::abort();
+        std::vector<std::string> environment;
+        if (setup != Setup::Bare) {
+            startUpstreams();
+            environment.push_back("KESTRION_TEST_UPSTREAM_CA=" + (dir / "upstream-ca.pem").string());
         }
-        ::close(in[0]);
-        ::close(out[1]);
-        stdinFd = in[1];
-        std::string text;
-        char chunk[256];
-        while (text.find("KESTRION_CONTROL_PORT=") == std::string::npos || text.find('\n', text.find("PORT=")) == std::string::npos) {
-            const ssize_t n = ::read(out[0], chunk, sizeof chunk);
-            if (n <= 0)
-                std::abort();
-            text.append(chunk, static_cast<size_t>(n));
-        }
-        controlPort = std::atoi(text.c_str() + text.find("KESTRION_CONTROL_PORT=") + 22);
-        static constexpr std::string_view kTokenPrefix = "KESTRION_CONTROL_TOKEN=";
-        const size_t token = text.find(kTokenPrefix) + kTokenPrefix.size();
-        controlToken = text.substr(token, text.find('\n', token) - token);
-        // Keep draining the engine's log so it never blocks on a full pipe.
-        std::thread([fd = out[0]] {
-            char sink[4096];
-            while (::read(fd, sink, sizeof sink) > 0) {
-            }
-            ::close(fd);
-        }).detach();
+        spawn(setup != Setup::Bare, environment);
+        if (setup == Setup::Bare)
+            return;
         proxyPort = decodeRecord<EngineHealth>(control(controlPort, http::verb::get, "/health"))->proxyPort;
-        if (withCA)
+        if (setup == Setup::Intercepting)
             caPem = decodeRecord<CAInfo>(control(controlPort, http::verb::post, "/ca/generate"))->certPEM;
 
         baseRoutes = {
@@ -229,6 +214,14 @@ struct Engine {
             benchRoute("r-tls-pass", "localhost:" + std::to_string(tlsUpstream->port()), "/pass", 0, true),
         };
         setRoutes(baseRoutes);
+    }
+
+    // Status of one control POST; -1 when no whole answer came.
+    int post(const std::string &target, const std::string &body) const
+    {
+        beast::error_code ec;
+        const auto response = exchange(controlPort, http::verb::post, target, body, ec);
+        return ec ? -1 : static_cast<int>(response.result_int());
     }
 
     static WireRoute benchRoute(const std::string &id, const std::string &host, const std::string &path, int latency,
@@ -254,6 +247,85 @@ struct Engine {
         ::waitpid(pid, &status, 0);
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
+    }
+
+private:
+    // A plain and a TLS host for pass-through, the TLS one under a CA of its own the engine trusts.
+    void startUpstreams()
+    {
+        std::string error;
+        const auto upstreamCa = standin::makeSelfSignedCA("Bench upstream CA", error);
+        const auto leaf = standin::issueLeaf(upstreamCa->first, upstreamCa->second, "localhost", std::chrono::hours(24), error);
+        std::ofstream(dir / "upstream-ca.pem") << upstreamCa->first;
+        auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
+        tls->use_certificate_chain(asio::buffer(leaf->certPEM));
+        tls->use_private_key(asio::buffer(leaf->keyPEM), ssl::context::pem);
+        plainUpstream = std::make_unique<BenchUpstream>(nullptr);
+        tlsUpstream = std::make_unique<BenchUpstream>(tls);
+        upstreamTls = tls;
+    }
+
+    // Starts the engine with `environment` added to ours and reads its control port and token.
+    void spawn(bool autostart, const std::vector<std::string> &environment)
+    {
+        int in[2];
+        int out[2];
+        if (::pipe(in) != 0 || ::pipe(out) != 0)
+            std::abort();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, in[1]);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        const std::string data = (dir / "data").string();
+        const char *binary = std::getenv("KESTRION_BENCH_ENGINE") ? std::getenv("KESTRION_BENCH_ENGINE") : KESTRION_BENCH_ENGINE;
+        std::vector<std::string> arguments = {binary, "--data-dir", data, "--control-port", "0", "--proxy-port", "0"};
+        if (autostart)
+            arguments.push_back("--autostart");
+        std::vector<char *> argv;
+        for (auto &argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        std::vector<char *> envp;
+        for (char **e = environ; *e; ++e)
+            envp.push_back(*e);
+        for (const auto &variable : environment)
+            envp.push_back(const_cast<char *>(variable.c_str()));
+        const std::string preload = std::string("LD_PRELOAD=")
+                                    + (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") ? std::getenv("KESTRION_BENCH_ENGINE_PRELOAD") : "");
+        if (std::getenv("KESTRION_BENCH_ENGINE_PRELOAD"))
+            envp.push_back(const_cast<char *>(preload.c_str()));
+        envp.push_back(nullptr);
+        {
+            OnServerCores pinned;
+            if (posix_spawn(&pid, binary, &actions, nullptr, argv.data(), envp.data()) != 0)
+                std::abort();
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        stdinFd = in[1];
+        std::string text;
+        char chunk[256];
+        while (text.find("KESTRION_CONTROL_PORT=") == std::string::npos || text.find('\n', text.find("PORT=")) == std::string::npos) {
+            const ssize_t n = ::read(out[0], chunk, sizeof chunk);
+            if (n <= 0)
+                std::abort();
+            text.append(chunk, static_cast<size_t>(n));
+        }
+        controlPort = std::atoi(text.c_str() + text.find("KESTRION_CONTROL_PORT=") + 22);
+        // The engine prints its token on the line before the port's.
+        static constexpr std::string_view kTokenPrefix = "KESTRION_CONTROL_TOKEN=";
+        const size_t token = text.find(kTokenPrefix) + kTokenPrefix.size();
+        controlToken = text.substr(token, text.find('\n', token) - token);
+        // Keep draining the engine's log so it never blocks on a full pipe.
+        std::thread([fd = out[0]] {
+            char sink[4096];
+            while (::read(fd, sink, sizeof sink) > 0) {
+            }
+            ::close(fd);
+        }).detach();
     }
 };
 

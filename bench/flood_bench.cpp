@@ -11,20 +11,6 @@ namespace {
 
 using namespace proxybench;
 
-constexpr double kMB = 1024.0 * 1024.0;
-
-// A figure of /proc/<pid>/status in bytes: "VmRSS" now, "VmHWM" the peak so far.
-double statusBytes(pid_t pid, const std::string &field)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field + ":", 0) == 0)
-            return std::atof(line.c_str() + field.size() + 1) * 1024.0;
-    }
-    return 0;
-}
-
 // The engine's resident memory once it stops growing (pairs still being joined as the last answers came).
 double settledResident(pid_t pid)
 {
@@ -61,7 +47,7 @@ bool openTunnel(tcp::socket &socket, const tcp::endpoint &proxy, const std::stri
 // Blind tunnels (no CA) to a host, held open and silent: what each adds to the engine's memory.
 void BM_IdleBlindTunnels(benchmark::State &state)
 {
-    Engine bare(false, "kestrion-flood-bench-blind");
+    Engine bare(Setup::Blind, "kestrion-flood-bench-blind");
     const int pairs = static_cast<int>(state.range(0));
     const std::string authority = "127.0.0.1:" + std::to_string(bare.plainUpstream->port());
     asio::io_context context;
@@ -105,7 +91,7 @@ void BM_PostFlood16KB(benchmark::State &state)
 {
     if (!haveWrk(state))
         return;
-    Engine flooded(false, "kestrion-flood-bench-posts");
+    Engine flooded(Setup::Blind, "kestrion-flood-bench-posts");
     WireRoute upload = Engine::benchRoute("r-upload", "bench.test", "/upload", 0, false);
     upload.method = "POST";
     flooded.setRoutes({upload});
@@ -213,7 +199,8 @@ public:
     AnyLoopbackHost()
         : m_acceptor(m_context, {asio::ip::make_address("0.0.0.0"), 0})
     {
-        asio::co_spawn(m_context, accept(), asio::detached);
+        const auto hold = [this](tcp::socket socket) { m_held.push_back(std::move(socket)); };
+        asio::co_spawn(m_context, acceptEach(m_acceptor, hold), asio::detached);
         m_thread = std::thread([this] { m_context.run(); });
     }
     ~AnyLoopbackHost()
@@ -224,16 +211,6 @@ public:
     int port() const { return m_acceptor.local_endpoint().port(); }
 
 private:
-    asio::awaitable<void> accept()
-    {
-        for (;;) {
-            beast::error_code ec;
-            tcp::socket socket = co_await m_acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
-            if (ec)
-                co_return;
-            m_held.push_back(std::move(socket));
-        }
-    }
     asio::io_context m_context;
     tcp::acceptor m_acceptor;
     std::vector<tcp::socket> m_held;
