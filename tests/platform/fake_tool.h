@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QObject>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <optional>
@@ -23,6 +24,38 @@ inline QString write(const QTemporaryDir &dir, const QString &name, const QByteA
     file.close();
     file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
     return path;
+}
+
+// Writes a plain file; false when it could not be written whole.
+inline bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// Writes a stand-in at <dir>/bin/<name> that notes each call's arguments in <dir>/<name>.calls, then runs body.
+inline QString writeNoting(const QTemporaryDir &dir, const QString &name, const QByteArray &body = {})
+{
+    const QByteArray log = "'" + dir.filePath(name + QStringLiteral(".calls")).toUtf8() + "'";
+    return write(dir, QStringLiteral("bin/") + name,
+                 "for a in \"$@\"; do printf '%s\\0' \"$a\"; done >> " + log + "\nprintf '\\036' >> " + log + "\n" + body);
+}
+
+// The calls a stand-in of writeNoting received, each as its arguments.
+inline QList<QStringList> calls(const QTemporaryDir &dir, const QString &name)
+{
+    QFile log(dir.filePath(name + QStringLiteral(".calls")));
+    QList<QStringList> found;
+    if (!log.open(QIODevice::ReadOnly))
+        return found;
+    QStringList records = QString::fromUtf8(log.readAll()).split(QChar(0x1e));
+    records.removeLast(); // after the last call's separator
+    for (const QString &record : records) {
+        QStringList arguments = record.split(QChar(0));
+        arguments.removeLast(); // after the last NUL
+        found << arguments;
+    }
+    return found;
 }
 
 // Runs a tool through ToolRunner and waits for its result; nullopt when none arrived in time.

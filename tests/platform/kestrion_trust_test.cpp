@@ -46,31 +46,12 @@ protected:
     QString bundle() const { return root.filePath(QStringLiteral("ca-certificates.crt")); }
     QString nssdb() const { return home.filePath(QStringLiteral(".pki/nssdb")); }
 
-    // A stand-in on PATH that logs each call (its arguments, one line per call) and then runs body.
+    // A stand-in on PATH that notes each call and then runs body.
     void stub(const QString &name, const QByteArray &body)
     {
-        const QByteArray log = "'" + root.filePath(name + QStringLiteral(".log")).toUtf8() + "'";
-        ASSERT_FALSE(faketool::write(root, QStringLiteral("bin/") + name,
-                                     "for a in \"$@\"; do printf '%s\\037' \"$a\"; done >> " + log + "\nprintf '\\n' >> "
-                                         + log + "\n" + body)
-                         .isEmpty());
+        ASSERT_FALSE(faketool::writeNoting(root, name, body).isEmpty());
     }
-
-    QList<QStringList> calls(const QString &name) const
-    {
-        QFile log(root.filePath(name + QStringLiteral(".log")));
-        QList<QStringList> found;
-        if (!log.open(QIODevice::ReadOnly))
-            return found;
-        QList<QByteArray> lines = log.readAll().split('\n');
-        lines.removeLast(); // after the last call's line break
-        for (const QByteArray &line : lines) {
-            QStringList arguments = QString::fromUtf8(line).split(QChar(0x1f));
-            arguments.removeLast();
-            found << arguments;
-        }
-        return found;
-    }
+    QList<QStringList> calls(const QString &name) const { return faketool::calls(root, name); }
 
     void useRealCertutil() { ASSERT_TRUE(QFile::link(realCertutil, bin(QStringLiteral("certutil")))); }
 
@@ -99,19 +80,18 @@ protected:
     QString writeFile(const QString &name, const QByteArray &content)
     {
         const QString path = home.filePath(name);
+        return faketool::writeFile(path, content) ? path : QString();
+    }
+
+    static QByteArray contents(const QString &path)
+    {
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return {};
-        file.write(content);
-        return path;
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     static QString digestOf(const QString &path)
     {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex().left(16));
+        return QString::fromLatin1(QCryptographicHash::hash(contents(path), QCryptographicHash::Sha256).toHex().left(16));
     }
 
     QString anchorFor(const QString &pem) const
@@ -157,12 +137,8 @@ TEST_F(KestrionTrust, EachStoreIsAskedOnceForTheCa)
     EXPECT_EQ(calls(QStringLiteral("pkexec")),
               (QList<QStringList>{{"/bin/sh", "-c", InstallCommand, "sh", pem, anchorFor(pem)}}));
     EXPECT_EQ(calls(QStringLiteral("update-ca-certificates")), (QList<QStringList>{{}}));
-    QFile anchor(anchorFor(pem));
-    ASSERT_TRUE(anchor.open(QIODevice::ReadOnly));
-    QFile original(pem);
-    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
-    EXPECT_EQ(anchor.readAll(), original.readAll());
-    EXPECT_TRUE(anchor.permissions().testFlag(QFileDevice::ReadOther));
+    EXPECT_EQ(contents(anchorFor(pem)), contents(pem));
+    EXPECT_TRUE(QFile::permissions(anchorFor(pem)).testFlag(QFileDevice::ReadOther));
     EXPECT_TRUE(result->output.contains("Added " + anchorFor(pem) + " to the system store"));
 
     // Once the system store holds it, trusting again asks for no password.
@@ -201,7 +177,7 @@ TEST_F(KestrionTrust, WithoutTheSystemStoreTheBrowsersStillTrustAndTheMessageSay
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(bin(QStringLiteral("pkexec")));
-        QFile::remove(root.filePath(QStringLiteral("certutil.log")));
+        QFile::remove(root.filePath(QStringLiteral("certutil.calls")));
         if (!c.pkexec.isEmpty())
             stub(QStringLiteral("pkexec"), c.pkexec);
         stub(QStringLiteral("update-ca-certificates"), c.updater);

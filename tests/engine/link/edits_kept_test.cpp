@@ -422,19 +422,26 @@ TEST_F(EditsKept, AQuitDuringASlowOpenAPIImportEndsWithinItsTimeAndStartsNoEngin
 
 namespace {
 
-// Operations asked for back to back, the first held at the engine until the others have been asked.
+// What an operation of a pair is done to: the second project, the first one, and a folder for files.
+struct PairIds
+{
+    QString beta;
+    QString first;
+    QString folder;
+};
+using PairOp = std::function<void(EngineClient &, const PairIds &)>;
+
+// Operations asked for back to back, the first held at the engine (the write `held` names) until the
+// others have been asked.
 struct OperationPair
 {
     const char *name;
-    // The write held: its method and path, given Beta's and the first project's ids.
-    std::function<QByteArray(const QString &beta, const QString &first)> held;
-    std::function<void(EngineClient &, const QString &beta, const QString &first, const QString &folder)> firstOp;
-    std::function<void(EngineClient &, const QString &beta, const QString &first, const QString &folder)> secondOp;
-    // Which project is active at the end, and the route ids each project holds then ("" when it is gone).
+    std::function<QByteArray(const PairIds &)> held;
+    QList<PairOp> ops;
+    // Which project is active at the end, and the route ids each project holds then (none when it is gone).
     bool endsOnBeta;
     QStringList firstRoutes;
     QStringList betaRoutes;
-    std::function<void(EngineClient &, const QString &beta, const QString &first, const QString &folder)> thirdOp = {};
 };
 
 void PrintTo(const OperationPair &pair, std::ostream *out)
@@ -442,44 +449,35 @@ void PrintTo(const OperationPair &pair, std::ostream *out)
     *out << pair.name;
 }
 
-const QByteArray PairCapture = R"({"log":{"entries":[{"request":{"method":"GET","url":"http://api.test/imp-1"},)"
-                               R"("response":{"status":200,"content":{"text":"[]"}}}]}})";
-const QByteArray OtherCapture = R"({"log":{"entries":[{"request":{"method":"GET","url":"http://api.test/imp-2"},)"
-                                R"("response":{"status":200,"content":{"text":"[]"}}}]}})";
-
-QByteArray activation(const QString &id)
+const auto heldSwitch = [](const PairIds &ids) {
+    return "POST " + ProjectStore::path(ids.beta, QStringLiteral("/activate")).toUtf8();
+};
+const auto heldImport = [](const PairIds &) { return QByteArray("POST /import"); };
+const PairOp switchToBeta = [](EngineClient &c, const PairIds &ids) { c.activateProject(ids.beta); };
+const PairOp switchBack = [](EngineClient &c, const PairIds &ids) { c.activateProject(ids.first); };
+// Imports a capture of one request to this path.
+PairOp importing(const char *path, const char *file)
 {
-    return "POST " + ProjectStore::path(id, QStringLiteral("/activate")).toUtf8();
+    const QByteArray har = R"({"log":{"entries":[{"request":{"method":"GET","url":"http://api.test/)" + QByteArray(path)
+                           + R"("},"response":{"status":200,"content":{"text":"[]"}}}]}})";
+    return [har, file](EngineClient &c, const PairIds &) { c.importData(har, QString::fromLatin1(file)); };
 }
-
-const auto switchToBeta = [](EngineClient &c, const QString &beta, const QString &, const QString &) { c.activateProject(beta); };
-const auto switchBack = [](EngineClient &c, const QString &, const QString &first, const QString &) { c.activateProject(first); };
-const auto importOne = [](EngineClient &c, const QString &, const QString &, const QString &) {
-    c.importData(PairCapture, QStringLiteral("one.har"));
-};
-const auto importOther = [](EngineClient &c, const QString &, const QString &, const QString &) {
-    c.importData(OtherCapture, QStringLiteral("two.har"));
-};
+const PairOp importOne = importing("imp-1", "one.har");
+const PairOp importOther = importing("imp-2", "two.har");
 
 const OperationPair Pairs[] = {
-    {"SwitchThenSwitch", [](const QString &beta, const QString &) { return activation(beta); }, switchToBeta, switchBack,
-     false, {"a1"}, {"b1"}},
-    {"ImportThenSwitch", [](const QString &, const QString &) { return QByteArray("POST /import"); }, importOne,
-     switchToBeta, true, {"a1", "imp-1"}, {"b1"}},
-    {"SwitchThenImport", [](const QString &beta, const QString &) { return activation(beta); }, switchToBeta, importOne,
-     true, {"a1"}, {"b1", "imp-1"}},
-    {"DeleteThenSwitchToIt", [](const QString &beta, const QString &) { return "DELETE " + ProjectStore::path(beta).toUtf8(); },
-     [](EngineClient &c, const QString &beta, const QString &, const QString &) { c.deleteProject(beta); }, switchToBeta,
-     false, {"a1"}, {}},
-    {"ExportThenSwitch", [](const QString &, const QString &) { return QByteArray("GET /profile"); },
-     [](EngineClient &c, const QString &, const QString &, const QString &folder) {
-         c.performExport(folder + QStringLiteral("/first.kestrion"));
-     },
-     switchToBeta, true, {"a1"}, {"b1"}},
-    {"ImportThenImport", [](const QString &, const QString &) { return QByteArray("POST /import"); }, importOne,
-     importOther, false, {"a1", "imp-1", "imp-2"}, {"b1"}},
-    {"ImportThenImportThenSwitch", [](const QString &, const QString &) { return QByteArray("POST /import"); }, importOne,
-     importOther, true, {"a1", "imp-1", "imp-2"}, {"b1"}, switchToBeta},
+    {"SwitchThenSwitch", heldSwitch, {switchToBeta, switchBack}, false, {"a1"}, {"b1"}},
+    {"ImportThenSwitch", heldImport, {importOne, switchToBeta}, true, {"a1", "imp-1"}, {"b1"}},
+    {"SwitchThenImport", heldSwitch, {switchToBeta, importOne}, true, {"a1"}, {"b1", "imp-1"}},
+    {"DeleteThenSwitchToIt", [](const PairIds &ids) { return "DELETE " + ProjectStore::path(ids.beta).toUtf8(); },
+     {[](EngineClient &c, const PairIds &ids) { c.deleteProject(ids.beta); }, switchToBeta}, false, {"a1"}, {}},
+    {"ExportThenSwitch", [](const PairIds &) { return QByteArray("GET /profile"); },
+     {[](EngineClient &c, const PairIds &ids) { c.performExport(ids.folder + QStringLiteral("/first.kestrion")); },
+      switchToBeta},
+     true, {"a1"}, {"b1"}},
+    {"ImportThenImport", heldImport, {importOne, importOther}, false, {"a1", "imp-1", "imp-2"}, {"b1"}},
+    {"ImportThenImportThenSwitch", heldImport, {importOne, importOther, switchToBeta}, true, {"a1", "imp-1", "imp-2"},
+     {"b1"}},
 };
 
 class PairInTurn : public EditsKept, public ::testing::WithParamInterface<OperationPair>
@@ -508,20 +506,20 @@ TEST_P(PairInTurn, EngineAndWindowAgreeAndNoEditIsLost)
     ASSERT_TRUE(bootLoaded());
     const QString beta = twoProjects();
     const QString first = client().activeProjectID();
-    holdFirst(pair.held(beta, first));
+    const PairIds ids{beta, first, m_dir.path()};
+    holdFirst(pair.held(ids));
     ASSERT_TRUE(rebootLink());
     qunsetenv("KESTRION_TEST_HOLD_WRITE");
 
     // An edit just before the first operation, and one while it is held: the second lands unless the
     // window no longer takes edits to the first project's list.
     editBody("r-a1", "before");
-    pair.firstOp(client(), beta, first, m_dir.path());
+    pair.ops.first()(client(), ids);
     ASSERT_TRUE(waitUntilHeld());
     editBody("r-a1", "while held");
     const QString lastEdit = bodyOf(client().endpoints(), "r-a1");
-    pair.secondOp(client(), beta, first, m_dir.path());
-    if (pair.thirdOp)
-        pair.thirdOp(client(), beta, first, m_dir.path());
+    for (const PairOp &op : pair.ops.mid(1))
+        op(client(), ids);
     EXPECT_TRUE(client().operationsUnderWay());
     release();
     ASSERT_TRUE(testsupport::waitFor([&] { return !client().operationsUnderWay(); }, 20000));

@@ -22,8 +22,8 @@ using namespace SetupLogic;
 
 namespace {
 
-// Runs a command line through /bin/sh with stub certutil, curl and sudo first on PATH; each stub adds its
-// arguments, NUL-separated and ended by a record separator, to <dir>/<tool>.args. Returns each call's arguments.
+// Runs a command line through /bin/sh with stand-ins for certutil, curl and sudo first on PATH, which note
+// each call's arguments.
 class ShellRun : public ::testing::Test
 {
 protected:
@@ -32,16 +32,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("bin")));
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("home with space")));
-        for (const char *tool : {"certutil", "curl", "sudo"}) {
-            const QString path = dir.filePath(QStringLiteral("bin/") + QLatin1String(tool));
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done >> \"$(dirname \"$0\")/../"
-                       + QByteArray(tool) + ".args\"\nprintf '\\036' >> \"$(dirname \"$0\")/../" + QByteArray(tool)
-                       + ".args\"\n");
-            file.close();
-            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-        }
+        for (const char *tool : {"certutil", "curl", "sudo"})
+            ASSERT_FALSE(faketool::writeNoting(dir, QLatin1String(tool)).isEmpty());
     }
 
     QList<QStringList> run(const QString &command, const char *tool)
@@ -58,22 +50,11 @@ protected:
         return calls(tool);
     }
 
-    // The calls a stub received since the last look, each as its arguments.
+    // The calls a stand-in received since the last look.
     QList<QStringList> calls(const char *tool)
     {
-        QFile args(dir.filePath(QLatin1String(tool) + QStringLiteral(".args")));
-        if (!args.open(QIODevice::ReadOnly))
-            return {};
-        QList<QStringList> found;
-        QStringList records = QString::fromUtf8(args.readAll()).split(QChar(0x1e));
-        records.removeLast(); // after the final separator
-        for (const QString &record : records) {
-            QStringList list = record.split(QChar(0));
-            list.removeLast(); // after the final NUL
-            found << list;
-        }
-        args.close();
-        args.remove();
+        const QList<QStringList> found = faketool::calls(dir, QLatin1String(tool));
+        QFile::remove(dir.filePath(QLatin1String(tool) + QStringLiteral(".calls")));
         return found;
     }
 
@@ -122,17 +103,12 @@ TEST_F(ShellRun, ManualTrustCommandHandsEveryStoreEveryPathExactly)
     const QString firefox = home() + QStringLiteral("/.mozilla/firefox/ab12.default-esr");
     ASSERT_TRUE(QDir().mkpath(firefox));
     ASSERT_TRUE(QDir().mkpath(home() + QStringLiteral("/.mozilla/firefox/never-opened")));
-    QFile database(firefox + QStringLiteral("/cert9.db"));
-    ASSERT_TRUE(database.open(QIODevice::WriteOnly));
-    database.close();
+    ASSERT_TRUE(faketool::writeFile(firefox + QStringLiteral("/cert9.db"), {}));
     for (const QString &hostile : HostilePaths) {
         // Each file exists with its own content, which names the CA as kestrion-trust does.
         const QString path = dir.path() + hostile;
         ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-        QFile pem(path);
-        ASSERT_TRUE(pem.open(QIODevice::WriteOnly));
-        pem.write(path.toUtf8());
-        pem.close();
+        ASSERT_TRUE(faketool::writeFile(path, path.toUtf8()));
         const QString digest = QString::fromLatin1(
             QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
         const QString nickname = QStringLiteral("Kestrion Root CA ") + digest;
@@ -161,10 +137,7 @@ TEST(ManualTrustCommand, AddsTheCaOnceBesideTheOneClickTrustInAPrivateFolder)
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     const QString pem = home.filePath(QStringLiteral("kestrion ca.pem"));
-    QFile file(pem);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(TestCaPem);
-    file.close();
+    ASSERT_TRUE(faketool::writeFile(pem, TestCaPem));
     // The system store is played by stand-ins: sudo only notes, pkexec runs into a folder of the test's.
     QTemporaryDir tools;
     ASSERT_TRUE(tools.isValid());
