@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -40,6 +41,11 @@ ExactPlainTextEdit::ExactPlainTextEdit(QWidget *parent) : QPlainTextEdit(parent)
 {
     watch(document());
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &ExactPlainTextEdit::followCursor);
+    // A wrapping editor shows every line from its start; only trailing blanks could reach past the width.
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this](int across) {
+        if (across != 0 && lineWrapMode() != QPlainTextEdit::NoWrap)
+            horizontalScrollBar()->setValue(0);
+    });
 }
 
 void ExactPlainTextEdit::watch(QTextDocument *document)
