@@ -1,5 +1,6 @@
 // The engine link against the real stand-in engine process, including its misbehaviours.
 #include "engine_fixture.h"
+#include "platform/fake_tool.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -487,12 +488,8 @@ TEST_F(EngineFixture, ExitOfAnEngineShutDownEarlierLeavesTheNextOneLinked)
 TEST_F(EngineFixture, AStartWithoutAControlPortFailsAndALaterBootTriesAgain)
 {
     EXPECT_EQ(ControlTimeouts{}.start, 10000);
-    const QString path = m_dir.filePath(QStringLiteral("silent-engine"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\necho \"warming up\"\nexec sleep 60\n");
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString path = faketool::write(m_dir, QStringLiteral("silent-engine"), "echo \"warming up\"\nexec sleep 60");
+    ASSERT_FALSE(path.isEmpty());
     ControlTimeouts timeouts = client().controlTimeouts();
     timeouts.start = 300;
     client().setControlTimeouts(timeouts);
@@ -517,12 +514,9 @@ TEST_F(EngineFixture, AStartWithoutAControlPortFailsAndALaterBootTriesAgain)
 TEST_F(EngineFixture, StandardErrorAndAnUnfinishedLastLineReachTheLog)
 {
     // A tiny engine of our own that writes to both streams and exits mid-line.
-    const QString path = m_dir.filePath(QStringLiteral("talkative-engine"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\necho \"to stdout\"\necho \"to stderr\" >&2\nsleep 0.2\nprintf 'last words'\nexit 7\n");
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString path = faketool::write(m_dir, QStringLiteral("talkative-engine"),
+                                         "echo \"to stdout\"\necho \"to stderr\" >&2\nsleep 0.2\nprintf 'last words'\nexit 7");
+    ASSERT_FALSE(path.isEmpty());
 
     client().setEngineExecutable(path);
     client().boot(false);
