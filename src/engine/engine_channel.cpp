@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -53,7 +54,9 @@ EngineChannel::~EngineChannel()
             continue;
         process->closeWriteChannel();
         process->terminate();
-        if (!process->waitForFinished(2000)) {
+        // At quit, what is left of the quit's time; otherwise a moment to save and go.
+        const int grace = m_quit.isForever() ? 2000 : int(std::clamp<qint64>(m_quit.remainingTime(), 0, 2000));
+        if (!process->waitForFinished(grace)) {
             process->kill();
             process->waitForFinished(1000);
         }
@@ -127,6 +130,7 @@ void EngineChannel::boot(bool autostartProxy)
             startProxy();
         return;
     }
+    m_quit = QDeadlineTimer(QDeadlineTimer::Forever);
 
     const QString executable = engineExecutable();
     const QFileInfo info(executable);
@@ -333,8 +337,11 @@ void EngineChannel::stopLinkTasks()
     m_eventReader.clear();
 }
 
-void EngineChannel::shutdown()
+void EngineChannel::shutdown(QDeadlineTimer quit)
 {
+    // A second call (the window closing after the application's quit) keeps the first one's time.
+    if (quit < m_quit)
+        m_quit = quit;
     stopLinkTasks();
     m_startTimer.stop();
 

@@ -6,6 +6,7 @@
 #include "engine/records/engine_records.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QPair>
 #include <QObject>
@@ -56,6 +57,8 @@ struct ControlTimeouts
     int openAPI = 20000;
     int proxyControl = 4000;
     int shutdown = 500;
+    // The most a quit waits for the engine in all: the pushes still owed to it, its stop, its exit.
+    int quit = 3000;
     int project = 6000;
     // As short as the poll interval, so a hung engine shows within three polls.
     int health = 2000;
@@ -111,8 +114,9 @@ public:
     // Ends the engine child at once and, once it has exited, boots a new one with the proxy as it was;
     // false when no new engine could be launched, or there was no child to end.
     void replaceEngine(std::function<void(bool launched)> done);
-    // Asks the engine to shut down, waits briefly for the answer and lets the child go.
-    void shutdown();
+    // Asks the engine to shut down, waits briefly for the answer and lets the child go. A child still
+    // running when the link ends has until `quit` expires to exit before it is killed.
+    void shutdown(QDeadlineTimer quit = QDeadlineTimer(QDeadlineTimer::Forever));
     // POSTs "control/start" or "control/stop" and sets the proxy flag from the answer.
     void startProxy();
     void stopProxyThen(std::function<void()> done);
@@ -229,6 +233,7 @@ private:
     int m_healthMisses = 0;
     QTimer m_healthTimer;
     QTimer m_startTimer;
+    QDeadlineTimer m_quit{QDeadlineTimer::Forever};
     QPointer<QNetworkReply> m_healthReply;
 
     int m_eventsGeneration = 0;

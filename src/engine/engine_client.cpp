@@ -8,6 +8,7 @@
 #include "platform/preferences.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -166,6 +167,7 @@ void EngineClient::shutdown()
 {
     // From here an engine that does not answer is left as it is: the quit neither waits for it nor
     // launches another, and nothing asked for but not started goes out.
+    const QDeadlineTimer quit(controlTimeouts().quit);
     m_shuttingDown = true;
     m_operations->stop();
     // Edits still owed to the engine reach it before it goes, those held for an answer still to come
@@ -173,7 +175,7 @@ void EngineClient::shutdown()
     // the engine has been asked to stop.
     if (controlPort() || m_gate->recovering()) {
         m_gate->endDebounces();
-        const int wait = QuitWaitMs - controlTimeouts().shutdown;
+        const int wait = std::max(0, controlTimeouts().quit - controlTimeouts().shutdown - EngineExitMs);
         m_gate->flush(m_gate->heldForAnAnswer() ? wait : std::min(m_pendingPushWaitMs, wait));
     }
     const QStringList unsent = m_routes->unsentRouteIds();
@@ -183,7 +185,7 @@ void EngineClient::shutdown()
         appendLog(QStringLiteral("quit before the engine took the edits to environments"));
     m_routes->cancelPush();
     m_environments->cancelPush();
-    m_channel->shutdown();
+    m_channel->shutdown(quit);
 }
 
 void EngineClient::startProxy()

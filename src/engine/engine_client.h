@@ -47,8 +47,8 @@ public:
     static constexpr int FreshMs = TrafficFeed::FreshMs;
     static constexpr int PushDebounceMs = 150;
     static constexpr int PendingPushWaitMs = 1000;
-    // The most a quit waits for the engine in all: the pushes still owed to it, then its stop.
-    static constexpr int QuitWaitMs = 3000;
+    // Of a quit's time, what is kept for the engine to exit once asked to stop.
+    static constexpr int EngineExitMs = 500;
     // Full records at least this long are decoded off the GUI thread.
     static constexpr qsizetype OffThreadDecodeBytes = 2 * 1024 * 1024;
     // The engine takes at most 64 MiB in one capture or OpenAPI import; a larger file is refused, never

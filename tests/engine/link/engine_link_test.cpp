@@ -511,6 +511,29 @@ TEST_F(EngineFixture, AStartWithoutAControlPortFailsAndALaterBootTriesAgain)
     ASSERT_TRUE(bootHealthy(false));
 }
 
+TEST_F(EngineFixture, AQuitEndsAnEngineThatAnswersNothingWithinTheQuitsTime)
+{
+    EXPECT_EQ(ControlTimeouts{}.quit, 3000);
+    ASSERT_TRUE(bootHealthy(false));
+    ControlTimeouts timeouts = client().controlTimeouts();
+    timeouts.shutdown = 100;
+    timeouts.quit = 400;
+    client().setControlTimeouts(timeouts);
+    const qint64 pid = client().engineProcessId();
+    // Hung: it neither answers the stop nor takes SIGTERM.
+    ASSERT_EQ(::kill(pid_t(pid), SIGSTOP), 0);
+
+    QElapsedTimer quitting;
+    quitting.start();
+    client().shutdown();
+    // The window closing after the application's quit asks again.
+    client().shutdown();
+    m_client.reset();
+    // Not the quit's time plus a fixed wait for the child (two seconds and more).
+    EXPECT_LT(quitting.elapsed(), 1800);
+    EXPECT_TRUE(testsupport::waitFor([&] { return !processAlive(pid); }));
+}
+
 TEST_F(EngineFixture, StandardErrorAndAnUnfinishedLastLineReachTheLog)
 {
     // A tiny engine of our own that writes to both streams and exits mid-line.
