@@ -1,8 +1,6 @@
 // A wrapping editor inside a scroll area with no sideways bar keeps every line's start in view.
 #include "design/exact_plain_text_edit.h"
-#include "support/test_support.h"
 
-#include <QApplication>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
