@@ -116,7 +116,7 @@ public:
     void replaceEngine(std::function<void(bool launched)> done);
     // Asks the engine to shut down, waits briefly for the answer and lets the child go. A child still
     // running when the link ends has until `quit` expires to exit before it is killed.
-    void shutdown(QDeadlineTimer quit = QDeadlineTimer(QDeadlineTimer::Forever));
+    void shutdown(QDeadlineTimer quit);
     // POSTs "control/start" or "control/stop" and sets the proxy flag from the answer.
     void startProxy();
     void stopProxyThen(std::function<void()> done);

@@ -175,7 +175,7 @@ void EngineClient::shutdown()
     // the engine has been asked to stop.
     if (controlPort() || m_gate->recovering()) {
         m_gate->endDebounces();
-        const int wait = std::max(0, controlTimeouts().quit - controlTimeouts().shutdown - EngineExitMs);
+        const int wait = int(std::max<qint64>(0, quit.remainingTime() - controlTimeouts().shutdown - EngineExitMs));
         m_gate->flush(m_gate->heldForAnAnswer() ? wait : std::min(m_pendingPushWaitMs, wait));
     }
     const QStringList unsent = m_routes->unsentRouteIds();
