@@ -1,0 +1,121 @@
+// Control requests that bring routes in from a file (a capture, an OpenAPI document, a profile) and
+// the profile export.
+#include "control_api.h"
+#include "control_api_support.h"
+
+#include "core/id_checks.h"
+#include "imports/capture_import.h"
+#include "imports/openapi_import.h"
+#include "imports/profile_document.h"
+#include "standin_engine.h"
+
+#include <malloc.h>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <future>
+#include <thread>
+
+namespace standin::controlapi {
+
+namespace {
+
+// Imports are parsed one at a time, on one thread of their own, so several large files at once never
+// hold their documents together, and each parse reuses the heap the last one freed (every pool thread
+// would otherwise keep its own peak). What a parse freed goes back to the system when it ends.
+template <class Parse> auto parsedInTurn(Parse parse)
+{
+    static boost::asio::thread_pool importThread(1);
+    std::packaged_task<decltype(parse())()> task(std::move(parse));
+    auto parsed = task.get_future();
+    boost::asio::post(importThread, [&task] {
+        task();
+        malloc_trim(0);
+    });
+    return parsed.get();
+}
+
+ImportCounts importCounts(size_t imported, size_t leftOut)
+{
+    return {static_cast<std::int64_t>(imported), static_cast<std::int64_t>(leftOut),
+            static_cast<std::int64_t>(StateStore::kMaxRoutes)};
+}
+
+} // namespace
+
+void registerImports(ControlRouter &server, StandinEngine &engine)
+{
+    server.onPost("/import", [&engine](const Request &req, Response &res) {
+        std::string error;
+        auto imported = parsedInTurn([&] { return importCapture(req.body, error); });
+        if (!imported)
+            return fail(res, 422, error);
+        // Only what a push of the route list would take back: the app pushes what it gets here.
+        if (const auto refusal = refusedIds(imported->routes))
+            return fail(res, 422, "the capture can't be imported: " + *refusal);
+        const auto merged = engine.state().mergeRoutes(imported->routes, error);
+        if (!merged)
+            return refuseOverBound(res, error);
+        const size_t leftOut = imported->leftOut + merged->leftOut;
+        logLine("imported " + std::to_string(merged->imported) + " routes from a capture"
+                + (leftOut ? ", left out " + std::to_string(leftOut) + " past the limit of "
+                                 + std::to_string(StateStore::kMaxRoutes) + " routes of a project"
+                           : std::string())
+                + (imported->passedThrough
+                       ? " (" + std::to_string(imported->passedThrough)
+                             + " of them pass through to the real host: their bodies are not text)"
+                       : std::string()));
+        if (committed(engine, res)) {
+            reply(res, merged->routes);
+            res.setHeader(kImportPassThroughHeader, std::to_string(imported->passedThrough));
+            res.setHeader(kImportCountsHeader, encodeRecord(importCounts(merged->imported, leftOut)));
+        }
+    });
+    server.onPost("/import/openapi", [&engine](const Request &req, Response &res) {
+        // On the worker pool: a held import keeps no other request waiting.
+        if (const auto hold = engine.options().timings.openAPIImportHold; hold.count() > 0)
+            std::this_thread::sleep_for(hold);
+        std::string error;
+        auto imported = parsedInTurn([&] { return importOpenAPI(req.body, error); });
+        if (!imported)
+            return fail(res, 422, error);
+        if (const auto refusal = refusedIds(imported->routes))
+            return fail(res, 422, "the document can't be imported: " + *refusal);
+        const int count = static_cast<int>(imported->routes.size());
+        const auto project = engine.state().addImportedProject(imported->title, std::move(imported->routes), error);
+        if (!project)
+            return refuseOverBound(res, error);
+        const auto leftOut = static_cast<std::int64_t>(imported->leftOut);
+        logLine("OpenAPI import: " + std::to_string(count) + " routes into " + loggedName(project->name)
+                + (leftOut ? ", left out " + std::to_string(leftOut) + " operations past the limit of "
+                                 + std::to_string(StateStore::kMaxRoutes) + " routes of a project"
+                           : std::string()));
+        if (committed(engine, res))
+            reply(res, OpenAPIImportResult {project->id, project->name, count, leftOut,
+                                            static_cast<std::int64_t>(StateStore::kMaxRoutes)});
+    });
+
+    server.onGet("/profile", [&engine](const Request &req, Response &res) {
+        res.setContent(exportProfile(engine.state().activeProject(), req.paramValue("name")),
+                        "application/json");
+    });
+    server.onPost("/profile", [&engine](const Request &req, Response &res) {
+        std::string error;
+        auto profile = parsedInTurn([&] { return readProfile(req.body, error); });
+        if (!profile)
+            return fail(res, 400, error);
+        const size_t imported = profile->routes.size();
+        if (const auto refusal = engine.state().replaceFromProfile(std::move(profile->routes), std::move(profile->chaos)))
+            return refuseOverBound(res, *refusal);
+        if (profile->leftOut)
+            logLine("profile import: left out " + std::to_string(profile->leftOut) + " routes past the limit of "
+                    + std::to_string(StateStore::kMaxRoutes) + " routes of a project");
+        if (committed(engine, res)) {
+            reply(res, engine.state().routes());
+            res.setHeader(kImportCountsHeader, encodeRecord(importCounts(imported, profile->leftOut)));
+        }
+    });
+}
+
+} // namespace standin::controlapi
