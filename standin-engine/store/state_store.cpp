@@ -38,21 +38,23 @@ struct ByteCount {
 };
 
 // One project as its JSON object, written a route at a time so that no copy of the whole state is made.
-template <class Sink>
-void writeProject(Sink &out, const ProjectState &project)
+template <class Sink, class Project>
+void writeProject(Sink &out, const Project &project)
 {
     out.write("{\"id\":" + dumped(project.id) + ",\"name\":" + dumped(project.name)
               + ",\"updatedAt\":" + dumped(project.updatedAt) + ",\"routes\":[");
-    for (size_t i = 0; i < project.routes.size(); ++i) {
+    const std::vector<WireRoute> &routes = *project.routes;
+    for (size_t i = 0; i < routes.size(); ++i) {
         if (i)
             out.write(",");
-        out.write(dumped(ordered_json(project.routes[i])));
+        out.write(dumped(ordered_json(routes[i])));
     }
     out.write("],\"environments\":" + dumped(ordered_json(project.environments))
               + ",\"chaos\":" + dumped(ordered_json(project.chaos)) + "}");
 }
 
-size_t savedSizeOf(const ProjectState &project)
+template <class Project>
+size_t savedSizeOf(const Project &project)
 {
     ByteCount count;
     writeProject(count, project);
@@ -68,17 +70,26 @@ std::string megabytes(size_t bytes)
     return text;
 }
 
-// Everything of a project but its routes, which the caller gives anew.
-ProjectState withRoutes(const ProjectState &project, std::vector<WireRoute> routes)
+// What a request needs of the project: its routes shared, the active environment's variables and
+// the active chaos preset.
+std::shared_ptr<const ActiveProjectView> viewOf(const std::string &id,
+                                                const std::shared_ptr<const std::vector<WireRoute>> &routes,
+                                                const EnvironmentSet &environments, const ChaosState &chaos)
 {
-    ProjectState copy;
-    copy.id = project.id;
-    copy.name = project.name;
-    copy.updatedAt = project.updatedAt;
-    copy.routes = std::move(routes);
-    copy.environments = project.environments;
-    copy.chaos = project.chaos;
-    return copy;
+    auto view = std::make_shared<ActiveProjectView>();
+    view->projectId = id;
+    view->routes = RouteSnapshot(routes);
+    for (const auto &environment : environments.environments) {
+        if (environment.id == environments.activeId && environment.vars) {
+            view->variables = VariableSnapshot(*environment.vars);
+            break;
+        }
+    }
+    for (const auto &preset : chaos.presets) {
+        if (!chaos.activeId.empty() && preset.id == chaos.activeId)
+            view->chaos = preset;
+    }
+    return view;
 }
 
 ProjectState projectFromJson(const json &j)
@@ -133,9 +144,10 @@ StateStore::StateStore(std::filesystem::path file, size_t maxSavedBytes)
 {
     load();
     if (m_projects.empty())
-        m_projects.push_back(freshProject(kDefaultProjectId, "Default"));
-    if (!findLocked(m_activeId))
-        m_activeId = m_projects.front().id;
+        m_projects.push_back(std::make_shared<const StoredProject>(freshProject(kDefaultProjectId, "Default")));
+    std::string activeId = find(m_activeId) ? m_activeId : m_projects.front()->id;
+    install(std::move(m_projects), std::move(activeId));
+    m_changed = false;
 }
 
 bool StateStore::isOverBound(const std::string &error)
@@ -143,23 +155,30 @@ bool StateStore::isOverBound(const std::string &error)
     return error.rfind(kOverBound, 0) == 0;
 }
 
-bool StateStore::fitsLocked(const ProjectState &candidate, size_t &measured, std::string &error) const
+StateStore::StoredProject StateStore::withRoutes(const StoredProject &project, std::vector<WireRoute> routes)
 {
-    measured = savedSizeOf(candidate);
-    return withinBoundLocked(candidate.id, measured, error);
+    StoredProject copy = project;
+    copy.routes = std::make_shared<const std::vector<WireRoute>>(std::move(routes));
+    return copy;
 }
 
-void StateStore::measureLocked() const
+bool StateStore::fits(const StoredProject &candidate, size_t &measured, std::string &error) const
+{
+    measured = savedSizeOf(candidate);
+    return withinBound(candidate.id, measured, error);
+}
+
+void StateStore::measure() const
 {
     for (const auto &project : m_projects) {
-        if (!m_savedBytes.contains(project.id))
-            m_savedBytes[project.id] = savedSizeOf(project);
+        if (!m_savedBytes.contains(project->id))
+            m_savedBytes[project->id] = savedSizeOf(*project);
     }
 }
 
-bool StateStore::withinBoundLocked(const std::string &projectId, size_t projectBytes, std::string &error) const
+bool StateStore::withinBound(const std::string &projectId, size_t projectBytes, std::string &error) const
 {
-    measureLocked();
+    measure();
     // The file's frame and the active id, with room for the longest id a change could make active.
     constexpr size_t kFrame = 1024;
     size_t total = kFrame + projectBytes;
@@ -175,15 +194,44 @@ bool StateStore::withinBoundLocked(const std::string &projectId, size_t projectB
     return false;
 }
 
-ProjectState &StateStore::placeLocked(ProjectState candidate, size_t measured)
+void StateStore::place(StoredProject candidate, size_t measured, std::string activeId)
 {
     m_savedBytes[candidate.id] = measured;
-    if (ProjectState *existing = findLocked(candidate.id)) {
-        *existing = std::move(candidate);
-        return *existing;
+    Projects projects = m_projects;
+    auto placed = std::make_shared<const StoredProject>(std::move(candidate));
+    const auto same = std::find_if(projects.begin(), projects.end(), [&](const auto &p) { return p->id == placed->id; });
+    if (same != projects.end())
+        *same = std::move(placed);
+    else
+        projects.push_back(std::move(placed));
+    install(std::move(projects), std::move(activeId));
+}
+
+void StateStore::install(Projects projects, std::string activeId)
+{
+    const auto active = std::find_if(projects.begin(), projects.end(), [&](const auto &p) { return p->id == activeId; });
+    Stored activeProject = active != projects.end() ? *active : projects.front();
+    std::shared_ptr<const ActiveProjectView> view = m_view;
+    if (activeProject != m_viewOf)
+        view = viewOf(activeProject->id, activeProject->routes, activeProject->environments, activeProject->chaos);
+    {
+        std::lock_guard lock(m_mutex);
+        std::swap(m_projects, projects);
+        m_activeId = activeProject->id;
+        m_view = std::move(view);
+        m_viewOf = std::move(activeProject);
+        m_changed = true;
     }
-    m_projects.push_back(std::move(candidate));
-    return m_projects.back();
+    // The versions replaced go here, outside the lock, unless a save or a request still holds them.
+}
+
+void StateStore::forgetHits(const std::vector<std::string> &routeIds, bool all)
+{
+    std::lock_guard lock(m_hitsMutex);
+    if (all)
+        m_hits.clear();
+    for (const auto &id : routeIds)
+        m_hits.erase(id);
 }
 
 void StateStore::load()
@@ -202,9 +250,14 @@ void StateStore::load()
         const auto &projects = parsed->at("projects");
         if (!projects.is_array())
             throw RecordError("projects", "expected an array");
-        std::vector<ProjectState> loaded;
-        for (const auto &project : projects)
-            loaded.push_back(projectFromJson(project));
+        Projects loaded;
+        for (const auto &json : projects) {
+            ProjectState project = projectFromJson(json);
+            loaded.push_back(std::make_shared<const StoredProject>(StoredProject {
+                std::move(project.id), std::move(project.name), std::move(project.updatedAt),
+                std::make_shared<const std::vector<WireRoute>>(std::move(project.routes)),
+                std::move(project.environments), std::move(project.chaos)}));
+        }
         m_projects = std::move(loaded);
         m_activeId = activeId;
     } catch (const std::exception &e) {
@@ -217,45 +270,41 @@ void StateStore::load()
     releaseFreedMemory();
 }
 
-void StateStore::changedLocked()
-{
-    m_changed = true;
-    m_activeRoutes.reset(); // the next request takes a fresh snapshot
-    m_activeVariables.reset();
-}
-
 std::optional<StateStore::SaveFailure> StateStore::save()
 {
     std::lock_guard saving(m_saveMutex);
+    Projects projects;
+    std::string activeId;
     {
         // A save that ran meanwhile already wrote this change (and finished: it held m_saveMutex).
         std::lock_guard lock(m_mutex);
         if (!m_changed)
             return std::nullopt;
+        m_changed = false;
+        projects = m_projects;
+        activeId = m_activeId;
     }
+    // Written from the versions taken: no change waits for the file, nor any request.
     SaveFailure failure;
     size_t written = 0;
     try {
         FileReplacement replacement(m_file);
-        {
-            std::lock_guard lock(m_mutex);
-            m_changed = false;
-            FileSink &out = replacement.sink();
-            out.write("{\"version\":1,\"activeId\":" + dumped(m_activeId) + ",\"projects\":[");
-            for (size_t i = 0; i < m_projects.size(); ++i) {
-                if (i)
-                    out.write(",");
-                writeProject(out, m_projects[i]);
-            }
-            out.write("]}");
+        FileSink &out = replacement.sink();
+        out.write("{\"version\":1,\"activeId\":" + dumped(activeId) + ",\"projects\":[");
+        for (size_t i = 0; i < projects.size(); ++i) {
+            if (i)
+                out.write(",");
+            writeProject(out, *projects[i]);
         }
-        written = replacement.sink().written();
+        out.write("]}");
+        written = out.written();
         failure.code = replacement.commit();
         failure.message = failure.code.message();
     } catch (const std::exception &e) {
         failure.code = std::make_error_code(std::errc::io_error);
         failure.message = e.what();
     }
+    projects.clear();
     if (written > kTrimAfterBytes)
         releaseFreedMemory();
     if (!failure.code) {
@@ -275,88 +324,77 @@ std::optional<StateStore::SaveFailure> StateStore::save()
     return failure;
 }
 
-ProjectState *StateStore::findLocked(const std::string &id)
+StateStore::Stored StateStore::find(const std::string &id) const
 {
-    const auto it = std::find_if(m_projects.begin(), m_projects.end(), [&](const auto &p) { return p.id == id; });
-    return it == m_projects.end() ? nullptr : &*it;
+    const auto it = std::find_if(m_projects.begin(), m_projects.end(), [&](const auto &p) { return p->id == id; });
+    return it == m_projects.end() ? nullptr : *it;
 }
 
-const ProjectState *StateStore::activeLocked() const
+StateStore::Stored StateStore::active() const
 {
-    return const_cast<StateStore *>(this)->activeLocked();
+    return m_viewOf;
 }
 
-ProjectState *StateStore::activeLocked()
+std::pair<StateStore::Projects, std::string> StateStore::taken() const
 {
-    ProjectState *active = findLocked(m_activeId);
-    return active ? active : &m_projects.front();
+    std::lock_guard lock(m_mutex);
+    return {m_projects, m_activeId};
+}
+
+StateStore::Stored StateStore::takenActive() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_viewOf;
 }
 
 std::string StateStore::activeProjectId() const
 {
     std::lock_guard lock(m_mutex);
-    return activeLocked()->id;
+    return m_activeId;
 }
 
 ActiveProjectView StateStore::activeView() const
 {
-    std::lock_guard lock(m_mutex);
-    const ProjectState &project = *activeLocked();
-    ActiveProjectView view;
-    view.projectId = project.id;
-    if (!m_activeRoutes)
-        m_activeRoutes = std::make_shared<const std::vector<WireRoute>>(project.routes);
-    view.routes = RouteSnapshot(m_activeRoutes);
-    if (!m_activeVariables) {
-        m_activeVariables.emplace();
-        for (const auto &environment : project.environments.environments) {
-            if (environment.id == project.environments.activeId && environment.vars) {
-                m_activeVariables.emplace(*environment.vars);
-                break;
-            }
-        }
+    std::shared_ptr<const ActiveProjectView> view;
+    {
+        std::lock_guard lock(m_mutex);
+        view = m_view;
     }
-    view.variables = *m_activeVariables;
-    for (const auto &preset : project.chaos.presets) {
-        if (!project.chaos.activeId.empty() && preset.id == project.chaos.activeId)
-            view.chaos = preset;
-    }
-    return view;
+    return *view;
 }
 
 int StateStore::routeCount() const
 {
-    std::lock_guard lock(m_mutex);
-    return static_cast<int>(activeLocked()->routes.size());
+    return static_cast<int>(takenActive()->routes->size());
 }
 
 std::vector<WireRoute> StateStore::routes() const
 {
-    std::lock_guard lock(m_mutex);
-    return activeLocked()->routes;
+    return *takenActive()->routes;
 }
 
 std::optional<std::string> StateStore::setRoutes(std::vector<WireRoute> routes)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    const ProjectState &project = *activeLocked();
-    ProjectState candidate = withRoutes(project, std::move(routes));
-    touchLocked(candidate);
+    std::lock_guard writing(m_writeMutex);
+    const Stored project = active();
+    StoredProject candidate = withRoutes(*project, std::move(routes));
+    touch(candidate);
     size_t measured = 0;
     std::string error;
-    if (!fitsLocked(candidate, measured, error))
+    if (!fits(candidate, measured, error))
         return error;
     std::map<std::string, const WireRoute *> before;
-    for (const auto &route : project.routes)
+    for (const auto &route : *project->routes)
         before.emplace(route.id, &route);
-    for (const auto &route : candidate.routes) {
+    std::vector<std::string> changed;
+    for (const auto &route : *candidate.routes) {
         const auto it = before.find(route.id);
         if (it == before.end() || !(*it->second == route))
-            m_hits.erase(route.id);
+            changed.push_back(route.id);
     }
-    placeLocked(std::move(candidate), measured);
-    changedLocked();
+    place(std::move(candidate), measured, project->id);
+    forgetHits(changed, false);
     return std::nullopt;
 }
 
@@ -364,23 +402,24 @@ std::optional<StateStore::Merged> StateStore::mergeRoutes(const std::vector<Wire
                                                           std::string &error)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    ProjectState candidate = *activeLocked();
+    std::lock_guard writing(m_writeMutex);
+    const Stored project = active();
+    std::vector<WireRoute> routes = *project->routes;
     std::unordered_map<std::string, size_t> bySignature;
-    for (size_t i = 0; i < candidate.routes.size(); ++i)
-        bySignature.emplace(routeSignature(candidate.routes[i]), i);
+    for (size_t i = 0; i < routes.size(); ++i)
+        bySignature.emplace(routeSignature(routes[i]), i);
     Merged merged;
     std::vector<std::string> replacedIds;
     for (const auto &route : imported) {
-        const auto [same, added] = bySignature.emplace(routeSignature(route), candidate.routes.size());
+        const auto [same, added] = bySignature.emplace(routeSignature(route), routes.size());
         if (!added) {
-            WireRoute &existing = candidate.routes[same->second];
+            WireRoute &existing = routes[same->second];
             WireRoute replacement = route;
             replacement.id = existing.id; // keeps a selected route selected in the app
             replacedIds.push_back(existing.id);
             existing = std::move(replacement);
-        } else if (candidate.routes.size() < kMaxRoutes) {
-            candidate.routes.push_back(route);
+        } else if (routes.size() < kMaxRoutes) {
+            routes.push_back(route);
         } else {
             bySignature.erase(same);
             ++merged.leftOut;
@@ -388,76 +427,76 @@ std::optional<StateStore::Merged> StateStore::mergeRoutes(const std::vector<Wire
         }
         ++merged.imported;
     }
-    touchLocked(candidate);
+    StoredProject candidate = withRoutes(*project, std::move(routes));
+    touch(candidate);
     size_t measured = 0;
-    if (!fitsLocked(candidate, measured, error))
+    if (!fits(candidate, measured, error))
         return std::nullopt;
-    for (const auto &id : replacedIds)
-        m_hits.erase(id);
-    const ProjectState &placed = placeLocked(std::move(candidate), measured);
-    changedLocked();
-    merged.routes = placed.routes;
+    merged.routes = *candidate.routes;
+    place(std::move(candidate), measured, project->id);
+    forgetHits(replacedIds, false);
     return merged;
 }
 
 EnvironmentSet StateStore::environments() const
 {
-    std::lock_guard lock(m_mutex);
-    return activeLocked()->environments;
+    return takenActive()->environments;
 }
 
 std::optional<std::string> StateStore::setEnvironments(EnvironmentSet environments)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    ProjectState &project = *activeLocked();
+    std::lock_guard writing(m_writeMutex);
+    const Stored project = active();
     // Only the environments change size (the new time is as long as the old), so only they are measured.
-    measureLocked();
-    const size_t measured = m_savedBytes[project.id] - dumped(ordered_json(project.environments)).size()
+    measure();
+    const size_t measured = m_savedBytes[project->id] - dumped(ordered_json(project->environments)).size()
                             + dumped(ordered_json(environments)).size();
     std::string error;
-    if (!withinBoundLocked(project.id, measured, error))
+    if (!withinBound(project->id, measured, error))
         return error;
-    project.environments = std::move(environments);
-    touchLocked(project);
-    m_savedBytes[project.id] = measured;
-    changedLocked();
+    StoredProject candidate = *project;
+    candidate.environments = std::move(environments);
+    touch(candidate);
+    place(std::move(candidate), measured, project->id);
     return std::nullopt;
 }
 
 ChaosState StateStore::chaos() const
 {
-    std::lock_guard lock(m_mutex);
-    return activeLocked()->chaos;
+    return takenActive()->chaos;
 }
 
 bool StateStore::setActiveChaos(const std::string &id)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    ProjectState &project = *activeLocked();
+    std::lock_guard writing(m_writeMutex);
+    const Stored project = active();
     if (!id.empty()
-        && std::none_of(project.chaos.presets.begin(), project.chaos.presets.end(),
+        && std::none_of(project->chaos.presets.begin(), project->chaos.presets.end(),
                         [&](const auto &preset) { return preset.id == id; }))
         return false;
-    project.chaos.activeId = id;
-    m_savedBytes[project.id] = savedSizeOf(project); // one preset's id more or less: never past the bound
-    changedLocked();
+    StoredProject candidate = *project;
+    candidate.chaos.activeId = id;
+    const size_t measured = savedSizeOf(candidate); // one preset's id more or less: never past the bound
+    place(std::move(candidate), measured, project->id);
     return true;
 }
 
 ProjectState StateStore::activeProject() const
 {
-    std::lock_guard lock(m_mutex);
-    return *activeLocked();
+    const Stored project = takenActive();
+    return ProjectState {project->id, project->name, project->updatedAt, *project->routes, project->environments,
+                         project->chaos};
 }
 
 std::optional<std::string> StateStore::replaceFromProfile(std::vector<WireRoute> routes,
                                                           std::optional<ChaosState> chaos)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    ProjectState project = withRoutes(*activeLocked(), std::move(routes));
+    std::lock_guard writing(m_writeMutex);
+    const Stored active = this->active();
+    StoredProject project = withRoutes(*active, std::move(routes));
     if (chaos) {
         // An active id that names none of the presets would be a chaos state nobody can switch off.
         const bool known = std::any_of(chaos->presets.begin(), chaos->presets.end(),
@@ -466,20 +505,19 @@ std::optional<std::string> StateStore::replaceFromProfile(std::vector<WireRoute>
             chaos->activeId.clear();
         project.chaos = std::move(*chaos);
     }
-    touchLocked(project);
+    touch(project);
     size_t measured = 0;
     std::string error;
-    if (!fitsLocked(project, measured, error))
+    if (!fits(project, measured, error))
         return error;
-    placeLocked(std::move(project), measured);
-    m_hits.clear();
-    changedLocked();
+    place(std::move(project), measured, active->id);
+    forgetHits({}, true);
     return std::nullopt;
 }
 
 size_t StateStore::nextHit(const std::string &routeId)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_hitsMutex);
     return m_hits[routeId]++;
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace standin {
@@ -131,26 +132,48 @@ public:
     std::optional<SaveFailure> save();
 
 private:
-    ProjectState *findLocked(const std::string &id);
-    const ProjectState *activeLocked() const;
-    ProjectState *activeLocked();
-    Project summaryOf(const ProjectState &project) const;
-    ProjectList listLocked() const;
-    std::string uniqueNameLocked(const std::string &wanted) const;
-    void touchLocked(ProjectState &project);
+    // A project as the store holds it: published whole and never changed afterwards, so a save or a
+    // request reads it without the lock. Versions that did not change the routes share them.
+    struct StoredProject {
+        std::string id;
+        std::string name;
+        std::string updatedAt;
+        std::shared_ptr<const std::vector<WireRoute>> routes;
+        EnvironmentSet environments;
+        ChaosState chaos;
+    };
+    using Stored = std::shared_ptr<const StoredProject>;
+    using Projects = std::vector<Stored>;
+
+    // A change of the state is made under m_writeMutex, one at a time: its copying and measuring hold
+    // nobody else up. Only m_writeMutex's holder replaces m_projects and m_activeId, so it reads them
+    // without m_mutex; every other reader takes m_mutex, and only for the moment of a pointer's copy.
+    Stored find(const std::string &id) const;
+    Stored active() const;
+    // The state as one reader takes it: the projects and the active one's id, copied under m_mutex.
+    std::pair<Projects, std::string> taken() const;
+    Stored takenActive() const;
+    static Project summaryOf(const StoredProject &project);
+    static ProjectList listOf(const Projects &projects, const std::string &activeId);
+    std::string uniqueName(const std::string &wanted) const;
+    static void touch(StoredProject &project);
     // A new project under that id and name, with the built-in chaos presets.
-    static ProjectState freshProject(std::string id, std::string name);
+    static StoredProject freshProject(std::string id, std::string name);
+    // A copy of `project` with other routes (the rest shared or copied as it is).
+    static StoredProject withRoutes(const StoredProject &project, std::vector<WireRoute> routes);
     // Whether the state would stay within kMaxSavedBytes with `candidate` in place of the project of its
     // id (or added, when there is none); its saved size goes to `measured`, the reason to `error`.
-    bool fitsLocked(const ProjectState &candidate, size_t &measured, std::string &error) const;
-    void measureLocked() const;
-    bool withinBoundLocked(const std::string &projectId, size_t projectBytes, std::string &error) const;
-    // Puts a candidate that fits in place of the project of its id (or adds it); returns it.
-    ProjectState &placeLocked(ProjectState candidate, size_t measured);
+    bool fits(const StoredProject &candidate, size_t &measured, std::string &error) const;
+    void measure() const;
+    bool withinBound(const std::string &projectId, size_t projectBytes, std::string &error) const;
+    // Puts a project that fits in place of the project of its id (or adds it) and makes `activeId` the
+    // active one; readers see the change whole from then on, and the next save writes it.
+    void place(StoredProject candidate, size_t measured, std::string activeId);
+    // Makes `projects` and `activeId` the state readers see, and marks it changed.
+    void install(Projects projects, std::string activeId);
+    void forgetHits(const std::vector<std::string> &routeIds, bool all);
     void load();
-    // Marks the state changed (under the lock); the change is saved once the lock is let go.
-    void changedLocked();
-    // Declared before a mutator's lock, so it saves after that lock is released: requests are not held
+    // Declared before a change's lock, so it saves after that lock is released: requests are not held
     // up while the file is synced to the disk. A failure is reported by the next save().
     struct SaveWhenDone {
         StateStore &store;
@@ -159,19 +182,21 @@ private:
 
     std::filesystem::path m_file;
     const size_t m_maxSavedBytes;
+    std::mutex m_writeMutex; // one change at a time, taken before m_mutex
+    std::mutex m_saveMutex;  // one writer of the file at a time, taken before m_mutex
     mutable std::mutex m_mutex;
-    std::mutex m_saveMutex; // one writer of the file at a time, taken before m_mutex
     bool m_changed = false;
     std::string m_lastFailure; // logged once, not at every retry; guarded by m_saveMutex
-    std::vector<ProjectState> m_projects;
-    // Each project's size in the file, by id; measured at the first write, so a start stays one parse.
+    Projects m_projects;
+    std::string m_activeId; // always names one of m_projects
+    // What a request needs of the active project, built once per change of it.
+    std::shared_ptr<const ActiveProjectView> m_view;
+    Stored m_viewOf; // the project m_view was built from
+    // Each project's size in the file, by id; measured at the first change, so a start stays one parse.
+    // Guarded by m_writeMutex.
     mutable std::map<std::string, size_t> m_savedBytes;
-    std::string m_activeId;
+    std::mutex m_hitsMutex;
     std::map<std::string, size_t> m_hits;
-    // The active project's routes as last handed out; dropped whenever they or the active project change.
-    mutable std::shared_ptr<const std::vector<WireRoute>> m_activeRoutes;
-    // The active environment's variables as last handed out; dropped with the routes.
-    mutable std::optional<VariableSnapshot> m_activeVariables;
 };
 
 } // namespace standin

@@ -39,34 +39,35 @@ bool validName(const std::string &name, std::string &error)
 
 } // namespace
 
-ProjectState StateStore::freshProject(std::string id, std::string name)
+StateStore::StoredProject StateStore::freshProject(std::string id, std::string name)
 {
-    ProjectState project;
+    StoredProject project;
     project.id = std::move(id);
     project.name = std::move(name);
     project.updatedAt = nowIso();
+    project.routes = std::make_shared<const std::vector<WireRoute>>();
     project.chaos.presets = builtInChaosPresets();
     return project;
 }
 
-Project StateStore::summaryOf(const ProjectState &project) const
+Project StateStore::summaryOf(const StoredProject &project)
 {
-    return Project {project.id, project.name, static_cast<int>(project.routes.size()), project.updatedAt};
+    return Project {project.id, project.name, static_cast<int>(project.routes->size()), project.updatedAt};
 }
 
-ProjectList StateStore::listLocked() const
+ProjectList StateStore::listOf(const Projects &projects, const std::string &activeId)
 {
     ProjectList list;
-    list.activeId = activeLocked()->id;
-    for (const auto &project : m_projects)
-        list.projects.push_back(summaryOf(project));
+    list.activeId = activeId;
+    for (const auto &project : projects)
+        list.projects.push_back(summaryOf(*project));
     return list;
 }
 
-std::string StateStore::uniqueNameLocked(const std::string &wanted) const
+std::string StateStore::uniqueName(const std::string &wanted) const
 {
     const auto taken = [this](const std::string &name) {
-        return std::any_of(m_projects.begin(), m_projects.end(), [&](const auto &p) { return p.name == name; });
+        return std::any_of(m_projects.begin(), m_projects.end(), [&](const auto &p) { return p->name == name; });
     };
     if (!taken(wanted))
         return wanted;
@@ -77,15 +78,15 @@ std::string StateStore::uniqueNameLocked(const std::string &wanted) const
     }
 }
 
-void StateStore::touchLocked(ProjectState &project)
+void StateStore::touch(StoredProject &project)
 {
     project.updatedAt = nowIso();
 }
 
 ProjectList StateStore::projectList() const
 {
-    std::lock_guard lock(m_mutex);
-    return listLocked();
+    const auto [projects, activeId] = taken();
+    return listOf(projects, activeId);
 }
 
 std::optional<Project> StateStore::createProject(const std::string &name, std::string &error)
@@ -94,25 +95,24 @@ std::optional<Project> StateStore::createProject(const std::string &name, std::s
     if (!validName(clean, error))
         return std::nullopt;
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    ProjectState candidate = freshProject(makeShortId("p-"), clean);
+    std::lock_guard writing(m_writeMutex);
+    StoredProject candidate = freshProject(makeShortId("p-"), clean);
     size_t measured = 0;
-    if (!fitsLocked(candidate, measured, error))
+    if (!fits(candidate, measured, error))
         return std::nullopt;
-    const ProjectState &placed = placeLocked(std::move(candidate), measured);
-    changedLocked();
-    return summaryOf(placed);
+    const Project created = summaryOf(candidate);
+    place(std::move(candidate), measured, m_activeId);
+    return created;
 }
 
 bool StateStore::activateProject(const std::string &id)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    if (!findLocked(id))
+    std::lock_guard writing(m_writeMutex);
+    if (!find(id))
         return false;
-    m_activeId = id;
-    m_hits.clear();
-    changedLocked();
+    install(m_projects, id);
+    forgetHits({}, true);
     return true;
 }
 
@@ -122,61 +122,61 @@ bool StateStore::renameProject(const std::string &id, const std::string &name, s
     if (!validName(clean, error))
         return false;
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    ProjectState *project = findLocked(id);
+    std::lock_guard writing(m_writeMutex);
+    const Stored project = find(id);
     if (!project) {
         error = "no project with id " + id;
         return false;
     }
-    ProjectState candidate = *project;
+    StoredProject candidate = *project;
     candidate.name = clean;
-    touchLocked(candidate);
+    touch(candidate);
     size_t measured = 0;
-    if (!fitsLocked(candidate, measured, error))
+    if (!fits(candidate, measured, error))
         return false;
-    placeLocked(std::move(candidate), measured);
-    changedLocked();
+    place(std::move(candidate), measured, m_activeId);
     return true;
 }
 
 std::optional<Project> StateStore::duplicateProject(const std::string &id, std::string *error)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    const ProjectState *source = findLocked(id);
+    std::lock_guard writing(m_writeMutex);
+    const Stored source = find(id);
     if (!source)
         return std::nullopt;
-    ProjectState copy = *source;
+    StoredProject copy = *source; // the routes stay shared until either copy changes them
     copy.id = makeShortId("p-");
-    copy.name = uniqueNameLocked(source->name + " copy");
+    copy.name = uniqueName(source->name + " copy");
     copy.updatedAt = nowIso();
     size_t measured = 0;
     std::string refusal;
-    if (!fitsLocked(copy, measured, refusal)) {
+    if (!fits(copy, measured, refusal)) {
         if (error)
             *error = refusal;
         return std::nullopt;
     }
-    const ProjectState &placed = placeLocked(std::move(copy), measured);
-    changedLocked();
-    return summaryOf(placed);
+    const Project created = summaryOf(copy);
+    place(std::move(copy), measured, m_activeId);
+    return created;
 }
 
 StateStore::DeleteOutcome StateStore::deleteProject(const std::string &id)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    if (!findLocked(id))
+    std::lock_guard writing(m_writeMutex);
+    if (!find(id))
         return DeleteOutcome::NotFound;
     if (m_projects.size() == 1)
         return DeleteOutcome::LastProject;
-    std::erase_if(m_projects, [&](const auto &p) { return p.id == id; });
+    Projects projects = m_projects;
+    std::erase_if(projects, [&](const auto &p) { return p->id == id; });
     m_savedBytes.erase(id);
-    if (m_activeId == id) {
-        m_activeId = m_projects.front().id;
-        m_hits.clear();
-    }
-    changedLocked();
+    const bool wasActive = m_activeId == id;
+    std::string activeId = wasActive ? projects.front()->id : m_activeId;
+    install(std::move(projects), std::move(activeId));
+    if (wasActive)
+        forgetHits({}, true);
     return DeleteOutcome::Deleted;
 }
 
@@ -184,17 +184,17 @@ std::optional<Project> StateStore::addImportedProject(const std::string &name, s
                                                       std::string &error)
 {
     SaveWhenDone saving {*this};
-    std::lock_guard lock(m_mutex);
-    ProjectState project = freshProject(makeShortId("p-"), uniqueNameLocked(name));
-    project.routes = std::move(routes);
+    std::lock_guard writing(m_writeMutex);
+    StoredProject project = freshProject(makeShortId("p-"), uniqueName(name));
+    project.routes = std::make_shared<const std::vector<WireRoute>>(std::move(routes));
     size_t measured = 0;
-    if (!fitsLocked(project, measured, error))
+    if (!fits(project, measured, error))
         return std::nullopt;
-    const ProjectState &placed = placeLocked(std::move(project), measured);
-    m_activeId = placed.id;
-    m_hits.clear();
-    changedLocked();
-    return summaryOf(placed);
+    const Project created = summaryOf(project);
+    const std::string id = project.id;
+    place(std::move(project), measured, id);
+    forgetHits({}, true);
+    return created;
 }
 
 } // namespace standin
