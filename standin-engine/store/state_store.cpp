@@ -410,6 +410,8 @@ std::optional<StateStore::Merged> StateStore::mergeRoutes(const std::vector<Wire
         bySignature.emplace(routeSignature(routes[i]), i);
     Merged merged;
     std::vector<std::string> replacedIds;
+    // A file may name one route twice; the project gains or changes it once, and it counts once.
+    std::set<size_t> touched;
     for (const auto &route : imported) {
         const auto [same, added] = bySignature.emplace(routeSignature(route), routes.size());
         if (!added) {
@@ -425,8 +427,9 @@ std::optional<StateStore::Merged> StateStore::mergeRoutes(const std::vector<Wire
             ++merged.leftOut;
             continue;
         }
-        ++merged.imported;
+        touched.insert(same->second);
     }
+    merged.imported = touched.size();
     StoredProject candidate = withRoutes(*project, std::move(routes));
     touch(candidate);
     size_t measured = 0;

@@ -163,6 +163,21 @@ TEST(StateStore, MergedImportsReplaceTheSameMethodHostAndPath)
     EXPECT_EQ(merged->leftOut, 0u);
 }
 
+TEST(StateStore, AnImportNamingOneRouteTwiceCountsItOnce)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    store.setRoutes({route("r-1", "GET", "/a")});
+    std::string error;
+    // "/a" replaced twice, "/b" added and then replaced: the project gained one route and changed one.
+    const auto merged = store.mergeRoutes({route("x", "GET", "/a"), route("y", "GET", "/b"), route("z", "get", "/a"),
+                                           route("w", "GET", "/b")},
+                                          error);
+    ASSERT_TRUE(merged) << error;
+    EXPECT_EQ(merged->routes.size(), 2u);
+    EXPECT_EQ(merged->imported, 2u);
+}
+
 TEST(StateStore, ImportsTakeWhatFitsUnderTheRouteLimitAndCountTheRest)
 {
     QTemporaryDir dir;
