@@ -3,38 +3,43 @@
 #include "control_api.h"
 #include "control_api_support.h"
 
+#include "core/data_file.h"
 #include "core/id_checks.h"
 #include "imports/capture_import.h"
 #include "imports/openapi_import.h"
 #include "imports/profile_document.h"
 #include "standin_engine.h"
 
-#include <malloc.h>
-
 #include <boost/asio/post.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 
 namespace standin::controlapi {
 
-namespace {
-
-// Imports are parsed one at a time, on one thread of their own, so several large files at once never
-// hold their documents together, and each parse reuses the heap the last one freed (every pool thread
-// would otherwise keep its own peak). What a parse freed goes back to the system when it ends.
-template <class Parse> auto parsedInTurn(Parse parse)
+void parseInTurn(const std::function<void()> &parse)
 {
-    static boost::asio::thread_pool importThread(1);
-    std::packaged_task<decltype(parse())()> task(std::move(parse));
-    auto parsed = task.get_future();
-    boost::asio::post(importThread, [&task] {
-        task();
-        malloc_trim(0);
+    // One thread, whatever the kind of import: a type-erased call, never a pool per call site.
+    static boost::asio::thread_pool parseThread(1);
+    // Shared with the task, which may still be letting its waiter go when the waiter has returned.
+    auto finished = std::make_shared<std::promise<void>>();
+    auto done = finished->get_future();
+    boost::asio::post(parseThread, [&parse, finished] {
+        try {
+            parse();
+            finished->set_value();
+        } catch (...) {
+            finished->set_exception(std::current_exception());
+        }
+        releaseFreedMemory();
     });
-    return parsed.get();
+    done.get();
 }
+
+namespace {
 
 ImportCounts importCounts(size_t imported, size_t leftOut)
 {

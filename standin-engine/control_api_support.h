@@ -10,6 +10,7 @@
 #include "engine/records/error_reply.h"
 #include "engine/records/json_rules.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -60,6 +61,19 @@ std::optional<T> readRecord(const Request &req, Response &res, const std::string
         fail(res, 400, what + ": " + e.what());
         return std::nullopt;
     }
+}
+
+// Imports are parsed one at a time, on one thread of their own whatever their kind (a capture, an
+// OpenAPI document, a profile), so several large files at once never hold their documents together,
+// and each parse reuses the heap the last one freed. What a parse freed goes back to the system when it
+// ends. Runs `parse` there and waits for it; what it throws is thrown here.
+void parseInTurn(const std::function<void()> &parse);
+// What `parse` gives, once it has had its turn.
+template <class Parse> auto parsedInTurn(Parse parse)
+{
+    std::optional<decltype(parse())> parsed;
+    parseInTurn([&] { parsed.emplace(parse()); });
+    return std::move(*parsed);
 }
 
 // The control requests by area.

@@ -277,10 +277,14 @@ void removeStaleTemporaries(const std::filesystem::path &directory)
 // jemalloc's control entry, present when the engine is linked with it (the test programs are not).
 extern "C" int mallctl(const char *name, void *oldp, size_t *oldlenp, void *newp, size_t newlen) __attribute__((weak));
 
+// "arena.<MALLCTL_ARENAS_ALL>.purge": jemalloc's own way to hand every arena's unused pages back
+// (MALLCTL_ARENAS_ALL is 4096; glibc's malloc_trim does nothing for memory jemalloc holds).
+constexpr const char *kPurgeEveryArena = "arena.4096.purge";
+
 void releaseFreedMemory()
 {
     if (mallctl)
-        mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0); // 4096: every arena
+        mallctl(kPurgeEveryArena, nullptr, nullptr, nullptr, 0);
     else
         ::malloc_trim(0);
 }
