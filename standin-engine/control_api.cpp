@@ -149,7 +149,7 @@ void registerControlApi(ControlRouter &server, StandinEngine &engine)
             res.setHeader("WWW-Authenticate", kControlTokenScheme);
             return PreRouting::Handled;
         }
-        if (!controlHostAllowed(req.headerValue("Host"), engine.controlPort())) {
+        if (!controlHostAllowed(req.authority, engine.controlPort())) {
             fail(res, 403, "control requests must be addressed to 127.0.0.1:" + std::to_string(engine.controlPort()));
             return PreRouting::Handled;
         }

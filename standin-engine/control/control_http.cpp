@@ -14,9 +14,13 @@
 #include "engine/records/error_reply.h"
 #include "engine/records/json_rules.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace standin {
 
@@ -32,9 +36,16 @@ ControlRequest requestFrom(const http::request_parser<http::empty_body>::value_t
     ControlRequest request;
     request.method = std::string(header.method_string());
     request.target = std::string(header.target());
-    parseControlTarget(request.target, request.path, request.params);
     for (const auto &field : header)
         request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    // A server takes the absolute form too (RFC 9112 §3.2.2), and then its authority, not the Host field.
+    if (const auto absolute = absoluteForm(request.target)) {
+        request.authority = absolute->authority;
+        parseControlTarget(absolute->originForm, request.path, request.params);
+    } else {
+        request.authority = request.headerValue("Host");
+        parseControlTarget(request.target, request.path, request.params);
+    }
     return request;
 }
 
@@ -169,6 +180,35 @@ asio::awaitable<ControlResponse> answerLater(std::function<void(std::function<vo
 }
 
 
+// Why a Transfer-Encoding other than chunked alone is refused, and with which status (RFC 9112): 400
+// when chunked is not its last coding, as the body's end can't be found (§6.3); 501 when it is, but
+// names a coding before it that this engine doesn't decode (§6.1). Either way the connection closes.
+std::optional<std::pair<int, std::string>> transferCodingRefusal(const http::request_parser<http::empty_body>::value_type &header)
+{
+    std::vector<std::string> codings;
+    for (const auto &field : header) {
+        if (field.name() != http::field::transfer_encoding)
+            continue;
+        std::string_view list(field.value().data(), field.value().size());
+        while (!list.empty()) {
+            const size_t comma = list.find(',');
+            std::string_view coding = list.substr(0, comma);
+            while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t'))
+                coding.remove_prefix(1);
+            while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t'))
+                coding.remove_suffix(1);
+            if (!coding.empty())
+                codings.push_back(lowerAscii(coding));
+            list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+        }
+    }
+    if (codings.empty() || codings.back() != "chunked")
+        return std::pair {400, std::string("the body's length is unknown: its Transfer-Encoding does not end in chunked")};
+    if (std::count(codings.begin(), codings.end(), "chunked") > 1)
+        return std::pair {400, std::string("its Transfer-Encoding names chunked more than once")};
+    return std::pair {501, "its Transfer-Encoding names a coding this engine doesn't decode (only chunked)"};
+}
+
 // The steps of one control request on a connection, in the order they come.
 
 // The next request's header, refused with an answer when it is malformed, too large or too slow, or
@@ -204,7 +244,9 @@ asio::awaitable<bool> readHead(beast::tcp_stream &stream, beast::flat_buffer &bu
     const auto &header = parser.get();
     std::optional<http::response<http::string_body>> refusal;
     if (const auto problem = net::framingProblem(header)) {
-        refusal = net::jsonError(header.version(), 400, "refused: " + *problem, false);
+        const auto coding = *problem == net::kUnknownTransferCoding ? transferCodingRefusal(header) : std::nullopt;
+        refusal = coding ? net::jsonError(header.version(), coding->first, "refused: " + coding->second, false)
+                         : net::jsonError(header.version(), 400, "refused: " + *problem, false);
     } else if (header.target().size() > ControlRouter::kMaxTargetBytes) {
         refusal = net::jsonError(header.version(), 414, "request target too long (at most "
                                                             + std::to_string(ControlRouter::kMaxTargetBytes) + " bytes)",

@@ -102,6 +102,21 @@ std::string percentDecode(std::string_view text, bool plusIsSpace)
     return out;
 }
 
+std::optional<AbsoluteForm> absoluteForm(std::string_view target)
+{
+    constexpr std::string_view kScheme = "http://";
+    if (target.size() < kScheme.size() || lowerAscii(target.substr(0, kScheme.size())) != kScheme)
+        return std::nullopt;
+    target.remove_prefix(kScheme.size());
+    const size_t end = target.find_first_of("/?");
+    AbsoluteForm form {std::string(target.substr(0, end)), "/"};
+    if (end != std::string_view::npos) {
+        form.originForm.resize(target[end] == '/' ? 0 : 1); // "http://host?q" names "/?q"
+        form.originForm.append(target.substr(end));
+    }
+    return form;
+}
+
 void parseControlTarget(const std::string &target, std::string &path, std::multimap<std::string, std::string> &params)
 {
     const size_t question = target.find('?');

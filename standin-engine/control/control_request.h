@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,7 +18,8 @@ class EventSubscription;
 struct ControlRequest {
     std::string method;
     std::string path; // percent-decoded
-    std::string target;
+    std::string target;    // as written: origin form ("/health") or absolute form ("http://127.0.0.1:PORT/health")
+    std::string authority; // whom the request is for: the absolute form's host and port, else the Host field
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     std::multimap<std::string, std::string> params; // query parameters, percent-decoded
@@ -49,6 +51,14 @@ struct ControlResponse {
     void setContent(std::string content, const std::string &contentType);
     void setHeader(const std::string &name, const std::string &value);
 };
+
+// An absolute-form target split into its authority and the origin form it names ("/" when it names no
+// path); nothing for any other target, or a scheme other than http.
+struct AbsoluteForm {
+    std::string authority;
+    std::string originForm;
+};
+std::optional<AbsoluteForm> absoluteForm(std::string_view target);
 
 // Splits "path?query" into its decoded path and parameters ("+" in a value is a space).
 void parseControlTarget(const std::string &target, std::string &path, std::multimap<std::string, std::string> &params);

@@ -140,3 +140,41 @@ TEST_F(ControlToken, TwoHostFieldsAreRefusedWhateverTheirOrder)
     }
     EXPECT_EQ(m_engine->client()->Get("/projects")->body, projects);
 }
+
+TEST_F(ControlToken, AbsoluteTargetsNameTheControlPortByTheirOwnAuthority)
+{
+    const std::string port = std::to_string(m_engine->controlPort());
+    const std::string token = "X-Kestrion-Token: " + m_engine->controlToken();
+    // The authority in the target counts, not the Host field (RFC 9112 §3.2.2).
+    const std::vector<std::tuple<std::string, std::string, int>> cases = {
+        {"http://127.0.0.1:" + port + "/health", hostField(), 200},
+        {"HTTP://localhost:" + port + "/traffic?limit=1", "Host: evil.example", 200},
+        {"http://127.0.0.1:" + port, hostField(), 404}, // "/": no such control request
+        {"http://evil.example:" + port + "/health", hostField(), 403},
+    };
+    for (const auto &[target, host, status] : cases) {
+        const std::string answer = sendControl(m_engine->controlPort(), "GET", target, host + "\r\n" + token, {});
+        EXPECT_EQ(statusOf(answer), status) << target << ": " << answer;
+    }
+}
+
+TEST_F(ControlToken, TransferCodingsAreRefusedAsRfc9112Says)
+{
+    const std::string fields = hostField() + "\r\nX-Kestrion-Token: " + m_engine->controlToken();
+    // Not ending in chunked, the body can't be framed: 400. Ending in it after a coding the engine
+    // doesn't decode: 501. Either way the connection ends, and nothing after it is read as a request.
+    const std::vector<std::pair<std::string, int>> codings = {
+        {"gzip", 400}, {"identity", 400}, {"chunked, gzip", 400}, {"gzip, chunked", 501}, {"GZIP ,chunked", 501},
+    };
+    for (const auto &[coding, status] : codings) {
+        RawSocket socket;
+        ASSERT_TRUE(socket.connect(m_engine->controlPort()));
+        socket.send("POST /projects HTTP/1.1\r\n" + fields + "\r\nContent-Type: application/json\r\nTransfer-Encoding: "
+                    + coding + "\r\n\r\n0\r\n\r\nGET /health HTTP/1.1\r\n" + fields + "\r\n\r\n");
+        std::string answer;
+        EXPECT_TRUE(socket.readToEnd(answer, kTokenPatience)) << coding;
+        EXPECT_EQ(statusOf(answer), status) << coding << ": " << answer;
+        EXPECT_EQ(answer.find("HTTP/1.1", 5), std::string::npos) << coding << ": a second answer: " << answer;
+    }
+    EXPECT_EQ(decodeRecord<ProjectList>(m_engine->client()->Get("/projects")->body)->projects.size(), 1u);
+}

@@ -242,7 +242,8 @@ TEST_F(Transport, AmbiguousBodyLengthsAreRefusedAndNothingIsSmuggled)
                         + "\r\n0\r\n\r\n" + smuggled);
             std::string answer;
             EXPECT_TRUE(socket.readToEnd(answer, kPatience)) << framing; // the connection is closed after
-            EXPECT_EQ(statusOf(answer), port == m_proxyPort ? proxyStatus : 400) << framing << answer;
+            const int controlStatus = framing == "Transfer-Encoding: gzip, chunked\r\n" ? 501 : 400;
+            EXPECT_EQ(statusOf(answer), port == m_proxyPort ? proxyStatus : controlStatus) << framing << answer;
             EXPECT_EQ(answer.find("HTTP/1.1", 5), std::string::npos) << "a second answer: " << answer;
         }
     }
