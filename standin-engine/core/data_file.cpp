@@ -37,13 +37,16 @@ bool writeAll(int fd, std::string_view bytes)
 }
 
 // A rename is only durable once the folder that holds the name is on the disk too.
-void syncFolder(const std::filesystem::path &folder)
+std::error_code syncFolder(const std::filesystem::path &folder)
 {
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;
-    ::fsync(fd);
+        return std::error_code(errno, std::generic_category());
+    std::error_code failure;
+    if (::fsync(fd) != 0)
+        failure = std::error_code(errno, std::generic_category());
     ::close(fd);
+    return failure;
 }
 
 } // namespace
@@ -158,9 +161,8 @@ std::error_code FileReplacement::commit()
     }
     std::error_code ec;
     std::filesystem::rename(m_temporary, m_file, ec);
-    if (!ec)
-        syncFolder(m_file.parent_path());
-    return ec;
+    // Not acknowledged until the new name is on the disk too: a crash could otherwise bring back the old file.
+    return ec ? ec : syncFolder(m_file.parent_path());
 }
 
 std::error_code saveFileStreaming(const std::filesystem::path &file, const std::function<void(FileSink &)> &write)

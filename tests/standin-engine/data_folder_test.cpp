@@ -474,3 +474,34 @@ TEST(DataFolder, HistoryNumberedAtTheTopGoesOnWithoutWrapping)
     ASSERT_TRUE(last.start());
     EXPECT_EQ(ids(last), kept);
 }
+
+TEST(DataFolder, AnAcknowledgedSwitchOfProjectSurvivesAKillRightAfterIt)
+{
+    QTemporaryDir dir;
+    const QString data = QString::fromStdString(folderOf(dir).string());
+    std::string acknowledged;
+    std::string other;
+    for (int kill = 0; kill < 24; ++kill) {
+        EngineProcess engine(data);
+        // The saver runs all the time, so its saves meet each switch's own.
+        engine.setEnvironment(standin::kTestSavePeriodVariable, "1");
+        ASSERT_TRUE(engine.start());
+        auto client = engine.client();
+        const auto projects = decodeRecord<ProjectList>(client->Get("/projects")->body);
+        ASSERT_TRUE(projects);
+        if (acknowledged.empty()) {
+            acknowledged = projects->activeId;
+            const auto created = decodeRecord<Project>(client->Post("/projects", R"({"name":"Other"})", "application/json")->body);
+            ASSERT_TRUE(created);
+            other = created->id;
+        } else {
+            ASSERT_EQ(projects->activeId, acknowledged) << "after kill " << kill;
+        }
+        std::swap(acknowledged, other);
+        const auto switched = client->Post("/projects/" + acknowledged + "/activate");
+        ASSERT_TRUE(switched);
+        ASSERT_EQ(switched->status, 200) << switched->body;
+        ::kill(static_cast<pid_t>(engine.process().processId()), SIGKILL);
+        ASSERT_TRUE(engine.waitForExit());
+    }
+}
