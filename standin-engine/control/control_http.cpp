@@ -49,12 +49,13 @@ ControlRequest requestFrom(const http::request_parser<http::empty_body>::value_t
     return request;
 }
 
-http::response<http::string_body> responseFrom(const ControlResponse &out, unsigned version, bool keepAlive)
+// Takes the answer's body rather than copying it on the I/O thread: a route list may be tens of megabytes.
+http::response<http::string_body> responseFrom(ControlResponse &out, unsigned version, bool keepAlive)
 {
     http::response<http::string_body> response {static_cast<http::status>(out.status), version};
     for (const auto &[name, value] : out.headers)
         response.set(name, value);
-    response.body() = out.body;
+    response.body() = std::move(out.body);
     response.keep_alive(keepAlive);
     response.prepare_payload();
     return response;
