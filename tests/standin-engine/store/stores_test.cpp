@@ -339,6 +339,50 @@ TEST(TrafficHistory, ADamagedFileIsKeptAsideBeforeItIsWrittenAnew)
     EXPECT_FALSE(std::filesystem::exists(pathIn(dir, "history.json.unreadable-2")));
 }
 
+// Changes, switches and saves from several threads while requests read: each request sees one whole
+// version of one project, and what is saved at the end reads back as the state in memory.
+TEST(StateStore, RequestsSeeWholeVersionsWhileChangesAndSavesRun)
+{
+    QTemporaryDir dir;
+    StateStore store(pathIn(dir, "state.json"));
+    std::string error;
+    const std::string first = store.activeProjectId();
+    const std::string second = store.createProject("Second", error)->id;
+    std::atomic<bool> writing {true};
+    std::thread switcher([&] {
+        for (int round = 0; round < 100; ++round) {
+            const std::string &id = round % 2 ? second : first;
+            store.activateProject(id);
+            std::vector<WireRoute> routes;
+            for (int i = 0; i < 5; ++i)
+                routes.push_back(route(id + "-" + std::to_string(round), "GET", "/" + std::to_string(i)));
+            store.setRoutes(routes);
+            store.setActiveChaos(round % 3 ? "slow-network" : "");
+        }
+        writing = false;
+    });
+    std::thread saver([&] {
+        while (writing)
+            store.save();
+    });
+    std::string torn;
+    while (writing && torn.empty()) {
+        const ActiveProjectView view = store.activeView();
+        for (const WireRoute &each : view.routes) {
+            if (each.id.rfind(view.projectId + "-", 0) != 0 || each.id != view.routes[0].id)
+                torn = each.id + " beside " + view.routes[0].id + " in " + view.projectId;
+        }
+    }
+    switcher.join();
+    saver.join();
+    EXPECT_EQ(torn, "");
+    ASSERT_FALSE(store.save());
+    StateStore reopened(pathIn(dir, "state.json"));
+    EXPECT_EQ(reopened.projectList(), store.projectList());
+    EXPECT_EQ(reopened.routes(), store.routes());
+    EXPECT_EQ(reopened.chaos(), store.chaos());
+}
+
 TEST(StateStore, RequestsShareOneCopyOfTheRoutesUntilTheyChange)
 {
     QTemporaryDir dir;
