@@ -249,6 +249,21 @@ size_t writtenJsonSize(const json &value, int indent, size_t limit)
     return size.total();
 }
 
+void releaseDocument(json &value)
+{
+    if (value.is_array()) {
+        auto &elements = value.get_ref<json::array_t &>();
+        for (json &element : elements)
+            releaseDocument(element);
+        json::array_t().swap(elements);
+    } else if (value.is_object()) {
+        auto &members = value.get_ref<json::object_t &>();
+        for (auto &member : members)
+            releaseDocument(member.second);
+        members.clear();
+    }
+}
+
 bool isValidUtf8(std::string_view bytes)
 {
     return validPrefix(bytes) == bytes.size();

@@ -50,6 +50,22 @@ std::optional<nlohmann::json> parseBoundedYaml(std::string_view text, std::strin
 // The engine's own files: as large as it wrote them, still refusing deep nesting.
 std::optional<nlohmann::json> parseDataFileJson(std::string_view text, std::string &error);
 
+// Frees a parsed value's contents leaf first. nlohmann's destructor would first move a large array's
+// elements into a second array as large, so dropping a document would briefly take its size again.
+void releaseDocument(nlohmann::json &value);
+
+// Releases a parsed value that way when the scope ends.
+class ReleasedAtExit final {
+public:
+    explicit ReleasedAtExit(nlohmann::json &value) : m_value(value) {}
+    ~ReleasedAtExit() { releaseDocument(m_value); }
+    ReleasedAtExit(const ReleasedAtExit &) = delete;
+    ReleasedAtExit &operator=(const ReleasedAtExit &) = delete;
+
+private:
+    nlohmann::json &m_value;
+};
+
 // The length of `value.dump(indent)` (invalid UTF-8 replaced), counted without writing it and no further
 // than just past `limit`: indentation can make a small document's text hundreds of times its size.
 size_t writtenJsonSize(const nlohmann::json &value, int indent, size_t limit);

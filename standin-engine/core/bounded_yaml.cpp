@@ -60,6 +60,13 @@ std::string textOf(const yaml_char_t *text)
 class YamlEvents final {
 public:
     explicit YamlEvents(DocumentBuilder &builder) : m_builder(builder) {}
+    ~YamlEvents()
+    {
+        for (auto &[name, anchored] : m_anchors)
+            releaseDocument(anchored.value);
+    }
+    YamlEvents(const YamlEvents &) = delete;
+    YamlEvents &operator=(const YamlEvents &) = delete;
 
     // One event; false once the first document has ended.
     bool take(const yaml_event_t &event)

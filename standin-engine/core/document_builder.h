@@ -3,6 +3,7 @@
 
 #include "core/bounded_input.h"
 
+#include <deque>
 #include <memory>
 
 namespace standin {
@@ -23,6 +24,19 @@ public:
         , m_stream(stream)
     {
     }
+    // What a stopped parse had built goes without the destructor's extra copy of large arrays.
+    ~DocumentBuilder()
+    {
+        for (Frame &frame : m_frames) {
+            for (json &element : frame.elements)
+                releaseDocument(element);
+            if (frame.element)
+                releaseDocument(*frame.element);
+        }
+        releaseDocument(m_root);
+    }
+    DocumentBuilder(const DocumentBuilder &) = delete;
+    DocumentBuilder &operator=(const DocumentBuilder &) = delete;
 
     // What a value costs in memory where it is placed: its slot, and the text or container it owns.
     static size_t costOf(const json &value)
@@ -65,6 +79,13 @@ public:
 
     void end()
     {
+        if (Frame &top = m_frames.back(); !top.elements.empty()) {
+            auto &array = top.value->get_ref<json::array_t &>();
+            array.reserve(top.elements.size());
+            for (json &element : top.elements)
+                array.push_back(std::move(element));
+            std::deque<json>().swap(top.elements);
+        }
         const size_t before = m_frames.back().heldBefore;
         m_last = m_frames.back().value;
         m_frames.pop_back();
@@ -97,11 +118,14 @@ public:
     json takeRoot() { return std::move(m_root); }
 
 private:
-    static constexpr size_t kSlot = 24;   // a value in a growing array
+    // A value in an array: its elements are gathered in blocks and moved into one vector of the right size
+    // once complete, so for a moment they are held twice, with the allocator's rounding (a vector grown by
+    // doubling would hold up to three times as much, and leave the smaller copies behind in the allocator).
+    static constexpr size_t kSlot = 36;
     static constexpr size_t kText = 32;   // a string's own object
     static constexpr size_t kObject = 48; // a map's header
     static constexpr size_t kArray = 24;  // a vector's header
-    static constexpr size_t kMember = 72; // a map node and its key's string object
+    static constexpr size_t kMember = 96; // a map node, its key's string object and the allocator's rounding
 
     struct Frame {
         json *value = nullptr;
@@ -109,6 +133,7 @@ private:
         bool streamed = false;
         std::unique_ptr<json> element;     // a streamed array's element being built
         size_t elementHeldBefore = 0;
+        std::deque<json> elements;         // a kept array's elements until it is complete
     };
 
     json *place(json value, size_t heldBefore)
@@ -127,8 +152,8 @@ private:
             top.element = std::make_unique<json>(std::move(value));
             return top.element.get();
         }
-        top.value->push_back(std::move(value));
-        return &top.value->back();
+        top.elements.push_back(std::move(value));
+        return &top.elements.back();
     }
 
     // Once an element of a streamed array is complete it goes to the receiver and is no longer held.
