@@ -175,8 +175,8 @@ const std::vector<Shape> &shapes()
          [] { return kOpenAPIHead + "x-a: &a " + flowList(kMiB) + "\nx-b: [" + repeated("*a, ", 4000) + "*a]\n"; }},
         {"YamlQuoteInPlainScalarThenBrackets4MB", "/import/openapi",
          [] { return "- a-'b\n- " + std::string(4 * kMiB, '['); }},
-        {"YamlGluedTagThenBrackets4MB", "/import/openapi", [] { return "- !a" + std::string(4 * kMiB, '['); }},
-        {"YamlBareCRThenBrackets4MB", "/import/openapi", [] { return "- a\r" + std::string(4 * kMiB, '['); }},
+        {"YamlBracketsGluedToTags4MB", "/import/openapi", [] { return "- " + repeated("!a[", 4 * kMiB); }},
+        {"YamlBracketsAfterBareCRs4MB", "/import/openapi", [] { return "- [" + repeated("\r[", 4 * kMiB); }},
         {"CaptureBodyNested60Deep2MZeros", "/import?format=auto",
          [] {
              return R"({"requests":[{"method":"GET","url":"http://shapes.test/deep","body":)" + nestedZeros(60, 2000000)
