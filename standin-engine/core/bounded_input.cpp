@@ -2,6 +2,7 @@
 #include "core/bounded_input.h"
 
 #include "core/document_builder.h"
+#include "core/long_json_strings.h"
 
 #include <algorithm>
 #include <charconv>
@@ -16,17 +17,22 @@ namespace {
 // nlohmann's event parser feeding the builder.
 class JsonEvents final {
 public:
-    explicit JsonEvents(DocumentBuilder &builder) : m_builder(builder) {}
+    JsonEvents(DocumentBuilder &builder, std::string_view text, const LongJsonStrings &longStrings)
+        : m_builder(builder)
+        , m_text(text)
+        , m_longStrings(longStrings)
+    {
+    }
 
     bool null() { return run([&] { m_builder.value(nullptr); }); }
     bool boolean(bool value) { return run([&] { m_builder.value(value); }); }
     bool number_integer(json::number_integer_t value) { return run([&] { m_builder.value(value); }); }
     bool number_unsigned(json::number_unsigned_t value) { return run([&] { m_builder.value(value); }); }
     bool number_float(json::number_float_t value, const json::string_t &) { return run([&] { m_builder.value(value); }); }
-    bool string(json::string_t &value) { return run([&] { m_builder.value(std::move(value)); }); }
+    bool string(json::string_t &value) { return run([&] { m_builder.value(taken(value)); }); }
     bool binary(json::binary_t &) { return false; }
     bool start_object(std::size_t) { return run([&] { m_builder.begin(json::object()); }); }
-    bool key(json::string_t &key) { return run([&] { m_builder.key(std::move(key)); }); }
+    bool key(json::string_t &key) { return run([&] { m_builder.key(taken(key)); }); }
     bool end_object() { return run([&] { m_builder.end(); }); }
     bool start_array(std::size_t) { return run([&] { m_builder.begin(json::array()); }); }
     bool end_array() { return run([&] { m_builder.end(); }); }
@@ -40,6 +46,18 @@ public:
     const std::string &stopped() const { return m_stopped; }
 
 private:
+    // The string the lexer read, or, when it was just led past a long one, that one read from the text.
+    std::string taken(std::string &lexed)
+    {
+        if (m_longStrings.steppedOver == m_decoded)
+            return std::move(lexed);
+        const LongJsonStrings::Span span = m_longStrings.spans[m_decoded++];
+        auto decoded = decodeJsonString(m_text.substr(span.begin, span.end - span.begin));
+        if (!decoded)
+            throw ParseStopped {"invalid JSON"};
+        return std::move(*decoded);
+    }
+
     template <class Step> bool run(Step step)
     {
         try {
@@ -52,6 +70,9 @@ private:
     }
 
     DocumentBuilder &m_builder;
+    std::string_view m_text;
+    const LongJsonStrings &m_longStrings;
+    size_t m_decoded = 0;
     std::string m_stopped;
 };
 
@@ -70,9 +91,12 @@ std::optional<json> parseBoundedJson(std::string_view text, const ParseBounds &b
         error = "document too large";
         return std::nullopt;
     }
+    LongJsonStrings longStrings = findLongJsonStrings(text);
     DocumentBuilder builder(bounds, stream);
-    JsonEvents events(builder);
-    if (!json::sax_parse(text.begin(), text.end(), &events)) {
+    JsonEvents events(builder, text, longStrings);
+    const LongStringSkipper begin(text, 0, &longStrings);
+    const LongStringSkipper end(text, text.size(), nullptr);
+    if (!json::sax_parse(begin, end, &events)) {
         error = events.stopped().empty() ? "invalid JSON" : events.stopped();
         return std::nullopt;
     }

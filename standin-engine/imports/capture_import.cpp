@@ -497,7 +497,14 @@ std::optional<CaptureImport> importCapture(std::string_view bytes, std::string &
         return std::nullopt;
     }
     const ReleasedAtExit released(*document);
-    return reader.finish(*document, error);
+    auto capture = reader.finish(*document, error);
+    // A body moved out of the parser keeps the parser's room to spare; what outlives the parse keeps only
+    // its own, in room the parser has just given back.
+    if (capture) {
+        for (WireRoute &route : capture->routes)
+            route.body.shrink_to_fit();
+    }
+    return capture;
 }
 
 } // namespace standin
