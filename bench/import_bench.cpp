@@ -196,6 +196,9 @@ const std::vector<Shape> &shapes()
          }},
         {"HarOneEntry59MB", "/import?format=auto",
          [] { return har({harEntry("/large", std::string(59 * kMiB, 'b'), false)}); }},
+        {"YamlFlowListAsBlockItemFourAtOnce4x4MB", "/import/openapi",
+         [] { return kOpenAPIHead + "x-examples:\n  - " + flowList(4 * kMiB) + "\n"; }, 4},
+        {"YamlLiteralScalarFourAtOnce4x30MB", "/import/openapi", [] { return literalScalar(30 * kMiB); }, 4},
         {"HarFourAtOnce4x39MB", "/import?format=auto",
          [] { return har({harEntry("/large", std::string(39 * kMiB, 'b'), false)}); }, 4},
     };
