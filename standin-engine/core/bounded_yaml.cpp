@@ -265,6 +265,14 @@ std::optional<json> parseBoundedYaml(std::string_view text, std::string &error, 
         error = "document too large";
         return std::nullopt;
     }
+    // libyaml refuses text that is not UTF-8 (a document saved as Latin-1, say): its bad bytes are
+    // marked first, as they would be in every text taken from it. A UTF-16 document says so up front.
+    std::string marked;
+    const bool utf16 = text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF");
+    if (!utf16 && !isValidUtf8(text)) {
+        marked = sanitizeUtf8(text);
+        text = marked;
+    }
     DocumentBuilder builder(bounds, nullptr);
     YamlEvents events(builder);
     YamlParser parser(text);

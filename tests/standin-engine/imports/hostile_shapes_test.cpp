@@ -68,6 +68,10 @@ TEST(HostileImports, EachShapeIsRefusedAsItsFaultIsReadSayingWhyOrRead)
          "examples expand to more than 16 MB"},
         {"flow collections, anchors and aliases where documents put them", false,
          kApiHead + "x-examples:\n  - [1, 2, {a: [3]}]\n# note\nx-b: {c: &c [d, e]}\nx-c: *c\n", nullptr, 16},
+        {"document saved in another 8-bit encoding", false,
+         "openapi: 3.0.0\ninfo:\n  title: Caf\xE9\n  version: '1'\npaths:\n  /a:\n    get:\n      responses:\n"
+         "        '200':\n          content:\n            application/json:\n              example: na\xEFve\n",
+         nullptr, 16},
         {"request body nested deep, written out without its indentation", true,
          R"({"requests":[{"method":"GET","url":"http://shapes.test/deep","body":)" + zerosNested(60, 20000) + "}]}",
          nullptr, 2 * 40200 + 64 * 1024},
