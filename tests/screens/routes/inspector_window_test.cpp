@@ -7,6 +7,7 @@
 #include "app/environment_picker.h"
 #include "app/main_header.h"
 #include "design/exact_plain_text_edit.h"
+#include "design/keyboard_reach.h"
 #include "design/ks_button.h"
 #include "design/mini_field.h"
 #include "screens/routes/response_section.h"
@@ -173,5 +174,54 @@ TEST_F(InspectorInWindow, TheHeaderKeepsEveryCrumbInTheSmallestWindow)
         PaletteHost::set(&window(), *palette);
         testsupport::saveRender(&window(), "routes",
                                 QStringLiteral("window-route-open-1180-%1").arg(palette->isDark ? "dark" : "light"));
+    }
+}
+
+// Tab from the first control round the whole window, with the body shown and then in its editor: every
+// control it reaches shows the ring in both themes, the text fields and the latency slider among them.
+TEST_F(InspectorInWindow, EveryControlTheTabWalkReachesShowsTheRingInBothThemes)
+{
+    seed({inspectorRoute("r-a")});
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    state.setSelectedEndpointID(QStringLiteral("r-a"));
+    ASSERT_NE(inspector(), nullptr);
+    for (const bool editing : {false, true}) {
+        if (editing)
+            inspector()->responseSection()->editButton()->trigger();
+        for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+            PaletteHost::set(&window(), *palette);
+            const std::string pass = std::string(palette->isDark ? "dark" : "light") + (editing ? " editing " : " ");
+            const QColor ring = KeyboardReach::ringColor(*palette);
+            if (QWidget *focused = QApplication::focusWidget())
+                focused->clearFocus();
+            QApplication::processEvents();
+            const QImage ground = window().grab().toImage();
+            QWidget *first = nullptr;
+            QStringList reached;
+            for (int step = 0; step < 120; ++step) {
+                // Ctrl+Tab leaves the body editor, where Tab is text.
+                const bool inEditor = qobject_cast<ExactPlainTextEdit *>(QApplication::focusWidget()) != nullptr;
+                ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab, inEditor ? Qt::ControlModifier : Qt::NoModifier));
+                QApplication::processEvents();
+                QWidget *focused = QApplication::focusWidget();
+                ASSERT_NE(focused, nullptr);
+                if (focused == first)
+                    break;
+                if (!first)
+                    first = focused;
+                const QString what = QString::fromLatin1(focused->metaObject()->className());
+                reached << what;
+                // The ring runs round the control, or round the box or panel that frames an editor.
+                const QRect area =
+                    QRect(focused->mapTo(&window(), QPoint(0, 0)), focused->size()).adjusted(-14, -14, 14, 14);
+                const int added = testsupport::pixelsOfColor(window().grab().toImage(), area, ring, 30)
+                                  - testsupport::pixelsOfColor(ground, area, ring, 30);
+                EXPECT_GT(added, focused->width() + focused->height()) << pass << what.toStdString() << " at " << step;
+            }
+            EXPECT_TRUE(reached.contains(QStringLiteral("SnowSlider"))) << pass;
+            EXPECT_GT(reached.count(QStringLiteral("QLineEdit")), 3) << pass;
+            EXPECT_EQ(reached.contains(QStringLiteral("ExactPlainTextEdit")), editing) << pass;
+        }
     }
 }
