@@ -225,3 +225,39 @@ TEST_F(InspectorInWindow, EveryControlTheTabWalkReachesShowsTheRingInBothThemes)
         }
     }
 }
+
+// The header beside an open route in the default window and the smallest one, in both themes: at 1280 the
+// picker gives way and every crumb is whole; at 1180 the picker shows its icon and the crumbs keep their
+// least.
+TEST_F(InspectorInWindow, TheHeaderAtTheDefaultAndTheSmallestWindowInBothThemes)
+{
+    Endpoint route = inspectorRoute("r-a");
+    route.path = "/api/greeting";
+    seed({route});
+    state.setSelectedEndpointID(QStringLiteral("r-a"));
+    ASSERT_NE(inspector(), nullptr);
+    MainHeader *header = window().header();
+    for (const QSize size : {QSize(1280, 820), QSize(1180, 740)}) {
+        window().resize(size);
+        for (int pass = 0; pass < 3; ++pass)
+            QApplication::processEvents();
+        const QString project = header->projectCrumb()->shownText();
+        const QString path = header->pathCrumb()->shownText();
+        if (size.width() == 1280) {
+            EXPECT_EQ(header->breadcrumb(), QStringList({project, "Endpoints", "/api/greeting"}));
+            EXPECT_EQ(path, QStringLiteral("/api/greeting"));
+            EXPECT_FALSE(project.contains(QChar(0x2026))) << project.toStdString();
+            EXPECT_FALSE(header->environmentPicker()->isIconOnly());
+        } else {
+            EXPECT_TRUE(project.startsWith(header->breadcrumb().first().left(3))) << project.toStdString();
+            EXPECT_TRUE(path.startsWith(QStringLiteral("/api")) && path.endsWith(QStringLiteral("ting")))
+                << path.toStdString();
+        }
+        for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+            PaletteHost::set(&window(), *palette);
+            const QString name = QStringLiteral("%1-%2").arg(size.width()).arg(palette->isDark ? "dark" : "light");
+            testsupport::saveRender(header, "routes", QStringLiteral("header-route-greeting-") + name);
+            testsupport::saveRender(&window(), "routes", QStringLiteral("window-route-greeting-") + name);
+        }
+    }
+}
