@@ -136,7 +136,7 @@ KeyboardReach *KeyboardReach::install(QWidget *control, std::function<void()> pr
 void KeyboardReach::installOnEditor(QWidget *editor)
 {
     const Qt::FocusPolicy policy = editor->focusPolicy();
-    install(editor, {});
+    install(editor, {})->m_editor = true;
     editor->setFocusPolicy(policy);
 }
 
@@ -222,14 +222,23 @@ bool KeyboardReach::eventFilter(QObject *watched, QEvent *event)
         control->update();
         break;
     }
-    case QEvent::KeyPress:
-        if (m_userFocus && m_press && isActivationKey(static_cast<QKeyEvent *>(event))) {
+    case QEvent::KeyPress: {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        // Tab in a window whose one stop is this control leaves the focus here, now the user's; where the
+        // focus does move on, its leaving ends this again. An editor may take Tab as text.
+        if (!m_userFocus && !m_editor && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+            && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+            m_userFocus = true;
+            control->update();
+        }
+        if (m_userFocus && m_press && isActivationKey(key)) {
             // The press may close the control's sheet; nothing of this object is touched after it.
             const auto press = m_press;
             press();
             return true;
         }
         break;
+    }
     default:
         break;
     }

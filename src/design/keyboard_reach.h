@@ -50,4 +50,5 @@ private:
 
     std::function<void()> m_press;
     bool m_userFocus = false;
+    bool m_editor = false;
 };
