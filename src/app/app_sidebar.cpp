@@ -26,6 +26,8 @@
 namespace {
 
 constexpr int RowSpacing = 2;
+// Room the routes toggle keeps round its label, across, for the focus ring.
+constexpr int RoutesToggleRingRoom = 5;
 
 // The coloured square with the project's initials.
 class ProjectAvatar final : public QWidget
@@ -222,12 +224,14 @@ QWidget *AppSidebar::buildRoutesHeader()
 {
     auto *header = new QWidget;
     auto *row = new QHBoxLayout(header);
-    row->setContentsMargins(8, 16, 8, 4);
+    // The toggle keeps room round its label for the focus ring; the row's margins give it back, so the label
+    // stands where it would without.
+    row->setContentsMargins(8 - RoutesToggleRingRoom, 15, 8, 3);
     row->setSpacing(4);
 
     auto *toggle = new PlainButton(header);
     auto *toggleRow = new QHBoxLayout(toggle);
-    toggleRow->setContentsMargins(0, 0, 0, 0);
+    toggleRow->setContentsMargins(RoutesToggleRingRoom, 4, RoutesToggleRingRoom, 4);
     toggleRow->setSpacing(4);
     toggleRow->addWidget(new ShellText(QStringLiteral("Mock routes"), Fonts::inter(11, QFont::Medium),
                                        [](const Palette &p) { return p.mutedForeground; }, toggle));

@@ -35,6 +35,19 @@ void EnvironmentPicker::setBoxWidth(int width)
     updateGeometry();
 }
 
+void EnvironmentPicker::setIconOnly(bool iconOnly)
+{
+    if (iconOnly == isIconOnly())
+        return;
+    m_select->setValueShown(!iconOnly);
+    refresh();
+}
+
+bool EnvironmentPicker::isIconOnly() const
+{
+    return !m_select->valueShown();
+}
+
 QString EnvironmentPicker::activeName() const
 {
     return HeaderLogic::activeEnvironmentName(m_context.engine->environments(), m_context.engine->activeEnvID());
@@ -43,6 +56,7 @@ QString EnvironmentPicker::activeName() const
 void EnvironmentPicker::refresh()
 {
     m_select->setValue(activeName(), false);
+    m_select->setToolTip(isIconOnly() ? activeName() : QString());
 }
 
 QList<SnowMenuItem> EnvironmentPicker::envItems() const

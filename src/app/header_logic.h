@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace HeaderLogic {
@@ -37,9 +38,48 @@ enum class SearchForm { full, compact };
 // room: the width left for the breadcrumb and the search, the gap before the search included.
 SearchForm searchForm(int room, int crumbsWidth, int fullWidth, int spacing);
 
-// The environment picker's width: its full width while the breadcrumb's least fits in crumbRoom, else narrower
-// by what the breadcrumb lacks, down to `least`. Every crumb stays in the bar, however small the window.
-int environmentPickerWidth(int crumbRoom, int crumbsLeast, int full, int least);
+// How the bar's items share its width. The search gives way first (to its magnifying glass), then the
+// environment picker (its name shortened, down to its least width), then the crumbs (the project name at
+// its end down to its first three characters, then the path in its middle down to its first and last
+// four), then the picker again, to its icon; only a bar narrower than the smallest window shortens the
+// crumbs further, down to their ellipses. The screen title is never shortened.
+using Measure = std::function<int(const QString &)>;
+
+struct HeaderItems
+{
+    int bar = 0;
+    // What never gives way: the padding, the gaps between items, the arrows, theme button, proxy chip,
+    // actions menu and info toggle.
+    int fixed = 0;
+    int searchFull = 0;
+    int searchCompact = 0;
+    int pickerFull = 0;
+    int pickerLeast = 0;
+    int pickerIcon = 0;
+    // The breadcrumb's own margin and gaps, its slashes and the screen title.
+    int crumbsFixed = 0;
+    QString project;
+    Measure measureProject;
+    std::optional<QString> path;
+    Measure measurePath;
+};
+
+struct HeaderFit
+{
+    SearchForm search = SearchForm::full;
+    int picker = 0;
+    bool pickerIconOnly = false;
+    // The crumbs as shown.
+    QString project;
+    QString path;
+};
+
+HeaderFit fitHeader(const HeaderItems &items);
+
+// The longest start of the text followed by "…" that fits the width ("…" alone at the least).
+QString elideEnd(const QString &text, int width, const Measure &measure);
+// The text's start and end around "…", as much of both as fits the width ("…" alone at the least).
+QString elideMiddle(const QString &text, int width, const Measure &measure);
 
 // "Imported…" (exact prefix) reads as success; anything else as an error.
 bool isSuccessSummary(const QString &summary);

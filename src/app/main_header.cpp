@@ -10,10 +10,12 @@
 #include "design/indicators.h"
 #include "design/shell_widgets.h"
 #include "design/snow_dropdown.h"
+#include "design/snow_select.h"
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
 
 #include <QCoreApplication>
+#include <QBoxLayout>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -92,17 +94,16 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     crumbs->setSpacing(6);
     auto muted = [](const Palette &p) { return p.mutedForeground; };
     auto faint = [](const Palette &p) { return p.faint; };
+    // The bar decides how much of the project name and the path shows (fitBar); the texts elide on their own
+    // only if a layout pass gives them less than that.
     m_project = new ShellText({}, Fonts::inter(13), muted, m_crumbs);
     m_project->setElideMode(Qt::ElideRight);
-    // However narrow the window, the project and path crumbs keep room for "…" rather than leaving a bare "/".
-    m_project->setMinimumWidth(QFontMetrics(m_project->font()).horizontalAdvance(QChar(0x2026)) + 1);
     m_screen = new ShellText({}, Fonts::inter(13, QFont::Medium), {}, m_crumbs);
     m_screen->setElideMode(Qt::ElideNone);
     m_pathSlash = new ShellText(QStringLiteral("/"), Fonts::inter(13), faint, m_crumbs);
     m_pathSlash->setElideMode(Qt::ElideNone);
     m_path = new ShellText({}, Fonts::inter(13, QFont::Medium), {}, m_crumbs);
     m_path->setElideMode(Qt::ElideMiddle);
-    m_path->setMinimumWidth(m_project->minimumWidth());
     m_projectSlash = new ShellText(QStringLiteral("/"), Fonts::inter(13), faint, m_crumbs);
     m_projectSlash->setElideMode(Qt::ElideNone);
     crumbs->addWidget(m_project);
@@ -112,7 +113,6 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     crumbs->addWidget(m_path);
     crumbs->addStretch(1);
     m_crumbs->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    m_crumbs->installEventFilter(this);
     row->addWidget(m_crumbs, 1);
 
     row->addWidget(buildSearchTrigger());
@@ -135,7 +135,7 @@ MainHeader::MainHeader(const AppContext &context, QWidget *parent)
     connect(m_infoToggle, &IconButton::clicked, this, &MainHeader::showInfoToggled);
     row->addWidget(m_infoToggle);
 
-    // Only the breadcrumb gives way when the bar is short of room; everything beside it keeps its size.
+    // The layout squeezes nothing: fitBar() decides what gives way and sets each item's size.
     for (QWidget *w : {static_cast<QWidget *>(m_back), static_cast<QWidget *>(m_forward),
                        static_cast<QWidget *>(m_compactSearch), static_cast<QWidget *>(m_environments),
                        static_cast<QWidget *>(m_theme), static_cast<QWidget *>(m_chip),
@@ -314,15 +314,15 @@ QList<SnowMenuItem> MainHeader::actionItems() const
 
 QStringList MainHeader::breadcrumb() const
 {
-    QStringList crumbs = {m_project->text(), m_screen->text()};
-    if (m_hasPath)
-        crumbs.append(m_path->text());
+    QStringList crumbs = {m_projectName, m_screen->text()};
+    if (m_pathText)
+        crumbs.append(*m_pathText);
     return crumbs;
 }
 
 bool MainHeader::screenCrumbIsCurrent() const
 {
-    return !m_hasPath;
+    return !m_pathText;
 }
 
 bool MainHeader::backEnabled() const
@@ -354,14 +354,12 @@ void MainHeader::refreshNavigation()
 {
     const AppState *state = m_context.state;
     const EngineClient *engine = m_context.engine;
-    m_project->setText(HeaderLogic::projectName(engine->projects(), engine->activeProjectID()));
+    m_projectName = HeaderLogic::projectName(engine->projects(), engine->activeProjectID());
     m_screen->setText(Nav::title(state->nav()));
     const auto path = HeaderLogic::selectedEndpointPath(state->nav(), state->selectedEndpointID(), engine->endpoints());
-    m_path->setText(path.value_or(QString()));
-    m_hasPath = path.has_value();
-    // Shown or not by the room in the bar, which fitSearch() judges.
-    m_path->setVisible(m_hasPath);
-    m_pathSlash->setVisible(m_hasPath);
+    m_pathText = path;
+    m_path->setVisible(path.has_value());
+    m_pathSlash->setVisible(path.has_value());
     m_screen->setFont(Fonts::inter(13, path ? QFont::Normal : QFont::Medium));
     m_screen->setColorRole(path ? ColorRole([](const Palette &p) { return p.mutedForeground; })
                                 : ColorRole([](const Palette &p) { return p.foreground; }));
@@ -372,8 +370,7 @@ void MainHeader::refreshNavigation()
     };
     m_back->setTint(arrowTint(backEnabled()));
     m_forward->setTint(arrowTint(forwardEnabled()));
-    fitCrumbs();
-    fitSearch();
+    fitBar();
 }
 
 void MainHeader::refreshProxy()
@@ -390,7 +387,7 @@ void MainHeader::refreshProxy()
     m_chipBox->setFillRole(running ? ColorRole([](const Palette &) { return Palette::mint(); })
                                    : ColorRole([](const Palette &p) { return p.subtle; }));
     m_chip->updateGeometry();
-    fitSearch();
+    fitBar();
 }
 
 void MainHeader::refreshTheme()
@@ -400,70 +397,53 @@ void MainHeader::refreshTheme()
     m_theme->setToolTip(HeaderLogic::themeTooltip(theme));
 }
 
-void MainHeader::fitSearch()
+void MainHeader::fitBar()
 {
-    int fixed = 2 * Padding;
-    int items = 0;
+    HeaderLogic::HeaderItems items;
+    items.bar = width();
+    items.fixed = 2 * Padding;
     for (QWidget *w : {static_cast<QWidget *>(m_back), static_cast<QWidget *>(m_forward),
                        static_cast<QWidget *>(m_theme), static_cast<QWidget *>(m_chip),
-                       static_cast<QWidget *>(m_actions), static_cast<QWidget *>(m_infoToggle)}) {
-        fixed += qMax(w->sizeHint().width(), w->minimumWidth());
-        ++items;
-    }
-    // The picker counted at its full width: it is what gives way last.
-    fixed += EnvironmentPicker::BoxWidth;
-    ++items;
-    fixed += items * Spacing; // the gaps between these items and the breadcrumb
-    // The breadcrumb's full width, whatever room the project crumb was given.
-    const int crumbSpacing = m_crumbs->layout()->spacing();
-    const int crumbs = m_crumbs->sizeHint().width() + qMax(0, m_project->sizeHint().width() - m_project->maximumWidth());
-    const HeaderLogic::SearchForm form = HeaderLogic::searchForm(width() - fixed, crumbs, SearchWidth, Spacing);
-    m_search->setVisible(form == HeaderLogic::SearchForm::full);
-    m_compactSearch->setVisible(form == HeaderLogic::SearchForm::compact);
+                       static_cast<QWidget *>(m_actions), static_cast<QWidget *>(m_infoToggle)})
+        items.fixed += qMax(w->sizeHint().width(), w->minimumWidth());
+    // Between the nine items: the arrows, breadcrumb, search, picker, theme, chip, menu and toggle.
+    items.fixed += 8 * Spacing;
+    items.searchFull = SearchWidth;
+    items.searchCompact = m_compactSearch->sizeHint().width();
+    items.pickerFull = EnvironmentPicker::BoxWidth;
+    items.pickerLeast = EnvironmentPicker::LeastWidth;
+    items.pickerIcon = SnowSelect::iconOnlyWidth();
 
-    // Every crumb stays: the project name shortened at its end down to "…", the path in its middle down to
-    // its start and end, the title whole. When even that leaves too little room the environment picker,
-    // whose name can shorten, gives up the difference; nothing else beside the breadcrumb is squeezed.
-    const int searchWidth = form == HeaderLogic::SearchForm::full ? SearchWidth : m_compactSearch->sizeHint().width();
-    const int crumbRoom = width() - fixed - searchWidth - Spacing;
-    const QMargins margins = m_crumbs->layout()->contentsMargins();
-    const int slashPart = 2 * crumbSpacing + m_projectSlash->sizeHint().width();
-    const int pathLeast = qMin(m_path->sizeHint().width(), PathLeast);
-    const int crumbsLeast = margins.left() + margins.right() + m_screen->sizeHint().width() + m_project->minimumWidth()
-                            + slashPart + (m_hasPath ? slashPart + pathLeast : 0);
-    const int picker = HeaderLogic::environmentPickerWidth(crumbRoom, crumbsLeast, EnvironmentPicker::BoxWidth,
-                                                           EnvironmentPicker::LeastWidth);
-    if (m_environments->width() != picker)
-        m_environments->setBoxWidth(picker);
-}
+    const auto *crumbs = static_cast<QBoxLayout *>(m_crumbs->layout());
+    const QMargins margins = crumbs->contentsMargins();
+    const int slashes = m_projectSlash->sizeHint().width() * (m_pathText ? 2 : 1);
+    const int gaps = crumbs->spacing() * (m_pathText ? 4 : 2);
+    items.crumbsFixed = margins.left() + margins.right() + slashes + gaps + m_screen->sizeHint().width();
+    // As a text's own size hint measures it.
+    const QFontMetrics projectMetrics(m_project->font());
+    const QFontMetrics pathMetrics(m_path->font());
+    items.project = m_projectName;
+    items.measureProject = [projectMetrics](const QString &text) { return projectMetrics.horizontalAdvance(text) + 1; };
+    items.path = m_pathText;
+    items.measurePath = [pathMetrics](const QString &text) { return pathMetrics.horizontalAdvance(text) + 1; };
 
-void MainHeader::fitCrumbs()
-{
-    // Short of room, the project name gives way first: the route's path is the crumb being looked at and
-    // shrinks only once the name is down to its ellipsis. The layout alone would cut both alike.
-    int others = 0;
-    int shown = 0;
-    QLayout *layout = m_crumbs->layout();
-    for (int i = 0; i < layout->count(); ++i) {
-        QWidget *w = layout->itemAt(i)->widget();
-        if (!w || w->isHidden())
-            continue;
-        ++shown;
-        if (w != m_project)
-            others += w->sizeHint().width();
-    }
-    const QMargins margins = layout->contentsMargins();
-    others += margins.left() + margins.right() + (shown - 1) * layout->spacing();
-    const int room = m_path->isHidden() ? QWIDGETSIZE_MAX : qMax(m_project->minimumWidth(), m_crumbs->width() - others);
-    if (m_project->maximumWidth() != room)
-        m_project->setMaximumWidth(room);
-}
-
-bool MainHeader::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_crumbs && event->type() == QEvent::Resize)
-        fitCrumbs();
-    return QWidget::eventFilter(watched, event);
+    const HeaderLogic::HeaderFit fit = HeaderLogic::fitHeader(items);
+    const bool full = fit.search == HeaderLogic::SearchForm::full;
+    const bool changed = m_search->isHidden() == full || m_environments->isIconOnly() != fit.pickerIconOnly
+                         || m_environments->width() != fit.picker || m_project->text() != fit.project
+                         || m_path->text() != fit.path;
+    if (!changed)
+        return;
+    m_search->setVisible(full);
+    m_compactSearch->setVisible(!full);
+    m_environments->setIconOnly(fit.pickerIconOnly);
+    m_environments->setBoxWidth(fit.picker);
+    m_project->setText(fit.project);
+    m_path->setText(fit.path);
+    // Laid out now rather than over the next few turns of the event loop, each nested layout on its own
+    // request, so that no frame shows the crumbs shortened by the layout instead of by this fit.
+    layout()->activate();
+    m_crumbs->layout()->activate();
 }
 
 bool MainHeader::event(QEvent *event)
@@ -475,14 +455,14 @@ bool MainHeader::event(QEvent *event)
     // A child's size hint settles once it is shown and polished (the proxy chip's among them), so the
     // search's form is judged again whenever the bar's layout is asked to redo itself.
     if (event->type() == QEvent::LayoutRequest)
-        fitSearch();
+        fitBar();
     return handled;
 }
 
 void MainHeader::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    fitSearch();
+    fitBar();
 }
 
 void MainHeader::paintEvent(QPaintEvent *)

@@ -7,6 +7,8 @@
 #include <QKeySequence>
 #include <QWidget>
 
+#include <optional>
+
 class EnvironmentPicker;
 class FilledBox;
 class IconButton;
@@ -22,8 +24,6 @@ class MainHeader final : public QWidget
 public:
     static constexpr int Height = 48;
     static constexpr int SearchWidth = 200;
-    // What the path crumb keeps of a long path (its start, "…", its end) before the picker gives way.
-    static constexpr int PathLeast = 56;
     // Opens the command palette from anywhere in the window: Ctrl+K here.
     static QKeySequence searchShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_K); }
 
@@ -36,14 +36,13 @@ public:
     // The menus as they would open now.
     QList<SnowMenuItem> statusItems() const;
     QList<SnowMenuItem> actionItems() const;
-    // The crumbs shown, first to last.
+    // The crumbs, first to last, whole (projectCrumb() and pathCrumb() show them as the room allows).
     QStringList breadcrumb() const;
     // The crumb of the current screen is in the medium weight when it is the last one.
     bool screenCrumbIsCurrent() const;
     bool backEnabled() const;
     bool forwardEnabled() const;
-    // True while the 200-point trigger fits; otherwise the magnifying glass shows, or nothing when even
-    // that would shorten the breadcrumb.
+    // True while the 200-point trigger fits; otherwise the magnifying glass shows.
     bool showsFullSearch() const;
     QString proxyChipText() const;
     QColor proxyDotColor() const;
@@ -66,7 +65,6 @@ signals:
 
 protected:
     bool event(QEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
@@ -78,13 +76,14 @@ private:
     void refreshNavigation();
     void refreshProxy();
     void refreshTheme();
-    void fitSearch();
-    void fitCrumbs();
+    // Shares the bar's width out among the search, the environment picker and the crumbs.
+    void fitBar();
 
     AppContext m_context;
     bool m_showInfo = true;
-    // A route's path is a crumb (whether or not the bar has room to show it).
-    bool m_hasPath = false;
+    QString m_projectName;
+    // A route's path is a crumb (whether or not the bar has room to show all of it).
+    std::optional<QString> m_pathText;
     IconButton *m_back = nullptr;
     IconButton *m_forward = nullptr;
     ShellText *m_project = nullptr;

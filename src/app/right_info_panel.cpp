@@ -75,7 +75,8 @@ RightInfoPanel::RightInfoPanel(const AppContext &context, QWidget *parent)
     // run on in one line across the window.
     tabRow->setFixedHeight(MainHeader::Height - 1);
     auto *tabLayout = new QHBoxLayout(tabRow);
-    tabLayout->setContentsMargins(16, 0, 16, 0);
+    // The tabs keep room for their focus ring round each label; the labels start 16 in.
+    tabLayout->setContentsMargins(16 - TabBarTab::RingRoomX, 0, 16, 0);
     QList<TabBar::Item> items;
     for (const QString &name : tabNames)
         items.append({name, name});

@@ -4,6 +4,7 @@
 #include "design/animated_flag.h"
 #include "design/code_text_view.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/snow_input.h"
 
@@ -21,6 +22,7 @@ CodeTextField::CodeTextField(int maxLines, QWidget *parent)
     box->setContentsMargins(HorizontalInset, VerticalInset, HorizontalInset, VerticalInset);
     box->addWidget(m_view);
     m_focus->followFocus(m_view);
+    KeyboardReach::installOnEditor(m_view);
     setFocusProxy(m_view);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
@@ -52,4 +54,5 @@ void CodeTextField::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     SnowInputLook::paint(p, QRectF(rect()), Palette::of(this), m_focus->progress(), 0, 8);
+    KeyboardReach::paintRing(p, m_view, QRectF(rect()), 8);
 }

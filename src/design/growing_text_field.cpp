@@ -4,6 +4,7 @@
 #include "design/animated_flag.h"
 #include "design/exact_plain_text_edit.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/snow_input.h"
 
@@ -27,6 +28,7 @@ GrowingTextField::GrowingTextField(QWidget *parent)
     m_edit->setTabChangesFocus(true);
     m_edit->document()->setDocumentMargin(0);
     m_focus->followFocus(m_edit);
+    KeyboardReach::installOnEditor(m_edit);
     SnowInputLook::styleEditor(m_edit, Palette::of(this));
     setFocusProxy(m_edit);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -158,4 +160,5 @@ void GrowingTextField::paintEvent(QPaintEvent *)
     SnowInputLook::styleEditor(m_edit, palette);
     QPainter p(this);
     SnowInputLook::paint(p, QRectF(rect()), palette, m_focus->progress(), 0, 8);
+    KeyboardReach::paintRing(p, m_edit, QRectF(rect()), 8);
 }

@@ -9,6 +9,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QWidget>
 
 namespace {
@@ -64,25 +65,30 @@ private:
 };
 
 // Paints a control's ring over its child widgets, which would otherwise cover a ring the control
-// paints itself.
+// paints itself; the focus may be a child's (an editor in its frame).
 class RingOverlay final : public QWidget
 {
 public:
-    RingOverlay(QWidget *control, qreal radius) : QWidget(control), m_radius(radius)
+    RingOverlay(QWidget *control, qreal radius, QWidget *focusOwner)
+        : QWidget(control), m_radius(radius), m_focusOwner(focusOwner)
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setFocusPolicy(Qt::NoFocus);
         setGeometry(control->rect());
         control->installEventFilter(this);
+        if (focusOwner != control)
+            focusOwner->installEventFilter(this);
+        // Made for a frame already on screen (an editor made on demand), it shows at once.
+        show();
     }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        auto *control = static_cast<QWidget *>(watched);
         switch (event->type()) {
         case QEvent::Resize:
-            setGeometry(control->rect());
+            if (watched == parentWidget())
+                setGeometry(parentWidget()->rect());
             break;
         case QEvent::ChildAdded:
         case QEvent::ChildPolished:
@@ -101,11 +107,13 @@ protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
-        KeyboardReach::paintRing(painter, parentWidget(), QRectF(rect()), m_radius);
+        if (m_focusOwner)
+            KeyboardReach::paintRing(painter, m_focusOwner, QRectF(rect()), m_radius);
     }
 
 private:
     qreal m_radius;
+    QPointer<QWidget> m_focusOwner;
 };
 
 } // namespace
@@ -123,6 +131,13 @@ KeyboardReach *KeyboardReach::install(QWidget *control, std::function<void()> pr
     control->setAttribute(Qt::WA_MacShowFocusRect, false);
     control->installEventFilter(reach);
     return reach;
+}
+
+void KeyboardReach::installOnEditor(QWidget *editor)
+{
+    const Qt::FocusPolicy policy = editor->focusPolicy();
+    install(editor, {})->m_editor = true;
+    editor->setFocusPolicy(policy);
 }
 
 void KeyboardReach::setReachable(QWidget *control, bool reachable)
@@ -147,7 +162,13 @@ QColor KeyboardReach::ringColor(const Palette &palette)
 
 void KeyboardReach::paintRingOverChildren(QWidget *control, qreal radius)
 {
-    new RingOverlay(control, radius);
+    new RingOverlay(control, radius, control);
+}
+
+void KeyboardReach::ringFrameOfEditor(QWidget *frame, QWidget *editor, qreal radius)
+{
+    installOnEditor(editor);
+    new RingOverlay(frame, radius, editor);
 }
 
 void KeyboardReach::confirmFocus(QWidget *control)
@@ -201,14 +222,23 @@ bool KeyboardReach::eventFilter(QObject *watched, QEvent *event)
         control->update();
         break;
     }
-    case QEvent::KeyPress:
-        if (m_userFocus && m_press && isActivationKey(static_cast<QKeyEvent *>(event))) {
+    case QEvent::KeyPress: {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        // Tab in a window whose one stop is this control leaves the focus here, now the user's; where the
+        // focus does move on, its leaving ends this again. An editor may take Tab as text.
+        if (!m_userFocus && !m_editor && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+            && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+            m_userFocus = true;
+            control->update();
+        }
+        if (m_userFocus && m_press && isActivationKey(key)) {
             // The press may close the control's sheet; nothing of this object is touched after it.
             const auto press = m_press;
             press();
             return true;
         }
         break;
+    }
     default:
         break;
     }

@@ -26,6 +26,9 @@ public:
     static bool showsRing(const QWidget *control);
     // The keyboard moved within a control that had a focus from a click (a list's arrows): the ring shows.
     static void confirmFocus(QWidget *control);
+    // For an editor, which a click focuses too (its focus policy is kept): the focus Tab gives it shows the
+    // ring, painted by the box round it with paintRing(painter, editor, box outline, radius).
+    static void installOnEditor(QWidget *editor);
     // A control that ignores presses (its own disabled flag) drops out of the Tab order.
     static void setReachable(QWidget *control, bool reachable);
 
@@ -36,6 +39,8 @@ public:
     static void paintRing(QPainter &painter, const QWidget *control, const QRectF &outline, qreal radius);
     // For a control whose child widgets fill it: the ring is painted over them, round the control's rect.
     static void paintRingOverChildren(QWidget *control, qreal radius);
+    // For an editor inside a larger frame (a panel with a title row): the editor's Tab focus rings the frame.
+    static void ringFrameOfEditor(QWidget *frame, QWidget *editor, qreal radius);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -45,4 +50,5 @@ private:
 
     std::function<void()> m_press;
     bool m_userFocus = false;
+    bool m_editor = false;
 };

@@ -3,6 +3,7 @@
 
 #include "design/animated_flag.h"
 #include "design/fonts.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 #include "design/snow_input.h"
 
@@ -15,6 +16,7 @@ LineEditBox::LineEditBox(QWidget *parent)
 {
     m_edit->setFont(Fonts::inter(13));
     m_focus->followFocus(m_edit);
+    KeyboardReach::installOnEditor(m_edit);
     SnowInputLook::styleLineEdit(m_edit, Palette::of(this));
     connect(m_edit, &QLineEdit::textEdited, this, &LineEditBox::textEdited);
     setFocusProxy(m_edit);
@@ -60,4 +62,5 @@ void LineEditBox::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     SnowInputLook::paint(p, QRectF(rect()), palette, m_focus->progress(), hoverProgress(), 8);
     paintDecorations(p, palette);
+    KeyboardReach::paintRing(p, m_edit, QRectF(rect()), 8);
 }

@@ -2,6 +2,7 @@
 #include "design/snow_input.h"
 
 #include "design/animated_flag.h"
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 
 #include <QAbstractScrollArea>
@@ -96,6 +97,7 @@ SnowInput::SnowInput(QWidget *editor, std::optional<int> height, qreal radius, Q
     if (height)
         setFixedHeight(*height);
     m_focus->followFocus(editor);
+    KeyboardReach::installOnEditor(editor);
     SnowInputLook::styleEditor(editor, Palette::of(this));
 }
 
@@ -110,4 +112,5 @@ void SnowInput::paintEvent(QPaintEvent *)
     SnowInputLook::styleEditor(m_editor, palette);
     QPainter p(this);
     SnowInputLook::paint(p, QRectF(rect()), palette, m_focus->progress(), 0, m_radius);
+    KeyboardReach::paintRing(p, m_editor, QRectF(rect()), m_radius);
 }

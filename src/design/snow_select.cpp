@@ -16,6 +16,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <cmath>
+
 namespace {
 
 constexpr int Pad = 10;
@@ -52,6 +54,17 @@ void SnowSelect::setIcon(const QString &symbol)
     m_icon = symbol;
     updateGeometry();
     update();
+}
+
+void SnowSelect::setValueShown(bool shown)
+{
+    m_valueShown = shown;
+    update();
+}
+
+int SnowSelect::iconOnlyWidth()
+{
+    return int(std::ceil(2 * Pad + Symbols::glyphPixelSize(12) + Spacing + Symbols::glyphPixelSize(ChevronSize)));
 }
 
 void SnowSelect::setBoxWidth(std::optional<int> width)
@@ -165,13 +178,15 @@ void SnowSelect::paintEvent(QPaintEvent *)
     const qreal chevronWidth = Symbols::glyphPixelSize(ChevronSize);
     Symbols::draw(p, QRectF(content.right() - chevronWidth, content.top(), chevronWidth, content.height()),
                   QStringLiteral("chevron.up.chevron.down"), ChevronSize, palette.mutedForeground);
-    const QFont font = Fonts::inter(textSize(m_size), QFont::Medium);
-    const QRectF textRect(x, content.top(), qMax<qreal>(0, content.right() - chevronWidth - Spacing - x),
-                          content.height());
-    p.setFont(font);
-    p.setPen(m_placeholder ? palette.faint : palette.foreground);
-    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(font).elidedText(m_value, Qt::ElideRight, int(textRect.width())));
+    if (m_valueShown) {
+        const QFont font = Fonts::inter(textSize(m_size), QFont::Medium);
+        const QRectF textRect(x, content.top(), qMax<qreal>(0, content.right() - chevronWidth - Spacing - x),
+                              content.height());
+        p.setFont(font);
+        p.setPen(m_placeholder ? palette.faint : palette.foreground);
+        p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                   QFontMetrics(font).elidedText(m_value, Qt::ElideRight, int(textRect.width())));
+    }
     KeyboardReach::paintRing(p, this, QRectF(rect()), 8);
 }
 

@@ -25,6 +25,10 @@ public:
     QString value() const { return m_value; }
     bool isPlaceholder() const { return m_placeholder; }
     void setIcon(const QString &symbol);
+    // Short of room the box can show its icon and chevron alone, at iconOnlyWidth().
+    void setValueShown(bool shown);
+    bool valueShown() const { return m_valueShown; }
+    static int iconOnlyWidth();
     // A fixed width; without one the box takes the width offered.
     void setBoxWidth(std::optional<int> width);
     std::optional<int> boxWidth() const { return m_width; }
@@ -64,6 +68,7 @@ private:
     QString m_value;
     bool m_placeholder = false;
     QString m_icon;
+    bool m_valueShown = true;
     std::optional<int> m_width;
     KSButton::Size m_size = KSButton::Size::md;
     int m_menuWidth = 200;

@@ -1,6 +1,7 @@
 // The whole-number slider.
 #include "design/snow_slider.h"
 
+#include "design/keyboard_reach.h"
 #include "design/palette.h"
 
 #include <QKeyEvent>
@@ -16,6 +17,8 @@ SnowSlider::SnowSlider(QWidget *parent) : QWidget(parent)
 {
     setFixedHeight(TrackHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Tab gives it the ring every control shows; a click takes the focus too (no ring), for the arrows.
+    KeyboardReach::install(this, {});
     setFocusPolicy(Qt::StrongFocus);
 }
 
@@ -91,6 +94,8 @@ void SnowSlider::keyPressEvent(QKeyEvent *event)
         return;
     }
     event->accept();
+    // Moved by its keys, the slider shows where the keyboard is even when a click gave it the focus.
+    KeyboardReach::confirmFocus(this);
     if (*next == m_value)
         return;
     m_value = *next;
@@ -171,12 +176,7 @@ void SnowSlider::paintEvent(QPaintEvent *)
     p.setBrush(Qt::white);
     p.drawEllipse(centre, radius, radius);
     p.setBrush(Qt::NoBrush);
-    // With the keyboard focus the thumb's ring is drawn full and thicker.
-    if (hasFocus()) {
-        p.setPen(QPen(fillColor, 2));
-        p.drawEllipse(centre, radius - 1, radius - 1);
-    } else {
-        p.setPen(QPen(withOpacity(fillColor, 0.5), 1));
-        p.drawEllipse(centre, radius - 0.5, radius - 0.5);
-    }
+    p.setPen(QPen(withOpacity(fillColor, 0.5), 1));
+    p.drawEllipse(centre, radius - 0.5, radius - 0.5);
+    KeyboardReach::paintRing(p, this, QRectF(rect()), radius);
 }

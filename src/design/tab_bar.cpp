@@ -18,7 +18,7 @@ QFont tabFont(bool selected)
 
 } // namespace
 
-TabBar::TabBar(QWidget *parent) : ChipRow(16, parent) {}
+TabBar::TabBar(QWidget *parent) : ChipRow(16 - 2 * TabBarTab::RingRoomX, parent) {}
 
 void TabBar::setItems(const QList<Item> &items)
 {
@@ -39,7 +39,7 @@ TabBarTab::TabBarTab(const QString &label, QWidget *parent) : SelectableChip(160
 QSize TabBarTab::sizeHint() const
 {
     const QFontMetrics fm(tabFont(true));
-    return {fm.horizontalAdvance(m_label) + 1, fm.height() + Spacing + UnderlineHeight};
+    return {fm.horizontalAdvance(m_label) + 1 + 2 * RingRoomX, fm.height() + Spacing + UnderlineHeight + 2 * RingRoomY};
 }
 
 void TabBarTab::paintEvent(QPaintEvent *)
@@ -49,11 +49,12 @@ void TabBarTab::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     const qreal t = selectedProgress();
-    const int textHeight = height() - Spacing - UnderlineHeight;
+    const QRect content = rect().adjusted(RingRoomX, RingRoomY, -RingRoomX, -RingRoomY);
+    const int textHeight = content.height() - Spacing - UnderlineHeight;
     p.setFont(tabFont(isSelected()));
     p.setPen(blendColors(palette.mutedForeground, palette.accentText(), t));
-    p.drawText(QRect(0, 0, width(), textHeight), Qt::AlignCenter, m_label);
-    const QRectF underline(0, height() - UnderlineHeight, width(), UnderlineHeight);
+    p.drawText(QRect(content.left(), content.top(), content.width(), textHeight), Qt::AlignCenter, m_label);
+    const QRectF underline(content.left(), content.bottom() + 1 - UnderlineHeight, content.width(), UnderlineHeight);
     p.fillPath(roundedRectPath(underline, UnderlineHeight / 2.0), withOpacity(palette.accentText(), t));
     KeyboardReach::paintRing(p, this, QRectF(rect()), 4);
 }

@@ -34,6 +34,10 @@ class TabBarTab final : public SelectableChip
 public:
     static constexpr int UnderlineHeight = 3;
     static constexpr int Spacing = 4;
+    // Room kept round the label and underline for the focus ring, so the ring never covers them. The row
+    // pulls its tabs together by as much, so the labels stand as far apart as without it.
+    static constexpr int RingRoomX = 6;
+    static constexpr int RingRoomY = 5;
 
     explicit TabBarTab(const QString &label, QWidget *parent = nullptr);
 

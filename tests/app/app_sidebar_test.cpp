@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/route_tree_model.h"
 #include "design/palette.h"
+#include "design/shell_widgets.h"
 #include "design/snow_context_menu.h"
 #include "design/snow_menu_popup.h"
 #include "design/sidebar_row.h"
@@ -478,4 +479,35 @@ TEST_F(Sidebar, ProjectSwitcherWithoutProjectsAndWithOne)
     EXPECT_TRUE(state.showNewProject());
     itemTitled(items, "Manage projects…").action();
     EXPECT_TRUE(state.showManageProjects());
+}
+
+TEST_F(Sidebar, TheRoutesToggleRingLeavesItsLabelWhole)
+{
+    sidebar.show();
+    sidebar.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sidebar));
+    QWidget *toggle = nullptr;
+    for (ShellText *text : sidebar.findChildren<ShellText *>())
+        if (text->text() == QStringLiteral("Mock routes"))
+            toggle = text->parentWidget();
+    ASSERT_NE(toggle, nullptr);
+    sidebar.navRow(NavItem::devices)->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    const QImage before = toggle->grab().toImage();
+    for (int step = 0; step < 4 && QApplication::focusWidget() != toggle; ++step)
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+    ASSERT_EQ(QApplication::focusWidget(), toggle);
+    QCoreApplication::processEvents();
+    const QImage after = toggle->grab().toImage();
+    // The ring changed the toggle's edge and not a pixel of its label and chevron.
+    QRect label;
+    for (QWidget *child : toggle->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        label |= child->geometry();
+    int edge = 0;
+    int inside = 0;
+    for (int y = 0; y < after.height(); ++y)
+        for (int x = 0; x < after.width(); ++x)
+            (label.contains(x, y) ? inside : edge) += before.pixel(x, y) != after.pixel(x, y) ? 1 : 0;
+    EXPECT_GT(edge, toggle->width());
+    EXPECT_EQ(inside, 0);
 }

@@ -302,50 +302,48 @@ TEST_F(Header, ProjectCrumbShrinksToAnEllipsisButNeverVanishes)
     EXPECT_FALSE(crumb->shownText().isEmpty());
 }
 
-TEST_F(Header, CrumbsUseTheRoomLeftBesideTheInfoPanel)
+TEST_F(Header, ThePickerGivesWayBeforeTheCrumbsBesideAnOpenRoute)
 {
-    // The bar of a 1280-wide window with the sidebar and the info panel open.
+    // The bar beside the sidebar and the inspector, the proxy live, in a 1280-wide window and a 1180-wide one.
     engine.setProjects({Project{"p", "Default", 0, ""}});
     engine.setActiveProjectID("p");
+    engine.setProxyRunning(true);
     Endpoint route;
     route.id = "r1";
-    route.host = "shop.example.test";
-    route.path = "/v2/orders";
+    route.path = "/api/greeting";
     engine.setEndpoints({route});
     state.setNav(NavItem::endpoints);
     state.setSelectedEndpointID(QStringLiteral("r1"));
+    const EnvironmentPicker *picker = header.environmentPicker();
     header.resize(730, MainHeader::Height);
     header.show();
     QCoreApplication::processEvents();
-    // A few points short: the project name gives them up, the route's path stays whole.
-    EXPECT_EQ(header.pathCrumb()->shownText(), QStringLiteral("/v2/orders"));
-    EXPECT_TRUE(header.projectCrumb()->shownText().startsWith(QStringLiteral("Def")))
-        << header.projectCrumb()->shownText().toStdString();
-    EXPECT_TRUE(header.projectCrumb()->shownText().endsWith(QChar(0x2026)));
-    testsupport::saveRender(&header, "shell", "header-crumbs-beside-info-panel");
+    EXPECT_EQ(header.projectCrumb()->shownText(), QStringLiteral("Default"));
+    EXPECT_EQ(header.pathCrumb()->shownText(), QStringLiteral("/api/greeting"));
+    EXPECT_LT(picker->width(), EnvironmentPicker::BoxWidth);
+    EXPECT_GE(picker->width(), EnvironmentPicker::LeastWidth);
+    EXPECT_FALSE(picker->isIconOnly());
 
-    // Wider: every crumb whole.
+    // Too little room for the name's first three characters and the path's first and last four beside
+    // the picker's least: the picker shows its icon, its name in the tooltip.
+    header.resize(630, MainHeader::Height);
+    QCoreApplication::processEvents();
+    const QString project = header.projectCrumb()->shownText();
+    const QString path = header.pathCrumb()->shownText();
+    EXPECT_TRUE(project.startsWith(QStringLiteral("Def"))) << project.toStdString();
+    EXPECT_TRUE(path.startsWith(QStringLiteral("/api")) && path.endsWith(QStringLiteral("ting"))) << path.toStdString();
+    EXPECT_TRUE(picker->isIconOnly());
+    EXPECT_EQ(picker->width(), SnowSelect::iconOnlyWidth());
+    EXPECT_EQ(picker->select()->toolTip(), QStringLiteral("No environment"));
+    EXPECT_LE(header.pathCrumb()->mapTo(&header, QPoint(header.pathCrumb()->width(), 0)).x(),
+              header.compactSearch()->x() - 8);
+
+    // Wider again, the name comes back.
     header.resize(900, MainHeader::Height);
     QCoreApplication::processEvents();
-    EXPECT_EQ(header.projectCrumb()->shownText(), QStringLiteral("Default"));
-    EXPECT_EQ(header.pathCrumb()->shownText(), QStringLiteral("/v2/orders"));
-
-    // A path too long for any room left elides after the name is down to its ellipsis.
-    route.path = "/v2/orders/:orderId/items/:itemId/fulfilment/shipments/:shipmentId";
-    engine.setEndpoints({route});
-    header.resize(730, MainHeader::Height);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(header.projectCrumb()->shownText(), QString(QChar(0x2026)));
-    EXPECT_TRUE(header.pathCrumb()->shownText().contains(QChar(0x2026)));
-    EXPECT_TRUE(header.pathCrumb()->shownText().startsWith(QStringLiteral("/v2/")));
-    EXPECT_LE(header.pathCrumb()->mapTo(&header, QPoint(header.pathCrumb()->width(), 0)).x(),
-              header.environmentPicker()->x() - 8);
-    testsupport::saveRender(&header, "shell", "header-crumbs-long-path");
-
-    // Off the routes screen the name has all the room again.
-    state.setNav(NavItem::dashboard);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(header.projectCrumb()->shownText(), QStringLiteral("Default"));
+    EXPECT_FALSE(picker->isIconOnly());
+    EXPECT_EQ(picker->width(), EnvironmentPicker::BoxWidth);
+    EXPECT_EQ(header.breadcrumb(), (QStringList{"Default", "Endpoints", "/api/greeting"}));
 }
 
 TEST_F(Header, InfoToggleTintFollowsTheFlag)

@@ -276,3 +276,24 @@ TEST(KeyboardReach, TheFocusAWindowHandsOverOnOpeningShowsNoRingAndTakesNoKeys)
     testsupport::pressKey(Qt::Key_Return);
     EXPECT_EQ(presses, 1);
 }
+
+TEST(KeyboardReach, TabInAWindowWithOneControlMakesItsFocusTheUsers)
+{
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    int presses = 0;
+    auto *only = new PrimaryButton(QStringLiteral("Close"), {}, KSButton::Size::md, false, false, [&] { ++presses; });
+    layout->addWidget(only);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), only);
+    ASSERT_FALSE(KeyboardReach::showsRing(only));
+    // Tab has nowhere else to go: the focus stays, shown and taking the keys.
+    EXPECT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+    EXPECT_EQ(QApplication::focusWidget(), only);
+    EXPECT_TRUE(KeyboardReach::showsRing(only));
+    testsupport::pressKey(Qt::Key_Return);
+    EXPECT_EQ(presses, 1);
+}

@@ -1,6 +1,15 @@
 // The slider: whole numbers only, halves away from zero, clamped drags, out-of-range values kept.
 #include "design/snow_slider.h"
 
+#include "design/keyboard_reach.h"
+#include "design/palette.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPainter>
+#include <QVBoxLayout>
+
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -130,4 +139,60 @@ TEST(SnowSlider, KeysStepByAHundredthAndATenthWithinTheRange)
     ASSERT_EQ(edited.size(), 1);
     EXPECT_EQ(edited[0][0].toDouble(), 100);
     EXPECT_EQ(slider.value(), 100);
+}
+
+namespace {
+
+// A window on the ground of its palette, as the app's own are.
+class Ground final : public QWidget
+{
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), Palette::of(this).background); }
+};
+
+} // namespace
+
+TEST(SnowSlider, TabShowsTheRingInBothThemesAndAClickShowsItOnceTheKeysMoveIt)
+{
+    Ground window;
+    window.resize(320, 80);
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(16, 16, 16, 16);
+    auto *field = new QLineEdit(&window);
+    auto *slider = new SnowSlider(&window);
+    slider->setRange(0, 5000);
+    layout->addWidget(field);
+    layout->addWidget(slider);
+    QSignalSpy edited(slider, &SnowSlider::valueEdited);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const auto ringPixels = [&](const Palette &palette) {
+        QCoreApplication::processEvents();
+        return testsupport::pixelsOfColor(window.grab().toImage(), slider->geometry(), KeyboardReach::ringColor(palette));
+    };
+    for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+        PaletteHost::set(&window, *palette);
+        const QString theme = palette->isDark ? QStringLiteral("dark") : QStringLiteral("light");
+        field->setFocus(Qt::OtherFocusReason);
+        const int before = ringPixels(*palette);
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+        ASSERT_EQ(QApplication::focusWidget(), slider);
+        // Round the whole track: along its top and bottom edges (the white thumb is near the dark ring).
+        EXPECT_GT(ringPixels(*palette) - before, 2 * slider->width()) << theme.toStdString();
+        testsupport::saveRender(&window, QStringLiteral("design"), QStringLiteral("focus-ring-slider-") + theme);
+    }
+    testsupport::pressKey(Qt::Key_Right);
+    ASSERT_EQ(edited.size(), 1);
+    EXPECT_EQ(edited[0][0].toDouble(), 50);
+
+    // A click takes the focus for the arrows without a ring; the first arrow shows where the keys are.
+    field->setFocus(Qt::OtherFocusReason);
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(1, slider->height() / 2));
+    ASSERT_EQ(QApplication::focusWidget(), slider);
+    EXPECT_FALSE(KeyboardReach::showsRing(slider));
+    const double clicked = slider->value();
+    testsupport::pressKey(Qt::Key_Right);
+    EXPECT_TRUE(KeyboardReach::showsRing(slider));
+    EXPECT_EQ(slider->value(), clicked + 50);
 }

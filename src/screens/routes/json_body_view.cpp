@@ -15,6 +15,8 @@ JsonBodyView::JsonBodyView(QWidget *parent) : QTextEdit(parent)
     setReadOnly(true);
     // Read-only: a keyboard caret would make typing look as if it went somewhere.
     setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Nothing in it answers a key, so Tab passes it by, as it does the read-only code view.
+    setFocusPolicy(Qt::ClickFocus);
     setFont(Fonts::ksCode());
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

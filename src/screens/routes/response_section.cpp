@@ -7,6 +7,7 @@
 #include "design/exact_plain_text_edit.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
+#include "design/keyboard_reach.h"
 #include "design/ks_button.h"
 #include "design/line_ends.h"
 #include "design/palette.h"
@@ -39,6 +40,8 @@
 #include <memory>
 
 namespace {
+
+constexpr qreal PanelRadius = 12;
 
 ColorRole muted()
 {
@@ -157,7 +160,7 @@ ResponseSection::ResponseSection(InspectorModel *model, EngineClient *engine, QW
     column->addWidget(m_resultLine);
 
     // Editor panel.
-    auto *panel = new PanelStyle(12, this);
+    auto *panel = new PanelStyle(PanelRadius, this);
     auto *panelColumn = new QVBoxLayout(panel);
     panelColumn->setContentsMargins(0, 0, 0, 0);
     panelColumn->setSpacing(0);
@@ -256,6 +259,8 @@ ExactPlainTextEdit *ResponseSection::ensureEditor()
     m_editor->hide();
     useThinScrollBars(m_editor);
     SnowInputLook::styleEditor(m_editor, Palette::of(this));
+    // The panel is the editor's box: Tab's focus rings it, title row and all.
+    KeyboardReach::ringFrameOfEditor(m_contentBox->parentWidget(), m_editor, PanelRadius);
     static_cast<QVBoxLayout *>(m_contentBox->layout())->insertWidget(0, m_editor);
     connect(m_editor, &ExactPlainTextEdit::exactTextEdited, this, [this] { m_model->setBodyText(m_editor->exactText()); });
     // A long paste would be laid out whole, for seconds, and at every key after it.
@@ -272,6 +277,7 @@ CodeTextView *ResponseSection::ensureLineEditor()
     m_lineEditor->setEditable(!m_model->generating());
     m_lineEditor->setVisibleLines(int(std::ceil(EditorMinHeight / QFontMetricsF(Fonts::ksCode()).lineSpacing())), 0);
     m_lineEditor->hide();
+    KeyboardReach::ringFrameOfEditor(m_contentBox->parentWidget(), m_lineEditor, PanelRadius);
     static_cast<QVBoxLayout *>(m_contentBox->layout())->insertWidget(0, m_lineEditor);
     connect(m_lineEditor, &CodeTextView::textEdited, this, [this] { m_model->setBodyText(m_lineEditor->text()); });
     return m_lineEditor;

@@ -7,6 +7,7 @@
 #include "app/environment_picker.h"
 #include "app/main_header.h"
 #include "design/exact_plain_text_edit.h"
+#include "design/keyboard_reach.h"
 #include "design/ks_button.h"
 #include "design/mini_field.h"
 #include "screens/routes/response_section.h"
@@ -165,10 +166,98 @@ TEST_F(InspectorInWindow, TheHeaderKeepsEveryCrumbInTheSmallestWindow)
         << header->pathCrumb()->shownText().toStdString();
     EXPECT_TRUE(header->pathCrumb()->shownText().endsWith(QLatin1Char('s')))
         << header->pathCrumb()->shownText().toStdString();
-    EXPECT_GE(header->environmentPicker()->width(), EnvironmentPicker::LeastWidth);
+    // The path keeps its first and last four characters; the picker gave way first, to its icon.
+    EXPECT_TRUE(header->pathCrumb()->shownText().startsWith(QStringLiteral("/v2/")));
+    EXPECT_TRUE(header->pathCrumb()->shownText().endsWith(QStringLiteral("tems")));
+    EXPECT_TRUE(header->environmentPicker()->isIconOnly());
     for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
         PaletteHost::set(&window(), *palette);
         testsupport::saveRender(&window(), "routes",
                                 QStringLiteral("window-route-open-1180-%1").arg(palette->isDark ? "dark" : "light"));
+    }
+}
+
+// Tab from the first control round the whole window, with the body shown and then in its editor: every
+// control it reaches shows the ring in both themes, the text fields and the latency slider among them.
+TEST_F(InspectorInWindow, EveryControlTheTabWalkReachesShowsTheRingInBothThemes)
+{
+    seed({inspectorRoute("r-a")});
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    state.setSelectedEndpointID(QStringLiteral("r-a"));
+    ASSERT_NE(inspector(), nullptr);
+    for (const bool editing : {false, true}) {
+        if (editing)
+            inspector()->responseSection()->editButton()->trigger();
+        for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+            PaletteHost::set(&window(), *palette);
+            const std::string pass = std::string(palette->isDark ? "dark" : "light") + (editing ? " editing " : " ");
+            const QColor ring = KeyboardReach::ringColor(*palette);
+            if (QWidget *focused = QApplication::focusWidget())
+                focused->clearFocus();
+            QApplication::processEvents();
+            const QImage ground = window().grab().toImage();
+            QWidget *first = nullptr;
+            QStringList reached;
+            for (int step = 0; step < 120; ++step) {
+                // Ctrl+Tab leaves the body editor, where Tab is text.
+                const bool inEditor = qobject_cast<ExactPlainTextEdit *>(QApplication::focusWidget()) != nullptr;
+                ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab, inEditor ? Qt::ControlModifier : Qt::NoModifier));
+                QApplication::processEvents();
+                QWidget *focused = QApplication::focusWidget();
+                ASSERT_NE(focused, nullptr);
+                if (focused == first)
+                    break;
+                if (!first)
+                    first = focused;
+                const QString what = QString::fromLatin1(focused->metaObject()->className());
+                reached << what;
+                // The ring runs round the control, or round the box or panel that frames an editor.
+                const QRect area =
+                    QRect(focused->mapTo(&window(), QPoint(0, 0)), focused->size()).adjusted(-14, -14, 14, 14);
+                const int added = testsupport::pixelsOfColor(window().grab().toImage(), area, ring, 30)
+                                  - testsupport::pixelsOfColor(ground, area, ring, 30);
+                EXPECT_GT(added, focused->width() + focused->height()) << pass << what.toStdString() << " at " << step;
+            }
+            EXPECT_TRUE(reached.contains(QStringLiteral("SnowSlider"))) << pass;
+            EXPECT_GT(reached.count(QStringLiteral("QLineEdit")), 3) << pass;
+            EXPECT_EQ(reached.contains(QStringLiteral("ExactPlainTextEdit")), editing) << pass;
+        }
+    }
+}
+
+// The header beside an open route in the default window and the smallest one, in both themes: at 1280 the
+// picker gives way and every crumb is whole; at 1180 the picker shows its icon and the crumbs keep their
+// least.
+TEST_F(InspectorInWindow, TheHeaderAtTheDefaultAndTheSmallestWindowInBothThemes)
+{
+    Endpoint route = inspectorRoute("r-a");
+    route.path = "/api/greeting";
+    seed({route});
+    state.setSelectedEndpointID(QStringLiteral("r-a"));
+    ASSERT_NE(inspector(), nullptr);
+    MainHeader *header = window().header();
+    for (const QSize size : {QSize(1280, 820), QSize(1180, 740)}) {
+        window().resize(size);
+        for (int pass = 0; pass < 3; ++pass)
+            QApplication::processEvents();
+        const QString project = header->projectCrumb()->shownText();
+        const QString path = header->pathCrumb()->shownText();
+        if (size.width() == 1280) {
+            EXPECT_EQ(header->breadcrumb(), QStringList({project, "Endpoints", "/api/greeting"}));
+            EXPECT_EQ(path, QStringLiteral("/api/greeting"));
+            EXPECT_FALSE(project.contains(QChar(0x2026))) << project.toStdString();
+            EXPECT_FALSE(header->environmentPicker()->isIconOnly());
+        } else {
+            EXPECT_TRUE(project.startsWith(header->breadcrumb().first().left(3))) << project.toStdString();
+            EXPECT_TRUE(path.startsWith(QStringLiteral("/api")) && path.endsWith(QStringLiteral("ting")))
+                << path.toStdString();
+        }
+        for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
+            PaletteHost::set(&window(), *palette);
+            const QString name = QStringLiteral("%1-%2").arg(size.width()).arg(palette->isDark ? "dark" : "light");
+            testsupport::saveRender(header, "routes", QStringLiteral("header-route-greeting-") + name);
+            testsupport::saveRender(&window(), "routes", QStringLiteral("window-route-greeting-") + name);
+        }
     }
 }
