@@ -26,7 +26,8 @@ public:
 
     // "Skip for now", "Done", "Open Live Traffic": the finish action, then the sheet closes.
     void finish();
-    // "Start proxy + demo routes".
+    // "Start proxy + demo routes": starts the proxy and adds the demo routes beside the user's, as soon as the
+    // route load has said what those are.
     void startProxyWithDemoRoutes();
 
     // For tests and renders.
@@ -34,6 +35,7 @@ public:
     KSButton *doneButton() const { return m_done; }
     KSButton *generateButton() const { return m_generate; }
     KSButton *trustButton() const { return m_trust; }
+    QScrollArea *stepsArea() const { return m_steps; }
     KSButton *startButton() const { return m_start; }
     KSButton *liveTrafficButton() const { return m_liveTraffic; }
     QString curlCommand() const;
@@ -52,10 +54,13 @@ private:
     QWidget *buildRequestContent();
     QWidget *buildFooter();
     void refresh();
+    void addDemoRoutes();
 
     AppContext m_context;
+    QScrollArea *m_steps = nullptr;
     std::function<void()> m_onFinish;
     bool m_finished = false;
+    bool m_demoRoutesWanted = false;
 
     class StepBadge *m_badges[3] = {};
     QWidget *m_connecting = nullptr;

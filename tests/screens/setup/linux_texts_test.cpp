@@ -1,5 +1,6 @@
 // The setup screens tell what happens on Linux: no text names macOS, Finder, Homebrew, Application Support, a keychain, AirDrop or a Mac.
 #include "design/ks_button.h"
+#include "platform/fake_tool.h"
 #include "screens/setup/certificates_screen.h"
 #include "screens/setup/onboarding_view.h"
 #include "screens/setup/settings_screen.h"
@@ -8,7 +9,9 @@
 
 #include "design/snow_text.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -32,10 +35,43 @@ QStringList shownTexts(const QWidget *root)
 
 } // namespace
 
+// The one-click trust promises a password only where pkexec is there to ask for it.
+TEST(LinuxTexts, TheTrustNotesPromiseAPasswordOnlyWithPkexec)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    setuptest::Context ctx;
+    ctx.engine().setEngineReady(true);
+    ctx.engine().setCaInfo(setuptest::generatedCa("/data/ca/kestrion-ca.pem"));
+    for (const bool pkexec : {true, false}) {
+        if (pkexec)
+            faketool::write(bin, "pkexec", "exit 0");
+        else
+            QFile::remove(bin.filePath("pkexec"));
+        // Nothing else on the search path, so a pkexec of this computer's can't answer.
+        faketool::ScopedEnv path("PATH", bin.path().toUtf8());
+        CertificatesScreen certificates(ctx.context);
+        OnboardingView onboarding(ctx.context, {});
+        const QStringList texts = shownTexts(&certificates) + shownTexts(&onboarding);
+        const QStringList expected =
+            pkexec ? QStringList{"One click \u2014 the system will ask for your password.",
+                                 "The system will ask for your password."}
+                   : QStringList{"One click \u2014 your browsers will trust it; the system store needs the command below.",
+                                 "Your browsers will trust it; you'll be shown a command for the system store."};
+        for (const QString &text : expected)
+            EXPECT_TRUE(texts.contains(text)) << pkexec << " " << text.toStdString();
+        EXPECT_EQ(texts.filter("password").isEmpty(), !pkexec) << texts.join('|').toStdString();
+    }
+}
+
 TEST(LinuxTexts, SetupScreensSayWhatHappensHere)
 {
     testsupport::TemporaryPreferencesDir dir;
     ASSERT_TRUE(dir.isValid());
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    faketool::write(bin, "pkexec", "exit 0");
+    faketool::ScopedEnv path("PATH", (bin.path() + ":" + qEnvironmentVariable("PATH")).toUtf8());
     setuptest::Context ctx;
     // The states that offer the trust and the model setup.
     ctx.engine().setEngineReady(true);

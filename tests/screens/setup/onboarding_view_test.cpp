@@ -1,6 +1,7 @@
 // Onboarding against the real engine: the user's routes survive the demo seeding, every exit finishes.
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
+#include "design/scroll_into_view.h"
 #include "engine/link/engine_fixture.h"
 #include "engine/records/mock_data.h"
 #include "platform/fake_tool.h"
@@ -11,6 +12,9 @@
 
 #include "design/ks_button.h"
 
+#include <QApplication>
+#include <QProcess>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -27,6 +31,14 @@ Endpoint userRoute(const std::string &id, const std::string &path)
     route.path = path;
     route.body = R"({"mine":true})";
     return route;
+}
+
+QStringList demoIds()
+{
+    QStringList list;
+    for (const Endpoint &route : MockData::endpoints())
+        list.append(QString::fromStdString(route.id));
+    return list;
 }
 
 QStringList ids(const QList<Endpoint> &routes)
@@ -72,9 +84,12 @@ protected:
 
 } // namespace
 
-TEST_F(OnboardingTest, StartKeepsLoadedRoutes)
+// The demo routes join the user's, and step 3's command, run as the user would paste it, gets the demo's answer.
+TEST_F(OnboardingTest, StartAddsTheDemoRoutesBesideTheUsersAndStepThreeAnswers)
 {
     bootWithUserRoutes();
+    client().generateCA();
+    ASSERT_TRUE(testsupport::waitFor([this] { return SetupLogic::caGenerated(client().caInfo()); }, 20000));
     setuptest::Context ctx(&client());
     OnboardingView view(ctx.context, {});
     view.show();
@@ -83,14 +98,24 @@ TEST_F(OnboardingTest, StartKeepsLoadedRoutes)
     click(view.startButton());
     ASSERT_TRUE(testsupport::waitFor([&] { return client().proxyRunning(); }));
     ASSERT_TRUE(pushesSettled());
-    EXPECT_EQ(ids(client().endpoints()), (QStringList{"r-mine1", "r-mine2"}));
-    EXPECT_EQ(engineRouteIds(), (QStringList{"r-mine1", "r-mine2"}));
+    const QStringList expected = QStringList{"r-mine1", "r-mine2"} + demoIds();
+    EXPECT_EQ(ids(client().endpoints()), expected);
+    EXPECT_EQ(engineRouteIds(), expected);
+    EXPECT_EQ(client().endpoints()[0], userRoute("r-mine1", "/orders"));
     EXPECT_TRUE(view.stepDone(2));
     EXPECT_TRUE(view.shownTexts().contains(
-        "Proxy running on :" + QString::number(client().proxyPort()) + " with demo routes"));
+        "Proxy running on :" + QString::number(client().proxyPort()) + " with demo routes beside your own"));
+
+    // This engine's proxy took any free port; the link learns which from its next health answer.
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().proxyPort() > 0; }, 20000));
+    QProcess curl;
+    curl.start("/bin/sh", {"-c", view.curlCommand() + " -sS -o /dev/null -w '%{http_code}' --max-time 60"});
+    ASSERT_TRUE(curl.waitForFinished(90000));
+    EXPECT_EQ(curl.readAllStandardOutput(), "200") << view.curlCommand().toStdString() << curl.readAllStandardError().toStdString();
 }
 
-TEST_F(OnboardingTest, StartPressedBeforeTheRouteLoadAnsweredLeavesTheRoutesAlone)
+// Pressed while the route load is still out, the button waits for it, then adds the demo routes beside the user's.
+TEST_F(OnboardingTest, StartPressedBeforeTheRouteLoadAnsweredAddsTheDemoRoutesOnceItHas)
 {
     bootWithUserRoutes();
     stopEngine();
@@ -107,6 +132,7 @@ TEST_F(OnboardingTest, StartPressedBeforeTheRouteLoadAnsweredLeavesTheRoutesAlon
             EXPECT_FALSE(client().routesLoaded());
             EXPECT_TRUE(client().endpoints().isEmpty());
             pressed = view.startButton()->trigger();
+            EXPECT_TRUE(client().endpoints().isEmpty());
         }
     });
     ASSERT_TRUE(bootHealthy());
@@ -114,8 +140,9 @@ TEST_F(OnboardingTest, StartPressedBeforeTheRouteLoadAnsweredLeavesTheRoutesAlon
     ASSERT_TRUE(testsupport::waitFor([&] { return client().routesLoaded(); }));
     ASSERT_TRUE(testsupport::waitFor([&] { return client().proxyRunning(); }));
     ASSERT_TRUE(pushesSettled());
-    EXPECT_EQ(ids(client().endpoints()), (QStringList{"r-mine1", "r-mine2"}));
-    EXPECT_EQ(engineRouteIds(), (QStringList{"r-mine1", "r-mine2"}));
+    const QStringList expected = QStringList{"r-mine1", "r-mine2"} + demoIds();
+    EXPECT_EQ(ids(client().endpoints()), expected);
+    EXPECT_EQ(engineRouteIds(), expected);
 }
 
 TEST_F(OnboardingTest, AnEmptyProjectGetsTheDemoRoutesAndTheStepsWalkThrough)
@@ -203,5 +230,53 @@ TEST(OnboardingExits, OnlyTheFinishActionsMarkOnboardingDone)
         // A later Escape changes nothing.
         QTest::keyClick(&dialog, Qt::Key_Escape);
         EXPECT_EQ(finished, finishes ? 1 : 0);
+    }
+}
+
+// Walking the sheet with the keyboard: every control Tab lands on is inside the steps' view, the wrap from "Done"
+// back to the top included, and once the CA is generated step 1's row leaves the cards no wider than the view.
+TEST(OnboardingSheet, TabKeepsTheFocusInViewAndNothingScrollsSideways)
+{
+    keepKeyboardFocusInView(); // as the application does at start
+    setuptest::Context ctx;
+    ctx.engine().setEngineReady(true);
+    ctx.engine().setCaTrustMessage(QStringLiteral("Engine is still starting \u2014 try again in a moment."));
+    SheetDialog dialog(SheetFlag::onboarding, nullptr);
+    auto *view = new OnboardingView(ctx.context, {}, &dialog);
+    dialog.setContent(view);
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    ASSERT_TRUE(screenstest::settle(&dialog));
+    QScrollArea *area = view->stepsArea();
+    ASSERT_GT(area->verticalScrollBar()->maximum(), 0) << "the steps are taller than their view";
+
+    auto inView = [area](QWidget *control) {
+        const QRect shown(control->mapTo(area->viewport(), QPoint(0, 0)), control->size());
+        return area->viewport()->rect().contains(shown);
+    };
+    setuptest::scrollToEnd(view);
+    view->doneButton()->setFocus(Qt::TabFocusReason);
+    bool wrapped = false;
+    for (int press = 0; press < 20 && !wrapped; ++press) {
+        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+        QWidget *focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        if (area->isAncestorOf(focused)) {
+            EXPECT_TRUE(inView(focused)) << focused->metaObject()->className() << " at press " << press;
+        }
+        wrapped = focused == view->generateButton();
+    }
+    ASSERT_TRUE(wrapped);
+
+    ctx.engine().setCaInfo(setuptest::generatedCa("/home/user/.local/share/kestrion/ca/kestrion-ca.pem"));
+    ASSERT_TRUE(view->trustButton()->isVisible());
+    for (const Palette &palette : {Palette::light(), Palette::dark()}) {
+        PaletteHost::set(view, palette);
+        ASSERT_TRUE(screenstest::settle(&dialog));
+        EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
+        EXPECT_LE(area->widget()->width(), area->viewport()->width());
+        testsupport::saveRender(view, QStringLiteral("setup"),
+                                QStringLiteral("onboarding-trust-") + (palette.isDark ? "dark" : "light"));
     }
 }
