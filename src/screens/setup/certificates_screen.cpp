@@ -257,7 +257,8 @@ QWidget *CertificatesScreen::buildMacTrustSection()
     m_disclosure = new PlainButton(section);
     m_disclosure->setCursor(Qt::PointingHandCursor);
     auto *labelRow = new QHBoxLayout(m_disclosure);
-    labelRow->setContentsMargins(0, 0, 0, 0);
+    // Room round the label for the focus ring, which is drawn inside the button's edge.
+    labelRow->setContentsMargins(4, 4, 6, 4);
     labelRow->setSpacing(6);
     m_chevron = new DisclosureChevron(m_disclosure);
     labelRow->addWidget(m_chevron, 0, Qt::AlignVCenter);
