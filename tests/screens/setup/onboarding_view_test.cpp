@@ -1,7 +1,6 @@
 // Onboarding against the real engine: the user's routes survive the demo seeding, every exit finishes.
 #include "app/sheet_presenter.h"
 #include "app/shell_registry.h"
-#include "design/scroll_into_view.h"
 #include "engine/link/engine_fixture.h"
 #include "engine/records/mock_data.h"
 #include "platform/fake_tool.h"
@@ -12,9 +11,7 @@
 
 #include "design/ks_button.h"
 
-#include <QApplication>
 #include <QProcess>
-#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -233,50 +230,3 @@ TEST(OnboardingExits, OnlyTheFinishActionsMarkOnboardingDone)
     }
 }
 
-// Walking the sheet with the keyboard: every control Tab lands on is inside the steps' view, the wrap from "Done"
-// back to the top included, and once the CA is generated step 1's row leaves the cards no wider than the view.
-TEST(OnboardingSheet, TabKeepsTheFocusInViewAndNothingScrollsSideways)
-{
-    keepKeyboardFocusInView(); // as the application does at start
-    setuptest::Context ctx;
-    ctx.engine().setEngineReady(true);
-    ctx.engine().setCaTrustMessage(QStringLiteral("Engine is still starting \u2014 try again in a moment."));
-    SheetDialog dialog(SheetFlag::onboarding, nullptr);
-    auto *view = new OnboardingView(ctx.context, {}, &dialog);
-    dialog.setContent(view);
-    dialog.show();
-    dialog.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    ASSERT_TRUE(screenstest::settle(&dialog));
-    QScrollArea *area = view->stepsArea();
-    ASSERT_GT(area->verticalScrollBar()->maximum(), 0) << "the steps are taller than their view";
-
-    auto inView = [area](QWidget *control) {
-        const QRect shown(control->mapTo(area->viewport(), QPoint(0, 0)), control->size());
-        return area->viewport()->rect().contains(shown);
-    };
-    setuptest::scrollToEnd(view);
-    view->doneButton()->setFocus(Qt::TabFocusReason);
-    bool wrapped = false;
-    for (int press = 0; press < 20 && !wrapped; ++press) {
-        ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
-        QWidget *focused = QApplication::focusWidget();
-        ASSERT_NE(focused, nullptr);
-        if (area->isAncestorOf(focused)) {
-            EXPECT_TRUE(inView(focused)) << focused->metaObject()->className() << " at press " << press;
-        }
-        wrapped = focused == view->generateButton();
-    }
-    ASSERT_TRUE(wrapped);
-
-    ctx.engine().setCaInfo(setuptest::generatedCa("/home/user/.local/share/kestrion/ca/kestrion-ca.pem"));
-    ASSERT_TRUE(view->trustButton()->isVisible());
-    for (const Palette &palette : {Palette::light(), Palette::dark()}) {
-        PaletteHost::set(view, palette);
-        ASSERT_TRUE(screenstest::settle(&dialog));
-        EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
-        EXPECT_LE(area->widget()->width(), area->viewport()->width());
-        testsupport::saveRender(view, QStringLiteral("setup"),
-                                QStringLiteral("onboarding-trust-") + (palette.isDark ? "dark" : "light"));
-    }
-}

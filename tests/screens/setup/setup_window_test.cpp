@@ -21,6 +21,7 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTcpServer>
 #include <QTest>
 
@@ -71,11 +72,22 @@ protected:
     std::unique_ptr<RootView> m_window;
 };
 
+// The screen of this kind on show (the one left before may wait to be deleted).
+template<typename Screen>
+QWidget *shown(QWidget *window)
+{
+    for (Screen *screen : window->findChildren<Screen *>())
+        if (screen->isVisible())
+            return screen;
+    return nullptr;
+}
+
 } // namespace
 
 // Every control Tab reaches in the certificates, devices, onboarding and settings shows the ring, in view and clear
-// of its label (text fields show their own focus border instead). Renders of the screens at the window's two usual
-// sizes, light and dark.
+// of its label (text fields show their own focus border instead), the wrap from the last control to the first
+// included, and nothing scrolls sideways; at the window's two usual sizes, light and dark, each screen rendered
+// before its walk.
 TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
 {
     EngineClient *engine = m_window->engine();
@@ -83,7 +95,6 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
     engine->generateCA();
     ASSERT_TRUE(testsupport::waitFor([&] { return SetupLogic::caGenerated(engine->caInfo()); }, 20000));
     AppState *state = m_window->state();
-    m_window->resize(1280, 820);
     m_window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
 
@@ -92,6 +103,9 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
     auto walk = [&](const QString &name, QWidget *screen) {
         ASSERT_NE(screen, nullptr) << name.toStdString();
         ASSERT_TRUE(settled());
+        // Read to the end first, so that the walk back to the top has somewhere to go.
+        for (QScrollArea *area : screen->findChildren<QScrollArea *>())
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
         QWidget *first = nullptr;
         int looked = 0;
         for (int press = 0; press < 80; ++press) {
@@ -105,7 +119,7 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
             if (!screen->isAncestorOf(focused))
                 continue;
             ++looked;
-            const QString what = name + ": " + focused->metaObject()->className()
+            const QString what = name + " " + QString::number(m_window->width()) + ": " + focused->metaObject()->className()
                                  + (qobject_cast<KSButton *>(focused) ? " " + qobject_cast<KSButton *>(focused)->title()
                                                                       : QString());
             for (QWidget *up = focused->parentWidget(); up; up = up->parentWidget())
@@ -114,6 +128,9 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
                     if (!area->viewport()->rect().contains(shown))
                         faults << what + " out of view";
                 }
+            for (const QScrollArea *area : screen->findChildren<QScrollArea *>())
+                if (area->isVisible() && area->horizontalScrollBar()->maximum() > 0)
+                    faults << what + " scrolls sideways";
             if (qobject_cast<QLineEdit *>(focused))
                 continue;
             QWidget *window = focused->window();
@@ -130,43 +147,33 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
         }
         EXPECT_GT(looked, 0) << name.toStdString();
     };
-    state->select(NavItem::certificates);
-    ASSERT_TRUE(settled());
-    walk("certificates", m_window->content()->findChild<CertificatesScreen *>());
-    state->select(NavItem::devices);
-    ASSERT_TRUE(settled());
-    walk("devices", m_window->content()->findChild<DevicesScreen *>());
-    for (const SheetFlag flag : {SheetFlag::onboarding, SheetFlag::settings}) {
-        state->setSheetFlag(flag, true);
-        ASSERT_TRUE(settled());
-        SheetDialog *sheet = m_window->content()->sheets()->dialog(flag);
-        ASSERT_NE(sheet, nullptr);
-        ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == sheet->windowHandle(); }));
-        walk(flag == SheetFlag::onboarding ? "onboarding" : "settings", sheet);
-        state->setSheetFlag(flag, false);
-        ASSERT_TRUE(settled());
-    }
-    EXPECT_TRUE(faults.isEmpty()) << faults.join('\n').toStdString();
-
+    // At both window sizes and in both themes: each screen walked, then rendered.
     for (const QSize size : {QSize(1180, 740), QSize(1280, 820)}) {
         m_window->resize(size);
         for (const AppTheme theme : {AppTheme::light, AppTheme::dark}) {
             state->setTheme(theme);
-            const QString suffix =
-                QStringLiteral("-%1-%2").arg(size.width()).arg(theme == AppTheme::dark ? "dark" : "light");
+            const QString suffix = QStringLiteral("-%1-%2").arg(size.width()).arg(theme == AppTheme::dark ? "dark" : "light");
             for (const NavItem item : {NavItem::certificates, NavItem::devices}) {
                 state->select(item);
                 ASSERT_TRUE(settled());
-                const QString name = item == NavItem::certificates ? "certificates" : "devices";
-                testsupport::saveRender(m_window.get(), QStringLiteral("setup-window"), name + suffix);
+                const bool certificates = item == NavItem::certificates;
+                testsupport::saveRender(m_window.get(), "setup-window", (certificates ? "certificates" : "devices") + suffix);
+                walk(certificates ? "certificates" : "devices",
+                     certificates ? shown<CertificatesScreen>(m_window.get()) : shown<DevicesScreen>(m_window.get()));
             }
-            state->setShowOnboarding(true);
-            ASSERT_TRUE(settled());
-            SheetDialog *sheet = m_window->content()->sheets()->dialog(SheetFlag::onboarding);
-            ASSERT_NE(sheet, nullptr);
-            testsupport::saveRender(sheet, QStringLiteral("setup-window"), QStringLiteral("onboarding") + suffix);
-            state->setShowOnboarding(false);
-            ASSERT_TRUE(settled());
+            for (const SheetFlag flag : {SheetFlag::onboarding, SheetFlag::settings}) {
+                state->setSheetFlag(flag, true);
+                ASSERT_TRUE(settled());
+                SheetDialog *sheet = m_window->content()->sheets()->dialog(flag);
+                ASSERT_NE(sheet, nullptr);
+                ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == sheet->windowHandle(); }));
+                const QString name = flag == SheetFlag::onboarding ? "onboarding" : "settings";
+                testsupport::saveRender(sheet, "setup-window", name + suffix);
+                walk(name, sheet);
+                state->setSheetFlag(flag, false);
+                ASSERT_TRUE(settled());
+            }
         }
     }
+    EXPECT_TRUE(faults.isEmpty()) << faults.join('\n').toStdString();
 }
