@@ -111,7 +111,6 @@ OnboardingView::OnboardingView(const AppContext &context, std::function<void()> 
                                                    "this in a terminal:"),
                                     buildRequestContent()));
     stepColumn->addStretch(1);
-    m_steps = steps.scroll;
     layout->addWidget(steps.scroll, 1);
     layout->addWidget(new SnowDivider(false, 0, this));
     layout->addWidget(buildFooter());

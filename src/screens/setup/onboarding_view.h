@@ -35,7 +35,6 @@ public:
     KSButton *doneButton() const { return m_done; }
     KSButton *generateButton() const { return m_generate; }
     KSButton *trustButton() const { return m_trust; }
-    QScrollArea *stepsArea() const { return m_steps; }
     KSButton *startButton() const { return m_start; }
     KSButton *liveTrafficButton() const { return m_liveTraffic; }
     QString curlCommand() const;
@@ -57,7 +56,6 @@ private:
     void addDemoRoutes();
 
     AppContext m_context;
-    QScrollArea *m_steps = nullptr;
     std::function<void()> m_onFinish;
     bool m_finished = false;
     bool m_demoRoutesWanted = false;
