@@ -3,6 +3,7 @@
 
 #include "app/root_view.h"
 #include "design/fonts.h"
+#include "design/scroll_into_view.h"
 #include "engine/engine_client.h"
 
 #include <QApplication>
@@ -106,6 +107,7 @@ int run(int argc, char **argv, std::function<void()> snapshotKickoff)
     QApplication::setApplicationDisplayName(QStringLiteral("Kestrion"));
     quitOnTerminationSignals(app);
     registerFonts();
+    keepKeyboardFocusInView();
     if (snapshotKickoff)
         snapshotKickoff();
 

@@ -4,6 +4,7 @@
 #include "platform/desktop.h"
 #include "platform/tool_runner.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -146,6 +147,16 @@ void SimulatorManager::trust(const Simulator &sim, const QString &caPath, const 
 void SimulatorManager::openSimulatorApp()
 {
     Desktop::openApplication(QString::fromLatin1(SimulatorAppIdentifier), QString::fromLatin1(SimulatorAppFallback));
+}
+
+bool SimulatorManager::toolFound()
+{
+    return ToolPaths::runnable(ToolPaths::xcrun());
+}
+
+bool SimulatorManager::appFound()
+{
+    return QFileInfo::exists(QString::fromLatin1(SimulatorAppFallback));
 }
 
 void SimulatorManager::setSimulators(const QList<Simulator> &simulators)

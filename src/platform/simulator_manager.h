@@ -61,6 +61,11 @@ public:
     void trust(const Simulator &sim, const QString &caPath, const QString &caFingerprint = {});
     void openSimulatorApp();
 
+    // Whether this computer has the simulator tool (xcrun): without it a refresh finds nothing and no trust runs.
+    static bool toolFound();
+    // Whether openSimulatorApp() has an application to open.
+    static bool appFound();
+
 signals:
     void simulatorsChanged();
     void trustedChanged();

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTimer>
 
 namespace {
@@ -180,4 +181,19 @@ QString ToolPaths::curl()
 QString ToolPaths::trustScript()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/kestrion-trust");
+}
+
+bool ToolPaths::runnable(const QString &program)
+{
+    if (program.isEmpty())
+        return false;
+    if (!program.contains(QLatin1Char('/')))
+        return !QStandardPaths::findExecutable(program).isEmpty();
+    const QFileInfo file(program);
+    return file.isFile() && file.isExecutable();
+}
+
+bool ToolPaths::passwordPrompt()
+{
+    return runnable(QStringLiteral("pkexec"));
 }

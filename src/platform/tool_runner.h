@@ -58,6 +58,12 @@ public:
     // kestrion-trust beside the application binary.
     static QString trustScript();
 
+    // Whether a program can be started: an executable file at a path, or one found on PATH for a bare name.
+    static bool runnable(const QString &program);
+    // Whether the one-click trust can ask for the password the system store needs: kestrion-trust asks through
+    // pkexec, found on PATH; without it the store is left for a command the user runs.
+    static bool passwordPrompt();
+
 private:
     ToolPaths() = delete;
 };

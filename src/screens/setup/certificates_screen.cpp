@@ -11,6 +11,7 @@
 #include "engine/engine_client.h"
 #include "platform/desktop.h"
 #include "platform/file_panels.h"
+#include "platform/tool_runner.h"
 #include "screens/setup/ca_export.h"
 #include "screens/setup/setup_logic.h"
 #include "screens/setup/setup_widgets.h"
@@ -245,10 +246,9 @@ QWidget *CertificatesScreen::buildMacTrustSection()
                                 KSButton::Size::md, false, false, [this] { m_context.engine->trustCAOnMac(); },
                                 m_untrustedRow);
     untrustedLayout->addWidget(m_trust);
-    untrustedLayout->addWidget(text(QStringLiteral("One click \u2014 the system will ask for your password."),
-                                    Fonts::ksMeta(), mutedForeground(), m_untrustedRow),
-                               0, Qt::AlignVCenter);
-    untrustedLayout->addStretch(1);
+    untrustedLayout->addWidget(wrapped(SetupLogic::oneClickTrustHint(ToolPaths::passwordPrompt()), Fonts::ksMeta(),
+                                       mutedForeground(), m_untrustedRow),
+                               1, Qt::AlignVCenter);
     layout->addWidget(m_untrustedRow);
 
     m_trustToast = new SnowToast({}, SnowToast::Tone::error, section);
@@ -257,7 +257,8 @@ QWidget *CertificatesScreen::buildMacTrustSection()
     m_disclosure = new PlainButton(section);
     m_disclosure->setCursor(Qt::PointingHandCursor);
     auto *labelRow = new QHBoxLayout(m_disclosure);
-    labelRow->setContentsMargins(0, 0, 0, 0);
+    // Room round the label for the focus ring, which is drawn inside the button's edge.
+    labelRow->setContentsMargins(4, 4, 6, 4);
     labelRow->setSpacing(6);
     m_chevron = new DisclosureChevron(m_disclosure);
     labelRow->addWidget(m_chevron, 0, Qt::AlignVCenter);

@@ -215,6 +215,12 @@ void DevicesScreen::rebuildRows()
         m_listLayout->addWidget(simRow);
         m_rows.append(simRow);
     }
+    // Looked up again at each refresh: a tool installed meanwhile counts.
+    if (simulators.isEmpty()) {
+        m_empty->messageText()->setText(
+            SetupLogic::simulatorEmptyMessage(SimulatorManager::toolFound(), SimulatorManager::appFound()));
+        m_empty->actions()->setVisible(SimulatorManager::appFound());
+    }
     m_empty->setVisible(simulators.isEmpty());
     m_list->setVisible(!simulators.isEmpty());
     refreshRows();

@@ -14,6 +14,7 @@
 #include "design/symbols.h"
 #include "engine/engine_client.h"
 #include "engine/records/mock_data.h"
+#include "platform/tool_runner.h"
 #include "screens/setup/setup_logic.h"
 #include "screens/setup/setup_widgets.h"
 
@@ -119,6 +120,7 @@ OnboardingView::OnboardingView(const AppContext &context, std::function<void()> 
                         &EngineClient::caTrustedOnMacChanged, &EngineClient::caTrustMessageChanged,
                         &EngineClient::proxyRunningChanged, &EngineClient::endpointsChanged})
         connect(engine, signal, this, &OnboardingView::refresh);
+    connect(engine, &EngineClient::routesLoadedChanged, this, &OnboardingView::addDemoRoutes);
     refresh();
 }
 
@@ -177,9 +179,10 @@ QWidget *OnboardingView::buildTrustContent()
                                 KSButton::Size::md, false, false, [this] { m_context.engine->trustCAOnMac(); },
                                 m_trustRow);
     m_trustRow->layout()->addWidget(m_trust);
-    m_trustRow->layout()->addWidget(
-        text(QStringLiteral("The system will ask for your password."), Fonts::inter(12), mutedForeground(), m_trustRow));
-    static_cast<QHBoxLayout *>(m_trustRow->layout())->addStretch(1);
+    // The note wraps beside the button rather than widening the card past the sheet.
+    ShellText *note = wrapped(SetupLogic::trustNote(ToolPaths::passwordPrompt()), Fonts::inter(12), mutedForeground(),
+                              m_trustRow);
+    static_cast<QHBoxLayout *>(m_trustRow->layout())->addWidget(note, 1, Qt::AlignVCenter);
     layout->addWidget(m_trustRow);
 
     m_trustDone = doneLabel(QStringLiteral("Root CA trusted"));
@@ -264,7 +267,9 @@ void OnboardingView::refresh()
 
     const bool ready = SetupLogic::proxyReady(engine->proxyRunning(), engine->endpoints().size());
     m_proxyDone->setVisible(ready);
-    m_proxyDoneText->setText(SetupLogic::proxyRunningText(engine->proxyPort()));
+    if (ready)
+        m_proxyDoneText->setText(
+            SetupLogic::proxyRunningText(engine->proxyPort(), engine->endpoints(), MockData::endpoints()));
     m_start->setVisible(!ready);
     m_start->setDisabled(!engine->engineReady());
 
@@ -291,12 +296,20 @@ void OnboardingView::startProxyWithDemoRoutes()
 {
     EngineClient *engine = m_context.engine;
     engine->startProxy();
-    // Demo routes only over a list known to be empty: never over the user's routes, nor before
-    // the route load has said what they are.
-    if (!SetupLogic::shouldSeedDemoRoutes(engine->routesLoaded(), engine->endpoints().size()))
+    m_demoRoutesWanted = true;
+    addDemoRoutes();
+}
+
+void OnboardingView::addDemoRoutes()
+{
+    EngineClient *engine = m_context.engine;
+    // Only beside a list the engine has answered for: before that, `endpoints` may not be the project's routes.
+    if (!m_demoRoutesWanted || !engine->routesLoaded())
         return;
-    const std::vector<Endpoint> &demo = MockData::endpoints();
-    engine->replaceEndpoints(QList<Endpoint>(demo.begin(), demo.end()));
+    m_demoRoutesWanted = false;
+    const QList<Endpoint> merged = SetupLogic::withDemoRoutes(engine->endpoints(), MockData::endpoints());
+    if (merged.size() != engine->endpoints().size())
+        engine->replaceEndpoints(merged);
 }
 
 void OnboardingView::finish()

@@ -26,7 +26,8 @@ public:
 
     // "Skip for now", "Done", "Open Live Traffic": the finish action, then the sheet closes.
     void finish();
-    // "Start proxy + demo routes".
+    // "Start proxy + demo routes": starts the proxy and adds the demo routes beside the user's, as soon as the
+    // route load has said what those are.
     void startProxyWithDemoRoutes();
 
     // For tests and renders.
@@ -52,10 +53,12 @@ private:
     QWidget *buildRequestContent();
     QWidget *buildFooter();
     void refresh();
+    void addDemoRoutes();
 
     AppContext m_context;
     std::function<void()> m_onFinish;
     bool m_finished = false;
+    bool m_demoRoutesWanted = false;
 
     class StepBadge *m_badges[3] = {};
     QWidget *m_connecting = nullptr;

@@ -3,10 +3,12 @@
 
 #include "design/palette.h"
 #include "engine/records/mock_data.h"
+#include "engine/records/record_ids.h"
 
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <set>
 
 #include <cmath>
 
@@ -104,7 +106,7 @@ QString proxySnippet(int proxyPort)
 {
     const QString port = QString::number(proxyPort);
     return QStringList{
-        QStringLiteral("// Simulator shares the Mac's network."),
+        QStringLiteral("// A simulator shares its host computer's network."),
         QStringLiteral("let cfg = URLSessionConfiguration.default"),
         QStringLiteral("cfg.connectionProxyDictionary = ["),
         QStringLiteral("  kCFNetworkProxiesHTTPEnable as String: true,"),
@@ -116,6 +118,15 @@ QString proxySnippet(int proxyPort)
         QStringLiteral("let session = URLSession(configuration: cfg)"),
     }
         .join(QLatin1Char('\n'));
+}
+
+QString simulatorEmptyMessage(bool toolFound, bool appFound)
+{
+    if (!toolFound)
+        return QStringLiteral("This computer has no simulator tool (xcrun), so there is no simulator to list.");
+    if (!appFound)
+        return QStringLiteral("Boot a device with xcrun simctl boot, then Refresh.");
+    return QStringLiteral("Open Simulator.app, boot a device, then Refresh.");
 }
 
 bool caGenerated(const std::optional<CAInfo> &ca)
@@ -159,14 +170,73 @@ bool proxyReady(bool proxyRunning, qsizetype routeCount)
     return proxyRunning && routeCount > 0;
 }
 
-bool shouldSeedDemoRoutes(bool routesLoaded, qsizetype routeCount)
+namespace {
+
+// What the engine matches a request on: the method, the host in any case, the path as written.
+std::string routeKey(const Endpoint &route)
 {
-    return routesLoaded && routeCount == 0;
+    std::string key(rawValue(route.method));
+    key += ' ';
+    for (const char c : route.host)
+        key += char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    key += route.path;
+    return key;
 }
 
-QString proxyRunningText(int proxyPort)
+std::set<std::string> routeKeys(const std::vector<Endpoint> &routes)
 {
-    return QStringLiteral("Proxy running on :") + QString::number(proxyPort) + QStringLiteral(" with demo routes");
+    std::set<std::string> keys;
+    for (const Endpoint &route : routes)
+        keys.insert(routeKey(route));
+    return keys;
+}
+
+} // namespace
+
+QList<Endpoint> withDemoRoutes(const QList<Endpoint> &routes, const std::vector<Endpoint> &demo)
+{
+    std::set<std::string> keys;
+    std::set<std::string> ids;
+    for (const Endpoint &route : routes) {
+        keys.insert(routeKey(route));
+        ids.insert(route.id);
+    }
+    QList<Endpoint> merged = routes;
+    for (Endpoint route : demo) {
+        if (!keys.insert(routeKey(route)).second)
+            continue;
+        while (!ids.insert(route.id).second)
+            route.id = makeRouteId();
+        merged.append(std::move(route));
+    }
+    return merged;
+}
+
+QString proxyRunningText(int proxyPort, const QList<Endpoint> &routes, const std::vector<Endpoint> &demo)
+{
+    const std::set<std::string> demoKeys = routeKeys(demo);
+    bool demoShown = false;
+    bool ownShown = false;
+    for (const Endpoint &route : routes)
+        (demoKeys.count(routeKey(route)) ? demoShown : ownShown) = true;
+    const QString running = QStringLiteral("Proxy running on :") + QString::number(proxyPort);
+    if (!demoShown)
+        return running + QStringLiteral(" with your routes");
+    return running + (ownShown ? QStringLiteral(" with demo routes beside your own") : QStringLiteral(" with demo routes"));
+}
+
+QString trustNote(bool passwordPrompt)
+{
+    // Without pkexec the trust tool still adds the CA for the browsers, then fails with the command to run.
+    return passwordPrompt ? QStringLiteral("The system will ask for your password.")
+                          : QStringLiteral("Your browsers will trust it; you'll be shown a command for the system store.");
+}
+
+QString oneClickTrustHint(bool passwordPrompt)
+{
+    return passwordPrompt ? QStringLiteral("One click \u2014 the system will ask for your password.")
+                          : QStringLiteral("One click \u2014 your browsers will trust it; the system store needs the "
+                                           "command below.");
 }
 
 int shownPort(int stored)

@@ -4,12 +4,15 @@
 #include "engine/engine_status.h"
 #include "engine/records/ai_records.h"
 #include "engine/records/ca_info.h"
+#include "engine/records/route_records.h"
 
 #include <QColor>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 struct Palette;
 
@@ -32,6 +35,9 @@ QString curlCommand(const std::optional<CAInfo> &ca, int proxyPort);
 
 // The nine-line URLSession snippet of the devices screen.
 QString proxySnippet(int proxyPort);
+// The devices screen's empty state: what to do to get a booted simulator, or that this computer has no simulator
+// tool to find one with.
+QString simulatorEmptyMessage(bool toolFound, bool appFound);
 // Rich text of code whose lines, when wrapped, continue two characters further in than their own leading
 // blanks; spaceWidth is one character of the monospaced font. Every character shows as given.
 QString hangingIndentHtml(const QString &code, int spaceWidth);
@@ -68,12 +74,18 @@ TrustStep trustStep(bool engineReady, const std::optional<CAInfo> &ca, bool trus
 
 bool proxyReady(bool proxyRunning, qsizetype routeCount);
 
-// Demo routes are seeded only over a route list known to be empty for the active project;
-// otherwise the button only starts the proxy.
-bool shouldSeedDemoRoutes(bool routesLoaded, qsizetype routeCount);
+// The user's routes, then each demo route whose method, host (in any case) and path none of them has; a demo
+// route whose id is taken gets a fresh one. Nothing of the user's is changed or lost.
+QList<Endpoint> withDemoRoutes(const QList<Endpoint> &routes, const std::vector<Endpoint> &demo);
 
-// "Proxy running on :<port> with demo routes"
-QString proxyRunningText(int proxyPort);
+// Step 2's done label: "Proxy running on :<port> with demo routes" while the routes are the demo's, "… with demo
+// routes beside your own" when the user's are there too, and "… with your routes" when no demo route is there.
+QString proxyRunningText(int proxyPort, const QList<Endpoint> &routes, const std::vector<Endpoint> &demo);
+
+// The note beside the one-click trust: the password is promised only where pkexec can ask for it.
+QString trustNote(bool passwordPrompt);
+// The same beside the certificates screen's trust button, after "One click — ".
+QString oneClickTrustHint(bool passwordPrompt);
 
 // ---- Proxy port field ----
 

@@ -12,6 +12,7 @@
 #include "design/shell_widgets.h"
 #include "design/ks_button.h"
 #include "design/snow_empty_state.h"
+#include "design/snow_text.h"
 #include "design/snow_toast.h"
 #include "support/temp_preferences.h"
 
@@ -272,13 +273,29 @@ TEST_F(DevicesTest, WrappedSnippetLinesKeepTheirIndent)
     setuptest::renderBoth(screen.get(), "devices-snippet-wrapped");
 }
 
-TEST_F(DevicesTest, AMissingXcrunListsNothing)
+// Without xcrun the empty state says there is no simulator tool here; without the Simulator application nothing
+// offers to open it.
+TEST_F(DevicesTest, AMissingXcrunListsNothingAndSaysSo)
 {
-    env.emplace(ToolPaths::XcrunEnv, dir.filePath(QStringLiteral("absent")).toUtf8());
+    ASSERT_FALSE(SimulatorManager::appFound());
     open();
     ASSERT_TRUE(idle());
+    put("listing", R"({"devices": {}})");
+    click(screen->refreshButton());
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->emptyState()->isVisible(); }));
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(screen->emptyState()->messageText()->text(), "Boot a device with xcrun simctl boot, then Refresh.");
+
+    env.emplace(ToolPaths::XcrunEnv, dir.filePath(QStringLiteral("absent")).toUtf8());
+    click(screen->refreshButton());
+    ASSERT_TRUE(idle());
     EXPECT_TRUE(screen->emptyState()->isVisible());
-    EXPECT_TRUE(screen->shownTexts().contains("Open Simulator"));
+    EXPECT_EQ(screen->emptyState()->messageText()->text(),
+              "This computer has no simulator tool (xcrun), so there is no simulator to list.");
+    const QStringList texts = screen->shownTexts();
+    EXPECT_FALSE(texts.contains("Open Simulator")) << texts.join('|').toStdString();
+    EXPECT_FALSE(texts.join(' ').contains("Simulator.app"));
+    setuptest::renderBoth(screen.get(), "devices-no-simulator-tool");
 }
 
 TEST(SimulatorRowLayout, ALongNameEndsInAnEllipsisBeforeTheTags)

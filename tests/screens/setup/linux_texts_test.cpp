@@ -1,5 +1,6 @@
 // The setup screens tell what happens on Linux: no text names macOS, Finder, Homebrew, Application Support, a keychain, AirDrop or a Mac.
 #include "design/ks_button.h"
+#include "platform/fake_tool.h"
 #include "screens/setup/certificates_screen.h"
 #include "screens/setup/onboarding_view.h"
 #include "screens/setup/settings_screen.h"
@@ -9,6 +10,7 @@
 #include "design/snow_text.h"
 
 #include <QLabel>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +34,32 @@ QStringList shownTexts(const QWidget *root)
 
 } // namespace
 
+// The one-click trust promises a password only where pkexec is there to ask for it.
+TEST(LinuxTexts, TheTrustNotesPromiseAPasswordOnlyWithPkexec)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    setuptest::Context ctx;
+    ctx.engine().setEngineReady(true);
+    ctx.engine().setCaInfo(setuptest::generatedCa("/data/ca/kestrion-ca.pem"));
+    // Nothing else on the search path, so this computer's own pkexec can't answer.
+    faketool::ScopedEnv path("PATH", bin.path().toUtf8());
+    for (const bool pkexec : {false, true}) {
+        if (pkexec)
+            faketool::write(bin, "pkexec", "exit 0");
+        CertificatesScreen certificates(ctx.context);
+        OnboardingView onboarding(ctx.context, {});
+        const QStringList texts = shownTexts(&certificates) + shownTexts(&onboarding);
+        const QStringList expected =
+            pkexec ? QStringList{"One click \u2014 the system will ask for your password.",
+                                 "The system will ask for your password."}
+                   : QStringList{"One click \u2014 your browsers will trust it; the system store needs the command below.",
+                                 "Your browsers will trust it; you'll be shown a command for the system store."};
+        for (const QString &text : expected)
+            EXPECT_TRUE(texts.contains(text)) << text.toStdString();
+    }
+}
+
 TEST(LinuxTexts, SetupScreensSayWhatHappensHere)
 {
     testsupport::TemporaryPreferencesDir dir;
@@ -50,9 +78,8 @@ TEST(LinuxTexts, SetupScreensSayWhatHappensHere)
         QWidget *screen;
         QString expected;
     } screens[] = {
-        {&certificates, QStringLiteral("One click \u2014 the system will ask for your password.")},
         {&certificates, QStringLiteral("Show in File Manager")},
-        {&onboarding, QStringLiteral("The system will ask for your password.")},
+        {&onboarding, QStringLiteral("Trust on this computer")},
         {&settings, QStringLiteral("This engine has no local model to install: setup ends at once and downloads "
                                    "nothing. Generation uses the built-in Tier-1 engine.")},
     };

@@ -11,6 +11,8 @@
 
 #include "design/ks_button.h"
 
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -27,6 +29,14 @@ Endpoint userRoute(const std::string &id, const std::string &path)
     route.path = path;
     route.body = R"({"mine":true})";
     return route;
+}
+
+QStringList demoIds()
+{
+    QStringList list;
+    for (const Endpoint &route : MockData::endpoints())
+        list.append(QString::fromStdString(route.id));
+    return list;
 }
 
 QStringList ids(const QList<Endpoint> &routes)
@@ -72,9 +82,12 @@ protected:
 
 } // namespace
 
-TEST_F(OnboardingTest, StartKeepsLoadedRoutes)
+// The demo routes join the user's, and step 3's command, run as the user would paste it, gets the demo's answer.
+TEST_F(OnboardingTest, StartAddsTheDemoRoutesBesideTheUsersAndStepThreeAnswers)
 {
     bootWithUserRoutes();
+    client().generateCA();
+    ASSERT_TRUE(testsupport::waitFor([this] { return SetupLogic::caGenerated(client().caInfo()); }, 20000));
     setuptest::Context ctx(&client());
     OnboardingView view(ctx.context, {});
     view.show();
@@ -83,14 +96,29 @@ TEST_F(OnboardingTest, StartKeepsLoadedRoutes)
     click(view.startButton());
     ASSERT_TRUE(testsupport::waitFor([&] { return client().proxyRunning(); }));
     ASSERT_TRUE(pushesSettled());
-    EXPECT_EQ(ids(client().endpoints()), (QStringList{"r-mine1", "r-mine2"}));
-    EXPECT_EQ(engineRouteIds(), (QStringList{"r-mine1", "r-mine2"}));
+    const QStringList expected = QStringList{"r-mine1", "r-mine2"} + demoIds();
+    EXPECT_EQ(ids(client().endpoints()), expected);
+    EXPECT_EQ(engineRouteIds(), expected);
+    EXPECT_EQ(client().endpoints()[0], userRoute("r-mine1", "/orders"));
     EXPECT_TRUE(view.stepDone(2));
+
+    // This engine's proxy took any free port; the link learns which from its next health answer, and the
+    // sheet shows it.
+    ASSERT_TRUE(testsupport::waitFor([&] { return client().proxyPort() > 0; }, 20000));
+    const QStringList shown = view.shownTexts().filter(QRegularExpression("^curl "));
+    ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(view.shownTexts().contains(
-        "Proxy running on :" + QString::number(client().proxyPort()) + " with demo routes"));
+        "Proxy running on :" + QString::number(client().proxyPort()) + " with demo routes beside your own"));
+    setuptest::renderBoth(&view, "onboarding-demo-beside-own");
+    QProcess curl;
+    curl.start("/bin/sh", {"-c", shown.first() + " -sS -o /dev/null -w '%{http_code}' --max-time 60"});
+    ASSERT_TRUE(curl.waitForFinished(90000));
+    EXPECT_EQ(curl.readAllStandardOutput(), "200")
+        << shown.first().toStdString() << curl.readAllStandardError().toStdString();
 }
 
-TEST_F(OnboardingTest, StartPressedBeforeTheRouteLoadAnsweredLeavesTheRoutesAlone)
+// Pressed while the route load is still out, the button waits for it, then adds the demo routes beside the user's.
+TEST_F(OnboardingTest, StartPressedBeforeTheRouteLoadAnsweredAddsTheDemoRoutesOnceItHas)
 {
     bootWithUserRoutes();
     stopEngine();
@@ -107,6 +135,7 @@ TEST_F(OnboardingTest, StartPressedBeforeTheRouteLoadAnsweredLeavesTheRoutesAlon
             EXPECT_FALSE(client().routesLoaded());
             EXPECT_TRUE(client().endpoints().isEmpty());
             pressed = view.startButton()->trigger();
+            EXPECT_TRUE(client().endpoints().isEmpty());
         }
     });
     ASSERT_TRUE(bootHealthy());
@@ -114,8 +143,9 @@ TEST_F(OnboardingTest, StartPressedBeforeTheRouteLoadAnsweredLeavesTheRoutesAlon
     ASSERT_TRUE(testsupport::waitFor([&] { return client().routesLoaded(); }));
     ASSERT_TRUE(testsupport::waitFor([&] { return client().proxyRunning(); }));
     ASSERT_TRUE(pushesSettled());
-    EXPECT_EQ(ids(client().endpoints()), (QStringList{"r-mine1", "r-mine2"}));
-    EXPECT_EQ(engineRouteIds(), (QStringList{"r-mine1", "r-mine2"}));
+    const QStringList expected = QStringList{"r-mine1", "r-mine2"} + demoIds();
+    EXPECT_EQ(ids(client().endpoints()), expected);
+    EXPECT_EQ(engineRouteIds(), expected);
 }
 
 TEST_F(OnboardingTest, AnEmptyProjectGetsTheDemoRoutesAndTheStepsWalkThrough)
@@ -205,3 +235,4 @@ TEST(OnboardingExits, OnlyTheFinishActionsMarkOnboardingDone)
         EXPECT_EQ(finished, finishes ? 1 : 0);
     }
 }
+

@@ -240,7 +240,7 @@ TEST(ProxySnippet, NineLinesWithThePortTwice)
     const QStringList lines = snippet.split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 9);
     EXPECT_FALSE(snippet.endsWith(QLatin1Char('\n')));
-    EXPECT_EQ(lines[0], "// Simulator shares the Mac's network.");
+    EXPECT_EQ(lines[0], "// A simulator shares its host computer's network.");
     EXPECT_EQ(lines[5], "  kCFNetworkProxiesHTTPPort as String: 9999,");
     EXPECT_EQ(lines[6], "  \"HTTPSEnable\": true, \"HTTPSProxy\": \"127.0.0.1\", \"HTTPSPort\": 9999,");
     EXPECT_EQ(lines[8], "let session = URLSession(configuration: cfg)");
@@ -284,7 +284,7 @@ TEST(CertificatesLook, TheThreeCaStatesDecideTheButtons)
     EXPECT_EQ(expiryText("Dec  7 08:00:00 2036 GMT"), "expires Dec  7 08:00:00 2036 GMT");
 }
 
-TEST(Onboarding, StepsAndWhenDemoRoutesMaySeed)
+TEST(Onboarding, StepsAndWhenTheProxyIsReady)
 {
     EXPECT_EQ(trustStep(false, caAt("/x"), true), TrustStep::connecting);
     EXPECT_EQ(trustStep(true, std::nullopt, false), TrustStep::generate);
@@ -296,10 +296,37 @@ TEST(Onboarding, StepsAndWhenDemoRoutesMaySeed)
     EXPECT_FALSE(proxyReady(false, 3));
     EXPECT_TRUE(proxyReady(true, 1));
 
-    EXPECT_TRUE(shouldSeedDemoRoutes(true, 0));
-    EXPECT_FALSE(shouldSeedDemoRoutes(true, 2));
-    EXPECT_FALSE(shouldSeedDemoRoutes(false, 0));
-    EXPECT_EQ(proxyRunningText(9999), "Proxy running on :9999 with demo routes");
+}
+
+// The demo routes join the user's: one the user already has (method, host in any case, path) stays out, a taken
+// id is renewed, and the user's routes stay first and unchanged. The done label says whose routes are there.
+TEST(Onboarding, DemoRoutesJoinTheUsersAndTheLabelSaysWhose)
+{
+    auto route = [](std::string id, HTTPMethod method, std::string host) {
+        Endpoint e;
+        e.id = std::move(id);
+        e.method = method;
+        e.host = std::move(host);
+        e.path = "/v2/users";
+        return e;
+    };
+    const std::vector<Endpoint> demo = {route("1", HTTPMethod::GET, "api.demo.dev"),
+                                        route("2", HTTPMethod::POST, "api.demo.dev"),
+                                        route("3", HTTPMethod::PUT, "api.demo.dev")};
+    const QList<Endpoint> mine = {route("1", HTTPMethod::GET, "api.mine.dev"),
+                                  route("r-2", HTTPMethod::POST, "API.Demo.dev")};
+    const QList<Endpoint> merged = withDemoRoutes(mine, demo);
+    ASSERT_EQ(merged.size(), 4);
+    EXPECT_EQ(merged.mid(0, 2), mine);
+    EXPECT_EQ(merged[2].host, "api.demo.dev"); // demo 1, under a fresh id since "1" is the user's
+    EXPECT_NE(merged[2].id, "1");
+    EXPECT_EQ(merged[3].id, "3"); // not demo 2: the user has POST api.demo.dev/v2/users
+    EXPECT_EQ(withDemoRoutes({}, demo), QList<Endpoint>(demo.begin(), demo.end()));
+    EXPECT_EQ(withDemoRoutes(merged, demo), merged);
+
+    EXPECT_EQ(proxyRunningText(9999, withDemoRoutes({}, demo), demo), "Proxy running on :9999 with demo routes");
+    EXPECT_EQ(proxyRunningText(9999, merged, demo), "Proxy running on :9999 with demo routes beside your own");
+    EXPECT_EQ(proxyRunningText(9999, {mine[0]}, demo), "Proxy running on :9999 with your routes");
 }
 
 TEST(PortFromEdit, KeepsDigitsTakesFiveAndStoresOnlyUsablePorts)

@@ -1,0 +1,179 @@
+// The setup screens in the main window at its two usual sizes and both themes, and the Tab walk through them.
+#include "app/app_state.h"
+#include "app/content_view.h"
+#include "app/root_view.h"
+#include "app/sheet_presenter.h"
+#include "app/shell_registry.h"
+#include "design/keyboard_reach.h"
+#include "design/ks_button.h"
+#include "design/scroll_into_view.h"
+#include "design/snow_text.h"
+#include "engine/engine_client.h"
+#include "platform/preferences.h"
+#include "screens/setup/certificates_screen.h"
+#include "screens/setup/devices_screen.h"
+#include "screens/setup/setup_catalog.h"
+#include "screens/setup/setup_logic.h"
+#include "support/temp_preferences.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTcpServer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class SetupWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost, 0);
+        Preferences::instance().setValue(PrefKey::ProxyPort, int(server.serverPort()));
+        Preferences::instance().setValue(PrefKey::OnboardedV1, true);
+        installSetupScreens(m_registry);
+        keepKeyboardFocusInView();
+        RootView::Options options;
+        options.arguments = {QStringLiteral("kestrion")};
+        options.registry = &m_registry;
+        const QString data = m_dir.filePath(QStringLiteral("data"));
+        options.prepareEngine = [data](EngineClient &engine) {
+            engine.setEngineExecutable(testsupport::standinEnginePath());
+            engine.setDataDirectory(data);
+        };
+        m_window = std::make_unique<RootView>(options);
+        m_window->show();
+    }
+
+    void TearDown() override
+    {
+        m_window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    bool settled()
+    {
+        QCoreApplication::processEvents();
+        return testsupport::waitFor([this] { return testsupport::animationsSettled(m_window.get()); });
+    }
+
+    testsupport::TemporaryPreferencesDir m_dir;
+    ShellRegistry m_registry;
+    std::unique_ptr<RootView> m_window;
+};
+
+// The screen of this kind on show (the one left before may wait to be deleted).
+template<typename Screen>
+QWidget *shown(QWidget *window)
+{
+    for (Screen *screen : window->findChildren<Screen *>())
+        if (screen->isVisible())
+            return screen;
+    return nullptr;
+}
+
+} // namespace
+
+// Every control Tab reaches in the certificates, devices, onboarding and settings shows the ring, in view and clear
+// of its label (text fields show their own focus border instead), the wrap from the last control to the first
+// included, and nothing scrolls sideways; at the window's two usual sizes, light and dark, each screen rendered
+// before its walk.
+TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
+{
+    EngineClient *engine = m_window->engine();
+    ASSERT_TRUE(testsupport::waitFor([&] { return engine->engineReady() && engine->routesLoaded(); }, 15000));
+    engine->generateCA();
+    ASSERT_TRUE(testsupport::waitFor([&] { return SetupLogic::caGenerated(engine->caInfo()); }, 20000));
+    AppState *state = m_window->state();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+
+    QStringList faults;
+    // Tabs round the window once, looking at each control inside `screen`.
+    auto walk = [&](const QString &name, QWidget *screen) {
+        ASSERT_NE(screen, nullptr) << name.toStdString();
+        ASSERT_TRUE(settled());
+        // Read to the end first, so that the walk back to the top has somewhere to go.
+        for (QScrollArea *area : screen->findChildren<QScrollArea *>())
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+        QWidget *first = nullptr;
+        int looked = 0;
+        for (int press = 0; press < 80; ++press) {
+            ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+            ASSERT_TRUE(settled());
+            QWidget *focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr);
+            if (focused == first)
+                break;
+            first = first ? first : focused;
+            if (!screen->isAncestorOf(focused))
+                continue;
+            ++looked;
+            const QString what = name + " " + QString::number(m_window->width()) + ": " + focused->metaObject()->className()
+                                 + (qobject_cast<KSButton *>(focused) ? " " + qobject_cast<KSButton *>(focused)->title()
+                                                                      : QString());
+            for (QWidget *up = focused->parentWidget(); up; up = up->parentWidget())
+                if (auto *area = qobject_cast<QScrollArea *>(up)) {
+                    const QRect shown(focused->mapTo(area->viewport(), QPoint(0, 0)), focused->size());
+                    if (!area->viewport()->rect().contains(shown))
+                        faults << what + " out of view";
+                }
+            for (const QScrollArea *area : screen->findChildren<QScrollArea *>())
+                if (area->isVisible() && area->horizontalScrollBar()->maximum() > 0)
+                    faults << what + " scrolls sideways";
+            if (qobject_cast<QLineEdit *>(focused))
+                continue;
+            QWidget *window = focused->window();
+            const QRect at(focused->mapTo(window, QPoint(0, 0)), focused->size());
+            if (testsupport::pixelsOfColor(window->grab().toImage(), at,
+                                           KeyboardReach::ringColor(Palette::of(focused))) == 0)
+                faults << what + " shows no ring";
+            // The ring and the gap inside it take the outer 3.5 of the control.
+            for (const SnowText *label : focused->findChildren<SnowText *>())
+                if (label->isVisibleTo(focused)
+                    && !focused->rect().adjusted(4, 4, -4, -4).contains(
+                        QRect(label->mapTo(focused, QPoint(0, 0)), label->size())))
+                    faults << what + " rings its label \"" + label->text() + "\"";
+        }
+        EXPECT_GT(looked, 0) << name.toStdString();
+    };
+    // At both window sizes and in both themes: each screen walked, then rendered.
+    for (const QSize size : {QSize(1180, 740), QSize(1280, 820)}) {
+        m_window->resize(size);
+        for (const AppTheme theme : {AppTheme::light, AppTheme::dark}) {
+            state->setTheme(theme);
+            const QString suffix = QStringLiteral("-%1-%2").arg(size.width()).arg(theme == AppTheme::dark ? "dark" : "light");
+            for (const NavItem item : {NavItem::certificates, NavItem::devices}) {
+                state->select(item);
+                ASSERT_TRUE(settled());
+                const bool certificates = item == NavItem::certificates;
+                testsupport::saveRender(m_window.get(), "setup-window", (certificates ? "certificates" : "devices") + suffix);
+                walk(certificates ? "certificates" : "devices",
+                     certificates ? shown<CertificatesScreen>(m_window.get()) : shown<DevicesScreen>(m_window.get()));
+            }
+            for (const SheetFlag flag : {SheetFlag::onboarding, SheetFlag::settings}) {
+                state->setSheetFlag(flag, true);
+                ASSERT_TRUE(settled());
+                SheetDialog *sheet = m_window->content()->sheets()->dialog(flag);
+                ASSERT_NE(sheet, nullptr);
+                ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == sheet->windowHandle(); }));
+                const QString name = flag == SheetFlag::onboarding ? "onboarding" : "settings";
+                testsupport::saveRender(sheet, "setup-window", name + suffix);
+                walk(name, sheet);
+                state->setSheetFlag(flag, false);
+                ASSERT_TRUE(settled());
+            }
+        }
+    }
+    EXPECT_TRUE(faults.isEmpty()) << faults.join('\n').toStdString();
+}
