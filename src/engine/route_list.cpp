@@ -103,10 +103,15 @@ void RouteList::setEngineHolds(const QList<Endpoint> &routes)
 
 QByteArray RouteList::madeFrom(QByteArray body, const QList<Endpoint> &routes)
 {
-    // A body no one else holds any more was dropped before it went, and can no longer be taken.
-    m_made.removeIf([](const Made &made) { return made.body.isDetached(); });
+    forgetDropped();
     m_made.append(Made{body, routes});
     return body;
+}
+
+void RouteList::forgetDropped()
+{
+    // A body no one else holds any more was dropped before it went, and can no longer be taken.
+    m_made.removeIf([](const Made &made) { return made.body.isDetached(); });
 }
 
 void RouteList::engineTook(const QByteArray &body)
@@ -116,6 +121,7 @@ void RouteList::engineTook(const QByteArray &body)
         if (m_made[at].body.isSharedWith(body)) {
             m_engineList = m_made[at].routes;
             m_made.remove(0, at + 1);
+            forgetDropped();
             return;
         }
     }

@@ -103,6 +103,7 @@ private:
     // Remembers which list a body was made from, so that once the engine takes it nothing is read back.
     QByteArray madeFrom(QByteArray body, const QList<Endpoint> &routes);
     void engineTook(const QByteArray &body);
+    void forgetDropped();
     void deliverDecoded();
     // A list with long bodies is encoded on a worker while the debounce runs, so that the push need not
     // encode it on the window's thread; the push takes that encoding if the list has not changed since.
