@@ -15,6 +15,7 @@
 #include "design/shell_widgets.h"
 #include "design/snow_toast.h"
 #include "engine/engine_client.h"
+#include "engine/import_summary_logic.h"
 #include "platform/preferences.h"
 
 #include <QApplication>
@@ -254,7 +255,7 @@ void ContentView::updateBanner()
         m_banner->hide();
         return;
     }
-    showBanner(*summary, HeaderLogic::isSuccessSummary(*summary));
+    showBanner(*summary, isSuccessfulImportSummary(*summary));
 }
 
 void ContentView::showNotice(const QString &message)

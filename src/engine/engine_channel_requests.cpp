@@ -9,9 +9,15 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
+#include <algorithm>
+#include <memory>
+#include <utility>
+
 namespace {
 
 const char TimedOutProperty[] = "ks.timedOut";
+// The most room made ahead for a body from its announced length; a longer one grows as it comes.
+constexpr qint64 ReserveBodyBytes = 128 * 1024 * 1024;
 
 // Qt also reports 4xx and 5xx statuses as errors (content, server and invalid-operation codes); those
 // are answers. Network and proxy errors, and an unknown or failed protocol exchange, mean the reply
@@ -98,8 +104,19 @@ QNetworkReply *EngineChannel::sendControl(const QByteArray &method, const QStrin
     }
     connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
     if (handler) {
+        // The body is taken as it comes: read whole at the end, an answer of tens of megabytes (a large
+        // project's routes) would be copied at once on the window's thread.
+        auto received = std::make_shared<QByteArray>();
+        connect(reply, &QNetworkReply::readyRead, context ? context : this, [reply, received] {
+            if (received->isEmpty()) {
+                const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+                if (length > 0)
+                    received->reserve(qsizetype(std::min(length, ReserveBodyBytes)));
+            }
+            received->append(reply->readAll());
+        });
         connect(reply, &QNetworkReply::finished, context ? context : this,
-                [reply, handler = std::move(handler)] {
+                [reply, received, handler = std::move(handler)] {
                     ControlReply result;
                     // A reply that broke off (after its status line, mid-body, or at our own timeout) is
                     // a transport failure however good its status looked: its body is not the answer.
@@ -107,7 +124,8 @@ QNetworkReply *EngineChannel::sendControl(const QByteArray &method, const QStrin
                         result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
                     // An aborted reply is closed; reading it would only warn.
                     if (reply->isOpen() && result.httpStatus != 0) {
-                        result.body = reply->readAll();
+                        result.body = std::exchange(*received, {});
+                        result.body.append(reply->readAll());
                         result.headers = reply->rawHeaderPairs();
                     }
                     result.timedOut = result.httpStatus == 0 && reply->property(TimedOutProperty).toBool();

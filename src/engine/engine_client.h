@@ -209,6 +209,8 @@ public:
     void importData(const QByteArray &data, const QString &name, Done done = {});
     // True from pushRoutes() until the newest list has been answered or dropped.
     bool routePushPending() const { return m_routes->pushPending(); }
+    // The routes edited since the list the engine is known to hold, while a push is pending (a quit names them).
+    QStringList unsentRouteIds() const { return m_routes->unsentRouteIds(); }
     bool listWritesOpen() const { return m_gate->editsOpen(); }
     // True while a project operation, import or export runs or waits its turn.
     bool operationsUnderWay() const { return m_operations->busy(); }
@@ -426,6 +428,9 @@ private:
     using Step = std::function<void(Done)>;
     void runLoadChain(std::shared_ptr<const std::vector<Step>> steps, std::size_t index);
     void postImport(const QByteArray &data, const QString &name, Done done);
+    // A capture import's answer, once read: the list shown and the log lines.
+    void endPostImport(const QString &name, const QList<Endpoint> &before, RouteList::Decoded routes,
+                       const ControlReply &reply, const Done &done);
     // After a capture or profile import: the engine's routes with the edits made meanwhile laid over
     // them (imported is none when the engine changed nothing), shown and pushed; `before` is the list
     // the import was sent from.
@@ -435,6 +440,8 @@ private:
     void reportOpenAPIFailure(const ControlReply &reply, const QString &filename);
     void requestExport(const QString &path, Done done);
     void postProfile(const QByteArray &data, const QString &name, Done done);
+    void endPostProfile(const QString &name, const QList<Endpoint> &before, RouteList::Decoded routes,
+                        const ControlReply &reply, const Done &done);
 
     EngineChannel *m_channel = nullptr;
     ProjectStore *m_projects = nullptr;

@@ -39,38 +39,44 @@ void EngineClient::postImport(const QByteArray &data, const QString &name, Done 
     QNetworkReply *reply = sendControl(
         "POST", QStringLiteral("import"), query, data, generalTimeout(), this,
         [this, name, done, before](const ControlReply &reply) {
-            const auto routes = reply.isSuccess()
-                                    ? decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))
-                                    : std::nullopt;
-            endImport(before, routes ? std::optional(RouteList::fromWire(*routes)) : std::nullopt, reply);
-            if (reply.transportFailed()) {
-                appendLog(QStringLiteral("import ") + name + QStringLiteral(": request failed"));
-            } else if (routes) {
-                // The answer is the project's whole list; the engine says apart what the file brought.
-                const auto counts = decodeRecord<ImportCounts>(reply.header(kImportCountsHeader).toStdString());
-                const qint64 imported = counts ? counts->imported : qint64(routes->size());
-                appendLog(QStringLiteral("imported ") + QString::number(imported) + QStringLiteral(" routes from ")
-                          + name);
-                if (counts && counts->leftOut > 0) {
-                    appendLog(QStringLiteral("import ") + name + QStringLiteral(": left out ")
-                              + QString::number(counts->leftOut) + QStringLiteral(" requests past the route limit"));
-                    setImportSummary(partialImportSummary(counts->imported, counts->leftOut, counts->routeLimit,
-                                                          QStringLiteral("requests")));
-                }
-                analytics().track(QStringLiteral("import_completed"), false);
-            } else {
-                // A body cut inside a UTF-8 sequence is not text either.
-                const QString text = decodeUtf8Line(reply.body).value_or(QStringLiteral("unknown error"));
-                appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed: ") + text);
-            }
-            if (done)
-                afterPendingPushes(done);
+            m_routes->decodeInTurn(reply.isSuccess() ? reply.body : QByteArray(),
+                                   [this, name, done, before, reply](RouteList::Decoded routes) {
+                                       endPostImport(name, before, std::move(routes), reply, done);
+                                   });
         });
     if (!reply) {
         m_gate->endImport();
         if (done)
             done();
     }
+}
+
+void EngineClient::endPostImport(const QString &name, const QList<Endpoint> &before, RouteList::Decoded routes,
+                                 const ControlReply &reply, const Done &done)
+{
+    endImport(before, routes, reply);
+    if (reply.transportFailed()) {
+        appendLog(QStringLiteral("import ") + name + QStringLiteral(": request failed"));
+    } else if (routes) {
+        // The answer is the project's whole list; the engine says apart what the file brought.
+        const auto counts = decodeRecord<ImportCounts>(reply.header(kImportCountsHeader).toStdString());
+        const qint64 imported = counts ? counts->imported : qint64(routes->size());
+        appendLog(QStringLiteral("imported ") + QString::number(imported) + QStringLiteral(" routes from ")
+                  + name);
+        if (counts && counts->leftOut > 0) {
+            appendLog(QStringLiteral("import ") + name + QStringLiteral(": left out ")
+                      + QString::number(counts->leftOut) + QStringLiteral(" requests past the route limit"));
+            setImportSummary(partialImportSummary(counts->imported, counts->leftOut, counts->routeLimit,
+                                                  QStringLiteral("requests")));
+        }
+        analytics().track(QStringLiteral("import_completed"), false);
+    } else {
+        // A body cut inside a UTF-8 sequence is not text either.
+        const QString text = decodeUtf8Line(reply.body).value_or(QStringLiteral("unknown error"));
+        appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed: ") + text);
+    }
+    if (done)
+        afterPendingPushes(done);
 }
 
 void EngineClient::endImport(const QList<Endpoint> &before, const std::optional<QList<Endpoint>> &imported,

@@ -81,30 +81,10 @@ void EngineClient::postProfile(const QByteArray &data, const QString &name, Done
     QNetworkReply *reply = sendControl(
         "POST", QStringLiteral("profile"), {}, data, generalTimeout(), this,
         [this, name, done, before](const ControlReply &reply) {
-            // The engine already holds these routes; only the edits made meanwhile are pushed.
-            const auto routes = reply.isSuccess()
-                                    ? decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))
-                                    : std::nullopt;
-            endImport(before, routes ? std::optional(RouteList::fromWire(*routes)) : std::nullopt, reply);
-            if (!reply.isSuccess()) {
-                appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed (invalid .kestrion?)"));
-                if (done)
-                    done();
-                return;
-            }
-            const auto counts = decodeRecord<ImportCounts>(reply.header(kImportCountsHeader).toStdString());
-            if (counts && counts->leftOut > 0)
-                setImportSummary(partialImportSummary(counts->imported, counts->leftOut, counts->routeLimit,
-                                                      QStringLiteral("routes"), QStringLiteral(" from ") + name));
-            // A profile also carries chaos presets.
-            loadChaos([this, name, done, counts] {
-                appendLog(QStringLiteral("imported profile ") + name
-                          + (counts && counts->leftOut > 0 ? QStringLiteral(", left out ") + QString::number(counts->leftOut)
-                                                                 + QStringLiteral(" routes past the route limit")
-                                                           : QString()));
-                if (done)
-                    done();
-            });
+            m_routes->decodeInTurn(reply.isSuccess() ? reply.body : QByteArray(),
+                                   [this, name, done, before, reply](RouteList::Decoded routes) {
+                                       endPostProfile(name, before, std::move(routes), reply, done);
+                                   });
         });
     if (!reply) {
         m_gate->endImport();
@@ -112,4 +92,30 @@ void EngineClient::postProfile(const QByteArray &data, const QString &name, Done
         if (done)
             done();
     }
+}
+
+void EngineClient::endPostProfile(const QString &name, const QList<Endpoint> &before, RouteList::Decoded routes,
+                                  const ControlReply &reply, const Done &done)
+{
+    // The engine already holds these routes; only the edits made meanwhile are pushed.
+    endImport(before, routes, reply);
+    if (!reply.isSuccess()) {
+        appendLog(QStringLiteral("import ") + name + QStringLiteral(" failed (invalid .kestrion?)"));
+        if (done)
+            done();
+        return;
+    }
+    const auto counts = decodeRecord<ImportCounts>(reply.header(kImportCountsHeader).toStdString());
+    if (counts && counts->leftOut > 0)
+        setImportSummary(partialImportSummary(counts->imported, counts->leftOut, counts->routeLimit,
+                                              QStringLiteral("routes"), QStringLiteral(" from ") + name));
+    // A profile also carries chaos presets.
+    loadChaos([this, name, done, counts] {
+        appendLog(QStringLiteral("imported profile ") + name
+                  + (counts && counts->leftOut > 0 ? QStringLiteral(", left out ") + QString::number(counts->leftOut)
+                                                         + QStringLiteral(" routes past the route limit")
+                                                   : QString()));
+        if (done)
+            done();
+    });
 }

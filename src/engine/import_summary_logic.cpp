@@ -22,6 +22,12 @@ QString partialImportSummary(qint64 imported, qint64 leftOut, qint64 routeLimit,
            + QStringLiteral("-route limit of a project");
 }
 
+bool isSuccessfulImportSummary(const QString &summary)
+{
+    return summary.startsWith(QStringLiteral("Imported"), Qt::CaseSensitive)
+           && !summary.startsWith(QStringLiteral("Imported 0 "), Qt::CaseSensitive);
+}
+
 std::optional<QString> engineErrorText(const QByteArray &body)
 {
     if (const auto reply = decodeRecord<ErrorReply>(std::string_view(body.constData(), body.size())))

@@ -15,6 +15,10 @@ QString groupedCount(qint64 count);
 QString partialImportSummary(qint64 imported, qint64 leftOut, qint64 routeLimit, const QString &items,
                              const QString &destination = {});
 
+// The tone of a summary: a success when it says "Imported" (exact prefix) and something was; "Imported 0 of
+// 15,000 requests: …" says nothing came in, which is no success.
+bool isSuccessfulImportSummary(const QString &summary);
+
 // The message of an engine's error answer ({"error": "..."}), or the answer itself when it is not one;
 // nothing when it is not UTF-8 text.
 std::optional<QString> engineErrorText(const QByteArray &body);

@@ -19,8 +19,7 @@ RouteList::RouteList(EngineChannel *channel, PushGate *gate, QObject *parent)
 {
     m_writes->setDebounceMs(PushDebounceMs);
     connect(m_writes, &OrderedPush::landed, this, [this](const QByteArray &body) {
-        m_engineBody = body;
-        m_engineList.reset();
+        engineTook(body);
         emit pushLanded();
     });
 }
@@ -37,6 +36,9 @@ QList<Endpoint> RouteList::fromWire(const std::vector<WireRoute> &routes)
 QList<Endpoint> RouteList::withEditsSince(const QList<Endpoint> &base, const QList<Endpoint> &edited,
                                           const QList<Endpoint> &imported)
 {
+    // Nothing edited meanwhile (mostly the very same list, compared at once): the answer as it is, not copied.
+    if (edited == base)
+        return imported;
     std::unordered_map<std::string, const Endpoint *> before;
     for (const Endpoint &route : base)
         before.emplace(route.id, &route);
@@ -97,20 +99,40 @@ void RouteList::applyLoaded(const QList<Endpoint> &routes)
 void RouteList::setEngineHolds(const QList<Endpoint> &routes)
 {
     m_engineList = routes;
-    m_engineBody.clear();
+}
+
+QByteArray RouteList::madeFrom(QByteArray body, const QList<Endpoint> &routes)
+{
+    forgetDropped();
+    m_made.append(Made{body, routes});
+    return body;
+}
+
+void RouteList::forgetDropped()
+{
+    // A body no one else holds any more was dropped before it went, and can no longer be taken.
+    m_made.removeIf([](const Made &made) { return made.body.isDetached(); });
+}
+
+void RouteList::engineTook(const QByteArray &body)
+{
+    // Writes are answered in the order they were made, so the ones made before this are done with too.
+    for (qsizetype at = m_made.size() - 1; at >= 0; --at) {
+        if (m_made[at].body.isSharedWith(body)) {
+            m_engineList = m_made[at].routes;
+            m_made.remove(0, at + 1);
+            forgetDropped();
+            return;
+        }
+    }
+    m_engineList.reset();
 }
 
 QStringList RouteList::unsentRouteIds() const
 {
     if (!pushPending())
         return {};
-    QList<Endpoint> held;
-    if (m_engineList) {
-        held = *m_engineList;
-    } else if (!m_engineBody.isEmpty()) {
-        if (const auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(m_engineBody)))
-            held = fromWire(*routes);
-    }
+    const QList<Endpoint> held = m_engineList.value_or(QList<Endpoint>());
     std::unordered_map<std::string, const Endpoint *> before;
     for (const Endpoint &route : held)
         before.emplace(route.id, &route);
@@ -119,7 +141,8 @@ QStringList RouteList::unsentRouteIds() const
     for (const Endpoint &route : m_endpoints) {
         present.insert(route.id);
         const auto was = before.find(route.id);
-        if (was == before.end() || !(*was->second == route))
+        // The same route object (a list not edited since) needs no comparison of its bodies.
+        if (was == before.end() || (was->second != &route && !(*was->second == route)))
             ids.append(QString::fromStdString(route.id));
     }
     for (const Endpoint &route : held)
@@ -136,19 +159,64 @@ void RouteList::load(Done done)
     QNetworkReply *reply = m_channel->sendControl(
         "GET", QStringLiteral("routes"), {}, std::nullopt, m_channel->timeouts().general, this,
         [this, done](const ControlReply &reply) {
-            if (!reply.transportFailed()) {
-                if (auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(reply.body))) {
-                    const QList<Endpoint> loaded = fromWire(*routes);
-                    setEngineHolds(loaded);
-                    applyLoaded(loaded);
+            if (reply.transportFailed()) {
+                if (done)
+                    done();
+                return;
+            }
+            decodeInTurn(reply.body, [this, done](Decoded loaded) {
+                if (loaded) {
+                    setEngineHolds(*loaded);
+                    applyLoaded(*loaded);
                     setRoutesLoaded(true);
                 }
-            }
-            if (done)
-                done();
+                if (done)
+                    done();
+            });
         });
     if (!reply && done)
         done();
+}
+
+namespace {
+
+RouteList::Decoded decodeRoutes(const QByteArray &body)
+{
+    const auto routes = decodeRecord<std::vector<WireRoute>>(EngineChannel::asView(body));
+    return routes ? RouteList::Decoded(RouteList::fromWire(*routes)) : std::nullopt;
+}
+
+} // namespace
+
+void RouteList::decodeInTurn(const QByteArray &body, std::function<void(Decoded)> then)
+{
+    auto decoding = std::make_shared<Decoding>();
+    decoding->then = std::move(then);
+    m_decoding.append(decoding);
+    if (body.size() < OffThreadDecodeBytes) {
+        decoding->result = decodeRoutes(body);
+        deliverDecoded();
+        return;
+    }
+    BackgroundWork::run(
+        this, [body] { return decodeRoutes(body); },
+        [this, decoding](Decoded routes) {
+            decoding->result = std::move(routes);
+            deliverDecoded();
+        });
+}
+
+void RouteList::deliverDecoded()
+{
+    // What a delivery sets off may give another answer; it waits for the loop here to reach it.
+    if (m_delivering)
+        return;
+    m_delivering = true;
+    while (!m_decoding.isEmpty() && m_decoding.first()->result) {
+        const std::shared_ptr<Decoding> next = m_decoding.takeFirst();
+        next->then(std::move(*next->result));
+    }
+    m_delivering = false;
 }
 
 // ---- Intents ----
@@ -313,9 +381,11 @@ void RouteList::encodeAhead()
 QByteArray RouteList::takePushBody()
 {
     std::optional<Encoded> ahead = std::exchange(m_encodedAhead, std::nullopt);
-    if (m_pushRoutes)
-        return encodeRoutes(*std::exchange(m_pushRoutes, std::nullopt));
+    if (m_pushRoutes) {
+        const QList<Endpoint> routes = *std::exchange(m_pushRoutes, std::nullopt);
+        return madeFrom(encodeRoutes(routes), routes);
+    }
     if (ahead && ahead->revision == m_revision)
-        return std::move(ahead->body);
-    return encodeRoutes(m_endpoints);
+        return madeFrom(std::move(ahead->body), m_endpoints);
+    return madeFrom(encodeRoutes(m_endpoints), m_endpoints);
 }

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -24,7 +25,10 @@ class RouteList final : public QObject
     Q_OBJECT
 public:
     using Done = std::function<void()>;
+    using Decoded = std::optional<QList<Endpoint>>;
     static constexpr int PushDebounceMs = 150;
+    // Route lists this long are read on a worker: a project of thousands of routes takes several frames.
+    static constexpr qsizetype OffThreadDecodeBytes = 256 * 1024;
 
     RouteList(EngineChannel *channel, PushGate *gate, QObject *parent = nullptr);
 
@@ -44,6 +48,10 @@ public:
     // Replaces the list with a load's or an import's answer, past the gate.
     void applyLoaded(const QList<Endpoint> &routes);
     void load(Done done = {});
+    // Reads an engine's answer that should be a route list (none when it is not one) and hands it to
+    // then(), answers in the order they were given: a long one is read on a worker, so then() may run
+    // only after the event loop has turned, but never before an answer given earlier.
+    void decodeInTurn(const QByteArray &body, std::function<void(Decoded)> then);
 
     // ---- Intents: each changes the list and pushes it ----
     void replaceEndpoints(const QList<Endpoint> &endpoints);
@@ -92,6 +100,11 @@ private:
     void didChange(int position);
     // The list the waiting push was made from, encoded; taken once its debounce ends.
     QByteArray takePushBody();
+    // Remembers which list a body was made from, so that once the engine takes it nothing is read back.
+    QByteArray madeFrom(QByteArray body, const QList<Endpoint> &routes);
+    void engineTook(const QByteArray &body);
+    void forgetDropped();
+    void deliverDecoded();
     // A list with long bodies is encoded on a worker while the debounce runs, so that the push need not
     // encode it on the window's thread; the push takes that encoding if the list has not changed since.
     void encodeAhead();
@@ -114,8 +127,22 @@ private:
         QByteArray body;
     };
     std::optional<Encoded> m_encodedAhead;
-    // What the engine holds: the last list loaded, or the body of the last push it took (decoded only
-    // when asked).
+    // What the engine holds: the last list loaded, imported or pushed and taken; none when not known.
     std::optional<QList<Endpoint>> m_engineList;
-    QByteArray m_engineBody;
+    // The bodies made and still on their way, each with the list it encodes, oldest first.
+    struct Made
+    {
+        QByteArray body;
+        QList<Endpoint> routes;
+    };
+    QList<Made> m_made;
+
+    // Answers being read, oldest first; each is handed on once it and every one before it is read.
+    struct Decoding
+    {
+        std::optional<Decoded> result;
+        std::function<void(Decoded)> then;
+    };
+    QList<std::shared_ptr<Decoding>> m_decoding;
+    bool m_delivering = false;
 };

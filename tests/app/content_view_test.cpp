@@ -274,6 +274,11 @@ TEST_F(Content, ImportBannerToneAndItsFourSecondLife)
     EXPECT_EQ(banner->tone(), SnowToast::Tone::success);
     EXPECT_FALSE(banner->isCut());
     testsupport::saveRender(&view(), "shell", "import-partial");
+    // Nothing came in: no success, though the words begin alike.
+    engine.setImportSummary(
+        QStringLiteral("Imported 0 of 15,000 requests: the rest are past the 5,000-route limit of a project"));
+    EXPECT_EQ(banner->tone(), SnowToast::Tone::error);
+    testsupport::saveRender(&view(), "shell", "import-nothing");
     // When the wait runs out the summary is cleared and the banner goes.
     timer->start(1);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !engine.importSummary().has_value(); }, 1000));

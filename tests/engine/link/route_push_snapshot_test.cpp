@@ -72,3 +72,20 @@ TEST_F(RoutePushSnapshot, LongListEncodedAheadSendsTheLastEditWhole)
     EXPECT_EQ(body[1]["path"], "/b2");
     EXPECT_EQ(body[0]["body"], longBody);
 }
+
+// The engine took a list whose route has steps; one edit later the quit names only the route it did not take
+// (a list read back from the body it took would have given the steps fresh ids, and named that route too).
+TEST_F(RoutePushSnapshot, TheQuitNamesOnlyTheRoutesTheEngineHasNotTaken)
+{
+    connectClient();
+    Endpoint stepped = opstest::route("r-1", "/a");
+    stepped.sequence = {MockStep{"s-1", 200, "first", 0, ErrorOverride::ok, 1}};
+    m_client.replaceEndpoints({stepped, opstest::route("r-2", "/b")});
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("POST", "/routes") == 1 && !m_client.routePushPending(); }));
+
+    m_client.setPushDebounceMs(60000);
+    Endpoint edited = m_client.endpoints()[1];
+    edited.body = "changed";
+    m_client.updateEndpoint(edited);
+    EXPECT_EQ(m_client.unsentRouteIds(), QStringList{"r-2"});
+}

@@ -1,6 +1,10 @@
 // The engine link's "routes loaded" state: set by an answered route load, cleared by loads, switches and bad answers.
 #include "ops_test_support.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QThread>
+
 using opstest::route;
 
 namespace {
@@ -56,6 +60,50 @@ TEST_F(RoutesLoaded, FollowsTheRouteLoadsOfTheActiveProject)
     EXPECT_FALSE(m_client.routesLoaded());
     ASSERT_TRUE(testsupport::waitFor([&] { return !m_client.isSwitchingProject(); }, 8000));
     EXPECT_TRUE(m_client.routesLoaded());
+    EXPECT_TRUE(m_client.endpoints().isEmpty());
+}
+
+// A long route list is read on a worker, so the window keeps answering while it is: it is shown only after the
+// event loop has turned, on the window's thread, and a short answer that came after it is still shown after it.
+TEST_F(RoutesLoaded, ALongListIsReadOffTheWindowsThreadAndAnswersKeepTheirOrder)
+{
+    connectClient();
+    ASSERT_TRUE(testsupport::waitFor([&] { return m_client.routesLoaded(); }));
+    m_answer = [](const RecordedRequest &request) -> std::optional<CannedReply> {
+        if (request.method == "GET" && request.path() == "/routes")
+            return CannedReply::held();
+        return std::nullopt;
+    };
+    QByteArray longList = "[";
+    for (int i = 0; i < 5000; ++i)
+        longList += (i ? "," : "") + routesBody.mid(1, routesBody.size() - 2).replace("r-1", "r-long-" + QByteArray::number(i))
+                    .replace(R"("body":"{}")", R"("body":")" + QByteArray(1000, 'x') + '"');
+    longList += "]";
+    ASSERT_GE(longList.size(), RouteList::OffThreadDecodeBytes);
+
+    // What the list shows at the first turn of the event loop after each answer arrived.
+    QList<qsizetype> shownAtNextTurn;
+    QObject::connect(m_client.network(), &QNetworkAccessManager::finished, &m_client, [&](QNetworkReply *reply) {
+        if (reply->url().path() == QStringLiteral("/routes"))
+            QMetaObject::invokeMethod(&m_client, [&] { shownAtNextTurn.append(m_client.endpoints().size()); },
+                                      Qt::QueuedConnection);
+    });
+    QList<bool> onWindowThread;
+    QObject::connect(&m_client, &EngineClient::endpointsChanged, &m_client,
+                     [&] { onWindowThread.append(QThread::currentThread() == m_client.thread()); });
+
+    m_client.loadRoutes();
+    m_client.loadRoutes();
+    ASSERT_TRUE(testsupport::waitFor([&] { return count("GET", "/routes") == 3; }));
+    qsizetype first = m_server.lastIndexOf("GET", "/routes") - 1;
+    while (m_server.requests()[first].path() != "/routes")
+        --first;
+    ASSERT_TRUE(m_server.release(first, answer(200, longList)));
+    ASSERT_TRUE(testsupport::waitFor([&] { return shownAtNextTurn.size() == 1; }, 20000));
+    EXPECT_EQ(shownAtNextTurn.first(), 1);
+    ASSERT_TRUE(m_server.release(m_server.lastIndexOf("GET", "/routes"), answer(200, "[]")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return onWindowThread.size() == 2; }, 20000));
+    EXPECT_EQ(onWindowThread, (QList<bool>{true, true}));
     EXPECT_TRUE(m_client.endpoints().isEmpty());
 }
 
