@@ -172,9 +172,4 @@ QString activeEnvironmentName(const QList<MockEnvironment> &environments, const 
     return QStringLiteral("No environment");
 }
 
-bool isSuccessSummary(const QString &summary)
-{
-    return summary.startsWith(QStringLiteral("Imported"), Qt::CaseSensitive);
-}
-
 } // namespace HeaderLogic

@@ -81,7 +81,4 @@ QString elideEnd(const QString &text, int width, const Measure &measure);
 // The text's start and end around "…", as much of both as fits the width ("…" alone at the least).
 QString elideMiddle(const QString &text, int width, const Measure &measure);
 
-// "Imported…" (exact prefix) reads as success; anything else as an error.
-bool isSuccessSummary(const QString &summary);
-
 } // namespace HeaderLogic

@@ -153,11 +153,3 @@ TEST(EnvironmentPickerLabel, ActiveNameOrNoEnvironment)
     EXPECT_EQ(activeEnvironmentName({a, b}, ""), "No environment");
     EXPECT_EQ(activeEnvironmentName({a}, "env-9"), "No environment");
 }
-
-TEST(ImportBannerTone, OnlyExactImportedPrefixIsSuccess)
-{
-    EXPECT_TRUE(isSuccessSummary("Imported 4 routes into Shop"));
-    EXPECT_FALSE(isSuccessSummary("imported 4 routes"));
-    EXPECT_FALSE(isSuccessSummary("Import failed: bad YAML"));
-    EXPECT_FALSE(isSuccessSummary(""));
-}

@@ -44,6 +44,10 @@ TEST(ImportSummaryLogic, CountsAreGroupedAndEngineErrorsRead)
     EXPECT_EQ(engineErrorText(R"({"error":"invalid YAML: \u00e9"})"), QStringLiteral("invalid YAML: \u00e9"));
     EXPECT_EQ(engineErrorText("plain words"), QStringLiteral("plain words"));
     EXPECT_FALSE(engineErrorText("\xff"));
+    EXPECT_TRUE(isSuccessfulImportSummary("Imported 4 routes into Shop"));
+    EXPECT_FALSE(isSuccessfulImportSummary("imported 4 routes"));
+    EXPECT_FALSE(isSuccessfulImportSummary("Import failed: bad YAML"));
+    EXPECT_FALSE(isSuccessfulImportSummary(""));
 }
 
 TEST_F(ImportLimits, CaptureImportsWhatFitsAndSaysWhatItLeftOut)
