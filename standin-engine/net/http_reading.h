@@ -164,9 +164,10 @@ asio::awaitable<bool> readRequestHeader(Stream &stream, beast::flat_buffer &buff
     co_return !ec;
 }
 
-// framingProblem's reason for a Transfer-Encoding this engine can't decode, which is not a malformed
-// request but one it doesn't implement.
-constexpr std::string_view kUnknownTransferCoding = "a Transfer-Encoding other than chunked";
+// framingProblem's reason for codings that end in chunked with one before it this engine can't decode:
+// the length is known, so the request is not malformed but one the engine doesn't implement (RFC 9112
+// §6.1). Codings that don't end in chunked leave the length unknown, which is malformed (§6.3).
+constexpr std::string_view kUnknownTransferCoding = "a transfer coding before chunked that the proxy can't decode";
 
 // Why a request's body length is ambiguous, if it is: a request may give it one way only, one
 // Content-Length or chunked (last and alone), never both, so no two readers can disagree on it.
