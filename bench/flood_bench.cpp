@@ -260,15 +260,16 @@ void BM_SlowReadersOfLargeBody(benchmark::State &state)
 }
 BENCHMARK(BM_SlowReadersOfLargeBody)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// Connections that send a chunked body one byte a chunk, each chunk its own write, as fast as they can;
-// after 4,096 chunks the body ends and the next request starts.
-asio::awaitable<void> trickleChunks(int port, Clock::time_point deadline, std::atomic<std::int64_t> &chunks)
+// Connections that send a chunked body one byte a chunk, as fast as they can, so that every read of the
+// engine brings thousands of chunks; after 65,536 chunks the body ends and the next request starts.
+asio::awaitable<void> trickleChunks(int port, Clock::time_point deadline, std::atomic<std::int64_t> &sent)
 {
     auto executor = co_await asio::this_coro::executor;
     static const std::string head = "POST /upload HTTP/1.1\r\nHost: bench.test\r\nTransfer-Encoding: chunked\r\n\r\n";
-    static const std::string chunk = [] {
+    constexpr int kChunksAWrite = 1024;
+    static const std::string chunks = [] {
         std::string many;
-        for (int i = 0; i < 1024; ++i)
+        for (int i = 0; i < kChunksAWrite; ++i)
             many += "1\r\nx\r\n";
         return many;
     }();
@@ -283,8 +284,8 @@ asio::awaitable<void> trickleChunks(int port, Clock::time_point deadline, std::a
         while (!ec && Clock::now() < deadline) {
             co_await asio::async_write(socket, asio::buffer(head), asio::redirect_error(asio::use_awaitable, ec));
             for (int i = 0; i < 64 && !ec; ++i) {
-                co_await asio::async_write(socket, asio::buffer(chunk), asio::redirect_error(asio::use_awaitable, ec));
-                ++chunks;
+                co_await asio::async_write(socket, asio::buffer(chunks), asio::redirect_error(asio::use_awaitable, ec));
+                sent += kChunksAWrite;
             }
             if (!ec)
                 co_await asio::async_write(socket, asio::buffer(last), asio::redirect_error(asio::use_awaitable, ec));
