@@ -77,8 +77,8 @@ public:
     static constexpr size_t kMaxStoredBytes = 8 * 1024 * 1024;
     // The most one thread holds until they are gathered, in bytes of their lines (a record holds its
     // request's body): no more than the history keeps, so a flood of large requests holds little. All
-    // threads together hold no more either: a thread holds what the others leave of it, and at least
-    // its share.
+    // threads together hold no more than twice as much: a thread holds what the others leave of it, and
+    // at least its share of it (as much again, in all), since a thread gone quiet keeps what it holds.
     static constexpr size_t kFreshBytesPerThread = kMaxStoredBytes;
     // The bound of the numbering, far past what any run reaches, so it never wraps: a record numbered
     // at it or past it (a damaged or hand-made file) is left out, and numbering goes on after the
