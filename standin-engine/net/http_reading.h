@@ -179,7 +179,7 @@ asio::awaitable<bool> readRequestHeader(Stream &stream, beast::flat_buffer &buff
 // framingProblem's reason for codings that end in chunked with one before it this engine can't decode:
 // the length is known, so the request is not malformed but one the engine doesn't implement (RFC 9112
 // §6.1). Codings that don't end in chunked leave the length unknown, which is malformed (§6.3).
-constexpr std::string_view kUnknownTransferCoding = "a transfer coding before chunked that the proxy can't decode";
+constexpr std::string_view kUnknownTransferCoding = "a transfer coding before chunked that is not supported";
 
 // Why a request's body length is ambiguous, if it is: a request may give it one way only, one
 // Content-Length or chunked (last and alone), never both, so no two readers can disagree on it.
