@@ -258,31 +258,8 @@ std::string answerContentType(const RouteTable &table, size_t index, const WireR
 
 namespace {
 
-// A large body the route holds as it stands is answered from the route table itself, not a copy.
-// Returns the body shared, if one is.
-const std::string *shareRouteBody(ProxiedResponse &response, const WireRoute &route, const RouteSnapshot &routes)
-{
-    constexpr std::size_t kShareFrom = 4096;
-    if (response.body.size() < kShareFrom)
-        return nullptr;
-    const std::string *source = nullptr;
-    if (route.body == response.body) {
-        source = &route.body;
-    } else if (route.sequence) {
-        for (const auto &step : *route.sequence) {
-            if (step.body == response.body) {
-                source = &step.body;
-                break;
-            }
-        }
-    }
-    if (!source)
-        return nullptr;
-    auto holder = std::make_shared<const RouteSnapshot>(routes);
-    response.sharedBody = std::shared_ptr<const std::string>(holder, source);
-    std::string().swap(response.body); // assigning an empty string would keep the capacity
-    return source;
-}
+// Bodies at least this large are answered from one shared copy rather than one of each answer's own.
+constexpr std::size_t kShareFrom = 4096;
 
 // An absolute-form target without the "user:password@" a client may have written into it: the target
 // itself when it has none, else the text made in `cleaned`.
@@ -360,10 +337,11 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
     if (route)
         plan.matchedPath = route->path;
     PlannedAnswer answer;
+    std::optional<RouteTable::Filled> filled;
     if (passThrough) {
         answer.status = 0; // the real host answers unless chaos decides otherwise
     } else {
-        answer = mockAnswer(*route, view);
+        answer = mockAnswer(*table, *index, view, filled);
         plan.injected = true;
     }
     const bool stepDrops = answer.drop;
@@ -397,12 +375,21 @@ ExchangePlan ExchangeHandler::plan(const ProxiedRequest &request)
         return plan;
     }
     response.status = answer.status;
-    if (answer.status != 204 && answer.status != 304) {
+    if (answer.status == 204 || answer.status == 304)
+        return plan;
+    // A large body is answered from one copy every answer shares, so a client that reads slowly holds
+    // none of its own: the route's body from the route list itself, a filled-in one from the table.
+    if (filled && answer.routeBody) {
+        response.sharedBody = std::move(filled->body);
+        response.contentType = *filled->verdict;
+    } else if (answer.uncopied && answer.routeBody) {
+        response.sharedBody = std::shared_ptr<const std::string>(std::make_shared<const RouteSnapshot>(view.routes),
+                                                                 answer.uncopied);
+        response.contentType = *table->bodyVerdict(*index, answer.step, contentTypeVerdict);
+    } else {
         response.body = std::move(answer.body);
-        if (route && !passThrough) {
+        if (route && !passThrough)
             response.contentType = answerContentType(*table, *index, *route, response.body);
-            shareRouteBody(response, *route, view.routes);
-        }
     }
     return plan;
 }
@@ -457,21 +444,30 @@ bool ExchangeHandler::refuseBeforeRoutes(const ProxiedRequest &request, Exchange
     return false;
 }
 
-PlannedAnswer ExchangeHandler::mockAnswer(const WireRoute &route, const ActiveProjectView &view)
+PlannedAnswer ExchangeHandler::mockAnswer(const RouteTable &table, size_t index, const ActiveProjectView &view,
+                                          std::optional<RouteTable::Filled> &filled)
 {
+    const WireRoute &route = view.routes[index];
     // Only a sequence depends on how often its route answered.
     const bool counted = route.sequence && !route.sequence->empty();
-    PlannedAnswer answer = planAnswer(route, counted ? m_state.nextHit(route.id) : 0);
-    // Text without "{{" stays as it is: no copy made of it. Filled in, it is bounded as a generated body is.
-    if (answer.body.find("{{") != std::string::npos) {
-        if (auto filled = substituteVariables(answer.body, view.variables, kMaxGeneratedBytes)) {
-            answer.body = std::move(*filled);
-        } else {
-            answer.status = 500;
-            answer.body = proxyErrorBody("the route's body with its {{variables}} filled in would pass "
-                                         + std::to_string(kMaxGeneratedBytes / (1024 * 1024)) + " MB");
-        }
+    // A large body is not copied for each answer: every answer shares the route's own.
+    PlannedAnswer answer = planAnswer(route, counted ? m_state.nextHit(route.id) : 0, kShareFrom - 1);
+    // Text without "{{" stays as it is. Filled in, it is bounded as a generated body is; a large one is
+    // filled once for every answer while the routes and the environment stand.
+    if (!answer.routeBody || (answer.uncopied ? *answer.uncopied : answer.body).find("{{") == std::string::npos)
+        return answer;
+    if (answer.uncopied) {
+        filled = table.filledBody(index, answer.step, view.variables, kMaxGeneratedBytes, contentTypeVerdict);
+        if (filled)
+            return answer;
+    } else if (auto text = substituteVariables(answer.body, view.variables, kMaxGeneratedBytes)) {
+        answer.body = std::move(*text);
+        return answer;
     }
+    answer.status = 500;
+    answer.routeBody = false;
+    answer.body = proxyErrorBody("the route's body with its {{variables}} filled in would pass "
+                                 + std::to_string(kMaxGeneratedBytes / (1024 * 1024)) + " MB");
     return answer;
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/records/event_records.h"
 #include "engine/records/traffic_records.h"
+#include "exchange/route_table.h"
 #include "mocks/route_matching.h"
 #include "mocks/schema_learner.h"
 #include "net/proxied_message.h"
@@ -97,8 +98,10 @@ private:
     // The plan's first step: the request's target, and whether the request is refused before any route
     // is looked at (true, the plan's answer given).
     bool refuseBeforeRoutes(const ProxiedRequest &request, ExchangePlan &plan);
-    // A mocking route's answer to this use of it, its body's "{{key}}" filled in.
-    PlannedAnswer mockAnswer(const WireRoute &route, const ActiveProjectView &view);
+    // A mocking route's answer to this use of it, its body's "{{key}}" filled in: in the answer, or in
+    // `filled` when that one is shared by every answer.
+    PlannedAnswer mockAnswer(const RouteTable &table, size_t index, const ActiveProjectView &view,
+                             std::optional<RouteTable::Filled> &filled);
 
     // The request is kept for replays and read by the record when it is read.
     // `head` is the plan's record, handed over or copied.

@@ -185,6 +185,20 @@ RouteTable::MethodBuckets &RouteTable::methodFor(std::string_view lowered)
     return m_methods.back();
 }
 
+// Filled-in bodies by their place among the verdicts, each with the environment it was filled from.
+struct RouteTable::FilledBodies {
+    struct Entry {
+        VariableSnapshot variables;
+        Filled filled;
+    };
+    std::mutex mutex;
+    std::unordered_map<size_t, Entry> bySlot;
+    size_t bytes = 0;
+    // One body filled in or judged at a time: each takes more than its own size again while it is made,
+    // and every thread that came at once would otherwise make its own.
+    std::mutex making;
+};
+
 RouteTable::RouteTable(RouteSnapshot routes)
     : m_routes(std::move(routes))
 {
@@ -217,6 +231,7 @@ RouteTable::RouteTable(RouteSnapshot routes)
         verdicts += 1 + (route.sequence ? route.sequence->size() : 0);
     }
     m_verdicts = std::make_unique<std::atomic<const std::string *>[]>(verdicts);
+    m_filled = std::make_unique<FilledBodies>();
     for (auto &method : m_methods) {
         method.anyHost.index();
         for (auto &[name, host] : method.byHost) {
@@ -253,14 +268,59 @@ const std::string *RouteTable::bodyVerdict(size_t route, std::optional<size_t> s
 {
     const WireRoute &source = m_routes[route];
     const std::string &body = step ? source.sequence->at(*step).body : source.body;
-    // Two threads may both decide at first; they come to the same verdict.
     std::atomic<const std::string *> &slot = m_verdicts[m_firstVerdict[route] + (step ? 1 + *step : 0)];
     const std::string *verdict = slot.load(std::memory_order_acquire);
+    if (verdict)
+        return verdict;
+    std::lock_guard making(m_filled->making);
+    verdict = slot.load(std::memory_order_acquire);
     if (!verdict) {
         verdict = decide(body);
         slot.store(verdict, std::memory_order_release);
     }
     return verdict;
+}
+
+RouteTable::~RouteTable() = default;
+
+std::optional<RouteTable::Filled> RouteTable::filledBody(size_t route, std::optional<size_t> step,
+                                                         const VariableSnapshot &variables, size_t limit,
+                                                         BodyVerdict decide) const
+{
+    const size_t slot = m_firstVerdict[route] + (step ? 1 + *step : 0);
+    const auto kept = [&]() -> std::optional<Filled> {
+        const auto found = m_filled->bySlot.find(slot);
+        if (found != m_filled->bySlot.end() && found->second.variables.sameAs(variables))
+            return found->second.filled;
+        return std::nullopt;
+    };
+    {
+        std::lock_guard lock(m_filled->mutex);
+        if (auto filled = kept())
+            return filled;
+    }
+    std::lock_guard making(m_filled->making);
+    {
+        std::lock_guard lock(m_filled->mutex);
+        if (auto filled = kept())
+            return filled;
+    }
+    const WireRoute &source = m_routes[route];
+    auto text = substituteVariables(step ? source.sequence->at(*step).body : source.body, variables, limit);
+    if (!text)
+        return std::nullopt;
+    Filled filled {std::make_shared<const std::string>(std::move(*text)), nullptr};
+    filled.verdict = decide(*filled.body);
+    std::lock_guard lock(m_filled->mutex);
+    if (const auto stale = m_filled->bySlot.find(slot); stale != m_filled->bySlot.end()) {
+        m_filled->bytes -= stale->second.filled.body->size();
+        m_filled->bySlot.erase(stale);
+    }
+    if (m_filled->bytes + filled.body->size() <= kMaxFilledBytes) {
+        m_filled->bytes += filled.body->size();
+        m_filled->bySlot.emplace(slot, FilledBodies::Entry {variables, filled});
+    }
+    return filled;
 }
 
 std::shared_ptr<const RouteTable> RouteTable::of(const RouteSnapshot &routes)

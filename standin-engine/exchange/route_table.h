@@ -20,6 +20,7 @@ namespace standin {
 class RouteTable final {
 public:
     explicit RouteTable(RouteSnapshot routes);
+    ~RouteTable();
 
     // Always the answer findRoute gives over the plain list: the first active route, in list order.
     std::optional<size_t> find(std::string_view method, const ProxyTarget &target) const;
@@ -33,6 +34,19 @@ public:
     // give the same answer for the same body every time.
     using BodyVerdict = const std::string *(*)(const std::string &body);
     const std::string *bodyVerdict(size_t route, std::optional<size_t> step, BodyVerdict decide) const;
+
+    // A route's own body (`step` empty) or a step's, with "{{key}}" filled in from `variables`, and what
+    // `decide` says of it. Made once and shared by every answer while the route list and the environment
+    // stay as they are, so the readers of a large templated body don't each hold a copy; nothing when
+    // filled in it would pass `limit` bytes. What the table keeps of them is bounded by kMaxFilledBytes:
+    // past it each answer gets a body of its own again.
+    struct Filled {
+        std::shared_ptr<const std::string> body;
+        const std::string *verdict = nullptr;
+    };
+    static constexpr size_t kMaxFilledBytes = 64 * 1024 * 1024;
+    std::optional<Filled> filledBody(size_t route, std::optional<size_t> step, const VariableSnapshot &variables,
+                                     size_t limit, BodyVerdict decide) const;
 
 private:
     // A request path split into segments, without allocating: paths longer than this are matched
@@ -99,6 +113,8 @@ private:
     std::vector<MethodBuckets> m_methods;
     std::vector<size_t> m_firstVerdict; // per route: its body's place in m_verdicts, its steps' after it
     mutable std::unique_ptr<std::atomic<const std::string *>[]> m_verdicts;
+    struct FilledBodies;
+    std::unique_ptr<FilledBodies> m_filled;
 };
 
 // The answer findRoute gives over the plain list, from the snapshot's compiled table (RouteTable::of).

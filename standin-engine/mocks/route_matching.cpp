@@ -311,15 +311,18 @@ void applyOverride(PlannedAnswer &answer, std::string_view overrideText)
     case ErrorOverride::notFound:
         answer.status = 404;
         answer.body = R"({"error":"Not Found"})";
+        answer.routeBody = false;
         break;
     case ErrorOverride::serverError:
         answer.status = 500;
         answer.body = R"({"error":"Internal Server Error"})";
+        answer.routeBody = false;
         break;
     case ErrorOverride::timeout:
         answer.holdThenTimeout = true;
         answer.status = 504;
         answer.body = R"({"error":"Gateway Timeout"})";
+        answer.routeBody = false;
         break;
     case ErrorOverride::custom:
     case ErrorOverride::ok:
@@ -327,11 +330,11 @@ void applyOverride(PlannedAnswer &answer, std::string_view overrideText)
     }
 }
 
-PlannedAnswer planAnswer(const WireRoute &route, size_t hit)
+PlannedAnswer planAnswer(const WireRoute &route, size_t hit, size_t copyUpTo)
 {
     PlannedAnswer answer;
     answer.status = answerStatus(route.status);
-    answer.body = route.body;
+    const std::string *body = &route.body;
     answer.latencyMs = clampLatency(route.latencyMs);
     std::string overrideText = route.override.value_or("");
 
@@ -341,22 +344,28 @@ PlannedAnswer planAnswer(const WireRoute &route, size_t hit)
         for (const auto &step : *steps)
             total += repeatSpan(step);
         size_t position = route.seqMode.value_or("sticky") == "loop" ? hit % total : std::min(hit, total - 1);
-        const WireStep *chosen = &steps->back();
-        for (const auto &step : *steps) {
-            const size_t span = repeatSpan(step);
+        size_t chosen = steps->size() - 1;
+        for (size_t step = 0; step < steps->size(); ++step) {
+            const size_t span = repeatSpan((*steps)[step]);
             if (position < span) {
-                chosen = &step;
+                chosen = step;
                 break;
             }
             position -= span;
         }
-        answer.status = answerStatus(chosen->status);
-        answer.body = chosen->body;
-        answer.latencyMs = clampLatency(chosen->latencyMs.value_or(0));
-        overrideText = chosen->override.value_or("");
+        answer.step = chosen;
+        const WireStep &step = (*steps)[chosen];
+        answer.status = answerStatus(step.status);
+        body = &step.body;
+        answer.latencyMs = clampLatency(step.latencyMs.value_or(0));
+        overrideText = step.override.value_or("");
     }
     if (answer.status < 100 || answer.status > 599)
         answer.status = 200;
+    if (body->size() > copyUpTo)
+        answer.uncopied = body;
+    else
+        answer.body = *body;
     applyOverride(answer, overrideText);
     // A sequence step's "timeout" drops the connection; the route's own holds, then answers 504.
     if (steps && !steps->empty() && answer.holdThenTimeout) {
@@ -381,6 +390,7 @@ void applyChaos(const ChaosPreset &preset, PlannedAnswer &answer, std::mt19937_6
             const std::int64_t status = fault.status.value_or(500);
             answer.status = status >= 100 && status <= 599 ? static_cast<int>(status) : 500;
             answer.body = fault.body.value_or(R"({"error":"injected by chaos preset"})");
+            answer.routeBody = false;
         } else if (fault.kind == "drop") {
             answer.drop = true;
         }

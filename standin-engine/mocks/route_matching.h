@@ -7,6 +7,7 @@
 #include "engine/records/environment_records.h"
 #include "engine/records/route_records.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <random>
@@ -62,6 +63,8 @@ public:
     const std::string *find(std::string_view key) const;
     size_t size() const;
     bool empty() const { return size() == 0; }
+    // Whether both are the same snapshot, taken from one environment as it stood.
+    bool sameAs(const VariableSnapshot &other) const { return m_table == other.m_table; }
 
 private:
     struct Table;
@@ -82,6 +85,12 @@ std::string routeKey(std::string_view method, std::string_view host, std::string
 struct PlannedAnswer {
     int status = 200;
     std::string body;
+    // The body is the route's own (or, with `step`, that sequence step's), not one an override or a
+    // chaos fault put in its place.
+    bool routeBody = true;
+    std::optional<size_t> step;
+    // That body, when it was too large to copy into `body`: left where it is for the caller to share.
+    const std::string *uncopied = nullptr;
     int latencyMs = 0;
     bool holdThenTimeout = false; // the "timeout" override: wait, then answer 504
     bool drop = false;            // a chaos "drop" fault, or a sequence step's "timeout": close unanswered
@@ -93,8 +102,9 @@ constexpr int kTimeoutHoldMs = 10000;
 constexpr int kMaxLatencyMs = 60000;
 
 // The answer of a route on its `hit`-th use (0 first), walking its sequence by its mode
-// ("sticky" stays on the last step, "loop" starts over).
-PlannedAnswer planAnswer(const WireRoute &route, size_t hit);
+// ("sticky" stays on the last step, "loop" starts over). A body larger than `copyUpTo` bytes is left
+// uncopied.
+PlannedAnswer planAnswer(const WireRoute &route, size_t hit, size_t copyUpTo = SIZE_MAX);
 // Applies the override wire text ("404", "500", "timeout", "custom", anything else ok).
 void applyOverride(PlannedAnswer &answer, std::string_view overrideText);
 // Rolls each fault of the preset once and applies those that hit.

@@ -5,6 +5,7 @@
 #include "net/http_fields.h"
 
 #include <cerrno>
+#include <vector>
 #include <sys/socket.h>
 
 namespace standin::net {
@@ -17,6 +18,35 @@ struct PlainRead {
     bool waiting = true;
     bool timedOut = false;
 };
+
+// What is wrong with a request's transfer codings, if anything: the list must end in chunked, which
+// comes once. Empty list elements are allowed and skipped (RFC 9110 §5.6.1).
+std::optional<std::string_view> codingsProblem(beast::string_view value)
+{
+    std::vector<beast::string_view> codings;
+    for (std::size_t at = 0; at <= value.size();) {
+        std::size_t end = value.find(',', at);
+        if (end == beast::string_view::npos)
+            end = value.size();
+        beast::string_view coding = value.substr(at, end - at);
+        while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t'))
+            coding.remove_prefix(1);
+        while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t'))
+            coding.remove_suffix(1);
+        if (!coding.empty())
+            codings.push_back(coding);
+        at = end + 1;
+    }
+    if (codings.empty() || !beast::iequals(codings.back(), "chunked"))
+        return "a Transfer-Encoding that does not end in chunked, so the body's length is unknown";
+    for (std::size_t i = 0; i + 1 < codings.size(); ++i) {
+        if (beast::iequals(codings[i], "chunked"))
+            return "chunked applied more than once";
+    }
+    if (codings.size() > 1)
+        return kUnknownTransferCoding;
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -66,8 +96,8 @@ std::optional<std::string> framingProblem(const http::request_parser<http::empty
     if (encodings == 1) {
         if (lengths)
             return "both Content-Length and Transfer-Encoding";
-        if (!beast::iequals(findField(header, http::field::transfer_encoding)->value(), "chunked"))
-            return std::string(kUnknownTransferCoding);
+        if (const auto problem = codingsProblem(findField(header, http::field::transfer_encoding)->value()))
+            return std::string(*problem);
     }
     return std::nullopt;
 }

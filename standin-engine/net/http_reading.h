@@ -58,12 +58,15 @@ asio::awaitable<std::size_t> readBytes(Stream &stream, asio::mutable_buffer spac
 // What http::async_read_some does, without its layers of composed operations and without the trip
 // through the event loop it makes when the buffer already held what the parser wanted: that is how
 // a small answer's body, which came with its header, is taken. Reads only when the parser needs more.
+// Of a body, every chunk the buffer holds is taken before it returns: a body sent a byte a chunk would
+// otherwise cost its caller a round per byte, and hold its thread for as long as a read took to parse.
 template <class Stream, class Buffer, class Parser>
 asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &parser, Deadline deadline,
                                       beast::error_code &ec, ReadKind kind = ReadKind::Usual)
 {
     ec = {};
     std::size_t used = 0;
+    const bool inBody = parser.is_header_done();
     for (bool read = buffer.size() == 0;; read = true) {
         if (read) {
             const std::size_t room = beast::read_size(buffer, 65536);
@@ -91,9 +94,18 @@ asio::awaitable<std::size_t> readSome(Stream &stream, Buffer &buffer, Parser &pa
             if (ec)
                 co_return used;
         }
-        const std::size_t parsed = parser.put(buffer.data(), ec);
+        std::size_t parsed = parser.put(buffer.data(), ec);
         buffer.consume(parsed);
         used += parsed;
+        while (!ec && inBody && parsed > 0 && buffer.size() > 0 && !parser.is_done()) {
+            parsed = parser.put(buffer.data(), ec);
+            buffer.consume(parsed);
+            used += parsed;
+            if (ec == http::error::need_more) { // a part of a chunk: the rest comes with a later read
+                ec = {};
+                co_return used;
+            }
+        }
         if (ec != http::error::need_more)
             co_return used;
         ec = {};
@@ -164,9 +176,10 @@ asio::awaitable<bool> readRequestHeader(Stream &stream, beast::flat_buffer &buff
     co_return !ec;
 }
 
-// framingProblem's reason for a Transfer-Encoding this engine can't decode, which is not a malformed
-// request but one it doesn't implement.
-constexpr std::string_view kUnknownTransferCoding = "a Transfer-Encoding other than chunked";
+// framingProblem's reason for codings that end in chunked with one before it this engine can't decode:
+// the length is known, so the request is not malformed but one the engine doesn't implement (RFC 9112
+// §6.1). Codings that don't end in chunked leave the length unknown, which is malformed (§6.3).
+constexpr std::string_view kUnknownTransferCoding = "a transfer coding before chunked that is not supported";
 
 // Why a request's body length is ambiguous, if it is: a request may give it one way only, one
 // Content-Length or chunked (last and alone), never both, so no two readers can disagree on it.

@@ -82,6 +82,9 @@ void TrafficHistory::insertLocked(Kept fresh)
 void TrafficHistory::gatherLocked()
 {
     std::vector<Kept> batch = m_fresh.takeAll();
+    for (auto &place : m_placeBytes)
+        place.bytes.store(0, std::memory_order_relaxed);
+    m_freshBytes.store(0, std::memory_order_relaxed);
     if (batch.empty())
         return;
     std::sort(batch.begin(), batch.end(), [](const Kept &a, const Kept &b) { return a.number < b.number; });
@@ -246,7 +249,13 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
     const size_t sizeWithoutId = roughLineSize(head) + kept->restRoughSize();
     // Gathered when the history is read or saved, and by its follower. A thread's records past its
     // newest kFreshPerThread would fall out once gathered (the replay store keeps no more requests), so
-    // they are let go now, on the thread that made them.
+    // they are let go now, on the thread that made them; so are those past its part of the bytes.
+    std::atomic<std::int64_t> &placeBytes = m_placeBytes[placeOfThisThread(ThreadBatches<Kept>::kPlaces)].bytes;
+    const std::int64_t others = std::max<std::int64_t>(0, m_freshBytes.load(std::memory_order_relaxed)
+                                                              - placeBytes.load(std::memory_order_relaxed));
+    constexpr auto kAll = static_cast<std::int64_t>(kFreshBytesPerThread);
+    const auto boundBytes = static_cast<size_t>(std::max(kAll / std::int64_t(ThreadBatches<Kept>::kPlaces),
+                                                         kAll - std::min(others, kAll)));
     auto oldest = m_fresh.add(
         [&] {
             // Numbered under the lock, so a reader that gathered this thread's records has every record it numbered.
@@ -255,7 +264,7 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
             head.id.assign(digits, std::to_chars(digits + 2, digits + sizeof digits, number).ptr);
             return Kept {number, sizeWithoutId + head.id.size(), kept};
         },
-        sizeWithoutId, kFreshPerThread, kFreshBytesPerThread,
+        sizeWithoutId, kFreshPerThread, boundBytes,
         [](const auto &items) {
             // A record's own block first, then step by step what its members point to.
             constexpr size_t kBlockAhead = KeptRecord::kFetchSteps + 1;
@@ -267,8 +276,13 @@ std::shared_ptr<const KeptRecord> TrafficHistory::keep(std::shared_ptr<KeptRecor
                     items[ahead].record->fetchParts(step);
             }
         });
-    for (Kept &item : oldest)
+    auto change = static_cast<std::int64_t>(sizeWithoutId);
+    for (Kept &item : oldest) {
+        change -= static_cast<std::int64_t>(item.size - item.record->head().id.size());
         fallen.push_back(std::move(item.record));
+    }
+    placeBytes.fetch_add(change, std::memory_order_relaxed);
+    m_freshBytes.fetch_add(change, std::memory_order_relaxed);
     return kept;
 }
 

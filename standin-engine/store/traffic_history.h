@@ -5,6 +5,7 @@
 #include "core/thread_batches.h"
 #include "engine/records/traffic_records.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -75,7 +76,9 @@ public:
     // The kept records' size as saved; the oldest go first when new ones pass it.
     static constexpr size_t kMaxStoredBytes = 8 * 1024 * 1024;
     // The most one thread holds until they are gathered, in bytes of their lines (a record holds its
-    // request's body): no more than the history keeps, so a flood of large requests holds little.
+    // request's body): no more than the history keeps, so a flood of large requests holds little. All
+    // threads together hold no more than twice as much: a thread holds what the others leave of it, and
+    // at least its share of it (as much again, in all), since a thread gone quiet keeps what it holds.
     static constexpr size_t kFreshBytesPerThread = kMaxStoredBytes;
     // The bound of the numbering, far past what any run reaches, so it never wraps: a record numbered
     // at it or past it (a damaged or hand-made file) is left out, and numbering goes on after the
@@ -166,6 +169,13 @@ private:
     std::mutex m_saveMutex; // one writer of the file at a time
     // Records just added, gathered into the history by every reader and by the saver.
     ThreadBatches<Kept> m_fresh;
+    // Their bytes, in all and by place, counted as they are added and let go and set back to nothing
+    // when they are gathered: an add racing a gathering may be miscounted until the next gathering.
+    std::atomic<std::int64_t> m_freshBytes {0};
+    struct alignas(64) PlaceBytes {
+        std::atomic<std::int64_t> bytes {0};
+    };
+    std::array<PlaceBytes, ThreadBatches<Kept>::kPlaces> m_placeBytes;
     Follower *m_follower = nullptr;
     std::deque<Kept> m_records; // newest first
     size_t m_bytes = 0;         // the size of their lines

@@ -315,6 +315,50 @@ TEST_F(Exchanges, EachAnswerCarriesTheContentTypeOfTheBodyItSends)
     EXPECT_EQ(send("GET", "http://api.test/named").contentType, "text/plain; charset=utf-8");
 }
 
+TEST_F(Exchanges, ALargeTemplatedBodyIsFilledOnceForEveryReaderUntilTheEnvironmentChanges)
+{
+    const std::string pad(64 * 1024, 'x');
+    WireRoute route;
+    route.id = "r-big";
+    route.method = "GET";
+    route.host = "api.test";
+    route.path = "/big";
+    WireStep step;
+    step.status = 200;
+    step.body = R"({"who":"{{name}}","pad":")" + pad + "\"}";
+    WireStep other = step;
+    other.body = "{{name}} " + pad;
+    route.sequence = std::vector<WireStep> {step, other};
+    route.seqMode = "loop";
+    m_state.setRoutes({route});
+    const auto name = [&](const std::string &value) {
+        m_state.setEnvironments({{{"env-1", "Dev", std::vector<WireVar> {{"name", value}}}}, "env-1"});
+    };
+    name("ada");
+    ProxiedRequest request;
+    request.method = "GET";
+    request.target = "http://api.test/big";
+    // Readers of the same step hold one filled-in copy between them.
+    std::vector<ExchangePlan> readers;
+    for (int i = 0; i < 4; ++i)
+        readers.push_back(m_handler.plan(request));
+    for (const auto &reader : readers)
+        ASSERT_TRUE(reader.response.sharedBody);
+    EXPECT_EQ(readers[0].response.sharedBody, readers[2].response.sharedBody);
+    EXPECT_EQ(readers[1].response.sharedBody, readers[3].response.sharedBody);
+    EXPECT_NE(readers[0].response.sharedBody, readers[1].response.sharedBody);
+    EXPECT_EQ(readers[0].response.bodyText(), R"({"who":"ada","pad":")" + pad + "\"}");
+    EXPECT_EQ(readers[0].response.contentType, "application/json");
+    EXPECT_EQ(readers[1].response.bodyText(), "ada " + pad);
+    EXPECT_EQ(readers[1].response.contentType, "text/plain; charset=utf-8");
+
+    name("grace");
+    const ExchangePlan changed = m_handler.plan(request);
+    ASSERT_TRUE(changed.response.sharedBody);
+    EXPECT_EQ(changed.response.bodyText(), R"({"who":"grace","pad":")" + pad + "\"}");
+    EXPECT_EQ(readers[0].response.bodyText(), R"({"who":"ada","pad":")" + pad + "\"}"); // sent as it was
+}
+
 TEST_F(Exchanges, AFloodIsLearnedFromASampleWhileEveryRouteStillLearns)
 {
     // A window longer than the test, so the bound is exact however slow the machine.

@@ -106,6 +106,34 @@ TEST(HttpReading, TheEnginesReadsParseWhatBeastsParseHoweverTheBytesArrive)
     EXPECT_EQ(readAnswer(answers[6].second, 64, false, 40).error, beast::error_code(http::error::buffer_overflow).message());
 }
 
+TEST(HttpReading, OneReadOfABodyTakesEveryChunkTheBufferHolds)
+{
+    asio::io_context io;
+    beast::test::stream client(io);
+    beast::test::stream peer(io);
+    client.connect(peer);
+    std::string bytes = "POST /up HTTP/1.1\r\nHost: api.test\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 1000; ++i)
+        bytes += "1\r\nx\r\n";
+    bytes += "1\r"; // a chunk still coming: what is here goes to the caller without waiting for it
+    peer.write_some(asio::buffer(bytes));
+    http::request_parser<http::string_body> parser;
+    beast::flat_buffer buffer;
+    buffer.reserve(64 * 1024); // the first read takes them all, as a buffer made ready for a body does
+    beast::error_code ec;
+    std::vector<std::size_t> bodyAfterEachRead;
+    asio::co_spawn(io, [&]() -> asio::awaitable<void> {
+        const auto deadline = standin::net::deadlineAfter(std::chrono::seconds(30));
+        co_await standin::net::readHeader(client, buffer, parser, deadline, ec);
+        co_await standin::net::readSome(client, buffer, parser, deadline, ec);
+        bodyAfterEachRead.push_back(parser.get().body().size());
+    }, asio::detached);
+    io.run();
+    EXPECT_FALSE(ec) << ec.message();
+    EXPECT_EQ(bodyAfterEachRead, std::vector<std::size_t> {1000});
+    EXPECT_EQ(parser.get().body(), std::string(1000, 'x'));
+}
+
 TEST(HttpReading, FieldsLookedUpByCodeAnswerAsBeastsOwnLookups)
 {
     const auto textOf = [](const http::fields &fields) {

@@ -222,15 +222,20 @@ TEST_F(Transport, OversizedHeaderGetsA431)
 TEST_F(Transport, AmbiguousBodyLengthsAreRefusedAndNothingIsSmuggled)
 {
     const std::string smuggled = "GET http://api.test/smuggled HTTP/1.1\r\nHost: api.test\r\n\r\n";
-    // With the proxy's status: a coding it can't decode is one it doesn't implement, as nginx answers.
+    // With the proxy's status: codings that don't end in chunked leave the length unknown (400); a coding
+    // before chunked that the proxy can't decode is one it doesn't implement (501).
     const std::vector<std::pair<std::string, int>> framings = {
         {"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n", 400},
         {"Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", 400},
         {"Content-Length: 5\r\nContent-Length: 5\r\n", 400},
         {"Content-Length: 5, 5\r\n", 400},
         {"Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n", 400},
-        {"Transfer-Encoding: gzip\r\n", 501},
+        {"Transfer-Encoding: gzip\r\n", 400},
+        {"Transfer-Encoding: identity\r\n", 400},
+        {"Transfer-Encoding: chunked, gzip\r\n", 400},
+        {"Transfer-Encoding: chunked, chunked\r\n", 400},
         {"Transfer-Encoding: gzip, chunked\r\n", 501},
+        {"Transfer-Encoding: ,GZIP ,  chunked\r\n", 501},
     };
     for (const auto &[framing, proxyStatus] : framings) {
         for (const int port : {m_engine->controlPort(), m_proxyPort}) {

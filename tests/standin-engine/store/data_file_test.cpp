@@ -14,6 +14,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 using namespace standin;
 using standintest::pathIn;
@@ -243,6 +244,36 @@ TEST(TrafficHistory, AThreadHoldsNoMoreUngatheredBytesThanTheHistoryKeeps)
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].id, newest);
     EXPECT_EQ(kept[0].reqBody, std::string(body, 'q'));
+}
+
+TEST(TrafficHistory, ThreadsTogetherHoldAtMostTwiceTheUngatheredBytesOfOne)
+{
+    QTemporaryDir dir;
+    TrafficHistory history(pathIn(dir, "history.json"));
+    const size_t body = TrafficHistory::kMaxStoredBody;
+    // Each thread adds about what one thread alone may hold, never read nor saved meanwhile.
+    constexpr int kThreads = 8;
+    const size_t each = TrafficHistory::kFreshBytesPerThread / body;
+    std::atomic<size_t> held {0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (size_t i = 0; i < each; ++i) {
+                TrafficRecord record = exchange("/flood/" + std::to_string(t) + "/" + std::to_string(i), 0);
+                record.reqBody = std::string(body, 'q');
+                std::vector<std::shared_ptr<const KeptRecord>> gone;
+                history.keep(std::make_shared<KeptRecord>(std::move(record)), gone);
+                held += 1;
+                held -= gone.size();
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    // Each thread holds what the others leave, or its share when they leave none: twice the bound at most,
+    // past it by no more than a record on each thread (what it added last).
+    EXPECT_LE(held.load() * body, 2 * TrafficHistory::kFreshBytesPerThread + kThreads * (body + 1024));
+    EXPECT_GE(held.load() * (body + 1024), TrafficHistory::kFreshBytesPerThread / 2); // and no less than it keeps
 }
 
 TEST(TrafficHistory, ALineCutShortByACrashCostsOnlyThatRecord)
