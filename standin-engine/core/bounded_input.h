@@ -50,6 +50,29 @@ std::optional<nlohmann::json> parseBoundedYaml(std::string_view text, std::strin
 // The engine's own files: as large as it wrote them, still refusing deep nesting.
 std::optional<nlohmann::json> parseDataFileJson(std::string_view text, std::string &error);
 
+// Frees a parsed value's contents leaf first. nlohmann's destructor would first move a large array's
+// elements into a second array as large, so dropping a document would briefly take its size again.
+void releaseDocument(nlohmann::json &value);
+
+// Releases a parsed value that way when the scope ends.
+class ReleasedAtExit final {
+public:
+    explicit ReleasedAtExit(nlohmann::json &value) : m_value(value) {}
+    ~ReleasedAtExit() { releaseDocument(m_value); }
+    ReleasedAtExit(const ReleasedAtExit &) = delete;
+    ReleasedAtExit &operator=(const ReleasedAtExit &) = delete;
+
+private:
+    nlohmann::json &m_value;
+};
+
+// The length of `value.dump(indent)` (invalid UTF-8 replaced), counted without writing it and no further
+// than just past `limit`: indentation can make a small document's text hundreds of times its size.
+size_t writtenJsonSize(const nlohmann::json &value, int indent, size_t limit);
+
+// Whether bytes are valid UTF-8 as they stand (sanitizeUtf8 would leave them unchanged), without a copy.
+bool isValidUtf8(std::string_view bytes);
+
 // Text that travels in JSON. Valid UTF-8 stays as it is, and so does text cut inside its last character
 // (those bytes become U+FFFD); anything else is taken as binary: its ASCII text and line breaks are kept
 // and every other byte becomes U+FFFD.

@@ -52,20 +52,41 @@ double number(const json &object, const char *key)
     return it != object.end() && it->is_number() ? it->get<double>() : 0.0;
 }
 
-// A body given as text stays text; a body given as JSON is written out as JSON.
-std::string bodyText(const json &value)
+// A member of an object, or nothing.
+json *member(json &object, const char *key)
+{
+    const auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+// A text member moved out of its element, which is dropped once read: a body is never copied.
+std::string takeText(json &object, const char *key)
+{
+    json *value = member(object, key);
+    return value && value->is_string() ? std::move(value->get_ref<std::string &>()) : std::string();
+}
+
+// Indentation may add this much to a body given as JSON, and as much again as the body itself.
+constexpr size_t kIndentAllowance = 64 * 1024;
+
+// A body given as text stays text; a body given as JSON is written out as JSON, indented unless the
+// indentation would outweigh the body: a deeply nested one would grow to hundreds of times its size.
+std::string bodyText(json &value)
 {
     if (value.is_string())
-        return value.get<std::string>();
+        return std::move(value.get_ref<std::string &>());
     if (value.is_null())
         return {};
-    return value.dump(2, ' ', false, json::error_handler_t::replace);
+    const size_t indentedLimit = 2 * writtenJsonSize(value, -1, SIZE_MAX) + kIndentAllowance;
+    const bool indented = writtenJsonSize(value, 2, indentedLimit) <= indentedLimit;
+    return value.dump(indented ? 2 : -1, ' ', false, json::error_handler_t::replace);
 }
 
 std::string decodeBase64(const std::string &input)
 {
     static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
+    out.reserve(input.size() / 4 * 3 + 3);
     int value = 0;
     int bits = -8;
     for (const char c : input) {
@@ -87,26 +108,33 @@ std::string decodeBase64(const std::string &input)
 // A base64 body is text only when its bytes are.
 void takeBody(CapturedExchange &exchange, std::string text, bool base64)
 {
-    exchange.body = base64 ? decodeBase64(text) : std::move(text);
+    if (base64) {
+        exchange.body = decodeBase64(text);
+        std::string().swap(text); // the encoded text goes before the body is checked
+    } else {
+        exchange.body = std::move(text);
+    }
     exchange.binary = !isTextBody(exchange.body);
 }
 
-std::optional<CapturedExchange> fromHarEntry(const json &entry)
+std::optional<CapturedExchange> fromHarEntry(json &entry)
 {
     if (!entry.is_object())
         return std::nullopt;
-    const json request = entry.value("request", json::object());
-    const json response = entry.value("response", json::object());
-    if (!request.is_object() || !response.is_object())
+    json noMember = json::object();
+    json *request = member(entry, "request");
+    json *response = member(entry, "response");
+    request = request ? request : &noMember;
+    response = response ? response : &noMember;
+    if (!request->is_object() || !response->is_object())
         return std::nullopt;
     CapturedExchange exchange;
-    exchange.method = text(request, "method");
-    exchange.url = text(request, "url");
-    exchange.status = integer(response, "status", 200);
+    exchange.method = text(*request, "method");
+    exchange.url = text(*request, "url");
+    exchange.status = integer(*response, "status", 200);
     exchange.latencyMs = number(entry, "time");
-    const json content = response.value("content", json::object());
-    if (content.is_object())
-        takeBody(exchange, text(content, "text"), text(content, "encoding") == "base64");
+    if (json *content = member(*response, "content"); content && content->is_object())
+        takeBody(exchange, takeText(*content, "text"), text(*content, "encoding") == "base64");
     return exchange;
 }
 
@@ -136,7 +164,7 @@ std::string postmanUrl(const json &url)
 }
 
 // One request of a Postman collection; a folder's requests arrive on their own, before the folder.
-std::optional<CapturedExchange> fromPostmanItem(const json &item)
+std::optional<CapturedExchange> fromPostmanItem(json &item)
 {
     if (!item.is_object() || item.contains("item"))
         return std::nullopt;
@@ -153,15 +181,15 @@ std::optional<CapturedExchange> fromPostmanItem(const json &item)
     }
     if (exchange.method.empty())
         exchange.method = "GET";
-    const json responses = item.value("response", json::array());
-    if (responses.is_array() && !responses.empty() && responses.front().is_object()) {
-        exchange.status = integer(responses.front(), "code", 200);
-        takeBody(exchange, text(responses.front(), "body"), false);
+    json *responses = member(item, "response");
+    if (responses && responses->is_array() && !responses->empty() && responses->front().is_object()) {
+        exchange.status = integer(responses->front(), "code", 200);
+        takeBody(exchange, takeText(responses->front(), "body"), false);
     }
     return exchange;
 }
 
-CapturedExchange fromCharles(const json &transaction)
+CapturedExchange fromCharles(json &transaction)
 {
     CapturedExchange exchange;
     exchange.method = text(transaction, "method");
@@ -171,12 +199,10 @@ CapturedExchange fromCharles(const json &transaction)
         host += ":" + std::to_string(port);
     exchange.host = host;
     exchange.path = text(transaction, "path");
-    const json response = transaction.value("response", json::object());
-    if (response.is_object()) {
-        exchange.status = integer(response, "status", 200);
-        const json body = response.value("body", json::object());
-        if (body.is_object())
-            takeBody(exchange, text(body, "text"), text(body, "encoding") == "base64");
+    if (json *response = member(transaction, "response"); response && response->is_object()) {
+        exchange.status = integer(*response, "status", 200);
+        if (json *body = member(*response, "body"); body && body->is_object())
+            takeBody(exchange, takeText(*body, "text"), text(*body, "encoding") == "base64");
     }
     const json durations = transaction.value("durations", json::object());
     if (durations.is_object())
@@ -185,7 +211,7 @@ CapturedExchange fromCharles(const json &transaction)
 }
 
 // {"method", "url" | "host"+"path", "status", "body", "latencyMs"}, an item of a plain request list.
-CapturedExchange fromRequest(const json &item)
+CapturedExchange fromRequest(json &item)
 {
     CapturedExchange exchange;
     exchange.method = text(item, "method").empty() ? "GET" : text(item, "method");
@@ -193,12 +219,13 @@ CapturedExchange fromRequest(const json &item)
     exchange.host = text(item, "host");
     exchange.path = text(item, "path");
     exchange.status = integer(item, "status", 200);
-    const json response = item.value("response", json());
-    if (item.contains("body")) {
-        takeBody(exchange, bodyText(item["body"]), false);
-    } else if (response.is_object()) {
-        exchange.status = integer(response, "status", exchange.status);
-        takeBody(exchange, bodyText(response.value("body", json())), false);
+    json *response = member(item, "response");
+    if (json *body = member(item, "body")) {
+        takeBody(exchange, bodyText(*body), false);
+    } else if (response && response->is_object()) {
+        exchange.status = integer(*response, "status", exchange.status);
+        json *responseBody = member(*response, "body");
+        takeBody(exchange, responseBody ? bodyText(*responseBody) : std::string(), false);
     }
     exchange.latencyMs = number(item, "latencyMs");
     return exchange;
@@ -206,8 +233,9 @@ CapturedExchange fromRequest(const json &item)
 
 bool isCharles(const json &first)
 {
-    return first.contains("host") && first.contains("path") && (first.contains("response") || first.contains("scheme"))
-           && first.value("response", json::object()).is_object() && !first.contains("url");
+    const auto response = first.find("response");
+    return first.contains("host") && first.contains("path") && (response != first.end() || first.contains("scheme"))
+           && (response == first.end() || response->is_object()) && !first.contains("url");
 }
 
 bool isRequest(const json &first)
@@ -334,7 +362,7 @@ public:
     {
         return {[](const DocumentPath &path) { return listAt(path) != ListKind::None; },
                 [this](const DocumentPath &path, json &&element, std::string &error) {
-                    return take(listAt(path), element, error);
+                    return take(listAt(path), std::move(element), error);
                 }};
     }
 
@@ -367,8 +395,10 @@ private:
         = "unrecognised capture: expected a HAR file, a Postman collection, a Charles JSON session or a JSON list "
           "of requests";
 
-    bool take(ListKind kind, const json &element, std::string &error)
+    // Bodies are moved out of the element, which goes once read.
+    bool take(ListKind kind, json element, std::string &error)
     {
+        const ReleasedAtExit released(element);
         switch (kind) {
         case ListKind::Har:
             if (auto exchange = fromHarEntry(element))
@@ -396,7 +426,7 @@ private:
     }
 
     // A list at the top: its first element says what it is.
-    bool takeTopLevel(const json &element, std::string &error)
+    bool takeTopLevel(json &element, std::string &error)
     {
         if (!element.is_object()) {
             error = kUnrecognised;
@@ -454,19 +484,27 @@ private:
 
 bool isTextBody(std::string_view bytes)
 {
-    return bytes.find('\0') == std::string_view::npos && sanitizeUtf8(bytes) == bytes;
+    return bytes.find('\0') == std::string_view::npos && isValidUtf8(bytes);
 }
 
 std::optional<CaptureImport> importCapture(std::string_view bytes, std::string &error)
 {
     CaptureReader reader;
     const ElementStream stream = reader.stream();
-    const auto document = parseBoundedJson(bytes, ParseBounds {kMaxImportBytes, kMaxHeldBytes}, error, &stream);
+    auto document = parseBoundedJson(bytes, ParseBounds {kMaxImportBytes, kMaxHeldBytes}, error, &stream);
     if (!document) {
         error = "not a readable capture: " + error;
         return std::nullopt;
     }
-    return reader.finish(*document, error);
+    const ReleasedAtExit released(*document);
+    auto capture = reader.finish(*document, error);
+    // A body moved out of the parser keeps the parser's room to spare; what outlives the parse keeps only
+    // its own, in room the parser has just given back.
+    if (capture) {
+        for (WireRoute &route : capture->routes)
+            route.body.shrink_to_fit();
+    }
+    return capture;
 }
 
 } // namespace standin

@@ -41,12 +41,17 @@ struct ImportBudget {
                                 + std::to_string(maxNodes) + " schema nodes)");
         --nodes;
     }
-    void takeBody(size_t size)
+    // Refuses a body past what is left before it is written out.
+    void checkRoom(size_t size) const
     {
         if (size > bodyBytes)
             throw ImportRefused("the document's examples expand to more than "
                                 + std::to_string(kMaxImportedBodyBytes / (1024 * 1024))
                                 + " MB of response bodies; split it or use fewer shared examples");
+    }
+    void takeBody(size_t size)
+    {
+        checkRoom(size);
         bodyBytes -= size;
     }
 };
@@ -157,7 +162,8 @@ std::string responseBody(const json &root, const json &responseNode, ImportBudge
     const json *response = resolve(root, responseNode, refs);
     if (!response || !response->is_object())
         return {};
-    std::optional<json> example;
+    const json *example = nullptr;
+    json sampled;
     if (response->contains("content") && (*response)["content"].is_object()) { // OpenAPI 3
         const json &content = (*response)["content"];
         const json *media = nullptr;
@@ -169,29 +175,34 @@ std::string responseBody(const json &root, const json &responseNode, ImportBudge
         }
         if (media && media->is_object()) {
             if (media->contains("example")) {
-                example = (*media)["example"];
+                example = &(*media)["example"];
             } else if (media->contains("examples") && (*media)["examples"].is_object()
                        && !(*media)["examples"].empty()) {
                 int exampleRefs = 0;
                 const json *first = resolve(root, (*media)["examples"].begin().value(), exampleRefs);
                 if (first && first->is_object() && first->contains("value"))
-                    example = (*first)["value"];
+                    example = &(*first)["value"];
             } else if (media->contains("schema")) {
-                example = sampleFromSchema(root, (*media)["schema"], 0, budget, total);
+                sampled = sampleFromSchema(root, (*media)["schema"], 0, budget, total);
+                example = &sampled;
             }
         }
     } else { // Swagger 2
         if (response->contains("examples") && (*response)["examples"].is_object()
             && !(*response)["examples"].empty()) {
             const json &examples = (*response)["examples"];
-            example = examples.contains("application/json") ? examples["application/json"] : examples.begin().value();
+            example = examples.contains("application/json") ? &examples["application/json"] : &examples.begin().value();
         } else if (response->contains("schema")) {
-            example = sampleFromSchema(root, (*response)["schema"], 0, budget, total);
+            sampled = sampleFromSchema(root, (*response)["schema"], 0, budget, total);
+            example = &sampled;
         }
     }
     if (!example || example->is_null())
         return {};
-    // A shared example is copied into every route that uses it: what it adds up to is what counts.
+    // A shared example is copied into every route that uses it: what it adds up to is what counts. Its
+    // size is known before it is written out, which a deeply nested one multiplies.
+    if (!example->is_string())
+        total.checkRoom(writtenJsonSize(*example, 2, total.bodyBytes));
     std::string body = example->is_string() ? example->get<std::string>()
                                             : example->dump(2, ' ', false, json::error_handler_t::replace);
     total.takeBody(body.size());
@@ -349,7 +360,9 @@ std::optional<OpenAPIImport> importOpenAPIDocument(const json &document, std::st
                     const json &responses = operation["responses"];
                     if (const std::string chosen = chosenResponse(responses); !chosen.empty()) {
                         route.status = responseStatus(chosen);
-                        route.body = sanitizeUtf8(responseBody(document, responses[chosen], total));
+                        route.body = responseBody(document, responses[chosen], total);
+                        if (!isValidUtf8(route.body))
+                            route.body = sanitizeUtf8(route.body);
                     }
                 }
                 if (route.status == 204)
@@ -376,11 +389,12 @@ std::optional<OpenAPIImport> importOpenAPI(std::string_view bytes, std::string &
     const size_t first = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
     const bool looksJson = first != std::string_view::npos && (bytes[first] == '{' || bytes[first] == '[');
     const ParseBounds bounds {kMaxImportBytes, kMaxHeldBytes};
-    const auto document = looksJson ? parseBoundedJson(bytes, bounds, error) : parseBoundedYaml(bytes, error, bounds);
+    auto document = looksJson ? parseBoundedJson(bytes, bounds, error) : parseBoundedYaml(bytes, error, bounds);
     if (!document) {
         error = "the document could not be read: " + error;
         return std::nullopt;
     }
+    const ReleasedAtExit released(*document);
     return importOpenAPIDocument(*document, error, maxSchemaNodes);
 }
 

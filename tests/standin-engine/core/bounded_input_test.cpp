@@ -94,3 +94,22 @@ TEST(BoundedYaml, AnAliasCountsTheBytesItExpandsTo)
     ASSERT_TRUE(parsed) << error;
     EXPECT_EQ((*parsed)["uses"].size(), 3u);
 }
+
+TEST(BoundedJson, LongStringsReadBesideTheLexerDecodeAsItWouldAndRefuseWhatItWould)
+{
+    // Past the length at which strings are read beside nlohmann's lexer, with every escape it knows.
+    const std::string filler(70000, 'x');
+    const std::string escapes = R"(\"\\\/\b\f\n\r\t\u00e9\u20AC\ud83d\ude00 caf)" "\xC3\xA9";
+    const std::string text = R"({"short":"a\nb",")" + filler + R"(":[")" + escapes + filler + escapes + R"(",")" + filler + "\"]}";
+    std::string error;
+    const auto parsed = parseBoundedJson(text, ParseBounds {kMaxImportBytes, kMaxHeldBytes}, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(*parsed, nlohmann::json::parse(text));
+
+    for (const std::string &bad : {std::string("\x01"), std::string("\\x"), std::string("\\ud83d"), std::string("\\ude00"),
+                                  std::string("\xFF"), std::string("\\u12"), std::string("\\")}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(parseBoundedJson("[\"" + filler + bad + "\"]", ParseBounds {kMaxImportBytes, kMaxHeldBytes}, error));
+        EXPECT_EQ(error, "invalid JSON");
+    }
+}
