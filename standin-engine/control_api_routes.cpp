@@ -44,7 +44,9 @@ std::vector<TrafficRecord> shown(std::vector<TrafficRecord> records)
 
 void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
 {
-    server.onGet("/routes", [&engine](const Request &, Response &res) { replyRoutes(res, engine.state().routeSnapshot()); });
+    server.onGet("/routes", [&engine](const Request &, Response &res) {
+        replyRoutes(res, engine.state().routeSnapshot());
+    });
     server.onPost("/routes", [&engine](const Request &req, Response &res) {
         auto routes = readRecord<std::vector<WireRoute>>(req, res, "route list", kMaxListBodyBytes);
         if (!routes)

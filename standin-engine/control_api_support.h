@@ -72,13 +72,6 @@ void replyRoutes(Response &res, const std::vector<WireRoute> &routes);
 // together, and each import reuses the heap the last one freed. What an import freed goes back to the
 // system when it ends. Runs `work` there and waits for it; what it throws is thrown here.
 void runImportInTurn(const std::function<void()> &work);
-// What `work` gives, once it has had its turn.
-template <class Work> auto importedInTurn(Work work)
-{
-    std::optional<decltype(work())> result;
-    runImportInTurn([&] { result.emplace(work()); });
-    return std::move(*result);
-}
 
 // The control requests by area.
 void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine);
