@@ -196,6 +196,12 @@ const std::vector<Shape> &shapes()
          }},
         {"HarOneEntry59MB", "/import?format=auto",
          [] { return har({harEntry("/large", std::string(59 * kMiB, 'b'), false)}); }},
+        {"ProfileOneRoute59MB", "/profile",
+         [] {
+             return R"({"kestrionProfile":1,"routes":[{"id":"r-1","method":"GET","host":"shapes.test","path":"/large",)"
+                    R"("status":200,"latencyMs":0,"active":true,"body":")"
+                    + std::string(59 * kMiB, 'b') + R"(","passThrough":false}]})";
+         }},
         {"YamlFlowListAsBlockItemFourAtOnce4x4MB", "/import/openapi",
          [] { return kOpenAPIHead + "x-examples:\n  - " + flowList(4 * kMiB) + "\n"; }, 4},
         {"YamlLiteralScalarFourAtOnce4x30MB", "/import/openapi", [] { return literalScalar(30 * kMiB); }, 4},

@@ -5,6 +5,7 @@
 #include "core/data_file.h"
 #include "control/control_http.h"
 #include "standin_engine.h"
+#include "store/route_text.h"
 
 #include <thread>
 
@@ -25,6 +26,12 @@ bool committed(StandinEngine &engine, Response &res)
     fail(res, isOutOfSpace(failure->code) ? 507 : 500,
          failure->message + "; the change is in effect but not saved, and saving is retried");
     return false;
+}
+
+void replyRoutes(Response &res, const std::vector<WireRoute> &routes)
+{
+    res.status = 200;
+    res.setContent(routeListText(routes), "application/json");
 }
 
 void refuseOverBound(Response &res, const std::string &reason)

@@ -44,7 +44,9 @@ std::vector<TrafficRecord> shown(std::vector<TrafficRecord> records)
 
 void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
 {
-    server.onGet("/routes", [&engine](const Request &, Response &res) { reply(res, engine.state().routes()); });
+    server.onGet("/routes", [&engine](const Request &, Response &res) {
+        replyRoutes(res, engine.state().routeSnapshot());
+    });
     server.onPost("/routes", [&engine](const Request &req, Response &res) {
         auto routes = readRecord<std::vector<WireRoute>>(req, res, "route list", kMaxListBodyBytes);
         if (!routes)
@@ -56,7 +58,7 @@ void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine)
         if (const auto refusal = engine.state().setRoutes(std::move(*routes)))
             return refuseOverBound(res, *refusal);
         if (committed(engine, res))
-            reply(res, engine.state().routes());
+            replyRoutes(res, engine.state().routeSnapshot());
     });
 
     server.onGet("/traffic", [&engine](const Request &req, Response &res) {

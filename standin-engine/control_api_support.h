@@ -63,18 +63,15 @@ std::optional<T> readRecord(const Request &req, Response &res, const std::string
     }
 }
 
-// Imports are parsed one at a time, on one thread of their own whatever their kind (a capture, an
-// OpenAPI document, a profile), so several large files at once never hold their documents together,
-// and each parse reuses the heap the last one freed. What a parse freed goes back to the system when it
-// ends. Runs `parse` there and waits for it; what it throws is thrown here.
-void parseInTurn(const std::function<void()> &parse);
-// What `parse` gives, once it has had its turn.
-template <class Parse> auto parsedInTurn(Parse parse)
-{
-    std::optional<decltype(parse())> parsed;
-    parseInTurn([&] { parsed.emplace(parse()); });
-    return std::move(*parsed);
-}
+// A route list as its answer: written straight from the routes, which may hold bodies of tens of megabytes.
+void replyRoutes(Response &res, const std::vector<WireRoute> &routes);
+
+// Imports take their turn one at a time, on one thread of their own whatever their kind (a capture, an
+// OpenAPI document, a profile): reading the file, changing the project, saving it and writing the
+// answer. Several large files at once never hold their documents, merged projects and answers
+// together, and each import reuses the heap the last one freed. What an import freed goes back to the
+// system when it ends. Runs `work` there and waits for it; what it throws is thrown here.
+void runImportInTurn(const std::function<void()> &work);
 
 // The control requests by area.
 void registerRoutesAndTraffic(ControlRouter &server, StandinEngine &engine);

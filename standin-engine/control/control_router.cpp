@@ -62,7 +62,7 @@ void ControlRouter::setPreRoutingHandler(std::function<PreRouting(const ControlR
     m_preRouting = std::move(handler);
 }
 
-void ControlRouter::setErrorHandler(Handler handler)
+void ControlRouter::setErrorHandler(ErrorHandler handler)
 {
     m_error = std::move(handler);
 }
@@ -114,7 +114,7 @@ const ControlRouter::Route *ControlRouter::find(ControlRequest &request) const
     return nullptr;
 }
 
-void ControlRouter::run(const Route &route, const ControlRequest &request, ControlResponse &response) const
+void ControlRouter::run(const Route &route, ControlRequest &request, ControlResponse &response) const
 {
     try {
         route.handler(request, response);

@@ -21,7 +21,10 @@ enum class Dispatch { Worker, Inline };
 
 class ControlRouter final {
 public:
-    using Handler = std::function<void(const ControlRequest &, ControlResponse &)>;
+    // A handler may take what it reads from the request (an import's body, once parsed), so that a large
+    // body is not held while the answer is made.
+    using Handler = std::function<void(ControlRequest &, ControlResponse &)>;
+    using ErrorHandler = std::function<void(const ControlRequest &, ControlResponse &)>;
 
     // Longer targets are answered 414 before any routing: no control path comes near it.
     static constexpr std::size_t kMaxTargetBytes = 16 * 1024;
@@ -37,7 +40,7 @@ public:
     // Runs on every request after its header and before its body is read.
     void setPreRoutingHandler(std::function<PreRouting(const ControlRequest &, ControlResponse &)> handler);
     // Runs on every answer with a status of 400 or more.
-    void setErrorHandler(Handler handler);
+    void setErrorHandler(ErrorHandler handler);
     void setExceptionHandler(std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> handler);
     void setPayloadMaxLength(std::size_t bytes) { m_maxBody = bytes; }
     std::size_t payloadMaxLength() const { return m_maxBody; }
@@ -56,7 +59,7 @@ public:
     PreRouting preRoute(const ControlRequest &request, ControlResponse &response) const;
     // The route for the request, with its groups filled in; nothing when none matches.
     const Route *find(ControlRequest &request) const;
-    void run(const Route &route, const ControlRequest &request, ControlResponse &response) const;
+    void run(const Route &route, ControlRequest &request, ControlResponse &response) const;
     void finishError(const ControlRequest &request, ControlResponse &response) const;
 
 private:
@@ -64,7 +67,7 @@ private:
 
     std::vector<Route> m_routes;
     std::function<PreRouting(const ControlRequest &, ControlResponse &)> m_preRouting;
-    Handler m_error;
+    ErrorHandler m_error;
     std::function<void(const ControlRequest &, ControlResponse &, std::exception_ptr)> m_exception;
     std::size_t m_maxBody = 4 * 1024 * 1024;
     std::map<std::pair<std::string, std::string>, std::size_t> m_largeBodies;

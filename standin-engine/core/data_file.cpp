@@ -88,8 +88,17 @@ void FileSink::write(std::string_view bytes)
 {
     if (!m_ok)
         return;
-    m_buffer.append(bytes);
     m_written += bytes.size();
+    if (bytes.size() >= kSinkBuffer) {
+        // A long run (a route's body) goes straight to the file, never through a buffer of its size.
+        if (flush()) {
+            m_ok = writeAll(m_fd, bytes);
+            if (!m_ok)
+                m_error = std::error_code(errno ? errno : EIO, std::generic_category());
+        }
+        return;
+    }
+    m_buffer.append(bytes);
     if (m_buffer.size() >= kSinkBuffer)
         flush();
 }

@@ -12,6 +12,26 @@ using nlohmann::ordered_json;
 
 constexpr int kProfileVersion = 1;
 
+namespace {
+
+// The route an element of "routes" holds, its body moved out of the element rather than copied: a
+// body may be tens of megabytes.
+std::optional<WireRoute> routeOf(json &element)
+{
+    std::string body;
+    const auto field = element.is_object() ? element.find("body") : element.end();
+    if (field != element.end() && field->is_string()) {
+        body = std::move(field->get_ref<std::string &>());
+        field->get_ref<std::string &>().clear();
+    }
+    auto route = decodeJson<WireRoute>(element);
+    if (route)
+        route->body = std::move(body);
+    return route;
+}
+
+} // namespace
+
 std::string exportProfile(const ProjectState &project, const std::string &name)
 {
     ordered_json document;
@@ -31,7 +51,7 @@ std::optional<ProfileContents> readProfile(std::string_view bytes, std::string &
     const ElementStream stream {
         [](const DocumentPath &path) { return path.size() == 1 && path[0] == std::optional<std::string>("routes"); },
         [&](const DocumentPath &, json &&element, std::string &) {
-            auto route = decodeJson<WireRoute>(element);
+            auto route = routeOf(element);
             if (!route)
                 routesRead = false;
             else if (contents.routes.size() < StateStore::kMaxRoutes)

@@ -1,6 +1,8 @@
 // Project state of the stand-in engine and its file under the data directory.
 #include "store/state_store.h"
 
+#include "store/route_text.h"
+
 #include "core/bounded_input.h"
 #include "core/data_file.h"
 #include "core/engine_support.h"
@@ -8,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 #include <string_view>
 #include <unordered_map>
 
@@ -31,12 +32,6 @@ std::string dumped(const ordered_json &j)
     return j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
-// Counts what a save would write, without writing it.
-struct ByteCount {
-    size_t bytes = 0;
-    void write(std::string_view text) { bytes += text.size(); }
-};
-
 // One project as its JSON object, written a route at a time so that no copy of the whole state is made.
 template <class Sink, class Project>
 void writeProject(Sink &out, const Project &project)
@@ -47,7 +42,7 @@ void writeProject(Sink &out, const Project &project)
     for (size_t i = 0; i < routes.size(); ++i) {
         if (i)
             out.write(",");
-        out.write(dumped(ordered_json(routes[i])));
+        writeRouteText(out, routes[i]);
     }
     out.write("],\"environments\":" + dumped(ordered_json(project.environments))
               + ",\"chaos\":" + dumped(ordered_json(project.chaos)) + "}");
@@ -373,6 +368,11 @@ std::vector<WireRoute> StateStore::routes() const
     return *takenActive()->routes;
 }
 
+RouteSnapshot StateStore::routeSnapshot() const
+{
+    return RouteSnapshot(takenActive()->routes);
+}
+
 std::optional<std::string> StateStore::setRoutes(std::vector<WireRoute> routes)
 {
     SaveWhenDone saving {*this};
@@ -398,44 +398,63 @@ std::optional<std::string> StateStore::setRoutes(std::vector<WireRoute> routes)
     return std::nullopt;
 }
 
-std::optional<StateStore::Merged> StateStore::mergeRoutes(const std::vector<WireRoute> &imported,
-                                                          std::string &error)
+std::optional<StateStore::Merged> StateStore::mergeRoutes(std::vector<WireRoute> &&imported, std::string &error)
 {
     SaveWhenDone saving {*this};
     std::lock_guard writing(m_writeMutex);
     const Stored project = active();
-    std::vector<WireRoute> routes = *project->routes;
+    const std::vector<WireRoute> &before = *project->routes;
+    // Where each imported route goes: in place of an existing route (index < before.size()) or as a new
+    // one. A file may name one route twice; the last one comes in, once, under the id of the first.
     std::unordered_map<std::string, size_t> bySignature;
-    for (size_t i = 0; i < routes.size(); ++i)
-        bySignature.emplace(routeSignature(routes[i]), i);
+    for (size_t i = 0; i < before.size(); ++i)
+        bySignature.emplace(routeSignature(before[i]), i);
+    constexpr size_t kNone = static_cast<size_t>(-1);
+    std::vector<size_t> replacing(before.size(), kNone); // by existing route, the imported one taking its place
+    std::vector<std::pair<size_t, size_t>> added;        // the first and the last imported route of each new one
     Merged merged;
-    std::vector<std::string> replacedIds;
-    // A file may name one route twice; the project gains or changes it once, and it counts once.
-    std::set<size_t> touched;
-    for (const auto &route : imported) {
-        const auto [same, added] = bySignature.emplace(routeSignature(route), routes.size());
-        if (!added) {
-            WireRoute &existing = routes[same->second];
-            WireRoute replacement = route;
-            replacement.id = existing.id; // keeps a selected route selected in the app
-            replacedIds.push_back(existing.id);
-            existing = std::move(replacement);
-        } else if (routes.size() < kMaxRoutes) {
-            routes.push_back(route);
+    for (size_t k = 0; k < imported.size(); ++k) {
+        const size_t slot = before.size() + added.size();
+        const auto [same, isNew] = bySignature.emplace(routeSignature(imported[k]), slot);
+        if (!isNew) {
+            if (same->second < before.size())
+                replacing[same->second] = k;
+            else
+                added[same->second - before.size()].second = k;
+        } else if (slot < kMaxRoutes) {
+            added.emplace_back(k, k);
         } else {
             bySignature.erase(same);
             ++merged.leftOut;
+        }
+    }
+    // Only the routes that stay are copied; the imported ones move in.
+    std::vector<WireRoute> routes;
+    routes.reserve(before.size() + added.size());
+    std::vector<std::string> replacedIds;
+    for (size_t i = 0; i < before.size(); ++i) {
+        if (replacing[i] == kNone) {
+            routes.push_back(before[i]);
             continue;
         }
-        touched.insert(same->second);
+        routes.push_back(std::move(imported[replacing[i]]));
+        routes.back().id = before[i].id; // keeps a selected route selected in the app
+        replacedIds.push_back(before[i].id);
+        ++merged.imported;
     }
-    merged.imported = touched.size();
+    for (const auto &[first, last] : added) {
+        std::string id = imported[first].id;
+        routes.push_back(std::move(imported[last]));
+        routes.back().id = std::move(id);
+        ++merged.imported;
+    }
+    imported.clear();
     StoredProject candidate = withRoutes(*project, std::move(routes));
     touch(candidate);
     size_t measured = 0;
     if (!fits(candidate, measured, error))
         return std::nullopt;
-    merged.routes = *candidate.routes;
+    merged.routes = candidate.routes;
     place(std::move(candidate), measured, project->id);
     forgetHits(replacedIds, false);
     return merged;

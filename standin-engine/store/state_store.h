@@ -83,18 +83,21 @@ public:
     int routeCount() const;
 
     std::vector<WireRoute> routes() const;
+    // The same, shared with the version that holds them rather than copied.
+    RouteSnapshot routeSnapshot() const;
     // Writes that can grow the state return why they were refused (see kMaxSavedBytes); nothing then changed.
     std::optional<std::string> setRoutes(std::vector<WireRoute> routes);
     // Adds imported routes in their order; one with the method, host and path of an existing route
     // replaces it, and new ones are added while the project holds fewer than kMaxRoutes (a longer list
     // the app could no longer push back). The rest are left out and counted. Nothing changes (and `error`
     // says why) when the state would pass its bound.
+    // `imported` is taken (its routes move into the project), whatever the outcome.
     struct Merged {
-        std::vector<WireRoute> routes; // the project's whole list
-        size_t imported = 0;           // routes added or replaced
+        std::shared_ptr<const std::vector<WireRoute>> routes; // the project's whole list, shared with it
+        size_t imported = 0;                                   // routes added or replaced
         size_t leftOut = 0;
     };
-    std::optional<Merged> mergeRoutes(const std::vector<WireRoute> &imported, std::string &error);
+    std::optional<Merged> mergeRoutes(std::vector<WireRoute> &&imported, std::string &error);
 
     // Project operations; texts in `error` are shown to the user.
     std::optional<Project> createProject(const std::string &name, std::string &error);

@@ -1,4 +1,5 @@
-// Project state and traffic history: their rules and their files.
+// Project state and traffic history: their rules and their files, and the text routes are written as.
+#include "store/route_text.h"
 #include "store/state_store.h"
 #include "store/traffic_history.h"
 
@@ -155,10 +156,10 @@ TEST(StateStore, MergedImportsReplaceTheSameMethodHostAndPath)
     std::string error;
     const auto merged = store.mergeRoutes({changed, route("r-2", "GET", "/b")}, error);
     ASSERT_TRUE(merged) << error;
-    ASSERT_EQ(merged->routes.size(), 2u);
-    EXPECT_EQ(merged->routes[0].id, "r-1");
-    EXPECT_EQ(merged->routes[0].status, 404);
-    EXPECT_EQ(merged->routes[1].id, "r-2");
+    ASSERT_EQ(merged->routes->size(), 2u);
+    EXPECT_EQ((*merged->routes)[0].id, "r-1");
+    EXPECT_EQ((*merged->routes)[0].status, 404);
+    EXPECT_EQ((*merged->routes)[1].id, "r-2");
     EXPECT_EQ(merged->imported, 2u);
     EXPECT_EQ(merged->leftOut, 0u);
 }
@@ -174,7 +175,7 @@ TEST(StateStore, AnImportNamingOneRouteTwiceCountsItOnce)
                                            route("w", "GET", "/b")},
                                           error);
     ASSERT_TRUE(merged) << error;
-    EXPECT_EQ(merged->routes.size(), 2u);
+    EXPECT_EQ(merged->routes->size(), 2u);
     EXPECT_EQ(merged->imported, 2u);
 }
 
@@ -195,10 +196,10 @@ TEST(StateStore, ImportsTakeWhatFitsUnderTheRouteLimitAndCountTheRest)
     ASSERT_TRUE(merged) << error;
     EXPECT_EQ(merged->imported, 2u);
     EXPECT_EQ(merged->leftOut, 2u);
-    EXPECT_EQ(merged->routes.size(), StateStore::kMaxRoutes);
-    EXPECT_EQ(merged->routes.back().path, "/new/1");
-    EXPECT_EQ(merged->routes.front().id, "r-0");
-    EXPECT_EQ(store.routes(), merged->routes);
+    EXPECT_EQ(merged->routes->size(), StateStore::kMaxRoutes);
+    EXPECT_EQ(merged->routes->back().path, "/new/1");
+    EXPECT_EQ(merged->routes->front().id, "r-0");
+    EXPECT_EQ(store.routes(), *merged->routes);
 }
 
 TEST(StateStore, SequenceCountsStartOverWhenARouteChanges)
@@ -404,4 +405,35 @@ TEST(StateStore, RequestsShareOneCopyOfTheRoutesUntilTheyChange)
     const auto other = store.createProject("Other", error);
     ASSERT_TRUE(store.activateProject(other->id));
     EXPECT_TRUE(store.activeView().routes.empty());
+}
+
+TEST(RouteText, IsTheRecordsOwnTextByteForByte)
+{
+    // Every ASCII byte, text beyond ASCII, and bytes that are not UTF-8 (written with U+FFFD).
+    std::string everyAscii;
+    for (int c = 0; c < 0x80; ++c)
+        everyAscii.push_back(static_cast<char>(c));
+    WireRoute plain = route("r-1", "GET", "/a");
+    plain.body = everyAscii;
+    WireRoute full = route("r-2", "POST", "/b/\xc3\xa9/\xe2\x82\xac");
+    full.status = -1;
+    full.latencyMs = 9007199254740993;
+    full.active = false;
+    full.body = "{\"k\":\"\xf0\x9f\x98\x80\"}";
+    full.override = "timeout";
+    full.passThrough = true;
+    full.sequence = std::vector<WireStep> {{201, "one\n", 5, "error500", 3}, {202, "\xff\xfe two \xc3", {}, {}, {}}};
+    full.seqMode = "cycle";
+    full.group = "G \"1\"";
+    WireRoute broken = route("r-\xed\xa0\x80", "DELETE", "/c");
+    broken.body = "cut \xe2\x82";
+    broken.sequence = std::vector<WireStep> {};
+    const std::vector<std::vector<WireRoute>> lists = {{}, {plain}, {plain, full, broken}};
+    for (const auto &routes : lists) {
+        const std::string expected = encodeRecord(routes);
+        EXPECT_EQ(routeListText(routes), expected);
+        ByteCount count;
+        writeRouteListText(count, routes);
+        EXPECT_EQ(count.bytes, expected.size());
+    }
 }
