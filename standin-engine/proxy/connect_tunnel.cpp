@@ -217,14 +217,21 @@ asio::awaitable<bool> ConnectTunnel::handshakeWithClient(beast::ssl_stream<beast
 }
 
 // The connection made for the tunnel serves its first request, once it is TLS too; it is kept where a
-// stop closes it meanwhile. One that fails TLS is left to the request, which says why.
+// stop closes it meanwhile. One that fails TLS is left to the request, which says why. A client that
+// leaves while the host takes its time has everything opened for it closed at once, the host's
+// connection too, rather than when the host's TLS gives up.
 asio::awaitable<void> ConnectTunnel::secureHost(beast::ssl_stream<beast::tcp_stream> &tls, const Connect &connect,
                                                 UpstreamConnection upstream, ProxyConnection &connection)
 {
     connection.idle = std::move(upstream);
     connection.idleKey = keptConnectionKey("https", connect.target);
     UpstreamFailure failure;
-    if (!co_await m_handler.upstream().secure(*connection.idle, connect.hostname, failure))
+    bool secured = false;
+    {
+        ClientWatch watch(connection, beast::get_lowest_layer(tls).socket(), true);
+        secured = co_await m_handler.upstream().secure(*connection.idle, connect.hostname, failure);
+    }
+    if (!secured)
         connection.idle.reset();
     connection.idleUnused = connection.idle.has_value();
 }

@@ -3,6 +3,7 @@
 #include "hosts/upstream.h"
 #include "standin-engine/engine_process.h"
 #include "standin-engine/scripted_host.h"
+#include "standin-engine/silent_peer.h"
 
 #include "support/test_support.h"
 
@@ -146,4 +147,23 @@ TEST_F(InterceptedTunnel, ClientsThatCantSpeakHttp1AreRelayedUntouchedAndTheRest
     EXPECT_EQ(recorded[0].url(), "https://" + http1Authority.toStdString() + "/");
     grpcHost.closeWriteChannel();
     EXPECT_TRUE(grpcHost.waitForFinished(60000));
+}
+
+TEST_F(InterceptedTunnel, AClientThatLeavesTakesItsConnectionToASilentHostWithIt)
+{
+    const QString python = grpcPython();
+    ASSERT_FALSE(python.isEmpty()) << "python3 with grpcio is needed (scripts/setup installs python3-grpcio)";
+    standintest::SilentPeer host(SOCK_STREAM);
+    const QString authority = "127.0.0.1:" + QString::number(host.port());
+    // Each client finishes its handshake with the engine and leaves while the engine is still waiting
+    // for the host's TLS.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(grpcPeer(python, {"alpn", "--authority", authority, "--ca", m_engineCa, "--proxy",
+                                    QString::number(m_proxyPort)}),
+                  "http/1.1");
+    }
+    ASSERT_EQ(host.accepted(), 3u);
+    // Well before the engine would give up on the host's TLS by itself (10 s).
+    EXPECT_TRUE(testsupport::waitFor([&] { return host.open() == 0; }, 7000))
+        << host.open() << " host connections still open";
 }
