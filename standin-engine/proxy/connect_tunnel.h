@@ -1,12 +1,16 @@
 // CONNECT on the proxy port: a tunnel relayed untouched when there is no root CA, otherwise TLS ended
 // here with a per-host leaf (or plain HTTP read as it is) and the requests inside served like any other;
-// a tunnel that carries anything else is relayed untouched too.
+// a tunnel that carries anything else, or TLS whose client can't speak HTTP/1.1, is relayed untouched too.
 #pragma once
 
 #include "core/log_throttle.h"
 #include "hosts/upstream.h"
 #include "mocks/route_matching.h"
 #include "net/net_limits.h"
+#include "proxy/tunnel_opening.h"
+#include "tls/leaf_certificates.h"
+
+#include <boost/beast/ssl/ssl_stream.hpp>
 
 #include <memory>
 #include <optional>
@@ -15,7 +19,6 @@
 namespace standin {
 
 class ExchangeHandler;
-class LeafCertificates;
 class ProxyServer;
 struct ProxyConnection;
 
@@ -28,6 +31,29 @@ public:
                                      const std::string &authority, unsigned version, ProxyConnection &connection);
 
 private:
+    // One CONNECT as its steps need it.
+    struct Connect {
+        ProxyTarget target;
+        std::string authority; // as the client wrote it
+        std::string hostname;  // as a certificate names it: an IPv6 address without its brackets
+        unsigned version;
+    };
+
+    net::asio::awaitable<std::optional<ProxyTarget>> acceptedTarget(net::beast::tcp_stream &stream,
+                                                                    const std::string &authority, unsigned version);
+    net::asio::awaitable<std::optional<LeafCertificates::Leaf>> leafFor(const std::string &hostname,
+                                                                       const std::string &authority);
+    net::asio::awaitable<bool> reachHost(net::beast::tcp_stream &stream, const ProxyTarget &target, unsigned version,
+                                         ProxyConnection &connection);
+    net::asio::awaitable<TunnelOpening> openTunnel(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
+                                                   ProxyConnection &connection);
+    net::asio::awaitable<void> serveTls(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
+                                        const Connect &connect, const LeafCertificates::Leaf &leaf,
+                                        ProxyConnection &connection, std::optional<UpstreamConnection> upstream);
+    net::asio::awaitable<bool> handshakeWithClient(net::beast::ssl_stream<net::beast::tcp_stream> &tls,
+                                                   net::beast::flat_buffer &buffer, const std::string &hostname);
+    net::asio::awaitable<void> secureHost(net::beast::ssl_stream<net::beast::tcp_stream> &tls, const Connect &connect,
+                                          UpstreamConnection upstream, ProxyConnection &connection);
     net::asio::awaitable<void> relayBlind(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
                                           const ProxyTarget &target, unsigned version, ProxyConnection &connection,
                                           bool opened, std::optional<UpstreamConnection> upstream);

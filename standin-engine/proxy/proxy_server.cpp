@@ -12,6 +12,7 @@
 #include "net/http_writing.h"
 #include "net/io_pool.h"
 #include "net/lingering_close.h"
+#include "proxy/readable_wait.h"
 
 #include <boost/beast/ssl.hpp>
 
@@ -236,6 +237,26 @@ asio::awaitable<void> ProxyServer::serveRequests(beast::ssl_stream<beast::tcp_st
     co_await serveRequestsOn(stream, buffer, tunnelBase, connection);
 }
 
+// Between requests a TLS connection waits on its socket alone, holding no read buffer: a read pending
+// inside TLS would hold a record's room, and thousands of connections may sit idle. False when the
+// client stayed silent past the idle wait, or a full port chose the connection to make room.
+asio::awaitable<bool> ProxyServer::awaitTlsRequest(beast::ssl_stream<beast::tcp_stream> &stream,
+                                                   beast::flat_buffer &buffer, ProxyConnection &connection)
+{
+    SSL *ssl = stream.native_handle();
+    // Bytes TLS took in already (a request sent right behind the last) are read at once.
+    if (buffer.size() > 0 || SSL_has_pending(ssl) || BIO_ctrl_pending(SSL_get_rbio(ssl)) > 0)
+        co_return true;
+    buffer.shrink_to_fit();
+    net::ConnectionTicket *ticket = connection.ticket;
+    if (ticket)
+        ticket->setIdle(true);
+    beast::error_code ec;
+    const bool spoke = co_await waitReadable(beast::get_lowest_layer(stream),
+                                             net::deadlineAfter(ticket ? ticket->idleWait() : Limits::kIdle), ec);
+    co_return (!ticket || ticket->setIdle(false)) && spoke;
+}
+
 template <class Stream>
 asio::awaitable<void> ProxyServer::serveRequestsOn(Stream &stream, beast::flat_buffer &buffer,
                                                    const std::string &tunnelBase, ProxyConnection &connection)
@@ -245,6 +266,10 @@ asio::awaitable<void> ProxyServer::serveRequestsOn(Stream &stream, beast::flat_b
         header.header_limit(Limits::kMaxHeaderBytes);
         header.body_limit((std::numeric_limits<std::uint64_t>::max)()); // mocks limit bodies below; passed-through ones stream
         beast::error_code ec;
+        if constexpr (!std::is_same_v<Stream, beast::tcp_stream>) {
+            if (!co_await awaitTlsRequest(stream, buffer, connection))
+                co_return;
+        }
         if (!co_await connection.readRequestHeader(stream, buffer, header, ec)) {
             if (ec == http::error::header_limit) {
                 co_await writeError(stream, 11, 431, "request header too large", false);

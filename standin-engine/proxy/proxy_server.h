@@ -42,6 +42,8 @@ public:
                                              ProxyConnection &connection);
 
 private:
+    net::asio::awaitable<bool> awaitTlsRequest(net::beast::ssl_stream<net::beast::tcp_stream> &stream,
+                                               net::beast::flat_buffer &buffer, ProxyConnection &connection);
     template <class Stream>
     net::asio::awaitable<void> serveRequestsOn(Stream &stream, net::beast::flat_buffer &buffer,
                                                const std::string &tunnelBase, ProxyConnection &connection);

@@ -4,6 +4,7 @@
 #include "core/test_switches.h"
 #include "net/connection_set.h"
 #include "net/http_reading.h"
+#include "proxy/readable_wait.h"
 
 #include <algorithm>
 #include <memory>
@@ -30,39 +31,6 @@ bool isTargetChar(unsigned char c)
     return c > 0x20 && c != 0x7f;
 }
 
-// What a wait's deadline finds when it fires: the wait still on, or one that ended meanwhile.
-struct ReadableWait {
-    net::tcp::socket *socket;
-    bool waiting = true;
-    bool late = false;
-};
-
-// Waits until the socket has something to read (or the peer closed it), at most until `deadline`,
-// without closing it when the time runs out as a timed read would; false then, or at an error.
-asio::awaitable<bool> waitReadable(beast::tcp_stream &stream, net::Deadline deadline, beast::error_code &ec)
-{
-    const auto wait = std::make_shared<ReadableWait>(ReadableWait {&stream.socket()});
-    asio::steady_timer timer(co_await asio::this_coro::executor, deadline);
-    // On a busy thread the socket and the deadline may both be ready in one turn: this frame is then
-    // gone, and the socket waits for something else, before the deadline's handler runs.
-    timer.async_wait([watched = std::weak_ptr<ReadableWait>(wait)](beast::error_code waited) {
-        const auto current = watched.lock();
-        if (waited || !current || !current->waiting)
-            return;
-        current->late = true;
-        beast::error_code ignored;
-        current->socket->cancel(ignored);
-    });
-    co_await stream.socket().async_wait(net::tcp::socket::wait_read, asio::redirect_error(asio::use_awaitable, ec));
-    wait->waiting = false;
-    timer.cancel();
-    if (ec && wait->late) { // the wait was cut short, nothing failed
-        ec = {};
-        co_return false;
-    }
-    co_return !ec;
-}
-
 // For a test only: holds the stream's I/O thread once its waits are set until `deadline` is past and
 // the client has spoken, so that both waits end in one turn of the thread.
 void holdThreadPast(beast::tcp_stream &stream, net::Deadline deadline)
@@ -72,6 +40,26 @@ void holdThreadPast(beast::tcp_stream &stream, net::Deadline deadline)
         pollfd polled {fd, POLLIN, 0};
         ::poll(&polled, 1, 10000);
     });
+}
+
+// Reads on into `buffer` at a header's pace until `enough` says the bytes so far tell what is wanted,
+// the buffer holds as much as a header may, or the client stops sending; false when it went.
+template <class Enough>
+asio::awaitable<bool> readOn(beast::tcp_stream &stream, beast::flat_buffer &buffer, Enough enough)
+{
+    beast::error_code ec;
+    const net::Deadline deadline = net::deadlineAfter(Limits::kHeader);
+    for (;;) {
+        if (enough(std::string_view(static_cast<const char *>(buffer.data().data()), buffer.size()))
+            || buffer.size() >= Limits::kMaxHeaderBytes)
+            co_return true;
+        if (!co_await waitReadable(stream, deadline, ec))
+            co_return !ec;
+        const std::size_t n = stream.socket().read_some(buffer.prepare(4096), ec);
+        if (ec)
+            co_return false;
+        buffer.commit(n);
+    }
 }
 
 } // namespace
@@ -137,21 +125,28 @@ asio::awaitable<TunnelOpening> readOpening(beast::tcp_stream &stream, beast::fla
             co_return TunnelOpening::Silent;
     }
     // The rest of a request line comes at a header's pace.
-    const net::Deadline deadline = net::deadlineAfter(Limits::kHeader);
-    for (;;) {
-        const auto bytes = static_cast<const char *>(buffer.data().data());
-        const TunnelOpening opening = classifyOpening({bytes, buffer.size()});
-        if (opening != TunnelOpening::Undecided)
-            co_return opening;
-        if (buffer.size() >= Limits::kMaxHeaderBytes)
-            co_return TunnelOpening::Http; // the request reader refuses a line this long
-        if (!co_await waitReadable(stream, deadline, ec))
-            co_return ec ? TunnelOpening::Closed : TunnelOpening::Http;
-        const std::size_t n = stream.socket().read_some(buffer.prepare(4096), ec);
-        if (ec)
-            co_return TunnelOpening::Closed;
-        buffer.commit(n);
-    }
+    TunnelOpening opening = TunnelOpening::Undecided;
+    const bool spoke = co_await readOn(stream, buffer, [&](std::string_view bytes) {
+        opening = classifyOpening(bytes);
+        return opening != TunnelOpening::Undecided;
+    });
+    if (!spoke)
+        co_return TunnelOpening::Closed;
+    // Bytes that stop short, or a line too long for the request reader, are the request reader's to refuse.
+    co_return opening == TunnelOpening::Undecided ? TunnelOpening::Http : opening;
+}
+
+asio::awaitable<std::optional<ClientHelloOffer>> readClientHello(beast::tcp_stream &stream,
+                                                                 beast::flat_buffer &buffer)
+{
+    ClientHelloOffer offer;
+    const bool spoke = co_await readOn(stream, buffer, [&](std::string_view bytes) {
+        offer = readClientHelloOffer(bytes);
+        return offer.status != ClientHelloOffer::Status::Incomplete;
+    });
+    if (!spoke)
+        co_return std::nullopt;
+    co_return offer;
 }
 
 } // namespace standin

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "net/connection_set.h"
+#include "tls/client_hello.h"
 
+#include <optional>
 #include <string_view>
 
 namespace standin {
@@ -31,5 +33,10 @@ TunnelOpening classifyOpening(std::string_view bytes);
 // `waitsForClient`: the connection was marked idle before the tunnel opened, and is unmarked here.
 net::asio::awaitable<TunnelOpening> readOpening(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
                                                 net::ConnectionTicket *ticket, bool waitsForClient);
+
+// Reads on, after a TLS opening, until the client's ClientHello is whole: what it offers. Nothing when
+// the client went; a hello that stops short or runs too long is left to the handshake (not Read).
+net::asio::awaitable<std::optional<ClientHelloOffer>> readClientHello(net::beast::tcp_stream &stream,
+                                                                      net::beast::flat_buffer &buffer);
 
 } // namespace standin

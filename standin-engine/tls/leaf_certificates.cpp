@@ -17,6 +17,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <string_view>
 #include <sys/stat.h>
 #include <utility>
 
@@ -112,6 +114,26 @@ X509Ptr signLeaf(X509 *leafTemplate, X509 *caCert, EVP_PKEY *caKey, const std::s
     return cert;
 }
 
+// Inside TLS the engine reads HTTP/1.1, and says so to a client that asks which protocol it speaks
+// (curl --http2 offers h2 first); a client that can't speak it never gets here: it is relayed untouched.
+int selectHttp1(SSL *, const unsigned char **selected, unsigned char *selectedLength, const unsigned char *offered,
+                unsigned offeredLength, void *)
+{
+    static constexpr std::string_view kHttp1 = "http/1.1";
+    for (unsigned at = 0; at < offeredLength;) {
+        const unsigned length = offered[at];
+        const std::string_view name(reinterpret_cast<const char *>(offered + at + 1),
+                                    std::min<unsigned>(length, offeredLength - at - 1));
+        if (name == kHttp1) {
+            *selected = offered + at + 1;
+            *selectedLength = static_cast<unsigned char>(length);
+            return SSL_TLSEXT_ERR_OK;
+        }
+        at += 1 + length;
+    }
+    return SSL_TLSEXT_ERR_NOACK;
+}
+
 struct CaPair {
     X509Ptr cert;
     KeyPtr key;
@@ -195,6 +217,7 @@ std::shared_ptr<const LeafCertificates::Authority> LeafCertificates::makeAuthori
     // only take a lock and memory for every new connection. One ticket is enough to resume with.
     SSL_CTX_set_session_cache_mode(native, SSL_SESS_CACHE_SERVER | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     SSL_CTX_set_num_tickets(native, 1);
+    SSL_CTX_set_alpn_select_cb(native, selectHttp1, nullptr);
     authority->context = std::move(context);
     return authority;
 }

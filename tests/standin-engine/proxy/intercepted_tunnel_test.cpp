@@ -3,6 +3,9 @@
 #include "hosts/upstream.h"
 #include "standin-engine/engine_process.h"
 #include "standin-engine/scripted_host.h"
+#include "standin-engine/silent_peer.h"
+
+#include "support/test_support.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -14,6 +17,30 @@
 using standintest::ScriptedHost;
 
 namespace {
+
+// A python3 that has grpcio: Debian's, which scripts/setup installs python3-grpcio for, first.
+QString grpcPython()
+{
+    for (const QString &candidate : {QString("/usr/bin/python3"), QStandardPaths::findExecutable("python3")}) {
+        QProcess probe;
+        if (candidate.isEmpty())
+            continue;
+        probe.start(candidate, {"-c", "import grpc"});
+        if (probe.waitForFinished(60000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
+            return candidate;
+    }
+    return {};
+}
+
+// Runs tests/standin-engine/clients/grpc_peer.py in `mode`; its output, trimmed.
+std::string grpcPeer(const QString &python, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(python, QStringList {testsupport::sourceDir() + "/tests/standin-engine/clients/grpc_peer.py"}
+                              + arguments);
+    EXPECT_TRUE(process.waitForFinished(60000)) << arguments.join(' ').toStdString();
+    return process.readAllStandardOutput().trimmed().toStdString() + process.readAllStandardError().toStdString();
+}
 
 class InterceptedTunnel : public standintest::EngineTest {
 protected:
@@ -33,7 +60,9 @@ protected:
     {
         const QString curl = QStandardPaths::findExecutable("curl");
         EXPECT_FALSE(curl.isEmpty()) << "curl is not installed (scripts/setup installs it)";
-        arguments << "-sS" << "--http1.1" << "-w" << " %{http_code}" << "--max-time" << "30" << "--cacert"
+        if (!arguments.contains("--http2"))
+            arguments << "--http1.1";
+        arguments << "-sS" << "-w" << " %{http_code}" << "--max-time" << "30" << "--cacert"
                   << (throughProxy ? m_engineCa : m_hostCa);
         arguments << (throughProxy ? QStringList {"-x", "http://127.0.0.1:" + QString::number(m_proxyPort)}
                                    : QStringList {"--noproxy", "*"});
@@ -82,4 +111,59 @@ TEST_F(InterceptedTunnel, AnAsteriskOptionsAsksTheHostTheTunnelLeadsTo)
     EXPECT_EQ(direct, "server 200");
     EXPECT_EQ(curl(options, true), direct);
     EXPECT_EQ(received.lines(), (std::vector<std::string> {"OPTIONS * HTTP/1.1", "OPTIONS * HTTP/1.1"}));
+}
+
+TEST_F(InterceptedTunnel, ClientsThatCantSpeakHttp1AreRelayedUntouchedAndTheRestServedOverIt)
+{
+    const QString python = grpcPython();
+    ASSERT_FALSE(python.isEmpty()) << "python3 with grpcio is needed (scripts/setup installs python3-grpcio)";
+    const QString hostCert = writeTemporaryFile("host.pem", m_pki.server.certPem);
+    QProcess grpcHost;
+    grpcHost.start(python, {testsupport::sourceDir() + "/tests/standin-engine/clients/grpc_peer.py", "host", "--cert",
+                            hostCert, "--key", writeTemporaryFile("host.key", m_pki.server.keyPem)});
+    ASSERT_TRUE(grpcHost.waitForReadyRead(60000)) << grpcHost.readAllStandardError().toStdString();
+    const QString grpcTarget = "localhost:" + QString::fromUtf8(grpcHost.readLine().trimmed());
+    ScriptedHost http1([](ScriptedHost::Connection &connection) {
+        while (connection.next())
+            connection.send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nserver");
+    }, m_pki.server);
+    const QString proxy = QString::number(m_proxyPort);
+
+    // gRPC speaks HTTP/2 alone: its tunnel reaches the host untouched, so it trusts the host's own
+    // certificate and gets the host's answer.
+    const std::string direct = grpcPeer(python, {"call", "--target", grpcTarget, "--ca", hostCert});
+    EXPECT_EQ(direct, "echo: hello");
+    EXPECT_EQ(grpcPeer(python, {"call", "--target", grpcTarget, "--ca", hostCert, "--proxy", proxy}), direct);
+    // A client that offers HTTP/1.1 besides is intercepted and told HTTP/1.1 is spoken.
+    const QString http1Authority = "localhost:" + QString::number(http1.port());
+    EXPECT_EQ(grpcPeer(python, {"alpn", "--authority", http1Authority, "--ca", m_engineCa, "--proxy", proxy}),
+              "http/1.1");
+    EXPECT_EQ(curl({"--http2", "https://" + http1Authority + "/"}, true), "server 200");
+
+    // Only what was intercepted is recorded.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !history().empty(); }, 10000));
+    const auto recorded = history();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].url(), "https://" + http1Authority.toStdString() + "/");
+    grpcHost.closeWriteChannel();
+    EXPECT_TRUE(grpcHost.waitForFinished(60000));
+}
+
+TEST_F(InterceptedTunnel, AClientThatLeavesTakesItsConnectionToASilentHostWithIt)
+{
+    const QString python = grpcPython();
+    ASSERT_FALSE(python.isEmpty()) << "python3 with grpcio is needed (scripts/setup installs python3-grpcio)";
+    standintest::SilentPeer host(SOCK_STREAM);
+    const QString authority = "127.0.0.1:" + QString::number(host.port());
+    // Each client finishes its handshake with the engine and leaves while the engine is still waiting
+    // for the host's TLS.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(grpcPeer(python, {"alpn", "--authority", authority, "--ca", m_engineCa, "--proxy",
+                                    QString::number(m_proxyPort)}),
+                  "http/1.1");
+    }
+    ASSERT_EQ(host.accepted(), 3u);
+    // Well before the engine would give up on the host's TLS by itself (10 s).
+    EXPECT_TRUE(testsupport::waitFor([&] { return host.open() == 0; }, 7000))
+        << host.open() << " host connections still open";
 }
