@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -166,6 +167,20 @@ inline double statusBytes(pid_t pid, const std::string &field)
             return std::atof(line.c_str() + field.size() + 1) * 1024.0;
     }
     return 0;
+}
+
+// The engine's resident memory once it stops changing (connections still closing, pairs still joined).
+inline double settledResident(pid_t pid)
+{
+    double last = statusBytes(pid, "VmRSS");
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const double now = statusBytes(pid, "VmRSS");
+        if (std::abs(now - last) < 64 * 1024)
+            return now;
+        last = now;
+    }
+    return last;
 }
 
 // What the engine under bench starts with.

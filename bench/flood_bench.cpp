@@ -16,20 +16,6 @@ namespace {
 
 using namespace proxybench;
 
-// The engine's resident memory once it stops growing (pairs still being joined as the last answers came).
-double settledResident(pid_t pid)
-{
-    double last = statusBytes(pid, "VmRSS");
-    for (int i = 0; i < 40; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const double now = statusBytes(pid, "VmRSS");
-        if (std::abs(now - last) < 64 * 1024)
-            return now;
-        last = now;
-    }
-    return last;
-}
-
 // Starts the engine's high-water mark (VmHWM) afresh from what it holds now, so a peak is the load's own
 // and not its setup's.
 void resetPeak(pid_t pid)

@@ -13,20 +13,6 @@ using namespace proxybench;
 constexpr double kGoalKbPerIdleTls = 40;
 constexpr double kGoalReleasedWithinS = 2;
 
-// The engine's resident memory once it stops changing.
-double settledResident(pid_t pid)
-{
-    double last = statusBytes(pid, "VmRSS");
-    for (int i = 0; i < 40; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const double now = statusBytes(pid, "VmRSS");
-        if (std::abs(now - last) < 64 * 1024)
-            return now;
-        last = now;
-    }
-    return last;
-}
-
 // Clients on their own threads that open intercepted tunnels up to the end of the TLS handshake.
 class TunnelClients {
 public:

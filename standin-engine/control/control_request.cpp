@@ -13,17 +13,6 @@ std::string findParam(const std::multimap<std::string, std::string> &params, con
     return found == params.end() ? std::string() : found->second;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 bool ControlRequest::hasParam(const char *name) const

@@ -196,6 +196,17 @@ std::string lowerAscii(std::string_view text)
     return out;
 }
 
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 size_t placeOfThisThread(size_t places)
 {
     static std::atomic<size_t> next {0};

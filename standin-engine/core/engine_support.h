@@ -43,6 +43,9 @@ bool hasControlCharacter(std::string_view text);
 
 std::string lowerAscii(std::string_view text);
 
+// A hex digit's value, either case; -1 for any other character.
+int hexValue(char c);
+
 // A place per calling thread among `places`: threads take them in turn, so a few busy threads never
 // share one.
 size_t placeOfThisThread(size_t places);

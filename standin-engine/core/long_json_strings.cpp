@@ -2,6 +2,7 @@
 #include "core/long_json_strings.h"
 
 #include "core/bounded_input.h"
+#include "core/engine_support.h"
 
 namespace standin {
 
@@ -23,17 +24,6 @@ LongJsonStrings findLongJsonStrings(std::string_view text)
 }
 
 namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // The four hex digits of a "\u" escape at `at` (just past the "u"); -1 when they aren't.
 long hexQuad(std::string_view text, size_t at)
