@@ -74,6 +74,11 @@ SchemaScreen::SchemaScreen(const AppContext &context, QWidget *parent)
 {
     EngineClient *engine = context.engine;
     QVBoxLayout *layout = trafficparts::screenColumn(this);
+    // The tabs keep room round their labels for the focus ring: the column gives that room back on the
+    // left and the cards take it again, so "Drift" lines up with the cards' edge.
+    QMargins margins = layout->contentsMargins();
+    margins.setLeft(margins.left() - TabBarTab::RingRoomX);
+    layout->setContentsMargins(margins);
 
     QHBoxLayout *toolbar = trafficparts::toolbar();
     m_tabs->setItems({{QVariant::fromValue(int(Tab::drift)), QStringLiteral("Drift")},
@@ -89,7 +94,10 @@ SchemaScreen::SchemaScreen(const AppContext &context, QWidget *parent)
     toolbar->addWidget(m_relearnAll);
     toolbar->addWidget(trafficparts::clearButton([this] { clear(); }, this));
     layout->addLayout(toolbar);
-    layout->addWidget(m_stack, 1);
+    auto *cards = new QHBoxLayout;
+    cards->setContentsMargins(TabBarTab::RingRoomX, 0, 0, 0);
+    cards->addWidget(m_stack);
+    layout->addLayout(cards, 1);
 
     makeTransparent(m_driftList);
     m_driftList->setModel(m_driftModel);

@@ -9,6 +9,7 @@
 #include "design/ks_button.h"
 #include "design/snow_empty_state.h"
 #include "design/snow_text.h"
+#include "design/tab_bar.h"
 #include "engine/link/ops_test_support.h"
 #include "support/model_test_support.h"
 #include "traffic_test_support.h"
@@ -16,6 +17,7 @@
 #include <QAbstractItemModelTester>
 #include <QListView>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
@@ -344,6 +346,11 @@ TEST_F(SchemaScreenTest, RendersFindingsBaselinesAndEmptyStates)
     m_screen->toggle(QStringLiteral("b"));
     m_screen->toggle(QStringLiteral("B"));
     both(QStringLiteral("schema-baselines"));
+    // The first tab's label lines up with the cards' edge, its focus-ring room given back.
+    const TabBar *tabs = m_screen->findChild<TabBar *>();
+    const QStackedWidget *cards = m_screen->findChild<QStackedWidget *>();
+    ASSERT_TRUE(tabs && cards);
+    EXPECT_EQ(tabs->tab(0)->mapTo(m_screen, QPoint(TabBarTab::RingRoomX, 0)).x(), cards->mapTo(m_screen, QPoint()).x());
     // Each "Relearn" is the secondary button itself on the row: rounded, no box of its own behind it.
     QListView *list = m_screen->baselineList();
     for (const Palette *palette : {&Palette::light(), &Palette::dark()}) {
