@@ -30,7 +30,8 @@ public:
     // The one the engine's passed-through requests share.
     static NameResolver &shared();
 
-    // Starts a lookup; `done` runs once, on the resolver's own thread.
+    // Starts a lookup; `done` runs once, on the resolver's own thread (on the caller's at once when the
+    // resolver is stopping or could not start).
     void resolve(std::string host, int port, Done done);
 
     // The endpoints of `host`, or `error` filled: addresses (also written the old ways, such as
