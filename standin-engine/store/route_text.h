@@ -3,6 +3,7 @@
 // value nor into a text of its own first. Counting what a write would make costs no memory at all.
 #pragma once
 
+#include "core/json_strings.h"
 #include "engine/records/route_records.h"
 
 #include <charconv>
@@ -28,32 +29,12 @@ struct TextSink {
 
 namespace routetext {
 
-// What nlohmann writes for a string that is not UTF-8 (its bad bytes replaced); rare, so made the slow way.
-std::string replacedText(std::string_view text);
-bool validUtf8(std::string_view text);
-// The escape nlohmann writes for a quote, a backslash or a control character.
-std::string_view escapeOf(unsigned char byte, char (&spare)[8]);
-
 template <class Sink> void text(Sink &out, std::string_view value)
 {
-    if (!validUtf8(value)) {
-        out.write(replacedText(value));
-        return;
-    }
-    out.write("\"");
-    size_t start = 0;
-    char spare[8];
-    for (size_t i = 0; i < value.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(value[i]);
-        if (byte >= 0x20 && byte != '"' && byte != '\\')
-            continue;
-        const std::string_view escape = escapeOf(byte, spare);
-        out.write(value.substr(start, i - start));
-        out.write(escape);
-        start = i + 1;
-    }
-    out.write(value.substr(start));
-    out.write("\"");
+    if (jsonstrings::writtenSize(value))
+        jsonstrings::write(out, value);
+    else
+        out.write(jsonstrings::replacedString(value));
 }
 
 template <class Sink> void number(Sink &out, std::int64_t value)
