@@ -9,7 +9,9 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QTextEdit>
 #include <QWidget>
 
 namespace {
@@ -115,6 +117,16 @@ private:
     qreal m_radius;
     QPointer<QWidget> m_focusOwner;
 };
+
+// An editor that types Tab as text keeps the key; one that passes it on (a line edit) is Tabbed as a control.
+bool typesTab(const QWidget *editor)
+{
+    if (const auto *plain = qobject_cast<const QPlainTextEdit *>(editor))
+        return !plain->tabChangesFocus();
+    if (const auto *rich = qobject_cast<const QTextEdit *>(editor))
+        return !rich->tabChangesFocus();
+    return false;
+}
 
 } // namespace
 
@@ -226,10 +238,14 @@ bool KeyboardReach::eventFilter(QObject *watched, QEvent *event)
         const auto *key = static_cast<QKeyEvent *>(event);
         // Tab in a window whose one stop is this control leaves the focus here, now the user's; where the
         // focus does move on, its leaving ends this again. An editor may take Tab as text.
-        if (!m_userFocus && !m_editor && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+        if (!m_userFocus && !(m_editor && typesTab(control))
+            && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             m_userFocus = true;
             control->update();
+            // An editor's ring is painted by the box round it.
+            if (m_editor && control->parentWidget())
+                control->parentWidget()->update();
         }
         if (m_userFocus && m_press && isActivationKey(key)) {
             // The press may close the control's sheet; nothing of this object is touched after it.

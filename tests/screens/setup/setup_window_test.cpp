@@ -1,4 +1,5 @@
-// The setup screens in the main window at its two usual sizes and both themes, and the Tab walk through them.
+// The setup screens in the main window at its two usual sizes and both themes, and the Tab walk through them and
+// through every sheet the window opens.
 #include "app/app_state.h"
 #include "app/content_view.h"
 #include "app/root_view.h"
@@ -10,6 +11,7 @@
 #include "design/snow_text.h"
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
+#include "screens/routes/routes_catalog.h"
 #include "screens/setup/certificates_screen.h"
 #include "screens/setup/devices_screen.h"
 #include "screens/setup/setup_catalog.h"
@@ -42,6 +44,7 @@ protected:
         Preferences::instance().setValue(PrefKey::ProxyPort, int(server.serverPort()));
         Preferences::instance().setValue(PrefKey::OnboardedV1, true);
         installSetupScreens(m_registry);
+        installRoutesScreens(m_registry);
         keepKeyboardFocusInView();
         RootView::Options options;
         options.arguments = {QStringLiteral("kestrion")};
@@ -84,16 +87,23 @@ QWidget *shown(QWidget *window)
 
 } // namespace
 
-// Every control Tab reaches in the certificates, devices, onboarding and settings shows the ring, in view and clear
-// of its label (text fields show their own focus border instead), the wrap from the last control to the first
-// included, and nothing scrolls sideways; at the window's two usual sizes, light and dark, each screen rendered
-// before its walk.
+// Every control Tab reaches in the certificates and devices screens and in every sheet the window opens shows the
+// ring (a text field's ring runs round its box), in view and clear of its label, the wrap from the last control to
+// the first included, and nothing scrolls sideways; at the window's two usual sizes, light and dark, each screen
+// and sheet rendered before its walk.
 TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
 {
     EngineClient *engine = m_window->engine();
     ASSERT_TRUE(testsupport::waitFor([&] { return engine->engineReady() && engine->routesLoaded(); }, 15000));
     engine->generateCA();
     ASSERT_TRUE(testsupport::waitFor([&] { return SetupLogic::caGenerated(engine->caInfo()); }, 20000));
+    // Lists with rows to walk: two projects, an environment with a variable.
+    bool created = false;
+    engine->createProject(QStringLiteral("Payments"), [&](const std::optional<QString> &) { created = true; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return created && engine->projects().size() == 2; }, 15000));
+    engine->addEnvironment(QStringLiteral("Staging"));
+    const QString environment = QString::fromStdString(engine->environments().first().id);
+    engine->addVar(environment);
     AppState *state = m_window->state();
     m_window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
@@ -109,6 +119,8 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
         QWidget *first = nullptr;
         int looked = 0;
         for (int press = 0; press < 80; ++press) {
+            // The ring is told from what was there before the key moved it (white text looks like the dark ring).
+            const QImage before = screen->window()->grab().toImage();
             ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
             ASSERT_TRUE(settled());
             QWidget *focused = QApplication::focusWidget();
@@ -131,12 +143,14 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
             for (const QScrollArea *area : screen->findChildren<QScrollArea *>())
                 if (area->isVisible() && area->horizontalScrollBar()->maximum() > 0)
                     faults << what + " scrolls sideways";
-            if (qobject_cast<QLineEdit *>(focused))
-                continue;
+            // Round the control, a row of a list, or the box that frames a text field.
             QWidget *window = focused->window();
-            const QRect at(focused->mapTo(window, QPoint(0, 0)), focused->size());
-            if (testsupport::pixelsOfColor(window->grab().toImage(), at,
-                                           KeyboardReach::ringColor(Palette::of(focused))) == 0)
+            const QRect at = QRect(focused->mapTo(window, QPoint(0, 0)), focused->size()).adjusted(-14, -14, 14, 14);
+            const QColor ring = KeyboardReach::ringColor(Palette::of(focused));
+            const int added = testsupport::pixelsOfColor(window->grab().toImage(), at, ring)
+                              - testsupport::pixelsOfColor(before, at, ring);
+            // A ring adds two lines along the control at the least.
+            if (added < qMin(focused->width(), 200))
                 faults << what + " shows no ring";
             // The ring and the gap inside it take the outer 3.5 of the control.
             for (const SnowText *label : focused->findChildren<SnowText *>())
@@ -147,7 +161,13 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
         }
         EXPECT_GT(looked, 0) << name.toStdString();
     };
-    // At both window sizes and in both themes: each screen walked, then rendered.
+    const QList<std::pair<SheetFlag, QString>> sheets = {
+        {SheetFlag::onboarding, "onboarding"}, {SheetFlag::settings, "settings"},
+        {SheetFlag::search, "palette"},        {SheetFlag::newProject, "new-project"},
+        {SheetFlag::manageProjects, "projects"}, {SheetFlag::newRoute, "new-route"},
+        {SheetFlag::newGroup, "new-group"},    {SheetFlag::manageEnvironments, "environments"},
+    };
+    // At both window sizes and in both themes: each screen and sheet rendered, then walked.
     for (const QSize size : {QSize(1180, 740), QSize(1280, 820)}) {
         m_window->resize(size);
         for (const AppTheme theme : {AppTheme::light, AppTheme::dark}) {
@@ -161,15 +181,19 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
                 walk(certificates ? "certificates" : "devices",
                      certificates ? shown<CertificatesScreen>(m_window.get()) : shown<DevicesScreen>(m_window.get()));
             }
-            for (const SheetFlag flag : {SheetFlag::onboarding, SheetFlag::settings}) {
+            for (const auto &[flag, name] : sheets) {
+                // A sheet opens from a shortcut or a pressed button, never from Tab: a key that does nothing
+                // here stands for it, so the focus the sheet hands its first control shows no ring.
+                ASSERT_TRUE(testsupport::pressKey(Qt::Key_F24));
                 state->setSheetFlag(flag, true);
                 ASSERT_TRUE(settled());
                 SheetDialog *sheet = m_window->content()->sheets()->dialog(flag);
                 ASSERT_NE(sheet, nullptr);
                 ASSERT_TRUE(testsupport::waitFor([&] { return QGuiApplication::focusWindow() == sheet->windowHandle(); }));
-                const QString name = flag == SheetFlag::onboarding ? "onboarding" : "settings";
                 testsupport::saveRender(sheet, "setup-window", name + suffix);
                 walk(name, sheet);
+                // The first stop again, now with its ring: the palette's field, a list's row.
+                testsupport::saveRender(sheet, "setup-window", name + "-ring" + suffix);
                 state->setSheetFlag(flag, false);
                 ASSERT_TRUE(settled());
             }
