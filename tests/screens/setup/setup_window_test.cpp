@@ -11,6 +11,7 @@
 #include "design/snow_text.h"
 #include "engine/engine_client.h"
 #include "platform/preferences.h"
+#include "screens/routes/painted_list_view.h"
 #include "screens/routes/routes_catalog.h"
 #include "screens/setup/certificates_screen.h"
 #include "screens/setup/devices_screen.h"
@@ -24,6 +25,7 @@
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QTcpServer>
 #include <QTest>
 
@@ -118,6 +120,7 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
             area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
         QWidget *first = nullptr;
         int looked = 0;
+        QSet<QWidget *> reached;
         for (int press = 0; press < 80; ++press) {
             // The ring is told from what was there before the key moved it (white text looks like the dark ring).
             const QImage before = screen->window()->grab().toImage();
@@ -131,6 +134,7 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
             if (!screen->isAncestorOf(focused))
                 continue;
             ++looked;
+            reached << focused;
             const QString what = name + " " + QString::number(m_window->width()) + ": " + focused->metaObject()->className()
                                  + (qobject_cast<KSButton *>(focused) ? " " + qobject_cast<KSButton *>(focused)->title()
                                                                       : QString());
@@ -160,6 +164,11 @@ TEST_F(SetupWindow, EveryControlTabReachesShowsItsRingInViewAndClearOfItsLabel)
                     faults << what + " rings its label \"" + label->text() + "\"";
         }
         EXPECT_GT(looked, 0) << name.toStdString();
+        // A list of rows is one stop, its arrows walk the rows.
+        for (PaintedListView *list : screen->findChildren<PaintedListView *>())
+            if (list->isVisible() && list->model()->rowCount() > 0 && !reached.contains(list))
+                faults << name + " " + QString::number(m_window->width()) + ": " + list->metaObject()->className()
+                              + " not reached";
     };
     const QList<std::pair<SheetFlag, QString>> sheets = {
         {SheetFlag::onboarding, "onboarding"}, {SheetFlag::settings, "settings"},
