@@ -118,6 +118,95 @@ private:
     QPointer<QWidget> m_focusOwner;
 };
 
+// Paints a small control's ring on its parent, `room` outside the control, where a ring inside would cover
+// the glyph that fills it. It follows the control's place and visibility.
+class RingHalo final : public QWidget
+{
+public:
+    RingHalo(QWidget *control, int room, qreal radius)
+        : QWidget(control->parentWidget()), m_control(control), m_room(room), m_radius(radius)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        follow();
+    }
+
+    void follow()
+    {
+        setGeometry(m_control->geometry().adjusted(-m_room, -m_room, m_room, m_room));
+        setVisible(m_control->isVisible());
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        if (m_control)
+            KeyboardReach::paintRing(painter, m_control, QRectF(rect()), m_radius + m_room);
+    }
+
+private:
+    QPointer<QWidget> m_control;
+    int m_room;
+    qreal m_radius;
+};
+
+// Keeps a control's halo on whatever parent the control has now (a layout may give it one later).
+class HaloKeeper final : public QObject
+{
+public:
+    HaloKeeper(QWidget *control, int room, qreal radius)
+        : QObject(control), m_control(control), m_room(room), m_radius(radius)
+    {
+        control->installEventFilter(this);
+        place();
+    }
+
+    ~HaloKeeper() override { delete m_halo; }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::ParentChange:
+            delete m_halo;
+            place();
+            break;
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            if (m_halo)
+                m_halo->follow();
+            break;
+        case QEvent::FocusIn:
+        case QEvent::FocusOut:
+            // Above the control's neighbours while it shows, so none covers it.
+            if (m_halo) {
+                m_halo->raise();
+                m_halo->update();
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void place()
+    {
+        if (m_control->parentWidget())
+            m_halo = new RingHalo(m_control, m_room, m_radius);
+    }
+
+    QWidget *m_control;
+    int m_room;
+    qreal m_radius;
+    QPointer<RingHalo> m_halo;
+};
+
 // An editor that types Tab as text keeps the key; one that passes it on (a line edit) is Tabbed as a control.
 bool typesTab(const QWidget *editor)
 {
@@ -183,6 +272,11 @@ void KeyboardReach::ringFrameOfEditor(QWidget *frame, QWidget *editor, qreal rad
     new RingOverlay(frame, radius, editor);
 }
 
+void KeyboardReach::ringOutside(QWidget *control, int room, qreal radius)
+{
+    new HaloKeeper(control, room, radius);
+}
+
 void KeyboardReach::confirmFocus(QWidget *control)
 {
     auto *reach = control->findChild<KeyboardReach *>(QString(), Qt::FindDirectChildrenOnly);
@@ -243,8 +337,8 @@ bool KeyboardReach::eventFilter(QObject *watched, QEvent *event)
             && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             m_userFocus = true;
             control->update();
-            // An editor's ring is painted by the box round it.
-            if (m_editor && control->parentWidget())
+            // The ring may be painted round the control, by the box round an editor or on the parent.
+            if (control->parentWidget())
                 control->parentWidget()->update();
         }
         if (m_userFocus && m_press && isActivationKey(key)) {
