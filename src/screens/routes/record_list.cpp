@@ -122,6 +122,12 @@ RecordListView::RecordListView(RecordListModel *model, RecordRowDelegate *delega
                            },
                            {}, [this, idOf](const QModelIndex &index) { openMenu(idOf(index)); }},
                           KeyboardRows::Click::keepsFocus);
+    // A list with no rows is no Tab stop: there is no row to show the ring on.
+    const auto reachable = [this] { KeyboardReach::setReachable(this, m_model->rowCount() > 0); };
+    connect(model, &QAbstractItemModel::rowsInserted, this, reachable);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, reachable);
+    connect(model, &QAbstractItemModel::modelReset, this, reachable);
+    reachable();
 }
 
 void RecordListView::setMenu(int width, MenuProvider provider)
