@@ -7,6 +7,7 @@
 #include "design/card_surface.h"
 #include "design/fonts.h"
 #include "design/indicators.h"
+#include "design/keyboard_reach.h"
 #include "design/shell_widgets.h"
 #include "design/snow_empty_state.h"
 #include "design/symbols.h"
@@ -173,6 +174,8 @@ CommandPalette::CommandPalette(const AppContext &context, QWidget *parent)
     m_field->setFont(Fonts::inter(14));
     m_field->setPlaceholderText(QStringLiteral("Jump to a route or section…"));
     m_field->setAttribute(Qt::WA_MacShowFocusRect, false);
+    // The field is the sheet's one stop: Tab there shows the ring round its box.
+    KeyboardReach::ringFrameOfEditor(queryRow, m_field, 12);
     row->addWidget(m_field, 1);
     row->addWidget(new KeyCap(QStringLiteral("esc"), queryRow));
     insetLayout->addWidget(queryRow);

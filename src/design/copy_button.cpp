@@ -15,6 +15,8 @@ CopyButton::CopyButton(const QString &text, qreal size, QWidget *parent) : QWidg
 {
     setFixedSize(sizeHint());
     KeyboardReach::install(this, [this] { copy(); });
+    // The glyph fills the button: the ring goes round it, outside.
+    KeyboardReach::ringOutside(this, 3, 4);
 }
 
 void CopyButton::setGlyphSize(qreal size)
@@ -80,5 +82,4 @@ void CopyButton::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     Symbols::draw(p, QRectF(rect()), symbol(), m_size, symbolColor(palette, m_copied));
-    KeyboardReach::paintRing(p, this, QRectF(rect()), 4);
 }

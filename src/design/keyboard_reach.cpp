@@ -9,7 +9,9 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QTextEdit>
 #include <QWidget>
 
 namespace {
@@ -116,6 +118,105 @@ private:
     QPointer<QWidget> m_focusOwner;
 };
 
+// Paints a small control's ring on its parent, `room` outside the control, where a ring inside would cover
+// the glyph that fills it. It follows the control's place and visibility.
+class RingHalo final : public QWidget
+{
+public:
+    RingHalo(QWidget *control, int room, qreal radius)
+        : QWidget(control->parentWidget()), m_control(control), m_room(room), m_radius(radius)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        follow();
+    }
+
+    void follow()
+    {
+        setGeometry(m_control->geometry().adjusted(-m_room, -m_room, m_room, m_room));
+        setVisible(m_control->isVisible());
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        if (m_control)
+            KeyboardReach::paintRing(painter, m_control, QRectF(rect()), m_radius + m_room);
+    }
+
+private:
+    QPointer<QWidget> m_control;
+    int m_room;
+    qreal m_radius;
+};
+
+// Keeps a control's halo on whatever parent the control has now (a layout may give it one later).
+class HaloKeeper final : public QObject
+{
+public:
+    HaloKeeper(QWidget *control, int room, qreal radius)
+        : QObject(control), m_control(control), m_room(room), m_radius(radius)
+    {
+        control->installEventFilter(this);
+        place();
+    }
+
+    ~HaloKeeper() override { delete m_halo; }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::ParentChange:
+            delete m_halo;
+            place();
+            break;
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            if (m_halo)
+                m_halo->follow();
+            break;
+        case QEvent::FocusIn:
+        case QEvent::FocusOut:
+            // Above the control's neighbours while it shows, so none covers it.
+            if (m_halo) {
+                m_halo->raise();
+                m_halo->update();
+            }
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void place()
+    {
+        if (m_control->parentWidget())
+            m_halo = new RingHalo(m_control, m_room, m_radius);
+    }
+
+    QWidget *m_control;
+    int m_room;
+    qreal m_radius;
+    QPointer<RingHalo> m_halo;
+};
+
+// An editor that types Tab as text keeps the key; one that passes it on (a line edit) is Tabbed as a control.
+bool typesTab(const QWidget *editor)
+{
+    if (const auto *plain = qobject_cast<const QPlainTextEdit *>(editor))
+        return !plain->tabChangesFocus();
+    if (const auto *rich = qobject_cast<const QTextEdit *>(editor))
+        return !rich->tabChangesFocus();
+    return false;
+}
+
 } // namespace
 
 KeyboardReach::KeyboardReach(QWidget *control, std::function<void()> press)
@@ -169,6 +270,11 @@ void KeyboardReach::ringFrameOfEditor(QWidget *frame, QWidget *editor, qreal rad
 {
     installOnEditor(editor);
     new RingOverlay(frame, radius, editor);
+}
+
+void KeyboardReach::ringOutside(QWidget *control, int room, qreal radius)
+{
+    new HaloKeeper(control, room, radius);
 }
 
 void KeyboardReach::confirmFocus(QWidget *control)
@@ -226,10 +332,14 @@ bool KeyboardReach::eventFilter(QObject *watched, QEvent *event)
         const auto *key = static_cast<QKeyEvent *>(event);
         // Tab in a window whose one stop is this control leaves the focus here, now the user's; where the
         // focus does move on, its leaving ends this again. An editor may take Tab as text.
-        if (!m_userFocus && !m_editor && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+        if (!m_userFocus && !(m_editor && typesTab(control))
+            && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             m_userFocus = true;
             control->update();
+            // The ring may be painted round the control, by the box round an editor or on the parent.
+            if (control->parentWidget())
+                control->parentWidget()->update();
         }
         if (m_userFocus && m_press && isActivationKey(key)) {
             // The press may close the control's sheet; nothing of this object is touched after it.

@@ -41,6 +41,9 @@ public:
     static void paintRingOverChildren(QWidget *control, qreal radius);
     // For an editor inside a larger frame (a panel with a title row): the editor's Tab focus rings the frame.
     static void ringFrameOfEditor(QWidget *frame, QWidget *editor, qreal radius);
+    // For a control with no ground of its own whose glyph fills it: the ring is painted on its parent, `room`
+    // outside it, so the control's place in its layout stays as it is and the ring leaves the glyph whole.
+    static void ringOutside(QWidget *control, int room, qreal radius);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

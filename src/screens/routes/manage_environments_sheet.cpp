@@ -103,6 +103,7 @@ public:
                        QFontMetricsF(font).elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, room));
         }
         Symbols::draw(p, QRectF(ellipsis), QStringLiteral("ellipsis"), 11, palette.mutedForeground);
+        paintKeyboardRing(p, option, index, 6);
         p.restore();
     }
 
@@ -224,6 +225,11 @@ QWidget *ManageEnvironmentsSheet::buildList()
             self->commitRename(id, text);
     });
     connect(m_list, &RecordListView::rowClicked, this, &ManageEnvironmentsSheet::select);
+    // Tab lands on the environment the pane shows.
+    KeyboardRows::of(m_list)->setStartRow([self] {
+        const std::optional<QString> id = self ? self->selectedID() : std::nullopt;
+        return id ? self->m_model->index(self->m_model->rowOf(*id)) : QModelIndex();
+    });
     column->addWidget(m_list, 1);
     column->addWidget(new SnowDivider(false, 0, box));
     auto *footer = new QHBoxLayout;

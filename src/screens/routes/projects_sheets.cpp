@@ -112,6 +112,7 @@ public:
         p.drawText(QRectF(x, row.top(), countWidth + 1, row.height()), Qt::AlignLeft | Qt::AlignVCenter, count);
 
         Symbols::draw(p, QRectF(ellipsis), QStringLiteral("ellipsis"), 13, palette.mutedForeground);
+        paintKeyboardRing(p, option, index, 8);
         p.restore();
     }
 
@@ -202,6 +203,8 @@ ManageProjectsSheet::ManageProjectsSheet(const AppContext &context, QWidget *par
     m_list = new RecordListView(m_model, delegate, this);
     m_list->setPadding(12, 8, 12, 8);
     m_list->setMenu(180, [self](const QString &id) { return self ? self->rowMenuItems(id) : QList<SnowMenuItem>(); });
+    // A row has no click action: everything is done through its menu.
+    m_list->setKeysOpenMenu(true);
     delegate->setCommit([self](const QString &id, const QString &text) {
         if (self)
             self->commitRename(id, text);

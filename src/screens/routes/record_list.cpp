@@ -1,6 +1,7 @@
 // Record rows kept in place across reloads, their menus and rename editors.
 #include "screens/routes/record_list.h"
 
+#include "design/keyboard_reach.h"
 #include "design/shell_widgets.h"
 #include "design/snow_menu_popup.h"
 #include "screens/routes/row_hover_fade.h"
@@ -109,6 +110,24 @@ RecordListView::RecordListView(RecordListModel *model, RecordRowDelegate *delega
     // Rows that come or go (a reload) may hold the editor's row: place it again.
     connect(model, &QAbstractItemModel::rowsInserted, this, &RecordListView::rowsResized);
     connect(model, &QAbstractItemModel::rowsRemoved, this, &RecordListView::rowsResized);
+    // Tab reaches the rows, the arrows walk them, and the Menu key opens the row's "…" menu; a click
+    // leaves the focus where it was, as it does on the sheets' buttons.
+    const auto idOf = [](const QModelIndex &index) { return index.data(RecordListModel::IdRole).toString(); };
+    KeyboardRows::install(this,
+                          {[this, idOf](const QModelIndex &index) {
+                               if (m_keysOpenMenu)
+                                   openMenu(idOf(index));
+                               else
+                                   emit rowClicked(idOf(index));
+                           },
+                           {}, [this, idOf](const QModelIndex &index) { openMenu(idOf(index)); }},
+                          KeyboardRows::Click::keepsFocus);
+    // A list with no rows is no Tab stop: there is no row to show the ring on.
+    const auto reachable = [this] { KeyboardReach::setReachable(this, m_model->rowCount() > 0); };
+    connect(model, &QAbstractItemModel::rowsInserted, this, reachable);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, reachable);
+    connect(model, &QAbstractItemModel::modelReset, this, reachable);
+    reachable();
 }
 
 void RecordListView::setMenu(int width, MenuProvider provider)
@@ -148,6 +167,13 @@ qreal RecordRowDelegate::hoverProgress(const QStyleOptionViewItem &option, const
 {
     const RowHoverFade *fade = RowHoverFade::of(option.widget);
     return fade ? fade->progress(index) : 0;
+}
+
+void RecordRowDelegate::paintKeyboardRing(QPainter &painter, const QStyleOptionViewItem &option,
+                                          const QModelIndex &index, qreal radius)
+{
+    if (KeyboardRows::ringsRow(option.widget, index))
+        KeyboardReach::paintRing(painter, option.widget, QRectF(rowRect(option.rect)), radius);
 }
 
 void RecordListView::setRenaming(const QString &id)

@@ -57,6 +57,9 @@ public:
     static constexpr int Gap = 2;
     // How far the row's hover fill has eased in (0 … 1).
     static qreal hoverProgress(const QStyleOptionViewItem &option, const QModelIndex &index);
+    // The focus ring round the row the keyboard is on, painted last.
+    static void paintKeyboardRing(QPainter &painter, const QStyleOptionViewItem &option, const QModelIndex &index,
+                                  qreal radius);
 
     virtual QRect ellipsisRect(const QRect &row) const = 0;
     virtual QRect editorRect(const QRect &row, const QModelIndex &index) const = 0;
@@ -92,6 +95,9 @@ public:
     RecordRowDelegate *rowDelegate() const { return m_delegate; }
 
     void setMenu(int width, MenuProvider provider);
+    // For rows with no click action of their own: Return and Space open the row's menu, the one thing it
+    // offers (else they act as a click on the row).
+    void setKeysOpenMenu(bool open) { m_keysOpenMenu = open; }
     SnowMenuOpener *menu() const { return m_menu; }
     // Opens the row's "…" menu as a click on it would; false for an unknown id.
     bool openMenu(const QString &id);
@@ -140,4 +146,5 @@ private:
     QString m_menuID;
     QString m_renaming;
     QString m_renameText;
+    bool m_keysOpenMenu = false;
 };
