@@ -17,6 +17,7 @@
 #include "platform/analytics.h"
 #include "platform/preferences.h"
 #include "support/test_support.h"
+#include "support/window_on_standin_engine.h"
 
 #include "app/qt_printers.h"
 #include "support/temp_preferences.h"
@@ -36,52 +37,16 @@
 
 namespace {
 
-int freePort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
 bool processAlive(int pid)
 {
     return pid > 0 && ::kill(pid, 0) == 0;
 }
 
-class ShellWindow : public ::testing::Test
+using testsupport::freePort;
+
+class ShellWindow : public testsupport::WindowOnStandinEngine
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        Preferences::instance().setValue(PrefKey::ProxyPort, freePort());
-        Preferences::instance().setValue(PrefKey::OnboardedV1, true);
-        RootView::Options options;
-        options.arguments = {QStringLiteral("kestrion")};
-        options.registry = &m_registry;
-        const QString data = m_dir.filePath(QStringLiteral("data"));
-        options.prepareEngine = [data](EngineClient &engine) {
-            engine.setEngineExecutable(testsupport::standinEnginePath());
-            engine.setDataDirectory(data);
-        };
-        m_window = std::make_unique<RootView>(options);
-        m_window->show();
-    }
-
-    void TearDown() override
-    {
-        m_window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    // Runs the posted layout and paint work, then waits until every transition in the window (its sheets
-    // too) has ended.
-    bool settled()
-    {
-        QCoreApplication::processEvents();
-        return testsupport::waitFor([this] { return testsupport::animationsSettled(m_window.get()); });
-    }
-
     bool waitHealthy()
     {
         return testsupport::waitFor([this] {
@@ -89,10 +54,6 @@ protected:
                    && m_window->engine()->health().has_value();
         }, 15000);
     }
-
-    testsupport::TemporaryPreferencesDir m_dir;
-    ShellRegistry m_registry;
-    std::unique_ptr<RootView> m_window;
 };
 
 } // namespace

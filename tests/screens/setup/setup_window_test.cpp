@@ -18,8 +18,8 @@
 #include "screens/setup/devices_screen.h"
 #include "screens/setup/setup_catalog.h"
 #include "screens/setup/setup_logic.h"
-#include "support/temp_preferences.h"
 #include "support/test_support.h"
+#include "support/window_on_standin_engine.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -36,46 +36,15 @@
 
 namespace {
 
-class SetupWindow : public ::testing::Test
+class SetupWindow : public testsupport::WindowOnStandinEngine
 {
 protected:
-    void SetUp() override
+    void prepare(ShellRegistry &registry) override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost, 0);
-        Preferences::instance().setValue(PrefKey::ProxyPort, int(server.serverPort()));
-        Preferences::instance().setValue(PrefKey::OnboardedV1, true);
-        installSetupScreens(m_registry);
-        installRoutesScreens(m_registry);
+        installSetupScreens(registry);
+        installRoutesScreens(registry);
         keepKeyboardFocusInView();
-        RootView::Options options;
-        options.arguments = {QStringLiteral("kestrion")};
-        options.registry = &m_registry;
-        const QString data = m_dir.filePath(QStringLiteral("data"));
-        options.prepareEngine = [data](EngineClient &engine) {
-            engine.setEngineExecutable(testsupport::standinEnginePath());
-            engine.setDataDirectory(data);
-        };
-        m_window = std::make_unique<RootView>(options);
-        m_window->show();
     }
-
-    void TearDown() override
-    {
-        m_window.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    bool settled()
-    {
-        QCoreApplication::processEvents();
-        return testsupport::waitFor([this] { return testsupport::animationsSettled(m_window.get()); });
-    }
-
-    testsupport::TemporaryPreferencesDir m_dir;
-    ShellRegistry m_registry;
-    std::unique_ptr<RootView> m_window;
 };
 
 // The screen of this kind on show (the one left before may wait to be deleted).
