@@ -137,15 +137,18 @@ bool KeyboardRows::handleKey(QKeyEvent *event)
 bool KeyboardRows::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_view->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress && m_click == Click::takesFocus) {
+        if (event->type() == QEvent::MouseButtonPress) {
             const auto *mouse = static_cast<QMouseEvent *>(event);
             const QModelIndex row = m_view->indexAt(mouse->position().toPoint());
-            if (mouse->button() == Qt::LeftButton && row.isValid()) {
+            if (mouse->button() == Qt::LeftButton && row.isValid() && m_click == Click::takesFocus) {
                 m_clicked = true;
                 // The row stays where it was clicked, so the release lands on it too.
                 moveTo(row, false);
                 if (!m_view->hasFocus())
                     m_view->setFocus(Qt::MouseFocusReason);
+            } else if (mouse->button() == Qt::LeftButton && row.isValid() && m_view->hasFocus()) {
+                // A list that keeps the keys where they were still goes on from the row clicked.
+                moveTo(row, false);
             }
         }
         return QObject::eventFilter(watched, event);

@@ -2,6 +2,7 @@
 #include "design/choice_chips.h"
 #include "design/copy_button.h"
 #include "design/keyboard_reach.h"
+#include "design/keyboard_rows.h"
 #include "design/ks_button.h"
 #include "design/palette.h"
 #include "design/shell_widgets.h"
@@ -12,7 +13,9 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QListView>
 #include <QPainter>
+#include <QStringListModel>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -296,4 +299,30 @@ TEST(KeyboardReach, TabInAWindowWithOneControlMakesItsFocusTheUsers)
     EXPECT_TRUE(KeyboardReach::showsRing(only));
     testsupport::pressKey(Qt::Key_Return);
     EXPECT_EQ(presses, 1);
+}
+
+TEST(KeyboardRows, AClickOnARowOfAListThatKeepsTheFocusWhereItWasMovesTheKeysThere)
+{
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *before = new PrimaryButton(QStringLiteral("New"), {}, KSButton::Size::md, false, false, [] {});
+    layout->addWidget(before);
+    QStringListModel model({QStringLiteral("Default"), QStringLiteral("Payments"), QStringLiteral("Search")});
+    auto *list = new QListView;
+    list->setModel(&model);
+    list->setFocusPolicy(Qt::TabFocus);
+    layout->addWidget(list);
+    KeyboardRows *keys = KeyboardRows::install(list, {}, KeyboardRows::Click::keepsFocus);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    before->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Tab));
+    ASSERT_EQ(QApplication::focusWidget(), list);
+    ASSERT_EQ(keys->current().row(), 0);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(model.index(2, 0)).center());
+    EXPECT_EQ(keys->current().row(), 2);
+    EXPECT_TRUE(KeyboardRows::ringsRow(list, model.index(2, 0)));
+    ASSERT_TRUE(testsupport::pressKey(Qt::Key_Up));
+    EXPECT_EQ(keys->current().row(), 1) << "the arrows go on from the row clicked";
 }
