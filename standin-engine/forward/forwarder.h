@@ -5,8 +5,8 @@
 
 #include "exchange/exchange_handler.h"
 #include "net/net_limits.h"
+#include "tls/tls_stream.h"
 
-#include <boost/beast/ssl/ssl_stream.hpp>
 
 namespace standin {
 
@@ -22,7 +22,7 @@ public:
     net::asio::awaitable<bool> forward(net::beast::tcp_stream &client, net::beast::flat_buffer &buffer,
                                        net::http::request_parser<net::http::empty_body> &header,
                                        ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
-    net::asio::awaitable<bool> forward(net::beast::ssl_stream<net::beast::tcp_stream> &client,
+    net::asio::awaitable<bool> forward(TlsStream &client,
                                        net::beast::flat_buffer &buffer,
                                        net::http::request_parser<net::http::empty_body> &header,
                                        ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);

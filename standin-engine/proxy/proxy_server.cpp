@@ -14,8 +14,6 @@
 #include "net/lingering_close.h"
 #include "proxy/readable_wait.h"
 
-#include <boost/beast/ssl.hpp>
-
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -230,7 +228,7 @@ asio::awaitable<void> ProxyServer::serveRequests(beast::tcp_stream &stream, beas
     co_await serveRequestsOn(stream, buffer, tunnelBase, connection);
 }
 
-asio::awaitable<void> ProxyServer::serveRequests(beast::ssl_stream<beast::tcp_stream> &stream,
+asio::awaitable<void> ProxyServer::serveRequests(TlsStream &stream,
                                                  beast::flat_buffer &buffer, const std::string &tunnelBase,
                                                  ProxyConnection &connection)
 {
@@ -240,7 +238,7 @@ asio::awaitable<void> ProxyServer::serveRequests(beast::ssl_stream<beast::tcp_st
 // Between requests a TLS connection waits on its socket alone, holding no read buffer: a read pending
 // inside TLS would hold a record's room, and thousands of connections may sit idle. False when the
 // client stayed silent past the idle wait, or a full port chose the connection to make room.
-asio::awaitable<bool> ProxyServer::awaitTlsRequest(beast::ssl_stream<beast::tcp_stream> &stream,
+asio::awaitable<bool> ProxyServer::awaitTlsRequest(TlsStream &stream,
                                                    beast::flat_buffer &buffer, ProxyConnection &connection)
 {
     SSL *ssl = stream.native_handle();
