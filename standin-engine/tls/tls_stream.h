@@ -315,12 +315,13 @@ private:
                 case Fill::Later:
                     break;
                 }
+                // Nothing of a record has come: the wait holds no block, only the byte it reads.
+                if (stream.m_in.size() == 0)
+                    stream.releaseIdle();
                 m_suspended = true;
                 stream.m_reading = true;
                 stream.m_readTurn.expires_at(asio::steady_timer::time_point::max());
-                // Nothing of a record has come: the wait holds no block, only the byte it reads.
-                if (stream.m_in.size() == 0) {
-                    stream.releaseIdle();
+                if (!stream.m_in.data) {
                     m_waiting = Waiting::FirstByte;
                     stream.m_next.async_read_some(asio::buffer(&stream.m_firstByte, 1), std::move(self));
                     return;
