@@ -22,8 +22,7 @@ public:
     net::asio::awaitable<bool> forward(net::beast::tcp_stream &client, net::beast::flat_buffer &buffer,
                                        net::http::request_parser<net::http::empty_body> &header,
                                        ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
-    net::asio::awaitable<bool> forward(TlsStream &client,
-                                       net::beast::flat_buffer &buffer,
+    net::asio::awaitable<bool> forward(TlsStream &client, net::beast::flat_buffer &buffer,
                                        net::http::request_parser<net::http::empty_body> &header,
                                        ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
 

@@ -196,8 +196,8 @@ asio::awaitable<void> ConnectTunnel::serveTls(beast::tcp_stream &stream, beast::
 }
 
 // TLS with the client, from the ClientHello already read into `buffer`; false when it failed.
-asio::awaitable<bool> ConnectTunnel::handshakeWithClient(TlsStream &tls,
-                                                         beast::flat_buffer &buffer, const std::string &hostname)
+asio::awaitable<bool> ConnectTunnel::handshakeWithClient(TlsStream &tls, beast::flat_buffer &buffer,
+                                                         const std::string &hostname)
 {
     beast::error_code ec;
     beast::get_lowest_layer(tls).expires_after(Limits::kHeader);

@@ -1,5 +1,6 @@
-// The engine's TLS stream as a server to Asio's own TLS client over real sockets: the handshake from
-// ClientHello bytes read ahead, large bodies both ways at once, and how the client's leaving reads.
+// The engine's TLS stream as a server over real sockets, to Asio's own TLS client and to itself as a
+// client that verifies the server: the handshake from ClientHello bytes read ahead, large bodies both
+// ways at once, and how the client's leaving reads.
 #include "tls/leaf_certificates.h"
 #include "tls/root_ca.h"
 #include "tls/tls_stream.h"
@@ -24,6 +25,7 @@ enum class Ending { CloseNotify, BareClose, Silence };
 
 struct Case {
     const char *name;
+    bool ourClient;         // the client is the engine's stream too, else Asio's
     HelloAhead ahead;
     std::size_t bodyBytes;  // each way, at the same time
     bool tls12;             // else TLS 1.3, whose server sends session tickets after the handshake
@@ -131,9 +133,12 @@ asio::awaitable<void> serve(tcp::acceptor &acceptor, ssl::context &context, cons
     out.blocksAtEnd = tls.blocksHeld();
 }
 
+template <class Client>
 asio::awaitable<void> visit(tcp::endpoint at, ssl::context &context, const Case &c, Signal &idle, Outcome &out)
 {
-    ssl::stream<tcp::socket> tls(co_await asio::this_coro::executor, context);
+    Client tls(beast::tcp_stream(co_await asio::this_coro::executor), context);
+    SSL_set_tlsext_host_name(tls.native_handle(), "localhost");
+    SSL_set1_host(tls.native_handle(), "localhost");
     beast::error_code ec;
     co_await tls.next_layer().async_connect(at, asio::redirect_error(asio::use_awaitable, ec));
     co_await tls.async_handshake(ssl::stream_base::client, asio::redirect_error(asio::use_awaitable, ec));
@@ -148,7 +153,7 @@ asio::awaitable<void> visit(tcp::endpoint at, ssl::context &context, const Case 
         co_await tls.async_shutdown(asio::redirect_error(asio::use_awaitable, ec));
         break;
     case Ending::BareClose:
-        tls.next_layer().close(ec);
+        tls.next_layer().socket().close(ec);
         break;
     case Ending::Silence: { // until the server gives up
         char byte = 0;
@@ -172,19 +177,25 @@ TEST(TlsStream, ServesAClientFromItsHelloToItsLeavingAndHoldsNoBlockWhileIdle)
     server.use_private_key(asio::buffer(leaf->keyPEM), ssl::context::pem);
 
     const Case cases[] = {
-        {"whole hello ahead, close_notify", HelloAhead::WholeRecord, 100, false, false, Ending::CloseNotify,
+        {"whole hello ahead, close_notify", false, HelloAhead::WholeRecord, 100, false, false, Ending::CloseNotify,
          asio::error::eof},
-        {"header ahead, megabytes, bare close", HelloAhead::RecordHeader, 3 << 20, false, false, Ending::BareClose,
+        {"header ahead, megabytes, bare close", false, HelloAhead::RecordHeader, 3 << 20, false, false,
+         Ending::BareClose, ssl::error::stream_truncated},
+        {"nothing ahead, key update", false, HelloAhead::None, 1 << 20, false, true, Ending::CloseNotify,
+         asio::error::eof},
+        {"TLS 1.2, bare close", false, HelloAhead::WholeRecord, 200000, true, false, Ending::BareClose,
          ssl::error::stream_truncated},
-        {"nothing ahead, key update", HelloAhead::None, 1 << 20, false, true, Ending::CloseNotify, asio::error::eof},
-        {"TLS 1.2, bare close", HelloAhead::WholeRecord, 200000, true, false, Ending::BareClose,
+        {"silent client", false, HelloAhead::WholeRecord, 10, false, false, Ending::Silence, beast::error::timeout},
+        {"our client, key update, close_notify", true, HelloAhead::None, 3 << 20, false, true, Ending::CloseNotify,
+         asio::error::eof},
+        {"our client, TLS 1.2, bare close", true, HelloAhead::WholeRecord, 1 << 20, true, false, Ending::BareClose,
          ssl::error::stream_truncated},
-        {"silent client", HelloAhead::WholeRecord, 10, false, false, Ending::Silence, beast::error::timeout},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ssl::context client(ssl::context::tls_client);
-        client.set_verify_mode(ssl::verify_none);
+        client.add_certificate_authority(asio::buffer(ca->first));
+        client.set_verify_mode(ssl::verify_peer);
         if (c.tls12)
             SSL_CTX_set_max_proto_version(client.native_handle(), TLS1_2_VERSION);
         asio::io_context io;
@@ -192,7 +203,11 @@ TEST(TlsStream, ServesAClientFromItsHelloToItsLeavingAndHoldsNoBlockWhileIdle)
         Outcome out;
         Signal idle {asio::steady_timer(io, std::chrono::steady_clock::time_point::max())};
         asio::co_spawn(io, serve(acceptor, server, c, out, idle), asio::detached);
-        asio::co_spawn(io, visit(acceptor.local_endpoint(), client, c, idle, out), asio::detached);
+        if (c.ourClient)
+            asio::co_spawn(io, visit<TlsStream>(acceptor.local_endpoint(), client, c, idle, out), asio::detached);
+        else
+            asio::co_spawn(io, visit<ssl::stream<beast::tcp_stream>>(acceptor.local_endpoint(), client, c, idle, out),
+                           asio::detached);
         io.run_for(std::chrono::seconds(60));
         ASSERT_TRUE(io.stopped()) << "the exchange did not end";
 
