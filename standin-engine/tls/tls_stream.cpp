@@ -31,8 +31,8 @@ constexpr std::size_t kRecordRoom = SSL3_RT_MAX_PACKET_SIZE;
 TlsStream::TlsStream(next_layer_type &&next, asio::ssl::context &context)
     : m_next(std::move(next))
     , m_ssl(SSL_new(context.native_handle()))
-    , m_readTurn(m_next.get_executor())
-    , m_writeTurn(m_next.get_executor())
+    , m_readTurn(m_next.get_executor(), asio::steady_timer::time_point::max())
+    , m_writeTurn(m_next.get_executor(), asio::steady_timer::time_point::max())
 {
     if (!m_ssl)
         throw boost::system::system_error(

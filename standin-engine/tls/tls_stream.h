@@ -110,7 +110,8 @@ private:
     SSL *m_ssl = nullptr;
     Block m_in;
     Block m_out;
-    // One socket read and one socket write at a time; a step that finds one running waits its turn.
+    // One socket read and one socket write at a time; a step that finds one running waits its turn on a
+    // timer that never expires, cancelled when the turn is free.
     bool m_reading = false;
     bool m_writing = false;
     net::asio::steady_timer m_readTurn;
@@ -320,7 +321,6 @@ private:
                     stream.releaseIdle();
                 m_suspended = true;
                 stream.m_reading = true;
-                stream.m_readTurn.expires_at(asio::steady_timer::time_point::max());
                 if (!stream.m_in.data) {
                     m_waiting = Waiting::FirstByte;
                     stream.m_next.async_read_some(asio::buffer(&stream.m_firstByte, 1), std::move(self));
@@ -343,7 +343,6 @@ private:
                     return waitTurn(self, stream.m_writeTurn);
                 m_suspended = true;
                 stream.m_writing = true;
-                stream.m_writeTurn.expires_at(asio::steady_timer::time_point::max());
                 m_waiting = Waiting::Write;
                 asio::async_write(stream.m_next, asio::buffer(stream.m_out.data + stream.m_out.begin, stream.m_out.size()),
                                   std::move(self));
