@@ -38,8 +38,7 @@ asio::awaitable<bool> Forwarder::forward(TlsStream &client, beast::flat_buffer &
                                          http::request_parser<http::empty_body> &header, ProxiedRequest &request,
                                          ExchangePlan &plan, ProxyConnection &connection)
 {
-    ForwardedExchange<TlsStream> exchange(m_handler, client, buffer, header, request,
-                                                                     plan, connection, m_bodies);
+    ForwardedExchange<TlsStream> exchange(m_handler, client, buffer, header, request, plan, connection, m_bodies);
     co_return co_await exchange.run();
 }
 

@@ -7,7 +7,6 @@
 #include "net/net_limits.h"
 #include "tls/tls_stream.h"
 
-
 namespace standin {
 
 class BodyBudget;

@@ -5,7 +5,6 @@
 #include "net/connection_set.h"
 #include "tls/tls_stream.h"
 
-
 #include <string>
 
 namespace standin {

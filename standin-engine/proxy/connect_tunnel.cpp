@@ -219,8 +219,8 @@ asio::awaitable<bool> ConnectTunnel::handshakeWithClient(TlsStream &tls, beast::
 // stop closes it meanwhile. One that fails TLS is left to the request, which says why. A client that
 // leaves while the host takes its time has everything opened for it closed at once, the host's
 // connection too, rather than when the host's TLS gives up.
-asio::awaitable<void> ConnectTunnel::secureHost(TlsStream &tls, const Connect &connect,
-                                                UpstreamConnection upstream, ProxyConnection &connection)
+asio::awaitable<void> ConnectTunnel::secureHost(TlsStream &tls, const Connect &connect, UpstreamConnection upstream,
+                                                ProxyConnection &connection)
 {
     connection.idle = std::move(upstream);
     connection.idleKey = keptConnectionKey("https", connect.target);

@@ -11,7 +11,6 @@
 #include "tls/leaf_certificates.h"
 #include "tls/tls_stream.h"
 
-
 #include <memory>
 #include <optional>
 #include <string>
