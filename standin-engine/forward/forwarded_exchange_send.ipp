@@ -136,7 +136,7 @@ bool ForwardedExchange<Stream>::clientHasSent()
 {
     if (m_buffer.size() > 0)
         return true;
-    if constexpr (std::is_same_v<Stream, beast::ssl_stream<beast::tcp_stream>>) {
+    if constexpr (std::is_same_v<Stream, TlsStream>) {
         // Records already taken off the socket are no longer seen on it.
         SSL *session = m_client.native_handle();
         return SSL_pending(session) > 0 || BIO_ctrl_pending(SSL_get_rbio(session)) > 0;

@@ -34,12 +34,11 @@ asio::awaitable<bool> Forwarder::forward(beast::tcp_stream &client, beast::flat_
     co_return co_await exchange.run();
 }
 
-asio::awaitable<bool> Forwarder::forward(beast::ssl_stream<beast::tcp_stream> &client, beast::flat_buffer &buffer,
+asio::awaitable<bool> Forwarder::forward(TlsStream &client, beast::flat_buffer &buffer,
                                          http::request_parser<http::empty_body> &header, ProxiedRequest &request,
                                          ExchangePlan &plan, ProxyConnection &connection)
 {
-    ForwardedExchange<beast::ssl_stream<beast::tcp_stream>> exchange(m_handler, client, buffer, header, request,
-                                                                     plan, connection, m_bodies);
+    ForwardedExchange<TlsStream> exchange(m_handler, client, buffer, header, request, plan, connection, m_bodies);
     co_return co_await exchange.run();
 }
 

@@ -5,8 +5,7 @@
 
 #include "exchange/exchange_handler.h"
 #include "net/net_limits.h"
-
-#include <boost/beast/ssl/ssl_stream.hpp>
+#include "tls/tls_stream.h"
 
 namespace standin {
 
@@ -22,8 +21,7 @@ public:
     net::asio::awaitable<bool> forward(net::beast::tcp_stream &client, net::beast::flat_buffer &buffer,
                                        net::http::request_parser<net::http::empty_body> &header,
                                        ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
-    net::asio::awaitable<bool> forward(net::beast::ssl_stream<net::beast::tcp_stream> &client,
-                                       net::beast::flat_buffer &buffer,
+    net::asio::awaitable<bool> forward(TlsStream &client, net::beast::flat_buffer &buffer,
                                        net::http::request_parser<net::http::empty_body> &header,
                                        ProxiedRequest &request, ExchangePlan &plan, ProxyConnection &connection);
 

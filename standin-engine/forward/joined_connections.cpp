@@ -174,8 +174,7 @@ asio::awaitable<void> joinUpgraded(beast::tcp_stream &client, beast::flat_buffer
     co_await joinUpgradedOn(client, buffer, connection);
 }
 
-asio::awaitable<void> joinUpgraded(beast::ssl_stream<beast::tcp_stream> &client, beast::flat_buffer &buffer,
-                                   ProxyConnection &connection)
+asio::awaitable<void> joinUpgraded(TlsStream &client, beast::flat_buffer &buffer, ProxyConnection &connection)
 {
     co_await joinUpgradedOn(client, buffer, connection);
 }

@@ -3,8 +3,7 @@
 #pragma once
 
 #include "net/connection_set.h"
-
-#include <boost/beast/ssl/ssl_stream.hpp>
+#include "tls/tls_stream.h"
 
 #include <string>
 
@@ -22,8 +21,8 @@ net::asio::awaitable<void> joinConnections(net::beast::tcp_stream &client, net::
 // client: what either side sent past the switch goes first. The client's connection ends with it.
 net::asio::awaitable<void> joinUpgraded(net::beast::tcp_stream &client, net::beast::flat_buffer &buffer,
                                         ProxyConnection &connection);
-net::asio::awaitable<void> joinUpgraded(net::beast::ssl_stream<net::beast::tcp_stream> &client,
-                                        net::beast::flat_buffer &buffer, ProxyConnection &connection);
+net::asio::awaitable<void> joinUpgraded(TlsStream &client, net::beast::flat_buffer &buffer,
+                                        ProxyConnection &connection);
 
 // The protocols an HTTP/1.1 request asks to switch to (its Upgrade values, "websocket" say) when its
 // Connection field names "upgrade"; empty when it asks for none.

@@ -12,6 +12,7 @@
 #include "net/http_writing.h"
 #include "net/lingering_close.h"
 #include "net/spare_blocks.h"
+#include "tls/tls_stream.h"
 
 #include <algorithm>
 #include <array>
@@ -170,7 +171,7 @@ asio::awaitable<void> closeGently(Stream &stream, net::ConnectionTicket *ticket 
 {
     if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
         co_await net::lingeringClose(stream, ticket);
-    } else if constexpr (std::is_same_v<Stream, beast::ssl_stream<beast::tcp_stream>>) {
+    } else if constexpr (std::is_same_v<Stream, TlsStream>) {
         // TLS stops sending only by ending the session, at once, so that a client about to send its
         // next request sees the close first, as it sees a plain connection's. What it still sends (the
         // rest of a refused body) is dropped, as plain bytes once the session has ended on it: a

@@ -38,7 +38,8 @@ bool UpstreamConnection::quiet()
     auto &socket = lowest().socket();
     if (!socket.is_open())
         return false;
-    if (tls && SSL_pending(tls->native_handle()) > 0)
+    // Records TLS took off the socket already are no longer seen on it.
+    if (tls && (SSL_pending(tls->native_handle()) > 0 || BIO_ctrl_pending(SSL_get_rbio(tls->native_handle())) > 0))
         return false;
     char byte = 0;
     const auto peeked = ::recv(socket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -127,7 +128,7 @@ asio::awaitable<bool> Upstream::secure(UpstreamConnection &connection, std::stri
 {
     if (hostname.size() > 2 && hostname.front() == '[' && hostname.back() == ']')
         hostname = hostname.substr(1, hostname.size() - 2);
-    connection.tls = std::make_unique<beast::ssl_stream<beast::tcp_stream>>(std::move(*connection.plain), tlsContext());
+    connection.tls = std::make_unique<TlsStream>(std::move(*connection.plain), tlsContext());
     connection.plain.reset();
     SSL *ssl = connection.tls->native_handle();
     beast::error_code addressError;

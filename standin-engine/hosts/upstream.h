@@ -5,9 +5,9 @@
 
 #include "core/test_switches.h"
 #include "net/net_limits.h"
+#include "tls/tls_stream.h"
 
 #include <boost/asio/ssl.hpp>
-#include <boost/beast/ssl.hpp>
 
 #include <memory>
 #include <mutex>
@@ -23,7 +23,7 @@ constexpr const char *kTestUpstreamCaVariable = test_switches::kUpstreamCa;
 
 struct UpstreamConnection {
     std::unique_ptr<net::beast::tcp_stream> plain;
-    std::unique_ptr<net::beast::ssl_stream<net::beast::tcp_stream>> tls;
+    std::unique_ptr<TlsStream> tls;
 
     net::beast::tcp_stream &lowest() { return tls ? net::beast::get_lowest_layer(*tls) : *plain; }
     // Open, and nothing has come from the host since its last answer: neither the end of the stream

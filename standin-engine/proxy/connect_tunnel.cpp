@@ -9,7 +9,6 @@
 #include "proxy/proxy_server.h"
 
 #include <boost/asio/ssl.hpp>
-#include <boost/beast/ssl.hpp>
 
 namespace standin {
 
@@ -178,7 +177,7 @@ asio::awaitable<void> ConnectTunnel::serveTls(beast::tcp_stream &stream, beast::
         co_await relayBlind(stream, buffer, connect.target, connect.version, connection, true, std::move(upstream));
         co_return;
     }
-    beast::ssl_stream<beast::tcp_stream> tls(std::move(stream), *leaf.context);
+    TlsStream tls(std::move(stream), *leaf.context);
     if (!leaf.presentOn(tls.native_handle()))
         co_return;
     connection.socket = &beast::get_lowest_layer(tls);
@@ -197,8 +196,8 @@ asio::awaitable<void> ConnectTunnel::serveTls(beast::tcp_stream &stream, beast::
 }
 
 // TLS with the client, from the ClientHello already read into `buffer`; false when it failed.
-asio::awaitable<bool> ConnectTunnel::handshakeWithClient(beast::ssl_stream<beast::tcp_stream> &tls,
-                                                         beast::flat_buffer &buffer, const std::string &hostname)
+asio::awaitable<bool> ConnectTunnel::handshakeWithClient(TlsStream &tls, beast::flat_buffer &buffer,
+                                                         const std::string &hostname)
 {
     beast::error_code ec;
     beast::get_lowest_layer(tls).expires_after(Limits::kHeader);
@@ -220,8 +219,8 @@ asio::awaitable<bool> ConnectTunnel::handshakeWithClient(beast::ssl_stream<beast
 // stop closes it meanwhile. One that fails TLS is left to the request, which says why. A client that
 // leaves while the host takes its time has everything opened for it closed at once, the host's
 // connection too, rather than when the host's TLS gives up.
-asio::awaitable<void> ConnectTunnel::secureHost(beast::ssl_stream<beast::tcp_stream> &tls, const Connect &connect,
-                                                UpstreamConnection upstream, ProxyConnection &connection)
+asio::awaitable<void> ConnectTunnel::secureHost(TlsStream &tls, const Connect &connect, UpstreamConnection upstream,
+                                                ProxyConnection &connection)
 {
     connection.idle = std::move(upstream);
     connection.idleKey = keptConnectionKey("https", connect.target);

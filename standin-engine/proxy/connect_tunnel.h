@@ -9,8 +9,7 @@
 #include "net/net_limits.h"
 #include "proxy/tunnel_opening.h"
 #include "tls/leaf_certificates.h"
-
-#include <boost/beast/ssl/ssl_stream.hpp>
+#include "tls/tls_stream.h"
 
 #include <memory>
 #include <optional>
@@ -50,10 +49,10 @@ private:
     net::asio::awaitable<void> serveTls(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
                                         const Connect &connect, const LeafCertificates::Leaf &leaf,
                                         ProxyConnection &connection, std::optional<UpstreamConnection> upstream);
-    net::asio::awaitable<bool> handshakeWithClient(net::beast::ssl_stream<net::beast::tcp_stream> &tls,
-                                                   net::beast::flat_buffer &buffer, const std::string &hostname);
-    net::asio::awaitable<void> secureHost(net::beast::ssl_stream<net::beast::tcp_stream> &tls, const Connect &connect,
-                                          UpstreamConnection upstream, ProxyConnection &connection);
+    net::asio::awaitable<bool> handshakeWithClient(TlsStream &tls, net::beast::flat_buffer &buffer,
+                                                   const std::string &hostname);
+    net::asio::awaitable<void> secureHost(TlsStream &tls, const Connect &connect, UpstreamConnection upstream,
+                                          ProxyConnection &connection);
     net::asio::awaitable<void> relayBlind(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
                                           const ProxyTarget &target, unsigned version, ProxyConnection &connection,
                                           bool opened, std::optional<UpstreamConnection> upstream);

@@ -14,8 +14,6 @@
 #include "net/lingering_close.h"
 #include "proxy/readable_wait.h"
 
-#include <boost/beast/ssl.hpp>
-
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -230,18 +228,17 @@ asio::awaitable<void> ProxyServer::serveRequests(beast::tcp_stream &stream, beas
     co_await serveRequestsOn(stream, buffer, tunnelBase, connection);
 }
 
-asio::awaitable<void> ProxyServer::serveRequests(beast::ssl_stream<beast::tcp_stream> &stream,
-                                                 beast::flat_buffer &buffer, const std::string &tunnelBase,
-                                                 ProxyConnection &connection)
+asio::awaitable<void> ProxyServer::serveRequests(TlsStream &stream, beast::flat_buffer &buffer,
+                                                 const std::string &tunnelBase, ProxyConnection &connection)
 {
     co_await serveRequestsOn(stream, buffer, tunnelBase, connection);
 }
 
-// Between requests a TLS connection waits on its socket alone, holding no read buffer: a read pending
-// inside TLS would hold a record's room, and thousands of connections may sit idle. False when the
-// client stayed silent past the idle wait, or a full port chose the connection to make room.
-asio::awaitable<bool> ProxyServer::awaitTlsRequest(beast::ssl_stream<beast::tcp_stream> &stream,
-                                                   beast::flat_buffer &buffer, ProxyConnection &connection)
+// Between requests a TLS connection waits on its socket alone, holding no read buffer: thousands of
+// connections may sit idle. False when the client stayed silent past the idle wait, or a full port
+// chose the connection to make room.
+asio::awaitable<bool> ProxyServer::awaitTlsRequest(TlsStream &stream, beast::flat_buffer &buffer,
+                                                   ProxyConnection &connection)
 {
     SSL *ssl = stream.native_handle();
     // Bytes TLS took in already (a request sent right behind the last) are read at once.

@@ -37,13 +37,12 @@ public:
     // addressed to `tunnelBase` ("https://host").
     net::asio::awaitable<void> serveRequests(net::beast::tcp_stream &stream, net::beast::flat_buffer &buffer,
                                              const std::string &tunnelBase, ProxyConnection &connection);
-    net::asio::awaitable<void> serveRequests(net::beast::ssl_stream<net::beast::tcp_stream> &stream,
-                                             net::beast::flat_buffer &buffer, const std::string &tunnelBase,
-                                             ProxyConnection &connection);
+    net::asio::awaitable<void> serveRequests(TlsStream &stream, net::beast::flat_buffer &buffer,
+                                             const std::string &tunnelBase, ProxyConnection &connection);
 
 private:
-    net::asio::awaitable<bool> awaitTlsRequest(net::beast::ssl_stream<net::beast::tcp_stream> &stream,
-                                               net::beast::flat_buffer &buffer, ProxyConnection &connection);
+    net::asio::awaitable<bool> awaitTlsRequest(TlsStream &stream, net::beast::flat_buffer &buffer,
+                                               ProxyConnection &connection);
     template <class Stream>
     net::asio::awaitable<void> serveRequestsOn(Stream &stream, net::beast::flat_buffer &buffer,
                                                const std::string &tunnelBase, ProxyConnection &connection);

@@ -1,5 +1,5 @@
 // Waiting until a client's socket has something to read, holding nothing meanwhile: no read buffer,
-// no pending read of a TLS stream (which would hold a record's room).
+// no pending read of a stream above it.
 #pragma once
 
 #include "net/http_reading.h"
