@@ -270,6 +270,7 @@ TEST_F(Engine, ARouteListPastFourMebibytesIsSavedAndItsProfileImportsAgain)
     const std::vector<WireRoute> large = {route("r-big", "/big", body)};
     const std::string list = encodeRecord(large);
     ASSERT_GT(list.size(), 4u * 1024 * 1024);
+    m_client->set_read_timeout(30, 0); // each save is synced to a disk other tests share
     const auto saved = m_client->Post("/routes", list, "application/json");
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->status, 200) << saved->body.substr(0, 200);

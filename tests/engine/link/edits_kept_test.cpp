@@ -117,7 +117,11 @@ protected:
     {
         stopEngine();
         m_client = makeClient();
-        return bootLoaded() && testsupport::waitFor([&] { return !client().activeProjectID().isEmpty(); });
+        // An engine under the sanitizers, on a loaded machine, takes its time to read a large state back.
+        constexpr int kBootMs = 30000;
+        return bootHealthy(false, kBootMs)
+               && testsupport::waitFor([&] { return client().aiStatus() != AIStatus::initial(); }, kBootMs)
+               && testsupport::waitFor([&] { return !client().activeProjectID().isEmpty(); }, kBootMs);
     }
 
     void shortenTimeouts(int pushMs, int projectMs, int openAPIMs)
