@@ -114,10 +114,8 @@ TlsStream::Want TlsStream::perform(Step step, void *data, std::size_t size, beas
     return Want::Nothing;
 }
 
-std::size_t TlsStream::feed(asio::const_buffer bytes)
+void TlsStream::makeRoomToRead()
 {
-    if (m_reading)
-        return 0;
     if (!m_in.data)
         m_in.data = SpareBlocks::take();
     if (m_in.begin > 0) {
@@ -125,6 +123,13 @@ std::size_t TlsStream::feed(asio::const_buffer bytes)
         m_in.end -= m_in.begin;
         m_in.begin = 0;
     }
+}
+
+std::size_t TlsStream::feed(asio::const_buffer bytes)
+{
+    if (m_reading)
+        return 0;
+    makeRoomToRead();
     const std::size_t taken = std::min(bytes.size(), kBlockSize - m_in.end);
     std::memcpy(m_in.data + m_in.end, bytes.data(), taken);
     m_in.end += taken;
@@ -138,13 +143,7 @@ bool TlsStream::roomForRecord() const
 
 TlsStream::Fill TlsStream::fill(beast::error_code &ec)
 {
-    if (!m_in.data)
-        m_in.data = SpareBlocks::take();
-    if (m_in.begin > 0) {
-        std::memmove(m_in.data, m_in.data + m_in.begin, m_in.size());
-        m_in.end -= m_in.begin;
-        m_in.begin = 0;
-    }
+    makeRoomToRead();
     ssize_t n;
     do
         n = ::recv(m_next.socket().native_handle(), m_in.data + m_in.end, kBlockSize - m_in.end, MSG_DONTWAIT);

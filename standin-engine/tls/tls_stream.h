@@ -87,6 +87,8 @@ private:
     }
 
     Want perform(Step step, void *data, std::size_t size, net::beast::error_code &ec, std::size_t *moved);
+    // Takes the incoming block if there is none and moves what it holds to its start.
+    void makeRoomToRead();
     // Takes what of `bytes` fits into the incoming block; how much.
     std::size_t feed(net::asio::const_buffer bytes);
     // Room for one more whole record in the outgoing block, so a write adds records before it flushes.
